@@ -1,0 +1,186 @@
+#include "framework/SysUtils.h"
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+namespace krv {
+
+std::string FormatV(const char* fmt, va_list args) {
+    va_list copy;
+    va_copy(copy, args);
+    int n = std::vsnprintf(nullptr, 0, fmt, copy);
+    va_end(copy);
+    if (n <= 0) return std::string();
+    std::string out(static_cast<size_t>(n) + 1, '\0');
+    std::vsnprintf(out.data(), out.size(), fmt, args);
+    out.resize(static_cast<size_t>(n));
+    return out;
+}
+
+std::string Format(const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    std::string s = FormatV(fmt, args);
+    va_end(args);
+    return s;
+}
+
+std::string IntToStr(int64_t v) { return std::to_string(v); }
+
+int64_t StrToInt64Def(const std::string& s, int64_t def) {
+    std::string t = Trim(s);
+    if (t.empty()) return def;
+    char* end = nullptr;
+    errno = 0;
+    long long v;
+    if (t.size() > 1 && t[0] == '$') v = std::strtoll(t.c_str() + 1, &end, 16);
+    else if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) v = std::strtoll(t.c_str() + 2, &end, 16);
+    else v = std::strtoll(t.c_str(), &end, 10);
+    if (errno != 0 || end == nullptr || *end != '\0') return def;
+    return v;
+}
+
+int StrToIntDef(const std::string& s, int def) {
+    int64_t v = StrToInt64Def(s, def);
+    if (v < INT32_MIN || v > INT32_MAX) return def;
+    return static_cast<int>(v);
+}
+
+static bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
+
+std::string TrimLeft(const std::string& s) {
+    size_t i = 0;
+    while (i < s.size() && IsBlank(s[i])) ++i;
+    return s.substr(i);
+}
+std::string TrimRight(const std::string& s) {
+    size_t n = s.size();
+    while (n > 0 && IsBlank(s[n - 1])) --n;
+    return s.substr(0, n);
+}
+std::string Trim(const std::string& s) { return TrimRight(TrimLeft(s)); }
+
+std::string AnsiUpperCase(const std::string& s) {
+    std::string r = s;
+    if (!r.empty()) ::CharUpperBuffA(r.data(), static_cast<DWORD>(r.size()));
+    return r;
+}
+std::string AnsiLowerCase(const std::string& s) {
+    std::string r = s;
+    if (!r.empty()) ::CharLowerBuffA(r.data(), static_cast<DWORD>(r.size()));
+    return r;
+}
+int CompareText(const std::string& a, const std::string& b) {
+    return ::CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.data(), static_cast<int>(a.size()),
+                            b.data(), static_cast<int>(b.size())) - CSTR_EQUAL;
+}
+bool SameText(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && AnsiUpperCase(a) == AnsiUpperCase(b);
+}
+
+std::string StringReplaceAll(std::string s, const std::string& from, const std::string& to) {
+    if (from.empty()) return s;
+    size_t pos = 0;
+    while ((pos = s.find(from, pos)) != std::string::npos) {
+        s.replace(pos, from.size(), to);
+        pos += to.size();
+    }
+    return s;
+}
+
+static bool IsSep(char c) { return c == '\\' || c == '/'; }
+
+static size_t LastDelimiter(const std::string& path, bool withDot) {
+    for (size_t i = path.size(); i > 0; --i) {
+        char c = path[i - 1];
+        if (IsSep(c) || c == ':' || (withDot && c == '.')) return i - 1;
+    }
+    return std::string::npos;
+}
+
+std::string ExtractFilePath(const std::string& path) {
+    size_t p = LastDelimiter(path, false);
+    return p == std::string::npos ? std::string() : path.substr(0, p + 1);
+}
+std::string ExtractFileDir(const std::string& path) {
+    std::string dir = ExtractFilePath(path);
+    if (dir.size() > 1 && IsSep(dir.back()) && !(dir.size() == 3 && dir[1] == ':')) dir.pop_back();
+    return dir;
+}
+std::string ExtractFileName(const std::string& path) {
+    size_t p = LastDelimiter(path, false);
+    return p == std::string::npos ? path : path.substr(p + 1);
+}
+std::string ExtractFileExt(const std::string& path) {
+    size_t p = LastDelimiter(path, true);
+    if (p == std::string::npos || path[p] != '.') return std::string();
+    return path.substr(p);
+}
+std::string ExtractFileDrive(const std::string& path) {
+    if (path.size() >= 2 && path[1] == ':') return path.substr(0, 2);
+    if (path.size() >= 2 && IsSep(path[0]) && IsSep(path[1])) {
+        // "\\server\share"
+        size_t server = path.find_first_of("\\/", 2);
+        if (server == std::string::npos) return path;
+        size_t share = path.find_first_of("\\/", server + 1);
+        return share == std::string::npos ? path : path.substr(0, share);
+    }
+    return std::string();
+}
+std::string ChangeFileExt(const std::string& path, const std::string& ext) {
+    size_t p = LastDelimiter(path, true);
+    if (p == std::string::npos || path[p] != '.') return path + ext;
+    return path.substr(0, p) + ext;
+}
+std::string IncludeTrailingBackslash(const std::string& path) {
+    if (!path.empty() && IsSep(path.back())) return path;
+    return path + "\\";
+}
+std::string ExcludeTrailingBackslash(const std::string& path) {
+    std::string r = path;
+    while (!r.empty() && IsSep(r.back())) r.pop_back();
+    return r;
+}
+
+bool FileExists(const std::string& path) {
+    DWORD a = ::GetFileAttributesA(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+bool DirectoryExists(const std::string& path) {
+    DWORD a = ::GetFileAttributesA(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+bool ForceDirectories(const std::string& path) {
+    std::string dir = ExcludeTrailingBackslash(path);
+    if (dir.empty()) return false;
+    if (DirectoryExists(dir) || (dir.size() == 2 && dir[1] == ':')) return true;
+    std::string parent = ExtractFileDir(dir);
+    if (!parent.empty() && parent != dir && !ForceDirectories(parent)) return false;
+    return ::CreateDirectoryA(dir.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS;
+}
+int64_t FileSizeOf(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA d;
+    if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &d)) return -1;
+    return (static_cast<int64_t>(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
+}
+
+std::string ProgramFolder() {
+    std::vector<char> buf(MAX_PATH);
+    for (;;) {
+        DWORD n = ::GetModuleFileNameA(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+        if (n == 0) return std::string();
+        if (n < buf.size()) return ExtractFilePath(std::string(buf.data(), n));
+        buf.resize(buf.size() * 2);
+    }
+}
+
+std::string SysErrorMessage(DWORD code) {
+    char* text = nullptr;
+    DWORD n = ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                               nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string s = n && text ? std::string(text, n) : Format("System error %lu", static_cast<unsigned long>(code));
+    if (text) ::LocalFree(text);
+    return TrimRight(s);
+}
+
+} // namespace krv

@@ -1,0 +1,57 @@
+// Small helpers every layer uses: the base exception, printf-style text,
+// ANSI path and string helpers, and the last Win32 error as text.
+#pragma once
+#include <windows.h>
+#include <cstdarg>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace krv {
+
+// Base of every exception the program raises; the message is ANSI text.
+class Exception : public std::runtime_error {
+public:
+    explicit Exception(const std::string& msg) : std::runtime_error(msg) {}
+    std::string Message() const { return what(); }
+};
+
+// printf-style formatting into a std::string, any length.
+std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string FormatV(const char* fmt, va_list args);
+
+std::string IntToStr(int64_t v);
+int StrToIntDef(const std::string& s, int def);
+int64_t StrToInt64Def(const std::string& s, int64_t def);
+
+std::string Trim(const std::string& s);
+std::string TrimLeft(const std::string& s);
+std::string TrimRight(const std::string& s);
+// ANSI case mapping through the system's code page tables.
+std::string AnsiUpperCase(const std::string& s);
+std::string AnsiLowerCase(const std::string& s);
+bool SameText(const std::string& a, const std::string& b);
+int CompareText(const std::string& a, const std::string& b);
+std::string StringReplaceAll(std::string s, const std::string& from, const std::string& to);
+
+// Paths with "\" separators (and "/" accepted where Windows accepts it).
+std::string ExtractFilePath(const std::string& path);   // keeps the trailing "\"
+std::string ExtractFileDir(const std::string& path);    // no trailing "\" (except "C:\")
+std::string ExtractFileName(const std::string& path);
+std::string ExtractFileExt(const std::string& path);    // with the dot
+std::string ExtractFileDrive(const std::string& path);  // "C:" or "\\server\share"
+std::string ChangeFileExt(const std::string& path, const std::string& ext);
+std::string IncludeTrailingBackslash(const std::string& path);
+std::string ExcludeTrailingBackslash(const std::string& path);
+bool FileExists(const std::string& path);
+bool DirectoryExists(const std::string& path);
+bool ForceDirectories(const std::string& path);
+int64_t FileSizeOf(const std::string& path);   // -1 when it cannot be read
+
+// The folder of the running executable, with a trailing "\".
+std::string ProgramFolder();
+
+// System error text for a Win32 error code, without the trailing line break.
+std::string SysErrorMessage(DWORD code);
+
+} // namespace krv

@@ -1,0 +1,62 @@
+// The window base: a C++ object behind every window we create. The static
+// window procedure stores `this` at WM_NCCREATE and hands each message to the
+// virtual HandleMessage, which says whether it handled it.
+#pragma once
+#include "framework/Handle.h"
+#include <functional>
+#include <string>
+
+namespace krv {
+
+// Registers a window class of ours once per process (later calls are no-ops).
+void RegisterWindowClass(const char* className, UINT style = CS_DBLCLKS, HBRUSH background = nullptr,
+                         HCURSOR cursor = nullptr, HICON icon = nullptr);
+
+class TWindow {
+public:
+    TWindow() = default;
+    virtual ~TWindow();
+    TWindow(const TWindow&) = delete;
+    TWindow& operator=(const TWindow&) = delete;
+
+    HWND Handle() const { return handle_; }
+    bool HandleAllocated() const { return handle_ != nullptr; }
+    // Creates the window of a class registered with RegisterWindowClass.
+    bool CreateWindowHandle(const char* className, const char* caption, DWORD style, DWORD exStyle,
+                            int x, int y, int w, int h, HWND parent, HMENU menuOrId = nullptr);
+    void DestroyHandle();
+
+    // The object behind a window of ours, or null.
+    static TWindow* FromHandle(HWND wnd);
+    // The procedure of every class registered with RegisterWindowClass.
+    static LRESULT CALLBACK StaticWndProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+protected:
+    // Answers true when the message was handled; result is then returned.
+    virtual bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
+    // Whatever HandleMessage does not handle.
+    virtual LRESULT DefaultHandler(UINT msg, WPARAM wParam, LPARAM lParam);
+    // Last message the window gets; the object no longer has a handle after it.
+    virtual void HandleDestroyed() {}
+
+    HWND handle_ = nullptr;
+};
+
+// A hidden message-only window whose messages go to a function: sockets, the
+// thread hand-off and other components that only need a message target.
+class TMessageWindow : public TWindow {
+public:
+    using Handler = std::function<bool(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result)>;
+    explicit TMessageWindow(Handler handler);
+    ~TMessageWindow() override;
+protected:
+    bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+private:
+    Handler handler_;
+};
+
+// Dispatches every waiting message of this thread; false when WM_QUIT came
+// (it is posted again so the main loop still sees it).
+bool ProcessMessages();
+
+} // namespace krv

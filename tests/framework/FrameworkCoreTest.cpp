@@ -1,0 +1,201 @@
+#include "framework/Classes.h"
+#include "framework/Stream.h"
+#include "framework/Strings.h"
+#include "framework/SysUtils.h"
+#include "framework/Thread.h"
+#include "framework/Window.h"
+#include <gtest/gtest.h>
+#include <atomic>
+
+using namespace krv;
+
+namespace {
+std::string TempPath(const char* name) {
+    char dir[MAX_PATH];
+    ::GetTempPathA(MAX_PATH, dir);
+    return std::string(dir) + name;
+}
+}
+
+TEST(StringList, SortedListKeepsOrderAndAppliesDuplicateRule) {
+    TStringList l;
+    l.SetSorted(true);
+    for (const char* s : {"pear", "Apple", "fig", "apple", "banana"}) l.Add(s);
+    // Case-insensitive by default: "apple" is a duplicate of "Apple" and ignored.
+    ASSERT_EQ(l.Count(), 4);
+    EXPECT_EQ(l[0], "Apple");
+    EXPECT_EQ(l[3], "pear");
+    int idx = -1;
+    EXPECT_TRUE(l.Find("FIG", idx));
+    EXPECT_EQ(idx, 2);
+    EXPECT_FALSE(l.Find("grape", idx));
+    EXPECT_EQ(idx, 3);   // where it would go
+
+    l.SetDuplicates(dupAccept);
+    l.Add("APPLE");
+    EXPECT_EQ(l.Count(), 5);
+    l.SetDuplicates(dupError);
+    EXPECT_THROW(l.Add("pear"), EStringListError);
+    EXPECT_THROW(l.Insert(0, "x"), EStringListError);
+    EXPECT_THROW(l.Get(99), EStringListError);
+}
+
+TEST(StringList, TextAndCommaTextRoundTrip) {
+    TStringList l;
+    l.SetText("one\r\ntwo\nthree\rfour");
+    ASSERT_EQ(l.Count(), 4);
+    EXPECT_EQ(l.Text(), "one\r\ntwo\r\nthree\r\nfour\r\n");
+    l.Clear();
+    l.Add("plain");
+    l.Add("with space");
+    l.Add("a,b");
+    l.Add("say \"hi\"");
+    l.Add("");
+    std::string ct = l.CommaText();
+    EXPECT_EQ(ct, "plain,\"with space\",\"a,b\",\"say \"\"hi\"\"\",");
+    TStringList back;
+    back.SetCommaText(ct);
+    EXPECT_EQ(back.ToVector(), l.ToVector());
+    back.SetValue("Key", "v1");
+    EXPECT_EQ(back.Value("key"), "v1");
+    back.SetValue("key", "");
+    EXPECT_EQ(back.IndexOfName("Key"), -1);
+}
+
+TEST(Streams, ShortReadRaisesAndFileModesShare) {
+    std::string path = TempPath("krv_stream_test.bin");
+    {
+        TFileStream f(path, fmCreate);
+        f.WriteValue<uint32_t>(0x11223344);
+        f.WriteBuffer("abc", 3);
+        EXPECT_EQ(f.Size(), 7);
+    }
+    {
+        TFileStream f(path, fmOpenRead | fmShareDenyWrite);
+        EXPECT_EQ(f.ReadValue<uint32_t>(), 0x11223344u);
+        char buf[8];
+        EXPECT_THROW(f.ReadBuffer(buf, 4), EReadError);   // only 3 left
+        // A second reader may share, a writer may not.
+        EXPECT_NO_THROW(TFileStream(path, fmOpenRead | fmShareDenyNone));
+        EXPECT_THROW(TFileStream(path, fmOpenWrite | fmShareDenyNone), EFOpenError);
+    }
+    EXPECT_THROW(TFileStream(TempPath("no\\such\\dir\\f.bin"), fmOpenRead), EFOpenError);
+    ::DeleteFileA(path.c_str());
+
+    TMemoryStream m;
+    m.WriteBuffer("hello", 5);
+    m.SetPosition(1);
+    char two[2];
+    m.ReadBuffer(two, 2);
+    EXPECT_EQ(std::string(two, 2), "el");
+    EXPECT_EQ(m.Remaining(), 2);
+}
+
+TEST(Paths, SplitAndJoinLikeTheShellDoes) {
+    EXPECT_EQ(ExtractFilePath("C:\\a\\b.txt"), "C:\\a\\");
+    EXPECT_EQ(ExtractFileDir("C:\\a\\b.txt"), "C:\\a");
+    EXPECT_EQ(ExtractFileDir("C:\\b.txt"), "C:\\");
+    EXPECT_EQ(ExtractFileName("C:\\a\\b.txt"), "b.txt");
+    EXPECT_EQ(ExtractFileExt("C:\\a.d\\b"), "");
+    EXPECT_EQ(ExtractFileExt("b.tar.gz"), ".gz");
+    EXPECT_EQ(ChangeFileExt("C:\\x\\arc.zip", ".Z01"), "C:\\x\\arc.Z01");
+    EXPECT_EQ(ChangeFileExt("C:\\x.y\\arc", ".zip"), "C:\\x.y\\arc.zip");
+    EXPECT_EQ(ExtractFileDrive("\\\\srv\\share\\dir\\f"), "\\\\srv\\share");
+    EXPECT_EQ(IncludeTrailingBackslash("C:\\a"), "C:\\a\\");
+    EXPECT_EQ(ExcludeTrailingBackslash("C:\\a\\"), "C:\\a");
+    EXPECT_EQ(StrToIntDef("$FF", 0), 255);
+    EXPECT_EQ(StrToIntDef("12x", -1), -1);
+    EXPECT_EQ(Format("%s=%05d", "n", 42), "n=00042");
+}
+
+namespace {
+class Child : public TComponent {
+public:
+    Child(TComponent* owner, int* freed) : TComponent(owner), freed_(freed) {}
+    ~Child() override { ++*freed_; }
+    TComponent* watched = nullptr;
+protected:
+    void Notification(TComponent* c, TOperation op) override {
+        TComponent::Notification(c, op);
+        if (op == opRemove && c == watched) watched = nullptr;
+    }
+private:
+    int* freed_;
+};
+}
+
+TEST(Components, OwnerFreesChildrenAndWatchersAreTold) {
+    int freed = 0;
+    auto* owner = new TComponent(nullptr);
+    auto* a = new Child(owner, &freed);
+    a->SetName("ButtonOK");
+    auto* b = new Child(owner, &freed);
+    EXPECT_EQ(owner->FindComponent("buttonok"), a);
+    auto* other = new TComponent(nullptr);
+    b->watched = other;
+    b->FreeNotification(other);
+    delete other;
+    EXPECT_EQ(b->watched, nullptr);
+    delete a;
+    EXPECT_EQ(owner->ComponentCount(), 1);
+    delete owner;
+    EXPECT_EQ(freed, 2);
+}
+
+namespace {
+class CountingThread : public TThread {
+public:
+    CountingThread() : TThread(true) {}
+    DWORD syncThread = 0;
+    int steps = 0;
+protected:
+    void Execute() override {
+        while (!Terminated() && steps < 5) {
+            Synchronize([this] { syncThread = ::GetCurrentThreadId(); ++steps; });
+        }
+        ReturnValue = 7;
+    }
+};
+class FailingThread : public TThread {
+public:
+    FailingThread() : TThread(true) {}
+protected:
+    void Execute() override {
+        Synchronize([] { throw Exception("from the user-interface thread"); });
+    }
+};
+}
+
+TEST(Threads, SynchronizeRunsOnTheMainThreadWhileTheWorkerWaits) {
+    InitSynchronize();
+    CountingThread t;
+    bool terminatedOnMain = false;
+    t.OnTerminate = [&](TThread*) { terminatedOnMain = IsMainThread(); };
+    t.Start();
+    EXPECT_EQ(t.WaitFor(), 7);
+    EXPECT_EQ(t.steps, 5);
+    EXPECT_EQ(t.syncThread, ::GetCurrentThreadId());
+    EXPECT_TRUE(terminatedOnMain);
+
+    FailingThread f;
+    f.Start();
+    f.WaitFor();
+    ASSERT_TRUE(f.FatalException);
+    EXPECT_THROW(std::rethrow_exception(f.FatalException), Exception);
+}
+
+TEST(Windows, MessageWindowDispatchesToItsObject) {
+    int seen = 0;
+    TMessageWindow w([&](UINT msg, WPARAM wp, LPARAM, LRESULT& r) {
+        if (msg != WM_APP + 1) return false;
+        seen += static_cast<int>(wp);
+        r = 99;
+        return true;
+    });
+    ASSERT_TRUE(w.HandleAllocated());
+    EXPECT_EQ(TWindow::FromHandle(w.Handle()), &w);
+    EXPECT_EQ(::SendMessageA(w.Handle(), WM_APP + 1, 5, 0), 99);
+    ::PostMessageA(w.Handle(), WM_APP + 1, 3, 0);
+    EXPECT_TRUE(ProcessMessages());
+    EXPECT_EQ(seen, 8);
+}
