@@ -1,6 +1,10 @@
 #include "app/Lang.h"
 #include "app/LangXml.h"
+#include "framework/Handle.h"
+#include "framework/Strings.h"
 #include "framework/SysUtils.h"
+#include <algorithm>
+#include <vector>
 
 namespace krv {
 
@@ -57,6 +61,25 @@ int TLang::DefaultGeometry(const std::string& formName, const std::string& contr
     if (defaultsFile_.empty()) return -1;
     const std::string section = formName + "=" + controlName;
     return static_cast<int>(::GetPrivateProfileIntA(section.c_str(), key.c_str(), -1, defaultsFile_.c_str()));
+}
+
+void ListLanguageFiles(const std::string& langDir, TStringList& names, TStringList& paths) {
+    const std::string dir = IncludeTrailingBackslash(langDir);
+    std::vector<std::string> files;
+    WIN32_FIND_DATAA data;
+    FindHandle find(::FindFirstFileA((dir + "*.lang").c_str(), &data));
+    if (find) {
+        do {
+            if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) files.push_back(data.cFileName);
+        } while (::FindNextFileA(find.get(), &data));
+    }
+    std::sort(files.begin(), files.end(), [](const std::string& a, const std::string& b) { return CompareText(a, b) < 0; });
+    TLang probe;
+    for (const auto& f : files) {
+        if (!probe.LoadFromFile(dir + f)) continue;
+        names.Add(probe.GetName());
+        paths.Add(dir + f);
+    }
 }
 
 } // namespace krv
