@@ -5,6 +5,7 @@
 #include "shell/WideStrUtils.h"
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <random>
 
 using namespace krv;
 
@@ -262,4 +263,24 @@ TEST(WideFileStream, ModesPickAccessAndSharing) {
     }
     EXPECT_THROW(TWideFileStream(name, 3), ERangeError);
     EXPECT_THROW(TWideFileStream(name, 0x50), ERangeError);
+}
+
+TEST(WideStringList, ArbitraryBytesLoadWithoutCrashOrHang) {
+    std::mt19937 rng(77);
+    for (int round = 0; round < 500; ++round) {
+        std::vector<uint8_t> bytes(rng() % 64);
+        for (auto& b : bytes) b = static_cast<uint8_t>(rng() % 4 == 0 ? "\r\n\xFF\xFE"[rng() % 4] : rng());
+        if (round % 3 == 0 && bytes.size() >= 2) { bytes[0] = 0xFF; bytes[1] = 0xFE; }
+        if (round % 3 == 1 && bytes.size() >= 2) { bytes[0] = 0xFE; bytes[1] = 0xFF; }
+        TWideStringList l;
+        LoadBytes(l, bytes);
+        EXPECT_LE(l.Count(), static_cast<int>(bytes.size()));
+        // What was read is written back in the list's own form and reads the same.
+        TMemoryStream again;
+        l.SaveToStream(again);
+        again.SetPosition(0);
+        TWideStringList back;
+        back.LoadFromStream(again);
+        EXPECT_EQ(back.Text(), l.Text());
+    }
 }

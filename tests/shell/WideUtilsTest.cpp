@@ -228,3 +228,23 @@ TEST(CalcFolderSizeLinks, DISABLED_LinkLoopsAreNotFollowed) {
     ASSERT_TRUE(DirExistsW(path));
     EXPECT_EQ(CalcFolderSize(path, true), std::strtoull(bytes, nullptr, 10));
 }
+
+TEST(TextExtentW, FontFormMeasuresLikeTheDeviceContextForm) {
+    LOGFONTW lf{};
+    lf.lfHeight = -16;
+    wcscpy(lf.lfFaceName, L"Tahoma");
+    FontHandle font(::CreateFontIndirectW(&lf));
+    ASSERT_TRUE(font);
+    SIZE one = TextExtentW(L"W", font.get());
+    SIZE two = TextExtentW(L"WW", font.get());
+    EXPECT_GT(one.cx, 0);
+    EXPECT_GT(two.cx, one.cx);
+    EXPECT_EQ(TextExtentW(L"", font.get()).cx, 0);
+
+    WindowDC screen(nullptr);
+    MemoryDC dc(screen.get());
+    SelectObjectScope select(dc.get(), font.get());
+    SIZE direct = TextExtentW(L"WW", dc.get());
+    EXPECT_EQ(direct.cx, two.cx);
+    EXPECT_EQ(direct.cy, two.cy);
+}
