@@ -11,6 +11,7 @@ namespace krv {
 
 class TControl;
 class TMenuItem;
+class TStringList;
 
 class TLang {
 public:
@@ -46,5 +47,9 @@ private:
     std::string name_;
     std::string defaultsFile_;   // empty: no Defaults
 };
+
+// The language files of a folder that load, in file-name order: their
+// display names and full paths, in parallel.
+void ListLanguageFiles(const std::string& langDir, TStringList& names, TStringList& paths);
 
 } // namespace krv
