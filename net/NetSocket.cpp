@@ -365,8 +365,9 @@ void TCustomNetSocket::TryToSend() {
             }
             break;
         }
+        // After a partial send keep going: only a send refused with
+        // WSAEWOULDBLOCK makes Winsock announce the next FD_WRITE.
         bufList_.front()->Remove(count);
-        if (count < len) break;   // the rest goes when Winsock says there is room
     }
 }
 
