@@ -385,6 +385,14 @@ bool TZipBaseArchiver::VolumeDiskFull(uint32_t number, const std::string& name) 
     return cancel;
 }
 
+void TZipBaseArchiver::VolumeCreated(uint32_t number, const std::string& name) {
+    // Each disk of a spanned set is labelled with its number; a disk that
+    // refuses a label still takes the volume.
+    if (spanningMode_ != smSpanning) return;
+    std::string drive = ExtractFileDrive(ZipExpandPath(name, ""));
+    if (drive.size() == 2) ::SetVolumeLabelA((drive + "\\").c_str(), Format("pkback# %.3u", number + 1).c_str());
+}
+
 int64_t TZipBaseArchiver::VolumeFreeSpace(const std::string& name) {
     return FreeSpace ? FreeSpace(name) : ZipFreeSpace(name);
 }

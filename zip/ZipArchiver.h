@@ -132,6 +132,7 @@ private:
     int64_t VolumeSizeOf(uint32_t number) override { return ZipVolumeSize(SpanningOptions, number); }
     const TComponent* VolumeOwner() override { return this; }
     bool VolumeFlushEach() override { return spanningMode_ == smSpanning; }
+    void VolumeCreated(uint32_t number, const std::string& name) override;
 
     void OpenAuto();
     void OpenNew();

@@ -94,6 +94,7 @@ void TZipVolumeWriter::OpenNext() {
     }
     names_.push_back(name);
     number_ = number;
+    host_.VolumeCreated(number, name);
     if (size < 0) {
         // No fixed size: the volume takes what the disk holds.
         int64_t free = host_.VolumeFreeSpace(name);

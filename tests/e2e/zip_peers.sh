@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Archives written by the engine (through zipbench) checked by real readers:
-# a mixed tree, Zip64 (65,536 entries; files of 0xFFFFFFFF and 0x100000000
-# bytes), encryption, and split volumes.
+# a mixed tree, encryption, split volumes, and Zip64 files of 0xFFFFFFFF and
+# 0x100000000 bytes (the Zip64 entry count is checked with 100,000 files in
+# zip_update.sh).
 . "$(dirname "$0")/zip_common.bash"
 
 step "mixed tree"
@@ -103,27 +104,6 @@ zipbench "$(winpath "$single/one.zip")" "$(winpath "$src/with space")" --volume-
 [ "$(ls "$single")" = "one.zip" ] || fail "one volume must give just the archive: $(ls "$single")"
 peers_ok "$single/one.zip"
 
-step "Zip64: 65,536 entries"
-many=$work/many; mkdir -p "$many"
-$PY - "$many" <<'PYEOF'
-import os, sys
-root = sys.argv[1]
-for d in range(64):
-    p = os.path.join(root, "d%02d" % d); os.mkdir(p)
-    for f in range(1023):
-        with open(os.path.join(p, "f%04d.txt" % f), "w") as fh: fh.write("%d/%d\n" % (d, f))
-PYEOF
-zipbench "$(winpath "$work/many.zip")" "$(winpath "$many")" --level 1 | tail -1
-[ "$(unzip -Z1 "$work/many.zip" | wc -l)" = 65536 ] || fail "65,536 entries"
-peers_ok "$work/many.zip"
-$PY - "$work/many.zip" <<'PYEOF' || fail "Zip64 end records"
-import sys, struct
-b = open(sys.argv[1], 'rb').read()
-assert b[-22:-18] == b'PK\x05\x06'
-assert struct.unpack('<HH', b[-14:-10]) == (0xFFFF, 0xFFFF), struct.unpack('<HH', b[-14:-10])
-assert b[-42:-38] == b'PK\x06\x07'
-PYEOF
-
 step "Zip64: files of 0xFFFFFFFF and 0x100000000 bytes"
 big=$work/big; mkdir -p "$big"
 truncate -s 4294967295 "$big/ffffffff.bin"
@@ -139,6 +119,17 @@ import sys, zipfile, zlib
 z = zipfile.ZipFile(sys.argv[1])
 sizes = {i.filename: i.file_size for i in z.infolist()}
 assert sizes == {'ffffffff.bin': 0xFFFFFFFF, '100000000.bin': 0x100000000, 'small.txt': 6}, sizes
+# Whenever the local Zip64 extra is there, both local size fields are all ones.
+import struct
+raw = open(sys.argv[1], 'rb').read()
+for i in z.infolist():
+    sig, = struct.unpack_from('<I', raw, i.header_offset)
+    csize, usize, nlen, xlen = struct.unpack_from('<IIHH', raw, i.header_offset + 18)
+    assert sig == 0x04034B50
+    if i.file_size >= 0xFFFFFFFF:
+        assert (csize, usize, xlen) == (0xFFFFFFFF, 0xFFFFFFFF, 20), (i.filename, csize, usize, xlen)
+    elif xlen:
+        assert (csize, usize) == (0xFFFFFFFF, 0xFFFFFFFF), i.filename
 # Stream the larger file through to check its CRC.
 with z.open('100000000.bin') as f:
     n = 0

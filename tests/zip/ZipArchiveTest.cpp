@@ -399,3 +399,33 @@ TEST(ZipArchiverProperties, InMemoryArchiveIsSavedWhenSwitchedOff) {
     ASSERT_EQ(e.size(), 1u);
     EXPECT_EQ(e[0].name, "m.txt");
 }
+
+TEST(ZipEncryption, FileChangedBetweenItsTwoReadsFailsInsteadOfAWrongHeader) {
+    TScratch s;
+    std::string path = s.Write("src\\moving.txt", std::string(5000, 'a'));
+    TZipArchiver z;
+    z.Password = "pw";
+    z.FileName = s.Path("out.zip");
+    z.BaseDir = s.Path("src");
+    // The first block's progress comes after the pass that fed the header's CRC.
+    z.OnFileProgress = [&](TObject*, const std::string&, double, TZipProcessOperation, TZipProgressPhase phase, bool&) {
+        if (phase != ppProcess) return;
+        TFileStream f(path, fmOpenWrite | fmShareDenyNone);
+        f.WriteBuffer("b", 1);
+    };
+    std::vector<int> natives;
+    z.OnProcessFileFailure = [&](TObject*, const std::string&, TZipProcessOperation, int native, int code,
+                                 const std::string&, TZipAction& a) {
+        natives.push_back(native);
+        EXPECT_EQ(code, 4);
+        a = fxaIgnore;
+    };
+    z.BeginUpdate();
+    z.FileMasks().Add("*.*");
+    z.AddFiles();
+    z.EndUpdate();
+    EXPECT_EQ(natives, std::vector<int>{8});
+    EXPECT_EQ(z.Count(), 0);
+    z.CloseArchive();
+    EXPECT_EQ(FileSizeOf(s.Path("out.zip")), 22);
+}
