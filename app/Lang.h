@@ -11,6 +11,7 @@ namespace krv {
 
 class TControl;
 class TMenuItem;
+class TStringList;
 
 class TLang {
 public:
@@ -42,9 +43,13 @@ public:
     const std::string& DefaultsFile() const { return defaultsFile_; }
 
 private:
-    std::unique_ptr<class LangXmlDocument> doc_;
+    std::unique_ptr<class TXmlDocument> doc_;
     std::string name_;
     std::string defaultsFile_;   // empty: no Defaults
 };
+
+// The language files of a folder that load, in file-name order: their
+// display names and full paths, in parallel.
+void ListLanguageFiles(const std::string& langDir, TStringList& names, TStringList& paths);
 
 } // namespace krv

@@ -1,6 +1,7 @@
 // Language files: names, message texts with their English fall-backs, the
 // def.dat base geometry, and damaged files that must not take the program down.
 #include "app/Lang.h"
+#include "framework/Strings.h"
 #include "tests/app/LangFixture.h"
 #include <gtest/gtest.h>
 #include <random>
@@ -96,4 +97,23 @@ TEST(Lang, MutatedFilesNeverCrashOrHang) {
         (void)lang.GetName();
     }
     EXPECT_LT(loaded, 150);
+}
+
+TEST(Lang, OnlyFilesThatLoadAreListed) {
+    LangFolder dir;
+    dir.Write("b_deutsch.lang", "<K><Lang value=\"Deutsch\"/></K>");
+    dir.Write("a_english.lang", "<K><Lang value=\"English\"/></K>");
+    dir.Write("c_broken.lang", "<K><Lang value=\"Kaputt\"></K>");
+    dir.Write("d_nolang.lang", "<K><Constant/></K>");
+    dir.Write("e_other.xml", "<K><Lang value=\"Other\"/></K>");
+    TStringList names, paths;
+    ListLanguageFiles(dir.Dir(), names, paths);
+    EXPECT_EQ(names.ToVector(), (std::vector<std::string>{"English", "Deutsch"}));
+    ASSERT_EQ(paths.Count(), 2);
+    EXPECT_EQ(paths[0], dir.Path("a_english.lang"));
+    EXPECT_EQ(paths[1], dir.Path("b_deutsch.lang"));
+
+    TStringList none, nonePaths;
+    ListLanguageFiles(dir.Path("no_such_folder"), none, nonePaths);
+    EXPECT_EQ(none.Count(), 0);
 }
