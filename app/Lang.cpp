@@ -1,5 +1,5 @@
 #include "app/Lang.h"
-#include "app/LangXml.h"
+#include "framework/XmlDoc.h"
 #include "framework/Controls.h"
 #include "framework/Handle.h"
 #include "framework/Strings.h"
@@ -16,7 +16,7 @@ TLang::~TLang() { Clear(); }
 
 void TLang::Init() {
     Clear();
-    doc_ = std::make_unique<LangXmlDocument>();
+    doc_ = std::make_unique<TXmlDocument>();
     name_.clear();
 }
 
@@ -35,8 +35,8 @@ bool TLang::LoadFromFile(const std::string& fileName) {
         Init();
         return false;
     }
-    const LangXmlNode root = doc_->Root();
-    const LangXmlNode lang = root ? root.Child("Lang") : LangXmlNode();
+    const TXmlNode root = doc_->Root();
+    const TXmlNode lang = root ? root.Child("Lang") : TXmlNode();
     if (!lang) {
         // Not a language file: keep none of it, or its texts would still
         // translate while the caller reports that English is in use.
@@ -50,11 +50,11 @@ bool TLang::LoadFromFile(const std::string& fileName) {
 
 std::string TLang::GetConstant(const std::string& key, const std::string& defaultText) const {
     if (!doc_) return defaultText;
-    const LangXmlNode root = doc_->Root();
+    const TXmlNode root = doc_->Root();
     if (!root) return defaultText;
-    const LangXmlNode constants = root.Child("Constant");
+    const TXmlNode constants = root.Child("Constant");
     if (!constants) return defaultText;
-    const LangXmlNode entry = constants.Child(key);
+    const TXmlNode entry = constants.Child(key);
     if (!entry) return defaultText;
     return entry.Attribute("value").value_or(defaultText);
 }
@@ -82,11 +82,11 @@ int OffsetValue(const std::string& text, const std::string& control, const std::
 
 bool TLang::ApplyToForm(TComponent& form) {
     if (!doc_) return false;
-    const LangXmlNode root = doc_->Root();
+    const TXmlNode root = doc_->Root();
     if (!root) return false;
-    const LangXmlNode window = root.Child(form.Name());
+    const TXmlNode window = root.Child(form.Name());
     if (!window) return false;
-    for (LangXmlNode entry = window.Child("Control"); entry; entry = entry.NextElement()) {
+    for (TXmlNode entry = window.Child("Control"); entry; entry = entry.NextElement()) {
         const auto name = entry.Attribute("name");
         if (!name) continue;
         // Menu items and other components that are not controls are skipped.

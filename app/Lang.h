@@ -43,7 +43,7 @@ public:
     const std::string& DefaultsFile() const { return defaultsFile_; }
 
 private:
-    std::unique_ptr<class LangXmlDocument> doc_;
+    std::unique_ptr<class TXmlDocument> doc_;
     std::string name_;
     std::string defaultsFile_;   // empty: no Defaults
 };
