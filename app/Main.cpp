@@ -310,6 +310,7 @@ void TMainForm::FormCreate() {
 void TMainForm::FormShow() {
     CheckTools();
     Lang->ApplyToForm(*this);
+    Lang->ApplyToMenu(*this, MainMenu->Items());
     SetCaption(Caption() + kProductVersion);
     AddLog(KrvStartingLine, lcBlack, 3, lkNormal);
     InitDirTree();
