@@ -310,7 +310,7 @@ void TMainForm::FormCreate() {
 void TMainForm::FormShow() {
     CheckTools();
     Lang->ApplyToForm(*this);
-    Lang->ApplyToMenu(*this, MainMenu->Items());
+    Lang->ApplyToMenu(*this, *MainMenu);
     SetCaption(Caption() + kProductVersion);
     AddLog(KrvStartingLine, lcBlack, 3, lkNormal);
     InitDirTree();
