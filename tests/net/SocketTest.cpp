@@ -495,3 +495,25 @@ TEST(NetSocket, ReceiveStrReadsWhatIsWaiting) {
     for (auto& p : pieces) joined += p;
     EXPECT_EQ(joined, big);
 }
+
+TEST(NetSocket, DataQueuedBeforeAGracefulCloseReachesASlowReader) {
+    for (size_t size : {size_t(256) << 10, size_t(2) << 20}) {
+        TestServer server;
+        std::string data = Pattern(size);
+        server.onAccept = [&](Peer& p) {
+            p.socket->SendStr(data);
+            p.socket->OnDataSent = [&p](TObject*, WORD) { p.socket->CloseDelayed(); };
+        };
+        Client c;
+        c.socket.OnSessionConnected = [&](TObject*, WORD) {
+            ++c.connected;
+            c.socket.Pause();   // nothing is read while the peer sends and closes
+        };
+        c.Connect("127.0.0.1", server.Port());
+        ASSERT_TRUE(PumpUntil([&] { return server.peers.size() == 1 && server.peers[0]->closedCount > 0; })) << size;
+        c.socket.Resume();
+        ASSERT_TRUE(PumpUntil([&] { return c.closed > 0; })) << size << " bytes sent, " << c.received.size() << " received";
+        EXPECT_EQ(c.received.size(), data.size()) << size;
+        EXPECT_EQ(c.closeError, 0) << size;
+    }
+}
