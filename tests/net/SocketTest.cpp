@@ -517,3 +517,24 @@ TEST(NetSocket, DataQueuedBeforeAGracefulCloseReachesASlowReader) {
         EXPECT_EQ(c.closeError, 0) << size;
     }
 }
+
+TEST(NetSocket, ANewConnectionCanBeStartedFromTheClosedEvent) {
+    TestServer server;
+    Client c;
+    int closes = 0;
+    c.socket.OnSessionClosed = [&](TObject*, WORD) {
+        if (++closes == 1) {
+            c.socket.SetAddr("127.0.0.1");
+            c.socket.SetPort(server.Port());
+            c.socket.Connect();
+        }
+    };
+    c.Connect("127.0.0.1", server.Port());
+    ASSERT_TRUE(c.WaitConnected());
+    c.socket.Close();
+    EXPECT_EQ(closes, 1);
+    EXPECT_EQ(c.socket.State(), wsConnecting) << "the reset after the close must not wipe the new connection";
+    ASSERT_TRUE(PumpUntil([&] { return c.connected == 2; }));
+    EXPECT_EQ(c.socket.State(), wsConnected);
+    ASSERT_TRUE(PumpUntil([&] { return server.peers.size() == 2; }));
+}
