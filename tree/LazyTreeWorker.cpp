@@ -156,7 +156,7 @@ void TBaseLazyTree::InterruptValidation() {
     TWorkerThread* w = Worker();
     if (!w) return;
     if (w->DequeueOrIsCurrent(this)) {
-        WaitForWorker();
+        if (inChangeState_ == 0) WaitForWorker();
         DoStateChange(tsValidationNeeded);
     }
 }

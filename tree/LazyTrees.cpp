@@ -191,11 +191,18 @@ void TBaseLazyTree::HandleChangeState(unsigned enter, unsigned leave) {
         return s;
     };
     TLazyTreeStates e = translate(enter), l = translate(leave);
+    ++inChangeState_;
     if (e.Contains(tsUseCache) && states_.Contains(tsStopValidation)) {
         e -= tsUseCache;
         l -= tsValidationNeeded;
     }
-    DoStateChange(e, l);
+    try {
+        DoStateChange(e, l);
+    } catch (...) {
+        --inChangeState_;
+        throw;
+    }
+    --inChangeState_;
 }
 
 // ---- update batching -------------------------------------------------------------------

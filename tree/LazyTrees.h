@@ -413,6 +413,8 @@ private:
     int width_ = 200;
     int height_ = 100;
     bool destroying_ = false;
+    // Inside the worker's report the worker is blocked on us and reads nothing.
+    int inChangeState_ = 0;
 
     // selection: sorted by address; a set lowest bit marks an entry removed during an update
     TNodeArray selection_;
