@@ -47,10 +47,45 @@ void TWindow::DestroyHandle() {
     if (handle_) ::DestroyWindow(handle_);
 }
 
+bool TWindow::SubclassWindow(HWND wnd) {
+    if (!wnd || handle_ || FromHandle(wnd)) return false;
+    ::SetPropA(wnd, kThisProp, this);
+    handle_ = wnd;
+    oldWndProc_ = reinterpret_cast<WNDPROC>(
+        ::SetWindowLongPtrA(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TWindow::StaticWndProc)));
+    return oldWndProc_ != nullptr;
+}
+
 bool TWindow::HandleMessage(UINT, WPARAM, LPARAM, LRESULT&) { return false; }
 
 LRESULT TWindow::DefaultHandler(UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (oldWndProc_) return ::CallWindowProcA(oldWndProc_, handle_, msg, wParam, lParam);
     return ::DefWindowProcA(handle_, msg, wParam, lParam);
+}
+
+namespace {
+WindowExceptionHandler windowExceptionHandler;
+}
+
+void SetWindowExceptionHandler(WindowExceptionHandler handler) { windowExceptionHandler = std::move(handler); }
+
+void HandleWindowException(const std::exception_ptr& e) {
+    if (windowExceptionHandler) {
+        try {
+            windowExceptionHandler(e);
+            return;
+        } catch (...) {
+            // the handler itself failed: fall through to the plain box
+        }
+    }
+    std::string text = "Unknown error";
+    try {
+        std::rethrow_exception(e);
+    } catch (const std::exception& ex) {
+        text = ex.what();
+    } catch (...) {
+    }
+    ::MessageBoxA(nullptr, text.c_str(), "Error", MB_OK | MB_ICONSTOP | MB_TASKMODAL);
 }
 
 LRESULT CALLBACK TWindow::StaticWndProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -64,12 +99,23 @@ LRESULT CALLBACK TWindow::StaticWndProc(HWND wnd, UINT msg, WPARAM wParam, LPARA
     }
     if (!self) return ::DefWindowProcA(wnd, msg, wParam, lParam);
     LRESULT result = 0;
-    bool handled = self->HandleMessage(msg, wParam, lParam, result);
-    if (!handled) result = self->DefaultHandler(msg, wParam, lParam);
+    try {
+        bool handled = self->HandleMessage(msg, wParam, lParam, result);
+        if (!handled) result = self->DefaultHandler(msg, wParam, lParam);
+    } catch (...) {
+        // C++ exceptions must not unwind through the system's dispatcher.
+        HandleWindowException(std::current_exception());
+    }
     if (msg == WM_NCDESTROY) {
         ::RemovePropA(wnd, kThisProp);
+        if (self->oldWndProc_) ::SetWindowLongPtrA(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(self->oldWndProc_));
         self->handle_ = nullptr;
-        self->HandleDestroyed();
+        self->oldWndProc_ = nullptr;
+        try {
+            self->HandleDestroyed();
+        } catch (...) {
+            HandleWindowException(std::current_exception());
+        }
     }
     return result;
 }

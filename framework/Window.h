@@ -3,6 +3,7 @@
 // virtual HandleMessage, which says whether it handled it.
 #pragma once
 #include "framework/Handle.h"
+#include <exception>
 #include <functional>
 #include <string>
 
@@ -26,6 +27,11 @@ public:
                             int x, int y, int w, int h, HWND parent, HMENU menuOrId = nullptr);
     void DestroyHandle();
 
+    // Takes over a window made from a class that is not ours (a standard
+    // control): its messages then reach HandleMessage first and the control's
+    // own procedure through DefaultHandler.
+    bool SubclassWindow(HWND wnd);
+
     // The object behind a window of ours, or null.
     static TWindow* FromHandle(HWND wnd);
     // The procedure of every class registered with RegisterWindowClass.
@@ -40,7 +46,15 @@ protected:
     virtual void HandleDestroyed() {}
 
     HWND handle_ = nullptr;
+    WNDPROC oldWndProc_ = nullptr;   // the standard control's procedure when subclassed
 };
+
+// An exception thrown by a message handler cannot cross the system's message
+// dispatch; the window procedure catches it and hands it here (the application
+// logs it). Without a handler it is shown in a message box.
+using WindowExceptionHandler = std::function<void(const std::exception_ptr& e)>;
+void SetWindowExceptionHandler(WindowExceptionHandler handler);
+void HandleWindowException(const std::exception_ptr& e);
 
 // A hidden message-only window whose messages go to a function: sockets, the
 // thread hand-off and other components that only need a message target.

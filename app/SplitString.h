@@ -1,0 +1,17 @@
+// Splitting a text at a separator character: the session's ";"-separated file
+// masks become lists this way.
+#pragma once
+#include "framework/Strings.h"
+#include <string>
+
+namespace krv {
+
+// Reads the field that starts at pos (counted from 1), skipping separators in
+// a row first; pos ends just past the field's closing separator. A call that
+// starts on a run of separators ending the text gives an empty token.
+void NextToken(const std::string& s, char sep, int& pos, std::string& token);
+
+// Appends every field of s to list (the list is not cleared first).
+void SplitString(const std::string& s, char sep, TStringList& list);
+
+} // namespace krv

@@ -1,0 +1,217 @@
+#include "shell/ShellUtils.h"
+#include "shell/ShellClipFormats.h"
+#include "shell/ShellEntryPoints.h"
+#include "shell/SystemVersion.h"
+#include "shell/WideStrUtils.h"
+#include "framework/Handle.h"
+#include <cstring>
+#include <mutex>
+
+namespace krv {
+
+TNamespace* DesktopFolder = nullptr;
+TNamespace* RecycleBinFolder = nullptr;
+TNamespace* DesktopDirectoryFolder = nullptr;
+TNamespace* DrivesFolder = nullptr;
+TNamespace* PrintersFolder = nullptr;
+TNamespace* HistoryFolder = nullptr;
+TNamespace* ControlPanelFolder = nullptr;
+TNamespace* NetworkFolder = nullptr;
+TNamespace* TemplatesFolder = nullptr;
+TNamespace* MyDocumentsFolder = nullptr;
+TNamespace* FavoritesFolder = nullptr;
+
+const TSpecialFolderSlot SpecialFolderSlots[11] = {
+    {&DesktopFolder, CSIDL_DESKTOP},           {&RecycleBinFolder, CSIDL_BITBUCKET},
+    {&DesktopDirectoryFolder, CSIDL_DESKTOPDIRECTORY}, {&DrivesFolder, CSIDL_DRIVES},
+    {&PrintersFolder, CSIDL_PRINTERS},         {&HistoryFolder, CSIDL_HISTORY},
+    {&ControlPanelFolder, CSIDL_CONTROLS},     {&NetworkFolder, CSIDL_NETWORK},
+    {&TemplatesFolder, CSIDL_TEMPLATES},       {&MyDocumentsFolder, CSIDL_PERSONAL},
+    {&FavoritesFolder, CSIDL_FAVORITES},
+};
+
+namespace {
+std::mutex g_startLock;
+int g_startCount = 0;
+TSpecialNamespaceMaker g_make = nullptr;
+TNamespaceDisposer g_dispose = nullptr;
+
+DWORD_PTR ShellFileInfo(const std::wstring& name, DWORD attributes, UINT flags, int& icon) {
+    icon = -1;
+    if (auto info = WideFunctions().SHGetFileInfoW) {
+        SHFILEINFOW fi{};
+        DWORD_PTR r = info(name.c_str(), attributes, &fi, sizeof fi, flags);
+        if (r) icon = fi.iIcon;
+        return r;
+    }
+    SHFILEINFOA fi{};
+    DWORD_PTR r = ::SHGetFileInfoA(WideToAnsi(name).c_str(), attributes, &fi, sizeof fi, flags);
+    if (r) icon = fi.iIcon;
+    return r;
+}
+
+int DocumentsIconIndex() {
+    PIDLPtr pidl(PathToPIDL(L"::{450d8fba-ad25-11d0-98a8-0800361b1103}"));
+    if (!pidl) return SystemIconIndex(0);
+    int icon = -1;
+    UINT flags = SHGFI_PIDL | SHGFI_SYSICONINDEX | SHGFI_SHELLICONSIZE;
+    if (auto info = WideFunctions().SHGetFileInfoW) {
+        SHFILEINFOW fi{};
+        if (info(reinterpret_cast<LPCWSTR>(pidl.get()), 0, &fi, sizeof fi, flags)) icon = fi.iIcon;
+    } else {
+        SHFILEINFOA fi{};
+        if (::SHGetFileInfoA(reinterpret_cast<LPCSTR>(pidl.get()), 0, &fi, sizeof fi, flags)) icon = fi.iIcon;
+    }
+    return icon >= 0 ? icon : SystemIconIndex(0);
+}
+
+void FreeSpecialFolders() {
+    for (const auto& slot : SpecialFolderSlots) {
+        TNamespace* ns = *slot.Global;
+        *slot.Global = nullptr;
+        if (ns && g_dispose) g_dispose(ns);
+    }
+}
+} // namespace
+
+LPITEMIDLIST PathToPIDL(const std::wstring& path) {
+    if (path.empty()) return nullptr;
+    ComPtr<IShellFolder> desktop;
+    if (FAILED(::SHGetDesktopFolder(desktop.put())) || !desktop) return nullptr;
+    std::wstring name = path;   // the call takes a writable buffer
+    ULONG eaten = 0, attributes = 0;
+    LPITEMIDLIST pidl = nullptr;
+    if (FAILED(desktop->ParseDisplayName(nullptr, nullptr, name.data(), &eaten, &pidl, &attributes))) {
+        PIDLPtr drop(pidl);
+        return nullptr;
+    }
+    return pidl;
+}
+
+std::wstring DisplayNameOfPIDL(LPCITEMIDLIST pidl, DWORD flags) {
+    if (!pidl) return std::wstring();
+    ComPtr<IShellFolder> parent;
+    LPCITEMIDLIST last = nullptr;
+    if (TPIDLManager::IsDesktopFolder(pidl)) {
+        if (FAILED(::SHGetDesktopFolder(parent.put()))) return std::wstring();
+        last = pidl;
+    } else if (FAILED(::SHBindToParent(pidl, IID_IShellFolder, parent.put_void(), &last))) {
+        return std::wstring();
+    }
+    if (!parent) return std::wstring();
+    STRRET name{};
+    if (FAILED(parent->GetDisplayNameOf(last, flags, &name))) return std::wstring();
+    return StrRetToStr(name, last);
+}
+
+std::wstring PIDLToPath(LPCITEMIDLIST pidl) {
+    if (!pidl) {
+        wchar_t buf[MAX_PATH] = {};
+        if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_DESKTOPDIRECTORY, nullptr, 0, buf))) return std::wstring();
+        return buf;
+    }
+    return DisplayNameOfPIDL(pidl, SHGDN_FORPARSING);
+}
+
+LPITEMIDLIST SpecialFolderPIDL(int csidl) {
+    LPITEMIDLIST pidl = nullptr;
+    if (FAILED(::SHGetSpecialFolderLocation(nullptr, csidl, &pidl))) {
+        PIDLPtr drop(pidl);
+        return nullptr;
+    }
+    return pidl;
+}
+
+bool IsFileTimeSet(const FILETIME& ft) { return ft.dwLowDateTime != 0 || ft.dwHighDateTime != 0; }
+
+std::wstring FileTimeToLocalText(const FILETIME& ft) {
+    if (!IsFileTimeSet(ft)) return std::wstring();
+    FILETIME local;
+    SYSTEMTIME st;
+    if (!::FileTimeToLocalFileTime(&ft, &local) || !::FileTimeToSystemTime(&local, &st)) return std::wstring();
+    wchar_t date[128], time[128];
+    if (!::GetDateFormatW(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &st, nullptr, date, 128)) return std::wstring();
+    if (!::GetTimeFormatW(LOCALE_USER_DEFAULT, 0, &st, nullptr, time, 128)) return std::wstring();
+    return std::wstring(date) + L" " + time;
+}
+
+int SystemIconIndex(int kind) {
+    int icon = -1;
+    switch (kind) {
+    case 0:
+        ShellFileInfo(L"*.*", FILE_ATTRIBUTE_DIRECTORY, 0x4014, icon);
+        return icon;
+    case 1:
+        ShellFileInfo(L"*.*", FILE_ATTRIBUTE_DIRECTORY, 0x4016, icon);
+        return icon;
+    case 2:
+        ShellFileInfo(L"*.zyxwv", FILE_ATTRIBUTE_NORMAL, 0x4014, icon);
+        return icon;
+    case 3:
+        return 29;
+    case 4:
+        return DocumentsIconIndex();
+    default:
+        return -1;
+    }
+}
+
+BOOL FileIconInit() {
+    if (!IsWinNT()) return 0;
+    using TFileIconInit = BOOL(WINAPI*)(BOOL);
+    auto fn = reinterpret_cast<TFileIconInit>(reinterpret_cast<void*>(ResolveProc("shell32.dll", MAKEINTRESOURCEA(660))));
+    return fn ? fn(TRUE) : 0;
+}
+
+bool GetDriveClusterInfo9x(const std::wstring& root, DWORD& sectorsPerCluster, DWORD& bytesPerSector,
+                           DWORD& freeClusters, DWORD& totalClusters) {
+    struct TDiocRegisters {
+        DWORD EBX, EDX, ECX, EAX, EDI, ESI, Flags;
+    };
+    static_assert(sizeof(TDiocRegisters) == 28, "the device expects 28 bytes");
+    FileHandle device(::CreateFileA("\\\\.\\vwin32", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!device) return false;
+    std::string rootA = WideToAnsi(root);
+    uint8_t result[44] = {};
+    TDiocRegisters regs{};
+    regs.EAX = 0x7303;
+    regs.EDX = reinterpret_cast<DWORD>(rootA.c_str());
+    regs.EDI = reinterpret_cast<DWORD>(result);
+    regs.ECX = sizeof result;
+    regs.Flags = 1;   // carry set: the call clears it on success
+    DWORD got = 0;
+    if (!::DeviceIoControl(device.get(), 6, &regs, sizeof regs, &regs, sizeof regs, &got, nullptr)) return false;
+    if (regs.Flags & 1) return false;
+    std::memcpy(&sectorsPerCluster, result + 4, 4);
+    std::memcpy(&bytesPerSector, result + 8, 4);
+    std::memcpy(&freeClusters, result + 12, 4);
+    std::memcpy(&totalClusters, result + 16, 4);
+    return true;
+}
+
+void SetSpecialNamespaceHooks(TSpecialNamespaceMaker make, TNamespaceDisposer dispose) {
+    std::lock_guard<std::mutex> lock(g_startLock);
+    g_make = make;
+    g_dispose = dispose;
+}
+
+void StartShellUtilities() {
+    std::lock_guard<std::mutex> lock(g_startLock);
+    if (g_startCount++ > 0) return;
+    FileIconInit();
+    if (!LoadShellEntryPoints()) HaltMissingShellEntryPoints();
+    PIDLManager();
+    RegisterShellClipFormats();
+    if (g_make) {
+        for (const auto& slot : SpecialFolderSlots) *slot.Global = g_make(slot.CSIDL);
+    }
+}
+
+void StopShellUtilities() {
+    std::lock_guard<std::mutex> lock(g_startLock);
+    if (g_startCount == 0 || --g_startCount > 0) return;
+    FreeSpecialFolders();
+}
+
+} // namespace krv

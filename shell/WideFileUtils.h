@@ -1,0 +1,33 @@
+// Path and file routines on UTF-16 paths, and the folder size count.
+#pragma once
+#include <windows.h>
+#include <cstdint>
+#include <string>
+
+namespace krv {
+
+std::wstring ExtractFileExtW(const std::wstring& path);
+std::wstring ExtractFileDriveW(const std::wstring& path);
+std::wstring ExtractFileDirW(const std::wstring& path);
+// index is 1-based.
+bool IsPathDelimiterW(const std::wstring& s, int index);
+std::wstring IncludeTrailingBackslashW(const std::wstring& s);
+// A drive root keeps its backslash unless force.
+std::wstring ExcludeTrailingBackslashW(const std::wstring& s, bool force = false);
+bool IsDriveRoot(const std::wstring& path);
+
+bool DirExistsW(const std::wstring& path);
+bool FileExistsW(const std::wstring& path);
+bool DiskInDrive(wchar_t drive);
+bool CreateDirW(const std::wstring& path);
+// The first of path\name (or "New Folder"), path\New Folder (1) .. (20) that does
+// not exist; empty when all of them do.
+std::wstring UniqueDirName(const std::wstring& path, const std::wstring& name = std::wstring());
+constexpr int UniqueDirNameLimit = 20;
+
+// Bytes in a folder (with Recurse, in its subfolders too; a drive root then
+// gives the drive's used space). Links to folders (symbolic links, junctions)
+// are not followed, and no folder is counted twice.
+uint64_t CalcFolderSize(const std::wstring& path, bool recurse);
+
+} // namespace krv

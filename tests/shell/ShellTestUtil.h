@@ -1,0 +1,36 @@
+// Helpers shared by the shell layer's tests: a scratch folder under the
+// system temp folder (on C:, never Z:), hand-made identifier lists.
+#pragma once
+#include "framework/Handle.h"
+#include "shell/PIDLTools.h"
+#include <windows.h>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace shelltest {
+
+// A fresh folder under %TEMP%, removed with everything in it afterwards.
+class TempFolder {
+public:
+    explicit TempFolder(const std::wstring& name);
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    const std::wstring& Path() const { return path_; }
+    std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
+private:
+    std::wstring path_;
+};
+
+void MakeDir(const std::wstring& path);
+void WriteFileBytes(const std::wstring& path, const std::string& bytes);
+std::string ReadFileBytes(const std::wstring& path);
+// Removes a tree without following links to folders.
+void RemoveTree(const std::wstring& path);
+
+// A list made of the given identifiers' data, allocated with the task allocator.
+LPITEMIDLIST MakePIDL(const std::vector<std::string>& ids);
+std::vector<uint8_t> PIDLBytes(LPCITEMIDLIST pidl);
+
+} // namespace shelltest
