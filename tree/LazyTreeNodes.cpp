@@ -518,7 +518,7 @@ void TBaseLazyTree::SetNodeHeight(PLazyNode node, unsigned value) {
 }
 
 // Showing or hiding a row changes the visible rows and the heights above it.
-void TBaseLazyTree::SetVisible(PLazyNode node, bool value) {
+void TBaseLazyTree::SetIsVisible(PLazyNode node, bool value) {
     if (!node || node == root_ || bool(node->States & vsVisible) == value) return;
     InterruptValidation();
     PLazyNode parent = node->Parent;

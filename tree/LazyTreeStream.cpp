@@ -340,7 +340,7 @@ void TBaseLazyTree::ApplyBaseRecord(TStream& stream, int version, PLazyNode node
         node->NodeHeight = uint16_t(height);
         AdjustTotalHeight(node, diff, true);
     }
-    SetVisible(node, (states & vsVisible) != 0);
+    SetIsVisible(node, (states & vsVisible) != 0);
     // The expanded flag of a node without children moves no rows.
     if (!node->FirstChild) node->States = uint16_t((node->States & ~vsExpanded) | (states & vsExpanded));
     uint16_t kept = node->States & (vsVisible | vsExpanded);

@@ -53,7 +53,10 @@ void TLTHeader::SetSortDirection(TSortDirection d) {
 
 // ---- life time ------------------------------------------------------------------
 
-TBaseLazyTree::TBaseLazyTree(TComponent* owner) : TComponent(owner) {
+TBaseLazyTree::TBaseLazyTree(TComponent* owner) : TCustomControl(owner) {
+    width_ = 200;
+    height_ = 100;
+    TabStop = true;
     options_ = std::make_unique<TCustomLazyTreeOptions>(this);
     header_ = std::make_unique<TLTHeader>(this);
     MakeRootNode();
@@ -76,38 +79,19 @@ void TBaseLazyTree::ShowError(const std::string& msg, int code) { throw ELazyTre
 
 // ---- window ------------------------------------------------------------------------
 
-void TBaseLazyTree::HandleNeeded() {
-    if (HandleAllocated()) return;
-    RegisterWindowClass(kTreeClass, CS_DBLCLKS);
-    DoStateChange(tsWindowCreating);
-    DWORD style = WS_CLIPCHILDREN | WS_CLIPSIBLINGS | WS_VSCROLL | WS_HSCROLL | (ParentWindow ? WS_CHILD : WS_POPUP);
-    CreateWindowHandle(kTreeClass, "", style, WS_EX_CLIENTEDGE, 0, 0, width_, height_, ParentWindow);
-    DoStateChange({}, tsWindowCreating);
-    if (HandleAllocated() && states_.Contains(tsValidationNeeded)) ValidateCache();
+void TBaseLazyTree::CreateParams(TCreateParams& params) {
+    TCustomControl::CreateParams(params);
+    params.WinClassName = kTreeClass;
+    params.Style |= WS_CLIPCHILDREN | WS_CLIPSIBLINGS | WS_VSCROLL | WS_HSCROLL;
+    params.ExStyle |= WS_EX_CLIENTEDGE;
+    if (MiscOption(toFullRepaintOnResize)) params.ClassStyle |= CS_HREDRAW | CS_VREDRAW;
 }
 
-int TBaseLazyTree::ClientWidth() const {
-    if (!HandleAllocated()) return width_;
-    RECT r;
-    ::GetClientRect(handle_, &r);
-    return r.right - r.left;
-}
-
-int TBaseLazyTree::ClientHeight() const {
-    if (!HandleAllocated()) return height_;
-    RECT r;
-    ::GetClientRect(handle_, &r);
-    return r.bottom - r.top;
-}
-
-void TBaseLazyTree::SetBounds(int left, int top, int width, int height) {
-    width_ = width;
-    height_ = height;
-    if (HandleAllocated()) ::MoveWindow(handle_, left, top, width, height, TRUE);
-}
-
-void TBaseLazyTree::Invalidate() {
-    if (HandleAllocated()) ::InvalidateRect(handle_, nullptr, FALSE);
+void TBaseLazyTree::CreateHandleDone() {
+    TCustomControl::CreateHandleDone();
+    UpdateScrollBars(true);
+    // Validation asked for while there was no window can run now.
+    if (states_.Contains(tsValidationNeeded)) ValidateCache();
 }
 
 void TBaseLazyTree::SetUpdateState(bool updating) {
@@ -151,19 +135,18 @@ bool TBaseLazyTree::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESUL
         if (wParam == kChangeTimer) DoChange(pendingChangeNode_);
         else if (wParam == kStructureChangeTimer) DoStructureChange(pendingStructureNode_, pendingStructureReason_);
         else if (wParam == kEditTimer) DoEdit();
-        else return false;
+        else break;
         result = 0;
         return true;
     case WM_DESTROY:
         // The worker addresses this window; it must be done with it first.
         InterruptValidation();
-        return false;
+        break;
     default:
-        return false;
+        break;
     }
+    return TCustomControl::HandleMessage(msg, wParam, lParam, result);
 }
-
-void TBaseLazyTree::HandleDestroyed() {}
 
 void TBaseLazyTree::StopChangeTimer(UINT id) {
     if (HandleAllocated()) ::KillTimer(handle_, id);

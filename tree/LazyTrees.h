@@ -5,9 +5,8 @@
 // without walking the whole tree; a shared worker thread builds a position
 // cache for trees with many visible rows.
 #pragma once
-#include "framework/Classes.h"
+#include "framework/Controls.h"
 #include "framework/Stream.h"
-#include "framework/Window.h"
 #include "tree/LazyTreeTypes.h"
 #include <atomic>
 #include <functional>
@@ -87,20 +86,11 @@ struct TCacheEntry {
 using TNodeArray = std::vector<PLazyNode>;
 using TLTGetNodeProc = std::function<void(TBaseLazyTree* sender, PLazyNode node, void* data, bool& abort)>;
 
-class TBaseLazyTree : public TComponent, public TWindow {
+class TBaseLazyTree : public TCustomControl {
     friend class TWorkerThread;
 public:
     explicit TBaseLazyTree(TComponent* owner = nullptr);
     ~TBaseLazyTree() override;
-
-    // ---- window -------------------------------------------------------
-    // The window the control lives in; made on demand (hidden until shown).
-    void HandleNeeded();
-    HWND ParentWindow = nullptr;
-    int ClientWidth() const;
-    int ClientHeight() const;
-    void Invalidate();
-    void SetBounds(int left, int top, int width, int height);
 
     // ---- node model ---------------------------------------------------
     PLazyNode RootNode() const { return root_; }
@@ -117,7 +107,7 @@ public:
     unsigned NodeHeight(PLazyNode node);
     void SetNodeHeight(PLazyNode node, unsigned value);
     bool IsVisible(PLazyNode node) const { return node && (node->States & vsVisible); }
-    void SetVisible(PLazyNode node, bool value);
+    void SetIsVisible(PLazyNode node, bool value);
     bool Selected(PLazyNode node) const { return node && (node->States & vsSelected); }
     void SetSelected(PLazyNode node, bool value);
     bool IsDisabled(PLazyNode node) const { return node && (node->States & vsDisabled); }
@@ -370,8 +360,9 @@ protected:
     bool AutoOption(TLTAutoOption o) const { return options_->AutoOptions().Contains(o); }
     bool SelectionOption(TLTSelectionOption o) const { return options_->SelectionOptions().Contains(o); }
 
+    void CreateParams(TCreateParams& params) override;
+    void CreateHandleDone() override;
     bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
-    void HandleDestroyed() override;
 
     PLazyNode root_ = nullptr;
     PLazyNode hotNode_ = nullptr;
@@ -410,8 +401,6 @@ private:
     unsigned totalInternalDataSize_ = 0;
     int offsetX_ = 0;
     int offsetY_ = 0;
-    int width_ = 200;
-    int height_ = 100;
     bool destroying_ = false;
     // Inside the worker's report the worker is blocked on us and reads nothing.
     int inChangeState_ = 0;

@@ -75,11 +75,11 @@ TEST(NodeModel, CollapseAndExpandMoveExactlyTheVisibleDescendantHeights) {
     tree.FullExpand();
     EXPECT_EQ(tree.VisibleCount(), 4u);
     EXPECT_EQ(a->TotalHeight, 18u + 18 + 40 + 18);
-    tree.SetVisible(c, false);   // a hidden row leaves the totals above it
+    tree.SetIsVisible(c, false);   // a hidden row leaves the totals above it
     EXPECT_EQ(a->TotalHeight, 36u);
     EXPECT_EQ(tree.VisibleCount(), 2u);
     EXPECT_TREE_CONSISTENT(tree);
-    tree.SetVisible(c, true);
+    tree.SetIsVisible(c, true);
     tree.ToggleNode(b);
     EXPECT_EQ(a->TotalHeight, 36u);
     EXPECT_EQ(tree.RootNode()->TotalHeight, 18u + 36);

@@ -69,7 +69,7 @@ TEST(PositionCache, LookupsByPositionAndByNodeAgreeWithAWalk) {
         for (int j = 0; j < 30; ++j) {
             PLazyNode c = tree.AddChild(top);
             tree.SetNodeHeight(c, 10 + rng() % 30);
-            if (rng() % 7 == 0) tree.SetVisible(c, false);
+            if (rng() % 7 == 0) tree.SetIsVisible(c, false);
         }
         if (rng() % 4) tree.SetExpanded(top, true);
     }
@@ -255,7 +255,7 @@ TEST(Worker, RandomChangesKeepEveryCountExact) {
             if (n) tree.SetNodeHeight(n, 5 + rng() % 40);
             break;
         case 7:
-            if (n) tree.SetVisible(n, rng() % 3 != 0);
+            if (n) tree.SetIsVisible(n, rng() % 3 != 0);
             break;
         case 8:
             if (n && rng() % 20 == 0) {
