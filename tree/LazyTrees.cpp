@@ -148,8 +148,18 @@ bool TBaseLazyTree::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESUL
     return TCustomControl::HandleMessage(msg, wParam, lParam, result);
 }
 
+// Timers are killed only when they run: a bulk change notifies a million times.
 void TBaseLazyTree::StopChangeTimer(UINT id) {
+    unsigned bit = 1u << id;
+    if (!(runningTimers_ & bit)) return;
+    runningTimers_ &= ~bit;
     if (HandleAllocated()) ::KillTimer(handle_, id);
+}
+
+bool TBaseLazyTree::StartTimer(UINT id, unsigned delay) {
+    if (!HandleAllocated() || !::SetTimer(handle_, id, delay, nullptr)) return false;
+    runningTimers_ |= 1u << id;
+    return true;
 }
 
 // ---- state changes ------------------------------------------------------------------
@@ -231,9 +241,7 @@ void TBaseLazyTree::NotifyChange(PLazyNode node) {
     else DoStateChange(tsChangePending);
     pendingChangeNode_ = node;
     if (updateCount_ != 0) return;
-    if (ChangeDelay > 0 && !states_.Contains(tsSynchMode) && HandleAllocated() &&
-        ::SetTimer(handle_, kChangeTimer, ChangeDelay, nullptr))
-        return;
+    if (ChangeDelay > 0 && !states_.Contains(tsSynchMode) && StartTimer(kChangeTimer, ChangeDelay)) return;
     DoChange(node);
 }
 
@@ -244,9 +252,7 @@ void TBaseLazyTree::NotifyStructureChange(PLazyNode node, TChangeReason reason) 
     if (pendingStructureReason_ == crIgnore) pendingStructureReason_ = reason;
     else if (reason != crIgnore) pendingStructureReason_ = crAccumulated;
     if (updateCount_ != 0) return;
-    if (ChangeDelay > 0 && !states_.Contains(tsSynchMode) && HandleAllocated() &&
-        ::SetTimer(handle_, kStructureChangeTimer, ChangeDelay, nullptr))
-        return;
+    if (ChangeDelay > 0 && !states_.Contains(tsSynchMode) && StartTimer(kStructureChangeTimer, ChangeDelay)) return;
     DoStructureChange(node, pendingStructureReason_);
 }
 

@@ -383,6 +383,7 @@ private:
     void InternalAddToSelection(TNodeArray nodes, bool force);
     void SortChildren(PLazyNode node, TColumnIndex column, TSortDirection direction);
     void StopChangeTimer(UINT id);
+    bool StartTimer(UINT id, unsigned delay);
     void WaitForWorker();
     void HandleChangeState(unsigned enter, unsigned leave);
     int LoadHeader(TStream& stream);
@@ -404,6 +405,7 @@ private:
     bool destroying_ = false;
     // Inside the worker's report the worker is blocked on us and reads nothing.
     int inChangeState_ = 0;
+    unsigned runningTimers_ = 0;
 
     // selection: sorted by address; a set lowest bit marks an entry removed during an update
     TNodeArray selection_;
