@@ -387,3 +387,111 @@ TEST(NetSocket, FlushAndWaitForCloseReturnOnceDone) {
     EXPECT_EQ(c.received, "bye");
     EXPECT_EQ(c.closed, 1);
 }
+
+TEST(NetSocket, DatagramsGoBothWays) {
+    TNetSocket server;
+    int serverConnected = 0;
+    std::string got, from;
+    server.SetProto("udp");
+    server.SetAddr("127.0.0.1");
+    server.SetPort("0");
+    server.OnSessionConnected = [&](TObject*, WORD e) { serverConnected += e == 0; };
+    server.OnDataAvailable = [&](TObject*, WORD) {
+        char buf[256];
+        sockaddr_in src{};
+        int srcLen = 0;
+        int n = server.ReceiveFrom(buf, sizeof buf, src, srcLen);
+        if (n > 0) {
+            got.assign(buf, static_cast<size_t>(n));
+            from = IntToStr(ws::ntohs(src.sin_port));
+            server.SendTo(src, "pong", 4);
+        }
+    };
+    server.Listen();
+    EXPECT_EQ(server.State(), wsConnected);
+    EXPECT_EQ(serverConnected, 1);
+
+    Client c;
+    c.socket.SetProto("udp");
+    c.Connect("127.0.0.1", server.GetXPort());
+    EXPECT_EQ(c.connected, 1) << "a datagram socket is connected at once";
+    EXPECT_EQ(c.socket.State(), wsConnected);
+    c.socket.SendStr("ping");
+    ASSERT_TRUE(PumpUntil([&] { return got == "ping" && c.received == "pong"; }));
+    EXPECT_EQ(from, c.socket.LocalPort());
+}
+
+TEST(NetSocket, ALocalAddressAndPortAreBoundBeforeConnecting) {
+    TestServer server;
+    std::string localPort = UnusedPort();
+    Client c;
+    c.socket.SetLocalAddr("127.0.0.1");
+    c.socket.SetLocalPort(localPort);
+    c.Connect("127.0.0.1", server.Port());
+    ASSERT_TRUE(c.WaitConnected());
+    EXPECT_EQ(c.socket.GetXPort(), localPort);
+    EXPECT_EQ(c.socket.GetXAddr(), "127.0.0.1");
+    ASSERT_TRUE(PumpUntil([&] { return server.peers.size() == 1; }));
+    EXPECT_EQ(server.peers[0]->socket->PeerPort(), localPort);
+}
+
+TEST(NetSocket, PauseHoldsBackEventsUntilResume) {
+    TestServer server;
+    Client c;
+    c.Connect("127.0.0.1", server.Port());
+    ASSERT_TRUE(c.WaitConnected());
+    ASSERT_TRUE(PumpUntil([&] { return server.peers.size() == 1; }));
+    c.socket.Pause();
+    EXPECT_TRUE(c.socket.Paused());
+    server.peers[0]->socket->SendStr("held");
+    PumpFor(300);
+    EXPECT_EQ(c.received, "");
+    EXPECT_EQ(c.socket.RcvdCount(), 4);
+    c.socket.Resume();
+    ASSERT_TRUE(PumpUntil([&] { return c.received == "held"; }));
+}
+
+TEST(NetSocket, ReverseLookupNamesTheLoopbackAddress) {
+    Client c;
+    c.socket.ReverseDnsLookup("127.0.0.1");
+    ASSERT_TRUE(PumpUntil([&] { return !c.lookupErrors.empty(); }));
+    EXPECT_EQ(c.lookupErrors[0], 0);
+    EXPECT_FALSE(c.socket.DnsResult().empty());
+    EXPECT_EQ(c.socket.DnsResultList().Count(), 1);
+    EXPECT_THROW(c.socket.ReverseDnsLookup(""), ESocketException);
+}
+
+TEST(NetSocket, AStateChangeHandlerThatClosesStopsTheConnect) {
+    TestServer server;
+    Client c;
+    c.socket.OnChangeState = [&](TObject*, TSocketState, TSocketState n) {
+        if (n == wsOpened) c.socket.Close();
+    };
+    try {
+        c.Connect("127.0.0.1", server.Port());
+        FAIL();
+    } catch (const ESocketException& e) {
+        EXPECT_EQ(e.Message(), "Error 10022 in function Connect (Invalid operation in OnChangeState)\r\nInvalid argument");
+    }
+    EXPECT_EQ(c.socket.State(), wsClosed);
+}
+
+TEST(NetSocket, ReceiveStrReadsWhatIsWaiting) {
+    TestServer server;
+    Client c;
+    std::vector<std::string> pieces;
+    c.socket.OnDataAvailable = [&](TObject*, WORD) { pieces.push_back(c.socket.ReceiveStr()); };
+    c.Connect("127.0.0.1", server.Port());
+    ASSERT_TRUE(c.WaitConnected());
+    ASSERT_TRUE(PumpUntil([&] { return server.peers.size() == 1; }));
+    std::string big(3000, 'r');
+    server.peers[0]->socket->SendStr(big);
+    ASSERT_TRUE(PumpUntil([&] {
+        size_t total = 0;
+        for (auto& p : pieces) total += p.size();
+        return total >= big.size();
+    }));
+    std::string joined;
+    for (auto& p : pieces) joined += p;
+    EXPECT_EQ(joined, big);
+}

@@ -358,3 +358,42 @@ TEST(Socks, TheClientSurvivesAProxyThatAnswersGarbage) {
         }
     }
 }
+
+TEST(Socks, AProxyThatCannotBeReachedIsReportedAsTheConnectError) {
+    SocksClient c;
+    c.Via("5", UnusedPort(), "h");
+    ASSERT_TRUE(PumpUntil([&] { return c.connected > 0 && c.closed > 0; }));
+    EXPECT_EQ(c.socksConnected, 1);
+    EXPECT_EQ(c.connectError, WSAECONNREFUSED);
+    EXPECT_EQ(c.closed, 1);
+}
+
+TEST(Socks, AProxyHangingUpDuringLoginIsAnAuthenticationFailure) {
+    ScriptedProxy proxy;
+    proxy.steps = {{3, B({5, 2})}, {3 + 1 + 1, "", true}};
+    SocksClient c;
+    c.socket.SocksAuthentication = socksAuthenticateUsercode;
+    c.socket.SocksUsercode = "u";
+    c.socket.SocksPassword = "p";
+    c.Via("5", proxy.Port(), "h");
+    ASSERT_TRUE(PumpUntil([&] { return c.closed > 0; }));
+    EXPECT_EQ(c.auth, (std::vector<TSocksAuthState>{socksAuthStart, socksAuthFailure}));
+    EXPECT_EQ(c.closed, 1);
+    EXPECT_EQ(c.connected, 0);
+}
+
+TEST(Socks, LineModeSeesTheGreetingThatCameWithTheReply) {
+    ScriptedProxy proxy;
+    proxy.steps = {{3, B({5, 0})}, {Socks5Request("mail", 25).size(), kGranted5 + "220 ready\r\n250 o"}};
+    SocksClient c;
+    std::vector<std::string> lines;
+    c.socket.SetLineMode(true);
+    c.socket.OnDataAvailable = [&](TObject*, WORD) { lines.push_back(c.socket.ReceiveStr()); };
+    c.Via("5", proxy.Port(), "mail", "25");
+    ASSERT_TRUE(PumpUntil([&] { return !lines.empty(); }));
+    EXPECT_EQ(c.connectError, 0);
+    EXPECT_EQ(lines, std::vector<std::string>{"220 ready\r\n"});
+    proxy.server.peers[0]->socket->SendStr("k\r\n");
+    ASSERT_TRUE(PumpUntil([&] { return lines.size() == 2; }));
+    EXPECT_EQ(lines[1], "250 ok\r\n");
+}

@@ -118,3 +118,14 @@ TEST(Peers, Socks5WithUserAndPassword) {
         EXPECT_EQ(c.closed, 1);
     }
 }
+
+TEST(Peers, ARealProxyThatRefuses4AGivesItsMappedError) {
+    // This proxy answers a 4A request with code 91 (it does not resolve names for level 4).
+    ProxyClient c(Env("KRV_SOCKS_PORT"), "4A");
+    c.Connect("localhost", Env("KRV_ECHO_PORT"));
+    ASSERT_TRUE(c.WaitConnected());
+    EXPECT_EQ(c.connectError, 20016);
+    EXPECT_EQ(c.errors, std::vector<int>{20016});
+    ASSERT_TRUE(PumpUntil([&] { return c.closed > 0; }));
+    EXPECT_EQ(c.closed, 1);
+}
