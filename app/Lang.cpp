@@ -1,7 +1,9 @@
 #include "app/Lang.h"
-#include "app/LangXml.h"
+#include "framework/XmlDoc.h"
 #include "framework/Controls.h"
 #include "framework/Handle.h"
+#include "framework/IniFiles.h"
+#include "framework/Menus.h"
 #include "framework/Strings.h"
 #include "framework/SysUtils.h"
 #include <algorithm>
@@ -16,7 +18,7 @@ TLang::~TLang() { Clear(); }
 
 void TLang::Init() {
     Clear();
-    doc_ = std::make_unique<LangXmlDocument>();
+    doc_ = std::make_unique<TXmlDocument>();
     name_.clear();
 }
 
@@ -35,8 +37,8 @@ bool TLang::LoadFromFile(const std::string& fileName) {
         Init();
         return false;
     }
-    const LangXmlNode root = doc_->Root();
-    const LangXmlNode lang = root ? root.Child("Lang") : LangXmlNode();
+    const TXmlNode root = doc_->Root();
+    const TXmlNode lang = root ? root.Child("Lang") : TXmlNode();
     if (!lang) {
         // Not a language file: keep none of it, or its texts would still
         // translate while the caller reports that English is in use.
@@ -50,19 +52,18 @@ bool TLang::LoadFromFile(const std::string& fileName) {
 
 std::string TLang::GetConstant(const std::string& key, const std::string& defaultText) const {
     if (!doc_) return defaultText;
-    const LangXmlNode root = doc_->Root();
+    const TXmlNode root = doc_->Root();
     if (!root) return defaultText;
-    const LangXmlNode constants = root.Child("Constant");
+    const TXmlNode constants = root.Child("Constant");
     if (!constants) return defaultText;
-    const LangXmlNode entry = constants.Child(key);
+    const TXmlNode entry = constants.Child(key);
     if (!entry) return defaultText;
     return entry.Attribute("value").value_or(defaultText);
 }
 
 int TLang::DefaultGeometry(const std::string& formName, const std::string& controlName, const std::string& key) const {
     if (defaultsFile_.empty()) return -1;
-    const std::string section = formName + "=" + controlName;
-    return static_cast<int>(::GetPrivateProfileIntA(section.c_str(), key.c_str(), -1, defaultsFile_.c_str()));
+    return TIniFile(defaultsFile_).ReadInteger(formName + "=" + controlName, key, -1);
 }
 
 namespace {
@@ -78,15 +79,38 @@ int OffsetValue(const std::string& text, const std::string& control, const std::
     return static_cast<int>(v);
 }
 
+// Every control entry against every item of one level, then each item's
+// sub-items the same way, down the whole menu tree.
+void ApplyToMenuLevel(const TXmlNode& window, TMenuItem& parent) {
+    for (int i = 0; i < parent.Count(); ++i) {
+        TMenuItem* item = parent.Items(i);
+        for (TXmlNode entry = window.Child("Control"); entry; entry = entry.NextElement()) {
+            const auto name = entry.Attribute("name");
+            if (!name || !SameText(*name, item->Name())) continue;
+            if (const auto caption = entry.Attribute("caption")) item->SetCaption(*caption);
+        }
+        ApplyToMenuLevel(window, *item);
+    }
+}
+
 } // namespace
 
-bool TLang::ApplyToForm(TComponent& form) {
-    if (!doc_) return false;
-    const LangXmlNode root = doc_->Root();
-    if (!root) return false;
-    const LangXmlNode window = root.Child(form.Name());
+TXmlNode TLang::WindowElement(const TComponent& form) const {
+    const TXmlNode root = doc_ ? doc_->Root() : TXmlNode();
+    return root ? root.Child(form.Name()) : TXmlNode();
+}
+
+bool TLang::ApplyToMenu(TComponent& form, TMainMenu& menu) {
+    const TXmlNode window = WindowElement(form);
     if (!window) return false;
-    for (LangXmlNode entry = window.Child("Control"); entry; entry = entry.NextElement()) {
+    ApplyToMenuLevel(window, menu.Items());
+    return true;
+}
+
+bool TLang::ApplyToForm(TComponent& form) {
+    const TXmlNode window = WindowElement(form);
+    if (!window) return false;
+    for (TXmlNode entry = window.Child("Control"); entry; entry = entry.NextElement()) {
         const auto name = entry.Attribute("name");
         if (!name) continue;
         // Menu items and other components that are not controls are skipped.
