@@ -36,6 +36,7 @@ TMainForm::TMainForm(const std::string& appDir, std::vector<std::string> params)
     SetBounds(0, 0, 800, 620);
     Constraints.MinWidth = 700;
     Constraints.MinHeight = 480;
+    ConfigureArchiver();
     BuildImages();
     BuildControls();
     BuildMenu();
@@ -139,6 +140,7 @@ void TMainForm::BuildControls() {
     PanelButtons->SetAlign(alBottom);
     ButtonStart = Add<TButton>(PanelButtons, "ButtonStart", 8, 6, 100, 26, "Start backup");
     ButtonStart->SetEnabled(false);   // a run needs ticked folders
+    ButtonStart->OnClick = [this](TObject*) { ButtonStartClick(); };
     ButtonViewLog = Add<TSpeedButton>(PanelButtons, "ButtonViewLog", 116, 6, 100, 26, "Hide Log");
     ButtonViewLog->Images = HideLogImage;
     ButtonViewLog->OnClick = [this](TObject*) { ButtonViewLogClick(); };
@@ -194,6 +196,14 @@ void TMainForm::BuildControls() {
     CheckOverwriteFile = Add<TCheckBox>(PanelHD, "CheckOverwriteFile", 0, 52, 300, 20, "Overwrite an existing backup file");
     CheckOverwriteFile->OnClick = [this](TObject*) { CheckOverwriteFileClick(); };
     LabelDestFreeSpace = Add<TLabel>(PanelHD, "LabelDestFreeSpace", 0, 80, 300, 16);
+    LabelSizeWarning = Add<TLabel>(PanelHD, "LabelSizeWarning", 0, 98, 420, 16,
+                                   "The free space may not be enough for the selected folders");
+    LabelSizeWarning->Font().SetColor(clRed);
+    LabelSizeWarning->Hide();
+    LabelNetSpaceWarning = Add<TLabel>(PanelHD, "LabelNetSpaceWarning", 0, 98, 420, 16,
+                                       "Network folder: the free space cannot be checked");
+    LabelNetSpaceWarning->Hide();
+    HDFolderEdit->OnExit = [this](TObject*) { HDFolderEditExit(); };
 
     // Session options.
     Add<TLabel>(TabSession, "LabelArchiveName", 12, 12, 200, 16, "Archive name:");
@@ -219,6 +229,7 @@ void TMainForm::BuildControls() {
     LabelSize = Add<TLabel>(TabSession, "LabelSize", 120, 258, 200, 16, "0 bytes");
     ButtonUpdateSize = Add<TButton>(TabSession, "ButtonUpdateSize", 12, 282, 110, 26, "Update size");
     ButtonUpdateSize->SetEnabled(false);
+    ButtonUpdateSize->OnClick = [this](TObject*) { ButtonUpdateSizeClick(); };
     ButtonReset = Add<TButton>(TabSession, "ButtonReset", 130, 282, 110, 26, "Reset");
     ButtonReset->SetEnabled(false);   // session editing arrives with the session layer
 

@@ -6,6 +6,7 @@
 #include "app/Lang.h"
 #include "app/SessionData.h"
 #include "app/Settings.h"
+#include "app/ZipCheckDirsThread.h"
 #include "framework/ComCtrls.h"
 #include "framework/ExtCtrls.h"
 #include "framework/Forms.h"
@@ -13,6 +14,7 @@
 #include "framework/RichLog.h"
 #include "framework/StdCtrls.h"
 #include "framework/Strings.h"
+#include "zip/ZipArchiver.h"
 #include <functional>
 #include <memory>
 #include <string>
@@ -66,6 +68,26 @@ public:
     void BtnHDBackupClick();
     void SplitterTreeCanResize(int& newSize, bool& accept);
 
+    // The backup run (RunDriver.cpp) and its steps.
+    void ButtonStartClick();
+    void MakeDirLists();
+    void ButtonUpdateSizeClick();
+    void ZipFiles();
+    // Sets Cancel when the run must stop.
+    void CheckFreeSpace(const std::string& path);
+    bool GetDriveSpace(char driveLetter, int64_t& freeAvailable, int64_t& total);
+    bool SpaceIsEnough(const std::string& path);
+    // The first free name from name on ("X.zip", "X_1.zip", "X_1_2.zip"...);
+    // empty when every candidate is taken (the user has been told).
+    std::string FindFreeArchiveName(const std::string& name);
+    void CheckDestination(const std::string& path);
+    void HDFolderEditExit();
+    // The folder tree as the run reads it (checked folders, nodes, sizes).
+    // Until the shell tree takes this place, the ticked folders of the
+    // session are read as unexpanded folders.
+    TScanTree& ScanTree();
+    void SetScanTree(std::unique_ptr<TScanTree> tree);
+
     // Seams for the layers that come later. Each starts empty: nothing is
     // pretended. The folder tree and the recorder scan are started through
     // them; batch mode and session saving answer "not done".
@@ -74,6 +96,15 @@ public:
     std::function<void(const std::string& sessionFile, const std::string& archiveName)> StartBatch;
     std::function<bool()> SaveSession;                    // true when saved
     std::function<std::string()> DefaultArchiveNameProvider;
+    // Seams of the run: the window's values into the session, the disc steps
+    // (each sets Cancel on failure), the report mail (returns at once), and
+    // rewriting the last-backup time in the session's file.
+    std::function<void()> WindowToSession;
+    std::function<void()> MakeIsoStep;
+    std::function<void()> BlankDiscStep;
+    std::function<void()> BurnDiscStep;
+    std::function<void()> SendReportMail;
+    std::function<void(const std::string& sessionFile)> WriteLastBackup;
 
     // Fields of the window's life.
     TSessionData Session;
@@ -92,6 +123,9 @@ public:
     bool NoBurner = false;
     bool DevicesFound = false;
     int64_t SelectedSize = 0;
+    TZipArchiver Archiver;
+    // Durations of the last run's steps, in days (as date-time differences).
+    double ZipDuration = 0;
     std::vector<std::string> Params;
 
     std::string SettingsFile() const { return SettingsFileName(AppDir); }
@@ -137,6 +171,8 @@ public:
     TEdit* HDFolderEdit = nullptr;
     TCheckBox* CheckOverwriteFile = nullptr;
     TLabel* LabelDestFreeSpace = nullptr;
+    TLabel* LabelSizeWarning = nullptr;
+    TLabel* LabelNetSpaceWarning = nullptr;
     TEdit* EditArchiveName = nullptr;
     TCheckBox* SubFoldersCheck = nullptr;
     TCheckBox* CloseKVCheck = nullptr;
@@ -167,7 +203,14 @@ private:
                               const std::string& caption = {});
     TMenuItem* AddMenu(TMenuItem* parent, const char* name, const std::string& caption,
                        std::function<void()> onClick = {});
+    void AbortRun();
+    void SetRunTitle(const std::string& step);
+    std::string FormatDuration(double days) const;
+    void ConfigureArchiver();
     int logPanelHeight_ = 0;
+    std::unique_ptr<TScanTree> scanTree_;
+    std::string durationFormat_;
+    LCID durationLocale_ = 0;
 };
 
 } // namespace krv

@@ -3,6 +3,7 @@
 // rest of the record, belong to the session layer that extends this type.
 #pragma once
 #include "framework/Dialogs.h"
+#include "framework/Strings.h"
 #include <string>
 
 namespace krv {
@@ -17,6 +18,8 @@ struct TSessionData {
     bool NeverSaved = true;
     TDateTime LastSave = 0;
     TDateTime LastBackup = 0;
+    TStringList SelectedFolders;     // ticked folders
+    TStringList UnselectedFolders;   // folders unticked below ticked ones
 
     // Back to a new session's values.
     void Reset() { *this = TSessionData(); }

@@ -38,7 +38,12 @@ public:
     int ShowModal();
     bool Modal() const { return modal_; }
     int ModalResult() const { return modalResult_; }
-    void SetModalResult(int result) { modalResult_ = result; }
+    // Also wakes the modal loop: a result set from a sent message (a worker's
+    // synchronous call) would otherwise wait for the next posted message.
+    void SetModalResult(int result) {
+        modalResult_ = result;
+        if (handle_) ::PostMessageA(handle_, WM_NULL, 0, 0);
+    }
     // Asks the window to close: OnCloseQuery, then OnClose picks the action.
     void Close();
     void Minimize();

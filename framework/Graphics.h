@@ -21,7 +21,8 @@ constexpr TColor clMaroon = 0x000080;
 constexpr TColor clGray = 0x808080;
 constexpr TColor clSilver = 0xC0C0C0;
 constexpr TColor clWhite = 0xFFFFFF;
-constexpr TColor clNone = 0x1FFFFFFF;
+// No colour (the zip engine owns the name clNone for its compression level).
+constexpr TColor clNoColor = 0x1FFFFFFF;
 constexpr TColor clBtnFace = SystemColor(COLOR_BTNFACE);
 constexpr TColor clBtnText = SystemColor(COLOR_BTNTEXT);
 constexpr TColor clBtnShadow = SystemColor(COLOR_BTNSHADOW);

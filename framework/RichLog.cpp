@@ -84,7 +84,7 @@ std::string TRichLog::Line(int index) {
 TColor TRichLog::LineColor(int index) {
     HWND wnd = HandleNeeded();
     LRESULT start = ::SendMessageA(wnd, EM_LINEINDEX, static_cast<WPARAM>(index), 0);
-    if (start < 0) return clNone;
+    if (start < 0) return clNoColor;
     CHARRANGE keep{};
     ::SendMessageA(wnd, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&keep));
     ::SendMessageA(wnd, EM_SETSEL, static_cast<WPARAM>(start), static_cast<LPARAM>(start + 1));

@@ -1,0 +1,365 @@
+// The backup run: the fixed order of its steps, the abort path, the end of a
+// run, and the destination-folder helpers of the main window (free space,
+// free archive name, network folders).
+#include "app/Log.h"
+#include "app/Main.h"
+#include "app/Messages.h"
+#include "app/SplitString.h"
+#include "app/ZipCheckDirs.h"
+#include "app/ZipWait.h"
+#include "framework/Dialogs.h"
+#include "framework/SysUtils.h"
+#include "shell/FolderBrowser.h"
+#include <cmath>
+
+namespace krv {
+
+namespace {
+// Said when nothing would be backed up: an empty archive is not a backup.
+const char* const kNothingSelected = "no folder is selected for the backup";
+
+constexpr LCID kDurationLocale = 0x410;
+
+// Any file system entry of that name (a folder named like the archive counts).
+bool PathTaken(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool IsNetworkPath(const std::string& path) { return path.size() >= 2 && path[0] == '\\' && path[1] == '\\'; }
+}
+
+// -------------------------------------------------------------- the run
+
+void TMainForm::ButtonStartClick() {
+    if (Mode == 1 && !IsDirectory(HDFolderEdit->Text())) {
+        ShowMessageBox(KV_NoValidDir, KV_NoValidDir_Title, 16);
+        return;
+    }
+    if (WindowToSession) WindowToSession();
+    Cancel = false;
+    ReportLines.Clear();
+    if (Mode == 1) CheckDestination(HDFolderEdit->Text());
+
+    durationLocale_ = ::IsValidLocale(kDurationLocale, LCID_INSTALLED) ? kDurationLocale : ::GetThreadLocale();
+    char format[128] = {};
+    durationFormat_ = ::GetLocaleInfoA(durationLocale_, LOCALE_STIMEFORMAT, format, sizeof format) ? format : "";
+
+    if (Session.Modified && CloseKVCheck->Checked()) {
+        if (ShowMessageBox(KV_Save_Session, KV_Save_Session_Title, 52) == IDYES) {
+            if (SaveSession) SaveSession();
+        } else {
+            Session.Modified = false;
+        }
+    }
+    AddLog(KV_BackupStarted + DateTimeToStr(Now()), lcBlack, 1, lkNormal);
+
+    if (ButtonUpdateSize->Enabled()) {
+        ButtonUpdateSizeClick();
+        if (Cancel) return AbortRun();
+    }
+    SetRunTitle(KV_CheckingDirs_AppTitle_1);
+    MakeDirLists();
+    if (Cancel) return AbortRun();
+    if (RecursiveDirs.Empty() && FlatDirs.Empty()) {
+        AddLog(KV_Error + ": " + kNothingSelected, lcRed, 0, lkNormal);
+        return AbortRun();
+    }
+
+    if (!NetworkDestination) {
+        SetRunTitle(KV_CheckingFreeSpace_AppTitle_1);
+        CheckFreeSpace(Mode == 0 ? TempDir : HDFolderEdit->Text());
+        if (Cancel) return AbortRun();
+    }
+    if (Mode == 1) {
+        Archiver.SetSpanningMode(smNone);
+        if (!DirectoryExists(HDFolderEdit->Text())) {
+            ShowMessageBox(KQ_NoDirHD, KQ_NoDirHD_Title, 16);
+            return AbortRun();
+        }
+    } else {
+        Archiver.SetSpanningMode(smSplitting);
+    }
+
+    SetRunTitle(KV_Zipping_AppTitle_1);
+    TDateTime started = Now();
+    ZipFiles();
+    ZipDuration = Now() - started;
+    if (Cancel) return AbortRun();
+
+    if (Mode == 1) {
+        AddLog(KV_HDZipCreated + " " + HDFolderEdit->Text(), lcBlue, 1, lkNormal);
+        AddLog(KV_HDZipCreatedTime + FormatDuration(ZipDuration), lcBlue, 1, lkNormal);
+    } else {
+        // The disc steps: each one is a modal step that sets Cancel on failure.
+        struct DiscStep {
+            const std::string* title;
+            std::function<void()>* step;
+            const std::string* doneText;
+            bool logged;
+        } steps[] = {{&KV_MakingISO_AppTitle_1, &MakeIsoStep, &KV_MakeISOTime, CheckRW->Checked()},
+                     {&KV_Blanking_AppTitle_1, &BlankDiscStep, &KV_FormatDiscTime, true},
+                     {&KV_Burning_AppTitle_1, &BurnDiscStep, &KV_WriteISOTime, true}};
+        for (const DiscStep& s : steps) {
+            SetRunTitle(*s.title);
+            TDateTime stepStart = Now();
+            if (*s.step) {
+                (*s.step)();
+            } else {
+                AddLog(KV_Error + ": the disc steps are not available in this build", lcRed, 0, lkNormal);
+                Cancel = true;
+            }
+            if (Cancel) return AbortRun();
+            if (s.logged) AddLog(*s.doneText + FormatDuration(Now() - stepStart), lcBlue, 1, lkNormal);
+        }
+    }
+
+    Session.LastBackup = Now();
+    SetRunTitle(KV_Mailing_AppTitle_1);
+    if (SendReportMail) SendReportMail();
+    Application().SetTitle(kProductName);
+    AddLog(KV_BackupDone, lcBlue, 1, lkNormal);
+    SaveReport();
+    Session.LastBackup = Now();
+    if (!SessionFileArg.empty() && WriteLastBackup) WriteLastBackup(SessionFileArg);
+    ShowSessionStatus();
+    if (!Batch && CloseKVCheck->Checked()) Close();
+}
+
+void TMainForm::AbortRun() {
+    Cancel = true;
+    Application().SetTitle(kProductName);
+    AddLog(KV_Aborted, lcRed, 1, lkNormal);
+    if (SendReportMail) SendReportMail();
+    SaveReport();
+}
+
+void TMainForm::SetRunTitle(const std::string& step) { Application().SetTitle(std::string(kProductName) + step); }
+
+std::string TMainForm::FormatDuration(double days) const {
+    // A time of day: 24 hours or more wrap.
+    double ms = std::fmod(std::max(0.0, days) * 86400000.0, 86400000.0);
+    auto total = static_cast<long long>(std::llround(ms));
+    SYSTEMTIME st{};
+    st.wYear = 1899;
+    st.wMonth = 12;
+    st.wDay = 30;
+    st.wHour = static_cast<WORD>(total / 3600000 % 24);
+    st.wMinute = static_cast<WORD>(total / 60000 % 60);
+    st.wSecond = static_cast<WORD>(total / 1000 % 60);
+    char text[128] = {};
+    LCID lcid = durationLocale_ ? durationLocale_ : ::GetThreadLocale();
+    if (::GetTimeFormatA(lcid, 0, &st, durationFormat_.empty() ? nullptr : durationFormat_.c_str(), text, sizeof text))
+        return text;
+    return Format("%02d:%02d:%02d", st.wHour, st.wMinute, st.wSecond);
+}
+
+// ------------------------------------------------------------ the steps
+
+TScanTree& TMainForm::ScanTree() {
+    if (!scanTree_) scanTree_ = std::make_unique<TSessionFolderFeed>(Session.SelectedFolders, Session.UnselectedFolders);
+    return *scanTree_;
+}
+
+void TMainForm::SetScanTree(std::unique_ptr<TScanTree> tree) { scanTree_ = std::move(tree); }
+
+void TMainForm::MakeDirLists() {
+    RecursiveDirs.Clear();
+    FlatDirs.Clear();
+    TFormZipCheckDirs form(this, cdmLists, KV_CheckingDirs);
+    form.ShowModal();
+}
+
+void TMainForm::ButtonUpdateSizeClick() {
+    TFormZipCheckDirs form(this, cdmSize, KV_CheckingSize);
+    form.LabelWaitTask->SetCaption(KV_CheckingBackupSize);
+    form.SetCaption(std::string(kProductName) + " :: " + KV_CheckingBackupSize);
+    form.ShowModal();
+    bool cancelled = form.Cancelled;
+    if (!cancelled) ButtonUpdateSize->SetEnabled(false);
+    std::string dest = IsDirectory(HDFolderEdit->Text()) ? HDFolderEdit->Text() : TempDir;
+    LabelSizeWarning->SetVisible(!NetworkDestination && !SpaceIsEnough(dest));
+}
+
+void TMainForm::ConfigureArchiver() {
+    Archiver.SetName("Archiver");
+    Archiver.SetCompressionLevel(clMax);
+    Archiver.SetSpanningMode(smSplitting);
+    Archiver.SpanningOptions.AdvancedNaming = false;
+    Archiver.SpanningOptions.VolumeSize = vsCustom;
+    Archiver.SpanningOptions.SetCustomVolumeSize(2000000000);
+    Archiver.Options.Recurse = false;
+    Archiver.Options.StorePath = spFullPath;
+    Archiver.Options.CreateDirs = false;
+    Archiver.Options.FlushBuffers = true;
+    Archiver.Options.OEMFileNames = true;
+    Archiver.SetInMemory(false);
+    Archiver.ExtractCorruptedFiles = false;
+    Archiver.SetZip64Mode(zmAuto);
+}
+
+namespace {
+// Folder + "\" + mask for every folder and, within it, every mask.
+void ApplyMasks(TStringList& dirs, const TStringList& masks) {
+    TStringList result;
+    for (int i = 0; i < dirs.Count(); ++i)
+        for (int m = 0; m < masks.Count(); ++m) result.Add(dirs[i] + "\\" + masks[m]);
+    dirs = result;
+}
+}
+
+void TMainForm::ZipFiles() {
+    AddLog(KV_Start_Zip + " [" + DateTimeToStr(Now()) + "]", lcBlack, 2, lkNormal);
+    Archiver.TempDir = TempDir;
+    std::string target;
+    bool created = false;
+    try {
+        if (Mode == 1) {
+            target = ExcludeTrailingBackslash(HDFolderEdit->Text()) + "\\" + EditArchiveName->Text();
+            if (CheckOverwriteFile->Checked() && FileExists(target) && !::DeleteFileA(target.c_str()))
+                AddLog(target + ": " + SysErrorMessage(::GetLastError()), lcRed, 0, lkNormal);
+            target = FindFreeArchiveName(target);
+            if (target.empty()) {
+                Cancel = true;
+                return;
+            }
+            Archiver.FileName = target;
+            Archiver.OpenArchive(fmCreate);
+            created = true;
+        } else {
+            target = ExcludeTrailingBackslash(TempDir) + "\\" + EditArchiveName->Text();
+            if (FileExists(target) && !::DeleteFileA(target.c_str()))
+                AddLog(target + ": " + SysErrorMessage(::GetLastError()), lcRed, 0, lkNormal);
+            Archiver.FileName = target;
+        }
+    } catch (const std::exception& e) {
+        AddLog(KV_Error + ": " + e.what(), lcRed, 0, lkNormal);
+        Cancel = true;
+        return;
+    }
+
+    bool filters = CheckFilters->Checked() && !EditInclusionMask->Text().empty();
+    TStringList masks;
+    if (filters) SplitString(EditInclusionMask->Text(), ';', masks);
+    else masks.Add("*.*");
+    ApplyMasks(RecursiveDirs, masks);
+    ApplyMasks(FlatDirs, masks);
+
+    {
+        TFormZipWait form(this, CheckFilters->Checked() ? EditExclusionMask->Text() : std::string());
+        form.SetCaption(std::string(kProductName) + KV_ZipWait_Title);
+        form.ShowModal();
+    }
+    try {
+        if (!Cancel) {
+            AddLog(KV_ZipCreated + " [" + DateTimeToStr(Now()) + "]", lcBlue, 1, lkNormal);
+            LabelSize->SetCaption(FormatSize(Archiver.GetArchiveSize()));
+        }
+        Archiver.CloseArchive();
+    } catch (const std::exception& e) {
+        AddLog(KV_Error + ": " + e.what(), lcRed, 0, lkNormal);
+        Cancel = true;
+        try {
+            Archiver.CloseArchive();
+        } catch (...) {
+        }
+    }
+    // A stopped run leaves no archive behind that could pass for a backup.
+    if (Cancel && created && FileExists(target) && !::DeleteFileA(target.c_str()))
+        AddLog(target + ": " + SysErrorMessage(::GetLastError()), lcRed, 0, lkNormal);
+}
+
+// ------------------------------------------------- destination helpers
+
+void TMainForm::CheckFreeSpace(const std::string& path) {
+    int64_t freeAvailable = 0, total = 0;
+    bool known = !path.empty() && GetDriveSpace(path[0], freeAvailable, total);
+    Cancel = !known;
+    if (!known) return;
+    if (static_cast<double>(freeAvailable) >= static_cast<double>(SelectedSize) * 1.8) return;
+    std::string line = KV_Error + ": " + KV_NoFreeSpace_1;
+    if (Settings.IgnoreDiskSpace) {
+        AddLog(line, lcRed, 1, lkNormal);
+        return;
+    }
+    if (ShowMessageBox(KV_NoFreeSpace_1 + ".\r\n" + KV_NoFreeSpace_2, KV_NoFreeSpace_Title, 49) == IDOK) {
+        Cancel = false;
+    } else {
+        AddLog(line, lcRed, 1, lkNormal);
+        Cancel = true;
+    }
+}
+
+bool TMainForm::GetDriveSpace(char driveLetter, int64_t& freeAvailable, int64_t& total) {
+    char current[MAX_PATH + 1] = {};
+    DWORD n = ::GetCurrentDirectoryA(sizeof current, current);
+    std::string root = std::string(1, driveLetter) + ":\\";
+    if (!::SetCurrentDirectoryA(root.c_str())) {
+        freeAvailable = total = -1;
+        return false;
+    }
+    ULARGE_INTEGER avail{}, all{};
+    bool ok = ::GetDiskFreeSpaceExA(root.c_str(), &avail, &all, nullptr) != 0;
+    if (n > 0 && n < sizeof current) ::SetCurrentDirectoryA(current);
+    freeAvailable = ok ? static_cast<int64_t>(avail.QuadPart) : -1;
+    total = ok ? static_cast<int64_t>(all.QuadPart) : -1;
+    return ok;
+}
+
+bool TMainForm::SpaceIsEnough(const std::string& path) {
+    int64_t freeAvailable = 0, total = 0;
+    bool known = !path.empty() && GetDriveSpace(path[0], freeAvailable, total);
+    if (static_cast<double>(freeAvailable) < static_cast<double>(SelectedSize) * 1.8) return false;
+    return known;
+}
+
+std::string TMainForm::FindFreeArchiveName(const std::string& name) {
+    // A name the file system cannot hold counts as taken: the suffixes grow
+    // long before a hundred of them are reached.
+    auto usable = [](const std::string& path) {
+        return path.size() < MAX_PATH && ExtractFileName(path).size() <= 255;
+    };
+    std::string candidate = name;
+    int n = 1;
+    while (usable(candidate) && PathTaken(candidate) && n < 100) {
+        size_t at = candidate.size() >= 4 ? candidate.size() - 4 : 0;
+        std::string suffix(1, '_');
+        suffix += std::to_string(n);
+        candidate.insert(at, suffix);
+        ++n;
+    }
+    if (!usable(candidate) || PathTaken(candidate)) {
+        // Never hand out a name that exists: that would overwrite a backup.
+        ShowMessageBox(std::string(kProductName) + " " + KV_NoZipFileName_1 + "\r\n" + KV_NoZipFileName_2,
+                       KV_NoZipFileName_Title, 16);
+        AddLog(std::string(kProductName) + " " + KV_NoZipFileName_1 + " " + KV_NoZipFileName_2, lcRed, 0, lkNormal);
+        return {};
+    }
+    return candidate;
+}
+
+void TMainForm::CheckDestination(const std::string& path) {
+    if (IsNetworkPath(path)) {
+        LabelDestFreeSpace->SetCaption("");
+        LabelNetSpaceWarning->Show();
+        LabelSizeWarning->Hide();
+        NetworkDestination = true;
+        return;
+    }
+    NetworkDestination = false;
+    LabelNetSpaceWarning->Hide();
+    int64_t freeAvailable = 0, total = 0;
+    if (DirectoryExists(HDFolderEdit->Text())) {
+        if (!path.empty() && GetDriveSpace(path[0], freeAvailable, total))
+            LabelDestFreeSpace->SetCaption(KV_UnitFreeSpace + FormatSize(freeAvailable));
+    } else {
+        LabelDestFreeSpace->SetCaption("");
+        LabelSizeWarning->Hide();
+        ButtonStart->SetEnabled(false);
+    }
+}
+
+void TMainForm::HDFolderEditExit() {
+    std::string folder = HDFolderEdit->Text();
+    CheckDestination(folder);
+    if (IsDirectory(folder)) LabelSizeWarning->SetVisible(!NetworkDestination && !SpaceIsEnough(folder));
+}
+
+} // namespace krv

@@ -1,0 +1,133 @@
+#include "app/ZipWait.h"
+#include "app/Log.h"
+#include "app/Main.h"
+#include "app/Messages.h"
+#include "app/ProgressWindow.h"
+#include "framework/Dialogs.h"
+#include <commctrl.h>
+
+namespace krv {
+
+bool UserCancelled = false;
+std::function<void(TFormZipWait&)> TFormZipWait::OnHandOff;
+
+namespace {
+constexpr int kFindFileClip = 150;   // the find-file clip among shell32's resources
+}
+
+// -------------------------------------------------------- TAnimateChecking
+
+TAnimateChecking::TAnimateChecking(TComponent* owner) : TWinControl(owner) { SetBounds(0, 0, 80, 50); }
+
+void TAnimateChecking::CreateParams(TCreateParams& params) {
+    TWinControl::CreateParams(params);
+    params.WinClassName = ANIMATE_CLASSA;
+    params.OwnClass = false;
+    params.Style |= ACS_CENTER | ACS_TRANSPARENT;
+}
+
+void TAnimateChecking::CreateHandleDone() {
+    HMODULE shell = ::GetModuleHandleA("shell32.dll");
+    if (!shell) shell = ::LoadLibraryA("shell32.dll");
+    opened_ = shell && ::SendMessageA(handle_, ACM_OPENA, reinterpret_cast<WPARAM>(shell),
+                                      reinterpret_cast<LPARAM>(MAKEINTRESOURCEA(kFindFileClip))) != 0;
+    if (playing_) Play();
+}
+
+void TAnimateChecking::Play() {
+    playing_ = true;
+    if (handle_ && opened_) ::SendMessageA(handle_, ACM_PLAY, static_cast<WPARAM>(-1), MAKELPARAM(0, 0xFFFF));
+}
+
+void TAnimateChecking::Stop() {
+    playing_ = false;
+    if (handle_ && opened_) ::SendMessageA(handle_, ACM_STOP, 0, 0);
+}
+
+// ------------------------------------------------------------ TFormZipWait
+
+TFormZipWait::TFormZipWait(TMainForm* main, const std::string& exclusionText)
+    : TForm(main), main_(main), exclusionText_(exclusionText) {
+    SetName("FormZipWait");
+    SetCaption(std::string(kProductName) + " :: File compression...");
+    BorderStyle = bsDialog;
+    Position = poMainFormCenter;
+    SetBounds(0, 0, 480, 330);
+    AnimateChecking = PlaceControl(new TAnimateChecking(this), this, "AnimateChecking", 12, 8, 80, 50);
+    AnimateChecking->Hide();
+    LabelWait = PlaceControl(new TLabel(this), this, "LabelWait", 100, 24, 360, 18,
+                             "File compression in progress... Please wait...");
+    ProgressBar = PlaceControl(new TProgressBar(this), this, "ProgressBar", 12, 66, 450, 16);
+    ProgressBarFile = PlaceControl(new TProgressBar(this), this, "ProgressBarFile", 12, 88, 450, 16);
+    EditZipMsg = PlaceControl(new TRichLog(this), this, "EditZipMsg", 12, 112, 450, 140);
+    ButtonCancel = PlaceControl(new TButton(this), this, "ButtonCancel", 12, 262, 100, 26, "Cancel");
+    ButtonCancel->OnClick = [this](TObject*) { ButtonCancelClick(); };
+    ButtonMinimize = PlaceControl(new TButton(this), this, "ButtonMinimize", 362, 262, 100, 26, "Minimize");
+    ButtonMinimize->OnClick = [this](TObject*) { ButtonMinimizeClick(); };
+    Timer = MakeWindowTimer(this, "Timer", 1, [this] { TimerTimer(); });
+    OnShow = [this](TObject*) { FormShow(); };
+    DoCreate();
+}
+
+TFormZipWait::~TFormZipWait() { thread_.reset(); }
+
+void TFormZipWait::FormShow() {
+    if (main_->Lang) main_->Lang->ApplyToForm(*this);
+    ProgressBar->SetRange(0, 100);
+    ProgressBarFile->SetRange(0, 100);
+    UserCancelled = false;
+    Timer->SetEnabled(true);
+}
+
+void TFormZipWait::TimerTimer() {
+    Timer->SetEnabled(false);
+    TZipperView view;
+    view.ProgressBar = ProgressBar;
+    view.ProgressBarFile = ProgressBarFile;
+    view.EditZipMsg = EditZipMsg;
+    view.AnimateChecking = AnimateChecking;
+    view.ButtonCancel = ButtonCancel;
+    view.AddLog = [this](const std::string& msg, int colour, int level, int kind) {
+        main_->AddLog(msg, colour, level, kind);
+    };
+    view.AfterHandOff = [this] {
+        if (OnHandOff) OnHandOff(*this);
+    };
+    try {
+        thread_ = std::make_unique<TZipperThread>(view, main_->RecursiveDirs, main_->FlatDirs, main_->Archiver,
+                                                  exclusionText_);
+        thread_->OnTerminate = [this](TThread*) { ZipperThreadTerminate(); };
+    } catch (const std::exception& e) {
+        main_->AddLog(e.what(), lcRed, 0, lkNormal);
+        main_->Cancel = true;
+        SetModalResult(mrOk);
+    }
+}
+
+void TFormZipWait::ButtonCancelClick() {
+    if (ShowMessageBox(KV_UserCancel_Confirm, KV_UserCancel_Conform_Title, 52) != IDYES) return;
+    LabelWait->Font().SetColor(clRed);
+    LabelWait->SetCaption(KV_UserCancelLabel);
+    ButtonCancel->SetEnabled(false);
+    if (thread_) thread_->Cancel = true;
+    main_->Cancel = true;
+    AnimateChecking->Stop();
+    AnimateChecking->Hide();
+    UserCancelled = true;
+}
+
+void TFormZipWait::ButtonMinimizeClick() { MinimizeProgressWindow(*this); }
+
+void TFormZipWait::ZipperThreadTerminate() {
+    main_->Cancel = thread_->Cancel;
+    if (thread_->FatalException) {
+        // A failure of the archiver ends the run through its abort path.
+        main_->AddLog(KV_Error + ": " + ExceptionText(thread_->FatalException), lcRed, 0, lkNormal);
+        main_->Cancel = true;
+    } else if (thread_->Cancel && !UserCancelled) {
+        main_->AddLog(KV_ZPErrorCodeTXT + " " + std::to_string(thread_->ErrorCode), lcRed, 0, lkNormal);
+    }
+    SetModalResult(mrOk);
+}
+
+} // namespace krv

@@ -1,0 +1,164 @@
+#include "app/ZipWaitThread.h"
+#include "app/Log.h"
+#include "app/Messages.h"
+#include "app/SplitString.h"
+#include "app/ZipWait.h"
+#include "framework/SysUtils.h"
+#include <cmath>
+
+namespace krv {
+
+void StoreWithDriveFolder(std::string& storedName, const std::string& fullPath) {
+    std::string drive = ExtractFileDrive(fullPath);
+    if (drive.empty()) return;
+    if (drive.size() > 2 && drive[0] == '\\' && drive[1] == '\\') {
+        // \\server\share\dir\f.txt is stored as share\dir\f.txt: the server becomes the first folder.
+        std::string server = drive.substr(2, drive.find('\\', 2) - 2);
+        storedName = server + "\\" + storedName;
+        return;
+    }
+    storedName = drive.substr(0, drive.size() - 1) + "\\" + storedName;
+}
+
+TZipperThread::TZipperThread(const TZipperView& view, const TStringList& recursiveMasks, const TStringList& flatMasks,
+                             TZipArchiver& archiver, const std::string& exclusionText)
+    : TThread(true), view_(view), recursiveMasks_(recursiveMasks), flatMasks_(flatMasks), archiver_(archiver) {
+    SplitString(exclusionText, ';', exclusionList_);
+    archiver_.OnProcessFileFailure = [this](TObject*, const std::string& fileName, TZipProcessOperation, int,
+                                            int errorCode, const std::string& errorMessage, TZipAction& action) {
+        ProcessFileFailure(fileName, errorCode, action);
+        if (action == fxaAbort) {
+            message_ = fileName + ": " + errorMessage;
+            HandOff([this] { view_.AddLog(message_, lcRed, 0, lkNormal); }, false);
+        }
+    };
+    archiver_.OnOverallProgress = [this](TObject*, double progress, TZipProcessOperation operation,
+                                         TZipProgressPhase phase, bool& cancel) {
+        OverallProgress(progress, operation, phase, cancel);
+    };
+    archiver_.OnFileProgress = [this](TObject*, const std::string& fileName, double progress, TZipProcessOperation,
+                                      TZipProgressPhase phase, bool& cancel) {
+        FileProgress(fileName, progress, phase, cancel);
+    };
+    archiver_.OnStoreFile = [](TObject*, std::string& fileName, uint32_t&, std::string&, const std::string& fullPath) {
+        StoreWithDriveFolder(fileName, fullPath);
+    };
+    Start();
+}
+
+TZipperThread::~TZipperThread() {
+    WaitFor();
+    Detach();
+}
+
+void TZipperThread::Detach() {
+    archiver_.OnProcessFileFailure = nullptr;
+    archiver_.OnOverallProgress = nullptr;
+    archiver_.OnFileProgress = nullptr;
+    archiver_.OnStoreFile = nullptr;
+}
+
+void TZipperThread::HandOff(const std::function<void()>& fn, bool skipWhenTerminated) {
+    if (skipWhenTerminated && Terminated()) return;
+    Synchronize([&] {
+        fn();
+        if (view_.AfterHandOff) view_.AfterHandOff();
+    });
+}
+
+void TZipperThread::ShowMessage(const std::string& message) {
+    message_ = message;
+    HandOff([this] {
+        if (!view_.EditZipMsg) return;
+        view_.EditZipMsg->AddLine(message_, LogColourValue(lcBlack));
+        view_.EditZipMsg->ScrollToEnd(true);
+    }, true);
+}
+
+void TZipperThread::StopAnimation() {
+    if (!view_.AnimateChecking) return;
+    view_.AnimateChecking->Stop();
+    view_.AnimateChecking->Hide();
+    Animating = false;
+}
+
+void TZipperThread::Execute() {
+    HandOff([this] {
+        if (view_.AnimateChecking) {
+            view_.AnimateChecking->Show();
+            view_.AnimateChecking->Play();
+        }
+        if (!Terminated() && view_.ButtonCancel) view_.ButtonCancel->SetEnabled(false);
+    }, false);
+    ShowMessage(KV_PrepZip);
+    ShowMessage(KV_ZipCheckingFiles);
+    ShowMessage(KV_WarningWaitChecking);
+
+    archiver_.BeginUpdate();
+    try {
+        archiver_.FileMasks().Clear();
+        archiver_.ExclusionMasks().Clear();
+        archiver_.SetExclusionMasks(exclusionList_);
+        archiver_.Options.Recurse = false;
+        archiver_.Options.SearchAttr = 47;   // read-only, hidden, system, volume label, archive
+        archiver_.SetFileMasks(flatMasks_);
+        archiver_.AddFiles();
+        overallPos_ = 0;
+        HandOff([this] { if (view_.ProgressBar) view_.ProgressBar->SetPosition(overallPos_); }, false);
+        archiver_.Options.Recurse = true;
+        archiver_.Options.SearchAttr = 63;   // the same and folders
+        archiver_.SetFileMasks(recursiveMasks_);
+        archiver_.AddFiles();
+    } catch (...) {
+        // The update must not be committed later by the archive's close: a
+        // commit cancelled at its first event rolls it back here.
+        Cancel = true;
+        try {
+            archiver_.EndUpdate();
+        } catch (...) {
+        }
+        throw;
+    }
+    archiver_.EndUpdate();
+}
+
+void TZipperThread::ProcessFileFailure(const std::string& fileName, int errorCode, TZipAction& action) {
+    if (errorCode == 6 || errorCode == 12) {
+        message_ = fileName + " " + (errorCode == 6 ? KV_ZPFileNotFound : KV_ZPFileLocked);
+        HandOff([this] {
+            if (view_.EditZipMsg) {
+                view_.EditZipMsg->AddLine(message_, LogColourValue(lcRed));
+                view_.EditZipMsg->ScrollToEnd(true);
+            }
+            view_.AddLog(message_, lcRed, 0, lkNormal);
+        }, true);
+        return;   // the preset action skips the file
+    }
+    ErrorCode = errorCode;
+    Cancel = true;
+    action = fxaAbort;
+}
+
+void TZipperThread::OverallProgress(double progress, TZipProcessOperation operation, TZipProgressPhase phase,
+                                    bool& cancel) {
+    if (phase == ppStart && operation == poAdd) {
+        // The search is over: compression begins and can be cancelled.
+        HandOff([this] {
+            if (view_.ButtonCancel && !UserCancelled) view_.ButtonCancel->SetEnabled(true);
+            StopAnimation();
+        }, false);
+        ShowMessage(KV_ZipFilesChecked);
+    }
+    overallPos_ = static_cast<int>(std::lround(progress));
+    HandOff([this] { if (view_.ProgressBar) view_.ProgressBar->SetPosition(overallPos_); }, false);
+    cancel = Cancel;
+}
+
+void TZipperThread::FileProgress(const std::string& fileName, double progress, TZipProgressPhase phase, bool& cancel) {
+    filePos_ = static_cast<int>(std::lround(progress));
+    HandOff([this] { if (view_.ProgressBarFile) view_.ProgressBarFile->SetPosition(filePos_); }, true);
+    cancel = Cancel;
+    if (phase == ppStart) ShowMessage(KV_Adding + fileName);
+}
+
+} // namespace krv

@@ -1,0 +1,336 @@
+// Whole hard-disk runs through the main window's objects: the order of the
+// report, the archive's entries, the free names, masks, locked files, cancel,
+// archiver failures and the checks before compression.
+#include "RunFixture.h"
+#include "app/ZipWait.h"
+#include <atomic>
+
+using namespace krvtest;
+
+namespace {
+
+class HardDiskRun : public RunFixture {
+protected:
+    void MakeTree() {
+        Write("src\\docs\\a.txt", "alpha");
+        Write("src\\docs\\b c.doc", std::string(5000, 'b'));
+        Write("src\\docs\\skip.tmp", "tmp");
+        Write("src\\docs\\sub dir\\deep.txt", "deep");
+        Write("src\\docs\\sub dir\\empty.txt", "");
+        Folder("src\\docs\\zero");
+        Write("src\\pics\\p.jpg", "jpeg");
+    }
+    TMainForm& TreeForm(const std::string& archive = "X.zip") {
+        MakeTree();
+        TMainForm& f = MakeForm({src + "\\docs", src + "\\pics"}, archive);
+        f.SubFoldersCheck->SetChecked(true);
+        return f;
+    }
+    // Lines of the report from "Backup started at" on.
+    std::vector<std::string> RunLines() const {
+        auto lines = Report();
+        auto it = std::find_if(lines.begin(), lines.end(),
+                               [](const std::string& l) { return l.rfind("Backup started at ", 0) == 0; });
+        return {it, lines.end()};
+    }
+    std::string Archive(const std::string& name = "X.zip") const { return dest + "\\" + name; }
+};
+
+} // namespace
+
+TEST_F(HardDiskRun, ArchivesTheTickedFoldersAndLogsTheRunInOrder) {
+    TMainForm& f = TreeForm();
+    f.Session.Log = 3;
+    f.ButtonStartClick();
+    ASSERT_FALSE(f.Cancel) << ::testing::PrintToString(Report());
+    EXPECT_EQ(Entries(Archive()), (std::vector<std::string>{
+                                      Stored("src\\docs\\a.txt"), Stored("src\\docs\\b c.doc"),
+                                      Stored("src\\docs\\skip.tmp"), Stored("src\\docs\\sub dir/"),
+                                      Stored("src\\docs\\sub dir\\deep.txt"), Stored("src\\docs\\sub dir\\empty.txt"),
+                                      Stored("src\\docs\\zero/"), Stored("src\\pics\\p.jpg")}));
+
+    auto lines = RunLines();
+    ASSERT_GE(lines.size(), 6u);
+    EXPECT_EQ(lines[1], "Checking folders to be added...");
+    EXPECT_EQ(lines[2].rfind("Compressing files... [", 0), 0u);
+    EXPECT_EQ(lines[3].rfind("Zip file created [", 0), 0u);
+    EXPECT_EQ(lines[4], "The backup zip file has been created in the selected folder: " + dest);
+    EXPECT_EQ(lines[5].rfind("Zip file created in ", 0), 0u);
+    EXPECT_EQ(lines.back(), "Backup done");
+    EXPECT_EQ(ReadLines(ReportFile()), Report());
+    EXPECT_GT(f.Session.LastBackup, 0);
+    EXPECT_EQ(Application().Title(), "Korvane");
+    EXPECT_NE(f.LabelSize->Caption(), "0 bytes");
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(HardDiskRun, RunningAgainTakesTheNextFreeNameAndNeverOverwrites) {
+    TMainForm& f = TreeForm();
+    f.ButtonStartClick();
+    std::string first = Archive();
+    ASSERT_TRUE(FileExists(first));
+    WIN32_FILE_ATTRIBUTE_DATA before{};
+    ::GetFileAttributesExA(first.c_str(), GetFileExInfoStandard, &before);
+
+    f.ButtonStartClick();
+    f.ButtonStartClick();
+    EXPECT_TRUE(FileExists(Archive("X_1.zip")));
+    EXPECT_TRUE(FileExists(Archive("X_1_2.zip")));
+    EXPECT_EQ(Entries(Archive("X_1_2.zip")), Entries(first));
+    WIN32_FILE_ATTRIBUTE_DATA after{};
+    ::GetFileAttributesExA(first.c_str(), GetFileExInfoStandard, &after);
+    EXPECT_EQ(CompareFileTime(&before.ftLastWriteTime, &after.ftLastWriteTime), 0);
+
+    // With "overwrite" the old backup of that name is replaced.
+    f.CheckOverwriteFile->SetChecked(true);
+    f.ButtonStartClick();
+    EXPECT_FALSE(FileExists(Archive("X_1_2_3.zip")));
+    EXPECT_EQ(Entries(first).size(), Entries(Archive("X_1.zip")).size());
+}
+
+TEST_F(HardDiskRun, FreeNameSearchNeverAnswersATakenName) {
+    TMainForm& f = MakeForm({});
+    std::string name = Archive();
+    EXPECT_EQ(f.FindFreeArchiveName(name), name);
+    // A folder of that name is as taken as a file.
+    ::CreateDirectoryA(name.c_str(), nullptr);
+    EXPECT_EQ(f.FindFreeArchiveName(name), Archive("X_1.zip"));
+    Write("dest\\X_1.zip", "old");
+    EXPECT_EQ(f.FindFreeArchiveName(name), Archive("X_1_2.zip"));
+    EXPECT_TRUE(boxes.empty());
+
+    // Every candidate taken up to what a path can hold: no name and a clear error.
+    std::string taken = name;
+    for (int n = 1; taken.size() < MAX_PATH; ++n) {
+        Write("dest\\" + ExtractFileName(taken), "old");
+        taken.insert(taken.size() - 4, Format("_%d", n));
+    }
+    EXPECT_EQ(f.FindFreeArchiveName(name), "");
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].flags, 16u);
+    EXPECT_EQ(boxes[0].text, "Korvane has failed to find a free name for the backup.\r\nThere are too many backups with similar names.");
+}
+
+TEST_F(HardDiskRun, NoFreeNameAbortsTheRunWithoutTouchingTheOldBackups) {
+    TMainForm& f = TreeForm("Y.zip");
+    std::string taken = Archive("Y.zip");
+    for (int n = 1; taken.size() < MAX_PATH; ++n) {
+        Write("dest\\" + ExtractFileName(taken), "old");
+        taken.insert(taken.size() - 4, Format("_%d", n));
+    }
+    f.ButtonStartClick();
+    EXPECT_TRUE(f.Cancel);
+    EXPECT_EQ(Report().back(), "Operation aborted");
+    EXPECT_FALSE(Holds(Report(), "Backup done"));
+    std::ifstream in(Archive("Y.zip"));
+    std::string content;
+    std::getline(in, content);
+    EXPECT_EQ(content, "old");
+}
+
+TEST_F(HardDiskRun, MasksSelectFolderByFolderAndExclusionsDrop) {
+    TMainForm& f = TreeForm();
+    f.CheckFilters->SetChecked(true);
+    f.EditInclusionMask->SetText("*.txt;*.doc");
+    f.EditExclusionMask->SetText("*.tmp;deep.*");
+    f.ButtonStartClick();
+    ASSERT_FALSE(f.Cancel);
+    EXPECT_EQ(f.RecursiveDirs.ToVector(),
+              (std::vector<std::string>{src + "\\docs\\*.txt", src + "\\docs\\*.doc", src + "\\pics\\*.txt",
+                                        src + "\\pics\\*.doc"}));
+    EXPECT_EQ(Entries(Archive()), (std::vector<std::string>{Stored("src\\docs\\a.txt"), Stored("src\\docs\\b c.doc"),
+                                                            Stored("src\\docs\\sub dir\\empty.txt")}));
+}
+
+TEST_F(HardDiskRun, WithoutSubfoldersOnlyTheTickedFoldersOwnFilesAreTaken) {
+    TMainForm& f = TreeForm();
+    f.SubFoldersCheck->SetChecked(false);
+    f.ButtonStartClick();
+    ASSERT_FALSE(f.Cancel);
+    EXPECT_EQ(Entries(Archive()), (std::vector<std::string>{Stored("src\\docs\\a.txt"), Stored("src\\docs\\b c.doc"),
+                                                            Stored("src\\docs\\skip.tmp"), Stored("src\\pics\\p.jpg")}));
+}
+
+TEST_F(HardDiskRun, ALockedFileIsSkippedWithItsRedLineAndTheRestArchived) {
+    TMainForm& f = TreeForm();
+    std::string locked = root + "src\\docs\\b c.doc";
+    FileHandle hold(::CreateFileA(locked.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(hold);
+    f.ButtonStartClick();
+    hold.reset();
+    ASSERT_FALSE(f.Cancel);
+    auto names = Entries(Archive());
+    EXPECT_EQ(std::count(names.begin(), names.end(), Stored("src\\docs\\b c.doc")), 0);
+    EXPECT_EQ(std::count(names.begin(), names.end(), Stored("src\\docs\\a.txt")), 1);
+    std::string line = locked + " is locked by another process, skipped.";
+    EXPECT_TRUE(Holds(Report(), line));
+    bool red = false;
+    for (int i = 0; i < f.LogEdit->LineCount(); ++i)
+        if (f.LogEdit->Line(i) == line) red = f.LogEdit->LineColor(i) == clRed;
+    EXPECT_TRUE(red);
+    EXPECT_EQ(Report().back(), "Backup done");
+}
+
+TEST_F(HardDiskRun, CancelInTheMiddleAbortsAndLeavesNoArchive) {
+    TMainForm& f = TreeForm();
+    // Enough data that compression is still going on when Cancel is pressed.
+    std::string big(1 << 20, '\0');
+    uint32_t x = 12345;
+    for (char& c : big) c = static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
+    Write("src\\docs\\big1.bin", big);
+    Write("src\\docs\\big2.bin", big);
+    boxAnswer = IDYES;
+    int presses = 0;
+    TFormZipWait::OnHandOff = [&](TFormZipWait& w) {
+        // Pressed once, while a file is being compressed.
+        if (presses == 0 && w.ButtonCancel->Enabled() && w.ProgressBarFile->Position() > 0) {
+            ++presses;
+            w.ButtonCancel->Click();
+        }
+    };
+    f.ButtonStartClick();
+    TFormZipWait::OnHandOff = nullptr;
+    ASSERT_EQ(presses, 1);
+    EXPECT_TRUE(f.Cancel);
+    EXPECT_TRUE(UserCancelled);
+    ASSERT_FALSE(boxes.empty());
+    EXPECT_EQ(boxes.back().text, "Do you really want to stop the task?");
+    EXPECT_EQ(boxes.back().flags, 52u);
+    EXPECT_EQ(Report().back(), "Operation aborted");
+    EXPECT_FALSE(Holds(Report(), "Backup done"));
+    EXPECT_FALSE(Holds(Report(), "Zip error code:"));
+    EXPECT_EQ(::GetFileAttributesA(Archive().c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(ReadLines(ReportFile()), Report());
+    EXPECT_EQ(Application().Title(), "Korvane");
+}
+
+TEST_F(HardDiskRun, AnArchiverFailureInTheWorkerEndsInTheAbortPath) {
+    TMainForm& f = TreeForm();
+    f.Archiver.OnConfirmProcessFile = [](TObject*, const std::string&, TZipProcessOperation, bool&) {
+        throw Exception("search failed on purpose");
+    };
+    f.ButtonStartClick();
+    f.Archiver.OnConfirmProcessFile = nullptr;
+    EXPECT_TRUE(f.Cancel);
+    EXPECT_TRUE(Holds(Report(), "search failed on purpose"));
+    EXPECT_EQ(Report().back(), "Operation aborted");
+    EXPECT_FALSE(Holds(Report(), "Backup done"));
+    EXPECT_FALSE(FileExists(Archive()));
+    EXPECT_EQ(ReadLines(ReportFile()), Report());
+
+    // The archiver is usable for the next run.
+    f.ButtonStartClick();
+    EXPECT_FALSE(f.Cancel);
+    EXPECT_EQ(Report().back(), "Backup done");
+    EXPECT_EQ(Entries(Archive()).size(), 8u);
+}
+
+TEST_F(HardDiskRun, TheWorkersFailureRuleSkipsMissingAndLockedFilesAndAbortsOnOthers) {
+    TMainForm& f = TreeForm();
+    TZipperView view;
+    std::vector<std::string> logged;
+    view.AddLog = [&](const std::string& msg, int, int, int) { logged.push_back(msg); };
+    TStringList none;
+    // No archive is open: the worker's first archiver call fails and the
+    // failure comes back with the thread instead of being lost.
+    TZipperThread thread(view, none, none, f.Archiver, "");
+    thread.WaitFor();
+    ASSERT_TRUE(thread.FatalException != nullptr);
+
+    TZipAction action = fxaIgnore;
+    f.Archiver.OnProcessFileFailure(nullptr, "C:\\gone.bin", poAdd, 2, 6, "not found", action);
+    EXPECT_EQ(action, fxaIgnore);
+    f.Archiver.OnProcessFileFailure(nullptr, "C:\\held.bin", poAdd, 33, 12, "locked", action);
+    EXPECT_EQ(action, fxaIgnore);
+    EXPECT_EQ(logged, (std::vector<std::string>{"C:\\gone.bin not found, skipped.",
+                                                "C:\\held.bin is locked by another process, skipped."}));
+    EXPECT_EQ(thread.ErrorCode, 0);
+    f.Archiver.OnProcessFileFailure(nullptr, "C:\\f.bin", poAdd, 34, 34, "size changed", action);
+    EXPECT_EQ(action, fxaAbort);
+    EXPECT_EQ(thread.ErrorCode, 34);
+}
+
+TEST_F(HardDiskRun, ChecksBeforeCompression) {
+    // An invalid destination: a box and nothing else.
+    TMainForm& f = TreeForm();
+    f.ReportLines.Clear();
+    f.HDFolderEdit->SetText(root + "nowhere");
+    f.ButtonStartClick();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "The destination folder is not a valid directory!");
+    EXPECT_EQ(boxes[0].flags, 16u);
+    EXPECT_TRUE(Report().empty());
+
+    // Nothing ticked: an error, not an empty backup.
+    f.HDFolderEdit->SetText(dest);
+    f.Session.SelectedFolders.Clear();
+    f.ButtonStartClick();
+    EXPECT_TRUE(f.Cancel);
+    EXPECT_TRUE(Holds(Report(), "no folder is selected"));
+    EXPECT_EQ(Report().back(), "Operation aborted");
+    EXPECT_FALSE(FileExists(Archive()));
+}
+
+TEST_F(HardDiskRun, FreeSpaceCheckAsksWarnsOrIsSkipped) {
+    TMainForm& f = TreeForm();
+    int64_t freeBytes = 0, total = 0;
+    ASSERT_TRUE(f.GetDriveSpace(dest[0], freeBytes, total));
+    f.SelectedSize = freeBytes;   // 1.8 times that is more than there is
+
+    boxAnswer = IDCANCEL;
+    f.CheckFreeSpace(dest);
+    EXPECT_TRUE(f.Cancel);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].flags, 49u);
+    EXPECT_EQ(boxes[0].text, "Warning: the disk free space may not be enough to backup all the selected folders.\r\n"
+                             "Press CANCEL to abort the operation or OK to go on.");
+    EXPECT_EQ(Report().back(), "Error: Warning: the disk free space may not be enough to backup all the selected folders");
+
+    boxAnswer = IDOK;
+    f.CheckFreeSpace(dest);
+    EXPECT_FALSE(f.Cancel);
+
+    f.Settings.IgnoreDiskSpace = true;
+    f.ReportLines.Clear();
+    f.CheckFreeSpace(dest);
+    EXPECT_FALSE(f.Cancel);
+    EXPECT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(f.ReportLines.Count(), 1);
+
+    f.SelectedSize = 1;
+    f.CheckFreeSpace(dest);
+    EXPECT_FALSE(f.Cancel);
+    EXPECT_EQ(f.ReportLines.Count(), 1);
+
+    // A drive that cannot be queried stops the run.
+    char missing = 0;
+    for (char d = 'Q'; d >= 'H' && !missing; --d)
+        if (!(::GetLogicalDrives() & (1u << (d - 'A')))) missing = d;
+    ASSERT_NE(missing, 0);
+    f.CheckFreeSpace(std::string(1, missing) + ":\\backup");
+    EXPECT_TRUE(f.Cancel);
+    EXPECT_FALSE(f.GetDriveSpace(missing, freeBytes, total));
+    EXPECT_EQ(freeBytes, -1);
+
+    // A network destination skips the check: the run goes on without a box.
+    f.Settings.IgnoreDiskSpace = false;
+    f.SelectedSize = int64_t(1) << 62;
+    f.CheckDestination("\\\\server\\share");
+    EXPECT_TRUE(NetworkDestination);
+    EXPECT_TRUE(f.LabelNetSpaceWarning->Visible());
+    f.CheckDestination(dest);
+    EXPECT_FALSE(NetworkDestination);
+    EXPECT_EQ(f.LabelDestFreeSpace->Caption().rfind("Free space: ", 0), 0u);
+}
+
+TEST(StoredNames, TheDriveLetterIsTheFirstFolder) {
+    std::string name = "data\\a.txt";
+    StoreWithDriveFolder(name, "C:\\data\\a.txt");
+    EXPECT_EQ(name, "C\\data\\a.txt");
+    name = "share\\dir\\f.txt";
+    StoreWithDriveFolder(name, "\\\\server\\share\\dir\\f.txt");
+    EXPECT_EQ(name, "server\\share\\dir\\f.txt");
+    name = "rel.txt";
+    StoreWithDriveFolder(name, "rel.txt");
+    EXPECT_EQ(name, "rel.txt");
+}
