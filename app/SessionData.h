@@ -2,6 +2,7 @@
 // values and the document it was loaded from or saved to, so that a save
 // updates the user's file in place (other elements and comments stay).
 #pragma once
+#include "framework/Dialogs.h"
 #include "framework/Strings.h"
 #include "framework/XmlDoc.h"
 #include <functional>
@@ -9,9 +10,6 @@
 #include <string>
 
 namespace krv {
-
-// Days since 30 December 1899; the fraction is the time of day.
-using TDateTime = double;
 
 // The plain values of a session: copied whole when a load is checked in a
 // scratch record before it replaces the current one.
