@@ -43,6 +43,7 @@ TMainForm::TMainForm(const std::string& appDir, std::vector<std::string> params)
     OnShow = [this](TObject*) { FormShow(); };
     OnActivate = [this](TObject*) { FormActivate(); };
     OnClose = [this](TObject*, TCloseAction& action) { FormClose(action); };
+    WireSessionControls();
     DoCreate();
 }
 
@@ -351,11 +352,12 @@ void TMainForm::FormActivate() {
         Batch = false;
         return;
     }
-    // One unattended run per program start, however often the window is activated.
-    static bool batchStarted = false;
-    if (batchStarted || !StartBatch) return;
-    batchStarted = true;
-    StartBatch(sessionFile, Params.size() > 1 ? Params[1] : std::string());
+    // One unattended run per program start, however often the window is
+    // activated (after an error box, while a report mail is pending).
+    if (batchStarted_) return;
+    batchStarted_ = true;
+    if (StartBatch) StartBatch(sessionFile, Params.size() > 1 ? Params[1] : std::string());
+    else RunBatch(sessionFile, Params.size() > 1 ? Params[1] : std::string());
 }
 
 void TMainForm::FormClose(TCloseAction& action) {
