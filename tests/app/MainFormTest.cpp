@@ -2,6 +2,7 @@
 #include "app/Messages.h"
 #include "app/ViewLog.h"
 #include "framework/Dialogs.h"
+#include "framework/FileDialogs.h"
 #include "framework/IniFiles.h"
 #include "framework/SysUtils.h"
 #include <gtest/gtest.h>
@@ -269,8 +270,10 @@ TEST_F(ProgramFolderFixture, ClosingAModifiedSessionAsksAndNeverLosesIt) {
     EXPECT_EQ(action, caNone);                       // Cancel
     answer = IDYES;
     action = caFree;
+    SetFileDialogHook([](TFileDialog&) { return false; });
     form.FormClose(action);
-    EXPECT_EQ(action, caNone);                       // saving is not possible: stay open
+    SetFileDialogHook(nullptr);
+    EXPECT_EQ(action, caNone);                       // Save As cancelled: stay open
     bool saved = false;
     form.SaveSession = [&] { saved = true; return true; };
     action = caFree;
