@@ -659,7 +659,8 @@ void TCustomNetSocket::InternalClose(bool shut, WORD error) {
         closeInvoked_ = true;
         DoSessionClosed(error);
     }
-    AssignDefaultValue();
+    // The handler may already have started the next connection: leave that one alone.
+    if (hSocket_ == INVALID_SOCKET) AssignDefaultValue();
 }
 
 void TCustomNetSocket::Close() { InternalClose(true, 0); }
