@@ -54,12 +54,13 @@ void TCustomNetSocket::AssignDefaultValue() {
     sin_.sin_family = AF_INET;
     addrResolved_ = portResolved_ = protoResolved_ = localPortResolved_ = false;
     addrAssigned_ = portAssigned_ = false;
-    protoStr_ = "tcp";
+    // Whole-string assignments: GCC 12 warns falsely on assigning short literals here.
+    protoStr_ = std::string("tcp");
     protoAssigned_ = true;
     proto_ = IPPROTO_TCP;
     type_ = SOCK_STREAM;
-    localPortStr_ = "0";
-    localAddr_ = "0.0.0.0";
+    localPortStr_ = std::string("0");
+    localAddr_ = std::string("0.0.0.0");
     localPortNum_ = 0;
     LingerOnOff = wsLingerOff;
     LingerTimeout = 0;
