@@ -5,6 +5,7 @@
 #include "framework/Stream.h"
 #include "net/Base64.h"
 #include "net/SmtpMail.h"
+#include "SmtpTestUtil.h"
 #include <map>
 #include <random>
 #include <regex>
@@ -155,17 +156,6 @@ struct Mailer {
     }
 };
 
-// The header block (up to the empty line) and the body of a received message.
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> out;
-    size_t pos = 0, eol;
-    while ((eol = text.find("\r\n", pos)) != std::string::npos) {
-        out.push_back(text.substr(pos, eol - pos));
-        pos = eol + 2;
-    }
-    return out;
-}
-
 std::string TempFile(const std::string& name, const std::string& bytes) {
     char dir[MAX_PATH];
     ::GetTempPathA(MAX_PATH, dir);
@@ -240,7 +230,7 @@ TEST(SmtpClient, WholeSessionWithoutLoginHasTheExactTranscript) {
     EXPECT_EQ(server.commands,
               (std::vector<std::string>{"HELO tester", "MAIL FROM:<backup@example.org>", "RCPT TO:<admin@example.org>",
                                         "RCPT TO:<second@example.org>", "DATA", ".", "QUIT"}));
-    auto lines = Lines(server.message);
+    auto lines = MailLines(server.message);
     ASSERT_EQ(lines.size(), 15u) << server.message;
     EXPECT_EQ(lines[0], "From: \"Korvane\" <backup@example.org>");
     EXPECT_EQ(lines[1], "To: admin@example.org");
@@ -496,7 +486,7 @@ TEST(SmtpSender, AttachmentsMakeAMultipartMessage) {
     m.RunSession();
     ASSERT_TRUE(m.SessionEnded());
     EXPECT_EQ(m.done.back(), (Done{smtpQuit, 0}));
-    auto lines = Lines(server.message);
+    auto lines = MailLines(server.message);
     auto ct = std::find_if(lines.begin(), lines.end(), [](auto& l) { return l.rfind("Content-Type:", 0) == 0; });
     ASSERT_NE(ct, lines.end());
     EXPECT_EQ(*ct, "Content-Type: multipart/mixed;");
@@ -551,7 +541,7 @@ TEST(SmtpSender, LongBodyLinesArriveWhole) {
     m.smtp.SetMailMessage(body);
     m.RunSession();
     ASSERT_TRUE(m.SessionEnded());
-    auto lines = Lines(server.message);
+    auto lines = MailLines(server.message);
     auto sep = std::find(lines.begin(), lines.end(), "");
     ASSERT_NE(sep, lines.end());
     std::string joined;
