@@ -34,6 +34,28 @@ void BuildReportMailBody(TStringList& body, bool cancelled, int reportLevel, con
     body.Add(KrvMailFooter);
 }
 
+TReportMailSettings TMainFormMailHost::MailSettings() {
+    TReportMailSettings s;
+    s.Send = form_.MailCheck->Checked();
+    s.Address = form_.AddressEdit->Text();
+    s.Server = form_.SMTPEdit->Text();
+    s.Login = form_.LoginCheck->Checked();
+    s.User = form_.MailUserEdit->Text();
+    s.Password = form_.MailPassEdit->Text();
+    s.ReportLevel = form_.ComboLog->ItemIndex();
+    return s;
+}
+std::string TMainFormMailHost::SessionName() { return form_.Session.Name; }
+bool TMainFormMailHost::RunCancelled() { return form_.Cancel; }
+const TStringList& TMainFormMailHost::ReportLines() { return form_.ReportLines; }
+bool TMainFormMailHost::SessionClosesAfterBackup() { return form_.Session.CloseKRV; }
+bool TMainFormMailHost::CloseAfterBackupTicked() { return form_.CloseKVCheck->Checked(); }
+void TMainFormMailHost::AddLog(const std::string& msg, int colour, int level, int kind) {
+    form_.AddLog(msg, colour, level, kind);
+}
+void TMainFormMailHost::ClearSessionModified() { form_.Session.Modified = false; }
+void TMainFormMailHost::CloseMainWindow() { form_.Close(); }
+
 TReportMail::TReportMail(IReportMailHost& host) : host_(host) {
     smtpClient_.SetName("SmtpClient");
     smtpClient_.Port = "smtp";

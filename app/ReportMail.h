@@ -35,6 +35,27 @@ public:
     virtual void CloseMainWindow() = 0;
 };
 
+class TMainForm;
+
+// The main window as the report mail's host: its mail page, the session,
+// the run's Cancel flag, the report list, its log call and Close.
+class TMainFormMailHost : public IReportMailHost {
+public:
+    explicit TMainFormMailHost(TMainForm& form) : form_(form) {}
+    TReportMailSettings MailSettings() override;
+    std::string SessionName() override;
+    bool RunCancelled() override;
+    const TStringList& ReportLines() override;
+    bool SessionClosesAfterBackup() override;
+    bool CloseAfterBackupTicked() override;
+    void AddLog(const std::string& msg, int colour, int level, int kind) override;
+    void ClearSessionModified() override;
+    void CloseMainWindow() override;
+
+private:
+    TMainForm& form_;
+};
+
 // The envelope sender of the report mail.
 constexpr const char* kReportMailSender = "noreply@korvane.example";
 

@@ -71,3 +71,38 @@ TEST(ReportMail, AnOpenRefusedAtOnceIsLoggedInRed) {
     EXPECT_TRUE(run.host.Logged("SMTP Error: SMTP component not ready |110"));
     PumpUntil([&] { return run.mail.SmtpClient().State() == smtpReady; });
 }
+
+TEST(ReportMail, TheMainWindowWaitsForTheMailBeforeItCloses) {
+    Application().Initialize();
+    static TLang english;
+    LoadLanguageStrings(english);
+    char tmp[MAX_PATH];
+    ::GetTempPathA(MAX_PATH, tmp);
+    std::string appDir = Format("%skrv_mail_%lu\\", tmp, ::GetCurrentProcessId());
+    ::CreateDirectoryA(appDir.c_str(), nullptr);
+    MailBusy = CloseWhenMailDone = false;
+    TMainForm form(appDir, {});
+    form.Show();
+    form.MailCheck->SetChecked(true);
+    form.AddressEdit->SetText("admin@korvane.test");
+    form.SMTPEdit->SetText("127.0.0.1");
+    form.ComboLog->SetItemIndex(3);
+    TMainFormMailHost host(form);
+    TReportMail mail(host);
+    mail.SmtpClient().Port = UnusedPort();   // nobody answers
+    mail.SendMailReport();
+    ASSERT_TRUE(MailBusy);
+    form.Close();
+    EXPECT_TRUE(form.Visible()) << "closing is refused while the mail runs";
+    EXPECT_TRUE(CloseWhenMailDone);
+    ASSERT_TRUE(PumpUntil([&] { return !MailBusy; }));
+    EXPECT_FALSE(form.Visible()) << "the window closes when the mail ends";
+    std::vector<std::pair<std::string, TColor>> panel;
+    for (int i = 0; i < form.LogEdit->LineCount(); ++i) panel.emplace_back(form.LogEdit->Line(i), form.LogEdit->LineColor(i));
+    EXPECT_NE(std::find(panel.begin(), panel.end(), std::make_pair(std::string("Sending mail..."), clBlue)), panel.end());
+    EXPECT_NE(std::find(panel.begin(), panel.end(),
+                        std::make_pair(std::string("SMTP Socket Error: 500 Not a WinSock error"), clRed)),
+              panel.end());
+    EXPECT_GE(form.ReportLines.Count(), 2) << "the mail's lines reach the report at level 3";
+    PumpFor(100);
+}
