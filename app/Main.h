@@ -67,6 +67,11 @@ public:
     void BtnDiscBackupClick();
     void BtnHDBackupClick();
     void SplitterTreeCanResize(int& newSize, bool& accept);
+    void OptionsMenuClick();
+    void AboutClick();
+    // After the language setting changed: load it, refill the message table
+    // and translate the window and its menu again.
+    void ApplyLanguageChange();
 
     // Session editing and batch mode (MainSession.cpp).
     void SessionToForm();
@@ -133,6 +138,7 @@ public:
     TStringList RecursiveDirs;
     TStringList FlatDirs;
     TStringList KeptLines;       // the extra list the window keeps
+    TStringList LangFiles;       // language files listed by the Options dialog
     int Mode = 0;                // 0 disc, 1 hard disk
     bool Cancel = false;
     bool NoBurner = false;
