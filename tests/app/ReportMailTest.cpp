@@ -87,6 +87,7 @@ TEST(ReportMail, TheMainWindowWaitsForTheMailBeforeItCloses) {
     form.AddressEdit->SetText("admin@korvane.test");
     form.SMTPEdit->SetText("127.0.0.1");
     form.ComboLog->SetItemIndex(3);
+    form.Session.Modified = false;   // the edits above would bring the save question on closing
     TMainFormMailHost host(form);
     TReportMail mail(host);
     mail.SmtpClient().Port = UnusedPort();   // nobody answers
