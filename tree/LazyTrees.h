@@ -285,6 +285,7 @@ public:
 
     // Reserves internal data behind the fixed node part; answers its offset.
     unsigned AllocateInternalDataArea(unsigned size);
+    void Loaded() override;
 
 protected:
     // ---- Do... slots: each presets the permissive default and fires the event.

@@ -237,3 +237,17 @@ TEST(NodeModel, ReadOnlyRefusesStructureChanges) {
     EXPECT_EQ(tree.RootNodeCount(), 1u);
     EXPECT_EQ(a->NodeHeight, 18);
 }
+
+TEST(NodeModel, RootCountReadFromTheFormAppliesWhenLoaded) {
+    struct FormTree : TTestTree {
+        void StartLoading() { SetLoading(); }
+    } tree;
+    tree.StartLoading();
+    tree.SetRootNodeCount(4);
+    EXPECT_EQ(tree.TotalCount(), 0u);
+    EXPECT_TRUE(tree.TreeStates().Contains(tsNeedRootCountUpdate));
+    tree.Loaded();
+    EXPECT_EQ(tree.RootNodeCount(), 4u);
+    EXPECT_FALSE(tree.TreeStates().Contains(tsNeedRootCountUpdate));
+    EXPECT_TREE_CONSISTENT(tree);
+}
