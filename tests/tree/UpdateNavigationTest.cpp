@@ -262,3 +262,28 @@ TEST(Editing, EditStatesRunThroughTheLink) {
         EXPECT_EQ(e.Code, 2000);
     }
 }
+
+TEST(Popup, AskedForTheNodeThenItsParentsUntilOneAnswersOrStops) {
+    TTestTree tree;
+    PLazyNode a = tree.AddChild(nullptr);
+    PLazyNode a1 = tree.AddChild(a);
+    PLazyNode a11 = tree.AddChild(a1);
+    TMenuItem menu;
+    std::vector<PLazyNode> asked;
+    bool stopAtA1 = false;
+    tree.OnGetPopupMenu = [&](TBaseLazyTree*, PLazyNode n, TColumnIndex, POINT, bool& askParent, TMenuItem*& m) {
+        asked.push_back(n);
+        if (n == a) m = &menu;
+        if (stopAtA1 && n == a1) askParent = false;
+    };
+    auto ask = [&](PLazyNode n) { return tree.DoGetPopupMenu(n, 0, POINT{}); };
+    EXPECT_EQ(ask(a11), &menu);
+    EXPECT_EQ(asked, (std::vector<PLazyNode>{a11, a1, a}));
+    asked.clear();
+    stopAtA1 = true;
+    EXPECT_EQ(ask(a11), nullptr);
+    EXPECT_EQ(asked, (std::vector<PLazyNode>{a11, a1}));
+    asked.clear();
+    EXPECT_EQ(ask(nullptr), nullptr);
+    EXPECT_EQ(asked, (std::vector<PLazyNode>{nullptr}));
+}
