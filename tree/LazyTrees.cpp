@@ -2,6 +2,7 @@
 // slots that give every event its permissive default, state changes, update
 // batching, delayed change notification, focus and the in-place edit states.
 #include "tree/LazyTrees.h"
+#include "tree/LazyTreeGlobals.h"
 #include "tree/LazyTreeWorker.h"
 #include <algorithm>
 #include <cstdlib>
@@ -54,6 +55,7 @@ void TLTHeader::SetSortDirection(TSortDirection d) {
 // ---- life time ------------------------------------------------------------------
 
 TBaseLazyTree::TBaseLazyTree(TComponent* owner) : TCustomControl(owner) {
+    InitializeGlobalStructures();
     width_ = 200;
     height_ = 100;
     TabStop = true;
@@ -63,12 +65,14 @@ TBaseLazyTree::TBaseLazyTree(TComponent* owner) : TCustomControl(owner) {
     AddThreadReference();
 }
 
+// While the tree is being destroyed it tells its owner only about freed
+// nodes (their data may need freeing), no state or change notifications.
 TBaseLazyTree::~TBaseLazyTree() {
+    destroying_ = true;
     options_->SetMiscOptions(options_->MiscOptions() - toReadOnly);
     InterruptValidation();
     DoCancelEdit();
     Clear();
-    destroying_ = true;
     DestroyHandle();
     ReleaseThreadReference(this);
     std::free(root_);
@@ -166,7 +170,7 @@ bool TBaseLazyTree::StartTimer(UINT id, unsigned delay) {
 
 void TBaseLazyTree::DoStateChange(TLazyTreeStates enter, TLazyTreeStates leave) {
     TLazyTreeStates changing = (enter - states_) + (states_ * leave);
-    if (OnStateChange && !changing.Empty()) OnStateChange(this, enter, leave);
+    if (OnStateChange && !changing.Empty() && !destroying_) OnStateChange(this, enter, leave);
     states_ = (states_ + enter) - leave;
     stopValidation_.store(states_.Contains(tsStopValidation));
 }
@@ -302,7 +306,7 @@ void TBaseLazyTree::DoCollapsed(PLazyNode node) {
 
 void TBaseLazyTree::DoStructureChange(PLazyNode node, TChangeReason reason) {
     StopChangeTimer(kStructureChangeTimer);
-    if (OnStructureChange) OnStructureChange(this, node, reason);
+    if (OnStructureChange && !destroying_) OnStructureChange(this, node, reason);
     DoStateChange({}, tsStructureChangePending);
     pendingStructureNode_ = nullptr;
     pendingStructureReason_ = crIgnore;
@@ -310,13 +314,13 @@ void TBaseLazyTree::DoStructureChange(PLazyNode node, TChangeReason reason) {
 
 void TBaseLazyTree::DoChange(PLazyNode node) {
     StopChangeTimer(kChangeTimer);
-    if (OnChange) OnChange(this, node);
+    if (OnChange && !destroying_) OnChange(this, node);
     DoStateChange({}, tsChangePending);
     pendingChangeNode_ = nullptr;
 }
 
 void TBaseLazyTree::DoUpdating(TLTUpdateState state) {
-    if (OnUpdating) OnUpdating(this, state);
+    if (OnUpdating && !destroying_) OnUpdating(this, state);
 }
 
 bool TBaseLazyTree::DoChecking(PLazyNode node, TCheckState& newState) {
@@ -356,7 +360,7 @@ bool TBaseLazyTree::DoFocusChanging(PLazyNode oldNode, PLazyNode newNode, TColum
 }
 
 void TBaseLazyTree::DoFocusChanged(PLazyNode node, TColumnIndex column) {
-    if (OnFocusChanged) OnFocusChanged(this, node, column);
+    if (OnFocusChanged && !destroying_) OnFocusChanged(this, node, column);
 }
 
 void TBaseLazyTree::DoFocusNode(PLazyNode node, bool ask) {

@@ -176,6 +176,7 @@ TEST(NodeModel, FreeingANodeClearsEveryReferenceToIt) {
     PumpUntil([] { return false; }, 120);
     for (PLazyNode n : changedAfterFree) EXPECT_NE(n, node);
     EXPECT_TREE_CONSISTENT(tree);
+    tree.OnFreeNode = nullptr;   // the flags it sets die before the tree
 }
 
 TEST(NodeModel, DeepChainNeedsNoRecursion) {

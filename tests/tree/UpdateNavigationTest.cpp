@@ -1,6 +1,7 @@
 // Update batching, iteration, navigation over shown rows, selection, focus,
 // delayed change notification and the in-place edit states.
 #include "TreeTestSupport.h"
+#include "tree/LazyTreeGlobals.h"
 #include <algorithm>
 #include <random>
 
@@ -286,4 +287,16 @@ TEST(Popup, AskedForTheNodeThenItsParentsUntilOneAnswersOrStops) {
     asked.clear();
     EXPECT_EQ(ask(nullptr), nullptr);
     EXPECT_EQ(asked, (std::vector<PLazyNode>{nullptr}));
+}
+
+TEST(Globals, FirstTreeRegistersTheClipboardFormatsInPriorityOrder) {
+    TTestTree tree;
+    const TLazyTreeGlobals& g = InitializeGlobalStructures();
+    EXPECT_EQ(g.ReferenceFormat, CLIPFORMAT(::RegisterClipboardFormatA("Lazy Tree Reference")));
+    ASSERT_EQ(g.ClipboardFormats.size(), 7u);
+    EXPECT_EQ(g.ClipboardFormats.front().Name, "Lazy Tree Data");
+    EXPECT_EQ(g.ClipboardFormats.front().Format, CLIPFORMAT(::RegisterClipboardFormatA("Lazy Tree Data")));
+    EXPECT_EQ(g.ClipboardFormats.back().Format, CF_TEXT);
+    EXPECT_TRUE(std::is_sorted(g.ClipboardFormats.begin(), g.ClipboardFormats.end(),
+                               [](const auto& a, const auto& b) { return a.Priority < b.Priority; }));
 }
