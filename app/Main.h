@@ -89,7 +89,6 @@ public:
     bool SaveSessionAsClick();
     void ButtonResetClick();
     void MailCheckClick();
-    void LoginCheckClick();
     void EditArchiveNameExit();
     void EditArchiveNameChange();
     void CheckRWClick();

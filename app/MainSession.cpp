@@ -6,6 +6,7 @@
 #include "app/Log.h"
 #include "app/Main.h"
 #include "app/Messages.h"
+#include "app/ReportMail.h"
 #include "app/SessionLink.h"
 #include "app/SessionLinkForm.h"
 #include "framework/Dialogs.h"
@@ -52,7 +53,7 @@ void TMainForm::WireSessionControls() {
     CheckRW->OnClick = [this](TObject*) { CheckRWClick(); };
     DeviceCombo->OnChange = [this](TObject*) { DeviceComboChange(); };
     MailCheck->OnClick = [this](TObject*) { MailCheckClick(); };
-    LoginCheck->OnClick = [this](TObject*) { LoginCheckClick(); };
+    LoginCheck->OnClick = [this](TObject*) { LoginCheckClick(*this); };
     MailPassEdit->SetPasswordChar('*');
     MailCheck->SetEnabled(true);
     MailCheckClick();
@@ -287,8 +288,6 @@ void TMainForm::MailCheckClick() {
     MailUserEdit->SetEnabled(login);
     MailPassEdit->SetEnabled(login);
 }
-
-void TMainForm::LoginCheckClick() { MailCheckClick(); }
 
 void TMainForm::EditArchiveNameChange() { Session.Modified = true; }
 void TMainForm::CheckRWClick() { Session.Modified = true; }
