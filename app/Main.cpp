@@ -1,4 +1,6 @@
 #include "app/Main.h"
+#include "app/About.h"
+#include "app/OptionsForm.h"
 #include "app/Log.h"
 #include "app/Messages.h"
 #include "app/ViewLog.h"
@@ -44,6 +46,8 @@ TMainForm::TMainForm(const std::string& appDir, std::vector<std::string> params)
     OnShow = [this](TObject*) { FormShow(); };
     OnActivate = [this](TObject*) { FormActivate(); };
     OnClose = [this](TObject*, TCloseAction& action) { FormClose(action); };
+    WireSessionControls();
+    WireRun();
     DoCreate();
 }
 
@@ -140,7 +144,6 @@ void TMainForm::BuildControls() {
     PanelButtons->SetAlign(alBottom);
     ButtonStart = Add<TButton>(PanelButtons, "ButtonStart", 8, 6, 100, 26, "Start backup");
     ButtonStart->SetEnabled(false);   // a run needs ticked folders
-    ButtonStart->OnClick = [this](TObject*) { ButtonStartClick(); };
     ButtonViewLog = Add<TSpeedButton>(PanelButtons, "ButtonViewLog", 116, 6, 100, 26, "Hide Log");
     ButtonViewLog->Images = HideLogImage;
     ButtonViewLog->OnClick = [this](TObject*) { ButtonViewLogClick(); };
@@ -203,7 +206,6 @@ void TMainForm::BuildControls() {
     LabelNetSpaceWarning = Add<TLabel>(PanelHD, "LabelNetSpaceWarning", 0, 98, 420, 16,
                                        "Network folder: the free space cannot be checked");
     LabelNetSpaceWarning->Hide();
-    HDFolderEdit->OnExit = [this](TObject*) { HDFolderEditExit(); };
 
     // Session options.
     Add<TLabel>(TabSession, "LabelArchiveName", 12, 12, 200, 16, "Archive name:");
@@ -229,7 +231,6 @@ void TMainForm::BuildControls() {
     LabelSize = Add<TLabel>(TabSession, "LabelSize", 120, 258, 200, 16, "0 bytes");
     ButtonUpdateSize = Add<TButton>(TabSession, "ButtonUpdateSize", 12, 282, 110, 26, "Update size");
     ButtonUpdateSize->SetEnabled(false);
-    ButtonUpdateSize->OnClick = [this](TObject*) { ButtonUpdateSizeClick(); };
     ButtonReset = Add<TButton>(TabSession, "ButtonReset", 130, 282, 110, 26, "Reset");
     ButtonReset->SetEnabled(false);   // session editing arrives with the session layer
 
@@ -261,14 +262,12 @@ void TMainForm::BuildMenu() {
     AddMenu(FileMenu, "FileSeparator", "-");
     ExitMenu = AddMenu(FileMenu, "ExitMenu", "E&xit", [this] { ButtonExitClick(); });
     ToolsMenu = AddMenu(root, "ToolsMenu", "&Tools", [this] { ToolsMenuClick(); });
-    OptionsMenu = AddMenu(ToolsMenu, "OptionsMenu", "&Options...");
-    OptionsMenu->SetEnabled(false);
+    OptionsMenu = AddMenu(ToolsMenu, "OptionsMenu", "&Options...", [this] { OptionsMenuClick(); });
     ViewSavedLog = AddMenu(ToolsMenu, "ViewSavedLog", "&View report", [this] { ViewSavedLogClick(); });
     GenerateSessionLink = AddMenu(ToolsMenu, "GenerateSessionLink", "&Generate session shortcut...");
     HelpMenu = AddMenu(root, "HelpMenu", "&Help");
     HelpTopics = AddMenu(HelpMenu, "HelpTopics", "&Help topics", [this] { HelpTopicsClick(); });
-    About = AddMenu(HelpMenu, "About", "&About...");
-    About->SetEnabled(false);
+    About = AddMenu(HelpMenu, "About", "&About...", [this] { AboutClick(); });
     SetMenu(MainMenu);
     ToolsMenuClick();
 }
@@ -362,11 +361,12 @@ void TMainForm::FormActivate() {
         Batch = false;
         return;
     }
-    // One unattended run per program start, however often the window is activated.
-    static bool batchStarted = false;
-    if (batchStarted || !StartBatch) return;
-    batchStarted = true;
-    StartBatch(sessionFile, Params.size() > 1 ? Params[1] : std::string());
+    // One unattended run per program start, however often the window is
+    // activated (after an error box, while a report mail is pending).
+    if (batchStarted_) return;
+    batchStarted_ = true;
+    if (StartBatch) StartBatch(sessionFile, Params.size() > 1 ? Params[1] : std::string());
+    else RunBatch(sessionFile, Params.size() > 1 ? Params[1] : std::string());
 }
 
 void TMainForm::FormClose(TCloseAction& action) {
@@ -432,7 +432,7 @@ void TMainForm::AddLog(const std::string& msg, int colour, int level, int kind) 
 void TMainForm::ScrollLogToEnd(bool scroll) { LogEdit->ScrollToEnd(scroll); }
 
 void TMainForm::SaveReport() {
-    ReportSaveResult result = SaveReportFile(ReportLines, TempDir, Session.Name);
+    ReportSaveResult result = SaveReportFile(ReportLines, TempDir, Session.SessionName);
     if (!result.Problems.empty()) AddLog(result.Problems, lcRed, 0, lkNormal);
 }
 
@@ -497,6 +497,38 @@ void TMainForm::CheckFiltersClick() {
     LabelExclusionMask->SetEnabled(on);
 }
 
+void TMainForm::OptionsMenuClick() {
+    TFormOptions dialog(nullptr, Lang.get(), AppDir + "lang", &LangFiles);
+    const TOptionsOutcome outcome = ExecuteOptions(dialog, Settings, [this](const TSettings&) { SaveSettings(); });
+    if (outcome == TOptionsOutcome::Cancelled) return;
+    TempDir = Settings.TempDir;
+    if (outcome == TOptionsOutcome::LanguageChanged) ApplyLanguageChange();
+    ComboLog->SetItemIndex(Settings.LogLevel);
+}
+
+void TMainForm::ApplyLanguageChange() {
+    if (!Lang->LoadFromFile(Settings.Lang)) {
+        // The file went away or broke since the dialog listed it.
+        Settings.Lang.clear();
+        AddLog(KV_LangFileError, lcRed, 0, lkNormal);
+        SaveSettings();
+    }
+    LoadLanguageStrings(*Lang);
+    Lang->ApplyToForm(*this);
+    Lang->ApplyToMenu(*this, *MainMenu);
+    ShowSessionStatus();
+    if (Settings.Lang.empty()) ShowMessageBox(KrvRestartLangMessage, KV_Restart_Lang_Title, 64);
+    ButtonViewLog->SetCaption(LogPanelShown ? KV_HideLog : KV_ShowLog);
+    const int level = ComboLog->ItemIndex();
+    ComboLog->SetItems({LogLevel1, LogLevel2, LogLevel3, LogLevel4});
+    ComboLog->SetItemIndex(level);
+}
+
+void TMainForm::AboutClick() {
+    TFormAbout about(nullptr, Lang.get());
+    about.ShowModal();
+}
+
 void TMainForm::ToolsMenuClick() {
     GenerateSessionLink->SetEnabled(!Session.NeverSaved);
     ViewSavedLog->SetEnabled(ReportLines.Count() > 0);
@@ -539,7 +571,7 @@ void TMainForm::ShowSessionStatus() {
         return;
     }
     std::string lastBackup = Session.LastBackup <= 0 ? KV_Never : DateTimeToStr(Session.LastBackup);
-    StatusBar->SetPanelText(0, KV_SessionName + ": " + Session.Name + "  -  " + KV_LastSave + ": " +
+    StatusBar->SetPanelText(0, KV_SessionName + ": " + Session.SessionName + "  -  " + KV_LastSave + ": " +
                                    DateTimeToStr(Session.LastSave) + "  -  " + KV_LastBackup + ": " + lastBackup);
 }
 

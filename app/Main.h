@@ -5,6 +5,7 @@
 #pragma once
 #include "app/Lang.h"
 #include "app/SessionData.h"
+#include "app/ReportMail.h"
 #include "app/Settings.h"
 #include "app/ZipCheckDirsThread.h"
 #include "framework/ComCtrls.h"
@@ -29,6 +30,8 @@ extern bool CloseWhenMailDone;
 extern bool LogPanelShown;
 extern bool NetworkDestination;
 extern TStringList DeviceIds;
+
+class TFormSessionLink;
 
 class TMainForm : public TForm {
 public:
@@ -67,6 +70,54 @@ public:
     void BtnDiscBackupClick();
     void BtnHDBackupClick();
     void SplitterTreeCanResize(int& newSize, bool& accept);
+    void OptionsMenuClick();
+    void AboutClick();
+    // After the language setting changed: load it, refill the message table
+    // and translate the window and its menu again.
+    void ApplyLanguageChange();
+
+    // Session editing and batch mode (MainSession.cpp).
+    void SessionToForm();
+    void FormToSession();
+    void ResetForm();
+    void RestoreTreeChecks();
+    // The archive name in EditArchiveName is a plain file name.
+    bool IsValidArchiveName() const;
+    void ClearIncompleteMailOptions();
+    void AfterSessionLoad(bool loaded, const std::string& fileName);
+    void NewSessionClick();
+    void LoadSessionClick();
+    // Both answer true when the session was written.
+    bool SaveSessionClick();
+    bool SaveSessionAsClick();
+    void ButtonResetClick();
+    void MailCheckClick();
+    void EditArchiveNameExit();
+    void EditArchiveNameChange();
+    void CheckRWClick();
+    void DeviceComboChange();
+    void DirTreeChecked();
+    void UpdateStartButton();
+    void GenerateSessionLinkClick();
+    // The unattended run of a session file given on the command line.
+    void RunBatch(const std::string& sessionFile, const std::string& archiveArg);
+
+    // The backup run (the Start button's handler), filled by the run layer.
+    std::function<void()> StartBackup;
+    // The folder tree's ticks, filled by the folder-tree layer. Without a tree
+    // the session's folder lists are kept as loaded.
+    std::function<void()> ClearTreeChecks;
+    std::function<void(const TStringList& selected, const TStringList& unselected)> SessionToTreeChecks;
+    std::function<void(TStringList& selected, TStringList& unselected)> TreeChecksToSession;
+    std::function<int()> CheckedFolderCount;
+    // The hard-disk folder check of the run layer (true: usable).
+    std::function<bool()> CheckDestinationFolder;
+    // Computes the selected size (the "UpdateSize" setting).
+    std::function<void()> UpdateSize;
+    // Shows the shortcut dialog modally; tests answer it instead.
+    std::function<int(TFormSessionLink& dialog)> RunLinkDialog;
+    bool ArchiveNameValid = true;
+    bool TreeEventsOn = true;
 
     // The backup run (RunDriver.cpp) and its steps.
     void ButtonStartClick();
@@ -87,6 +138,9 @@ public:
     // session are read as unexpanded folders.
     TScanTree& ScanTree();
     void SetScanTree(std::unique_ptr<TScanTree> tree);
+    // Starts the report mail when the session asks for one; returns at once.
+    void MailReport();
+    TReportMail& ReportMail();
 
     // Seams for the layers that come later. Each starts empty: nothing is
     // pretended. The folder tree and the recorder scan are started through
@@ -96,15 +150,11 @@ public:
     std::function<void(const std::string& sessionFile, const std::string& archiveName)> StartBatch;
     std::function<bool()> SaveSession;                    // true when saved
     std::function<std::string()> DefaultArchiveNameProvider;
-    // Seams of the run: the window's values into the session, the disc steps
-    // (each sets Cancel on failure), the report mail (returns at once), and
-    // rewriting the last-backup time in the session's file.
-    std::function<void()> WindowToSession;
+    // The disc steps of a run, filled by the disc layer: each one returns when
+    // its window has closed and sets Cancel on failure.
     std::function<void()> MakeIsoStep;
     std::function<void()> BlankDiscStep;
     std::function<void()> BurnDiscStep;
-    std::function<void()> SendReportMail;
-    std::function<void(const std::string& sessionFile)> WriteLastBackup;
 
     // Fields of the window's life.
     TSessionData Session;
@@ -118,6 +168,7 @@ public:
     TStringList RecursiveDirs;
     TStringList FlatDirs;
     TStringList KeptLines;       // the extra list the window keeps
+    TStringList LangFiles;       // language files listed by the Options dialog
     int Mode = 0;                // 0 disc, 1 hard disk
     bool Cancel = false;
     bool NoBurner = false;
@@ -207,10 +258,15 @@ private:
     void SetRunTitle(const std::string& step);
     std::string FormatDuration(double days) const;
     void ConfigureArchiver();
+    void WireRun();
+    std::unique_ptr<TMainFormMailHost> mailHost_;
+    std::unique_ptr<TReportMail> reportMail_;
     int logPanelHeight_ = 0;
     std::unique_ptr<TScanTree> scanTree_;
     std::string durationFormat_;
     LCID durationLocale_ = 0;
+    void WireSessionControls();
+    bool batchStarted_ = false;
 };
 
 } // namespace krv

@@ -33,9 +33,10 @@ void TMainForm::ButtonStartClick() {
         ShowMessageBox(KV_NoValidDir, KV_NoValidDir_Title, 16);
         return;
     }
-    if (WindowToSession) WindowToSession();
+    FormToSession();
     Cancel = false;
     ReportLines.Clear();
+    ClearIncompleteMailOptions();
     if (Mode == 1) CheckDestination(HDFolderEdit->Text());
 
     durationLocale_ = ::IsValidLocale(kDurationLocale, LCID_INSTALLED) ? kDurationLocale : ::GetThreadLocale();
@@ -113,12 +114,16 @@ void TMainForm::ButtonStartClick() {
 
     Session.LastBackup = Now();
     SetRunTitle(KV_Mailing_AppTitle_1);
-    if (SendReportMail) SendReportMail();
+    MailReport();
     Application().SetTitle(kProductName);
     AddLog(KV_BackupDone, lcBlue, 1, lkNormal);
     SaveReport();
     Session.LastBackup = Now();
-    if (!SessionFileArg.empty() && WriteLastBackup) WriteLastBackup(SessionFileArg);
+    if (!SessionFileArg.empty()) {
+        std::string error;
+        if (!UpdateLastBackupInFile(Session, SessionFileArg, &error))
+            AddLog(SessionFileArg + ": " + error, lcRed, 0, lkNormal);
+    }
     ShowSessionStatus();
     if (!Batch && CloseKVCheck->Checked()) Close();
 }
@@ -127,8 +132,31 @@ void TMainForm::AbortRun() {
     Cancel = true;
     Application().SetTitle(kProductName);
     AddLog(KV_Aborted, lcRed, 1, lkNormal);
-    if (SendReportMail) SendReportMail();
+    MailReport();
     SaveReport();
+}
+
+void TMainForm::WireRun() {
+    StartBackup = [this] { ButtonStartClick(); };
+    UpdateSize = [this] { ButtonUpdateSizeClick(); };
+    CheckDestinationFolder = [this] {
+        HDFolderEditExit();
+        return DirectoryExists(HDFolderEdit->Text());
+    };
+    ButtonUpdateSize->OnClick = [this](TObject*) { ButtonUpdateSizeClick(); };
+    HDFolderEdit->OnExit = [this](TObject*) { HDFolderEditExit(); };
+}
+
+TReportMail& TMainForm::ReportMail() {
+    if (!reportMail_) {
+        mailHost_ = std::make_unique<TMainFormMailHost>(*this);
+        reportMail_ = std::make_unique<TReportMail>(*mailHost_);
+    }
+    return *reportMail_;
+}
+
+void TMainForm::MailReport() {
+    if (MailCheck->Checked()) ReportMail().SendMailReport();
 }
 
 void TMainForm::SetRunTitle(const std::string& step) { Application().SetTitle(std::string(kProductName) + step); }

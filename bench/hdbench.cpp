@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
     Application().MainForm = &form;
     form.FormShow();
     form.Mode = 1;
-    form.Session.Log = 3;
+    form.ComboLog->SetItemIndex(3);
     form.HDFolderEdit->SetText(argv[2]);
     form.EditArchiveName->SetText("hdbench.zip");
     form.SubFoldersCheck->SetChecked(true);

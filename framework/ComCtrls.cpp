@@ -127,10 +127,6 @@ void TStatusBar::ApplyPanels() {
         ::SendMessageA(handle_, SB_SETTEXTA, i, reinterpret_cast<LPARAM>(panels_[i].Text.c_str()));
 }
 
-bool TStatusBar::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
-    return TWinControl::HandleMessage(msg, wParam, lParam, result);
-}
-
 // ---------------------------------------------------------------- TTabSheet
 
 TTabSheet::TTabSheet(TComponent* owner) : TWinControl(owner) { visible_ = false; }
@@ -174,6 +170,12 @@ void TPageControl::CreateParams(TCreateParams& params) {
     TWinControl::CreateParams(params);
     params.WinClassName = WC_TABCONTROLA;
     params.OwnClass = false;
+    params.ExStyle |= WS_EX_CONTROLPARENT;   // Tab walks into the pages
+}
+
+void TTabSheet::CreateParams(TCreateParams& params) {
+    TWinControl::CreateParams(params);
+    params.ExStyle |= WS_EX_CONTROLPARENT;
 }
 
 void TPageControl::CreateHandleDone() {

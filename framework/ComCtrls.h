@@ -61,7 +61,6 @@ public:
 protected:
     void CreateParams(TCreateParams& params) override;
     void CreateHandleDone() override;
-    bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 private:
     void ApplyPanels();
     std::vector<TStatusPanel> panels_;
@@ -79,6 +78,8 @@ public:
     int PageIndex() const;
     std::string Caption() const override { return caption_; }
     void SetCaption(const std::string& text) override;
+protected:
+    void CreateParams(TCreateParams& params) override;
 private:
     friend class TPageControl;
     TPageControl* pageControl_ = nullptr;

@@ -77,8 +77,9 @@ protected:
         form = std::make_unique<TMainForm>(appDir, std::vector<std::string>{});
         form->FormShow();
         form->Mode = 1;
-        form->Session.Name = "RunTest";
+        form->Session.SessionName = "RunTest";
         form->Session.Log = 3;
+        form->ComboLog->SetItemIndex(3);   // the run copies the window into the session
         form->HDFolderEdit->SetText(dest);
         form->EditArchiveName->SetText(archiveName);
         for (const std::string& t : ticked) form->Session.SelectedFolders.Add(t);
