@@ -170,3 +170,25 @@ TEST(Settings, MissingFileGivesDefaults) {
     EXPECT_EQ(s.LogLevel, 1);
     EXPECT_EQ(SettingsFileName("C:\\prog\\"), "C:\\prog\\\\Korvane.ini");
 }
+
+TEST_F(OptionsTest, TempFolderButtonBrowsesFromTheEditAndTakesTheChoice) {
+    char system[MAX_PATH] = {};
+    ::GetSystemDirectoryA(system, MAX_PATH);
+    TFormOptions dlg(nullptr, &lang, langDir, &langFiles);
+    int button = IDOK;
+    std::string preset;
+    dlg.SelectDir->OnShow = [&](TObject*) {
+        preset = dlg.SelectDir->SelectedFolder();
+        ::PostMessageA(dlg.SelectDir->DialogHandle(), WM_COMMAND, button, 0);
+    };
+    dlg.TempFolderEdit->SetText(std::string(system) + "\\");
+    dlg.TempFolderButton->Click();
+    EXPECT_EQ(preset, system);   // the trailing "\" dropped before browsing
+    EXPECT_TRUE(SameText(dlg.TempFolderEdit->Text(), system)) << dlg.TempFolderEdit->Text();
+
+    button = IDCANCEL;
+    dlg.TempFolderEdit->SetText("C:\\");
+    dlg.TempFolderButton->Click();
+    EXPECT_EQ(preset, "C:\\");
+    EXPECT_EQ(dlg.TempFolderEdit->Text(), "C:\\");   // Cancel keeps what was typed
+}

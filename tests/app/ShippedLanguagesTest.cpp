@@ -1,9 +1,11 @@
 // The language files we ship (build/dist/lang): both load, the translation is
 // complete, every window entry names a real control, and def.dat plus the
-// German offsets give the intended geometry on each window.
+// German offsets give the intended geometry on each window (the main
+// window's are checked in MainLanguageTest).
 #include "app/About.h"
 #include "app/Lang.h"
 #include "app/OptionsForm.h"
+#include "app/ViewLog.h"
 #include "framework/Strings.h"
 #include "framework/XmlDoc.h"
 #include <gtest/gtest.h>
@@ -77,5 +79,14 @@ TEST(ShippedLanguages, EntriesNameRealControlsAndDefDatGivesGermanGeometry) {
         EXPECT_EQ(about.LabelInfoAbout->Height(), 48);
         ASSERT_TRUE(de.ApplyToForm(about));
         EXPECT_EQ(about.LabelInfoAbout->Height(), 64);
+    }
+    {
+        TFormViewLog viewLog(nullptr);
+        for (int i = 0; i < 2; ++i) ExpectEntriesNameComponents(paths[i], viewLog);
+        EXPECT_EQ(viewLog.ButtonClose->Left(), 444);
+        ASSERT_TRUE(de.ApplyToForm(viewLog));
+        EXPECT_EQ(viewLog.ButtonClose->Left(), 434);
+        EXPECT_EQ(viewLog.ButtonClose->Width(), 100);
+        EXPECT_EQ(viewLog.ButtonClose->Caption(), "Schlie\xDF" "en");
     }
 }
