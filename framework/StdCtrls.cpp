@@ -273,6 +273,7 @@ void TGroupBox::CreateParams(TCreateParams& params) {
     params.WinClassName = "BUTTON";
     params.OwnClass = false;
     params.Style |= BS_GROUPBOX;
+    params.ExStyle |= WS_EX_CONTROLPARENT;
 }
 
 void TGroupBox::AdjustClientRect(RECT& rect) {
@@ -298,6 +299,11 @@ bool TGroupBox::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& r
 TPanel::TPanel(TComponent* owner) : TCustomControl(owner) {
     font_.SetColor(clBtnText);
     SetBounds(0, 0, 185, 41);
+}
+
+void TPanel::CreateParams(TCreateParams& params) {
+    TCustomControl::CreateParams(params);
+    params.ExStyle |= WS_EX_CONTROLPARENT;   // a container: Tab walks through its children
 }
 
 void TPanel::AdjustClientRect(RECT& rect) {

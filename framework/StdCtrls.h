@@ -132,6 +132,7 @@ public:
     TBevelCut BevelOuter = bvRaised;
     int BorderWidth = 0;
 protected:
+    void CreateParams(TCreateParams& params) override;
     void Paint() override;
     void AdjustClientRect(RECT& rect) override;
 };
