@@ -619,3 +619,14 @@ TEST(SmtpClient, MangledRepliesNeverCrashOrHang) {
         EXPECT_EQ(m.smtp.State(), smtpReady);
     }
 }
+
+TEST(SmtpClient, AHostThatDoesNotResolveEndsOpenWithTheLookupError) {
+    Mailer m("25");
+    m.smtp.Host = "no-such-host.invalid";
+    m.smtp.Timeout = 15;
+    Done d = m.OpenResult();
+    EXPECT_EQ(d.rq, smtpOpen);
+    EXPECT_NE(d.code, 0);
+    EXPECT_NE(m.smtp.ErrorMessage().find("(Winsock error #"), std::string::npos) << m.smtp.ErrorMessage();
+    EXPECT_EQ(m.smtp.State(), smtpReady);
+}
