@@ -281,7 +281,9 @@ TEST(SmtpClient, ALongHeaderIsFoldedAtBlanksAndUnfoldsToTheSame) {
     EXPECT_GE(physical.size(), 3u);
     for (size_t i = 1; i < physical.size(); ++i) {
         // Only the blank-free stretch may stay long.
-        if (physical[i] != " " + unbroken) EXPECT_LE(physical[i].size(), kSmtpMaxLineLength);
+        if (physical[i] != " " + unbroken) {
+            EXPECT_LE(physical[i].size(), kSmtpMaxLineLength);
+        }
         EXPECT_EQ(physical[i][0], ' ');
     }
     EXPECT_EQ(StringReplaceAll(subject, "\r\n", ""), "Subject: " + unbroken + words);
