@@ -45,7 +45,7 @@ TReportMailSettings TMainFormMailHost::MailSettings() {
     s.ReportLevel = form_.ComboLog->ItemIndex();
     return s;
 }
-std::string TMainFormMailHost::SessionName() { return form_.Session.Name; }
+std::string TMainFormMailHost::SessionName() { return form_.Session.SessionName; }
 bool TMainFormMailHost::RunCancelled() { return form_.Cancel; }
 const TStringList& TMainFormMailHost::ReportLines() { return form_.ReportLines; }
 bool TMainFormMailHost::SessionClosesAfterBackup() { return form_.Session.CloseKRV; }

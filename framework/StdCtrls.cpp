@@ -117,8 +117,21 @@ void TEdit::CreateParams(TCreateParams& params) {
     params.WinClassName = "EDIT";
     params.OwnClass = false;
     params.Style &= ~WS_CLIPCHILDREN;
-    params.Style |= ES_AUTOHSCROLL | (readOnly_ ? ES_READONLY : 0);
+    params.Style |= ES_AUTOHSCROLL | (readOnly_ ? ES_READONLY : 0) | (passwordChar_ ? ES_PASSWORD : 0);
     params.ExStyle |= WS_EX_CLIENTEDGE;
+}
+
+void TEdit::CreateHandleDone() {
+    TWinControl::CreateHandleDone();
+    if (passwordChar_) ::SendMessageA(Handle(), EM_SETPASSWORDCHAR, static_cast<unsigned char>(passwordChar_), 0);
+}
+
+void TEdit::SetPasswordChar(char c) {
+    passwordChar_ = c;
+    if (HandleAllocated()) {
+        ::SendMessageA(Handle(), EM_SETPASSWORDCHAR, static_cast<unsigned char>(c), 0);
+        ::InvalidateRect(Handle(), nullptr, TRUE);
+    }
 }
 
 void TEdit::SetReadOnly(bool readOnly) {
