@@ -13,6 +13,10 @@ winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 fail() { echo "FAIL: $*" >&2; exit 1; }
 step() { echo "--- $*"; }
 
+# grep -q on the end of a pipe: reads all input first, so the writer never
+# dies of a closed pipe (which pipefail would count as a failure).
+has() { local text; text=$(cat); grep -q "$@" <<<"$text"; }
+
 zipbench() { wine "$DIST/zipbench.exe" "$@" | tr -d '\r'; }
 zipdrive() { wine "$DIST/zipdrive.exe" "$@" | tr -d '\r'; }
 

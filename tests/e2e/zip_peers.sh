@@ -18,7 +18,7 @@ echo "read only" > "$src/readonly.txt"; chmod a-w "$src/readonly.txt"
 touch -d '2019-03-04 05:06:08' "$src/nested/random.bin"
 out=$(zipbench "$(winpath "$work/mixed.zip")" "$(winpath "$src")")
 echo "$out"
-echo "$out" | tail -1 | grep -Eq '^MB/s: [0-9.]+ size: [0-9]+$' || fail "zipbench's last line"
+echo "$out" | tail -1 | has -E '^MB/s: [0-9.]+ size: [0-9]+$' || fail "zipbench's last line"
 peers_ok "$work/mixed.zip"
 $PY - "$work/mixed.zip" "$src" <<'PYEOF' || fail "mixed tree contents"
 import os, sys, time, zipfile, zlib
@@ -112,8 +112,8 @@ echo small > "$big/small.txt"
 zipbench "$(winpath "$work/big.zip")" "$(winpath "$big")" --level 1 | tail -1
 unzip -tq "$work/big.zip" || fail "unzip -t on the big archive"
 7z t "$work/big.zip" >/dev/null || fail "7z t on the big archive"
-7z l -slt "$work/big.zip" | grep -q '^Size = 4294967295$' || fail "7z size of 0xFFFFFFFF"
-7z l -slt "$work/big.zip" | grep -q '^Size = 4294967296$' || fail "7z size of 0x100000000"
+7z l -slt "$work/big.zip" | has '^Size = 4294967295$' || fail "7z size of 0xFFFFFFFF"
+7z l -slt "$work/big.zip" | has '^Size = 4294967296$' || fail "7z size of 0x100000000"
 $PY - "$work/big.zip" <<'PYEOF' || fail "python on the big archive"
 import sys, zipfile, zlib
 z = zipfile.ZipFile(sys.argv[1])
@@ -139,5 +139,5 @@ with z.open('100000000.bin') as f:
         n += len(chunk)
 assert n == 0x100000000
 PYEOF
-zipinfo -v "$work/big.zip" | grep -q 'minimum software version required to extract:   4.5' || fail "version 45 for Zip64"
+zipinfo -v "$work/big.zip" | has 'minimum software version required to extract:   4.5' || fail "version 45 for Zip64"
 echo "zip peers: all passed"

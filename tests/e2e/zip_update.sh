@@ -37,21 +37,21 @@ for _ in $(seq 1 200); do [ -f "$work/ready" ] && break; sleep 0.1; done
 out=$(zipdrive "$(winpath "$work/locked.zip")" --flat "" --recursive "$W\\rec\\*.*")
 rm -f "$work/ready"; wait $holder
 echo "$out"
-echo "$out" | grep -q "^failure: .*r2.txt native=33 code=12 " || fail "failure event for the locked file"
-unzip -Z1 "$work/locked.zip" | grep -q 'r2.txt' && fail "the locked file got an entry"
-unzip -Z1 "$work/locked.zip" | grep -q 'rec/a/b/r3.txt' || fail "the other files are missing"
+echo "$out" | has "^failure: .*r2.txt native=33 code=12 " || fail "failure event for the locked file"
+unzip -Z1 "$work/locked.zip" | has 'r2.txt' && fail "the locked file got an entry"
+unzip -Z1 "$work/locked.zip" | has 'rec/a/b/r3.txt' || fail "the other files are missing"
 peers_ok "$work/locked.zip"
 
 step "retry repeats the file"
 out=$(zipdrive "$(winpath "$work/retry.zip")" --flat "$W\\flat\\*.*" --recursive "" --retry-locked "$W\\flat\\f1.txt")
-echo "$out" | grep -q "^failure: .*f1.txt" || fail "no failure before the retry"
-unzip -Z1 "$work/retry.zip" | grep -q 'flat/f1.txt$' || fail "retried file missing"
+echo "$out" | has "^failure: .*f1.txt" || fail "no failure before the retry"
+unzip -Z1 "$work/retry.zip" | has 'flat/f1.txt$' || fail "retried file missing"
 peers_ok "$work/retry.zip"
 
 step "abort and cancel leave an earlier archive byte-identical"
 zipdrive "$(winpath "$work/earlier.zip")" --flat "$W\\flat\\*.*" --recursive "" >/dev/null
 before=$(sha256sum < "$work/earlier.zip")
-zipdrive "$(winpath "$work/earlier.zip")" --append --flat "" --recursive "$W\\rec\\*.*" --cancel-at 3 | grep -q '^entries' || true
+zipdrive "$(winpath "$work/earlier.zip")" --append --flat "" --recursive "$W\\rec\\*.*" --cancel-at 3 | has '^entries' || true
 [ "$(sha256sum < "$work/earlier.zip")" = "$before" ] || fail "cancel in the middle changed the archive"
 zipdrive "$(winpath "$work/earlier.zip")" --append --flat "" --recursive "$W\\rec\\*.*" --cancel-at 0 >/dev/null
 [ "$(sha256sum < "$work/earlier.zip")" = "$before" ] || fail "cancel at the first event changed the archive"
