@@ -203,29 +203,23 @@ void TDosThread::SendInput(HANDLE writeEnd) {
 
 void TDosThread::DeliverLine(const std::string& line) {
     if (timer_) timer_->NewOutput();
-    Fire([this, &line] {
-        owner_->outputLines_.Add(line);
-        if (lines_) {
-            if (partialShown_ && lines_->Count() > 0)
-                lines_->Put(lines_->Count() - 1, line);
-            else
-                lines_->Add(line);
-        }
-        partialShown_ = false;
-        owner_->DoNewLine(line, otEntireLine);
-    });
+    Deliver(line, otEntireLine);
 }
 
-void TDosThread::DeliverPartial(const std::string& text) {
-    Fire([this, &text] {
+void TDosThread::DeliverPartial(const std::string& text) { Deliver(text, otBeginningOfLine); }
+
+void TDosThread::Deliver(const std::string& text, TOutputType type) {
+    Fire([this, &text, type] {
+        if (type == otEntireLine) owner_->outputLines_.Add(text);
+        // A partial line on show is replaced by what follows it.
         if (lines_) {
             if (partialShown_ && lines_->Count() > 0)
                 lines_->Put(lines_->Count() - 1, text);
             else
                 lines_->Add(text);
         }
-        partialShown_ = true;
-        owner_->DoNewLine(text, otBeginningOfLine);
+        partialShown_ = type == otBeginningOfLine;
+        owner_->DoNewLine(text, type);
     });
 }
 

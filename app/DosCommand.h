@@ -89,6 +89,7 @@ private:
     void SendInput(HANDLE writeEnd);
     void DeliverLine(const std::string& line);
     void DeliverPartial(const std::string& text);
+    void Deliver(const std::string& text, TOutputType type);
     void Fire(const std::function<void()>& fn);
 
     TDosCommand* owner_;

@@ -29,6 +29,12 @@ public:
             ::SetEvent(done_.get());
         };
     }
+    // Starts the command line and waits for its end event.
+    bool Run(const std::string& commandLine) {
+        cmd.CommandLine = commandLine;
+        cmd.Execute();
+        return Wait();
+    }
     // Waits for the end event, answering synchronized events meanwhile.
     bool Wait(DWORD ms = 60000) {
         HANDLE h = done_.get();
@@ -73,9 +79,7 @@ TEST(DosCommand, DeliversStdoutAndStderrLinesInOrderAndRecordsTheExactCommandLin
     StandInFixture tools;
     tools.Script("[cdrecord -x]\nout first line\nerr from stderr\nout \tindented\nexit 3\n");
     Runner r;
-    r.cmd.CommandLine = Cdrecord("-x \"a b\" -dev=1,2,3");
-    r.cmd.Execute();
-    ASSERT_TRUE(r.Wait());
+    ASSERT_TRUE(r.Run(Cdrecord("-x \"a b\" -dev=1,2,3")));
     EXPECT_EQ(r.Texts(otEntireLine), (std::vector<std::string>{"first line", "from stderr", "\tindented"}));
     EXPECT_TRUE(r.Texts(otBeginningOfLine).empty());
     EXPECT_EQ(r.cmd.OutputLines().ToVector(), r.Texts(otEntireLine));
@@ -93,9 +97,7 @@ TEST(DosCommand, UnterminatedLastLineComesOnceAsPartialThenComplete) {
     Runner r;
     TStringList mirror;
     r.cmd.Lines = &mirror;
-    r.cmd.CommandLine = Cdrecord("");
-    r.cmd.Execute();
-    ASSERT_TRUE(r.Wait());
+    ASSERT_TRUE(r.Run(Cdrecord("")));
     EXPECT_EQ(r.Texts(otEntireLine), (std::vector<std::string>{"whole", "no line end"}));
     ASSERT_EQ(r.Texts(otBeginningOfLine).size(), 1u);
     EXPECT_EQ(r.Texts(otBeginningOfLine)[0], "no line end");
@@ -111,9 +113,7 @@ TEST(DosCommand, CrLfSplitAcrossReadsGivesOneLineAndOneEmptyLine) {
     r.onLine = [&](const std::string& line, TOutputType) {
         if (line == "one") r.cmd.SendLine("go");
     };
-    r.cmd.CommandLine = Cdrecord("");
-    r.cmd.Execute();
-    ASSERT_TRUE(r.Wait());
+    ASSERT_TRUE(r.Run(Cdrecord("")));
     EXPECT_EQ(r.Texts(otEntireLine), (std::vector<std::string>{"one", "", "two", "three"}));
 }
 
@@ -122,9 +122,7 @@ TEST(DosCommand, ZeroBytesAreDroppedAndLongLinesAssembledAcrossChunks) {
     std::string longLine(5000, 'x');
     tools.Script("[cdrecord]\nraw a\\x00b\\n\nout " + longLine + "\n");
     Runner r;
-    r.cmd.CommandLine = Cdrecord("");
-    r.cmd.Execute();
-    ASSERT_TRUE(r.Wait());
+    ASSERT_TRUE(r.Run(Cdrecord("")));
     EXPECT_EQ(r.Texts(otEntireLine), (std::vector<std::string>{"ab", longLine}));
 }
 
@@ -190,9 +188,7 @@ TEST(DosCommand, AProgramThatDiesIsReportedAsCrashed) {
     StandInFixture tools;
     tools.Script("[cdrecord]\nout before\ncrash\n");
     Runner r;
-    r.cmd.CommandLine = Cdrecord("");
-    r.cmd.Execute();
-    ASSERT_TRUE(r.Wait());
+    ASSERT_TRUE(r.Run(Cdrecord("")));
     EXPECT_TRUE(r.cmd.Result().Crashed());
     EXPECT_EQ(r.Texts(otEntireLine), (std::vector<std::string>{"before"}));
 }
@@ -227,9 +223,7 @@ TEST(DosCommand, RestartingClearsTheOutputOfTheLastRun) {
     StandInFixture tools;
     tools.Script("[cdrecord]\nout run one\n[cdrecord]\nout run two\n");
     Runner r;
-    r.cmd.CommandLine = Cdrecord("");
-    r.cmd.Execute();
-    ASSERT_TRUE(r.Wait());
+    ASSERT_TRUE(r.Run(Cdrecord("")));
     r.cmd.Execute();   // same component, second run
     ASSERT_TRUE(r.Wait());
     EXPECT_EQ(r.cmd.OutputLines().ToVector(), (std::vector<std::string>{"run two"}));
@@ -241,9 +235,7 @@ TEST(DosCommand, TimeLimitEndsTheWaitWithoutOutput) {
     tools.Script("[cdrecord]\nout quiet now\nsleep 4000\n");
     Runner r;
     r.cmd.MaxTimeAfterLastOutput = 1;
-    r.cmd.CommandLine = Cdrecord("");
-    r.cmd.Execute();
-    ASSERT_TRUE(r.Wait());
+    ASSERT_TRUE(r.Run(Cdrecord("")));
     EXPECT_TRUE(r.cmd.Result().TimedOut);
     EXPECT_EQ(r.Texts(otEntireLine), (std::vector<std::string>{"quiet now"}));
 }
