@@ -2,6 +2,8 @@
 #include "framework/XmlDoc.h"
 #include "framework/Controls.h"
 #include "framework/Handle.h"
+#include "framework/IniFiles.h"
+#include "framework/Menus.h"
 #include "framework/Strings.h"
 #include "framework/SysUtils.h"
 #include <algorithm>
@@ -61,8 +63,7 @@ std::string TLang::GetConstant(const std::string& key, const std::string& defaul
 
 int TLang::DefaultGeometry(const std::string& formName, const std::string& controlName, const std::string& key) const {
     if (defaultsFile_.empty()) return -1;
-    const std::string section = formName + "=" + controlName;
-    return static_cast<int>(::GetPrivateProfileIntA(section.c_str(), key.c_str(), -1, defaultsFile_.c_str()));
+    return TIniFile(defaultsFile_).ReadInteger(formName + "=" + controlName, key, -1);
 }
 
 namespace {
@@ -78,13 +79,36 @@ int OffsetValue(const std::string& text, const std::string& control, const std::
     return static_cast<int>(v);
 }
 
+// Every control entry against every item of one level, then each item's
+// sub-items the same way, down the whole menu tree.
+void ApplyToMenuLevel(const TXmlNode& window, TMenuItem& parent) {
+    for (int i = 0; i < parent.Count(); ++i) {
+        TMenuItem* item = parent.Items(i);
+        for (TXmlNode entry = window.Child("Control"); entry; entry = entry.NextElement()) {
+            const auto name = entry.Attribute("name");
+            if (!name || !SameText(*name, item->Name())) continue;
+            if (const auto caption = entry.Attribute("caption")) item->SetCaption(*caption);
+        }
+        ApplyToMenuLevel(window, *item);
+    }
+}
+
 } // namespace
 
+TXmlNode TLang::WindowElement(const TComponent& form) const {
+    const TXmlNode root = doc_ ? doc_->Root() : TXmlNode();
+    return root ? root.Child(form.Name()) : TXmlNode();
+}
+
+bool TLang::ApplyToMenu(TComponent& form, TMainMenu& menu) {
+    const TXmlNode window = WindowElement(form);
+    if (!window) return false;
+    ApplyToMenuLevel(window, menu.Items());
+    return true;
+}
+
 bool TLang::ApplyToForm(TComponent& form) {
-    if (!doc_) return false;
-    const TXmlNode root = doc_->Root();
-    if (!root) return false;
-    const TXmlNode window = root.Child(form.Name());
+    const TXmlNode window = WindowElement(form);
     if (!window) return false;
     for (TXmlNode entry = window.Child("Control"); entry; entry = entry.NextElement()) {
         const auto name = entry.Attribute("name");

@@ -9,9 +9,9 @@
 
 namespace krv {
 
-class TControl;
-class TMenuItem;
+class TMainMenu;
 class TStringList;
+class TXmlNode;
 
 class TLang {
 public:
@@ -34,8 +34,9 @@ public:
     // Translates the controls a window owns, matched by component name.
     // False when the file has no element for the window.
     bool ApplyToForm(TComponent& form);
-    // Translates a main menu's items at every depth.
-    bool ApplyToMenu(TComponent& form, TMenuItem& menu);
+    // Translates a main menu's item captions at every depth (the caller
+    // rebuilds the menu bar).
+    bool ApplyToMenu(TComponent& form, TMainMenu& menu);
 
     // Base value of a geometry key ("top", "left", "width", "height") of a
     // window's control from "def.dat"; -1 when absent.
@@ -43,6 +44,7 @@ public:
     const std::string& DefaultsFile() const { return defaultsFile_; }
 
 private:
+    TXmlNode WindowElement(const TComponent& form) const;
     std::unique_ptr<class TXmlDocument> doc_;
     std::string name_;
     std::string defaultsFile_;   // empty: no Defaults

@@ -54,12 +54,13 @@ void TCustomNetSocket::AssignDefaultValue() {
     sin_.sin_family = AF_INET;
     addrResolved_ = portResolved_ = protoResolved_ = localPortResolved_ = false;
     addrAssigned_ = portAssigned_ = false;
-    protoStr_ = "tcp";
+    // Whole-string assignments: GCC 12 warns falsely on assigning short literals here.
+    protoStr_ = std::string("tcp");
     protoAssigned_ = true;
     proto_ = IPPROTO_TCP;
     type_ = SOCK_STREAM;
-    localPortStr_ = "0";
-    localAddr_ = "0.0.0.0";
+    localPortStr_ = std::string("0");
+    localAddr_ = std::string("0.0.0.0");
     localPortNum_ = 0;
     LingerOnOff = wsLingerOff;
     LingerTimeout = 0;
@@ -659,7 +660,8 @@ void TCustomNetSocket::InternalClose(bool shut, WORD error) {
         closeInvoked_ = true;
         DoSessionClosed(error);
     }
-    AssignDefaultValue();
+    // The handler may already have started the next connection: leave that one alone.
+    if (hSocket_ == INVALID_SOCKET) AssignDefaultValue();
 }
 
 void TCustomNetSocket::Close() { InternalClose(true, 0); }

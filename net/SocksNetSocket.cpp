@@ -9,7 +9,7 @@ void TCustomSocksNetSocket::AssignDefaultValue() {
     socksState_ = snNone;
     socksServer_.clear();
     socksPort_.clear();
-    socksLevel_ = "5";
+    socksLevel_ = std::string("5");
     socksBehind_.clear();
     socksBehindPos_ = 0;
     socksRcvdCnt_ = 0;

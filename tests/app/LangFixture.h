@@ -16,6 +16,7 @@ public:
     }
     ~LangFolder() {
         for (const auto& f : files_) ::DeleteFileA(f.c_str());
+        for (auto d = dirs_.rbegin(); d != dirs_.rend(); ++d) ::RemoveDirectoryA(d->c_str());
         ::RemoveDirectoryA(path_.c_str());
     }
     LangFolder(const LangFolder&) = delete;
@@ -34,7 +35,21 @@ public:
         return p;
     }
 
+    // A sub-folder, removed (when empty of untracked files) with the rest.
+    std::string MakeDir(const std::string& name) {
+        const std::string p = Path(name);
+        ::CreateDirectoryA(p.c_str(), nullptr);
+        dirs_.push_back(p);
+        return p;
+    }
+    // A file something else writes here, removed with the rest.
+    std::string Track(const std::string& name) {
+        files_.push_back(Path(name));
+        return Path(name);
+    }
+
 private:
+    std::vector<std::string> dirs_;
     static inline int counter_ = 0;
     std::string path_;
     std::vector<std::string> files_;

@@ -495,3 +495,46 @@ TEST(NetSocket, ReceiveStrReadsWhatIsWaiting) {
     for (auto& p : pieces) joined += p;
     EXPECT_EQ(joined, big);
 }
+
+TEST(NetSocket, DataQueuedBeforeAGracefulCloseReachesASlowReader) {
+    for (size_t size : {size_t(256) << 10, size_t(2) << 20}) {
+        TestServer server;
+        std::string data = Pattern(size);
+        server.onAccept = [&](Peer& p) {
+            p.socket->SendStr(data);
+            p.socket->OnDataSent = [&p](TObject*, WORD) { p.socket->CloseDelayed(); };
+        };
+        Client c;
+        c.socket.OnSessionConnected = [&](TObject*, WORD) {
+            ++c.connected;
+            c.socket.Pause();   // nothing is read while the peer sends and closes
+        };
+        c.Connect("127.0.0.1", server.Port());
+        ASSERT_TRUE(PumpUntil([&] { return server.peers.size() == 1 && server.peers[0]->closedCount > 0; })) << size;
+        c.socket.Resume();
+        ASSERT_TRUE(PumpUntil([&] { return c.closed > 0; })) << size << " bytes sent, " << c.received.size() << " received";
+        EXPECT_EQ(c.received.size(), data.size()) << size;
+        EXPECT_EQ(c.closeError, 0) << size;
+    }
+}
+
+TEST(NetSocket, ANewConnectionCanBeStartedFromTheClosedEvent) {
+    TestServer server;
+    Client c;
+    int closes = 0;
+    c.socket.OnSessionClosed = [&](TObject*, WORD) {
+        if (++closes == 1) {
+            c.socket.SetAddr("127.0.0.1");
+            c.socket.SetPort(server.Port());
+            c.socket.Connect();
+        }
+    };
+    c.Connect("127.0.0.1", server.Port());
+    ASSERT_TRUE(c.WaitConnected());
+    c.socket.Close();
+    EXPECT_EQ(closes, 1);
+    EXPECT_EQ(c.socket.State(), wsConnecting) << "the reset after the close must not wipe the new connection";
+    ASSERT_TRUE(PumpUntil([&] { return c.connected == 2; }));
+    EXPECT_EQ(c.socket.State(), wsConnected);
+    ASSERT_TRUE(PumpUntil([&] { return server.peers.size() == 2; }));
+}

@@ -328,7 +328,9 @@ TEST(Socks, ReplyParserSurvivesMutatedInput) {
             ++granted;
             ASSERT_LE(r.BoundAddr.size(), 255u);
         }
-        if (r.Kind == srNeedMore) ASSERT_LT(count, kSocksReplyMax) << "a full buffer always decides";
+        if (r.Kind == srNeedMore) {
+            ASSERT_LT(count, kSocksReplyMax) << "a full buffer always decides";
+        }
     }
     EXPECT_GT(granted, 0);
 }

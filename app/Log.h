@@ -1,0 +1,49 @@
+// The log call's rules: which lines reach the report and which the log panel,
+// in which colour; the size formatter of the size labels; and the report
+// file, whose saving never throws out of a run.
+#pragma once
+#include "framework/Graphics.h"
+#include <cstdint>
+#include <string>
+
+namespace krv {
+
+class TStringList;
+
+// Colour codes of the log call.
+enum LogColour { lcBlack = 0, lcRed = 1, lcBlue = 2 };
+// Kinds: normal lines, detail lines (hidden when black), debug lines.
+enum LogKind { lkNormal = 0, lkDetail = 1, lkDebug = 2 };
+
+struct LogRoute {
+    bool ToReport;
+    bool ToPanel;
+    TColor Color;
+};
+
+// The report takes a line when reportLevel >= level; the panel shows it
+// unless it is a debug line, or a black detail line, while debug is off.
+LogRoute RouteLogLine(int reportLevel, bool debug, int colour, int level, int kind);
+// 0 black, 1 red, 2 blue; anything else black.
+TColor LogColourValue(int colour);
+
+// "n bytes" below 1024, else KB, MB or GB, right-aligned in 8 characters
+// with two decimals and the locale's decimal separator.
+std::string FormatSize(int64_t bytes);
+
+// A session name made fit for a file name: characters Windows refuses in file
+// names (and control characters) become "_".
+std::string CleanFileName(const std::string& name);
+
+struct ReportSaveResult {
+    bool Saved = false;
+    std::string FileName;   // the file written (or tried)
+    std::string Problems;   // what had to be mended or why it failed
+};
+
+// Writes the report lines to tempDir + "/" + sessionName + ".log", replacing
+// an older file. A missing temp folder is created again; a name with
+// forbidden characters is cleaned. Never throws: failures come back in the result.
+ReportSaveResult SaveReportFile(const TStringList& lines, const std::string& tempDir, const std::string& sessionName);
+
+} // namespace krv

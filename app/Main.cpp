@@ -1,0 +1,540 @@
+#include "app/Main.h"
+#include "app/Log.h"
+#include "app/Messages.h"
+#include "app/ViewLog.h"
+#include "framework/Dialogs.h"
+#include "framework/IniFiles.h"
+#include "framework/SysUtils.h"
+#include <shellapi.h>
+
+namespace krv {
+
+bool Batch = false;
+bool MailBusy = false;
+bool CloseWhenMailDone = false;
+bool LogPanelShown = false;
+bool NetworkDestination = false;
+TStringList DeviceIds;
+
+namespace {
+// Makes a folder beside the program when it is missing; answers whether it was made here.
+bool MakeFolder(const std::string& path, std::string& problem) {
+    if (DirectoryExists(path)) return false;
+    if (!::CreateDirectoryA(path.c_str(), nullptr)) {
+        problem = "Cannot create the folder \"" + path + "\": " + SysErrorMessage(::GetLastError());
+        return false;
+    }
+    return true;
+}
+}
+
+TMainForm::TMainForm(const std::string& appDir, std::vector<std::string> params)
+    : AppDir(IncludeTrailingBackslash(appDir)), Params(std::move(params)) {
+    SetName("MainForm");
+    SetCaption(std::string(kProductName) + " ");
+    Position = poScreenCenter;
+    SetBounds(0, 0, 800, 620);
+    Constraints.MinWidth = 700;
+    Constraints.MinHeight = 480;
+    BuildImages();
+    BuildControls();
+    BuildMenu();
+    OnCreate = [this](TObject*) { FormCreate(); };
+    OnShow = [this](TObject*) { FormShow(); };
+    OnActivate = [this](TObject*) { FormActivate(); };
+    OnClose = [this](TObject*, TCloseAction& action) { FormClose(action); };
+    DoCreate();
+}
+
+TMainForm::~TMainForm() {
+    // Closing frees the lists the window kept for the run and the language.
+    DeviceIds.Clear();
+    if (Lang) Lang->Clear();
+}
+
+// ------------------------------------------------------------------ layout
+
+template <class T>
+T* TMainForm::Add(TWinControl* parent, const char* name, int left, int top, int width, int height,
+                  const std::string& caption) {
+    auto* c = new T(this);
+    c->SetName(name);
+    if (width > 0) c->SetBounds(left, top, width, height);
+    if (!caption.empty()) c->SetCaption(caption);
+    c->SetParent(parent);
+    return c;
+}
+
+TMenuItem* TMainForm::AddMenu(TMenuItem* parent, const char* name, const std::string& caption,
+                              std::function<void()> onClick) {
+    auto* item = new TMenuItem(this);
+    item->SetName(name);
+    item->SetCaption(caption);
+    if (onClick) item->OnClick = [onClick](TObject*) { onClick(); };
+    parent->Add(item);
+    return item;
+}
+
+void TMainForm::BuildImages() {
+    HideLogImage = new TImageList(this);
+    HideLogImage->SetName("HideLogImage");
+    // 0: hide the panel (arrow down), 1: show it (arrow up).
+    HideLogImage->AddPainted([](TCanvas& c) {
+        c.Brush.SetColor(clNavy);
+        c.Pen.SetColor(clNavy);
+        POINT p[3] = {{3, 5}, {13, 5}, {8, 11}};
+        c.Polygon(p, 3);
+    });
+    HideLogImage->AddPainted([](TCanvas& c) {
+        c.Brush.SetColor(clNavy);
+        c.Pen.SetColor(clNavy);
+        POINT p[3] = {{3, 11}, {13, 11}, {8, 5}};
+        c.Polygon(p, 3);
+    });
+    // Per mode button: 0 the chosen look, 1 the other.
+    DiscImages = new TImageList(this, 24, 24);
+    DiscImages->SetName("DiscImages");
+    HDImages = new TImageList(this, 24, 24);
+    HDImages->SetName("HDImages");
+    auto disc = [](TColor ring) {
+        return [ring](TCanvas& c) {
+            c.Pen.SetColor(clGray);
+            c.Brush.SetColor(ring);
+            c.Ellipse(2, 2, 22, 22);
+            c.Brush.SetColor(clWhite);
+            c.Ellipse(9, 9, 15, 15);
+        };
+    };
+    auto disk = [](TColor body) {
+        return [body](TCanvas& c) {
+            c.Pen.SetColor(clGray);
+            c.Brush.SetColor(body);
+            c.Rectangle(2, 6, 22, 18);
+            c.Brush.SetColor(clGreen);
+            c.Rectangle(16, 13, 20, 16);
+        };
+    };
+    DiscImages->AddPainted(disc(0x00C0FF));
+    DiscImages->AddPainted(disc(clSilver));
+    HDImages->AddPainted(disk(0x808000));
+    HDImages->AddPainted(disk(clSilver));
+}
+
+void TMainForm::BuildControls() {
+    StatusBar = Add<TStatusBar>(this, "StatusBar", 0, 0, 0, 0);
+    StatusBar->AddPanel(560);
+    StatusBar->AddPanel(200);
+
+    PanelLog = Add<TPanel>(this, "PanelLog", 0, 0, 100, 150);
+    PanelLog->BevelOuter = bvNone;
+    PanelLog->BorderWidth = 3;
+    PanelLog->SetAlign(alBottom);
+    LogEdit = Add<TRichLog>(PanelLog, "LogEdit", 0, 0, 100, 100);
+    LogEdit->SetAlign(alClient);
+
+    // Laid out for the window's first client width; the anchors keep it right from there.
+    const int clientWidth = 784;
+    PanelButtons = Add<TPanel>(this, "PanelButtons", 0, 0, clientWidth, 38);
+    PanelButtons->BevelOuter = bvNone;
+    PanelButtons->SetAlign(alBottom);
+    ButtonStart = Add<TButton>(PanelButtons, "ButtonStart", 8, 6, 100, 26, "Start backup");
+    ButtonStart->SetEnabled(false);   // a run needs ticked folders
+    ButtonViewLog = Add<TSpeedButton>(PanelButtons, "ButtonViewLog", 116, 6, 100, 26, "Hide Log");
+    ButtonViewLog->Images = HideLogImage;
+    ButtonViewLog->OnClick = [this](TObject*) { ButtonViewLogClick(); };
+    ButtonClear = Add<TButton>(PanelButtons, "ButtonClear", 224, 6, 100, 26, "Clear log");
+    ButtonClear->OnClick = [this](TObject*) { ButtonClearClick(); };
+    ButtonExit = Add<TButton>(PanelButtons, "ButtonExit", clientWidth - 108, 6, 100, 26, "Exit");
+    ButtonExit->SetAnchors(akRight | akTop);
+    ButtonExit->OnClick = [this](TObject*) { ButtonExitClick(); };
+
+    PanelTree = Add<TPanel>(this, "PanelTree", 0, 0, 270, 100);
+    PanelTree->BevelOuter = bvLowered;
+    PanelTree->SetAlign(alLeft);
+    // The folder tree's place; the shell tree control is put here by its layer.
+    DirTree = Add<TPanel>(PanelTree, "DirTree", 0, 0, 100, 100);
+    DirTree->BevelOuter = bvNone;
+    DirTree->SetColor(clWindow);
+    DirTree->SetAlign(alClient);
+    SplitterTree = Add<TSplitter>(this, "SplitterTree", 270, 0, 5, 100);
+    SplitterTree->SetAlign(alLeft);
+    SplitterTree->MinSize = 120;
+    SplitterTree->OnCanResize = [this](TObject*, int& newSize, bool& accept) { SplitterTreeCanResize(newSize, accept); };
+
+    PageControl = Add<TPageControl>(this, "PageControl", 0, 0, 400, 300);
+    PageControl->SetAlign(alClient);
+    auto sheet = [this](const char* name, const char* caption) {
+        auto* s = new TTabSheet(this);
+        s->SetName(name);
+        s->SetCaption(caption);
+        s->SetPageControl(PageControl);
+        return s;
+    };
+    TabDestination = sheet("TabDestination", "Destination");
+    TabSession = sheet("TabSession", "Session Options");
+    TabMail = sheet("TabMail", "Mail");
+
+    // Destination: the mode buttons and one panel per mode.
+    BtnDiscBackup = Add<TSpeedButton>(TabDestination, "BtnDiscBackup", 12, 12, 150, 34, "Disc");
+    BtnHDBackup = Add<TSpeedButton>(TabDestination, "BtnHDBackup", 170, 12, 150, 34, "Hard disk");
+    BtnDiscBackup->GroupIndex = BtnHDBackup->GroupIndex = 1;
+    BtnDiscBackup->Images = DiscImages;
+    BtnHDBackup->Images = HDImages;
+    BtnDiscBackup->OnClick = [this](TObject*) { BtnDiscBackupClick(); };
+    BtnHDBackup->OnClick = [this](TObject*) { BtnHDBackupClick(); };
+    PanelCD = Add<TPanel>(TabDestination, "PanelCD", 12, 56, 420, 110);
+    PanelCD->BevelOuter = bvNone;
+    Add<TLabel>(PanelCD, "LabelDevice", 0, 4, 200, 16, "Recorder:");
+    DeviceCombo = Add<TComboBox>(PanelCD, "DeviceCombo", 0, 22, 300, 21);
+    CheckRW = Add<TCheckBox>(PanelCD, "CheckRW", 0, 52, 300, 20, "Blank a rewritable disc first");
+    PanelHD = Add<TPanel>(TabDestination, "PanelHD", 12, 56, 420, 110);
+    PanelHD->BevelOuter = bvNone;
+    Add<TLabel>(PanelHD, "LabelHDFolder", 0, 4, 200, 16, "Destination folder:");
+    HDFolderEdit = Add<TEdit>(PanelHD, "HDFolderEdit", 0, 22, 300, 21);
+    CheckOverwriteFile = Add<TCheckBox>(PanelHD, "CheckOverwriteFile", 0, 52, 300, 20, "Overwrite an existing backup file");
+    CheckOverwriteFile->OnClick = [this](TObject*) { CheckOverwriteFileClick(); };
+    LabelDestFreeSpace = Add<TLabel>(PanelHD, "LabelDestFreeSpace", 0, 80, 300, 16);
+
+    // Session options.
+    Add<TLabel>(TabSession, "LabelArchiveName", 12, 12, 200, 16, "Archive name:");
+    EditArchiveName = Add<TEdit>(TabSession, "EditArchiveName", 12, 30, 300, 21);
+    SubFoldersCheck = Add<TCheckBox>(TabSession, "SubFoldersCheck", 12, 62, 300, 20, "Include subfolders");
+    SubFoldersCheck->SetChecked(true);   // a new session includes subfolders
+    SubFoldersCheck->OnClick = [this](TObject*) { SubFoldersCheckClick(); };
+    CloseKVCheck = Add<TCheckBox>(TabSession, "CloseKVCheck", 12, 86, 300, 20, "Close Korvane after the backup");
+    CloseKVCheck->OnClick = [this](TObject*) { CloseKVCheckClick(); };
+    Add<TLabel>(TabSession, "LabelReport", 12, 116, 200, 16, "Report:");
+    ComboLog = Add<TComboBox>(TabSession, "ComboLog", 12, 134, 180, 21);
+    ComboLog->OnChange = [this](TObject*) { ComboLogChange(); };
+    CheckFilters = Add<TCheckBox>(TabSession, "CheckFilters", 12, 168, 300, 20, "Enable filters");
+    CheckFilters->OnClick = [this](TObject*) { CheckFiltersClick(); };
+    LabelInclusionMask = Add<TLabel>(TabSession, "LabelInclusionMask", 30, 194, 90, 16, "Include:");
+    EditInclusionMask = Add<TEdit>(TabSession, "EditInclusionMask", 120, 192, 200, 21);
+    LabelExclusionMask = Add<TLabel>(TabSession, "LabelExclusionMask", 30, 222, 90, 16, "Exclude:");
+    EditExclusionMask = Add<TEdit>(TabSession, "EditExclusionMask", 120, 220, 200, 21);
+    for (TControl* c : {static_cast<TControl*>(LabelInclusionMask), static_cast<TControl*>(EditInclusionMask),
+                        static_cast<TControl*>(LabelExclusionMask), static_cast<TControl*>(EditExclusionMask)})
+        c->SetEnabled(false);
+    Add<TLabel>(TabSession, "LabelSizeTitle", 12, 258, 100, 16, "Backup size:");
+    LabelSize = Add<TLabel>(TabSession, "LabelSize", 120, 258, 200, 16, "0 bytes");
+    ButtonUpdateSize = Add<TButton>(TabSession, "ButtonUpdateSize", 12, 282, 110, 26, "Update size");
+    ButtonUpdateSize->SetEnabled(false);
+    ButtonReset = Add<TButton>(TabSession, "ButtonReset", 130, 282, 110, 26, "Reset");
+    ButtonReset->SetEnabled(false);   // session editing arrives with the session layer
+
+    // Mail.
+    MailCheck = Add<TCheckBox>(TabMail, "MailCheck", 12, 12, 300, 20, "Send the report by mail");
+    Add<TLabel>(TabMail, "LabelAddress", 12, 42, 200, 16, "Address:");
+    AddressEdit = Add<TEdit>(TabMail, "AddressEdit", 12, 60, 300, 21);
+    Add<TLabel>(TabMail, "LabelSMTP", 12, 88, 200, 16, "SMTP server:");
+    SMTPEdit = Add<TEdit>(TabMail, "SMTPEdit", 12, 106, 300, 21);
+    LoginCheck = Add<TCheckBox>(TabMail, "LoginCheck", 12, 136, 300, 20, "The server needs a login");
+    Add<TLabel>(TabMail, "LabelMailUser", 12, 162, 200, 16, "User:");
+    MailUserEdit = Add<TEdit>(TabMail, "MailUserEdit", 12, 180, 300, 21);
+    Add<TLabel>(TabMail, "LabelMailPass", 12, 206, 200, 16, "Password:");
+    MailPassEdit = Add<TEdit>(TabMail, "MailPassEdit", 12, 224, 300, 21);
+    for (TControl* c : {static_cast<TControl*>(MailCheck), static_cast<TControl*>(AddressEdit), static_cast<TControl*>(SMTPEdit),
+                        static_cast<TControl*>(LoginCheck), static_cast<TControl*>(MailUserEdit), static_cast<TControl*>(MailPassEdit)})
+        c->SetEnabled(false);   // the report mail arrives with its own layer
+}
+
+void TMainForm::BuildMenu() {
+    MainMenu = new TMainMenu(this);
+    MainMenu->SetName("MainMenu");
+    TMenuItem* root = &MainMenu->Items();
+    FileMenu = AddMenu(root, "FileMenu", "&File");
+    // Session commands and options come with the session and settings layers.
+    for (auto [name, caption] : {std::pair{"NewSession", "&New session"}, {"LoadSession", "&Load session..."},
+                                 {"SaveSession", "&Save session"}, {"SaveSessionAs", "Save session &as..."}})
+        AddMenu(FileMenu, name, caption)->SetEnabled(false);
+    AddMenu(FileMenu, "FileSeparator", "-");
+    ExitMenu = AddMenu(FileMenu, "ExitMenu", "E&xit", [this] { ButtonExitClick(); });
+    ToolsMenu = AddMenu(root, "ToolsMenu", "&Tools", [this] { ToolsMenuClick(); });
+    OptionsMenu = AddMenu(ToolsMenu, "OptionsMenu", "&Options...");
+    OptionsMenu->SetEnabled(false);
+    ViewSavedLog = AddMenu(ToolsMenu, "ViewSavedLog", "&View report", [this] { ViewSavedLogClick(); });
+    GenerateSessionLink = AddMenu(ToolsMenu, "GenerateSessionLink", "&Generate session shortcut...");
+    HelpMenu = AddMenu(root, "HelpMenu", "&Help");
+    HelpTopics = AddMenu(HelpMenu, "HelpTopics", "&Help topics", [this] { HelpTopicsClick(); });
+    About = AddMenu(HelpMenu, "About", "&About...");
+    About->SetEnabled(false);
+    SetMenu(MainMenu);
+    ToolsMenuClick();
+}
+
+// --------------------------------------------------------------- lifecycle
+
+void TMainForm::FormCreate() {
+    Batch = false;
+    MailBusy = false;
+    CloseWhenMailDone = false;
+    Session.Reset();
+    Lang = std::make_unique<TLang>();
+    KeptLines.Clear();
+    Lang->Init();
+    DevicesFound = false;
+
+    std::string problem;
+    if (MakeFolder(AppDir + "temp", problem)) {
+        // Hidden only when made here: a folder the user already has keeps its attributes.
+        DWORD attrs = ::GetFileAttributesA((AppDir + "temp").c_str());
+        ::SetFileAttributesA((AppDir + "temp").c_str(), attrs | FILE_ATTRIBUTE_HIDDEN);
+    }
+    if (!problem.empty()) AddLog(problem, lcRed, 0, lkNormal);
+    for (const char* folder : {"tools", "lang"}) {
+        problem.clear();
+        MakeFolder(AppDir + folder, problem);
+        if (!problem.empty()) AddLog(problem, lcRed, 0, lkNormal);
+    }
+
+    DeviceIds.Clear();
+    ReportLines.Clear();
+    RecursiveDirs.Clear();
+    FlatDirs.Clear();
+    NoBurner = false;
+    Mode = 0;
+
+    Settings = ReadSettings(SettingsFile());
+    TempDir = Settings.TempDir;
+    Session.Log = Settings.LogLevel;
+    if (!Settings.Lang.empty() && !Lang->LoadFromFile(Settings.Lang)) {
+        Settings.Lang.clear();
+        // The table is not filled yet: the English default is what the user sees.
+        LoadLanguageStrings(*Lang);
+        AddLog(KV_LangFileError, lcRed, 0, lkNormal);
+        SaveSettings();
+    }
+    LoadLanguageStrings(*Lang);
+}
+
+void TMainForm::FormShow() {
+    CheckTools();
+    Lang->ApplyToForm(*this);
+    Lang->ApplyToMenu(*this, *MainMenu);
+    SetCaption(Caption() + kProductVersion);
+    AddLog(KrvStartingLine, lcBlack, 3, lkNormal);
+    InitDirTree();
+
+    DefaultTempDir = AppDir + "temp";
+    if (!DirectoryExists(TempDir)) {
+        TempDir = DefaultTempDir;
+        Settings.TempDir = TempDir;
+        SaveSettings();
+    }
+    EditArchiveName->SetText(DefaultArchiveName());
+    Session.ArchiveName = EditArchiveName->Text();
+
+    if (NoBurner) {
+        AddLog(KV_NoCDBackup, lcRed, 0, lkNormal);
+    } else if (DiscoverRecorders) {
+        DiscoverRecorders();
+    }
+
+    LogPanelShown = true;
+    ButtonViewLog->SetImageIndex(0);
+    ButtonViewLog->SetCaption(KV_HideLog);
+    if (!Settings.ViewLogPanel) ButtonViewLogClick();
+
+    if (DevicesFound) AddLog(KrvReadyLine, lcBlue, 3, lkDetail);
+    UpdateModeButtons();
+
+    ComboLog->SetItems({LogLevel1, LogLevel2, LogLevel3, LogLevel4});
+    ComboLog->SetItemIndex(Session.Log);
+    Session.Modified = false;
+    StatusBar->SetPanelText(0, KV_NewSessionName);
+    NetworkDestination = false;
+}
+
+void TMainForm::FormActivate() {
+    std::string sessionFile = Params.size() > 0 ? Params[0] : std::string();
+    if (sessionFile.empty()) {
+        Batch = false;
+        return;
+    }
+    // One unattended run per program start, however often the window is activated.
+    static bool batchStarted = false;
+    if (batchStarted || !StartBatch) return;
+    batchStarted = true;
+    StartBatch(sessionFile, Params.size() > 1 ? Params[1] : std::string());
+}
+
+void TMainForm::FormClose(TCloseAction& action) {
+    if (MailBusy) {
+        CloseWhenMailDone = true;
+        action = caNone;
+        return;
+    }
+    if (Session.Modified) {
+        int answer = ShowMessageBox(KV_Save_Session, KV_Save_Session_Title, 51);
+        if (answer == IDCANCEL) {
+            action = caNone;
+            return;
+        }
+        // A session that cannot be saved keeps the window open: nothing is lost.
+        if (answer == IDYES && !(SaveSession && SaveSession())) {
+            action = caNone;
+            return;
+        }
+    }
+}
+
+void TMainForm::CheckTools() {
+    const std::string tools = AppDir + "tools\\";
+    const std::pair<const char*, const std::string*> files[] = {
+        {"mkisofs.exe", &KV_Mkisofs_NotFound}, {"cdrecord.exe", &KV_CDRecord_NotFound}, {"cygwin1.dll", &KV_Cygwin_NotFound}};
+    for (const auto& [file, message] : files) {
+        if (!FileExists(tools + file)) {
+            AddLog(*message, lcRed, 0, lkNormal);
+            NoBurner = true;
+        }
+    }
+}
+
+void TMainForm::InitDirTree() {
+    AddLog(KV_Tree_Start, lcBlack, 3, lkDetail);
+    if (ActivateFolderTree && ActivateFolderTree()) AddLog(KV_Tree_Found, lcBlue, 3, lkDetail);
+}
+
+std::string TMainForm::DefaultArchiveName() const {
+    if (DefaultArchiveNameProvider) return DefaultArchiveNameProvider();
+    return KV_Zip_BaseName + "_" + StringReplaceAll(DateToStr(Now()), "/", "_") + ".zip";
+}
+
+void TMainForm::SaveSettings() {
+    try {
+        WriteSettings(SettingsFile(), Settings);
+    } catch (const std::exception& e) {
+        AddLog(e.what(), lcRed, 0, lkNormal);
+    }
+}
+
+// ---------------------------------------------------------------------- log
+
+void TMainForm::AddLog(const std::string& msg, int colour, int level, int kind) {
+    LogRoute route = RouteLogLine(Session.Log, Settings.Log, colour, level, kind);
+    if (route.ToReport) ReportLines.Add(msg);
+    if (!route.ToPanel) return;
+    LogEdit->AddLine(msg, route.Color);
+    ScrollLogToEnd(true);
+}
+
+void TMainForm::ScrollLogToEnd(bool scroll) { LogEdit->ScrollToEnd(scroll); }
+
+void TMainForm::SaveReport() {
+    ReportSaveResult result = SaveReportFile(ReportLines, TempDir, Session.Name);
+    if (!result.Problems.empty()) AddLog(result.Problems, lcRed, 0, lkNormal);
+}
+
+void TMainForm::ButtonViewLogClick() {
+    if (LogPanelShown) {
+        ButtonClear->Hide();
+        ButtonViewLog->SetImageIndex(1);
+        ButtonViewLog->SetCaption(KV_ShowLog);
+        logPanelHeight_ = PanelLog->Height();
+        PanelLog->SetHeight(0);
+        Constraints.MinHeight = std::max(0, Constraints.MinHeight - logPanelHeight_);
+        SetHeight(Height() - logPanelHeight_);
+        PanelLog->Hide();
+        LogPanelShown = false;
+    } else {
+        ButtonClear->Show();
+        ButtonViewLog->SetImageIndex(0);
+        ButtonViewLog->SetCaption(KV_HideLog);
+        PanelLog->Show();
+        int missing = logPanelHeight_ - PanelLog->Height();
+        if (missing > 0) {
+            Constraints.MinHeight += missing;
+            SetHeight(Height() + missing);
+            PanelLog->SetHeight(logPanelHeight_);
+        }
+        LogPanelShown = true;
+    }
+}
+
+void TMainForm::ViewSavedLogClick() {
+    TFormViewLog viewer(this);
+    viewer.MemoLog->SetLines(ReportLines);
+    viewer.ShowModal();
+}
+
+void TMainForm::ButtonClearClick() { LogEdit->Clear(); }
+
+// ------------------------------------------------------------ the controls
+
+void TMainForm::ButtonExitClick() { Close(); }
+
+void TMainForm::ComboLogChange() { Session.Log = ComboLog->ItemIndex(); }
+
+void TMainForm::CloseKVCheckClick() {
+    Session.Modified = true;
+    if (DevicesFound) AddLog(CloseKVCheck->Checked() ? KV_CloseKV : KV_NotCloseKV, lcBlack, 3, lkNormal);
+}
+
+void TMainForm::SubFoldersCheckClick() {
+    Session.Modified = true;
+    AddLog(SubFoldersCheck->Checked() ? KV_IncludeSubF : KV_NotIncludeSubF, lcBlack, 3, lkNormal);
+}
+
+void TMainForm::CheckOverwriteFileClick() { Session.Modified = true; }
+
+void TMainForm::CheckFiltersClick() {
+    Session.Modified = true;
+    bool on = CheckFilters->Checked();
+    EditInclusionMask->SetEnabled(on);
+    LabelInclusionMask->SetEnabled(on);
+    EditExclusionMask->SetEnabled(on);
+    LabelExclusionMask->SetEnabled(on);
+}
+
+void TMainForm::ToolsMenuClick() {
+    GenerateSessionLink->SetEnabled(!Session.NeverSaved);
+    ViewSavedLog->SetEnabled(ReportLines.Count() > 0);
+}
+
+void TMainForm::HelpTopicsClick() {
+    std::string file = AppDir + "krv.chm";
+    auto result = reinterpret_cast<INT_PTR>(::ShellExecuteA(HandleNeeded(), "open", file.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+    if (result <= 32) AddLog("Cannot open the help file \"" + file + "\": " + SysErrorMessage(::GetLastError()), lcRed, 0, lkNormal);
+}
+
+void TMainForm::UpdateModeButtons() {
+    if (NoBurner) {
+        Mode = 1;
+        BtnDiscBackup->SetEnabled(false);
+    }
+    bool disc = Mode == 0;
+    PanelCD->SetVisible(disc);
+    PanelHD->SetVisible(!disc);
+    (disc ? BtnDiscBackup : BtnHDBackup)->SetDown(true);
+    BtnDiscBackup->SetImageIndex(disc ? 0 : 1);
+    BtnHDBackup->SetImageIndex(disc ? 1 : 0);
+}
+
+void TMainForm::BtnDiscBackupClick() {
+    Mode = 0;
+    UpdateModeButtons();
+    if (!NoBurner) Session.Modified = true;
+}
+
+void TMainForm::BtnHDBackupClick() {
+    Mode = 1;
+    UpdateModeButtons();
+    if (!NoBurner) Session.Modified = true;
+}
+
+void TMainForm::ShowSessionStatus() {
+    if (SessionFileArg.empty()) {
+        StatusBar->SetPanelText(0, KV_NewSessionName);
+        return;
+    }
+    std::string lastBackup = Session.LastBackup <= 0 ? KV_Never : DateTimeToStr(Session.LastBackup);
+    StatusBar->SetPanelText(0, KV_SessionName + ": " + Session.Name + "  -  " + KV_LastSave + ": " +
+                                   DateTimeToStr(Session.LastSave) + "  -  " + KV_LastBackup + ": " + lastBackup);
+}
+
+void TMainForm::SplitterTreeCanResize(int& newSize, bool& accept) {
+    // Any width that leaves the page control its minimum width.
+    accept = newSize <= ClientWidth() - kPageControlMinWidth - SplitterTree->Width();
+}
+
+} // namespace krv

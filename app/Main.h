@@ -1,0 +1,173 @@
+// The main window: its creation (folders beside the program, settings,
+// language), first showing (tool check, start-up log, temp folder, report
+// levels, status line), the log call and the log panel, the destination mode
+// buttons and closing. Controls are owned by the window and found by name.
+#pragma once
+#include "app/Lang.h"
+#include "app/SessionData.h"
+#include "app/Settings.h"
+#include "framework/ComCtrls.h"
+#include "framework/ExtCtrls.h"
+#include "framework/Forms.h"
+#include "framework/Menus.h"
+#include "framework/RichLog.h"
+#include "framework/StdCtrls.h"
+#include "framework/Strings.h"
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace krv {
+
+// Program-wide state shared with the run, the mail and the batch mode.
+extern bool Batch;
+extern bool MailBusy;
+extern bool CloseWhenMailDone;
+extern bool LogPanelShown;
+extern bool NetworkDestination;
+extern TStringList DeviceIds;
+
+class TMainForm : public TForm {
+public:
+    // appDir: the program's folder with a trailing "\"; params: the command
+    // line arguments after the program (argument 1 is a session file).
+    TMainForm(const std::string& appDir, std::vector<std::string> params);
+    ~TMainForm() override;
+
+    // The log call: report list and coloured log panel (colour 0 black,
+    // 1 red, 2 blue; level 0..3; kind 0 normal, 1 detail, 2 debug).
+    void AddLog(const std::string& msg, int colour, int level, int kind);
+    void ScrollLogToEnd(bool scroll);
+    // Writes the report file; problems are logged, never thrown.
+    void SaveReport();
+    void UpdateModeButtons();
+    void ShowSessionStatus();
+    void CheckTools();
+    void InitDirTree();
+
+    // Handlers of the window's controls and menu.
+    void FormCreate();
+    void FormShow();
+    void FormActivate();
+    void FormClose(TCloseAction& action);
+    void ButtonExitClick();
+    void ButtonClearClick();
+    void ButtonViewLogClick();
+    void ViewSavedLogClick();
+    void ComboLogChange();
+    void CloseKVCheckClick();
+    void SubFoldersCheckClick();
+    void CheckOverwriteFileClick();
+    void CheckFiltersClick();
+    void ToolsMenuClick();
+    void HelpTopicsClick();
+    void BtnDiscBackupClick();
+    void BtnHDBackupClick();
+    void SplitterTreeCanResize(int& newSize, bool& accept);
+
+    // Seams for the layers that come later. Each starts empty: nothing is
+    // pretended. The folder tree and the recorder scan are started through
+    // them; batch mode and session saving answer "not done".
+    std::function<bool()> ActivateFolderTree;            // true when a tree was built
+    std::function<void()> DiscoverRecorders;              // sets DevicesFound
+    std::function<void(const std::string& sessionFile, const std::string& archiveName)> StartBatch;
+    std::function<bool()> SaveSession;                    // true when saved
+    std::function<std::string()> DefaultArchiveNameProvider;
+
+    // Fields of the window's life.
+    TSessionData Session;
+    std::unique_ptr<TLang> Lang;
+    TSettings Settings;
+    std::string AppDir;
+    std::string DefaultTempDir;
+    std::string TempDir;
+    std::string SessionFileArg;
+    TStringList ReportLines;
+    TStringList RecursiveDirs;
+    TStringList FlatDirs;
+    TStringList KeptLines;       // the extra list the window keeps
+    int Mode = 0;                // 0 disc, 1 hard disk
+    bool Cancel = false;
+    bool NoBurner = false;
+    bool DevicesFound = false;
+    int64_t SelectedSize = 0;
+    std::vector<std::string> Params;
+
+    std::string SettingsFile() const { return SettingsFileName(AppDir); }
+    std::string DefaultArchiveName() const;
+    // Writes the settings; a failure is logged.
+    void SaveSettings();
+
+    // The controls, also reachable with Find<T>(name).
+    TMainMenu* MainMenu = nullptr;
+    TMenuItem* FileMenu = nullptr;
+    TMenuItem* ExitMenu = nullptr;
+    TMenuItem* ToolsMenu = nullptr;
+    TMenuItem* ViewSavedLog = nullptr;
+    TMenuItem* GenerateSessionLink = nullptr;
+    TMenuItem* OptionsMenu = nullptr;
+    TMenuItem* HelpMenu = nullptr;
+    TMenuItem* HelpTopics = nullptr;
+    TMenuItem* About = nullptr;
+    TStatusBar* StatusBar = nullptr;
+    TPanel* PanelLog = nullptr;
+    TRichLog* LogEdit = nullptr;
+    TPanel* PanelButtons = nullptr;
+    TButton* ButtonStart = nullptr;
+    TSpeedButton* ButtonViewLog = nullptr;
+    TButton* ButtonClear = nullptr;
+    TButton* ButtonExit = nullptr;
+    TImageList* HideLogImage = nullptr;
+    TImageList* DiscImages = nullptr;
+    TImageList* HDImages = nullptr;
+    TPanel* PanelTree = nullptr;
+    TPanel* DirTree = nullptr;
+    TSplitter* SplitterTree = nullptr;
+    TPageControl* PageControl = nullptr;
+    TTabSheet* TabDestination = nullptr;
+    TTabSheet* TabSession = nullptr;
+    TTabSheet* TabMail = nullptr;
+    TSpeedButton* BtnDiscBackup = nullptr;
+    TSpeedButton* BtnHDBackup = nullptr;
+    TPanel* PanelCD = nullptr;
+    TPanel* PanelHD = nullptr;
+    TComboBox* DeviceCombo = nullptr;
+    TCheckBox* CheckRW = nullptr;
+    TEdit* HDFolderEdit = nullptr;
+    TCheckBox* CheckOverwriteFile = nullptr;
+    TLabel* LabelDestFreeSpace = nullptr;
+    TEdit* EditArchiveName = nullptr;
+    TCheckBox* SubFoldersCheck = nullptr;
+    TCheckBox* CloseKVCheck = nullptr;
+    TComboBox* ComboLog = nullptr;
+    TCheckBox* CheckFilters = nullptr;
+    TLabel* LabelInclusionMask = nullptr;
+    TEdit* EditInclusionMask = nullptr;
+    TLabel* LabelExclusionMask = nullptr;
+    TEdit* EditExclusionMask = nullptr;
+    TLabel* LabelSize = nullptr;
+    TButton* ButtonUpdateSize = nullptr;
+    TButton* ButtonReset = nullptr;
+    TCheckBox* MailCheck = nullptr;
+    TEdit* AddressEdit = nullptr;
+    TEdit* SMTPEdit = nullptr;
+    TCheckBox* LoginCheck = nullptr;
+    TEdit* MailUserEdit = nullptr;
+    TEdit* MailPassEdit = nullptr;
+
+    // The page control's minimum width, kept free by the tree splitter.
+    static constexpr int kPageControlMinWidth = 420;
+
+private:
+    void BuildControls();
+    void BuildMenu();
+    void BuildImages();
+    template <class T> T* Add(TWinControl* parent, const char* name, int left, int top, int width, int height,
+                              const std::string& caption = {});
+    TMenuItem* AddMenu(TMenuItem* parent, const char* name, const std::string& caption,
+                       std::function<void()> onClick = {});
+    int logPanelHeight_ = 0;
+};
+
+} // namespace krv

@@ -1,0 +1,33 @@
+// The program's entry point: the framework, the application object and the
+// main window, then the message loop until the window closes.
+#include "app/Log.h"
+#include "app/Main.h"
+#include "framework/Forms.h"
+#include "framework/SysUtils.h"
+#include <cstdlib>
+#include <memory>
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    using namespace krv;
+    Application().Initialize();
+    Application().SetTitle("Korvane");
+    Application().HelpFile = "krv.chm";
+
+    std::vector<std::string> params;
+    for (int i = 1; i < __argc; ++i) params.emplace_back(__argv[i]);
+    // The program's folder: argument 0 cut after its last "\" (the module's
+    // own path when argument 0 is bare, as a shell start may give it).
+    std::string arg0 = __argc > 0 ? __argv[0] : "";
+    std::string appDir = arg0.find('\\') != std::string::npos ? ExtractFilePath(arg0) : ProgramFolder();
+
+    auto form = std::make_unique<TMainForm>(appDir, params);
+    Application().MainForm = form.get();
+    // A failure inside a handler is logged in red; the program keeps running.
+    Application().OnException = [&form](TObject*, const std::string& message) {
+        if (form) form->AddLog(message, lcRed, 0, lkNormal);
+    };
+    Application().Run();
+    Application().OnException = nullptr;
+    form.reset();
+    return 0;
+}

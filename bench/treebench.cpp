@@ -1,0 +1,105 @@
+// Tree benchmark: bulk operations on 1,000,000 nodes. Prints one
+// "name: seconds" line per operation.
+#include "tree/LazyTrees.h"
+#include "tree/LazyTreeWorker.h"
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+#include <random>
+
+using namespace krv;
+
+namespace {
+double Now() {
+    LARGE_INTEGER f, c;
+    ::QueryPerformanceFrequency(&f);
+    ::QueryPerformanceCounter(&c);
+    return double(c.QuadPart) / double(f.QuadPart);
+}
+
+template <class F> void Time(const char* name, F&& f) {
+    double start = Now();
+    f();
+    std::printf("%s: %.6f\n", name, Now() - start);
+    std::fflush(stdout);
+}
+
+// Answers the worker's messages until the tree's cache is complete.
+void WaitForCache(TBaseLazyTree& tree) {
+    while (!tree.TreeStates().Contains(tsUseCache)) {
+        MSG msg;
+        while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageA(&msg);
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    }
+}
+
+void Lookups(TBaseLazyTree& tree, const char* name) {
+    WaitForCache(tree);
+    std::mt19937 rng(1);
+    uint32_t bottom = tree.RootNode()->TotalHeight - tree.RootNode()->NodeHeight;
+    constexpr int count = 10000;
+    std::vector<double> times;
+    double start = Now();
+    for (int i = 0; i < count; ++i) {
+        double t0 = Now();
+        int top;
+        tree.GetNodeAt(0, int(rng() % bottom), false, top);
+        times.push_back(Now() - t0);
+    }
+    double mean = (Now() - start) / count;
+    std::sort(times.begin(), times.end());
+    std::printf("%s (mean of %d): %.9f\n", name, count, mean);
+    std::printf("%s (99th percentile): %.9f\n", name, times[size_t(count * 0.99)]);
+    std::printf("%s (worst): %.9f\n", name, times.back());
+}
+}
+
+int main() {
+    constexpr unsigned N = 1000000;
+    TBaseLazyTree tree;
+    tree.HandleNeeded();
+
+    Time("root count 1000000", [&] { tree.SetRootNodeCount(N); });
+    Lookups(tree, "position lookup, 1000000 top-level rows");
+    Time("clear 1000000", [&] { tree.Clear(); });
+
+    Time("AddChild 1000000 in one update", [&] {
+        tree.BeginUpdate();
+        PLazyNode parent = tree.AddChild(nullptr);
+        for (unsigned i = 1; i < N; ++i) tree.AddChild(parent);
+        tree.EndUpdate();
+    });
+    PLazyNode parent = tree.GetFirstNoInit();
+    Time("expand a node with 999999 children", [&] { tree.SetExpanded(parent, true); });
+    Lookups(tree, "position lookup, under one expanded node");
+    Time("collapse a node with 999999 children", [&] { tree.SetExpanded(parent, false); });
+    Time("clear 1000000", [&] { tree.Clear(); });
+
+    // 1000 x 999 two-level tree for the full expand and collapse.
+    tree.BeginUpdate();
+    tree.SetRootNodeCount(1000);
+    for (PLazyNode n = tree.GetFirstNoInit(); n; n = n->NextSibling) tree.SetChildCount(n, 999);
+    tree.EndUpdate();
+    Time("full expand 1000000", [&] { tree.FullExpand(); });
+    Lookups(tree, "position lookup, fully expanded 1000 x 999");
+    Time("iterate 1000000 (IterateSubtree)", [&] {
+        unsigned count = 0;
+        tree.IterateSubtree(nullptr, [&](TBaseLazyTree*, PLazyNode, void*, bool&) { ++count; }, nullptr);
+        if (count != N) std::printf("iterate miscounted: %u\n", count);
+    });
+    Time("iterate visible 1000000 (GetNextVisible)", [&] {
+        unsigned count = 0;
+        for (PLazyNode n = tree.GetFirstVisibleNoInit(); n; n = tree.GetNextVisibleNoInit(n)) ++count;
+        if (count != N) std::printf("visible walk miscounted: %u\n", count);
+    });
+    TMemoryStream stream;
+    Time("save 1000000 to a stream", [&] { tree.SaveToStream(stream); });
+    std::printf("stream bytes: %lld\n", (long long)stream.Size());
+    Time("full collapse 1000000", [&] { tree.FullCollapse(); });
+    Time("clear 1000000", [&] { tree.Clear(); });
+    stream.SetPosition(0);
+    Time("load 1000000 from a stream", [&] { tree.LoadFromStream(stream); });
+    if (tree.TotalCount() != N || tree.VisibleCount() != N) std::printf("load miscounted\n");
+    Time("clear 1000000", [&] { tree.Clear(); });
+    return 0;
+}

@@ -1,0 +1,259 @@
+#include "framework/ComCtrls.h"
+#include <commctrl.h>
+#include <algorithm>
+
+namespace krv {
+
+// --------------------------------------------------------------- TImageList
+
+TImageList::TImageList(TComponent* owner, int width, int height)
+    : TComponent(owner), width_(width), height_(height) {
+    list_.reset(::ImageList_Create(width, height, ILC_COLOR24 | ILC_MASK, 4, 4));
+}
+
+TImageList::~TImageList() = default;
+
+int TImageList::Count() const { return list_ ? ::ImageList_GetImageCount(Handle()) : 0; }
+
+int TImageList::AddMasked(HBITMAP bitmap, TColor maskColor) {
+    return ::ImageList_AddMasked(Handle(), bitmap, ColorToRGB(maskColor));
+}
+
+int TImageList::AddPainted(const std::function<void(TCanvas& canvas)>& painter, TColor maskColor) {
+    WindowDC screen(nullptr);
+    BitmapHandle bitmap(::CreateCompatibleBitmap(screen.get(), width_, height_));
+    {
+        MemoryDC dc(screen.get());
+        SelectObjectScope select(dc.get(), bitmap.get());
+        TCanvas canvas(dc.get());
+        canvas.Brush.SetColor(maskColor);
+        canvas.FillRect(RECT{0, 0, width_, height_});
+        painter(canvas);
+    }
+    return AddMasked(bitmap.get(), maskColor);
+}
+
+void TImageList::Draw(HDC dc, int x, int y, int index, bool enabled) const {
+    if (!list_ || index < 0 || index >= Count()) return;
+    if (enabled) {
+        ::ImageList_Draw(Handle(), index, dc, x, y, ILD_TRANSPARENT);
+    } else {
+        IMAGELISTDRAWPARAMS p{};
+        p.cbSize = sizeof p;
+        p.himl = Handle();
+        p.i = index;
+        p.hdcDst = dc;
+        p.x = x;
+        p.y = y;
+        p.rgbBk = CLR_NONE;
+        p.rgbFg = CLR_DEFAULT;
+        p.fStyle = ILD_TRANSPARENT | ILD_BLEND50;
+        ::ImageList_DrawIndirect(&p);
+    }
+}
+
+// ------------------------------------------------------------- TProgressBar
+
+TProgressBar::TProgressBar(TComponent* owner) : TWinControl(owner) { SetBounds(0, 0, 150, 16); }
+
+void TProgressBar::CreateParams(TCreateParams& params) {
+    TWinControl::CreateParams(params);
+    params.WinClassName = PROGRESS_CLASSA;
+    params.OwnClass = false;
+    params.Style &= ~WS_CLIPCHILDREN;
+}
+
+void TProgressBar::CreateHandleDone() {
+    ::SendMessageA(handle_, PBM_SETRANGE32, static_cast<WPARAM>(min_), static_cast<LPARAM>(max_));
+    ::SendMessageA(handle_, PBM_SETPOS, static_cast<WPARAM>(position_), 0);
+}
+
+void TProgressBar::SetRange(int min, int max) {
+    min_ = min;
+    max_ = std::max(min, max);
+    position_ = std::clamp(position_, min_, max_);
+    if (handle_) CreateHandleDone();
+}
+
+void TProgressBar::SetPosition(int position) {
+    position_ = std::clamp(position, min_, max_);
+    if (handle_) ::SendMessageA(handle_, PBM_SETPOS, static_cast<WPARAM>(position_), 0);
+}
+
+// --------------------------------------------------------------- TStatusBar
+
+TStatusBar::TStatusBar(TComponent* owner) : TWinControl(owner) {
+    SetBounds(0, 0, 200, 19);
+    align_ = alBottom;
+}
+
+void TStatusBar::CreateParams(TCreateParams& params) {
+    TWinControl::CreateParams(params);
+    params.WinClassName = STATUSCLASSNAMEA;
+    params.OwnClass = false;
+    params.Style &= ~WS_CLIPCHILDREN;
+    // We place it ourselves; the control must not move itself to the parent's bottom.
+    params.Style |= CCS_NOPARENTALIGN | CCS_NORESIZE | (SizeGrip ? SBARS_SIZEGRIP : 0);
+}
+
+void TStatusBar::CreateHandleDone() { ApplyPanels(); }
+
+void TStatusBar::AddPanel(int width, const std::string& text) {
+    panels_.push_back(TStatusPanel{text, width});
+    ApplyPanels();
+}
+
+void TStatusBar::SetPanelText(int index, const std::string& text) {
+    panels_.at(static_cast<size_t>(index)).Text = text;
+    if (handle_) ::SendMessageA(handle_, SB_SETTEXTA, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+void TStatusBar::SetPanelWidth(int index, int width) {
+    panels_.at(static_cast<size_t>(index)).Width = width;
+    ApplyPanels();
+}
+
+void TStatusBar::ApplyPanels() {
+    if (!handle_ || panels_.empty()) return;
+    // The last panel takes what is left of the width.
+    std::vector<int> edges;
+    int x = 0;
+    for (size_t i = 0; i < panels_.size(); ++i) {
+        x += panels_[i].Width;
+        edges.push_back(i + 1 == panels_.size() ? -1 : x);
+    }
+    ::SendMessageA(handle_, SB_SETPARTS, edges.size(), reinterpret_cast<LPARAM>(edges.data()));
+    for (size_t i = 0; i < panels_.size(); ++i)
+        ::SendMessageA(handle_, SB_SETTEXTA, i, reinterpret_cast<LPARAM>(panels_[i].Text.c_str()));
+}
+
+bool TStatusBar::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    return TWinControl::HandleMessage(msg, wParam, lParam, result);
+}
+
+// ---------------------------------------------------------------- TTabSheet
+
+TTabSheet::TTabSheet(TComponent* owner) : TWinControl(owner) { visible_ = false; }
+
+TTabSheet::~TTabSheet() {
+    if (pageControl_) pageControl_->RemovePage(this);
+}
+
+void TTabSheet::SetPageControl(TPageControl* pageControl) {
+    if (pageControl == pageControl_) return;
+    if (pageControl_) pageControl_->RemovePage(this);
+    pageControl_ = pageControl;
+    SetParent(pageControl);
+    if (pageControl) pageControl->InsertPage(this);
+}
+
+int TTabSheet::PageIndex() const {
+    if (!pageControl_) return -1;
+    auto& pages = pageControl_->pages_;
+    auto it = std::find(pages.begin(), pages.end(), this);
+    return it == pages.end() ? -1 : static_cast<int>(it - pages.begin());
+}
+
+void TTabSheet::SetCaption(const std::string& text) {
+    caption_ = text;
+    if (pageControl_) pageControl_->UpdateTab(this);
+}
+
+// ------------------------------------------------------------- TPageControl
+
+TPageControl::TPageControl(TComponent* owner) : TWinControl(owner) {
+    TabStop = true;
+    SetBounds(0, 0, 289, 193);
+}
+
+TPageControl::~TPageControl() {
+    for (TTabSheet* p : pages_) p->pageControl_ = nullptr;
+}
+
+void TPageControl::CreateParams(TCreateParams& params) {
+    TWinControl::CreateParams(params);
+    params.WinClassName = WC_TABCONTROLA;
+    params.OwnClass = false;
+}
+
+void TPageControl::CreateHandleDone() {
+    for (size_t i = 0; i < pages_.size(); ++i) {
+        std::string text = pages_[i]->Caption();
+        TCITEMA item{};
+        item.mask = TCIF_TEXT;
+        item.pszText = text.data();
+        ::SendMessageA(handle_, TCM_INSERTITEMA, i, reinterpret_cast<LPARAM>(&item));
+    }
+    ShowActive();
+}
+
+void TPageControl::InsertPage(TTabSheet* page) {
+    pages_.push_back(page);
+    page->SetAlign(alClient);
+    if (handle_) {
+        std::string text = page->Caption();
+        TCITEMA item{};
+        item.mask = TCIF_TEXT;
+        item.pszText = text.data();
+        ::SendMessageA(handle_, TCM_INSERTITEMA, pages_.size() - 1, reinterpret_cast<LPARAM>(&item));
+    }
+    if (!active_) SetActivePage(page);
+}
+
+void TPageControl::RemovePage(TTabSheet* page) {
+    auto it = std::find(pages_.begin(), pages_.end(), page);
+    if (it == pages_.end()) return;
+    int index = static_cast<int>(it - pages_.begin());
+    pages_.erase(it);
+    if (handle_) ::SendMessageA(handle_, TCM_DELETEITEM, static_cast<WPARAM>(index), 0);
+    if (active_ == page) {
+        active_ = nullptr;
+        if (!pages_.empty()) SetActivePage(pages_[0]);
+    }
+}
+
+void TPageControl::UpdateTab(TTabSheet* page) {
+    int index = page->PageIndex();
+    if (!handle_ || index < 0) return;
+    std::string text = page->Caption();
+    TCITEMA item{};
+    item.mask = TCIF_TEXT;
+    item.pszText = text.data();
+    ::SendMessageA(handle_, TCM_SETITEMA, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
+}
+
+void TPageControl::SetActivePage(TTabSheet* page) {
+    if (page && page->pageControl_ != this) return;
+    active_ = page;
+    ShowActive();
+}
+
+int TPageControl::ActivePageIndex() const { return active_ ? active_->PageIndex() : -1; }
+
+void TPageControl::SetActivePageIndex(int index) {
+    if (index >= 0 && index < PageCount()) SetActivePage(pages_[static_cast<size_t>(index)]);
+}
+
+void TPageControl::ShowActive() {
+    if (handle_ && active_) ::SendMessageA(handle_, TCM_SETCURSEL, static_cast<WPARAM>(active_->PageIndex()), 0);
+    for (TTabSheet* p : pages_) p->SetVisible(p == active_);
+}
+
+void TPageControl::AdjustClientRect(RECT& rect) {
+    if (handle_) ::SendMessageA(handle_, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&rect));
+}
+
+bool TPageControl::CNNotify(NMHDR* header, LRESULT& result) {
+    if (header->code != TCN_SELCHANGE) return false;
+    int index = static_cast<int>(::SendMessageA(handle_, TCM_GETCURSEL, 0, 0));
+    SetActivePageIndex(index);
+    DoChange();
+    result = 0;
+    return true;
+}
+
+void TPageControl::DoChange() {
+    if (OnChange) OnChange(this);
+}
+
+} // namespace krv

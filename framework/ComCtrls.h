@@ -1,0 +1,114 @@
+// Common controls: image list, progress bar, status bar with panels, and the
+// page control with its tab sheets.
+#pragma once
+#include "framework/Controls.h"
+#include <string>
+#include <vector>
+
+typedef struct _IMAGELIST* HIMAGELIST;
+
+namespace krv {
+
+class TImageList : public TComponent {
+public:
+    explicit TImageList(TComponent* owner = nullptr, int width = 16, int height = 16);
+    ~TImageList() override;
+    HIMAGELIST Handle() const { return static_cast<HIMAGELIST>(list_.get()); }
+    int Width() const { return width_; }
+    int Height() const { return height_; }
+    int Count() const;
+    // Adds a bitmap whose pixels of maskColor are transparent; answers its index.
+    int AddMasked(HBITMAP bitmap, TColor maskColor);
+    // Draws an image through a canvas-sized callback: the painter draws one
+    // width x height picture onto a DC; pixels left in maskColor are transparent.
+    int AddPainted(const std::function<void(TCanvas& canvas)>& painter, TColor maskColor = clFuchsia);
+    void Draw(HDC dc, int x, int y, int index, bool enabled = true) const;
+    static constexpr TColor clFuchsia = 0xFF00FF;
+private:
+    UniqueHandle<ImageListTraits> list_;
+    int width_, height_;
+};
+
+class TProgressBar : public TWinControl {
+public:
+    explicit TProgressBar(TComponent* owner = nullptr);
+    int Min() const { return min_; }
+    int Max() const { return max_; }
+    void SetRange(int min, int max);
+    int Position() const { return position_; }
+    void SetPosition(int position);
+protected:
+    void CreateParams(TCreateParams& params) override;
+    void CreateHandleDone() override;
+private:
+    int min_ = 0, max_ = 100, position_ = 0;
+};
+
+struct TStatusPanel {
+    std::string Text;
+    int Width = 50;
+};
+
+class TStatusBar : public TWinControl {
+public:
+    explicit TStatusBar(TComponent* owner = nullptr);
+    int PanelCount() const { return static_cast<int>(panels_.size()); }
+    void AddPanel(int width, const std::string& text = {});
+    const std::string& PanelText(int index) const { return panels_.at(static_cast<size_t>(index)).Text; }
+    void SetPanelText(int index, const std::string& text);
+    void SetPanelWidth(int index, int width);
+    bool SizeGrip = true;
+protected:
+    void CreateParams(TCreateParams& params) override;
+    void CreateHandleDone() override;
+    bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+private:
+    void ApplyPanels();
+    std::vector<TStatusPanel> panels_;
+};
+
+class TPageControl;
+
+// One page; its caption is the tab's text. Only the active page is shown.
+class TTabSheet : public TWinControl {
+public:
+    explicit TTabSheet(TComponent* owner = nullptr);
+    ~TTabSheet() override;
+    TPageControl* PageControl() const { return pageControl_; }
+    void SetPageControl(TPageControl* pageControl);
+    int PageIndex() const;
+    std::string Caption() const override { return caption_; }
+    void SetCaption(const std::string& text) override;
+private:
+    friend class TPageControl;
+    TPageControl* pageControl_ = nullptr;
+};
+
+class TPageControl : public TWinControl {
+public:
+    explicit TPageControl(TComponent* owner = nullptr);
+    ~TPageControl() override;
+    int PageCount() const { return static_cast<int>(pages_.size()); }
+    TTabSheet* Pages(int i) const { return pages_.at(static_cast<size_t>(i)); }
+    TTabSheet* ActivePage() const { return active_; }
+    void SetActivePage(TTabSheet* page);
+    int ActivePageIndex() const;
+    void SetActivePageIndex(int index);
+    TNotifyEvent OnChange;
+protected:
+    void CreateParams(TCreateParams& params) override;
+    void CreateHandleDone() override;
+    void AdjustClientRect(RECT& rect) override;
+    bool CNNotify(NMHDR* header, LRESULT& result) override;
+    virtual void DoChange();
+private:
+    friend class TTabSheet;
+    void InsertPage(TTabSheet* page);
+    void RemovePage(TTabSheet* page);
+    void UpdateTab(TTabSheet* page);
+    void ShowActive();
+    std::vector<TTabSheet*> pages_;
+    TTabSheet* active_ = nullptr;
+};
+
+} // namespace krv

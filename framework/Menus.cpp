@@ -1,0 +1,145 @@
+#include "framework/Menus.h"
+#include <algorithm>
+
+namespace krv {
+
+namespace {
+// Menu command ids start above the dialog ids (IDOK, IDCANCEL...).
+UINT nextCommand = 1000;
+}
+
+TMenuItem::TMenuItem(TComponent* owner) : TComponent(owner), command_(nextCommand++) {}
+
+TMenuItem::~TMenuItem() {
+    for (TMenuItem* child : items_) child->parentItem_ = nullptr;
+    if (parentItem_) {
+        auto& siblings = parentItem_->items_;
+        siblings.erase(std::remove(siblings.begin(), siblings.end(), this), siblings.end());
+    }
+}
+
+void TMenuItem::Add(TMenuItem* item) {
+    if (!item || item->parentItem_) return;
+    item->parentItem_ = this;
+    items_.push_back(item);
+}
+
+void TMenuItem::SetCaption(const std::string& caption) {
+    caption_ = caption;
+    UpdateMenuItem();
+}
+
+void TMenuItem::SetEnabled(bool enabled) {
+    enabled_ = enabled;
+    UpdateMenuItem();
+}
+
+void TMenuItem::SetChecked(bool checked) {
+    checked_ = checked;
+    UpdateMenuItem();
+}
+
+void TMenuItem::Click() { DoClick(); }
+void TMenuItem::DoClick() { if (OnClick) OnClick(this); }
+
+TMenuItem* TMenuItem::FindCommand(UINT command) {
+    if (items_.empty() && command_ == command) return this;
+    for (TMenuItem* c : items_)
+        if (TMenuItem* found = c->FindCommand(command)) return found;
+    return nullptr;
+}
+
+TMenuItem* TMenuItem::FindPopup(HMENU popup) {
+    if (subMenu_ && subMenu_ == popup) return this;
+    for (TMenuItem* c : items_)
+        if (TMenuItem* found = c->FindPopup(popup)) return found;
+    return nullptr;
+}
+
+void TMenuItem::Build(HMENU into, int position) {
+    parentMenu_ = into;
+    position_ = position;
+    std::string text = caption_;
+    if (!ShortCutText.empty()) text += "\t" + ShortCutText;
+    if (caption_ == "-") {
+        ::AppendMenuA(into, MF_SEPARATOR, 0, nullptr);
+        return;
+    }
+    UINT flags = MF_STRING | (enabled_ ? MF_ENABLED : MF_GRAYED) | (checked_ ? MF_CHECKED : 0);
+    if (items_.empty()) {
+        subMenu_ = nullptr;
+        ::AppendMenuA(into, flags, command_, text.c_str());
+    } else {
+        subMenu_ = ::CreatePopupMenu();
+        for (size_t i = 0; i < items_.size(); ++i) items_[i]->Build(subMenu_, static_cast<int>(i));
+        ::AppendMenuA(into, flags | MF_POPUP, reinterpret_cast<UINT_PTR>(subMenu_), text.c_str());
+    }
+}
+
+void TMenuItem::Unbuild() {
+    parentMenu_ = nullptr;
+    position_ = -1;
+    subMenu_ = nullptr;   // destroyed with the bar
+    for (TMenuItem* c : items_) c->Unbuild();
+}
+
+void TMenuItem::UpdateMenuItem() {
+    if (!parentMenu_ || caption_ == "-") return;
+    std::string text = caption_;
+    if (!ShortCutText.empty()) text += "\t" + ShortCutText;
+    MENUITEMINFOA info{};
+    info.cbSize = sizeof info;
+    info.fMask = MIIM_STRING | MIIM_STATE;
+    info.dwTypeData = text.data();
+    info.fState = (enabled_ ? MFS_ENABLED : MFS_GRAYED) | (checked_ ? MFS_CHECKED : MFS_UNCHECKED);
+    ::SetMenuItemInfoA(parentMenu_, static_cast<UINT>(position_), TRUE, &info);
+    // A change on the bar itself needs a redraw of the bar.
+    TMenuItem* top = this;
+    while (top->parentItem_) top = top->parentItem_;
+    if (top != this && parentItem_ == top) {
+        if (top->mainMenu_ && top->mainMenu_->Window) ::DrawMenuBar(top->mainMenu_->Window);
+    }
+}
+
+TMainMenu::TMainMenu(TComponent* owner) : TComponent(owner), root_(nullptr) { root_.mainMenu_ = this; }
+
+TMainMenu::~TMainMenu() {
+    if (Window && ::IsWindow(Window) && ::GetMenu(Window) == menu_.get()) ::SetMenu(Window, nullptr);
+    root_.Unbuild();
+}
+
+HMENU TMainMenu::Handle() {
+    if (!menu_) {
+        menu_.reset(::CreateMenu());
+        for (int i = 0; i < root_.Count(); ++i) root_.Items(i)->Build(menu_.get(), i);
+        root_.subMenu_ = menu_.get();
+    }
+    return menu_.get();
+}
+
+void TMainMenu::Rebuild() {
+    HMENU old = menu_.release();
+    root_.Unbuild();
+    HMENU fresh = Handle();
+    if (Window) {
+        ::SetMenu(Window, fresh);
+        ::DrawMenuBar(Window);
+    }
+    if (old) ::DestroyMenu(old);
+}
+
+bool TMainMenu::DispatchCommand(UINT command) {
+    TMenuItem* item = root_.FindCommand(command);
+    if (!item || item == &root_ || !item->Enabled()) return false;
+    item->Click();
+    return true;
+}
+
+bool TMainMenu::DispatchPopup(HMENU popup) {
+    TMenuItem* item = root_.FindPopup(popup);
+    if (!item || item == &root_) return false;
+    item->Click();
+    return true;
+}
+
+} // namespace krv

@@ -1,0 +1,103 @@
+#include "framework/RichLog.h"
+#include "framework/SysUtils.h"
+#include <richedit.h>
+#include <algorithm>
+
+namespace krv {
+
+namespace {
+// Loaded once for the process; it must outlive every rich-edit window.
+void LoadRichEditLibrary() {
+    static ModuleHandle library(::LoadLibraryA("riched20.dll"));
+    if (!library) throw Exception("Cannot load riched20.dll: " + SysErrorMessage(::GetLastError()));
+}
+}
+
+TRichLog::TRichLog(TComponent* owner) : TWinControl(owner) {
+    color_ = clWindow;
+    SetBounds(0, 0, 300, 100);
+}
+
+void TRichLog::CreateParams(TCreateParams& params) {
+    LoadRichEditLibrary();
+    TWinControl::CreateParams(params);
+    params.WinClassName = RICHEDIT_CLASSA;
+    params.OwnClass = false;
+    params.Style &= ~WS_CLIPCHILDREN;
+    params.Style |= ES_MULTILINE | ES_READONLY | WS_VSCROLL | ES_AUTOVSCROLL | ES_NOHIDESEL;
+    params.ExStyle |= WS_EX_CLIENTEDGE;
+    params.Caption.clear();
+}
+
+void TRichLog::CreateHandleDone() {
+    ::SendMessageA(handle_, EM_SETBKGNDCOLOR, 0, static_cast<LPARAM>(ColorToRGB(color_)));
+    ::SendMessageA(handle_, EM_EXLIMITTEXT, 0, 16 * 1024 * 1024);
+}
+
+int TRichLog::TextLength() {
+    GETTEXTLENGTHEX len{GTL_NUMCHARS | GTL_PRECISE, CP_ACP};
+    return static_cast<int>(::SendMessageA(HandleNeeded(), EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&len), 0));
+}
+
+void TRichLog::SetSelectionColor(TColor color) {
+    CHARFORMAT2A format{};
+    format.cbSize = sizeof format;
+    format.dwMask = CFM_COLOR;
+    format.crTextColor = ColorToRGB(color);
+    ::SendMessageA(handle_, EM_SETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
+}
+
+void TRichLog::AddLine(const std::string& text, TColor color) {
+    HWND wnd = HandleNeeded();
+    int end = TextLength();
+    // Every line but the first starts after a line break of its own.
+    std::string line = (end > 0 ? "\r\n" : "") + text;
+    ::SendMessageA(wnd, EM_SETSEL, static_cast<WPARAM>(end), static_cast<LPARAM>(end));
+    SetSelectionColor(color);
+    ::SendMessageA(wnd, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(line.c_str()));
+    SetSelectionColor(clBlack);
+    ScrollToEnd(true);
+}
+
+void TRichLog::Clear() {
+    if (HandleAllocated()) ::SetWindowTextA(handle_, "");
+}
+
+int TRichLog::LineCount() {
+    if (TextLength() == 0) return 0;
+    return static_cast<int>(::SendMessageA(HandleNeeded(), EM_GETLINECOUNT, 0, 0));
+}
+
+std::string TRichLog::Line(int index) {
+    HWND wnd = HandleNeeded();
+    LRESULT start = ::SendMessageA(wnd, EM_LINEINDEX, static_cast<WPARAM>(index), 0);
+    if (start < 0) return {};
+    int len = static_cast<int>(::SendMessageA(wnd, EM_LINELENGTH, static_cast<WPARAM>(start), 0));
+    std::string s(static_cast<size_t>(std::max(len, 2)) + 2, '\0');
+    *reinterpret_cast<WORD*>(s.data()) = static_cast<WORD>(s.size());
+    LRESULT got = ::SendMessageA(wnd, EM_GETLINE, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(s.data()));
+    s.resize(static_cast<size_t>(std::min<LRESULT>(got, len)));
+    while (!s.empty() && (s.back() == '\r' || s.back() == '\n')) s.pop_back();
+    return s;
+}
+
+TColor TRichLog::LineColor(int index) {
+    HWND wnd = HandleNeeded();
+    LRESULT start = ::SendMessageA(wnd, EM_LINEINDEX, static_cast<WPARAM>(index), 0);
+    if (start < 0) return clNone;
+    CHARRANGE keep{};
+    ::SendMessageA(wnd, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&keep));
+    ::SendMessageA(wnd, EM_SETSEL, static_cast<WPARAM>(start), static_cast<LPARAM>(start + 1));
+    CHARFORMAT2A format{};
+    format.cbSize = sizeof format;
+    format.dwMask = CFM_COLOR;
+    ::SendMessageA(wnd, EM_GETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
+    ::SendMessageA(wnd, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&keep));
+    return static_cast<TColor>(format.crTextColor & 0xFFFFFF);
+}
+
+void TRichLog::ScrollToEnd(bool scroll) {
+    if (scroll && HandleAllocated()) ::SendMessageA(handle_, EM_SCROLLCARET, 0, 0);
+}
+
+} // namespace krv

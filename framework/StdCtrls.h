@@ -1,0 +1,139 @@
+// The standard Windows controls as objects: label, push button, check box,
+// edit, memo, combo box, group box and panel. Each keeps its data while it has
+// no window and pushes it in when the window is made.
+#pragma once
+#include "framework/Controls.h"
+#include <string>
+#include <vector>
+
+namespace krv {
+
+class TStringList;
+
+// Modal results a button hands to its form.
+enum TModalResult : int { mrNone = 0, mrOk = IDOK, mrCancel = IDCANCEL, mrAbort = IDABORT, mrRetry = IDRETRY,
+                          mrIgnore = IDIGNORE, mrYes = IDYES, mrNo = IDNO };
+
+class TLabel : public TWinControl {
+public:
+    explicit TLabel(TComponent* owner = nullptr);
+    bool WordWrap = false;
+    // Right- or centre-aligned text (DT_ style: SS_LEFT, SS_CENTER, SS_RIGHT).
+    DWORD Alignment = SS_LEFT;
+protected:
+    void CreateParams(TCreateParams& params) override;
+    bool CNCtlColor(HDC dc, HBRUSH& brush) override;
+private:
+    TBrush brush_;
+};
+
+class TButton : public TWinControl {
+public:
+    explicit TButton(TComponent* owner = nullptr);
+    int ModalResult = mrNone;
+    bool Default = false;   // Enter presses it
+    bool Cancel = false;    // Escape presses it
+    void Click() override;
+protected:
+    void CreateParams(TCreateParams& params) override;
+    bool CNCommand(WORD code, LRESULT& result) override;
+};
+
+class TCheckBox : public TWinControl {
+public:
+    explicit TCheckBox(TComponent* owner = nullptr);
+    bool Checked() const;
+    // Fires OnClick when the state changes, as a user's click would.
+    void SetChecked(bool checked);
+    // A user's click: toggles, then OnClick.
+    void Click() override;
+protected:
+    void CreateParams(TCreateParams& params) override;
+    void CreateHandleDone() override;
+    bool CNCommand(WORD code, LRESULT& result) override;
+    bool CNCtlColor(HDC dc, HBRUSH& brush) override;
+private:
+    bool checked_ = false;
+    TBrush brush_;
+};
+
+class TEdit : public TWinControl {
+public:
+    explicit TEdit(TComponent* owner = nullptr);
+    bool ReadOnly() const { return readOnly_; }
+    void SetReadOnly(bool readOnly);
+    int MaxLength = 0;
+    void SelectAll();
+    TNotifyEvent OnChange;
+protected:
+    void CreateParams(TCreateParams& params) override;
+    bool CNCommand(WORD code, LRESULT& result) override;
+    virtual void DoChange();
+    bool readOnly_ = false;
+};
+
+// A multi-line edit with a vertical scroll bar; Lines are CR LF separated.
+class TMemo : public TEdit {
+public:
+    explicit TMemo(TComponent* owner = nullptr);
+    void SetLines(const TStringList& lines);
+    int LineCount();
+    std::string Line(int index);
+    bool WordWrap = true;
+protected:
+    void CreateParams(TCreateParams& params) override;
+};
+
+enum TComboBoxStyle { csDropDown, csDropDownList };
+
+class TComboBox : public TWinControl {
+public:
+    explicit TComboBox(TComponent* owner = nullptr);
+    TComboBoxStyle Style = csDropDownList;
+    int DropDownCount = 12;
+
+    int ItemCount() const { return static_cast<int>(items_.size()); }
+    const std::string& Item(int index) const { return items_.at(static_cast<size_t>(index)); }
+    int AddItem(const std::string& text);
+    void ClearItems();
+    void SetItems(const std::vector<std::string>& items);
+    int IndexOf(const std::string& text) const;
+    int ItemIndex() const;
+    // Does not fire OnChange (only the user's choice does).
+    void SetItemIndex(int index);
+    std::string Caption() const override;
+    TNotifyEvent OnChange;
+protected:
+    void CreateParams(TCreateParams& params) override;
+    void CreateHandleDone() override;
+    void UpdateBounds(int left, int top, int width, int height) override;
+    bool CNCommand(WORD code, LRESULT& result) override;
+    virtual void DoChange();
+private:
+    std::vector<std::string> items_;
+    int itemIndex_ = -1;
+};
+
+class TGroupBox : public TWinControl {
+public:
+    explicit TGroupBox(TComponent* owner = nullptr);
+protected:
+    void CreateParams(TCreateParams& params) override;
+    void AdjustClientRect(RECT& rect) override;
+    bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+};
+
+enum TBevelCut { bvNone, bvLowered, bvRaised };
+
+// A container with an optional bevel and centred caption.
+class TPanel : public TCustomControl {
+public:
+    explicit TPanel(TComponent* owner = nullptr);
+    TBevelCut BevelOuter = bvRaised;
+    int BorderWidth = 0;
+protected:
+    void Paint() override;
+    void AdjustClientRect(RECT& rect) override;
+};
+
+} // namespace krv

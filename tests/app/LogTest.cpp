@@ -1,0 +1,138 @@
+#include "app/Log.h"
+#include "framework/Strings.h"
+#include "framework/SysUtils.h"
+#include <gtest/gtest.h>
+#include <fstream>
+#include <iterator>
+
+using namespace krv;
+
+TEST(LogRouting, EveryLevelKindAndColourWithDebugOnAndOff) {
+    for (int reportLevel = 0; reportLevel <= 3; ++reportLevel)
+        for (int debug = 0; debug <= 1; ++debug)
+            for (int colour = -1; colour <= 3; ++colour)
+                for (int level = 0; level <= 3; ++level)
+                    for (int kind = 0; kind <= 2; ++kind) {
+                        LogRoute r = RouteLogLine(reportLevel, debug != 0, colour, level, kind);
+                        SCOPED_TRACE(Format("report %d debug %d colour %d level %d kind %d", reportLevel, debug, colour, level, kind));
+                        // The report depends on the level only.
+                        EXPECT_EQ(r.ToReport, reportLevel >= level);
+                        bool hidden = !debug && (kind == 2 || (kind == 1 && colour == 0));
+                        EXPECT_EQ(r.ToPanel, !hidden);
+                        TColor expected = colour == 1 ? clRed : colour == 2 ? clBlue : clBlack;
+                        EXPECT_EQ(r.Color, expected);
+                    }
+}
+
+TEST(LogRouting, TheCasesUsersMeet) {
+    // "No report" still records the level-0 error lines.
+    EXPECT_TRUE(RouteLogLine(0, false, 1, 0, 0).ToReport);
+    EXPECT_FALSE(RouteLogLine(0, false, 0, 1, 0).ToReport);
+    // "Scanning drives..." (black detail): report at Full, panel only with debug.
+    EXPECT_TRUE(RouteLogLine(3, false, 0, 3, 1).ToReport);
+    EXPECT_FALSE(RouteLogLine(3, false, 0, 3, 1).ToPanel);
+    EXPECT_TRUE(RouteLogLine(3, true, 0, 3, 1).ToPanel);
+    // "Folders tree generated" (blue detail): both.
+    EXPECT_TRUE(RouteLogLine(3, false, 2, 3, 1).ToPanel);
+    // A red debug line stays hidden without debug.
+    EXPECT_FALSE(RouteLogLine(3, false, 1, 0, 2).ToPanel);
+    // A level above 3 never reaches the report; a negative one always does.
+    EXPECT_FALSE(RouteLogLine(3, false, 0, 4, 0).ToReport);
+    EXPECT_TRUE(RouteLogLine(0, false, 0, -1, 0).ToReport);
+}
+
+TEST(FormatSize, BoundariesOfEachUnit) {
+    char sep[8] = {};
+    ::GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, sep, sizeof sep);
+    auto expect = [&](const char* dotted) { return StringReplaceAll(dotted, ".", sep); };
+    EXPECT_EQ(FormatSize(0), "0 bytes");
+    EXPECT_EQ(FormatSize(-5), "-5 bytes");
+    EXPECT_EQ(FormatSize(1023), "1023 bytes");
+    EXPECT_EQ(FormatSize(1024), expect("    1.00 KB"));
+    EXPECT_EQ(FormatSize(1536), expect("    1.50 KB"));
+    EXPECT_EQ(FormatSize(1048575), expect(" 1024.00 KB"));   // rounds up but stays KB
+    EXPECT_EQ(FormatSize(1048576), expect("    1.00 MB"));
+    EXPECT_EQ(FormatSize(1073741823), expect(" 1024.00 MB"));
+    EXPECT_EQ(FormatSize(1073741824), expect("    1.00 GB"));
+    EXPECT_EQ(FormatSize(5368709120LL), expect("    5.00 GB"));
+    EXPECT_EQ(FormatSize(1099511627776LL * 10), expect("10240.00 GB"));   // wider than the field
+}
+
+namespace {
+struct TempFolder {
+    std::string path;
+    TempFolder() {
+        char tmp[MAX_PATH];
+        ::GetTempPathA(MAX_PATH, tmp);
+        path = Format("%skrv_report_%lu", tmp, ::GetCurrentProcessId());
+        ::CreateDirectoryA(path.c_str(), nullptr);
+    }
+    ~TempFolder() {
+        WIN32_FIND_DATAA d;
+        HANDLE h = ::FindFirstFileA((path + "\\*").c_str(), &d);
+        if (h != INVALID_HANDLE_VALUE) {
+            do {
+                if (!(d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ::DeleteFileA((path + "\\" + d.cFileName).c_str());
+            } while (::FindNextFileA(h, &d));
+            ::FindClose(h);
+        }
+        ::RemoveDirectoryA((path + "\\again").c_str());
+        ::RemoveDirectoryA(path.c_str());
+    }
+};
+std::string Slurp(const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+}
+
+TEST(ReportFile, ReplacesTheOldFileWithTheLines) {
+    TempFolder dir;
+    TStringList lines;
+    lines.Add("Korvane 0.9.1 starting...");
+    lines.Add("Backup done");
+    {
+        std::ofstream old(dir.path + "/Daily.log");
+        old << "an older report that is much longer than the new one\r\n";
+    }
+    ReportSaveResult r = SaveReportFile(lines, dir.path, "Daily");
+    ASSERT_TRUE(r.Saved) << r.Problems;
+    EXPECT_TRUE(r.Problems.empty());
+    EXPECT_EQ(r.FileName, dir.path + "/Daily.log");
+    EXPECT_EQ(Slurp(r.FileName), "Korvane 0.9.1 starting...\r\nBackup done\r\n");
+}
+
+TEST(ReportFile, BadNamesAndAMissingTempFolderAreMendedNotThrown) {
+    TempFolder dir;
+    TStringList lines;
+    lines.Add("line");
+    ReportSaveResult r = SaveReportFile(lines, dir.path, "a/b:c*?\"<>|d");
+    ASSERT_TRUE(r.Saved) << r.Problems;
+    EXPECT_EQ(r.FileName, dir.path + "/a_b_c______d.log");
+    EXPECT_NE(r.Problems.find("not allowed"), std::string::npos);
+
+    std::string gone = dir.path + "\\again";
+    r = SaveReportFile(lines, gone, "x");
+    EXPECT_TRUE(r.Saved) << r.Problems;
+    EXPECT_TRUE(DirectoryExists(gone));
+    EXPECT_NE(r.Problems.find("created again"), std::string::npos);
+    ::DeleteFileA((gone + "/x.log").c_str());
+
+    // A folder that cannot be made: a clear failure, no exception.
+    r = SaveReportFile(lines, "Q:\\no\\such\\drive", "x");
+    EXPECT_FALSE(r.Saved);
+    EXPECT_NE(r.Problems.find("cannot be created"), std::string::npos);
+    r = SaveReportFile(lines, "", "x");
+    EXPECT_FALSE(r.Saved);
+
+    // A session without a name saves ".log".
+    r = SaveReportFile(lines, dir.path, "");
+    EXPECT_TRUE(r.Saved);
+    EXPECT_EQ(ExtractFileName(StringReplaceAll(r.FileName, "/", "\\")), ".log");
+}
+
+TEST(ReportFile, CleanFileNameKeepsOrdinaryText) {
+    EXPECT_EQ(CleanFileName("Backup 2026-12-07 (full).x"), "Backup 2026-12-07 (full).x");
+    EXPECT_EQ(CleanFileName("tab\there"), "tab_here");
+    EXPECT_EQ(CleanFileName("Caf\xE9"), "Caf\xE9");
+}

@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Starts korvane.exe from an empty folder under Xvfb: the main window must
+# appear with its caption, make temp (hidden), tools and lang and write
+# Korvane.ini, be drawn (a screenshot with many colours, not a blank frame),
+# and close cleanly on WM_CLOSE. Every wait is bounded.
+set -uo pipefail
+here=$(cd "$(dirname "$0")/../.." && pwd)
+cd "$here"
+. scripts/wine-env >/dev/null 2>&1
+fail() { echo "app_start: FAILED: $*"; [ -n "${pid:-}" ] && kill "$pid" 2>/dev/null; exit 1; }
+
+name="krv-e2e-app-$$"
+work="$WINEPREFIX/drive_c/$name"
+shots="$here/build/e2e"
+mkdir -p "$work" "$shots"
+trap 'rm -rf "$work"' EXIT
+cp build/dist/korvane.exe "$work/"
+
+wine "C:\\$name\\korvane.exe" >/dev/null 2>&1 &
+pid=$!
+
+found=""
+for _ in $(seq 1 120); do
+  if xwininfo -root -tree 2>/dev/null | grep -q '"Korvane 0.9.1"'; then found=1; break; fi
+  kill -0 "$pid" 2>/dev/null || fail "the program exited before showing its window"
+  sleep 0.5
+done
+[ -n "$found" ] || fail "no window titled \"Korvane 0.9.1\" within 60 s"
+echo "window: ok"
+
+for d in temp tools lang; do [ -d "$work/$d" ] || fail "folder $d was not created"; done
+attrs=$(wine cmd /c attrib "C:\\$name\\temp" 2>/dev/null | tr -d '\r')
+echo "$attrs" | grep -q '^ *[A-Z ]*H' || fail "temp is not hidden ($attrs)"
+echo "folders: ok (temp: $attrs)"
+grep -q '^\[KRV\]' "$work/Korvane.ini" 2>/dev/null || fail "Korvane.ini was not written"
+grep -qi '^TempDir=C:\\'"$name"'\\temp' "$work/Korvane.ini" || fail "Korvane.ini lacks the temp folder: $(cat "$work/Korvane.ini")"
+echo "settings: ok"
+
+# Let the window finish painting, then look at it.
+sleep 2
+shot="$shots/app_start.png"
+import -window root "$shot" || fail "screenshot failed"
+colours=$(convert "$shot" -format %k info:)
+echo "screenshot: $shot, $colours colours"
+[ "$colours" -ge 16 ] || fail "the screen looks blank ($colours colours)"
+
+# A clean close: taskkill without /f sends WM_CLOSE to the window.
+wine taskkill /im korvane.exe >/dev/null 2>&1
+for _ in $(seq 1 60); do
+  kill -0 "$pid" 2>/dev/null || break
+  sleep 0.5
+done
+if kill -0 "$pid" 2>/dev/null; then fail "the window did not close on WM_CLOSE"; fi
+wait "$pid"; rc=$?
+[ "$rc" -eq 0 ] || fail "exit code $rc"
+echo "close: ok"
+echo "app_start: passed"

@@ -1,0 +1,239 @@
+// The node model: counts and heights, lazy initialisation, deleting, expanding
+// and collapsing, and that freeing a node leaves no reference behind.
+#include "TreeTestSupport.h"
+#include <cstring>
+
+using namespace krv;
+using namespace krv::test;
+
+TEST(NodeModel, NewTreeIsEmptyWithOnlyTheHiddenRoot) {
+    TTestTree tree;
+    EXPECT_EQ(tree.RootNodeCount(), 0u);
+    EXPECT_EQ(tree.VisibleCount(), 0u);
+    EXPECT_EQ(tree.RootNode()->TotalCount, 1u);
+    EXPECT_EQ(tree.RootNode()->TotalHeight, 18u);
+    EXPECT_EQ(tree.RootNode()->States, 225);
+    EXPECT_EQ(TBaseLazyTree::TreeFromNode(tree.RootNode()), &tree);
+    EXPECT_EQ(tree.GetNodeData(tree.RootNode()), nullptr);
+}
+
+TEST(NodeModel, RootCountMakesUninitialisedNodesAndInitIsLazy) {
+    TTestTree tree;
+    std::vector<PLazyNode> inited;
+    tree.OnInitNode = [&](TBaseLazyTree*, PLazyNode parent, PLazyNode node, TLazyNodeInitStates&) {
+        EXPECT_EQ(parent, nullptr);
+        inited.push_back(node);
+    };
+    tree.SetRootNodeCount(5);
+    EXPECT_EQ(tree.RootNode()->TotalCount, 6u);
+    EXPECT_EQ(tree.VisibleCount(), 5u);
+    unsigned i = 0;
+    for (PLazyNode n = tree.GetFirstNoInit(); n; n = n->NextSibling, ++i) {
+        EXPECT_EQ(n->Index, i);
+        EXPECT_EQ(n->NodeHeight, 18);
+        EXPECT_EQ(n->Align, 50);
+        EXPECT_FALSE(n->States & vsInitialized);
+    }
+    EXPECT_TRUE(inited.empty());
+    PLazyNode first = tree.GetFirst();
+    ASSERT_EQ(inited.size(), 1u);
+    EXPECT_EQ(inited[0], first);
+    EXPECT_TREE_CONSISTENT(tree);
+    tree.SetRootNodeCount(2);   // shrinking deletes the last ones
+    EXPECT_EQ(tree.RootNodeCount(), 2u);
+    EXPECT_TREE_CONSISTENT(tree);
+}
+
+TEST(NodeModel, ChildrenComeOnlyWhenNeededAndZeroClearsHasChildren) {
+    TTestTree tree;
+    tree.OnInitNode = [](TBaseLazyTree* t, PLazyNode, PLazyNode node, TLazyNodeInitStates& s) {
+        if (node->Index == 0 && t->GetNodeLevel(node) == 0) s += ivsHasChildren;
+        if (node->Index == 1 && t->GetNodeLevel(node) == 0) s += ivsHasChildren;
+    };
+    tree.OnInitChildren = [](TBaseLazyTree*, PLazyNode node, unsigned& count) { count = node->Index == 0 ? 3 : 0; };
+    tree.SetRootNodeCount(2);
+    PLazyNode a = tree.GetFirst();
+    EXPECT_TRUE(a->States & vsHasChildren);
+    EXPECT_EQ(a->ChildCount, 0u);
+    tree.SetExpanded(a, true);
+    EXPECT_EQ(a->ChildCount, 3u);
+    EXPECT_EQ(tree.VisibleCount(), 5u);
+    PLazyNode b = tree.GetNextSibling(a);
+    tree.ToggleNode(b);
+    EXPECT_FALSE(b->States & vsHasChildren);
+    EXPECT_FALSE(b->States & vsExpanded);
+    EXPECT_TREE_CONSISTENT(tree);
+}
+
+TEST(NodeModel, CollapseAndExpandMoveExactlyTheVisibleDescendantHeights) {
+    TTestTree tree;
+    PLazyNode a = tree.AddChild(nullptr);
+    PLazyNode b = tree.AddChild(a);
+    PLazyNode c = tree.AddChild(b);
+    tree.AddChild(c);
+    tree.SetNodeHeight(c, 40);
+    tree.FullExpand();
+    EXPECT_EQ(tree.VisibleCount(), 4u);
+    EXPECT_EQ(a->TotalHeight, 18u + 18 + 40 + 18);
+    tree.SetIsVisible(c, false);   // a hidden row leaves the totals above it
+    EXPECT_EQ(a->TotalHeight, 36u);
+    EXPECT_EQ(tree.VisibleCount(), 2u);
+    EXPECT_TREE_CONSISTENT(tree);
+    tree.SetIsVisible(c, true);
+    tree.ToggleNode(b);
+    EXPECT_EQ(a->TotalHeight, 36u);
+    EXPECT_EQ(tree.RootNode()->TotalHeight, 18u + 36);
+    EXPECT_EQ(tree.VisibleCount(), 2u);
+    tree.ToggleNode(b);
+    EXPECT_EQ(a->TotalHeight, 94u);
+    EXPECT_EQ(tree.VisibleCount(), 4u);
+    tree.FullCollapse();
+    EXPECT_EQ(tree.VisibleCount(), 1u);
+    EXPECT_TREE_CONSISTENT(tree);
+}
+
+TEST(NodeModel, DeletingReindexesAndResetsTotals) {
+    TTestTree tree;
+    PLazyNode p = tree.AddChild(nullptr);
+    PLazyNode x = tree.AddChild(p), y = tree.AddChild(p), z = tree.AddChild(p);
+    tree.AddChild(y);
+    tree.DeleteNode(y);
+    EXPECT_EQ(x->Index, 0u);
+    EXPECT_EQ(z->Index, 1u);
+    EXPECT_EQ(x->NextSibling, z);
+    EXPECT_TREE_CONSISTENT(tree);
+    tree.DeleteChildren(p);
+    EXPECT_EQ(p->ChildCount, 0u);
+    EXPECT_EQ(p->TotalCount, 1u);
+    EXPECT_EQ(p->TotalHeight, 18u);
+    EXPECT_TREE_CONSISTENT(tree);
+}
+
+TEST(NodeModel, InitialUserDataNeedsFourBytesAndFiresFreeWithoutInit) {
+    TTestTree tree;
+    int value = 7;
+    EXPECT_THROW(
+        {
+            try {
+                tree.AddChild(nullptr, &value);
+            } catch (const ELazyTreeError& e) {
+                EXPECT_EQ(e.Code, 2008);
+                throw;
+            }
+        },
+        ELazyTreeError);
+    EXPECT_EQ(tree.RootNodeCount(), 1u);   // the node was added before the fault
+    tree.Clear();
+    tree.SetNodeDataSize(4);
+    std::vector<void*> freed;
+    tree.OnFreeNode = [&](TBaseLazyTree* t, PLazyNode node) {
+        void* stored;
+        std::memcpy(&stored, t->GetNodeData(node), sizeof stored);
+        freed.push_back(stored);
+    };
+    PLazyNode n = tree.AddChild(nullptr, &value);
+    EXPECT_TRUE(n->States & vsInitialUserData);
+    EXPECT_FALSE(n->States & vsInitialized);
+    tree.AddChild(nullptr);   // neither initialised nor with data: no OnFreeNode
+    tree.Clear();
+    ASSERT_EQ(freed.size(), 1u);
+    EXPECT_EQ(freed[0], &value);
+}
+
+TEST(NodeModel, FreeingANodeClearsEveryReferenceToIt) {
+    TTestTree tree;
+    tree.HandleNeeded();
+    tree.TreeOptions().SetMiscOptions(tree.TreeOptions().MiscOptions() + toCheckSupport);
+    PLazyNode parent = tree.AddChild(nullptr);
+    PLazyNode node = tree.AddChild(parent);
+    tree.AddChild(node);
+    node->CheckType = ctCheckBox;
+    tree.FullExpand();
+    tree.SetFocusedNode(node);
+    tree.SetSelected(node, true);
+    ASSERT_TRUE(tree.BeginPendingCheck(node, false));
+    std::vector<PLazyNode> changedAfterFree, structure;
+    bool freed = false;
+    tree.OnFreeNode = [&](TBaseLazyTree*, PLazyNode n) { freed = freed || n == node; };
+    tree.OnChange = [&](TBaseLazyTree*, PLazyNode n) {
+        if (freed) changedAfterFree.push_back(n);
+    };
+    tree.OnStructureChange = [&](TBaseLazyTree*, PLazyNode n, TChangeReason) { structure.push_back(n); };
+    tree.ChangeDelay = 50;
+    tree.NotifyChange(node);   // timer pending with the node
+    tree.BeginUpdate();
+    tree.DeleteNode(node);
+    tree.EndUpdate();
+    EXPECT_EQ(tree.FocusedNode(), nullptr);
+    EXPECT_EQ(tree.PendingCheckNode(), nullptr);
+    EXPECT_EQ(tree.RangeAnchor(), nullptr);
+    EXPECT_FALSE(tree.TreeStates().Contains(tsKeyCheckPending));
+    EXPECT_EQ(tree.SelectedCount(), 0u);
+    EXPECT_TRUE(freed);
+    for (PLazyNode n : changedAfterFree) EXPECT_NE(n, node);
+    ASSERT_FALSE(structure.empty());
+    EXPECT_EQ(structure.back(), parent);   // the pending structure change moved to the parent
+    PumpUntil([] { return false; }, 120);
+    for (PLazyNode n : changedAfterFree) EXPECT_NE(n, node);
+    EXPECT_TREE_CONSISTENT(tree);
+}
+
+TEST(NodeModel, DeepChainNeedsNoRecursion) {
+    TTestTree tree;
+    constexpr int depth = 20000;
+    tree.BeginUpdate();
+    PLazyNode run = nullptr;
+    for (int i = 0; i < depth; ++i) run = tree.AddChild(run);
+    tree.EndUpdate();
+    EXPECT_EQ(tree.GetNodeLevel(run), unsigned(depth - 1));
+    unsigned count = 0;
+    tree.IterateSubtree(nullptr, [&](TBaseLazyTree*, PLazyNode, void*, bool&) { ++count; }, nullptr);
+    EXPECT_EQ(count, unsigned(depth));
+    PLazyNode top = tree.GetFirstNoInit();
+    EXPECT_EQ(tree.GetLastNoInit(top), run);
+    tree.Clear();
+    EXPECT_EQ(tree.RootNode()->TotalCount, 1u);
+}
+
+TEST(NodeModel, MoveWithinTheTreeKeepsCountsAndRefusesMovesBelowItself) {
+    TTestTree tree;
+    PLazyNode a = tree.AddChild(nullptr), b = tree.AddChild(nullptr);
+    PLazyNode a1 = tree.AddChild(a);
+    tree.AddChild(a1);
+    tree.FullExpand();
+    tree.MoveTo(a, b, amAddChildLast, false);
+    EXPECT_EQ(a->Parent, b);
+    EXPECT_EQ(b->Index, 0u);
+    EXPECT_TREE_CONSISTENT(tree);
+    EXPECT_THROW(tree.MoveTo(b, a1, amAddChildFirst, false), ELazyTreeError);
+    EXPECT_TREE_CONSISTENT(tree);
+    tree.MoveTo(a1, b, amInsertBefore, false);
+    EXPECT_EQ(tree.GetFirstNoInit(), a1);
+    EXPECT_TREE_CONSISTENT(tree);
+}
+
+TEST(NodeModel, MoveToAnotherTreeTravelsAsAStream) {
+    TTestTree source, target;
+    PLazyNode a = source.AddChild(nullptr);
+    source.AddChild(a);
+    source.AddChild(a);
+    PLazyNode t = target.AddChild(nullptr);
+    source.MoveTo(a, t, amAddChildLast, false);
+    EXPECT_EQ(source.RootNodeCount(), 0u);
+    EXPECT_EQ(t->ChildCount, 1u);
+    EXPECT_EQ(t->FirstChild->ChildCount, 2u);
+    EXPECT_TREE_CONSISTENT(source);
+    EXPECT_TREE_CONSISTENT(target);
+}
+
+TEST(NodeModel, ReadOnlyRefusesStructureChanges) {
+    TTestTree tree;
+    PLazyNode a = tree.AddChild(nullptr);
+    tree.TreeOptions().SetMiscOptions(tree.TreeOptions().MiscOptions() + toReadOnly);
+    EXPECT_EQ(tree.AddChild(nullptr), nullptr);
+    tree.DeleteNode(a);
+    tree.SetNodeHeight(a, 30);
+    tree.Clear();
+    EXPECT_EQ(tree.RootNodeCount(), 1u);
+    EXPECT_EQ(a->NodeHeight, 18);
+}

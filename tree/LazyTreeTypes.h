@@ -1,0 +1,154 @@
+// Types shared by every part of the lazy tree: the node record, node and tree
+// states, option sets, check states and types, the tree's exception.
+#pragma once
+#include "framework/SysUtils.h"
+#include <cstdint>
+#include <initializer_list>
+
+namespace krv {
+
+class TBaseLazyTree;
+
+// A small set over an enumeration whose values are bit numbers.
+template <class E, class U> class TEnumSet {
+public:
+    constexpr TEnumSet() = default;
+    constexpr TEnumSet(E e) : bits_(U(1) << static_cast<unsigned>(e)) {}
+    constexpr TEnumSet(std::initializer_list<E> l) { for (E e : l) bits_ |= U(1) << static_cast<unsigned>(e); }
+    static constexpr TEnumSet FromBits(U bits) { TEnumSet s; s.bits_ = bits; return s; }
+    constexpr U Bits() const { return bits_; }
+    constexpr bool Contains(E e) const { return (bits_ >> static_cast<unsigned>(e)) & 1; }
+    constexpr bool Empty() const { return bits_ == 0; }
+    constexpr TEnumSet operator+(TEnumSet o) const { return FromBits(bits_ | o.bits_); }
+    constexpr TEnumSet operator-(TEnumSet o) const { return FromBits(bits_ & ~o.bits_); }
+    constexpr TEnumSet operator*(TEnumSet o) const { return FromBits(bits_ & o.bits_); }
+    TEnumSet& operator+=(TEnumSet o) { bits_ |= o.bits_; return *this; }
+    TEnumSet& operator-=(TEnumSet o) { bits_ &= ~o.bits_; return *this; }
+    constexpr bool operator==(const TEnumSet&) const = default;
+private:
+    U bits_ = 0;
+};
+
+// ---- node record ----------------------------------------------------------
+
+struct TLazyNode;
+using PLazyNode = TLazyNode*;
+
+// The fixed part of every node; the internal data area and the user data follow it.
+struct TLazyNode {
+    uint32_t Index;          // position among its siblings, dense from 0
+    uint32_t ChildCount;     // children now linked
+    uint16_t NodeHeight;     // own row height in pixels
+    uint16_t States;         // TLazyNodeStates bits
+    uint8_t Align;           // vertical alignment of lines and images
+    uint8_t CheckState;      // TCheckState
+    uint8_t CheckType;       // TCheckType
+    uint8_t Dummy;           // keeps the layout of the next field
+    uint32_t TotalCount;     // nodes in the subtree, this one included
+    uint32_t TotalHeight;    // own row plus, when expanded, the visible children's totals
+    PLazyNode Parent;        // for the root: the owning tree object
+    PLazyNode PrevSibling;
+    PLazyNode NextSibling;
+    PLazyNode FirstChild;
+    PLazyNode LastChild;
+};
+#if !defined(_WIN64)
+static_assert(sizeof(TLazyNode) == 44, "the node record is part of the interface");
+#endif
+
+// Node state bits (TLazyNode::States).
+using TLazyNodeStates = uint16_t;
+enum : uint16_t {
+    vsInitialized = 1u << 0,
+    vsChecking = 1u << 1,
+    vsCutOrCopy = 1u << 2,
+    vsDisabled = 1u << 3,
+    vsDeleting = 1u << 4,
+    vsExpanded = 1u << 5,
+    vsHasChildren = 1u << 6,
+    vsVisible = 1u << 7,
+    vsSelected = 1u << 8,
+    vsInitialUserData = 1u << 9,
+    vsAllChildrenHidden = 1u << 10,
+    vsClearing = 1u << 11,
+    vsMultiline = 1u << 12,
+    vsHeightMeasured = 1u << 13,
+};
+
+// What OnInitNode may ask for a node.
+enum TLazyNodeInitState { ivsDisabled, ivsExpanded, ivsHasChildren, ivsMultiline, ivsSelected };
+using TLazyNodeInitStates = TEnumSet<TLazyNodeInitState, uint8_t>;
+
+// ---- tree states ------------------------------------------------------------
+
+enum TLazyTreeState {
+    tsCancelHintAnimation, tsChangePending, tsCheckPropagation, tsCollapsing, tsToggleFocusedSelection,
+    tsClearPending, tsClipboardFlushing, tsCopyPending, tsCutPending, tsDrawSelPending, tsDrawSelecting,
+    tsEditing, tsEditPending, tsExpanding, tsHint, tsInAnimation, tsIncrementalSearching,
+    tsIncrementalSearchPending, tsIterating, tsKeyCheckPending, tsLeftButtonDown, tsMouseCheckPending,
+    tsMiddleButtonDown, tsNeedScale, tsNeedRootCountUpdate, tsOLEDragging, tsOLEDragPending, tsPainting,
+    tsRightButtonDown, tsPopupMenuShown, tsScrolling, tsScrollPending, tsSizing, tsStopValidation,
+    tsStructureChangePending, tsSynchMode, tsThumbTracking, tsUpdateHiddenChildrenNeeded, tsUpdating,
+    tsUseCache, tsUserDragObject, tsUseThemes, tsValidating, tsValidationNeeded, tsFrameworkDragging,
+    tsFrameworkDragPending, tsWheelPanning, tsWheelScrolling, tsWindowCreating
+};
+using TLazyTreeStates = TEnumSet<TLazyTreeState, uint64_t>;
+
+// The 4-bit sets carried by the worker's state message.
+enum : unsigned { csStopValidation = 1, csUseCache = 2, csValidating = 4, csValidationNeeded = 8 };
+constexpr unsigned WM_CHANGESTATE = 0x8020;
+
+// ---- options ------------------------------------------------------------------
+
+enum TLTPaintOption {
+    toHideFocusRect, toHideSelection, toHotTrack, toPopupMode, toShowBackground, toShowButtons,
+    toShowDropmark, toShowHorzGridLines, toShowRoot, toShowTreeLines, toShowVertGridLines, toThemeAware,
+    toUseBlendedImages, toGhostedIfUnfocused, toFullVertGridLines, toAlwaysHideSelection,
+    toUseBlendedSelection
+};
+using TLTPaintOptions = TEnumSet<TLTPaintOption, uint32_t>;
+enum TLTAnimationOption { toAnimatedToggle };
+using TLTAnimationOptions = TEnumSet<TLTAnimationOption, uint8_t>;
+enum TLTAutoOption {
+    toAutoDropExpand, toAutoExpand, toAutoScroll, toAutoScrollOnExpand, toAutoSort, toAutoSpanColumns,
+    toAutoTristateTracking, toAutoHideButtons, toAutoDeleteMovedNodes, toDisableAutoscrollOnFocus,
+    toAutoChangeScale, toAutoFreeOnCollapse
+};
+using TLTAutoOptions = TEnumSet<TLTAutoOption, uint16_t>;
+enum TLTSelectionOption {
+    toDisableDrawSelection, toExtendedFocus, toFullRowSelect, toLevelSelectConstraint, toMiddleClickSelect,
+    toMultiSelect, toRightClickSelect, toSiblingSelectConstraint, toCenterScrollIntoView,
+    toSimpleDrawSelection
+};
+using TLTSelectionOptions = TEnumSet<TLTSelectionOption, uint16_t>;
+enum TLTMiscOption {
+    toAcceptOLEDrop, toCheckSupport, toEditable, toFullRepaintOnResize, toGridExtensions, toInitOnSave,
+    toReportMode, toToggleOnDblClick, toWheelPanning, toReadOnly, toVariableNodeHeight, toFullRowDrag
+};
+using TLTMiscOptions = TEnumSet<TLTMiscOption, uint16_t>;
+
+// ---- check boxes ------------------------------------------------------------
+
+enum TCheckState : uint8_t {
+    csUncheckedNormal, csUncheckedPressed, csCheckedNormal, csCheckedPressed, csMixedNormal, csMixedPressed
+};
+enum TCheckType : uint8_t { ctNone, ctTriStateCheckBox, ctCheckBox, ctRadioButton, ctButton };
+
+// ---- misc -------------------------------------------------------------------
+
+enum TLTNodeAttachMode { amNoWhere, amInsertBefore, amInsertAfter, amAddChildFirst, amAddChildLast };
+enum TChangeReason { crIgnore, crAccumulated, crChildAdded, crChildDeleted, crNodeAdded, crNodeCopied, crNodeMoved };
+enum TLTUpdateState { usBegin, usUpdate, usEnd };
+enum TSortDirection { sdAscending, sdDescending };
+using TColumnIndex = int;
+constexpr TColumnIndex ColumnNone = -1;
+constexpr TColumnIndex ColumnInvalid = -2;
+
+// Every fault the tree reports.
+class ELazyTreeError : public Exception {
+public:
+    ELazyTreeError(int code, const std::string& msg) : Exception(msg), Code(code) {}
+    int Code;
+};
+
+} // namespace krv

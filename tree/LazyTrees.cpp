@@ -1,0 +1,542 @@
+// The tree object itself: construction and destruction, its window, the Do...
+// slots that give every event its permissive default, state changes, update
+// batching, delayed change notification, focus and the in-place edit states.
+#include "tree/LazyTrees.h"
+#include "tree/LazyTreeWorker.h"
+#include <algorithm>
+#include <cstdlib>
+
+namespace krv {
+
+namespace {
+const char* const kTreeClass = "KorvaneLazyTree";
+constexpr UINT_PTR kEditTimer = 2;
+constexpr UINT_PTR kChangeTimer = 5;
+constexpr UINT_PTR kStructureChangeTimer = 6;
+}
+
+// ---- options and header -------------------------------------------------------
+
+void TCustomLazyTreeOptions::SetSelectionOptions(TLTSelectionOptions v) {
+    TLTSelectionOptions old = selection_;
+    selection_ = v;
+    bool multiChanged = old.Contains(toMultiSelect) != v.Contains(toMultiSelect);
+    bool constraintAdded = (!old.Contains(toLevelSelectConstraint) && v.Contains(toLevelSelectConstraint)) ||
+                           (!old.Contains(toSiblingSelectConstraint) && v.Contains(toSiblingSelectConstraint));
+    if (owner_ && (multiChanged || constraintAdded)) owner_->ClearSelection();
+}
+
+void TCustomLazyTreeOptions::AssignTo(TCustomLazyTreeOptions& dest) const {
+    dest.SetPaintOptions(paint_);
+    dest.SetAnimationOptions(animation_);
+    dest.SetAutoOptions(auto_);
+    dest.SetSelectionOptions(selection_);
+    dest.SetMiscOptions(misc_);
+}
+
+void TLTHeader::SetSortColumn(TColumnIndex c) {
+    if (c < ColumnNone) c = ColumnNone;
+    if (c >= ColumnCount()) c = ColumnCount() - 1;
+    if (c < ColumnNone) c = ColumnNone;
+    if (c == sortColumn_) return;
+    sortColumn_ = c;
+    if (owner_ && owner_->TreeOptions().AutoOptions().Contains(toAutoSort) && owner_->UpdateCount() == 0)
+        owner_->SortTree(sortColumn_, sortDirection_, true);
+}
+
+void TLTHeader::SetSortDirection(TSortDirection d) {
+    if (d == sortDirection_) return;
+    sortDirection_ = d;
+    if (owner_ && owner_->TreeOptions().AutoOptions().Contains(toAutoSort) && owner_->UpdateCount() == 0)
+        owner_->SortTree(sortColumn_, sortDirection_, true);
+}
+
+// ---- life time ------------------------------------------------------------------
+
+TBaseLazyTree::TBaseLazyTree(TComponent* owner) : TCustomControl(owner) {
+    width_ = 200;
+    height_ = 100;
+    TabStop = true;
+    options_ = std::make_unique<TCustomLazyTreeOptions>(this);
+    header_ = std::make_unique<TLTHeader>(this);
+    MakeRootNode();
+    AddThreadReference();
+}
+
+TBaseLazyTree::~TBaseLazyTree() {
+    options_->SetMiscOptions(options_->MiscOptions() - toReadOnly);
+    InterruptValidation();
+    DoCancelEdit();
+    Clear();
+    destroying_ = true;
+    DestroyHandle();
+    ReleaseThreadReference(this);
+    std::free(root_);
+    root_ = nullptr;
+}
+
+void TBaseLazyTree::ShowError(const std::string& msg, int code) { throw ELazyTreeError(code, msg); }
+
+// ---- window ------------------------------------------------------------------------
+
+void TBaseLazyTree::CreateParams(TCreateParams& params) {
+    TCustomControl::CreateParams(params);
+    params.WinClassName = kTreeClass;
+    params.Style |= WS_CLIPCHILDREN | WS_CLIPSIBLINGS | WS_VSCROLL | WS_HSCROLL;
+    params.ExStyle |= WS_EX_CLIENTEDGE;
+    if (MiscOption(toFullRepaintOnResize)) params.ClassStyle |= CS_HREDRAW | CS_VREDRAW;
+}
+
+void TBaseLazyTree::CreateHandleDone() {
+    TCustomControl::CreateHandleDone();
+    UpdateScrollBars(true);
+    // Validation asked for while there was no window can run now.
+    if (states_.Contains(tsValidationNeeded)) ValidateCache();
+}
+
+void TBaseLazyTree::SetUpdateState(bool updating) {
+    if (HandleAllocated() && ::IsWindowVisible(handle_)) ::SendMessageA(handle_, WM_SETREDRAW, updating ? FALSE : TRUE, 0);
+}
+
+void TBaseLazyTree::UpdateScrollBars(bool doRepaint) {
+    if (updateCount_ != 0) return;
+    int contentHeight = int(root_->TotalHeight) - root_->NodeHeight;
+    int lowest = std::min(0, ClientHeight() - contentHeight);
+    if (offsetY_ < lowest) offsetY_ = lowest;
+    if (offsetY_ > 0) offsetY_ = 0;
+    if (!HandleAllocated()) return;
+    SCROLLINFO si{};
+    si.cbSize = sizeof si;
+    si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
+    si.nMin = 0;
+    si.nMax = contentHeight > 0 ? contentHeight - 1 : 0;
+    si.nPage = UINT(ClientHeight());
+    si.nPos = -offsetY_;
+    ::SetScrollInfo(handle_, SB_VERT, &si, doRepaint);
+}
+
+void TBaseLazyTree::SetOffsetY(int value) {
+    int old = offsetY_;
+    offsetY_ = value;
+    UpdateScrollBars(true);
+    if (offsetY_ != old) {
+        DoScroll(0, offsetY_ - old);
+        Invalidate();
+    }
+}
+
+bool TBaseLazyTree::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    switch (msg) {
+    case WM_CHANGESTATE:
+        HandleChangeState(unsigned(wParam), unsigned(lParam));
+        result = 0;
+        return true;
+    case WM_TIMER:
+        if (wParam == kChangeTimer) DoChange(pendingChangeNode_);
+        else if (wParam == kStructureChangeTimer) DoStructureChange(pendingStructureNode_, pendingStructureReason_);
+        else if (wParam == kEditTimer) DoEdit();
+        else break;
+        result = 0;
+        return true;
+    case WM_DESTROY:
+        // The worker addresses this window; it must be done with it first.
+        InterruptValidation();
+        break;
+    default:
+        break;
+    }
+    return TCustomControl::HandleMessage(msg, wParam, lParam, result);
+}
+
+// Timers are killed only when they run: a bulk change notifies a million times.
+void TBaseLazyTree::StopChangeTimer(UINT id) {
+    unsigned bit = 1u << id;
+    if (!(runningTimers_ & bit)) return;
+    runningTimers_ &= ~bit;
+    if (HandleAllocated()) ::KillTimer(handle_, id);
+}
+
+bool TBaseLazyTree::StartTimer(UINT id, unsigned delay) {
+    if (!HandleAllocated() || !::SetTimer(handle_, id, delay, nullptr)) return false;
+    runningTimers_ |= 1u << id;
+    return true;
+}
+
+// ---- state changes ------------------------------------------------------------------
+
+void TBaseLazyTree::DoStateChange(TLazyTreeStates enter, TLazyTreeStates leave) {
+    TLazyTreeStates changing = (enter - states_) + (states_ * leave);
+    if (OnStateChange && !changing.Empty()) OnStateChange(this, enter, leave);
+    states_ = (states_ + enter) - leave;
+    stopValidation_.store(states_.Contains(tsStopValidation));
+}
+
+// The worker's report, on this thread. A report that a build is complete
+// arriving after this thread asked it to stop must not switch the cache on:
+// the tree may already have changed under it.
+void TBaseLazyTree::HandleChangeState(unsigned enter, unsigned leave) {
+    auto translate = [](unsigned bits) {
+        TLazyTreeStates s;
+        if (bits & csStopValidation) s += tsStopValidation;
+        if (bits & csUseCache) s += tsUseCache;
+        if (bits & csValidating) s += tsValidating;
+        if (bits & csValidationNeeded) s += tsValidationNeeded;
+        return s;
+    };
+    TLazyTreeStates e = translate(enter), l = translate(leave);
+    ++inChangeState_;
+    if (e.Contains(tsUseCache) && states_.Contains(tsStopValidation)) {
+        e -= tsUseCache;
+        l -= tsValidationNeeded;
+    }
+    try {
+        DoStateChange(e, l);
+    } catch (...) {
+        --inChangeState_;
+        throw;
+    }
+    --inChangeState_;
+}
+
+// ---- update batching -------------------------------------------------------------------
+
+void TBaseLazyTree::BeginUpdate() {
+    if (!destroying_) {
+        if (updateCount_ == 0) {
+            DoUpdating(usBegin);
+            SetUpdateState(true);
+        } else {
+            DoUpdating(usUpdate);
+        }
+    }
+    ++updateCount_;
+    DoStateChange(tsUpdating);
+}
+
+void TBaseLazyTree::EndUpdate() {
+    if (updateCount_ > 0) --updateCount_;
+    if (destroying_) return;
+    if (updateCount_ == 0 && states_.Contains(tsUpdating)) {
+        if (states_.Contains(tsUpdateHiddenChildrenNeeded)) {
+            DetermineHiddenChildrenFlagAllNodes();
+            DoStateChange({}, tsUpdateHiddenChildrenNeeded);
+        }
+        DoStateChange({}, tsUpdating);
+        PackSelection();
+        ValidateCache();
+        if (HandleAllocated()) UpdateScrollBars(true);
+        if (states_.Contains(tsStructureChangePending)) DoStructureChange(pendingStructureNode_, pendingStructureReason_);
+        if (states_.Contains(tsChangePending)) DoChange(pendingChangeNode_);
+        if (AutoOption(toAutoSort)) SortTree(header_->SortColumn(), header_->SortDirection(), true);
+        SetUpdateState(false);
+        if (HandleAllocated()) Invalidate();
+    }
+    DoUpdating(updateCount_ == 0 ? usEnd : usUpdate);
+}
+
+// ---- delayed change notification ----------------------------------------------------------
+
+void TBaseLazyTree::NotifyChange(PLazyNode node) {
+    if (states_.Contains(tsChangePending)) StopChangeTimer(kChangeTimer);
+    else DoStateChange(tsChangePending);
+    pendingChangeNode_ = node;
+    if (updateCount_ != 0) return;
+    if (ChangeDelay > 0 && !states_.Contains(tsSynchMode) && StartTimer(kChangeTimer, ChangeDelay)) return;
+    DoChange(node);
+}
+
+void TBaseLazyTree::NotifyStructureChange(PLazyNode node, TChangeReason reason) {
+    if (states_.Contains(tsStructureChangePending)) StopChangeTimer(kStructureChangeTimer);
+    else DoStateChange(tsStructureChangePending);
+    pendingStructureNode_ = node;
+    if (pendingStructureReason_ == crIgnore) pendingStructureReason_ = reason;
+    else if (reason != crIgnore) pendingStructureReason_ = crAccumulated;
+    if (updateCount_ != 0) return;
+    if (ChangeDelay > 0 && !states_.Contains(tsSynchMode) && StartTimer(kStructureChangeTimer, ChangeDelay)) return;
+    DoStructureChange(node, pendingStructureReason_);
+}
+
+// ---- Do... slots --------------------------------------------------------------------------
+
+void TBaseLazyTree::DoInitNode(PLazyNode parent, PLazyNode node, TLazyNodeInitStates& initialStates) {
+    if (OnInitNode) OnInitNode(this, parent, node, initialStates);
+}
+
+void TBaseLazyTree::DoInitChildren(PLazyNode node, unsigned& childCount) {
+    if (OnInitChildren) OnInitChildren(this, node, childCount);
+}
+
+void TBaseLazyTree::DoGetNodeDataSize(int& size) {
+    if (OnGetNodeDataSize) OnGetNodeDataSize(this, size);
+}
+
+void TBaseLazyTree::DoFreeNode(PLazyNode node) {
+    if (node == pendingChangeNode_) pendingChangeNode_ = nullptr;
+    if (OnFreeNode && (node->States & (vsInitialized | vsInitialUserData))) OnFreeNode(this, node);
+    FreeNodeMemory(node);
+}
+
+void TBaseLazyTree::DoResetNode(PLazyNode node) {
+    if (OnResetNode) OnResetNode(this, node);
+}
+
+bool TBaseLazyTree::DoExpanding(PLazyNode node) {
+    bool allowed = true;
+    if (OnExpanding) OnExpanding(this, node, allowed);
+    return allowed;
+}
+
+bool TBaseLazyTree::DoCollapsing(PLazyNode node) {
+    bool allowed = true;
+    if (OnCollapsing) OnCollapsing(this, node, allowed);
+    return allowed;
+}
+
+void TBaseLazyTree::DoExpanded(PLazyNode node) {
+    if (OnExpanded) OnExpanded(this, node);
+}
+
+void TBaseLazyTree::DoCollapsed(PLazyNode node) {
+    if (OnCollapsed) OnCollapsed(this, node);
+}
+
+void TBaseLazyTree::DoStructureChange(PLazyNode node, TChangeReason reason) {
+    StopChangeTimer(kStructureChangeTimer);
+    if (OnStructureChange) OnStructureChange(this, node, reason);
+    DoStateChange({}, tsStructureChangePending);
+    pendingStructureNode_ = nullptr;
+    pendingStructureReason_ = crIgnore;
+}
+
+void TBaseLazyTree::DoChange(PLazyNode node) {
+    StopChangeTimer(kChangeTimer);
+    if (OnChange) OnChange(this, node);
+    DoStateChange({}, tsChangePending);
+    pendingChangeNode_ = nullptr;
+}
+
+void TBaseLazyTree::DoUpdating(TLTUpdateState state) {
+    if (OnUpdating) OnUpdating(this, state);
+}
+
+bool TBaseLazyTree::DoChecking(PLazyNode node, TCheckState& newState) {
+    if (MiscOption(toReadOnly)) return false;
+    bool allowed = true;
+    if (OnChecking) OnChecking(this, node, newState, allowed);
+    return allowed;
+}
+
+void TBaseLazyTree::DoChecked(PLazyNode node) {
+    if (OnChecked) OnChecked(this, node);
+}
+
+void TBaseLazyTree::DoSetCheckState(PLazyNode node, TCheckState newState) {
+    if (ChangeCheckState(node, newState)) DoChecked(node);
+}
+
+int TBaseLazyTree::DoCompareNodes(PLazyNode node1, PLazyNode node2, TColumnIndex column) {
+    int result = 0;
+    if (OnCompareNodes) OnCompareNodes(this, node1, node2, column, result);
+    return result;
+}
+
+void TBaseLazyTree::DoSaveNode(PLazyNode node, TStream& stream) {
+    if (OnSaveNode) OnSaveNode(this, node == root_ ? nullptr : node, stream);
+}
+
+void TBaseLazyTree::DoLoadNode(PLazyNode node, TStream& stream) {
+    if (OnLoadNode) OnLoadNode(this, node == root_ ? nullptr : node, stream);
+}
+
+bool TBaseLazyTree::DoFocusChanging(PLazyNode oldNode, PLazyNode newNode, TColumnIndex oldColumn,
+                                    TColumnIndex newColumn) {
+    bool allowed = true;
+    if (OnFocusChanging) OnFocusChanging(this, oldNode, newNode, oldColumn, newColumn, allowed);
+    return allowed;
+}
+
+void TBaseLazyTree::DoFocusChanged(PLazyNode node, TColumnIndex column) {
+    if (OnFocusChanged) OnFocusChanged(this, node, column);
+}
+
+void TBaseLazyTree::DoFocusNode(PLazyNode node, bool ask) {
+    if (states_.Contains(tsEditing) && !EndEditNode()) return;
+    if (node == root_) node = nullptr;
+    if (node == focusedNode_) return;
+    if (ask && !DoFocusChanging(focusedNode_, node, focusedColumn_, focusedColumn_)) return;
+    PLazyNode old = focusedNode_;
+    if (old) {
+        if (AutoOption(toAutoExpand) && node && node->Parent == old->Parent && (old->States & vsExpanded))
+            ToggleNode(old);
+        else
+            InvalidateNode(old);
+    }
+    focusedNode_ = node;
+    if (!node) return;
+    if (header_->ColumnCount() > 0 && focusedColumn_ < 0) focusedColumn_ = 0;
+    if (AutoOption(toAutoExpand) && !(node->States & vsExpanded)) ToggleNode(node);
+    InvalidateNode(node);
+    if (updateCount_ == 0) {
+        bool buttonDown = states_.Contains(tsLeftButtonDown) || states_.Contains(tsMiddleButtonDown) ||
+                          states_.Contains(tsRightButtonDown);
+        ScrollIntoView(node, SelectionOption(toCenterScrollIntoView) && !buttonDown,
+                       !AutoOption(toDisableAutoscrollOnFocus));
+    }
+}
+
+void TBaseLazyTree::SetFocusedNode(PLazyNode node) {
+    PLazyNode old = focusedNode_;
+    DoFocusNode(node, true);
+    if (old != focusedNode_ && focusedNode_ == (node == root_ ? nullptr : node))
+        DoFocusChanged(focusedNode_, focusedColumn_);
+}
+
+bool TBaseLazyTree::DoEditing(PLazyNode node, TColumnIndex column, bool allowed) {
+    if (OnEditing) OnEditing(this, node, column, allowed);
+    return allowed;
+}
+
+PLTEditLink TBaseLazyTree::DoCreateEditor(PLazyNode node, TColumnIndex column) {
+    PLTEditLink link;
+    if (OnCreateEditor) {
+        OnCreateEditor(this, node, column, link);
+        if (!link) ShowError("Edit link must not be nil.", 2000);
+    }
+    return link;
+}
+
+bool TBaseLazyTree::CanEdit(PLazyNode node, TColumnIndex column) {
+    bool allowed = MiscOption(toEditable) && !(node->States & vsDisabled) && !MiscOption(toReadOnly);
+    return DoEditing(node, column, allowed);
+}
+
+void TBaseLazyTree::EditNode(PLazyNode node, TColumnIndex column) {
+    if (!node || node == root_ || states_.Contains(tsEditing)) return;
+    SetFocusedNode(node);
+    if (focusedNode_ != node) return;
+    focusedColumn_ = column;
+    if (CanEdit(node, column)) DoEdit();
+}
+
+void TBaseLazyTree::DoEdit() {
+    StopChangeTimer(kEditTimer);
+    DoStateChange({}, tsEditPending);
+    if (!focusedNode_ || (focusedNode_->States & vsDisabled) || MiscOption(toReadOnly) || editLink_) return;
+    editLink_ = DoCreateEditor(focusedNode_, focusedColumn_);
+    if (!editLink_) return;
+    editColumn_ = focusedColumn_;
+    DoStateChange(tsEditing, {tsToggleFocusedSelection, tsClearPending, tsDrawSelPending, tsDrawSelecting,
+                              tsMouseCheckPending, tsOLEDragging, tsOLEDragPending, tsScrolling, tsScrollPending});
+    ScrollIntoView(focusedNode_, SelectionOption(toCenterScrollIntoView), false);
+    PLTEditLink link = editLink_;
+    bool ok = link->PrepareEditing(this, focusedNode_, focusedColumn_);
+    if (ok) {
+        InvalidateNode(focusedNode_);
+        ok = link->StartEditing();
+    }
+    if (!ok) DoStateChange({}, tsEditing);
+    if (!states_.Contains(tsEditing)) editLink_.reset();
+}
+
+bool TBaseLazyTree::DoEndEdit() {
+    bool result = false;
+    if (states_.Contains(tsEditing) && editLink_) {
+        PLTEditLink link = editLink_;
+        result = link->FinishEditing();
+        if (result) {
+            DoStateChange({}, tsEditing);
+            editLink_.reset();
+            if (OnEdited) OnEdited(this, focusedNode_, focusedColumn_);
+        }
+    }
+    DoStateChange({}, tsEditPending);
+    return result;
+}
+
+bool TBaseLazyTree::DoCancelEdit() {
+    StopChangeTimer(kEditTimer);
+    DoStateChange({}, tsEditPending);
+    bool result = false;
+    if (states_.Contains(tsEditing) && editLink_) {
+        PLTEditLink link = editLink_;
+        result = link->CancelEditing();
+        if (result) {
+            DoStateChange({}, tsEditing);
+            if (OnEditCancelled) OnEditCancelled(this, focusedColumn_);
+            if (!destroying_) editLink_.reset();
+        }
+    }
+    return result;
+}
+
+bool TBaseLazyTree::EndEditNode() {
+    if (states_.Contains(tsEditing) || states_.Contains(tsEditPending)) return DoEndEdit();
+    return true;
+}
+
+bool TBaseLazyTree::CancelEditNode() {
+    if (states_.Contains(tsEditing) || states_.Contains(tsEditPending)) return DoCancelEdit();
+    return true;
+}
+
+void TBaseLazyTree::DoNodeCopied(PLazyNode node) {
+    if (OnNodeCopied) OnNodeCopied(this, node);
+}
+
+bool TBaseLazyTree::DoNodeCopying(PLazyNode node, PLazyNode target) {
+    bool allowed = true;
+    if (OnNodeCopying) OnNodeCopying(this, node, target, allowed);
+    return allowed;
+}
+
+void TBaseLazyTree::DoNodeMoved(PLazyNode node) {
+    if (OnNodeMoved) OnNodeMoved(this, node);
+}
+
+bool TBaseLazyTree::DoNodeMoving(PLazyNode node, PLazyNode target) {
+    bool allowed = true;
+    if (OnNodeMoving) OnNodeMoving(this, node, target, allowed);
+    return allowed;
+}
+
+void TBaseLazyTree::DoHotChange(PLazyNode oldNode, PLazyNode newNode) {
+    if (OnHotChange) OnHotChange(this, oldNode, newNode);
+}
+
+bool TBaseLazyTree::DoGetCellIsEmpty(PLazyNode node, TColumnIndex column) {
+    bool isEmpty = true;
+    if (OnGetCellIsEmpty) OnGetCellIsEmpty(this, node, column, isEmpty);
+    return isEmpty;
+}
+
+bool TBaseLazyTree::DoDragAllowed(PLazyNode node, TColumnIndex column) {
+    bool allowed = false;
+    if (OnDragAllowed) OnDragAllowed(this, node, column, allowed);
+    return allowed;
+}
+
+void TBaseLazyTree::DoScroll(int deltaX, int deltaY) {
+    if (OnScroll) OnScroll(this, deltaX, deltaY);
+}
+
+bool TBaseLazyTree::DoKeyAction(WORD& charCode, unsigned& shift) {
+    bool doDefault = true;
+    if (OnKeyAction) OnKeyAction(this, charCode, shift, doDefault);
+    return doDefault;
+}
+
+int TBaseLazyTree::DoIncrementalSearch(PLazyNode node, const std::wstring& text) {
+    int result = 0;
+    if (OnIncrementalSearch) OnIncrementalSearch(this, node, text, result);
+    return result;
+}
+
+void TBaseLazyTree::DoColumnClick(TColumnIndex column, unsigned shift) {
+    if (OnColumnClick) OnColumnClick(this, column, shift);
+}
+
+void TBaseLazyTree::DoColumnDblClick(TColumnIndex column, unsigned shift) {
+    if (OnColumnDblClick) OnColumnDblClick(this, column, shift);
+}
+
+} // namespace krv

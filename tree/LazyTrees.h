@@ -1,0 +1,435 @@
+// The lazy tree control: a tree and list whose nodes carry no content of their
+// own. Text, images and children are asked for through events and overridable
+// Do... operations when first needed. The node structure keeps, per node, the
+// size and pixel height of its subtree so that positions and counts are known
+// without walking the whole tree; a shared worker thread builds a position
+// cache for trees with many visible rows.
+#pragma once
+#include "framework/Controls.h"
+#include "framework/Stream.h"
+#include "tree/LazyTreeTypes.h"
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace krv {
+
+class TBaseLazyTree;
+
+// The option sets of a tree; each setter applies what changes with the set.
+class TCustomLazyTreeOptions {
+public:
+    explicit TCustomLazyTreeOptions(TBaseLazyTree* owner) : owner_(owner) {}
+    virtual ~TCustomLazyTreeOptions() = default;
+    TLTPaintOptions PaintOptions() const { return paint_; }
+    TLTAnimationOptions AnimationOptions() const { return animation_; }
+    TLTAutoOptions AutoOptions() const { return auto_; }
+    TLTSelectionOptions SelectionOptions() const { return selection_; }
+    TLTMiscOptions MiscOptions() const { return misc_; }
+    void SetPaintOptions(TLTPaintOptions v) { paint_ = v; }
+    void SetAnimationOptions(TLTAnimationOptions v) { animation_ = v; }
+    void SetAutoOptions(TLTAutoOptions v) { auto_ = v; }
+    void SetSelectionOptions(TLTSelectionOptions v);
+    void SetMiscOptions(TLTMiscOptions v) { misc_ = v; }
+    void AssignTo(TCustomLazyTreeOptions& dest) const;
+    TBaseLazyTree* Owner() const { return owner_; }
+private:
+    TBaseLazyTree* owner_;
+    TLTPaintOptions paint_ = {toShowButtons, toShowDropmark, toShowRoot, toShowTreeLines, toThemeAware,
+                              toUseBlendedImages};
+    TLTAnimationOptions animation_;
+    TLTAutoOptions auto_ = {toAutoDropExpand, toAutoScrollOnExpand, toAutoTristateTracking, toAutoDeleteMovedNodes};
+    TLTSelectionOptions selection_;
+    TLTMiscOptions misc_ = {toAcceptOLEDrop, toFullRepaintOnResize, toInitOnSave, toToggleOnDblClick, toWheelPanning};
+};
+
+// The part of the header the tree core consults; columns, painting and
+// dragging of the header build on it.
+class TLTHeader {
+public:
+    explicit TLTHeader(TBaseLazyTree* owner) : owner_(owner) {}
+    virtual ~TLTHeader() = default;
+    virtual int ColumnCount() const { return 0; }
+    TColumnIndex MainColumn() const { return ColumnCount() > 0 ? mainColumn_ : ColumnNone; }
+    TColumnIndex SortColumn() const { return sortColumn_; }
+    TSortDirection SortDirection() const { return sortDirection_; }
+    void SetSortColumn(TColumnIndex c);
+    void SetSortDirection(TSortDirection d);
+protected:
+    TBaseLazyTree* owner_;
+    TColumnIndex mainColumn_ = 0;
+    TColumnIndex sortColumn_ = ColumnNone;
+    TSortDirection sortDirection_ = sdAscending;
+};
+
+// The in-place editor's side of an edit.
+class ILTEditLink {
+public:
+    virtual ~ILTEditLink() = default;
+    virtual bool StartEditing() = 0;
+    virtual bool CancelEditing() = 0;
+    virtual bool FinishEditing() = 0;
+    virtual bool PrepareEditing(TBaseLazyTree* tree, PLazyNode node, TColumnIndex column) = 0;
+    virtual RECT GetEditorBounds() = 0;
+    virtual void ForwardMessage(UINT msg, WPARAM wParam, LPARAM lParam) = 0;
+    virtual void SetEditorBounds(RECT r) = 0;
+};
+using PLTEditLink = std::shared_ptr<ILTEditLink>;
+
+// One position cache entry: a visible node and the pixel top of its row.
+struct TCacheEntry {
+    PLazyNode Node;
+    uint32_t AbsoluteTop;
+};
+
+using TNodeArray = std::vector<PLazyNode>;
+using TLTGetNodeProc = std::function<void(TBaseLazyTree* sender, PLazyNode node, void* data, bool& abort)>;
+
+class TBaseLazyTree : public TCustomControl {
+    friend class TWorkerThread;
+public:
+    explicit TBaseLazyTree(TComponent* owner = nullptr);
+    ~TBaseLazyTree() override;
+
+    // ---- node model ---------------------------------------------------
+    PLazyNode RootNode() const { return root_; }
+    void* GetNodeData(PLazyNode node) const;
+    PLazyNode AddChild(PLazyNode parent, void* userData = nullptr);
+    unsigned RootNodeCount() const { return root_->ChildCount; }
+    void SetRootNodeCount(unsigned value);
+    unsigned ChildCount(PLazyNode node) const { return node ? node->ChildCount : root_->ChildCount; }
+    void SetChildCount(PLazyNode node, unsigned newChildCount);
+    bool HasChildren(PLazyNode node) const;
+    void SetHasChildren(PLazyNode node, bool value);
+    bool Expanded(PLazyNode node) const { return node && (node->States & vsExpanded); }
+    void SetExpanded(PLazyNode node, bool value);
+    unsigned NodeHeight(PLazyNode node);
+    void SetNodeHeight(PLazyNode node, unsigned value);
+    bool IsVisible(PLazyNode node) const { return node && (node->States & vsVisible); }
+    void SetIsVisible(PLazyNode node, bool value);
+    bool Selected(PLazyNode node) const { return node && (node->States & vsSelected); }
+    void SetSelected(PLazyNode node, bool value);
+    bool IsDisabled(PLazyNode node) const { return node && (node->States & vsDisabled); }
+    void SetDisabled(PLazyNode node, bool value);
+    TCheckState CheckState(PLazyNode node) const { return static_cast<TCheckState>(node->CheckState); }
+    void SetCheckState(PLazyNode node, TCheckState value);
+    TCheckType CheckType(PLazyNode node) const { return static_cast<TCheckType>(node->CheckType); }
+    void SetCheckType(PLazyNode node, TCheckType value);
+    void DeleteNode(PLazyNode node, bool reindex = true);
+    void DeleteChildren(PLazyNode node, bool resetHasChildren = false);
+    void DeleteSelectedNodes();
+    void Clear();
+    void ReinitNode(PLazyNode node, bool recursive);
+    void ReinitChildren(PLazyNode node, bool recursive);
+    void ResetNode(PLazyNode node);
+    void ToggleNode(PLazyNode node);
+    void FullExpand(PLazyNode node = nullptr);
+    void FullCollapse(PLazyNode node = nullptr);
+    void MoveTo(PLazyNode source, PLazyNode target, TLTNodeAttachMode mode, bool childrenOnly);
+    unsigned VisibleCount() const { return visibleCount_; }
+    unsigned TotalCount() const { return root_->TotalCount - 1; }
+    int DefaultNodeHeight() const { return defaultNodeHeight_; }
+    void SetDefaultNodeHeight(int value);
+    int NodeDataSize() const { return nodeDataSize_; }
+    void SetNodeDataSize(int value);
+    unsigned Indent = 18;
+    unsigned AnimationDuration = 200;
+    unsigned ChangeDelay = 0;
+    // The tree owning a node (through the root's parent link).
+    static TBaseLazyTree* TreeFromNode(PLazyNode node);
+
+    // ---- update batching, iteration, navigation ------------------------
+    void BeginUpdate();
+    void EndUpdate();
+    unsigned UpdateCount() const { return updateCount_; }
+    PLazyNode IterateSubtree(PLazyNode node, const TLTGetNodeProc& callback, void* data,
+                             TLazyNodeStates filter = 0, bool doInit = false, bool childNodesOnly = false);
+
+    PLazyNode GetFirst();
+    PLazyNode GetFirstNoInit() const;
+    PLazyNode GetFirstChild(PLazyNode node);
+    PLazyNode GetFirstVisible();
+    PLazyNode GetFirstVisibleNoInit() const;
+    PLazyNode GetFirstVisibleChild(PLazyNode node);
+    PLazyNode GetFirstCutCopy();
+    PLazyNode GetFirstInitialized();
+    PLazyNode GetFirstSelected();
+    PLazyNode GetNext(PLazyNode node);
+    PLazyNode GetNextNoInit(PLazyNode node) const;
+    PLazyNode GetNextInitialized(PLazyNode node);
+    PLazyNode GetNextVisible(PLazyNode node);
+    PLazyNode GetNextVisibleNoInit(PLazyNode node) const;
+    PLazyNode GetNextVisibleSibling(PLazyNode node);
+    PLazyNode GetNextSibling(PLazyNode node);
+    PLazyNode GetNextCutCopy(PLazyNode node);
+    PLazyNode GetNextSelected(PLazyNode node);
+    PLazyNode GetPrevious(PLazyNode node);
+    PLazyNode GetPreviousNoInit(PLazyNode node) const;
+    PLazyNode GetPreviousVisible(PLazyNode node);
+    PLazyNode GetPreviousVisibleNoInit(PLazyNode node) const;
+    PLazyNode GetPreviousSibling(PLazyNode node);
+    PLazyNode GetPreviousVisibleSibling(PLazyNode node);
+    PLazyNode GetPreviousVisibleSiblingNoInit(PLazyNode node) const;
+    PLazyNode GetLastChild(PLazyNode node);
+    PLazyNode GetLastChildNoInit(PLazyNode node) const;
+    PLazyNode GetLast(PLazyNode node = nullptr);
+    PLazyNode GetLastNoInit(PLazyNode node = nullptr) const;
+    PLazyNode GetLastVisibleChild(PLazyNode node);
+    PLazyNode GetLastVisible(PLazyNode node = nullptr);
+    PLazyNode GetLastVisibleChildNoInit(PLazyNode node) const;
+    PLazyNode GetLastVisibleNoInit(PLazyNode node = nullptr) const;
+    PLazyNode GetVisibleParent(PLazyNode node) const;
+    PLazyNode GetTopNode();
+    PLazyNode GetNodeAt(int x, int y, bool relative, int& nodeTop);
+    PLazyNode GetNodeAtXY(int x, int y);
+    // Absolute pixel top of a node's row (-1 when it is not shown).
+    int GetNodeTop(PLazyNode node);
+    bool HasAsParent(PLazyNode node, PLazyNode potentialParent) const;
+    unsigned GetNodeLevel(PLazyNode node) const;
+    bool IsEffectivelyVisible(PLazyNode node) const;
+    bool FullyVisible(PLazyNode node) const;
+    bool ScrollIntoView(PLazyNode node, bool center, bool horizontally = false);
+    int OffsetY() const { return offsetY_; }
+    int OffsetX() const { return offsetX_; }
+    void SetOffsetY(int value);
+    void InvalidateNode(PLazyNode node);
+    void InvalidateToBottom(PLazyNode node);
+    bool IsEditing() const { return states_.Contains(tsEditing); }
+    bool IsMouseSelecting() const { return states_.Contains(tsDrawSelPending) || states_.Contains(tsDrawSelecting); }
+
+    // ---- selection and focus --------------------------------------------
+    void AddToSelection(PLazyNode node);
+    void AddToSelection(const TNodeArray& nodes, bool forceInsert = false);
+    void RemoveFromSelection(PLazyNode node);
+    void ClearSelection();
+    TNodeArray GetSortedSelection(bool resolve);
+    TNodeArray GetSortedCutCopySet(bool resolve);
+    void InvertSelection(bool visibleOnly);
+    void SelectAll(bool visibleOnly);
+    unsigned SelectedCount() const { return selectionCount_; }
+    PLazyNode FocusedNode() const { return focusedNode_; }
+    void SetFocusedNode(PLazyNode node);
+    TColumnIndex FocusedColumn() const { return focusedColumn_; }
+    PLazyNode RangeAnchor() const { return rangeAnchor_; }
+
+    // ---- check boxes, sorting, streams (their own files) -----------------
+    static TCheckState DetermineNextCheckState(TCheckType checkType, TCheckState checkState);
+    // Space key and mouse: press shows the box held down; release applies it.
+    bool BeginPendingCheck(PLazyNode node, bool byMouse);
+    void EndPendingCheck(bool apply);
+    PLazyNode PendingCheckNode() const { return checkNode_; }
+    void Sort(PLazyNode node, TColumnIndex column, TSortDirection direction, bool doInit = true);
+    void SortTree(TColumnIndex column, TSortDirection direction, bool doInit = true);
+    void SaveToStream(TStream& stream, PLazyNode node = nullptr);
+    void LoadFromStream(TStream& stream);
+    void LoadFromFile(const std::string& fileName);
+
+    // ---- the position cache (worker thread) -----------------------------
+    void ValidateCache();
+    void InvalidateCache();
+    void InterruptValidation();
+    const std::vector<TCacheEntry>& PositionCache() const { return positionCache_; }
+    PLazyNode FindInPositionCache(uint32_t position, uint32_t& top) const;
+    PLazyNode FindInPositionCache(PLazyNode node, uint32_t& top) const;
+    static int CompareNodePositions(PLazyNode node1, PLazyNode node2);
+
+    // ---- states, options, header, editing --------------------------------
+    TLazyTreeStates TreeStates() const { return states_; }
+    TCustomLazyTreeOptions& TreeOptions() { return *options_; }
+    TLTHeader& Header() { return *header_; }
+    bool EndEditNode();
+    bool CancelEditNode();
+    void EditNode(PLazyNode node, TColumnIndex column);
+    // Deepest nesting a loaded stream may have.
+    static constexpr int MaxStreamDepth = 10000;
+
+    // ---- events ---------------------------------------------------------
+    std::function<void(TBaseLazyTree*, PLazyNode parent, PLazyNode node, TLazyNodeInitStates& initialStates)> OnInitNode;
+    std::function<void(TBaseLazyTree*, PLazyNode node, unsigned& childCount)> OnInitChildren;
+    std::function<void(TBaseLazyTree*, int& nodeDataSize)> OnGetNodeDataSize;
+    std::function<void(TBaseLazyTree*, PLazyNode node)> OnFreeNode;
+    std::function<void(TBaseLazyTree*, PLazyNode node)> OnResetNode;
+    std::function<void(TBaseLazyTree*, PLazyNode node, bool& allowed)> OnExpanding;
+    std::function<void(TBaseLazyTree*, PLazyNode node, bool& allowed)> OnCollapsing;
+    std::function<void(TBaseLazyTree*, PLazyNode node)> OnExpanded;
+    std::function<void(TBaseLazyTree*, PLazyNode node)> OnCollapsed;
+    std::function<void(TBaseLazyTree*, PLazyNode node, TChangeReason reason)> OnStructureChange;
+    std::function<void(TBaseLazyTree*, PLazyNode node)> OnChange;
+    std::function<void(TBaseLazyTree*, TLazyTreeStates enter, TLazyTreeStates leave)> OnStateChange;
+    std::function<void(TBaseLazyTree*, TLTUpdateState state)> OnUpdating;
+    std::function<void(TBaseLazyTree*, PLazyNode node, TCheckState& newState, bool& allowed)> OnChecking;
+    std::function<void(TBaseLazyTree*, PLazyNode node)> OnChecked;
+    std::function<void(TBaseLazyTree*, PLazyNode node1, PLazyNode node2, TColumnIndex column, int& result)> OnCompareNodes;
+    std::function<void(TBaseLazyTree*, PLazyNode node, TStream& stream)> OnSaveNode;
+    std::function<void(TBaseLazyTree*, PLazyNode node, TStream& stream)> OnLoadNode;
+    std::function<void(TBaseLazyTree*, PLazyNode oldNode, PLazyNode newNode, TColumnIndex oldColumn,
+                       TColumnIndex newColumn, bool& allowed)> OnFocusChanging;
+    std::function<void(TBaseLazyTree*, PLazyNode node, TColumnIndex column)> OnFocusChanged;
+    std::function<void(TBaseLazyTree*, PLazyNode node, TColumnIndex column, bool& allowed)> OnEditing;
+    std::function<void(TBaseLazyTree*, PLazyNode node, TColumnIndex column, PLTEditLink& link)> OnCreateEditor;
+    std::function<void(TBaseLazyTree*, PLazyNode node, TColumnIndex column)> OnEdited;
+    std::function<void(TBaseLazyTree*, TColumnIndex column)> OnEditCancelled;
+    std::function<void(TBaseLazyTree*, PLazyNode node)> OnNodeCopied;
+    std::function<void(TBaseLazyTree*, PLazyNode node, PLazyNode target, bool& allowed)> OnNodeCopying;
+    std::function<void(TBaseLazyTree*, PLazyNode node)> OnNodeMoved;
+    std::function<void(TBaseLazyTree*, PLazyNode node, PLazyNode target, bool& allowed)> OnNodeMoving;
+    std::function<void(TBaseLazyTree*, PLazyNode oldNode, PLazyNode newNode)> OnHotChange;
+    std::function<void(TBaseLazyTree*, PLazyNode node, TColumnIndex column, bool& isEmpty)> OnGetCellIsEmpty;
+    std::function<void(TBaseLazyTree*, PLazyNode node, TColumnIndex column, bool& allowed)> OnDragAllowed;
+    std::function<void(TBaseLazyTree*, int deltaX, int deltaY)> OnScroll;
+    std::function<void(TBaseLazyTree*, WORD& charCode, unsigned& shift, bool& doDefault)> OnKeyAction;
+    std::function<void(TBaseLazyTree*, PLazyNode node, const std::wstring& searchText, int& result)> OnIncrementalSearch;
+    std::function<void(TBaseLazyTree*, TColumnIndex column, unsigned shift)> OnColumnClick;
+    std::function<void(TBaseLazyTree*, TColumnIndex column, unsigned shift)> OnColumnDblClick;
+
+    // Reserves internal data behind the fixed node part; answers its offset.
+    unsigned AllocateInternalDataArea(unsigned size);
+
+protected:
+    // ---- Do... slots: each presets the permissive default and fires the event.
+    virtual void DoInitNode(PLazyNode parent, PLazyNode node, TLazyNodeInitStates& initialStates);
+    virtual void DoInitChildren(PLazyNode node, unsigned& childCount);
+    virtual void DoGetNodeDataSize(int& size);
+    virtual void DoFreeNode(PLazyNode node);
+    virtual void DoResetNode(PLazyNode node);
+    virtual bool DoExpanding(PLazyNode node);
+    virtual bool DoCollapsing(PLazyNode node);
+    virtual void DoExpanded(PLazyNode node);
+    virtual void DoCollapsed(PLazyNode node);
+    virtual void DoStructureChange(PLazyNode node, TChangeReason reason);
+    virtual void DoChange(PLazyNode node);
+    virtual void DoStateChange(TLazyTreeStates enter, TLazyTreeStates leave = {});
+    virtual void DoUpdating(TLTUpdateState state);
+    virtual bool DoChecking(PLazyNode node, TCheckState& newState);
+    virtual void DoChecked(PLazyNode node);
+    virtual void DoSetCheckState(PLazyNode node, TCheckState newState);
+    virtual int DoCompareNodes(PLazyNode node1, PLazyNode node2, TColumnIndex column);
+    virtual void DoSaveNode(PLazyNode node, TStream& stream);
+    virtual void DoLoadNode(PLazyNode node, TStream& stream);
+    virtual bool DoFocusChanging(PLazyNode oldNode, PLazyNode newNode, TColumnIndex oldColumn, TColumnIndex newColumn);
+    virtual void DoFocusChanged(PLazyNode node, TColumnIndex column);
+    virtual void DoFocusNode(PLazyNode node, bool ask);
+    virtual bool DoEditing(PLazyNode node, TColumnIndex column, bool allowed);
+    virtual PLTEditLink DoCreateEditor(PLazyNode node, TColumnIndex column);
+    virtual void DoEdit();
+    virtual bool DoEndEdit();
+    virtual bool DoCancelEdit();
+    virtual bool CanEdit(PLazyNode node, TColumnIndex column);
+    virtual void DoNodeCopied(PLazyNode node);
+    virtual bool DoNodeCopying(PLazyNode node, PLazyNode target);
+    virtual void DoNodeMoved(PLazyNode node);
+    virtual bool DoNodeMoving(PLazyNode node, PLazyNode target);
+    virtual void DoHotChange(PLazyNode oldNode, PLazyNode newNode);
+    virtual bool DoGetCellIsEmpty(PLazyNode node, TColumnIndex column);
+    virtual bool DoDragAllowed(PLazyNode node, TColumnIndex column);
+    virtual void DoScroll(int deltaX, int deltaY);
+    virtual bool DoKeyAction(WORD& charCode, unsigned& shift);
+    virtual int DoIncrementalSearch(PLazyNode node, const std::wstring& text);
+    virtual void DoColumnClick(TColumnIndex column, unsigned shift);
+    virtual void DoColumnDblClick(TColumnIndex column, unsigned shift);
+    // Runs in the worker thread: builds the cache from stored heights only.
+    virtual bool DoValidateCache();
+
+    // ---- node internals used by the other parts -------------------------
+    PLazyNode MakeNewNode();
+    void InternalConnectNode(PLazyNode node, PLazyNode destination, TBaseLazyTree* target, TLTNodeAttachMode mode);
+    void InternalDisconnectNode(PLazyNode node, bool keepFocus, bool reindex = true);
+    void AdjustTotalCount(PLazyNode node, int64_t value, bool relative);
+    void AdjustTotalHeight(PLazyNode node, int64_t value, bool relative);
+    unsigned CountVisibleChildren(PLazyNode node) const;
+    void DetermineHiddenChildrenFlag(PLazyNode node);
+    void DetermineHiddenChildrenFlagAllNodes();
+    void InitNode(PLazyNode node);
+    void InitChildren(PLazyNode node);
+    void InitIfNeeded(PLazyNode node) { if (node && node != root_ && !(node->States & vsInitialized)) InitNode(node); }
+    void NotifyChange(PLazyNode node);
+    void NotifyStructureChange(PLazyNode node, TChangeReason reason);
+    bool ChangeCheckState(PLazyNode node, TCheckState value);
+    bool CheckParentCheckState(PLazyNode node, TCheckState newCheckState);
+    void WriteNode(TStream& stream, PLazyNode node);
+    virtual void WriteChunks(TStream& stream, PLazyNode node);
+    void ReadNode(TStream& stream, int version, PLazyNode node);
+    virtual bool ReadChunk(TStream& stream, int version, PLazyNode node, uint32_t chunkType, uint32_t chunkSize);
+    void SkipNode(TStream& stream);
+    void InternalAddFromStream(TStream& stream, int version, PLazyNode node);
+    [[noreturn]] void ShowError(const std::string& msg, int code);
+    void UpdateScrollBars(bool doRepaint);
+    void SetUpdateState(bool updating);
+    bool MiscOption(TLTMiscOption o) const { return options_->MiscOptions().Contains(o); }
+    bool AutoOption(TLTAutoOption o) const { return options_->AutoOptions().Contains(o); }
+    bool SelectionOption(TLTSelectionOption o) const { return options_->SelectionOptions().Contains(o); }
+
+    void CreateParams(TCreateParams& params) override;
+    void CreateHandleDone() override;
+    bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+
+    PLazyNode root_ = nullptr;
+    PLazyNode hotNode_ = nullptr;
+    PLazyNode dropTargetNode_ = nullptr;
+    PLazyNode lastSearchNode_ = nullptr;
+    PLazyNode lastClickedNode_ = nullptr;
+
+private:
+    void MakeRootNode();
+    void ForgetNode(PLazyNode node, PLazyNode parent);
+    void FreeNodeMemory(PLazyNode node);
+    void TearDownChildren(PLazyNode node);
+    void AppendChildren(PLazyNode parent, unsigned count);
+    void ChangeVisibleCount(int64_t delta);
+    PLazyNode StepInto(PLazyNode node);
+    bool FindSelected(PLazyNode node, size_t& index) const;
+    void PackSelection();
+    void InternalAddToSelection(TNodeArray nodes, bool force);
+    void SortChildren(PLazyNode node, TColumnIndex column, TSortDirection direction);
+    void StopChangeTimer(UINT id);
+    bool StartTimer(UINT id, unsigned delay);
+    void WaitForWorker();
+    void HandleChangeState(unsigned enter, unsigned leave);
+    int LoadHeader(TStream& stream);
+    void ApplyBaseRecord(TStream& stream, int version, PLazyNode node, uint32_t& childCount);
+    void AdoptLoadedSelection(PLazyNode node);
+
+    std::unique_ptr<TCustomLazyTreeOptions> options_;
+    std::unique_ptr<TLTHeader> header_;
+    TLazyTreeStates states_;
+    // Mirrors tsStopValidation for the worker thread, which reads it while building.
+    std::atomic<bool> stopValidation_{false};
+    unsigned updateCount_ = 0;
+    unsigned visibleCount_ = 0;
+    int defaultNodeHeight_ = 18;
+    int nodeDataSize_ = -1;
+    unsigned totalInternalDataSize_ = 0;
+    int offsetX_ = 0;
+    int offsetY_ = 0;
+    bool destroying_ = false;
+    // Inside the worker's report the worker is blocked on us and reads nothing.
+    int inChangeState_ = 0;
+    unsigned runningTimers_ = 0;
+
+    // selection: sorted by address; a set lowest bit marks an entry removed during an update
+    TNodeArray selection_;
+    unsigned selectionCount_ = 0;
+    PLazyNode rangeAnchor_ = nullptr;
+    int selectionLevel_ = -1;
+    PLazyNode focusedNode_ = nullptr;
+    TColumnIndex focusedColumn_ = ColumnNone;
+
+    // delayed notifications
+    PLazyNode pendingChangeNode_ = nullptr;
+    PLazyNode pendingStructureNode_ = nullptr;
+    TChangeReason pendingStructureReason_ = crIgnore;
+
+    // pending space-key or mouse check
+    PLazyNode checkNode_ = nullptr;
+    TCheckState pendingCheckState_ = csUncheckedNormal;
+
+    PLTEditLink editLink_;
+    TColumnIndex editColumn_ = ColumnNone;
+
+    // position cache, written by the worker while it owns this tree
+    std::vector<TCacheEntry> positionCache_;
+    unsigned startIndex_ = 0;
+};
+
+} // namespace krv
