@@ -1,4 +1,6 @@
 #include "app/Main.h"
+#include "app/About.h"
+#include "app/OptionsForm.h"
 #include "app/Log.h"
 #include "app/Messages.h"
 #include "app/ViewLog.h"
@@ -250,14 +252,12 @@ void TMainForm::BuildMenu() {
     AddMenu(FileMenu, "FileSeparator", "-");
     ExitMenu = AddMenu(FileMenu, "ExitMenu", "E&xit", [this] { ButtonExitClick(); });
     ToolsMenu = AddMenu(root, "ToolsMenu", "&Tools", [this] { ToolsMenuClick(); });
-    OptionsMenu = AddMenu(ToolsMenu, "OptionsMenu", "&Options...");
-    OptionsMenu->SetEnabled(false);
+    OptionsMenu = AddMenu(ToolsMenu, "OptionsMenu", "&Options...", [this] { OptionsMenuClick(); });
     ViewSavedLog = AddMenu(ToolsMenu, "ViewSavedLog", "&View report", [this] { ViewSavedLogClick(); });
     GenerateSessionLink = AddMenu(ToolsMenu, "GenerateSessionLink", "&Generate session shortcut...");
     HelpMenu = AddMenu(root, "HelpMenu", "&Help");
     HelpTopics = AddMenu(HelpMenu, "HelpTopics", "&Help topics", [this] { HelpTopicsClick(); });
-    About = AddMenu(HelpMenu, "About", "&About...");
-    About->SetEnabled(false);
+    About = AddMenu(HelpMenu, "About", "&About...", [this] { AboutClick(); });
     SetMenu(MainMenu);
     ToolsMenuClick();
 }
@@ -484,6 +484,38 @@ void TMainForm::CheckFiltersClick() {
     LabelInclusionMask->SetEnabled(on);
     EditExclusionMask->SetEnabled(on);
     LabelExclusionMask->SetEnabled(on);
+}
+
+void TMainForm::OptionsMenuClick() {
+    TFormOptions dialog(nullptr, Lang.get(), AppDir + "lang", &LangFiles);
+    const TOptionsOutcome outcome = ExecuteOptions(dialog, Settings, [this](const TSettings&) { SaveSettings(); });
+    if (outcome == TOptionsOutcome::Cancelled) return;
+    TempDir = Settings.TempDir;
+    if (outcome == TOptionsOutcome::LanguageChanged) ApplyLanguageChange();
+    ComboLog->SetItemIndex(Settings.LogLevel);
+}
+
+void TMainForm::ApplyLanguageChange() {
+    if (!Lang->LoadFromFile(Settings.Lang)) {
+        // The file went away or broke since the dialog listed it.
+        Settings.Lang.clear();
+        AddLog(KV_LangFileError, lcRed, 0, lkNormal);
+        SaveSettings();
+    }
+    LoadLanguageStrings(*Lang);
+    Lang->ApplyToForm(*this);
+    Lang->ApplyToMenu(*this, *MainMenu);
+    ShowSessionStatus();
+    if (Settings.Lang.empty()) ShowMessageBox(KrvRestartLangMessage, KV_Restart_Lang_Title, 64);
+    ButtonViewLog->SetCaption(LogPanelShown ? KV_HideLog : KV_ShowLog);
+    const int level = ComboLog->ItemIndex();
+    ComboLog->SetItems({LogLevel1, LogLevel2, LogLevel3, LogLevel4});
+    ComboLog->SetItemIndex(level);
+}
+
+void TMainForm::AboutClick() {
+    TFormAbout about(nullptr, Lang.get());
+    about.ShowModal();
 }
 
 void TMainForm::ToolsMenuClick() {

@@ -65,6 +65,11 @@ public:
     void BtnDiscBackupClick();
     void BtnHDBackupClick();
     void SplitterTreeCanResize(int& newSize, bool& accept);
+    void OptionsMenuClick();
+    void AboutClick();
+    // After the language setting changed: load it, refill the message table
+    // and translate the window and its menu again.
+    void ApplyLanguageChange();
 
     // Seams for the layers that come later. Each starts empty: nothing is
     // pretended. The folder tree and the recorder scan are started through
@@ -87,6 +92,7 @@ public:
     TStringList RecursiveDirs;
     TStringList FlatDirs;
     TStringList KeptLines;       // the extra list the window keeps
+    TStringList LangFiles;       // language files listed by the Options dialog
     int Mode = 0;                // 0 disc, 1 hard disk
     bool Cancel = false;
     bool NoBurner = false;

@@ -1,10 +1,10 @@
-// A scratch folder for language files, removed with everything in it.
+// A scratch folder for language files and program folders, removed with
+// everything in it (hidden folders too).
 #pragma once
 #include "framework/SysUtils.h"
 #include <windows.h>
 #include <cstdio>
 #include <string>
-#include <vector>
 
 class LangFolder {
 public:
@@ -14,14 +14,11 @@ public:
         path_ = krv::Format("%skrv_lang_%lu_%d\\", tmp, ::GetCurrentProcessId(), counter_++);
         ::CreateDirectoryA(path_.c_str(), nullptr);
     }
-    ~LangFolder() {
-        for (const auto& f : files_) ::DeleteFileA(f.c_str());
-        for (auto d = dirs_.rbegin(); d != dirs_.rend(); ++d) ::RemoveDirectoryA(d->c_str());
-        ::RemoveDirectoryA(path_.c_str());
-    }
+    ~LangFolder() { RemoveTree(path_); }
     LangFolder(const LangFolder&) = delete;
     LangFolder& operator=(const LangFolder&) = delete;
 
+    // With a trailing "\".
     const std::string& Dir() const { return path_; }
     std::string Path(const std::string& name) const { return path_ + name; }
     std::string Write(const std::string& name, const std::string& text) {
@@ -31,26 +28,35 @@ public:
             std::fwrite(text.data(), 1, text.size(), f);
             std::fclose(f);
         }
-        files_.push_back(p);
         return p;
     }
-
-    // A sub-folder, removed (when empty of untracked files) with the rest.
     std::string MakeDir(const std::string& name) {
         const std::string p = Path(name);
         ::CreateDirectoryA(p.c_str(), nullptr);
-        dirs_.push_back(p);
         return p;
     }
-    // A file something else writes here, removed with the rest.
-    std::string Track(const std::string& name) {
-        files_.push_back(Path(name));
+    // Copies a file in under a new name.
+    std::string Copy(const std::string& from, const std::string& name) {
+        ::CopyFileA(from.c_str(), Path(name).c_str(), FALSE);
         return Path(name);
     }
 
 private:
-    std::vector<std::string> dirs_;
+    static void RemoveTree(const std::string& dir) {
+        WIN32_FIND_DATAA d;
+        HANDLE h = ::FindFirstFileA((dir + "*").c_str(), &d);
+        if (h != INVALID_HANDLE_VALUE) {
+            do {
+                const std::string n = d.cFileName;
+                if (n == "." || n == "..") continue;
+                ::SetFileAttributesA((dir + n).c_str(), FILE_ATTRIBUTE_NORMAL);
+                if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(dir + n + "\\");
+                else ::DeleteFileA((dir + n).c_str());
+            } while (::FindNextFileA(h, &d));
+            ::FindClose(h);
+        }
+        ::RemoveDirectoryA(dir.c_str());
+    }
     static inline int counter_ = 0;
     std::string path_;
-    std::vector<std::string> files_;
 };

@@ -1,0 +1,175 @@
+// The main window and its language: a file that cannot load at start, the
+// shipped German translating controls, menus and messages (with the def.dat
+// geometry), and the Options and About commands run from the menu.
+#include "app/Main.h"
+#include "app/Messages.h"
+#include "app/OptionsForm.h"
+#include "framework/Dialogs.h"
+#include "framework/IniFiles.h"
+#include "tests/app/LangFixture.h"
+#include "tests/app/SoonCall.h"
+#include <gtest/gtest.h>
+#include <functional>
+#include <memory>
+
+using namespace krv;
+
+namespace {
+
+std::string ShippedLangDir() { return ProgramFolder() + "..\\dist\\lang\\"; }
+
+
+class MainLanguage : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Application().Initialize();
+        appDir = dir.Dir();
+        dir.MakeDir("lang");
+        for (const char* f : {"English.lang", "Deutsch.lang", "def.dat"})
+            dir.Copy(ShippedLangDir() + f, std::string("lang\\") + f);
+        SetMessageBoxHook([this](const std::string& text, const std::string& caption, UINT flags) {
+            boxes.push_back(caption + "|" + text + "|" + std::to_string(flags));
+            return IDOK;
+        });
+    }
+    void TearDown() override {
+        SetMessageBoxHook(nullptr);
+        LoadLanguageStrings(TLang());   // later tests expect English
+    }
+    void StartWith(const std::string& langFile) {
+        TSettings s;
+        s.Lang = langFile;
+        WriteSettings(SettingsFileName(appDir), s);
+    }
+    // Picks a language in the Options dialog (or cancels with -1) from inside its modal loop.
+    void ChooseInOptions(TMainForm& form, int item) {
+        SoonCall press([item] {
+            auto* dlg = dynamic_cast<TFormOptions*>(Screen());
+            ASSERT_NE(dlg, nullptr);
+            if (item < 0) {
+                dlg->ButtonCancel->Click();
+                return;
+            }
+            dlg->ComboLang->SetItemIndex(item);
+            dlg->ButtonOK->Click();
+        });
+        form.OptionsMenuClick();
+    }
+    // The modal dialog now open on this thread.
+    static TForm* Screen() {
+        HWND active = ::GetActiveWindow();
+        return dynamic_cast<TForm*>(TWindow::FromHandle(active));
+    }
+
+    LangFolder dir;
+    std::string appDir;
+    std::vector<std::string> boxes;
+};
+
+} // namespace
+
+TEST_F(MainLanguage, AFileThatCannotLoadIsDroppedLoggedInRedAndEnglishUsed) {
+    dir.Write("lang\\Broken.lang", "<Korvane><Lang value=\"Broken\"><Constant><KV_Reset value=\"x\"/></Korvane>");
+    StartWith(appDir + "lang\\Broken.lang");
+    TMainForm form(appDir, {});
+    EXPECT_EQ(form.Settings.Lang, "");
+    EXPECT_EQ(TIniFile(form.SettingsFile()).ReadString("KRV", "Lang", "?"), "");
+    form.FormShow();
+    ASSERT_GT(form.LogEdit->LineCount(), 0);
+    EXPECT_EQ(form.LogEdit->Line(0), "Error reading the selected language file. Using the default language: English.");
+    EXPECT_EQ(form.LogEdit->LineColor(0), clRed);
+    EXPECT_EQ(KV_Reset, "Interface cleared");
+    EXPECT_EQ(form.ButtonStart->Caption(), "Start backup");
+    EXPECT_EQ(form.ToolsMenu->Caption(), "&Tools");
+}
+
+TEST_F(MainLanguage, GermanTranslatesControlsMenusMessagesAndGeometry) {
+    StartWith(appDir + "lang\\Deutsch.lang");
+    TMainForm form(appDir, {});
+    form.FormShow();
+    EXPECT_EQ(form.Settings.Lang, appDir + "lang\\Deutsch.lang");
+    EXPECT_EQ(form.Caption(), "Korvane 0.9.1");
+    EXPECT_EQ(form.ButtonStart->Caption(), "Sicherung starten");
+    EXPECT_EQ(form.ButtonStart->Hint, "Die Sicherung starten");
+    EXPECT_EQ(form.TabSession->Caption(), "Sitzungsoptionen");
+    EXPECT_EQ(form.ButtonViewLog->Caption(), "Protokoll ausblenden");   // from the message table
+    // def.dat base + the German offsets.
+    EXPECT_EQ(form.ButtonStart->Width(), 140);
+    EXPECT_EQ(form.ButtonViewLog->Left(), 156);
+    EXPECT_EQ(form.ButtonViewLog->Width(), 150);
+    EXPECT_EQ(form.ButtonClear->Left(), 314);
+    // Menus at both depths.
+    EXPECT_EQ(form.ToolsMenu->Caption(), "&Extras");
+    EXPECT_EQ(form.OptionsMenu->Caption(), "&Optionen...");
+    EXPECT_EQ(form.ExitMenu->Caption(), "&Beenden");
+    // The message table and the texts composed from it.
+    EXPECT_EQ(KV_Never, "Nie");
+    EXPECT_EQ(KrvSessionFileError, " ist keine g\xFCltige Korvane-Sitzungsdatei.");
+    EXPECT_EQ(form.ComboLog->Item(0), "Kein Bericht");
+    bool startLine = false, germanToolLine = false;
+    for (int i = 0; i < form.LogEdit->LineCount(); ++i) {
+        startLine |= form.LogEdit->Line(i) == "Korvane 0.9.1 startet...";
+        germanToolLine |= form.LogEdit->Line(i) == "Datei \"mkisofs.exe\" nicht gefunden.";
+    }
+    EXPECT_TRUE(startLine);
+    EXPECT_TRUE(germanToolLine);
+}
+
+TEST_F(MainLanguage, OptionsSwitchesTheLanguageAndWritesEverySetting) {
+    StartWith("");
+    TMainForm form(appDir, {});
+    form.FormShow();
+    EXPECT_EQ(form.ButtonStart->Caption(), "Start backup");
+
+    ChooseInOptions(form, 0);   // "Deutsch", the first listed
+    ASSERT_EQ(form.LangFiles.Count(), 2);
+    EXPECT_TRUE(SameText(form.Settings.Lang, appDir + "lang\\Deutsch.lang")) << form.Settings.Lang;
+    EXPECT_EQ(form.ButtonStart->Caption(), "Sicherung starten");
+    EXPECT_EQ(form.HelpMenu->Caption(), "&Hilfe");
+    EXPECT_EQ(KV_Reset, "Oberfl\xE4" "che zur\xFC" "ckgesetzt");
+    EXPECT_EQ(form.ComboLog->Item(3), "Vollst\xE4ndig");
+    EXPECT_EQ(form.ComboLog->ItemIndex(), form.Settings.LogLevel);
+    EXPECT_TRUE(boxes.empty());   // the restart notice is only for going back to the built-in English
+
+    TIniFile ini(form.SettingsFile());
+    TStringList keys;
+    ini.ReadSection("KRV", keys);
+    EXPECT_EQ(keys.Count(), 9);
+    EXPECT_TRUE(SameText(ini.ReadString("KRV", "Lang", ""), appDir + "lang\\Deutsch.lang"));
+
+    ChooseInOptions(form, -1);   // Cancel changes nothing
+    EXPECT_EQ(form.ButtonStart->Caption(), "Sicherung starten");
+
+    ChooseInOptions(form, 1);   // the English file
+    EXPECT_EQ(form.ButtonStart->Caption(), "Start backup");
+    EXPECT_EQ(KV_Reset, "Interface cleared");
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(MainLanguage, GoingBackToTheBuiltInEnglishAsksForARestart) {
+    StartWith(appDir + "lang\\Deutsch.lang");
+    TMainForm form(appDir, {});
+    form.FormShow();
+    form.Settings.Lang.clear();
+    form.ApplyLanguageChange();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0], "Changing Language|You need to restart Korvane to reset the language to the default value.|64");
+    EXPECT_EQ(KV_Never, "Never");
+}
+
+TEST_F(MainLanguage, AboutOpensFromTheMenuTranslated) {
+    StartWith(appDir + "lang\\Deutsch.lang");
+    TMainForm form(appDir, {});
+    form.FormShow();
+    std::string caption, version;
+    SoonCall close([&] {
+        TForm* about = Screen();
+        ASSERT_NE(about, nullptr);
+        caption = about->Caption();
+        version = about->Find<TLabel>("LabelVersion")->Caption();
+        about->Find<TButton>("ButtonOK")->Click();
+    });
+    form.AboutClick();
+    EXPECT_EQ(caption, "Korvane :: \xDC" "ber");
+    EXPECT_EQ(version, "Version 0.9.1 [0106]");
+}
