@@ -97,6 +97,7 @@ void TConsoleForm::NewLine(const std::string& line, TOutputType type) {
         ErrorLineSeen();
         if (Echo) AddLog(KV_Error + ": " + line, 1, 3, 0);
     }
+    if (type == otEntireLine) OutputLine(line);
     std::string shown = ShownConsoleText(line);
     LabelWaitProgress->SetCaption(shown);
     if (type == otEntireLine && Echo) AddLog("= " + shown, 0, 3, 2);

@@ -51,6 +51,8 @@ protected:
     // Which texts mark the output as an error for this window.
     virtual const std::vector<std::string>& ErrorTexts() const = 0;
     virtual void ErrorLineSeen() = 0;
+    // Every complete output line, after the error check.
+    virtual void OutputLine(const std::string&) {}
     virtual void CommandEnded() = 0;
     // Runs CommandLine; the window stays open until CommandEnded closes it.
     void StartCommand();

@@ -1,5 +1,6 @@
 #include "app/DiscSteps.h"
 #include "app/FormWait.h"
+#include "app/Lang.h"
 #include "app/Messages.h"
 #include "StandInFixture.h"
 #include "framework/Dialogs.h"
@@ -26,6 +27,8 @@ class DiscStepsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         Application().Initialize();
+        TLang english;
+        LoadLanguageStrings(english);   // the texts the steps log and ask with
         temp = tools.Dir() + "temp";
         ::CreateDirectoryA(temp.c_str(), nullptr);
         SetMessageBoxHook([this](const std::string& text, const std::string& title, UINT flags) {
@@ -157,7 +160,7 @@ TEST_F(DiscStepsTest, BlankIsSkippedForWriteOnceDiscs) {
 TEST_F(DiscStepsTest, FailedBlankAnsweredYesRepeatsAndNoRemovesTheImageAndAborts) {
     tools.WriteFile(In("KV_ISO.iso"), "image");
     tools.Script("[cdrecord blank=fast]\nout No disk / Wrong disk!\nexit 255\n"
-                 "[cdrecord blank=fast]\nout Last chance to quit, starting real write in 2 seconds.\nout Blanking done\n");
+                 "[cdrecord blank=fast]\nout Last chance to quit... starting real write in 2 seconds.\nout Blanking done\n");
     answers = {IDOK, IDYES};
     TDiscSteps steps = Steps(true);
     steps.BlankDisc();

@@ -194,10 +194,10 @@ const char* kDefaultScript =
     "[cdrecord -checkdrive]\n"
     "out Device type    : Removable CD-ROM\n"
     "[cdrecord blank=]\n"
-    "out Last chance to quit, starting real write in    2 seconds.\n"
+    "out Last chance to quit... starting real write in 2 seconds.\n"
     "out Blanking time:    1.000s\n"
     "[cdrecord -dao]\n"
-    "out Last chance to quit, starting real write in    2 seconds.\n"
+    "out Last chance to quit... starting real write in 2 seconds.\n"
     "out Track 01:    1 of    1 MB written.\n"
     "out Fixating...\n";
 
