@@ -19,6 +19,7 @@ TLang::~TLang() { Clear(); }
 void TLang::Init() {
     Clear();
     doc_ = std::make_unique<TXmlDocument>();
+    doc_->Clear("ISO-8859-1");
     name_.clear();
 }
 

@@ -181,12 +181,21 @@ TEST_F(OptionsTest, TempFolderButtonBrowsesFromTheEditAndTakesTheChoice) {
         preset = dlg.SelectDir->SelectedFolder();
         ::PostMessageA(dlg.SelectDir->DialogHandle(), WM_COMMAND, button, 0);
     };
+    // The shell dialog's own loop runs our timers: this one cancels a dialog
+    // that a lost button press would leave open.
+    auto guard = [&] {
+        return std::make_unique<SoonCall>([&] {
+            if (HWND d = dlg.SelectDir->DialogHandle()) ::PostMessageA(d, WM_COMMAND, IDCANCEL, 0);
+        }, 15000);
+    };
+    auto first = guard();
     dlg.TempFolderEdit->SetText(std::string(system) + "\\");
     dlg.TempFolderButton->Click();
     EXPECT_EQ(preset, system);   // the trailing "\" dropped before browsing
     EXPECT_TRUE(SameText(dlg.TempFolderEdit->Text(), system)) << dlg.TempFolderEdit->Text();
 
     button = IDCANCEL;
+    auto second = guard();
     dlg.TempFolderEdit->SetText("C:\\");
     dlg.TempFolderButton->Click();
     EXPECT_EQ(preset, "C:\\");

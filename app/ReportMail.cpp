@@ -1,0 +1,161 @@
+#include "app/ReportMail.h"
+#include "app/Main.h"
+#include "app/Log.h"
+#include "app/Messages.h"
+#include "framework/Dialogs.h"
+
+namespace krv {
+
+namespace {
+const std::string kRuler(57, '=');
+}
+
+std::string ReportMailSubject(const std::string& sessionName, bool cancelled) {
+    std::string subject = sessionName.empty() ? std::string() : "[" + sessionName + "] ";
+    return subject + KrvMailSubjectPrefix + (cancelled ? KV_Mail_Subject_Error : KV_Mail_Subject_Ok);
+}
+
+void BuildReportMailBody(TStringList& body, bool cancelled, int reportLevel, const TStringList& reportLines,
+                         const std::string& dateText) {
+    body.Clear();
+    body.Add(std::string(10, ' ') + "-== " + kProductName + " " + kProductVersion + " ==-");
+    body.Add(std::string(16, ' ') + dateText);
+    body.Add("");
+    body.Add(cancelled ? KrvMailErrorBody : KV_Mail_Msg_Ok);
+    body.Add("");
+    if (reportLevel > 0) {
+        body.Add("");
+        body.Add(kRuler);
+        body.AddStrings(reportLines);
+    }
+    body.Add("");
+    body.Add("");
+    body.Add(kRuler);
+    body.Add(KrvMailFooter);
+}
+
+TReportMailSettings TMainFormMailHost::MailSettings() {
+    TReportMailSettings s;
+    s.Send = form_.MailCheck->Checked();
+    s.Address = form_.AddressEdit->Text();
+    s.Server = form_.SMTPEdit->Text();
+    s.Login = form_.LoginCheck->Checked();
+    s.User = form_.MailUserEdit->Text();
+    s.Password = form_.MailPassEdit->Text();
+    s.ReportLevel = form_.ComboLog->ItemIndex();
+    return s;
+}
+std::string TMainFormMailHost::SessionName() { return form_.Session.Name; }
+bool TMainFormMailHost::RunCancelled() { return form_.Cancel; }
+const TStringList& TMainFormMailHost::ReportLines() { return form_.ReportLines; }
+bool TMainFormMailHost::SessionClosesAfterBackup() { return form_.Session.CloseKRV; }
+bool TMainFormMailHost::CloseAfterBackupTicked() { return form_.CloseKVCheck->Checked(); }
+void TMainFormMailHost::AddLog(const std::string& msg, int colour, int level, int kind) {
+    form_.AddLog(msg, colour, level, kind);
+}
+void TMainFormMailHost::ClearSessionModified() { form_.Session.Modified = false; }
+void TMainFormMailHost::CloseMainWindow() { form_.Close(); }
+
+TReportMail::TReportMail(IReportMailHost& host) : host_(host) {
+    smtpClient_.SetName("SmtpClient");
+    smtpClient_.Port = "smtp";
+    smtpClient_.AuthType = smtpAuthNone;
+    smtpClient_.CharSet = "iso-8859-1";
+    smtpClient_.SetContentType(smtpPlainText);
+    smtpClient_.OnResponse = [this](TObject* s, const std::string& msg) { SmtpClientResponse(s, msg); };
+    smtpClient_.OnRequestDone = [this](TObject* s, TSmtpRequest rq, WORD code) { SmtpClientRequestDone(s, rq, code); };
+    smtpClient_.OnSessionClosed = [this](TObject* s, WORD error) { SmtpClientSessionClosed(s, error); };
+}
+
+void TReportMail::SendMailReport() {
+    TReportMailSettings settings = host_.MailSettings();
+    if (!settings.Send) return;
+    MailBusy = true;
+    smtpClient_.MailMessage().Clear();
+    smtpClient_.RcptName().Clear();
+    smtpClient_.Host = settings.Server;
+    smtpClient_.RcptName().Add(settings.Address);
+    smtpClient_.HdrTo = settings.Address;
+    smtpClient_.FromName = std::string("<") + kReportMailSender + ">";
+    // A display name alone is no address: servers refuse such a From line.
+    smtpClient_.HdrFrom = std::string("\"") + kProductName + " " + kProductVersion + "\" <" + kReportMailSender + ">";
+    bool cancelled = host_.RunCancelled();
+    smtpClient_.HdrSubject = ReportMailSubject(host_.SessionName(), cancelled);
+    BuildReportMailBody(smtpClient_.MailMessage(), cancelled, settings.ReportLevel, host_.ReportLines(),
+                        DateToStr(Now()));
+    if (settings.Login) {
+        smtpClient_.AuthType = smtpAuthLogin;
+        smtpClient_.Username = settings.User;
+        smtpClient_.Password = settings.Password;
+    } else {
+        smtpClient_.AuthType = smtpAuthNone;
+    }
+    try {
+        smtpClient_.Open();
+    } catch (const std::exception& e) {
+        host_.AddLog(KV_Mail_Error + e.what(), lcRed, 1, lkNormal);
+        MailBusy = false;
+    }
+    host_.AddLog(KV_Mail_Sending, lcBlue, 1, lkNormal);
+}
+
+void TReportMail::MailEnded() {
+    MailBusy = false;
+    if (CloseWhenMailDone) host_.CloseMainWindow();
+}
+
+void TReportMail::SafeQuit() {
+    try {
+        smtpClient_.Quit();
+    } catch (const std::exception& e) {
+        host_.AddLog(KV_Mail_Error + e.what(), lcRed, 1, lkNormal);
+    }
+}
+
+void TReportMail::SmtpClientRequestDone(TObject*, TSmtpRequest rqType, WORD errorCode) {
+    if (errorCode != 0) {
+        host_.AddLog(KV_Mail_SocketError + IntToStr(errorCode) + " " + NetSocketErrorDesc(errorCode), lcRed, 1,
+                     lkNormal);
+        SafeQuit();
+        MailEnded();
+        return;
+    }
+    switch (rqType) {
+    case smtpOpen:
+        host_.AddLog(KV_Mail_Connected, lcBlack, 3, lkNormal);
+        try {
+            smtpClient_.Mail();
+        } catch (const std::exception& e) {
+            host_.AddLog(KV_Mail_Error + e.what(), lcRed, 1, lkNormal);
+            SafeQuit();
+            MailEnded();
+        }
+        return;
+    case smtpMail:
+        host_.AddLog(KV_Mail_Sent, lcBlue, 3, lkNormal);
+        SafeQuit();
+        return;
+    case smtpQuit:
+        MailBusy = false;
+        if (!host_.SessionClosesAfterBackup()) host_.AddLog(KV_Mail_Disconnected, lcBlack, 3, lkNormal);
+        if (CloseWhenMailDone) host_.CloseMainWindow();
+        return;
+    default:
+        host_.AddLog(KV_Mail_Aborting, lcRed, 1, lkNormal);
+        smtpClient_.Abort();
+        MailEnded();
+        return;
+    }
+}
+
+void TReportMail::SmtpClientResponse(TObject*, const std::string& msg) {
+    host_.AddLog(KV_Mail_Msg + msg, lcBlack, 3, lkDetail);
+}
+
+void TReportMail::SmtpClientSessionClosed(TObject*, WORD) {
+    if (!host_.CloseAfterBackupTicked()) return;
+    host_.ClearSessionModified();
+    host_.CloseMainWindow();
+}
+
+} // namespace krv

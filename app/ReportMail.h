@@ -1,0 +1,90 @@
+// The report mail of a run: subject, banner, status, the report lines and
+// the footer, sent through the window's mail client without blocking. The
+// client's request-done event drives Open -> Mail -> Quit from the message
+// loop; MailBusy holds while it runs and a close asked for meanwhile
+// (CloseWhenMailDone) happens when the mail ends, sent or failed.
+#pragma once
+#include "framework/Strings.h"
+#include "net/SmtpMail.h"
+#include <string>
+
+namespace krv {
+
+// What the mail needs of the main window: the mail page's controls, the run
+// and the session, the log call and closing.
+struct TReportMailSettings {
+    bool Send = false;          // MailCheck
+    std::string Address;        // AddressEdit: the recipient
+    std::string Server;         // SMTPEdit: the server's host
+    bool Login = false;         // LoginCheck
+    std::string User, Password; // MailUserEdit, MailPassEdit
+    int ReportLevel = 0;        // ComboLog
+};
+
+class IReportMailHost {
+public:
+    virtual ~IReportMailHost() = default;
+    virtual TReportMailSettings MailSettings() = 0;
+    virtual std::string SessionName() = 0;
+    virtual bool RunCancelled() = 0;                  // the run's Cancel flag
+    virtual const TStringList& ReportLines() = 0;
+    virtual bool SessionClosesAfterBackup() = 0;      // the session's CloseKRV
+    virtual bool CloseAfterBackupTicked() = 0;        // CloseKVCheck
+    virtual void AddLog(const std::string& msg, int colour, int level, int kind) = 0;
+    virtual void ClearSessionModified() = 0;
+    virtual void CloseMainWindow() = 0;
+};
+
+class TMainForm;
+
+// The main window as the report mail's host: its mail page, the session,
+// the run's Cancel flag, the report list, its log call and Close.
+class TMainFormMailHost : public IReportMailHost {
+public:
+    explicit TMainFormMailHost(TMainForm& form) : form_(form) {}
+    TReportMailSettings MailSettings() override;
+    std::string SessionName() override;
+    bool RunCancelled() override;
+    const TStringList& ReportLines() override;
+    bool SessionClosesAfterBackup() override;
+    bool CloseAfterBackupTicked() override;
+    void AddLog(const std::string& msg, int colour, int level, int kind) override;
+    void ClearSessionModified() override;
+    void CloseMainWindow() override;
+
+private:
+    TMainForm& form_;
+};
+
+// The envelope sender of the report mail.
+constexpr const char* kReportMailSender = "noreply@korvane.example";
+
+// "[name] Korvane Mail Notification: Backup Saved." (or "Error!").
+std::string ReportMailSubject(const std::string& sessionName, bool cancelled);
+// The body lines; dateText is today in the user's short date format.
+void BuildReportMailBody(TStringList& body, bool cancelled, int reportLevel, const TStringList& reportLines,
+                         const std::string& dateText);
+
+class TReportMail {
+public:
+    explicit TReportMail(IReportMailHost& host);
+
+    // The window's mail client: port "smtp", no login, "iso-8859-1", plain text.
+    TSmtpSender& SmtpClient() { return smtpClient_; }
+
+    // Starts the mail when the session asks for it and returns at once.
+    void SendMailReport();
+
+    void SmtpClientRequestDone(TObject* sender, TSmtpRequest rqType, WORD errorCode);
+    void SmtpClientResponse(TObject* sender, const std::string& msg);
+    void SmtpClientSessionClosed(TObject* sender, WORD error);
+
+private:
+    void MailEnded();
+    void SafeQuit();
+
+    IReportMailHost& host_;
+    TSmtpSender smtpClient_;
+};
+
+} // namespace krv

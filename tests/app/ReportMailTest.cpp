@@ -1,0 +1,108 @@
+// The report mail without a server: its subject and body, and every way it
+// can fail before a server answers (the real server runs in tests/e2e).
+#include "ReportMailHost.h"
+
+using namespace krvtest;
+
+TEST(ReportMail, SubjectNamesTheSessionAndTheOutcome) {
+    ReportMailRun run;   // fills the English texts
+    EXPECT_EQ(ReportMailSubject("Nightly", false), "[Nightly] Korvane Mail Notification: Backup Saved.");
+    EXPECT_EQ(ReportMailSubject("Nightly", true), "[Nightly] Korvane Mail Notification: Error!");
+    EXPECT_EQ(ReportMailSubject("", false), "Korvane Mail Notification: Backup Saved.");
+}
+
+TEST(ReportMail, BodyHasTheReportOnlyAboveLevelZero) {
+    ReportMailRun run;
+    const std::string ruler(57, '=');
+    TStringList body;
+    BuildReportMailBody(body, true, 0, run.host.report, "07/12/2026");
+    std::vector<std::string> lines;
+    for (int i = 0; i < body.Count(); ++i) lines.push_back(body[i]);
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "          -== Korvane 0.9.1 ==-", std::string(16, ' ') + "07/12/2026", "",
+                         "The backup has been stopped due to an error.\r\nView the log for further details.", "", "",
+                         "", ruler, "Mail report done with Korvane 0.9.1.\r\nView https://korvane.example/ for more details."}));
+    BuildReportMailBody(body, false, 3, run.host.report, "d");
+    EXPECT_EQ(body.Count(), 13);
+    EXPECT_EQ(body[3], "The backup has been correctly saved.");
+    EXPECT_EQ(body[6], ruler);
+    EXPECT_EQ(body[7], "Backup started");
+    EXPECT_EQ(body[8], ".hidden dot line");
+}
+
+TEST(ReportMail, NothingHappensWhenTheSessionAsksForNoMail) {
+    ReportMailRun run;
+    run.host.settings.Send = false;
+    run.mail.SendMailReport();
+    EXPECT_FALSE(MailBusy);
+    EXPECT_TRUE(run.host.log.empty());
+    EXPECT_EQ(run.mail.SmtpClient().State(), smtpReady);
+}
+
+TEST(ReportMail, NoServerListeningIsLoggedAndAPendingCloseHappens) {
+    ReportMailRun run;
+    run.mail.SmtpClient().Port = UnusedPort();
+    run.mail.SendMailReport();
+    EXPECT_TRUE(MailBusy) << "the mail runs on from the message loop";
+    EXPECT_EQ(run.host.log, std::vector<std::string>{"Sending mail... |210"});
+    CloseWhenMailDone = true;   // the user closes meanwhile
+    EXPECT_TRUE(PumpUntil([&] { return !MailBusy; }));
+    EXPECT_TRUE(run.host.Logged("SMTP Socket Error: 500 Not a WinSock error |110")) << ::testing::PrintToString(run.host.log);
+    EXPECT_GE(run.host.closes, 1);
+    PumpFor(100);
+    EXPECT_EQ(run.mail.SmtpClient().State(), smtpReady);
+}
+
+TEST(ReportMail, AnOpenRefusedAtOnceIsLoggedInRed) {
+    ReportMailRun run;
+    run.host.settings.Server = "";   // nothing to look up
+    run.mail.SendMailReport();
+    EXPECT_FALSE(MailBusy);
+    ASSERT_EQ(run.host.log.size(), 2u);
+    EXPECT_EQ(run.host.log[0].rfind("SMTP Error: ", 0), 0u) << run.host.log[0];
+    EXPECT_EQ(run.host.log[0].substr(run.host.log[0].size() - 4), "|110");
+    EXPECT_EQ(run.host.log[1], "Sending mail... |210");
+    // A second mail while the first still runs is refused the same way.
+    run.host.log.clear();
+    run.host.settings.Server = "127.0.0.1";
+    run.mail.SmtpClient().Port = UnusedPort();
+    run.mail.SendMailReport();
+    run.mail.SendMailReport();
+    EXPECT_TRUE(run.host.Logged("SMTP Error: SMTP component not ready |110"));
+    PumpUntil([&] { return run.mail.SmtpClient().State() == smtpReady; });
+}
+
+TEST(ReportMail, TheMainWindowWaitsForTheMailBeforeItCloses) {
+    Application().Initialize();
+    static TLang english;
+    LoadLanguageStrings(english);
+    char tmp[MAX_PATH];
+    ::GetTempPathA(MAX_PATH, tmp);
+    std::string appDir = Format("%skrv_mail_%lu\\", tmp, ::GetCurrentProcessId());
+    ::CreateDirectoryA(appDir.c_str(), nullptr);
+    MailBusy = CloseWhenMailDone = false;
+    TMainForm form(appDir, {});
+    form.Show();
+    form.MailCheck->SetChecked(true);
+    form.AddressEdit->SetText("admin@korvane.test");
+    form.SMTPEdit->SetText("127.0.0.1");
+    form.ComboLog->SetItemIndex(3);
+    TMainFormMailHost host(form);
+    TReportMail mail(host);
+    mail.SmtpClient().Port = UnusedPort();   // nobody answers
+    mail.SendMailReport();
+    ASSERT_TRUE(MailBusy);
+    form.Close();
+    EXPECT_TRUE(form.Visible()) << "closing is refused while the mail runs";
+    EXPECT_TRUE(CloseWhenMailDone);
+    ASSERT_TRUE(PumpUntil([&] { return !MailBusy; }));
+    EXPECT_FALSE(form.Visible()) << "the window closes when the mail ends";
+    std::vector<std::pair<std::string, TColor>> panel;
+    for (int i = 0; i < form.LogEdit->LineCount(); ++i) panel.emplace_back(form.LogEdit->Line(i), form.LogEdit->LineColor(i));
+    EXPECT_NE(std::find(panel.begin(), panel.end(), std::make_pair(std::string("Sending mail..."), clBlue)), panel.end());
+    EXPECT_NE(std::find(panel.begin(), panel.end(),
+                        std::make_pair(std::string("SMTP Socket Error: 500 Not a WinSock error"), clRed)),
+              panel.end());
+    EXPECT_GE(form.ReportLines.Count(), 2) << "the mail's lines reach the report at level 3";
+    PumpFor(100);
+}

@@ -1,0 +1,56 @@
+# A real mail server for the mail tests: Debian's aiosmtpd on 127.0.0.1 with
+# logins by PLAIN, LOGIN and CRAM-MD5 for one user. Every message is saved as
+# <out>/<n>.eml (the content as received, dot-stuffing undone) with
+# <out>/<n>.json (envelope sender, recipients, the login used).
+# Usage: smtp_server.py PORT[,PORT...] USER PASSWORD OUTDIR (one server per port)
+import hashlib, hmac, json, os, secrets, signal, sys, threading
+from aiosmtpd.controller import Controller
+from aiosmtpd.smtp import AuthResult, LoginPassword, MISSING
+
+ports, user, password, outdir = [int(p) for p in sys.argv[1].split(",")], sys.argv[2], sys.argv[3], sys.argv[4]
+
+
+class Handler:
+    count = 0
+
+    async def handle_DATA(self, server, session, envelope):
+        Handler.count += 1
+        base = os.path.join(outdir, str(Handler.count))
+        with open(base + ".eml", "wb") as f:
+            f.write(envelope.original_content)
+        login = getattr(session.auth_data, "login", None)
+        login = login.decode() if login else None
+        with open(base + ".json", "w") as f:
+            json.dump({"from": envelope.mail_from, "to": envelope.rcpt_tos, "login": login}, f)
+        return "250 Message accepted for delivery"
+
+    async def auth_CRAM__MD5(self, server, args):
+        challenge = ("<%s@korvane.test>" % secrets.token_hex(8)).encode()
+        answer = await server.challenge_auth(challenge)
+        if answer is MISSING:
+            return AuthResult(success=False, handled=True)   # the server already answered 501
+        name, _, digest = answer.decode(errors="replace").partition(" ")
+        expected = hmac.new(password.encode(), challenge, hashlib.md5).hexdigest()
+        if name == user and hmac.compare_digest(digest, expected):
+            return AuthResult(success=True, auth_data=LoginPassword(name.encode(), b""))
+        # handled=False: the server sends 535 itself, so the client hears an answer.
+        return AuthResult(success=False, handled=False)
+
+
+def authenticator(server, session, envelope, mechanism, auth_data):
+    ok = (isinstance(auth_data, LoginPassword) and auth_data.login == user.encode()
+          and auth_data.password == password.encode())
+    return AuthResult(success=ok, handled=False, auth_data=auth_data if ok else None)
+
+
+controllers = [Controller(Handler(), hostname="127.0.0.1", port=p, authenticator=authenticator,
+                          auth_require_tls=False) for p in ports]
+for c in controllers:
+    c.start()
+stop = threading.Event()
+signal.signal(signal.SIGTERM, lambda *a: stop.set())
+signal.signal(signal.SIGINT, lambda *a: stop.set())
+print("ready", flush=True)
+stop.wait()
+for c in controllers:
+    c.stop()
