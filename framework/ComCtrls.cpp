@@ -127,10 +127,6 @@ void TStatusBar::ApplyPanels() {
         ::SendMessageA(handle_, SB_SETTEXTA, i, reinterpret_cast<LPARAM>(panels_[i].Text.c_str()));
 }
 
-bool TStatusBar::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
-    return TWinControl::HandleMessage(msg, wParam, lParam, result);
-}
-
 // ---------------------------------------------------------------- TTabSheet
 
 TTabSheet::TTabSheet(TComponent* owner) : TWinControl(owner) { visible_ = false; }

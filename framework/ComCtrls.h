@@ -61,7 +61,6 @@ public:
 protected:
     void CreateParams(TCreateParams& params) override;
     void CreateHandleDone() override;
-    bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 private:
     void ApplyPanels();
     std::vector<TStatusPanel> panels_;

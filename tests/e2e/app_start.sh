@@ -43,6 +43,10 @@ import -window root "$shot" || fail "screenshot failed"
 colours=$(convert "$shot" -format %k info:)
 echo "screenshot: $shot, $colours colours"
 [ "$colours" -ge 16 ] || fail "the screen looks blank ($colours colours)"
+# With an empty tools folder the log shows its "not found" lines in pure red.
+red=$(convert "$shot" -format %c histogram:info:- | awk '/#FF0000/ {print $1+0}')
+echo "red pixels: ${red:-0}"
+[ "${red:-0}" -ge 200 ] || fail "the red log lines are not on the screen"
 
 # A clean close: taskkill without /f sends WM_CLOSE to the window.
 wine taskkill /im korvane.exe >/dev/null 2>&1

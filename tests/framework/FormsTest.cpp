@@ -4,6 +4,7 @@
 #include "framework/Forms.h"
 #include "framework/Menus.h"
 #include "framework/RichLog.h"
+#include "framework/SysUtils.h"
 #include "framework/StdCtrls.h"
 #include <gtest/gtest.h>
 #include <commctrl.h>
@@ -317,4 +318,26 @@ TEST(Dialogs, MessageBoxHookAnswersAndDateTimeRoundTrips) {
     std::string text = DateTimeToStr(t);
     EXPECT_NE(text.find("2026"), std::string::npos) << text;
     EXPECT_NE(text.find("12"), std::string::npos) << text;
+}
+
+TEST(Forms, AnExceptionInAHandlerReachesTheApplicationAndTheFormLivesOn) {
+    TForm form;
+    auto* button = Make<TButton>(form, &form, "ButtonFail");
+    int clicks = 0;
+    button->OnClick = [&](TObject*) {
+        if (++clicks == 1) throw Exception("disk full");
+    };
+    form.HandleNeeded();
+    std::vector<std::string> logged;
+    Application().OnException = [&](TObject*, const std::string& message) { logged.push_back(message); };
+    auto click = [&] {
+        ::SendMessageA(form.Handle(), WM_COMMAND, MAKEWPARAM(0, BN_CLICKED), reinterpret_cast<LPARAM>(button->Handle()));
+    };
+    click();
+    click();
+    Application().OnException = nullptr;
+    ASSERT_EQ(logged.size(), 1u);
+    EXPECT_EQ(logged[0], "disk full");
+    EXPECT_EQ(clicks, 2);
+    EXPECT_TRUE(::IsWindow(form.Handle()));
 }

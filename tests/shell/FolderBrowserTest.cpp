@@ -267,3 +267,21 @@ TEST(IsDirectory, FoldersFilesAndNothing) {
     EXPECT_FALSE(IsDirectory("C:\\no\\such\\folder"));
     EXPECT_FALSE(IsDirectory(""));
 }
+
+TEST(FolderBrowser, SelectionChangesReachSelectedFolderAndTheEvent) {
+    Watchdog dog;
+    TFolderBrowser b;
+    b.SetSelectedFolder("C:\\");
+    const std::string windows = ExcludeTrailingBackslash(ExtractFilePath(SystemFolder()));
+    std::vector<std::string> seen;
+    b.OnSelChanged = [&](TObject*) { seen.push_back(b.SelectedFolder()); };
+    b.OnShow = [&](TObject*) {
+        ::SendMessageA(b.DialogHandle(), BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(windows.c_str()));
+        ::PostMessageA(b.DialogHandle(), WM_COMMAND, IDOK, 0);
+    };
+    ASSERT_TRUE(b.Execute());
+    ASSERT_FALSE(seen.empty());
+    EXPECT_TRUE(SameText(seen.back(), windows)) << seen.back();
+    EXPECT_TRUE(SameText(b.SelectedFolder(), windows));
+    EXPECT_TRUE(SameText(b.FolderPath(), windows)) << b.FolderPath();
+}
