@@ -191,7 +191,7 @@ TEST_F(DiscStepsTest, FailedBurnOffersChangeDiscAndRepeatsUntilItWorks) {
     tools.WriteFile(In("KV_ISO.iso"), "image");
     tools.Script("[cdrecord -dao]\nout Could not write Lead-in\n"
                  "[cdrecord -dao]\nout WARNING: Data may not fit on current disk.\n"
-                 "[cdrecord -dao]\nout Track 01: 1 of 1 MB written.\n");
+                 "[cdrecord -dao]\nout Track 01: 1 of 1 MB written.\nburn " + In("disc.iso") + "\n");
     answers = {IDOK, IDYES, IDOK, IDYES};
     TDiscSteps steps = Steps();
     steps.BurnIso();
@@ -199,6 +199,7 @@ TEST_F(DiscStepsTest, FailedBurnOffersChangeDiscAndRepeatsUntilItWorks) {
     EXPECT_EQ(CommandsOf("-dao").size(), 3u);
     EXPECT_EQ(boxes.size(), 4u);
     EXPECT_TRUE(Logged(KV_ISOBurn_OK, 2));
+    EXPECT_EQ(FileSizeOf(In("disc.iso")), 5);   // the image reached the "disc" before it was deleted
     EXPECT_FALSE(FileExists(In("KV_ISO.iso")));
     EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const LogLine& l) { return l.msg == KV_ISO_Deleted; }), 1);
 }

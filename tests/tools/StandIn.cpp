@@ -18,6 +18,8 @@
 //   wait         wait for one input line, print nothing
 //   sleep MS     pause
 //   iso          (image maker) write the image named by -o from the listed files
+//   burn [PATH]  (recorder) copy the image, its last argument, to PATH or to
+//                %KRV_STANDIN_DISC% (nothing when neither is given): the "disc"
 //   exit CODE    end with CODE (the end of the section ends with 0)
 //   crash        end as a program killed by an access violation
 // TEXT takes the escapes \t \r \n \\ and \xHH.
@@ -198,6 +200,7 @@ const char* kDefaultScript =
     "out Blanking time:    1.000s\n"
     "[cdrecord -dao]\n"
     "out Last chance to quit... starting real write in 2 seconds.\n"
+    "burn\n"
     "out Track 01:    1 of    1 MB written.\n"
     "out Fixating...\n";
 
@@ -255,6 +258,13 @@ int main(int argc, char** argv) {
         } else if (cmd == "iso") {
             int rc = MakeImage(argc, argv);
             if (rc) return rc;
+        } else if (cmd == "burn") {
+            const char* disc = getenv("KRV_STANDIN_DISC");
+            std::string target = !rest.empty() ? rest : disc ? disc : "";
+            if (!target.empty() && argc > 1 && !CopyFileA(argv[argc - 1], target.c_str(), FALSE)) {
+                Print(stderr, "Could not write Lead-in\n");
+                return 1;
+            }
         } else if (cmd == "exit") return atoi(rest.c_str());
         else if (cmd == "crash") {
             TerminateProcess(GetCurrentProcess(), 0xC0000005u);
