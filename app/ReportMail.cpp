@@ -56,6 +56,15 @@ void TMainFormMailHost::AddLog(const std::string& msg, int colour, int level, in
 void TMainFormMailHost::ClearSessionModified() { form_.Session.Modified = false; }
 void TMainFormMailHost::CloseMainWindow() { form_.Close(); }
 
+void LoginCheckClick(TMainForm& form) {
+    form.Session.Modified = true;
+    bool on = form.LoginCheck->Checked();
+    form.MailUserEdit->SetEnabled(on);
+    form.MailPassEdit->SetEnabled(on);
+    for (const char* label : {"LabelMailUser", "LabelMailPass"})
+        if (auto* c = form.Find<TControl>(label)) c->SetEnabled(on);
+}
+
 TReportMail::TReportMail(IReportMailHost& host) : host_(host) {
     smtpClient_.SetName("SmtpClient");
     smtpClient_.Port = "smtp";

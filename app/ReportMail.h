@@ -56,6 +56,10 @@ private:
     TMainForm& form_;
 };
 
+// The login box's click: the session is modified; the user and password
+// boxes and their labels are usable exactly when the box is ticked.
+void LoginCheckClick(TMainForm& form);
+
 // The envelope sender of the report mail.
 constexpr const char* kReportMailSender = "noreply@korvane.example";
 

@@ -111,6 +111,26 @@ std::vector<std::string> StuffMailLine(const std::string& line) {
     return out;
 }
 
+std::string FoldHeaderLine(const std::string& line) {
+    std::string out;
+    size_t start = 0;
+    while (line.size() - start > kSmtpMaxLineLength) {
+        size_t cut = std::string::npos;
+        for (size_t i = start + kSmtpMaxLineLength; i > start; --i)
+            if (line[i] == ' ' || line[i] == '\t') {
+                cut = i;
+                break;
+            }
+        if (cut == std::string::npos) cut = line.find_first_of(" \t", start + kSmtpMaxLineLength + 1);
+        if (cut == std::string::npos) break;
+        out.append(line, start, cut - start);
+        out += "\r\n";
+        start = cut;
+    }
+    out.append(line, start, std::string::npos);
+    return out;
+}
+
 std::string CleanHeaderValue(const std::string& value) {
     std::string s;
     s.reserve(value.size());
@@ -541,7 +561,12 @@ void TCustomSmtpClient::CheckReply() {
         (this->*next)();
         return;
     }
-    if (requestType_ == smtpQuit && connected_) return;   // the server's close ends QUIT
+    if (requestType_ == smtpQuit && connected_) {
+        // The answer is in: close our side too, so a server that keeps the
+        // line open cannot hold the end of an unattended run. The close ends QUIT.
+        socket_->CloseDelayed();
+        return;
+    }
     DoRequestDone(static_cast<WORD>(requestResult_));
 }
 
@@ -708,7 +733,7 @@ void TCustomSmtpClient::DataNext() {
             std::memcpy(buffer.data(), line.data(), line.size());
             DoHeaderLine(buffer.data(), static_cast<int>(buffer.size()));
             buffer.back() = 0;
-            line = buffer.data();
+            line = FoldHeaderLine(buffer.data());
             SendDataLine(line);
             queued += line.size() + 2;
             continue;

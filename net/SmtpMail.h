@@ -64,6 +64,10 @@ std::vector<std::string> SplitMailLines(const std::string& text);
 // One body line as it goes on the wire: a leading dot doubled, and pieces of
 // at most kSmtpMaxLineLength characters (a long line is wrapped, nothing lost).
 std::vector<std::string> StuffMailLine(const std::string& line);
+// A header line longer than kSmtpMaxLineLength folded (CR LF put before a
+// blank or tab) so that unfolding gives it back; a stretch without blanks
+// cannot be folded and stays long.
+std::string FoldHeaderLine(const std::string& line);
 // A header value with CR and LF taken out.
 std::string CleanHeaderValue(const std::string& value);
 

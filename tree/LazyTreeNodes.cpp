@@ -63,8 +63,11 @@ void* TBaseLazyTree::GetNodeData(PLazyNode node) const {
 unsigned TBaseLazyTree::AllocateInternalDataArea(unsigned size) {
     unsigned offset = unsigned(kFixedSize) + totalInternalDataSize_;
     totalInternalDataSize_ += (size + 3) & ~3u;
-    // Nodes made before this keep their size; only an empty tree may grow.
-    if (root_ && root_->ChildCount == 0) MakeRootNode();
+    // Nodes made before this keep their size; only an empty tree's root is remade.
+    if (root_ && root_->ChildCount == 0) {
+        InterruptValidation();
+        MakeRootNode();
+    }
     return offset;
 }
 
@@ -219,6 +222,22 @@ void TBaseLazyTree::SetRootNodeCount(unsigned value) {
     InterruptValidation();
     SetChildCount(root_, value);
     EndUpdate();
+}
+
+// A root count read from the form applies once every property is set.
+void TBaseLazyTree::Loaded() {
+    TCustomControl::Loaded();
+    if (!states_.Contains(tsNeedRootCountUpdate)) return;
+    DoStateChange({}, tsNeedRootCountUpdate);
+    unsigned count = root_->ChildCount;
+    if (count == 0) return;
+    TLTMiscOptions misc = options_->MiscOptions();
+    options_->SetMiscOptions(misc - toReadOnly);
+    root_->ChildCount = 0;
+    BeginUpdate();
+    SetChildCount(root_, count);
+    EndUpdate();
+    options_->SetMiscOptions(misc);
 }
 
 PLazyNode TBaseLazyTree::AddChild(PLazyNode parent, void* userData) {

@@ -136,6 +136,9 @@ enum TCheckType : uint8_t { ctNone, ctTriStateCheckBox, ctCheckBox, ctRadioButto
 
 // ---- misc -------------------------------------------------------------------
 
+enum TLTImageKind { ikNormal, ikSelected, ikState, ikOverlay };
+enum TItemEraseAction { eaColor, eaDefault, eaNone };
+enum THintAnimationType { hatNone, hatFade, hatSlide, hatSystemDefault };
 enum TLTNodeAttachMode { amNoWhere, amInsertBefore, amInsertAfter, amAddChildFirst, amAddChildLast };
 enum TChangeReason { crIgnore, crAccumulated, crChildAdded, crChildDeleted, crNodeAdded, crNodeCopied, crNodeMoved };
 enum TLTUpdateState { usBegin, usUpdate, usEnd };

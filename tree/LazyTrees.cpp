@@ -2,6 +2,7 @@
 // slots that give every event its permissive default, state changes, update
 // batching, delayed change notification, focus and the in-place edit states.
 #include "tree/LazyTrees.h"
+#include "tree/LazyTreeGlobals.h"
 #include "tree/LazyTreeWorker.h"
 #include <algorithm>
 #include <cstdlib>
@@ -54,6 +55,7 @@ void TLTHeader::SetSortDirection(TSortDirection d) {
 // ---- life time ------------------------------------------------------------------
 
 TBaseLazyTree::TBaseLazyTree(TComponent* owner) : TCustomControl(owner) {
+    InitializeGlobalStructures();
     width_ = 200;
     height_ = 100;
     TabStop = true;
@@ -63,12 +65,14 @@ TBaseLazyTree::TBaseLazyTree(TComponent* owner) : TCustomControl(owner) {
     AddThreadReference();
 }
 
+// While the tree is being destroyed it tells its owner only about freed
+// nodes (their data may need freeing), no state or change notifications.
 TBaseLazyTree::~TBaseLazyTree() {
+    destroying_ = true;
     options_->SetMiscOptions(options_->MiscOptions() - toReadOnly);
     InterruptValidation();
     DoCancelEdit();
     Clear();
-    destroying_ = true;
     DestroyHandle();
     ReleaseThreadReference(this);
     std::free(root_);
@@ -166,7 +170,7 @@ bool TBaseLazyTree::StartTimer(UINT id, unsigned delay) {
 
 void TBaseLazyTree::DoStateChange(TLazyTreeStates enter, TLazyTreeStates leave) {
     TLazyTreeStates changing = (enter - states_) + (states_ * leave);
-    if (OnStateChange && !changing.Empty()) OnStateChange(this, enter, leave);
+    if (OnStateChange && !changing.Empty() && !destroying_) OnStateChange(this, enter, leave);
     states_ = (states_ + enter) - leave;
     stopValidation_.store(states_.Contains(tsStopValidation));
 }
@@ -302,7 +306,7 @@ void TBaseLazyTree::DoCollapsed(PLazyNode node) {
 
 void TBaseLazyTree::DoStructureChange(PLazyNode node, TChangeReason reason) {
     StopChangeTimer(kStructureChangeTimer);
-    if (OnStructureChange) OnStructureChange(this, node, reason);
+    if (OnStructureChange && !destroying_) OnStructureChange(this, node, reason);
     DoStateChange({}, tsStructureChangePending);
     pendingStructureNode_ = nullptr;
     pendingStructureReason_ = crIgnore;
@@ -310,13 +314,13 @@ void TBaseLazyTree::DoStructureChange(PLazyNode node, TChangeReason reason) {
 
 void TBaseLazyTree::DoChange(PLazyNode node) {
     StopChangeTimer(kChangeTimer);
-    if (OnChange) OnChange(this, node);
+    if (OnChange && !destroying_) OnChange(this, node);
     DoStateChange({}, tsChangePending);
     pendingChangeNode_ = nullptr;
 }
 
 void TBaseLazyTree::DoUpdating(TLTUpdateState state) {
-    if (OnUpdating) OnUpdating(this, state);
+    if (OnUpdating && !destroying_) OnUpdating(this, state);
 }
 
 bool TBaseLazyTree::DoChecking(PLazyNode node, TCheckState& newState) {
@@ -356,7 +360,7 @@ bool TBaseLazyTree::DoFocusChanging(PLazyNode oldNode, PLazyNode newNode, TColum
 }
 
 void TBaseLazyTree::DoFocusChanged(PLazyNode node, TColumnIndex column) {
-    if (OnFocusChanged) OnFocusChanged(this, node, column);
+    if (OnFocusChanged && !destroying_) OnFocusChanged(this, node, column);
 }
 
 void TBaseLazyTree::DoFocusNode(PLazyNode node, bool ask) {
@@ -539,4 +543,130 @@ void TBaseLazyTree::DoColumnDblClick(TColumnIndex column, unsigned shift) {
     if (OnColumnDblClick) OnColumnDblClick(this, column, shift);
 }
 
+void TBaseLazyTree::DoGetImageIndex(PLazyNode node, TLTImageKind kind, TColumnIndex column, bool& ghosted, int& index) {
+    if (OnGetImageIndex) OnGetImageIndex(this, node, kind, column, ghosted, index);
+}
+
+void TBaseLazyTree::DoGetCursor(HCURSOR& cursor) {
+    if (OnGetCursor) OnGetCursor(this, cursor);
+}
+
+std::string TBaseLazyTree::DoGetNodeHint(PLazyNode, TColumnIndex) { return Hint; }
+
+std::string TBaseLazyTree::DoGetNodeTooltip(PLazyNode, TColumnIndex) { return Hint; }
+
+int TBaseLazyTree::DoGetNodeWidth(PLazyNode, TColumnIndex, TCanvas*) { return 0; }
+
+// Asks for the node, then each parent in turn while the handler lets it.
+TMenuItem* TBaseLazyTree::DoGetPopupMenu(PLazyNode node, TColumnIndex column, POINT p) {
+    TMenuItem* menu = nullptr;
+    if (!OnGetPopupMenu) return nullptr;
+    if (!node || node == root_) {
+        bool askParent = true;
+        OnGetPopupMenu(this, nullptr, ColumnNone, p, askParent, menu);
+        return menu;
+    }
+    bool askParent = true;
+    for (PLazyNode run = node; run && run != root_ && askParent && !menu; run = run->Parent)
+        OnGetPopupMenu(this, run, column, p, askParent, menu);
+    return menu;
+}
+
+void TBaseLazyTree::DoMeasureItem(TCanvas& canvas, PLazyNode node, int& nodeHeight) {
+    if (OnMeasureItem) OnMeasureItem(this, canvas, node, nodeHeight);
+}
+
+void TBaseLazyTree::DoBeforePaint(TCanvas& canvas) {
+    if (OnBeforePaint) OnBeforePaint(this, canvas);
+}
+
+void TBaseLazyTree::DoAfterPaint(TCanvas& canvas) {
+    if (OnAfterPaint) OnAfterPaint(this, canvas);
+}
+
+bool TBaseLazyTree::DoPaintBackground(TCanvas& canvas, RECT r) {
+    bool handled = false;
+    if (OnPaintBackground) OnPaintBackground(this, canvas, r, handled);
+    return handled;
+}
+
+void TBaseLazyTree::DoBeforeItemErase(TCanvas& canvas, PLazyNode node, RECT itemRect, TColor& itemColor,
+                                      TItemEraseAction& eraseAction) {
+    if (OnBeforeItemErase) OnBeforeItemErase(this, canvas, node, itemRect, itemColor, eraseAction);
+}
+
+void TBaseLazyTree::DoAfterItemErase(TCanvas& canvas, PLazyNode node, RECT itemRect) {
+    if (OnAfterItemErase) OnAfterItemErase(this, canvas, node, itemRect);
+}
+
+bool TBaseLazyTree::DoBeforeItemPaint(TCanvas& canvas, PLazyNode node, RECT itemRect) {
+    bool customDraw = false;
+    if (OnBeforeItemPaint) OnBeforeItemPaint(this, canvas, node, itemRect, customDraw);
+    return customDraw;
+}
+
+void TBaseLazyTree::DoAfterItemPaint(TCanvas& canvas, PLazyNode node, RECT itemRect) {
+    if (OnAfterItemPaint) OnAfterItemPaint(this, canvas, node, itemRect);
+}
+
+void TBaseLazyTree::DoBeforeCellPaint(TCanvas& canvas, PLazyNode node, TColumnIndex column, RECT cellRect) {
+    if (OnBeforeCellPaint) OnBeforeCellPaint(this, canvas, node, column, cellRect);
+}
+
+void TBaseLazyTree::DoAfterCellPaint(TCanvas& canvas, PLazyNode node, TColumnIndex column, RECT cellRect) {
+    if (OnAfterCellPaint) OnAfterCellPaint(this, canvas, node, column, cellRect);
+}
+
+void TBaseLazyTree::DoGetLineStyle(const void*& bits) {
+    if (OnGetLineStyle) OnGetLineStyle(this, bits);
+}
+
+void TBaseLazyTree::GetTextInfo(PLazyNode, TColumnIndex, TFont& font, RECT& r, std::wstring& text) {
+    r = RECT{};
+    text.clear();
+    font = font_;
+}
+
+THintAnimationType TBaseLazyTree::GetHintAnimationType() const {
+    THintAnimationType result = HintAnimation;
+    if (result == hatSystemDefault) {
+        BOOL animation = FALSE, fade = FALSE;
+        if (!::SystemParametersInfoA(SPI_GETTOOLTIPANIMATION, 0, &animation, 0)) {
+            result = hatSlide;
+        } else if (!animation) {
+            result = hatNone;
+        } else {
+            ::SystemParametersInfoA(SPI_GETTOOLTIPFADE, 0, &fade, 0);
+            result = fade ? hatFade : hatSlide;
+        }
+    }
+    // Fading needs layered windows.
+    if (result == hatFade && !::GetProcAddress(::GetModuleHandleA("user32.dll"), "UpdateLayeredWindow"))
+        result = hatSlide;
+    return result;
+}
+
+POINT TBaseLazyTree::BorderSize() const {
+    POINT p{0, 0};
+    if (!HandleAllocated()) return p;
+    LONG style = ::GetWindowLongA(handle_, GWL_STYLE), exStyle = ::GetWindowLongA(handle_, GWL_EXSTYLE);
+    if (style & WS_BORDER) p = POINT{-1, -1};
+    if (style & WS_THICKFRAME) {
+        p.x -= ::GetSystemMetrics(SM_CXFRAME);
+        p.y -= ::GetSystemMetrics(SM_CYFRAME);
+    }
+    if (exStyle & WS_EX_CLIENTEDGE) {
+        p.x -= ::GetSystemMetrics(SM_CXEDGE);
+        p.y -= ::GetSystemMetrics(SM_CYEDGE);
+    }
+    return p;
+}
+
+void TBaseLazyTree::ChangeScale(int m, int d) {
+    if (m == d || d == 0 || !AutoOption(toAutoChangeScale)) return;
+    if ((ComponentState() & csLoading) && !states_.Contains(tsNeedScale)) return;
+    SetDefaultNodeHeight(::MulDiv(defaultNodeHeight_, m, d));
+}
+
 } // namespace krv
+

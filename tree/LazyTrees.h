@@ -6,6 +6,7 @@
 // cache for trees with many visible rows.
 #pragma once
 #include "framework/Controls.h"
+#include "framework/Menus.h"
 #include "framework/Stream.h"
 #include "tree/LazyTreeTypes.h"
 #include <atomic>
@@ -282,9 +283,34 @@ public:
     std::function<void(TBaseLazyTree*, PLazyNode node, const std::wstring& searchText, int& result)> OnIncrementalSearch;
     std::function<void(TBaseLazyTree*, TColumnIndex column, unsigned shift)> OnColumnClick;
     std::function<void(TBaseLazyTree*, TColumnIndex column, unsigned shift)> OnColumnDblClick;
+    std::function<void(TBaseLazyTree*, PLazyNode node, TLTImageKind kind, TColumnIndex column, bool& ghosted,
+                       int& imageIndex)> OnGetImageIndex;
+    std::function<void(TBaseLazyTree*, HCURSOR& cursor)> OnGetCursor;
+    std::function<void(TBaseLazyTree*, PLazyNode node, TColumnIndex column, POINT p, bool& askParent,
+                       TMenuItem*& popupMenu)> OnGetPopupMenu;
+    std::function<void(TBaseLazyTree*, TCanvas& canvas, PLazyNode node, int& nodeHeight)> OnMeasureItem;
+    std::function<void(TBaseLazyTree*, TCanvas& canvas)> OnBeforePaint;
+    std::function<void(TBaseLazyTree*, TCanvas& canvas)> OnAfterPaint;
+    std::function<void(TBaseLazyTree*, TCanvas& canvas, RECT r, bool& handled)> OnPaintBackground;
+    std::function<void(TBaseLazyTree*, TCanvas& canvas, PLazyNode node, RECT itemRect, TColor& itemColor,
+                       TItemEraseAction& eraseAction)> OnBeforeItemErase;
+    std::function<void(TBaseLazyTree*, TCanvas& canvas, PLazyNode node, RECT itemRect)> OnAfterItemErase;
+    std::function<void(TBaseLazyTree*, TCanvas& canvas, PLazyNode node, RECT itemRect, bool& customDraw)> OnBeforeItemPaint;
+    std::function<void(TBaseLazyTree*, TCanvas& canvas, PLazyNode node, RECT itemRect)> OnAfterItemPaint;
+    std::function<void(TBaseLazyTree*, TCanvas& canvas, PLazyNode node, TColumnIndex column, RECT cellRect)> OnBeforeCellPaint;
+    std::function<void(TBaseLazyTree*, TCanvas& canvas, PLazyNode node, TColumnIndex column, RECT cellRect)> OnAfterCellPaint;
+    std::function<void(TBaseLazyTree*, const void*& bits)> OnGetLineStyle;
+
+    THintAnimationType HintAnimation = hatSystemDefault;
+    // The hint animation to use, with the system's settings resolved.
+    THintAnimationType GetHintAnimationType() const;
+    // Frame thickness the window style takes from each side (negative).
+    POINT BorderSize() const;
+    void ChangeScale(int m, int d);
 
     // Reserves internal data behind the fixed node part; answers its offset.
     unsigned AllocateInternalDataArea(unsigned size);
+    void Loaded() override;
 
 protected:
     // ---- Do... slots: each presets the permissive default and fires the event.
@@ -328,6 +354,26 @@ protected:
     virtual int DoIncrementalSearch(PLazyNode node, const std::wstring& text);
     virtual void DoColumnClick(TColumnIndex column, unsigned shift);
     virtual void DoColumnDblClick(TColumnIndex column, unsigned shift);
+    virtual void DoGetImageIndex(PLazyNode node, TLTImageKind kind, TColumnIndex column, bool& ghosted, int& index);
+    virtual void DoGetCursor(HCURSOR& cursor);
+    virtual std::string DoGetNodeHint(PLazyNode node, TColumnIndex column);
+    virtual std::string DoGetNodeTooltip(PLazyNode node, TColumnIndex column);
+    virtual int DoGetNodeWidth(PLazyNode node, TColumnIndex column, TCanvas* canvas);
+    virtual TMenuItem* DoGetPopupMenu(PLazyNode node, TColumnIndex column, POINT p);
+    virtual void DoMeasureItem(TCanvas& canvas, PLazyNode node, int& nodeHeight);
+    virtual void DoBeforePaint(TCanvas& canvas);
+    virtual void DoAfterPaint(TCanvas& canvas);
+    virtual bool DoPaintBackground(TCanvas& canvas, RECT r);
+    virtual void DoBeforeItemErase(TCanvas& canvas, PLazyNode node, RECT itemRect, TColor& itemColor,
+                                   TItemEraseAction& eraseAction);
+    virtual void DoAfterItemErase(TCanvas& canvas, PLazyNode node, RECT itemRect);
+    virtual bool DoBeforeItemPaint(TCanvas& canvas, PLazyNode node, RECT itemRect);
+    virtual void DoAfterItemPaint(TCanvas& canvas, PLazyNode node, RECT itemRect);
+    virtual void DoBeforeCellPaint(TCanvas& canvas, PLazyNode node, TColumnIndex column, RECT cellRect);
+    virtual void DoAfterCellPaint(TCanvas& canvas, PLazyNode node, TColumnIndex column, RECT cellRect);
+    virtual void DoGetLineStyle(const void*& bits);
+    // Text rectangle, text and font of a cell; the string tree fills them.
+    virtual void GetTextInfo(PLazyNode node, TColumnIndex column, TFont& font, RECT& r, std::wstring& text);
     // Runs in the worker thread: builds the cache from stored heights only.
     virtual bool DoValidateCache();
 

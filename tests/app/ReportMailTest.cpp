@@ -87,6 +87,16 @@ TEST(ReportMail, TheMainWindowWaitsForTheMailBeforeItCloses) {
     form.AddressEdit->SetText("admin@korvane.test");
     form.SMTPEdit->SetText("127.0.0.1");
     form.ComboLog->SetItemIndex(3);
+    for (bool ticked : {true, false}) {
+        form.Session.Modified = false;
+        form.LoginCheck->SetChecked(ticked);
+        LoginCheckClick(form);
+        EXPECT_TRUE(form.Session.Modified);
+        EXPECT_EQ(form.MailUserEdit->Enabled(), ticked);
+        EXPECT_EQ(form.MailPassEdit->Enabled(), ticked);
+        EXPECT_EQ(form.Find<TControl>("LabelMailPass")->Enabled(), ticked);
+    }
+    form.Session.Modified = false;
     TMainFormMailHost host(form);
     TReportMail mail(host);
     mail.SmtpClient().Port = UnusedPort();   // nobody answers

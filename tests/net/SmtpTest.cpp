@@ -32,6 +32,7 @@ public:
     };
     // Answers in order to the lines that follow an AUTH command.
     std::vector<std::string> authReplies;
+    bool closeOnQuit = true;
     // Hang up after this many message lines (-1: never).
     int dropAfterDataLines = -1;
     std::vector<std::string> commands;
@@ -95,7 +96,7 @@ private:
                 Answer(p, authReplies[authStep_++]);
             } else {
                 Answer(p, replies.count(verb) ? replies[verb] : "500 unknown\r\n");
-                if (verb == "QUIT") p.socket->CloseDelayed();
+                if (verb == "QUIT" && closeOnQuit) p.socket->CloseDelayed();
             }
         }
     }
@@ -247,6 +248,43 @@ TEST(SmtpClient, WholeSessionWithoutLoginHasTheExactTranscript) {
     EXPECT_EQ(m.smtp.State(), smtpReady);
     EXPECT_FALSE(m.smtp.Connected());
     EXPECT_FALSE(states.empty());
+}
+
+TEST(SmtpClient, QuitEndsOnceAnsweredEvenIfTheServerKeepsTheLineOpen) {
+    ScriptedSmtp server;
+    server.closeOnQuit = false;
+    Mailer m(server.Port());
+    m.smtp.Timeout = 0;   // only our own close can end it
+    EXPECT_EQ(m.OpenResult(), (Done{smtpOpen, 0}));
+    m.smtp.Quit();
+    ASSERT_TRUE(m.Wait(2));
+    EXPECT_EQ(m.done[1], (Done{smtpQuit, 0}));
+    EXPECT_FALSE(m.smtp.Connected());
+}
+
+TEST(SmtpClient, ALongHeaderIsFoldedAtBlanksAndUnfoldsToTheSame) {
+    std::string words;
+    for (int i = 0; i < 400; ++i) words += " word" + std::to_string(i);
+    EXPECT_EQ(FoldHeaderLine("Subject: short"), "Subject: short");
+    std::string unbroken(1200, 'q');
+    EXPECT_EQ(FoldHeaderLine(unbroken), unbroken) << "nothing to fold at";
+    ScriptedSmtp server;
+    Mailer m(server.Port());
+    m.smtp.HdrSubject = unbroken + words;
+    m.RunSession();
+    ASSERT_TRUE(m.SessionEnded());
+    std::string head = server.message.substr(0, server.message.find("\r\n\r\n"));
+    size_t at = head.find("Subject:");
+    ASSERT_NE(at, std::string::npos);
+    std::string subject = head.substr(at, head.find("\r\nSender:") - at);
+    std::vector<std::string> physical = MailLines(subject + "\r\n");
+    EXPECT_GE(physical.size(), 3u);
+    for (size_t i = 1; i < physical.size(); ++i) {
+        // Only the blank-free stretch may stay long.
+        if (physical[i] != " " + unbroken) EXPECT_LE(physical[i].size(), kSmtpMaxLineLength);
+        EXPECT_EQ(physical[i][0], ' ');
+    }
+    EXPECT_EQ(StringReplaceAll(subject, "\r\n", ""), "Subject: " + unbroken + words);
 }
 
 TEST(SmtpClient, OwnHeadersSendsNoHeaderBlock) {

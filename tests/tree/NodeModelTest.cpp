@@ -176,6 +176,7 @@ TEST(NodeModel, FreeingANodeClearsEveryReferenceToIt) {
     PumpUntil([] { return false; }, 120);
     for (PLazyNode n : changedAfterFree) EXPECT_NE(n, node);
     EXPECT_TREE_CONSISTENT(tree);
+    tree.OnFreeNode = nullptr;   // the flags it sets die before the tree
 }
 
 TEST(NodeModel, DeepChainNeedsNoRecursion) {
@@ -236,4 +237,18 @@ TEST(NodeModel, ReadOnlyRefusesStructureChanges) {
     tree.Clear();
     EXPECT_EQ(tree.RootNodeCount(), 1u);
     EXPECT_EQ(a->NodeHeight, 18);
+}
+
+TEST(NodeModel, RootCountReadFromTheFormAppliesWhenLoaded) {
+    struct FormTree : TTestTree {
+        void StartLoading() { SetLoading(); }
+    } tree;
+    tree.StartLoading();
+    tree.SetRootNodeCount(4);
+    EXPECT_EQ(tree.TotalCount(), 0u);
+    EXPECT_TRUE(tree.TreeStates().Contains(tsNeedRootCountUpdate));
+    tree.Loaded();
+    EXPECT_EQ(tree.RootNodeCount(), 4u);
+    EXPECT_FALSE(tree.TreeStates().Contains(tsNeedRootCountUpdate));
+    EXPECT_TREE_CONSISTENT(tree);
 }

@@ -20,6 +20,7 @@ public:
     using TBaseLazyTree::ChangeCheckState;
     using TBaseLazyTree::SkipNode;
     using TBaseLazyTree::InitNode;
+    using TBaseLazyTree::DoGetPopupMenu;
 };
 
 // Recomputes everything the tree keeps incrementally. Empty when consistent.
