@@ -191,7 +191,7 @@ TEST_F(DiscStepsTest, FailedBurnOffersChangeDiscAndRepeatsUntilItWorks) {
     tools.WriteFile(In("KV_ISO.iso"), "image");
     tools.Script("[cdrecord -dao]\nout Could not write Lead-in\n"
                  "[cdrecord -dao]\nout WARNING: Data may not fit on current disk.\n"
-                 "[cdrecord -dao]\nout Track 01: 1 of 1 MB written.\nburn " + In("disc.iso") + "\n");
+                 "[cdrecord -dao]\nout Track 01: 1 of 1 MB written.\nburn " + ConsolePath(In("disc.iso")) + "\n");
     answers = {IDOK, IDYES, IDOK, IDYES};
     TDiscSteps steps = Steps();
     steps.BurnIso();
