@@ -45,6 +45,7 @@ TMainForm::TMainForm(const std::string& appDir, std::vector<std::string> params)
     OnShow = [this](TObject*) { FormShow(); };
     OnActivate = [this](TObject*) { FormActivate(); };
     OnClose = [this](TObject*, TCloseAction& action) { FormClose(action); };
+    WireSessionControls();
     DoCreate();
 }
 
@@ -351,11 +352,12 @@ void TMainForm::FormActivate() {
         Batch = false;
         return;
     }
-    // One unattended run per program start, however often the window is activated.
-    static bool batchStarted = false;
-    if (batchStarted || !StartBatch) return;
-    batchStarted = true;
-    StartBatch(sessionFile, Params.size() > 1 ? Params[1] : std::string());
+    // One unattended run per program start, however often the window is
+    // activated (after an error box, while a report mail is pending).
+    if (batchStarted_) return;
+    batchStarted_ = true;
+    if (StartBatch) StartBatch(sessionFile, Params.size() > 1 ? Params[1] : std::string());
+    else RunBatch(sessionFile, Params.size() > 1 ? Params[1] : std::string());
 }
 
 void TMainForm::FormClose(TCloseAction& action) {
@@ -421,7 +423,7 @@ void TMainForm::AddLog(const std::string& msg, int colour, int level, int kind) 
 void TMainForm::ScrollLogToEnd(bool scroll) { LogEdit->ScrollToEnd(scroll); }
 
 void TMainForm::SaveReport() {
-    ReportSaveResult result = SaveReportFile(ReportLines, TempDir, Session.Name);
+    ReportSaveResult result = SaveReportFile(ReportLines, TempDir, Session.SessionName);
     if (!result.Problems.empty()) AddLog(result.Problems, lcRed, 0, lkNormal);
 }
 
@@ -560,7 +562,7 @@ void TMainForm::ShowSessionStatus() {
         return;
     }
     std::string lastBackup = Session.LastBackup <= 0 ? KV_Never : DateTimeToStr(Session.LastBackup);
-    StatusBar->SetPanelText(0, KV_SessionName + ": " + Session.Name + "  -  " + KV_LastSave + ": " +
+    StatusBar->SetPanelText(0, KV_SessionName + ": " + Session.SessionName + "  -  " + KV_LastSave + ": " +
                                    DateTimeToStr(Session.LastSave) + "  -  " + KV_LastBackup + ": " + lastBackup);
 }
 

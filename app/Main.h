@@ -28,6 +28,8 @@ extern bool LogPanelShown;
 extern bool NetworkDestination;
 extern TStringList DeviceIds;
 
+class TFormSessionLink;
+
 class TMainForm : public TForm {
 public:
     // appDir: the program's folder with a trailing "\"; params: the command
@@ -70,6 +72,49 @@ public:
     // After the language setting changed: load it, refill the message table
     // and translate the window and its menu again.
     void ApplyLanguageChange();
+
+    // Session editing and batch mode (MainSession.cpp).
+    void SessionToForm();
+    void FormToSession();
+    void ResetForm();
+    void RestoreTreeChecks();
+    // The archive name in EditArchiveName is a plain file name.
+    bool IsValidArchiveName() const;
+    void ClearIncompleteMailOptions();
+    void AfterSessionLoad(bool loaded, const std::string& fileName);
+    void NewSessionClick();
+    void LoadSessionClick();
+    // Both answer true when the session was written.
+    bool SaveSessionClick();
+    bool SaveSessionAsClick();
+    void ButtonResetClick();
+    void MailCheckClick();
+    void EditArchiveNameExit();
+    void EditArchiveNameChange();
+    void CheckRWClick();
+    void DeviceComboChange();
+    void DirTreeChecked();
+    void UpdateStartButton();
+    void GenerateSessionLinkClick();
+    // The unattended run of a session file given on the command line.
+    void RunBatch(const std::string& sessionFile, const std::string& archiveArg);
+
+    // The backup run (the Start button's handler), filled by the run layer.
+    std::function<void()> StartBackup;
+    // The folder tree's ticks, filled by the folder-tree layer. Without a tree
+    // the session's folder lists are kept as loaded.
+    std::function<void()> ClearTreeChecks;
+    std::function<void(const TStringList& selected, const TStringList& unselected)> SessionToTreeChecks;
+    std::function<void(TStringList& selected, TStringList& unselected)> TreeChecksToSession;
+    std::function<int()> CheckedFolderCount;
+    // The hard-disk folder check of the run layer (true: usable).
+    std::function<bool()> CheckDestinationFolder;
+    // Computes the selected size (the "UpdateSize" setting).
+    std::function<void()> UpdateSize;
+    // Shows the shortcut dialog modally; tests answer it instead.
+    std::function<int(TFormSessionLink& dialog)> RunLinkDialog;
+    bool ArchiveNameValid = true;
+    bool TreeEventsOn = true;
 
     // Seams for the layers that come later. Each starts empty: nothing is
     // pretended. The folder tree and the recorder scan are started through
@@ -174,6 +219,8 @@ private:
     TMenuItem* AddMenu(TMenuItem* parent, const char* name, const std::string& caption,
                        std::function<void()> onClick = {});
     int logPanelHeight_ = 0;
+    void WireSessionControls();
+    bool batchStarted_ = false;
 };
 
 } // namespace krv

@@ -45,7 +45,7 @@ TReportMailSettings TMainFormMailHost::MailSettings() {
     s.ReportLevel = form_.ComboLog->ItemIndex();
     return s;
 }
-std::string TMainFormMailHost::SessionName() { return form_.Session.Name; }
+std::string TMainFormMailHost::SessionName() { return form_.Session.SessionName; }
 bool TMainFormMailHost::RunCancelled() { return form_.Cancel; }
 const TStringList& TMainFormMailHost::ReportLines() { return form_.ReportLines; }
 bool TMainFormMailHost::SessionClosesAfterBackup() { return form_.Session.CloseKRV; }
@@ -103,7 +103,8 @@ void TReportMail::SendMailReport() {
         smtpClient_.Open();
     } catch (const std::exception& e) {
         host_.AddLog(KV_Mail_Error + e.what(), lcRed, 1, lkNormal);
-        MailBusy = false;
+        // A mail still under way from an earlier run keeps the window waiting.
+        MailBusy = smtpClient_.State() != smtpReady;
     }
     host_.AddLog(KV_Mail_Sending, lcBlue, 1, lkNormal);
 }

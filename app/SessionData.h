@@ -1,25 +1,95 @@
-// The current job as the main window sees it. Only the fields the window's
-// life and the log need are here; reading and writing session files, and the
-// rest of the record, belong to the session layer that extends this type.
+// One backup job (a session) and its XML file. The record keeps the job's
+// values and the document it was loaded from or saved to, so that a save
+// updates the user's file in place (other elements and comments stay).
 #pragma once
 #include "framework/Dialogs.h"
+#include "framework/Strings.h"
+#include "framework/XmlDoc.h"
+#include <functional>
+#include <memory>
 #include <string>
 
 namespace krv {
 
-struct TSessionData {
-    std::string Name;            // empty until the session is named
-    int Log = 1;                 // report level 0..3
-    int Type = 0;                // 0 disc, 1 hard disk
+// The plain values of a session: copied whole when a load is checked in a
+// scratch record before it replaces the current one.
+struct TSessionValues {
+    std::string SessionName;
+    std::string Address;
+    std::string SMTP;
+    std::string UserName;
+    std::string Password;
     std::string ArchiveName;
-    bool CloseKRV = false;       // close the window after the backup
+    std::string InclusionMask;
+    std::string ExclusionMask;
+    std::string DirHD;
+    TStringList SelectedFolders;
+    TStringList UnselectedFolders;
+    bool FiltersActive = false;
+    bool MailActive = false;
+    bool DoLogin = false;
+    bool SubFolders = false;
+    bool RWDisk = false;
     bool Modified = false;
-    bool NeverSaved = true;
+    bool CloseKRV = false;
+    bool OverwriteHD = false;
+    bool NeverSaved = false;
+    int Log = 0;
+    int Type = 0;
+    int Device = 0;
+    TDateTime Creation = 0;
     TDateTime LastSave = 0;
     TDateTime LastBackup = 0;
-
-    // Back to a new session's values.
-    void Reset() { *this = TSessionData(); }
+    bool RebuildNeeded = false;
 };
+
+class TSessionData : public TSessionValues {
+public:
+    TSessionData() = default;
+    TSessionData(const TSessionData&) = delete;
+    TSessionData& operator=(const TSessionData&) = delete;
+
+    // The clock behind Creation and LastSave (local time); tests replace it.
+    static std::function<TDateTime()> Clock;
+
+    // Reset values, a new empty ISO-8859-1 document holding the whole layout.
+    // The mail server, address and login survive.
+    void Reset(const std::string& unsavedName = "Unsaved");
+    // Drops the document and empties both folder lists.
+    void Clear();
+    // Appends the whole layout to a document that has no root element.
+    void BuildXml();
+    // Writes the values into the existing document in place.
+    void UpdateXml();
+    // Reads the document into the record; false for a missing required
+    // element or a value that does not convert (fields read so far changed).
+    bool ParseXml();
+    // Reads a session file. A failure leaves the record and its document
+    // exactly as they were; success replaces both and clears NeverSaved.
+    bool LoadFromFile(const std::string& fileName);
+    // Sets LastSave and writes the file (replaced whole, through a temporary
+    // file). A write failure raises EXmlError and leaves Modified set.
+    void SaveToFile(const std::string& fileName);
+
+    TXmlDocument* Document() const { return document_.get(); }
+
+private:
+    void EnsureDocument();
+    std::unique_ptr<TXmlDocument> document_;
+};
+
+// Rewrites GenericOptions/LastBackup of a session file on disk with the
+// session's LastBackup; every other byte of meaning stays. A file that cannot
+// be read as a session file is left untouched: false, with the reason in
+// `error`. A write failure also gives false.
+bool UpdateLastBackupInFile(const TSessionData& session, const std::string& fileName, std::string* error = nullptr);
+
+// The text forms of session values, as written in the file and read back
+// with the platform's variant conversions under the user's locale.
+std::string SessionBoolToText(bool value);
+std::string SessionDateToText(TDateTime value);
+bool SessionTextToBool(const std::string& text, bool& value);
+bool SessionTextToInt(const std::string& text, int& value);
+bool SessionTextToDate(const std::string& text, TDateTime& value);
 
 } // namespace krv

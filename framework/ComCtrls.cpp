@@ -170,6 +170,12 @@ void TPageControl::CreateParams(TCreateParams& params) {
     TWinControl::CreateParams(params);
     params.WinClassName = WC_TABCONTROLA;
     params.OwnClass = false;
+    params.ExStyle |= WS_EX_CONTROLPARENT;   // Tab walks into the pages
+}
+
+void TTabSheet::CreateParams(TCreateParams& params) {
+    TWinControl::CreateParams(params);
+    params.ExStyle |= WS_EX_CONTROLPARENT;
 }
 
 void TPageControl::CreateHandleDone() {

@@ -78,6 +78,8 @@ public:
     int PageIndex() const;
     std::string Caption() const override { return caption_; }
     void SetCaption(const std::string& text) override;
+protected:
+    void CreateParams(TCreateParams& params) override;
 private:
     friend class TPageControl;
     TPageControl* pageControl_ = nullptr;

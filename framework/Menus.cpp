@@ -118,14 +118,14 @@ HMENU TMainMenu::Handle() {
 }
 
 void TMainMenu::Rebuild() {
-    HMENU old = menu_.release();
+    // The old bar goes only after the window shows the new one.
+    MenuHandle old(menu_.release());
     root_.Unbuild();
     HMENU fresh = Handle();
     if (Window) {
         ::SetMenu(Window, fresh);
         ::DrawMenuBar(Window);
     }
-    if (old) ::DestroyMenu(old);
 }
 
 bool TMainMenu::DispatchCommand(UINT command) {

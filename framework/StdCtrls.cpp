@@ -117,8 +117,21 @@ void TEdit::CreateParams(TCreateParams& params) {
     params.WinClassName = "EDIT";
     params.OwnClass = false;
     params.Style &= ~WS_CLIPCHILDREN;
-    params.Style |= ES_AUTOHSCROLL | (readOnly_ ? ES_READONLY : 0);
+    params.Style |= ES_AUTOHSCROLL | (readOnly_ ? ES_READONLY : 0) | (passwordChar_ ? ES_PASSWORD : 0);
     params.ExStyle |= WS_EX_CLIENTEDGE;
+}
+
+void TEdit::CreateHandleDone() {
+    TWinControl::CreateHandleDone();
+    if (passwordChar_) ::SendMessageA(Handle(), EM_SETPASSWORDCHAR, static_cast<unsigned char>(passwordChar_), 0);
+}
+
+void TEdit::SetPasswordChar(char c) {
+    passwordChar_ = c;
+    if (HandleAllocated()) {
+        ::SendMessageA(Handle(), EM_SETPASSWORDCHAR, static_cast<unsigned char>(c), 0);
+        ::InvalidateRect(Handle(), nullptr, TRUE);
+    }
 }
 
 void TEdit::SetReadOnly(bool readOnly) {
@@ -273,6 +286,7 @@ void TGroupBox::CreateParams(TCreateParams& params) {
     params.WinClassName = "BUTTON";
     params.OwnClass = false;
     params.Style |= BS_GROUPBOX;
+    params.ExStyle |= WS_EX_CONTROLPARENT;
 }
 
 void TGroupBox::AdjustClientRect(RECT& rect) {
@@ -298,6 +312,11 @@ bool TGroupBox::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& r
 TPanel::TPanel(TComponent* owner) : TCustomControl(owner) {
     font_.SetColor(clBtnText);
     SetBounds(0, 0, 185, 41);
+}
+
+void TPanel::CreateParams(TCreateParams& params) {
+    TCustomControl::CreateParams(params);
+    params.ExStyle |= WS_EX_CONTROLPARENT;   // a container: Tab walks through its children
 }
 
 void TPanel::AdjustClientRect(RECT& rect) {

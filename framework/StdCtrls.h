@@ -63,13 +63,18 @@ public:
     bool ReadOnly() const { return readOnly_; }
     void SetReadOnly(bool readOnly);
     int MaxLength = 0;
+    // Shown instead of each typed character (0: the text itself).
+    char PasswordChar() const { return passwordChar_; }
+    void SetPasswordChar(char c);
     void SelectAll();
     TNotifyEvent OnChange;
 protected:
     void CreateParams(TCreateParams& params) override;
+    void CreateHandleDone() override;
     bool CNCommand(WORD code, LRESULT& result) override;
     virtual void DoChange();
     bool readOnly_ = false;
+    char passwordChar_ = 0;
 };
 
 // A multi-line edit with a vertical scroll bar; Lines are CR LF separated.
@@ -132,6 +137,7 @@ public:
     TBevelCut BevelOuter = bvRaised;
     int BorderWidth = 0;
 protected:
+    void CreateParams(TCreateParams& params) override;
     void Paint() override;
     void AdjustClientRect(RECT& rect) override;
 };

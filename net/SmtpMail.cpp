@@ -237,7 +237,6 @@ void TCustomSmtpClient::StartRequest(TSmtpRequest rqType, const std::string& cmd
     SendCommand(CleanHeaderValue(cmd));
 }
 
-void TCustomSmtpClient::TriggerRequestDone(WORD error) { DoRequestDone(error); }
 
 void TCustomSmtpClient::DoRequestDone(WORD error) {
     if (requestDone_) return;

@@ -156,7 +156,6 @@ private:
     void StartRequest(TSmtpRequest rqType, const std::string& cmd, std::initializer_list<int> okResponses,
                       Proc continuation);
     void CheckReply();
-    void TriggerRequestDone(WORD error);
     void SetErrorMessage();
     void ArmTimer();
     void StopTimer();

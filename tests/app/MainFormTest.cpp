@@ -2,6 +2,7 @@
 #include "app/Messages.h"
 #include "app/ViewLog.h"
 #include "framework/Dialogs.h"
+#include "framework/FileDialogs.h"
 #include "framework/IniFiles.h"
 #include "framework/SysUtils.h"
 #include <gtest/gtest.h>
@@ -240,7 +241,7 @@ TEST_F(ProgramFolderFixture, ToolsMenuAndStatusLineFollowTheSession) {
     form.ShowSessionStatus();
     EXPECT_EQ(form.StatusBar->PanelText(0), "Session never saved");
     form.SessionFileArg = "C:\\jobs\\daily.xml";
-    form.Session.Name = "Daily";
+    form.Session.SessionName = "Daily";
     form.Session.LastSave = SystemTimeToDateTime(SYSTEMTIME{2026, 12, 1, 7, 10, 30, 0, 0});
     form.ShowSessionStatus();
     std::string text = form.StatusBar->PanelText(0);
@@ -269,8 +270,10 @@ TEST_F(ProgramFolderFixture, ClosingAModifiedSessionAsksAndNeverLosesIt) {
     EXPECT_EQ(action, caNone);                       // Cancel
     answer = IDYES;
     action = caFree;
+    SetFileDialogHook([](TFileDialog&) { return false; });
     form.FormClose(action);
-    EXPECT_EQ(action, caNone);                       // saving is not possible: stay open
+    SetFileDialogHook(nullptr);
+    EXPECT_EQ(action, caNone);                       // Save As cancelled: stay open
     bool saved = false;
     form.SaveSession = [&] { saved = true; return true; };
     action = caFree;
@@ -291,7 +294,7 @@ TEST_F(ProgramFolderFixture, ClosingAModifiedSessionAsksAndNeverLosesIt) {
 TEST_F(ProgramFolderFixture, SaveReportMendsAMissingTempFolderAndABadSessionName) {
     TMainForm form(appDir, {});
     form.FormShow();
-    form.Session.Name = "daily: C/D?";
+    form.Session.SessionName = "daily: C/D?";
     form.AddLog("report line", 0, 0, 0);
     ::SetFileAttributesA(form.TempDir.c_str(), FILE_ATTRIBUTE_NORMAL);
     ASSERT_TRUE(::RemoveDirectoryA(form.TempDir.c_str()));

@@ -69,6 +69,7 @@ TEST(ReportMail, AnOpenRefusedAtOnceIsLoggedInRed) {
     run.mail.SendMailReport();
     run.mail.SendMailReport();
     EXPECT_TRUE(run.host.Logged("SMTP Error: SMTP component not ready |110"));
+    EXPECT_TRUE(MailBusy) << "the first mail still runs: a close must still wait for it";
     PumpUntil([&] { return run.mail.SmtpClient().State() == smtpReady; });
 }
 

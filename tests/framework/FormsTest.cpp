@@ -341,3 +341,22 @@ TEST(Forms, AnExceptionInAHandlerReachesTheApplicationAndTheFormLivesOn) {
     EXPECT_EQ(clicks, 2);
     EXPECT_TRUE(::IsWindow(form.Handle()));
 }
+
+TEST(Forms, TabWalksThroughControlsInsidePanelsAndPages) {
+    TForm form;
+    auto* panel = Make<TPanel>(form, &form, "Panel");
+    panel->SetBounds(0, 0, 300, 40);
+    auto* first = Make<TEdit>(form, panel, "First");
+    first->SetBounds(5, 5, 100, 21);
+    auto* pages = Make<TPageControl>(form, &form, "Pages");
+    pages->SetBounds(0, 50, 300, 200);
+    auto* sheet = new TTabSheet(&form);
+    sheet->SetCaption("Page");
+    sheet->SetPageControl(pages);
+    auto* second = Make<TEdit>(form, sheet, "Second");
+    second->SetBounds(5, 5, 100, 21);
+    form.HandleNeeded();
+    ::ShowWindow(form.Handle(), SW_SHOWNA);
+    EXPECT_EQ(::GetNextDlgTabItem(form.Handle(), first->Handle(), FALSE), second->Handle());
+    EXPECT_EQ(::GetNextDlgTabItem(form.Handle(), second->Handle(), FALSE), first->Handle());
+}

@@ -281,7 +281,9 @@ TEST(SmtpClient, ALongHeaderIsFoldedAtBlanksAndUnfoldsToTheSame) {
     EXPECT_GE(physical.size(), 3u);
     for (size_t i = 1; i < physical.size(); ++i) {
         // Only the blank-free stretch may stay long.
-        if (physical[i] != " " + unbroken) EXPECT_LE(physical[i].size(), kSmtpMaxLineLength);
+        if (physical[i] != " " + unbroken) {
+            EXPECT_LE(physical[i].size(), kSmtpMaxLineLength);
+        }
         EXPECT_EQ(physical[i][0], ' ');
     }
     EXPECT_EQ(StringReplaceAll(subject, "\r\n", ""), "Subject: " + unbroken + words);
@@ -618,4 +620,15 @@ TEST(SmtpClient, MangledRepliesNeverCrashOrHang) {
         m.smtp.Abort();
         EXPECT_EQ(m.smtp.State(), smtpReady);
     }
+}
+
+TEST(SmtpClient, AHostThatDoesNotResolveEndsOpenWithTheLookupError) {
+    Mailer m("25");
+    m.smtp.Host = "no-such-host.invalid";
+    m.smtp.Timeout = 15;
+    Done d = m.OpenResult();
+    EXPECT_EQ(d.rq, smtpOpen);
+    EXPECT_NE(d.code, 0);
+    EXPECT_NE(m.smtp.ErrorMessage().find("(Winsock error #"), std::string::npos) << m.smtp.ErrorMessage();
+    EXPECT_EQ(m.smtp.State(), smtpReady);
 }

@@ -300,3 +300,29 @@ TEST(Globals, FirstTreeRegistersTheClipboardFormatsInPriorityOrder) {
     EXPECT_TRUE(std::is_sorted(g.ClipboardFormats.begin(), g.ClipboardFormats.end(),
                                [](const auto& a, const auto& b) { return a.Priority < b.Priority; }));
 }
+
+TEST(Scrolling, ScrollIntoViewBringsTheRowToTheNearestEdgeOrTheMiddle) {
+    TTestTree tree;
+    tree.HandleNeeded();
+    tree.SetRootNodeCount(50);
+    int client = tree.ClientHeight();
+    ASSERT_GT(client, 40);
+    PLazyNode n20 = NodeByOrder(tree, 20);
+    EXPECT_TRUE(tree.ScrollIntoView(n20, false));
+    EXPECT_EQ(tree.OffsetY(), client - 21 * 18);
+    int top;
+    EXPECT_EQ(tree.GetNodeAt(0, client - 1, true, top), n20);
+    EXPECT_EQ(top, client - 18);
+    EXPECT_FALSE(tree.ScrollIntoView(n20, false));   // already in view
+    PLazyNode n2 = NodeByOrder(tree, 2);
+    EXPECT_TRUE(tree.ScrollIntoView(n2, false));
+    EXPECT_EQ(tree.OffsetY(), -36);
+    EXPECT_EQ(tree.GetTopNode(), n2);
+    tree.ScrollIntoView(NodeByOrder(tree, 30), true);
+    EXPECT_EQ(tree.OffsetY(), client / 2 - (30 * 18 + 9));
+    // A row inside a collapsed parent is shown by expanding the parents.
+    PLazyNode inner = tree.AddChild(tree.AddChild(n2));
+    tree.ScrollIntoView(inner, false);
+    EXPECT_TRUE(tree.IsEffectivelyVisible(inner));
+    EXPECT_TREE_CONSISTENT(tree);
+}

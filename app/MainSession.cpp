@@ -1,0 +1,391 @@
+// The main window's session editing: the record into the controls and back,
+// New, Load, Save, Save As and Reset with the Modified question, the archive
+// name rules, the mail options' enabling, the session shortcut command and
+// the unattended run of a session file given on the command line.
+#include "app/ArchiveName.h"
+#include "app/Log.h"
+#include "app/Main.h"
+#include "app/Messages.h"
+#include "app/ReportMail.h"
+#include "app/SessionLink.h"
+#include "app/SessionLinkForm.h"
+#include "framework/Dialogs.h"
+#include "framework/FileDialogs.h"
+#include "framework/SysUtils.h"
+
+namespace krv {
+namespace {
+
+const char* const kSessionFilter = "Korvane Session (*.xml)|*.xml";
+const char* const kSessionExt = "*.xml";
+// Not part of the language files.
+const char* const kNeedsBurner =
+    "This Session requires a burning device, but there are no working devices on this machine. "
+    "You can only do an hard disk backup.";
+const char* const kNeedsBurnerTitle = "Burning device not available!";
+const char* const kNoRunLayer = "The backup run is not available in this build: nothing was backed up.";
+
+} // namespace
+
+void TMainForm::WireSessionControls() {
+    auto menu = [this](const char* name, std::function<void()> click) {
+        TMenuItem* item = Find<TMenuItem>(name);
+        item->SetEnabled(true);
+        item->OnClick = [click](TObject*) { click(); };
+    };
+    menu("NewSession", [this] { NewSessionClick(); });
+    menu("LoadSession", [this] { LoadSessionClick(); });
+    menu("SaveSession", [this] { SaveSessionClick(); });
+    menu("SaveSessionAs", [this] { SaveSessionAsClick(); });
+    GenerateSessionLink->OnClick = [this](TObject*) { GenerateSessionLinkClick(); };
+    SaveSession = [this] { return SaveSessionClick(); };
+
+    ButtonReset->SetEnabled(true);
+    ButtonReset->OnClick = [this](TObject*) { ButtonResetClick(); };
+    ButtonStart->OnClick = [this](TObject*) {
+        if (StartBackup) StartBackup();
+        else AddLog(kNoRunLayer, lcRed, 0, lkNormal);
+    };
+    EditArchiveName->OnExit = [this](TObject*) { EditArchiveNameExit(); };
+    for (TEdit* edit : {EditArchiveName, AddressEdit, SMTPEdit, MailUserEdit, MailPassEdit, EditInclusionMask,
+                        EditExclusionMask})
+        edit->OnChange = [this](TObject*) { EditArchiveNameChange(); };
+    CheckRW->OnClick = [this](TObject*) { CheckRWClick(); };
+    DeviceCombo->OnChange = [this](TObject*) { DeviceComboChange(); };
+    MailCheck->OnClick = [this](TObject*) { MailCheckClick(); };
+    LoginCheck->OnClick = [this](TObject*) { LoginCheckClick(*this); };
+    MailPassEdit->SetPasswordChar('*');
+    MailCheck->SetEnabled(true);
+    MailCheckClick();
+    Session.Modified = false;
+}
+
+// ------------------------------------------------------ record <-> controls
+
+void TMainForm::RestoreTreeChecks() {
+    if (ClearTreeChecks) ClearTreeChecks();
+    if (SessionToTreeChecks) SessionToTreeChecks(Session.SelectedFolders, Session.UnselectedFolders);
+}
+
+void TMainForm::SessionToForm() {
+    RestoreTreeChecks();
+    EditArchiveName->SetText(Session.ArchiveName);
+    SubFoldersCheck->SetChecked(Session.SubFolders);
+    if (Session.Log >= 0 && Session.Log < ComboLog->ItemCount()) ComboLog->SetItemIndex(Session.Log);
+    CheckRW->SetChecked(Session.RWDisk);
+    MailCheck->SetChecked(Session.MailActive);
+    LoginCheck->SetChecked(Session.DoLogin);
+    AddressEdit->SetText(Session.Address);
+    SMTPEdit->SetText(Session.SMTP);
+    MailUserEdit->SetText(Session.UserName);
+    MailPassEdit->SetText(Session.Password);
+    // A recorder index this machine does not have stays in the record.
+    if (Session.Device >= -1 && Session.Device < DeviceCombo->ItemCount()) DeviceCombo->SetItemIndex(Session.Device);
+    CloseKVCheck->SetChecked(Session.CloseKRV);
+    CheckOverwriteFile->SetChecked(Session.OverwriteHD);
+    HDFolderEdit->SetText(Session.DirHD);
+    CheckFilters->SetChecked(Session.FiltersActive);
+    EditInclusionMask->SetText(Session.InclusionMask);
+    EditExclusionMask->SetText(Session.ExclusionMask);
+    // A box whose state did not change fired no click: apply the enabling rules anyway.
+    MailCheckClick();
+    CheckFiltersClick();
+
+    if (NoBurner && Session.Type == 0) {
+        ShowMessageBox(kNeedsBurner, kNeedsBurnerTitle, 16);
+        Session.Type = 1;
+    }
+    Mode = Session.Type;
+    UpdateModeButtons();
+
+    // A name that would leave the destination folder never reaches a run.
+    ArchiveNameValid = IsValidArchiveName();
+    if (!ArchiveNameValid)
+        AddLog(KV_ArchiveFileName_Error_1 + " " + KV_ArchiveFileName_Error_2 + " (" + Session.ArchiveName + ")", lcRed, 0,
+               lkNormal);
+    const bool any = Session.SelectedFolders.Count() > 0;
+    ButtonStart->SetEnabled(any && ArchiveNameValid);
+    ButtonUpdateSize->SetEnabled(any);
+}
+
+void TMainForm::FormToSession() {
+    if (TreeChecksToSession) {
+        Session.SelectedFolders.Clear();
+        Session.UnselectedFolders.Clear();
+        TreeChecksToSession(Session.SelectedFolders, Session.UnselectedFolders);
+    }
+    Session.ArchiveName = EditArchiveName->Text();
+    Session.SubFolders = SubFoldersCheck->Checked();
+    if (ComboLog->ItemIndex() >= 0) Session.Log = ComboLog->ItemIndex();
+    Session.RWDisk = CheckRW->Checked();
+    Session.MailActive = MailCheck->Checked();
+    Session.DoLogin = LoginCheck->Checked();
+    Session.Address = AddressEdit->Text();
+    Session.SMTP = SMTPEdit->Text();
+    Session.UserName = MailUserEdit->Text();
+    Session.Password = MailPassEdit->Text();
+    if (DeviceCombo->ItemCount() > 0) Session.Device = DeviceCombo->ItemIndex();
+    Session.CloseKRV = CloseKVCheck->Checked();
+    Session.OverwriteHD = CheckOverwriteFile->Checked();
+    Session.DirHD = HDFolderEdit->Text();
+    Session.FiltersActive = CheckFilters->Checked();
+    Session.InclusionMask = EditInclusionMask->Text();
+    Session.ExclusionMask = EditExclusionMask->Text();
+    Session.Type = Mode;
+}
+
+void TMainForm::ResetForm() {
+    if (ClearTreeChecks) ClearTreeChecks();
+    Mode = 0;
+    UpdateModeButtons();
+    HDFolderEdit->SetText("");
+    EditArchiveName->SetText(DefaultArchiveName());
+    Session.ArchiveName = EditArchiveName->Text();
+    ArchiveNameValid = true;
+    SubFoldersCheck->SetChecked(true);
+    if (Settings.LogLevel >= 0 && Settings.LogLevel < ComboLog->ItemCount()) ComboLog->SetItemIndex(Settings.LogLevel);
+    CheckRW->SetChecked(true);
+    MailCheck->SetChecked(false);
+    LoginCheck->SetChecked(false);
+    for (TEdit* edit : {AddressEdit, SMTPEdit, MailUserEdit, MailPassEdit, EditInclusionMask, EditExclusionMask})
+        edit->SetText("");
+    CheckFilters->SetChecked(false);
+    MailCheckClick();
+    CheckFiltersClick();
+    ButtonStart->SetEnabled(false);
+    CloseKVCheck->SetChecked(false);
+    ButtonUpdateSize->SetEnabled(false);
+    LabelSize->SetCaption(KV_0Byte);
+    RecursiveDirs.Clear();
+    FlatDirs.Clear();
+    LabelDestFreeSpace->SetCaption("");
+}
+
+bool TMainForm::IsValidArchiveName() const { return IsValidArchiveFileName(EditArchiveName->Text()); }
+
+void TMainForm::ClearIncompleteMailOptions() {
+    if (AddressEdit->Text().empty() && SMTPEdit->Text().empty() && MailCheck->Checked()) MailCheck->SetChecked(false);
+    if (MailUserEdit->Text().empty() && MailPassEdit->Text().empty() && MailCheck->Checked())
+        LoginCheck->SetChecked(false);
+}
+
+// ------------------------------------------------------------- commands
+
+namespace {
+// The Modified question of New, Load and closing. False: stop (Cancel, or a
+// save that did not happen, so nothing the user changed is thrown away).
+bool SettleModified(TMainForm& form) {
+    if (!form.Session.Modified) return true;
+    const int answer = ShowMessageBox(KV_Save_Session, KV_Save_Session_Title, 51);
+    if (answer == IDCANCEL) return false;
+    if (answer == IDYES) return form.SaveSessionClick();
+    return true;
+}
+} // namespace
+
+void TMainForm::NewSessionClick() {
+    if (!SettleModified(*this)) return;
+    LabelSize->SetCaption(KV_0Byte);
+    SessionFileArg.clear();
+    ShowSessionStatus();
+    Session.Clear();
+    ResetForm();
+    Session.Reset(KV_Unsaved);
+    Session.Log = Settings.LogLevel;
+    AddLog(KV_Session_New, lcBlue, 2, lkNormal);
+}
+
+void TMainForm::ButtonResetClick() {
+    // A new record: unlike New, not even the mail server is kept.
+    Session.Clear();
+    static_cast<TSessionValues&>(Session) = TSessionValues();
+    Session.Reset(KV_Unsaved);
+    Session.Log = Settings.LogLevel;
+    ResetForm();
+    AddLog(KV_Reset, lcBlack, 3, lkNormal);
+}
+
+void TMainForm::LoadSessionClick() {
+    if (!SettleModified(*this)) return;
+    TOpenDialog dialog;
+    dialog.Filter = kSessionFilter;
+    dialog.DefaultExt = kSessionExt;
+    dialog.Title = KV_OpenDialogTitle;
+    if (!dialog.Execute()) return;
+    AfterSessionLoad(Session.LoadFromFile(dialog.FileName), dialog.FileName);
+}
+
+void TMainForm::AfterSessionLoad(bool loaded, const std::string& fileName) {
+    if (!loaded) {
+        const std::string text = fileName + KrvSessionFileError;
+        ShowMessageBox(text, KQ_XmlError_Title, 16);
+        AddLog(text, lcRed, 0, lkNormal);
+        return;
+    }
+    LabelSize->SetCaption(KV_0Byte);
+    SessionFileArg = fileName;
+    TreeEventsOn = false;
+    SessionToForm();
+    TreeEventsOn = true;
+    AddLog(KV_Session_Loaded + " (" + Session.SessionName + ")", lcBlue, 3, lkNormal);
+    Session.Modified = false;
+    Session.NeverSaved = false;
+    ShowSessionStatus();
+    if (Session.Type == 1 && CheckDestinationFolder) CheckDestinationFolder();
+    if (Settings.UpdateSize && UpdateSize) UpdateSize();
+}
+
+namespace {
+// Writes the session to its file and reports; a failure keeps it modified.
+bool WriteSessionFile(TMainForm& form, const std::string& fileName) {
+    try {
+        form.Session.SaveToFile(fileName);
+    } catch (const std::exception& e) {
+        form.AddLog(e.what(), lcRed, 0, lkNormal);
+        ShowMessageBox(e.what(), KV_Error, 16);
+        return false;
+    }
+    form.SessionFileArg = fileName;
+    form.Session.NeverSaved = false;
+    form.AddLog(KV_Session_Saved + " (" + form.SessionFileArg + ")", lcBlue, 3, lkNormal);
+    form.ShowSessionStatus();
+    return true;
+}
+} // namespace
+
+bool TMainForm::SaveSessionAsClick() {
+    TSaveDialog dialog;
+    dialog.Filter = kSessionFilter;
+    dialog.DefaultExt = kSessionExt;
+    dialog.Title = KV_SaveDialogTitle;
+    dialog.FileName = SessionFileArg;
+    if (!dialog.Execute()) return false;
+    FormToSession();
+    const std::string name = ExtractFileName(dialog.FileName);
+    Session.SessionName = name.size() > 4 ? name.substr(0, name.size() - 4) : name;
+    return WriteSessionFile(*this, dialog.FileName);
+}
+
+bool TMainForm::SaveSessionClick() {
+    if (Session.NeverSaved || SessionFileArg.empty()) return SaveSessionAsClick();
+    FormToSession();
+    return WriteSessionFile(*this, SessionFileArg);
+}
+
+// ------------------------------------------------------------- controls
+
+void TMainForm::MailCheckClick() {
+    Session.Modified = true;
+    const bool mail = MailCheck->Checked();
+    for (const char* name : {"LabelAddress", "LabelSMTP"})
+        if (auto* label = Find<TLabel>(name)) label->SetEnabled(mail);
+    AddressEdit->SetEnabled(mail);
+    SMTPEdit->SetEnabled(mail);
+    LoginCheck->SetEnabled(mail);
+    const bool login = LoginCheck->Checked() && LoginCheck->Enabled();
+    for (const char* name : {"LabelMailUser", "LabelMailPass"})
+        if (auto* label = Find<TLabel>(name)) label->SetEnabled(login);
+    MailUserEdit->SetEnabled(login);
+    MailPassEdit->SetEnabled(login);
+}
+
+void TMainForm::EditArchiveNameChange() { Session.Modified = true; }
+void TMainForm::CheckRWClick() { Session.Modified = true; }
+void TMainForm::DeviceComboChange() { Session.Modified = true; }
+
+void TMainForm::EditArchiveNameExit() {
+    const std::string text = EditArchiveName->Text();
+    const std::string withZip = WithZipExtension(text);
+    if (withZip != text) EditArchiveName->SetText(withZip);
+    ArchiveNameValid = IsValidArchiveName();
+    if (!ArchiveNameValid) ShowMessageBox(KrvArchiveNameError, KV_ArchiveFileName_Error_Title, 16);
+    UpdateStartButton();
+}
+
+void TMainForm::DirTreeChecked() {
+    Session.Modified = true;
+    UpdateStartButton();
+    ButtonUpdateSize->SetEnabled(true);
+}
+
+void TMainForm::UpdateStartButton() {
+    if (Mode == 1 && (HDFolderEdit->Text().empty() || !DirectoryExists(HDFolderEdit->Text()))) {
+        ButtonStart->SetEnabled(false);
+        return;
+    }
+    const int checked = CheckedFolderCount ? CheckedFolderCount() : Session.SelectedFolders.Count();
+    const bool ready = ArchiveNameValid && checked > 0;
+    ButtonStart->SetEnabled(ready);
+    if (ready) ButtonUpdateSize->SetEnabled(true);
+}
+
+// ------------------------------------------------------ session shortcut
+
+void TMainForm::GenerateSessionLinkClick() {
+    if (Session.NeverSaved) {
+        ShowMessageBox(KV_NeedToSaveSession, KV_NeedToSaveSession_Title, 16);
+        return;
+    }
+    TFormSessionLink dialog(this);
+    dialog.LinkNameEdit->SetText(Session.SessionName);
+    const int result = RunLinkDialog ? RunLinkDialog(dialog) : dialog.ShowModal();
+    if (result != mrOk) return;
+    TSessionLinkRequest request;
+    request.AppDir = AppDir;
+    request.SessionFile = SessionFileArg;
+    request.DestFolder = dialog.DestFolderEdit->Text();
+    request.LinkName = dialog.LinkNameEdit->Text();
+    request.ArchiveName = dialog.ArchiveNameEdit->Text();
+    std::string error;
+    // Said in red so that a shortcut that was not made is never taken for one that was.
+    if (!WriteSessionLink(request, &error))
+        AddLog(SessionLinkFileName(request.DestFolder, request.LinkName) + ": " + error, lcRed, 0, lkNormal);
+}
+
+// ----------------------------------------------------------- batch mode
+
+void TMainForm::RunBatch(const std::string& sessionFile, const std::string& archiveArg) {
+    Application().Minimize();
+    Batch = true;
+    if (!Session.LoadFromFile(sessionFile)) {
+        const std::string text = sessionFile + KrvSessionFileError;
+        ShowMessageBox(text, KQ_XmlError_Title, 16);
+        AddLog(text, lcRed, 0, lkNormal);
+        Application().Restore();
+        return;
+    }
+    SessionFileArg = sessionFile;
+    if (!archiveArg.empty()) {
+        Session.ArchiveName = WithZipExtension(archiveArg);
+        AddLog(KV_ArchiveNameChanged + Session.ArchiveName, lcRed, 0, lkNormal);
+    }
+    if (NoBurner && Session.Type == 0) {
+        ShowMessageBox(kNeedsBurner, kNeedsBurnerTitle, 16);
+        Session.Modified = false;
+        Close();
+        return;
+    }
+    SessionToForm();
+    AddLog(KV_Session_Loaded + " (" + Session.SessionName + ")", lcBlue, 3, lkNormal);
+    Session.Modified = false;
+    Session.NeverSaved = false;
+    StatusBar->SetPanelText(0, KV_SessionName + ": " + Session.SessionName);
+    if (!ArchiveNameValid) {
+        // Refused with its red line by SessionToForm: the window stays for the user.
+        Application().Restore();
+        return;
+    }
+    ButtonStart->SetEnabled(true);
+    Session.CloseKRV = true;
+    if (!StartBackup) {
+        AddLog(kNoRunLayer, lcRed, 0, lkNormal);
+        Application().Restore();
+        return;
+    }
+    StartBackup();
+    // The unattended run ends here: no question about the session on the way out.
+    Session.Modified = false;
+    Close();
+}
+
+} // namespace krv

@@ -1,0 +1,327 @@
+#include "app/SessionData.h"
+#include "shell/WideStrUtils.h"
+#include <oleauto.h>
+#include <variant>
+
+namespace krv {
+namespace {
+
+const char* const kRootName = "Korvane";
+const char* const kVersion = "0.9.1";
+const char* const kDirsName = "SelectedDirectories";
+const char* const kValue = "value";
+
+using V = TSessionValues;
+using Member = std::variant<std::string V::*, bool V::*, int V::*, TDateTime V::*>;
+
+// One value element of the file: its container (none: under the root), name,
+// the record field it holds and whether a file without it is refused.
+struct Field {
+    const char* container;
+    const char* name;
+    Member member;
+    bool required;
+};
+
+// In the order they are written.
+const Field kFields[] = {
+    {nullptr, "SessionName", &V::SessionName, true},
+    {nullptr, "ArchiveName", &V::ArchiveName, true},
+    {"GenericOptions", "SubFolders", &V::SubFolders, false},
+    {"GenericOptions", "CloseKRV", &V::CloseKRV, false},
+    {"GenericOptions", "RWDisk", &V::RWDisk, false},
+    {"GenericOptions", "Device", &V::Device, false},
+    {"GenericOptions", "DirHD", &V::DirHD, false},
+    {"GenericOptions", "OverwriteHD", &V::OverwriteHD, false},
+    {"GenericOptions", "Type", &V::Type, false},
+    {"GenericOptions", "Creation", &V::Creation, true},
+    {"GenericOptions", "LastSave", &V::LastSave, false},
+    {"GenericOptions", "LastBackup", &V::LastBackup, false},
+    {"MailOptions", "Active", &V::MailActive, false},
+    {"MailOptions", "Address", &V::Address, false},
+    {"MailOptions", "SMTP", &V::SMTP, false},
+    {"MailOptions", "DoLogin", &V::DoLogin, false},
+    {"MailOptions", "UserName", &V::UserName, false},
+    {"MailOptions", "Password", &V::Password, false},
+    {"MailOptions", "Log", &V::Log, false},
+    {"Filters", "Active", &V::FiltersActive, false},
+    {"Filters", "InclusionMask", &V::InclusionMask, false},
+    {"Filters", "ExclusionMask", &V::ExclusionMask, false},
+};
+
+bool ContainerRequired(const char* container) {
+    return std::string(container) != "Filters";
+}
+
+std::string ValueText(const V& values, const Member& member) {
+    return std::visit(
+        [&](auto m) -> std::string {
+            const auto& field = values.*m;
+            using T = std::decay_t<decltype(field)>;
+            if constexpr (std::is_same_v<T, std::string>) return field;
+            else if constexpr (std::is_same_v<T, bool>) return SessionBoolToText(field);
+            else if constexpr (std::is_same_v<T, int>) return IntToStr(field);
+            else return SessionDateToText(field);
+        },
+        member);
+}
+
+bool ReadValue(V& values, const Member& member, const std::string& text) {
+    return std::visit(
+        [&](auto m) -> bool {
+            auto& field = values.*m;
+            using T = std::decay_t<decltype(field)>;
+            if constexpr (std::is_same_v<T, std::string>) {
+                field = text;
+                return true;
+            } else if constexpr (std::is_same_v<T, bool>) {
+                return SessionTextToBool(text, field);
+            } else if constexpr (std::is_same_v<T, int>) {
+                return SessionTextToInt(text, field);
+            } else {
+                return SessionTextToDate(text, field);
+            }
+        },
+        member);
+}
+
+// The named child element, appended when the document lacks it.
+TXmlNode EnsureChild(TXmlNode parent, const char* name) {
+    TXmlNode child = parent.Child(name);
+    return child ? child : parent.AddElement(name);
+}
+
+// Writes every value into the tree under `root`, making what is missing; on
+// an empty root this lays the whole file out in order.
+void WriteValues(const V& values, TXmlNode root) {
+    root.SetAttribute("ver", kVersion);
+    for (const Field& f : kFields) {
+        TXmlNode parent = f.container ? EnsureChild(root, f.container) : root;
+        EnsureChild(parent, f.name).SetAttribute(kValue, ValueText(values, f.member));
+    }
+    TXmlNode dirs = EnsureChild(root, kDirsName);
+    while (TXmlNode child = dirs.FirstChild()) child.Remove();
+    for (int i = 0; i < values.SelectedFolders.Count(); ++i)
+        dirs.AddElement("dir").SetAttribute(kValue, values.SelectedFolders[i]);
+    for (int i = 0; i < values.UnselectedFolders.Count(); ++i)
+        dirs.AddElement("dir_unsel").SetAttribute(kValue, values.UnselectedFolders[i]);
+}
+
+TDateTime SystemNow() {
+    SYSTEMTIME st;
+    ::GetLocalTime(&st);
+    double date = 0;
+    ::SystemTimeToVariantTime(&st, &date);   // whole seconds, as the file keeps them
+    return date;
+}
+
+// A BSTR from ANSI text, freed at the end of the scope.
+class OwnedBstr {
+public:
+    explicit OwnedBstr(const std::string& s) : b_(::SysAllocString(AnsiToWide(s).c_str())) {}
+    OwnedBstr() = default;
+    OwnedBstr(const OwnedBstr&) = delete;
+    OwnedBstr& operator=(const OwnedBstr&) = delete;
+    ~OwnedBstr() { if (b_) ::SysFreeString(b_); }
+    BSTR get() const { return b_; }
+    BSTR* put() { return &b_; }
+    std::string Ansi() const {
+        if (!b_) return {};
+        const int len = static_cast<int>(::SysStringLen(b_));
+        const int n = ::WideCharToMultiByte(CP_ACP, 0, b_, len, nullptr, 0, nullptr, nullptr);
+        std::string out(static_cast<size_t>(n), '\0');
+        ::WideCharToMultiByte(CP_ACP, 0, b_, len, out.data(), n, nullptr, nullptr);
+        return out;
+    }
+private:
+    BSTR b_ = nullptr;
+};
+
+} // namespace
+
+std::function<TDateTime()> TSessionData::Clock = SystemNow;
+
+std::string SessionBoolToText(bool value) { return value ? "True" : "False"; }
+
+std::string SessionDateToText(TDateTime value) {
+    OwnedBstr text;
+    if (FAILED(::VarBstrFromDate(value, LOCALE_USER_DEFAULT, 0, text.put()))) return {};
+    return text.Ansi();
+}
+
+bool SessionTextToBool(const std::string& text, bool& value) {
+    OwnedBstr s(text);
+    VARIANT_BOOL b = VARIANT_FALSE;
+    if (FAILED(::VarBoolFromStr(s.get(), LOCALE_USER_DEFAULT, 0, &b))) return false;
+    value = b != VARIANT_FALSE;
+    return true;
+}
+
+bool SessionTextToInt(const std::string& text, int& value) {
+    OwnedBstr s(text);
+    LONG n = 0;
+    if (FAILED(::VarI4FromStr(s.get(), LOCALE_USER_DEFAULT, 0, &n))) return false;
+    value = static_cast<int>(n);
+    return true;
+}
+
+bool SessionTextToDate(const std::string& text, TDateTime& value) {
+    OwnedBstr s(text);
+    DATE d = 0;
+    if (FAILED(::VarDateFromStr(s.get(), LOCALE_USER_DEFAULT, 0, &d))) return false;
+    value = d;
+    return true;
+}
+
+void TSessionData::EnsureDocument() {
+    if (document_) return;
+    document_ = std::make_unique<TXmlDocument>();
+    document_->Clear("ISO-8859-1");
+}
+
+void TSessionData::Reset(const std::string& unsavedName) {
+    SessionName = unsavedName;
+    ArchiveName.clear();
+    InclusionMask.clear();
+    ExclusionMask.clear();
+    DirHD.clear();
+    SelectedFolders.Clear();
+    UnselectedFolders.Clear();
+    FiltersActive = false;
+    MailActive = false;
+    DoLogin = false;
+    SubFolders = false;
+    RWDisk = true;
+    Modified = false;
+    CloseKRV = false;
+    OverwriteHD = false;
+    NeverSaved = true;
+    Log = 1;
+    Type = 0;
+    Device = -1;
+    Creation = Clock();
+    LastSave = 0;
+    LastBackup = 0;
+    RebuildNeeded = false;
+    document_.reset();
+    EnsureDocument();
+    BuildXml();
+}
+
+void TSessionData::Clear() {
+    document_.reset();
+    SelectedFolders.Clear();
+    UnselectedFolders.Clear();
+}
+
+void TSessionData::BuildXml() {
+    EnsureDocument();
+    WriteValues(*this, document_->CreateRoot(kRootName));
+}
+
+void TSessionData::UpdateXml() {
+    EnsureDocument();
+    TXmlNode root = document_->Root();
+    if (!root) {
+        BuildXml();
+        return;
+    }
+    WriteValues(*this, root);
+}
+
+bool TSessionData::ParseXml() {
+    if (!document_) return false;
+    TXmlNode root = document_->Root();
+    if (!root) return false;
+    bool filtersMissing = false;
+    for (const Field& f : kFields) {
+        TXmlNode parent = root;
+        if (f.container) {
+            parent = root.Child(f.container);
+            if (!parent) {
+                if (ContainerRequired(f.container)) return false;
+                filtersMissing = true;
+                continue;
+            }
+        }
+        TXmlNode element = parent.Child(f.name);
+        std::optional<std::string> text = element ? element.Attribute(kValue) : std::nullopt;
+        if (!text) {
+            if (f.required) return false;
+            RebuildNeeded = true;
+            continue;
+        }
+        if (!ReadValue(*this, f.member, *text)) return false;
+    }
+    if (filtersMissing) RebuildNeeded = true;
+
+    TXmlNode dirs = root.Child(kDirsName);
+    if (!dirs) return false;
+    SelectedFolders.Clear();
+    UnselectedFolders.Clear();
+    for (TXmlNode e = dirs.FirstElement(); e; e = e.NextElement()) {
+        const std::string name = e.Name();
+        std::optional<std::string> path = e.Attribute(kValue);
+        if (!path) continue;   // an entry without a path names no folder
+        if (name == "dir") SelectedFolders.Add(*path);
+        else if (name == "dir_unsel") UnselectedFolders.Add(*path);
+    }
+    return true;
+}
+
+bool TSessionData::LoadFromFile(const std::string& fileName) {
+    // Checked in a scratch record first: a file that fails half way must not
+    // leave the current session half overwritten.
+    TSessionData fresh;
+    static_cast<TSessionValues&>(fresh) = *this;
+    fresh.RebuildNeeded = false;   // describes the newly loaded document
+    fresh.document_ = std::make_unique<TXmlDocument>();
+    if (!fresh.document_->Load(fileName)) return false;
+    if (!fresh.ParseXml()) return false;
+    fresh.NeverSaved = false;
+    static_cast<TSessionValues&>(*this) = std::move(static_cast<TSessionValues&>(fresh));
+    document_ = std::move(fresh.document_);
+    return true;
+}
+
+void TSessionData::SaveToFile(const std::string& fileName) {
+    const TDateTime previousSave = LastSave;
+    LastSave = Clock();
+    try {
+        if (RebuildNeeded || !document_) {
+            EnsureDocument();
+            document_->Clear("ISO-8859-1");
+            BuildXml();
+        } else {
+            UpdateXml();
+        }
+        document_->Save(fileName);
+    } catch (...) {
+        LastSave = previousSave;
+        throw;
+    }
+    Modified = false;
+}
+
+bool UpdateLastBackupInFile(const TSessionData& session, const std::string& fileName, std::string* error) {
+    auto fail = [&](const std::string& why) {
+        if (error) *error = why;
+        return false;
+    };
+    try {
+        TXmlDocument doc;
+        if (!doc.Load(fileName)) return fail(doc.ParseError());
+        // Only a document that is recognisably a session gets written back:
+        // anything else would be replaced by a stub.
+        TXmlNode root = doc.Root();
+        TXmlNode options = root ? root.Child("GenericOptions") : TXmlNode();
+        if (!options) return fail("The file holds no session options");
+        EnsureChild(options, "LastBackup").SetAttribute(kValue, SessionDateToText(session.LastBackup));
+        doc.Save(fileName);
+    } catch (const Exception& e) {
+        return fail(e.Message());
+    }
+    return true;
+}
+
+} // namespace krv

@@ -1,0 +1,440 @@
+#include "SessionFixture.h"
+#include "app/Main.h"
+#include "app/Messages.h"
+#include "app/SessionLinkForm.h"
+#include "framework/Dialogs.h"
+#include "framework/FileDialogs.h"
+#include "shell/ShellLink.h"
+#include "shell/WideStrUtils.h"
+#include <gtest/gtest.h>
+#include <deque>
+
+using namespace krv;
+
+namespace {
+
+struct Box {
+    std::string text, caption;
+    UINT flags;
+};
+
+// A program folder, a main window shown once, and scripted answers to the
+// message boxes and file dialogs it raises.
+class SessionFormTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Application().Initialize();
+        SetMessageBoxHook([this](const std::string& text, const std::string& caption, UINT flags) {
+            boxes.push_back({text, caption, flags});
+            if (boxAnswers.empty()) {
+                ADD_FAILURE() << "unexpected box: " << text;
+                return IDCANCEL;
+            }
+            int a = boxAnswers.front();
+            boxAnswers.pop_front();
+            return a;
+        });
+        SetFileDialogHook([this](TFileDialog& d) {
+            dialogs.push_back(std::string(d.IsSaveDialog() ? "save:" : "open:") + d.Title);
+            if (dialogAnswers.empty()) return false;   // Cancel
+            d.FileName = dialogAnswers.front();
+            dialogAnswers.pop_front();
+            return true;
+        });
+    }
+    void TearDown() override {
+        form.reset();
+        SetMessageBoxHook(nullptr);
+        SetFileDialogHook(nullptr);
+        Batch = false;
+    }
+    TMainForm& Make(std::vector<std::string> params = {}) {
+        form = std::make_unique<TMainForm>(app.Dir(), std::move(params));
+        form->FormShow();
+        return *form;
+    }
+    bool Logged(const std::string& line, TColor colour) const {
+        for (int i = 0; i < form->LogEdit->LineCount(); ++i)
+            if (form->LogEdit->Line(i) == line && form->LogEdit->LineColor(i) == colour) return true;
+        return false;
+    }
+    // A saved session file with mail, login and two folders.
+    std::string WriteWeekly() {
+        TSessionData s;
+        s.Reset();
+        s.SessionName = "Weekly";
+        s.ArchiveName = "Weekly.zip";
+        s.MailActive = true;
+        s.DoLogin = true;
+        s.Address = "ops@example.org";
+        s.SMTP = "127.0.0.1";
+        s.UserName = "u";
+        s.Password = "p";
+        s.Type = 1;
+        s.DirHD = files.Dir();
+        s.FiltersActive = true;
+        s.InclusionMask = "*.doc";
+        s.SelectedFolders.Add("C:\\Data");
+        s.UnselectedFolders.Add("C:\\Data\\Cache");
+        const std::string path = files.Path("Weekly.xml");
+        s.SaveToFile(path);
+        return path;
+    }
+
+    SessionFolder app;
+    SessionFolder files;
+    std::unique_ptr<TMainForm> form;
+    std::vector<Box> boxes;
+    std::deque<int> boxAnswers;
+    std::vector<std::string> dialogs;
+    std::deque<std::string> dialogAnswers;
+};
+
+} // namespace
+
+TEST_F(SessionFormTest, SaveAsNamesTheSessionAndALaterSaveNeedsNoDialog) {
+    TMainForm& f = Make();
+    f.EditArchiveName->SetText("Data.zip");
+    f.AddressEdit->SetText("me@example.org");
+    f.Session.Modified = true;
+
+    // Cancelled Save As: nothing written, still modified.
+    EXPECT_FALSE(f.SaveSessionClick());
+    EXPECT_EQ(dialogs, std::vector<std::string>{"save:Save session..."});
+    EXPECT_TRUE(f.Session.Modified);
+    EXPECT_TRUE(f.Session.NeverSaved);
+
+    const std::string daily = files.Path("Daily.xml");
+    dialogAnswers = {daily};
+    ASSERT_TRUE(f.SaveSessionClick());
+    EXPECT_EQ(f.Session.SessionName, "Daily");
+    EXPECT_EQ(f.SessionFileArg, daily);
+    EXPECT_FALSE(f.Session.Modified);
+    EXPECT_FALSE(f.Session.NeverSaved);
+    EXPECT_TRUE(Logged("Session saved (" + daily + ")", clBlue));
+    EXPECT_EQ(f.StatusBar->PanelText(0).rfind("Loaded session name: Daily  -  Last save: ", 0), 0u);
+
+    TSessionData back;
+    back.Reset();
+    ASSERT_TRUE(back.LoadFromFile(daily));
+    EXPECT_EQ(back.ArchiveName, "Data.zip");
+    EXPECT_EQ(back.Address, "me@example.org");
+    EXPECT_EQ(back.SessionName, "Daily");
+
+    // Save again: the same file, no dialog.
+    f.EditArchiveName->SetText("Other.zip");
+    ASSERT_TRUE(f.SaveSessionClick());
+    EXPECT_EQ(dialogs.size(), 2u);
+    ASSERT_TRUE(back.LoadFromFile(daily));
+    EXPECT_EQ(back.ArchiveName, "Other.zip");
+
+    // The shortcut command is offered once the session has a file.
+    f.ToolsMenuClick();
+    EXPECT_TRUE(f.GenerateSessionLink->Enabled());
+}
+
+TEST_F(SessionFormTest, NewSessionAsksAboutChangesAndCancelKeepsEverything) {
+    TMainForm& f = Make();
+    const std::string daily = files.Path("Daily.xml");
+    dialogAnswers = {daily};
+    ASSERT_TRUE(f.SaveSessionAsClick());
+    f.EditArchiveName->SetText("Kept.zip");
+    f.Session.Modified = true;
+
+    boxAnswers = {IDCANCEL};
+    f.NewSessionClick();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "The Session has been modified, do you want to save it?");
+    EXPECT_EQ(boxes[0].caption, "Session modified");
+    EXPECT_EQ(boxes[0].flags, 51u);
+    EXPECT_EQ(f.EditArchiveName->Text(), "Kept.zip");
+    EXPECT_EQ(f.SessionFileArg, daily);
+    EXPECT_TRUE(f.Session.Modified);
+
+    // Yes, then the save writes the known file; then the new session.
+    boxAnswers = {IDYES};
+    f.NewSessionClick();
+    TSessionData back;
+    back.Reset();
+    ASSERT_TRUE(back.LoadFromFile(daily));
+    EXPECT_EQ(back.ArchiveName, "Kept.zip");
+    EXPECT_TRUE(f.SessionFileArg.empty());
+    EXPECT_TRUE(f.Session.NeverSaved);
+    EXPECT_FALSE(f.Session.Modified);
+    EXPECT_EQ(f.Session.SessionName, "Unsaved");
+    EXPECT_EQ(f.EditArchiveName->Text().rfind("Backup_", 0), 0u);
+    EXPECT_EQ(f.StatusBar->PanelText(0), "Session never saved");
+    EXPECT_TRUE(f.SubFoldersCheck->Checked());
+    EXPECT_TRUE(f.CheckRW->Checked());
+    EXPECT_FALSE(f.ButtonStart->Enabled());
+
+    // Yes whose Save As is cancelled: no new session, nothing lost.
+    f.EditArchiveName->SetText("Unsaved work.zip");
+    f.Session.Modified = true;
+    boxAnswers = {IDYES};
+    f.NewSessionClick();
+    EXPECT_EQ(f.EditArchiveName->Text(), "Unsaved work.zip");
+    EXPECT_TRUE(f.Session.Modified);
+
+    // No: thrown away.
+    boxAnswers = {IDNO};
+    f.NewSessionClick();
+    EXPECT_NE(f.EditArchiveName->Text(), "Unsaved work.zip");
+    EXPECT_FALSE(f.Session.Modified);
+}
+
+TEST_F(SessionFormTest, NewSessionKeepsTheRecordsMailServerButEmptiesTheFields) {
+    TMainForm& f = Make();
+    dialogAnswers = {WriteWeekly()};
+    f.LoadSessionClick();
+    ASSERT_EQ(f.SMTPEdit->Text(), "127.0.0.1");
+    f.NewSessionClick();
+    EXPECT_EQ(f.SMTPEdit->Text(), "");
+    EXPECT_FALSE(f.MailCheck->Checked());
+    EXPECT_EQ(f.Session.SMTP, "127.0.0.1");
+    // Reset makes a new record: nothing of the old one, but the file name stays.
+    f.ButtonResetClick();
+    EXPECT_EQ(f.Session.SMTP, "");
+    EXPECT_EQ(f.SessionFileArg, "");
+    EXPECT_TRUE(Logged("Interface cleared", clBlack));
+}
+
+TEST_F(SessionFormTest, LoadFillsTheControlsAndRefusesABadFileWithoutChanges) {
+    TMainForm& f = Make();
+    const std::string weekly = WriteWeekly();
+    f.Session.Modified = true;
+
+    // Cancel at the question: no dialog at all.
+    boxAnswers = {IDCANCEL};
+    f.LoadSessionClick();
+    EXPECT_TRUE(dialogs.empty());
+
+    // No, then Cancel in the dialog: nothing changes.
+    boxAnswers = {IDNO};
+    const std::string before = f.EditArchiveName->Text();
+    f.LoadSessionClick();
+    EXPECT_EQ(dialogs, std::vector<std::string>{"open:Open session..."});
+    EXPECT_EQ(f.EditArchiveName->Text(), before);
+
+    boxAnswers = {IDNO};
+    dialogAnswers = {weekly};
+    f.LoadSessionClick();
+    EXPECT_EQ(f.EditArchiveName->Text(), "Weekly.zip");
+    EXPECT_TRUE(f.MailCheck->Checked());
+    EXPECT_TRUE(f.LoginCheck->Checked());
+    EXPECT_TRUE(f.LoginCheck->Enabled());
+    EXPECT_TRUE(f.MailUserEdit->Enabled()) << "login fields follow Server Login";
+    EXPECT_EQ(f.MailPassEdit->Text(), "p");
+    EXPECT_TRUE(f.CheckFilters->Checked());
+    EXPECT_TRUE(f.EditInclusionMask->Enabled());
+    EXPECT_EQ(f.Mode, 1);
+    EXPECT_EQ(f.HDFolderEdit->Text(), files.Dir());
+    EXPECT_TRUE(f.ButtonStart->Enabled());
+    EXPECT_FALSE(f.Session.Modified);
+    EXPECT_EQ(f.SessionFileArg, weekly);
+    EXPECT_TRUE(Logged("Session loaded (Weekly)", clBlue));
+    EXPECT_EQ(f.StatusBar->PanelText(0).rfind("Loaded session name: Weekly", 0), 0u);
+    // Without a folder tree the loaded folders stay in the record and are saved again.
+    dialogAnswers = {files.Path("Copy.xml")};
+    ASSERT_TRUE(f.SaveSessionAsClick());
+    TSessionData copy;
+    copy.Reset();
+    ASSERT_TRUE(copy.LoadFromFile(files.Path("Copy.xml")));
+    EXPECT_EQ(copy.SelectedFolders.ToVector(), std::vector<std::string>{"C:\\Data"});
+    EXPECT_EQ(copy.UnselectedFolders.ToVector(), std::vector<std::string>{"C:\\Data\\Cache"});
+    EXPECT_EQ(copy.Password, "p");
+
+    // A broken file: box, red line, the previous session stays.
+    const std::string bad = files.Write("Broken.xml", "<Korvane><SessionName value=\"x\"/></Korvane>");
+    dialogAnswers = {bad};
+    boxes.clear();
+    boxAnswers = {IDOK};
+    f.LoadSessionClick();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, bad + " is not a valid Korvane Session file.");
+    EXPECT_EQ(boxes[0].caption, "Error");
+    EXPECT_EQ(boxes[0].flags, 16u);
+    EXPECT_TRUE(Logged(bad + " is not a valid Korvane Session file.", clRed));
+    EXPECT_EQ(f.EditArchiveName->Text(), "Weekly.zip");
+    EXPECT_EQ(f.Session.SessionName, "Copy");
+    EXPECT_EQ(f.SessionFileArg, files.Path("Copy.xml"));
+}
+
+TEST_F(SessionFormTest, ArchiveNameGetsZipAndForbiddenCharactersBlockStart) {
+    TMainForm& f = Make();
+    f.Mode = 0;
+    f.Session.SelectedFolders.Add("C:\\Data");
+    struct Case {
+        const char* typed;
+        const char* shown;
+        bool valid;
+    };
+    for (const Case& c : {Case{"Data", "Data.zip", true}, Case{"Data.zip", "Data.zip", true},
+                          Case{"Data.ZIP", "Data.ZIP.zip", true}, Case{"a.zip.zip", "a.zip.zip.zip", true},
+                          Case{"back:up", "back:up.zip", false}, Case{"..\\up", "..\\up.zip", false},
+                          Case{"NUL", "NUL.zip", false}}) {
+        boxes.clear();
+        if (!c.valid) boxAnswers = {IDOK};
+        f.EditArchiveName->SetText(c.typed);
+        f.EditArchiveNameExit();
+        EXPECT_EQ(f.EditArchiveName->Text(), c.shown);
+        EXPECT_EQ(f.ArchiveNameValid, c.valid) << c.typed;
+        EXPECT_EQ(f.ButtonStart->Enabled(), c.valid) << c.typed;
+        if (!c.valid) {
+            ASSERT_EQ(boxes.size(), 1u) << c.typed;
+            EXPECT_EQ(boxes[0].caption, "Warning!");
+            EXPECT_EQ(boxes[0].text.find("There is a wrong character in the backup's file name.\r\n"), 0u);
+        }
+    }
+}
+
+TEST_F(SessionFormTest, EditsAndBoxesMarkTheSessionModified) {
+    TMainForm& f = Make();
+    auto modifiedBy = [&](const char* what, auto change) {
+        f.Session.Modified = false;
+        change();
+        EXPECT_TRUE(f.Session.Modified) << what;
+    };
+    modifiedBy("archive", [&] { f.EditArchiveName->SetText("x.zip"); });
+    modifiedBy("smtp", [&] { f.SMTPEdit->SetText("mail"); });
+    modifiedBy("mask", [&] { f.EditExclusionMask->SetText("*.tmp"); });
+    modifiedBy("mail", [&] { f.MailCheck->Click(); });
+    modifiedBy("rw", [&] { f.CheckRW->Click(); });
+    modifiedBy("login", [&] { f.LoginCheck->Click(); });
+    // Mail off disables the mail fields; login fields need both boxes.
+    f.MailCheck->SetChecked(false);
+    EXPECT_FALSE(f.AddressEdit->Enabled());
+    EXPECT_FALSE(f.LoginCheck->Enabled());
+    EXPECT_FALSE(f.MailPassEdit->Enabled());
+    f.MailCheck->SetChecked(true);
+    f.LoginCheck->SetChecked(false);
+    EXPECT_TRUE(f.SMTPEdit->Enabled());
+    EXPECT_FALSE(f.MailUserEdit->Enabled());
+
+    // A run drops mail options that cannot work.
+    f.AddressEdit->SetText("");
+    f.SMTPEdit->SetText("");
+    f.ClearIncompleteMailOptions();
+    EXPECT_FALSE(f.MailCheck->Checked());
+}
+
+TEST_F(SessionFormTest, BatchModeRunsOnceWithTheArchiveNameFromTheCommandLine) {
+    const std::string weekly = WriteWeekly();
+    TMainForm& f = Make({weekly, "Data"});
+    int runs = 0;
+    f.StartBackup = [&] {
+        ++runs;
+        EXPECT_TRUE(f.Session.CloseKRV);
+        EXPECT_EQ(f.Session.ArchiveName, "Data.zip");
+    };
+    f.FormActivate();
+    f.FormActivate();
+    EXPECT_EQ(runs, 1);
+    EXPECT_TRUE(Batch);
+    EXPECT_TRUE(Logged("The archive name has been changed to Data.zip", clRed));
+    EXPECT_EQ(f.SessionFileArg, weekly);
+    EXPECT_FALSE(f.Session.Modified);
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(SessionFormTest, BatchModeAppendsZipByTheCaseSensitiveRule) {
+    TMainForm& f = Make({WriteWeekly(), "Data.ZIP"});
+    int runs = 0;
+    f.StartBackup = [&] { ++runs; };
+    f.FormActivate();
+    EXPECT_EQ(runs, 1);
+    EXPECT_TRUE(Logged("The archive name has been changed to Data.ZIP.zip", clRed));
+}
+
+TEST_F(SessionFormTest, BatchModeRefusesNamesThatLeaveTheDestination) {
+    for (const char* arg : {"..\\..\\Windows\\evil", "C:\\elsewhere", "\\\\server\\share\\x", "a/b", "CON"}) {
+        TMainForm& f = Make({WriteWeekly(), arg});
+        int runs = 0;
+        f.StartBackup = [&] { ++runs; };
+        f.FormActivate();
+        EXPECT_EQ(runs, 0) << arg;
+        EXPECT_FALSE(f.ButtonStart->Enabled()) << arg;
+        bool red = false;
+        for (int i = 0; i < f.LogEdit->LineCount(); ++i)
+            red |= f.LogEdit->LineColor(i) == clRed &&
+                   f.LogEdit->Line(i).find("There is a wrong character in the backup's file name.") == 0;
+        EXPECT_TRUE(red) << arg;
+    }
+    // The same for a name that comes from the session file itself.
+    TSessionData s;
+    s.Reset();
+    s.Type = 1;
+    s.ArchiveName = "..\\escape.zip";
+    s.SelectedFolders.Add("C:\\Data");
+    s.SaveToFile(files.Path("Escape.xml"));
+    TMainForm& f = Make({files.Path("Escape.xml")});
+    int runs = 0;
+    f.StartBackup = [&] { ++runs; };
+    f.FormActivate();
+    EXPECT_EQ(runs, 0);
+}
+
+TEST_F(SessionFormTest, BatchModeWithABadFileShowsOneBoxAndNoRun) {
+    const std::string bad = files.Write("Bad.xml", "not xml at all");
+    TMainForm& f = Make({bad});
+    int runs = 0;
+    f.StartBackup = [&] { ++runs; };
+    boxAnswers = {IDOK};
+    f.FormActivate();
+    f.FormActivate();   // activated again after the box: nothing repeats
+    EXPECT_EQ(runs, 0);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, bad + " is not a valid Korvane Session file.");
+    EXPECT_TRUE(Logged(bad + " is not a valid Korvane Session file.", clRed));
+}
+
+TEST_F(SessionFormTest, BatchModeDiscSessionWithoutRecorderIsRefused) {
+    TSessionData s;
+    s.Reset();   // type 0: disc
+    s.SelectedFolders.Add("C:\\Data");
+    s.SaveToFile(files.Path("Disc.xml"));
+    TMainForm& f = Make({files.Path("Disc.xml")});
+    ASSERT_TRUE(f.NoBurner);
+    int runs = 0;
+    f.StartBackup = [&] { ++runs; };
+    boxAnswers = {IDOK};
+    f.FormActivate();
+    EXPECT_EQ(runs, 0);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, "Burning device not available!");
+}
+
+TEST_F(SessionFormTest, ShortcutNeedsASavedSessionAndIsWrittenFromTheDialog) {
+    TMainForm& f = Make();
+    boxAnswers = {IDOK};
+    f.GenerateSessionLinkClick();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Before generating a link to this session, you need to save it!");
+
+    app.Write("korvane.exe", "MZ");
+    dialogAnswers = {files.Path("Nightly.xml")};
+    ASSERT_TRUE(f.SaveSessionAsClick());
+    f.RunLinkDialog = [&](TFormSessionLink& d) {
+        EXPECT_EQ(d.LinkNameEdit->Text(), "Nightly");
+        EXPECT_FALSE(d.ButtonGenerate->Enabled());
+        d.DestFolderEdit->SetText(files.Dir());
+        d.DestFolderEditChange();
+        EXPECT_TRUE(d.ButtonGenerate->Enabled());
+        d.ArchiveNameEdit->SetText("Night");
+        return static_cast<int>(mrOk);
+    };
+    f.GenerateSessionLinkClick();
+    ComInit com;
+    TLazyShellLink link;
+    link.ReadFromFile(AnsiToWide(files.Path("Nightly.lnk")));
+    EXPECT_EQ(WideToAnsi(link.Arguments), Format("\"%s\" \"Night\"", files.Path("Nightly.xml").c_str()));
+    EXPECT_EQ(WideToAnsi(link.WorkingDirectory), app.Dir());
+
+    // Cancel writes nothing.
+    f.RunLinkDialog = [&](TFormSessionLink& d) {
+        d.LinkNameEdit->SetText("Cancelled");
+        return static_cast<int>(mrCancel);
+    };
+    f.GenerateSessionLinkClick();
+    EXPECT_FALSE(FileExists(files.Path("Cancelled.lnk")));
+}

@@ -1,0 +1,77 @@
+// Helpers of the session tests: a scratch folder emptied and removed at the
+// end, whole-file reads and writes, and a fixed clock.
+#pragma once
+#include "app/SessionData.h"
+#include "framework/SysUtils.h"
+#include <windows.h>
+#include <cstdio>
+#include <string>
+
+class SessionFolder {
+public:
+    SessionFolder() {
+        char tmp[MAX_PATH] = {};
+        ::GetTempPathA(MAX_PATH, tmp);
+        path_ = krv::Format("%skrv_session_%lu_%d\\", tmp, ::GetCurrentProcessId(), counter_++);
+        ::CreateDirectoryA(path_.c_str(), nullptr);
+    }
+    ~SessionFolder() {
+        WIN32_FIND_DATAA fd;
+        HANDLE h = ::FindFirstFileA((path_ + "*").c_str(), &fd);
+        if (h != INVALID_HANDLE_VALUE) {
+            do {
+                std::string p = path_ + fd.cFileName;
+                ::SetFileAttributesA(p.c_str(), FILE_ATTRIBUTE_NORMAL);
+                ::DeleteFileA(p.c_str());
+            } while (::FindNextFileA(h, &fd));
+            ::FindClose(h);
+        }
+        ::RemoveDirectoryA(path_.c_str());
+    }
+    SessionFolder(const SessionFolder&) = delete;
+    SessionFolder& operator=(const SessionFolder&) = delete;
+
+    const std::string& Dir() const { return path_; }
+    std::string Path(const std::string& name) const { return path_ + name; }
+    std::string Write(const std::string& name, const std::string& bytes) const {
+        const std::string p = Path(name);
+        FILE* f = std::fopen(p.c_str(), "wb");
+        if (f) {
+            std::fwrite(bytes.data(), 1, bytes.size(), f);
+            std::fclose(f);
+        }
+        return p;
+    }
+
+private:
+    static inline int counter_ = 0;
+    std::string path_;
+};
+
+inline std::string ReadFileBytes(const std::string& path) {
+    std::string out;
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return out;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+    std::fclose(f);
+    return out;
+}
+
+// Pins the session clock for one test; 46362.5 is 6 December 2026, noon.
+class FixedSessionClock {
+public:
+    explicit FixedSessionClock(krv::TDateTime now = 46362.5) : saved_(krv::TSessionData::Clock) {
+        krv::TSessionData::Clock = [this] { return now_; };
+        now_ = now;
+    }
+    ~FixedSessionClock() { krv::TSessionData::Clock = saved_; }
+    FixedSessionClock(const FixedSessionClock&) = delete;
+    FixedSessionClock& operator=(const FixedSessionClock&) = delete;
+    void Set(krv::TDateTime now) { now_ = now; }
+
+private:
+    std::function<krv::TDateTime()> saved_;
+    krv::TDateTime now_ = 0;
+};
