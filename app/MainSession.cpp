@@ -3,6 +3,7 @@
 // name rules, the mail options' enabling, the session shortcut command and
 // the unattended run of a session file given on the command line.
 #include "app/ArchiveName.h"
+#include "app/LoadWait.h"
 #include "app/Log.h"
 #include "app/Main.h"
 #include "app/Messages.h"
@@ -212,7 +213,9 @@ void TMainForm::LoadSessionClick() {
     dialog.DefaultExt = kSessionExt;
     dialog.Title = KV_OpenDialogTitle;
     if (!dialog.Execute()) return;
-    AfterSessionLoad(Session.LoadFromFile(dialog.FileName), dialog.FileName);
+    TFormLoadWait wait(*this);
+    wait.FileName = dialog.FileName;
+    wait.ShowModal();
 }
 
 void TMainForm::AfterSessionLoad(bool loaded, const std::string& fileName) {

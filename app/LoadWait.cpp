@@ -1,0 +1,62 @@
+#include "app/LoadWait.h"
+#include "app/Main.h"
+#include <commctrl.h>
+
+namespace krv {
+
+void TFindFolderAnimation::CreateParams(TCreateParams& params) {
+    TWinControl::CreateParams(params);
+    params.WinClassName = ANIMATE_CLASSA;
+    params.OwnClass = false;
+    params.Style |= ACS_CENTER | ACS_TRANSPARENT | ACS_AUTOPLAY;
+}
+
+void TFindFolderAnimation::CreateHandleDone() {
+    TWinControl::CreateHandleDone();
+    // Clip 150 of shell32; a system without it just shows no animation.
+    ::SendMessageA(Handle(), ACM_OPENA, reinterpret_cast<WPARAM>(::GetModuleHandleA("shell32.dll")),
+                   reinterpret_cast<LPARAM>(MAKEINTRESOURCEA(150)));
+}
+
+TFormLoadWait::TFormLoadWait(TMainForm& main) : TForm(&main), main_(main) {
+    SetName("FormLoadWait");
+    Position = poMainFormCenter;
+    BorderStyle = bsDialog;
+    SetBounds(0, 0, 320, 150);
+    Animate = new TFindFolderAnimation(this);
+    Animate->SetName("Animate");
+    Animate->SetBounds(10, 8, 294, 60);
+    Animate->SetParent(this);
+    LabelWait = new TLabel(this);
+    LabelWait->SetName("LabelWait");
+    LabelWait->SetBounds(10, 76, 294, 32);
+    LabelWait->SetCaption("Loading session, please wait...");
+    LabelWait->SetParent(this);
+    Timer = new TTimer(this);
+    Timer->SetName("Timer");
+    Timer->SetEnabled(false);
+    Timer->SetInterval(100);
+    Timer->OnTimer = [this](TObject*) { TimerTimer(); };
+    OnShow = [this](TObject*) { FormShow(); };
+    DoCreate();
+}
+
+void TFormLoadWait::CreateParams(TCreateParams& params) {
+    TForm::CreateParams(params);
+    params.Style &= ~WS_SYSMENU;   // no border icons: the load cannot be closed half way
+}
+
+void TFormLoadWait::FormShow() {
+    if (main_.Lang) main_.Lang->ApplyToForm(*this);
+    Loaded = false;
+    Timer->SetEnabled(true);
+}
+
+void TFormLoadWait::TimerTimer() {
+    Timer->SetEnabled(false);
+    Loaded = main_.Session.LoadFromFile(FileName);
+    main_.AfterSessionLoad(Loaded, FileName);
+    SetModalResult(mrOk);
+}
+
+} // namespace krv
