@@ -1,0 +1,20 @@
+// Helpers shared by the bench programs.
+#pragma once
+#include "framework/Strings.h"
+#include <string>
+
+namespace bench {
+
+// Adds the ";"-separated masks of a command-line argument to a list.
+inline void SplitInto(krv::TStrings& list, const std::string& masks) {
+    size_t start = 0;
+    while (start <= masks.size()) {
+        size_t end = masks.find(';', start);
+        if (end == std::string::npos) end = masks.size();
+        std::string m = krv::Trim(masks.substr(start, end - start));
+        if (!m.empty()) list.Add(m);
+        start = end + 1;
+    }
+}
+
+} // namespace bench

@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# The update engine driven in the backup program's order (zipdrive): the
+# AddFiles sequence, exclusions, a file locked by another process, retry,
+# abort and cancel with rollback, appending; and 100,000 small files (Zip64
+# entry count, checked by the peers).
+. "$(dirname "$0")/zip_common.bash"
+
+tree=$work/tree
+mkdir -p "$tree/flat/sub" "$tree/rec/a/b" "$tree/rec/empty" "$tree/rec/dir.xps" "$tree/rec/cache"
+echo f1 > "$tree/flat/f1.txt"; head -c 70000 /dev/urandom > "$tree/flat/f2.bin"
+echo inner > "$tree/flat/sub/inner.txt"
+echo r1 > "$tree/rec/r1.txt"; seq 1 5000 > "$tree/rec/a/r2.txt"; echo r3 > "$tree/rec/a/b/r3.txt"
+echo tmp > "$tree/rec/x.tmp"; echo y > "$tree/rec/dir.xps/y.txt"; echo c > "$tree/rec/cache/c.txt"
+W=$(winpath "$tree")
+prefix="Z$tree"   # stored names: the drive letter, then the full path
+
+# Entry names of an archive below the tree, sorted, one line.
+names() { unzip -Z1 "$1" | sed "s|^$prefix/||" | sort | tr '\n' ' '; }
+
+step "the backup program's AddFiles sequence"
+zipdrive "$(winpath "$work/app.zip")" --flat "$W\\flat\\*.*" --recursive "$W\\rec\\*.*" --exclude '*.tmp;cache\*;*.xps'
+want="flat/f1.txt flat/f2.bin rec/a/ rec/a/b/ rec/a/b/r3.txt rec/a/r2.txt rec/dir.xps/ rec/dir.xps/y.txt rec/empty/ rec/r1.txt "
+[ "$(names "$work/app.zip")" = "$want" ] || fail "entries: $(names "$work/app.zip")"
+peers_ok "$work/app.zip"
+$PY - "$work/app.zip" "$prefix" "$want" <<'PYEOF' || fail "python's entry list"
+import sys, zipfile
+names = sorted(n[len(sys.argv[2]) + 1:] for n in zipfile.ZipFile(sys.argv[1]).namelist())
+assert names == sys.argv[3].split(), names
+PYEOF
+
+step "a file held by another process without sharing"
+rm -f "$work/ready"
+wine "$DIST/zipdrive.exe" --hold "$W\\rec\\a\\r2.txt" "$(winpath "$work/ready")" &
+holder=$!
+for _ in $(seq 1 200); do [ -f "$work/ready" ] && break; sleep 0.1; done
+[ -f "$work/ready" ] || fail "the holder did not start"
+out=$(zipdrive "$(winpath "$work/locked.zip")" --flat "" --recursive "$W\\rec\\*.*")
+rm -f "$work/ready"; wait $holder
+echo "$out"
+echo "$out" | has "^failure: .*r2.txt native=33 code=12 " || fail "failure event for the locked file"
+unzip -Z1 "$work/locked.zip" | has 'r2.txt' && fail "the locked file got an entry"
+unzip -Z1 "$work/locked.zip" | has 'rec/a/b/r3.txt' || fail "the other files are missing"
+peers_ok "$work/locked.zip"
+
+step "retry repeats the file"
+out=$(zipdrive "$(winpath "$work/retry.zip")" --flat "$W\\flat\\*.*" --recursive "" --retry-locked "$W\\flat\\f1.txt")
+echo "$out" | has "^failure: .*f1.txt" || fail "no failure before the retry"
+unzip -Z1 "$work/retry.zip" | has 'flat/f1.txt$' || fail "retried file missing"
+peers_ok "$work/retry.zip"
+
+step "abort and cancel leave an earlier archive byte-identical"
+zipdrive "$(winpath "$work/earlier.zip")" --flat "$W\\flat\\*.*" --recursive "" >/dev/null
+before=$(sha256sum < "$work/earlier.zip")
+zipdrive "$(winpath "$work/earlier.zip")" --append --flat "" --recursive "$W\\rec\\*.*" --cancel-at 3 | has '^entries' || true
+[ "$(sha256sum < "$work/earlier.zip")" = "$before" ] || fail "cancel in the middle changed the archive"
+zipdrive "$(winpath "$work/earlier.zip")" --append --flat "" --recursive "$W\\rec\\*.*" --cancel-at 0 >/dev/null
+[ "$(sha256sum < "$work/earlier.zip")" = "$before" ] || fail "cancel at the first event changed the archive"
+rm -f "$work/ready"
+wine "$DIST/zipdrive.exe" --hold "$W\\rec\\a\\b\\r3.txt" "$(winpath "$work/ready")" &
+holder=$!
+for _ in $(seq 1 200); do [ -f "$work/ready" ] && break; sleep 0.1; done
+zipdrive "$(winpath "$work/earlier.zip")" --append --flat "" --recursive "$W\\rec\\*.*" --abort-locked >/dev/null
+rm -f "$work/ready"; wait $holder
+[ "$(sha256sum < "$work/earlier.zip")" = "$before" ] || fail "abort changed the archive"
+zipdrive "$(winpath "$work/fresh.zip")" --flat "$W\\flat\\*.*" --recursive "" --cancel-at 0 >/dev/null
+[ "$(stat -c %s "$work/fresh.zip")" = 22 ] || fail "cancel at the first event must leave an empty archive"
+7z t "$work/fresh.zip" >/dev/null || fail "7z on the empty archive"
+$PY -c "import sys, zipfile; assert zipfile.ZipFile(sys.argv[1]).namelist() == []" "$work/fresh.zip" || fail "python on the empty archive"
+
+step "appending keeps earlier entries byte-identical"
+cp "$work/earlier.zip" "$work/append.zip"
+zipdrive "$(winpath "$work/append.zip")" --append --flat "" --recursive "$W\\rec\\*.*" >/dev/null
+$PY - "$work/earlier.zip" "$work/append.zip" <<'PYEOF' || fail "appended archive"
+import sys, struct, zipfile
+old, new = open(sys.argv[1], 'rb').read(), open(sys.argv[2], 'rb').read()
+cd_offset = struct.unpack('<I', old[-6:-2])[0]
+assert new[:cd_offset] == old[:cd_offset], "old entries changed"
+a, b = zipfile.ZipFile(sys.argv[1]), zipfile.ZipFile(sys.argv[2])
+for i in a.infolist():
+    j = b.getinfo(i.filename)
+    assert (j.header_offset, j.CRC, j.compress_size) == (i.header_offset, i.CRC, i.compress_size), i.filename
+assert len(b.namelist()) > len(a.namelist())
+PYEOF
+peers_ok "$work/append.zip"
+
+step "100,000 small files"
+many=$work/many; mkdir -p "$many"
+$PY - "$many" <<'PYEOF'
+import os, sys
+root = sys.argv[1]
+for d in range(100):
+    p = os.path.join(root, "d%03d" % d); os.mkdir(p)
+    for f in range(1000):
+        with open(os.path.join(p, "%05d.txt" % f), "w") as fh: fh.write("file %d of folder %d\n" % (f, d))
+PYEOF
+zipbench "$(winpath "$work/many.zip")" "$(winpath "$many")" --level 9 | tail -3
+[ "$(unzip -Z1 "$work/many.zip" | wc -l)" = 100100 ] || fail "100,000 files and 100 folders"
+peers_ok "$work/many.zip"
+$PY - "$work/many.zip" <<'PYEOF' || fail "Zip64 end records for 100,100 entries"
+import sys, struct
+b = open(sys.argv[1], 'rb').read()
+assert b[-22:-18] == b'PK\x05\x06'
+assert struct.unpack('<HH', b[-14:-10]) == (0xFFFF, 0xFFFF), "entry counts saturate"
+assert b[-42:-38] == b'PK\x06\x07', "Zip64 locator"
+off, = struct.unpack('<Q', b[-34:-26])
+assert b[off:off + 4] == b'PK\x06\x06'
+assert struct.unpack('<QQ', b[off + 24:off + 40]) == (100100, 100100)
+PYEOF
+echo "zip update: all passed"

@@ -1,0 +1,33 @@
+// Fixtures shared by the archive engine's tests: a scratch folder under the
+// temp folder, files written into it, and whole files read back.
+#pragma once
+#include "framework/Stream.h"
+#include "framework/SysUtils.h"
+#include <windows.h>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace ziptest {
+
+class TScratch {
+public:
+    TScratch();
+    ~TScratch();
+    const std::string& Dir() const { return dir_; }
+    std::string Path(const std::string& rel) const { return dir_ + rel; }
+    std::string Write(const std::string& rel, const std::string& data) const;
+    std::string Folder(const std::string& rel) const;
+
+private:
+    std::string dir_;
+};
+
+std::vector<uint8_t> ReadAll(const std::string& path);
+std::string Bytes(const std::vector<uint8_t>& v, size_t from, size_t n);
+uint32_t U32At(const std::vector<uint8_t>& v, size_t pos);
+uint16_t U16At(const std::vector<uint8_t>& v, size_t pos);
+// Raw inflate of a deflate stream.
+std::string Inflate(const uint8_t* data, size_t size);
+
+} // namespace ziptest

@@ -1,0 +1,328 @@
+// The update engine: the search with attributes, masks and exclusions, and
+// the commit with failures, retry, abort, cancel, rollback and appending.
+#include "ZipTestUtil.h"
+#include "zip/ZipArchiver.h"
+#include <gtest/gtest.h>
+#include <algorithm>
+#include <set>
+
+using namespace krv;
+using namespace ziptest;
+
+namespace {
+
+std::set<std::string> Names(TZipArchiver& z) {
+    std::set<std::string> n;
+    for (int i = 0; i < z.Count(); ++i) n.insert(z.Items(i).name);
+    return n;
+}
+
+std::set<std::string> NamesIn(const std::string& archive) {
+    TZipArchiver z;
+    z.FileName = archive;
+    z.OpenArchive(fmOpenRead | fmShareDenyNone);
+    return Names(z);
+}
+
+struct Tree {
+    TScratch s;
+    Tree() {
+        s.Write("data\\a.txt", "a");
+        s.Write("data\\b.tmp", "b");
+        s.Write("data\\sub\\c.txt", "c");
+        s.Write("data\\sub\\deep\\d.txt", "d");
+        s.Write("data\\dir.xps\\e.txt", "e");
+        s.Write("data\\cache\\f.txt", "f");
+        s.Folder("data\\empty");
+    }
+};
+
+// Sets the archiver up as the backup program does and records failures.
+struct AppArchiver {
+    TZipArchiver z;
+    std::vector<std::pair<int, int>> failures;   // native, code
+    std::function<TZipAction(const std::string&, int)> decide;
+    explicit AppArchiver(const std::string& archive) {
+        z.SetName("Archiver");
+        z.SetCompressionLevel(clMax);
+        z.SetZip64Mode(zmAuto);
+        z.Options.StorePath = spFullPath;
+        z.FileName = archive;
+        z.OnProcessFileFailure = [this](TObject*, const std::string& name, TZipProcessOperation, int native, int code,
+                                        const std::string&, TZipAction& action) {
+            failures.push_back({native, code});
+            action = decide ? decide(name, code) : (code == 6 || code == 12) ? fxaIgnore : fxaAbort;
+        };
+        z.OnStoreFile = [](TObject*, std::string& name, uint32_t&, std::string&, const std::string& full) {
+            name = ExtractFileDrive(full).substr(0, 1) + "\\" + name;
+        };
+    }
+    void Run(const std::string& flat, const std::string& recursive, const std::string& exclude = "") {
+        z.BeginUpdate();
+        z.FileMasks().Clear();
+        z.ExclusionMasks().Clear();
+        if (!exclude.empty()) z.ExclusionMasks().Add(exclude);
+        z.Options.Recurse = false;
+        z.Options.SearchAttr = 47;
+        if (!flat.empty()) z.FileMasks().Add(flat);
+        z.AddFiles();
+        z.Options.Recurse = true;
+        z.Options.SearchAttr = 63;
+        z.FileMasks().Clear();
+        if (!recursive.empty()) z.FileMasks().Add(recursive);
+        z.AddFiles();
+        z.EndUpdate();
+    }
+    // Stored names below the scratch folder, without the drive and scratch prefix.
+    std::set<std::string> Relative(const TScratch& s) {
+        std::string prefix = ExtractFileDrive(s.Dir()).substr(0, 1) + "/" +
+                             StringReplaceAll(s.Dir().substr(3), "\\", "/");
+        std::set<std::string> out;
+        for (const auto& n : Names(z)) {
+            EXPECT_EQ(n.rfind(prefix, 0), 0u) << n;
+            out.insert(n.substr(prefix.size()));
+        }
+        return out;
+    }
+};
+
+// An archive of the top folder's files, made before the update under test.
+void MakeEarlierArchive(Tree& t) {
+    AppArchiver first(t.s.Path("out.zip"));
+    first.z.OpenArchive(fmCreate);
+    first.Run(t.s.Path("data\\*.*"), "");
+    first.z.CloseArchive();
+}
+
+} // namespace
+
+TEST(ZipSearch, FlatPassWithoutFoldersThenRecursivePassWithFolders) {
+    Tree t;
+    AppArchiver app(t.s.Path("out.zip"));
+    app.z.OpenArchive(fmCreate);
+    app.Run(t.s.Path("data\\*.*"), t.s.Path("data\\sub\\*.*"));
+    std::set<std::string> expected = {"data/a.txt", "data/b.tmp", "data/sub/c.txt", "data/sub/deep/",
+                                      "data/sub/deep/d.txt"};
+    EXPECT_EQ(app.Relative(t.s), expected);
+    app.z.CloseArchive();
+}
+
+TEST(ZipSearch, ExclusionsByNameAndByFolderPart) {
+    Tree t;
+    AppArchiver app(t.s.Path("out.zip"));
+    app.z.OpenArchive(fmCreate);
+    app.z.BeginUpdate();
+    app.z.ExclusionMasks().Add("*.tmp");
+    app.z.ExclusionMasks().Add("*.xps");      // a file mask: keeps the folder dir.xps
+    app.z.ExclusionMasks().Add("cache\\*");   // a folder part, relative to the searched folder
+    app.z.ExclusionMasks().Add("sub\\deep\\");
+    app.z.Options.SearchAttr = 63;
+    app.z.FileMasks().Add(t.s.Path("data\\*.*"));
+    app.z.AddFiles();
+    app.z.EndUpdate();
+    std::set<std::string> expected = {"data/a.txt", "data/sub/", "data/sub/c.txt", "data/dir.xps/",
+                                      "data/dir.xps/e.txt", "data/empty/"};
+    EXPECT_EQ(app.Relative(t.s), expected);
+    app.z.CloseArchive();
+}
+
+TEST(ZipSearch, AttributesDecideWhatIsFound) {
+    TScratch s;
+    s.Write("n\\normal.txt", "x");
+    s.Write("n\\hidden.txt", "x");
+    ::SetFileAttributesA(s.Path("n\\normal.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::SetFileAttributesA(s.Path("n\\hidden.txt").c_str(), FILE_ATTRIBUTE_HIDDEN);
+    TZipArchiver z;
+    z.FileName = s.Path("out.zip");
+    z.BaseDir = s.Path("n");
+    z.BeginUpdate();
+    z.FileMasks().Add("*.*");
+    z.Options.SearchAttr = FILE_ATTRIBUTE_HIDDEN;
+    z.AddFiles();
+    z.EndUpdate();
+    EXPECT_EQ(Names(z), (std::set<std::string>{"hidden.txt"}));
+    z.CloseArchive();
+}
+
+TEST(ZipSearch, ArchiveAndItsVolumesUnderTheSearchedFolderAreNeverTaken) {
+    TScratch s;
+    s.Write("a.txt", "a");
+    s.Write("set.Z01", "an old volume");
+    s.Write("set_001.zip", "an old volume");
+    s.Write("settle.txt", "not a volume");
+    TZipArchiver z;
+    z.FileName = s.Path("set.zip");
+    z.BaseDir = s.Dir();
+    z.OpenArchive(fmCreate);
+    z.BeginUpdate();
+    z.FileMasks().Add("*.*");
+    z.AddFiles();
+    z.EndUpdate();
+    EXPECT_EQ(Names(z), (std::set<std::string>{"a.txt", "settle.txt"}));
+    z.CloseArchive();
+}
+
+TEST(ZipCommit, LockedFileGetsFailureEventAndNoEntry) {
+    Tree t;
+    HANDLE lock = ::CreateFileA(t.s.Path("data\\a.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    FileHandle holder(lock);
+    AppArchiver app(t.s.Path("out.zip"));
+    app.z.OpenArchive(fmCreate);
+    app.Run(t.s.Path("data\\*.*"), "");
+    ASSERT_EQ(app.failures.size(), 1u);
+    EXPECT_EQ(app.failures[0], std::make_pair(33, 12));
+    EXPECT_EQ(app.Relative(t.s), (std::set<std::string>{"data/b.tmp"}));
+    EXPECT_EQ(app.z.ItemsProcessed(), 1);
+    app.z.CloseArchive();
+    holder.reset();
+    EXPECT_EQ(NamesIn(t.s.Path("out.zip")).size(), 1u);
+}
+
+TEST(ZipCommit, RetryRepeatsTheFile) {
+    Tree t;
+    FileHandle holder(::CreateFileA(t.s.Path("data\\a.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    AppArchiver app(t.s.Path("out.zip"));
+    app.decide = [&](const std::string&, int) {
+        holder.reset();
+        return fxaRetry;
+    };
+    app.z.OpenArchive(fmCreate);
+    app.Run(t.s.Path("data\\*.*"), "");
+    EXPECT_EQ(app.failures.size(), 1u);
+    EXPECT_EQ(app.Relative(t.s), (std::set<std::string>{"data/a.txt", "data/b.tmp"}));
+    app.z.CloseArchive();
+}
+
+TEST(ZipCommit, FileFoundTwiceThatFailsIsDroppedAlone) {
+    Tree t;
+    FileHandle holder(::CreateFileA(t.s.Path("data\\a.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    AppArchiver app(t.s.Path("out.zip"));
+    app.z.OpenArchive(fmCreate);
+    app.Run(t.s.Path("data\\*.*"), t.s.Path("data\\*.txt"));   // a.txt is found by both passes
+    EXPECT_EQ(app.failures.size(), 1u);
+    auto names = app.Relative(t.s);
+    EXPECT_EQ(names.count("data/a.txt"), 0u);
+    EXPECT_EQ(names.count("data/b.tmp"), 1u);
+    EXPECT_EQ(names.count("data/sub/deep/d.txt"), 1u);
+    app.z.CloseArchive();
+}
+
+TEST(ZipCommit, CancelAtFirstEventLeavesAValidEmptyArchive) {
+    Tree t;
+    AppArchiver app(t.s.Path("out.zip"));
+    app.z.OnOverallProgress = [](TObject*, double, TZipProcessOperation, TZipProgressPhase phase, bool& cancel) {
+        cancel = phase == ppStart;
+    };
+    app.z.OpenArchive(fmCreate);
+    app.Run(t.s.Path("data\\*.*"), "");
+    EXPECT_EQ(app.z.Count(), 0);   // nothing left marked as written
+    app.z.CloseArchive();
+    EXPECT_EQ(FileSizeOf(t.s.Path("out.zip")), 22);
+}
+
+TEST(ZipCommit, AbortOrCancelLeavesAnEarlierArchiveByteIdentical) {
+    Tree t;
+    MakeEarlierArchive(t);
+    auto before = ReadAll(t.s.Path("out.zip"));
+    t.s.Write("data\\sub\\later.txt", std::string(100000, 'L'));
+    for (int variant = 0; variant < 3; ++variant) {
+        AppArchiver app(t.s.Path("out.zip"));
+        int started = 0;
+        FileHandle holder;
+        if (variant == 0) {   // the user cancels in the middle
+            app.z.OnFileProgress = [&](TObject*, const std::string&, double, TZipProcessOperation,
+                                       TZipProgressPhase phase, bool& cancel) {
+                cancel = phase == ppStart && ++started == 3;
+            };
+        } else if (variant == 1) {   // the owner aborts on a failure
+            holder.reset(::CreateFileA(t.s.Path("data\\sub\\c.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                       0, nullptr));
+            app.decide = [](const std::string&, int) { return fxaAbort; };
+        } else {   // cancel at the first event
+            app.z.OnOverallProgress = [](TObject*, double, TZipProcessOperation, TZipProgressPhase phase, bool& c) {
+                c = phase == ppStart;
+            };
+        }
+        app.Run("", t.s.Path("data\\sub\\*.*"));   // opens the existing archive to add to it
+        app.z.CloseArchive();
+        EXPECT_EQ(ReadAll(t.s.Path("out.zip")), before) << variant;
+    }
+}
+
+TEST(ZipCommit, AppendingKeepsEarlierEntriesByteIdentical) {
+    Tree t;
+    MakeEarlierArchive(t);
+    auto before = ReadAll(t.s.Path("out.zip"));
+    std::set<std::string> firstNames = NamesIn(t.s.Path("out.zip"));
+    AppArchiver app(t.s.Path("out.zip"));
+    app.Run("", t.s.Path("data\\sub\\*.*"));
+    EXPECT_EQ(app.z.ItemsProcessed(), 3);
+    app.z.CloseArchive();
+    auto after = ReadAll(t.s.Path("out.zip"));
+    // The old entries' bytes come first, unchanged; the old directory is replaced.
+    uint32_t oldDirectory = U32At(before, before.size() - 6);
+    ASSERT_GT(after.size(), oldDirectory);
+    EXPECT_TRUE(std::equal(before.begin(), before.begin() + oldDirectory, after.begin()));
+    auto names = NamesIn(t.s.Path("out.zip"));
+    EXPECT_EQ(names.size(), firstNames.size() + 3);
+}
+
+TEST(ZipCommit, UpdatingAnEntryThatFailsKeepsTheOldOne) {
+    Tree t;
+    MakeEarlierArchive(t);
+    FileHandle holder(::CreateFileA(t.s.Path("data\\a.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    AppArchiver app(t.s.Path("out.zip"));
+    app.Run(t.s.Path("data\\*.*"), "");
+    EXPECT_EQ(app.failures.size(), 1u);
+    EXPECT_EQ(app.Relative(t.s), (std::set<std::string>{"data/a.txt", "data/b.tmp"}));
+    app.z.CloseArchive();
+}
+
+TEST(ZipCommit, ConfirmAndStoreEventsShapeTheEntries) {
+    Tree t;
+    TZipArchiver z;
+    z.FileName = t.s.Path("out.zip");
+    z.BaseDir = t.s.Path("data");
+    z.OnConfirmProcessFile = [](TObject*, const std::string& name, TZipProcessOperation op, bool& confirm) {
+        EXPECT_EQ(op, poAdd);
+        confirm = ExtractFileName(name) != "b.tmp";
+    };
+    z.OnStoreFile = [](TObject*, std::string& name, uint32_t& attr, std::string& comment, const std::string&) {
+        EXPECT_EQ(name.find('/'), std::string::npos);
+        name = "renamed\\" + name;
+        attr |= FILE_ATTRIBUTE_HIDDEN;
+        comment = "c";
+    };
+    z.Options.Recurse = false;
+    z.Options.SearchAttr = 47;
+    z.BeginUpdate();
+    z.FileMasks().Add("*.*");
+    z.AddFiles();
+    z.EndUpdate();
+    ASSERT_EQ(z.Count(), 1);
+    EXPECT_EQ(z.Items(0).name, "renamed/a.txt");
+    EXPECT_TRUE(z.Items(0).externalAttr & FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_EQ(z.Items(0).comment, "c");
+    z.CloseArchive();
+}
+
+TEST(ZipCommit, OverallProgressRunsFromZeroToHundred) {
+    Tree t;
+    TZipArchiver z;
+    z.FileName = t.s.Path("out.zip");
+    z.BaseDir = t.s.Path("data");
+    std::vector<std::pair<TZipProgressPhase, double>> seen;
+    z.OnOverallProgress = [&](TObject*, double p, TZipProcessOperation, TZipProgressPhase phase, bool&) {
+        seen.push_back({phase, p});
+    };
+    z.BeginUpdate();
+    z.FileMasks().Add("*.*");
+    z.AddFiles();
+    z.EndUpdate();
+    ASSERT_GE(seen.size(), 2u);
+    EXPECT_EQ(seen.front(), std::make_pair(ppStart, 0.0));
+    EXPECT_EQ(seen.back(), std::make_pair(ppEnd, 100.0));
+    for (auto& s : seen) EXPECT_LE(s.second, 100.0);
+    z.CloseArchive();
+}

@@ -1,0 +1,405 @@
+#include "zip/ZipArchiver.h"
+#include "zip/ZipRecords.h"
+#include "zip/ZipStream.h"
+#include <windows.h>
+
+namespace krv {
+
+namespace {
+
+int Box(const std::string& text, UINT flags) {
+    return ::MessageBoxA(nullptr, text.c_str(), "", flags | MB_TASKMODAL);
+}
+
+} // namespace
+
+TZipBaseArchiver::TZipBaseArchiver(TComponent* owner) : TComponent(owner) {
+    SetCompressionLevel(clFastest);
+}
+
+TZipBaseArchiver::~TZipBaseArchiver() {
+    try {
+        CloseArchive();
+    } catch (...) {
+        // A destructor cannot report; callers that care close the archive themselves.
+    }
+}
+
+void TZipBaseArchiver::SetCompressionLevel(TZipCompressionLevel level) {
+    static const int modes[] = {0, 1, 6, 9};
+    compressionLevel_ = level;
+    compressionMode_ = modes[level];
+    UpdateCompressionMethod();
+}
+
+void TZipBaseArchiver::SetCompressionMode(int mode) {
+    if (mode < 0 || mode >= 10) throw EZipException(5, this);
+    compressionMode_ = mode;
+    compressionLevel_ = mode == 0 ? clNone : mode <= 3 ? clFastest : mode <= 6 ? clNormal : clMax;
+    UpdateCompressionMethod();
+}
+
+std::string TZipBaseArchiver::CurrentVersion() const { return "2.62 "; }
+
+void TZipBaseArchiver::SetSpanningMode(TZipSpanningMode mode) {
+    if (active_) throw Exception(ZipPrompt::SpanningModeOnOpen);
+    spanningMode_ = mode;
+}
+
+void TZipBaseArchiver::SetInMemory(bool value) {
+    if (value == inMemory_) return;
+    if (active_) {
+        if (!value) {
+            if (ExtractFileName(FileName).empty()) throw EZipException(29, this);
+            if (updateLevel_ > 0) CommitUpdate();
+            if (stream_->Size() == 0) WriteEmptyArchive();
+            static_cast<TMemoryStream&>(*stream_).SaveToFile(FileName);
+        }
+        active_ = false;
+        updateLevel_ = 0;
+        FreeArchive();
+        inMemory_ = value;
+        OpenAuto();
+        return;
+    }
+    inMemory_ = value;
+}
+
+std::string TZipBaseArchiver::VolumeName(uint32_t number) const {
+    return ZipVolumeFileName(FileName, number, spanningMode_, SpanningOptions.AdvancedNaming,
+                             !SFXStub.empty() || ZipIsSfxName(FileName));
+}
+
+void TZipBaseArchiver::OpenArchive(unsigned mode) {
+    if (!inMemory_ && ExtractFileName(FileName).empty()) throw EZipException(10, this);
+    if (mode < fmCreate && !FileExists(FileName) && spanningMode_ != smSpanning && !ZipIsRemovable(FileName))
+        throw EZipException::Fmt(12, this, FileName.c_str());
+    if (mode < fmCreate && inMemory_) throw EZipException(28, this);
+    CloseArchive();
+    mode_ = mode;
+    if (mode_ == fmCreate || inMemory_) OpenNew();
+    else OpenExisting();
+    active_ = true;
+    if (AfterOpen) AfterOpen(this);
+}
+
+void TZipBaseArchiver::OpenNew() {
+    if (inMemory_) {
+        stream_ = std::make_unique<TMemoryStream>();
+    } else if (!MultiVolume()) {
+        try {
+            stream_ = std::make_unique<TFileStream>(FileName, fmCreate);
+        } catch (const EFOpenError&) {
+            throw EZipException::Fmt(19, this, FileName.c_str());
+        }
+    }
+    // Volumes are created as the commit fills them.
+    volumeNumber_.SetFirst();
+    dir_ = std::make_unique<TZipDirManager>(stream_.get(), true);
+}
+
+void TZipBaseArchiver::OpenExisting() {
+    spanningMode_ = smNone;
+    volumeNumber_.Reset();
+    try {
+        stream_ = std::make_unique<TFileStream>(FileName, mode_);
+    } catch (const EFOpenError&) {
+        throw EZipException::Fmt(33, this, FileName.c_str());
+    }
+    dir_ = std::make_unique<TZipDirManager>(stream_.get(), false);
+    try {
+        ZipReadDirectory(*stream_, *dir_, Options.OEMFileNames, this);
+    } catch (...) {
+        FreeArchive();
+        throw;
+    }
+    if (!dir_->HasDirectory) {
+        // Rebuilding a damaged archive from its local headers is not offered.
+        FreeArchive();
+        throw EZipException(48, this);
+    }
+    dir_->Directory.Assign(dir_->UpdateList);
+}
+
+void TZipBaseArchiver::OpenAuto() {
+    if (!inMemory_ && ExtractFileName(FileName).empty()) throw EZipException(9, this);
+    unsigned mode = fmCreate;
+    if (!inMemory_ && FileExists(FileName)) {
+        HANDLE h = ::CreateFileA(FileName.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h != INVALID_HANDLE_VALUE) {
+            FileHandle probe(h);
+            mode = fmOpenReadWrite | fmShareDenyWrite;
+        } else {
+            mode = fmOpenRead | fmShareDenyNone;
+        }
+    }
+    OpenArchive(mode);
+}
+
+void TZipBaseArchiver::SetActive(bool value) {
+    if (value == active_) return;
+    if (value) OpenAuto();
+    else CloseArchive();
+}
+
+void TZipBaseArchiver::WriteEmptyArchive() {
+    if (!stream_) {
+        try {
+            stream_ = std::make_unique<TFileStream>(FileName, fmCreate);
+        } catch (const EFOpenError&) {
+            throw EZipException::Fmt(19, this, FileName.c_str());
+        }
+    }
+    TZipClosing closing;
+    stream_->SetSize(0);
+    stream_->SetPosition(0);
+    auto records = ZipClosingRecords(closing);
+    stream_->WriteBuffer(records.data(), records.size());
+    if (dir_) dir_->HasDirectory = true;
+}
+
+void TZipBaseArchiver::CloseArchive() {
+    if (active_) {
+        std::exception_ptr failure;
+        try {
+            if (updateLevel_ > 0) CommitUpdate();
+            if (dir_ && dir_->IsNew && !inMemory_ && (!stream_ || stream_->Size() == 0)) WriteEmptyArchive();
+            else if (inMemory_ && stream_ && stream_->Size() == 0) WriteEmptyArchive();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        active_ = false;
+        updateLevel_ = 0;
+        FreeArchive();
+        if (failure) std::rethrow_exception(failure);
+        return;
+    }
+    FreeArchive();
+}
+
+void TZipBaseArchiver::FreeArchive() {
+    stream_.reset();
+    dir_.reset();
+}
+
+void TZipBaseArchiver::BeginUpdate() {
+    if (updateLevel_ == 0) {
+        SetActive(true);
+        if ((mode_ & 3) == 0 && mode_ != fmCreate && !inMemory_) throw EZipException(32, this);
+        auto& list = dir_->UpdateList;
+        for (int i = 0; i < list.Count(); ++i) list.Item(i).marked = false;
+        dir_->Directory.Assign(list);
+    }
+    ++updateLevel_;
+}
+
+void TZipBaseArchiver::EndUpdate() {
+    if (updateLevel_ > 1) --updateLevel_;
+    else if (updateLevel_ == 1) CommitUpdate();
+}
+
+void TZipBaseArchiver::AddFiles() {
+    if (!active_) throw EZipException(13, this);
+    if (MultiVolume() && dir_->UpdateList.Count() > 0 && updateLevel_ == 0) throw EZipException(52, this);
+    BeginUpdate();
+    TStringList exclusions = exclusionMasks_;
+    if (!FileName.empty()) exclusions.Add(ZipExpandPath(FileName, ""));
+    try {
+        SearchMasks(exclusions);
+    } catch (...) {
+        EndUpdate();
+        throw;
+    }
+    EndUpdate();
+}
+
+int64_t TZipBaseArchiver::GetArchiveSize() {
+    if (!active_) throw EZipException(13, this);
+    return stream_ ? stream_->Size() : 0;
+}
+
+int TZipBaseArchiver::Count() const { return dir_ ? dir_->UpdateList.Count() : 0; }
+
+const TDirItem& TZipBaseArchiver::Items(int i) const {
+    if (!dir_) throw EZipException(13, this);
+    return dir_->UpdateList.Item(i);
+}
+
+uint32_t TZipBaseArchiver::Now() const {
+    if (Clock) return Clock();
+    SYSTEMTIME st;
+    FILETIME ft;
+    WORD date = 0, time = 0;
+    ::GetLocalTime(&st);
+    ::SystemTimeToFileTime(&st, &ft);
+    ::FileTimeToDosDateTime(&ft, &date, &time);
+    return (static_cast<uint32_t>(date) << 16) | time;
+}
+
+// --- events
+
+void TZipBaseArchiver::DoOverallProgress(double progress, TZipProcessOperation operation, TZipProgressPhase phase,
+                                         bool& cancel) {
+    if (OnOverallProgress) OnOverallProgress(this, progress, operation, phase, cancel);
+    else cancel = false;
+}
+
+void TZipBaseArchiver::DoFileProgress(const std::string& fileName, double progress, TZipProcessOperation operation,
+                                      TZipProgressPhase phase, bool& cancel) {
+    if (OnFileProgress) {
+        std::string name = StringReplaceAll(fileName, "/", "\\");
+        OnFileProgress(this, name, progress, operation, phase, cancel);
+    } else {
+        cancel = false;
+    }
+}
+
+void TZipBaseArchiver::DoCopyTempFileProgress(double progress, TZipProgressPhase phase, bool& cancel) {
+    cancel = false;
+    if (OnCopyTempFileProgress) OnCopyTempFileProgress(this, progress, phase, cancel);
+}
+
+void TZipBaseArchiver::DoConfirmOverwrite(const std::string& sourceFileName, std::string& destFileName, bool& confirm) {
+    if (OnConfirmOverwrite) {
+        OnConfirmOverwrite(this, sourceFileName, destFileName, confirm);
+        return;
+    }
+    // Yes, No, "No to all" (Cancel) and "Yes to all" (Retry) stand in for the four buttons.
+    int r = Box(Format(ZipPrompt::ConfirmOverwrite, destFileName.c_str(), sourceFileName.c_str()),
+                MB_YESNOCANCEL | MB_ICONQUESTION);
+    confirm = r == IDYES;
+    if (r == IDCANCEL) Options.OverwriteMode = omNever;
+}
+
+void TZipBaseArchiver::DoConfirmProcessFile(const std::string& fileName, TZipProcessOperation operation, bool& confirm) {
+    confirm = true;
+    if (OnConfirmProcessFile) OnConfirmProcessFile(this, fileName, operation, confirm);
+}
+
+void TZipBaseArchiver::DoPassword(const std::string& fileName, std::string& newPassword, bool& skipFile) {
+    // Only reading asks for a password, and this program never reads entries back.
+    if (OnPassword) OnPassword(this, fileName, newPassword, skipFile);
+    else skipFile = true;
+}
+
+void TZipBaseArchiver::DoProcessFileFailure(const std::string& fileName, TZipProcessOperation operation,
+                                            int nativeError, int errorCode, const std::string& errorMessage,
+                                            TZipAction& action) {
+    action = fxaIgnore;
+    if (OnProcessFileFailure) {
+        OnProcessFileFailure(this, fileName, operation, nativeError, errorCode, errorMessage, action);
+        return;
+    }
+    int r = Box(Format(ZipPrompt::FileFailure, errorMessage.c_str()), MB_ABORTRETRYIGNORE | MB_ICONERROR);
+    action = r == IDRETRY ? fxaRetry : r == IDIGNORE ? fxaIgnore : fxaAbort;
+}
+
+void TZipBaseArchiver::DoRequestBlankVolume(int volumeNumber, std::string& volumeFileName, bool& cancel) {
+    volumeFileName = VolumeName(static_cast<uint32_t>(volumeNumber - 1));
+    cancel = false;
+    if (OnRequestBlankVolume) {
+        OnRequestBlankVolume(this, volumeNumber, volumeFileName, cancel);
+    } else if (spanningMode_ == smSpanning) {
+        cancel = Box(Format(ZipPrompt::InsertBlankDisk, volumeNumber), MB_OKCANCEL | MB_ICONINFORMATION) != IDOK;
+    }
+}
+
+void TZipBaseArchiver::DoRequestFirstVolume(std::string& volumeFileName, bool& cancel) {
+    volumeFileName = VolumeName(0);
+    if (OnRequestFirstVolume) {
+        OnRequestFirstVolume(this, volumeFileName, cancel);
+    } else if (spanningMode_ == smSpanning) {
+        cancel = Box(ZipPrompt::InsertFirstDisk, MB_OKCANCEL | MB_ICONINFORMATION) != IDOK;
+        volumeFileName = VolumeName(0);
+    } else {
+        cancel = !FileExists(volumeFileName) && !(dir_ && dir_->IsNew);
+    }
+}
+
+void TZipBaseArchiver::DoRequestLastVolume(std::string& volumeFileName, bool& cancel) {
+    volumeFileName = VolumeName(kLastVolume);
+    if (OnRequestLastVolume) {
+        OnRequestLastVolume(this, volumeFileName, cancel);
+    } else if (spanningMode_ == smSpanning) {
+        cancel = Box(ZipPrompt::InsertLastDisk, MB_OKCANCEL | MB_ICONINFORMATION) != IDOK;
+        while (!cancel && !FileExists(volumeFileName))
+            cancel = Box(Format(ZipPrompt::FileNotOnLastDisk, volumeFileName.c_str()), MB_OKCANCEL | MB_ICONWARNING) != IDOK;
+    } else {
+        cancel = !FileExists(volumeFileName);
+    }
+}
+
+void TZipBaseArchiver::DoRequestMiddleVolume(int volumeNumber, std::string& volumeFileName, bool& cancel) {
+    volumeFileName = VolumeName(static_cast<uint32_t>(volumeNumber - 1));
+    if (OnRequestMiddleVolume) {
+        OnRequestMiddleVolume(this, volumeNumber, volumeFileName, cancel);
+    } else if (spanningMode_ == smSpanning) {
+        cancel = Box(Format(ZipPrompt::InsertDisk, volumeNumber), MB_OKCANCEL | MB_ICONINFORMATION) != IDOK;
+    } else {
+        cancel = !FileExists(volumeFileName);
+    }
+    volumeFileName = ZipVolumeFileName(FileName, static_cast<uint32_t>(volumeNumber - 1), spanningMode_,
+                                       SpanningOptions.AdvancedNaming, !SFXStub.empty() || ZipIsSfxName(FileName), true);
+}
+
+void TZipBaseArchiver::DoDiskFull(int volumeNumber, const std::string& volumeFileName, bool& cancel) {
+    cancel = false;
+    if (OnDiskFull) {
+        OnDiskFull(this, volumeNumber, volumeFileName, cancel);
+    } else if (spanningMode_ == smSpanning) {
+        long long need = VolumeSizeOf(static_cast<uint32_t>(volumeNumber - 1));
+        long long have = VolumeFreeSpace(volumeFileName);
+        cancel = Box(Format(ZipPrompt::DiskFull, need, have), MB_OKCANCEL | MB_ICONWARNING) != IDOK;
+    } else {
+        cancel = true;
+    }
+}
+
+void TZipBaseArchiver::DoStoreFile(std::string& fileName, uint32_t& fileAttr, std::string& comment,
+                                   const std::string& originalFileName) {
+    if (!OnStoreFile) return;
+    std::string name = StringReplaceAll(fileName, "/", "\\");
+    OnStoreFile(this, name, fileAttr, comment, originalFileName);
+    fileName = StringReplaceAll(name, "\\", "/");
+}
+
+void TZipBaseArchiver::DoExtractFile(std::string& fileName, uint32_t& fileAttr, const std::string& comment) {
+    if (!OnExtractFile) return;
+    std::string name = StringReplaceAll(fileName, "/", "\\");
+    OnExtractFile(this, name, fileAttr, comment);
+    fileName = StringReplaceAll(name, "\\", "/");
+}
+
+// --- volume host
+
+bool TZipBaseArchiver::VolumeRequestBlank(uint32_t number, std::string& name) {
+    bool cancel = false;
+    DoRequestBlankVolume(static_cast<int>(number + 1), name, cancel);
+    return cancel;
+}
+
+bool TZipBaseArchiver::VolumeDiskFull(uint32_t number, const std::string& name) {
+    bool cancel = false;
+    DoDiskFull(static_cast<int>(number + 1), name, cancel);
+    return cancel;
+}
+
+void TZipBaseArchiver::VolumeCreated(uint32_t number, const std::string& name) {
+    // Each disk of a spanned set is labelled with its number; a disk that
+    // refuses a label still takes the volume.
+    if (spanningMode_ != smSpanning) return;
+    std::string drive = ExtractFileDrive(ZipExpandPath(name, ""));
+    if (drive.size() == 2) ::SetVolumeLabelA((drive + "\\").c_str(), Format("pkback# %.3u", number + 1).c_str());
+}
+
+int64_t TZipBaseArchiver::VolumeFreeSpace(const std::string& name) {
+    return FreeSpace ? FreeSpace(name) : ZipFreeSpace(name);
+}
+
+TZipArchiver::TZipArchiver(TComponent* owner) : TZipBaseArchiver(owner) {
+    zip64Mode_ = zmDisabled;
+    UpdateCompressionMethod();
+}
+
+} // namespace krv

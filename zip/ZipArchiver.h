@@ -1,0 +1,186 @@
+// The archiver component: options, masks, events and the open/update/close
+// life cycle. Adding files only marks them; the outermost EndUpdate commits,
+// compressing every marked file into the archive (ZipUpdate.cpp).
+#pragma once
+#include "framework/Classes.h"
+#include "framework/Stream.h"
+#include "framework/Strings.h"
+#include "zip/ZipCrypt.h"
+#include "zip/ZipDir.h"
+#include "zip/ZipErrors.h"
+#include "zip/ZipTypes.h"
+#include "zip/ZipVolumes.h"
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace krv {
+
+class TZipOutStream;
+struct TZipCommit;
+
+class TZipBaseArchiver : public TComponent, private TZipVolumeHost {
+public:
+    explicit TZipBaseArchiver(TComponent* owner = nullptr);
+    ~TZipBaseArchiver() override;
+
+    // --- properties
+    bool ExtractCorruptedFiles = false;
+    TZipCompressionLevel CompressionLevel() const { return compressionLevel_; }
+    void SetCompressionLevel(TZipCompressionLevel level);
+    int CompressionMode() const { return compressionMode_; }
+    void SetCompressionMode(int mode);
+    std::string CurrentVersion() const;
+    void SetCurrentVersion(const std::string&) {}
+    std::string Password;
+    std::string FileName;
+    std::string BaseDir;
+    std::string TempDir;
+    TZipSpanningMode SpanningMode() const { return spanningMode_; }
+    void SetSpanningMode(TZipSpanningMode mode);
+    TZipSpanningOptions SpanningOptions;
+    std::string SFXStub;
+    TZipOptions Options;
+    TStrings& FileMasks() { return fileMasks_; }
+    void SetFileMasks(const TStrings& masks) { fileMasks_ = masks; }
+    TStrings& ExclusionMasks() { return exclusionMasks_; }
+    void SetExclusionMasks(const TStrings& masks) { exclusionMasks_ = masks; }
+    TStrings& NoCompressionMasks() { return noCompressionMasks_; }
+    void SetNoCompressionMasks(const TStrings& masks) { noCompressionMasks_ = masks; }
+    bool InMemory() const { return inMemory_; }
+    void SetInMemory(bool value);
+
+    // --- events
+    std::function<void(TObject* sender, const std::string& fileName, double progress, TZipProcessOperation operation,
+                       TZipProgressPhase phase, bool& cancel)> OnFileProgress;
+    std::function<void(TObject* sender, double progress, TZipProcessOperation operation, TZipProgressPhase phase,
+                       bool& cancel)> OnOverallProgress;
+    std::function<void(TObject* sender, double progress, TZipProgressPhase phase, bool& cancel)> OnCopyTempFileProgress;
+    std::function<void(TObject* sender, const std::string& sourceFileName, std::string& destFileName, bool& confirm)>
+        OnConfirmOverwrite;
+    std::function<void(TObject* sender, const std::string& fileName, TZipProcessOperation operation, bool& confirm)>
+        OnConfirmProcessFile;
+    std::function<void(TObject* sender)> AfterOpen;
+    std::function<void(TObject* sender, const std::string& fileName, std::string& newPassword, bool& skipFile)> OnPassword;
+    std::function<void(TObject* sender, const std::string& fileName, TZipProcessOperation operation, int nativeError,
+                       int errorCode, const std::string& errorMessage, TZipAction& action)> OnProcessFileFailure;
+    std::function<void(TObject* sender, int volumeNumber, std::string& volumeFileName, bool& cancel)> OnRequestBlankVolume;
+    std::function<void(TObject* sender, std::string& volumeFileName, bool& cancel)> OnRequestFirstVolume;
+    std::function<void(TObject* sender, std::string& volumeFileName, bool& cancel)> OnRequestLastVolume;
+    std::function<void(TObject* sender, int volumeNumber, std::string& volumeFileName, bool& cancel)> OnRequestMiddleVolume;
+    std::function<void(TObject* sender, int volumeNumber, const std::string& volumeFileName, bool& cancel)> OnDiskFull;
+    std::function<void(TObject* sender, std::string& fileName, uint32_t& fileAttr, std::string& comment,
+                       const std::string& originalFileName)> OnStoreFile;
+    std::function<void(TObject* sender, std::string& fileName, uint32_t& fileAttr, const std::string& comment)> OnExtractFile;
+
+    // --- seams: the random bytes of encryption headers, the clock for entries
+    // without a file date (DOS date in the high word, time in the low word),
+    // and the free space of a drive.
+    TZipRandomSource RandomSource;
+    std::function<uint32_t()> Clock;
+    std::function<int64_t(const std::string& path)> FreeSpace;
+
+    // --- operations
+    void OpenArchive(unsigned mode);
+    void CloseArchive();
+    bool Active() const { return active_; }
+    void SetActive(bool value);
+    void BeginUpdate();
+    void EndUpdate();
+    void AddFiles();
+    int64_t GetArchiveSize();
+    int UpdateLevel() const { return updateLevel_; }
+
+    // The entries as the archive holds them (after a commit).
+    int Count() const;
+    const TDirItem& Items(int i) const;
+    // Counters of the last commit.
+    int ItemsProcessed() const { return itemsProcessed_; }
+    int ItemsToProcess() const { return itemsToProcess_; }
+
+protected:
+    virtual void UpdateCompressionMethod() { compressionMethod_ = -1; }
+    virtual void DoOverallProgress(double progress, TZipProcessOperation operation, TZipProgressPhase phase, bool& cancel);
+    virtual void DoFileProgress(const std::string& fileName, double progress, TZipProcessOperation operation,
+                                TZipProgressPhase phase, bool& cancel);
+    virtual void DoCopyTempFileProgress(double progress, TZipProgressPhase phase, bool& cancel);
+    virtual void DoConfirmOverwrite(const std::string& sourceFileName, std::string& destFileName, bool& confirm);
+    virtual void DoConfirmProcessFile(const std::string& fileName, TZipProcessOperation operation, bool& confirm);
+    virtual void DoPassword(const std::string& fileName, std::string& newPassword, bool& skipFile);
+    virtual void DoProcessFileFailure(const std::string& fileName, TZipProcessOperation operation, int nativeError,
+                                      int errorCode, const std::string& errorMessage, TZipAction& action);
+    virtual void DoRequestBlankVolume(int volumeNumber, std::string& volumeFileName, bool& cancel);
+    virtual void DoRequestFirstVolume(std::string& volumeFileName, bool& cancel);
+    virtual void DoRequestLastVolume(std::string& volumeFileName, bool& cancel);
+    virtual void DoRequestMiddleVolume(int volumeNumber, std::string& volumeFileName, bool& cancel);
+    virtual void DoDiskFull(int volumeNumber, const std::string& volumeFileName, bool& cancel);
+    virtual void DoUnpublishedEvent() {}
+    virtual void DoStoreFile(std::string& fileName, uint32_t& fileAttr, std::string& comment,
+                             const std::string& originalFileName);
+    virtual void DoExtractFile(std::string& fileName, uint32_t& fileAttr, const std::string& comment);
+
+    int compressionMethod_ = -1;
+    TZip64Mode zip64Mode_ = zmAuto;
+
+private:
+    friend struct TZipCommit;
+    // volume host
+    bool VolumeRequestBlank(uint32_t number, std::string& name) override;
+    bool VolumeDiskFull(uint32_t number, const std::string& name) override;
+    int64_t VolumeFreeSpace(const std::string& name) override;
+    int64_t VolumeSizeOf(uint32_t number) override { return ZipVolumeSize(SpanningOptions, number); }
+    const TComponent* VolumeOwner() override { return this; }
+    bool VolumeFlushEach() override { return spanningMode_ == smSpanning; }
+    void VolumeCreated(uint32_t number, const std::string& name) override;
+
+    void OpenAuto();
+    void OpenNew();
+    void OpenExisting();
+    void FreeArchive();
+    bool MultiVolume() const { return spanningMode_ != smNone && !inMemory_; }
+    std::string VolumeName(uint32_t number) const;
+    void CommitUpdate();
+    void WriteEmptyArchive();
+    // File search.
+    void SearchMasks(const TStrings& exclusions);
+    void SearchOne(const std::string& folder, const std::string& namePart, const std::string& root,
+                   const TStrings& exclusions, int searchAttr);
+    // found: what the folder listing said of the path, when it came from one.
+    bool AddFoundPath(const std::string& path, bool isFolder, const std::string& root, const TStrings& exclusions,
+                      const WIN32_FIND_DATAA* found = nullptr);
+    bool Excluded(const std::string& path, bool isFolder, const std::string& root, const TStrings& masks) const;
+    bool IsOwnFile(const std::string& path) const;
+    void FillItem(TDirItem& item, const std::string& path, bool isFolder, uint32_t attr, uint32_t dosTime);
+    uint32_t Now() const;
+
+    TZipCompressionLevel compressionLevel_ = clFastest;
+    int compressionMode_ = 1;
+    TZipSpanningMode spanningMode_ = smNone;
+    TStringList fileMasks_, exclusionMasks_, noCompressionMasks_;
+    bool inMemory_ = false;
+
+    int updateLevel_ = 0;
+    bool active_ = false;
+    unsigned mode_ = fmCreate;
+    int itemsProcessed_ = 0;
+    int itemsToProcess_ = 0;
+    bool cancel_ = false;
+    bool progressWanted_ = false;
+    std::unique_ptr<TStream> stream_;
+    std::unique_ptr<TZipDirManager> dir_;
+    TZipVolumeNumberInfo volumeNumber_;
+};
+
+class TZipArchiver : public TZipBaseArchiver {
+public:
+    explicit TZipArchiver(TComponent* owner = nullptr);
+    TZip64Mode Zip64Mode() const { return zip64Mode_; }
+    void SetZip64Mode(TZip64Mode mode) { zip64Mode_ = mode; }
+    int CompressionMethod() const { return compressionMethod_; }
+
+protected:
+    void UpdateCompressionMethod() override { compressionMethod_ = CompressionMode() != 0 ? 8 : 0; }
+};
+
+} // namespace krv

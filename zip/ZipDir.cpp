@@ -1,0 +1,191 @@
+#include "zip/ZipDir.h"
+#include "zip/ZipErrors.h"
+#include "framework/SysUtils.h"
+#include <windows.h>
+#include <algorithm>
+
+namespace krv {
+
+namespace {
+std::string IndexKey(const std::string& name) { return AnsiUpperCase(name); }
+bool IsSep(char c) { return c == '\\' || c == '/'; }
+} // namespace
+
+void TZipDirArray::CheckIndex(int i, int native) const {
+    if (i < 0 || i >= count_) throw EZipException(native, nullptr);
+}
+
+void TZipDirArray::SetCount(int n) {
+    if (n == 0) {
+        items_.clear();
+        items_.shrink_to_fit();
+        count_ = 0;
+        index_.clear();
+        indexValid_ = true;
+        return;
+    }
+    if (n > static_cast<int>(items_.size())) {
+        growStep_ = std::min(growStep_ * 2, 10000);
+        int capacity = static_cast<int>(items_.size()) + growStep_;
+        if (capacity < n) capacity = n;
+        items_.resize(static_cast<size_t>(capacity));
+    }
+    for (int i = count_; i < n; ++i) items_[static_cast<size_t>(i)] = TDirItem{};
+    if (n < count_) indexValid_ = false;
+    count_ = n;
+}
+
+TDirItem TZipDirArray::Get(int i) const {
+    CheckIndex(i, 2);
+    return items_[static_cast<size_t>(i)];
+}
+TDirItem& TZipDirArray::Item(int i) {
+    CheckIndex(i, 3);
+    return items_[static_cast<size_t>(i)];
+}
+const TDirItem& TZipDirArray::Item(int i) const {
+    CheckIndex(i, 3);
+    return items_[static_cast<size_t>(i)];
+}
+void TZipDirArray::Put(int i, const TDirItem& item) {
+    CheckIndex(i, 1);
+    items_[static_cast<size_t>(i)] = item;
+    indexValid_ = false;
+}
+
+int TZipDirArray::Add(const TDirItem& item) {
+    int i = count_;
+    SetCount(count_ + 1);
+    items_[static_cast<size_t>(i)] = item;
+    if (indexValid_) index_.emplace(IndexKey(item.name), i);   // keeps the first of equal names
+    return i;
+}
+
+void TZipDirArray::Delete(int i) {
+    CheckIndex(i, 4);
+    items_.erase(items_.begin() + i);
+    items_.emplace_back();
+    --count_;
+    indexValid_ = false;
+}
+
+void TZipDirArray::Clear() {
+    for (int i = 0; i < count_; ++i) items_[static_cast<size_t>(i)] = TDirItem{};
+    count_ = 0;
+    index_.clear();
+    indexValid_ = true;
+}
+
+void TZipDirArray::Assign(const TZipDirArray& other) {
+    Clear();
+    items_ = other.items_;
+    count_ = other.count_;
+    growStep_ = other.growStep_;
+    index_ = other.index_;
+    indexValid_ = other.indexValid_;
+}
+
+int TZipDirArray::IndexOfName(const std::string& name) const {
+    if (!indexValid_) {
+        index_.clear();
+        for (int i = 0; i < count_; ++i) index_.emplace(IndexKey(items_[static_cast<size_t>(i)].name), i);
+        indexValid_ = true;
+    }
+    auto it = index_.find(IndexKey(name));
+    return it == index_.end() ? -1 : it->second;
+}
+
+std::string ZipTrailingSeparator(const std::string& folder) {
+    std::string f = folder;
+    if (f.empty()) {
+        char buf[MAX_PATH * 4];
+        DWORD n = ::GetCurrentDirectoryA(sizeof buf, buf);
+        f.assign(buf, n < sizeof buf ? n : 0);
+    }
+    if (f.empty() || !IsSep(f.back())) f += '\\';
+    return f;
+}
+
+bool ZipIsRelativeMask(const std::string& mask) {
+    if (mask.empty()) return true;
+    if (IsSep(mask[0])) return false;
+    if (mask.find(':') != std::string::npos) return false;
+    return mask.find("..\\") == std::string::npos && mask.find("../") == std::string::npos;
+}
+
+std::string ZipExpandPath(const std::string& path, const std::string& base) {
+    std::string b = ZipTrailingSeparator(base);
+    std::string p;
+    if (path.empty()) p = b;
+    else if (path.size() >= 2 && IsSep(path[0]) && IsSep(path[1])) p = path;           // network path
+    else if (IsSep(path[0])) p = ExtractFileDrive(b) + path;                             // on the base's drive
+    else if (path.find(':') != std::string::npos) p = path;
+    else p = b + path;
+    DWORD need = ::GetFullPathNameA(p.c_str(), 0, nullptr, nullptr);
+    if (need == 0) return p;
+    std::string out(need, '\0');
+    DWORD got = ::GetFullPathNameA(p.c_str(), need, out.data(), nullptr);
+    out.resize(got < need ? got : 0);
+    return out.empty() ? p : out;
+}
+
+std::string ZipStoredName(const std::string& path, const std::string& baseDir, TZipStorePathMode mode) {
+    std::string base = ZipTrailingSeparator(ZipExpandPath(baseDir, ""));
+    std::string full = ZipExpandPath(path, base);
+    if (!full.empty() && IsSep(full.back())) full.pop_back();
+    if (!full.empty() && full.back() == '.') full.pop_back();
+
+    std::string name;
+    switch (mode) {
+    case spNoPath:
+        name = ExtractFileName(full);
+        break;
+    case spRelativePath:
+        if (full.size() > base.size() && CompareText(full.substr(0, base.size()), base) == 0)
+            name = full.substr(base.size());
+        else
+            name = full;
+        break;
+    case spFullPath:
+    case spFullPathWithDrive:
+        name = full;
+        break;
+    }
+    if (mode != spFullPathWithDrive) {
+        size_t colon = name.find(':');
+        if (colon != std::string::npos) {
+            name.erase(0, colon + 1);
+        } else if (name.size() >= 2 && IsSep(name[0]) && IsSep(name[1])) {
+            size_t serverEnd = name.find_first_of("\\/", 2);
+            name = serverEnd == std::string::npos ? std::string() : name.substr(serverEnd + 1);
+        }
+        if (!name.empty() && IsSep(name[0])) name.erase(0, 1);
+    }
+    std::replace(name.begin(), name.end(), '\\', '/');
+    return name;
+}
+
+bool ZipIsFloppy(const std::string& path) {
+    std::string d = AnsiUpperCase(ExtractFileDrive(path));
+    return d == "A:" || d == "B:";
+}
+
+bool ZipIsRemovable(const std::string& path) {
+    if (ZipIsFloppy(path)) return true;
+    std::string d = ExtractFileDrive(path);
+    if (d.size() != 2) return false;
+    return ::GetDriveTypeA((d + "\\").c_str()) == DRIVE_REMOVABLE;
+}
+
+int64_t ZipFreeSpace(const std::string& path) {
+    std::string d = ExtractFileDrive(ZipExpandPath(path, ""));
+    ULARGE_INTEGER avail{}, total{}, free{};
+    if (!::GetDiskFreeSpaceExA(IncludeTrailingBackslash(d).c_str(), &avail, &total, &free)) return -1;
+    return static_cast<int64_t>(avail.QuadPart);
+}
+
+bool ZipIsSfxName(const std::string& fileName) {
+    return AnsiLowerCase(ExtractFileExt(fileName)).find(".exe") != std::string::npos;
+}
+
+} // namespace krv

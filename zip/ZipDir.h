@@ -1,0 +1,117 @@
+// The directory in memory: one TDirItem per entry in growable arrays with a
+// case-insensitive name index, the stored-name rule, and path helpers.
+#pragma once
+#include "zip/ZipTypes.h"
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace krv {
+
+class TComponent;
+class TStream;
+
+// One extra-field block kept from a read archive (any tag but the Zip64 one).
+struct TZipExtraBlock {
+    uint16_t tag = 0;
+    std::string data;
+};
+
+// One archive entry: its central-directory fields, then what the update
+// engine needs to (re)write it. Sizes and offsets are held whole; the writer
+// decides per field whether it goes to the Zip64 extra.
+struct TDirItem {
+    uint16_t versionMadeBy = 0;
+    uint16_t versionNeeded = 0;
+    uint16_t flags = 0;
+    uint16_t method = 0;
+    uint16_t time = 0;
+    uint16_t date = 0;
+    uint32_t crc = 0;              // the running register while compressing
+    uint64_t compressedSize = 0;
+    uint64_t uncompressedSize = 0;
+    uint32_t diskNumberStart = 0;
+    uint16_t internalAttr = 0;
+    uint32_t externalAttr = 0;
+    uint64_t localHeaderOffset = 0;
+
+    std::string name;              // '/' separators, a folder ends with '/'
+    std::vector<TZipExtraBlock> extra;
+    std::string comment;
+
+    bool zip64 = false;            // sizes are carried by a Zip64 extra (local and central)
+    bool marked = false;           // to be written by the next commit
+    std::string password;
+    std::string sourceName;        // full disk path of the file to compress
+    uint8_t level = 0;
+    TZipProcessOperation operation = poAdd;
+    std::string oldName;           // former name of a renamed entry
+
+    bool IsFolder() const { return !name.empty() && name.back() == '/'; }
+};
+
+class TZipDirArray {
+public:
+    int Count() const { return count_; }
+    int Capacity() const { return static_cast<int>(items_.size()); }
+    void SetCount(int n);
+    TDirItem Get(int i) const;            // a copy (native 2 outside)
+    TDirItem& Item(int i);                // in place (native 3 outside)
+    const TDirItem& Item(int i) const;
+    void Put(int i, const TDirItem& item); // store a copy (native 1 outside)
+    int Add(const TDirItem& item);
+    void Delete(int i);                   // native 4 outside
+    void Clear();
+    void Assign(const TZipDirArray& other);
+    // Index of the first record whose name equals name without regard to case, or -1.
+    int IndexOfName(const std::string& name) const;
+    // Tell the index that record i has a new name.
+    void Renamed(int i) { indexValid_ = false; (void)i; }
+
+private:
+    void CheckIndex(int i, int native) const;
+    std::vector<TDirItem> items_;
+    int count_ = 0;
+    int growStep_ = 500;
+    mutable std::unordered_map<std::string, int> index_;
+    mutable bool indexValid_ = true;
+};
+
+// The open archive's two lists (the update list and the directory as it stands
+// in the file) and its end record.
+struct TZipEndInfo {
+    uint32_t thisVolume = 0;
+    uint32_t directoryVolume = 0;
+    uint64_t entriesOnVolume = 0;
+    uint64_t totalEntries = 0;
+    uint64_t directorySize = 0;
+    uint64_t directoryOffset = 0;
+    std::string comment;
+};
+
+class TZipDirManager {
+public:
+    TZipDirManager(TStream* stream, bool isNew) : Stream(stream), IsNew(isNew) {}
+    TStream* Stream;
+    bool IsNew;
+    TZipDirArray Directory;    // entries as they stand in the file
+    TZipDirArray UpdateList;   // entries the archive has and is to have
+    TZipEndInfo End;
+    int64_t DataStart = 0;
+    bool HasDirectory = false;  // an end record was found when the archive was read
+};
+
+// Folder with a trailing '\' (the current folder when empty).
+std::string ZipTrailingSeparator(const std::string& folder);
+// A path expanded against a base folder without touching the process's current folder.
+std::string ZipExpandPath(const std::string& path, const std::string& base);
+// The name an entry is stored under, '/' separators (folders get their '/' from the caller).
+std::string ZipStoredName(const std::string& path, const std::string& baseDir, TZipStorePathMode mode);
+bool ZipIsFloppy(const std::string& path);
+bool ZipIsRemovable(const std::string& path);
+int64_t ZipFreeSpace(const std::string& path);
+bool ZipIsSfxName(const std::string& fileName);
+bool ZipIsRelativeMask(const std::string& mask);
+
+} // namespace krv

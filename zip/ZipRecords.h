@@ -1,0 +1,58 @@
+// The zip records as written (local header, central header, Zip64 end record
+// and locator, end record) and the reader of an existing archive's directory.
+#pragma once
+#include "zip/ZipDir.h"
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace krv {
+
+class TStream;
+class TComponent;
+
+constexpr uint32_t kLocalHeaderSig = 0x04034B50;
+constexpr uint32_t kCentralHeaderSig = 0x02014B50;
+constexpr uint32_t kZip64EndSig = 0x06064B50;
+constexpr uint32_t kZip64LocatorSig = 0x07064B50;
+constexpr uint32_t kEndSig = 0x06054B50;
+constexpr uint16_t kZip64Tag = 1;
+constexpr size_t kLocalHeaderSize = 30;
+constexpr size_t kLocalZip64ExtraSize = 20;
+constexpr size_t kCentralHeaderSize = 46;
+constexpr size_t kEndSize = 22;
+constexpr size_t kZip64EndSize = 56;
+constexpr size_t kZip64LocatorSize = 20;
+constexpr uint16_t kVersionZip64 = 45;
+constexpr uint16_t kVersionOem = 20;
+constexpr uint16_t kVersionAnsi = 0x0B14;
+
+// The name bytes as stored: in the OEM code page when asked.
+std::string ZipEncodeName(const std::string& name, bool oem);
+std::string ZipDecodeName(const std::string& name, bool oem);
+
+// Local header, name and (when the item carries Zip64 sizes) the Zip64 extra.
+std::vector<uint8_t> ZipLocalHeader(const TDirItem& item, const std::string& storedName);
+// Central header with name, extra blocks and comment.
+std::vector<uint8_t> ZipCentralHeader(const TDirItem& item, const std::string& storedName);
+
+// Where the closing records land and what they say.
+struct TZipClosing {
+    TZipEndInfo end;
+    uint64_t position = 0;        // offset (within its volume) where the closing records start
+    uint32_t volume = 0;          // the volume they are written to
+    uint32_t totalVolumes = 1;
+};
+bool ZipClosingNeeds64(const TZipClosing& c);
+// Zip64 end record and locator when needed, then the end record and comment.
+std::vector<uint8_t> ZipClosingRecords(const TZipClosing& c);
+size_t ZipClosingSize(const TZipClosing& c);
+
+// Reads the end records and the central directory of a single-file archive
+// into dir.UpdateList. Without an end record HasDirectory stays false.
+void ZipReadDirectory(TStream& stream, TZipDirManager& dir, bool oem, const TComponent* owner);
+
+// Length of the local header with its name and extra field, read at the stream's position.
+size_t ZipLocalHeaderLength(TStream& stream, const TComponent* owner);
+
+} // namespace krv

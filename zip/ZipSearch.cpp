@@ -1,0 +1,234 @@
+// The file search of an update: masks turned into folders and name patterns,
+// folders walked, every found path tested against the exclusions and marked
+// in the update list under its stored name. Nothing is read or written here.
+#include "zip/ZipArchiver.h"
+#include "zip/ZipMask.h"
+#include <windows.h>
+
+namespace krv {
+
+namespace {
+
+bool IsSep(char c) { return c == '\\' || c == '/'; }
+bool HasWildcards(const std::string& s) { return s.find_first_of("*?") != std::string::npos; }
+
+// The path below root, or the whole path when it lies elsewhere.
+std::string RelativeTo(const std::string& path, const std::string& root) {
+    std::string r = ZipTrailingSeparator(root);
+    if (path.size() >= r.size() && CompareText(path.substr(0, r.size()), r) == 0) return path.substr(r.size());
+    return path;
+}
+
+uint32_t DosTimeOf(const FILETIME& ft) {
+    FILETIME local;
+    WORD date = 0, time = 0;
+    if (!::FileTimeToLocalFileTime(&ft, &local) || !::FileTimeToDosDateTime(&local, &date, &time)) return 0;
+    return (static_cast<uint32_t>(date) << 16) | time;
+}
+
+} // namespace
+
+void TZipBaseArchiver::SearchMasks(const TStrings& exclusions) {
+    std::string base = ZipTrailingSeparator(ZipExpandPath(BaseDir, ""));
+    for (int i = 0; i < fileMasks_.Count(); ++i) {
+        const std::string& mask = fileMasks_[i];
+        if (Trim(mask).empty()) continue;
+        std::string full = ZipExpandPath(mask, base);
+        if (!HasWildcards(full) && FileExists(full)) {
+            AddFoundPath(full, false, ExtractFilePath(full), exclusions);
+            continue;
+        }
+        std::string folder = ExtractFilePath(full);
+        // Exclusions with a folder part are taken relative to the base folder,
+        // or to the searched folder when no base folder is set.
+        std::string root = BaseDir.empty() ? folder : base;
+        SearchOne(folder, ExtractFileName(full), root, exclusions, Options.SearchAttr);
+    }
+}
+
+void TZipBaseArchiver::SearchOne(const std::string& folder, const std::string& namePart, const std::string& root,
+                                 const TStrings& exclusions, int searchAttr) {
+    const DWORD fileAttr = static_cast<DWORD>(searchAttr) & ~FILE_ATTRIBUTE_DIRECTORY;
+    const DWORD allOld = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    WIN32_FIND_DATAA fd;
+    {
+        FindHandle find(::FindFirstFileA((folder + namePart).c_str(), &fd));
+        if (find) {
+            do {
+                if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+                DWORD a = fd.dwFileAttributes;
+                bool accepted = (a & fileAttr) != 0 || (a == 0 && (static_cast<DWORD>(searchAttr) & allOld) == allOld);
+                if (accepted) AddFoundPath(folder + fd.cFileName, false, root, exclusions, &fd);
+            } while (::FindNextFileA(find.get(), &fd));
+        }
+    }
+    const bool folders = (searchAttr & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (!folders && !Options.Recurse) return;
+    FindHandle find(::FindFirstFileA((folder + "*.*").c_str(), &fd));
+    if (!find) return;
+    do {
+        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+        std::string name = fd.cFileName;
+        if (name == "." || name == "..") continue;
+        // Links to folders are not followed: they can loop or leave the tree.
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
+        std::string sub = folder + name;
+        if (Excluded(sub, true, root, exclusions)) continue;
+        if (folders && (MatchesMask(name, namePart) || MatchesMask(name + ".", namePart))) {
+            if (AddFoundPath(sub, true, root, exclusions, &fd) && Options.Recurse)
+                SearchOne(sub + "\\", namePart, root, exclusions, searchAttr);
+        } else if (Options.Recurse) {
+            SearchOne(sub + "\\", namePart, root, exclusions, searchAttr);
+        }
+    } while (::FindNextFileA(find.get(), &fd));
+}
+
+bool TZipBaseArchiver::Excluded(const std::string& path, bool isFolder, const std::string& root,
+                                const TStrings& masks) const {
+    for (int i = 0; i < masks.Count(); ++i) {
+        std::string mask = Trim(masks[i]);
+        if (mask.empty()) continue;
+        if (mask == "*.*") return true;
+        if (ZipIsRelativeMask(mask)) {
+            if (mask.find_first_of("\\/") == std::string::npos) {
+                // A bare name mask speaks of files: "*.xps" never drops a folder "dir.xps".
+                if (!isFolder && MatchesMask(ExtractFileName(path), mask)) return true;
+                continue;
+            }
+            std::string m = StringReplaceAll(mask, "/", "\\");
+            std::string rel = RelativeTo(path, root);
+            if (isFolder) {
+                rel += '\\';
+                if (m.back() != '*' && m.back() != '\\') m += '\\';
+            }
+            if (MatchesMask(rel, m)) return true;
+        } else {
+            std::string full = ZipExpandPath(mask, ZipExpandPath(BaseDir, ""));
+            std::string p = path;
+            if (isFolder) {
+                p += '\\';
+                if (full.back() != '*' && !IsSep(full.back())) full += '\\';
+            }
+            if (CompareText(ExtractFilePath(p), ExtractFilePath(full)) == 0 &&
+                MatchesMask(ExtractFileName(p), ExtractFileName(full)))
+                return true;
+        }
+    }
+    return false;
+}
+
+bool TZipBaseArchiver::IsOwnFile(const std::string& path) const {
+    if (FileName.empty() || inMemory_) return false;
+    std::string archive = ZipExpandPath(FileName, "");
+    if (CompareText(path, archive) == 0) return true;
+    // Volumes of this archive: name.Z01 ... and name_001.ext, in any folder case.
+    std::string folder = ExtractFilePath(archive);
+    if (CompareText(ExtractFilePath(path), folder) != 0) return false;
+    std::string ext = ExtractFileExt(archive);
+    std::string base = ExtractFileName(archive);
+    base.resize(base.size() - ext.size());
+    std::string name = ExtractFileName(path);
+    if (name.size() <= base.size() || CompareText(name.substr(0, base.size()), base) != 0) return false;
+    std::string rest = name.substr(base.size());
+    auto digits = [](const std::string& s) {
+        return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
+    };
+    if (rest.size() > 2 && (rest.substr(0, 2) == ".Z" || rest.substr(0, 2) == ".z") && digits(rest.substr(2))) return true;
+    if (rest.size() > 1 && rest[0] == '_' && CompareText(ExtractFileExt(rest), ext) == 0)
+        return digits(rest.substr(1, rest.size() - 1 - ext.size()));
+    return false;
+}
+
+bool TZipBaseArchiver::AddFoundPath(const std::string& path, bool isFolder, const std::string& root,
+                                    const TStrings& exclusions, const WIN32_FIND_DATAA* found) {
+    if (Excluded(path, isFolder, root, exclusions) || IsOwnFile(path)) return false;
+    bool confirm = true;
+    DoConfirmProcessFile(path, poAdd, confirm);
+    if (!confirm) return false;
+
+    std::string name = ZipStoredName(path, BaseDir, Options.StorePath);
+    if (isFolder) name += '/';
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    bool known = found != nullptr;
+    if (found) {
+        data.dwFileAttributes = found->dwFileAttributes;
+        data.ftLastWriteTime = found->ftLastWriteTime;
+    } else {
+        known = ::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) != 0;
+    }
+    uint32_t attr = known ? data.dwFileAttributes : (isFolder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE);
+    uint32_t dosTime = known ? DosTimeOf(data.ftLastWriteTime) : 0;
+    std::string comment;
+    DoStoreFile(name, attr, comment, path);
+
+    auto& list = dir_->UpdateList;
+    int index = list.IndexOfName(name);
+    if (index >= 0) {
+        TDirItem& old = list.Item(index);
+        bool replace = true;
+        switch (Options.OverwriteMode) {
+        case omPrompt: {
+            std::string dest = old.name;
+            DoConfirmOverwrite(path, dest, replace);
+            break;
+        }
+        case omAlways: break;
+        case omNever: replace = false; break;
+        case omIfNewer:
+        case omIfOlder: {
+            uint32_t disk = dosTime;
+            uint32_t stored = (static_cast<uint32_t>(old.date) << 16) | old.time;
+            replace = Options.OverwriteMode == omIfNewer ? disk > stored : disk < stored;
+            break;
+        }
+        }
+        if (!replace) return false;
+        FillItem(old, path, isFolder, attr, dosTime);
+        // Only an entry the archive already holds is an update; a file found
+        // twice in this update stays an addition.
+        old.operation = dir_->Directory.IndexOfName(name) >= 0 ? poUpdate : poAdd;
+        old.name = name;
+        old.comment = comment;
+        list.Renamed(index);
+    } else {
+        TDirItem item;
+        FillItem(item, path, isFolder, attr, dosTime);
+        item.operation = poAdd;
+        item.name = name;
+        item.comment = comment;
+        index = list.Add(item);
+    }
+    TDirItem& item = list.Item(index);
+    if (!isFolder && Excluded(path, false, root, noCompressionMasks_)) {
+        item.level = 0;
+        item.method = 0;
+    }
+    return true;
+}
+
+void TZipBaseArchiver::FillItem(TDirItem& item, const std::string& path, bool isFolder, uint32_t attr,
+                                uint32_t dosTime) {
+    TDirItem fresh;
+    fresh.versionMadeBy = fresh.versionNeeded = Options.OEMFileNames ? 20 : 0x0B14;
+    UpdateCompressionMethod();
+    fresh.method = static_cast<uint16_t>(compressionMethod_ < 0 ? 8 : compressionMethod_);
+    fresh.flags = Password.empty() ? 0 : 1;
+    uint32_t dt = dosTime != 0 ? dosTime : Now();
+    fresh.date = static_cast<uint16_t>(dt >> 16);
+    fresh.time = static_cast<uint16_t>(dt & 0xFFFF);
+    fresh.crc = 0xFFFFFFFFu;
+    fresh.externalAttr = attr;
+    fresh.marked = true;
+    fresh.password = Password;
+    fresh.sourceName = path;
+    fresh.level = static_cast<uint8_t>(compressionMode_);
+    if (isFolder) {
+        fresh.method = 0;
+        fresh.crc = 0;
+        fresh.flags = 2;
+        fresh.level = 0;
+    }
+    item = fresh;
+}
+
+} // namespace krv
