@@ -150,8 +150,9 @@ public:
     std::function<void(const std::string& sessionFile, const std::string& archiveName)> StartBatch;
     std::function<bool()> SaveSession;                    // true when saved
     std::function<std::string()> DefaultArchiveNameProvider;
-    // The disc steps of a run, filled by the disc layer: each one returns when
-    // its window has closed and sets Cancel on failure.
+    // Replacements for the disc steps of a run (tests); empty: the disc
+    // layer's steps. Each returns when its window has closed and sets Cancel
+    // on failure.
     std::function<void()> MakeIsoStep;
     std::function<void()> BlankDiscStep;
     std::function<void()> BurnDiscStep;
@@ -259,6 +260,7 @@ private:
     std::string FormatDuration(double days) const;
     void ConfigureArchiver();
     void WireRun();
+    std::unique_ptr<class TDiscSteps> MakeDiscSteps();
     std::unique_ptr<TMainFormMailHost> mailHost_;
     std::unique_ptr<TReportMail> reportMail_;
     int logPanelHeight_ = 0;

@@ -3,6 +3,7 @@
 // free archive name, network folders).
 #include "app/Log.h"
 #include "app/Main.h"
+#include "app/DiscSteps.h"
 #include "app/Messages.h"
 #include "app/SplitString.h"
 #include "app/ZipCheckDirs.h"
@@ -69,6 +70,7 @@ void TMainForm::ButtonStartClick() {
         CheckFreeSpace(Mode == 0 ? TempDir : HDFolderEdit->Text());
         if (Cancel) return AbortRun();
     }
+    std::unique_ptr<TDiscSteps> disc;
     if (Mode == 1) {
         Archiver.SetSpanningMode(smNone);
         if (!DirectoryExists(HDFolderEdit->Text())) {
@@ -77,6 +79,9 @@ void TMainForm::ButtonStartClick() {
         }
     } else {
         Archiver.SetSpanningMode(smSplitting);
+        // Volumes or an image of an earlier run must never be taken for this one's.
+        disc = MakeDiscSteps();
+        disc->RemoveStaleOutput();
     }
 
     SetRunTitle(KV_Zipping_AppTitle_1);
@@ -92,20 +97,21 @@ void TMainForm::ButtonStartClick() {
         // The disc steps: each one is a modal step that sets Cancel on failure.
         struct DiscStep {
             const std::string* title;
-            std::function<void()>* step;
+            std::function<void()>* seam;
+            void (TDiscSteps::*step)();
             const std::string* doneText;
             bool logged;
-        } steps[] = {{&KV_MakingISO_AppTitle_1, &MakeIsoStep, &KV_MakeISOTime, CheckRW->Checked()},
-                     {&KV_Blanking_AppTitle_1, &BlankDiscStep, &KV_FormatDiscTime, true},
-                     {&KV_Burning_AppTitle_1, &BurnDiscStep, &KV_WriteISOTime, true}};
+        } steps[] = {{&KV_MakingISO_AppTitle_1, &MakeIsoStep, &TDiscSteps::MakeIso, &KV_MakeISOTime, CheckRW->Checked()},
+                     {&KV_Blanking_AppTitle_1, &BlankDiscStep, &TDiscSteps::BlankDisc, &KV_FormatDiscTime, true},
+                     {&KV_Burning_AppTitle_1, &BurnDiscStep, &TDiscSteps::BurnIso, &KV_WriteISOTime, true}};
         for (const DiscStep& s : steps) {
             SetRunTitle(*s.title);
             TDateTime stepStart = Now();
-            if (*s.step) {
-                (*s.step)();
+            if (*s.seam) {
+                (*s.seam)();
             } else {
-                AddLog(KV_Error + ": the disc steps are not available in this build", lcRed, 0, lkNormal);
-                Cancel = true;
+                ((*disc).*s.step)();
+                Cancel = disc->Cancel;
             }
             if (Cancel) return AbortRun();
             if (s.logged) AddLog(*s.doneText + FormatDuration(Now() - stepStart), lcBlue, 1, lkNormal);
@@ -134,6 +140,15 @@ void TMainForm::AbortRun() {
     AddLog(KV_Aborted, lcRed, 1, lkNormal);
     MailReport();
     SaveReport();
+}
+
+std::unique_ptr<TDiscSteps> TMainForm::MakeDiscSteps() {
+    int device = DeviceCombo->ItemIndex();
+    std::string deviceId = device >= 0 && device < DeviceIds.Count() ? DeviceIds[device] : std::string();
+    TDiscJob job{AppDir, TempDir, EditArchiveName->Text(), deviceId, CheckRW->Checked()};
+    return std::make_unique<TDiscSteps>(this, job, [this](const std::string& msg, int colour, int level, int kind) {
+        AddLog(msg, colour, level, kind);
+    });
 }
 
 void TMainForm::WireRun() {

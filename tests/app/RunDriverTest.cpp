@@ -334,3 +334,32 @@ TEST(StoredNames, TheDriveLetterIsTheFirstFolder) {
     StoreWithDriveFolder(name, "rel.txt");
     EXPECT_EQ(name, "rel.txt");
 }
+
+TEST_F(HardDiskRun, DiscRunCallsItsStepsInOrderAndStopsAtAFailingOne) {
+    TMainForm& f = TreeForm("D.zip");
+    f.Mode = 0;
+    f.CheckRW->SetChecked(false);
+    std::vector<std::string> calls;
+    std::string temp = ExcludeTrailingBackslash(f.TempDir) + "\\D.zip";
+    f.MakeIsoStep = [&] {
+        calls.push_back("iso");
+        EXPECT_FALSE(Entries(temp).empty());   // the archive is written to the temp folder first
+    };
+    f.BlankDiscStep = [&] { calls.push_back("blank"); };
+    f.BurnDiscStep = [&] { calls.push_back("burn"); };
+    f.ButtonStartClick();
+    EXPECT_EQ(calls, (std::vector<std::string>{"iso", "blank", "burn"}));
+    EXPECT_FALSE(Holds(Report(), "ISO created in "));   // only logged for a rewritable disc
+    EXPECT_TRUE(Holds(Report(), "Disc blanked in "));
+    EXPECT_TRUE(Holds(Report(), "Disc burned in "));
+    EXPECT_EQ(Report().back(), "Backup done");
+
+    calls.clear();
+    f.BlankDiscStep = [&] {
+        calls.push_back("blank");
+        f.Cancel = true;
+    };
+    f.ButtonStartClick();
+    EXPECT_EQ(calls, (std::vector<std::string>{"iso", "blank"}));
+    EXPECT_EQ(Report().back(), "Operation aborted");
+}
