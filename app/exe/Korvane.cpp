@@ -2,6 +2,7 @@
 // main window, then the message loop until the window closes.
 #include "app/Log.h"
 #include "app/Main.h"
+#include "app/Recorders.h"
 #include "framework/Forms.h"
 #include "framework/SysUtils.h"
 #include <cstdlib>
@@ -22,6 +23,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
 
     auto form = std::make_unique<TMainForm>(appDir, params);
     Application().MainForm = form.get();
+    form->DiscoverRecorders = [&form] { ScanBus(*form); };
     // A failure inside a handler is logged in red; the program keeps running.
     Application().OnException = [&form](TObject*, const std::string& message) {
         if (form) form->AddLog(message, lcRed, 0, lkNormal);

@@ -1,0 +1,30 @@
+// The console task window of the disc steps: runs one console program
+// modally, shows its output, flags the recorder's error lines, and lets the
+// user cancel (after a confirmation) or minimise the program.
+#pragma once
+#include "app/ConsoleForm.h"
+
+namespace krv {
+
+class TFormWait : public TConsoleForm {
+public:
+    explicit TFormWait(TComponent* owner = nullptr);
+
+    int TaskKind = 0;             // 0 image, 1 blank, 2 burn
+    bool UserCancelled = false;
+    bool RecorderError = false;
+    TButton* ButtonWaitCancel = nullptr;
+    TButton* ButtonMinimize = nullptr;
+
+    void FormShow();
+    void ButtonWaitCancelClick();
+    void ButtonMinimizeClick();
+
+protected:
+    const std::vector<std::string>& ErrorTexts() const override { return RecorderErrorTexts(); }
+    void ErrorLineSeen() override { RecorderError = true; }
+    void CommandEnded() override { CloseWithResult(1); }
+    bool CloseQuery() override;
+};
+
+} // namespace krv
