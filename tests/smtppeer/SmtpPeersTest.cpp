@@ -258,3 +258,65 @@ TEST(ReportMailPeer, TheFixedMailPortReachesAServerOnPort25) {
     EXPECT_FALSE(FindMessage("[Port 25] Korvane Mail Notification: Backup Saved.").content.empty())
         << "the service name \"smtp\" resolves to port 25";
 }
+
+// Batch mode with a session that asks for a mail: the run's place is taken by
+// a stand-in that logs and sends the report as the run's last step does.
+TEST(ReportMailPeer, ABatchRunClosesOnlyWhenItsMailIsDone) {
+    Application().Initialize();
+    static TLang english;
+    LoadLanguageStrings(english);
+    char tmp[MAX_PATH];
+    ::GetTempPathA(MAX_PATH, tmp);
+    std::string dir = Format("%skrv_batchmail_%lu\\", tmp, ::GetCurrentProcessId());
+    ASSERT_TRUE(ForceDirectories(dir + "app") && ForceDirectories(dir + "dest"));
+    const std::string sessionFile = dir + "job.xml";
+    {
+        TSessionData s;
+        s.Reset("Batch job");
+        s.SessionName = "Batch job";
+        s.MailActive = true;
+        s.Address = "admin@korvane.test";
+        s.SMTP = "127.0.0.1";
+        s.Type = 1;
+        s.DirHD = dir + "dest";
+        s.ArchiveName = "backup.zip";
+        s.Log = 2;
+        s.SaveToFile(sessionFile);
+    }
+    struct Case {
+        bool cancelled;
+        bool serverThere;
+        std::string subject;
+    };
+    for (const Case& c : {Case{false, true, "[Batch job] Korvane Mail Notification: Backup Saved."},
+                          Case{true, true, "[Batch job] Korvane Mail Notification: Error!"},
+                          Case{false, false, ""}}) {
+        MailBusy = CloseWhenMailDone = false;
+        TMainForm form(dir + "app\\", {});
+        form.Show();
+        TMainFormMailHost host(form);
+        TReportMail mail(host);   // the application's own port: "smtp", 25
+        if (!c.serverThere) mail.SmtpClient().Port = UnusedPort();
+        bool ran = false;
+        form.StartBackup = [&] {
+            ran = true;
+            form.Cancel = c.cancelled;
+            mail.SendMailReport();
+        };
+        form.RunBatch(sessionFile, "");
+        ASSERT_TRUE(ran) << "the batch run did not start";
+        EXPECT_TRUE(MailBusy);
+        EXPECT_TRUE(form.Visible()) << "the close waits for the mail";
+        ASSERT_TRUE(PumpUntil([&] { return !MailBusy; }, 60000));
+        EXPECT_FALSE(form.Visible()) << "closed once the mail ended";
+        std::string report = form.ReportLines.Text();
+        if (c.serverThere) {
+            EXPECT_FALSE(FindMessage(c.subject).content.empty()) << c.subject;
+            EXPECT_NE(report.find("Sending mail..."), std::string::npos) << report;
+            EXPECT_EQ(report.find("SMTP Socket Error"), std::string::npos) << report;
+        } else {
+            EXPECT_NE(report.find("SMTP Socket Error: 500"), std::string::npos) << report;
+        }
+        PumpFor(100);
+    }
+}
