@@ -56,6 +56,9 @@ void TMainFormMailHost::AddLog(const std::string& msg, int colour, int level, in
 void TMainFormMailHost::ClearSessionModified() { form_.Session.Modified = false; }
 void TMainFormMailHost::CloseMainWindow() { form_.Close(); }
 
+// The run saved its report when the mail had only started: save it again.
+void TMainFormMailHost::MailFinished() { form_.SaveReport(); }
+
 void LoginCheckClick(TMainForm& form) {
     form.Session.Modified = true;
     bool on = form.LoginCheck->Checked();
@@ -111,6 +114,7 @@ void TReportMail::SendMailReport() {
 
 void TReportMail::MailEnded() {
     MailBusy = false;
+    host_.MailFinished();
     if (CloseWhenMailDone) host_.CloseMainWindow();
 }
 
@@ -146,9 +150,8 @@ void TReportMail::SmtpClientRequestDone(TObject*, TSmtpRequest rqType, WORD erro
         SafeQuit();
         return;
     case smtpQuit:
-        MailBusy = false;
         if (!host_.SessionClosesAfterBackup()) host_.AddLog(KV_Mail_Disconnected, lcBlack, 3, lkNormal);
-        if (CloseWhenMailDone) host_.CloseMainWindow();
+        MailEnded();
         return;
     default:
         host_.AddLog(KV_Mail_Aborting, lcRed, 1, lkNormal);

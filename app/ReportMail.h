@@ -33,6 +33,8 @@ public:
     virtual void AddLog(const std::string& msg, int colour, int level, int kind) = 0;
     virtual void ClearSessionModified() = 0;
     virtual void CloseMainWindow() = 0;
+    // The mail has ended, sent or failed: its lines belong in the report file.
+    virtual void MailFinished() = 0;
 };
 
 class TMainForm;
@@ -51,6 +53,7 @@ public:
     void AddLog(const std::string& msg, int colour, int level, int kind) override;
     void ClearSessionModified() override;
     void CloseMainWindow() override;
+    void MailFinished() override;
 
 private:
     TMainForm& form_;

@@ -21,7 +21,7 @@ struct ReportMailHost : IReportMailHost {
     TStringList report;
     bool closeKRV = false, closeTicked = false;
     std::vector<std::string> log;   // "text |colour level kind"
-    int closes = 0, modifiedCleared = 0;
+    int closes = 0, modifiedCleared = 0, finished = 0;
 
     TReportMailSettings MailSettings() override { return settings; }
     std::string SessionName() override { return name; }
@@ -34,6 +34,7 @@ struct ReportMailHost : IReportMailHost {
     }
     void ClearSessionModified() override { ++modifiedCleared; }
     void CloseMainWindow() override { ++closes; }
+    void MailFinished() override { ++finished; }
     bool Logged(const std::string& line) const { return std::find(log.begin(), log.end(), line) != log.end(); }
 };
 

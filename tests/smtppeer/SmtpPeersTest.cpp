@@ -187,6 +187,7 @@ TEST(ReportMailPeer, ASavedRunMailsItsReport) {
     CloseWhenMailDone = true;   // a close asked for while the mail runs
     run.SendAndWait();
     EXPECT_EQ(run.host.closes, 1) << "the window closes once the mail is done";
+    EXPECT_EQ(run.host.finished, 1);
     std::vector<std::string> own;
     for (auto& l : run.host.log)
         if (l.rfind("Mail: ", 0) != 0) own.push_back(l);

@@ -1,0 +1,174 @@
+#!/usr/bin/env bash
+# Unattended runs that mail their report, end to end: `korvane.exe <session>`
+# under Wine with a real mail server (Debian's aiosmtpd) on 127.0.0.1:25, the
+# report mail's fixed port. A good run's mail arrives with its subject, banner,
+# report lines and footer, and the program exits 0 only after the server has
+# answered QUIT (the server holds that answer back a moment, so a client that
+# did not wait would have exited first); a failed run mails "Error!"; with no
+# server listening the socket error is in the report file and the program
+# still exits. The server is stopped on every way out.
+set -uo pipefail
+here=$(cd "$(dirname "$0")/../.." && pwd)
+cd "$here"
+. scripts/wine-env >/dev/null 2>&1
+export WINEDEBUG=-all
+PY=/usr/bin/python3
+$PY -c "import aiosmtpd" 2>/dev/null || { echo "mail_batch: python3-aiosmtpd is not installed (run scripts/setup)"; exit 1; }
+[ -f build/dist/korvane.exe ] || { echo "mail_batch: build/dist/korvane.exe missing (run scripts/build)"; exit 1; }
+
+name="krv-e2e-mail-$$"
+root="$WINEPREFIX/drive_c/$name"
+win="C:\\$name"
+server_pid=
+stop_server() {
+  if [ -n "$server_pid" ]; then
+    kill "$server_pid" 2>/dev/null
+    timeout 10 tail --pid="$server_pid" -f /dev/null 2>/dev/null || kill -9 "$server_pid" 2>/dev/null
+    wait "$server_pid" 2>/dev/null
+    server_pid=
+  fi
+}
+trap 'stop_server; rm -rf "$root"' EXIT
+fail() { echo "mail_batch: FAILED: $*"; [ -f "$root/server.log" ] && tail -n 20 "$root/server.log"; exit 1; }
+ok() { echo "$1: ok"; }
+
+rm -rf "$root"
+mkdir -p "$root/dest" "$root/out" "$root/src/docs/sub" "$root/empty"
+cp build/dist/korvane.exe "$root/"
+printf 'first file\r\n' > "$root/src/docs/a.txt"
+printf 'second file' > "$root/src/docs/sub/b.txt"
+
+# The mail server: saves each message as <n>.eml and logs each QUIT with the
+# time it was heard and the time its answer goes out (one second later).
+cat > "$root/server.py" <<'PYEOF'
+import asyncio, os, signal, sys, threading, time
+from aiosmtpd.controller import Controller
+out, log = sys.argv[1], open(sys.argv[2], "a", buffering=1)
+
+class Handler:
+    count = 0
+    async def handle_DATA(self, server, session, envelope):
+        Handler.count += 1
+        with open(os.path.join(out, "%d.eml" % Handler.count), "wb") as f:
+            f.write(envelope.original_content)
+        log.write("DATA %d %s %s\n" % (Handler.count, envelope.mail_from, ",".join(envelope.rcpt_tos)))
+        return "250 Message accepted for delivery"
+    async def handle_QUIT(self, server, session, envelope):
+        log.write("QUIT heard %.3f\n" % time.time())
+        await asyncio.sleep(1.0)
+        log.write("QUIT answered %.3f\n" % time.time())
+        return "221 Bye"
+
+c = Controller(Handler(), hostname="127.0.0.1", port=25)
+c.start()
+stop = threading.Event()
+signal.signal(signal.SIGTERM, lambda *a: stop.set())
+signal.signal(signal.SIGINT, lambda *a: stop.set())
+log.write("ready\n")
+stop.wait()
+c.stop()
+PYEOF
+
+start_server() {
+  : > "$root/server.log"
+  $PY "$root/server.py" "$root/out" "$root/server.log" >>"$root/server.err" 2>&1 &
+  server_pid=$!
+  for _ in $(seq 100); do
+    grep -q ready "$root/server.log" && return 0
+    kill -0 "$server_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  cat "$root/server.err"; fail "the mail server did not start on 127.0.0.1:25 (is port 25 taken?)"
+}
+
+session() {   # file sessionName archive dest dirs(xml)
+  cat > "$1" <<XEOF
+<?xml version="1.0" encoding="ISO-8859-1"?>
+<Korvane ver="0.9.1">
+<SessionName value="$2"/><ArchiveName value="$3"/>
+<GenericOptions><SubFolders value="True"/><CloseKRV value="False"/><RWDisk value="True"/><Device value="-1"/><DirHD value="$4"/><OverwriteHD value="False"/><Type value="1"/><Creation value="12/6/2026 12:00:00 PM"/><LastSave value="12/6/2026 12:00:00 PM"/><LastBackup value="12:00:00 AM"/></GenericOptions>
+<MailOptions><Active value="True"/><Address value="admin@korvane.test"/><SMTP value="127.0.0.1"/><DoLogin value="False"/><UserName value=""/><Password value=""/><Log value="3"/></MailOptions>
+<Filters><Active value="False"/><InclusionMask value=""/><ExclusionMask value=""/></Filters>
+<SelectedDirectories>$5</SelectedDirectories>
+</Korvane>
+XEOF
+}
+
+run() {   # session file (Windows path); must end by itself with 0; prints the end time
+  timeout 240 wine "$win\\korvane.exe" "$1" >/dev/null 2>&1
+  local rc=$?
+  ended=$(date +%s.%N)
+  [ $rc -eq 124 ] && fail "the run of $1 did not end within 240 s"
+  [ $rc -eq 0 ] || fail "the run of $1 exited with $rc"
+}
+
+# The one saved message: subject, sender/recipient and body, line by line.
+check_mail() {   # eml subject status-line report-line...
+  $PY - "$@" <<'PYEOF' || fail "the mail in $1"
+import email, email.policy, sys
+path, subject, status, want = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4:]
+msg = email.message_from_binary_file(open(path, "rb"), policy=email.policy.default)
+if msg["Subject"] != subject: sys.exit("subject %r, want %r" % (msg["Subject"], subject))
+if "admin@korvane.test" not in (msg["To"] or ""): sys.exit("To: %r" % msg["To"])
+body = msg.get_body(preferencelist=("plain",)).get_content()
+lines = body.replace("\r\n", "\n").split("\n")
+if lines[0].strip() != "-== Korvane 0.9.1 ==-": sys.exit("banner %r" % lines[0])
+if not lines[1].strip(): sys.exit("no date under the banner")
+if status not in lines: sys.exit("status line %r missing in %r" % (status, lines))
+pos = lines.index(status)
+ruler = "=" * 57
+if ruler not in lines[pos:]: sys.exit("no ruler before the report lines")
+pos = lines.index(ruler, pos) + 1
+for w in want:
+    while pos < len(lines) and w not in lines[pos]: pos += 1
+    if pos == len(lines): sys.exit("report line %r missing or out of order in %r" % (w, lines))
+    pos += 1
+tail = [l for l in lines if l.strip()][-3:]
+if tail != [ruler, "Mail report done with Korvane 0.9.1.",
+            "View https://korvane.example/ for more details."]:
+    sys.exit("footer %r" % tail)
+PYEOF
+}
+
+dirs="<dir value=\"$win\\\\src\\\\docs\"/>"
+
+# 1. A good run: the mail arrives, and the program ends after QUIT's answer.
+start_server
+session "$root/good.xml" "Mail e2e" "M.zip" "$win\\dest" "$dirs"
+run "$win\\good.xml"
+[ -f "$root/dest/M.zip" ] || fail "no archive"
+unzip -tq "$root/dest/M.zip" >/dev/null || fail "unzip -t M.zip"
+[ "$(ls "$root/out"/*.eml 2>/dev/null | wc -l)" -eq 1 ] || fail "want one message, got: $(ls "$root/out")"
+grep -q "^DATA 1 .* admin@korvane.test$" "$root/server.log" || fail "envelope"
+check_mail "$root/out/1.eml" "[Mail e2e] Korvane Mail Notification: Backup Saved." \
+  "The backup has been correctly saved." "Backup started at " "Zip file created [" \
+  "The backup zip file has been created in the selected folder: $win\\dest"
+answered=$(sed -n 's/^QUIT answered //p' "$root/server.log" | tail -n 1)
+[ -n "$answered" ] || fail "the program exited before the server had answered QUIT"
+$PY -c "import sys; sys.exit(0 if float(sys.argv[1]) < float(sys.argv[2]) else 1)" "$answered" "$ended" \
+  || fail "the program ended ($ended) before QUIT was answered ($answered)"
+ok "good run: mail with subject, banner, report lines and footer; exit 0 after QUIT's answer"
+
+# 2. A failed run (nothing selected): the mail says Error!
+rm -f "$root/out"/*
+session "$root/bad.xml" "Mail e2e bad" "B.zip" "$win\\dest" ""
+run "$win\\bad.xml"
+[ -f "$root/dest/B.zip" ] && fail "a failed run left an archive"
+eml=$(ls "$root/out"/*.eml 2>/dev/null)
+[ "$(echo "$eml" | grep -c .)" -eq 1 ] || fail "want one mail after the failed run, got: $(ls "$root/out")"
+check_mail "$eml" "[Mail e2e bad] Korvane Mail Notification: Error!" \
+  "The backup has been stopped due to an error." "no folder is selected" "Operation aborted"
+[ "$(grep -c "^QUIT answered" "$root/server.log")" -eq 2 ] || fail "no QUIT after the failed run's mail"
+ok "failed run: Error! mail"
+stop_server
+
+# 3. No server listening: the socket error is logged, and the program still exits.
+session "$root/none.xml" "Mail e2e none" "N.zip" "$win\\dest" "$dirs"
+run "$win\\none.xml"
+[ -f "$root/dest/N.zip" ] || fail "no archive without a mail server"
+report="$root/temp/Mail e2e none.log"
+[ -f "$report" ] || fail "no report file: $(ls "$root/temp" 2>/dev/null)"
+grep -q "SMTP Socket Error: " "$report" || fail "no socket error in the report: $(cat "$report")"
+ok "no server: socket error in the report, exit 0"
+
+echo "mail_batch: passed"
