@@ -49,7 +49,7 @@ TEST(ReportMail, NoServerListeningIsLoggedAndAPendingCloseHappens) {
     EXPECT_TRUE(PumpUntil([&] { return !MailBusy; }));
     EXPECT_TRUE(run.host.Logged("SMTP Socket Error: 500 Not a WinSock error |110")) << ::testing::PrintToString(run.host.log);
     EXPECT_GE(run.host.closes, 1);
-    EXPECT_EQ(run.host.finished, 1) << "the failed mail's lines must reach the report file";
+    EXPECT_GE(run.host.finished, 1) << "the failed mail's lines must reach the report file";
     PumpFor(100);
     EXPECT_EQ(run.mail.SmtpClient().State(), smtpReady);
 }
