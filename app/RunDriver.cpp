@@ -12,6 +12,7 @@
 #include "framework/SysUtils.h"
 #include "shell/FolderBrowser.h"
 #include <cmath>
+#include <cstdlib>
 
 namespace krv {
 
@@ -25,6 +26,21 @@ constexpr LCID kDurationLocale = 0x410;
 bool PathTaken(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 bool IsNetworkPath(const std::string& path) { return path.size() >= 2 && path[0] == '\\' && path[1] == '\\'; }
+}
+
+// The size of a disc backup's volumes. KORVANE_TEST_VOLUME_SIZE (bytes) is a
+// test seam only: end-to-end tests set it small to get a multi-volume set from
+// a few files. Anything not a positive number keeps the normal size.
+namespace {
+int64_t DiscVolumeSize() {
+    constexpr int64_t kVolumeSize = 2000000000;
+    char text[32] = {};
+    DWORD n = ::GetEnvironmentVariableA("KORVANE_TEST_VOLUME_SIZE", text, sizeof text);
+    if (n == 0 || n >= sizeof text) return kVolumeSize;
+    char* end = nullptr;
+    long long v = std::strtoll(text, &end, 10);
+    return end && *end == 0 && v > 0 && v <= kVolumeSize ? v : kVolumeSize;
+}
 }
 
 // -------------------------------------------------------------- the run
@@ -227,7 +243,7 @@ void TMainForm::ConfigureArchiver() {
     Archiver.SetSpanningMode(smSplitting);
     Archiver.SpanningOptions.AdvancedNaming = false;
     Archiver.SpanningOptions.VolumeSize = vsCustom;
-    Archiver.SpanningOptions.SetCustomVolumeSize(2000000000);
+    Archiver.SpanningOptions.SetCustomVolumeSize(DiscVolumeSize());
     Archiver.Options.Recurse = false;
     Archiver.Options.StorePath = spFullPath;
     Archiver.Options.CreateDirs = false;
