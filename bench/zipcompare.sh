@@ -16,8 +16,9 @@ cp -r /usr/include "$work/mixed/include"
 cp -r /usr/i686-w64-mingw32/lib "$work/mixed/lib"
 head -c 10000000 /dev/urandom > "$work/mixed/random.bin"
 /usr/bin/python3 - "$work" <<'PYEOF'
-import os, random, sys
-random.seed(7)
+import os, sys
+from random import Random
+random = Random(7)
 words = open('/usr/include/stdio.h').read().split()
 def make(root, folders, per):
     for d in range(folders):

@@ -58,14 +58,14 @@ TEST(ScanBusParse, OutputWithoutABusGivesNothingAndGarbageNeverCrashes) {
     EXPECT_TRUE(ParseScanBus("\t0,0,0\t  0) 'PLEXTOR ' 'CD-R' Removable CD-ROM\n").empty());
     EXPECT_TRUE(ParseScanBus("scsibus").empty());
     std::string text = kTwoDrives;
-    unsigned seed = 7;
+    unsigned rng = 7;
     for (int round = 0; round < 2000; ++round) {
         std::string m = text;
         for (int k = 0; k < 4; ++k) {
-            seed = seed * 1103515245u + 12345u;
-            size_t at = seed % (m.size() + 1);
-            char c = "\n\t'scibuCDV0,"[(seed >> 16) % 12];
-            if ((seed >> 8) & 1) m.insert(at, 1, c); else if (at < m.size()) m.erase(at, 1);
+            rng = rng * 1103515245u + 12345u;
+            size_t at = rng % (m.size() + 1);
+            char c = "\n\t'scibuCDV0,"[(rng >> 16) % 12];
+            if ((rng >> 8) & 1) m.insert(at, 1, c); else if (at < m.size()) m.erase(at, 1);
         }
         for (const auto& r : ParseScanBus(m)) EXPECT_EQ(r.Address.size(), 5u);
     }

@@ -21,16 +21,16 @@ struct LinkSpec {
 };
 
 // Writes a link with the shell's own link object (our reader only reads).
-void WriteLink(const std::wstring& file, const LinkSpec& spec) {
+void WriteLink(const std::wstring& file, const LinkSpec& fields) {
     ComPtr<IShellLinkW> link;
     ASSERT_HRESULT_SUCCEEDED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.put_void()));
-    link->SetPath(spec.target.c_str());
-    link->SetArguments(spec.arguments.c_str());
-    link->SetDescription(spec.description.c_str());
-    link->SetWorkingDirectory(spec.workingDir.c_str());
-    link->SetIconLocation(spec.iconFile.c_str(), spec.iconIndex);
-    link->SetHotkey(spec.hotKey);
-    link->SetShowCmd(spec.showCmd);
+    link->SetPath(fields.target.c_str());
+    link->SetArguments(fields.arguments.c_str());
+    link->SetDescription(fields.description.c_str());
+    link->SetWorkingDirectory(fields.workingDir.c_str());
+    link->SetIconLocation(fields.iconFile.c_str(), fields.iconIndex);
+    link->SetHotkey(fields.hotKey);
+    link->SetShowCmd(fields.showCmd);
     auto persist = link.As<IPersistFile>(IID_IPersistFile);
     ASSERT_TRUE(persist);
     ASSERT_HRESULT_SUCCEEDED(persist->Save(file.c_str(), TRUE));
@@ -125,38 +125,38 @@ struct Item {
 
 TEST(ShellLink, EveryFieldReadsBack) {
     shelltest::TempFolder tmp(L"lnk");
-    LinkSpec spec = SampleSpec(tmp);
-    shelltest::WriteFileBytes(spec.target, "payload");
+    LinkSpec fields = SampleSpec(tmp);
+    shelltest::WriteFileBytes(fields.target, "payload");
     std::wstring file = tmp / L"Backup ✓.lnk";
-    WriteLink(file, spec);
+    WriteLink(file, fields);
 
     TLazyShellLink link;
     link.ReadFromFile(file);
     EXPECT_EQ(link.FileName, file);
-    EXPECT_EQ(StrICompW(link.TargetPath.c_str(), spec.target.c_str()), 0);
-    EXPECT_EQ(link.Arguments, spec.arguments);
-    EXPECT_EQ(link.Description, spec.description);
-    EXPECT_EQ(link.WorkingDirectory, spec.workingDir);
-    EXPECT_EQ(link.IconLocation, spec.iconFile);
+    EXPECT_EQ(StrICompW(link.TargetPath.c_str(), fields.target.c_str()), 0);
+    EXPECT_EQ(link.Arguments, fields.arguments);
+    EXPECT_EQ(link.Description, fields.description);
+    EXPECT_EQ(link.WorkingDirectory, fields.workingDir);
+    EXPECT_EQ(link.IconLocation, fields.iconFile);
     EXPECT_EQ(link.IconIndex, 3);
     EXPECT_EQ(link.HotKey, VK_F5);
     EXPECT_EQ(link.HotKeyModifiers, THotKeyModifiers(hkmAlt | hkmControl));
     ASSERT_NE(link.TargetIDList(), nullptr);
-    EXPECT_EQ(StrICompW(PIDLToPath(link.TargetIDList()).c_str(), spec.target.c_str()), 0);
+    EXPECT_EQ(StrICompW(PIDLToPath(link.TargetIDList()).c_str(), fields.target.c_str()), 0);
 }
 
 TEST(ShellLink, ReadOnlyLinkStillReads) {
     shelltest::TempFolder tmp(L"lnkro");
-    LinkSpec spec = SampleSpec(tmp);
-    spec.showCmd = SW_SHOWMAXIMIZED;
-    spec.hotKey = MAKEWORD('K', HOTKEYF_SHIFT | HOTKEYF_EXT);
-    shelltest::WriteFileBytes(spec.target, "x");
+    LinkSpec fields = SampleSpec(tmp);
+    fields.showCmd = SW_SHOWMAXIMIZED;
+    fields.hotKey = MAKEWORD('K', HOTKEYF_SHIFT | HOTKEYF_EXT);
+    shelltest::WriteFileBytes(fields.target, "x");
     std::wstring file = tmp / L"ro.lnk";
-    WriteLink(file, spec);
+    WriteLink(file, fields);
     ASSERT_TRUE(::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY));
     TLazyShellLink link;
     link.ReadFromFile(file);
-    EXPECT_EQ(link.Description, spec.description);
+    EXPECT_EQ(link.Description, fields.description);
     EXPECT_EQ(link.HotKey, 'K');
     EXPECT_EQ(link.HotKeyModifiers, THotKeyModifiers(hkmShift | hkmExtended));
     ::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -164,15 +164,15 @@ TEST(ShellLink, ReadOnlyLinkStillReads) {
 
 TEST(ShellLink, ShowCommandAndFailedTextsThroughTheLinkObject) {
     shelltest::TempFolder tmp(L"lnkshow");
-    LinkSpec spec = SampleSpec(tmp);
-    shelltest::WriteFileBytes(spec.target, "x");
-    WriteLink(tmp / L"s.lnk", spec);
+    LinkSpec fields = SampleSpec(tmp);
+    shelltest::WriteFileBytes(fields.target, "x");
+    WriteLink(tmp / L"s.lnk", fields);
     ScriptedShellLink link(SW_SHOWMINNOACTIVE);
     link.Description = L"old";
     link.ReadFromFile(tmp / L"s.lnk");
     EXPECT_EQ(link.ShowCmd, swcShowMinNoActive);
     EXPECT_EQ(link.Description, L"");   // the failed call leaves no half-written text
-    EXPECT_EQ(link.Arguments, spec.arguments);
+    EXPECT_EQ(link.Arguments, fields.arguments);
 
     ScriptedShellLink odd(42);   // above 10: the show command stays as it was
     odd.ShowCmd = swcShowNA;
@@ -182,10 +182,10 @@ TEST(ShellLink, ShowCommandAndFailedTextsThroughTheLinkObject) {
 
 TEST(ShellLink, NineXReadsThroughTheAnsiInterface) {
     shelltest::TempFolder tmp(L"lnk9x");
-    LinkSpec spec = SampleSpec(tmp);
-    spec.description = L"plain ansi";
-    shelltest::WriteFileBytes(spec.target, "x");
-    WriteLink(tmp / L"a.lnk", spec);
+    LinkSpec fields = SampleSpec(tmp);
+    fields.description = L"plain ansi";
+    shelltest::WriteFileBytes(fields.target, "x");
+    WriteLink(tmp / L"a.lnk", fields);
     g_nineX = TOSVersion{VER_PLATFORM_WIN32_WINDOWS, 4, 10, 0x040A07CE};
     TVersionSource old = SetVersionSource(NineX);
     TLazyShellLink link;
@@ -193,7 +193,7 @@ TEST(ShellLink, NineXReadsThroughTheAnsiInterface) {
     SetVersionSource(old);
     EXPECT_NE(link.ShellLinkA(), nullptr);
     EXPECT_EQ(link.Description, L"plain ansi");
-    EXPECT_EQ(link.Arguments, spec.arguments);
+    EXPECT_EQ(link.Arguments, fields.arguments);
     EXPECT_EQ(link.IconIndex, 3);
     EXPECT_EQ(link.HotKey, VK_F5);
 }
@@ -233,10 +233,10 @@ TEST(ShellLinkPeer, DISABLED_WriteAndPrint) {
     const char* dir = std::getenv("KRV_LNK_DIR");
     ASSERT_TRUE(dir) << "run by tests/e2e/shell_links.sh";
     std::wstring folder = AnsiToWide(dir);
-    LinkSpec spec = {folder + L"\\target.txt", L"-x -y", L"Peer check", folder, L"C:\\windows\\notepad.exe", 2,
+    LinkSpec fields = {folder + L"\\target.txt", L"-x -y", L"Peer check", folder, L"C:\\windows\\notepad.exe", 2,
                      MAKEWORD(VK_F7, HOTKEYF_CONTROL), SW_SHOWMAXIMIZED};
-    shelltest::WriteFileBytes(spec.target, "t");
-    WriteLink(folder + L"\\peer.lnk", spec);
+    shelltest::WriteFileBytes(fields.target, "t");
+    WriteLink(folder + L"\\peer.lnk", fields);
     TLazyShellLink link;
     link.ReadFromFile(folder + L"\\peer.lnk");
     // Back to the file's modifier bits, for the comparison with the file.
