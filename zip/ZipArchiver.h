@@ -76,10 +76,12 @@ public:
 
     // --- seams: the random bytes of encryption headers, the clock for entries
     // without a file date (DOS date in the high word, time in the low word),
-    // and the free space of a drive.
+    // the free space of a drive, and how many threads read and compress files
+    // ahead of the writer (-1: one per processor up to eight; 0: none).
     TZipRandomSource RandomSource;
     std::function<uint32_t()> Clock;
     std::function<int64_t(const std::string& path)> FreeSpace;
+    int PrefetchWorkers = -1;
 
     // --- operations
     void OpenArchive(unsigned mode);

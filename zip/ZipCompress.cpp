@@ -4,8 +4,6 @@
 #include "framework/Stream.h"
 #include <zlib.h>
 #include <algorithm>
-#include <memory>
-#include <vector>
 
 namespace krv {
 
@@ -15,18 +13,19 @@ size_t ZipBlockSize(int level) {
     return 1048576;
 }
 
-namespace {
-
 // A raw deflate stream (no zlib header or Adler-32 trailer).
-class TDeflater {
+class TZipDeflater {
 public:
-    explicit TDeflater(int level) {
+    explicit TZipDeflater(int level) : level_(level) {
         if (deflateInit2(&z_, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
             throw ECompressionError("error");
-        open_ = true;
     }
-    ~TDeflater() {
-        if (open_) deflateEnd(&z_);
+    ~TZipDeflater() { deflateEnd(&z_); }
+    TZipDeflater(const TZipDeflater&) = delete;
+    TZipDeflater& operator=(const TZipDeflater&) = delete;
+    int Level() const { return level_; }
+    void Reset() {
+        if (deflateReset(&z_) != Z_OK) throw ECompressionError("error");
     }
     // Deflates one block into out (replacing its contents).
     void Block(const uint8_t* in, size_t count, bool last, std::vector<uint8_t>& out) {
@@ -47,15 +46,32 @@ public:
         }
         out.resize(produced);
     }
-    void End() {
-        open_ = false;
-        if (deflateEnd(&z_) < 0) throw ECompressionError("error");
-    }
 
 private:
     z_stream z_{};
-    bool open_ = false;
+    int level_;
 };
+
+TZipDeflaterCache::TZipDeflaterCache() = default;
+TZipDeflaterCache::~TZipDeflaterCache() = default;
+
+TZipDeflater& TZipDeflaterCache::Acquire(int level) {
+    if (deflater_ && deflater_->Level() == level) {
+        deflater_->Reset();
+    } else {
+        deflater_.reset();
+        deflater_ = std::make_unique<TZipDeflater>(level);
+    }
+    return *deflater_;
+}
+
+uint64_t TZipPrepared::Bytes() const {
+    uint64_t n = 0;
+    for (const auto& b : blocks) n += b.size();
+    return n;
+}
+
+namespace {
 
 size_t ReadFull(TStream& s, uint8_t* buf, size_t count) {
     size_t got = 0;
@@ -67,25 +83,106 @@ size_t ReadFull(TStream& s, uint8_t* buf, size_t count) {
     return got;
 }
 
+// Puts the pieces of one entry's data on the output: the cipher's header
+// first when the entry has a password, then every piece enciphered.
+class TEntryWriter {
+public:
+    explicit TEntryWriter(TZipCompressJob& job) : job_(job) {}
+    bool Encrypted() const { return !job_.item->password.empty(); }
+    void Header(uint32_t crc) {
+        cipher_ = std::make_unique<TZipCipher>(job_.item->password);
+        uint8_t header[12];
+        cipher_->MakeHeader(crc, job_.random, header);   // comes out enciphered
+        job_.out->Write(header, sizeof header);
+        written_ += sizeof header;
+    }
+    // Writes count bytes; data may be scrambled in place when owned says so.
+    void Put(uint8_t* data, size_t count, bool owned) {
+        if (cipher_ && owned) {
+            cipher_->Encrypt(data, count);
+        } else if (cipher_) {
+            scratch_.assign(data, data + count);
+            cipher_->Encrypt(scratch_.data(), count);
+            data = scratch_.data();
+        }
+        job_.out->Write(data, count);
+        written_ += count;
+    }
+    void Put(const std::vector<uint8_t>& piece) {
+        Put(const_cast<uint8_t*>(piece.data()), piece.size(), false);
+    }
+    uint64_t Written() const { return written_; }
+
+private:
+    TZipCompressJob& job_;
+    std::unique_ptr<TZipCipher> cipher_;
+    std::vector<uint8_t> scratch_;
+    uint64_t written_ = 0;
+};
+
+bool Cancelled(TZipCompressJob& job, int64_t read, int64_t size) {
+    return job.progress && job.progress(static_cast<double>(read) / static_cast<double>(size));
+}
+
+void Finish(TZipCompressJob& job, uint32_t crc, uint64_t written, int64_t size) {
+    TDirItem& item = *job.item;
+    item.crc = size > 0 ? crc : 0;
+    item.compressedSize = written;
+    item.uncompressedSize = static_cast<uint64_t>(size);
+    if (size == 0) item.method = 0;
+}
+
+bool WritePrepared(TZipCompressJob& job) {
+    const TZipPrepared& data = *job.prepared;
+    TEntryWriter writer(job);
+    if (writer.Encrypted()) writer.Header(data.crc);
+    int64_t read = 0;
+    for (const auto& piece : data.blocks) {
+        if (Cancelled(job, read, data.size)) return false;
+        writer.Put(piece);
+        read = std::min<int64_t>(data.size, read + static_cast<int64_t>(data.blockSize));
+    }
+    Finish(job, data.crc, writer.Written(), data.size);
+    return true;
+}
+
 } // namespace
 
+bool ZipPrepareData(const uint8_t* data, size_t size, int level, uint16_t method, TZipDeflaterCache& deflaters,
+                    TZipPrepared& out, const std::atomic<bool>* stop) {
+    const size_t blockSize = ZipBlockSize(level);
+    const bool deflating = method == 8 && size > 0;
+    out.size = static_cast<int64_t>(size);
+    out.blockSize = blockSize;
+    out.blocks.clear();
+    out.crc = ~CrcUpdate(0xFFFFFFFFu, data, size);
+    TZipDeflater* deflater = deflating ? &deflaters.Acquire(level) : nullptr;
+    for (size_t done = 0; done < size;) {
+        if (stop && stop->load(std::memory_order_relaxed)) return false;
+        size_t count = std::min(blockSize, size - done);
+        out.blocks.emplace_back();
+        if (deflating) deflater->Block(data + done, count, done + count == size, out.blocks.back());
+        else out.blocks.back().assign(data + done, data + done + count);
+        done += count;
+    }
+    return true;
+}
+
 bool ZipCompressItem(TZipCompressJob& job) {
+    if (job.prepared) return WritePrepared(job);
     TDirItem& item = *job.item;
     TStream& src = *job.source;
     const int64_t size = job.sourceSize;
     const size_t blockSize = ZipBlockSize(item.level);
     const bool deflating = item.method == 8 && size > 0;
-    const bool encrypted = !item.password.empty();
     std::vector<uint8_t> in(static_cast<size_t>(std::min<int64_t>(size, static_cast<int64_t>(blockSize))));
     std::vector<uint8_t> out;
-    std::unique_ptr<TDeflater> deflater;
-    if (deflating) deflater = std::make_unique<TDeflater>(item.level);
+    TZipDeflaterCache own;
+    TZipDeflater* deflater = deflating ? &(job.deflaters ? *job.deflaters : own).Acquire(item.level) : nullptr;
+    TEntryWriter writer(job);
 
-    uint64_t compressed = 0;
-    uint32_t crc = 0xFFFFFFFFu;
     uint32_t firstPassCrc = 0;
-    std::unique_ptr<TZipCipher> cipher;
-    if (encrypted) {
+    if (writer.Encrypted()) {
         // The header carries the CRC, so the file is read once before it is compressed.
         uint32_t reg = 0xFFFFFFFFu;
         for (int64_t done = 0; done < size;) {
@@ -96,51 +193,27 @@ bool ZipCompressItem(TZipCompressJob& job) {
         }
         firstPassCrc = ~reg;
         src.SetPosition(0);
-        cipher = std::make_unique<TZipCipher>(item.password);
-        uint8_t header[12];
-        cipher->MakeHeader(firstPassCrc, job.random, header);
-        job.out->Write(header, sizeof header);
-        compressed = 12;
+        writer.Header(firstPassCrc);
     }
 
+    uint32_t crc = 0xFFFFFFFFu;
     int64_t read = 0;
-    bool cancelled = false;
     while (size > read) {
-        if (job.progress && job.progress(static_cast<double>(read) / static_cast<double>(size))) {
-            cancelled = true;
-            break;
-        }
+        if (Cancelled(job, read, size)) return false;
         size_t count = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(blockSize), size - read));
         if (ReadFull(src, in.data(), count) != count) break;
         crc = CrcUpdate(crc, in.data(), count);
-        bool last = read + static_cast<int64_t>(count) == size;
-        const uint8_t* data = in.data();
-        size_t length = count;
-        if (deflating) {
-            deflater->Block(in.data(), count, last, out);
-            data = out.data();
-            length = out.size();
-        }
-        if (cipher) {
-            if (!deflating) out.assign(data, data + length);
-            cipher->Encrypt(out.data(), length);
-            data = out.data();
-        }
-        job.out->Write(data, length);
         read += static_cast<int64_t>(count);
-        compressed += length;
+        if (deflating) {
+            deflater->Block(in.data(), count, read == size, out);
+            writer.Put(out.data(), out.size(), true);
+        } else {
+            writer.Put(in.data(), count, true);
+        }
     }
-    if (deflater) {
-        if (cancelled) deflater.reset();
-        else deflater->End();
-    }
-    if (cancelled) return false;
     if (read != size) throw EZipException::Fmt(34, job.owner, static_cast<int>(size), static_cast<int>(read));
-    if (encrypted && ~crc != firstPassCrc) throw EZipException(8, job.owner);
-    item.crc = size > 0 ? ~crc : 0;
-    item.compressedSize = compressed;
-    item.uncompressedSize = static_cast<uint64_t>(size);
-    if (size == 0) item.method = 0;
+    if (writer.Encrypted() && ~crc != firstPassCrc) throw EZipException(8, job.owner);
+    Finish(job, ~crc, writer.Written(), size);
     return true;
 }
 

@@ -3,6 +3,7 @@
 // files to the owner, and putting everything back on abort or cancel.
 #include "zip/ZipArchiver.h"
 #include "zip/ZipCompress.h"
+#include "zip/ZipPrefetch.h"
 #include "zip/ZipRecords.h"
 #include "zip/ZipStream.h"
 #include <windows.h>
@@ -77,6 +78,8 @@ struct TZipCommit {
     int64_t startPos = 0;
     std::unique_ptr<TZipTempFile> stageTemp;
     TZipAction action = fxaIgnore;
+    TZipDeflaterCache deflaters;
+    std::unique_ptr<TZipPrefetcher> prefetch;
 
     explicit TZipCommit(TZipBaseArchiver& archiver) : a(archiver), dir(*archiver.dir_), multi(archiver.MultiVolume()) {}
 
@@ -154,15 +157,18 @@ struct TZipCommit {
     }
 
     // Header and data of one entry onto a buffered stream starting at its local header.
-    bool BuildEntry(TDirItem& item, TStream* source, int64_t size, TZipOutStream& sink, const std::string& eventName) {
+    bool BuildEntry(TDirItem& item, TStream* source, const TZipPrepared* prepared, int64_t size, TZipOutStream& sink,
+                    const std::string& eventName) {
         int64_t headerPos = sink.Position();
         std::string stored = Encoded(item.name);
         sink.Write(ZipLocalHeader(item, stored));
-        if (source) {
+        if (source || prepared) {
             TZipCompressJob job;
             job.item = &item;
             job.source = source;
             job.sourceSize = size;
+            job.prepared = prepared;
+            job.deflaters = &deflaters;
             job.out = &sink;
             job.random = a.RandomSource;
             job.owner = &a;
@@ -204,6 +210,29 @@ struct TZipCommit {
         return !cancel;
     }
 
+    unsigned ShareMode() const {
+        static const unsigned share[] = {fmShareCompat, fmShareExclusive, fmShareDenyWrite, fmShareDenyRead,
+                                         fmShareDenyNone};
+        return share[a.Options.ShareMode];
+    }
+
+    // Entries the commit compresses from files, in the order it writes them,
+    // handed to workers that read and compress ahead.
+    void StartPrefetch(int firstChanged) {
+        unsigned workers = a.PrefetchWorkers >= 0 ? static_cast<unsigned>(a.PrefetchWorkers) : TZipPrefetcher::DefaultWorkers();
+        if (workers == 0) return;
+        std::vector<TZipPrefetcher::TJob> jobs;
+        auto& list = dir.UpdateList;
+        for (int i = firstChanged; i < list.Count(); ++i) {
+            const TDirItem& item = list.Item(i);
+            if (!item.marked || item.IsFolder() || item.sourceName.empty() || item.operation == poRename ||
+                item.operation == poChangeAttr || item.operation == poChangeComment)
+                continue;
+            jobs.push_back({item.sourceName, ShareMode(), item.level, item.method});
+        }
+        if (jobs.size() > 1) prefetch = std::make_unique<TZipPrefetcher>(std::move(jobs), workers);
+    }
+
     // Writes one marked file; answers true when it was written.
     bool WriteMarkedFile(int index) {
         a.UpdateCompressionMethod();
@@ -218,22 +247,27 @@ struct TZipCommit {
         }
         const int64_t entryStart = out ? out->Position() : 0;
         std::unique_ptr<TFileStream> source;
+        std::unique_ptr<TZipPrepared> prepared;
         bool copyCancelled = false;
         bool onVolumes = false;
         try {
             item.zip64 = false;
             int64_t size = 0;
             if (!item.IsFolder()) {
-                static const unsigned share[] = {fmShareCompat, fmShareExclusive, fmShareDenyWrite, fmShareDenyRead,
-                                                 fmShareDenyNone};
-                try {
-                    source = std::make_unique<TFileStream>(item.sourceName, fmOpenRead | share[a.Options.ShareMode]);
-                } catch (const EFOpenError&) {
-                    throw EZipException::Fmt(33, &a, item.sourceName.c_str());
+                if (prefetch) prepared = prefetch->Take(item.sourceName, item.level, item.method);
+                if (prepared) {
+                    size = prepared->size;
+                } else {
+                    try {
+                        source = std::make_unique<TFileStream>(item.sourceName, fmOpenRead | ShareMode());
+                    } catch (const EFOpenError&) {
+                        throw EZipException::Fmt(33, &a, item.sourceName.c_str());
+                    }
+                    LARGE_INTEGER length;
+                    if (!::GetFileSizeEx(source->Handle(), &length))
+                        throw EZipException::Fmt(33, &a, item.sourceName.c_str());
+                    size = length.QuadPart;
                 }
-                LARGE_INTEGER length;
-                if (!::GetFileSizeEx(source->Handle(), &length)) throw EZipException::Fmt(33, &a, item.sourceName.c_str());
-                size = length.QuadPart;
                 item.crc = 0xFFFFFFFFu;
             }
             DecideZip64(item, size);
@@ -243,7 +277,7 @@ struct TZipCommit {
                 if (ZipNeeds64(item.localHeaderOffset) && a.zip64Mode_ == zmDisabled) throw EZipException(43, &a);
                 if (a.zip64Mode_ == zmAlways && !item.IsFolder()) item.zip64 = true;
                 SetVersion(item);
-                if (!BuildEntry(item, source.get(), size, *out, eventName)) {
+                if (!BuildEntry(item, source.get(), prepared.get(), size, *out, eventName)) {
                     out->Truncate(entryStart);
                     return false;
                 }
@@ -262,10 +296,11 @@ struct TZipCommit {
                 stage->SetPosition(0);
                 {
                     TZipOutStream sink(*stage, &a);
-                    if (!BuildEntry(item, source.get(), size, sink, eventName)) return false;
+                    if (!BuildEntry(item, source.get(), prepared.get(), size, sink, eventName)) return false;
                     sink.Flush();
                 }
                 source.reset();
+                prepared.reset();
                 size_t headerLength = kLocalHeaderSize + Encoded(item.name).size() + (item.zip64 ? kLocalZip64ExtraSize : 0);
                 // A failure while filling the volumes cannot be undone per file: it ends the commit.
                 onVolumes = true;
@@ -354,6 +389,7 @@ struct TZipCommit {
     }
 
     void Rollback() {
+        prefetch.reset();
         dir.UpdateList.Assign(dir.Directory);
         if (multi) {
             if (volumes) volumes->Discard();
@@ -381,6 +417,7 @@ struct TZipCommit {
             SaveTail(firstChanged);
         }
         a.volumeNumber_.SetFirst();
+        StartPrefetch(firstChanged);
         TZipProcessOperation lastOp = poAdd;
         for (int i = firstChanged; i < list.Count() && !a.cancel_;) {
             bool ok = false;
@@ -407,6 +444,7 @@ struct TZipCommit {
                 ++i;
             }
         }
+        prefetch.reset();
         if (a.cancel_ || action == fxaAbort) {
             Rollback();
             return;

@@ -38,16 +38,6 @@ std::vector<Archived> ReadBack(const std::string& path) {
     return out;
 }
 
-std::string Pattern(size_t n, unsigned salt) {
-    std::string s(n, '\0');
-    uint32_t x = salt * 2654435761u + 1;
-    for (size_t i = 0; i < n; ++i) {
-        x = x * 1103515245u + 12345u;
-        s[i] = static_cast<char>((i % 64 < 40) ? 'a' + (i % 7) : (x >> 16));
-    }
-    return s;
-}
-
 void ArchiveFolder(TZipArchiver& z, const std::string& archive, const std::string& folder) {
     z.FileName = archive;
     z.BaseDir = folder;

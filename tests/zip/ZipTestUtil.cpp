@@ -49,6 +49,16 @@ std::string TScratch::Folder(const std::string& rel) const {
     return p;
 }
 
+std::string Pattern(size_t n, unsigned salt) {
+    std::string s(n, '\0');
+    uint32_t x = salt * 2654435761u + 1;
+    for (size_t i = 0; i < n; ++i) {
+        x = x * 1103515245u + 12345u;
+        s[i] = static_cast<char>((i % 64 < 40) ? 'a' + (i % 7) : (x >> 16));
+    }
+    return s;
+}
+
 std::vector<uint8_t> ReadAll(const std::string& path) {
     krv::TFileStream f(path, krv::fmOpenRead | krv::fmShareDenyNone);
     std::vector<uint8_t> v(static_cast<size_t>(f.Size()));

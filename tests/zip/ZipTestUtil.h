@@ -23,6 +23,8 @@ private:
     std::string dir_;
 };
 
+// Half text, half noise: compresses, but not to nothing.
+std::string Pattern(size_t n, unsigned salt);
 std::vector<uint8_t> ReadAll(const std::string& path);
 std::string Bytes(const std::vector<uint8_t>& v, size_t from, size_t n);
 uint32_t U32At(const std::vector<uint8_t>& v, size_t pos);

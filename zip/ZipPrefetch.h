@@ -1,0 +1,74 @@
+// Files read and compressed ahead of the writer. Opening a file costs far
+// more than its few kilobytes of data, and deflate keeps one processor busy,
+// so worker threads take the coming files in order while the writer puts the
+// finished data in place. The writer still decides everything: a file it
+// finds missing here, not yet usable or unreadable it reads itself, so every
+// failure is met where it is met without the workers.
+#pragma once
+#include "framework/Sync.h"
+#include "zip/ZipCompress.h"
+#include <string>
+#include <thread>
+#include <unordered_map>
+
+namespace krv {
+
+class TZipPrefetcher {
+public:
+    struct TJob {
+        std::string path;
+        unsigned mode = 0;     // file stream open mode (share flags)
+        int level = 0;
+        uint16_t method = 0;
+    };
+    // Files larger than this are left to the writer.
+    static constexpr int64_t kFileLimit = 16 << 20;
+    // Finished data held for the writer, at most (one file may go over it).
+    static constexpr uint64_t kHeldLimit = 64u << 20;
+    // How far ahead of the writer the workers may go, in files.
+    static constexpr size_t kAheadLimit = 4096;
+
+    // Starts the workers; with none, every Take answers null.
+    TZipPrefetcher(std::vector<TJob> jobs, unsigned workers);
+    // Stops the workers and waits for them.
+    ~TZipPrefetcher();
+    TZipPrefetcher(const TZipPrefetcher&) = delete;
+    TZipPrefetcher& operator=(const TZipPrefetcher&) = delete;
+
+    // The data of the file at path, waiting for it if a worker has it in hand.
+    // Null when the caller must read the file itself: not a job, already
+    // passed, too large, unreadable, or compressed at another level or method.
+    // Jobs before the one taken are given up.
+    std::unique_ptr<TZipPrepared> Take(const std::string& path, int level, uint16_t method);
+
+    // The default worker count for this machine.
+    static unsigned DefaultWorkers();
+
+private:
+    enum TState { stWaiting, stRunning, stDone, stFailed };
+    struct TSlot {
+        TJob job;
+        TState state = stWaiting;
+        std::unique_ptr<TZipPrepared> data;
+    };
+    void Work();
+    bool MayStart() const;
+    void Release(size_t index);
+    std::unique_ptr<TZipPrepared> Prepare(const TJob& job, TZipDeflaterCache& deflaters);
+    bool ReadWhole(const TJob& job, std::vector<uint8_t>& bytes);
+
+    std::vector<TSlot> slots_;
+    std::unordered_map<std::string, size_t> byPath_;
+    TLock lock_;
+    TCondition workerWake_;          // a worker may start, or must stop
+    TCondition writerWake_;          // the slot the writer waits for has ended
+    unsigned idleWorkers_ = 0;
+    size_t writerWaits_ = SIZE_MAX;  // the slot the writer waits for
+    size_t next_ = 0;                // the next slot a worker starts
+    size_t cursor_ = 0;              // the first slot the writer has not passed
+    uint64_t held_ = 0;              // bytes of finished data not yet taken
+    std::atomic<bool> stop_{false};
+    std::vector<std::thread> threads_;
+};
+
+} // namespace krv
