@@ -66,7 +66,43 @@ void TZipperThread::HandOff(const std::function<void()>& fn, bool skipWhenTermin
     });
 }
 
+bool TZipperThread::Due(unsigned long& last) const {
+    unsigned long now = ::GetTickCount();
+    if (HandOffInterval != 0 && last != 0 && now - last < HandOffInterval) return false;
+    last = now;
+    return true;
+}
+
+void TZipperThread::QueueLine(const std::string& line) {
+    pending_.push_back(line);
+    if (Due(linesShown_)) FlushLines();
+}
+
+void TZipperThread::FlushLines() {
+    if (pending_.empty()) return;
+    message_ = pending_.front();
+    for (size_t i = 1; i < pending_.size(); ++i) message_ += "\r\n" + pending_[i];
+    pending_.clear();
+    HandOff([this] {
+        if (!view_.EditZipMsg) return;
+        view_.EditZipMsg->AddLine(message_, LogColourValue(lcBlack));
+        view_.EditZipMsg->ScrollToEnd(true);
+    }, true);
+}
+
+void TZipperThread::UpdateBars(bool force) {
+    if (overallPos_ == shownOverall_ && filePos_ == shownFile_) return;
+    if (!Due(barsShown_) && !force) return;
+    shownOverall_ = overallPos_;
+    shownFile_ = filePos_;
+    HandOff([this] {
+        if (view_.ProgressBar) view_.ProgressBar->SetPosition(shownOverall_);
+        if (view_.ProgressBarFile) view_.ProgressBarFile->SetPosition(shownFile_);
+    }, false);
+}
+
 void TZipperThread::ShowMessage(const std::string& message) {
+    FlushLines();
     message_ = message;
     HandOff([this] {
         if (!view_.EditZipMsg) return;
@@ -104,12 +140,13 @@ void TZipperThread::Execute() {
         archiver_.SetFileMasks(flatMasks_);
         archiver_.AddFiles();
         overallPos_ = 0;
-        HandOff([this] { if (view_.ProgressBar) view_.ProgressBar->SetPosition(overallPos_); }, false);
+        UpdateBars(true);
         archiver_.Options.Recurse = true;
         archiver_.Options.SearchAttr = 63;   // the same and folders
         archiver_.SetFileMasks(recursiveMasks_);
         archiver_.AddFiles();
     } catch (...) {
+        FlushLines();
         // The update must not be committed later by the archive's close: a
         // commit cancelled at its first event rolls it back here.
         Cancel = true;
@@ -119,10 +156,18 @@ void TZipperThread::Execute() {
         }
         throw;
     }
-    archiver_.EndUpdate();
+    try {
+        archiver_.EndUpdate();
+    } catch (...) {
+        FlushLines();
+        throw;
+    }
+    FlushLines();
+    UpdateBars(true);
 }
 
 void TZipperThread::ProcessFileFailure(const std::string& fileName, int errorCode, TZipAction& action) {
+    FlushLines();
     if (errorCode == 6 || errorCode == 12) {
         message_ = fileName + " " + (errorCode == 6 ? KV_ZPFileNotFound : KV_ZPFileLocked);
         HandOff([this] {
@@ -150,15 +195,15 @@ void TZipperThread::OverallProgress(double progress, TZipProcessOperation operat
         ShowMessage(KV_ZipFilesChecked);
     }
     overallPos_ = static_cast<int>(std::lround(progress));
-    HandOff([this] { if (view_.ProgressBar) view_.ProgressBar->SetPosition(overallPos_); }, false);
+    UpdateBars(phase == ppEnd);
     cancel = Cancel;
 }
 
 void TZipperThread::FileProgress(const std::string& fileName, double progress, TZipProgressPhase phase, bool& cancel) {
     filePos_ = static_cast<int>(std::lround(progress));
-    HandOff([this] { if (view_.ProgressBarFile) view_.ProgressBarFile->SetPosition(filePos_); }, true);
+    UpdateBars(false);
     cancel = Cancel;
-    if (phase == ppStart) ShowMessage(KV_Adding + fileName);
+    if (phase == ppStart) QueueLine(KV_Adding + fileName);
 }
 
 } // namespace krv

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace krv {
 
@@ -43,6 +44,11 @@ public:
     // and by a failure that aborts.
     std::atomic<bool> Cancel{false};
     bool Animating = true;
+    // Hand-offs cost the worker a round trip to the window thread each, and a
+    // line added to the message window costs more the longer it is: "Adding"
+    // lines and bar positions are gathered and handed over at most once per
+    // this many milliseconds (0: each at once).
+    static inline std::atomic<unsigned> HandOffInterval{100};
 
 protected:
     void Execute() override;
@@ -50,6 +56,10 @@ protected:
 private:
     void HandOff(const std::function<void()>& fn, bool skipWhenTerminated);
     void ShowMessage(const std::string& message);
+    void QueueLine(const std::string& line);
+    void FlushLines();
+    void UpdateBars(bool force);
+    bool Due(unsigned long& last) const;
     void ProcessFileFailure(const std::string& fileName, int errorCode, TZipAction& action);
     void OverallProgress(double progress, TZipProcessOperation operation, TZipProgressPhase phase, bool& cancel);
     void FileProgress(const std::string& fileName, double progress, TZipProgressPhase phase, bool& cancel);
@@ -64,6 +74,10 @@ private:
     std::string message_;
     int overallPos_ = 0;
     int filePos_ = 0;
+    std::vector<std::string> pending_;   // "Adding" lines not yet shown
+    unsigned long linesShown_ = 0;       // tick of the last line hand-off
+    unsigned long barsShown_ = 0;        // tick of the last bar hand-off
+    int shownOverall_ = -1, shownFile_ = -1;
 };
 
 // The stored name of a file: the drive letter as the first folder
