@@ -1,4 +1,5 @@
 #include "zip/ZipArchiver.h"
+#include "zip/ZipPrefetch.h"
 #include "zip/ZipRecords.h"
 #include "zip/ZipStream.h"
 #include <windows.h>
@@ -179,12 +180,14 @@ void TZipBaseArchiver::CloseArchive() {
 }
 
 void TZipBaseArchiver::FreeArchive() {
+    prefetch_.reset();
     stream_.reset();
     dir_.reset();
 }
 
 void TZipBaseArchiver::BeginUpdate() {
     if (updateLevel_ == 0) {
+        prefetch_.reset();
         SetActive(true);
         if ((mode_ & 3) == 0 && mode_ != fmCreate && !inMemory_) throw EZipException(32, this);
         auto& list = dir_->UpdateList;

@@ -14,11 +14,14 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 namespace krv {
 
 class TZipOutStream;
 struct TZipCommit;
+
+class TZipPrefetcher;
 
 class TZipBaseArchiver : public TComponent, private TZipVolumeHost {
 public:
@@ -153,6 +156,19 @@ private:
                       const WIN32_FIND_DATAA* found = nullptr);
     bool Excluded(const std::string& path, bool isFolder, const std::string& root, const TStrings& masks) const;
     bool IsOwnFile(const std::string& path) const;
+    // What a search works from, worked out once for all its files: the base
+    // folder and the archive's own path expanded, and absolute masks expanded.
+    struct TSearchPaths {
+        std::string base;
+        std::string archive;
+        mutable std::unordered_map<std::string, std::string> masks;
+    };
+    TSearchPaths searchPaths_;
+    // Workers that read and compress the files found so far while the search
+    // goes on; the commit takes them over.
+    std::unique_ptr<TZipPrefetcher> prefetch_;
+    void QueueAhead(const TDirItem& item);
+    unsigned ShareFlags() const;
     void FillItem(TDirItem& item, const std::string& path, bool isFolder, uint32_t attr, uint32_t dosTime);
     uint32_t Now() const;
 

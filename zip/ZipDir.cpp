@@ -130,7 +130,10 @@ std::string ZipExpandPath(const std::string& path, const std::string& base) {
 }
 
 std::string ZipStoredName(const std::string& path, const std::string& baseDir, TZipStorePathMode mode) {
-    std::string base = ZipTrailingSeparator(ZipExpandPath(baseDir, ""));
+    return ZipStoredNameBelow(path, ZipTrailingSeparator(ZipExpandPath(baseDir, "")), mode);
+}
+
+std::string ZipStoredNameBelow(const std::string& path, const std::string& base, TZipStorePathMode mode) {
     std::string full = ZipExpandPath(path, base);
     if (!full.empty() && IsSep(full.back())) full.pop_back();
     if (!full.empty() && full.back() == '.') full.pop_back();

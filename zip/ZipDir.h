@@ -108,6 +108,8 @@ std::string ZipTrailingSeparator(const std::string& folder);
 std::string ZipExpandPath(const std::string& path, const std::string& base);
 // The name an entry is stored under, '/' separators (folders get their '/' from the caller).
 std::string ZipStoredName(const std::string& path, const std::string& baseDir, TZipStorePathMode mode);
+// The same with the base folder already expanded and ending in a separator.
+std::string ZipStoredNameBelow(const std::string& path, const std::string& expandedBase, TZipStorePathMode mode);
 bool ZipIsFloppy(const std::string& path);
 bool ZipIsRemovable(const std::string& path);
 int64_t ZipFreeSpace(const std::string& path);

@@ -4,18 +4,37 @@
 
 namespace krv {
 
-TZipPrefetcher::TZipPrefetcher(std::vector<TJob> jobs, unsigned workers) {
-    slots_.resize(jobs.size());
-    for (size_t i = 0; i < jobs.size(); ++i) {
-        byPath_.emplace(jobs[i].path, i);
-        slots_[i].job = std::move(jobs[i]);
-    }
-    workers = std::min<unsigned>(workers, static_cast<unsigned>(slots_.size()));
+TZipPrefetcher::TZipPrefetcher(unsigned workers) {
     try {
         for (unsigned i = 0; i < workers; ++i) threads_.emplace_back([this] { Work(); });
     } catch (...) {
         // Fewer workers (or none) only means more reading for the writer.
     }
+}
+
+TZipPrefetcher::TZipPrefetcher(std::vector<TJob> jobs, unsigned workers)
+    : TZipPrefetcher(std::min<unsigned>(workers, static_cast<unsigned>(jobs.size()))) {
+    for (auto& job : jobs) Add(std::move(job));
+    NoMoreJobs();
+}
+
+void TZipPrefetcher::Add(TJob job) {
+    {
+        TLockGuard guard(lock_);
+        // A file found twice is read once, at its first place.
+        if (complete_ || !byPath_.emplace(job.path, slots_.size()).second) return;
+        slots_.emplace_back();
+        slots_.back().job = std::move(job);
+    }
+    if (idleWorkers_ > 0) workerWake_.NotifyOne();
+}
+
+void TZipPrefetcher::NoMoreJobs() {
+    {
+        TLockGuard guard(lock_);
+        complete_ = true;
+    }
+    workerWake_.NotifyAll();
 }
 
 TZipPrefetcher::~TZipPrefetcher() {
@@ -47,12 +66,16 @@ void TZipPrefetcher::Release(size_t index) {
     slot.data.reset();
 }
 
-bool TZipPrefetcher::ReadWhole(const TJob& job, std::vector<uint8_t>& bytes) {
+bool TZipPrefetcher::ReadWhole(const TJob& job, std::vector<uint8_t>& bytes, FILETIME& written) {
     try {
         TFileStream source(job.path, fmOpenRead | job.mode);
-        LARGE_INTEGER length;
-        if (!::GetFileSizeEx(source.Handle(), &length) || length.QuadPart > kFileLimit) return false;
-        bytes.resize(static_cast<size_t>(length.QuadPart));
+        // (Size and time asked for alone: a query for everything at once
+        // costs the system more than the file's data.)
+        LARGE_INTEGER size;
+        if (!::GetFileSizeEx(source.Handle(), &size) || size.QuadPart > kFileLimit) return false;
+        if (!::GetFileTime(source.Handle(), nullptr, nullptr, &written)) return false;
+        int64_t length = size.QuadPart;
+        bytes.resize(static_cast<size_t>(length));
         size_t got = 0;
         while (got < bytes.size()) {
             size_t n = source.Read(bytes.data() + got, bytes.size() - got);
@@ -66,10 +89,18 @@ bool TZipPrefetcher::ReadWhole(const TJob& job, std::vector<uint8_t>& bytes) {
     }
 }
 
-std::unique_ptr<TZipPrepared> TZipPrefetcher::Prepare(const TJob& job, TZipDeflaterCache& deflaters) {
+bool TZipPrefetcher::Unchanged(const std::string& path, int64_t size, const FILETIME& written) {
+    WIN32_FILE_ATTRIBUTE_DATA now;
+    if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &now)) return false;
+    int64_t length = (static_cast<int64_t>(now.nFileSizeHigh) << 32) | now.nFileSizeLow;
+    return length == size && ::CompareFileTime(&now.ftLastWriteTime, &written) == 0;
+}
+
+std::unique_ptr<TZipPrepared> TZipPrefetcher::Prepare(const TJob& job, TZipDeflaterCache& deflaters,
+                                                      FILETIME& written) {
     try {
         std::vector<uint8_t> bytes;
-        if (!ReadWhole(job, bytes)) return nullptr;
+        if (!ReadWhole(job, bytes, written)) return nullptr;
         auto data = std::make_unique<TZipPrepared>();
         if (!ZipPrepareData(bytes.data(), bytes.size(), job.level, job.method, deflaters, *data, &stop_))
             return nullptr;
@@ -84,19 +115,26 @@ void TZipPrefetcher::Work() {
     TZipDeflaterCache deflaters;
     lock_.Acquire();
     for (;;) {
-        if (!stop_ && next_ < slots_.size() && !MayStart()) {
+        next_ = std::max(next_, cursor_);
+        auto startable = [&] { return next_ < slots_.size() && MayStart(); };
+        if (!stop_ && !startable() && !(complete_ && next_ >= slots_.size())) {
             ++idleWorkers_;
-            workerWake_.Wait(lock_, [&] { return stop_ || next_ >= slots_.size() || MayStart(); });
+            workerWake_.Wait(lock_, [&] {
+                next_ = std::max(next_, cursor_);
+                return stop_ || startable() || (complete_ && next_ >= slots_.size());
+            });
             --idleWorkers_;
         }
-        next_ = std::max(next_, cursor_);
         if (stop_ || next_ >= slots_.size()) break;
         size_t index = next_++;
         TSlot& slot = slots_[index];
         slot.state = stRunning;
+        slot.early = !complete_;
         lock_.Release();
-        auto data = Prepare(slot.job, deflaters);
+        FILETIME written{};
+        auto data = Prepare(slot.job, deflaters, written);
         lock_.Acquire();
+        slot.written = written;
         if (data && index >= cursor_) {
             held_ += data->Bytes();
             slot.data = std::move(data);
@@ -111,22 +149,32 @@ void TZipPrefetcher::Work() {
 
 std::unique_ptr<TZipPrepared> TZipPrefetcher::Take(const std::string& path, int level, uint16_t method) {
     if (threads_.empty()) return nullptr;
-    TLockGuard guard(lock_);
-    auto it = byPath_.find(path);
-    if (it == byPath_.end() || it->second < cursor_) return nullptr;
-    const size_t index = it->second;
-    for (size_t i = cursor_; i < index; ++i) Release(i);
-    cursor_ = index;
-    TSlot& slot = slots_[index];
-    if (slot.state == stWaiting && idleWorkers_ > 0) workerWake_.NotifyOne();
-    writerWaits_ = index;
-    writerWake_.Wait(lock_, [&] { return slot.state == stDone || slot.state == stFailed; });
-    writerWaits_ = SIZE_MAX;
-    std::unique_ptr<TZipPrepared> data = std::move(slot.data);
-    if (data) held_ -= data->Bytes();
-    cursor_ = index + 1;
-    if (idleWorkers_ > 0 && MayStart()) workerWake_.NotifyAll();
-    if (!data || slot.job.level != level || slot.job.method != method) return nullptr;
+    std::unique_ptr<TZipPrepared> data;
+    bool early = false;
+    FILETIME written{};
+    {
+        TLockGuard guard(lock_);
+        auto it = byPath_.find(path);
+        if (it == byPath_.end() || it->second < cursor_) return nullptr;
+        const size_t index = it->second;
+        for (size_t i = cursor_; i < index; ++i) Release(i);
+        cursor_ = index;
+        TSlot& slot = slots_[index];
+        if (slot.state == stWaiting && idleWorkers_ > 0) workerWake_.NotifyAll();
+        writerWaits_ = index;
+        writerWake_.Wait(lock_, [&] { return slot.state == stDone || slot.state == stFailed; });
+        writerWaits_ = SIZE_MAX;
+        data = std::move(slot.data);
+        if (data) held_ -= data->Bytes();
+        cursor_ = index + 1;
+        if (idleWorkers_ > 0 && MayStart()) workerWake_.NotifyAll();
+        if (!data || slot.job.level != level || slot.job.method != method) return nullptr;
+        early = slot.early;
+        written = slot.written;
+    }
+    // What was read during the search may be old by now: a file changed or
+    // gone since is read again (or missed) by the writer, as without workers.
+    if (early && !Unchanged(path, data->size, written)) return nullptr;
     return data;
 }
 

@@ -7,6 +7,7 @@
 #pragma once
 #include "framework/Sync.h"
 #include "zip/ZipCompress.h"
+#include <deque>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -28,8 +29,13 @@ public:
     // How far ahead of the writer the workers may go, in files.
     static constexpr size_t kAheadLimit = 4096;
 
-    // Starts the workers; with none, every Take answers null.
+    // Starts the workers; with none, every Take answers null. Jobs come with
+    // Add, while the workers already work, until NoMoreJobs.
+    explicit TZipPrefetcher(unsigned workers);
+    // All the jobs at once.
     TZipPrefetcher(std::vector<TJob> jobs, unsigned workers);
+    void Add(TJob job);
+    void NoMoreJobs();
     // Stops the workers and waits for them.
     ~TZipPrefetcher();
     TZipPrefetcher(const TZipPrefetcher&) = delete;
@@ -37,8 +43,9 @@ public:
 
     // The data of the file at path, waiting for it if a worker has it in hand.
     // Null when the caller must read the file itself: not a job, already
-    // passed, too large, unreadable, or compressed at another level or method.
-    // Jobs before the one taken are given up.
+    // passed, too large, unreadable, compressed at another level or method,
+    // or read before NoMoreJobs and changed or gone since. Jobs before the
+    // one taken are given up.
     std::unique_ptr<TZipPrepared> Take(const std::string& path, int level, uint16_t method);
 
     // The default worker count for this machine.
@@ -49,21 +56,25 @@ private:
     struct TSlot {
         TJob job;
         TState state = stWaiting;
+        bool early = false;        // read while the search still went on
         std::unique_ptr<TZipPrepared> data;
+        FILETIME written{};        // the file's last write time when read
     };
     void Work();
     bool MayStart() const;
     void Release(size_t index);
-    std::unique_ptr<TZipPrepared> Prepare(const TJob& job, TZipDeflaterCache& deflaters);
-    bool ReadWhole(const TJob& job, std::vector<uint8_t>& bytes);
+    std::unique_ptr<TZipPrepared> Prepare(const TJob& job, TZipDeflaterCache& deflaters, FILETIME& written);
+    bool ReadWhole(const TJob& job, std::vector<uint8_t>& bytes, FILETIME& written);
+    static bool Unchanged(const std::string& path, int64_t size, const FILETIME& written);
 
-    std::vector<TSlot> slots_;
+    std::deque<TSlot> slots_;        // grows at the back; slots stay where they are
     std::unordered_map<std::string, size_t> byPath_;
     TLock lock_;
     TCondition workerWake_;          // a worker may start, or must stop
     TCondition writerWake_;          // the slot the writer waits for has ended
     unsigned idleWorkers_ = 0;
     size_t writerWaits_ = SIZE_MAX;  // the slot the writer waits for
+    bool complete_ = false;          // no more jobs come
     size_t next_ = 0;                // the next slot a worker starts
     size_t cursor_ = 0;              // the first slot the writer has not passed
     uint64_t held_ = 0;              // bytes of finished data not yet taken

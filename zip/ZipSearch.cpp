@@ -3,6 +3,7 @@
 // in the update list under its stored name. Nothing is read or written here.
 #include "zip/ZipArchiver.h"
 #include "zip/ZipMask.h"
+#include "zip/ZipPrefetch.h"
 #include <windows.h>
 
 namespace krv {
@@ -30,6 +31,9 @@ uint32_t DosTimeOf(const FILETIME& ft) {
 
 void TZipBaseArchiver::SearchMasks(const TStrings& exclusions) {
     std::string base = ZipTrailingSeparator(ZipExpandPath(BaseDir, ""));
+    searchPaths_.base = base;
+    searchPaths_.archive = FileName.empty() ? std::string() : ZipExpandPath(FileName, "");
+    searchPaths_.masks.clear();
     for (int i = 0; i < fileMasks_.Count(); ++i) {
         const std::string& mask = fileMasks_[i];
         if (Trim(mask).empty()) continue;
@@ -103,7 +107,10 @@ bool TZipBaseArchiver::Excluded(const std::string& path, bool isFolder, const st
             }
             if (MatchesMask(rel, m)) return true;
         } else {
-            std::string full = ZipExpandPath(mask, ZipExpandPath(BaseDir, ""));
+            auto known = searchPaths_.masks.find(mask);
+            if (known == searchPaths_.masks.end())
+                known = searchPaths_.masks.emplace(mask, ZipExpandPath(mask, ZipExpandPath(BaseDir, ""))).first;
+            std::string full = known->second;
             std::string p = path;
             if (isFolder) {
                 p += '\\';
@@ -119,7 +126,7 @@ bool TZipBaseArchiver::Excluded(const std::string& path, bool isFolder, const st
 
 bool TZipBaseArchiver::IsOwnFile(const std::string& path) const {
     if (FileName.empty() || inMemory_) return false;
-    std::string archive = ZipExpandPath(FileName, "");
+    const std::string& archive = searchPaths_.archive;
     if (CompareText(path, archive) == 0) return true;
     // Volumes of this archive: name.Z01 ... and name_001.ext, in any folder case.
     std::string folder = ExtractFilePath(archive);
@@ -146,7 +153,7 @@ bool TZipBaseArchiver::AddFoundPath(const std::string& path, bool isFolder, cons
     DoConfirmProcessFile(path, poAdd, confirm);
     if (!confirm) return false;
 
-    std::string name = ZipStoredName(path, BaseDir, Options.StorePath);
+    std::string name = ZipStoredNameBelow(path, searchPaths_.base, Options.StorePath);
     if (isFolder) name += '/';
     WIN32_FILE_ATTRIBUTE_DATA data{};
     bool known = found != nullptr;
@@ -203,7 +210,23 @@ bool TZipBaseArchiver::AddFoundPath(const std::string& path, bool isFolder, cons
         item.level = 0;
         item.method = 0;
     }
+    if (!isFolder) QueueAhead(item);
     return true;
+}
+
+unsigned TZipBaseArchiver::ShareFlags() const {
+    static const unsigned share[] = {fmShareCompat, fmShareExclusive, fmShareDenyWrite, fmShareDenyRead,
+                                     fmShareDenyNone};
+    return share[Options.ShareMode];
+}
+
+void TZipBaseArchiver::QueueAhead(const TDirItem& item) {
+    if (!prefetch_) {
+        unsigned workers = PrefetchWorkers >= 0 ? static_cast<unsigned>(PrefetchWorkers) : TZipPrefetcher::DefaultWorkers();
+        if (workers == 0) return;
+        prefetch_ = std::make_unique<TZipPrefetcher>(workers);
+    }
+    prefetch_->Add({item.sourceName, ShareFlags(), item.level, item.method});
 }
 
 void TZipBaseArchiver::FillItem(TDirItem& item, const std::string& path, bool isFolder, uint32_t attr,

@@ -210,15 +210,14 @@ struct TZipCommit {
         return !cancel;
     }
 
-    unsigned ShareMode() const {
-        static const unsigned share[] = {fmShareCompat, fmShareExclusive, fmShareDenyWrite, fmShareDenyRead,
-                                         fmShareDenyNone};
-        return share[a.Options.ShareMode];
-    }
-
-    // Entries the commit compresses from files, in the order it writes them,
-    // handed to workers that read and compress ahead.
+    // The workers the search started read on; without them (the search found
+    // nothing, or the marks came some other way) the commit starts its own.
     void StartPrefetch(int firstChanged) {
+        prefetch = std::move(a.prefetch_);
+        if (prefetch) {
+            prefetch->NoMoreJobs();
+            return;
+        }
         unsigned workers = a.PrefetchWorkers >= 0 ? static_cast<unsigned>(a.PrefetchWorkers) : TZipPrefetcher::DefaultWorkers();
         if (workers == 0) return;
         std::vector<TZipPrefetcher::TJob> jobs;
@@ -228,7 +227,7 @@ struct TZipCommit {
             if (!item.marked || item.IsFolder() || item.sourceName.empty() || item.operation == poRename ||
                 item.operation == poChangeAttr || item.operation == poChangeComment)
                 continue;
-            jobs.push_back({item.sourceName, ShareMode(), item.level, item.method});
+            jobs.push_back({item.sourceName, a.ShareFlags(), item.level, item.method});
         }
         if (jobs.size() > 1) prefetch = std::make_unique<TZipPrefetcher>(std::move(jobs), workers);
     }
@@ -259,7 +258,7 @@ struct TZipCommit {
                     size = prepared->size;
                 } else {
                     try {
-                        source = std::make_unique<TFileStream>(item.sourceName, fmOpenRead | ShareMode());
+                        source = std::make_unique<TFileStream>(item.sourceName, fmOpenRead | a.ShareFlags());
                     } catch (const EFOpenError&) {
                         throw EZipException::Fmt(33, &a, item.sourceName.c_str());
                     }
@@ -490,6 +489,7 @@ void TZipBaseArchiver::CommitUpdate() {
     DoOverallProgress(0.0, firstMarked >= 0 ? list.Item(firstMarked).operation : poDelete, ppStart, cancel);
     if (cancel) {
         // Nothing was written: the marks are dropped with the rest of the update.
+        prefetch_.reset();
         list.Assign(old);
         return;
     }
@@ -499,6 +499,7 @@ void TZipBaseArchiver::CommitUpdate() {
            CompareText(list.Item(firstChanged).name, old.Item(firstChanged).name) == 0)
         ++firstChanged;
     if (MultiVolume() && old.Count() > 0) {
+        prefetch_.reset();
         list.Assign(old);
         throw EZipException(52, this);
     }

@@ -178,3 +178,56 @@ TEST(ZipPrefetch, WorkersStopWithWorkInHandAndNoneAtAll) {
     TZipPrefetcher none(Jobs(s, names), 0);
     EXPECT_FALSE(none.Take(s.Path("f000.txt"), 6, 8));
 }
+
+TEST(ZipPrefetch, FilesChangedAfterTheSearchReadThemAreTakenAsTheyAreNow) {
+    TScratch s;
+    for (int i = 0; i < 30; ++i) s.Write(Format("src\\f%02d.txt", i), Pattern(3000, i));
+    TZipArchiver z;
+    z.PrefetchWorkers = 3;
+    z.FileName = s.Path("out.zip");
+    z.BaseDir = s.Path("src");
+    std::vector<std::pair<int, int>> failures;
+    z.OnProcessFileFailure = [&](TObject*, const std::string&, TZipProcessOperation, int native, int code,
+                                 const std::string&, TZipAction& action) {
+        failures.push_back({native, code});
+        action = fxaIgnore;
+    };
+    z.OpenArchive(fmCreate);
+    z.BeginUpdate();
+    z.FileMasks().Add("*.*");
+    z.AddFiles();
+    ::Sleep(300);   // the workers have read everything by now
+    const std::string longer = Pattern(5000, 99);
+    s.Write("src\\f03.txt", longer);                       // another size
+    std::string same = Pattern(3000, 98);
+    s.Write("src\\f04.txt", same);                         // the same size, a later time
+    FILETIME later;
+    {
+        FileHandle f(::CreateFileA(s.Path("src\\f04.txt").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ::GetFileTime(f.get(), nullptr, nullptr, &later);
+        ULARGE_INTEGER t{{later.dwLowDateTime, later.dwHighDateTime}};
+        t.QuadPart += 50000000;   // five seconds on
+        later = {t.LowPart, t.HighPart};
+        ::SetFileTime(f.get(), nullptr, nullptr, &later);
+    }
+    ::DeleteFileA(s.Path("src\\f05.txt").c_str());          // gone
+    z.EndUpdate();
+    EXPECT_EQ(failures, (std::vector<std::pair<int, int>>{{33, 12}}));
+    ASSERT_EQ(z.Count(), 29);
+    std::vector<TDirItem> items;
+    for (int i = 0; i < z.Count(); ++i) items.push_back(z.Items(i));
+    z.CloseArchive();
+    auto bytes = ReadAll(s.Path("out.zip"));
+    auto content = [&](const std::string& name) {
+        for (const TDirItem& it : items) {
+            if (it.name != name) continue;
+            size_t at = static_cast<size_t>(it.localHeaderOffset);
+            size_t start = at + 30 + U16At(bytes, at + 26) + U16At(bytes, at + 28);
+            return Inflate(bytes.data() + start, static_cast<size_t>(it.compressedSize));
+        }
+        return std::string("(missing)");
+    };
+    EXPECT_EQ(content("f03.txt"), longer);
+    EXPECT_EQ(content("f04.txt"), same);
+    EXPECT_EQ(content("f06.txt"), Pattern(3000, 6));
+}
