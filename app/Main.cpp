@@ -168,16 +168,9 @@ void TMainForm::BuildControls() {
 
     PageControl = Add<TPageControl>(this, "PageControl", 0, 0, 400, 300);
     PageControl->SetAlign(alClient);
-    auto sheet = [this](const char* name, const char* caption) {
-        auto* s = new TTabSheet(this);
-        s->SetName(name);
-        s->SetCaption(caption);
-        s->SetPageControl(PageControl);
-        return s;
-    };
-    TabDestination = sheet("TabDestination", "Destination");
-    TabSession = sheet("TabSession", "Session Options");
-    TabMail = sheet("TabMail", "Mail");
+    TabDestination = AddTabSheet(this, PageControl, "TabDestination", "Destination");
+    TabSession = AddTabSheet(this, PageControl, "TabSession", "Session Options");
+    TabMail = AddTabSheet(this, PageControl, "TabMail", "Mail");
 
     // Destination: the mode buttons and one panel per mode.
     BtnDiscBackup = Add<TSpeedButton>(TabDestination, "BtnDiscBackup", 12, 12, 150, 34, "Disc");

@@ -15,16 +15,9 @@ TFormOptions::TFormOptions(TComponent* owner, TLang* lang, const std::string& la
     Position = poScreenCenter;
 
     OptionPageControl = MakeControl<TPageControl>(this, this, "OptionPageControl", 8, 8, 364, 250);
-    auto page = [this](const char* name, const char* caption) {
-        auto* sheet = new TTabSheet(this);
-        sheet->SetName(name);
-        sheet->SetPageControl(OptionPageControl);
-        sheet->SetCaption(caption);
-        return sheet;
-    };
-    TabSheetGeneral = page("TabSheetGeneral", "General");
-    TabSheetAdvanced = page("TabSheetAdvanced", "Advanced");
-    TabSheetLang = page("TabSheetLang", "Language");
+    TabSheetGeneral = AddTabSheet(this, OptionPageControl, "TabSheetGeneral", "General");
+    TabSheetAdvanced = AddTabSheet(this, OptionPageControl, "TabSheetAdvanced", "Advanced");
+    TabSheetLang = AddTabSheet(this, OptionPageControl, "TabSheetLang", "Language");
 
     LabelTempFolder = MakeControl<TLabel>(this, TabSheetGeneral, "LabelTempFolder", 8, 10, 300, 16, "Temp Folder");
     TempFolderEdit = MakeControl<TEdit>(this, TabSheetGeneral, "TempFolderEdit", 8, 28, 300, 22);

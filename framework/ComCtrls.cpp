@@ -258,4 +258,12 @@ void TPageControl::DoChange() {
     if (OnChange) OnChange(this);
 }
 
+TTabSheet* AddTabSheet(TComponent* owner, TPageControl* control, const std::string& name, const std::string& caption) {
+    auto* sheet = new TTabSheet(owner);
+    sheet->SetName(name);
+    sheet->SetCaption(caption);
+    sheet->SetPageControl(control);
+    return sheet;
+}
+
 } // namespace krv

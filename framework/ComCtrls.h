@@ -112,4 +112,7 @@ private:
     TTabSheet* active_ = nullptr;
 };
 
+// A named page with its caption, added at the end of a page control.
+TTabSheet* AddTabSheet(TComponent* owner, TPageControl* control, const std::string& name, const std::string& caption);
+
 } // namespace krv

@@ -1,6 +1,7 @@
 // A scratch folder for language files and program folders, removed with
 // everything in it (hidden folders too).
 #pragma once
+#include "TempFolder.h"
 #include "framework/SysUtils.h"
 #include <windows.h>
 #include <cstdio>
@@ -8,13 +9,8 @@
 
 class LangFolder {
 public:
-    LangFolder() {
-        char tmp[MAX_PATH] = {};
-        ::GetTempPathA(MAX_PATH, tmp);
-        path_ = krv::Format("%skrv_lang_%lu_%d\\", tmp, ::GetCurrentProcessId(), counter_++);
-        ::CreateDirectoryA(path_.c_str(), nullptr);
-    }
-    ~LangFolder() { RemoveTree(path_); }
+    LangFolder() : path_(krvtest::NewTempFolder("krv_lang")) {}
+    ~LangFolder() { krvtest::RemoveFolderTree(path_); }
     LangFolder(const LangFolder&) = delete;
     LangFolder& operator=(const LangFolder&) = delete;
 
@@ -42,21 +38,5 @@ public:
     }
 
 private:
-    static void RemoveTree(const std::string& dir) {
-        WIN32_FIND_DATAA d;
-        HANDLE h = ::FindFirstFileA((dir + "*").c_str(), &d);
-        if (h != INVALID_HANDLE_VALUE) {
-            do {
-                const std::string n = d.cFileName;
-                if (n == "." || n == "..") continue;
-                ::SetFileAttributesA((dir + n).c_str(), FILE_ATTRIBUTE_NORMAL);
-                if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(dir + n + "\\");
-                else ::DeleteFileA((dir + n).c_str());
-            } while (::FindNextFileA(h, &d));
-            ::FindClose(h);
-        }
-        ::RemoveDirectoryA(dir.c_str());
-    }
-    static inline int counter_ = 0;
     std::string path_;
 };

@@ -1,3 +1,4 @@
+#include "TempFolder.h"
 #include "app/Log.h"
 #include "framework/Strings.h"
 #include "framework/SysUtils.h"
@@ -60,25 +61,8 @@ TEST(FormatSize, BoundariesOfEachUnit) {
 
 namespace {
 struct TempFolder {
-    std::string path;
-    TempFolder() {
-        char tmp[MAX_PATH];
-        ::GetTempPathA(MAX_PATH, tmp);
-        path = Format("%skrv_report_%lu", tmp, ::GetCurrentProcessId());
-        ::CreateDirectoryA(path.c_str(), nullptr);
-    }
-    ~TempFolder() {
-        WIN32_FIND_DATAA d;
-        HANDLE h = ::FindFirstFileA((path + "\\*").c_str(), &d);
-        if (h != INVALID_HANDLE_VALUE) {
-            do {
-                if (!(d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ::DeleteFileA((path + "\\" + d.cFileName).c_str());
-            } while (::FindNextFileA(h, &d));
-            ::FindClose(h);
-        }
-        ::RemoveDirectoryA((path + "\\again").c_str());
-        ::RemoveDirectoryA(path.c_str());
-    }
+    std::string path = krv::ExcludeTrailingBackslash(krvtest::NewTempFolder("krv_report"));
+    ~TempFolder() { krvtest::RemoveFolderTree(path); }
 };
 std::string Slurp(const std::string& file) {
     std::ifstream in(file, std::ios::binary);

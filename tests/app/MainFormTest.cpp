@@ -1,3 +1,4 @@
+#include "TempFolder.h"
 #include "app/Main.h"
 #include "app/Messages.h"
 #include "app/ViewLog.h"
@@ -16,34 +17,12 @@ namespace {
 class ProgramFolderFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        static int counter = 0;
         Application().Initialize();
-        char tmp[MAX_PATH];
-        ::GetTempPathA(MAX_PATH, tmp);
-        appDir = Format("%skrv_main_%lu_%d\\", tmp, ::GetCurrentProcessId(), counter++);
-        ::CreateDirectoryA(appDir.c_str(), nullptr);
+        appDir = krvtest::NewTempFolder("krv_main");
     }
     void TearDown() override {
         SetMessageBoxHook(nullptr);
-        Remove(appDir);
-    }
-    static void Remove(const std::string& dir) {
-        WIN32_FIND_DATAA d;
-        HANDLE h = ::FindFirstFileA((dir + "*").c_str(), &d);
-        if (h != INVALID_HANDLE_VALUE) {
-            do {
-                std::string n = d.cFileName;
-                if (n == "." || n == "..") continue;
-                if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                    ::SetFileAttributesA((dir + n).c_str(), FILE_ATTRIBUTE_NORMAL);
-                    Remove(dir + n + "\\");
-                } else {
-                    ::DeleteFileA((dir + n).c_str());
-                }
-            } while (::FindNextFileA(h, &d));
-            ::FindClose(h);
-        }
-        ::RemoveDirectoryA(dir.c_str());
+        krvtest::RemoveFolderTree(appDir);
     }
     void Touch(const std::string& name) { std::ofstream(appDir + name) << "x"; }
     // The log panel's lines, each with its colour.

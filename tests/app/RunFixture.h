@@ -1,6 +1,7 @@
 // A program folder, a source tree and a destination folder per test, and a
 // main window set up for a hard-disk backup of ticked folders.
 #pragma once
+#include "TempFolder.h"
 #include "app/Main.h"
 #include "framework/Dialogs.h"
 #include "framework/SysUtils.h"
@@ -24,12 +25,8 @@ struct BoxCall {
 class RunFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        static int counter = 0;
         Application().Initialize();
-        char tmp[MAX_PATH];
-        ::GetTempPathA(MAX_PATH, tmp);
-        root = Format("%skrv_run_%lu_%d\\", tmp, ::GetCurrentProcessId(), counter++);
-        ::CreateDirectoryA(root.c_str(), nullptr);
+        root = NewTempFolder("krv_run");
         appDir = root + "app\\";
         src = root + "src";
         dest = root + "dest";
@@ -42,23 +39,7 @@ protected:
     void TearDown() override {
         SetMessageBoxHook(nullptr);
         form.reset();
-        Remove(root);
-    }
-    static void Remove(const std::string& dir) {
-        std::string d = IncludeTrailingBackslash(dir);
-        WIN32_FIND_DATAA f;
-        HANDLE h = ::FindFirstFileA((d + "*").c_str(), &f);
-        if (h != INVALID_HANDLE_VALUE) {
-            do {
-                std::string n = f.cFileName;
-                if (n == "." || n == "..") continue;
-                ::SetFileAttributesA((d + n).c_str(), FILE_ATTRIBUTE_NORMAL);
-                if (f.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) Remove(d + n);
-                else ::DeleteFileA((d + n).c_str());
-            } while (::FindNextFileA(h, &f));
-            ::FindClose(h);
-        }
-        ::RemoveDirectoryA(d.c_str());
+        RemoveFolderTree(root);
     }
     // Writes a file (folders made on the way); path relative to root.
     void Write(const std::string& rel, const std::string& content) {

@@ -2,6 +2,7 @@
 // end, whole-file reads and writes, and a fixed clock.
 #pragma once
 #include "app/SessionData.h"
+#include "TempFolder.h"
 #include "framework/SysUtils.h"
 #include <windows.h>
 #include <cstdio>
@@ -9,25 +10,8 @@
 
 class SessionFolder {
 public:
-    SessionFolder() {
-        char tmp[MAX_PATH] = {};
-        ::GetTempPathA(MAX_PATH, tmp);
-        path_ = krv::Format("%skrv_session_%lu_%d\\", tmp, ::GetCurrentProcessId(), counter_++);
-        ::CreateDirectoryA(path_.c_str(), nullptr);
-    }
-    ~SessionFolder() {
-        WIN32_FIND_DATAA fd;
-        HANDLE h = ::FindFirstFileA((path_ + "*").c_str(), &fd);
-        if (h != INVALID_HANDLE_VALUE) {
-            do {
-                std::string p = path_ + fd.cFileName;
-                ::SetFileAttributesA(p.c_str(), FILE_ATTRIBUTE_NORMAL);
-                ::DeleteFileA(p.c_str());
-            } while (::FindNextFileA(h, &fd));
-            ::FindClose(h);
-        }
-        ::RemoveDirectoryA(path_.c_str());
-    }
+    SessionFolder() : path_(krvtest::NewTempFolder("krv_session")) {}
+    ~SessionFolder() { krvtest::RemoveFolderTree(path_); }
     SessionFolder(const SessionFolder&) = delete;
     SessionFolder& operator=(const SessionFolder&) = delete;
 
@@ -44,7 +28,6 @@ public:
     }
 
 private:
-    static inline int counter_ = 0;
     std::string path_;
 };
 

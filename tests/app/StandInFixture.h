@@ -3,6 +3,7 @@
 // handed to them through the environment.
 #pragma once
 #include "framework/Handle.h"
+#include "TempFolder.h"
 #include "framework/SysUtils.h"
 #include <windows.h>
 #include <fstream>
@@ -11,18 +12,14 @@
 
 class StandInFixture {
 public:
-    StandInFixture() {
-        char tmp[MAX_PATH] = {};
-        ::GetTempPathA(MAX_PATH, tmp);
-        dir_ = krv::Format("%skrv_standin_%lu_%d\\", tmp, ::GetCurrentProcessId(), counter_++);
-        ::CreateDirectoryA(dir_.c_str(), nullptr);
+    StandInFixture() : dir_(krvtest::NewTempFolder("krv_standin")) {
         ::SetEnvironmentVariableA("KRV_STANDIN_SCRIPT", (dir_ + "standin.script").c_str());
         ::SetEnvironmentVariableA("KRV_STANDIN_LOG", (dir_ + "standin.log").c_str());
     }
     ~StandInFixture() {
         ::SetEnvironmentVariableA("KRV_STANDIN_SCRIPT", nullptr);
         ::SetEnvironmentVariableA("KRV_STANDIN_LOG", nullptr);
-        RemoveTree(dir_);
+        krvtest::RemoveFolderTree(dir_);
     }
     StandInFixture(const StandInFixture&) = delete;
     StandInFixture& operator=(const StandInFixture&) = delete;
@@ -46,23 +43,6 @@ public:
         std::ofstream(path, std::ios::binary) << bytes;
     }
 
-    static void RemoveTree(const std::string& dir) {
-        WIN32_FIND_DATAA fd;
-        krv::FindHandle h(::FindFirstFileA((dir + "*").c_str(), &fd));
-        if (h) {
-            do {
-                std::string n = fd.cFileName;
-                if (n == "." || n == "..") continue;
-                if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                    RemoveTree(dir + n + "\\");
-                else
-                    ::DeleteFileA((dir + n).c_str());
-            } while (::FindNextFileA(h.get(), &fd));
-        }
-        ::RemoveDirectoryA(dir.c_str());
-    }
-
 private:
-    static inline int counter_ = 0;
     std::string dir_;
 };

@@ -7,12 +7,8 @@
 # folder. The burnt image is read back with isoinfo and xorriso; the set taken
 # from it must hold the selected files (7z t, contents compared).
 set -uo pipefail
-here=$(cd "$(dirname "$0")/../.." && pwd)
-cd "$here"
-. scripts/wine-env >/dev/null 2>&1
-PY=/usr/bin/python3
-fail() { echo "disc_batch: FAILED: $*"; exit 1; }
-ok() { echo "$1: ok"; }
+e2e_name=disc_batch
+. "$(dirname "$0")/lib/common.sh"
 tools=build/tests/tools
 for f in build/dist/korvane.exe $tools/mkisofs.exe $tools/cdrecord.exe $tools/cygwin1.dll; do
   [ -f "$f" ] || fail "$f missing (run scripts/build)"

@@ -7,12 +7,8 @@
 # changes in the session file; later runs take X_1.zip, X_1_2.zip; masks
 # select; a file held open without sharing is skipped with its line.
 set -uo pipefail
-here=$(cd "$(dirname "$0")/../.." && pwd)
-cd "$here"
-. scripts/wine-env >/dev/null 2>&1
-PY=/usr/bin/python3
-fail() { echo "hd_backup: FAILED: $*"; exit 1; }
-ok() { echo "$1: ok"; }
+e2e_name=hd_backup
+. "$(dirname "$0")/lib/common.sh"
 
 name="krv-e2e-hd-$$"
 root="$WINEPREFIX/drive_c/$name"

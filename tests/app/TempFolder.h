@@ -1,0 +1,43 @@
+// Scratch folders of the application tests: one of its own per use under
+// the temp folder, and its removal with everything in it (read-only and
+// hidden entries too).
+#pragma once
+#include "framework/Handle.h"
+#include "framework/SysUtils.h"
+#include <windows.h>
+#include <atomic>
+#include <string>
+
+namespace krvtest {
+
+// Removes a folder and all it holds; with or without a trailing "\".
+inline void RemoveFolderTree(const std::string& folder) {
+    const std::string dir = krv::IncludeTrailingBackslash(folder);
+    WIN32_FIND_DATAA fd;
+    krv::FindHandle h(::FindFirstFileA((dir + "*").c_str(), &fd));
+    if (h) {
+        do {
+            const std::string n = fd.cFileName;
+            if (n == "." || n == "..") continue;
+            ::SetFileAttributesA((dir + n).c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveFolderTree(dir + n);
+            else ::DeleteFileA((dir + n).c_str());
+        } while (::FindNextFileA(h.get(), &fd));
+    }
+    h.reset();
+    ::RemoveDirectoryA(dir.c_str());
+}
+
+// Makes "%TEMP%\<prefix>_<process>_<n>\" anew (emptied if a run before left
+// it) and answers it, with the trailing "\".
+inline std::string NewTempFolder(const std::string& prefix) {
+    static std::atomic<int> counter{0};
+    char tmp[MAX_PATH] = {};
+    ::GetTempPathA(MAX_PATH, tmp);
+    std::string dir = krv::Format("%s%s_%lu_%d\\", tmp, prefix.c_str(), ::GetCurrentProcessId(), counter++);
+    RemoveFolderTree(dir);
+    ::CreateDirectoryA(dir.c_str(), nullptr);
+    return dir;
+}
+
+} // namespace krvtest
