@@ -27,7 +27,7 @@ public:
     // Finished data held for the writer, at most (one file may go over it).
     static constexpr uint64_t kHeldLimit = 64u << 20;
     // How far ahead of the writer the workers may go, in files.
-    static constexpr size_t kAheadLimit = 4096;
+    static constexpr size_t kAheadLimit = 16384;
 
     // Starts the workers; with none, every Take answers null. Jobs come with
     // Add, while the workers already work, until NoMoreJobs.
