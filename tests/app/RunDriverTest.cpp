@@ -5,6 +5,7 @@
 #include "app/ZipWait.h"
 #include "app/ZipWaitThread.h"
 #include <atomic>
+#include <set>
 
 using namespace krvtest;
 
@@ -170,6 +171,45 @@ TEST_F(HardDiskRun, ALockedFileIsSkippedWithItsRedLineAndTheRestArchived) {
         if (f.LogEdit->Line(i) == line) red = f.LogEdit->LineColor(i) == clRed;
     EXPECT_TRUE(red);
     EXPECT_EQ(Report().back(), "Backup done");
+}
+
+TEST_F(HardDiskRun, EveryFileHasItsAddingLineInOrderWithFarFewerHandOffsThanFiles) {
+    std::vector<std::string> files;
+    for (int i = 0; i < 400; ++i) {
+        std::string rel = Format("src\\docs\\many\\f%03d.txt", i);
+        Write(rel, Format("file %d", i));
+        files.push_back(root + rel);
+    }
+    TMainForm& f = TreeForm();
+    int handOffs = 0;
+    std::vector<std::string> shown;
+    TFormZipWait::OnHandOff = [&](TFormZipWait& w) {
+        ++handOffs;
+        if (w.EditZipMsg->LineCount() == static_cast<int>(shown.size())) return;
+        shown.clear();
+        for (int i = 0; i < w.EditZipMsg->LineCount(); ++i) shown.push_back(w.EditZipMsg->Line(i));
+    };
+    f.ButtonStartClick();
+    TFormZipWait::OnHandOff = nullptr;
+    ASSERT_FALSE(f.Cancel) << ::testing::PrintToString(Report());
+    std::vector<std::string> adding;
+    size_t firstAdding = shown.size(), checked = shown.size();
+    for (size_t i = 0; i < shown.size(); ++i) {
+        if (shown[i].rfind("Adding ", 0) == 0) {
+            adding.push_back(shown[i].substr(7));
+            firstAdding = std::min(firstAdding, i);
+        }
+        if (shown[i] == "Files checked.") checked = i;
+    }
+    // The folders' and files' lines, each once, in the order written; the
+    // line that ends the search comes before them.
+    auto many = std::find(adding.begin(), adding.end(), files.front());
+    ASSERT_NE(many, adding.end());
+    EXPECT_TRUE(std::equal(files.begin(), files.end(), many));
+    EXPECT_EQ(std::set<std::string>(adding.begin(), adding.end()).size(), adding.size());
+    EXPECT_EQ(adding.size(), static_cast<size_t>(Entries(Archive()).size()));
+    EXPECT_LT(checked, firstAdding);
+    EXPECT_LT(handOffs, 200) << "one or more hand-offs per file";
 }
 
 TEST_F(HardDiskRun, CancelInTheMiddleAbortsAndLeavesNoArchive) {
