@@ -12,12 +12,6 @@ TZipPrefetcher::TZipPrefetcher(unsigned workers) {
     }
 }
 
-TZipPrefetcher::TZipPrefetcher(std::vector<TJob> jobs, unsigned workers)
-    : TZipPrefetcher(std::min<unsigned>(workers, static_cast<unsigned>(jobs.size()))) {
-    for (auto& job : jobs) Add(std::move(job));
-    NoMoreJobs();
-}
-
 void TZipPrefetcher::Add(TJob job) {
     {
         TLockGuard guard(lock_);
@@ -47,12 +41,15 @@ TZipPrefetcher::~TZipPrefetcher() {
 }
 
 unsigned TZipPrefetcher::DefaultWorkers() {
-    SYSTEM_INFO info;
-    ::GetSystemInfo(&info);
-    unsigned n = info.dwNumberOfProcessors;
-    // A processor is left to the writer and to the system's own file work;
-    // beyond four workers, opening small files only gets slower.
-    return n <= 1 ? 0 : std::clamp(n - 1, 2u, 4u);
+    static const unsigned workers = [] {
+        SYSTEM_INFO info;
+        ::GetSystemInfo(&info);
+        unsigned n = info.dwNumberOfProcessors;
+        // A processor is left to the writer and to the system's own file
+        // work; beyond four workers, opening small files only gets slower.
+        return n <= 1 ? 0u : std::clamp(n - 1, 2u, 4u);
+    }();
+    return workers;
 }
 
 bool TZipPrefetcher::MayStart() const {

@@ -32,8 +32,6 @@ public:
     // Starts the workers; with none, every Take answers null. Jobs come with
     // Add, while the workers already work, until NoMoreJobs.
     explicit TZipPrefetcher(unsigned workers);
-    // All the jobs at once.
-    TZipPrefetcher(std::vector<TJob> jobs, unsigned workers);
     void Add(TJob job);
     void NoMoreJobs();
     // Stops the workers and waits for them.

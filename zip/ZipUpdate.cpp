@@ -210,26 +210,20 @@ struct TZipCommit {
         return !cancel;
     }
 
-    // The workers the search started read on; without them (the search found
-    // nothing, or the marks came some other way) the commit starts its own.
+    // The workers the search started read on; without them (the marks came
+    // some other way) the commit queues its files itself.
     void StartPrefetch(int firstChanged) {
+        if (!a.prefetch_) {
+            auto& list = dir.UpdateList;
+            for (int i = firstChanged; i < list.Count(); ++i) {
+                const TDirItem& item = list.Item(i);
+                if (item.marked && !item.IsFolder() && !item.sourceName.empty() && item.operation != poRename &&
+                    item.operation != poChangeAttr && item.operation != poChangeComment)
+                    a.QueueAhead(item);
+            }
+        }
         prefetch = std::move(a.prefetch_);
-        if (prefetch) {
-            prefetch->NoMoreJobs();
-            return;
-        }
-        unsigned workers = a.PrefetchWorkers >= 0 ? static_cast<unsigned>(a.PrefetchWorkers) : TZipPrefetcher::DefaultWorkers();
-        if (workers == 0) return;
-        std::vector<TZipPrefetcher::TJob> jobs;
-        auto& list = dir.UpdateList;
-        for (int i = firstChanged; i < list.Count(); ++i) {
-            const TDirItem& item = list.Item(i);
-            if (!item.marked || item.IsFolder() || item.sourceName.empty() || item.operation == poRename ||
-                item.operation == poChangeAttr || item.operation == poChangeComment)
-                continue;
-            jobs.push_back({item.sourceName, a.ShareFlags(), item.level, item.method});
-        }
-        if (jobs.size() > 1) prefetch = std::make_unique<TZipPrefetcher>(std::move(jobs), workers);
+        if (prefetch) prefetch->NoMoreJobs();
     }
 
     // Writes one marked file; answers true when it was written.

@@ -67,10 +67,13 @@ Outcome Build(const MixedTree& t, int workers, const std::string& password, cons
     return out;
 }
 
-std::vector<TZipPrefetcher::TJob> Jobs(const TScratch& s, const std::vector<std::string>& names, int level = 6) {
-    std::vector<TZipPrefetcher::TJob> jobs;
-    for (auto& n : names) jobs.push_back({s.Path(n), fmShareDenyWrite, level, 8});
-    return jobs;
+// Workers given the files below the scratch folder, all at once.
+std::unique_ptr<TZipPrefetcher> Ahead(const TScratch& s, const std::vector<std::string>& names, unsigned workers,
+                                      int level = 6) {
+    auto p = std::make_unique<TZipPrefetcher>(workers);
+    for (auto& n : names) p->Add({s.Path(n), fmShareDenyWrite, level, 8});
+    p->NoMoreJobs();
+    return p;
 }
 
 std::string Unpacked(const TZipPrepared& p) {
@@ -133,7 +136,8 @@ TEST(ZipPrefetch, TakeAnswersOnlyForComingFilesAtTheirLevel) {
     TScratch s;
     std::vector<std::string> names;
     for (int i = 0; i < 6; ++i) names.push_back(s.Write(Format("f%d.txt", i), Pattern(1000 + i * 500, i)).substr(s.Dir().size()));
-    TZipPrefetcher p(Jobs(s, names), 3);
+    auto ahead = Ahead(s, names, 3);
+    TZipPrefetcher& p = *ahead;
     auto third = p.Take(s.Path("f2.txt"), 6, 8);
     ASSERT_TRUE(third);
     EXPECT_EQ(third->size, 2000);
@@ -156,7 +160,8 @@ TEST(ZipPrefetch, FilesThatCannotBeTakenAheadAreLeftToTheWriter) {
     s.Write("locked.txt", "locked");
     s.Write("fine.txt", "fine");
     FileHandle holder(::CreateFileA(s.Path("locked.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    TZipPrefetcher p(Jobs(s, {"big.dat", "missing.txt", "locked.txt", "fine.txt"}), 2);
+    auto ahead = Ahead(s, {"big.dat", "missing.txt", "locked.txt", "fine.txt"}, 2);
+    TZipPrefetcher& p = *ahead;
     EXPECT_FALSE(p.Take(s.Path("big.dat"), 6, 8));
     EXPECT_FALSE(p.Take(s.Path("missing.txt"), 6, 8));
     EXPECT_FALSE(p.Take(s.Path("locked.txt"), 6, 8));
@@ -170,13 +175,12 @@ TEST(ZipPrefetch, WorkersStopWithWorkInHandAndNoneAtAll) {
     std::vector<std::string> names;
     for (int i = 0; i < 400; ++i) names.push_back(s.Write(Format("f%03d.txt", i), Pattern(20000, i)).substr(s.Dir().size()));
     {
-        TZipPrefetcher p(Jobs(s, names, 9), 4);
-        auto first = p.Take(s.Path("f000.txt"), 9, 8);
+        auto p = Ahead(s, names, 4, 9);
+        auto first = p->Take(s.Path("f000.txt"), 9, 8);
         ASSERT_TRUE(first);
         EXPECT_EQ(Unpacked(*first), Pattern(20000, 0));
     }   // the rest are dropped here, with the workers in the middle of them
-    TZipPrefetcher none(Jobs(s, names), 0);
-    EXPECT_FALSE(none.Take(s.Path("f000.txt"), 6, 8));
+    EXPECT_FALSE(Ahead(s, names, 0)->Take(s.Path("f000.txt"), 6, 8));
 }
 
 TEST(ZipPrefetch, FilesChangedAfterTheSearchReadThemAreTakenAsTheyAreNow) {
