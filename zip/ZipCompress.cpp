@@ -96,24 +96,24 @@ public:
         job_.out->Write(header, sizeof header);
         written_ += sizeof header;
     }
-    // Writes count bytes; data may be scrambled in place when owned says so.
-    void Put(uint8_t* data, size_t count, bool owned) {
-        if (cipher_ && owned) {
-            cipher_->Encrypt(data, count);
-        } else if (cipher_) {
-            scratch_.assign(data, data + count);
-            cipher_->Encrypt(scratch_.data(), count);
-            data = scratch_.data();
-        }
-        job_.out->Write(data, count);
-        written_ += count;
+    // Writes bytes the writer may scramble in place.
+    void PutOwned(uint8_t* data, size_t count) {
+        if (cipher_) cipher_->Encrypt(data, count);
+        Write(data, count);
     }
+    // Writes bytes that must stay as they are.
     void Put(const std::vector<uint8_t>& piece) {
-        Put(const_cast<uint8_t*>(piece.data()), piece.size(), false);
+        if (!cipher_) return Write(piece.data(), piece.size());
+        scratch_ = piece;
+        PutOwned(scratch_.data(), scratch_.size());
     }
     uint64_t Written() const { return written_; }
 
 private:
+    void Write(const uint8_t* data, size_t count) {
+        job_.out->Write(data, count);
+        written_ += count;
+    }
     TZipCompressJob& job_;
     std::unique_ptr<TZipCipher> cipher_;
     std::vector<uint8_t> scratch_;
@@ -206,9 +206,9 @@ bool ZipCompressItem(TZipCompressJob& job) {
         read += static_cast<int64_t>(count);
         if (deflating) {
             deflater->Block(in.data(), count, read == size, out);
-            writer.Put(out.data(), out.size(), true);
+            writer.PutOwned(out.data(), out.size());
         } else {
-            writer.Put(in.data(), count, true);
+            writer.PutOwned(in.data(), count);
         }
     }
     if (read != size) throw EZipException::Fmt(34, job.owner, static_cast<int>(size), static_cast<int>(read));
