@@ -201,7 +201,7 @@ TEST(ZipCompression, FileVanishedBeforeCommitFailsAloneWithCode12) {
     z.FileMasks().Add(s.Path("vanished.txt"));   // a path with no file behind it
     s.Write("vanished.txt", "x");
     z.AddFiles();
-    ::DeleteFileA(s.Path("vanished.txt").c_str());
+    s.Delete("vanished.txt");
     int failures = 0;
     z.OnProcessFileFailure = [&](TObject*, const std::string&, TZipProcessOperation, int native, int code,
                                  const std::string&, TZipAction& a) {

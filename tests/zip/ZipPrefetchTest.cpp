@@ -200,21 +200,23 @@ TEST(ZipPrefetch, FilesChangedAfterTheSearchReadThemAreTakenAsTheyAreNow) {
     z.BeginUpdate();
     z.FileMasks().Add("*.*");
     z.AddFiles();
-    ::Sleep(300);   // the workers have read everything by now
+    ::Sleep(300);   // the workers have read everything by now, or most of it
     const std::string longer = Pattern(5000, 99);
-    s.Write("src\\f03.txt", longer);                       // another size
+    s.Rewrite("src\\f03.txt", longer);                     // another size
     std::string same = Pattern(3000, 98);
-    s.Write("src\\f04.txt", same);                         // the same size, a later time
+    s.Rewrite("src\\f04.txt", same);                       // the same size, a later time
     FILETIME later;
     {
-        FileHandle f(::CreateFileA(s.Path("src\\f04.txt").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        FileHandle f(::CreateFileA(s.Path("src\\f04.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(f);
         ::GetFileTime(f.get(), nullptr, nullptr, &later);
         ULARGE_INTEGER t{{later.dwLowDateTime, later.dwHighDateTime}};
         t.QuadPart += 50000000;   // five seconds on
         later = {t.LowPart, t.HighPart};
         ::SetFileTime(f.get(), nullptr, nullptr, &later);
     }
-    ::DeleteFileA(s.Path("src\\f05.txt").c_str());          // gone
+    s.Delete("src\\f05.txt");                               // gone
     z.EndUpdate();
     EXPECT_EQ(failures, (std::vector<std::pair<int, int>>{{33, 12}}));
     ASSERT_EQ(z.Count(), 29);

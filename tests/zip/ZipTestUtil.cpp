@@ -43,6 +43,32 @@ std::string TScratch::Write(const std::string& rel, const std::string& data) con
     return p;
 }
 
+namespace {
+template <class Try> void Eventually(Try&& attempt) {
+    for (int i = 0; i < 500; ++i) {
+        if (attempt()) return;
+        ::Sleep(10);
+    }
+    throw std::runtime_error("the file stayed in use");
+}
+} // namespace
+
+std::string TScratch::Rewrite(const std::string& rel, const std::string& data) const {
+    Eventually([&] {
+        try {
+            Write(rel, data);
+            return true;
+        } catch (const krv::EFOpenError&) {
+            return false;
+        }
+    });
+    return dir_ + rel;
+}
+
+void TScratch::Delete(const std::string& rel) const {
+    Eventually([&] { return ::DeleteFileA((dir_ + rel).c_str()) != 0; });
+}
+
 std::string TScratch::Folder(const std::string& rel) const {
     std::string p = dir_ + rel;
     krv::ForceDirectories(p);

@@ -18,6 +18,10 @@ public:
     std::string Path(const std::string& rel) const { return dir_ + rel; }
     std::string Write(const std::string& rel, const std::string& data) const;
     std::string Folder(const std::string& rel) const;
+    // The same while the archiver's read-ahead workers may briefly hold the
+    // file open: tried again for up to five seconds.
+    std::string Rewrite(const std::string& rel, const std::string& data) const;
+    void Delete(const std::string& rel) const;
 
 private:
     std::string dir_;
