@@ -179,6 +179,12 @@ void TZipBaseArchiver::CloseArchive() {
     FreeArchive();
 }
 
+unsigned TZipBaseArchiver::ShareFlags() const {
+    static const unsigned share[] = {fmShareCompat, fmShareExclusive, fmShareDenyWrite, fmShareDenyRead,
+                                     fmShareDenyNone};
+    return share[Options.ShareMode];
+}
+
 void TZipBaseArchiver::FreeArchive() {
     prefetch_.reset();
     stream_.reset();

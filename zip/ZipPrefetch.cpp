@@ -13,14 +13,16 @@ TZipPrefetcher::TZipPrefetcher(unsigned workers) {
 }
 
 void TZipPrefetcher::Add(TJob job) {
+    bool wake;
     {
         TLockGuard guard(lock_);
         // A file found twice is read once, at its first place.
         if (complete_ || !byPath_.emplace(job.path, slots_.size()).second) return;
         slots_.emplace_back();
         slots_.back().job = std::move(job);
+        wake = idleWorkers_ > 0;
     }
-    if (idleWorkers_ > 0) workerWake_.NotifyOne();
+    if (wake) workerWake_.NotifyOne();
 }
 
 void TZipPrefetcher::NoMoreJobs() {
@@ -71,14 +73,8 @@ bool TZipPrefetcher::ReadWhole(const TJob& job, std::vector<uint8_t>& bytes, FIL
         LARGE_INTEGER size;
         if (!::GetFileSizeEx(source.Handle(), &size) || size.QuadPart > kFileLimit) return false;
         if (!::GetFileTime(source.Handle(), nullptr, nullptr, &written)) return false;
-        int64_t length = size.QuadPart;
-        bytes.resize(static_cast<size_t>(length));
-        size_t got = 0;
-        while (got < bytes.size()) {
-            size_t n = source.Read(bytes.data() + got, bytes.size() - got);
-            if (n == 0) return false;
-            got += n;
-        }
+        bytes.resize(static_cast<size_t>(size.QuadPart));
+        if (!bytes.empty()) source.ReadBuffer(bytes.data(), bytes.size());   // a short read raises
         return true;
     } catch (...) {
         // The writer meets the same failure when it reads the file itself.

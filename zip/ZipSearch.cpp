@@ -214,12 +214,6 @@ bool TZipBaseArchiver::AddFoundPath(const std::string& path, bool isFolder, cons
     return true;
 }
 
-unsigned TZipBaseArchiver::ShareFlags() const {
-    static const unsigned share[] = {fmShareCompat, fmShareExclusive, fmShareDenyWrite, fmShareDenyRead,
-                                     fmShareDenyNone};
-    return share[Options.ShareMode];
-}
-
 void TZipBaseArchiver::QueueAhead(const TDirItem& item) {
     if (!prefetch_) {
         unsigned workers = PrefetchWorkers >= 0 ? static_cast<unsigned>(PrefetchWorkers) : TZipPrefetcher::DefaultWorkers();
