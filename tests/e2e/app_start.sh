@@ -4,10 +4,8 @@
 # Korvane.ini, be drawn (a screenshot with many colours, not a blank frame),
 # and close cleanly on WM_CLOSE. Every wait is bounded.
 set -uo pipefail
-here=$(cd "$(dirname "$0")/../.." && pwd)
-cd "$here"
-. scripts/wine-env >/dev/null 2>&1
-fail() { echo "app_start: FAILED: $*"; [ -n "${pid:-}" ] && kill "$pid" 2>/dev/null; exit 1; }
+e2e_name=app_start
+. "$(dirname "$0")/lib/common.sh"
 
 name="krv-e2e-app-$$"
 work="$WINEPREFIX/drive_c/$name"

@@ -8,11 +8,9 @@
 #    holds it open (a file handshake, bounded).
 # Screenshots land in build/e2e/. Every wait is bounded.
 set -uo pipefail
-here=$(cd "$(dirname "$0")/../.." && pwd)
-cd "$here"
-. scripts/wine-env >/dev/null 2>&1
+e2e_name=lang_screens
 pid=""
-fail() { echo "lang_screens: FAILED: $*"; [ -n "$pid" ] && kill "$pid" 2>/dev/null; exit 1; }
+. "$(dirname "$0")/lib/common.sh"
 
 name="krv-e2e-lang-$$"
 work="$WINEPREFIX/drive_c/$name"
