@@ -526,10 +526,12 @@ void TBaseLazyTree::SetNodeHeight(PLazyNode node, unsigned value) {
     int64_t diff = int64_t(value) - node->NodeHeight;
     node->NodeHeight = uint16_t(value);
     AdjustTotalHeight(node, diff, true);
-    if (IsEffectivelyVisible(node)) {
-        InvalidateCache();
-        if (updateCount_ == 0) {
-            ValidateCache();
+    bool shown = IsEffectivelyVisible(node);
+    if (shown) InvalidateCache();
+    if (updateCount_ == 0) {
+        // A hidden row moves nothing, but the interrupt above stopped the worker.
+        ValidateCache();
+        if (shown) {
             InvalidateToBottom(node);
             UpdateScrollBars(true);
         }
@@ -670,6 +672,7 @@ void TBaseLazyTree::ResetNode(PLazyNode node) {
     InterruptValidation();
     node->States &= ~(vsInitialized | vsChecking | vsCutOrCopy | vsDeleting | vsExpanded | vsHasChildren |
                       vsHeightMeasured);
+    if (updateCount_ == 0) ValidateCache();
     InvalidateNode(node);
 }
 

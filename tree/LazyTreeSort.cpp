@@ -62,16 +62,18 @@ void TBaseLazyTree::Sort(PLazyNode node, TColumnIndex column, TSortDirection dir
         StopChangeTimer(kEditTimer);
         DoStateChange({}, tsEditPending);
     }
-    if (states_.Contains(tsEditing) && !DoEndEdit()) return;
     if (!node) node = root_;
-    if (!(node->States & vsHasChildren)) return;
-    if (doInit) {
-        if (!node->FirstChild && node != root_) InitChildren(node);
-        for (PLazyNode run = node->FirstChild; run; run = run->NextSibling) InitIfNeeded(run);
-    }
-    if (node->ChildCount > 1) {
-        SortChildren(node, column, direction);
-        InvalidateCache();
+    // Nothing sorted still resumes the validation the interrupt stopped.
+    bool refused = states_.Contains(tsEditing) && !DoEndEdit();
+    if (!refused && (node->States & vsHasChildren)) {
+        if (doInit) {
+            if (!node->FirstChild && node != root_) InitChildren(node);
+            for (PLazyNode run = node->FirstChild; run; run = run->NextSibling) InitIfNeeded(run);
+        }
+        if (node->ChildCount > 1) {
+            SortChildren(node, column, direction);
+            InvalidateCache();
+        }
     }
     if (updateCount_ == 0) {
         ValidateCache();

@@ -151,14 +151,17 @@ void TBaseLazyTree::ValidateCache() {
     }
 }
 
+// A cache switched off here must be marked as needed again, even when the
+// worker had already finished and left: otherwise the next ValidateCache
+// finds nothing to do and the tree walks from the top until its rows change.
 void TBaseLazyTree::InterruptValidation() {
+    bool hadCache = states_.Contains(tsUseCache);
     DoStateChange(tsStopValidation, tsUseCache);
     TWorkerThread* w = Worker();
     if (!w) return;
-    if (w->DequeueOrIsCurrent(this)) {
-        if (inChangeState_ == 0) WaitForWorker();
-        DoStateChange(tsValidationNeeded);
-    }
+    bool workerInside = w->DequeueOrIsCurrent(this);
+    if (workerInside && inChangeState_ == 0) WaitForWorker();
+    if (workerInside || hadCache) DoStateChange(tsValidationNeeded);
 }
 
 // Waits until the worker has left this tree. Its reports are sent messages,

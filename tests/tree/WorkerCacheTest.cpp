@@ -3,6 +3,7 @@
 // long random run of changes with the worker busy, checked against a
 // recomputation from scratch.
 #include "TreeTestSupport.h"
+#include <functional>
 #include <memory>
 #include <random>
 
@@ -37,6 +38,14 @@ void ExpectLookupsMatchRows(TBaseLazyTree& tree, std::mt19937& rng, int samples)
     }
     int top;
     EXPECT_EQ(tree.GetNodeAt(0, int(bottom) + 5, false, top), nullptr);
+}
+
+// A tree with more rows than one cache step has its cache on, or the worker
+// has it queued or in hand: never neither, or it would walk from the top for
+// good.
+bool CacheOnOrComing(TBaseLazyTree& tree) {
+    return tree.VisibleCount() <= 2000 || tree.TreeStates().Contains(tsUseCache) || Worker()->QueuedCount() > 0 ||
+           Worker()->IsCurrent(&tree);
 }
 }
 
@@ -168,6 +177,44 @@ TEST(PositionCache, InterruptKeepsAQuitMessageForTheMainLoop) {
     EXPECT_EQ(msg.wParam, 42u);
 }
 
+// Whether the worker finishes a cache just before the next operation stops it
+// is a matter of thread timing; here it always has, and has left the tree.
+// Every operation that stops the worker, even one that moves no row, must
+// bring the cache back.
+TEST(PositionCache, ComesBackWhenStoppedAfterTheWorkerFinished) {
+    struct Case {
+        const char* name;
+        std::function<void(TTestTree&, PLazyNode)> stop;
+    };
+    const Case cases[] = {
+        {"validate again", [](TTestTree& t, PLazyNode) { t.ValidateCache(); }},
+        {"empty update", [](TTestTree& t, PLazyNode) { t.BeginUpdate(); t.EndUpdate(); }},
+        {"collapse a leaf", [](TTestTree& t, PLazyNode) { t.FullCollapse(t.GetLastNoInit()); }},
+        {"height of a hidden row", [](TTestTree& t, PLazyNode closed) { t.SetNodeHeight(closed->FirstChild, 40); }},
+        {"sort a leaf", [](TTestTree& t, PLazyNode) { t.Sort(t.GetLastNoInit(), ColumnNone, sdAscending, false); }},
+        {"reset a leaf", [](TTestTree& t, PLazyNode) { t.ResetNode(t.GetLastNoInit()); }},
+        {"window made again", [](TTestTree& t, PLazyNode) { t.DestroyHandle(); t.HandleNeeded(); }},
+    };
+    for (const Case& c : cases) {
+        TTestTree tree;
+        tree.HandleNeeded();
+        tree.BeginUpdate();
+        tree.SetRootNodeCount(3000);
+        PLazyNode closed = tree.GetFirstNoInit();
+        tree.SetChildCount(closed, 10);
+        tree.EndUpdate();
+        ASSERT_TRUE(PumpUntil([&] { return tree.TreeStates().Contains(tsUseCache) && !Worker()->IsCurrent(&tree); }))
+            << c.name;
+        c.stop(tree, closed);
+        if (!CacheOnOrComing(tree)) {
+            ADD_FAILURE() << c.name << ": the cache is off and nothing will build it";
+            continue;
+        }
+        ASSERT_TRUE(PumpUntil([&] { return tree.TreeStates().Contains(tsUseCache); })) << c.name;
+        ExpectCacheMatchesRows(tree);
+    }
+}
+
 TEST(Worker, TwoTreesAreValidatedInTurnAndTheWorkerEndsWithTheLastTree) {
     {
         auto a = std::make_unique<TTestTree>();
@@ -269,6 +316,7 @@ TEST(Worker, RandomChangesKeepEveryCountExact) {
             }
             break;
         }
+        ASSERT_TRUE(CacheOnOrComing(tree)) << "after op " << op;
         if (op % 16 == 0) {
             MSG msg;
             while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageA(&msg);
