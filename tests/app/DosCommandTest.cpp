@@ -172,11 +172,13 @@ TEST(DosCommand, StopEndsARunningProgramAndTheEndEventStillComes) {
     StandInFixture tools;
     tools.Script("[cdrecord]\nout started\nsleep 120000\nout never\n");
     Runner r;
-    r.onLine = [&](const std::string&, TOutputType) {};
+    // The line arrives on the command's thread: wait for its event, not by
+    // reading the output list the thread is filling.
+    KernelHandle firstLine(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    r.onLine = [&](const std::string&, TOutputType) { ::SetEvent(firstLine.get()); };
     r.cmd.CommandLine = Cdrecord("");
     r.cmd.Execute();
-    // Wait for the first line, then stop.
-    while (r.cmd.OutputLines().Count() == 0 && r.cmd.Running()) ::Sleep(5);
+    ASSERT_EQ(::WaitForSingleObject(firstLine.get(), 60000), WAIT_OBJECT_0);
     r.cmd.Stop();
     EXPECT_EQ(r.terminated, 1);
     EXPECT_TRUE(r.cmd.Result().Stopped);

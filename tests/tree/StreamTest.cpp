@@ -322,9 +322,10 @@ TEST(TreeStream, FuzzedStreamsFailCleanly) {
             break;
         }
         }
-        DWORD start = ::GetTickCount();
         int code = Load(tree, bytes);
-        EXPECT_LT(::GetTickCount() - start, 1000u) << "round " << round;
+        // Every node needs a chunk header of its own in the stream, so an
+        // extreme count field can never make the loader build more nodes.
+        EXPECT_LE(tree.TotalCount(), bytes.size() / 8 + 1) << "round " << round;
         if (code == 0) ++loads;
         else {
             ++errors;
