@@ -6,18 +6,14 @@
 #include "shell/ShellUtils.h"
 #include "shell/WideStrUtils.h"
 #include <algorithm>
+#include "BenchUtil.h"
 #include <cstdio>
 #include <string>
 
 using namespace krv;
 
 namespace {
-double Now() {
-    LARGE_INTEGER f, c;
-    ::QueryPerformanceFrequency(&f);
-    ::QueryPerformanceCounter(&c);
-    return double(c.QuadPart) / double(f.QuadPart);
-}
+using bench::Now;
 
 constexpr int FileCount = 10000;
 
