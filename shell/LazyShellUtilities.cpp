@@ -196,26 +196,6 @@ IDropTarget* TNamespace::DropTargetInterface() {
     return dropTarget_.get();
 }
 
-HRESULT TNamespace::DragEnter(IDataObject* data, DWORD keys, POINTL pt, DWORD* effect) {
-    IDropTarget* target = DropTarget() ? DropTargetInterface() : nullptr;
-    return target ? target->DragEnter(data, keys, pt, effect) : E_FAIL;
-}
-
-HRESULT TNamespace::DragOver(DWORD keys, POINTL pt, DWORD* effect) {
-    IDropTarget* target = DropTarget() ? DropTargetInterface() : nullptr;
-    return target ? target->DragOver(keys, pt, effect) : E_FAIL;
-}
-
-HRESULT TNamespace::DragLeave() {
-    IDropTarget* target = DropTarget() ? DropTargetInterface() : nullptr;
-    return target ? target->DragLeave() : E_FAIL;
-}
-
-HRESULT TNamespace::Drop(IDataObject* data, DWORD keys, POINTL pt, DWORD* effect) {
-    IDropTarget* target = DropTarget() ? DropTargetInterface() : nullptr;
-    return target ? target->Drop(data, keys, pt, effect) : E_FAIL;
-}
-
 // --- attributes ---
 
 bool TNamespace::TestAttributesOf(ULONG mask, bool askFolderItself, bool validate) {

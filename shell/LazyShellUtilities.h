@@ -19,6 +19,8 @@
 
 namespace krv {
 
+class TMenuItem;
+
 class EVSTInvalidFileName : public Exception {
 public:
     using Exception::Exception;
@@ -207,6 +209,27 @@ public:
     int DetailsColumnCount();
     bool IsValidColumn(int column) { return column >= 0 && column < DetailsColumnCount(); }
 
+    // Verbs on items of this item's folder (its siblings); a set that is not
+    // is refused with a message. True when the shell's command was invoked.
+    bool Copy(const TNamespaceArray& items);
+    bool Cut(const TNamespaceArray& items);
+    bool Delete(const TNamespaceArray& items);
+    bool Paste(const TNamespaceArray& items);
+    bool ShowPropertySheet(const TNamespaceArray& items);
+    // The items' data object (for the clipboard or a drag); nil for non-siblings.
+    ComPtr<IDataObject> DataObject(const TNamespaceArray& items);
+    // Shows the items' shell context menu at a screen point with the children
+    // of merge (when given) added; the chosen command goes to onCommand first,
+    // which may handle it itself. True when a command was chosen.
+    using TContextMenuCmdEvent =
+        std::function<void(TNamespace* ns, const std::wstring& verb, int menuItemID, bool& handled)>;
+    bool ShowContextMenu(HWND owner, POINT screenPoint, const TNamespaceArray& items, TMenuItem* merge = nullptr,
+                         const TContextMenuCmdEvent& onCommand = nullptr);
+    // Opens the item as the shell does (a folder only with execFolder; a
+    // shortcut to a folder only with execFolderShortcut).
+    bool ShellExecuteNamespace(const std::wstring& workingDir, const std::wstring& parameters, bool execFolder,
+                               bool execFolderShortcut);
+
     // Drag and drop onto this item, forwarded to its drop target.
     HRESULT DragEnter(IDataObject* data, DWORD keys, POINTL pt, DWORD* effect);
     HRESULT DragOver(DWORD keys, POINTL pt, DWORD* effect);
@@ -233,6 +256,10 @@ private:
     // Points the item at a new absolute list (taking it), the relative part re-pointed.
     void ReplaceAbsolutePIDL(LPITEMIDLIST pidl);
     void FreeOwnedParent();
+    bool SiblingsOk(const TNamespaceArray& items);
+    HRESULT UIObjectOf(const TNamespaceArray& items, REFIID iid, void** out);
+    ComPtr<IContextMenu> ContextMenuOf(const TNamespaceArray& items);
+    bool InvokeVerb(const char* verb, const TNamespaceArray& items);
 
     LPITEMIDLIST absolutePIDL_ = nullptr;
     ComPtr<IDropTarget> dropTarget_;
