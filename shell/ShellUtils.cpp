@@ -53,18 +53,11 @@ DWORD_PTR ShellFileInfo(const std::wstring& name, DWORD attributes, UINT flags, 
 }
 
 int DocumentsIconIndex() {
-    PIDLPtr pidl(PathToPIDL(L"::{450d8fba-ad25-11d0-98a8-0800361b1103}"));
+    if (!DesktopFolder) return SystemIconIndex(0);
+    LPITEMIDLIST pidl = PathToPIDL(L"::{450d8fba-ad25-11d0-98a8-0800361b1103}");
     if (!pidl) return SystemIconIndex(0);
-    int icon = -1;
-    UINT flags = SHGFI_PIDL | SHGFI_SYSICONINDEX | SHGFI_SHELLICONSIZE;
-    if (auto info = WideFunctions().SHGetFileInfoW) {
-        SHFILEINFOW fi{};
-        if (info(reinterpret_cast<LPCWSTR>(pidl.get()), 0, &fi, sizeof fi, flags)) icon = fi.iIcon;
-    } else {
-        SHFILEINFOA fi{};
-        if (::SHGetFileInfoA(reinterpret_cast<LPCSTR>(pidl.get()), 0, &fi, sizeof fi, flags)) icon = fi.iIcon;
-    }
-    return icon >= 0 ? icon : SystemIconIndex(0);
+    TNamespace documents(pidl, nullptr);
+    return documents.GetIconIndex(false, 0, true);
 }
 
 void FreeSpecialFolders() {

@@ -389,6 +389,12 @@ TEST_F(NamespaceTest, SpecialItemsExistAfterStartUpAndAreRecognised) {
         EXPECT_TRUE(bin.EnumHasItems(0));   // answered without asking
         EXPECT_FALSE(root->IsRecycleBin());
     }
+    // The documents icon is asked of an item over the documents folder.
+    PIDLPtr documents(PathToPIDL(L"::{450d8fba-ad25-11d0-98a8-0800361b1103}"));
+    if (documents) {
+        TNamespace item(PIDLManager()->CopyPIDL(documents.get()), nullptr);
+        EXPECT_EQ(SystemIconIndex(4), item.GetIconIndex(false, 0, true));
+    }
     // Every item the start-up made is over its own folder.
     for (const auto& slot : SpecialFolderSlots) {
         if (!*slot.Global) continue;
