@@ -300,6 +300,33 @@ TEST_F(NamespaceTest, DamagedListsAreRefusedAndNeverHandedOn) {
     PIDLPtr good(PathToPIDL(L"C:\\"));
     EXPECT_TRUE(IsValidAllocatedPIDL(good.get()));
 
+    // A real list cut short anywhere is refused: its only terminator is at its end.
+    shelltest::TempFolder deep(L"ns-fuzz");
+    PIDLPtr real(PathToPIDL(deep.Path()));
+    std::vector<uint8_t> bytes = shelltest::PIDLBytes(real.get());
+    for (size_t cut = 1; cut < bytes.size(); ++cut) {
+        auto* p = static_cast<uint8_t*>(::CoTaskMemAlloc(cut));
+        std::memcpy(p, bytes.data(), cut);
+        EXPECT_FALSE(IsValidAllocatedPIDL(reinterpret_cast<LPITEMIDLIST>(p))) << cut;
+        ::CoTaskMemFree(p);
+    }
+    // With any byte changed, what is accepted never reaches past its block.
+    uint32_t seed = 12345;
+    int accepted = 0;
+    for (int round = 0; round < 2000; ++round) {
+        seed = seed * 1103515245 + 12345;
+        auto* p = static_cast<uint8_t*>(::CoTaskMemAlloc(bytes.size()));
+        std::memcpy(p, bytes.data(), bytes.size());
+        p[(seed >> 8) % bytes.size()] ^= static_cast<uint8_t>(1 + (seed >> 20) % 255);
+        auto* pidl = reinterpret_cast<LPITEMIDLIST>(p);
+        if (IsValidAllocatedPIDL(pidl)) {
+            ++accepted;
+            EXPECT_LE(TPIDLManager::PIDLSize(pidl), bytes.size());
+        }
+        ::CoTaskMemFree(p);
+    }
+    EXPECT_GT(accepted, 0);   // a changed data byte leaves a sound list
+
     shelltest::TempFolder tmp(L"ns-damaged");
     shelltest::WriteFileBytes(tmp / L"only.txt", "x");
     auto options = std::make_shared<TFolderOptions>();
