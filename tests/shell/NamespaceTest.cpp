@@ -460,6 +460,19 @@ TEST_F(NamespaceTest, InterfacesThisShellLacksAreUsedWhenAFolderOffersThem) {
     EXPECT_EQ(item.GetIconIndex(true, 0, false), -1);   // not computed without ForceLoad
     EXPECT_EQ(item.InfoTip(), L"tip from the test");
 
+    // Invalidating keeps known icons unless they are flushed with it.
+    item.SetIconIndex(12, true);
+    EXPECT_TRUE(item.ThreadedIconLoaded());
+    item.Invalidate(false);
+    EXPECT_EQ(item.GetIconIndex(false, 0, false), 12);
+    item.SetThreadIconLoading(true);
+    item.Invalidate(true);
+    EXPECT_EQ(item.GetIconIndex(false, 0, false), -1);
+    EXPECT_FALSE(item.ThreadedIconLoaded());
+    EXPECT_FALSE(item.ThreadIconLoading());
+    EXPECT_EQ(item.GetIconIndex(false, 0, true), 77);
+    EXPECT_EQ(item.Calls("GetIconOf"), 2);
+
     // The overlay comes from the parent namespace's folder.
     TSeamNamespace folder(tmp.Path(), options);
     LPITEMIDLIST childId = FirstChild(folder);
