@@ -1,9 +1,18 @@
 // Helpers shared by the bench programs.
 #pragma once
 #include "framework/Strings.h"
+#include <windows.h>
 #include <string>
 
 namespace bench {
+
+// Seconds on the performance counter.
+inline double Now() {
+    LARGE_INTEGER f, c;
+    ::QueryPerformanceFrequency(&f);
+    ::QueryPerformanceCounter(&c);
+    return double(c.QuadPart) / double(f.QuadPart);
+}
 
 // Adds the ";"-separated masks of a command-line argument to a list.
 inline void SplitInto(krv::TStrings& list, const std::string& masks) {

@@ -3,6 +3,7 @@
 #include "tree/LazyTrees.h"
 #include "tree/LazyTreeWorker.h"
 #include <algorithm>
+#include "BenchUtil.h"
 #include <cstdio>
 #include <vector>
 #include <random>
@@ -10,12 +11,7 @@
 using namespace krv;
 
 namespace {
-double Now() {
-    LARGE_INTEGER f, c;
-    ::QueryPerformanceFrequency(&f);
-    ::QueryPerformanceCounter(&c);
-    return double(c.QuadPart) / double(f.QuadPart);
-}
+using bench::Now;
 
 template <class F> void Time(const char* name, F&& f) {
     double start = Now();

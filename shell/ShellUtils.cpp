@@ -1,4 +1,5 @@
 #include "shell/ShellUtils.h"
+#include "shell/LazyShellUtilities.h"
 #include "shell/ShellClipFormats.h"
 #include "shell/ShellEntryPoints.h"
 #include "shell/SystemVersion.h"
@@ -33,8 +34,9 @@ const TSpecialFolderSlot SpecialFolderSlots[11] = {
 namespace {
 std::mutex g_startLock;
 int g_startCount = 0;
-TSpecialNamespaceMaker g_make = nullptr;
-TNamespaceDisposer g_dispose = nullptr;
+void DeleteNamespace(TNamespace* ns) { delete ns; }
+TSpecialNamespaceMaker g_make = CreateSpecialNamespace;
+TNamespaceDisposer g_dispose = DeleteNamespace;
 
 DWORD_PTR ShellFileInfo(const std::wstring& name, DWORD attributes, UINT flags, int& icon) {
     icon = -1;
@@ -51,25 +53,18 @@ DWORD_PTR ShellFileInfo(const std::wstring& name, DWORD attributes, UINT flags, 
 }
 
 int DocumentsIconIndex() {
-    PIDLPtr pidl(PathToPIDL(L"::{450d8fba-ad25-11d0-98a8-0800361b1103}"));
+    if (!DesktopFolder) return SystemIconIndex(0);
+    LPITEMIDLIST pidl = PathToPIDL(L"::{450d8fba-ad25-11d0-98a8-0800361b1103}");
     if (!pidl) return SystemIconIndex(0);
-    int icon = -1;
-    UINT flags = SHGFI_PIDL | SHGFI_SYSICONINDEX | SHGFI_SHELLICONSIZE;
-    if (auto info = WideFunctions().SHGetFileInfoW) {
-        SHFILEINFOW fi{};
-        if (info(reinterpret_cast<LPCWSTR>(pidl.get()), 0, &fi, sizeof fi, flags)) icon = fi.iIcon;
-    } else {
-        SHFILEINFOA fi{};
-        if (::SHGetFileInfoA(reinterpret_cast<LPCSTR>(pidl.get()), 0, &fi, sizeof fi, flags)) icon = fi.iIcon;
-    }
-    return icon >= 0 ? icon : SystemIconIndex(0);
+    TNamespace documents(pidl, nullptr);
+    return documents.GetIconIndex(false, 0, true);
 }
 
 void FreeSpecialFolders() {
     for (const auto& slot : SpecialFolderSlots) {
         TNamespace* ns = *slot.Global;
         *slot.Global = nullptr;
-        if (ns && g_dispose) g_dispose(ns);
+        if (ns) g_dispose(ns);
     }
 }
 } // namespace
@@ -192,8 +187,8 @@ bool GetDriveClusterInfo9x(const std::wstring& root, DWORD& sectorsPerCluster, D
 
 void SetSpecialNamespaceHooks(TSpecialNamespaceMaker make, TNamespaceDisposer dispose) {
     std::lock_guard<std::mutex> lock(g_startLock);
-    g_make = make;
-    g_dispose = dispose;
+    g_make = make ? make : CreateSpecialNamespace;
+    g_dispose = dispose ? dispose : DeleteNamespace;
 }
 
 void StartShellUtilities() {
@@ -203,9 +198,7 @@ void StartShellUtilities() {
     if (!LoadShellEntryPoints()) HaltMissingShellEntryPoints();
     PIDLManager();
     RegisterShellClipFormats();
-    if (g_make) {
-        for (const auto& slot : SpecialFolderSlots) *slot.Global = g_make(slot.CSIDL);
-    }
+    for (const auto& slot : SpecialFolderSlots) *slot.Global = g_make(slot.CSIDL);
 }
 
 void StopShellUtilities() {

@@ -63,7 +63,7 @@ template <class NS> bool AllHavePropSheet(const std::vector<NS*>& items) {
 }
 
 // The special-folder items, made at start in this order; nil where the system
-// has no such folder (and until the shell-item module supplies their maker).
+// has no such folder.
 extern TNamespace* DesktopFolder;
 extern TNamespace* RecycleBinFolder;
 extern TNamespace* DesktopDirectoryFolder;
@@ -83,8 +83,8 @@ struct TSpecialFolderSlot {
 // The eleven special folders in the order they are made.
 extern const TSpecialFolderSlot SpecialFolderSlots[11];
 
-// How the shell-item module makes an item over a special folder (owning the
-// folder's list, its parent folder bound) and frees it.
+// How the start-up makes an item over a special folder and frees it; by
+// default CreateSpecialNamespace and delete (nil restores them).
 using TSpecialNamespaceMaker = TNamespace* (*)(int csidl);
 using TNamespaceDisposer = void (*)(TNamespace* ns);
 void SetSpecialNamespaceHooks(TSpecialNamespaceMaker make, TNamespaceDisposer dispose);

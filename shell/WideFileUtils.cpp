@@ -19,17 +19,6 @@ DWORD FileAttributes(const std::wstring& path) {
     return ::GetFileAttributesA(WideToAnsi(path).c_str());
 }
 
-// Suppresses the system's "insert a disk" boxes for a scope.
-class TErrorModeScope {
-public:
-    explicit TErrorModeScope(UINT mode) : old_(::SetErrorMode(mode)) {}
-    ~TErrorModeScope() { ::SetErrorMode(old_); }
-    TErrorModeScope(const TErrorModeScope&) = delete;
-    TErrorModeScope& operator=(const TErrorModeScope&) = delete;
-private:
-    UINT old_;
-};
-
 struct TFoundEntry {
     std::wstring name;
     DWORD attributes;

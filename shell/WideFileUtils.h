@@ -6,6 +6,17 @@
 
 namespace krv {
 
+// Suppresses the system's critical-error boxes ("insert a disk") for a scope.
+class TErrorModeScope {
+public:
+    explicit TErrorModeScope(UINT mode) : old_(::SetErrorMode(mode)) {}
+    ~TErrorModeScope() { ::SetErrorMode(old_); }
+    TErrorModeScope(const TErrorModeScope&) = delete;
+    TErrorModeScope& operator=(const TErrorModeScope&) = delete;
+private:
+    UINT old_;
+};
+
 std::wstring ExtractFileExtW(const std::wstring& path);
 std::wstring ExtractFileDriveW(const std::wstring& path);
 std::wstring ExtractFileDirW(const std::wstring& path);

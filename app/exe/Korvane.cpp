@@ -5,6 +5,7 @@
 #include "app/Recorders.h"
 #include "framework/Forms.h"
 #include "framework/SysUtils.h"
+#include "shell/ShellUtils.h"
 #include <cstdlib>
 #include <memory>
 
@@ -13,6 +14,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     Application().Initialize();
     Application().SetTitle("Korvane");
     Application().HelpFile = "krv.chm";
+    // The shell components' globals (My Computer, the desktop, the recycle
+    // bin, ...) live for the whole program: the folder tree and the run use them.
+    ComInit com;
+    TShellUtilitiesScope shell;
 
     std::vector<std::string> params;
     for (int i = 1; i < __argc; ++i) params.emplace_back(__argv[i]);

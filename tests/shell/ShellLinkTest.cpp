@@ -11,31 +11,10 @@
 #include <cstdlib>
 
 using namespace krv;
+using shelltest::LinkSpec;
+using shelltest::WriteLink;
 
 namespace {
-struct LinkSpec {
-    std::wstring target, arguments, description, workingDir, iconFile;
-    int iconIndex;
-    WORD hotKey;
-    int showCmd;
-};
-
-// Writes a link with the shell's own link object (our reader only reads).
-void WriteLink(const std::wstring& file, const LinkSpec& fields) {
-    ComPtr<IShellLinkW> link;
-    ASSERT_HRESULT_SUCCEEDED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.put_void()));
-    link->SetPath(fields.target.c_str());
-    link->SetArguments(fields.arguments.c_str());
-    link->SetDescription(fields.description.c_str());
-    link->SetWorkingDirectory(fields.workingDir.c_str());
-    link->SetIconLocation(fields.iconFile.c_str(), fields.iconIndex);
-    link->SetHotkey(fields.hotKey);
-    link->SetShowCmd(fields.showCmd);
-    auto persist = link.As<IPersistFile>(IID_IPersistFile);
-    ASSERT_TRUE(persist);
-    ASSERT_HRESULT_SUCCEEDED(persist->Save(file.c_str(), TRUE));
-}
-
 LinkSpec SampleSpec(const shelltest::TempFolder& tmp) {
     return {tmp / L"target file.txt", L"--fast \"two words\"", L"Nightly backup ✓", tmp.Path(),
             L"C:\\windows\\system32\\shell32.dll", 3, MAKEWORD(VK_F5, HOTKEYF_CONTROL | HOTKEYF_ALT), SW_SHOWMINNOACTIVE};

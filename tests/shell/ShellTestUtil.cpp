@@ -1,6 +1,7 @@
 #include "ShellTestUtil.h"
 #include "framework/Handle.h"
 #include <gtest/gtest.h>
+#include <shobjidl.h>
 #include <cstring>
 #include <stdexcept>
 
@@ -70,6 +71,22 @@ void RemoveTree(const std::wstring& path) {
         ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
         if (!::DeleteFileW(path.c_str())) ::RemoveDirectoryW(path.c_str());
     }
+}
+
+// Writes a link with the shell's own link object (our reader only reads).
+void WriteLink(const std::wstring& file, const LinkSpec& fields) {
+    krv::ComPtr<IShellLinkW> link;
+    ASSERT_HRESULT_SUCCEEDED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.put_void()));
+    link->SetPath(fields.target.c_str());
+    link->SetArguments(fields.arguments.c_str());
+    link->SetDescription(fields.description.c_str());
+    link->SetWorkingDirectory(fields.workingDir.c_str());
+    link->SetIconLocation(fields.iconFile.c_str(), fields.iconIndex);
+    link->SetHotkey(fields.hotKey);
+    link->SetShowCmd(fields.showCmd);
+    auto persist = link.As<IPersistFile>(IID_IPersistFile);
+    ASSERT_TRUE(persist);
+    ASSERT_HRESULT_SUCCEEDED(persist->Save(file.c_str(), TRUE));
 }
 
 LPITEMIDLIST MakePIDL(const std::vector<std::string>& ids) {

@@ -1,0 +1,120 @@
+// The shell item's details columns: asked of the shell's folder interfaces
+// where the folder offers them, else the five default columns.
+#include "shell/LazyShellUtilities.h"
+#include "shell/WideStrUtils.h"
+
+namespace krv {
+
+namespace {
+constexpr int MaxDetailsColumns = 200;
+
+const wchar_t* const DefaultColumnTitles[] = {L"Name", L"Size", L"Type", L"Modified", L"Attributes",
+                                              L"Created", L"Accessed", L"Path", L"DOS Name", L"Custom"};
+
+std::wstring DetailText(SHELLDETAILS& details, LPCITEMIDLIST pidl) { return StrRetToStr(details.str, pidl); }
+} // namespace
+
+std::wstring TNamespace::DetailsColumnTitle(int column) {
+    if (IsValidColumn(column)) {
+        TNamespace* owner = parent_ ? parent_ : this;
+        SHELLDETAILS details{};
+        if (IShellFolder2* folder2 = owner->ShellFolder2()) {
+            if (SUCCEEDED(folder2->GetDetailsOf(nullptr, static_cast<UINT>(column), &details)))
+                return DetailText(details, nullptr);
+        } else if (IShellDetails* shellDetails = owner->ShellDetails()) {
+            if (SUCCEEDED(shellDetails->GetDetailsOf(nullptr, static_cast<UINT>(column), &details)))
+                return DetailText(details, nullptr);
+        }
+    }
+    if (column == -1) column = 0;
+    if (column < 0 || column >= static_cast<int>(std::size(DefaultColumnTitles))) return std::wstring();
+    return DefaultColumnTitles[column];
+}
+
+std::wstring TNamespace::DetailsDefaultOf(int column) {
+    switch (column) {
+    case -1:
+    case 0:
+        return NameInFolder();
+    case 1:
+        return SizeOfFileKB();
+    case 2: {
+        EnsureFindData();
+        bool realFile = findData_ && findData_->cFileName[0] != 0 && findData_->cFileName[0] != 0x0008;
+        return realFile && FileSystem() ? FileType() : std::wstring(L"System Folder");
+    }
+    case 3:
+        return LastWriteTime();
+    case 4:
+        return AttributesString();
+    default:
+        return std::wstring();
+    }
+}
+
+std::wstring TNamespace::DetailsOf(int column) {
+    // A parent folder's details describe its children; the desktop answers for itself.
+    if (!IsDesktop()) ParentShellFolder();
+    TNamespace* owner = parent_ ? parent_ : this;
+    SHELLDETAILS details{};
+    if (IShellFolder2* folder2 = owner->ShellFolder2()) {
+        if (SUCCEEDED(folder2->GetDetailsOf(relativePIDL_, static_cast<UINT>(column), &details)))
+            return DetailText(details, relativePIDL_);
+        return std::wstring();
+    }
+    if (IShellDetails* shellDetails = owner->ShellDetails()) {
+        if (SUCCEEDED(shellDetails->GetDetailsOf(relativePIDL_, static_cast<UINT>(column), &details)))
+            return DetailText(details, relativePIDL_);
+        return std::wstring();
+    }
+    return DetailsDefaultOf(column);
+}
+
+int TNamespace::DetailsColumnCount() {
+    if (detailsColumnCountCache_ != 0) return detailsColumnCountCache_;
+    if (!IsDesktop()) ParentShellFolder();
+    TNamespace* owner = parent_ ? parent_ : this;
+    int count = 0;
+    if (IShellFolder2* folder2 = owner->ShellFolder2()) {
+        SHCOLSTATEF state;
+        SHELLDETAILS details{};
+        while (count < MaxDetailsColumns) {
+            if (SUCCEEDED(folder2->GetDefaultColumnState(static_cast<UINT>(count), &state))) {
+                ++count;
+            } else if (SUCCEEDED(folder2->GetDetailsOf(nullptr, static_cast<UINT>(count), &details))) {
+                StrRetToStr(details.str, nullptr);   // frees a returned string
+                ++count;
+            } else {
+                break;
+            }
+        }
+    } else if (IShellDetails* shellDetails = owner->ShellDetails()) {
+        SHELLDETAILS details{};
+        while (count < MaxDetailsColumns &&
+               SUCCEEDED(shellDetails->GetDetailsOf(nullptr, static_cast<UINT>(count), &details))) {
+            StrRetToStr(details.str, nullptr);
+            ++count;
+        }
+    } else {
+        count = DetailsDefaultColumnCount();
+    }
+    detailsColumnCountCache_ = count;
+    return count;
+}
+
+uint8_t TNamespace::DetailsColumnState(int column) {
+    if (!IsDesktop()) ParentShellFolder();
+    TNamespace* owner = parent_ ? parent_ : this;
+    SHCOLSTATEF state = 0;
+    IShellFolder2* folder2 = owner->ShellFolder2();
+    if (!folder2 || FAILED(folder2->GetDefaultColumnState(static_cast<UINT>(column), &state))) return 8;
+    uint8_t r = static_cast<uint8_t>(state & 0x0F);   // the column's type
+    if (state & SHCOLSTATE_ONBYDEFAULT) r |= 8;
+    if (state & SHCOLSTATE_SLOW) r |= 0x10;
+    if (state & SHCOLSTATE_EXTENDED) r |= 0x20;
+    if (state & SHCOLSTATE_SECONDARYUI) r |= 0x40;
+    if (state & SHCOLSTATE_HIDDEN) r |= 0x80;
+    return r;
+}
+
+} // namespace krv

@@ -1,0 +1,38 @@
+// A shell folder of the tests' own: it passes every call on to a real folder
+// and counts them, so a test sees whether a cached answer went to the shell
+// again. It can also offer the interfaces this system's shell lacks (icon,
+// overlay, info tip, details) and hand out a damaged child list.
+#pragma once
+#include "framework/Handle.h"
+#include "shell/PIDLTools.h"
+#include <shlobj.h>
+#include <map>
+#include <memory>
+#include <string>
+
+namespace shelltest {
+
+struct TFolderOptions {
+    bool ShellIcon = false;      // IShellIcon answering IconIndex
+    int IconIndex = 77;
+    bool IconOverlay = false;    // IShellIconOverlay answering OverlayIndex
+    int OverlayIndex = 3;
+    bool QueryInfo = false;      // IQueryInfo answering InfoTip
+    std::wstring InfoTip = L"tip from the test";
+    bool ShellDetails = false;   // IShellDetails with DetailColumns columns
+    int DetailColumns = 3;
+    bool HideFolder2 = false;    // no IShellFolder2
+    bool DamagedFirstChild = false;
+};
+
+// Calls by method name ("GetAttributesOf", "GetIconOf", ...), shared by a folder
+// and the folders bound through it.
+using TCallCounts = std::map<std::string, int>;
+
+// A counting folder over inner (which it keeps).
+krv::ComPtr<IShellFolder> MakeCountingFolder(krv::ComPtr<IShellFolder> inner, std::shared_ptr<TCallCounts> counts,
+                                             std::shared_ptr<TFolderOptions> options);
+// The real folder of an absolute path.
+krv::ComPtr<IShellFolder> BindFolder(const std::wstring& path);
+
+} // namespace shelltest
