@@ -52,7 +52,8 @@ const TLazyTreeGlobals& InitializeGlobalStructures() {
     };
     for (const Named& f : formats) {
         CLIPFORMAT cf = f.name ? CLIPFORMAT(::RegisterClipboardFormatA(f.name)) : f.predefined;
-        g.ClipboardFormats.push_back(TClipboardFormatEntry{f.name ? f.name : "", cf, f.owner, f.priority});
+        const char* description = f.name ? f.name : cf == CF_UNICODETEXT ? "Unicode text" : "Plain text";
+        g.ClipboardFormats.push_back(TClipboardFormatEntry{f.name ? f.name : "", description, cf, f.owner, f.priority});
     }
     std::stable_sort(g.ClipboardFormats.begin(), g.ClipboardFormats.end(),
                      [](const TClipboardFormatEntry& a, const TClipboardFormatEntry& b) { return a.Priority < b.Priority; });

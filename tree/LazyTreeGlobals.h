@@ -10,6 +10,7 @@ namespace krv {
 
 struct TClipboardFormatEntry {
     std::string Name;          // the registered name, or empty for a predefined format
+    std::string Description;   // the registered name, or the built-in name of a predefined format
     CLIPFORMAT Format;
     std::string OwnerClass;    // the tree class that renders it
     int Priority;              // lower first

@@ -422,7 +422,6 @@ int TBaseLazyTree::GetNodeTop(PLazyNode node) {
 }
 
 bool TBaseLazyTree::ScrollIntoView(PLazyNode node, bool center, bool horizontally) {
-    (void)horizontally;
     if (!node || node == root_) return false;
     for (PLazyNode run = node->Parent; run && run != root_; run = run->Parent)
         if (!(run->States & vsExpanded)) ToggleNode(run);
@@ -439,10 +438,20 @@ bool TBaseLazyTree::ScrollIntoView(PLazyNode node, bool center, bool horizontall
     } else if (rowTop < 0) {
         newOffset = -top;
     }
-    if (newOffset == offsetY_) return false;
-    int old = offsetY_;
-    SetOffsetY(newOffset);
-    return offsetY_ != old;
+    int oldY = offsetY_, oldX = offsetX_;
+    if (newOffset != offsetY_) SetOffsetY(newOffset);
+    if (horizontally) {
+        TColumnIndex column = header_->ColumnCount() > 0 ? focusedColumn_ : ColumnNone;
+        RECT r = GetDisplayRect(node, column, !MiscOption(toGridExtensions));
+        int clientWidth = ClientWidth();
+        if (r.right > r.left && (r.left < 0 || r.right > clientWidth)) {
+            // The text may reach past the known range: the range grows to hold it.
+            int rightInTree = r.right - offsetX_;
+            if (rightInTree > rangeX_) rangeX_ = rightInTree;
+            SetOffsetX(offsetX_ + clientWidth / 2 - (r.left + r.right) / 2);
+        }
+    }
+    return offsetY_ != oldY || offsetX_ != oldX;
 }
 
 void TBaseLazyTree::InvalidateNode(PLazyNode node) {

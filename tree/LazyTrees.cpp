@@ -11,29 +11,14 @@ namespace krv {
 
 namespace {
 const char* const kTreeClass = "KorvaneLazyTree";
+// The class styles differ with toFullRepaintOnResize, so each has its class.
+const char* const kTreeClassFullRepaint = "KorvaneLazyTreeFullRepaint";
 constexpr UINT_PTR kEditTimer = 2;
 constexpr UINT_PTR kChangeTimer = 5;
 constexpr UINT_PTR kStructureChangeTimer = 6;
 }
 
 // ---- options and header -------------------------------------------------------
-
-void TCustomLazyTreeOptions::SetSelectionOptions(TLTSelectionOptions v) {
-    TLTSelectionOptions old = selection_;
-    selection_ = v;
-    bool multiChanged = old.Contains(toMultiSelect) != v.Contains(toMultiSelect);
-    bool constraintAdded = (!old.Contains(toLevelSelectConstraint) && v.Contains(toLevelSelectConstraint)) ||
-                           (!old.Contains(toSiblingSelectConstraint) && v.Contains(toSiblingSelectConstraint));
-    if (owner_ && (multiChanged || constraintAdded)) owner_->ClearSelection();
-}
-
-void TCustomLazyTreeOptions::AssignTo(TCustomLazyTreeOptions& dest) const {
-    dest.SetPaintOptions(paint_);
-    dest.SetAnimationOptions(animation_);
-    dest.SetAutoOptions(auto_);
-    dest.SetSelectionOptions(selection_);
-    dest.SetMiscOptions(misc_);
-}
 
 void TLTHeader::SetSortColumn(TColumnIndex c) {
     if (c < ColumnNone) c = ColumnNone;
@@ -59,8 +44,9 @@ TBaseLazyTree::TBaseLazyTree(TComponent* owner) : TCustomControl(owner) {
     width_ = 200;
     height_ = 100;
     TabStop = true;
-    options_ = std::make_unique<TCustomLazyTreeOptions>(this);
-    header_ = std::make_unique<TLTHeader>(this);
+    color_ = clWindow;
+    options_ = GetOptionsClass()(this);
+    header_ = GetHeaderClass()(this);
     MakeRootNode();
     AddThreadReference();
 }
@@ -85,14 +71,37 @@ void TBaseLazyTree::ShowError(const std::string& msg, int code) { throw ELazyTre
 
 void TBaseLazyTree::CreateParams(TCreateParams& params) {
     TCustomControl::CreateParams(params);
-    params.WinClassName = kTreeClass;
-    params.Style |= WS_CLIPCHILDREN | WS_CLIPSIBLINGS | WS_VSCROLL | WS_HSCROLL;
-    params.ExStyle |= WS_EX_CLIENTEDGE;
-    if (MiscOption(toFullRepaintOnResize)) params.ClassStyle |= CS_HREDRAW | CS_VREDRAW;
+    bool fullRepaint = MiscOption(toFullRepaintOnResize);
+    params.WinClassName = fullRepaint ? kTreeClassFullRepaint : kTreeClass;
+    if (fullRepaint) params.ClassStyle |= CS_HREDRAW | CS_VREDRAW;
+    params.Style |= WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
+    switch (scrollBarOptions_.ScrollBars()) {
+    case ssHorizontal: params.Style |= WS_HSCROLL; break;
+    case ssVertical: params.Style |= WS_VSCROLL; break;
+    case ssBoth: params.Style |= WS_HSCROLL | WS_VSCROLL; break;
+    default: break;
+    }
+    params.Style &= ~DWORD(WS_BORDER);
+    params.ExStyle &= ~DWORD(WS_EX_CLIENTEDGE);
+    if (borderStyle_ == bsSingle) params.ExStyle |= WS_EX_CLIENTEDGE;
+    if (bidiMode_ != bdLeftToRight) params.ExStyle |= WS_EX_LEFTSCROLLBAR;
+}
+
+void TBaseLazyTree::CreateWnd() {
+    DoStateChange(tsWindowCreating);
+    try {
+        TCustomControl::CreateWnd();
+    } catch (...) {
+        DoStateChange({}, tsWindowCreating);
+        throw;
+    }
+    DoStateChange({}, tsWindowCreating);
 }
 
 void TBaseLazyTree::CreateHandleDone() {
     TCustomControl::CreateHandleDone();
+    PrepareBitmaps(true, true);
+    if (MiscOption(toAcceptOLEDrop) && !(ComponentState() & csDesigning)) RegisterDropTarget(true);
     UpdateScrollBars(true);
     // Validation asked for while there was no window can run now.
     if (states_.Contains(tsValidationNeeded)) ValidateCache();
@@ -129,6 +138,24 @@ void TBaseLazyTree::SetOffsetY(int value) {
     }
 }
 
+void TBaseLazyTree::SetOffsetX(int value) {
+    value = std::clamp(value, std::min(0, ClientWidth() - rangeX_), 0);
+    if (value == offsetX_) return;
+    int old = offsetX_;
+    offsetX_ = value;
+    if (HandleAllocated()) {
+        SCROLLINFO si{};
+        si.cbSize = sizeof si;
+        si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
+        si.nMax = rangeX_ > 0 ? rangeX_ - 1 : 0;
+        si.nPage = UINT(ClientWidth());
+        si.nPos = -offsetX_;
+        ::SetScrollInfo(handle_, SB_HORZ, &si, TRUE);
+    }
+    DoScroll(offsetX_ - old, 0);
+    if (HandleAllocated()) Invalidate();
+}
+
 bool TBaseLazyTree::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
     switch (msg) {
     case WM_CHANGESTATE:
@@ -145,7 +172,20 @@ bool TBaseLazyTree::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESUL
     case WM_DESTROY:
         // The worker addresses this window; it must be done with it first.
         InterruptValidation();
+        RegisterDropTarget(false);
         break;
+    case WM_ERASEBKGND:
+        // Every pixel is painted by PaintTree.
+        result = 1;
+        return true;
+    case WM_PRINTCLIENT: {
+        TCanvas canvas(reinterpret_cast<HDC>(wParam));
+        RECT window = ClientRect();
+        ::OffsetRect(&window, -offsetX_, -offsetY_);
+        PaintTree(canvas, window, POINT{0, 0}, poAll);
+        result = 0;
+        return true;
+    }
     default:
         break;
     }
