@@ -442,7 +442,8 @@ bool TBaseLazyTree::ScrollIntoView(PLazyNode node, bool center, bool horizontall
     if (newOffset != offsetY_) SetOffsetY(newOffset);
     if (horizontally) {
         TColumnIndex column = header_->ColumnCount() > 0 ? focusedColumn_ : ColumnNone;
-        RECT r = GetDisplayRect(node, column, !MiscOption(toGridExtensions));
+        // Unclipped: a text wider than the known range still comes into view.
+        RECT r = GetDisplayRect(node, column, !MiscOption(toGridExtensions), true);
         int clientWidth = ClientWidth();
         if (r.right > r.left && (r.left < 0 || r.right > clientWidth)) {
             // The text may reach past the known range: the range grows to hold it.
