@@ -427,19 +427,8 @@ bool TBaseLazyTree::ScrollIntoView(PLazyNode node, bool center, bool horizontall
         if (!(run->States & vsExpanded)) ToggleNode(run);
     int top = GetNodeTop(node);
     if (top < 0) return false;
-    int clientHeight = ClientHeight();
-    int rowTop = top + offsetY_;
-    int rowBottom = rowTop + node->NodeHeight;
-    int newOffset = offsetY_;
-    if (center) {
-        newOffset = clientHeight / 2 - (top + node->NodeHeight / 2);
-    } else if (rowBottom > clientHeight) {
-        newOffset = clientHeight - (top + node->NodeHeight);
-    } else if (rowTop < 0) {
-        newOffset = -top;
-    }
     int oldY = offsetY_, oldX = offsetX_;
-    if (newOffset != offsetY_) SetOffsetY(newOffset);
+    // Horizontally first: a horizontal bar that appears takes client height.
     if (horizontally) {
         TColumnIndex column = header_->ColumnCount() > 0 ? focusedColumn_ : ColumnNone;
         // Unclipped: a text wider than the known range still comes into view.
@@ -452,6 +441,18 @@ bool TBaseLazyTree::ScrollIntoView(PLazyNode node, bool center, bool horizontall
             SetOffsetX(offsetX_ + clientWidth / 2 - (r.left + r.right) / 2);
         }
     }
+    int clientHeight = ClientHeight();
+    int rowTop = top + offsetY_;
+    int rowBottom = rowTop + node->NodeHeight;
+    int newOffset = offsetY_;
+    if (center) {
+        newOffset = clientHeight / 2 - (top + node->NodeHeight / 2);
+    } else if (rowBottom > clientHeight) {
+        newOffset = clientHeight - (top + node->NodeHeight);
+    } else if (rowTop < 0) {
+        newOffset = -top;
+    }
+    if (newOffset != offsetY_) SetOffsetY(newOffset);
     return offsetY_ != oldY || offsetX_ != oldX;
 }
 

@@ -130,14 +130,20 @@ void TBaseLazyTree::UpdateScrollBars(bool doRepaint) {
     if (offsetY_ < lowest) offsetY_ = lowest;
     if (offsetY_ > 0) offsetY_ = 0;
     if (!HandleAllocated()) return;
+    SetScrollBar(SB_VERT, contentHeight, ClientHeight(), -offsetY_, doRepaint);
+    SetScrollBar(SB_HORZ, rangeX_, ClientWidth(), -offsetX_, doRepaint);
+}
+
+// A bar whose content fits the page hides unless it is always visible.
+void TBaseLazyTree::SetScrollBar(int bar, int range, int page, int position, bool repaint) {
     SCROLLINFO si{};
     si.cbSize = sizeof si;
     si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
-    si.nMin = 0;
-    si.nMax = contentHeight > 0 ? contentHeight - 1 : 0;
-    si.nPage = UINT(ClientHeight());
-    si.nPos = -offsetY_;
-    ::SetScrollInfo(handle_, SB_VERT, &si, doRepaint);
+    if (scrollBarOptions_.AlwaysVisible()) si.fMask |= SIF_DISABLENOSCROLL;
+    si.nMax = range > 0 ? range - 1 : 0;
+    si.nPage = UINT(std::max(page, 0));
+    si.nPos = position;
+    ::SetScrollInfo(handle_, bar, &si, repaint);
 }
 
 void TBaseLazyTree::SetOffsetY(int value) {
@@ -155,15 +161,7 @@ void TBaseLazyTree::SetOffsetX(int value) {
     if (value == offsetX_) return;
     int old = offsetX_;
     offsetX_ = value;
-    if (HandleAllocated()) {
-        SCROLLINFO si{};
-        si.cbSize = sizeof si;
-        si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
-        si.nMax = rangeX_ > 0 ? rangeX_ - 1 : 0;
-        si.nPage = UINT(ClientWidth());
-        si.nPos = -offsetX_;
-        ::SetScrollInfo(handle_, SB_HORZ, &si, TRUE);
-    }
+    if (HandleAllocated()) SetScrollBar(SB_HORZ, rangeX_, ClientWidth(), -offsetX_, true);
     DoScroll(offsetX_ - old, 0);
     if (HandleAllocated()) Invalidate();
 }
@@ -186,6 +184,10 @@ bool TBaseLazyTree::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESUL
         InterruptValidation();
         RegisterDropTarget(false);
         break;
+    case WM_SIZE:
+        TCustomControl::HandleMessage(msg, wParam, lParam, result);
+        UpdateScrollBars(true);
+        return true;
     case WM_ERASEBKGND:
         // Every pixel is painted by PaintTree.
         result = 1;

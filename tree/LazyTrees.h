@@ -550,6 +550,7 @@ protected:
     void InternalAddFromStream(TStream& stream, int version, PLazyNode node);
     [[noreturn]] void ShowError(const std::string& msg, int code);
     void UpdateScrollBars(bool doRepaint);
+    void SetScrollBar(int bar, int range, int page, int position, bool repaint);
     void SetUpdateState(bool updating);
     bool MiscOption(TLTMiscOption o) const { return options_->MiscOptions().Contains(o); }
     bool AutoOption(TLTAutoOption o) const { return options_->AutoOptions().Contains(o); }
