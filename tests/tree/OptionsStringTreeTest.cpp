@@ -4,6 +4,7 @@
 #include "GoldenImage.h"
 #include "TreeTestSupport.h"
 #include "tree/LazyStringTree.h"
+#include "tree/LazyTreeGlobals.h"
 #include "framework/Forms.h"
 #include <ole2.h>
 
@@ -280,6 +281,45 @@ TEST(StringTree, ScrollIntoViewBringsAWideTextIntoViewHorizontally) {
     EXPECT_LT(tree.OffsetX(), 0);
     // The text's middle is in the middle of the client area.
     EXPECT_NEAR((r.left + r.right) / 2, tree.ClientWidth() / 2, 1);
+}
+
+} // namespace
+
+namespace {
+
+TEST(ClipboardFormatRegistry, EntriesStayInPriorityOrderAndAreFoundByNameOrNumber) {
+    InitializeGlobalStructures();
+    CLIPFORMAT mine = RegisterClipboardFormatEntry("Korvane Test Rows", "TLazyStringTree", 92);
+    CLIPFORMAT dib = RegisterClipboardFormatEntry(CLIPFORMAT(CF_DIB), "TLazyStringTree", 200);
+    EXPECT_EQ(dib, CF_DIB);
+    std::vector<std::string> order;
+    for (const auto& e : InitializeGlobalStructures().ClipboardFormats) order.push_back(e.Description);
+    EXPECT_EQ(order, (std::vector<std::string>{"Lazy Tree Data", "HTML Format", "Rich Text Format Without Objects",
+                                               "Rich Text Format", "CSV", "Korvane Test Rows", "Unicode text",
+                                               "Plain text", "DIB image"}));
+    std::string treeClass, description;
+    CLIPFORMAT format = 0;
+    ASSERT_TRUE(LookUpFormat("korvane test rows", treeClass, format));
+    EXPECT_EQ(format, mine);
+    EXPECT_EQ(treeClass, "TLazyStringTree");
+    ASSERT_TRUE(LookUpFormat(CLIPFORMAT(CF_UNICODETEXT), description, treeClass));
+    EXPECT_EQ(description, "Unicode text");
+    EXPECT_EQ(treeClass, "TCustomLazyStringTree");
+    EXPECT_FALSE(LookUpFormat("Nothing like it", treeClass, format));
+
+    TTestTree base;
+    TCustomLazyStringTree custom;
+    TLazyStringTree strings;
+    ASSERT_EQ(EnumerateFormats(base).size(), 1u);
+    EXPECT_EQ(EnumerateFormats(base)[0].tymed, DWORD(TYMED_HGLOBAL));
+    EXPECT_EQ(EnumerateFormats(custom).size(), 7u);   // not the TLazyStringTree entries
+    EXPECT_EQ(EnumerateFormats(strings).size(), 9u);
+    std::vector<std::string> allowed{"Plain text", "csv"};
+    std::vector<FORMATETC> limited = EnumerateFormats(strings, &allowed);
+    ASSERT_EQ(limited.size(), 2u);
+    EXPECT_EQ(limited[1].cfFormat, CF_TEXT);
+    ASSERT_TRUE(LookUpFormat(limited[0].cfFormat, description, treeClass));
+    EXPECT_EQ(description, "CSV");
 }
 
 } // namespace
