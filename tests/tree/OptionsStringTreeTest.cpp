@@ -4,6 +4,7 @@
 #include "GoldenImage.h"
 #include "TreeTestSupport.h"
 #include "tree/LazyStringTree.h"
+#include "tree/LazyTreeDrawing.h"
 #include "tree/LazyTreeGlobals.h"
 #include "framework/Forms.h"
 #include <ole2.h>
@@ -320,6 +321,38 @@ TEST(ClipboardFormatRegistry, EntriesStayInPriorityOrderAndAreFoundByNameOrNumbe
     EXPECT_EQ(limited[1].cfFormat, CF_TEXT);
     ASSERT_TRUE(LookUpFormat(limited[0].cfFormat, description, treeClass));
     EXPECT_EQ(description, "CSV");
+}
+
+} // namespace
+
+namespace {
+
+TEST(TreeOptions, OldSingleSetIsSpreadOverTheNewSets) {
+    TTestTree tree;
+    tree.ReadOldOptions({"voShowRoot", "voMultiSelect", "voAnimatedToggle", "voAutoSort", "voCheckSupport",
+                         "voShowTreeLines", "voUnknownThing", "ShowButtons"});
+    auto& o = tree.TreeOptions();
+    EXPECT_EQ(o.PaintOptions(), (TLTPaintOptions{toShowRoot, toShowTreeLines}));
+    EXPECT_EQ(o.AnimationOptions(), TLTAnimationOptions(toAnimatedToggle));
+    EXPECT_EQ(o.AutoOptions(), TLTAutoOptions(toAutoSort));
+    EXPECT_EQ(o.SelectionOptions(), TLTSelectionOptions(toMultiSelect));
+    EXPECT_EQ(o.MiscOptions(), TLTMiscOptions(toCheckSupport));
+}
+
+TEST(TreeOptions, AFreedImageListIsForgotten) {
+    TTestTree tree;
+    auto images = std::make_unique<TImageList>();
+    auto checks = std::make_unique<TImageList>();
+    tree.SetImages(images.get());
+    tree.SetCustomCheckImages(checks.get());
+    tree.SetCheckImageKind(ckCustom);
+    EXPECT_EQ(tree.CheckImages(), checks.get());
+    images.reset();
+    EXPECT_EQ(tree.Images(), nullptr);
+    checks.reset();
+    EXPECT_EQ(tree.CustomCheckImages(), nullptr);
+    EXPECT_EQ(tree.CheckImageKind(), ckLightCheck);
+    EXPECT_EQ(tree.CheckImages(), CheckImageList(ckLightCheck));
 }
 
 } // namespace
