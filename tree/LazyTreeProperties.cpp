@@ -12,15 +12,6 @@ namespace krv {
 namespace {
 bool Loading(const TBaseLazyTree* tree) { return (tree->ComponentState() & csLoading) != 0; }
 bool Designing(const TBaseLazyTree* tree) { return (tree->ComponentState() & csDesigning) != 0; }
-// The tree draws its own look; the state only tells the parts that follow
-// the system's visual style whether one is active.
-bool ThemesActive() {
-    HMODULE ux = ::GetModuleHandleA("uxtheme.dll");
-    if (!ux) return false;
-    auto active = reinterpret_cast<BOOL(WINAPI*)()>(reinterpret_cast<void*>(::GetProcAddress(ux, "IsThemeActive")));
-    auto app = reinterpret_cast<BOOL(WINAPI*)()>(reinterpret_cast<void*>(::GetProcAddress(ux, "IsAppThemed")));
-    return active && app && active() && app();
-}
 bool Live(const TBaseLazyTree* tree) { return tree && tree->HandleAllocated() && !Loading(tree); }
 
 template <class S, class E> bool Toggled(S oldSet, S newSet, E e) { return oldSet.Contains(e) != newSet.Contains(e); }

@@ -356,3 +356,26 @@ TEST(TreeOptions, AFreedImageListIsForgotten) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(StringTree, MaxColumnWidthCoversIndentMarginsAndTheWidestText) {
+    TLazyStringTree tree;
+    tree.HandleNeeded();
+    tree.SetRootNodeCount(2);
+    PLazyNode first = tree.GetFirst();
+    tree.SetChildCount(first, 1);
+    tree.OnGetText = [](TBaseLazyTree*, PLazyNode node, TColumnIndex, TVSTTextType, std::wstring& text) {
+        text = node->Parent->Parent ? L"a much longer child text" : L"top";
+    };
+    int collapsed = tree.GetMaxColumnWidth(ColumnNone);
+    tree.SetExpanded(first, true);
+    PLazyNode child = tree.GetFirstChild(first);
+    int expanded = tree.GetMaxColumnWidth(ColumnNone);
+    EXPECT_GT(expanded, collapsed);   // hidden rows do not count
+    EXPECT_EQ(expanded, 2 * tree.Margin() + 2 * int(tree.Indent()) + int(tree.CachedWidth(child)));
+    tree.TreeOptions().SetPaintOptions(tree.TreeOptions().PaintOptions() + toShowVertGridLines);
+    EXPECT_EQ(tree.GetMaxColumnWidth(ColumnNone), expanded + 1);
+}
+
+} // namespace
