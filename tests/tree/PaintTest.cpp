@@ -233,6 +233,17 @@ TEST(PaintGolden, StringTreeShortensTextToItsColumnAndShowsStaticText) {
     ExpectMatchesGolden("string_shortened", image);
 }
 
+TEST(PaintGolden, ColumnGridLinesRunToTheBottom) {
+    ColumnStringTree tree;
+    tree.SetBounds(0, 0, 200, 80);
+    tree.HandleNeeded();
+    tree.SetRootNodeCount(2);
+    auto& o = tree.TreeOptions();
+    o.SetPaintOptions(o.PaintOptions() + toShowVertGridLines + toShowHorzGridLines + toFullVertGridLines);
+    tree.Colors().Set(TLTColors::GridLineColor, clBlue);
+    ExpectMatchesGolden("column_grid", RenderTree(tree, 200, 80));
+}
+
 TEST(PaintGolden, ImagesStateImagesAndVariableHeights) {
     TextTree t;
     TImageList images(nullptr, 16, 16), states(nullptr, 12, 12);
