@@ -379,3 +379,49 @@ TEST(StringTree, MaxColumnWidthCoversIndentMarginsAndTheWidestText) {
 }
 
 } // namespace
+
+namespace {
+
+class OpenTree : public TTestTree {
+public:
+    using TTestTree::DoPopupMenu;
+};
+
+TEST(TreeRepaint, RepaintNodeDrawsThatRowAtOnce) {
+    TForm form;
+    form.SetBounds(0, 0, 300, 200);
+    OpenTree tree;
+    tree.SetBounds(0, 0, 200, 120);
+    tree.SetParent(&form);
+    tree.HandleNeeded();
+    ::ShowWindow(form.Handle(), SW_SHOWNA);
+    ::ShowWindow(tree.Handle(), SW_SHOWNA);
+    tree.SetRootNodeCount(5);
+    ::UpdateWindow(tree.Handle());
+    std::vector<unsigned> painted;
+    tree.OnBeforeItemPaint = [&](TBaseLazyTree*, TCanvas&, PLazyNode node, RECT, bool&) { painted.push_back(node->Index); };
+    PLazyNode third = tree.GetNext(tree.GetNext(tree.GetFirst()));
+    tree.RepaintNode(third);
+    EXPECT_EQ(painted, std::vector<unsigned>{2});
+    EXPECT_FALSE(HasUpdateRegion(tree.Handle()));
+    // Without columns there is no column to invalidate.
+    tree.InvalidateColumn(0);
+    EXPECT_FALSE(HasUpdateRegion(tree.Handle()));
+    RECT r = tree.GetTreeRect();
+    EXPECT_EQ(r.bottom, std::max(tree.ClientHeight(), 5 * 18));
+    EXPECT_EQ(r.right, tree.ClientWidth());
+
+    // A popup menu: asked for the node, its click fired, a pending edit ended.
+    TMenuItem menu;
+    int clicks = 0;
+    menu.OnClick = [&](TObject*) { ++clicks; };
+    tree.OnGetPopupMenu = [&](TBaseLazyTree*, PLazyNode node, TColumnIndex, POINT, bool&, TMenuItem*& popup) {
+        if (node == third) popup = &menu;
+    };
+    tree.DoPopupMenu(third, ColumnNone, POINT{5, 40});
+    EXPECT_EQ(clicks, 1);
+    tree.DoPopupMenu(tree.GetFirst(), ColumnNone, POINT{5, 5});
+    EXPECT_EQ(clicks, 1);
+}
+
+} // namespace
