@@ -33,6 +33,16 @@ bool IsDropTarget(HWND wnd) {
 
 bool HasUpdateRegion(HWND wnd) { return ::GetUpdateRect(wnd, nullptr, FALSE) != 0; }
 
+// Only a shown window collects what is to be repainted.
+void ShowInForm(TForm& form, TBaseLazyTree& tree, int width, int height) {
+    form.SetBounds(0, 0, 300, 200);
+    tree.SetBounds(0, 0, width, height);
+    tree.SetParent(&form);
+    tree.HandleNeeded();
+    ::ShowWindow(form.Handle(), SW_SHOWNA);
+    ::ShowWindow(tree.Handle(), SW_SHOWNA);
+}
+
 TEST(TreeOptions, SettersApplyTheirSideEffects) {
     TTestTree tree;
     tree.HandleNeeded();
@@ -83,14 +93,9 @@ TEST(TreeOptions, SettersApplyTheirSideEffects) {
 }
 
 TEST(TreeOptions, ColoursRepaintAndTheLineColourRedrawsTheLines) {
-    TForm form;   // only a shown window collects what is to be repainted
-    form.SetBounds(0, 0, 300, 200);
+    TForm form;
     TTestTree tree;
-    tree.SetBounds(0, 0, 100, 60);
-    tree.SetParent(&form);
-    tree.HandleNeeded();
-    ::ShowWindow(form.Handle(), SW_SHOWNA);
-    ::ShowWindow(tree.Handle(), SW_SHOWNA);
+    ShowInForm(form, tree, 100, 60);
     ASSERT_TRUE(::IsWindowVisible(tree.Handle()));
     tree.SetRootNodeCount(3);
     // An update bracket turned redraw off and on again: the window stays shown.
@@ -389,13 +394,8 @@ public:
 
 TEST(TreeRepaint, RepaintNodeDrawsThatRowAtOnce) {
     TForm form;
-    form.SetBounds(0, 0, 300, 200);
     OpenTree tree;
-    tree.SetBounds(0, 0, 200, 120);
-    tree.SetParent(&form);
-    tree.HandleNeeded();
-    ::ShowWindow(form.Handle(), SW_SHOWNA);
-    ::ShowWindow(tree.Handle(), SW_SHOWNA);
+    ShowInForm(form, tree, 200, 120);
     tree.SetRootNodeCount(5);
     ::UpdateWindow(tree.Handle());
     std::vector<unsigned> painted;
