@@ -515,6 +515,11 @@ void TBaseLazyTree::SetExpanded(PLazyNode node, bool value) {
 
 unsigned TBaseLazyTree::NodeHeight(PLazyNode node) {
     if (!node || node == root_) return 0;
+    if (MiscOption(toVariableNodeHeight) && !(node->States & vsHeightMeasured)) {
+        TCanvas canvas(MeasureDC());
+        canvas.Font = font_;
+        MeasureItemHeight(canvas, node);
+    }
     return node->NodeHeight;
 }
 

@@ -2,32 +2,13 @@
 // states, option sets, check states and types, the tree's exception.
 #pragma once
 #include "framework/SysUtils.h"
+#include "tree/LazyTreeOptions.h"
 #include <cstdint>
 #include <initializer_list>
 
 namespace krv {
 
 class TBaseLazyTree;
-
-// A small set over an enumeration whose values are bit numbers.
-template <class E, class U> class TEnumSet {
-public:
-    constexpr TEnumSet() = default;
-    constexpr TEnumSet(E e) : bits_(U(1) << static_cast<unsigned>(e)) {}
-    constexpr TEnumSet(std::initializer_list<E> l) { for (E e : l) bits_ |= U(1) << static_cast<unsigned>(e); }
-    static constexpr TEnumSet FromBits(U bits) { TEnumSet s; s.bits_ = bits; return s; }
-    constexpr U Bits() const { return bits_; }
-    constexpr bool Contains(E e) const { return (bits_ >> static_cast<unsigned>(e)) & 1; }
-    constexpr bool Empty() const { return bits_ == 0; }
-    constexpr TEnumSet operator+(TEnumSet o) const { return FromBits(bits_ | o.bits_); }
-    constexpr TEnumSet operator-(TEnumSet o) const { return FromBits(bits_ & ~o.bits_); }
-    constexpr TEnumSet operator*(TEnumSet o) const { return FromBits(bits_ & o.bits_); }
-    TEnumSet& operator+=(TEnumSet o) { bits_ |= o.bits_; return *this; }
-    TEnumSet& operator-=(TEnumSet o) { bits_ &= ~o.bits_; return *this; }
-    constexpr bool operator==(const TEnumSet&) const = default;
-private:
-    U bits_ = 0;
-};
 
 // ---- node record ----------------------------------------------------------
 
@@ -97,35 +78,6 @@ using TLazyTreeStates = TEnumSet<TLazyTreeState, uint64_t>;
 // The 4-bit sets carried by the worker's state message.
 enum : unsigned { csStopValidation = 1, csUseCache = 2, csValidating = 4, csValidationNeeded = 8 };
 constexpr unsigned WM_CHANGESTATE = 0x8020;
-
-// ---- options ------------------------------------------------------------------
-
-enum TLTPaintOption {
-    toHideFocusRect, toHideSelection, toHotTrack, toPopupMode, toShowBackground, toShowButtons,
-    toShowDropmark, toShowHorzGridLines, toShowRoot, toShowTreeLines, toShowVertGridLines, toThemeAware,
-    toUseBlendedImages, toGhostedIfUnfocused, toFullVertGridLines, toAlwaysHideSelection,
-    toUseBlendedSelection
-};
-using TLTPaintOptions = TEnumSet<TLTPaintOption, uint32_t>;
-enum TLTAnimationOption { toAnimatedToggle };
-using TLTAnimationOptions = TEnumSet<TLTAnimationOption, uint8_t>;
-enum TLTAutoOption {
-    toAutoDropExpand, toAutoExpand, toAutoScroll, toAutoScrollOnExpand, toAutoSort, toAutoSpanColumns,
-    toAutoTristateTracking, toAutoHideButtons, toAutoDeleteMovedNodes, toDisableAutoscrollOnFocus,
-    toAutoChangeScale, toAutoFreeOnCollapse
-};
-using TLTAutoOptions = TEnumSet<TLTAutoOption, uint16_t>;
-enum TLTSelectionOption {
-    toDisableDrawSelection, toExtendedFocus, toFullRowSelect, toLevelSelectConstraint, toMiddleClickSelect,
-    toMultiSelect, toRightClickSelect, toSiblingSelectConstraint, toCenterScrollIntoView,
-    toSimpleDrawSelection
-};
-using TLTSelectionOptions = TEnumSet<TLTSelectionOption, uint16_t>;
-enum TLTMiscOption {
-    toAcceptOLEDrop, toCheckSupport, toEditable, toFullRepaintOnResize, toGridExtensions, toInitOnSave,
-    toReportMode, toToggleOnDblClick, toWheelPanning, toReadOnly, toVariableNodeHeight, toFullRowDrag
-};
-using TLTMiscOptions = TEnumSet<TLTMiscOption, uint16_t>;
 
 // ---- check boxes ------------------------------------------------------------
 

@@ -2,6 +2,7 @@
 // slots that give every event its permissive default, state changes, update
 // batching, delayed change notification, focus and the in-place edit states.
 #include "tree/LazyTrees.h"
+#include "tree/LazyTreeDrawing.h"
 #include "tree/LazyTreeGlobals.h"
 #include "tree/LazyTreeWorker.h"
 #include <algorithm>
@@ -11,29 +12,14 @@ namespace krv {
 
 namespace {
 const char* const kTreeClass = "KorvaneLazyTree";
+// The class styles differ with toFullRepaintOnResize, so each has its class.
+const char* const kTreeClassFullRepaint = "KorvaneLazyTreeFullRepaint";
 constexpr UINT_PTR kEditTimer = 2;
 constexpr UINT_PTR kChangeTimer = 5;
 constexpr UINT_PTR kStructureChangeTimer = 6;
 }
 
 // ---- options and header -------------------------------------------------------
-
-void TCustomLazyTreeOptions::SetSelectionOptions(TLTSelectionOptions v) {
-    TLTSelectionOptions old = selection_;
-    selection_ = v;
-    bool multiChanged = old.Contains(toMultiSelect) != v.Contains(toMultiSelect);
-    bool constraintAdded = (!old.Contains(toLevelSelectConstraint) && v.Contains(toLevelSelectConstraint)) ||
-                           (!old.Contains(toSiblingSelectConstraint) && v.Contains(toSiblingSelectConstraint));
-    if (owner_ && (multiChanged || constraintAdded)) owner_->ClearSelection();
-}
-
-void TCustomLazyTreeOptions::AssignTo(TCustomLazyTreeOptions& dest) const {
-    dest.SetPaintOptions(paint_);
-    dest.SetAnimationOptions(animation_);
-    dest.SetAutoOptions(auto_);
-    dest.SetSelectionOptions(selection_);
-    dest.SetMiscOptions(misc_);
-}
 
 void TLTHeader::SetSortColumn(TColumnIndex c) {
     if (c < ColumnNone) c = ColumnNone;
@@ -59,8 +45,9 @@ TBaseLazyTree::TBaseLazyTree(TComponent* owner) : TCustomControl(owner) {
     width_ = 200;
     height_ = 100;
     TabStop = true;
-    options_ = std::make_unique<TCustomLazyTreeOptions>(this);
-    header_ = std::make_unique<TLTHeader>(this);
+    color_ = clWindow;
+    options_ = GetOptionsClass()(this);
+    header_ = GetHeaderClass()(this);
     MakeRootNode();
     AddThreadReference();
 }
@@ -85,21 +72,57 @@ void TBaseLazyTree::ShowError(const std::string& msg, int code) { throw ELazyTre
 
 void TBaseLazyTree::CreateParams(TCreateParams& params) {
     TCustomControl::CreateParams(params);
-    params.WinClassName = kTreeClass;
-    params.Style |= WS_CLIPCHILDREN | WS_CLIPSIBLINGS | WS_VSCROLL | WS_HSCROLL;
-    params.ExStyle |= WS_EX_CLIENTEDGE;
-    if (MiscOption(toFullRepaintOnResize)) params.ClassStyle |= CS_HREDRAW | CS_VREDRAW;
+    bool fullRepaint = MiscOption(toFullRepaintOnResize);
+    params.WinClassName = fullRepaint ? kTreeClassFullRepaint : kTreeClass;
+    if (fullRepaint) params.ClassStyle |= CS_HREDRAW | CS_VREDRAW;
+    params.Style |= WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
+    switch (scrollBarOptions_.ScrollBars()) {
+    case ssHorizontal: params.Style |= WS_HSCROLL; break;
+    case ssVertical: params.Style |= WS_VSCROLL; break;
+    case ssBoth: params.Style |= WS_HSCROLL | WS_VSCROLL; break;
+    default: break;
+    }
+    params.Style &= ~DWORD(WS_BORDER);
+    params.ExStyle &= ~DWORD(WS_EX_CLIENTEDGE);
+    if (borderStyle_ == TBorderStyle::bsSingle) params.ExStyle |= WS_EX_CLIENTEDGE;
+    if (bidiMode_ != bdLeftToRight) params.ExStyle |= WS_EX_LEFTSCROLLBAR;
+}
+
+void TBaseLazyTree::CreateWnd() {
+    DoStateChange(tsWindowCreating);
+    try {
+        TCustomControl::CreateWnd();
+    } catch (...) {
+        DoStateChange({}, tsWindowCreating);
+        throw;
+    }
+    DoStateChange({}, tsWindowCreating);
 }
 
 void TBaseLazyTree::CreateHandleDone() {
     TCustomControl::CreateHandleDone();
+    if (options_->PaintOptions().Contains(toThemeAware) && ThemesActive()) DoStateChange(tsUseThemes);
+    else DoStateChange({}, tsUseThemes);
+    PrepareBitmaps(true, true);
+    if (MiscOption(toAcceptOLEDrop) && !(ComponentState() & csDesigning)) RegisterDropTarget(true);
     UpdateScrollBars(true);
     // Validation asked for while there was no window can run now.
     if (states_.Contains(tsValidationNeeded)) ValidateCache();
 }
 
+// Turning redraw off takes WS_VISIBLE away, so whether to turn it on again
+// is remembered rather than asked of the window.
 void TBaseLazyTree::SetUpdateState(bool updating) {
-    if (HandleAllocated() && ::IsWindowVisible(handle_)) ::SendMessageA(handle_, WM_SETREDRAW, updating ? FALSE : TRUE, 0);
+    if (!HandleAllocated()) return;
+    if (updating) {
+        if (!redrawOff_ && ::IsWindowVisible(handle_)) {
+            ::SendMessageA(handle_, WM_SETREDRAW, FALSE, 0);
+            redrawOff_ = true;
+        }
+    } else if (redrawOff_) {
+        ::SendMessageA(handle_, WM_SETREDRAW, TRUE, 0);
+        redrawOff_ = false;
+    }
 }
 
 void TBaseLazyTree::UpdateScrollBars(bool doRepaint) {
@@ -109,14 +132,20 @@ void TBaseLazyTree::UpdateScrollBars(bool doRepaint) {
     if (offsetY_ < lowest) offsetY_ = lowest;
     if (offsetY_ > 0) offsetY_ = 0;
     if (!HandleAllocated()) return;
+    SetScrollBar(SB_VERT, contentHeight, ClientHeight(), -offsetY_, doRepaint);
+    SetScrollBar(SB_HORZ, rangeX_, ClientWidth(), -offsetX_, doRepaint);
+}
+
+// A bar whose content fits the page hides unless it is always visible.
+void TBaseLazyTree::SetScrollBar(int bar, int range, int page, int position, bool repaint) {
     SCROLLINFO si{};
     si.cbSize = sizeof si;
     si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
-    si.nMin = 0;
-    si.nMax = contentHeight > 0 ? contentHeight - 1 : 0;
-    si.nPage = UINT(ClientHeight());
-    si.nPos = -offsetY_;
-    ::SetScrollInfo(handle_, SB_VERT, &si, doRepaint);
+    if (scrollBarOptions_.AlwaysVisible()) si.fMask |= SIF_DISABLENOSCROLL;
+    si.nMax = range > 0 ? range - 1 : 0;
+    si.nPage = UINT(std::max(page, 0));
+    si.nPos = position;
+    ::SetScrollInfo(handle_, bar, &si, repaint);
 }
 
 void TBaseLazyTree::SetOffsetY(int value) {
@@ -127,6 +156,16 @@ void TBaseLazyTree::SetOffsetY(int value) {
         DoScroll(0, offsetY_ - old);
         Invalidate();
     }
+}
+
+void TBaseLazyTree::SetOffsetX(int value) {
+    value = std::clamp(value, std::min(0, ClientWidth() - rangeX_), 0);
+    if (value == offsetX_) return;
+    int old = offsetX_;
+    offsetX_ = value;
+    if (HandleAllocated()) SetScrollBar(SB_HORZ, rangeX_, ClientWidth(), -offsetX_, true);
+    DoScroll(offsetX_ - old, 0);
+    if (HandleAllocated()) Invalidate();
 }
 
 bool TBaseLazyTree::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
@@ -145,7 +184,24 @@ bool TBaseLazyTree::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESUL
     case WM_DESTROY:
         // The worker addresses this window; it must be done with it first.
         InterruptValidation();
+        RegisterDropTarget(false);
         break;
+    case WM_SIZE:
+        TCustomControl::HandleMessage(msg, wParam, lParam, result);
+        UpdateScrollBars(true);
+        return true;
+    case WM_ERASEBKGND:
+        // Every pixel is painted by PaintTree.
+        result = 1;
+        return true;
+    case WM_PRINTCLIENT: {
+        TCanvas canvas(reinterpret_cast<HDC>(wParam));
+        RECT window = ClientRect();
+        ::OffsetRect(&window, -offsetX_, -offsetY_);
+        PaintTree(canvas, window, POINT{0, 0}, poAll);
+        result = 0;
+        return true;
+    }
     default:
         break;
     }
@@ -551,9 +607,9 @@ void TBaseLazyTree::DoGetCursor(HCURSOR& cursor) {
     if (OnGetCursor) OnGetCursor(this, cursor);
 }
 
-std::string TBaseLazyTree::DoGetNodeHint(PLazyNode, TColumnIndex) { return Hint; }
+std::wstring TBaseLazyTree::DoGetNodeHint(PLazyNode, TColumnIndex) { return AnsiToWide(Hint); }
 
-std::string TBaseLazyTree::DoGetNodeTooltip(PLazyNode, TColumnIndex) { return Hint; }
+std::wstring TBaseLazyTree::DoGetNodeTooltip(PLazyNode, TColumnIndex) { return AnsiToWide(Hint); }
 
 int TBaseLazyTree::DoGetNodeWidth(PLazyNode, TColumnIndex, TCanvas*) { return 0; }
 

@@ -9,6 +9,8 @@
 #include "framework/Menus.h"
 #include "framework/Stream.h"
 #include "tree/LazyTreeTypes.h"
+#include "tree/LazyTreeProperties.h"
+#include "framework/ComCtrls.h"
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -18,7 +20,8 @@ namespace krv {
 
 class TBaseLazyTree;
 
-// The option sets of a tree; each setter applies what changes with the set.
+// The option sets of a tree; each setter stores the set and, when it really
+// changed, applies what changes with it (repaint, new window, drop target).
 class TCustomLazyTreeOptions {
 public:
     explicit TCustomLazyTreeOptions(TBaseLazyTree* owner) : owner_(owner) {}
@@ -28,22 +31,24 @@ public:
     TLTAutoOptions AutoOptions() const { return auto_; }
     TLTSelectionOptions SelectionOptions() const { return selection_; }
     TLTMiscOptions MiscOptions() const { return misc_; }
-    void SetPaintOptions(TLTPaintOptions v) { paint_ = v; }
+    void SetPaintOptions(TLTPaintOptions v);
     void SetAnimationOptions(TLTAnimationOptions v) { animation_ = v; }
-    void SetAutoOptions(TLTAutoOptions v) { auto_ = v; }
+    void SetAutoOptions(TLTAutoOptions v);
     void SetSelectionOptions(TLTSelectionOptions v);
-    void SetMiscOptions(TLTMiscOptions v) { misc_ = v; }
-    void AssignTo(TCustomLazyTreeOptions& dest) const;
+    void SetMiscOptions(TLTMiscOptions v);
+    // Copies the five sets through dest's setters, so their effects run on dest's tree.
+    virtual void AssignTo(TCustomLazyTreeOptions& dest) const;
     TBaseLazyTree* Owner() const { return owner_; }
-private:
+protected:
     TBaseLazyTree* owner_;
-    TLTPaintOptions paint_ = {toShowButtons, toShowDropmark, toShowRoot, toShowTreeLines, toThemeAware,
-                              toUseBlendedImages};
+private:
+    TLTPaintOptions paint_ = DefaultPaintOptions;
     TLTAnimationOptions animation_;
-    TLTAutoOptions auto_ = {toAutoDropExpand, toAutoScrollOnExpand, toAutoTristateTracking, toAutoDeleteMovedNodes};
+    TLTAutoOptions auto_ = DefaultAutoOptions;
     TLTSelectionOptions selection_;
-    TLTMiscOptions misc_ = {toAcceptOLEDrop, toFullRepaintOnResize, toInitOnSave, toToggleOnDblClick, toWheelPanning};
+    TLTMiscOptions misc_ = DefaultMiscOptions;
 };
+using TOptionsClass = std::unique_ptr<TCustomLazyTreeOptions> (*)(TBaseLazyTree* owner);
 
 // The part of the header the tree core consults; columns, painting and
 // dragging of the header build on it.
@@ -56,6 +61,10 @@ public:
     TColumnIndex SortColumn() const { return sortColumn_; }
     TSortDirection SortDirection() const { return sortDirection_; }
     void SetSortColumn(TColumnIndex c);
+    // The shown columns in display order and their extent in tree
+    // coordinates; the column header fills these in.
+    virtual std::vector<TColumnIndex> VisibleColumnsInOrder() const { return {}; }
+    virtual void ColumnBounds(TColumnIndex, int& left, int& right) const { left = right = 0; }
     void SetSortDirection(TSortDirection d);
 protected:
     TBaseLazyTree* owner_;
@@ -77,6 +86,28 @@ public:
     virtual void SetEditorBounds(RECT r) = 0;
 };
 using PLTEditLink = std::shared_ptr<ILTEditLink>;
+using THeaderClass = std::unique_ptr<TLTHeader> (*)(TBaseLazyTree* owner);
+
+// What painting hands the paint operations for one cell.
+enum TLTImageInfoIndex { iiNormal, iiState, iiCheck };
+struct TLTImageInfo {
+    int Index = -1;
+    int XPos = 0, YPos = 0;
+    bool Ghosted = false;
+    TImageList* Images = nullptr;
+};
+struct TLTPaintInfo {
+    TCanvas* Canvas = nullptr;
+    unsigned PaintOptions = 0;
+    PLazyNode Node = nullptr;
+    TColumnIndex Column = ColumnNone;
+    RECT CellRect{};
+    RECT ContentRect{};
+    int NodeWidth = 0;
+    TAlignment Alignment = taLeftJustify;
+    TBiDiMode BidiMode = bdLeftToRight;
+    TLTImageInfo ImageInfo[3];
+};
 
 // One position cache entry: a visible node and the pixel top of its row.
 struct TCacheEntry {
@@ -89,6 +120,7 @@ using TLTGetNodeProc = std::function<void(TBaseLazyTree* sender, PLazyNode node,
 
 class TBaseLazyTree : public TCustomControl {
     friend class TWorkerThread;
+    friend class TCustomLazyTreeOptions;
 public:
     explicit TBaseLazyTree(TComponent* owner = nullptr);
     ~TBaseLazyTree() override;
@@ -121,7 +153,7 @@ public:
     void DeleteChildren(PLazyNode node, bool resetHasChildren = false);
     void DeleteSelectedNodes();
     void Clear();
-    void ReinitNode(PLazyNode node, bool recursive);
+    virtual void ReinitNode(PLazyNode node, bool recursive);
     void ReinitChildren(PLazyNode node, bool recursive);
     void ResetNode(PLazyNode node);
     void ToggleNode(PLazyNode node);
@@ -134,8 +166,11 @@ public:
     void SetDefaultNodeHeight(int value);
     int NodeDataSize() const { return nodeDataSize_; }
     void SetNodeDataSize(int value);
-    unsigned Indent = 18;
-    unsigned AnimationDuration = 200;
+    unsigned Indent() const { return indent_; }
+    void SetIndent(unsigned value);
+    // Non-zero turns the toggle animation on, 0 off.
+    unsigned AnimationDuration() const { return animationDuration_; }
+    void SetAnimationDuration(unsigned value);
     unsigned ChangeDelay = 0;
     // The tree owning a node (through the root's parent link).
     static TBaseLazyTree* TreeFromNode(PLazyNode node);
@@ -194,7 +229,10 @@ public:
     int OffsetY() const { return offsetY_; }
     int OffsetX() const { return offsetX_; }
     void SetOffsetY(int value);
-    void InvalidateNode(PLazyNode node);
+    void SetOffsetX(int value);
+    // Expands the node's collapsed ancestors and scrolls its row to the top.
+    void SetTopNode(PLazyNode node);
+    virtual void InvalidateNode(PLazyNode node);
     void InvalidateToBottom(PLazyNode node);
     bool IsEditing() const { return states_.Contains(tsEditing); }
     bool IsMouseSelecting() const { return states_.Contains(tsDrawSelPending) || states_.Contains(tsDrawSelecting); }
@@ -212,6 +250,7 @@ public:
     PLazyNode FocusedNode() const { return focusedNode_; }
     void SetFocusedNode(PLazyNode node);
     TColumnIndex FocusedColumn() const { return focusedColumn_; }
+    void SetFocusedColumn(TColumnIndex column);
     PLazyNode RangeAnchor() const { return rangeAnchor_; }
 
     // ---- check boxes, sorting, streams (their own files) -----------------
@@ -238,9 +277,94 @@ public:
     // ---- states, options, header, editing --------------------------------
     TLazyTreeStates TreeStates() const { return states_; }
     TCustomLazyTreeOptions& TreeOptions() { return *options_; }
+    void SetTreeOptions(const TCustomLazyTreeOptions& value) { value.AssignTo(*options_); }
+
+    // ---- painting (LazyTreePaint.cpp) --------------------------------------
+    // Flags of a PaintTree call.
+    enum : unsigned {
+        poBackground = 0x01, poColumnColor = 0x02, poDrawFocusRect = 0x04, poDrawSelection = 0x08,
+        poDrawDropMark = 0x10, poGridLines = 0x20, poMainOnly = 0x40, poSelectedOnly = 0x80, poAll = 0x3F
+    };
+    enum TPixelFormat { pfDevice, pf32bit };
+    // Draws the part Window (tree coordinates) of the tree at Target on the
+    // canvas. Rows are drawn in 32 bits whatever the format: blending needs it.
+    void PaintTree(TCanvas& target, RECT window, POINT targetPoint, unsigned paintOptions,
+                   TPixelFormat pixelFormat = pfDevice);
+    // A cell's rectangle in client coordinates (empty when the node is not shown).
+    RECT GetDisplayRect(PLazyNode node, TColumnIndex column, bool textOnly, bool unclipped = false);
+    int GetMaxColumnWidth(TColumnIndex column);
+    RECT GetTreeRect();
+    void InvalidateColumn(TColumnIndex column);
+    void RepaintNode(PLazyNode node);
+    int HorizontalRange() const { return rangeX_; }
+    void SetHorizontalRange(int value);
+
+    // ---- published properties (LazyTreeProperties.cpp) --------------------------
+    TLTColors& Colors() { return colors_; }
+    void SetColors(const TLTColors& value) { colors_.Assign(value); }
+    TScrollBarOptions& ScrollBarOptions() { return scrollBarOptions_; }
+    void SetScrollBarOptions(const TScrollBarOptions& value) { scrollBarOptions_.Assign(value); }
+    TClipboardFormats& ClipboardFormats() { return clipboardFormats_; }
+    void SetClipboardFormats(const TStringList& value) { clipboardFormats_.Assign(value); }
+    TAlignment Alignment() const { return alignment_; }
+    void SetAlignment(TAlignment value);
+    TBiDiMode BiDiMode() const { return bidiMode_; }
+    void SetBiDiMode(TBiDiMode value);
+    HBITMAP Background() const { return background_.get(); }
+    void SetBackground(HBITMAP picture);
+    int BackgroundOffsetX() const { return backgroundOffsetX_; }
+    void SetBackgroundOffsetX(int value);
+    int BackgroundOffsetY() const { return backgroundOffsetY_; }
+    void SetBackgroundOffsetY(int value);
+    TBorderStyle BorderStyle() const { return borderStyle_; }
+    void SetBorderStyle(TBorderStyle value);
+    TLTButtonFillMode ButtonFillMode() const { return buttonFillMode_; }
+    void SetButtonFillMode(TLTButtonFillMode value);
+    TLTButtonStyle ButtonStyle() const { return buttonStyle_; }
+    void SetButtonStyle(TLTButtonStyle value);
+    TCheckImageKind CheckImageKind() const { return checkImageKind_; }
+    void SetCheckImageKind(TCheckImageKind value);
+    TImageList* CustomCheckImages() const { return customCheckImages_; }
+    void SetCustomCheckImages(TImageList* value);
+    // The list the check images come from now (none without check support).
+    TImageList* CheckImages() const;
+    TImageList* Images() const { return images_; }
+    void SetImages(TImageList* value);
+    TImageList* StateImages() const { return stateImages_; }
+    void SetStateImages(TImageList* value);
+    TLTIncrementalSearch IncrementalSearch() const { return incrementalSearch_; }
+    void SetIncrementalSearch(TLTIncrementalSearch value);
+    const std::wstring& SearchBuffer() const { return searchBuffer_; }
+    TLTLineMode LineMode() const { return lineMode_; }
+    void SetLineMode(TLTLineMode value);
+    TLTLineStyle LineStyle() const { return lineStyle_; }
+    void SetLineStyle(TLTLineStyle value);
+    int Margin() const { return margin_; }
+    void SetMargin(int value);
+    int TextMargin() const { return textMargin_; }
+    void SetTextMargin(int value);
+    int SelectionCurveRadius() const { return selectionCurveRadius_; }
+    void SetSelectionCurveRadius(int value);
+    int SelectionBlendFactor = 128;
+    TLTNodeAlignment NodeAlignment() const { return nodeAlignment_; }
+    void SetNodeAlignment(TLTNodeAlignment value);
+    TDropMode LastDropMode() const { return lastDropMode_; }
+    PLazyNode DropTargetNode() const { return dropTargetNode_; }
+    PLazyNode HotNode() const { return hotNode_; }
+    // Repaints the whole client area when there is a window and no form is being read.
+    void RepaintTree();
+    // The window made again (its class or styles change); nothing without one.
+    void RecreateTreeWindow();
+    // Which tree classes this object is (the clipboard formats are offered per class).
+    virtual bool InheritsFrom(const std::string& className) const { return className == "TBaseLazyTree"; }
+    // Reads options stored as the old single set ("voShowRoot", "voMultiSelect", ...).
+    void ReadOldOptions(const std::vector<std::string>& names);
+    void Notification(TComponent* component, TOperation operation) override;
+    // Rebuilds the node buttons and the line brush (colours or styles changed).
+    void PrepareBitmaps(bool buttons, bool lines);
     TLTHeader& Header() { return *header_; }
     bool EndEditNode();
-    bool CancelEditNode();
+    virtual bool CancelEditNode();
     void EditNode(PLazyNode node, TColumnIndex column);
     // Deepest nesting a loaded stream may have.
     static constexpr int MaxStreamDepth = 10000;
@@ -356,8 +480,8 @@ protected:
     virtual void DoColumnDblClick(TColumnIndex column, unsigned shift);
     virtual void DoGetImageIndex(PLazyNode node, TLTImageKind kind, TColumnIndex column, bool& ghosted, int& index);
     virtual void DoGetCursor(HCURSOR& cursor);
-    virtual std::string DoGetNodeHint(PLazyNode node, TColumnIndex column);
-    virtual std::string DoGetNodeTooltip(PLazyNode node, TColumnIndex column);
+    virtual std::wstring DoGetNodeHint(PLazyNode node, TColumnIndex column);
+    virtual std::wstring DoGetNodeTooltip(PLazyNode node, TColumnIndex column);
     virtual int DoGetNodeWidth(PLazyNode node, TColumnIndex column, TCanvas* canvas);
     virtual TMenuItem* DoGetPopupMenu(PLazyNode node, TColumnIndex column, POINT p);
     virtual void DoMeasureItem(TCanvas& canvas, PLazyNode node, int& nodeHeight);
@@ -374,6 +498,35 @@ protected:
     virtual void DoGetLineStyle(const void*& bits);
     // Text rectangle, text and font of a cell; the string tree fills them.
     virtual void GetTextInfo(PLazyNode node, TColumnIndex column, TFont& font, RECT& r, std::wstring& text);
+    // ---- painting slots -------------------------------------------------------
+    virtual void DoPaintNode(TLTPaintInfo& paintInfo);
+    virtual void DoPaintDropMark(TCanvas& canvas, PLazyNode node, RECT r);
+    virtual int GetCheckImage(PLazyNode node);
+    virtual void PaintCheckImage(const TLTPaintInfo& paintInfo);
+    virtual void PaintImage(TLTPaintInfo& paintInfo, TLTImageInfoIndex which);
+    virtual void PaintNodeButton(TCanvas& canvas, PLazyNode node, int x, int y, bool rightToLeft);
+    virtual void PaintTreeLines(const TLTPaintInfo& paintInfo, int vAlign, int indentSize,
+                                const std::vector<uint8_t>& lineImage);
+    // The cell may reach over empty neighbours; answers the next column to paint.
+    virtual void AdjustPaintCellRect(TLTPaintInfo& paintInfo, TColumnIndex& nextNonEmpty);
+    virtual void DoPopupMenu(PLazyNode node, TColumnIndex column, POINT position);
+    virtual void Paint() override;
+    // Class factories a descendant overrides to use its own header and options.
+    // Virtual calls do not reach a descendant during the base constructor, so
+    // a descendant that overrides one calls UseOwnClasses() in its constructor.
+    virtual THeaderClass GetHeaderClass() const;
+    virtual TOptionsClass GetOptionsClass() const;
+    void UseOwnClasses();
+    // Measures a node's height under toVariableNodeHeight once.
+    void MeasureItemHeight(TCanvas& canvas, PLazyNode node);
+    // The vertical line on which lines, buttons and images of the node are centred.
+    int NodeAlignmentLine(PLazyNode node, int rowHeight, bool withImages) const;
+    // The drop target the window registers while toAcceptOLEDrop is set.
+    virtual IDropTarget* DropTarget();
+    void RegisterDropTarget(bool doRegister);
+    bool DropTargetRegistered() const { return dropTargetRegistered_; }
+    // A DC for measuring outside painting, with the tree's font selected.
+    HDC MeasureDC();
     // Runs in the worker thread: builds the cache from stored heights only.
     virtual bool DoValidateCache();
 
@@ -401,12 +554,14 @@ protected:
     void InternalAddFromStream(TStream& stream, int version, PLazyNode node);
     [[noreturn]] void ShowError(const std::string& msg, int code);
     void UpdateScrollBars(bool doRepaint);
+    void SetScrollBar(int bar, int range, int page, int position, bool repaint);
     void SetUpdateState(bool updating);
     bool MiscOption(TLTMiscOption o) const { return options_->MiscOptions().Contains(o); }
     bool AutoOption(TLTAutoOption o) const { return options_->AutoOptions().Contains(o); }
     bool SelectionOption(TLTSelectionOption o) const { return options_->SelectionOptions().Contains(o); }
 
     void CreateParams(TCreateParams& params) override;
+    void CreateWnd() override;
     void CreateHandleDone() override;
     bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
@@ -436,8 +591,50 @@ private:
     void ApplyBaseRecord(TStream& stream, int version, PLazyNode node, uint32_t& childCount);
     void AdoptLoadedSelection(PLazyNode node);
 
+    void PaintRow(TLTPaintInfo& info, HDC rowDC, int rowWidth, RECT window, const std::vector<uint8_t>& lineImage,
+                  int windowOrgX);
+    void PaintCell(TLTPaintInfo& info, HDC dc, int rowWidth, RECT cell, TColumnIndex column,
+                   const std::vector<uint8_t>& lineImage, int windowOrgX);
+    void EraseRow(TLTPaintInfo& info, RECT r, int windowOrgX);
+    void PaintSelection(TLTPaintInfo& info, int windowOrgX, int maxWidth, HDC rowDC);
+    void DetermineLineImage(PLazyNode node, std::vector<uint8_t>& lineImage);
+    void DrawLine(TCanvas& canvas, int x1, int y1, int x2, int y2);
+    int CheckImageWidth() const;
+    void WatchList(TImageList*& field, TImageList* value);
+    int ImagesWidth(PLazyNode node, TColumnIndex column);
+
     std::unique_ptr<TCustomLazyTreeOptions> options_;
     std::unique_ptr<TLTHeader> header_;
+    TLTColors colors_{this};
+    TScrollBarOptions scrollBarOptions_{this};
+    TClipboardFormats clipboardFormats_{this};
+    unsigned indent_ = 18;
+    unsigned animationDuration_ = 200;
+    TAlignment alignment_ = taLeftJustify;
+    TBiDiMode bidiMode_ = bdLeftToRight;
+    BitmapHandle background_;
+    int backgroundOffsetX_ = 0, backgroundOffsetY_ = 0;
+    TBorderStyle borderStyle_ = TBorderStyle::bsSingle;
+    TLTButtonFillMode buttonFillMode_ = fmTreeColor;
+    TLTButtonStyle buttonStyle_ = bsRectangle;
+    TCheckImageKind checkImageKind_ = ckLightCheck;
+    TImageList* customCheckImages_ = nullptr;
+    TImageList* images_ = nullptr;
+    TImageList* stateImages_ = nullptr;
+    TLTIncrementalSearch incrementalSearch_ = isNone;
+    std::wstring searchBuffer_;
+    TLTLineMode lineMode_ = lmNormal;
+    TLTLineStyle lineStyle_ = lsDotted;
+    int margin_ = 4, textMargin_ = 4, selectionCurveRadius_ = 0;
+    TLTNodeAlignment nodeAlignment_ = naProportional;
+    TDropMode lastDropMode_ = dmOnNode;
+    int rangeX_ = 0;
+    BitmapHandle plusBitmap_, minusBitmap_;
+    BrushHandle dottedBrush_;
+    ComPtr<IDropTarget> dropTarget_;
+    bool dropTargetRegistered_ = false;
+    bool redrawOff_ = false;
+    std::unique_ptr<MemoryDC> measureDC_;
     TLazyTreeStates states_;
     // Mirrors tsStopValidation for the worker thread, which reads it while building.
     std::atomic<bool> stopValidation_{false};
