@@ -85,7 +85,13 @@ void TBaseLazyTree::ForgetNode(PLazyNode node, PLazyNode parent) {
     if (lastSearchNode_ == node) lastSearchNode_ = nullptr;
     if (lastClickedNode_ == node) lastClickedNode_ = nullptr;
     if (rangeAnchor_ == node) rangeAnchor_ = nullptr;
-    if (focusedNode_ == node) focusedNode_ = nullptr;
+    if (focusedNode_ == node) {
+        focusedNode_ = nullptr;
+        // The editor works on the focused node.
+        if (editLink_ && states_.Contains(tsEditing)) DoCancelEdit();
+    }
+    for (PLazyNode* slot : watched_)
+        if (*slot == node) *slot = nullptr;
 }
 
 // ---- subtree bookkeeping ---------------------------------------------------------

@@ -111,52 +111,8 @@ void TBaseLazyTree::SetUpdateState(bool updating) {
     if (HandleAllocated() && ::IsWindowVisible(handle_)) ::SendMessageA(handle_, WM_SETREDRAW, updating ? FALSE : TRUE, 0);
 }
 
-void TBaseLazyTree::UpdateScrollBars(bool doRepaint) {
-    if (updateCount_ != 0) return;
-    int contentHeight = int(root_->TotalHeight) - root_->NodeHeight;
-    int lowest = std::min(0, ClientHeight() - contentHeight);
-    if (offsetY_ < lowest) offsetY_ = lowest;
-    if (offsetY_ > 0) offsetY_ = 0;
-    if (!HandleAllocated()) return;
-    SCROLLINFO si{};
-    si.cbSize = sizeof si;
-    si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
-    si.nMin = 0;
-    si.nMax = contentHeight > 0 ? contentHeight - 1 : 0;
-    si.nPage = UINT(ClientHeight());
-    si.nPos = -offsetY_;
-    ::SetScrollInfo(handle_, SB_VERT, &si, doRepaint);
-}
-
-void TBaseLazyTree::SetOffsetY(int value) {
-    int old = offsetY_;
-    offsetY_ = value;
-    UpdateScrollBars(true);
-    if (offsetY_ != old) {
-        DoScroll(0, offsetY_ - old);
-        Invalidate();
-    }
-}
-
-void TBaseLazyTree::SetOffsetX(int value) {
-    value = std::clamp(value, std::min(0, ClientWidth() - rangeX_), 0);
-    if (value == offsetX_) return;
-    int old = offsetX_;
-    offsetX_ = value;
-    if (HandleAllocated()) {
-        SCROLLINFO si{};
-        si.cbSize = sizeof si;
-        si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
-        si.nMax = rangeX_ > 0 ? rangeX_ - 1 : 0;
-        si.nPage = UINT(ClientWidth());
-        si.nPos = -offsetX_;
-        ::SetScrollInfo(handle_, SB_HORZ, &si, TRUE);
-    }
-    DoScroll(offsetX_ - old, 0);
-    if (HandleAllocated()) Invalidate();
-}
-
 bool TBaseLazyTree::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    if (HandleInputMessage(msg, wParam, lParam, result)) return true;
     switch (msg) {
     case WM_CHANGESTATE:
         HandleChangeState(unsigned(wParam), unsigned(lParam));
@@ -454,12 +410,15 @@ bool TBaseLazyTree::CanEdit(PLazyNode node, TColumnIndex column) {
     return DoEditing(node, column, allowed);
 }
 
-void TBaseLazyTree::EditNode(PLazyNode node, TColumnIndex column) {
-    if (!node || node == root_ || states_.Contains(tsEditing)) return;
+bool TBaseLazyTree::EditNode(PLazyNode node, TColumnIndex column) {
+    if (!node || node == root_ || states_.Contains(tsEditing) || MiscOption(toReadOnly)) return false;
     SetFocusedNode(node);
-    if (focusedNode_ != node) return;
+    if (focusedNode_ != node || !CanEdit(node, column)) return false;
     focusedColumn_ = column;
-    if (CanEdit(node, column)) DoEdit();
+    editColumn_ = column;
+    InitIfNeeded(node);
+    DoEdit();
+    return states_.Contains(tsEditing);
 }
 
 void TBaseLazyTree::DoEdit() {
@@ -475,6 +434,7 @@ void TBaseLazyTree::DoEdit() {
     PLTEditLink link = editLink_;
     bool ok = link->PrepareEditing(this, focusedNode_, focusedColumn_);
     if (ok) {
+        UpdateEditBounds();
         InvalidateNode(focusedNode_);
         ok = link->StartEditing();
     }
