@@ -1,11 +1,15 @@
 // Tree benchmark: bulk operations on 1,000,000 nodes. Prints one
 // "name: seconds" line per operation.
+#include "tree/LazyStringTree.h"
+#include "tree/LazyTreeDrawing.h"
 #include "tree/LazyTrees.h"
 #include "tree/LazyTreeWorker.h"
 #include <algorithm>
 #include <cstdio>
 #include <vector>
 #include <random>
+#include <string>
+#include <cwchar>
 
 using namespace krv;
 
@@ -52,10 +56,47 @@ void Lookups(TBaseLazyTree& tree, const char* name) {
     std::printf("%s (99th percentile): %.9f\n", name, times[size_t(count * 0.99)]);
     std::printf("%s (worst): %.9f\n", name, times.back());
 }
+
+// One screen of rows painted into a bitmap at the top, the middle and the
+// end of a string tree whose texts come from OnGetText; the mean of 50 paints.
+void PaintScreens(unsigned count) {
+    constexpr int width = 400, height = 600, rounds = 50;
+    TLazyStringTree tree;
+    tree.SetBounds(0, 0, width, height);
+    tree.HandleNeeded();
+    wchar_t buffer[32];
+    tree.OnGetText = [&](TBaseLazyTree*, PLazyNode node, TColumnIndex, TVSTTextType, std::wstring& text) {
+        std::swprintf(buffer, 32, L"Folder %u", node->Index);
+        text = buffer;
+    };
+    tree.SetRootNodeCount(count);
+    WaitForCache(tree);
+    MemoryDC dc(nullptr);
+    BitmapHandle target = CreateDib32(width, height);
+    SelectObjectScope select(dc.get(), target.get());
+    TCanvas canvas(dc.get());
+    int total = int(tree.RootNode()->TotalHeight - tree.RootNode()->NodeHeight);
+    double top = 0;
+    for (auto [name, y] : {std::pair{"paint top", 0}, std::pair{"paint middle", total / 2},
+                           std::pair{"paint end", total - height}}) {
+        RECT window{0, y, width, y + height};
+        tree.PaintTree(canvas, window, POINT{0, 0}, TBaseLazyTree::poAll);   // first paint measures the texts
+        double start = Now();
+        for (int i = 0; i < rounds; ++i) tree.PaintTree(canvas, window, POINT{0, 0}, TBaseLazyTree::poAll);
+        double mean = (Now() - start) / rounds;
+        if (y == 0) top = mean;
+        std::printf("%s (%d rows, mean of %d): %.6f (%.2f x top)\n", name, height / 18 + 1, rounds, mean, mean / top);
+        std::fflush(stdout);
+    }
+}
 }
 
-int main() {
+int main(int argc, char** argv) {
     constexpr unsigned N = 1000000;
+    if (argc > 1 && std::string(argv[1]) == "paint") {
+        PaintScreens(N);
+        return 0;
+    }
     TBaseLazyTree tree;
     tree.HandleNeeded();
 
@@ -101,5 +142,6 @@ int main() {
     Time("load 1000000 from a stream", [&] { tree.LoadFromStream(stream); });
     if (tree.TotalCount() != N || tree.VisibleCount() != N) std::printf("load miscounted\n");
     Time("clear 1000000", [&] { tree.Clear(); });
+    PaintScreens(N);
     return 0;
 }

@@ -11,11 +11,13 @@ TFont::TFont() : name_("Tahoma"), size_(8) {}
 TFont::TFont(const TFont& other) : name_(other.name_), size_(other.size_), style_(other.style_), color_(other.color_) {}
 TFont& TFont::operator=(const TFont& other) {
     if (this != &other) {
+        // The colour is not part of the GDI font: an equal face keeps its handle.
+        if (name_ != other.name_ || size_ != other.size_ || style_ != other.style_) handle_.reset();
         name_ = other.name_;
         size_ = other.size_;
         style_ = other.style_;
         color_ = other.color_;
-        Changed();
+        if (OnChange) OnChange();
     }
     return *this;
 }
@@ -23,7 +25,11 @@ TFont& TFont::operator=(const TFont& other) {
 void TFont::SetName(const std::string& name) { if (name != name_) { name_ = name; Changed(); } }
 void TFont::SetSize(int points) { if (points != size_) { size_ = points; Changed(); } }
 void TFont::SetStyle(unsigned style) { if (style != style_) { style_ = style; Changed(); } }
-void TFont::SetColor(TColor color) { if (color != color_) { color_ = color; Changed(); } }
+void TFont::SetColor(TColor color) {
+    if (color == color_) return;
+    color_ = color;
+    if (OnChange) OnChange();
+}
 
 void TFont::Changed() {
     handle_.reset();

@@ -51,8 +51,9 @@ public:
     void SetStyle(unsigned style);
     TColor Color() const { return color_; }
     void SetColor(TColor color);
-    // Made on first use; valid until the next change.
+    // Made on first use; valid until the face (name, size, style) changes.
     HFONT Handle() const;
+    bool SameFace(const TFont& o) const { return name_ == o.name_ && size_ == o.size_ && style_ == o.style_; }
 
     // Fired after every change (the control re-sends its font).
     std::function<void()> OnChange;

@@ -29,9 +29,8 @@ struct Dib32 {
     BitmapHandle bitmap;
     uint32_t* bits = nullptr;
     Dib32(int w, int h) {
-        BITMAPINFO bi = Dib32Info(w, h);
         void* p = nullptr;
-        bitmap.reset(::CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &p, nullptr, 0));
+        bitmap = CreateDib32(w, h, &p);
         bits = static_cast<uint32_t*>(p);
     }
 };
@@ -85,7 +84,7 @@ std::unique_ptr<TImageList> DrawSystemList(bool flat, TImageList* buttons) {
     auto list = std::make_unique<TImageList>(nullptr, w, h);
     WindowDC screen(nullptr);
     for (int i = -1; i < 24; ++i) {
-        BitmapHandle bmp(::CreateCompatibleBitmap(screen.get(), w, h));
+        BitmapHandle bmp = CreateDib32(w, h);
         MemoryDC dc(screen.get());
         {
             SelectObjectScope select(dc.get(), bmp.get());
@@ -364,6 +363,22 @@ BITMAPINFO Dib32Info(int width, int height) {
     bi.bmiHeader.biPlanes = 1;
     bi.bmiHeader.biBitCount = 32;
     return bi;
+}
+
+std::wstring AnsiToWide(const std::string& s) {
+    if (s.empty()) return {};
+    int n = ::MultiByteToWideChar(CP_ACP, 0, s.data(), int(s.size()), nullptr, 0);
+    std::wstring w(size_t(std::max(n, 0)), L'\0');
+    if (n > 0) ::MultiByteToWideChar(CP_ACP, 0, s.data(), int(s.size()), w.data(), n);
+    return w;
+}
+
+BitmapHandle CreateDib32(int width, int height, void** bits) {
+    BITMAPINFO bi = Dib32Info(width, height);
+    void* p = nullptr;
+    BitmapHandle bitmap(::CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &p, nullptr, 0));
+    if (bits) *bits = p;
+    return bitmap;
 }
 
 RECT NormalizeRect(RECT r) {

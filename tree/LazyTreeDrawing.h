@@ -50,8 +50,13 @@ int WideTextWidth(HDC dc, const std::wstring& text);
 std::wstring ShortenWideString(HDC dc, const std::wstring& s, int width, int ellipsisWidth = 0,
                                bool rightToLeft = false);
 
-// The header of a top-down 32-bit bitmap of the given size.
+// The header of a top-down 32-bit bitmap of the given size, and such a
+// bitmap: pictures drawn into it look the same whatever the screen's depth.
 BITMAPINFO Dib32Info(int width, int height);
+BitmapHandle CreateDib32(int width, int height, void** bits = nullptr);
+
+// Text in the ANSI code page as UTF-16.
+std::wstring AnsiToWide(const std::string& s);
 
 RECT NormalizeRect(RECT r);
 // System colours resolved; clNoColor becomes CLR_NONE.

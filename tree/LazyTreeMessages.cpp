@@ -276,8 +276,9 @@ void TBaseLazyTree::UpdateScrollBars(bool doRepaint) {
             right = std::max(right, r);
         }
         rangeX_ = right;
-    } else {
-        rangeX_ = std::max(rangeX_, WidestVisibleExtent());
+    } else if (::IsWindowVisible(handle_)) {
+        // Measuring a hidden tree would cache widths of texts not yet set.
+        rangeX_ = WidestVisibleExtent();
     }
     SCROLLINFO si{};
     si.cbSize = sizeof si;

@@ -427,6 +427,20 @@ bool TBaseLazyTree::ScrollIntoView(PLazyNode node, bool center, bool horizontall
         if (!(run->States & vsExpanded)) ToggleNode(run);
     int top = GetNodeTop(node);
     if (top < 0) return false;
+    int oldY = offsetY_, oldX = offsetX_;
+    // Horizontally first: a horizontal bar that appears takes client height.
+    if (horizontally) {
+        TColumnIndex column = header_->ColumnCount() > 0 ? focusedColumn_ : ColumnNone;
+        // Unclipped: a text wider than the known range still comes into view.
+        RECT r = GetDisplayRect(node, column, !MiscOption(toGridExtensions), true);
+        int clientWidth = ClientWidth();
+        if (r.right > r.left && (r.left < 0 || r.right > clientWidth)) {
+            // The text may reach past the known range: the range grows to hold it.
+            int rightInTree = r.right - offsetX_;
+            if (rightInTree > rangeX_) rangeX_ = rightInTree;
+            SetOffsetX(offsetX_ + clientWidth / 2 - (r.left + r.right) / 2);
+        }
+    }
     int clientHeight = ClientHeight();
     int rowTop = top + offsetY_;
     int rowBottom = rowTop + node->NodeHeight;
@@ -438,19 +452,7 @@ bool TBaseLazyTree::ScrollIntoView(PLazyNode node, bool center, bool horizontall
     } else if (rowTop < 0) {
         newOffset = -top;
     }
-    int oldY = offsetY_, oldX = offsetX_;
     if (newOffset != offsetY_) SetOffsetY(newOffset);
-    if (horizontally) {
-        TColumnIndex column = header_->ColumnCount() > 0 ? focusedColumn_ : ColumnNone;
-        RECT r = GetDisplayRect(node, column, !MiscOption(toGridExtensions));
-        int clientWidth = ClientWidth();
-        if (r.right > r.left && (r.left < 0 || r.right > clientWidth)) {
-            // The text may reach past the known range: the range grows to hold it.
-            int rightInTree = r.right - offsetX_;
-            if (rightInTree > rangeX_) rangeX_ = rightInTree;
-            SetOffsetX(offsetX_ + clientWidth / 2 - (r.left + r.right) / 2);
-        }
-    }
     return offsetY_ != oldY || offsetX_ != oldX;
 }
 

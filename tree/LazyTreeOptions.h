@@ -96,7 +96,8 @@ enum TScrollBarStyle { ssRegular, ssFlat, ssHotTrack };
 enum TDropMode { dmNowhere, dmAbove, dmOnNode, dmBelow };
 enum TAlignment { taLeftJustify, taRightJustify, taCenter };
 enum TBiDiMode { bdLeftToRight, bdRightToLeft, bdRightToLeftNoAlign, bdRightToLeftReadingOnly };
-enum TBorderStyle { bsNone, bsSingle };
+// Scoped: the form border styles of the framework share the names.
+enum class TBorderStyle { bsNone, bsSingle };
 enum TVSTTextType { ttNormal, ttStatic };
 
 } // namespace krv

@@ -110,7 +110,7 @@ void TBaseLazyTree::PrepareBitmaps(bool buttons, bool lines) {
                                                             IMAGE_BITMAP, 0, 0, 0)));
             }
             if (!bmp) {
-                bmp.reset(::CreateCompatibleBitmap(screen.get(), kButtonSize, kButtonSize));
+                bmp = CreateDib32(kButtonSize, kButtonSize);
                 MemoryDC dc(screen.get());
                 SelectObjectScope select(dc.get(), bmp.get());
                 TCanvas canvas(dc.get());
@@ -413,15 +413,42 @@ void TBaseLazyTree::EraseRow(TLTPaintInfo& info, RECT r, int) {
 
 void TBaseLazyTree::PaintRow(TLTPaintInfo& info, HDC dc, int rowWidth, RECT window,
                              const std::vector<uint8_t>& lineImage, int windowOrgX) {
+    int h = info.Node->NodeHeight;
+    std::vector<TColumnIndex> columns = header_->VisibleColumnsInOrder();
+    // Without columns the single cell spans the tree's whole width.
+    if (columns.empty()) {
+        PaintCell(info, dc, rowWidth, RECT{0, 0, std::max<int>({int(window.right), rangeX_, ClientWidth()}), h},
+                  ColumnNone, lineImage, windowOrgX);
+        return;
+    }
+    TColumnIndex skipUntil = ColumnInvalid;
+    for (TColumnIndex column : columns) {
+        if ((info.PaintOptions & poMainOnly) && column != header_->MainColumn()) continue;
+        if (skipUntil != ColumnInvalid && column != skipUntil) continue;
+        skipUntil = ColumnInvalid;
+        int left = 0, right = 0;
+        header_->ColumnBounds(column, left, right);
+        if (right <= window.left || left >= window.right) continue;
+        TLTPaintInfo cellInfo;
+        cellInfo.Canvas = info.Canvas;
+        cellInfo.PaintOptions = info.PaintOptions;
+        cellInfo.Node = info.Node;
+        cellInfo.Column = column;
+        cellInfo.CellRect = RECT{left, 0, right, h};
+        TColumnIndex next = ColumnInvalid;
+        AdjustPaintCellRect(cellInfo, next);
+        skipUntil = next;
+        PaintCell(cellInfo, dc, rowWidth, cellInfo.CellRect, column, lineImage, windowOrgX);
+        if (next == ColumnInvalid && cellInfo.CellRect.right > right) break;   // spanned to the end
+    }
+}
+
+void TBaseLazyTree::PaintCell(TLTPaintInfo& info, HDC dc, int rowWidth, RECT cell, TColumnIndex column,
+                              const std::vector<uint8_t>& lineImage, int windowOrgX) {
     TCanvas& canvas = *info.Canvas;
     PLazyNode node = info.Node;
     TLTPaintOptions paint = options_->PaintOptions();
     int h = node->NodeHeight;
-    // Without columns the single cell spans the tree's whole width; the
-    // header's columns each give a cell in display order.
-    RECT cell{0, 0, std::max<int>({int(window.right), rangeX_, ClientWidth()}), h};
-    TColumnIndex column = ColumnNone;
-    if (header_->ColumnCount() > 0 && (info.PaintOptions & poMainOnly)) column = header_->MainColumn();
     int saved = ::SaveDC(dc);
     ::IntersectClipRect(dc, cell.left, cell.top, cell.right, cell.bottom);
     info.Column = column;

@@ -2,6 +2,7 @@
 // slots that give every event its permissive default, state changes, update
 // batching, delayed change notification, focus and the in-place edit states.
 #include "tree/LazyTrees.h"
+#include "tree/LazyTreeDrawing.h"
 #include "tree/LazyTreeGlobals.h"
 #include "tree/LazyTreeWorker.h"
 #include <algorithm>
@@ -83,7 +84,7 @@ void TBaseLazyTree::CreateParams(TCreateParams& params) {
     }
     params.Style &= ~DWORD(WS_BORDER);
     params.ExStyle &= ~DWORD(WS_EX_CLIENTEDGE);
-    if (borderStyle_ == bsSingle) params.ExStyle |= WS_EX_CLIENTEDGE;
+    if (borderStyle_ == TBorderStyle::bsSingle) params.ExStyle |= WS_EX_CLIENTEDGE;
     if (bidiMode_ != bdLeftToRight) params.ExStyle |= WS_EX_LEFTSCROLLBAR;
 }
 
@@ -107,8 +108,19 @@ void TBaseLazyTree::CreateHandleDone() {
     if (states_.Contains(tsValidationNeeded)) ValidateCache();
 }
 
+// Turning redraw off takes WS_VISIBLE away, so whether to turn it on again
+// is remembered rather than asked of the window.
 void TBaseLazyTree::SetUpdateState(bool updating) {
-    if (HandleAllocated() && ::IsWindowVisible(handle_)) ::SendMessageA(handle_, WM_SETREDRAW, updating ? FALSE : TRUE, 0);
+    if (!HandleAllocated()) return;
+    if (updating) {
+        if (!redrawOff_ && ::IsWindowVisible(handle_)) {
+            ::SendMessageA(handle_, WM_SETREDRAW, FALSE, 0);
+            redrawOff_ = true;
+        }
+    } else if (redrawOff_) {
+        ::SendMessageA(handle_, WM_SETREDRAW, TRUE, 0);
+        redrawOff_ = false;
+    }
 }
 
 bool TBaseLazyTree::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
@@ -130,6 +142,10 @@ bool TBaseLazyTree::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESUL
         InterruptValidation();
         RegisterDropTarget(false);
         break;
+    case WM_SIZE:
+        TCustomControl::HandleMessage(msg, wParam, lParam, result);
+        UpdateScrollBars(true);
+        return true;
     case WM_ERASEBKGND:
         // Every pixel is painted by PaintTree.
         result = 1;
@@ -551,9 +567,9 @@ void TBaseLazyTree::DoGetCursor(HCURSOR& cursor) {
     if (OnGetCursor) OnGetCursor(this, cursor);
 }
 
-std::string TBaseLazyTree::DoGetNodeHint(PLazyNode, TColumnIndex) { return Hint; }
+std::wstring TBaseLazyTree::DoGetNodeHint(PLazyNode, TColumnIndex) { return AnsiToWide(Hint); }
 
-std::string TBaseLazyTree::DoGetNodeTooltip(PLazyNode, TColumnIndex) { return Hint; }
+std::wstring TBaseLazyTree::DoGetNodeTooltip(PLazyNode, TColumnIndex) { return AnsiToWide(Hint); }
 
 int TBaseLazyTree::DoGetNodeWidth(PLazyNode, TColumnIndex, TCanvas*) { return 0; }
 

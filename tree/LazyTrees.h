@@ -173,7 +173,7 @@ public:
     void DeleteChildren(PLazyNode node, bool resetHasChildren = false);
     void DeleteSelectedNodes();
     void Clear();
-    void ReinitNode(PLazyNode node, bool recursive);
+    virtual void ReinitNode(PLazyNode node, bool recursive);
     void ReinitChildren(PLazyNode node, bool recursive);
     void ResetNode(PLazyNode node);
     void ToggleNode(PLazyNode node);
@@ -252,7 +252,7 @@ public:
     void SetOffsetX(int value);
     // Expands the node's collapsed ancestors and scrolls its row to the top.
     void SetTopNode(PLazyNode node);
-    void InvalidateNode(PLazyNode node);
+    virtual void InvalidateNode(PLazyNode node);
     void InvalidateToBottom(PLazyNode node);
     bool IsEditing() const { return states_.Contains(tsEditing); }
     bool IsMouseSelecting() const { return states_.Contains(tsDrawSelPending) || states_.Contains(tsDrawSelecting); }
@@ -380,7 +380,7 @@ public:
     void PrepareBitmaps(bool buttons, bool lines);
     TLTHeader& Header() { return *header_; }
     bool EndEditNode();
-    bool CancelEditNode();
+    virtual bool CancelEditNode();
     // Focuses the node and starts its editor; answers whether editing runs.
     bool EditNode(PLazyNode node, TColumnIndex column);
     // Deepest nesting a loaded stream may have.
@@ -539,8 +539,8 @@ protected:
     virtual void DoColumnDblClick(TColumnIndex column, unsigned shift);
     virtual void DoGetImageIndex(PLazyNode node, TLTImageKind kind, TColumnIndex column, bool& ghosted, int& index);
     virtual void DoGetCursor(HCURSOR& cursor);
-    virtual std::string DoGetNodeHint(PLazyNode node, TColumnIndex column);
-    virtual std::string DoGetNodeTooltip(PLazyNode node, TColumnIndex column);
+    virtual std::wstring DoGetNodeHint(PLazyNode node, TColumnIndex column);
+    virtual std::wstring DoGetNodeTooltip(PLazyNode node, TColumnIndex column);
     virtual int DoGetNodeWidth(PLazyNode node, TColumnIndex column, TCanvas* canvas);
     virtual TMenuItem* DoGetPopupMenu(PLazyNode node, TColumnIndex column, POINT p);
     virtual void DoMeasureItem(TCanvas& canvas, PLazyNode node, int& nodeHeight);
@@ -699,6 +699,8 @@ private:
 
     void PaintRow(TLTPaintInfo& info, HDC rowDC, int rowWidth, RECT window, const std::vector<uint8_t>& lineImage,
                   int windowOrgX);
+    void PaintCell(TLTPaintInfo& info, HDC dc, int rowWidth, RECT cell, TColumnIndex column,
+                   const std::vector<uint8_t>& lineImage, int windowOrgX);
     void EraseRow(TLTPaintInfo& info, RECT r, int windowOrgX);
     void PaintSelection(TLTPaintInfo& info, int windowOrgX, int maxWidth, HDC rowDC);
     void DetermineLineImage(PLazyNode node, std::vector<uint8_t>& lineImage);
@@ -717,7 +719,7 @@ private:
     TBiDiMode bidiMode_ = bdLeftToRight;
     BitmapHandle background_;
     int backgroundOffsetX_ = 0, backgroundOffsetY_ = 0;
-    TBorderStyle borderStyle_ = bsSingle;
+    TBorderStyle borderStyle_ = TBorderStyle::bsSingle;
     TLTButtonFillMode buttonFillMode_ = fmTreeColor;
     TLTButtonStyle buttonStyle_ = bsRectangle;
     TCheckImageKind checkImageKind_ = ckLightCheck;
@@ -736,6 +738,7 @@ private:
     BrushHandle dottedBrush_;
     ComPtr<IDropTarget> dropTarget_;
     bool dropTargetRegistered_ = false;
+    bool redrawOff_ = false;
     std::unique_ptr<MemoryDC> measureDC_;
     TLazyTreeStates states_;
     // Mirrors tsStopValidation for the worker thread, which reads it while building.

@@ -1,0 +1,286 @@
+// Painting, checked against golden images (drawn with our own look, no
+// visual styles): lines and buttons, check images of every type and state,
+// selection, grid lines, owner-painted rows, the empty tree and shortened text.
+#include "GoldenImage.h"
+#include "tree/LazyStringTree.h"
+#include "tree/LazyTreeDrawing.h"
+#include <map>
+
+using namespace krv;
+using namespace krv::test;
+
+namespace {
+
+// A string tree whose texts come from a table, in a hidden window.
+struct TextTree {
+    TLazyStringTree tree;
+    std::map<PLazyNode, std::wstring> texts;
+    std::map<PLazyNode, std::wstring> statics;
+    explicit TextTree(int width = 220, int height = 160) {
+        tree.SetBounds(0, 0, width, height);
+        tree.HandleNeeded();
+        tree.OnGetText = [this](TBaseLazyTree*, PLazyNode node, TColumnIndex, TVSTTextType type, std::wstring& text) {
+            auto& table = type == ttNormal ? texts : statics;
+            auto it = table.find(node);
+            if (it != table.end()) text = it->second;
+            else if (type == ttStatic) text.clear();
+        };
+    }
+    PLazyNode Add(PLazyNode parent, const std::wstring& text) {
+        PLazyNode node = tree.AddChild(parent);
+        texts[node] = text;
+        return node;
+    }
+    void Paint(TLTPaintOption add, TLTPaintOption remove = TLTPaintOption(-1)) {
+        TLTPaintOptions p = tree.TreeOptions().PaintOptions() + add;
+        if (int(remove) >= 0) p -= remove;
+        tree.TreeOptions().SetPaintOptions(p);
+    }
+    // Folders two levels deep: expanded, collapsed with children, leaves.
+    void Folders() {
+        PLazyNode docs = Add(nullptr, L"Documents");
+        PLazyNode letters = Add(docs, L"Letters");
+        Add(letters, L"2025");
+        Add(letters, L"2026");
+        PLazyNode invoices = Add(docs, L"Invoices");
+        Add(invoices, L"March");
+        PLazyNode pictures = Add(nullptr, L"Pictures");
+        Add(pictures, L"\u041e\u0442\u043f\u0443\u0441\u043a \u03b8\u03ac\u03bb\u03b1\u03c3\u03c3\u03b1");
+        Add(nullptr, L"Music");
+        tree.SetExpanded(docs, true);
+        tree.SetExpanded(letters, true);
+        tree.SetExpanded(pictures, true);
+    }
+};
+
+TEST(PaintGolden, LinesAndButtons) {
+    TextTree t;
+    t.Folders();
+    ExpectMatchesGolden("lines_buttons", RenderTree(t.tree, 220, 160));
+}
+
+TEST(PaintGolden, NoRootSolidLinesTriangleButtons) {
+    TextTree t;
+    t.Folders();
+    t.Paint(toShowButtons, toShowRoot);
+    t.tree.SetLineStyle(lsSolid);
+    t.tree.SetButtonStyle(bsTriangle);
+    ExpectMatchesGolden("noroot_solid_triangles", RenderTree(t.tree, 220, 160));
+}
+
+TEST(PaintGolden, ShadedButtonsWithoutLinesAndBands) {
+    TextTree t;
+    t.Folders();
+    t.Paint(toShowButtons, toShowTreeLines);
+    t.tree.SetButtonFillMode(fmShaded);
+    TImage noLines = RenderTree(t.tree, 220, 160);
+    t.Paint(toShowTreeLines);
+    t.tree.SetLineMode(lmBands);
+    t.tree.SetButtonFillMode(fmWindowColor);
+    TImage bands = RenderTree(t.tree, 220, 160);
+    // Both in one picture, side by side.
+    TImage both{440, 160, {}};
+    for (int y = 0; y < 160; ++y) {
+        both.Pixels.insert(both.Pixels.end(), noLines.Pixels.begin() + y * 220, noLines.Pixels.begin() + (y + 1) * 220);
+        both.Pixels.insert(both.Pixels.end(), bands.Pixels.begin() + y * 220, bands.Pixels.begin() + (y + 1) * 220);
+    }
+    ExpectMatchesGolden("shaded_buttons_and_bands", both);
+}
+
+// One row per check type and state, then the same disabled, and a hot one.
+void CheckMatrix(TCheckImageKind kind, const char* golden) {
+    TextTree t(260, 0);
+    const TCheckType types[] = {ctTriStateCheckBox, ctCheckBox, ctRadioButton, ctButton};
+    const wchar_t* typeNames[] = {L"tri-state", L"box", L"radio", L"button"};
+    const wchar_t* stateNames[] = {L"unchecked", L"unchecked pressed", L"checked", L"checked pressed", L"mixed",
+                                   L"mixed pressed"};
+    t.tree.TreeOptions().SetMiscOptions(t.tree.TreeOptions().MiscOptions() + toCheckSupport);
+    t.tree.TreeOptions().SetAutoOptions(t.tree.TreeOptions().AutoOptions() - toAutoTristateTracking);
+    t.tree.SetCheckImageKind(kind);
+    for (int disabled = 0; disabled < 2; ++disabled)
+        for (int ti = 0; ti < 4; ++ti)
+            for (int s = csUncheckedNormal; s <= csMixedPressed; ++s) {
+                PLazyNode n = t.Add(nullptr, std::wstring(typeNames[ti]) + L" " + stateNames[s] +
+                                                 (disabled ? L" (disabled)" : L""));
+                t.tree.SetCheckType(n, types[ti]);
+                n->CheckState = uint8_t(s);
+                if (disabled) t.tree.SetDisabled(n, true);
+            }
+    int height = int(t.tree.RootNode()->TotalHeight) - int(t.tree.RootNode()->NodeHeight);
+    t.tree.SetBounds(0, 0, 260, height);
+    ExpectMatchesGolden(golden, RenderTree(t.tree, 260, height));
+}
+
+TEST(PaintGolden, CheckImagesLight) { CheckMatrix(ckLightCheck, "checks_light"); }
+TEST(PaintGolden, CheckImagesXP) { CheckMatrix(ckXP, "checks_xp"); }
+TEST(PaintGolden, CheckImagesSystemFlat) { CheckMatrix(ckSystemFlat, "checks_system_flat"); }
+
+void Selection(bool blended, const char* golden) {
+    TextTree t;
+    t.Folders();
+    t.Paint(toPopupMode);   // draws as when focused, without taking the focus
+    if (blended) t.Paint(toUseBlendedSelection);
+    t.tree.TreeOptions().SetSelectionOptions(t.tree.TreeOptions().SelectionOptions() + toMultiSelect);
+    PLazyNode first = t.tree.GetFirst();
+    t.tree.SetSelected(t.tree.GetNext(first), true);
+    t.tree.SetSelected(t.tree.GetNext(t.tree.GetNext(first)), true);
+    t.tree.SetFocusedNode(t.tree.GetNext(t.tree.GetNext(first)));
+    t.tree.SetSelectionCurveRadius(blended ? 0 : 4);
+    ExpectMatchesGolden(golden, RenderTree(t.tree, 220, 160));
+}
+
+TEST(PaintGolden, SelectionAndFocus) { Selection(false, "selection"); }
+TEST(PaintGolden, BlendedSelection) { Selection(true, "selection_blended"); }
+
+TEST(PaintGolden, FullRowSelectWithGridLines) {
+    TextTree t;
+    t.Folders();
+    t.Paint(toShowHorzGridLines);
+    t.Paint(toShowVertGridLines);
+    t.tree.TreeOptions().SetSelectionOptions(t.tree.TreeOptions().SelectionOptions() + toFullRowSelect);
+    t.tree.SetSelected(t.tree.GetFirst(), true);
+    t.tree.Colors().Set(TLTColors::GridLineColor, clRed);
+    ExpectMatchesGolden("fullrow_grid", RenderTree(t.tree, 220, 160));
+}
+
+TEST(PaintGolden, EmptyTreePaintsOnlyTheBackground) {
+    TextTree t;
+    std::vector<std::string> calls;
+    t.tree.OnPaintBackground = [&](TBaseLazyTree*, TCanvas&, RECT r, bool&) {
+        calls.push_back("background " + std::to_string(r.bottom - r.top));
+    };
+    t.tree.OnBeforeItemPaint = [&](TBaseLazyTree*, TCanvas&, PLazyNode, RECT, bool&) { calls.push_back("row"); };
+    TImage image = RenderTree(t.tree, 120, 80);
+    EXPECT_EQ(calls, std::vector<std::string>{"background 80"});
+    ExpectMatchesGolden("empty", image);
+    for (uint32_t p : image.Pixels) ASSERT_EQ(p, image.Pixels[0]);
+}
+
+TEST(PaintGolden, OwnerPaintedRowsSkipEraseCellsAndContent) {
+    TextTree t;
+    t.Folders();
+    std::vector<std::wstring> log;
+    PLazyNode custom = t.tree.GetNext(t.tree.GetFirst());   // "Letters"
+    PLazyNode tinted = t.tree.GetFirst();
+    t.tree.OnBeforeItemPaint = [&](TBaseLazyTree*, TCanvas& canvas, PLazyNode node, RECT r, bool& customDraw) {
+        if (node != custom) return;
+        customDraw = true;
+        canvas.Brush.SetColor(0x40A0F0);
+        canvas.FillRect(r);
+        log.push_back(L"custom " + t.texts[node]);
+    };
+    t.tree.OnBeforeItemErase = [&](TBaseLazyTree*, TCanvas&, PLazyNode node, RECT, TColor& color,
+                                   TItemEraseAction& action) {
+        if (node == custom) log.push_back(L"erased the custom row");
+        if (node == tinted) {
+            color = 0xE0FFE0;
+            action = eaColor;
+        }
+    };
+    t.tree.OnPaintText = [&](TBaseLazyTree*, TCanvas&, PLazyNode node, TColumnIndex, TVSTTextType) {
+        if (node == custom) log.push_back(L"text of the custom row");
+    };
+    t.tree.OnAfterItemPaint = [&](TBaseLazyTree*, TCanvas& canvas, PLazyNode node, RECT r) {
+        if (node != custom) return;
+        canvas.Brush.SetColor(clBlack);
+        canvas.FrameRect(r);
+        log.push_back(L"after " + t.texts[node]);
+    };
+    TImage image = RenderTree(t.tree, 220, 160);
+    EXPECT_EQ(log, (std::vector<std::wstring>{L"custom Letters", L"after Letters"}));
+    ExpectMatchesGolden("owner_painted", image);
+}
+
+// A header with one column narrower than the texts: they are shortened.
+class OneColumnHeader : public TLTHeader {
+public:
+    using TLTHeader::TLTHeader;
+    int ColumnCount() const override { return 1; }
+    std::vector<TColumnIndex> VisibleColumnsInOrder() const override { return {0}; }
+    void ColumnBounds(TColumnIndex, int& left, int& right) const override {
+        left = 0;
+        right = 150;
+    }
+};
+
+class ColumnStringTree : public TLazyStringTree {
+public:
+    ColumnStringTree() { UseOwnClasses(); }
+protected:
+    THeaderClass GetHeaderClass() const override {
+        return +[](TBaseLazyTree* owner) -> std::unique_ptr<TLTHeader> { return std::make_unique<OneColumnHeader>(owner); };
+    }
+};
+
+TEST(PaintGolden, StringTreeShortensTextToItsColumnAndShowsStaticText) {
+    ColumnStringTree tree;
+    tree.SetBounds(0, 0, 220, 100);
+    tree.HandleNeeded();
+    const std::wstring texts[] = {L"Short", L"A rather long folder name that cannot fit",
+                                  L"Документы и настройки пользователя",
+                                  L"Fits exactly?"};
+    std::vector<std::wstring> shortenAsked;
+    tree.OnGetText = [&](TBaseLazyTree*, PLazyNode node, TColumnIndex column, TVSTTextType type, std::wstring& text) {
+        EXPECT_EQ(column, 0);
+        text = type == ttNormal ? texts[node->Index] : (node->Index == 0 ? L"(static)" : L"");
+    };
+    tree.OnShortenString = [&](TBaseLazyTree*, TCanvas&, PLazyNode, TColumnIndex, const std::wstring& s, int, bool,
+                               std::wstring&, bool&) { shortenAsked.push_back(s); };
+    tree.TreeOptions().SetStringOptions(tree.TreeOptions().StringOptions() + toShowStaticText);
+    tree.SetRootNodeCount(4);
+    TImage image = RenderTree(tree, 220, 100);
+    EXPECT_EQ(shortenAsked, (std::vector<std::wstring>{texts[1], texts[2]}));
+    ExpectMatchesGolden("string_shortened", image);
+}
+
+TEST(PaintGolden, ImagesStateImagesAndVariableHeights) {
+    TextTree t;
+    TImageList images(nullptr, 16, 16), states(nullptr, 12, 12);
+    // Drawn into 32-bit bitmaps so that the screen's depth does not matter.
+    auto add = [](TImageList& list, const std::function<void(TCanvas&)>& draw) {
+        BitmapHandle bmp = CreateDib32(list.Width(), list.Height());
+        {
+            MemoryDC dc(nullptr);
+            SelectObjectScope select(dc.get(), bmp.get());
+            TCanvas c(dc.get());
+            c.Brush.SetColor(TImageList::clFuchsia);
+            c.FillRect(RECT{0, 0, list.Width(), list.Height()});
+            draw(c);
+        }
+        list.AddMasked(bmp.get(), TImageList::clFuchsia);
+    };
+    add(images, [](TCanvas& c) {
+        c.Brush.SetColor(0x30B0E0);
+        c.Rectangle(1, 3, 15, 14);
+    });
+    add(images, [](TCanvas& c) {
+        c.Brush.SetColor(0x2050A0);
+        c.Ellipse(2, 2, 14, 14);
+    });
+    add(states, [](TCanvas& c) {
+        c.Brush.SetColor(clGreen);
+        c.FillRect(RECT{2, 2, 10, 10});
+    });
+    t.tree.SetImages(&images);
+    t.tree.SetStateImages(&states);
+    t.tree.TreeOptions().SetMiscOptions(t.tree.TreeOptions().MiscOptions() + toVariableNodeHeight);
+    t.tree.OnMeasureItem = [&](TBaseLazyTree*, TCanvas&, PLazyNode node, int& height) {
+        if (t.texts[node] == L"Letters") height = 30;
+    };
+    t.tree.OnGetImageIndex = [&](TBaseLazyTree*, PLazyNode node, TLTImageKind kind, TColumnIndex, bool& ghosted,
+                                 int& index) {
+        if (kind == ikNormal) index = node->ChildCount ? 0 : 1;
+        if (kind == ikState && t.texts[node] == L"Invoices") index = 0;
+        ghosted = t.texts[node] == L"Music";
+    };
+    t.Folders();
+    ExpectMatchesGolden("images_heights", RenderTree(t.tree, 220, 180));
+    PLazyNode letters = t.tree.GetNext(t.tree.GetFirst());
+    EXPECT_EQ(t.tree.NodeHeight(letters), 30u);
+    // The text rectangle starts behind the indentation and both images.
+    RECT r = t.tree.GetDisplayRect(letters, ColumnNone, true);
+    EXPECT_EQ(r.left, 4 + 2 * 18 + 16 + 2);
+    EXPECT_EQ(r.right - r.left, int(t.tree.CachedWidth(letters)));
+}
+
+} // namespace
