@@ -145,6 +145,12 @@ bool TBaseLazyTree::HandleInputMessage(UINT msg, WPARAM wParam, LPARAM lParam, L
         HandleScrollMessage(msg == WM_HSCROLL ? SB_HORZ : SB_VERT, LOWORD(wParam));
         result = 0;
         return true;
+    case WM_SIZE:
+        TCustomControl::HandleMessage(msg, wParam, lParam, result);
+        UpdateScrollBars(true);
+        if (header_->ColumnCount() == 0) UpdateEditBounds();
+        result = 0;
+        return true;
     case WM_GETDLGCODE:
         result = DLGC_WANTARROWS | DLGC_WANTCHARS;
         return true;

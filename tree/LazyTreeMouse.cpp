@@ -199,11 +199,16 @@ void TBaseLazyTree::HandleMouseUp(TMouseButton button, TShiftState shift, POINT 
     if (states_.Contains(tsClearPending)) {
         PLazyNode keep = focusedNode_ && (focusedNode_->States & vsSelected) ? focusedNode_ : nullptr;
         TNodeWatch watchKeep(this, &keep);
-        ClearSelection();
-        if (keep) {
-            AddToSelection(keep);
-            rangeAnchor_ = keep;
+        BeginUpdate();
+        try {
+            ClearSelection();
+            if (keep) AddToSelection(keep);
+        } catch (...) {
+            EndUpdate();
+            throw;
         }
+        EndUpdate();
+        if (keep) rangeAnchor_ = keep;
     }
     if (states_.Contains(tsToggleFocusedSelection)) {
         DoStateChange({}, tsToggleFocusedSelection);
