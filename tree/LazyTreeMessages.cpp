@@ -87,6 +87,7 @@ bool TBaseLazyTree::HandleInputMessage(UINT msg, WPARAM wParam, LPARAM lParam, L
         return true;
     }
     case WM_KEYDOWN: {
+        StopWheelPanning();
         WORD key = WORD(wParam);
         HandleKeyDown(key, KeyboardShiftState());
         if (key == 0) {

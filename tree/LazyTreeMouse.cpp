@@ -128,8 +128,10 @@ void TBaseLazyTree::HandleMouseDown(TMouseButton button, TShiftState shift, POIN
         // The right button only focuses; the selection stays for the context menu.
         return;
     }
-    if (node && (hi.Positions & hpOnItemCheckbox) && button == mbLeft) BeginPendingCheck(node, true);
-    if (!node) return;   // a handler deleted it
+    if (node && (hi.Positions & hpOnItemCheckbox) && button == mbLeft) {
+        BeginPendingCheck(node, true);
+        if (!node) return;   // a handler deleted it
+    }
 
     bool anyHit = (hi.Positions & kItemParts) || (fullRow && node);
     if (multi && !SelectionOption(toDisableDrawSelection) && !anyHit &&
@@ -189,7 +191,9 @@ void TBaseLazyTree::HandleMouseDown(TMouseButton button, TShiftState shift, POIN
 
 void TBaseLazyTree::HandleMouseUp(TMouseButton button, TShiftState shift, POINT p, THitTestResult& hi) {
     (void)p;
-    if (HandleAllocated() && ::GetCapture() == handle_) ::ReleaseCapture();
+    // A middle click leaves panning on until the next press; a drag ends it.
+    if (button == mbMiddle && states_.Contains(tsWheelScrolling)) StopWheelPanning();
+    if (HandleAllocated() && ::GetCapture() == handle_ && !states_.Contains(tsWheelPanning)) ::ReleaseCapture();
     if (states_.Contains(tsFrameworkDragPending)) return;
     TNodeWatch watch(this, &hi.Node);
     if (states_.Contains(tsDrawSelPending) || states_.Contains(tsDrawSelecting)) {
@@ -327,16 +331,22 @@ void TBaseLazyTree::HandleMouseMoveTree(TShiftState shift, POINT p) {
     }
     // A frame is pending: it starts once the mouse has left the threshold square.
     if (outsideThreshold(lastClickPos_)) {
-        if (states_.Contains(tsClearPending)) ClearSelection();
-        DoStateChange(tsDrawSelecting, {tsDrawSelPending, tsClearPending});
-        focusedColumn_ = header_->MainColumn();
-        oldSelRect_ = RECT{};
-        RECT old = newSelRect_;
-        newSelRect_.right = std::clamp<int>(p.x - offsetX_, 0, std::max(rangeX_, ClientWidth()));
-        newSelRect_.bottom = std::clamp<int>(p.y - offsetY_, 0, std::max(VerticalRange(), ClientHeight()));
-        // The first frame selects what it covers as well: compare it with an empty one.
-        oldSelRect_ = RECT{old.left, old.top, old.left, old.top};
-        HandleDrawSelection(oldSelRect_, newSelRect_);
+        BeginUpdate();
+        try {
+            if (states_.Contains(tsClearPending)) ClearSelection();
+            DoStateChange(tsDrawSelecting, {tsDrawSelPending, tsClearPending});
+            focusedColumn_ = header_->MainColumn();
+            RECT old = newSelRect_;
+            newSelRect_.right = std::clamp<int>(p.x - offsetX_, 0, std::max(rangeX_, ClientWidth()));
+            newSelRect_.bottom = std::clamp<int>(p.y - offsetY_, 0, std::max(VerticalRange(), ClientHeight()));
+            // The first frame selects what it covers as well: it is compared with an empty one.
+            oldSelRect_ = RECT{old.left, old.top, old.left, old.top};
+            HandleDrawSelection(oldSelRect_, newSelRect_);
+        } catch (...) {
+            EndUpdate();
+            throw;
+        }
+        EndUpdate();
         if (HandleAllocated()) {
             Invalidate();
             Update();
@@ -352,12 +362,18 @@ bool TBaseLazyTree::HandleDrawSelection(RECT oldRect, RECT newRect) {
     frameAdd_.clear();
     bool changed = CollectNodesInFrame(Normalised(oldRect), Normalised(newRect));
     if (changed) {
-        PackSelection();
-        if (!frameAdd_.empty()) {
-            AddToSelection(frameAdd_, false);
+        // One change notification for the whole frame step.
+        BeginUpdate();
+        try {
+            PackSelection();
+            if (!frameAdd_.empty()) AddToSelection(frameAdd_, false);
             frameAdd_.clear();
+            NotifyChange(nullptr);
+        } catch (...) {
+            EndUpdate();
+            throw;
         }
-        NotifyChange(nullptr);
+        EndUpdate();
     }
     return changed;
 }

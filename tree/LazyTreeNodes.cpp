@@ -688,24 +688,28 @@ void TBaseLazyTree::ResetNode(PLazyNode node) {
 
 void TBaseLazyTree::ToggleNode(PLazyNode node) {
     if (!node || node == root_ || (node->States & vsDeleting)) return;
+    // The expand and collapse handlers may delete the node.
+    TNodeWatch watch(this, &node);
     PLazyNode lastTop = updateCount_ == 0 ? GetTopNode() : nullptr;
     bool changed = false;
     if (node->States & vsExpanded) {
-        if (!DoCollapsing(node)) return;
+        if (!DoCollapsing(node) || !node) return;
         InterruptValidation();
         unsigned hiddenRows = IsEffectivelyVisible(node) ? CountVisibleChildren(node) : 0;
         AdjustTotalHeight(node, node->NodeHeight, false);
         ChangeVisibleCount(-int64_t(hiddenRows));
         node->States &= ~vsExpanded;
         DoCollapsed(node);
+        if (!node) return;
         if (AutoOption(toAutoFreeOnCollapse) && node->FirstChild) {
             DeleteChildren(node);
             node->States |= vsHasChildren;
         }
         changed = true;
     } else {
-        if (!DoExpanding(node)) return;
+        if (!DoExpanding(node) || !node) return;
         InitIfNeeded(node);
+        if (!node) return;
         if ((node->States & vsHasChildren) && !node->FirstChild) InitChildren(node);
         if (!node->FirstChild || (node->States & vsExpanded)) return;
         InterruptValidation();
@@ -716,6 +720,10 @@ void TBaseLazyTree::ToggleNode(PLazyNode node) {
         AdjustTotalHeight(node, heightDelta, true);
         if (IsEffectivelyVisible(node)) ChangeVisibleCount(CountVisibleChildren(node));
         DoExpanded(node);
+        if (!node) {
+            Invalidate();
+            return;
+        }
         changed = true;
     }
     if (!changed) return;

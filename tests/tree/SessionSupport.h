@@ -16,6 +16,8 @@ public:
     using TLazyStringTree::TLazyStringTree;
     using TBaseLazyTree::AutoScrollAllowed;
     using TBaseLazyTree::ScrollDirectionsAt;
+    using TBaseLazyTree::lastSearchNode_;
+    using TBaseLazyTree::lastClickedNode_;
 };
 
 // One shown form holds the tree of every session: closing a form costs seconds here.
@@ -58,6 +60,7 @@ struct Session {
         tree.OnChecked = [this](TBaseLazyTree*, PLazyNode n) { Log("checked " + Name(n)); };
         tree.OnExpanded = [this](TBaseLazyTree*, PLazyNode n) { Log("expanded " + Name(n)); };
         tree.OnCollapsed = [this](TBaseLazyTree*, PLazyNode n) { Log("collapsed " + Name(n)); };
+        tree.OnHotChange = [this](TBaseLazyTree*, PLazyNode, PLazyNode n) { Log("hot " + Name(n)); };
         tree.OnEdited = [this](TBaseLazyTree*, PLazyNode n, TColumnIndex) { Log("edited " + Name(n)); };
         tree.OnEditCancelled = [this](TBaseLazyTree*, TColumnIndex) { Log("edit cancelled"); };
         tree.OnNewText = [this](TBaseLazyTree*, PLazyNode n, TColumnIndex, const std::wstring& t) {
