@@ -58,9 +58,9 @@ void Lookups(TBaseLazyTree& tree, const char* name) {
 }
 
 // One screen of rows painted into a bitmap at the top, the middle and the
-// end of a string tree whose texts come from OnGetText; the mean of 50 paints.
+// end of a string tree whose texts come from OnGetText.
 void PaintScreens(unsigned count) {
-    constexpr int width = 400, height = 600, rounds = 50;
+    constexpr int width = 400, height = 600, rounds = 201;
     TLazyStringTree tree;
     tree.SetBounds(0, 0, width, height);
     tree.HandleNeeded();
@@ -76,18 +76,27 @@ void PaintScreens(unsigned count) {
     SelectObjectScope select(dc.get(), target.get());
     TCanvas canvas(dc.get());
     int total = int(tree.RootNode()->TotalHeight - tree.RootNode()->NodeHeight);
-    double top = 0;
-    for (auto [name, y] : {std::pair{"paint top", 0}, std::pair{"paint middle", total / 2},
-                           std::pair{"paint end", total - height}}) {
-        RECT window{0, y, width, y + height};
-        tree.PaintTree(canvas, window, POINT{0, 0}, TBaseLazyTree::poAll);   // first paint measures the texts
-        double start = Now();
-        for (int i = 0; i < rounds; ++i) tree.PaintTree(canvas, window, POINT{0, 0}, TBaseLazyTree::poAll);
-        double mean = (Now() - start) / rounds;
-        if (y == 0) top = mean;
-        std::printf("%s (%d rows, mean of %d): %.6f (%.2f x top)\n", name, height / 18 + 1, rounds, mean, mean / top);
-        std::fflush(stdout);
+    const char* names[] = {"paint top", "paint middle", "paint end"};
+    const int tops[] = {0, total / 2, total - height};
+    // Interleaved single paints, so that load from other programs falls on
+    // all three alike; the median of each.
+    std::vector<double> times[3];
+    for (int i = 0; i < rounds; ++i)
+        for (int p = 0; p < 3; ++p) {
+            RECT window{0, tops[p], width, tops[p] + height};
+            double start = Now();
+            tree.PaintTree(canvas, window, POINT{0, 0}, TBaseLazyTree::poAll);
+            if (i > 0) times[p].push_back(Now() - start);   // the first paint also measures the texts
+        }
+    double medians[3];
+    for (int p = 0; p < 3; ++p) {
+        std::sort(times[p].begin(), times[p].end());
+        medians[p] = times[p][times[p].size() / 2];
     }
+    for (int p = 0; p < 3; ++p)
+        std::printf("%s (%d rows, median of %d): %.6f (%.2f x top)\n", names[p], height / 18 + 1,
+                    int(times[p].size()), medians[p], medians[p] / medians[0]);
+    std::fflush(stdout);
 }
 }
 

@@ -365,6 +365,14 @@ BITMAPINFO Dib32Info(int width, int height) {
     return bi;
 }
 
+bool ThemesActive() {
+    HMODULE ux = ::GetModuleHandleA("uxtheme.dll");
+    if (!ux) return false;
+    auto active = reinterpret_cast<BOOL(WINAPI*)()>(reinterpret_cast<void*>(::GetProcAddress(ux, "IsThemeActive")));
+    auto app = reinterpret_cast<BOOL(WINAPI*)()>(reinterpret_cast<void*>(::GetProcAddress(ux, "IsAppThemed")));
+    return active && app && active() && app();
+}
+
 std::wstring AnsiToWide(const std::string& s) {
     if (s.empty()) return {};
     int n = ::MultiByteToWideChar(CP_ACP, 0, s.data(), int(s.size()), nullptr, 0);

@@ -55,6 +55,10 @@ std::wstring ShortenWideString(HDC dc, const std::wstring& s, int width, int ell
 BITMAPINFO Dib32Info(int width, int height);
 BitmapHandle CreateDib32(int width, int height, void** bits = nullptr);
 
+// Whether the system draws with a visual style now. The tree draws its own
+// look either way; tsUseThemes only tells the parts that follow the style.
+bool ThemesActive();
+
 // Text in the ANSI code page as UTF-16.
 std::wstring AnsiToWide(const std::string& s);
 

@@ -1,4 +1,5 @@
 #include "tree/LazyTreeGlobals.h"
+#include "tree/LazyTrees.h"
 #include <mmsystem.h>
 #include <ole2.h>
 #include <algorithm>
@@ -40,25 +41,88 @@ const TLazyTreeGlobals& InitializeGlobalStructures() {
     HRESULT hr = ::OleInitialize(nullptr);
     g.OleInitialized = SUCCEEDED(hr);
     g.ReferenceFormat = CLIPFORMAT(::RegisterClipboardFormatA("Lazy Tree Reference"));
-    struct Named { const char* name; CLIPFORMAT predefined; const char* owner; int priority; };
-    static const Named formats[] = {
-        {"Lazy Tree Data", 0, "TBaseLazyTree", 50},
-        {"HTML Format", 0, "TCustomLazyStringTree", 80},
-        {"Rich Text Format Without Objects", 0, "TCustomLazyStringTree", 84},
-        {"Rich Text Format", 0, "TCustomLazyStringTree", 85},
-        {"CSV", 0, "TCustomLazyStringTree", 90},
-        {nullptr, CF_UNICODETEXT, "TCustomLazyStringTree", 95},
-        {nullptr, CF_TEXT, "TCustomLazyStringTree", 100},
-    };
-    for (const Named& f : formats) {
-        CLIPFORMAT cf = f.name ? CLIPFORMAT(::RegisterClipboardFormatA(f.name)) : f.predefined;
-        const char* description = f.name ? f.name : cf == CF_UNICODETEXT ? "Unicode text" : "Plain text";
-        g.ClipboardFormats.push_back(TClipboardFormatEntry{f.name ? f.name : "", description, cf, f.owner, f.priority});
-    }
-    std::stable_sort(g.ClipboardFormats.begin(), g.ClipboardFormats.end(),
-                     [](const TClipboardFormatEntry& a, const TClipboardFormatEntry& b) { return a.Priority < b.Priority; });
+    RegisterClipboardFormatEntry("Lazy Tree Data", "TBaseLazyTree", 50);
+    RegisterClipboardFormatEntry("HTML Format", "TCustomLazyStringTree", 80);
+    RegisterClipboardFormatEntry("Rich Text Format Without Objects", "TCustomLazyStringTree", 84);
+    RegisterClipboardFormatEntry("Rich Text Format", "TCustomLazyStringTree", 85);
+    RegisterClipboardFormatEntry("CSV", "TCustomLazyStringTree", 90);
+    RegisterClipboardFormatEntry(CF_UNICODETEXT, "TCustomLazyStringTree", 95);
+    RegisterClipboardFormatEntry(CF_TEXT, "TCustomLazyStringTree", 100);
     ::timeBeginPeriod(1);
     return g;
+}
+
+namespace {
+const char* const kStandardNames[] = {
+    "Plain text", "Windows bitmap", "Windows metafile", "Symbolic link", "Data interchange format", "Tiff image",
+    "OEM text", "DIB image", "Palette data", "Pen data", "Riff audio data", "Wav audio data", "Unicode text",
+    "Enhanced metafile image", "File name(s)", "Locale descriptor"};
+
+void AddEntry(const std::string& name, const std::string& description, CLIPFORMAT format,
+              const std::string& treeClass, int priority, DWORD tymed, DVTARGETDEVICE* ptd, DWORD aspect,
+              LONG lindex) {
+    auto& list = Owner().globals.ClipboardFormats;
+    list.push_back(TClipboardFormatEntry{name, description, format, treeClass, priority,
+                                         FORMATETC{format, ptd, aspect, lindex, tymed}});
+    std::stable_sort(list.begin(), list.end(), [](const TClipboardFormatEntry& a, const TClipboardFormatEntry& b) {
+        return a.Priority < b.Priority;
+    });
+}
+}
+
+CLIPFORMAT RegisterClipboardFormatEntry(const std::string& description, const std::string& treeClass, int priority,
+                                        DWORD tymed, DVTARGETDEVICE* ptd, DWORD aspect, LONG lindex) {
+    CLIPFORMAT format = CLIPFORMAT(::RegisterClipboardFormatA(description.c_str()));
+    AddEntry(description, description, format, treeClass, priority, tymed, ptd, aspect, lindex);
+    return format;
+}
+
+CLIPFORMAT RegisterClipboardFormatEntry(CLIPFORMAT format, const std::string& treeClass, int priority, DWORD tymed,
+                                        DVTARGETDEVICE* ptd, DWORD aspect, LONG lindex) {
+    std::string description;
+    if (format >= 1 && format <= 16) {
+        description = kStandardNames[format - 1];
+    } else {
+        char name[256] = {};
+        int n = ::GetClipboardFormatNameA(format, name, sizeof name);
+        description.assign(name, size_t(n > 0 ? n : 0));
+    }
+    AddEntry("", description, format, treeClass, priority, tymed, ptd, aspect, lindex);
+    return format;
+}
+
+bool LookUpFormat(const std::string& description, std::string& treeClass, CLIPFORMAT& format) {
+    const auto& list = Owner().globals.ClipboardFormats;
+    for (auto it = list.rbegin(); it != list.rend(); ++it)
+        if (::lstrcmpiA(it->Description.c_str(), description.c_str()) == 0) {
+            treeClass = it->OwnerClass;
+            format = it->Format;
+            return true;
+        }
+    return false;
+}
+
+bool LookUpFormat(CLIPFORMAT format, std::string& description, std::string& treeClass) {
+    for (const auto& e : Owner().globals.ClipboardFormats)
+        if (e.Format == format) {
+            description = e.Description;
+            treeClass = e.OwnerClass;
+            return true;
+        }
+    return false;
+}
+
+std::vector<FORMATETC> EnumerateFormats(const TBaseLazyTree& tree, const std::vector<std::string>* allowed) {
+    std::vector<FORMATETC> result;
+    for (const auto& e : Owner().globals.ClipboardFormats) {
+        if (!tree.InheritsFrom(e.OwnerClass)) continue;
+        if (allowed && std::none_of(allowed->begin(), allowed->end(), [&](const std::string& a) {
+                return ::lstrcmpiA(a.c_str(), e.Description.c_str()) == 0;
+            }))
+            continue;
+        result.push_back(e.FormatEtc);
+    }
+    return result;
 }
 
 } // namespace krv

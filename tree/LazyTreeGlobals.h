@@ -3,10 +3,13 @@
 // trees offer.
 #pragma once
 #include <windows.h>
+#include <ole2.h>
 #include <string>
 #include <vector>
 
 namespace krv {
+
+class TBaseLazyTree;
 
 struct TClipboardFormatEntry {
     std::string Name;          // the registered name, or empty for a predefined format
@@ -14,6 +17,7 @@ struct TClipboardFormatEntry {
     CLIPFORMAT Format;
     std::string OwnerClass;    // the tree class that renders it
     int Priority;              // lower first
+    FORMATETC FormatEtc;
 };
 
 struct TLazyTreeGlobals {
@@ -27,5 +31,23 @@ struct TLazyTreeGlobals {
 
 // Runs the set-up once (on the user-interface thread); later calls answer the same.
 const TLazyTreeGlobals& InitializeGlobalStructures();
+
+// ---- the registry of clipboard formats the trees render ----------------------------
+// Registers the name with the system and adds an entry (kept in priority
+// order, lowest first); answers the format number.
+CLIPFORMAT RegisterClipboardFormatEntry(const std::string& description, const std::string& treeClass, int priority,
+                                        DWORD tymed = TYMED_HGLOBAL, DVTARGETDEVICE* ptd = nullptr,
+                                        DWORD aspect = DVASPECT_CONTENT, LONG lindex = -1);
+// The same for a format the system predefines (1-16 take the built-in names,
+// other numbers the system's name).
+CLIPFORMAT RegisterClipboardFormatEntry(CLIPFORMAT format, const std::string& treeClass, int priority,
+                                        DWORD tymed = TYMED_HGLOBAL, DVTARGETDEVICE* ptd = nullptr,
+                                        DWORD aspect = DVASPECT_CONTENT, LONG lindex = -1);
+// By description (without regard to case, the latest entry first) or by number.
+bool LookUpFormat(const std::string& description, std::string& treeClass, CLIPFORMAT& format);
+bool LookUpFormat(CLIPFORMAT format, std::string& description, std::string& treeClass);
+// The formats of every entry whose class the tree is, limited to the allowed
+// descriptions when a list is given.
+std::vector<FORMATETC> EnumerateFormats(const TBaseLazyTree& tree, const std::vector<std::string>* allowed = nullptr);
 
 } // namespace krv

@@ -12,15 +12,6 @@ namespace krv {
 namespace {
 bool Loading(const TBaseLazyTree* tree) { return (tree->ComponentState() & csLoading) != 0; }
 bool Designing(const TBaseLazyTree* tree) { return (tree->ComponentState() & csDesigning) != 0; }
-// The tree draws its own look; the state only tells the parts that follow
-// the system's visual style whether one is active.
-bool ThemesActive() {
-    HMODULE ux = ::GetModuleHandleA("uxtheme.dll");
-    if (!ux) return false;
-    auto active = reinterpret_cast<BOOL(WINAPI*)()>(reinterpret_cast<void*>(::GetProcAddress(ux, "IsThemeActive")));
-    auto app = reinterpret_cast<BOOL(WINAPI*)()>(reinterpret_cast<void*>(::GetProcAddress(ux, "IsAppThemed")));
-    return active && app && active() && app();
-}
 bool Live(const TBaseLazyTree* tree) { return tree && tree->HandleAllocated() && !Loading(tree); }
 
 template <class S, class E> bool Toggled(S oldSet, S newSet, E e) { return oldSet.Contains(e) != newSet.Contains(e); }
@@ -248,9 +239,16 @@ void TBaseLazyTree::SetCheckImageKind(TCheckImageKind value) {
     if (HandleAllocated() && updateCount_ == 0 && !(ComponentState() & csLoading)) Invalidate();
 }
 
+// Lists the tree refers to tell it when they go.
+void TBaseLazyTree::WatchList(TImageList*& field, TImageList* value) {
+    if (field) RemoveFreeNotification(field);
+    field = value;
+    if (value) FreeNotification(value);
+}
+
 void TBaseLazyTree::SetCustomCheckImages(TImageList* value) {
     if (value == customCheckImages_) return;
-    customCheckImages_ = value;
+    WatchList(customCheckImages_, value);
     RepaintTree();
 }
 
@@ -261,14 +259,68 @@ TImageList* TBaseLazyTree::CheckImages() const {
 
 void TBaseLazyTree::SetImages(TImageList* value) {
     if (value == images_) return;
-    images_ = value;
+    WatchList(images_, value);
     RepaintTree();
 }
 
 void TBaseLazyTree::SetStateImages(TImageList* value) {
     if (value == stateImages_) return;
-    stateImages_ = value;
+    WatchList(stateImages_, value);
     RepaintTree();
+}
+
+void TBaseLazyTree::Notification(TComponent* component, TOperation operation) {
+    if (operation == opRemove && component) {
+        bool hit = false;
+        for (TImageList** field : {&images_, &stateImages_, &customCheckImages_})
+            if (*field == component) {
+                *field = nullptr;
+                hit = true;
+            }
+        if (hit && !customCheckImages_ && checkImageKind_ == ckCustom) checkImageKind_ = ckLightCheck;
+        if (hit && !destroying_) RepaintTree();
+    }
+    TCustomControl::Notification(component, operation);
+}
+
+// A form that stored the options as one old set: every named option is moved
+// to the new set that holds the option of the same name.
+void TBaseLazyTree::ReadOldOptions(const std::vector<std::string>& names) {
+    static const char* const paintNames[] = {
+        "HideFocusRect", "HideSelection", "HotTrack", "PopupMode", "ShowBackground", "ShowButtons", "ShowDropmark",
+        "ShowHorzGridLines", "ShowRoot", "ShowTreeLines", "ShowVertGridLines", "ThemeAware", "UseBlendedImages",
+        "GhostedIfUnfocused", "FullVertGridLines", "AlwaysHideSelection", "UseBlendedSelection"};
+    static const char* const animationNames[] = {"AnimatedToggle"};
+    static const char* const autoNames[] = {
+        "AutoDropExpand", "AutoExpand", "AutoScroll", "AutoScrollOnExpand", "AutoSort", "AutoSpanColumns",
+        "AutoTristateTracking", "AutoHideButtons", "AutoDeleteMovedNodes", "DisableAutoscrollOnFocus",
+        "AutoChangeScale", "AutoFreeOnCollapse"};
+    static const char* const selectionNames[] = {
+        "DisableDrawSelection", "ExtendedFocus", "FullRowSelect", "LevelSelectConstraint", "MiddleClickSelect",
+        "MultiSelect", "RightClickSelect", "SiblingSelectConstraint", "CenterScrollIntoView", "SimpleDrawSelection"};
+    static const char* const miscNames[] = {
+        "AcceptOLEDrop", "CheckSupport", "Editable", "FullRepaintOnResize", "GridExtensions", "InitOnSave",
+        "ReportMode", "ToggleOnDblClick", "WheelPanning", "ReadOnly", "VariableNodeHeight", "FullRowDrag"};
+    auto find = [](const auto& table, const std::string& name) -> int {
+        for (size_t i = 0; i < std::size(table); ++i)
+            if (name == table[i]) return int(i);
+        return -1;
+    };
+    TCustomLazyTreeOptions& o = *options_;
+    o.SetPaintOptions({});
+    o.SetAnimationOptions({});
+    o.SetAutoOptions({});
+    o.SetSelectionOptions({});
+    o.SetMiscOptions({});
+    for (const std::string& full : names) {
+        if (full.size() < 3 || full.compare(0, 2, "vo") != 0) continue;
+        std::string name = full.substr(2);
+        if (int i = find(paintNames, name); i >= 0) o.SetPaintOptions(o.PaintOptions() + TLTPaintOption(i));
+        else if (int i = find(animationNames, name); i >= 0) o.SetAnimationOptions(o.AnimationOptions() + TLTAnimationOption(i));
+        else if (int i = find(autoNames, name); i >= 0) o.SetAutoOptions(o.AutoOptions() + TLTAutoOption(i));
+        else if (int i = find(selectionNames, name); i >= 0) o.SetSelectionOptions(o.SelectionOptions() + TLTSelectionOption(i));
+        else if (int i = find(miscNames, name); i >= 0) o.SetMiscOptions(o.MiscOptions() + TLTMiscOption(i));
+    }
 }
 
 void TBaseLazyTree::SetIncrementalSearch(TLTIncrementalSearch value) {

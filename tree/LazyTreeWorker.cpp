@@ -152,7 +152,11 @@ void TBaseLazyTree::ValidateCache() {
 }
 
 void TBaseLazyTree::InterruptValidation() {
-    DoStateChange(tsStopValidation, tsUseCache);
+    // A cache in use is no longer trusted: it must be built again, or a
+    // later ValidateCache would find nothing to do and leave it off.
+    bool wasInUse = states_.Contains(tsUseCache);
+    DoStateChange(wasInUse ? TLazyTreeStates{tsStopValidation, tsValidationNeeded} : TLazyTreeStates(tsStopValidation),
+                  tsUseCache);
     TWorkerThread* w = Worker();
     if (!w) return;
     if (w->DequeueOrIsCurrent(this)) {

@@ -101,6 +101,8 @@ void TBaseLazyTree::CreateWnd() {
 
 void TBaseLazyTree::CreateHandleDone() {
     TCustomControl::CreateHandleDone();
+    if (options_->PaintOptions().Contains(toThemeAware) && ThemesActive()) DoStateChange(tsUseThemes);
+    else DoStateChange({}, tsUseThemes);
     PrepareBitmaps(true, true);
     if (MiscOption(toAcceptOLEDrop) && !(ComponentState() & csDesigning)) RegisterDropTarget(true);
     UpdateScrollBars(true);

@@ -376,6 +376,9 @@ public:
     void RecreateTreeWindow();
     // Which tree classes this object is (the clipboard formats are offered per class).
     virtual bool InheritsFrom(const std::string& className) const { return className == "TBaseLazyTree"; }
+    // Reads options stored as the old single set ("voShowRoot", "voMultiSelect", ...).
+    void ReadOldOptions(const std::vector<std::string>& names);
+    void Notification(TComponent* component, TOperation operation) override;
     // Rebuilds the node buttons and the line brush (colours or styles changed).
     void PrepareBitmaps(bool buttons, bool lines);
     TLTHeader& Header() { return *header_; }
@@ -706,6 +709,7 @@ private:
     void DetermineLineImage(PLazyNode node, std::vector<uint8_t>& lineImage);
     void DrawLine(TCanvas& canvas, int x1, int y1, int x2, int y2);
     int CheckImageWidth() const;
+    void WatchList(TImageList*& field, TImageList* value);
     int ImagesWidth(PLazyNode node, TColumnIndex column);
 
     std::unique_ptr<TCustomLazyTreeOptions> options_;

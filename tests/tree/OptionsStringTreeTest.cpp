@@ -4,6 +4,8 @@
 #include "GoldenImage.h"
 #include "TreeTestSupport.h"
 #include "tree/LazyStringTree.h"
+#include "tree/LazyTreeDrawing.h"
+#include "tree/LazyTreeGlobals.h"
 #include "framework/Forms.h"
 #include <ole2.h>
 
@@ -280,6 +282,100 @@ TEST(StringTree, ScrollIntoViewBringsAWideTextIntoViewHorizontally) {
     EXPECT_LT(tree.OffsetX(), 0);
     // The text's middle is in the middle of the client area.
     EXPECT_NEAR((r.left + r.right) / 2, tree.ClientWidth() / 2, 1);
+}
+
+} // namespace
+
+namespace {
+
+TEST(ClipboardFormatRegistry, EntriesStayInPriorityOrderAndAreFoundByNameOrNumber) {
+    InitializeGlobalStructures();
+    CLIPFORMAT mine = RegisterClipboardFormatEntry("Korvane Test Rows", "TLazyStringTree", 92);
+    CLIPFORMAT dib = RegisterClipboardFormatEntry(CLIPFORMAT(CF_DIB), "TLazyStringTree", 200);
+    EXPECT_EQ(dib, CF_DIB);
+    std::vector<std::string> order;
+    for (const auto& e : InitializeGlobalStructures().ClipboardFormats) order.push_back(e.Description);
+    EXPECT_EQ(order, (std::vector<std::string>{"Lazy Tree Data", "HTML Format", "Rich Text Format Without Objects",
+                                               "Rich Text Format", "CSV", "Korvane Test Rows", "Unicode text",
+                                               "Plain text", "DIB image"}));
+    std::string treeClass, description;
+    CLIPFORMAT format = 0;
+    ASSERT_TRUE(LookUpFormat("korvane test rows", treeClass, format));
+    EXPECT_EQ(format, mine);
+    EXPECT_EQ(treeClass, "TLazyStringTree");
+    ASSERT_TRUE(LookUpFormat(CLIPFORMAT(CF_UNICODETEXT), description, treeClass));
+    EXPECT_EQ(description, "Unicode text");
+    EXPECT_EQ(treeClass, "TCustomLazyStringTree");
+    EXPECT_FALSE(LookUpFormat("Nothing like it", treeClass, format));
+
+    TTestTree base;
+    TCustomLazyStringTree custom;
+    TLazyStringTree strings;
+    ASSERT_EQ(EnumerateFormats(base).size(), 1u);
+    EXPECT_EQ(EnumerateFormats(base)[0].tymed, DWORD(TYMED_HGLOBAL));
+    EXPECT_EQ(EnumerateFormats(custom).size(), 7u);   // not the TLazyStringTree entries
+    EXPECT_EQ(EnumerateFormats(strings).size(), 9u);
+    std::vector<std::string> allowed{"Plain text", "csv"};
+    std::vector<FORMATETC> limited = EnumerateFormats(strings, &allowed);
+    ASSERT_EQ(limited.size(), 2u);
+    EXPECT_EQ(limited[1].cfFormat, CF_TEXT);
+    ASSERT_TRUE(LookUpFormat(limited[0].cfFormat, description, treeClass));
+    EXPECT_EQ(description, "CSV");
+}
+
+} // namespace
+
+namespace {
+
+TEST(TreeOptions, OldSingleSetIsSpreadOverTheNewSets) {
+    TTestTree tree;
+    tree.ReadOldOptions({"voShowRoot", "voMultiSelect", "voAnimatedToggle", "voAutoSort", "voCheckSupport",
+                         "voShowTreeLines", "voUnknownThing", "ShowButtons"});
+    auto& o = tree.TreeOptions();
+    EXPECT_EQ(o.PaintOptions(), (TLTPaintOptions{toShowRoot, toShowTreeLines}));
+    EXPECT_EQ(o.AnimationOptions(), TLTAnimationOptions(toAnimatedToggle));
+    EXPECT_EQ(o.AutoOptions(), TLTAutoOptions(toAutoSort));
+    EXPECT_EQ(o.SelectionOptions(), TLTSelectionOptions(toMultiSelect));
+    EXPECT_EQ(o.MiscOptions(), TLTMiscOptions(toCheckSupport));
+}
+
+TEST(TreeOptions, AFreedImageListIsForgotten) {
+    TTestTree tree;
+    auto images = std::make_unique<TImageList>();
+    auto checks = std::make_unique<TImageList>();
+    tree.SetImages(images.get());
+    tree.SetCustomCheckImages(checks.get());
+    tree.SetCheckImageKind(ckCustom);
+    EXPECT_EQ(tree.CheckImages(), checks.get());
+    images.reset();
+    EXPECT_EQ(tree.Images(), nullptr);
+    checks.reset();
+    EXPECT_EQ(tree.CustomCheckImages(), nullptr);
+    EXPECT_EQ(tree.CheckImageKind(), ckLightCheck);
+    EXPECT_EQ(tree.CheckImages(), CheckImageList(ckLightCheck));
+}
+
+} // namespace
+
+namespace {
+
+TEST(StringTree, MaxColumnWidthCoversIndentMarginsAndTheWidestText) {
+    TLazyStringTree tree;
+    tree.HandleNeeded();
+    tree.SetRootNodeCount(2);
+    PLazyNode first = tree.GetFirst();
+    tree.SetChildCount(first, 1);
+    tree.OnGetText = [](TBaseLazyTree*, PLazyNode node, TColumnIndex, TVSTTextType, std::wstring& text) {
+        text = node->Parent->Parent ? L"a much longer child text" : L"top";
+    };
+    int collapsed = tree.GetMaxColumnWidth(ColumnNone);
+    tree.SetExpanded(first, true);
+    PLazyNode child = tree.GetFirstChild(first);
+    int expanded = tree.GetMaxColumnWidth(ColumnNone);
+    EXPECT_GT(expanded, collapsed);   // hidden rows do not count
+    EXPECT_EQ(expanded, 2 * tree.Margin() + 2 * int(tree.Indent()) + int(tree.CachedWidth(child)));
+    tree.TreeOptions().SetPaintOptions(tree.TreeOptions().PaintOptions() + toShowVertGridLines);
+    EXPECT_EQ(tree.GetMaxColumnWidth(ColumnNone), expanded + 1);
 }
 
 } // namespace

@@ -284,3 +284,66 @@ TEST(PaintGolden, ImagesStateImagesAndVariableHeights) {
 }
 
 } // namespace
+
+namespace {
+
+class HotDropTree : public TLazyStringTree {
+public:
+    void SetHot(PLazyNode node) { hotNode_ = node; }
+    void SetDropTarget(PLazyNode node) { dropTargetNode_ = node; }
+};
+
+TEST(PaintGolden, HotTrackedTextAndDropTarget) {
+    HotDropTree tree;
+    tree.SetBounds(0, 0, 200, 80);
+    tree.HandleNeeded();
+    tree.SetRootNodeCount(4);
+    tree.OnGetText = [](TBaseLazyTree*, PLazyNode node, TColumnIndex, TVSTTextType, std::wstring& text) {
+        text = L"Row " + std::to_wstring(node->Index);
+    };
+    tree.TreeOptions().SetPaintOptions(tree.TreeOptions().PaintOptions() + toHotTrack + toPopupMode);
+    PLazyNode first = tree.GetFirst();
+    tree.SetHot(tree.GetNext(first));
+    tree.SetDropTarget(tree.GetLast());   // on the node: drawn like a selection
+    tree.Colors().Set(TLTColors::HotColor, clRed);
+    ExpectMatchesGolden("hot_and_drop", RenderTree(tree, 200, 80));
+}
+
+// Every hook of a paint, in order, for two rows and the space below them.
+TEST(PaintHooks, FireInTheirOrderPerRowAndOnceAroundThePaint) {
+    TextTree t(200, 60);
+    t.Add(nullptr, L"one");
+    t.Add(nullptr, L"two");
+    std::vector<std::string> log;
+    auto name = [&](PLazyNode n) { return std::string(t.texts[n] == L"one" ? "one" : "two"); };
+    TBaseLazyTree& tree = t.tree;
+    tree.OnBeforePaint = [&](TBaseLazyTree*, TCanvas&) { log.push_back("before paint"); };
+    tree.OnAfterPaint = [&](TBaseLazyTree*, TCanvas&) { log.push_back("after paint"); };
+    tree.OnBeforeItemPaint = [&](TBaseLazyTree*, TCanvas&, PLazyNode n, RECT, bool&) { log.push_back("before item " + name(n)); };
+    tree.OnBeforeItemErase = [&](TBaseLazyTree*, TCanvas&, PLazyNode n, RECT, TColor&, TItemEraseAction&) {
+        log.push_back("before erase " + name(n));
+    };
+    tree.OnAfterItemErase = [&](TBaseLazyTree*, TCanvas&, PLazyNode n, RECT) { log.push_back("after erase " + name(n)); };
+    tree.OnBeforeCellPaint = [&](TBaseLazyTree*, TCanvas&, PLazyNode n, TColumnIndex c, RECT) {
+        log.push_back("before cell " + name(n) + " " + std::to_string(c));
+    };
+    t.tree.OnPaintText = [&](TBaseLazyTree*, TCanvas&, PLazyNode n, TColumnIndex, TVSTTextType) { log.push_back("text " + name(n)); };
+    tree.OnAfterCellPaint = [&](TBaseLazyTree*, TCanvas&, PLazyNode n, TColumnIndex, RECT) { log.push_back("after cell " + name(n)); };
+    tree.OnAfterItemPaint = [&](TBaseLazyTree*, TCanvas&, PLazyNode n, RECT) { log.push_back("after item " + name(n)); };
+    tree.OnPaintBackground = [&](TBaseLazyTree*, TCanvas&, RECT r, bool&) {
+        log.push_back("background " + std::to_string(r.bottom - r.top));
+    };
+    RenderTree(t.tree, 200, 60);   // the first paint also measures the texts
+    log.clear();
+    RenderTree(t.tree, 200, 60);
+    std::vector<std::string> expected{"before paint"};
+    for (std::string n : {"one", "two"})
+        for (std::string step : {"before item ", "before erase ", "after erase ", "before cell ", "text ", "after cell ",
+                                 "after item "})
+            expected.push_back(step + n + (step == "before cell " ? " -1" : ""));
+    expected.push_back("background 24");
+    expected.push_back("after paint");
+    EXPECT_EQ(log, expected);
+}
+
+} // namespace
