@@ -199,6 +199,14 @@ bool TBaseLazyTree::HandleInputMessage(UINT msg, WPARAM wParam, LPARAM lParam, L
         result = 0;
         return true;
     }
+    case WM_COMMAND:
+        // The editor's own change notifications go back to it.
+        if (editLink_ && lParam && HIWORD(wParam) == EN_UPDATE) {
+            editLink_->ForwardMessage(msg, wParam, lParam);
+            result = 0;
+            return true;
+        }
+        return false;
     case kSupportsRequest:
         result = 1;
         return true;

@@ -141,6 +141,7 @@ using TLTGetNodeProc = std::function<void(TBaseLazyTree* sender, PLazyNode node,
 class TBaseLazyTree : public TCustomControl {
     friend class TWorkerThread;
     friend class TCustomLazyTreeOptions;
+    friend class TStringEditLink;
 public:
     explicit TBaseLazyTree(TComponent* owner = nullptr);
     ~TBaseLazyTree() override;
