@@ -209,29 +209,23 @@ bool TStringEditLink::StartEditing() {
     return true;
 }
 
-bool TStringEditLink::FinishEditing() {
-    if (finished_) return false;
-    finished_ = true;
-    stopping_ = true;
-    // The link may go with the edit's reference: keep it until done here.
-    std::shared_ptr<TStringEditLink> self = shared_from_this();
-    if (edit_) {
-        if (edit_->Modified()) tree_->SetText(node_, column_, edit_->Text());
-        ::ShowWindow(edit_->Handle(), SW_HIDE);
-        edit_->ForgetLink();
-    }
-    stopping_ = false;
-    return true;
-}
+bool TStringEditLink::FinishEditing() { return EndEdit(true); }
 
-bool TStringEditLink::CancelEditing() {
+bool TStringEditLink::CancelEditing() { return EndEdit(false); }
+
+// Accepting stores a changed text; cancelling gives the tree its focus back.
+// A second end or cancel does nothing.
+bool TStringEditLink::EndEdit(bool accept) {
     if (finished_) return false;
     finished_ = true;
     stopping_ = true;
+    // The link may go with the edit's reference: it is kept until done here.
     std::shared_ptr<TStringEditLink> self = shared_from_this();
     if (edit_) {
+        if (accept && edit_->Modified()) tree_->SetText(node_, column_, edit_->Text());
         ::ShowWindow(edit_->Handle(), SW_HIDE);
-        if (tree_ && tree_->HandleAllocated() && ::IsWindowVisible(tree_->Handle())) ::SetFocus(tree_->Handle());
+        if (!accept && tree_ && tree_->HandleAllocated() && ::IsWindowVisible(tree_->Handle()))
+            ::SetFocus(tree_->Handle());
         edit_->ForgetLink();
     }
     stopping_ = false;

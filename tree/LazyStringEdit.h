@@ -60,6 +60,7 @@ public:
 
 private:
     friend class TLTEdit;
+    bool EndEdit(bool accept);
     TLTEdit* edit_ = nullptr;
     TCustomLazyStringTree* tree_ = nullptr;
     PLazyNode node_ = nullptr;
