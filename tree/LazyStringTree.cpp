@@ -162,8 +162,9 @@ int TCustomLazyStringTree::DoGetNodeWidth(PLazyNode node, TColumnIndex column, T
         Header().ColumnBounds(column, left, right);
         return right - left;
     }
-    TCanvas measure(MeasureDC());
-    TCanvas& c = canvas ? *canvas : measure;
+    // The own canvas is kept, so its font is made once, not per node.
+    if (!measureCanvas_) measureCanvas_ = std::make_unique<TCanvas>(MeasureDC());
+    TCanvas& c = canvas ? *canvas : *measureCanvas_;
     if (column != Header().MainColumn()) return CalculateTextWidth(c, node, column, Text(node, column));
     uint32_t* cache = WidthCache(node);
     if (*cache == 0) *cache = uint32_t(CalculateTextWidth(c, node, column, Text(node, column)));

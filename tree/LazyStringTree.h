@@ -94,6 +94,7 @@ private:
     int textHeight_ = 0;
     int ellipsisWidth_ = 0;
     bool fontChanged_ = false;
+    std::unique_ptr<TCanvas> measureCanvas_;
 };
 
 class TLazyStringTree : public TCustomLazyStringTree {

@@ -365,6 +365,17 @@ void TBaseLazyTree::PaintTree(TCanvas& target, RECT window, POINT targetPoint, u
                     canvas.Brush.SetColor(color_);
                     canvas.FillRect(r);
                 }
+                // The columns' grid lines run on to the bottom.
+                if (paint.Contains(toFullVertGridLines) && paint.Contains(toShowVertGridLines) &&
+                    (paintOptions & poGridLines)) {
+                    ::SetTextColor(dc, ColorToRGB(colors_.Get(TLTColors::GridLineColor)));
+                    ::SetBkColor(dc, ColorToRGB(color_));
+                    for (TColumnIndex column : header_->VisibleColumnsInOrder()) {
+                        int left = 0, right = 0;
+                        header_->ColumnBounds(column, left, right);
+                        DrawLine(canvas, right - 1, 0, right - 1, h - 1);
+                    }
+                }
             }
             ::GdiFlush();
             ::BitBlt(target.Handle(), targetPoint.x, targetPoint.y + (from - window.top), width, h, dc, 0, 0,

@@ -307,7 +307,8 @@ public:
         poDrawDropMark = 0x10, poGridLines = 0x20, poMainOnly = 0x40, poSelectedOnly = 0x80, poAll = 0x3F
     };
     enum TPixelFormat { pfDevice, pf32bit };
-    // Draws the part Window (tree coordinates) of the tree at Target on the canvas.
+    // Draws the part Window (tree coordinates) of the tree at Target on the
+    // canvas. Rows are drawn in 32 bits whatever the format: blending needs it.
     void PaintTree(TCanvas& target, RECT window, POINT targetPoint, unsigned paintOptions,
                    TPixelFormat pixelFormat = pfDevice);
     // A cell's rectangle in client coordinates (empty when the node is not shown).

@@ -9,6 +9,7 @@
 #include <zlib.h>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,22 +21,29 @@ struct TImage {
     bool operator==(const TImage&) const = default;
 };
 
-// What PaintTree draws for the tree's top-left width x height pixels.
-inline TImage RenderTree(TBaseLazyTree& tree, int width, int height, unsigned options = TBaseLazyTree::poAll) {
+// What a drawing function puts into a 32-bit bitmap of width x height.
+inline TImage Capture(int width, int height, const std::function<void(HDC dc)>& draw) {
     TImage image{width, height, {}};
     MemoryDC dc(nullptr);
     void* bits = nullptr;
     BitmapHandle bmp = CreateDib32(width, height, &bits);
     {
         SelectObjectScope select(dc.get(), bmp.get());
-        TCanvas canvas(dc.get());
-        tree.PaintTree(canvas, RECT{0, 0, width, height}, POINT{0, 0}, options);
+        draw(dc.get());
         ::GdiFlush();
     }
     const uint32_t* p = static_cast<const uint32_t*>(bits);
     image.Pixels.assign(p, p + size_t(width) * size_t(height));
     for (uint32_t& px : image.Pixels) px &= 0xFFFFFF;
     return image;
+}
+
+// What PaintTree draws for the tree's top-left width x height pixels.
+inline TImage RenderTree(TBaseLazyTree& tree, int width, int height, unsigned options = TBaseLazyTree::poAll) {
+    return Capture(width, height, [&](HDC dc) {
+        TCanvas canvas(dc);
+        tree.PaintTree(canvas, RECT{0, 0, width, height}, POINT{0, 0}, options);
+    });
 }
 
 namespace png {

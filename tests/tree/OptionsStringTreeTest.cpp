@@ -33,6 +33,16 @@ bool IsDropTarget(HWND wnd) {
 
 bool HasUpdateRegion(HWND wnd) { return ::GetUpdateRect(wnd, nullptr, FALSE) != 0; }
 
+// Only a shown window collects what is to be repainted.
+void ShowInForm(TForm& form, TBaseLazyTree& tree, int width, int height) {
+    form.SetBounds(0, 0, 300, 200);
+    tree.SetBounds(0, 0, width, height);
+    tree.SetParent(&form);
+    tree.HandleNeeded();
+    ::ShowWindow(form.Handle(), SW_SHOWNA);
+    ::ShowWindow(tree.Handle(), SW_SHOWNA);
+}
+
 TEST(TreeOptions, SettersApplyTheirSideEffects) {
     TTestTree tree;
     tree.HandleNeeded();
@@ -83,14 +93,9 @@ TEST(TreeOptions, SettersApplyTheirSideEffects) {
 }
 
 TEST(TreeOptions, ColoursRepaintAndTheLineColourRedrawsTheLines) {
-    TForm form;   // only a shown window collects what is to be repainted
-    form.SetBounds(0, 0, 300, 200);
+    TForm form;
     TTestTree tree;
-    tree.SetBounds(0, 0, 100, 60);
-    tree.SetParent(&form);
-    tree.HandleNeeded();
-    ::ShowWindow(form.Handle(), SW_SHOWNA);
-    ::ShowWindow(tree.Handle(), SW_SHOWNA);
+    ShowInForm(form, tree, 100, 60);
     ASSERT_TRUE(::IsWindowVisible(tree.Handle()));
     tree.SetRootNodeCount(3);
     // An update bracket turned redraw off and on again: the window stays shown.
@@ -376,6 +381,47 @@ TEST(StringTree, MaxColumnWidthCoversIndentMarginsAndTheWidestText) {
     EXPECT_EQ(expanded, 2 * tree.Margin() + 2 * int(tree.Indent()) + int(tree.CachedWidth(child)));
     tree.TreeOptions().SetPaintOptions(tree.TreeOptions().PaintOptions() + toShowVertGridLines);
     EXPECT_EQ(tree.GetMaxColumnWidth(ColumnNone), expanded + 1);
+}
+
+} // namespace
+
+namespace {
+
+class OpenTree : public TTestTree {
+public:
+    using TTestTree::DoPopupMenu;
+};
+
+TEST(TreeRepaint, RepaintNodeDrawsThatRowAtOnce) {
+    TForm form;
+    OpenTree tree;
+    ShowInForm(form, tree, 200, 120);
+    tree.SetRootNodeCount(5);
+    ::UpdateWindow(tree.Handle());
+    std::vector<unsigned> painted;
+    tree.OnBeforeItemPaint = [&](TBaseLazyTree*, TCanvas&, PLazyNode node, RECT, bool&) { painted.push_back(node->Index); };
+    PLazyNode third = tree.GetNext(tree.GetNext(tree.GetFirst()));
+    tree.RepaintNode(third);
+    EXPECT_EQ(painted, std::vector<unsigned>{2});
+    EXPECT_FALSE(HasUpdateRegion(tree.Handle()));
+    // Without columns there is no column to invalidate.
+    tree.InvalidateColumn(0);
+    EXPECT_FALSE(HasUpdateRegion(tree.Handle()));
+    RECT r = tree.GetTreeRect();
+    EXPECT_EQ(r.bottom, std::max(tree.ClientHeight(), 5 * 18));
+    EXPECT_EQ(r.right, tree.ClientWidth());
+
+    // A popup menu: asked for the node, its click fired, a pending edit ended.
+    TMenuItem menu;
+    int clicks = 0;
+    menu.OnClick = [&](TObject*) { ++clicks; };
+    tree.OnGetPopupMenu = [&](TBaseLazyTree*, PLazyNode node, TColumnIndex, POINT, bool&, TMenuItem*& popup) {
+        if (node == third) popup = &menu;
+    };
+    tree.DoPopupMenu(third, ColumnNone, POINT{5, 40});
+    EXPECT_EQ(clicks, 1);
+    tree.DoPopupMenu(tree.GetFirst(), ColumnNone, POINT{5, 5});
+    EXPECT_EQ(clicks, 1);
 }
 
 } // namespace

@@ -191,26 +191,40 @@ TEST(PaintGolden, OwnerPaintedRowsSkipEraseCellsAndContent) {
     ExpectMatchesGolden("owner_painted", image);
 }
 
-// A header with one column narrower than the texts: they are shortened.
-class OneColumnHeader : public TLTHeader {
+// A header whose columns have fixed extents, and a string tree that uses it.
+class FixedColumnsHeader : public TLTHeader {
 public:
-    using TLTHeader::TLTHeader;
-    int ColumnCount() const override { return 1; }
-    std::vector<TColumnIndex> VisibleColumnsInOrder() const override { return {0}; }
-    void ColumnBounds(TColumnIndex, int& left, int& right) const override {
-        left = 0;
-        right = 150;
+    FixedColumnsHeader(TBaseLazyTree* owner, std::vector<std::pair<int, int>> bounds)
+        : TLTHeader(owner), bounds_(std::move(bounds)) {}
+    int ColumnCount() const override { return int(bounds_.size()); }
+    std::vector<TColumnIndex> VisibleColumnsInOrder() const override {
+        std::vector<TColumnIndex> order;
+        for (size_t i = 0; i < bounds_.size(); ++i) order.push_back(TColumnIndex(i));
+        return order;
     }
+    void ColumnBounds(TColumnIndex column, int& left, int& right) const override {
+        left = bounds_[size_t(column)].first;
+        right = bounds_[size_t(column)].second;
+    }
+private:
+    std::vector<std::pair<int, int>> bounds_;
 };
 
-class ColumnStringTree : public TLazyStringTree {
+template <int... Edges> class FixedColumnsTree : public TLazyStringTree {
 public:
-    ColumnStringTree() { UseOwnClasses(); }
+    FixedColumnsTree() { UseOwnClasses(); }
 protected:
     THeaderClass GetHeaderClass() const override {
-        return +[](TBaseLazyTree* owner) -> std::unique_ptr<TLTHeader> { return std::make_unique<OneColumnHeader>(owner); };
+        return +[](TBaseLazyTree* owner) -> std::unique_ptr<TLTHeader> {
+            const int edges[] = {Edges...};
+            std::vector<std::pair<int, int>> bounds;
+            for (size_t i = 0; i + 1 < std::size(edges); ++i) bounds.emplace_back(edges[i], edges[i + 1]);
+            return std::make_unique<FixedColumnsHeader>(owner, bounds);
+        };
     }
 };
+// One column narrower than the texts: they are shortened.
+using ColumnStringTree = FixedColumnsTree<0, 150>;
 
 TEST(PaintGolden, StringTreeShortensTextToItsColumnAndShowsStaticText) {
     ColumnStringTree tree;
@@ -231,6 +245,17 @@ TEST(PaintGolden, StringTreeShortensTextToItsColumnAndShowsStaticText) {
     TImage image = RenderTree(tree, 220, 100);
     EXPECT_EQ(shortenAsked, (std::vector<std::wstring>{texts[1], texts[2]}));
     ExpectMatchesGolden("string_shortened", image);
+}
+
+TEST(PaintGolden, ColumnGridLinesRunToTheBottom) {
+    ColumnStringTree tree;
+    tree.SetBounds(0, 0, 200, 80);
+    tree.HandleNeeded();
+    tree.SetRootNodeCount(2);
+    auto& o = tree.TreeOptions();
+    o.SetPaintOptions(o.PaintOptions() + toShowVertGridLines + toShowHorzGridLines + toFullVertGridLines);
+    tree.Colors().Set(TLTColors::GridLineColor, clBlue);
+    ExpectMatchesGolden("column_grid", RenderTree(tree, 200, 80));
 }
 
 TEST(PaintGolden, ImagesStateImagesAndVariableHeights) {
@@ -344,6 +369,51 @@ TEST(PaintHooks, FireInTheirOrderPerRowAndOnceAroundThePaint) {
     expected.push_back("background 24");
     expected.push_back("after paint");
     EXPECT_EQ(log, expected);
+}
+
+} // namespace
+
+namespace {
+
+TEST(Paint, PrintClientDrawsWhatPaintTreeDraws) {
+    TextTree t(160, 90);
+    t.Folders();
+    t.tree.SetOffsetY(-18);   // scrolled one row down
+    RECT client = t.tree.ClientRect();
+    int w = client.right, h = client.bottom;
+    TImage printed = Capture(w, h, [&](HDC dc) {
+        ::SendMessageA(t.tree.Handle(), WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+    });
+    // PaintTree of the same part of the tree: from row 1 on.
+    TImage expected = Capture(w, h, [&](HDC dc) {
+        TCanvas canvas(dc);
+        t.tree.PaintTree(canvas, RECT{0, 18, w, 18 + h}, POINT{0, 0}, TBaseLazyTree::poAll);
+    });
+    EXPECT_TRUE(printed == expected);
+    EXPECT_FALSE(printed == RenderTree(t.tree, w, h));   // the first row is scrolled away
+}
+
+using TwoColumnTree = FixedColumnsTree<0, 100, 260>;
+
+TEST(Paint, EmptyNeighbourCellsGiveTheirRoomWithAutoSpanColumns) {
+    TwoColumnTree tree;
+    tree.SetBounds(0, 0, 260, 60);
+    tree.HandleNeeded();
+    tree.SetRootNodeCount(2);
+    // Row 0 has nothing in column 1; row 1 has.
+    tree.OnGetText = [](TBaseLazyTree*, PLazyNode node, TColumnIndex column, TVSTTextType, std::wstring& text) {
+        text = column == 0 ? L"A text wider than one column" : node->Index == 0 ? L"" : L"second";
+    };
+    std::vector<std::pair<unsigned, TColumnIndex>> shortened;
+    tree.OnShortenString = [&](TBaseLazyTree*, TCanvas&, PLazyNode node, TColumnIndex column, const std::wstring&,
+                               int, bool, std::wstring&, bool&) { shortened.emplace_back(node->Index, column); };
+    RenderTree(tree, 260, 60);
+    EXPECT_EQ(shortened, (std::vector<std::pair<unsigned, TColumnIndex>>{{0, 0}, {1, 0}}));
+    shortened.clear();
+    tree.TreeOptions().SetAutoOptions(tree.TreeOptions().AutoOptions() + toAutoSpanColumns);
+    RenderTree(tree, 260, 60);
+    // Row 0's text now has both columns' room and fits; row 1 is still cut.
+    EXPECT_EQ(shortened, (std::vector<std::pair<unsigned, TColumnIndex>>{{1, 0}}));
 }
 
 } // namespace
