@@ -197,6 +197,8 @@ bool TStringEditLink::PrepareEditing(TBaseLazyTree* tree, PLazyNode node, TColum
         }
     }
     ::SendMessageW(edit_->Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(font_.Handle()), FALSE);
+    // The formatting rectangle alone places the text (no font margins on top of it).
+    ::SendMessageW(edit_->Handle(), EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, 0);
     edit_->SetText(text);
     return true;
 }
