@@ -392,4 +392,28 @@ void TBaseLazyTree::RunStepAnimation(int steps, int duration, const TLTAnimation
     DoStateChange({}, {tsCancelHintAnimation, tsInAnimation});
 }
 
+// ---- animated toggle -------------------------------------------------------------------------------
+
+int TBaseLazyTree::RowBottom(PLazyNode node) {
+    int top = GetNodeTop(node);
+    return top < 0 ? -1 : top + offsetY_ + node->NodeHeight;
+}
+
+// Slides the rows below a node's row up (collapsing) or down (expanding)
+// by distance pixels over AnimationDuration.
+void TBaseLazyTree::AnimateToggle(int rowBottom, int distance, bool down) {
+    if (!options_->AnimationOptions().Contains(toAnimatedToggle) || !HandleAllocated() || rowBottom < 0 ||
+        distance <= 0 || !::IsWindowVisible(handle_))
+        return;
+    Update();
+    int clientWidth = ClientWidth(), clientHeight = ClientHeight();
+    RunStepAnimation(distance, int(animationDuration_), [&](int, int stepSize, void*) {
+        if (stepSize == 0) return true;
+        RECT area{0, rowBottom, clientWidth, clientHeight};
+        ::ScrollWindowEx(handle_, 0, down ? stepSize : -stepSize, &area, &area, nullptr, nullptr, SW_INVALIDATE);
+        ::UpdateWindow(handle_);
+        return true;
+    }, nullptr);
+}
+
 } // namespace krv

@@ -694,6 +694,11 @@ void TBaseLazyTree::ToggleNode(PLazyNode node) {
     bool changed = false;
     if (node->States & vsExpanded) {
         if (!DoCollapsing(node) || !node) return;
+        if (updateCount_ == 0 && !states_.Contains(tsCollapsing)) {
+            int rowBottom = RowBottom(node);
+            AnimateToggle(rowBottom, std::min<int>(int(node->TotalHeight) - node->NodeHeight,
+                                                   ClientHeight() - rowBottom + 1), false);
+        }
         InterruptValidation();
         unsigned hiddenRows = IsEffectivelyVisible(node) ? CountVisibleChildren(node) : 0;
         AdjustTotalHeight(node, node->NodeHeight, false);
@@ -716,6 +721,12 @@ void TBaseLazyTree::ToggleNode(PLazyNode node) {
         int64_t heightDelta = 0;
         for (PLazyNode run = node->FirstChild; run; run = run->NextSibling)
             if (run->States & vsVisible) heightDelta += run->TotalHeight;
+        if (updateCount_ == 0 && !states_.Contains(tsExpanding) && !states_.Contains(tsPainting) &&
+            GetNextVisibleNoInit(node)) {
+            int rowBottom = RowBottom(node);
+            if (rowBottom < ClientHeight())
+                AnimateToggle(rowBottom, int(std::min<int64_t>(ClientHeight() - rowBottom + 1, heightDelta)), true);
+        }
         node->States |= vsExpanded;
         AdjustTotalHeight(node, heightDelta, true);
         if (IsEffectivelyVisible(node)) ChangeVisibleCount(CountVisibleChildren(node));
@@ -735,6 +746,12 @@ void TBaseLazyTree::ToggleNode(PLazyNode node) {
         return;
     }
     UpdateScrollBars(true);
+    if (AutoOption(toAutoScrollOnExpand) && (node->States & vsExpanded) && HandleAllocated()) {
+        // The opened subtree comes into view as far as it fits.
+        if (ClientHeight() < int(node->TotalHeight)) SetTopNode(node);
+        else if (PLazyNode last = GetLastVisibleChild(node))
+            ScrollIntoView(last, SelectionOption(toCenterScrollIntoView));
+    }
     if (GetTopNode() == lastTop) InvalidateToBottom(node);
     else Invalidate();
 }

@@ -620,6 +620,9 @@ protected:
     TBiDiMode ColumnBiDiMode(TColumnIndex column) const;
     DWORD CurrentTime() const { return TickSource ? TickSource() : ::GetTickCount(); }
     bool HandleInputMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
+    // The client y below a node's row (-1 when it is not shown).
+    int RowBottom(PLazyNode node);
+    void AnimateToggle(int rowBottom, int distance, bool down);
     // Places the running editor over the focused node's text in the edit column.
     void UpdateEditBounds();
 

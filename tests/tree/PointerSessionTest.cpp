@@ -208,6 +208,30 @@ TEST(PointerSession, WheelPanningDeadZoneCursorAndStop) {
     s.Send(WM_MBUTTONUP, 0, Session::At(anchor));
 }
 
+TEST(PointerSession, DragStartsOnceTheMouseLeavesTheThreshold) {
+    Rows s;
+    s.Click("Beta");
+    s.Click("Date", hpOnItemLabel, MK_CONTROL);
+    s.tree.OnDragAllowed = [](TBaseLazyTree*, PLazyNode, TColumnIndex, bool& allowed) { allowed = true; };
+    POINT p = s.PointOn(s.Node("Date"), hpOnItemLabel);
+    s.Down(p);
+    EXPECT_TRUE(s.tree.TreeStates().Contains(tsOLEDragPending));
+    EXPECT_EQ(s.Selection(), "Beta,Date");   // a drag may follow: the selection stays
+    s.Move(POINT{p.x + s.tree.DragThreshold, p.y});
+    EXPECT_TRUE(s.tree.drags.empty());
+    s.Move(POINT{p.x + s.tree.DragThreshold + 1, p.y});
+    ASSERT_EQ(s.tree.drags.size(), 1u);
+    EXPECT_EQ(s.tree.drags[0], (std::vector<PLazyNode>{s.Node("Beta"), s.Node("Date")}));
+    EXPECT_FALSE(s.tree.Dragging());
+    s.Up(POINT{p.x + 20, p.y});
+    // Without permission no drag is pending.
+    s.tree.OnDragAllowed = nullptr;
+    s.Down(p);
+    EXPECT_FALSE(s.tree.TreeStates().Contains(tsOLEDragPending));
+    s.Up(p);
+    EXPECT_EQ(s.Selection(), "Date");
+}
+
 // Every reference the tree keeps: none may point at a deleted node.
 void ExpectNoReferenceTo(TSessionTree& tree, PLazyNode gone) {
     EXPECT_NE(tree.FocusedNode(), gone);

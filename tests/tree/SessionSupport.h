@@ -18,6 +18,13 @@ public:
     using TBaseLazyTree::ScrollDirectionsAt;
     using TBaseLazyTree::lastSearchNode_;
     using TBaseLazyTree::lastClickedNode_;
+    // Drags started, with the selection they carried (the drag manager is not part of these tests).
+    std::vector<std::vector<PLazyNode>> drags;
+protected:
+    void StartOleDrag(POINT p) override {
+        drags.push_back(GetSortedSelection(true));
+        TLazyStringTree::StartOleDrag(p);
+    }
 };
 
 // One shown form holds the tree of every session: closing a form costs seconds here.
