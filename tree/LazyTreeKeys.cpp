@@ -26,7 +26,8 @@ wchar_t CharacterOf(WORD key) {
     // Ctrl would turn letters into control characters.
     state[VK_CONTROL] = state[VK_LCONTROL] = state[VK_RCONTROL] = 0;
     wchar_t buffer[4];
-    int n = ::ToUnicode(key, ::MapVirtualKeyA(key, 0), state, buffer, 4, 0);
+    // Flag 4 leaves the keyboard's dead-key state alone for the character message.
+    int n = ::ToUnicode(key, ::MapVirtualKeyA(key, 0), state, buffer, 4, 4);
     return n == 1 ? buffer[0] : 0;
 }
 }

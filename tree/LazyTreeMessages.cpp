@@ -72,6 +72,12 @@ bool TBaseLazyTree::HandleInputMessage(UINT msg, WPARAM wParam, LPARAM lParam, L
         HandleMouseMoveTree(MouseShift(wParam), PointOf(lParam));
         return false;
     }
+    case WM_NCLBUTTONDOWN:
+    case WM_NCRBUTTONDOWN:
+    case WM_NCMBUTTONDOWN:
+        // A press on the border or a scroll bar focuses the tree too.
+        if (!Focused() && CanFocus()) SetFocus();
+        return false;
     case WM_MOUSELEAVE:
         if (!states_.Contains(tsOLEDragging) && !states_.Contains(tsLeftButtonDown) &&
             !states_.Contains(tsRightButtonDown) && !states_.Contains(tsMiddleButtonDown) &&

@@ -125,7 +125,7 @@ void TBaseLazyTree::HandleMouseDown(TMouseButton button, TShiftState shift, POIN
         return;
     }
     if (button == mbRight && !SelectionOption(toRightClickSelect)) {
-        // The right button only focuses; the selection stays for the context menu.
+        // Focus and selection stay as they are for the context menu.
         return;
     }
     if (node && (hi.Positions & hpOnItemCheckbox) && button == mbLeft) {
