@@ -186,6 +186,7 @@ bool TBaseLazyTree::HandleInputMessage(UINT msg, WPARAM wParam, LPARAM lParam, L
                 return true;
             }
             HCURSOR cursor = nullptr;
+            if (hotNode_ && options_->PaintOptions().Contains(toHotTrack)) cursor = ::LoadCursorA(nullptr, IDC_HAND);
             DoGetCursor(cursor);
             if (cursor) {
                 ::SetCursor(cursor);
