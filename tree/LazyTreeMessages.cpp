@@ -171,6 +171,7 @@ bool TBaseLazyTree::HandleInputMessage(UINT msg, WPARAM wParam, LPARAM lParam, L
                            tsEditPending});
         return false;
     case WM_KILLFOCUS:
+        StopWheelPanning();
         KillInputTimers();
         lastSearchNode_ = nullptr;
         if (states_.Contains(tsKeyCheckPending)) EndPendingCheck(false);
