@@ -47,19 +47,23 @@ void TWindow::DestroyHandle() {
     if (handle_) ::DestroyWindow(handle_);
 }
 
-bool TWindow::SubclassWindow(HWND wnd) {
+bool TWindow::SubclassWindow(HWND wnd, bool unicode) {
     if (!wnd || handle_ || FromHandle(wnd)) return false;
     ::SetPropA(wnd, kThisProp, this);
     handle_ = wnd;
-    oldWndProc_ = reinterpret_cast<WNDPROC>(
-        ::SetWindowLongPtrA(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TWindow::StaticWndProc)));
+    unicode_ = unicode && ::IsWindowUnicode(wnd);
+    auto proc = reinterpret_cast<LONG_PTR>(&TWindow::StaticWndProc);
+    oldWndProc_ = reinterpret_cast<WNDPROC>(unicode_ ? ::SetWindowLongPtrW(wnd, GWLP_WNDPROC, proc)
+                                                     : ::SetWindowLongPtrA(wnd, GWLP_WNDPROC, proc));
     return oldWndProc_ != nullptr;
 }
 
 bool TWindow::HandleMessage(UINT, WPARAM, LPARAM, LRESULT&) { return false; }
 
 LRESULT TWindow::DefaultHandler(UINT msg, WPARAM wParam, LPARAM lParam) {
-    if (oldWndProc_) return ::CallWindowProcA(oldWndProc_, handle_, msg, wParam, lParam);
+    if (oldWndProc_)
+        return unicode_ ? ::CallWindowProcW(oldWndProc_, handle_, msg, wParam, lParam)
+                        : ::CallWindowProcA(oldWndProc_, handle_, msg, wParam, lParam);
     return ::DefWindowProcA(handle_, msg, wParam, lParam);
 }
 
@@ -108,9 +112,14 @@ LRESULT CALLBACK TWindow::StaticWndProc(HWND wnd, UINT msg, WPARAM wParam, LPARA
     }
     if (msg == WM_NCDESTROY) {
         ::RemovePropA(wnd, kThisProp);
-        if (self->oldWndProc_) ::SetWindowLongPtrA(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(self->oldWndProc_));
+        if (self->oldWndProc_) {
+            auto old = reinterpret_cast<LONG_PTR>(self->oldWndProc_);
+            if (self->unicode_) ::SetWindowLongPtrW(wnd, GWLP_WNDPROC, old);
+            else ::SetWindowLongPtrA(wnd, GWLP_WNDPROC, old);
+        }
         self->handle_ = nullptr;
         self->oldWndProc_ = nullptr;
+        self->unicode_ = false;
         try {
             self->HandleDestroyed();
         } catch (...) {

@@ -29,8 +29,11 @@ public:
 
     // Takes over a window made from a class that is not ours (a standard
     // control): its messages then reach HandleMessage first and the control's
-    // own procedure through DefaultHandler.
-    bool SubclassWindow(HWND wnd);
+    // own procedure through DefaultHandler. A Unicode window stays Unicode when
+    // unicode is set: its text then never passes through the ANSI code page.
+    bool SubclassWindow(HWND wnd, bool unicode = false);
+    // Whether messages reach this object in their wide form.
+    bool UnicodeWindow() const { return unicode_; }
 
     // The object behind a window of ours, or null.
     static TWindow* FromHandle(HWND wnd);
@@ -47,6 +50,7 @@ protected:
 
     HWND handle_ = nullptr;
     WNDPROC oldWndProc_ = nullptr;   // the standard control's procedure when subclassed
+    bool unicode_ = false;           // subclassed with the wide window-long function
 };
 
 // An exception thrown by a message handler cannot cross the system's message
