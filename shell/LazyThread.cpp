@@ -25,7 +25,16 @@ TLazyThread::TLazyThread(bool createSuspended)
     suspended_ = createSuspended;
 }
 
-TLazyThread::~TLazyThread() = default;
+TLazyThread::~TLazyThread() {
+    // The thunk the thread runs through goes with this object: never free it
+    // under a running thread. Owners stop their threads first; this is the net.
+    if (handle_ && !finished_) {
+        Terminate();
+        SetSuspended(false);
+        TLazyThread::Wake();
+        ::WaitForSingleObject(handle_.get(), INFINITE);
+    }
+}
 
 unsigned __stdcall TLazyThread::ThreadProc(TLazyThread* self, void*) {
     try {

@@ -6,6 +6,7 @@
 #include "framework/Thread.h"
 #include "shell/LazyShellNotifier.h"
 #include "shell/ShellUtils.h"
+#include "shell/SystemVersion.h"
 #include <gtest/gtest.h>
 #include <functional>
 #include <memory>
@@ -66,6 +67,28 @@ std::vector<std::wstring> Paths(TLazyShellEventList* list) {
     std::vector<std::wstring> r;
     for (int i = 0; i < list->Count(); ++i) r.push_back(PathOf(list->Items(i).PIDL1.get()));
     return r;
+}
+
+TOSVersion Windows98() {
+    TOSVersion v;
+    v.PlatformId = VER_PLATFORM_WIN32_WINDOWS;
+    v.MajorVersion = 4;
+    v.MinorVersion = 10;
+    return v;
+}
+
+// Handles of the notifier's running threads that stay valid after it frees them.
+std::vector<KernelHandle> DuplicateThreadHandles(TLazyChangeNotifier& notifier) {
+    std::vector<KernelHandle> handles;
+    for (TLazyThread* t : std::initializer_list<TLazyThread*>{notifier.KernelChangeThread(),
+                                                             notifier.ShellChangeThread(),
+                                                             notifier.ChangeDispatchThread()}) {
+        HANDLE h = nullptr;
+        if (t && ::DuplicateHandle(::GetCurrentProcess(), t->Handle(), ::GetCurrentProcess(), &h, SYNCHRONIZE,
+                                   FALSE, 0))
+            handles.emplace_back(h);
+    }
+    return handles;
 }
 
 struct TNotifierFixture : ::testing::Test {
@@ -162,7 +185,9 @@ TEST(LazyShellNotifier, KernelFilterFollowsTheOptionsBitForBit) {
     for (auto& row : table) EXPECT_EQ(KernelNotifyFilter(row.options, row.nt), row.filter) << row.options;
 }
 
-TEST_F(TNotifierFixture, ThreeFolderCreationsAnnouncedTogetherReachTheControlAsOneBatch) {
+// Three folders made in two folders and announced to the shell one after the
+// other: one batch, one update per parent folder.
+void ExpectThreeCreationsInOneBatch(TLazyChangeNotifier* notifier, TRecordingControl& control) {
     notifier->BatchInterval = 1500;   // more than enough for three calls in a row
     TempFolder root(L"announce");
     for (auto* n : {L"a", L"b", L"c"}) MakeDir(root / n);
@@ -200,6 +225,24 @@ TEST_F(TNotifierFixture, ThreeFolderCreationsAnnouncedTogetherReachTheControlAsO
     notifier->UnRegisterShellChangeNotify(&control);
 }
 
+TEST_F(TNotifierFixture, ThreeFolderCreationsAnnouncedTogetherReachTheControlAsOneBatch) {
+    ExpectThreeCreationsInOneBatch(notifier.get(), control);
+}
+
+TEST_F(TNotifierFixture, TheOlderDeliveryOfWindows9xGivesTheSameBatch) {
+    TVersionSource old = SetVersionSource(&Windows98);
+    struct Restore { TVersionSource v; ~Restore() { SetVersionSource(v); } } restore{old};
+    ExpectThreeCreationsInOneBatch(notifier.get(), control);
+}
+
+TEST_F(TNotifierFixture, DestroyingTheNotifierStopsThreadsLeftRunning) {
+    notifier->RegisterShellChangeNotify(&control);
+    notifier->RegisterKernelChangeNotify(&control, knoFileName);
+    std::vector<KernelHandle> threads = DuplicateThreadHandles(*notifier);
+    notifier.reset();
+    for (auto& h : threads) EXPECT_EQ(::WaitForSingleObject(h.get(), 0), WAIT_OBJECT_0);
+}
+
 TEST_F(TNotifierFixture, TheFolderWatchFiresOnAFileMadeInTheWatchedFolder) {
     TempFolder root(L"watch");
     notifier->RegisterKernelChangeNotify(&control, knoFileName | knoFolderName);
@@ -231,15 +274,8 @@ TEST_F(TNotifierFixture, UnregisteringTheLastControlStopsEveryThread) {
     EXPECT_EQ(notifier->ShellChangeThread()->RefCount(), 2);
     EXPECT_EQ(notifier->ChangeDispatchThread()->RefCount(), 2);
 
-    std::vector<KernelHandle> threads;
-    for (TLazyThread* t : std::initializer_list<TLazyThread*>{notifier->KernelChangeThread(),
-                                                             notifier->ShellChangeThread(),
-                                                             notifier->ChangeDispatchThread()}) {
-        HANDLE h = nullptr;
-        ASSERT_TRUE(::DuplicateHandle(::GetCurrentProcess(), t->Handle(), ::GetCurrentProcess(), &h, SYNCHRONIZE,
-                                      FALSE, 0));
-        threads.emplace_back(h);
-    }
+    std::vector<KernelHandle> threads = DuplicateThreadHandles(*notifier);
+    ASSERT_EQ(threads.size(), 3u);
     auto running = [&] {
         int n = 0;
         for (auto& h : threads) n += ::WaitForSingleObject(h.get(), 0) == WAIT_TIMEOUT;

@@ -6,6 +6,7 @@
 #include "framework/Window.h"
 #include "shell/OwnerDrawScrollbar.h"
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <vector>
 
 using namespace krv;
@@ -256,4 +257,65 @@ TEST(OwnerDrawScrollbar, GoldenImagesWithThemesOff) {
         ::SendMessageA(bar.Handle(), WM_LBUTTONUP, 0, 0);
     }
     EXPECT_EQ(shelltest::CompareWithGolden("scrollbar-looks", canvas.Image()), "");
+
+    // With the theme on (its look is the system's, so no golden file) the
+    // bar still paints its parts.
+    TOwnerDrawScrollbar themed;
+    themed.SetParent(&host);
+    themed.SetBounds(0, 0, w, h);
+    themed.HandleNeeded();
+    shelltest::TCanvasBitmap plain(w, h, RGB(255, 0, 255));
+    ::SendMessageA(themed.Handle(), WM_PRINTCLIENT, reinterpret_cast<WPARAM>(plain.DC()), PRF_CLIENT);
+    auto pixels = plain.Image().Pixels;
+    EXPECT_EQ(std::count(pixels.begin(), pixels.end(), 0xFF00FFu), 0);
+}
+
+// The timers are driven by hand (WM_TIMER sent in order) with the pointer
+// placed where the script wants it: no waiting on real time.
+TEST(OwnerDrawScrollbar, HoldingAButtonRepeatsOnlyWhileThePointerStaysOnIt) {
+    TScrollOwner owner;
+    owner.HandleNeeded();
+    auto* bar = new TOwnerDrawScrollbar(&owner);
+    bar->SetParent(&owner);
+    bar->SetBounds(0, 0, 16, 200);
+    bar->HandleNeeded();
+    owner.Bar = bar->Handle();
+    TScrollBarMetrics m = bar->Metrics();
+    auto pointerAt = [&](POINT p) {
+        ::ClientToScreen(bar->Handle(), &p);
+        ::SetCursorPos(p.x, p.y);
+    };
+    auto timer = [&](UINT_PTR id) { ::SendMessageA(bar->Handle(), WM_TIMER, id, 0); };
+    const std::vector<TScrollMsg> once{{SB_LINEDOWN, 0, true}, {SB_ENDSCROLL, 0, true}};
+
+    POINT down = Centre(m.DownButton());
+    pointerAt(down);
+    Post(*bar, WM_LBUTTONDOWN, down);
+    EXPECT_EQ(owner.Log, once);
+    timer(203);   // the first delay is over: repeating starts
+    timer(202);
+    timer(202);
+    std::vector<TScrollMsg> three = once;
+    for (int i = 0; i < 2; ++i) three.insert(three.end(), once.begin(), once.end());
+    EXPECT_EQ(owner.Log, three);
+    pointerAt(Centre(m.UpButton()));   // moved off the pressed part
+    timer(202);
+    EXPECT_EQ(owner.Log, three);
+    pointerAt(down);                   // and back on it
+    timer(202);
+    EXPECT_EQ(owner.Log.size(), 8u);
+    Post(*bar, WM_LBUTTONUP, down, 0);
+    EXPECT_EQ(bar->PressedPart(), shNone);
+    EXPECT_EQ(::GetCapture(), nullptr);
+
+    // Hot tracking: a move marks the pointer inside; the hot timer notices it left.
+    pointerAt(down);
+    Post(*bar, WM_MOUSEMOVE, down, 0);
+    EXPECT_TRUE(bar->MouseInside());
+    timer(201);
+    EXPECT_TRUE(bar->MouseInside());
+    pointerAt(POINT{600, 600});
+    timer(201);
+    EXPECT_FALSE(bar->MouseInside());
+    EXPECT_EQ(owner.Log.size(), 8u);   // hovering never scrolls
 }
