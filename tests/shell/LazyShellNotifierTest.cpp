@@ -69,13 +69,6 @@ std::vector<std::wstring> Paths(TLazyShellEventList* list) {
     return r;
 }
 
-TOSVersion Windows98() {
-    TOSVersion v;
-    v.PlatformId = VER_PLATFORM_WIN32_WINDOWS;
-    v.MajorVersion = 4;
-    v.MinorVersion = 10;
-    return v;
-}
 
 // Handles of the notifier's running threads that stay valid after it frees them.
 std::vector<KernelHandle> DuplicateThreadHandles(TLazyChangeNotifier& notifier) {
@@ -230,8 +223,7 @@ TEST_F(TNotifierFixture, ThreeFolderCreationsAnnouncedTogetherReachTheControlAsO
 }
 
 TEST_F(TNotifierFixture, TheOlderDeliveryOfWindows9xGivesTheSameBatch) {
-    TVersionSource old = SetVersionSource(&Windows98);
-    struct Restore { TVersionSource v; ~Restore() { SetVersionSource(v); } } restore{old};
+    shelltest::TFakeWindows98 windows98;
     ExpectThreeCreationsInOneBatch(notifier.get(), control);
 }
 

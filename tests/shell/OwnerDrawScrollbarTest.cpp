@@ -28,6 +28,16 @@ public:
     TScrollOwner() { SetBounds(0, 0, 200, 300); }
     std::vector<TScrollMsg> Log;
     HWND Bar = nullptr;
+    // A bar 16 x 200 owned by this control and inside it.
+    TOwnerDrawScrollbar* MakeBar() {
+        HandleNeeded();
+        auto* bar = new TOwnerDrawScrollbar(this);
+        bar->SetParent(this);
+        bar->SetBounds(0, 0, 16, 200);
+        bar->HandleNeeded();
+        Bar = bar->Handle();
+        return bar;
+    }
 protected:
     bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) override {
         if (msg == WM_VSCROLL) {
@@ -132,12 +142,7 @@ TEST(OwnerDrawScrollbar, RangesClampAsTheyAreSet) {
 
 TEST(OwnerDrawScrollbar, MouseScriptsSendTheOwnerScrollCodesInOrder) {
     TScrollOwner owner;
-    owner.HandleNeeded();
-    auto* bar = new TOwnerDrawScrollbar(&owner);
-    bar->SetParent(&owner);
-    bar->SetBounds(0, 0, 16, 200);
-    bar->HandleNeeded();
-    owner.Bar = bar->Handle();
+    TOwnerDrawScrollbar* bar = owner.MakeBar();
     TScrollBarMetrics m = bar->Metrics();
 
     // A click on the track below the thumb: page down, then end of scroll.
@@ -274,12 +279,7 @@ TEST(OwnerDrawScrollbar, GoldenImagesWithThemesOff) {
 // placed where the script wants it: no waiting on real time.
 TEST(OwnerDrawScrollbar, HoldingAButtonRepeatsOnlyWhileThePointerStaysOnIt) {
     TScrollOwner owner;
-    owner.HandleNeeded();
-    auto* bar = new TOwnerDrawScrollbar(&owner);
-    bar->SetParent(&owner);
-    bar->SetBounds(0, 0, 16, 200);
-    bar->HandleNeeded();
-    owner.Bar = bar->Handle();
+    TOwnerDrawScrollbar* bar = owner.MakeBar();
     TScrollBarMetrics m = bar->Metrics();
     auto pointerAt = [&](POINT p) {
         ::ClientToScreen(bar->Handle(), &p);

@@ -1,6 +1,7 @@
 // Wide text in framework controls: Cyrillic, CJK and a character outside the
 // basic plane must come back exactly, whether set before or after the window
 // exists, typed, or kept beside an ANSI window.
+#include "ShellTestUtil.h"
 #include "framework/Controls.h"
 #include "framework/Window.h"
 #include "shell/SystemVersion.h"
@@ -20,13 +21,6 @@ std::wstring WindowText(HWND wnd) {
     return buf;
 }
 
-TOSVersion Windows98() {
-    TOSVersion v;
-    v.PlatformId = VER_PLATFORM_WIN32_WINDOWS;
-    v.MajorVersion = 4;
-    v.MinorVersion = 10;
-    return v;
-}
 } // namespace
 
 TEST(WideEdit, CyrillicAndCjkTextRoundTripsExactly) {
@@ -71,8 +65,7 @@ TEST(WideEdit, TypedWideCharactersReachTheTextAndKeyPressSeesAPlaceholder) {
 }
 
 TEST(WideEdit, WithoutUnicodeWindowsTheWideCaptionIsKeptBesideTheAnsiText) {
-    TVersionSource old = SetVersionSource(&Windows98);
-    struct Restore { TVersionSource v; ~Restore() { SetVersionSource(v); } } restore{old};
+    shelltest::TFakeWindows98 windows98;
     TWinControl host;
     host.HandleNeeded();
     TWideEdit edit(&host);
