@@ -173,9 +173,14 @@ void TLazyKernelChangeThread::Execute() {
             ::ResetEvent(Event());
             RebuildWatches(watches);
         } else if (r > WAIT_OBJECT_0 && r < WAIT_OBJECT_0 + handles.size()) {
-            TWatch& w = watches[r - WAIT_OBJECT_0 - 1];
-            ::FindNextChangeNotification(w.Handle.get());
-            dispatch_->QueueFolderChange(w.PIDL.get());
+            size_t i = r - WAIT_OBJECT_0 - 1;
+            dispatch_->QueueFolderChange(watches[i].PIDL.get());
+            // A watch that cannot be re-armed (its folder was removed) would
+            // stay signalled: drop it until the watch list names it again.
+            if (!::FindNextChangeNotification(watches[i].Handle.get())) {
+                watches.erase(watches.begin() + static_cast<ptrdiff_t>(i));
+                watching_ = static_cast<int>(watches.size());
+            }
         } else {
             throw Exception("Folder watch failed: " + SysErrorMessage(::GetLastError()));
         }
