@@ -184,6 +184,12 @@ void TWinControl::CreateWnd() {
         RegisterWindowClass(params.WinClassName.c_str(), params.ClassStyle, params.ClassBackground);
         CreateWindowHandle(params.WinClassName.c_str(), params.Caption.c_str(), params.Style, params.ExStyle,
                            params.X, params.Y, params.Width, params.Height, params.WndParent);
+    } else if (params.Unicode) {
+        std::wstring cls(params.WinClassName.begin(), params.WinClassName.end());
+        HWND wnd = ::CreateWindowExW(params.ExStyle, cls.c_str(), params.WideCaption.c_str(), params.Style,
+                                     params.X, params.Y, params.Width, params.Height, params.WndParent, nullptr,
+                                     ::GetModuleHandleW(nullptr), nullptr);
+        if (wnd && !SubclassWindow(wnd, true)) ::DestroyWindow(wnd);
     } else {
         HWND wnd = ::CreateWindowExA(params.ExStyle, params.WinClassName.c_str(), params.Caption.c_str(),
                                      params.Style, params.X, params.Y, params.Width, params.Height,
@@ -465,7 +471,9 @@ bool TWinControl::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT&
         break;
     }
     case WM_CHAR: {
-        char c = static_cast<char>(wParam);
+        // A wide character beyond Latin-1 reaches KeyPress as 255; the window
+        // itself still gets the original code.
+        char c = static_cast<char>(wParam > 255 ? 255 : wParam);
         KeyPress(c);
         if (c == 0) { result = 0; return true; }
         break;
@@ -491,6 +499,20 @@ void TCustomControl::Paint() {
 }
 
 bool TCustomControl::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    if (msg == WM_PRINTCLIENT) {
+        // Paints into a DC the caller owns (snapshots, animation).
+        canvas_.SetHandle(reinterpret_cast<HDC>(wParam));
+        canvas_.Font = font_;
+        try {
+            Paint();
+        } catch (...) {
+            canvas_.SetHandle(nullptr);
+            throw;
+        }
+        canvas_.SetHandle(nullptr);
+        result = 0;
+        return true;
+    }
     if (msg == WM_PAINT) {
         PAINTSTRUCT ps;
         HDC dc = ::BeginPaint(handle_, &ps);

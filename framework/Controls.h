@@ -36,6 +36,10 @@ using TKeyPressEvent = std::function<void(TObject* sender, char& key)>;
 struct TCreateParams {
     std::string WinClassName;     // a standard class or one of ours
     bool OwnClass = true;         // true: registered by us, our procedure from the start
+    // A standard class made as a Unicode window (its text is UTF-16 inside);
+    // WideCaption is then its first text.
+    bool Unicode = false;
+    std::wstring WideCaption;
     UINT ClassStyle = CS_DBLCLKS;
     HBRUSH ClassBackground = nullptr;
     std::string Caption;

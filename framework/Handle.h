@@ -86,6 +86,12 @@ struct GlobalTraits {
     static Raw invalid() { return nullptr; }
     static void close(Raw h) { ::GlobalFree(h); }
 };
+// A folder change-notification handle (FindFirstChangeNotification).
+struct ChangeNotifyTraits {
+    using Raw = HANDLE;
+    static Raw invalid() { return INVALID_HANDLE_VALUE; }
+    static void close(Raw h) { ::FindCloseChangeNotification(h); }
+};
 template <class T> struct GdiTraits {
     using Raw = T;
     static Raw invalid() { return nullptr; }
@@ -101,6 +107,7 @@ using IconHandle = UniqueHandle<IconTraits>;
 using MenuHandle = UniqueHandle<MenuTraits>;
 using RegKeyHandle = UniqueHandle<RegKeyTraits>;
 using GlobalHandle = UniqueHandle<GlobalTraits>;
+using ChangeNotifyHandle = UniqueHandle<ChangeNotifyTraits>;
 template <class T> using GdiObject = UniqueHandle<GdiTraits<T>>;
 using FontHandle = GdiObject<HFONT>;
 using BrushHandle = GdiObject<HBRUSH>;

@@ -47,30 +47,23 @@ void TWindow::DestroyHandle() {
     if (handle_) ::DestroyWindow(handle_);
 }
 
-bool TWindow::SubclassWindow(HWND wnd) {
+bool TWindow::SubclassWindow(HWND wnd, bool unicode) {
     if (!wnd || handle_ || FromHandle(wnd)) return false;
     ::SetPropA(wnd, kThisProp, this);
     handle_ = wnd;
-    oldWndProc_ = reinterpret_cast<WNDPROC>(
-        ::SetWindowLongPtrA(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TWindow::StaticWndProc)));
-    return oldWndProc_ != nullptr;
-}
-
-bool TWindow::SubclassWindowW(HWND wnd) {
-    if (!wnd || handle_ || FromHandle(wnd)) return false;
-    ::SetPropA(wnd, kThisProp, this);
-    handle_ = wnd;
-    wide_ = true;
-    oldWndProc_ = reinterpret_cast<WNDPROC>(
-        ::SetWindowLongPtrW(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TWindow::StaticWndProcW)));
+    unicode_ = unicode && ::IsWindowUnicode(wnd);
+    auto proc = reinterpret_cast<LONG_PTR>(&TWindow::StaticWndProc);
+    oldWndProc_ = reinterpret_cast<WNDPROC>(unicode_ ? ::SetWindowLongPtrW(wnd, GWLP_WNDPROC, proc)
+                                                     : ::SetWindowLongPtrA(wnd, GWLP_WNDPROC, proc));
     return oldWndProc_ != nullptr;
 }
 
 bool TWindow::HandleMessage(UINT, WPARAM, LPARAM, LRESULT&) { return false; }
 
 LRESULT TWindow::DefaultHandler(UINT msg, WPARAM wParam, LPARAM lParam) {
-    if (oldWndProc_ && wide_) return ::CallWindowProcW(oldWndProc_, handle_, msg, wParam, lParam);
-    if (oldWndProc_) return ::CallWindowProcA(oldWndProc_, handle_, msg, wParam, lParam);
+    if (oldWndProc_)
+        return unicode_ ? ::CallWindowProcW(oldWndProc_, handle_, msg, wParam, lParam)
+                        : ::CallWindowProcA(oldWndProc_, handle_, msg, wParam, lParam);
     return ::DefWindowProcA(handle_, msg, wParam, lParam);
 }
 
@@ -112,12 +105,6 @@ LRESULT CALLBACK TWindow::StaticWndProc(HWND wnd, UINT msg, WPARAM wParam, LPARA
     return Dispatch(self, wnd, msg, wParam, lParam);
 }
 
-LRESULT CALLBACK TWindow::StaticWndProcW(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    TWindow* self = FromHandle(wnd);
-    if (!self) return ::DefWindowProcW(wnd, msg, wParam, lParam);
-    return Dispatch(self, wnd, msg, wParam, lParam);
-}
-
 LRESULT TWindow::Dispatch(TWindow* self, HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     LRESULT result = 0;
     try {
@@ -129,12 +116,14 @@ LRESULT TWindow::Dispatch(TWindow* self, HWND wnd, UINT msg, WPARAM wParam, LPAR
     }
     if (msg == WM_NCDESTROY) {
         ::RemovePropA(wnd, kThisProp);
-        if (self->oldWndProc_ && self->wide_)
-            ::SetWindowLongPtrW(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(self->oldWndProc_));
-        else if (self->oldWndProc_)
-            ::SetWindowLongPtrA(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(self->oldWndProc_));
+        if (self->oldWndProc_) {
+            auto old = reinterpret_cast<LONG_PTR>(self->oldWndProc_);
+            if (self->unicode_) ::SetWindowLongPtrW(wnd, GWLP_WNDPROC, old);
+            else ::SetWindowLongPtrA(wnd, GWLP_WNDPROC, old);
+        }
         self->handle_ = nullptr;
         self->oldWndProc_ = nullptr;
+        self->unicode_ = false;
         try {
             self->HandleDestroyed();
         } catch (...) {

@@ -29,16 +29,16 @@ public:
 
     // Takes over a window made from a class that is not ours (a standard
     // control): its messages then reach HandleMessage first and the control's
-    // own procedure through DefaultHandler.
-    bool SubclassWindow(HWND wnd);
-    // The same for a Unicode window: messages keep their UTF-16 text.
-    bool SubclassWindowW(HWND wnd);
+    // own procedure through DefaultHandler. A Unicode window stays Unicode when
+    // unicode is set: its text then never passes through the ANSI code page.
+    bool SubclassWindow(HWND wnd, bool unicode = false);
+    // Whether messages reach this object in their wide form.
+    bool UnicodeWindow() const { return unicode_; }
 
     // The object behind a window of ours, or null.
     static TWindow* FromHandle(HWND wnd);
     // The procedure of every class registered with RegisterWindowClass.
     static LRESULT CALLBACK StaticWndProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
-    static LRESULT CALLBACK StaticWndProcW(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
 protected:
     // Answers true when the message was handled; result is then returned.
@@ -50,9 +50,7 @@ protected:
 
     HWND handle_ = nullptr;
     WNDPROC oldWndProc_ = nullptr;   // the standard control's procedure when subclassed
-    bool wide_ = false;              // subclassed as a Unicode window
-private:
-    static LRESULT Dispatch(TWindow* self, HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
+    bool unicode_ = false;           // subclassed with the wide window-long function
 };
 
 // An exception thrown by a message handler cannot cross the system's message

@@ -31,7 +31,7 @@ void TLTEdit::CreateControl(HWND parent, bool multiline, bool themed, TAlignment
     HWND wnd = ::CreateWindowExW(exStyle, L"EDIT", L"", style, 0, 0, 0, 0, parent, nullptr,
                                  ::GetModuleHandleW(nullptr), nullptr);
     if (!wnd) throw Exception("Cannot make the tree's editor: " + SysErrorMessage(::GetLastError()));
-    SubclassWindowW(wnd);
+    SubclassWindow(wnd, true);
 }
 
 void TLTEdit::Release() {

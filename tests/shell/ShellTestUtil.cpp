@@ -109,4 +109,17 @@ std::vector<uint8_t> PIDLBytes(LPCITEMIDLIST pidl) {
     return std::vector<uint8_t>(p, p + krv::TPIDLManager::PIDLSize(pidl));
 }
 
+namespace {
+krv::TOSVersion Windows98() {
+    krv::TOSVersion v;
+    v.PlatformId = VER_PLATFORM_WIN32_WINDOWS;
+    v.MajorVersion = 4;
+    v.MinorVersion = 10;
+    return v;
+}
+} // namespace
+
+TFakeWindows98::TFakeWindows98() : old_(krv::SetVersionSource(&Windows98)) {}
+TFakeWindows98::~TFakeWindows98() { krv::SetVersionSource(old_); }
+
 } // namespace shelltest

@@ -3,6 +3,7 @@
 #pragma once
 #include "framework/Handle.h"
 #include "shell/PIDLTools.h"
+#include "shell/SystemVersion.h"
 #include <windows.h>
 #include <cstdint>
 #include <string>
@@ -41,5 +42,16 @@ void WriteLink(const std::wstring& file, const LinkSpec& fields);
 // A list made of the given identifiers' data, allocated with the task allocator.
 LPITEMIDLIST MakePIDL(const std::vector<std::string>& ids);
 std::vector<uint8_t> PIDLBytes(LPCITEMIDLIST pidl);
+
+// Windows 98 as the version source for a scope (the 9x paths on this system).
+class TFakeWindows98 {
+public:
+    TFakeWindows98();
+    ~TFakeWindows98();
+    TFakeWindows98(const TFakeWindows98&) = delete;
+    TFakeWindows98& operator=(const TFakeWindows98&) = delete;
+private:
+    krv::TVersionSource old_;
+};
 
 } // namespace shelltest
