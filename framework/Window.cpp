@@ -102,10 +102,6 @@ LRESULT CALLBACK TWindow::StaticWndProc(HWND wnd, UINT msg, WPARAM wParam, LPARA
         }
     }
     if (!self) return ::DefWindowProcA(wnd, msg, wParam, lParam);
-    return Dispatch(self, wnd, msg, wParam, lParam);
-}
-
-LRESULT TWindow::Dispatch(TWindow* self, HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     LRESULT result = 0;
     try {
         bool handled = self->HandleMessage(msg, wParam, lParam, result);
