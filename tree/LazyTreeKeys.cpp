@@ -213,10 +213,12 @@ void TBaseLazyTree::HandleKeyDown(WORD& key, TShiftState shift) {
     switch (code) {
     case VK_ADD:
         if (ctrl && shiftKey) FullExpand();
+        else if (ctrl) header_->FitColumnsToContent(true);
         else if (!ctrl && focused && !(focused->States & vsExpanded)) ToggleNode(focused);
         break;
     case VK_SUBTRACT:
         if (ctrl && shiftKey) FullCollapse();
+        else if (ctrl) header_->RestoreColumns();
         else if (!ctrl && focused && (focused->States & vsExpanded)) ToggleNode(focused);
         break;
     case VK_MULTIPLY:

@@ -154,6 +154,7 @@ bool TBaseLazyTree::HandleInputMessage(UINT msg, WPARAM wParam, LPARAM lParam, L
         return true;
     case WM_SIZE:
         TCustomControl::HandleMessage(msg, wParam, lParam, result);
+        header_->ClientWidthChanged(ClientWidth());
         UpdateScrollBars(true);
         if (header_->ColumnCount() == 0) UpdateEditBounds();
         result = 0;

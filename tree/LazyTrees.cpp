@@ -19,25 +19,6 @@ constexpr UINT_PTR kChangeTimer = 5;
 constexpr UINT_PTR kStructureChangeTimer = 6;
 }
 
-// ---- options and header -------------------------------------------------------
-
-void TLTHeader::SetSortColumn(TColumnIndex c) {
-    if (c < ColumnNone) c = ColumnNone;
-    if (c >= ColumnCount()) c = ColumnCount() - 1;
-    if (c < ColumnNone) c = ColumnNone;
-    if (c == sortColumn_) return;
-    sortColumn_ = c;
-    if (owner_ && owner_->TreeOptions().AutoOptions().Contains(toAutoSort) && owner_->UpdateCount() == 0)
-        owner_->SortTree(sortColumn_, sortDirection_, true);
-}
-
-void TLTHeader::SetSortDirection(TSortDirection d) {
-    if (d == sortDirection_) return;
-    sortDirection_ = d;
-    if (owner_ && owner_->TreeOptions().AutoOptions().Contains(toAutoSort) && owner_->UpdateCount() == 0)
-        owner_->SortTree(sortColumn_, sortDirection_, true);
-}
-
 // ---- life time ------------------------------------------------------------------
 
 TBaseLazyTree::TBaseLazyTree(TComponent* owner) : TCustomControl(owner) {
@@ -126,8 +107,18 @@ void TBaseLazyTree::SetUpdateState(bool updating) {
 }
 
 bool TBaseLazyTree::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    if (header_->HandleMessage(msg, wParam, lParam, result)) return true;
     if (HandleInputMessage(msg, wParam, lParam, result)) return true;
     switch (msg) {
+    case WM_NCCALCSIZE:
+        result = DefaultHandler(msg, wParam, lParam);
+        // Without wParam lParam is a lone RECT: the same place as rgrc[0].
+        AdjustNonClientForHeader(reinterpret_cast<NCCALCSIZE_PARAMS*>(lParam));
+        return true;
+    case WM_NCPAINT:
+        result = DefaultHandler(msg, wParam, lParam);
+        PaintNonClientHeader();
+        return true;
     case WM_CHANGESTATE:
         HandleChangeState(unsigned(wParam), unsigned(lParam));
         result = 0;

@@ -10,6 +10,7 @@
 #include "framework/Stream.h"
 #include "tree/LazyTreeTypes.h"
 #include "tree/LazyTreeProperties.h"
+#include "tree/LazyTreeHeader.h"
 #include "framework/ComCtrls.h"
 #include <atomic>
 #include <functional>
@@ -49,34 +50,6 @@ private:
     TLTMiscOptions misc_ = DefaultMiscOptions;
 };
 using TOptionsClass = std::unique_ptr<TCustomLazyTreeOptions> (*)(TBaseLazyTree* owner);
-
-// The part of the header the tree core consults; columns, painting and
-// dragging of the header build on it.
-class TLTHeader {
-public:
-    explicit TLTHeader(TBaseLazyTree* owner) : owner_(owner) {}
-    virtual ~TLTHeader() = default;
-    virtual int ColumnCount() const { return 0; }
-    TColumnIndex MainColumn() const { return ColumnCount() > 0 ? mainColumn_ : ColumnNone; }
-    TColumnIndex SortColumn() const { return sortColumn_; }
-    TSortDirection SortDirection() const { return sortDirection_; }
-    void SetSortColumn(TColumnIndex c);
-    // The shown columns in display order and their extent in tree
-    // coordinates; the column header fills these in.
-    virtual std::vector<TColumnIndex> VisibleColumnsInOrder() const { return {}; }
-    virtual void ColumnBounds(TColumnIndex, int& left, int& right) const { left = right = 0; }
-    void SetSortDirection(TSortDirection d);
-    // A column's own alignment and reading order (the tree's when it has none).
-    virtual bool ColumnAlignmentOf(TColumnIndex, TAlignment&) const { return false; }
-    virtual bool ColumnBiDiModeOf(TColumnIndex, TBiDiMode&) const { return false; }
-    // The column last pressed in the header (ColumnNone when none).
-    TColumnIndex PressedColumn = ColumnNone;
-protected:
-    TBaseLazyTree* owner_;
-    TColumnIndex mainColumn_ = 0;
-    TColumnIndex sortColumn_ = ColumnNone;
-    TSortDirection sortDirection_ = sdAscending;
-};
 
 // The in-place editor's side of an edit.
 class ILTEditLink {
@@ -142,6 +115,9 @@ class TBaseLazyTree : public TCustomControl {
     friend class TWorkerThread;
     friend class TCustomLazyTreeOptions;
     friend class TStringEditLink;
+    friend class TLTHeader;
+    friend class TLazyTreeColumns;
+    friend class TLazyTreeColumn;
 public:
     explicit TBaseLazyTree(TComponent* owner = nullptr);
     ~TBaseLazyTree() override;
@@ -471,6 +447,24 @@ public:
     std::function<void(TBaseLazyTree*, PLazyNode node, const std::wstring& searchText, int& result)> OnIncrementalSearch;
     std::function<void(TBaseLazyTree*, TColumnIndex column, unsigned shift)> OnColumnClick;
     std::function<void(TBaseLazyTree*, TColumnIndex column, unsigned shift)> OnColumnDblClick;
+    std::function<void(TLTHeader*, THeaderPaintInfo& paintInfo, THeaderPaintElements elements)> OnAdvancedHeaderDraw;
+    std::function<void(TLTHeader*, TColumnIndex column)> OnColumnResize;
+    std::function<void(TLTHeader*, HCURSOR& cursor)> OnGetHeaderCursor;
+    std::function<void(TLTHeader*, TColumnIndex column, TMouseButton button, TShiftState shift, int x, int y)>
+        OnHeaderClick;
+    std::function<void(TLTHeader*, TColumnIndex column, TMouseButton button, TShiftState shift, int x, int y)>
+        OnHeaderDblClick;
+    std::function<void(TLTHeader*, TColumnIndex column, TColumnPosition oldPosition)> OnHeaderDragged;
+    std::function<void(TLTHeader*, TColumnIndex column, POINT dropPosition)> OnHeaderDraggedOut;
+    std::function<void(TLTHeader*, TColumnIndex column, bool& allowed)> OnHeaderDragging;
+    std::function<void(TLTHeader*, TCanvas& canvas, TLazyTreeColumn& column, RECT r, bool hover, bool pressed,
+                       TLTDropMarkMode dropMark)>
+        OnHeaderDraw;
+    std::function<void(TLTHeader*, THeaderPaintInfo& paintInfo, THeaderPaintElements& elements)>
+        OnHeaderDrawQueryElements;
+    std::function<void(TLTHeader*, TMouseButton button, TShiftState shift, int x, int y)> OnHeaderMouseDown;
+    std::function<void(TLTHeader*, TShiftState shift, int x, int y)> OnHeaderMouseMove;
+    std::function<void(TLTHeader*, TMouseButton button, TShiftState shift, int x, int y)> OnHeaderMouseUp;
     std::function<void(TBaseLazyTree*, PLazyNode node, TLTImageKind kind, TColumnIndex column, bool& ghosted,
                        int& imageIndex)> OnGetImageIndex;
     std::function<void(TBaseLazyTree*, HCURSOR& cursor)> OnGetCursor;
@@ -542,6 +536,21 @@ protected:
     virtual int DoIncrementalSearch(PLazyNode node, const std::wstring& text);
     virtual void DoColumnClick(TColumnIndex column, unsigned shift);
     virtual void DoColumnDblClick(TColumnIndex column, unsigned shift);
+    // ---- header slots (LazyTreeHeaderMouse.cpp); Sender of their events is the header.
+    virtual void DoAdvancedHeaderDraw(THeaderPaintInfo& paintInfo, THeaderPaintElements elements);
+    virtual void DoColumnResize(TColumnIndex column);
+    virtual void DoGetHeaderCursor(HCURSOR& cursor);
+    virtual void DoHeaderClick(TColumnIndex column, TMouseButton button, TShiftState shift, int x, int y);
+    virtual void DoHeaderDblClick(TColumnIndex column, TMouseButton button, TShiftState shift, int x, int y);
+    virtual void DoHeaderDragged(TColumnIndex column, TColumnPosition oldPosition);
+    virtual void DoHeaderDraggedOut(TColumnIndex column, POINT dropPosition);
+    virtual bool DoHeaderDragging(TColumnIndex column);
+    virtual void DoHeaderDraw(TCanvas& canvas, TLazyTreeColumn& column, RECT r, bool hover, bool pressed,
+                              TLTDropMarkMode dropMark);
+    virtual void DoHeaderDrawQueryElements(THeaderPaintInfo& paintInfo, THeaderPaintElements& elements);
+    virtual void DoHeaderMouseDown(TMouseButton button, TShiftState shift, int x, int y);
+    virtual void DoHeaderMouseMove(TShiftState shift, int x, int y);
+    virtual void DoHeaderMouseUp(TMouseButton button, TShiftState shift, int x, int y);
     virtual void DoGetImageIndex(PLazyNode node, TLTImageKind kind, TColumnIndex column, bool& ghosted, int& index);
     virtual void DoGetCursor(HCURSOR& cursor);
     virtual std::wstring DoGetNodeHint(PLazyNode node, TColumnIndex column);
@@ -579,6 +588,7 @@ protected:
     // Virtual calls do not reach a descendant during the base constructor, so
     // a descendant that overrides one calls UseOwnClasses() in its constructor.
     virtual THeaderClass GetHeaderClass() const;
+    virtual TColumnClass GetColumnClass() const;
     virtual TOptionsClass GetOptionsClass() const;
     void UseOwnClasses();
     // Measures a node's height under toVariableNodeHeight once.
@@ -625,6 +635,9 @@ protected:
     void AnimateToggle(int rowBottom, int distance, bool down);
     // Places the running editor over the focused node's text in the edit column.
     void UpdateEditBounds();
+    // The header's room above the client area and its painting there.
+    void AdjustNonClientForHeader(NCCALCSIZE_PARAMS* params);
+    void PaintNonClientHeader();
 
     // ---- node internals used by the other parts -------------------------
     PLazyNode MakeNewNode();
