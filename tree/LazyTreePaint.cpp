@@ -5,6 +5,7 @@
 #include "tree/LazyTreeDrawing.h"
 #include "tree/LazyTreeDrawing.h"
 #include <algorithm>
+#include <utility>
 
 namespace krv {
 
@@ -88,6 +89,11 @@ void TileBitmap(HDC dc, HBITMAP picture, RECT r, int originX, int originY) {
 
 THeaderClass TBaseLazyTree::GetHeaderClass() const {
     return +[](TBaseLazyTree* owner) { return std::make_unique<TLTHeader>(owner); };
+}
+
+TColor TBaseLazyTree::ColumnColor(TColumnIndex column) const {
+    const TLazyTreeColumns& columns = std::as_const(*header_).Columns();
+    return columns.IsColumnIndexValid(column) ? columns[column].Color() : color_;
 }
 
 TOptionsClass TBaseLazyTree::GetOptionsClass() const {
@@ -364,6 +370,15 @@ void TBaseLazyTree::PaintTree(TCanvas& target, RECT window, POINT targetPoint, u
                 } else {
                     canvas.Brush.SetColor(color_);
                     canvas.FillRect(r);
+                    if (paintOptions & poColumnColor)
+                        for (TColumnIndex column : header_->VisibleColumnsInOrder()) {
+                            TColor columnColor = ColumnColor(column);
+                            if (columnColor == color_) continue;
+                            int left = 0, right = 0;
+                            header_->ColumnBounds(column, left, right);
+                            canvas.Brush.SetColor(columnColor);
+                            canvas.FillRect(RECT{left, 0, right, h});
+                        }
                 }
                 // The columns' grid lines run on to the bottom.
                 if (paint.Contains(toFullVertGridLines) && paint.Contains(toShowVertGridLines) &&
@@ -464,9 +479,9 @@ void TBaseLazyTree::PaintCell(TLTPaintInfo& info, HDC dc, int rowWidth, RECT cel
     ::IntersectClipRect(dc, cell.left, cell.top, cell.right, cell.bottom);
     info.Column = column;
     info.CellRect = cell;
-    info.Alignment = alignment_;
-    info.BidiMode = bidiMode_;
-    bool rtl = bidiMode_ != bdLeftToRight;
+    info.Alignment = ColumnAlignment(column);
+    info.BidiMode = ColumnBiDiMode(column);
+    bool rtl = info.BidiMode != bdLeftToRight;
     if (info.PaintOptions & poGridLines) {
         TColor grid = colors_.Get(TLTColors::GridLineColor);
         ::SetTextColor(dc, ColorToRGB(grid));
@@ -551,6 +566,11 @@ void TBaseLazyTree::PaintSelection(TLTPaintInfo& info, int windowOrgX, int maxWi
     PLazyNode node = info.Node;
     TLTPaintOptions paint = options_->PaintOptions();
     RECT inner = info.ContentRect;
+    TColor columnColor = ColumnColor(info.Column);
+    if ((info.PaintOptions & poColumnColor) && columnColor != color_) {
+        canvas.Brush.SetColor(columnColor);
+        canvas.FillRect(info.CellRect);
+    }
     DoBeforeCellPaint(canvas, node, info.Column, info.CellRect);
     bool focusedColumn = info.Column == focusedColumn_ || header_->ColumnCount() == 0;
     bool fullRow = SelectionOption(toFullRowSelect), gridExtensions = MiscOption(toGridExtensions);

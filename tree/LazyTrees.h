@@ -628,6 +628,7 @@ protected:
     TColumnIndex ColumnAt(int x, int& left, int& right);
     TAlignment ColumnAlignment(TColumnIndex column) const;
     TBiDiMode ColumnBiDiMode(TColumnIndex column) const;
+    TColor ColumnColor(TColumnIndex column) const;
     DWORD CurrentTime() const { return TickSource ? TickSource() : ::GetTickCount(); }
     bool HandleInputMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
     // The client y below a node's row (-1 when it is not shown).
