@@ -215,7 +215,11 @@ void TLTHeader::MouseMove(POINT p, TShiftState shift) {
             return;
         TColumnIndex c = columns_->downIndex_;
         states_ &= uint8_t(~hsDragPending);
-        if (!options_.Contains(hoDrag) || !owner_->DoHeaderDragging(c)) return;
+        if (!options_.Contains(hoDrag) || !owner_->DoHeaderDragging(c)) {
+            // Refused: the button comes up over the header as a plain message again.
+            if (HasCapture()) ::ReleaseCapture();
+            return;
+        }
         owner_->StopChangeTimer(kHeaderTimer);
         dragIndex_ = c;
         SetDownIndex(ColumnNone);
