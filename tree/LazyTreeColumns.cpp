@@ -477,6 +477,16 @@ void TLTHeader::ClientWidthChanged(int newWidth) {
     if (options_.Contains(hoAutoResize)) AdjustAutoSize(ColumnInvalid);
 }
 
+void TLTHeader::TreeAppearanceChanged() {
+    if (!owner_) return;
+    for (auto& c : columns_->items_) {
+        if (c->options_.Contains(coParentColor)) c->color_ = owner_->Color();
+        if (c->options_.Contains(coParentBidiMode)) c->bidiMode_ = owner_->BiDiMode();
+    }
+    if (parentFont_) font_ = owner_->Font();
+    Invalidate();
+}
+
 void TLTHeader::FitColumnsToContent(bool animated) {
     if (!owner_) return;
     for (TColumnIndex c : columns_->GetVisibleColumns()) {

@@ -268,6 +268,9 @@ public:
     void AdjustAutoSize(TColumnIndex currentIndex, bool force = false);
     void FitColumnsToContent(bool animated);
     void RestoreColumns();
+    // The tree's colour, reading order or font changed: columns and a
+    // header that follow their parent take them.
+    void TreeAppearanceChanged();
     // Called by the tree when its client width changes.
     void ClientWidthChanged(int newWidth);
     bool Loading() const { return states_ & hsLoading; }

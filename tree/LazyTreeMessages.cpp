@@ -366,6 +366,7 @@ bool TBaseLazyTree::DoSetOffsetXY(POINT value, bool scrollBars) {
             if (dx) ::SetScrollPos(handle_, SB_HORZ, -offsetX_, TRUE);
         }
         Invalidate();
+        if (dx) header_->Invalidate();
     }
     DoScroll(dx, dy);
     if (states_.Contains(tsEditing)) UpdateEditBounds();

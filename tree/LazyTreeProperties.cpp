@@ -192,7 +192,18 @@ void TBaseLazyTree::SetAlignment(TAlignment value) {
 void TBaseLazyTree::SetBiDiMode(TBiDiMode value) {
     if (value == bidiMode_) return;
     bidiMode_ = value;
+    header_->TreeAppearanceChanged();
     RecreateTreeWindow();
+}
+
+void TBaseLazyTree::SetColor(TColor color) {
+    TCustomControl::SetColor(color);
+    header_->TreeAppearanceChanged();
+}
+
+void TBaseLazyTree::FontChanged() {
+    TCustomControl::FontChanged();
+    if (header_) header_->TreeAppearanceChanged();
 }
 
 void TBaseLazyTree::SetBackground(HBITMAP picture) {

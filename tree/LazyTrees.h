@@ -307,6 +307,7 @@ public:
     void SetAlignment(TAlignment value);
     TBiDiMode BiDiMode() const { return bidiMode_; }
     void SetBiDiMode(TBiDiMode value);
+    void SetColor(TColor color) override;
     HBITMAP Background() const { return background_.get(); }
     void SetBackground(HBITMAP picture);
     int BackgroundOffsetX() const { return backgroundOffsetX_; }
@@ -670,6 +671,7 @@ protected:
     bool SelectionOption(TLTSelectionOption o) const { return options_->SelectionOptions().Contains(o); }
 
     void CreateParams(TCreateParams& params) override;
+    void FontChanged() override;
     void CreateWnd() override;
     void CreateHandleDone() override;
     bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) override;

@@ -168,6 +168,20 @@ TEST(HeaderColumns, SplitterZoneIsSevenPixelsAroundEachRightEdge) {
     }
 }
 
+TEST(HeaderColumns, ColumnsFollowTheTreesColourAndFontOnlyWhileTheyFollowTheirParent) {
+    ColumnTree t{50, 50};
+    t.col(1).SetColor(clSilver);   // leaves coParentColor
+    EXPECT_FALSE(t.col(1).Options().Contains(coParentColor));
+    t.tree.SetColor(TColor(0x00FFFF));
+    EXPECT_EQ(t.col(0).Color(), TColor(0x00FFFF));
+    EXPECT_EQ(t.col(1).Color(), clSilver);
+    t.header().SetParentFont(true);
+    t.tree.Font().SetName("Courier New");
+    EXPECT_EQ(t.header().Font().Name(), "Courier New");
+    t.header().SetFont(TFont());   // an own font ends following the tree
+    EXPECT_FALSE(t.header().ParentFont());
+}
+
 TEST(HeaderColumns, DisplayNameFallsBackForWideText) {
     ColumnTree t{50, 50};
     t.col(0).SetText(L"Größe");

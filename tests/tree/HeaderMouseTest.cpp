@@ -194,6 +194,38 @@ TEST(HeaderMouse, DoubleClickFitsAtTheSplitterAndReportsElsewhere) {
     s.Take();
 }
 
+TEST(HeaderMouse, HotTrackingFollowsTheMouseUntilTheTimerSeesItLeave) {
+    HeaderSession s;
+    TLTHeader& h = s.tree.Header();
+    h.SetOptions(h.Options() + hoHotTrack);
+    POINT over{130, -8};
+    ::ClientToScreen(s.tree.Handle(), &over);
+    ::SetCursorPos(over.x, over.y);
+    s.Send(WM_NCMOUSEMOVE, HTBORDER, MAKELPARAM(over.x, over.y));
+    EXPECT_EQ(h.Columns().HoverIndex(), 1);
+    s.Timer(3);                     // still over the header: the hover stays
+    EXPECT_EQ(h.Columns().HoverIndex(), 1);
+    POINT away{130, 60};
+    ::ClientToScreen(s.tree.Handle(), &away);
+    ::SetCursorPos(away.x, away.y);
+    s.Timer(3);
+    EXPECT_EQ(h.Columns().HoverIndex(), ColumnNone);
+    EXPECT_LOG(s, "move 130,9");
+}
+
+TEST(HeaderMouse, RightAndMiddleButtonsReportButDoNotClick) {
+    HeaderSession s;
+    POINT p{50, -8};
+    ::ClientToScreen(s.tree.Handle(), &p);
+    for (UINT down : {UINT(WM_NCRBUTTONDOWN), UINT(WM_NCMBUTTONDOWN)}) {
+        s.Send(down, HTBORDER, MAKELPARAM(p.x, p.y));
+        s.Send(down + 1, HTBORDER, MAKELPARAM(p.x, p.y));
+    }
+    s.Send(WM_NCRBUTTONDBLCLK, HTBORDER, MAKELPARAM(p.x, p.y));
+    EXPECT_LOG(s, "down R 50,9", "up R 50,9", "down M 50,9", "up M 50,9", "dblclick 0 R double");
+    EXPECT_EQ(s.tree.Header().States(), 0);
+}
+
 TEST(HeaderMouse, CursorOverASplitterIsTheSizingCursor) {
     HeaderSession s;
     std::vector<HCURSOR> asked;
