@@ -1,6 +1,7 @@
 // The header driven by non-client mouse messages, as a user would: every
 // header event the tree fires is logged and compared with the expected
 // sequence, order included.
+#include "GoldenImage.h"
 #include "SessionSupport.h"
 
 namespace krv::test {
@@ -224,6 +225,33 @@ TEST(HeaderMouse, RightAndMiddleButtonsReportButDoNotClick) {
     s.Send(WM_NCRBUTTONDBLCLK, HTBORDER, MAKELPARAM(p.x, p.y));
     EXPECT_LOG(s, "down R 50,9", "up R 50,9", "down M 50,9", "up M 50,9", "dblclick 0 R double");
     EXPECT_EQ(s.tree.Header().States(), 0);
+}
+
+// The emulated system style in its states: hot, pressed, and the drop mark of a drag.
+TEST(HeaderMouse, EmulatedSystemStyleShowsHotPressedAndDropMark) {
+    HeaderSession s;
+    auto& o = s.tree.TreeOptions();
+    o.SetPaintOptions(o.PaintOptions() - toThemeAware);
+    TLTHeader& h = s.tree.Header();
+    h.SetStyle(hsXPStyle);
+    h.SetOptions(h.Options() + hoHotTrack);
+    const wchar_t* captions[] = {L"Hot", L"Pressed", L"Plain"};
+    for (int i = 0; i < 3; ++i) s.Col(i).SetText(captions[i]);
+    auto shot = [&] {
+        return Capture(260, h.Height(), [&](HDC dc) { h.Columns().PaintHeader(dc, RECT{0, 0, 260, h.Height()}, 0); });
+    };
+    POINT hot{50, -8};
+    ::ClientToScreen(s.tree.Handle(), &hot);
+    s.Send(WM_NCMOUSEMOVE, HTBORDER, MAKELPARAM(hot.x, hot.y));
+    s.NcDown({130, -8});
+    TImage states = shot();
+    s.Move({200, -8});              // dragging "Pressed" over the right half of "Plain"
+    TImage drop = shot();
+    s.Key(VK_ESCAPE);
+    s.Take();
+    TImage both{260, 2 * h.Height(), states.Pixels};
+    both.Pixels.insert(both.Pixels.end(), drop.Pixels.begin(), drop.Pixels.end());
+    ExpectMatchesGolden("header_xp_states", both);
 }
 
 TEST(HeaderMouse, CursorOverASplitterIsTheSizingCursor) {
