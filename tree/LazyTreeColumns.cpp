@@ -186,7 +186,7 @@ TLazyTreeColumn* TLazyTreeColumns::Add() {
 void TLazyTreeColumns::Clear() {
     clearing_ = true;
     hoverIndex_ = downIndex_ = dropTarget_ = trackIndex_ = ColumnNone;
-    header_->PressedColumn = ColumnNone;
+    header_->PressedColumn = header_->dragIndex_ = ColumnNone;
     if (!header_->Loading()) {
         header_->autoSizeIndex_ = ColumnNone;
         header_->mainColumn_ = ColumnNone;
@@ -218,7 +218,8 @@ void TLazyTreeColumns::ColumnRemoved(TColumnIndex c) {
     shift(header_->autoSizeIndex_);
     shift(header_->sortColumn_);
     shift(header_->mainColumn_);
-    for (TColumnIndex* ref : {&hoverIndex_, &downIndex_, &dropTarget_, &trackIndex_, &header_->PressedColumn})
+    for (TColumnIndex* ref :
+         {&hoverIndex_, &downIndex_, &dropTarget_, &trackIndex_, &header_->PressedColumn, &header_->dragIndex_})
         shift(*ref);
 }
 
@@ -642,23 +643,11 @@ void TLTHeader::RecalculateHeader() {
                    SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void TLTHeader::Invalidate(TLazyTreeColumn* column, bool expandToBorder) {
-    if (!options_.Contains(hoVisible) || !Live()) return;
-    // The header lives in the non-client area: it is redrawn through WM_NCPAINT.
-    RECT r = HeaderRect();
-    if (column) {
-        r.left = column->left_ + owner_->OffsetX();
-        r.right = r.left + column->width_;
-        if (expandToBorder) r.bottom = 0;
-    }
-    POINT origin{0, 0};
-    ::ClientToScreen(owner_->Handle(), &origin);
-    RECT window;
-    ::GetWindowRect(owner_->Handle(), &window);
-    ::OffsetRect(&r, origin.x - window.left, origin.y - window.top);
-    RegionHandle region(::CreateRectRgnIndirect(&r));
-    ::OffsetRgn(region.get(), window.left, window.top);   // WM_NCPAINT regions are in screen coordinates
-    ::RedrawWindow(owner_->Handle(), nullptr, region.get(), RDW_FRAME | RDW_INVALIDATE);
+// The header is in the non-client area, outside the client's update region:
+// it is drawn again at once, which costs one blit of the header's bitmap.
+void TLTHeader::Invalidate(TLazyTreeColumn*, bool) {
+    if (!options_.Contains(hoVisible) || !Live() || !::IsWindowVisible(owner_->Handle())) return;
+    owner_->PaintNonClientHeader();
 }
 
 // ---- stream -------------------------------------------------------------------------------

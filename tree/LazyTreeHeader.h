@@ -263,6 +263,7 @@ public:
     TColumnIndex PressedColumn = ColumnNone;
     // The header rectangle in client coordinates (above the client area).
     RECT HeaderRect() const;
+    // Redraws the header (the column and border arguments name what changed).
     void Invalidate(TLazyTreeColumn* column = nullptr, bool expandToBorder = false);
     // Runs the auto-size rule; CurrentIndex is the column whose width just changed.
     void AdjustAutoSize(TColumnIndex currentIndex, bool force = false);

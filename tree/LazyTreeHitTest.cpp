@@ -231,6 +231,8 @@ int TBaseLazyTree::WidestVisibleExtent() {
 bool TBaseLazyTree::AutoScrollAllowed() {
     bool panning = states_.Contains(tsWheelPanning) || states_.Contains(tsWheelScrolling);
     if (!AutoOption(toAutoScroll) && !panning) return false;
+    // Sizing or dragging a column owns the mouse.
+    if (header_->States() & (hsDragging | hsDragPending | hsTracking | hsTrackPending)) return false;
     return states_.Contains(tsDrawSelPending) || states_.Contains(tsDrawSelecting) ||
            states_.Contains(tsOLEDragging) || states_.Contains(tsFrameworkDragging) || panning;
 }

@@ -84,6 +84,7 @@ void TBaseLazyTree::CreateHandleDone() {
     TCustomControl::CreateHandleDone();
     if (options_->PaintOptions().Contains(toThemeAware) && ThemesActive()) DoStateChange(tsUseThemes);
     else DoStateChange({}, tsUseThemes);
+    if (header_->Options().Contains(hoAutoResize)) header_->AdjustAutoSize(ColumnInvalid);
     PrepareBitmaps(true, true);
     if (MiscOption(toAcceptOLEDrop) && !(ComponentState() & csDesigning)) RegisterDropTarget(true);
     UpdateScrollBars(true);
@@ -675,6 +676,7 @@ void TBaseLazyTree::ChangeScale(int m, int d) {
     if (m == d || d == 0 || !AutoOption(toAutoChangeScale)) return;
     if ((ComponentState() & csLoading) && !states_.Contains(tsNeedScale)) return;
     SetDefaultNodeHeight(::MulDiv(defaultNodeHeight_, m, d));
+    header_->ChangeScale(m, d);
 }
 
 } // namespace krv
