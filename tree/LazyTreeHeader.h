@@ -279,6 +279,9 @@ public:
     bool IsAutoColumn(TColumnIndex c) const;
 
 protected:
+    // The base constructor cannot reach a descendant's GetColumnsClass: a
+    // header that overrides it calls this in its own constructor.
+    void UseOwnColumnsClass() { columns_ = GetColumnsClass()(this); }
     TBaseLazyTree* owner_;
     std::unique_ptr<TLazyTreeColumns> columns_;
     TColumnIndex autoSizeIndex_ = ColumnNone;

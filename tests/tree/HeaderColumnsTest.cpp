@@ -145,7 +145,7 @@ TEST(HeaderColumns, SpringsShareAWidthChangeInProportionWithinTheirLimits) {
 }
 
 TEST(HeaderColumns, SplitterZoneIsSevenPixelsAroundEachRightEdge) {
-    ColumnTree t{100, 60};
+    ColumnTree t{100, 60, 400};
     TLTHeader& h = t.header();
     auto hitAt = [&](int x) {
         bool hit = h.FindSplitterColumn(POINT{x, -5});
@@ -160,12 +160,11 @@ TEST(HeaderColumns, SplitterZoneIsSevenPixelsAroundEachRightEdge) {
     t.col(0).SetOptions(t.col(0).Options() - coResizable);
     EXPECT_EQ(hitAt(100), ColumnInvalid);
     // Scrolled: the zone moves with the columns.
-    t.tree.SetHorizontalRange(1000);
     t.tree.SetOffsetX(-20);
-    if (t.tree.OffsetX() == -20) {
-        EXPECT_EQ(hitAt(140), 1);
-        EXPECT_EQ(hitAt(160), ColumnInvalid);
-    }
+    ASSERT_EQ(t.tree.OffsetX(), -20);
+    EXPECT_EQ(hitAt(140), 1);
+    EXPECT_EQ(hitAt(160), ColumnInvalid);
+    EXPECT_EQ(h.Columns().ColumnFromPoint(POINT{85, 5}, true), 1);
 }
 
 TEST(HeaderColumns, ColumnsFollowTheTreesColourAndFontOnlyWhileTheyFollowTheirParent) {
