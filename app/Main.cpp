@@ -1,6 +1,7 @@
 #include "app/Main.h"
 #include "app/About.h"
 #include "app/OptionsForm.h"
+#include "app/ProgressWindow.h"
 #include "app/Log.h"
 #include "app/Messages.h"
 #include "app/ViewLog.h"
@@ -358,8 +359,21 @@ void TMainForm::FormActivate() {
     // activated (after an error box, while a report mail is pending).
     if (batchStarted_) return;
     batchStarted_ = true;
-    if (StartBatch) StartBatch(sessionFile, Params.size() > 1 ? Params[1] : std::string());
-    else RunBatch(sessionFile, Params.size() > 1 ? Params[1] : std::string());
+    // Activation comes while the window is being shown: the run starts from
+    // the message loop, after the window has been painted, so that it stays
+    // painted and answers while the run's own windows work.
+    batchPending_ = true;
+    if (!batchTimer_) {
+        batchTimer_ = MakeWindowTimer(this, "BatchTimer", 1, [this, sessionFile] {
+            batchTimer_->SetEnabled(false);
+            if (!batchPending_) return;
+            batchPending_ = false;
+            const std::string archiveArg = Params.size() > 1 ? Params[1] : std::string();
+            if (StartBatch) StartBatch(sessionFile, archiveArg);
+            else RunBatch(sessionFile, archiveArg);
+        });
+    }
+    batchTimer_->SetEnabled(true);
 }
 
 void TMainForm::FormClose(TCloseAction& action) {
@@ -369,7 +383,7 @@ void TMainForm::FormClose(TCloseAction& action) {
         return;
     }
     if (Session.Modified) {
-        int answer = ShowMessageBox(KV_Save_Session, KV_Save_Session_Title, 51);
+        int answer = Ask(KV_Save_Session, KV_Save_Session_Title, 51);
         if (answer == IDCANCEL) {
             action = caNone;
             return;
@@ -380,6 +394,10 @@ void TMainForm::FormClose(TCloseAction& action) {
             return;
         }
     }
+}
+
+int TMainForm::Ask(const std::string& text, const std::string& caption, UINT flags) {
+    return AskUser(text, caption, flags, [this](const std::string& line) { AddLog(line, lcRed, 0, lkNormal); });
 }
 
 void TMainForm::CheckTools() {

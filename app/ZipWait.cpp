@@ -120,6 +120,7 @@ void TFormZipWait::ButtonMinimizeClick() { MinimizeProgressWindow(*this); }
 
 void TFormZipWait::ZipperThreadTerminate() {
     main_->Cancel = thread_->Cancel;
+    main_->LeftOut += thread_->Skipped;
     if (thread_->FatalException) {
         // A failure of the archiver ends the run through its abort path.
         main_->AddLog(KV_Error + ": " + ExceptionText(thread_->FatalException), lcRed, 0, lkNormal);

@@ -4,6 +4,7 @@
 #include "app/SplitString.h"
 #include "app/ZipWait.h"
 #include "framework/SysUtils.h"
+#include "framework/Stream.h"
 #include <cmath>
 
 namespace krv {
@@ -18,6 +19,25 @@ void StoreWithDriveFolder(std::string& storedName, const std::string& fullPath) 
         return;
     }
     storedName = drive.substr(0, drive.size() - 1) + "\\" + storedName;
+}
+
+std::string SkipReason(const std::string& fileName, int errorCode, unsigned shareFlags) {
+    if (errorCode == 6) return KV_ZPFileNotFound;
+    // The archiver says only that it could not open the file: ask the system why.
+    DWORD error = ERROR_SUCCESS;
+    try {
+        TFileStream probe(fileName, fmOpenRead | shareFlags);
+    } catch (const EFOpenError& e) {
+        error = e.Error;
+    }
+    switch (error) {
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION: return KV_ZPFileLocked;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND: return KV_ZPFileNotFound;
+    case ERROR_SUCCESS: return "could not be read while it was being archived, skipped.";
+    default: return "cannot be read (" + TrimRight(SysErrorMessage(error)) + "), skipped.";
+    }
 }
 
 TZipperThread::TZipperThread(const TZipperView& view, const TStringList& recursiveMasks, const TStringList& flatMasks,
@@ -169,7 +189,8 @@ void TZipperThread::Execute() {
 void TZipperThread::ProcessFileFailure(const std::string& fileName, int errorCode, TZipAction& action) {
     FlushLines();
     if (errorCode == 6 || errorCode == 12) {
-        message_ = fileName + " " + (errorCode == 6 ? KV_ZPFileNotFound : KV_ZPFileLocked);
+        ++Skipped;
+        message_ = fileName + " " + SkipReason(fileName, errorCode, archiver_.ShareFlags());
         HandOff([this] {
             if (view_.EditZipMsg) {
                 view_.EditZipMsg->AddLine(message_, LogColourValue(lcRed));

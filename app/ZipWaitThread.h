@@ -40,6 +40,8 @@ public:
 
     // The archiver's failure code that stopped the run (0: none).
     int ErrorCode = 0;
+    // Files left out of the archive, each with its red line.
+    int Skipped = 0;
     // Stops the archiver at its next progress event; set by the user's Cancel
     // and by a failure that aborts.
     std::atomic<bool> Cancel{false};
@@ -79,6 +81,10 @@ private:
     unsigned long barsShown_ = 0;        // tick of the last bar hand-off
     int shownOverall_ = -1, shownFile_ = -1;
 };
+
+// Why a file the archiver could not open was left out: not found, locked by
+// another process, or the system's own reason ("... skipped.").
+std::string SkipReason(const std::string& fileName, int errorCode, unsigned shareFlags);
 
 // The stored name of a file: the drive letter as the first folder
 // (C:\data\a.txt, stored as data\a.txt, becomes C\data\a.txt).
