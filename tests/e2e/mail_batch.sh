@@ -94,12 +94,12 @@ session() {   # file sessionName archive dest dirs(xml)
 XEOF
 }
 
-run() {   # session file (Windows path); must end by itself with 0; prints the end time
+run() {   # session file (Windows path) [exit code]; must end by itself with that code (0)
   timeout 240 wine "$win\\korvane.exe" "$1" >/dev/null 2>&1
   local rc=$?
   ended=$(date +%s.%N)
   [ $rc -eq 124 ] && fail "the run of $1 did not end within 240 s"
-  [ $rc -eq 0 ] || fail "the run of $1 exited with $rc"
+  [ $rc -eq "${2:-0}" ] || fail "the run of $1 exited with $rc, not ${2:-0}"
 }
 
 # The one saved message: subject, sender/recipient and body, line by line.
@@ -152,7 +152,7 @@ ok "good run: mail with subject, banner, report lines and footer; exit 0 after Q
 # 2. A failed run (nothing selected): the mail says Error!
 rm -f "$root/out"/*
 session "$root/bad.xml" "Mail e2e bad" "B.zip" "$win\\dest" ""
-run "$win\\bad.xml"
+run "$win\\bad.xml" 2   # the run failed
 [ -f "$root/dest/B.zip" ] && fail "a failed run left an archive"
 eml=$(ls "$root/out"/*.eml 2>/dev/null)
 [ "$(echo "$eml" | grep -c .)" -eq 1 ] || fail "want one mail after the failed run, got: $(ls "$root/out")"
