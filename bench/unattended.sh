@@ -7,9 +7,8 @@
 # after scripts/build, on a display: xvfb-run -a bash bench/unattended.sh [runs]
 # Figures depend on the machine and its load.
 set -euo pipefail
-here=$(cd "$(dirname "$0")/.." && pwd)
-cd "$here"
-. scripts/wine-env
+e2e_name=bench_unattended
+. "$(dirname "$0")/../tests/e2e/lib/common.sh"
 runs=${1:-3}
 name="krv-bench-unatt-$$"
 root="$WINEPREFIX/drive_c/$name"
@@ -45,16 +44,7 @@ PYEOF
 echo "bytes: $(du -sb "$root/many" | cut -f1)"
 
 session() {   # file name folder
-  cat > "$1" <<EOF
-<?xml version="1.0" encoding="ISO-8859-1"?>
-<Korvane ver="0.9.1">
-<SessionName value="$2"/><ArchiveName value="$2.zip"/>
-<GenericOptions><SubFolders value="True"/><CloseKRV value="False"/><RWDisk value="True"/><Device value="-1"/><DirHD value="$win\\dest"/><OverwriteHD value="True"/><Type value="1"/><Creation value="12/6/2026 12:00:00 PM"/><LastSave value="12/6/2026 12:00:00 PM"/><LastBackup value="12:00:00 AM"/></GenericOptions>
-<MailOptions><Active value="False"/><Address value=""/><SMTP value=""/><DoLogin value="False"/><UserName value=""/><Password value=""/><Log value="3"/></MailOptions>
-<Filters><Active value="False"/><InclusionMask value=""/><ExclusionMask value=""/></Filters>
-<SelectedDirectories><dir value="$3"/></SelectedDirectories>
-</Korvane>
-EOF
+  S_NAME=$2 S_ARCHIVE=$2.zip S_DEST="$win\\dest" S_OVERWRITE=True S_DIRS=$(dirs_xml "$3") session_file "$1"
 }
 session "$root/one.xml" One "$win\\one"
 session "$root/many.xml" Many "$win\\many"

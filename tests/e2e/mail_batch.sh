@@ -8,11 +8,8 @@
 # server listening the socket error is in the report file and the program
 # still exits. The server is stopped on every way out.
 set -uo pipefail
-here=$(cd "$(dirname "$0")/../.." && pwd)
-cd "$here"
-. scripts/wine-env >/dev/null 2>&1
-export WINEDEBUG=-all
-PY=/usr/bin/python3
+e2e_name=mail_batch
+. "$(dirname "$0")/lib/common.sh"
 $PY -c "import aiosmtpd" 2>/dev/null || { echo "mail_batch: python3-aiosmtpd is not installed (run scripts/setup)"; exit 1; }
 [ -f build/dist/korvane.exe ] || { echo "mail_batch: build/dist/korvane.exe missing (run scripts/build)"; exit 1; }
 
@@ -82,16 +79,7 @@ start_server() {
 }
 
 session() {   # file sessionName archive dest dirs(xml)
-  cat > "$1" <<XEOF
-<?xml version="1.0" encoding="ISO-8859-1"?>
-<Korvane ver="0.9.1">
-<SessionName value="$2"/><ArchiveName value="$3"/>
-<GenericOptions><SubFolders value="True"/><CloseKRV value="False"/><RWDisk value="True"/><Device value="-1"/><DirHD value="$4"/><OverwriteHD value="False"/><Type value="1"/><Creation value="12/6/2026 12:00:00 PM"/><LastSave value="12/6/2026 12:00:00 PM"/><LastBackup value="12:00:00 AM"/></GenericOptions>
-<MailOptions><Active value="True"/><Address value="admin@korvane.test"/><SMTP value="127.0.0.1"/><DoLogin value="False"/><UserName value=""/><Password value=""/><Log value="3"/></MailOptions>
-<Filters><Active value="False"/><InclusionMask value=""/><ExclusionMask value=""/></Filters>
-<SelectedDirectories>$5</SelectedDirectories>
-</Korvane>
-XEOF
+  S_NAME=$2 S_ARCHIVE=$3 S_DEST=$4 S_DIRS=$5 S_MAIL=True S_ADDRESS=admin@korvane.test S_SMTP=127.0.0.1 session_file "$1"
 }
 
 run() {   # session file (Windows path) [exit code]; must end by itself with that code (0)

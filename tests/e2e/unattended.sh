@@ -40,18 +40,9 @@ mount -t tmpfs -o size=1536k tmpfs "$small" || fail "cannot mount a tmpfs (needs
 ln -s "$small" "$drive"
 
 session() {   # file sessionName archive destDir overwrite dirs(xml) [type]
-  cat > "$1" <<EOF
-<?xml version="1.0" encoding="ISO-8859-1"?>
-<Korvane ver="0.9.1">
-<SessionName value="$2"/><ArchiveName value="$3"/>
-<GenericOptions><SubFolders value="True"/><CloseKRV value="False"/><RWDisk value="True"/><Device value="-1"/><DirHD value="$4"/><OverwriteHD value="$5"/><Type value="${7:-1}"/><Creation value="12/6/2026 12:00:00 PM"/><LastSave value="12/6/2026 12:00:00 PM"/><LastBackup value="12:00:00 AM"/></GenericOptions>
-<MailOptions><Active value="False"/><Address value=""/><SMTP value=""/><DoLogin value="False"/><UserName value=""/><Password value=""/><Log value="3"/></MailOptions>
-<Filters><Active value="False"/><InclusionMask value=""/><ExclusionMask value=""/></Filters>
-<SelectedDirectories>$6</SelectedDirectories>
-</Korvane>
-EOF
+  S_NAME=$2 S_ARCHIVE=$3 S_DEST=$4 S_OVERWRITE=$5 S_DIRS=$6 S_TYPE=${7:-1} session_file "$1"
 }
-dir() { printf '<dir value="%s"/>' "$1"; }
+dir() { dirs_xml "$1"; }
 
 # Runs the program (folder prog or ign) on a session and wants that exit code.
 run() {   # program-folder want args...
@@ -86,16 +77,6 @@ if lines[-len(want):] != want: sys.exit("ends with %r, want %r" % (lines[-len(wa
 PYEOF
 }
 
-peers_ok() {
-  unzip -tq "$1" >"$root/unzip.log" 2>&1 || { cat "$root/unzip.log"; fail "unzip -t $1"; }
-  7z t "$1" >"$root/7z.log" 2>&1 || { cat "$root/7z.log"; fail "7z t $1"; }
-  $PY - "$1" <<'PYEOF' || fail "python zipfile $1"
-import sys, zipfile
-with zipfile.ZipFile(sys.argv[1]) as z:
-    bad = z.testzip()
-    if bad: sys.exit("bad entry " + bad)
-PYEOF
-}
 strays() { ls -A "$1" | grep -v -x -F -f <(printf '%s\n' "${@:2}"); }
 
 # 1. One small file: done, exit 0; the report ends with what the archive holds.
