@@ -1,7 +1,6 @@
 #include "app/Main.h"
 #include "app/About.h"
 #include "app/OptionsForm.h"
-#include "app/ProgressWindow.h"
 #include "app/Log.h"
 #include "app/Messages.h"
 #include "app/ViewLog.h"
@@ -20,6 +19,8 @@ bool NetworkDestination = false;
 TStringList DeviceIds;
 
 namespace {
+constexpr UINT kStartBatchMessage = WM_APP + 1;
+
 // Makes a folder beside the program when it is missing; answers whether it was made here.
 bool MakeFolder(const std::string& path, std::string& problem) {
     if (DirectoryExists(path)) return false;
@@ -363,17 +364,21 @@ void TMainForm::FormActivate() {
     // the message loop, after the window has been painted, so that it stays
     // painted and answers while the run's own windows work.
     batchPending_ = true;
-    if (!batchTimer_) {
-        batchTimer_ = MakeWindowTimer(this, "BatchTimer", 1, [this, sessionFile] {
-            batchTimer_->SetEnabled(false);
-            if (!batchPending_) return;
+    if (!batchStarter_) {
+        batchStarter_ = std::make_unique<TMessageWindow>([this, sessionFile](UINT msg, WPARAM, LPARAM, LRESULT& result) {
+            if (msg != kStartBatchMessage) return false;
+            result = 0;
+            if (!batchPending_) return true;
             batchPending_ = false;
+            // The window is painted before the run takes the thread.
+            if (HandleAllocated()) ::UpdateWindow(Handle());
             const std::string archiveArg = Params.size() > 1 ? Params[1] : std::string();
             if (StartBatch) StartBatch(sessionFile, archiveArg);
             else RunBatch(sessionFile, archiveArg);
+            return true;
         });
     }
-    batchTimer_->SetEnabled(true);
+    ::PostMessageA(batchStarter_->Handle(), kStartBatchMessage, 0, 0);
 }
 
 void TMainForm::FormClose(TCloseAction& action) {

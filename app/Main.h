@@ -15,6 +15,7 @@
 #include "framework/Menus.h"
 #include "framework/RichLog.h"
 #include "framework/StdCtrls.h"
+#include "framework/Window.h"
 #include "framework/Strings.h"
 #include "zip/ZipArchiver.h"
 #include <functional>
@@ -291,7 +292,7 @@ private:
     void WireSessionControls();
     bool batchStarted_ = false;
     bool batchPending_ = false;
-    TTimer* batchTimer_ = nullptr;
+    std::unique_ptr<TMessageWindow> batchStarter_;   // starts the batch run from the message loop
 };
 
 } // namespace krv

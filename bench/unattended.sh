@@ -24,10 +24,10 @@ root = sys.argv[1]
 rnd = random.Random(8)
 words = open("/usr/include/stdio.h").read().split()
 n = 0
-for d in range(38):
+for d in range(40):
     folder = os.path.join(root, "d%02d" % d, "sub%d" % (d % 3))
     os.makedirs(folder)
-    for i in range(59):
+    for i in range(56):
         path = os.path.join(folder, "f%03d.%s" % (i, "bin" if i % 5 == 0 else "txt"))
         with open(path, "wb") as f:
             if i % 5 == 0:
@@ -38,7 +38,7 @@ for d in range(38):
 with open(os.path.join(root, "big.bin"), "wb") as f:
     f.write(rnd.randbytes(8_000_000))
 with open(os.path.join(root, "big.log"), "wb") as f:
-    f.write(" ".join(rnd.choice(words) for _ in range(2_000_000)).encode())
+    f.write(" ".join(rnd.choice(words) for _ in range(500_000)).encode())
 print("files:", n + 2)
 PYEOF
 echo "bytes: $(du -sb "$root/many" | cut -f1)"
