@@ -152,6 +152,8 @@ void TMainForm::ButtonStartClick() {
             if (Cancel) return AbortRun();
             if (s.logged) AddLog(*s.doneText + FormatDuration(Now() - stepStart), lcBlue, 1, lkNormal);
         }
+        // The archive in the temp folder is gone: it lives on the disc now.
+        ArchiveWritten = ExtractFileName(ArchiveWritten) + " (on the disc)";
     }
 
     FinishRun();

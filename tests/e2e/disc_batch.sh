@@ -78,6 +78,8 @@ lines = [l.rstrip("\r\n") for l in open(sys.argv[1], encoding="latin-1")]
 if not lines or lines[-1] != "Backup done": sys.exit("last line %r" % (lines[-1:],))
 if any("Operation aborted" in l or l.startswith("Error") for l in lines): sys.exit("aborted or error")
 if not lines[0].startswith("Backup started at "): sys.exit("first line %r" % lines[0])
+if lines[-4] != "Archive: Disc Set.zip (on the disc)" or lines[-2] != "Left out: 0":
+    sys.exit("summary %r" % lines[-4:])
 PYEOF
 ok "report ends with Backup done"
 
