@@ -192,6 +192,8 @@ public:
     int64_t ArchivedFiles = 0;
     int64_t ArchivedBytes = 0;
     std::string ArchiveWritten;
+    // The old archive a run with "Overwrite" replaces at its end (empty: none).
+    std::string ArchiveToReplace;
     // Durations of the last run's steps, in days (as date-time differences).
     double ZipDuration = 0;
     std::vector<std::string> Params;

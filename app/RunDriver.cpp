@@ -301,6 +301,7 @@ void TMainForm::ZipFiles() {
     std::string target;        // the archive's name when the run succeeds
     std::string writing;       // the file written meanwhile
     bool created = false;
+    ArchiveToReplace.clear();
     try {
         if (Mode == 1) {
             target = ExcludeTrailingBackslash(HDFolderEdit->Text()) + "\\" + EditArchiveName->Text();
@@ -308,6 +309,7 @@ void TMainForm::ZipFiles() {
                 // The old backup stays until the new one is whole: the new
                 // archive is written beside it and takes its name at the end.
                 writing = TemporaryArchiveName(target);
+                ArchiveToReplace = target;
                 if (writing.empty()) {
                     AddLog(target + ": " + SysErrorMessage(::GetLastError()), lcRed, 0, lkNormal);
                     Cancel = true;

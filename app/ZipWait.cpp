@@ -95,7 +95,7 @@ void TFormZipWait::TimerTimer() {
     };
     try {
         thread_ = std::make_unique<TZipperThread>(view, main_->RecursiveDirs, main_->FlatDirs, main_->Archiver,
-                                                  exclusionText_);
+                                                  exclusionText_, main_->ArchiveToReplace);
         thread_->OnTerminate = [this](TThread*) { ZipperThreadTerminate(); };
     } catch (const std::exception& e) {
         main_->AddLog(e.what(), lcRed, 0, lkNormal);

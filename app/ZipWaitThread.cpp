@@ -41,9 +41,21 @@ std::string SkipReason(const std::string& fileName, int errorCode, unsigned shar
 }
 
 TZipperThread::TZipperThread(const TZipperView& view, const TStringList& recursiveMasks, const TStringList& flatMasks,
-                             TZipArchiver& archiver, const std::string& exclusionText)
-    : TThread(true), view_(view), recursiveMasks_(recursiveMasks), flatMasks_(flatMasks), archiver_(archiver) {
+                             TZipArchiver& archiver, const std::string& exclusionText, const std::string& keepOut)
+    : TThread(true), view_(view), recursiveMasks_(recursiveMasks), flatMasks_(flatMasks), archiver_(archiver),
+      keepOut_(keepOut), previousConfirm_(archiver.OnConfirmProcessFile) {
     SplitString(exclusionText, ';', exclusionList_);
+    if (!keepOut_.empty()) {
+        // By its exact name: a mask could match other files too.
+        archiver_.OnConfirmProcessFile = [this](TObject* sender, const std::string& fileName,
+                                                TZipProcessOperation operation, bool& confirm) {
+            if (SameText(fileName, keepOut_)) {
+                confirm = false;
+                return;
+            }
+            if (previousConfirm_) previousConfirm_(sender, fileName, operation, confirm);
+        };
+    }
     archiver_.OnProcessFileFailure = [this](TObject*, const std::string& fileName, TZipProcessOperation, int,
                                             int errorCode, const std::string& errorMessage, TZipAction& action) {
         ProcessFileFailure(fileName, errorCode, action);
@@ -76,6 +88,7 @@ void TZipperThread::Detach() {
     archiver_.OnOverallProgress = nullptr;
     archiver_.OnFileProgress = nullptr;
     archiver_.OnStoreFile = nullptr;
+    if (!keepOut_.empty()) archiver_.OnConfirmProcessFile = previousConfirm_;
 }
 
 void TZipperThread::HandOff(const std::function<void()>& fn, bool skipWhenTerminated) {

@@ -34,8 +34,10 @@ class TZipperThread : public TThread {
 public:
     // Starts at once. The masks and the archiver belong to the main window,
     // which leaves them alone until the thread has ended.
+    // keepOut: a file never archived (the old backup this run replaces, when
+    // the destination lies inside a ticked folder).
     TZipperThread(const TZipperView& view, const TStringList& recursiveMasks, const TStringList& flatMasks,
-                  TZipArchiver& archiver, const std::string& exclusionText);
+                  TZipArchiver& archiver, const std::string& exclusionText, const std::string& keepOut = {});
     ~TZipperThread() override;
 
     // The archiver's failure code that stopped the run (0: none).
@@ -73,6 +75,8 @@ private:
     const TStringList& flatMasks_;
     TStringList exclusionList_;
     TZipArchiver& archiver_;
+    std::string keepOut_;
+    decltype(TZipArchiver::OnConfirmProcessFile) previousConfirm_;
     std::string message_;
     int overallPos_ = 0;
     int filePos_ = 0;
