@@ -82,8 +82,8 @@ session() {   # file sessionName archive dest dirs(xml)
   S_NAME=$2 S_ARCHIVE=$3 S_DEST=$4 S_DIRS=$5 S_MAIL=True S_ADDRESS=admin@korvane.test S_SMTP=127.0.0.1 session_file "$1"
 }
 
-run() {   # session file (Windows path) [exit code]; must end by itself with that code (0)
-  timeout 240 wine "$win\\korvane.exe" "$1" >/dev/null 2>&1
+run() {   # session file (Windows path) [exit code [archive name]]; must end by itself with that code (0)
+  timeout 240 wine "$win\\korvane.exe" "$1" ${3:+"$3"} >/dev/null 2>&1
   local rc=$?
   ended=$(date +%s.%N)
   [ $rc -eq 124 ] && fail "the run of $1 did not end within 240 s"
@@ -148,6 +148,18 @@ check_mail "$eml" "[Mail e2e bad] Korvane Mail Notification: Error!" \
   "The backup has been stopped due to an error." "no folder is selected" "Operation aborted"
 [ "$(grep -c "^QUIT answered" "$root/server.log")" -eq 2 ] || fail "no QUIT after the failed run's mail"
 ok "failed run: Error! mail"
+
+# 2b. A command line that cannot be used (a refused archive name): no box, exit
+#     3, and the mail the session asks for says why.
+rm -f "$root/out"/*
+run "$win\\good.xml" 3 "..\\elsewhere"
+eml=$(ls "$root/out"/*.eml 2>/dev/null)
+[ "$(echo "$eml" | grep -c .)" -eq 1 ] || fail "want one mail after the refused name, got: $(ls "$root/out")"
+check_mail "$eml" "[Mail e2e] Korvane Mail Notification: Error!" \
+  "The backup has been stopped due to an error." "There is a wrong character in the backup's file name." \
+  "Operation aborted"
+[ -f "$root/dest/elsewhere.zip" ] || [ -f "$root/elsewhere.zip" ] && fail "a refused name was written"
+ok "refused archive name: exit 3, Error! mail"
 stop_server
 
 # 3. No server listening: the socket error is logged, and the program still exits.
