@@ -36,6 +36,7 @@ printf 'more text\r\n' > "$root/src/more/m.txt"
 printf 'deeper' > "$root/src/more/sub/d.txt"
 
 mount -t tmpfs -o size=1536k tmpfs "$small" || fail "cannot mount a tmpfs (needs root)"
+[ -L "$drive" ] && [ ! -e "$drive" ] && rm -f "$drive"   # left by a run that was killed
 [ -e "$drive" ] && fail "drive T: is taken in this prefix"
 ln -s "$small" "$drive"
 
