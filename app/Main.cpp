@@ -19,6 +19,8 @@ bool NetworkDestination = false;
 TStringList DeviceIds;
 
 namespace {
+constexpr UINT kStartBatchMessage = WM_APP + 1;
+
 // Makes a folder beside the program when it is missing; answers whether it was made here.
 bool MakeFolder(const std::string& path, std::string& problem) {
     if (DirectoryExists(path)) return false;
@@ -358,8 +360,25 @@ void TMainForm::FormActivate() {
     // activated (after an error box, while a report mail is pending).
     if (batchStarted_) return;
     batchStarted_ = true;
-    if (StartBatch) StartBatch(sessionFile, Params.size() > 1 ? Params[1] : std::string());
-    else RunBatch(sessionFile, Params.size() > 1 ? Params[1] : std::string());
+    // Activation comes while the window is being shown: the run starts from
+    // the message loop, after the window has been painted, so that it stays
+    // painted and answers while the run's own windows work.
+    batchPending_ = true;
+    if (!batchStarter_) {
+        batchStarter_ = std::make_unique<TMessageWindow>([this, sessionFile](UINT msg, WPARAM, LPARAM, LRESULT& result) {
+            if (msg != kStartBatchMessage) return false;
+            result = 0;
+            if (!batchPending_) return true;
+            batchPending_ = false;
+            // The window is painted before the run takes the thread.
+            if (HandleAllocated()) ::UpdateWindow(Handle());
+            const std::string archiveArg = Params.size() > 1 ? Params[1] : std::string();
+            if (StartBatch) StartBatch(sessionFile, archiveArg);
+            else RunBatch(sessionFile, archiveArg);
+            return true;
+        });
+    }
+    ::PostMessageA(batchStarter_->Handle(), kStartBatchMessage, 0, 0);
 }
 
 void TMainForm::FormClose(TCloseAction& action) {
@@ -369,7 +388,7 @@ void TMainForm::FormClose(TCloseAction& action) {
         return;
     }
     if (Session.Modified) {
-        int answer = ShowMessageBox(KV_Save_Session, KV_Save_Session_Title, 51);
+        int answer = Ask(KV_Save_Session, KV_Save_Session_Title, 51);
         if (answer == IDCANCEL) {
             action = caNone;
             return;
@@ -380,6 +399,10 @@ void TMainForm::FormClose(TCloseAction& action) {
             return;
         }
     }
+}
+
+int TMainForm::Ask(const std::string& text, const std::string& caption, UINT flags) {
+    return AskUser(text, caption, flags, [this](const std::string& line) { AddLog(line, lcRed, 0, lkNormal); });
 }
 
 void TMainForm::CheckTools() {

@@ -95,7 +95,7 @@ void TFormZipWait::TimerTimer() {
     };
     try {
         thread_ = std::make_unique<TZipperThread>(view, main_->RecursiveDirs, main_->FlatDirs, main_->Archiver,
-                                                  exclusionText_);
+                                                  exclusionText_, main_->ArchiveToReplace);
         thread_->OnTerminate = [this](TThread*) { ZipperThreadTerminate(); };
     } catch (const std::exception& e) {
         main_->AddLog(e.what(), lcRed, 0, lkNormal);
@@ -120,6 +120,7 @@ void TFormZipWait::ButtonMinimizeClick() { MinimizeProgressWindow(*this); }
 
 void TFormZipWait::ZipperThreadTerminate() {
     main_->Cancel = thread_->Cancel;
+    main_->LeftOut += thread_->Skipped;
     if (thread_->FatalException) {
         // A failure of the archiver ends the run through its abort path.
         main_->AddLog(KV_Error + ": " + ExceptionText(thread_->FatalException), lcRed, 0, lkNormal);

@@ -90,6 +90,12 @@ EZipException EZipException::Fmt(int nativeError, const TComponent* archiver, ..
     return EZipException(nativeError, archiver, text);
 }
 
+EZipException EZipException::System(int nativeError, const TComponent* archiver, unsigned long systemError) {
+    std::string text = ZipErrorText(ZipErrorCodeOf(nativeError));
+    if (systemError != 0) text += " (" + TrimRight(SysErrorMessage(systemError)) + ")";
+    return EZipException(nativeError, archiver, text);
+}
+
 namespace ZipPrompt {
 const char* const ConfirmOverwrite = "Overwrite file \"%s\" with \"%s\"";
 const char* const PasswordCaption = "Password for \"%s\"";

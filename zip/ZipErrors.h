@@ -15,6 +15,8 @@ public:
     EZipException(int nativeError, const TComponent* archiver);
     // The same text filled with printf-style arguments.
     static EZipException Fmt(int nativeError, const TComponent* archiver, ...);
+    // The code's message followed by the system's reason (a full disk says so).
+    static EZipException System(int nativeError, const TComponent* archiver, unsigned long systemError);
 
     int ErrorCode;
     int NativeError;

@@ -154,6 +154,14 @@ struct TZipCommit {
     void SetVersion(TDirItem& item) {
         bool big = item.zip64 || ZipNeeds64(item.localHeaderOffset);
         item.versionNeeded = item.versionMadeBy = big ? kVersionZip64 : a.Options.OEMFileNames ? kVersionOem : kVersionAnsi;
+        if (ZipNameIsUtf8(item.name)) {
+            item.flags |= kFlagUtf8Name;
+            // Not an MS-DOS name: readers convert those from the OEM code page
+            // whatever bit 11 says. The attributes stay DOS ones (host NTFS).
+            item.versionMadeBy = static_cast<uint16_t>(kHostNtfs | (item.versionMadeBy & 0xFF));
+        } else {
+            item.flags &= static_cast<uint16_t>(~kFlagUtf8Name);
+        }
     }
 
     // Header and data of one entry onto a buffered stream starting at its local header.

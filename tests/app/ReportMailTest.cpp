@@ -11,6 +11,14 @@ TEST(ReportMail, SubjectNamesTheSessionAndTheOutcome) {
     EXPECT_EQ(ReportMailSubject("", false), "Korvane Mail Notification: Backup Saved.");
 }
 
+// A session name outside ASCII must not go raw into the header: an encoded
+// word in the body's charset says what it is.
+TEST(ReportMail, HeaderTextOutsideAsciiIsAnEncodedWord) {
+    EXPECT_EQ(MailHeaderText("[Nightly] Backup", "utf-8"), "[Nightly] Backup");
+    EXPECT_EQ(MailHeaderText("\xD0\x98\xD0\xBC\xD0\xB5\xD0\xBD\xD0\xB0", "utf-8"), "=?utf-8?B?0JjQvNC10L3QsA==?=");
+    EXPECT_EQ(MailHeaderText("Gr\xFC\xDF" "e", "iso-8859-1"), "=?iso-8859-1?B?R3L832U=?=");
+}
+
 TEST(ReportMail, BodyHasTheReportOnlyAboveLevelZero) {
     ReportMailRun run;
     const std::string ruler(57, '=');
