@@ -289,7 +289,7 @@ void TMainForm::ZipFiles() {
             Archiver.FileName = target;
         }
     } catch (const std::exception& e) {
-        AddLog(KV_Error + ": " + e.what(), lcRed, 0, lkNormal);
+        AddLog(KV_Error + ": " + DescribeError(e), lcRed, 0, lkNormal);
         Cancel = true;
         return;
     }
@@ -313,7 +313,7 @@ void TMainForm::ZipFiles() {
         }
         Archiver.CloseArchive();
     } catch (const std::exception& e) {
-        AddLog(KV_Error + ": " + e.what(), lcRed, 0, lkNormal);
+        AddLog(KV_Error + ": " + DescribeError(e), lcRed, 0, lkNormal);
         Cancel = true;
         try {
             Archiver.CloseArchive();
