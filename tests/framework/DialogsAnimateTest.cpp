@@ -115,3 +115,30 @@ TEST(CommonControls, AnimationPlaysTheSystemClipOrOurOwn) {
     EXPECT_EQ(animate->ClipSource(), 0);
     TAnimate::SetUseSystemClips(true);
 }
+
+TEST(CommonControls, ANarrowerTabCaptionRepaintsWhereTheWiderTabWas) {
+    TForm form;
+    form.SetBounds(0, 0, 500, 300);
+    auto* pages = new TPageControl(&form);
+    pages->SetAlign(alClient);
+    pages->SetParent(&form);
+    TTabSheet* last = nullptr;
+    for (const char* caption : {"Destination", "Session Options", "A rather wide last tab"})
+        last = AddTabSheet(&form, pages, caption, caption);
+    form.Show();
+    ::UpdateWindow(form.Handle());
+    RECT wide{};
+    ::SendMessageA(pages->Handle(), TCM_GETITEMRECT, 2, reinterpret_cast<LPARAM>(&wide));
+    ::ValidateRect(pages->Handle(), nullptr);
+    last->SetCaption("Mail");
+    RECT narrow{}, dirty{};
+    ::SendMessageA(pages->Handle(), TCM_GETITEMRECT, 2, reinterpret_cast<LPARAM>(&narrow));
+    ASSERT_LT(narrow.right, wide.right);
+    // The strip between the new and the old right end must be painted again.
+    ASSERT_TRUE(::GetUpdateRect(pages->Handle(), &dirty, FALSE));
+    EXPECT_LE(dirty.left, narrow.right);
+    EXPECT_GE(dirty.right, wide.right);
+    EXPECT_LE(dirty.top, wide.top);
+    EXPECT_GE(dirty.bottom, wide.bottom);
+    form.Hide();
+}
