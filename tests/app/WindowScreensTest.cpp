@@ -8,6 +8,7 @@
 #include "app/Main.h"
 #include "app/Messages.h"
 #include "app/OptionsForm.h"
+#include "app/Recorders.h"
 #include "framework/ExtCtrls.h"
 #include "framework/SysUtils.h"
 #include "tests/app/LangFixture.h"
@@ -190,6 +191,15 @@ TEST_P(WindowScreens, MainOptionsAboutAndWaitWindowsShowTheirTextsWhole) {
         CheckLayout(wait, "wait window");
         Hold(wait, "wait");
         wait.Hide();
+    }
+    {
+        TFormSplashScreen splash(&main, appDir);
+        splash.LabelWaitTask->SetCaption(KV_ScanningStart);
+        splash.Show();
+        splash.Timer->SetEnabled(false);   // shown only: no scan runs
+        CheckLayout(splash, "recorder scan window");
+        Hold(splash, "splash");
+        splash.Hide();
     }
     main.Session.Modified = false;
 }
