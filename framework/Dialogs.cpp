@@ -77,7 +77,7 @@ public:
     TDialogTemplate(const std::string& caption, int width, int height, int itemCount) {
         Align(2);
         DLGTEMPLATE t{};
-        t.style = DS_MODALFRAME | DS_SETFONT | DS_CENTER | WS_POPUP | WS_CAPTION | WS_SYSMENU;
+        t.style = DS_MODALFRAME | DS_SETFONT | WS_POPUP | WS_CAPTION | WS_SYSMENU;
         t.cdit = static_cast<WORD>(itemCount);
         t.cx = static_cast<short>(width);
         t.cy = static_cast<short>(height);
@@ -130,9 +130,24 @@ struct TInputState {
     bool password;
 };
 
+// Over the window it belongs to, else mid-screen, and wholly on the screen.
+void CenterDialog(HWND dialog) {
+    RECT self, area;
+    ::GetWindowRect(dialog, &self);
+    ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+    RECT around = area;
+    if (HWND owner = ::GetWindow(dialog, GW_OWNER); owner && ::IsWindowVisible(owner)) ::GetWindowRect(owner, &around);
+    const int w = self.right - self.left, h = self.bottom - self.top;
+    int x = (around.left + around.right - w) / 2, y = (around.top + around.bottom - h) / 2;
+    x = std::max(static_cast<int>(area.left), std::min(x, static_cast<int>(area.right) - w));
+    y = std::max(static_cast<int>(area.top), std::min(y, static_cast<int>(area.bottom) - h));
+    ::SetWindowPos(dialog, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 INT_PTR CALLBACK ButtonDialogProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM) {
     switch (msg) {
     case WM_INITDIALOG:
+        CenterDialog(wnd);
         if (dialogShownHook) dialogShownHook(wnd);
         return TRUE;
     case WM_COMMAND:
@@ -153,6 +168,7 @@ INT_PTR CALLBACK InputDialogProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lPara
         ::SetWindowLongPtrA(wnd, DWLP_USER, lParam);
         HWND edit = ::GetDlgItem(wnd, idInputEdit);
         if (state->password) ::SendMessageA(edit, EM_SETPASSWORDCHAR, '*', 0);
+        CenterDialog(wnd);
         ::SetWindowTextA(edit, state->value->c_str());
         if (dialogShownHook) dialogShownHook(wnd);
         return TRUE;

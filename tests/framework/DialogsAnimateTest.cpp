@@ -28,6 +28,10 @@ struct Answer {
     Answer(int id, const char* text = nullptr) {
         SetDialogShownHook([this, id, text](HWND dialog) {
             caption = TextOf(dialog);
+            RECT r, area;
+            ::GetWindowRect(dialog, &r);
+            ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+            onScreen = r.left >= area.left && r.top >= area.top && r.right <= area.right && r.bottom <= area.bottom;
             for (int b : {IDYES, IDNO, idNoToAll, idYesToAll, IDOK, IDCANCEL})
                 if (HWND button = ::GetDlgItem(dialog, b)) buttons.push_back(TextOf(button));
             if (HWND edit = ::GetDlgItem(dialog, idInputEdit)) {
@@ -42,6 +46,7 @@ struct Answer {
     std::string caption, shownValue;
     std::vector<std::string> buttons;
     bool masked = false;
+    bool onScreen = false;
 };
 } // namespace
 
@@ -52,6 +57,7 @@ TEST(Dialogs, ButtonDialogAnswersTheButtonPressedAlsoFromAWorkerThread) {
         Answer answer(id);
         EXPECT_EQ(ShowButtonDialog("Overwrite file \"a\" with \"b\"", "Confirm", buttons), id);
         EXPECT_EQ(answer.caption, "Confirm");
+        EXPECT_TRUE(answer.onScreen);
         EXPECT_EQ(answer.buttons, (std::vector<std::string>{"&Yes", "&No", "No to a&ll", "Yes to &all"}));
     }
     {
@@ -74,6 +80,7 @@ TEST(Dialogs, InputQueryGivesTheTypedTextOnlyOnOk) {
         EXPECT_EQ(answer.caption, "Password for \"x.txt\"");
         EXPECT_EQ(answer.shownValue, "old");
         EXPECT_TRUE(answer.masked);
+        EXPECT_TRUE(answer.onScreen);
     }
     EXPECT_EQ(value, "s3cret");
     {
