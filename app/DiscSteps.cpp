@@ -81,6 +81,7 @@ TDiscSteps::StepOutcome TDiscSteps::RunStep(const std::string& commandLine, cons
     window.LabelWaitTask->SetCaption(task);
     window.SetCaption(std::string(kProductName) + " :: " + task);
     window.TaskKind = kind;
+    window.Animate->SetCommonAVI(kind == 1 ? aviDeleteFile : aviCopyFiles);
     if (RunWindow)
         RunWindow(window);
     else

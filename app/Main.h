@@ -17,6 +17,7 @@
 #include "framework/StdCtrls.h"
 #include "framework/Window.h"
 #include "framework/Strings.h"
+#include "shell/FolderBrowser.h"
 #include "zip/ZipArchiver.h"
 #include <functional>
 #include <memory>
@@ -71,6 +72,9 @@ public:
     void HelpTopicsClick();
     void BtnDiscBackupClick();
     void BtnHDBackupClick();
+    // The hard-disk folder: browsed for with DirHD, or typed.
+    void HDFolderButtonClick();
+    void HDFolderEditChange();
     void SplitterTreeCanResize(int& newSize, bool& accept);
     void OptionsMenuClick();
     void AboutClick();
@@ -236,9 +240,12 @@ public:
     TSpeedButton* BtnHDBackup = nullptr;
     TPanel* PanelCD = nullptr;
     TPanel* PanelHD = nullptr;
+    TLabel* LabelDevice = nullptr;
     TComboBox* DeviceCombo = nullptr;
     TCheckBox* CheckRW = nullptr;
     TEdit* HDFolderEdit = nullptr;
+    TButton* HDFolderButton = nullptr;
+    TFolderBrowser* DirHD = nullptr;
     TCheckBox* CheckOverwriteFile = nullptr;
     TLabel* LabelDestFreeSpace = nullptr;
     TLabel* LabelSizeWarning = nullptr;
@@ -269,9 +276,10 @@ private:
     void BuildControls();
     void BuildMenu();
     void BuildImages();
+    void ShowHint();
     template <class T> T* Add(TWinControl* parent, const char* name, int left, int top, int width, int height,
                               const std::string& caption = {});
-    TMenuItem* AddMenu(TMenuItem* parent, const char* name, const std::string& caption,
+    TMenuItem* AddMenu(TMenuItem* parent, const char* name, const std::string& caption, const std::string& hint,
                        std::function<void()> onClick = {});
     void AbortRun();
     // Ends an unattended run that could not start: red line already logged,

@@ -333,7 +333,7 @@ void TMainForm::ZipFiles() {
             Archiver.FileName = writing = target;
         }
     } catch (const std::exception& e) {
-        AddLog(KV_Error + ": " + e.what(), lcRed, 0, lkNormal);
+        AddLog(KV_Error + ": " + DescribeError(e), lcRed, 0, lkNormal);
         Cancel = true;
         if (created && writing != target) ::DeleteFileA(writing.c_str());
         return;
@@ -359,7 +359,7 @@ void TMainForm::ZipFiles() {
         }
         Archiver.CloseArchive();
     } catch (const std::exception& e) {
-        AddLog(KV_Error + ": " + e.what(), lcRed, 0, lkNormal);
+        AddLog(KV_Error + ": " + DescribeError(e), lcRed, 0, lkNormal);
         Cancel = true;
         try {
             Archiver.CloseArchive();

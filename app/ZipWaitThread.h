@@ -14,7 +14,7 @@
 
 namespace krv {
 
-class TAnimateChecking;
+class TAnimate;
 class TButton;
 
 // Where the worker's events go on the user-interface thread.
@@ -22,7 +22,7 @@ struct TZipperView {
     TProgressBar* ProgressBar = nullptr;       // overall
     TProgressBar* ProgressBarFile = nullptr;   // current file
     TRichLog* EditZipMsg = nullptr;
-    TAnimateChecking* AnimateChecking = nullptr;
+    TAnimate* AnimateChecking = nullptr;
     TButton* ButtonCancel = nullptr;
     // The main window's log call.
     std::function<void(const std::string& msg, int colour, int level, int kind)> AddLog;

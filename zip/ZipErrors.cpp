@@ -91,9 +91,14 @@ EZipException EZipException::Fmt(int nativeError, const TComponent* archiver, ..
 }
 
 EZipException EZipException::System(int nativeError, const TComponent* archiver, unsigned long systemError) {
-    std::string text = ZipErrorText(ZipErrorCodeOf(nativeError));
-    if (systemError != 0) text += " (" + TrimRight(SysErrorMessage(systemError)) + ")";
-    return EZipException(nativeError, archiver, text);
+    return EZipException(nativeError, archiver, ZipErrorText(ZipErrorCodeOf(nativeError))).WithSystemError(systemError);
+}
+
+std::string DescribeError(const std::exception& e) {
+    std::string text = e.what();
+    if (const auto* z = dynamic_cast<const EZipException*>(&e); z && z->SystemError != 0)
+        text += " (" + TrimRight(SysErrorMessage(static_cast<DWORD>(z->SystemError))) + ")";
+    return text;
 }
 
 namespace ZipPrompt {

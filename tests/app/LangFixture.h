@@ -37,6 +37,13 @@ public:
         return Path(name);
     }
 
+    // A "lang" folder holding the language files and def.dat the build ships.
+    void CopyShippedLanguages() {
+        MakeDir("lang");
+        for (const char* f : {"English.lang", "Deutsch.lang", "def.dat"})
+            Copy(krv::ProgramFolder() + "..\\dist\\lang\\" + f, std::string("lang\\") + f);
+    }
+
 private:
     std::string path_;
 };
