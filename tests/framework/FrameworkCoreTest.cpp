@@ -1,3 +1,4 @@
+#include "common/TempPath.h"
 #include "framework/Classes.h"
 #include "framework/Stream.h"
 #include "framework/Strings.h"
@@ -8,14 +9,7 @@
 #include <atomic>
 
 using namespace krv;
-
-namespace {
-std::string TempPath(const char* name) {
-    char dir[MAX_PATH];
-    ::GetTempPathA(MAX_PATH, dir);
-    return std::string(dir) + name;
-}
-}
+using krv::test::TempPath;
 
 TEST(StringList, SortedListKeepsOrderAndAppliesDuplicateRule) {
     TStringList l;
