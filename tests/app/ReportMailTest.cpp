@@ -1,6 +1,7 @@
 // The report mail without a server: its subject and body, and every way it
 // can fail before a server answers (the real server runs in tests/e2e).
 #include "ReportMailHost.h"
+#include "TempFolder.h"
 
 using namespace krvtest;
 
@@ -86,10 +87,7 @@ TEST(ReportMail, TheMainWindowWaitsForTheMailBeforeItCloses) {
     Application().Initialize();
     static TLang english;
     LoadLanguageStrings(english);
-    char tmp[MAX_PATH];
-    ::GetTempPathA(MAX_PATH, tmp);
-    std::string appDir = Format("%skrv_mail_%lu\\", tmp, ::GetCurrentProcessId());
-    ::CreateDirectoryA(appDir.c_str(), nullptr);
+    std::string appDir = NewTempFolder("krv_mail");
     MailBusy = CloseWhenMailDone = false;
     TMainForm form(appDir, {});
     form.Show();

@@ -1,3 +1,4 @@
+#include "common/TempPath.h"
 #include "framework/Classes.h"
 #include "framework/Stream.h"
 #include "framework/Strings.h"
@@ -10,14 +11,7 @@
 #include <vector>
 
 using namespace krv;
-
-namespace {
-std::string TempPath(const char* name) {
-    char dir[MAX_PATH];
-    ::GetTempPathA(MAX_PATH, dir);
-    return std::string(dir) + name;
-}
-}
+using krv::test::TempPath;
 
 TEST(StringList, SortedListKeepsOrderAndAppliesDuplicateRule) {
     TStringList l;
