@@ -1,4 +1,5 @@
 #include "app/DiscSteps.h"
+#include "app/Unattended.h"
 #include "app/FormWait.h"
 #include "app/Messages.h"
 #include "framework/Dialogs.h"
@@ -80,6 +81,7 @@ TDiscSteps::StepOutcome TDiscSteps::RunStep(const std::string& commandLine, cons
     window.LabelWaitTask->SetCaption(task);
     window.SetCaption(std::string(kProductName) + " :: " + task);
     window.TaskKind = kind;
+    window.Animate->SetCommonAVI(kind == 1 ? aviDeleteFile : aviCopyFiles);
     if (RunWindow)
         RunWindow(window);
     else
@@ -94,8 +96,10 @@ TDiscSteps::StepOutcome TDiscSteps::RunStep(const std::string& commandLine, cons
 }
 
 bool TDiscSteps::AskChangeDisc(const std::string& error, const std::string& title) {
-    ShowMessageBox(error, title, MB_ICONERROR);
-    return ShowMessageBox(KrvChangeDiscQuestion, KV_Retry_ChangeDisk_Title, MB_YESNO | MB_ICONEXCLAMATION) == IDYES;
+    // Unattended, nobody can change the disc: the step is not repeated.
+    auto red = [this](const std::string& line) { Log(line, 1, 0, 0); };
+    AskUser(error, title, MB_ICONERROR, red);
+    return AskUser(KrvChangeDiscQuestion, KV_Retry_ChangeDisk_Title, MB_YESNO | MB_ICONEXCLAMATION, red) == IDYES;
 }
 
 bool TDiscSteps::DeleteOne(const std::string& path) {
@@ -142,7 +146,7 @@ void TDiscSteps::MakeIso() {
     if (out.programFailed) DeleteOne(IsoFile());
     if (!FileExists(IsoFile()) && !Cancel) {
         Log(KV_ISO_Error + Stamp(), 1, 1, 0);
-        ShowMessageBox(KV_ISO_Error, KV_ISO_Error_Title, MB_ICONERROR);
+        if (!Batch) ShowMessageBox(KV_ISO_Error, KV_ISO_Error_Title, MB_ICONERROR);
         Cancel = true;
     } else {
         Log(KV_ISO_OK + Stamp(), 2, 1, 0);

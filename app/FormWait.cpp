@@ -10,6 +10,18 @@ TFormWait::TFormWait(TComponent* owner) : TConsoleForm(owner, 10000) {
     BorderStyle = bsDialog;
     Position = poMainFormCenter;
     SetBounds(0, 0, 446, 170);
+    Animate = new TAnimate(this);
+    Animate->SetName("Animate");
+    Animate->SetBounds(10, 12, 100, 56);
+    Animate->SetParent(this);
+    // The labels go right of the clip.
+    for (TLabel* label : {LabelWaitTask, LabelWait2, LabelWaitProgress})
+        label->SetBounds(120, label->Top(), 310, label->Height());
+    // The clip starts with the program.
+    Timer->OnTimer = [this, start = Timer->OnTimer](TObject* sender) {
+        Animate->Play();
+        start(sender);
+    };
     ButtonWaitCancel = new TButton(this);
     ButtonWaitCancel->SetName("ButtonWaitCancel");
     ButtonWaitCancel->SetCaption("Cancel");

@@ -3,6 +3,7 @@
 // user cancel (after a confirmation) or minimise the program.
 #pragma once
 #include "app/ConsoleForm.h"
+#include "framework/ComCtrls.h"
 
 namespace krv {
 
@@ -15,6 +16,8 @@ public:
     bool RecorderError = false;
     TButton* ButtonWaitCancel = nullptr;
     TButton* ButtonMinimize = nullptr;
+    // The task's clip (file copy or delete), played once the program starts.
+    TAnimate* Animate = nullptr;
 
     void FormShow();
     void ButtonWaitCancelClick();

@@ -89,6 +89,7 @@ void ApplyToMenuLevel(const TXmlNode& window, TMenuItem& parent) {
             const auto name = entry.Attribute("name");
             if (!name || !SameText(*name, item->Name())) continue;
             if (const auto caption = entry.Attribute("caption")) item->SetCaption(*caption);
+            if (const auto hint = entry.Attribute("hint")) item->Hint = *hint;
         }
         ApplyToMenuLevel(window, *item);
     }

@@ -1,31 +1,18 @@
 #include "app/LoadWait.h"
 #include "app/Main.h"
-#include <commctrl.h>
 
 namespace krv {
-
-void TFindFolderAnimation::CreateParams(TCreateParams& params) {
-    TWinControl::CreateParams(params);
-    params.WinClassName = ANIMATE_CLASSA;
-    params.OwnClass = false;
-    params.Style |= ACS_CENTER | ACS_TRANSPARENT | ACS_AUTOPLAY;
-}
-
-void TFindFolderAnimation::CreateHandleDone() {
-    TWinControl::CreateHandleDone();
-    // Clip 150 of shell32; a system without it just shows no animation.
-    ::SendMessageA(Handle(), ACM_OPENA, reinterpret_cast<WPARAM>(::GetModuleHandleA("shell32.dll")),
-                   reinterpret_cast<LPARAM>(MAKEINTRESOURCEA(150)));
-}
 
 TFormLoadWait::TFormLoadWait(TMainForm& main) : TForm(&main), main_(main) {
     SetName("FormLoadWait");
     Position = poMainFormCenter;
     BorderStyle = bsDialog;
     SetBounds(0, 0, 320, 150);
-    Animate = new TFindFolderAnimation(this);
+    Animate = new TAnimate(this);
     Animate->SetName("Animate");
     Animate->SetBounds(10, 8, 294, 60);
+    Animate->SetCommonAVI(aviFindFolder);
+    Animate->Play();
     Animate->SetParent(this);
     LabelWait = new TLabel(this);
     LabelWait->SetName("LabelWait");

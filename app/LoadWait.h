@@ -1,6 +1,7 @@
 // The small window shown while a session file loads: the load starts from a
 // one-shot timer once the window is up, then the main window takes the result.
 #pragma once
+#include "framework/ComCtrls.h"
 #include "framework/Forms.h"
 #include "framework/StdCtrls.h"
 #include <string>
@@ -8,15 +9,6 @@
 namespace krv {
 
 class TMainForm;
-
-// The shell's "searching a folder" animation.
-class TFindFolderAnimation : public TWinControl {
-public:
-    using TWinControl::TWinControl;
-protected:
-    void CreateParams(TCreateParams& params) override;
-    void CreateHandleDone() override;
-};
 
 class TFormLoadWait : public TForm {
 public:
@@ -27,7 +19,7 @@ public:
     std::string FileName;
     bool Loaded = false;
     TLabel* LabelWait = nullptr;
-    TFindFolderAnimation* Animate = nullptr;
+    TAnimate* Animate = nullptr;   // the find-folder clip
     TTimer* Timer = nullptr;
 
 protected:

@@ -19,6 +19,8 @@ bool NetworkDestination = false;
 TStringList DeviceIds;
 
 namespace {
+constexpr UINT kStartBatchMessage = WM_APP + 1;
+
 // Makes a folder beside the program when it is missing; answers whether it was made here.
 bool MakeFolder(const std::string& path, std::string& problem) {
     if (DirectoryExists(path)) return false;
@@ -48,10 +50,12 @@ TMainForm::TMainForm(const std::string& appDir, std::vector<std::string> params)
     OnClose = [this](TObject*, TCloseAction& action) { FormClose(action); };
     WireSessionControls();
     WireRun();
+    Application().OnHint = [this](TObject*) { ShowHint(); };
     DoCreate();
 }
 
 TMainForm::~TMainForm() {
+    Application().OnHint = nullptr;
     // Closing frees the lists the window kept for the run and the language.
     DeviceIds.Clear();
     if (Lang) Lang->Clear();
@@ -70,11 +74,12 @@ T* TMainForm::Add(TWinControl* parent, const char* name, int left, int top, int 
     return c;
 }
 
-TMenuItem* TMainForm::AddMenu(TMenuItem* parent, const char* name, const std::string& caption,
+TMenuItem* TMainForm::AddMenu(TMenuItem* parent, const char* name, const std::string& caption, const std::string& hint,
                               std::function<void()> onClick) {
     auto* item = new TMenuItem(this);
     item->SetName(name);
     item->SetCaption(caption);
+    item->Hint = hint;
     if (onClick) item->OnClick = [onClick](TObject*) { onClick(); };
     parent->Add(item);
     return item;
@@ -127,8 +132,10 @@ void TMainForm::BuildImages() {
 
 void TMainForm::BuildControls() {
     StatusBar = Add<TStatusBar>(this, "StatusBar", 0, 0, 0, 0);
-    StatusBar->AddPanel(560);
-    StatusBar->AddPanel(200);
+    // The session line grows with its text (session name, two date-times).
+    StatusBar->AddPanel(400);
+    StatusBar->SetPanelAutoSize(0, true);
+    StatusBar->AddPanel(100);
 
     PanelLog = Add<TPanel>(this, "PanelLog", 0, 0, 100, 150);
     PanelLog->BevelOuter = bvNone;
@@ -182,13 +189,20 @@ void TMainForm::BuildControls() {
     BtnHDBackup->OnClick = [this](TObject*) { BtnHDBackupClick(); };
     PanelCD = Add<TPanel>(TabDestination, "PanelCD", 12, 56, 420, 110);
     PanelCD->BevelOuter = bvNone;
-    Add<TLabel>(PanelCD, "LabelDevice", 0, 4, 200, 16, "Recorder:");
+    LabelDevice = Add<TLabel>(PanelCD, "LabelDevice", 0, 4, 200, 16, "Recorder:");
     DeviceCombo = Add<TComboBox>(PanelCD, "DeviceCombo", 0, 22, 300, 21);
     CheckRW = Add<TCheckBox>(PanelCD, "CheckRW", 0, 52, 300, 20, "Blank a rewritable disc first");
+    CheckRW->SetChecked(true);   // a new session's disc is rewritable
     PanelHD = Add<TPanel>(TabDestination, "PanelHD", 12, 56, 420, 110);
     PanelHD->BevelOuter = bvNone;
     Add<TLabel>(PanelHD, "LabelHDFolder", 0, 4, 200, 16, "Destination folder:");
     HDFolderEdit = Add<TEdit>(PanelHD, "HDFolderEdit", 0, 22, 300, 21);
+    HDFolderEdit->OnChange = [this](TObject*) { HDFolderEditChange(); };
+    HDFolderButton = Add<TButton>(PanelHD, "HDFolderButton", 304, 21, 30, 23, "...");
+    HDFolderButton->Hint = "Choose the destination folder";
+    HDFolderButton->OnClick = [this](TObject*) { HDFolderButtonClick(); };
+    DirHD = new TFolderBrowser(this);
+    DirHD->SetName("DirHD");
     CheckOverwriteFile = Add<TCheckBox>(PanelHD, "CheckOverwriteFile", 0, 52, 300, 20, "Overwrite an existing backup file");
     CheckOverwriteFile->OnClick = [this](TObject*) { CheckOverwriteFileClick(); };
     LabelDestFreeSpace = Add<TLabel>(PanelHD, "LabelDestFreeSpace", 0, 80, 300, 16);
@@ -247,20 +261,26 @@ void TMainForm::BuildMenu() {
     MainMenu = new TMainMenu(this);
     MainMenu->SetName("MainMenu");
     TMenuItem* root = &MainMenu->Items();
-    FileMenu = AddMenu(root, "FileMenu", "&File");
+    FileMenu = AddMenu(root, "FileMenu", "&File", "Sessions and leaving the program");
     // Session commands and options come with the session and settings layers.
-    for (auto [name, caption] : {std::pair{"NewSession", "&New session"}, {"LoadSession", "&Load session..."},
-                                 {"SaveSession", "&Save session"}, {"SaveSessionAs", "Save session &as..."}})
-        AddMenu(FileMenu, name, caption)->SetEnabled(false);
-    AddMenu(FileMenu, "FileSeparator", "-");
-    ExitMenu = AddMenu(FileMenu, "ExitMenu", "E&xit", [this] { ButtonExitClick(); });
-    ToolsMenu = AddMenu(root, "ToolsMenu", "&Tools", [this] { ToolsMenuClick(); });
-    OptionsMenu = AddMenu(ToolsMenu, "OptionsMenu", "&Options...", [this] { OptionsMenuClick(); });
-    ViewSavedLog = AddMenu(ToolsMenu, "ViewSavedLog", "&View report", [this] { ViewSavedLogClick(); });
-    GenerateSessionLink = AddMenu(ToolsMenu, "GenerateSessionLink", "&Generate session shortcut...");
-    HelpMenu = AddMenu(root, "HelpMenu", "&Help");
-    HelpTopics = AddMenu(HelpMenu, "HelpTopics", "&Help topics", [this] { HelpTopicsClick(); });
-    About = AddMenu(HelpMenu, "About", "&About...", [this] { AboutClick(); });
+    const char* const sessionItems[][3] = {
+        {"NewSession", "&New session", "Start a new, empty session"},
+        {"LoadSession", "&Load session...", "Open a session file"},
+        {"SaveSession", "&Save session", "Save the session to its file"},
+        {"SaveSessionAs", "Save session &as...", "Save the session to a new file"}};
+    for (const auto& item : sessionItems) AddMenu(FileMenu, item[0], item[1], item[2])->SetEnabled(false);
+    AddMenu(FileMenu, "FileSeparator", "-", "");
+    ExitMenu = AddMenu(FileMenu, "ExitMenu", "E&xit", "Close the program", [this] { ButtonExitClick(); });
+    ToolsMenu = AddMenu(root, "ToolsMenu", "&Tools", "Options, report and shortcut", [this] { ToolsMenuClick(); });
+    OptionsMenu = AddMenu(ToolsMenu, "OptionsMenu", "&Options...", "Change the program's settings and language",
+                          [this] { OptionsMenuClick(); });
+    ViewSavedLog = AddMenu(ToolsMenu, "ViewSavedLog", "&View report", "Show the report of the last backup",
+                           [this] { ViewSavedLogClick(); });
+    GenerateSessionLink = AddMenu(ToolsMenu, "GenerateSessionLink", "&Generate session shortcut...",
+                                  "Make a shortcut that runs this session unattended");
+    HelpMenu = AddMenu(root, "HelpMenu", "&Help", "Help and program information");
+    HelpTopics = AddMenu(HelpMenu, "HelpTopics", "&Help topics", "Open the help file", [this] { HelpTopicsClick(); });
+    About = AddMenu(HelpMenu, "About", "&About...", "Program name and version", [this] { AboutClick(); });
     SetMenu(MainMenu);
     ToolsMenuClick();
 }
@@ -343,6 +363,9 @@ void TMainForm::FormShow() {
 
     ComboLog->SetItems({LogLevel1, LogLevel2, LogLevel3, LogLevel4});
     ComboLog->SetItemIndex(Session.Log);
+    // The controls show the fresh record, and Start follows the ticks.
+    ResetForm();
+    UpdateStartButton();
     Session.Modified = false;
     StatusBar->SetPanelText(0, KV_NewSessionName);
     NetworkDestination = false;
@@ -358,8 +381,25 @@ void TMainForm::FormActivate() {
     // activated (after an error box, while a report mail is pending).
     if (batchStarted_) return;
     batchStarted_ = true;
-    if (StartBatch) StartBatch(sessionFile, Params.size() > 1 ? Params[1] : std::string());
-    else RunBatch(sessionFile, Params.size() > 1 ? Params[1] : std::string());
+    // Activation comes while the window is being shown: the run starts from
+    // the message loop, after the window has been painted, so that it stays
+    // painted and answers while the run's own windows work.
+    batchPending_ = true;
+    if (!batchStarter_) {
+        batchStarter_ = std::make_unique<TMessageWindow>([this, sessionFile](UINT msg, WPARAM, LPARAM, LRESULT& result) {
+            if (msg != kStartBatchMessage) return false;
+            result = 0;
+            if (!batchPending_) return true;
+            batchPending_ = false;
+            // The window is painted before the run takes the thread.
+            if (HandleAllocated()) ::UpdateWindow(Handle());
+            const std::string archiveArg = Params.size() > 1 ? Params[1] : std::string();
+            if (StartBatch) StartBatch(sessionFile, archiveArg);
+            else RunBatch(sessionFile, archiveArg);
+            return true;
+        });
+    }
+    ::PostMessageA(batchStarter_->Handle(), kStartBatchMessage, 0, 0);
 }
 
 void TMainForm::FormClose(TCloseAction& action) {
@@ -369,7 +409,7 @@ void TMainForm::FormClose(TCloseAction& action) {
         return;
     }
     if (Session.Modified) {
-        int answer = ShowMessageBox(KV_Save_Session, KV_Save_Session_Title, 51);
+        int answer = Ask(KV_Save_Session, KV_Save_Session_Title, 51);
         if (answer == IDCANCEL) {
             action = caNone;
             return;
@@ -380,6 +420,10 @@ void TMainForm::FormClose(TCloseAction& action) {
             return;
         }
     }
+}
+
+int TMainForm::Ask(const std::string& text, const std::string& caption, UINT flags) {
+    return AskUser(text, caption, flags, [this](const std::string& line) { AddLog(line, lcRed, 0, lkNormal); });
 }
 
 void TMainForm::CheckTools() {
@@ -549,13 +593,37 @@ void TMainForm::UpdateModeButtons() {
 void TMainForm::BtnDiscBackupClick() {
     Mode = 0;
     UpdateModeButtons();
+    UpdateStartButton();
     if (!NoBurner) Session.Modified = true;
 }
 
 void TMainForm::BtnHDBackupClick() {
     Mode = 1;
     UpdateModeButtons();
+    // The folder typed earlier may have gone or filled up meanwhile.
+    HDFolderEditExit();
+    UpdateStartButton();
     if (!NoBurner) Session.Modified = true;
+}
+
+void TMainForm::HDFolderButtonClick() {
+    DirHD->SetSelectedFolder(HDFolderEdit->Text());
+    if (!DirHD->Execute()) return;
+    HDFolderEdit->SetText(DirHD->FolderPath());
+    HDFolderEditExit();
+}
+
+void TMainForm::HDFolderEditChange() {
+    Session.Modified = true;
+    LabelSizeWarning->Hide();
+    LabelNetSpaceWarning->Hide();
+    UpdateStartButton();
+}
+
+void TMainForm::ShowHint() {
+    const std::string& hint = Application().Hint();
+    StatusBar->SetSimpleText(hint);
+    StatusBar->SetSimplePanel(!hint.empty());
 }
 
 void TMainForm::ShowSessionStatus() {

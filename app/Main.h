@@ -7,6 +7,7 @@
 #include "app/SessionData.h"
 #include "app/ReportMail.h"
 #include "app/Settings.h"
+#include "app/Unattended.h"
 #include "app/ZipCheckDirsThread.h"
 #include "framework/ComCtrls.h"
 #include "framework/ExtCtrls.h"
@@ -14,7 +15,9 @@
 #include "framework/Menus.h"
 #include "framework/RichLog.h"
 #include "framework/StdCtrls.h"
+#include "framework/Window.h"
 #include "framework/Strings.h"
+#include "shell/FolderBrowser.h"
 #include "zip/ZipArchiver.h"
 #include <functional>
 #include <memory>
@@ -69,6 +72,9 @@ public:
     void HelpTopicsClick();
     void BtnDiscBackupClick();
     void BtnHDBackupClick();
+    // The hard-disk folder: browsed for with DirHD, or typed.
+    void HDFolderButtonClick();
+    void HDFolderEditChange();
     void SplitterTreeCanResize(int& newSize, bool& accept);
     void OptionsMenuClick();
     void AboutClick();
@@ -99,8 +105,14 @@ public:
     void DirTreeChecked();
     void UpdateStartButton();
     void GenerateSessionLinkClick();
-    // The unattended run of a session file given on the command line.
+    // The unattended run of a session file given on the command line. It is
+    // started from the message loop once the window has been shown and
+    // painted (FormActivate only schedules it).
     void RunBatch(const std::string& sessionFile, const std::string& archiveArg);
+    bool BatchPending() const { return batchPending_; }
+    // A message box for the user; in batch mode a red log line and the
+    // answer that loses nothing (see AskUser).
+    int Ask(const std::string& text, const std::string& caption, UINT flags);
 
     // The backup run (the Start button's handler), filled by the run layer.
     std::function<void()> StartBackup;
@@ -176,6 +188,16 @@ public:
     bool DevicesFound = false;
     int64_t SelectedSize = 0;
     TZipArchiver Archiver;
+    // What the program's exit code says after an unattended run (TRunExitCode).
+    int ExitCode = ecDone;
+    // Files and folders of the selection the current run left out, each
+    // named in the report; and what the archive of a finished run holds.
+    int LeftOut = 0;
+    int64_t ArchivedFiles = 0;
+    int64_t ArchivedBytes = 0;
+    std::string ArchiveWritten;
+    // The old archive a run with "Overwrite" replaces at its end (empty: none).
+    std::string ArchiveToReplace;
     // Durations of the last run's steps, in days (as date-time differences).
     double ZipDuration = 0;
     std::vector<std::string> Params;
@@ -218,9 +240,12 @@ public:
     TSpeedButton* BtnHDBackup = nullptr;
     TPanel* PanelCD = nullptr;
     TPanel* PanelHD = nullptr;
+    TLabel* LabelDevice = nullptr;
     TComboBox* DeviceCombo = nullptr;
     TCheckBox* CheckRW = nullptr;
     TEdit* HDFolderEdit = nullptr;
+    TButton* HDFolderButton = nullptr;
+    TFolderBrowser* DirHD = nullptr;
     TCheckBox* CheckOverwriteFile = nullptr;
     TLabel* LabelDestFreeSpace = nullptr;
     TLabel* LabelSizeWarning = nullptr;
@@ -251,11 +276,18 @@ private:
     void BuildControls();
     void BuildMenu();
     void BuildImages();
+    void ShowHint();
     template <class T> T* Add(TWinControl* parent, const char* name, int left, int top, int width, int height,
                               const std::string& caption = {});
-    TMenuItem* AddMenu(TMenuItem* parent, const char* name, const std::string& caption,
+    TMenuItem* AddMenu(TMenuItem* parent, const char* name, const std::string& caption, const std::string& hint,
                        std::function<void()> onClick = {});
     void AbortRun();
+    // Ends an unattended run that could not start: red line already logged,
+    // "Operation aborted", report mail and file, then the window closes.
+    void StopBatch(int exitCode);
+    void FinishRun();
+    void CountArchive();
+    bool ReplaceOldArchive(const std::string& temporary, const std::string& target);
     void SetRunTitle(const std::string& step);
     std::string FormatDuration(double days) const;
     void ConfigureArchiver();
@@ -269,6 +301,8 @@ private:
     LCID durationLocale_ = 0;
     void WireSessionControls();
     bool batchStarted_ = false;
+    bool batchPending_ = false;
+    std::unique_ptr<TMessageWindow> batchStarter_;   // starts the batch run from the message loop
 };
 
 } // namespace krv

@@ -25,6 +25,7 @@ const char* const kNeedsBurner =
     "You can only do an hard disk backup.";
 const char* const kNeedsBurnerTitle = "Burning device not available!";
 const char* const kNoRunLayer = "The backup run is not available in this build: nothing was backed up.";
+const char* const kSessionFileMissing = " does not exist.";
 
 } // namespace
 
@@ -93,7 +94,7 @@ void TMainForm::SessionToForm() {
     CheckFiltersClick();
 
     if (NoBurner && Session.Type == 0) {
-        ShowMessageBox(kNeedsBurner, kNeedsBurnerTitle, 16);
+        Ask(kNeedsBurner, kNeedsBurnerTitle, 16);
         Session.Type = 1;
     }
     Mode = Session.Type;
@@ -350,43 +351,54 @@ void TMainForm::GenerateSessionLinkClick() {
 void TMainForm::RunBatch(const std::string& sessionFile, const std::string& archiveArg) {
     Application().Minimize();
     Batch = true;
+    // Until a run says otherwise, the program did not do what it was asked.
+    ExitCode = ecUnusable;
     if (!Session.LoadFromFile(sessionFile)) {
-        const std::string text = sessionFile + KrvSessionFileError;
-        ShowMessageBox(text, KQ_XmlError_Title, 16);
-        AddLog(text, lcRed, 0, lkNormal);
-        Application().Restore();
-        return;
+        const bool exists = ::GetFileAttributesA(sessionFile.c_str()) != INVALID_FILE_ATTRIBUTES;
+        AddLog(sessionFile + (exists ? KrvSessionFileError : std::string(kSessionFileMissing)), lcRed, 0, lkNormal);
+        // The report is named after the file the user gave: the session has no name.
+        std::string name = ExtractFileName(sessionFile);
+        if (name.size() > 4 && SameText(name.substr(name.size() - 4), ".xml")) name.resize(name.size() - 4);
+        if (!name.empty()) Session.SessionName = name;
+        return StopBatch(ecUnusable);
     }
     SessionFileArg = sessionFile;
     if (!archiveArg.empty()) {
         Session.ArchiveName = WithZipExtension(archiveArg);
         AddLog(KV_ArchiveNameChanged + Session.ArchiveName, lcRed, 0, lkNormal);
     }
-    if (NoBurner && Session.Type == 0) {
-        ShowMessageBox(kNeedsBurner, kNeedsBurnerTitle, 16);
-        Session.Modified = false;
-        Close();
-        return;
-    }
+    // Told in red by SessionToForm (no box in batch mode); the session cannot run here.
+    const bool needsBurner = NoBurner && Session.Type == 0;
     SessionToForm();
     AddLog(KV_Session_Loaded + " (" + Session.SessionName + ")", lcBlue, 3, lkNormal);
     Session.Modified = false;
     Session.NeverSaved = false;
     StatusBar->SetPanelText(0, KV_SessionName + ": " + Session.SessionName);
-    if (!ArchiveNameValid) {
-        // Refused with its red line by SessionToForm: the window stays for the user.
-        Application().Restore();
-        return;
+    // A refused archive name has its red line from SessionToForm.
+    if (needsBurner || !ArchiveNameValid) return StopBatch(ecUnusable);
+    if (!StartBackup) {
+        AddLog(kNoRunLayer, lcRed, 0, lkNormal);
+        return StopBatch(ecFailed);
     }
     ButtonStart->SetEnabled(true);
     Session.CloseKRV = true;
-    if (!StartBackup) {
-        AddLog(kNoRunLayer, lcRed, 0, lkNormal);
-        Application().Restore();
-        return;
+    ExitCode = ecFailed;
+    try {
+        StartBackup();
+    } catch (const std::exception& e) {
+        // Never a success: the run's own abort path did not finish.
+        AddLog(KV_Error + ": " + e.what(), lcRed, 0, lkNormal);
+        AbortRun();
     }
-    StartBackup();
     // The unattended run ends here: no question about the session on the way out.
+    Session.Modified = false;
+    Close();
+}
+
+void TMainForm::StopBatch(int exitCode) {
+    ClearIncompleteMailOptions();
+    AbortRun();
+    ExitCode = exitCode;
     Session.Modified = false;
     Close();
 }

@@ -71,8 +71,10 @@ bool TFormOptions::FormToSettings(TSettings& s) const {
     s.IgnoreDiskSpace = CheckIgnoreDiskSpace->Checked();
     const int i = ComboLang->ItemIndex();
     if (i < 0) return false;   // nothing chosen: the language stays
-    // An index past the listed files means the built-in English.
-    const std::string chosen = langFiles_ && i < langFiles_->Count() ? (*langFiles_)[i] : std::string();
+    // An index past the listed files, or the item standing for the built-in
+    // English while it is in use, means the built-in English.
+    const bool builtIn = i == builtInIndex_ || !langFiles_ || i >= langFiles_->Count();
+    const std::string chosen = builtIn ? std::string() : (*langFiles_)[i];
     if (chosen == s.Lang) return false;
     s.Lang = chosen;
     return true;
@@ -89,8 +91,10 @@ void TFormOptions::DoShow() {
         ComboLang->AddItem(names[i]);
         if (langFiles_) langFiles_->Add(paths[i]);
     }
+    // The language in use; the built-in one is English, so its file stands for it.
     const std::string current = lang_ ? lang_->GetName() : std::string();
-    ComboLang->SetItemIndex(current.empty() ? 0 : ComboLang->IndexOf(current));
+    builtInIndex_ = current.empty() ? ComboLang->IndexOf(kBuiltInLanguage) : -1;
+    ComboLang->SetItemIndex(current.empty() ? builtInIndex_ : ComboLang->IndexOf(current));
     TForm::DoShow();
 }
 

@@ -13,6 +13,9 @@ namespace krv {
 class TLang;
 class TStringList;
 
+// The name of the language the program speaks without a language file.
+inline constexpr const char* kBuiltInLanguage = "English";
+
 class TFormOptions : public TForm {
 public:
     // lang: the program's language (translates the dialog, names the current
@@ -55,6 +58,7 @@ private:
     TLang* lang_;
     std::string langDir_;
     TStringList* langFiles_;
+    int builtInIndex_ = -1;   // the item standing for the built-in English
 };
 
 enum class TOptionsOutcome { Cancelled, Saved, LanguageChanged };

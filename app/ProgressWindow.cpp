@@ -1,5 +1,6 @@
 #include "app/ProgressWindow.h"
 #include "app/Main.h"
+#include "zip/ZipErrors.h"
 
 namespace krv {
 
@@ -21,7 +22,7 @@ std::string ExceptionText(const std::exception_ptr& e) {
     try {
         std::rethrow_exception(e);
     } catch (const std::exception& x) {
-        return x.what();
+        return DescribeError(x);
     } catch (...) {
         return "Unknown error";
     }

@@ -1,4 +1,5 @@
 #include "app/Recorders.h"
+#include "app/AboutPictures.h"
 #include "app/Main.h"
 #include "app/Messages.h"
 #include "framework/SysUtils.h"
@@ -35,13 +36,25 @@ std::vector<TRecorderCandidate> ParseScanBus(const std::string& output) {
 TFormSplashScreen::TFormSplashScreen(TComponent* owner, const std::string& appDir)
     : TConsoleForm(owner, 2000), appDir_(appDir) {
     SetName("FormSplashScreen");
-    BorderStyle = bsDialog;
+    BorderStyle = bsNone;
     Position = poScreenCenter;
     SetColor(clWhite);
-    SetBounds(0, 0, 446, 150);
+    SetBounds(0, 0, 420, 250);
+    ImageSplash = new TJpegPicture(this);
+    ImageSplash->SetName("ImageSplash");
+    ImageSplash->SetBounds(10, 10, 400, 110);
+    ImageSplash->SetParent(this);
+    // Compiled in: a picture that does not decode is a build fault.
+    ImageSplash->LoadFromMemory(kAboutPicture_banner, kAboutPicture_banner_size);
+    // The texts go below the picture.
+    int top = 130;
+    for (TLabel* label : {LabelWaitTask, LabelWait2, LabelWaitProgress}) {
+        label->SetBounds(16, top, 388, 18);
+        top += 24;
+    }
     LabelVersion = new TLabel(this);
     LabelVersion->SetName("LabelVersion");
-    LabelVersion->SetBounds(16, 100, 408, 18);
+    LabelVersion->SetBounds(16, top + 4, 388, 18);
     LabelVersion->SetParent(this);
     timerNext_ = new TTimer(this);
     timerNext_->SetEnabled(false);
@@ -99,8 +112,9 @@ void TFormSplashScreen::CheckNext() {
 
 void DisableDiscBackup(TMainForm& main) {
     main.NoBurner = true;
-    for (const char* name : {"CheckRW", "DeviceCombo", "DeviceLabel", "LabelWarnDelCDR"})
-        if (auto* c = main.Find<TControl>(name)) c->SetEnabled(false);
+    for (TControl* c : {static_cast<TControl*>(main.CheckRW), static_cast<TControl*>(main.DeviceCombo),
+                        static_cast<TControl*>(main.LabelDevice)})
+        c->SetEnabled(false);
     main.Mode = 1;
     main.UpdateModeButtons();
 }

@@ -3,6 +3,7 @@
 // and the recorder combo with its parallel address list DeviceIds.
 #pragma once
 #include "app/ConsoleForm.h"
+#include "framework/JpegPicture.h"
 #include <string>
 #include <vector>
 
@@ -30,6 +31,7 @@ public:
     bool DriveError = false;
     bool Busy = false;
     TLabel* LabelVersion = nullptr;
+    TJpegPicture* ImageSplash = nullptr;
     // The candidates that passed their drive check, in listing order.
     std::vector<TRecorderCandidate> Recorders;
 

@@ -3,11 +3,19 @@
 #include "app/Log.h"
 #include "app/Messages.h"
 #include "framework/Dialogs.h"
+#include "net/Base64.h"
+#include <algorithm>
 
 namespace krv {
 
 namespace {
 const std::string kRuler(57, '=');
+}
+
+std::string MailHeaderText(const std::string& text, const std::string& charset) {
+    // A header is ASCII: other text goes as an encoded word in the body's charset.
+    if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) return text;
+    return "=?" + charset + "?B?" + Base64Encode(text) + "?=";
 }
 
 std::string ReportMailSubject(const std::string& sessionName, bool cancelled) {
@@ -72,7 +80,8 @@ TReportMail::TReportMail(IReportMailHost& host) : host_(host) {
     smtpClient_.SetName("SmtpClient");
     smtpClient_.Port = "smtp";
     smtpClient_.AuthType = smtpAuthNone;
-    smtpClient_.CharSet = "iso-8859-1";
+    // The report's text is in the process's code page: UTF-8 under the program's manifest.
+    smtpClient_.CharSet = ::GetACP() == CP_UTF8 ? "utf-8" : "iso-8859-1";
     smtpClient_.SetContentType(smtpPlainText);
     smtpClient_.OnResponse = [this](TObject* s, const std::string& msg) { SmtpClientResponse(s, msg); };
     smtpClient_.OnRequestDone = [this](TObject* s, TSmtpRequest rq, WORD code) { SmtpClientRequestDone(s, rq, code); };
@@ -92,7 +101,7 @@ void TReportMail::SendMailReport() {
     // A display name alone is no address: servers refuse such a From line.
     smtpClient_.HdrFrom = std::string("\"") + kProductName + " " + kProductVersion + "\" <" + kReportMailSender + ">";
     bool cancelled = host_.RunCancelled();
-    smtpClient_.HdrSubject = ReportMailSubject(host_.SessionName(), cancelled);
+    smtpClient_.HdrSubject = MailHeaderText(ReportMailSubject(host_.SessionName(), cancelled), smtpClient_.CharSet);
     BuildReportMailBody(smtpClient_.MailMessage(), cancelled, settings.ReportLevel, host_.ReportLines(),
                         DateToStr(Now()));
     if (settings.Login) {

@@ -67,6 +67,9 @@ void LoginCheckClick(TMainForm& form);
 constexpr const char* kReportMailSender = "noreply@korvane.example";
 
 // "[name] Korvane Mail Notification: Backup Saved." (or "Error!").
+// Text for a mail header: as it is when ASCII, else an RFC 2047 encoded word
+// (base64) in the given charset.
+std::string MailHeaderText(const std::string& text, const std::string& charset);
 std::string ReportMailSubject(const std::string& sessionName, bool cancelled);
 // The body lines; dateText is today in the user's short date format.
 void BuildReportMailBody(TStringList& body, bool cancelled, int reportLevel, const TStringList& reportLines,

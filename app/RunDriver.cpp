@@ -26,6 +26,15 @@ constexpr LCID kDurationLocale = 0x410;
 bool PathTaken(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 bool IsNetworkPath(const std::string& path) { return path.size() >= 2 && path[0] == '\\' && path[1] == '\\'; }
+
+// A new, unused file beside target for an archive that is to replace it
+// ("~krvXXXX.tmp", made empty by the system); empty on failure.
+std::string TemporaryArchiveName(const std::string& target) {
+    char name[MAX_PATH + 1] = {};
+    std::string folder = ExtractFilePath(target);
+    if (!::GetTempFileNameA(folder.empty() ? "." : folder.c_str(), "~kv", 0, name)) return {};
+    return name;
+}
 }
 
 // The size of a disc backup's volumes. KORVANE_TEST_VOLUME_SIZE (bytes) is a
@@ -46,21 +55,32 @@ int64_t DiscVolumeSize() {
 // -------------------------------------------------------------- the run
 
 void TMainForm::ButtonStartClick() {
-    if (Mode == 1 && !IsDirectory(HDFolderEdit->Text())) {
+    // A person is told and nothing starts; an unattended run has no one to
+    // tell, so it reports the reason and ends in the abort path.
+    const bool noFolder = Mode == 1 && !IsDirectory(HDFolderEdit->Text());
+    if (noFolder && !Batch) {
         ShowMessageBox(KV_NoValidDir, KV_NoValidDir_Title, 16);
         return;
     }
+    ExitCode = ecFailed;
+    LeftOut = 0;
+    ArchivedFiles = ArchivedBytes = 0;
+    ArchiveWritten.clear();
     FormToSession();
     Cancel = false;
     ReportLines.Clear();
     ClearIncompleteMailOptions();
+    if (noFolder) {
+        AddLog(KV_NoValidDir + " (" + HDFolderEdit->Text() + ")", lcRed, 0, lkNormal);
+        return AbortRun();
+    }
     if (Mode == 1) CheckDestination(HDFolderEdit->Text());
 
     durationLocale_ = ::IsValidLocale(kDurationLocale, LCID_INSTALLED) ? kDurationLocale : ::GetThreadLocale();
     char format[128] = {};
     durationFormat_ = ::GetLocaleInfoA(durationLocale_, LOCALE_STIMEFORMAT, format, sizeof format) ? format : "";
 
-    if (Session.Modified && CloseKVCheck->Checked()) {
+    if (Session.Modified && CloseKVCheck->Checked() && !Batch) {
         if (ShowMessageBox(KV_Save_Session, KV_Save_Session_Title, 52) == IDYES) {
             if (SaveSession) SaveSession();
         } else {
@@ -90,7 +110,7 @@ void TMainForm::ButtonStartClick() {
     if (Mode == 1) {
         Archiver.SetSpanningMode(smNone);
         if (!DirectoryExists(HDFolderEdit->Text())) {
-            ShowMessageBox(KQ_NoDirHD, KQ_NoDirHD_Title, 16);
+            Ask(KQ_NoDirHD, KQ_NoDirHD_Title, 16);
             return AbortRun();
         }
     } else {
@@ -132,8 +152,18 @@ void TMainForm::ButtonStartClick() {
             if (Cancel) return AbortRun();
             if (s.logged) AddLog(*s.doneText + FormatDuration(Now() - stepStart), lcBlue, 1, lkNormal);
         }
+        // The archive in the temp folder is gone: it lives on the disc now.
+        ArchiveWritten = ExtractFileName(ArchiveWritten) + " (on the disc)";
     }
 
+    FinishRun();
+}
+
+void TMainForm::FinishRun() {
+    const std::vector<std::string> summary = RunSummaryLines(ArchiveWritten, ArchivedFiles, ArchivedBytes, LeftOut);
+    for (size_t i = 0; i < summary.size(); ++i)
+        AddLog(summary[i], i + 1 == summary.size() && LeftOut > 0 ? lcRed : lcBlue, 1, lkNormal);
+    ExitCode = LeftOut > 0 ? ecLeftOut : ecDone;
     Session.LastBackup = Now();
     SetRunTitle(KV_Mailing_AppTitle_1);
     MailReport();
@@ -152,6 +182,7 @@ void TMainForm::ButtonStartClick() {
 
 void TMainForm::AbortRun() {
     Cancel = true;
+    ExitCode = ecFailed;
     Application().SetTitle(kProductName);
     AddLog(KV_Aborted, lcRed, 1, lkNormal);
     MailReport();
@@ -267,30 +298,44 @@ void ApplyMasks(TStringList& dirs, const TStringList& masks) {
 void TMainForm::ZipFiles() {
     AddLog(KV_Start_Zip + " [" + DateTimeToStr(Now()) + "]", lcBlack, 2, lkNormal);
     Archiver.TempDir = TempDir;
-    std::string target;
+    std::string target;        // the archive's name when the run succeeds
+    std::string writing;       // the file written meanwhile
     bool created = false;
+    ArchiveToReplace.clear();
     try {
         if (Mode == 1) {
             target = ExcludeTrailingBackslash(HDFolderEdit->Text()) + "\\" + EditArchiveName->Text();
-            if (CheckOverwriteFile->Checked() && FileExists(target) && !::DeleteFileA(target.c_str()))
-                AddLog(target + ": " + SysErrorMessage(::GetLastError()), lcRed, 0, lkNormal);
-            target = FindFreeArchiveName(target);
-            if (target.empty()) {
-                Cancel = true;
-                return;
+            if (CheckOverwriteFile->Checked() && FileExists(target)) {
+                // The old backup stays until the new one is whole: the new
+                // archive is written beside it and takes its name at the end.
+                writing = TemporaryArchiveName(target);
+                ArchiveToReplace = target;
+                if (writing.empty()) {
+                    AddLog(target + ": " + SysErrorMessage(::GetLastError()), lcRed, 0, lkNormal);
+                    Cancel = true;
+                    return;
+                }
+            } else {
+                target = FindFreeArchiveName(target);
+                if (target.empty()) {
+                    Cancel = true;
+                    return;
+                }
+                writing = target;
             }
-            Archiver.FileName = target;
-            Archiver.OpenArchive(fmCreate);
+            Archiver.FileName = writing;
             created = true;
+            Archiver.OpenArchive(fmCreate);
         } else {
             target = ExcludeTrailingBackslash(TempDir) + "\\" + EditArchiveName->Text();
             if (FileExists(target) && !::DeleteFileA(target.c_str()))
                 AddLog(target + ": " + SysErrorMessage(::GetLastError()), lcRed, 0, lkNormal);
-            Archiver.FileName = target;
+            Archiver.FileName = writing = target;
         }
     } catch (const std::exception& e) {
-        AddLog(KV_Error + ": " + e.what(), lcRed, 0, lkNormal);
+        AddLog(KV_Error + ": " + DescribeError(e), lcRed, 0, lkNormal);
         Cancel = true;
+        if (created && writing != target) ::DeleteFileA(writing.c_str());
         return;
     }
 
@@ -308,21 +353,45 @@ void TMainForm::ZipFiles() {
     }
     try {
         if (!Cancel) {
+            CountArchive();
             AddLog(KV_ZipCreated + " [" + DateTimeToStr(Now()) + "]", lcBlue, 1, lkNormal);
             LabelSize->SetCaption(FormatSize(Archiver.GetArchiveSize()));
         }
         Archiver.CloseArchive();
     } catch (const std::exception& e) {
-        AddLog(KV_Error + ": " + e.what(), lcRed, 0, lkNormal);
+        AddLog(KV_Error + ": " + DescribeError(e), lcRed, 0, lkNormal);
         Cancel = true;
         try {
             Archiver.CloseArchive();
         } catch (...) {
         }
     }
-    // A stopped run leaves no archive behind that could pass for a backup.
-    if (Cancel && created && FileExists(target) && !::DeleteFileA(target.c_str()))
-        AddLog(target + ": " + SysErrorMessage(::GetLastError()), lcRed, 0, lkNormal);
+    if (!Cancel && writing != target && !ReplaceOldArchive(writing, target)) Cancel = true;
+    if (!Cancel) {
+        ArchiveWritten = target;
+        return;
+    }
+    // A stopped run leaves no archive behind that could pass for a backup;
+    // an archive it was to replace is left as it was.
+    if (created && FileExists(writing) && !::DeleteFileA(writing.c_str()))
+        AddLog(writing + ": " + SysErrorMessage(::GetLastError()), lcRed, 0, lkNormal);
+}
+
+void TMainForm::CountArchive() {
+    ArchivedFiles = ArchivedBytes = 0;
+    for (int i = 0; i < Archiver.Count(); ++i) {
+        const TDirItem& item = Archiver.Items(i);
+        if (item.IsFolder()) continue;
+        ++ArchivedFiles;
+        ArchivedBytes += static_cast<int64_t>(item.uncompressedSize);
+    }
+}
+
+bool TMainForm::ReplaceOldArchive(const std::string& temporary, const std::string& target) {
+    if (::MoveFileExA(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    AddLog(KV_Error + ": " + target + ": " + SysErrorMessage(::GetLastError()), lcRed, 0, lkNormal);
+    return false;
 }
 
 // ------------------------------------------------- destination helpers
@@ -333,12 +402,15 @@ void TMainForm::CheckFreeSpace(const std::string& path) {
     Cancel = !known;
     if (!known) return;
     if (static_cast<double>(freeAvailable) >= static_cast<double>(SelectedSize) * 1.8) return;
-    std::string line = KV_Error + ": " + KV_NoFreeSpace_1;
+    std::string line = KV_Error + ": " + KV_NoFreeSpace_1 + " (" + IntToStr(freeAvailable) + " bytes free, " +
+                       IntToStr(static_cast<int64_t>(std::ceil(static_cast<double>(SelectedSize) * 1.8))) +
+                       " bytes wanted)";
     if (Settings.IgnoreDiskSpace) {
         AddLog(line, lcRed, 1, lkNormal);
         return;
     }
-    if (ShowMessageBox(KV_NoFreeSpace_1 + ".\r\n" + KV_NoFreeSpace_2, KV_NoFreeSpace_Title, 49) == IDOK) {
+    // Unattended, the answer that writes nothing is taken: stop.
+    if (!Batch && ShowMessageBox(KV_NoFreeSpace_1 + ".\r\n" + KV_NoFreeSpace_2, KV_NoFreeSpace_Title, 49) == IDOK) {
         Cancel = false;
     } else {
         AddLog(line, lcRed, 1, lkNormal);
@@ -386,7 +458,8 @@ std::string TMainForm::FindFreeArchiveName(const std::string& name) {
     }
     if (!usable(candidate) || PathTaken(candidate)) {
         // Never hand out a name that exists: that would overwrite a backup.
-        ShowMessageBox(std::string(kProductName) + " " + KV_NoZipFileName_1 + "\r\n" + KV_NoZipFileName_2,
+        if (!Batch)
+            ShowMessageBox(std::string(kProductName) + " " + KV_NoZipFileName_1 + "\r\n" + KV_NoZipFileName_2,
                        KV_NoZipFileName_Title, 16);
         AddLog(std::string(kProductName) + " " + KV_NoZipFileName_1 + " " + KV_NoZipFileName_2, lcRed, 0, lkNormal);
         return {};

@@ -79,6 +79,13 @@ void TFormZipCheckDirs::ThreadTerminate() {
         Cancelled = true;
         main_->Cancel = true;
     }
+    if (!Cancelled && Mode == cdmLists) {
+        // Left out of the backup: each one named, and the run's result says so.
+        for (const std::string& path : thread_->Missing) {
+            main_->AddLog(path + " " + KV_ZPFileNotFound, lcRed, 0, lkNormal);
+            ++main_->LeftOut;
+        }
+    }
     if (!Cancelled && Mode == cdmSize) {
         main_->SelectedSize = thread_->Size();
         main_->LabelSize->SetCaption(FormatSize(thread_->Size()));

@@ -149,6 +149,7 @@ void TCheckDirThread::Execute() {
         if (CoveredByWholeFolder(path) || Visited(path)) continue;
         if (mode_ == cdmLists) {
             TScanTree::Node node = OnTree([&] { return tree_.WalkToPath(path, true); });
+            if (!node) Missing.push_back(path);
             if (node) OnTree([&] { tree_.SetChecked(node); });
             if (Terminated()) break;
             node = OnTree([&] { return tree_.FindNodeByPath(path); });

@@ -92,6 +92,8 @@ public:
     int64_t Size() const { return size_; }
     // The message shown by the window ("Reading dir: ...").
     std::string Message;
+    // Ticked folders the tree does not find (gone, renamed, never there).
+    std::vector<std::string> Missing;
 
 protected:
     void Execute() override;

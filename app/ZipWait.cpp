@@ -11,39 +11,6 @@ namespace krv {
 bool UserCancelled = false;
 std::function<void(TFormZipWait&)> TFormZipWait::OnHandOff;
 
-namespace {
-constexpr int kFindFileClip = 150;   // the find-file clip among shell32's resources
-}
-
-// -------------------------------------------------------- TAnimateChecking
-
-TAnimateChecking::TAnimateChecking(TComponent* owner) : TWinControl(owner) { SetBounds(0, 0, 80, 50); }
-
-void TAnimateChecking::CreateParams(TCreateParams& params) {
-    TWinControl::CreateParams(params);
-    params.WinClassName = ANIMATE_CLASSA;
-    params.OwnClass = false;
-    params.Style |= ACS_CENTER | ACS_TRANSPARENT;
-}
-
-void TAnimateChecking::CreateHandleDone() {
-    HMODULE shell = ::GetModuleHandleA("shell32.dll");
-    if (!shell) shell = ::LoadLibraryA("shell32.dll");
-    opened_ = shell && ::SendMessageA(handle_, ACM_OPENA, reinterpret_cast<WPARAM>(shell),
-                                      reinterpret_cast<LPARAM>(MAKEINTRESOURCEA(kFindFileClip))) != 0;
-    if (playing_) Play();
-}
-
-void TAnimateChecking::Play() {
-    playing_ = true;
-    if (handle_ && opened_) ::SendMessageA(handle_, ACM_PLAY, static_cast<WPARAM>(-1), MAKELPARAM(0, 0xFFFF));
-}
-
-void TAnimateChecking::Stop() {
-    playing_ = false;
-    if (handle_ && opened_) ::SendMessageA(handle_, ACM_STOP, 0, 0);
-}
-
 // ------------------------------------------------------------ TFormZipWait
 
 TFormZipWait::TFormZipWait(TMainForm* main, const std::string& exclusionText)
@@ -53,7 +20,8 @@ TFormZipWait::TFormZipWait(TMainForm* main, const std::string& exclusionText)
     BorderStyle = bsDialog;
     Position = poMainFormCenter;
     SetBounds(0, 0, 480, 330);
-    AnimateChecking = PlaceControl(new TAnimateChecking(this), this, "AnimateChecking", 12, 8, 80, 50);
+    AnimateChecking = PlaceControl(new TAnimate(this), this, "AnimateChecking", 12, 8, 80, 50);
+    AnimateChecking->SetCommonAVI(aviFindFolder);
     AnimateChecking->Hide();
     LabelWait = PlaceControl(new TLabel(this), this, "LabelWait", 100, 24, 360, 18,
                              "File compression in progress... Please wait...");
@@ -95,7 +63,7 @@ void TFormZipWait::TimerTimer() {
     };
     try {
         thread_ = std::make_unique<TZipperThread>(view, main_->RecursiveDirs, main_->FlatDirs, main_->Archiver,
-                                                  exclusionText_);
+                                                  exclusionText_, main_->ArchiveToReplace);
         thread_->OnTerminate = [this](TThread*) { ZipperThreadTerminate(); };
     } catch (const std::exception& e) {
         main_->AddLog(e.what(), lcRed, 0, lkNormal);
@@ -120,6 +88,7 @@ void TFormZipWait::ButtonMinimizeClick() { MinimizeProgressWindow(*this); }
 
 void TFormZipWait::ZipperThreadTerminate() {
     main_->Cancel = thread_->Cancel;
+    main_->LeftOut += thread_->Skipped;
     if (thread_->FatalException) {
         // A failure of the archiver ends the run through its abort path.
         main_->AddLog(KV_Error + ": " + ExceptionText(thread_->FatalException), lcRed, 0, lkNormal);

@@ -15,22 +15,6 @@ class TMainForm;
 // The user stopped the compression (program-wide, as the run reads it).
 extern bool UserCancelled;
 
-// The "searching" animation of the window (the common animation control
-// playing the system's find-file clip when the system has it).
-class TAnimateChecking : public TWinControl {
-public:
-    explicit TAnimateChecking(TComponent* owner = nullptr);
-    void Play();
-    void Stop();
-    bool Playing() const { return playing_; }
-protected:
-    void CreateParams(TCreateParams& params) override;
-    void CreateHandleDone() override;
-private:
-    bool playing_ = false;
-    bool opened_ = false;
-};
-
 class TFormZipWait : public TForm {
 public:
     // exclusionText: the session's exclusion masks when its filters are on.
@@ -47,7 +31,7 @@ public:
     TProgressBar* ProgressBar = nullptr;
     TProgressBar* ProgressBarFile = nullptr;
     TRichLog* EditZipMsg = nullptr;
-    TAnimateChecking* AnimateChecking = nullptr;
+    TAnimate* AnimateChecking = nullptr;   // the "searching" clip
     TButton* ButtonCancel = nullptr;
     TButton* ButtonMinimize = nullptr;
     TTimer* Timer = nullptr;

@@ -4,6 +4,7 @@
 #include "app/SplitString.h"
 #include "app/ZipWait.h"
 #include "framework/SysUtils.h"
+#include "framework/Stream.h"
 #include <cmath>
 
 namespace krv {
@@ -20,10 +21,41 @@ void StoreWithDriveFolder(std::string& storedName, const std::string& fullPath) 
     storedName = drive.substr(0, drive.size() - 1) + "\\" + storedName;
 }
 
+std::string SkipReason(const std::string& fileName, int errorCode, unsigned shareFlags) {
+    if (errorCode == 6) return KV_ZPFileNotFound;
+    // The archiver says only that it could not open the file: ask the system why.
+    DWORD error = ERROR_SUCCESS;
+    try {
+        TFileStream probe(fileName, fmOpenRead | shareFlags);
+    } catch (const EFOpenError& e) {
+        error = e.Error;
+    }
+    switch (error) {
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION: return KV_ZPFileLocked;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND: return KV_ZPFileNotFound;
+    case ERROR_SUCCESS: return "could not be read while it was being archived, skipped.";
+    default: return "cannot be read (" + TrimRight(SysErrorMessage(error)) + "), skipped.";
+    }
+}
+
 TZipperThread::TZipperThread(const TZipperView& view, const TStringList& recursiveMasks, const TStringList& flatMasks,
-                             TZipArchiver& archiver, const std::string& exclusionText)
-    : TThread(true), view_(view), recursiveMasks_(recursiveMasks), flatMasks_(flatMasks), archiver_(archiver) {
+                             TZipArchiver& archiver, const std::string& exclusionText, const std::string& keepOut)
+    : TThread(true), view_(view), recursiveMasks_(recursiveMasks), flatMasks_(flatMasks), archiver_(archiver),
+      keepOut_(keepOut), previousConfirm_(archiver.OnConfirmProcessFile) {
     SplitString(exclusionText, ';', exclusionList_);
+    if (!keepOut_.empty()) {
+        // By its exact name: a mask could match other files too.
+        archiver_.OnConfirmProcessFile = [this](TObject* sender, const std::string& fileName,
+                                                TZipProcessOperation operation, bool& confirm) {
+            if (SameText(fileName, keepOut_)) {
+                confirm = false;
+                return;
+            }
+            if (previousConfirm_) previousConfirm_(sender, fileName, operation, confirm);
+        };
+    }
     archiver_.OnProcessFileFailure = [this](TObject*, const std::string& fileName, TZipProcessOperation, int,
                                             int errorCode, const std::string& errorMessage, TZipAction& action) {
         ProcessFileFailure(fileName, errorCode, action);
@@ -56,6 +88,7 @@ void TZipperThread::Detach() {
     archiver_.OnOverallProgress = nullptr;
     archiver_.OnFileProgress = nullptr;
     archiver_.OnStoreFile = nullptr;
+    if (!keepOut_.empty()) archiver_.OnConfirmProcessFile = previousConfirm_;
 }
 
 void TZipperThread::HandOff(const std::function<void()>& fn, bool skipWhenTerminated) {
@@ -169,7 +202,8 @@ void TZipperThread::Execute() {
 void TZipperThread::ProcessFileFailure(const std::string& fileName, int errorCode, TZipAction& action) {
     FlushLines();
     if (errorCode == 6 || errorCode == 12) {
-        message_ = fileName + " " + (errorCode == 6 ? KV_ZPFileNotFound : KV_ZPFileLocked);
+        ++Skipped;
+        message_ = fileName + " " + SkipReason(fileName, errorCode, archiver_.ShareFlags());
         HandOff([this] {
             if (view_.EditZipMsg) {
                 view_.EditZipMsg->AddLine(message_, LogColourValue(lcRed));

@@ -14,7 +14,7 @@
 
 namespace krv {
 
-class TAnimateChecking;
+class TAnimate;
 class TButton;
 
 // Where the worker's events go on the user-interface thread.
@@ -22,7 +22,7 @@ struct TZipperView {
     TProgressBar* ProgressBar = nullptr;       // overall
     TProgressBar* ProgressBarFile = nullptr;   // current file
     TRichLog* EditZipMsg = nullptr;
-    TAnimateChecking* AnimateChecking = nullptr;
+    TAnimate* AnimateChecking = nullptr;
     TButton* ButtonCancel = nullptr;
     // The main window's log call.
     std::function<void(const std::string& msg, int colour, int level, int kind)> AddLog;
@@ -34,12 +34,16 @@ class TZipperThread : public TThread {
 public:
     // Starts at once. The masks and the archiver belong to the main window,
     // which leaves them alone until the thread has ended.
+    // keepOut: a file never archived (the old backup this run replaces, when
+    // the destination lies inside a ticked folder).
     TZipperThread(const TZipperView& view, const TStringList& recursiveMasks, const TStringList& flatMasks,
-                  TZipArchiver& archiver, const std::string& exclusionText);
+                  TZipArchiver& archiver, const std::string& exclusionText, const std::string& keepOut = {});
     ~TZipperThread() override;
 
     // The archiver's failure code that stopped the run (0: none).
     int ErrorCode = 0;
+    // Files left out of the archive, each with its red line.
+    int Skipped = 0;
     // Stops the archiver at its next progress event; set by the user's Cancel
     // and by a failure that aborts.
     std::atomic<bool> Cancel{false};
@@ -71,6 +75,8 @@ private:
     const TStringList& flatMasks_;
     TStringList exclusionList_;
     TZipArchiver& archiver_;
+    std::string keepOut_;
+    decltype(TZipArchiver::OnConfirmProcessFile) previousConfirm_;
     std::string message_;
     int overallPos_ = 0;
     int filePos_ = 0;
@@ -79,6 +85,10 @@ private:
     unsigned long barsShown_ = 0;        // tick of the last bar hand-off
     int shownOverall_ = -1, shownFile_ = -1;
 };
+
+// Why a file the archiver could not open was left out: not found, locked by
+// another process, or the system's own reason ("... skipped.").
+std::string SkipReason(const std::string& fileName, int errorCode, unsigned shareFlags);
 
 // The stored name of a file: the drive letter as the first folder
 // (C:\data\a.txt, stored as data\a.txt, becomes C\data\a.txt).

@@ -1,6 +1,7 @@
 #include "framework/ComCtrls.h"
 #include <commctrl.h>
 #include <algorithm>
+#include <string_view>
 
 namespace krv {
 
@@ -96,7 +97,11 @@ void TStatusBar::CreateParams(TCreateParams& params) {
     params.Style |= CCS_NOPARENTALIGN | CCS_NORESIZE | (SizeGrip ? SBARS_SIZEGRIP : 0);
 }
 
-void TStatusBar::CreateHandleDone() { ApplyPanels(); }
+void TStatusBar::CreateHandleDone() {
+    ApplyPanels();
+    if (!simpleText_.empty()) SetSimpleText(simpleText_);
+    if (simplePanel_) SetSimplePanel(true);
+}
 
 void TStatusBar::AddPanel(int width, const std::string& text) {
     panels_.push_back(TStatusPanel{text, width});
@@ -104,13 +109,50 @@ void TStatusBar::AddPanel(int width, const std::string& text) {
 }
 
 void TStatusBar::SetPanelText(int index, const std::string& text) {
-    panels_.at(static_cast<size_t>(index)).Text = text;
-    if (handle_) ::SendMessageA(handle_, SB_SETTEXTA, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.c_str()));
+    TStatusPanel& p = panels_.at(static_cast<size_t>(index));
+    p.Text = text;
+    if (p.AutoSize) ApplyPanels();
+    else if (handle_) ::SendMessageA(handle_, SB_SETTEXTA, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.c_str()));
 }
 
 void TStatusBar::SetPanelWidth(int index, int width) {
     panels_.at(static_cast<size_t>(index)).Width = width;
     ApplyPanels();
+}
+
+void TStatusBar::SetPanelAutoSize(int index, bool autoSize) {
+    panels_.at(static_cast<size_t>(index)).AutoSize = autoSize;
+    ApplyPanels();
+}
+
+int TStatusBar::TextWidth(const std::string& text) {
+    if (!handle_ || text.empty()) return 0;
+    HDC dc = ::GetDC(handle_);
+    HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageA(handle_, WM_GETFONT, 0, 0)));
+    SIZE size{};
+    ::GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &size);
+    ::SelectObject(dc, old);
+    ::ReleaseDC(handle_, dc);
+    return size.cx;
+}
+
+int TStatusBar::PanelShownWidth(int index) {
+    const TStatusPanel& p = panels_.at(static_cast<size_t>(index));
+    if (!p.AutoSize) return p.Width;
+    // The panel's borders and the text's inset from them.
+    int borders[3] = {};
+    if (handle_) ::SendMessageA(handle_, SB_GETBORDERS, 0, reinterpret_cast<LPARAM>(borders));
+    return std::max(p.Width, TextWidth(p.Text) + 2 * borders[0] + 2 * borders[2] + 12);
+}
+
+void TStatusBar::SetSimplePanel(bool simple) {
+    simplePanel_ = simple;
+    if (handle_) ::SendMessageA(handle_, SB_SIMPLE, simple ? TRUE : FALSE, 0);
+}
+
+void TStatusBar::SetSimpleText(const std::string& text) {
+    simpleText_ = text;
+    if (handle_) ::SendMessageA(handle_, SB_SETTEXTA, SB_SIMPLEID, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
 void TStatusBar::ApplyPanels() {
@@ -119,7 +161,7 @@ void TStatusBar::ApplyPanels() {
     std::vector<int> edges;
     int x = 0;
     for (size_t i = 0; i < panels_.size(); ++i) {
-        x += panels_[i].Width;
+        x += PanelShownWidth(static_cast<int>(i));
         edges.push_back(i + 1 == panels_.size() ? -1 : x);
     }
     ::SendMessageA(handle_, SB_SETPARTS, edges.size(), reinterpret_cast<LPARAM>(edges.data()));
@@ -222,6 +264,9 @@ void TPageControl::UpdateTab(TTabSheet* page) {
     item.mask = TCIF_TEXT;
     item.pszText = text.data();
     ::SendMessageA(handle_, TCM_SETITEMA, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
+    // A narrower tab leaves the old one's right end painted: the tab strip
+    // repaints only the new tabs' area.
+    ::InvalidateRect(handle_, nullptr, TRUE);
 }
 
 void TPageControl::SetActivePage(TTabSheet* page) {
@@ -264,6 +309,95 @@ TTabSheet* AddTabSheet(TComponent* owner, TPageControl* control, const std::stri
     sheet->SetCaption(caption);
     sheet->SetPageControl(control);
     return sheet;
+}
+
+} // namespace krv
+
+namespace krv {
+
+// ----------------------------------------------------------------- TAnimate
+
+namespace {
+bool useSystemClips = true;
+// The system's clips among shell32's resources.
+int SystemClipId(TCommonAVI avi) {
+    static const int ids[] = {0, 150, 151, 152, 160, 161, 162, 163, 164};
+    return ids[avi];
+}
+} // namespace
+
+void TAnimate::SetUseSystemClips(bool use) { useSystemClips = use; }
+
+namespace {
+// The bytes of one of a module's clips, or an empty view.
+std::string_view ClipBytes(HMODULE module, int id) {
+    HRSRC res = ::FindResourceA(module, MAKEINTRESOURCEA(id), "AVI");
+    HGLOBAL data = res ? ::LoadResource(module, res) : nullptr;
+    const void* p = data ? ::LockResource(data) : nullptr;
+    return p ? std::string_view(static_cast<const char*>(p), ::SizeofResource(module, res)) : std::string_view();
+}
+
+// Some systems (Wine) fill every clip number with their one search clip:
+// a copy or delete clip that is the find-folder clip is no clip of its own.
+bool SystemHasClip(HMODULE shell, TCommonAVI avi) {
+    const std::string_view clip = ClipBytes(shell, SystemClipId(avi));
+    if (clip.empty()) return false;
+    return avi == aviFindFolder || clip != ClipBytes(shell, SystemClipId(aviFindFolder));
+}
+} // namespace
+
+int TAnimate::OwnClipId(TCommonAVI avi) {
+    // Ours mirror the system's numbers, so a resource script reads plainly.
+    return avi == aviCopyFiles || avi == aviDeleteFile ? SystemClipId(avi) : 0;
+}
+
+TAnimate::TAnimate(TComponent* owner) : TWinControl(owner) { SetBounds(0, 0, 100, 80); }
+
+void TAnimate::CreateParams(TCreateParams& params) {
+    TWinControl::CreateParams(params);
+    params.WinClassName = ANIMATE_CLASSA;
+    params.OwnClass = false;
+    params.Style |= ACS_CENTER | ACS_TRANSPARENT;
+}
+
+void TAnimate::CreateHandleDone() {
+    OpenClip();
+    if (active_) SetActive(true);
+}
+
+void TAnimate::SetCommonAVI(TCommonAVI avi) {
+    commonAVI_ = avi;
+    if (handle_) {
+        OpenClip();
+        if (active_) SetActive(true);
+    }
+}
+
+void TAnimate::OpenClip() {
+    clipSource_ = 0;
+    ::SendMessageA(handle_, ACM_OPENA, 0, 0);   // closes the clip shown so far
+    if (commonAVI_ == aviNone) return;
+    if (useSystemClips) {
+        HMODULE shell = ::GetModuleHandleA("shell32.dll");
+        if (!shell) shell = ::LoadLibraryA("shell32.dll");
+        if (shell && SystemHasClip(shell, commonAVI_) &&
+            ::SendMessageA(handle_, ACM_OPENA, reinterpret_cast<WPARAM>(shell),
+                                    reinterpret_cast<LPARAM>(MAKEINTRESOURCEA(SystemClipId(commonAVI_))))) {
+            clipSource_ = 1;
+            return;
+        }
+    }
+    const int own = OwnClipId(commonAVI_);
+    if (own && ::SendMessageA(handle_, ACM_OPENA, reinterpret_cast<WPARAM>(::GetModuleHandleA(nullptr)),
+                              reinterpret_cast<LPARAM>(MAKEINTRESOURCEA(own))))
+        clipSource_ = 2;
+}
+
+void TAnimate::SetActive(bool active) {
+    active_ = active;
+    if (!handle_ || !clipSource_) return;
+    if (active) ::SendMessageA(handle_, ACM_PLAY, static_cast<WPARAM>(-1), MAKELPARAM(0, 0xFFFF));
+    else ::SendMessageA(handle_, ACM_STOP, 0, 0);
 }
 
 } // namespace krv

@@ -47,6 +47,8 @@ private:
 struct TStatusPanel {
     std::string Text;
     int Width = 50;
+    // Grows to hold its whole text (Width is then the least it takes).
+    bool AutoSize = false;
 };
 
 class TStatusBar : public TWinControl {
@@ -57,13 +59,24 @@ public:
     const std::string& PanelText(int index) const { return panels_.at(static_cast<size_t>(index)).Text; }
     void SetPanelText(int index, const std::string& text);
     void SetPanelWidth(int index, int width);
+    void SetPanelAutoSize(int index, bool autoSize);
+    // The width the panel has on screen (its text's when it grows with it).
+    int PanelShownWidth(int index);
+    // One text across the whole bar instead of the panels (menu hints).
+    bool SimplePanel() const { return simplePanel_; }
+    void SetSimplePanel(bool simple);
+    const std::string& SimpleText() const { return simpleText_; }
+    void SetSimpleText(const std::string& text);
     bool SizeGrip = true;
 protected:
     void CreateParams(TCreateParams& params) override;
     void CreateHandleDone() override;
 private:
     void ApplyPanels();
+    int TextWidth(const std::string& text);
     std::vector<TStatusPanel> panels_;
+    bool simplePanel_ = false;
+    std::string simpleText_;
 };
 
 class TPageControl;
@@ -110,6 +123,37 @@ private:
     void ShowActive();
     std::vector<TTabSheet*> pages_;
     TTabSheet* active_ = nullptr;
+};
+
+// The common animation control playing one of the system's clips, or a clip
+// of the program's own resources where the system lacks that clip.
+enum TCommonAVI { aviNone, aviFindFolder, aviFindFile, aviFindComputer, aviCopyFiles, aviCopyFile, aviRecycleFile,
+                  aviEmptyRecycle, aviDeleteFile };
+
+class TAnimate : public TWinControl {
+public:
+    explicit TAnimate(TComponent* owner = nullptr);
+    TCommonAVI CommonAVI() const { return commonAVI_; }
+    void SetCommonAVI(TCommonAVI avi);
+    // Our own clip for each common one: a resource of type "AVI" with this id
+    // in the program; 0 for none.
+    static int OwnClipId(TCommonAVI avi);
+    bool Active() const { return active_; }
+    void SetActive(bool active);
+    void Play() { SetActive(true); }
+    void Stop() { SetActive(false); }
+    // Where the clip came from: 0 none, 1 the system, 2 our own resources.
+    int ClipSource() const { return clipSource_; }
+    // Tests stand in for a system without the standard clips.
+    static void SetUseSystemClips(bool use);
+protected:
+    void CreateParams(TCreateParams& params) override;
+    void CreateHandleDone() override;
+private:
+    void OpenClip();
+    TCommonAVI commonAVI_ = aviNone;
+    bool active_ = false;
+    int clipSource_ = 0;
 };
 
 // A named page with its caption, added at the end of a page control.

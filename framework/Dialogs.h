@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace krv {
 
@@ -12,6 +13,25 @@ int ShowMessageBox(const std::string& text, const std::string& caption, UINT fla
 // Tests and unattended runs answer boxes through a hook instead of a window.
 using MessageBoxHook = std::function<int(const std::string& text, const std::string& caption, UINT flags)>;
 void SetMessageBoxHook(MessageBoxHook hook);
+
+// Answers of the button dialog beyond the system's IDYES, IDNO, IDCANCEL.
+constexpr int idNoToAll = 9;
+constexpr int idYesToAll = 10;
+struct TDialogButton {
+    int Id;
+    std::string Caption;
+};
+// A modal question with buttons of our choosing (the system box has no "Yes
+// to all"); answers the pressed button's id, IDCANCEL when closed. Built from
+// an in-memory template, so it works on any thread, a worker's included.
+int ShowButtonDialog(const std::string& text, const std::string& caption, const std::vector<TDialogButton>& buttons);
+// A modal one-line input; true on OK (value then holds the text). password
+// hides what is typed.
+bool InputQuery(const std::string& caption, const std::string& prompt, std::string& value, bool password = false);
+// Called with every such dialog's window once it is set up (tests answer it).
+void SetDialogShownHook(std::function<void(HWND dialog)> hook);
+// The id of the edit field of InputQuery's dialog.
+constexpr int idInputEdit = 100;
 
 // Days since 30 December 1899, the fraction the time of day.
 using TDateTime = double;

@@ -58,6 +58,9 @@ void TForm::CreateParams(TCreateParams& params) {
     case bsSingle:
         params.Style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
         break;
+    case bsNone:
+        params.Style = WS_POPUP;
+        break;
     default:
         params.Style = WS_OVERLAPPEDWINDOW;
         break;
@@ -213,6 +216,15 @@ bool TForm::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& resul
             return true;
         }
         break;
+    case WM_MENUSELECT: {
+        // Closing the menu comes as 0xFFFF with no menu: the hint goes.
+        const UINT flags = HIWORD(wParam);
+        TMenuItem* item = nullptr;
+        if (menu_ && !(flags == 0xFFFF && lParam == 0))
+            item = menu_->FindSelected(LOWORD(wParam), flags, reinterpret_cast<HMENU>(lParam));
+        Application().SetHint(item ? item->Hint : std::string());
+        break;
+    }
     case WM_GETMINMAXINFO: {
         auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
         if (Constraints.MinWidth > 0) info->ptMinTrackSize.x = Constraints.MinWidth;
@@ -252,6 +264,16 @@ void TApplication::Initialize() {
 }
 
 void TApplication::SetTitle(const std::string& title) { title_ = title; }
+
+void TApplication::SetHint(const std::string& hint) {
+    if (hint == hint_) return;
+    hint_ = hint;
+    DoHint();
+}
+
+void TApplication::DoHint() {
+    if (OnHint) OnHint(this);
+}
 
 bool TApplication::HandleOneMessage(bool wait) {
     MSG msg;

@@ -14,7 +14,7 @@ class TMainMenu;
 
 enum TCloseAction { caNone, caHide, caFree, caMinimize };
 enum TPosition { poDesigned, poScreenCenter, poMainFormCenter };
-enum TFormBorderStyle { bsSizeable, bsDialog, bsSingle };
+enum TFormBorderStyle { bsSizeable, bsDialog, bsSingle, bsNone };
 
 struct TSizeConstraints {
     int MinWidth = 0, MinHeight = 0, MaxWidth = 0, MaxHeight = 0;
@@ -94,6 +94,10 @@ public:
     const std::string& Title() const { return title_; }
     void SetTitle(const std::string& title);
     std::string HelpFile;
+    // The hint of what the mouse or the menu selection is on; OnHint shows it.
+    const std::string& Hint() const { return hint_; }
+    void SetHint(const std::string& hint);
+    TNotifyEvent OnHint;
     // The first form shown by Run; closing it ends the message loop.
     TForm* MainForm = nullptr;
     // Runs the message loop until Terminate; shows MainForm first.
@@ -112,8 +116,12 @@ public:
     // answers false on WM_QUIT.
     bool HandleOneMessage(bool wait);
 
+protected:
+    virtual void DoHint();
+
 private:
     std::string title_;
+    std::string hint_;
     bool terminated_ = false;
 };
 

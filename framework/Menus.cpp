@@ -142,4 +142,14 @@ bool TMainMenu::DispatchPopup(HMENU popup) {
     return true;
 }
 
+TMenuItem* TMainMenu::FindSelected(UINT item, UINT flags, HMENU menu) {
+    if (flags & MF_POPUP) {
+        TMenuItem* parent = menu == menu_.get() ? &root_ : root_.FindPopup(menu);
+        if (!parent || item >= static_cast<UINT>(parent->Count())) return nullptr;
+        return parent->Items(static_cast<int>(item));
+    }
+    TMenuItem* found = root_.FindCommand(item);
+    return found == &root_ ? nullptr : found;
+}
+
 } // namespace krv

@@ -21,6 +21,8 @@ public:
     bool Checked() const { return checked_; }
     void SetChecked(bool checked);
     std::string ShortCutText;   // shown right-aligned, e.g. "Ctrl+S"
+    // Shown by the application (its OnHint) while the item is highlighted.
+    std::string Hint;
 
     // Appends a child item (not owned by this item: ownership stays with its owner).
     void Add(TMenuItem* item);
@@ -70,6 +72,9 @@ public:
     // What the window calls on WM_COMMAND (menu) and WM_INITMENUPOPUP.
     bool DispatchCommand(UINT command);
     bool DispatchPopup(HMENU popup);
+    // The item a WM_MENUSELECT names (item: command id or position; flags:
+    // MF_POPUP when it is a position in menu), or null.
+    TMenuItem* FindSelected(UINT item, UINT flags, HMENU menu);
     // The window showing the menu (set by the form).
     HWND Window = nullptr;
 private:

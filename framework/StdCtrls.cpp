@@ -34,15 +34,31 @@ bool TLabel::CNCtlColor(HDC dc, HBRUSH& brush) {
     return true;
 }
 
+// ---------------------------------------------------------- TButtonControl
+
+namespace {
+std::string ButtonWindowText(const std::string& caption) { return caption.empty() ? caption : caption + " "; }
+}
+
+void TButtonControl::SetCaption(const std::string& text) {
+    caption_ = text;
+    if (handle_) ::SetWindowTextA(handle_, ButtonWindowText(text).c_str());
+}
+
+void TButtonControl::CreateParams(TCreateParams& params) {
+    TWinControl::CreateParams(params);
+    params.Caption = ButtonWindowText(caption_);
+}
+
 // ----------------------------------------------------------------- TButton
 
-TButton::TButton(TComponent* owner) : TWinControl(owner) {
+TButton::TButton(TComponent* owner) : TButtonControl(owner) {
     TabStop = true;
     SetBounds(0, 0, 75, 25);
 }
 
 void TButton::CreateParams(TCreateParams& params) {
-    TWinControl::CreateParams(params);
+    TButtonControl::CreateParams(params);
     params.WinClassName = "BUTTON";
     params.OwnClass = false;
     params.Style &= ~WS_CLIPCHILDREN;
@@ -64,13 +80,13 @@ void TButton::Click() {
 
 // --------------------------------------------------------------- TCheckBox
 
-TCheckBox::TCheckBox(TComponent* owner) : TWinControl(owner) {
+TCheckBox::TCheckBox(TComponent* owner) : TButtonControl(owner) {
     TabStop = true;
     font_.SetColor(clBtnText);
 }
 
 void TCheckBox::CreateParams(TCreateParams& params) {
-    TWinControl::CreateParams(params);
+    TButtonControl::CreateParams(params);
     params.WinClassName = "BUTTON";
     params.OwnClass = false;
     params.Style &= ~WS_CLIPCHILDREN;

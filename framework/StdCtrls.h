@@ -27,7 +27,20 @@ private:
     TBrush brush_;
 };
 
-class TButton : public TWinControl {
+// The system's button classes (push buttons, check boxes). A greyed caption
+// is drawn through a bitmap just as wide as the text's advance, which cuts off
+// a last glyph that overhangs it (a final "n" loses its stem): the window's
+// text gets one trailing blank of room; Caption() is the text as set.
+class TButtonControl : public TWinControl {
+public:
+    using TWinControl::TWinControl;
+    std::string Caption() const override { return caption_; }
+    void SetCaption(const std::string& text) override;
+protected:
+    void CreateParams(TCreateParams& params) override;
+};
+
+class TButton : public TButtonControl {
 public:
     explicit TButton(TComponent* owner = nullptr);
     int ModalResult = mrNone;
@@ -39,7 +52,7 @@ protected:
     bool CNCommand(WORD code, LRESULT& result) override;
 };
 
-class TCheckBox : public TWinControl {
+class TCheckBox : public TButtonControl {
 public:
     explicit TCheckBox(TComponent* owner = nullptr);
     bool Checked() const;

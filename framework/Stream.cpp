@@ -71,11 +71,19 @@ void THandleStream::SetSize(int64_t size) {
     if (pos < size) Seek(pos, soBeginning);
 }
 
+namespace {
+// The ANSI call, or the wide one for a path the ANSI calls refuse as too long.
+HANDLE CreateFileAny(const std::string& name, DWORD access, DWORD share, DWORD disposition) {
+    if (!IsLongPath(name))
+        return ::CreateFileA(name.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return ::CreateFileW(LongPathW(name).c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+} // namespace
+
 TFileStream::TFileStream(const std::string& fileName, unsigned mode)
     : THandleStream(INVALID_HANDLE_VALUE), fileName_(fileName) {
     if (mode == fmCreate) {
-        file_.reset(::CreateFileA(fileName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+        file_.reset(CreateFileAny(fileName, GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS));
         if (!file_) {
             DWORD e = ::GetLastError();
             throw EFCreateError(Format("Cannot create file \"%s\". %s", fileName.c_str(), SysErrorMessage(e).c_str()), e);
@@ -85,8 +93,7 @@ TFileStream::TFileStream(const std::string& fileName, unsigned mode)
         static const DWORD share[5] = {0, 0, FILE_SHARE_READ, FILE_SHARE_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE};
         unsigned a = mode & 3, s = (mode & 0xF0) >> 4;
         if (a > 2 || s > 4) throw EStreamError("Invalid file open mode");
-        file_.reset(::CreateFileA(fileName.c_str(), access[a], share[s], nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+        file_.reset(CreateFileAny(fileName, access[a], share[s], OPEN_EXISTING));
         if (!file_) {
             DWORD e = ::GetLastError();
             throw EFOpenError(Format("Cannot open file \"%s\". %s", fileName.c_str(), SysErrorMessage(e).c_str()), e);

@@ -142,12 +142,78 @@ std::string ExcludeTrailingBackslash(const std::string& path) {
     return r;
 }
 
+namespace {
+DWORD AttributesOf(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA d;
+    return GetFileAttributesAny(path, d) ? d.dwFileAttributes : INVALID_FILE_ATTRIBUTES;
+}
+
+void FindDataToAnsi(const WIN32_FIND_DATAW& w, WIN32_FIND_DATAA& a) {
+    a.dwFileAttributes = w.dwFileAttributes;
+    a.ftCreationTime = w.ftCreationTime;
+    a.ftLastAccessTime = w.ftLastAccessTime;
+    a.ftLastWriteTime = w.ftLastWriteTime;
+    a.nFileSizeHigh = w.nFileSizeHigh;
+    a.nFileSizeLow = w.nFileSizeLow;
+    a.dwReserved0 = w.dwReserved0;
+    a.dwReserved1 = w.dwReserved1;
+    std::string name = WideToAcp(w.cFileName), alternate = WideToAcp(w.cAlternateFileName);
+    lstrcpynA(a.cFileName, name.c_str(), sizeof a.cFileName);
+    lstrcpynA(a.cAlternateFileName, alternate.c_str(), sizeof a.cAlternateFileName);
+}
+} // namespace
+
+// Folders are refused by the ANSI calls 12 characters before files are.
+bool IsLongPath(const std::string& path) { return path.size() >= MAX_PATH - 12; }
+
+std::wstring LongPathW(const std::string& path) {
+    int n = ::MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    ::MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), wide.data(), n);
+    for (wchar_t& c : wide)
+        if (c == L'/') c = L'\\';
+    if (wide.rfind(L"\\\\?\\", 0) == 0) return wide;
+    if (wide.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + wide.substr(2);
+    return L"\\\\?\\" + wide;
+}
+
+std::string WideToAcp(const wchar_t* text) {
+    int n = ::WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (n <= 1) return {};
+    std::string out(static_cast<size_t>(n), '\0');
+    ::WideCharToMultiByte(CP_ACP, 0, text, -1, out.data(), n, nullptr, nullptr);
+    out.resize(static_cast<size_t>(n - 1));
+    return out;
+}
+
+bool GetFileAttributesAny(const std::string& path, WIN32_FILE_ATTRIBUTE_DATA& data) {
+    if (!IsLongPath(path)) return ::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) != 0;
+    return ::GetFileAttributesExW(LongPathW(path).c_str(), GetFileExInfoStandard, &data) != 0;
+}
+
+HANDLE FindFirstFileAny(const std::string& pattern, WIN32_FIND_DATAA& data, bool& wide) {
+    wide = IsLongPath(pattern);
+    if (!wide) return ::FindFirstFileA(pattern.c_str(), &data);
+    WIN32_FIND_DATAW w;
+    HANDLE h = ::FindFirstFileW(LongPathW(pattern).c_str(), &w);
+    if (h != INVALID_HANDLE_VALUE) FindDataToAnsi(w, data);
+    return h;
+}
+
+bool FindNextFileAny(HANDLE find, WIN32_FIND_DATAA& data, bool wide) {
+    if (!wide) return ::FindNextFileA(find, &data) != 0;
+    WIN32_FIND_DATAW w;
+    if (!::FindNextFileW(find, &w)) return false;
+    FindDataToAnsi(w, data);
+    return true;
+}
+
 bool FileExists(const std::string& path) {
-    DWORD a = ::GetFileAttributesA(path.c_str());
+    DWORD a = AttributesOf(path);
     return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }
 bool DirectoryExists(const std::string& path) {
-    DWORD a = ::GetFileAttributesA(path.c_str());
+    DWORD a = AttributesOf(path);
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 bool ForceDirectories(const std::string& path) {
@@ -160,7 +226,7 @@ bool ForceDirectories(const std::string& path) {
 }
 int64_t FileSizeOf(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA d;
-    if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &d)) return -1;
+    if (!GetFileAttributesAny(path, d)) return -1;
     return (static_cast<int64_t>(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
 }
 

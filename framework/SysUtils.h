@@ -48,6 +48,19 @@ bool DirectoryExists(const std::string& path);
 bool ForceDirectories(const std::string& path);
 int64_t FileSizeOf(const std::string& path);   // -1 when it cannot be read
 
+// Paths of MAX_PATH characters and more: the ANSI calls refuse them, so the
+// helpers below take the wide calls with the "\\?\" form for such paths
+// (and the ANSI calls for every other path).
+bool IsLongPath(const std::string& path);
+// The "\\?\" (or "\\?\UNC\") form of an absolute ANSI path, in UTF-16.
+std::wstring LongPathW(const std::string& path);
+std::string WideToAcp(const wchar_t* text);
+bool GetFileAttributesAny(const std::string& path, WIN32_FILE_ATTRIBUTE_DATA& data);
+// FindFirstFileA/FindNextFileA for any pattern length; wide tells which twin
+// the handle belongs to (set by the first call, passed to the next).
+HANDLE FindFirstFileAny(const std::string& pattern, WIN32_FIND_DATAA& data, bool& wide);
+bool FindNextFileAny(HANDLE find, WIN32_FIND_DATAA& data, bool wide);
+
 // The folder of the running executable, with a trailing "\".
 std::string ProgramFolder();
 

@@ -2,6 +2,7 @@
 #include "zip/ZipPrefetch.h"
 #include "zip/ZipRecords.h"
 #include "zip/ZipStream.h"
+#include "framework/Dialogs.h"
 #include <windows.h>
 
 namespace krv {
@@ -90,8 +91,8 @@ void TZipBaseArchiver::OpenNew() {
     } else if (!MultiVolume()) {
         try {
             stream_ = std::make_unique<TFileStream>(FileName, fmCreate);
-        } catch (const EFOpenError&) {
-            throw EZipException::Fmt(19, this, FileName.c_str());
+        } catch (const EFOpenError& e) {
+            throw EZipException::Fmt(19, this, FileName.c_str()).WithSystemError(e.Error);
         }
     }
     // Volumes are created as the commit fills them.
@@ -104,8 +105,8 @@ void TZipBaseArchiver::OpenExisting() {
     volumeNumber_.Reset();
     try {
         stream_ = std::make_unique<TFileStream>(FileName, mode_);
-    } catch (const EFOpenError&) {
-        throw EZipException::Fmt(33, this, FileName.c_str());
+    } catch (const EFOpenError& e) {
+        throw EZipException::Fmt(33, this, FileName.c_str()).WithSystemError(e.Error);
     }
     dir_ = std::make_unique<TZipDirManager>(stream_.get(), false);
     try {
@@ -148,8 +149,8 @@ void TZipBaseArchiver::WriteEmptyArchive() {
     if (!stream_) {
         try {
             stream_ = std::make_unique<TFileStream>(FileName, fmCreate);
-        } catch (const EFOpenError&) {
-            throw EZipException::Fmt(19, this, FileName.c_str());
+        } catch (const EFOpenError& e) {
+            throw EZipException::Fmt(19, this, FileName.c_str()).WithSystemError(e.Error);
         }
     }
     TZipClosing closing;
@@ -274,11 +275,11 @@ void TZipBaseArchiver::DoConfirmOverwrite(const std::string& sourceFileName, std
         OnConfirmOverwrite(this, sourceFileName, destFileName, confirm);
         return;
     }
-    // Yes, No, "No to all" (Cancel) and "Yes to all" (Retry) stand in for the four buttons.
-    int r = Box(Format(ZipPrompt::ConfirmOverwrite, destFileName.c_str(), sourceFileName.c_str()),
-                MB_YESNOCANCEL | MB_ICONQUESTION);
-    confirm = r == IDYES;
-    if (r == IDCANCEL) Options.OverwriteMode = omNever;
+    const int r = ShowButtonDialog(Format(ZipPrompt::ConfirmOverwrite, destFileName.c_str(), sourceFileName.c_str()), "Confirm",
+                                   {{IDYES, "&Yes"}, {IDNO, "&No"}, {idNoToAll, "No to a&ll"}, {idYesToAll, "Yes to &all"}});
+    confirm = r == IDYES || r == idYesToAll;
+    if (r == idYesToAll) Options.OverwriteMode = omAlways;
+    if (r == idNoToAll) Options.OverwriteMode = omNever;
 }
 
 void TZipBaseArchiver::DoConfirmProcessFile(const std::string& fileName, TZipProcessOperation operation, bool& confirm) {
@@ -287,9 +288,11 @@ void TZipBaseArchiver::DoConfirmProcessFile(const std::string& fileName, TZipPro
 }
 
 void TZipBaseArchiver::DoPassword(const std::string& fileName, std::string& newPassword, bool& skipFile) {
-    // Only reading asks for a password, and this program never reads entries back.
-    if (OnPassword) OnPassword(this, fileName, newPassword, skipFile);
-    else skipFile = true;
+    if (OnPassword) {
+        OnPassword(this, fileName, newPassword, skipFile);
+        return;
+    }
+    skipFile = !InputQuery(Format(ZipPrompt::PasswordCaption, fileName.c_str()), ZipPrompt::PasswordPrompt, newPassword, true);
 }
 
 void TZipBaseArchiver::DoProcessFileFailure(const std::string& fileName, TZipProcessOperation operation,

@@ -100,6 +100,8 @@ public:
     // The entries as the archive holds them (after a commit).
     int Count() const;
     const TDirItem& Items(int i) const;
+    // The share flags (fmShare...) source files are opened with (Options.ShareMode).
+    unsigned ShareFlags() const;
     // Counters of the last commit.
     int ItemsProcessed() const { return itemsProcessed_; }
     int ItemsToProcess() const { return itemsToProcess_; }
@@ -168,7 +170,6 @@ private:
     // goes on; the commit takes them over.
     std::unique_ptr<TZipPrefetcher> prefetch_;
     void QueueAhead(const TDirItem& item);
-    unsigned ShareFlags() const;
     void FillItem(TDirItem& item, const std::string& path, bool isFolder, uint32_t attr, uint32_t dosTime);
     uint32_t Now() const;
 

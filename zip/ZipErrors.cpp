@@ -90,6 +90,17 @@ EZipException EZipException::Fmt(int nativeError, const TComponent* archiver, ..
     return EZipException(nativeError, archiver, text);
 }
 
+EZipException EZipException::System(int nativeError, const TComponent* archiver, unsigned long systemError) {
+    return EZipException(nativeError, archiver, ZipErrorText(ZipErrorCodeOf(nativeError))).WithSystemError(systemError);
+}
+
+std::string DescribeError(const std::exception& e) {
+    std::string text = e.what();
+    if (const auto* z = dynamic_cast<const EZipException*>(&e); z && z->SystemError != 0)
+        text += " (" + TrimRight(SysErrorMessage(static_cast<DWORD>(z->SystemError))) + ")";
+    return text;
+}
+
 namespace ZipPrompt {
 const char* const ConfirmOverwrite = "Overwrite file \"%s\" with \"%s\"";
 const char* const PasswordCaption = "Password for \"%s\"";

@@ -15,9 +15,19 @@ public:
     EZipException(int nativeError, const TComponent* archiver);
     // The same text filled with printf-style arguments.
     static EZipException Fmt(int nativeError, const TComponent* archiver, ...);
+    // The code's message with the system's error behind it (a full disk says so
+    // through DescribeError).
+    static EZipException System(int nativeError, const TComponent* archiver, unsigned long systemError);
 
     int ErrorCode;
     int NativeError;
+    // The system's error code behind the failure (0 when none): the message
+    // keeps its fixed form, DescribeError adds the system's words.
+    unsigned long SystemError = 0;
+    EZipException& WithSystemError(unsigned long error) {
+        SystemError = error;
+        return *this;
+    }
 
 private:
     EZipException(int nativeError, const TComponent* archiver, const std::string& text);
@@ -25,6 +35,10 @@ private:
 
 // zlib failures: not a per-file error, the whole commit fails with it.
 class ECompressionError : public Exception { public: using Exception::Exception; };
+
+// What a log line says of a failure: the message, and for an archive error
+// with a system error behind it, the system's text of that error too.
+std::string DescribeError(const std::exception& e);
 
 // Message number for a native code (0 for codes without one).
 int ZipErrorCodeOf(int nativeError);

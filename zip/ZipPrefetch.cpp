@@ -84,7 +84,7 @@ bool TZipPrefetcher::ReadWhole(const TJob& job, std::vector<uint8_t>& bytes, FIL
 
 bool TZipPrefetcher::Unchanged(const std::string& path, int64_t size, const FILETIME& written) {
     WIN32_FILE_ATTRIBUTE_DATA now;
-    if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &now)) return false;
+    if (!GetFileAttributesAny(path, now)) return false;
     int64_t length = (static_cast<int64_t>(now.nFileSizeHigh) << 32) | now.nFileSizeLow;
     return length == size && ::CompareFileTime(&now.ftLastWriteTime, &written) == 0;
 }

@@ -7,15 +7,32 @@
 
 namespace krv {
 
+bool ZipNameIsUtf8(const std::string& name) {
+    if (::GetACP() != CP_UTF8) return false;
+    return std::any_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+}
+
 std::string ZipEncodeName(const std::string& name, bool oem) {
-    if (!oem || name.empty()) return name;
+    // UTF-8 names are stored as they are, flagged (general purpose bit 11).
+    if (!oem || name.empty() || ZipNameIsUtf8(name)) return name;
     std::string out(name);
     ::CharToOemBuffA(name.c_str(), out.data(), static_cast<DWORD>(name.size()));
     return out;
 }
 
-std::string ZipDecodeName(const std::string& name, bool oem) {
-    if (!oem || name.empty()) return name;
+std::string ZipDecodeName(const std::string& name, bool oem, uint16_t flags) {
+    if (name.empty()) return name;
+    if (flags & kFlagUtf8Name) {
+        if (::GetACP() == CP_UTF8) return name;
+        int n = ::MultiByteToWideChar(CP_UTF8, 0, name.data(), static_cast<int>(name.size()), nullptr, 0);
+        std::wstring wide(static_cast<size_t>(n), L'\0');
+        ::MultiByteToWideChar(CP_UTF8, 0, name.data(), static_cast<int>(name.size()), wide.data(), n);
+        int m = ::WideCharToMultiByte(CP_ACP, 0, wide.data(), n, nullptr, 0, nullptr, nullptr);
+        std::string out(static_cast<size_t>(m), '\0');
+        ::WideCharToMultiByte(CP_ACP, 0, wide.data(), n, out.data(), m, nullptr, nullptr);
+        return out;
+    }
+    if (!oem) return name;
     std::string out(name);
     ::OemToCharBuffA(name.c_str(), out.data(), static_cast<DWORD>(name.size()));
     return out;
@@ -196,7 +213,7 @@ void ZipReadDirectory(TStream& s, TZipDirManager& dir, bool oem, const TComponen
         item.internalAttr = static_cast<uint16_t>(r.U16());
         item.externalAttr = r.U32();
         item.localHeaderOffset = r.U32();
-        item.name = ZipDecodeName(r.Str(nameLen), oem);
+        item.name = ZipDecodeName(r.Str(nameLen), oem, item.flags);
         std::string extra = r.Str(extraLen);
         item.comment = r.Str(commentLen);
         bool bothBig = item.compressedSize == 0xFFFFFFFF && item.uncompressedSize == 0xFFFFFFFF;

@@ -26,10 +26,19 @@ constexpr size_t kZip64LocatorSize = 20;
 constexpr uint16_t kVersionZip64 = 45;
 constexpr uint16_t kVersionOem = 20;
 constexpr uint16_t kVersionAnsi = 0x0B14;
+constexpr uint16_t kHostNtfs = 0x0B00;   // "version made by": host 11, DOS attributes
 
-// The name bytes as stored: in the OEM code page when asked.
+// General purpose bit 11: the name is UTF-8.
+constexpr uint16_t kFlagUtf8Name = 0x0800;
+
+// True when the process's ANSI code page is UTF-8 and the name is not plain
+// ASCII: such a name is stored as UTF-8 with bit 11 set, which every reader
+// understands, instead of in a code page the reader has to guess.
+bool ZipNameIsUtf8(const std::string& name);
+// The name bytes as stored: in the OEM code page when asked, UTF-8 names as they are.
 std::string ZipEncodeName(const std::string& name, bool oem);
-std::string ZipDecodeName(const std::string& name, bool oem);
+// A stored name in the process's code page; flags tells a UTF-8 name.
+std::string ZipDecodeName(const std::string& name, bool oem, uint16_t flags = 0);
 
 // Local header, name and (when the item carries Zip64 sizes) the Zip64 extra.
 std::vector<uint8_t> ZipLocalHeader(const TDirItem& item, const std::string& storedName);

@@ -55,20 +55,21 @@ void TZipBaseArchiver::SearchOne(const std::string& folder, const std::string& n
     const DWORD fileAttr = static_cast<DWORD>(searchAttr) & ~FILE_ATTRIBUTE_DIRECTORY;
     const DWORD allOld = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
     WIN32_FIND_DATAA fd;
+    bool wide = false;   // folders past MAX_PATH are read through the wide calls
     {
-        FindHandle find(::FindFirstFileA((folder + namePart).c_str(), &fd));
+        FindHandle find(FindFirstFileAny(folder + namePart, fd, wide));
         if (find) {
             do {
                 if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
                 DWORD a = fd.dwFileAttributes;
                 bool accepted = (a & fileAttr) != 0 || (a == 0 && (static_cast<DWORD>(searchAttr) & allOld) == allOld);
                 if (accepted) AddFoundPath(folder + fd.cFileName, false, root, exclusions, &fd);
-            } while (::FindNextFileA(find.get(), &fd));
+            } while (FindNextFileAny(find.get(), fd, wide));
         }
     }
     const bool folders = (searchAttr & FILE_ATTRIBUTE_DIRECTORY) != 0;
     if (!folders && !Options.Recurse) return;
-    FindHandle find(::FindFirstFileA((folder + "*.*").c_str(), &fd));
+    FindHandle find(FindFirstFileAny(folder + "*.*", fd, wide));
     if (!find) return;
     do {
         if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
@@ -84,7 +85,7 @@ void TZipBaseArchiver::SearchOne(const std::string& folder, const std::string& n
         } else if (Options.Recurse) {
             SearchOne(sub + "\\", namePart, root, exclusions, searchAttr);
         }
-    } while (::FindNextFileA(find.get(), &fd));
+    } while (FindNextFileAny(find.get(), fd, wide));
 }
 
 bool TZipBaseArchiver::Excluded(const std::string& path, bool isFolder, const std::string& root,
@@ -161,7 +162,7 @@ bool TZipBaseArchiver::AddFoundPath(const std::string& path, bool isFolder, cons
         data.dwFileAttributes = found->dwFileAttributes;
         data.ftLastWriteTime = found->ftLastWriteTime;
     } else {
-        known = ::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) != 0;
+        known = GetFileAttributesAny(path, data);
     }
     uint32_t attr = known ? data.dwFileAttributes : (isFolder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE);
     uint32_t dosTime = known ? DosTimeOf(data.ftLastWriteTime) : 0;

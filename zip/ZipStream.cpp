@@ -33,7 +33,7 @@ void TZipOutStream::WriteThrough(const void* data, size_t count) {
     auto* p = static_cast<const uint8_t*>(data);
     while (count > 0) {
         size_t n = target_.Write(p, count);
-        if (n == 0) throw EZipException(46, owner_);
+        if (n == 0) throw EZipException::System(46, owner_, ::GetLastError());
         p += n;
         count -= n;
         base_ += static_cast<int64_t>(n);
@@ -71,7 +71,7 @@ void TZipOutStream::Patch(int64_t pos, const void* data, size_t count) {
     auto* p = static_cast<const uint8_t*>(data);
     for (size_t left = count; left > 0;) {
         size_t n = target_.Write(p, left);
-        if (n == 0) throw EZipException(46, owner_);
+        if (n == 0) throw EZipException::System(46, owner_, ::GetLastError());
         p += n;
         left -= n;
     }

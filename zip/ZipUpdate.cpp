@@ -29,13 +29,14 @@ public:
             dir.assign(buf, n < sizeof buf ? n : 0);
         }
         char name[MAX_PATH];
-        if (!::GetTempFileNameA(dir.c_str(), "FC", 0, name)) throw EZipException::Fmt(19, owner, dir.c_str());
+        if (!::GetTempFileNameA(dir.c_str(), "FC", 0, name))
+            throw EZipException::Fmt(19, owner, dir.c_str()).WithSystemError(::GetLastError());
         name_ = name;
         try {
             stream_ = std::make_unique<TFileStream>(name_, fmCreate);
-        } catch (const EFOpenError&) {
+        } catch (const EFOpenError& e) {
             ::DeleteFileA(name_.c_str());
-            throw EZipException::Fmt(19, owner, name_.c_str());
+            throw EZipException::Fmt(19, owner, name_.c_str()).WithSystemError(e.Error);
         }
     }
     ~TZipTempFile() {
@@ -154,6 +155,14 @@ struct TZipCommit {
     void SetVersion(TDirItem& item) {
         bool big = item.zip64 || ZipNeeds64(item.localHeaderOffset);
         item.versionNeeded = item.versionMadeBy = big ? kVersionZip64 : a.Options.OEMFileNames ? kVersionOem : kVersionAnsi;
+        if (ZipNameIsUtf8(item.name)) {
+            item.flags |= kFlagUtf8Name;
+            // Not an MS-DOS name: readers convert those from the OEM code page
+            // whatever bit 11 says. The attributes stay DOS ones (host NTFS).
+            item.versionMadeBy = static_cast<uint16_t>(kHostNtfs | (item.versionMadeBy & 0xFF));
+        } else {
+            item.flags &= static_cast<uint16_t>(~kFlagUtf8Name);
+        }
     }
 
     // Header and data of one entry onto a buffered stream starting at its local header.
@@ -253,12 +262,12 @@ struct TZipCommit {
                 } else {
                     try {
                         source = std::make_unique<TFileStream>(item.sourceName, fmOpenRead | a.ShareFlags());
-                    } catch (const EFOpenError&) {
-                        throw EZipException::Fmt(33, &a, item.sourceName.c_str());
+                    } catch (const EFOpenError& e) {
+                        throw EZipException::Fmt(33, &a, item.sourceName.c_str()).WithSystemError(e.Error);
                     }
                     LARGE_INTEGER length;
                     if (!::GetFileSizeEx(source->Handle(), &length))
-                        throw EZipException::Fmt(33, &a, item.sourceName.c_str());
+                        throw EZipException::Fmt(33, &a, item.sourceName.c_str()).WithSystemError(::GetLastError());
                     size = length.QuadPart;
                 }
                 item.crc = 0xFFFFFFFFu;
@@ -307,7 +316,7 @@ struct TZipCommit {
             action = fxaIgnore;
             const std::string failName = item.operation == poUpdate ? item.name : item.sourceName;
             a.DoProcessFileFailure(StringReplaceAll(failName, "/", "\\"), item.operation, e.NativeError, e.ErrorCode,
-                                   e.what(), action);
+                                   DescribeError(e), action);
             return false;
         }
         a.DoFileProgress(eventName, 100.0, item.operation, ppEnd, cancel);
@@ -372,8 +381,8 @@ struct TZipCommit {
             volumes->Finish(a.FileName);
             try {
                 a.stream_ = std::make_unique<TFileStream>(a.FileName, fmOpenReadWrite | fmShareDenyNone);
-            } catch (const EFOpenError&) {
-                throw EZipException::Fmt(33, &a, a.FileName.c_str());
+            } catch (const EFOpenError& e) {
+                throw EZipException::Fmt(33, &a, a.FileName.c_str()).WithSystemError(e.Error);
             }
             dir.Stream = a.stream_.get();
         }
@@ -447,9 +456,11 @@ struct TZipCommit {
             TDirItem& item = list.Item(i);
             if (item.marked && item.operation == poMove && !item.IsFolder()) {
                 while (!::DeleteFileA(item.sourceName.c_str())) {
+                    const DWORD error = ::GetLastError();
                     EZipException e = EZipException::Fmt(27, &a, item.sourceName.c_str());
+                    e.SystemError = error;
                     action = fxaIgnore;
-                    a.DoProcessFileFailure(item.sourceName, item.operation, e.NativeError, e.ErrorCode, e.what(), action);
+                    a.DoProcessFileFailure(item.sourceName, item.operation, e.NativeError, e.ErrorCode, DescribeError(e), action);
                     if (action != fxaRetry) break;
                 }
                 if (action == fxaAbort) break;

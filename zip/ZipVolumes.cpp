@@ -132,7 +132,7 @@ void TZipVolumeWriter::Finish(const std::string& archiveName) {
     if (CompareText(last, archiveName) != 0) {
         ::DeleteFileA(archiveName.c_str());
         if (!::MoveFileA(last.c_str(), archiveName.c_str()))
-            throw EZipException::Fmt(19, host_.VolumeOwner(), archiveName.c_str());
+            throw EZipException::Fmt(19, host_.VolumeOwner(), archiveName.c_str()).WithSystemError(::GetLastError());
         names_.back() = archiveName;
     }
 }

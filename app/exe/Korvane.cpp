@@ -3,6 +3,7 @@
 #include "app/Log.h"
 #include "app/Main.h"
 #include "app/Recorders.h"
+#include "framework/Dialogs.h"
 #include "framework/Forms.h"
 #include "framework/SysUtils.h"
 #include "shell/ShellUtils.h"
@@ -33,8 +34,20 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     Application().OnException = [&form](TObject*, const std::string& message) {
         if (form) form->AddLog(message, lcRed, 0, lkNormal);
     };
+    // No box may wait for a person during an unattended run: one asked for
+    // anyway becomes a red line and takes the answer that loses nothing.
+    SetMessageBoxHook([&form](const std::string& text, const std::string& caption, UINT flags) {
+        if (Batch && form) {
+            form->AddLog(OneLine(text), lcRed, 0, lkNormal);
+            return UnattendedAnswer(flags);
+        }
+        return ::MessageBoxA(::GetActiveWindow(), text.c_str(), caption.c_str(), flags);
+    });
     Application().Run();
+    SetMessageBoxHook(nullptr);
     Application().OnException = nullptr;
+    // An unattended run tells its caller how it ended.
+    const int exitCode = Batch ? form->ExitCode : 0;
     form.reset();
-    return 0;
+    return exitCode;
 }

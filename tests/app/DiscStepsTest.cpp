@@ -273,3 +273,28 @@ TEST_F(DiscStepsTest, StaleVolumesAndImageAreRemovedBeforeCompression) {
     EXPECT_FALSE(FileExists(In("KV_ISO.iso")));
     EXPECT_TRUE(FileExists(In("My Backup.zip")));
 }
+
+TEST_F(DiscStepsTest, EachStepPlaysItsClipBesideTheTexts) {
+    MakeArchive(1);
+    TDiscSteps steps = Steps(true);
+    struct Seen {
+        TCommonAVI avi;
+        bool playing;
+    };
+    std::vector<Seen> seen;
+    steps.RunWindow = [&](TFormWait& window) {
+        for (TLabel* label : {window.LabelWaitTask, window.LabelWait2, window.LabelWaitProgress})
+            EXPECT_GE(label->Left(), window.Animate->BoundsRect().right) << label->Name();
+        window.ShowModal();
+        seen.push_back({window.Animate->CommonAVI(), window.Animate->Active() && window.Animate->ClipSource() != 0});
+    };
+    steps.MakeIso();
+    steps.BlankDisc();
+    steps.BurnIso();
+    ASSERT_FALSE(steps.Cancel);
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[0].avi, aviCopyFiles);    // the image is made from the archive
+    EXPECT_EQ(seen[1].avi, aviDeleteFile);   // blanking
+    EXPECT_EQ(seen[2].avi, aviCopyFiles);    // writing
+    for (const Seen& s : seen) EXPECT_TRUE(s.playing);
+}

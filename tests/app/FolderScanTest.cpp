@@ -82,7 +82,9 @@ TEST_F(FolderScan, TickedFoldersAreTakenWholeOnceEvenWhenNested) {
     EXPECT_FALSE(f.Cancel);
     EXPECT_EQ(f.RecursiveDirs.ToVector(), (std::vector<std::string>{src + "\\one", src + "\\two"}));
     EXPECT_TRUE(f.FlatDirs.Empty());
-    EXPECT_EQ(f.ReportLines.ToVector().back(), "Checking folders to be added...");
+    // A ticked folder that is gone is left out with its red line, and counted.
+    EXPECT_EQ(f.ReportLines.ToVector().back(), src + "\\gone not found, skipped.");
+    EXPECT_EQ(f.LeftOut, 1);
 
     f.ButtonUpdateSize->SetEnabled(true);
     f.ButtonUpdateSizeClick();

@@ -7,25 +7,10 @@
 #include <cstdio>
 #include <string>
 
-class LangFolder {
+class LangFolder : public krvtest::ScratchFolder {
 public:
-    LangFolder() : path_(krvtest::NewTempFolder("krv_lang")) {}
-    ~LangFolder() { krvtest::RemoveFolderTree(path_); }
-    LangFolder(const LangFolder&) = delete;
-    LangFolder& operator=(const LangFolder&) = delete;
+    LangFolder() : ScratchFolder("krv_lang") {}
 
-    // With a trailing "\".
-    const std::string& Dir() const { return path_; }
-    std::string Path(const std::string& name) const { return path_ + name; }
-    std::string Write(const std::string& name, const std::string& text) {
-        const std::string p = Path(name);
-        FILE* f = std::fopen(p.c_str(), "wb");
-        if (f) {
-            std::fwrite(text.data(), 1, text.size(), f);
-            std::fclose(f);
-        }
-        return p;
-    }
     std::string MakeDir(const std::string& name) {
         const std::string p = Path(name);
         ::CreateDirectoryA(p.c_str(), nullptr);
@@ -37,6 +22,10 @@ public:
         return Path(name);
     }
 
-private:
-    std::string path_;
+    // A "lang" folder holding the language files and def.dat the build ships.
+    void CopyShippedLanguages() {
+        MakeDir("lang");
+        for (const char* f : {"English.lang", "Deutsch.lang", "def.dat"})
+            Copy(krv::ProgramFolder() + "..\\dist\\lang\\" + f, std::string("lang\\") + f);
+    }
 };

@@ -16,7 +16,6 @@ using namespace krv;
 
 namespace {
 
-std::string ShippedLangDir() { return ProgramFolder() + "..\\dist\\lang\\"; }
 
 
 class MainLanguage : public ::testing::Test {
@@ -24,9 +23,7 @@ protected:
     void SetUp() override {
         Application().Initialize();
         appDir = dir.Dir();
-        dir.MakeDir("lang");
-        for (const char* f : {"English.lang", "Deutsch.lang", "def.dat"})
-            dir.Copy(ShippedLangDir() + f, std::string("lang\\") + f);
+        dir.CopyShippedLanguages();
         SetMessageBoxHook([this](const std::string& text, const std::string& caption, UINT flags) {
             boxes.push_back(caption + "|" + text + "|" + std::to_string(flags));
             return IDOK;
@@ -41,16 +38,18 @@ protected:
         s.Lang = langFile;
         WriteSettings(SettingsFileName(appDir), s);
     }
-    // Picks a language in the Options dialog (or cancels with -1) from inside its modal loop.
+    // Picks a language in the Options dialog (or cancels with -1, or keeps
+    // what it preselected) from inside its modal loop.
+    static constexpr int kKeepPreselected = -2;
     void ChooseInOptions(TMainForm& form, int item) {
         SoonCall press([item] {
             auto* dlg = dynamic_cast<TFormOptions*>(Screen());
             ASSERT_NE(dlg, nullptr);
-            if (item < 0) {
+            if (item == -1) {
                 dlg->ButtonCancel->Click();
                 return;
             }
-            dlg->ComboLang->SetItemIndex(item);
+            if (item != kKeepPreselected) dlg->ComboLang->SetItemIndex(item);
             dlg->ButtonOK->Click();
         });
         form.OptionsMenuClick();
@@ -96,12 +95,14 @@ TEST_F(MainLanguage, GermanTranslatesControlsMenusMessagesAndGeometry) {
     // def.dat base + the German offsets.
     EXPECT_EQ(form.ButtonStart->Width(), 140);
     EXPECT_EQ(form.ButtonViewLog->Left(), 156);
-    EXPECT_EQ(form.ButtonViewLog->Width(), 150);
-    EXPECT_EQ(form.ButtonClear->Left(), 314);
+    EXPECT_EQ(form.ButtonViewLog->Width(), 190);
+    EXPECT_EQ(form.ButtonClear->Left(), 354);
     // Menus at both depths.
     EXPECT_EQ(form.ToolsMenu->Caption(), "&Extras");
     EXPECT_EQ(form.OptionsMenu->Caption(), "&Optionen...");
     EXPECT_EQ(form.ExitMenu->Caption(), "&Beenden");
+    EXPECT_EQ(form.HelpTopics->Hint, "Die Hilfedatei \xF6" "ffnen");   // hints at every depth too
+    EXPECT_EQ(form.ToolsMenu->Hint, "Optionen, Bericht und Verkn\xFC" "pfung");
     // The message table and the texts composed from it.
     EXPECT_EQ(KV_Never, "Nie");
     EXPECT_EQ(KrvSessionFileError, " ist keine g\xFCltige Korvane-Sitzungsdatei.");
@@ -144,6 +145,25 @@ TEST_F(MainLanguage, OptionsSwitchesTheLanguageAndWritesEverySetting) {
     EXPECT_EQ(form.ButtonStart->Caption(), "Start backup");
     EXPECT_EQ(KV_Reset, "Interface cleared");
     EXPECT_TRUE(boxes.empty());
+    // The German widths are undone: English puts the base geometry back.
+    EXPECT_EQ(form.ButtonStart->Width(), 100);
+    EXPECT_EQ(form.ButtonViewLog->Left(), 116);
+    EXPECT_EQ(form.ButtonViewLog->Width(), 100);
+    EXPECT_EQ(form.ButtonClear->Left(), 224);
+    EXPECT_EQ(form.ButtonClear->Width(), 100);
+    EXPECT_EQ(form.HelpTopics->Hint, "Open the help file");
+}
+
+TEST_F(MainLanguage, OkOnAFreshInstallKeepsTheBuiltInEnglish) {
+    StartWith("");
+    TMainForm form(appDir, {});
+    form.FormShow();
+    ChooseInOptions(form, kKeepPreselected);
+    EXPECT_EQ(form.Settings.Lang, "");
+    EXPECT_EQ(form.ButtonStart->Caption(), "Start backup");
+    EXPECT_EQ(form.HelpMenu->Caption(), "&Help");
+    EXPECT_EQ(KV_Never, "Never");
+    EXPECT_TRUE(boxes.empty());   // no restart notice either: nothing changed
 }
 
 TEST_F(MainLanguage, GoingBackToTheBuiltInEnglishAsksForARestart) {

@@ -7,7 +7,9 @@
 #include "shell/ShellLink.h"
 #include "shell/WideStrUtils.h"
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <deque>
+#include <fstream>
 
 using namespace krv;
 
@@ -53,18 +55,29 @@ protected:
         form->FormShow();
         return *form;
     }
+    // Activation schedules the unattended run; it starts from the message loop.
+    void Activate(TMainForm& f) {
+        f.FormActivate();
+        while (f.BatchPending()) Application().HandleOneMessage(true);
+    }
+    std::vector<std::string> ReportFile(const std::string& sessionName) const {
+        std::vector<std::string> lines;
+        std::ifstream in(form->TempDir + "/" + sessionName + ".log");
+        for (std::string l; std::getline(in, l);) lines.push_back(l.substr(0, l.find('\r')));
+        return lines;
+    }
     bool Logged(const std::string& line, TColor colour) const {
         for (int i = 0; i < form->LogEdit->LineCount(); ++i)
             if (form->LogEdit->Line(i) == line && form->LogEdit->LineColor(i) == colour) return true;
         return false;
     }
     // A saved session file with mail, login and two folders.
-    std::string WriteWeekly() {
+    std::string WriteWeekly(bool mail = true) {
         TSessionData s;
         s.Reset();
         s.SessionName = "Weekly";
         s.ArchiveName = "Weekly.zip";
-        s.MailActive = true;
+        s.MailActive = mail;
         s.DoLogin = true;
         s.Address = "ops@example.org";
         s.SMTP = "127.0.0.1";
@@ -328,7 +341,10 @@ TEST_F(SessionFormTest, BatchModeRunsOnceWithTheArchiveNameFromTheCommandLine) {
         EXPECT_EQ(f.Session.ArchiveName, "Data.zip");
     };
     f.FormActivate();
+    EXPECT_EQ(runs, 0);   // not from inside the activation
     f.FormActivate();
+    while (f.BatchPending()) Application().HandleOneMessage(true);
+    Activate(f);
     EXPECT_EQ(runs, 1);
     EXPECT_TRUE(Batch);
     EXPECT_TRUE(Logged("The archive name has been changed to Data.zip", clRed));
@@ -341,17 +357,20 @@ TEST_F(SessionFormTest, BatchModeAppendsZipByTheCaseSensitiveRule) {
     TMainForm& f = Make({WriteWeekly(), "Data.ZIP"});
     int runs = 0;
     f.StartBackup = [&] { ++runs; };
-    f.FormActivate();
+    Activate(f);
     EXPECT_EQ(runs, 1);
     EXPECT_TRUE(Logged("The archive name has been changed to Data.ZIP.zip", clRed));
 }
 
+// A session or command line that cannot be used never waits on a box: the
+// reason is a red line, the report is saved, the window closes, and the exit
+// code says the session could not be used.
 TEST_F(SessionFormTest, BatchModeRefusesNamesThatLeaveTheDestination) {
     for (const char* arg : {"..\\..\\Windows\\evil", "C:\\elsewhere", "\\\\server\\share\\x", "a/b", "CON"}) {
-        TMainForm& f = Make({WriteWeekly(), arg});
+        TMainForm& f = Make({WriteWeekly(false), arg});
         int runs = 0;
         f.StartBackup = [&] { ++runs; };
-        f.FormActivate();
+        Activate(f);
         EXPECT_EQ(runs, 0) << arg;
         EXPECT_FALSE(f.ButtonStart->Enabled()) << arg;
         bool red = false;
@@ -359,6 +378,10 @@ TEST_F(SessionFormTest, BatchModeRefusesNamesThatLeaveTheDestination) {
             red |= f.LogEdit->LineColor(i) == clRed &&
                    f.LogEdit->Line(i).find("There is a wrong character in the backup's file name.") == 0;
         EXPECT_TRUE(red) << arg;
+        EXPECT_EQ(f.ExitCode, ecUnusable) << arg;
+        const auto report = ReportFile("Weekly");
+        ASSERT_FALSE(report.empty()) << arg;
+        EXPECT_EQ(report.back(), "Operation aborted") << arg;
     }
     // The same for a name that comes from the session file itself.
     TSessionData s;
@@ -370,38 +393,78 @@ TEST_F(SessionFormTest, BatchModeRefusesNamesThatLeaveTheDestination) {
     TMainForm& f = Make({files.Path("Escape.xml")});
     int runs = 0;
     f.StartBackup = [&] { ++runs; };
-    f.FormActivate();
+    Activate(f);
     EXPECT_EQ(runs, 0);
+    EXPECT_EQ(f.ExitCode, ecUnusable);
+    EXPECT_TRUE(boxes.empty());
 }
 
-TEST_F(SessionFormTest, BatchModeWithABadFileShowsOneBoxAndNoRun) {
-    const std::string bad = files.Write("Bad.xml", "not xml at all");
-    TMainForm& f = Make({bad});
-    int runs = 0;
-    f.StartBackup = [&] { ++runs; };
-    boxAnswers = {IDOK};
-    f.FormActivate();
-    f.FormActivate();   // activated again after the box: nothing repeats
-    EXPECT_EQ(runs, 0);
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, bad + " is not a valid Korvane Session file.");
-    EXPECT_TRUE(Logged(bad + " is not a valid Korvane Session file.", clRed));
+TEST_F(SessionFormTest, BatchModeWithABadOrMissingFileSaysWhichAndExits) {
+    struct Case {
+        std::string file, text;
+    } cases[] = {
+        {files.Write("Bad.xml", "not xml at all"), " is not a valid Korvane Session file."},
+        {files.Write("Cut.xml", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<Korvane ver=\"0.9.1\">\n<SessionN"),
+         " is not a valid Korvane Session file."},
+        {files.Path("Nowhere.xml"), " does not exist."},
+    };
+    for (const Case& c : cases) {
+        TMainForm& f = Make({c.file});
+        int runs = 0;
+        f.StartBackup = [&] { ++runs; };
+        Activate(f);
+        f.FormActivate();   // activated again: nothing repeats
+        EXPECT_FALSE(f.BatchPending());
+        EXPECT_EQ(runs, 0);
+        EXPECT_TRUE(Logged(c.file + c.text, clRed)) << c.file;
+        EXPECT_EQ(f.ExitCode, ecUnusable);
+        // The report carries the reason, under the name of the file given.
+        const std::string name = ExtractFileName(c.file).substr(0, ExtractFileName(c.file).size() - 4);
+        const auto report = ReportFile(name);
+        EXPECT_NE(std::find(report.begin(), report.end(), c.file + c.text), report.end()) << c.file;
+    }
+    EXPECT_TRUE(boxes.empty());
 }
 
-TEST_F(SessionFormTest, BatchModeDiscSessionWithoutRecorderIsRefused) {
+TEST_F(SessionFormTest, BatchModeDiscSessionWithoutRecorderIsRefusedWithoutABox) {
     TSessionData s;
     s.Reset();   // type 0: disc
+    s.SessionName = "Disc";
     s.SelectedFolders.Add("C:\\Data");
     s.SaveToFile(files.Path("Disc.xml"));
     TMainForm& f = Make({files.Path("Disc.xml")});
     ASSERT_TRUE(f.NoBurner);
     int runs = 0;
     f.StartBackup = [&] { ++runs; };
-    boxAnswers = {IDOK};
-    f.FormActivate();
+    Activate(f);
     EXPECT_EQ(runs, 0);
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].caption, "Burning device not available!");
+    EXPECT_TRUE(boxes.empty());
+    bool red = false;
+    for (int i = 0; i < f.LogEdit->LineCount(); ++i)
+        red |= f.LogEdit->LineColor(i) == clRed && f.LogEdit->Line(i).find("This Session requires a burning device") == 0;
+    EXPECT_TRUE(red);
+    EXPECT_EQ(f.ExitCode, ecUnusable);
+    EXPECT_EQ(ReportFile("Disc").back(), "Operation aborted");
+}
+
+// The run starts after the window has been shown and painted, not from
+// inside its activation.
+TEST_F(SessionFormTest, BatchRunStartsFromTheMessageLoopOnAPaintedWindow) {
+    TMainForm& f = Make({WriteWeekly(false)});
+    bool visible = false, paintPending = true;
+    int runs = 0;
+    f.StartBatch = [&](const std::string&, const std::string&) {
+        ++runs;
+        visible = ::IsWindowVisible(f.Handle()) != 0;
+        RECT r;
+        paintPending = ::GetUpdateRect(f.Handle(), &r, FALSE) != 0;
+    };
+    f.Show();   // activation schedules the run
+    EXPECT_EQ(runs, 0);
+    while (f.BatchPending()) Application().HandleOneMessage(true);
+    EXPECT_EQ(runs, 1);
+    EXPECT_TRUE(visible);
+    EXPECT_FALSE(paintPending);
 }
 
 TEST_F(SessionFormTest, ShortcutNeedsASavedSessionAndIsWrittenFromTheDialog) {

@@ -65,7 +65,8 @@ TEST_F(OptionsTest, ListsOnlyLanguagesThatLoadAndPreselects) {
         ASSERT_EQ(dlg.ComboLang->ItemCount(), 2);
         EXPECT_EQ(dlg.ComboLang->Item(0), "Deutsch");   // file-name order
         EXPECT_EQ(dlg.ComboLang->Item(1), "English");
-        EXPECT_EQ(dlg.ComboLang->ItemIndex(), 0);        // English built in: the first listed
+        // The built-in English is in use: its file's entry stands for it.
+        EXPECT_EQ(dlg.ComboLang->ItemIndex(), 1);
         ASSERT_EQ(langFiles.Count(), 2);
         EXPECT_TRUE(SameText(langFiles[0], langDir + "\\Deutsch.lang")) << langFiles[0];
         EXPECT_EQ(dlg.Caption(), "Korvane :: Options");
@@ -91,9 +92,9 @@ TEST_F(OptionsTest, OkIsRefusedWhileTheTempFolderDoesNotExist) {
     };
     SoonCall press([&] { dlg.ButtonOK->Click(); });
     SoonCall watchdog([&] { dlg.SetModalResult(mrCancel); }, 20000);
-    // The first listed language (Deutsch) is preselected while English is built in.
-    EXPECT_EQ(ExecuteOptions(dlg, settings, Save()),
-              TOptionsOutcome::LanguageChanged);
+    // A fresh install's OK keeps the built-in English (Deutsch is listed first).
+    EXPECT_EQ(ExecuteOptions(dlg, settings, Save()), TOptionsOutcome::Saved);
+    EXPECT_EQ(settings.Lang, "");
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, "The temp folder must exists!");
     EXPECT_EQ(boxes[0].caption, "Error!");
@@ -106,6 +107,7 @@ TEST_F(OptionsTest, OkWritesEveryKeyInOrder) {
     settings.TempDir = dir.Dir();
     settings.Lang = langDir + "\\English.lang";
     settings.LogLevel = 3;
+    ASSERT_TRUE(lang.LoadFromFile(settings.Lang));   // the language in use
     TFormOptions dlg(nullptr, &lang, langDir, &langFiles);
     SoonCall press([&] {
         dlg.CheckVerboseLog->SetChecked(true);
@@ -147,12 +149,25 @@ TEST_F(OptionsTest, LanguageChoiceRules) {
     dlg.ComboLang->SetItemIndex(-1);
     EXPECT_FALSE(dlg.FormToSettings(s));   // nothing chosen: kept
     EXPECT_EQ(s.Lang, langDir + "\\Deutsch.lang");
+    // Opened over the built-in English: its entry stands for it, not for the file.
     dlg.ComboLang->SetItemIndex(1);
     EXPECT_TRUE(dlg.FormToSettings(s));
-    EXPECT_TRUE(SameText(s.Lang, langDir + "\\English.lang"));
+    EXPECT_EQ(s.Lang, "");
     EXPECT_FALSE(dlg.FormToSettings(s));   // same again: no change
-    langFiles.Delete(1);                   // an item past the files: built-in English
+    dlg.ComboLang->SetItemIndex(0);
     EXPECT_TRUE(dlg.FormToSettings(s));
+    EXPECT_TRUE(SameText(s.Lang, langDir + "\\Deutsch.lang"));
+
+    // Opened over a language file: every entry is its file, and one past the
+    // files is the built-in English.
+    ASSERT_TRUE(lang.LoadFromFile(langDir + "\\Deutsch.lang"));
+    TFormOptions german(nullptr, &lang, langDir, &langFiles);
+    german.Show();
+    german.ComboLang->SetItemIndex(1);
+    EXPECT_TRUE(german.FormToSettings(s));
+    EXPECT_TRUE(SameText(s.Lang, langDir + "\\English.lang"));
+    langFiles.Delete(1);
+    EXPECT_TRUE(german.FormToSettings(s));
     EXPECT_EQ(s.Lang, "");
 }
 

@@ -1,6 +1,7 @@
 // The report mail without a server: its subject and body, and every way it
 // can fail before a server answers (the real server runs in tests/e2e).
 #include "ReportMailHost.h"
+#include "TempFolder.h"
 
 using namespace krvtest;
 
@@ -9,6 +10,14 @@ TEST(ReportMail, SubjectNamesTheSessionAndTheOutcome) {
     EXPECT_EQ(ReportMailSubject("Nightly", false), "[Nightly] Korvane Mail Notification: Backup Saved.");
     EXPECT_EQ(ReportMailSubject("Nightly", true), "[Nightly] Korvane Mail Notification: Error!");
     EXPECT_EQ(ReportMailSubject("", false), "Korvane Mail Notification: Backup Saved.");
+}
+
+// A session name outside ASCII must not go raw into the header: an encoded
+// word in the body's charset says what it is.
+TEST(ReportMail, HeaderTextOutsideAsciiIsAnEncodedWord) {
+    EXPECT_EQ(MailHeaderText("[Nightly] Backup", "utf-8"), "[Nightly] Backup");
+    EXPECT_EQ(MailHeaderText("\xD0\x98\xD0\xBC\xD0\xB5\xD0\xBD\xD0\xB0", "utf-8"), "=?utf-8?B?0JjQvNC10L3QsA==?=");
+    EXPECT_EQ(MailHeaderText("Gr\xFC\xDF" "e", "iso-8859-1"), "=?iso-8859-1?B?R3L832U=?=");
 }
 
 TEST(ReportMail, BodyHasTheReportOnlyAboveLevelZero) {
@@ -78,10 +87,7 @@ TEST(ReportMail, TheMainWindowWaitsForTheMailBeforeItCloses) {
     Application().Initialize();
     static TLang english;
     LoadLanguageStrings(english);
-    char tmp[MAX_PATH];
-    ::GetTempPathA(MAX_PATH, tmp);
-    std::string appDir = Format("%skrv_mail_%lu\\", tmp, ::GetCurrentProcessId());
-    ::CreateDirectoryA(appDir.c_str(), nullptr);
+    std::string appDir = NewTempFolder("krv_mail");
     MailBusy = CloseWhenMailDone = false;
     TMainForm form(appDir, {});
     form.Show();

@@ -4,7 +4,11 @@
 #include "RunFixture.h"
 #include "app/ZipWait.h"
 #include "app/ZipWaitThread.h"
+#include "framework/Handle.h"
 #include <atomic>
+#include <cmath>
+#include <fstream>
+#include <iterator>
 #include <set>
 
 using namespace krvtest;
@@ -282,13 +286,26 @@ TEST_F(HardDiskRun, TheWorkersFailureRuleSkipsMissingAndLockedFilesAndAbortsOnOt
     thread.WaitFor();
     ASSERT_TRUE(thread.FatalException != nullptr);
 
+    // The archiver says "cannot open" (12) for every file it could not open:
+    // the line gives the real reason, asked of the system.
+    const std::string gone = root + "gone.bin", held = root + "held.bin", vanished = root + "vanished.bin",
+                      reopened = root + "fine.bin";
+    Write("held.bin", "held");
+    Write("fine.bin", "fine");
+    FileHandle holder(::CreateFileA(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(holder);
     TZipAction action = fxaIgnore;
-    f.Archiver.OnProcessFileFailure(nullptr, "C:\\gone.bin", poAdd, 2, 6, "not found", action);
+    f.Archiver.OnProcessFileFailure(nullptr, gone, poAdd, 2, 6, "not found", action);
     EXPECT_EQ(action, fxaIgnore);
-    f.Archiver.OnProcessFileFailure(nullptr, "C:\\held.bin", poAdd, 33, 12, "locked", action);
-    EXPECT_EQ(action, fxaIgnore);
-    EXPECT_EQ(logged, (std::vector<std::string>{"C:\\gone.bin not found, skipped.",
-                                                "C:\\held.bin is locked by another process, skipped."}));
+    for (const std::string& name : {held, vanished, reopened}) {
+        f.Archiver.OnProcessFileFailure(nullptr, name, poAdd, 33, 12, "Cannot open file", action);
+        EXPECT_EQ(action, fxaIgnore);
+    }
+    EXPECT_EQ(logged, (std::vector<std::string>{gone + " not found, skipped.",
+                                                held + " is locked by another process, skipped.",
+                                                vanished + " not found, skipped.",
+                                                reopened + " could not be read while it was being archived, skipped."}));
+    EXPECT_EQ(thread.Skipped, 4);
     EXPECT_EQ(thread.ErrorCode, 0);
     f.Archiver.OnProcessFileFailure(nullptr, "C:\\f.bin", poAdd, 34, 34, "size changed", action);
     EXPECT_EQ(action, fxaAbort);
@@ -329,7 +346,11 @@ TEST_F(HardDiskRun, FreeSpaceCheckAsksWarnsOrIsSkipped) {
     EXPECT_EQ(boxes[0].flags, 49u);
     EXPECT_EQ(boxes[0].text, "Warning: the disk free space may not be enough to backup all the selected folders.\r\n"
                              "Press CANCEL to abort the operation or OK to go on.");
-    EXPECT_EQ(Report().back(), "Error: Warning: the disk free space may not be enough to backup all the selected folders");
+    // The line says how much there is and how much is wanted (other programs change the first).
+    EXPECT_EQ(Report().back().rfind("Error: Warning: the disk free space may not be enough to backup all the selected "
+                                    "folders (", 0), 0u);
+    EXPECT_NE(Report().back().find(" bytes free, " + std::to_string(static_cast<int64_t>(std::ceil(freeBytes * 1.8))) +
+                                   " bytes wanted)"), std::string::npos);
 
     boxAnswer = IDOK;
     f.CheckFreeSpace(dest);
@@ -407,4 +428,165 @@ TEST_F(HardDiskRun, DiscRunCallsItsStepsInOrderAndStopsAtAFailingOne) {
     f.ButtonStartClick();
     EXPECT_EQ(calls, (std::vector<std::string>{"iso", "blank"}));
     EXPECT_EQ(Report().back(), "Operation aborted");
+}
+
+// ------------------------------------------------------------ unattended runs
+
+namespace {
+
+class UnattendedRun : public HardDiskRun {
+protected:
+    // The window of a hard-disk run, made for an unattended run.
+    TMainForm& BatchForm() {
+        TMainForm& f = TreeForm();
+        Batch = true;
+        return f;
+    }
+    void TearDown() override {
+        Batch = false;
+        HardDiskRun::TearDown();
+    }
+    std::string Bytes(const std::string& path) const {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    // Files in the destination folder besides the ones named.
+    std::vector<std::string> Strays(const std::set<std::string>& known) const {
+        std::vector<std::string> strays;
+        WIN32_FIND_DATAA fd;
+        HANDLE h = ::FindFirstFileA((dest + "\\*").c_str(), &fd);
+        if (h == INVALID_HANDLE_VALUE) return strays;
+        do {
+            std::string n = fd.cFileName;
+            if (n != "." && n != ".." && !known.count(n)) strays.push_back(n);
+        } while (::FindNextFileA(h, &fd));
+        ::FindClose(h);
+        return strays;
+    }
+};
+
+} // namespace
+
+// The report of a finished run ends with what the archive holds; the exit
+// code says whether everything selected is in it.
+TEST_F(UnattendedRun, TheReportEndsWithTheArchiveItsCountsAndWhatWasLeftOut) {
+    TMainForm& f = BatchForm();
+    f.ButtonStartClick();
+    ASSERT_FALSE(f.Cancel) << ::testing::PrintToString(Report());
+    auto lines = Report();
+    ASSERT_GE(lines.size(), 4u);
+    // a.txt, b c.doc, skip.tmp, deep.txt, empty.txt, p.jpg: 5 + 5000 + 3 + 4 + 0 + 4 bytes.
+    EXPECT_EQ(std::vector<std::string>(lines.end() - 4, lines.end()),
+              (std::vector<std::string>{"Archive: " + Archive(), "Files archived: 6 (5016 bytes)", "Left out: 0",
+                                        "Backup done"}));
+    EXPECT_EQ(f.ExitCode, ecDone);
+
+    // A ticked folder that is gone: named in red, counted, and the code says so.
+    f.Session.SelectedFolders.Add(src + "\\gone");
+    f.ButtonStartClick();
+    ASSERT_FALSE(f.Cancel);
+    lines = Report();
+    EXPECT_TRUE(Holds(lines, src + "\\gone not found, skipped."));
+    EXPECT_EQ(lines[lines.size() - 2], "Left out: 1");
+    EXPECT_EQ(f.ExitCode, ecLeftOut);
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(UnattendedRun, QuestionsBecomeRedLinesAndTheRunStopsBeforeWriting) {
+    TMainForm& f = BatchForm();
+    // A destination folder that does not exist: no box, the reason, the abort path.
+    f.HDFolderEdit->SetText(root + "nowhere");
+    f.ButtonStartClick();
+    EXPECT_TRUE(Holds(Report(), "The destination folder is not a valid directory! (" + root + "nowhere)"));
+    EXPECT_EQ(Report().back(), "Operation aborted");
+    EXPECT_EQ(ReadLines(ReportFile()), Report());
+    EXPECT_EQ(f.ExitCode, ecFailed);
+
+    // Too little free space: stop, unless told to go on regardless.
+    f.HDFolderEdit->SetText(dest);
+    int64_t freeBytes = 0, total = 0;
+    ASSERT_TRUE(f.GetDriveSpace(dest[0], freeBytes, total));
+    f.SelectedSize = freeBytes;
+    f.CheckFreeSpace(dest);
+    EXPECT_TRUE(f.Cancel);
+    EXPECT_EQ(Report().back().rfind("Error: Warning: the disk free space may not be enough", 0), 0u);
+    f.Settings.IgnoreDiskSpace = true;
+    f.CheckFreeSpace(dest);
+    EXPECT_FALSE(f.Cancel);
+
+    // The session's close question is not asked.
+    f.Session.Modified = true;
+    f.CloseKVCheck->SetChecked(true);
+    f.Settings.IgnoreDiskSpace = false;
+    f.ButtonUpdateSize->SetEnabled(true);   // the size is counted again
+    f.ButtonStartClick();
+    EXPECT_FALSE(f.Cancel);
+    EXPECT_EQ(f.ExitCode, ecDone);
+    EXPECT_TRUE(boxes.empty());
+}
+
+// "Overwrite" never destroys the old backup before the new one is whole.
+TEST_F(UnattendedRun, OverwriteReplacesTheOldArchiveOnlyWhenTheNewOneIsWhole) {
+    TMainForm& f = BatchForm();
+    f.CheckOverwriteFile->SetChecked(true);
+    Write("dest\\X.zip", "the old backup");
+
+    // A run that fails: the old archive is untouched, nothing else is left.
+    f.Archiver.OnConfirmProcessFile = [](TObject*, const std::string&, TZipProcessOperation, bool&) {
+        throw Exception("search failed on purpose");
+    };
+    f.ButtonStartClick();
+    f.Archiver.OnConfirmProcessFile = nullptr;
+    EXPECT_TRUE(f.Cancel);
+    EXPECT_EQ(f.ExitCode, ecFailed);
+    EXPECT_EQ(Bytes(Archive()), "the old backup");
+    EXPECT_TRUE(Strays({"X.zip"}).empty()) << ::testing::PrintToString(Strays({"X.zip"}));
+
+    // A cancelled run: the same.
+    std::string big(1 << 20, '\0');
+    uint32_t x = 777;
+    for (char& c : big) c = static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
+    Write("src\\docs\\big.bin", big);
+    const unsigned interval = TZipperThread::HandOffInterval.exchange(0);
+    TFormZipWait::OnHandOff = [&](TFormZipWait& w) {
+        if (!f.Cancel && w.ButtonCancel->Enabled() && w.ProgressBarFile->Position() > 0) {
+            Batch = false;   // a person pressed it
+            boxAnswer = IDYES;
+            w.ButtonCancel->Click();
+            Batch = true;
+        }
+    };
+    f.ButtonStartClick();
+    TFormZipWait::OnHandOff = nullptr;
+    TZipperThread::HandOffInterval = interval;
+    EXPECT_TRUE(f.Cancel);
+    EXPECT_EQ(Bytes(Archive()), "the old backup");
+    EXPECT_TRUE(Strays({"X.zip"}).empty());
+
+    // A good run: the new archive under the old name, no second file.
+    f.ButtonStartClick();
+    ASSERT_FALSE(f.Cancel) << ::testing::PrintToString(Report());
+    EXPECT_EQ(Entries(Archive()).size(), 9u);
+    EXPECT_TRUE(Strays({"X.zip"}).empty());
+    EXPECT_TRUE(Holds(Report(), "Archive: " + Archive()));
+}
+
+// The old backup is not deleted before the run any more: when it lies inside
+// a ticked folder it must still stay out of the new one.
+TEST_F(UnattendedRun, OverwriteNeverArchivesTheBackupItReplaces) {
+    TMainForm& f = BatchForm();
+    const std::string inside = src + "\\docs\\backups";
+    ::CreateDirectoryA(inside.c_str(), nullptr);
+    f.HDFolderEdit->SetText(inside);
+    f.CheckOverwriteFile->SetChecked(true);
+    Write("src\\docs\\backups\\X.zip", "the old backup");
+    f.ButtonStartClick();
+    ASSERT_FALSE(f.Cancel) << ::testing::PrintToString(Report());
+    const auto names = Entries(inside + "\\X.zip");
+    EXPECT_EQ(std::count(names.begin(), names.end(), Stored("src\\docs\\backups\\X.zip")), 0)
+        << ::testing::PrintToString(names);
+    EXPECT_EQ(std::count(names.begin(), names.end(), Stored("src\\docs\\backups/")), 1);
+    EXPECT_EQ(f.ExitCode, ecDone);
+    // The handler the run borrowed is given back.
+    EXPECT_FALSE(f.Archiver.OnConfirmProcessFile);
 }

@@ -8,27 +8,9 @@
 #include <cstdio>
 #include <string>
 
-class SessionFolder {
+class SessionFolder : public krvtest::ScratchFolder {
 public:
-    SessionFolder() : path_(krvtest::NewTempFolder("krv_session")) {}
-    ~SessionFolder() { krvtest::RemoveFolderTree(path_); }
-    SessionFolder(const SessionFolder&) = delete;
-    SessionFolder& operator=(const SessionFolder&) = delete;
-
-    const std::string& Dir() const { return path_; }
-    std::string Path(const std::string& name) const { return path_ + name; }
-    std::string Write(const std::string& name, const std::string& bytes) const {
-        const std::string p = Path(name);
-        FILE* f = std::fopen(p.c_str(), "wb");
-        if (f) {
-            std::fwrite(bytes.data(), 1, bytes.size(), f);
-            std::fclose(f);
-        }
-        return p;
-    }
-
-private:
-    std::string path_;
+    SessionFolder() : ScratchFolder("krv_session") {}
 };
 
 inline std::string ReadFileBytes(const std::string& path) {

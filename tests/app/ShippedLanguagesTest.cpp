@@ -3,6 +3,8 @@
 // German offsets give the intended geometry on each window (the main
 // window's are checked in MainLanguageTest).
 #include "app/About.h"
+#include "app/FormWait.h"
+#include "app/Recorders.h"
 #include "app/Lang.h"
 #include "app/OptionsForm.h"
 #include "app/ViewLog.h"
@@ -78,7 +80,15 @@ TEST(ShippedLanguages, EntriesNameRealControlsAndDefDatGivesGermanGeometry) {
         for (int i = 0; i < 2; ++i) ExpectEntriesNameComponents(paths[i], about);
         EXPECT_EQ(about.LabelInfoAbout->Height(), 48);
         ASSERT_TRUE(de.ApplyToForm(about));
-        EXPECT_EQ(about.LabelInfoAbout->Height(), 64);
+        EXPECT_EQ(about.LabelInfoAbout->Height(), 40);   // two lines, clear of the version below
+    }
+    {
+        TFormWait wait(nullptr);
+        for (int i = 0; i < 2; ++i) ExpectEntriesNameComponents(paths[i], wait);
+        ASSERT_TRUE(de.ApplyToForm(wait));
+        EXPECT_EQ(wait.ButtonMinimize->Caption(), "Minimieren");
+        TFormSplashScreen splash(nullptr, ShippedLangDir());
+        for (int i = 0; i < 2; ++i) ExpectEntriesNameComponents(paths[i], splash);
     }
     {
         TFormViewLog viewLog(nullptr);

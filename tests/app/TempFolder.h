@@ -1,11 +1,12 @@
 // Scratch folders of the application tests: one of its own per use under
 // the temp folder, and its removal with everything in it (read-only and
-// hidden entries too).
+// hidden entries too); ScratchFolder owns one for a test's lifetime.
 #pragma once
 #include "framework/Handle.h"
 #include "framework/SysUtils.h"
 #include <windows.h>
 #include <atomic>
+#include <cstdio>
 #include <string>
 
 namespace krvtest {
@@ -39,5 +40,31 @@ inline std::string NewTempFolder(const std::string& prefix) {
     ::CreateDirectoryA(dir.c_str(), nullptr);
     return dir;
 }
+
+// A NewTempFolder removed with everything in it when the test ends.
+class ScratchFolder {
+public:
+    explicit ScratchFolder(const std::string& prefix) : path_(NewTempFolder(prefix)) {}
+    ~ScratchFolder() { RemoveFolderTree(path_); }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    // With a trailing "\".
+    const std::string& Dir() const { return path_; }
+    std::string Path(const std::string& name) const { return path_ + name; }
+    // Writes the bytes to the named file and answers its path.
+    std::string Write(const std::string& name, const std::string& bytes) const {
+        const std::string p = Path(name);
+        FILE* f = std::fopen(p.c_str(), "wb");
+        if (f) {
+            std::fwrite(bytes.data(), 1, bytes.size(), f);
+            std::fclose(f);
+        }
+        return p;
+    }
+
+private:
+    std::string path_;
+};
 
 } // namespace krvtest

@@ -60,16 +60,8 @@ for rel, data in files.items():
     open(path, "wb").write(data)
 PYEOF
 
-cat > "$root/disc.xml" <<EOF
-<?xml version="1.0" encoding="ISO-8859-1"?>
-<Korvane ver="0.9.1">
-<SessionName value="Disc e2e"/><ArchiveName value="Disc Set.zip"/>
-<GenericOptions><SubFolders value="True"/><CloseKRV value="False"/><RWDisk value="True"/><Device value="0"/><DirHD value=""/><OverwriteHD value="False"/><Type value="0"/><Creation value="12/6/2026 12:00:00 PM"/><LastSave value="12/6/2026 12:00:00 PM"/><LastBackup value="12:00:00 AM"/></GenericOptions>
-<MailOptions><Active value="False"/><Address value=""/><SMTP value=""/><DoLogin value="False"/><UserName value=""/><Password value=""/><Log value="3"/></MailOptions>
-<Filters><Active value="False"/><InclusionMask value=""/><ExclusionMask value=""/></Filters>
-<SelectedDirectories><dir value="$win\\src\\data"/></SelectedDirectories>
-</Korvane>
-EOF
+S_NAME="Disc e2e" S_ARCHIVE="Disc Set.zip" S_TYPE=0 S_DEVICE=0 S_DIRS=$(dirs_xml "$win\\src\\data") \
+  session_file "$root/disc.xml"
 
 KORVANE_TEST_VOLUME_SIZE=65536 KRV_STANDIN_DISC="$win\\disc.iso" \
   timeout 300 wine "$win\\korvane.exe" "$win\\disc.xml" >"$root/wine.log" 2>&1
@@ -86,6 +78,8 @@ lines = [l.rstrip("\r\n") for l in open(sys.argv[1], encoding="latin-1")]
 if not lines or lines[-1] != "Backup done": sys.exit("last line %r" % (lines[-1:],))
 if any("Operation aborted" in l or l.startswith("Error") for l in lines): sys.exit("aborted or error")
 if not lines[0].startswith("Backup started at "): sys.exit("first line %r" % lines[0])
+if lines[-4] != "Archive: Disc Set.zip (on the disc)" or lines[-2] != "Left out: 0":
+    sys.exit("summary %r" % lines[-4:])
 PYEOF
 ok "report ends with Backup done"
 

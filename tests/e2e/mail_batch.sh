@@ -8,11 +8,8 @@
 # server listening the socket error is in the report file and the program
 # still exits. The server is stopped on every way out.
 set -uo pipefail
-here=$(cd "$(dirname "$0")/../.." && pwd)
-cd "$here"
-. scripts/wine-env >/dev/null 2>&1
-export WINEDEBUG=-all
-PY=/usr/bin/python3
+e2e_name=mail_batch
+. "$(dirname "$0")/lib/common.sh"
 $PY -c "import aiosmtpd" 2>/dev/null || { echo "mail_batch: python3-aiosmtpd is not installed (run scripts/setup)"; exit 1; }
 [ -f build/dist/korvane.exe ] || { echo "mail_batch: build/dist/korvane.exe missing (run scripts/build)"; exit 1; }
 
@@ -82,24 +79,15 @@ start_server() {
 }
 
 session() {   # file sessionName archive dest dirs(xml)
-  cat > "$1" <<XEOF
-<?xml version="1.0" encoding="ISO-8859-1"?>
-<Korvane ver="0.9.1">
-<SessionName value="$2"/><ArchiveName value="$3"/>
-<GenericOptions><SubFolders value="True"/><CloseKRV value="False"/><RWDisk value="True"/><Device value="-1"/><DirHD value="$4"/><OverwriteHD value="False"/><Type value="1"/><Creation value="12/6/2026 12:00:00 PM"/><LastSave value="12/6/2026 12:00:00 PM"/><LastBackup value="12:00:00 AM"/></GenericOptions>
-<MailOptions><Active value="True"/><Address value="admin@korvane.test"/><SMTP value="127.0.0.1"/><DoLogin value="False"/><UserName value=""/><Password value=""/><Log value="3"/></MailOptions>
-<Filters><Active value="False"/><InclusionMask value=""/><ExclusionMask value=""/></Filters>
-<SelectedDirectories>$5</SelectedDirectories>
-</Korvane>
-XEOF
+  S_NAME=$2 S_ARCHIVE=$3 S_DEST=$4 S_DIRS=$5 S_MAIL=True S_ADDRESS=admin@korvane.test S_SMTP=127.0.0.1 session_file "$1"
 }
 
-run() {   # session file (Windows path); must end by itself with 0; prints the end time
-  timeout 240 wine "$win\\korvane.exe" "$1" >/dev/null 2>&1
+run() {   # session file (Windows path) [exit code [archive name]]; must end by itself with that code (0)
+  timeout 240 wine "$win\\korvane.exe" "$1" ${3:+"$3"} >/dev/null 2>&1
   local rc=$?
   ended=$(date +%s.%N)
   [ $rc -eq 124 ] && fail "the run of $1 did not end within 240 s"
-  [ $rc -eq 0 ] || fail "the run of $1 exited with $rc"
+  [ $rc -eq "${2:-0}" ] || fail "the run of $1 exited with $rc, not ${2:-0}"
 }
 
 # The one saved message: subject, sender/recipient and body, line by line.
@@ -152,7 +140,7 @@ ok "good run: mail with subject, banner, report lines and footer; exit 0 after Q
 # 2. A failed run (nothing selected): the mail says Error!
 rm -f "$root/out"/*
 session "$root/bad.xml" "Mail e2e bad" "B.zip" "$win\\dest" ""
-run "$win\\bad.xml"
+run "$win\\bad.xml" 2   # the run failed
 [ -f "$root/dest/B.zip" ] && fail "a failed run left an archive"
 eml=$(ls "$root/out"/*.eml 2>/dev/null)
 [ "$(echo "$eml" | grep -c .)" -eq 1 ] || fail "want one mail after the failed run, got: $(ls "$root/out")"
@@ -160,6 +148,18 @@ check_mail "$eml" "[Mail e2e bad] Korvane Mail Notification: Error!" \
   "The backup has been stopped due to an error." "no folder is selected" "Operation aborted"
 [ "$(grep -c "^QUIT answered" "$root/server.log")" -eq 2 ] || fail "no QUIT after the failed run's mail"
 ok "failed run: Error! mail"
+
+# 2b. A command line that cannot be used (a refused archive name): no box, exit
+#     3, and the mail the session asks for says why.
+rm -f "$root/out"/*
+run "$win\\good.xml" 3 "..\\elsewhere"
+eml=$(ls "$root/out"/*.eml 2>/dev/null)
+[ "$(echo "$eml" | grep -c .)" -eq 1 ] || fail "want one mail after the refused name, got: $(ls "$root/out")"
+check_mail "$eml" "[Mail e2e] Korvane Mail Notification: Error!" \
+  "The backup has been stopped due to an error." "There is a wrong character in the backup's file name." \
+  "Operation aborted"
+[ -f "$root/dest/elsewhere.zip" ] || [ -f "$root/elsewhere.zip" ] && fail "a refused name was written"
+ok "refused archive name: exit 3, Error! mail"
 stop_server
 
 # 3. No server listening: the socket error is logged, and the program still exits.

@@ -1,3 +1,4 @@
+#include "common/TempPath.h"
 #include "framework/Classes.h"
 #include "framework/Stream.h"
 #include "framework/Strings.h"
@@ -5,17 +6,12 @@
 #include "framework/Thread.h"
 #include "framework/Window.h"
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <atomic>
+#include <vector>
 
 using namespace krv;
-
-namespace {
-std::string TempPath(const char* name) {
-    char dir[MAX_PATH];
-    ::GetTempPathA(MAX_PATH, dir);
-    return std::string(dir) + name;
-}
-}
+using krv::test::TempPath;
 
 TEST(StringList, SortedListKeepsOrderAndAppliesDuplicateRule) {
     TStringList l;
@@ -198,4 +194,52 @@ TEST(Windows, MessageWindowDispatchesToItsObject) {
     ::PostMessageA(w.Handle(), WM_APP + 1, 3, 0);
     EXPECT_TRUE(ProcessMessages());
     EXPECT_EQ(seen, 8);
+}
+
+// The ANSI calls refuse paths of MAX_PATH characters and more; backups must
+// still find, open and list what lies there.
+TEST(LongPaths, FilesPastMaxPathAreCreatedFoundOpenedAndListed) {
+    EXPECT_EQ(LongPathW("C:\\a/b"), L"\\\\?\\C:\\a\\b");
+    EXPECT_EQ(LongPathW("\\\\server\\share\\x"), L"\\\\?\\UNC\\server\\share\\x");
+    EXPECT_EQ(LongPathW("\\\\?\\C:\\x"), L"\\\\?\\C:\\x");
+
+    const std::string base = TempPath("krv_long_") + std::to_string(::GetCurrentProcessId());
+    std::vector<std::string> folders{base};
+    while (folders.back().size() < 320) folders.push_back(folders.back() + "\\" + std::string(50, 'd'));
+    for (const std::string& f : folders) ASSERT_TRUE(::CreateDirectoryW(LongPathW(f).c_str(), nullptr)) << f.size();
+    const std::string deep = folders.back(), file = deep + "\\f.txt";
+    ASSERT_TRUE(IsLongPath(deep));
+    ASSERT_FALSE(IsLongPath(base));
+
+    {
+        TFileStream out(file, fmCreate);
+        out.WriteBuffer("abc", 3);
+    }
+    EXPECT_TRUE(DirectoryExists(deep));
+    EXPECT_TRUE(FileExists(file));
+    EXPECT_FALSE(FileExists(deep));
+    EXPECT_EQ(FileSizeOf(file), 3);
+    {
+        TFileStream in(file, fmOpenRead | fmShareDenyWrite);
+        char text[4] = {};
+        in.ReadBuffer(text, 3);
+        EXPECT_STREQ(text, "abc");
+    }
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA fd;
+    bool wide = false;
+    HANDLE find = FindFirstFileAny(deep + "\\*.*", fd, wide);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(wide);
+    do names.push_back(fd.cFileName);
+    while (FindNextFileAny(find, fd, wide));
+    ::FindClose(find);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{".", "..", "f.txt"}));
+    find = FindFirstFileAny(base + "\\*.*", fd, wide);
+    EXPECT_FALSE(wide);
+    ::FindClose(find);
+
+    EXPECT_TRUE(::DeleteFileW(LongPathW(file).c_str()));
+    for (auto f = folders.rbegin(); f != folders.rend(); ++f) EXPECT_TRUE(::RemoveDirectoryW(LongPathW(*f).c_str()));
 }

@@ -1,3 +1,4 @@
+#include "common/TempPath.h"
 #include "framework/IniFiles.h"
 #include "framework/Strings.h"
 #include <gtest/gtest.h>
@@ -6,9 +7,7 @@ using namespace krv;
 
 namespace {
 std::string TempName(const char* name) {
-    char dir[MAX_PATH];
-    ::GetTempPathA(MAX_PATH, dir);
-    std::string path = std::string(dir) + name;
+    std::string path = krv::test::TempPath(name);
     ::DeleteFileA(path.c_str());
     return path;
 }

@@ -1,5 +1,6 @@
 // Decoding through libjpeg: pictures made by libjpeg's own encoder come back
 // with their colours; damaged data of every kind ends in EJpegError.
+#include "common/TempPath.h"
 #include "framework/JpegImage.h"
 #include <gtest/gtest.h>
 #include <cstdio>
@@ -143,10 +144,8 @@ TEST(JpegImage, MutatedPicturesNeverCrash) {
 
 TEST(JpegImage, FilesLoadAndMissingFilesReportTheName) {
     const auto good = Encode(16, 16, 3);
-    char dir[MAX_PATH] = {};
-    ::GetTempPathA(MAX_PATH, dir);
-    const std::string good_path = std::string(dir) + "krv_jpeg_ok.jpg";
-    const std::string bad_path = std::string(dir) + "krv_jpeg_bad.jpg";
+    const std::string good_path = krv::test::TempPath("krv_jpeg_ok.jpg");
+    const std::string bad_path = krv::test::TempPath("krv_jpeg_bad.jpg");
     FILE* f = std::fopen(good_path.c_str(), "wb");
     ASSERT_TRUE(f);
     std::fwrite(good.data(), 1, good.size(), f);
@@ -165,7 +164,7 @@ TEST(JpegImage, FilesLoadAndMissingFilesReportTheName) {
     } catch (const EJpegError& e) {
         EXPECT_NE(std::string(e.what()).find("krv_jpeg_bad.jpg"), std::string::npos) << e.what();
     }
-    EXPECT_THROW(img.LoadFromFile(std::string(dir) + "krv_no_such.jpg"), Exception);
+    EXPECT_THROW(img.LoadFromFile(krv::test::TempPath("krv_no_such.jpg")), Exception);
     std::remove(good_path.c_str());
     std::remove(bad_path.c_str());
 }

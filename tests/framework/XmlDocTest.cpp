@@ -1,15 +1,12 @@
+#include "common/TempPath.h"
 #include "framework/Stream.h"
 #include "framework/XmlDoc.h"
 #include <gtest/gtest.h>
 
 using namespace krv;
+using krv::test::TempPath;
 
 namespace {
-std::string TempFile(const char* name) {
-    char dir[MAX_PATH];
-    ::GetTempPathA(MAX_PATH, dir);
-    return std::string(dir) + name;
-}
 std::string ReadBytes(const std::string& path) {
     TMemoryStream m;
     m.LoadFromFile(path);
@@ -22,7 +19,7 @@ void WriteBytes(const std::string& path, const std::string& bytes) {
 }
 
 TEST(XmlDocument, Latin1TextAndCommentsSurviveASaveAndLoad) {
-    std::string path = TempFile("krv_xml_latin1.xml");
+    std::string path = TempPath("krv_xml_latin1.xml");
     // "Größe" in ISO-8859-1, a comment, an empty attribute.
     WriteBytes(path, "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n"
                      "<Korvane>\r\n  <!-- kept by hand -->\r\n"
@@ -67,7 +64,7 @@ TEST(XmlDocument, NewDocumentIsBuiltInOrderAndSavedWithItsDeclaration) {
     std::vector<std::string> names;
     for (TXmlNode n = root.FirstElement(); n; n = n.NextElement()) names.push_back(n.Name());
     EXPECT_EQ(names, (std::vector<std::string>{"First", "Second"}));
-    std::string path = TempFile("krv_xml_new.xml");
+    std::string path = TempPath("krv_xml_new.xml");
     doc.Save(path);
     std::string bytes = ReadBytes(path);
     EXPECT_EQ(bytes.rfind("<?xml", 0), 0u);
@@ -84,17 +81,17 @@ TEST(XmlDocument, NewDocumentIsBuiltInOrderAndSavedWithItsDeclaration) {
 }
 
 TEST(XmlDocument, BadInputIsRefusedAndAFailedSaveLeavesTheOldFile) {
-    std::string path = TempFile("krv_xml_bad.xml");
+    std::string path = TempPath("krv_xml_bad.xml");
     WriteBytes(path, "<Korvane><Open></Korvane>");
     TXmlDocument doc;
     EXPECT_FALSE(doc.Load(path));
     EXPECT_FALSE(doc.ParseError().empty());
     EXPECT_FALSE(doc.Root());
-    EXPECT_FALSE(doc.Load(TempFile("krv_no_such_file.xml")));
+    EXPECT_FALSE(doc.Load(TempPath("krv_no_such_file.xml")));
     // Saving into a folder that does not exist raises and writes nothing.
     doc.Clear();
     doc.CreateRoot("x");
-    EXPECT_THROW(doc.Save(TempFile("krv_no_dir\\out.xml")), EXmlError);
+    EXPECT_THROW(doc.Save(TempPath("krv_no_dir\\out.xml")), EXmlError);
     // Saving over an existing file replaces it whole.
     doc.Save(path);
     TXmlDocument back;

@@ -3,6 +3,7 @@
 #pragma once
 #include "net/LineNetSocket.h"
 #include <gtest/gtest.h>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
@@ -31,6 +32,14 @@ inline void PumpFor(DWORD ms) {
         ProcessMessages();
         ::MsgWaitForMultipleObjectsEx(0, nullptr, 20, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
     }
+}
+
+// A value a peer script passes in the environment; missing, the test fails
+// naming the script that sets it.
+inline std::string PeerEnv(const char* name, const char* script) {
+    const char* v = std::getenv(name);
+    if (!v || !*v) ADD_FAILURE() << name << " is not set: run " << script;
+    return v ? v : "";
 }
 
 // Reads everything a socket has waiting into text.

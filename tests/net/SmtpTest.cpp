@@ -1,6 +1,7 @@
 // The mail client against a scripted server made of our own listening
 // socket: it answers each command from a table, records the commands and
 // the message, and can misbehave (silence, hang-ups, odd replies).
+#include "common/TempPath.h"
 #include "NetTestUtil.h"
 #include "framework/Stream.h"
 #include "net/Base64.h"
@@ -158,9 +159,7 @@ struct Mailer {
 };
 
 std::string TempFile(const std::string& name, const std::string& bytes) {
-    char dir[MAX_PATH];
-    ::GetTempPathA(MAX_PATH, dir);
-    std::string path = std::string(dir) + name;
+    std::string path = krv::test::TempPath(name);
     TFileStream f(path, fmCreate);
     if (!bytes.empty()) f.WriteBuffer(bytes.data(), bytes.size());
     return path;

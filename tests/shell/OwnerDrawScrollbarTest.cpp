@@ -1,7 +1,7 @@
 // The owner-drawn scroll bar: its arithmetic on tables (including bars too
 // small for a thumb), range clamping, the scroll messages a scripted mouse
 // makes it send, and golden images with themes off.
-#include "GoldenImage.h"
+#include "common/GoldenImage.h"
 #include "framework/Controls.h"
 #include "framework/Window.h"
 #include "shell/OwnerDrawScrollbar.h"
@@ -10,6 +10,7 @@
 #include <vector>
 
 using namespace krv;
+using namespace krv::test;
 
 namespace {
 
@@ -244,24 +245,26 @@ TEST(OwnerDrawScrollbar, GoldenImagesWithThemesOff) {
          }},
     };
     const int count = static_cast<int>(std::size(looks));
-    shelltest::TCanvasBitmap canvas(count * (w + gap), h, RGB(255, 0, 255));
-    for (int i = 0; i < count; ++i) {
-        TOwnerDrawScrollbar bar;
-        bar.SetParent(&host);
-        bar.SetBounds(0, 0, w, looks[i].height);
-        bar.SetOptions(0);
-        bar.Colors().SetBackground(RGB(160, 160, 160));
-        bar.Colors().SetBackgroundBlend(RGB(255, 255, 255));
-        bar.Colors().SetThumbButton(RGB(212, 208, 200));
-        bar.HandleNeeded();
-        looks[i].set(bar);
-        POINT old;
-        ::SetViewportOrgEx(canvas.DC(), i * (w + gap), 0, &old);
-        ::SendMessageA(bar.Handle(), WM_PRINTCLIENT, reinterpret_cast<WPARAM>(canvas.DC()), PRF_CLIENT);
-        ::SetViewportOrgEx(canvas.DC(), old.x, old.y, nullptr);
-        ::SendMessageA(bar.Handle(), WM_LBUTTONUP, 0, 0);
-    }
-    EXPECT_EQ(shelltest::CompareWithGolden("scrollbar-looks", canvas.Image()), "");
+    const COLORREF magenta = RGB(255, 0, 255);
+    TImage looksImage = Capture(count * (w + gap), h, [&](HDC dc) {
+        for (int i = 0; i < count; ++i) {
+            TOwnerDrawScrollbar bar;
+            bar.SetParent(&host);
+            bar.SetBounds(0, 0, w, looks[i].height);
+            bar.SetOptions(0);
+            bar.Colors().SetBackground(RGB(160, 160, 160));
+            bar.Colors().SetBackgroundBlend(RGB(255, 255, 255));
+            bar.Colors().SetThumbButton(RGB(212, 208, 200));
+            bar.HandleNeeded();
+            looks[i].set(bar);
+            POINT old;
+            ::SetViewportOrgEx(dc, i * (w + gap), 0, &old);
+            ::SendMessageA(bar.Handle(), WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+            ::SetViewportOrgEx(dc, old.x, old.y, nullptr);
+            ::SendMessageA(bar.Handle(), WM_LBUTTONUP, 0, 0);
+        }
+    }, magenta);
+    ExpectMatchesGolden("scrollbar-looks", looksImage);
 
     // With the theme on (its look is the system's, so no golden file) the
     // bar still paints its parts.
@@ -269,9 +272,9 @@ TEST(OwnerDrawScrollbar, GoldenImagesWithThemesOff) {
     themed.SetParent(&host);
     themed.SetBounds(0, 0, w, h);
     themed.HandleNeeded();
-    shelltest::TCanvasBitmap plain(w, h, RGB(255, 0, 255));
-    ::SendMessageA(themed.Handle(), WM_PRINTCLIENT, reinterpret_cast<WPARAM>(plain.DC()), PRF_CLIENT);
-    auto pixels = plain.Image().Pixels;
+    auto pixels = Capture(w, h, [&](HDC dc) {
+        ::SendMessageA(themed.Handle(), WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+    }, magenta).Pixels;
     EXPECT_EQ(std::count(pixels.begin(), pixels.end(), 0xFF00FFu), 0);
 }
 

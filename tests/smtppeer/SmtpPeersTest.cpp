@@ -2,22 +2,18 @@
 // 127.0.0.1, started by tests/e2e/smtp_peers.sh, which passes its port, the
 // one login it accepts and the folder where it saves what it received.
 #include "app/ReportMailHost.h"
+#include "app/TempFolder.h"
 #include "framework/Stream.h"
 #include "net/NetTestUtil.h"
 #include "net/SmtpMail.h"
 #include "net/SmtpTestUtil.h"
-#include <cstdlib>
 #include <regex>
 
 using namespace krvtest;
 
 namespace {
 
-std::string Env(const char* name) {
-    const char* v = std::getenv(name);
-    if (!v || !*v) ADD_FAILURE() << name << " is not set: run tests/e2e/smtp_peers.sh";
-    return v ? v : "";
-}
+std::string Env(const char* name) { return PeerEnv(name, "tests/e2e/smtp_peers.sh"); }
 
 std::string ReadFile(const std::string& path) {
     if (!FileExists(path)) return {};
@@ -266,9 +262,7 @@ TEST(ReportMailPeer, ABatchRunClosesOnlyWhenItsMailIsDone) {
     Application().Initialize();
     static TLang english;
     LoadLanguageStrings(english);
-    char tmp[MAX_PATH];
-    ::GetTempPathA(MAX_PATH, tmp);
-    std::string dir = Format("%skrv_batchmail_%lu\\", tmp, ::GetCurrentProcessId());
+    std::string dir = NewTempFolder("krv_batchmail");
     ASSERT_TRUE(ForceDirectories(dir + "app") && ForceDirectories(dir + "dest"));
     const std::string sessionFile = dir + "job.xml";
     {

@@ -1,7 +1,6 @@
 // Option setters and published properties with their side effects, and the
 // string tree: texts through events, the width cache, the caption chunk and
 // incremental-search matching.
-#include "GoldenImage.h"
 #include "TreeTestSupport.h"
 #include "tree/LazyStringTree.h"
 #include "tree/LazyTreeDrawing.h"

@@ -1,7 +1,7 @@
 // Painting, checked against golden images (drawn with our own look, no
 // visual styles): lines and buttons, check images of every type and state,
 // selection, grid lines, owner-painted rows, the empty tree and shortened text.
-#include "GoldenImage.h"
+#include "TreeTestSupport.h"
 #include "tree/LazyStringTree.h"
 #include "tree/LazyTreeDrawing.h"
 #include <map>

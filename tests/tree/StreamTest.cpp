@@ -1,5 +1,6 @@
 // The tree stream: exact bytes of small trees, older versions, broken and
 // hostile input (a fuzz run), and round trips.
+#include "common/TempPath.h"
 #include "TreeTestSupport.h"
 #include <cstring>
 #include <random>
@@ -343,9 +344,7 @@ TEST(TreeStream, LoadFromFileReadsWhatWasSaved) {
     TTestTree tree;
     tree.SetRootNodeCount(3);
     auto bytes = Save(tree);
-    char dir[MAX_PATH];
-    ::GetTempPathA(MAX_PATH, dir);
-    std::string path = std::string(dir) + "krv-tree-stream.bin";
+    std::string path = TempPath("krv-tree-stream.bin");
     {
         TFileStream f(path, fmCreate);
         f.WriteBuffer(bytes.data(), bytes.size());

@@ -1,7 +1,9 @@
 // Test-only helpers for the tree: an invariant checker that recomputes every
 // count, total and link from scratch, a message pump that waits for the
-// worker, and a tree subclass that opens the protected operations.
+// worker, a tree subclass that opens the protected operations, and what
+// PaintTree draws as an image for the golden comparisons.
 #pragma once
+#include "common/GoldenImage.h"
 #include "tree/LazyTrees.h"
 #include "tree/LazyTreeWorker.h"
 #include <gtest/gtest.h>
@@ -11,6 +13,14 @@
 #include <vector>
 
 namespace krv::test {
+
+// What PaintTree draws for the tree's top-left width x height pixels.
+inline TImage RenderTree(TBaseLazyTree& tree, int width, int height, unsigned options = TBaseLazyTree::poAll) {
+    return Capture(width, height, [&](HDC dc) {
+        TCanvas canvas(dc);
+        tree.PaintTree(canvas, RECT{0, 0, width, height}, POINT{0, 0}, options);
+    });
+}
 
 class TTestTree : public TBaseLazyTree {
 public:

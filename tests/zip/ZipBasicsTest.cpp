@@ -264,3 +264,23 @@ TEST(ZipRecords, CentralHeaderPutsOnlyOversizedFieldsInZip64Extra) {
     EXPECT_EQ(ziptest::U16At(h, 47), 1);
     EXPECT_EQ(ziptest::U16At(h, 49), 16);
 }
+
+// A name flagged UTF-8 (general purpose bit 11) is read in the process's code
+// page, whatever the OEM setting; unflagged names keep the OEM rule.
+TEST(ZipNames, Utf8FlaggedNamesAreReadInTheProcessCodePage) {
+    const std::string utf8 = "\xC3\x9C" "ber/\xD0\x94.txt";   // "Über/Д.txt"
+    const std::string read = ZipDecodeName(utf8, true, kFlagUtf8Name);
+    if (::GetACP() == CP_UTF8) {
+        EXPECT_EQ(read, utf8);
+        EXPECT_TRUE(ZipNameIsUtf8(utf8));
+        EXPECT_EQ(ZipEncodeName(utf8, true), utf8);
+    } else {
+        // Ü has a place in the code page; Д may not, and then reads as the default character.
+        EXPECT_EQ(read.substr(0, 4), std::string("\xDC") + "ber");
+        EXPECT_FALSE(ZipNameIsUtf8(utf8));
+    }
+    EXPECT_FALSE(ZipNameIsUtf8("plain/ascii.txt"));
+    EXPECT_EQ(ZipDecodeName("plain.txt", true, kFlagUtf8Name), "plain.txt");
+    // Without the flag the OEM rule holds: 0x9A is "Ü" in code page 437/850.
+    EXPECT_EQ(ZipDecodeName("\x9A", false, 0), "\x9A");
+}

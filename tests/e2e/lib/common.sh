@@ -1,9 +1,44 @@
-# Sourced by the end-to-end scripts after setting `e2e_name`: runs from the
-# repository root with the Wine prefix ready, and gives them fail (which also
-# ends the program started as $pid, if any) and ok.
+# Sourced by the end-to-end scripts (and benchmarks) after setting `e2e_name`:
+# runs from the repository root with the Wine prefix ready, and gives them fail
+# (which also ends the program started as $pid, if any), ok, session_file and
+# dirs_xml (session files), and peers_ok (the zip peers' verdict).
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)
 cd "$here"
 . scripts/wine-env >/dev/null 2>&1
 PY=/usr/bin/python3
 fail() { echo "$e2e_name: FAILED: $*"; [ -n "${pid:-}" ] && kill "$pid" 2>/dev/null; exit 1; }
 ok() { echo "$1: ok"; }
+
+# A session file as the program writes them. The values come from variables,
+# each with a default: S_NAME, S_ARCHIVE, S_TYPE (1 hard disk, 0 disc),
+# S_DEST, S_DEVICE, S_OVERWRITE, S_SUBFOLDERS, S_FILTERS, S_INCLUDE,
+# S_EXCLUDE, S_MAIL, S_ADDRESS, S_SMTP and S_DIRS (the <dir> elements).
+session_file() {   # file
+  cat > "$1" <<XEOF
+<?xml version="1.0" encoding="ISO-8859-1"?>
+<Korvane ver="0.9.1">
+<SessionName value="${S_NAME:-e2e}"/><ArchiveName value="${S_ARCHIVE:-X.zip}"/>
+<GenericOptions><SubFolders value="${S_SUBFOLDERS:-True}"/><CloseKRV value="False"/><RWDisk value="True"/><Device value="${S_DEVICE:--1}"/><DirHD value="${S_DEST:-}"/><OverwriteHD value="${S_OVERWRITE:-False}"/><Type value="${S_TYPE:-1}"/><Creation value="12/6/2026 12:00:00 PM"/><LastSave value="12/6/2026 12:00:00 PM"/><LastBackup value="12:00:00 AM"/></GenericOptions>
+<MailOptions><Active value="${S_MAIL:-False}"/><Address value="${S_ADDRESS:-}"/><SMTP value="${S_SMTP:-}"/><DoLogin value="False"/><UserName value=""/><Password value=""/><Log value="3"/></MailOptions>
+<Filters><Active value="${S_FILTERS:-False}"/><InclusionMask value="${S_INCLUDE:-}"/><ExclusionMask value="${S_EXCLUDE:-}"/></Filters>
+<SelectedDirectories>${S_DIRS:-}</SelectedDirectories>
+</Korvane>
+XEOF
+}
+# The <dir> elements of a session for these folders.
+dirs_xml() { local d; for d in "$@"; do printf '<dir value="%s"/>' "$d"; done; }
+
+# unzip -t, 7z t and Python's zipfile must all accept the archive.
+peers_ok() {   # archive
+  local log
+  log=$(mktemp)
+  unzip -tq "$1" >"$log" 2>&1 || { cat "$log"; rm -f "$log"; fail "unzip -t $1"; }
+  7z t "$1" >"$log" 2>&1 || { cat "$log"; rm -f "$log"; fail "7z t $1"; }
+  rm -f "$log"
+  $PY - "$1" <<'PYEOF' || fail "python zipfile $1"
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1]) as z:
+    bad = z.testzip()
+    if bad: sys.exit("bad entry " + bad)
+PYEOF
+}

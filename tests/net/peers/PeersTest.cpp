@@ -3,17 +3,12 @@
 // a Python echo server, a SOCKS 4/5 proxy, and a SOCKS 5 proxy that wants
 // a user name and password.
 #include "NetTestUtil.h"
-#include <cstdlib>
 
 using namespace krvtest;
 
 namespace {
 
-std::string Env(const char* name) {
-    const char* v = std::getenv(name);
-    if (!v || !*v) ADD_FAILURE() << name << " is not set: run tests/e2e/net_peers.sh";
-    return v ? v : "";
-}
+std::string Env(const char* name) { return PeerEnv(name, "tests/e2e/net_peers.sh"); }
 
 std::string Pattern(size_t n) {
     std::string s(n, '\0');

@@ -1,0 +1,46 @@
+#include "app/Unattended.h"
+#include "app/Log.h"
+#include "framework/Dialogs.h"
+#include "framework/SysUtils.h"
+
+namespace krv {
+
+int UnattendedAnswer(UINT flags) {
+    switch (flags & MB_TYPEMASK) {
+    case MB_OKCANCEL:
+    case MB_RETRYCANCEL:
+    case MB_CANCELTRYCONTINUE: return IDCANCEL;
+    case MB_YESNO:
+    case MB_YESNOCANCEL: return IDNO;
+    case MB_ABORTRETRYIGNORE: return IDABORT;
+    default: return IDOK;
+    }
+}
+
+std::string OneLine(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\r') continue;
+        if (c == '\n') {
+            if (!out.empty() && out.back() != ' ') out += ' ';
+            continue;
+        }
+        out += c;
+    }
+    return out;
+}
+
+int AskUser(const std::string& text, const std::string& caption, UINT flags,
+            const std::function<void(const std::string&)>& redLine) {
+    if (!Batch) return ShowMessageBox(text, caption, flags);
+    if (redLine) redLine(OneLine(text));
+    return UnattendedAnswer(flags);
+}
+
+std::vector<std::string> RunSummaryLines(const std::string& archive, int64_t files, int64_t bytes, int leftOut) {
+    return {"Archive: " + archive,
+            "Files archived: " + IntToStr(files) + " (" + IntToStr(bytes) + " bytes)",
+            "Left out: " + IntToStr(leftOut)};
+}
+
+} // namespace krv
