@@ -1,7 +1,6 @@
 // The header driven by non-client mouse messages, as a user would: every
 // header event the tree fires is logged and compared with the expected
 // sequence, order included.
-#include "GoldenImage.h"
 #include "SessionSupport.h"
 
 namespace krv::test {

@@ -1,6 +1,5 @@
 // What the header and a tree with columns look like, as golden images
 // (themes off), and the header's room in the non-client area.
-#include "GoldenImage.h"
 #include "TreeTestSupport.h"
 #include "tree/LazyStringTree.h"
 
