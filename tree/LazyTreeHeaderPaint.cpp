@@ -167,7 +167,7 @@ void TLazyTreeColumns::PaintColumn(HDC dc, TLazyTreeColumn* column, RECT r, bool
     TCanvas canvas(dc);
     TLTHeaderOptions options = header.Options();
     bool enabled = column->options_.Contains(coEnabled);
-    bool ownerDraw = options.Contains(hoOwnerDraw) && tree;
+    bool ownerDraw = (options.Contains(hoOwnerDraw) || column->style_ == lsOwnerDraw) && tree;
     THeaderPaintInfo info;
     info.TargetCanvas = &canvas;
     info.Column = column;
@@ -203,7 +203,7 @@ void TLazyTreeColumns::PaintColumn(HDC dc, TLazyTreeColumn* column, RECT r, bool
     ::IntersectClipRect(dc, r.left, r.top, r.right, r.bottom);
     if (info.ShowHeaderGlyph && !owned.Contains(hpeHeaderGlyph))
         header.Images()->Draw(dc, info.GlyphPos.x, info.GlyphPos.y, column->imageIndex_, enabled);
-    if (!column->text_.empty() && !owned.Contains(hpeText) && column->style_ == lsText) {
+    if (!column->text_.empty() && !owned.Contains(hpeText)) {
         TColor color = !enabled ? clGrayText
                        : hover && options.Contains(hoHotTrack) && tree ? tree->Colors().Get(TLTColors::HeaderHotColor)
                                                                       : header.Font().Color();

@@ -88,6 +88,12 @@ TEST(HeaderGolden, OwnerDrawnElementsAreLeftToTheOwner) {
     };
     t.Header(260);
     EXPECT_EQ(drawn, (std::vector<TColumnIndex>{0, 1, 2}));
+    // Without hoOwnerDraw only a column of the owner-draw style is left to the owner.
+    h.SetOptions(h.Options() - hoOwnerDraw);
+    h.Columns()[1].SetStyle(lsOwnerDraw);
+    drawn.clear();
+    t.Header(260);
+    EXPECT_EQ(drawn, (std::vector<TColumnIndex>{1}));
 }
 
 TEST(HeaderGolden, ThreeColumnStringTree) {
