@@ -262,7 +262,12 @@ void TBaseLazyTree::PaintTreeLines(const TLTPaintInfo& info, int vAlign, int ind
     }
 }
 
-void TBaseLazyTree::AdjustPaintCellRect(TLTPaintInfo&, TColumnIndex& nextNonEmpty) { nextNonEmpty = ColumnInvalid; }
+// Without spanning every shown column paints its own cell, next in display order.
+void TBaseLazyTree::AdjustPaintCellRect(TLTPaintInfo& info, TColumnIndex& nextNonEmpty) {
+    std::vector<TColumnIndex> columns = header_->VisibleColumnsInOrder();
+    auto at = std::find(columns.begin(), columns.end(), info.Column);
+    nextNonEmpty = at != columns.end() && at + 1 != columns.end() ? *(at + 1) : ColumnInvalid;
+}
 
 void TBaseLazyTree::DoPopupMenu(PLazyNode node, TColumnIndex column, POINT position) {
     TMenuItem* menu = DoGetPopupMenu(node, column, position);

@@ -115,6 +115,21 @@ TEST(HeaderGolden, ThreeColumnStringTree) {
     ExpectMatchesGolden("three_column_string_tree", image);
 }
 
+// A long name runs on over the empty size cell of its row, not over a filled one.
+TEST(HeaderGolden, ThreeColumnTreeSpansEmptyCells) {
+    ThreeColumnTree t;
+    auto& o = t.tree.TreeOptions();
+    o.SetAutoOptions(o.AutoOptions() + toAutoSpanColumns);
+    o.SetPaintOptions(o.PaintOptions() + toShowVertGridLines);
+    t.tree.SetRootNodeCount(3);
+    const int width = 260, height = 60;
+    TImage image = Capture(width, height, [&](HDC dc) {
+        TCanvas canvas(dc);
+        t.tree.PaintTree(canvas, RECT{0, 0, width, height}, POINT{0, 0}, TBaseLazyTree::poAll);
+    });
+    ExpectMatchesGolden("three_column_spanning", image);
+}
+
 TEST(HeaderWindow, VisibleHeaderTakesItsHeightFromTheClientArea) {
     ThreeColumnTree t;
     TLTHeader& h = t.tree.Header();
