@@ -115,10 +115,12 @@ using PenHandle = GdiObject<HPEN>;
 using BitmapHandle = GdiObject<HBITMAP>;
 using RegionHandle = GdiObject<HRGN>;
 
-// A device context got with GetDC, released with ReleaseDC.
+// A device context got with GetDC (or, for the whole window with its frame,
+// GetWindowDC), released with ReleaseDC.
 class WindowDC {
 public:
-    explicit WindowDC(HWND wnd) : wnd_(wnd), dc_(::GetDC(wnd)) {}
+    explicit WindowDC(HWND wnd, bool wholeWindow = false)
+        : wnd_(wnd), dc_(wholeWindow ? ::GetWindowDC(wnd) : ::GetDC(wnd)) {}
     WindowDC(const WindowDC&) = delete;
     WindowDC& operator=(const WindowDC&) = delete;
     ~WindowDC() { if (dc_) ::ReleaseDC(wnd_, dc_); }

@@ -38,19 +38,6 @@ private:
     HRESULT(WINAPI* draw_)(HANDLE, HDC, int, int, const RECT*, const RECT*) = nullptr;
 };
 
-// The window's whole device context, non-client area included.
-class NonClientDC {
-public:
-    explicit NonClientDC(HWND wnd) : wnd_(wnd), dc_(::GetWindowDC(wnd)) {}
-    ~NonClientDC() { if (dc_) ::ReleaseDC(wnd_, dc_); }
-    NonClientDC(const NonClientDC&) = delete;
-    NonClientDC& operator=(const NonClientDC&) = delete;
-    HDC get() const { return dc_; }
-private:
-    HWND wnd_;
-    HDC dc_;
-};
-
 void Fill(HDC dc, RECT r, TColor color) {
     BrushHandle brush(::CreateSolidBrush(ColorToRGB(color)));
     ::FillRect(dc, &r, brush.get());
@@ -255,7 +242,7 @@ void TBaseLazyTree::AdjustNonClientForHeader(NCCALCSIZE_PARAMS* params) {
 
 void TBaseLazyTree::PaintNonClientHeader() {
     if (!header_->Options().Contains(hoVisible) || !HandleAllocated()) return;
-    NonClientDC dc(handle_);
+    WindowDC dc(handle_, true);
     RECT window;
     ::GetWindowRect(handle_, &window);
     POINT origin{0, 0};
