@@ -25,6 +25,9 @@ public:
     using TCustomStringTreeOptions::TCustomStringTreeOptions;
 };
 
+// Which nodes an export walks.
+enum TLTExportSource { esAll, esVisible, esSelected, esCutCopySet, esVisibleInitialized };
+
 class TCustomLazyStringTree : public TBaseLazyTree {
 public:
     explicit TCustomLazyStringTree(TComponent* owner = nullptr);
@@ -40,6 +43,17 @@ public:
     int EllipsisWidth() const { return ellipsisWidth_; }
     // The cached width of the main column's text (0: not measured).
     uint32_t CachedWidth(PLazyNode node) const;
+
+    // Content export (LazyStringTreeExport.cpp): the nodes of Source and the
+    // visible columns in display order.
+    std::string ExportText(TLTExportSource source, const std::string& separator);
+    std::wstring ExportUnicode(TLTExportSource source, const std::wstring& separator);
+    std::string ExportRtf(TLTExportSource source);
+    // A UTF-8 table fragment; Caption becomes the table's caption attribute.
+    std::string ExportHtml(TLTExportSource source, const std::wstring& caption = L"");
+    // The rendering of a clipboard format as movable, shareable global
+    // memory, terminator included; null when there is nothing to render.
+    HGLOBAL RenderClipboardFormat(CLIPFORMAT format, TLTExportSource source);
 
     void InvalidateNode(PLazyNode node) override;
     void ReinitNode(PLazyNode node, bool recursive) override;
@@ -81,6 +95,8 @@ protected:
 
 private:
     uint32_t* WidthCache(PLazyNode node) const;
+    // The cell's font and colour as the painting would set them.
+    void ExportCellFont(TCanvas& canvas, PLazyNode node, TColumnIndex column);
     void ResetWidthCaches();
     void MeasureFont();
     // Sets the canvas font to the tree's, with hot-tracking and selection colours.
@@ -96,6 +112,11 @@ private:
     bool fontChanged_ = false;
     std::unique_ptr<TCanvas> measureCanvas_;
 };
+
+// The user's list separator (the CSV export's), and a UTF-8 fragment wrapped
+// as the clipboard's "HTML Format" with its offset header.
+std::string ListSeparator();
+std::string WrapHtmlFormat(const std::string& fragment);
 
 class TLazyStringTree : public TCustomLazyStringTree {
 public:
