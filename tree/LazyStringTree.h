@@ -73,6 +73,7 @@ public:
                        int textSpace, bool rightToLeft, std::wstring& result, bool& done)> OnShortenString;
 
 protected:
+    friend class TLazyTreeHintWindow;
     virtual void DoGetText(PLazyNode node, TColumnIndex column, TVSTTextType textType, std::wstring& text);
     virtual void DoNewText(PLazyNode node, TColumnIndex column, const std::wstring& text);
     virtual void DoPaintText(TCanvas& canvas, PLazyNode node, TColumnIndex column, TVSTTextType textType);

@@ -1,6 +1,7 @@
 // The string tree's content as plain text, Unicode text, CSV, rich text and
 // HTML: one node set, the visible columns in display order.
 #include "tree/LazyStringTree.h"
+#include "tree/LazyTreeDrawing.h"
 #include "tree/LazyTreeGlobals.h"
 #include "framework/SysUtils.h"
 #include <algorithm>
@@ -56,14 +57,6 @@ std::string ToAnsi(const std::wstring& s) {
     int n = ::WideCharToMultiByte(CP_ACP, 0, s.data(), int(s.size()), nullptr, 0, nullptr, nullptr);
     std::string out(size_t(n), '\0');
     ::WideCharToMultiByte(CP_ACP, 0, s.data(), int(s.size()), out.data(), n, nullptr, nullptr);
-    return out;
-}
-
-std::wstring FromAnsi(const std::string& s) {
-    if (s.empty()) return {};
-    int n = ::MultiByteToWideChar(CP_ACP, 0, s.data(), int(s.size()), nullptr, 0);
-    std::wstring out(size_t(n), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, s.data(), int(s.size()), out.data(), n);
     return out;
 }
 
@@ -185,7 +178,7 @@ std::string FontCss(const TFont& font, const std::string& className) {
     if (font.Style() & fsItalic) css += " italic";
     if (font.Style() & fsBold) css += " bold";
     std::string quote = className.empty() ? "&quot;" : "\"";
-    css += Format(" %dpt ", font.Size()) + quote + HtmlText(FromAnsi(font.Name())) + quote + ";";
+    css += Format(" %dpt ", font.Size()) + quote + HtmlText(AnsiToWide(font.Name())) + quote + ";";
     css += "color:" + HtmlColor(font.Color()) + ";}";
     if (className.empty()) css += "\"";
     return css;

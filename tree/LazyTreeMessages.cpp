@@ -39,6 +39,10 @@ void TBaseLazyTree::KillInputTimers() {
 }
 
 bool TBaseLazyTree::HandleInputMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    // A press or a key ends this tree's hint.
+    if ((msg == WM_LBUTTONDOWN || msg == WM_RBUTTONDOWN || msg == WM_MBUTTONDOWN || msg == WM_KEYDOWN) &&
+        HintManager().HintControl() == this)
+        HintManager().CancelHint();
     switch (msg) {
     case WM_LBUTTONDOWN:
     case WM_RBUTTONDOWN:
@@ -70,6 +74,9 @@ bool TBaseLazyTree::HandleInputMessage(UINT msg, WPARAM wParam, LPARAM lParam, L
             ::TrackMouseEvent(&track);
         }
         HandleMouseMoveTree(MouseShift(wParam), PointOf(lParam));
+        if (ShowHint) HintManager().MouseMoved(this, handle_, PointOf(lParam), [this](THintInfo& info) {
+            return CMHintShow(info);
+        });
         return false;
     }
     case WM_NCLBUTTONDOWN:
@@ -79,6 +86,7 @@ bool TBaseLazyTree::HandleInputMessage(UINT msg, WPARAM wParam, LPARAM lParam, L
         if (!Focused() && CanFocus()) SetFocus();
         return false;
     case WM_MOUSELEAVE:
+        if (HintManager().HintControl() == this) HintManager().CancelHint();
         if (!states_.Contains(tsOLEDragging) && !states_.Contains(tsLeftButtonDown) &&
             !states_.Contains(tsRightButtonDown) && !states_.Contains(tsMiddleButtonDown) &&
             !states_.Contains(tsWheelPanning) && !states_.Contains(tsWheelScrolling))

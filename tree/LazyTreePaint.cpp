@@ -655,7 +655,16 @@ RECT TBaseLazyTree::GetDisplayRect(PLazyNode node, TColumnIndex column, bool tex
     int top = GetNodeTop(node);
     if (top < 0) return RECT{};
     r = RECT{0, top, std::max(ClientWidth(), rangeX_), top + int(node->NodeHeight)};
-    ::OffsetRect(&r, column >= 0 ? 0 : offsetX_, offsetY_);
+    if (column >= 0 && column < header_->ColumnCount()) {
+        // A cell spans its column only, and scrolls with the tree.
+        int left = 0, right = 0;
+        header_->ColumnBounds(column, left, right);
+        r.left = left;
+        r.right = right;
+        ::OffsetRect(&r, offsetX_, offsetY_);
+    } else {
+        ::OffsetRect(&r, column >= 0 ? 0 : offsetX_, offsetY_);
+    }
     if (!textOnly) return r;
     int offset = margin_ + indentSum;
     if (inMain && options_->PaintOptions().Contains(toShowRoot)) offset += int(indent_);

@@ -91,6 +91,8 @@ enum TCheckType : uint8_t { ctNone, ctTriStateCheckBox, ctCheckBox, ctRadioButto
 enum TLTImageKind { ikNormal, ikSelected, ikState, ikOverlay };
 enum TItemEraseAction { eaColor, eaDefault, eaNone };
 enum THintAnimationType { hatNone, hatFade, hatSlide, hatSystemDefault };
+// What a hint shows: the control's hint, the node's, both, or a cut-off cell's full text.
+enum TLTHintMode { hmDefault, hmHint, hmHintAndDefault, hmTooltip };
 enum TLTNodeAttachMode { amNoWhere, amInsertBefore, amInsertAfter, amAddChildFirst, amAddChildLast };
 enum TChangeReason { crIgnore, crAccumulated, crChildAdded, crChildDeleted, crNodeAdded, crNodeCopied, crNodeMoved };
 enum TLTUpdateState { usBegin, usUpdate, usEnd };

@@ -12,6 +12,7 @@
 #include "tree/LazyTreeProperties.h"
 #include "tree/LazyTreeHeader.h"
 #include "framework/ComCtrls.h"
+#include "framework/HintWindow.h"
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -109,6 +110,20 @@ struct THitTestResult {
 enum : uint8_t { sdLeftDir = 1, sdUpDir = 2, sdRightDir = 4, sdDownDir = 8 };
 
 using TNodeArray = std::vector<PLazyNode>;
+
+class TBaseLazyTree;
+// What the tree hands its hint window with a hint.
+struct TLazyTreeHintData {
+    TBaseLazyTree* Tree = nullptr;
+    PLazyNode Node = nullptr;
+    TColumnIndex Column = ColumnNone;
+    RECT HintRect{};
+    std::wstring DefaultHint;
+    std::wstring HintText;
+    TBiDiMode BidiMode = bdLeftToRight;
+    TAlignment Alignment = taLeftJustify;
+    int TextHeight = 0;
+};
 using TLTGetNodeProc = std::function<void(TBaseLazyTree* sender, PLazyNode node, void* data, bool& abort)>;
 
 class TBaseLazyTree : public TCustomControl {
@@ -116,6 +131,7 @@ class TBaseLazyTree : public TCustomControl {
     friend class TCustomLazyTreeOptions;
     friend class TStringEditLink;
     friend class TLTHeader;
+    friend class TLazyTreeHintWindow;
     friend class TLazyTreeColumns;
     friend class TLazyTreeColumn;
 public:
@@ -485,6 +501,12 @@ public:
     std::function<void(TBaseLazyTree*, const void*& bits)> OnGetLineStyle;
 
     THintAnimationType HintAnimation = hatSystemDefault;
+    TLTHintMode HintMode = hmDefault;
+    // The hint decision (LazyTreeHint.cpp): 0 shows the hint the information
+    // now describes, 1 none.
+    int CMHintShow(THintInfo& info);
+    // The cursor rectangle of the hint shown last (empty when none shows).
+    RECT LastHintRect() const { return lastHintRect_; }
     // The hint animation to use, with the system's settings resolved.
     THintAnimationType GetHintAnimationType() const;
     // Frame thickness the window style takes from each side (negative).
@@ -676,6 +698,8 @@ protected:
     void CreateHandleDone() override;
     bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
+    RECT lastHintRect_{};
+    TLazyTreeHintData hintData_;
     PLazyNode root_ = nullptr;
     PLazyNode hotNode_ = nullptr;
     PLazyNode dropTargetNode_ = nullptr;

@@ -1,0 +1,224 @@
+// Hints of the tree: what the decision answers at each point (a cut-off cell
+// gives a tooltip, a node gives its hint, a fitting text nothing), the
+// window's size, its place at each desktop edge and the animation's steps
+// with the clock frozen.
+#include "TreeTestSupport.h"
+#include "tree/LazyStringTree.h"
+#include "tree/LazyTreeHint.h"
+#include "framework/Forms.h"
+
+using namespace krv;
+using namespace krv::test;
+
+namespace {
+
+// Two columns; node 0 has a main text far wider than its column, node 1 a short one.
+struct THintFixture {
+    TForm form;
+    TLazyStringTree tree;
+    THintFixture() {
+        auto& columns = tree.Header().Columns();
+        columns.Add()->SetWidth(60);
+        columns.Add()->SetWidth(80);
+        columns[1].SetHint(L"column hint");
+        tree.Header().SetOptions(tree.Header().Options() + hoVisible + hoShowHint);
+        tree.SetRootNodeCount(2);
+        tree.ShowHint = true;
+        tree.Hint = "control hint|status text";
+        tree.OnGetText = [](TBaseLazyTree*, PLazyNode node, TColumnIndex column, TVSTTextType, std::wstring& text) {
+            text = node->Index == 0 && column == 0 ? L"a text much wider than its column" : L"ab";
+        };
+        tree.OnGetHint = [](TBaseLazyTree*, PLazyNode node, TColumnIndex column, TVSTTextType, std::wstring& hint) {
+            hint = L"hint of node " + std::to_wstring(node->Index) + L" column " + std::to_wstring(column);
+        };
+        form.BorderStyle = bsNone;   // no caption: Wine waits for no window manager
+        form.SetBounds(100, 100, 300, 200);
+        tree.SetBounds(0, 0, 200, 150);
+        tree.SetParent(&form);
+        tree.HandleNeeded();
+        ::ShowWindow(form.Handle(), SW_SHOWNA);
+        ::ShowWindow(tree.Handle(), SW_SHOWNA);
+        ::SetActiveWindow(form.Handle());
+        ::UpdateWindow(form.Handle());
+    }
+    int Ask(POINT p, THintInfo& info) {
+        info = THintInfo{};
+        info.CursorPos = p;
+        return tree.CMHintShow(info);
+    }
+    PLazyNode Node(unsigned i) {
+        PLazyNode n = tree.GetFirst();
+        while (n && n->Index != i) n = tree.GetNextSibling(n);
+        return n;
+    }
+};
+
+TEST(HintDecision, TooltipOnlyForCutOffTextAndKeptWithinItsRectangle) {
+    THintFixture f;
+    f.tree.HintMode = hmTooltip;
+    RECT text = f.tree.GetDisplayRect(f.Node(0), 0, true, true);
+    ASSERT_GT(text.right, 60);   // the text passes its column's right edge
+
+    THintInfo info;
+    POINT inside{text.left + 5, (text.top + text.bottom) / 2};
+    ASSERT_EQ(f.Ask(inside, info), 0);
+    auto* data = static_cast<TLazyTreeHintData*>(info.HintData);
+    ASSERT_TRUE(data);
+    EXPECT_EQ(data->Node, f.Node(0));
+    EXPECT_EQ(data->Column, 0);
+    EXPECT_TRUE(::EqualRect(&info.CursorRect, &text));
+    POINT screen{text.left, text.top};
+    ::ClientToScreen(f.tree.Handle(), &screen);
+    EXPECT_EQ(info.HintPos.x, screen.x);
+    EXPECT_EQ(info.HintPos.y, screen.y);
+    RECT last = f.tree.LastHintRect();
+    EXPECT_TRUE(::EqualRect(&last, &text));
+
+    // The window lies one pixel around the cell text and shows the whole text.
+    TLazyTreeHintWindow window;
+    RECT r = window.CalcHintRect(1000, info.HintStr, info.HintData);
+    EXPECT_EQ(r.left, -1);
+    EXPECT_EQ(r.top, -1);
+    EXPECT_EQ(r.right - r.left, text.right - text.left + 2);
+    EXPECT_EQ(window.HintData().HintText, L"a text much wider than its column");
+
+    // Moving inside the last rectangle asks nothing new: the hint stays.
+    EXPECT_EQ(f.Ask(POINT{inside.x + 3, inside.y}, info), 1);
+    last = f.tree.LastHintRect();
+    EXPECT_TRUE(::EqualRect(&last, &text));
+
+    // A short text that fits gives no tooltip, and forgets the rectangle.
+    RECT shortText = f.tree.GetDisplayRect(f.Node(1), 0, true, true);
+    EXPECT_EQ(f.Ask(POINT{shortText.left + 2, (shortText.top + shortText.bottom) / 2}, info), 1);
+    last = f.tree.LastHintRect();
+    EXPECT_TRUE(::IsRectEmpty(&last));
+    // Beside the text of the cut-off cell (but in its column) there is none either.
+    RECT cell = f.tree.GetDisplayRect(f.Node(0), 1, false);
+    EXPECT_EQ(f.Ask(POINT{cell.left + 40, (cell.top + cell.bottom) / 2}, info), 1);
+}
+
+TEST(HintDecision, NodeHintControlHintAndHeaderHint) {
+    THintFixture f;
+    THintInfo info;
+    RECT cell = f.tree.GetDisplayRect(f.Node(1), 1, false);
+    POINT inCell{cell.left + 10, (cell.top + cell.bottom) / 2};
+
+    f.tree.HintMode = hmHint;
+    ASSERT_EQ(f.Ask(inCell, info), 0);
+    EXPECT_EQ(info.CursorRect.left, 60);   // the cell between its column's bounds
+    EXPECT_EQ(info.CursorRect.right, 140);
+    TLazyTreeHintWindow window;
+    RECT r = window.CalcHintRect(1000, info.HintStr, info.HintData);
+    EXPECT_EQ(window.HintData().HintText, L"hint of node 1 column 1");
+    EXPECT_FALSE(::IsRectEmpty(&r));
+    EXPECT_EQ(r.bottom - r.top, window.HintData().TextHeight + 6);
+
+    // Below the last node: the control's hint (its short part) or nothing.
+    POINT below{20, 120};
+    f.tree.HintMode = hmHintAndDefault;
+    ASSERT_EQ(f.Ask(below, info), 0);
+    EXPECT_EQ(static_cast<TLazyTreeHintData*>(info.HintData)->DefaultHint, L"control hint");
+    f.tree.HintMode = hmHint;
+    EXPECT_EQ(f.Ask(below, info), 1);
+    f.tree.HintMode = hmDefault;
+    ASSERT_EQ(f.Ask(inCell, info), 0);
+    EXPECT_EQ(info.HintStr, L"control hint");
+    EXPECT_EQ(info.HintData, nullptr);   // the framework's own window shows it
+
+    // Over the second column's header: its hint; over the first (no hint): none.
+    POINT header{100, -5};
+    ASSERT_EQ(f.Ask(header, info), 0);
+    EXPECT_EQ(static_cast<TLazyTreeHintData*>(info.HintData)->DefaultHint, L"column hint");
+    EXPECT_EQ(f.Ask(POINT{20, -5}, info), 1);
+
+    f.tree.ShowHint = false;
+    f.tree.HintMode = hmHint;
+    EXPECT_EQ(f.Ask(inCell, info), 1);
+}
+
+TEST(HintWindow, StaysOnTheDesktopAtEachEdge) {
+    const RECT desktop{0, 0, 1280, 1024};
+    struct Case { RECT in, out; } cases[] = {
+        {{1200, 100, 1300, 120}, {1180, 100, 1280, 120}},   // right edge
+        {{100, 1010, 200, 1040}, {100, 994, 200, 1024}},    // bottom edge
+        {{-30, 100, 70, 120}, {0, 100, 100, 120}},          // left edge
+        {{100, -8, 200, 12}, {100, 0, 200, 20}},            // top edge
+        {{1250, 1000, 1350, 1050}, {1180, 974, 1280, 1024}},   // the corner
+        {{-10, -10, 1400, 1100}, {0, 0, 1410, 1110}},       // too big: held at the top left
+        {{10, 10, 50, 30}, {10, 10, 50, 30}},               // inside: unmoved
+    };
+    for (const Case& c : cases) {
+        RECT r = TLazyTreeHintWindow::KeepOnDesktop(c.in, desktop);
+        EXPECT_TRUE(::EqualRect(&r, &c.out)) << c.in.left << "," << c.in.top << " -> " << r.left << "," << r.top;
+    }
+
+    // A real window past the screen's bottom right ends inside it.
+    THintFixture f;
+    f.tree.HintMode = hmHint;
+    f.tree.HintAnimation = hatNone;
+    TLazyTreeHintData data;
+    data.Tree = &f.tree;
+    data.Node = f.Node(0);
+    data.HintText = L"hint";
+    TLazyTreeHintWindow window;
+    RECT screen = TLazyTreeHintWindow::Desktop();
+    window.ActivateHintData(RECT{screen.right - 20, screen.bottom - 10, screen.right + 80, screen.bottom + 20}, L" ",
+                            &data);
+    RECT shown;
+    ::GetWindowRect(window.Handle(), &shown);
+    EXPECT_EQ(shown.right, screen.right);
+    EXPECT_EQ(shown.bottom, screen.bottom);
+    EXPECT_EQ(shown.right - shown.left, 100);
+    EXPECT_TRUE(window.Visible());
+}
+
+// Records each painted step.
+class TRecordingHintWindow : public TLazyTreeHintWindow {
+public:
+    std::vector<std::pair<int, int>> Steps;
+    std::function<void(int index)> OnStep;
+protected:
+    void InternalPaint(int step, int stepSize) override {
+        Steps.emplace_back(step, stepSize);
+        TLazyTreeHintWindow::InternalPaint(step, stepSize);
+        if (OnStep) OnStep(int(Steps.size()) - 1);
+    }
+};
+
+TEST(HintWindow, AnimationPaintsEveryStepThenTheFinalPicture) {
+    THintFixture f;
+    f.tree.HintMode = hmHint;
+    f.tree.SetAnimationDuration(300);   // at least one ms per fade step
+    f.tree.TickSource = [] { return DWORD(5000); };   // no time passes: every step is taken
+    TLazyTreeHintData data;
+    data.Tree = &f.tree;
+    data.Node = f.Node(0);
+    data.HintText = L"hint";
+    struct Case { THintAnimationType type; size_t steps; } cases[] = {{hatFade, 255}, {hatSlide, 24}, {hatNone, 0}};
+    for (const Case& c : cases) {
+        f.tree.HintAnimation = c.type;
+        TRecordingHintWindow window;
+        window.ActivateHintData(RECT{50, 50, 150, 74}, L" ", &data);   // 24 rows high
+        std::vector<std::pair<int, int>>& s = window.Steps;
+        if (c.type == hatNone) {
+            // An ordinary repaint: the whole picture.
+            ASSERT_FALSE(s.empty());
+            EXPECT_EQ(s.back(), std::make_pair(0, 0));
+            continue;
+        }
+        ASSERT_EQ(s.size(), c.steps + 1) << c.type;
+        for (size_t i = 0; i < c.steps; ++i) EXPECT_EQ(s[i], std::make_pair(int(i), 1)) << c.type << " step " << i;
+        EXPECT_EQ(s.back(), std::make_pair(0, 0));
+        EXPECT_EQ(f.tree.TreeStates().Contains(tsInAnimation), false);
+    }
+
+    // Hidden during a fade: the animation stops at the next step.
+    f.tree.HintAnimation = hatFade;
+    TRecordingHintWindow window;
+    window.OnStep = [&](int index) { if (index == 10) ::ShowWindow(window.Handle(), SW_HIDE); };
+    window.ActivateHintData(RECT{50, 50, 150, 74}, L" ", &data);
+    EXPECT_EQ(window.Steps.size(), 11u);
+    EXPECT_FALSE(f.tree.TreeStates().Contains(tsInAnimation));
+}
+
+} // namespace
