@@ -229,7 +229,8 @@ RECT TLazyTreeHintWindow::CalcHintRect(int maxWidth, const std::wstring& hint, v
 }
 
 void TLazyTreeHintWindow::ActivateHintData(RECT rect, const std::wstring& hint, void* data) {
-    if (data) data_ = *static_cast<TLazyTreeHintData*>(data);
+    // CalcHintRect has taken the data already, with the text it found.
+    if (data && !data_.Tree) data_ = *static_cast<TLazyTreeHintData*>(data);
     ActivateHint(rect, hint);
 }
 

@@ -6,6 +6,7 @@
 #include "tree/LazyStringTree.h"
 #include "tree/LazyTreeHint.h"
 #include "framework/Forms.h"
+#include <algorithm>
 
 using namespace krv;
 using namespace krv::test;
@@ -134,6 +135,44 @@ TEST(HintDecision, NodeHintControlHintAndHeaderHint) {
     f.tree.ShowHint = false;
     f.tree.HintMode = hmHint;
     EXPECT_EQ(f.Ask(inCell, info), 1);
+}
+
+// Pixels of the text colour in what the window shows.
+int TextPixels(HWND wnd) {
+    RECT r;
+    ::GetClientRect(wnd, &r);
+    TImage image = Capture(r.right, r.bottom, [&](HDC dc) {
+        WindowDC source(wnd);
+        ::BitBlt(dc, 0, 0, r.right, r.bottom, source.get(), 0, 0, SRCCOPY);
+    });
+    COLORREF c = ::GetSysColor(COLOR_INFOTEXT);
+    uint32_t text = (uint32_t(GetRValue(c)) << 16) | (uint32_t(GetGValue(c)) << 8) | GetBValue(c);
+    return int(std::count(image.Pixels.begin() + image.Width, image.Pixels.end() - image.Width, text));
+}
+
+TEST(HintWindow, TheManagerShowsTheTextTheTreeChose) {
+    THintFixture f;
+    f.tree.HintAnimation = hatNone;
+    auto ask = [&](THintInfo& info) { return f.tree.CMHintShow(info); };
+    struct Case { TLTHintMode mode; unsigned node; TColumnIndex column; const wchar_t* text; } cases[] = {
+        {hmTooltip, 0, 0, L"a text much wider than its column"},
+        {hmHint, 1, 1, L"hint of node 1 column 1"},
+    };
+    for (const Case& c : cases) {
+        f.tree.HintMode = c.mode;
+        RECT cell = f.tree.GetDisplayRect(f.Node(c.node), c.column, true, true);
+        POINT p{cell.left + 4, (cell.top + cell.bottom) / 2};
+        ASSERT_TRUE(HintManager().ShowHintAt(&f.tree, f.tree.Handle(), p, ask)) << c.text;
+        auto* window = dynamic_cast<TLazyTreeHintWindow*>(HintManager().HintWindow());
+        ASSERT_TRUE(window);
+        EXPECT_TRUE(window->Visible());
+        EXPECT_EQ(window->HintData().HintText, c.text);
+        EXPECT_GT(TextPixels(window->Handle()), 20) << c.text;   // the text is drawn, not only the frame
+        // Hiding makes the tree forget its hint rectangle.
+        HintManager().CancelHint();
+        RECT last = f.tree.LastHintRect();
+        EXPECT_TRUE(::IsRectEmpty(&last));
+    }
 }
 
 TEST(HintWindow, StaysOnTheDesktopAtEachEdge) {
