@@ -175,6 +175,35 @@ TEST(HintWindow, TheManagerShowsTheTextTheTreeChose) {
     }
 }
 
+TEST(HintWindow, AMouseRestingOverTheTreeBringsItsHintAndAPressEndsIt) {
+    THintFixture f;
+    f.tree.HintMode = hmHint;
+    f.tree.HintAnimation = hatNone;
+    RECT cell = f.tree.GetDisplayRect(f.Node(1), 1, false);
+    EXPECT_EQ(cell.left, 60);    // a cell spans its own column
+    EXPECT_EQ(cell.right, 140);
+    POINT p{cell.left + 10, (cell.top + cell.bottom) / 2}, screen = p, before{};
+    ::ClientToScreen(f.tree.Handle(), &screen);
+    ::GetCursorPos(&before);
+    ::SetCursorPos(screen.x, screen.y);
+    HintManager().HintPause = 10;
+    ::SendMessageW(f.tree.Handle(), WM_MOUSEMOVE, 0, MAKELPARAM(p.x, p.y));
+    // The pause ends with a timer message: pump until the hint shows.
+    for (int i = 0; i < 200 && !HintManager().HintWindow(); ++i) {
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        ProcessMessages();
+    }
+    auto* window = dynamic_cast<TLazyTreeHintWindow*>(HintManager().HintWindow());
+    ASSERT_TRUE(window);
+    EXPECT_EQ(window->HintData().HintText, L"hint of node 1 column 1");
+    EXPECT_TRUE(f.tree.TreeStates().Contains(tsHint));
+    ::SendMessageW(f.tree.Handle(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(p.x, p.y));
+    ::SendMessageW(f.tree.Handle(), WM_LBUTTONUP, 0, MAKELPARAM(p.x, p.y));
+    EXPECT_EQ(HintManager().HintWindow(), nullptr);
+    HintManager().HintPause = 500;
+    ::SetCursorPos(before.x, before.y);
+}
+
 TEST(HintWindow, StaysOnTheDesktopAtEachEdge) {
     const RECT desktop{0, 0, 1280, 1024};
     struct Case { RECT in, out; } cases[] = {
