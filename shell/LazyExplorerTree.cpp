@@ -350,8 +350,11 @@ void TCustomLazyExplorerTree::DoFreeNode(PLazyNode node) {
         ImageThreadManager().ClearPendingItem(this, node, malloc_.get(), WM_LETICONTHREAD);
         --freeing_;
     }
+    // The base frees the node's memory: the item is taken out first, so that
+    // OnFreeNode still sees it and it is freed after the event.
+    std::unique_ptr<TNamespace> ns(GetNodeData(node)->Namespace);
+    std::unique_ptr<TColumnManager> columns(GetNodeData(node)->ColumnManager);
     TCustomLazyStringTree::DoFreeNode(node);
-    FreeNodeData(node);
 }
 
 // ---- images and text ------------------------------------------------------------------------

@@ -163,6 +163,7 @@ public:
     void SetCheckStorage(std::unique_ptr<ILETCheckStorage> storage) { storage_ = std::move(storage); }
 
     // ---- commands on the selected items ----------------------------------------
+    enum TShellVerb { svDelete, svCut, svCopy, svPaste, svProperties };
     // False when refused (read-only tree, no selection) or when the shell did nothing.
     bool SelectedFilesDelete();
     bool SelectedFilesPaste();
@@ -231,8 +232,7 @@ protected:
     virtual void DoShellNotify(const TLETShellEvent& event);
     virtual void DoTreeDblClick(POINT p);
     virtual void InitDefaultOptions();
-    // The shell verbs the selection commands end in; the one place they reach the shell.
-    enum TShellVerb { svDelete, svCut, svCopy, svPaste, svProperties };
+    // The one place the selection commands reach the shell.
     virtual bool InvokeShellVerb(TShellVerb verb, TNamespace* target, const TNamespaceArray& items);
 
     // ---- the base tree's slots --------------------------------------------------------
