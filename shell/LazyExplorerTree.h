@@ -273,7 +273,9 @@ protected:
     int rebuildLock_ = 0;
 
 private:
-    bool EnumFolderCallback(LPITEMIDLIST childPIDL, TNamespace* parent, PLazyNode node);
+    bool EnumFolderCallback(LPITEMIDLIST childPIDL, TNamespace* parent, std::vector<TNamespace*>& accepted);
+    void AddEnumerated(PLazyNode node, const std::vector<TNamespace*>& items);
+    bool ChildrenInOrder(PLazyNode node);
     void AddMyDocuments(PLazyNode node);
     void FreeNodeData(PLazyNode node);
     void ClearAll();
