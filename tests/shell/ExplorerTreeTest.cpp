@@ -485,4 +485,35 @@ TEST_F(ExplorerTree, StaleIconAnswersNeverReachANode) {
     FreePIDL(windows);
 }
 
+TEST_F(ExplorerTree, ReReadingAFolderDeletesGoneItemsAndAddsNewOnes) {
+    shelltest::TempFolder folder(L"krv_let_reread");
+    for (const wchar_t* name : {L"a", L"b", L"d"}) shelltest::MakeDir(folder / name);
+    tree.TreeOptions().SetMiscOptions({toCheckSupport});
+    std::vector<std::wstring> added;
+    tree.OnNamespaceStructureChange = [&](TCustomLazyExplorerTree*, PLazyNode, TNamespace* ns,
+                                          TNamespaceStructureChange change) {
+        if (change == nscAdd) added.push_back(ns->NameInFolder());
+    };
+    tree.OnEnumFolder = [](TCustomLazyExplorerTree*, TNamespace* ns, bool& allow) { allow = ns->NameInFolder() != L"e"; };
+    tree.SetRootFolderCustomPath(folder.Path());
+    tree.SetActive(true);
+    PLazyNode top = tree.GetFirst();
+    PLazyNode b = ChildByParseName(top, folder / L"b");
+    ASSERT_NE(nullptr, b);
+    tree.SetCheckState(b, csCheckedNormal);
+    ASSERT_EQ(1u, storage->Records.size());
+    tree.SetFocusedNode(b);
+
+    ::RemoveDirectoryW((folder / L"b").c_str());
+    for (const wchar_t* name : {L"c", L"e"}) shelltest::MakeDir(folder / name);
+    tree.ReReadAndRefreshNode(top);
+    std::vector<std::wstring> names;
+    for (PLazyNode n : Children(top)) names.push_back(Ns(n)->NameInFolder());
+    EXPECT_EQ((std::vector<std::wstring>{L"a", L"c", L"d"}), names);
+    EXPECT_EQ(std::vector<std::wstring>{L"c"}, added) << "the refused item is not added";
+    EXPECT_TRUE(storage->Records.empty()) << "the gone item's check went with it";
+    ASSERT_NE(nullptr, tree.FocusedNode());
+    EXPECT_EQ(folder / L"d", Ns(tree.FocusedNode())->NameForParsing()) << "the focus moves to the next sibling";
+}
+
 } // namespace
