@@ -35,8 +35,8 @@ public:
     TLTMiscOptions MiscOptions() const { return misc_; }
     void SetPaintOptions(TLTPaintOptions v);
     void SetAnimationOptions(TLTAnimationOptions v) { animation_ = v; }
-    void SetAutoOptions(TLTAutoOptions v);
-    void SetSelectionOptions(TLTSelectionOptions v);
+    virtual void SetAutoOptions(TLTAutoOptions v);
+    virtual void SetSelectionOptions(TLTSelectionOptions v);
     void SetMiscOptions(TLTMiscOptions v);
     // Copies the five sets through dest's setters, so their effects run on dest's tree.
     virtual void AssignTo(TCustomLazyTreeOptions& dest) const;
