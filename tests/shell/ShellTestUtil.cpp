@@ -109,4 +109,17 @@ std::vector<uint8_t> PIDLBytes(LPCITEMIDLIST pidl) {
     return std::vector<uint8_t>(p, p + krv::TPIDLManager::PIDLSize(pidl));
 }
 
+void MutateBytes(std::vector<uint8_t>& bytes, std::mt19937& rng, int maxEdits) {
+    int edits = 1 + static_cast<int>(rng() % static_cast<unsigned>(maxEdits));
+    for (int e = 0; e < edits && !bytes.empty(); ++e) {
+        size_t at = rng() % bytes.size();
+        switch (rng() % 4) {
+        case 0: bytes[at] = static_cast<uint8_t>(rng()); break;
+        case 1: bytes[at] ^= static_cast<uint8_t>(1u << (rng() % 8)); break;
+        case 2: bytes.resize(at); break;
+        default: bytes.insert(bytes.begin() + static_cast<std::ptrdiff_t>(at), static_cast<uint8_t>(rng())); break;
+        }
+    }
+}
+
 } // namespace shelltest

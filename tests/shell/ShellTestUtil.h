@@ -5,6 +5,7 @@
 #include "shell/PIDLTools.h"
 #include <windows.h>
 #include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -41,5 +42,9 @@ void WriteLink(const std::wstring& file, const LinkSpec& fields);
 // A list made of the given identifiers' data, allocated with the task allocator.
 LPITEMIDLIST MakePIDL(const std::vector<std::string>& ids);
 std::vector<uint8_t> PIDLBytes(LPCITEMIDLIST pidl);
+
+// One to maxEdits random edits of a stream's bytes (a byte replaced, a bit
+// flipped, the tail cut, a byte inserted); stops early once nothing is left.
+void MutateBytes(std::vector<uint8_t>& bytes, std::mt19937& rng, int maxEdits);
 
 } // namespace shelltest
