@@ -11,9 +11,13 @@ TImageList::TImageList(TComponent* owner, int width, int height)
     list_.reset(::ImageList_Create(width, height, ILC_COLOR24 | ILC_MASK, 4, 4));
 }
 
+TImageList::TImageList(TComponent* owner, HIMAGELIST shared) : TComponent(owner), shared_(shared), width_(0), height_(0) {
+    ::ImageList_GetIconSize(shared, &width_, &height_);
+}
+
 TImageList::~TImageList() = default;
 
-int TImageList::Count() const { return list_ ? ::ImageList_GetImageCount(Handle()) : 0; }
+int TImageList::Count() const { return Handle() ? ::ImageList_GetImageCount(Handle()) : 0; }
 
 int TImageList::AddMasked(HBITMAP bitmap, TColor maskColor) {
     return ::ImageList_AddMasked(Handle(), bitmap, ColorToRGB(maskColor));
@@ -34,7 +38,7 @@ int TImageList::AddPainted(const std::function<void(TCanvas& canvas)>& painter, 
 }
 
 void TImageList::Draw(HDC dc, int x, int y, int index, bool enabled) const {
-    if (!list_ || index < 0 || index >= Count()) return;
+    if (!Handle() || index < 0 || index >= Count()) return;
     if (enabled) {
         ::ImageList_Draw(Handle(), index, dc, x, y, ILD_TRANSPARENT);
     } else {

@@ -12,8 +12,10 @@ namespace krv {
 class TImageList : public TComponent {
 public:
     explicit TImageList(TComponent* owner = nullptr, int width = 16, int height = 16);
+    // Over a list owned elsewhere (the system's): drawn from, never destroyed.
+    TImageList(TComponent* owner, HIMAGELIST shared);
     ~TImageList() override;
-    HIMAGELIST Handle() const { return static_cast<HIMAGELIST>(list_.get()); }
+    HIMAGELIST Handle() const { return shared_ ? shared_ : static_cast<HIMAGELIST>(list_.get()); }
     int Width() const { return width_; }
     int Height() const { return height_; }
     int Count() const;
@@ -26,6 +28,7 @@ public:
     static constexpr TColor clFuchsia = 0xFF00FF;
 private:
     UniqueHandle<ImageListTraits> list_;
+    HIMAGELIST shared_ = nullptr;
     int width_, height_;
 };
 

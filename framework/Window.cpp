@@ -56,9 +56,20 @@ bool TWindow::SubclassWindow(HWND wnd) {
     return oldWndProc_ != nullptr;
 }
 
+bool TWindow::SubclassWindowW(HWND wnd) {
+    if (!wnd || handle_ || FromHandle(wnd)) return false;
+    ::SetPropA(wnd, kThisProp, this);
+    handle_ = wnd;
+    wide_ = true;
+    oldWndProc_ = reinterpret_cast<WNDPROC>(
+        ::SetWindowLongPtrW(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TWindow::StaticWndProcW)));
+    return oldWndProc_ != nullptr;
+}
+
 bool TWindow::HandleMessage(UINT, WPARAM, LPARAM, LRESULT&) { return false; }
 
 LRESULT TWindow::DefaultHandler(UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (oldWndProc_ && wide_) return ::CallWindowProcW(oldWndProc_, handle_, msg, wParam, lParam);
     if (oldWndProc_) return ::CallWindowProcA(oldWndProc_, handle_, msg, wParam, lParam);
     return ::DefWindowProcA(handle_, msg, wParam, lParam);
 }
@@ -98,6 +109,16 @@ LRESULT CALLBACK TWindow::StaticWndProc(HWND wnd, UINT msg, WPARAM wParam, LPARA
         }
     }
     if (!self) return ::DefWindowProcA(wnd, msg, wParam, lParam);
+    return Dispatch(self, wnd, msg, wParam, lParam);
+}
+
+LRESULT CALLBACK TWindow::StaticWndProcW(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    TWindow* self = FromHandle(wnd);
+    if (!self) return ::DefWindowProcW(wnd, msg, wParam, lParam);
+    return Dispatch(self, wnd, msg, wParam, lParam);
+}
+
+LRESULT TWindow::Dispatch(TWindow* self, HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     LRESULT result = 0;
     try {
         bool handled = self->HandleMessage(msg, wParam, lParam, result);
@@ -108,7 +129,10 @@ LRESULT CALLBACK TWindow::StaticWndProc(HWND wnd, UINT msg, WPARAM wParam, LPARA
     }
     if (msg == WM_NCDESTROY) {
         ::RemovePropA(wnd, kThisProp);
-        if (self->oldWndProc_) ::SetWindowLongPtrA(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(self->oldWndProc_));
+        if (self->oldWndProc_ && self->wide_)
+            ::SetWindowLongPtrW(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(self->oldWndProc_));
+        else if (self->oldWndProc_)
+            ::SetWindowLongPtrA(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(self->oldWndProc_));
         self->handle_ = nullptr;
         self->oldWndProc_ = nullptr;
         try {

@@ -31,11 +31,14 @@ public:
     // control): its messages then reach HandleMessage first and the control's
     // own procedure through DefaultHandler.
     bool SubclassWindow(HWND wnd);
+    // The same for a Unicode window: messages keep their UTF-16 text.
+    bool SubclassWindowW(HWND wnd);
 
     // The object behind a window of ours, or null.
     static TWindow* FromHandle(HWND wnd);
     // The procedure of every class registered with RegisterWindowClass.
     static LRESULT CALLBACK StaticWndProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK StaticWndProcW(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
 protected:
     // Answers true when the message was handled; result is then returned.
@@ -47,6 +50,9 @@ protected:
 
     HWND handle_ = nullptr;
     WNDPROC oldWndProc_ = nullptr;   // the standard control's procedure when subclassed
+    bool wide_ = false;              // subclassed as a Unicode window
+private:
+    static LRESULT Dispatch(TWindow* self, HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
 };
 
 // An exception thrown by a message handler cannot cross the system's message

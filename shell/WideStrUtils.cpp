@@ -14,14 +14,6 @@ std::string WideToAnsi(const std::wstring& s) {
     return r;
 }
 
-std::wstring AnsiToWide(const std::string& s) {
-    if (s.empty()) return std::wstring();
-    int n = ::MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    std::wstring r(static_cast<size_t>(n), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), r.data(), n);
-    return r;
-}
-
 size_t StrLenW(const wchar_t* s) {
     size_t n = 0;
     while (s[n]) ++n;

@@ -12,7 +12,7 @@
 
 namespace krv {
 
-// ANSI (system code page) and UTF-16 conversions.
+// ANSI (system code page) and UTF-16 conversions; AnsiToWide is the tree layer's.
 std::string WideToAnsi(const std::wstring& s);
 std::wstring AnsiToWide(const std::string& s);
 

@@ -77,6 +77,7 @@ protected:
     bool ReadChunk(TStream& stream, int version, PLazyNode node, uint32_t chunkType, uint32_t chunkSize) override;
     TOptionsClass GetOptionsClass() const override;
     void FontChanged() override;
+    PLTEditLink DoCreateEditor(PLazyNode node, TColumnIndex column) override;
 
 private:
     uint32_t* WidthCache(PLazyNode node) const;

@@ -193,7 +193,8 @@ bool TBaseLazyTree::BeginPendingCheck(PLazyNode node, bool byMouse) {
     if (states_.Contains(tsKeyCheckPending) || states_.Contains(tsMouseCheckPending)) return false;
     if (node->States & vsDisabled) return false;
     TCheckState newState = DetermineNextCheckState(TCheckType(node->CheckType), Normalised(node->CheckState));
-    if (!DoChecking(node, newState)) return false;
+    TNodeWatch watch(this, &node);
+    if (!DoChecking(node, newState) || !node) return false;
     DoStateChange(byMouse ? tsMouseCheckPending : tsKeyCheckPending);
     checkNode_ = node;
     pendingCheckState_ = newState;
@@ -209,9 +210,10 @@ void TBaseLazyTree::EndPendingCheck(bool apply) {
     PLazyNode node = checkNode_;
     checkNode_ = nullptr;
     if (!node) return;
+    TNodeWatch watch(this, &node);
     if (apply) DoSetCheckState(node, pendingCheckState_);
     else node->CheckState = Normalised(node->CheckState);
-    InvalidateNode(node);
+    if (node) InvalidateNode(node);
 }
 
 } // namespace krv

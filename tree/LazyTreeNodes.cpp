@@ -85,7 +85,13 @@ void TBaseLazyTree::ForgetNode(PLazyNode node, PLazyNode parent) {
     if (lastSearchNode_ == node) lastSearchNode_ = nullptr;
     if (lastClickedNode_ == node) lastClickedNode_ = nullptr;
     if (rangeAnchor_ == node) rangeAnchor_ = nullptr;
-    if (focusedNode_ == node) focusedNode_ = nullptr;
+    if (focusedNode_ == node) {
+        focusedNode_ = nullptr;
+        // The editor works on the focused node.
+        if (editLink_ && states_.Contains(tsEditing)) DoCancelEdit();
+    }
+    for (PLazyNode* slot : watched_)
+        if (*slot == node) *slot = nullptr;
 }
 
 // ---- subtree bookkeeping ---------------------------------------------------------
@@ -685,34 +691,53 @@ void TBaseLazyTree::ResetNode(PLazyNode node) {
 
 void TBaseLazyTree::ToggleNode(PLazyNode node) {
     if (!node || node == root_ || (node->States & vsDeleting)) return;
+    // The expand and collapse handlers may delete the node.
+    TNodeWatch watch(this, &node);
     PLazyNode lastTop = updateCount_ == 0 ? GetTopNode() : nullptr;
     bool changed = false;
     if (node->States & vsExpanded) {
-        if (!DoCollapsing(node)) return;
+        if (!DoCollapsing(node) || !node) return;
+        if (updateCount_ == 0 && !states_.Contains(tsCollapsing)) {
+            int rowBottom = RowBottom(node);
+            AnimateToggle(rowBottom, std::min<int>(int(node->TotalHeight) - node->NodeHeight,
+                                                   ClientHeight() - rowBottom + 1), false);
+        }
         InterruptValidation();
         unsigned hiddenRows = IsEffectivelyVisible(node) ? CountVisibleChildren(node) : 0;
         AdjustTotalHeight(node, node->NodeHeight, false);
         ChangeVisibleCount(-int64_t(hiddenRows));
         node->States &= ~vsExpanded;
         DoCollapsed(node);
+        if (!node) return;
         if (AutoOption(toAutoFreeOnCollapse) && node->FirstChild) {
             DeleteChildren(node);
             node->States |= vsHasChildren;
         }
         changed = true;
     } else {
-        if (!DoExpanding(node)) return;
+        if (!DoExpanding(node) || !node) return;
         InitIfNeeded(node);
+        if (!node) return;
         if ((node->States & vsHasChildren) && !node->FirstChild) InitChildren(node);
         if (!node->FirstChild || (node->States & vsExpanded)) return;
         InterruptValidation();
         int64_t heightDelta = 0;
         for (PLazyNode run = node->FirstChild; run; run = run->NextSibling)
             if (run->States & vsVisible) heightDelta += run->TotalHeight;
+        if (updateCount_ == 0 && !states_.Contains(tsExpanding) && !states_.Contains(tsPainting) &&
+            GetNextVisibleNoInit(node)) {
+            int rowBottom = RowBottom(node);
+            if (rowBottom < ClientHeight())
+                AnimateToggle(rowBottom, int(std::min<int64_t>(ClientHeight() - rowBottom + 1, heightDelta)), true);
+        }
         node->States |= vsExpanded;
         AdjustTotalHeight(node, heightDelta, true);
         if (IsEffectivelyVisible(node)) ChangeVisibleCount(CountVisibleChildren(node));
         DoExpanded(node);
+        if (!node) {
+            Invalidate();
+            return;
+        }
         changed = true;
     }
     if (!changed) return;
@@ -724,6 +749,12 @@ void TBaseLazyTree::ToggleNode(PLazyNode node) {
         return;
     }
     UpdateScrollBars(true);
+    if (AutoOption(toAutoScrollOnExpand) && (node->States & vsExpanded) && HandleAllocated()) {
+        // The opened subtree comes into view as far as it fits.
+        if (ClientHeight() < int(node->TotalHeight)) SetTopNode(node);
+        else if (PLazyNode last = GetLastVisibleChild(node))
+            ScrollIntoView(last, SelectionOption(toCenterScrollIntoView));
+    }
     if (GetTopNode() == lastTop) InvalidateToBottom(node);
     else Invalidate();
 }

@@ -125,50 +125,8 @@ void TBaseLazyTree::SetUpdateState(bool updating) {
     }
 }
 
-void TBaseLazyTree::UpdateScrollBars(bool doRepaint) {
-    if (updateCount_ != 0) return;
-    int contentHeight = int(root_->TotalHeight) - root_->NodeHeight;
-    int lowest = std::min(0, ClientHeight() - contentHeight);
-    if (offsetY_ < lowest) offsetY_ = lowest;
-    if (offsetY_ > 0) offsetY_ = 0;
-    if (!HandleAllocated()) return;
-    SetScrollBar(SB_VERT, contentHeight, ClientHeight(), -offsetY_, doRepaint);
-    SetScrollBar(SB_HORZ, rangeX_, ClientWidth(), -offsetX_, doRepaint);
-}
-
-// A bar whose content fits the page hides unless it is always visible.
-void TBaseLazyTree::SetScrollBar(int bar, int range, int page, int position, bool repaint) {
-    SCROLLINFO si{};
-    si.cbSize = sizeof si;
-    si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
-    if (scrollBarOptions_.AlwaysVisible()) si.fMask |= SIF_DISABLENOSCROLL;
-    si.nMax = range > 0 ? range - 1 : 0;
-    si.nPage = UINT(std::max(page, 0));
-    si.nPos = position;
-    ::SetScrollInfo(handle_, bar, &si, repaint);
-}
-
-void TBaseLazyTree::SetOffsetY(int value) {
-    int old = offsetY_;
-    offsetY_ = value;
-    UpdateScrollBars(true);
-    if (offsetY_ != old) {
-        DoScroll(0, offsetY_ - old);
-        Invalidate();
-    }
-}
-
-void TBaseLazyTree::SetOffsetX(int value) {
-    value = std::clamp(value, std::min(0, ClientWidth() - rangeX_), 0);
-    if (value == offsetX_) return;
-    int old = offsetX_;
-    offsetX_ = value;
-    if (HandleAllocated()) SetScrollBar(SB_HORZ, rangeX_, ClientWidth(), -offsetX_, true);
-    DoScroll(offsetX_ - old, 0);
-    if (HandleAllocated()) Invalidate();
-}
-
 bool TBaseLazyTree::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    if (HandleInputMessage(msg, wParam, lParam, result)) return true;
     switch (msg) {
     case WM_CHANGESTATE:
         HandleChangeState(unsigned(wParam), unsigned(lParam));
@@ -470,12 +428,15 @@ bool TBaseLazyTree::CanEdit(PLazyNode node, TColumnIndex column) {
     return DoEditing(node, column, allowed);
 }
 
-void TBaseLazyTree::EditNode(PLazyNode node, TColumnIndex column) {
-    if (!node || node == root_ || states_.Contains(tsEditing)) return;
+bool TBaseLazyTree::EditNode(PLazyNode node, TColumnIndex column) {
+    if (!node || node == root_ || states_.Contains(tsEditing) || MiscOption(toReadOnly)) return false;
     SetFocusedNode(node);
-    if (focusedNode_ != node) return;
+    if (focusedNode_ != node || !CanEdit(node, column)) return false;
     focusedColumn_ = column;
-    if (CanEdit(node, column)) DoEdit();
+    editColumn_ = column;
+    InitIfNeeded(node);
+    DoEdit();
+    return states_.Contains(tsEditing);
 }
 
 void TBaseLazyTree::DoEdit() {
@@ -491,6 +452,7 @@ void TBaseLazyTree::DoEdit() {
     PLTEditLink link = editLink_;
     bool ok = link->PrepareEditing(this, focusedNode_, focusedColumn_);
     if (ok) {
+        UpdateEditBounds();
         InvalidateNode(focusedNode_);
         ok = link->StartEditing();
     }

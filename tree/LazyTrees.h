@@ -33,8 +33,8 @@ public:
     TLTMiscOptions MiscOptions() const { return misc_; }
     void SetPaintOptions(TLTPaintOptions v);
     void SetAnimationOptions(TLTAnimationOptions v) { animation_ = v; }
-    void SetAutoOptions(TLTAutoOptions v);
-    void SetSelectionOptions(TLTSelectionOptions v);
+    virtual void SetAutoOptions(TLTAutoOptions v);
+    virtual void SetSelectionOptions(TLTSelectionOptions v);
     void SetMiscOptions(TLTMiscOptions v);
     // Copies the five sets through dest's setters, so their effects run on dest's tree.
     virtual void AssignTo(TCustomLazyTreeOptions& dest) const;
@@ -66,6 +66,11 @@ public:
     virtual std::vector<TColumnIndex> VisibleColumnsInOrder() const { return {}; }
     virtual void ColumnBounds(TColumnIndex, int& left, int& right) const { left = right = 0; }
     void SetSortDirection(TSortDirection d);
+    // A column's own alignment and reading order (the tree's when it has none).
+    virtual bool ColumnAlignmentOf(TColumnIndex, TAlignment&) const { return false; }
+    virtual bool ColumnBiDiModeOf(TColumnIndex, TBiDiMode&) const { return false; }
+    // The column last pressed in the header (ColumnNone when none).
+    TColumnIndex PressedColumn = ColumnNone;
 protected:
     TBaseLazyTree* owner_;
     TColumnIndex mainColumn_ = 0;
@@ -115,12 +120,28 @@ struct TCacheEntry {
     uint32_t AbsoluteTop;
 };
 
+// What lies under a point of the tree window.
+enum : uint16_t {
+    hpAbove = 0x0001, hpBelow = 0x0002, hpNowhere = 0x0004, hpOnItem = 0x0008, hpOnItemButton = 0x0010,
+    hpOnItemCheckbox = 0x0020, hpOnItemIndent = 0x0040, hpOnItemLabel = 0x0080, hpOnItemLeft = 0x0100,
+    hpOnItemRight = 0x0200, hpOnNormalIcon = 0x0400, hpOnStateIcon = 0x0800, hpToLeft = 0x1000,
+    hpToRight = 0x2000
+};
+struct THitTestResult {
+    PLazyNode Node = nullptr;
+    uint16_t Positions = 0;
+    TColumnIndex Column = ColumnNone;
+};
+// Directions of auto scrolling (AutoScrollDirections).
+enum : uint8_t { sdLeftDir = 1, sdUpDir = 2, sdRightDir = 4, sdDownDir = 8 };
+
 using TNodeArray = std::vector<PLazyNode>;
 using TLTGetNodeProc = std::function<void(TBaseLazyTree* sender, PLazyNode node, void* data, bool& abort)>;
 
 class TBaseLazyTree : public TCustomControl {
     friend class TWorkerThread;
     friend class TCustomLazyTreeOptions;
+    friend class TStringEditLink;
 public:
     explicit TBaseLazyTree(TComponent* owner = nullptr);
     ~TBaseLazyTree() override;
@@ -365,9 +386,52 @@ public:
     TLTHeader& Header() { return *header_; }
     bool EndEditNode();
     virtual bool CancelEditNode();
-    void EditNode(PLazyNode node, TColumnIndex column);
+    // Focuses the node and starts its editor; answers whether editing runs.
+    bool EditNode(PLazyNode node, TColumnIndex column);
     // Deepest nesting a loaded stream may have.
     static constexpr int MaxStreamDepth = 10000;
+
+    // ---- hit test, mouse, keys, scrolling (LazyTreeHitTest.cpp, LazyTreeMouse.cpp, LazyTreeKeys.cpp)
+    // What lies at (x, y); relative: client coordinates, else tree coordinates.
+    void GetHitTestInfoAt(int x, int y, bool relative, THitTestResult& hitInfo);
+    int GetImageIndexOf(PLazyNode node, TLTImageKind kind, TColumnIndex column, bool& ghosted);
+    // The widest content of the rows now shown (the horizontal range without columns).
+    int WidestVisibleExtent();
+    int VerticalRange() const { return int(root_->TotalHeight) - root_->NodeHeight; }
+    uint8_t AutoScrollDirections() const { return autoScrollDirections_; }
+    unsigned AutoScrollDelay = 1000;
+    unsigned AutoScrollInterval = 1;
+    unsigned AutoExpandDelay = 1000;
+    unsigned EditDelay = 1000;
+    unsigned IncrementalSearchTimeout = 1000;
+    TLTSearchDirection IncrementalSearchDirection = sdForward;
+    TLTSearchStart IncrementalSearchStart = ssFocusedNode;
+    // Selects the visible nodes from anchor to target (all others dropped unless addOnly).
+    void AddToSelectionRange(PLazyNode anchor, PLazyNode target, bool addOnly);
+    void IncrementalSearchChar(WORD charCode);
+    void StartWheelPanning(POINT position);
+    void StopWheelPanning();
+    POINT PanAnchor() const { return panAnchor_; }
+    HWND PanningWindow() const { return panningWindow_.get(); }
+    // The name of the pan cursor shown now ("LT_MOVEN" ...), null when not panning.
+    const char* PanCursorName() const { return panCursorName_; }
+    // Moves the view; answers whether it moved. Offsets are clamped to the ranges.
+    bool DoSetOffsetXY(POINT value, bool scrollBars = true);
+    // Runs Callback(step, stepSize, data) over Duration ms; false from it ends early.
+    using TLTAnimationCallback = std::function<bool(int step, int stepSize, void* data)>;
+    void RunStepAnimation(int steps, int duration, const TLTAnimationCallback& callback, void* data);
+    // The selection frame in tree coordinates (from the press point to the mouse).
+    RECT SelectionRect() const { return newSelRect_; }
+    // The framework's dragging test: an OLE drag pending or running.
+    bool Dragging() const { return states_.Contains(tsOLEDragPending) || states_.Contains(tsOLEDragging); }
+    int DragThreshold = 5;
+    // Automatic: every press on a node may start a drag.
+    enum TDragMode { dmManual, dmAutomatic };
+    TDragMode DragMode = dmManual;
+    // The tree's own context menu (DoGetPopupMenu asks the owner otherwise).
+    TMenuItem* PopupMenu = nullptr;
+    // Tells the tree where the mouse is (the tests drive the tree by messages alone).
+    std::function<DWORD()> TickSource;
 
     // ---- events ---------------------------------------------------------
     std::function<void(TBaseLazyTree*, PLazyNode parent, PLazyNode node, TLazyNodeInitStates& initialStates)> OnInitNode;
@@ -529,6 +593,38 @@ protected:
     HDC MeasureDC();
     // Runs in the worker thread: builds the cache from stored heights only.
     virtual bool DoValidateCache();
+    // ---- input slots (LazyTreeMouse.cpp, LazyTreeKeys.cpp) ----------------------
+    virtual void HandleMouseDown(TMouseButton button, TShiftState shift, POINT p, THitTestResult& hitInfo);
+    virtual void HandleMouseUp(TMouseButton button, TShiftState shift, POINT p, THitTestResult& hitInfo);
+    virtual void HandleMouseDblClick(TMouseButton button, TShiftState shift, POINT p, THitTestResult& hitInfo);
+    virtual void HandleClickSelection(PLazyNode lastFocused, PLazyNode newNode, TShiftState shift, bool dragPending);
+    virtual void HandleMouseMoveTree(TShiftState shift, POINT p);
+    virtual bool HandleDrawSelection(RECT oldRect, RECT newRect);
+    virtual void HandleKeyDown(WORD& charCode, TShiftState shift);
+    virtual void HandleKeyUp(WORD charCode, TShiftState shift);
+    virtual bool AutoScrollAllowed();
+    virtual uint8_t ScrollDirectionsAt(int x, int y);
+    virtual void DoAutoScroll(int x, int y);
+    virtual void ScrollTimerStep();
+    virtual void UpdatePanCursor(POINT mouse);
+    virtual void BeginDrag(bool immediate, int threshold = -1);
+    // Starts the system drag loop with the selected nodes (the drag manager supplies the data).
+    virtual void StartOleDrag(POINT p);
+    bool HasPopupMenu(PLazyNode node, TColumnIndex column, POINT p);
+    // Runs the cell tests of one reading order; x relative to the cell's left edge.
+    void CellHitTestLTR(THitTestResult& hitInfo, int x, TAlignment alignment, int width);
+    void CellHitTestRTL(THitTestResult& hitInfo, int x, TAlignment alignment, int width);
+    // The column at x (tree coordinates) with its edges; ColumnInvalid right of the last.
+    TColumnIndex ColumnAt(int x, int& left, int& right);
+    TAlignment ColumnAlignment(TColumnIndex column) const;
+    TBiDiMode ColumnBiDiMode(TColumnIndex column) const;
+    DWORD CurrentTime() const { return TickSource ? TickSource() : ::GetTickCount(); }
+    bool HandleInputMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
+    // The client y below a node's row (-1 when it is not shown).
+    int RowBottom(PLazyNode node);
+    void AnimateToggle(int rowBottom, int distance, bool down);
+    // Places the running editor over the focused node's text in the edit column.
+    void UpdateEditBounds();
 
     // ---- node internals used by the other parts -------------------------
     PLazyNode MakeNewNode();
@@ -554,7 +650,6 @@ protected:
     void InternalAddFromStream(TStream& stream, int version, PLazyNode node);
     [[noreturn]] void ShowError(const std::string& msg, int code);
     void UpdateScrollBars(bool doRepaint);
-    void SetScrollBar(int bar, int range, int page, int position, bool repaint);
     void SetUpdateState(bool updating);
     bool MiscOption(TLTMiscOption o) const { return options_->MiscOptions().Contains(o); }
     bool AutoOption(TLTAutoOption o) const { return options_->AutoOptions().Contains(o); }
@@ -588,6 +683,25 @@ private:
     void WaitForWorker();
     void HandleChangeState(unsigned enter, unsigned leave);
     int LoadHeader(TStream& stream);
+    // A node kept in a local across calls into application code: a handler
+    // that deletes the node clears the local (see ForgetNode).
+    class TNodeWatch {
+    public:
+        TNodeWatch(TBaseLazyTree* tree, PLazyNode* slot) : tree_(tree) { tree_->watched_.push_back(slot); }
+        ~TNodeWatch() { tree_->watched_.pop_back(); }
+        TNodeWatch(const TNodeWatch&) = delete;
+        TNodeWatch& operator=(const TNodeWatch&) = delete;
+    private:
+        TBaseLazyTree* tree_;
+    };
+    void SelectFocusedAfterKey(PLazyNode oldFocused, PLazyNode newFocused, TShiftState shift);
+    void HandleMouseWheel(int delta, TShiftState shift);
+    void HandleScrollMessage(int bar, WORD code);
+    void StopAutoScroll();
+    void KillInputTimers();
+    void UpdateHotNode(PLazyNode node);
+    LRESULT AnswerTreeViewQuery(UINT msg, WPARAM wParam, LPARAM lParam);
+    bool CollectNodesInFrame(RECT oldRect, RECT newRect);
     void ApplyBaseRecord(TStream& stream, int version, PLazyNode node, uint32_t& childCount);
     void AdoptLoadedSelection(PLazyNode node);
 
@@ -673,6 +787,23 @@ private:
     // position cache, written by the worker while it owns this tree
     std::vector<TCacheEntry> positionCache_;
     unsigned startIndex_ = 0;
+
+    // input
+    std::vector<PLazyNode*> watched_;
+    uint8_t autoScrollDirections_ = 0;
+    DWORD scrollStartTime_ = 0;
+    POINT panAnchor_{};
+    POINT lastClickPos_{};
+    POINT lastMouse_{};
+    RECT newSelRect_{}, oldSelRect_{};
+    TShiftState drawSelShift_ = 0;
+    TColumnIndex lastHeaderColumn_ = ColumnNone;
+    WindowHandle panningWindow_;
+    BitmapHandle panningImage_;
+    const char* panCursorName_ = nullptr;
+    RegionHandle panningRegion_;
+    HCURSOR savedCursor_ = nullptr;
+    TNodeArray frameAdd_;
 };
 
 } // namespace krv

@@ -1,0 +1,725 @@
+// The explorer tree's nodes: their data area, initialisation, expansion by
+// enumeration, the check-state bridge, icons and text, and the window's
+// messages. Options, the root folder and rebuilding are in
+// LazyExplorerTreeOptions.cpp.
+#include "shell/LazyExplorerTree.h"
+#include "shell/LazyIconThread.h"
+#include "shell/ShellUtils.h"
+#include "shell/WideFileUtils.h"
+#include <algorithm>
+#include <cstring>
+
+namespace krv {
+
+namespace {
+
+bool SamePIDL(LPCITEMIDLIST a, LPCITEMIDLIST b) {
+    if (!a || !b) return false;
+    uint32_t size = TPIDLManager::PIDLSize(a);
+    return size == TPIDLManager::PIDLSize(b) && std::memcmp(a, b, size) == 0;
+}
+
+// The system image index of an imagined item (no disk access).
+int ImageIndexByAttributes(const wchar_t* name, DWORD attributes) {
+    SHFILEINFOW info{};
+    if (!::SHGetFileInfoW(name, attributes, &info, sizeof info,
+                          SHGFI_SYSICONINDEX | SHGFI_USEFILEATTRIBUTES | SHGFI_SMALLICON))
+        return 0;
+    return info.iIcon;
+}
+
+// One hourglass for all trees of the process.
+int g_waitCursorUsers = 0;
+HCURSOR g_savedCursor = nullptr;
+
+} // namespace
+
+// ---- life time -------------------------------------------------------------------------
+
+TCustomLazyExplorerTree::TCustomLazyExplorerTree(TComponent* owner) : TCustomLazyStringTree(owner) {
+    UseOwnClasses();
+    // The internal area comes first, while the tree is empty, so every node has it.
+    dataOffset_ = AllocateInternalDataArea(sizeof(TLETNodeData));
+    SetDefaultNodeHeight(17);
+    ::SHGetMalloc(malloc_.put());
+    unknownFolderIcon_ = ImageIndexByAttributes(L"C:\\", FILE_ATTRIBUTE_DIRECTORY);
+    unknownFileIcon_ = ImageIndexByAttributes(L"*.zyxwv", FILE_ATTRIBUTE_NORMAL);
+    SetRootFolder(rfDesktop);
+    ++rebuildLock_;
+    InitDefaultOptions();
+    --rebuildLock_;
+    constructing_ = false;
+}
+
+TCustomLazyExplorerTree::~TCustomLazyExplorerTree() {
+    Clear();
+    ThreadedImagesOn(false);
+    ChangeNotifierOn(false);
+    FreeNodeData(root_);
+    FreePIDL(customPIDL_);
+    while (waitCursorCount_ > 0) WaitCursor(false);
+}
+
+TOptionsClass TCustomLazyExplorerTree::GetOptionsClass() const {
+    return +[](TBaseLazyTree* owner) -> std::unique_ptr<TCustomLazyTreeOptions> {
+        return std::make_unique<TLazyExplorerTreeOptions>(owner);
+    };
+}
+
+void TCustomLazyExplorerTree::InitDefaultOptions() {
+    auto& o = TreeOptions();
+    o.SetPaintOptions({toShowButtons, toShowTreeLines, toUseBlendedImages, toGhostedIfUnfocused});
+    o.SetLETFolderOptions({toFoldersExpandable});
+    o.SetLETShellOptions({toRightAlignSizeColumn, toContextMenus});
+    o.SetLETMiscOptions({toBrowseExecuteFolder, toBrowseExecuteFolderShortcut, toBrowseExecuteZipFolder,
+                         toExecuteOnDblClk});
+    o.SetLETImageOptions({toImages, toMarkCutAndCopy});
+    o.SetLETSyncOptions({toCollapseTargetFirst, toExpandTarget, toSelectTarget});
+}
+
+TLazyExplorerTreeview::TLazyExplorerTreeview(TComponent* owner) : TLazyExplorerViews(owner) {
+    // The base constructor could not reach this class's defaults.
+    ++rebuildLock_;
+    InitDefaultOptions();
+    --rebuildLock_;
+}
+
+void TLazyExplorerTreeview::InitDefaultOptions() {
+    SetFileObjects({foFolders, foHidden});
+    auto& o = TreeOptions();
+    o.SetAutoOptions({toAutoScroll});
+    o.SetSelectionOptions({toLevelSelectConstraint, toMultiSelect});
+    o.SetMiscOptions({toAcceptOLEDrop, toEditable, toToggleOnDblClick});
+    o.SetPaintOptions({toShowButtons, toShowTreeLines, toUseBlendedImages, toGhostedIfUnfocused});
+    o.SetLETFolderOptions({toFoldersExpandable});
+    o.SetLETShellOptions({toContextMenus});
+    o.SetLETMiscOptions({toBrowseExecuteFolder, toBrowseExecuteFolderShortcut, toBrowseExecuteZipFolder,
+                         toChangeNotifierThread, toRemoveContextMenuShortCut});
+    o.SetLETImageOptions({toImages, toThreadedImages, toMarkCutAndCopy});
+    o.SetLETSyncOptions({toCollapseTargetFirst, toExpandTarget, toSelectTarget});
+}
+
+TLazyExplorerTree::TLazyExplorerTree(TComponent* owner) : TCustomLazyExplorerTree(owner) {}
+
+void TCustomLazyExplorerTree::CreateHandleDone() {
+    TCustomLazyStringTree::CreateHandleDone();
+    ThreadedImagesOn(ImageOption(toThreadedImages));
+    ChangeNotifierOn(LETMiscOption(toChangeNotifierThread));
+    // Icon indexes of another window's time may be stale.
+    for (PLazyNode run = GetFirstNoInit(); run; run = GetNextNoInit(run))
+        if (TNamespace* ns = GetNodeData(run)->Namespace) ns->Invalidate(true);
+}
+
+// ---- the data area -------------------------------------------------------------------
+
+PLETNodeData TCustomLazyExplorerTree::GetNodeData(PLazyNode node) const {
+    return node ? reinterpret_cast<PLETNodeData>(reinterpret_cast<uint8_t*>(node) + dataOffset_) : nullptr;
+}
+
+bool TCustomLazyExplorerTree::ValidateNamespace(PLazyNode node, TNamespace*& ns) const {
+    ns = node ? GetNodeData(node)->Namespace : nullptr;
+    return ns != nullptr;
+}
+
+void TCustomLazyExplorerTree::FreeNodeData(PLazyNode node) {
+    if (!node) return;
+    PLETNodeData data = GetNodeData(node);
+    delete data->Namespace;
+    delete data->ColumnManager;
+    data->Namespace = nullptr;
+    data->ColumnManager = nullptr;
+}
+
+// ---- initialisation ----------------------------------------------------------------
+
+DWORD TCustomLazyExplorerTree::EnumFlags() const {
+    DWORD flags = 0;
+    if (fileObjects_.Contains(foFolders)) flags |= SHCONTF_FOLDERS;
+    if (fileObjects_.Contains(foNonFolders)) flags |= SHCONTF_NONFOLDERS;
+    if (fileObjects_.Contains(foHidden)) flags |= SHCONTF_INCLUDEHIDDEN;
+    return flags;
+}
+
+bool TCustomLazyExplorerTree::HasChildrenTest(TNamespace* ns, PLazyNode parent) {
+    bool top = parent == nullptr || parent == root_;
+    bool allowed = FolderOption(toFoldersExpandable) || (top && !FolderOption(toHideRootFolder));
+    if (!allowed) return false;
+    // Its children are never counted: asking can take long.
+    if (ns->IsRecycleBin()) return true;
+    if (ns->HasSubFolder()) return true;
+    DWORD flags = EnumFlags();
+    bool result = false;
+    if (fileObjects_.Contains(foFolders)) result = ns->HasChildren(flags & ~DWORD(SHCONTF_NONFOLDERS));
+    if (!result && fileObjects_.Contains(foNonFolders)) result = ns->HasChildren(flags);
+    return result;
+}
+
+void TCustomLazyExplorerTree::DoInitNode(PLazyNode parent, PLazyNode node, TLazyNodeInitStates& initialStates) {
+    PLETNodeData data = GetNodeData(node);
+    if (!parent && RootNodeCount() < 2 && !FolderOption(toHideRootFolder)) {
+        FreeNodeData(node);
+        data->Namespace = rootNamespace_ ? rootNamespace_->Clone(true).release() : new TNamespace(nullptr);
+        data->ColumnManager = new TColumnManager(this);
+        initialStates += ivsExpanded;
+    }
+    if (data->Namespace && HasChildrenTest(data->Namespace, parent)) initialStates += ivsHasChildren;
+    TCustomLazyStringTree::DoInitNode(parent, node, initialStates);
+    if (!MiscOption(toCheckSupport)) return;
+    TNamespace* ns = data->Namespace;
+    ILETCheckStorage* storage = CheckStorage();
+    if (AutoOption(toAutoTristateTracking) && parent && CheckState(parent) == csCheckedNormal) {
+        node->CheckState = csCheckedNormal;
+        if (ns && storage) storage->StoreCheck(ns->AbsolutePIDL(), csCheckedNormal, CheckType(node));
+        return;
+    }
+    TCheckState state;
+    TCheckType type;
+    if (ns && storage && storage->FindCheck(ns->AbsolutePIDL(), state, type)) {
+        // What is stored wins over what OnInitNode chose.
+        node->CheckState = state;
+        node->CheckType = type;
+        if (AutoOption(toAutoTristateTracking) && parent && CheckState(parent) == csUncheckedNormal)
+            MarkAncestorsMixed(node);
+    }
+}
+
+void TCustomLazyExplorerTree::MarkAncestorsMixed(PLazyNode node) {
+    for (PLazyNode run = node->Parent; run; run = run == root_ ? nullptr : run->Parent) run->CheckState = csMixedNormal;
+}
+
+void TCustomLazyExplorerTree::DoInitChildren(PLazyNode node, unsigned& childCount) {
+    childCount = unsigned(ExpandNamespaceFolder(node));
+    // Restored check states must be there before the children are painted.
+    if (MiscOption(toCheckSupport))
+        for (PLazyNode run = node->FirstChild; run; run = run->NextSibling) InitIfNeeded(run);
+    TCustomLazyStringTree::DoInitChildren(node, childCount);
+}
+
+// ---- expansion -----------------------------------------------------------------------
+
+bool TCustomLazyExplorerTree::DriveHasMedium(wchar_t letter) {
+    letter = wchar_t(::towupper(letter));
+    if (letter < L'A' || letter > L'Z') return true;
+    wchar_t root[] = {letter, L':', L'\\', 0};
+    TErrorModeScope quiet(SEM_FAILCRITICALERRORS);
+    ULARGE_INTEGER freeBytes, total, totalFree;
+    return ::GetDiskFreeSpaceExW(root, &freeBytes, &total, &totalFree) != 0;
+}
+
+bool TCustomLazyExplorerTree::CanExpandFolder(PLazyNode node) {
+    if (!FolderOption(toFoldersExpandable) && node != root_ && node != GetFirstNoInit()) return false;
+    TNamespace* ns;
+    if (!ValidateNamespace(node, ns)) return true;
+    std::wstring address = ns->NameParseAddressInFolder();
+    if (address.size() != 3 || address[1] != L':' || address[2] != L'\\' || DriveHasMedium(address[0])) return true;
+    // No medium: no children and no button, without a message.
+    BeginUpdate();
+    node->States &= ~vsHasChildren;
+    EndUpdate();
+    if (node != root_) InvalidateNode(node);
+    return false;
+}
+
+int TCustomLazyExplorerTree::ExpandNamespaceFolder(PLazyNode node) {
+    if (!node) return 0;
+    if (!CanExpandFolder(node)) return int(node->ChildCount);
+    WaitCursor(true);
+    BeginUpdate();
+    try {
+        TNamespace* ns;
+        if (node->ChildCount == 0 && ValidateNamespace(node, ns)) {
+            ns->EnumerateFolder(fileObjects_.Contains(foFolders), fileObjects_.Contains(foNonFolders),
+                                fileObjects_.Contains(foHidden),
+                                [this](LPITEMIDLIST child, TNamespace* parent, void* data, bool&) {
+                                    return EnumFolderCallback(child, parent, static_cast<PLazyNode>(data));
+                                },
+                                node);
+        }
+        DoCustomNamespace(node);
+        if (node->ChildCount > 0) Sort(node, Header().SortColumn(), Header().SortDirection(), false);
+    } catch (...) {
+        EndUpdate();
+        WaitCursor(false);
+        throw;
+    }
+    int result = int(node->ChildCount);
+    EndUpdate();
+    WaitCursor(false);
+    return result;
+}
+
+bool TCustomLazyExplorerTree::EnumFolderCallback(LPITEMIDLIST childPIDL, TNamespace* parent, PLazyNode node) {
+    auto ns = std::make_unique<TNamespace>(childPIDL, parent);
+    // Dropped before anyone sees it.
+    if (FolderOption(toForceHideRecycleBin) && ns->IsRecycleBin()) return false;
+    if (!DoEnumFolder(ns.get())) return false;
+    PLazyNode child = AddChild(node);
+    if (!child) return false;
+    PLETNodeData data = GetNodeData(child);
+    data->Namespace = ns.release();
+    data->ColumnManager = new TColumnManager(this);
+    return true;
+}
+
+void TCustomLazyExplorerTree::AddMyDocuments(PLazyNode node) {
+    TNamespace* ns;
+    if (!ValidateNamespace(node, ns) || !ns->IsDesktop() || !ns->Folder()) return;
+    ComPtr<IShellFolder> desktop;
+    if (FAILED(::SHGetDesktopFolder(desktop.put()))) return;
+    wchar_t name[] = L"::{450d8fba-ad25-11d0-98a8-0800361b1103}";
+    LPITEMIDLIST pidl = nullptr;
+    if (FAILED(desktop->ParseDisplayName(nullptr, nullptr, name, nullptr, &pidl, nullptr)) || !pidl) return;
+    auto docs = std::make_unique<TNamespace>(pidl);
+    for (PLazyNode run = node->FirstChild; run; run = run->NextSibling) {
+        TNamespace* child = GetNodeData(run)->Namespace;
+        if (child && SamePIDL(child->AbsolutePIDL(), docs->AbsolutePIDL())) return;
+    }
+    AddCustomNode(node, docs.release(), MiscOption(toCheckSupport), ctTriStateCheckBox);
+}
+
+PLazyNode TCustomLazyExplorerTree::AddCustomNode(PLazyNode parent, TNamespace* ns, bool setCheckType,
+                                                 TCheckType checkType) {
+    PLazyNode node = AddChild(parent);
+    if (!node) {
+        delete ns;
+        return nullptr;
+    }
+    PLETNodeData data = GetNodeData(node);
+    data->Namespace = ns;
+    data->ColumnManager = new TColumnManager(this);
+    if (setCheckType) {
+        node->CheckType = checkType;
+        node->CheckState = csUncheckedNormal;
+    }
+    DoNamespaceStructureChange(node, ns, nscAdd);
+    return node;
+}
+
+bool TCustomLazyExplorerTree::DoExpanding(PLazyNode node) {
+    bool allowed = LETMiscOption(toBrowseExecuteFolder) || node == GetFirstNoInit() || buttonPressed_;
+    return allowed && TCustomLazyStringTree::DoExpanding(node);
+}
+
+void TCustomLazyExplorerTree::HandleMouseDown(TMouseButton button, TShiftState shift, POINT p,
+                                             THitTestResult& hitInfo) {
+    buttonPressed_ = button == mbLeft && (hitInfo.Positions & hpOnItemButton);
+    try {
+        TCustomLazyStringTree::HandleMouseDown(button, shift, p, hitInfo);
+    } catch (...) {
+        buttonPressed_ = false;
+        throw;
+    }
+    buttonPressed_ = false;
+}
+
+bool TCustomLazyExplorerTree::DoCollapsing(PLazyNode node) {
+    if (!TCustomLazyStringTree::DoCollapsing(node)) return false;
+    PLazyNode focused = FocusedNode();
+    if (focused && HasAsParent(focused, node)) {
+        SetFocusedNode(nullptr);
+        ClearSelection();
+        SetSelected(node, true);
+        SetFocusedNode(node);
+    }
+    return true;
+}
+
+void TCustomLazyExplorerTree::DoCollapsed(PLazyNode node) {
+    TCustomLazyStringTree::DoCollapsed(node);
+    if (threadedImagesRegistered_ && !browsing_) DropPendingIcons();
+}
+
+// ---- checks ------------------------------------------------------------------------------
+
+void TCustomLazyExplorerTree::DoChecked(PLazyNode node) {
+    TNamespace* ns;
+    if (ValidateNamespace(node, ns) && CheckStorage()) {
+        if (CheckState(node) != csUncheckedNormal)
+            CheckStorage()->StoreCheck(ns->AbsolutePIDL(), CheckState(node), CheckType(node));
+        else
+            CheckStorage()->RemoveCheck(ns->AbsolutePIDL(), false);
+    }
+    TCustomLazyStringTree::DoChecked(node);
+}
+
+// ---- freeing ------------------------------------------------------------------------------
+
+void TCustomLazyExplorerTree::DoFreeNode(PLazyNode node) {
+    if (threadedImagesRegistered_ && iconPending_.erase(node)) {
+        ++freeing_;
+        ImageThreadManager().ClearPendingItem(this, node, malloc_.get(), WM_LETICONTHREAD);
+        --freeing_;
+    }
+    TCustomLazyStringTree::DoFreeNode(node);
+    FreeNodeData(node);
+}
+
+// ---- images and text ------------------------------------------------------------------------
+
+void TCustomLazyExplorerTree::DoGetImageIndex(PLazyNode node, TLTImageKind kind, TColumnIndex column, bool& ghosted,
+                                              int& index) {
+    TNamespace* ns;
+    if (column != Header().MainColumn() || !ValidateNamespace(node, ns)) {
+        TCustomLazyStringTree::DoGetImageIndex(node, kind, column, ghosted, index);
+        return;
+    }
+    int size = ImageOption(toLargeImages) ? 1 : 0;
+    bool expanded = Expanded(node);
+    bool known = (ns->ValidMask() & TNamespace::vmIconIndexNormal) != 0;
+    if (known || !threadedImagesRegistered_ || IsDesigning()) {
+        ghosted = !FolderOption(toDisableGhostedFolders) && ns->Ghosted();
+        switch (kind) {
+        case ikNormal: index = ns->GetIconIndex(expanded, size); break;
+        case ikSelected: index = ns->GetIconIndex(FolderOption(toShowOpenIconOnSelect) || expanded, size); break;
+        case ikOverlay:
+            index = -1;
+            if (ImageOption(toHideOverlay)) break;
+            if (int own = ns->OverlayIndex(); own > 0) index = own - 1;
+            else if (ns->Link()) index = 1;
+            else if (ns->Share()) index = 0;
+            break;
+        default: break;
+        }
+    } else if (kind == ikNormal || kind == ikSelected) {
+        if (!ns->ThreadIconLoading()) {
+            ImageThreadManager().AddNewItem(this, WM_LETICONTHREAD, 0, node, size == 1, ns->AbsolutePIDL(), ns);
+            iconPending_.insert(node);
+        }
+        index = ns->FileSystem() && ns->Folder() ? unknownFolderIcon_ : unknownFileIcon_;
+    } else {
+        index = -1;
+    }
+    if (OnGetImageIndex) OnGetImageIndex(this, node, kind, column, ghosted, index);
+}
+
+void TCustomLazyExplorerTree::IconAnswer(TImageThreadRequest* request) {
+    auto node = static_cast<PLazyNode>(request->Data);
+    // The node may be gone since the request was queued, and its address
+    // taken by another node: both the node and its item must match.
+    auto pending = iconPending_.find(node);
+    TNamespace* ns = nullptr;
+    if (pending != iconPending_.end() && ValidateNamespace(node, ns) && SamePIDL(ns->AbsolutePIDL(), request->PIDL)) {
+        iconPending_.erase(pending);
+        ns->SetIconIndex(request->ImageIndex, true);
+        if (!freeing_ && !(node->States & vsDeleting)) {
+            if (UpdateCount() == 0) RepaintNode(node);
+            else InvalidateNode(node);
+        }
+    }
+    if (threadedImagesRegistered_) ImageThreadManager().ReleaseItem(request, malloc_.get());
+    else FreeImageRequest(request, malloc_.get());
+}
+
+void TCustomLazyExplorerTree::DropPendingIcons() {
+    if (!threadedImagesRegistered_) return;
+    ImageThreadManager().ClearPendingItems(this, WM_LETICONTHREAD, malloc_.get());
+    iconPending_.clear();
+}
+
+void TCustomLazyExplorerTree::DoGetText(PLazyNode node, TColumnIndex column, TVSTTextType textType,
+                                        std::wstring& text) {
+    if (textType != ttNormal) {
+        TCustomLazyStringTree::DoGetText(node, column, textType, text);
+        return;
+    }
+    TNamespace* ns;
+    text.clear();
+    if (ValidateNamespace(node, ns)) {
+        if (column < 0 || Header().ColumnCount() == 0 || column == Header().MainColumn())
+            text = ns->NameInFolder();
+        else if (columnDetails_ == cdShellColumns && column < ns->DetailsColumnCount())
+            text = ns->DetailsOf(column);
+    }
+    if (OnGetLETText) OnGetLETText(this, column, node, ns, text);
+}
+
+int TCustomLazyExplorerTree::DoCompareNodes(PLazyNode node1, PLazyNode node2, TColumnIndex column) {
+    TNamespace *ns1, *ns2;
+    if (!ValidateNamespace(node1, ns1) || !ValidateNamespace(node2, ns2))
+        return TCustomLazyStringTree::DoCompareNodes(node1, node2, column);
+    if (column > 0 && columnDetails_ == cdUser) return DoCustomColumnCompare(column, node1, node2);
+    // The shell's own order of the two items in their folder.
+    return ns2->ComparePIDL(ns1->AbsolutePIDL(), column < 0 ? 0 : column);
+}
+
+// ---- wait cursor ------------------------------------------------------------------------------
+
+void TCustomLazyExplorerTree::WaitCursor(bool show) {
+    if (show) {
+        ++waitCursorCount_;
+        if (!showWaitCursor_ || g_waitCursorUsers++ > 0) return;
+        g_savedCursor = ::SetCursor(::LoadCursor(nullptr, IDC_WAIT));
+    } else {
+        if (waitCursorCount_ == 0) return;
+        --waitCursorCount_;
+        if (!showWaitCursor_ || g_waitCursorUsers == 0) return;
+        if (--g_waitCursorUsers == 0) ::SetCursor(g_savedCursor);
+    }
+}
+
+void TCustomLazyExplorerTree::SetShowWaitCursor(bool value) {
+    if (value && waitCursorCount_ > 0 && showWaitCursor_) {
+        g_waitCursorUsers = std::max(0, g_waitCursorUsers - waitCursorCount_);
+        waitCursorCount_ = 0;
+        if (g_waitCursorUsers == 0) ::SetCursor(g_savedCursor);
+    }
+    showWaitCursor_ = value;
+}
+
+void TCustomLazyExplorerTree::DoUpdating(TLTUpdateState state) {
+    if (state == usBegin) WaitCursor(true);
+    TCustomLazyStringTree::DoUpdating(state);
+    if (state == usEnd) {
+        WaitCursor(false);
+        SyncLinkedControls();
+    }
+}
+
+// ---- refreshing ---------------------------------------------------------------------------------
+
+void TCustomLazyExplorerTree::RefreshNode(PLazyNode node) {
+    TNamespace* ns;
+    if (!ValidateNamespace(node, ns)) return;
+    BeginUpdate();
+    bool expanded = Expanded(node), selected = Selected(node);
+    DeleteChildren(node, true);
+    ns->Invalidate(true);
+    if (node != root_) SetHasChildren(node, HasChildrenTest(ns, node->Parent == root_ ? nullptr : node->Parent));
+    if (expanded && HasChildren(node)) {
+        bool wasBrowsing = std::exchange(browsing_, true);
+        SetExpanded(node, true);
+        browsing_ = wasBrowsing;
+    }
+    if (selected) SetSelected(node, true);
+    EndUpdate();
+    if (node != root_) InvalidateNode(node);
+}
+
+void TCustomLazyExplorerTree::ReReadAndRefreshNode(PLazyNode node) {
+    TNamespace* ns;
+    if (!ValidateNamespace(node, ns)) return;
+    // The folder's items now, in the folder's order.
+    std::vector<std::unique_ptr<TNamespace>> items;
+    ns->EnumerateFolder(fileObjects_.Contains(foFolders), fileObjects_.Contains(foNonFolders),
+                        fileObjects_.Contains(foHidden),
+                        [&items](LPITEMIDLIST child, TNamespace* parent, void*, bool&) {
+                            items.push_back(std::make_unique<TNamespace>(child, parent));
+                            return true;
+                        },
+                        nullptr);
+    IShellFolder* folder = ns->ShellFolder();
+    auto order = [folder](TNamespace* a, TNamespace* b) {
+        if (!folder) return 0;
+        HRESULT hr = folder->CompareIDs(0, a->RelativePIDL(), b->RelativePIDL());
+        return SUCCEEDED(hr) ? int(short(HRESULT_CODE(hr))) : 0;
+    };
+    std::sort(items.begin(), items.end(), [&](auto& a, auto& b) { return order(a.get(), b.get()) < 0; });
+    std::vector<PLazyNode> children;
+    for (PLazyNode run = node->FirstChild; run; run = run->NextSibling) children.push_back(run);
+    std::stable_sort(children.begin(), children.end(), [&](PLazyNode a, PLazyNode b) {
+        TNamespace *na = GetNodeData(a)->Namespace, *nb = GetNodeData(b)->Namespace;
+        return na && nb && order(na, nb) < 0;
+    });
+    BeginUpdate();
+    size_t i = 0, j = 0;
+    while (i < children.size() || j < items.size()) {
+        TNamespace* existing = i < children.size() ? GetNodeData(children[i])->Namespace : nullptr;
+        int c = i >= children.size() ? 1 : j >= items.size() || !existing ? -1 : order(existing, items[j].get());
+        if (c == 0) {
+            ++i, ++j;
+        } else if (c < 0) {
+            PLazyNode gone = children[i++];
+            if (FocusedNode() == gone) {
+                PLazyNode next = gone->NextSibling ? gone->NextSibling : (node == root_ ? nullptr : node);
+                SetFocusedNode(next);
+                if (next) SetSelected(next, true);
+            }
+            if (MiscOption(toCheckSupport) && existing && CheckStorage())
+                CheckStorage()->RemoveCheck(existing->AbsolutePIDL(), true);
+            DeleteNode(gone);
+        } else {
+            std::unique_ptr<TNamespace> fresh = std::move(items[j++]);
+            if (DoEnumFolder(fresh.get()))
+                AddCustomNode(node, fresh.release(), MiscOption(toCheckSupport), ctTriStateCheckBox);
+        }
+    }
+    if (node != root_ && FolderOption(toFoldersExpandable) && node->ChildCount > 0) node->States |= vsHasChildren;
+    if (node->ChildCount > 0) Sort(node, Header().SortColumn(), Header().SortDirection(), false);
+    EndUpdate();
+    if (node != root_) InvalidateNode(node);
+}
+
+// ---- commands on the selection -----------------------------------------------------------------
+
+std::vector<TNamespace*> TCustomLazyExplorerTree::SelectedNamespaces() {
+    std::vector<TNamespace*> result;
+    for (PLazyNode node : GetSortedSelection(true)) {
+        TNamespace* ns;
+        if (ValidateNamespace(node, ns)) result.push_back(ns);
+    }
+    return result;
+}
+
+bool TCustomLazyExplorerTree::InvokeShellVerb(TShellVerb verb, TNamespace* target, const TNamespaceArray& items) {
+    switch (verb) {
+    case svDelete: return target->Delete(items);
+    case svCut: return target->Cut(items);
+    case svCopy: return target->Copy(items);
+    case svPaste: return target->Paste(items);
+    case svProperties: return target->ShowPropertySheet(items);
+    }
+    return false;
+}
+
+bool TCustomLazyExplorerTree::SelectedFilesDelete() {
+    // A read-only tree never hands a user's folders to the shell's delete.
+    if (LETMiscOption(toLETReadOnly)) return false;
+    TNamespaceArray items = SelectedNamespaces();
+    return !items.empty() && InvokeShellVerb(svDelete, items.front(), items);
+}
+
+bool TCustomLazyExplorerTree::SelectedFilesPaste() {
+    if (LETMiscOption(toLETReadOnly)) return false;
+    TNamespaceArray items = SelectedNamespaces();
+    return !items.empty() && InvokeShellVerb(svPaste, items.front(), items);
+}
+
+bool TCustomLazyExplorerTree::SelectedFilesShowProperties() {
+    TNamespaceArray items = SelectedNamespaces();
+    return !items.empty() && InvokeShellVerb(svProperties, items.front(), items);
+}
+
+bool TCustomLazyExplorerTree::CopyToClipboard() {
+    if (DoClipboardCopy()) return true;
+    TNamespaceArray items = SelectedNamespaces();
+    return !items.empty() && InvokeShellVerb(svCopy, items.front(), items);
+}
+
+bool TCustomLazyExplorerTree::CutToClipboard() {
+    if (LETMiscOption(toLETReadOnly)) return false;
+    if (DoClipboardCut()) return true;
+    TNamespaceArray items = SelectedNamespaces();
+    return !items.empty() && InvokeShellVerb(svCut, items.front(), items);
+}
+
+bool TCustomLazyExplorerTree::PasteFromClipboard() {
+    if (LETMiscOption(toLETReadOnly)) return false;
+    if (DoClipboardPaste()) return true;
+    return SelectedFilesPaste();
+}
+
+void TCustomLazyExplorerTree::HandleKeyDown(WORD& key, TShiftState shift) {
+    bool ctrl = shift & ssCtrl, shiftKey = shift & ssShift;
+    if (!IsEditing()) {
+        if (key == VK_DELETE && !shiftKey && !ctrl) {
+            SelectedFilesDelete();
+            return;
+        }
+        if ((ctrl && key == 'X') || (shiftKey && key == VK_DELETE)) {
+            CutToClipboard();
+            return;
+        }
+        if ((ctrl && key == 'V') || (shiftKey && key == VK_INSERT)) {
+            PasteFromClipboard();
+            return;
+        }
+        if ((ctrl && key == 'C') || (ctrl && key == VK_INSERT)) {
+            CopyToClipboard();
+            return;
+        }
+    }
+    TCustomLazyStringTree::HandleKeyDown(key, shift);
+}
+
+// ---- messages ------------------------------------------------------------------------------------
+
+bool TCustomLazyExplorerTree::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    switch (msg) {
+    case WM_LETICONTHREAD:
+        if (auto* request = reinterpret_cast<TImageThreadRequest*>(wParam)) IconAnswer(request);
+        result = 0;
+        return true;
+    case WM_NCDESTROY:
+        ThreadedImagesOn(false);
+        ChangeNotifierOn(false);
+        break;
+    case WM_QUERYENDSESSION:
+        ChangeNotifierOn(false);
+        result = 1;
+        return true;
+    default: break;
+    }
+    return TCustomLazyStringTree::HandleMessage(msg, wParam, lParam, result);
+}
+
+// ---- event slots ------------------------------------------------------------------------------------
+
+bool TCustomLazyExplorerTree::DoClipboardCopy() {
+    bool handled = false;
+    if (OnClipboardCopy) OnClipboardCopy(this, handled);
+    return handled;
+}
+
+bool TCustomLazyExplorerTree::DoClipboardCut() {
+    bool handled = false;
+    if (OnClipboardCut) OnClipboardCut(this, handled);
+    return handled;
+}
+
+bool TCustomLazyExplorerTree::DoClipboardPaste() {
+    bool handled = false;
+    if (OnClipboardPaste) OnClipboardPaste(this, handled);
+    return handled;
+}
+
+int TCustomLazyExplorerTree::DoCustomColumnCompare(TColumnIndex column, PLazyNode node1, PLazyNode node2) {
+    int result = 0;
+    if (OnCustomColumnCompare) OnCustomColumnCompare(this, column, node1, node2, result);
+    return result;
+}
+
+void TCustomLazyExplorerTree::DoCustomNamespace(PLazyNode parentNode) {
+    if (FolderOption(toForceShowMyDocuments)) AddMyDocuments(parentNode);
+    if (OnCustomNamespace) OnCustomNamespace(this, parentNode);
+}
+
+bool TCustomLazyExplorerTree::DoEnumFolder(TNamespace* ns) {
+    bool allow = true;
+    if (OnEnumFolder) OnEnumFolder(this, ns, allow);
+    return allow;
+}
+
+void TCustomLazyExplorerTree::DoNamespaceStructureChange(PLazyNode node, TNamespace* ns,
+                                                         TNamespaceStructureChange change) {
+    if (OnNamespaceStructureChange) OnNamespaceStructureChange(this, node, ns, change);
+}
+
+void TCustomLazyExplorerTree::DoRootChange() {
+    if (OnRootChange) OnRootChange(this);
+}
+
+bool TCustomLazyExplorerTree::DoRootChanging(TRootFolder newValue, TNamespace* ns) {
+    bool allow = true;
+    if (OnRootChanging) OnRootChanging(this, newValue, rootNamespace_.get(), ns, allow);
+    return allow;
+}
+
+void TCustomLazyExplorerTree::DoRootRebuild() {
+    if (OnRootRebuild) OnRootRebuild(this);
+}
+
+bool TCustomLazyExplorerTree::DoShellExecute(TNamespace* ns, std::wstring& workingDir, std::wstring& parameters) {
+    bool allow = true;
+    if (OnShellExecute) OnShellExecute(this, ns, workingDir, parameters, allow);
+    return allow;
+}
+
+void TCustomLazyExplorerTree::DoShellNotify(const TLETShellEvent& event) {
+    if (OnShellNotify) OnShellNotify(this, event);
+}
+
+void TCustomLazyExplorerTree::DoTreeDblClick(POINT p) {
+    if (OnTreeDblClick) OnTreeDblClick(this, p);
+}
+
+} // namespace krv

@@ -1,0 +1,345 @@
+// The explorer tree: the string tree as a view of the shell namespace. Every
+// node owns one shell item; children are made when a node is expanded, by
+// enumerating the item's folder, filtered by the options and OnEnumFolder
+// and sorted in the shell's order. Icons come from the system image list,
+// fetched by the icon thread with placeholders meanwhile. Check states live
+// in a storage keyed by item (plugged in through ILETCheckStorage), so they
+// outlive the nodes.
+#pragma once
+#include "shell/LazyExplorerOptions.h"
+#include "shell/LazyShellUtilities.h"
+#include "tree/LazyStringTree.h"
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+namespace krv {
+
+class TCustomLazyExplorerTree;
+class TLazySysImages;
+struct TImageThreadRequest;
+
+// The icon thread's answers and the shell change notifier's messages.
+constexpr UINT WM_SHELLNOTIFY = 0x8033;
+constexpr UINT WM_LETICONTHREAD = 0x8034;
+
+// Per-node column state; the columns' own code fills it in.
+class TColumnManager {
+public:
+    explicit TColumnManager(TCustomLazyExplorerTree* owner) : Owner(owner) {}
+    TCustomLazyExplorerTree* Owner;
+};
+
+// The node's internal data area.
+struct TLETNodeData {
+    TNamespace* Namespace;
+    TColumnManager* ColumnManager;
+};
+using PLETNodeData = TLETNodeData*;
+#if !defined(_WIN64)
+static_assert(sizeof(TLETNodeData) == 8, "the internal node area is 8 bytes");
+#endif
+
+// Where the check states of shell items are kept beyond their nodes. The
+// tree asks it when a node is initialised and tells it when a check changes.
+class ILETCheckStorage {
+public:
+    virtual ~ILETCheckStorage() = default;
+    // The stored check state and type of an item; false when none is stored.
+    virtual bool FindCheck(LPCITEMIDLIST absolutePIDL, TCheckState& state, TCheckType& type) = 0;
+    virtual void StoreCheck(LPCITEMIDLIST absolutePIDL, TCheckState state, TCheckType type) = 0;
+    // Drops the item's check; force also drops records holding other kinds, with their descendants.
+    virtual void RemoveCheck(LPCITEMIDLIST absolutePIDL, bool force) = 0;
+};
+
+enum TNamespaceStructureChange { nscAdd, nscDelete, nscRename };
+
+// One shell change as the change notifier hands it on.
+struct TLETShellEvent {
+    LONG EventID = 0;
+    LPCITEMIDLIST PIDL1 = nullptr;
+    LPCITEMIDLIST PIDL2 = nullptr;
+};
+
+class TCustomLazyExplorerTreeOptions : public TStringTreeOptions {
+public:
+    using TStringTreeOptions::TStringTreeOptions;
+    TLETFolderOptions LETFolderOptions() const { return folder_; }
+    TLETImageOptions LETImageOptions() const { return image_; }
+    TLETMiscOptions LETMiscOptions() const { return misc_; }
+    TLETShellOptions LETShellOptions() const { return shell_; }
+    TLETSyncOptions LETSyncOptions() const { return sync_; }
+    void SetLETFolderOptions(TLETFolderOptions v);
+    void SetLETImageOptions(TLETImageOptions v);
+    void SetLETMiscOptions(TLETMiscOptions v);
+    void SetLETShellOptions(TLETShellOptions v);
+    void SetLETSyncOptions(TLETSyncOptions v) { sync_ = v; }
+    // The explorer tree sorts after each enumeration: automatic sorting never stays on.
+    void SetAutoOptions(TLTAutoOptions v) override;
+    // Several selected items must share a folder for the shell's verbs.
+    void SetSelectionOptions(TLTSelectionOptions v) override;
+    void AssignTo(TCustomLazyTreeOptions& dest) const override;
+
+private:
+    TCustomLazyExplorerTree* Tree() const;
+    TLETFolderOptions folder_ = DefaultLETFolderOptions;
+    TLETImageOptions image_;
+    TLETMiscOptions misc_;
+    TLETShellOptions shell_;
+    TLETSyncOptions sync_;
+};
+
+class TLazyExplorerTreeOptions : public TCustomLazyExplorerTreeOptions {
+public:
+    using TCustomLazyExplorerTreeOptions::TCustomLazyExplorerTreeOptions;
+};
+
+class TCustomLazyExplorerTree : public TCustomLazyStringTree {
+    friend class TCustomLazyExplorerTreeOptions;
+public:
+    explicit TCustomLazyExplorerTree(TComponent* owner = nullptr);
+    ~TCustomLazyExplorerTree() override;
+
+    TCustomLazyExplorerTreeOptions& TreeOptions() {
+        return static_cast<TCustomLazyExplorerTreeOptions&>(TBaseLazyTree::TreeOptions());
+    }
+    // Refused with EAssertionFailed when the sets carry the base read-only option.
+    void SetTreeOptions(const TCustomLazyTreeOptions& value);
+    void Assign(const TCustomLazyExplorerTree& source);
+
+    // ---- nodes ---------------------------------------------------------------
+    // The node's internal data area (the hidden root's too); nil for nil.
+    PLETNodeData GetNodeData(PLazyNode node) const;
+    // False (and nil) for a nil node or one without an item.
+    bool ValidateNamespace(PLazyNode node, TNamespace*& ns) const;
+    // Fills a node's children when it has none yet; answers its child count.
+    virtual int ExpandNamespaceFolder(PLazyNode node);
+    PLazyNode AddCustomNode(PLazyNode parent, TNamespace* ns, bool setCheckType, TCheckType checkType = ctNone);
+    // Reads the node's item afresh: children dropped, has-children asked again, view state kept.
+    void RefreshNode(PLazyNode node);
+    // Brings the node's children in line with its folder now (gone items
+    // deleted, new ones added), then refreshes the node.
+    virtual void ReReadAndRefreshNode(PLazyNode node);
+    virtual void RebuildTree();
+    // After the application cleared the stored checks.
+    void RebuildTreeAfterClearingChecks() { RebuildTree(); }
+
+    // ---- properties -------------------------------------------------------------
+    bool Active() const { return active_; }
+    void SetActive(bool value);
+    // True once the nodes were built for the current Active.
+    bool Built() const { return built_; }
+    TRootFolder RootFolder() const { return rootFolder_; }
+    void SetRootFolder(TRootFolder value);
+    const std::wstring& RootFolderCustomPath() const { return customPath_; }
+    void SetRootFolderCustomPath(const std::wstring& path);
+    LPCITEMIDLIST RootFolderCustomPIDL() const { return customPIDL_; }
+    void SetRootFolderCustomPIDL(LPCITEMIDLIST pidl);
+    TNamespace* RootFolderNamespace() const { return rootNamespace_.get(); }
+    TFileObjects FileObjects() const { return fileObjects_; }
+    void SetFileObjects(TFileObjects value);
+    TFileSort FileSort() const { return fileSort_; }
+    void SetFileSort(TFileSort value);
+    TFileSizeFormat FileSizeFormat() const { return fileSizeFormat_; }
+    void SetFileSizeFormat(TFileSizeFormat value);
+    TColumnDetails ColumnDetails() const { return columnDetails_; }
+    void SetColumnDetails(TColumnDetails value) { columnDetails_ = value; }
+    // Drops the nodes around the change of size.
+    void SetNodeDataSize(int value);
+    // Nested: the first of all trees shows the hourglass, the last restores the cursor.
+    void WaitCursor(bool show);
+    // Turning it on while the hourglass shows ends every nesting level at once.
+    void SetShowWaitCursor(bool value);
+    bool ShowWaitCursor() const { return showWaitCursor_; }
+    int UnknownFolderIconIndex() const { return unknownFolderIcon_; }
+    int UnknownFileIconIndex() const { return unknownFileIcon_; }
+    bool ThreadedImagesRegistered() const { return threadedImagesRegistered_; }
+    bool ChangeNotifierRegistered() const { return changeNotifierRegistered_; }
+
+    // The check storage the tree reads and writes; nil stores nothing.
+    ILETCheckStorage* CheckStorage() const { return storage_.get(); }
+    void SetCheckStorage(std::unique_ptr<ILETCheckStorage> storage) { storage_ = std::move(storage); }
+
+    // ---- commands on the selected items ----------------------------------------
+    // False when refused (read-only tree, no selection) or when the shell did nothing.
+    bool SelectedFilesDelete();
+    bool SelectedFilesPaste();
+    bool SelectedFilesShowProperties();
+    bool CopyToClipboard();
+    bool CutToClipboard();
+    bool PasteFromClipboard();
+    std::vector<TNamespace*> SelectedNamespaces();
+
+    // ---- linked views, browsing, columns (their own code) -----------------------
+    virtual bool CanBrowseTo() const { return true; }
+    virtual bool BrowseToPIDL(LPCITEMIDLIST) { return false; }
+    virtual bool BrowseToShortcutTarget(TNamespace*) { return false; }
+    virtual void SyncLinkedControls() {}
+    virtual void RestoreColumnState() {}
+    virtual void StoreColumnState() {}
+    virtual PLazyNode CreateNewFolder(PLazyNode) { return nullptr; }
+
+    void Loaded() override;
+    bool InheritsFrom(const std::string& className) const override {
+        return className == "TCustomLazyExplorerTree" || TCustomLazyStringTree::InheritsFrom(className);
+    }
+
+    // ---- events ----------------------------------------------------------------
+    std::function<void(TCustomLazyExplorerTree*, TNamespace* ns, bool& allowAsChild)> OnEnumFolder;
+    std::function<void(TCustomLazyExplorerTree*, PLazyNode parentNode)> OnCustomNamespace;
+    std::function<void(TCustomLazyExplorerTree*)> OnRootChange;
+    std::function<void(TCustomLazyExplorerTree*, TRootFolder newValue, TNamespace* currentNamespace, TNamespace* ns,
+                       bool& allow)> OnRootChanging;
+    std::function<void(TCustomLazyExplorerTree*)> OnRootRebuild;
+    std::function<void(TCustomLazyExplorerTree*, TColumnIndex column, PLazyNode node, TNamespace* ns,
+                       std::wstring& text)> OnGetLETText;
+    std::function<void(TCustomLazyExplorerTree*, PLazyNode node, TNamespace* ns, TNamespaceStructureChange change)>
+        OnNamespaceStructureChange;
+    std::function<void(TCustomLazyExplorerTree*, TNamespace* ns, std::wstring& workingDir, std::wstring& parameters,
+                       bool& allow)> OnShellExecute;
+    std::function<void(TCustomLazyExplorerTree*, const TLETShellEvent& event)> OnShellNotify;
+    std::function<void(TCustomLazyExplorerTree*, POINT p)> OnTreeDblClick;
+    std::function<void(TCustomLazyExplorerTree*, bool& handled)> OnClipboardCopy;
+    std::function<void(TCustomLazyExplorerTree*, bool& handled)> OnClipboardCut;
+    std::function<void(TCustomLazyExplorerTree*, bool& handled)> OnClipboardPaste;
+    std::function<void(TCustomLazyExplorerTree*, TNamespace* ns, const std::wstring& verb, int menuItemID,
+                       bool successful)> OnContextMenuAfterCmd;
+    std::function<void(TCustomLazyExplorerTree*, TNamespace* ns, const std::wstring& verb, int menuItemID,
+                       bool& handled)> OnContextMenuCmd;
+    std::function<void(TCustomLazyExplorerTree*, TNamespace* ns, int menuItemID, bool& handled)>
+        OnContextMenuItemChange;
+    std::function<void(TCustomLazyExplorerTree*, TNamespace* ns, bool& allow)> OnContextMenuShow;
+    std::function<void(TCustomLazyExplorerTree*, TColumnIndex column, PLazyNode node1, PLazyNode node2,
+                       int& result)> OnCustomColumnCompare;
+
+protected:
+    // ---- slots of this tree --------------------------------------------------------
+    virtual void DoAddCustomShellColumn() {}
+    virtual bool DoClipboardCopy();
+    virtual bool DoClipboardCut();
+    virtual bool DoClipboardPaste();
+    virtual int DoCustomColumnCompare(TColumnIndex column, PLazyNode node1, PLazyNode node2);
+    virtual void DoCustomNamespace(PLazyNode parentNode);
+    virtual bool DoEnumFolder(TNamespace* ns);
+    virtual void DoNamespaceStructureChange(PLazyNode node, TNamespace* ns, TNamespaceStructureChange change);
+    virtual void DoRootChange();
+    virtual bool DoRootChanging(TRootFolder newValue, TNamespace* ns);
+    virtual void DoRootRebuild();
+    virtual bool DoShellExecute(TNamespace* ns, std::wstring& workingDir, std::wstring& parameters);
+    virtual void DoShellNotify(const TLETShellEvent& event);
+    virtual void DoTreeDblClick(POINT p);
+    virtual void InitDefaultOptions();
+    // The shell verbs the selection commands end in; the one place they reach the shell.
+    enum TShellVerb { svDelete, svCut, svCopy, svPaste, svProperties };
+    virtual bool InvokeShellVerb(TShellVerb verb, TNamespace* target, const TNamespaceArray& items);
+
+    // ---- the base tree's slots --------------------------------------------------------
+    void DoInitNode(PLazyNode parent, PLazyNode node, TLazyNodeInitStates& initialStates) override;
+    void DoInitChildren(PLazyNode node, unsigned& childCount) override;
+    bool DoExpanding(PLazyNode node) override;
+    bool DoCollapsing(PLazyNode node) override;
+    void DoCollapsed(PLazyNode node) override;
+    void DoChecked(PLazyNode node) override;
+    void DoFreeNode(PLazyNode node) override;
+    void DoGetImageIndex(PLazyNode node, TLTImageKind kind, TColumnIndex column, bool& ghosted, int& index) override;
+    void DoGetText(PLazyNode node, TColumnIndex column, TVSTTextType textType, std::wstring& text) override;
+    int DoCompareNodes(PLazyNode node1, PLazyNode node2, TColumnIndex column) override;
+    void DoUpdating(TLTUpdateState state) override;
+    void HandleKeyDown(WORD& charCode, TShiftState shift) override;
+    void HandleMouseDown(TMouseButton button, TShiftState shift, POINT p, THitTestResult& hitInfo) override;
+    TOptionsClass GetOptionsClass() const override;
+    void CreateHandleDone() override;
+    bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+
+    // The folder-expansion gate: false for a drive that does not answer (no medium).
+    virtual bool CanExpandFolder(PLazyNode node);
+    // Whether the drive of a root such as "C:\" answers a free-space query.
+    virtual bool DriveHasMedium(wchar_t driveLetter);
+    // The has-children test of a node's item.
+    bool HasChildrenTest(TNamespace* ns, PLazyNode parent);
+    DWORD EnumFlags() const;
+    void ThreadedImagesOn(bool on);
+    void ChangeNotifierOn(bool on);
+    // Reacts to option changes; the option sets call these.
+    void ImagesChanged();
+    bool Constructing() const { return constructing_; }
+    bool IsLoading() const { return (ComponentState() & csLoading) != 0; }
+    bool IsDesigning() const { return (ComponentState() & csDesigning) != 0; }
+    // The read-only option also forbids renaming.
+    bool CanEdit(PLazyNode node, TColumnIndex column) override;
+    // While held, option setters change values without rebuilding.
+    int rebuildLock_ = 0;
+
+private:
+    bool EnumFolderCallback(LPITEMIDLIST childPIDL, TNamespace* parent, PLazyNode node);
+    void AddMyDocuments(PLazyNode node);
+    void FreeNodeData(PLazyNode node);
+    void ClearAll();
+    void DropPendingIcons();
+    void IconAnswer(TImageThreadRequest* request);
+    bool FolderOption(TLETFolderOption o) { return TreeOptions().LETFolderOptions().Contains(o); }
+    bool ImageOption(TLETImageOption o) { return TreeOptions().LETImageOptions().Contains(o); }
+    bool LETMiscOption(TLETMiscOption o) { return TreeOptions().LETMiscOptions().Contains(o); }
+    void MarkAncestorsMixed(PLazyNode node);
+    // Offers ns as the new root for value; answers whether it was taken.
+    bool ChangeRoot(TRootFolder value, std::unique_ptr<TNamespace>& pending);
+
+    unsigned dataOffset_ = 0;
+    bool constructing_ = true;
+    bool active_ = false;
+    bool built_ = false;
+    bool browsing_ = false;
+    bool buttonPressed_ = false;
+    bool threadedImagesRegistered_ = false;
+    bool changeNotifierRegistered_ = false;
+    bool showWaitCursor_ = true;
+    // Inside a node's freeing: icon answers only store their index.
+    int freeing_ = 0;
+    int waitCursorCount_ = 0;
+    TRootFolder rootFolder_ = rfDesktop;
+    std::unique_ptr<TNamespace> rootNamespace_;
+    std::wstring customPath_;
+    LPITEMIDLIST customPIDL_ = nullptr;
+    TFileObjects fileObjects_{foFolders};
+    TFileSort fileSort_ = fsFileType;
+    TFileSizeFormat fileSizeFormat_ = fsfExplorer;
+    TColumnDetails columnDetails_ = cdUser;
+    std::unique_ptr<ILETCheckStorage> storage_;
+    ComPtr<IMalloc> malloc_;
+    std::unique_ptr<TImageList> smallImages_, largeImages_;
+    int unknownFolderIcon_ = 0, unknownFileIcon_ = 0;
+    // Nodes with an icon request out; an answer for any other node is stale.
+    std::unordered_set<PLazyNode> iconPending_;
+};
+
+// The folder trees, optionally linked with list views.
+class TLazyExplorerViews : public TCustomLazyExplorerTree {
+public:
+    using TCustomLazyExplorerTree::TCustomLazyExplorerTree;
+    bool InheritsFrom(const std::string& className) const override {
+        return className == "TLazyExplorerViews" || TCustomLazyExplorerTree::InheritsFrom(className);
+    }
+};
+
+// The folder tree of a window (folders and hidden items, check boxes allowed).
+class TLazyExplorerTreeview : public TLazyExplorerViews {
+public:
+    explicit TLazyExplorerTreeview(TComponent* owner = nullptr);
+    bool InheritsFrom(const std::string& className) const override {
+        return className == "TLazyExplorerTreeview" || TLazyExplorerViews::InheritsFrom(className);
+    }
+protected:
+    void InitDefaultOptions() override;
+};
+
+class TLazyExplorerTree : public TCustomLazyExplorerTree {
+public:
+    explicit TLazyExplorerTree(TComponent* owner = nullptr);
+    bool InheritsFrom(const std::string& className) const override {
+        return className == "TLazyExplorerTree" || TCustomLazyExplorerTree::InheritsFrom(className);
+    }
+};
+
+} // namespace krv

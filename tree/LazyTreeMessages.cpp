@@ -1,0 +1,426 @@
+// The tree window's input messages: mouse buttons and moves through the hit
+// test, keys, the wheel, both scroll bars, the auto-scroll, auto-expand and
+// search timers, focus changes, and the standard tree-view queries that
+// accessibility tools send.
+#include "tree/LazyTrees.h"
+#include <commctrl.h>
+#include <algorithm>
+
+namespace krv {
+
+namespace {
+constexpr UINT_PTR kExpandTimer = 1;
+constexpr UINT_PTR kEditTimer = 2;
+constexpr UINT_PTR kHeaderTimer = 3;
+constexpr UINT_PTR kScrollTimer = 4;
+constexpr UINT_PTR kSearchTimer = 7;
+constexpr UINT kSupportsRequest = 0xB7D0;
+// The tree-view header of this toolchain lacks the focused-item flag.
+constexpr UINT kItemFocused = 0x0001;
+
+POINT PointOf(LPARAM lParam) { return POINT{short(LOWORD(lParam)), short(HIWORD(lParam))}; }
+
+TShiftState MouseShift(WPARAM wParam) {
+    TShiftState s = 0;
+    if (wParam & MK_SHIFT) s |= ssShift;
+    if (wParam & MK_CONTROL) s |= ssCtrl;
+    if (wParam & MK_LBUTTON) s |= ssLeft;
+    if (wParam & MK_RBUTTON) s |= ssRight;
+    if (wParam & MK_MBUTTON) s |= ssMiddle;
+    if (::GetKeyState(VK_MENU) < 0) s |= ssAlt;
+    return s;
+}
+}
+
+void TBaseLazyTree::KillInputTimers() {
+    for (UINT_PTR id : {kExpandTimer, kEditTimer, kHeaderTimer, kScrollTimer, kSearchTimer}) StopChangeTimer(UINT(id));
+    DoStateChange({}, {tsScrollPending, tsScrolling, tsIncrementalSearching, tsIncrementalSearchPending});
+    searchBuffer_.clear();
+}
+
+bool TBaseLazyTree::HandleInputMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    switch (msg) {
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+    case WM_MBUTTONDOWN:
+    case WM_LBUTTONUP:
+    case WM_RBUTTONUP:
+    case WM_MBUTTONUP:
+    case WM_LBUTTONDBLCLK:
+    case WM_RBUTTONDBLCLK:
+    case WM_MBUTTONDBLCLK: {
+        POINT p = PointOf(lParam);
+        THitTestResult hi;
+        GetHitTestInfoAt(p.x, p.y, true, hi);
+        TMouseButton button = (msg == WM_RBUTTONDOWN || msg == WM_RBUTTONUP || msg == WM_RBUTTONDBLCLK) ? mbRight
+                              : (msg == WM_MBUTTONDOWN || msg == WM_MBUTTONUP || msg == WM_MBUTTONDBLCLK) ? mbMiddle
+                                                                                                         : mbLeft;
+        TShiftState shift = MouseShift(wParam);
+        if (msg == WM_LBUTTONDOWN || msg == WM_RBUTTONDOWN || msg == WM_MBUTTONDOWN)
+            HandleMouseDown(button, shift, p, hi);
+        else if (msg == WM_LBUTTONUP || msg == WM_RBUTTONUP || msg == WM_MBUTTONUP)
+            HandleMouseUp(button, shift, p, hi);
+        else
+            HandleMouseDblClick(button, shift, p, hi);
+        return false;   // the framework's mouse events follow
+    }
+    case WM_MOUSEMOVE: {
+        if (HandleAllocated()) {
+            TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, handle_, 0};
+            ::TrackMouseEvent(&track);
+        }
+        HandleMouseMoveTree(MouseShift(wParam), PointOf(lParam));
+        return false;
+    }
+    case WM_NCLBUTTONDOWN:
+    case WM_NCRBUTTONDOWN:
+    case WM_NCMBUTTONDOWN:
+        // A press on the border or a scroll bar focuses the tree too.
+        if (!Focused() && CanFocus()) SetFocus();
+        return false;
+    case WM_MOUSELEAVE:
+        if (!states_.Contains(tsOLEDragging) && !states_.Contains(tsLeftButtonDown) &&
+            !states_.Contains(tsRightButtonDown) && !states_.Contains(tsMiddleButtonDown) &&
+            !states_.Contains(tsWheelPanning) && !states_.Contains(tsWheelScrolling))
+            StopAutoScroll();
+        UpdateHotNode(nullptr);
+        return false;
+    case WM_MOUSEWHEEL: {
+        StopWheelPanning();
+        TShiftState shift = MouseShift(LOWORD(wParam));
+        HandleMouseWheel(short(HIWORD(wParam)), shift);
+        result = 0;
+        return true;
+    }
+    case WM_KEYDOWN: {
+        StopWheelPanning();
+        WORD key = WORD(wParam);
+        HandleKeyDown(key, KeyboardShiftState());
+        if (key == 0) {
+            result = 0;
+            return true;
+        }
+        return false;
+    }
+    case WM_KEYUP:
+        HandleKeyUp(WORD(wParam), KeyboardShiftState());
+        return false;
+    case WM_CHAR:
+        if (states_.Contains(tsIncrementalSearchPending)) {
+            DoStateChange({}, tsIncrementalSearchPending);
+            IncrementalSearchChar(WORD(wParam));
+        }
+        return false;
+    case WM_TIMER:
+        switch (wParam) {
+        case kScrollTimer:
+            if (states_.Contains(tsWheelPanning) || states_.Contains(tsWheelScrolling)) {
+                autoScrollDirections_ = ScrollDirectionsAt(lastMouse_.x, lastMouse_.y);
+                ScrollTimerStep();
+            } else if (states_.Contains(tsScrollPending)) {
+                StopChangeTimer(kScrollTimer);
+                DoStateChange(tsScrolling, tsScrollPending);
+                StartTimer(kScrollTimer, AutoScrollInterval);
+                ScrollTimerStep();
+            } else if (states_.Contains(tsScrolling)) {
+                ScrollTimerStep();
+            } else {
+                StopChangeTimer(kScrollTimer);
+            }
+            break;
+        case kSearchTimer:
+            StopChangeTimer(kSearchTimer);
+            DoStateChange({}, tsIncrementalSearching);
+            searchBuffer_.clear();
+            lastSearchNode_ = nullptr;
+            break;
+        case kExpandTimer:
+            StopChangeTimer(kExpandTimer);
+            if (dropTargetNode_ && (dropTargetNode_->States & vsHasChildren) &&
+                !(dropTargetNode_->States & vsExpanded)) {
+                ToggleNode(dropTargetNode_);
+                Update();
+            }
+            break;
+        default:
+            return false;
+        }
+        result = 0;
+        return true;
+    case WM_HSCROLL:
+    case WM_VSCROLL:
+        HandleScrollMessage(msg == WM_HSCROLL ? SB_HORZ : SB_VERT, LOWORD(wParam));
+        result = 0;
+        return true;
+    case WM_SIZE:
+        TCustomControl::HandleMessage(msg, wParam, lParam, result);
+        UpdateScrollBars(true);
+        if (header_->ColumnCount() == 0) UpdateEditBounds();
+        result = 0;
+        return true;
+    case WM_GETDLGCODE:
+        result = DLGC_WANTARROWS | DLGC_WANTCHARS;
+        return true;
+    case WM_CANCELMODE:
+        KillInputTimers();
+        lastSearchNode_ = nullptr;
+        StopWheelPanning();
+        if (states_.Contains(tsMouseCheckPending)) EndPendingCheck(false);
+        DoStateChange({}, {tsLeftButtonDown, tsRightButtonDown, tsMiddleButtonDown, tsOLEDragPending,
+                           tsDrawSelPending, tsDrawSelecting, tsClearPending, tsToggleFocusedSelection,
+                           tsEditPending});
+        return false;
+    case WM_KILLFOCUS:
+        KillInputTimers();
+        lastSearchNode_ = nullptr;
+        if (states_.Contains(tsKeyCheckPending)) EndPendingCheck(false);
+        if (HandleAllocated()) Invalidate();
+        return false;
+    case WM_SETFOCUS:
+        if (HandleAllocated()) Invalidate();
+        return false;
+    case WM_SETCURSOR:
+        if (LOWORD(lParam) == HTCLIENT && reinterpret_cast<HWND>(wParam) == handle_) {
+            if (panCursorName_) {
+                result = TRUE;
+                return true;
+            }
+            HCURSOR cursor = nullptr;
+            DoGetCursor(cursor);
+            if (cursor) {
+                ::SetCursor(cursor);
+                result = TRUE;
+                return true;
+            }
+        }
+        return false;
+    case WM_CONTEXTMENU: {
+        POINT p = PointOf(lParam);
+        if (p.x == -1 && p.y == -1 && focusedNode_) {
+            RECT r = GetDisplayRect(focusedNode_, focusedColumn_, true);
+            p = POINT{r.left, r.bottom};
+            ::ClientToScreen(handle_, &p);
+        }
+        DoPopupMenu(focusedNode_, focusedColumn_, p);
+        result = 0;
+        return true;
+    }
+    case WM_COMMAND:
+        // The editor's own change notifications go back to it.
+        if (editLink_ && lParam && HIWORD(wParam) == EN_UPDATE) {
+            editLink_->ForwardMessage(msg, wParam, lParam);
+            result = 0;
+            return true;
+        }
+        return false;
+    case kSupportsRequest:
+        result = 1;
+        return true;
+    case TVM_GETITEMA:
+    case TVM_GETITEMW:
+    case TVM_GETITEMRECT:
+    case TVM_GETNEXTITEM:
+        result = AnswerTreeViewQuery(msg, wParam, lParam);
+        return true;
+    default:
+        return false;
+    }
+}
+
+// ---- wheel and scroll bars ----------------------------------------------------------------------------
+
+void TBaseLazyTree::HandleMouseWheel(int delta, TShiftState shift) {
+    bool ctrl = shift & ssCtrl;
+    if (VerticalRange() > ClientHeight()) {
+        int lines;
+        UINT scrollLines = 3;
+        ::SystemParametersInfoA(SPI_GETWHEELSCROLLLINES, 0, &scrollLines, 0);
+        if (ctrl || scrollLines == WHEEL_PAGESCROLL)
+            lines = (ClientHeight() / std::max(1, defaultNodeHeight_)) * (delta / WHEEL_DELTA);
+        else
+            lines = delta * int(scrollLines) / WHEEL_DELTA;
+        DoSetOffsetXY(POINT{offsetX_, offsetY_ + lines * defaultNodeHeight_});
+    } else {
+        int steps = ctrl ? (ClientWidth() / std::max(1, int(indent_))) * (delta / WHEEL_DELTA) : delta / WHEEL_DELTA;
+        DoSetOffsetXY(POINT{offsetX_ + steps * int(indent_), offsetY_});
+    }
+}
+
+void TBaseLazyTree::HandleScrollMessage(int bar, WORD code) {
+    bool horizontal = bar == SB_HORZ;
+    int offset = horizontal ? offsetX_ : offsetY_;
+    int line = horizontal ? int(indent_) : defaultNodeHeight_;
+    int page = horizontal ? ClientWidth() : ClientHeight();
+    int range = horizontal ? rangeX_ : VerticalRange();
+    int value = offset;
+    switch (code) {
+    case SB_LINEUP: value = offset + line; break;
+    case SB_LINEDOWN: value = offset - line; break;
+    case SB_PAGEUP: value = offset + page; break;
+    case SB_PAGEDOWN: value = offset - page; break;
+    case SB_TOP: value = 0; break;
+    case SB_BOTTOM: value = -range; break;
+    case SB_THUMBTRACK:
+    case SB_THUMBPOSITION: {
+        if (code == SB_THUMBTRACK) DoStateChange(tsThumbTracking);
+        SCROLLINFO si{};
+        si.cbSize = sizeof si;
+        si.fMask = SIF_TRACKPOS;
+        ::GetScrollInfo(handle_, bar, &si);
+        value = -si.nTrackPos;
+        break;
+    }
+    case SB_ENDSCROLL:
+        DoStateChange({}, tsThumbTracking);
+        return;
+    default:
+        return;
+    }
+    DoSetOffsetXY(horizontal ? POINT{value, offsetY_} : POINT{offsetX_, value});
+}
+
+void TBaseLazyTree::UpdateScrollBars(bool doRepaint) {
+    if (updateCount_ != 0) return;
+    int clientWidth = ClientWidth(), clientHeight = ClientHeight();
+    int verticalRange = VerticalRange();
+    offsetY_ = std::clamp(offsetY_, std::min(0, clientHeight - verticalRange), 0);
+    if (!HandleAllocated()) return;
+    TScrollStyle bars = scrollBarOptions_.ScrollBars();
+    bool always = scrollBarOptions_.AlwaysVisible();
+
+    // Horizontal first: showing it changes the client height.
+    if (header_->ColumnCount() > 0) {
+        int right = 0;
+        for (TColumnIndex c : header_->VisibleColumnsInOrder()) {
+            int l, r;
+            header_->ColumnBounds(c, l, r);
+            right = std::max(right, r);
+        }
+        rangeX_ = right;
+    } else if (::IsWindowVisible(handle_)) {
+        // Measuring a hidden tree would cache widths of texts not yet set.
+        rangeX_ = WidestVisibleExtent();
+    }
+    SCROLLINFO si{};
+    si.cbSize = sizeof si;
+    if (bars == ssHorizontal || bars == ssBoth) {
+        if (clientWidth < rangeX_ || always) {
+            si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS | (always ? SIF_DISABLENOSCROLL : 0);
+            si.nMin = 0;
+            si.nMax = rangeX_;
+            si.nPage = UINT(std::max(0, clientWidth + 1));
+            si.nPos = -offsetX_;
+            ::ShowScrollBar(handle_, SB_HORZ, TRUE);
+            ::SetScrollInfo(handle_, SB_HORZ, &si, doRepaint);
+        } else {
+            si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
+            ::SetScrollInfo(handle_, SB_HORZ, &si, doRepaint);
+            ::ShowScrollBar(handle_, SB_HORZ, FALSE);
+        }
+        offsetX_ = -::GetScrollPos(handle_, SB_HORZ);
+    } else {
+        ::ShowScrollBar(handle_, SB_HORZ, FALSE);
+    }
+    clientWidth = ClientWidth();
+    offsetX_ = std::clamp(offsetX_, std::min(0, clientWidth - rangeX_), 0);
+
+    clientHeight = ClientHeight();
+    offsetY_ = std::clamp(offsetY_, std::min(0, clientHeight - verticalRange), 0);
+    si = SCROLLINFO{};
+    si.cbSize = sizeof si;
+    if (bars == ssVertical || bars == ssBoth) {
+        if (clientHeight < verticalRange || always) {
+            si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS | (always ? SIF_DISABLENOSCROLL : 0);
+            si.nMin = 0;
+            si.nMax = verticalRange;
+            si.nPage = UINT(std::max(0, clientHeight + 1));
+            si.nPos = -offsetY_;
+            ::ShowScrollBar(handle_, SB_VERT, TRUE);
+            ::SetScrollInfo(handle_, SB_VERT, &si, doRepaint);
+        } else {
+            si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
+            ::SetScrollInfo(handle_, SB_VERT, &si, doRepaint);
+            ::ShowScrollBar(handle_, SB_VERT, FALSE);
+        }
+        offsetY_ = -::GetScrollPos(handle_, SB_VERT);
+    } else {
+        ::ShowScrollBar(handle_, SB_VERT, FALSE);
+    }
+    offsetY_ = std::clamp(offsetY_, std::min(0, ClientHeight() - verticalRange), 0);
+}
+
+bool TBaseLazyTree::DoSetOffsetXY(POINT value, bool scrollBars) {
+    int clientWidth = ClientWidth(), clientHeight = ClientHeight();
+    int x = std::clamp<int>(value.x, std::min(0, clientWidth - rangeX_), 0);
+    int y = std::clamp<int>(value.y, std::min(0, clientHeight - VerticalRange()), 0);
+    int dx = x - offsetX_, dy = y - offsetY_;
+    if (dx == 0 && dy == 0) return false;
+    offsetX_ = x;
+    offsetY_ = y;
+    if (HandleAllocated()) {
+        if (scrollBars) {
+            if (dy) ::SetScrollPos(handle_, SB_VERT, -offsetY_, TRUE);
+            if (dx) ::SetScrollPos(handle_, SB_HORZ, -offsetX_, TRUE);
+        }
+        Invalidate();
+    }
+    DoScroll(dx, dy);
+    if (states_.Contains(tsEditing)) UpdateEditBounds();
+    return true;
+}
+
+void TBaseLazyTree::SetOffsetY(int value) { DoSetOffsetXY(POINT{offsetX_, value}); }
+
+void TBaseLazyTree::SetOffsetX(int value) { DoSetOffsetXY(POINT{value, offsetY_}); }
+
+// ---- tree-view queries --------------------------------------------------------------------------------
+
+LRESULT TBaseLazyTree::AnswerTreeViewQuery(UINT msg, WPARAM wParam, LPARAM lParam) {
+    auto node = [this](HTREEITEM item) -> PLazyNode {
+        auto n = reinterpret_cast<PLazyNode>(item);
+        return n == root_ ? nullptr : n;
+    };
+    auto item = [](PLazyNode n) { return reinterpret_cast<LRESULT>(n); };
+    if (msg == TVM_GETNEXTITEM) {
+        PLazyNode n = node(reinterpret_cast<HTREEITEM>(lParam));
+        switch (wParam) {
+        case TVGN_ROOT: return item(GetFirstNoInit());
+        case TVGN_NEXT: return n ? item(n->NextSibling) : 0;
+        case TVGN_PREVIOUS: return n ? item(n->PrevSibling) : 0;
+        case TVGN_PARENT: return n && n->Parent != root_ ? item(n->Parent) : 0;
+        case TVGN_CHILD: return n ? item(n->FirstChild) : item(GetFirstNoInit());
+        case TVGN_FIRSTVISIBLE: return item(GetTopNode());
+        case TVGN_NEXTVISIBLE: return n ? item(GetNextVisibleNoInit(n)) : 0;
+        case TVGN_PREVIOUSVISIBLE: return n ? item(GetPreviousVisibleNoInit(n)) : 0;
+        case TVGN_DROPHILITE: return item(dropTargetNode_);
+        case TVGN_CARET: return item(focusedNode_);
+        case TVGN_LASTVISIBLE: return item(GetLastVisibleNoInit());
+        default: return 0;
+        }
+    }
+    if (msg == TVM_GETITEMRECT) {
+        auto* r = reinterpret_cast<RECT*>(lParam);
+        if (!r) return FALSE;
+        PLazyNode n = node(*reinterpret_cast<HTREEITEM*>(lParam));
+        if (!n || !IsEffectivelyVisible(n)) return FALSE;
+        *r = GetDisplayRect(n, ColumnNone, wParam != 0);
+        return TRUE;
+    }
+    // TVM_GETITEM: the state flags from the node.
+    auto* tv = reinterpret_cast<TVITEMA*>(lParam);
+    if (!tv) return FALSE;
+    PLazyNode n = node(tv->hItem);
+    if (!n) return FALSE;
+    if (tv->mask & TVIF_STATE) {
+        UINT state = 0;
+        if (n->States & vsSelected) state |= TVIS_SELECTED;
+        if (n == focusedNode_) state |= kItemFocused;
+        if (n == dropTargetNode_) state |= TVIS_DROPHILITED;
+        if (n->States & vsExpanded) state |= TVIS_EXPANDED;
+        tv->state = state & (tv->stateMask ? tv->stateMask : ~0u);
+    }
+    if (tv->mask & TVIF_CHILDREN) tv->cChildren = (n->States & vsHasChildren) ? 1 : 0;
+    return TRUE;
+}
+
+} // namespace krv
