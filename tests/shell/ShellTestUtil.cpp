@@ -1,4 +1,5 @@
 #include "ShellTestUtil.h"
+#include "framework/Forms.h"
 #include "framework/Handle.h"
 #include <gtest/gtest.h>
 #include <shobjidl.h>
@@ -107,6 +108,17 @@ LPITEMIDLIST MakePIDL(const std::vector<std::string>& ids) {
 std::vector<uint8_t> PIDLBytes(LPCITEMIDLIST pidl) {
     auto* p = reinterpret_cast<const uint8_t*>(pidl);
     return std::vector<uint8_t>(p, p + krv::TPIDLManager::PIDLSize(pidl));
+}
+
+krv::TForm& ShownForm() {
+    static krv::TForm* shown = [] {
+        auto* f = new krv::TForm;
+        f->SetCaption("Shell controls");
+        f->SetBounds(10, 10, 420, 560);
+        f->Show();
+        return f;
+    }();
+    return *shown;
 }
 
 void MutateBytes(std::vector<uint8_t>& bytes, std::mt19937& rng, int maxEdits) {

@@ -9,7 +9,12 @@
 #include <string>
 #include <vector>
 
+namespace krv { class TForm; }
+
 namespace shelltest {
+
+// One shown form for the controls of all tests: closing forms costs seconds under Wine.
+krv::TForm& ShownForm();
 
 // A fresh folder under %TEMP%, removed with everything in it afterwards.
 class TempFolder {
