@@ -229,15 +229,23 @@ int TCustomLazyExplorerTree::ExpandNamespaceFolder(PLazyNode node) {
     try {
         TNamespace* ns;
         if (node->ChildCount == 0 && ValidateNamespace(node, ns)) {
-            ns->EnumerateFolder(fileObjects_.Contains(foFolders), fileObjects_.Contains(foNonFolders),
-                                fileObjects_.Contains(foHidden),
-                                [this](LPITEMIDLIST child, TNamespace* parent, void* data, bool&) {
-                                    return EnumFolderCallback(child, parent, static_cast<PLazyNode>(data));
-                                },
-                                node);
+            std::vector<TNamespace*> accepted;
+            try {
+                ns->EnumerateFolder(fileObjects_.Contains(foFolders), fileObjects_.Contains(foNonFolders),
+                                    fileObjects_.Contains(foHidden),
+                                    [this, &accepted](LPITEMIDLIST child, TNamespace* parent, void*, bool&) {
+                                        return EnumFolderCallback(child, parent, accepted);
+                                    },
+                                    nullptr);
+            } catch (...) {
+                for (TNamespace* item : accepted) delete item;
+                throw;
+            }
+            AddEnumerated(node, accepted);
         }
         DoCustomNamespace(node);
-        if (node->ChildCount > 0) Sort(node, Header().SortColumn(), Header().SortDirection(), false);
+        if (node->ChildCount > 1 && !ChildrenInOrder(node))
+            Sort(node, Header().SortColumn(), Header().SortDirection(), false);
     } catch (...) {
         EndUpdate();
         WaitCursor(false);
@@ -249,16 +257,42 @@ int TCustomLazyExplorerTree::ExpandNamespaceFolder(PLazyNode node) {
     return result;
 }
 
-bool TCustomLazyExplorerTree::EnumFolderCallback(LPITEMIDLIST childPIDL, TNamespace* parent, PLazyNode node) {
+bool TCustomLazyExplorerTree::EnumFolderCallback(LPITEMIDLIST childPIDL, TNamespace* parent,
+                                                 std::vector<TNamespace*>& accepted) {
     auto ns = std::make_unique<TNamespace>(childPIDL, parent);
     // Dropped before anyone sees it.
     if (FolderOption(toForceHideRecycleBin) && ns->IsRecycleBin()) return false;
     if (!DoEnumFolder(ns.get())) return false;
-    PLazyNode child = AddChild(node);
-    if (!child) return false;
-    PLETNodeData data = GetNodeData(child);
-    data->Namespace = ns.release();
-    data->ColumnManager = new TColumnManager(this);
+    accepted.push_back(ns.release());
+    return true;
+}
+
+// The children are linked at once, not one by one: a big folder costs one
+// change of the counts instead of one per item.
+void TCustomLazyExplorerTree::AddEnumerated(PLazyNode node, const std::vector<TNamespace*>& items) {
+    unsigned first = node->ChildCount;
+    if (!items.empty()) SetChildCount(node, first + unsigned(items.size()));
+    size_t i = 0;
+    PLazyNode run = node->FirstChild;
+    for (unsigned skip = 0; run && skip < first; ++skip) run = run->NextSibling;
+    for (; run && i < items.size(); run = run->NextSibling, ++i) {
+        PLETNodeData data = GetNodeData(run);
+        data->Namespace = items[i];
+        data->ColumnManager = new TColumnManager(this);
+    }
+    // Children the tree refused to make (a read-only tree) take no items.
+    for (; i < items.size(); ++i) delete items[i];
+}
+
+// Shell folders mostly list their items in their own order already; checking
+// costs one comparison per child where sorting costs many.
+bool TCustomLazyExplorerTree::ChildrenInOrder(PLazyNode node) {
+    TColumnIndex column = Header().SortColumn();
+    bool ascending = Header().SortDirection() == sdAscending;
+    for (PLazyNode run = node->FirstChild; run && run->NextSibling; run = run->NextSibling) {
+        int order = DoCompareNodes(run, run->NextSibling, column);
+        if (ascending ? order > 0 : order < 0) return false;
+    }
     return true;
 }
 
@@ -351,8 +385,11 @@ void TCustomLazyExplorerTree::DoFreeNode(PLazyNode node) {
         ImageThreadManager().ClearPendingItem(this, node, malloc_.get(), WM_LETICONTHREAD);
         --freeing_;
     }
+    // The base frees the node's memory: the item is taken out first, so that
+    // OnFreeNode still sees it and it is freed after the event.
+    std::unique_ptr<TNamespace> ns(GetNodeData(node)->Namespace);
+    std::unique_ptr<TColumnManager> columns(GetNodeData(node)->ColumnManager);
     TCustomLazyStringTree::DoFreeNode(node);
-    FreeNodeData(node);
 }
 
 // ---- images and text ------------------------------------------------------------------------

@@ -167,6 +167,7 @@ public:
     void SetCheckStorage(std::unique_ptr<ILETCheckStorage> storage) { storage_ = std::move(storage); }
 
     // ---- commands on the selected items ----------------------------------------
+    enum TShellVerb { svDelete, svCut, svCopy, svPaste, svProperties };
     // False when refused (read-only tree, no selection) or when the shell did nothing.
     bool SelectedFilesDelete();
     bool SelectedFilesPaste();
@@ -256,8 +257,7 @@ protected:
     virtual void DoShellNotify(const TLETShellEvent& event);
     virtual void DoTreeDblClick(POINT p);
     virtual void InitDefaultOptions();
-    // The shell verbs the selection commands end in; the one place they reach the shell.
-    enum TShellVerb { svDelete, svCut, svCopy, svPaste, svProperties };
+    // The one place the selection commands reach the shell.
     virtual bool InvokeShellVerb(TShellVerb verb, TNamespace* target, const TNamespaceArray& items);
 
     // ---- the base tree's slots --------------------------------------------------------
@@ -298,7 +298,9 @@ protected:
     int rebuildLock_ = 0;
 
 private:
-    bool EnumFolderCallback(LPITEMIDLIST childPIDL, TNamespace* parent, PLazyNode node);
+    bool EnumFolderCallback(LPITEMIDLIST childPIDL, TNamespace* parent, std::vector<TNamespace*>& accepted);
+    void AddEnumerated(PLazyNode node, const std::vector<TNamespace*>& items);
+    bool ChildrenInOrder(PLazyNode node);
     void AddMyDocuments(PLazyNode node);
     void FreeNodeData(PLazyNode node);
     void ClearAll();

@@ -198,6 +198,7 @@ void TBaseLazyTree::HandleKeyDown(WORD& key, TShiftState shift) {
 
     // The main keyboard and the numeric pad act alike for + - * /.
     wchar_t ch = CharacterOf(key);
+    keyCharacter_ = ch;
     WORD code = key;
     if (ch == L'*') code = VK_MULTIPLY;
     else if (ch == L'+') code = VK_ADD;
@@ -279,6 +280,10 @@ void TBaseLazyTree::IncrementalSearchChar(WORD charCode) {
         DoStateChange(tsIncrementalSearching);
         if (charCode < 0x80 || charCode > 0xFF) {
             ch = wchar_t(charCode);
+        } else if (keyCharacter_ >= 0x80) {
+            // The key's own UTF-16 character: the window's 8-bit character may be
+            // one byte of a multi-byte sequence (UTF-8 as the ANSI code page).
+            ch = keyCharacter_;
         } else {
             // An 8-bit character of the keyboard's own code page.
             char codePage[8] = {};

@@ -171,6 +171,7 @@ bool TBaseLazyTree::HandleInputMessage(UINT msg, WPARAM wParam, LPARAM lParam, L
                            tsEditPending});
         return false;
     case WM_KILLFOCUS:
+        StopWheelPanning();
         KillInputTimers();
         lastSearchNode_ = nullptr;
         if (states_.Contains(tsKeyCheckPending)) EndPendingCheck(false);
@@ -186,6 +187,7 @@ bool TBaseLazyTree::HandleInputMessage(UINT msg, WPARAM wParam, LPARAM lParam, L
                 return true;
             }
             HCURSOR cursor = nullptr;
+            if (hotNode_ && options_->PaintOptions().Contains(toHotTrack)) cursor = ::LoadCursorA(nullptr, IDC_HAND);
             DoGetCursor(cursor);
             if (cursor) {
                 ::SetCursor(cursor);

@@ -617,7 +617,8 @@ void TBaseLazyTree::StartOleDrag(POINT p) {
     if (HandleAllocated()) Invalidate();
     // The data object and the system drag loop belong to the drag manager,
     // which overrides this; without one the drag ends at once.
-    DoStateChange(tsOLEDragging, tsOLEDragPending);
+    // The press turned into a drag: it no longer narrows the selection on release.
+    DoStateChange(tsOLEDragging, {tsOLEDragPending, tsClearPending, tsToggleFocusedSelection});
     DoStateChange({}, {tsOLEDragging, tsLeftButtonDown, tsRightButtonDown});
 }
 

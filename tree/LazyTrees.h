@@ -804,6 +804,7 @@ private:
     RegionHandle panningRegion_;
     HCURSOR savedCursor_ = nullptr;
     TNodeArray frameAdd_;
+    wchar_t keyCharacter_ = 0;   // what the last key-down produced
 };
 
 } // namespace krv

@@ -5,9 +5,12 @@
 #include "ShellTestUtil.h"
 #include "shell/LazyExplorerTree.h"
 #include "shell/LazyIconThread.h"
+#include "shell/LazySysImages.h"
 #include "shell/ShellUtils.h"
 #include "framework/Forms.h"
 #include <gtest/gtest.h>
+#include <commctrl.h>
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -57,6 +60,7 @@ public:
     std::vector<TShellVerb> Verbs;
     std::set<wchar_t> NoMedium;
     using TLazyExplorerTreeview::HandleKeyDown;
+    using TLazyExplorerTreeview::CanEdit;
 protected:
     bool InvokeShellVerb(TShellVerb verb, TNamespace*, const TNamespaceArray&) override {
         Verbs.push_back(verb);
@@ -170,7 +174,315 @@ TEST_F(ExplorerTree, MainWindowOptionsShowOneMyComputerNodeWithTheDrivesAndNothi
         EXPECT_FALSE(ns->IsControlPanel());
         EXPECT_EQ(ctTriStateCheckBox, tree.CheckType(d));
     }
-    for (const std::wstring& name : refused) printf("refused %ls\n", name.c_str());
+    // The main window's handler refused the control panel, and nothing of it became a node.
+    EXPECT_FALSE(refused.empty());
+    for (PLazyNode d : drives) EXPECT_FALSE(PrintersFolder && Ns(d)->NameForParsing() == PrintersFolder->NameForParsing());
+}
+// The prefix's drive K: is a link that leads nowhere (scripts/wine-env).
+TEST_F(ExplorerTree, DriveWithoutMediumLosesItsButtonOnExpansionAndGetsNoChildren) {
+    ConfigureAsFolderTree(tree);
+    tree.SetActive(true);
+    PLazyNode top = tree.GetFirst();
+    PLazyNode noMedium = ChildByParseName(top, L"K:\\");
+    ASSERT_NE(nullptr, noMedium) << "the prefix has no dangling drive link K: (made by scripts/wine-env)";
+    EXPECT_TRUE(tree.HasChildren(noMedium));   // the shell says it is a folder with subfolders
+    tree.ToggleNode(noMedium);
+    EXPECT_FALSE(tree.HasChildren(noMedium));
+    EXPECT_FALSE(tree.Expanded(noMedium));
+    EXPECT_EQ(0u, tree.ChildCount(noMedium));
+    // A drive with a medium expands as before.
+    PLazyNode c = ChildByParseName(top, L"C:\\");
+    tree.ToggleNode(c);
+    EXPECT_TRUE(tree.Expanded(c));
+    EXPECT_GT(tree.ChildCount(c), 0u);
+    EXPECT_NE(nullptr, ChildByParseName(c, L"C:\\windows"));
+}
+
+TEST_F(ExplorerTree, IconsFromTheThreadReplaceThePlaceholders) {
+    ConfigureAsFolderTree(tree);
+    int baseline = LiveImageRequests();
+    std::map<PLazyNode, std::vector<int>> shown;
+    tree.OnGetImageIndex = [&](TBaseLazyTree*, PLazyNode node, TLTImageKind kind, TColumnIndex, bool&, int& index) {
+        if (kind == ikNormal) shown[node].push_back(index);
+    };
+    tree.SetActive(true);
+    ASSERT_TRUE(tree.ThreadedImagesRegistered());
+    ASSERT_NE(nullptr, tree.Images());
+    PLazyNode c = ChildByParseName(tree.GetFirst(), L"C:\\");
+    tree.Repaint();
+    ASSERT_FALSE(shown[c].empty());
+    EXPECT_EQ(tree.UnknownFolderIconIndex(), shown[c].front());   // placeholder first
+    ASSERT_TRUE(PumpUntil([&] { return Ns(c)->ThreadedIconLoaded() && LiveImageRequests() == baseline; }));
+    SHFILEINFOW info{};
+    ::SHGetFileInfoW(reinterpret_cast<LPCWSTR>(Ns(c)->AbsolutePIDL()), 0, &info, sizeof info,
+                     SHGFI_PIDL | SHGFI_SYSICONINDEX | SHGFI_SMALLICON);
+    tree.Repaint();
+    EXPECT_EQ(int(info.iIcon), shown[c].back());
+    EXPECT_EQ(ImageList_GetImageCount(tree.Images()->Handle()), ImageList_GetImageCount(SmallSysImages().Handle()));
+}
+
+TEST_F(ExplorerTree, StoredCheckStatesAndTypesOverrideTheInitHandlerAndFollowChanges) {
+    ConfigureAsFolderTree(tree);
+    LPITEMIDLIST cPIDL = PathToPIDL(L"C:\\");
+    ASSERT_NE(nullptr, cPIDL);
+    storage->Records[Key(cPIDL)] = {csCheckedNormal, ctCheckBox};
+    tree.SetActive(true);
+    PLazyNode top = tree.GetFirst();
+    PLazyNode c = ChildByParseName(top, L"C:\\");
+    EXPECT_EQ(csCheckedNormal, tree.CheckState(c));
+    EXPECT_EQ(ctCheckBox, tree.CheckType(c));   // not the handler's tri-state box
+    PLazyNode z = ChildByParseName(top, L"Z:\\");
+    EXPECT_EQ(csUncheckedNormal, tree.CheckState(z));
+    EXPECT_EQ(ctTriStateCheckBox, tree.CheckType(z));
+    EXPECT_TRUE(storage->Log.empty());
+
+    tree.SetCheckState(c, csUncheckedNormal);
+    EXPECT_EQ(0u, storage->Records.count(Key(cPIDL)));
+    tree.SetCheckState(c, csCheckedNormal);
+    ASSERT_EQ(1u, storage->Records.count(Key(cPIDL)));
+    EXPECT_EQ(ctCheckBox, storage->Records[Key(cPIDL)].Type);
+    // A rebuilt tree finds the state again.
+    tree.RebuildTree();
+    c = ChildByParseName(tree.GetFirst(), L"C:\\");
+    EXPECT_EQ(csCheckedNormal, tree.CheckState(c));
+    FreePIDL(cPIDL);
+}
+
+TEST_F(ExplorerTree, WithAutoTristateTrackingChildrenOfACheckedNodeAreStoredChecked) {
+    ConfigureAsFolderTree(tree);
+    tree.TreeOptions().SetAutoOptions({toAutoScroll, toAutoTristateTracking});
+    LPITEMIDLIST cPIDL = PathToPIDL(L"C:\\windows");
+    storage->Records[Key(cPIDL)] = {csCheckedNormal, ctTriStateCheckBox};
+    tree.SetActive(true);
+    PLazyNode top = tree.GetFirst();
+    PLazyNode c = ChildByParseName(top, L"C:\\");
+    tree.ToggleNode(c);
+    PLazyNode windows = ChildByParseName(c, L"C:\\windows");
+    ASSERT_NE(nullptr, windows);
+    EXPECT_EQ(csCheckedNormal, tree.CheckState(windows));
+    // The ancestors of a stored node under an unchecked parent show it as mixed.
+    EXPECT_EQ(csMixedNormal, tree.CheckState(c));
+    EXPECT_EQ(csMixedNormal, tree.CheckState(top));
+    tree.ToggleNode(windows);
+    PLazyNode system32 = ChildByParseName(windows, L"C:\\windows\\system32");
+    ASSERT_NE(nullptr, system32);
+    EXPECT_EQ(csCheckedNormal, tree.CheckState(system32));
+    LPITEMIDLIST sysPIDL = PathToPIDL(L"C:\\windows\\system32");
+    EXPECT_EQ(1u, storage->Records.count(Key(sysPIDL)));
+    FreePIDL(sysPIDL);
+    FreePIDL(cPIDL);
+}
+
+TEST_F(ExplorerTree, EachSetterRebuildsOnlyWhenItsValueCallsForIt) {
+    ConfigureAsFolderTree(tree);
+    int rebuilds = 0;
+    tree.OnRootRebuild = [&](TCustomLazyExplorerTree*) { ++rebuilds; };
+    tree.SetActive(true);
+    tree.SetActive(true);
+    EXPECT_EQ(1, rebuilds) << "Active set twice";
+    auto& o = tree.TreeOptions();
+    struct Step {
+        const char* what;
+        std::function<void()> act;
+        int rebuilds;
+    } steps[] = {
+        {"same folder options", [&] { o.SetLETFolderOptions(o.LETFolderOptions()); }, 0},
+        {"recycle bin hidden off", [&] { o.SetLETFolderOptions({toFoldersExpandable}); }, 1},
+        {"open icon on select", [&] { o.SetLETFolderOptions({toFoldersExpandable, toShowOpenIconOnSelect}); }, 0},
+        {"ghosted folders off", [&] { o.SetLETFolderOptions(o.LETFolderOptions() + toDisableGhostedFolders); }, 0},
+        {"my documents shown", [&] { o.SetLETFolderOptions(o.LETFolderOptions() + toForceShowMyDocuments); }, 1},
+        {"same image options", [&] { o.SetLETImageOptions(o.LETImageOptions()); }, 1},
+        {"overlays hidden", [&] { o.SetLETImageOptions(o.LETImageOptions() + toHideOverlay); }, 1},
+        {"size column right", [&] { o.SetLETShellOptions({toRightAlignSizeColumn}); }, 1},
+        {"context menus", [&] { o.SetLETShellOptions({toRightAlignSizeColumn, toContextMenus}); }, 0},
+        {"misc options", [&] { o.SetLETMiscOptions(o.LETMiscOptions() + toUserSort); }, 0},
+        {"sync options", [&] { o.SetLETSyncOptions({}); }, 0},
+        {"same file objects", [&] { tree.SetFileObjects(tree.FileObjects()); }, 0},
+        {"files shown", [&] { tree.SetFileObjects(tree.FileObjects() + foNonFolders); }, 1},
+        {"file size format", [&] { tree.SetFileSizeFormat(fsfActual); }, 0},
+        {"root folder", [&] { tree.SetRootFolder(rfDesktop); }, 1},
+        {"inactive", [&] { tree.SetActive(false); }, 0},
+        {"inactive root folder", [&] { tree.SetRootFolder(rfDrives); }, 0},
+        {"active again", [&] { tree.SetActive(true); }, 1},
+    };
+    for (const Step& step : steps) {
+        rebuilds = 0;
+        step.act();
+        EXPECT_EQ(step.rebuilds, rebuilds) << step.what;
+    }
+    EXPECT_EQ(0u, tree.RootNodeCount() - 1) << "one top node after all";
+}
+
+TEST_F(ExplorerTree, EveryRootFolderValueGivesTheSpecialFolderOfItsNumber) {
+    int changes = 0;
+    tree.OnRootChange = [&](TCustomLazyExplorerTree*) { ++changes; };
+    for (int v = rfAdminTools; v <= rfWindows; ++v) {
+        auto value = TRootFolder(v);
+        tree.SetRootFolder(value);
+        EXPECT_EQ(value, tree.RootFolder());
+        LPITEMIDLIST pidl = SpecialFolderPIDL(RootFolderToCSIDL(value));
+        if (!pidl) {
+            EXPECT_EQ(nullptr, tree.RootFolderNamespace()) << v;
+            continue;
+        }
+        ASSERT_NE(nullptr, tree.RootFolderNamespace()) << v;
+        EXPECT_EQ(DisplayNameOfPIDL(pidl, SHGDN_FORPARSING), tree.RootFolderNamespace()->NameForParsing()) << v;
+        FreePIDL(pidl);
+    }
+    EXPECT_EQ(rfWindows - rfAdminTools + 1, changes);
+}
+
+TEST_F(ExplorerTree, CustomRootsPathAndPIDLAndTheVeto) {
+    shelltest::TempFolder folder(L"krv_let_root");
+    shelltest::MakeDir(folder / L"a");
+    shelltest::MakeDir(folder / L"b");
+    tree.SetActive(true);
+    tree.SetRootFolderCustomPath(folder.Path() + L"\\");
+    EXPECT_EQ(rfCustom, tree.RootFolder());
+    EXPECT_EQ(folder.Path(), tree.RootFolderCustomPath());
+    ASSERT_EQ(1u, tree.RootNodeCount());
+    EXPECT_EQ(2u, tree.ChildCount(tree.GetFirst()));
+
+    tree.SetRootFolderCustomPath(folder / L"missing");
+    EXPECT_EQ(folder.Path(), tree.RootFolderCustomPath()) << "a missing folder leaves the root";
+
+    bool allow = false;
+    std::vector<TRootFolder> asked;
+    tree.OnRootChanging = [&](TCustomLazyExplorerTree*, TRootFolder v, TNamespace*, TNamespace*, bool& a) {
+        asked.push_back(v);
+        a = allow;
+    };
+    TNamespace* before = tree.RootFolderNamespace();
+    tree.SetRootFolder(rfDrives);
+    tree.SetRootFolderCustomPath(folder / L"a");
+    EXPECT_EQ(before, tree.RootFolderNamespace());
+    EXPECT_EQ(rfCustom, tree.RootFolder());
+    EXPECT_EQ((std::vector<TRootFolder>{rfDrives, rfCustom}), asked);
+
+    allow = true;
+    LPITEMIDLIST pidl = PathToPIDL(folder / L"b");
+    tree.SetRootFolderCustomPIDL(pidl);
+    EXPECT_EQ(rfCustomPIDL, tree.RootFolder());
+    EXPECT_TRUE(tree.RootFolderCustomPath().empty());
+    EXPECT_EQ(folder / L"b", tree.RootFolderNamespace()->NameForParsing());
+    FreePIDL(pidl);
+
+    // With the root folder hidden its children are the top nodes.
+    tree.SetRootFolderCustomPath(folder.Path());
+    tree.TreeOptions().SetLETFolderOptions({toFoldersExpandable, toHideRootFolder});
+    EXPECT_EQ(2u, tree.RootNodeCount());
+    EXPECT_EQ(folder / L"a", Ns(tree.GetFirst())->NameForParsing());
+}
+
+TEST_F(ExplorerTree, RecycleBinIsDroppedBeforeTheEnumerationEventSeesIt) {
+    ASSERT_NE(nullptr, RecycleBinFolder);
+    for (bool hide : {false, true}) {
+        int seen = 0;
+        tree.OnEnumFolder = [&](TCustomLazyExplorerTree*, TNamespace* ns, bool&) { seen += ns->IsRecycleBin(); };
+        tree.SetActive(false);
+        tree.SetRootFolder(rfDesktop);
+        tree.TreeOptions().SetLETFolderOptions(hide ? TLETFolderOptions{toFoldersExpandable, toForceHideRecycleBin}
+                                                    : TLETFolderOptions{toFoldersExpandable});
+        tree.SetActive(true);
+        tree.GetFirst();
+        EXPECT_EQ(hide ? 0 : 1, seen) << hide;
+        int nodes = 0;
+        for (PLazyNode n : Children(tree.GetFirst())) nodes += Ns(n)->IsRecycleBin();
+        EXPECT_EQ(hide ? 0 : 1, nodes) << hide;
+    }
+}
+
+TEST_F(ExplorerTree, OptionSetsAreNormalised) {
+    auto& o = tree.TreeOptions();
+    // The folder tree's own defaults.
+    EXPECT_EQ((TLTSelectionOptions{toMultiSelect, toSiblingSelectConstraint}), o.SelectionOptions());
+    EXPECT_EQ((TFileObjects{foFolders, foHidden}), tree.FileObjects());
+    EXPECT_TRUE(o.LETImageOptions().Contains(toThreadedImages));
+    o.SetAutoOptions({toAutoSort, toAutoScroll});
+    EXPECT_EQ(TLTAutoOptions{toAutoScroll}, o.AutoOptions());
+    o.SetSelectionOptions({toLevelSelectConstraint});
+    EXPECT_EQ(TLTSelectionOptions{toLevelSelectConstraint}, o.SelectionOptions()) << "single selection keeps it";
+    o.SetLETMiscOptions({});
+    EXPECT_FALSE(tree.ChangeNotifierRegistered());
+    o.SetLETMiscOptions({toTrackChangesInMappedDrives});
+    EXPECT_EQ((TLETMiscOptions{toTrackChangesInMappedDrives, toChangeNotifierThread}), o.LETMiscOptions());
+    EXPECT_TRUE(tree.ChangeNotifierRegistered());
+    o.SetLETMiscOptions({toTrackChangesInMappedDrives});
+    EXPECT_EQ(TLETMiscOptions{}, o.LETMiscOptions()) << "no notifier, no tracking";
+    EXPECT_FALSE(tree.ChangeNotifierRegistered());
+
+    TLazyExplorerTreeOptions source(nullptr);
+    source.SetMiscOptions({toReadOnly});
+    try {
+        tree.SetTreeOptions(source);
+        ADD_FAILURE() << "no error";
+    } catch (const EAssertionFailed& e) {
+        EXPECT_STREQ("Please use the TreeOptions.LETMiscOptions ReadOnly property and not the "
+                     "TreeOptions.MiscOptions ReadOnly property", e.what());
+    }
+    source.SetMiscOptions({toCheckSupport});
+    source.SetSelectionOptions({toMultiSelect, toLevelSelectConstraint});
+    source.SetLETFolderOptions({toHideRootFolder});
+    tree.SetTreeOptions(source);
+    EXPECT_EQ(TLTMiscOptions{toCheckSupport}, o.MiscOptions());
+    EXPECT_EQ((TLTSelectionOptions{toMultiSelect, toSiblingSelectConstraint}), o.SelectionOptions());
+    EXPECT_EQ(TLETFolderOptions{toHideRootFolder}, o.LETFolderOptions());
+}
+
+// The main window's tree must never delete a user's folder on a key press.
+TEST_F(ExplorerTree, ReadOnlyTreeNeverReachesDeleteCutOrPaste) {
+    ConfigureAsFolderTree(tree);
+    tree.SetActive(true);
+    PLazyNode c = ChildByParseName(tree.GetFirst(), L"C:\\");
+    tree.ClearSelection();
+    tree.SetSelected(c, true);
+    tree.SetFocusedNode(c);
+    auto pressAll = [&] {
+        tree.Verbs.clear();
+        ::SendMessageW(tree.Handle(), WM_KEYDOWN, VK_DELETE, 0);
+        for (auto [key, shift] : std::vector<std::pair<WORD, TShiftState>>{
+                 {VK_DELETE, 0}, {'X', ssCtrl}, {'V', ssCtrl}, {VK_DELETE, ssShift}, {VK_INSERT, ssShift}}) {
+            WORD k = key;
+            tree.HandleKeyDown(k, shift);
+        }
+        tree.SelectedFilesDelete();
+        tree.SelectedFilesPaste();
+        tree.CutToClipboard();
+        tree.PasteFromClipboard();
+        tree.CopyToClipboard();
+        return tree.Verbs;
+    };
+    using V = std::vector<TProbeTree::TShellVerb>;
+    TLETMiscOptions misc = tree.TreeOptions().LETMiscOptions();
+    tree.TreeOptions().SetLETMiscOptions(misc + toLETReadOnly);
+    EXPECT_EQ(V{TProbeTree::svCopy}, pressAll());
+    EXPECT_FALSE(tree.CanEdit(c, ColumnNone));
+    tree.TreeOptions().SetLETMiscOptions(misc);
+    V all = pressAll();
+    EXPECT_EQ(3, std::count(all.begin(), all.end(), TProbeTree::svDelete));
+    EXPECT_EQ(4, std::count(all.begin(), all.end(), TProbeTree::svPaste));
+    EXPECT_EQ(3, std::count(all.begin(), all.end(), TProbeTree::svCut));
+}
+
+// An answer whose node is gone, or is not waiting for that item, is dropped.
+TEST_F(ExplorerTree, StaleIconAnswersNeverReachANode) {
+    ConfigureAsFolderTree(tree);
+    tree.SetActive(true);
+    tree.Repaint();
+    PLazyNode top = tree.GetFirst();
+    PLazyNode c = ChildByParseName(top, L"C:\\");
+    PLazyNode z = ChildByParseName(top, L"Z:\\");
+    ASSERT_TRUE(PumpUntil([&] { return LiveImageRequests() == 0; }));
+    int cIcon = Ns(c)->GetIconIndex(false, 0);
+    // A freed node's address, and a live node asked for another item.
+    PLazyNode gone = z;
+    tree.DeleteNode(z);
+    LPITEMIDLIST windows = PathToPIDL(L"C:\\windows");
+    ImageThreadManager().AddNewItem(&tree, WM_LETICONTHREAD, 0, gone, false, windows);
+    ImageThreadManager().AddNewItem(&tree, WM_LETICONTHREAD, 0, c, false, windows);
+    EXPECT_TRUE(PumpUntil([&] { return LiveImageRequests() == 0; }));
+    EXPECT_EQ(cIcon, Ns(c)->GetIconIndex(false, 0));
+    FreePIDL(windows);
 }
 
 } // namespace

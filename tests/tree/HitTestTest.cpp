@@ -184,4 +184,64 @@ TEST(HitTest, UninitialisedNodeIsInitialised) {
     EXPECT_EQ(hi.Node, b);
 }
 
+// Columns [0, 100), [100, 180), [180, 250); column 0 is the main column.
+class TColumnHeader : public TLTHeader {
+public:
+    using TLTHeader::TLTHeader;
+    int ColumnCount() const override { return 3; }
+    std::vector<TColumnIndex> VisibleColumnsInOrder() const override { return {0, 1, 2}; }
+    void ColumnBounds(TColumnIndex c, int& left, int& right) const override {
+        static const int edges[] = {0, 100, 180, 250};
+        left = edges[c];
+        right = edges[c + 1];
+    }
+};
+
+class TColumnHitTree : public THitTree {
+public:
+    TColumnHitTree() { UseOwnClasses(); }
+protected:
+    THeaderClass GetHeaderClass() const override {
+        return +[](TBaseLazyTree* owner) -> std::unique_ptr<TLTHeader> { return std::make_unique<TColumnHeader>(owner); };
+    }
+};
+
+TEST(HitTest, ColumnsReportModeAndSpanning) {
+    TColumnHitTree tree;
+    tree.SetBorderStyle(TBorderStyle::bsNone);
+    tree.ScrollBarOptions().SetScrollBars(ssNone);
+    tree.SetBounds(0, 0, 300, 100);
+    tree.HandleNeeded();
+    PLazyNode a = tree.AddChild(nullptr);
+    tree.widths = {{a, 30}};   // 30 in every column
+    tree.OnGetCellIsEmpty = [](TBaseLazyTree*, PLazyNode, TColumnIndex column, bool& empty) { empty = column == 1; };
+    struct ColumnCase {
+        int x;
+        TColumnIndex column;
+        uint16_t flags;
+    };
+    auto run = [&](const std::vector<ColumnCase>& table, const char* label) {
+        for (const ColumnCase& c : table) {
+            THitTestResult hi;
+            tree.GetHitTestInfoAt(c.x, 5, true, hi);
+            SCOPED_TRACE(testing::Message() << label << " x " << c.x);
+            EXPECT_EQ(hi.Column, c.column);
+            EXPECT_EQ(Flags(hi.Positions), Flags(c.flags));
+            EXPECT_EQ(hi.Node, a);
+        }
+    };
+    run({{5, 0, I | hpOnItemIndent}, {30, 0, I | hpOnItemLabel}, {60, 0, I | hpOnItemRight},
+         {103, 1, I | hpOnItemLabel}, {133, 1, I | hpOnItemLabel}, {134, 1, I | hpOnItemRight},
+         {185, 2, I | hpOnItemLabel}, {240, 2, I | hpOnItemRight}, {260, ColumnInvalid, hpNowhere},
+         {299, ColumnInvalid, hpNowhere}},
+        "plain");
+    auto& o = tree.TreeOptions();
+    o.SetMiscOptions(o.MiscOptions() + toReportMode);
+    run({{110, 1, I}, {30, 0, I | hpOnItemLabel}}, "report");
+    o.SetMiscOptions(o.MiscOptions() - toReportMode);
+    o.SetAutoOptions(o.AutoOptions() + toAutoSpanColumns);
+    // The empty column 1 belongs to column 0, which now reaches to 180.
+    run({{110, 0, I | hpOnItemRight}, {185, 2, I | hpOnItemLabel}}, "spanning");
+}
+
 } // namespace

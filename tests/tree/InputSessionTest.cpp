@@ -299,6 +299,22 @@ TEST(SearchSession, VisibleOnlyAndNone) {
     EXPECT_EQ(s.tree.SearchBuffer(), L"");
 }
 
+TEST(SearchSession, EightBitCharacterGoesThroughTheKeyboardCodePage) {
+    Fruit s;
+    // What the byte 0xC6 is in the keyboard's code page (Æ in 1252).
+    char codePage[8] = {};
+    LCID locale = LOWORD(reinterpret_cast<uintptr_t>(::GetKeyboardLayout(0)));
+    ::GetLocaleInfoA(locale, LOCALE_IDEFAULTANSICODEPAGE, codePage, sizeof codePage);
+    char byte = char(0xC6);
+    wchar_t expected = 0;
+    ASSERT_EQ(::MultiByteToWideChar(UINT(std::atoi(codePage)), 0, &byte, 1, &expected, 1), 1);
+    PLazyNode node = s.Add(nullptr, std::wstring(1, expected) + L"ble");
+    s.tree.SetIncrementalSearch(isAll);
+    s.Key('Q', 0, 0xC6);   // the key makes an ASCII letter; the character message brings the byte
+    EXPECT_EQ(s.tree.FocusedNode(), node);
+    EXPECT_EQ(s.tree.SearchBuffer(), std::wstring(1, expected));
+}
+
 struct LongList : Session {
     LongList() : Session(240, 200) {
         for (int i = 0; i < 40; ++i) Add(nullptr, L"Row " + std::to_wstring(i));

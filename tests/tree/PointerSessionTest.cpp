@@ -224,6 +224,12 @@ TEST(PointerSession, DragStartsOnceTheMouseLeavesTheThreshold) {
     EXPECT_EQ(s.tree.drags[0], (std::vector<PLazyNode>{s.Node("Beta"), s.Node("Date")}));
     EXPECT_FALSE(s.tree.Dragging());
     s.Up(POINT{p.x + 20, p.y});
+    // Ctrl with a drag possible: the toggle waits for the release on the node.
+    POINT alpha = s.PointOn(s.Node("Alpha"), hpOnItemLabel);
+    s.Down(alpha, MK_CONTROL);
+    EXPECT_EQ(s.Selection(), "Beta,Date");
+    s.Up(alpha, MK_CONTROL);
+    EXPECT_EQ(s.Selection(), "Alpha,Beta,Date");
     // Without permission no drag is pending.
     s.tree.OnDragAllowed = nullptr;
     s.Down(p);

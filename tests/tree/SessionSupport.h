@@ -103,7 +103,10 @@ struct Session {
     // The selected nodes in tree order, comma separated.
     std::string Selection() {
         std::string s;
-        for (PLazyNode n : tree.GetSortedSelection(false)) s += (s.empty() ? "" : ",") + Name(n);
+        for (PLazyNode n : tree.GetSortedSelection(false)) {
+            if (!s.empty()) s += ',';
+            s += Name(n);
+        }
         return s;
     }
 

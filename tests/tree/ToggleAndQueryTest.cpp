@@ -3,6 +3,7 @@
 // losing the focus or a cancelled mode resets.
 #include "SessionSupport.h"
 #include <commctrl.h>
+#include <cstring>
 
 using namespace krv;
 using namespace krv::test;
@@ -110,13 +111,14 @@ TEST(TreeViewQueries, NodesAnswerAsItems) {
     s.tree.SetFocusedNode(b);
     s.tree.SetSelected(b, true);
     EXPECT_EQ(next(TVGN_CARET, nullptr), b);
+    // The item goes in the rectangle's first bytes.
     RECT r{};
-    *reinterpret_cast<PLazyNode*>(&r) = a1;
+    std::memcpy(&r, &a1, sizeof a1);
     ASSERT_TRUE(s.Send(TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&r)));
     EXPECT_EQ(r.top, 18);
     EXPECT_EQ(r.bottom, 36);
     s.tree.SetExpanded(a, false);
-    *reinterpret_cast<PLazyNode*>(&r) = a1;
+    std::memcpy(&r, &a1, sizeof a1);
     EXPECT_FALSE(s.Send(TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&r)));   // hidden
     TVITEMA item{};
     item.mask = TVIF_STATE | TVIF_CHILDREN;
