@@ -40,6 +40,7 @@ TCustomLazyExplorerTree::TCustomLazyExplorerTree(TComponent* owner) : TCustomLaz
     UseOwnClasses();
     // The internal area comes first, while the tree is empty, so every node has it.
     dataOffset_ = AllocateInternalDataArea(sizeof(TLETNodeData));
+    storage_ = MakeRootCheckStorage();
     SetDefaultNodeHeight(17);
     ::SHGetMalloc(malloc_.put());
     unknownFolderIcon_ = ImageIndexByAttributes(L"C:\\", FILE_ATTRIBUTE_DIRECTORY);

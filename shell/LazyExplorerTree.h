@@ -19,6 +19,7 @@ namespace krv {
 
 class TCustomLazyExplorerTree;
 class TLazySysImages;
+class TRootNodeStorage;
 struct TImageThreadRequest;
 
 // The icon thread's answers and the shell change notifier's messages.
@@ -53,6 +54,9 @@ public:
     // Drops the item's check; force also drops records holding other kinds, with their descendants.
     virtual void RemoveCheck(LPCITEMIDLIST absolutePIDL, bool force) = 0;
 };
+
+// The default storage: a TRootNodeStorage record tree (LazyExplorerWalk.cpp).
+std::unique_ptr<ILETCheckStorage> MakeRootCheckStorage();
 
 enum TNamespaceStructureChange { nscAdd, nscDelete, nscRename };
 
@@ -174,9 +178,30 @@ public:
     std::vector<TNamespace*> SelectedNamespaces();
 
     // ---- linked views, browsing, columns (their own code) -----------------------
-    virtual bool CanBrowseTo() const { return true; }
-    virtual bool BrowseToPIDL(LPCITEMIDLIST) { return false; }
-    virtual bool BrowseToShortcutTarget(TNamespace*) { return false; }
+    virtual bool CanBrowseTo(LPCITEMIDLIST) const { return true; }
+
+    // ---- finding and browsing to nodes (LazyExplorerWalk.cpp) ---------------------
+    // The record tree behind the default check storage; nil when another storage was set.
+    TRootNodeStorage* GetStorage() const;
+    // The node of an absolute list among the nodes already made; nil when a level is missing.
+    PLazyNode FindNodeByPIDL(LPCITEMIDLIST pidl);
+    PLazyNode FindNodeByPath(const std::wstring& path);
+    // Makes the missing levels on the way: with select every level is expanded
+    // and the node selected, focused and scrolled to; without, the levels only
+    // get their children made.
+    PLazyNode WalkToPIDL(LPCITEMIDLIST pidl, bool select, bool expand);
+    PLazyNode WalkToPath(const std::wstring& path, bool select);
+    PLazyNode InternalWalkToPIDL(LPCITEMIDLIST pidl, bool select, bool walk, bool reinit, bool expand);
+    // False when the path does not parse or names no node of the tree.
+    bool BrowseToPath(const std::wstring& path, bool expand, bool select, bool setFocus, bool collapseFirst);
+    virtual bool BrowseToPIDL(LPCITEMIDLIST pidl, bool expand, bool select, bool setFocus, bool collapseFirst,
+                              bool walkExpand);
+    // A shortcut to an existing folder browses to the folder (LETSyncOptions decide how).
+    virtual bool BrowseToShortcutTarget(TNamespace* ns);
+    // Browses to pidl unless the selected item is already it; not re-entered.
+    void SyncToPIDL(LPCITEMIDLIST pidl);
+    // The first selected item's parse name when it is in the file system, else empty.
+    std::wstring SelectedPath();
     virtual void SyncLinkedControls() {}
     virtual void RestoreColumnState() {}
     virtual void StoreColumnState() {}
@@ -287,12 +312,15 @@ private:
     void MarkAncestorsMixed(PLazyNode node);
     // Offers ns as the new root for value; answers whether it was taken.
     bool ChangeRoot(TRootFolder value, std::unique_ptr<TNamespace>& pending);
+    // Browses with the mapping of LETSyncOptions.
+    bool BrowseToSyncTarget(LPCITEMIDLIST pidl);
 
     unsigned dataOffset_ = 0;
     bool constructing_ = true;
     bool active_ = false;
     bool built_ = false;
     bool browsing_ = false;
+    bool syncing_ = false;
     bool buttonPressed_ = false;
     bool threadedImagesRegistered_ = false;
     bool changeNotifierRegistered_ = false;

@@ -222,17 +222,7 @@ TEST(PIDLStream, MutatedStreamsNeverCrashOrHang) {
     int loaded = 0, refused = 0;
     for (int round = 0; round < 4000; ++round) {
         auto bytes = original;
-        int edits = 1 + static_cast<int>(rng() % 4);
-        for (int e = 0; e < edits; ++e) {
-            size_t at = rng() % bytes.size();
-            switch (rng() % 4) {
-            case 0: bytes[at] = static_cast<uint8_t>(rng()); break;
-            case 1: bytes[at] ^= static_cast<uint8_t>(1u << (rng() % 8)); break;
-            case 2: bytes.resize(at); break;
-            default: bytes.insert(bytes.begin() + at, static_cast<uint8_t>(rng())); break;
-            }
-            if (bytes.empty()) break;
-        }
+        shelltest::MutateBytes(bytes, rng, 4);
         TMemoryStream s;
         if (!bytes.empty()) s.WriteBuffer(bytes.data(), bytes.size());
         s.SetPosition(0);

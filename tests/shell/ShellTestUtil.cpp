@@ -1,4 +1,5 @@
 #include "ShellTestUtil.h"
+#include "framework/Forms.h"
 #include "framework/Handle.h"
 #include <gtest/gtest.h>
 #include <shobjidl.h>
@@ -121,5 +122,29 @@ krv::TOSVersion Windows98() {
 
 TFakeWindows98::TFakeWindows98() : old_(krv::SetVersionSource(&Windows98)) {}
 TFakeWindows98::~TFakeWindows98() { krv::SetVersionSource(old_); }
+
+krv::TForm& ShownForm() {
+    static krv::TForm* shown = [] {
+        auto* f = new krv::TForm;
+        f->SetCaption("Shell controls");
+        f->SetBounds(10, 10, 420, 560);
+        f->Show();
+        return f;
+    }();
+    return *shown;
+}
+
+void MutateBytes(std::vector<uint8_t>& bytes, std::mt19937& rng, int maxEdits) {
+    int edits = 1 + static_cast<int>(rng() % static_cast<unsigned>(maxEdits));
+    for (int e = 0; e < edits && !bytes.empty(); ++e) {
+        size_t at = rng() % bytes.size();
+        switch (rng() % 4) {
+        case 0: bytes[at] = static_cast<uint8_t>(rng()); break;
+        case 1: bytes[at] ^= static_cast<uint8_t>(1u << (rng() % 8)); break;
+        case 2: bytes.resize(at); break;
+        default: bytes.insert(bytes.begin() + static_cast<std::ptrdiff_t>(at), static_cast<uint8_t>(rng())); break;
+        }
+    }
+}
 
 } // namespace shelltest

@@ -6,10 +6,16 @@
 #include "shell/SystemVersion.h"
 #include <windows.h>
 #include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
+namespace krv { class TForm; }
+
 namespace shelltest {
+
+// One shown form for the controls of all tests: closing forms costs seconds under Wine.
+krv::TForm& ShownForm();
 
 // A fresh folder under %TEMP%, removed with everything in it afterwards.
 class TempFolder {
@@ -53,5 +59,9 @@ public:
 private:
     krv::TVersionSource old_;
 };
+
+// One to maxEdits random edits of a stream's bytes (a byte replaced, a bit
+// flipped, the tail cut, a byte inserted); stops early once nothing is left.
+void MutateBytes(std::vector<uint8_t>& bytes, std::mt19937& rng, int maxEdits);
 
 } // namespace shelltest

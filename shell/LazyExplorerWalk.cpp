@@ -1,0 +1,203 @@
+// The explorer tree's finding, walking and browsing to nodes by path or item
+// identifier list, and the check storage it keeps per shell item.
+#include "shell/LazyExplorerTree.h"
+#include "shell/LazyCheckStorage.h"
+#include "shell/ShellLink.h"
+#include "shell/ShellUtils.h"
+#include "shell/WideFileUtils.h"
+#include <cstring>
+#include <utility>
+#include <vector>
+
+namespace krv {
+
+namespace {
+// The seam the tree stores its checks through, over the record tree.
+class TLETRootStorage : public ILETCheckStorage {
+public:
+    TRootNodeStorage Root;
+    bool FindCheck(LPCITEMIDLIST absolutePIDL, TCheckState& state, TCheckType& type) override {
+        TNodeStorage* record = Root.FindWithKinds(absolutePIDL, skCheck);
+        if (!record) return false;
+        state = record->Storage.Check.CheckState;
+        type = record->Storage.Check.CheckType;
+        return true;
+    }
+    void StoreCheck(LPCITEMIDLIST absolutePIDL, TCheckState state, TCheckType type) override {
+        if (TNodeStorage* record = Root.Store(absolutePIDL, skCheck)) record->Storage.Check = {state, type};
+    }
+    void RemoveCheck(LPCITEMIDLIST absolutePIDL, bool force) override {
+        Root.Remove(absolutePIDL, skCheck, force, false);
+    }
+};
+
+// A list copied into a buffer the walk may cut after any identifier.
+class TCutPIDL {
+public:
+    explicit TCutPIDL(LPCITEMIDLIST pidl) : bytes_(TPIDLManager::PIDLSize(pidl)) {
+        std::memcpy(bytes_.data(), pidl, bytes_.size());
+    }
+    LPITEMIDLIST Get() { return reinterpret_cast<LPITEMIDLIST>(bytes_.data()); }
+    // Offset of the identifier after the one at offset.
+    size_t Next(size_t offset) const { return offset + Length(offset); }
+    uint16_t Length(size_t offset) const {
+        uint16_t cb;
+        std::memcpy(&cb, bytes_.data() + offset, 2);
+        return cb;
+    }
+    void SetLength(size_t offset, uint16_t cb) { std::memcpy(bytes_.data() + offset, &cb, 2); }
+    const uint8_t* At(size_t offset) const { return bytes_.data() + offset; }
+private:
+    std::vector<uint8_t> bytes_;
+};
+} // namespace
+
+std::unique_ptr<ILETCheckStorage> MakeRootCheckStorage() { return std::make_unique<TLETRootStorage>(); }
+
+TRootNodeStorage* TCustomLazyExplorerTree::GetStorage() const {
+    auto* storage = dynamic_cast<TLETRootStorage*>(CheckStorage());
+    return storage ? &storage->Root : nullptr;
+}
+
+PLazyNode TCustomLazyExplorerTree::InternalWalkToPIDL(LPCITEMIDLIST pidl, bool select, bool walk, bool reinit,
+                                                      bool expand) {
+    PLazyNode start = FolderOption(toHideRootFolder) ? RootNode() : GetFirst();
+    TNamespace* startNs;
+    if (!pidl || !ValidateNamespace(start, startNs) || !startNs->AbsolutePIDL()) return nullptr;
+    if (krv::ILIsEqual(startNs->AbsolutePIDL(), pidl)) return start;
+    if (!krv::ILIsParent(startNs->AbsolutePIDL(), pidl, false)) return nullptr;
+
+    TCutPIDL cut(pidl);
+    size_t at = 0;
+    for (int i = TPIDLManager::IDCount(startNs->AbsolutePIDL()); i > 0; --i) at = cut.Next(at);
+    PLazyNode current = start;
+    while (current && cut.Length(at) != 0) {
+        // The list up to this level: the next identifier's length word set to 0.
+        const size_t next = cut.Next(at);
+        const uint16_t saved = cut.Length(next);
+        cut.SetLength(next, 0);
+        auto level = reinterpret_cast<LPCITEMIDLIST>(cut.At(at));
+        if (walk) {
+            if (reinit) ReinitChildren(current, false);
+            else if (expand) SetExpanded(current, true);
+        }
+        PLazyNode match = nullptr;
+        // Only nodes already made: a find never makes children.
+        for (PLazyNode child = current->FirstChild; child && !match; child = child->NextSibling) {
+            TNamespace* ns;
+            if (ValidateNamespace(child, ns) &&
+                CompareStorageIDs(ns->ParentShellFolder(), level, ns->RelativePIDL()) == 0)
+                match = child;
+        }
+        if (!match && NetworkFolder && krv::ILIsParent(NetworkFolder->AbsolutePIDL(), cut.Get(), false)) {
+            // Computers and shares the network's enumeration did not list.
+            auto ns = std::make_unique<TNamespace>(PIDLManager()->CopyPIDL(cut.Get()));
+            match = AddCustomNode(current, ns.release(), false);
+        }
+        if (match) InitIfNeeded(match);
+        cut.SetLength(next, saved);
+        current = match;
+        at = next;
+    }
+    if (select && current) {
+        ClearSelection();
+        SetSelected(current, true);
+        SetTopNode(current);
+        SetFocusedNode(current);
+    }
+    return current;
+}
+
+PLazyNode TCustomLazyExplorerTree::FindNodeByPIDL(LPCITEMIDLIST pidl) {
+    return InternalWalkToPIDL(pidl, false, true, false, false);
+}
+
+PLazyNode TCustomLazyExplorerTree::FindNodeByPath(const std::wstring& path) {
+    PIDLPtr pidl(PathToPIDL(path));
+    return pidl ? FindNodeByPIDL(pidl.get()) : nullptr;
+}
+
+PLazyNode TCustomLazyExplorerTree::WalkToPIDL(LPCITEMIDLIST pidl, bool select, bool expand) {
+    return InternalWalkToPIDL(pidl, select, true, !select, expand);
+}
+
+PLazyNode TCustomLazyExplorerTree::WalkToPath(const std::wstring& path, bool select) {
+    PIDLPtr pidl(PathToPIDL(path));
+    return pidl ? WalkToPIDL(pidl.get(), select, true) : nullptr;
+}
+
+bool TCustomLazyExplorerTree::BrowseToPath(const std::wstring& path, bool expand, bool select, bool setFocus,
+                                           bool collapseFirst) {
+    PIDLPtr pidl(PathToPIDL(path));
+    return pidl && BrowseToPIDL(pidl.get(), expand, select, setFocus, collapseFirst, true);
+}
+
+bool TCustomLazyExplorerTree::BrowseToPIDL(LPCITEMIDLIST pidl, bool expand, bool select, bool setFocus,
+                                           bool collapseFirst, bool walkExpand) {
+    if (!CanBrowseTo(pidl)) return false;
+    const bool wasBrowsing = std::exchange(browsing_, true);
+    BeginUpdate();
+    PLazyNode node = InternalWalkToPIDL(pidl, false, true, false, walkExpand);
+    if (node) {
+        if (collapseFirst) FullCollapse(nullptr);
+        SetExpanded(node, expand);
+        if (setFocus && CanFocus()) SetFocus();
+        if (select) {
+            ClearSelection();
+            SetFocusedNode(nullptr);
+            SetSelected(node, true);
+            SetFocusedNode(node);
+        }
+    }
+    EndUpdate();
+    if (node) ScrollIntoView(node, false, LETMiscOption(toAutoScrollHorz));
+    browsing_ = wasBrowsing;
+    return node != nullptr;
+}
+
+bool TCustomLazyExplorerTree::BrowseToSyncTarget(LPCITEMIDLIST pidl) {
+    TLETSyncOptions sync = TreeOptions().LETSyncOptions();
+    return BrowseToPIDL(pidl, sync.Contains(toExpandTarget), sync.Contains(toSelectTarget), false,
+                        sync.Contains(toCollapseTargetFirst), true);
+}
+
+bool TCustomLazyExplorerTree::BrowseToShortcutTarget(TNamespace* ns) {
+    if (!ns || !ns->Link()) return false;
+    TLazyShellLink link;
+    link.ReadFromFile(ns->NameForParsing());
+    if (!DirExistsW(link.TargetPath)) return false;
+    // The folder's own list: the one kept in a link may carry another form of
+    // the last identifier (a plain item without times), which the folder's
+    // comparison does not take for the folder.
+    PIDLPtr target(PathToPIDL(link.TargetPath));
+    if (!target || !CanBrowseTo(target.get())) return false;
+    return BrowseToSyncTarget(target.get());
+}
+
+void TCustomLazyExplorerTree::SyncToPIDL(LPCITEMIDLIST pidl) {
+    if (syncing_ || IsDesigning() || !pidl) return;
+    struct TGuard {
+        bool& flag;
+        ~TGuard() { flag = false; }
+    };
+    syncing_ = true;
+    TGuard guard{syncing_};
+    TNamespace* ns;
+    bool same = false;
+    if (ValidateNamespace(GetFirstSelected(), ns)) {
+        ComPtr<IShellFolder> desktop;
+        if (SUCCEEDED(::SHGetDesktopFolder(desktop.put())) && desktop) {
+            HRESULT hr = desktop->CompareIDs(0, ns->AbsolutePIDL(), pidl);
+            same = SUCCEEDED(hr) && HRESULT_CODE(hr) == 0;
+        }
+    }
+    if (!same) BrowseToSyncTarget(pidl);
+}
+
+std::wstring TCustomLazyExplorerTree::SelectedPath() {
+    TNamespace* ns;
+    if (ValidateNamespace(GetFirstSelected(), ns) && ns->FileSystem()) return ns->NameForParsing();
+    return std::wstring();
+}
+
+} // namespace krv
