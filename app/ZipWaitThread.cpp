@@ -185,7 +185,9 @@ void TZipperThread::Execute() {
         Cancel = true;
         try {
             archiver_.EndUpdate();
-        } catch (...) {
+        } catch (const std::exception& rollback) {
+            message_ = DescribeError(rollback);
+            HandOff([this] { view_.AddLog(message_, lcRed, 0, lkNormal); }, false);
         }
         throw;
     }
