@@ -3,6 +3,7 @@
 #pragma once
 #include <windows.h>
 #include <objbase.h>
+#include <oleauto.h>
 #include <utility>
 
 namespace krv {
@@ -99,6 +100,11 @@ template <class Api> struct SocketTraits {
     static Raw invalid() { return ~Raw(0); }
     static void close(Raw s) { Api::CloseSocket(s); }
 };
+struct BstrTraits {
+    using Raw = BSTR;
+    static Raw invalid() { return nullptr; }
+    static void close(Raw b) { ::SysFreeString(b); }
+};
 template <class T> struct GdiTraits {
     using Raw = T;
     static Raw invalid() { return nullptr; }
@@ -115,6 +121,7 @@ using MenuHandle = UniqueHandle<MenuTraits>;
 using RegKeyHandle = UniqueHandle<RegKeyTraits>;
 using GlobalHandle = UniqueHandle<GlobalTraits>;
 using ChangeNotifyHandle = UniqueHandle<ChangeNotifyTraits>;
+using BstrHandle = UniqueHandle<BstrTraits>;
 template <class T> using GdiObject = UniqueHandle<GdiTraits<T>>;
 using FontHandle = GdiObject<HFONT>;
 using BrushHandle = GdiObject<HBRUSH>;
