@@ -363,7 +363,8 @@ void TMainForm::ZipFiles() {
         Cancel = true;
         try {
             Archiver.CloseArchive();
-        } catch (...) {
+        } catch (const std::exception& closing) {
+            AddLog(KV_Error + ": " + DescribeError(closing), lcRed, 0, lkNormal);
         }
     }
     if (!Cancel && writing != target && !ReplaceOldArchive(writing, target)) Cancel = true;
@@ -419,16 +420,10 @@ void TMainForm::CheckFreeSpace(const std::string& path) {
 }
 
 bool TMainForm::GetDriveSpace(char driveLetter, int64_t& freeAvailable, int64_t& total) {
-    char current[MAX_PATH + 1] = {};
-    DWORD n = ::GetCurrentDirectoryA(sizeof current, current);
+    // Asked of the drive's root: a missing drive fails here as well.
     std::string root = std::string(1, driveLetter) + ":\\";
-    if (!::SetCurrentDirectoryA(root.c_str())) {
-        freeAvailable = total = -1;
-        return false;
-    }
     ULARGE_INTEGER avail{}, all{};
     bool ok = ::GetDiskFreeSpaceExA(root.c_str(), &avail, &all, nullptr) != 0;
-    if (n > 0 && n < sizeof current) ::SetCurrentDirectoryA(current);
     freeAvailable = ok ? static_cast<int64_t>(avail.QuadPart) : -1;
     total = ok ? static_cast<int64_t>(all.QuadPart) : -1;
     return ok;

@@ -115,28 +115,6 @@ TDateTime SystemNow() {
     return date;
 }
 
-// A BSTR from ANSI text, freed at the end of the scope.
-class OwnedBstr {
-public:
-    explicit OwnedBstr(const std::string& s) : b_(::SysAllocString(AnsiToWide(s).c_str())) {}
-    OwnedBstr() = default;
-    OwnedBstr(const OwnedBstr&) = delete;
-    OwnedBstr& operator=(const OwnedBstr&) = delete;
-    ~OwnedBstr() { if (b_) ::SysFreeString(b_); }
-    BSTR get() const { return b_; }
-    BSTR* put() { return &b_; }
-    std::string Ansi() const {
-        if (!b_) return {};
-        const int len = static_cast<int>(::SysStringLen(b_));
-        const int n = ::WideCharToMultiByte(CP_ACP, 0, b_, len, nullptr, 0, nullptr, nullptr);
-        std::string out(static_cast<size_t>(n), '\0');
-        ::WideCharToMultiByte(CP_ACP, 0, b_, len, out.data(), n, nullptr, nullptr);
-        return out;
-    }
-private:
-    BSTR b_ = nullptr;
-};
-
 } // namespace
 
 std::function<TDateTime()> TSessionData::Clock = SystemNow;
@@ -144,13 +122,13 @@ std::function<TDateTime()> TSessionData::Clock = SystemNow;
 std::string SessionBoolToText(bool value) { return value ? "True" : "False"; }
 
 std::string SessionDateToText(TDateTime value) {
-    OwnedBstr text;
+    BstrHandle text;
     if (FAILED(::VarBstrFromDate(value, LOCALE_USER_DEFAULT, 0, text.put()))) return {};
-    return text.Ansi();
+    return BstrToAnsi(text.get());
 }
 
 bool SessionTextToBool(const std::string& text, bool& value) {
-    OwnedBstr s(text);
+    BstrHandle s = AnsiToBstr(text);
     VARIANT_BOOL b = VARIANT_FALSE;
     if (FAILED(::VarBoolFromStr(s.get(), LOCALE_USER_DEFAULT, 0, &b))) return false;
     value = b != VARIANT_FALSE;
@@ -158,7 +136,7 @@ bool SessionTextToBool(const std::string& text, bool& value) {
 }
 
 bool SessionTextToInt(const std::string& text, int& value) {
-    OwnedBstr s(text);
+    BstrHandle s = AnsiToBstr(text);
     LONG n = 0;
     if (FAILED(::VarI4FromStr(s.get(), LOCALE_USER_DEFAULT, 0, &n))) return false;
     value = static_cast<int>(n);
@@ -166,7 +144,7 @@ bool SessionTextToInt(const std::string& text, int& value) {
 }
 
 bool SessionTextToDate(const std::string& text, TDateTime& value) {
-    OwnedBstr s(text);
+    BstrHandle s = AnsiToBstr(text);
     DATE d = 0;
     if (FAILED(::VarDateFromStr(s.get(), LOCALE_USER_DEFAULT, 0, &d))) return false;
     value = d;

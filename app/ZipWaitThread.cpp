@@ -22,7 +22,7 @@ void StoreWithDriveFolder(std::string& storedName, const std::string& fullPath) 
 }
 
 std::string SkipReason(const std::string& fileName, int errorCode, unsigned shareFlags) {
-    if (errorCode == 6) return KV_ZPFileNotFound;
+    if (errorCode == ZipErrorCode::FileNotFound) return KV_ZPFileNotFound;
     // The archiver says only that it could not open the file: ask the system why.
     DWORD error = ERROR_SUCCESS;
     try {
@@ -185,7 +185,9 @@ void TZipperThread::Execute() {
         Cancel = true;
         try {
             archiver_.EndUpdate();
-        } catch (...) {
+        } catch (const std::exception& rollback) {
+            message_ = DescribeError(rollback);
+            HandOff([this] { view_.AddLog(message_, lcRed, 0, lkNormal); }, false);
         }
         throw;
     }
@@ -201,7 +203,7 @@ void TZipperThread::Execute() {
 
 void TZipperThread::ProcessFileFailure(const std::string& fileName, int errorCode, TZipAction& action) {
     FlushLines();
-    if (errorCode == 6 || errorCode == 12) {
+    if (errorCode == ZipErrorCode::FileNotFound || errorCode == ZipErrorCode::CannotOpenFile) {
         ++Skipped;
         message_ = fileName + " " + SkipReason(fileName, errorCode, archiver_.ShareFlags());
         HandOff([this] {

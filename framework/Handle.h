@@ -3,6 +3,7 @@
 #pragma once
 #include <windows.h>
 #include <objbase.h>
+#include <oleauto.h>
 #include <utility>
 
 namespace krv {
@@ -92,6 +93,18 @@ struct ChangeNotifyTraits {
     static Raw invalid() { return INVALID_HANDLE_VALUE; }
     static void close(Raw h) { ::FindCloseChangeNotification(h); }
 };
+// A socket. The socket layer binds its library at run time, so it supplies the
+// closing call: Api::CloseSocket answers 0 on success.
+template <class Api> struct SocketTraits {
+    using Raw = UINT_PTR;   // SOCKET
+    static Raw invalid() { return ~Raw(0); }
+    static void close(Raw s) { Api::CloseSocket(s); }
+};
+struct BstrTraits {
+    using Raw = BSTR;
+    static Raw invalid() { return nullptr; }
+    static void close(Raw b) { ::SysFreeString(b); }
+};
 template <class T> struct GdiTraits {
     using Raw = T;
     static Raw invalid() { return nullptr; }
@@ -108,12 +121,25 @@ using MenuHandle = UniqueHandle<MenuTraits>;
 using RegKeyHandle = UniqueHandle<RegKeyTraits>;
 using GlobalHandle = UniqueHandle<GlobalTraits>;
 using ChangeNotifyHandle = UniqueHandle<ChangeNotifyTraits>;
+using BstrHandle = UniqueHandle<BstrTraits>;
 template <class T> using GdiObject = UniqueHandle<GdiTraits<T>>;
 using FontHandle = GdiObject<HFONT>;
 using BrushHandle = GdiObject<HBRUSH>;
 using PenHandle = GdiObject<HPEN>;
 using BitmapHandle = GdiObject<HBITMAP>;
 using RegionHandle = GdiObject<HRGN>;
+
+// A socket whose closing can fail in a way the caller must hear about.
+template <class Api> class SocketHandle : public UniqueHandle<SocketTraits<Api>> {
+public:
+    using UniqueHandle<SocketTraits<Api>>::UniqueHandle;
+    // Closes now and answers the call's result; only a successful close forgets the handle.
+    int TryClose() {
+        int rc = Api::CloseSocket(this->get());
+        if (rc == 0) this->release();
+        return rc;
+    }
+};
 
 // A device context got with GetDC (or, for the whole window with its frame,
 // GetWindowDC), released with ReleaseDC.

@@ -3,9 +3,8 @@
 #include <oleauto.h>
 
 namespace krv {
-namespace {
 
-std::string FromBstr(BSTR s) {
+std::string BstrToAnsi(BSTR s) {
     if (!s) return {};
     const int len = static_cast<int>(::SysStringLen(s));
     if (len == 0) return {};
@@ -15,6 +14,8 @@ std::string FromBstr(BSTR s) {
     return out;
 }
 
+namespace {
+
 std::wstring Widen(const std::string& s) {
     if (s.empty()) return {};
     const int n = ::MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
@@ -22,20 +23,6 @@ std::wstring Widen(const std::string& s) {
     ::MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), out.data(), n);
     return out;
 }
-
-// A BSTR owned for one call.
-class Bstr {
-public:
-    explicit Bstr(const std::string& s) : b_(::SysAllocString(Widen(s).c_str())) {}
-    Bstr() = default;
-    Bstr(const Bstr&) = delete;
-    Bstr& operator=(const Bstr&) = delete;
-    ~Bstr() { if (b_) ::SysFreeString(b_); }
-    BSTR get() const { return b_; }
-    BSTR* put() { if (b_) ::SysFreeString(b_); b_ = nullptr; return &b_; }
-private:
-    BSTR b_ = nullptr;
-};
 
 // A VARIANT holding a string, cleared at the end of the scope.
 class VariantString {
@@ -52,6 +39,12 @@ public:
 private:
     VARIANT v_;
 };
+
+} // namespace
+
+BstrHandle AnsiToBstr(const std::string& s) { return BstrHandle(::SysAllocString(Widen(s).c_str())); }
+
+namespace {
 
 DOMNodeType TypeOf(IXMLDOMNode* node) {
     DOMNodeType type = NODE_INVALID;
@@ -78,9 +71,9 @@ ComPtr<IXMLDOMNode> Next(IXMLDOMNode* node) {
 } // namespace
 
 std::string TXmlNode::Name() const {
-    Bstr name;
+    BstrHandle name;
     if (!node_ || FAILED(node_->get_nodeName(name.put()))) return {};
-    return FromBstr(name.get());
+    return BstrToAnsi(name.get());
 }
 
 bool TXmlNode::IsElement() const { return TypeOf(node_.get()) == NODE_ELEMENT; }
@@ -116,23 +109,23 @@ std::optional<std::string> TXmlNode::Attribute(const std::string& name) const {
     ComPtr<IXMLDOMElement> element = node_.As<IXMLDOMElement>(IID_IXMLDOMElement);
     if (!element) return std::nullopt;
     ComPtr<IXMLDOMAttribute> attr;
-    Bstr attrName(name);
+    BstrHandle attrName = AnsiToBstr(name);
     if (element->getAttributeNode(attrName.get(), attr.put()) != S_OK || !attr) return std::nullopt;
-    Bstr text;
+    BstrHandle text;
     if (FAILED(attr->get_text(text.put()))) return std::nullopt;
-    return FromBstr(text.get());
+    return BstrToAnsi(text.get());
 }
 
 std::string TXmlNode::Text() const {
-    Bstr text;
+    BstrHandle text;
     if (!node_ || FAILED(node_->get_text(text.put()))) return {};
-    return FromBstr(text.get());
+    return BstrToAnsi(text.get());
 }
 
 void TXmlNode::SetAttribute(const std::string& name, const std::string& value) {
     ComPtr<IXMLDOMElement> element = node_.As<IXMLDOMElement>(IID_IXMLDOMElement);
     if (!element) throw EXmlError("XML: attribute set on a node that is not an element");
-    Bstr attrName(name);
+    BstrHandle attrName = AnsiToBstr(name);
     VariantString v(value);
     Check(element->setAttribute(attrName.get(), v.get()), "setAttribute");
 }
@@ -142,7 +135,7 @@ TXmlNode TXmlNode::AddElement(const std::string& name, const TXmlNode& before) {
     if (!doc) doc = node_.As<IXMLDOMDocument>(IID_IXMLDOMDocument);
     if (!doc) throw EXmlError("XML: node has no document");
     ComPtr<IXMLDOMElement> element;
-    Bstr tag(name);
+    BstrHandle tag = AnsiToBstr(name);
     Check(doc->createElement(tag.get(), element.put()), "createElement");
     ComPtr<IXMLDOMNode> added;
     if (before) {
@@ -162,7 +155,7 @@ TXmlNode TXmlNode::AddComment(const std::string& text) {
     if (!doc) doc = node_.As<IXMLDOMDocument>(IID_IXMLDOMDocument);
     if (!doc) throw EXmlError("XML: node has no document");
     ComPtr<IXMLDOMComment> comment;
-    Bstr data(text);
+    BstrHandle data = AnsiToBstr(text);
     Check(doc->createComment(data.get(), comment.put()), "createComment");
     ComPtr<IXMLDOMNode> added;
     Check(node_->appendChild(comment.get(), added.put()), "appendChild");
@@ -203,11 +196,11 @@ bool TXmlDocument::Load(const std::string& fileName) {
     if (SUCCEEDED(hr) && ok == VARIANT_TRUE) return true;
     ComPtr<IXMLDOMParseError> err;
     if (SUCCEEDED(dom_->get_parseError(err.put())) && err) {
-        Bstr reason;
+        BstrHandle reason;
         long line = 0;
         err->get_reason(reason.put());
         err->get_line(&line);
-        parseError_ = Trim(FromBstr(reason.get()));
+        parseError_ = Trim(BstrToAnsi(reason.get()));
         if (line > 0) parseError_ += Format(" (line %ld)", line);
     }
     if (parseError_.empty()) parseError_ = "The file cannot be read";
@@ -215,7 +208,7 @@ bool TXmlDocument::Load(const std::string& fileName) {
 }
 
 bool TXmlDocument::LoadXml(const std::string& text) {
-    Bstr xml(text);
+    BstrHandle xml = AnsiToBstr(text);
     VARIANT_BOOL ok = VARIANT_FALSE;
     return SUCCEEDED(dom_->loadXML(xml.get(), &ok)) && ok == VARIANT_TRUE;
 }
@@ -278,7 +271,7 @@ void TXmlDocument::Save(const std::string& fileName) const {
         encoding = "UTF-8";
         codePage = CP_UTF8;
     }
-    Bstr xml;
+    BstrHandle xml;
     Check(dom_->get_xml(xml.put()), "get_xml");
     std::wstring text(xml.get() ? xml.get() : L"", xml.get() ? ::SysStringLen(xml.get()) : 0);
     if (text.rfind(L"<?xml", 0) == 0) {
@@ -312,9 +305,9 @@ void TXmlDocument::Save(const std::string& fileName) const {
 }
 
 std::string TXmlDocument::Xml() const {
-    Bstr xml;
+    BstrHandle xml;
     if (FAILED(dom_->get_xml(xml.put()))) return {};
-    return FromBstr(xml.get());
+    return BstrToAnsi(xml.get());
 }
 
 void TXmlDocument::Clear(const std::string& encoding) {

@@ -16,6 +16,10 @@ namespace krv {
 
 class EXmlError : public Exception { public: using Exception::Exception; };
 
+// ANSI text to and from the platform's counted wide strings.
+BstrHandle AnsiToBstr(const std::string& s);
+std::string BstrToAnsi(BSTR s);
+
 class TXmlDocument;
 
 class TXmlNode {

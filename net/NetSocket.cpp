@@ -40,8 +40,9 @@ TCustomNetSocket::~TCustomNetSocket() {
         if (state_ != wsClosed) Close();
     } catch (...) {
     }
-    if (hSocket_ != INVALID_SOCKET && ws::Loaded()) ws::closesocket(hSocket_);
-    hSocket_ = INVALID_SOCKET;
+    // After an explicit unload the handle is already dead: only forget it.
+    if (!ws::Loaded()) hSocket_.release();
+    hSocket_.reset();
     bufList_.clear();
     window_.reset();
     ws::InstanceDestroyed();
@@ -64,7 +65,7 @@ void TCustomNetSocket::AssignDefaultValue() {
     localPortNum_ = 0;
     LingerOnOff = wsLingerOff;
     LingerTimeout = 0;
-    hSocket_ = INVALID_SOCKET;
+    hSocket_.release();
     selectEvent_ = 0;
     state_ = wsClosed;
     allSent_ = true;
@@ -158,9 +159,8 @@ void TCustomNetSocket::SocketError(const std::string& function) {
     std::string line = "Error " + IntToStr(error) + " in function " + function + "\r\n" + NetSocketErrorDesc(error);
     if (error == WSAECONNRESET || error == WSAENOTCONN) {
         // The connection is gone: close at once and say so, once.
-        bool wasOpen = !IsClosed() || hSocket_ != INVALID_SOCKET;
-        if (hSocket_ != INVALID_SOCKET) ws::closesocket(hSocket_);
-        hSocket_ = INVALID_SOCKET;
+        bool wasOpen = !IsClosed() || hSocket_;
+        hSocket_.reset();
         if (wasOpen && !closeInvoked_ && !destroying_) {
             closeInvoked_ = true;
             DoSessionClosed(static_cast<WORD>(error));
@@ -201,7 +201,6 @@ bool TCustomNetSocket::DispatchSocketMessage(UINT msg, WPARAM wParam, LPARAM lPa
     case WM_ASYNCGETHOSTBYADDR: HandleLookupDone(msg, wParam, lParam); return true;
     case WM_CLOSE_DELAYED: Close(); return true;
     case WM_NETSOCKET_RELEASE: delete this; return true;
-    case WM_TRIGGER_EXCEPTION: throw ESocketException("Test exception in NetSocket");
     default: return false;
     }
 }
@@ -260,7 +259,7 @@ void TCustomNetSocket::ConnectedEvent(WORD error) {
 }
 
 void TCustomNetSocket::HandleNetworkEvent(WPARAM wParam, LPARAM lParam) {
-    if (static_cast<SOCKET>(wParam) != hSocket_ || hSocket_ == INVALID_SOCKET || paused_) return;
+    if (static_cast<SOCKET>(wParam) != hSocket_.get() || !hSocket_ || paused_) return;
     WORD event = WSAGETSELECTEVENT(lParam);
     WORD error = WSAGETSELECTERROR(lParam);
     if (event & FD_CONNECT) {
@@ -273,7 +272,7 @@ void TCustomNetSocket::HandleNetworkEvent(WPARAM wParam, LPARAM lParam) {
         ReadLoop(error, false);
     } else if (event & FD_WRITE) {
         TryToSend();
-        if (allSent_ && hSocket_ != INVALID_SOCKET) DoDataSent(error);
+        if (allSent_ && hSocket_) DoDataSent(error);
     } else if (event & FD_ACCEPT) {
         DoSessionAvailable(error);
     } else if (event & FD_CLOSE) {
@@ -297,7 +296,7 @@ void TCustomNetSocket::ReadLoop(WORD error, bool alwaysLoop) {
             int n = DoRecv(scratch, sizeof scratch, 0);
             if (n <= 0) break;
         }
-        if (hSocket_ == INVALID_SOCKET) break;
+        if (!hSocket_) break;
         if ((ComponentOptions & wsoNoReceiveLoop) && !alwaysLoop) break;
         int waiting = WaitingCount();
         // A handler that reads nothing must not spin us forever.
@@ -332,14 +331,14 @@ void TCustomNetSocket::PutDataInSendBuffer(const void* data, int len) {
 
 int TCustomNetSocket::RealSend(const char* data, int len) {
     int n = type_ == SOCK_DGRAM
-                ? ws::sendto(hSocket_, data, len, sendFlags_, reinterpret_cast<const sockaddr*>(&sin_), sizeof sin_)
-                : ws::send(hSocket_, data, len, sendFlags_);
+                ? ws::sendto(hSocket_.get(), data, len, sendFlags_, reinterpret_cast<const sockaddr*>(&sin_), sizeof sin_)
+                : ws::send(hSocket_.get(), data, len, sendFlags_);
     if (n > 0) DoSendData(n);
     return n;
 }
 
 void TCustomNetSocket::TryToSend() {
-    if (hSocket_ == INVALID_SOCKET || bufList_.empty()) return;
+    if (!hSocket_ || bufList_.empty()) return;
     while (!bufList_.empty()) {
         int len = 0;
         const char* p = bufList_.front()->Peek(len);
@@ -382,8 +381,8 @@ int TCustomNetSocket::Send(const void* data, int len) {
     PutDataInSendBuffer(data, len);
     TryToSend();
     // All gone at once: OnDataSent still comes, later, from the message loop.
-    if (allSent_ && hSocket_ != INVALID_SOCKET)
-        ::PostMessageA(Handle(), WM_ASYNCSELECT, static_cast<WPARAM>(hSocket_), MAKELONG(FD_WRITE, 0));
+    if (allSent_ && hSocket_)
+        ::PostMessageA(Handle(), WM_ASYNCSELECT, static_cast<WPARAM>(hSocket_.get()), MAKELONG(FD_WRITE, 0));
     return len;
 }
 
@@ -392,7 +391,7 @@ int TCustomNetSocket::SendStr(const std::string& s) {
 }
 
 int TCustomNetSocket::SendTo(const sockaddr_in& dest, const void* data, int len) {
-    int n = ws::sendto(hSocket_, static_cast<const char*>(data), len, sendFlags_,
+    int n = ws::sendto(hSocket_.get(), static_cast<const char*>(data), len, sendFlags_,
                        reinterpret_cast<const sockaddr*>(&dest), sizeof dest);
     if (n > 0) DoSendData(n);
     return n;
@@ -400,9 +399,9 @@ int TCustomNetSocket::SendTo(const sockaddr_in& dest, const void* data, int len)
 
 void TCustomNetSocket::Flush() {
     DWORD start = ::GetTickCount();
-    while (hSocket_ != INVALID_SOCKET && !allSent_) {
+    while (hSocket_ && !allSent_) {
         TryToSend();
-        if (allSent_ || hSocket_ == INVALID_SOCKET) break;
+        if (allSent_ || !hSocket_) break;
         if (FlushTimeout > 0 && ::GetTickCount() - start >= static_cast<DWORD>(FlushTimeout) * 1000) break;
         WaitForMessage(100);
         MessagePump();
@@ -410,15 +409,15 @@ void TCustomNetSocket::Flush() {
 }
 
 void TCustomNetSocket::WaitForClose() {
-    while (hSocket_ != INVALID_SOCKET && state_ != wsClosed) {
+    while (hSocket_ && state_ != wsClosed) {
         MessagePump();
-        if (hSocket_ == INVALID_SOCKET || terminated_) break;
+        if (!hSocket_ || terminated_) break;
         u_long waiting = 0;
-        if (ws::ioctlsocket(hSocket_, FIONREAD, &waiting) == SOCKET_ERROR) break;
+        if (ws::ioctlsocket(hSocket_.get(), FIONREAD, &waiting) == SOCKET_ERROR) break;
         if (waiting > 0) DoDataAvailable(0);
-        if (hSocket_ == INVALID_SOCKET) break;
+        if (!hSocket_) break;
         char c;
-        if (ws::recv(hSocket_, &c, 0, 0) == SOCKET_ERROR && ws::WSAGetLastError() != WSAEWOULDBLOCK) break;
+        if (ws::recv(hSocket_.get(), &c, 0, 0) == SOCKET_ERROR && ws::WSAGetLastError() != WSAEWOULDBLOCK) break;
         WaitForMessage(100);
     }
 }
@@ -426,15 +425,15 @@ void TCustomNetSocket::WaitForClose() {
 // ---- receive -------------------------------------------------------------------
 
 int TCustomNetSocket::DoRecv(char* buffer, int len, int flags) {
-    if (hSocket_ == INVALID_SOCKET) {
+    if (!hSocket_) {
         ws::WSASetLastError(WSAENOTSOCK);
         return SOCKET_ERROR;
     }
-    return ws::recv(hSocket_, buffer, len, flags);
+    return ws::recv(hSocket_.get(), buffer, len, flags);
 }
 
 int TCustomNetSocket::DoRecvFrom(char* buffer, int len, int flags, sockaddr* from, int* fromLen) {
-    return ws::recvfrom(hSocket_, buffer, len, flags, from, fromLen);
+    return ws::recvfrom(hSocket_.get(), buffer, len, flags, from, fromLen);
 }
 
 int TCustomNetSocket::Receive(void* buffer, int len) {
@@ -470,9 +469,9 @@ int TCustomNetSocket::ReceiveFrom(void* buffer, int len, sockaddr_in& from, int&
 }
 
 int TCustomNetSocket::WaitingCount() {
-    if (hSocket_ == INVALID_SOCKET) return -1;
+    if (!hSocket_) return -1;
     u_long n = 0;
-    if (ws::ioctlsocket(hSocket_, FIONREAD, &n) == SOCKET_ERROR) {
+    if (ws::ioctlsocket(hSocket_.get(), FIONREAD, &n) == SOCKET_ERROR) {
         SocketError("ioctlSocket");
         return -1;
     }
@@ -485,14 +484,14 @@ int TCustomNetSocket::RcvdCount() { return WaitingCount(); }
 
 void TCustomNetSocket::SetLingerOption() {
     if (LingerOnOff == wsLingerNoSet) return;
-    if (hSocket_ == INVALID_SOCKET) {
+    if (!hSocket_) {
         RaiseException("Cannot set linger option at this time");
         return;
     }
     linger li;
     li.l_onoff = static_cast<u_short>(LingerOnOff == wsLingerOn ? 1 : 0);
     li.l_linger = static_cast<u_short>(LingerTimeout);
-    if (ws::setsockopt(hSocket_, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&li), sizeof li) != 0)
+    if (ws::setsockopt(hSocket_.get(), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&li), sizeof li) != 0)
         SocketError("setsockopt(SO_LINGER)");
 }
 
@@ -501,12 +500,12 @@ void TCustomNetSocket::BindSocket() {
     local.sin_family = AF_INET;
     local.sin_port = localPortNum_;
     local.sin_addr.s_addr = NetSocketResolveHost(localAddr_);
-    if (ws::bind(hSocket_, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+    if (ws::bind(hSocket_.get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
         RaiseException(Format("winsock.bind failed, error #%d", ws::WSAGetLastError()));
         return;
     }
     int len = sizeof local;
-    if (ws::getsockname(hSocket_, reinterpret_cast<sockaddr*>(&local), &len) != 0) {
+    if (ws::getsockname(hSocket_.get(), reinterpret_cast<sockaddr*>(&local), &len) != 0) {
         RaiseException(Format("winsock.getsockname failed, error #%d", ws::WSAGetLastError()));
         return;
     }
@@ -514,8 +513,30 @@ void TCustomNetSocket::BindSocket() {
     localPortStr_ = IntToStr(ws::ntohs(local.sin_port));
 }
 
+void TCustomNetSocket::ResolveTarget(bool listening) {
+    if (!protoResolved_) {
+        proto_ = NetSocketResolveProto(protoStr_);
+        // A listener knows only datagram and stream sockets.
+        if (proto_ == IPPROTO_UDP) type_ = SOCK_DGRAM;
+        else type_ = proto_ == IPPROTO_TCP || listening ? SOCK_STREAM : SOCK_RAW;
+        protoResolved_ = true;
+    }
+    if (!portResolved_) {
+        sin_.sin_port = ws::htons(NetSocketResolvePort(portStr_, protoStr_));
+        portResolved_ = true;
+    }
+    if (!listening && !localPortResolved_) {
+        localPortNum_ = ws::htons(NetSocketResolvePort(localPortStr_, protoStr_));
+        localPortResolved_ = true;
+    }
+    if (!addrResolved_) {
+        sin_.sin_addr.s_addr = NetSocketResolveHost(addrStr_);
+        addrResolved_ = true;
+    }
+}
+
 void TCustomNetSocket::Connect() {
-    if (hSocket_ != INVALID_SOCKET && state_ != wsClosed) {
+    if (hSocket_ && state_ != wsClosed) {
         RaiseException("Connect: Socket already in use");
         return;
     }
@@ -532,31 +553,15 @@ void TCustomNetSocket::Connect() {
         return;
     }
     try {
-        if (!protoResolved_) {
-            proto_ = NetSocketResolveProto(protoStr_);
-            type_ = proto_ == IPPROTO_TCP ? SOCK_STREAM : proto_ == IPPROTO_UDP ? SOCK_DGRAM : SOCK_RAW;
-            protoResolved_ = true;
-        }
-        if (!portResolved_) {
-            sin_.sin_port = ws::htons(NetSocketResolvePort(portStr_, protoStr_));
-            portResolved_ = true;
-        }
-        if (!localPortResolved_) {
-            localPortNum_ = ws::htons(NetSocketResolvePort(localPortStr_, protoStr_));
-            localPortResolved_ = true;
-        }
-        if (!addrResolved_) {
-            sin_.sin_addr.s_addr = NetSocketResolveHost(addrStr_);
-            addrResolved_ = true;
-        }
+        ResolveTarget(false);
     } catch (const ESocketException& e) {
         RaiseException("connect: " + e.Message());
         return;
     }
     DeleteBufferedData();
 
-    hSocket_ = ws::socket(PF_INET, type_, proto_);
-    if (hSocket_ == INVALID_SOCKET) {
+    hSocket_.reset(ws::socket(PF_INET, type_, proto_));
+    if (!hSocket_) {
         SocketError("Connect (socket)");
         return;
     }
@@ -569,17 +574,17 @@ void TCustomNetSocket::Connect() {
     const BOOL on = TRUE;
     const char* onArg = reinterpret_cast<const char*>(&on);
     if (type_ == SOCK_STREAM) {
-        if (ws::setsockopt(hSocket_, SOL_SOCKET, SO_REUSEADDR, onArg, sizeof on) != 0) {
+        if (ws::setsockopt(hSocket_.get(), SOL_SOCKET, SO_REUSEADDR, onArg, sizeof on) != 0) {
             SocketError("setsockopt(SO_REUSEADDR)");
             return;
         }
         if ((ComponentOptions & wsoTcpNoDelay) &&
-            ws::setsockopt(hSocket_, IPPROTO_TCP, TCP_NODELAY, onArg, sizeof on) != 0) {
+            ws::setsockopt(hSocket_.get(), IPPROTO_TCP, TCP_NODELAY, onArg, sizeof on) != 0) {
             SocketError("setsockopt(IPPROTO_TCP, TCP_NODELAY)");
             return;
         }
         SetLingerOption();
-        if (ws::setsockopt(hSocket_, SOL_SOCKET, SO_KEEPALIVE, onArg, sizeof on) != 0) {
+        if (ws::setsockopt(hSocket_.get(), SOL_SOCKET, SO_KEEPALIVE, onArg, sizeof on) != 0) {
             SocketError("setsockopt(SO_KEEPALIVE)");
             return;
         }
@@ -589,7 +594,7 @@ void TCustomNetSocket::Connect() {
         if (MultiCast) {
             if (MultiCastIpTTL != 1) {
                 int ttl = MultiCastIpTTL;
-                if (ws::setsockopt(hSocket_, IPPROTO_IP, IP_MULTICAST_TTL, reinterpret_cast<const char*>(&ttl),
+                if (ws::setsockopt(hSocket_.get(), IPPROTO_IP, IP_MULTICAST_TTL, reinterpret_cast<const char*>(&ttl),
                                    sizeof ttl) != 0) {
                     SocketError("setsockopt(IP_MULTICAST_TTL)");
                     return;
@@ -598,7 +603,7 @@ void TCustomNetSocket::Connect() {
             if (localAddr_ != "0.0.0.0") {
                 in_addr iface;
                 iface.s_addr = NetSocketResolveHost(localAddr_);
-                if (ws::setsockopt(hSocket_, IPPROTO_IP, IP_MULTICAST_IF, reinterpret_cast<const char*>(&iface),
+                if (ws::setsockopt(hSocket_.get(), IPPROTO_IP, IP_MULTICAST_IF, reinterpret_cast<const char*>(&iface),
                                    sizeof iface) != 0) {
                     SocketError("setsockopt(IP_MULTICAST_IF)");
                     return;
@@ -606,18 +611,18 @@ void TCustomNetSocket::Connect() {
             }
         }
         if (sin_.sin_addr.s_addr == INADDR_BROADCAST &&
-            ws::setsockopt(hSocket_, SOL_SOCKET, SO_BROADCAST, onArg, sizeof on) != 0) {
+            ws::setsockopt(hSocket_.get(), SOL_SOCKET, SO_BROADCAST, onArg, sizeof on) != 0) {
             SocketError("setsockopt(SO_BROADCAST)");
             return;
         }
     }
     selectEvent_ = FD_READ | FD_WRITE | FD_ACCEPT | FD_CONNECT | FD_CLOSE;
-    if (ws::WSAAsyncSelect(hSocket_, Handle(), WM_ASYNCSELECT, selectEvent_) != 0) {
+    if (ws::WSAAsyncSelect(hSocket_.get(), Handle(), WM_ASYNCSELECT, selectEvent_) != 0) {
         SocketError("WSAAsyncSelect");
         return;
     }
     if (type_ == SOCK_STREAM) {
-        if (ws::connect(hSocket_, reinterpret_cast<const sockaddr*>(&sin_), sizeof sin_) == 0 ||
+        if (ws::connect(hSocket_.get(), reinterpret_cast<const sockaddr*>(&sin_), sizeof sin_) == 0 ||
             ws::WSAGetLastError() == WSAEWOULDBLOCK) {
             ChangeState(wsConnecting);
         } else {
@@ -631,37 +636,36 @@ void TCustomNetSocket::Connect() {
 }
 
 void TCustomNetSocket::InternalClose(bool shut, WORD error) {
-    if (hSocket_ == INVALID_SOCKET) {
+    if (!hSocket_) {
         if (state_ != wsClosed) ChangeState(wsClosed);
         AssignDefaultValue();
         return;
     }
     if (state_ == wsClosed) {
         // A handle left over in the closed state is still ours to free.
-        ws::closesocket(hSocket_);
-        hSocket_ = INVALID_SOCKET;
+        hSocket_.reset();
         return;
     }
-    if (shut) ws::shutdown(hSocket_, 1);
+    if (shut) ws::shutdown(hSocket_.get(), 1);
     for (;;) {
-        if (ws::closesocket(hSocket_) == 0) break;
+        if (hSocket_.TryClose() == 0) break;
         int e = ws::WSAGetLastError();
         if (e == WSAEWOULDBLOCK) {
             MessagePump();
             continue;
         }
-        hSocket_ = INVALID_SOCKET;
+        hSocket_.release();
         if (e != WSANOTINITIALISED) SocketError("Disconnect (closesocket)");
         break;
     }
-    hSocket_ = INVALID_SOCKET;
+    hSocket_.release();
     if (state_ != wsClosed) ChangeState(wsClosed);
     if (!destroying_ && !closeInvoked_) {
         closeInvoked_ = true;
         DoSessionClosed(error);
     }
     // The handler may already have started the next connection: leave that one alone.
-    if (hSocket_ == INVALID_SOCKET) AssignDefaultValue();
+    if (!hSocket_) AssignDefaultValue();
 }
 
 void TCustomNetSocket::Close() { InternalClose(true, 0); }
@@ -673,7 +677,7 @@ void TCustomNetSocket::Release() { ::PostMessageA(Handle(), WM_NETSOCKET_RELEASE
 void TCustomNetSocket::Abort() {
     CancelDnsLookup();
     DeleteBufferedData();
-    if (state_ == wsConnected && type_ == SOCK_STREAM && hSocket_ != INVALID_SOCKET) {
+    if (state_ == wsConnected && type_ == SOCK_STREAM && hSocket_) {
         // A hard reset: nothing more goes out.
         LingerOnOff = wsLingerOn;
         LingerTimeout = 0;
@@ -687,17 +691,17 @@ void TCustomNetSocket::Abort() {
 }
 
 void TCustomNetSocket::Shutdown(int how) {
-    if (hSocket_ != INVALID_SOCKET) ws::shutdown(hSocket_, how);
+    if (hSocket_) ws::shutdown(hSocket_.get(), how);
 }
 
 void TCustomNetSocket::Pause() {
     paused_ = true;
-    if (hSocket_ != INVALID_SOCKET) ws::WSAAsyncSelect(hSocket_, Handle(), 0, 0);
+    if (hSocket_) ws::WSAAsyncSelect(hSocket_.get(), Handle(), 0, 0);
 }
 
 void TCustomNetSocket::Resume() {
     paused_ = false;
-    if (hSocket_ != INVALID_SOCKET) ws::WSAAsyncSelect(hSocket_, Handle(), WM_ASYNCSELECT, selectEvent_);
+    if (hSocket_) ws::WSAAsyncSelect(hSocket_.get(), Handle(), WM_ASYNCSELECT, selectEvent_);
 }
 
 // ---- server side -------------------------------------------------------------------
@@ -719,40 +723,27 @@ void TCustomNetSocket::Listen() {
         return;
     }
     try {
-        if (!protoResolved_) {
-            proto_ = NetSocketResolveProto(protoStr_);
-            type_ = proto_ == IPPROTO_UDP ? SOCK_DGRAM : SOCK_STREAM;
-            protoResolved_ = true;
-        }
-        if (!portResolved_) {
-            sin_.sin_port = ws::htons(NetSocketResolvePort(portStr_, protoStr_));
-            portResolved_ = true;
-        }
-        if (!addrResolved_) {
-            sin_.sin_addr.s_addr = NetSocketResolveHost(addrStr_);
-            addrResolved_ = true;
-        }
+        ResolveTarget(true);
     } catch (const ESocketException& e) {
         RaiseException(e.Message());
         return;
     }
     DeleteBufferedData();
-    hSocket_ = ws::socket(PF_INET, type_, proto_);
-    if (hSocket_ == INVALID_SOCKET) {
+    hSocket_.reset(ws::socket(PF_INET, type_, proto_));
+    if (!hSocket_) {
         SocketError("socket");
         return;
     }
     if (type_ == SOCK_DGRAM && ReuseAddr) {
         const BOOL on = TRUE;
-        if (ws::setsockopt(hSocket_, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof on) != 0) {
+        if (ws::setsockopt(hSocket_.get(), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof on) != 0) {
             SocketError("setsockopt(SO_REUSEADDR)");
             return;
         }
     }
-    if (ws::bind(hSocket_, reinterpret_cast<const sockaddr*>(&sin_), sizeof sin_) != 0) {
+    if (ws::bind(hSocket_.get(), reinterpret_cast<const sockaddr*>(&sin_), sizeof sin_) != 0) {
         int error = ws::WSAGetLastError();
-        ws::closesocket(hSocket_);
-        hSocket_ = INVALID_SOCKET;
+        hSocket_.reset();
         ws::WSASetLastError(error);
         SocketError("Bind");
         return;
@@ -763,7 +754,7 @@ void TCustomNetSocket::Listen() {
             ip_mreq mreq;
             mreq.imr_multiaddr.s_addr = ws::inet_addr(MultiCastAddrStr.c_str());
             mreq.imr_interface.s_addr = ws::inet_addr(addrStr_.c_str());
-            if (ws::setsockopt(hSocket_, IPPROTO_IP, IP_ADD_MEMBERSHIP, reinterpret_cast<const char*>(&mreq),
+            if (ws::setsockopt(hSocket_.get(), IPPROTO_IP, IP_ADD_MEMBERSHIP, reinterpret_cast<const char*>(&mreq),
                                sizeof mreq) != 0) {
                 SocketError("setsockopt(IP MULTICAST)");
                 return;
@@ -773,7 +764,7 @@ void TCustomNetSocket::Listen() {
         ChangeState(wsConnected);
         DoSessionConnected(0);
     } else if (type_ == SOCK_STREAM) {
-        if (ws::listen(hSocket_, 5) != 0) {
+        if (ws::listen(hSocket_.get(), 5) != 0) {
             SocketError("Listen");
             return;
         }
@@ -783,7 +774,7 @@ void TCustomNetSocket::Listen() {
         return;
     }
     selectEvent_ = FD_READ | FD_WRITE | FD_ACCEPT | FD_CLOSE;
-    if (ws::WSAAsyncSelect(hSocket_, Handle(), WM_ASYNCSELECT, selectEvent_) != 0) SocketError("WSAASyncSelect");
+    if (ws::WSAAsyncSelect(hSocket_.get(), Handle(), WM_ASYNCSELECT, selectEvent_) != 0) SocketError("WSAASyncSelect");
 }
 
 SOCKET TCustomNetSocket::Accept() {
@@ -794,7 +785,7 @@ SOCKET TCustomNetSocket::Accept() {
     }
     sockaddr_in from{};
     int len = sizeof from;
-    SOCKET s = ws::accept(hSocket_, reinterpret_cast<sockaddr*>(&from), &len);
+    SOCKET s = ws::accept(hSocket_.get(), reinterpret_cast<sockaddr*>(&from), &len);
     if (s == INVALID_SOCKET) {
         SocketError("Accept");
         return INVALID_SOCKET;
@@ -808,18 +799,17 @@ void TCustomNetSocket::Dup(SOCKET newHSocket) {
         SocketError("Dup");
         return;
     }
-    if (hSocket_ != INVALID_SOCKET) {
-        if (ws::closesocket(hSocket_) != 0) {
+    if (hSocket_) {
+        if (hSocket_.TryClose() != 0) {
             SocketError("Dup (closesocket)");
             return;
         }
-        hSocket_ = INVALID_SOCKET;
         ChangeState(wsClosed);
     }
-    hSocket_ = newHSocket;
+    hSocket_.reset(newHSocket);
     SetLingerOption();
     selectEvent_ = FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE;
-    if (ws::WSAAsyncSelect(hSocket_, Handle(), WM_ASYNCSELECT, selectEvent_) != 0) {
+    if (ws::WSAAsyncSelect(hSocket_.get(), Handle(), WM_ASYNCSELECT, selectEvent_) != 0) {
         SocketError("WSAAsyncSelect");
         return;
     }
@@ -935,7 +925,7 @@ std::string TCustomNetSocket::GetPeerAddr() {
     if (state_ != wsConnected) return "error";
     sockaddr_in peer{};
     int len = sizeof peer;
-    if (ws::getpeername(hSocket_, reinterpret_cast<sockaddr*>(&peer), &len) != 0) {
+    if (ws::getpeername(hSocket_.get(), reinterpret_cast<sockaddr*>(&peer), &len) != 0) {
         SocketError("GetPeerName");
         return "error";
     }
@@ -946,7 +936,7 @@ std::string TCustomNetSocket::GetPeerPort() {
     if (state_ != wsConnected) return "error";
     sockaddr_in peer{};
     int len = sizeof peer;
-    if (ws::getpeername(hSocket_, reinterpret_cast<sockaddr*>(&peer), &len) != 0) {
+    if (ws::getpeername(hSocket_.get(), reinterpret_cast<sockaddr*>(&peer), &len) != 0) {
         SocketError("GetPeerPort");
         return "error";
     }
@@ -957,7 +947,7 @@ std::string TCustomNetSocket::GetXPort() {
     if (state_ != wsConnecting && state_ != wsConnected && state_ != wsListening) return "error";
     sockaddr_in local{};
     int len = sizeof local;
-    if (ws::getsockname(hSocket_, reinterpret_cast<sockaddr*>(&local), &len) != 0) return "error";
+    if (ws::getsockname(hSocket_.get(), reinterpret_cast<sockaddr*>(&local), &len) != 0) return "error";
     return IntToStr(ws::ntohs(local.sin_port));
 }
 
@@ -965,7 +955,7 @@ std::string TCustomNetSocket::GetXAddr() {
     if (state_ != wsConnecting && state_ != wsConnected && state_ != wsListening) return "error";
     sockaddr_in local{};
     int len = sizeof local;
-    if (ws::getsockname(hSocket_, reinterpret_cast<sockaddr*>(&local), &len) != 0) return "error";
+    if (ws::getsockname(hSocket_.get(), reinterpret_cast<sockaddr*>(&local), &len) != 0) return "error";
     return ws::inet_ntoa(local.sin_addr);
 }
 

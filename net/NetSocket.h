@@ -33,7 +33,6 @@ constexpr UINT WM_ASYNCGETHOSTBYNAME = WM_USER + 2;
 constexpr UINT WM_ASYNCGETHOSTBYADDR = WM_USER + 3;
 constexpr UINT WM_CLOSE_DELAYED = WM_USER + 4;
 constexpr UINT WM_NETSOCKET_RELEASE = WM_USER + 5;
-constexpr UINT WM_TRIGGER_EXCEPTION = WM_USER + 6;
 constexpr UINT WM_TRIGGER_DATA_AVAILABLE = WM_USER + 20;
 
 // The hidden window's class.
@@ -108,7 +107,7 @@ public:
     int LastError() const { return lastError_; }
     TSocketSendFlags SendFlags() const;
     void SetSendFlags(int flags);
-    SOCKET HSocket() const { return hSocket_; }
+    SOCKET HSocket() const { return hSocket_.get(); }
     HWND Handle() const;
     bool AllSent() const { return allSent_; }
     bool Paused() const { return paused_; }
@@ -144,6 +143,9 @@ protected:
     // Bytes waiting on the socket (FIONREAD): -1 without a socket or on error.
     virtual int WaitingCount();
     virtual void BindSocket();
+    // Resolves what is still unresolved of protocol, port, local port (when
+    // connecting) and address; raises ESocketException.
+    void ResolveTarget(bool listening);
     virtual int RealSend(const char* data, int len);
     virtual void RaiseException(const std::string& msg);
     virtual void HandleBackgroundException(const std::exception& e);
@@ -177,7 +179,7 @@ protected:
     bool IsClosed() const { return state_ == wsClosed || state_ == wsInvalidState; }
     bool ComponentDestroying() const { return destroying_; }
 
-    SOCKET hSocket_ = INVALID_SOCKET;
+    NetSocketHandle hSocket_;
     sockaddr_in sin_{};
     std::string addrStr_, portStr_, protoStr_ = "tcp", localAddr_ = "0.0.0.0", localPortStr_ = "0";
     bool addrAssigned_ = false, portAssigned_ = false, protoAssigned_ = true;

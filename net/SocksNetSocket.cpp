@@ -46,7 +46,7 @@ void TCustomSocksNetSocket::SetSocksPort(const std::string& value) {
 
 void TCustomSocksNetSocket::Connect() {
     // Without a proxy, or when the base will refuse anyway, the base decides.
-    if (socksServer_.empty() || (hSocket_ != INVALID_SOCKET && state_ != wsClosed) || !portAssigned_ ||
+    if (socksServer_.empty() || (hSocket_ && state_ != wsClosed) || !portAssigned_ ||
         !addrAssigned_) {
         TCustomNetSocket::Connect();
         return;
@@ -220,7 +220,7 @@ bool TCustomSocksNetSocket::DoDataAvailable(WORD error) {
         socksState_ = snNone;
         DoSessionConnected(0);
         // Target bytes that came with the reply go to the user first.
-        if (BehindCount() > 0 && hSocket_ != INVALID_SOCKET) DoDataAvailable(0);
+        if (BehindCount() > 0 && hSocket_) DoDataAvailable(0);
         break;
     }
     }

@@ -20,13 +20,13 @@ struct Entries {
 #undef KRV_WS_DECLARE
 };
 
-HMODULE library = nullptr;
+ModuleHandle library;
 WSADATA wsaData;
 Entries entries;
 volatile LONG instances = 0;
 
 FARPROC Lookup(const char* name) {
-    FARPROC p = ::GetProcAddress(library, name);
+    FARPROC p = ::GetProcAddress(library.get(), name);
     if (!p)
         throw ESocketException(std::string("Procedure ") + name + " not found in " + kWinsockDll + " Error #" +
                                IntToStr(::GetLastError()));
@@ -34,7 +34,7 @@ FARPROC Lookup(const char* name) {
 }
 
 void LoadAndStart() {
-    library = ::LoadLibraryA(kWinsockDll);
+    library.reset(::LoadLibraryA(kWinsockDll));
     if (!library)
         throw ESocketException(std::string("Unable to load ") + kWinsockDll + " Error #" + IntToStr(::GetLastError()));
     try {
@@ -44,8 +44,7 @@ void LoadAndStart() {
         entries.WSAStartup = startup;
     } catch (...) {
         // Nothing half-loaded stays behind: the next call starts again.
-        ::FreeLibrary(library);
-        library = nullptr;
+        library.reset();
         entries = Entries{};
         throw;
     }
@@ -67,16 +66,15 @@ FARPROC GetProc(const char* name) {
 void Unload() {
     if (library) {
         auto cleanup = entries.WSACleanup ? entries.WSACleanup
-                                          : reinterpret_cast<decltype(&::WSACleanup)>(reinterpret_cast<void*>(::GetProcAddress(library, "WSACleanup")));
+                                          : reinterpret_cast<decltype(&::WSACleanup)>(reinterpret_cast<void*>(::GetProcAddress(library.get(), "WSACleanup")));
         if (cleanup) cleanup();
-        ::FreeLibrary(library);
-        library = nullptr;
+        library.reset();
         entries = Entries{};
     }
     ::InterlockedExchange(&instances, 0);
 }
 
-bool Loaded() { return library != nullptr; }
+bool Loaded() { return static_cast<bool>(library); }
 
 void InstanceCreated() { ::InterlockedIncrement(&instances); }
 

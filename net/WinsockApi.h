@@ -3,6 +3,7 @@
 // called, so a program that never makes a socket never loads the library.
 // The last socket component to go unloads it again.
 #pragma once
+#include "framework/Handle.h"
 #include "framework/SysUtils.h"
 #include <windows.h>
 #include <winsock.h>
@@ -66,5 +67,13 @@ SOCKET WINAPI accept(SOCKET s, sockaddr* addr, int* len);
 int WINAPI recv(SOCKET s, char* buf, int len, int flags);
 int WINAPI recvfrom(SOCKET s, char* buf, int len, int flags, sockaddr* from, int* fromLen);
 
+// The closing call the socket owner uses.
+struct SocketApi {
+    static int CloseSocket(SOCKET s) { return closesocket(s); }
+};
+
 } // namespace ws
+
+using NetSocketHandle = SocketHandle<ws::SocketApi>;
+
 } // namespace krv

@@ -162,9 +162,7 @@ TPIDLManager* PIDLManager() {
     return manager.get();
 }
 
-void FreePIDL(LPITEMIDLIST pidl) {
-    if (pidl) ::CoTaskMemFree(pidl);
-}
+void FreePIDL(LPITEMIDLIST pidl) { CoTaskMem<ITEMIDLIST>{pidl}; }
 
 TPIDLManager* TPIDLList::Manager() const {
     if (!manager_) manager_ = TPIDLManager::Create();

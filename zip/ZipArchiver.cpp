@@ -35,7 +35,7 @@ void TZipBaseArchiver::SetCompressionLevel(TZipCompressionLevel level) {
 }
 
 void TZipBaseArchiver::SetCompressionMode(int mode) {
-    if (mode < 0 || mode >= 10) throw EZipException(5, this);
+    if (mode < 0 || mode >= 10) throw EZipException(ZipNative::InvalidCompressionMode, this);
     compressionMode_ = mode;
     compressionLevel_ = mode == 0 ? clNone : mode <= 3 ? clFastest : mode <= 6 ? clNormal : clMax;
     UpdateCompressionMethod();
@@ -52,7 +52,7 @@ void TZipBaseArchiver::SetInMemory(bool value) {
     if (value == inMemory_) return;
     if (active_) {
         if (!value) {
-            if (ExtractFileName(FileName).empty()) throw EZipException(29, this);
+            if (ExtractFileName(FileName).empty()) throw EZipException(ZipNative::BlankNameOnLeavingMemory, this);
             if (updateLevel_ > 0) CommitUpdate();
             if (stream_->Size() == 0) WriteEmptyArchive();
             static_cast<TMemoryStream&>(*stream_).SaveToFile(FileName);
@@ -73,10 +73,10 @@ std::string TZipBaseArchiver::VolumeName(uint32_t number) const {
 }
 
 void TZipBaseArchiver::OpenArchive(unsigned mode) {
-    if (!inMemory_ && ExtractFileName(FileName).empty()) throw EZipException(10, this);
+    if (!inMemory_ && ExtractFileName(FileName).empty()) throw EZipException(ZipNative::BlankNameOnOpen, this);
     if (mode < fmCreate && !FileExists(FileName) && spanningMode_ != smSpanning && !ZipIsRemovable(FileName))
-        throw EZipException::Fmt(12, this, FileName.c_str());
-    if (mode < fmCreate && inMemory_) throw EZipException(28, this);
+        throw EZipException::Fmt(ZipNative::FileNotFound, this, FileName.c_str());
+    if (mode < fmCreate && inMemory_) throw EZipException(ZipNative::InMemoryCreateOnly, this);
     CloseArchive();
     mode_ = mode;
     if (mode_ == fmCreate || inMemory_) OpenNew();
@@ -92,7 +92,7 @@ void TZipBaseArchiver::OpenNew() {
         try {
             stream_ = std::make_unique<TFileStream>(FileName, fmCreate);
         } catch (const EFOpenError& e) {
-            throw EZipException::Fmt(19, this, FileName.c_str()).WithSystemError(e.Error);
+            throw EZipException::Fmt(ZipNative::CannotCreateFile, this, FileName.c_str()).WithSystemError(e.Error);
         }
     }
     // Volumes are created as the commit fills them.
@@ -106,7 +106,7 @@ void TZipBaseArchiver::OpenExisting() {
     try {
         stream_ = std::make_unique<TFileStream>(FileName, mode_);
     } catch (const EFOpenError& e) {
-        throw EZipException::Fmt(33, this, FileName.c_str()).WithSystemError(e.Error);
+        throw EZipException::Fmt(ZipNative::CannotOpenFile, this, FileName.c_str()).WithSystemError(e.Error);
     }
     dir_ = std::make_unique<TZipDirManager>(stream_.get(), false);
     try {
@@ -118,13 +118,13 @@ void TZipBaseArchiver::OpenExisting() {
     if (!dir_->HasDirectory) {
         // Rebuilding a damaged archive from its local headers is not offered.
         FreeArchive();
-        throw EZipException(48, this);
+        throw EZipException(ZipNative::DamagedArchive, this);
     }
     dir_->Directory.Assign(dir_->UpdateList);
 }
 
 void TZipBaseArchiver::OpenAuto() {
-    if (!inMemory_ && ExtractFileName(FileName).empty()) throw EZipException(9, this);
+    if (!inMemory_ && ExtractFileName(FileName).empty()) throw EZipException(ZipNative::BlankNameOnOpenAuto, this);
     unsigned mode = fmCreate;
     if (!inMemory_ && FileExists(FileName)) {
         HANDLE h = ::CreateFileA(FileName.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -150,7 +150,7 @@ void TZipBaseArchiver::WriteEmptyArchive() {
         try {
             stream_ = std::make_unique<TFileStream>(FileName, fmCreate);
         } catch (const EFOpenError& e) {
-            throw EZipException::Fmt(19, this, FileName.c_str()).WithSystemError(e.Error);
+            throw EZipException::Fmt(ZipNative::CannotCreateFile, this, FileName.c_str()).WithSystemError(e.Error);
         }
     }
     TZipClosing closing;
@@ -196,7 +196,7 @@ void TZipBaseArchiver::BeginUpdate() {
     if (updateLevel_ == 0) {
         prefetch_.reset();
         SetActive(true);
-        if ((mode_ & 3) == 0 && mode_ != fmCreate && !inMemory_) throw EZipException(32, this);
+        if ((mode_ & 3) == 0 && mode_ != fmCreate && !inMemory_) throw EZipException(ZipNative::ReadOnly, this);
         auto& list = dir_->UpdateList;
         for (int i = 0; i < list.Count(); ++i) list.Item(i).marked = false;
         dir_->Directory.Assign(list);
@@ -210,8 +210,8 @@ void TZipBaseArchiver::EndUpdate() {
 }
 
 void TZipBaseArchiver::AddFiles() {
-    if (!active_) throw EZipException(13, this);
-    if (MultiVolume() && dir_->UpdateList.Count() > 0 && updateLevel_ == 0) throw EZipException(52, this);
+    if (!active_) throw EZipException(ZipNative::ArchiveNotOpen, this);
+    if (MultiVolume() && dir_->UpdateList.Count() > 0 && updateLevel_ == 0) throw EZipException(ZipNative::MultiVolumeUpdate, this);
     BeginUpdate();
     TStringList exclusions = exclusionMasks_;
     if (!FileName.empty()) exclusions.Add(ZipExpandPath(FileName, ""));
@@ -225,14 +225,14 @@ void TZipBaseArchiver::AddFiles() {
 }
 
 int64_t TZipBaseArchiver::GetArchiveSize() {
-    if (!active_) throw EZipException(13, this);
+    if (!active_) throw EZipException(ZipNative::ArchiveNotOpen, this);
     return stream_ ? stream_->Size() : 0;
 }
 
 int TZipBaseArchiver::Count() const { return dir_ ? dir_->UpdateList.Count() : 0; }
 
 const TDirItem& TZipBaseArchiver::Items(int i) const {
-    if (!dir_) throw EZipException(13, this);
+    if (!dir_) throw EZipException(ZipNative::ArchiveNotOpen, this);
     return dir_->UpdateList.Item(i);
 }
 

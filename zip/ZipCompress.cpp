@@ -211,8 +211,8 @@ bool ZipCompressItem(TZipCompressJob& job) {
             writer.PutOwned(in.data(), count);
         }
     }
-    if (read != size) throw EZipException::Fmt(34, job.owner, static_cast<int>(size), static_cast<int>(read));
-    if (writer.Encrypted() && ~crc != firstPassCrc) throw EZipException(8, job.owner);
+    if (read != size) throw EZipException::Fmt(ZipNative::SizeChanged, job.owner, static_cast<int>(size), static_cast<int>(read));
+    if (writer.Encrypted() && ~crc != firstPassCrc) throw EZipException(ZipNative::CheckSumMismatch, job.owner);
     Finish(job, ~crc, writer.Written(), size);
     return true;
 }

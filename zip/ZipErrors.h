@@ -40,6 +40,39 @@ class ECompressionError : public Exception { public: using Exception::Exception;
 // with a system error behind it, the system's text of that error too.
 std::string DescribeError(const std::exception& e);
 
+// Native codes the engine raises, named by the failure at the raising site.
+namespace ZipNative {
+constexpr int InvalidCompressionMode = 5;
+constexpr int OldEntryMissing = 7;
+constexpr int CheckSumMismatch = 8;
+constexpr int BlankNameOnOpenAuto = 9;
+constexpr int BlankNameOnOpen = 10;
+constexpr int FileNotFound = 12;
+constexpr int ArchiveNotOpen = 13;
+constexpr int CannotCreateFile = 19;
+constexpr int CannotDeleteFile = 27;
+constexpr int InMemoryCreateOnly = 28;
+constexpr int BlankNameOnLeavingMemory = 29;
+constexpr int ReadOnly = 32;
+constexpr int CannotOpenFile = 33;
+constexpr int SizeChanged = 34;
+constexpr int InvalidArchive = 35;
+constexpr int NoZip64End = 40;
+constexpr int FileNeedsZip64 = 41;
+constexpr int OffsetNeedsZip64 = 43;
+constexpr int OpenAborted = 45;
+constexpr int WriteFailed = 46;
+constexpr int DamagedArchive = 48;
+constexpr int MultiVolumeUpdate = 52;
+} // namespace ZipNative
+
+// Message numbers an owner decides by (EZipException::ErrorCode, the error
+// code of OnProcessFileFailure).
+namespace ZipErrorCode {
+constexpr int FileNotFound = 6;
+constexpr int CannotOpenFile = 12;
+} // namespace ZipErrorCode
+
 // Message number for a native code (0 for codes without one).
 int ZipErrorCodeOf(int nativeError);
 // Message text of a message number ("Unknown error" outside the table).

@@ -173,9 +173,9 @@ void ZipReadDirectory(TStream& s, TZipDirManager& dir, bool oem, const TComponen
             int64_t z64Pos = static_cast<int64_t>(lr.U64());
             uint8_t buf[kZip64EndSize];
             s.SetPosition(z64Pos);
-            if (z64Pos < 0 || s.Read(buf, sizeof buf) != sizeof buf) throw EZipException(40, owner);
+            if (z64Pos < 0 || s.Read(buf, sizeof buf) != sizeof buf) throw EZipException(ZipNative::NoZip64End, owner);
             TLEReader zr(buf, sizeof buf);
-            if (zr.U32() != kZip64EndSig) throw EZipException(40, owner);
+            if (zr.U32() != kZip64EndSig) throw EZipException(ZipNative::NoZip64End, owner);
             zr.U64();
             zr.U16();
             zr.U16();
@@ -190,14 +190,14 @@ void ZipReadDirectory(TStream& s, TZipDirManager& dir, bool oem, const TComponen
         }
     }
 
-    if (e.directoryOffset + e.directorySize > static_cast<uint64_t>(endPos)) throw EZipException(35, owner);
+    if (e.directoryOffset + e.directorySize > static_cast<uint64_t>(endPos)) throw EZipException(ZipNative::InvalidArchive, owner);
     std::vector<uint8_t> cd(static_cast<size_t>(e.directorySize));
     s.SetPosition(static_cast<int64_t>(e.directoryOffset));
     if (!cd.empty()) s.ReadBuffer(cd.data(), cd.size());
     TLEReader r(cd.data(), cd.size());
     dir.UpdateList.Clear();
     for (uint64_t n = 0; n < e.totalEntries; ++n) {
-        if (r.Left() < kCentralHeaderSize || r.U32() != kCentralHeaderSig) throw EZipException(35, owner);
+        if (r.Left() < kCentralHeaderSize || r.U32() != kCentralHeaderSig) throw EZipException(ZipNative::InvalidArchive, owner);
         TDirItem item;
         item.versionMadeBy = static_cast<uint16_t>(r.U16());
         item.versionNeeded = static_cast<uint16_t>(r.U16());
@@ -227,9 +227,9 @@ void ZipReadDirectory(TStream& s, TZipDirManager& dir, bool oem, const TComponen
 
 size_t ZipLocalHeaderLength(TStream& s, const TComponent* owner) {
     uint8_t h[kLocalHeaderSize];
-    if (s.Read(h, sizeof h) != sizeof h) throw EZipException(35, owner);
+    if (s.Read(h, sizeof h) != sizeof h) throw EZipException(ZipNative::InvalidArchive, owner);
     TLEReader r(h, sizeof h);
-    if (r.U32() != kLocalHeaderSig) throw EZipException(35, owner);
+    if (r.U32() != kLocalHeaderSig) throw EZipException(ZipNative::InvalidArchive, owner);
     r.Skip(22);
     size_t nameLen = r.U16(), extraLen = r.U16();
     return kLocalHeaderSize + nameLen + extraLen;

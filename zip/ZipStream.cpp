@@ -5,17 +5,17 @@
 namespace krv {
 
 std::string TLEReader::Str(size_t n) {
-    if (n > Left()) throw EZipException(35, nullptr);
+    if (n > Left()) throw EZipException(ZipNative::InvalidArchive, nullptr);
     std::string s(reinterpret_cast<const char*>(p_ + pos_), n);
     pos_ += n;
     return s;
 }
 void TLEReader::Skip(size_t n) {
-    if (n > Left()) throw EZipException(35, nullptr);
+    if (n > Left()) throw EZipException(ZipNative::InvalidArchive, nullptr);
     pos_ += n;
 }
 uint64_t TLEReader::Get(int n) {
-    if (static_cast<size_t>(n) > Left()) throw EZipException(35, nullptr);
+    if (static_cast<size_t>(n) > Left()) throw EZipException(ZipNative::InvalidArchive, nullptr);
     uint64_t v = 0;
     for (int i = 0; i < n; ++i) v |= static_cast<uint64_t>(p_[pos_ + i]) << (8 * i);
     pos_ += n;
@@ -33,7 +33,7 @@ void TZipOutStream::WriteThrough(const void* data, size_t count) {
     auto* p = static_cast<const uint8_t*>(data);
     while (count > 0) {
         size_t n = target_.Write(p, count);
-        if (n == 0) throw EZipException::System(46, owner_, ::GetLastError());
+        if (n == 0) throw EZipException::System(ZipNative::WriteFailed, owner_, ::GetLastError());
         p += n;
         count -= n;
         base_ += static_cast<int64_t>(n);
@@ -67,11 +67,11 @@ void TZipOutStream::Patch(int64_t pos, const void* data, size_t count) {
     }
     Flush();
     int64_t end = base_;
-    if (target_.Seek(pos, soBeginning) != pos) throw EZipException(46, owner_);
+    if (target_.Seek(pos, soBeginning) != pos) throw EZipException(ZipNative::WriteFailed, owner_);
     auto* p = static_cast<const uint8_t*>(data);
     for (size_t left = count; left > 0;) {
         size_t n = target_.Write(p, left);
-        if (n == 0) throw EZipException::System(46, owner_, ::GetLastError());
+        if (n == 0) throw EZipException::System(ZipNative::WriteFailed, owner_, ::GetLastError());
         p += n;
         left -= n;
     }

@@ -30,13 +30,13 @@ public:
         }
         char name[MAX_PATH];
         if (!::GetTempFileNameA(dir.c_str(), "FC", 0, name))
-            throw EZipException::Fmt(19, owner, dir.c_str()).WithSystemError(::GetLastError());
+            throw EZipException::Fmt(ZipNative::CannotCreateFile, owner, dir.c_str()).WithSystemError(::GetLastError());
         name_ = name;
         try {
             stream_ = std::make_unique<TFileStream>(name_, fmCreate);
         } catch (const EFOpenError& e) {
             ::DeleteFileA(name_.c_str());
-            throw EZipException::Fmt(19, owner, name_.c_str()).WithSystemError(e.Error);
+            throw EZipException::Fmt(ZipNative::CannotCreateFile, owner, name_.c_str()).WithSystemError(e.Error);
         }
     }
     ~TZipTempFile() {
@@ -112,7 +112,7 @@ struct TZipCommit {
     void CopyOldEntry(int index) {
         TDirItem& item = dir.UpdateList.Item(index);
         int old = dir.Directory.IndexOfName(item.operation == poRename && !item.oldName.empty() ? item.oldName : item.name);
-        if (old < 0 || !out) throw EZipException(7, &a);
+        if (old < 0 || !out) throw EZipException(ZipNative::OldEntryMissing, &a);
         const TDirItem& oldItem = dir.Directory.Item(old);
         if (!item.marked || item.operation == poUpdate) {
             std::string name = item.name;
@@ -146,7 +146,7 @@ struct TZipCommit {
         bool wanted = a.zip64Mode_ == zmAlways || ZipNeeds64(WorstCaseData(static_cast<uint64_t>(size)));
         if (!wanted) return;
         if (a.zip64Mode_ == zmDisabled) {
-            if (ZipNeeds64(static_cast<uint64_t>(size))) throw EZipException::Fmt(41, &a, item.sourceName.c_str());
+            if (ZipNeeds64(static_cast<uint64_t>(size))) throw EZipException::Fmt(ZipNative::FileNeedsZip64, &a, item.sourceName.c_str());
             return;
         }
         item.zip64 = true;
@@ -188,7 +188,7 @@ struct TZipCommit {
             item.compressedSize = item.uncompressedSize = 0;
         }
         if (!item.zip64 && (ZipNeeds64(item.compressedSize) || ZipNeeds64(item.uncompressedSize)))
-            throw EZipException::Fmt(41, &a, item.sourceName.c_str());
+            throw EZipException::Fmt(ZipNative::FileNeedsZip64, &a, item.sourceName.c_str());
         auto header = ZipLocalHeader(item, stored);
         sink.Patch(headerPos, header.data(), header.size());
         return true;
@@ -263,11 +263,11 @@ struct TZipCommit {
                     try {
                         source = std::make_unique<TFileStream>(item.sourceName, fmOpenRead | a.ShareFlags());
                     } catch (const EFOpenError& e) {
-                        throw EZipException::Fmt(33, &a, item.sourceName.c_str()).WithSystemError(e.Error);
+                        throw EZipException::Fmt(ZipNative::CannotOpenFile, &a, item.sourceName.c_str()).WithSystemError(e.Error);
                     }
                     LARGE_INTEGER length;
                     if (!::GetFileSizeEx(source->Handle(), &length))
-                        throw EZipException::Fmt(33, &a, item.sourceName.c_str()).WithSystemError(::GetLastError());
+                        throw EZipException::Fmt(ZipNative::CannotOpenFile, &a, item.sourceName.c_str()).WithSystemError(::GetLastError());
                     size = length.QuadPart;
                 }
                 item.crc = 0xFFFFFFFFu;
@@ -276,7 +276,7 @@ struct TZipCommit {
             if (!multi) {
                 item.localHeaderOffset = static_cast<uint64_t>(entryStart);
                 item.diskNumberStart = 0;
-                if (ZipNeeds64(item.localHeaderOffset) && a.zip64Mode_ == zmDisabled) throw EZipException(43, &a);
+                if (ZipNeeds64(item.localHeaderOffset) && a.zip64Mode_ == zmDisabled) throw EZipException(ZipNative::OffsetNeedsZip64, &a);
                 if (a.zip64Mode_ == zmAlways && !item.IsFolder()) item.zip64 = true;
                 SetVersion(item);
                 if (!BuildEntry(item, source.get(), prepared.get(), size, *out, eventName)) {
@@ -307,7 +307,7 @@ struct TZipCommit {
                 // A failure while filling the volumes cannot be undone per file: it ends the commit.
                 onVolumes = true;
                 copyCancelled = !CopyToVolumes(item, *stage, headerLength);
-                if (ZipNeeds64(item.localHeaderOffset) && a.zip64Mode_ == zmDisabled) throw EZipException(43, &a);
+                if (ZipNeeds64(item.localHeaderOffset) && a.zip64Mode_ == zmDisabled) throw EZipException(ZipNative::OffsetNeedsZip64, &a);
             }
         } catch (const EZipException& e) {
             if (onVolumes) throw;
@@ -382,7 +382,7 @@ struct TZipCommit {
             try {
                 a.stream_ = std::make_unique<TFileStream>(a.FileName, fmOpenReadWrite | fmShareDenyNone);
             } catch (const EFOpenError& e) {
-                throw EZipException::Fmt(33, &a, a.FileName.c_str()).WithSystemError(e.Error);
+                throw EZipException::Fmt(ZipNative::CannotOpenFile, &a, a.FileName.c_str()).WithSystemError(e.Error);
             }
             dir.Stream = a.stream_.get();
         }
@@ -457,7 +457,7 @@ struct TZipCommit {
             if (item.marked && item.operation == poMove && !item.IsFolder()) {
                 while (!::DeleteFileA(item.sourceName.c_str())) {
                     const DWORD error = ::GetLastError();
-                    EZipException e = EZipException::Fmt(27, &a, item.sourceName.c_str());
+                    EZipException e = EZipException::Fmt(ZipNative::CannotDeleteFile, &a, item.sourceName.c_str());
                     e.SystemError = error;
                     action = fxaIgnore;
                     a.DoProcessFileFailure(item.sourceName, item.operation, e.NativeError, e.ErrorCode, DescribeError(e), action);
@@ -506,7 +506,7 @@ void TZipBaseArchiver::CommitUpdate() {
     if (MultiVolume() && old.Count() > 0) {
         prefetch_.reset();
         list.Assign(old);
-        throw EZipException(52, this);
+        throw EZipException(ZipNative::MultiVolumeUpdate, this);
     }
     TZipCommit commit(*this);
     try {

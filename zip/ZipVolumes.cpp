@@ -86,11 +86,11 @@ void TZipVolumeWriter::OpenNext() {
         cancel = host_.VolumeDiskFull(number, name);
         if (cancel) break;
     }
-    if (cancel) throw EZipException(45, host_.VolumeOwner());
+    if (cancel) throw EZipException(ZipNative::OpenAborted, host_.VolumeOwner());
     try {
         file_ = std::make_unique<TFileStream>(name, fmCreate);
     } catch (const EFOpenError&) {
-        throw EZipException(45, host_.VolumeOwner());
+        throw EZipException(ZipNative::OpenAborted, host_.VolumeOwner());
     }
     names_.push_back(name);
     number_ = number;
@@ -132,7 +132,7 @@ void TZipVolumeWriter::Finish(const std::string& archiveName) {
     if (CompareText(last, archiveName) != 0) {
         ::DeleteFileA(archiveName.c_str());
         if (!::MoveFileA(last.c_str(), archiveName.c_str()))
-            throw EZipException::Fmt(19, host_.VolumeOwner(), archiveName.c_str()).WithSystemError(::GetLastError());
+            throw EZipException::Fmt(ZipNative::CannotCreateFile, host_.VolumeOwner(), archiveName.c_str()).WithSystemError(::GetLastError());
         names_.back() = archiveName;
     }
 }

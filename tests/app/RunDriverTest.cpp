@@ -295,10 +295,11 @@ TEST_F(HardDiskRun, TheWorkersFailureRuleSkipsMissingAndLockedFilesAndAbortsOnOt
     FileHandle holder(::CreateFileA(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(holder);
     TZipAction action = fxaIgnore;
-    f.Archiver.OnProcessFileFailure(nullptr, gone, poAdd, 2, 6, "not found", action);
+    f.Archiver.OnProcessFileFailure(nullptr, gone, poAdd, 2, ZipErrorCode::FileNotFound, "not found", action);
     EXPECT_EQ(action, fxaIgnore);
     for (const std::string& name : {held, vanished, reopened}) {
-        f.Archiver.OnProcessFileFailure(nullptr, name, poAdd, 33, 12, "Cannot open file", action);
+        f.Archiver.OnProcessFileFailure(nullptr, name, poAdd, ZipNative::CannotOpenFile, ZipErrorCode::CannotOpenFile,
+                                       "Cannot open file", action);
         EXPECT_EQ(action, fxaIgnore);
     }
     EXPECT_EQ(logged, (std::vector<std::string>{gone + " not found, skipped.",

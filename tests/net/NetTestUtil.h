@@ -100,14 +100,14 @@ private:
 };
 
 // A client socket that records its events.
-struct Client {
-    TNetSocket socket;
+template <class Socket = TNetSocket> struct ClientOf {
+    Socket socket;
     std::string received;
     int connected = 0, closed = 0, dataSent = 0;
     WORD connectError = 0, closeError = 0;
     std::vector<WORD> lookupErrors;
 
-    Client() {
+    ClientOf() {
         socket.OnSessionConnected = [this](TObject*, WORD e) { ++connected; connectError = e; };
         socket.OnSessionClosed = [this](TObject*, WORD e) { ++closed; closeError = e; };
         socket.OnDataSent = [this](TObject*, WORD) { ++dataSent; };
@@ -121,6 +121,7 @@ struct Client {
     }
     bool WaitConnected() { return PumpUntil([this] { return connected > 0 || closed > 0; }); }
 };
+using Client = ClientOf<>;
 
 // A port where nobody listens: bound once, then let go.
 inline std::string UnusedPort() {

@@ -315,9 +315,19 @@ TEST(NetSocket, ListensAndAcceptsTwoClients) {
     }
 }
 
+// A socket whose window throws on a message of the test's own.
+constexpr UINT kThrowMessage = WM_USER + 100;
+class ThrowingSocket : public TNetSocket {
+protected:
+    bool DispatchSocketMessage(UINT msg, WPARAM wParam, LPARAM lParam) override {
+        if (msg == kThrowMessage) throw ESocketException("Test exception in NetSocket");
+        return TNetSocket::DispatchSocketMessage(msg, wParam, lParam);
+    }
+};
+
 TEST(NetSocket, ExceptionsInsideMessagesGoToTheBackgroundHandler) {
     TestServer server;
-    Client c;
+    ClientOf<ThrowingSocket> c;
     c.Connect("127.0.0.1", server.Port());
     ASSERT_TRUE(c.WaitConnected());
     std::string seen;
@@ -327,14 +337,14 @@ TEST(NetSocket, ExceptionsInsideMessagesGoToTheBackgroundHandler) {
         EXPECT_TRUE(canClose);
         canClose = !keep;
     };
-    ::PostMessageA(c.socket.Handle(), WM_TRIGGER_EXCEPTION, 0, 0);
+    ::PostMessageA(c.socket.Handle(), kThrowMessage, 0, 0);
     ASSERT_TRUE(PumpUntil([&] { return !seen.empty(); }));
     EXPECT_EQ(seen, "Test exception in NetSocket");
     EXPECT_EQ(c.socket.State(), wsConnected) << "CanClose false keeps the socket";
 
     seen.clear();
     keep = false;
-    ::PostMessageA(c.socket.Handle(), WM_TRIGGER_EXCEPTION, 0, 0);
+    ::PostMessageA(c.socket.Handle(), kThrowMessage, 0, 0);
     ASSERT_TRUE(PumpUntil([&] { return !seen.empty(); }));
     EXPECT_EQ(c.socket.State(), wsClosed) << "CanClose true aborts";
     EXPECT_EQ(c.closed, 1);
