@@ -165,9 +165,9 @@ TEST_F(ExplorerWalk, BrowseSelectsExpandsAndCollapsesTheRestFirst) {
 }
 
 TEST_F(ExplorerWalk, AShortcutBrowsesToItsFolder) {
-    shelltest::LinkSpec spec;
-    spec.target = tmp / L"a\\b\\c";
-    shelltest::WriteLink(tmp / L"to c.lnk", spec);
+    shelltest::LinkFields fields;
+    fields.target = tmp / L"a\\b\\c";
+    shelltest::WriteLink(tmp / L"to c.lnk", fields);
     std::unique_ptr<TNamespace> link(TNamespace::CreateFromFileName(tmp / L"to c.lnk"));
     ASSERT_TRUE(link->Link());
     EXPECT_TRUE(tree->BrowseToShortcutTarget(link.get()));

@@ -285,9 +285,9 @@ TEST_F(VerbsTest, OpeningRunsTheItemInTheRightFolderAndRefusesFolders) {
 
     auto work = TNamespace::CreateFromFileName(tmp / L"work");
     EXPECT_FALSE(work->ShellExecuteNamespace(L"", L"", false, false));   // a folder only when asked
-    shelltest::LinkSpec spec;
-    spec.target = tmp / L"work";
-    shelltest::WriteLink(tmp / L"to work.lnk", spec);
+    shelltest::LinkFields fields;
+    fields.target = tmp / L"work";
+    shelltest::WriteLink(tmp / L"to work.lnk", fields);
     auto link = TNamespace::CreateFromFileName(tmp / L"to work.lnk");
     ASSERT_TRUE(link->Link());
     EXPECT_FALSE(link->ShellExecuteNamespace(L"", L"", true, false));   // a shortcut to a folder too

@@ -11,11 +11,11 @@
 #include <cstdlib>
 
 using namespace krv;
-using shelltest::LinkSpec;
+using shelltest::LinkFields;
 using shelltest::WriteLink;
 
 namespace {
-LinkSpec SampleSpec(const shelltest::TempFolder& tmp) {
+LinkFields SampleSpec(const shelltest::TempFolder& tmp) {
     return {tmp / L"target file.txt", L"--fast \"two words\"", L"Nightly backup ✓", tmp.Path(),
             L"C:\\windows\\system32\\shell32.dll", 3, MAKEWORD(VK_F5, HOTKEYF_CONTROL | HOTKEYF_ALT), SW_SHOWMINNOACTIVE};
 }
@@ -104,7 +104,7 @@ struct Item {
 
 TEST(ShellLink, EveryFieldReadsBack) {
     shelltest::TempFolder tmp(L"lnk");
-    LinkSpec fields = SampleSpec(tmp);
+    LinkFields fields = SampleSpec(tmp);
     shelltest::WriteFileBytes(fields.target, "payload");
     std::wstring file = tmp / L"Backup ✓.lnk";
     WriteLink(file, fields);
@@ -126,7 +126,7 @@ TEST(ShellLink, EveryFieldReadsBack) {
 
 TEST(ShellLink, ReadOnlyLinkStillReads) {
     shelltest::TempFolder tmp(L"lnkro");
-    LinkSpec fields = SampleSpec(tmp);
+    LinkFields fields = SampleSpec(tmp);
     fields.showCmd = SW_SHOWMAXIMIZED;
     fields.hotKey = MAKEWORD('K', HOTKEYF_SHIFT | HOTKEYF_EXT);
     shelltest::WriteFileBytes(fields.target, "x");
@@ -143,7 +143,7 @@ TEST(ShellLink, ReadOnlyLinkStillReads) {
 
 TEST(ShellLink, ShowCommandAndFailedTextsThroughTheLinkObject) {
     shelltest::TempFolder tmp(L"lnkshow");
-    LinkSpec fields = SampleSpec(tmp);
+    LinkFields fields = SampleSpec(tmp);
     shelltest::WriteFileBytes(fields.target, "x");
     WriteLink(tmp / L"s.lnk", fields);
     ScriptedShellLink link(SW_SHOWMINNOACTIVE);
@@ -161,7 +161,7 @@ TEST(ShellLink, ShowCommandAndFailedTextsThroughTheLinkObject) {
 
 TEST(ShellLink, NineXReadsThroughTheAnsiInterface) {
     shelltest::TempFolder tmp(L"lnk9x");
-    LinkSpec fields = SampleSpec(tmp);
+    LinkFields fields = SampleSpec(tmp);
     fields.description = L"plain ansi";
     shelltest::WriteFileBytes(fields.target, "x");
     WriteLink(tmp / L"a.lnk", fields);
@@ -212,7 +212,7 @@ TEST(ShellLinkPeer, DISABLED_WriteAndPrint) {
     const char* dir = std::getenv("KRV_LNK_DIR");
     ASSERT_TRUE(dir) << "run by tests/e2e/shell_links.sh";
     std::wstring folder = AnsiToWide(dir);
-    LinkSpec fields = {folder + L"\\target.txt", L"-x -y", L"Peer check", folder, L"C:\\windows\\notepad.exe", 2,
+    LinkFields fields = {folder + L"\\target.txt", L"-x -y", L"Peer check", folder, L"C:\\windows\\notepad.exe", 2,
                      MAKEWORD(VK_F7, HOTKEYF_CONTROL), SW_SHOWMAXIMIZED};
     shelltest::WriteFileBytes(fields.target, "t");
     WriteLink(folder + L"\\peer.lnk", fields);

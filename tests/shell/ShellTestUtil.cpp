@@ -75,7 +75,7 @@ void RemoveTree(const std::wstring& path) {
 }
 
 // Writes a link with the shell's own link object (our reader only reads).
-void WriteLink(const std::wstring& file, const LinkSpec& fields) {
+void WriteLink(const std::wstring& file, const LinkFields& fields) {
     krv::ComPtr<IShellLinkW> link;
     ASSERT_HRESULT_SUCCEEDED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.put_void()));
     link->SetPath(fields.target.c_str());

@@ -36,14 +36,14 @@ std::string ReadFileBytes(const std::wstring& path);
 // Removes a tree without following links to folders.
 void RemoveTree(const std::wstring& path);
 
-struct LinkSpec {
+struct LinkFields {
     std::wstring target, arguments, description, workingDir, iconFile;
     int iconIndex = 0;
     WORD hotKey = 0;
     int showCmd = SW_SHOWNORMAL;
 };
 // Writes a link with the shell's own link object (our reader only reads).
-void WriteLink(const std::wstring& file, const LinkSpec& fields);
+void WriteLink(const std::wstring& file, const LinkFields& fields);
 
 // A list made of the given identifiers' data, allocated with the task allocator.
 LPITEMIDLIST MakePIDL(const std::vector<std::string>& ids);
