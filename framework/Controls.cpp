@@ -10,6 +10,7 @@ const char* const kParkingClass = "KorvaneParking";
 
 int MouseX(LPARAM lParam) { return static_cast<short>(LOWORD(lParam)); }
 int MouseY(LPARAM lParam) { return static_cast<short>(HIWORD(lParam)); }
+}
 
 TShiftState MouseShiftState(WPARAM wParam) {
     TShiftState s = 0;
@@ -20,7 +21,6 @@ TShiftState MouseShiftState(WPARAM wParam) {
     if (wParam & MK_MBUTTON) s |= ssMiddle;
     if (::GetKeyState(VK_MENU) < 0) s |= ssAlt;
     return s;
-}
 }
 
 TShiftState KeyboardShiftState() {

@@ -25,6 +25,8 @@ enum TMouseButton { mbLeft, mbRight, mbMiddle };
 enum TShiftStateFlag : unsigned { ssShift = 1, ssAlt = 2, ssCtrl = 4, ssLeft = 8, ssRight = 16, ssMiddle = 32, ssDouble = 64 };
 using TShiftState = unsigned;
 TShiftState KeyboardShiftState();
+// The keys and buttons a mouse message's wParam reports, with Alt read from the keyboard.
+TShiftState MouseShiftState(WPARAM wParam);
 
 using TNotifyEvent = std::function<void(TObject* sender)>;
 using TMouseEvent = std::function<void(TObject* sender, TMouseButton button, TShiftState shift, int x, int y)>;

@@ -19,17 +19,6 @@ constexpr UINT kSupportsRequest = 0xB7D0;
 constexpr UINT kItemFocused = 0x0001;
 
 POINT PointOf(LPARAM lParam) { return POINT{short(LOWORD(lParam)), short(HIWORD(lParam))}; }
-
-TShiftState MouseShift(WPARAM wParam) {
-    TShiftState s = 0;
-    if (wParam & MK_SHIFT) s |= ssShift;
-    if (wParam & MK_CONTROL) s |= ssCtrl;
-    if (wParam & MK_LBUTTON) s |= ssLeft;
-    if (wParam & MK_RBUTTON) s |= ssRight;
-    if (wParam & MK_MBUTTON) s |= ssMiddle;
-    if (::GetKeyState(VK_MENU) < 0) s |= ssAlt;
-    return s;
-}
 }
 
 void TBaseLazyTree::KillInputTimers() {
@@ -59,7 +48,7 @@ bool TBaseLazyTree::HandleInputMessage(UINT msg, WPARAM wParam, LPARAM lParam, L
         TMouseButton button = (msg == WM_RBUTTONDOWN || msg == WM_RBUTTONUP || msg == WM_RBUTTONDBLCLK) ? mbRight
                               : (msg == WM_MBUTTONDOWN || msg == WM_MBUTTONUP || msg == WM_MBUTTONDBLCLK) ? mbMiddle
                                                                                                          : mbLeft;
-        TShiftState shift = MouseShift(wParam);
+        TShiftState shift = MouseShiftState(wParam);
         if (msg == WM_LBUTTONDOWN || msg == WM_RBUTTONDOWN || msg == WM_MBUTTONDOWN)
             HandleMouseDown(button, shift, p, hi);
         else if (msg == WM_LBUTTONUP || msg == WM_RBUTTONUP || msg == WM_MBUTTONUP)
@@ -73,7 +62,7 @@ bool TBaseLazyTree::HandleInputMessage(UINT msg, WPARAM wParam, LPARAM lParam, L
             TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, handle_, 0};
             ::TrackMouseEvent(&track);
         }
-        HandleMouseMoveTree(MouseShift(wParam), PointOf(lParam));
+        HandleMouseMoveTree(MouseShiftState(wParam), PointOf(lParam));
         if (ShowHint) HintManager().MouseMoved(this, handle_, PointOf(lParam), [this](THintInfo& info) {
             return CMHintShow(info);
         });
@@ -95,7 +84,7 @@ bool TBaseLazyTree::HandleInputMessage(UINT msg, WPARAM wParam, LPARAM lParam, L
         return false;
     case WM_MOUSEWHEEL: {
         StopWheelPanning();
-        TShiftState shift = MouseShift(LOWORD(wParam));
+        TShiftState shift = MouseShiftState(LOWORD(wParam));
         HandleMouseWheel(short(HIWORD(wParam)), shift);
         result = 0;
         return true;

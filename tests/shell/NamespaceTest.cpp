@@ -311,13 +311,13 @@ TEST_F(NamespaceTest, DamagedListsAreRefusedAndNeverHandedOn) {
         ::CoTaskMemFree(p);
     }
     // With any byte changed, what is accepted never reaches past its block.
-    uint32_t seed = 12345;
+    uint32_t state = 12345;
     int accepted = 0;
     for (int round = 0; round < 2000; ++round) {
-        seed = seed * 1103515245 + 12345;
+        state = state * 1103515245 + 12345;
         auto* p = static_cast<uint8_t*>(::CoTaskMemAlloc(bytes.size()));
         std::memcpy(p, bytes.data(), bytes.size());
-        p[(seed >> 8) % bytes.size()] ^= static_cast<uint8_t>(1 + (seed >> 20) % 255);
+        p[(state >> 8) % bytes.size()] ^= static_cast<uint8_t>(1 + (state >> 20) % 255);
         auto* pidl = reinterpret_cast<LPITEMIDLIST>(p);
         if (IsValidAllocatedPIDL(pidl)) {
             ++accepted;
