@@ -7,6 +7,7 @@
 // outlive the nodes.
 #pragma once
 #include "shell/LazyExplorerOptions.h"
+#include "shell/LazyShellEvents.h"
 #include "shell/LazyShellUtilities.h"
 #include "tree/LazyStringTree.h"
 #include <functional>
@@ -22,8 +23,7 @@ class TLazySysImages;
 class TRootNodeStorage;
 struct TImageThreadRequest;
 
-// The icon thread's answers and the shell change notifier's messages.
-constexpr UINT WM_SHELLNOTIFY = 0x8033;
+// The icon thread's answers (the notifier's WM_SHELLNOTIFY is in LazyShellEvents.h).
 constexpr UINT WM_LETICONTHREAD = 0x8034;
 
 // Per-node column state; the columns' own code fills it in.

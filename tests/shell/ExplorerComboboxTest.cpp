@@ -1,0 +1,292 @@
+// The path combo box: each step of resolving typed text, the unresolved
+// tail, the change link, and both drop-downs driven by posted keys (a
+// watchdog closes a drop-down that would otherwise wait for a person).
+#include "PostedSteps.h"
+#include "ShellTestUtil.h"
+#include "shell/LazyExplorerCombobox.h"
+#include "shell/ShellEntryPoints.h"
+#include "shell/ShellUtils.h"
+#include "shell/WideFileUtils.h"
+#include "shell/WideStrUtils.h"
+#include "framework/Forms.h"
+#include <gtest/gtest.h>
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+using namespace krv;
+using shelltest::TempFolder;
+
+TEST(ComboText, DriveFormAndUnresolvedTail) {
+    EXPECT_EQ(L"c:\\", CompleteDriveForm(L"c"));
+    EXPECT_EQ(L"D:\\", CompleteDriveForm(L"D:"));
+    EXPECT_EQ(L"C:\\x", CompleteDriveForm(L"C:\\x"));
+    EXPECT_EQ(L"", CompleteDriveForm(L""));
+
+    // Folders that "exist" for the table.
+    auto isFolder = [](const std::wstring& p) { return p == L"C:\\" || p == L"C:\\a\\" || p == L"C:\\a\\b\\"; };
+    struct Case {
+        const wchar_t* text;
+        int start;
+    } cases[] = {
+        {L"C:\\a\\b\\x\\y", 7},   // an existing path and two names that are not there
+        {L"C:\\a\\zz\\b\\", 5},   // stops at the first missing part, even if a later one would match
+        {L"C:\\nope", 3},
+        {L"Q:\\nope", 0},        // no part exists: everything
+        {L"nothing", 0},
+        {L"C:\\a\\b\\", 7},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.start, UnresolvedTailStart(c.text, isFolder)) << c.text;
+}
+
+TEST(ComboLayout, ButtonImageAndEditRectangles) {
+    RECT client{0, 0, 300, 23};
+    RECT inner{2, 2, 298, 21};
+    TComboLayout l = LayoutCombo(client, inner, SIZE{16, 16}, 17, 13);
+    EXPECT_EQ(281, l.Button.left);
+    EXPECT_EQ(298, l.Button.right);
+    EXPECT_EQ(4, l.Image.left);
+    EXPECT_EQ(3, l.Image.top);   // centred in the control
+    EXPECT_EQ(22, l.Edit.left);
+    EXPECT_EQ(280, l.Edit.right);
+    EXPECT_EQ(5, l.Edit.top);
+    EXPECT_EQ(18, l.Edit.bottom);
+}
+
+namespace {
+
+// Records what would be opened instead of starting a program.
+class TProbeCombo : public TLazyExplorerCombobox {
+public:
+    using TLazyExplorerCombobox::TLazyExplorerCombobox;
+    std::vector<std::wstring> Opened;
+protected:
+    void OpenItem(TNamespace* ns) override { Opened.push_back(ns->NameParseAddress()); }
+};
+
+class Combo : public ::testing::Test {
+protected:
+    TShellUtilitiesScope shell;
+    TempFolder dir{L"combo"};
+    TProbeCombo combo;
+    std::vector<std::wstring> invalid;
+    std::vector<std::wstring> dispatched;
+
+    void SetUp() override {
+        combo.SetParent(&shelltest::ShownForm());
+        combo.SetBounds(10, 10, 380, 23);
+        combo.HandleNeeded();
+        combo.OnInvalidPath = [this](TObject*, const std::wstring& p) { invalid.push_back(p); };
+        combo.ChangeDispatch = [this](TObject*, LPCITEMIDLIST pidl) { dispatched.push_back(PIDLToPath(pidl)); };
+        shelltest::MakeDir(dir / L"folder");
+        shelltest::WriteFileBytes(dir / L"file.txt", "x");
+    }
+    void TearDown() override { combo.SetParent(nullptr); }
+
+    void Type(const std::wstring& text) {
+        combo.Edit().SetEditText(text);
+        combo.ResolveTypedText();
+    }
+    std::wstring Current() { return combo.CurrentItem() ? combo.CurrentItem()->NameForParsing() : L"(none)"; }
+    std::pair<int, int> Selection() {
+        DWORD s = 0, e = 0;
+        ::SendMessageW(combo.Edit().Handle(), EM_GETSEL, WPARAM(&s), LPARAM(&e));
+        return {int(s), int(e)};
+    }
+};
+
+} // namespace
+
+TEST_F(Combo, StartsOnTheDesktopAndAnEmptyTextChangesNothing) {
+    ASSERT_NE(nullptr, combo.CurrentItem());
+    EXPECT_TRUE(combo.CurrentItem()->IsDesktop());
+    EXPECT_EQ(DesktopFolder->NameNormal(), combo.Edit().Text());
+    Type(L"");
+    EXPECT_TRUE(combo.CurrentItem()->IsDesktop());
+    EXPECT_TRUE(invalid.empty() && dispatched.empty() && combo.Opened.empty());
+}
+
+TEST_F(Combo, ADriveLetterThenEnterGivesTheDrivesRoot) {
+    Type(L"c");
+    EXPECT_EQ(L"C:\\", Current());
+    EXPECT_EQ(L"C:\\", combo.Edit().Text());
+    EXPECT_EQ(std::vector<std::wstring>{L"C:\\"}, dispatched);
+    EXPECT_EQ(std::make_pair(0, 3), Selection());
+    Type(L"C:");
+    EXPECT_EQ(L"C:\\", Current());
+}
+
+TEST_F(Combo, AnExistingFolderBecomesCurrentWithItsTextSelected) {
+    std::wstring path = dir / L"folder";
+    Type(path);
+    EXPECT_EQ(0, _wcsicmp(path.c_str(), Current().c_str())) << Current().c_str();
+    EXPECT_EQ(std::make_pair(0, int(combo.Edit().Text().size())), Selection());
+    EXPECT_FALSE(combo.Edit().Modified());
+}
+
+TEST_F(Combo, NamesOfTheDesktopAndOfMyComputerInAnyCase) {
+    std::wstring desktop = DesktopFolder->NameNormal();
+    for (const std::wstring& name : std::vector<std::wstring>{WideLowerCase(desktop), desktop}) {
+        Type(L"c");
+        Type(name);
+        EXPECT_TRUE(combo.CurrentItem() && combo.CurrentItem()->IsDesktop()) << name.c_str();
+    }
+    std::wstring upper = DrivesFolder->NameNormal();
+    ::CharUpperBuffW(upper.data(), DWORD(upper.size()));
+    Type(upper);   // a folder among the desktop's children
+    ASSERT_NE(nullptr, combo.CurrentItem());
+    EXPECT_TRUE(combo.CurrentItem()->IsMyComputer());
+    EXPECT_EQ(std::make_pair(0, int(combo.Edit().Text().size())), Selection());
+    EXPECT_TRUE(invalid.empty());
+}
+
+TEST_F(Combo, AnExistingFileIsOpenedAndClearsTheCurrentItem) {
+    std::wstring file = dir / L"file.txt";
+    Type(file);
+    ASSERT_EQ(1u, combo.Opened.size());
+    EXPECT_EQ(0, _wcsicmp(file.c_str(), combo.Opened[0].c_str()));
+    EXPECT_EQ(nullptr, combo.CurrentItem());
+    EXPECT_EQ(SystemIconIndex(4), combo.ImageIndex());
+    EXPECT_EQ(file, combo.Edit().Text());
+    EXPECT_TRUE(dispatched.empty());
+}
+
+TEST_F(Combo, AFileOnTheDesktopByItsName) {
+    ASSERT_NE(nullptr, DesktopDirectoryFolder);
+    std::wstring desk = DesktopDirectoryFolder->NameForParsing();
+    std::wstring file = desk + L"\\krv combo probe.txt";
+    shelltest::WriteFileBytes(file, "x");
+    std::wstring shown;
+    DesktopFolder->EnumerateFolder(false, true, false, [&](LPITEMIDLIST child, TNamespace* parent, void*, bool&) {
+        TNamespace ns(child, parent);
+        if (ns.NameForParsing().find(L"krv combo probe") != std::wstring::npos) shown = ns.NameNormal();
+        return false;
+    }, nullptr);
+    ASSERT_FALSE(shown.empty());
+    Type(WideLowerCase(shown));
+    ::DeleteFileW(file.c_str());
+    ASSERT_EQ(1u, combo.Opened.size());
+    EXPECT_EQ(0, _wcsicmp(file.c_str(), combo.Opened[0].c_str()));
+    EXPECT_TRUE(invalid.empty());
+}
+
+TEST_F(Combo, UnresolvedTextFiresTheEventAndSelectsTheMissingTail) {
+    Type(L"c");
+    dispatched.clear();
+    std::wstring text = dir / L"folder\\nope1\\nope2";
+    Type(text);
+    EXPECT_EQ(std::vector<std::wstring>{text}, invalid);
+    EXPECT_EQ(L"C:\\", Current());   // unchanged
+    EXPECT_TRUE(dispatched.empty());
+    EXPECT_EQ(std::make_pair(int((dir / L"folder\\").size()), int(text.size())), Selection());
+
+    // A network path the shell cannot parse: reported, nothing else tried.
+    invalid.clear();
+    Type(L"\\\\krv-no-such-host\\share");
+    EXPECT_EQ(std::vector<std::wstring>{L"\\\\krv-no-such-host\\share"}, invalid);
+    EXPECT_TRUE(combo.Opened.empty());
+}
+
+TEST_F(Combo, TheChangeLinkCarriesAChosenItemToTheLinkedControlOnly) {
+    TProbeCombo other;
+    other.SetParent(&shelltest::ShownForm());
+    other.SetBounds(10, 40, 380, 23);
+    other.HandleNeeded();
+    int backToServer = 0;
+    combo.ChangeDispatch = [&](TObject* server, LPCITEMIDLIST pidl) { other.ChangeLinkChanged(server, pidl); };
+    other.ChangeDispatch = [&](TObject*, LPCITEMIDLIST) { ++backToServer; };
+    Type(dir / L"folder");
+    ASSERT_NE(nullptr, other.CurrentItem());
+    EXPECT_TRUE(krv::ILIsEqual(combo.CurrentItem()->AbsolutePIDL(), other.CurrentItem()->AbsolutePIDL()));
+    EXPECT_EQ(combo.Edit().Text(), other.Edit().Text());
+    EXPECT_EQ(0, backToServer);
+    // Its own change coming back is ignored.
+    other.ChangeLinkChanged(&other, DrivesFolder->AbsolutePIDL());
+    EXPECT_TRUE(krv::ILIsEqual(combo.CurrentItem()->AbsolutePIDL(), other.CurrentItem()->AbsolutePIDL()));
+    other.SetParent(nullptr);
+}
+
+TEST_F(Combo, TheEditsModifiedFlag) {
+    EXPECT_FALSE(combo.Edit().Modified());
+    ::SendMessageW(combo.Edit().Handle(), WM_CHAR, L'q', 1);   // typed: the autocomplete finds nothing for "q"
+    EXPECT_TRUE(combo.Edit().Modified());
+    combo.Edit().SetEditText(L"C:\\");
+    EXPECT_FALSE(combo.Edit().Modified());
+}
+
+namespace {
+
+void PostKey(HWND wnd, WPARAM key) { ::PostMessageW(wnd, WM_KEYDOWN, key, 1); }
+
+} // namespace
+
+TEST_F(Combo, TheFolderTreeDropsDownAtTheCurrentItemAndEnterChoosesTheFocusedFolder) {
+    Type(L"c");
+    dispatched.clear();
+    TPopupExplorerDropDown& dd = combo.PopupExplorerDropDown();
+    TPopupExplorerTree& tree = dd.Tree();
+    shelltest::PostedSteps steps([&] { dd.RollUp(false); });
+    std::wstring focusedAtOpen, next;
+    bool openBelow = false;
+    steps.Then([&] {
+        TNamespace* ns = nullptr;
+        if (tree.ValidateNamespace(tree.FocusedNode(), ns)) focusedAtOpen = ns->NameForParsing();
+        openBelow = dd.DroppedDown() && dd.OpenedBelow();
+        PostKey(combo.Edit().Handle(), VK_DOWN);
+        steps.Then([&] {
+            TNamespace* n = nullptr;
+            if (tree.ValidateNamespace(tree.FocusedNode(), n)) next = n->NameForParsing();
+            PostKey(combo.Edit().Handle(), VK_RETURN);
+        });
+    });
+    combo.ButtonClick();
+    EXPECT_FALSE(steps.WatchdogFired());
+    EXPECT_TRUE(openBelow);
+    EXPECT_EQ(L"C:\\", focusedAtOpen);
+    ASSERT_FALSE(next.empty());
+    EXPECT_NE(L"C:\\", next);
+    EXPECT_EQ(next, Current());
+    EXPECT_EQ(std::vector<std::wstring>{next}, dispatched);
+    EXPECT_EQ(::GetFocus(), combo.Edit().Handle());
+}
+
+TEST_F(Combo, EscapeLeavesTheCurrentItemAndTheButtonClosesAnOpenAutocompleteList) {
+    TPopupExplorerDropDown& dd = combo.PopupExplorerDropDown();
+    shelltest::PostedSteps steps([&] { dd.RollUp(false); });
+    steps.Then([&] { PostKey(combo.Edit().Handle(), VK_ESCAPE); });
+    combo.ButtonClick();
+    EXPECT_FALSE(steps.WatchdogFired());
+    EXPECT_TRUE(combo.CurrentItem()->IsDesktop());
+    EXPECT_TRUE(dispatched.empty());
+}
+
+TEST_F(Combo, TypingDropsTheAutocompleteListAndDownThenEnterTakesARow) {
+    TPopupAutoCompleteDropDown& ac = combo.PopupAutoCompleteDropDown();
+    ac.SetContents({accCurrentDir, accFileSysDirs, accFileSysFiles});
+    combo.Edit().SetFocus();
+    combo.Edit().SetEditText(dir.Path() + L"\\");
+    ::SendMessageW(combo.Edit().Handle(), EM_SETSEL, 0x7fff, 0x7fff);
+    shelltest::PostedSteps steps([&] { ac.RollUp(false); });
+    std::vector<std::wstring> rows;
+    std::wstring afterDown;
+    steps.Then([&] {
+        for (int i = 0; i < ac.Tree().Strings().GetCount(); ++i) rows.push_back(ac.Tree().Strings().Get(i));
+        PostKey(combo.Edit().Handle(), VK_DOWN);
+        steps.Then([&] {
+            afterDown = combo.Edit().Text();
+            PostKey(combo.Edit().Handle(), VK_RETURN);
+        });
+    });
+    ::SendMessageW(combo.Edit().Handle(), WM_CHAR, L'f', 1);   // "...\f": file.txt and folder
+    EXPECT_FALSE(steps.WatchdogFired());
+    EXPECT_FALSE(ac.DroppedDown());
+    ASSERT_EQ(2u, rows.size());
+    std::vector<std::wstring> sorted = rows;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ((std::vector<std::wstring>{dir / L"file.txt", dir / L"folder"}), sorted);
+    // Down focused the first row and copied it; Enter kept it.
+    EXPECT_EQ(rows[0], afterDown);
+    EXPECT_EQ(rows[0], combo.Edit().Text());
+    EXPECT_FALSE(combo.Edit().Modified());
+}
