@@ -470,6 +470,16 @@ bool TDropDownWnd::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT
     case WM_ERASEBKGND:
         result = 1;
         return true;
+    case WM_PAINT: {
+        // What the children leave uncovered: beside the grip's triangle, under a hidden bar.
+        PAINTSTRUCT ps;
+        HDC dc = ::BeginPaint(Handle(), &ps);
+        BrushHandle back(::CreateSolidBrush(ColorToRGB(color_)));
+        ::FillRect(dc, &ps.rcPaint, back.get());
+        ::EndPaint(Handle(), &ps);
+        result = 0;
+        return true;
+    }
     case WM_MOUSEACTIVATE:
         result = MA_NOACTIVATE;
         return true;

@@ -232,3 +232,72 @@ TEST_F(DropDown, AtTheScreenBottomItOpensAboveWithTheGripAtTheTopCorner) {
     EXPECT_TRUE(gripCorner);
     EXPECT_EQ(::GetSystemMetrics(SM_CYFRAME) + 17 * 8, w.bottom - w.top);
 }
+
+TEST_F(DropDown, TheGripResizesOnlyWhenSizeableAndPersistentSizingKeepsTheSize) {
+    auto dragGrip = [&](int dx, int dy) {
+        shelltest::PostedSteps steps([this] { dd.RollUp(false); });
+        RECT before{}, after{};
+        steps.Then([&] {
+            ::GetWindowRect(dd.Handle(), &before);
+            HWND grip = dd.Grabber().Handle();
+            RECT g;
+            ::GetWindowRect(grip, &g);
+            POINT p{g.right - 3, g.bottom - 3};   // inside the bottom-right triangle
+            ::SetCursorPos(p.x, p.y);
+            ::ScreenToClient(grip, &p);
+            ::PostMessageW(grip, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(p.x, p.y));
+            steps.Then([&, grip, p] {
+                POINT q;
+                ::GetCursorPos(&q);
+                ::SetCursorPos(q.x + dx, q.y + dy);
+                ::PostMessageW(grip, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(p.x + dx, p.y + dy));
+                ::PostMessageW(grip, WM_LBUTTONUP, 0, MAKELPARAM(p.x + dx, p.y + dy));
+                steps.Then([&] {
+                    ::GetWindowRect(dd.Handle(), &after);
+                    PostKey(VK_ESCAPE);
+                });
+            });
+        });
+        dd.RollDown(&anchor, &anchor);
+        EXPECT_FALSE(steps.WatchdogFired());
+        return SIZE{(after.right - after.left) - (before.right - before.left),
+                    (after.bottom - after.top) - (before.bottom - before.top)};
+    };
+    SIZE fixed = dragGrip(30, 40);
+    EXPECT_EQ(0, fixed.cx);
+    EXPECT_EQ(0, fixed.cy);
+    EXPECT_EQ(0, dd.GripHeight());
+
+    dd.SetOptions(DefaultPopupOptions + TPopupOptions{poSizeable, poPersistentSizing});
+    SIZE grown = dragGrip(30, 40);
+    EXPECT_EQ(30, grown.cx);
+    EXPECT_EQ(40, grown.cy);
+    int width = dd.Width(), height = dd.Height();
+
+    // The next roll-down keeps what was dragged; without persistent sizing it starts afresh.
+    dragGrip(0, 0);
+    EXPECT_EQ(width, dd.Width());
+    EXPECT_EQ(height, dd.Height());
+    dd.SetOptions(DefaultPopupOptions + TPopupOptions{poSizeable});
+    dragGrip(0, 0);
+    EXPECT_EQ(anchor.Width(), dd.Width());
+    EXPECT_EQ(::GetSystemMetrics(SM_CYFRAME) + 17 * 8, dd.Height());
+}
+
+TEST_F(DropDown, AnAnimatedRollDownEndsShownInPlace) {
+    dd.SetOptions(TPopupOptions{poEnabled, poAnimated});
+    dd.AnimationSpeed = 40;
+    shelltest::PostedSteps steps([this] { dd.RollUp(false); });
+    bool shownBelow = false;
+    steps.Then([&] {
+        RECT w, a;
+        ::GetWindowRect(dd.Handle(), &w);
+        ::GetWindowRect(anchor.Handle(), &a);
+        shownBelow = ::IsWindowVisible(dd.Handle()) && w.top == a.bottom;
+        PostKey(VK_RETURN);
+    });
+    dd.RollDown(&anchor, &anchor);
+    EXPECT_FALSE(steps.WatchdogFired());
+    EXPECT_TRUE(shownBelow);
+    EXPECT_TRUE(dd.LastSelected());
+}

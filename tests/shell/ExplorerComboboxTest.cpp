@@ -38,6 +38,14 @@ TEST(ComboText, DriveFormAndUnresolvedTail) {
         {L"C:\\a\\b\\", 7},
     };
     for (const Case& c : cases) EXPECT_EQ(c.start, UnresolvedTailStart(c.text, isFolder)) << c.text;
+
+    // The folder the autocomplete list reads for typed text.
+    EXPECT_EQ(L"c:\\", AutoCompleteFolderOf(L"c"));
+    EXPECT_EQ(L"", AutoCompleteFolderOf(L"ab"));
+    EXPECT_EQ(L"", AutoCompleteFolderOf(L""));
+    EXPECT_EQ(L"C:\\", AutoCompleteFolderOf(L"C:\\win"));
+    EXPECT_EQ(L"C:\\windows\\", AutoCompleteFolderOf(L"C:\\windows\\"));
+    EXPECT_EQ(L"\\\\host\\", AutoCompleteFolderOf(L"\\\\host\\sh"));
 }
 
 TEST(ComboLayout, ButtonImageAndEditRectangles) {
@@ -233,7 +241,7 @@ TEST_F(Combo, TheFolderTreeDropsDownAtTheCurrentItemAndEnterChoosesTheFocusedFol
         TNamespace* ns = nullptr;
         if (tree.ValidateNamespace(tree.FocusedNode(), ns)) focusedAtOpen = ns->NameForParsing();
         openBelow = dd.DroppedDown() && dd.OpenedBelow();
-        PostKey(combo.Edit().Handle(), VK_DOWN);
+        PostKey(combo.Edit().Handle(), VK_TAB);   // acts as Down
         steps.Then([&] {
             TNamespace* n = nullptr;
             if (tree.ValidateNamespace(tree.FocusedNode(), n)) next = n->NameForParsing();
@@ -289,4 +297,93 @@ TEST_F(Combo, TypingDropsTheAutocompleteListAndDownThenEnterTakesARow) {
     EXPECT_EQ(rows[0], afterDown);
     EXPECT_EQ(rows[0], combo.Edit().Text());
     EXPECT_FALSE(combo.Edit().Modified());
+}
+
+TEST_F(Combo, TheButtonsHotPressedAndPressedAwayStates) {
+    RECT b = combo.Layout().Button;
+    auto move = [&](int x, int y, WPARAM keys) { ::SendMessageW(combo.Handle(), WM_MOUSEMOVE, keys, MAKELPARAM(x, y)); };
+    move(b.left + 3, b.top + 3, 0);
+    EXPECT_TRUE(combo.ButtonHot());
+    EXPECT_FALSE(combo.ButtonPressed());
+    move(5, 5, 0);
+    EXPECT_FALSE(combo.ButtonHot());
+
+    TPopupExplorerDropDown& dd = combo.PopupExplorerDropDown();
+    shelltest::PostedSteps steps([&] { dd.RollUp(false); });
+    std::vector<std::string> states;
+    auto record = [&] {
+        states.push_back(std::string(combo.ButtonHot() ? "hot" : "-") + (combo.ButtonPressed() ? " pressed" : "") +
+                         (combo.ButtonPressedAway() ? " away" : ""));
+    };
+    steps.Then([&] {
+        record();
+        move(5, 5, MK_LBUTTON);
+        record();
+        move(b.left + 3, b.top + 3, MK_LBUTTON);
+        record();
+        ::PostMessageW(combo.Handle(), WM_LBUTTONUP, 0, MAKELPARAM(b.left + 3, b.top + 3));
+        steps.Then([&] {
+            record();
+            PostKey(combo.Edit().Handle(), VK_ESCAPE);
+        });
+    });
+    ::SendMessageW(combo.Handle(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(b.left + 3, b.top + 3));
+    EXPECT_FALSE(steps.WatchdogFired());
+    EXPECT_EQ((std::vector<std::string>{"- pressed", "- away", "hot pressed", "-"}), states);
+    EXPECT_FALSE(combo.ButtonPressed() || combo.ButtonPressedAway());
+}
+
+TEST_F(Combo, TheTreeStyleAndTheScrollBarFollowingTheTree) {
+    TPopupExplorerDropDown& dd = combo.PopupExplorerDropDown();
+    auto& paint = dd.Tree().TreeOptions();
+    dd.SetComboBoxStyle(TPopupExplorerDropDown::cbsLETEnhanced);
+    EXPECT_TRUE(paint.PaintOptions().Contains(toShowButtons) && paint.PaintOptions().Contains(toShowTreeLines));
+    dd.SetComboBoxStyle(TPopupExplorerDropDown::cbsClassic);
+    EXPECT_FALSE(paint.PaintOptions().Contains(toShowButtons) || paint.PaintOptions().Contains(toShowTreeLines));
+
+    dd.SetDropDownCount(3);
+    Type(L"c");
+    shelltest::PostedSteps steps([&] { dd.RollUp(false); });
+    bool barShown = false, treeBeside = false;
+    int maxBefore = 0, maxAfter = 0;
+    steps.Then([&] {
+        TOwnerDrawScrollbar& bar = dd.ScrollBar();
+        barShown = bar.Visible() && ::IsWindowVisible(bar.Handle());
+        treeBeside = dd.Tree().Width() + bar.Width() == dd.ClientWidth();
+        maxBefore = bar.Max();
+        // Expanding posts WM_APP+10: the bar takes in the new rows.
+        dd.Tree().SetExpanded(dd.Tree().FocusedNode(), true);
+        steps.Then([&] {
+            maxAfter = dd.ScrollBar().Max();
+            PostKey(combo.Edit().Handle(), VK_ESCAPE);
+        });
+    });
+    combo.ButtonClick();
+    dd.SetDropDownCount(8);
+    EXPECT_FALSE(steps.WatchdogFired());
+    EXPECT_TRUE(barShown);
+    EXPECT_TRUE(treeBeside);
+    EXPECT_GT(maxAfter, maxBefore);
+}
+
+TEST_F(Combo, AnUpdateListHandlerGivesTheRows) {
+    TPopupAutoCompleteDropDown& ac = combo.PopupAutoCompleteDropDown();
+    ac.SetContents({accCurrentDir, accFileSysFiles});
+    bool handle = true;
+    std::wstring seen;
+    ac.OnAutoCompleteUpdateList = [&](TObject*, const std::wstring& text, TWideStringList& list, bool& handled) {
+        seen = text;
+        EXPECT_EQ(0, list.GetCount());
+        list.Add(L"one");
+        list.Add(L"two");
+        handled = handle;
+    };
+    std::wstring typed = dir.Path() + L"\\";
+    EXPECT_EQ(2, ac.UpdateList(typed));
+    EXPECT_EQ(typed, seen);
+    EXPECT_EQ(L"two", ac.Tree().RowText(ac.Tree().GetLast()));
+    handle = false;   // its rows are dropped; the folder's files come instead
+    EXPECT_EQ(1, ac.UpdateList(typed));
+    EXPECT_EQ(dir / L"file.txt", ac.Tree().RowText(ac.Tree().GetFirst()));
+    EXPECT_EQ(0, ac.UpdateList(dir / L"zz"));
 }
