@@ -125,14 +125,14 @@ bool TComboEdit::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& 
 
 // ---------------------------------------------------------------- the combo box
 
-TCustomLazyExplorerCombobox::TCustomLazyExplorerCombobox(TComponent* owner) : TCustomControl(owner) {
+TCustomLazyExplorerCombobox::TCustomLazyExplorerCombobox(TComponent* owner)
+    : TCustomControl(owner), edit_(new TComboEdit(this)), explorerDropDown_(new TPopupExplorerDropDown(this)),
+      autoCompleteDropDown_(new TPopupAutoCompleteDropDown(this)), explorerOptions_(explorerDropDown_),
+      autoCompleteOptions_(autoCompleteDropDown_) {
     width_ = 300;
     height_ = 23;
     color_ = clWindow;
-    edit_ = new TComboEdit(this);
     edit_->SetParent(this);
-    explorerDropDown_ = new TPopupExplorerDropDown(this);
-    autoCompleteDropDown_ = new TPopupAutoCompleteDropDown(this);
     // The tree is made and shown at the current item once the window exists and has its size.
     explorerDropDown_->OnRollDownInit = [this](TObject*) {
         TPopupExplorerTree& tree = explorerDropDown_->Tree();

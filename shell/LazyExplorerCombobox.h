@@ -59,6 +59,8 @@ public:
     TComboEdit& Edit() { return *edit_; }
     TPopupExplorerDropDown& PopupExplorerDropDown() { return *explorerDropDown_; }
     TPopupAutoCompleteDropDown& PopupAutoCompleteDropDown() { return *autoCompleteDropDown_; }
+    TPopupExplorerOptions& PopupExplorerOptions() { return explorerOptions_; }
+    TPopupAutoCompleteOptions& PopupAutoCompleteOptions() { return autoCompleteOptions_; }
 
     TNamespace* CurrentItem() const { return current_.get(); }
     // Makes the item current (nil clears it) and shows its path.
@@ -128,6 +130,8 @@ private:
     bool hot_ = false, pressed_ = false, pressedAway_ = false, tracking_ = false;
     bool notifierRegistered_ = false;
     TUxTheme theme_, comboTheme_, buttonTheme_;
+    TPopupExplorerOptions explorerOptions_;
+    TPopupAutoCompleteOptions autoCompleteOptions_;
 };
 
 class TLazyExplorerCombobox : public TCustomLazyExplorerCombobox {

@@ -16,8 +16,8 @@ class TTreeDropDownWnd : public TDropDownWnd {
 public:
     using TDropDownWnd::TDropDownWnd;
     void UpdateScrollbar() override;
-protected:
     virtual TBaseLazyTree* PopupTree() const = 0;
+protected:
     int RowHeight() override;
     void LayoutChildren(int width, int height) override;
     void AutoScrollStep(int code) override;
@@ -53,6 +53,7 @@ public:
 
     explicit TPopupExplorerDropDown(TComponent* owner = nullptr);
     TPopupExplorerTree& Tree() { return *tree_; }
+    TBaseLazyTree* PopupTree() const override { return tree_; }
     TComboBoxStyle ComboBoxStyle() const { return style_; }
     void SetComboBoxStyle(TComboBoxStyle value);
     // The tree's enumeration filter (as the explorer tree's).
@@ -61,7 +62,6 @@ public:
     }
 protected:
     virtual TPopupExplorerTree* CreatePopupTree();
-    TBaseLazyTree* PopupTree() const override { return tree_; }
     void HandleKey(MSG& message, bool& handled) override;
 private:
     TPopupExplorerTree* tree_;
@@ -94,6 +94,7 @@ class TPopupAutoCompleteDropDown : public TTreeDropDownWnd {
 public:
     explicit TPopupAutoCompleteDropDown(TComponent* owner = nullptr);
     TPopupAutoCompleteTree& Tree() { return *tree_; }
+    TBaseLazyTree* PopupTree() const override { return tree_; }
     TAutoCompleteContents Contents() const { return tree_->AutoComplete().Contents(); }
     void SetContents(TAutoCompleteContents value) { tree_->AutoComplete().SetContents(value); }
     // Fills the rows for the edit's text; answers how many there are.
@@ -105,7 +106,6 @@ public:
     std::function<void(TObject* sender, const std::wstring& text)> OnRowText;
 protected:
     virtual TPopupAutoCompleteTree* CreatePopupTree();
-    TBaseLazyTree* PopupTree() const override { return tree_; }
     virtual bool DoAutoCompleteUpdateList(const std::wstring& text, TWideStringList& list);
     void DoRollDownInit() override;
     void DoRollUp(bool selected) override;
@@ -113,6 +113,63 @@ protected:
 private:
     void TellRow();
     TPopupAutoCompleteTree* tree_;
+};
+
+// The published options of a drop-down: each property forwards to the
+// window or to its tree.
+class TPopupOptionsBase {
+public:
+    explicit TPopupOptionsBase(TTreeDropDownWnd* dropDown) : dd_(dropDown) {}
+    int AnimationSpeed() const { return dd_->AnimationSpeed; }
+    void SetAnimationSpeed(int v) { dd_->AnimationSpeed = v; }
+    unsigned AutoScrollTimeFast() const { return dd_->AutoScrollTimeFast; }
+    void SetAutoScrollTimeFast(unsigned v) { dd_->AutoScrollTimeFast = v; }
+    unsigned AutoScrollTimeSlow() const { return dd_->AutoScrollTimeSlow; }
+    void SetAutoScrollTimeSlow(unsigned v) { dd_->AutoScrollTimeSlow = v; }
+    HBITMAP Background() const { return Tree()->Background(); }
+    void SetBackground(HBITMAP picture) { Tree()->SetBackground(picture); }
+    int BackgroundOffsetX() const { return Tree()->BackgroundOffsetX(); }
+    void SetBackgroundOffsetX(int v) { Tree()->SetBackgroundOffsetX(v); }
+    int BackgroundOffsetY() const { return Tree()->BackgroundOffsetY(); }
+    void SetBackgroundOffsetY(int v) { Tree()->SetBackgroundOffsetY(v); }
+    TColor Color() const { return Tree()->Color(); }
+    void SetColor(TColor v) { Tree()->SetColor(v); dd_->SetColor(v); }
+    int DefaultNodeHeight() const { return Tree()->DefaultNodeHeight(); }
+    void SetDefaultNodeHeight(int v) { Tree()->SetDefaultNodeHeight(v); }
+    int DropDownCount() const { return dd_->DropDownCount(); }
+    void SetDropDownCount(int v) { dd_->SetDropDownCount(v); }
+    unsigned Indent() const { return Tree()->Indent(); }
+    void SetIndent(unsigned v) { Tree()->SetIndent(v); }
+    TPopupOptions Options() const { return dd_->Options(); }
+    void SetOptions(TPopupOptions v) { dd_->SetOptions(v); }
+    std::function<void(TObject* sender, bool& allow)>& OnRollDown() { return dd_->OnRollDown; }
+    std::function<void(TObject* sender, bool selected)>& OnRollUp() { return dd_->OnRollUp; }
+private:
+    TBaseLazyTree* Tree() const { return dd_->PopupTree(); }
+    TTreeDropDownWnd* dd_;
+};
+
+class TPopupExplorerOptions : public TPopupOptionsBase {
+public:
+    explicit TPopupExplorerOptions(TPopupExplorerDropDown* dropDown) : TPopupOptionsBase(dropDown), dd_(dropDown) {}
+    TPopupExplorerDropDown::TComboBoxStyle ComboBoxStyle() const { return dd_->ComboBoxStyle(); }
+    void SetComboBoxStyle(TPopupExplorerDropDown::TComboBoxStyle v) { dd_->SetComboBoxStyle(v); }
+    auto& OnEnumFolder() { return dd_->OnEnumFolder(); }
+private:
+    TPopupExplorerDropDown* dd_;
+};
+
+class TPopupAutoCompleteOptions : public TPopupOptionsBase {
+public:
+    explicit TPopupAutoCompleteOptions(TPopupAutoCompleteDropDown* dropDown)
+        : TPopupOptionsBase(dropDown), dd_(dropDown) {}
+    TAutoCompleteContents Contents() const { return dd_->Contents(); }
+    void SetContents(TAutoCompleteContents v) { dd_->SetContents(v); }
+    auto& OnAutoCompleteUpdateList() { return dd_->OnAutoCompleteUpdateList; }
+    // Read from old stored forms and ignored.
+    void SetAlwaysShow(bool) {}
+private:
+    TPopupAutoCompleteDropDown* dd_;
 };
 
 // The folder part of typed text as the autocomplete reads it: up to the last

@@ -387,3 +387,37 @@ TEST_F(Combo, AnUpdateListHandlerGivesTheRows) {
     EXPECT_EQ(dir / L"file.txt", ac.Tree().RowText(ac.Tree().GetFirst()));
     EXPECT_EQ(0, ac.UpdateList(dir / L"zz"));
 }
+
+TEST_F(Combo, TheDropDownsPublishedDefaultsAndTheirForwarding) {
+    TPopupExplorerOptions& e = combo.PopupExplorerOptions();
+    TPopupAutoCompleteOptions& a = combo.PopupAutoCompleteOptions();
+    for (TPopupOptionsBase* o : {static_cast<TPopupOptionsBase*>(&e), static_cast<TPopupOptionsBase*>(&a)}) {
+        EXPECT_EQ(200, o->AnimationSpeed());
+        EXPECT_EQ(10u, o->AutoScrollTimeFast());
+        EXPECT_EQ(200u, o->AutoScrollTimeSlow());
+        EXPECT_EQ(nullptr, o->Background());
+        EXPECT_EQ(0, o->BackgroundOffsetX());
+        EXPECT_EQ(clWindow, o->Color());
+        EXPECT_EQ(17, o->DefaultNodeHeight());
+        EXPECT_EQ(8, o->DropDownCount());
+        EXPECT_EQ(DefaultPopupOptions, o->Options());
+    }
+    EXPECT_EQ(10u, e.Indent());
+    EXPECT_EQ(0u, a.Indent());
+    EXPECT_EQ(TPopupExplorerDropDown::cbsClassic, e.ComboBoxStyle());
+    EXPECT_EQ(DefaultAutoCompleteContents, a.Contents());
+
+    // The rows are as high as the tree's nodes: the window's height follows.
+    e.SetDefaultNodeHeight(20);
+    EXPECT_EQ(20, combo.PopupExplorerDropDown().Tree().DefaultNodeHeight());
+    e.SetDropDownCount(5);
+    TPopupExplorerDropDown& dd = combo.PopupExplorerDropDown();
+    shelltest::PostedSteps steps([&] { dd.RollUp(false); });
+    int height = 0;
+    steps.Then([&] {
+        height = dd.Height();
+        PostKey(combo.Edit().Handle(), VK_ESCAPE);
+    });
+    combo.ButtonClick();
+    EXPECT_EQ(::GetSystemMetrics(SM_CYFRAME) + 20 * 5, height);
+}
