@@ -133,10 +133,9 @@ TCustomLazyExplorerCombobox::TCustomLazyExplorerCombobox(TComponent* owner)
     height_ = 23;
     color_ = clWindow;
     edit_->SetParent(this);
-    // The tree is made and shown at the current item once the window exists and has its size.
+    // The tree is shown at the current item once the window exists and has its size.
     explorerDropDown_->OnRollDownInit = [this](TObject*) {
         TPopupExplorerTree& tree = explorerDropDown_->Tree();
-        tree.SetActive(true);
         if (current_) tree.BrowseToPIDL(current_->AbsolutePIDL(), false, true, false, false, true);
         explorerDropDown_->UpdateScrollbar();
     };

@@ -161,6 +161,11 @@ void TPopupExplorerDropDown::SetComboBoxStyle(TComboBoxStyle value) {
     o.SetPaintOptions(value == cbsLETEnhanced ? o.PaintOptions() + lines : o.PaintOptions() - lines);
 }
 
+void TPopupExplorerDropDown::DoRollDownInit() {
+    tree_->SetActive(true);
+    TTreeDropDownWnd::DoRollDownInit();
+}
+
 void TPopupExplorerDropDown::HandleKey(MSG& message, bool& handled) {
     handled = message.wParam == VK_RETURN || message.wParam == VK_ESCAPE;
     if (!handled && (message.message == WM_KEYDOWN || message.message == WM_CHAR))

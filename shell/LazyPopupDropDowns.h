@@ -62,6 +62,8 @@ public:
     }
 protected:
     virtual TPopupExplorerTree* CreatePopupTree();
+    // The tree is built once its window exists, before the event.
+    void DoRollDownInit() override;
     void HandleKey(MSG& message, bool& handled) override;
 private:
     TPopupExplorerTree* tree_;

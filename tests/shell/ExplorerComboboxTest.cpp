@@ -259,14 +259,34 @@ TEST_F(Combo, TheFolderTreeDropsDownAtTheCurrentItemAndEnterChoosesTheFocusedFol
     EXPECT_EQ(::GetFocus(), combo.Edit().Handle());
 }
 
-TEST_F(Combo, EscapeLeavesTheCurrentItemAndTheButtonClosesAnOpenAutocompleteList) {
+TEST_F(Combo, EscapeLeavesTheCurrentItemAndTheDropDownKeyClosesAnOpenAutocompleteList) {
     TPopupExplorerDropDown& dd = combo.PopupExplorerDropDown();
-    shelltest::PostedSteps steps([&] { dd.RollUp(false); });
-    steps.Then([&] { PostKey(combo.Edit().Handle(), VK_ESCAPE); });
-    combo.ButtonClick();
+    {
+        shelltest::PostedSteps steps([&] { dd.RollUp(false); });
+        steps.Then([&] { PostKey(combo.Edit().Handle(), VK_ESCAPE); });
+        combo.ButtonClick();
+        EXPECT_FALSE(steps.WatchdogFired());
+        EXPECT_TRUE(combo.CurrentItem()->IsDesktop());
+        EXPECT_TRUE(dispatched.empty());
+    }
+    // F4 while the autocomplete list is open closes it, unselected, and opens nothing else.
+    TPopupAutoCompleteDropDown& ac = combo.PopupAutoCompleteDropDown();
+    ac.SetContents({accCurrentDir, accFileSysFiles});
+    combo.Edit().SetEditText(dir.Path() + L"\\");
+    ::SendMessageW(combo.Edit().Handle(), EM_SETSEL, 0x7fff, 0x7fff);
+    shelltest::PostedSteps steps([&] { ac.RollUp(false); });
+    bool explorerOpened = false;
+    dd.OnRollDown = [&](TObject*, bool&) { explorerOpened = true; };
+    std::vector<bool> rolledUp;
+    ac.OnRollUp = [&](TObject*, bool selected) { rolledUp.push_back(selected); };
+    steps.Then([&] { PostKey(combo.Edit().Handle(), VK_F4); });
+    ::SendMessageW(combo.Edit().Handle(), WM_CHAR, L'f', 1);
+    dd.OnRollDown = nullptr;
+    ac.OnRollUp = nullptr;
     EXPECT_FALSE(steps.WatchdogFired());
-    EXPECT_TRUE(combo.CurrentItem()->IsDesktop());
-    EXPECT_TRUE(dispatched.empty());
+    EXPECT_EQ(std::vector<bool>{false}, rolledUp);
+    EXPECT_FALSE(explorerOpened);
+    EXPECT_EQ(dir / L"f", combo.Edit().Text());
 }
 
 TEST_F(Combo, TypingDropsTheAutocompleteListAndDownThenEnterTakesARow) {
