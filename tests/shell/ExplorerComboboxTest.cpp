@@ -441,3 +441,71 @@ TEST_F(Combo, TheDropDownsPublishedDefaultsAndTheirForwarding) {
     combo.ButtonClick();
     EXPECT_EQ(::GetSystemMetrics(SM_CYFRAME) + 20 * 5, height);
 }
+
+TEST_F(Combo, AutoScrollBeyondTheTreeAndTheMouseNearTheListsEdge) {
+    TPopupExplorerDropDown& dd = combo.PopupExplorerDropDown();
+    dd.SetDropDownCount(3);
+    // Ticks come only from the test: the intervals are far beyond its run.
+    dd.AutoScrollTimeFast = dd.AutoScrollTimeSlow = 100000;
+    Type(L"c");
+    std::vector<std::string> flags;
+    int before = 0, after = 0, barPosition = -1;
+    auto record = [&] {
+        flags.push_back(std::string(dd.ScrollingUp() ? "up" : dd.ScrollingDown() ? "down" : "-") +
+                        (dd.FastTimer() ? " fast" : dd.SlowTimer() ? " slow" : ""));
+    };
+    {
+        shelltest::PostedSteps steps([&] { dd.RollUp(false); });
+        steps.Then([&] {
+            TPopupExplorerTree& tree = dd.Tree();
+            int h = tree.ClientHeight();
+            dd.AutoScrollAt(-30, h);
+            record();
+            dd.AutoScrollAt(h + 5, h);
+            record();
+            before = tree.OffsetY();
+            ::SendMessageW(dd.Handle(), WM_TIMER, 100, 0);   // one tick: a line down
+            after = tree.OffsetY();
+            barPosition = dd.ScrollBar().Position();
+            dd.AutoScrollAt(h / 2, h);
+            record();
+            PostKey(combo.Edit().Handle(), VK_ESCAPE);
+        });
+        combo.ButtonClick();
+        EXPECT_FALSE(steps.WatchdogFired());
+    }
+    dd.SetDropDownCount(8);
+    EXPECT_EQ((std::vector<std::string>{"up fast", "down slow", "-"}), flags);
+    EXPECT_EQ(before - 17, after);
+    EXPECT_EQ(-after, barPosition);
+
+    // The autocomplete list: the mouse within 20 pixels of its foot scrolls a
+    // line, unless it moved less than 5 pixels since; the row under it is focused.
+    for (int i = 0; i < 12; ++i) shelltest::WriteFileBytes(dir / (L"many" + std::to_wstring(i) + L".txt"), "x");
+    TPopupAutoCompleteDropDown& ac = combo.PopupAutoCompleteDropDown();
+    ac.SetContents({accCurrentDir, accFileSysFiles});
+    combo.Edit().SetEditText(dir.Path() + L"\\");
+    ::SendMessageW(combo.Edit().Handle(), EM_SETSEL, 0x7fff, 0x7fff);
+    std::vector<int> offsets;
+    bool focusedUnderMouse = false;
+    shelltest::PostedSteps steps([&] { ac.RollUp(false); });
+    steps.Then([&] {
+        TPopupAutoCompleteTree& tree = ac.Tree();
+        HWND wnd = tree.Handle();
+        int y = tree.ClientHeight() - 3;
+        offsets.push_back(tree.OffsetY());
+        ::SendMessageW(wnd, WM_MOUSEMOVE, 0, MAKELPARAM(10, y));
+        offsets.push_back(tree.OffsetY());
+        ::SendMessageW(wnd, WM_MOUSEMOVE, 0, MAKELPARAM(12, y));   // 2 pixels: no step
+        offsets.push_back(tree.OffsetY());
+        ::SendMessageW(wnd, WM_MOUSEMOVE, 0, MAKELPARAM(20, y));
+        offsets.push_back(tree.OffsetY());
+        int top = 0;
+        focusedUnderMouse = tree.FocusedNode() && tree.FocusedNode() == tree.GetNodeAt(20, y, true, top);
+        PostKey(combo.Edit().Handle(), VK_ESCAPE);
+    });
+    ::SendMessageW(combo.Edit().Handle(), WM_CHAR, L'm', 1);
+    EXPECT_FALSE(steps.WatchdogFired());
+    EXPECT_EQ((std::vector<int>{0, -17, -17, -34}), offsets);
+    EXPECT_TRUE(focusedUnderMouse);
+}
