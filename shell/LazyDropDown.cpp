@@ -232,6 +232,7 @@ void TDropDownWnd::CreateParams(TCreateParams& params) {
     params.WinClassName = "KrvDropDownWnd";
     params.Style = WS_POPUP | WS_BORDER | WS_CLIPCHILDREN;
     params.ExStyle = WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOPARENTNOTIFY;
+    if (ScrollBarOnLeft()) params.ExStyle |= WS_EX_LEFTSCROLLBAR;
     params.WndParent = nullptr;
     // The pixels under a sliding window come back without a repaint.
     if (ShellEntryPoints().AnimateWindow) params.ClassStyle |= CS_SAVEBITS;

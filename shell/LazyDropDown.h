@@ -136,6 +136,8 @@ protected:
     virtual void HandleKey(MSG& message, bool& handled);
     virtual int RowHeight() { return 17; }
     virtual void LayoutChildren(int width, int height);
+    // Whether the window is made with its scroll bar on the left.
+    virtual bool ScrollBarOnLeft() const { return false; }
     void SetFocusControl(TWinControl* control) { focusControl_ = control; }
     // One auto-scroll step on the tree (0 line up, 1 line down).
     virtual void AutoScrollStep(int code) { (void)code; }

@@ -136,7 +136,8 @@ TCustomLazyExplorerCombobox::TCustomLazyExplorerCombobox(TComponent* owner)
     // The tree is shown at the current item once the window exists and has its size.
     explorerDropDown_->OnRollDownInit = [this](TObject*) {
         TPopupExplorerTree& tree = explorerDropDown_->Tree();
-        if (current_) tree.BrowseToPIDL(current_->AbsolutePIDL(), false, true, false, false, true);
+        // The desktop is the tree's top: shown closed it would be the only row.
+        if (current_) tree.BrowseToPIDL(current_->AbsolutePIDL(), current_->IsDesktop(), true, false, false, true);
         explorerDropDown_->UpdateScrollbar();
     };
     autoCompleteDropDown_->OnRowText = [this](TObject*, const std::wstring& text) {

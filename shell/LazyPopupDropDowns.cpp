@@ -42,6 +42,11 @@ void TTreeDropDownWnd::PrepareTree(TBaseLazyTree* tree) {
     };
 }
 
+bool TTreeDropDownWnd::ScrollBarOnLeft() const {
+    TBaseLazyTree* tree = PopupTree();
+    return tree && tree->BiDiMode() != bdLeftToRight;
+}
+
 int TTreeDropDownWnd::RowHeight() {
     TBaseLazyTree* tree = PopupTree();
     return tree ? tree->DefaultNodeHeight() : TDropDownWnd::RowHeight();

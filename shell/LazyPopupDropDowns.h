@@ -20,6 +20,8 @@ public:
 protected:
     int RowHeight() override;
     void LayoutChildren(int width, int height) override;
+    // A right-to-left tree puts the bar on the left.
+    bool ScrollBarOnLeft() const override;
     void AutoScrollStep(int code) override;
     bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
     // Sends a navigation key to the tree; Tab acts as Down.

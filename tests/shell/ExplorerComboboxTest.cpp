@@ -509,3 +509,32 @@ TEST_F(Combo, AutoScrollBeyondTheTreeAndTheMouseNearTheListsEdge) {
     EXPECT_EQ((std::vector<int>{0, -17, -17, -34}), offsets);
     EXPECT_TRUE(focusedUnderMouse);
 }
+
+TEST_F(Combo, ARightToLeftTreeHasItsScrollBarAndGripOnTheLeft) {
+    TPopupExplorerDropDown& dd = combo.PopupExplorerDropDown();
+    dd.Tree().SetBiDiMode(bdRightToLeft);   // before the window is first made
+    dd.SetDropDownCount(3);
+    dd.SetOptions(DefaultPopupOptions + TPopupOptions{poSizeable});
+    shelltest::PostedSteps steps([&] { dd.RollUp(false); });
+    int barLeft = -1, gripLeft = -1, treeLeft = -1;
+    POINT gripCorner{};
+    bool cornerInside = false;
+    steps.Then([&] {
+        barLeft = dd.ScrollBar().Left();
+        gripLeft = dd.Grabber().Left();
+        treeLeft = dd.Tree().Left();
+        RegionHandle rgn(::CreateRectRgn(0, 0, 0, 0));
+        ::GetWindowRgn(dd.Grabber().Handle(), rgn.get());
+        gripCorner = POINT{1, dd.Grabber().Height() - 2};   // bottom left: opened below
+        cornerInside = ::PtInRegion(rgn.get(), gripCorner.x, gripCorner.y) &&
+                       !::PtInRegion(rgn.get(), dd.Grabber().Width() - 2, 1);
+        PostKey(combo.Edit().Handle(), VK_ESCAPE);
+    });
+    combo.ButtonClick();
+    EXPECT_FALSE(steps.WatchdogFired());
+    EXPECT_TRUE(dd.RightToLeftScrollbar());
+    EXPECT_EQ(0, barLeft);
+    EXPECT_EQ(0, gripLeft);
+    EXPECT_EQ(dd.ScrollBar().Width(), treeLeft);
+    EXPECT_TRUE(cornerInside);
+}
