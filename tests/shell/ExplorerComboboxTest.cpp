@@ -538,3 +538,16 @@ TEST_F(Combo, ARightToLeftTreeHasItsScrollBarAndGripOnTheLeft) {
     EXPECT_EQ(dd.ScrollBar().Width(), treeLeft);
     EXPECT_TRUE(cornerInside);
 }
+
+TEST_F(Combo, ABiggerFontGrowsTheBoxASmallerOneNeverShrinksIt) {
+    EXPECT_EQ(23, combo.Height());
+    combo.Font().SetSize(20);
+    int grown = combo.Height();
+    EXPECT_GT(grown, 23);
+    RECT e = combo.Layout().Edit;
+    EXPECT_GE(e.top, 0);
+    EXPECT_LE(e.bottom, grown);
+    EXPECT_EQ(e.bottom - e.top, combo.Edit().Height());
+    combo.Font().SetSize(8);
+    EXPECT_EQ(grown, combo.Height());
+}
