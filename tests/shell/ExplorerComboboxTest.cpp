@@ -551,3 +551,26 @@ TEST_F(Combo, ABiggerFontGrowsTheBoxASmallerOneNeverShrinksIt) {
     combo.Font().SetSize(8);
     EXPECT_EQ(grown, combo.Height());
 }
+
+// A handler run by the drop-down's loop may free the box (its form closing):
+// the loop and the button's code after it then touch nothing.
+TEST_F(Combo, TheBoxFreedWhileItsFolderTreeIsOpen) {
+    auto* doomed = new TProbeCombo;
+    doomed->SetParent(&shelltest::ShownForm());
+    doomed->SetBounds(10, 80, 300, 23);
+    doomed->HandleNeeded();
+    std::shared_ptr<const bool> alive = doomed->PopupExplorerDropDown().Alive();
+    shelltest::PostedSteps steps([&] {
+        if (*alive) doomed->PopupExplorerDropDown().RollUp(false);
+    });
+    steps.Then([&] { delete doomed; });
+    doomed->ButtonClick();
+    EXPECT_FALSE(steps.WatchdogFired());
+    EXPECT_FALSE(*alive);
+    // The loop of this thread still works.
+    bool ran = false;
+    shelltest::PostedSteps after([] {});
+    after.Then([&] { ran = true; });
+    Application().ProcessMessages();
+    EXPECT_TRUE(ran);
+}
