@@ -32,10 +32,9 @@ void TTreeDropDownWnd::PrepareTree(TBaseLazyTree* tree) {
     tree->SetBorderStyle(TBorderStyle::bsNone);
     tree->ScrollBarOptions().SetScrollBars(ssNone);
     tree->SetDefaultNodeHeight(17);
-    // The caret stays in the owner's edit: the selection looks as if the list had the focus.
-    TLTColors& c = tree->Colors();
-    c.Set(TLTColors::UnfocusedSelectionColor, c.Get(TLTColors::FocusedSelectionColor));
-    c.Set(TLTColors::UnfocusedSelectionBorderColor, c.Get(TLTColors::FocusedSelectionBorderColor));
+    // The caret stays in the owner's edit: the list paints as if it had the focus.
+    auto& o = tree->TreeOptions();
+    o.SetPaintOptions(o.PaintOptions() + TLTPaintOptions{toPopupMode});
     // Keys move the tree's view without a message to us.
     tree->OnScroll = [this](TBaseLazyTree*, int, int) {
         if (HandleAllocated()) ::PostMessageW(Handle(), WM_DROPDOWNUPDATESCROLLBAR, 0, 0);
