@@ -574,3 +574,33 @@ TEST_F(Combo, TheBoxFreedWhileItsFolderTreeIsOpen) {
     Application().ProcessMessages();
     EXPECT_TRUE(ran);
 }
+
+// What the animation without the system's slide paints from: the window
+// prints its children, each moved by its place inside the border.
+TEST_F(Combo, TheDropDownPrintsItsChildrenAtTheirPlaces) {
+    TPopupExplorerDropDown& dd = combo.PopupExplorerDropDown();
+    shelltest::PostedSteps steps([&] { dd.RollUp(false); });
+    int inkInTree = 0, inkLeftOfTree = 0;
+    steps.Then([&] {
+        int w = dd.Width(), h = dd.Height();
+        WindowDC screen(nullptr);
+        MemoryDC mem(screen.get());
+        BITMAPINFO bi{};
+        bi.bmiHeader = {sizeof(BITMAPINFOHEADER), w, -h, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+        void* bits = nullptr;
+        BitmapHandle dib(::CreateDIBSection(screen.get(), &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+        SelectObjectScope select(mem.get(), dib.get());
+        ::PatBlt(mem.get(), 0, 0, w, h, BLACKNESS);
+        ::SendMessageW(dd.Handle(), WM_PRINT, WPARAM(mem.get()), PRF_CLIENT | PRF_CHILDREN);
+        auto* px = static_cast<const uint32_t*>(bits);
+        for (int y = 1; y < h - 1; ++y) {
+            if (px[y * w + 0] != 0) ++inkLeftOfTree;   // the border column: nothing prints there
+            for (int x = 1; x < w / 2; ++x) inkInTree += (px[y * w + x] & 0xFFFFFF) != 0;
+        }
+        PostKey(combo.Edit().Handle(), VK_ESCAPE);
+    });
+    combo.ButtonClick();
+    EXPECT_FALSE(steps.WatchdogFired());
+    EXPECT_GT(inkInTree, 1000);   // the tree's rows
+    EXPECT_EQ(0, inkLeftOfTree);
+}
