@@ -461,7 +461,7 @@ TEST_F(ExplorerTree, ReadOnlyTreeNeverReachesDeleteCutOrPaste) {
     V all = pressAll();
     EXPECT_EQ(3, std::count(all.begin(), all.end(), TProbeTree::svDelete));
     EXPECT_EQ(4, std::count(all.begin(), all.end(), TProbeTree::svPaste));
-    EXPECT_EQ(3, std::count(all.begin(), all.end(), TProbeTree::svCut));
+    EXPECT_EQ(2, std::count(all.begin(), all.end(), TProbeTree::svCut));
 }
 
 // An answer whose node is gone, or is not waiting for that item, is dropped.
