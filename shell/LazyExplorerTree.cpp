@@ -407,8 +407,6 @@ void TCustomLazyExplorerTree::DoGetImageIndex(PLazyNode node, TLTImageKind kind,
     bool known = (ns->ValidMask() & TNamespace::vmIconIndexNormal) != 0;
     if (known || !threadedImagesRegistered_ || IsDesigning()) {
         ghosted = !FolderOption(toDisableGhostedFolders) && ns->Ghosted();
-        // Cut items look ghosted until they are pasted or the marks are cleared.
-        if ((node->States & vsCutOrCopy) && TreeStates().Contains(tsCutPending)) ghosted = true;
         switch (kind) {
         case ikNormal: index = ns->GetIconIndex(expanded, size); break;
         case ikSelected: index = ns->GetIconIndex(FolderOption(toShowOpenIconOnSelect) || expanded, size); break;
@@ -430,6 +428,8 @@ void TCustomLazyExplorerTree::DoGetImageIndex(PLazyNode node, TLTImageKind kind,
     } else {
         index = -1;
     }
+    // Cut items look ghosted until the marks are cleared.
+    if ((node->States & vsCutOrCopy) && TreeStates().Contains(tsCutPending)) ghosted = true;
     if (OnGetImageIndex) OnGetImageIndex(this, node, kind, column, ghosted, index);
 }
 

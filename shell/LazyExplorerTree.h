@@ -309,6 +309,8 @@ protected:
     void DoPaintText(TCanvas& canvas, PLazyNode node, TColumnIndex column, TVSTTextType textType) override;
     std::wstring DoGetNodeHint(PLazyNode node, TColumnIndex column) override;
     void HandleMouseDblClick(TMouseButton button, TShiftState shift, POINT p, THitTestResult& hitInfo) override;
+    // Only items, never the desktop, with toDragDrop and toAcceptOLEDrop; never in a read-only tree.
+    bool DoDragAllowed(PLazyNode node, TColumnIndex column) override;
     // The window messages of the verbs; false for the others.
     bool HandleVerbMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
     // Edits the node's name: column 0 when the header has columns, else the tree's text.

@@ -15,28 +15,96 @@ namespace krv {
 
 namespace {
 
-// A cut is told to the pasting side by the data object's preferred effect.
-void MarkForMove(IDataObject* data) {
+HGLOBAL MoveEffect() {
     GlobalHandle memory(::GlobalAlloc(GMEM_MOVEABLE, sizeof(DWORD)));
-    if (!memory) return;
-    if (auto* effect = static_cast<DWORD*>(::GlobalLock(memory.get()))) {
-        *effect = DROPEFFECT_MOVE;
-        ::GlobalUnlock(memory.get());
+    auto* effect = memory ? static_cast<DWORD*>(::GlobalLock(memory.get())) : nullptr;
+    if (!effect) return nullptr;
+    *effect = DROPEFFECT_MOVE;
+    ::GlobalUnlock(memory.get());
+    return memory.release();
+}
+
+FORMATETC PreferredEffectFormat() {
+    return {CLIPFORMAT(RegisterShellClipFormats().PreferredDropEffect), nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+}
+
+// A shell data object that does not take the preferred effect itself: this
+// one answers it and passes everything else on.
+class TCutDataObject final : public IDataObject {
+public:
+    explicit TCutDataObject(ComPtr<IDataObject> shell) : shell_(std::move(shell)) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (iid == IID_IUnknown || iid == IID_IDataObject) {
+            *out = static_cast<IDataObject*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
     }
-    FORMATETC format{CLIPFORMAT(RegisterShellClipFormats().PreferredDropEffect), nullptr, DVASPECT_CONTENT, -1,
-                     TYMED_HGLOBAL};
+    ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(::InterlockedIncrement(&refs_)); }
+    ULONG STDMETHODCALLTYPE Release() override {
+        LONG left = ::InterlockedDecrement(&refs_);
+        if (left == 0) delete this;
+        return ULONG(left);
+    }
+    HRESULT STDMETHODCALLTYPE GetData(FORMATETC* format, STGMEDIUM* medium) override {
+        if (!IsEffect(format)) return shell_->GetData(format, medium);
+        *medium = STGMEDIUM{};
+        medium->tymed = TYMED_HGLOBAL;
+        medium->hGlobal = MoveEffect();
+        return medium->hGlobal ? S_OK : E_OUTOFMEMORY;
+    }
+    HRESULT STDMETHODCALLTYPE GetDataHere(FORMATETC* format, STGMEDIUM* medium) override {
+        return shell_->GetDataHere(format, medium);
+    }
+    HRESULT STDMETHODCALLTYPE QueryGetData(FORMATETC* format) override {
+        return IsEffect(format) ? S_OK : shell_->QueryGetData(format);
+    }
+    HRESULT STDMETHODCALLTYPE GetCanonicalFormatEtc(FORMATETC* in, FORMATETC* out) override {
+        return shell_->GetCanonicalFormatEtc(in, out);
+    }
+    HRESULT STDMETHODCALLTYPE SetData(FORMATETC* format, STGMEDIUM* medium, BOOL release) override {
+        return shell_->SetData(format, medium, release);
+    }
+    HRESULT STDMETHODCALLTYPE EnumFormatEtc(DWORD direction, IEnumFORMATETC** out) override {
+        return shell_->EnumFormatEtc(direction, out);
+    }
+    HRESULT STDMETHODCALLTYPE DAdvise(FORMATETC* format, DWORD flags, IAdviseSink* sink, DWORD* connection) override {
+        return shell_->DAdvise(format, flags, sink, connection);
+    }
+    HRESULT STDMETHODCALLTYPE DUnadvise(DWORD connection) override { return shell_->DUnadvise(connection); }
+    HRESULT STDMETHODCALLTYPE EnumDAdvise(IEnumSTATDATA** out) override { return shell_->EnumDAdvise(out); }
+
+private:
+    ~TCutDataObject() = default;
+    static bool IsEffect(const FORMATETC* format) {
+        return format && format->cfFormat == PreferredEffectFormat().cfFormat && (format->tymed & TYMED_HGLOBAL);
+    }
+    LONG refs_ = 1;
+    ComPtr<IDataObject> shell_;
+};
+
+// A cut is told to the pasting side by the data object's preferred effect.
+ComPtr<IDataObject> MarkForMove(ComPtr<IDataObject> data) {
+    FORMATETC format = PreferredEffectFormat();
     STGMEDIUM medium{};
     medium.tymed = TYMED_HGLOBAL;
-    medium.hGlobal = memory.get();
+    medium.hGlobal = MoveEffect();
+    GlobalHandle owned(medium.hGlobal);
     // Taken by the object only when it accepts it.
-    if (SUCCEEDED(data->SetData(&format, &medium, TRUE))) memory.release();
+    if (owned && SUCCEEDED(data->SetData(&format, &medium, TRUE))) {
+        owned.release();
+        return data;
+    }
+    return ComPtr<IDataObject>::Attach(new TCutDataObject(std::move(data)));
 }
 
 // The shell's data object of the items, as the shell's own copy and cut put it there.
 bool PutOnClipboard(TNamespace* target, const TNamespaceArray& items, bool cut) {
     ComPtr<IDataObject> data = target->DataObject(items);
     if (!data) return false;
-    if (cut) MarkForMove(data.get());
+    if (cut) data = MarkForMove(std::move(data));
     return SUCCEEDED(::OleSetClipboard(data.get()));
 }
 
@@ -301,7 +369,8 @@ void TCustomLazyExplorerTree::RenameFailed(LPITEMIDLIST pidl) {
     PIDLPtr item = std::move(*pending);
     failedRenames_.erase(pending);
     ::MessageBeep(MB_OK);
-    if (PLazyNode node = FindNodeByPIDL(item.get())) EditNodeName(node);
+    // The nodes may have been rebuilt meanwhile: the item's node is made again where needed.
+    if (PLazyNode node = InternalWalkToPIDL(item.get(), false, true, false, true)) EditNodeName(node);
 }
 
 bool TCustomLazyExplorerTree::EditNodeName(PLazyNode node) {
@@ -364,6 +433,18 @@ bool TCustomLazyExplorerTree::CreateNewFolder(LPCITEMIDLIST parentPIDL, const st
     TNamespace* ns;
     if (ValidateNamespace(node, ns)) newName = ns->NameForEditingInFolder();
     return true;
+}
+
+// ---- drag ---------------------------------------------------------------------------------------
+
+bool TCustomLazyExplorerTree::DoDragAllowed(PLazyNode node, TColumnIndex column) {
+    TNamespace* ns;
+    if (LETMiscOption(toLETReadOnly) || !TreeOptions().LETShellOptions().Contains(toDragDrop) ||
+        !MiscOption(toAcceptOLEDrop) || !ValidateNamespace(node, ns) || ns->IsDesktop())
+        return false;
+    bool allowed = true;
+    if (OnDragAllowed) OnDragAllowed(this, node, column, allowed);
+    return allowed;
 }
 
 // ---- colours and hints -------------------------------------------------------------------------------

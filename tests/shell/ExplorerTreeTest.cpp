@@ -19,6 +19,7 @@
 #include <vector>
 
 using namespace krv;
+using shelltest::PumpUntil;
 
 namespace {
 
@@ -78,20 +79,6 @@ TForm& TreeForm() {
         return f;
     }();
     return *form;
-}
-
-// Answers messages until done() holds (bounded: a fault fails instead of hanging).
-bool PumpUntil(const std::function<bool()>& done) {
-    for (int rounds = 0; rounds < 400; ++rounds) {
-        MSG msg;
-        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            ::TranslateMessage(&msg);
-            ::DispatchMessageW(&msg);
-        }
-        if (done()) return true;
-        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-    }
-    return done();
 }
 
 // The main window's folder tree: its stored options and its two handlers
