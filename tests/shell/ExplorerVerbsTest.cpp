@@ -13,7 +13,9 @@
 #include "shell/WideFileUtils.h"
 #include "framework/Forms.h"
 #include <gtest/gtest.h>
+#include <atomic>
 #include <functional>
+#include <thread>
 #include <map>
 #include <set>
 #include <string>
@@ -64,6 +66,46 @@ std::vector<uint8_t> ClipboardData(UINT format) {
     ::ReleaseStgMedium(&medium);
     return bytes;
 }
+
+// Closes every window of this process that was not there when it started
+// (the shell's confirmations and property sheets are modal): "No" first, so
+// that a confirmation is refused, then Cancel and Close.
+class TWindowWatchdog {
+public:
+    TWindowWatchdog() {
+        ::EnumWindows(Collect, reinterpret_cast<LPARAM>(&before_));
+        thread_ = std::thread([this] {
+            for (int round = 0; round < 500 && !stop_; ++round) {
+                std::vector<HWND> now;
+                ::EnumWindows(Collect, reinterpret_cast<LPARAM>(&now));
+                for (HWND w : now) {
+                    if (std::find(before_.begin(), before_.end(), w) != before_.end() || !::IsWindowVisible(w)) continue;
+                    ++closed_;
+                    ::PostMessageW(w, WM_COMMAND, IDNO, 0);
+                    ::PostMessageW(w, WM_COMMAND, IDCANCEL, 0);
+                    ::PostMessageW(w, WM_CLOSE, 0, 0);
+                }
+                ::Sleep(30);
+            }
+        });
+    }
+    ~TWindowWatchdog() {
+        stop_ = true;
+        thread_.join();
+    }
+    int Closed() const { return closed_; }
+private:
+    static BOOL CALLBACK Collect(HWND w, LPARAM list) {
+        DWORD pid = 0;
+        ::GetWindowThreadProcessId(w, &pid);
+        if (pid == ::GetCurrentProcessId()) reinterpret_cast<std::vector<HWND>*>(list)->push_back(w);
+        return TRUE;
+    }
+    std::vector<HWND> before_;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> closed_{0};
+    std::thread thread_;
+};
 
 class ExplorerVerbs : public ::testing::Test {
 protected:
@@ -172,6 +214,59 @@ TEST_F(ExplorerVerbs, PasteGoesOnlyIntoTheOneSelectedFolder) {
     Select({L"alpha", L"beta"});
     EXPECT_TRUE(tree.PasteFromClipboard()) << "handled by the event";
     EXPECT_TRUE(tree.Verbs.empty());
+}
+
+TEST_F(ExplorerVerbs, DeleteAndPropertiesReachTheShellsWindows) {
+    shelltest::WriteFileBytes(folder / L"victim.txt", "v");
+    tree.RebuildTree();
+    Select({L"victim.txt"});
+    {
+        TWindowWatchdog watchdog;
+        EXPECT_TRUE(tree.SelectedFilesDelete());
+        PumpUntil([&] { return watchdog.Closed() > 0; }, 40);
+        EXPECT_GT(watchdog.Closed(), 0) << "the shell asked before deleting";
+    }
+    EXPECT_TRUE(FileExistsW(folder / L"victim.txt")) << "the question was answered No";
+    {
+        TWindowWatchdog watchdog;
+        // Alt+Enter as the window receives it.
+        ::SendMessageW(tree.Handle(), WM_SYSKEYDOWN, VK_MENU, LPARAM(1) << 29);
+        ::SendMessageW(tree.Handle(), WM_SYSCHAR, VK_RETURN, LPARAM(1) << 29);
+        ::SendMessageW(tree.Handle(), WM_SYSKEYUP, VK_MENU, 0);
+        PumpUntil([&] { return watchdog.Closed() > 0; }, 40);
+        EXPECT_GT(watchdog.Closed(), 0) << "the shell's properties were shown";
+    }
+}
+
+TEST_F(ExplorerVerbs, ARightClickSelectsForTheMenuAndGivesTheSelectionBackUnlessToldToKeepIt) {
+    std::vector<std::wstring> menus;
+    tree.OnContextMenuShow = [&](TCustomLazyExplorerTree*, TNamespace* ns, HMENU, bool& allow) {
+        menus.push_back(ns->NameInFolder());
+        allow = false;
+    };
+    auto shell = tree.TreeOptions().LETShellOptions();
+    tree.TreeOptions().SetLETShellOptions(shell + toContextMenus);
+    auto rightClick = [&](const wchar_t* name) {
+        RECT r = tree.GetDisplayRect(Child(name), ColumnNone, true);
+        POINT p{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+        ::SendMessageW(tree.Handle(), WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(p.x, p.y));
+        // The default handling of the release raises WM_CONTEXTMENU.
+        ::SendMessageW(tree.Handle(), WM_RBUTTONUP, 0, MAKELPARAM(p.x, p.y));
+    };
+    Select({L"alpha"});
+    rightClick(L"beta");
+    EXPECT_EQ(std::vector<std::wstring>{L"beta"}, menus);
+    EXPECT_TRUE(tree.Selected(Child(L"alpha")));
+    EXPECT_FALSE(tree.Selected(Child(L"beta")));
+    EXPECT_EQ(Child(L"alpha"), tree.FocusedNode());
+
+    SetMisc(toRightButtonSelect, true);
+    rightClick(L"beta");
+    EXPECT_EQ(2u, menus.size());
+    EXPECT_FALSE(tree.Selected(Child(L"alpha")));
+    EXPECT_TRUE(tree.Selected(Child(L"beta")));
+    EXPECT_EQ(Child(L"beta"), tree.FocusedNode());
+    EXPECT_FALSE(tree.ContextMenuManager().MenuShown());
 }
 
 TEST_F(ExplorerVerbs, KeyboardTable) {
