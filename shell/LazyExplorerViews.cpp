@@ -400,7 +400,7 @@ TView* TGlobalViewManager::Snapshot(const std::wstring& name, TCustomLazyExplore
 }
 
 void TGlobalViewManager::LoadFromStream(TStream& s, int, bool) {
-    Clear();
+    // The views read replace the old ones only once all were read: a bad stream loses nothing.
     TViewManager::LoadFromStream(s, ViewStreamVersion, true);
 }
 

@@ -120,7 +120,7 @@ class TGlobalViewManager : public TViewManager {
 public:
     bool ShowView(const std::wstring& name, TCustomLazyExplorerTree& tree) override;
     TView* Snapshot(const std::wstring& name, TCustomLazyExplorerTree& tree) override;
-    // Always reads the version from the stream.
+    // Always reads the version from the stream; the views read replace the old ones.
     void LoadFromStream(TStream& s, int version, bool readVerFromStream) override;
     // Always writes version 3 first.
     void SaveToStream(TStream& s, int version, bool writeVerToStream) override;

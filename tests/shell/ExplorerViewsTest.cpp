@@ -286,7 +286,7 @@ TEST(ExplorerViewStreams, CountsAndSizesBeyondTheStreamAndUnterminatedListsAreRe
          }()},
     };
     for (const Case& c : cases) {
-        TViewManager m;
+        TGlobalViewManager m;
         m.Views.Add(std::make_unique<TView>());
         m.Views.Items(0)->ViewName = L"kept";
         EXPECT_THROW(Load(m, c.bytes), EReadError) << c.name;
