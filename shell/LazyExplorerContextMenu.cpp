@@ -121,12 +121,7 @@ bool TCustomLazyExplorerTree::ShowShellContextMenu(PLazyNode node, POINT screenP
         return DoContextMenuShow(shown, menu);
     };
     hooks.OnCommand = [this](TNamespace* item, const std::wstring& verb, int id, bool& handled) {
-        handled = DoContextMenuCmd(item, verb, id);
-        // Renaming happens in place, in the tree's own editor.
-        if (!handled && StrICompW(verb.c_str(), L"rename") == 0) {
-            handled = true;
-            if (SelectedCount() == 1) EditNodeName(GetFirstSelected());
-        }
+        handled = ContextMenuCommand(item, verb, id);
     };
     hooks.OnAfterCommand = [this](TNamespace* item, const std::wstring& verb, int id, bool successful) {
         DoContextMenuAfterCmd(item, verb, id, successful);
@@ -178,6 +173,14 @@ bool TCustomLazyExplorerTree::ContextMenuMessage(UINT msg, WPARAM wParam, LPARAM
     default:
         return false;
     }
+}
+
+bool TCustomLazyExplorerTree::ContextMenuCommand(TNamespace* ns, const std::wstring& verb, int menuItemID) {
+    if (DoContextMenuCmd(ns, verb, menuItemID)) return true;
+    if (StrICompW(verb.c_str(), L"rename") != 0) return false;
+    // Renaming happens in place, in the tree's own editor.
+    if (SelectedCount() == 1) EditNodeName(GetFirstSelected());
+    return true;
 }
 
 bool TCustomLazyExplorerTree::DoContextMenuCmd(TNamespace* ns, const std::wstring& verb, int menuItemID) {

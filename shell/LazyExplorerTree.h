@@ -299,6 +299,8 @@ protected:
     virtual void DoShellNotify(const TLETShellEvent& event);
     virtual void DoTreeDblClick(PLazyNode node, TMouseButton button, POINT p);
     // ---- verbs, keys, rename, context menu (LazyExplorerVerbs.cpp, LazyExplorerContextMenu.cpp) ----
+    // A command chosen from the shell's menu, before the shell runs it; true when handled here.
+    bool ContextMenuCommand(TNamespace* ns, const std::wstring& verb, int menuItemID);
     virtual bool DoContextMenuCmd(TNamespace* ns, const std::wstring& verb, int menuItemID);
     virtual void DoContextMenuAfterCmd(TNamespace* ns, const std::wstring& verb, int menuItemID, bool successful);
     virtual bool DoContextMenuShow(TNamespace* ns, HMENU menu);

@@ -29,6 +29,8 @@ namespace {
 class TVerbTree : public TLazyExplorerTreeview {
 public:
     using TLazyExplorerTreeview::TLazyExplorerTreeview;
+    using TLazyExplorerTreeview::ContextMenuCommand;
+    using TLazyExplorerTreeview::DoContextMenuAfterCmd;
     using TLazyExplorerTreeview::DoDragAllowed;
     using TLazyExplorerTreeview::DoPaintText;
     using TLazyExplorerTreeview::HandleKeyDown;
@@ -267,6 +269,43 @@ TEST_F(ExplorerVerbs, ARightClickSelectsForTheMenuAndGivesTheSelectionBackUnless
     EXPECT_TRUE(tree.Selected(Child(L"beta")));
     EXPECT_EQ(Child(L"beta"), tree.FocusedNode());
     EXPECT_FALSE(tree.ContextMenuManager().MenuShown());
+}
+
+TEST_F(ExplorerVerbs, MenuCommandsRenameInPlaceAndMarkWhatWasCutOrCopied) {
+    TNamespace* alpha;
+    ASSERT_TRUE(tree.ValidateNamespace(Child(L"alpha"), alpha));
+    std::vector<std::wstring> asked;
+    std::vector<std::pair<std::wstring, bool>> after;
+    tree.OnContextMenuCmd = [&](TCustomLazyExplorerTree*, TNamespace*, const std::wstring& verb, int, bool& handled) {
+        asked.push_back(verb);
+        handled = verb == L"open";
+    };
+    tree.OnContextMenuAfterCmd = [&](TCustomLazyExplorerTree*, TNamespace*, const std::wstring& verb, int, bool ok) {
+        after.push_back({verb, ok});
+    };
+    Select({L"alpha"});
+    EXPECT_TRUE(tree.ContextMenuCommand(alpha, L"open", 1)) << "handled by the event";
+    EXPECT_FALSE(tree.ContextMenuCommand(alpha, L"delete", 2)) << "left to the shell";
+    EXPECT_FALSE(tree.IsEditing());
+    EXPECT_TRUE(tree.ContextMenuCommand(alpha, L"rename", 3)) << "never the shell's own rename";
+    EXPECT_TRUE(tree.IsEditing());
+    tree.CancelEditNode();
+    Select({L"alpha", L"beta"});
+    EXPECT_TRUE(tree.ContextMenuCommand(alpha, L"rename", 3));
+    EXPECT_FALSE(tree.IsEditing()) << "which of two names would be edited?";
+    EXPECT_EQ((std::vector<std::wstring>{L"open", L"delete", L"rename", L"rename"}), asked);
+
+    tree.DoContextMenuAfterCmd(alpha, L"copy", 4, true);
+    EXPECT_TRUE(Marked(L"alpha") && Marked(L"beta"));
+    EXPECT_TRUE(tree.TreeStates().Contains(tsCopyPending));
+    Select({L"beta"});
+    tree.DoContextMenuAfterCmd(alpha, L"cut", 5, false);
+    EXPECT_TRUE(Marked(L"alpha")) << "a failed cut marks nothing";
+    tree.DoContextMenuAfterCmd(alpha, L"cut", 5, true);
+    EXPECT_FALSE(Marked(L"alpha"));
+    EXPECT_TRUE(Marked(L"beta"));
+    EXPECT_TRUE(tree.TreeStates().Contains(tsCutPending));
+    EXPECT_EQ(3u, after.size());
 }
 
 TEST_F(ExplorerVerbs, KeyboardTable) {
