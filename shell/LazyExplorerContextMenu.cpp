@@ -4,6 +4,7 @@
 #include "shell/LazyExplorerContextMenu.h"
 #include "shell/LazyExplorerTree.h"
 #include "shell/WideStrUtils.h"
+#include "framework/Menus.h"
 #include <windowsx.h>
 
 namespace krv {
@@ -21,6 +22,25 @@ bool IsSeparator(HMENU menu, int position) {
     info.fMask = MIIM_FTYPE;
     return ::GetMenuItemInfoW(menu, UINT(position), TRUE, &info) && (info.fType & MFT_SEPARATOR);
 }
+// Gives a menu item the caption for as long as it is shown under it.
+class TSubMenuCaption {
+public:
+    TSubMenuCaption(TMenuItem* item, const std::wstring& caption) {
+        if (!item || caption.empty() || item->ParentItem()) return;
+        item_ = item;
+        old_ = item->Caption();
+        item->SetCaption(WideToAnsi(caption));
+    }
+    ~TSubMenuCaption() {
+        if (item_) item_->SetCaption(old_);
+    }
+    TSubMenuCaption(const TSubMenuCaption&) = delete;
+    TSubMenuCaption& operator=(const TSubMenuCaption&) = delete;
+    bool Applied() const { return item_ != nullptr; }
+private:
+    TMenuItem* item_ = nullptr;
+    std::string old_;
+};
 } // namespace
 
 bool RemoveContextMenuShortCut(HMENU menu, const std::function<std::wstring(UINT id)>& verbOf) {
@@ -129,8 +149,16 @@ bool TCustomLazyExplorerTree::ShowShellContextMenu(PLazyNode node, POINT screenP
     hooks.OnMenuSelect = [this, shown](UINT id, HMENU sub, UINT flags) {
         DoContextMenuItemChange(shown, int(id), sub, (flags & MF_MOUSESELECT) != 0);
     };
+    // The tree's own items go into the shell's menu as one submenu under the caption.
+    TMenuItem holder;
+    TMenuItem* merge = ShellContextSubMenu;
+    TSubMenuCaption caption(ShellContextSubMenu, ShellContextSubMenuCaption);
+    if (caption.Applied()) {
+        holder.Add(ShellContextSubMenu);
+        merge = &holder;
+    }
     ContextMenuManager().SetMenuShown(true);
-    bool result = target->ShowContextMenu(Handle(), screenPoint, items, ShellContextSubMenu, hooks);
+    bool result = target->ShowContextMenu(Handle(), screenPoint, items, merge, hooks);
     ContextMenuManager().SetMenuShown(false);
     return result;
 }

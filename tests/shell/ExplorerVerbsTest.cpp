@@ -12,6 +12,7 @@
 #include "shell/ShellUtils.h"
 #include "shell/WideFileUtils.h"
 #include "framework/Forms.h"
+#include "framework/Menus.h"
 #include <gtest/gtest.h>
 #include <atomic>
 #include <functional>
@@ -521,6 +522,32 @@ TEST_F(ExplorerVerbs, TheContextMenuShowsNoShortcutItemWhenAskedToRemoveIt) {
     EXPECT_EQ(shown[1].end(), std::find(shown[1].begin(), shown[1].end(), linkText));
     EXPECT_GE(shown[0].size() - shown[1].size(), 1u);
     EXPECT_LE(shown[0].size() - shown[1].size(), 2u);
+    // The tree's own items join as one submenu under their caption.
+    TMenuItem own, first, second;
+    first.SetCaption("First");
+    second.SetCaption("Second");
+    own.Add(&first);
+    own.Add(&second);
+    own.SetCaption("kept");
+    tree.ShellContextSubMenu = &own;
+    tree.ShellContextSubMenuCaption = L"Korvane";
+    HMENU sub = nullptr;
+    int subCount = 0;
+    tree.OnContextMenuShow = [&](TCustomLazyExplorerTree*, TNamespace*, HMENU menu, bool& allow) {
+        int last = ::GetMenuItemCount(menu) - 1;
+        wchar_t text[64] = {};
+        ::GetMenuStringW(menu, UINT(last), text, 64, MF_BYPOSITION);
+        shown.push_back({text});
+        sub = ::GetSubMenu(menu, last);
+        subCount = sub ? ::GetMenuItemCount(sub) : 0;
+        allow = false;
+    };
+    tree.ShowShellContextMenu(Child(L"beta"), POINT{10, 10});
+    EXPECT_EQ(std::vector<std::wstring>{L"Korvane"}, shown.back());
+    EXPECT_EQ(2, subCount);
+    EXPECT_EQ("kept", own.Caption());
+    EXPECT_EQ(nullptr, own.ParentItem());
+    tree.ShellContextSubMenu = nullptr;
 }
 
 TEST_F(ExplorerVerbs, ADoubleClickOpensTheItemUnlessTheEventRefuses) {
