@@ -222,13 +222,16 @@ void TCustomLazyExplorerTree::HandleKeyDown(WORD& key, TShiftState shift) {
         TCustomLazyStringTree::HandleKeyDown(key, shift);
         return;
     }
+    // A tree that offers none of the shell's features (the main window's
+    // folder tree) never hands its folders to the shell on a key press.
+    bool shellKeys = TreeOptions().LETShellOptions() != TLETShellOptions{};
     bool done = true;
-    if (ctrl && !shiftKey && (key == 'C' || key == VK_INSERT)) CopyToClipboard();
-    else if (ctrl && !shiftKey && key == 'X') CutToClipboard();
-    else if (ctrl && !shiftKey && key == 'V') PasteFromClipboard();
-    else if (shiftKey && !ctrl && key == VK_INSERT) {
+    if (shellKeys && ctrl && !shiftKey && (key == 'C' || key == VK_INSERT)) CopyToClipboard();
+    else if (shellKeys && ctrl && !shiftKey && key == 'X') CutToClipboard();
+    else if (shellKeys && ctrl && !shiftKey && key == 'V') PasteFromClipboard();
+    else if (shellKeys && shiftKey && !ctrl && key == VK_INSERT) {
         if (!readOnly) PasteFromClipboard();
-    } else if (key == VK_DELETE && !ctrl && !shiftKey) SelectedFilesDelete();
+    } else if (shellKeys && key == VK_DELETE && !ctrl && !shiftKey) SelectedFilesDelete();
     else if (ctrl && shiftKey && key == 'A') SelectAll(false);
     else if (key == VK_F3 && !ctrl && !shiftKey) {
         if (PLazyNode first = GetFirstSelected()) RefreshNode(first);

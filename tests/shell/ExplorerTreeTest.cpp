@@ -440,6 +440,10 @@ TEST_F(ExplorerTree, ReadOnlyTreeNeverReachesDeleteCutOrPaste) {
         return tree.Verbs;
     };
     using V = std::vector<TProbeTree::TShellVerb>;
+    // The main window's tree offers no shell features: its keys reach no verb.
+    V direct = pressAll();
+    EXPECT_EQ(1, std::count(direct.begin(), direct.end(), TProbeTree::svDelete)) << "only the direct call";
+    tree.TreeOptions().SetLETShellOptions({toContextMenus});
     TLETMiscOptions misc = tree.TreeOptions().LETMiscOptions();
     tree.TreeOptions().SetLETMiscOptions(misc + toLETReadOnly);
     EXPECT_EQ(V{TProbeTree::svCopy}, pressAll());
