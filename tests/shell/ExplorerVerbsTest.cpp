@@ -272,6 +272,36 @@ TEST_F(ExplorerVerbs, ARightClickSelectsForTheMenuAndGivesTheSelectionBackUnless
     EXPECT_FALSE(tree.ContextMenuManager().MenuShown());
 }
 
+TEST_F(ExplorerVerbs, TheShownMenuReportsEachHighlightedItemAndClosesWithoutACommand) {
+    std::vector<std::pair<int, bool>> changes;
+    tree.OnContextMenuItemChange = [&](TCustomLazyExplorerTree*, TNamespace* ns, int id, HMENU, bool mouse) {
+        if (ns && ns->NameInFolder() == L"beta") changes.push_back({id, mouse});
+    };
+    std::atomic<bool> done{false};
+    // Moves down the shown menu from the keyboard, then leaves it.
+    std::thread keys([&] {
+        for (int round = 0; round < 300 && !done; ++round) {
+            HWND menu = ::FindWindowW(L"#32768", nullptr);
+            if (menu && ::IsWindowVisible(menu)) {
+                ::PostMessageW(menu, WM_KEYDOWN, VK_DOWN, 0);
+                ::Sleep(100);
+                for (int i = 0; i < 3; ++i) ::PostMessageW(menu, WM_KEYDOWN, VK_ESCAPE, 0);
+            }
+            ::Sleep(30);
+        }
+    });
+    RECT r = tree.GetDisplayRect(Child(L"beta"), ColumnNone, true);
+    POINT at{r.left, r.bottom};
+    ::ClientToScreen(tree.Handle(), &at);
+    bool chosen = tree.ShowShellContextMenu(Child(L"beta"), at);
+    done = true;
+    keys.join();
+    EXPECT_FALSE(chosen);
+    ASSERT_FALSE(changes.empty());
+    EXPECT_FALSE(changes.front().second) << "chosen with the keyboard";
+    EXPECT_FALSE(tree.ContextMenuManager().MenuShown());
+}
+
 TEST_F(ExplorerVerbs, MenuCommandsRenameInPlaceAndMarkWhatWasCutOrCopied) {
     TNamespace* alpha;
     ASSERT_TRUE(tree.ValidateNamespace(Child(L"alpha"), alpha));
