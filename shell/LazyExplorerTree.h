@@ -19,12 +19,31 @@
 namespace krv {
 
 class TCustomLazyExplorerTree;
+class TContextMenuManager;
 class TLazySysImages;
 class TRootNodeStorage;
 struct TImageThreadRequest;
 
 // The icon thread's answers (the notifier's WM_SHELLNOTIFY is in LazyShellEvents.h).
 constexpr UINT WM_LETICONTHREAD = 0x8034;
+// A rename the shell refused, posted so that it is handled after the editor closed.
+constexpr UINT WM_LETRENAMEFAILED = 0x8035;
+
+// Text colours of the explorer tree's items; a change repaints the tree.
+class TLETColors {
+public:
+    explicit TLETColors(TCustomLazyExplorerTree* owner) : owner_(owner) {}
+    TColor CompressedTextColor() const { return compressed_; }
+    TColor FolderTextColor() const { return folder_; }
+    TColor FileTextColor() const { return file_; }
+    void SetCompressedTextColor(TColor value) { Set(compressed_, value); }
+    void SetFolderTextColor(TColor value) { Set(folder_, value); }
+    void SetFileTextColor(TColor value) { Set(file_, value); }
+private:
+    void Set(TColor& field, TColor value);
+    TCustomLazyExplorerTree* owner_;
+    TColor compressed_ = clBlue, folder_ = clBlack, file_ = clBlack;
+};
 
 // Per-node column state; the columns' own code fills it in.
 class TColumnManager {
@@ -205,7 +224,29 @@ public:
     virtual void SyncLinkedControls() {}
     virtual void RestoreColumnState() {}
     virtual void StoreColumnState() {}
-    virtual PLazyNode CreateNewFolder(PLazyNode) { return nullptr; }
+
+    // ---- verbs, keys, rename, context menu (LazyExplorerVerbs.cpp, LazyExplorerContextMenu.cpp) ----
+    // Makes a not yet used folder from suggestedName (default "New Folder")
+    // under the parent, adds, selects and focuses its node and starts editing
+    // its name. Needs toEditable (EAssertionFailed otherwise); false when the
+    // parent is not an existing directory or the folder cannot be made.
+    virtual bool CreateNewFolder(LPCITEMIDLIST parentPIDL, const std::wstring& suggestedName, std::wstring& newName);
+    // Hands the item to the shell unless the browse options keep folders or
+    // folder shortcuts in the tree.
+    virtual bool ShellExecuteNamespace(TNamespace* ns, const std::wstring& workingDir, const std::wstring& parameters);
+    // Saves the view, rebuilds through the root folder and restores the view.
+    void RefreshTree(bool restoreTopNode);
+    // The cut or copy marks of the selected nodes; earlier marks go first.
+    void MarkCutCopy(bool cut);
+    void ClearCutCopyMarks();
+    // Shows the shell's menu of the node (of the whole selection when the
+    // node is selected with others) at a screen point; false when none was shown.
+    bool ShowShellContextMenu(PLazyNode node, POINT screenPoint);
+    TLETColors& LETColors() { return letColors_; }
+    TContextMenuManager& ContextMenuManager();
+    // Added to the shell's menu under ShellContextSubMenuCaption when more than one item is selected.
+    TMenuItem* ShellContextSubMenu = nullptr;
+    std::wstring ShellContextSubMenuCaption;
 
     void Loaded() override;
     bool InheritsFrom(const std::string& className) const override {
@@ -226,17 +267,17 @@ public:
     std::function<void(TCustomLazyExplorerTree*, TNamespace* ns, std::wstring& workingDir, std::wstring& parameters,
                        bool& allow)> OnShellExecute;
     std::function<void(TCustomLazyExplorerTree*, const TLETShellEvent& event)> OnShellNotify;
-    std::function<void(TCustomLazyExplorerTree*, POINT p)> OnTreeDblClick;
+    std::function<void(TCustomLazyExplorerTree*, PLazyNode node, TMouseButton button, POINT p)> OnTreeDblClick;
     std::function<void(TCustomLazyExplorerTree*, bool& handled)> OnClipboardCopy;
-    std::function<void(TCustomLazyExplorerTree*, bool& handled)> OnClipboardCut;
+    std::function<void(TCustomLazyExplorerTree*, bool& markSelectedCut, bool& handled)> OnClipboardCut;
     std::function<void(TCustomLazyExplorerTree*, bool& handled)> OnClipboardPaste;
     std::function<void(TCustomLazyExplorerTree*, TNamespace* ns, const std::wstring& verb, int menuItemID,
                        bool successful)> OnContextMenuAfterCmd;
     std::function<void(TCustomLazyExplorerTree*, TNamespace* ns, const std::wstring& verb, int menuItemID,
                        bool& handled)> OnContextMenuCmd;
-    std::function<void(TCustomLazyExplorerTree*, TNamespace* ns, int menuItemID, bool& handled)>
+    std::function<void(TCustomLazyExplorerTree*, TNamespace* ns, int menuItemID, HMENU subMenu, bool mouseSelect)>
         OnContextMenuItemChange;
-    std::function<void(TCustomLazyExplorerTree*, TNamespace* ns, bool& allow)> OnContextMenuShow;
+    std::function<void(TCustomLazyExplorerTree*, TNamespace* ns, HMENU menu, bool& allow)> OnContextMenuShow;
     std::function<void(TCustomLazyExplorerTree*, TColumnIndex column, PLazyNode node1, PLazyNode node2,
                        int& result)> OnCustomColumnCompare;
 
@@ -244,7 +285,8 @@ protected:
     // ---- slots of this tree --------------------------------------------------------
     virtual void DoAddCustomShellColumn() {}
     virtual bool DoClipboardCopy();
-    virtual bool DoClipboardCut();
+    // markSelectedCut (preset true) marks the nodes cut when the handler handled the cut.
+    virtual bool DoClipboardCut(bool& markSelectedCut);
     virtual bool DoClipboardPaste();
     virtual int DoCustomColumnCompare(TColumnIndex column, PLazyNode node1, PLazyNode node2);
     virtual void DoCustomNamespace(PLazyNode parentNode);
@@ -255,7 +297,28 @@ protected:
     virtual void DoRootRebuild();
     virtual bool DoShellExecute(TNamespace* ns, std::wstring& workingDir, std::wstring& parameters);
     virtual void DoShellNotify(const TLETShellEvent& event);
-    virtual void DoTreeDblClick(POINT p);
+    virtual void DoTreeDblClick(PLazyNode node, TMouseButton button, POINT p);
+    // ---- verbs, keys, rename, context menu (LazyExplorerVerbs.cpp, LazyExplorerContextMenu.cpp) ----
+    // A command chosen from the shell's menu, before the shell runs it; true when handled here.
+    bool ContextMenuCommand(TNamespace* ns, const std::wstring& verb, int menuItemID);
+    virtual bool DoContextMenuCmd(TNamespace* ns, const std::wstring& verb, int menuItemID);
+    virtual void DoContextMenuAfterCmd(TNamespace* ns, const std::wstring& verb, int menuItemID, bool successful);
+    virtual bool DoContextMenuShow(TNamespace* ns, HMENU menu);
+    virtual void DoContextMenuItemChange(TNamespace* ns, int menuItemID, HMENU subMenu, bool mouseSelect);
+    void DoNewText(PLazyNode node, TColumnIndex column, const std::wstring& text) override;
+    bool DoEditing(PLazyNode node, TColumnIndex column, bool allowed) override;
+    bool DoEndEdit() override;
+    void DoPaintText(TCanvas& canvas, PLazyNode node, TColumnIndex column, TVSTTextType textType) override;
+    std::wstring DoGetNodeHint(PLazyNode node, TColumnIndex column) override;
+    void HandleMouseDblClick(TMouseButton button, TShiftState shift, POINT p, THitTestResult& hitInfo) override;
+    // Only items, never the desktop, with toDragDrop and toAcceptOLEDrop; never in a read-only tree.
+    bool DoDragAllowed(PLazyNode node, TColumnIndex column) override;
+    // The window messages of the verbs; false for the others.
+    bool HandleVerbMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
+    // Edits the node's name: column 0 when the header has columns, else the tree's text.
+    bool EditNodeName(PLazyNode node);
+    // Runs the shell's "properties" of the selection.
+    bool ShowSelectionProperties();
     virtual void InitDefaultOptions();
     // The one place the selection commands reach the shell.
     virtual bool InvokeShellVerb(TShellVerb verb, TNamespace* target, const TNamespaceArray& items);
@@ -342,6 +405,16 @@ private:
     int unknownFolderIcon_ = 0, unknownFileIcon_ = 0;
     // Nodes with an icon request out; an answer for any other node is stale.
     std::unordered_set<PLazyNode> iconPending_;
+
+    // ---- verbs, keys, rename, context menu ----
+    bool ContextMenuMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
+    void RenameFailed(LPITEMIDLIST pidl);
+    TLETColors letColors_{this};
+    std::unique_ptr<TContextMenuManager> contextMenuManager_;
+    // The items of refused renames posted and not yet handled; the message
+    // carries the list, never the node, which a rebuild may have freed.
+    std::vector<PIDLPtr> failedRenames_;
+    bool altDown_ = false;
 };
 
 // The folder trees, optionally linked with list views.

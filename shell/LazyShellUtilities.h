@@ -225,6 +225,17 @@ public:
         std::function<void(TNamespace* ns, const std::wstring& verb, int menuItemID, bool& handled)>;
     bool ShowContextMenu(HWND owner, POINT screenPoint, const TNamespaceArray& items, TMenuItem* merge = nullptr,
                          const TContextMenuCmdEvent& onCommand = nullptr);
+    // The hooks of a shown menu: OnShow sees the filled menu (verbOf names a
+    // command id's verb) and may refuse to show it; OnMenuSelect follows the
+    // highlighted item; OnAfterCommand tells whether the chosen command ran.
+    struct TContextMenuHooks {
+        std::function<bool(HMENU menu, const std::function<std::wstring(UINT id)>& verbOf)> OnShow;
+        TContextMenuCmdEvent OnCommand;
+        std::function<void(TNamespace* ns, const std::wstring& verb, int menuItemID, bool successful)> OnAfterCommand;
+        std::function<void(UINT itemID, HMENU subMenu, UINT flags)> OnMenuSelect;
+    };
+    bool ShowContextMenu(HWND owner, POINT screenPoint, const TNamespaceArray& items, TMenuItem* merge,
+                         const TContextMenuHooks& hooks);
     // Opens the item as the shell does (a folder only with execFolder; a
     // shortcut to a folder only with execFolderShortcut).
     bool ShellExecuteNamespace(const std::wstring& workingDir, const std::wstring& parameters, bool execFolder,
