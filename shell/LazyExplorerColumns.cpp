@@ -282,6 +282,9 @@ void TCustomLazyExplorerTree::BuildColumns() {
     }
     EndUpdate();
     buildingColumns_ = wasBuilding;
+    // The header and the scroll bars are drawn in the frame, which a change of
+    // both at once otherwise leaves unpainted.
+    ::RedrawWindow(Handle(), nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE);
 }
 
 void TCustomLazyExplorerTree::BuildLETColumns() {

@@ -33,13 +33,25 @@ void TLazyExplorerViews::LinkView(TLazyExplorerViews* other) {
 }
 
 void TLazyExplorerViews::SyncLinkedControls() {
-    if (syncSuppressed_ > 0 || Browsing() || UpdateCount() > 0 || IsDesigning()) return;
+    if (IsDesigning()) return;
+    if (syncSuppressed_ > 0 || Browsing() || UpdateCount() > 0) {
+        syncPending_ = true;
+        return;
+    }
+    syncPending_ = false;
     TLETChangeDispatch* dispatch = ChangeDispatch();
     if (!dispatch) return;
     PLazyNode node = GetFirstSelected();
     if (!node) node = FocusedNode();
     TNamespace* ns;
     if (ValidateNamespace(node, ns) && ns->AbsolutePIDL()) dispatch->DispatchChange(this, ns->AbsolutePIDL());
+}
+
+bool TLazyExplorerViews::BrowseToPIDL(LPCITEMIDLIST pidl, bool expand, bool select, bool setFocus,
+                                      bool collapseFirst, bool walkExpand) {
+    bool result = TCustomLazyExplorerTree::BrowseToPIDL(pidl, expand, select, setFocus, collapseFirst, walkExpand);
+    if (syncPending_ && !Browsing()) SyncLinkedControls();
+    return result;
 }
 
 void TLazyExplorerViews::DoChange(PLazyNode node) {
@@ -116,6 +128,7 @@ bool TLazyExplorerListview::BrowseToPIDL(LPCITEMIDLIST pidl, bool, bool select, 
     if (!folder) TPIDLManager::StripLastID(root.get());
     SetRootFolderCustomPIDL(root.get());
     if (!folder && select) WalkToPIDL(pidl, true, false);
+    syncPending_ = false;
     return RootFolderNamespace() != nullptr;
 }
 

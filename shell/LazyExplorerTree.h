@@ -380,8 +380,11 @@ public:
     bool InheritsFrom(const std::string& className) const override {
         return className == "TLazyExplorerViews" || TCustomLazyExplorerTree::InheritsFrom(className);
     }
-    // Tells the linked controls the item of the first selected (else the focused) node.
+    // Tells the linked controls the item of the first selected (else the focused)
+    // node; asked during an update or a browse, it is done when that ends.
     void SyncLinkedControls() override;
+    bool BrowseToPIDL(LPCITEMIDLIST pidl, bool expand, bool select, bool setFocus, bool collapseFirst,
+                      bool walkExpand) override;
 
 protected:
     void DoChange(PLazyNode node) override;
@@ -390,6 +393,7 @@ protected:
     TLazyExplorerViews* LinkedView() const { return linkedView_; }
     // While above 0 (a browse of our own) the linked controls are not told.
     int syncSuppressed_ = 0;
+    bool syncPending_ = false;
 
 private:
     TLazyExplorerViews* linkedView_ = nullptr;

@@ -158,6 +158,16 @@ TEST_F(LinkedViews, SelectingAFolderInTheTreeMovesTheListsRootAndTheTreeKeepsIts
     EXPECT_EQ(list->ColumnDetails(), cdShellColumns);
 }
 
+TEST_F(LinkedViews, ATreesBrowseOrChangesInsideAnUpdateReachTheListWhenTheyEnd) {
+    ASSERT_TRUE(tree->BrowseToPath(tmp / L"sub\\inner", true, true, false, false));
+    EXPECT_TRUE(Same(ListRoot(), tmp / L"sub\\inner"));
+    tree->BeginUpdate();
+    SelectInTree(tmp / L"other");
+    EXPECT_TRUE(Same(ListRoot(), tmp / L"sub\\inner"));   // not while the update runs
+    tree->EndUpdate();
+    EXPECT_TRUE(Same(ListRoot(), tmp / L"other"));
+}
+
 TEST_F(LinkedViews, BackspaceGoesUpAndTheTreeFollows) {
     SelectInTree(tmp / L"sub\\inner");
     ASSERT_TRUE(Same(ListRoot(), tmp / L"sub\\inner"));
