@@ -212,7 +212,7 @@ public:
     // A row's text in a column (the main column is the name).
     std::wstring ColumnText(TColumnIndex column, TNamespace* ns);
     // The header's column menu at a screen point; the column-settings dialog.
-    void ShowColumnMenu(POINT screen);
+    virtual void ShowColumnMenu(POINT screen);
     virtual void ShowColumnSettings();
     std::function<void(TCustomLazyExplorerTree*, TColumnIndex firstAvailableIndex)> OnAddCustomShellColumn;
     // ---- end of sorting and columns -------------------------------------------------

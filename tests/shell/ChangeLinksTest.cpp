@@ -195,6 +195,20 @@ TEST_F(LinkedViews, ExecutingBrowsesIntoFoldersAndHandsFilesToTheShell) {
     EXPECT_TRUE(Same(ListRoot(), tmp / L"sub"));
 }
 
+TEST_F(LinkedViews, ADoubleClickOnAFolderRowBrowsesIntoIt) {
+    PLazyNode sub = ListNode(tmp / L"sub");
+    ASSERT_NE(sub, nullptr);
+    RECT r = list->GetDisplayRect(sub, 0, true);
+    LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    ::SendMessageW(list->Handle(), WM_LBUTTONDOWN, MK_LBUTTON, at);
+    ::SendMessageW(list->Handle(), WM_LBUTTONUP, 0, at);
+    ::SendMessageW(list->Handle(), WM_LBUTTONDBLCLK, MK_LBUTTON, at);
+    ::SendMessageW(list->Handle(), WM_LBUTTONUP, 0, at);
+    EXPECT_TRUE(Same(ListRoot(), tmp / L"sub"));
+    EXPECT_TRUE(Same(PathOf(*tree, tree->GetFirstSelected()), tmp / L"sub"));
+    EXPECT_TRUE(list->Executed.empty());
+}
+
 TEST_F(LinkedViews, BrowsingToAFileShowsItsFolderWithTheFileSelected) {
     PIDLPtr pidl(PathToPIDL(tmp / L"sub\\file.txt"));
     EXPECT_TRUE(list->BrowseToPIDL(pidl.get(), false, true, false, false, true));

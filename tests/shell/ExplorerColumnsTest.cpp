@@ -33,6 +33,15 @@ public:
     TNamespace* ColumnFolder() const override {
         return FolderOverride ? FolderOverride : TLazyExplorerTree::ColumnFolder();
     }
+    // The menu is modal: a test only counts that it would show.
+    int MenusShown = 0;
+    void ShowColumnMenu(POINT) override { ++MenusShown; }
+    // A header press and release at a client point above the rows.
+    void HeaderClick(UINT down, UINT up, POINT p) {
+        ::ClientToScreen(Handle(), &p);
+        ::SendMessageW(Handle(), down, HTBORDER, MAKELPARAM(p.x, p.y));
+        ::SendMessageW(Handle(), up, HTBORDER, MAKELPARAM(p.x, p.y));
+    }
 };
 
 // An item whose folder is the tests' own counting folder over the real one.
@@ -274,6 +283,29 @@ TEST_F(ExplorerColumns, HeaderTogglesHideAndFitAndGiveTheWidthBack) {
     Columns().Add();
     manager->ToggleWidthMinimize(9);
     EXPECT_EQ(Columns()[9].Width(), 0);
+}
+
+TEST_F(ExplorerColumns, HeaderClicksByTheMouseSortAndARightReleaseAsksForTheMenu) {
+    tree->SetColumnDetails(cdLETColumns);
+    int size = Columns()[0].Width() + 20;   // inside the size column
+    tree->HeaderClick(WM_NCLBUTTONDOWN, WM_NCLBUTTONUP, {size, -8});
+    EXPECT_EQ(tree->Header().SortColumn(), 1);
+    EXPECT_EQ(tree->Header().SortDirection(), sdAscending);
+    EXPECT_EQ(Order().back(), L"big.bin");
+    tree->HeaderClick(WM_NCLBUTTONDOWN, WM_NCLBUTTONUP, {size, -8});
+    EXPECT_EQ(tree->Header().SortDirection(), sdDescending);
+    EXPECT_EQ(Order().front(), L"big.bin");
+    // The name column sorts in the direction already chosen.
+    tree->HeaderClick(WM_NCLBUTTONDOWN, WM_NCLBUTTONUP, {10, -8});
+    EXPECT_EQ(tree->Header().SortColumn(), 0);
+    EXPECT_EQ(tree->Header().SortDirection(), sdDescending);
+
+    tree->HeaderClick(WM_NCRBUTTONDOWN, WM_NCRBUTTONUP, {size, -8});
+    EXPECT_EQ(tree->MenusShown, 0);   // not without toShellColumnMenu
+    EXPECT_EQ(tree->Header().SortColumn(), 0);
+    tree->TreeOptions().SetLETShellOptions({toShellColumnMenu});
+    tree->HeaderClick(WM_NCRBUTTONDOWN, WM_NCRBUTTONUP, {size, -8});
+    EXPECT_EQ(tree->MenusShown, 1);
 }
 
 TEST_F(ExplorerColumns, ColumnMenuListsEveryColumnAndTogglesItsVisibility) {
