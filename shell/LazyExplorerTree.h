@@ -355,6 +355,14 @@ private:
     TFileSort fileSort_ = fsFileType;
     TFileSizeFormat fileSizeFormat_ = fsfExplorer;
     TColumnDetails columnDetails_ = cdUser;
+    std::unique_ptr<ILETCheckStorage> storage_;
+    ComPtr<IMalloc> malloc_;
+    std::unique_ptr<TImageList> smallImages_, largeImages_;
+    int unknownFolderIcon_ = 0, unknownFileIcon_ = 0;
+    // Nodes with an icon request out; an answer for any other node is stale.
+    std::unordered_set<PLazyNode> iconPending_;
+
+    // ---- sorting and columns (LazyExplorerColumns.cpp) ------------------------------
     std::unique_ptr<TShellSortHelper> sortHelper_ = std::make_unique<TShellSortHelper>();
     // While the columns are built their changes are not stored.
     bool buildingColumns_ = false;
@@ -363,12 +371,7 @@ private:
     void BuildLETColumns();
     void BuildShellColumns();
     bool PersistentColumns();
-    std::unique_ptr<ILETCheckStorage> storage_;
-    ComPtr<IMalloc> malloc_;
-    std::unique_ptr<TImageList> smallImages_, largeImages_;
-    int unknownFolderIcon_ = 0, unknownFileIcon_ = 0;
-    // Nodes with an icon request out; an answer for any other node is stale.
-    std::unordered_set<PLazyNode> iconPending_;
+    // ---- end of sorting and columns -------------------------------------------------
 };
 
 // The published folder tree and list view; each follows the other through
