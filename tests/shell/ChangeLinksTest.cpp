@@ -209,6 +209,21 @@ TEST_F(LinkedViews, ADoubleClickOnAFolderRowBrowsesIntoIt) {
     EXPECT_TRUE(list->Executed.empty());
 }
 
+TEST_F(LinkedViews, EachFolderKeepsItsOwnColumnWidthsInTheList) {
+    list->TreeOptions().SetLETMiscOptions(list->TreeOptions().LETMiscOptions() + toPersistentColumns);
+    TLazyTreeColumns& columns = list->Header().Columns();
+    ASSERT_GT(columns.Count(), 2);
+    int standard = columns[1].Width();
+    columns[1].SetWidth(standard + 40);   // in the scratch folder
+    SelectInTree(tmp / L"sub");
+    ASSERT_TRUE(Same(ListRoot(), tmp / L"sub"));
+    EXPECT_EQ(columns[1].Width(), standard);
+    WORD key = VK_BACK;
+    list->HandleKeyDown(key, 0);
+    ASSERT_TRUE(Same(ListRoot(), tmp.Path()));
+    EXPECT_EQ(columns[1].Width(), standard + 40);
+}
+
 TEST_F(LinkedViews, BrowsingToAFileShowsItsFolderWithTheFileSelected) {
     PIDLPtr pidl(PathToPIDL(tmp / L"sub\\file.txt"));
     EXPECT_TRUE(list->BrowseToPIDL(pidl.get(), false, true, false, false, true));

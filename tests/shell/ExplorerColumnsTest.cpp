@@ -13,6 +13,7 @@
 #include "framework/Forms.h"
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <random>
 #include <memory>
 #include <string>
 #include <vector>
@@ -256,6 +257,50 @@ TEST_F(ExplorerColumns, ColumnStateIsKeptPerFolderAndAStateOfAnotherColumnCountI
     tree->SetColumnDetails(cdLETColumns);
     tree->SetColumnDetails(cdShellColumns);
     EXPECT_EQ(storage->FindWithKinds(pidl, skColumns), nullptr);
+}
+
+// Stored states come from saved streams: any arrays either apply whole or go.
+TEST_F(ExplorerColumns, MutatedColumnStatesApplyWholeOrAreDropped) {
+    tree->TreeOptions().SetLETMiscOptions(tree->TreeOptions().LETMiscOptions() + toPersistentColumns);
+    tree->SetColumnDetails(cdShellColumns);
+    const size_t count = size_t(Columns().Count());
+    TRootNodeStorage* storage = tree->GetStorage();
+    LPCITEMIDLIST pidl = tree->ColumnFolder()->AbsolutePIDL();
+    std::mt19937 rng(28);
+    int applied = 0, dropped = 0;
+    for (int round = 0; round < 300; ++round) {
+        TColumnStorage& stored = storage->Store(pidl, skColumns)->Storage.Column;
+        auto length = [&] { return rng() % 4 == 0 ? count - 1 + rng() % 3 : count; };
+        stored.Width.resize(length());
+        stored.Position.resize(length());
+        stored.Visible.resize(length());
+        for (auto& w : stored.Width) w = uint16_t(rng() % 400);
+        for (size_t i = 0; i < stored.Position.size(); ++i) stored.Position[i] = uint16_t(i);
+        if (rng() % 2) std::shuffle(stored.Position.begin(), stored.Position.end(), rng);
+        if (rng() % 4 == 0 && !stored.Position.empty()) stored.Position[rng() % stored.Position.size()] = uint16_t(rng());
+        for (auto& v : stored.Visible) v = uint8_t(rng() % 2);
+        const TColumnStorage expected = stored;
+        tree->RestoreColumnState();
+        std::vector<bool> seen(count);
+        for (size_t c = 0; c < count; ++c) {
+            TColumnPosition p = Columns()[TColumnIndex(c)].Position();
+            ASSERT_LT(p, count);
+            EXPECT_FALSE(seen[p]) << "two columns at " << p;
+            seen[p] = true;
+        }
+        if (!storage->FindWithKinds(pidl, skColumns)) {
+            ++dropped;
+            continue;
+        }
+        ++applied;
+        for (size_t c = 0; c < count; ++c) {
+            EXPECT_EQ(Columns()[TColumnIndex(c)].Width(), expected.Width[c]);
+            EXPECT_EQ(Columns()[TColumnIndex(c)].Position(), expected.Position[c]);
+            EXPECT_EQ(Columns()[TColumnIndex(c)].Visible(), expected.Visible[c] != 0);
+        }
+    }
+    EXPECT_GT(applied, 50);
+    EXPECT_GT(dropped, 50);
 }
 
 TEST_F(ExplorerColumns, HeaderTogglesHideAndFitAndGiveTheWidthBack) {
