@@ -47,9 +47,6 @@ int ShellColumnWidth(TNamespace* folder, int column) {
     return width < 0 ? 120 : width;
 }
 
-// The low nibble of a column state byte: the shell's column type.
-enum : uint8_t { ctString = 1, ctInteger = 2, ctDate = 3 };
-
 class TWaitCursorScope {
 public:
     explicit TWaitCursorScope(TCustomLazyExplorerTree* tree) : tree_(tree) { tree_->WaitCursor(true); }
@@ -191,24 +188,24 @@ int TCustomLazyExplorerTree::DoCompareNodes(PLazyNode node1, PLazyNode node2, TC
     return DoCustomColumnCompare(column, node1, node2);
 }
 
-// The shell's column type decides: sizes and the file-system type column
-// keep folders first as our own columns do; the rest is the folder's order.
+// A file-system folder's first columns are name, size, type and modified
+// (as the size column's alignment assumes too): those keep folders first as
+// our own columns do, whatever type the shell gives them (this system's
+// shell calls every column text). Other columns and other folders sort by
+// the folder's own comparison for the column.
 int TCustomLazyExplorerTree::CompareShellColumn(TColumnIndex column, PLazyNode node1, PLazyNode node2,
                                                 TNamespace* ns1, TNamespace* ns2) {
     TShellSortHelper& sort = *sortHelper_;
     if (column >= ns1->DetailsColumnCount()) return DoCustomColumnCompare(column, node1, node2);
-    bool fileSystem = ns1->FileSystem() && ns2->FileSystem();
-    switch (ns1->DetailsColumnState(column) & 0x0F) {
-    case ctInteger:
-        if (fileSystem && column == 1) return sort.SortFileSize(ns1, ns2);
-        break;
-    case ctDate:
-        if (fileSystem && column == 3)
-            return sort.SortFileTime(ns1->LastWriteTimeRaw(), ns2->LastWriteTimeRaw(), ns1, ns2);
-        break;
-    default:
-        if (fileSystem && column == 2) return sort.SortType(ns1, ns2);
-        break;
+    if (ns1->FileSystem() && ns2->FileSystem()) {
+        switch (column) {
+        case 1: return sort.SortFileSize(ns1, ns2);
+        case 2:
+            if (sort.FileSort == fsFileType) return sort.SortType(ns1, ns2);
+            break;
+        case 3: return sort.SortFileTime(ns1->LastWriteTimeRaw(), ns2->LastWriteTimeRaw(), ns1, ns2);
+        default: break;
+        }
     }
     return sort.CompareIDSort(column, ns1, ns2);
 }

@@ -189,6 +189,22 @@ TEST_F(ExplorerColumns, ShellColumnTitlesAreTheFoldersOwnAndTheirTextsTheShellsD
     EXPECT_TRUE(tree->Header().Options().Contains(hoVisible));
     PLazyNode first = tree->GetFirstChild(nullptr);
     for (int c = 1; c < count; ++c) EXPECT_EQ(tree->Text(first, c), Ns(first)->DetailsOf(c)) << c;
+    // The size column of a file-system folder keeps folders first as well,
+    // whatever type the shell gives the column.
+    tree->DoHeaderClick(1, mbLeft, 0, 10, 5);
+    std::vector<std::wstring> order = Order();
+    ASSERT_EQ(order.size(), 8u);
+    for (size_t i = 0; i < 3; ++i) EXPECT_TRUE(DirExistsW(tmp / order[i])) << WideToAnsi(order[i]);
+    EXPECT_EQ(std::vector<std::wstring>(order.begin() + 3, order.end()),
+              (std::vector<std::wstring>{L"9.txt", L"z.dat", L"a.txt", L"b.txt", L"big.bin"}));
+    // Another column is the folder's own comparison for it.
+    tree->DoHeaderClick(4, mbLeft, 0, 10, 5);
+    std::vector<PLazyNode> rows;
+    for (PLazyNode run = tree->GetFirstChild(nullptr); run; run = tree->GetNextSibling(run)) rows.push_back(run);
+    for (size_t i = 0; i + 1 < rows.size(); ++i) {
+        HRESULT hr = folder->CompareIDs(4, Ns(rows[i])->RelativePIDL(), Ns(rows[i + 1])->RelativePIDL());
+        EXPECT_LE(short(HRESULT_CODE(hr)), 0) << i;
+    }
     // Back to no columns: the header goes.
     tree->SetColumnDetails(cdUser);
     EXPECT_EQ(Columns().Count(), 0);
