@@ -148,6 +148,7 @@ TCustomLazyExplorerCombobox::TCustomLazyExplorerCombobox(TComponent* owner)
 
 TCustomLazyExplorerCombobox::~TCustomLazyExplorerCombobox() {
     if (notifierRegistered_) LazyChangeNotifier()->UnRegisterShellChangeNotify(this);
+    if (TLETChangeDispatch* links = krv::ChangeDispatch()) links->RemoveLinks(this, lkServerAndClient);
     DestroyHandle();
 }
 
@@ -324,7 +325,8 @@ void TCustomLazyExplorerCombobox::MakeCurrent(std::unique_ptr<TNamespace> ns, bo
     current_ = std::move(ns);
     edit_->SetEditText(EditTextOf(current_.get()));
     if (HandleAllocated()) Invalidate();
-    if (dispatch && current_ && ChangeDispatch) ChangeDispatch(this, current_->AbsolutePIDL());
+    if (dispatch && current_)
+        if (TLETChangeDispatch* links = krv::ChangeDispatch()) links->DispatchChange(this, current_->AbsolutePIDL());
 }
 
 void TCustomLazyExplorerCombobox::SetCurrentItem(std::unique_ptr<TNamespace> ns) { MakeCurrent(std::move(ns), false); }
@@ -333,6 +335,12 @@ void TCustomLazyExplorerCombobox::SetPath(const std::wstring& path) {
     auto ns = ParseToNamespace(path);
     if (!ns || (current_ && krv::ILIsEqual(ns->AbsolutePIDL(), current_->AbsolutePIDL()))) return;
     MakeCurrent(std::move(ns), false);
+}
+
+void TCustomLazyExplorerCombobox::LinkWith(TLazyExplorerViews* view) {
+    TLETChangeDispatch& links = EnsureChangeDispatch();
+    links.AddLink(view, this, [this](TObject* server, LPCITEMIDLIST pidl) { ChangeLinkChanged(server, pidl); });
+    links.AddLink(this, view, [view](TObject*, LPCITEMIDLIST pidl) { view->SyncToPIDL(pidl); });
 }
 
 void TCustomLazyExplorerCombobox::ChangeLinkChanged(TObject* server, LPCITEMIDLIST pidl) {

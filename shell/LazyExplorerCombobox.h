@@ -4,6 +4,7 @@
 // shell item (a path, a drive letter, a name on the desktop or in My
 // Computer, or a file, which is opened).
 #pragma once
+#include "shell/LazyChangeLinks.h"
 #include "shell/LazyPopupDropDowns.h"
 #include "shell/WideControls.h"
 #include <functional>
@@ -88,10 +89,11 @@ public:
     void EditChanged();
     TComboLayout Layout();
 
-    // The change links: a server's new item (the client side), and where this
-    // control's own changes go (nil: linked to nothing).
+    // The client side of a change link: a server's new item becomes current.
+    // This control's own choices go out through the process-wide dispatch.
     void ChangeLinkChanged(TObject* server, LPCITEMIDLIST pidl);
-    std::function<void(TObject* server, LPCITEMIDLIST pidl)> ChangeDispatch;
+    // Links this control and an explorer view both ways.
+    void LinkWith(TLazyExplorerViews* view);
 
     std::function<void(TObject* sender, const std::wstring& path)> OnInvalidPath;
     // The unresolved-path box's texts around the path, and its caption.

@@ -107,6 +107,7 @@ void TCustomLazyExplorerTree::CreateHandleDone() {
     TCustomLazyStringTree::CreateHandleDone();
     ThreadedImagesOn(ImageOption(toThreadedImages));
     ChangeNotifierOn(LETMiscOption(toChangeNotifierThread));
+    BuildColumns();
     // Icon indexes of another window's time may be stale.
     for (PLazyNode run = GetFirstNoInit(); run; run = GetNextNoInit(run))
         if (TNamespace* ns = GetNodeData(run)->Namespace) ns->Invalidate(true);
@@ -465,22 +466,8 @@ void TCustomLazyExplorerTree::DoGetText(PLazyNode node, TColumnIndex column, TVS
     }
     TNamespace* ns;
     text.clear();
-    if (ValidateNamespace(node, ns)) {
-        if (column < 0 || Header().ColumnCount() == 0 || column == Header().MainColumn())
-            text = ns->NameInFolder();
-        else if (columnDetails_ == cdShellColumns && column < ns->DetailsColumnCount())
-            text = ns->DetailsOf(column);
-    }
+    if (ValidateNamespace(node, ns)) text = ColumnText(column, ns);
     if (OnGetLETText) OnGetLETText(this, column, node, ns, text);
-}
-
-int TCustomLazyExplorerTree::DoCompareNodes(PLazyNode node1, PLazyNode node2, TColumnIndex column) {
-    TNamespace *ns1, *ns2;
-    if (!ValidateNamespace(node1, ns1) || !ValidateNamespace(node2, ns2))
-        return TCustomLazyStringTree::DoCompareNodes(node1, node2, column);
-    if (column > 0 && columnDetails_ == cdUser) return DoCustomColumnCompare(column, node1, node2);
-    // The shell's own order of the two items in their folder.
-    return ns2->ComparePIDL(ns1->AbsolutePIDL(), column < 0 ? 0 : column);
 }
 
 // ---- wait cursor ------------------------------------------------------------------------------

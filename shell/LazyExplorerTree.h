@@ -6,9 +6,11 @@
 // in a storage keyed by item (plugged in through ILETCheckStorage), so they
 // outlive the nodes.
 #pragma once
+#include "shell/LazyExplorerColumns.h"
 #include "shell/LazyExplorerOptions.h"
 #include "shell/LazyShellEvents.h"
 #include "shell/LazyShellUtilities.h"
+#include "shell/ShellSortHelper.h"
 #include "tree/LazyStringTree.h"
 #include <functional>
 #include <memory>
@@ -22,6 +24,7 @@ class TCustomLazyExplorerTree;
 class TContextMenuManager;
 class TLazySysImages;
 class TRootNodeStorage;
+class TLazyExplorerListview;
 struct TImageThreadRequest;
 
 // The icon thread's answers (the notifier's WM_SHELLNOTIFY is in LazyShellEvents.h).
@@ -43,13 +46,6 @@ private:
     void Set(TColor& field, TColor value);
     TCustomLazyExplorerTree* owner_;
     TColor compressed_ = clBlue, folder_ = clBlack, file_ = clBlack;
-};
-
-// Per-node column state; the columns' own code fills it in.
-class TColumnManager {
-public:
-    explicit TColumnManager(TCustomLazyExplorerTree* owner) : Owner(owner) {}
-    TCustomLazyExplorerTree* Owner;
 };
 
 // The node's internal data area.
@@ -168,7 +164,7 @@ public:
     TFileSizeFormat FileSizeFormat() const { return fileSizeFormat_; }
     void SetFileSizeFormat(TFileSizeFormat value);
     TColumnDetails ColumnDetails() const { return columnDetails_; }
-    void SetColumnDetails(TColumnDetails value) { columnDetails_ = value; }
+    void SetColumnDetails(TColumnDetails value);
     // Drops the nodes around the change of size.
     void SetNodeDataSize(int value);
     // Nested: the first of all trees shows the hourglass, the last restores the cursor.
@@ -222,8 +218,8 @@ public:
     // The first selected item's parse name when it is in the file system, else empty.
     std::wstring SelectedPath();
     virtual void SyncLinkedControls() {}
-    virtual void RestoreColumnState() {}
-    virtual void StoreColumnState() {}
+    virtual void RestoreColumnState();
+    virtual void StoreColumnState();
 
     // ---- verbs, keys, rename, context menu (LazyExplorerVerbs.cpp, LazyExplorerContextMenu.cpp) ----
     // Makes a not yet used folder from suggestedName (default "New Folder")
@@ -247,6 +243,20 @@ public:
     // Added to the shell's menu under ShellContextSubMenuCaption when more than one item is selected.
     TMenuItem* ShellContextSubMenu = nullptr;
     std::wstring ShellContextSubMenuCaption;
+
+    // ---- sorting and columns (LazyExplorerColumns.cpp) ------------------------------
+    TShellSortHelper& ShellSortHelper() const { return *sortHelper_; }
+    // The header's columns for ColumnDetails, made once the window exists.
+    void BuildColumns();
+    // The folder whose items the rows are: the hidden root's item, else the root's.
+    virtual TNamespace* ColumnFolder() const;
+    // A row's text in a column (the main column is the name).
+    std::wstring ColumnText(TColumnIndex column, TNamespace* ns);
+    // The header's column menu at a screen point; the column-settings dialog.
+    virtual void ShowColumnMenu(POINT screen);
+    virtual void ShowColumnSettings();
+    std::function<void(TCustomLazyExplorerTree*, TColumnIndex firstAvailableIndex)> OnAddCustomShellColumn;
+    // ---- end of sorting and columns -------------------------------------------------
 
     void Loaded() override;
     bool InheritsFrom(const std::string& className) const override {
@@ -283,7 +293,7 @@ public:
 
 protected:
     // ---- slots of this tree --------------------------------------------------------
-    virtual void DoAddCustomShellColumn() {}
+    virtual void DoAddCustomShellColumn(TColumnIndex firstAvailableIndex);
     virtual bool DoClipboardCopy();
     // markSelectedCut (preset true) marks the nodes cut when the handler handled the cut.
     virtual bool DoClipboardCut(bool& markSelectedCut);
@@ -338,6 +348,15 @@ protected:
     void HandleKeyDown(WORD& charCode, TShiftState shift) override;
     void HandleMouseDown(TMouseButton button, TShiftState shift, POINT p, THitTestResult& hitInfo) override;
     TOptionsClass GetOptionsClass() const override;
+    // ---- sorting and columns (LazyExplorerColumns.cpp) ------------------------------
+    THeaderClass GetHeaderClass() const override;
+    TColumnClass GetColumnClass() const override;
+    void DoHeaderClick(TColumnIndex column, TMouseButton button, TShiftState shift, int x, int y) override;
+    void DoHeaderMouseUp(TMouseButton button, TShiftState shift, int x, int y) override;
+    void DoColumnResize(TColumnIndex column) override;
+    void DoHeaderDragged(TColumnIndex column, TColumnPosition oldPosition) override;
+    bool Browsing() const { return browsing_; }
+    // ---- end of sorting and columns -------------------------------------------------
     void CreateHandleDone() override;
     bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
@@ -415,15 +434,44 @@ private:
     // carries the list, never the node, which a rebuild may have freed.
     std::vector<PIDLPtr> failedRenames_;
     bool altDown_ = false;
+    // ---- sorting and columns (LazyExplorerColumns.cpp) ------------------------------
+    std::unique_ptr<TShellSortHelper> sortHelper_ = std::make_unique<TShellSortHelper>();
+    // While the columns are built their changes are not stored.
+    bool buildingColumns_ = false;
+    int CompareShellColumn(TColumnIndex column, PLazyNode node1, PLazyNode node2, TNamespace* ns1, TNamespace* ns2);
+    TLETColumnDetails ColumnKind(TColumnIndex column);
+    void BuildLETColumns();
+    void BuildShellColumns();
+    bool PersistentColumns();
+    // ---- end of sorting and columns -------------------------------------------------
 };
 
-// The folder trees, optionally linked with list views.
+// The published folder tree and list view; each follows the other through
+// change links (LazyExplorerListview.cpp).
 class TLazyExplorerViews : public TCustomLazyExplorerTree {
 public:
     using TCustomLazyExplorerTree::TCustomLazyExplorerTree;
+    ~TLazyExplorerViews() override;
     bool InheritsFrom(const std::string& className) const override {
         return className == "TLazyExplorerViews" || TCustomLazyExplorerTree::InheritsFrom(className);
     }
+    // Tells the linked controls the item of the first selected (else the focused)
+    // node; asked during an update or a browse, it is done when that ends.
+    void SyncLinkedControls() override;
+    bool BrowseToPIDL(LPCITEMIDLIST pidl, bool expand, bool select, bool setFocus, bool collapseFirst,
+                      bool walkExpand) override;
+
+protected:
+    void DoChange(PLazyNode node) override;
+    // Drops the old partner's links and links this view and other both ways.
+    void LinkView(TLazyExplorerViews* other);
+    TLazyExplorerViews* LinkedView() const { return linkedView_; }
+    // While above 0 (a browse of our own) the linked controls are not told.
+    int syncSuppressed_ = 0;
+    bool syncPending_ = false;
+
+private:
+    TLazyExplorerViews* linkedView_ = nullptr;
 };
 
 // The folder tree of a window (folders and hidden items, check boxes allowed).
@@ -433,6 +481,8 @@ public:
     bool InheritsFrom(const std::string& className) const override {
         return className == "TLazyExplorerTreeview" || TLazyExplorerViews::InheritsFrom(className);
     }
+    TLazyExplorerListview* LazyExplorerListview() const;
+    void SetLazyExplorerListview(TLazyExplorerListview* value);
 protected:
     void InitDefaultOptions() override;
 };

@@ -295,6 +295,20 @@ private:
     int overlayIndex_ = -1;
 };
 
+// The default column titles: 0 "Name", 1 "Size", 2 "Type", 3 "Modified",
+// 4 "Attributes", 5 "Created", 6 "Accessed", 7 "Path", 8 "DOS Name",
+// 9 "Custom"; empty beyond.
+std::wstring DefaultColumnTitle(int index);
+
+// A details column that a folder offers for its items.
+struct TFolderColumn {
+    std::wstring Title;
+    uint8_t State = 8;   // as DetailsColumnState: the type, 8 shown by default
+};
+// The folder's own columns (asked of its IShellFolder2, else its
+// IShellDetails, else the default columns): what a view of its items shows.
+std::vector<TFolderColumn> FolderDetailsColumns(TNamespace* folder);
+
 // Makes an item over a special folder (CSIDL_...), owning the folder's list,
 // with its parent folder bound; nil when the system has no such folder.
 TNamespace* CreateSpecialNamespace(int csidl);

@@ -80,17 +80,22 @@ protected:
     TProbeCombo combo;
     std::vector<std::wstring> invalid;
     std::vector<std::wstring> dispatched;
+    TObject follower;   // a client of the combo box's links that records what reaches it
 
     void SetUp() override {
         combo.SetParent(&shelltest::ShownForm());
         combo.SetBounds(10, 10, 380, 23);
         combo.HandleNeeded();
         combo.OnInvalidPath = [this](TObject*, const std::wstring& p) { invalid.push_back(p); };
-        combo.ChangeDispatch = [this](TObject*, LPCITEMIDLIST pidl) { dispatched.push_back(PIDLToPath(pidl)); };
+        EnsureChangeDispatch().AddLink(&combo, &follower,
+                                       [this](TObject*, LPCITEMIDLIST pidl) { dispatched.push_back(PIDLToPath(pidl)); });
         shelltest::MakeDir(dir / L"folder");
         shelltest::WriteFileBytes(dir / L"file.txt", "x");
     }
-    void TearDown() override { combo.SetParent(nullptr); }
+    void TearDown() override {
+        ChangeDispatch()->RemoveLinks(&follower, lkServerAndClient);
+        combo.SetParent(nullptr);
+    }
 
     void Type(const std::wstring& text) {
         combo.Edit().SetEditText(text);
@@ -202,8 +207,9 @@ TEST_F(Combo, TheChangeLinkCarriesAChosenItemToTheLinkedControlOnly) {
     other.SetBounds(10, 40, 380, 23);
     other.HandleNeeded();
     int backToServer = 0;
-    combo.ChangeDispatch = [&](TObject* server, LPCITEMIDLIST pidl) { other.ChangeLinkChanged(server, pidl); };
-    other.ChangeDispatch = [&](TObject*, LPCITEMIDLIST) { ++backToServer; };
+    TLETChangeDispatch& links = EnsureChangeDispatch();
+    links.AddLink(&combo, &other, [&](TObject* server, LPCITEMIDLIST pidl) { other.ChangeLinkChanged(server, pidl); });
+    links.AddLink(&other, &combo, [&](TObject*, LPCITEMIDLIST) { ++backToServer; });
     Type(dir / L"folder");
     ASSERT_NE(nullptr, other.CurrentItem());
     EXPECT_TRUE(krv::ILIsEqual(combo.CurrentItem()->AbsolutePIDL(), other.CurrentItem()->AbsolutePIDL()));
@@ -213,6 +219,28 @@ TEST_F(Combo, TheChangeLinkCarriesAChosenItemToTheLinkedControlOnly) {
     other.ChangeLinkChanged(&other, DrivesFolder->AbsolutePIDL());
     EXPECT_TRUE(krv::ILIsEqual(combo.CurrentItem()->AbsolutePIDL(), other.CurrentItem()->AbsolutePIDL()));
     other.SetParent(nullptr);
+}
+
+TEST_F(Combo, LinkedWithAFolderTreeEachFollowsTheOther) {
+    TLazyExplorerTreeview tree;
+    tree.SetParent(&shelltest::ShownForm());
+    tree.SetBounds(10, 70, 380, 300);
+    tree.HandleNeeded();
+    tree.SetActive(true);
+    combo.LinkWith(&tree);
+    Type(dir / L"folder");
+    EXPECT_EQ(std::wstring(dir / L"folder"), tree.SelectedPath());
+    ASSERT_TRUE(tree.BrowseToPath(dir.Path(), false, true, true, false));
+    EXPECT_EQ(dir.Path(), Current());
+    {
+        TLazyExplorerTreeview gone;
+        combo.LinkWith(&gone);
+    }
+    // A destroyed view leaves no link behind: the next choice reaches only the live tree.
+    Type(dir.Path());
+    Type(dir / L"folder");
+    EXPECT_EQ(std::wstring(dir / L"folder"), tree.SelectedPath());
+    tree.SetParent(nullptr);
 }
 
 TEST_F(Combo, TheEditsModifiedFlag) {
