@@ -122,8 +122,8 @@ void TZipperThread::QueueLine(const std::string& line) {
     if (Due(linesShown_)) Post(false);
 }
 
-void TZipperThread::Post(bool bars) {
-    if (pending_.empty() && !bars) return;
+void TZipperThread::Post(bool bars, unsigned steps) {
+    if (pending_.empty() && !bars && steps == 0) return;
     bool post = false;
     {
         TLockGuard guard(postedLock_);
@@ -133,6 +133,7 @@ void TZipperThread::Post(bool bars) {
             posted_.overall = shownOverall_;
             posted_.file = shownFile_;
         }
+        posted_.steps |= steps;
         post = !posted_.onItsWay;
         posted_.onItsWay = true;
     }
@@ -147,6 +148,18 @@ void TZipperThread::ShowPosted() {
     {
         TLockGuard guard(postedLock_);
         std::swap(posted, posted_);
+    }
+    if (posted.steps & kSearchStarts) {
+        if (view_.AnimateChecking) {
+            view_.AnimateChecking->Show();
+            view_.AnimateChecking->Play();
+        }
+        if (!Terminated() && view_.ButtonCancel) view_.ButtonCancel->SetEnabled(false);
+    }
+    if (posted.steps & kSearchEnds) {
+        // Compression begins and can be cancelled.
+        if (view_.ButtonCancel && !UserCancelled) view_.ButtonCancel->SetEnabled(true);
+        StopAnimation();
     }
     if (posted.overall >= 0 && view_.ProgressBar) view_.ProgressBar->SetPosition(posted.overall);
     if (posted.file >= 0 && view_.ProgressBarFile) view_.ProgressBarFile->SetPosition(posted.file);
@@ -175,15 +188,9 @@ void TZipperThread::UpdateBars(bool force) {
 }
 
 void TZipperThread::ShowMessage(const std::string& message) {
+    if (Terminated()) return;
+    pending_.push_back(message);
     Post(false);
-    message_ = message;
-    HandOff([this] {
-        // Lines posted before this one come first.
-        ShowPosted();
-        if (!view_.EditZipMsg) return;
-        view_.EditZipMsg->AddLine(message_, LogColourValue(lcBlack));
-        view_.EditZipMsg->ScrollToEnd(true);
-    }, true);
 }
 
 void TZipperThread::StopAnimation() {
@@ -194,13 +201,7 @@ void TZipperThread::StopAnimation() {
 }
 
 void TZipperThread::Execute() {
-    HandOff([this] {
-        if (view_.AnimateChecking) {
-            view_.AnimateChecking->Show();
-            view_.AnimateChecking->Play();
-        }
-        if (!Terminated() && view_.ButtonCancel) view_.ButtonCancel->SetEnabled(false);
-    }, false);
+    Post(false, kSearchStarts);
     ShowMessage(KV_PrepZip);
     ShowMessage(KV_ZipCheckingFiles);
     ShowMessage(KV_WarningWaitChecking);
@@ -266,11 +267,8 @@ void TZipperThread::ProcessFileFailure(const std::string& fileName, int errorCod
 void TZipperThread::OverallProgress(double progress, TZipProcessOperation operation, TZipProgressPhase phase,
                                     bool& cancel) {
     if (phase == ppStart && operation == poAdd) {
-        // The search is over: compression begins and can be cancelled.
-        HandOff([this] {
-            if (view_.ButtonCancel && !UserCancelled) view_.ButtonCancel->SetEnabled(true);
-            StopAnimation();
-        }, false);
+        // The search is over.
+        Post(false, kSearchEnds);
         ShowMessage(KV_ZipFilesChecked);
     }
     overallPos_ = static_cast<int>(std::lround(progress));

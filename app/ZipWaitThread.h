@@ -54,8 +54,9 @@ public:
     // Hand-offs cost the worker a round trip to the window thread each, and a
     // line added to the message window costs more the longer it is: "Adding"
     // lines and bar positions are gathered and handed over at most once per
-    // this many milliseconds (0: each at once). Both are posted: the worker
-    // never waits while the window adds them.
+    // this many milliseconds (0: each at once). They, the other lines of the
+    // message box and the animation's start and stop are posted: the worker
+    // never waits while the window shows them.
     static inline std::atomic<unsigned> HandOffInterval{100};
 
 protected:
@@ -65,8 +66,10 @@ private:
     void HandOff(const std::function<void()>& fn, bool skipWhenTerminated);
     void ShowMessage(const std::string& message);
     void QueueLine(const std::string& line);
-    // Posts the gathered lines (and the bar positions with bars) to the window.
-    void Post(bool bars);
+    // Steps of the window that go with the posted lines.
+    enum : unsigned { kSearchStarts = 1, kSearchEnds = 2 };
+    // Posts the gathered lines (and the bar positions with bars, and steps) to the window.
+    void Post(bool bars, unsigned steps = 0);
     // Posts the gathered lines and waits until all that was posted is shown.
     void FlushLines();
     // On the user-interface thread: shows what was posted.
@@ -93,6 +96,7 @@ private:
     struct TPosted {
         std::vector<std::string> lines;
         int overall = -1, file = -1;     // bar positions (-1: unchanged)
+        unsigned steps = 0;              // kSearchStarts, kSearchEnds
         bool onItsWay = false;           // a message to show them is posted
     };
     TLock postedLock_;
