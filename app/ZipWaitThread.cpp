@@ -140,7 +140,11 @@ void TZipperThread::Post(bool bars, unsigned steps) {
     pending_.clear();
     // What is posted while the window is still busy with earlier lines goes
     // with the message already on its way.
-    if (post) ::PostMessageA(postWindow_->Handle(), kShowPostedMessage, 0, 0);
+    if (post && !::PostMessageA(postWindow_->Handle(), kShowPostedMessage, 0, 0)) {
+        // A full queue: the next post tries again, and the end shows it all anyway.
+        TLockGuard guard(postedLock_);
+        posted_.onItsWay = false;
+    }
 }
 
 void TZipperThread::ShowPosted() {
