@@ -303,11 +303,21 @@ TEST_F(CheckStorage, RandomStoresAndRemovesMatchAPlainModel) {
     };
     make(tmp.Path(), -1, 0);
     std::vector<PIDLPtr> pidls;
-    std::map<std::string, int> indexOf;
+    // Records are matched by path: a record made on the way to a deeper one
+    // keeps the bytes of that deeper list's prefix, whose folder times may
+    // differ from those of the folder's own list.
+    std::map<std::wstring, int> indexOf;
     for (size_t i = 0; i < folders.size(); ++i) {
         pidls.push_back(Parse(folders[i]));
-        indexOf[Bytes(pidls.back().get())] = static_cast<int>(i);
+        indexOf[folders[i]] = static_cast<int>(i);
     }
+    std::map<std::string, int> indexOfBytes;
+    auto index = [&](const std::string& bytes) {
+        auto it = indexOfBytes.find(bytes);
+        if (it == indexOfBytes.end())
+            it = indexOfBytes.emplace(bytes, indexOf.at(PIDLToPath(reinterpret_cast<LPCITEMIDLIST>(bytes.data())))).first;
+        return it->second;
+    };
     auto isInside = [&](int i, int ancestor) {
         for (; i >= 0; i = parentOf[static_cast<size_t>(i)])
             if (i == ancestor) return true;
@@ -332,7 +342,7 @@ TEST_F(CheckStorage, RandomStoresAndRemovesMatchAPlainModel) {
         std::set<std::string> stored;
         CollectChecked(storage, stored);
         std::set<int> got;
-        for (const auto& bytes : stored) got.insert(indexOf.at(bytes));
+        for (const auto& bytes : stored) got.insert(index(bytes));
         ASSERT_EQ(got, model) << "step " << step;
         if (TNodeStorage* cache = storage.CacheNode()) {
             // The shortcut is a record still in the tree.
