@@ -7,6 +7,7 @@
 // outlive the nodes.
 #pragma once
 #include "shell/LazyExplorerOptions.h"
+#include "shell/LazyShellEvents.h"
 #include "shell/LazyShellUtilities.h"
 #include "tree/LazyStringTree.h"
 #include <functional>
@@ -22,8 +23,7 @@ class TLazySysImages;
 class TRootNodeStorage;
 struct TImageThreadRequest;
 
-// The icon thread's answers and the shell change notifier's messages.
-constexpr UINT WM_SHELLNOTIFY = 0x8033;
+// The icon thread's answers (the change notifier's WM_SHELLNOTIFY is in LazyShellEvents.h).
 constexpr UINT WM_LETICONTHREAD = 0x8034;
 
 // Per-node column state; the columns' own code fills it in.
@@ -287,6 +287,16 @@ protected:
     DWORD EnumFlags() const;
     void ThreadedImagesOn(bool on);
     void ChangeNotifierOn(bool on);
+    // ---- shell change notifications (LazyExplorerNotify.cpp) ----------------------------
+    // A batch from the change notifier: every event to OnShellNotify, then the
+    // changed folders re-read. Releases the window's reference of the list.
+    virtual void HandleShellNotify(TLazyShellEventList* list);
+    // Re-reads the node of an absolute folder list when the tree has one
+    // (later, at the next mouse move, while the tree is busy).
+    void ShellFolderChanged(LPCITEMIDLIST folder);
+    // True while a re-read must wait: inside an update, an edit or a hidden window.
+    bool ShellRefreshBusy();
+    void RunDeferredShellRefresh();
     // Reacts to option changes; the option sets call these.
     void ImagesChanged();
     bool Constructing() const { return constructing_; }
@@ -342,6 +352,8 @@ private:
     int unknownFolderIcon_ = 0, unknownFileIcon_ = 0;
     // Nodes with an icon request out; an answer for any other node is stale.
     std::unordered_set<PLazyNode> iconPending_;
+    // Folders whose change came while the tree was busy.
+    std::vector<PIDLPtr> deferredShellFolders_;
 };
 
 // The folder trees, optionally linked with list views.
