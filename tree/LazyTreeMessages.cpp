@@ -279,6 +279,16 @@ void TBaseLazyTree::HandleScrollMessage(int bar, WORD code) {
     DoSetOffsetXY(horizontal ? POINT{value, offsetY_} : POINT{offsetX_, value});
 }
 
+// The range goes in first: the system shows the bar itself when the range
+// needs it and draws it once, right. Showing it first drew it with the old
+// range, and the resize it causes updated the bars again before the range
+// was set: up to three paints of the bar per change.
+void TBaseLazyTree::SetScrollInfoShown(int bar, const SCROLLINFO& si, bool doRepaint) {
+    ::SetScrollInfo(handle_, bar, &si, doRepaint);
+    LONG_PTR bit = bar == SB_VERT ? WS_VSCROLL : WS_HSCROLL;
+    if (!(::GetWindowLongPtrW(handle_, GWL_STYLE) & bit)) ::ShowScrollBar(handle_, bar, TRUE);
+}
+
 void TBaseLazyTree::UpdateScrollBars(bool doRepaint) {
     if (updateCount_ != 0) return;
     int clientWidth = ClientWidth(), clientHeight = ClientHeight();
@@ -310,8 +320,7 @@ void TBaseLazyTree::UpdateScrollBars(bool doRepaint) {
             si.nMax = rangeX_;
             si.nPage = UINT(std::max(0, clientWidth + 1));
             si.nPos = -offsetX_;
-            ::ShowScrollBar(handle_, SB_HORZ, TRUE);
-            ::SetScrollInfo(handle_, SB_HORZ, &si, doRepaint);
+            SetScrollInfoShown(SB_HORZ, si, doRepaint);
         } else {
             si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
             ::SetScrollInfo(handle_, SB_HORZ, &si, doRepaint);
@@ -335,8 +344,7 @@ void TBaseLazyTree::UpdateScrollBars(bool doRepaint) {
             si.nMax = verticalRange;
             si.nPage = UINT(std::max(0, clientHeight + 1));
             si.nPos = -offsetY_;
-            ::ShowScrollBar(handle_, SB_VERT, TRUE);
-            ::SetScrollInfo(handle_, SB_VERT, &si, doRepaint);
+            SetScrollInfoShown(SB_VERT, si, doRepaint);
         } else {
             si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
             ::SetScrollInfo(handle_, SB_VERT, &si, doRepaint);
