@@ -710,7 +710,7 @@ protected:
     PLazyNode lastClickedNode_ = nullptr;
 
 private:
-    void SetScrollInfoShown(int bar, const SCROLLINFO& si, bool doRepaint);
+    void SetScrollInfoShown(int bar, const SCROLLINFO& si, bool show, bool doRepaint);
     // The focus as read at the start of the paint running now; -1 outside one.
     int8_t paintFocused_ = -1;
     void MakeRootNode();
