@@ -282,7 +282,10 @@ void TCustomLazyExplorerTree::RebuildTree() {
         FreeNodeData(root_);
         if (!FolderOption(toHideRootFolder)) {
             // The single top node takes the root's item when it is initialised.
+            // That happens inside the update, so its expansion is laid out
+            // once: the position cache, the scroll bars and the repaint.
             SetRootNodeCount(1);
+            GetFirst();
         } else {
             PLETNodeData data = GetNodeData(root_);
             data->Namespace = rootNamespace_->Clone(true).release();
