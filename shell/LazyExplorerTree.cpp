@@ -585,6 +585,13 @@ bool TCustomLazyExplorerTree::HandleMessage(UINT msg, WPARAM wParam, LPARAM lPar
         if (auto* request = reinterpret_cast<TImageThreadRequest*>(wParam)) IconAnswer(request);
         result = 0;
         return true;
+    case WM_SHELLNOTIFY:
+        HandleShellNotify(reinterpret_cast<TLazyShellEventList*>(wParam));
+        result = 0;
+        return true;
+    case WM_MOUSEMOVE:
+        RunDeferredShellRefresh();
+        break;
     case WM_NCDESTROY:
         ThreadedImagesOn(false);
         ChangeNotifierOn(false);

@@ -27,7 +27,7 @@ class TRootNodeStorage;
 class TLazyExplorerListview;
 struct TImageThreadRequest;
 
-// The icon thread's answers (the notifier's WM_SHELLNOTIFY is in LazyShellEvents.h).
+// The icon thread's answers (the change notifier's WM_SHELLNOTIFY is in LazyShellEvents.h).
 constexpr UINT WM_LETICONTHREAD = 0x8034;
 // A rename the shell refused, posted so that it is handled after the editor closed.
 constexpr UINT WM_LETRENAMEFAILED = 0x8035;
@@ -369,6 +369,16 @@ protected:
     DWORD EnumFlags() const;
     void ThreadedImagesOn(bool on);
     void ChangeNotifierOn(bool on);
+    // ---- shell change notifications (LazyExplorerNotify.cpp) ----------------------------
+    // A batch from the change notifier: every event to OnShellNotify, then the
+    // changed folders re-read. Releases the window's reference of the list.
+    virtual void HandleShellNotify(TLazyShellEventList* list);
+    // Re-reads the node of an absolute folder list when the tree has one
+    // (later, at the next mouse move, while the tree is busy).
+    void ShellFolderChanged(LPCITEMIDLIST folder);
+    // True while a re-read must wait: inside an update, an edit or a hidden window.
+    bool ShellRefreshBusy();
+    void RunDeferredShellRefresh();
     // Reacts to option changes; the option sets call these.
     void ImagesChanged();
     bool Constructing() const { return constructing_; }
@@ -444,6 +454,8 @@ private:
     void BuildShellColumns();
     bool PersistentColumns();
     // ---- end of sorting and columns -------------------------------------------------
+    // Folders whose change came while the tree was busy.
+    std::vector<PIDLPtr> deferredShellFolders_;
 };
 
 // The published folder tree and list view; each follows the other through

@@ -1,6 +1,6 @@
 // The explorer tree's option sets and what each setter changes beyond the
 // value, the root folder and its custom forms, Active and rebuilding, and
-// the switches of the icon thread and the change notifier.
+// the icon thread's switch.
 #include "shell/LazyExplorerTree.h"
 #include "shell/LazyIconThread.h"
 #include "shell/LazySysImages.h"
@@ -126,7 +126,7 @@ void TCustomLazyExplorerTree::ImagesChanged() {
     SetImages(list);
 }
 
-// ---- icon thread and change notifier ---------------------------------------------------------
+// ---- icon thread (the change notifier: LazyExplorerNotify.cpp) ----------------------------------
 
 void TCustomLazyExplorerTree::ThreadedImagesOn(bool on) {
     if (IsLoading() || IsDesigning() || constructing_ || on == threadedImagesRegistered_) return;
@@ -140,23 +140,6 @@ void TCustomLazyExplorerTree::ThreadedImagesOn(bool on) {
         ImageThreadManager().UnRegisterControl(this);
         threadedImagesRegistered_ = false;
     }
-}
-
-void TCustomLazyExplorerTree::ChangeNotifierOn(bool on) {
-    if (IsLoading() || IsDesigning() || constructing_ || on == changeNotifierRegistered_) return;
-    if (on) {
-        if (LETMiscOption(toChangeNotifierThread)) changeNotifierRegistered_ = true;
-        return;
-    }
-    // What the notifier already sent is handled before leaving it.
-    if (HandleAllocated()) {
-        MSG msg;
-        while (::PeekMessageW(&msg, Handle(), WM_SHELLNOTIFY, WM_SHELLNOTIFY, PM_REMOVE)) {
-            ::TranslateMessage(&msg);
-            ::DispatchMessageW(&msg);
-        }
-    }
-    changeNotifierRegistered_ = false;
 }
 
 // ---- properties ------------------------------------------------------------------------------
@@ -299,7 +282,10 @@ void TCustomLazyExplorerTree::RebuildTree() {
         FreeNodeData(root_);
         if (!FolderOption(toHideRootFolder)) {
             // The single top node takes the root's item when it is initialised.
+            // That happens inside the update, so its expansion is laid out
+            // once: the position cache, the scroll bars and the repaint.
             SetRootNodeCount(1);
+            GetFirst();
         } else {
             PLETNodeData data = GetNodeData(root_);
             data->Namespace = rootNamespace_->Clone(true).release();

@@ -167,8 +167,11 @@ void TLazyImageThreadManager::Queue(TWinControl* control, UINT messageID, int ta
     std::lock_guard<std::recursive_mutex> lock(thread_->ListLock);
     request->Serial = nextSerial_++;
     auto& list = thread_->ImageThreadList;
+    // The thread resets its event only under this lock with the list empty:
+    // a list with requests has it set already (each signal is a system call).
+    bool wake = list.empty();
     list.insert(front ? list.begin() : list.end(), request);
-    thread_->Signal();
+    if (wake) thread_->Signal();
 }
 
 void TLazyImageThreadManager::AddNewItem(TWinControl* control, UINT messageID, int tag, void* data, bool large,

@@ -289,8 +289,11 @@ std::wstring TNamespace::NameForParsingInFolder() {
 // --- special items ---
 
 namespace {
+// Lists of different depths never name one item; counting is cheap where the
+// shell's test may read the registry for the names of both.
 bool SameAs(LPCITEMIDLIST pidl, const TNamespace* special) {
-    return special && krv::ILIsEqual(pidl, special->AbsolutePIDL());
+    return special && pidl && TPIDLManager::IDCount(pidl) == TPIDLManager::IDCount(special->AbsolutePIDL()) &&
+           krv::ILIsEqual(pidl, special->AbsolutePIDL());
 }
 } // namespace
 

@@ -208,7 +208,7 @@ void TCustomLazyStringTree::PrepareTextFont(TLTPaintInfo& info, bool staticText)
     bool selected = (node->States & vsSelected) != 0;
     if (node == DropTargetNode()) {
         if (LastDropMode() == dmOnNode || selected) canvas.Font.SetColor(clHighlightText);
-    } else if (selected && (Focused() || paint.Contains(toPopupMode))) {
+    } else if (selected && (PaintingFocused() || paint.Contains(toPopupMode))) {
         canvas.Font.SetColor(clHighlightText);
     }
 }

@@ -279,6 +279,25 @@ void TBaseLazyTree::HandleScrollMessage(int bar, WORD code) {
     DoSetOffsetXY(horizontal ? POINT{value, offsetY_} : POINT{offsetX_, value});
 }
 
+// Sets one bar's range and shows or hides it. The range goes in first: the
+// system shows the bar itself when the range needs it and draws it once,
+// right (showing it first drew it with the old range, and the resize that
+// causes updated the bars again). A bar that already shows what it would be
+// given is left alone: each update redraws it, and one change of the tree
+// updates the bars several times.
+void TBaseLazyTree::SetScrollInfoShown(int bar, const SCROLLINFO& si, bool show, bool doRepaint) {
+    LONG_PTR bit = bar == SB_VERT ? WS_VSCROLL : WS_HSCROLL;
+    bool shown = (::GetWindowLongPtrW(handle_, GWL_STYLE) & bit) != 0;
+    SCROLLINFO now{};
+    now.cbSize = sizeof now;
+    now.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
+    if (shown == show && !(si.fMask & SIF_DISABLENOSCROLL) && ::GetScrollInfo(handle_, bar, &now) &&
+        now.nMin == si.nMin && now.nMax == si.nMax && now.nPage == si.nPage && now.nPos == si.nPos)
+        return;
+    ::SetScrollInfo(handle_, bar, &si, doRepaint);
+    if (show != ((::GetWindowLongPtrW(handle_, GWL_STYLE) & bit) != 0)) ::ShowScrollBar(handle_, bar, show);
+}
+
 void TBaseLazyTree::UpdateScrollBars(bool doRepaint) {
     if (updateCount_ != 0) return;
     int clientWidth = ClientWidth(), clientHeight = ClientHeight();
@@ -310,12 +329,10 @@ void TBaseLazyTree::UpdateScrollBars(bool doRepaint) {
             si.nMax = rangeX_;
             si.nPage = UINT(std::max(0, clientWidth + 1));
             si.nPos = -offsetX_;
-            ::ShowScrollBar(handle_, SB_HORZ, TRUE);
-            ::SetScrollInfo(handle_, SB_HORZ, &si, doRepaint);
+            SetScrollInfoShown(SB_HORZ, si, true, doRepaint);
         } else {
             si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
-            ::SetScrollInfo(handle_, SB_HORZ, &si, doRepaint);
-            ::ShowScrollBar(handle_, SB_HORZ, FALSE);
+            SetScrollInfoShown(SB_HORZ, si, false, doRepaint);
         }
         offsetX_ = -::GetScrollPos(handle_, SB_HORZ);
     } else {
@@ -335,12 +352,10 @@ void TBaseLazyTree::UpdateScrollBars(bool doRepaint) {
             si.nMax = verticalRange;
             si.nPage = UINT(std::max(0, clientHeight + 1));
             si.nPos = -offsetY_;
-            ::ShowScrollBar(handle_, SB_VERT, TRUE);
-            ::SetScrollInfo(handle_, SB_VERT, &si, doRepaint);
+            SetScrollInfoShown(SB_VERT, si, true, doRepaint);
         } else {
             si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
-            ::SetScrollInfo(handle_, SB_VERT, &si, doRepaint);
-            ::ShowScrollBar(handle_, SB_VERT, FALSE);
+            SetScrollInfoShown(SB_VERT, si, false, doRepaint);
         }
         offsetY_ = -::GetScrollPos(handle_, SB_VERT);
     } else {

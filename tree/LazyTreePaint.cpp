@@ -221,7 +221,7 @@ void TBaseLazyTree::PaintImage(TLTPaintInfo& info, TLTImageInfoIndex which) {
     const TLTImageInfo& image = info.ImageInfo[which];
     if (!image.Images || image.Index < 0) return;
     bool ghosted = image.Ghosted ||
-                   (options_->PaintOptions().Contains(toGhostedIfUnfocused) && !Focused() && which == iiNormal);
+                   (options_->PaintOptions().Contains(toGhostedIfUnfocused) && !PaintingFocused() && which == iiNormal);
     image.Images->Draw(info.Canvas->Handle(), image.XPos, image.YPos, image.Index, !ghosted);
 }
 
@@ -310,16 +310,21 @@ void TBaseLazyTree::PaintTree(TCanvas& target, RECT window, POINT targetPoint, u
     DoStateChange(tsPainting);
     struct LeavePainting {
         TBaseLazyTree* tree;
-        ~LeavePainting() { tree->DoStateChange({}, tsPainting); }
+        int8_t focused;
+        ~LeavePainting() {
+            tree->paintFocused_ = focused;
+            tree->DoStateChange({}, tsPainting);
+        }
     };
     {
-        LeavePainting leave{this};
+        LeavePainting leave{this, paintFocused_};
         DoBeforePaint(target);
         if (!plusBitmap_ || !dottedBrush_) PrepareBitmaps(!plusBitmap_, !dottedBrush_);
         int width = window.right - window.left;
         if (width <= 0 || window.bottom <= window.top) return;
         TLTPaintOptions paint = options_->PaintOptions();
         bool focused = Focused();
+        paintFocused_ = focused;
         if (paint.Contains(toAlwaysHideSelection) || (paint.Contains(toHideSelection) && !focused))
             paintOptions &= ~unsigned(poDrawSelection);
         if (paint.Contains(toHideFocusRect)) paintOptions &= ~unsigned(poDrawFocusRect);
@@ -426,7 +431,7 @@ void TBaseLazyTree::EraseRow(TLTPaintInfo& info, RECT r, int) {
             canvas.FillRect(r);
             RECT bar = r;
             if (paint.Contains(toShowHorzGridLines)) --bar.bottom;
-            bool active = Focused() || paint.Contains(toPopupMode);
+            bool active = PaintingFocused() || paint.Contains(toPopupMode);
             canvas.Brush.SetColor(colors_.Get(active ? TLTColors::FocusedSelectionColor : TLTColors::UnfocusedSelectionColor));
             canvas.Pen.SetColor(colors_.Get(active ? TLTColors::FocusedSelectionBorderColor
                                                    : TLTColors::UnfocusedSelectionBorderColor));
@@ -584,7 +589,7 @@ void TBaseLazyTree::PaintSelection(TLTPaintInfo& info, int windowOrgX, int maxWi
         TAlignment a = info.BidiMode != bdLeftToRight ? Mirrored(info.Alignment) : info.Alignment;
         FitToWidth(inner, info.NodeWidth, a);
     }
-    bool active = Focused() || paint.Contains(toPopupMode);
+    bool active = PaintingFocused() || paint.Contains(toPopupMode);
     if (info.PaintOptions & poDrawSelection) {
         TColor brush = clNoColor, pen = clNoColor;
         if (node == dropTargetNode_) {

@@ -248,6 +248,9 @@ public:
     virtual void InvalidateNode(PLazyNode node);
     void InvalidateToBottom(PLazyNode node);
     bool IsEditing() const { return states_.Contains(tsEditing); }
+    // Whether the window has the focus, read once per paint: every cell
+    // asks, and each question is a round trip to the window server.
+    bool PaintingFocused() const { return paintFocused_ >= 0 ? paintFocused_ != 0 : Focused(); }
     bool IsMouseSelecting() const { return states_.Contains(tsDrawSelPending) || states_.Contains(tsDrawSelecting); }
 
     // ---- selection and focus --------------------------------------------
@@ -707,6 +710,9 @@ protected:
     PLazyNode lastClickedNode_ = nullptr;
 
 private:
+    void SetScrollInfoShown(int bar, const SCROLLINFO& si, bool show, bool doRepaint);
+    // The focus as read at the start of the paint running now; -1 outside one.
+    int8_t paintFocused_ = -1;
     void MakeRootNode();
     void ForgetNode(PLazyNode node, PLazyNode parent);
     void FreeNodeMemory(PLazyNode node);
