@@ -31,6 +31,8 @@ enum TLTExportSource { esAll, esVisible, esSelected, esCutCopySet, esVisibleInit
 class TCustomLazyStringTree : public TBaseLazyTree {
 public:
     explicit TCustomLazyStringTree(TComponent* owner = nullptr);
+    // The text formats on the clipboard are rendered while they still can be.
+    ~TCustomLazyStringTree() override { FlushClipboard(); }
 
     // The cell's text: DefaultText unless OnGetText says otherwise.
     std::wstring Text(PLazyNode node, TColumnIndex column);
@@ -55,6 +57,8 @@ public:
     // memory, terminator included; null when there is nothing to render.
     HGLOBAL RenderClipboardFormat(CLIPFORMAT format, TLTExportSource source);
 
+    // The text formats (the base renders the node data).
+    HRESULT RenderOLEData(const FORMATETC& formatEtcIn, STGMEDIUM& medium, bool forClipboard) override;
     void InvalidateNode(PLazyNode node) override;
     void ReinitNode(PLazyNode node, bool recursive) override;
     bool CancelEditNode() override;

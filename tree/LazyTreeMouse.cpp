@@ -610,18 +610,6 @@ void TBaseLazyTree::BeginDrag(bool immediate, int threshold) {
     else DoStateChange(tsOLEDragPending);
 }
 
-void TBaseLazyTree::StartOleDrag(POINT p) {
-    (void)p;
-    EndEditNode();
-    UpdateHotNode(nullptr);
-    if (HandleAllocated()) Invalidate();
-    // The data object and the system drag loop belong to the drag manager,
-    // which overrides this; without one the drag ends at once.
-    // The press turned into a drag: it no longer narrows the selection on release.
-    DoStateChange(tsOLEDragging, {tsOLEDragPending, tsClearPending, tsToggleFocusedSelection});
-    DoStateChange({}, {tsOLEDragging, tsLeftButtonDown, tsRightButtonDown});
-}
-
 void TBaseLazyTree::UpdateEditBounds() {
     if (!states_.Contains(tsEditing) || !editLink_ || !focusedNode_) return;
     bool multiline = focusedNode_->States & vsMultiline;

@@ -92,6 +92,7 @@ void TBaseLazyTree::ForgetNode(PLazyNode node, PLazyNode parent) {
     }
     for (PLazyNode* slot : watched_)
         if (*slot == node) *slot = nullptr;
+    if (!dragSelection_.empty()) std::erase(dragSelection_, node);
 }
 
 // ---- subtree bookkeeping ---------------------------------------------------------
@@ -862,7 +863,7 @@ void TBaseLazyTree::MoveTo(PLazyNode source, PLazyNode target, TLTNodeAttachMode
         moved = nullptr;
     } else {
         if (target != root_ && HasAsParent(target, source))
-            ShowError("A node cannot be moved below itself.", 2001);
+            ShowError("Target node cannot be a child node of the node to be moved.", 2001);
         if (childrenOnly) {
             for (PLazyNode run = source->LastChild; run;) {
                 PLazyNode prev = run->PrevSibling;

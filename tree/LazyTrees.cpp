@@ -2,6 +2,7 @@
 // slots that give every event its permissive default, state changes, update
 // batching, delayed change notification, focus and the in-place edit states.
 #include "tree/LazyTrees.h"
+#include "tree/LazyTreeDragImage.h"
 #include "tree/LazyTreeDrawing.h"
 #include "tree/LazyTreeGlobals.h"
 #include "tree/LazyTreeWorker.h"
@@ -37,6 +38,7 @@ TBaseLazyTree::TBaseLazyTree(TComponent* owner) : TCustomControl(owner) {
 // nodes (their data may need freeing), no state or change notifications.
 TBaseLazyTree::~TBaseLazyTree() {
     destroying_ = true;
+    DetachOleObjects();
     options_->SetMiscOptions(options_->MiscOptions() - toReadOnly);
     InterruptValidation();
     DoCancelEdit();

@@ -11,6 +11,8 @@
 #include "tree/LazyTreeTypes.h"
 #include "tree/LazyTreeProperties.h"
 #include "tree/LazyTreeHeader.h"
+#include "tree/LazyTreeDataObject.h"
+#include "tree/LazyTreeDragManager.h"
 #include "framework/ComCtrls.h"
 #include "framework/HintWindow.h"
 #include <atomic>
@@ -111,7 +113,16 @@ enum : uint8_t { sdLeftDir = 1, sdUpDir = 2, sdRightDir = 4, sdDownDir = 8 };
 
 using TNodeArray = std::vector<PLazyNode>;
 
-class TBaseLazyTree;
+class TLTDragImage;
+// What the tree's image of a drag shows.
+enum TLTDragImageKind { diComplete, diMainColumnOnly, diNoImage };
+// The effects a drag started in the tree allows (none: all three).
+enum TDragOperation : unsigned { doCopy = 1, doMove = 2, doLink = 4 };
+// The kind of a drag-over call: entering, leaving, moving over the tree.
+enum TDragState { dsDragEnter, dsDragLeave, dsDragMove };
+// The clipboard formats a drop offers, in the data object's order.
+using TFormatArray = std::vector<CLIPFORMAT>;
+
 // What the tree hands its hint window with a hint.
 struct TLazyTreeHintData {
     TBaseLazyTree* Tree = nullptr;
@@ -134,6 +145,8 @@ class TBaseLazyTree : public TCustomControl {
     friend class TLazyTreeHintWindow;
     friend class TLazyTreeColumns;
     friend class TLazyTreeColumn;
+    friend class TLTDataObject;
+    friend class TLTDragManager;
 public:
     explicit TBaseLazyTree(TComponent* owner = nullptr);
     ~TBaseLazyTree() override;
@@ -429,6 +442,45 @@ public:
     // Tells the tree where the mouse is (the tests drive the tree by messages alone).
     std::function<DWORD()> TickSource;
 
+    // ---- clipboard, drag and drop (LazyTreeClipboard.cpp, LazyTreeDragDrop.cpp) -----
+    // Put the selected nodes on the clipboard and mark them; false when nothing was done.
+    virtual bool CopyToClipboard();
+    virtual bool CutToClipboard();
+    virtual bool PasteFromClipboard();
+    void CancelCutOrCopy();
+    void MarkCutCopyNodes();
+    // Renders one format for the clipboard (the cut/copy set) or a drag (the selection).
+    virtual HRESULT RenderOLEData(const FORMATETC& formatEtcIn, STGMEDIUM& medium, bool forClipboard);
+    // Adds the nodes of a data object at Target (copies), or moves the source's
+    // nodes when Optimized; false when no node data could be read.
+    bool ProcessOLEData(TBaseLazyTree* source, IDataObject* dataObject, PLazyNode targetNode,
+                        TLTNodeAttachMode mode, bool optimized);
+    // The tree of this process a data object came from; nil for any other.
+    static TBaseLazyTree* GetTreeFromDataObject(IDataObject* dataObject);
+    virtual void GetNativeClipboardFormats(TFormatEtcArray& formats);
+    virtual DWORD SuggestDropEffect(TBaseLazyTree* source, TShiftState shift, POINT pt, DWORD allowedEffects);
+    // The drag manager (made on first use) and the tree's own drag image.
+    ILTDragManager* DragManager();
+    TLTDragImage& DragImage();
+    // The drop target's work, called by the drag manager (points in screen coordinates).
+    HRESULT DragEnter(DWORD keyState, POINT pt, DWORD& effect);
+    void DragOver(TObject* source, DWORD keyState, TDragState state, POINT pt, DWORD& effect);
+    void DragLeave();
+    HRESULT DragDrop(IDataObject* dataObject, DWORD keyState, POINT pt, DWORD& effect);
+    // Where a drop at a client point would go (the node is the result).
+    PLazyNode DetermineDropMode(POINT p, bool dragOver, TDropMode& mode);
+    // The selected nodes of the drag now running, in tree order.
+    const TNodeArray& DragSelection() const { return dragSelection_; }
+    const TFormatArray& DropFormats() const { return dropFormats_; }
+    // Draws the start of an OLE drag as the tree's image (client point).
+    void PrepareDragImage(POINT hotSpot, IDataObject* dataObject);
+    // Repaints part of the window under another tree's visible drag image.
+    void UpdateWindowAndDragImage(TBaseLazyTree* tree, RECT treeRect, bool updateNCArea, bool reshowDragImage);
+    TLTNodeAttachMode DefaultPasteMode = amAddChildLast;
+    TLTDragImageKind DragImageKind = diComplete;
+    unsigned DragOperations = doCopy | doMove;
+    int DragWidth = 350, DragHeight = 200;
+
     // ---- events ---------------------------------------------------------
     std::function<void(TBaseLazyTree*, PLazyNode parent, PLazyNode node, TLazyNodeInitStates& initialStates)> OnInitNode;
     std::function<void(TBaseLazyTree*, PLazyNode node, unsigned& childCount)> OnInitChildren;
@@ -502,6 +554,15 @@ public:
     std::function<void(TBaseLazyTree*, TCanvas& canvas, PLazyNode node, TColumnIndex column, RECT cellRect)> OnBeforeCellPaint;
     std::function<void(TBaseLazyTree*, TCanvas& canvas, PLazyNode node, TColumnIndex column, RECT cellRect)> OnAfterCellPaint;
     std::function<void(TBaseLazyTree*, const void*& bits)> OnGetLineStyle;
+    std::function<void(TBaseLazyTree*, ComPtr<IDataObject>& dataObject)> OnCreateDataObject;
+    std::function<void(TBaseLazyTree*, ComPtr<ILTDragManager>& dragManager)> OnCreateDragManager;
+    std::function<void(TBaseLazyTree*, TObject* source, TShiftState shift, TDragState state, POINT pt, TDropMode mode,
+                       DWORD& effect, bool& accept)> OnDragOver;
+    std::function<void(TBaseLazyTree*, TObject* source, IDataObject* dataObject, const TFormatArray& formats,
+                       TShiftState shift, POINT pt, DWORD& effect, TDropMode mode)> OnDragDrop;
+    std::function<void(TBaseLazyTree*, const FORMATETC& formatEtcIn, STGMEDIUM& medium, bool forClipboard,
+                       HRESULT& result)> OnRenderOLEData;
+    std::function<void(TBaseLazyTree*, TFormatEtcArray& formats)> OnGetUserClipboardFormats;
 
     THintAnimationType HintAnimation = hatSystemDefault;
     TLTHintMode HintMode = hmDefault;
@@ -562,6 +623,21 @@ protected:
     virtual int DoIncrementalSearch(PLazyNode node, const std::wstring& text);
     virtual void DoColumnClick(TColumnIndex column, unsigned shift);
     virtual void DoColumnDblClick(TColumnIndex column, unsigned shift);
+    // ---- clipboard and drag slots (LazyTreeClipboard.cpp, LazyTreeDragDrop.cpp)
+    virtual ComPtr<IDataObject> DoCreateDataObject();
+    virtual ComPtr<ILTDragManager> DoCreateDragManager();
+    virtual bool DoDragOver(TObject* source, TShiftState shift, TDragState state, POINT pt, TDropMode mode,
+                            DWORD& effect);
+    virtual void DoDragDrop(TObject* source, IDataObject* dataObject, const TFormatArray& formats, TShiftState shift,
+                            POINT pt, DWORD& effect, TDropMode mode);
+    virtual HRESULT DoRenderOLEData(const FORMATETC& formatEtcIn, STGMEDIUM& medium, bool forClipboard);
+    virtual void DoGetUserClipboardFormats(TFormatEtcArray& formats);
+    virtual bool CanShowDragImage() const { return DragImageKind != diNoImage; }
+    // The system's modal drag loop (tests drive the drop target instead).
+    virtual HRESULT RunDragLoop(IDataObject* dataObject, IDropSource* dropSource, DWORD allowedEffects, DWORD& effect);
+    // Puts this tree's formats on the clipboard for good when it holds them;
+    // the destructor of a class that renders formats of its own calls it.
+    void FlushClipboard();
     // ---- header slots (LazyTreeHeaderMouse.cpp); Sender of their events is the header.
     virtual void DoAdvancedHeaderDraw(THeaderPaintInfo& paintInfo, THeaderPaintElements elements);
     virtual void DoColumnResize(TColumnIndex column);
@@ -714,6 +790,9 @@ private:
     // The focus as read at the start of the paint running now; -1 outside one.
     int8_t paintFocused_ = -1;
     void MakeRootNode();
+    bool PutSelectionOnClipboard(TLazyTreeState pending);
+    // Cuts the links of data objects and the drag manager that may outlive the tree.
+    void DetachOleObjects();
     void ForgetNode(PLazyNode node, PLazyNode parent);
     void FreeNodeMemory(PLazyNode node);
     void TearDownChildren(PLazyNode node);
@@ -791,7 +870,12 @@ private:
     int rangeX_ = 0;
     BitmapHandle plusBitmap_, minusBitmap_;
     BrushHandle dottedBrush_;
-    ComPtr<IDropTarget> dropTarget_;
+    ComPtr<ILTDragManager> dragManager_;
+    std::unique_ptr<TLTDragImage> dragImage_;
+    // Data objects made by this tree that are still alive (their link is cut when the tree goes).
+    std::vector<TLTDataObject*> dataObjects_;
+    TNodeArray dragSelection_;
+    TFormatArray dropFormats_;
     bool dropTargetRegistered_ = false;
     bool redrawOff_ = false;
     std::unique_ptr<MemoryDC> measureDC_;

@@ -25,6 +25,11 @@ protected:
         drags.push_back(GetSortedSelection(true));
         TLazyStringTree::StartOleDrag(p);
     }
+    // The system's loop would wait for the mouse: the drag ends at once.
+    HRESULT RunDragLoop(IDataObject*, IDropSource*, DWORD, DWORD& effect) override {
+        effect = DROPEFFECT_NONE;
+        return DRAGDROP_S_CANCEL;
+    }
 };
 
 // One shown form holds the tree of every session: closing a form costs seconds here.

@@ -1,0 +1,53 @@
+#include "framework/OleData.h"
+#include <cstring>
+
+namespace krv {
+
+HGLOBAL GlobalFromBytes(const void* data, size_t size) {
+    HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT | GMEM_SHARE, size ? size : 1);
+    if (!memory) return nullptr;
+    if (size) {
+        void* p = ::GlobalLock(memory);
+        if (!p) {
+            ::GlobalFree(memory);
+            return nullptr;
+        }
+        std::memcpy(p, data, size);
+        ::GlobalUnlock(memory);
+    }
+    return memory;
+}
+
+HRESULT CopyStgMedium(const STGMEDIUM& source, STGMEDIUM& dest) {
+    dest = STGMEDIUM{};
+    switch (source.tymed) {
+    case TYMED_HGLOBAL: {
+        SIZE_T size = ::GlobalSize(source.hGlobal);
+        const void* p = ::GlobalLock(source.hGlobal);
+        if (!p && size) return E_OUTOFMEMORY;
+        HGLOBAL copy = GlobalFromBytes(p, size);
+        if (p) ::GlobalUnlock(source.hGlobal);
+        if (!copy) return E_OUTOFMEMORY;
+        dest.tymed = TYMED_HGLOBAL;
+        dest.hGlobal = copy;
+        return S_OK;
+    }
+    case TYMED_ISTREAM:
+    case TYMED_ISTORAGE:
+        dest = source;
+        if (source.pstm) source.pstm->AddRef();   // pstm and pstg share the slot
+        if (dest.pUnkForRelease) dest.pUnkForRelease->AddRef();
+        return S_OK;
+    case TYMED_NULL:
+        return S_OK;
+    default:
+        // Handles other than global memory cannot be duplicated here: share
+        // them only when a release object keeps them alive.
+        if (!source.pUnkForRelease) return DV_E_TYMED;
+        dest = source;
+        dest.pUnkForRelease->AddRef();
+        return S_OK;
+    }
+}
+
+} // namespace krv
