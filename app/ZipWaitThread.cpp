@@ -42,7 +42,7 @@ std::string SkipReason(const std::string& fileName, int errorCode, unsigned shar
 
 TZipperThread::TZipperThread(const TZipperView& view, const TStringList& recursiveMasks, const TStringList& flatMasks,
                              TZipArchiver& archiver, const std::string& exclusionText, const std::string& keepOut)
-    : TThread(true), view_(view), recursiveMasks_(recursiveMasks), flatMasks_(flatMasks), archiver_(archiver),
+    : view_(view), recursiveMasks_(recursiveMasks), flatMasks_(flatMasks), archiver_(archiver),
       keepOut_(keepOut), previousConfirm_(archiver.OnConfirmProcessFile) {
     SplitString(exclusionText, ';', exclusionList_);
     if (!keepOut_.empty()) {

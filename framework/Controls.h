@@ -17,6 +17,10 @@
 
 namespace krv {
 
+// Modal results a button hands to its form.
+enum TModalResult : int { mrNone = 0, mrOk = IDOK, mrCancel = IDCANCEL, mrAbort = IDABORT, mrRetry = IDRETRY,
+                          mrIgnore = IDIGNORE, mrYes = IDYES, mrNo = IDNO };
+
 enum TAlign { alNone, alTop, alBottom, alLeft, alRight, alClient };
 enum TAnchorKind : unsigned { akLeft = 1, akTop = 2, akRight = 4, akBottom = 8 };
 using TAnchors = unsigned;

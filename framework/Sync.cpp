@@ -17,11 +17,11 @@ struct TSlimApi {
     TSlimApi() {
         HMODULE k = ::GetModuleHandleA("kernel32.dll");
         if (!k) return;
-        acquire = reinterpret_cast<LockFn>(::GetProcAddress(k, "AcquireSRWLockExclusive"));
-        release = reinterpret_cast<LockFn>(::GetProcAddress(k, "ReleaseSRWLockExclusive"));
-        wakeOne = reinterpret_cast<LockFn>(::GetProcAddress(k, "WakeConditionVariable"));
-        wakeAll = reinterpret_cast<LockFn>(::GetProcAddress(k, "WakeAllConditionVariable"));
-        sleep = reinterpret_cast<SleepFn>(::GetProcAddress(k, "SleepConditionVariableSRW"));
+        acquire = reinterpret_cast<LockFn>(reinterpret_cast<void*>(::GetProcAddress(k, "AcquireSRWLockExclusive")));
+        release = reinterpret_cast<LockFn>(reinterpret_cast<void*>(::GetProcAddress(k, "ReleaseSRWLockExclusive")));
+        wakeOne = reinterpret_cast<LockFn>(reinterpret_cast<void*>(::GetProcAddress(k, "WakeConditionVariable")));
+        wakeAll = reinterpret_cast<LockFn>(reinterpret_cast<void*>(::GetProcAddress(k, "WakeAllConditionVariable")));
+        sleep = reinterpret_cast<SleepFn>(reinterpret_cast<void*>(::GetProcAddress(k, "SleepConditionVariableSRW")));
         ok = acquire && release && wakeOne && wakeAll && sleep;
     }
 };
@@ -58,12 +58,10 @@ void TLock::Release() {
 }
 
 TCondition::TCondition() : useSlim_(SlimUsable()) {
-    if (!useSlim_) event_ = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!useSlim_) event_.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
 }
 
-TCondition::~TCondition() {
-    if (event_) ::CloseHandle(event_);
-}
+TCondition::~TCondition() = default;
 
 void TCondition::Sleep(TLock& lock) {
     if (useSlim_ && lock.useSlim_) {
@@ -72,21 +70,21 @@ void TCondition::Sleep(TLock& lock) {
     }
     // A wake between the release and the wait is not lost for long: the
     // waiter looks at its condition again after a few milliseconds anyway.
-    if (event_) ::ResetEvent(event_);
+    if (event_) ::ResetEvent(event_.get());
     lock.Release();
-    if (event_) ::WaitForSingleObject(event_, 5);
+    if (event_) ::WaitForSingleObject(event_.get(), 5);
     else ::Sleep(1);   // a slim condition with an older lock: poll
     lock.Acquire();
 }
 
 void TCondition::NotifyOne() {
     if (useSlim_) Slim().wakeOne(&slim_);
-    else ::SetEvent(event_);
+    else ::SetEvent(event_.get());
 }
 
 void TCondition::NotifyAll() {
     if (useSlim_) Slim().wakeAll(&slim_);
-    else ::SetEvent(event_);
+    else ::SetEvent(event_.get());
 }
 
 } // namespace krv

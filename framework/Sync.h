@@ -4,6 +4,7 @@
 // without a kernel object. Older systems get a critical section and an event
 // that a waiter also re-checks every few milliseconds.
 #pragma once
+#include "framework/Handle.h"
 #include <windows.h>
 
 namespace krv {
@@ -55,7 +56,7 @@ private:
     void Sleep(TLock& lock);
     bool useSlim_;
     void* slim_ = nullptr;   // the condition variable's one word
-    HANDLE event_ = nullptr; // used only without slim locks
+    KernelHandle event_;     // used only without slim locks
 };
 
 } // namespace krv

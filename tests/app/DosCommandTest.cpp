@@ -241,3 +241,28 @@ TEST(DosCommand, TimeLimitEndsTheWaitWithoutOutput) {
     EXPECT_TRUE(r.cmd.Result().TimedOut);
     EXPECT_EQ(r.Texts(otEntireLine), (std::vector<std::string>{"quiet now"}));
 }
+
+// The worker sleeps until the pipe or the process wakes it: output after a
+// quiet spell, a partial line finished after one, and a program that ends
+// without a byte of output must each still arrive, in order, exactly once.
+TEST(DosCommand, OutputAfterAPauseAndSilentEndsAreBothSeen) {
+    StandInFixture tools;
+    tools.Script("[cdrecord -pause]\nout before\nraw half\nsleep 1500\nraw \\ttail\\n\nsleep 700\nout after\nexit 6\n"
+                 "[cdrecord -silent]\nexit 4\n"
+                 "[cdrecord -late]\nsleep 1000\nexit 5\n");
+    Runner paused;
+    ASSERT_TRUE(paused.Run(Cdrecord("-pause")));
+    EXPECT_EQ(paused.Texts(otEntireLine), (std::vector<std::string>{"before", "half\ttail", "after"}));
+    EXPECT_EQ(paused.Texts(otBeginningOfLine), (std::vector<std::string>{"half"}));
+    EXPECT_EQ(paused.cmd.Result().ExitCode, 6u);
+
+    for (auto [args, code] : {std::pair<const char*, DWORD>{"-silent", 4}, {"-late", 5}}) {
+        Runner silent;
+        ASSERT_TRUE(silent.Run(Cdrecord(args))) << args;
+        EXPECT_TRUE(silent.events.empty()) << args;
+        EXPECT_EQ(silent.terminated, 1) << args;
+        EXPECT_TRUE(silent.cmd.Result().Started) << args;
+        EXPECT_FALSE(silent.cmd.Result().TimedOut) << args;
+        EXPECT_EQ(silent.cmd.Result().ExitCode, code) << args;
+    }
+}
