@@ -3,11 +3,11 @@
 // reference-counted list of them per batch, and the queue that turns raw
 // notifications into events, drops repeats and merges a batch.
 #pragma once
-#include "framework/Sync.h"
 #include "shell/PIDLTools.h"
 #include <atomic>
 #include <memory>
 #include <vector>
+#include <mutex>
 
 namespace krv {
 
@@ -59,7 +59,7 @@ public:
 private:
     ~TLazyShellEventList() = default;
     std::atomic<long> refCount_{1};
-    TLock lock_;
+    std::mutex lock_;
     std::vector<std::unique_ptr<TLazyShellEvent>> items_;
 };
 
