@@ -1,9 +1,10 @@
 // Runs one console program in a hidden console of its own, its standard
 // input, output and error redirected through pipes, and delivers the output
-// line by line while it runs. The worker sleeps until output, the end of the
-// program, new input or Stop wakes it (or a second passes, with a time limit). The worker thread owns the process
-// and the pipes; the line and end events come from that worker (or, with
-// SynchronizeEvents, from the user-interface thread while the worker waits).
+// line by line while it runs. The worker thread owns the process and the
+// pipes and sleeps until output, the end of the program, new input or Stop
+// wakes it (or a second passes, with a time limit); the line and end events
+// come from that worker (or, with SynchronizeEvents, from the user-interface
+// thread while the worker waits).
 #pragma once
 #include "framework/Classes.h"
 #include "framework/Handle.h"
