@@ -3,11 +3,12 @@
 // reference-counted list of them per batch, and the queue that turns raw
 // notifications into events, drops repeats and merges a batch.
 #pragma once
+#include "framework/Handle.h"
 #include "shell/PIDLTools.h"
 #include <atomic>
 #include <memory>
-#include <vector>
 #include <mutex>
+#include <vector>
 
 namespace krv {
 
@@ -63,11 +64,8 @@ private:
     std::vector<std::unique_ptr<TLazyShellEvent>> items_;
 };
 
-// Holds one reference of a list for a scope.
-struct TLazyShellEventListRelease {
-    void operator()(TLazyShellEventList* list) const { if (list) list->Release(); }
-};
-using TLazyShellEventListPtr = std::unique_ptr<TLazyShellEventList, TLazyShellEventListRelease>;
+// Holds references of a list (Attach takes one over, a copy adds one).
+using TLazyShellEventListPtr = ComPtr<TLazyShellEventList>;
 
 // Equal lists by the shell's test (shell32 #21); false when either is nil.
 bool SameShellPIDL(LPCITEMIDLIST a, LPCITEMIDLIST b);

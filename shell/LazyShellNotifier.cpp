@@ -112,13 +112,14 @@ void TLazyChangeDispatchThread::Execute() {
         // A burst of changes arrives meanwhile and goes out as one batch.
         ::WaitForSingleObject(stop_.get(), batchInterval_);
         if (Terminated()) break;
-        TLazyShellEventList* list;
+        TLazyShellEventListPtr list;
         {
             std::lock_guard<std::mutex> guard(Lock());
-            list = queue_.TakeBatch();
+            list = TLazyShellEventListPtr::Attach(queue_.TakeBatch());
             ::ResetEvent(Event());
         }
-        if (list && !::PostMessageA(target_, WM_SHELLNOTIFY, reinterpret_cast<WPARAM>(list), 0)) list->Release();
+        // A posted batch carries its reference to the window.
+        if (list && ::PostMessageA(target_, WM_SHELLNOTIFY, reinterpret_cast<WPARAM>(list.get()), 0)) list.detach();
     }
 }
 
@@ -284,7 +285,7 @@ TLazyChangeNotifier::~TLazyChangeNotifier() {
     // Batches still on their way to this window are freed with its queue's end.
     MSG msg;
     while (Handle() && ::PeekMessageA(&msg, Handle(), WM_SHELLNOTIFY, WM_SHELLNOTIFY, PM_REMOVE))
-        reinterpret_cast<TLazyShellEventList*>(msg.wParam)->Release();
+        TLazyShellEventListPtr::Attach(reinterpret_cast<TLazyShellEventList*>(msg.wParam)).reset();
 }
 
 TLazyChangeControl* TLazyChangeNotifier::Find(TWinControl* control) {
@@ -434,13 +435,13 @@ void TLazyChangeNotifier::PostToControls(TLazyShellEventList* list) {
         std::lock_guard<std::mutex> guard(lock_);
         for (auto& c : controls_) targets.push_back(c->Control);
     }
-    for (size_t i = 0; i < targets.size(); ++i) list->AddRef();
+    const auto own = TLazyShellEventListPtr::Attach(list);   // the window's own reference
     for (TWinControl* control : targets) {
-        if (!control->HandleAllocated() ||
-            !::PostMessageA(control->Handle(), WM_SHELLNOTIFY, reinterpret_cast<WPARAM>(list), 0))
-            list->Release();
+        TLazyShellEventListPtr ref = own;   // each control gets one with its message
+        if (control->HandleAllocated() &&
+            ::PostMessageA(control->Handle(), WM_SHELLNOTIFY, reinterpret_cast<WPARAM>(ref.get()), 0))
+            ref.detach();
     }
-    list->Release();   // the window's own reference
 }
 
 namespace {

@@ -14,9 +14,9 @@
 #include "shell/LazyShellEvents.h"
 #include "shell/LazyThread.h"
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
-#include <mutex>
 
 namespace krv {
 
