@@ -64,8 +64,13 @@ private:
     std::vector<std::unique_ptr<TLazyShellEvent>> items_;
 };
 
-// Holds references of a list (Attach takes one over, a copy adds one).
-using TLazyShellEventListPtr = ComPtr<TLazyShellEventList>;
+// Holds references of a list: made from a pointer it takes that reference
+// over (as a window does with a posted batch); a copy adds one.
+class TLazyShellEventListPtr : public ComPtr<TLazyShellEventList> {
+public:
+    TLazyShellEventListPtr() = default;
+    explicit TLazyShellEventListPtr(TLazyShellEventList* list) : ComPtr(Attach(list)) {}
+};
 
 // Equal lists by the shell's test (shell32 #21); false when either is nil.
 bool SameShellPIDL(LPCITEMIDLIST a, LPCITEMIDLIST b);

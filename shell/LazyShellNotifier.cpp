@@ -115,7 +115,7 @@ void TLazyChangeDispatchThread::Execute() {
         TLazyShellEventListPtr list;
         {
             std::lock_guard<std::mutex> guard(Lock());
-            list = TLazyShellEventListPtr::Attach(queue_.TakeBatch());
+            list = TLazyShellEventListPtr(queue_.TakeBatch());
             ::ResetEvent(Event());
         }
         // A posted batch carries its reference to the window.
@@ -285,7 +285,7 @@ TLazyChangeNotifier::~TLazyChangeNotifier() {
     // Batches still on their way to this window are freed with its queue's end.
     MSG msg;
     while (Handle() && ::PeekMessageA(&msg, Handle(), WM_SHELLNOTIFY, WM_SHELLNOTIFY, PM_REMOVE))
-        TLazyShellEventListPtr::Attach(reinterpret_cast<TLazyShellEventList*>(msg.wParam)).reset();
+        TLazyShellEventListPtr(reinterpret_cast<TLazyShellEventList*>(msg.wParam)).reset();
 }
 
 TLazyChangeControl* TLazyChangeNotifier::Find(TWinControl* control) {
@@ -435,7 +435,7 @@ void TLazyChangeNotifier::PostToControls(TLazyShellEventList* list) {
         std::lock_guard<std::mutex> guard(lock_);
         for (auto& c : controls_) targets.push_back(c->Control);
     }
-    const auto own = TLazyShellEventListPtr::Attach(list);   // the window's own reference
+    const TLazyShellEventListPtr own(list);   // the window's own reference
     for (TWinControl* control : targets) {
         TLazyShellEventListPtr ref = own;   // each control gets one with its message
         if (control->HandleAllocated() &&

@@ -25,7 +25,7 @@ public:
 protected:
     bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) override {
         if (msg == WM_SHELLNOTIFY) {
-            Batches.push_back(TLazyShellEventListPtr::Attach(reinterpret_cast<TLazyShellEventList*>(wParam)));
+            Batches.emplace_back(reinterpret_cast<TLazyShellEventList*>(wParam));
             result = 0;
             return true;
         }
@@ -147,7 +147,7 @@ TEST(LazyShellEventQueue, ItemChangesBecomeUpdatesOfTheirFoldersAndRepeatsFold) 
     for (auto& c : cases) {
         TLazyShellEventQueue q;
         c.feed(q);
-        auto list = TLazyShellEventListPtr::Attach(q.TakeBatch());
+        TLazyShellEventListPtr list(q.TakeBatch());
         ASSERT_TRUE(list) << c.name;
         EXPECT_EQ(Paths(list.get()), c.paths) << c.name;
         std::vector<LONG> flags;
@@ -160,7 +160,7 @@ TEST(LazyShellEventQueue, ItemChangesBecomeUpdatesOfTheirFoldersAndRepeatsFold) 
     // The event keeps the changed folder's parent too.
     TLazyShellEventQueue q;
     q.QueueShellNotification(SHCNE_MKDIR, ax.get(), nullptr);
-    auto list = TLazyShellEventListPtr::Attach(q.TakeBatch());
+    TLazyShellEventListPtr list(q.TakeBatch());
     EXPECT_EQ(list->Items(0).Kind, sekUpdateDir);
     EXPECT_EQ(PathOf(list->Items(0).ParentPIDL1.get()), Lower(root.Path()));
 }
