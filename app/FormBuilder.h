@@ -7,19 +7,7 @@
 
 namespace krv {
 
-// Names, places (unless the width is 0: the control sizes itself), captions
-// and parents a control.
-template <class T>
-T* PlaceControl(T* control, TWinControl* parent, const char* name, int left, int top, int width, int height,
-                const std::string& caption = {}) {
-    control->SetName(name);
-    if (width > 0) control->SetBounds(left, top, width, height);
-    if (!caption.empty()) control->SetCaption(caption);
-    control->SetParent(parent);
-    return control;
-}
-
-// The same for a new control of the given owner.
+// PlaceControl (framework/Controls.h) for a new control of the given owner.
 template <class T>
 T* MakeControl(TComponent* owner, TWinControl* parent, const char* name, int left, int top, int width, int height,
                const std::string& caption = {}) {
