@@ -9,6 +9,10 @@
 
 namespace krv {
 
+namespace {
+constexpr UINT kShowPostedMessage = WM_APP + 0x31;
+}
+
 void StoreWithDriveFolder(std::string& storedName, const std::string& fullPath) {
     std::string drive = ExtractFileDrive(fullPath);
     if (drive.empty()) return;
@@ -44,6 +48,13 @@ TZipperThread::TZipperThread(const TZipperView& view, const TStringList& recursi
                              TZipArchiver& archiver, const std::string& exclusionText, const std::string& keepOut)
     : view_(view), recursiveMasks_(recursiveMasks), flatMasks_(flatMasks), archiver_(archiver),
       keepOut_(keepOut), previousConfirm_(archiver.OnConfirmProcessFile) {
+    postWindow_ = std::make_unique<TMessageWindow>([this](UINT msg, WPARAM, LPARAM, LRESULT& result) {
+        if (msg != kShowPostedMessage) return false;
+        result = 0;
+        ShowPosted();
+        if (view_.AfterHandOff) view_.AfterHandOff();
+        return true;
+    });
     SplitString(exclusionText, ';', exclusionList_);
     if (!keepOut_.empty()) {
         // By its exact name: a mask could match other files too.
@@ -108,19 +119,68 @@ bool TZipperThread::Due(unsigned long& last) const {
 
 void TZipperThread::QueueLine(const std::string& line) {
     pending_.push_back(line);
-    if (Due(linesShown_)) FlushLines();
+    if (Due(linesShown_)) Post(false);
+}
+
+void TZipperThread::Post(bool bars, unsigned steps) {
+    if (pending_.empty() && !bars && steps == 0) return;
+    bool post = false;
+    {
+        std::lock_guard<std::mutex> guard(postedLock_);
+        posted_.lines.insert(posted_.lines.end(), std::make_move_iterator(pending_.begin()),
+                             std::make_move_iterator(pending_.end()));
+        if (bars) {
+            posted_.overall = shownOverall_;
+            posted_.file = shownFile_;
+        }
+        posted_.steps |= steps;
+        post = !posted_.onItsWay;
+        posted_.onItsWay = true;
+    }
+    pending_.clear();
+    // What is posted while the window is still busy with earlier lines goes
+    // with the message already on its way.
+    if (post && !::PostMessageA(postWindow_->Handle(), kShowPostedMessage, 0, 0)) {
+        // A full queue: the next post tries again, and the end shows it all anyway.
+        std::lock_guard<std::mutex> guard(postedLock_);
+        posted_.onItsWay = false;
+    }
+}
+
+void TZipperThread::ShowPosted() {
+    TPosted posted;
+    {
+        std::lock_guard<std::mutex> guard(postedLock_);
+        std::swap(posted, posted_);
+    }
+    if (posted.steps & kSearchStarts) {
+        if (view_.AnimateChecking) {
+            view_.AnimateChecking->Show();
+            view_.AnimateChecking->Play();
+        }
+        if (!Terminated() && view_.ButtonCancel) view_.ButtonCancel->SetEnabled(false);
+    }
+    if (posted.steps & kSearchEnds) {
+        // Compression begins and can be cancelled.
+        if (view_.ButtonCancel && !UserCancelled) view_.ButtonCancel->SetEnabled(true);
+        StopAnimation();
+    }
+    if (posted.overall >= 0 && view_.ProgressBar) view_.ProgressBar->SetPosition(posted.overall);
+    if (posted.file >= 0 && view_.ProgressBarFile) view_.ProgressBarFile->SetPosition(posted.file);
+    if (posted.lines.empty() || !view_.EditZipMsg) return;
+    std::string text = posted.lines.front();
+    for (size_t i = 1; i < posted.lines.size(); ++i) text += "\r\n" + posted.lines[i];
+    view_.EditZipMsg->AddLine(text, LogColourValue(lcBlack));
+    view_.EditZipMsg->ScrollToEnd(true);
 }
 
 void TZipperThread::FlushLines() {
-    if (pending_.empty()) return;
-    message_ = pending_.front();
-    for (size_t i = 1; i < pending_.size(); ++i) message_ += "\r\n" + pending_[i];
-    pending_.clear();
-    HandOff([this] {
-        if (!view_.EditZipMsg) return;
-        view_.EditZipMsg->AddLine(message_, LogColourValue(lcBlack));
-        view_.EditZipMsg->ScrollToEnd(true);
-    }, true);
+    Post(false);
+    {
+        std::lock_guard<std::mutex> guard(postedLock_);
+        if (!posted_.onItsWay) return;
+    }
+    HandOff([this] { ShowPosted(); }, true);
 }
 
 void TZipperThread::UpdateBars(bool force) {
@@ -128,20 +188,13 @@ void TZipperThread::UpdateBars(bool force) {
     if (!Due(barsShown_) && !force) return;
     shownOverall_ = overallPos_;
     shownFile_ = filePos_;
-    HandOff([this] {
-        if (view_.ProgressBar) view_.ProgressBar->SetPosition(shownOverall_);
-        if (view_.ProgressBarFile) view_.ProgressBarFile->SetPosition(shownFile_);
-    }, false);
+    Post(true);
 }
 
 void TZipperThread::ShowMessage(const std::string& message) {
-    FlushLines();
-    message_ = message;
-    HandOff([this] {
-        if (!view_.EditZipMsg) return;
-        view_.EditZipMsg->AddLine(message_, LogColourValue(lcBlack));
-        view_.EditZipMsg->ScrollToEnd(true);
-    }, true);
+    if (Terminated()) return;
+    pending_.push_back(message);
+    Post(false);
 }
 
 void TZipperThread::StopAnimation() {
@@ -152,13 +205,7 @@ void TZipperThread::StopAnimation() {
 }
 
 void TZipperThread::Execute() {
-    HandOff([this] {
-        if (view_.AnimateChecking) {
-            view_.AnimateChecking->Show();
-            view_.AnimateChecking->Play();
-        }
-        if (!Terminated() && view_.ButtonCancel) view_.ButtonCancel->SetEnabled(false);
-    }, false);
+    Post(false, kSearchStarts);
     ShowMessage(KV_PrepZip);
     ShowMessage(KV_ZipCheckingFiles);
     ShowMessage(KV_WarningWaitChecking);
@@ -197,8 +244,9 @@ void TZipperThread::Execute() {
         FlushLines();
         throw;
     }
-    FlushLines();
+    // Everything posted is shown before the window learns that the work ended.
     UpdateBars(true);
+    FlushLines();
 }
 
 void TZipperThread::ProcessFileFailure(const std::string& fileName, int errorCode, TZipAction& action) {
@@ -223,11 +271,8 @@ void TZipperThread::ProcessFileFailure(const std::string& fileName, int errorCod
 void TZipperThread::OverallProgress(double progress, TZipProcessOperation operation, TZipProgressPhase phase,
                                     bool& cancel) {
     if (phase == ppStart && operation == poAdd) {
-        // The search is over: compression begins and can be cancelled.
-        HandOff([this] {
-            if (view_.ButtonCancel && !UserCancelled) view_.ButtonCancel->SetEnabled(true);
-            StopAnimation();
-        }, false);
+        // The search is over.
+        Post(false, kSearchEnds);
         ShowMessage(KV_ZipFilesChecked);
     }
     overallPos_ = static_cast<int>(std::lround(progress));

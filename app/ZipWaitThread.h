@@ -6,9 +6,12 @@
 #include "framework/RichLog.h"
 #include "framework/Strings.h"
 #include "framework/Thread.h"
+#include "framework/Window.h"
 #include "zip/ZipArchiver.h"
 #include <atomic>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -51,7 +54,9 @@ public:
     // Hand-offs cost the worker a round trip to the window thread each, and a
     // line added to the message window costs more the longer it is: "Adding"
     // lines and bar positions are gathered and handed over at most once per
-    // this many milliseconds (0: each at once).
+    // this many milliseconds (0: each at once). They, the other lines of the
+    // message box and the animation's start and stop are posted: the worker
+    // never waits while the window shows them.
     static inline std::atomic<unsigned> HandOffInterval{100};
 
 protected:
@@ -61,7 +66,14 @@ private:
     void HandOff(const std::function<void()>& fn, bool skipWhenTerminated);
     void ShowMessage(const std::string& message);
     void QueueLine(const std::string& line);
+    // Steps of the window that go with the posted lines.
+    enum : unsigned { kSearchStarts = 1, kSearchEnds = 2 };
+    // Posts the gathered lines (and the bar positions with bars, and steps) to the window.
+    void Post(bool bars, unsigned steps = 0);
+    // Posts the gathered lines and waits until all that was posted is shown.
     void FlushLines();
+    // On the user-interface thread: shows what was posted.
+    void ShowPosted();
     void UpdateBars(bool force);
     bool Due(unsigned long& last) const;
     void ProcessFileFailure(const std::string& fileName, int errorCode, TZipAction& action);
@@ -80,7 +92,16 @@ private:
     std::string message_;
     int overallPos_ = 0;
     int filePos_ = 0;
-    std::vector<std::string> pending_;   // "Adding" lines not yet shown
+    std::vector<std::string> pending_;   // "Adding" lines not yet posted
+    struct TPosted {
+        std::vector<std::string> lines;
+        int overall = -1, file = -1;     // bar positions (-1: unchanged)
+        unsigned steps = 0;              // kSearchStarts, kSearchEnds
+        bool onItsWay = false;           // a message to show them is posted
+    };
+    std::mutex postedLock_;
+    TPosted posted_;                     // posted, not yet shown (guarded)
+    std::unique_ptr<TMessageWindow> postWindow_;   // on the user-interface thread
     unsigned long linesShown_ = 0;       // tick of the last line hand-off
     unsigned long barsShown_ = 0;        // tick of the last bar hand-off
     int shownOverall_ = -1, shownFile_ = -1;

@@ -162,7 +162,16 @@ TEST_F(HardDiskRun, ALockedFileIsSkippedWithItsRedLineAndTheRestArchived) {
     std::string locked = root + "src\\docs\\b c.doc";
     FileHandle hold(::CreateFileA(locked.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(hold);
+    // The compression window's box as last seen: its "Adding" lines are
+    // posted, the red line is handed over at once, and neither may overtake.
+    std::vector<std::pair<std::string, TColor>> box;
+    TFormZipWait::OnHandOff = [&](TFormZipWait& w) {
+        box.clear();
+        for (int i = 0; i < w.EditZipMsg->LineCount(); ++i)
+            box.emplace_back(w.EditZipMsg->Line(i), w.EditZipMsg->LineColor(i));
+    };
     f.ButtonStartClick();
+    TFormZipWait::OnHandOff = nullptr;
     hold.reset();
     ASSERT_FALSE(f.Cancel);
     auto names = Entries(Archive());
@@ -175,6 +184,18 @@ TEST_F(HardDiskRun, ALockedFileIsSkippedWithItsRedLineAndTheRestArchived) {
         if (f.LogEdit->Line(i) == line) red = f.LogEdit->LineColor(i) == clRed;
     EXPECT_TRUE(red);
     EXPECT_EQ(Report().back(), "Backup done");
+    auto adding = std::find_if(box.begin(), box.end(), [&](const auto& l) { return l.first == "Adding " + locked; });
+    ASSERT_NE(adding, box.end()) << ::testing::PrintToString(box);
+    EXPECT_EQ(adding->second, clBlack);
+    // The red line (the box wraps it) comes right after, and black lines go on after it.
+    auto next = adding + 1;
+    std::string wrapped;
+    for (; next != box.end() && next->second == clRed; ++next) wrapped += next->first;
+    EXPECT_EQ(wrapped, line) << ::testing::PrintToString(box);
+    ASSERT_NE(next, box.end());
+    EXPECT_EQ(next->first.rfind("Adding ", 0), 0u);
+    EXPECT_TRUE(std::all_of(next, box.end(), [](const auto& l) { return l.second == clBlack; }));
+    EXPECT_TRUE(std::any_of(box.begin(), adding, [&](const auto& l) { return l.first == "Adding " + root + "src\\docs\\a.txt"; }));
 }
 
 TEST_F(HardDiskRun, EveryFileHasItsAddingLineInOrderWithFarFewerHandOffsThanFiles) {
