@@ -1,5 +1,6 @@
 #include "app/ConsoleForm.h"
-#include "app/Main.h"
+#include "app/FormBuilder.h"
+#include "app/AppState.h"
 #include "app/Messages.h"
 
 namespace krv {
@@ -36,24 +37,15 @@ std::string ShownConsoleText(const std::string& line) {
 TConsoleForm::TConsoleForm(TComponent* owner, unsigned refreshInterval) : TForm(owner) {
     SetCaption("Korvane :: Task in Progress");
     auto label = [this](const char* name, const char* text, int top) {
-        auto* l = new TLabel(this);
-        l->SetName(name);
-        l->SetCaption(text);
-        l->SetBounds(16, top, 408, 18);
-        l->SetParent(this);
-        return l;
+        return MakeControl<TLabel>(this, this, name, 16, top, 408, 18, text);
     };
     LabelWaitTask = label("LabelWaitTask", "Task in progress...", 16);
     LabelWait2 = label("LabelWait2", "Please wait...", 40);
     LabelWaitProgress = label("LabelWaitProgress", "Starting...", 72);
-    Timer = new TTimer(this);
-    Timer->SetName("Timer");
-    Timer->SetEnabled(false);
-    Timer->SetInterval(1);
-    Timer->OnTimer = [this](TObject*) {
+    Timer = MakeWindowTimer(this, "Timer", 1, [this] {
         Timer->SetEnabled(false);
         StartCommand();
-    };
+    });
     TimerRefresh = new TTimer(this);
     TimerRefresh->SetName("TimerRefresh");
     TimerRefresh->SetInterval(refreshInterval);
@@ -61,14 +53,6 @@ TConsoleForm::TConsoleForm(TComponent* owner, unsigned refreshInterval) : TForm(
 }
 
 TConsoleForm::~TConsoleForm() { command_.reset(); }
-
-void TConsoleForm::ApplyLanguage() {
-    for (TComponent* o = Owner(); o; o = o->Owner())
-        if (auto* main = dynamic_cast<TMainForm*>(o); main && main->Lang) {
-            main->Lang->ApplyToForm(*this);
-            return;
-        }
-}
 
 void TConsoleForm::AddLog(const std::string& msg, int colour, int level, int kind) const {
     if (Log) Log(msg, colour, level, kind);

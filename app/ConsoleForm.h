@@ -60,7 +60,6 @@ protected:
     void LogRuler() const;
     // Ends a modal loop that may be waiting for a posted message.
     void CloseWithResult(int result);
-    void ApplyLanguage();
 
 private:
     void NewLine(const std::string& line, TOutputType type);

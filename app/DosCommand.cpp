@@ -33,20 +33,89 @@ void TProcessTimer::Ended() {
 
 struct TDosThread::Pipes {
     FileHandle inRead, inWrite;     // the child reads, the worker writes
-    FileHandle outRead, outWrite;   // the child writes, the worker reads
+    FileHandle outRead, outWrite;   // the child writes, the worker reads (overlapped)
+};
+
+// One overlapped read at a time on the output pipe; its event is set when the
+// read finishes, so the worker can wait for output beside the process.
+class TDosThread::OutputReader {
+public:
+    explicit OutputReader(HANDLE pipe) : pipe_(pipe), event_(::CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
+        if (!event_) closed_ = true;
+    }
+    OutputReader(const OutputReader&) = delete;
+    OutputReader& operator=(const OutputReader&) = delete;
+    // The system writes into buffer_ until the read is cancelled and done.
+    ~OutputReader() {
+        const char* data;
+        DWORD size;
+        Cancel(data, size);
+    }
+    HANDLE Event() const { return event_.get(); }
+    bool Open() const { return !closed_; }
+    // Starts the next read unless one is under way or the pipe has closed.
+    void Start() {
+        if (pending_ || closed_) return;
+        overlapped_ = OVERLAPPED{};
+        overlapped_.hEvent = event_.get();
+        if (::ReadFile(pipe_, buffer_, sizeof buffer_, nullptr, &overlapped_) || ::GetLastError() == ERROR_IO_PENDING)
+            pending_ = true;
+        else
+            closed_ = true;   // broken pipe: every writer has gone
+    }
+    // True with the bytes of a read that has finished; false while it runs,
+    // when none was started or when the pipe has closed.
+    bool Finished(const char*& data, DWORD& size, bool wait = false) {
+        if (!pending_) return false;
+        DWORD got = 0;
+        if (!::GetOverlappedResult(pipe_, &overlapped_, &got, wait)) {
+            if (::GetLastError() == ERROR_IO_INCOMPLETE) return false;
+            pending_ = false;
+            closed_ = true;
+            return false;
+        }
+        pending_ = false;
+        data = buffer_;
+        size = got;
+        return true;
+    }
+    // Ends a read under way; true with its bytes when it had finished first.
+    bool Cancel(const char*& data, DWORD& size) {
+        if (!pending_) return false;
+        ::CancelIo(pipe_);
+        bool got = Finished(data, size, true);
+        closed_ = true;
+        return got;
+    }
+
+private:
+    HANDLE pipe_;
+    KernelHandle event_;
+    OVERLAPPED overlapped_{};
+    char buffer_[4096];
+    bool pending_ = false;
+    bool closed_ = false;
 };
 
 TDosThread::TDosThread(TDosCommand* owner, const std::string& commandLine, TStringList* lines,
                        TProcessTimer* timer, bool inputToOutput, int maxTimeAfterBeginning,
                        int maxTimeAfterLastOutput, DWORD priority, bool synchronizeEvents)
-    : TThread(true), owner_(owner), commandLine_(commandLine), lines_(lines), timer_(timer),
+    : owner_(owner), commandLine_(commandLine), lines_(lines), timer_(timer),
       inputToOutput_(inputToOutput), maxTimeAfterBeginning_(maxTimeAfterBeginning),
       maxTimeAfterLastOutput_(maxTimeAfterLastOutput), priority_(priority),
-      synchronizeEvents_(synchronizeEvents) {}
+      synchronizeEvents_(synchronizeEvents), wake_(::CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
 
 void TDosThread::AddInput(const std::string& markedText) {
-    std::lock_guard<std::mutex> lock(inputLock_);
-    inputLines_.Add(markedText);
+    {
+        std::lock_guard<std::mutex> lock(inputLock_);
+        inputLines_.Add(markedText);
+    }
+    ::SetEvent(wake_.get());
+}
+
+void TDosThread::Stop() {
+    Terminate();
+    ::SetEvent(wake_.get());
 }
 
 void TDosThread::Fire(const std::function<void()>& fn) {
@@ -66,40 +135,48 @@ void TDosThread::Fire(const std::function<void()>& fn) {
 
 void TDosThread::Execute() {
     Pipes pipes;
-    SECURITY_DESCRIPTOR sd;
-    SECURITY_ATTRIBUTES sa{};
-    sa.nLength = sizeof(sa);
-    sa.bInheritHandle = TRUE;
-    // A null access list: whatever account the child runs under may use the pipes.
-    if (!(::GetVersion() & 0x80000000u) && ::InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION) &&
-        ::SetSecurityDescriptorDacl(&sd, TRUE, nullptr, FALSE))
-        sa.lpSecurityDescriptor = &sd;
-
-    HANDLE r = nullptr, w = nullptr;
-    bool piped = false;
-    if (::CreatePipe(&r, &w, &sa, 0)) {
-        pipes.inRead.reset(r);
-        pipes.inWrite.reset(w);
-        if (::CreatePipe(&r, &w, &sa, 0)) {
-            pipes.outRead.reset(r);
-            pipes.outWrite.reset(w);
-            piped = true;
-        }
-    }
-    if (!piped) {
+    if (!wake_)
+        result_.StartError = "Cannot create the wake-up event for " + commandLine_ + ": " + SysErrorMessage(::GetLastError());
+    else if (!CreatePipes(pipes))
         result_.StartError = "Cannot create the pipes for " + commandLine_ + ": " + SysErrorMessage(::GetLastError());
-    } else {
-        // Our own ends stay with us: a child holding them would keep the pipes alive.
-        ::SetHandleInformation(pipes.inWrite.get(), HANDLE_FLAG_INHERIT, 0);
-        ::SetHandleInformation(pipes.outRead.get(), HANDLE_FLAG_INHERIT, 0);
+    else
         RunProcess(pipes);
-    }
     pipes = Pipes{};
     if (timer_) timer_->Ended();
     Fire([this] {
         owner_->result_ = result_;
         owner_->DoTerminated();
     });
+}
+
+// Input through an anonymous pipe; output through a named pipe whose server
+// end we read overlapped, so that the worker can wait on it. The child's ends
+// are inheritable, ours are not: a child holding them would keep the pipes alive.
+bool TDosThread::CreatePipes(Pipes& pipes) {
+    SECURITY_DESCRIPTOR sd;
+    SECURITY_ATTRIBUTES sa{};
+    sa.nLength = sizeof(sa);
+    // A null access list: whatever account the child runs under may use the pipes.
+    if (!(::GetVersion() & 0x80000000u) && ::InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION) &&
+        ::SetSecurityDescriptorDacl(&sd, TRUE, nullptr, FALSE))
+        sa.lpSecurityDescriptor = &sd;
+
+    static std::atomic<unsigned> serial{0};
+    std::string name = "\\\\.\\pipe\\korvane-console-" + std::to_string(::GetCurrentProcessId()) + "-" +
+                       std::to_string(++serial);
+    sa.bInheritHandle = FALSE;
+    pipes.outRead.reset(::CreateNamedPipeA(name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED,
+                                           PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0, &sa));
+    if (!pipes.outRead) return false;
+    sa.bInheritHandle = TRUE;
+    pipes.outWrite.reset(::CreateFileA(name.c_str(), GENERIC_WRITE, 0, &sa, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!pipes.outWrite) return false;
+    HANDLE r = nullptr, w = nullptr;
+    if (!::CreatePipe(&r, &w, &sa, 0)) return false;
+    pipes.inRead.reset(r);
+    pipes.inWrite.reset(w);
+    ::SetHandleInformation(pipes.inWrite.get(), HANDLE_FLAG_INHERIT, 0);
+    return true;
 }
 
 void TDosThread::RunProcess(Pipes& pipes) {
@@ -123,37 +200,46 @@ void TDosThread::RunProcess(Pipes& pipes) {
     }
     KernelHandle process(pi.hProcess), thread(pi.hThread);
     result_.Started = true;
-    buffer_.assign(1024, '\0');
+    // From now on only the child writes: the pipe breaks when its last writer ends.
+    pipes.outWrite.reset();
 
+    OutputReader reader(pipes.outRead.get());
+    reader.Start();
+    const bool limited = timer_ && (maxTimeAfterBeginning_ > 0 || maxTimeAfterLastOutput_ > 0);
     for (;;) {
-        DWORD exitCode = STILL_ACTIVE;
-        ::GetExitCodeProcess(process.get(), &exitCode);
-        DWORD available = 0;
-        if (::PeekNamedPipe(pipes.outRead.get(), nullptr, 0, nullptr, &available, nullptr) && available > 0)
-            ReadChunk(pipes.outRead.get(), available);
-        else
-            SendInput(pipes.inWrite.get());
-        ::Sleep(1);
+        HANDLE waits[3] = {process.get(), wake_.get(), reader.Event()};
+        ::WaitForMultipleObjects(reader.Open() ? 3 : 2, waits, FALSE,
+                                 limited ? timer_->Interval : INFINITE);
+        // Output first: what the program wrote before it ended still counts.
+        TakeOutput(reader);
+        SendInput(pipes.inWrite.get());
         if (Terminated() && !result_.Stopped) {
             result_.Stopped = true;
             ::TerminateProcess(process.get(), 0);
         }
-        if (exitCode != STILL_ACTIVE) {
+        if (::WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0) {
+            DWORD exitCode = 0;
+            ::GetExitCodeProcess(process.get(), &exitCode);
             result_.ExitCode = exitCode;
             break;
         }
-        if (timer_ && ((maxTimeAfterBeginning_ > 0 && timer_->SinceBeginning() > maxTimeAfterBeginning_) ||
-                       (maxTimeAfterLastOutput_ > 0 && timer_->SinceLastOutput() > maxTimeAfterLastOutput_))) {
+        if (TimeIsUp()) {
             result_.TimedOut = true;
             result_.ExitCode = STILL_ACTIVE;
             break;
         }
     }
-    // Whatever the program wrote before it ended is still in the pipe.
-    DWORD available = 0;
-    while (!result_.TimedOut && ::PeekNamedPipe(pipes.outRead.get(), nullptr, 0, nullptr, &available, nullptr) &&
-           available > 0)
-        ReadChunk(pipes.outRead.get(), available);
+    // Whatever the program wrote before it ended is still in the pipe. A
+    // program it started may hold the pipe open: take what is there, no more.
+    while (!result_.TimedOut && reader.Open()) {
+        TakeOutput(reader);
+        DWORD available = 0;
+        if (!::PeekNamedPipe(pipes.outRead.get(), nullptr, 0, nullptr, &available, nullptr) || available == 0) break;
+        ::WaitForSingleObject(reader.Event(), INFINITE);
+    }
+    const char* data;
+    DWORD size;
+    if (reader.Cancel(data, size) && !result_.TimedOut) ParseChunk(data, size);
     if (!pending_.empty()) {
         std::string line;
         line.swap(pending_);
@@ -161,18 +247,29 @@ void TDosThread::RunProcess(Pipes& pipes) {
     }
 }
 
-void TDosThread::ReadChunk(HANDLE readEnd, DWORD available) {
-    if (available > buffer_.size()) buffer_.assign(available, '\0');
-    std::fill(buffer_.begin(), buffer_.end(), '\0');
-    DWORD got = 0;
-    if (!::ReadFile(readEnd, buffer_.data(), static_cast<DWORD>(buffer_.size()), &got, nullptr) || got == 0) return;
+bool TDosThread::TimeIsUp() const {
+    return timer_ && ((maxTimeAfterBeginning_ > 0 && timer_->SinceBeginning() > maxTimeAfterBeginning_) ||
+                      (maxTimeAfterLastOutput_ > 0 && timer_->SinceLastOutput() > maxTimeAfterLastOutput_));
+}
+
+// Hands over every read that has finished and starts the next one.
+void TDosThread::TakeOutput(OutputReader& reader) {
+    const char* data;
+    DWORD size;
+    while (reader.Finished(data, size)) {
+        ParseChunk(data, size);
+        reader.Start();
+    }
+}
+
+void TDosThread::ParseChunk(const char* data, DWORD size) {
     std::string current;
     current.swap(pending_);
-    for (DWORD i = 0; i < got && !Terminated(); ++i) {
-        char c = buffer_[i];
+    for (DWORD i = 0; i < size && !Terminated(); ++i) {
+        char c = data[i];
         if (c == '\0') continue;
         if (c == '\n' || c == '\r') {
-            if (c == '\r' && i + 1 < got && buffer_[i + 1] == '\n') ++i;
+            if (c == '\r' && i + 1 < size && data[i + 1] == '\n') ++i;
             DeliverLine(current);
             current.clear();
         } else {
@@ -254,7 +351,7 @@ void TDosCommand::Execute() {
 
 void TDosCommand::Stop() {
     if (!thread_) return;
-    thread_->Terminate();
+    thread_->Stop();
     // From inside the worker's own event (on the worker, or on the user-interface
     // thread while the worker waits for it) we cannot wait for the worker: the
     // flag alone ends the process on the next pass of its loop.
@@ -264,7 +361,7 @@ void TDosCommand::Stop() {
 
 void TDosCommand::ReleaseThread() {
     if (!thread_) return;
-    thread_->Terminate();
+    thread_->Stop();
     thread_->WaitFor();
     thread_.reset();
 }

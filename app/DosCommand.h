@@ -1,8 +1,10 @@
 // Runs one console program in a hidden console of its own, its standard
-// input, output and error redirected through anonymous pipes, and delivers
-// the output line by line while it runs. The worker thread owns the process
-// and the pipes; the line and end events come from that worker (or, with
-// SynchronizeEvents, from the user-interface thread while the worker waits).
+// input, output and error redirected through pipes, and delivers the output
+// line by line while it runs. The worker thread owns the process and the
+// pipes and sleeps until output, the end of the program, new input or Stop
+// wakes it (or a second passes, with a time limit); the line and end events
+// come from that worker (or, with SynchronizeEvents, from the user-interface
+// thread while the worker waits).
 #pragma once
 #include "framework/Classes.h"
 #include "framework/Handle.h"
@@ -75,6 +77,8 @@ public:
     // Queues input: marker "_" sends the text followed by CR LF, any other
     // marker sends it as it is.
     void AddInput(const std::string& markedText);
+    // Terminate, and wake the worker so that it ends the program now.
+    void Stop();
     const TDosResult& Result() const { return result_; }
     // True while one of its events runs on the user-interface thread.
     bool InHandler() const { return inHandler_; }
@@ -84,8 +88,12 @@ protected:
 
 private:
     struct Pipes;
+    class OutputReader;
+    bool CreatePipes(Pipes& pipes);
     void RunProcess(Pipes& pipes);
-    void ReadChunk(HANDLE readEnd, DWORD available);
+    bool TimeIsUp() const;
+    void TakeOutput(OutputReader& reader);
+    void ParseChunk(const char* data, DWORD size);
     void SendInput(HANDLE writeEnd);
     void DeliverLine(const std::string& line);
     void DeliverPartial(const std::string& text);
@@ -102,9 +110,9 @@ private:
     DWORD priority_;
     bool synchronizeEvents_;
 
+    KernelHandle wake_;       // set by AddInput and Stop
     std::mutex inputLock_;
     TStringList inputLines_;
-    std::string buffer_;
     std::string pending_;     // unfinished last line
     bool partialShown_ = false;
     TDosResult result_;

@@ -2,18 +2,26 @@
 // window's description so the language files find it.
 #pragma once
 #include "framework/Forms.h"
+#include <functional>
+#include <string>
 
 namespace krv {
 
+// PlaceControl (framework/Controls.h) for a new control of the given owner.
 template <class T>
-T* MakeControl(TForm* form, TWinControl* parent, const char* name, int x, int y, int w, int h,
-               const char* caption = nullptr) {
-    auto* c = new T(form);
-    c->SetName(name);
-    c->SetParent(parent);
-    c->SetBounds(x, y, w, h);
-    if (caption) c->SetCaption(caption);
-    return c;
+T* MakeControl(TComponent* owner, TWinControl* parent, const char* name, int left, int top, int width, int height,
+               const std::string& caption = {}) {
+    return PlaceControl(new T(owner), parent, name, left, top, width, height, caption);
+}
+
+// A stopped timer owned by the window.
+inline TTimer* MakeWindowTimer(TForm* owner, const char* name, unsigned interval, std::function<void()> onTimer) {
+    auto* timer = new TTimer(owner);
+    timer->SetName(name);
+    timer->SetEnabled(false);
+    timer->SetInterval(interval);
+    timer->OnTimer = [onTimer = std::move(onTimer)](TObject*) { onTimer(); };
+    return timer;
 }
 
 // The client area of a window whose frame only the system knows: measured on

@@ -1,5 +1,6 @@
 #include "app/FormWait.h"
-#include "app/Main.h"
+#include "app/FormBuilder.h"
+#include "app/AppState.h"
 #include "app/Messages.h"
 #include "framework/Dialogs.h"
 
@@ -10,10 +11,7 @@ TFormWait::TFormWait(TComponent* owner) : TConsoleForm(owner, 10000) {
     BorderStyle = bsDialog;
     Position = poMainFormCenter;
     SetBounds(0, 0, 446, 170);
-    Animate = new TAnimate(this);
-    Animate->SetName("Animate");
-    Animate->SetBounds(10, 12, 100, 56);
-    Animate->SetParent(this);
+    Animate = MakeControl<TAnimate>(this, this, "Animate", 10, 12, 100, 56);
     // The labels go right of the clip.
     for (TLabel* label : {LabelWaitTask, LabelWait2, LabelWaitProgress})
         label->SetBounds(120, label->Top(), 310, label->Height());
@@ -22,24 +20,16 @@ TFormWait::TFormWait(TComponent* owner) : TConsoleForm(owner, 10000) {
         Animate->Play();
         start(sender);
     };
-    ButtonWaitCancel = new TButton(this);
-    ButtonWaitCancel->SetName("ButtonWaitCancel");
-    ButtonWaitCancel->SetCaption("Cancel");
-    ButtonWaitCancel->SetBounds(228, 100, 90, 26);
+    ButtonWaitCancel = MakeControl<TButton>(this, this, "ButtonWaitCancel", 228, 100, 90, 26, "Cancel");
     ButtonWaitCancel->OnClick = [this](TObject*) { ButtonWaitCancelClick(); };
-    ButtonWaitCancel->SetParent(this);
-    ButtonMinimize = new TButton(this);
-    ButtonMinimize->SetName("ButtonMinimize");
-    ButtonMinimize->SetCaption("Minimize");
-    ButtonMinimize->SetBounds(328, 100, 90, 26);
+    ButtonMinimize = MakeControl<TButton>(this, this, "ButtonMinimize", 328, 100, 90, 26, "Minimize");
     ButtonMinimize->OnClick = [this](TObject*) { ButtonMinimizeClick(); };
-    ButtonMinimize->SetParent(this);
     OnShow = [this](TObject*) { FormShow(); };
     DoCreate();
 }
 
 void TFormWait::FormShow() {
-    ApplyLanguage();
+    ApplyOwnerLanguage(*this);
     UserCancelled = false;
     RecorderError = false;
     LogRuler();

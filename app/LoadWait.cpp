@@ -1,4 +1,5 @@
 #include "app/LoadWait.h"
+#include "app/FormBuilder.h"
 #include "app/Main.h"
 
 namespace krv {
@@ -9,21 +10,11 @@ TFormLoadWait::TFormLoadWait(TMainForm& main) : TForm(&main), main_(main) {
     BorderStyle = bsDialog;
     SetBounds(0, 0, 320, 150);
     Animate = new TAnimate(this);
-    Animate->SetName("Animate");
-    Animate->SetBounds(10, 8, 294, 60);
     Animate->SetCommonAVI(aviFindFolder);
     Animate->Play();
-    Animate->SetParent(this);
-    LabelWait = new TLabel(this);
-    LabelWait->SetName("LabelWait");
-    LabelWait->SetBounds(10, 76, 294, 32);
-    LabelWait->SetCaption("Loading session, please wait...");
-    LabelWait->SetParent(this);
-    Timer = new TTimer(this);
-    Timer->SetName("Timer");
-    Timer->SetEnabled(false);
-    Timer->SetInterval(100);
-    Timer->OnTimer = [this](TObject*) { TimerTimer(); };
+    PlaceControl(Animate, this, "Animate", 10, 8, 294, 60);
+    LabelWait = MakeControl<TLabel>(this, this, "LabelWait", 10, 76, 294, 32, "Loading session, please wait...");
+    Timer = MakeWindowTimer(this, "Timer", 100, [this] { TimerTimer(); });
     OnShow = [this](TObject*) { FormShow(); };
     DoCreate();
 }

@@ -63,17 +63,6 @@ TMainForm::~TMainForm() {
 
 // ------------------------------------------------------------------ layout
 
-template <class T>
-T* TMainForm::Add(TWinControl* parent, const char* name, int left, int top, int width, int height,
-                  const std::string& caption) {
-    auto* c = new T(this);
-    c->SetName(name);
-    if (width > 0) c->SetBounds(left, top, width, height);
-    if (!caption.empty()) c->SetCaption(caption);
-    c->SetParent(parent);
-    return c;
-}
-
 TMenuItem* TMainForm::AddMenu(TMenuItem* parent, const char* name, const std::string& caption, const std::string& hint,
                               std::function<void()> onClick) {
     auto* item = new TMenuItem(this);

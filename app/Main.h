@@ -3,6 +3,8 @@
 // levels, status line), the log call and the log panel, the destination mode
 // buttons and closing. Controls are owned by the window and found by name.
 #pragma once
+#include "app/AppState.h"
+#include "app/FormBuilder.h"
 #include "app/Lang.h"
 #include "app/SessionData.h"
 #include "app/ReportMail.h"
@@ -25,14 +27,6 @@
 #include <vector>
 
 namespace krv {
-
-// Program-wide state shared with the run, the mail and the batch mode.
-extern bool Batch;
-extern bool MailBusy;
-extern bool CloseWhenMailDone;
-extern bool LogPanelShown;
-extern bool NetworkDestination;
-extern TStringList DeviceIds;
 
 class TFormSessionLink;
 
@@ -278,7 +272,9 @@ private:
     void BuildImages();
     void ShowHint();
     template <class T> T* Add(TWinControl* parent, const char* name, int left, int top, int width, int height,
-                              const std::string& caption = {});
+                              const std::string& caption = {}) {
+        return MakeControl<T>(this, parent, name, left, top, width, height, caption);
+    }
     TMenuItem* AddMenu(TMenuItem* parent, const char* name, const std::string& caption, const std::string& hint,
                        std::function<void()> onClick = {});
     void AbortRun();

@@ -68,7 +68,7 @@ TFormSplashScreen::TFormSplashScreen(TComponent* owner, const std::string& appDi
 }
 
 void TFormSplashScreen::FormShow() {
-    ApplyLanguage();
+    ApplyOwnerLanguage(*this);
     LabelVersion->SetCaption(KV_VersionTxt + " " + kProductVersion + " [0106]");
     Output.clear();
     LogRuler();

@@ -1,5 +1,6 @@
 #include "app/SessionLinkForm.h"
-#include "app/Main.h"
+#include "app/FormBuilder.h"
+#include "app/AppState.h"
 #include "app/Messages.h"
 
 namespace krv {
@@ -9,26 +10,19 @@ TFormSessionLink::TFormSessionLink(TComponent* owner) : TForm(owner) {
     Position = poMainFormCenter;
     BorderStyle = bsDialog;
     SetBounds(0, 0, 420, 250);
-    auto add = [this](auto* control, const char* name, int left, int top, int width, int height, const char* caption) {
-        control->SetName(name);
-        control->SetBounds(left, top, width, height);
-        if (caption) control->SetCaption(caption);
-        control->SetParent(this);
-        return control;
-    };
-    add(new TLabel(this), "LabelDestFolder", 12, 12, 300, 16, "Destination Folder");
-    DestFolderEdit = add(new TEdit(this), "DestFolderEdit", 12, 30, 340, 21, nullptr);
-    DestButton = add(new TButton(this), "DestButton", 358, 29, 40, 23, "...");
-    add(new TLabel(this), "LabelArchiveName", 12, 62, 150, 16, "Archive Name");
-    add(new TLabel(this), "LabelArchiveHint", 170, 62, 230, 16, "(Leave blank if not needed)");
-    ArchiveNameEdit = add(new TEdit(this), "ArchiveNameEdit", 12, 80, 386, 21, nullptr);
-    add(new TLabel(this), "LabelLinkName", 12, 112, 300, 16, "Link Name");
-    LinkNameEdit = add(new TEdit(this), "LinkNameEdit", 12, 130, 386, 21, nullptr);
-    ButtonGenerate = add(new TButton(this), "ButtonGenerate", 214, 176, 90, 26, "Generate");
+    MakeControl<TLabel>(this, this, "LabelDestFolder", 12, 12, 300, 16, "Destination Folder");
+    DestFolderEdit = MakeControl<TEdit>(this, this, "DestFolderEdit", 12, 30, 340, 21);
+    DestButton = MakeControl<TButton>(this, this, "DestButton", 358, 29, 40, 23, "...");
+    MakeControl<TLabel>(this, this, "LabelArchiveName", 12, 62, 150, 16, "Archive Name");
+    MakeControl<TLabel>(this, this, "LabelArchiveHint", 170, 62, 230, 16, "(Leave blank if not needed)");
+    ArchiveNameEdit = MakeControl<TEdit>(this, this, "ArchiveNameEdit", 12, 80, 386, 21);
+    MakeControl<TLabel>(this, this, "LabelLinkName", 12, 112, 300, 16, "Link Name");
+    LinkNameEdit = MakeControl<TEdit>(this, this, "LinkNameEdit", 12, 130, 386, 21);
+    ButtonGenerate = MakeControl<TButton>(this, this, "ButtonGenerate", 214, 176, 90, 26, "Generate");
     ButtonGenerate->ModalResult = mrOk;
     ButtonGenerate->Default = true;
     ButtonGenerate->SetEnabled(false);
-    ButtonCancel = add(new TButton(this), "ButtonCancel", 308, 176, 90, 26, "Cancel");
+    ButtonCancel = MakeControl<TButton>(this, this, "ButtonCancel", 308, 176, 90, 26, "Cancel");
     ButtonCancel->ModalResult = mrCancel;
     ButtonCancel->Cancel = true;
     SelectDir = new TFolderBrowser(this);
@@ -42,7 +36,7 @@ TFormSessionLink::TFormSessionLink(TComponent* owner) : TForm(owner) {
 }
 
 void TFormSessionLink::FormShow() {
-    if (auto* main = dynamic_cast<TMainForm*>(Owner()); main && main->Lang) main->Lang->ApplyToForm(*this);
+    ApplyOwnerLanguage(*this);
     SetCaption(std::string(kProductName) + KV_GenLink_Title);
 }
 

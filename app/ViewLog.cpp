@@ -1,5 +1,5 @@
 #include "app/ViewLog.h"
-#include "app/Main.h"
+#include "app/AppState.h"
 #include "app/Messages.h"
 
 namespace krv {
@@ -38,7 +38,7 @@ TFormViewLog::TFormViewLog(TComponent* owner) : TForm(owner) {
 }
 
 void TFormViewLog::FormShow() {
-    if (auto* main = dynamic_cast<TMainForm*>(Owner()); main && main->Lang) main->Lang->ApplyToForm(*this);
+    ApplyOwnerLanguage(*this);
     SetCaption(std::string(kProductName) + KV_ViewLog_Title);
 }
 

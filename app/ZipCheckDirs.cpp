@@ -75,7 +75,7 @@ void TFormZipCheckDirs::ThreadTerminate() {
     LifeTimer->SetEnabled(false);
     if (thread_->FatalException) {
         // A scan that failed must not look like an empty or small selection.
-        main_->AddLog(KV_Error + ": " + ExceptionText(thread_->FatalException), lcRed, 0, lkNormal);
+        main_->AddLog(KV_Error + ": " + ExceptionText(thread_->FatalException, DescribeError), lcRed, 0, lkNormal);
         Cancelled = true;
         main_->Cancel = true;
     }

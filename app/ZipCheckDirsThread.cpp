@@ -90,7 +90,7 @@ int64_t TSessionFolderFeed::FolderSize(Node node, bool recurse) {
 TCheckDirThread::TCheckDirThread(TProgressBar* progressDirs, TProgressBar* progressChilds, TLabel* labelMsg,
                                  TScanTree& tree, const TStringList& checkedPaths, TStringList& recursiveDirs,
                                  TStringList& flatDirs, bool includeSubfolders, TCheckDirMode mode)
-    : TThread(true), progressDirs_(progressDirs), progressChilds_(progressChilds), labelMsg_(labelMsg), tree_(tree),
+    : progressDirs_(progressDirs), progressChilds_(progressChilds), labelMsg_(labelMsg), tree_(tree),
       checkedPaths_(checkedPaths), recursiveDirs_(recursiveDirs), flatDirs_(flatDirs),
       includeSubfolders_(includeSubfolders), mode_(mode) {
     Start();

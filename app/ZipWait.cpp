@@ -91,7 +91,7 @@ void TFormZipWait::ZipperThreadTerminate() {
     main_->LeftOut += thread_->Skipped;
     if (thread_->FatalException) {
         // A failure of the archiver ends the run through its abort path.
-        main_->AddLog(KV_Error + ": " + ExceptionText(thread_->FatalException), lcRed, 0, lkNormal);
+        main_->AddLog(KV_Error + ": " + ExceptionText(thread_->FatalException, DescribeError), lcRed, 0, lkNormal);
         main_->Cancel = true;
     } else if (thread_->Cancel && !UserCancelled) {
         main_->AddLog(KV_ZPErrorCodeTXT + " " + std::to_string(thread_->ErrorCode), lcRed, 0, lkNormal);

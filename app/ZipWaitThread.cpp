@@ -46,7 +46,7 @@ std::string SkipReason(const std::string& fileName, int errorCode, unsigned shar
 
 TZipperThread::TZipperThread(const TZipperView& view, const TStringList& recursiveMasks, const TStringList& flatMasks,
                              TZipArchiver& archiver, const std::string& exclusionText, const std::string& keepOut)
-    : TThread(true), view_(view), recursiveMasks_(recursiveMasks), flatMasks_(flatMasks), archiver_(archiver),
+    : view_(view), recursiveMasks_(recursiveMasks), flatMasks_(flatMasks), archiver_(archiver),
       keepOut_(keepOut), previousConfirm_(archiver.OnConfirmProcessFile) {
     postWindow_ = std::make_unique<TMessageWindow>([this](UINT msg, WPARAM, LPARAM, LRESULT& result) {
         if (msg != kShowPostedMessage) return false;
@@ -126,7 +126,7 @@ void TZipperThread::Post(bool bars, unsigned steps) {
     if (pending_.empty() && !bars && steps == 0) return;
     bool post = false;
     {
-        TLockGuard guard(postedLock_);
+        std::lock_guard<std::mutex> guard(postedLock_);
         posted_.lines.insert(posted_.lines.end(), std::make_move_iterator(pending_.begin()),
                              std::make_move_iterator(pending_.end()));
         if (bars) {
@@ -142,7 +142,7 @@ void TZipperThread::Post(bool bars, unsigned steps) {
     // with the message already on its way.
     if (post && !::PostMessageA(postWindow_->Handle(), kShowPostedMessage, 0, 0)) {
         // A full queue: the next post tries again, and the end shows it all anyway.
-        TLockGuard guard(postedLock_);
+        std::lock_guard<std::mutex> guard(postedLock_);
         posted_.onItsWay = false;
     }
 }
@@ -150,7 +150,7 @@ void TZipperThread::Post(bool bars, unsigned steps) {
 void TZipperThread::ShowPosted() {
     TPosted posted;
     {
-        TLockGuard guard(postedLock_);
+        std::lock_guard<std::mutex> guard(postedLock_);
         std::swap(posted, posted_);
     }
     if (posted.steps & kSearchStarts) {
@@ -177,7 +177,7 @@ void TZipperThread::ShowPosted() {
 void TZipperThread::FlushLines() {
     Post(false);
     {
-        TLockGuard guard(postedLock_);
+        std::lock_guard<std::mutex> guard(postedLock_);
         if (!posted_.onItsWay) return;
     }
     HandOff([this] { ShowPosted(); }, true);

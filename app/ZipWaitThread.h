@@ -5,13 +5,13 @@
 #include "framework/ComCtrls.h"
 #include "framework/RichLog.h"
 #include "framework/Strings.h"
-#include "framework/Sync.h"
 #include "framework/Thread.h"
 #include "framework/Window.h"
 #include "zip/ZipArchiver.h"
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -99,7 +99,7 @@ private:
         unsigned steps = 0;              // kSearchStarts, kSearchEnds
         bool onItsWay = false;           // a message to show them is posted
     };
-    TLock postedLock_;
+    std::mutex postedLock_;
     TPosted posted_;                     // posted, not yet shown (guarded)
     std::unique_ptr<TMessageWindow> postWindow_;   // on the user-interface thread
     unsigned long linesShown_ = 0;       // tick of the last line hand-off

@@ -131,12 +131,10 @@ void TStatusBar::SetPanelAutoSize(int index, bool autoSize) {
 
 int TStatusBar::TextWidth(const std::string& text) {
     if (!handle_ || text.empty()) return 0;
-    HDC dc = ::GetDC(handle_);
-    HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageA(handle_, WM_GETFONT, 0, 0)));
+    WindowDC dc(handle_);
+    SelectObjectScope font(dc.get(), reinterpret_cast<HFONT>(::SendMessageA(handle_, WM_GETFONT, 0, 0)));
     SIZE size{};
-    ::GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &size);
-    ::SelectObject(dc, old);
-    ::ReleaseDC(handle_, dc);
+    ::GetTextExtentPoint32A(dc.get(), text.c_str(), static_cast<int>(text.size()), &size);
     return size.cx;
 }
 

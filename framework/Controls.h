@@ -17,6 +17,10 @@
 
 namespace krv {
 
+// Modal results a button hands to its form.
+enum TModalResult : int { mrNone = 0, mrOk = IDOK, mrCancel = IDCANCEL, mrAbort = IDABORT, mrRetry = IDRETRY,
+                          mrIgnore = IDIGNORE, mrYes = IDYES, mrNo = IDNO };
+
 enum TAlign { alNone, alTop, alBottom, alLeft, alRight, alClient };
 enum TAnchorKind : unsigned { akLeft = 1, akTop = 2, akRight = 4, akBottom = 8 };
 using TAnchors = unsigned;
@@ -239,11 +243,12 @@ protected:
 // The hidden window that holds controls whose parent is not set yet.
 HWND ParkingWindow();
 
-// Names, places and parents a control of a window; answers the control.
+// Names, places (unless the width is 0: the control sizes itself), captions
+// and parents a control of a window; answers the control.
 template <class T> T* PlaceControl(T* control, TWinControl* parent, const char* name, int left, int top, int width,
                                    int height, const std::string& caption = {}) {
     control->SetName(name);
-    control->SetBounds(left, top, width, height);
+    if (width > 0) control->SetBounds(left, top, width, height);
     if (!caption.empty()) control->SetCaption(caption);
     control->SetParent(parent);
     return control;

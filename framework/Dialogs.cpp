@@ -1,4 +1,5 @@
 #include "framework/Dialogs.h"
+#include "framework/SysUtils.h"
 #include <algorithm>
 #include <cmath>
 
@@ -115,10 +116,8 @@ private:
         while (data_.size() % to) data_.push_back(0);
     }
     void Text(const std::string& s) {
-        int n = ::MultiByteToWideChar(CP_ACP, 0, s.c_str(), -1, nullptr, 0);
-        std::wstring w(static_cast<size_t>(n > 0 ? n : 1), L'\0');
-        if (n > 0) ::MultiByteToWideChar(CP_ACP, 0, s.c_str(), -1, w.data(), n);
-        Put(w.data(), w.size() * sizeof(wchar_t));
+        std::wstring w = AnsiToWide(s);
+        Put(w.c_str(), (w.size() + 1) * sizeof(wchar_t));   // with its terminating null
     }
     std::vector<BYTE> data_;
 };

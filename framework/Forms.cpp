@@ -1,5 +1,6 @@
 #include "framework/Forms.h"
 #include "framework/Menus.h"
+#include "framework/StdCtrls.h"
 #include "framework/SysUtils.h"
 #include "framework/Thread.h"
 #include <commctrl.h>
@@ -324,13 +325,7 @@ void TApplication::Restore() {
 }
 
 void TApplication::HandleException(const std::exception_ptr& e) {
-    std::string text = "Unknown error";
-    try {
-        std::rethrow_exception(e);
-    } catch (const std::exception& ex) {
-        text = ex.what();
-    } catch (...) {
-    }
+    std::string text = ExceptionText(e);
     if (OnException) {
         OnException(this, text);
         return;

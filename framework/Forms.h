@@ -3,7 +3,6 @@
 // and window timers.
 #pragma once
 #include "framework/Controls.h"
-#include "framework/StdCtrls.h"
 #include <functional>
 #include <memory>
 #include <string>

@@ -87,6 +87,12 @@ struct GlobalTraits {
     static Raw invalid() { return nullptr; }
     static void close(Raw h) { ::GlobalFree(h); }
 };
+// A block the system allocated for us with LocalAlloc (FormatMessage's text).
+struct LocalTraits {
+    using Raw = HLOCAL;
+    static Raw invalid() { return nullptr; }
+    static void close(Raw h) { ::LocalFree(h); }
+};
 // A folder change-notification handle (FindFirstChangeNotification).
 struct ChangeNotifyTraits {
     using Raw = HANDLE;
@@ -120,6 +126,7 @@ using IconHandle = UniqueHandle<IconTraits>;
 using MenuHandle = UniqueHandle<MenuTraits>;
 using RegKeyHandle = UniqueHandle<RegKeyTraits>;
 using GlobalHandle = UniqueHandle<GlobalTraits>;
+using LocalMemory = UniqueHandle<LocalTraits>;
 using ChangeNotifyHandle = UniqueHandle<ChangeNotifyTraits>;
 using BstrHandle = UniqueHandle<BstrTraits>;
 template <class T> using GdiObject = UniqueHandle<GdiTraits<T>>;

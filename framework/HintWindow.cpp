@@ -31,11 +31,11 @@ void THintWindow::HandleNeeded() {
 RECT THintWindow::CalcHintRect(int maxWidth, const std::wstring& hint, void*) {
     RECT r{0, 0, maxWidth, 0};
     if (hint.empty()) return RECT{};
-    HDC dc = ::GetDC(nullptr);
-    HGDIOBJ old = ::SelectObject(dc, HintFont());
-    ::DrawTextW(dc, hint.c_str(), int(hint.size()), &r, DT_CALCRECT | DT_LEFT | DT_WORDBREAK | DT_NOPREFIX);
-    ::SelectObject(dc, old);
-    ::ReleaseDC(nullptr, dc);
+    {
+        WindowDC dc(nullptr);
+        SelectObjectScope font(dc.get(), HintFont());
+        ::DrawTextW(dc.get(), hint.c_str(), int(hint.size()), &r, DT_CALCRECT | DT_LEFT | DT_WORDBREAK | DT_NOPREFIX);
+    }
     r.right += 6;
     r.bottom += 2;
     return r;

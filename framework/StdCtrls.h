@@ -10,9 +10,6 @@ namespace krv {
 
 class TStringList;
 
-// Modal results a button hands to its form.
-enum TModalResult : int { mrNone = 0, mrOk = IDOK, mrCancel = IDCANCEL, mrAbort = IDABORT, mrRetry = IDRETRY,
-                          mrIgnore = IDIGNORE, mrYes = IDYES, mrNo = IDNO };
 
 class TLabel : public TWinControl {
 public:

@@ -1,6 +1,8 @@
 #include "framework/SysUtils.h"
+#include "framework/Handle.h"
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace krv {
@@ -148,28 +150,57 @@ DWORD AttributesOf(const std::string& path) {
     return GetFileAttributesAny(path, d) ? d.dwFileAttributes : INVALID_FILE_ATTRIBUTES;
 }
 
-void FindDataToAnsi(const WIN32_FIND_DATAW& w, WIN32_FIND_DATAA& a) {
-    a.dwFileAttributes = w.dwFileAttributes;
-    a.ftCreationTime = w.ftCreationTime;
-    a.ftLastAccessTime = w.ftLastAccessTime;
-    a.ftLastWriteTime = w.ftLastWriteTime;
-    a.nFileSizeHigh = w.nFileSizeHigh;
-    a.nFileSizeLow = w.nFileSizeLow;
-    a.dwReserved0 = w.dwReserved0;
-    a.dwReserved1 = w.dwReserved1;
+template <class From, class To> void CopyFindFields(const From& from, To& to) {
+    to.dwFileAttributes = from.dwFileAttributes;
+    to.ftCreationTime = from.ftCreationTime;
+    to.ftLastAccessTime = from.ftLastAccessTime;
+    to.ftLastWriteTime = from.ftLastWriteTime;
+    to.nFileSizeHigh = from.nFileSizeHigh;
+    to.nFileSizeLow = from.nFileSizeLow;
+    to.dwReserved0 = from.dwReserved0;
+    to.dwReserved1 = from.dwReserved1;
+}
+} // namespace
+
+void ConvertFindData(const WIN32_FIND_DATAW& w, WIN32_FIND_DATAA& a) {
+    CopyFindFields(w, a);
     std::string name = WideToAcp(w.cFileName), alternate = WideToAcp(w.cAlternateFileName);
     lstrcpynA(a.cFileName, name.c_str(), sizeof a.cFileName);
     lstrcpynA(a.cAlternateFileName, alternate.c_str(), sizeof a.cAlternateFileName);
 }
-} // namespace
+
+void ConvertFindData(const WIN32_FIND_DATAA& a, WIN32_FIND_DATAW& w) {
+    CopyFindFields(a, w);
+    std::wstring name = AnsiToWide(std::string(a.cFileName, strnlen(a.cFileName, sizeof a.cFileName)));
+    std::wstring alternate =
+        AnsiToWide(std::string(a.cAlternateFileName, strnlen(a.cAlternateFileName, sizeof a.cAlternateFileName)));
+    lstrcpynW(w.cFileName, name.c_str(), MAX_PATH);
+    lstrcpynW(w.cAlternateFileName, alternate.c_str(), 14);
+}
 
 // Folders are refused by the ANSI calls 12 characters before files are.
 bool IsLongPath(const std::string& path) { return path.size() >= MAX_PATH - 12; }
 
+std::wstring AnsiToWide(const std::string& s, UINT codePage) {
+    if (s.empty()) return {};
+    int n = ::MultiByteToWideChar(codePage, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    if (n <= 0) return {};
+    std::wstring w(static_cast<size_t>(n), L'\0');
+    ::MultiByteToWideChar(codePage, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
+    return w;
+}
+
+std::string WideToAnsi(const std::wstring& s, UINT codePage) {
+    if (s.empty()) return {};
+    int n = ::WideCharToMultiByte(codePage, 0, s.data(), static_cast<int>(s.size()), nullptr, 0, nullptr, nullptr);
+    if (n <= 0) return {};
+    std::string out(static_cast<size_t>(n), '\0');
+    ::WideCharToMultiByte(codePage, 0, s.data(), static_cast<int>(s.size()), out.data(), n, nullptr, nullptr);
+    return out;
+}
+
 std::wstring LongPathW(const std::string& path) {
-    int n = ::MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), wide.data(), n);
+    std::wstring wide = AnsiToWide(path);
     for (wchar_t& c : wide)
         if (c == L'/') c = L'\\';
     if (wide.rfind(L"\\\\?\\", 0) == 0) return wide;
@@ -177,14 +208,7 @@ std::wstring LongPathW(const std::string& path) {
     return L"\\\\?\\" + wide;
 }
 
-std::string WideToAcp(const wchar_t* text) {
-    int n = ::WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (n <= 1) return {};
-    std::string out(static_cast<size_t>(n), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, text, -1, out.data(), n, nullptr, nullptr);
-    out.resize(static_cast<size_t>(n - 1));
-    return out;
-}
+std::string WideToAcp(const wchar_t* text) { return text ? WideToAnsi(text) : std::string(); }
 
 bool GetFileAttributesAny(const std::string& path, WIN32_FILE_ATTRIBUTE_DATA& data) {
     if (!IsLongPath(path)) return ::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) != 0;
@@ -196,7 +220,7 @@ HANDLE FindFirstFileAny(const std::string& pattern, WIN32_FIND_DATAA& data, bool
     if (!wide) return ::FindFirstFileA(pattern.c_str(), &data);
     WIN32_FIND_DATAW w;
     HANDLE h = ::FindFirstFileW(LongPathW(pattern).c_str(), &w);
-    if (h != INVALID_HANDLE_VALUE) FindDataToAnsi(w, data);
+    if (h != INVALID_HANDLE_VALUE) ConvertFindData(w, data);
     return h;
 }
 
@@ -204,7 +228,7 @@ bool FindNextFileAny(HANDLE find, WIN32_FIND_DATAA& data, bool wide) {
     if (!wide) return ::FindNextFileA(find, &data) != 0;
     WIN32_FIND_DATAW w;
     if (!::FindNextFileW(find, &w)) return false;
-    FindDataToAnsi(w, data);
+    ConvertFindData(w, data);
     return true;
 }
 
@@ -244,9 +268,19 @@ std::string SysErrorMessage(DWORD code) {
     char* text = nullptr;
     DWORD n = ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                                nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    LocalMemory owned(text);
     std::string s = n && text ? std::string(text, n) : Format("System error %lu", static_cast<unsigned long>(code));
-    if (text) ::LocalFree(text);
     return TrimRight(s);
+}
+
+std::string ExceptionText(const std::exception_ptr& e, std::string (*describe)(const std::exception&)) {
+    try {
+        std::rethrow_exception(e);
+    } catch (const std::exception& x) {
+        return describe ? describe(x) : std::string(x.what());
+    } catch (...) {
+        return "Unknown error";
+    }
 }
 
 } // namespace krv

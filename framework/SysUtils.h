@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <cstdarg>
 #include <cstdint>
+#include <exception>
 #include <stdexcept>
 #include <string>
 
@@ -55,14 +56,24 @@ bool IsLongPath(const std::string& path);
 // The "\\?\" (or "\\?\UNC\") form of an absolute ANSI path, in UTF-16.
 std::wstring LongPathW(const std::string& path);
 std::string WideToAcp(const wchar_t* text);
+// Text between a code page (the ANSI one unless told) and UTF-16.
+std::wstring AnsiToWide(const std::string& s, UINT codePage = CP_ACP);
+std::string WideToAnsi(const std::wstring& s, UINT codePage = CP_ACP);
 bool GetFileAttributesAny(const std::string& path, WIN32_FILE_ATTRIBUTE_DATA& data);
 // FindFirstFileA/FindNextFileA for any pattern length; wide tells which twin
 // the handle belongs to (set by the first call, passed to the next).
 HANDLE FindFirstFileAny(const std::string& pattern, WIN32_FIND_DATAA& data, bool& wide);
 bool FindNextFileAny(HANDLE find, WIN32_FIND_DATAA& data, bool wide);
+// A find record in the other character set: the names converted, the rest copied.
+void ConvertFindData(const WIN32_FIND_DATAW& from, WIN32_FIND_DATAA& to);
+void ConvertFindData(const WIN32_FIND_DATAA& from, WIN32_FIND_DATAW& to);
 
 // The folder of the running executable, with a trailing "\".
 std::string ProgramFolder();
+
+// The text of a caught exception: what() (or describe(it) when given) for a
+// std::exception, "Unknown error" for anything else.
+std::string ExceptionText(const std::exception_ptr& e, std::string (*describe)(const std::exception&) = nullptr);
 
 // System error text for a Win32 error code, without the trailing line break.
 std::string SysErrorMessage(DWORD code);

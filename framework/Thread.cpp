@@ -45,10 +45,6 @@ void SynchronizeCall(const std::function<void()>& fn) {
     if (req.error) std::rethrow_exception(req.error);
 }
 
-TThread::TThread(bool createSuspended) {
-    if (!createSuspended) Start();
-}
-
 TThread::~TThread() {
     if (started_ && !finished_) {
         Terminate();

@@ -1,4 +1,4 @@
-// A worker thread object. Execute runs on the worker; Synchronize runs a call
+// A worker thread object. Execute runs on the worker after Start; Synchronize runs a call
 // on the user-interface thread while the worker waits for it to finish.
 #pragma once
 #include "framework/Handle.h"
@@ -17,7 +17,8 @@ void SynchronizeCall(const std::function<void()>& fn);
 
 class TThread {
 public:
-    explicit TThread(bool createSuspended);
+    // Made idle: Start runs Execute once the subclass is whole.
+    TThread() = default;
     virtual ~TThread();
     TThread(const TThread&) = delete;
     TThread& operator=(const TThread&) = delete;

@@ -82,14 +82,7 @@ void HandleWindowException(const std::exception_ptr& e) {
             // the handler itself failed: fall through to the plain box
         }
     }
-    std::string text = "Unknown error";
-    try {
-        std::rethrow_exception(e);
-    } catch (const std::exception& ex) {
-        text = ex.what();
-    } catch (...) {
-    }
-    ::MessageBoxA(nullptr, text.c_str(), "Error", MB_OK | MB_ICONSTOP | MB_TASKMODAL);
+    ::MessageBoxA(nullptr, ExceptionText(e).c_str(), "Error", MB_OK | MB_ICONSTOP | MB_TASKMODAL);
 }
 
 LRESULT CALLBACK TWindow::StaticWndProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {

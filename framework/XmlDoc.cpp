@@ -4,25 +4,9 @@
 
 namespace krv {
 
-std::string BstrToAnsi(BSTR s) {
-    if (!s) return {};
-    const int len = static_cast<int>(::SysStringLen(s));
-    if (len == 0) return {};
-    const int n = ::WideCharToMultiByte(CP_ACP, 0, s, len, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, s, len, out.data(), n, nullptr, nullptr);
-    return out;
-}
+std::string BstrToAnsi(BSTR s) { return s ? WideToAnsi(std::wstring(s, ::SysStringLen(s))) : std::string(); }
 
 namespace {
-
-std::wstring Widen(const std::string& s) {
-    if (s.empty()) return {};
-    const int n = ::MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(n), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), out.data(), n);
-    return out;
-}
 
 // A VARIANT holding a string, cleared at the end of the scope.
 class VariantString {
@@ -30,7 +14,7 @@ public:
     explicit VariantString(const std::string& s) {
         ::VariantInit(&v_);
         v_.vt = VT_BSTR;
-        v_.bstrVal = ::SysAllocString(Widen(s).c_str());
+        v_.bstrVal = ::SysAllocString(AnsiToWide(s).c_str());
     }
     VariantString(const VariantString&) = delete;
     VariantString& operator=(const VariantString&) = delete;
@@ -42,7 +26,7 @@ private:
 
 } // namespace
 
-BstrHandle AnsiToBstr(const std::string& s) { return BstrHandle(::SysAllocString(Widen(s).c_str())); }
+BstrHandle AnsiToBstr(const std::string& s) { return BstrHandle(::SysAllocString(AnsiToWide(s).c_str())); }
 
 namespace {
 
@@ -227,12 +211,7 @@ UINT CodePageOf(const std::string& encoding) {
 // UTF-16 text as bytes of a code page; a character the code page cannot hold
 // becomes a character reference, which every XML reader turns back into it.
 std::string Encode(const std::wstring& text, UINT codePage) {
-    if (codePage == CP_UTF8) {
-        int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), nullptr, 0, nullptr, nullptr);
-        std::string out(static_cast<size_t>(n), '\0');
-        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), out.data(), n, nullptr, nullptr);
-        return out;
-    }
+    if (codePage == CP_UTF8) return WideToAnsi(text, CP_UTF8);
     std::string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {

@@ -47,7 +47,7 @@ int LiveImageRequests() { return g_liveRequests; }
 // --- the thread ---
 
 TLazyImageThread::TLazyImageThread()
-    : TThread(true), event_(::CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
+    : event_(::CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
     if (!event_) throw Exception("Cannot create the icon thread's event: " + SysErrorMessage(::GetLastError()));
 }
 

@@ -45,17 +45,17 @@ long TLazyShellEventList::Release() {
 }
 
 int TLazyShellEventList::Count() {
-    TLockGuard guard(lock_);
+    std::lock_guard<std::mutex> guard(lock_);
     return static_cast<int>(items_.size());
 }
 
 const TLazyShellEvent& TLazyShellEventList::Items(int i) {
-    TLockGuard guard(lock_);
+    std::lock_guard<std::mutex> guard(lock_);
     return *items_.at(static_cast<size_t>(i));
 }
 
 void TLazyShellEventList::Add(std::unique_ptr<TLazyShellEvent> event) {
-    TLockGuard guard(lock_);
+    std::lock_guard<std::mutex> guard(lock_);
     items_.push_back(std::move(event));
 }
 

@@ -3,10 +3,11 @@
 // reference-counted list of them per batch, and the queue that turns raw
 // notifications into events, drops repeats and merges a batch.
 #pragma once
-#include "framework/Sync.h"
+#include "framework/Handle.h"
 #include "shell/PIDLTools.h"
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace krv {
@@ -59,15 +60,17 @@ public:
 private:
     ~TLazyShellEventList() = default;
     std::atomic<long> refCount_{1};
-    TLock lock_;
+    std::mutex lock_;
     std::vector<std::unique_ptr<TLazyShellEvent>> items_;
 };
 
-// Holds one reference of a list for a scope.
-struct TLazyShellEventListRelease {
-    void operator()(TLazyShellEventList* list) const { if (list) list->Release(); }
+// Holds references of a list: made from a pointer it takes that reference
+// over (as a window does with a posted batch); a copy adds one.
+class TLazyShellEventListPtr : public ComPtr<TLazyShellEventList> {
+public:
+    TLazyShellEventListPtr() = default;
+    explicit TLazyShellEventListPtr(TLazyShellEventList* list) : ComPtr(Attach(list)) {}
 };
-using TLazyShellEventListPtr = std::unique_ptr<TLazyShellEventList, TLazyShellEventListRelease>;
 
 // Equal lists by the shell's test (shell32 #21); false when either is nil.
 bool SameShellPIDL(LPCITEMIDLIST a, LPCITEMIDLIST b);

@@ -88,13 +88,13 @@ TLazyChangeDispatchThread::TLazyChangeDispatchThread(HWND target, DWORD batchInt
 }
 
 void TLazyChangeDispatchThread::QueueShellNotification(LONG eventBits, LPCITEMIDLIST pidl1, LPCITEMIDLIST pidl2) {
-    TLockGuard guard(Lock());
+    std::lock_guard<std::mutex> guard(Lock());
     queue_.QueueShellNotification(eventBits, pidl1, pidl2);
     if (!queue_.Empty()) ::SetEvent(Event());
 }
 
 void TLazyChangeDispatchThread::QueueFolderChange(LPCITEMIDLIST folder) {
-    TLockGuard guard(Lock());
+    std::lock_guard<std::mutex> guard(Lock());
     queue_.QueueFolderChange(folder);
     ::SetEvent(Event());
 }
@@ -112,13 +112,14 @@ void TLazyChangeDispatchThread::Execute() {
         // A burst of changes arrives meanwhile and goes out as one batch.
         ::WaitForSingleObject(stop_.get(), batchInterval_);
         if (Terminated()) break;
-        TLazyShellEventList* list;
+        TLazyShellEventListPtr list;
         {
-            TLockGuard guard(Lock());
-            list = queue_.TakeBatch();
+            std::lock_guard<std::mutex> guard(Lock());
+            list = TLazyShellEventListPtr(queue_.TakeBatch());
             ::ResetEvent(Event());
         }
-        if (list && !::PostMessageA(target_, WM_SHELLNOTIFY, reinterpret_cast<WPARAM>(list), 0)) list->Release();
+        // A posted batch carries its reference to the window.
+        if (list && ::PostMessageA(target_, WM_SHELLNOTIFY, reinterpret_cast<WPARAM>(list.get()), 0)) list.detach();
     }
 }
 
@@ -284,7 +285,7 @@ TLazyChangeNotifier::~TLazyChangeNotifier() {
     // Batches still on their way to this window are freed with its queue's end.
     MSG msg;
     while (Handle() && ::PeekMessageA(&msg, Handle(), WM_SHELLNOTIFY, WM_SHELLNOTIFY, PM_REMOVE))
-        reinterpret_cast<TLazyShellEventList*>(msg.wParam)->Release();
+        TLazyShellEventListPtr(reinterpret_cast<TLazyShellEventList*>(msg.wParam)).reset();
 }
 
 TLazyChangeControl* TLazyChangeNotifier::Find(TWinControl* control) {
@@ -294,7 +295,7 @@ TLazyChangeControl* TLazyChangeNotifier::Find(TWinControl* control) {
 }
 
 void TLazyChangeNotifier::DropIfUnused(TWinControl* control) {
-    TLockGuard guard(lock_);
+    std::lock_guard<std::mutex> guard(lock_);
     controls_.erase(std::remove_if(controls_.begin(), controls_.end(),
                                    [control](const std::unique_ptr<TLazyChangeControl>& c) {
                                        return c->Control == control && !c->KernelNotify && !c->ShellNotify;
@@ -316,7 +317,7 @@ void TLazyChangeNotifier::ReleaseDispatch() {
 }
 
 std::vector<std::pair<std::wstring, DWORD>> TLazyChangeNotifier::WatchList() {
-    TLockGuard guard(lock_);
+    std::lock_guard<std::mutex> guard(lock_);
     std::vector<std::pair<std::wstring, DWORD>> list;
     for (auto& c : controls_) {
         if (!c->KernelNotify || c->WatchFolder.empty()) continue;
@@ -331,7 +332,7 @@ std::vector<std::pair<std::wstring, DWORD>> TLazyChangeNotifier::WatchList() {
 
 void TLazyChangeNotifier::RegisterKernelChangeNotify(TWinControl* control, TLazyKernelNotifyOptions options) {
     {
-        TLockGuard guard(lock_);
+        std::lock_guard<std::mutex> guard(lock_);
         TLazyChangeControl* c = Find(control);
         if (c && c->KernelNotify && c->Options == options) return;
         if (!c) {
@@ -357,7 +358,7 @@ void TLazyChangeNotifier::RegisterKernelChangeNotify(TWinControl* control, TLazy
 
 void TLazyChangeNotifier::UnRegisterKernelChangeNotify(TWinControl* control) {
     {
-        TLockGuard guard(lock_);
+        std::lock_guard<std::mutex> guard(lock_);
         TLazyChangeControl* c = Find(control);
         if (!c || !c->KernelNotify) return;
         c->KernelNotify = false;
@@ -374,7 +375,7 @@ void TLazyChangeNotifier::UnRegisterKernelChangeNotify(TWinControl* control) {
 
 void TLazyChangeNotifier::RegisterShellChangeNotify(TWinControl* control) {
     {
-        TLockGuard guard(lock_);
+        std::lock_guard<std::mutex> guard(lock_);
         TLazyChangeControl* c = Find(control);
         if (c && c->ShellNotify) return;
         if (!c) {
@@ -394,7 +395,7 @@ void TLazyChangeNotifier::RegisterShellChangeNotify(TWinControl* control) {
 
 void TLazyChangeNotifier::UnRegisterShellChangeNotify(TWinControl* control) {
     {
-        TLockGuard guard(lock_);
+        std::lock_guard<std::mutex> guard(lock_);
         TLazyChangeControl* c = Find(control);
         if (!c || !c->ShellNotify)
             Assertion("A control must be registered with the LazyChangeNotifier using RegisterShellChangeNotify "
@@ -410,7 +411,7 @@ void TLazyChangeNotifier::UnRegisterShellChangeNotify(TWinControl* control) {
 
 void TLazyChangeNotifier::ChangeWatchFolder(TWinControl* control, const std::wstring& folder) {
     {
-        TLockGuard guard(lock_);
+        std::lock_guard<std::mutex> guard(lock_);
         TLazyChangeControl* c = Find(control);
         if (!c || !c->KernelNotify)
             Assertion("Attempting to change WatchFolder with out registering a Kernel notifier in "
@@ -431,16 +432,16 @@ bool TLazyChangeNotifier::HandleMessage(UINT msg, WPARAM wParam, LPARAM, LRESULT
 void TLazyChangeNotifier::PostToControls(TLazyShellEventList* list) {
     std::vector<TWinControl*> targets;
     {
-        TLockGuard guard(lock_);
+        std::lock_guard<std::mutex> guard(lock_);
         for (auto& c : controls_) targets.push_back(c->Control);
     }
-    for (size_t i = 0; i < targets.size(); ++i) list->AddRef();
+    const TLazyShellEventListPtr own(list);   // the window's own reference
     for (TWinControl* control : targets) {
-        if (!control->HandleAllocated() ||
-            !::PostMessageA(control->Handle(), WM_SHELLNOTIFY, reinterpret_cast<WPARAM>(list), 0))
-            list->Release();
+        TLazyShellEventListPtr ref = own;   // each control gets one with its message
+        if (control->HandleAllocated() &&
+            ::PostMessageA(control->Handle(), WM_SHELLNOTIFY, reinterpret_cast<WPARAM>(ref.get()), 0))
+            ref.detach();
     }
-    list->Release();   // the window's own reference
 }
 
 namespace {

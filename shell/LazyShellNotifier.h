@@ -11,10 +11,10 @@
 // unregisters itself before it is destroyed.
 #pragma once
 #include "framework/Controls.h"
-#include "framework/Sync.h"
 #include "shell/LazyShellEvents.h"
 #include "shell/LazyThread.h"
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -140,7 +140,7 @@ private:
     bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
     void PostToControls(TLazyShellEventList* list);
 
-    TLock lock_;
+    std::mutex lock_;
     std::vector<std::unique_ptr<TLazyChangeControl>> controls_;
     std::unique_ptr<TLazyChangeDispatchThread> dispatch_;
     std::unique_ptr<TLazyKernelChangeThread> kernel_;

@@ -4,11 +4,11 @@
 // Finished, then free it.
 #pragma once
 #include "framework/Handle.h"
-#include "framework/Sync.h"
 #include "shell/CallbackThunk.h"
 #include <atomic>
 #include <exception>
 #include <memory>
+#include <mutex>
 
 namespace krv {
 
@@ -45,7 +45,7 @@ public:
     long Release() { return --refCount_; }
     long RefCount() const { return refCount_; }
 
-    TLock& Lock() { return lock_; }
+    std::mutex& Lock() { return lock_; }
     // The exception that ended Execute, if any (read once Finished).
     std::exception_ptr FatalException;
 
@@ -65,7 +65,7 @@ private:
     std::atomic<bool> finished_{false};
     std::atomic<bool> suspended_{false};
     std::atomic<long> refCount_{0};
-    TLock lock_;
+    std::mutex lock_;
 };
 
 } // namespace krv

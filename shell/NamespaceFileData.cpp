@@ -11,20 +11,6 @@
 namespace krv {
 
 namespace {
-// A record read through the ANSI call, widened.
-void WidenFindData(const WIN32_FIND_DATAA& a, WIN32_FIND_DATAW& w) {
-    w.dwFileAttributes = a.dwFileAttributes;
-    w.ftCreationTime = a.ftCreationTime;
-    w.ftLastAccessTime = a.ftLastAccessTime;
-    w.ftLastWriteTime = a.ftLastWriteTime;
-    w.nFileSizeHigh = a.nFileSizeHigh;
-    w.nFileSizeLow = a.nFileSizeLow;
-    std::wstring name = AnsiToWide(std::string(a.cFileName, strnlen(a.cFileName, MAX_PATH)));
-    std::wstring shortName = AnsiToWide(std::string(a.cAlternateFileName, strnlen(a.cAlternateFileName, 14)));
-    wcsncpy(w.cFileName, name.c_str(), MAX_PATH - 1);
-    wcsncpy(w.cAlternateFileName, shortName.c_str(), 13);
-}
-
 std::wstring WithSeparators(int64_t n) { return AddThousandSeparators(IntToStrW(n)); }
 } // namespace
 
@@ -42,7 +28,7 @@ bool ReadFindData(const std::wstring& path, WIN32_FIND_DATAW& record) {
     WIN32_FIND_DATAA fd;
     FindHandle find(::FindFirstFileA(WideToAnsi(path).c_str(), &fd));
     if (!find) return false;
-    WidenFindData(fd, record);
+    ConvertFindData(fd, record);
     return true;
 }
 } // namespace
@@ -64,7 +50,7 @@ void TNamespace::EnsureFindData() {
         } else {
             WIN32_FIND_DATAA a{};
             hr = ::SHGetDataFromIDListA(folder, relativePIDL_, SHGDFIL_FINDDATA, &a, sizeof a);
-            if (SUCCEEDED(hr)) WidenFindData(a, *record);
+            if (SUCCEEDED(hr)) ConvertFindData(a, *record);
         }
     }
     if (FAILED(hr)) {

@@ -6,14 +6,6 @@
 
 namespace krv {
 
-std::string WideToAnsi(const std::wstring& s) {
-    if (s.empty()) return std::string();
-    int n = ::WideCharToMultiByte(CP_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0, nullptr, nullptr);
-    std::string r(static_cast<size_t>(n), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, s.data(), static_cast<int>(s.size()), r.data(), n, nullptr, nullptr);
-    return r;
-}
-
 size_t StrLenW(const wchar_t* s) {
     size_t n = 0;
     while (s[n]) ++n;
@@ -136,10 +128,8 @@ void InsertW(const std::wstring& source, std::wstring& s, int index) {
 std::wstring StrRetToStr(STRRET& strRet, LPCITEMIDLIST pidl) {
     switch (strRet.uType) {
     case STRRET_WSTR: {
-        std::wstring r = strRet.pOleStr ? std::wstring(strRet.pOleStr) : std::wstring();
-        ::CoTaskMemFree(strRet.pOleStr);
-        strRet.pOleStr = nullptr;
-        return r;
+        CoTaskMem<wchar_t> text(std::exchange(strRet.pOleStr, nullptr));
+        return text ? std::wstring(text.get()) : std::wstring();
     }
     case STRRET_OFFSET:
         if (!pidl) return std::wstring();

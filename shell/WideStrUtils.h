@@ -2,6 +2,7 @@
 // and std::wstring values. Each picks the wide system call on the NT family
 // and goes through the ANSI twin elsewhere.
 #pragma once
+#include "framework/SysUtils.h"   // AnsiToWide, WideToAnsi
 #include <windows.h>
 #include <shlobj.h>
 #include <string>
@@ -11,10 +12,6 @@
 #endif
 
 namespace krv {
-
-// ANSI (system code page) and UTF-16 conversions; AnsiToWide is the tree layer's.
-std::string WideToAnsi(const std::wstring& s);
-std::wstring AnsiToWide(const std::string& s);
 
 size_t StrLenW(const wchar_t* s);
 // Copies count units; correct when the buffers overlap.

@@ -52,14 +52,6 @@ unsigned MaxLevelOf(TBaseLazyTree& tree, const std::vector<PLazyNode>& nodes) {
     return level;
 }
 
-std::string ToAnsi(const std::wstring& s) {
-    if (s.empty()) return {};
-    int n = ::WideCharToMultiByte(CP_ACP, 0, s.data(), int(s.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(size_t(n), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, s.data(), int(s.size()), out.data(), n, nullptr, nullptr);
-    return out;
-}
-
 std::wstring Same(const std::wstring& s) { return s; }
 
 // A cell holding the separator, a quote or a line break is quoted with its
@@ -246,9 +238,8 @@ std::string RtfAlignment(TAlignment alignment) {
 }
 
 int ScreenPixelsPerInch() {
-    HDC dc = ::GetDC(nullptr);
-    int ppi = ::GetDeviceCaps(dc, LOGPIXELSX);
-    ::ReleaseDC(nullptr, dc);
+    WindowDC dc(nullptr);
+    int ppi = ::GetDeviceCaps(dc.get(), LOGPIXELSX);
     return ppi > 0 ? ppi : 96;
 }
 
@@ -268,7 +259,7 @@ HGLOBAL GlobalCopy(const void* data, size_t size) {
 std::string ListSeparator() {
     wchar_t buffer[8] = {};
     if (::GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SLIST, buffer, 8) <= 1) return ",";
-    return ToAnsi(buffer);
+    return WideToAnsi(buffer);
 }
 
 std::string WrapHtmlFormat(const std::string& fragment) {
@@ -286,7 +277,7 @@ std::string WrapHtmlFormat(const std::string& fragment) {
 }
 
 std::string TCustomLazyStringTree::ExportText(TLTExportSource source, const std::string& separator) {
-    return Separated<char>(*this, source, separator, &ToAnsi);
+    return Separated<char>(*this, source, separator, [](const std::wstring& s) { return WideToAnsi(s); });
 }
 
 std::wstring TCustomLazyStringTree::ExportUnicode(TLTExportSource source, const std::wstring& separator) {

@@ -373,14 +373,6 @@ bool ThemesActive() {
     return active && app && active() && app();
 }
 
-std::wstring AnsiToWide(const std::string& s) {
-    if (s.empty()) return {};
-    int n = ::MultiByteToWideChar(CP_ACP, 0, s.data(), int(s.size()), nullptr, 0);
-    std::wstring w(size_t(std::max(n, 0)), L'\0');
-    if (n > 0) ::MultiByteToWideChar(CP_ACP, 0, s.data(), int(s.size()), w.data(), n);
-    return w;
-}
-
 BitmapHandle CreateDib32(int width, int height, void** bits) {
     BITMAPINFO bi = Dib32Info(width, height);
     void* p = nullptr;

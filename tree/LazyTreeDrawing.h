@@ -59,9 +59,6 @@ BitmapHandle CreateDib32(int width, int height, void** bits = nullptr);
 // look either way; tsUseThemes only tells the parts that follow the style.
 bool ThemesActive();
 
-// Text in the ANSI code page as UTF-16.
-std::wstring AnsiToWide(const std::string& s);
-
 RECT NormalizeRect(RECT r);
 // System colours resolved; clNoColor becomes CLR_NONE.
 COLORREF ColorToSystemValue(TColor color);

@@ -51,7 +51,7 @@ void ReleaseThreadReference(TBaseLazyTree* tree) {
 
 // ---- the worker -----------------------------------------------------------------
 
-TWorkerThread::TWorkerThread() : TThread(true) {
+TWorkerThread::TWorkerThread() {
     wake_.reset(::CreateEventA(nullptr, FALSE, FALSE, nullptr));
     if (!wake_) throw Exception(SysErrorMessage(::GetLastError()));
     leftTree_.reset(::CreateEventA(nullptr, FALSE, FALSE, nullptr));

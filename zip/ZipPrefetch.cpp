@@ -4,9 +4,22 @@
 
 namespace krv {
 
+class TZipPrefetcher::TWorker : public TThread {
+public:
+    explicit TWorker(TZipPrefetcher& owner) : owner_(owner) {}
+protected:
+    void Execute() override { owner_.Work(); }
+private:
+    TZipPrefetcher& owner_;
+};
+
 TZipPrefetcher::TZipPrefetcher(unsigned workers) {
     try {
-        for (unsigned i = 0; i < workers; ++i) threads_.emplace_back([this] { Work(); });
+        for (unsigned i = 0; i < workers; ++i) {
+            auto worker = std::make_unique<TWorker>(*this);
+            worker->Start();
+            threads_.push_back(std::move(worker));
+        }
     } catch (...) {
         // Fewer workers (or none) only means more reading for the writer.
     }
@@ -15,31 +28,31 @@ TZipPrefetcher::TZipPrefetcher(unsigned workers) {
 void TZipPrefetcher::Add(TJob job) {
     bool wake;
     {
-        TLockGuard guard(lock_);
+        std::lock_guard<std::mutex> guard(lock_);
         // A file found twice is read once, at its first place.
         if (complete_ || !byPath_.emplace(job.path, slots_.size()).second) return;
         slots_.emplace_back();
         slots_.back().job = std::move(job);
         wake = idleWorkers_ > 0;
     }
-    if (wake) workerWake_.NotifyOne();
+    if (wake) workerWake_.notify_one();
 }
 
 void TZipPrefetcher::NoMoreJobs() {
     {
-        TLockGuard guard(lock_);
+        std::lock_guard<std::mutex> guard(lock_);
         complete_ = true;
     }
-    workerWake_.NotifyAll();
+    workerWake_.notify_all();
 }
 
 TZipPrefetcher::~TZipPrefetcher() {
     {
-        TLockGuard guard(lock_);
+        std::lock_guard<std::mutex> guard(lock_);
         stop_ = true;
     }
-    workerWake_.NotifyAll();
-    for (auto& t : threads_) t.join();
+    workerWake_.notify_all();
+    for (auto& t : threads_) t->WaitFor();
 }
 
 unsigned TZipPrefetcher::DefaultWorkers() {
@@ -106,13 +119,13 @@ std::unique_ptr<TZipPrepared> TZipPrefetcher::Prepare(const TJob& job, TZipDefla
 
 void TZipPrefetcher::Work() {
     TZipDeflaterCache deflaters;
-    lock_.Acquire();
+    std::unique_lock<std::mutex> lock(lock_);
     for (;;) {
         next_ = std::max(next_, cursor_);
         auto startable = [&] { return next_ < slots_.size() && MayStart(); };
         if (!stop_ && !startable() && !(complete_ && next_ >= slots_.size())) {
             ++idleWorkers_;
-            workerWake_.Wait(lock_, [&] {
+            workerWake_.wait(lock, [&] {
                 next_ = std::max(next_, cursor_);
                 return stop_ || startable() || (complete_ && next_ >= slots_.size());
             });
@@ -123,10 +136,10 @@ void TZipPrefetcher::Work() {
         TSlot& slot = slots_[index];
         slot.state = stRunning;
         slot.early = !complete_;
-        lock_.Release();
+        lock.unlock();
         FILETIME written{};
         auto data = Prepare(slot.job, deflaters, written);
-        lock_.Acquire();
+        lock.lock();
         slot.written = written;
         if (data && index >= cursor_) {
             held_ += data->Bytes();
@@ -135,9 +148,8 @@ void TZipPrefetcher::Work() {
         } else {
             slot.state = stFailed;
         }
-        if (writerWaits_ == index) writerWake_.NotifyOne();
+        if (writerWaits_ == index) writerWake_.notify_one();
     }
-    lock_.Release();
 }
 
 std::unique_ptr<TZipPrepared> TZipPrefetcher::Take(const std::string& path, int level, uint16_t method) {
@@ -146,21 +158,21 @@ std::unique_ptr<TZipPrepared> TZipPrefetcher::Take(const std::string& path, int 
     bool early = false;
     FILETIME written{};
     {
-        TLockGuard guard(lock_);
+        std::unique_lock<std::mutex> guard(lock_);
         auto it = byPath_.find(path);
         if (it == byPath_.end() || it->second < cursor_) return nullptr;
         const size_t index = it->second;
         for (size_t i = cursor_; i < index; ++i) Release(i);
         cursor_ = index;
         TSlot& slot = slots_[index];
-        if (slot.state == stWaiting && idleWorkers_ > 0) workerWake_.NotifyAll();
+        if (slot.state == stWaiting && idleWorkers_ > 0) workerWake_.notify_all();
         writerWaits_ = index;
-        writerWake_.Wait(lock_, [&] { return slot.state == stDone || slot.state == stFailed; });
+        writerWake_.wait(guard, [&] { return slot.state == stDone || slot.state == stFailed; });
         writerWaits_ = SIZE_MAX;
         data = std::move(slot.data);
         if (data) held_ -= data->Bytes();
         cursor_ = index + 1;
-        if (idleWorkers_ > 0 && MayStart()) workerWake_.NotifyAll();
+        if (idleWorkers_ > 0 && MayStart()) workerWake_.notify_all();
         if (!data || slot.job.level != level || slot.job.method != method) return nullptr;
         early = slot.early;
         written = slot.written;

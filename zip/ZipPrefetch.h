@@ -5,11 +5,14 @@
 // finds missing here, not yet usable or unreadable it reads itself, so every
 // failure is met where it is met without the workers.
 #pragma once
-#include "framework/Sync.h"
+#include "framework/Thread.h"
 #include "zip/ZipCompress.h"
+#include <atomic>
+#include <condition_variable>
 #include <deque>
+#include <memory>
+#include <mutex>
 #include <string>
-#include <thread>
 #include <unordered_map>
 
 namespace krv {
@@ -67,9 +70,9 @@ private:
 
     std::deque<TSlot> slots_;        // grows at the back; slots stay where they are
     std::unordered_map<std::string, size_t> byPath_;
-    TLock lock_;
-    TCondition workerWake_;          // a worker may start, or must stop
-    TCondition writerWake_;          // the slot the writer waits for has ended
+    std::mutex lock_;
+    std::condition_variable workerWake_;   // a worker may start, or must stop
+    std::condition_variable writerWake_;   // the slot the writer waits for has ended
     unsigned idleWorkers_ = 0;
     size_t writerWaits_ = SIZE_MAX;  // the slot the writer waits for
     bool complete_ = false;          // no more jobs come
@@ -77,7 +80,8 @@ private:
     size_t cursor_ = 0;              // the first slot the writer has not passed
     uint64_t held_ = 0;              // bytes of finished data not yet taken
     std::atomic<bool> stop_{false};
-    std::vector<std::thread> threads_;
+    class TWorker;
+    std::vector<std::unique_ptr<TWorker>> threads_;
 };
 
 } // namespace krv

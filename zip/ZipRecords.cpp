@@ -24,13 +24,7 @@ std::string ZipDecodeName(const std::string& name, bool oem, uint16_t flags) {
     if (name.empty()) return name;
     if (flags & kFlagUtf8Name) {
         if (::GetACP() == CP_UTF8) return name;
-        int n = ::MultiByteToWideChar(CP_UTF8, 0, name.data(), static_cast<int>(name.size()), nullptr, 0);
-        std::wstring wide(static_cast<size_t>(n), L'\0');
-        ::MultiByteToWideChar(CP_UTF8, 0, name.data(), static_cast<int>(name.size()), wide.data(), n);
-        int m = ::WideCharToMultiByte(CP_ACP, 0, wide.data(), n, nullptr, 0, nullptr, nullptr);
-        std::string out(static_cast<size_t>(m), '\0');
-        ::WideCharToMultiByte(CP_ACP, 0, wide.data(), n, out.data(), m, nullptr, nullptr);
-        return out;
+        return WideToAnsi(AnsiToWide(name, CP_UTF8));
     }
     if (!oem) return name;
     std::string out(name);

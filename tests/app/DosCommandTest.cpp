@@ -241,3 +241,43 @@ TEST(DosCommand, TimeLimitEndsTheWaitWithoutOutput) {
     EXPECT_TRUE(r.cmd.Result().TimedOut);
     EXPECT_EQ(r.Texts(otEntireLine), (std::vector<std::string>{"quiet now"}));
 }
+
+// The worker sleeps until the pipe, the process or new input wakes it: output
+// after a quiet spell, a partial line finished after one, input sent while it
+// sleeps, and a program that ends without a byte of output must each still
+// arrive, in order, exactly once.
+TEST(DosCommand, SleepsUntilOutputInputOrTheEndAndMissesNone) {
+    StandInFixture tools;
+    tools.Script("[cdrecord -pause]\nout before\nraw half\nsleep 1500\nraw \\ttail\\n\nsleep 700\nout after\nexit 6\n"
+                 "[cdrecord -silent]\nexit 4\n"
+                 "[cdrecord -late]\nsleep 1000\nexit 5\n"
+                 "[cdrecord -ask]\nout ready\nread\n");
+    Runner paused;
+    ASSERT_TRUE(paused.Run(Cdrecord("-pause")));
+    EXPECT_EQ(paused.Texts(otEntireLine), (std::vector<std::string>{"before", "half\ttail", "after"}));
+    EXPECT_EQ(paused.Texts(otBeginningOfLine), (std::vector<std::string>{"half"}));
+    EXPECT_EQ(paused.cmd.Result().ExitCode, 6u);
+
+    // Input sent from another thread while the worker sleeps wakes it.
+    Runner asking;
+    KernelHandle ready(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    asking.onLine = [&](const std::string& line, TOutputType) {
+        if (line == "ready") ::SetEvent(ready.get());
+    };
+    asking.cmd.CommandLine = Cdrecord("-ask");
+    asking.cmd.Execute();
+    ASSERT_EQ(::WaitForSingleObject(ready.get(), 60000), WAIT_OBJECT_0);
+    asking.cmd.SendLine("late answer");
+    ASSERT_TRUE(asking.Wait());
+    EXPECT_EQ(asking.Texts(otEntireLine), (std::vector<std::string>{"ready", "read: late answer"}));
+
+    for (auto [args, code] : {std::pair<const char*, DWORD>{"-silent", 4}, {"-late", 5}}) {
+        Runner silent;
+        ASSERT_TRUE(silent.Run(Cdrecord(args))) << args;
+        EXPECT_TRUE(silent.events.empty()) << args;
+        EXPECT_EQ(silent.terminated, 1) << args;
+        EXPECT_TRUE(silent.cmd.Result().Started) << args;
+        EXPECT_FALSE(silent.cmd.Result().TimedOut) << args;
+        EXPECT_EQ(silent.cmd.Result().ExitCode, code) << args;
+    }
+}

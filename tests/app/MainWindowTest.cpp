@@ -194,12 +194,12 @@ TEST_F(MainWindow, SessionLineKeepsItsLastBackupTimeWhole) {
     ASSERT_NE(text.find("Last backup: " + DateTimeToStr(form->Session.LastBackup)), std::string::npos) << text;
 
     const HWND bar = form->StatusBar->Handle();
-    HDC dc = ::GetDC(bar);
-    HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageA(bar, WM_GETFONT, 0, 0)));
     SIZE size{};
-    ::GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &size);
-    ::SelectObject(dc, old);
-    ::ReleaseDC(bar, dc);
+    {
+        WindowDC dc(bar);
+        SelectObjectScope font(dc.get(), reinterpret_cast<HFONT>(::SendMessageA(bar, WM_GETFONT, 0, 0)));
+        ::GetTextExtentPoint32A(dc.get(), text.c_str(), static_cast<int>(text.size()), &size);
+    }
     RECT part{};
     ASSERT_TRUE(::SendMessageA(bar, SB_GETRECT, 0, reinterpret_cast<LPARAM>(&part)));
     EXPECT_GE(part.right - part.left, size.cx + 4) << text;

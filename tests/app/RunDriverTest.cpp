@@ -476,13 +476,12 @@ protected:
     std::vector<std::string> Strays(const std::set<std::string>& known) const {
         std::vector<std::string> strays;
         WIN32_FIND_DATAA fd;
-        HANDLE h = ::FindFirstFileA((dest + "\\*").c_str(), &fd);
-        if (h == INVALID_HANDLE_VALUE) return strays;
+        FindHandle h(::FindFirstFileA((dest + "\\*").c_str(), &fd));
+        if (!h) return strays;
         do {
             std::string n = fd.cFileName;
             if (n != "." && n != ".." && !known.count(n)) strays.push_back(n);
-        } while (::FindNextFileA(h, &fd));
-        ::FindClose(h);
+        } while (::FindNextFileA(h.get(), &fd));
         return strays;
     }
 };

@@ -38,12 +38,10 @@ int TextWidth(TWinControl& c) {
         if (c.Caption()[i] == '&' && i + 1 < c.Caption().size()) ++i;
         text += c.Caption()[i];
     }
-    HDC dc = ::GetDC(c.Handle());
-    HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageA(c.Handle(), WM_GETFONT, 0, 0)));
+    WindowDC dc(c.Handle());
+    SelectObjectScope font(dc.get(), reinterpret_cast<HFONT>(::SendMessageA(c.Handle(), WM_GETFONT, 0, 0)));
     SIZE size{};
-    ::GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &size);
-    ::SelectObject(dc, old);
-    ::ReleaseDC(c.Handle(), dc);
+    ::GetTextExtentPoint32A(dc.get(), text.c_str(), static_cast<int>(text.size()), &size);
     return size.cx;
 }
 

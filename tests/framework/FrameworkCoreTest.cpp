@@ -141,7 +141,7 @@ TEST(Components, OwnerFreesChildrenAndWatchersAreTold) {
 namespace {
 class CountingThread : public TThread {
 public:
-    CountingThread() : TThread(true) {}
+    CountingThread() = default;
     DWORD syncThread = 0;
     int steps = 0;
 protected:
@@ -154,7 +154,7 @@ protected:
 };
 class FailingThread : public TThread {
 public:
-    FailingThread() : TThread(true) {}
+    FailingThread() = default;
 protected:
     void Execute() override {
         Synchronize([] { throw Exception("from the user-interface thread"); });
@@ -228,17 +228,17 @@ TEST(LongPaths, FilesPastMaxPathAreCreatedFoundOpenedAndListed) {
     std::vector<std::string> names;
     WIN32_FIND_DATAA fd;
     bool wide = false;
-    HANDLE find = FindFirstFileAny(deep + "\\*.*", fd, wide);
-    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    FindHandle find(FindFirstFileAny(deep + "\\*.*", fd, wide));
+    ASSERT_TRUE(find);
     EXPECT_TRUE(wide);
     do names.push_back(fd.cFileName);
-    while (FindNextFileAny(find, fd, wide));
-    ::FindClose(find);
+    while (FindNextFileAny(find.get(), fd, wide));
+    find.reset();
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{".", "..", "f.txt"}));
-    find = FindFirstFileAny(base + "\\*.*", fd, wide);
+    find.reset(FindFirstFileAny(base + "\\*.*", fd, wide));
     EXPECT_FALSE(wide);
-    ::FindClose(find);
+    find.reset();
 
     EXPECT_TRUE(::DeleteFileW(LongPathW(file).c_str()));
     for (auto f = folders.rbegin(); f != folders.rend(); ++f) EXPECT_TRUE(::RemoveDirectoryW(LongPathW(*f).c_str()));

@@ -289,12 +289,11 @@ TEST_F(NamespaceTest, DamagedListsAreRefusedAndNeverHandedOn) {
     uint16_t cb = 40;
     std::memcpy(pastEnd, &cb, 2);
     EXPECT_THROW(TNamespace(reinterpret_cast<LPITEMIDLIST>(pastEnd), nullptr), EVSTInvalidPIDL);
-    auto* unterminated = static_cast<uint8_t*>(::CoTaskMemAlloc(4));
+    CoTaskMem<uint8_t> unterminated(static_cast<uint8_t*>(::CoTaskMemAlloc(4)));
     cb = 4;
-    std::memcpy(unterminated, &cb, 2);
-    std::memcpy(unterminated + 2, "zz", 2);
-    EXPECT_FALSE(IsValidAllocatedPIDL(reinterpret_cast<LPITEMIDLIST>(unterminated)));
-    ::CoTaskMemFree(unterminated);
+    std::memcpy(unterminated.get(), &cb, 2);
+    std::memcpy(unterminated.get() + 2, "zz", 2);
+    EXPECT_FALSE(IsValidAllocatedPIDL(reinterpret_cast<LPITEMIDLIST>(unterminated.get())));
     uint8_t onStack[4] = {0, 0, 0, 0};   // not the allocator's block
     EXPECT_FALSE(IsValidAllocatedPIDL(reinterpret_cast<LPITEMIDLIST>(onStack)));
     PIDLPtr good(PathToPIDL(L"C:\\"));
@@ -305,25 +304,23 @@ TEST_F(NamespaceTest, DamagedListsAreRefusedAndNeverHandedOn) {
     PIDLPtr real(PathToPIDL(deep.Path()));
     std::vector<uint8_t> bytes = shelltest::PIDLBytes(real.get());
     for (size_t cut = 1; cut < bytes.size(); ++cut) {
-        auto* p = static_cast<uint8_t*>(::CoTaskMemAlloc(cut));
-        std::memcpy(p, bytes.data(), cut);
-        EXPECT_FALSE(IsValidAllocatedPIDL(reinterpret_cast<LPITEMIDLIST>(p))) << cut;
-        ::CoTaskMemFree(p);
+        CoTaskMem<uint8_t> p(static_cast<uint8_t*>(::CoTaskMemAlloc(cut)));
+        std::memcpy(p.get(), bytes.data(), cut);
+        EXPECT_FALSE(IsValidAllocatedPIDL(reinterpret_cast<LPITEMIDLIST>(p.get()))) << cut;
     }
     // With any byte changed, what is accepted never reaches past its block.
     uint32_t state = 12345;
     int accepted = 0;
     for (int round = 0; round < 2000; ++round) {
         state = state * 1103515245 + 12345;
-        auto* p = static_cast<uint8_t*>(::CoTaskMemAlloc(bytes.size()));
-        std::memcpy(p, bytes.data(), bytes.size());
-        p[(state >> 8) % bytes.size()] ^= static_cast<uint8_t>(1 + (state >> 20) % 255);
-        auto* pidl = reinterpret_cast<LPITEMIDLIST>(p);
+        CoTaskMem<uint8_t> p(static_cast<uint8_t*>(::CoTaskMemAlloc(bytes.size())));
+        std::memcpy(p.get(), bytes.data(), bytes.size());
+        p.get()[(state >> 8) % bytes.size()] ^= static_cast<uint8_t>(1 + (state >> 20) % 255);
+        auto* pidl = reinterpret_cast<LPITEMIDLIST>(p.get());
         if (IsValidAllocatedPIDL(pidl)) {
             ++accepted;
             EXPECT_LE(TPIDLManager::PIDLSize(pidl), bytes.size());
         }
-        ::CoTaskMemFree(p);
     }
     EXPECT_GT(accepted, 0);   // a changed data byte leaves a sound list
 

@@ -41,11 +41,11 @@ void ExpectMatchesGoldenText(const std::string& name, const std::string& actual)
 std::string Bytes(const std::wstring& s) { return std::string(reinterpret_cast<const char*>(s.data()), s.size() * 2); }
 
 std::string GlobalText(HGLOBAL memory, size_t& size) {
+    krv::GlobalHandle owned(memory);
     size = ::GlobalSize(memory);
     const char* p = static_cast<const char*>(::GlobalLock(memory));
     std::string s(p, size);
     ::GlobalUnlock(memory);
-    ::GlobalFree(memory);
     return s;
 }
 

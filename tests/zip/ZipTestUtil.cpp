@@ -1,4 +1,5 @@
 #include "ZipTestUtil.h"
+#include "framework/Handle.h"
 #include <zlib.h>
 #include <atomic>
 #include <stdexcept>
@@ -8,8 +9,8 @@ namespace ziptest {
 namespace {
 void RemoveTree(const std::string& dir) {
     WIN32_FIND_DATAA fd;
-    HANDLE h = ::FindFirstFileA((dir + "*").c_str(), &fd);
-    if (h != INVALID_HANDLE_VALUE) {
+    // The search ends before the folder goes.
+    if (krv::FindHandle h(::FindFirstFileA((dir + "*").c_str(), &fd)); h) {
         do {
             std::string n = fd.cFileName;
             if (n == "." || n == "..") continue;
@@ -17,8 +18,7 @@ void RemoveTree(const std::string& dir) {
             ::SetFileAttributesA(p.c_str(), FILE_ATTRIBUTE_NORMAL);
             if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(p + "\\");
             else ::DeleteFileA(p.c_str());
-        } while (::FindNextFileA(h, &fd));
-        ::FindClose(h);
+        } while (::FindNextFileA(h.get(), &fd));
     }
     ::RemoveDirectoryA(dir.c_str());
 }
