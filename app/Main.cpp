@@ -163,11 +163,7 @@ void TMainForm::BuildControls() {
     PanelTree = Add<TPanel>(this, "PanelTree", 0, 0, 270, 100);
     PanelTree->BevelOuter = bvLowered;
     PanelTree->SetAlign(alLeft);
-    // The folder tree's place; the shell tree control is put here by its layer.
-    DirTree = Add<TPanel>(PanelTree, "DirTree", 0, 0, 100, 100);
-    DirTree->BevelOuter = bvNone;
-    DirTree->SetColor(clWindow);
-    DirTree->SetAlign(alClient);
+    BuildDirTree();
     SplitterTree = Add<TSplitter>(this, "SplitterTree", 270, 0, 5, 100);
     SplitterTree->SetAlign(alLeft);
     SplitterTree->MinSize = 120;
@@ -436,11 +432,6 @@ void TMainForm::CheckTools() {
             NoBurner = true;
         }
     }
-}
-
-void TMainForm::InitDirTree() {
-    AddLog(KV_Tree_Start, lcBlack, 3, lkDetail);
-    if (ActivateFolderTree && ActivateFolderTree()) AddLog(KV_Tree_Found, lcBlue, 3, lkDetail);
 }
 
 std::string TMainForm::DefaultArchiveName() const {
