@@ -56,6 +56,16 @@ TMainForm::TMainForm(const std::string& appDir, std::vector<std::string> params)
 
 TMainForm::~TMainForm() {
     Application().OnHint = nullptr;
+    // The tree is freed with the window's components, after this window's
+    // own members: its handlers must not reach them meanwhile.
+    if (DirTree) {
+        DirTree->OnInitNode = nullptr;
+        DirTree->OnEnumFolder = nullptr;
+        DirTree->OnChecking = nullptr;
+        DirTree->OnChecked = nullptr;
+        DirTree->OnExpanding = nullptr;
+        DirTree->OnExpanded = nullptr;
+    }
     // Closing frees the lists the window kept for the run and the language.
     DeviceIds.Clear();
     if (Lang) Lang->Clear();
