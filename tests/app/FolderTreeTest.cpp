@@ -5,6 +5,7 @@
 #include "FolderTreeFixture.h"
 #include "app/Log.h"
 #include "app/ZipCheckDirs.h"
+#include "framework/FileDialogs.h"
 #include "shell/ShellUtils.h"
 #include <cstdlib>
 #include <fstream>
@@ -64,8 +65,18 @@ TEST_F(FolderTree, TicksByMouseAndSpaceGoIntoTheSessionComeBackAndAreWhatTheRunA
     f.ButtonResetClick();
     EXPECT_TRUE(f.CheckedPaths().empty());
     EXPECT_FALSE(Ticked(S("docs")));
-    ASSERT_TRUE(f.Session.LoadFromFile(file));
-    f.AfterSessionLoad(true, file);
+    f.Session.Modified = false;
+    SetFileDialogHook([&](TFileDialog& d) {
+        d.FileName = file;
+        return true;
+    });
+    f.LoadSessionClick();
+    SetFileDialogHook(nullptr);
+    EXPECT_EQ(f.SessionFileArg, file);
+    // The walks of the load went deep; the tree is back at its root.
+    TNamespace* selected = nullptr;
+    ASSERT_TRUE(Tree().ValidateNamespace(Tree().GetFirstSelected(), selected));
+    EXPECT_TRUE(selected->IsMyComputer());
     EXPECT_TRUE(Ticked(S("docs")));
     EXPECT_TRUE(Ticked(S("docs\\sub")));
     EXPECT_FALSE(Ticked(S("docs\\skip")));
