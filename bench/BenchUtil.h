@@ -26,4 +26,15 @@ inline void SplitInto(krv::TStrings& list, const std::string& masks) {
     }
 }
 
+// Answers the thread's messages for the given seconds (the show programs' life).
+inline void RunMessagesFor(int seconds) {
+    ::SetTimer(nullptr, 0, UINT(seconds) * 1000, nullptr);
+    MSG msg;
+    while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (msg.message == WM_TIMER && !msg.hwnd) break;
+        ::TranslateMessage(&msg);
+        ::DispatchMessageW(&msg);
+    }
+}
+
 } // namespace bench

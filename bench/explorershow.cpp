@@ -1,6 +1,7 @@
 // A live explorer tree with the main window's folder-tree options, a few
 // folders expanded and a tick set, for a person or a screenshot. Closes by
 // itself after the seconds given on the command line (default 20).
+#include "BenchUtil.h"
 #include "shell/LazyExplorerTree.h"
 #include "shell/ShellUtils.h"
 #include "framework/Forms.h"
@@ -59,12 +60,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR cmdLine, int) {
         }
     }
     if (PLazyNode k = ChildNamed(tree, top, L"K:\\")) tree.SetExpanded(k, true);
-    ::SetTimer(nullptr, 0, UINT(seconds) * 1000, nullptr);
-    MSG msg;
-    while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        if (msg.message == WM_TIMER && !msg.hwnd) break;
-        ::TranslateMessage(&msg);
-        ::DispatchMessageW(&msg);
-    }
+    bench::RunMessagesFor(seconds);
     return 0;
 }

@@ -239,4 +239,14 @@ protected:
 // The hidden window that holds controls whose parent is not set yet.
 HWND ParkingWindow();
 
+// Names, places and parents a control of a window; answers the control.
+template <class T> T* PlaceControl(T* control, TWinControl* parent, const char* name, int left, int top, int width,
+                                   int height, const std::string& caption = {}) {
+    control->SetName(name);
+    control->SetBounds(left, top, width, height);
+    if (!caption.empty()) control->SetCaption(caption);
+    control->SetParent(parent);
+    return control;
+}
+
 } // namespace krv

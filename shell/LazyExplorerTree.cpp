@@ -3,6 +3,7 @@
 // messages. Options, the root folder and rebuilding are in
 // LazyExplorerTreeOptions.cpp.
 #include "shell/LazyExplorerTree.h"
+#include "shell/LazyExplorerContextMenu.h"
 #include "shell/LazyIconThread.h"
 #include "shell/ShellUtils.h"
 #include "shell/WideFileUtils.h"
@@ -106,6 +107,7 @@ void TCustomLazyExplorerTree::CreateHandleDone() {
     TCustomLazyStringTree::CreateHandleDone();
     ThreadedImagesOn(ImageOption(toThreadedImages));
     ChangeNotifierOn(LETMiscOption(toChangeNotifierThread));
+    BuildColumns();
     // Icon indexes of another window's time may be stale.
     for (PLazyNode run = GetFirstNoInit(); run; run = GetNextNoInit(run))
         if (TNamespace* ns = GetNodeData(run)->Namespace) ns->Invalidate(true);
@@ -427,6 +429,8 @@ void TCustomLazyExplorerTree::DoGetImageIndex(PLazyNode node, TLTImageKind kind,
     } else {
         index = -1;
     }
+    // Cut items look ghosted until the marks are cleared.
+    if ((node->States & vsCutOrCopy) && TreeStates().Contains(tsCutPending)) ghosted = true;
     if (OnGetImageIndex) OnGetImageIndex(this, node, kind, column, ghosted, index);
 }
 
@@ -462,22 +466,8 @@ void TCustomLazyExplorerTree::DoGetText(PLazyNode node, TColumnIndex column, TVS
     }
     TNamespace* ns;
     text.clear();
-    if (ValidateNamespace(node, ns)) {
-        if (column < 0 || Header().ColumnCount() == 0 || column == Header().MainColumn())
-            text = ns->NameInFolder();
-        else if (columnDetails_ == cdShellColumns && column < ns->DetailsColumnCount())
-            text = ns->DetailsOf(column);
-    }
+    if (ValidateNamespace(node, ns)) text = ColumnText(column, ns);
     if (OnGetLETText) OnGetLETText(this, column, node, ns, text);
-}
-
-int TCustomLazyExplorerTree::DoCompareNodes(PLazyNode node1, PLazyNode node2, TColumnIndex column) {
-    TNamespace *ns1, *ns2;
-    if (!ValidateNamespace(node1, ns1) || !ValidateNamespace(node2, ns2))
-        return TCustomLazyStringTree::DoCompareNodes(node1, node2, column);
-    if (column > 0 && columnDetails_ == cdUser) return DoCustomColumnCompare(column, node1, node2);
-    // The shell's own order of the two items in their folder.
-    return ns2->ComparePIDL(ns1->AbsolutePIDL(), column < 0 ? 0 : column);
 }
 
 // ---- wait cursor ------------------------------------------------------------------------------
@@ -587,88 +577,6 @@ void TCustomLazyExplorerTree::ReReadAndRefreshNode(PLazyNode node) {
     if (node != root_) InvalidateNode(node);
 }
 
-// ---- commands on the selection -----------------------------------------------------------------
-
-std::vector<TNamespace*> TCustomLazyExplorerTree::SelectedNamespaces() {
-    std::vector<TNamespace*> result;
-    for (PLazyNode node : GetSortedSelection(true)) {
-        TNamespace* ns;
-        if (ValidateNamespace(node, ns)) result.push_back(ns);
-    }
-    return result;
-}
-
-bool TCustomLazyExplorerTree::InvokeShellVerb(TShellVerb verb, TNamespace* target, const TNamespaceArray& items) {
-    switch (verb) {
-    case svDelete: return target->Delete(items);
-    case svCut: return target->Cut(items);
-    case svCopy: return target->Copy(items);
-    case svPaste: return target->Paste(items);
-    case svProperties: return target->ShowPropertySheet(items);
-    }
-    return false;
-}
-
-bool TCustomLazyExplorerTree::SelectedFilesDelete() {
-    // A read-only tree never hands a user's folders to the shell's delete.
-    if (LETMiscOption(toLETReadOnly)) return false;
-    TNamespaceArray items = SelectedNamespaces();
-    return !items.empty() && InvokeShellVerb(svDelete, items.front(), items);
-}
-
-bool TCustomLazyExplorerTree::SelectedFilesPaste() {
-    if (LETMiscOption(toLETReadOnly)) return false;
-    TNamespaceArray items = SelectedNamespaces();
-    return !items.empty() && InvokeShellVerb(svPaste, items.front(), items);
-}
-
-bool TCustomLazyExplorerTree::SelectedFilesShowProperties() {
-    TNamespaceArray items = SelectedNamespaces();
-    return !items.empty() && InvokeShellVerb(svProperties, items.front(), items);
-}
-
-bool TCustomLazyExplorerTree::CopyToClipboard() {
-    if (DoClipboardCopy()) return true;
-    TNamespaceArray items = SelectedNamespaces();
-    return !items.empty() && InvokeShellVerb(svCopy, items.front(), items);
-}
-
-bool TCustomLazyExplorerTree::CutToClipboard() {
-    if (LETMiscOption(toLETReadOnly)) return false;
-    if (DoClipboardCut()) return true;
-    TNamespaceArray items = SelectedNamespaces();
-    return !items.empty() && InvokeShellVerb(svCut, items.front(), items);
-}
-
-bool TCustomLazyExplorerTree::PasteFromClipboard() {
-    if (LETMiscOption(toLETReadOnly)) return false;
-    if (DoClipboardPaste()) return true;
-    return SelectedFilesPaste();
-}
-
-void TCustomLazyExplorerTree::HandleKeyDown(WORD& key, TShiftState shift) {
-    bool ctrl = shift & ssCtrl, shiftKey = shift & ssShift;
-    if (!IsEditing()) {
-        if (key == VK_DELETE && !shiftKey && !ctrl) {
-            SelectedFilesDelete();
-            return;
-        }
-        if ((ctrl && key == 'X') || (shiftKey && key == VK_DELETE)) {
-            CutToClipboard();
-            return;
-        }
-        if ((ctrl && key == 'V') || (shiftKey && key == VK_INSERT)) {
-            PasteFromClipboard();
-            return;
-        }
-        if ((ctrl && key == 'C') || (ctrl && key == VK_INSERT)) {
-            CopyToClipboard();
-            return;
-        }
-    }
-    TCustomLazyStringTree::HandleKeyDown(key, shift);
-}
-
 // ---- messages ------------------------------------------------------------------------------------
 
 bool TCustomLazyExplorerTree::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
@@ -685,7 +593,9 @@ bool TCustomLazyExplorerTree::HandleMessage(UINT msg, WPARAM wParam, LPARAM lPar
         ChangeNotifierOn(false);
         result = 1;
         return true;
-    default: break;
+    default:
+        if (HandleVerbMessage(msg, wParam, lParam, result)) return true;
+        break;
     }
     return TCustomLazyStringTree::HandleMessage(msg, wParam, lParam, result);
 }
@@ -698,9 +608,10 @@ bool TCustomLazyExplorerTree::DoClipboardCopy() {
     return handled;
 }
 
-bool TCustomLazyExplorerTree::DoClipboardCut() {
+bool TCustomLazyExplorerTree::DoClipboardCut(bool& markSelectedCut) {
     bool handled = false;
-    if (OnClipboardCut) OnClipboardCut(this, handled);
+    markSelectedCut = true;
+    if (OnClipboardCut) OnClipboardCut(this, markSelectedCut, handled);
     return handled;
 }
 
@@ -756,8 +667,8 @@ void TCustomLazyExplorerTree::DoShellNotify(const TLETShellEvent& event) {
     if (OnShellNotify) OnShellNotify(this, event);
 }
 
-void TCustomLazyExplorerTree::DoTreeDblClick(POINT p) {
-    if (OnTreeDblClick) OnTreeDblClick(this, p);
+void TCustomLazyExplorerTree::DoTreeDblClick(PLazyNode node, TMouseButton button, POINT p) {
+    if (OnTreeDblClick) OnTreeDblClick(this, node, button, p);
 }
 
 } // namespace krv

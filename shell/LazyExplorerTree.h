@@ -6,8 +6,11 @@
 // in a storage keyed by item (plugged in through ILETCheckStorage), so they
 // outlive the nodes.
 #pragma once
+#include "shell/LazyExplorerColumns.h"
 #include "shell/LazyExplorerOptions.h"
+#include "shell/LazyShellEvents.h"
 #include "shell/LazyShellUtilities.h"
+#include "shell/ShellSortHelper.h"
 #include "tree/LazyStringTree.h"
 #include <functional>
 #include <memory>
@@ -18,19 +21,31 @@
 namespace krv {
 
 class TCustomLazyExplorerTree;
+class TContextMenuManager;
 class TLazySysImages;
 class TRootNodeStorage;
+class TLazyExplorerListview;
 struct TImageThreadRequest;
 
-// The icon thread's answers and the shell change notifier's messages.
-constexpr UINT WM_SHELLNOTIFY = 0x8033;
+// The icon thread's answers (the notifier's WM_SHELLNOTIFY is in LazyShellEvents.h).
 constexpr UINT WM_LETICONTHREAD = 0x8034;
+// A rename the shell refused, posted so that it is handled after the editor closed.
+constexpr UINT WM_LETRENAMEFAILED = 0x8035;
 
-// Per-node column state; the columns' own code fills it in.
-class TColumnManager {
+// Text colours of the explorer tree's items; a change repaints the tree.
+class TLETColors {
 public:
-    explicit TColumnManager(TCustomLazyExplorerTree* owner) : Owner(owner) {}
-    TCustomLazyExplorerTree* Owner;
+    explicit TLETColors(TCustomLazyExplorerTree* owner) : owner_(owner) {}
+    TColor CompressedTextColor() const { return compressed_; }
+    TColor FolderTextColor() const { return folder_; }
+    TColor FileTextColor() const { return file_; }
+    void SetCompressedTextColor(TColor value) { Set(compressed_, value); }
+    void SetFolderTextColor(TColor value) { Set(folder_, value); }
+    void SetFileTextColor(TColor value) { Set(file_, value); }
+private:
+    void Set(TColor& field, TColor value);
+    TCustomLazyExplorerTree* owner_;
+    TColor compressed_ = clBlue, folder_ = clBlack, file_ = clBlack;
 };
 
 // The node's internal data area.
@@ -149,7 +164,7 @@ public:
     TFileSizeFormat FileSizeFormat() const { return fileSizeFormat_; }
     void SetFileSizeFormat(TFileSizeFormat value);
     TColumnDetails ColumnDetails() const { return columnDetails_; }
-    void SetColumnDetails(TColumnDetails value) { columnDetails_ = value; }
+    void SetColumnDetails(TColumnDetails value);
     // Drops the nodes around the change of size.
     void SetNodeDataSize(int value);
     // Nested: the first of all trees shows the hourglass, the last restores the cursor.
@@ -203,9 +218,45 @@ public:
     // The first selected item's parse name when it is in the file system, else empty.
     std::wstring SelectedPath();
     virtual void SyncLinkedControls() {}
-    virtual void RestoreColumnState() {}
-    virtual void StoreColumnState() {}
-    virtual PLazyNode CreateNewFolder(PLazyNode) { return nullptr; }
+    virtual void RestoreColumnState();
+    virtual void StoreColumnState();
+
+    // ---- verbs, keys, rename, context menu (LazyExplorerVerbs.cpp, LazyExplorerContextMenu.cpp) ----
+    // Makes a not yet used folder from suggestedName (default "New Folder")
+    // under the parent, adds, selects and focuses its node and starts editing
+    // its name. Needs toEditable (EAssertionFailed otherwise); false when the
+    // parent is not an existing directory or the folder cannot be made.
+    virtual bool CreateNewFolder(LPCITEMIDLIST parentPIDL, const std::wstring& suggestedName, std::wstring& newName);
+    // Hands the item to the shell unless the browse options keep folders or
+    // folder shortcuts in the tree.
+    virtual bool ShellExecuteNamespace(TNamespace* ns, const std::wstring& workingDir, const std::wstring& parameters);
+    // Saves the view, rebuilds through the root folder and restores the view.
+    void RefreshTree(bool restoreTopNode);
+    // The cut or copy marks of the selected nodes; earlier marks go first.
+    void MarkCutCopy(bool cut);
+    void ClearCutCopyMarks();
+    // Shows the shell's menu of the node (of the whole selection when the
+    // node is selected with others) at a screen point; false when none was shown.
+    bool ShowShellContextMenu(PLazyNode node, POINT screenPoint);
+    TLETColors& LETColors() { return letColors_; }
+    TContextMenuManager& ContextMenuManager();
+    // Added to the shell's menu under ShellContextSubMenuCaption when more than one item is selected.
+    TMenuItem* ShellContextSubMenu = nullptr;
+    std::wstring ShellContextSubMenuCaption;
+
+    // ---- sorting and columns (LazyExplorerColumns.cpp) ------------------------------
+    TShellSortHelper& ShellSortHelper() const { return *sortHelper_; }
+    // The header's columns for ColumnDetails, made once the window exists.
+    void BuildColumns();
+    // The folder whose items the rows are: the hidden root's item, else the root's.
+    virtual TNamespace* ColumnFolder() const;
+    // A row's text in a column (the main column is the name).
+    std::wstring ColumnText(TColumnIndex column, TNamespace* ns);
+    // The header's column menu at a screen point; the column-settings dialog.
+    virtual void ShowColumnMenu(POINT screen);
+    virtual void ShowColumnSettings();
+    std::function<void(TCustomLazyExplorerTree*, TColumnIndex firstAvailableIndex)> OnAddCustomShellColumn;
+    // ---- end of sorting and columns -------------------------------------------------
 
     void Loaded() override;
     bool InheritsFrom(const std::string& className) const override {
@@ -226,25 +277,26 @@ public:
     std::function<void(TCustomLazyExplorerTree*, TNamespace* ns, std::wstring& workingDir, std::wstring& parameters,
                        bool& allow)> OnShellExecute;
     std::function<void(TCustomLazyExplorerTree*, const TLETShellEvent& event)> OnShellNotify;
-    std::function<void(TCustomLazyExplorerTree*, POINT p)> OnTreeDblClick;
+    std::function<void(TCustomLazyExplorerTree*, PLazyNode node, TMouseButton button, POINT p)> OnTreeDblClick;
     std::function<void(TCustomLazyExplorerTree*, bool& handled)> OnClipboardCopy;
-    std::function<void(TCustomLazyExplorerTree*, bool& handled)> OnClipboardCut;
+    std::function<void(TCustomLazyExplorerTree*, bool& markSelectedCut, bool& handled)> OnClipboardCut;
     std::function<void(TCustomLazyExplorerTree*, bool& handled)> OnClipboardPaste;
     std::function<void(TCustomLazyExplorerTree*, TNamespace* ns, const std::wstring& verb, int menuItemID,
                        bool successful)> OnContextMenuAfterCmd;
     std::function<void(TCustomLazyExplorerTree*, TNamespace* ns, const std::wstring& verb, int menuItemID,
                        bool& handled)> OnContextMenuCmd;
-    std::function<void(TCustomLazyExplorerTree*, TNamespace* ns, int menuItemID, bool& handled)>
+    std::function<void(TCustomLazyExplorerTree*, TNamespace* ns, int menuItemID, HMENU subMenu, bool mouseSelect)>
         OnContextMenuItemChange;
-    std::function<void(TCustomLazyExplorerTree*, TNamespace* ns, bool& allow)> OnContextMenuShow;
+    std::function<void(TCustomLazyExplorerTree*, TNamespace* ns, HMENU menu, bool& allow)> OnContextMenuShow;
     std::function<void(TCustomLazyExplorerTree*, TColumnIndex column, PLazyNode node1, PLazyNode node2,
                        int& result)> OnCustomColumnCompare;
 
 protected:
     // ---- slots of this tree --------------------------------------------------------
-    virtual void DoAddCustomShellColumn() {}
+    virtual void DoAddCustomShellColumn(TColumnIndex firstAvailableIndex);
     virtual bool DoClipboardCopy();
-    virtual bool DoClipboardCut();
+    // markSelectedCut (preset true) marks the nodes cut when the handler handled the cut.
+    virtual bool DoClipboardCut(bool& markSelectedCut);
     virtual bool DoClipboardPaste();
     virtual int DoCustomColumnCompare(TColumnIndex column, PLazyNode node1, PLazyNode node2);
     virtual void DoCustomNamespace(PLazyNode parentNode);
@@ -255,7 +307,28 @@ protected:
     virtual void DoRootRebuild();
     virtual bool DoShellExecute(TNamespace* ns, std::wstring& workingDir, std::wstring& parameters);
     virtual void DoShellNotify(const TLETShellEvent& event);
-    virtual void DoTreeDblClick(POINT p);
+    virtual void DoTreeDblClick(PLazyNode node, TMouseButton button, POINT p);
+    // ---- verbs, keys, rename, context menu (LazyExplorerVerbs.cpp, LazyExplorerContextMenu.cpp) ----
+    // A command chosen from the shell's menu, before the shell runs it; true when handled here.
+    bool ContextMenuCommand(TNamespace* ns, const std::wstring& verb, int menuItemID);
+    virtual bool DoContextMenuCmd(TNamespace* ns, const std::wstring& verb, int menuItemID);
+    virtual void DoContextMenuAfterCmd(TNamespace* ns, const std::wstring& verb, int menuItemID, bool successful);
+    virtual bool DoContextMenuShow(TNamespace* ns, HMENU menu);
+    virtual void DoContextMenuItemChange(TNamespace* ns, int menuItemID, HMENU subMenu, bool mouseSelect);
+    void DoNewText(PLazyNode node, TColumnIndex column, const std::wstring& text) override;
+    bool DoEditing(PLazyNode node, TColumnIndex column, bool allowed) override;
+    bool DoEndEdit() override;
+    void DoPaintText(TCanvas& canvas, PLazyNode node, TColumnIndex column, TVSTTextType textType) override;
+    std::wstring DoGetNodeHint(PLazyNode node, TColumnIndex column) override;
+    void HandleMouseDblClick(TMouseButton button, TShiftState shift, POINT p, THitTestResult& hitInfo) override;
+    // Only items, never the desktop, with toDragDrop and toAcceptOLEDrop; never in a read-only tree.
+    bool DoDragAllowed(PLazyNode node, TColumnIndex column) override;
+    // The window messages of the verbs; false for the others.
+    bool HandleVerbMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
+    // Edits the node's name: column 0 when the header has columns, else the tree's text.
+    bool EditNodeName(PLazyNode node);
+    // Runs the shell's "properties" of the selection.
+    bool ShowSelectionProperties();
     virtual void InitDefaultOptions();
     // The one place the selection commands reach the shell.
     virtual bool InvokeShellVerb(TShellVerb verb, TNamespace* target, const TNamespaceArray& items);
@@ -275,6 +348,15 @@ protected:
     void HandleKeyDown(WORD& charCode, TShiftState shift) override;
     void HandleMouseDown(TMouseButton button, TShiftState shift, POINT p, THitTestResult& hitInfo) override;
     TOptionsClass GetOptionsClass() const override;
+    // ---- sorting and columns (LazyExplorerColumns.cpp) ------------------------------
+    THeaderClass GetHeaderClass() const override;
+    TColumnClass GetColumnClass() const override;
+    void DoHeaderClick(TColumnIndex column, TMouseButton button, TShiftState shift, int x, int y) override;
+    void DoHeaderMouseUp(TMouseButton button, TShiftState shift, int x, int y) override;
+    void DoColumnResize(TColumnIndex column) override;
+    void DoHeaderDragged(TColumnIndex column, TColumnPosition oldPosition) override;
+    bool Browsing() const { return browsing_; }
+    // ---- end of sorting and columns -------------------------------------------------
     void CreateHandleDone() override;
     bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
@@ -342,15 +424,54 @@ private:
     int unknownFolderIcon_ = 0, unknownFileIcon_ = 0;
     // Nodes with an icon request out; an answer for any other node is stale.
     std::unordered_set<PLazyNode> iconPending_;
+
+    // ---- verbs, keys, rename, context menu ----
+    bool ContextMenuMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
+    void RenameFailed(LPITEMIDLIST pidl);
+    TLETColors letColors_{this};
+    std::unique_ptr<TContextMenuManager> contextMenuManager_;
+    // The items of refused renames posted and not yet handled; the message
+    // carries the list, never the node, which a rebuild may have freed.
+    std::vector<PIDLPtr> failedRenames_;
+    bool altDown_ = false;
+    // ---- sorting and columns (LazyExplorerColumns.cpp) ------------------------------
+    std::unique_ptr<TShellSortHelper> sortHelper_ = std::make_unique<TShellSortHelper>();
+    // While the columns are built their changes are not stored.
+    bool buildingColumns_ = false;
+    int CompareShellColumn(TColumnIndex column, PLazyNode node1, PLazyNode node2, TNamespace* ns1, TNamespace* ns2);
+    TLETColumnDetails ColumnKind(TColumnIndex column);
+    void BuildLETColumns();
+    void BuildShellColumns();
+    bool PersistentColumns();
+    // ---- end of sorting and columns -------------------------------------------------
 };
 
-// The folder trees, optionally linked with list views.
+// The published folder tree and list view; each follows the other through
+// change links (LazyExplorerListview.cpp).
 class TLazyExplorerViews : public TCustomLazyExplorerTree {
 public:
     using TCustomLazyExplorerTree::TCustomLazyExplorerTree;
+    ~TLazyExplorerViews() override;
     bool InheritsFrom(const std::string& className) const override {
         return className == "TLazyExplorerViews" || TCustomLazyExplorerTree::InheritsFrom(className);
     }
+    // Tells the linked controls the item of the first selected (else the focused)
+    // node; asked during an update or a browse, it is done when that ends.
+    void SyncLinkedControls() override;
+    bool BrowseToPIDL(LPCITEMIDLIST pidl, bool expand, bool select, bool setFocus, bool collapseFirst,
+                      bool walkExpand) override;
+
+protected:
+    void DoChange(PLazyNode node) override;
+    // Drops the old partner's links and links this view and other both ways.
+    void LinkView(TLazyExplorerViews* other);
+    TLazyExplorerViews* LinkedView() const { return linkedView_; }
+    // While above 0 (a browse of our own) the linked controls are not told.
+    int syncSuppressed_ = 0;
+    bool syncPending_ = false;
+
+private:
+    TLazyExplorerViews* linkedView_ = nullptr;
 };
 
 // The folder tree of a window (folders and hidden items, check boxes allowed).
@@ -360,6 +481,8 @@ public:
     bool InheritsFrom(const std::string& className) const override {
         return className == "TLazyExplorerTreeview" || TLazyExplorerViews::InheritsFrom(className);
     }
+    TLazyExplorerListview* LazyExplorerListview() const;
+    void SetLazyExplorerListview(TLazyExplorerListview* value);
 protected:
     void InitDefaultOptions() override;
 };

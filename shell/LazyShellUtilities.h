@@ -225,6 +225,17 @@ public:
         std::function<void(TNamespace* ns, const std::wstring& verb, int menuItemID, bool& handled)>;
     bool ShowContextMenu(HWND owner, POINT screenPoint, const TNamespaceArray& items, TMenuItem* merge = nullptr,
                          const TContextMenuCmdEvent& onCommand = nullptr);
+    // The hooks of a shown menu: OnShow sees the filled menu (verbOf names a
+    // command id's verb) and may refuse to show it; OnMenuSelect follows the
+    // highlighted item; OnAfterCommand tells whether the chosen command ran.
+    struct TContextMenuHooks {
+        std::function<bool(HMENU menu, const std::function<std::wstring(UINT id)>& verbOf)> OnShow;
+        TContextMenuCmdEvent OnCommand;
+        std::function<void(TNamespace* ns, const std::wstring& verb, int menuItemID, bool successful)> OnAfterCommand;
+        std::function<void(UINT itemID, HMENU subMenu, UINT flags)> OnMenuSelect;
+    };
+    bool ShowContextMenu(HWND owner, POINT screenPoint, const TNamespaceArray& items, TMenuItem* merge,
+                         const TContextMenuHooks& hooks);
     // Opens the item as the shell does (a folder only with execFolder; a
     // shortcut to a folder only with execFolderShortcut).
     bool ShellExecuteNamespace(const std::wstring& workingDir, const std::wstring& parameters, bool execFolder,
@@ -283,6 +294,20 @@ private:
     int64_t folderSizeCache_ = 0;
     int overlayIndex_ = -1;
 };
+
+// The default column titles: 0 "Name", 1 "Size", 2 "Type", 3 "Modified",
+// 4 "Attributes", 5 "Created", 6 "Accessed", 7 "Path", 8 "DOS Name",
+// 9 "Custom"; empty beyond.
+std::wstring DefaultColumnTitle(int index);
+
+// A details column that a folder offers for its items.
+struct TFolderColumn {
+    std::wstring Title;
+    uint8_t State = 8;   // as DetailsColumnState: the type, 8 shown by default
+};
+// The folder's own columns (asked of its IShellFolder2, else its
+// IShellDetails, else the default columns): what a view of its items shows.
+std::vector<TFolderColumn> FolderDetailsColumns(TNamespace* folder);
 
 // Makes an item over a special folder (CSIDL_...), owning the folder's list,
 // with its parent folder bound; nil when the system has no such folder.

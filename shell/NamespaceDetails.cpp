@@ -12,6 +12,45 @@ const wchar_t* const DefaultColumnTitles[] = {L"Name", L"Size", L"Type", L"Modif
                                               L"Created", L"Accessed", L"Path", L"DOS Name", L"Custom"};
 
 std::wstring DetailText(SHELLDETAILS& details, LPCITEMIDLIST pidl) { return StrRetToStr(details.str, pidl); }
+
+// The columns a folder's interfaces answer for, counted from 0; -1 without either interface.
+int CountDetailsColumns(IShellFolder2* folder2, IShellDetails* shellDetails) {
+    int count = 0;
+    SHELLDETAILS details{};
+    if (folder2) {
+        SHCOLSTATEF state;
+        while (count < MaxDetailsColumns) {
+            if (SUCCEEDED(folder2->GetDefaultColumnState(static_cast<UINT>(count), &state))) {
+                ++count;
+            } else if (SUCCEEDED(folder2->GetDetailsOf(nullptr, static_cast<UINT>(count), &details))) {
+                StrRetToStr(details.str, nullptr);   // frees a returned string
+                ++count;
+            } else {
+                break;
+            }
+        }
+        return count;
+    }
+    if (!shellDetails) return -1;
+    while (count < MaxDetailsColumns &&
+           SUCCEEDED(shellDetails->GetDetailsOf(nullptr, static_cast<UINT>(count), &details))) {
+        StrRetToStr(details.str, nullptr);
+        ++count;
+    }
+    return count;
+}
+
+// The shell's column flags as one byte: the type, then 8 shown by default,
+// 0x10 slow, 0x20 extended, 0x40 secondary, 0x80 hidden.
+uint8_t ColumnStateByte(SHCOLSTATEF state) {
+    uint8_t r = static_cast<uint8_t>(state & 0x0F);
+    if (state & SHCOLSTATE_ONBYDEFAULT) r |= 8;
+    if (state & SHCOLSTATE_SLOW) r |= 0x10;
+    if (state & SHCOLSTATE_EXTENDED) r |= 0x20;
+    if (state & SHCOLSTATE_SECONDARYUI) r |= 0x40;
+    if (state & SHCOLSTATE_HIDDEN) r |= 0x80;
+    return r;
+}
 } // namespace
 
 std::wstring TNamespace::DetailsColumnTitle(int column) {
@@ -74,30 +113,9 @@ int TNamespace::DetailsColumnCount() {
     if (detailsColumnCountCache_ != 0) return detailsColumnCountCache_;
     if (!IsDesktop()) ParentShellFolder();
     TNamespace* owner = parent_ ? parent_ : this;
-    int count = 0;
-    if (IShellFolder2* folder2 = owner->ShellFolder2()) {
-        SHCOLSTATEF state;
-        SHELLDETAILS details{};
-        while (count < MaxDetailsColumns) {
-            if (SUCCEEDED(folder2->GetDefaultColumnState(static_cast<UINT>(count), &state))) {
-                ++count;
-            } else if (SUCCEEDED(folder2->GetDetailsOf(nullptr, static_cast<UINT>(count), &details))) {
-                StrRetToStr(details.str, nullptr);   // frees a returned string
-                ++count;
-            } else {
-                break;
-            }
-        }
-    } else if (IShellDetails* shellDetails = owner->ShellDetails()) {
-        SHELLDETAILS details{};
-        while (count < MaxDetailsColumns &&
-               SUCCEEDED(shellDetails->GetDetailsOf(nullptr, static_cast<UINT>(count), &details))) {
-            StrRetToStr(details.str, nullptr);
-            ++count;
-        }
-    } else {
-        count = DetailsDefaultColumnCount();
-    }
+    IShellFolder2* folder2 = owner->ShellFolder2();
+    int count = CountDetailsColumns(folder2, folder2 ? nullptr : owner->ShellDetails());
+    if (count < 0) count = DetailsDefaultColumnCount();
     detailsColumnCountCache_ = count;
     return count;
 }
@@ -108,13 +126,35 @@ uint8_t TNamespace::DetailsColumnState(int column) {
     SHCOLSTATEF state = 0;
     IShellFolder2* folder2 = owner->ShellFolder2();
     if (!folder2 || FAILED(folder2->GetDefaultColumnState(static_cast<UINT>(column), &state))) return 8;
-    uint8_t r = static_cast<uint8_t>(state & 0x0F);   // the column's type
-    if (state & SHCOLSTATE_ONBYDEFAULT) r |= 8;
-    if (state & SHCOLSTATE_SLOW) r |= 0x10;
-    if (state & SHCOLSTATE_EXTENDED) r |= 0x20;
-    if (state & SHCOLSTATE_SECONDARYUI) r |= 0x40;
-    if (state & SHCOLSTATE_HIDDEN) r |= 0x80;
-    return r;
+    return ColumnStateByte(state);
+}
+
+std::wstring DefaultColumnTitle(int index) {
+    if (index < 0 || index >= static_cast<int>(std::size(DefaultColumnTitles))) return std::wstring();
+    return DefaultColumnTitles[index];
+}
+
+std::vector<TFolderColumn> FolderDetailsColumns(TNamespace* folder) {
+    std::vector<TFolderColumn> result;
+    IShellFolder2* folder2 = folder->ShellFolder2();
+    IShellDetails* shellDetails = folder2 ? nullptr : folder->ShellDetails();
+    int count = CountDetailsColumns(folder2, shellDetails);
+    if (count < 0) {
+        for (int i = 0; i < folder->DetailsDefaultColumnCount(); ++i) result.push_back({DefaultColumnTitles[i], 8});
+        return result;
+    }
+    for (int i = 0; i < count; ++i) {
+        TFolderColumn column;
+        SHELLDETAILS details{};
+        HRESULT hr = folder2 ? folder2->GetDetailsOf(nullptr, static_cast<UINT>(i), &details)
+                             : shellDetails->GetDetailsOf(nullptr, static_cast<UINT>(i), &details);
+        if (SUCCEEDED(hr)) column.Title = DetailText(details, nullptr);
+        SHCOLSTATEF state = 0;
+        if (folder2 && SUCCEEDED(folder2->GetDefaultColumnState(static_cast<UINT>(i), &state)))
+            column.State = ColumnStateByte(state);
+        result.push_back(std::move(column));
+    }
+    return result;
 }
 
 } // namespace krv

@@ -76,7 +76,8 @@ void MergeMenuItems(HMENU root, HMENU into, TMenuItem* parent, std::map<UINT, TM
 // drawing and initialisation messages to the shell's menu object.
 class TContextMenuHost : public TWindow {
 public:
-    TContextMenuHost(HWND owner, ComPtr<IContextMenu> menu) : menu_(std::move(menu)) {
+    TContextMenuHost(HWND owner, ComPtr<IContextMenu> menu, std::function<void(UINT, HMENU, UINT)> onSelect)
+        : menu_(std::move(menu)), onSelect_(std::move(onSelect)) {
         menu2_ = menu_.As<IContextMenu2>(IID_IContextMenu2);
         menu3_ = menu_.As<IContextMenu3>(IID_IContextMenu3);
         RegisterWindowClass("KrvContextMenuHost", 0);
@@ -97,6 +98,13 @@ protected:
                 return true;
             }
             return false;
+        case WM_MENUSELECT:
+            if (onSelect_) {
+                UINT flags = HIWORD(wParam), item = LOWORD(wParam);
+                HMENU sub = (flags & MF_POPUP) ? ::GetSubMenu(reinterpret_cast<HMENU>(lParam), int(item)) : nullptr;
+                onSelect_(item, sub, flags);
+            }
+            return TWindow::HandleMessage(msg, wParam, lParam, result);
         default:
             return TWindow::HandleMessage(msg, wParam, lParam, result);
         }
@@ -106,6 +114,7 @@ private:
     ComPtr<IContextMenu> menu_;
     ComPtr<IContextMenu2> menu2_;
     ComPtr<IContextMenu3> menu3_;
+    std::function<void(UINT, HMENU, UINT)> onSelect_;
 };
 } // namespace
 
@@ -179,6 +188,13 @@ ComPtr<IDataObject> TNamespace::DataObject(const TNamespaceArray& items) {
 
 bool TNamespace::ShowContextMenu(HWND owner, POINT screenPoint, const TNamespaceArray& items, TMenuItem* merge,
                                  const TContextMenuCmdEvent& onCommand) {
+    TContextMenuHooks hooks;
+    hooks.OnCommand = onCommand;
+    return ShowContextMenu(owner, screenPoint, items, merge, hooks);
+}
+
+bool TNamespace::ShowContextMenu(HWND owner, POINT screenPoint, const TNamespaceArray& items, TMenuItem* merge,
+                                 const TContextMenuHooks& hooks) {
     TErrorModeScope quiet(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     if (items.empty() || !SiblingsOk(items)) return false;
     ComPtr<IContextMenu> cm = ContextMenuOf(items);
@@ -188,8 +204,12 @@ bool TNamespace::ShowContextMenu(HWND owner, POINT screenPoint, const TNamespace
     if (!menu || FAILED(cm->QueryContextMenu(menu.get(), 0, FirstCommand, LastCommand, flags))) return false;
     std::map<UINT, TMenuItem*> merged;
     if (merge) MergeMenuItems(menu.get(), menu.get(), merge, merged);
+    auto verbOf = [&cm](UINT id) {
+        return id >= FirstCommand && id <= LastCommand ? CommandVerb(cm.get(), id - FirstCommand) : std::wstring();
+    };
+    if (hooks.OnShow && !hooks.OnShow(menu.get(), verbOf)) return false;
 
-    TContextMenuHost host(owner, cm);
+    TContextMenuHost host(owner, cm, hooks.OnMenuSelect);
     if (!host.HandleAllocated()) return false;
     ::SetForegroundWindow(host.Handle());
     UINT chosen = static_cast<UINT>(::TrackPopupMenuEx(menu.get(), TPM_RETURNCMD | TPM_RIGHTBUTTON, screenPoint.x,
@@ -204,8 +224,9 @@ bool TNamespace::ShowContextMenu(HWND owner, POINT screenPoint, const TNamespace
     std::wstring verb = CommandVerb(cm.get(), chosen - FirstCommand);
     if (verb.empty()) verb = L"Unknown Command";
     bool handled = false;
-    if (onCommand) onCommand(this, verb, static_cast<int>(chosen), handled);
-    if (!handled) InvokeCommandOffset(cm.get(), owner, chosen - FirstCommand);
+    if (hooks.OnCommand) hooks.OnCommand(this, verb, static_cast<int>(chosen), handled);
+    bool ran = handled || InvokeCommandOffset(cm.get(), owner, chosen - FirstCommand);
+    if (hooks.OnAfterCommand) hooks.OnAfterCommand(this, verb, static_cast<int>(chosen), ran);
     return true;
 }
 

@@ -10,6 +10,7 @@
 #include <shlobj.h>
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace krv {
@@ -73,6 +74,8 @@ public:
     int Add(LPITEMIDLIST pidl) { items_.push_back(pidl); return Count() - 1; }
     int CopyAdd(LPCITEMIDLIST pidl) { return Add(Manager()->CopyPIDL(pidl)); }
     void Delete(int i);
+    void Exchange(int i, int j) { std::swap(items_.at(size_t(i)), items_.at(size_t(j))); }
+    void Swap(TPIDLList& other) { items_.swap(other.items_); }
     virtual void Clear();
     // Count (32 bits, signed), then per list its size and bytes; a size of 0 is a nil item.
     // Counts and sizes beyond what the stream holds are refused with EReadError.

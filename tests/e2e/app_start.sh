@@ -17,13 +17,7 @@ cp build/dist/korvane.exe "$work/"
 wine "C:\\$name\\korvane.exe" >/dev/null 2>&1 &
 pid=$!
 
-found=""
-for _ in $(seq 1 120); do
-  if xwininfo -root -tree 2>/dev/null | grep -q '"Korvane 0.9.1"'; then found=1; break; fi
-  kill -0 "$pid" 2>/dev/null || fail "the program exited before showing its window"
-  sleep 0.5
-done
-[ -n "$found" ] || fail "no window titled \"Korvane 0.9.1\" within 60 s"
+wait_window "Korvane 0.9.1" 120
 echo "window: ok"
 
 for d in temp tools lang; do [ -d "$work/$d" ] || fail "folder $d was not created"; done

@@ -24,13 +24,7 @@ ini_value() { tr -d '\r' < "$work/Korvane.ini" | sed -n "s/^$1=//p" | head -n 1;
 start_program() {
   wine "C:\\$name\\korvane.exe" >/dev/null 2>&1 &
   pid=$!
-  local up=""
-  for _ in $(seq 1 120); do
-    if xwininfo -root -tree 2>/dev/null | grep -q '"Korvane 0.9.1"'; then up=1; break; fi
-    kill -0 "$pid" 2>/dev/null || fail "the program exited before showing its window"
-    sleep 0.5
-  done
-  [ -n "$up" ] || fail "no main window within 60 s"
+  wait_window "Korvane 0.9.1" 120
 }
 stop_program() {
   wine taskkill /im korvane.exe >/dev/null 2>&1

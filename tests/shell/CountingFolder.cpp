@@ -174,6 +174,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE CompareIDs(LPARAM column, PCUIDLIST_RELATIVE a, PCUIDLIST_RELATIVE b) override {
         Count("CompareIDs");
+        if (options_->ScriptedCompare) return options_->CompareResult;
         return inner_->CompareIDs(column, a, b);
     }
     HRESULT STDMETHODCALLTYPE CreateViewObject(HWND w, REFIID iid, void** out) override {

@@ -23,6 +23,8 @@ struct TFolderOptions {
     int DetailColumns = 3;
     bool HideFolder2 = false;    // no IShellFolder2
     bool DamagedFirstChild = false;
+    bool ScriptedCompare = false;   // CompareIDs answers CompareResult instead of the real folder
+    HRESULT CompareResult = S_OK;
 };
 
 // Calls by method name ("GetAttributesOf", "GetIconOf", ...), shared by a folder

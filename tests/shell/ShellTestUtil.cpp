@@ -134,6 +134,19 @@ krv::TForm& ShownForm() {
     return *shown;
 }
 
+bool PumpUntil(const std::function<bool()>& done, int rounds, unsigned waitMs) {
+    for (int i = 0; i < rounds; ++i) {
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+        }
+        if (done()) return true;
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, waitMs, QS_ALLINPUT);
+    }
+    return done();
+}
+
 void MutateBytes(std::vector<uint8_t>& bytes, std::mt19937& rng, int maxEdits) {
     int edits = 1 + static_cast<int>(rng() % static_cast<unsigned>(maxEdits));
     for (int e = 0; e < edits && !bytes.empty(); ++e) {

@@ -6,6 +6,7 @@
 #include "shell/SystemVersion.h"
 #include <windows.h>
 #include <cstdint>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -62,6 +63,9 @@ private:
 
 // One to maxEdits random edits of a stream's bytes (a byte replaced, a bit
 // flipped, the tail cut, a byte inserted); stops early once nothing is left.
+// Answers messages until done() holds; bounded, so a fault fails instead of hanging.
+bool PumpUntil(const std::function<bool()>& done, int rounds = 400, unsigned waitMs = 50);
+
 void MutateBytes(std::vector<uint8_t>& bytes, std::mt19937& rng, int maxEdits);
 
 } // namespace shelltest

@@ -1,13 +1,25 @@
 # Sourced by the end-to-end scripts (and benchmarks) after setting `e2e_name`:
 # runs from the repository root with the Wine prefix ready, and gives them fail
-# (which also ends the program started as $pid, if any), ok, session_file and
-# dirs_xml (session files), and peers_ok (the zip peers' verdict).
+# (which also ends the program started as $pid, if any), ok, wait_window,
+# session_file and dirs_xml (session files), and peers_ok (the zip peers'
+# verdict).
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)
 cd "$here"
 . scripts/wine-env >/dev/null 2>&1
 PY=/usr/bin/python3
 fail() { echo "$e2e_name: FAILED: $*"; [ -n "${pid:-}" ] && kill "$pid" 2>/dev/null; exit 1; }
 ok() { echo "$1: ok"; }
+# Waits (bounded, in half seconds) until a window with this caption shows;
+# fails when the program started as $pid ends first or the time runs out.
+wait_window() {   # caption half-seconds
+  local _
+  for _ in $(seq 1 "$2"); do
+    xwininfo -root -tree 2>/dev/null | grep -q "\"$1\"" && return 0
+    kill -0 "$pid" 2>/dev/null || fail "the program exited before showing \"$1\""
+    sleep 0.5
+  done
+  fail "no window titled \"$1\" within $(($2 / 2)) s"
+}
 
 # A session file as the program writes them. The values come from variables,
 # each with a default: S_NAME, S_ARCHIVE, S_TYPE (1 hard disk, 0 disc),
