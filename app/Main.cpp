@@ -56,6 +56,16 @@ TMainForm::TMainForm(const std::string& appDir, std::vector<std::string> params)
 
 TMainForm::~TMainForm() {
     Application().OnHint = nullptr;
+    // The tree is freed with the window's components, after this window's
+    // own members: its handlers must not reach them meanwhile.
+    if (DirTree) {
+        DirTree->OnInitNode = nullptr;
+        DirTree->OnEnumFolder = nullptr;
+        DirTree->OnChecking = nullptr;
+        DirTree->OnChecked = nullptr;
+        DirTree->OnExpanding = nullptr;
+        DirTree->OnExpanded = nullptr;
+    }
     // Closing frees the lists the window kept for the run and the language.
     DeviceIds.Clear();
     if (Lang) Lang->Clear();
@@ -152,11 +162,7 @@ void TMainForm::BuildControls() {
     PanelTree = Add<TPanel>(this, "PanelTree", 0, 0, 270, 100);
     PanelTree->BevelOuter = bvLowered;
     PanelTree->SetAlign(alLeft);
-    // The folder tree's place; the shell tree control is put here by its layer.
-    DirTree = Add<TPanel>(PanelTree, "DirTree", 0, 0, 100, 100);
-    DirTree->BevelOuter = bvNone;
-    DirTree->SetColor(clWindow);
-    DirTree->SetAlign(alClient);
+    BuildDirTree();
     SplitterTree = Add<TSplitter>(this, "SplitterTree", 270, 0, 5, 100);
     SplitterTree->SetAlign(alLeft);
     SplitterTree->MinSize = 120;
@@ -425,11 +431,6 @@ void TMainForm::CheckTools() {
             NoBurner = true;
         }
     }
-}
-
-void TMainForm::InitDirTree() {
-    AddLog(KV_Tree_Start, lcBlack, 3, lkDetail);
-    if (ActivateFolderTree && ActivateFolderTree()) AddLog(KV_Tree_Found, lcBlue, 3, lkDetail);
 }
 
 std::string TMainForm::DefaultArchiveName() const {

@@ -20,6 +20,7 @@
 #include "framework/Window.h"
 #include "framework/Strings.h"
 #include "shell/FolderBrowser.h"
+#include "shell/LazyExplorerTree.h"
 #include "zip/ZipArchiver.h"
 #include <functional>
 #include <memory>
@@ -47,6 +48,39 @@ public:
     void ShowSessionStatus();
     void CheckTools();
     void InitDirTree();
+
+    // The folder tree's handlers and what the window does with its ticks (FolderTree.cpp).
+    void DirTreeInitNode(PLazyNode parent, PLazyNode node, TLazyNodeInitStates& initialStates);
+    void DirTreeEnumFolder(TNamespace* ns, bool& allowAsChild);
+    void DirTreeChecking(PLazyNode node, TCheckState& newState, bool& allowed);
+    void DirTreeExpanding(PLazyNode node, bool& allowed);
+    void DirTreeExpanded(PLazyNode node);
+    // False for the special folders that cannot be backed up (desktop, My
+    // Computer, network, printers, history, recycle bin).
+    bool IsCheckable(TNamespace* ns) const;
+    // Sets state on every existing descendant of node.
+    void PushCheckState(PLazyNode node, TCheckState state);
+    // The folders ticked in the tree's storage (ANSI paths).
+    std::vector<std::string> CheckedPaths();
+    // Where the folder scan starts: the ticked folders of the storage, and
+    // those the tree shows or the session named that the storage no longer
+    // lists because they are gone (the scan names them as left out).
+    std::vector<std::string> ScanStartPaths();
+    // The folder tree as the scan walks it.
+    TFolderTreeAccess FolderAccess();
+    // The path of a node's folder as the session holds it; empty without one.
+    std::string NodePath(PLazyNode node) const;
+    // No ticks anywhere, the tree built again from its root.
+    void ClearTreeChecks();
+    // The tree's ticks into the session's folder lists.
+    void TreeChecksToSession();
+    // A ticked folder whose files cannot be backed up: said in red and counted in LeftOut.
+    void FolderLeftOut(const std::string& path);
+    // Ticked or unticked folders of the loaded session the tree has no node
+    // for; kept for the session file so that a folder that is away (a drive
+    // not plugged in) is not dropped from the session by saving it.
+    TStringList UnfoundSelected;
+    TStringList UnfoundUnselected;
 
     // Handlers of the window's controls and menu.
     void FormCreate();
@@ -110,12 +144,6 @@ public:
 
     // The backup run (the Start button's handler), filled by the run layer.
     std::function<void()> StartBackup;
-    // The folder tree's ticks, filled by the folder-tree layer. Without a tree
-    // the session's folder lists are kept as loaded.
-    std::function<void()> ClearTreeChecks;
-    std::function<void(const TStringList& selected, const TStringList& unselected)> SessionToTreeChecks;
-    std::function<void(TStringList& selected, TStringList& unselected)> TreeChecksToSession;
-    std::function<int()> CheckedFolderCount;
     // The hard-disk folder check of the run layer (true: usable).
     std::function<bool()> CheckDestinationFolder;
     // Computes the selected size (the "UpdateSize" setting).
@@ -123,7 +151,9 @@ public:
     // Shows the shortcut dialog modally; tests answer it instead.
     std::function<int(TFormSessionLink& dialog)> RunLinkDialog;
     bool ArchiveNameValid = true;
+    // False while a folder scan runs and while a session's ticks are restored.
     bool TreeEventsOn = true;
+    bool SkipNextExpandPush = false;
 
     // The backup run (RunDriver.cpp) and its steps.
     void ButtonStartClick();
@@ -139,19 +169,13 @@ public:
     std::string FindFreeArchiveName(const std::string& name);
     void CheckDestination(const std::string& path);
     void HDFolderEditExit();
-    // The folder tree as the run reads it (checked folders, nodes, sizes).
-    // Until the shell tree takes this place, the ticked folders of the
-    // session are read as unexpanded folders.
-    TScanTree& ScanTree();
-    void SetScanTree(std::unique_ptr<TScanTree> tree);
     // Starts the report mail when the session asks for one; returns at once.
     void MailReport();
     TReportMail& ReportMail();
 
     // Seams for the layers that come later. Each starts empty: nothing is
-    // pretended. The folder tree and the recorder scan are started through
-    // them; batch mode and session saving answer "not done".
-    std::function<bool()> ActivateFolderTree;            // true when a tree was built
+    // pretended. The recorder scan is started through them; batch mode and
+    // session saving answer "not done".
     std::function<void()> DiscoverRecorders;              // sets DevicesFound
     std::function<void(const std::string& sessionFile, const std::string& archiveName)> StartBatch;
     std::function<bool()> SaveSession;                    // true when saved
@@ -224,7 +248,7 @@ public:
     TImageList* DiscImages = nullptr;
     TImageList* HDImages = nullptr;
     TPanel* PanelTree = nullptr;
-    TPanel* DirTree = nullptr;
+    TLazyExplorerTreeview* DirTree = nullptr;
     TSplitter* SplitterTree = nullptr;
     TPageControl* PageControl = nullptr;
     TTabSheet* TabDestination = nullptr;
@@ -268,6 +292,7 @@ public:
 
 private:
     void BuildControls();
+    void BuildDirTree();
     void BuildMenu();
     void BuildImages();
     void ShowHint();
@@ -292,13 +317,14 @@ private:
     std::unique_ptr<TMainFormMailHost> mailHost_;
     std::unique_ptr<TReportMail> reportMail_;
     int logPanelHeight_ = 0;
-    std::unique_ptr<TScanTree> scanTree_;
     std::string durationFormat_;
     LCID durationLocale_ = 0;
     void WireSessionControls();
     bool batchStarted_ = false;
     bool batchPending_ = false;
     std::unique_ptr<TMessageWindow> batchStarter_;   // starts the batch run from the message loop
+    // Ticks below a folder being unticked without "Include subfolders".
+    TStringList keptTicks_;
 };
 
 } // namespace krv

@@ -64,11 +64,6 @@ void TMainForm::WireSessionControls() {
 
 // ------------------------------------------------------ record <-> controls
 
-void TMainForm::RestoreTreeChecks() {
-    if (ClearTreeChecks) ClearTreeChecks();
-    if (SessionToTreeChecks) SessionToTreeChecks(Session.SelectedFolders, Session.UnselectedFolders);
-}
-
 void TMainForm::SessionToForm() {
     RestoreTreeChecks();
     EditArchiveName->SetText(Session.ArchiveName);
@@ -111,11 +106,7 @@ void TMainForm::SessionToForm() {
 }
 
 void TMainForm::FormToSession() {
-    if (TreeChecksToSession) {
-        Session.SelectedFolders.Clear();
-        Session.UnselectedFolders.Clear();
-        TreeChecksToSession(Session.SelectedFolders, Session.UnselectedFolders);
-    }
+    TreeChecksToSession();
     Session.ArchiveName = EditArchiveName->Text();
     Session.SubFolders = SubFoldersCheck->Checked();
     if (ComboLog->ItemIndex() >= 0) Session.Log = ComboLog->ItemIndex();
@@ -137,7 +128,7 @@ void TMainForm::FormToSession() {
 }
 
 void TMainForm::ResetForm() {
-    if (ClearTreeChecks) ClearTreeChecks();
+    ClearTreeChecks();
     Mode = 0;
     UpdateModeButtons();
     HDFolderEdit->SetText("");
@@ -217,6 +208,9 @@ void TMainForm::LoadSessionClick() {
     TFormLoadWait wait(*this);
     wait.FileName = dialog.FileName;
     wait.ShowModal();
+    // The walks of the load moved through the tree: back to its root.
+    if (TNamespace* root = DirTree->RootFolderNamespace())
+        DirTree->BrowseToPath(root->NameForParsing(), true, true, false, false);
 }
 
 void TMainForm::AfterSessionLoad(bool loaded, const std::string& fileName) {
@@ -306,19 +300,12 @@ void TMainForm::EditArchiveNameExit() {
     UpdateStartButton();
 }
 
-void TMainForm::DirTreeChecked() {
-    Session.Modified = true;
-    UpdateStartButton();
-    ButtonUpdateSize->SetEnabled(true);
-}
-
 void TMainForm::UpdateStartButton() {
     if (Mode == 1 && (HDFolderEdit->Text().empty() || !DirectoryExists(HDFolderEdit->Text()))) {
         ButtonStart->SetEnabled(false);
         return;
     }
-    const int checked = CheckedFolderCount ? CheckedFolderCount() : Session.SelectedFolders.Count();
-    const bool ready = ArchiveNameValid && checked > 0;
+    const bool ready = ArchiveNameValid && !CheckedPaths().empty();
     ButtonStart->SetEnabled(ready);
     if (ready) ButtonUpdateSize->SetEnabled(true);
 }

@@ -243,26 +243,43 @@ std::string TMainForm::FormatDuration(double days) const {
 
 // ------------------------------------------------------------ the steps
 
-TScanTree& TMainForm::ScanTree() {
-    if (!scanTree_) scanTree_ = std::make_unique<TSessionFolderFeed>(Session.SelectedFolders, Session.UnselectedFolders);
-    return *scanTree_;
-}
+namespace {
+// The tree's check events are not the user's while the scan walks it.
+class TTreeEventsOff {
+public:
+    explicit TTreeEventsOff(TMainForm& form) : form_(form), saved_(form.TreeEventsOn) { form.TreeEventsOn = false; }
+    ~TTreeEventsOff() { form_.TreeEventsOn = saved_; }
+    TTreeEventsOff(const TTreeEventsOff&) = delete;
+    TTreeEventsOff& operator=(const TTreeEventsOff&) = delete;
 
-void TMainForm::SetScanTree(std::unique_ptr<TScanTree> tree) { scanTree_ = std::move(tree); }
+private:
+    TMainForm& form_;
+    bool saved_;
+};
+}
 
 void TMainForm::MakeDirLists() {
     RecursiveDirs.Clear();
     FlatDirs.Clear();
+    TTreeEventsOff quiet(*this);
     TFormZipCheckDirs form(this, cdmLists, KV_CheckingDirs);
     form.ShowModal();
 }
 
 void TMainForm::ButtonUpdateSizeClick() {
-    TFormZipCheckDirs form(this, cdmSize, KV_CheckingSize);
-    form.LabelWaitTask->SetCaption(KV_CheckingBackupSize);
-    form.SetCaption(std::string(kProductName) + " :: " + KV_CheckingBackupSize);
-    form.ShowModal();
-    bool cancelled = form.Cancelled;
+    // The walk selects the folders it visits: the user's selection comes back afterwards.
+    const std::wstring selected = DirTree->SelectedPath();
+    DirTree->Invalidate();
+    bool cancelled;
+    {
+        TTreeEventsOff quiet(*this);
+        TFormZipCheckDirs form(this, cdmSize, KV_CheckingSize);
+        form.LabelWaitTask->SetCaption(KV_CheckingBackupSize);
+        form.SetCaption(std::string(kProductName) + " :: " + KV_CheckingBackupSize);
+        form.ShowModal();
+        cancelled = form.Cancelled;
+    }
+    if (!selected.empty()) DirTree->BrowseToPath(selected, true, true, false, false);
     if (!cancelled) ButtonUpdateSize->SetEnabled(false);
     std::string dest = IsDirectory(HDFolderEdit->Text()) ? HDFolderEdit->Text() : TempDir;
     LabelSizeWarning->SetVisible(!NetworkDestination && !SpaceIsEnough(dest));

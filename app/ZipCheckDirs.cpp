@@ -7,6 +7,8 @@
 
 namespace krv {
 
+std::function<void(TFormZipCheckDirs&)> TFormZipCheckDirs::OnSlice;
+
 TFormZipCheckDirs::TFormZipCheckDirs(TMainForm* main, TCheckDirMode mode, const std::string& startMessage)
     : TForm(main), Mode(mode), StartMessage(startMessage), main_(main) {
     SetName("FormZipCheckDirs");
@@ -34,7 +36,12 @@ TFormZipCheckDirs::~TFormZipCheckDirs() {
         thread_->Terminate();
         thread_->WaitFor();
     }
-    if (treeUpdating_) main_->ScanTree().EndUpdate();
+    EndTreeUpdate();
+}
+
+void TFormZipCheckDirs::EndTreeUpdate() {
+    if (updatingTree_) updatingTree_->EndUpdate();
+    updatingTree_ = nullptr;
 }
 
 void TFormZipCheckDirs::FormShow() {
@@ -49,20 +56,24 @@ void TFormZipCheckDirs::TimerTimer() {
     Timer->SetEnabled(false);
     LifeTimer->SetEnabled(true);
     ::SetCursor(::LoadCursor(nullptr, IDC_APPSTARTING));
-    main_->ScanTree().GetCheckedPaths(checkedPaths_);
-    if (checkedPaths_.Empty()) {
+    std::vector<std::string> paths = main_->ScanStartPaths();
+    if (paths.empty()) {
         main_->SelectedSize = 0;
         main_->LabelSize->SetCaption(FormatSize(0));
         LifeTimer->SetEnabled(false);
         SetModalResult(mrOk);
         return;
     }
-    ProgressDirs->SetRange(0, checkedPaths_.Count());
-    main_->ScanTree().BeginUpdate();
-    treeUpdating_ = true;
-    thread_ = std::make_unique<TCheckDirThread>(ProgressDirs, ProgressChilds, LabelMsg, main_->ScanTree(),
-                                                checkedPaths_, main_->RecursiveDirs, main_->FlatDirs,
-                                                main_->SubFoldersCheck->Checked(), Mode);
+    ProgressDirs->SetRange(0, static_cast<int>(paths.size()));
+    TFolderTreeAccess access = main_->FolderAccess();
+    updatingTree_ = access.Tree;
+    if (updatingTree_) updatingTree_->BeginUpdate();
+    const bool subfolders = main_->SubFoldersCheck->Checked();
+    walk_ = std::make_unique<TDirWalk>(std::move(access), std::move(paths), subfolders);
+    thread_ = std::make_unique<TCheckDirThread>(*walk_, ProgressDirs, ProgressChilds, LabelMsg, subfolders, Mode,
+                                                [this] {
+                                                    if (OnSlice) OnSlice(*this);
+                                                });
     thread_->OnTerminate = [this](TThread*) { ThreadTerminate(); };
 }
 
@@ -80,21 +91,20 @@ void TFormZipCheckDirs::ThreadTerminate() {
         main_->Cancel = true;
     }
     if (!Cancelled && Mode == cdmLists) {
-        // Left out of the backup: each one named, and the run's result says so.
-        for (const std::string& path : thread_->Missing) {
-            main_->AddLog(path + " " + KV_ZPFileNotFound, lcRed, 0, lkNormal);
-            ++main_->LeftOut;
-        }
+        main_->FlatDirs.Clear();
+        main_->RecursiveDirs.Clear();
+        for (const std::string& p : walk_->FlatDirs) main_->FlatDirs.Add(p);
+        for (const std::string& p : walk_->RecursiveDirs) main_->RecursiveDirs.Add(p);
+        // Ticked, but not there to back up: each one named, never skipped in silence.
+        for (const std::string& path : walk_->Missing) main_->FolderLeftOut(path);
+        for (const std::string& path : thread_->Vanished) main_->FolderLeftOut(path);
     }
     if (!Cancelled && Mode == cdmSize) {
         main_->SelectedSize = thread_->Size();
         main_->LabelSize->SetCaption(FormatSize(thread_->Size()));
     }
     SetModalResult(mrOk);
-    if (treeUpdating_) {
-        main_->ScanTree().EndUpdate();
-        treeUpdating_ = false;
-    }
+    EndTreeUpdate();
     ::SetCursor(::LoadCursor(nullptr, IDC_ARROW));
 }
 

@@ -1,10 +1,12 @@
 // The waiting window of the folder scan: it starts the scan thread, shows
-// its progress, and lets the user stop it.
+// its progress, and lets the user stop it. The folder tree stays in an update
+// while the window is shown.
 #pragma once
 #include "app/ZipCheckDirsThread.h"
 #include "framework/ComCtrls.h"
 #include "framework/Forms.h"
 #include "framework/StdCtrls.h"
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -25,6 +27,9 @@ public:
     void ButtonWaitCancelClick();
     void ButtonMinimizeClick();
 
+    // Called on the user-interface thread after each slice of the walk (tests press Cancel there).
+    static std::function<void(TFormZipCheckDirs&)> OnSlice;
+
     bool Cancelled = false;
     bool Echo = true;
     TCheckDirMode Mode;
@@ -41,10 +46,12 @@ public:
     TTimer* LifeTimer = nullptr;
 
 private:
+    void EndTreeUpdate();
+
     TMainForm* main_;
-    TStringList checkedPaths_;
+    std::unique_ptr<TDirWalk> walk_;
     std::unique_ptr<TCheckDirThread> thread_;
-    bool treeUpdating_ = false;
+    TBaseLazyTree* updatingTree_ = nullptr;
 };
 
 } // namespace krv

@@ -2,8 +2,8 @@
 #include "app/Messages.h"
 #include "framework/SysUtils.h"
 #include "shell/WideFileUtils.h"
+#include "shell/WideStrUtils.h"
 #include <algorithm>
-#include <optional>
 #include <windows.h>
 
 namespace krv {
@@ -26,73 +26,91 @@ std::string FolderForSystem(const std::string& path) {
     return path.size() == 2 && path[1] == ':' ? path + "\\" : path;
 }
 
-std::wstring Widen(const std::string& s) {
-    if (s.empty()) return {};
-    int n = ::MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    std::wstring w(static_cast<size_t>(n), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
-    return w;
-}
-
 int Depth(const std::string& path) { return static_cast<int>(std::count(path.begin(), path.end(), '\\')); }
 }
 
-// ------------------------------------------------------------ session feed
+// --------------------------------------------------------------- the walk
 
-TSessionFolderFeed::TSessionFolderFeed(const TStringList& checked, const TStringList& unchecked)
-    : checked_(checked), unchecked_(unchecked) {}
-
-void TSessionFolderFeed::GetCheckedPaths(TStringList& paths) {
-    paths.Clear();
-    for (int i = 0; i < checked_.Count(); ++i) {
-        std::string p = ScanPath(checked_[i]);
-        if (!p.empty() && paths.IndexOf(p) < 0) paths.Add(p);
+TDirWalk::TDirWalk(TFolderTreeAccess access, std::vector<std::string> checkedPaths, bool includeSubfolders)
+    : access_(std::move(access)), includeSubfolders_(includeSubfolders) {
+    for (TStringList* list : {&visited_, &wholeFolders_}) {
+        list->SetCaseSensitive(false);
+        list->SetSorted(true);
     }
+    // Folders before the folders inside them, so that a ticked folder inside
+    // one already taken whole is not taken twice.
+    for (std::string& p : checkedPaths) p = ScanPath(p);
+    std::stable_sort(checkedPaths.begin(), checkedPaths.end(),
+                     [](const std::string& a, const std::string& b) { return Depth(a) < Depth(b); });
+    paths_ = std::move(checkedPaths);
 }
 
-TScanTree::Node TSessionFolderFeed::WalkToPath(const std::string& path, bool) {
-    if (Node found = FindNodeByPath(path)) return found;
-    std::string p = ScanPath(path);
-    if (p.empty() || !DirectoryExists(FolderForSystem(p))) return nullptr;
-    FeedNode node;
-    node.path = p;
-    for (int i = 0; i < checked_.Count(); ++i)
-        if (SameText(ScanPath(checked_[i]), p)) node.checked = true;
-    for (int i = 0; i < unchecked_.Count(); ++i)
-        if (SameText(ScanPath(unchecked_[i]), p)) node.checked = false;
-    nodes_.push_back(node);
-    return &nodes_.back();
+bool TDirWalk::Taken(const std::string& path) const { return visited_.IndexOf(path) >= 0; }
+
+bool TDirWalk::Covered(const std::string& path) const {
+    for (size_t at = path.find('\\'); at != std::string::npos; at = path.find('\\', at + 1))
+        if (wholeFolders_.IndexOf(path.substr(0, at)) >= 0) return true;
+    return false;
 }
 
-TScanTree::Node TSessionFolderFeed::FindNodeByPath(const std::string& path) {
-    std::string p = ScanPath(path);
-    for (const FeedNode& n : nodes_)
-        if (SameText(n.path, p)) return &n;
-    return nullptr;
+void TDirWalk::Take(std::vector<std::string>& list, const std::string& path, bool whole) {
+    list.push_back(path);
+    visited_.Add(path);
+    if (whole) wholeFolders_.Add(path);
 }
 
-bool TSessionFolderFeed::HasShellItem(Node node) { return node != nullptr; }
-
-std::string TSessionFolderFeed::NodePath(Node node) { return static_cast<const FeedNode*>(node)->path; }
-
-std::vector<TScanTree::Node> TSessionFolderFeed::Children(Node) { return {}; }
-
-bool TSessionFolderFeed::IsChecked(Node node) { return static_cast<const FeedNode*>(node)->checked; }
-
-void TSessionFolderFeed::SetChecked(Node node) { const_cast<FeedNode*>(static_cast<const FeedNode*>(node))->checked = true; }
-
-int64_t TSessionFolderFeed::FolderSize(Node node, bool recurse) {
-    return static_cast<int64_t>(CalcFolderSize(Widen(FolderForSystem(NodePath(node))), recurse));
+bool TDirWalk::Step(int budget) {
+    while (budget-- > 0) {
+        if (stack_.empty()) {
+            if (next_ >= paths_.size()) return false;
+            currentPath_ = paths_[next_++];
+            pathNumber_ = static_cast<int>(next_);
+            if (currentPath_.empty() || Taken(currentPath_) || Covered(currentPath_)) continue;
+            PLazyNode node = access_.WalkToPath(currentPath_);
+            if (!node) {
+                Missing.push_back(currentPath_);
+                continue;
+            }
+            // The walk may have made the node just now: it shows the tick it stands for.
+            if (!IsTicked(node)) node->CheckState = csCheckedNormal;
+            stack_.push_back(node);
+            continue;
+        }
+        PLazyNode node = stack_.back();
+        stack_.pop_back();
+        Visit(node);
+    }
+    return true;
 }
 
-// ------------------------------------------------------------------ thread
+void TDirWalk::Visit(PLazyNode node) {
+    ++nodesVisited_;
+    const std::string path = ScanPath(access_.NodePath(node));
+    if (path.empty()) return;
+    const bool ticked = IsTicked(node);
+    const bool hasChildren = node->ChildCount > 0 && node->FirstChild;
+    if (ticked && !Taken(path)) {
+        // Below a checked path nothing lies inside a folder taken whole:
+        // such a folder has no children here, and shallower paths come first.
+        if (includeSubfolders_ && !hasChildren) {
+            Take(RecursiveDirs, path, true);
+            return;
+        }
+        Take(FlatDirs, path, false);
+    }
+    // Children in their order: pushed last to first.
+    std::vector<PLazyNode> children;
+    for (PLazyNode child = node->FirstChild; child; child = child->NextSibling) children.push_back(child);
+    for (auto it = children.rbegin(); it != children.rend(); ++it) stack_.push_back(*it);
+}
 
-TCheckDirThread::TCheckDirThread(TProgressBar* progressDirs, TProgressBar* progressChilds, TLabel* labelMsg,
-                                 TScanTree& tree, const TStringList& checkedPaths, TStringList& recursiveDirs,
-                                 TStringList& flatDirs, bool includeSubfolders, TCheckDirMode mode)
-    : progressDirs_(progressDirs), progressChilds_(progressChilds), labelMsg_(labelMsg), tree_(tree),
-      checkedPaths_(checkedPaths), recursiveDirs_(recursiveDirs), flatDirs_(flatDirs),
-      includeSubfolders_(includeSubfolders), mode_(mode) {
+// ------------------------------------------------------------- the thread
+
+TCheckDirThread::TCheckDirThread(TDirWalk& walk, TProgressBar* progressDirs, TProgressBar* progressChilds,
+                                 TLabel* labelMsg, bool includeSubfolders, TCheckDirMode mode,
+                                 std::function<void()> afterSlice)
+    : walk_(walk), progressDirs_(progressDirs), progressChilds_(progressChilds), labelMsg_(labelMsg),
+      includeSubfolders_(includeSubfolders), mode_(mode), afterSlice_(std::move(afterSlice)) {
     Start();
 }
 
@@ -101,125 +119,74 @@ TCheckDirThread::~TCheckDirThread() {
     WaitFor();
 }
 
-template <class F> auto TCheckDirThread::OnTree(F&& f) -> decltype(f()) {
-    if constexpr (std::is_void_v<decltype(f())>) {
-        Synchronize([&] { f(); });
+void TCheckDirThread::Execute() {
+    WalkTree();
+    if (Terminated()) return;
+    if (mode_ == cdmLists) {
+        DropVanished(walk_.FlatDirs);
+        DropVanished(walk_.RecursiveDirs);
     } else {
-        std::optional<decltype(f())> result;
-        Synchronize([&] { result = f(); });
-        return std::move(*result);
+        AddSizes();
     }
 }
 
-void TCheckDirThread::ShowDir(int position, const std::string& path) {
-    Message = KV_Reading + " " + path;
-    Synchronize([&] {
-        if (progressDirs_) progressDirs_->SetPosition(position);
-        if (labelMsg_) labelMsg_->SetCaption(Message);
-    });
+void TCheckDirThread::WalkTree() {
+    bool more = true;
+    int shownPath = 0;
+    while (more && !Terminated()) {
+        Synchronize([&] {
+            more = walk_.Step(kSlice);
+            if (walk_.PathNumber() != shownPath) {
+                shownPath = walk_.PathNumber();
+                Message = KV_Reading + " " + walk_.CurrentPath();
+                if (progressDirs_) progressDirs_->SetPosition(shownPath);
+                if (labelMsg_) labelMsg_->SetCaption(Message);
+            }
+            if (progressChilds_) {
+                childPos_ = static_cast<int>(walk_.NodesVisited() % (progressChilds_->Max() + 1));
+                progressChilds_->SetPosition(childPos_);
+            }
+            if (afterSlice_) afterSlice_();
+        });
+    }
 }
 
-void TCheckDirThread::AdvanceChild(const std::string* path) {
-    if (path) Message = KV_Reading + " " + *path;
+void TCheckDirThread::DropVanished(std::vector<std::string>& list) {
+    std::vector<std::string> kept;
+    kept.reserve(list.size());
+    for (const std::string& path : list) {
+        if (Terminated()) return;
+        if (DirectoryExists(FolderForSystem(path))) kept.push_back(path);
+        else Vanished.push_back(path);
+    }
+    list.swap(kept);
+}
+
+void TCheckDirThread::ShowFolder(const std::string& path) {
+    // The label follows the folders, but not faster than a person reads.
+    DWORD now = ::GetTickCount();
+    if (now - lastShown_ < 100) return;
+    lastShown_ = now;
+    Message = KV_Reading + " " + path;
     Synchronize([&] {
+        if (labelMsg_) labelMsg_->SetCaption(Message);
         if (progressChilds_) {
             childPos_ = childPos_ >= progressChilds_->Max() ? 0 : childPos_ + 1;
             progressChilds_->SetPosition(childPos_);
         }
-        if (path && labelMsg_) labelMsg_->SetCaption(Message);
     });
 }
 
-bool TCheckDirThread::CoveredByWholeFolder(const std::string& path) const {
-    for (const std::string& whole : wholeFolders_)
-        if (PathIsInside(path, whole)) return true;
-    return false;
-}
-
-void TCheckDirThread::Execute() {
-    // Folders before the folders inside them, so that a ticked folder inside
-    // one already taken whole is not taken (or counted) twice.
-    std::vector<std::string> paths = checkedPaths_.ToVector();
-    std::stable_sort(paths.begin(), paths.end(),
-                     [](const std::string& a, const std::string& b) { return Depth(a) < Depth(b); });
-    for (size_t i = 0; i < paths.size(); ++i) {
-        const std::string& path = paths[i];
-        ShowDir(static_cast<int>(i + 1), path);
-        if (Terminated()) break;
-        if (CoveredByWholeFolder(path) || Visited(path)) continue;
-        if (mode_ == cdmLists) {
-            TScanTree::Node node = OnTree([&] { return tree_.WalkToPath(path, true); });
-            if (!node) Missing.push_back(path);
-            if (node) OnTree([&] { tree_.SetChecked(node); });
-            if (Terminated()) break;
-            node = OnTree([&] { return tree_.FindNodeByPath(path); });
-            if (node) AddListsOf(node, false);
-        } else {
-            AddSizeOf(OnTree([&] { return tree_.WalkToPath(path, true); }));
+void TCheckDirThread::AddSizes() {
+    auto add = [&](const std::vector<std::string>& list, bool recurse) {
+        for (const std::string& path : list) {
+            if (Terminated()) return;
+            ShowFolder(path);
+            size_ += static_cast<int64_t>(CalcFolderSize(AnsiToWide(FolderForSystem(path)), recurse));
         }
-    }
-    visited_.Clear();
-}
-
-void TCheckDirThread::AddListsOf(TScanTree::Node node, bool top) {
-    if (Terminated() || !node || !OnTree([&] { return tree_.HasShellItem(node); })) return;
-    std::string path = OnTree([&] { return tree_.NodePath(node); });
-    bool taken = top || OnTree([&] { return tree_.IsChecked(node); });
-    if (!includeSubfolders_) {
-        // Without subfolders a ticked folder still gives its own files.
-        if (taken && !Visited(path)) {
-            flatDirs_.Add(path);
-            visited_.Add(path);
-        }
-        return;
-    }
-    std::vector<TScanTree::Node> children = OnTree([&] { return tree_.Children(node); });
-    if (children.empty()) {
-        if (taken && !Visited(path)) {
-            recursiveDirs_.Add(path);
-            visited_.Add(path);
-            wholeFolders_.push_back(path);
-        }
-        return;
-    }
-    if (taken && !Visited(path)) {
-        flatDirs_.Add(path);
-        visited_.Add(path);
-    }
-    for (TScanTree::Node child : children) {
-        AdvanceChild();
-        if (Terminated()) return;
-        AddListsOf(child, false);
-    }
-    OnTree([&] { tree_.ResetNode(node); });
-}
-
-void TCheckDirThread::AddSizeOf(TScanTree::Node node) {
-    if (Terminated() || !node) return;
-    bool hasItem = OnTree([&] { return tree_.HasShellItem(node); });
-    std::vector<TScanTree::Node> children = OnTree([&] { return tree_.Children(node); });
-    std::string path = hasItem ? OnTree([&] { return tree_.NodePath(node); }) : std::string();
-    if (children.empty()) {
-        if (!hasItem || Visited(path)) return;
-        size_ += tree_.FolderSize(node, includeSubfolders_);
-        visited_.Add(path);
-        if (includeSubfolders_) wholeFolders_.push_back(path);
-        return;
-    }
-    if (hasItem) {
-        size_ += tree_.FolderSize(node, false);
-        visited_.Add(path);
-    }
-    for (TScanTree::Node child : children) {
-        if (Terminated()) return;
-        if (!OnTree([&] { return tree_.HasShellItem(child); })) continue;
-        std::string childPath = OnTree([&] { return tree_.NodePath(child); });
-        if (!OnTree([&] { return tree_.IsChecked(child); }) || checkedPaths_.IndexOf(childPath) >= 0 ||
-            Visited(childPath))
-            continue;
-        AdvanceChild(&childPath);
-        AddSizeOf(child);
-    }
+    };
+    add(walk_.FlatDirs, false);
+    add(walk_.RecursiveDirs, includeSubfolders_);
 }
 
 } // namespace krv

@@ -2,9 +2,7 @@
 // the Start button runs it, timed from the start of the run to "Backup done".
 //   hdbench SOURCE_FOLDER DEST_FOLDER
 // Prints the bytes read, the seconds, MB/s and the archive size.
-#include "app/Main.h"
-#include "framework/Dialogs.h"
-#include "framework/SysUtils.h"
+#include "BenchWindow.h"
 #include <chrono>
 #include <cstdio>
 
@@ -15,25 +13,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: hdbench SOURCE_FOLDER DEST_FOLDER\n");
         return 2;
     }
-    Application().Initialize();
-    SetMessageBoxHook([](const std::string& text, const std::string&, UINT) {
-        std::fprintf(stderr, "box: %s\n", text.c_str());
-        return IDOK;
-    });
-    char tmp[MAX_PATH];
-    ::GetTempPathA(MAX_PATH, tmp);
-    std::string appDir = Format("%skrv_hdbench_%lu\\", tmp, ::GetCurrentProcessId());
-    ::CreateDirectoryA(appDir.c_str(), nullptr);
-
-    TMainForm form(appDir, {});
-    Application().MainForm = &form;
+    krvbench::TBenchWindow bench("hdbench");
+    TMainForm& form = bench.Form;
     form.FormShow();
     form.Mode = 1;
     form.ComboLog->SetItemIndex(3);
     form.HDFolderEdit->SetText(argv[2]);
     form.EditArchiveName->SetText("hdbench.zip");
-    form.SubFoldersCheck->SetChecked(true);
-    form.Session.SelectedFolders.Add(argv[1]);
+    if (!bench.Tick(argv[1])) return 1;
     form.ButtonUpdateSizeClick();
     int64_t input = form.SelectedSize;
 

@@ -60,8 +60,14 @@ bool FolderIdentity(const std::wstring& folder, TFolderId& id) {
     return true;
 }
 
-void SumFolderSizes(const std::wstring& folder, bool recurse, uint64_t& total, std::set<TFolderId>& seen) {
-    if (recurse) {
+// Links the system flags are never followed, so only one it does not flag
+// can bring the walk round again, and such a loop runs ever deeper. Taking
+// each folder's identity opens it, which more than doubles a walk under
+// Wine; from this depth on a loop is still caught after a few levels.
+constexpr int IdentityDepth = 16;
+
+void SumFolderSizes(const std::wstring& folder, bool recurse, uint64_t& total, std::set<TFolderId>& seen, int depth) {
+    if (recurse && depth >= IdentityDepth) {
         TFolderId id;
         if (FolderIdentity(folder, id) && !seen.insert(id).second) return;
     }
@@ -71,7 +77,7 @@ void SumFolderSizes(const std::wstring& folder, bool recurse, uint64_t& total, s
             if (e.name == L"." || e.name == L"..") return;
             // A symbolic link or junction points elsewhere (maybe back up the tree).
             if (e.attributes & FILE_ATTRIBUTE_REPARSE_POINT) return;
-            SumFolderSizes(folder + L"\\" + e.name, recurse, total, seen);
+            SumFolderSizes(folder + L"\\" + e.name, recurse, total, seen, depth + 1);
         } else {
             total += e.size;
         }
@@ -186,7 +192,7 @@ uint64_t CalcFolderSize(const std::wstring& path, bool recurse) {
     if (recurse && IsDriveRoot(path)) return DriveUsedBytes(path);
     uint64_t total = 0;
     std::set<TFolderId> seen;
-    SumFolderSizes(ExcludeTrailingBackslashW(path, true), recurse, total, seen);
+    SumFolderSizes(ExcludeTrailingBackslashW(path, true), recurse, total, seen, 0);
     return total;
 }
 

@@ -53,12 +53,13 @@ TEST_F(ProgramFolderFixture, FirstStartMakesTheFoldersAndTheSettingsFileAndLogsM
     EXPECT_FALSE(form.PanelCD->Visible());
 
     auto lines = PanelLines(form);
-    ASSERT_GE(lines.size(), 5u);
+    ASSERT_GE(lines.size(), 6u);
     EXPECT_EQ(lines[0], std::make_pair(std::string("File \"mkisofs.exe\" not found."), clRed));
     EXPECT_EQ(lines[1], std::make_pair(std::string("File \"cdrecord.exe\" not found."), clRed));
     EXPECT_EQ(lines[2], std::make_pair(std::string("File \"cygwin1.dll\" not found."), clRed));
     EXPECT_EQ(lines[3], std::make_pair(std::string("Korvane 0.9.1 starting..."), clBlack));
-    EXPECT_EQ(lines[4], std::make_pair(KV_NoCDBackup, clRed));
+    EXPECT_EQ(lines[4], std::make_pair(std::string("Folders tree generated"), clBlue));
+    EXPECT_EQ(lines[5], std::make_pair(KV_NoCDBackup, clRed));
     // "Scanning drives..." is a black detail line: report only (level 3 > report level 1).
     for (auto& l : lines) EXPECT_NE(l.first, "Scanning drives...");
 

@@ -276,7 +276,8 @@ TEST_F(SessionFormTest, LoadFillsTheControlsAndRefusesABadFileWithoutChanges) {
 TEST_F(SessionFormTest, ArchiveNameGetsZipAndForbiddenCharactersBlockStart) {
     TMainForm& f = Make();
     f.Mode = 0;
-    f.Session.SelectedFolders.Add("C:\\Data");
+    f.Session.SelectedFolders.Add(files.Dir());
+    f.RestoreTreeChecks();
     struct Case {
         const char* typed;
         const char* shown;

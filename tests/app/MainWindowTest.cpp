@@ -7,6 +7,7 @@
 #include "app/Main.h"
 #include "app/Messages.h"
 #include "app/Recorders.h"
+#include "shell/LazyCheckStorage.h"
 #include "framework/Dialogs.h"
 #include "framework/SysUtils.h"
 #include <gtest/gtest.h>
@@ -30,7 +31,7 @@ protected:
         krvtest::RemoveFolderTree(appDir);
     }
     // A window with the disc tools and one recorder, shown, one folder ticked.
-    std::unique_ptr<TMainForm> ShownWithRecorder(int checked = 1) {
+    std::unique_ptr<TMainForm> ShownWithRecorder(bool checked = true) {
         ::CreateDirectoryA((appDir + "tools").c_str(), nullptr);
         for (const char* f : {"tools\\mkisofs.exe", "tools\\cdrecord.exe", "tools\\cygwin1.dll"})
             std::ofstream(appDir + f) << "x";
@@ -40,8 +41,14 @@ protected:
             f->DeviceCombo->AddItem("0,0,0 'WRITER' 'DVD-RW'");
             f->DevicesFound = true;
         };
-        f->CheckedFolderCount = [checked] { return checked; };
         f->FormShow();
+        if (checked) {
+            // Ticked as a loaded session ticks it: through the tree's storage.
+            TStringList ticked;
+            ticked.Add(appDir);
+            f->DirTree->GetStorage()->SetCheckedPaths(ticked);
+            f->UpdateStartButton();
+        }
         return form;
     }
     static std::string SystemDir() {
@@ -69,7 +76,6 @@ TEST_F(MainWindow, FirstShowingShowsAFreshRecordAndLetsStartFollowTheTicks) {
     EXPECT_FALSE(form->Session.Modified);
 
     auto none = std::make_unique<TMainForm>(appDir, std::vector<std::string>{});
-    none->CheckedFolderCount = [] { return 0; };
     none->FormShow();
     EXPECT_FALSE(none->ButtonStart->Enabled());
 }

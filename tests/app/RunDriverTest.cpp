@@ -347,7 +347,7 @@ TEST_F(HardDiskRun, ChecksBeforeCompression) {
 
     // Nothing ticked: an error, not an empty backup.
     f.HDFolderEdit->SetText(dest);
-    f.Session.SelectedFolders.Clear();
+    f.ClearTreeChecks();
     f.ButtonStartClick();
     EXPECT_TRUE(f.Cancel);
     EXPECT_TRUE(Holds(Report(), "no folder is selected"));
@@ -504,6 +504,7 @@ TEST_F(UnattendedRun, TheReportEndsWithTheArchiveItsCountsAndWhatWasLeftOut) {
 
     // A ticked folder that is gone: named in red, counted, and the code says so.
     f.Session.SelectedFolders.Add(src + "\\gone");
+    f.RestoreTreeChecks();
     f.ButtonStartClick();
     ASSERT_FALSE(f.Cancel);
     lines = Report();

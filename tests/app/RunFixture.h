@@ -39,7 +39,7 @@ protected:
     void TearDown() override {
         SetMessageBoxHook(nullptr);
         form.reset();
-        RemoveFolderTree(root);
+        if (!keepRoot) RemoveFolderTree(root);
     }
     // Writes a file (folders made on the way); path relative to root.
     void Write(const std::string& rel, const std::string& content) {
@@ -64,6 +64,9 @@ protected:
         form->HDFolderEdit->SetText(dest);
         form->EditArchiveName->SetText(archiveName);
         for (const std::string& t : ticked) form->Session.SelectedFolders.Add(t);
+        // Ticked in the folder tree as a loaded session is.
+        form->Session.SubFolders = true;
+        form->RestoreTreeChecks();
         return *form;
     }
     // Entry names of an archive, read back by the archiver.
@@ -100,6 +103,7 @@ protected:
     }
 
     std::string root, appDir, src, dest;
+    bool keepRoot = false;   // left for an end-to-end script to read
     std::unique_ptr<TMainForm> form;
     std::vector<BoxCall> boxes;
     int boxAnswer = IDOK;

@@ -118,7 +118,7 @@ if tail != [ruler, "Mail report done with Korvane 0.9.1.",
 PYEOF
 }
 
-dirs="<dir value=\"$win\\\\src\\\\docs\"/>"
+dirs=$(dirs_xml "$win\\src\\docs")
 
 # 1. A good run: the mail arrives, and the program ends after QUIT's answer.
 start_server

@@ -209,6 +209,21 @@ TEST(CalcFolderSize, CountsFilesHiddenOnesAndSubfolders) {
     ::SetFileAttributesW((tmp / L"hidden.bin").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
+TEST(CalcFolderSize, ADeepChainIsCountedOnceAtEveryLevel) {
+    // Deeper than the level from which folders are told apart by identity.
+    shelltest::TempFolder tmp(L"deepsize");
+    std::wstring folder = tmp.Path();
+    uint64_t want = 0;
+    for (int level = 0; level < 24; ++level) {
+        folder += L"\\d";
+        shelltest::MakeDir(folder);
+        shelltest::WriteFileBytes(folder + L"\\f.bin", std::string(level + 1, 'x'));
+        want += level + 1;
+    }
+    EXPECT_EQ(CalcFolderSize(tmp.Path(), true), want);
+    EXPECT_EQ(CalcFolderSize(tmp / L"d", false), 1u);
+}
+
 TEST(CalcFolderSize, DriveRootIsTheUsedSpace) {
     ULARGE_INTEGER freeToCaller, total;
     ASSERT_TRUE(::GetDiskFreeSpaceExW(L"C:\\", &freeToCaller, &total, nullptr));

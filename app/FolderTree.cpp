@@ -1,0 +1,307 @@
+// The main window's folder tree: its set-up, the handlers of its events
+// (which items are shown, which may be ticked, how a tick spreads to the
+// subfolders), the session's ticks into the tree and back, and what the
+// folder scan reads of it. The tree's storage holds the ticks; the window
+// keeps no copy of them.
+#include "app/Log.h"
+#include "app/Main.h"
+#include "app/Messages.h"
+#include "framework/SysUtils.h"
+#include "shell/LazyCheckStorage.h"
+#include "shell/ShellEntryPoints.h"
+#include "shell/ShellUtils.h"
+#include "shell/WideStrUtils.h"
+#include <algorithm>
+
+namespace krv {
+
+namespace {
+
+bool SameItem(TNamespace* ns, TNamespace* special) {
+    return ns && special && ns->AbsolutePIDL() && special->AbsolutePIDL() &&
+           krv::ILIsEqual(ns->AbsolutePIDL(), special->AbsolutePIDL());
+}
+
+// Pre-order over the nodes that exist below the tree's root; none is made.
+template <class F> void ForEachExistingNode(TBaseLazyTree& tree, F&& visit) {
+    std::vector<PLazyNode> stack;
+    for (PLazyNode n = tree.RootNode()->LastChild; n; n = n->PrevSibling) stack.push_back(n);
+    while (!stack.empty()) {
+        PLazyNode node = stack.back();
+        stack.pop_back();
+        visit(node);
+        for (PLazyNode c = node->LastChild; c; c = c->PrevSibling) stack.push_back(c);
+    }
+}
+
+bool InList(const TStringList& list, const std::string& path) {
+    const std::string p = ScanPath(path);
+    for (int i = 0; i < list.Count(); ++i)
+        if (SameText(ScanPath(list[i]), p)) return true;
+    return false;
+}
+
+} // namespace
+
+// ------------------------------------------------------------ set-up
+
+void TMainForm::BuildDirTree() {
+    DirTree = new TLazyExplorerTreeview(this);
+    DirTree->SetName("DirTree");
+    DirTree->SetParent(PanelTree);
+    if (!DirTree->GetStorage()) DirTree->SetCheckStorage(MakeRootCheckStorage());
+    DirTree->SetAlign(alClient);
+    DirTree->SetRootFolder(rfDrives);
+    DirTree->SetFileSort(fsFileType);
+    DirTree->SetCheckImageKind(ckDarkTick);
+    DirTree->SetColumnDetails(cdUser);
+    DirTree->SetDefaultNodeHeight(17);
+    DirTree->SetFileSizeFormat(fsfExplorer);
+    auto& options = DirTree->TreeOptions();
+    options.SetAutoOptions({toAutoScroll});
+    options.SetMiscOptions({toToggleOnDblClick, toCheckSupport});
+    options.SetPaintOptions({toUseBlendedImages, toGhostedIfUnfocused, toShowButtons, toShowTreeLines});
+    options.SetSelectionOptions({toRightClickSelect, toSiblingSelectConstraint});
+    options.SetStringOptions({toSaveCaptions});
+    options.SetLETFolderOptions({toFoldersExpandable, toForceHideRecycleBin});
+    options.SetLETShellOptions({});
+    options.SetLETSyncOptions({toCollapseTargetFirst, toSelectTarget, toExpandTarget});
+    options.SetLETMiscOptions({toRemoveContextMenuShortCut, toBrowseExecuteFolderShortcut, toBrowseExecuteFolder});
+    options.SetLETImageOptions({toImages, toThreadedImages});
+    DirTree->OnInitNode = [this](TBaseLazyTree*, PLazyNode parent, PLazyNode node, TLazyNodeInitStates& states) {
+        DirTreeInitNode(parent, node, states);
+    };
+    DirTree->OnEnumFolder = [this](TCustomLazyExplorerTree*, TNamespace* ns, bool& allow) { DirTreeEnumFolder(ns, allow); };
+    DirTree->OnChecking = [this](TBaseLazyTree*, PLazyNode node, TCheckState& state, bool& allowed) {
+        DirTreeChecking(node, state, allowed);
+    };
+    DirTree->OnChecked = [this](TBaseLazyTree*, PLazyNode) { DirTreeChecked(); };
+    DirTree->OnExpanding = [this](TBaseLazyTree*, PLazyNode node, bool& allowed) { DirTreeExpanding(node, allowed); };
+    DirTree->OnExpanded = [this](TBaseLazyTree*, PLazyNode node) { DirTreeExpanded(node); };
+}
+
+void TMainForm::InitDirTree() {
+    AddLog(KV_Tree_Start, lcBlack, 3, lkDetail);
+    DirTree->BeginUpdate();
+    DirTree->SetActive(true);
+    PLazyNode drives = DrivesFolder ? DirTree->FindNodeByPIDL(DrivesFolder->AbsolutePIDL()) : nullptr;
+    PLazyNode desktop = DesktopFolder ? DirTree->FindNodeByPIDL(DesktopFolder->AbsolutePIDL()) : nullptr;
+    if (drives) DirTree->SetExpanded(drives, true);
+    if (desktop) DirTree->SetExpanded(desktop, true);
+    DirTree->EndUpdate();
+    AddLog(KV_Tree_Found, lcBlue, 3, lkDetail);
+}
+
+// ------------------------------------------------------------ handlers
+
+void TMainForm::DirTreeInitNode(PLazyNode, PLazyNode node, TLazyNodeInitStates&) {
+    node->CheckType = ctTriStateCheckBox;
+}
+
+void TMainForm::DirTreeEnumFolder(TNamespace* ns, bool& allowAsChild) {
+    allowAsChild = ns && (ns->FileSystem() || ns->IsMyComputer());
+}
+
+bool TMainForm::IsCheckable(TNamespace* ns) const {
+    if (!ns || !ns->Folder()) return true;
+    return !(ns->IsDesktop() || ns->IsMyComputer() || SameItem(ns, NetworkFolder) || SameItem(ns, PrintersFolder) ||
+             SameItem(ns, HistoryFolder) || SameItem(ns, RecycleBinFolder));
+}
+
+void TMainForm::DirTreeChecking(PLazyNode node, TCheckState& newState, bool&) {
+    TNamespace* ns = nullptr;
+    if (!DirTree->ValidateNamespace(node, ns)) return;
+    const bool toTicked = newState == csCheckedNormal || newState == csCheckedPressed;
+    const bool toUnticked = newState == csUncheckedNormal || newState == csUncheckedPressed;
+    if (!IsCheckable(ns) && (toTicked || toUnticked)) {
+        newState = csUncheckedNormal;
+        return;
+    }
+    const bool ticked = IsTicked(node);
+    if (SubFoldersCheck->Checked()) {
+        if (Settings.ExSubDir && toTicked) DirTree->SetExpanded(node, true);
+        PushCheckState(node, newState);
+        DirTree->Invalidate();
+    } else if (toUnticked && ticked) {
+        // The storage drops a record with everything below it; without
+        // subfolders the ticks below are the user's own and stay.
+        const std::string path = NodePath(node);
+        for (const std::string& p : CheckedPaths())
+            if (PathIsInside(p, path)) keptTicks_.Add(p);
+    }
+    const std::string name = WideToAnsi(ns->NameParseAddress());
+    if (toUnticked && ticked) {
+        AddLog(KV_UnCheckFolder + name, lcBlack, 3, lkNormal);
+        Session.Modified = true;
+    } else if (toTicked && !ticked) {
+        AddLog(KV_CheckFolder + name, lcBlack, 3, lkNormal);
+        Session.Modified = true;
+    } else if (newState > csMixedPressed) {
+        AddLog(KV_UnKnownCheckFolder + name, lcBlack, 3, lkNormal);
+    }
+}
+
+void TMainForm::PushCheckState(PLazyNode node, TCheckState state) {
+    std::vector<PLazyNode> stack;
+    for (PLazyNode c = node->FirstChild; c; c = c->NextSibling) stack.push_back(c);
+    while (!stack.empty()) {
+        PLazyNode n = stack.back();
+        stack.pop_back();
+        n->CheckState = state;
+        for (PLazyNode c = n->FirstChild; c; c = c->NextSibling) stack.push_back(c);
+    }
+}
+
+void TMainForm::DirTreeExpanding(PLazyNode node, bool&) {
+    if (node && node->ChildCount > 0) SkipNextExpandPush = true;
+}
+
+void TMainForm::DirTreeExpanded(PLazyNode node) {
+    if (!TreeEventsOn) return;
+    if (SkipNextExpandPush) {
+        SkipNextExpandPush = false;
+        return;
+    }
+    // Only a tick is handed down: a new child without a tick has nothing to
+    // learn, and one the storage holds ticked was ticked by the user.
+    if (SubFoldersCheck->Checked() && IsTicked(node)) PushCheckState(node, TCheckState(node->CheckState));
+}
+
+void TMainForm::DirTreeChecked() {
+    if (!keptTicks_.Empty()) {
+        // Put back the ticks below an unticked folder that the storage dropped with it.
+        TStringList all;
+        for (const std::string& p : CheckedPaths()) all.Add(p);
+        for (int i = 0; i < keptTicks_.Count(); ++i)
+            if (!InList(all, keptTicks_[i])) all.Add(keptTicks_[i]);
+        keptTicks_.Clear();
+        DirTree->GetStorage()->SetCheckedPaths(all);
+    }
+    Session.Modified = true;
+    UpdateStartButton();
+    ButtonUpdateSize->SetEnabled(true);
+}
+
+// ------------------------------------------------------ the ticks
+
+std::string TMainForm::NodePath(PLazyNode node) const {
+    TNamespace* ns = nullptr;
+    if (!DirTree->ValidateNamespace(node, ns) || !ns->FileSystem()) return {};
+    return WideToAnsi(ns->NameParseAddress());
+}
+
+std::vector<std::string> TMainForm::CheckedPaths() {
+    const TStringList& paths = DirTree->GetStorage()->GetCheckedPaths();
+    return paths.ToVector();
+}
+
+void TMainForm::ClearTreeChecks() {
+    DirTree->GetStorage()->Clear(false);
+    ForEachExistingNode(*DirTree, [](PLazyNode node) {
+        if (node->CheckState != csUncheckedPressed) node->CheckState = csUncheckedNormal;
+    });
+    DirTree->Invalidate();
+    DirTree->RebuildTreeAfterClearingChecks();
+    UnfoundSelected.Clear();
+    UnfoundUnselected.Clear();
+}
+
+void TMainForm::RestoreTreeChecks() {
+    ClearTreeChecks();
+    // The walks open folders: what they show ticked is decided below, not by the expand handler.
+    const bool eventsOn = TreeEventsOn;
+    TreeEventsOn = false;
+    DirTree->BeginUpdate();
+    DirTree->GetStorage()->SetCheckedPaths(Session.SelectedFolders);
+    // Each path's node, made and opened on the way, with the state it is given;
+    // a path without one is kept for the session in unfound.
+    auto restore = [this](const TStringList& paths, TCheckState state, TStringList& unfound) {
+        for (int i = 0; i < paths.Count(); ++i) {
+            PLazyNode node = DirTree->WalkToPath(AnsiToWide(paths[i]), true);
+            TNamespace* ns = nullptr;
+            if (!node || !DirTree->ValidateNamespace(node, ns)) {
+                unfound.Add(paths[i]);
+                continue;
+            }
+            node->CheckState = state;
+            if (state == csCheckedNormal)
+                AddLog(KV_CheckFolder + WideToAnsi(ns->NameParseAddress()), lcBlack, 3, lkNormal);
+        }
+    };
+    restore(Session.SelectedFolders, csCheckedNormal, UnfoundSelected);
+    restore(Session.UnselectedFolders, csUncheckedNormal, UnfoundUnselected);
+    // A ticked folder that is not there is said in red: the backup will lack it.
+    for (int i = 0; i < UnfoundSelected.Count(); ++i) FolderLeftOut(UnfoundSelected[i]);
+    if (Session.SubFolders) {
+        // A ticked folder opened on the way hands its tick to the children
+        // the session does not name: those made since the session was saved
+        // are backed up with their parent, as the tick means.
+        ForEachExistingNode(*DirTree, [this](PLazyNode node) {
+            if (!IsTicked(node)) return;
+            for (PLazyNode c = node->FirstChild; c; c = c->NextSibling)
+                if (c->CheckState == csUncheckedNormal && !InList(Session.UnselectedFolders, NodePath(c)))
+                    c->CheckState = csCheckedNormal;
+        });
+    }
+    DirTree->EndUpdate();
+    TreeEventsOn = eventsOn;
+}
+
+void TMainForm::TreeChecksToSession() {
+    Session.SelectedFolders.Clear();
+    Session.UnselectedFolders.Clear();
+    ForEachExistingNode(*DirTree, [this](PLazyNode node) {
+        TNamespace* ns = nullptr;
+        if (!DirTree->ValidateNamespace(node, ns)) return;
+        if (IsTicked(node)) {
+            Session.SelectedFolders.Add(WideToAnsi(ns->NameParseAddress()));
+        } else if ((node->CheckState == csUncheckedNormal || node->CheckState == csUncheckedPressed) &&
+                   node->Parent != DirTree->RootNode() && IsTicked(node->Parent)) {
+            Session.UnselectedFolders.Add(WideToAnsi(ns->NameParseAddress()));
+        }
+    });
+    for (int i = 0; i < UnfoundSelected.Count(); ++i)
+        if (!InList(Session.SelectedFolders, UnfoundSelected[i])) Session.SelectedFolders.Add(UnfoundSelected[i]);
+    for (int i = 0; i < UnfoundUnselected.Count(); ++i)
+        if (!InList(Session.UnselectedFolders, UnfoundUnselected[i]))
+            Session.UnselectedFolders.Add(UnfoundUnselected[i]);
+}
+
+// ------------------------------------------------------- the scan
+
+std::vector<std::string> TMainForm::ScanStartPaths() {
+    std::vector<std::string> paths = CheckedPaths();
+    TStringList known;
+    for (const std::string& p : paths) known.Add(p);
+    auto add = [&](const std::string& p) {
+        if (p.empty() || InList(known, p)) return;
+        known.Add(p);
+        paths.push_back(p);
+    };
+    // The storage lists only folders that exist: a ticked one that is gone
+    // is still walked to, so that the scan names it.
+    for (int i = 0; i < UnfoundSelected.Count(); ++i) add(UnfoundSelected[i]);
+    ForEachExistingNode(*DirTree, [&](PLazyNode node) {
+        if (IsTicked(node) && (node->Parent == DirTree->RootNode() || !IsTicked(node->Parent))) add(NodePath(node));
+    });
+    return paths;
+}
+
+TFolderTreeAccess TMainForm::FolderAccess() {
+    TFolderTreeAccess access;
+    access.Tree = DirTree;
+    access.NodePath = [this](PLazyNode node) { return NodePath(node); };
+    access.WalkToPath = [this](const std::string& path) -> PLazyNode {
+        TNamespace* ns = nullptr;
+        PLazyNode node = DirTree->WalkToPath(AnsiToWide(path), true);
+        return DirTree->ValidateNamespace(node, ns) ? node : nullptr;
+    };
+    return access;
+}
+
+void TMainForm::FolderLeftOut(const std::string& path) {
+    AddLog(path + " " + KV_ZPFileNotFound, lcRed, 0, lkNormal);
+    ++LeftOut;   // a run counts from 0 again
+}
+
+} // namespace krv
