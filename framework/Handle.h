@@ -154,6 +154,8 @@ class WindowDC {
 public:
     explicit WindowDC(HWND wnd, bool wholeWindow = false)
         : wnd_(wnd), dc_(wholeWindow ? ::GetWindowDC(wnd) : ::GetDC(wnd)) {}
+    // Adopts a DC got with other flags (GetDCEx); may be null.
+    WindowDC(HWND wnd, HDC dc) : wnd_(wnd), dc_(dc) {}
     WindowDC(const WindowDC&) = delete;
     WindowDC& operator=(const WindowDC&) = delete;
     ~WindowDC() { if (dc_) ::ReleaseDC(wnd_, dc_); }

@@ -1,21 +1,19 @@
 #include "framework/OleData.h"
+#include "framework/Handle.h"
 #include <cstring>
 
 namespace krv {
 
 HGLOBAL GlobalFromBytes(const void* data, size_t size) {
-    HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT | GMEM_SHARE, size ? size : 1);
+    GlobalHandle memory(::GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT | GMEM_SHARE, size ? size : 1));
     if (!memory) return nullptr;
     if (size) {
-        void* p = ::GlobalLock(memory);
-        if (!p) {
-            ::GlobalFree(memory);
-            return nullptr;
-        }
+        void* p = ::GlobalLock(memory.get());
+        if (!p) return nullptr;
         std::memcpy(p, data, size);
-        ::GlobalUnlock(memory);
+        ::GlobalUnlock(memory.get());
     }
-    return memory;
+    return memory.release();
 }
 
 HRESULT CopyStgMedium(const STGMEDIUM& source, STGMEDIUM& dest) {

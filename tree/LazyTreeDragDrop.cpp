@@ -125,8 +125,8 @@ HRESULT TBaseLazyTree::DragEnter(DWORD keyState, POINT pt, DWORD& effect) {
         formats->Reset();
         FORMATETC f;
         while (formats->Next(1, &f, nullptr) == S_OK) {
+            CoTaskMem<DVTARGETDEVICE> device(f.ptd);   // the enumerator's copy is ours
             dropFormats_.push_back(f.cfFormat);
-            if (f.ptd) ::CoTaskMemFree(f.ptd);
         }
     }
     return S_OK;
@@ -296,9 +296,7 @@ void TBaseLazyTree::PrepareDragImage(POINT hotSpot, IDataObject* dataObject) {
     int w = treeRect.right - treeRect.left, h = treeRect.bottom - treeRect.top;
     if (w <= 0 || h <= 0) return;
     BitmapHandle bitmap = CreateDib32(w, h);
-    HDC screen = ::GetDC(nullptr);
-    MemoryDC dc(screen);
-    ::ReleaseDC(nullptr, screen);
+    MemoryDC dc(WindowDC(nullptr).get());
     {
         SelectObjectScope select(dc.get(), bitmap.get());
         TCanvas canvas(dc.get());
@@ -324,10 +322,8 @@ void TBaseLazyTree::UpdateWindowAndDragImage(TBaseLazyTree* tree, RECT treeRect,
     RECT client = ClientRect(), r;
     if (!::IntersectRect(&r, &treeRect, &client)) return;
     RegionHandle visible(::CreateRectRgn(0, 0, 0, 0));
-    if (HDC dc = ::GetDCEx(handle_, nullptr, DCX_WINDOW | DCX_CACHE | DCX_CLIPCHILDREN | DCX_CLIPSIBLINGS)) {
-        ::GetRandomRgn(dc, visible.get(), SYSRGN);
-        ::ReleaseDC(handle_, dc);
-    }
+    WindowDC dc(handle_, ::GetDCEx(handle_, nullptr, DCX_WINDOW | DCX_CACHE | DCX_CLIPCHILDREN | DCX_CLIPSIBLINGS));
+    if (dc.get()) ::GetRandomRgn(dc.get(), visible.get(), SYSRGN);
     tree->DragImage().RefreshSavedBackground(this, r, visible.get(), updateNCArea, reshowDragImage);
     RECT drag = tree->DragImage().ImageScreenRect();
     ::MapWindowPoints(nullptr, handle_, reinterpret_cast<POINT*>(&drag), 2);

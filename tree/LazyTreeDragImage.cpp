@@ -15,9 +15,7 @@ bool ReadPixels(HBITMAP bitmap, SIZE& size, std::vector<uint32_t>& pixels) {
     size = SIZE{info.bmWidth, info.bmHeight};
     pixels.assign(size_t(size.cx) * size_t(size.cy), 0);
     BITMAPINFO bi = Dib32Info(size.cx, size.cy);
-    HDC screen = ::GetDC(nullptr);
-    int lines = ::GetDIBits(screen, bitmap, 0, UINT(size.cy), pixels.data(), &bi, DIB_RGB_COLORS);
-    ::ReleaseDC(nullptr, screen);
+    int lines = ::GetDIBits(WindowDC(nullptr).get(), bitmap, 0, UINT(size.cy), pixels.data(), &bi, DIB_RGB_COLORS);
     return lines == size.cy;
 }
 
@@ -85,10 +83,10 @@ RECT TLTDragImage::ImageScreenRect() const { return Visible() ? RectAt(imagePos_
 void TLTDragImage::CaptureScreen(RECT r, std::vector<uint32_t>& pixels) const {
     int w = r.right - r.left, h = r.bottom - r.top;
     pixels.assign(size_t(w) * size_t(h), 0);
-    HDC screen = ::GetDC(nullptr);
+    WindowDC screen(nullptr);
     void* bits = nullptr;
     BitmapHandle dib = CreateDib32(w, h, &bits);
-    MemoryDC dc(screen);
+    MemoryDC dc(screen.get());
     {
         SelectObjectScope select(dc.get(), dib.get());
         // Only the part on the screen is read: a copy reaching past its edge may copy nothing.
@@ -98,20 +96,18 @@ void TLTDragImage::CaptureScreen(RECT r, std::vector<uint32_t>& pixels) const {
         RECT part;
         if (::IntersectRect(&part, &r, &desktop))
             ::BitBlt(dc.get(), part.left - r.left, part.top - r.top, part.right - part.left, part.bottom - part.top,
-                     screen, part.left, part.top, SRCCOPY);
+                     screen.get(), part.left, part.top, SRCCOPY);
         ::GdiFlush();
         std::memcpy(pixels.data(), bits, pixels.size() * 4);
     }
-    ::ReleaseDC(nullptr, screen);
 }
 
 void TLTDragImage::PutScreen(RECT r, const std::vector<uint32_t>& pixels) const {
     int w = r.right - r.left, h = r.bottom - r.top;
     BITMAPINFO bi = Dib32Info(w, h);
-    HDC screen = ::GetDC(nullptr);
-    ::SetDIBitsToDevice(screen, r.left, r.top, DWORD(w), DWORD(h), 0, 0, 0, UINT(h), pixels.data(), &bi,
+    WindowDC screen(nullptr);
+    ::SetDIBitsToDevice(screen.get(), r.left, r.top, DWORD(w), DWORD(h), 0, 0, 0, UINT(h), pixels.data(), &bi,
                         DIB_RGB_COLORS);
-    ::ReleaseDC(nullptr, screen);
 }
 
 void TLTDragImage::Blend(const uint32_t* background, uint32_t* target) const {
@@ -210,9 +206,7 @@ void TLTDragImage::RefreshSavedBackground(TBaseLazyTree* tree, RECT r, HRGN visi
     int w = common.right - common.left, h = common.bottom - common.top;
     void* bits = nullptr;
     BitmapHandle dib = CreateDib32(w, h, &bits);
-    HDC screen = ::GetDC(nullptr);
-    MemoryDC dc(screen);
-    ::ReleaseDC(nullptr, screen);
+    MemoryDC dc(WindowDC(nullptr).get());
     {
         SelectObjectScope select(dc.get(), dib.get());
         TCanvas canvas(dc.get());

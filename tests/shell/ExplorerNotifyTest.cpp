@@ -180,12 +180,13 @@ TEST_F(ExplorerNotify, BatchesInFlightAreReleasedWhenTheTreeOrItsWindowGoes) {
         if (!tree) tree = MakeTree();
         WaitUntilListening();
         std::vector<KernelHandle> threads = NotifierThreads();
-        auto* list = new TLazyShellEventList;
+        TLazyShellEventListPtr list(new TLazyShellEventList);   // the test's own, to see the tree's go
         auto event = std::make_unique<TLazyShellEvent>();
         event->PIDL1.reset(PathToPIDL(folder.Path()));
         list->Add(std::move(event));
-        list->AddRef();   // the test's own, to see the tree's go
-        ASSERT_TRUE(::PostMessageW(tree->Handle(), WM_SHELLNOTIFY, reinterpret_cast<WPARAM>(list), 0));
+        TLazyShellEventListPtr posted = list;   // the reference the window takes over
+        ASSERT_TRUE(::PostMessageW(tree->Handle(), WM_SHELLNOTIFY, reinterpret_cast<WPARAM>(posted.get()), 0));
+        posted.detach();
         // And one still inside the notifier's threads.
         ASSERT_EQ(ERROR_SUCCESS, ::SHCreateDirectoryExW(nullptr, (folder / L"x").c_str(), nullptr));
         if (windowOnly) {
@@ -195,7 +196,7 @@ TEST_F(ExplorerNotify, BatchesInFlightAreReleasedWhenTheTreeOrItsWindowGoes) {
             tree.reset();
         }
         EXPECT_EQ(1, list->RefCount());
-        list->Release();
+        list.reset();
         EXPECT_EQ(0, Running(threads));
         EXPECT_EQ(nullptr, LazyChangeNotifier()->ShellChangeThread());
         ::RemoveDirectoryW((folder / L"x").c_str());

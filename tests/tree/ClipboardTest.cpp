@@ -347,7 +347,8 @@ TEST(TreeDataObject, FormatsEnumerationQueriesAndStoredData) {
     TReleaseCounter first, second;
     STGMEDIUM s1{};
     s1.tymed = TYMED_HGLOBAL;
-    s1.hGlobal = GlobalFromBytes("one", 4);
+    krv::GlobalHandle s1Memory(GlobalFromBytes("one", 4));
+    s1.hGlobal = s1Memory.get();
     s1.pUnkForRelease = &first;
     ASSERT_EQ(S_OK, data->SetData(&noteEtc, &s1, TRUE));
     EXPECT_EQ(1u, first.refs);
@@ -357,7 +358,9 @@ TEST(TreeDataObject, FormatsEnumerationQueriesAndStoredData) {
     ASSERT_EQ(S_OK, data->SetData(&noteEtc, &s2, TRUE));
     EXPECT_EQ(0u, first.refs);
     EXPECT_EQ(1u, second.refs);
-    ::GlobalFree(s1.hGlobal);   // a medium with a release object keeps its memory
+    // A medium with a release object keeps its memory: still ours to free.
+    EXPECT_NE(0u, ::GlobalSize(s1Memory.get()));
+    s1Memory.reset();
     StgMediumOwner two;
     ASSERT_EQ(S_OK, data->GetData(&noteEtc, two.put()));
     std::vector<uint8_t> twoBytes = Bytes(two.get());
@@ -371,27 +374,27 @@ TEST(TreeDataObject, FormatsEnumerationQueriesAndStoredData) {
     std::vector<uint8_t> device(sizeof(DVTARGETDEVICE) + 15, 0);
     reinterpret_cast<DVTARGETDEVICE*>(device.data())->tdSize = DWORD(device.size());
     for (size_t i = sizeof(DVTARGETDEVICE); i < device.size(); ++i) device[i] = uint8_t('a' + i % 26);
-    auto* callerDevice = static_cast<DVTARGETDEVICE*>(::CoTaskMemAlloc(device.size()));
-    std::memcpy(callerDevice, device.data(), device.size());
+    CoTaskMem<DVTARGETDEVICE> callerDevice(static_cast<DVTARGETDEVICE*>(::CoTaskMemAlloc(device.size())));
+    std::memcpy(callerDevice.get(), device.data(), device.size());
     FORMATETC printed = Etc(ClipFormat("Korvane printed note"));
-    printed.ptd = callerDevice;
+    printed.ptd = callerDevice.get();
     STGMEDIUM s3{};
     s3.tymed = TYMED_HGLOBAL;
     s3.hGlobal = GlobalFromBytes("p", 2);
     ASSERT_EQ(S_OK, data->SetData(&printed, &s3, TRUE));
-    std::memset(callerDevice, 0xEE, device.size());
-    ::CoTaskMemFree(callerDevice);
+    std::memset(callerDevice.get(), 0xEE, device.size());
+    callerDevice.reset();
     ComPtr<IEnumFORMATETC> withDevice;
     ASSERT_EQ(S_OK, data->EnumFormatEtc(DATADIR_GET, withDevice.put()));
     withDevice->Skip(ULONG(expected.size() + 1));
     FORMATETC last{};
     ASSERT_EQ(S_OK, withDevice->Next(1, &last, nullptr));
+    CoTaskMem<DVTARGETDEVICE> lastDevice(last.ptd);
     ASSERT_NE(nullptr, last.ptd);
     EXPECT_EQ(0, std::memcmp(last.ptd, device.data(), device.size()));
     FORMATETC again = Etc(printed.cfFormat);
     again.ptd = last.ptd;
     EXPECT_EQ(S_OK, data->QueryGetData(&again));
-    ::CoTaskMemFree(last.ptd);
 }
 
 TEST(TreeClipboard, PastedNodeDataIsBoundsChecked) {

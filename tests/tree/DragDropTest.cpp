@@ -64,9 +64,8 @@ TLTNodeAttachMode AttachFor(TDropMode mode) {
 std::vector<uint32_t> Grab(RECT r) {
     int w = r.right - r.left, h = r.bottom - r.top;
     return Capture(w, h, [&](HDC dc) {
-               HDC screen = ::GetDC(nullptr);
-               ::BitBlt(dc, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
-               ::ReleaseDC(nullptr, screen);
+               WindowDC screen(nullptr);
+               ::BitBlt(dc, 0, 0, w, h, screen.get(), r.left, r.top, SRCCOPY);
            })
         .Pixels;
 }
