@@ -10,6 +10,7 @@
 //                  folder, each taken with its own files); lists_open likewise
 // and the files, folders and bytes the walk saw and what the scans gave.
 #include "BenchWindow.h"
+#include "framework/Handle.h"
 #include "shell/WideStrUtils.h"
 #include <algorithm>
 #include <chrono>
@@ -28,8 +29,8 @@ struct Walked {
 
 void BareWalk(const std::wstring& folder, Walked& w) {
     WIN32_FIND_DATAW fd;
-    HANDLE h = ::FindFirstFileW((folder + L"\\*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE) return;
+    krv::FindHandle h(::FindFirstFileW((folder + L"\\*").c_str(), &fd));
+    if (!h) return;
     ++w.folders;
     do {
         if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
@@ -39,8 +40,7 @@ void BareWalk(const std::wstring& folder, Walked& w) {
             ++w.files;
             w.bytes += (static_cast<int64_t>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
         }
-    } while (::FindNextFileW(h, &fd));
-    ::FindClose(h);
+    } while (::FindNextFileW(h.get(), &fd));
 }
 
 double Seconds(const std::function<void()>& f) {
