@@ -208,7 +208,11 @@ int TBaseLazyTree::WidestVisibleExtent() {
         int imageSpace = (stateImages_ ? stateImages_->Width() + 2 : 0) + (images_ ? images_->Width() + 2 : 0);
         int offset = (level + (options_->PaintOptions().Contains(toShowRoot) ? 1 : 0)) * int(indent_) + imageSpace;
         int heights = 0;
+        // The rows the client shows without a horizontal bar: whether that
+        // bar is needed must not depend on the rows the bar itself covers.
         int clientHeight = ClientHeight();
+        if (HandleAllocated() && (::GetWindowLongPtrW(Handle(), GWL_STYLE) & WS_HSCROLL))
+            clientHeight += ::GetSystemMetrics(SM_CYHSCROLL);
         while (run) {
             InitIfNeeded(run);
             int extra = MiscOption(toCheckSupport) && CheckImages() && run->CheckType != ctNone

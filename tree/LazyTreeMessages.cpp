@@ -299,7 +299,20 @@ void TBaseLazyTree::SetScrollInfoShown(int bar, const SCROLLINFO& si, bool show,
 }
 
 void TBaseLazyTree::UpdateScrollBars(bool doRepaint) {
-    if (updateCount_ != 0) return;
+    if (updateCount_ != 0 || settingScrollBars_) return;
+    // Showing or hiding one bar resizes the client area, which can change
+    // what the other needs: settle in a few passes instead of re-entering
+    // from each WM_SIZE the bars cause (which could swing back and forth).
+    settingScrollBars_ = true;
+    for (int pass = 0; pass < 3; ++pass) {
+        const int width = ClientWidth(), height = ClientHeight();
+        UpdateScrollBarsOnce(doRepaint);
+        if (width == ClientWidth() && height == ClientHeight()) break;
+    }
+    settingScrollBars_ = false;
+}
+
+void TBaseLazyTree::UpdateScrollBarsOnce(bool doRepaint) {
     int clientWidth = ClientWidth(), clientHeight = ClientHeight();
     int verticalRange = VerticalRange();
     offsetY_ = std::clamp(offsetY_, std::min(0, clientHeight - verticalRange), 0);

@@ -766,6 +766,7 @@ protected:
     void InternalAddFromStream(TStream& stream, int version, PLazyNode node);
     [[noreturn]] void ShowError(const std::string& msg, int code);
     void UpdateScrollBars(bool doRepaint);
+    void UpdateScrollBarsOnce(bool doRepaint);
     void SetUpdateState(bool updating);
     bool MiscOption(TLTMiscOption o) const { return options_->MiscOptions().Contains(o); }
     bool AutoOption(TLTAutoOption o) const { return options_->AutoOptions().Contains(o); }
@@ -878,6 +879,8 @@ private:
     TFormatArray dropFormats_;
     bool dropTargetRegistered_ = false;
     bool redrawOff_ = false;
+    // Set while the bars are being set: their own size changes come back as WM_SIZE.
+    bool settingScrollBars_ = false;
     std::unique_ptr<MemoryDC> measureDC_;
     TLazyTreeStates states_;
     // Mirrors tsStopValidation for the worker thread, which reads it while building.

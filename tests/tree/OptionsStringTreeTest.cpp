@@ -288,6 +288,42 @@ TEST(StringTree, ScrollIntoViewBringsAWideTextIntoViewHorizontally) {
     EXPECT_NEAR((r.left + r.right) / 2, tree.ClientWidth() / 2, 1);
 }
 
+// The widest row is the last one, and a horizontal bar would cover exactly
+// that row: whether the bar is needed must not depend on the bar itself, or
+// the bars swing on and off for as long as the window lives.
+TEST(StringTree, AHorizontalBarThatCoversTheWidestRowStaysAndTheBarsSettle) {
+    struct TBarTree : TLazyStringTree {
+        using TLazyStringTree::UpdateScrollBars;
+    };
+    TForm form;
+    TBarTree tree;
+    tree.SetBorderStyle(TBorderStyle::bsNone);
+    const int bar = ::GetSystemMetrics(SM_CYHSCROLL);
+    const int rowHeight = bar - 1, rows = 5;
+    tree.SetDefaultNodeHeight(rowHeight);
+    tree.OnGetText = [](TBaseLazyTree*, PLazyNode node, TColumnIndex, TVSTTextType, std::wstring& text) {
+        text = node->Index == 4 ? std::wstring(80, L'W') : L"x";
+    };
+    tree.SetRootNodeCount(rows);
+    form.BorderStyle = bsNone;
+    ShowInForm(form, tree, 150, rowHeight * rows);   // every row fits without bars
+    auto bars = [&] { return ::GetWindowLongA(tree.Handle(), GWL_STYLE) & (WS_HSCROLL | WS_VSCROLL); };
+    tree.UpdateScrollBars(true);   // measured now that the tree is shown
+    MSG msg;
+    for (int i = 0; i < 500 && ::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE); ++i) ::DispatchMessageA(&msg);
+    EXPECT_FALSE(::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) << "messages keep coming";
+    ASSERT_TRUE(bars() & WS_HSCROLL) << "the last row is wider than the window";
+    const LONG settled = bars();
+    for (int i = 0; i < 3; ++i) {
+        tree.UpdateScrollBars(true);
+        EXPECT_EQ(bars(), settled);
+    }
+    // Scrolled to the bottom the wide row shows above the bar.
+    tree.SetOffsetY(-10000);
+    RECT r = tree.GetDisplayRect(tree.GetLast(), ColumnNone, false);
+    EXPECT_LE(r.bottom, tree.ClientHeight());
+}
+
 } // namespace
 
 namespace {
