@@ -12,15 +12,28 @@ int MouseX(LPARAM lParam) { return static_cast<short>(LOWORD(lParam)); }
 int MouseY(LPARAM lParam) { return static_cast<short>(HIWORD(lParam)); }
 }
 
+namespace {
+struct TKeyBit {
+    TShiftStateFlag Shift;
+    DWORD Key;
+};
+constexpr TKeyBit kMouseKeys[] = {{ssShift, MK_SHIFT}, {ssCtrl, MK_CONTROL}, {ssLeft, MK_LBUTTON},
+                                  {ssRight, MK_RBUTTON}, {ssMiddle, MK_MBUTTON}};
+}
+
 TShiftState MouseShiftState(WPARAM wParam) {
     TShiftState s = 0;
-    if (wParam & MK_SHIFT) s |= ssShift;
-    if (wParam & MK_CONTROL) s |= ssCtrl;
-    if (wParam & MK_LBUTTON) s |= ssLeft;
-    if (wParam & MK_RBUTTON) s |= ssRight;
-    if (wParam & MK_MBUTTON) s |= ssMiddle;
+    for (const TKeyBit& bit : kMouseKeys)
+        if (wParam & bit.Key) s |= bit.Shift;
     if (::GetKeyState(VK_MENU) < 0) s |= ssAlt;
     return s;
+}
+
+DWORD ShiftStateKeys(TShiftState shift) {
+    DWORD keys = (shift & ssAlt) ? DWORD(MK_ALT) : 0;
+    for (const TKeyBit& bit : kMouseKeys)
+        if (shift & bit.Shift) keys |= bit.Key;
+    return keys;
 }
 
 TShiftState KeyboardShiftState() {

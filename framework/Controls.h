@@ -31,6 +31,8 @@ using TShiftState = unsigned;
 TShiftState KeyboardShiftState();
 // The keys and buttons a mouse message's wParam reports, with Alt read from the keyboard.
 TShiftState MouseShiftState(WPARAM wParam);
+// The other way: MK_ bits of a shift state (Alt as MK_ALT), as drop targets take them.
+DWORD ShiftStateKeys(TShiftState shift);
 
 using TNotifyEvent = std::function<void(TObject* sender)>;
 using TMouseEvent = std::function<void(TObject* sender, TMouseButton button, TShiftState shift, int x, int y)>;

@@ -43,6 +43,10 @@ TCustomLazyExplorerTree::TCustomLazyExplorerTree(TComponent* owner) : TCustomLaz
     dataOffset_ = AllocateInternalDataArea(sizeof(TLETNodeData));
     storage_ = MakeRootCheckStorage();
     SetDefaultNodeHeight(17);
+    DragOperations = doCopy | doMove | doLink;
+    DragWidth = 150;
+    DragHeight = 250;
+    ClipboardFormats().Add("Lazy Tree Data");
     ::SHGetMalloc(malloc_.put());
     unknownFolderIcon_ = ImageIndexByAttributes(L"C:\\", FILE_ATTRIBUTE_DIRECTORY);
     unknownFileIcon_ = ImageIndexByAttributes(L"*.zyxwv", FILE_ATTRIBUTE_NORMAL);
@@ -54,6 +58,7 @@ TCustomLazyExplorerTree::TCustomLazyExplorerTree(TComponent* owner) : TCustomLaz
 }
 
 TCustomLazyExplorerTree::~TCustomLazyExplorerTree() {
+    LeaveItemDropTarget();
     Clear();
     ThreadedImagesOn(false);
     ChangeNotifierOn(false);
@@ -390,6 +395,8 @@ void TCustomLazyExplorerTree::DoFreeNode(PLazyNode node) {
     // The base frees the node's memory: the item is taken out first, so that
     // OnFreeNode still sees it and it is freed after the event.
     std::unique_ptr<TNamespace> ns(GetNodeData(node)->Namespace);
+    // A drag over the node leaves its drop target at the next move.
+    if (node == itemDropNode_) itemDropNode_ = nullptr;
     std::unique_ptr<TColumnManager> columns(GetNodeData(node)->ColumnManager);
     TCustomLazyStringTree::DoFreeNode(node);
 }

@@ -117,6 +117,7 @@ public:
 
 class TCustomLazyExplorerTree : public TCustomLazyStringTree {
     friend class TCustomLazyExplorerTreeOptions;
+    friend class TLETDataObject;
 public:
     explicit TCustomLazyExplorerTree(TComponent* owner = nullptr);
     ~TCustomLazyExplorerTree() override;
@@ -239,6 +240,12 @@ public:
     // node is selected with others) at a screen point; false when none was shown.
     bool ShowShellContextMenu(PLazyNode node, POINT screenPoint);
     TLETColors& LETColors() { return letColors_; }
+    // ---- drag and drop through the shell (LazyExplorerDrag.cpp) --------------------
+    // The tree's formats and, while a drag's data object exists, every format
+    // of the shell's data object of the dragged items.
+    void GetNativeClipboardFormats(TFormatEtcArray& formats) override;
+    // Copy, move and link as far as the source allows: the shell's drop target chooses.
+    DWORD SuggestDropEffect(TBaseLazyTree* source, TShiftState shift, POINT pt, DWORD allowedEffects) override;
     TContextMenuManager& ContextMenuManager();
     // Added to the shell's menu under ShellContextSubMenuCaption when more than one item is selected.
     TMenuItem* ShellContextSubMenu = nullptr;
@@ -323,6 +330,18 @@ protected:
     void HandleMouseDblClick(TMouseButton button, TShiftState shift, POINT p, THitTestResult& hitInfo) override;
     // Only items, never the desktop, with toDragDrop and toAcceptOLEDrop; never in a read-only tree.
     bool DoDragAllowed(PLazyNode node, TColumnIndex column) override;
+    // A TLETDataObject over the shell's data object of the selected items.
+    ComPtr<IDataObject> DoCreateDataObject() override;
+    // The drag is handed to the drop target of the item under the point (its
+    // answer presets accept and effect for OnDragOver); never in a read-only
+    // tree, never onto a dragged item or below one.
+    bool DoDragOver(TObject* source, TShiftState shift, TDragState state, POINT pt, TDropMode mode,
+                    DWORD& effect) override;
+    // The drop goes to that drop target, then to OnDragDrop with the effect it answered.
+    void DoDragDrop(TObject* source, IDataObject* dataObject, const TFormatArray& formats, TShiftState shift,
+                    POINT pt, DWORD& effect, TDropMode mode) override;
+    // The shell's drop target of an item; nil when the item takes no drops.
+    virtual ComPtr<IDropTarget> ItemDropTarget(TNamespace* ns);
     // The window messages of the verbs; false for the others.
     bool HandleVerbMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
     // Edits the node's name: column 0 when the header has columns, else the tree's text.
@@ -444,6 +463,19 @@ private:
     // carries the list, never the node, which a rebuild may have freed.
     std::vector<PIDLPtr> failedRenames_;
     bool altDown_ = false;
+    // ---- drag and drop through the shell ----
+    // Whether the node's item is one of the items a tree of this process drags, or lies below one.
+    bool DropOntoDraggedItem(TObject* source, PLazyNode node);
+    // Drags over the drop target of node's item, first leaving the old target
+    // and entering the new one when the node changed; true when it takes the drag.
+    bool DragOverItem(TObject* source, PLazyNode node, DWORD keys, POINTL pt, DWORD& effect);
+    void LeaveItemDropTarget();
+    // The shell's data object of the items of the drag being started, held while its data object lives.
+    ComPtr<IDataObject> shellDataObject_;
+    // The drop target the drag is now over and the node it belongs to (cleared when that node is freed).
+    ComPtr<IDropTarget> itemDropTarget_;
+    PLazyNode itemDropNode_ = nullptr;
+    bool dropPending_ = false;
     // ---- sorting and columns (LazyExplorerColumns.cpp) ------------------------------
     std::unique_ptr<TShellSortHelper> sortHelper_ = std::make_unique<TShellSortHelper>();
     // While the columns are built their changes are not stored.
