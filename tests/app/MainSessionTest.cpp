@@ -81,8 +81,8 @@ protected:
         s.DoLogin = true;
         s.Address = "ops@example.org";
         s.SMTP = "127.0.0.1";
-        s.UserName = "u";
-        s.Password = "p";
+        s.UserName = "user";
+        s.Password = "secret";
         s.Type = 1;
         s.DirHD = files.Dir();
         s.FiltersActive = true;
@@ -237,7 +237,7 @@ TEST_F(SessionFormTest, LoadFillsTheControlsAndRefusesABadFileWithoutChanges) {
     EXPECT_TRUE(f.LoginCheck->Checked());
     EXPECT_TRUE(f.LoginCheck->Enabled());
     EXPECT_TRUE(f.MailUserEdit->Enabled()) << "login fields follow Server Login";
-    EXPECT_EQ(f.MailPassEdit->Text(), "p");
+    EXPECT_EQ(f.MailPassEdit->Text(), "secret");
     EXPECT_TRUE(f.CheckFilters->Checked());
     EXPECT_TRUE(f.EditInclusionMask->Enabled());
     EXPECT_EQ(f.Mode, 1);
@@ -255,7 +255,7 @@ TEST_F(SessionFormTest, LoadFillsTheControlsAndRefusesABadFileWithoutChanges) {
     ASSERT_TRUE(copy.LoadFromFile(files.Path("Copy.xml")));
     EXPECT_EQ(copy.SelectedFolders.ToVector(), std::vector<std::string>{"C:\\Data"});
     EXPECT_EQ(copy.UnselectedFolders.ToVector(), std::vector<std::string>{"C:\\Data\\Cache"});
-    EXPECT_EQ(copy.Password, "p");
+    EXPECT_EQ(copy.Password, "secret");
 
     // A broken file: box, red line, the previous session stays.
     const std::string bad = files.Write("Broken.xml", "<Korvane><SessionName value=\"x\"/></Korvane>");
