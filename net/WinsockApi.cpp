@@ -37,6 +37,12 @@ void LoadAndStart() {
     library.reset(::LoadLibraryA(kWinsockDll));
     if (!library)
         throw ESocketException(std::string("Unable to load ") + kWinsockDll + " Error #" + IntToStr(::GetLastError()));
+    // The system's own workers (name lookups, select notifications) can still
+    // be running winsock code when the last socket goes and the library is
+    // released: its code stays mapped for the life of the process, or such a
+    // worker faults in unmapped memory. Cleanup and the loaded state are unchanged.
+    HMODULE pinned = nullptr;
+    ::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_PIN, kWinsockDll, &pinned);
     try {
         auto startup = reinterpret_cast<decltype(&::WSAStartup)>(reinterpret_cast<void*>(Lookup("WSAStartup")));
         int rc = startup(0x0101, &wsaData);

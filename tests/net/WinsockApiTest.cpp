@@ -13,6 +13,10 @@ TEST(WinsockApi, TheLastSocketUnloadsAndTheNextLoadsAgain) {
     }
     EXPECT_FALSE(ws::Loaded());
     EXPECT_EQ(ws::InstanceCount(), 0);
+    // Released, yet the code a lookup still in flight runs on a system worker
+    // stays where it was.
+    EXPECT_NE(::GetModuleHandleA("ws2_32.dll"), nullptr);
+    EXPECT_NE(::GetModuleHandleA("wsock32.dll"), nullptr);
 
     TestServer server;
     Client c;
