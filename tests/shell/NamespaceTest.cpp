@@ -26,12 +26,6 @@ protected:
     static void TearDownTestSuite() { StopShellUtilities(); }
 };
 
-std::string Narrow(const std::wstring& w) {
-    std::string r;
-    for (wchar_t c : w) r += c < 128 ? static_cast<char>(c) : '?';
-    return r;
-}
-
 // The children an enumeration hands out, by their exact in-folder parse names.
 std::set<std::wstring> ChildNames(TNamespace& folder, bool folders, bool nonFolders, bool hidden) {
     std::set<std::wstring> names;
@@ -77,7 +71,7 @@ TEST_F(NamespaceTest, FileItemsAgreeWithTheFileSystem) {
     for (const auto& n : names) {
         std::wstring path = tmp / n;
         auto item = TNamespace::CreateFromFileName(path);
-        SCOPED_TRACE(Narrow(n));
+        SCOPED_TRACE(WideToAnsi(n));
         WIN32_FIND_DATAW fd;
         FindHandle find(::FindFirstFileW(path.c_str(), &fd));
         ASSERT_TRUE(find);
@@ -106,7 +100,7 @@ TEST_F(NamespaceTest, FileItemsAgreeWithTheFileSystem) {
     }
     auto hidden = TNamespace::CreateFromFileName(tmp / L"plain.txt");
     std::wstring letters = hidden->AttributesString();
-    EXPECT_NE(letters.find(L"HR"), std::wstring::npos) << Narrow(letters);   // H before R
+    EXPECT_NE(letters.find(L"HR"), std::wstring::npos) << WideToAnsi(letters);   // H before R
     EXPECT_EQ(letters.find(L'S'), std::wstring::npos);
 
     auto sub = TNamespace::CreateFromFileName(tmp / L"sub");
