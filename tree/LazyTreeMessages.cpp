@@ -2,6 +2,7 @@
 // test, keys, the wheel, both scroll bars, the auto-scroll, auto-expand and
 // search timers, focus changes, and the standard tree-view queries that
 // accessibility tools send.
+#include "tree/LazyTreeTimers.h"
 #include "tree/LazyTrees.h"
 #include <commctrl.h>
 #include <algorithm>
@@ -9,11 +10,6 @@
 namespace krv {
 
 namespace {
-constexpr UINT_PTR kExpandTimer = 1;
-constexpr UINT_PTR kEditTimer = 2;
-constexpr UINT_PTR kHeaderTimer = 3;
-constexpr UINT_PTR kScrollTimer = 4;
-constexpr UINT_PTR kSearchTimer = 7;
 constexpr UINT kSupportsRequest = 0xB7D0;
 // The tree-view header of this toolchain lacks the focused-item flag.
 constexpr UINT kItemFocused = 0x0001;
@@ -22,7 +18,7 @@ POINT PointOf(LPARAM lParam) { return POINT{short(LOWORD(lParam)), short(HIWORD(
 }
 
 void TBaseLazyTree::KillInputTimers() {
-    for (UINT_PTR id : {kExpandTimer, kEditTimer, kHeaderTimer, kScrollTimer, kSearchTimer}) StopChangeTimer(UINT(id));
+    for (UINT id : {kExpandTimer, kEditTimer, kHeaderTimer, kScrollTimer, kSearchTimer}) StopChangeTimer(id);
     DoStateChange({}, {tsScrollPending, tsScrolling, tsIncrementalSearching, tsIncrementalSearchPending});
     searchBuffer_.clear();
 }
