@@ -31,6 +31,9 @@ using TShiftState = unsigned;
 TShiftState KeyboardShiftState();
 // The keys and buttons a mouse message's wParam reports, with Alt read from the keyboard.
 TShiftState MouseShiftState(WPARAM wParam);
+// Line index of an edit or rich-edit control as the control gives it (empty
+// past the last line).
+std::string EditControlLine(HWND edit, int index);
 
 using TNotifyEvent = std::function<void(TObject* sender)>;
 using TMouseEvent = std::function<void(TObject* sender, TMouseButton button, TShiftState shift, int x, int y)>;
