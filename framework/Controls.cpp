@@ -36,6 +36,18 @@ DWORD ShiftStateKeys(TShiftState shift) {
     return keys;
 }
 
+std::string EditControlLine(HWND edit, int index) {
+    LRESULT start = ::SendMessageA(edit, EM_LINEINDEX, static_cast<WPARAM>(index), 0);
+    if (start < 0) return {};
+    int len = static_cast<int>(::SendMessageA(edit, EM_LINELENGTH, static_cast<WPARAM>(start), 0));
+    // The first word of the buffer carries its size; a rich edit may add a line break.
+    std::string s(static_cast<size_t>(std::max(len, 2)) + 2, '\0');
+    *reinterpret_cast<WORD*>(s.data()) = static_cast<WORD>(s.size());
+    LRESULT got = ::SendMessageA(edit, EM_GETLINE, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(s.data()));
+    s.resize(static_cast<size_t>(std::min<LRESULT>(got, len)));
+    return s;
+}
+
 TShiftState KeyboardShiftState() {
     TShiftState s = 0;
     if (::GetKeyState(VK_SHIFT) < 0) s |= ssShift;

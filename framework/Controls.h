@@ -33,6 +33,9 @@ TShiftState KeyboardShiftState();
 TShiftState MouseShiftState(WPARAM wParam);
 // The other way: MK_ bits of a shift state (Alt as MK_ALT), as drop targets take them.
 DWORD ShiftStateKeys(TShiftState shift);
+// Line index of an edit or rich-edit control as the control gives it (empty
+// past the last line).
+std::string EditControlLine(HWND edit, int index);
 
 using TNotifyEvent = std::function<void(TObject* sender)>;
 using TMouseEvent = std::function<void(TObject* sender, TMouseButton button, TShiftState shift, int x, int y)>;

@@ -54,4 +54,16 @@ private:
     LONG refs_ = 1;
 };
 
+// QueryInterface of an object of ours that offers one interface besides IUnknown.
+template <class I> HRESULT QuerySingleInterface(I* self, REFIID own, REFIID iid, void** out) {
+    if (!out) return E_POINTER;
+    if (iid == IID_IUnknown || iid == own) {
+        *out = self;
+        self->AddRef();
+        return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+}
+
 } // namespace krv

@@ -69,14 +69,7 @@ int TRichLog::LineCount() {
 }
 
 std::string TRichLog::Line(int index) {
-    HWND wnd = HandleNeeded();
-    LRESULT start = ::SendMessageA(wnd, EM_LINEINDEX, static_cast<WPARAM>(index), 0);
-    if (start < 0) return {};
-    int len = static_cast<int>(::SendMessageA(wnd, EM_LINELENGTH, static_cast<WPARAM>(start), 0));
-    std::string s(static_cast<size_t>(std::max(len, 2)) + 2, '\0');
-    *reinterpret_cast<WORD*>(s.data()) = static_cast<WORD>(s.size());
-    LRESULT got = ::SendMessageA(wnd, EM_GETLINE, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(s.data()));
-    s.resize(static_cast<size_t>(std::min<LRESULT>(got, len)));
+    std::string s = EditControlLine(HandleNeeded(), index);
     while (!s.empty() && (s.back() == '\r' || s.back() == '\n')) s.pop_back();
     return s;
 }

@@ -22,22 +22,7 @@ int TStringList::Compare(const std::string& a, const std::string& b) const {
 }
 
 bool TStringList::Find(const std::string& s, int& index) const {
-    int lo = 0, hi = Count() - 1;
-    bool found = false;
-    while (lo <= hi) {
-        int mid = (lo + hi) / 2;
-        int c = Compare(items_[mid].text, s);
-        if (c < 0) lo = mid + 1;
-        else {
-            hi = mid - 1;
-            if (c == 0) {
-                found = true;
-                if (duplicates_ != dupAccept) lo = mid;
-            }
-        }
-    }
-    index = lo;
-    return found;
+    return FindSorted(Count(), duplicates_, [&](int i) { return Compare(items_[i].text, s); }, index);
 }
 
 int TStringList::AddObject(const std::string& s, void* obj) {

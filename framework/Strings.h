@@ -14,6 +14,29 @@ public:
 
 enum TDuplicates { dupIgnore, dupAccept, dupError };
 
+// Binary search of a sorted list of count items; compareAt(i) orders item i
+// against the one sought. index is where it stands or would be inserted;
+// unless duplicates are accepted a match stops the range there.
+template <class CompareAt> bool FindSorted(int count, TDuplicates duplicates, CompareAt compareAt, int& index) {
+    int lo = 0, hi = count - 1;
+    bool found = false;
+    while (lo <= hi) {
+        int mid = (lo + hi) / 2;
+        int c = compareAt(mid);
+        if (c < 0) {
+            lo = mid + 1;
+        } else {
+            hi = mid - 1;
+            if (c == 0) {
+                found = true;
+                if (duplicates != dupAccept) lo = mid;
+            }
+        }
+    }
+    index = lo;
+    return found;
+}
+
 class TStringList {
 public:
     TStringList() = default;

@@ -40,9 +40,13 @@ void Check(HRESULT hr, const char* what) {
     if (FAILED(hr)) throw EXmlError(Format("XML: %s failed (0x%08lX)", what, static_cast<unsigned long>(hr)));
 }
 
-ComPtr<IXMLDOMDocument> OwnerOf(IXMLDOMNode* node) {
+// The document that makes new nodes for this one: its owner, or the node
+// itself when it is the document.
+ComPtr<IXMLDOMDocument> DocumentOf(const ComPtr<IXMLDOMNode>& node) {
     ComPtr<IXMLDOMDocument> doc;
     if (node) node->get_ownerDocument(doc.put());
+    if (!doc) doc = node.As<IXMLDOMDocument>(IID_IXMLDOMDocument);
+    if (!doc) throw EXmlError("XML: node has no document");
     return doc;
 }
 
@@ -115,9 +119,7 @@ void TXmlNode::SetAttribute(const std::string& name, const std::string& value) {
 }
 
 TXmlNode TXmlNode::AddElement(const std::string& name, const TXmlNode& before) {
-    ComPtr<IXMLDOMDocument> doc = OwnerOf(node_.get());
-    if (!doc) doc = node_.As<IXMLDOMDocument>(IID_IXMLDOMDocument);
-    if (!doc) throw EXmlError("XML: node has no document");
+    ComPtr<IXMLDOMDocument> doc = DocumentOf(node_);
     ComPtr<IXMLDOMElement> element;
     BstrHandle tag = AnsiToBstr(name);
     Check(doc->createElement(tag.get(), element.put()), "createElement");
@@ -135,9 +137,7 @@ TXmlNode TXmlNode::AddElement(const std::string& name, const TXmlNode& before) {
 }
 
 TXmlNode TXmlNode::AddComment(const std::string& text) {
-    ComPtr<IXMLDOMDocument> doc = OwnerOf(node_.get());
-    if (!doc) doc = node_.As<IXMLDOMDocument>(IID_IXMLDOMDocument);
-    if (!doc) throw EXmlError("XML: node has no document");
+    ComPtr<IXMLDOMDocument> doc = DocumentOf(node_);
     ComPtr<IXMLDOMComment> comment;
     BstrHandle data = AnsiToBstr(text);
     Check(doc->createComment(data.get(), comment.put()), "createComment");

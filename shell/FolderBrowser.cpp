@@ -1,4 +1,5 @@
 #include "shell/FolderBrowser.h"
+#include "framework/SysUtils.h"
 #include "framework/Window.h"
 #include <mutex>
 
@@ -115,11 +116,11 @@ bool TStCustomBrowser::Execute() {
     if (!RootFolder.empty() && specialRoot_ == sfNone) {
         ComPtr<IShellFolder> desktop;
         if (SUCCEEDED(::SHGetDesktopFolder(desktop.put()))) {
-            wchar_t wide[MAX_PATH + 1] = {};
-            ::MultiByteToWideChar(CP_ACP, 0, RootFolder.c_str(), -1, wide, MAX_PATH);
+            std::wstring wide = AnsiToWide(RootFolder);
             ULONG eaten = 0;
             // An unparsable root leaves the desktop as the root.
-            if (FAILED(desktop->ParseDisplayName(parent, nullptr, wide, &eaten, root.put(), nullptr))) root.reset();
+            if (FAILED(desktop->ParseDisplayName(parent, nullptr, wide.data(), &eaten, root.put(), nullptr)))
+                root.reset();
         }
     } else if (specialRoot_ != sfNone) {
         if (FAILED(::SHGetSpecialFolderLocation(parent, specialRootId_, root.put()))) root.reset();

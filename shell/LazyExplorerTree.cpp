@@ -3,6 +3,7 @@
 // messages. Options, the root folder and rebuilding are in
 // LazyExplorerTreeOptions.cpp.
 #include "shell/LazyExplorerTree.h"
+#include "shell/LazyCheckStorage.h"
 #include "shell/LazyExplorerContextMenu.h"
 #include "shell/LazyIconThread.h"
 #include "shell/ShellUtils.h"
@@ -543,10 +544,10 @@ void TCustomLazyExplorerTree::ReReadAndRefreshNode(PLazyNode node) {
                         },
                         nullptr);
     IShellFolder* folder = ns->ShellFolder();
+    // A comparison the shell refuses falls back to the items' bytes: taken as
+    // "equal" it would keep a gone item and never add a new one.
     auto order = [folder](TNamespace* a, TNamespace* b) {
-        if (!folder) return 0;
-        HRESULT hr = folder->CompareIDs(0, a->RelativePIDL(), b->RelativePIDL());
-        return SUCCEEDED(hr) ? int(short(HRESULT_CODE(hr))) : 0;
+        return CompareStorageIDs(folder, a->RelativePIDL(), b->RelativePIDL());
     };
     std::sort(items.begin(), items.end(), [&](auto& a, auto& b) { return order(a.get(), b.get()) < 0; });
     std::vector<PLazyNode> children;

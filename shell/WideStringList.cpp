@@ -150,23 +150,8 @@ void TWideStringList::Exchange(int index1, int index2) {
 }
 
 bool TWideStringList::Find(const std::wstring& s, int& index) const {
-    bool found = false;
-    int l = 0, h = GetCount() - 1;
-    while (l <= h) {
-        int i = (l + h) / 2;
-        int c = CompareStrings(list_[static_cast<size_t>(i)].text, s);
-        if (c < 0) {
-            l = i + 1;
-        } else {
-            h = i - 1;
-            if (c == 0) {
-                found = true;
-                if (duplicates_ != dupAccept) l = i;
-            }
-        }
-    }
-    index = l;
-    return found;
+    return FindSorted(GetCount(), duplicates_,
+                      [&](int i) { return CompareStrings(list_[static_cast<size_t>(i)].text, s); }, index);
 }
 
 int TWideStringList::IndexOf(const std::wstring& s) const {

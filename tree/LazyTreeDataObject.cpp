@@ -35,14 +35,7 @@ TEnumFormatEtc::TEnumFormatEtc(TFormatEtcArray formats, size_t index)
 }
 
 HRESULT TEnumFormatEtc::QueryInterface(REFIID iid, void** out) {
-    if (!out) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IEnumFORMATETC) {
-        *out = static_cast<IEnumFORMATETC*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
+    return QuerySingleInterface(static_cast<IEnumFORMATETC*>(this), IID_IEnumFORMATETC, iid, out);
 }
 
 ULONG TEnumFormatEtc::Release() {
@@ -100,14 +93,7 @@ TLTDataObject::~TLTDataObject() {
 }
 
 HRESULT TLTDataObject::QueryInterface(REFIID iid, void** out) {
-    if (!out) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IDataObject) {
-        *out = static_cast<IDataObject*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
+    return QuerySingleInterface(static_cast<IDataObject*>(this), IID_IDataObject, iid, out);
 }
 
 ULONG TLTDataObject::Release() {

@@ -4,13 +4,12 @@
 // goes.
 #include "tree/LazyTreeDragImage.h"
 #include "tree/LazyTreeDrawing.h"
+#include "tree/LazyTreeTimers.h"
 #include "tree/LazyTrees.h"
 
 namespace krv {
 
 namespace {
-constexpr UINT kExpandTimer = 1;
-constexpr UINT kScrollTimer = 4;
 
 TShiftState KeysToShift(DWORD keyState) {
     TShiftState shift = MouseShiftState(keyState) & ~TShiftState(ssAlt);

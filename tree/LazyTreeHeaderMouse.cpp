@@ -1,6 +1,7 @@
 // The header's messages: cursor, non-client mouse buttons and moves,
 // resizing a column at its splitter, dragging a column to a new display
 // position, hot tracking with its timer; and the tree's header Do slots.
+#include "tree/LazyTreeTimers.h"
 #include "tree/LazyTrees.h"
 #include <algorithm>
 #include <cstdlib>
@@ -8,7 +9,6 @@
 namespace krv {
 
 namespace {
-constexpr UINT kHeaderTimer = 3;
 constexpr uint8_t kMouseStates = hsDragging | hsDragPending | hsTracking | hsTrackPending;
 
 TMouseButton ButtonOf(UINT msg) {
@@ -172,8 +172,8 @@ void TLTHeader::MouseDown(TMouseButton button, POINT p, bool dblClick, TShiftSta
     }
     if (button == mbLeft) {
         if (owner_->IsEditing()) owner_->DoEndEdit();
-        owner_->StopChangeTimer(4);
-        owner_->StopChangeTimer(2);
+        owner_->StopChangeTimer(kScrollTimer);
+        owner_->StopChangeTimer(kEditTimer);
         owner_->DoStateChange({}, {tsOLEDragPending, tsEditPending, tsScrollPending, tsScrolling});
     }
     owner_->DoHeaderMouseDown(button, shift, p.x, y);

@@ -1,6 +1,7 @@
 // Turning mouse positions into meaning and motion: the hit test inside a
 // cell in both reading orders, the widest visible extent, auto scrolling near
 // the edges and while wheel panning, the pan cursor and the step animation.
+#include "tree/LazyTreeTimers.h"
 #include "tree/LazyTrees.h"
 #include <algorithm>
 #include <cmath>
@@ -8,7 +9,6 @@
 namespace krv {
 
 namespace {
-constexpr UINT_PTR kScrollTimer = 4;
 constexpr int kPanDeadZone = 8;
 }
 

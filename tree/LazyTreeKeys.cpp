@@ -1,13 +1,13 @@
 // The keyboard: navigation keys with their selection rules, + - * / on both
 // keyboards, the space-key check, F2, Escape, and the incremental search that
 // finds a node by typing the start of its text.
+#include "tree/LazyTreeTimers.h"
 #include "tree/LazyTrees.h"
 #include <algorithm>
 
 namespace krv {
 
 namespace {
-constexpr UINT_PTR kSearchTimer = 7;
 
 bool IsNavigationKey(WORD key) {
     switch (key) {

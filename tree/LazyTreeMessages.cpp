@@ -2,6 +2,7 @@
 // test, keys, the wheel, both scroll bars, the auto-scroll, auto-expand and
 // search timers, focus changes, and the standard tree-view queries that
 // accessibility tools send.
+#include "tree/LazyTreeTimers.h"
 #include "tree/LazyTrees.h"
 #include <commctrl.h>
 #include <algorithm>
@@ -9,11 +10,6 @@
 namespace krv {
 
 namespace {
-constexpr UINT_PTR kExpandTimer = 1;
-constexpr UINT_PTR kEditTimer = 2;
-constexpr UINT_PTR kHeaderTimer = 3;
-constexpr UINT_PTR kScrollTimer = 4;
-constexpr UINT_PTR kSearchTimer = 7;
 constexpr UINT kSupportsRequest = 0xB7D0;
 // The tree-view header of this toolchain lacks the focused-item flag.
 constexpr UINT kItemFocused = 0x0001;
@@ -22,7 +18,7 @@ POINT PointOf(LPARAM lParam) { return POINT{short(LOWORD(lParam)), short(HIWORD(
 }
 
 void TBaseLazyTree::KillInputTimers() {
-    for (UINT_PTR id : {kExpandTimer, kEditTimer, kHeaderTimer, kScrollTimer, kSearchTimer}) StopChangeTimer(UINT(id));
+    for (UINT id : {kExpandTimer, kEditTimer, kHeaderTimer, kScrollTimer, kSearchTimer}) StopChangeTimer(id);
     DoStateChange({}, {tsScrollPending, tsScrolling, tsIncrementalSearching, tsIncrementalSearchPending});
     searchBuffer_.clear();
 }
@@ -333,47 +329,33 @@ void TBaseLazyTree::UpdateScrollBarsOnce(bool doRepaint) {
         // Measuring a hidden tree would cache widths of texts not yet set.
         rangeX_ = WidestVisibleExtent();
     }
-    SCROLLINFO si{};
-    si.cbSize = sizeof si;
-    if (bars == ssHorizontal || bars == ssBoth) {
-        if (clientWidth < rangeX_ || always) {
-            si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS | (always ? SIF_DISABLENOSCROLL : 0);
-            si.nMin = 0;
-            si.nMax = rangeX_;
-            si.nPage = UINT(std::max(0, clientWidth + 1));
-            si.nPos = -offsetX_;
-            SetScrollInfoShown(SB_HORZ, si, true, doRepaint);
-        } else {
-            si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
-            SetScrollInfoShown(SB_HORZ, si, false, doRepaint);
+    // One bar: shown over the range while the content overflows (or always),
+    // else hidden; answers the offset the bar now has.
+    auto updateBar = [&](int bar, bool wanted, int clientExtent, int range, int offset) {
+        if (!wanted) {
+            ::ShowScrollBar(handle_, bar, FALSE);
+            return offset;
         }
-        offsetX_ = -::GetScrollPos(handle_, SB_HORZ);
-    } else {
-        ::ShowScrollBar(handle_, SB_HORZ, FALSE);
-    }
+        SCROLLINFO si{};
+        si.cbSize = sizeof si;
+        si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
+        const bool show = clientExtent < range || always;
+        if (show) {
+            if (always) si.fMask |= SIF_DISABLENOSCROLL;
+            si.nMax = range;
+            si.nPage = UINT(std::max(0, clientExtent + 1));
+            si.nPos = -offset;
+        }
+        SetScrollInfoShown(bar, si, show, doRepaint);
+        return -::GetScrollPos(handle_, bar);
+    };
+    offsetX_ = updateBar(SB_HORZ, bars == ssHorizontal || bars == ssBoth, clientWidth, rangeX_, offsetX_);
     clientWidth = ClientWidth();
     offsetX_ = std::clamp(offsetX_, std::min(0, clientWidth - rangeX_), 0);
 
     clientHeight = ClientHeight();
     offsetY_ = std::clamp(offsetY_, std::min(0, clientHeight - verticalRange), 0);
-    si = SCROLLINFO{};
-    si.cbSize = sizeof si;
-    if (bars == ssVertical || bars == ssBoth) {
-        if (clientHeight < verticalRange || always) {
-            si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS | (always ? SIF_DISABLENOSCROLL : 0);
-            si.nMin = 0;
-            si.nMax = verticalRange;
-            si.nPage = UINT(std::max(0, clientHeight + 1));
-            si.nPos = -offsetY_;
-            SetScrollInfoShown(SB_VERT, si, true, doRepaint);
-        } else {
-            si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
-            SetScrollInfoShown(SB_VERT, si, false, doRepaint);
-        }
-        offsetY_ = -::GetScrollPos(handle_, SB_VERT);
-    } else {
-        ::ShowScrollBar(handle_, SB_VERT, FALSE);
-    }
+    offsetY_ = updateBar(SB_VERT, bars == ssVertical || bars == ssBoth, clientHeight, verticalRange, offsetY_);
     offsetY_ = std::clamp(offsetY_, std::min(0, ClientHeight() - verticalRange), 0);
 }
 

@@ -1,6 +1,7 @@
 // Mouse clicks: focus, click and range selection with Shift and Ctrl, toggling
 // and checking by mouse, the selection frame, hot tracking, the edit delay,
 // drag start and the middle-button panning window.
+#include "tree/LazyTreeTimers.h"
 #include "tree/LazyTrees.h"
 #include <algorithm>
 #include <cstring>
@@ -8,8 +9,6 @@
 namespace krv {
 
 namespace {
-constexpr UINT_PTR kEditTimer = 2;
-constexpr UINT_PTR kScrollTimer = 4;
 constexpr unsigned kPanInterval = 20;
 const char* const kPanningClass = "LTPanningWindow";
 constexpr uint16_t kItemParts = hpOnItemLabel | hpOnNormalIcon | hpOnStateIcon | hpOnItemCheckbox | hpOnItemButton;

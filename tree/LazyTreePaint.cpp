@@ -1,6 +1,7 @@
 // Painting: PaintTree draws rows one at a time into a one-row bitmap and
 // copies each to the target, so no row flickers; the display rectangle of a
 // node; the node buttons and the tree-line brush.
+#include "tree/LazyTreeTimers.h"
 #include "tree/LazyTrees.h"
 #include "tree/LazyTreeDrawing.h"
 #include "tree/LazyTreeDrawing.h"
@@ -272,7 +273,7 @@ void TBaseLazyTree::AdjustPaintCellRect(TLTPaintInfo& info, TColumnIndex& nextNo
 void TBaseLazyTree::DoPopupMenu(PLazyNode node, TColumnIndex column, POINT position) {
     TMenuItem* menu = DoGetPopupMenu(node, column, position);
     if (!menu) return;
-    StopChangeTimer(2);
+    StopChangeTimer(kEditTimer);
     DoStateChange({}, tsEditPending);
     menu->Click();
     if (!menu->SubMenu() || !HandleAllocated()) return;

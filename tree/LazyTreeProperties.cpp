@@ -3,6 +3,7 @@
 #include "tree/LazyTreeProperties.h"
 #include "tree/LazyTreeDrawing.h"
 #include "tree/LazyTreeGlobals.h"
+#include "tree/LazyTreeTimers.h"
 #include "tree/LazyTrees.h"
 #include <ole2.h>
 #include <algorithm>
@@ -338,7 +339,7 @@ void TBaseLazyTree::SetIncrementalSearch(TLTIncrementalSearch value) {
     if (value == incrementalSearch_) return;
     incrementalSearch_ = value;
     if (value == isNone) {
-        if (HandleAllocated()) ::KillTimer(handle_, 7);
+        if (HandleAllocated()) ::KillTimer(handle_, kSearchTimer);
         searchBuffer_.clear();
         lastSearchNode_ = nullptr;
         DoStateChange({}, {tsIncrementalSearching, tsIncrementalSearchPending});

@@ -1,15 +1,12 @@
 // Sorting children in place: a stable merge sort of the sibling list by the
 // comparison slot, then one pass that renumbers and relinks the list.
+#include "tree/LazyTreeTimers.h"
 #include "tree/LazyTrees.h"
 #include <algorithm>
 #include <functional>
 #include <vector>
 
 namespace krv {
-
-namespace {
-constexpr UINT_PTR kEditTimer = 2;
-}
 
 // Sorts the n nodes linked by NextSibling from head; answers the new head.
 // Recursion depth is log2(n).

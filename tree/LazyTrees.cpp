@@ -1,6 +1,7 @@
 // The tree object itself: construction and destruction, its window, the Do...
 // slots that give every event its permissive default, state changes, update
 // batching, delayed change notification, focus and the in-place edit states.
+#include "tree/LazyTreeTimers.h"
 #include "tree/LazyTrees.h"
 #include "tree/LazyTreeDragImage.h"
 #include "tree/LazyTreeDrawing.h"
@@ -15,9 +16,6 @@ namespace {
 const char* const kTreeClass = "KorvaneLazyTree";
 // The class styles differ with toFullRepaintOnResize, so each has its class.
 const char* const kTreeClassFullRepaint = "KorvaneLazyTreeFullRepaint";
-constexpr UINT_PTR kEditTimer = 2;
-constexpr UINT_PTR kChangeTimer = 5;
-constexpr UINT_PTR kStructureChangeTimer = 6;
 }
 
 // ---- life time ------------------------------------------------------------------

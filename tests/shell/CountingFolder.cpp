@@ -1,4 +1,6 @@
 #include "CountingFolder.h"
+#include "shell/ShellUtils.h"
+#include "shell/WideFileUtils.h"
 #include <atomic>
 #include <cstring>
 
@@ -276,5 +278,10 @@ ComPtr<IShellFolder> BindFolder(const std::wstring& path) {
     if (FAILED(desktop->BindToObject(pidl.get(), nullptr, IID_IShellFolder, folder.put_void()))) return nullptr;
     return folder;
 }
+
+TSeamFolder::TSeamFolder(const std::wstring& path, std::shared_ptr<TFolderOptions> options)
+    : TNamespace(krv::PathToPIDL(path), nullptr),
+      parent_(MakeCountingFolder(BindFolder(krv::ExtractFileDirW(path)), counts,
+                                 options ? std::move(options) : std::make_shared<TFolderOptions>())) {}
 
 } // namespace shelltest

@@ -4,6 +4,7 @@
 // overlay, info tip, details) and hand out a damaged child list.
 #pragma once
 #include "framework/Handle.h"
+#include "shell/LazyShellUtilities.h"
 #include "shell/PIDLTools.h"
 #include <shlobj.h>
 #include <map>
@@ -36,5 +37,21 @@ krv::ComPtr<IShellFolder> MakeCountingFolder(krv::ComPtr<IShellFolder> inner, st
                                              std::shared_ptr<TFolderOptions> options);
 // The real folder of an absolute path.
 krv::ComPtr<IShellFolder> BindFolder(const std::wstring& path);
+
+// An item whose parent folder is a counting folder over the real one: the
+// item, the folder bound through it and the items below answer as options say
+// (no options: plain pass-through) and count their calls.
+class TSeamFolder : public krv::TNamespace {
+public:
+    explicit TSeamFolder(const std::wstring& path, std::shared_ptr<TFolderOptions> options = nullptr);
+    IShellFolder* ParentShellFolder() override { return parent_.get(); }
+    int Calls(const char* name) const {
+        auto it = counts->find(name);
+        return it == counts->end() ? 0 : it->second;
+    }
+    std::shared_ptr<TCallCounts> counts = std::make_shared<TCallCounts>();
+private:
+    krv::ComPtr<IShellFolder> parent_;
+};
 
 } // namespace shelltest

@@ -21,6 +21,7 @@
 using namespace krv;
 using shelltest::MakeDir;
 using shelltest::TempFolder;
+using shelltest::TSeamFolder;
 using shelltest::WriteFileBytes;
 
 namespace {
@@ -43,19 +44,6 @@ public:
         ::SendMessageW(Handle(), down, HTBORDER, MAKELPARAM(p.x, p.y));
         ::SendMessageW(Handle(), up, HTBORDER, MAKELPARAM(p.x, p.y));
     }
-};
-
-// An item whose folder is the tests' own counting folder over the real one.
-class TSeamFolder : public TNamespace {
-public:
-    TSeamFolder(const std::wstring& path, std::shared_ptr<shelltest::TFolderOptions> options)
-        : TNamespace(PathToPIDL(path), nullptr) {
-        parent_ = shelltest::MakeCountingFolder(shelltest::BindFolder(ExtractFileDirW(path)),
-                                                std::make_shared<shelltest::TCallCounts>(), std::move(options));
-    }
-    IShellFolder* ParentShellFolder() override { return parent_.get(); }
-private:
-    ComPtr<IShellFolder> parent_;
 };
 
 class ExplorerColumns : public ::testing::Test {

@@ -2,6 +2,7 @@
 // filtering, drives without a medium, icons from the icon thread, stored
 // check states, option setters and their rebuilds, root folders, and the
 // guards of a read-only tree and of stale icon answers.
+#include "CountingFolder.h"
 #include "ShellTestUtil.h"
 #include "shell/LazyExplorerTree.h"
 #include "shell/LazyIconThread.h"
@@ -505,6 +506,37 @@ TEST_F(ExplorerTree, ReReadingAFolderDeletesGoneItemsAndAddsNewOnes) {
     EXPECT_TRUE(storage->Records.empty()) << "the gone item's check went with it";
     ASSERT_NE(nullptr, tree.FocusedNode());
     EXPECT_EQ(folder / L"d", Ns(tree.FocusedNode())->NameForParsing()) << "the focus moves to the next sibling";
+}
+
+// A folder whose shell refuses every comparison: a refusal is no match, or
+// a gone item would stay and a new one never come.
+TEST_F(ExplorerTree, ReReadingAFolderWhoseShellCannotCompareStillSeesGoneAndNewItems) {
+    shelltest::TempFolder outer(L"krv_let_reread_nocompare");
+    const std::wstring path = outer / L"f";
+    shelltest::MakeDir(path);
+    for (const wchar_t* name : {L"a", L"b", L"d"}) shelltest::MakeDir(path + L"\\" + name);
+    auto options = std::make_shared<shelltest::TFolderOptions>();
+    options->ScriptedCompare = true;
+    options->CompareResult = E_FAIL;
+    tree.TreeOptions().SetLETMiscOptions({toBrowseExecuteFolder});
+    tree.SetRootFolderCustomPath(outer.Path());
+    tree.SetActive(true);
+    PLazyNode node = tree.AddCustomNode(tree.GetFirst(), new shelltest::TSeamFolder(path, options), false);
+    ASSERT_NE(nullptr, node);
+    tree.SetHasChildren(node, true);
+    tree.SetExpanded(node, true);
+    auto names = [&] {
+        std::vector<std::wstring> r;
+        for (PLazyNode n : Children(node)) r.push_back(Ns(n)->NameInFolder());
+        std::sort(r.begin(), r.end());
+        return r;
+    };
+    ASSERT_EQ((std::vector<std::wstring>{L"a", L"b", L"d"}), names());
+
+    ::RemoveDirectoryW((path + L"\\b").c_str());
+    shelltest::MakeDir(path + L"\\c");
+    tree.ReReadAndRefreshNode(node);
+    EXPECT_EQ((std::vector<std::wstring>{L"a", L"c", L"d"}), names());
 }
 
 } // namespace

@@ -15,6 +15,7 @@
 using namespace krv;
 using shelltest::TCallCounts;
 using shelltest::TFolderOptions;
+using shelltest::TSeamFolder;
 
 namespace {
 
@@ -23,32 +24,6 @@ class NamespaceTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { StartShellUtilities(); }
     static void TearDownTestSuite() { StopShellUtilities(); }
-};
-
-std::string Narrow(const std::wstring& w) {
-    std::string r;
-    for (wchar_t c : w) r += c < 128 ? static_cast<char>(c) : '?';
-    return r;
-}
-
-// An item whose parent folder is a counting folder over the real one.
-class TSeamNamespace : public TNamespace {
-public:
-    TSeamNamespace(const std::wstring& path, std::shared_ptr<TFolderOptions> options = nullptr)
-        : TNamespace(PathToPIDL(path), nullptr), counts(std::make_shared<TCallCounts>()),
-          options_(options ? options : std::make_shared<TFolderOptions>()) {
-        folder_ = shelltest::MakeCountingFolder(shelltest::BindFolder(ExtractFileDirW(path)), counts, options_);
-    }
-    IShellFolder* ParentShellFolder() override { return folder_.get(); }
-    int Calls(const char* name) const {
-        auto it = counts->find(name);
-        return it == counts->end() ? 0 : it->second;
-    }
-    std::shared_ptr<TCallCounts> counts;
-
-private:
-    std::shared_ptr<TFolderOptions> options_;
-    ComPtr<IShellFolder> folder_;
 };
 
 // The children an enumeration hands out, by their exact in-folder parse names.
@@ -96,7 +71,7 @@ TEST_F(NamespaceTest, FileItemsAgreeWithTheFileSystem) {
     for (const auto& n : names) {
         std::wstring path = tmp / n;
         auto item = TNamespace::CreateFromFileName(path);
-        SCOPED_TRACE(Narrow(n));
+        SCOPED_TRACE(WideToAnsi(n));
         WIN32_FIND_DATAW fd;
         FindHandle find(::FindFirstFileW(path.c_str(), &fd));
         ASSERT_TRUE(find);
@@ -125,7 +100,7 @@ TEST_F(NamespaceTest, FileItemsAgreeWithTheFileSystem) {
     }
     auto hidden = TNamespace::CreateFromFileName(tmp / L"plain.txt");
     std::wstring letters = hidden->AttributesString();
-    EXPECT_NE(letters.find(L"HR"), std::wstring::npos) << Narrow(letters);   // H before R
+    EXPECT_NE(letters.find(L"HR"), std::wstring::npos) << WideToAnsi(letters);   // H before R
     EXPECT_EQ(letters.find(L'S'), std::wstring::npos);
 
     auto sub = TNamespace::CreateFromFileName(tmp / L"sub");
@@ -155,7 +130,7 @@ TEST_F(NamespaceTest, EmptyFileShowsOneKilobyteAndBigOnesShowSeparators) {
 TEST_F(NamespaceTest, CachedAnswersAskTheShellOnceUntilInvalidated) {
     shelltest::TempFolder tmp(L"ns-cache");
     shelltest::WriteFileBytes(tmp / L"a.txt", "abc");
-    TSeamNamespace item(tmp / L"a.txt");
+    TSeamFolder item(tmp / L"a.txt");
     for (int i = 0; i < 3; ++i) {
         EXPECT_TRUE(item.FileSystem());
         EXPECT_FALSE(item.Folder());
@@ -328,7 +303,7 @@ TEST_F(NamespaceTest, DamagedListsAreRefusedAndNeverHandedOn) {
     shelltest::WriteFileBytes(tmp / L"only.txt", "x");
     auto options = std::make_shared<TFolderOptions>();
     options->DamagedFirstChild = true;
-    TSeamNamespace folder(tmp.Path(), options);
+    TSeamFolder folder(tmp.Path(), options);
     std::set<std::wstring> names;
     int counted = folder.EnumerateFolder(true, true, true,
                                          [&](LPITEMIDLIST child, TNamespace* parent, void*, bool&) {
@@ -449,7 +424,7 @@ TEST_F(NamespaceTest, InterfacesThisShellLacksAreUsedWhenAFolderOffersThem) {
     shelltest::WriteFileBytes(tmp / L"f.txt", "f");
     auto options = std::make_shared<TFolderOptions>();
     options->ShellIcon = options->IconOverlay = options->QueryInfo = true;
-    TSeamNamespace item(tmp / L"f.txt", options);
+    TSeamFolder item(tmp / L"f.txt", options);
 
     EXPECT_EQ(item.GetIconIndex(false, 0, true), 77);
     EXPECT_EQ(item.GetIconIndex(false, 0, true), 77);
@@ -471,7 +446,7 @@ TEST_F(NamespaceTest, InterfacesThisShellLacksAreUsedWhenAFolderOffersThem) {
     EXPECT_EQ(item.Calls("GetIconOf"), 2);
 
     // The overlay comes from the parent namespace's folder.
-    TSeamNamespace folder(tmp.Path(), options);
+    TSeamFolder folder(tmp.Path(), options);
     LPITEMIDLIST childId = FirstChild(folder);
     ASSERT_NE(childId, nullptr);
     TNamespace child(childId, &folder);
@@ -483,7 +458,7 @@ TEST_F(NamespaceTest, InterfacesThisShellLacksAreUsedWhenAFolderOffersThem) {
     auto detailed = std::make_shared<TFolderOptions>();
     detailed->ShellDetails = true;
     detailed->HideFolder2 = true;
-    TSeamNamespace dfolder(tmp.Path(), detailed);
+    TSeamFolder dfolder(tmp.Path(), detailed);
     LPITEMIDLIST dchildId = FirstChild(dfolder);
     ASSERT_NE(dchildId, nullptr);
     TNamespace dchild(dchildId, &dfolder);
@@ -497,7 +472,7 @@ TEST_F(NamespaceTest, InterfacesThisShellLacksAreUsedWhenAFolderOffersThem) {
 TEST_F(NamespaceTest, FallbacksWhereTheShellOffersNoInterface) {
     shelltest::TempFolder tmp(L"ns-fallback");
     shelltest::WriteFileBytes(tmp / L"f.txt", "f");
-    TSeamNamespace item(tmp / L"f.txt");   // offers none of the optional interfaces
+    TSeamFolder item(tmp / L"f.txt");   // offers none of the optional interfaces
     int small = item.GetIconIndex(false, 0, true);
     EXPECT_GE(small, 0);
     SHFILEINFOW info{};
@@ -511,7 +486,7 @@ TEST_F(NamespaceTest, FallbacksWhereTheShellOffersNoInterface) {
 
     auto plain = std::make_shared<TFolderOptions>();
     plain->HideFolder2 = true;
-    TSeamNamespace folder(tmp.Path(), plain);
+    TSeamFolder folder(tmp.Path(), plain);
     EXPECT_EQ(folder.DetailsColumnTitle(0), L"Name");
     EXPECT_EQ(folder.DetailsColumnTitle(4), L"Attributes");
     auto file = TNamespace::CreateFromFileName(tmp / L"f.txt");

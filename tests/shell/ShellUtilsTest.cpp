@@ -180,7 +180,7 @@ TEST(FileTimes, UnsetTimesGiveNoTextAndSetOnesGiveTheLocalDate) {
     FILETIME ft;
     ASSERT_TRUE(::SystemTimeToFileTime(&st, &ft));
     std::wstring text = FileTimeToLocalText(ft);
-    EXPECT_NE(text.find(L"2004"), std::wstring::npos) << std::string(text.begin(), text.end());
+    EXPECT_NE(text.find(L"2004"), std::wstring::npos) << WideToAnsi(text);
     EXPECT_EQ(FileTimeToLocalText(FILETIME{0xFFFFFFFF, 0xFFFFFFFF}), L"");   // beyond any date
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 #include "TreeTestSupport.h"
 #include "framework/Forms.h"
+#include "framework/SysUtils.h"
 #include "tree/LazyStringTree.h"
 #include <map>
 #include <string>
@@ -76,7 +77,7 @@ struct Session {
         tree.OnEdited = [this](TBaseLazyTree*, PLazyNode n, TColumnIndex) { Log("edited " + Name(n)); };
         tree.OnEditCancelled = [this](TBaseLazyTree*, TColumnIndex) { Log("edit cancelled"); };
         tree.OnNewText = [this](TBaseLazyTree*, PLazyNode n, TColumnIndex, const std::wstring& t) {
-            Log("text " + Name(n) + "=" + Narrow(t));
+            Log("text " + Name(n) + "=" + krv::WideToAnsi(t));
             texts[n] = t;
         };
         form.Show();
@@ -84,11 +85,10 @@ struct Session {
     }
     ~Session() { SetKeys(0); }
 
-    static std::string Narrow(const std::wstring& w) { return std::string(w.begin(), w.end()); }
     void Log(const std::string& s) { log.push_back(s); }
     std::string Name(PLazyNode n) const {
         auto it = texts.find(n);
-        return n ? (it != texts.end() ? Narrow(it->second) : "?") : "nil";
+        return n ? (it != texts.end() ? krv::WideToAnsi(it->second) : "?") : "nil";
     }
     // The text is there before the new node is first measured (when it is initialised).
     PLazyNode Add(PLazyNode parent, const std::wstring& text) {
@@ -101,7 +101,7 @@ struct Session {
     std::wstring pendingText_;
     PLazyNode Node(const std::string& name) const {
         for (auto& [n, t] : texts)
-            if (Narrow(t) == name) return n;
+            if (krv::WideToAnsi(t) == name) return n;
         return nullptr;
     }
     std::vector<std::string> Take() { return std::exchange(log, {}); }

@@ -3,6 +3,7 @@
 // one-line picture of a tree: texts, check states and nesting.
 // Used by the clipboard tests and by the second-process peer (tests/tools).
 #pragma once
+#include "framework/SysUtils.h"
 #include "tree/LazyStringTree.h"
 #include <map>
 #include <string>
@@ -50,8 +51,7 @@ public:
         PLazyNode first = parent ? parent->FirstChild : RootNode()->FirstChild;
         for (PLazyNode n = first; n; n = n->NextSibling) {
             if (!out.empty()) out += ",";
-            std::wstring t = Text(n, ColumnNone);
-            out += std::string(t.begin(), t.end());
+            out += krv::WideToAnsi(Text(n, ColumnNone));
             if (n->CheckState == csCheckedNormal) out += "[x]";
             else if (n->CheckState == csMixedNormal) out += "[?]";
             if (n->FirstChild) {

@@ -40,6 +40,17 @@ void ExpectLookupsMatchRows(TBaseLazyTree& tree, std::mt19937& rng, int samples)
     EXPECT_EQ(tree.GetNodeAt(0, int(bottom) + 5, false, top), nullptr);
 }
 
+// Answers only the messages sent to this thread (the worker's) until flag is
+// set or 20 s have passed; posted messages stay queued.
+void AnswerWorkerUntil(const bool& flag) {
+    DWORD start = ::GetTickCount();
+    while (!flag && ::GetTickCount() - start < 20000) {
+        MSG msg;
+        ::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_SENDMESSAGE);
+    }
+}
+
 // A tree with more rows than one cache step has its cache on, or the worker
 // has it queued or in hand: never neither, or it would walk from the top for
 // good.
@@ -108,12 +119,7 @@ TEST(PositionCache, CollapseDuringABuildWaitsForTheWorker) {
     tree.EndUpdate();
     // Waits only for the build to start (answering just the worker's messages),
     // then collapses while it runs.
-    DWORD start = ::GetTickCount();
-    while (!sawValidating && ::GetTickCount() - start < 20000) {
-        MSG msg;
-        ::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_SENDMESSAGE);
-    }
+    AnswerWorkerUntil(sawValidating);
     ASSERT_TRUE(sawValidating);
     tree.ToggleNode(big);
     EXPECT_FALSE(collapsedWhileValidating);
@@ -163,12 +169,7 @@ TEST(PositionCache, InterruptKeepsAQuitMessageForTheMainLoop) {
     };
     tree.InvalidateCache();
     tree.ValidateCache();
-    DWORD start = ::GetTickCount();
-    while (!validating && ::GetTickCount() - start < 20000) {
-        MSG msg;
-        ::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_SENDMESSAGE);
-    }
+    AnswerWorkerUntil(validating);
     ASSERT_TRUE(validating);
     ::PostQuitMessage(42);
     tree.InterruptValidation();

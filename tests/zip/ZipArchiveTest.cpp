@@ -307,12 +307,7 @@ TEST(ZipArchiverProperties, LevelModeAndGuards) {
     TZipArchiver z;
     z.SetCompressionLevel(clMax);
     EXPECT_EQ(z.CompressionMode(), 9);
-    try {
-        z.SetCompressionMode(10);
-        FAIL();
-    } catch (const EZipException& e) {
-        EXPECT_EQ(e.NativeError, 5);
-    }
+    EXPECT_EQ(NativeErrorOf([&] { z.SetCompressionMode(10); }), 5);
     EXPECT_EQ(z.CompressionMode(), 9);
     EXPECT_EQ(z.CompressionLevel(), clMax);
     z.SetCompressionMode(5);
@@ -334,26 +329,11 @@ TEST(ZipArchiverProperties, LevelModeAndGuards) {
     EXPECT_EQ(FileSizeOf(s.Path("created.zip")), 22);
 
     TZipArchiver closed;
-    try {
-        closed.AddFiles();
-        FAIL();
-    } catch (const EZipException& e) {
-        EXPECT_EQ(e.NativeError, 13);
-    }
+    EXPECT_EQ(NativeErrorOf([&] { closed.AddFiles(); }), 13);
     closed.FileName = s.Path("missing.zip");
-    try {
-        closed.OpenArchive(fmOpenReadWrite);
-        FAIL();
-    } catch (const EZipException& e) {
-        EXPECT_EQ(e.NativeError, 12);
-    }
+    EXPECT_EQ(NativeErrorOf([&] { closed.OpenArchive(fmOpenReadWrite); }), 12);
     closed.FileName = s.Path("folder\\");
-    try {
-        closed.OpenArchive(fmCreate);
-        FAIL();
-    } catch (const EZipException& e) {
-        EXPECT_EQ(e.NativeError, 10);
-    }
+    EXPECT_EQ(NativeErrorOf([&] { closed.OpenArchive(fmCreate); }), 10);
 }
 
 TEST(ZipArchiverProperties, DamagedArchiveIsRefusedOnOpen) {
@@ -361,12 +341,7 @@ TEST(ZipArchiverProperties, DamagedArchiveIsRefusedOnOpen) {
     s.Write("bad.zip", std::string(100, 'x'));
     TZipArchiver z;
     z.FileName = s.Path("bad.zip");
-    try {
-        z.OpenArchive(fmOpenRead);
-        FAIL();
-    } catch (const EZipException& e) {
-        EXPECT_EQ(e.NativeError, 48);
-    }
+    EXPECT_EQ(NativeErrorOf([&] { z.OpenArchive(fmOpenRead); }), 48);
     EXPECT_FALSE(z.Active());
 }
 

@@ -3,12 +3,23 @@
 #pragma once
 #include "framework/Stream.h"
 #include "framework/SysUtils.h"
+#include "zip/ZipErrors.h"
 #include <windows.h>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace ziptest {
+
+// The native code of the archive error that fn raises; -1 when it raises none.
+template <class Fn> int NativeErrorOf(Fn fn) {
+    try {
+        fn();
+    } catch (const krv::EZipException& e) {
+        return e.NativeError;
+    }
+    return -1;
+}
 
 class TScratch {
 public:
