@@ -234,7 +234,7 @@ void TMainForm::BuildControls() {
     ButtonUpdateSize = Add<TButton>(TabSession, "ButtonUpdateSize", 12, 282, 110, 26, "Update size");
     ButtonUpdateSize->SetEnabled(false);
     ButtonReset = Add<TButton>(TabSession, "ButtonReset", 130, 282, 110, 26, "Reset");
-    ButtonReset->SetEnabled(false);   // session editing arrives with the session layer
+    ButtonReset->SetEnabled(false);   // until WireSessionControls gives it its handler
 
     // Mail.
     MailCheck = Add<TCheckBox>(TabMail, "MailCheck", 12, 12, 300, 20, "Send the report by mail");
@@ -249,7 +249,7 @@ void TMainForm::BuildControls() {
     MailPassEdit = Add<TEdit>(TabMail, "MailPassEdit", 12, 224, 300, 21);
     for (TControl* c : {static_cast<TControl*>(MailCheck), static_cast<TControl*>(AddressEdit), static_cast<TControl*>(SMTPEdit),
                         static_cast<TControl*>(LoginCheck), static_cast<TControl*>(MailUserEdit), static_cast<TControl*>(MailPassEdit)})
-        c->SetEnabled(false);   // the report mail arrives with its own layer
+        c->SetEnabled(false);   // until WireSessionControls gives them their handlers
 }
 
 void TMainForm::BuildMenu() {
@@ -257,7 +257,7 @@ void TMainForm::BuildMenu() {
     MainMenu->SetName("MainMenu");
     TMenuItem* root = &MainMenu->Items();
     FileMenu = AddMenu(root, "FileMenu", "&File", "Sessions and leaving the program");
-    // Session commands and options come with the session and settings layers.
+    // Enabled by WireSessionControls with their handlers.
     const char* const sessionItems[][3] = {
         {"NewSession", "&New session", "Start a new, empty session"},
         {"LoadSession", "&Load session...", "Open a session file"},

@@ -142,7 +142,7 @@ public:
     // answer that loses nothing (see AskUser).
     int Ask(const std::string& text, const std::string& caption, UINT flags);
 
-    // The backup run (the Start button's handler), filled by the run layer.
+    // The backup run (the Start button's handler, set by WireRun; tests put a stand-in here).
     std::function<void()> StartBackup;
     // The hard-disk folder check of the run layer (true: usable).
     std::function<bool()> CheckDestinationFolder;

@@ -24,7 +24,6 @@ const char* const kNeedsBurner =
     "This Session requires a burning device, but there are no working devices on this machine. "
     "You can only do an hard disk backup.";
 const char* const kNeedsBurnerTitle = "Burning device not available!";
-const char* const kNoRunLayer = "The backup run is not available in this build: nothing was backed up.";
 const char* const kSessionFileMissing = " does not exist.";
 
 } // namespace
@@ -44,10 +43,7 @@ void TMainForm::WireSessionControls() {
 
     ButtonReset->SetEnabled(true);
     ButtonReset->OnClick = [this](TObject*) { ButtonResetClick(); };
-    ButtonStart->OnClick = [this](TObject*) {
-        if (StartBackup) StartBackup();
-        else AddLog(kNoRunLayer, lcRed, 0, lkNormal);
-    };
+    ButtonStart->OnClick = [this](TObject*) { StartBackup(); };
     EditArchiveName->OnExit = [this](TObject*) { EditArchiveNameExit(); };
     for (TEdit* edit : {EditArchiveName, AddressEdit, SMTPEdit, MailUserEdit, MailPassEdit, EditInclusionMask,
                         EditExclusionMask})
@@ -363,10 +359,6 @@ void TMainForm::RunBatch(const std::string& sessionFile, const std::string& arch
     StatusBar->SetPanelText(0, KV_SessionName + ": " + Session.SessionName);
     // A refused archive name has its red line from SessionToForm.
     if (needsBurner || !ArchiveNameValid) return StopBatch(ecUnusable);
-    if (!StartBackup) {
-        AddLog(kNoRunLayer, lcRed, 0, lkNormal);
-        return StopBatch(ecFailed);
-    }
     ButtonStart->SetEnabled(true);
     Session.CloseKRV = true;
     ExitCode = ecFailed;

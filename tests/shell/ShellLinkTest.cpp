@@ -15,7 +15,7 @@ using shelltest::LinkFields;
 using shelltest::WriteLink;
 
 namespace {
-LinkFields SampleSpec(const shelltest::TempFolder& tmp) {
+LinkFields SampleLink(const shelltest::TempFolder& tmp) {
     return {tmp / L"target file.txt", L"--fast \"two words\"", L"Nightly backup ✓", tmp.Path(),
             L"C:\\windows\\system32\\shell32.dll", 3, MAKEWORD(VK_F5, HOTKEYF_CONTROL | HOTKEYF_ALT), SW_SHOWMINNOACTIVE};
 }
@@ -104,7 +104,7 @@ struct Item {
 
 TEST(ShellLink, EveryFieldReadsBack) {
     shelltest::TempFolder tmp(L"lnk");
-    LinkFields fields = SampleSpec(tmp);
+    LinkFields fields = SampleLink(tmp);
     shelltest::WriteFileBytes(fields.target, "payload");
     std::wstring file = tmp / L"Backup ✓.lnk";
     WriteLink(file, fields);
@@ -126,7 +126,7 @@ TEST(ShellLink, EveryFieldReadsBack) {
 
 TEST(ShellLink, ReadOnlyLinkStillReads) {
     shelltest::TempFolder tmp(L"lnkro");
-    LinkFields fields = SampleSpec(tmp);
+    LinkFields fields = SampleLink(tmp);
     fields.showCmd = SW_SHOWMAXIMIZED;
     fields.hotKey = MAKEWORD('K', HOTKEYF_SHIFT | HOTKEYF_EXT);
     shelltest::WriteFileBytes(fields.target, "x");
@@ -143,7 +143,7 @@ TEST(ShellLink, ReadOnlyLinkStillReads) {
 
 TEST(ShellLink, ShowCommandAndFailedTextsThroughTheLinkObject) {
     shelltest::TempFolder tmp(L"lnkshow");
-    LinkFields fields = SampleSpec(tmp);
+    LinkFields fields = SampleLink(tmp);
     shelltest::WriteFileBytes(fields.target, "x");
     WriteLink(tmp / L"s.lnk", fields);
     ScriptedShellLink link(SW_SHOWMINNOACTIVE);
@@ -161,7 +161,7 @@ TEST(ShellLink, ShowCommandAndFailedTextsThroughTheLinkObject) {
 
 TEST(ShellLink, NineXReadsThroughTheAnsiInterface) {
     shelltest::TempFolder tmp(L"lnk9x");
-    LinkFields fields = SampleSpec(tmp);
+    LinkFields fields = SampleLink(tmp);
     fields.description = L"plain ansi";
     shelltest::WriteFileBytes(fields.target, "x");
     WriteLink(tmp / L"a.lnk", fields);
