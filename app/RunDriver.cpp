@@ -271,8 +271,10 @@ void TMainForm::ScanFolders(TCheckDirMode mode) {
         RecursiveDirs.Clear();
         FlatDirs.Clear();
     }
-    // The walk selects the folders it visits: the user's selection comes back afterwards.
-    const std::wstring selected = DirTree->SelectedPath();
+    // The walk selects the folders it visits: the user's selection comes back
+    // after counting the size alone. A run goes on from where its walk ended,
+    // as it does after making the lists.
+    const std::wstring selected = mode == cdmSize ? DirTree->SelectedPath() : std::wstring();
     DirTree->Invalidate();
     bool cancelled;
     {
