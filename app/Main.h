@@ -159,6 +159,8 @@ public:
     void ButtonStartClick();
     void MakeDirLists();
     void ButtonUpdateSizeClick();
+    // The folder scan with its window: the size, the lists, or both from one walk.
+    void ScanFolders(TCheckDirMode mode);
     void ZipFiles();
     // Sets Cancel when the run must stop.
     void CheckFreeSpace(const std::string& path);

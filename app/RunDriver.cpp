@@ -89,12 +89,10 @@ void TMainForm::ButtonStartClick() {
     }
     AddLog(KV_BackupStarted + DateTimeToStr(Now()), lcBlack, 1, lkNormal);
 
-    if (ButtonUpdateSize->Enabled()) {
-        ButtonUpdateSizeClick();
-        if (Cancel) return AbortRun();
-    }
     SetRunTitle(KV_CheckingDirs_AppTitle_1);
-    MakeDirLists();
+    // When the size is not known yet, one walk of the folders gives it and the lists.
+    if (ButtonUpdateSize->Enabled()) ScanFolders(cdmListsAndSize);
+    else MakeDirLists();
     if (Cancel) return AbortRun();
     if (RecursiveDirs.Empty() && FlatDirs.Empty()) {
         AddLog(KV_Error + ": " + kNothingSelected, lcRed, 0, lkNormal);
@@ -266,14 +264,23 @@ void TMainForm::MakeDirLists() {
     form.ShowModal();
 }
 
-void TMainForm::ButtonUpdateSizeClick() {
-    // The walk selects the folders it visits: the user's selection comes back afterwards.
-    const std::wstring selected = DirTree->SelectedPath();
+void TMainForm::ButtonUpdateSizeClick() { ScanFolders(cdmSize); }
+
+void TMainForm::ScanFolders(TCheckDirMode mode) {
+    if (ScanGivesLists(mode)) {
+        RecursiveDirs.Clear();
+        FlatDirs.Clear();
+    }
+    // The walk selects the folders it visits: the user's selection comes back
+    // after counting the size alone. A run goes on from where its walk ended,
+    // as it does after making the lists.
+    const std::wstring selected = mode == cdmSize ? DirTree->SelectedPath() : std::wstring();
     DirTree->Invalidate();
     bool cancelled;
     {
         TTreeEventsOff quiet(*this);
-        TFormZipCheckDirs form(this, cdmSize, KV_CheckingSize);
+        TFormZipCheckDirs form(this, mode, KV_CheckingSize);
+        if (ScanGivesLists(mode)) form.StartMessages.push_back(KV_CheckingDirs);
         form.LabelWaitTask->SetCaption(KV_CheckingBackupSize);
         form.SetCaption(std::string(kProductName) + " :: " + KV_CheckingBackupSize);
         form.ShowModal();

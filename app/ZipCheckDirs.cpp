@@ -10,7 +10,7 @@ namespace krv {
 std::function<void(TFormZipCheckDirs&)> TFormZipCheckDirs::OnSlice;
 
 TFormZipCheckDirs::TFormZipCheckDirs(TMainForm* main, TCheckDirMode mode, const std::string& startMessage)
-    : TForm(main), Mode(mode), StartMessage(startMessage), main_(main) {
+    : TForm(main), Mode(mode), StartMessages{startMessage}, main_(main) {
     SetName("FormZipCheckDirs");
     SetCaption(std::string(kProductName) + " :: Checking directories...");
     BorderStyle = bsDialog;
@@ -47,7 +47,8 @@ void TFormZipCheckDirs::EndTreeUpdate() {
 void TFormZipCheckDirs::FormShow() {
     if (main_->Lang) main_->Lang->ApplyToForm(*this);
     Cancelled = false;
-    if (Echo) main_->AddLog(StartMessage, lcBlack, 2, lkNormal);
+    if (Echo)
+        for (const std::string& message : StartMessages) main_->AddLog(message, lcBlack, 2, lkNormal);
     ProgressChilds->SetRange(0, 100);
     Timer->SetEnabled(true);
 }
@@ -90,7 +91,7 @@ void TFormZipCheckDirs::ThreadTerminate() {
         Cancelled = true;
         main_->Cancel = true;
     }
-    if (!Cancelled && Mode == cdmLists) {
+    if (!Cancelled && ScanGivesLists(Mode)) {
         main_->FlatDirs.Clear();
         main_->RecursiveDirs.Clear();
         for (const std::string& p : walk_->FlatDirs) main_->FlatDirs.Add(p);
@@ -99,7 +100,7 @@ void TFormZipCheckDirs::ThreadTerminate() {
         for (const std::string& path : walk_->Missing) main_->FolderLeftOut(path);
         for (const std::string& path : thread_->Vanished) main_->FolderLeftOut(path);
     }
-    if (!Cancelled && Mode == cdmSize) {
+    if (!Cancelled && ScanGivesSize(Mode)) {
         main_->SelectedSize = thread_->Size();
         main_->LabelSize->SetCaption(FormatSize(thread_->Size()));
     }
@@ -109,7 +110,7 @@ void TFormZipCheckDirs::ThreadTerminate() {
 }
 
 void TFormZipCheckDirs::ButtonWaitCancelClick() {
-    if (Mode == cdmLists && ShowMessageBox(KV_UserCancel_Confirm, KV_UserCancel_Conform_Title, 52) != IDYES) return;
+    if (ScanGivesLists(Mode) && ShowMessageBox(KV_UserCancel_Confirm, KV_UserCancel_Conform_Title, 52) != IDYES) return;
     LifeTimer->SetEnabled(false);
     Cancelled = true;
     LabelWait2->SetCaption("");

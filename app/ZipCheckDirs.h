@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace krv {
 
@@ -33,7 +34,8 @@ public:
     bool Cancelled = false;
     bool Echo = true;
     TCheckDirMode Mode;
-    std::string StartMessage;
+    // Logged when the window shows, in this order (the start message first).
+    std::vector<std::string> StartMessages;
 
     TLabel* LabelWaitTask = nullptr;
     TLabel* LabelWait2 = nullptr;

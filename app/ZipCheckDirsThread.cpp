@@ -122,12 +122,11 @@ TCheckDirThread::~TCheckDirThread() {
 void TCheckDirThread::Execute() {
     WalkTree();
     if (Terminated()) return;
-    if (mode_ == cdmLists) {
+    if (ScanGivesLists(mode_)) {
         DropVanished(walk_.FlatDirs);
         DropVanished(walk_.RecursiveDirs);
-    } else {
-        AddSizes();
     }
+    if (ScanGivesSize(mode_)) AddSizes();
 }
 
 void TCheckDirThread::WalkTree() {

@@ -29,7 +29,11 @@ inline bool IsTicked(PLazyNode node) {
     return node && (node->CheckState == csCheckedNormal || node->CheckState == csCheckedPressed);
 }
 
-enum TCheckDirMode { cdmLists = 0, cdmSize = 1 };
+// What a scan gives: the lists (gone folders dropped), the size, or both
+// from one walk (a run that also counts the size).
+enum TCheckDirMode { cdmLists = 0, cdmSize = 1, cdmListsAndSize = 2 };
+inline bool ScanGivesLists(TCheckDirMode mode) { return mode != cdmSize; }
+inline bool ScanGivesSize(TCheckDirMode mode) { return mode != cdmLists; }
 
 // What the walk asks of the folder tree beyond its nodes. Both run on the
 // user-interface thread.

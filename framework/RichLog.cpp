@@ -52,10 +52,20 @@ void TRichLog::AddLine(const std::string& text, TColor color) {
     int end = TextLength();
     // Every line but the first starts after a line break of its own.
     std::string line = (end > 0 ? "\r\n" : "") + text;
+    // A shown control redraws each new paragraph as it lays it out, a round
+    // trip to the window system per line: a text of many lines is laid out
+    // undrawn and drawn once. Only a shown control is frozen: thawing sets
+    // the visible style again.
+    const bool freeze = text.find('\n') != std::string::npos && (::GetWindowLongA(wnd, GWL_STYLE) & WS_VISIBLE);
+    if (freeze) ::SendMessageA(wnd, WM_SETREDRAW, FALSE, 0);
     ::SendMessageA(wnd, EM_SETSEL, static_cast<WPARAM>(end), static_cast<LPARAM>(end));
     SetSelectionColor(color);
     ::SendMessageA(wnd, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(line.c_str()));
     SetSelectionColor(clBlack);
+    if (freeze) {
+        ::SendMessageA(wnd, WM_SETREDRAW, TRUE, 0);
+        ::InvalidateRect(wnd, nullptr, TRUE);
+    }
     ScrollToEnd(true);
 }
 

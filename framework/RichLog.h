@@ -9,7 +9,7 @@ namespace krv {
 class TRichLog : public TWinControl {
 public:
     explicit TRichLog(TComponent* owner = nullptr);
-    // Appends one line in a colour and scrolls to it.
+    // Appends one line (or several, "\r\n" between them) in a colour and scrolls to it.
     void AddLine(const std::string& text, TColor color);
     void Clear();
     int LineCount();

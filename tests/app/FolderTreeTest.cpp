@@ -213,6 +213,36 @@ TEST_F(FolderTree, AFolderThatIsGoneIsNamedInRedKeptInTheSessionAndTheRestIsBack
     EXPECT_TRUE(f.RecursiveDirs.Empty());
 }
 
+// A run that has still to count the size walks the folders once: size and
+// lists come from that walk, and a folder gone since the tree showed it is
+// named, not counted and not archived.
+TEST_F(FolderTree, ARunThatCountsTheSizeWalksTheFoldersOnce) {
+    MakeTree();
+    TMainForm& f = MakeForm({S("docs"), S("docs\\sub\\deep"), S("pics"), S("other")});
+    f.SubFoldersCheck->SetChecked(true);
+    ASSERT_TRUE(Node(S("other")));
+    RemoveFolderTree(S("other"));
+    std::vector<TCheckDirMode> slices;
+    TFormZipCheckDirs::OnSlice = [&](TFormZipCheckDirs& window) { slices.push_back(window.Mode); };
+    f.ButtonUpdateSize->SetEnabled(true);
+    f.ReportLines.Clear();
+    f.ButtonStartClick();
+    TFormZipCheckDirs::OnSlice = nullptr;
+    ASSERT_FALSE(f.Cancel) << ::testing::PrintToString(Report());
+    EXPECT_EQ(slices, std::vector<TCheckDirMode>{cdmListsAndSize}) << "one walk, not one per step";
+    EXPECT_EQ(f.SelectedSize, 100 + 20 + 1000 + 7 + 3);
+    EXPECT_FALSE(f.ButtonUpdateSize->Enabled());
+    const std::vector<std::string> report = Report();
+    auto size = std::find(report.begin(), report.end(), "Checking folders size...");
+    ASSERT_NE(size, report.end());
+    ASSERT_NE(size + 1, report.end());
+    EXPECT_EQ(size[1], "Checking folders to be added...");
+    EXPECT_TRUE(Holds(report, S("other") + " not found, skipped."));
+    EXPECT_EQ(f.ExitCode, ecLeftOut);
+    EXPECT_EQ(Archived(), StoredAll({"docs\\a.txt", "docs\\skip\\k.txt", "docs\\sub\\s.txt", "docs\\sub\\deep\\d.txt",
+                                     "pics\\p.jpg"}));
+}
+
 TEST_F(FolderTree, NoTickGivesSizeZeroWithoutAWalkAndCancelAsksFirst) {
     TMainForm& f = MakeForm({});
     f.SelectedSize = 555;

@@ -295,6 +295,26 @@ TEST(RichLog, LinesKeepTheirColourAndOrder) {
     EXPECT_TRUE(::GetWindowLongA(log->Handle(), GWL_STYLE) & ES_READONLY);
     log->Clear();
     EXPECT_EQ(log->LineCount(), 0);
+
+    // Many lines at once, shown and hidden: all there, in order, and a hidden
+    // log is not made visible by the redraw it skips.
+    form.Show();
+    for (bool shown : {true, false}) {
+        log->SetVisible(shown);
+        log->Clear();
+        log->AddLine("first", clBlue);
+        log->AddLine("a\r\nb\r\nc", clBlack);
+        log->AddLine("d\r\ne", clRed);
+        const std::vector<std::string> lines{"first", "a", "b", "c", "d", "e"};
+        ASSERT_EQ(log->LineCount(), 6) << shown;
+        for (int i = 0; i < 6; ++i) EXPECT_EQ(log->Line(i), lines[static_cast<size_t>(i)]) << i;
+        EXPECT_EQ(log->LineColor(0), clBlue);
+        EXPECT_EQ(log->LineColor(3), clBlack);
+        EXPECT_EQ(log->LineColor(5), clRed);
+        EXPECT_EQ(::IsWindowVisible(log->Handle()) != 0, shown);
+        RECT pending;
+        EXPECT_EQ(::GetUpdateRect(log->Handle(), &pending, FALSE) != 0, shown) << "a shown log is drawn again";
+    }
 }
 
 TEST(Dialogs, MessageBoxHookAnswersAndDateTimeRoundTrips) {
