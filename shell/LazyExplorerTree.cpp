@@ -261,7 +261,7 @@ int TCustomLazyExplorerTree::ExpandNamespaceFolder(PLazyNode node) {
 
 bool TCustomLazyExplorerTree::EnumFolderCallback(LPITEMIDLIST childPIDL, TNamespace* parent,
                                                  std::vector<TNamespace*>& accepted) {
-    auto ns = std::make_unique<TNamespace>(childPIDL, parent);
+    auto ns = std::make_unique<TNamespace>(TNamespace::TEnumeratedChild{childPIDL}, parent);
     // Dropped before anyone sees it.
     if (FolderOption(toForceHideRecycleBin) && ns->IsRecycleBin()) return false;
     if (!DoEnumFolder(ns.get())) return false;
