@@ -267,7 +267,7 @@ int TCustomLazyExplorerTree::ExpandNamespaceFolder(PLazyNode node) {
 
 bool TCustomLazyExplorerTree::EnumFolderCallback(LPITEMIDLIST childPIDL, TNamespace* parent,
                                                  std::vector<TNamespace*>& accepted) {
-    auto ns = std::make_unique<TNamespace>(childPIDL, parent);
+    auto ns = std::make_unique<TNamespace>(TNamespace::TEnumeratedChild{childPIDL}, parent);
     // Dropped before anyone sees it.
     if (FolderOption(toForceHideRecycleBin) && ns->IsRecycleBin()) return false;
     if (!DoEnumFolder(ns.get())) return false;
@@ -429,10 +429,7 @@ void TCustomLazyExplorerTree::DoGetImageIndex(PLazyNode node, TLTImageKind kind,
         default: break;
         }
     } else if (kind == ikNormal || kind == ikSelected) {
-        if (!ns->ThreadIconLoading()) {
-            ImageThreadManager().AddNewItem(this, WM_LETICONTHREAD, 0, node, size == 1, ns->AbsolutePIDL(), ns);
-            iconPending_.insert(node);
-        }
+        if (!ns->ThreadIconLoading()) RequestIcon(node, ns, size == 1);
         index = ns->FileSystem() && ns->Folder() ? unknownFolderIcon_ : unknownFileIcon_;
     } else {
         index = -1;
@@ -440,6 +437,43 @@ void TCustomLazyExplorerTree::DoGetImageIndex(PLazyNode node, TLTImageKind kind,
     // Cut items look ghosted until the marks are cleared.
     if ((node->States & vsCutOrCopy) && TreeStates().Contains(tsCutPending)) ghosted = true;
     if (OnGetImageIndex) OnGetImageIndex(this, node, kind, column, ghosted, index);
+}
+
+void TCustomLazyExplorerTree::RequestIcon(PLazyNode node, TNamespace* ns, bool large) {
+    if (deferIcons_) {
+        ns->SetThreadIconLoading(true);
+        deferredIcons_.push_back({node, ns, large});
+    } else {
+        ImageThreadManager().AddNewItem(this, WM_LETICONTHREAD, 0, node, large, ns->AbsolutePIDL(), ns);
+    }
+    iconPending_.insert(node);
+}
+
+void TCustomLazyExplorerTree::SubmitDeferredIcons() {
+    std::vector<TDeferredIcon> icons;
+    icons.swap(deferredIcons_);
+    for (const TDeferredIcon& icon : icons) {
+        // A node freed meanwhile has left the pending set.
+        TNamespace* ns;
+        if (!iconPending_.count(icon.Node) || !ValidateNamespace(icon.Node, ns) || ns != icon.Namespace) continue;
+        if (threadedImagesRegistered_)
+            ImageThreadManager().AddNewItem(this, WM_LETICONTHREAD, 0, icon.Node, icon.Large, ns->AbsolutePIDL(), ns);
+        else
+            ns->SetThreadIconLoading(false);
+    }
+}
+
+void TCustomLazyExplorerTree::Paint() {
+    deferIcons_ = true;
+    try {
+        TCustomLazyStringTree::Paint();
+    } catch (...) {
+        deferIcons_ = false;
+        SubmitDeferredIcons();
+        throw;
+    }
+    deferIcons_ = false;
+    SubmitDeferredIcons();
 }
 
 void TCustomLazyExplorerTree::IconAnswer(TImageThreadRequest* request) {
@@ -463,6 +497,9 @@ void TCustomLazyExplorerTree::IconAnswer(TImageThreadRequest* request) {
 void TCustomLazyExplorerTree::DropPendingIcons() {
     if (!threadedImagesRegistered_) return;
     ImageThreadManager().ClearPendingItems(this, WM_LETICONTHREAD, malloc_.get());
+    for (const TDeferredIcon& icon : deferredIcons_)
+        if (iconPending_.count(icon.Node)) icon.Namespace->SetThreadIconLoading(false);
+    deferredIcons_.clear();
     iconPending_.clear();
 }
 

@@ -417,6 +417,12 @@ private:
     void ClearAll();
     void DropPendingIcons();
     void IconAnswer(TImageThreadRequest* request);
+    // Icon requests made while the rows are painted go to the icon thread
+    // when the paint is done: its shell calls would compete with the names
+    // the paint asks for, and the first paint would wait longer.
+    void Paint() override;
+    void RequestIcon(PLazyNode node, TNamespace* ns, bool large);
+    void SubmitDeferredIcons();
     bool FolderOption(TLETFolderOption o) { return TreeOptions().LETFolderOptions().Contains(o); }
     bool ImageOption(TLETImageOption o) { return TreeOptions().LETImageOptions().Contains(o); }
     bool LETMiscOption(TLETMiscOption o) { return TreeOptions().LETMiscOptions().Contains(o); }
@@ -453,6 +459,13 @@ private:
     int unknownFolderIcon_ = 0, unknownFileIcon_ = 0;
     // Nodes with an icon request out; an answer for any other node is stale.
     std::unordered_set<PLazyNode> iconPending_;
+    struct TDeferredIcon {
+        PLazyNode Node;
+        TNamespace* Namespace;
+        bool Large;
+    };
+    std::vector<TDeferredIcon> deferredIcons_;
+    bool deferIcons_ = false;
 
     // ---- verbs, keys, rename, context menu ----
     bool ContextMenuMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);

@@ -6,6 +6,7 @@
 #include "shell/SystemVersion.h"
 #include "shell/WideStrUtils.h"
 #include <cstring>
+#include <utility>
 
 namespace krv {
 
@@ -46,17 +47,39 @@ TNamespace::TNamespace(LPITEMIDLIST pidl, TNamespace* parent)
         relativePIDL_ = TPIDLManager::IsDesktopFolder(pidl) ? pidl : TPIDLManager::GetPointerToLastID(pidl);
         return;
     }
+    AttachChild(pidl, parent);
+}
+
+TNamespace::TNamespace(TEnumeratedChild child, TNamespace* parent)
+    : flags_(nfFreePIDLOnDestroy | nfTryShellDetails | nfTryShellFolder2 | nfTryIconOverlay) {
+    // Joined at once where no copy is saved, or where an empty list would make the item its parent.
+    if (!parent || !child.PIDL || parent->IsDesktop() || TPIDLManager::IsDesktopFolder(child.PIDL)) {
+        AttachChild(child.PIDL, parent);
+        return;
+    }
+    parent_ = parent;
+    childPIDL_ = child.PIDL;
+    relativePIDL_ = TPIDLManager::GetPointerToLastID(child.PIDL);
+}
+
+void TNamespace::AttachChild(LPITEMIDLIST pidl, TNamespace* parent) {
+    PIDLPtr child(pidl);
+    if (!parent) throw EVSTInvalidPIDL("Trying to create a TNamespace child without a parent");
     if (!pidl) throw EVSTInvalidPIDL("Trying to create a TNamespace child without an item identifier list");
     parent_ = parent;
     if (parent->IsDesktop()) {
-        absolutePIDL_ = pidl;
-        relativePIDL_ = pidl;
+        absolutePIDL_ = relativePIDL_ = child.release();
         return;
     }
-    PIDLPtr child(pidl);
-    absolutePIDL_ = pm->AppendPIDL(parent->AbsolutePIDL(), pidl);
+    absolutePIDL_ = PIDLManager()->AppendPIDL(parent->AbsolutePIDL(), pidl);
     if (!absolutePIDL_) throw EVSTInvalidPIDL("Out of memory joining item identifier lists");
     relativePIDL_ = TPIDLManager::GetPointerToLastID(absolutePIDL_);
+}
+
+LPITEMIDLIST TNamespace::JoinChildPIDL() const {
+    absolutePIDL_ = PIDLManager()->AppendPIDL(parent_->AbsolutePIDL(), childPIDL_);
+    if (!absolutePIDL_) throw EVSTInvalidPIDL("Out of memory joining item identifier lists");
+    return absolutePIDL_;
 }
 
 std::unique_ptr<TNamespace> TNamespace::CreateFromFileName(const std::wstring& path) {
@@ -68,10 +91,11 @@ std::unique_ptr<TNamespace> TNamespace::CreateFromFileName(const std::wstring& p
 TNamespace::~TNamespace() {
     FreeOwnedParent();
     if (FreePIDLOnDestroy()) FreePIDL(absolutePIDL_);
+    FreePIDL(childPIDL_);
 }
 
 std::unique_ptr<TNamespace> TNamespace::Clone(bool freePIDLOnDestroy) {
-    auto copy = std::make_unique<TNamespace>(PIDLManager()->CopyPIDL(absolutePIDL_), nullptr);
+    auto copy = std::make_unique<TNamespace>(PIDLManager()->CopyPIDL(AbsolutePIDL()), nullptr);
     copy->SetFreePIDLOnDestroy(freePIDLOnDestroy);
     return copy;
 }
@@ -90,6 +114,7 @@ void TNamespace::ReplaceAbsolutePIDL(LPITEMIDLIST pidl) {
     flags_ |= nfFreePIDLOnDestroy;
     bool underDesktop = TPIDLManager::IDCount(pidl) <= 1;
     relativePIDL_ = underDesktop ? pidl : TPIDLManager::GetPointerToLastID(pidl);
+    FreePIDL(std::exchange(childPIDL_, nullptr));
 }
 
 // --- shell access ---
@@ -108,7 +133,7 @@ IShellFolder* TNamespace::ShellFolder() {
 IShellFolder* TNamespace::ParentShellFolder() {
     if (parent_) return parent_->ShellFolder();
     if (IsDesktop()) return ShellFolder();
-    LPITEMIDLIST up = PIDLManager()->CopyPIDL(absolutePIDL_);
+    LPITEMIDLIST up = PIDLManager()->CopyPIDL(AbsolutePIDL());
     if (!up) return nullptr;
     TPIDLManager::StripLastID(up);
     parent_ = new TNamespace(up, nullptr);
@@ -297,17 +322,18 @@ bool SameAs(LPCITEMIDLIST pidl, const TNamespace* special) {
 }
 } // namespace
 
+// An item whose list is not joined yet is a child below a folder: never the desktop.
 bool TNamespace::IsDesktop() const { return TPIDLManager::IsDesktopFolder(absolutePIDL_); }
-bool TNamespace::IsMyComputer() const { return SameAs(absolutePIDL_, DrivesFolder); }
-bool TNamespace::IsControlPanel() const { return SameAs(absolutePIDL_, ControlPanelFolder); }
-bool TNamespace::IsNetworkNeighborhood() const { return SameAs(absolutePIDL_, NetworkFolder); }
+bool TNamespace::IsMyComputer() const { return SameAs(AbsolutePIDL(), DrivesFolder); }
+bool TNamespace::IsControlPanel() const { return SameAs(AbsolutePIDL(), ControlPanelFolder); }
+bool TNamespace::IsNetworkNeighborhood() const { return SameAs(AbsolutePIDL(), NetworkFolder); }
 bool TNamespace::IsNetworkNeighborhoodChild() const {
-    return NetworkFolder && krv::ILIsParent(NetworkFolder->AbsolutePIDL(), absolutePIDL_, false);
+    return NetworkFolder && krv::ILIsParent(NetworkFolder->AbsolutePIDL(), AbsolutePIDL(), false);
 }
 
 bool TNamespace::IsRecycleBin() {
     if (!(flags_ & nfRecycleBinKnown)) {
-        SetFlag(nfRecycleBin, SameAs(absolutePIDL_, RecycleBinFolder));
+        SetFlag(nfRecycleBin, SameAs(AbsolutePIDL(), RecycleBinFolder));
         flags_ |= nfRecycleBinKnown;
     }
     return flags_ & nfRecycleBin;
@@ -350,7 +376,7 @@ void TNamespace::Invalidate(bool flushIcons) {
         if (iconsValid & vmIconIndexNormal) iconIndexNormal_ = normal;
         if (iconsValid & vmIconIndexOpen) iconIndexOpen_ = open;
     }
-    bool underDesktop = TPIDLManager::IDCount(absolutePIDL_) == 1;
+    bool underDesktop = TPIDLManager::IDCount(AbsolutePIDL()) == 1;
     if (underDesktop && DesktopDirectoryFolder && DesktopDirectoryFolder != this) DesktopDirectoryFolder->Invalidate(true);
 }
 
@@ -386,7 +412,7 @@ bool TNamespace::SetNameOf(const std::wstring& newName) {
                                    renamed.put());
     bool ok = SUCCEEDED(hr);
     if (ok && renamed && IsValidAllocatedPIDL(renamed.get())) {
-        LPITEMIDLIST up = PIDLManager()->CopyPIDL(absolutePIDL_);
+        LPITEMIDLIST up = PIDLManager()->CopyPIDL(AbsolutePIDL());
         if (up) {
             if (TPIDLManager::IDCount(up) > 1) TPIDLManager::StripLastID(up);
             else reinterpret_cast<uint8_t*>(up)[0] = reinterpret_cast<uint8_t*>(up)[1] = 0;
@@ -422,11 +448,11 @@ int TNamespace::ComputeIconIndex(bool openIcon, int iconSize) {
     if (openIcon) flags |= SHGFI_OPENICON;
     if (auto info = WideFunctions().SHGetFileInfoW) {
         SHFILEINFOW fi{};
-        if (info(reinterpret_cast<LPCWSTR>(absolutePIDL_), 0, &fi, sizeof fi, flags)) return fi.iIcon;
+        if (info(reinterpret_cast<LPCWSTR>(AbsolutePIDL()), 0, &fi, sizeof fi, flags)) return fi.iIcon;
         return 0;
     }
     SHFILEINFOA fi{};
-    if (::SHGetFileInfoA(reinterpret_cast<LPCSTR>(absolutePIDL_), 0, &fi, sizeof fi, flags)) return fi.iIcon;
+    if (::SHGetFileInfoA(reinterpret_cast<LPCSTR>(AbsolutePIDL()), 0, &fi, sizeof fi, flags)) return fi.iIcon;
     return 0;
 }
 

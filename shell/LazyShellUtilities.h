@@ -90,13 +90,21 @@ public:
     // other list is absolute. With a parent: pidl is one identifier below it.
     // A list that is not one terminated list in its block raises EVSTInvalidPIDL.
     explicit TNamespace(LPITEMIDLIST pidl, TNamespace* parent = nullptr);
+    // A child as EnumerateFolder hands it on (checked there), taken over. Its
+    // absolute list is joined only when first asked for: most children of a
+    // big folder never are. The parent must outlive the item, as the item of
+    // a tree node's parent does.
+    struct TEnumeratedChild {
+        LPITEMIDLIST PIDL;
+    };
+    TNamespace(TEnumeratedChild child, TNamespace* parent);
     // Raises EVSTInvalidFileName when the shell cannot parse the path.
     static std::unique_ptr<TNamespace> CreateFromFileName(const std::wstring& path);
     virtual ~TNamespace();
     TNamespace(const TNamespace&) = delete;
     TNamespace& operator=(const TNamespace&) = delete;
 
-    LPITEMIDLIST AbsolutePIDL() const { return absolutePIDL_; }
+    LPITEMIDLIST AbsolutePIDL() const { return absolutePIDL_ ? absolutePIDL_ : JoinChildPIDL(); }
     LPITEMIDLIST RelativePIDL() const { return relativePIDL_; }
     TNamespace* Parent() const { return parent_; }
     uint16_t Flags() const { return flags_; }
@@ -256,6 +264,8 @@ protected:
 
 private:
     void SetFlag(uint16_t bit, bool value) { flags_ = value ? (flags_ | bit) : (flags_ & ~bit); }
+    void AttachChild(LPITEMIDLIST pidl, TNamespace* parent);
+    LPITEMIDLIST JoinChildPIDL() const;
     bool CachedAttribute(uint32_t validBit, uint16_t valueBit, ULONG sfgao);
     const std::wstring& CachedName(uint32_t validBit, std::wstring& cache, DWORD shgdn);
     std::wstring CachedText(uint32_t validBit, std::wstring& cache, const std::function<std::wstring()>& make);
@@ -272,7 +282,10 @@ private:
     ComPtr<IContextMenu> ContextMenuOf(const TNamespaceArray& items);
     bool InvokeVerb(const char* verb, const TNamespaceArray& items);
 
-    LPITEMIDLIST absolutePIDL_ = nullptr;
+    // Nil while an enumerated child's list waits to be joined with its parent's.
+    mutable LPITEMIDLIST absolutePIDL_ = nullptr;
+    // An enumerated child's own list (relativePIDL_ points into it), freed with the item.
+    LPITEMIDLIST childPIDL_ = nullptr;
     ComPtr<IDropTarget> dropTarget_;
     TNamespace* parent_ = nullptr;
     LPITEMIDLIST relativePIDL_ = nullptr;

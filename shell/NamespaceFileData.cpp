@@ -36,7 +36,7 @@ bool ReadFindData(const std::wstring& path, WIN32_FIND_DATAW& record) {
 void TNamespace::EnsureFindData() {
     if (findData_ || IsDesktop() || (validMask_ & vmNoFindData)) return;
     IShellFolder* folder = nullptr;
-    bool underDesktop = TPIDLManager::IDCount(absolutePIDL_) == 1;
+    bool underDesktop = TPIDLManager::IDCount(AbsolutePIDL()) == 1;
     if (underDesktop && DesktopDirectoryFolder && DesktopDirectoryFolder != this)
         folder = DesktopDirectoryFolder->ShellFolder();
     else
@@ -89,9 +89,14 @@ bool TNamespace::ReadOnlyFile() { return FindAttribute(FILE_ATTRIBUTE_READONLY);
 bool TNamespace::SystemFile() { return FindAttribute(FILE_ATTRIBUTE_SYSTEM); }
 bool TNamespace::Temporary() { return FindAttribute(FILE_ATTRIBUTE_TEMPORARY); }
 
+// Every painted name's colour asks this: the shell's own record holds the
+// bit, so no file-system read is made for it (a record refreshed earlier is
+// used as it is).
 bool TNamespace::Compressed() {
     if (!(validMask_ & vmCompressed)) {
-        if (FindAttribute(FILE_ATTRIBUTE_COMPRESSED)) attributeValues_ |= 0x400;
+        EnsureFindData();
+        if (findData_ && (findData_->dwFileAttributes & FILE_ATTRIBUTE_COMPRESSED) && FileSystem())
+            attributeValues_ |= 0x400;
         else attributeValues_ &= ~0x400;
         validMask_ |= vmCompressed;
     }
@@ -189,10 +194,10 @@ std::wstring TNamespace::FileType() {
         UINT flags = SHGFI_PIDL | SHGFI_TYPENAME;
         if (auto info = WideFunctions().SHGetFileInfoW) {
             SHFILEINFOW fi{};
-            if (info(reinterpret_cast<LPCWSTR>(absolutePIDL_), 0, &fi, sizeof fi, flags)) type = fi.szTypeName;
+            if (info(reinterpret_cast<LPCWSTR>(AbsolutePIDL()), 0, &fi, sizeof fi, flags)) type = fi.szTypeName;
         } else {
             SHFILEINFOA fi{};
-            if (::SHGetFileInfoA(reinterpret_cast<LPCSTR>(absolutePIDL_), 0, &fi, sizeof fi, flags))
+            if (::SHGetFileInfoA(reinterpret_cast<LPCSTR>(AbsolutePIDL()), 0, &fi, sizeof fi, flags))
                 type = AnsiToWide(fi.szTypeName);
         }
         if (type.empty()) {

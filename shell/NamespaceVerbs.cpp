@@ -247,7 +247,7 @@ bool TNamespace::ShellExecuteNamespace(const std::wstring& workingDir, const std
         info.cbSize = sizeof info;
         info.fMask = SEE_MASK_INVOKEIDLIST | SEE_MASK_NOCLOSEPROCESS;
         info.hwnd = nullptr;
-        info.lpIDList = absolutePIDL_;
+        info.lpIDList = AbsolutePIDL();
         info.lpParameters = parameters.empty() ? nullptr : parameters.c_str();
         info.lpDirectory = directory.empty() ? nullptr : directory.c_str();
         info.nShow = SW_SHOWNORMAL;
@@ -258,7 +258,7 @@ bool TNamespace::ShellExecuteNamespace(const std::wstring& workingDir, const std
         SHELLEXECUTEINFOA info{};
         info.cbSize = sizeof info;
         info.fMask = SEE_MASK_INVOKEIDLIST | SEE_MASK_NOCLOSEPROCESS;
-        info.lpIDList = absolutePIDL_;
+        info.lpIDList = AbsolutePIDL();
         info.lpParameters = parametersA.empty() ? nullptr : parametersA.c_str();
         info.lpDirectory = directoryA.empty() ? nullptr : directoryA.c_str();
         info.nShow = SW_SHOWNORMAL;

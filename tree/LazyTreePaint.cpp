@@ -15,6 +15,34 @@ namespace {
 constexpr int kButtonSize = 9;
 constexpr TColor kTransparent = 0xFF00FF;
 
+// The picture of a button for drawing with a mask: a copy of source with the
+// transparent colour turned black, and a mask that is all ones there and
+// zero elsewhere. A colour-keyed copy would make a mask on every draw.
+std::pair<BitmapHandle, BitmapHandle> MaskedButton(HBITMAP source) {
+    void* imageBits = nullptr;
+    void* maskBits = nullptr;
+    BitmapHandle image = CreateDib32(kButtonSize, kButtonSize, &imageBits);
+    BitmapHandle mask = CreateDib32(kButtonSize, kButtonSize, &maskBits);
+    if (!image || !mask) return {};
+    {
+        MemoryDC from(nullptr), to(nullptr);
+        SelectObjectScope selectFrom(from.get(), source);
+        SelectObjectScope selectTo(to.get(), image.get());
+        ::BitBlt(to.get(), 0, 0, kButtonSize, kButtonSize, from.get(), 0, 0, SRCCOPY);
+    }
+    ::GdiFlush();
+    COLORREF key = ColorToRGB(kTransparent);
+    uint32_t keyPixel = uint32_t(GetRValue(key)) << 16 | uint32_t(GetGValue(key)) << 8 | GetBValue(key);
+    auto* pixels = static_cast<uint32_t*>(imageBits);
+    auto* maskPixels = static_cast<uint32_t*>(maskBits);
+    for (int i = 0; i < kButtonSize * kButtonSize; ++i) {
+        bool clear = (pixels[i] & 0xFFFFFF) == keyPixel;
+        maskPixels[i] = clear ? 0xFFFFFFFF : 0;
+        if (clear) pixels[i] = 0;
+    }
+    return {std::move(image), std::move(mask)};
+}
+
 // A 32-bit top-down DIB section selected into a memory DC; blending works on
 // its bits in place.
 class RowBitmap {
@@ -145,7 +173,9 @@ void TBaseLazyTree::PrepareBitmaps(bool buttons, bool lines) {
                     }
                 }
             }
-            (plus ? plusBitmap_ : minusBitmap_) = std::move(bmp);
+            auto [image, mask] = MaskedButton(bmp.get());
+            (plus ? plusBitmap_ : minusBitmap_) = std::move(image);
+            (plus ? plusMask_ : minusMask_) = std::move(mask);
         }
     }
     if (lines) {
@@ -227,12 +257,18 @@ void TBaseLazyTree::PaintImage(TLTPaintInfo& info, TLTImageInfoIndex which) {
 }
 
 void TBaseLazyTree::PaintNodeButton(TCanvas& canvas, PLazyNode node, int x, int y, bool) {
-    HBITMAP bmp = (node->States & vsExpanded) ? minusBitmap_.get() : plusBitmap_.get();
-    if (!bmp) return;
-    MemoryDC source(canvas.Handle());
-    SelectObjectScope select(source.get(), bmp);
-    ::TransparentBlt(canvas.Handle(), x, y, kButtonSize, kButtonSize, source.get(), 0, 0, kButtonSize, kButtonSize,
-                     ColorToRGB(kTransparent));
+    bool expanded = node->States & vsExpanded;
+    HBITMAP bmp = expanded ? minusBitmap_.get() : plusBitmap_.get();
+    HBITMAP mask = expanded ? minusMask_.get() : plusMask_.get();
+    if (!bmp || !mask) return;
+    if (!buttonDC_) buttonDC_ = std::make_unique<MemoryDC>(nullptr);
+    HDC source = buttonDC_->get();
+    {
+        SelectObjectScope select(source, mask);
+        ::BitBlt(canvas.Handle(), x, y, kButtonSize, kButtonSize, source, 0, 0, SRCAND);
+    }
+    SelectObjectScope select(source, bmp);
+    ::BitBlt(canvas.Handle(), x, y, kButtonSize, kButtonSize, source, 0, 0, SRCPAINT);
 }
 
 // One-pixel line with the tree-line brush (dotted or solid).

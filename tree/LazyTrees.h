@@ -869,7 +869,10 @@ private:
     TLTNodeAlignment nodeAlignment_ = naProportional;
     TDropMode lastDropMode_ = dmOnNode;
     int rangeX_ = 0;
-    BitmapHandle plusBitmap_, minusBitmap_;
+    // Each button's picture with its transparent pixels black, and its mask
+    // (white where the row shows through): two plain copies draw it.
+    BitmapHandle plusBitmap_, minusBitmap_, plusMask_, minusMask_;
+    std::unique_ptr<MemoryDC> buttonDC_;
     BrushHandle dottedBrush_;
     ComPtr<ILTDragManager> dragManager_;
     std::unique_ptr<TLTDragImage> dragImage_;

@@ -63,6 +63,7 @@ public:
     std::set<wchar_t> NoMedium;
     using TLazyExplorerTreeview::HandleKeyDown;
     using TLazyExplorerTreeview::CanEdit;
+    using TLazyExplorerTreeview::DoGetImageIndex;
 protected:
     bool InvokeShellVerb(TShellVerb verb, TNamespace*, const TNamespaceArray&) override {
         Verbs.push_back(verb);
@@ -207,6 +208,49 @@ TEST_F(ExplorerTree, IconsFromTheThreadReplaceThePlaceholders) {
     tree.Repaint();
     EXPECT_EQ(int(info.iIcon), shown[c].back());
     EXPECT_EQ(ImageList_GetImageCount(tree.Images()->Handle()), ImageList_GetImageCount(SmallSysImages().Handle()));
+}
+
+// The rows' names and the icon thread's shell calls must not compete: what a
+// paint asks for goes to the thread when the paint is done, one request per
+// painted item, and none is lost on the way.
+TEST_F(ExplorerTree, IconRequestsOfAPaintGoOutWhenItEnds) {
+    ConfigureAsFolderTree(tree);
+    tree.SetActive(true);
+    ASSERT_TRUE(PumpUntil([&] { return LiveImageRequests() == 0; }));
+    tree.RebuildTree();   // every icon unknown again
+    std::set<PLazyNode> painted;
+    tree.OnGetImageIndex = [&](TBaseLazyTree*, PLazyNode node, TLTImageKind kind, TColumnIndex, bool&, int&) {
+        if (kind == ikNormal) painted.insert(node);
+    };
+    // Laying the tree out may have asked for a row's image already, outside a paint.
+    std::set<PLazyNode> askedBefore;
+    for (PLazyNode run = tree.GetFirstNoInit(); run; run = tree.GetNextNoInit(run))
+        if (Ns(run) && Ns(run)->ThreadIconLoading()) askedBefore.insert(run);
+    int before = LiveImageRequests();
+    EXPECT_EQ(int(askedBefore.size()), before);
+    int duringPaint = -1;
+    tree.OnAfterPaint = [&](TBaseLazyTree*, TCanvas&) { duringPaint = LiveImageRequests(); };
+    tree.Repaint();
+    ASSERT_FALSE(painted.empty());
+    EXPECT_EQ(before, duringPaint);
+    // Answers are released when this thread reads them: all are still counted.
+    std::set<PLazyNode> asked = askedBefore;
+    asked.insert(painted.begin(), painted.end());
+    EXPECT_EQ(int(asked.size()), LiveImageRequests());
+    for (PLazyNode node : painted) EXPECT_TRUE(Ns(node)->ThreadIconLoading());
+    ASSERT_TRUE(PumpUntil([&] {
+        return LiveImageRequests() == 0 &&
+               std::all_of(painted.begin(), painted.end(), [&](PLazyNode n) { return Ns(n)->ThreadedIconLoaded(); });
+    }));
+    // Outside a paint a request goes out at once.
+    tree.OnAfterPaint = nullptr;
+    tree.RebuildTree();
+    PLazyNode first = tree.GetFirst();
+    bool ghosted = false;
+    int index = -1;
+    tree.DoGetImageIndex(first, ikNormal, tree.Header().MainColumn(), ghosted, index);
+    EXPECT_EQ(1, LiveImageRequests());
+    ASSERT_TRUE(PumpUntil([&] { return LiveImageRequests() == 0; }));
 }
 
 TEST_F(ExplorerTree, StoredCheckStatesAndTypesOverrideTheInitHandlerAndFollowChanges) {

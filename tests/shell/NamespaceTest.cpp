@@ -355,6 +355,71 @@ TEST_F(NamespaceTest, ParentChainAndLists) {
     EXPECT_THROW(TNamespace::CreateFromFileName(tmp / L"missing"), EVSTInvalidFileName);
 }
 
+// An enumerated child joins its list with its parent's only when asked: it
+// must still be the same item as one joined at once, in every answer, and
+// its relative list must stay where it is when the join happens.
+TEST_F(NamespaceTest, EnumeratedChildrenAnswerAsChildrenJoinedAtOnce) {
+    shelltest::TempFolder tmp(L"ns-enumerated");
+    shelltest::WriteFileBytes(tmp / L"leaf.txt", "leaf");
+    ASSERT_TRUE(::CreateDirectoryW((tmp / L"sub folder").c_str(), nullptr));
+    shelltest::WriteFileBytes(tmp / L"Файл.log", "x");
+    auto folder = TNamespace::CreateFromFileName(tmp.Path());
+    int seen = 0;
+    folder->EnumerateFolder(true, true, true,
+                            [&](LPITEMIDLIST child, TNamespace* parent, void*, bool&) {
+                                TNamespace eager(PIDLManager()->CopyPIDL(child), parent);
+                                TNamespace lazy(TNamespace::TEnumeratedChild{child}, parent);
+                                std::wstring name = eager.NameForParsingInFolder();
+                                SCOPED_TRACE(Narrow(name));
+                                LPITEMIDLIST relative = lazy.RelativePIDL();
+                                EXPECT_EQ(lazy.Parent(), parent);
+                                EXPECT_FALSE(lazy.IsDesktop());
+                                EXPECT_EQ(lazy.NameInFolder(), eager.NameInFolder());
+                                EXPECT_EQ(lazy.Folder(), eager.Folder());
+                                EXPECT_EQ(lazy.NameForParsing(), tmp / name);
+                                EXPECT_TRUE(krv::ILIsEqual(lazy.AbsolutePIDL(), eager.AbsolutePIDL()));
+                                EXPECT_EQ(lazy.AbsolutePIDL(), lazy.AbsolutePIDL());   // joined once
+                                EXPECT_EQ(lazy.RelativePIDL(), relative);
+                                EXPECT_EQ(TPIDLManager::PIDLSize(relative), TPIDLManager::PIDLSize(eager.RelativePIDL()));
+                                EXPECT_EQ(std::memcmp(relative, eager.RelativePIDL(), TPIDLManager::PIDLSize(relative)), 0);
+                                EXPECT_EQ(lazy.Clone()->NameForParsing(), tmp / name);
+                                EXPECT_EQ(lazy.GetIconIndex(false, 0), eager.GetIconIndex(false, 0));
+                                ++seen;
+                                return true;
+                            },
+                            nullptr);
+    EXPECT_EQ(seen, 3);
+
+    // Renamed before its list was ever joined: the item follows the new name.
+    LPITEMIDLIST leafId = nullptr;
+    folder->EnumerateFolder(false, true, true,
+                            [&](LPITEMIDLIST child, TNamespace* parent, void*, bool& stop) {
+                                TNamespace probe(PIDLManager()->CopyPIDL(child), parent);
+                                if (probe.NameForParsingInFolder() != L"leaf.txt") {
+                                    FreePIDL(child);
+                                    return false;
+                                }
+                                leafId = child;
+                                stop = true;
+                                return true;
+                            },
+                            nullptr);
+    ASSERT_NE(leafId, nullptr);
+    TNamespace leaf(TNamespace::TEnumeratedChild{leafId}, folder.get());
+    ASSERT_TRUE(leaf.SetNameOf(L"renamed.txt"));
+    EXPECT_EQ(leaf.NameForParsing(), tmp / L"renamed.txt");
+    EXPECT_EQ(leaf.RelativePIDL(), TPIDLManager::GetPointerToLastID(leaf.AbsolutePIDL()));
+
+    // Under the desktop the child's list is its absolute list already; without a parent it is refused.
+    ASSERT_NE(DesktopFolder, nullptr);
+    LPITEMIDLIST drives = PIDLManager()->CopyPIDL(DrivesFolder->AbsolutePIDL());
+    TNamespace computer(TNamespace::TEnumeratedChild{drives}, DesktopFolder);
+    EXPECT_EQ(computer.AbsolutePIDL(), computer.RelativePIDL());
+    EXPECT_TRUE(computer.IsMyComputer());
+    EXPECT_THROW(TNamespace(TNamespace::TEnumeratedChild{PIDLManager()->CopyPIDL(drives)}, nullptr),
+                 EVSTInvalidPIDL);
+}
+
 TEST_F(NamespaceTest, SpecialItemsExistAfterStartUpAndAreRecognised) {
     ASSERT_NE(DesktopFolder, nullptr);
     ASSERT_NE(DrivesFolder, nullptr);
