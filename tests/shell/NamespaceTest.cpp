@@ -370,7 +370,7 @@ TEST_F(NamespaceTest, EnumeratedChildrenAnswerAsChildrenJoinedAtOnce) {
                                 TNamespace eager(PIDLManager()->CopyPIDL(child), parent);
                                 TNamespace lazy(TNamespace::TEnumeratedChild{child}, parent);
                                 std::wstring name = eager.NameForParsingInFolder();
-                                SCOPED_TRACE(Narrow(name));
+                                SCOPED_TRACE(WideToAnsi(name));
                                 LPITEMIDLIST relative = lazy.RelativePIDL();
                                 EXPECT_EQ(lazy.Parent(), parent);
                                 EXPECT_FALSE(lazy.IsDesktop());
