@@ -1,6 +1,7 @@
 #include "shell/ColumnSettingsForm.h"
 #include "shell/LazyExplorerTree.h"
 #include "shell/WideStrUtils.h"
+#include <algorithm>
 #include <cstdlib>
 
 namespace krv {
@@ -39,6 +40,19 @@ TFormColumnSettings::TFormColumnSettings(TCustomLazyExplorerTree* tree) : TForm(
         Changed();
     };
     VSTColumnNames->OnFocusChanged = [this](TBaseLazyTree*, PLazyNode node, TColumnIndex) { FocusChanged(node); };
+    // Rows are reordered by dragging them within the list; nothing else is taken.
+    VSTColumnNames->OnDragAllowed = [](TBaseLazyTree*, PLazyNode, TColumnIndex, bool& allowed) { allowed = true; };
+    VSTColumnNames->OnDragOver = [this](TBaseLazyTree*, TObject* source, TShiftState, TDragState, POINT,
+                                        TDropMode mode, DWORD& effect, bool& accept) {
+        accept = source == VSTColumnNames && mode != dmNowhere;
+        effect = accept ? DROPEFFECT_MOVE : DROPEFFECT_NONE;
+    };
+    VSTColumnNames->OnDragDrop = [this](TBaseLazyTree*, TObject* source, IDataObject*, const TFormatArray&,
+                                        TShiftState, POINT, DWORD& effect, TDropMode mode) {
+        if (source == VSTColumnNames) DropRows(mode);
+        // Moved in place: the source must not delete the rows it sent.
+        effect = DROPEFFECT_NONE;
+    };
     EditPixelWidth->OnKeyPress = [this](TObject*, char& key) { WidthKeyPress(key); };
     EditPixelWidth->OnExit = [this](TObject*) { StoreWidth(); };
     OnUpdate = [](TFormColumnSettings* form) { form->ApplyToTree(); };
@@ -110,6 +124,22 @@ void TFormColumnSettings::MoveNode(PLazyNode node, PLazyNode target, bool after)
     if (!node || !target || node == target) return;
     VSTColumnNames->MoveTo(node, target, after ? amInsertAfter : amInsertBefore, false);
     Changed();
+}
+
+void TFormColumnSettings::DropRows(TDropMode mode) {
+    PLazyNode target = VSTColumnNames->DropTargetNode();
+    if (!target) return;
+    TNodeArray rows = VSTColumnNames->GetSortedSelection(false);
+    const bool after = mode != dmAbove;
+    // Inserted one by one next to the target: after it last to first, so they keep their order.
+    if (after) std::reverse(rows.begin(), rows.end());
+    bool moved = false;
+    for (PLazyNode row : rows) {
+        if (row == target) continue;
+        VSTColumnNames->MoveTo(row, target, after ? amInsertAfter : amInsertBefore, false);
+        moved = true;
+    }
+    if (moved) Changed();
 }
 
 void TFormColumnSettings::ApplyToTree() {

@@ -42,6 +42,8 @@ public:
     TColumnEntry& EntryOf(PLazyNode node);
     // Moves a column's node before or after another (the drop of a drag).
     void MoveNode(PLazyNode node, PLazyNode target, bool after);
+    // The drop of a drag within the list: the dragged rows go above or below the drop target's row.
+    void DropRows(TDropMode mode);
     // The width edit: digits, backspace and Enter; anything else is dropped with a beep.
     void WidthKeyPress(char& key);
     // Stores the edit's number as the focused column's width.

@@ -418,4 +418,63 @@ TEST_F(ExplorerColumns, SettingsDialogEditsWidthsVisibilityAndOrder) {
     EXPECT_TRUE(Columns()[2].Visible());
 }
 
+TEST_F(ExplorerColumns, SettingsDialogRowsAreReorderedByDraggingWithinTheList) {
+    tree->SetColumnDetails(cdLETColumns);
+    TFormColumnSettings form(tree.get());
+    form.CheckBoxLiveUpdate->SetChecked(true);
+    ::ShowWindow(form.Handle(), SW_SHOWNA);
+    TLazyStringTree& list = *form.VSTColumnNames;
+    list.Update();
+    auto titles = [&] {
+        std::vector<std::wstring> t;
+        for (const auto& e : form.Entries()) t.push_back(e.Title);
+        return std::vector<std::wstring>(t.begin(), t.begin() + 3);
+    };
+    auto at = [&](PLazyNode n, bool lower) {
+        RECT r = list.GetDisplayRect(n, ColumnNone, false);
+        POINT p{r.right - 4, lower ? r.bottom - 2 : r.top + 1};
+        ::ClientToScreen(list.Handle(), &p);
+        return POINTL{p.x, p.y};
+    };
+    IDropTarget* target = list.DragManager()->DropTarget();
+    // Drags a row onto another's upper or lower half; answers the drop's effect.
+    auto drag = [&](IDataObject* data, PLazyNode over, bool lower) {
+        DWORD effect = DROPEFFECT_COPY | DROPEFFECT_MOVE;
+        EXPECT_EQ(S_OK, target->DragEnter(data, MK_LBUTTON, at(over, lower), &effect));
+        effect = DROPEFFECT_COPY | DROPEFFECT_MOVE;
+        EXPECT_EQ(S_OK, target->DragOver(MK_LBUTTON, at(over, lower), &effect));
+        DWORD offered = effect;
+        if (offered == DROPEFFECT_NONE) target->DragLeave();
+        else EXPECT_EQ(S_OK, target->Drop(data, MK_LBUTTON, at(over, lower), &effect));
+        return std::make_pair(offered, effect);
+    };
+    PLazyNode name = list.GetFirst(), size = list.GetNextSibling(name), type = list.GetNextSibling(size);
+    ASSERT_EQ(titles(), (std::vector<std::wstring>{L"Name", L"Size", L"Type"}));
+
+    list.SetSelected(name, true);
+    ComPtr<IDataObject> data = list.DragManager()->DataObjectForDrag();
+    auto [offered, done] = drag(data.get(), type, true);
+    EXPECT_EQ(offered, DWORD(DROPEFFECT_MOVE));
+    EXPECT_EQ(done, DWORD(DROPEFFECT_NONE)) << "moved in place: the rows must not be deleted by the source";
+    EXPECT_EQ(titles(), (std::vector<std::wstring>{L"Size", L"Type", L"Name"}));
+    EXPECT_EQ(Columns()[0].Position(), 2u) << "live update applies the new order";
+
+    list.ClearSelection();
+    list.SetSelected(type, true);
+    data = list.DragManager()->DataObjectForDrag();
+    drag(data.get(), size, false);
+    EXPECT_EQ(titles(), (std::vector<std::wstring>{L"Type", L"Size", L"Name"}));
+    EXPECT_EQ(list.RootNodeCount(), 9u);
+
+    // Rows of another tree are not taken.
+    TLazyStringTree other;
+    other.SetRootNodeCount(1);
+    other.HandleNeeded();
+    other.SetSelected(other.GetFirst(), true);
+    data = other.DragManager()->DataObjectForDrag();
+    EXPECT_EQ(drag(data.get(), name, true).first, DWORD(DROPEFFECT_NONE));
+    EXPECT_EQ(titles(), (std::vector<std::wstring>{L"Type", L"Size", L"Name"}));
+    EXPECT_EQ(list.RootNodeCount(), 9u);
+}
+
 } // namespace
