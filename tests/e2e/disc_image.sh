@@ -14,7 +14,7 @@ command -v isoinfo >/dev/null && command -v xorriso >/dev/null || { echo "disc_i
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 winwork="Z:$(echo "$work" | tr / '\\')"
-if ! wine "$exe" "$winwork" >"$work/run.log" 2>&1; then
+if ! timeout 300 wine "$exe" "$winwork" >"$work/run.log" 2>&1; then
   cat "$work/run.log"; echo "disc_image: the steps failed"; exit 1
 fi
 status=0

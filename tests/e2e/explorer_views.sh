@@ -13,7 +13,7 @@ mkdir -p "$shots"
 for mode in columns list; do
   caption="Explorer tree with columns"
   [ "$mode" = list ] && caption="Explorer views"
-  wine build/dist/viewsshow.exe "$mode" 8 >/dev/null 2>&1 &
+  timeout 120 wine build/dist/viewsshow.exe "$mode" 8 >/dev/null 2>&1 &
   pid=$!
   wait_window "$caption" 60
   shot="$shots/explorer_$mode.png"

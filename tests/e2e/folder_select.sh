@@ -98,7 +98,7 @@ ok "a gone folder is named and counted (exit code 1), the rest archived"
 
 # 3. The main window with the ticks of the saved session.
 shot=build/e2e/folder_select.png
-wine build/dist/foldershow.exe "$root_win\\ticks.xml" 12 >/dev/null 2>&1 &
+timeout 120 wine build/dist/foldershow.exe "$root_win\\ticks.xml" 12 >/dev/null 2>&1 &
 pid=$!
 shown=0
 for _ in $(seq 1 40); do

@@ -54,7 +54,7 @@ echo "broken language file: ok (setting cleared)"
 # 3. The about window.
 ready="$work/about.ready"; done_file="$work/about.done"
 KRV_SCREEN_READY="C:\\$name\\about.ready" KRV_SCREEN_DONE="C:\\$name\\about.done" \
-  wine build/tests/test_app.exe --gtest_filter='AboutWindow.ShowsBothPicturesAndTheVersion' > "$work/about.log" 2>&1 &
+  timeout 300 wine build/tests/test_app.exe --gtest_filter='AboutWindow.ShowsBothPicturesAndTheVersion' > "$work/about.log" 2>&1 &
 pid=$!
 for _ in $(seq 1 120); do [ -f "$ready" ] && break; kill -0 "$pid" 2>/dev/null || break; sleep 0.5; done
 [ -f "$ready" ] || { cat "$work/about.log"; fail "the about window did not come up"; }

@@ -10,7 +10,7 @@ here=$(cd "$(dirname "$0")/../.." && pwd)
 exe="$here/build/tests/test_tree.exe"
 [ -f "$exe" ] || { echo "missing $exe"; exit 1; }
 status=0
-if wine "$exe" --gtest_filter='Export.*' </dev/null >/tmp/krv-e2e-export-$$.log 2>&1; then
+if timeout 300 wine "$exe" --gtest_filter='Export.*' </dev/null >/tmp/krv-e2e-export-$$.log 2>&1; then
   echo "export goldens: ok"
 else
   cat /tmp/krv-e2e-export-$$.log; echo "export goldens: FAILED"; status=1

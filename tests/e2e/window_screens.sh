@@ -15,7 +15,7 @@ sync="$WINEPREFIX/drive_c/$name"
 shots="$here/build/e2e/screens"
 mkdir -p "$sync" "$shots"
 trap 'rm -rf "$sync"' EXIT
-KRV_SCREENS_DIR="C:\\$name" wine build/tests/test_app.exe --gtest_filter='Languages/WindowScreens.*' \
+KRV_SCREENS_DIR="C:\\$name" timeout 600 wine build/tests/test_app.exe --gtest_filter='Languages/WindowScreens.*' \
   > "$sync/run.log" 2>&1 &
 pid=$!
 taken=0
