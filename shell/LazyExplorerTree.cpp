@@ -444,9 +444,13 @@ void TCustomLazyExplorerTree::RequestIcon(PLazyNode node, TNamespace* ns, bool l
         ns->SetThreadIconLoading(true);
         deferredIcons_.push_back({node, ns, large});
     } else {
-        ImageThreadManager().AddNewItem(this, WM_LETICONTHREAD, 0, node, large, ns->AbsolutePIDL(), ns);
+        QueueIcon(node, ns, large);
     }
     iconPending_.insert(node);
+}
+
+void TCustomLazyExplorerTree::QueueIcon(PLazyNode node, TNamespace* ns, bool large) {
+    ImageThreadManager().AddNewItem(this, WM_LETICONTHREAD, 0, node, large, ns->AbsolutePIDL(), ns);
 }
 
 void TCustomLazyExplorerTree::SubmitDeferredIcons() {
@@ -456,10 +460,8 @@ void TCustomLazyExplorerTree::SubmitDeferredIcons() {
         // A node freed meanwhile has left the pending set.
         TNamespace* ns;
         if (!iconPending_.count(icon.Node) || !ValidateNamespace(icon.Node, ns) || ns != icon.Namespace) continue;
-        if (threadedImagesRegistered_)
-            ImageThreadManager().AddNewItem(this, WM_LETICONTHREAD, 0, icon.Node, icon.Large, ns->AbsolutePIDL(), ns);
-        else
-            ns->SetThreadIconLoading(false);
+        if (threadedImagesRegistered_) QueueIcon(icon.Node, ns, icon.Large);
+        else ns->SetThreadIconLoading(false);
     }
 }
 

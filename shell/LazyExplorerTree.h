@@ -422,6 +422,7 @@ private:
     // the paint asks for, and the first paint would wait longer.
     void Paint() override;
     void RequestIcon(PLazyNode node, TNamespace* ns, bool large);
+    void QueueIcon(PLazyNode node, TNamespace* ns, bool large);
     void SubmitDeferredIcons();
     bool FolderOption(TLETFolderOption o) { return TreeOptions().LETFolderOptions().Contains(o); }
     bool ImageOption(TLETImageOption o) { return TreeOptions().LETImageOptions().Contains(o); }
