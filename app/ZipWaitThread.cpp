@@ -117,11 +117,6 @@ bool TZipperThread::Due(unsigned long& last) const {
     return true;
 }
 
-void TZipperThread::QueueLine(const std::string& line) {
-    pending_.push_back(line);
-    if (Due(linesShown_)) Post(false);
-}
-
 void TZipperThread::Post(bool bars, unsigned steps) {
     if (pending_.empty() && !bars && steps == 0) return;
     bool post = false;
@@ -168,10 +163,16 @@ void TZipperThread::ShowPosted() {
     if (posted.overall >= 0 && view_.ProgressBar) view_.ProgressBar->SetPosition(posted.overall);
     if (posted.file >= 0 && view_.ProgressBarFile) view_.ProgressBarFile->SetPosition(posted.file);
     if (posted.lines.empty() || !view_.EditZipMsg) return;
-    std::string text = posted.lines.front();
-    for (size_t i = 1; i < posted.lines.size(); ++i) text += "\r\n" + posted.lines[i];
+    size_t length = posted.lines.size() * 2;
+    for (const std::string& line : posted.lines) length += line.size();
+    std::string text;
+    text.reserve(length);
+    for (const std::string& line : posted.lines) {
+        if (!text.empty()) text += "\r\n";
+        text += line;
+    }
+    // One insertion for the batch; it scrolls to its end.
     view_.EditZipMsg->AddLine(text, LogColourValue(lcBlack));
-    view_.EditZipMsg->ScrollToEnd(true);
 }
 
 void TZipperThread::FlushLines() {
@@ -183,12 +184,19 @@ void TZipperThread::FlushLines() {
     HandOff([this] { ShowPosted(); }, true);
 }
 
-void TZipperThread::UpdateBars(bool force) {
-    if (overallPos_ == shownOverall_ && filePos_ == shownFile_) return;
-    if (!Due(barsShown_) && !force) return;
+void TZipperThread::HandOver(bool now) {
+    const bool bars = overallPos_ != shownOverall_ || filePos_ != shownFile_;
+    if (!bars && pending_.empty()) return;
+    // One clock for lines and bars: each hand-off wakes the window once.
+    if (!Due(handedOver_) && !now) return;
     shownOverall_ = overallPos_;
     shownFile_ = filePos_;
-    Post(true);
+    Post(bars);
+}
+
+bool TZipperThread::AtLastFile() const {
+    const int toProcess = archiver_.ItemsToProcess();
+    return toProcess > 0 && archiver_.ItemsProcessed() + Skipped + 1 >= toProcess;
 }
 
 void TZipperThread::ShowMessage(const std::string& message) {
@@ -220,7 +228,7 @@ void TZipperThread::Execute() {
         archiver_.SetFileMasks(flatMasks_);
         archiver_.AddFiles();
         overallPos_ = 0;
-        UpdateBars(true);
+        HandOver(true);
         archiver_.Options.Recurse = true;
         archiver_.Options.SearchAttr = 63;   // the same and folders
         archiver_.SetFileMasks(recursiveMasks_);
@@ -245,7 +253,7 @@ void TZipperThread::Execute() {
         throw;
     }
     // Everything posted is shown before the window learns that the work ended.
-    UpdateBars(true);
+    HandOver(true);
     FlushLines();
 }
 
@@ -276,15 +284,19 @@ void TZipperThread::OverallProgress(double progress, TZipProcessOperation operat
         ShowMessage(KV_ZipFilesChecked);
     }
     overallPos_ = static_cast<int>(std::lround(progress));
-    UpdateBars(phase == ppEnd);
+    HandOver(phase == ppEnd);
     cancel = Cancel;
 }
 
 void TZipperThread::FileProgress(const std::string& fileName, double progress, TZipProgressPhase phase, bool& cancel) {
     filePos_ = static_cast<int>(std::lround(progress));
-    UpdateBars(false);
     cancel = Cancel;
-    if (phase == ppStart) QueueLine(KV_Adding + fileName);
+    if (phase == ppStart) pending_.push_back(KV_Adding + fileName);
+    // The window falls behind when many small files come at once, and the
+    // run ends only when it has shown every line: the last lines go as soon
+    // as the last file is written, and the window works them off while the
+    // archive's directory is written and flushed.
+    HandOver(phase == ppEnd && AtLastFile());
 }
 
 } // namespace krv

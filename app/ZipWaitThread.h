@@ -51,10 +51,11 @@ public:
     // and by a failure that aborts.
     std::atomic<bool> Cancel{false};
     bool Animating = true;
-    // Hand-offs cost the worker a round trip to the window thread each, and a
-    // line added to the message window costs more the longer it is: "Adding"
-    // lines and bar positions are gathered and handed over at most once per
-    // this many milliseconds (0: each at once). They, the other lines of the
+    // Hand-offs cost the worker a round trip to the window thread each, and
+    // the message window pays for every line it lays out and for every batch
+    // it takes (its scroll bar and a repaint): "Adding" lines and bar
+    // positions are gathered and handed over together at most once per this
+    // many milliseconds (0: each at once). They, the other lines of the
     // message box and the animation's start and stop are posted: the worker
     // never waits while the window shows them.
     static inline std::atomic<unsigned> HandOffInterval{100};
@@ -65,7 +66,6 @@ protected:
 private:
     void HandOff(const std::function<void()>& fn, bool skipWhenTerminated);
     void ShowMessage(const std::string& message);
-    void QueueLine(const std::string& line);
     // Steps of the window that go with the posted lines.
     enum : unsigned { kSearchStarts = 1, kSearchEnds = 2 };
     // Posts the gathered lines (and the bar positions with bars, and steps) to the window.
@@ -74,7 +74,11 @@ private:
     void FlushLines();
     // On the user-interface thread: shows what was posted.
     void ShowPosted();
-    void UpdateBars(bool force);
+    // Posts the gathered lines and changed bar positions when the interval
+    // has passed, or at once with now.
+    void HandOver(bool now);
+    // The commit is at its last file (the directory and the flush follow).
+    bool AtLastFile() const;
     bool Due(unsigned long& last) const;
     void ProcessFileFailure(const std::string& fileName, int errorCode, TZipAction& action);
     void OverallProgress(double progress, TZipProcessOperation operation, TZipProgressPhase phase, bool& cancel);
@@ -102,8 +106,7 @@ private:
     std::mutex postedLock_;
     TPosted posted_;                     // posted, not yet shown (guarded)
     std::unique_ptr<TMessageWindow> postWindow_;   // on the user-interface thread
-    unsigned long linesShown_ = 0;       // tick of the last line hand-off
-    unsigned long barsShown_ = 0;        // tick of the last bar hand-off
+    unsigned long handedOver_ = 0;       // tick of the last hand-off of lines and bars
     int shownOverall_ = -1, shownFile_ = -1;
 };
 

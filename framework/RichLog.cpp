@@ -32,6 +32,9 @@ void TRichLog::CreateParams(TCreateParams& params) {
 void TRichLog::CreateHandleDone() {
     ::SendMessageA(handle_, EM_SETBKGNDCOLOR, 0, static_cast<LPARAM>(ColorToRGB(color_)));
     ::SendMessageA(handle_, EM_EXLIMITTEXT, 0, 16 * 1024 * 1024);
+    // Nothing is ever undone in a read-only log: without this the control
+    // keeps a second copy of every line added.
+    ::SendMessageA(handle_, EM_SETUNDOLIMIT, 0, 0);
 }
 
 int TRichLog::TextLength() {

@@ -238,6 +238,38 @@ TEST_F(HardDiskRun, EveryFileHasItsAddingLineInOrderWithFarFewerHandOffsThanFile
     EXPECT_LT(handOffs, static_cast<int>(adding.size())) << "a hand-off per file";
 }
 
+TEST_F(HardDiskRun, LinesAndBarsShareOneClockAndTheLastOnesStillArrive) {
+    for (int i = 0; i < 60; ++i) Write(Format("src\\docs\\many\\g%02d.txt", i), std::string(100 + i, 'g'));
+    TMainForm& f = TreeForm();
+    // A clock that never comes round: only the hand-offs that must happen do,
+    // and they must still carry the last lines and bar positions.
+    struct Interval {
+        unsigned kept = TZipperThread::HandOffInterval.exchange(3600000);
+        ~Interval() { TZipperThread::HandOffInterval = kept; }
+    } interval;
+    int overall = -1, file = -1;
+    std::vector<std::string> shown;
+    TFormZipWait::OnHandOff = [&](TFormZipWait& w) {
+        overall = w.ProgressBar->Position();
+        file = w.ProgressBarFile->Position();
+        shown.clear();
+        for (int i = 0; i < w.EditZipMsg->LineCount(); ++i) shown.push_back(w.EditZipMsg->Line(i));
+    };
+    f.ButtonStartClick();
+    TFormZipWait::OnHandOff = nullptr;
+    ASSERT_FALSE(f.Cancel) << ::testing::PrintToString(Report());
+    // Every entry's line, each once, after the line that ends the search.
+    auto checked = std::find(shown.begin(), shown.end(), "Files checked.");
+    ASSERT_NE(checked, shown.end()) << ::testing::PrintToString(shown);
+    const auto adding = std::count_if(checked, shown.end(), [](const std::string& l) { return l.rfind("Adding ", 0) == 0; });
+    EXPECT_EQ(adding, static_cast<long>(Entries(Archive()).size()));
+    EXPECT_EQ(adding, static_cast<long>(std::set<std::string>(checked, shown.end()).size()) - 1);
+    EXPECT_EQ(shown.back(), "Adding " + root + "src\\pics\\p.jpg");
+    // The bars' last positions reach the window although no interval passed.
+    EXPECT_EQ(overall, 100);
+    EXPECT_EQ(file, 100);
+}
+
 TEST_F(HardDiskRun, CancelInTheMiddleAbortsAndLeavesNoArchive) {
     TMainForm& f = TreeForm();
     // Enough data that compression is still going on when Cancel is pressed.
