@@ -6,6 +6,20 @@
 namespace krv {
 
 namespace {
+// The control lays out one insertion in more than linear time (2,000 short
+// lines: twice the time in one insertion as in pieces of 200), so a long
+// text goes in pieces of about this many bytes, cut before a line break.
+constexpr size_t kPieceBytes = 12 * 1024;
+
+// Where the piece of text starting at from ends: before the last line break
+// within kPieceBytes, or, for a longer line, before the next one.
+size_t PieceEnd(const std::string& text, size_t from) {
+    if (text.size() - from <= kPieceBytes) return text.size();
+    size_t cut = text.rfind("\r\n", from + kPieceBytes);
+    if (cut == std::string::npos || cut <= from) cut = text.find("\r\n", from + 1);
+    return cut == std::string::npos ? text.size() : cut;
+}
+
 // Loaded once for the process; it must outlive every rich-edit window.
 void LoadRichEditLibrary() {
     static ModuleHandle library(::LoadLibraryA("riched20.dll"));
@@ -63,7 +77,15 @@ void TRichLog::AddLine(const std::string& text, TColor color) {
     if (freeze) ::SendMessageA(wnd, WM_SETREDRAW, FALSE, 0);
     ::SendMessageA(wnd, EM_SETSEL, static_cast<WPARAM>(end), static_cast<LPARAM>(end));
     SetSelectionColor(color);
-    ::SendMessageA(wnd, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(line.c_str()));
+    // Each piece goes in at the caret the one before left at the end, in
+    // the colour it carries on.
+    size_t from = 0;
+    do {
+        const size_t to = PieceEnd(line, from);
+        const std::string piece = line.substr(from, to - from);
+        ::SendMessageA(wnd, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(piece.c_str()));
+        from = to;
+    } while (from < line.size());
     SetSelectionColor(clBlack);
     if (freeze) {
         ::SendMessageA(wnd, WM_SETREDRAW, TRUE, 0);

@@ -317,6 +317,34 @@ TEST(RichLog, LinesKeepTheirColourAndOrder) {
     }
 }
 
+TEST(RichLog, ATextOfThousandsOfLinesGoesInWholeAndInItsColour) {
+    TForm form;
+    auto* log = Make<TRichLog>(form, &form, "LogEdit");
+    log->SetBounds(0, 0, 300, 200);
+    form.Show();
+    log->AddLine("first", clBlack);
+    // Far more than the control takes in one insertion, with a line longer
+    // than a piece and empty lines where the pieces may be cut.
+    std::string text;
+    for (int i = 0; i < 2000; ++i) {
+        if (i) text += "\r\n";
+        if (i == 1000) text += std::string(13000, 'L');
+        else if (i % 250) text += Format("line %04d ", i) + std::string(static_cast<size_t>(i % 37), 'x');
+    }
+    log->AddLine(text, clBlue);
+    log->AddLine("last", clRed);
+    std::string whole(static_cast<size_t>(::GetWindowTextLengthA(log->Handle())) + 1, '\0');
+    whole.resize(static_cast<size_t>(::GetWindowTextA(log->Handle(), whole.data(), static_cast<int>(whole.size()))));
+    EXPECT_TRUE(whole == "first\r\n" + text + "\r\nlast") << whole.size() << " " << text.size();
+    const int count = log->LineCount();
+    EXPECT_EQ(log->LineColor(0), clBlack);
+    EXPECT_EQ(log->LineColor(1), clBlue);
+    EXPECT_EQ(log->Line(count - 2), Format("line %04d ", 1999) + std::string(1999 % 37, 'x'));
+    EXPECT_EQ(log->LineColor(count - 2), clBlue) << "the colour lost between two pieces";
+    EXPECT_EQ(log->Line(count - 1), "last");
+    EXPECT_EQ(log->LineColor(count - 1), clRed);
+}
+
 TEST(Dialogs, MessageBoxHookAnswersAndDateTimeRoundTrips) {
     std::string seen;
     UINT flags = 0;
