@@ -45,7 +45,7 @@ TMainForm::TMainForm(const std::string& appDir, std::vector<std::string> params)
     BuildControls();
     BuildMenu();
     // After the window is made: meanwhile the shell's image lists, which the
-    // tree needs first, are built on another thread.
+    // tree needs first, may still be built on the start-up worker.
     BuildDirTree();
     OnCreate = [this](TObject*) { FormCreate(); };
     OnShow = [this](TObject*) { FormShow(); };

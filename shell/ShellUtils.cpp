@@ -5,9 +5,7 @@
 #include "shell/SystemVersion.h"
 #include "shell/WideStrUtils.h"
 #include "framework/Handle.h"
-#include "framework/Thread.h"
 #include <cstring>
-#include <memory>
 #include <mutex>
 
 namespace krv {
@@ -53,20 +51,6 @@ DWORD_PTR ShellFileInfo(const std::wstring& name, DWORD attributes, UINT flags, 
     if (r) icon = fi.iIcon;
     return r;
 }
-
-// The first system icon lookup builds the shell's image lists, the slowest
-// single step of a start; a worker takes it while the first windows are made,
-// and later lookups on any thread find the lists ready.
-class TIconListWarmUp : public TThread {
-protected:
-    void Execute() override {
-        ComInit com;
-        int icon = -1;
-        ShellFileInfo(L"C:\\", FILE_ATTRIBUTE_DIRECTORY, SHGFI_SYSICONINDEX | SHGFI_USEFILEATTRIBUTES | SHGFI_SMALLICON,
-                      icon);
-    }
-};
-std::unique_ptr<TIconListWarmUp> g_iconWarmUp;
 
 int DocumentsIconIndex() {
     if (!DesktopFolder) return SystemIconIndex(0);
@@ -212,8 +196,6 @@ void StartShellUtilities() {
     if (g_startCount++ > 0) return;
     FileIconInit();
     if (!LoadShellEntryPoints()) HaltMissingShellEntryPoints();
-    g_iconWarmUp = std::make_unique<TIconListWarmUp>();
-    g_iconWarmUp->Start();
     PIDLManager();
     RegisterShellClipFormats();
     for (const auto& slot : SpecialFolderSlots) *slot.Global = g_make(slot.CSIDL);
@@ -222,10 +204,6 @@ void StartShellUtilities() {
 void StopShellUtilities() {
     std::lock_guard<std::mutex> lock(g_startLock);
     if (g_startCount == 0 || --g_startCount > 0) return;
-    if (g_iconWarmUp) {
-        g_iconWarmUp->WaitFor();
-        g_iconWarmUp.reset();
-    }
     FreeSpecialFolders();
 }
 
