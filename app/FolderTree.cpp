@@ -48,7 +48,6 @@ bool InList(const TStringList& list, const std::string& path) {
 void TMainForm::BuildDirTree() {
     DirTree = new TLazyExplorerTreeview(this);
     DirTree->SetName("DirTree");
-    DirTree->SetParent(PanelTree);
     if (!DirTree->GetStorage()) DirTree->SetCheckStorage(MakeRootCheckStorage());
     DirTree->SetAlign(alClient);
     DirTree->SetRootFolder(rfDrives);
@@ -78,6 +77,10 @@ void TMainForm::BuildDirTree() {
     DirTree->OnChecked = [this](TBaseLazyTree*, PLazyNode) { DirTreeChecked(); };
     DirTree->OnExpanding = [this](TBaseLazyTree*, PLazyNode node, bool& allowed) { DirTreeExpanding(node, allowed); };
     DirTree->OnExpanded = [this](TBaseLazyTree*, PLazyNode node) { DirTreeExpanded(node); };
+    // Placed last: on a window that exists already, this makes the tree's
+    // own window, which then starts with every option above.
+    DirTree->SetParent(PanelTree);
+    PanelTree->Realign();
 }
 
 void TMainForm::InitDirTree() {

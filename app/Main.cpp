@@ -44,6 +44,9 @@ TMainForm::TMainForm(const std::string& appDir, std::vector<std::string> params)
     BuildImages();
     BuildControls();
     BuildMenu();
+    // After the window is made: meanwhile the shell's image lists, which the
+    // tree needs first, may still be built on the start-up worker.
+    BuildDirTree();
     OnCreate = [this](TObject*) { FormCreate(); };
     OnShow = [this](TObject*) { FormShow(); };
     OnActivate = [this](TObject*) { FormActivate(); };
@@ -162,7 +165,6 @@ void TMainForm::BuildControls() {
     PanelTree = Add<TPanel>(this, "PanelTree", 0, 0, 270, 100);
     PanelTree->BevelOuter = bvLowered;
     PanelTree->SetAlign(alLeft);
-    BuildDirTree();
     SplitterTree = Add<TSplitter>(this, "SplitterTree", 270, 0, 5, 100);
     SplitterTree->SetAlign(alLeft);
     SplitterTree->MinSize = 120;
@@ -173,6 +175,9 @@ void TMainForm::BuildControls() {
     TabDestination = AddTabSheet(this, PageControl, "TabDestination", "Destination");
     TabSession = AddTabSheet(this, PageControl, "TabSession", "Session Options");
     TabMail = AddTabSheet(this, PageControl, "TabMail", "Mail");
+    // Pages that are not open get their windows when first opened: an
+    // unattended run never opens them.
+    TabSession->HandleWhenShown = TabMail->HandleWhenShown = true;
 
     // Destination: the mode buttons and one panel per mode.
     BtnDiscBackup = Add<TSpeedButton>(TabDestination, "BtnDiscBackup", 12, 12, 150, 34, "Disc");
@@ -208,6 +213,12 @@ void TMainForm::BuildControls() {
     LabelNetSpaceWarning = Add<TLabel>(PanelHD, "LabelNetSpaceWarning", 0, 98, 420, 16,
                                        "Network folder: the free space cannot be checked");
     LabelNetSpaceWarning->Hide();
+    // The mode decides which panel shows (UpdateModeButtons); the other one
+    // never gets windows unless the mode changes.
+    for (TPanel* panel : {PanelCD, PanelHD}) {
+        panel->HandleWhenShown = true;
+        panel->Hide();
+    }
 
     // Session options.
     Add<TLabel>(TabSession, "LabelArchiveName", 12, 12, 200, 16, "Archive name:");

@@ -165,9 +165,18 @@ void TWinControl::SetParent(TWinControl* parent) {
     if (HandleAllocated()) {
         ::SetParent(handle_, parent ? parent->HandleNeeded() : ParkingWindow());
         if (parent) parent->Realign();
-    } else if (parent && parent->HandleAllocated()) {
+    } else if (parent && parent->HandleAllocated() && (visible_ || !HandleWhenShown)) {
         HandleNeeded();
     }
+}
+
+bool TWinControl::WindowHeldBack() const {
+    bool held = false;
+    for (const TWinControl* c = this; c; c = c->parent_) {
+        if (c->handle_) return held;
+        held = held || c->HandleWhenShown;
+    }
+    return false;
 }
 
 TWinControl* TWinControl::FindChildControl(HWND wnd) const {
@@ -228,7 +237,7 @@ void TWinControl::CreateWnd() {
     ::SendMessageA(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Handle()), FALSE);
     CreateHandleDone();
     for (TControl* c : controls_)
-        if (auto* w = dynamic_cast<TWinControl*>(c)) w->HandleNeeded();
+        if (auto* w = dynamic_cast<TWinControl*>(c); w && (w->visible_ || !w->HandleWhenShown)) w->HandleNeeded();
     lastClientWidth_ = lastClientHeight_ = -1;
     creating_ = false;
     Realign();
@@ -262,7 +271,8 @@ void TWinControl::ReadBoundsFromWindow() {
 
 void TWinControl::SetVisible(bool visible) {
     visible_ = visible;
-    if (handle_) ::ShowWindow(handle_, visible ? SW_SHOWNA : SW_HIDE);
+    if (visible && !handle_ && HandleWhenShown && parent_ && parent_->HandleAllocated()) HandleNeeded();
+    else if (handle_) ::ShowWindow(handle_, visible ? SW_SHOWNA : SW_HIDE);
     if (parent_) parent_->Realign();
 }
 

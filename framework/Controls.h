@@ -174,6 +174,13 @@ public:
     void Repaint() { Invalidate(); Update(); }
 
     bool TabStop = false;
+    // While hidden, the control's window (and its children's) is not made
+    // with its parent's but when it is first shown or asked for: a page
+    // nobody opens costs no windows.
+    bool HandleWhenShown = false;
+    // No window only because a hidden container above holds it back while
+    // the form's window exists.
+    bool WindowHeldBack() const;
     bool Focused() const;
     bool CanFocus() const;
     virtual void SetFocus();

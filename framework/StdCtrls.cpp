@@ -142,6 +142,13 @@ void TEdit::CreateHandleDone() {
     if (passwordChar_) ::SendMessageA(Handle(), EM_SETPASSWORDCHAR, static_cast<unsigned char>(passwordChar_), 0);
 }
 
+void TEdit::SetCaption(const std::string& text) {
+    TWinControl::SetCaption(text);
+    // The window tells of a change with EN_CHANGE; one held back cannot, so
+    // the edit tells it itself, as the window would have.
+    if (WindowHeldBack()) DoChange();
+}
+
 void TEdit::SetPasswordChar(char c) {
     passwordChar_ = c;
     if (HandleAllocated()) {

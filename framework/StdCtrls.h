@@ -77,6 +77,7 @@ public:
     char PasswordChar() const { return passwordChar_; }
     void SetPasswordChar(char c);
     void SelectAll();
+    void SetCaption(const std::string& text) override;
     TNotifyEvent OnChange;
 protected:
     void CreateParams(TCreateParams& params) override;

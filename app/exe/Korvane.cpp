@@ -3,6 +3,7 @@
 #include "app/Log.h"
 #include "app/Main.h"
 #include "app/Recorders.h"
+#include "app/WarmUp.h"
 #include "framework/Dialogs.h"
 #include "framework/Forms.h"
 #include "framework/SysUtils.h"
@@ -19,6 +20,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     // bin, ...) live for the whole program: the folder tree and the run use them.
     ComInit com;
     TShellUtilitiesScope shell;
+    // Joined when WinMain returns, before the shell and COM are let go.
+    TStartWarmUp warmUp;
 
     std::vector<std::string> params;
     for (int i = 1; i < __argc; ++i) params.emplace_back(__argv[i]);

@@ -502,3 +502,40 @@ TEST_F(SessionFormTest, ShortcutNeedsASavedSessionAndIsWrittenFromTheDialog) {
     f.GenerateSessionLinkClick();
     EXPECT_FALSE(FileExists(files.Path("Cancelled.lnk")));
 }
+
+TEST_F(SessionFormTest, PagesNotYetOpenedShowTheLoadedSessionWhenOpened) {
+    TMainForm& f = Make();
+    // Not opened yet: no windows (the hard-disk mode's disc panel neither).
+    for (TWinControl* c : {static_cast<TWinControl*>(f.TabSession), static_cast<TWinControl*>(f.TabMail),
+                           static_cast<TWinControl*>(f.AddressEdit), static_cast<TWinControl*>(f.PanelCD)})
+        EXPECT_FALSE(c->HandleAllocated()) << c->Name();
+    ASSERT_TRUE(f.Session.LoadFromFile(WriteWeekly()));
+    f.SessionToForm();
+    f.Session.Modified = false;
+
+    f.PageControl->SetActivePage(f.TabMail);
+    ASSERT_TRUE(f.AddressEdit->HandleAllocated());
+    auto windowText = [](TWinControl* c) {
+        char text[256] = {};
+        ::GetWindowTextA(c->Handle(), text, sizeof text);
+        return std::string(text);
+    };
+    EXPECT_EQ(windowText(f.AddressEdit), "ops@example.org");
+    EXPECT_EQ(windowText(f.MailPassEdit), "secret");
+    EXPECT_EQ(::SendMessageA(f.MailPassEdit->Handle(), EM_GETPASSWORDCHAR, 0, 0), '*');
+    EXPECT_EQ(::SendMessageA(f.LoginCheck->Handle(), BM_GETCHECK, 0, 0), BST_CHECKED);
+    EXPECT_TRUE(::IsWindowEnabled(f.MailUserEdit->Handle()));
+    f.PageControl->SetActivePage(f.TabSession);
+    EXPECT_EQ(windowText(f.EditInclusionMask), "*.doc");
+    EXPECT_TRUE(::IsWindowEnabled(f.EditInclusionMask->Handle()));
+    EXPECT_EQ(windowText(f.EditArchiveName), "Weekly.zip");
+    // Making the windows is no change of the session.
+    EXPECT_FALSE(f.Session.Modified);
+    f.SMTPEdit->SetText("mail.example.org");
+    EXPECT_TRUE(f.Session.Modified);
+
+    f.FormToSession();
+    EXPECT_EQ(f.Session.Address, "ops@example.org");
+    EXPECT_EQ(f.Session.SMTP, "mail.example.org");
+    EXPECT_EQ(f.Session.InclusionMask, "*.doc");
+}

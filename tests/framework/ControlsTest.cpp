@@ -1,5 +1,6 @@
 #include "framework/Controls.h"
 #include "framework/SysUtils.h"
+#include "framework/StdCtrls.h"
 #include <gtest/gtest.h>
 #include <commctrl.h>
 
@@ -201,4 +202,86 @@ TEST(Controls, CustomControlPaintsThroughItsCanvas) {
     EXPECT_GE(paints, 1);
     WindowDC dc(painted.Handle());
     EXPECT_EQ(::GetPixel(dc.get(), 10, 10), RGB(255, 0, 0));
+}
+
+namespace {
+// A hidden page on host whose windows wait until it is shown.
+TWinControl* HeldBackPage(Host& host) {
+    auto* page = new TWinControl(&host);
+    page->SetParent(&host);
+    page->HandleWhenShown = true;
+    page->Hide();
+    return page;
+}
+} // namespace
+
+TEST(Controls, HiddenContainerGetsItsWindowsWhenShownAndKeepsWhatWasSetMeanwhile) {
+    Host host;
+    TWinControl* page = HeldBackPage(host);
+    auto* held = new TEdit(&host);
+    held->SetParent(page);
+    auto* box = new TCheckBox(&host);
+    box->SetParent(page);
+    auto* combo = new TComboBox(&host);
+    combo->SetParent(page);
+    auto* live = new TEdit(&host);   // beside the page: its window exists
+    live->SetParent(&host);
+    int heldChanges = 0, liveChanges = 0;
+    held->OnChange = [&](TObject*) { ++heldChanges; };
+    live->OnChange = [&](TObject*) { ++liveChanges; };
+
+    // No window anywhere yet: nothing can tell of a change, as before.
+    held->SetText("early");
+    EXPECT_EQ(heldChanges, 0);
+    host.HandleNeeded();
+    EXPECT_TRUE(live->HandleAllocated());
+    EXPECT_FALSE(page->HandleAllocated());
+    EXPECT_FALSE(held->HandleAllocated());
+
+    // Held back, the edit tells each change as the window would have, once.
+    for (const char* text : {"one", "two", ""}) {
+        held->SetText(text);
+        live->SetText(text);
+        EXPECT_EQ(heldChanges, liveChanges) << text;
+    }
+    EXPECT_EQ(liveChanges, 3);
+    held->SetText("kept");
+    box->SetChecked(true);
+    combo->SetItems({"a", "b", "c"});
+    combo->SetItemIndex(2);
+    EXPECT_EQ(held->Text(), "kept");
+    EXPECT_FALSE(page->HandleAllocated());
+
+    page->Show();
+    ASSERT_TRUE(page->HandleAllocated());
+    ASSERT_TRUE(held->HandleAllocated());
+    EXPECT_TRUE(::GetWindowLongA(page->Handle(), GWL_STYLE) & WS_VISIBLE);
+    EXPECT_EQ(::GetParent(page->Handle()), host.Handle());
+    EXPECT_EQ(held->Text(), "kept");
+    EXPECT_EQ(::SendMessageA(box->Handle(), BM_GETCHECK, 0, 0), BST_CHECKED);
+    EXPECT_EQ(::SendMessageA(combo->Handle(), CB_GETCOUNT, 0, 0), 3);
+    EXPECT_EQ(::SendMessageA(combo->Handle(), CB_GETCURSEL, 0, 0), 2);
+    // With its window the edit no longer tells changes twice.
+    const int before = heldChanges;
+    held->SetText("window");
+    EXPECT_EQ(heldChanges, before + 1);
+}
+
+TEST(Controls, AskingForAHeldBackChildsWindowMakesItsContainerHidden) {
+    Host host;
+    TWinControl* page = HeldBackPage(host);
+    auto* child = new TEdit(&host);
+    child->SetParent(page);
+    host.HandleNeeded();
+    ASSERT_FALSE(page->HandleAllocated());
+    ASSERT_TRUE(child->HandleNeeded());
+    ASSERT_TRUE(page->HandleAllocated());
+    EXPECT_FALSE(::GetWindowLongA(page->Handle(), GWL_STYLE) & WS_VISIBLE);
+    EXPECT_FALSE(child->WindowHeldBack());
+    page->Show();
+    EXPECT_TRUE(::GetWindowLongA(page->Handle(), GWL_STYLE) & WS_VISIBLE);
+    // Added later to a page that has its window: the child gets one at once.
+    auto* late = new TEdit(&host);
+    late->SetParent(page);
+    EXPECT_TRUE(late->HandleAllocated());
 }
