@@ -273,6 +273,13 @@ TEST(GhostedImages, EveryDrawGivesTheListsOwnPixels) {
     EXPECT_TRUE(draw(*masked, 56, 2, 1)) << "another list, same index";
     EXPECT_TRUE(draw(*masked, 56, 2, 1)) << "over its own earlier draw";
 
+    // Kept draws used at odd offsets: the blend must not depend on the place.
+    fill(0xFF336699);
+    EXPECT_TRUE(draw(alpha, 2, 2, 1));
+    EXPECT_TRUE(draw(alpha, 21, 5, 1));
+    EXPECT_TRUE(draw(*masked, 40, 3, 2));
+    EXPECT_TRUE(draw(*masked, 61, 6, 2));
+
     fill(0xFF336699);
     cached.bits[3 * cached.w + 25] = direct.bits[3 * cached.w + 25] = 0xFF336698;
     EXPECT_TRUE(draw(alpha, 20, 2, 1)) << "one pixel of the background differs";
