@@ -389,25 +389,25 @@ namespace {
 constexpr size_t MaxGhostedEntries = 64;
 } // namespace
 
-TGhostedImageCache::TGhostedImageCache() : scratchDC_(nullptr) {}
-
 TGhostedImageCache::~TGhostedImageCache() {
-    if (oldBitmap_) ::SelectObject(scratchDC_.get(), oldBitmap_);
+    if (oldBitmap_) ::SelectObject(scratchDC_->get(), oldBitmap_);
 }
 
 bool TGhostedImageCache::ReadPlace(HDC dc, int x, int y, int width, int height) {
+    if (!scratchDC_) scratchDC_ = std::make_unique<MemoryDC>(nullptr);
+    if (!scratchDC_->get()) return false;
     if (width != width_ || height != height_) {
         void* bits = nullptr;
         BitmapHandle fresh = CreateDib32(width, height, &bits);
-        if (!fresh || !scratchDC_.get()) return false;
-        HGDIOBJ previous = ::SelectObject(scratchDC_.get(), fresh.get());
+        if (!fresh) return false;
+        HGDIOBJ previous = ::SelectObject(scratchDC_->get(), fresh.get());
         if (!oldBitmap_) oldBitmap_ = previous;
         scratch_ = std::move(fresh);
         bits_ = static_cast<uint32_t*>(bits);
         width_ = width;
         height_ = height;
     }
-    if (!::BitBlt(scratchDC_.get(), 0, 0, width, height, dc, x, y, SRCCOPY)) return false;
+    if (!::BitBlt(scratchDC_->get(), 0, 0, width, height, dc, x, y, SRCCOPY)) return false;
     ::GdiFlush();
     return true;
 }
@@ -428,7 +428,7 @@ void TGhostedImageCache::Draw(const TImageList& images, HDC dc, int x, int y, in
             std::memcmp(entry.Background.data(), bits_, count * sizeof(uint32_t)) != 0)
             continue;
         std::memcpy(bits_, entry.Result.data(), count * sizeof(uint32_t));
-        ::BitBlt(dc, x, y, w, h, scratchDC_.get(), 0, 0, SRCCOPY);
+        ::BitBlt(dc, x, y, w, h, scratchDC_->get(), 0, 0, SRCCOPY);
         return;
     }
     std::vector<uint32_t> background(bits_, bits_ + count);

@@ -5,6 +5,7 @@
 #include "framework/ComCtrls.h"
 #include "tree/LazyTreeTypes.h"
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -64,7 +65,7 @@ BitmapHandle CreateDib32(int width, int height, void** bits = nullptr);
 // were wholly visible are kept, so a hit is exactly the list's own draw.
 class TGhostedImageCache {
 public:
-    TGhostedImageCache();
+    TGhostedImageCache() = default;
     ~TGhostedImageCache();
     TGhostedImageCache(const TGhostedImageCache&) = delete;
     TGhostedImageCache& operator=(const TGhostedImageCache&) = delete;
@@ -81,7 +82,8 @@ private:
     // The pixels of the image's place in dc into the scratch bitmap.
     bool ReadPlace(HDC dc, int x, int y, int width, int height);
     std::vector<TEntry> entries_;
-    MemoryDC scratchDC_;
+    // Made at the first ghosted draw: most paints have none.
+    std::unique_ptr<MemoryDC> scratchDC_;
     BitmapHandle scratch_;
     HGDIOBJ oldBitmap_ = nullptr;
     uint32_t* bits_ = nullptr;
