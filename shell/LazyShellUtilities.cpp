@@ -285,7 +285,37 @@ const std::wstring& TNamespace::CachedName(uint32_t validBit, std::wstring& cach
     return cache;
 }
 
-std::wstring TNamespace::NameInFolder() { return CachedName(vmNameInFolder, nameInFolder_, SHGDN_INFOLDER); }
+std::wstring TNamespace::NameInFolder() {
+    if (!(validMask_ & vmNameInFolder)) {
+        nameInFolder_ = ShownNameInFolder();
+        validMask_ |= vmNameInFolder;
+    }
+    return nameInFolder_;
+}
+
+std::wstring TNamespace::ShownNameInFolder() {
+    TShownNameRules* rules = parent_ ? parent_->ShownNameRules() : nullptr;
+    if (rules) EnsureFindData();
+    if (!rules || !findData_) return GetDisplayNameOf(SHGDN_INFOLDER);
+    // The shell's record tells a directory as the shell itself does.
+    bool directory = (findData_->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return rules->ShownName(GetDisplayNameOf(SHGDN_INFOLDER | SHGDN_FORPARSING), directory,
+                            [this] { return GetDisplayNameOf(SHGDN_INFOLDER); });
+}
+
+TShownNameRules* TNamespace::ShownNameRules() {
+    if (!(flags_ & nfShownNameRulesKnown)) {
+        flags_ |= nfShownNameRulesKnown;
+        std::wstring path = IsDesktop() ? std::wstring() : NameForParsing();
+        DWORD attributes = path.empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesW(path.c_str());
+        // Only a folder marked read-only or system has its desktop.ini read,
+        // which may name items one by one.
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            !(attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM)))
+            shownNameRules_ = std::make_unique<TShownNameRules>();
+    }
+    return shownNameRules_.get();
+}
 std::wstring TNamespace::NameNormal() { return CachedName(vmNameNormal, nameNormal_, SHGDN_NORMAL); }
 std::wstring TNamespace::NameParseAddress() {
     return CachedName(vmNameParseAddress, nameParseAddress_, SHGDN_FORPARSING | SHGDN_FORADDRESSBAR);
@@ -347,6 +377,7 @@ void TNamespace::Invalidate(bool flushIcons) {
     nameInFolder_.clear();
     nameNormal_.clear();
     nameParseAddress_.clear();
+    shownNameRules_.reset();
     creationTime_.clear();
     lastAccessTime_.clear();
     lastWriteTime_.clear();
@@ -368,7 +399,7 @@ void TNamespace::Invalidate(bool flushIcons) {
     shellIconOverlay_.reset();
     findData_.reset();
     flags_ |= nfTryShellDetails | nfTryShellFolder2 | nfTryIconOverlay;
-    flags_ &= ~(nfRecycleBin | nfRecycleBinKnown);
+    flags_ &= ~(nfRecycleBin | nfRecycleBinKnown | nfShownNameRulesKnown);
     if (flushIcons) {
         flags_ &= ~(nfThreadedIconLoaded | nfThreadIconLoading);
     } else {

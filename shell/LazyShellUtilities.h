@@ -7,6 +7,7 @@
 #pragma once
 #include "shell/Namespace.h"
 #include "shell/PIDLTools.h"
+#include "shell/ShownNameRules.h"
 #include "framework/Handle.h"
 #include "framework/SysUtils.h"
 #include <shlobj.h>
@@ -56,6 +57,7 @@ public:
         nfThreadedIconLoaded = 0x0080,
         nfThreadIconLoading = 0x0100,
         nfIconIndexSet = 0x0800,
+        nfShownNameRulesKnown = 0x1000,
     };
     // ValidMask bits.
     enum : uint32_t {
@@ -264,6 +266,12 @@ protected:
 
 private:
     void SetFlag(uint16_t bit, bool value) { flags_ = value ? (flags_ | bit) : (flags_ & ~bit); }
+    // The name shown for the item in its folder, through the folder's rules where it has them.
+    std::wstring ShownNameInFolder();
+    // The rules of this folder's items' shown names; nil where names may be
+    // the folder's own choice per item (outside the file system, or a folder
+    // whose desktop.ini is read).
+    TShownNameRules* ShownNameRules();
     void AttachChild(LPITEMIDLIST pidl, TNamespace* parent);
     LPITEMIDLIST JoinChildPIDL() const;
     bool CachedAttribute(uint32_t validBit, uint16_t valueBit, ULONG sfgao);
@@ -302,6 +310,7 @@ private:
     int iconIndexNormal_ = -1;
     int iconIndexOpen_ = -1;
     std::wstring nameInFolder_, nameNormal_, nameParseAddress_;
+    std::unique_ptr<TShownNameRules> shownNameRules_;
     std::wstring creationTime_, lastAccessTime_, lastWriteTime_, sizeOfFile_, sizeOfFileKB_, fileType_;
     int detailsColumnCountCache_ = 0;
     int64_t folderSizeCache_ = 0;

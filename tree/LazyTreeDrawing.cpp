@@ -1,4 +1,5 @@
 #include "tree/LazyTreeDrawing.h"
+#include <cstring>
 #include <commctrl.h>
 #include <emmintrin.h>
 #include <algorithm>
@@ -379,6 +380,67 @@ BitmapHandle CreateDib32(int width, int height, void** bits) {
     BitmapHandle bitmap(::CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &p, nullptr, 0));
     if (bits) *bits = p;
     return bitmap;
+}
+
+// ---- ghosted images ------------------------------------------------------------------------
+
+namespace {
+// Past this many kept draws a paint draws the rest through the list.
+constexpr size_t MaxGhostedEntries = 64;
+} // namespace
+
+TGhostedImageCache::~TGhostedImageCache() {
+    if (oldBitmap_) ::SelectObject(scratchDC_->get(), oldBitmap_);
+}
+
+bool TGhostedImageCache::ReadPlace(HDC dc, int x, int y, int width, int height) {
+    if (!scratchDC_) scratchDC_ = std::make_unique<MemoryDC>(nullptr);
+    if (!scratchDC_->get()) return false;
+    if (width != width_ || height != height_) {
+        void* bits = nullptr;
+        BitmapHandle fresh = CreateDib32(width, height, &bits);
+        if (!fresh) return false;
+        HGDIOBJ previous = ::SelectObject(scratchDC_->get(), fresh.get());
+        if (!oldBitmap_) oldBitmap_ = previous;
+        scratch_ = std::move(fresh);
+        bits_ = static_cast<uint32_t*>(bits);
+        width_ = width;
+        height_ = height;
+    }
+    if (!::BitBlt(scratchDC_->get(), 0, 0, width, height, dc, x, y, SRCCOPY)) return false;
+    ::GdiFlush();
+    return true;
+}
+
+void TGhostedImageCache::Draw(const TImageList& images, HDC dc, int x, int y, int index) {
+    const int w = images.Width(), h = images.Height();
+    // A mirrored DC turns what is read and written: left to the list.
+    if (!images.Handle() || index < 0 || index >= images.Count() || w <= 0 || h <= 0 || ::GetLayout(dc) != 0 ||
+        !ReadPlace(dc, x, y, w, h)) {
+        images.Draw(dc, x, y, index, false);
+        return;
+    }
+    const size_t count = size_t(w) * size_t(h);
+    const COLORREF highlight = ::GetSysColor(COLOR_HIGHLIGHT);
+    for (const TEntry& entry : entries_) {
+        if (entry.List != images.Handle() || entry.Index != index || entry.Highlight != highlight ||
+            entry.Background.size() != count ||
+            std::memcmp(entry.Background.data(), bits_, count * sizeof(uint32_t)) != 0)
+            continue;
+        std::memcpy(bits_, entry.Result.data(), count * sizeof(uint32_t));
+        ::BitBlt(dc, x, y, w, h, scratchDC_->get(), 0, 0, SRCCOPY);
+        return;
+    }
+    std::vector<uint32_t> background(bits_, bits_ + count);
+    images.Draw(dc, x, y, index, false);
+    // A clipped draw left some of its place as it was: it is not the image's whole draw.
+    RECT visible{};
+    int region = ::GetClipBox(dc, &visible);
+    bool whole = region == SIMPLEREGION && visible.left <= x && visible.top <= y && visible.right >= x + w &&
+                 visible.bottom >= y + h;
+    if (!whole || entries_.size() >= MaxGhostedEntries || !ReadPlace(dc, x, y, w, h)) return;
+    entries_.push_back({images.Handle(), index, highlight, std::move(background),
+                        std::vector<uint32_t>(bits_, bits_ + count)});
 }
 
 RECT NormalizeRect(RECT r) {

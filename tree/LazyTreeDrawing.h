@@ -4,7 +4,10 @@
 #pragma once
 #include "framework/ComCtrls.h"
 #include "tree/LazyTreeTypes.h"
+#include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace krv {
 
@@ -54,6 +57,38 @@ std::wstring ShortenWideString(HDC dc, const std::wstring& s, int width, int ell
 // bitmap: pictures drawn into it look the same whatever the screen's depth.
 BITMAPINFO Dib32Info(int width, int height);
 BitmapHandle CreateDib32(int width, int height, void** bits = nullptr);
+
+// Images drawn ghosted (blended with the highlight colour) during one
+// paint. The image list's blend is slow, and most rows show the same few
+// images over the same background: a draw over a background already seen
+// with the same image copies the pixels the list drew then. Only draws that
+// were wholly visible are kept, so a hit is exactly the list's own draw.
+class TGhostedImageCache {
+public:
+    TGhostedImageCache() = default;
+    ~TGhostedImageCache();
+    TGhostedImageCache(const TGhostedImageCache&) = delete;
+    TGhostedImageCache& operator=(const TGhostedImageCache&) = delete;
+    // As images.Draw(dc, x, y, index, false).
+    void Draw(const TImageList& images, HDC dc, int x, int y, int index);
+
+private:
+    struct TEntry {
+        HIMAGELIST List;
+        int Index;
+        COLORREF Highlight;
+        std::vector<uint32_t> Background, Result;
+    };
+    // The pixels of the image's place in dc into the scratch bitmap.
+    bool ReadPlace(HDC dc, int x, int y, int width, int height);
+    std::vector<TEntry> entries_;
+    // Made at the first ghosted draw: most paints have none.
+    std::unique_ptr<MemoryDC> scratchDC_;
+    BitmapHandle scratch_;
+    HGDIOBJ oldBitmap_ = nullptr;
+    uint32_t* bits_ = nullptr;
+    int width_ = 0, height_ = 0;
+};
 
 // Whether the system draws with a visual style now. The tree draws its own
 // look either way; tsUseThemes only tells the parts that follow the style.

@@ -253,7 +253,9 @@ void TBaseLazyTree::PaintImage(TLTPaintInfo& info, TLTImageInfoIndex which) {
     if (!image.Images || image.Index < 0) return;
     bool ghosted = image.Ghosted ||
                    (options_->PaintOptions().Contains(toGhostedIfUnfocused) && !PaintingFocused() && which == iiNormal);
-    image.Images->Draw(info.Canvas->Handle(), image.XPos, image.YPos, image.Index, !ghosted);
+    HDC dc = info.Canvas->Handle();
+    if (ghosted && ghostedImages_) ghostedImages_->Draw(*image.Images, dc, image.XPos, image.YPos, image.Index);
+    else image.Images->Draw(dc, image.XPos, image.YPos, image.Index, !ghosted);
 }
 
 void TBaseLazyTree::PaintNodeButton(TCanvas& canvas, PLazyNode node, int x, int y, bool) {
@@ -348,13 +350,17 @@ void TBaseLazyTree::PaintTree(TCanvas& target, RECT window, POINT targetPoint, u
     struct LeavePainting {
         TBaseLazyTree* tree;
         int8_t focused;
+        std::unique_ptr<TGhostedImageCache> ghosted;
         ~LeavePainting() {
             tree->paintFocused_ = focused;
+            tree->ghostedImages_ = std::move(ghosted);
             tree->DoStateChange({}, tsPainting);
         }
     };
     {
-        LeavePainting leave{this, paintFocused_};
+        // Ghosted draws are kept for this paint only: the lists may change between paints.
+        LeavePainting leave{this, paintFocused_,
+                            std::exchange(ghostedImages_, std::make_unique<TGhostedImageCache>())};
         DoBeforePaint(target);
         if (!plusBitmap_ || !dottedBrush_) PrepareBitmaps(!plusBitmap_, !dottedBrush_);
         int width = window.right - window.left;

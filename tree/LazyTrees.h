@@ -13,6 +13,7 @@
 #include "tree/LazyTreeHeader.h"
 #include "tree/LazyTreeDataObject.h"
 #include "tree/LazyTreeDragManager.h"
+#include "tree/LazyTreeDrawing.h"
 #include "framework/ComCtrls.h"
 #include "framework/HintWindow.h"
 #include <atomic>
@@ -873,6 +874,8 @@ private:
     // (white where the row shows through): two plain copies draw it.
     BitmapHandle plusBitmap_, minusBitmap_, plusMask_, minusMask_;
     std::unique_ptr<MemoryDC> buttonDC_;
+    // The ghosted images of the paint under way; nil outside a paint.
+    std::unique_ptr<TGhostedImageCache> ghostedImages_;
     BrushHandle dottedBrush_;
     ComPtr<ILTDragManager> dragManager_;
     std::unique_ptr<TLTDragImage> dragImage_;

@@ -1,6 +1,7 @@
 #include "CountingFolder.h"
 #include "shell/ShellUtils.h"
 #include "shell/WideFileUtils.h"
+#include "shell/WideStrUtils.h"
 #include <atomic>
 #include <cstring>
 
@@ -207,7 +208,24 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetDisplayNameOf(PCUITEMID_CHILD pidl, SHGDNF flags, STRRET* name) override {
         Count("GetDisplayNameOf");
-        return inner_->GetDisplayNameOf(pidl, flags, name);
+        if (flags & SHGDN_FORPARSING) return inner_->GetDisplayNameOf(pidl, flags, name);
+        Count("GetDisplayNameOf.Shown");
+        if (!options_->ScriptedShownNames) return inner_->GetDisplayNameOf(pidl, flags, name);
+        STRRET parse{};
+        HRESULT hr = inner_->GetDisplayNameOf(pidl, SHGDN_INFOLDER | SHGDN_FORPARSING, &parse);
+        if (FAILED(hr)) return hr;
+        std::wstring shown = krv::StrRetToStr(parse, pidl);
+        SFGAOF attributes = SFGAO_FOLDER;
+        inner_->GetAttributesOf(1, &pidl, &attributes);
+        size_t dot = shown.rfind(L'.');
+        if (!(attributes & SFGAO_FOLDER) && dot != std::wstring::npos && dot > 0 &&
+            options_->CutExtensions.count(shown.substr(dot)))
+            shown.resize(dot);
+        size_t bytes = (shown.size() + 1) * sizeof(wchar_t);
+        name->uType = STRRET_WSTR;
+        name->pOleStr = static_cast<LPWSTR>(::CoTaskMemAlloc(bytes));
+        std::memcpy(name->pOleStr, shown.c_str(), bytes);
+        return S_OK;
     }
     HRESULT STDMETHODCALLTYPE SetNameOf(HWND w, PCUITEMID_CHILD pidl, LPCWSTR name, SHGDNF flags,
                                         PITEMID_CHILD* out) override {

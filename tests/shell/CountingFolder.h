@@ -9,6 +9,7 @@
 #include <shlobj.h>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 
 namespace shelltest {
@@ -26,6 +27,11 @@ struct TFolderOptions {
     bool DamagedFirstChild = false;
     bool ScriptedCompare = false;   // CompareIDs answers CompareResult instead of the real folder
     HRESULT CompareResult = S_OK;
+    // Shown names (not parsing names) are the folder's own: a file whose
+    // extension is listed loses it (unless it is all extension); any other
+    // item shows its whole name, whatever the system's settings say.
+    bool ScriptedShownNames = false;
+    std::set<std::wstring> CutExtensions;
 };
 
 // Calls by method name ("GetAttributesOf", "GetIconOf", ...), shared by a folder

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <set>
 
 using namespace krv;
@@ -559,4 +560,53 @@ TEST_F(NamespaceTest, FallbacksWhereTheShellOffersNoInterface) {
     EXPECT_EQ(file->DetailsDefaultOf(1), L"1 KB");
     EXPECT_EQ(file->DetailsDefaultOf(4), file->AttributesString());
     EXPECT_EQ(DrivesFolder->DetailsDefaultOf(2), L"System Folder");
+}
+
+// Names of one extension are made from the first one the folder showed; a
+// folder whose desktop.ini is read (read-only) has every name asked for.
+TEST_F(NamespaceTest, ShownNamesFollowTheFolderPerExtension) {
+    shelltest::TempFolder tmp(L"ns-shown");
+    const std::wstring files[] = {L"a.one", L"b.two", L"c.one", L"d.two", L".one", L"noext", L"x.tar.one", L"Имя.one"};
+    for (const auto& n : files) shelltest::WriteFileBytes(tmp / n, "x");
+    shelltest::MakeDir(tmp / L"dir.one");
+    const std::map<std::wstring, std::wstring> expected = {
+        {L"a.one", L"a"},         {L"b.two", L"b.two"}, {L"c.one", L"c"},         {L"d.two", L"d.two"},
+        {L".one", L".one"},       {L"noext", L"noext"}, {L"x.tar.one", L"x.tar"}, {L"Имя.one", L"Имя"},
+        {L"dir.one", L"dir.one"},
+    };
+    auto options = std::make_shared<TFolderOptions>();
+    options->ScriptedShownNames = true;
+    options->CutExtensions = {L".one"};
+    auto shownNames = [&](TNamespace& folder) {
+        std::map<std::wstring, std::wstring> names;
+        folder.EnumerateFolder(true, true, true,
+                               [&](LPITEMIDLIST child, TNamespace* parent, void*, bool&) {
+                                   TNamespace item(TNamespace::TEnumeratedChild{child}, parent);
+                                   names[item.NameForParsingInFolder()] = item.NameInFolder();
+                                   return true;
+                               },
+                               nullptr);
+        return names;
+    };
+    {
+        TSeamFolder folder(tmp.Path(), options);
+        EXPECT_EQ(shownNames(folder), expected);
+        // .one and .two files, the .one directory, ".one" itself, no extension.
+        EXPECT_EQ(folder.Calls("GetDisplayNameOf.Shown"), 5);
+
+        // The folder's rules go with its other cached answers.
+        folder.Invalidate(false);
+        options->CutExtensions = {L".two"};
+        auto names = shownNames(folder);
+        EXPECT_EQ(names[L"a.one"], L"a.one");
+        EXPECT_EQ(names[L"d.two"], L"d");
+    }
+    options->CutExtensions = {L".one"};
+    SetAttributes(tmp.Path(), FILE_ATTRIBUTE_SYSTEM);
+    {
+        TSeamFolder folder(tmp.Path(), options);
+        EXPECT_EQ(shownNames(folder), expected);
+        EXPECT_EQ(folder.Calls("GetDisplayNameOf.Shown"), int(expected.size()));
+    }
+    SetAttributes(tmp.Path(), FILE_ATTRIBUTE_NORMAL);
 }

@@ -4,6 +4,8 @@
 #include "tree/LazyTreeDrawing.h"
 #include "tree/LazyTreeProperties.h"
 #include <gtest/gtest.h>
+#include <commctrl.h>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -217,3 +219,87 @@ TEST(TextBuffers, GrowToHoldAnyText) {
 }
 
 } // namespace
+
+namespace {
+// A 32-bit list of 16 x 16 images with alpha, as the system's list is, each
+// a different translucent pattern.
+UniqueHandle<ImageListTraits> AlphaImageList(int count) {
+    UniqueHandle<ImageListTraits> list(::ImageList_Create(16, 16, ILC_COLOR32, count, 1));
+    for (int i = 0; i < count; ++i) {
+        void* p = nullptr;
+        BitmapHandle picture = CreateDib32(16, 16, &p);
+        auto* bits = static_cast<uint32_t*>(p);
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 16; ++x) {
+                uint32_t a = (x + y + i * 5) % 4 == 0 ? 0 : (x * 16 + i * 40) & 0xFF;
+                uint32_t c = (a * ((i * 60 + y * 9) & 0xFF) / 255) << 16 | (a * (x * 15 & 0xFF) / 255) << 8 | a / 2;
+                bits[y * 16 + x] = a << 24 | c;
+            }
+        ::ImageList_Add(static_cast<HIMAGELIST>(list.get()), picture.get(), nullptr);
+    }
+    return list;
+}
+} // namespace
+
+// Every ghosted draw through the cache gives the pixels the list's own draw
+// gives on a twin bitmap: repeated places and images, a background that
+// differs in one pixel or only in alpha, clipping, a moved origin, a place
+// half outside the bitmap, and two lists with the same indexes.
+TEST(GhostedImages, EveryDrawGivesTheListsOwnPixels) {
+    std::mt19937 rng(11);
+    auto alphaList = AlphaImageList(3);
+    TImageList alpha(nullptr, static_cast<HIMAGELIST>(alphaList.get()));
+    TImageList* masked = CheckImageList(ckLightCheck);
+    ASSERT_NE(masked, nullptr);
+    TestDib cached(80, 24, false, rng), direct(80, 24, false, rng);
+    TGhostedImageCache cache;
+    auto fill = [&](uint32_t pixel) {
+        for (int i = 0; i < cached.w * cached.h; ++i) cached.bits[i] = direct.bits[i] = pixel;
+    };
+    auto draw = [&](const TImageList& list, int x, int y, int index) {
+        cache.Draw(list, cached.dc.get(), x, y, index);
+        list.Draw(direct.dc.get(), x, y, index, false);
+        ::GdiFlush();
+        return cached.Pixels() == direct.Pixels();
+    };
+    auto both = [&](const std::function<void(HDC)>& f) {
+        f(cached.dc.get());
+        f(direct.dc.get());
+    };
+    fill(0xFF336699);
+    EXPECT_TRUE(draw(alpha, 2, 2, 1));
+    EXPECT_TRUE(draw(alpha, 20, 2, 1)) << "same image over the same background";
+    EXPECT_TRUE(draw(alpha, 38, 2, 2));
+    EXPECT_TRUE(draw(*masked, 56, 2, 1)) << "another list, same index";
+    EXPECT_TRUE(draw(*masked, 56, 2, 1)) << "over its own earlier draw";
+
+    // Kept draws used at odd offsets: the blend must not depend on the place.
+    fill(0xFF336699);
+    EXPECT_TRUE(draw(alpha, 2, 2, 1));
+    EXPECT_TRUE(draw(alpha, 21, 5, 1));
+    EXPECT_TRUE(draw(*masked, 40, 3, 2));
+    EXPECT_TRUE(draw(*masked, 61, 6, 2));
+
+    fill(0xFF336699);
+    cached.bits[3 * cached.w + 25] = direct.bits[3 * cached.w + 25] = 0xFF336698;
+    EXPECT_TRUE(draw(alpha, 20, 2, 1)) << "one pixel of the background differs";
+    fill(0x00336699);
+    EXPECT_TRUE(draw(alpha, 2, 2, 1)) << "only the background's alpha differs";
+
+    fill(0xFF224400);
+    both([](HDC dc) { ::IntersectClipRect(dc, 0, 0, 28, 24); });
+    EXPECT_TRUE(draw(alpha, 20, 2, 0)) << "clipped: not kept";
+    EXPECT_TRUE(draw(alpha, 2, 2, 0));
+    EXPECT_TRUE(draw(alpha, 22, 4, 0)) << "a kept draw, clipped";
+    both([](HDC dc) { ::SelectClipRgn(dc, nullptr); });
+    EXPECT_TRUE(draw(alpha, 40, 2, 0));
+
+    fill(0xFF808080);
+    both([](HDC dc) { ::SetWindowOrgEx(dc, 9, 0, nullptr); });
+    EXPECT_TRUE(draw(alpha, 11, 2, 2)) << "origin moved";
+    EXPECT_TRUE(draw(alpha, 31, 2, 2));
+    EXPECT_TRUE(draw(alpha, 80, 12, 2)) << "half outside the bitmap";
+    EXPECT_TRUE(draw(alpha, 80, 12, 2));
+    both([](HDC dc) { ::SetWindowOrgEx(dc, 0, 0, nullptr); });
+    EXPECT_TRUE(draw(alpha, 2, 2, 5)) << "no such image";
+}
