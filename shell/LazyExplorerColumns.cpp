@@ -390,7 +390,7 @@ void TCustomLazyExplorerTree::DoHeaderClick(TColumnIndex column, TMouseButton bu
     TWaitCursorScope wait(this);
     if (shift & (ssCtrl | ssShift)) {
         PLazyNode top = GetFirst();
-        TColumnManager* manager = top ? GetNodeData(top)->ColumnManager : nullptr;
+        TColumnManager* manager = ColumnManagerOf(top);
         if (!manager) return;
         if (shift & ssCtrl) manager->ToggleWidthAutoFit(column);
         else manager->ToggleWidthMinimize(column);

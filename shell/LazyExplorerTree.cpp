@@ -130,6 +130,13 @@ bool TCustomLazyExplorerTree::ValidateNamespace(PLazyNode node, TNamespace*& ns)
     return ns != nullptr;
 }
 
+TColumnManager* TCustomLazyExplorerTree::ColumnManagerOf(PLazyNode node) {
+    if (!node) return nullptr;
+    PLETNodeData data = GetNodeData(node);
+    if (!data->ColumnManager) data->ColumnManager = new TColumnManager(this);
+    return data->ColumnManager;
+}
+
 void TCustomLazyExplorerTree::FreeNodeData(PLazyNode node) {
     if (!node) return;
     PLETNodeData data = GetNodeData(node);
@@ -276,18 +283,15 @@ bool TCustomLazyExplorerTree::EnumFolderCallback(LPITEMIDLIST childPIDL, TNamesp
 }
 
 // The children are linked at once, not one by one: a big folder costs one
-// change of the counts instead of one per item.
+// change of the counts instead of one per item. Their column managers are
+// made when asked for.
 void TCustomLazyExplorerTree::AddEnumerated(PLazyNode node, const std::vector<TNamespace*>& items) {
     unsigned first = node->ChildCount;
     if (!items.empty()) SetChildCount(node, first + unsigned(items.size()));
     size_t i = 0;
     PLazyNode run = node->FirstChild;
     for (unsigned skip = 0; run && skip < first; ++skip) run = run->NextSibling;
-    for (; run && i < items.size(); run = run->NextSibling, ++i) {
-        PLETNodeData data = GetNodeData(run);
-        data->Namespace = items[i];
-        data->ColumnManager = new TColumnManager(this);
-    }
+    for (; run && i < items.size(); run = run->NextSibling, ++i) GetNodeData(run)->Namespace = items[i];
     // Children the tree refused to make (a read-only tree) take no items.
     for (; i < items.size(); ++i) delete items[i];
 }

@@ -134,6 +134,9 @@ public:
     PLETNodeData GetNodeData(PLazyNode node) const;
     // False (and nil) for a nil node or one without an item.
     bool ValidateNamespace(PLazyNode node, TNamespace*& ns) const;
+    // The node's column manager, made when first asked for: most nodes of a
+    // big folder never are.
+    TColumnManager* ColumnManagerOf(PLazyNode node);
     // Fills a node's children when it has none yet; answers its child count.
     virtual int ExpandNamespaceFolder(PLazyNode node);
     PLazyNode AddCustomNode(PLazyNode parent, TNamespace* ns, bool setCheckType, TCheckType checkType = ctNone);

@@ -13,8 +13,11 @@ namespace krv {
 bool IsValidAllocatedPIDL(LPCITEMIDLIST pidl) {
     if (!pidl) return false;
     TPIDLManager* manager = PIDLManager();
-    if (!manager) return false;
-    IMalloc* m = manager->Malloc();
+    return manager && IsValidAllocatedPIDL(pidl, manager->Malloc());
+}
+
+bool IsValidAllocatedPIDL(LPCITEMIDLIST pidl, IMalloc* m) {
+    if (!pidl || !m) return false;
     void* block = const_cast<ITEMIDLIST*>(pidl);
     if (m->DidAlloc(block) == 0) return false;
     SIZE_T size = m->GetSize(block);

@@ -42,6 +42,8 @@ using TEnumFolderCallback =
 
 // True when pidl is a block of the task allocator holding one terminated list.
 bool IsValidAllocatedPIDL(LPCITEMIDLIST pidl);
+// The same with the task allocator at hand (a loop over many lists asks for it once).
+bool IsValidAllocatedPIDL(LPCITEMIDLIST pidl, IMalloc* m);
 
 class TNamespace {
 public:

@@ -37,6 +37,8 @@ int TNamespace::EnumerateFolder(bool folders, bool nonFolders, bool includeHidde
                   (includeHidden ? SHCONTF_INCLUDEHIDDEN : 0);
     ComPtr<IEnumIDList> items;
     if (folder->EnumObjects(nullptr, flags, items.put()) != S_OK || !items) return 0;
+    TPIDLManager* manager = PIDLManager();
+    IMalloc* m = manager ? manager->Malloc() : nullptr;
     int count = 0;
     bool terminate = false;
     while (!terminate) {
@@ -47,8 +49,8 @@ int TNamespace::EnumerateFolder(bool folders, bool nonFolders, bool includeHidde
             break;
         }
         // A child that is not one terminated list in its block is never handed on.
-        if (!IsValidAllocatedPIDL(child)) {
-            if (child && PIDLManager()->Malloc()->DidAlloc(child) == 1) FreePIDL(child);
+        if (!IsValidAllocatedPIDL(child, m)) {
+            if (child && m && m->DidAlloc(child) == 1) FreePIDL(child);
             continue;
         }
         if (callback(child, this, userData, terminate)) ++count;
