@@ -25,7 +25,6 @@ TFormZipCheckDirs::TFormZipCheckDirs(TMainForm* main, TCheckDirMode mode, const 
     ButtonWaitCancel->OnClick = [this](TObject*) { ButtonWaitCancelClick(); };
     ButtonMinimize = PlaceControl(new TButton(this), this, "ButtonMinimize", 302, 124, 100, 26, "Minimize");
     ButtonMinimize->OnClick = [this](TObject*) { ButtonMinimizeClick(); };
-    Timer = MakeWindowTimer(this, "Timer", 1, [this] { TimerTimer(); });
     LifeTimer = MakeWindowTimer(this, "LifeTimer", 500, [this] { LifeTimerTimer(); });
     OnShow = [this](TObject*) { FormShow(); };
     DoCreate();
@@ -50,11 +49,12 @@ void TFormZipCheckDirs::FormShow() {
     if (Echo)
         for (const std::string& message : StartMessages) main_->AddLog(message, lcBlack, 2, lkNormal);
     ProgressChilds->SetRange(0, 100);
-    Timer->SetEnabled(true);
+    // A person sees the window whole before the walk takes the thread; an
+    // unattended run starts at once and the window paints meanwhile.
+    PostStep([this] { StartScan(); }, !Batch);
 }
 
-void TFormZipCheckDirs::TimerTimer() {
-    Timer->SetEnabled(false);
+void TFormZipCheckDirs::StartScan() {
     LifeTimer->SetEnabled(true);
     ::SetCursor(::LoadCursor(nullptr, IDC_APPSTARTING));
     std::vector<std::string> paths = main_->ScanStartPaths();

@@ -22,7 +22,8 @@ public:
     ~TFormZipCheckDirs() override;
 
     void FormShow();
-    void TimerTimer();
+    // The walk starts from the message loop once the window is shown.
+    void StartScan();
     void LifeTimerTimer();
     void ThreadTerminate();
     void ButtonWaitCancelClick();
@@ -44,7 +45,6 @@ public:
     TProgressBar* ProgressChilds = nullptr;
     TButton* ButtonWaitCancel = nullptr;
     TButton* ButtonMinimize = nullptr;
-    TTimer* Timer = nullptr;
     TTimer* LifeTimer = nullptr;
 
 private:

@@ -21,6 +21,8 @@ TFormZipWait::TFormZipWait(TMainForm* main, const std::string& exclusionText)
     Position = poMainFormCenter;
     SetBounds(0, 0, 480, 330);
     AnimateChecking = PlaceControl(new TAnimate(this), this, "AnimateChecking", 12, 8, 80, 50);
+    // Its window and clip are made when the search first shows it.
+    AnimateChecking->HandleWhenShown = true;
     AnimateChecking->SetCommonAVI(aviFindFolder);
     AnimateChecking->Hide();
     LabelWait = PlaceControl(new TLabel(this), this, "LabelWait", 100, 24, 360, 18,
@@ -32,7 +34,6 @@ TFormZipWait::TFormZipWait(TMainForm* main, const std::string& exclusionText)
     ButtonCancel->OnClick = [this](TObject*) { ButtonCancelClick(); };
     ButtonMinimize = PlaceControl(new TButton(this), this, "ButtonMinimize", 362, 262, 100, 26, "Minimize");
     ButtonMinimize->OnClick = [this](TObject*) { ButtonMinimizeClick(); };
-    Timer = MakeWindowTimer(this, "Timer", 1, [this] { TimerTimer(); });
     OnShow = [this](TObject*) { FormShow(); };
     DoCreate();
 }
@@ -44,11 +45,10 @@ void TFormZipWait::FormShow() {
     ProgressBar->SetRange(0, 100);
     ProgressBarFile->SetRange(0, 100);
     UserCancelled = false;
-    Timer->SetEnabled(true);
+    PostStep([this] { StartCompression(); }, !Batch);
 }
 
-void TFormZipWait::TimerTimer() {
-    Timer->SetEnabled(false);
+void TFormZipWait::StartCompression() {
     TZipperView view;
     view.ProgressBar = ProgressBar;
     view.ProgressBarFile = ProgressBarFile;

@@ -22,7 +22,8 @@ public:
     ~TFormZipWait() override;
 
     void FormShow();
-    void TimerTimer();
+    // The compression starts from the message loop once the window is shown.
+    void StartCompression();
     void ButtonCancelClick();
     void ButtonMinimizeClick();
     void ZipperThreadTerminate();
@@ -34,7 +35,6 @@ public:
     TAnimate* AnimateChecking = nullptr;   // the "searching" clip
     TButton* ButtonCancel = nullptr;
     TButton* ButtonMinimize = nullptr;
-    TTimer* Timer = nullptr;
     TZipperThread* Thread() const { return thread_.get(); }
 
     // Called on the user-interface thread after every hand-off of the worker

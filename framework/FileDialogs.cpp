@@ -1,4 +1,5 @@
 #include "framework/FileDialogs.h"
+#include "framework/LazyLibrary.h"
 #include <windows.h>
 #include <commdlg.h>
 #include <vector>
@@ -35,10 +36,10 @@ bool TFileDialog::Execute() {
     bool ok;
     if (IsSaveDialog()) {
         ofn.Flags |= OFN_OVERWRITEPROMPT;
-        ok = ::GetSaveFileNameA(&ofn) != FALSE;
+        ok = KRV_LAZY_CALL(CommonDialogsLibrary, GetSaveFileNameA)(&ofn) != FALSE;
     } else {
         ofn.Flags |= OFN_FILEMUSTEXIST;
-        ok = ::GetOpenFileNameA(&ofn) != FALSE;
+        ok = KRV_LAZY_CALL(CommonDialogsLibrary, GetOpenFileNameA)(&ofn) != FALSE;
     }
     if (ok) FileName = buffer.data();
     return ok;

@@ -4,6 +4,7 @@
 #include "framework/SysUtils.h"
 #include "framework/Thread.h"
 #include <commctrl.h>
+#include <utility>
 #include <vector>
 
 namespace krv {
@@ -190,7 +191,32 @@ bool TForm::PressDialogButton(bool cancel) {
     return true;
 }
 
+namespace {
+UINT PostedStepMessage() {
+    static const UINT message = ::RegisterWindowMessageA("Korvane.PostedStep");
+    return message;
+}
+}
+
+void TForm::PostStep(std::function<void()> step, bool paintFirst) {
+    HandleNeeded();
+    postedStep_ = std::move(step);
+    paintFirst_ = paintFirst;
+    if (!::PostMessageA(handle_, PostedStepMessage(), 0, 0)) {
+        postedStep_ = nullptr;
+        throw Exception("The window's first step could not be queued: " + SysErrorMessage(::GetLastError()));
+    }
+}
+
 bool TForm::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    if (msg == PostedStepMessage() && msg != 0) {
+        result = 0;
+        if (std::function<void()> step = std::exchange(postedStep_, nullptr)) {
+            if (paintFirst_) ::RedrawWindow(handle_, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+            step();
+        }
+        return true;
+    }
     switch (msg) {
     case WM_CLOSE:
         Close();

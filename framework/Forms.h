@@ -43,6 +43,12 @@ public:
         modalResult_ = result;
         if (handle_) ::PostMessageA(handle_, WM_NULL, 0, 0);
     }
+    // Runs the step from the message loop once the messages already queued
+    // are handled, without waiting for a timer's clock. With paintFirst the
+    // window and its children are painted before it; without, the step comes
+    // before the paint messages, so a worker it starts runs while the
+    // window paints.
+    void PostStep(std::function<void()> step, bool paintFirst);
     // Asks the window to close: OnCloseQuery, then OnClose picks the action.
     void Close();
     void Minimize();
@@ -78,6 +84,8 @@ private:
     int modalResult_ = 0;
     bool modal_ = false;
     bool placed_ = false;
+    std::function<void()> postedStep_;
+    bool paintFirst_ = false;
 };
 
 // The form a control sits on, or null.

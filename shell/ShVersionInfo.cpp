@@ -1,4 +1,5 @@
 #include "shell/ShVersionInfo.h"
+#include "framework/LazyLibrary.h"
 #include <cstdlib>
 
 namespace krv {
@@ -56,20 +57,20 @@ TShCustomVersionInfo::TShCustomVersionInfo(const std::string& fileName) : fileNa
         RaiseShError<EShVersionInfoError>(shErrOpenFile);
     }
     DWORD ignored = 0;
-    const DWORD size = ::GetFileVersionInfoSizeA(fileName_.c_str(), &ignored);
+    const DWORD size = KRV_LAZY_CALL(VersionLibrary, GetFileVersionInfoSizeA)(fileName_.c_str(), &ignored);
     if (size == 0) {
         if (::GetLastError() == ERROR_RESOURCE_TYPE_NOT_FOUND) RaiseShError<EShVersionInfoError>(shErrNoVersionInfo);
         RaiseShError<EShVersionInfoError>(shErrReadVersionInfo);
     }
     data_.resize(size);
-    if (!::GetFileVersionInfoA(fileName_.c_str(), 0, size, data_.data()))
+    if (!KRV_LAZY_CALL(VersionLibrary, GetFileVersionInfoA)(fileName_.c_str(), 0, size, data_.data()))
         RaiseShError<EShVersionInfoError>(shErrReadVersionInfo);
 
     void* block = nullptr;
     UINT len = 0;
-    if (::VerQueryValueA(data_.data(), "\\", &block, &len) && block && len >= sizeof(VS_FIXEDFILEINFO))
+    if (KRV_LAZY_CALL(VersionLibrary, VerQueryValueA)(data_.data(), "\\", &block, &len) && block && len >= sizeof(VS_FIXEDFILEINFO))
         fixed_ = *static_cast<VS_FIXEDFILEINFO*>(block);
-    if (::VerQueryValueA(data_.data(), "\\VarFileInfo\\Translation", &block, &len) && block && len >= 4) {
+    if (KRV_LAZY_CALL(VersionLibrary, VerQueryValueA)(data_.data(), "\\VarFileInfo\\Translation", &block, &len) && block && len >= 4) {
         const auto* pair = static_cast<const WORD*>(block);
         prefix_ = Format("StringFileInfo\\%.4x%.4x\\", pair[0], pair[1]);
     } else {
@@ -85,7 +86,7 @@ const char* TShCustomVersionInfo::Query(const std::string& key) const {
     void* value = nullptr;
     UINT len = 0;
     const std::string sub = "\\" + prefix_ + key;
-    if (!::VerQueryValueA(const_cast<char*>(data_.data()), sub.c_str(), &value, &len) || !value) return nullptr;
+    if (!KRV_LAZY_CALL(VersionLibrary, VerQueryValueA)(const_cast<char*>(data_.data()), sub.c_str(), &value, &len) || !value) return nullptr;
     return static_cast<const char*>(value);
 }
 

@@ -1,6 +1,7 @@
 // Columns and header properties: the display order kept apart from the
 // collection index, width limits, the auto-size column, springs, fitting to
 // content, and the header's stream.
+#include "tree/LazyTreeGlobals.h"
 #include "tree/LazyTrees.h"
 #include "tree/LazyTreeDrawing.h"
 #include <algorithm>
@@ -406,6 +407,7 @@ void TLazyTreeColumns::AnimatedResize(TColumnIndex c, int newWidth) {
         int moved = 0;
         TCanvas canvas(dc.get());
         canvas.Brush.SetColor(tree->Color());
+        if (step != 0) NeedFineTimer();
         for (int i = 0; i < 32 && step != 0; ++i) {
             RECT area{right + moved, 0, client.right, client.bottom};
             if (step > 0) area.right -= step;

@@ -1,5 +1,6 @@
 #include "tree/LazyTreeGlobals.h"
 #include "tree/LazyTrees.h"
+#include "framework/LazyLibrary.h"
 #include <mmsystem.h>
 #include <ole2.h>
 #include <algorithm>
@@ -12,9 +13,10 @@ namespace {
 struct GlobalsOwner {
     TLazyTreeGlobals globals;
     bool ready = false;
+    decltype(&::timeEndPeriod) endFineTimer = nullptr;
     ~GlobalsOwner() {
+        if (endFineTimer) endFineTimer(1);
         if (!ready) return;
-        ::timeEndPeriod(1);
         if (globals.OleInitialized) ::OleUninitialize();
     }
 };
@@ -48,8 +50,15 @@ const TLazyTreeGlobals& InitializeGlobalStructures() {
     RegisterClipboardFormatEntry("CSV", "TCustomLazyStringTree", 90);
     RegisterClipboardFormatEntry(CF_UNICODETEXT, "TCustomLazyStringTree", 95);
     RegisterClipboardFormatEntry(CF_TEXT, "TCustomLazyStringTree", 100);
-    ::timeBeginPeriod(1);
     return g;
+}
+
+void NeedFineTimer() {
+    GlobalsOwner& owner = Owner();
+    if (owner.endFineTimer) return;
+    auto end = KRV_LAZY_CALL(MultimediaLibrary, timeEndPeriod);
+    KRV_LAZY_CALL(MultimediaLibrary, timeBeginPeriod)(1);
+    owner.endFineTimer = end;
 }
 
 namespace {

@@ -31,6 +31,10 @@ struct TLazyTreeGlobals {
 
 // Runs the set-up once (on the user-interface thread); later calls answer the same.
 const TLazyTreeGlobals& InitializeGlobalStructures();
+// The system timer at 1 ms for paced animations, asked by the first one that
+// runs (the multimedia library is mapped then, not at start-up); kept until
+// the program ends.
+void NeedFineTimer();
 
 // ---- the registry of clipboard formats the trees render ----------------------------
 // Registers the name with the system and adds an entry (kept in priority

@@ -2,6 +2,7 @@
 // cell in both reading orders, the widest visible extent, auto scrolling near
 // the edges and while wheel panning, the pan cursor and the step animation.
 #include "tree/LazyTreeTimers.h"
+#include "tree/LazyTreeGlobals.h"
 #include "tree/LazyTrees.h"
 #include <algorithm>
 #include <cmath>
@@ -370,6 +371,7 @@ void TBaseLazyTree::UpdatePanCursor(POINT m) {
 
 void TBaseLazyTree::RunStepAnimation(int steps, int duration, const TLTAnimationCallback& callback, void* data) {
     if (states_.Contains(tsInAnimation) || duration <= 0 || steps <= 0) return;
+    NeedFineTimer();
     DoStateChange(tsInAnimation);
     int stepSize = std::max(1, int(std::lround(double(steps) / duration)));
     int remaining = steps / stepSize;

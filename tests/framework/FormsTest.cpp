@@ -59,6 +59,35 @@ TEST(Forms, ModalResultOfAButtonEndsShowModalAndCloseActionNoneRefuses) {
     EXPECT_NEAR(form.Left() + form.Width() / 2, (area.left + area.right) / 2, 2);
 }
 
+// A window's first step runs once from the loop: after the window and its
+// children are painted when asked, else ahead of their paint messages, so a
+// worker it starts overlaps the painting.
+TEST(Forms, APostedStepRunsOnceBeforeOrAfterThePaintAsAsked) {
+    for (bool paintFirst : {true, false}) {
+        TForm form;
+        form.SetCaption("Step");
+        form.SetBounds(0, 0, 300, 200);
+        auto* button = Make<TButton>(form, &form, "ButtonStep");
+        button->SetBounds(10, 10, 100, 26);
+        int steps = 0;
+        bool formDirty = false, buttonDirty = false;
+        form.OnShow = [&](TObject*) {
+            form.PostStep([&] {
+                ++steps;
+                formDirty = ::GetUpdateRect(form.Handle(), nullptr, FALSE);
+                buttonDirty = ::GetUpdateRect(button->Handle(), nullptr, FALSE);
+                form.SetModalResult(mrOk);
+            }, paintFirst);
+        };
+        EXPECT_EQ(form.ShowModal(), mrOk) << paintFirst;
+        // A later message of the same kind finds no step left to run.
+        ::SendMessageA(form.Handle(), ::RegisterWindowMessageA("Korvane.PostedStep"), 0, 0);
+        EXPECT_EQ(steps, 1) << paintFirst;
+        EXPECT_EQ(formDirty, !paintFirst) << paintFirst;
+        EXPECT_EQ(buttonDirty, !paintFirst) << paintFirst;
+    }
+}
+
 TEST(Forms, EscapeAndCloseGiveCancel) {
     TForm form;
     auto* cancel = Make<TButton>(form, &form, "ButtonCancel");

@@ -1,0 +1,38 @@
+#include "framework/LazyLibrary.h"
+
+namespace krv {
+
+HMODULE TLazyLibrary::Module() {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (!module_) {
+        module_ = ::LoadLibraryA(name_);
+        if (!module_)
+            throw Exception(Format("Unable to load %s: %s", name_, SysErrorMessage(::GetLastError()).c_str()));
+    }
+    return module_;
+}
+
+FARPROC TLazyLibrary::Proc(const char* entry) {
+    FARPROC p = ::GetProcAddress(Module(), entry);
+    if (!p)
+        throw Exception(Format("Procedure %s not found in %s: %s", entry, name_,
+                               SysErrorMessage(::GetLastError()).c_str()));
+    return p;
+}
+
+TLazyLibrary& CommonDialogsLibrary() {
+    static TLazyLibrary library("comdlg32.dll");
+    return library;
+}
+
+TLazyLibrary& VersionLibrary() {
+    static TLazyLibrary library("version.dll");
+    return library;
+}
+
+TLazyLibrary& MultimediaLibrary() {
+    static TLazyLibrary library("winmm.dll");
+    return library;
+}
+
+} // namespace krv
