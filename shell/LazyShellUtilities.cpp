@@ -280,20 +280,21 @@ std::wstring TNamespace::GetDisplayNameOf(DWORD flags) {
     return StrRetToStr(name, relativePIDL_);
 }
 
-const std::wstring& TNamespace::CachedName(uint32_t validBit, std::wstring& cache, DWORD shgdn) {
+template <class Make>
+const std::wstring& TNamespace::CachedValue(uint32_t validBit, std::wstring& cache, Make make) {
     if (!(validMask_ & validBit)) {
-        cache = GetDisplayNameOf(shgdn);
+        cache = make();
         validMask_ |= validBit;
     }
     return cache;
 }
 
+const std::wstring& TNamespace::CachedName(uint32_t validBit, std::wstring& cache, DWORD shgdn) {
+    return CachedValue(validBit, cache, [&] { return GetDisplayNameOf(shgdn); });
+}
+
 std::wstring TNamespace::NameInFolder() {
-    if (!(validMask_ & vmNameInFolder)) {
-        nameInFolder_ = ShownNameInFolder();
-        validMask_ |= vmNameInFolder;
-    }
-    return nameInFolder_;
+    return CachedValue(vmNameInFolder, nameInFolder_, [this] { return ShownNameInFolder(); });
 }
 
 std::wstring TNamespace::ShownNameInFolder() {

@@ -278,6 +278,8 @@ private:
     LPITEMIDLIST JoinChildPIDL() const;
     bool CachedAttribute(uint32_t validBit, uint16_t valueBit, ULONG sfgao);
     const std::wstring& CachedName(uint32_t validBit, std::wstring& cache, DWORD shgdn);
+    // The cache, filled by make the first time validBit is not yet set.
+    template <class Make> const std::wstring& CachedValue(uint32_t validBit, std::wstring& cache, Make make);
     std::wstring CachedText(uint32_t validBit, std::wstring& cache, const std::function<std::wstring()>& make);
     bool FindAttribute(DWORD attribute);
     bool HasFileData();
