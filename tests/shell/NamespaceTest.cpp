@@ -369,29 +369,26 @@ TEST_F(NamespaceTest, EnumeratedChildrenAnswerAsChildrenJoinedAtOnce) {
     shelltest::WriteFileBytes(tmp / L"Файл.log", "x");
     auto folder = TNamespace::CreateFromFileName(tmp.Path());
     int seen = 0;
-    folder->EnumerateFolder(true, true, true,
-                            [&](LPITEMIDLIST child, TNamespace* parent, void*, bool&) {
-                                TNamespace eager(PIDLManager()->CopyPIDL(child), parent);
-                                TNamespace lazy(TNamespace::TEnumeratedChild{child}, parent);
-                                std::wstring name = eager.NameForParsingInFolder();
-                                SCOPED_TRACE(WideToAnsi(name));
-                                LPITEMIDLIST relative = lazy.RelativePIDL();
-                                EXPECT_EQ(lazy.Parent(), parent);
-                                EXPECT_FALSE(lazy.IsDesktop());
-                                EXPECT_EQ(lazy.NameInFolder(), eager.NameInFolder());
-                                EXPECT_EQ(lazy.Folder(), eager.Folder());
-                                EXPECT_EQ(lazy.NameForParsing(), tmp / name);
-                                EXPECT_TRUE(krv::ILIsEqual(lazy.AbsolutePIDL(), eager.AbsolutePIDL()));
-                                EXPECT_EQ(lazy.AbsolutePIDL(), lazy.AbsolutePIDL());   // joined once
-                                EXPECT_EQ(lazy.RelativePIDL(), relative);
-                                EXPECT_EQ(TPIDLManager::PIDLSize(relative), TPIDLManager::PIDLSize(eager.RelativePIDL()));
-                                EXPECT_EQ(std::memcmp(relative, eager.RelativePIDL(), TPIDLManager::PIDLSize(relative)), 0);
-                                EXPECT_EQ(lazy.Clone()->NameForParsing(), tmp / name);
-                                EXPECT_EQ(lazy.GetIconIndex(false, 0), eager.GetIconIndex(false, 0));
-                                ++seen;
-                                return true;
-                            },
-                            nullptr);
+    EachChild(*folder, true, true, true, [&](LPITEMIDLIST child, TNamespace* parent) {
+        TNamespace eager(PIDLManager()->CopyPIDL(child), parent);
+        TNamespace lazy(TNamespace::TEnumeratedChild{child}, parent);
+        std::wstring name = eager.NameForParsingInFolder();
+        SCOPED_TRACE(WideToAnsi(name));
+        LPITEMIDLIST relative = lazy.RelativePIDL();
+        EXPECT_EQ(lazy.Parent(), parent);
+        EXPECT_FALSE(lazy.IsDesktop());
+        EXPECT_EQ(lazy.NameInFolder(), eager.NameInFolder());
+        EXPECT_EQ(lazy.Folder(), eager.Folder());
+        EXPECT_EQ(lazy.NameForParsing(), tmp / name);
+        EXPECT_TRUE(krv::ILIsEqual(lazy.AbsolutePIDL(), eager.AbsolutePIDL()));
+        EXPECT_EQ(lazy.AbsolutePIDL(), lazy.AbsolutePIDL());   // joined once
+        EXPECT_EQ(lazy.RelativePIDL(), relative);
+        EXPECT_EQ(TPIDLManager::PIDLSize(relative), TPIDLManager::PIDLSize(eager.RelativePIDL()));
+        EXPECT_EQ(std::memcmp(relative, eager.RelativePIDL(), TPIDLManager::PIDLSize(relative)), 0);
+        EXPECT_EQ(lazy.Clone()->NameForParsing(), tmp / name);
+        EXPECT_EQ(lazy.GetIconIndex(false, 0), eager.GetIconIndex(false, 0));
+        ++seen;
+    });
     EXPECT_EQ(seen, 3);
 
     // Renamed before its list was ever joined: the item follows the new name.
