@@ -27,15 +27,6 @@ std::string Hex(uint32_t rgb) {
     return text;
 }
 
-// The folder of the running test program, where mismatching pictures go.
-std::string ProgramFolder() {
-    char path[MAX_PATH];
-    DWORD n = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string s(path, n);
-    size_t slash = s.find_last_of("\\/");
-    return slash == std::string::npos ? std::string(".") : s.substr(0, slash);
-}
-
 // Empty when the pictures are the same; otherwise what differs.
 std::string Difference(const TImage& golden, const TImage& actual) {
     if (golden.Width != actual.Width || golden.Height != actual.Height)
@@ -52,6 +43,14 @@ std::string Difference(const TImage& golden, const TImage& actual) {
 }
 
 } // namespace
+
+std::string BesideTestProgram(const std::string& name) {
+    char path[MAX_PATH];
+    DWORD n = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string s(path, n);
+    size_t slash = s.find_last_of("\\/");
+    return (slash == std::string::npos ? std::string(".") : s.substr(0, slash)) + "\\" + name;
+}
 
 TImage Capture(int width, int height, const std::function<void(HDC dc)>& draw, COLORREF background) {
     BITMAPINFO bi{};
@@ -166,7 +165,7 @@ void ExpectMatchesGolden(const std::string& goldenDir, const std::string& name, 
     ASSERT_TRUE(ReadPng(path, golden)) << path << " is not an 8-bit RGB PNG this test can read";
     std::string difference = Difference(golden, actual);
     if (difference.empty()) return;
-    std::string saved = ProgramFolder() + "\\" + name + ".actual.png";
+    std::string saved = BesideTestProgram(name + ".actual.png");
     bool written = WritePng(saved, actual);
     ADD_FAILURE() << name << ": " << difference << "; the picture drawn now "
                   << (written ? "is " + saved : "could not be saved to " + saved);

@@ -18,6 +18,10 @@ struct TImage {
     bool operator==(const TImage&) const = default;
 };
 
+// name in the folder of the running test program (in the build tree), where a
+// mismatch's actual output goes whatever the current directory is.
+std::string BesideTestProgram(const std::string& name);
+
 // What draw puts into a width x height bitmap first filled with background.
 TImage Capture(int width, int height, const std::function<void(HDC dc)>& draw, COLORREF background = RGB(0, 0, 0));
 

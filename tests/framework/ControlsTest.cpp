@@ -47,6 +47,13 @@ RECT ChildRect(TWinControl& c) {
     return r;
 }
 
+// A control owned by host and placed on parent.
+template <class T> T* Child(Host& host, TWinControl* parent) {
+    auto* c = new T(&host);
+    c->SetParent(parent);
+    return c;
+}
+
 } // namespace
 
 TEST(Controls, AlignedChildrenShareTheClientAreaInOrder) {
@@ -175,8 +182,7 @@ TEST(Controls, ExceptionInAHandlerIsCaughtAtTheWindowProcedure) {
         try { std::rethrow_exception(e); } catch (const std::exception& ex) { seen = ex.what(); }
     });
     Host host;
-    auto* button = new PushButton(&host);
-    button->SetParent(&host);
+    auto* button = Child<PushButton>(host, &host);
     host.HandleNeeded();
     button->OnClick = [](TObject*) { throw Exception("handler failed"); };
     ::SendMessageA(host.Handle(), WM_COMMAND, MAKEWPARAM(0, BN_CLICKED), reinterpret_cast<LPARAM>(button->Handle()));
@@ -204,84 +210,65 @@ TEST(Controls, CustomControlPaintsThroughItsCanvas) {
     EXPECT_EQ(::GetPixel(dc.get(), 10, 10), RGB(255, 0, 0));
 }
 
-namespace {
-// A hidden page on host whose windows wait until it is shown.
-TWinControl* HeldBackPage(Host& host) {
-    auto* page = new TWinControl(&host);
-    page->SetParent(&host);
-    page->HandleWhenShown = true;
-    page->Hide();
-    return page;
-}
-} // namespace
+// A hidden page whose windows wait until it is shown gets them either when
+// shown or, still hidden, when a child's window is asked for; either way its
+// children keep what was set meanwhile, and a held-back edit tells each change
+// once, as its window would have.
+TEST(Controls, AHeldBackPageGetsItsWindowsWhenShownOrAskedForAndKeepsWhatWasSetMeanwhile) {
+    const struct {
+        const char* what;
+        bool byShow;
+    } cases[] = {{"page shown", true}, {"child's window asked for", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Host host;
+        auto* page = Child<TWinControl>(host, &host);
+        page->HandleWhenShown = true;
+        page->Hide();
+        auto* held = Child<TEdit>(host, page);
+        auto* box = Child<TCheckBox>(host, page);
+        auto* combo = Child<TComboBox>(host, page);
+        auto* live = Child<TEdit>(host, &host);   // beside the page: its window exists
+        int heldChanges = 0, liveChanges = 0;
+        held->OnChange = [&](TObject*) { ++heldChanges; };
+        live->OnChange = [&](TObject*) { ++liveChanges; };
 
-TEST(Controls, HiddenContainerGetsItsWindowsWhenShownAndKeepsWhatWasSetMeanwhile) {
-    Host host;
-    TWinControl* page = HeldBackPage(host);
-    auto* held = new TEdit(&host);
-    held->SetParent(page);
-    auto* box = new TCheckBox(&host);
-    box->SetParent(page);
-    auto* combo = new TComboBox(&host);
-    combo->SetParent(page);
-    auto* live = new TEdit(&host);   // beside the page: its window exists
-    live->SetParent(&host);
-    int heldChanges = 0, liveChanges = 0;
-    held->OnChange = [&](TObject*) { ++heldChanges; };
-    live->OnChange = [&](TObject*) { ++liveChanges; };
+        held->SetText("early");
+        EXPECT_EQ(heldChanges, 0) << "no window anywhere yet: nothing tells of a change";
+        host.HandleNeeded();
+        EXPECT_TRUE(live->HandleAllocated());
+        EXPECT_FALSE(page->HandleAllocated());
+        EXPECT_FALSE(held->HandleAllocated());
+        for (const char* text : {"one", "two", ""}) {
+            held->SetText(text);
+            live->SetText(text);
+            EXPECT_EQ(heldChanges, liveChanges) << "held back, after \"" << text << "\"";
+        }
+        EXPECT_EQ(liveChanges, 3);
+        held->SetText("kept");
+        box->SetChecked(true);
+        combo->SetItems({"a", "b", "c"});
+        combo->SetItemIndex(2);
+        EXPECT_EQ(held->Text(), "kept") << "held back";
+        EXPECT_FALSE(page->HandleAllocated()) << "setting state must not make the window";
 
-    // No window anywhere yet: nothing can tell of a change, as before.
-    held->SetText("early");
-    EXPECT_EQ(heldChanges, 0);
-    host.HandleNeeded();
-    EXPECT_TRUE(live->HandleAllocated());
-    EXPECT_FALSE(page->HandleAllocated());
-    EXPECT_FALSE(held->HandleAllocated());
+        if (c.byShow) page->Show();
+        else ASSERT_TRUE(held->HandleNeeded());
+        ASSERT_TRUE(page->HandleAllocated());
+        ASSERT_TRUE(held->HandleAllocated());
+        EXPECT_FALSE(held->WindowHeldBack());
+        EXPECT_EQ((::GetWindowLongA(page->Handle(), GWL_STYLE) & WS_VISIBLE) != 0, c.byShow);
+        EXPECT_EQ(::GetParent(page->Handle()), host.Handle());
+        EXPECT_EQ(held->Text(), "kept") << "with its window";
+        EXPECT_EQ(::SendMessageA(box->Handle(), BM_GETCHECK, 0, 0), BST_CHECKED);
+        EXPECT_EQ(::SendMessageA(combo->Handle(), CB_GETCOUNT, 0, 0), 3);
+        EXPECT_EQ(::SendMessageA(combo->Handle(), CB_GETCURSEL, 0, 0), 2);
+        const int before = heldChanges;
+        held->SetText("window");
+        EXPECT_EQ(heldChanges, before + 1) << "with its window the edit must not tell a change twice";
 
-    // Held back, the edit tells each change as the window would have, once.
-    for (const char* text : {"one", "two", ""}) {
-        held->SetText(text);
-        live->SetText(text);
-        EXPECT_EQ(heldChanges, liveChanges) << text;
+        page->Show();
+        EXPECT_TRUE(::GetWindowLongA(page->Handle(), GWL_STYLE) & WS_VISIBLE) << "shown after its window was made";
+        EXPECT_TRUE(Child<TEdit>(host, page)->HandleAllocated()) << "added to a page that has its window";
     }
-    EXPECT_EQ(liveChanges, 3);
-    held->SetText("kept");
-    box->SetChecked(true);
-    combo->SetItems({"a", "b", "c"});
-    combo->SetItemIndex(2);
-    EXPECT_EQ(held->Text(), "kept");
-    EXPECT_FALSE(page->HandleAllocated());
-
-    page->Show();
-    ASSERT_TRUE(page->HandleAllocated());
-    ASSERT_TRUE(held->HandleAllocated());
-    EXPECT_TRUE(::GetWindowLongA(page->Handle(), GWL_STYLE) & WS_VISIBLE);
-    EXPECT_EQ(::GetParent(page->Handle()), host.Handle());
-    EXPECT_EQ(held->Text(), "kept");
-    EXPECT_EQ(::SendMessageA(box->Handle(), BM_GETCHECK, 0, 0), BST_CHECKED);
-    EXPECT_EQ(::SendMessageA(combo->Handle(), CB_GETCOUNT, 0, 0), 3);
-    EXPECT_EQ(::SendMessageA(combo->Handle(), CB_GETCURSEL, 0, 0), 2);
-    // With its window the edit no longer tells changes twice.
-    const int before = heldChanges;
-    held->SetText("window");
-    EXPECT_EQ(heldChanges, before + 1);
-}
-
-TEST(Controls, AskingForAHeldBackChildsWindowMakesItsContainerHidden) {
-    Host host;
-    TWinControl* page = HeldBackPage(host);
-    auto* child = new TEdit(&host);
-    child->SetParent(page);
-    host.HandleNeeded();
-    ASSERT_FALSE(page->HandleAllocated());
-    ASSERT_TRUE(child->HandleNeeded());
-    ASSERT_TRUE(page->HandleAllocated());
-    EXPECT_FALSE(::GetWindowLongA(page->Handle(), GWL_STYLE) & WS_VISIBLE);
-    EXPECT_FALSE(child->WindowHeldBack());
-    page->Show();
-    EXPECT_TRUE(::GetWindowLongA(page->Handle(), GWL_STYLE) & WS_VISIBLE);
-    // Added later to a page that has its window: the child gets one at once.
-    auto* late = new TEdit(&host);
-    late->SetParent(page);
-    EXPECT_TRUE(late->HandleAllocated());
 }

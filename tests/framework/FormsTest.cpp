@@ -64,6 +64,7 @@ TEST(Forms, ModalResultOfAButtonEndsShowModalAndCloseActionNoneRefuses) {
 // worker it starts overlaps the painting.
 TEST(Forms, APostedStepRunsOnceBeforeOrAfterThePaintAsAsked) {
     for (bool paintFirst : {true, false}) {
+        SCOPED_TRACE(paintFirst ? "after the paint" : "ahead of the paint");
         TForm form;
         form.SetCaption("Step");
         form.SetBounds(0, 0, 300, 200);
@@ -79,12 +80,11 @@ TEST(Forms, APostedStepRunsOnceBeforeOrAfterThePaintAsAsked) {
                 form.SetModalResult(mrOk);
             }, paintFirst);
         };
-        EXPECT_EQ(form.ShowModal(), mrOk) << paintFirst;
-        // A later message of the same kind finds no step left to run.
+        EXPECT_EQ(form.ShowModal(), mrOk);
         ::SendMessageA(form.Handle(), ::RegisterWindowMessageA("Korvane.PostedStep"), 0, 0);
-        EXPECT_EQ(steps, 1) << paintFirst;
-        EXPECT_EQ(formDirty, !paintFirst) << paintFirst;
-        EXPECT_EQ(buttonDirty, !paintFirst) << paintFirst;
+        EXPECT_EQ(steps, 1) << "a later message of the same kind must find no step left to run";
+        EXPECT_EQ(formDirty, !paintFirst) << "the form still to be painted";
+        EXPECT_EQ(buttonDirty, !paintFirst) << "the button still to be painted";
     }
 }
 

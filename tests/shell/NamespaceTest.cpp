@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <set>
 
@@ -27,16 +28,25 @@ protected:
     static void TearDownTestSuite() { StopShellUtilities(); }
 };
 
+// Hands every child an enumeration gives to take, which owns it; the count the enumeration answers.
+int EachChild(TNamespace& folder, bool folders, bool nonFolders, bool hidden,
+              const std::function<void(LPITEMIDLIST child, TNamespace* parent)>& take) {
+    return folder.EnumerateFolder(folders, nonFolders, hidden,
+                                  [&](LPITEMIDLIST child, TNamespace* parent, void*, bool&) {
+                                      take(child, parent);
+                                      return true;
+                                  },
+                                  nullptr);
+}
+
 // The children an enumeration hands out, by their exact in-folder parse names.
-std::set<std::wstring> ChildNames(TNamespace& folder, bool folders, bool nonFolders, bool hidden) {
+std::set<std::wstring> ChildNames(TNamespace& folder, bool folders, bool nonFolders, bool hidden,
+                                  int* counted = nullptr) {
     std::set<std::wstring> names;
-    folder.EnumerateFolder(folders, nonFolders, hidden,
-                           [&](LPITEMIDLIST child, TNamespace* parent, void*, bool&) {
-                               TNamespace item(child, parent);
-                               names.insert(item.NameForParsingInFolder());
-                               return true;
-                           },
-                           nullptr);
+    int n = EachChild(folder, folders, nonFolders, hidden, [&](LPITEMIDLIST child, TNamespace* parent) {
+        names.insert(TNamespace(child, parent).NameForParsingInFolder());
+    });
+    if (counted) *counted = n;
     return names;
 }
 
@@ -305,16 +315,9 @@ TEST_F(NamespaceTest, DamagedListsAreRefusedAndNeverHandedOn) {
     auto options = std::make_shared<TFolderOptions>();
     options->DamagedFirstChild = true;
     TSeamFolder folder(tmp.Path(), options);
-    std::set<std::wstring> names;
-    int counted = folder.EnumerateFolder(true, true, true,
-                                         [&](LPITEMIDLIST child, TNamespace* parent, void*, bool&) {
-                                             TNamespace item(child, parent);
-                                             names.insert(item.NameForParsingInFolder());
-                                             return true;
-                                         },
-                                         nullptr);
+    int counted = 0;
+    EXPECT_EQ(ChildNames(folder, true, true, true, &counted), std::set<std::wstring>{L"only.txt"});
     EXPECT_EQ(counted, 1);
-    EXPECT_EQ(names, std::set<std::wstring>{L"only.txt"});
     EXPECT_GE(folder.Calls("Next"), 2);
 }
 
@@ -366,29 +369,26 @@ TEST_F(NamespaceTest, EnumeratedChildrenAnswerAsChildrenJoinedAtOnce) {
     shelltest::WriteFileBytes(tmp / L"Файл.log", "x");
     auto folder = TNamespace::CreateFromFileName(tmp.Path());
     int seen = 0;
-    folder->EnumerateFolder(true, true, true,
-                            [&](LPITEMIDLIST child, TNamespace* parent, void*, bool&) {
-                                TNamespace eager(PIDLManager()->CopyPIDL(child), parent);
-                                TNamespace lazy(TNamespace::TEnumeratedChild{child}, parent);
-                                std::wstring name = eager.NameForParsingInFolder();
-                                SCOPED_TRACE(WideToAnsi(name));
-                                LPITEMIDLIST relative = lazy.RelativePIDL();
-                                EXPECT_EQ(lazy.Parent(), parent);
-                                EXPECT_FALSE(lazy.IsDesktop());
-                                EXPECT_EQ(lazy.NameInFolder(), eager.NameInFolder());
-                                EXPECT_EQ(lazy.Folder(), eager.Folder());
-                                EXPECT_EQ(lazy.NameForParsing(), tmp / name);
-                                EXPECT_TRUE(krv::ILIsEqual(lazy.AbsolutePIDL(), eager.AbsolutePIDL()));
-                                EXPECT_EQ(lazy.AbsolutePIDL(), lazy.AbsolutePIDL());   // joined once
-                                EXPECT_EQ(lazy.RelativePIDL(), relative);
-                                EXPECT_EQ(TPIDLManager::PIDLSize(relative), TPIDLManager::PIDLSize(eager.RelativePIDL()));
-                                EXPECT_EQ(std::memcmp(relative, eager.RelativePIDL(), TPIDLManager::PIDLSize(relative)), 0);
-                                EXPECT_EQ(lazy.Clone()->NameForParsing(), tmp / name);
-                                EXPECT_EQ(lazy.GetIconIndex(false, 0), eager.GetIconIndex(false, 0));
-                                ++seen;
-                                return true;
-                            },
-                            nullptr);
+    EachChild(*folder, true, true, true, [&](LPITEMIDLIST child, TNamespace* parent) {
+        TNamespace eager(PIDLManager()->CopyPIDL(child), parent);
+        TNamespace lazy(TNamespace::TEnumeratedChild{child}, parent);
+        std::wstring name = eager.NameForParsingInFolder();
+        SCOPED_TRACE(WideToAnsi(name));
+        LPITEMIDLIST relative = lazy.RelativePIDL();
+        EXPECT_EQ(lazy.Parent(), parent);
+        EXPECT_FALSE(lazy.IsDesktop());
+        EXPECT_EQ(lazy.NameInFolder(), eager.NameInFolder());
+        EXPECT_EQ(lazy.Folder(), eager.Folder());
+        EXPECT_EQ(lazy.NameForParsing(), tmp / name);
+        EXPECT_TRUE(krv::ILIsEqual(lazy.AbsolutePIDL(), eager.AbsolutePIDL()));
+        EXPECT_EQ(lazy.AbsolutePIDL(), lazy.AbsolutePIDL());   // joined once
+        EXPECT_EQ(lazy.RelativePIDL(), relative);
+        EXPECT_EQ(TPIDLManager::PIDLSize(relative), TPIDLManager::PIDLSize(eager.RelativePIDL()));
+        EXPECT_EQ(std::memcmp(relative, eager.RelativePIDL(), TPIDLManager::PIDLSize(relative)), 0);
+        EXPECT_EQ(lazy.Clone()->NameForParsing(), tmp / name);
+        EXPECT_EQ(lazy.GetIconIndex(false, 0), eager.GetIconIndex(false, 0));
+        ++seen;
+    });
     EXPECT_EQ(seen, 3);
 
     // Renamed before its list was ever joined: the item follows the new name.
@@ -562,51 +562,49 @@ TEST_F(NamespaceTest, FallbacksWhereTheShellOffersNoInterface) {
     EXPECT_EQ(DrivesFolder->DetailsDefaultOf(2), L"System Folder");
 }
 
-// Names of one extension are made from the first one the folder showed; a
-// folder whose desktop.ini is read (read-only) has every name asked for.
+// Names of one extension are made from the first one the folder showed, and
+// made again after the folder is invalidated; a folder whose desktop.ini is
+// read (read-only) has every name asked for.
 TEST_F(NamespaceTest, ShownNamesFollowTheFolderPerExtension) {
     shelltest::TempFolder tmp(L"ns-shown");
     const std::wstring files[] = {L"a.one", L"b.two", L"c.one", L"d.two", L".one", L"noext", L"x.tar.one", L"Имя.one"};
     for (const auto& n : files) shelltest::WriteFileBytes(tmp / n, "x");
     shelltest::MakeDir(tmp / L"dir.one");
-    const std::map<std::wstring, std::wstring> expected = {
-        {L"a.one", L"a"},         {L"b.two", L"b.two"}, {L"c.one", L"c"},         {L"d.two", L"d.two"},
-        {L".one", L".one"},       {L"noext", L"noext"}, {L"x.tar.one", L"x.tar"}, {L"Имя.one", L"Имя"},
-        {L"dir.one", L"dir.one"},
+    const std::map<std::wstring, std::wstring> oneCut = {
+        {L"a.one", L"a"}, {L"c.one", L"c"}, {L"x.tar.one", L"x.tar"}, {L"Имя.one", L"Имя"}};
+    const struct {
+        const char* what;
+        std::wstring cut;
+        DWORD folderAttributes;
+        bool sameFolderInvalidated;
+        std::map<std::wstring, std::wstring> cutNames;   // every other name is shown whole
+        int asked;   // .one and .two files, the .one directory, ".one" itself, no extension
+    } cases[] = {
+        {"one ask per extension and kind", L".one", FILE_ATTRIBUTE_NORMAL, false, oneCut, 5},
+        {"invalidated: the rules go with the other cached answers", L".two", FILE_ATTRIBUTE_NORMAL, true,
+         {{L"b.two", L"b"}, {L"d.two", L"d"}}, 5},
+        {"desktop.ini read: every name asked", L".one", FILE_ATTRIBUTE_SYSTEM, false, oneCut, 9},
     };
     auto options = std::make_shared<TFolderOptions>();
     options->ScriptedShownNames = true;
-    options->CutExtensions = {L".one"};
-    auto shownNames = [&](TNamespace& folder) {
-        std::map<std::wstring, std::wstring> names;
-        folder.EnumerateFolder(true, true, true,
-                               [&](LPITEMIDLIST child, TNamespace* parent, void*, bool&) {
-                                   TNamespace item(TNamespace::TEnumeratedChild{child}, parent);
-                                   names[item.NameForParsingInFolder()] = item.NameInFolder();
-                                   return true;
-                               },
-                               nullptr);
-        return names;
-    };
-    {
-        TSeamFolder folder(tmp.Path(), options);
-        EXPECT_EQ(shownNames(folder), expected);
-        // .one and .two files, the .one directory, ".one" itself, no extension.
-        EXPECT_EQ(folder.Calls("GetDisplayNameOf.Shown"), 5);
-
-        // The folder's rules go with its other cached answers.
-        folder.Invalidate(false);
-        options->CutExtensions = {L".two"};
-        auto names = shownNames(folder);
-        EXPECT_EQ(names[L"a.one"], L"a.one");
-        EXPECT_EQ(names[L"d.two"], L"d");
+    std::unique_ptr<TSeamFolder> folder;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::map<std::wstring, std::wstring> expected = c.cutNames, shown;
+        for (const auto& n : files) expected.emplace(n, n);
+        expected.emplace(L"dir.one", L"dir.one");
+        options->CutExtensions = {c.cut};
+        SetAttributes(tmp.Path(), c.folderAttributes);
+        if (c.sameFolderInvalidated) folder->Invalidate(false);
+        else folder = std::make_unique<TSeamFolder>(tmp.Path(), options);
+        const int before = folder->Calls("GetDisplayNameOf.Shown");
+        EachChild(*folder, true, true, true, [&](LPITEMIDLIST child, TNamespace* parent) {
+            TNamespace item(TNamespace::TEnumeratedChild{child}, parent);
+            shown[item.NameForParsingInFolder()] = item.NameInFolder();
+        });
+        EXPECT_EQ(shown, expected);
+        EXPECT_EQ(folder->Calls("GetDisplayNameOf.Shown") - before, c.asked);
     }
-    options->CutExtensions = {L".one"};
-    SetAttributes(tmp.Path(), FILE_ATTRIBUTE_SYSTEM);
-    {
-        TSeamFolder folder(tmp.Path(), options);
-        EXPECT_EQ(shownNames(folder), expected);
-        EXPECT_EQ(folder.Calls("GetDisplayNameOf.Shown"), int(expected.size()));
-    }
+    folder.reset();
     SetAttributes(tmp.Path(), FILE_ATTRIBUTE_NORMAL);
 }

@@ -5,7 +5,6 @@
 #include "tree/LazyTreeProperties.h"
 #include <gtest/gtest.h>
 #include <commctrl.h>
-#include <functional>
 #include <random>
 #include <vector>
 
@@ -218,9 +217,6 @@ TEST(TextBuffers, GrowToHoldAnyText) {
     EXPECT_EQ(TBufferedString().AsString(), "");
 }
 
-} // namespace
-
-namespace {
 // A 32-bit list of 16 x 16 images with alpha, as the system's list is, each
 // a different translucent pattern.
 UniqueHandle<ImageListTraits> AlphaImageList(int count) {
@@ -239,12 +235,10 @@ UniqueHandle<ImageListTraits> AlphaImageList(int count) {
     }
     return list;
 }
-} // namespace
 
-// Every ghosted draw through the cache gives the pixels the list's own draw
-// gives on a twin bitmap: repeated places and images, a background that
-// differs in one pixel or only in alpha, clipping, a moved origin, a place
-// half outside the bitmap, and two lists with the same indexes.
+// Every ghosted draw through one cache, in order, gives the pixels the list's
+// own draw gives on a twin bitmap: a draw is kept or reused from the ones
+// before it.
 TEST(GhostedImages, EveryDrawGivesTheListsOwnPixels) {
     std::mt19937 rng(11);
     auto alphaList = AlphaImageList(3);
@@ -253,53 +247,47 @@ TEST(GhostedImages, EveryDrawGivesTheListsOwnPixels) {
     ASSERT_NE(masked, nullptr);
     TestDib cached(80, 24, false, rng), direct(80, 24, false, rng);
     TGhostedImageCache cache;
-    auto fill = [&](uint32_t pixel) {
-        for (int i = 0; i < cached.w * cached.h; ++i) cached.bits[i] = direct.bits[i] = pixel;
+    struct TDraw { const char* what; bool masked; int x, y, index, clipRight = 0, originX = 0; };
+    // oddPixel: the one pixel one less than the others, or none.
+    struct TBackground { uint32_t pixel; int oddPixel; std::vector<TDraw> draws; };
+    const TBackground backgrounds[] = {
+        {0xFF336699, -1, {{"first", false, 2, 2, 1},
+                          {"same image over the same background", false, 20, 2, 1},
+                          {"another image", false, 38, 2, 2},
+                          {"another list, same index", true, 56, 2, 1},
+                          {"over its own earlier draw", true, 56, 2, 1}}},
+        {0xFF336699, -1, {{"kept, at an odd offset", false, 21, 5, 1},
+                          {"another list, another image", true, 40, 3, 2},
+                          {"kept from another list, at an odd offset", true, 61, 6, 2}}},
+        {0xFF336699, 3 * 80 + 25, {{"one pixel of the background differs", false, 20, 2, 1}}},
+        {0x00336699, -1, {{"only the background's alpha differs", false, 2, 2, 1}}},
+        {0xFF224400, -1, {{"clipped: not kept", false, 20, 2, 0, 28},
+                          {"inside the clip: kept", false, 2, 2, 0, 28},
+                          {"a kept draw, clipped", false, 22, 4, 0, 28},
+                          {"clip removed", false, 40, 2, 0}}},
+        {0xFF808080, -1, {{"origin moved", false, 11, 2, 2, 0, 9},
+                          {"kept, origin moved", false, 31, 2, 2, 0, 9},
+                          {"half outside the bitmap", false, 80, 12, 2, 0, 9},
+                          {"kept, half outside the bitmap", false, 80, 12, 2, 0, 9},
+                          {"no such image", false, 2, 2, 5}}},
     };
-    auto draw = [&](const TImageList& list, int x, int y, int index) {
-        cache.Draw(list, cached.dc.get(), x, y, index);
-        list.Draw(direct.dc.get(), x, y, index, false);
-        ::GdiFlush();
-        return cached.Pixels() == direct.Pixels();
-    };
-    auto both = [&](const std::function<void(HDC)>& f) {
-        f(cached.dc.get());
-        f(direct.dc.get());
-    };
-    fill(0xFF336699);
-    EXPECT_TRUE(draw(alpha, 2, 2, 1));
-    EXPECT_TRUE(draw(alpha, 20, 2, 1)) << "same image over the same background";
-    EXPECT_TRUE(draw(alpha, 38, 2, 2));
-    EXPECT_TRUE(draw(*masked, 56, 2, 1)) << "another list, same index";
-    EXPECT_TRUE(draw(*masked, 56, 2, 1)) << "over its own earlier draw";
-
-    // Kept draws used at odd offsets: the blend must not depend on the place.
-    fill(0xFF336699);
-    EXPECT_TRUE(draw(alpha, 2, 2, 1));
-    EXPECT_TRUE(draw(alpha, 21, 5, 1));
-    EXPECT_TRUE(draw(*masked, 40, 3, 2));
-    EXPECT_TRUE(draw(*masked, 61, 6, 2));
-
-    fill(0xFF336699);
-    cached.bits[3 * cached.w + 25] = direct.bits[3 * cached.w + 25] = 0xFF336698;
-    EXPECT_TRUE(draw(alpha, 20, 2, 1)) << "one pixel of the background differs";
-    fill(0x00336699);
-    EXPECT_TRUE(draw(alpha, 2, 2, 1)) << "only the background's alpha differs";
-
-    fill(0xFF224400);
-    both([](HDC dc) { ::IntersectClipRect(dc, 0, 0, 28, 24); });
-    EXPECT_TRUE(draw(alpha, 20, 2, 0)) << "clipped: not kept";
-    EXPECT_TRUE(draw(alpha, 2, 2, 0));
-    EXPECT_TRUE(draw(alpha, 22, 4, 0)) << "a kept draw, clipped";
-    both([](HDC dc) { ::SelectClipRgn(dc, nullptr); });
-    EXPECT_TRUE(draw(alpha, 40, 2, 0));
-
-    fill(0xFF808080);
-    both([](HDC dc) { ::SetWindowOrgEx(dc, 9, 0, nullptr); });
-    EXPECT_TRUE(draw(alpha, 11, 2, 2)) << "origin moved";
-    EXPECT_TRUE(draw(alpha, 31, 2, 2));
-    EXPECT_TRUE(draw(alpha, 80, 12, 2)) << "half outside the bitmap";
-    EXPECT_TRUE(draw(alpha, 80, 12, 2));
-    both([](HDC dc) { ::SetWindowOrgEx(dc, 0, 0, nullptr); });
-    EXPECT_TRUE(draw(alpha, 2, 2, 5)) << "no such image";
+    for (const TBackground& b : backgrounds) {
+        for (int i = 0; i < cached.w * cached.h; ++i) cached.bits[i] = direct.bits[i] = b.pixel;
+        if (b.oddPixel >= 0) cached.bits[b.oddPixel] = direct.bits[b.oddPixel] = b.pixel - 1;
+        for (const TDraw& d : b.draws) {
+            for (HDC dc : {cached.dc.get(), direct.dc.get()}) {
+                ::SelectClipRgn(dc, nullptr);
+                if (d.clipRight) ::IntersectClipRect(dc, 0, 0, d.clipRight, 24);
+                ::SetWindowOrgEx(dc, d.originX, 0, nullptr);
+            }
+            const TImageList& list = d.masked ? *masked : alpha;
+            cache.Draw(list, cached.dc.get(), d.x, d.y, d.index);
+            list.Draw(direct.dc.get(), d.x, d.y, d.index, false);
+            ::GdiFlush();
+            EXPECT_TRUE(cached.Pixels() == direct.Pixels())
+                << d.what << ": image " << d.index << " at " << d.x << "," << d.y << " over " << std::hex << b.pixel;
+        }
+    }
 }
+
+} // namespace

@@ -33,9 +33,10 @@ void ExpectMatchesGoldenText(const std::string& name, const std::string& actual)
     }
     std::string golden = ReadFile(path);
     if (golden == actual) return;
-    std::ofstream(name + ".actual", std::ios::binary) << actual;
+    std::string saved = BesideTestProgram(name + ".actual");
+    std::ofstream(saved, std::ios::binary) << actual;
     size_t at = std::mismatch(golden.begin(), golden.end(), actual.begin(), actual.end()).first - golden.begin();
-    ADD_FAILURE() << name << " differs from its golden at byte " << at << " (actual saved beside the test)";
+    ADD_FAILURE() << name << " differs from its golden at byte " << at << " (actual saved as " << saved << ")";
 }
 
 std::string Bytes(const std::wstring& s) { return std::string(reinterpret_cast<const char*>(s.data()), s.size() * 2); }
