@@ -443,8 +443,15 @@ void TCustomLazyExplorerTree::DoGetImageIndex(PLazyNode node, TLTImageKind kind,
     if (OnGetImageIndex) OnGetImageIndex(this, node, kind, column, ghosted, index);
 }
 
+// A shown window with an invalid part is sure to be painted, and the paint
+// hands the request on; a hidden one may never be, and a request waiting
+// for it would never be answered.
+bool TCustomLazyExplorerTree::PaintDue() const {
+    return HandleAllocated() && ::IsWindowVisible(Handle()) && ::GetUpdateRect(Handle(), nullptr, FALSE);
+}
+
 void TCustomLazyExplorerTree::RequestIcon(PLazyNode node, TNamespace* ns, bool large) {
-    if (deferIcons_) {
+    if (deferIcons_ || PaintDue()) {
         ns->SetThreadIconLoading(true);
         deferredIcons_.push_back({node, ns, large});
     } else {

@@ -420,10 +420,12 @@ private:
     void ClearAll();
     void DropPendingIcons();
     void IconAnswer(TImageThreadRequest* request);
-    // Icon requests made while the rows are painted go to the icon thread
-    // when the paint is done: its shell calls would compete with the names
-    // the paint asks for, and the first paint would wait longer.
+    // Icon requests made while the rows are painted, or while a paint is
+    // due, go to the icon thread when that paint is done: its shell calls
+    // would compete with the names and the frame the paint draws, and the
+    // first paint would wait longer.
     void Paint() override;
+    bool PaintDue() const;
     void RequestIcon(PLazyNode node, TNamespace* ns, bool large);
     void QueueIcon(PLazyNode node, TNamespace* ns, bool large);
     void SubmitDeferredIcons();
