@@ -6,16 +6,20 @@
 #include "ShellTestUtil.h"
 #include "shell/LazyExplorerTree.h"
 #include "shell/LazyIconThread.h"
+#include "shell/LazyOrderCheck.h"
 #include "shell/LazySysImages.h"
 #include "shell/ShellUtils.h"
+#include "shell/WideStrUtils.h"
 #include "framework/Forms.h"
 #include <gtest/gtest.h>
 #include <commctrl.h>
 #include <algorithm>
 #include <cstring>
+#include <cwchar>
 #include <functional>
 #include <map>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -581,6 +585,193 @@ TEST_F(ExplorerTree, ReReadingAFolderWhoseShellCannotCompareStillSeesGoneAndNewI
     shelltest::MakeDir(path + L"\\c");
     tree.ReReadAndRefreshNode(node);
     EXPECT_EQ((std::vector<std::wstring>{L"a", L"c", L"d"}), names());
+}
+
+// ---- the order check beside the enumeration -----------------------------------------------
+
+// A tree whose order check binds a counting folder with the test's options,
+// or binds nothing: then the tree checks on its own thread as it always did,
+// which gives the order to match.
+class TOrderTree : public TLazyExplorerTreeview {
+public:
+    using TLazyExplorerTreeview::TLazyExplorerTreeview;
+    bool WorkerBinds = true;
+    std::shared_ptr<shelltest::TFolderOptions> Options;
+    std::shared_ptr<shelltest::TCallCounts> WorkerCounts = std::make_shared<shelltest::TCallCounts>();
+protected:
+    ComPtr<IShellFolder> BindChildOrderFolder(LPCITEMIDLIST folderPIDL) override {
+        if (!WorkerBinds) return nullptr;
+        return shelltest::MakeCountingFolder(BindFolderOfPIDL(folderPIDL), WorkerCounts, Options);
+    }
+};
+
+std::wstring InFolderName(IShellFolder* folder, LPCITEMIDLIST pidl) {
+    STRRET name{};
+    if (FAILED(folder->GetDisplayNameOf(pidl, SHGDN_INFOLDER | SHGDN_FORPARSING, &name))) return L"";
+    return StrRetToStr(name, pidl);
+}
+
+// The folder's items as the shell lists them, by name, with their identifiers.
+std::vector<std::pair<std::wstring, PIDLPtr>> ListFolder(const std::wstring& path) {
+    std::vector<std::pair<std::wstring, PIDLPtr>> items;
+    ComPtr<IShellFolder> folder = shelltest::BindFolder(path);
+    ComPtr<IEnumIDList> list;
+    if (!folder || folder->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, list.put()) != S_OK) return items;
+    LPITEMIDLIST child = nullptr;
+    ULONG fetched = 0;
+    while (list->Next(1, &child, &fetched) == S_OK && fetched == 1) {
+        PIDLPtr owned(child);
+        std::wstring name = InFolderName(folder.get(), child);
+        items.emplace_back(name, std::move(owned));
+    }
+    return items;
+}
+
+// Every case over a folder big enough to start the worker (the hand-over
+// comes in several batches and a rest): the children end in the order the
+// tree's own check gives, and where the script is a plain order, in that order.
+TEST(ExplorerTreeOrder, CheckBesideTheEnumerationEndsInTheOrderOfTheCheckOnTheTreesThread) {
+    TShellUtilitiesScope shell;
+    constexpr int Count = 2 * int(TChildOrderFeed::BatchSize) + 90;
+    shelltest::TempFolder outer(L"krv_let_order");
+    const std::wstring path = outer / L"f";
+    shelltest::MakeDir(path);
+    for (int i = 0; i < Count; ++i) {
+        wchar_t name[16];
+        std::swprintf(name, 16, L"i%04d.txt", (i * 7919) % Count);
+        shelltest::WriteFileBytes(path + L"\\" + name, "");
+    }
+    std::vector<std::wstring> listed;
+    for (auto& item : ListFolder(path)) listed.push_back(item.first);
+    ASSERT_EQ(size_t(Count), listed.size());
+    // One item whose comparisons fail: its content makes its identifier's
+    // bytes (the fallback) put it after its successor.
+    const int failing = Count / 2;
+    shelltest::WriteFileBytes(path + L"\\" + listed[failing], std::string(40, 'x'));
+    {
+        auto again = ListFolder(path);
+        ASSERT_EQ(listed[failing + 1], again[failing + 1].first);
+        ASSERT_GT(CompareIDBytes(again[failing].second.get(), again[failing + 1].second.get()), 0);
+    }
+
+    const struct Case {
+        const char* Name;
+        int Moved = -1;         // the listed item given MovedRank
+        int MovedRank = 0;
+        bool Fails = false;     // comparisons with listed[failing] fail
+        int RejectEvery = 0;    // OnEnumFolder refuses every n-th listed item
+        bool CustomFirst = false;   // the first item is refused and added back by OnCustomNamespace
+        int ThrowAt = -1;       // OnEnumFolder throws at this listed item
+        bool Descending = false;
+        bool InOrder = false;   // the listed order stands
+    } cases[] = {
+        {"in order", -1, 0, false, 0, false, -1, false, true},
+        {"out of order at the start", 0, Count, false, 0, false, -1, false, false},
+        {"out of order at the end", Count - 1, -1, false, 0, false, -1, false, false},
+        {"out of order across batches", int(TChildOrderFeed::BatchSize), -1, false, 0, false, -1, false, false},
+        {"descending", -1, 0, false, 0, false, -1, true, false},
+        {"a pair the folder cannot compare", -1, 0, true, 0, false, -1, false, false},
+        {"refused items", -1, 0, false, 5, false, -1, false, true},
+        {"a custom node", -1, 0, false, 0, true, -1, false, false},
+        {"thrown in the middle", -1, 0, false, 0, false, Count - 20, false, false},
+    };
+
+    TOrderTree tree;
+    tree.SetParent(&TreeForm());
+    tree.SetBounds(0, 0, 400, 520);
+    tree.HandleNeeded();
+    tree.SetFileObjects({foFolders, foNonFolders});
+    tree.TreeOptions().SetLETMiscOptions({toBrowseExecuteFolder});
+    tree.SetRootFolderCustomPath(outer.Path());
+    tree.SetActive(true);
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        std::map<std::wstring, int> rank;
+        for (int i = 0; i < Count; ++i) rank[listed[i]] = i;
+        if (c.Moved >= 0) rank[listed[c.Moved]] = c.MovedRank;
+        // A refused item sorts first: a worker that saw it would call the rest out of order.
+        std::set<std::wstring> refused;
+        for (int i = 0; c.RejectEvery && i < Count; i += c.RejectEvery) {
+            refused.insert(listed[i]);
+            rank[listed[i]] = -1;
+        }
+        if (c.CustomFirst) refused.insert(listed[0]);
+        const std::wstring failingName = c.Fails ? listed[failing] : L"";
+        auto options = std::make_shared<shelltest::TFolderOptions>();
+        options->Compare = [&rank, failingName](IShellFolder* inner, LPARAM, LPCITEMIDLIST a, LPCITEMIDLIST b) {
+            std::wstring na = InFolderName(inner, a), nb = InFolderName(inner, b);
+            if (na == failingName || nb == failingName) return E_FAIL;
+            int ra = rank.count(na) ? rank.at(na) : 0, rb = rank.count(nb) ? rank.at(nb) : 0;
+            return MAKE_HRESULT(SEVERITY_SUCCESS, 0, uint16_t(int16_t((ra > rb) - (ra < rb))));
+        };
+        tree.Options = options;
+        tree.Header().SetSortDirection(c.Descending ? sdDescending : sdAscending);
+        tree.OnEnumFolder = [&](TCustomLazyExplorerTree*, TNamespace* ns, bool& allow) {
+            std::wstring name = ns->NameForParsingInFolder();
+            if (c.ThrowAt >= 0 && name == listed[c.ThrowAt]) throw std::runtime_error("refused in the middle");
+            allow = !refused.count(name);
+        };
+        tree.OnCustomNamespace = [&](TCustomLazyExplorerTree* t, PLazyNode parent) {
+            if (c.CustomFirst) t->AddCustomNode(parent, new shelltest::TSeamFolder(path + L"\\" + listed[0], options), false);
+        };
+
+        struct Run {
+            std::vector<std::wstring> Names;
+            int TreeCompares = 0, WorkerCompares = 0;
+            bool Thrown = false;
+        };
+        auto expand = [&](bool workerBinds) {
+            Run run;
+            tree.WorkerBinds = workerBinds;
+            tree.WorkerCounts->clear();
+            auto* folder = new shelltest::TSeamFolder(path, options);
+            PLazyNode node = tree.AddCustomNode(tree.GetFirst(), folder, false);
+            try {
+                tree.ExpandNamespaceFolder(node);
+            } catch (const std::runtime_error&) {
+                run.Thrown = true;
+            }
+            run.TreeCompares = folder->Calls("CompareIDs");
+            run.WorkerCompares = (*tree.WorkerCounts)["CompareIDs"];
+            for (PLazyNode n = tree.GetFirstChild(node); n; n = tree.GetNextSibling(n)) {
+                TNamespace* ns = nullptr;
+                tree.ValidateNamespace(n, ns);
+                run.Names.push_back(ns ? ns->NameForParsingInFolder() : L"?");
+            }
+            tree.DeleteNode(node);
+            return run;
+        };
+        Run old = expand(false), now = expand(true);
+
+        EXPECT_EQ(old.Names, now.Names);
+        if (c.ThrowAt >= 0) {
+            EXPECT_TRUE(old.Thrown && now.Thrown);
+            EXPECT_TRUE(now.Names.empty());
+            continue;
+        }
+        EXPECT_GT(now.WorkerCompares, 0) << "the worker never compared";
+        std::vector<std::wstring> enumerated;
+        for (const std::wstring& name : listed)
+            if (!refused.count(name)) enumerated.push_back(name);
+        if (c.CustomFirst) enumerated.push_back(listed[0]);
+        if (c.InOrder) {
+            EXPECT_EQ(enumerated, now.Names);
+            // The worker's verdict stood: the tree compared nothing itself.
+            EXPECT_EQ(0, now.TreeCompares);
+            EXPECT_EQ(int(enumerated.size()) - 1, old.TreeCompares);
+        } else {
+            EXPECT_NE(enumerated, now.Names) << "the children were never sorted";
+        }
+        if (!c.Fails) {
+            std::vector<std::wstring> sorted = enumerated;
+            std::stable_sort(sorted.begin(), sorted.end(), [&](const std::wstring& a, const std::wstring& b) {
+                return c.Descending ? rank[a] > rank[b] : rank[a] < rank[b];
+            });
+            EXPECT_EQ(sorted, now.Names);
+        }
+    }
+    tree.Header().SetSortDirection(sdAscending);
 }
 
 } // namespace
