@@ -195,7 +195,7 @@ bool TCustomLazyExplorerTree::SortsByShellName(PLazyNode child) {
     if (column < 0) return true;
     TNamespace* ns;
     if (columnDetails_ == cdShellColumns)
-        return column == 0 && ValidateNamespace(child, ns) && ns->DetailsColumnCount() > 0;
+        return column == 0 && (!child || (ValidateNamespace(child, ns) && ns->DetailsColumnCount() > 0));
     return ColumnKind(column) == cdFileName;
 }
 

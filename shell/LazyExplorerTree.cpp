@@ -247,7 +247,10 @@ int TCustomLazyExplorerTree::ExpandNamespaceFolder(PLazyNode node) {
         std::vector<TNamespace*> accepted;
         TChildOrderVerdict order;
         if (node->ChildCount == 0 && ValidateNamespace(node, ns)) {
-            TChildOrderFeed feed([this, ns] { return StartChildOrderThread(ns); });
+            // A verdict that could never be used is not worth a thread.
+            TChildOrderFeed feed([this, ns]() -> std::unique_ptr<TChildOrderThread> {
+                return SortsByShellName(nullptr) ? StartChildOrderThread(ns) : nullptr;
+            });
             try {
                 ns->EnumerateFolder(fileObjects_.Contains(foFolders), fileObjects_.Contains(foNonFolders),
                                     fileObjects_.Contains(foHidden),
@@ -263,7 +266,7 @@ int TCustomLazyExplorerTree::ExpandNamespaceFolder(PLazyNode node) {
                 for (TNamespace* item : accepted) delete item;
                 throw;
             }
-            order = feed.Finish();
+            order = feed.Finish(ns->ShellFolder());
             AddEnumerated(node, accepted);
         }
         DoCustomNamespace(node);

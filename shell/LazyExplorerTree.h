@@ -423,7 +423,8 @@ private:
     std::unique_ptr<TChildOrderThread> StartChildOrderThread(TNamespace* folder);
     bool ChildrenAreExactly(PLazyNode node, const std::vector<TNamespace*>& items);
     // Whether the children's order is the one their folder's column-0
-    // comparison gives (the sort column and options as DoCompareNodes reads them).
+    // comparison gives (the sort column and options as DoCompareNodes reads
+    // them); without a child, as far as can be told before there is one.
     bool SortsByShellName(PLazyNode child);
     void AddMyDocuments(PLazyNode node);
     void FreeNodeData(PLazyNode node);

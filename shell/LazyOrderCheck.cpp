@@ -1,5 +1,6 @@
 #include "shell/LazyOrderCheck.h"
 #include "shell/ShellSortHelper.h"
+#include <algorithm>
 
 namespace krv {
 
@@ -29,7 +30,7 @@ void TChildOrderThread::Hand(std::vector<LPCITEMIDLIST>& batch) {
     wake_.notify_one();
 }
 
-TChildOrderVerdict TChildOrderThread::Finish(std::vector<LPCITEMIDLIST>& rest) {
+TChildOrderVerdict TChildOrderThread::Finish(std::vector<LPCITEMIDLIST>& rest, IShellFolder* folder) {
     {
         std::lock_guard<std::mutex> lock(lock_);
         if (!closed_) queue_.insert(queue_.end(), rest.begin(), rest.end());
@@ -37,9 +38,17 @@ TChildOrderVerdict TChildOrderThread::Finish(std::vector<LPCITEMIDLIST>& rest) {
     }
     rest.clear();
     wake_.notify_one();
+    TChildOrderVerdict mine;
+    std::vector<LPCITEMIDLIST> piece;
+    LPCITEMIDLIST before = nullptr;
+    while (folder && TakeBack(piece, before) && Compare(folder, before, piece, mine)) {
+    }
     WaitFor();
     std::lock_guard<std::mutex> lock(lock_);
-    return verdict_;
+    TChildOrderVerdict both = verdict_;
+    both.Falls |= mine.Falls;
+    both.Rises |= mine.Rises;
+    return both;
 }
 
 void TChildOrderThread::Stop() {
@@ -49,42 +58,73 @@ void TChildOrderThread::Stop() {
         std::lock_guard<std::mutex> lock(lock_);
         closed_ = true;
         queue_.clear();
+        head_ = 0;
     }
     wake_.notify_one();
     WaitFor();
 }
 
-bool TChildOrderThread::TakeBatch(std::vector<LPCITEMIDLIST>& batch) {
+bool TChildOrderThread::TakeFront(std::vector<LPCITEMIDLIST>& piece) {
     std::unique_lock<std::mutex> lock(lock_);
-    wake_.wait(lock, [this] { return !queue_.empty() || closed_ || Terminated(); });
-    if (Terminated() || queue_.empty()) return false;
-    batch.clear();
-    batch.swap(queue_);
+    wake_.wait(lock, [this] { return head_ < queue_.size() || closed_ || Terminated(); });
+    if (Terminated() || head_ == queue_.size()) return false;
+    size_t n = std::min(PieceSize, queue_.size() - head_);
+    piece.assign(queue_.begin() + ptrdiff_t(head_), queue_.begin() + ptrdiff_t(head_ + n));
+    head_ += n;
+    lastTaken_ = piece.back();
+    if (head_ == queue_.size()) {
+        queue_.clear();
+        head_ = 0;
+    }
     return true;
 }
 
-void TChildOrderThread::Compare(IShellFolder* folder, const std::vector<LPCITEMIDLIST>& batch) {
-    for (LPCITEMIDLIST id : batch) {
-        if (Terminated()) return;
+bool TChildOrderThread::TakeBack(std::vector<LPCITEMIDLIST>& piece, LPCITEMIDLIST& before) {
+    std::lock_guard<std::mutex> lock(lock_);
+    if (failed_ || head_ == queue_.size()) return false;
+    size_t from = queue_.size() - std::min(PieceSize, queue_.size() - head_);
+    before = from > head_ ? queue_[from - 1] : lastTaken_;
+    piece.assign(queue_.begin() + ptrdiff_t(from), queue_.end());
+    queue_.resize(from);
+    return true;
+}
+
+bool TChildOrderThread::Compare(IShellFolder* folder, LPCITEMIDLIST previous,
+                                const std::vector<LPCITEMIDLIST>& piece, TChildOrderVerdict& verdict) {
+    for (LPCITEMIDLIST id : piece) {
         // Once both directions are broken nothing more can be learned.
-        if (previous_ && !(verdict_.Falls && verdict_.Rises)) {
-            int order = CompareFolderIDs(folder, 0, previous_, id);
-            if (order > 0) verdict_.Falls = true;
-            else if (order < 0) verdict_.Rises = true;
+        if (Terminated() || (verdict.Falls && verdict.Rises)) return false;
+        if (previous) {
+            int order = CompareFolderIDs(folder, 0, previous, id);
+            if (order > 0) verdict.Falls = true;
+            else if (order < 0) verdict.Rises = true;
         }
-        previous_ = id;
+        previous = id;
     }
+    return true;
 }
 
 void TChildOrderThread::Execute() {
     ComInit com;
     ComPtr<IShellFolder> folder = bind_ ? bind_(folderPIDL_.get()) : nullptr;
+    TChildOrderVerdict mine;
+    bool whole = bool(folder);
     if (folder) {
-        std::vector<LPCITEMIDLIST> batch;
-        while (TakeBatch(batch)) Compare(folder.get(), batch);
+        std::vector<LPCITEMIDLIST> piece;
+        LPCITEMIDLIST previous = nullptr;
+        while (TakeFront(piece)) {
+            if (!Compare(folder.get(), previous, piece, mine)) {
+                // Stopped, or the order is broken both ways: the rest changes nothing.
+                whole = !Terminated();
+                break;
+            }
+            previous = piece.back();
+        }
     }
     std::lock_guard<std::mutex> lock(lock_);
-    verdict_.Known = folder && !Terminated() && queue_.empty();
+    failed_ = !folder;
+    verdict_ = mine;
+    verdict_.Known = whole && !Terminated();
     closed_ = true;
 }
 
@@ -110,9 +150,9 @@ void TChildOrderFeed::Add(LPCITEMIDLIST relativePIDL) {
     thread_->Hand(pending_);
 }
 
-TChildOrderVerdict TChildOrderFeed::Finish() {
+TChildOrderVerdict TChildOrderFeed::Finish(IShellFolder* folder) {
     if (!thread_) return {};
-    TChildOrderVerdict verdict = thread_->Finish(pending_);
+    TChildOrderVerdict verdict = thread_->Finish(pending_, folder);
     thread_.reset();
     return verdict;
 }

@@ -664,6 +664,7 @@ TEST(ExplorerTreeOrder, CheckBesideTheEnumerationEndsInTheOrderOfTheCheckOnTheTr
         int ThrowAt = -1;       // OnEnumFolder throws at this listed item
         bool Descending = false;
         bool InOrder = false;   // the listed order stands
+        bool UserSort = false;  // toUserSort, OnCompareNodes ordering backwards
     } cases[] = {
         {"in order", -1, 0, false, 0, false, -1, false, true},
         {"out of order at the start", 0, Count, false, 0, false, -1, false, false},
@@ -674,6 +675,7 @@ TEST(ExplorerTreeOrder, CheckBesideTheEnumerationEndsInTheOrderOfTheCheckOnTheTr
         {"refused items", -1, 0, false, 5, false, -1, false, true},
         {"a custom node", -1, 0, false, 0, true, -1, false, false},
         {"thrown in the middle", -1, 0, false, 0, false, Count - 20, false, false},
+        {"the application's own order", -1, 0, false, 0, false, -1, false, false, true},
     };
 
     TOrderTree tree;
@@ -707,6 +709,15 @@ TEST(ExplorerTreeOrder, CheckBesideTheEnumerationEndsInTheOrderOfTheCheckOnTheTr
         };
         tree.Options = options;
         tree.Header().SetSortDirection(c.Descending ? sdDescending : sdAscending);
+        tree.TreeOptions().SetLETMiscOptions(c.UserSort ? TLETMiscOptions{toBrowseExecuteFolder, toUserSort}
+                                                        : TLETMiscOptions{toBrowseExecuteFolder});
+        tree.OnCompareNodes = [&](TBaseLazyTree* t, PLazyNode a, PLazyNode b, TColumnIndex, int& result) {
+            TNamespace *na = nullptr, *nb = nullptr;
+            static_cast<TOrderTree*>(t)->ValidateNamespace(a, na);
+            static_cast<TOrderTree*>(t)->ValidateNamespace(b, nb);
+            int ra = rank.at(na->NameForParsingInFolder()), rb = rank.at(nb->NameForParsingInFolder());
+            result = (ra < rb) - (ra > rb);
+        };
         tree.OnEnumFolder = [&](TCustomLazyExplorerTree*, TNamespace* ns, bool& allow) {
             std::wstring name = ns->NameForParsingInFolder();
             if (c.ThrowAt >= 0 && name == listed[c.ThrowAt]) throw std::runtime_error("refused in the middle");
@@ -750,28 +761,35 @@ TEST(ExplorerTreeOrder, CheckBesideTheEnumerationEndsInTheOrderOfTheCheckOnTheTr
             EXPECT_TRUE(now.Names.empty());
             continue;
         }
-        EXPECT_GT(now.WorkerCompares, 0) << "the worker never compared";
         std::vector<std::wstring> enumerated;
         for (const std::wstring& name : listed)
             if (!refused.count(name)) enumerated.push_back(name);
         if (c.CustomFirst) enumerated.push_back(listed[0]);
         if (c.InOrder) {
             EXPECT_EQ(enumerated, now.Names);
-            // The worker's verdict stood: the tree compared nothing itself.
-            EXPECT_EQ(0, now.TreeCompares);
-            EXPECT_EQ(int(enumerated.size()) - 1, old.TreeCompares);
+            // The verdict stood: each pair was compared once, by the worker or
+            // by the tree for its share, and nothing was sorted.
+            EXPECT_EQ(int(enumerated.size()) - 1, now.TreeCompares + now.WorkerCompares);
+            // Without a worker the tree checked every pair itself (after any
+            // share it took before the worker gave up).
+            EXPECT_LE(int(enumerated.size()) - 1, old.TreeCompares);
+            EXPECT_GT(2 * int(enumerated.size()), old.TreeCompares) << "no sort";
         } else {
             EXPECT_NE(enumerated, now.Names) << "the children were never sorted";
         }
         if (!c.Fails) {
             std::vector<std::wstring> sorted = enumerated;
             std::stable_sort(sorted.begin(), sorted.end(), [&](const std::wstring& a, const std::wstring& b) {
-                return c.Descending ? rank[a] > rank[b] : rank[a] < rank[b];
+                return c.Descending || c.UserSort ? rank[a] > rank[b] : rank[a] < rank[b];
             });
             EXPECT_EQ(sorted, now.Names);
         }
     }
     tree.Header().SetSortDirection(sdAscending);
+    tree.OnEnumFolder = nullptr;
+    tree.OnCustomNamespace = nullptr;
+    tree.OnCompareNodes = nullptr;
+    tree.Options.reset();
 }
 
 } // namespace
