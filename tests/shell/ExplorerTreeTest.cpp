@@ -589,9 +589,8 @@ TEST_F(ExplorerTree, ReReadingAFolderWhoseShellCannotCompareStillSeesGoneAndNewI
 
 // ---- the order check beside the enumeration -----------------------------------------------
 
-// A tree whose order check binds a counting folder with the test's options,
-// or binds nothing: then the tree checks on its own thread as it always did,
-// which gives the order to match.
+// Its worker binds a counting folder with the test's options, or nothing:
+// then the tree checks on its own thread as it always did, the order to match.
 class TOrderTree : public TLazyExplorerTreeview {
 public:
     using TLazyExplorerTreeview::TLazyExplorerTreeview;
@@ -600,196 +599,122 @@ public:
     std::shared_ptr<shelltest::TCallCounts> WorkerCounts = std::make_shared<shelltest::TCallCounts>();
 protected:
     ComPtr<IShellFolder> BindChildOrderFolder(LPCITEMIDLIST folderPIDL) override {
-        if (!WorkerBinds) return nullptr;
-        return shelltest::MakeCountingFolder(BindFolderOfPIDL(folderPIDL), WorkerCounts, Options);
+        return WorkerBinds ? shelltest::MakeCountingFolder(BindFolderOfPIDL(folderPIDL), WorkerCounts, Options)
+                           : nullptr;
     }
 };
 
 std::wstring InFolderName(IShellFolder* folder, LPCITEMIDLIST pidl) {
     STRRET name{};
-    if (FAILED(folder->GetDisplayNameOf(pidl, SHGDN_INFOLDER | SHGDN_FORPARSING, &name))) return L"";
-    return StrRetToStr(name, pidl);
+    return SUCCEEDED(folder->GetDisplayNameOf(pidl, SHGDN_INFOLDER | SHGDN_FORPARSING, &name))
+               ? StrRetToStr(name, pidl)
+               : L"";
 }
 
-// The folder's items as the shell lists them, by name, with their identifiers.
-std::vector<std::pair<std::wstring, PIDLPtr>> ListFolder(const std::wstring& path) {
-    std::vector<std::pair<std::wstring, PIDLPtr>> items;
-    ComPtr<IShellFolder> folder = shelltest::BindFolder(path);
-    ComPtr<IEnumIDList> list;
-    if (!folder || folder->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, list.put()) != S_OK) return items;
-    LPITEMIDLIST child = nullptr;
-    ULONG fetched = 0;
-    while (list->Next(1, &child, &fetched) == S_OK && fetched == 1) {
-        PIDLPtr owned(child);
-        std::wstring name = InFolderName(folder.get(), child);
-        items.emplace_back(name, std::move(owned));
-    }
-    return items;
-}
-
-// Every case over a folder big enough to start the worker (the hand-over
-// comes in several batches and a rest): the children end in the order the
-// tree's own check gives, and where the script is a plain order, in that order.
+// Folders big enough for the worker, each case expanded without and with it.
 TEST(ExplorerTreeOrder, CheckBesideTheEnumerationEndsInTheOrderOfTheCheckOnTheTreesThread) {
     TShellUtilitiesScope shell;
-    constexpr int Count = 2 * int(TChildOrderFeed::BatchSize) + 90;
+    const int count = 2 * int(TChildOrderFeed::BatchSize) + 90;
     shelltest::TempFolder outer(L"krv_let_order");
     const std::wstring path = outer / L"f";
     shelltest::MakeDir(path);
-    for (int i = 0; i < Count; ++i) {
-        wchar_t name[16];
-        std::swprintf(name, 16, L"i%04d.txt", (i * 7919) % Count);
-        shelltest::WriteFileBytes(path + L"\\" + name, "");
-    }
+    for (int i = 0; i < count; ++i) shelltest::WriteFileBytes(path + L"\\i" + std::to_wstring(i * 7919 % count), "");
+    // The script ranks the items in the order the folder lists them.
     std::vector<std::wstring> listed;
-    for (auto& item : ListFolder(path)) listed.push_back(item.first);
-    ASSERT_EQ(size_t(Count), listed.size());
-    // One item whose comparisons fail: its content makes its identifier's
-    // bytes (the fallback) put it after its successor.
-    const int failing = Count / 2;
-    shelltest::WriteFileBytes(path + L"\\" + listed[failing], std::string(40, 'x'));
-    {
-        auto again = ListFolder(path);
-        ASSERT_EQ(listed[failing + 1], again[failing + 1].first);
-        ASSERT_GT(CompareIDBytes(again[failing].second.get(), again[failing + 1].second.get()), 0);
-    }
+    ComPtr<IShellFolder> real = shelltest::BindFolder(path);
+    ComPtr<IEnumIDList> list;
+    ASSERT_EQ(S_OK, real->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, list.put()));
+    for (PIDLPtr child; list->Next(1, child.put(), nullptr) == S_OK;) listed.push_back(InFolderName(real.get(), child.get()));
+    ASSERT_EQ(size_t(count), listed.size());
 
-    const struct Case {
+    const struct {
         const char* Name;
-        int Moved = -1;         // the listed item given MovedRank
-        int MovedRank = 0;
-        bool Fails = false;     // comparisons with listed[failing] fail
-        int RejectEvery = 0;    // OnEnumFolder refuses every n-th listed item
-        bool CustomFirst = false;   // the first item is refused and added back by OnCustomNamespace
-        int ThrowAt = -1;       // OnEnumFolder throws at this listed item
-        bool Descending = false;
-        bool InOrder = false;   // the listed order stands
-        bool UserSort = false;  // toUserSort, OnCompareNodes ordering backwards
+        int Moved, MovedRank;   // the listed item given another rank
+        int Fails;              // comparisons with this listed item fail
+        int RejectEvery;        // OnEnumFolder refuses every n-th listed item (and they rank first)
+        bool Custom;            // the first item refused, then added by OnCustomNamespace
+        int ThrowAt;            // OnEnumFolder throws at this listed item
+        bool InOrder;           // the listed order stands
     } cases[] = {
-        {"in order", -1, 0, false, 0, false, -1, false, true},
-        {"out of order at the start", 0, Count, false, 0, false, -1, false, false},
-        {"out of order at the end", Count - 1, -1, false, 0, false, -1, false, false},
-        {"out of order across batches", int(TChildOrderFeed::BatchSize), -1, false, 0, false, -1, false, false},
-        {"descending", -1, 0, false, 0, false, -1, true, false},
-        {"a pair the folder cannot compare", -1, 0, true, 0, false, -1, false, false},
-        {"refused items", -1, 0, false, 5, false, -1, false, true},
-        {"a custom node", -1, 0, false, 0, true, -1, false, false},
-        {"thrown in the middle", -1, 0, false, 0, false, Count - 20, false, false},
-        {"the application's own order", -1, 0, false, 0, false, -1, false, false, true},
+        {"in order", -1, 0, -1, 0, false, -1, true},
+        {"out of order at the start", 0, count, -1, 0, false, -1, false},
+        {"out of order at the end", count - 1, -1, -1, 0, false, -1, false},
+        {"a pair the folder cannot compare", -1, 0, count / 2, 0, false, -1, false},
+        {"refused items", -1, 0, -1, 5, false, -1, true},
+        {"a custom node", -1, 0, -1, 0, true, -1, false},
+        {"terminated in the middle", -1, 0, -1, 0, false, count - 20, false},
     };
-
     TOrderTree tree;
     tree.SetParent(&TreeForm());
-    tree.SetBounds(0, 0, 400, 520);
     tree.HandleNeeded();
     tree.SetFileObjects({foFolders, foNonFolders});
     tree.TreeOptions().SetLETMiscOptions({toBrowseExecuteFolder});
     tree.SetRootFolderCustomPath(outer.Path());
     tree.SetActive(true);
-
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
         std::map<std::wstring, int> rank;
-        for (int i = 0; i < Count; ++i) rank[listed[i]] = i;
-        if (c.Moved >= 0) rank[listed[c.Moved]] = c.MovedRank;
-        // A refused item sorts first: a worker that saw it would call the rest out of order.
         std::set<std::wstring> refused;
-        for (int i = 0; c.RejectEvery && i < Count; i += c.RejectEvery) {
-            refused.insert(listed[i]);
-            rank[listed[i]] = -1;
+        for (int i = 0; i < count; ++i) {
+            rank[listed[i]] = c.RejectEvery && i % c.RejectEvery == 0 ? -1 : i == c.Moved ? c.MovedRank : i;
+            if (rank[listed[i]] < 0 && c.RejectEvery) refused.insert(listed[i]);
         }
-        if (c.CustomFirst) refused.insert(listed[0]);
-        const std::wstring failingName = c.Fails ? listed[failing] : L"";
-        auto options = std::make_shared<shelltest::TFolderOptions>();
-        options->Compare = [&rank, failingName](IShellFolder* inner, LPARAM, LPCITEMIDLIST a, LPCITEMIDLIST b) {
+        if (c.Custom) refused.insert(listed[0]);
+        const std::wstring failing = c.Fails >= 0 ? listed[c.Fails] : L"";
+        auto options = tree.Options = std::make_shared<shelltest::TFolderOptions>();
+        options->Compare = [&rank, failing](IShellFolder* inner, LPARAM, LPCITEMIDLIST a, LPCITEMIDLIST b) {
             std::wstring na = InFolderName(inner, a), nb = InFolderName(inner, b);
-            if (na == failingName || nb == failingName) return E_FAIL;
-            int ra = rank.count(na) ? rank.at(na) : 0, rb = rank.count(nb) ? rank.at(nb) : 0;
+            if (na == failing || nb == failing) return E_FAIL;
+            int ra = rank.at(na), rb = rank.at(nb);
             return MAKE_HRESULT(SEVERITY_SUCCESS, 0, uint16_t(int16_t((ra > rb) - (ra < rb))));
         };
-        tree.Options = options;
-        tree.Header().SetSortDirection(c.Descending ? sdDescending : sdAscending);
-        tree.TreeOptions().SetLETMiscOptions(c.UserSort ? TLETMiscOptions{toBrowseExecuteFolder, toUserSort}
-                                                        : TLETMiscOptions{toBrowseExecuteFolder});
-        tree.OnCompareNodes = [&](TBaseLazyTree* t, PLazyNode a, PLazyNode b, TColumnIndex, int& result) {
-            TNamespace *na = nullptr, *nb = nullptr;
-            static_cast<TOrderTree*>(t)->ValidateNamespace(a, na);
-            static_cast<TOrderTree*>(t)->ValidateNamespace(b, nb);
-            int ra = rank.at(na->NameForParsingInFolder()), rb = rank.at(nb->NameForParsingInFolder());
-            result = (ra < rb) - (ra > rb);
-        };
         tree.OnEnumFolder = [&](TCustomLazyExplorerTree*, TNamespace* ns, bool& allow) {
-            std::wstring name = ns->NameForParsingInFolder();
-            if (c.ThrowAt >= 0 && name == listed[c.ThrowAt]) throw std::runtime_error("refused in the middle");
-            allow = !refused.count(name);
+            if (c.ThrowAt >= 0 && ns->NameForParsingInFolder() == listed[c.ThrowAt]) throw std::runtime_error("stop");
+            allow = !refused.count(ns->NameForParsingInFolder());
         };
         tree.OnCustomNamespace = [&](TCustomLazyExplorerTree* t, PLazyNode parent) {
-            if (c.CustomFirst) t->AddCustomNode(parent, new shelltest::TSeamFolder(path + L"\\" + listed[0], options), false);
+            if (c.Custom) t->AddCustomNode(parent, new shelltest::TSeamFolder(path + L"\\" + listed[0], options), false);
         };
-
-        struct Run {
-            std::vector<std::wstring> Names;
-            int TreeCompares = 0, WorkerCompares = 0;
-            bool Thrown = false;
-        };
-        auto expand = [&](bool workerBinds) {
-            Run run;
+        auto expand = [&](bool workerBinds, int& compares) {
             tree.WorkerBinds = workerBinds;
             tree.WorkerCounts->clear();
             auto* folder = new shelltest::TSeamFolder(path, options);
             PLazyNode node = tree.AddCustomNode(tree.GetFirst(), folder, false);
+            bool thrown = false;
             try {
                 tree.ExpandNamespaceFolder(node);
             } catch (const std::runtime_error&) {
-                run.Thrown = true;
+                thrown = true;
             }
-            run.TreeCompares = folder->Calls("CompareIDs");
-            run.WorkerCompares = (*tree.WorkerCounts)["CompareIDs"];
+            EXPECT_EQ(c.ThrowAt >= 0, thrown);
+            compares = folder->Calls("CompareIDs") + (*tree.WorkerCounts)["CompareIDs"];
+            std::vector<std::wstring> names;
             for (PLazyNode n = tree.GetFirstChild(node); n; n = tree.GetNextSibling(n)) {
                 TNamespace* ns = nullptr;
-                tree.ValidateNamespace(n, ns);
-                run.Names.push_back(ns ? ns->NameForParsingInFolder() : L"?");
+                names.push_back(tree.ValidateNamespace(n, ns) ? ns->NameForParsingInFolder() : L"?");
             }
             tree.DeleteNode(node);
-            return run;
+            return names;
         };
-        Run old = expand(false), now = expand(true);
-
-        EXPECT_EQ(old.Names, now.Names);
-        if (c.ThrowAt >= 0) {
-            EXPECT_TRUE(old.Thrown && now.Thrown);
-            EXPECT_TRUE(now.Names.empty());
-            continue;
-        }
+        int oldCompares = 0, compares = 0;
+        std::vector<std::wstring> old = expand(false, oldCompares), now = expand(true, compares);
+        EXPECT_EQ(old, now);
         std::vector<std::wstring> enumerated;
         for (const std::wstring& name : listed)
-            if (!refused.count(name)) enumerated.push_back(name);
-        if (c.CustomFirst) enumerated.push_back(listed[0]);
+            if (!refused.count(name) && c.ThrowAt < 0) enumerated.push_back(name);
+        if (c.Custom) enumerated.push_back(listed[0]);
         if (c.InOrder) {
-            EXPECT_EQ(enumerated, now.Names);
-            // The verdict stood: each pair was compared once, by the worker or
-            // by the tree for its share, and nothing was sorted.
-            EXPECT_EQ(int(enumerated.size()) - 1, now.TreeCompares + now.WorkerCompares);
-            // Without a worker the tree checked every pair itself (after any
-            // share it took before the worker gave up).
-            EXPECT_LE(int(enumerated.size()) - 1, old.TreeCompares);
-            EXPECT_GT(2 * int(enumerated.size()), old.TreeCompares) << "no sort";
-        } else {
-            EXPECT_NE(enumerated, now.Names) << "the children were never sorted";
-        }
-        if (!c.Fails) {
-            std::vector<std::wstring> sorted = enumerated;
-            std::stable_sort(sorted.begin(), sorted.end(), [&](const std::wstring& a, const std::wstring& b) {
-                return c.Descending || c.UserSort ? rank[a] > rank[b] : rank[a] < rank[b];
-            });
-            EXPECT_EQ(sorted, now.Names);
+            EXPECT_EQ(enumerated, now);
+            // Each pair compared once, by the worker or by the tree for its share; nothing sorted.
+            EXPECT_EQ(int(enumerated.size()) - 1, compares);
+        } else if (c.ThrowAt < 0 && c.Fails < 0) {
+            EXPECT_NE(enumerated, now) << "never sorted";
+            std::stable_sort(enumerated.begin(), enumerated.end(), [&](auto& a, auto& b) { return rank[a] < rank[b]; });
+            EXPECT_EQ(enumerated, now);
         }
     }
-    tree.Header().SetSortDirection(sdAscending);
     tree.OnEnumFolder = nullptr;
     tree.OnCustomNamespace = nullptr;
-    tree.OnCompareNodes = nullptr;
-    tree.Options.reset();
 }
 
 } // namespace
