@@ -1,4 +1,5 @@
 #include "shell/LazyCheckStorage.h"
+#include "shell/ShellSortHelper.h"
 #include "shell/ShellUtils.h"
 #include "shell/WideFileUtils.h"
 #include "shell/WideStrUtils.h"
@@ -65,17 +66,7 @@ void RegisterNodeUserDataClass(const std::string& className, TNodeUserDataFactor
 }
 
 int CompareStorageIDs(IShellFolder* folder, LPCITEMIDLIST id1, LPCITEMIDLIST id2) {
-    if (folder) {
-        HRESULT hr = folder->CompareIDs(0, id1, id2);
-        if (SUCCEEDED(hr)) {
-            int16_t code = static_cast<int16_t>(HRESULT_CODE(hr));
-            return (code > 0) - (code < 0);
-        }
-    }
-    uint32_t n1 = TPIDLManager::PIDLSize(id1), n2 = TPIDLManager::PIDLSize(id2);
-    int r = std::memcmp(id1, id2, std::min(n1, n2));
-    if (r == 0) r = (n1 > n2) - (n1 < n2);
-    return (r > 0) - (r < 0);
+    return folder ? CompareFolderIDs(folder, 0, id1, id2) : CompareIDBytes(id1, id2);
 }
 
 // ---- TNodeStorageList -------------------------------------------------------

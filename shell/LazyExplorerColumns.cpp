@@ -188,6 +188,17 @@ int TCustomLazyExplorerTree::DoCompareNodes(PLazyNode node1, PLazyNode node2, TC
     return DoCustomColumnCompare(column, node1, node2);
 }
 
+// Keep in step with DoCompareNodes and CompareShellColumn.
+bool TCustomLazyExplorerTree::SortsByShellName(PLazyNode child) {
+    if (LETMiscOption(toUserSort)) return false;
+    TColumnIndex column = Header().SortColumn();
+    if (column < 0) return true;
+    TNamespace* ns;
+    if (columnDetails_ == cdShellColumns)
+        return column == 0 && (!child || (ValidateNamespace(child, ns) && ns->DetailsColumnCount() > 0));
+    return ColumnKind(column) == cdFileName;
+}
+
 // A file-system folder's first columns are name, size, type and modified
 // (as the size column's alignment assumes too): those keep folders first as
 // our own columns do, whatever type the shell gives them (this system's

@@ -6,6 +6,7 @@
 #include "shell/LazyCheckStorage.h"
 #include "shell/LazyExplorerContextMenu.h"
 #include "shell/LazyIconThread.h"
+#include "shell/LazyOrderCheck.h"
 #include "shell/ShellUtils.h"
 #include "shell/WideFileUtils.h"
 #include <algorithm>
@@ -243,24 +244,38 @@ int TCustomLazyExplorerTree::ExpandNamespaceFolder(PLazyNode node) {
     BeginUpdate();
     try {
         TNamespace* ns;
+        std::vector<TNamespace*> accepted;
+        TChildOrderVerdict order;
         if (node->ChildCount == 0 && ValidateNamespace(node, ns)) {
-            std::vector<TNamespace*> accepted;
+            // A verdict that could never be used is not worth a thread.
+            TChildOrderFeed feed([this, ns]() -> std::unique_ptr<TChildOrderThread> {
+                return SortsByShellName(nullptr) ? StartChildOrderThread(ns) : nullptr;
+            });
             try {
                 ns->EnumerateFolder(fileObjects_.Contains(foFolders), fileObjects_.Contains(foNonFolders),
                                     fileObjects_.Contains(foHidden),
-                                    [this, &accepted](LPITEMIDLIST child, TNamespace* parent, void*, bool&) {
-                                        return EnumFolderCallback(child, parent, accepted);
+                                    [this, &accepted, &feed](LPITEMIDLIST child, TNamespace* parent, void*, bool&) {
+                                        if (!EnumFolderCallback(child, parent, accepted)) return false;
+                                        feed.Add(accepted.back()->RelativePIDL());
+                                        return true;
                                     },
                                     nullptr);
             } catch (...) {
+                // The worker borrows the items' identifiers.
+                feed.Stop();
                 for (TNamespace* item : accepted) delete item;
                 throw;
             }
+            order = feed.Finish(ns->ShellFolder());
             AddEnumerated(node, accepted);
         }
         DoCustomNamespace(node);
-        if (node->ChildCount > 1 && !ChildrenInOrder(node))
-            Sort(node, Header().SortColumn(), Header().SortDirection(), false);
+        if (node->ChildCount > 1) {
+            bool inOrder = order.Known && ChildrenAreExactly(node, accepted) && SortsByShellName(node->FirstChild)
+                               ? order.InOrder(Header().SortDirection() == sdAscending)
+                               : ChildrenInOrder(node);
+            if (!inOrder) Sort(node, Header().SortColumn(), Header().SortDirection(), false);
+        }
     } catch (...) {
         EndUpdate();
         WaitCursor(false);
@@ -270,6 +285,28 @@ int TCustomLazyExplorerTree::ExpandNamespaceFolder(PLazyNode node) {
     EndUpdate();
     WaitCursor(false);
     return result;
+}
+
+std::unique_ptr<TChildOrderThread> TCustomLazyExplorerTree::StartChildOrderThread(TNamespace* folder) {
+    PIDLPtr pidl(PIDLManager()->CopyPIDL(folder->AbsolutePIDL()));
+    if (!pidl) return nullptr;
+    auto thread = std::make_unique<TChildOrderThread>(
+        std::move(pidl), [this](LPCITEMIDLIST folderPIDL) { return BindChildOrderFolder(folderPIDL); });
+    thread->Start();
+    return thread;
+}
+
+ComPtr<IShellFolder> TCustomLazyExplorerTree::BindChildOrderFolder(LPCITEMIDLIST folderPIDL) {
+    return BindFolderOfPIDL(folderPIDL);
+}
+
+// The worker compared the enumerated items only: a node added or dropped
+// since (a custom item, a child the tree refused) voids its verdict.
+bool TCustomLazyExplorerTree::ChildrenAreExactly(PLazyNode node, const std::vector<TNamespace*>& items) {
+    size_t i = 0;
+    for (PLazyNode run = node->FirstChild; run; run = run->NextSibling, ++i)
+        if (i >= items.size() || GetNodeData(run)->Namespace != items[i]) return false;
+    return i == items.size();
 }
 
 bool TCustomLazyExplorerTree::EnumFolderCallback(LPITEMIDLIST childPIDL, TNamespace* parent,

@@ -25,6 +25,7 @@ class TContextMenuManager;
 class TLazySysImages;
 class TRootNodeStorage;
 class TLazyExplorerListview;
+class TChildOrderThread;
 struct TImageThreadRequest;
 
 // The icon thread's answers (the change notifier's WM_SHELLNOTIFY is in LazyShellEvents.h).
@@ -382,6 +383,9 @@ protected:
     void CreateHandleDone() override;
     bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
+    // The folder of an absolute list for the order check of a big folder's
+    // children. Called on the check's own thread: it must not touch the tree.
+    virtual ComPtr<IShellFolder> BindChildOrderFolder(LPCITEMIDLIST folderPIDL);
     // The folder-expansion gate: false for a drive that does not answer (no medium).
     virtual bool CanExpandFolder(PLazyNode node);
     // Whether the drive of a root such as "C:\" answers a free-space query.
@@ -415,6 +419,13 @@ private:
     bool EnumFolderCallback(LPITEMIDLIST childPIDL, TNamespace* parent, std::vector<TNamespace*>& accepted);
     void AddEnumerated(PLazyNode node, const std::vector<TNamespace*>& items);
     bool ChildrenInOrder(PLazyNode node);
+    // A started worker that checks the order of folder's children as they are enumerated; nil when none.
+    std::unique_ptr<TChildOrderThread> StartChildOrderThread(TNamespace* folder);
+    bool ChildrenAreExactly(PLazyNode node, const std::vector<TNamespace*>& items);
+    // Whether the children's order is the one their folder's column-0
+    // comparison gives (the sort column and options as DoCompareNodes reads
+    // them); without a child, as far as can be told before there is one.
+    bool SortsByShellName(PLazyNode child);
     void AddMyDocuments(PLazyNode node);
     void FreeNodeData(PLazyNode node);
     void ClearAll();

@@ -1,7 +1,8 @@
 #include "shell/ShellSortHelper.h"
-#include "shell/LazyCheckStorage.h"
 #include "shell/LazyShellUtilities.h"
 #include "shell/WideFileUtils.h"
+#include <algorithm>
+#include <cstring>
 
 namespace krv {
 
@@ -14,12 +15,22 @@ int ShellCompareSign(HRESULT hr) {
     return Sign(static_cast<int16_t>(HRESULT_CODE(hr)));
 }
 
+int CompareIDBytes(LPCITEMIDLIST id1, LPCITEMIDLIST id2) {
+    uint32_t n1 = TPIDLManager::PIDLSize(id1), n2 = TPIDLManager::PIDLSize(id2);
+    int r = std::memcmp(id1, id2, std::min(n1, n2));
+    if (r == 0) r = (n1 > n2) - (n1 < n2);
+    return Sign(r);
+}
+
+int CompareFolderIDs(IShellFolder* folder, int column, LPCITEMIDLIST id1, LPCITEMIDLIST id2) {
+    HRESULT hr = folder->CompareIDs(static_cast<LPARAM>(column), id1, id2);
+    return SUCCEEDED(hr) ? ShellCompareSign(hr) : CompareIDBytes(id1, id2);
+}
+
 int TShellSortHelper::CompareIDSort(int column, TNamespace* ns1, TNamespace* ns2) {
     IShellFolder* folder = ns1->ParentShellFolder();
     if (!folder) return 0;
-    LPCITEMIDLIST id1 = ns1->RelativePIDL(), id2 = ns2->RelativePIDL();
-    HRESULT hr = folder->CompareIDs(static_cast<LPARAM>(column), id1, id2);
-    int result = SUCCEEDED(hr) ? ShellCompareSign(hr) : CompareStorageIDs(nullptr, id1, id2);
+    int result = CompareFolderIDs(folder, column, ns1->RelativePIDL(), ns2->RelativePIDL());
     if (result == 0 && column > 0) result = Sign(ns1->NameNormal().compare(ns2->NameNormal()));
     return result;
 }

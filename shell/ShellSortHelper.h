@@ -4,6 +4,7 @@
 #pragma once
 #include "shell/LazyExplorerOptions.h"
 #include <windows.h>
+#include <shlobj.h>
 #include <string>
 
 namespace krv {
@@ -33,5 +34,10 @@ public:
 
 // The sign of a successful shell comparison's answer.
 int ShellCompareSign(HRESULT hr);
+// The sign of the folder's CompareIDs for the column. A failed call is
+// never "the same": the identifiers' bytes decide, as CompareIDBytes.
+int CompareFolderIDs(IShellFolder* folder, int column, LPCITEMIDLIST id1, LPCITEMIDLIST id2);
+// The sign of a byte-wise comparison; a shorter list that is a prefix comes first.
+int CompareIDBytes(LPCITEMIDLIST id1, LPCITEMIDLIST id2);
 
 } // namespace krv

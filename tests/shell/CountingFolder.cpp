@@ -177,6 +177,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE CompareIDs(LPARAM column, PCUIDLIST_RELATIVE a, PCUIDLIST_RELATIVE b) override {
         Count("CompareIDs");
+        if (options_->Compare) return options_->Compare(inner_.get(), column, a, b);
         if (options_->ScriptedCompare) return options_->CompareResult;
         return inner_->CompareIDs(column, a, b);
     }

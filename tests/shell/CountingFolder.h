@@ -7,6 +7,7 @@
 #include "shell/LazyShellUtilities.h"
 #include "shell/PIDLTools.h"
 #include <shlobj.h>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -27,6 +28,9 @@ struct TFolderOptions {
     bool DamagedFirstChild = false;
     bool ScriptedCompare = false;   // CompareIDs answers CompareResult instead of the real folder
     HRESULT CompareResult = S_OK;
+    // When set, CompareIDs answers this, given the real folder. It is called
+    // from whichever thread compares, so it may only read what it captures.
+    std::function<HRESULT(IShellFolder* inner, LPARAM column, LPCITEMIDLIST a, LPCITEMIDLIST b)> Compare;
     // Shown names (not parsing names) are the folder's own: a file whose
     // extension is listed loses it (unless it is all extension); any other
     // item shows its whole name, whatever the system's settings say.

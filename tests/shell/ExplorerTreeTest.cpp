@@ -6,16 +6,20 @@
 #include "ShellTestUtil.h"
 #include "shell/LazyExplorerTree.h"
 #include "shell/LazyIconThread.h"
+#include "shell/LazyOrderCheck.h"
 #include "shell/LazySysImages.h"
 #include "shell/ShellUtils.h"
+#include "shell/WideStrUtils.h"
 #include "framework/Forms.h"
 #include <gtest/gtest.h>
 #include <commctrl.h>
 #include <algorithm>
 #include <cstring>
+#include <cwchar>
 #include <functional>
 #include <map>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -605,6 +609,136 @@ TEST_F(ExplorerTree, ReReadingAFolderWhoseShellCannotCompareStillSeesGoneAndNewI
     shelltest::MakeDir(path + L"\\c");
     tree.ReReadAndRefreshNode(node);
     EXPECT_EQ((std::vector<std::wstring>{L"a", L"c", L"d"}), names());
+}
+
+// ---- the order check beside the enumeration -----------------------------------------------
+
+// Its worker binds a counting folder with the test's options, or nothing:
+// then the tree checks on its own thread as it always did, the order to match.
+class TOrderTree : public TLazyExplorerTreeview {
+public:
+    using TLazyExplorerTreeview::TLazyExplorerTreeview;
+    bool WorkerBinds = true;
+    std::shared_ptr<shelltest::TFolderOptions> Options;
+    std::shared_ptr<shelltest::TCallCounts> WorkerCounts = std::make_shared<shelltest::TCallCounts>();
+protected:
+    ComPtr<IShellFolder> BindChildOrderFolder(LPCITEMIDLIST folderPIDL) override {
+        return WorkerBinds ? shelltest::MakeCountingFolder(BindFolderOfPIDL(folderPIDL), WorkerCounts, Options)
+                           : nullptr;
+    }
+};
+
+std::wstring InFolderName(IShellFolder* folder, LPCITEMIDLIST pidl) {
+    STRRET name{};
+    return SUCCEEDED(folder->GetDisplayNameOf(pidl, SHGDN_INFOLDER | SHGDN_FORPARSING, &name))
+               ? StrRetToStr(name, pidl)
+               : L"";
+}
+
+// Folders big enough for the worker, each case expanded without and with it.
+TEST(ExplorerTreeOrder, CheckBesideTheEnumerationEndsInTheOrderOfTheCheckOnTheTreesThread) {
+    TShellUtilitiesScope shell;
+    const int count = 2 * int(TChildOrderFeed::BatchSize) + 90;
+    shelltest::TempFolder outer(L"krv_let_order");
+    const std::wstring path = outer / L"f";
+    shelltest::MakeDir(path);
+    for (int i = 0; i < count; ++i) shelltest::WriteFileBytes(path + L"\\i" + std::to_wstring(i * 7919 % count), "");
+    // The script ranks the items in the order the folder lists them.
+    std::vector<std::wstring> listed;
+    ComPtr<IShellFolder> real = shelltest::BindFolder(path);
+    ComPtr<IEnumIDList> list;
+    ASSERT_EQ(S_OK, real->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, list.put()));
+    for (PIDLPtr child; list->Next(1, child.put(), nullptr) == S_OK;) listed.push_back(InFolderName(real.get(), child.get()));
+    ASSERT_EQ(size_t(count), listed.size());
+
+    const struct {
+        const char* Name;
+        int Moved, MovedRank;   // the listed item given another rank
+        int Fails;              // comparisons with this listed item fail
+        int RejectEvery;        // OnEnumFolder refuses every n-th listed item (and they rank first)
+        bool Custom;            // the first item refused, then added by OnCustomNamespace
+        int ThrowAt;            // OnEnumFolder throws at this listed item
+        bool InOrder;           // the listed order stands
+    } cases[] = {
+        {"in order", -1, 0, -1, 0, false, -1, true},
+        {"out of order at the start", 0, count, -1, 0, false, -1, false},
+        {"out of order at the end", count - 1, -1, -1, 0, false, -1, false},
+        {"a pair the folder cannot compare", -1, 0, count / 2, 0, false, -1, false},
+        {"refused items", -1, 0, -1, 5, false, -1, true},
+        {"a custom node", -1, 0, -1, 0, true, -1, false},
+        {"terminated in the middle", -1, 0, -1, 0, false, count - 20, false},
+    };
+    TOrderTree tree;
+    tree.SetParent(&TreeForm());
+    tree.HandleNeeded();
+    tree.SetFileObjects({foFolders, foNonFolders});
+    tree.TreeOptions().SetLETMiscOptions({toBrowseExecuteFolder});
+    tree.SetRootFolderCustomPath(outer.Path());
+    tree.SetActive(true);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        std::map<std::wstring, int> rank;
+        std::set<std::wstring> refused;
+        for (int i = 0; i < count; ++i) {
+            rank[listed[i]] = c.RejectEvery && i % c.RejectEvery == 0 ? -1 : i == c.Moved ? c.MovedRank : i;
+            if (rank[listed[i]] < 0 && c.RejectEvery) refused.insert(listed[i]);
+        }
+        if (c.Custom) refused.insert(listed[0]);
+        const std::wstring failing = c.Fails >= 0 ? listed[c.Fails] : L"";
+        auto options = tree.Options = std::make_shared<shelltest::TFolderOptions>();
+        options->Compare = [&rank, failing](IShellFolder* inner, LPARAM, LPCITEMIDLIST a, LPCITEMIDLIST b) {
+            std::wstring na = InFolderName(inner, a), nb = InFolderName(inner, b);
+            if (na == failing || nb == failing) return E_FAIL;
+            int ra = rank.at(na), rb = rank.at(nb);
+            return MAKE_HRESULT(SEVERITY_SUCCESS, 0, uint16_t(int16_t((ra > rb) - (ra < rb))));
+        };
+        tree.OnEnumFolder = [&](TCustomLazyExplorerTree*, TNamespace* ns, bool& allow) {
+            if (c.ThrowAt >= 0 && ns->NameForParsingInFolder() == listed[c.ThrowAt]) throw std::runtime_error("stop");
+            allow = !refused.count(ns->NameForParsingInFolder());
+        };
+        tree.OnCustomNamespace = [&](TCustomLazyExplorerTree* t, PLazyNode parent) {
+            if (c.Custom) t->AddCustomNode(parent, new shelltest::TSeamFolder(path + L"\\" + listed[0], options), false);
+        };
+        auto expand = [&](bool workerBinds, int& compares) {
+            tree.WorkerBinds = workerBinds;
+            tree.WorkerCounts->clear();
+            auto* folder = new shelltest::TSeamFolder(path, options);
+            PLazyNode node = tree.AddCustomNode(tree.GetFirst(), folder, false);
+            bool thrown = false;
+            try {
+                tree.ExpandNamespaceFolder(node);
+            } catch (const std::runtime_error&) {
+                thrown = true;
+            }
+            EXPECT_EQ(c.ThrowAt >= 0, thrown);
+            compares = folder->Calls("CompareIDs") + (*tree.WorkerCounts)["CompareIDs"];
+            std::vector<std::wstring> names;
+            for (PLazyNode n = tree.GetFirstChild(node); n; n = tree.GetNextSibling(n)) {
+                TNamespace* ns = nullptr;
+                names.push_back(tree.ValidateNamespace(n, ns) ? ns->NameForParsingInFolder() : L"?");
+            }
+            tree.DeleteNode(node);
+            return names;
+        };
+        int oldCompares = 0, compares = 0;
+        std::vector<std::wstring> old = expand(false, oldCompares), now = expand(true, compares);
+        EXPECT_EQ(old, now);
+        std::vector<std::wstring> enumerated;
+        for (const std::wstring& name : listed)
+            if (!refused.count(name) && c.ThrowAt < 0) enumerated.push_back(name);
+        if (c.Custom) enumerated.push_back(listed[0]);
+        if (c.InOrder) {
+            EXPECT_EQ(enumerated, now);
+            // Each pair compared once, by the worker or by the tree for its share; nothing sorted.
+            EXPECT_EQ(int(enumerated.size()) - 1, compares);
+        } else if (c.ThrowAt < 0 && c.Fails < 0) {
+            EXPECT_NE(enumerated, now) << "never sorted";
+            std::stable_sort(enumerated.begin(), enumerated.end(), [&](auto& a, auto& b) { return rank[a] < rank[b]; });
+            EXPECT_EQ(enumerated, now);
+        }
+    }
+    tree.OnEnumFolder = nullptr;
+    tree.OnCustomNamespace = nullptr;
 }
 
 } // namespace
