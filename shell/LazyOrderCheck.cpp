@@ -4,15 +4,6 @@
 
 namespace krv {
 
-ComPtr<IShellFolder> BindFolderOfPIDL(LPCITEMIDLIST folderPIDL) {
-    ComPtr<IShellFolder> desktop;
-    if (FAILED(::SHGetDesktopFolder(desktop.put())) || !desktop) return nullptr;
-    if (!folderPIDL || TPIDLManager::IsDesktopFolder(folderPIDL)) return desktop;
-    ComPtr<IShellFolder> folder;
-    if (FAILED(desktop->BindToObject(folderPIDL, nullptr, IID_IShellFolder, folder.put_void()))) return nullptr;
-    return folder;
-}
-
 // ---- the worker ----------------------------------------------------------------------
 
 TChildOrderThread::TChildOrderThread(PIDLPtr folderPIDL, TBindFolder bind)

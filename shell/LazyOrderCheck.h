@@ -102,7 +102,4 @@ private:
     bool gaveUp_ = false;
 };
 
-// The folder of an absolute list, bound from the desktop (the desktop itself for the empty list).
-ComPtr<IShellFolder> BindFolderOfPIDL(LPCITEMIDLIST folderPIDL);
-
 } // namespace krv

@@ -83,6 +83,15 @@ LPITEMIDLIST PathToPIDL(const std::wstring& path) {
     return pidl;
 }
 
+ComPtr<IShellFolder> BindFolderOfPIDL(LPCITEMIDLIST folderPIDL) {
+    ComPtr<IShellFolder> desktop;
+    if (FAILED(::SHGetDesktopFolder(desktop.put())) || !desktop) return nullptr;
+    if (!folderPIDL || TPIDLManager::IsDesktopFolder(folderPIDL)) return desktop;
+    ComPtr<IShellFolder> folder;
+    if (FAILED(desktop->BindToObject(folderPIDL, nullptr, IID_IShellFolder, folder.put_void()))) return nullptr;
+    return folder;
+}
+
 std::wstring DisplayNameOfPIDL(LPCITEMIDLIST pidl, DWORD flags) {
     if (!pidl) return std::wstring();
     ComPtr<IShellFolder> parent;

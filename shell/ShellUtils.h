@@ -2,6 +2,7 @@
 // special folders, file times as text, standard icon indexes, Windows 9x
 // drive geometry, and the start-up of the shell components.
 #pragma once
+#include "framework/Handle.h"
 #include "shell/Namespace.h"
 #include "shell/PIDLTools.h"
 #include <windows.h>
@@ -14,6 +15,9 @@ namespace krv {
 // The absolute list of a path or parse name, or nil (an empty path gives nil:
 // the shell would answer My Computer). The caller owns the list.
 LPITEMIDLIST PathToPIDL(const std::wstring& path);
+// The folder of an absolute list, bound from the desktop (the desktop itself
+// for nil or the empty list); nil when it cannot be bound.
+ComPtr<IShellFolder> BindFolderOfPIDL(LPCITEMIDLIST folderPIDL);
 // The parse name of an absolute list (a file system path where there is one);
 // nil gives the desktop directory's path. The list stays the caller's.
 std::wstring PIDLToPath(LPCITEMIDLIST pidl);

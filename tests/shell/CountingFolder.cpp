@@ -287,15 +287,8 @@ ComPtr<IShellFolder> MakeCountingFolder(ComPtr<IShellFolder> inner, std::shared_
 }
 
 ComPtr<IShellFolder> BindFolder(const std::wstring& path) {
-    ComPtr<IShellFolder> desktop;
-    if (FAILED(::SHGetDesktopFolder(desktop.put()))) return nullptr;
-    krv::PIDLPtr pidl;
-    ULONG eaten = 0;
-    std::wstring name = path;
-    if (FAILED(desktop->ParseDisplayName(nullptr, nullptr, name.data(), &eaten, pidl.put(), nullptr))) return nullptr;
-    ComPtr<IShellFolder> folder;
-    if (FAILED(desktop->BindToObject(pidl.get(), nullptr, IID_IShellFolder, folder.put_void()))) return nullptr;
-    return folder;
+    krv::PIDLPtr pidl(krv::PathToPIDL(path));
+    return pidl ? krv::BindFolderOfPIDL(pidl.get()) : nullptr;
 }
 
 TSeamFolder::TSeamFolder(const std::wstring& path, std::shared_ptr<TFolderOptions> options)

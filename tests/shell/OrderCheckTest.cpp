@@ -4,6 +4,7 @@
 #include "CountingFolder.h"
 #include "ShellTestUtil.h"
 #include "shell/LazyOrderCheck.h"
+#include "shell/ShellUtils.h"
 #include <gtest/gtest.h>
 #include <atomic>
 
