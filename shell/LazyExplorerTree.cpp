@@ -268,6 +268,9 @@ int TCustomLazyExplorerTree::ExpandNamespaceFolder(PLazyNode node) {
             }
             order = feed.Finish(ns->ShellFolder());
             AddEnumerated(node, accepted);
+            // Items the tree refused to link are freed: their addresses may
+            // come back for a custom node, so the verdict is not weighed then.
+            if (node->ChildCount != accepted.size()) order = {};
         }
         DoCustomNamespace(node);
         if (node->ChildCount > 1) {
