@@ -164,6 +164,31 @@ struct DibView {
     }
 };
 
+// The system reports a DIB section's height without its sign, so which way
+// its rows run is seen from where GDI puts the device pixel (0, 0): in the
+// first row of the bits or in the last. Both pixels get their value back.
+bool RowsRunBottomUp(HDC dc, const DibView& view) {
+    if (view.height < 2) return false;
+    ::GdiFlush();
+    uint32_t* first = reinterpret_cast<uint32_t*>(view.bits);
+    uint32_t* last = reinterpret_cast<uint32_t*>(view.bits + size_t(view.height - 1) * size_t(view.width) * 4);
+    uint32_t savedFirst = *first, savedLast = *last;
+    uint32_t probe = (savedFirst & 0xFFFFFF) == 0x123456 ? 0x654321 : 0x123456;
+    int saved = ::SaveDC(dc);
+    ::SetLayout(dc, 0);
+    ::SetMapMode(dc, MM_TEXT);
+    ::SetWindowOrgEx(dc, 0, 0, nullptr);
+    ::SetViewportOrgEx(dc, 0, 0, nullptr);
+    ::SelectClipRgn(dc, nullptr);
+    ::SetPixelV(dc, 0, 0, RGB(probe >> 16 & 255, probe >> 8 & 255, probe & 255));
+    ::GdiFlush();
+    bool bottomUp = (*first & 0xFFFFFF) != probe;
+    *first = savedFirst;
+    *last = savedLast;
+    ::RestoreDC(dc, saved);
+    return bottomUp;
+}
+
 bool ViewOf(HDC dc, DibView& view) {
     DIBSECTION ds{};
     HGDIOBJ bmp = ::GetCurrentObject(dc, OBJ_BITMAP);
@@ -172,7 +197,7 @@ bool ViewOf(HDC dc, DibView& view) {
     view.bits = static_cast<uint8_t*>(ds.dsBm.bmBits);
     view.width = ds.dsBm.bmWidth;
     view.height = ds.dsBm.bmHeight;
-    view.bottomUp = ds.dsBmih.biHeight > 0;
+    view.bottomUp = RowsRunBottomUp(dc, view);
     return true;
 }
 

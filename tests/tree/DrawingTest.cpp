@@ -118,6 +118,24 @@ TEST(Blend, FastPathGivesThePixelsOfThePlainPath) {
     }
 }
 
+// A rectangle blends the rows it names whichever way the bitmap's rows run
+// (the system reports every DIB section's height as positive).
+TEST(Blend, TheRectangleIsTheOneNamedInBothRowOrders) {
+    std::mt19937 rng(3);
+    for (bool bottomUp : {false, true}) {
+        TestDib dst(6, 5, bottomUp, rng);
+        std::fill(dst.bits, dst.bits + 30, 0x00FFFFFFu);
+        BlendRect(nullptr, dst.dc.get(), RECT{1, 0, 3, 2}, POINT{0, 0}, bmConstantAlphaAndColor, 256, int(RGB(0, 0, 0)));
+        // Device pixel (x, y) as GDI sees it.
+        for (int y = 0; y < 5; ++y)
+            for (int x = 0; x < 6; ++x) {
+                bool inside = x >= 1 && x < 3 && y < 2;
+                EXPECT_EQ(::GetPixel(dst.dc.get(), x, y), inside ? RGB(0, 0, 0) : RGB(255, 255, 255))
+                    << (bottomUp ? "bottom-up " : "top-down ") << x << "," << y;
+            }
+    }
+}
+
 TEST(Blend, FormulasOnKnownPixels) {
     std::mt19937 rng(1);
     TestDib src(2, 1, false, rng), dst(2, 1, false, rng);
