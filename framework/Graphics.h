@@ -112,6 +112,8 @@ public:
     TFont Font;
     TBrush Brush;
     TPen Pen;
+    // ETO_ flags for text output; with ETO_OPAQUE text is drawn on the brush colour.
+    UINT TextFlags = 0;
 
     void FillRect(const RECT& r);
     void FrameRect(const RECT& r);

@@ -219,7 +219,10 @@ void TCustomLazyStringTree::DrawWideText(TLTPaintInfo& info, const std::wstring&
     HDC dc = canvas.Handle();
     SelectObjectScope font(dc, canvas.Font.Handle());
     ::SetTextColor(dc, ColorToRGB(canvas.Font.Color()));
-    ::SetBkMode(dc, TRANSPARENT);
+    // A text handler may ask for the text on its own background.
+    bool opaque = canvas.TextFlags & ETO_OPAQUE;
+    ::SetBkMode(dc, opaque ? OPAQUE : TRANSPARENT);
+    if (opaque) ::SetBkColor(dc, ColorToRGB(canvas.Brush.Color()));
     if (IsWinNT()) ::DrawTextW(dc, text.data(), int(text.size()), &r, flags);
     else DrawTextWEmulation(dc, text, r, flags);
 }
@@ -275,6 +278,7 @@ void TCustomLazyStringTree::PaintStaticText(TLTPaintInfo& info, const std::wstri
 void TCustomLazyStringTree::DoPaintNode(TLTPaintInfo& info) {
     TCanvas& canvas = *info.Canvas;
     TFont saved = canvas.Font;
+    canvas.TextFlags = 0;   // no cell inherits the last one's background
     std::wstring text = Text(info.Node, info.Column);
     if (!text.empty()) PaintNormalText(info, text);
     if (Alignment() != taCenter && !(info.Node->States & vsMultiline) &&
@@ -296,8 +300,9 @@ void TCustomLazyStringTree::AdjustPaintCellRect(TLTPaintInfo& info, TColumnIndex
     }
     auto at = std::find(columns.begin(), columns.end(), info.Column);
     nextNonEmpty = ColumnInvalid;
+    // A right-to-left column keeps its cell: the text would run into it from the wrong side.
     for (auto it = at == columns.end() ? at : at + 1; it != columns.end(); ++it) {
-        if (!DoGetCellIsEmpty(info.Node, *it)) {
+        if (ColumnBiDiMode(*it) != bdLeftToRight || !DoGetCellIsEmpty(info.Node, *it)) {
             nextNonEmpty = *it;
             break;
         }
@@ -305,6 +310,35 @@ void TCustomLazyStringTree::AdjustPaintCellRect(TLTPaintInfo& info, TColumnIndex
         Header().ColumnBounds(*it, left, right);
         info.CellRect.right += right - left;
     }
+}
+
+int TCustomLazyStringTree::MeasureMultilineHeight(TCanvas& canvas, PLazyNode node, TColumnIndex column) {
+    if (!node || node == root_ || !(node->States & vsMultiline)) return node ? int(node->NodeHeight) : 0;
+    std::wstring text = Text(node, column);
+    TLTPaintInfo info;
+    info.Canvas = &canvas;
+    info.Node = node;
+    info.Column = column;
+    info.Alignment = ColumnAlignment(column);
+    info.BidiMode = ColumnBiDiMode(column);
+    info.CellRect = GetDisplayRect(node, column, true, false);
+    TColumnIndex next = ColumnInvalid;
+    AdjustPaintCellRect(info, next);
+    RECT r = info.CellRect;
+    // Laid out as wide as the painting draws it, inside the text margins.
+    r.left += TextMargin();
+    r.right -= TextMargin();
+    TAlignment alignment = info.Alignment;
+    UINT flags = DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX;
+    if (info.BidiMode != bdLeftToRight) {
+        alignment = alignment == taLeftJustify ? taRightJustify : alignment == taRightJustify ? taLeftJustify : alignment;
+        flags |= DT_RTLREADING | DT_RIGHT;
+    }
+    flags |= alignment == taRightJustify ? DT_RIGHT : alignment == taCenter ? DT_CENTER : 0;
+    SelectObjectScope font(canvas.Handle(), canvas.Font.Handle());
+    if (IsWinNT()) ::DrawTextW(canvas.Handle(), text.data(), int(text.size()), &r, flags);
+    else DrawTextWEmulation(canvas.Handle(), text, r, flags);
+    return r.bottom - r.top;
 }
 
 void TCustomLazyStringTree::GetTextInfo(PLazyNode node, TColumnIndex column, TFont& font, RECT& r, std::wstring& text) {

@@ -45,6 +45,9 @@ public:
     int EllipsisWidth() const { return ellipsisWidth_; }
     // The cached width of the main column's text (0: not measured).
     uint32_t CachedWidth(PLazyNode node) const;
+    // For a multi-line node the height its text takes laid out in the cell
+    // in the canvas's font (for OnMeasureItem); else the node's height.
+    int MeasureMultilineHeight(TCanvas& canvas, PLazyNode node, TColumnIndex column);
 
     // Content export (LazyStringTreeExport.cpp): the nodes of Source and the
     // visible columns in display order.

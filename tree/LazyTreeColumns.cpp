@@ -1,6 +1,7 @@
 // Columns and header properties: the display order kept apart from the
 // collection index, width limits, the auto-size column, springs, fitting to
 // content, and the header's stream.
+#include "tree/LazyTreeDragImage.h"
 #include "tree/LazyTreeGlobals.h"
 #include "tree/LazyTrees.h"
 #include "tree/LazyTreeDrawing.h"

@@ -33,6 +33,15 @@ TLTDragImage& TBaseLazyTree::DragImage() {
     return *dragImage_;
 }
 
+// Whether the system helper is there says nothing about a drag's picture:
+// the source falls back to its own when the helper refuses it, and then
+// the target moves and hides that one.
+TLTDragImage* TBaseLazyTree::OwnDragImageOf(TBaseLazyTree* source) {
+    if (!source || !source->dragImage_) return nullptr;
+    unsigned states = source->dragImage_->States();
+    return (states & disInDrag) && !(states & disSystemSupport) ? source->dragImage_.get() : nullptr;
+}
+
 ComPtr<ILTDragManager> TBaseLazyTree::DoCreateDragManager() {
     ComPtr<ILTDragManager> result;
     if (OnCreateDragManager) OnCreateDragManager(this, result);
@@ -111,9 +120,9 @@ HRESULT TBaseLazyTree::DragEnter(DWORD keyState, POINT pt, DWORD& effect) {
     DoStateChange(tsOLEDragging);
     ILTDragManager* manager = DragManager();
     TBaseLazyTree* source = manager->SourceTree();
-    if (source && !manager->HelperAvailable()) {
-        source->DragImage().ShowImage();
-        source->DragImage().MoveImageTo(pt);
+    if (TLTDragImage* image = OwnDragImageOf(source)) {
+        image->ShowImage();
+        image->MoveImageTo(pt);
     }
     DragOver(source, keyState, dsDragEnter, pt, effect);
     dropFormats_.clear();
@@ -136,7 +145,8 @@ void TBaseLazyTree::DragOver(TObject* source, DWORD keyState, TDragState state, 
     if (HandleAllocated()) ::ScreenToClient(handle_, &p);
     TShiftState shift = KeysToShift(keyState);
     auto* sourceTree = dynamic_cast<TBaseLazyTree*>(source);
-    bool ownImage = sourceTree && !DragManager()->HelperAvailable() && sourceTree->dragImage_;
+    TLTDragImage* image = OwnDragImageOf(sourceTree);
+    bool ownImage = image != nullptr;
     // Scrolling near the edges moves the view by the scroll bars' steps.
     uint8_t directions = ScrollDirectionsAt(p.x, p.y);
     int dx = 0, dy = 0;
@@ -145,10 +155,10 @@ void TBaseLazyTree::DragOver(TObject* source, DWORD keyState, TDragState state, 
     if (directions & sdLeftDir) dx = std::min<int>(int(scrollBarOptions_.HorizontalIncrement), -offsetX_);
     if (directions & sdRightDir) dx = -int(scrollBarOptions_.HorizontalIncrement);
     if (dx || dy) {
-        if (ownImage) sourceTree->dragImage_->HideImage();
+        if (ownImage) image->HideImage();
         DoSetOffsetXY(POINT{offsetX_ + dx, offsetY_ + dy});
         if (HandleAllocated()) Update();
-        if (ownImage) sourceTree->dragImage_->ShowImage();
+        if (ownImage) image->ShowImage();
     }
     TDropMode mode;
     PLazyNode node = DetermineDropMode(p, true, mode);
@@ -166,7 +176,7 @@ void TBaseLazyTree::DragOver(TObject* source, DWORD keyState, TDragState state, 
         repaint(old);
         repaint(node);
     }
-    if (ownImage) sourceTree->dragImage_->MoveImageTo(pt);
+    if (ownImage) image->MoveImageTo(pt);
     if (!DoDragOver(source, shift, state, p, mode, effect)) effect = DROPEFFECT_NONE;
 }
 
@@ -174,7 +184,7 @@ void TBaseLazyTree::DragLeave() {
     StopChangeTimer(kExpandTimer);
     ILTDragManager* manager = DragManager();
     TBaseLazyTree* source = manager->SourceTree();
-    if (source && !manager->HelperAvailable() && source->dragImage_) source->dragImage_->HideImage();
+    if (TLTDragImage* image = OwnDragImageOf(source)) image->HideImage();
     if (dropTargetNode_) {
         InvalidateNode(dropTargetNode_);
         dropTargetNode_ = nullptr;
@@ -208,7 +218,7 @@ HRESULT TBaseLazyTree::DragDrop(IDataObject* dataObject, DWORD keyState, POINT p
         dropTargetNode_ = nullptr;
     }
     if (source != this) DoStateChange({}, tsOLEDragging);
-    if (source && !manager->HelperAvailable() && source->dragImage_) source->dragImage_->ShowImage();
+    if (TLTDragImage* image = OwnDragImageOf(source)) image->ShowImage();
     return S_OK;
 }
 

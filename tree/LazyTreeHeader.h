@@ -16,6 +16,7 @@
 namespace krv {
 
 class TBaseLazyTree;
+class TLTDragImage;
 class TImageList;
 class TMenuItem;
 class TLTHeader;
@@ -245,6 +246,8 @@ public:
     TLTHeaderStyle Style() const { return style_; }
     void SetStyle(TLTHeaderStyle v);
     uint8_t States() const { return states_; }
+    // The picture of the column being dragged (null before the first column drag).
+    TLTDragImage* DragImage() const { return dragImage_.get(); }
 
     virtual void Assign(const TLTHeader& source);
     virtual bool CanWriteColumns() const { return false; }
@@ -299,6 +302,7 @@ protected:
     int trackStart_ = 0;
     POINT dragStart_{};
     TColumnIndex dragIndex_ = ColumnNone;
+    std::unique_ptr<TLTDragImage> dragImage_;
     int lastClientWidth_ = -1;
 
 private:
@@ -314,6 +318,9 @@ private:
     void SetDownIndex(TColumnIndex c);
     void SetHoverIndex(TColumnIndex c);
     void TrackDrop(POINT client);
+    // The dragged column's picture over the screen, following the mouse.
+    void StartColumnDragImage(TColumnIndex c, POINT client);
+    void EndColumnDragImage();
     POINT ScreenToClientPoint(LPARAM lParam) const;
     bool HasCapture() const;
 };

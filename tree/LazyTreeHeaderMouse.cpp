@@ -1,6 +1,7 @@
 // The header's messages: cursor, non-client mouse buttons and moves,
 // resizing a column at its splitter, dragging a column to a new display
 // position, hot tracking with its timer; and the tree's header Do slots.
+#include "tree/LazyTreeDragImage.h"
 #include "tree/LazyTreeTimers.h"
 #include "tree/LazyTrees.h"
 #include <algorithm>
@@ -226,6 +227,7 @@ void TLTHeader::MouseMove(POINT p, TShiftState shift) {
         SetHoverIndex(ColumnNone);
         states_ |= hsDragging;
         TrackDrop(p);
+        StartColumnDragImage(c, p);
         return;
     }
     if (states_ & hsDragging) {
@@ -240,6 +242,11 @@ void TLTHeader::MouseMove(POINT p, TShiftState shift) {
 
 // The drop side is the half of the column under the mouse.
 void TLTHeader::TrackDrop(POINT p) {
+    if (dragImage_) {
+        POINT screen = p;
+        ::ClientToScreen(owner_->Handle(), &screen);
+        dragImage_->MoveImageTo(screen);
+    }
     TColumnIndex c = columns_->ColumnFromPoint(p, true);
     TLTDropMarkMode mark = dmmNone;
     if (columns_->IsColumnIndexValid(c)) {
@@ -251,7 +258,10 @@ void TLTHeader::TrackDrop(POINT p) {
     if (c == columns_->dropTarget_ && mark == columns_->dropMark_) return;
     columns_->dropTarget_ = c;
     columns_->dropMark_ = mark;
+    // The picture keeps the screen under it: it goes while the header repaints there.
+    if (dragImage_) dragImage_->HideImage();
     Invalidate();
+    if (dragImage_) dragImage_->ShowImage();
 }
 
 void TLTHeader::MouseUp(TMouseButton button, POINT p, TShiftState shift) {
@@ -261,6 +271,7 @@ void TLTHeader::MouseUp(TMouseButton button, POINT p, TShiftState shift) {
         states_ &= uint8_t(~kMouseStates);
         if (HasCapture()) ::ReleaseCapture();
         if (was & hsDragging) {
+            EndColumnDragImage();
             POINT screen = p;
             ::ClientToScreen(owner_->Handle(), &screen);
             RECT window;
@@ -301,6 +312,7 @@ void TLTHeader::MouseUp(TMouseButton button, POINT p, TShiftState shift) {
 }
 
 void TLTHeader::EndDragAndTrack() {
+    EndColumnDragImage();
     states_ &= uint8_t(~kMouseStates);
     dragIndex_ = columns_->dropTarget_ = columns_->trackIndex_ = ColumnNone;
     columns_->dropMark_ = dmmNone;

@@ -2,6 +2,7 @@
 // header theme when themes are used, an emulation of it otherwise), images,
 // captions, sort glyphs, the drop mark of a column drag, owner drawing, and
 // the header's place in the tree's non-client area.
+#include "tree/LazyTreeDragImage.h"
 #include "tree/LazyTrees.h"
 #include "tree/LazyTreeDrawing.h"
 #include <algorithm>
@@ -254,6 +255,34 @@ void TBaseLazyTree::PaintNonClientHeader() {
     full.right = window.right - window.left - (left - 0);
     if (full.right > r.right) Fill(dc.get(), RECT{r.right, r.top, full.right, r.bottom}, header_->Background());
     header_->Columns().PaintHeader(dc.get(), r, offsetX_);
+}
+
+// ---- the picture of a dragged column -------------------------------------------------------
+
+void TLTHeader::StartColumnDragImage(TColumnIndex c, POINT client) {
+    if (!columns_->IsColumnIndexValid(c) || !owner_ || !owner_->HandleAllocated()) return;
+    TLazyTreeColumn* column = &(*columns_)[c];
+    int width = std::max(1, column->width_), height = std::max(1, height_);
+    BitmapHandle picture = CreateDib32(width, height);
+    if (!picture) return;
+    {
+        MemoryDC dc(WindowDC(nullptr).get());
+        SelectObjectScope select(dc.get(), picture.get());
+        columns_->PaintColumn(dc.get(), column, RECT{0, 0, width, height}, false, false, dmmNone);
+    }
+    // Where the column would be had it moved with the mouse since the press.
+    RECT header = HeaderRect();
+    POINT imagePos{column->left_ + owner_->OffsetX() + client.x - dragStart_.x, header.top + client.y - dragStart_.y};
+    POINT hotSpot = client;
+    ::ClientToScreen(owner_->Handle(), &imagePos);
+    ::ClientToScreen(owner_->Handle(), &hotSpot);
+    if (!dragImage_) dragImage_ = std::make_unique<TLTDragImage>(owner_);
+    dragImage_->BeginImageDrag(picture.get(), imagePos, hotSpot, nullptr);
+    dragImage_->ShowImage();
+}
+
+void TLTHeader::EndColumnDragImage() {
+    if (dragImage_) dragImage_->EndImageDrag();
 }
 
 } // namespace krv

@@ -9,6 +9,11 @@ namespace krv {
 
 namespace {
 
+// The soft shadow: one band a pixel wide per value, darkened more the
+// nearer it lies to the hint.
+constexpr int kShadowBias[] = {5, 10, 20, 35, 50};
+constexpr int kShadowSize = int(std::size(kShadowBias));
+
 // The part of a control hint before "|" (the rest is for a status line).
 std::wstring ShortHint(const std::string& hint) { return AnsiToWide(hint.substr(0, hint.find('|'))); }
 
@@ -154,6 +159,13 @@ RECT TLazyTreeHintWindow::KeepOnDesktop(RECT r, const RECT& desktop) {
 }
 
 RECT TLazyTreeHintWindow::CalcHintRect(int maxWidth, const std::wstring& hint, void* data) {
+    RECT r = HintRect(maxWidth, hint, data);
+    // The window grows by the shadow when it is shown.
+    shadow_ = ::IsRectEmpty(&r) ? 0 : kShadowSize;
+    return r;
+}
+
+RECT TLazyTreeHintWindow::HintRect(int maxWidth, const std::wstring& hint, void* data) {
     if (!data) return RECT{};
     data_ = *static_cast<TLazyTreeHintData*>(data);
     TBaseLazyTree* tree = data_.Tree;
@@ -240,6 +252,8 @@ void TLazyTreeHintWindow::ActivateHint(RECT rect, const std::wstring& hint) {
     if (tree.states_.Contains(tsInAnimation)) tree.DoStateChange({tsCancelHintAnimation});
     caption_ = hint;
     HandleNeeded();
+    rect.right += shadow_;
+    rect.bottom += shadow_;
     rect = KeepOnDesktop(rect, Desktop());
     width_ = rect.right - rect.left;
     height_ = rect.bottom - rect.top;
@@ -282,9 +296,14 @@ void TLazyTreeHintWindow::InternalPaint(int step, int stepSize) {
     MemoryDC buffer(window.get()), target(window.get()), background(window.get());
     SelectObjectScope b(buffer.get(), buffer_.get()), t(target.get(), target_.get()),
         g(background.get(), background_.get());
-    RECT r{0, 0, width_, height_};
+    RECT whole{0, 0, width_, height_};
+    // The shadow lies over what was under the window; the hint takes the rest.
+    int shadow = std::min({shadow_, width_ / 2, height_ / 2});
+    RECT r{0, 0, width_ - shadow, height_ - shadow};
+    if (shadow) ::BitBlt(buffer.get(), 0, 0, width_, height_, background.get(), 0, 0, SRCCOPY);
     ::FillRect(buffer.get(), &r, ::GetSysColorBrush(COLOR_INFOBK));
     ::FrameRect(buffer.get(), &r, static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH)));
+    PaintShadow(buffer.get(), shadow);
 
     bool tooltip = tree.HintMode == hmTooltip && data_.Node;
     TCanvas canvas(buffer.get());
@@ -298,7 +317,8 @@ void TLazyTreeHintWindow::InternalPaint(int step, int stepSize) {
     {
         SelectObjectScope select(buffer.get(), font);
         ::SetBkMode(buffer.get(), TRANSPARENT);
-        ::SetTextColor(buffer.get(), ::GetSysColor(COLOR_INFOTEXT));
+        // A tooltip shows the cell's text as the tree paints it, colour included.
+        ::SetTextColor(buffer.get(), tooltip ? ColorToRGB(canvas.Font.Color()) : ::GetSysColor(COLOR_INFOTEXT));
         UINT flags = DT_NOPREFIX | (data_.Alignment == taRightJustify ? DT_RIGHT
                                     : data_.Alignment == taCenter    ? DT_CENTER
                                                                      : DT_LEFT);
@@ -319,7 +339,7 @@ void TLazyTreeHintWindow::InternalPaint(int step, int stepSize) {
     bool finished = stepSize == 0;
     if (animation_ == hatFade && !finished) {
         ::BitBlt(target.get(), 0, 0, width_, height_, background.get(), 0, 0, SRCCOPY);
-        BlendRect(buffer.get(), target.get(), r, POINT{0, 0}, bmConstantAlpha, std::clamp(step, 0, 255), 0);
+        BlendRect(buffer.get(), target.get(), whole, POINT{0, 0}, bmConstantAlpha, std::clamp(step, 0, 255), 0);
     } else if (animation_ == hatSlide && !finished) {
         ::BitBlt(target.get(), 0, 0, width_, height_, background.get(), 0, 0, SRCCOPY);
         int rows = std::clamp(step, 0, height_);
@@ -328,6 +348,18 @@ void TLazyTreeHintWindow::InternalPaint(int step, int stepSize) {
         ::BitBlt(target.get(), 0, 0, width_, height_, buffer.get(), 0, 0, SRCCOPY);
     }
     ::BitBlt(window.get(), 0, 0, width_, height_, target.get(), 0, 0, SRCCOPY);
+}
+
+// Bands along the right and bottom edges, the outermost first: each an L
+// one pixel wide, offset from the top and left by the shadow's size.
+void TLazyTreeHintWindow::PaintShadow(HDC dc, int shadow) {
+    for (int k = 0; k < shadow; ++k) {
+        int bias = -kShadowBias[k];
+        RECT right{width_ - 1 - k, shadow, width_ - k, height_ - k};
+        RECT bottom{shadow, height_ - 1 - k, width_ - 1 - k, height_ - k};
+        BlendRect(dc, dc, right, POINT{right.left, right.top}, bmConstantAlpha, 0, bias);
+        BlendRect(dc, dc, bottom, POINT{bottom.left, bottom.top}, bmConstantAlpha, 0, bias);
+    }
 }
 
 void TLazyTreeHintWindow::Paint(HDC) { InternalPaint(0, 0); }

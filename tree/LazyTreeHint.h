@@ -26,10 +26,16 @@ protected:
 
 private:
     bool Animate(int step, int stepSize);
+    // The hint's own rectangle, without its shadow.
+    RECT HintRect(int maxWidth, const std::wstring& hint, void* data);
+    void PaintShadow(HDC dc, int shadow);
     void Forget();
     TLazyTreeHintData data_;
     THintAnimationType animation_ = hatNone;
     int width_ = 0, height_ = 0;
+    // The room right of and below the hint that its shadow takes (0: none;
+    // set when CalcHintRect sized the hint).
+    int shadow_ = 0;
     BitmapHandle background_, buffer_, target_;
     // Set when the window goes while its animation still runs.
     std::shared_ptr<bool> destroyed_ = std::make_shared<bool>(false);

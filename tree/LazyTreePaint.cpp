@@ -4,7 +4,6 @@
 #include "tree/LazyTreeTimers.h"
 #include "tree/LazyTrees.h"
 #include "tree/LazyTreeDrawing.h"
-#include "tree/LazyTreeDrawing.h"
 #include <algorithm>
 #include <utility>
 
@@ -14,6 +13,7 @@ namespace {
 
 constexpr int kButtonSize = 9;
 constexpr TColor kTransparent = 0xFF00FF;
+constexpr int kBlendedImageAlpha = 64;   // a quarter, out of 256
 
 // The picture of a button for drawing with a mask: a copy of source with the
 // transparent colour turned black, and a mask that is all ones there and
@@ -256,6 +256,22 @@ void TBaseLazyTree::PaintImage(TLTPaintInfo& info, TLTImageInfoIndex which) {
     HDC dc = info.Canvas->Handle();
     if (ghosted && ghostedImages_) ghostedImages_->Draw(*image.Images, dc, image.XPos, image.YPos, image.Index);
     else image.Images->Draw(dc, image.XPos, image.YPos, image.Index, !ghosted);
+    if (ghosted || !options_->PaintOptions().Contains(toUseBlendedImages)) return;
+    // Blended images take a quarter of the colour behind the node: the
+    // selection's where a highlight sits behind the text only, the tree's
+    // for a node that waits to be cut.
+    TColor tint = clNoColor;
+    if (!SelectionOption(toFullRowSelect) && !MiscOption(toGridExtensions)) tint = CellSelectionColor(info);
+    if (tint == clNoColor && (info.Node->States & vsCutOrCopy) && states_.Contains(tsCutPending)) tint = color_;
+    if (tint == clNoColor) return;
+    RECT r{image.XPos, image.YPos, image.XPos + image.Images->Width(), image.YPos + image.Images->Height()}, clip;
+    if (::GetClipBox(dc, &clip) == NULLREGION || !::IntersectRect(&r, &r, &clip)) return;
+    // The blend works on the bitmap's own pixels.
+    POINT origin{};
+    ::GetWindowOrgEx(dc, &origin);
+    ::OffsetRect(&r, -origin.x, -origin.y);
+    ::GdiFlush();
+    BlendRect(dc, dc, r, POINT{r.left, r.top}, bmConstantAlphaAndColor, kBlendedImageAlpha, int(ColorToRGB(tint)));
 }
 
 void TBaseLazyTree::PaintNodeButton(TCanvas& canvas, PLazyNode node, int x, int y, bool) {
@@ -405,6 +421,7 @@ void TBaseLazyTree::PaintTree(TCanvas& target, RECT window, POINT targetPoint, u
                 DoAfterItemPaint(canvas, node, rowRect);
                 if (node == dropTargetNode_ && paint.Contains(toShowDropmark) && (paintOptions & poDrawDropMark))
                     DoPaintDropMark(canvas, node, rowRect);
+                PaintSelectionFrame(dc, window.left, top, width, h);
                 ::GdiFlush();
                 ::BitBlt(target.Handle(), targetPoint.x, targetPoint.y + (top - window.top), width, h, dc, 0, 0,
                          SRCCOPY);
@@ -445,6 +462,7 @@ void TBaseLazyTree::PaintTree(TCanvas& target, RECT window, POINT targetPoint, u
                     }
                 }
             }
+            PaintSelectionFrame(dc, window.left, from, width, h);
             ::GdiFlush();
             ::BitBlt(target.Handle(), targetPoint.x, targetPoint.y + (from - window.top), width, h, dc, 0, 0,
                      SRCCOPY);
@@ -514,6 +532,8 @@ void TBaseLazyTree::PaintRow(TLTPaintInfo& info, HDC dc, int rowWidth, RECT wind
         cellInfo.Node = info.Node;
         cellInfo.Column = column;
         cellInfo.CellRect = RECT{left, 0, right, h};
+        cellInfo.Alignment = ColumnAlignment(column);
+        cellInfo.BidiMode = ColumnBiDiMode(column);
         TColumnIndex next = ColumnInvalid;
         AdjustPaintCellRect(cellInfo, next);
         skipUntil = next;
@@ -614,6 +634,26 @@ void TBaseLazyTree::PaintCell(TLTPaintInfo& info, HDC dc, int rowWidth, RECT cel
     ::RestoreDC(dc, saved);
 }
 
+TColor TBaseLazyTree::CellSelectionColor(const TLTPaintInfo& info, TColor* border) const {
+    PLazyNode node = info.Node;
+    bool focusedColumn = info.Column == focusedColumn_ || header_->ColumnCount() == 0;
+    if (!(info.PaintOptions & poDrawSelection) || (!focusedColumn && !SelectionOption(toFullRowSelect)))
+        return clNoColor;
+    TColor brush = clNoColor, pen = clNoColor;
+    bool active = PaintingFocused() || options_->PaintOptions().Contains(toPopupMode);
+    if (node == dropTargetNode_) {
+        if (lastDropMode_ == dmOnNode || (node->States & vsSelected)) {
+            brush = colors_.Get(TLTColors::DropTargetColor);
+            pen = colors_.Get(TLTColors::DropTargetBorderColor);
+        }
+    } else if (node->States & vsSelected) {
+        brush = colors_.Get(active ? TLTColors::FocusedSelectionColor : TLTColors::UnfocusedSelectionColor);
+        pen = colors_.Get(active ? TLTColors::FocusedSelectionBorderColor : TLTColors::UnfocusedSelectionBorderColor);
+    }
+    if (border) *border = pen;
+    return brush;
+}
+
 void TBaseLazyTree::PaintSelection(TLTPaintInfo& info, int windowOrgX, int maxWidth, HDC dc) {
     TCanvas& canvas = *info.Canvas;
     PLazyNode node = info.Node;
@@ -634,16 +674,8 @@ void TBaseLazyTree::PaintSelection(TLTPaintInfo& info, int windowOrgX, int maxWi
     }
     bool active = PaintingFocused() || paint.Contains(toPopupMode);
     if (info.PaintOptions & poDrawSelection) {
-        TColor brush = clNoColor, pen = clNoColor;
-        if (node == dropTargetNode_) {
-            if (lastDropMode_ == dmOnNode || (node->States & vsSelected)) {
-                brush = colors_.Get(TLTColors::DropTargetColor);
-                pen = colors_.Get(TLTColors::DropTargetBorderColor);
-            }
-        } else if (node->States & vsSelected) {
-            brush = colors_.Get(active ? TLTColors::FocusedSelectionColor : TLTColors::UnfocusedSelectionColor);
-            pen = colors_.Get(active ? TLTColors::FocusedSelectionBorderColor : TLTColors::UnfocusedSelectionBorderColor);
-        }
+        TColor pen = clNoColor;
+        TColor brush = CellSelectionColor(info, &pen);
         RECT r = (gridExtensions || fullRow) ? info.CellRect : inner;
         if (brush != clNoColor && r.right > r.left && r.bottom > r.top) {
             if (paint.Contains(toUseBlendedSelection)) {
@@ -670,6 +702,37 @@ void TBaseLazyTree::PaintSelection(TLTPaintInfo& info, int windowOrgX, int maxWi
         ::SetTextColor(dc, oldText);
         ::SetBkColor(dc, oldBack);
     }
+}
+
+void TBaseLazyTree::PaintSelectionFrame(HDC dc, int windowLeft, int bandTop, int width, int height) {
+    if (!states_.Contains(tsDrawSelecting)) return;
+    RECT frame = NormalizeRect(newSelRect_);
+    // In the band's own pixels; what lies outside the band is clipped away.
+    ::OffsetRect(&frame, -windowLeft, -bandTop);
+    RECT band{0, 0, width, height}, inside;
+    if (!::IntersectRect(&inside, &frame, &band)) return;
+    POINT origin{};
+    ::GetWindowOrgEx(dc, &origin);
+    ::SetWindowOrgEx(dc, 0, 0, nullptr);
+    // Dots line up from band to band as they do on the rest of the tree.
+    POINT brushOrigin{};
+    ::SetBrushOrgEx(dc, ((-windowLeft) % 8 + 8) % 8, ((-bandTop) % 8 + 8) % 8, &brushOrigin);
+    if (options_->PaintOptions().Contains(toUseBlendedSelection)) {
+        ::GdiFlush();
+        BlendRect(dc, dc, inside, POINT{inside.left, inside.top}, bmConstantAlphaAndColor, SelectionBlendFactor,
+                  int(ColorToRGB(colors_.Get(TLTColors::SelectionRectangleBlendColor))));
+        BrushHandle border(::CreateSolidBrush(ColorToRGB(colors_.Get(TLTColors::SelectionRectangleBorderColor))));
+        ::FrameRect(dc, &frame, border.get());
+    } else {
+        // The dotted frame inverts what lies under it, so it shows on any colour.
+        COLORREF oldText = ::SetTextColor(dc, RGB(0, 0, 0));
+        COLORREF oldBack = ::SetBkColor(dc, RGB(255, 255, 255));
+        ::DrawFocusRect(dc, &frame);
+        ::SetTextColor(dc, oldText);
+        ::SetBkColor(dc, oldBack);
+    }
+    ::SetBrushOrgEx(dc, brushOrigin.x, brushOrigin.y, nullptr);
+    ::SetWindowOrgEx(dc, origin.x, origin.y, nullptr);
 }
 
 // The room the state and normal images of a cell take, with their gaps.
@@ -708,7 +771,7 @@ RECT TBaseLazyTree::GetDisplayRect(PLazyNode node, TColumnIndex column, bool tex
         int left = 0, right = 0;
         header_->ColumnBounds(column, left, right);
         r.left = left;
-        r.right = right;
+        r.right = right - 1;
         ::OffsetRect(&r, offsetX_, offsetY_);
     } else {
         ::OffsetRect(&r, column >= 0 ? 0 : offsetX_, offsetY_);
@@ -718,8 +781,9 @@ RECT TBaseLazyTree::GetDisplayRect(PLazyNode node, TColumnIndex column, bool tex
     if (inMain && options_->PaintOptions().Contains(toShowRoot)) offset += int(indent_);
     if (inMain && MiscOption(toCheckSupport) && CheckImages() && CheckType(node) != ctNone) offset += CheckImageWidth() + 2;
     offset += ImagesWidth(node, column);
-    bool rtl = bidiMode_ != bdLeftToRight;
-    TAlignment alignment = rtl ? Mirrored(alignment_) : alignment_;
+    // Each column places its text by its own alignment and reading order.
+    bool rtl = ColumnBiDiMode(column) != bdLeftToRight;
+    TAlignment alignment = rtl ? Mirrored(ColumnAlignment(column)) : ColumnAlignment(column);
     int w = DoGetNodeWidth(node, column, nullptr);
     if (rtl) r.right -= offset;
     else r.left += offset;

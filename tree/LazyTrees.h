@@ -463,6 +463,9 @@ public:
     // The drag manager (made on first use) and the tree's own drag image.
     ILTDragManager* DragManager();
     TLTDragImage& DragImage();
+    // The picture the source tree of a drag draws itself (null when the
+    // system shows it or the tree shows none).
+    static TLTDragImage* OwnDragImageOf(TBaseLazyTree* source);
     // The drop target's work, called by the drag manager (points in screen coordinates).
     HRESULT DragEnter(DWORD keyState, POINT pt, DWORD& effect);
     void DragOver(TObject* source, DWORD keyState, TDragState state, POINT pt, DWORD& effect);
@@ -838,6 +841,12 @@ private:
                    const std::vector<uint8_t>& lineImage, int windowOrgX);
     void EraseRow(TLTPaintInfo& info, RECT r, int windowOrgX);
     void PaintSelection(TLTPaintInfo& info, int windowOrgX, int maxWidth, HDC rowDC);
+    // The colour the cell's selection is drawn in (clNoColor when none), and its border's.
+    TColor CellSelectionColor(const TLTPaintInfo& info, TColor* border = nullptr) const;
+    // The mouse selection frame over a band of the tree (a row or the room
+    // below the last row) held in a bitmap of width x height whose top is at
+    // bandTop and whose left at windowLeft, both in tree coordinates.
+    void PaintSelectionFrame(HDC bandDC, int windowLeft, int bandTop, int width, int height);
     void DetermineLineImage(PLazyNode node, std::vector<uint8_t>& lineImage);
     void DrawLine(TCanvas& canvas, int x1, int y1, int x2, int y2);
     int CheckImageWidth() const;

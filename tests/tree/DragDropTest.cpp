@@ -361,3 +361,54 @@ TEST(TreeDragImage, TheTreePaintsItsSelectedRowsAsTheDragImage) {
     EXPECT_EQ(before, Grab(screen));
     image.EndImageDrag();
 }
+
+// A drag from one tree onto another with the drag's real data object: where
+// the system does not take the source's picture (Wine answers the helper's
+// bitmap call with E_NOTIMPL), the target shows, moves, hides and reshows the
+// source's own picture, whatever helper the target has.
+TEST(TreeDragImage, TheTargetShowsTheSourcesOwnPictureOnTheWay) {
+    TwoTrees v;
+    FillSample(v.a);
+    PLazyNode host = v.b.Add(nullptr, L"Host");
+    v.b.Add(nullptr, L"Other");
+    v.a.AddToSelection(v.a.Find(L"Alpha"));
+    v.a.Update();
+    v.b.Update();
+    POINT hostAt = TwoTrees::LabelCentre(v.b, host);
+    POINTL at = TwoTrees::Screen(v.b, hostAt), further = TwoTrees::Screen(v.b, POINT{hostAt.x + 7, hostAt.y + 30});
+    std::vector<std::string> seen;
+    v.a.loop = [&](IDataObject* data, IDropSource*, DWORD allowed, DWORD& effect) {
+        EXPECT_EQ(TBaseLazyTree::GetTreeFromDataObject(data), static_cast<TBaseLazyTree*>(&v.a));
+        TLTDragImage& image = v.a.DragImage();
+        bool own = !(image.States() & disSystemSupport);
+        EXPECT_TRUE(image.States() & disInDrag);
+        auto look = [&](const char* step) {
+            // The picture shows exactly when the tree draws it itself.
+            seen.push_back(std::string(step) + (image.Visible() == own ? " ok" : " wrong"));
+        };
+        IDropTarget* target = v.b.DragManager()->DropTarget();
+        effect = allowed;
+        target->DragEnter(data, MK_LBUTTON, at, &effect);
+        look("enter");
+        RECT first = image.ImageScreenRect();
+        effect = allowed;
+        target->DragOver(MK_LBUTTON, further, &effect);
+        look("over");
+        RECT second = image.ImageScreenRect();
+        if (own) {
+            EXPECT_EQ(second.left - first.left, 7);
+            EXPECT_EQ(second.top - first.top, 30);
+        }
+        target->DragLeave();
+        seen.push_back(image.Visible() ? "leave shown" : "leave hidden");
+        effect = allowed;
+        target->DragEnter(data, MK_LBUTTON, at, &effect);
+        effect = allowed;
+        target->Drop(data, 0, at, &effect);
+        look("drop");
+        return HRESULT(DRAGDROP_S_DROP);
+    };
+    v.a.StartOleDrag(TwoTrees::LabelCentre(v.a, v.a.Find(L"Alpha")));
+    EXPECT_EQ(seen, (std::vector<std::string>{"enter ok", "over ok", "leave hidden", "drop ok"}));
+    EXPECT_EQ(0u, v.a.DragImage().States());   // the drag's end takes the picture away
+}

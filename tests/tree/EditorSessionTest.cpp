@@ -171,6 +171,34 @@ TEST(EditorSession, EditorGrowsWithItsTextAndKeepsUtf16) {
     s.tree.CancelEditNode();
 }
 
+// A right-aligned column edits where its text is: at the column's right
+// end, less its last pixel, and it stays there as the editor fits its text.
+TEST(EditorSession, ARightAlignedColumnEditsAtItsRightEnd) {
+    Editing s;
+    auto& columns = s.tree.Header().Columns();
+    columns.Add()->SetWidth(120);
+    columns.Add()->SetWidth(100);
+    columns[1].SetAlignment(taRightJustify);
+    PLazyNode cherry = s.Node("Cherry");
+    ASSERT_TRUE(s.tree.EditNode(cherry, 1));
+    HWND edit = s.Editor();
+    ASSERT_NE(edit, nullptr);
+    RECT text = s.tree.GetDisplayRect(cherry, 1, true, true);
+    EXPECT_EQ(text.right, 219);
+    for (int pass = 0; pass < 2; ++pass) {
+        RECT bounds;
+        ::GetWindowRect(edit, &bounds);
+        ::MapWindowPoints(nullptr, s.tree.Handle(), reinterpret_cast<POINT*>(&bounds), 2);
+        EXPECT_EQ(bounds.right, 219) << pass;
+        if (pass == 0) {
+            EXPECT_EQ(bounds.left, text.left);
+        }
+        EXPECT_GT(bounds.left, 120 + 40) << pass;   // far from the column's left end
+        s.Pump();
+    }
+    s.tree.CancelEditNode();
+}
+
 TEST(EditorSession, DeletingTheEditedNodeEndsTheEdit) {
     Editing s;
     s.Click("Beta");

@@ -2,6 +2,7 @@
 // header event the tree fires is logged and compared with the expected
 // sequence, order included.
 #include "SessionSupport.h"
+#include "tree/LazyTreeDragImage.h"
 
 namespace krv::test {
 namespace {
@@ -265,6 +266,50 @@ TEST(HeaderMouse, CursorOverASplitterIsTheSizingCursor) {
     ASSERT_TRUE(::SetCursorPos(caption.x, caption.y));
     s.Send(WM_SETCURSOR, WPARAM(s.tree.Handle()), MAKELPARAM(HTBORDER, WM_MOUSEMOVE));
     EXPECT_EQ(asked, (std::vector<HCURSOR>{::LoadCursorA(nullptr, IDC_SIZEWE), ::LoadCursorA(nullptr, IDC_ARROW)}));
+}
+
+// A column drag shows the column's picture, which follows the mouse from
+// where the column was grabbed; Escape takes it away and the screen is as it was.
+TEST(HeaderMouse, ADraggedColumnShowsItsPictureUnderTheMouse) {
+    HeaderSession s;
+    TLTHeader& h = s.tree.Header();
+    RECT header = h.HeaderRect();
+    ::MapWindowPoints(s.tree.Handle(), nullptr, reinterpret_cast<POINT*>(&header), 2);
+    auto grab = [&] {
+        int w = header.right - header.left, hh = header.bottom - header.top;
+        return Capture(w, hh, [&](HDC dc) {
+            WindowDC screen(nullptr);
+            ::BitBlt(dc, 0, 0, w, hh, screen.get(), header.left, header.top, SRCCOPY);
+        });
+    };
+    TImage before = grab();
+    s.NcDown({30, -8});
+    s.Move({140, -8});
+    ASSERT_EQ(h.States(), hsDragging);
+    ASSERT_NE(h.DragImage(), nullptr);
+    TLTDragImage& image = *h.DragImage();
+    EXPECT_TRUE(image.Visible());
+    RECT r = image.ImageScreenRect();
+    EXPECT_EQ(r.right - r.left, 100);   // the first column, whole
+    EXPECT_EQ(r.bottom - r.top, h.Height());
+    EXPECT_EQ(r.left, header.left + 110);   // moved as far as the mouse
+    EXPECT_EQ(r.top, header.top);
+    EXPECT_FALSE(grab() == before);
+    s.Move({170, -2});
+    RECT moved = image.ImageScreenRect();
+    EXPECT_EQ(moved.left - r.left, 30);
+    EXPECT_EQ(moved.top - r.top, 6);
+    s.Key(VK_ESCAPE);
+    EXPECT_EQ(h.States(), 0);
+    EXPECT_EQ(image.States(), 0u);
+    EXPECT_TRUE(grab() == before);
+    // A drop ends the picture too.
+    s.NcDown({30, -8});
+    s.Move({140, -8});
+    EXPECT_TRUE(image.Visible());
+    s.Up({140, -8});
+    EXPECT_EQ(image.States(), 0u);
+    EXPECT_EQ(s.Order(), (std::vector<TColumnIndex>{1, 0, 2}));
 }
 
 } // namespace

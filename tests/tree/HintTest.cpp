@@ -175,13 +175,77 @@ TEST(HintWindow, TheManagerShowsTheTextTheTreeChose) {
     }
 }
 
+// What a window shows, read back from its own device context.
+TImage WindowPicture(HWND wnd) {
+    RECT r;
+    ::GetClientRect(wnd, &r);
+    return Capture(r.right, r.bottom, [&](HDC dc) {
+        WindowDC source(wnd);
+        ::BitBlt(dc, 0, 0, r.right, r.bottom, source.get(), 0, 0, SRCCOPY);
+    });
+}
+
+// A hint casts a soft shadow on what lies right of and below it: five bands,
+// each darkening the screen more the nearer it lies (5, 10, 20, 35, 50). A
+// tooltip's text takes the colour the tree's text handler gives the cell.
+TEST(HintWindow, ShadowBandsDarkenTheScreenAndTooltipsTakeTheCellsColour) {
+    THintFixture f;
+    f.tree.HintAnimation = hatNone;
+    f.tree.OnPaintText = [](TBaseLazyTree*, TCanvas& canvas, PLazyNode, TColumnIndex, TVSTTextType) {
+        canvas.Font.SetColor(clRed);
+    };
+    auto ask = [&](THintInfo& info) { return f.tree.CMHintShow(info); };
+    for (TLTHintMode mode : {hmHint, hmTooltip}) {
+        f.tree.HintMode = mode;
+        unsigned node = mode == hmTooltip ? 0 : 1;
+        RECT cell = f.tree.GetDisplayRect(f.Node(node), 0, true, true);
+        POINT p{cell.left + 4, (cell.top + cell.bottom) / 2};
+        RECT desktop = TLazyTreeHintWindow::Desktop();
+        TImage screenBefore = Capture(desktop.right, desktop.bottom, [&](HDC dc) {
+            WindowDC screen(nullptr);
+            ::BitBlt(dc, 0, 0, desktop.right, desktop.bottom, screen.get(), 0, 0, SRCCOPY);
+        });
+        ASSERT_TRUE(HintManager().ShowHintAt(&f.tree, f.tree.Handle(), p, ask)) << mode;
+        auto* window = dynamic_cast<TLazyTreeHintWindow*>(HintManager().HintWindow());
+        ASSERT_TRUE(window);
+        RECT at;
+        ::GetWindowRect(window->Handle(), &at);
+        TImage shown = WindowPicture(window->Handle());
+        int w = shown.Width, h = shown.Height;
+        auto under = [&](int x, int y) { return screenBefore.Pixels[size_t(at.top + y) * size_t(desktop.right) + size_t(at.left + x)]; };
+        auto darker = [](uint32_t px, int by) {
+            uint32_t out = 0;
+            for (int s : {0, 8, 16}) out |= uint32_t(std::max(0, int(px >> s & 255) - by)) << s;
+            return out;
+        };
+        const int bias[] = {5, 10, 20, 35, 50};
+        for (int k = 0; k < 5; ++k) {
+            EXPECT_EQ(shown.Pixels[size_t(h / 2) * size_t(w) + size_t(w - 1 - k)], darker(under(w - 1 - k, h / 2), bias[k]))
+                << mode << " right band " << k;
+            EXPECT_EQ(shown.Pixels[size_t(h - 1 - k) * size_t(w) + size_t(w / 2)], darker(under(w / 2, h - 1 - k), bias[k]))
+                << mode << " bottom band " << k;
+        }
+        // The corners beside the shadow show the screen as it was; the frame is black.
+        EXPECT_EQ(shown.Pixels[size_t(w - 1)], under(w - 1, 0)) << mode;
+        EXPECT_EQ(shown.Pixels[size_t(h - 1) * size_t(w)], under(0, h - 1)) << mode;
+        EXPECT_EQ(shown.Pixels[size_t(h / 2) * size_t(w) + size_t(w - 6)], 0u) << mode;
+        size_t red = size_t(std::count(shown.Pixels.begin(), shown.Pixels.end(), 0xFF0000u));
+        if (mode == hmTooltip) {
+            EXPECT_GT(red, 20u);
+        } else {
+            EXPECT_EQ(red, 0u);   // a hint keeps the hint colours
+        }
+        HintManager().CancelHint();
+    }
+}
+
 TEST(HintWindow, AMouseRestingOverTheTreeBringsItsHintAndAPressEndsIt) {
     THintFixture f;
     f.tree.HintMode = hmHint;
     f.tree.HintAnimation = hatNone;
     RECT cell = f.tree.GetDisplayRect(f.Node(1), 1, false);
-    EXPECT_EQ(cell.left, 60);    // a cell spans its own column
-    EXPECT_EQ(cell.right, 140);
+    EXPECT_EQ(cell.left, 60);    // a cell spans its own column, less its last pixel
+    EXPECT_EQ(cell.right, 139);
     POINT p{cell.left + 10, (cell.top + cell.bottom) / 2}, screen = p, before{};
     ::ClientToScreen(f.tree.Handle(), &screen);
     ::GetCursorPos(&before);

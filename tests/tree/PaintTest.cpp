@@ -417,3 +417,178 @@ TEST(Paint, EmptyNeighbourCellsGiveTheirRoomWithAutoSpanColumns) {
 }
 
 } // namespace
+
+namespace {
+
+// Three real columns: the main one, a right-aligned one and a centred one,
+// then a right-to-left one whose own alignment is left (so it reads from the right).
+class TAlignedTree : public TLazyStringTree {
+public:
+    using TLazyStringTree::DoGetNodeWidth;
+    using TBaseLazyTree::MeasureDC;
+};
+
+struct AlignedColumns {
+    TAlignedTree tree;
+    explicit AlignedColumns(bool multiline = false) {
+        auto& columns = tree.Header().Columns();
+        for (int w : {100, 120, 100, 100}) columns.Add()->SetWidth(w);
+        columns[1].SetAlignment(taRightJustify);
+        columns[2].SetAlignment(taCenter);
+        columns[3].SetOptions(columns[3].Options() - coParentBidiMode);
+        columns[3].SetBiDiMode(bdRightToLeft);
+        tree.SetBounds(0, 0, 300, 120);
+        tree.HandleNeeded();
+        tree.OnGetText = [](TBaseLazyTree*, PLazyNode node, TColumnIndex column, TVSTTextType, std::wstring& text) {
+            text = node->Index == 0 ? L"size" : column == 0 ? L"one two three four five six seven eight nine" : L"";
+        };
+        tree.OnInitNode = [multiline](TBaseLazyTree*, PLazyNode, PLazyNode node, TLazyNodeInitStates&) {
+            if (multiline && node->Index == 1) node->States |= vsMultiline;
+        };
+        tree.SetRootNodeCount(2);
+    }
+};
+
+// The text rectangle of a cell is placed by that column's alignment and
+// reading order, inside the column less its last pixel.
+TEST(DisplayRect, TextOnlyFollowsEachColumnsAlignmentAndReadingOrder) {
+    AlignedColumns c;
+    PLazyNode node = c.tree.GetFirst();
+    int w = c.tree.DoGetNodeWidth(node, 1, nullptr), m = c.tree.Margin();
+    struct Case { TColumnIndex column; int left, right; } cases[] = {
+        {1, 219 - w, 219},                                           // right-aligned: to the column's last pixel
+        {2, (220 + m + 319 - w) / 2, (220 + m + 319 - w) / 2 + w},   // centred between margin and last pixel
+        {3, 419 - m - w, 419 - m},                                   // right to left: from the right, less the margin
+    };
+    for (const Case& k : cases) {
+        RECT r = c.tree.GetDisplayRect(node, k.column, true);
+        EXPECT_EQ(r.left, k.left) << "column " << k.column;
+        EXPECT_EQ(r.right, k.right) << "column " << k.column;
+        RECT cell = c.tree.GetDisplayRect(node, k.column, false);
+        EXPECT_EQ(cell.right, c.tree.Header().Columns()[k.column].Left() + c.tree.Header().Columns()[k.column].Width() - 1);
+    }
+    // Scrolled sideways the rectangles move with the columns.
+    c.tree.SetOffsetX(-30);
+    RECT scrolled = c.tree.GetDisplayRect(node, 1, true);
+    EXPECT_EQ(scrolled.right, 219 - 30);
+}
+
+// An empty right-to-left neighbour keeps its cell: the text of a
+// left-to-right cell spans only the empty left-to-right columns before it.
+TEST(Paint, AutoSpanStopsAtARightToLeftColumn) {
+    for (bool rtlNeighbour : {false, true}) {
+        AlignedColumns c;
+        auto& columns = c.tree.Header().Columns();
+        columns[1].SetOptions(columns[1].Options() - coParentBidiMode);
+        columns[1].SetBiDiMode(rtlNeighbour ? bdRightToLeft : bdLeftToRight);
+        c.tree.TreeOptions().SetAutoOptions(c.tree.TreeOptions().AutoOptions() + toAutoSpanColumns);
+        std::vector<std::pair<TColumnIndex, int>> painted;
+        c.tree.OnAfterCellPaint = [&](TBaseLazyTree*, TCanvas&, PLazyNode node, TColumnIndex column, RECT r) {
+            if (node->Index == 1) painted.emplace_back(column, int(r.right));
+        };
+        RenderTree(c.tree, 440, 60);
+        // Columns 1 to 3 are empty in row 1: the main column takes them while they read left to right.
+        std::vector<std::pair<TColumnIndex, int>> expected =
+            rtlNeighbour ? std::vector<std::pair<TColumnIndex, int>>{{0, 100}, {1, 220}, {2, 320}, {3, 420}}
+                         : std::vector<std::pair<TColumnIndex, int>>{{0, 320}, {3, 420}};
+        EXPECT_EQ(painted, expected) << rtlNeighbour;
+    }
+}
+
+// The height a multi-line text takes in its cell: one line when it fits,
+// more when the column is narrower, the row's own height for a single line.
+TEST(StringTree, MeasureMultilineHeightLaysTheTextOutInTheCell) {
+    AlignedColumns c(true);
+    TCanvas canvas(c.tree.MeasureDC());
+    canvas.Font = c.tree.Font();
+    PLazyNode single = c.tree.GetFirst(), multi = c.tree.GetNext(single);
+    EXPECT_EQ(c.tree.MeasureMultilineHeight(canvas, single, 0), int(c.tree.NodeHeight(single)));
+    std::vector<int> heights;
+    for (int width : {600, 200, 100}) {
+        c.tree.Header().Columns()[0].SetWidth(width);
+        heights.push_back(c.tree.MeasureMultilineHeight(canvas, multi, 0));
+    }
+    EXPECT_EQ(heights[0], c.tree.TextHeight());
+    EXPECT_GT(heights[1], heights[0]);
+    EXPECT_GT(heights[2], heights[1]);
+    EXPECT_EQ(heights[1] % c.tree.TextHeight(), 0);
+    // Empty neighbours give their room to the layout with spanning.
+    c.tree.TreeOptions().SetAutoOptions(c.tree.TreeOptions().AutoOptions() + toAutoSpanColumns);
+    EXPECT_LT(c.tree.MeasureMultilineHeight(canvas, multi, 0), heights[2]);
+}
+
+// A text handler may ask for opaque text: it is drawn on the brush colour.
+TEST(Paint, OpaqueTextIsDrawnOnTheBrushColour) {
+    TextTree t;
+    t.Add(nullptr, L"Opaque");
+    t.Add(nullptr, L"Clear");
+    t.tree.OnPaintText = [&](TBaseLazyTree*, TCanvas& canvas, PLazyNode node, TColumnIndex, TVSTTextType) {
+        if (t.texts[node] != L"Opaque") return;
+        canvas.TextFlags = ETO_OPAQUE;
+        canvas.Brush.SetColor(0x00FFFF);   // yellow
+    };
+    TImage image = RenderTree(t.tree, 220, 40);
+    auto yellowIn = [&](int top, int bottom) {
+        int n = 0;
+        for (int y = top; y < bottom; ++y)
+            for (int x = 0; x < image.Width; ++x) n += image.Pixels[size_t(y) * size_t(image.Width) + size_t(x)] == 0xFFFF00u;
+        return n;
+    };
+    int rowHeight = int(t.tree.DefaultNodeHeight());
+    EXPECT_GT(yellowIn(0, rowHeight), 100);
+    EXPECT_EQ(yellowIn(rowHeight, 2 * rowHeight), 0);   // the next row does not inherit it
+}
+
+// Blended images take a quarter of the selection colour where the selection
+// sits behind the text; without the option they are drawn as they are.
+TEST(Paint, BlendedImagesOfSelectedNodesTakeTheSelectionColour) {
+    TextTree t;
+    TImageList images(nullptr, 16, 16);
+    BitmapHandle bmp = CreateDib32(16, 16);
+    {
+        MemoryDC dc(nullptr);
+        SelectObjectScope select(dc.get(), bmp.get());
+        TCanvas c(dc.get());
+        c.Brush.SetColor(0x30B0E0);
+        c.FillRect(RECT{0, 0, 16, 16});
+    }
+    images.AddMasked(bmp.get(), TImageList::clFuchsia);
+    t.tree.SetImages(&images);
+    t.tree.OnGetImageIndex = [](TBaseLazyTree*, PLazyNode, TLTImageKind kind, TColumnIndex, bool&, int& index) {
+        if (kind == ikNormal) index = 0;
+    };
+    t.Add(nullptr, L"Selected");
+    t.Add(nullptr, L"Plain");
+    t.Paint(toPopupMode, toUseBlendedImages);   // on by default
+    t.tree.SetSelected(t.tree.GetFirst(), true);
+    TImage plain = RenderTree(t.tree, 220, 40);
+    t.Paint(toUseBlendedImages);
+    TImage blended = RenderTree(t.tree, 220, 40);
+    COLORREF c = ColorToRGB(t.tree.Colors().Get(TLTColors::FocusedSelectionColor));
+    uint32_t tint = uint32_t(GetRValue(c)) << 16 | uint32_t(GetGValue(c)) << 8 | GetBValue(c);
+    auto mix = [&](uint32_t d) {
+        uint32_t out = 0;
+        for (int s : {0, 8, 16}) {
+            int dc = int(d >> s & 255), oc = int(tint >> s & 255);
+            out |= uint32_t((dc * 192 + oc * 64) >> 8) << s;
+        }
+        return out;
+    };
+    RECT text = t.tree.GetDisplayRect(t.tree.GetFirst(), ColumnNone, true);
+    int imageLeft = text.left - 18, imageTop = (int(t.tree.DefaultNodeHeight()) - 16) / 2;
+    size_t changed = 0, wrong = 0;
+    for (size_t i = 0; i < plain.Pixels.size(); ++i) {
+        int x = int(i % 220), y = int(i / 220);
+        bool inImage = x >= imageLeft && x < imageLeft + 16 && y >= imageTop && y < imageTop + 16;
+        uint32_t expected = inImage ? mix(plain.Pixels[i]) : plain.Pixels[i];
+        changed += inImage;
+        if (blended.Pixels[i] != expected && wrong < 5)
+            ADD_FAILURE() << x << "," << y << " plain " << std::hex << plain.Pixels[i] << " blended " << blended.Pixels[i]
+                          << " expected " << expected;
+        wrong += blended.Pixels[i] != expected;
+    }
+    EXPECT_EQ(changed, 256u);
+    EXPECT_EQ(wrong, 0u);
+}
+
+} // namespace

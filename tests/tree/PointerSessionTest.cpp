@@ -315,3 +315,33 @@ TEST(DeleteDuringAction, HandlersDeletingTheNodeLeaveNoReference) {
 }
 
 } // namespace
+
+namespace {
+
+// The frame a mouse drag draws over the rows it crosses and over the room
+// below the last row: dotted, and blended in the frame colours.
+TEST(FrameSession, TheFrameIsDrawnInTheRowsAndBelowThem) {
+    Rows s(4, 120);
+    auto& o = s.tree.TreeOptions();
+    o.SetPaintOptions(o.PaintOptions() - toThemeAware + toPopupMode);
+    s.tree.Colors().Set(TLTColors::SelectionRectangleBlendColor, clGreen);
+    s.tree.Colors().Set(TLTColors::SelectionRectangleBorderColor, clNavy);
+    TImage both{440, 120, {}};
+    std::vector<TImage> pictures;
+    for (bool blended : {false, true}) {
+        o.SetPaintOptions(blended ? o.PaintOptions() + toUseBlendedSelection : o.PaintOptions() - toUseBlendedSelection);
+        s.Down(s.RowAt("Alpha", 200));   // beside the label
+        s.Move(POINT{40, 100});          // below the last row
+        ASSERT_TRUE(s.tree.TreeStates().Contains(tsDrawSelecting));
+        pictures.push_back(RenderTree(s.tree, 220, 120));
+        s.Up(POINT{40, 100});
+        // Once the button is up the frame is gone.
+        EXPECT_FALSE(RenderTree(s.tree, 220, 120) == pictures.back());
+    }
+    for (int y = 0; y < 120; ++y)
+        for (const TImage& p : pictures)
+            both.Pixels.insert(both.Pixels.end(), p.Pixels.begin() + y * 220, p.Pixels.begin() + (y + 1) * 220);
+    ExpectMatchesGolden("selection_frame", both);
+}
+
+} // namespace
