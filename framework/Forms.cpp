@@ -337,6 +337,12 @@ void TApplication::Run() {
     }
 }
 
+bool TApplication::HelpContext(int context) {
+    if (OnHelp && OnHelp(context)) return true;
+    if (HelpFile.empty() || context == 0) return false;
+    return ::WinHelpA(MainForm ? MainForm->Handle() : nullptr, HelpFile.c_str(), HELP_CONTEXT, ULONG_PTR(context)) != 0;
+}
+
 void TApplication::Terminate() {
     terminated_ = true;
     ::PostQuitMessage(0);
