@@ -256,6 +256,8 @@ void TBaseLazyTree::HandleKeyDown(WORD& key, TShiftState shift) {
     case VK_APPS:
         if (focused) {
             RECT r = GetDisplayRect(focused, focusedColumn_, true);
+            // The key's release would ask the system for the menu a second time.
+            DoStateChange(tsPopupMenuShown);
             DoPopupMenu(focused, focusedColumn_, POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2});
         }
         break;

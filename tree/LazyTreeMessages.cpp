@@ -98,6 +98,11 @@ bool TBaseLazyTree::HandleInputMessage(UINT msg, WPARAM wParam, LPARAM lParam, L
     }
     case WM_KEYUP:
         HandleKeyUp(WORD(wParam), KeyboardShiftState());
+        if (wParam == VK_APPS && states_.Contains(tsPopupMenuShown)) {
+            DoStateChange({}, tsPopupMenuShown);
+            result = 0;
+            return true;
+        }
         return false;
     case WM_CHAR:
         if (states_.Contains(tsIncrementalSearchPending)) {

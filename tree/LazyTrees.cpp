@@ -16,6 +16,8 @@ namespace krv {
 
 namespace {
 const char* const kTreeClass = "KorvaneLazyTree";
+// The class styles differ with toFullRepaintOnResize, so each has its class.
+const char* const kTreeClassFullRepaint = "KorvaneLazyTreeFullRepaint";
 
 // Every tree alive in this process: a reference that arrives from outside
 // (a data object) names a tree only when it is one of these.
@@ -27,8 +29,6 @@ std::unordered_set<const void*>& LiveTrees() {
     static std::unordered_set<const void*> trees;
     return trees;
 }
-// The class styles differ with toFullRepaintOnResize, so each has its class.
-const char* const kTreeClassFullRepaint = "KorvaneLazyTreeFullRepaint";
 }
 
 // ---- life time ------------------------------------------------------------------
