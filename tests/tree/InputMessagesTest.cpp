@@ -502,3 +502,50 @@ TEST(TreePanCursors, EveryDirectionHasItsOwnPicture) {
 
 } // namespace
 } // namespace krv::test
+
+namespace krv::test {
+namespace {
+
+// ---- the step animation and the end of the program ----------------------------------------------------------
+
+// Ends the application for good: run only in a child process by the test below.
+TEST(TreeAnimation, DISABLED_EndingApplicationChild) {
+    TTestTree tree;
+    tree.TickSource = [] { return DWORD(5000); };   // no time passes: every step would be taken
+    int calls = 0;
+    auto count = [&](int, int, void*) {
+        ++calls;
+        return true;
+    };
+    tree.RunStepAnimation(10, 100, count, nullptr);
+    EXPECT_EQ(calls, 11);   // ten steps and the final picture
+    calls = 0;
+    Application().Terminate();
+    tree.RunStepAnimation(10, 100, count, nullptr);
+    EXPECT_EQ(calls, 0);   // an ending program draws nothing more
+    EXPECT_FALSE(tree.TreeStates().Contains(tsInAnimation));
+}
+
+TEST(TreeAnimation, StopsWhenTheApplicationEnds) {
+    char path[MAX_PATH];
+    DWORD n = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string command = "\"" + std::string(path, n) +
+                          "\" --gtest_also_run_disabled_tests --gtest_filter=TreeAnimation.DISABLED_EndingApplicationChild";
+    // The child's report goes nowhere: its exit code says it all.
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    FileHandle nul(::CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr));
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = si.hStdError = nul.get();
+    PROCESS_INFORMATION pi{};
+    ASSERT_TRUE(::CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi));
+    KernelHandle process(pi.hProcess), thread(pi.hThread);
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(process.get(), 60000));
+    DWORD code = 1;
+    ::GetExitCodeProcess(process.get(), &code);
+    EXPECT_EQ(code, 0u);
+}
+
+} // namespace
+} // namespace krv::test
