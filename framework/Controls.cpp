@@ -406,6 +406,12 @@ void TWinControl::MouseDown(TMouseButton button, TShiftState shift, int x, int y
 void TWinControl::MouseUp(TMouseButton button, TShiftState shift, int x, int y) {
     if (OnMouseUp) OnMouseUp(this, button, shift, x, y);
 }
+bool TWinControl::DoMouseWheel(TShiftState shift, int wheelDelta, POINT mousePos) {
+    bool handled = false;
+    if (OnMouseWheel) OnMouseWheel(this, shift, wheelDelta, mousePos, handled);
+    return handled;
+}
+
 void TWinControl::MouseMove(TShiftState shift, int x, int y) {
     if (OnMouseMove) OnMouseMove(this, shift, x, y);
 }

@@ -42,6 +42,9 @@ using TMouseEvent = std::function<void(TObject* sender, TMouseButton button, TSh
 using TMouseMoveEvent = std::function<void(TObject* sender, TShiftState shift, int x, int y)>;
 using TKeyEvent = std::function<void(TObject* sender, WORD& key, TShiftState shift)>;
 using TKeyPressEvent = std::function<void(TObject* sender, char& key)>;
+// A wheel turn over a control (delta in 120ths of a notch, mousePos on the screen).
+using TMouseWheelEvent =
+    std::function<void(TObject* sender, TShiftState shift, int wheelDelta, POINT mousePos, bool& handled)>;
 
 // What a control asks for when its window is made.
 struct TCreateParams {
@@ -105,6 +108,8 @@ public:
 
     std::string Hint;
     bool ShowHint = false;
+    // The help topic of the control (0: the parent's).
+    int HelpContext = 0;
 
     TNotifyEvent OnClick;
     TNotifyEvent OnDblClick;
@@ -188,6 +193,7 @@ public:
     TKeyEvent OnKeyDown;
     TKeyEvent OnKeyUp;
     TKeyPressEvent OnKeyPress;
+    TMouseWheelEvent OnMouseWheel;
     TNotifyEvent OnEnter;
     TNotifyEvent OnExit;
 
@@ -219,6 +225,8 @@ protected:
     virtual void KeyDown(WORD& key, TShiftState shift);
     virtual void KeyUp(WORD& key, TShiftState shift);
     virtual void KeyPress(char& key);
+    // The wheel's general handling; answers whether OnMouseWheel took the turn.
+    virtual bool DoMouseWheel(TShiftState shift, int wheelDelta, POINT mousePos);
     // Brush for painting the background of our own classes (and child statics).
     HBRUSH BackgroundBrush();
 

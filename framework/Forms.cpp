@@ -208,6 +208,13 @@ void TForm::PostStep(std::function<void()> step, bool paintFirst) {
     }
 }
 
+namespace {
+BOOL CALLBACK TellChildOfColours(HWND child, LPARAM) {
+    ::SendMessageA(child, WM_SYSCOLORCHANGE, 0, 0);
+    return TRUE;
+}
+} // namespace
+
 bool TForm::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
     if (msg == PostedStepMessage() && msg != 0) {
         result = 0;
@@ -218,6 +225,10 @@ bool TForm::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& resul
         return true;
     }
     switch (msg) {
+    case WM_SYSCOLORCHANGE:
+        // Only top-level windows hear of a new colour scheme: the controls on the form are told too.
+        ::EnumChildWindows(handle_, TellChildOfColours, 0);
+        break;
     case WM_CLOSE:
         Close();
         result = 0;
@@ -335,6 +346,12 @@ void TApplication::Run() {
     if (MainForm) MainForm->Show();
     while (HandleOneMessage(true)) {
     }
+}
+
+bool TApplication::HelpContext(int context) {
+    if (OnHelp && OnHelp(context)) return true;
+    if (HelpFile.empty() || context == 0) return false;
+    return ::WinHelpA(MainForm ? MainForm->Handle() : nullptr, HelpFile.c_str(), HELP_CONTEXT, ULONG_PTR(context)) != 0;
 }
 
 void TApplication::Terminate() {

@@ -101,6 +101,9 @@ public:
     const std::string& Title() const { return title_; }
     void SetTitle(const std::string& title);
     std::string HelpFile;
+    // Shows the help topic: OnHelp first (true: shown), else the help file's topic.
+    bool HelpContext(int context);
+    std::function<bool(int context)> OnHelp;
     // The hint of what the mouse or the menu selection is on; OnHint shows it.
     const std::string& Hint() const { return hint_; }
     void SetHint(const std::string& hint);

@@ -8,14 +8,16 @@ COLORREF ColorToRGB(TColor color) {
 }
 
 TFont::TFont() : name_("Tahoma"), size_(8) {}
-TFont::TFont(const TFont& other) : name_(other.name_), size_(other.size_), style_(other.style_), color_(other.color_) {}
+TFont::TFont(const TFont& other)
+    : name_(other.name_), size_(other.size_), style_(other.style_), pitch_(other.pitch_), color_(other.color_) {}
 TFont& TFont::operator=(const TFont& other) {
     if (this != &other) {
         // The colour is not part of the GDI font: an equal face keeps its handle.
-        if (name_ != other.name_ || size_ != other.size_ || style_ != other.style_) handle_.reset();
+        if (!SameFace(other)) handle_.reset();
         name_ = other.name_;
         size_ = other.size_;
         style_ = other.style_;
+        pitch_ = other.pitch_;
         color_ = other.color_;
         if (OnChange) OnChange();
     }
@@ -25,6 +27,7 @@ TFont& TFont::operator=(const TFont& other) {
 void TFont::SetName(const std::string& name) { if (name != name_) { name_ = name; Changed(); } }
 void TFont::SetSize(int points) { if (points != size_) { size_ = points; Changed(); } }
 void TFont::SetStyle(unsigned style) { if (style != style_) { style_ = style; Changed(); } }
+void TFont::SetPitch(TFontPitch pitch) { if (pitch != pitch_) { pitch_ = pitch; Changed(); } }
 void TFont::SetColor(TColor color) {
     if (color == color_) return;
     color_ = color;
@@ -47,6 +50,7 @@ HFONT TFont::Handle() const {
         lf.lfStrikeOut = (style_ & fsStrikeOut) ? 1 : 0;
         lf.lfCharSet = DEFAULT_CHARSET;
         lf.lfQuality = DEFAULT_QUALITY;
+        lf.lfPitchAndFamily = BYTE(pitch_ == fpFixed ? FIXED_PITCH : pitch_ == fpVariable ? VARIABLE_PITCH : DEFAULT_PITCH);
         lstrcpynA(lf.lfFaceName, name_.c_str(), LF_FACESIZE);
         handle_.reset(::CreateFontIndirectA(&lf));
     }

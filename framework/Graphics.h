@@ -37,6 +37,9 @@ COLORREF ColorToRGB(TColor color);
 
 enum TFontStyle : unsigned { fsBold = 1, fsItalic = 2, fsUnderline = 4, fsStrikeOut = 8 };
 
+// How wide the letters of a font are: as the face has them, varying, or all alike.
+enum TFontPitch { fpDefault, fpVariable, fpFixed };
+
 class TFont {
 public:
     TFont();
@@ -51,9 +54,13 @@ public:
     void SetStyle(unsigned style);
     TColor Color() const { return color_; }
     void SetColor(TColor color);
-    // Made on first use; valid until the face (name, size, style) changes.
+    TFontPitch Pitch() const { return pitch_; }
+    void SetPitch(TFontPitch pitch);
+    // Made on first use; valid until the face (name, size, style, pitch) changes.
     HFONT Handle() const;
-    bool SameFace(const TFont& o) const { return name_ == o.name_ && size_ == o.size_ && style_ == o.style_; }
+    bool SameFace(const TFont& o) const {
+        return name_ == o.name_ && size_ == o.size_ && style_ == o.style_ && pitch_ == o.pitch_;
+    }
 
     // Fired after every change (the control re-sends its font).
     std::function<void()> OnChange;
@@ -63,6 +70,7 @@ private:
     std::string name_;
     int size_;
     unsigned style_ = 0;
+    TFontPitch pitch_ = fpDefault;
     TColor color_ = clWindowText;
     mutable FontHandle handle_;
 };

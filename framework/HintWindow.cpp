@@ -90,7 +90,7 @@ bool THintWindow::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT&
 THintManager::THintManager() = default;
 THintManager::~THintManager() = default;
 
-void THintManager::MouseMoved(TControl* control, HWND wnd, POINT client, THintShow hintShow) {
+void THintManager::MouseMoved(TControl* control, HWND wnd, POINT client, THintShow hintShow, int pause) {
     if (window_ && window_->Visible() && control == control_ && ::PtInRect(&cursorRect_, client)) return;
     CancelHint();
     control_ = control;
@@ -103,13 +103,15 @@ void THintManager::MouseMoved(TControl* control, HWND wnd, POINT client, THintSh
             ::KillTimer(timer_->Handle(), HintTimerId);
             POINT cursor;
             // Only while the mouse is still over the control.
-            if (::GetCursorPos(&cursor) && ::WindowFromPoint(cursor) == wnd_ && hintShow_)
-                ShowHintAt(control_, wnd_, pending_, hintShow_);
+            if (::GetCursorPos(&cursor) && ::WindowFromPoint(cursor) == wnd_ && hintShow_) {
+                THintShow hintShow = hintShow_;   // showing cancels the old hint, which forgets it
+                ShowHintAt(control_, wnd_, pending_, hintShow);
+            }
             result = 0;
             return true;
         });
     }
-    ::SetTimer(timer_->Handle(), HintTimerId, HintPause, nullptr);
+    ::SetTimer(timer_->Handle(), HintTimerId, pause >= 0 ? UINT(pause) : HintPause, nullptr);
 }
 
 bool THintManager::ShowHintAt(TControl* control, HWND wnd, POINT client, const THintShow& hintShow) {
@@ -145,6 +147,9 @@ void THintManager::CancelHint() {
     if (timer_) ::KillTimer(timer_->Handle(), HintTimerId);
     if (window_) window_->ReleaseHandle();
     window_.reset();
+    control_ = nullptr;
+    wnd_ = nullptr;
+    hintShow_ = nullptr;
 }
 
 THintManager& HintManager() {

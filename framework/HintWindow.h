@@ -59,10 +59,12 @@ public:
     // The control's answer: 0 shows a hint with the filled-in information.
     using THintShow = std::function<int(THintInfo& info)>;
     unsigned HintPause = 500;
-    // The mouse is at Client over the control: the hint comes after the pause.
-    void MouseMoved(TControl* control, HWND wnd, POINT client, THintShow hintShow);
+    // The mouse is at Client over the control: the hint comes after the pause
+    // (HintPause unless the control asks for its own, 0 for at once).
+    void MouseMoved(TControl* control, HWND wnd, POINT client, THintShow hintShow, int pause = -1);
     // Asks the control now and shows its hint; answers whether one shows.
     bool ShowHintAt(TControl* control, HWND wnd, POINT client, const THintShow& hintShow);
+    // Hides the hint and forgets the control it was for.
     void CancelHint();
     THintWindow* HintWindow() const { return window_.get(); }
     // The control the hint shown or pending is for.

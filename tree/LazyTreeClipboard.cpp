@@ -177,7 +177,9 @@ TBaseLazyTree* TBaseLazyTree::GetTreeFromDataObject(IDataObject* dataObject) {
     uint32_t process = p[0], tree = p[1];
     ::GlobalUnlock(medium.get().hGlobal);
     if (process != ::GetCurrentProcessId()) return nullptr;
-    return reinterpret_cast<TBaseLazyTree*>(uintptr_t(tree));
+    // Anything in this process can hand out such an object: only a live tree counts.
+    auto* candidate = reinterpret_cast<TBaseLazyTree*>(uintptr_t(tree));
+    return IsLiveTree(candidate) ? candidate : nullptr;
 }
 
 bool TBaseLazyTree::PasteFromClipboard() {

@@ -543,10 +543,25 @@ void TLTHeader::SetHeight(int v) {
     RecalculateHeader();
 }
 
+// The tree is told when the list or the menu goes (its Notification clears them here).
 void TLTHeader::SetImages(TImageList* v) {
     if (v == images_) return;
     images_ = v;
+    if (owner_ && v) owner_->FreeNotification(v);
     Invalidate();
+}
+
+void TLTHeader::SetPopupMenu(TMenuItem* menu) {
+    popupMenu_ = menu;
+    if (owner_ && menu) owner_->FreeNotification(menu);
+}
+
+void TLTHeader::Loaded() {
+    states_ &= uint8_t(~hsLoading);
+    columns_->FixPositions();
+    columns_->Update();
+    if (options_.Contains(hoAutoResize)) AdjustAutoSize(ColumnInvalid);
+    RecalculateHeader();
 }
 
 void TLTHeader::SetMainColumn(TColumnIndex v) {
@@ -619,7 +634,7 @@ void TLTHeader::Assign(const TLTHeader& s) {
     mainColumn_ = s.mainColumn_;
     options_ = s.options_;
     parentFont_ = s.parentFont_;
-    PopupMenu = s.PopupMenu;
+    SetPopupMenu(s.popupMenu_);
     sortColumn_ = s.sortColumn_;
     sortDirection_ = s.sortDirection_;
     style_ = s.style_;
@@ -715,7 +730,7 @@ void TLTHeader::SaveToStream(TStream& s) const {
     const std::string& name = font_.Name();
     s.WriteValue(int32_t(name.size()));
     if (!name.empty()) s.WriteBuffer(name.data(), name.size());
-    s.WriteValue(int32_t(DEFAULT_PITCH));
+    s.WriteValue(int32_t(font_.Pitch()));
     s.WriteValue(int32_t(font_.Style() & 0xFF));
     s.WriteValue(int32_t(mainColumn_));
     s.WriteValue(int32_t(sortColumn_));
@@ -778,11 +793,12 @@ void TLTHeader::LoadFromStream(TStream& s) {
             throw ELazyTreeError(2004, "Unable to load the header, not enough data available.");
         std::string name(size_t(nameLength), '\0');
         if (nameLength) s.ReadBuffer(name.data(), size_t(nameLength));
-        ReadInt(s);   // pitch: the font picks it from the name
+        int32_t pitch = ReadInt(s) & 0x7F;
         unsigned style = unsigned(ReadInt(s)) & 0xFF;
         font_.SetName(name);
         font_.SetSize(FontPointsFromHeight(fontHeight));
         font_.SetStyle(style);
+        font_.SetPitch(pitch == fpFixed ? fpFixed : pitch == fpVariable ? fpVariable : fpDefault);
         parentFont_ = false;
         if (version > 0) {
             mainColumn_ = ReadInt(s);

@@ -238,7 +238,10 @@ public:
     void SetOptions(TLTHeaderOptions v);
     bool ParentFont() const { return parentFont_; }
     void SetParentFont(bool v);
-    TMenuItem* PopupMenu = nullptr;
+    TMenuItem* PopupMenu() const { return popupMenu_; }
+    void SetPopupMenu(TMenuItem* menu);
+    // The end of the tree's loading: positions recomputed, the auto-size column fitted.
+    void Loaded();
     TColumnIndex SortColumn() const { return sortColumn_; }
     void SetSortColumn(TColumnIndex c);
     TSortDirection SortDirection() const { return sortDirection_; }
@@ -292,6 +295,7 @@ protected:
     TFont font_;
     int height_ = 17;
     TImageList* images_ = nullptr;
+    TMenuItem* popupMenu_ = nullptr;
     TColumnIndex mainColumn_ = 0;
     TLTHeaderOptions options_ = DefaultHeaderOptions;
     bool parentFont_ = false;

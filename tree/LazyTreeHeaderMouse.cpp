@@ -88,7 +88,7 @@ bool TLTHeader::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& r
         ::GetCursorPos(&p);
         ::ScreenToClient(owner_->Handle(), &p);
         if (!InHeader(p)) return false;
-        HCURSOR cursor = options_.Contains(hoColumnResize) && FindSplitterColumn(p) ? ::LoadCursorA(nullptr, IDC_SIZEWE)
+        HCURSOR cursor = options_.Contains(hoColumnResize) && FindSplitterColumn(p) ? LoadTreeCursor("LT_HEADERSPLIT")
                                                                                     : ::LoadCursorA(nullptr, IDC_ARROW);
         owner_->DoGetHeaderCursor(cursor);
         if (cursor && cursor != ::GetCursor()) ::SetCursor(cursor);
@@ -115,6 +115,7 @@ bool TLTHeader::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& r
         POINT p = ScreenToClientPoint(lParam);
         if (!visible || !InHeader(p)) return false;
         MouseMove(p, HeaderShift());
+        if (options_.Contains(hoShowHint) && !(states_ & kMouseStates)) owner_->HintMouseMoved(p);
         result = 0;
         return true;
     }
@@ -301,11 +302,11 @@ void TLTHeader::MouseUp(TMouseButton button, POINT p, TShiftState shift) {
             }
         }
         SetDownIndex(ColumnNone);
-    } else if (button == mbRight && PopupMenu && PopupMenu->SubMenu()) {
+    } else if (button == mbRight && popupMenu_ && popupMenu_->SubMenu()) {
         POINT screen = p;
         ::ClientToScreen(owner_->Handle(), &screen);
-        PopupMenu->Click();
-        ::TrackPopupMenu(PopupMenu->SubMenu(), TPM_LEFTALIGN | TPM_RIGHTBUTTON, screen.x, screen.y, 0,
+        popupMenu_->Click();
+        ::TrackPopupMenu(popupMenu_->SubMenu(), TPM_LEFTALIGN | TPM_RIGHTBUTTON, screen.x, screen.y, 0,
                          owner_->Handle(), nullptr);
     }
     owner_->DoHeaderMouseUp(button, shift, p.x, y);

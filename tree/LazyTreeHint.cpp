@@ -129,6 +129,25 @@ int TBaseLazyTree::CMHintShow(THintInfo& info) {
     return result;
 }
 
+// No pause before a header hint or a tooltip: both stand for what the mouse already points at.
+int TBaseLazyTree::HintShowPause(POINT p) const {
+    if (header_->Options().Contains(hoShowHint) && header_->InHeader(p)) return 0;
+    return HintMode == hmTooltip ? 0 : -1;
+}
+
+void TBaseLazyTree::HintMouseMoved(POINT p) {
+    if (!ShowHint || !HandleAllocated()) return;
+    HintManager().MouseMoved(this, handle_, p, [this](THintInfo& info) { return CMHintShow(info); }, HintShowPause(p));
+}
+
+// The hint window paints from its node: it goes with the node.
+void TBaseLazyTree::CancelHintOf(PLazyNode node) {
+    if (hintData_.Node == node) hintData_.Node = nullptr;
+    if (HintManager().HintControl() != this) return;
+    auto* window = dynamic_cast<TLazyTreeHintWindow*>(HintManager().HintWindow());
+    if (window && window->HintData().Node == node) HintManager().CancelHint();
+}
+
 // ---- the window ------------------------------------------------------------------------------------
 
 TLazyTreeHintWindow::TLazyTreeHintWindow() {

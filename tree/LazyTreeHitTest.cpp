@@ -4,6 +4,7 @@
 #include "tree/LazyTreeTimers.h"
 #include "tree/LazyTreeGlobals.h"
 #include "tree/LazyTrees.h"
+#include "framework/Forms.h"
 #include <algorithm>
 #include <cmath>
 
@@ -357,14 +358,13 @@ void TBaseLazyTree::UpdatePanCursor(POINT m) {
     }
     if (name == panCursorName_) return;
     panCursorName_ = name;
-    // The system's sizing cursors stand for the eight directions.
-    std::string n = name;
-    LPCSTR system = IDC_SIZEALL;
-    if (n == "LT_MOVEN" || n == "LT_MOVES" || n == "LT_MOVENS") system = IDC_SIZENS;
-    else if (n == "LT_MOVEW" || n == "LT_MOVEE" || n == "LT_MOVEEW") system = IDC_SIZEWE;
-    else if (n == "LT_MOVENW" || n == "LT_MOVESE") system = IDC_SIZENWSE;
-    else if (n == "LT_MOVENE" || n == "LT_MOVESW") system = IDC_SIZENESW;
-    ::SetCursor(::LoadCursorA(nullptr, system));
+    ::SetCursor(LoadTreeCursor(name));
+}
+
+HCURSOR LoadTreeCursor(const char* name) {
+    // The tree's own cursors are resources of the program (the generator draws them).
+    HCURSOR cursor = ::LoadCursorA(::GetModuleHandleA(nullptr), name);
+    return cursor ? cursor : ::LoadCursorA(nullptr, IDC_SIZEALL);
 }
 
 // ---- step animation --------------------------------------------------------------------------------
@@ -376,7 +376,9 @@ void TBaseLazyTree::RunStepAnimation(int steps, int duration, const TLTAnimation
     int stepSize = std::max(1, int(std::lround(double(steps) / duration)));
     int remaining = steps / stepSize;
     int step = 0;
-    while (remaining > 0 && duration > 0) {
+    // A program that is ending shows no more steps, and no final picture either.
+    auto ending = [] { return Application().Terminated(); };
+    while (remaining > 0 && duration > 0 && !ending()) {
         DWORD start = CurrentTime();
         DWORD next = start + DWORD(duration / remaining);
         if (!callback(step, stepSize, data)) break;
@@ -396,7 +398,7 @@ void TBaseLazyTree::RunStepAnimation(int steps, int duration, const TLTAnimation
         }
         step = steps - remaining;
     }
-    callback(0, 0, data);
+    if (!ending()) callback(0, 0, data);
     DoStateChange({}, {tsCancelHintAnimation, tsInAnimation});
 }
 

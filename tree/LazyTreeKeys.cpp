@@ -3,6 +3,7 @@
 // finds a node by typing the start of its text.
 #include "tree/LazyTreeTimers.h"
 #include "tree/LazyTrees.h"
+#include "framework/Forms.h"
 #include <algorithm>
 
 namespace krv {
@@ -227,6 +228,9 @@ void TBaseLazyTree::HandleKeyDown(WORD& key, TShiftState shift) {
     case VK_DIVIDE:
         if (focused) FullCollapse(focused);
         break;
+    case VK_F1:
+        ShowHelpContext();
+        break;
     case VK_F2:
         if (!ctrl && !shiftKey && focused && CanEdit(focused, focusedColumn_)) {
             editColumn_ = focusedColumn_;
@@ -252,9 +256,9 @@ void TBaseLazyTree::HandleKeyDown(WORD& key, TShiftState shift) {
     case VK_APPS:
         if (focused) {
             RECT r = GetDisplayRect(focused, focusedColumn_, true);
-            POINT p{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
-            if (HandleAllocated()) ::ClientToScreen(handle_, &p);
-            DoPopupMenu(focused, focusedColumn_, p);
+            // The key's release would ask the system for the menu a second time.
+            DoStateChange(tsPopupMenuShown);
+            DoPopupMenu(focused, focusedColumn_, POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2});
         }
         break;
     default:
@@ -265,6 +269,22 @@ void TBaseLazyTree::HandleKeyDown(WORD& key, TShiftState shift) {
         }
         break;
     }
+}
+
+void TBaseLazyTree::ShowHelpContext() {
+    if (!OnGetHelpContext) return;
+    int context = 0;
+    TColumnIndex column = std::max(focusedColumn_, TColumnIndex(0));
+    for (PLazyNode node = focusedNode_; node && node != root_ && context == 0; node = node->Parent)
+        context = DoGetHelpContext(node, column);
+    for (TControl* control = this; control && context == 0; control = control->Parent()) context = control->HelpContext;
+    if (context != 0) Application().HelpContext(context);
+}
+
+int TBaseLazyTree::DoGetHelpContext(PLazyNode node, TColumnIndex column) {
+    int context = 0;
+    if (OnGetHelpContext) OnGetHelpContext(this, node, column, context);
+    return context;
 }
 
 void TBaseLazyTree::HandleKeyUp(WORD key, TShiftState) {

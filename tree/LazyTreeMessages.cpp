@@ -4,6 +4,8 @@
 // accessibility tools send.
 #include "tree/LazyTreeTimers.h"
 #include "tree/LazyTrees.h"
+#include "tree/LazyTreeDragImage.h"
+#include "tree/LazyTreeDrawing.h"
 #include <commctrl.h>
 #include <algorithm>
 
@@ -59,9 +61,7 @@ bool TBaseLazyTree::HandleInputMessage(UINT msg, WPARAM wParam, LPARAM lParam, L
             ::TrackMouseEvent(&track);
         }
         HandleMouseMoveTree(MouseShiftState(wParam), PointOf(lParam));
-        if (ShowHint) HintManager().MouseMoved(this, handle_, PointOf(lParam), [this](THintInfo& info) {
-            return CMHintShow(info);
-        });
+        HintMouseMoved(PointOf(lParam));
         return false;
     }
     case WM_NCLBUTTONDOWN:
@@ -81,7 +81,8 @@ bool TBaseLazyTree::HandleInputMessage(UINT msg, WPARAM wParam, LPARAM lParam, L
     case WM_MOUSEWHEEL: {
         StopWheelPanning();
         TShiftState shift = MouseShiftState(LOWORD(wParam));
-        HandleMouseWheel(short(HIWORD(wParam)), shift);
+        // The general wheel handling (the owner's event) goes first.
+        if (!DoMouseWheel(shift, short(HIWORD(wParam)), PointOf(lParam))) HandleMouseWheel(short(HIWORD(wParam)), shift);
         result = 0;
         return true;
     }
@@ -97,6 +98,11 @@ bool TBaseLazyTree::HandleInputMessage(UINT msg, WPARAM wParam, LPARAM lParam, L
     }
     case WM_KEYUP:
         HandleKeyUp(WORD(wParam), KeyboardShiftState());
+        if (wParam == VK_APPS && states_.Contains(tsPopupMenuShown)) {
+            DoStateChange({}, tsPopupMenuShown);
+            result = 0;
+            return true;
+        }
         return false;
     case WM_CHAR:
         if (states_.Contains(tsIncrementalSearchPending)) {
@@ -131,8 +137,12 @@ bool TBaseLazyTree::HandleInputMessage(UINT msg, WPARAM wParam, LPARAM lParam, L
             StopChangeTimer(kExpandTimer);
             if (dropTargetNode_ && (dropTargetNode_->States & vsHasChildren) &&
                 !(dropTargetNode_->States & vsExpanded)) {
+                // The drag image of a tree of ours lies over the rows that move: off the screen meanwhile.
+                TLTDragImage* image = DropDragImage();
+                if (image) image->HideImage();
                 ToggleNode(dropTargetNode_);
                 Update();
+                if (image) image->ShowImage();
             }
             break;
         default:
@@ -153,7 +163,37 @@ bool TBaseLazyTree::HandleInputMessage(UINT msg, WPARAM wParam, LPARAM lParam, L
         result = 0;
         return true;
     case WM_GETDLGCODE:
-        result = DLGC_WANTARROWS | DLGC_WANTCHARS;
+        result = DLGC_WANTARROWS | DLGC_WANTCHARS | (WantTabs ? DLGC_WANTTAB : 0);
+        return true;
+    case WM_COPY:
+        CopyToClipboard();
+        result = 0;
+        return true;
+    case WM_CUT:
+        CutToClipboard();
+        result = 0;
+        return true;
+    case WM_PASTE:
+        PasteFromClipboard();
+        result = 0;
+        return true;
+    case WM_SYSCOLORCHANGE:
+        // The check images carry system colours; then it is a colour change like any other.
+        RebuildCheckImageLists();
+        ColorsChanged();
+        return false;
+    case WM_THEMECHANGED:
+        if (options_->PaintOptions().Contains(toThemeAware) && ThemesActive()) DoStateChange(tsUseThemes);
+        else DoStateChange({}, tsUseThemes);
+        RepaintTree();
+        return false;
+    case WM_ENABLE:
+        header_->Invalidate();
+        RepaintTree();
+        return false;
+    case WM_PRINT:
+        PrintWindowTo(reinterpret_cast<HDC>(wParam), DWORD(lParam));
+        result = 0;
         return true;
     case WM_CANCELMODE:
         KillInputTimers();
@@ -191,11 +231,22 @@ bool TBaseLazyTree::HandleInputMessage(UINT msg, WPARAM wParam, LPARAM lParam, L
         }
         return false;
     case WM_CONTEXTMENU: {
+        DoStateChange({}, {tsClearPending, tsEditPending, tsOLEDragPending});
         POINT p = PointOf(lParam);
-        if (p.x == -1 && p.y == -1 && focusedNode_) {
-            RECT r = GetDisplayRect(focusedNode_, focusedColumn_, true);
-            p = POINT{r.left, r.bottom};
-            ::ClientToScreen(handle_, &p);
+        if (p.x == -1 && p.y == -1) {
+            // From the keyboard: below the focused node's text.
+            p = POINT{0, 0};
+            if (focusedNode_) {
+                RECT r = GetDisplayRect(focusedNode_, focusedColumn_, true);
+                p = POINT{r.left, r.bottom};
+            }
+        } else {
+            ::ScreenToClient(handle_, &p);
+            // The header shows its own menu when the button comes up over it.
+            if (header_->InHeader(p)) {
+                result = 0;
+                return true;
+            }
         }
         DoPopupMenu(focusedNode_, focusedColumn_, p);
         result = 0;
@@ -220,6 +271,36 @@ bool TBaseLazyTree::HandleInputMessage(UINT msg, WPARAM wParam, LPARAM lParam, L
         return true;
     default:
         return false;
+    }
+}
+
+// The image of the drag over this tree that one of our trees draws itself (none
+// while the system shows the drag's image).
+TLTDragImage* TBaseLazyTree::DropDragImage() {
+    ILTDragManager* manager = dragManager_.get();
+    if (!manager || !manager->TreeIsDropTarget()) return nullptr;
+    TBaseLazyTree* source = manager->SourceTree();
+    if (!source) source = this;
+    TLTDragImage& image = source->DragImage();
+    return image.Visible() ? &image : nullptr;
+}
+
+// Paints the tree as it looks on the screen into a device context whose
+// origin is the window's top-left corner.
+void TBaseLazyTree::PrintWindowTo(HDC dc, DWORD flags) {
+    if (!HandleAllocated() || ((flags & PRF_CHECKVISIBLE) && !::IsWindowVisible(handle_))) return;
+    RECT window;
+    ::GetWindowRect(handle_, &window);
+    POINT origin{0, 0};
+    ::ClientToScreen(handle_, &origin);
+    int left = origin.x - window.left, top = origin.y - window.top;
+    if ((flags & PRF_NONCLIENT) && header_->Options().Contains(hoVisible))
+        header_->Columns().PaintHeader(dc, RECT{left, top - int(header_->Height()), left + ClientWidth(), top}, offsetX_);
+    if (flags & PRF_CLIENT) {
+        TCanvas canvas(dc);
+        RECT client = ClientRect();
+        ::OffsetRect(&client, -offsetX_, -offsetY_);
+        PaintTree(canvas, client, POINT{left, top}, poAll);
     }
 }
 

@@ -105,7 +105,8 @@ void TBaseLazyTree::HandleMouseDown(TMouseButton button, TShiftState shift, POIN
         if (MiscOption(toWheelPanning)) StartWheelPanning(p);
         return;
     }
-    lastHeaderColumn_ = header_->PressedColumn;
+    // A click in the body is a click on its column too (fired on release over the same column).
+    header_->PressedColumn = hi.Column;
     bool fullRow = SelectionOption(toFullRowSelect);
     bool onLabel = hi.Positions & hpOnItemLabel;
     TColumnIndex column = focusedColumn_;
@@ -228,9 +229,7 @@ void TBaseLazyTree::HandleMouseUp(TMouseButton button, TShiftState shift, POINT 
         bool onSame = hi.Node && hi.Node == checkNode_ && (hi.Positions & hpOnItemCheckbox);
         EndPendingCheck(onSame);
     }
-    if (lastHeaderColumn_ > ColumnNone && header_->PressedColumn == lastHeaderColumn_)
-        DoColumnClick(lastHeaderColumn_, shift);
-    lastHeaderColumn_ = ColumnNone;
+    if (header_->PressedColumn > ColumnNone && header_->PressedColumn == hi.Column) DoColumnClick(hi.Column, shift);
     if (states_.Contains(tsEditPending)) {
         if (hi.Node && hi.Node == focusedNode_ && (hi.Positions & hpOnItemLabel) && CanEdit(hi.Node, focusedColumn_)) {
             editColumn_ = focusedColumn_;
@@ -249,9 +248,10 @@ void TBaseLazyTree::HandleMouseDblClick(TMouseButton button, TShiftState shift, 
     }
     if (states_.Contains(tsEditing) && !DoEndEdit()) return;
     TNodeWatch watch(this, &hi.Node);
-    if (header_->PressedColumn > ColumnNone) {
-        DoColumnDblClick(header_->PressedColumn, shift);
-        return;
+    if (header_->PressedColumn > ColumnNone && header_->PressedColumn == hi.Column) {
+        DoColumnDblClick(hi.Column, shift);
+        // The release that closes the double click is no click of its own.
+        header_->PressedColumn = ColumnNone;
     }
     if (!hi.Node || button != mbLeft) return;
     if (hi.Positions & hpOnItemCheckbox) {
@@ -399,6 +399,21 @@ bool TBaseLazyTree::CollectNodesInFrame(RECT oldR, RECT newR) {
     int imageOffset = images_ ? images_->Width() + 2 : 0;
     int stateOffset = stateImages_ ? stateImages_->Width() + 2 : 0;
     bool simple = SelectionOption(toSimpleDrawSelection);
+    bool spanning = header_->ColumnCount() > 0 && mainColumn > ColumnNone && AutoOption(toAutoSpanColumns);
+    // With spanning a node's text runs on over the empty cells beside its own
+    // (those reading the same way): the far edge of the last of them.
+    auto spanEdge = [&](PLazyNode node, int edge) {
+        if (!spanning) return edge;
+        TLazyTreeColumns& columns = header_->Columns();
+        for (TColumnIndex c = rtl ? columns.GetPreviousVisibleColumn(mainColumn) : columns.GetNextVisibleColumn(mainColumn);
+             c >= 0 && (ColumnBiDiMode(c) != bdLeftToRight) == rtl && DoGetCellIsEmpty(node, c);
+             c = rtl ? columns.GetPreviousVisibleColumn(c) : columns.GetNextVisibleColumn(c)) {
+            int l, r;
+            header_->ColumnBounds(c, l, r);
+            edge = rtl ? l : r;
+        }
+        return edge;
+    };
     int currentTop;
     PLazyNode run = GetNodeAt(0, minY, false, currentTop);
     if (!run) return false;
@@ -424,7 +439,7 @@ bool TBaseLazyTree::CollectNodesInFrame(RECT oldR, RECT newR) {
             int w = DoGetNodeWidth(run, mainColumn, nullptr);
             if (!rtl) {
                 textLeft = nodeLeft + lead;
-                int currentRight = nodeRight;
+                int currentRight = spanEdge(run, nodeRight);
                 if (w >= currentRight - textLeft) {
                     textRight = currentRight;
                 } else if (alignment == taLeftJustify) {
@@ -438,7 +453,7 @@ bool TBaseLazyTree::CollectNodesInFrame(RECT oldR, RECT newR) {
                 }
             } else {
                 textRight = nodeRight - lead;
-                int currentLeft = nodeLeft;
+                int currentLeft = spanEdge(run, nodeLeft);
                 if (w >= textRight - currentLeft) {
                     textLeft = currentLeft;
                 } else if (alignment == taLeftJustify) {
@@ -626,8 +641,21 @@ void TBaseLazyTree::UpdateEditBounds() {
     editLink_->SetEditorBounds(r);
 }
 
+void TBaseLazyTree::SimulateMouseUp() {
+    if (HandleAllocated()) {
+        POINT p;
+        ::GetCursorPos(&p);
+        ::ScreenToClient(handle_, &p);
+        UINT msg = states_.Contains(tsRightButtonDown)    ? WM_RBUTTONUP
+                   : states_.Contains(tsMiddleButtonDown) ? WM_MBUTTONUP
+                                                          : WM_LBUTTONUP;
+        ::SendMessageA(handle_, msg, 0, MAKELPARAM(p.x, p.y));
+    }
+    DoStateChange({}, {tsUserDragObject, tsFrameworkDragging, tsFrameworkDragPending});
+}
+
 bool TBaseLazyTree::HasPopupMenu(PLazyNode node, TColumnIndex column, POINT p) {
-    return PopupMenu != nullptr || DoGetPopupMenu(node, column, p) != nullptr;
+    return popupMenu_ != nullptr || DoGetPopupMenu(node, column, p) != nullptr;
 }
 
 } // namespace krv

@@ -81,6 +81,7 @@ void TBaseLazyTree::ForgetNode(PLazyNode node, PLazyNode parent) {
         DoStateChange({}, {tsKeyCheckPending, tsMouseCheckPending});
     }
     if (hotNode_ == node) hotNode_ = nullptr;
+    CancelHintOf(node);
     if (dropTargetNode_ == node) dropTargetNode_ = nullptr;
     if (lastSearchNode_ == node) lastSearchNode_ = nullptr;
     if (lastClickedNode_ == node) lastClickedNode_ = nullptr;
@@ -234,17 +235,20 @@ void TBaseLazyTree::SetRootNodeCount(unsigned value) {
 // A root count read from the form applies once every property is set.
 void TBaseLazyTree::Loaded() {
     TCustomControl::Loaded();
-    if (!states_.Contains(tsNeedRootCountUpdate)) return;
-    DoStateChange({}, tsNeedRootCountUpdate);
-    unsigned count = root_->ChildCount;
-    if (count == 0) return;
-    TLTMiscOptions misc = options_->MiscOptions();
-    options_->SetMiscOptions(misc - toReadOnly);
-    root_->ChildCount = 0;
-    BeginUpdate();
-    SetChildCount(root_, count);
-    EndUpdate();
-    options_->SetMiscOptions(misc);
+    if (states_.Contains(tsNeedRootCountUpdate)) {
+        DoStateChange({}, tsNeedRootCountUpdate);
+        unsigned count = root_->ChildCount;
+        if (count > 0) {
+            TLTMiscOptions misc = options_->MiscOptions();
+            options_->SetMiscOptions(misc - toReadOnly);
+            root_->ChildCount = 0;
+            BeginUpdate();
+            SetChildCount(root_, count);
+            EndUpdate();
+            options_->SetMiscOptions(misc);
+        }
+    }
+    header_->Loaded();
 }
 
 PLazyNode TBaseLazyTree::AddChild(PLazyNode parent, void* userData) {

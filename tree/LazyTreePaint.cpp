@@ -326,6 +326,7 @@ void TBaseLazyTree::AdjustPaintCellRect(TLTPaintInfo& info, TColumnIndex& nextNo
 
 void TBaseLazyTree::DoPopupMenu(PLazyNode node, TColumnIndex column, POINT position) {
     TMenuItem* menu = DoGetPopupMenu(node, column, position);
+    if (!menu) menu = popupMenu_;   // no menu for the node: the tree's own
     if (!menu) return;
     StopChangeTimer(kEditTimer);
     DoStateChange({}, tsEditPending);

@@ -200,11 +200,87 @@ void TBaseLazyTree::SetBiDiMode(TBiDiMode value) {
 void TBaseLazyTree::SetColor(TColor color) {
     TCustomControl::SetColor(color);
     header_->TreeAppearanceChanged();
+    ColorsChanged();
 }
 
+// The minus and plus bars of the node buttons are drawn in the font's colour.
 void TBaseLazyTree::FontChanged() {
     TCustomControl::FontChanged();
     if (header_) header_->TreeAppearanceChanged();
+    if (options_) ColorsChanged();
+}
+
+void TBaseLazyTree::ColorsChanged() {
+    if (ComponentState() & csLoading) return;
+    if (HandleAllocated()) PrepareBitmaps(true, false);
+    RepaintTree();
+}
+
+void TBaseLazyTree::Assign(const TBaseLazyTree& source) {
+    if (&source == this) return;
+    BeginUpdate();
+    try {
+        SetTreeOptions(*source.options_);
+        header_->Assign(*source.header_);
+        SetColors(source.colors_);
+        SetScrollBarOptions(source.scrollBarOptions_);
+        SetColor(source.Color());
+        font_ = source.font_;
+        FontChanged();
+        SetImages(source.images_);
+        SetStateImages(source.stateImages_);
+        SetCustomCheckImages(source.customCheckImages_);
+        SetCheckImageKind(source.checkImageKind_);
+        SetAlignment(source.alignment_);
+        SetBiDiMode(source.bidiMode_);
+        SetBackground(source.background_.get());
+        SetBackgroundOffsetX(source.backgroundOffsetX_);
+        SetBackgroundOffsetY(source.backgroundOffsetY_);
+        SetBorderStyle(source.borderStyle_);
+        SetButtonFillMode(source.buttonFillMode_);
+        SetButtonStyle(source.buttonStyle_);
+        SetDefaultNodeHeight(source.defaultNodeHeight_);
+        SetIndent(source.indent_);
+        SetMargin(source.margin_);
+        SetTextMargin(source.textMargin_);
+        SetSelectionCurveRadius(source.selectionCurveRadius_);
+        SetLineMode(source.lineMode_);
+        SetLineStyle(source.lineStyle_);
+        SetNodeAlignment(source.nodeAlignment_);
+        SetIncrementalSearch(source.incrementalSearch_);
+        SetAnimationDuration(source.animationDuration_);
+        SetPopupMenu(source.popupMenu_);
+        SelectionBlendFactor = source.SelectionBlendFactor;
+        ChangeDelay = source.ChangeDelay;
+        AutoExpandDelay = source.AutoExpandDelay;
+        AutoScrollDelay = source.AutoScrollDelay;
+        AutoScrollInterval = source.AutoScrollInterval;
+        EditDelay = source.EditDelay;
+        IncrementalSearchTimeout = source.IncrementalSearchTimeout;
+        IncrementalSearchDirection = source.IncrementalSearchDirection;
+        IncrementalSearchStart = source.IncrementalSearchStart;
+        DefaultPasteMode = source.DefaultPasteMode;
+        DragMode = source.DragMode;
+        DragImageKind = source.DragImageKind;
+        DragOperations = source.DragOperations;
+        DragWidth = source.DragWidth;
+        DragHeight = source.DragHeight;
+        HintAnimation = source.HintAnimation;
+        HintMode = source.HintMode;
+        ShowHint = source.ShowHint;
+        Hint = source.Hint;
+        WantTabs = source.WantTabs;
+        clipboardFormats_.Assign(source.clipboardFormats_);
+    } catch (...) {
+        EndUpdate();
+        throw;
+    }
+    EndUpdate();
+}
+
+void TBaseLazyTree::SetPopupMenu(TMenuItem* menu) {
+    popupMenu_ = menu;
+    if (menu) FreeNotification(menu);
 }
 
 void TBaseLazyTree::SetBackground(HBITMAP picture) {
@@ -291,6 +367,9 @@ void TBaseLazyTree::Notification(TComponent* component, TOperation operation) {
             }
         if (hit && !customCheckImages_ && checkImageKind_ == ckCustom) checkImageKind_ = ckLightCheck;
         if (hit && !destroying_) RepaintTree();
+        if (header_->Images() == component) header_->SetImages(nullptr);
+        if (header_->PopupMenu() == component) header_->SetPopupMenu(nullptr);
+        if (popupMenu_ == component) popupMenu_ = nullptr;
     }
     TCustomControl::Notification(component, operation);
 }

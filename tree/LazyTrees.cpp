@@ -9,6 +9,8 @@
 #include "tree/LazyTreeWorker.h"
 #include <algorithm>
 #include <cstdlib>
+#include <mutex>
+#include <unordered_set>
 
 namespace krv {
 
@@ -16,6 +18,17 @@ namespace {
 const char* const kTreeClass = "KorvaneLazyTree";
 // The class styles differ with toFullRepaintOnResize, so each has its class.
 const char* const kTreeClassFullRepaint = "KorvaneLazyTreeFullRepaint";
+
+// Every tree alive in this process: a reference that arrives from outside
+// (a data object) names a tree only when it is one of these.
+std::mutex& LiveTreesLock() {
+    static std::mutex lock;
+    return lock;
+}
+std::unordered_set<const void*>& LiveTrees() {
+    static std::unordered_set<const void*> trees;
+    return trees;
+}
 }
 
 // ---- life time ------------------------------------------------------------------
@@ -30,12 +43,25 @@ TBaseLazyTree::TBaseLazyTree(TComponent* owner) : TCustomControl(owner) {
     header_ = GetHeaderClass()(this);
     MakeRootNode();
     AddThreadReference();
+    std::lock_guard<std::mutex> guard(LiveTreesLock());
+    LiveTrees().insert(this);
+}
+
+bool TBaseLazyTree::IsLiveTree(const void* tree) {
+    std::lock_guard<std::mutex> guard(LiveTreesLock());
+    return LiveTrees().count(tree) != 0;
 }
 
 // While the tree is being destroyed it tells its owner only about freed
 // nodes (their data may need freeing), no state or change notifications.
 TBaseLazyTree::~TBaseLazyTree() {
+    {
+        std::lock_guard<std::mutex> guard(LiveTreesLock());
+        LiveTrees().erase(this);
+    }
     destroying_ = true;
+    // A hint shown or pending for this tree would reach it after it is gone.
+    if (HintManager().HintControl() == this) HintManager().CancelHint();
     DetachOleObjects();
     options_->SetMiscOptions(options_->MiscOptions() - toReadOnly);
     InterruptValidation();

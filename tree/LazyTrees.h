@@ -138,6 +138,9 @@ struct TLazyTreeHintData {
 };
 using TLTGetNodeProc = std::function<void(TBaseLazyTree* sender, PLazyNode node, void* data, bool& abort)>;
 
+// One of the tree's cursors ("LT_MOVEN" ... "LT_MOVEALL", "LT_HEADERSPLIT").
+HCURSOR LoadTreeCursor(const char* name);
+
 class TBaseLazyTree : public TCustomControl {
     friend class TWorkerThread;
     friend class TCustomLazyTreeOptions;
@@ -284,7 +287,8 @@ public:
     PLazyNode RangeAnchor() const { return rangeAnchor_; }
 
     // ---- check boxes, sorting, streams (their own files) -----------------
-    static TCheckState DetermineNextCheckState(TCheckType checkType, TCheckState checkState);
+    // The state a click or the space key gives a box of this type (a descendant may cycle otherwise).
+    virtual TCheckState DetermineNextCheckState(TCheckType checkType, TCheckState checkState);
     // Space key and mouse: press shows the box held down; release applies it.
     bool BeginPendingCheck(PLazyNode node, bool byMouse);
     void EndPendingCheck(bool apply);
@@ -438,8 +442,16 @@ public:
     // Automatic: every press on a node may start a drag.
     enum TDragMode { dmManual, dmAutomatic };
     TDragMode DragMode = dmManual;
-    // The tree's own context menu (DoGetPopupMenu asks the owner otherwise).
-    TMenuItem* PopupMenu = nullptr;
+    // The tree's own context menu, shown when DoGetPopupMenu has none for the node.
+    TMenuItem* PopupMenu() const { return popupMenu_; }
+    void SetPopupMenu(TMenuItem* menu);
+    // The dialog's Tab key moves the focused column instead of the focus.
+    bool WantTabs = false;
+    // Sends the tree the release of the button held (left when none), at the
+    // mouse's place, and leaves the framework drag states.
+    void SimulateMouseUp();
+    // Copies the published properties of another tree through their setters.
+    virtual void Assign(const TBaseLazyTree& source);
     // Tells the tree where the mouse is (the tests drive the tree by messages alone).
     std::function<DWORD()> TickSource;
 
@@ -458,6 +470,8 @@ public:
                         TLTNodeAttachMode mode, bool optimized);
     // The tree of this process a data object came from; nil for any other.
     static TBaseLazyTree* GetTreeFromDataObject(IDataObject* dataObject);
+    // Whether a pointer names a tree that exists now (compared, never read).
+    static bool IsLiveTree(const void* tree);
     virtual void GetNativeClipboardFormats(TFormatEtcArray& formats);
     virtual DWORD SuggestDropEffect(TBaseLazyTree* source, TShiftState shift, POINT pt, DWORD allowedEffects);
     // The drag manager (made on first use) and the tree's own drag image.
@@ -547,6 +561,7 @@ public:
     std::function<void(TBaseLazyTree*, PLazyNode node, TColumnIndex column, POINT p, bool& askParent,
                        TMenuItem*& popupMenu)> OnGetPopupMenu;
     std::function<void(TBaseLazyTree*, TCanvas& canvas, PLazyNode node, int& nodeHeight)> OnMeasureItem;
+    std::function<void(TBaseLazyTree*, PLazyNode node, TColumnIndex column, int& helpContext)> OnGetHelpContext;
     std::function<void(TBaseLazyTree*, TCanvas& canvas)> OnBeforePaint;
     std::function<void(TBaseLazyTree*, TCanvas& canvas)> OnAfterPaint;
     std::function<void(TBaseLazyTree*, TCanvas& canvas, RECT r, bool& handled)> OnPaintBackground;
@@ -573,6 +588,8 @@ public:
     // The hint decision (LazyTreeHint.cpp): 0 shows the hint the information
     // now describes, 1 none.
     int CMHintShow(THintInfo& info);
+    // The pause before a hint at a client point: -1 the hint manager's own, 0 none.
+    int HintShowPause(POINT p) const;
     // The cursor rectangle of the hint shown last (empty when none shows).
     RECT LastHintRect() const { return lastHintRect_; }
     // The hint animation to use, with the system's settings resolved.
@@ -663,6 +680,7 @@ protected:
     virtual std::wstring DoGetNodeTooltip(PLazyNode node, TColumnIndex column);
     virtual int DoGetNodeWidth(PLazyNode node, TColumnIndex column, TCanvas* canvas);
     virtual TMenuItem* DoGetPopupMenu(PLazyNode node, TColumnIndex column, POINT p);
+    virtual int DoGetHelpContext(PLazyNode node, TColumnIndex column);
     virtual void DoMeasureItem(TCanvas& canvas, PLazyNode node, int& nodeHeight);
     virtual void DoBeforePaint(TCanvas& canvas);
     virtual void DoAfterPaint(TCanvas& canvas);
@@ -831,6 +849,15 @@ private:
     void KillInputTimers();
     void UpdateHotNode(PLazyNode node);
     LRESULT AnswerTreeViewQuery(UINT msg, WPARAM wParam, LPARAM lParam);
+    // Hands a mouse move (client point, above the client area over the header) to the hint manager.
+    void HintMouseMoved(POINT p);
+    void CancelHintOf(PLazyNode node);
+    TLTDragImage* DropDragImage();
+    void PrintWindowTo(HDC dc, DWORD flags);
+    // Colours changed (the tree's, the system's): buttons redrawn, tree repainted.
+    void ColorsChanged();
+    // F1: the help topic of the focused node, its parents, then the controls around.
+    void ShowHelpContext();
     bool CollectNodesInFrame(RECT oldRect, RECT newRect);
     void ApplyBaseRecord(TStream& stream, int version, PLazyNode node, uint32_t& childCount);
     void AdoptLoadedSelection(PLazyNode node);
@@ -855,6 +882,7 @@ private:
 
     std::unique_ptr<TCustomLazyTreeOptions> options_;
     std::unique_ptr<TLTHeader> header_;
+    TMenuItem* popupMenu_ = nullptr;
     TLTColors colors_{this};
     TScrollBarOptions scrollBarOptions_{this};
     TClipboardFormats clipboardFormats_{this};
@@ -945,7 +973,6 @@ private:
     POINT lastMouse_{};
     RECT newSelRect_{}, oldSelRect_{};
     TShiftState drawSelShift_ = 0;
-    TColumnIndex lastHeaderColumn_ = ColumnNone;
     WindowHandle panningWindow_;
     BitmapHandle panningImage_;
     const char* panCursorName_ = nullptr;

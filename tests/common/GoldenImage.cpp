@@ -157,9 +157,10 @@ void ExpectMatchesGolden(const std::string& goldenDir, const std::string& name, 
     std::string path = goldenDir + "/" + name + ".png";
     TImage golden;
     if (::GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        // Written for the next run, but this one has compared nothing: a failure, as for text goldens.
         ::CreateDirectoryA(goldenDir.c_str(), nullptr);
         ASSERT_TRUE(WritePng(path, actual)) << "cannot write " << path;
-        std::printf("[ GOLDEN   ] %s was missing and has been written: look at it before committing\n", path.c_str());
+        ADD_FAILURE() << "golden " << path << " was missing and is written now: look at it before committing";
         return;
     }
     ASSERT_TRUE(ReadPng(path, golden)) << path << " is not an 8-bit RGB PNG this test can read";

@@ -1,7 +1,7 @@
 // Golden images shared by the test programs: what a drawing puts into a
 // 32-bit bitmap, compared pixel for pixel with a committed 8-bit RGB PNG.
-// A missing golden is written by the test (which says so) and must be looked
-// at before it is committed; a mismatch saves the actual picture beside the
+// A missing golden is written by the test, which fails saying so: it must be
+// looked at before it is committed; a mismatch saves the actual picture beside the
 // test program and says where it first differs.
 #pragma once
 #include <windows.h>

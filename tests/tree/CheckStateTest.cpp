@@ -169,11 +169,35 @@ TEST(CheckState, ReadOnlyAndDisabledNodesRefuseChanges) {
 }
 
 TEST(CheckState, NextStateOfAClick) {
-    EXPECT_EQ(TBaseLazyTree::DetermineNextCheckState(ctTriStateCheckBox, csMixedNormal), csCheckedNormal);
-    EXPECT_EQ(TBaseLazyTree::DetermineNextCheckState(ctCheckBox, csCheckedNormal), csUncheckedNormal);
-    EXPECT_EQ(TBaseLazyTree::DetermineNextCheckState(ctCheckBox, csUncheckedPressed), csCheckedNormal);
-    EXPECT_EQ(TBaseLazyTree::DetermineNextCheckState(ctRadioButton, csCheckedNormal), csCheckedNormal);
-    EXPECT_EQ(TBaseLazyTree::DetermineNextCheckState(ctButton, csCheckedNormal), csUncheckedNormal);
+    TTestTree tree;
+    EXPECT_EQ(tree.DetermineNextCheckState(ctTriStateCheckBox, csMixedNormal), csCheckedNormal);
+    EXPECT_EQ(tree.DetermineNextCheckState(ctCheckBox, csCheckedNormal), csUncheckedNormal);
+    EXPECT_EQ(tree.DetermineNextCheckState(ctCheckBox, csUncheckedPressed), csCheckedNormal);
+    EXPECT_EQ(tree.DetermineNextCheckState(ctRadioButton, csCheckedNormal), csCheckedNormal);
+    EXPECT_EQ(tree.DetermineNextCheckState(ctButton, csCheckedNormal), csUncheckedNormal);
+}
+
+// A descendant that cycles a tri-state box through mixed as well: the key check follows its slot.
+class TCyclingTree : public TTestTree {
+public:
+    TCheckState DetermineNextCheckState(TCheckType type, TCheckState state) override {
+        if (type != ctTriStateCheckBox) return TTestTree::DetermineNextCheckState(type, state);
+        return state == csUncheckedNormal ? csMixedNormal : state == csMixedNormal ? csCheckedNormal : csUncheckedNormal;
+    }
+};
+
+TEST(CheckState, ADescendantDecidesTheNextState) {
+    TCyclingTree tree;
+    tree.TreeOptions().SetMiscOptions(tree.TreeOptions().MiscOptions() + toCheckSupport);
+    PLazyNode n = tree.AddChild(nullptr);
+    tree.InitNode(n);
+    n->CheckType = ctTriStateCheckBox;
+    tree.SetFocusedNode(n);
+    for (TCheckState expected : {csMixedNormal, csCheckedNormal, csUncheckedNormal}) {
+        ASSERT_TRUE(tree.BeginPendingCheck(n, false));
+        tree.EndPendingCheck(true);
+        EXPECT_EQ(n->CheckState, expected);
+    }
 }
 
 TEST(CheckState, PendingPressShowsPressedAndAppliesOnlyOnTheSameNode) {

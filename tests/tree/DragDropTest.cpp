@@ -5,6 +5,7 @@
 #include "TextTree.h"
 #include "SessionSupport.h"
 #include "tree/LazyTreeDragImage.h"
+#include <algorithm>
 #include "tree/LazyTreeDrawing.h"
 #include <functional>
 
@@ -411,4 +412,57 @@ TEST(TreeDragImage, TheTargetShowsTheSourcesOwnPictureOnTheWay) {
     v.a.StartOleDrag(TwoTrees::LabelCentre(v.a, v.a.Find(L"Alpha")));
     EXPECT_EQ(seen, (std::vector<std::string>{"enter ok", "over ok", "leave hidden", "drop ok"}));
     EXPECT_EQ(0u, v.a.DragImage().States());   // the drag's end takes the picture away
+
+// A node opened by the hover delay under another tree's drag image: the
+// image is taken off while the rows move and put back after, so it is on the
+// screen again, and hiding it leaves the tree as it now is. (Under Wine the
+// picture lies on the desktop's surface, which the tree's paint never
+// touches, so only the pairing of hide and show is seen here.)
+TEST(TreeDragImage, AutoExpandUnderTheImageLeavesNoStaleRows) {
+    TwoTrees v;
+    FillSample(v.b);
+    v.a.Add(nullptr, L"Source");
+    PLazyNode alpha = v.b.Find(L"Alpha");
+    ASSERT_FALSE(v.b.Expanded(alpha));
+    v.b.Update();
+    RECT client = v.b.ClientRect(), screen = client;
+    ::MapWindowPoints(v.b.Handle(), nullptr, reinterpret_cast<POINT*>(&screen), 2);
+    Settled(screen);
+
+    // A picture over Alpha's row and the rows the expansion brings.
+    const int w = 120, h = 60;
+    void* bits = nullptr;
+    BitmapHandle picture = CreateDib32(w, h, &bits);
+    std::fill_n(static_cast<uint32_t*>(bits), w * h, 0xFF0000u);
+    POINT hot = TwoTrees::LabelCentre(v.b, alpha), hotScreen = hot, origin{hot.x - 20, hot.y - 5};
+    ::ClientToScreen(v.b.Handle(), &hotScreen);
+    ::ClientToScreen(v.b.Handle(), &origin);
+    ComPtr<IDataObject> data = v.a.DragManager()->DataObjectForDrag();
+    TLTDragImage& image = v.a.DragImage();
+    image.BeginImageDrag(picture.get(), origin, hotScreen, nullptr);
+    image.ShowImage();
+    ASSERT_TRUE(image.Visible());
+
+    IDropTarget* target = v.b.DragManager()->DropTarget();
+    DWORD effect = DROPEFFECT_COPY | DROPEFFECT_MOVE;
+    ASSERT_EQ(S_OK, target->DragEnter(data.get(), MK_LBUTTON, TwoTrees::Screen(v.b, hot), &effect));
+    ASSERT_EQ(S_OK, target->DragOver(MK_LBUTTON, TwoTrees::Screen(v.b, hot), &effect));
+    ASSERT_EQ(alpha, v.b.DropTargetNode());
+    ::SendMessageA(v.b.Handle(), WM_TIMER, 1, 0);   // the hover delay ends
+    EXPECT_TRUE(v.b.Expanded(alpha));
+    EXPECT_TRUE(image.Visible());   // shown again after the rows moved
+    // And it is really on the screen: the new rows were painted beneath it, not over it.
+    RECT shown{origin.x, origin.y, origin.x + w, origin.y + h};
+    std::vector<uint32_t> over = Grab(shown);
+    size_t reddish = size_t(std::count_if(over.begin(), over.end(), [](uint32_t p) {
+        return (p >> 16 & 255) > 200 && (p >> 8 & 255) < 160 && (p & 255) < 160;
+    }));
+    EXPECT_GT(reddish, over.size() * 9 / 10);
+    image.HideImage();
+    // Pending paints do not touch what hiding put back: only a full repaint would.
+    std::vector<uint32_t> left = Settled(screen);
+    v.b.Repaint();
+    EXPECT_EQ(Settled(screen), left);
+    target->DragLeave();
+    image.EndImageDrag();
 }

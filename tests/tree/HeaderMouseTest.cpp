@@ -254,7 +254,7 @@ TEST(HeaderMouse, EmulatedSystemStyleShowsHotPressedAndDropMark) {
     ExpectMatchesGolden("header_xp_states", both);
 }
 
-TEST(HeaderMouse, CursorOverASplitterIsTheSizingCursor) {
+TEST(HeaderMouse, CursorOverASplitterIsTheTreesSplitCursor) {
     HeaderSession s;
     std::vector<HCURSOR> asked;
     s.tree.OnGetHeaderCursor = [&](TLTHeader*, HCURSOR& cursor) { asked.push_back(cursor); };
@@ -265,7 +265,9 @@ TEST(HeaderMouse, CursorOverASplitterIsTheSizingCursor) {
     s.Send(WM_SETCURSOR, WPARAM(s.tree.Handle()), MAKELPARAM(HTBORDER, WM_MOUSEMOVE));
     ASSERT_TRUE(::SetCursorPos(caption.x, caption.y));
     s.Send(WM_SETCURSOR, WPARAM(s.tree.Handle()), MAKELPARAM(HTBORDER, WM_MOUSEMOVE));
-    EXPECT_EQ(asked, (std::vector<HCURSOR>{::LoadCursorA(nullptr, IDC_SIZEWE), ::LoadCursorA(nullptr, IDC_ARROW)}));
+    HCURSOR split = ::LoadCursorA(::GetModuleHandleA(nullptr), "LT_HEADERSPLIT");
+    ASSERT_NE(split, nullptr);   // drawn by the generator, linked into the program
+    EXPECT_EQ(asked, (std::vector<HCURSOR>{split, ::LoadCursorA(nullptr, IDC_ARROW)}));
 }
 
 // A column drag shows the column's picture, which follows the mouse from

@@ -2,6 +2,8 @@
 // visual styles): lines and buttons, check images of every type and state,
 // selection, grid lines, owner-painted rows, the empty tree and shortened text.
 #include "TreeTestSupport.h"
+#include "common/TempPath.h"
+#include <gtest/gtest-spi.h>
 #include "tree/LazyStringTree.h"
 #include "tree/LazyTreeDrawing.h"
 #include <map>
@@ -589,6 +591,35 @@ TEST(Paint, BlendedImagesOfSelectedNodesTakeTheSelectionColour) {
     }
     EXPECT_EQ(changed, 256u);
     EXPECT_EQ(wrong, 0u);
+
+// What a golden comparison reports, without it counting against this test.
+std::vector<testing::TestPartResult> GoldenReports(const std::string& dir, const std::string& name, const TImage& image) {
+    testing::TestPartResultArray results;
+    {
+        testing::ScopedFakeTestPartResultReporter reporter(
+            testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &results);
+        ExpectMatchesGolden(dir, name, image);
+    }
+    std::vector<testing::TestPartResult> out;
+    for (int i = 0; i < results.size(); ++i) out.push_back(results.GetTestPartResult(i));
+    return out;
+}
+
+TEST(GoldenImages, AMissingGoldenFailsOnceAndIsWrittenForTheNextRun) {
+    std::string dir = TempPath("korvane-golden-" + std::to_string(::GetCurrentProcessId()));
+    std::string file = dir + "\\new.png";
+    ::DeleteFileA(file.c_str());
+    TImage image = Capture(4, 3, [](HDC) {}, RGB(1, 2, 3));
+    auto first = GoldenReports(dir, "new", image);
+    ASSERT_EQ(first.size(), 1u);
+    EXPECT_TRUE(first[0].nonfatally_failed());
+    EXPECT_NE(std::string(first[0].message()).find("was missing"), std::string::npos) << first[0].message();
+    EXPECT_TRUE(GoldenReports(dir, "new", image).empty());   // written: now it compares equal
+    image.Pixels[5] = 0x123456;
+    EXPECT_EQ(GoldenReports(dir, "new", image).size(), 1u);   // and a different picture fails
+    ::DeleteFileA(file.c_str());
+    ::DeleteFileA(BesideTestProgram("new.actual.png").c_str());
+    ::RemoveDirectoryA(dir.c_str());
 }
 
 } // namespace

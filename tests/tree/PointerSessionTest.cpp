@@ -190,11 +190,13 @@ TEST(PointerSession, WheelPanningDeadZoneCursorAndStop) {
     EXPECT_EQ(s.tree.AutoScrollDirections(), sdDownDir);
     EXPECT_TRUE(s.tree.TreeStates().Contains(tsWheelScrolling));
     EXPECT_STREQ(s.tree.PanCursorName(), "LT_MOVES");
+    EXPECT_EQ(::GetCursor(), ::LoadCursorA(::GetModuleHandleA(nullptr), "LT_MOVES"));   // the tree's own picture
     s.Timer(4);
     EXPECT_LT(s.tree.OffsetY(), 0);
     s.Move(POINT{100, 91}, MK_MBUTTON);
     EXPECT_EQ(s.tree.AutoScrollDirections(), sdUpDir);
     EXPECT_STREQ(s.tree.PanCursorName(), "LT_MOVEN");
+    EXPECT_EQ(::GetCursor(), ::LoadCursorA(::GetModuleHandleA(nullptr), "LT_MOVEN"));
     // Any key ends panning.
     s.Key(VK_SHIFT);
     EXPECT_FALSE(s.tree.TreeStates().Contains(tsWheelPanning));

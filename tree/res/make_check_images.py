@@ -1,6 +1,8 @@
 #!/usr/bin/python3
 """Draws the tree's check-image strips and expand buttons (our own artwork)
-and writes them as 24-bit BMP files plus the resource script naming them.
+and writes them as 24-bit BMP files, draws the cursors of wheel panning and
+of the header's column splitter as monochrome 32 x 32 CUR files, and writes
+the resource script naming them all.
 
 Usage: make_check_images.py OUTDIR
 
@@ -190,6 +192,112 @@ STYLES = {
 }
 
 
+# ---- cursors ----------------------------------------------------------------
+
+CURSOR = 32
+CENTRE = 15.5
+
+# The pan cursors: an anchor dot with an arrow for each way the view may go.
+# Directions are unit steps in screen terms (y grows downwards).
+PAN_CURSORS = {
+    "LT_MOVEALL": [(0, -1), (0, 1), (-1, 0), (1, 0)],
+    "LT_MOVENS": [(0, -1), (0, 1)],
+    "LT_MOVEEW": [(-1, 0), (1, 0)],
+    "LT_MOVEN": [(0, -1)],
+    "LT_MOVES": [(0, 1)],
+    "LT_MOVEW": [(-1, 0)],
+    "LT_MOVEE": [(1, 0)],
+    "LT_MOVENW": [(-1, -1)],
+    "LT_MOVENE": [(1, -1)],
+    "LT_MOVESW": [(-1, 1)],
+    "LT_MOVESE": [(1, 1)],
+}
+
+
+def in_arrow(x, y, dx, dy):
+    """Whether a pixel centre lies in the arrow head pointing along (dx, dy)."""
+    length = math.hypot(dx, dy)
+    ux, uy = dx / length, dy / length
+    px, py = x + 0.5 - (CENTRE + 0.5), y + 0.5 - (CENTRE + 0.5)
+    along = px * ux + py * uy
+    across = abs(-px * uy + py * ux)
+    # Tip 14 pixels out, base 7 pixels out, 6 pixels wide on each side at the base.
+    return 7 <= along <= 14 and across <= (14 - along) * 6 / 7.0
+
+
+def pan_shape(directions):
+    shape = set()
+    for y in range(CURSOR):
+        for x in range(CURSOR):
+            if math.hypot(x - CENTRE, y - CENTRE) <= 2.6:
+                shape.add((x, y))
+            elif any(in_arrow(x, y, dx, dy) for dx, dy in directions):
+                shape.add((x, y))
+    return shape
+
+
+def split_shape():
+    """Two upright bars with an arrow out of each side: the column splitter."""
+    shape = set()
+    for y in range(8, 24):
+        for x in (14, 17):
+            shape.add((x, y))
+    for x in range(5, 27):
+        if x not in (14, 17):
+            shape.add((x, 15))
+            shape.add((x, 16))
+    for d in range(1, 5):
+        for y in range(15 - d, 17 + d):
+            shape.add((4 + d, y))
+            shape.add((27 - d, y))
+    return shape
+
+
+def cursor_pixels(shape):
+    """Black shape inside a white outline; everything else transparent.
+    Answers rows of 'k' (black), 'w' (white) and '.' (transparent)."""
+    rows = []
+    for y in range(CURSOR):
+        row = ""
+        for x in range(CURSOR):
+            if (x, y) in shape:
+                row += "k"
+            elif any((x + i, y + j) in shape for i in (-1, 0, 1) for j in (-1, 0, 1)):
+                row += "w"
+            else:
+                row += "."
+        rows.append(row)
+    return rows
+
+
+def write_cur(path, rows, hotspot):
+    def mask(bit_of):
+        data = bytearray()
+        for y in range(CURSOR - 1, -1, -1):   # bottom row first
+            for byte in range(CURSOR // 8):
+                v = 0
+                for b in range(8):
+                    if bit_of(rows[y][byte * 8 + b]):
+                        v |= 0x80 >> b
+                data.append(v)
+        return bytes(data)
+    xor = mask(lambda c: c == "w")
+    and_ = mask(lambda c: c == ".")
+    info = struct.pack("<IiiHHIIiiII", 40, CURSOR, CURSOR * 2, 1, 1, 0, len(xor) + len(and_), 0, 0, 2, 0)
+    palette = bytes((0, 0, 0, 0, 255, 255, 255, 0))
+    image = info + palette + xor + and_
+    header = struct.pack("<HHH", 0, 2, 1)
+    entry = struct.pack("<BBBBHHII", CURSOR, CURSOR, 2, 0, hotspot[0], hotspot[1], len(image), 6 + 16)
+    with open(path, "wb") as f:
+        f.write(header + entry + image)
+
+
+def cursors():
+    out = [(name, cursor_pixels(pan_shape(dirs))) for name, dirs in PAN_CURSORS.items()]
+    out.append(("LT_HEADERSPLIT", cursor_pixels(split_shape())))
+    return out
+
+
 def main():
     out = sys.argv[1]
     os.makedirs(out, exist_ok=True)
@@ -202,6 +310,10 @@ def main():
         fname = name.lower() + ".bmp"
         write_bmp(os.path.join(out, fname), expand_button(plus))
         lines.append('%s BITMAP "%s"' % (name, fname))
+    for name, rows in cursors():
+        fname = name.lower() + ".cur"
+        write_cur(os.path.join(out, fname), rows, (15, 15))
+        lines.append('%s CURSOR "%s"' % (name, fname))
     with open(os.path.join(out, "TreeImages.rc"), "w") as f:
         f.write("\n".join(lines) + "\n")
 
