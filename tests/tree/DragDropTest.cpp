@@ -412,6 +412,7 @@ TEST(TreeDragImage, TheTargetShowsTheSourcesOwnPictureOnTheWay) {
     v.a.StartOleDrag(TwoTrees::LabelCentre(v.a, v.a.Find(L"Alpha")));
     EXPECT_EQ(seen, (std::vector<std::string>{"enter ok", "over ok", "leave hidden", "drop ok"}));
     EXPECT_EQ(0u, v.a.DragImage().States());   // the drag's end takes the picture away
+}
 
 // A node opened by the hover delay under another tree's drag image: the
 // image is taken off while the rows move and put back after, so it is on the

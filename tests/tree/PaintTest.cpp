@@ -591,6 +591,7 @@ TEST(Paint, BlendedImagesOfSelectedNodesTakeTheSelectionColour) {
     }
     EXPECT_EQ(changed, 256u);
     EXPECT_EQ(wrong, 0u);
+}
 
 // What a golden comparison reports, without it counting against this test.
 std::vector<testing::TestPartResult> GoldenReports(const std::string& dir, const std::string& name, const TImage& image) {
