@@ -247,7 +247,8 @@ public:
     uint8_t States() const { return states_; }
 
     virtual void Assign(const TLTHeader& source);
-    virtual bool CanWriteColumns() const { return false; }
+    // False when the columns are not the header's to keep: a stream then holds none.
+    virtual bool CanWriteColumns() const { return true; }
     virtual void ChangeScale(int m, int d);
     // Whether p (client coordinates) lies on a splitter; the hit column becomes the one resized.
     virtual bool FindSplitterColumn(POINT p);
