@@ -85,10 +85,11 @@ void TCustomLazyExplorerTree::RebuildSystemIconList() {
             int& count;
             ~TLock() { --count; }
         } lock{++rebuildLock_};
+        // A tree shown without images stays so.
         TLETImageOptions images = TreeOptions().LETImageOptions();
         TreeOptions().SetLETImageOptions(images - toImages);
         RebuildShellIconCache([this] { ReinitShellIconCache(); });
-        TreeOptions().SetLETImageOptions(images + toImages);
+        TreeOptions().SetLETImageOptions(images);
     }
     RebuildAndRestoreView(LETMiscOption(toRestoreTopNodeOnRefresh));
 }

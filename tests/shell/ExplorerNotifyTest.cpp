@@ -279,7 +279,14 @@ TEST_F(ExplorerNotify, AnAssociationChangeHasTheShellBuildItsIconListAgainUnless
     ::SendMessageW(tree->Handle(), WM_MOUSEMOVE, 0, MAKELPARAM(5, 5));
     EXPECT_EQ(2u, tree->IconSizes.size());
 
+    // A tree shown without images stays so.
     auto& o = tree->TreeOptions();
+    o.SetLETImageOptions(o.LETImageOptions() - toImages);
+    tree->IconSizes.clear();
+    associationChanged();
+    EXPECT_EQ(2u, tree->IconSizes.size());
+    EXPECT_FALSE(o.LETImageOptions().Contains(toImages));
+
     o.SetLETMiscOptions(o.LETMiscOptions() + toNoRebuildIconListOnAssocChange);
     tree->IconSizes.clear();
     associationChanged();
