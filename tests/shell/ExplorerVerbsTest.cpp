@@ -685,7 +685,11 @@ TEST_F(ExplorerVerbs, AMouseRestingOnANodeShowsTheShellsInfoTip) {
     POINT p{r.left + 2, (r.top + r.bottom) / 2}, screen = p, before{};
     ::ClientToScreen(tree.Handle(), &screen);
     ::GetCursorPos(&before);
+    // Windows of other tests may lie above: the tree must be what the mouse is on.
+    for (HWND w : {shelltest::ShownForm().Handle(), tree.Handle()})
+        ::SetWindowPos(w, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     ::SetForegroundWindow(shelltest::ShownForm().Handle());
+    ASSERT_EQ(tree.Handle(), ::WindowFromPoint(screen));
     ::SetCursorPos(screen.x, screen.y);
     HintManager().HintPause = 10;
     ::SendMessageW(tree.Handle(), WM_MOUSEMOVE, 0, MAKELPARAM(p.x, p.y));
