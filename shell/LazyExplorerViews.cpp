@@ -112,7 +112,12 @@ void TLETPersistent::SwapContent(TLETPersistent& other) {
     std::swap(RootFolder, other.RootFolder);
     RootFolderCustomPath.swap(other.RootFolderCustomPath);
     std::swap(RootFolderCustomPIDL, other.RootFolderCustomPIDL);
-    std::swap(Storage, other.Storage);
+    // The storage objects stay (a tree's check storage points at its own
+    // object's): their records change places.
+    TRootNodeStorage held;
+    held.Assign(*Storage);
+    Storage->Assign(*other.Storage);
+    other.Storage->Assign(held);
     std::swap(StreamVersion, other.StreamVersion);
 }
 
