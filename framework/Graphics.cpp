@@ -7,7 +7,17 @@ COLORREF ColorToRGB(TColor color) {
     return static_cast<COLORREF>(color) & 0xFFFFFF;
 }
 
-TFont::TFont() : name_("Tahoma"), size_(8) {}
+namespace {
+std::string& DefaultFontName() {
+    static std::string name = "Tahoma";
+    return name;
+}
+} // namespace
+
+const std::string& TFont::DefaultName() { return DefaultFontName(); }
+void TFont::SetDefaultName(const std::string& name) { DefaultFontName() = name; }
+
+TFont::TFont() : name_(DefaultFontName()), size_(8) {}
 TFont::TFont(const TFont& other)
     : name_(other.name_), size_(other.size_), style_(other.style_), pitch_(other.pitch_), color_(other.color_) {}
 TFont& TFont::operator=(const TFont& other) {

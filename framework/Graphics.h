@@ -44,6 +44,9 @@ class TFont {
 public:
     TFont();
     TFont(const TFont& other);
+    // The face a new font takes (program-wide; "Tahoma" until set).
+    static const std::string& DefaultName();
+    static void SetDefaultName(const std::string& name);
     TFont& operator=(const TFont& other);
 
     const std::string& Name() const { return name_; }

@@ -63,6 +63,7 @@ private:
 TLETColumn::TLETColumn(TLazyTreeColumns* owner) : TLazyTreeColumn(owner) {
     // Hiding a column by the width toggle gives it width 0.
     SetMinWidth(0);
+    SetWidth(200);
 }
 
 void TLETColumn::SetColumnDetails(TLETColumnDetails value) {
@@ -76,6 +77,19 @@ void TLETColumn::SetColumnDetails(TLETColumnDetails value) {
 void TLETColumn::Assign(const TLazyTreeColumn& source) {
     TLazyTreeColumn::Assign(source);
     if (auto* other = dynamic_cast<const TLETColumn*>(&source)) details_ = other->details_;
+}
+
+// ---- the header ---------------------------------------------------------------------------
+
+bool TLETHeader::CanWriteColumns() const {
+    auto* tree = dynamic_cast<TCustomLazyExplorerTree*>(Treeview());
+    return !tree || tree->ColumnDetails() != cdShellColumns;
+}
+
+void TLETHeader::LoadFromStream(TStream& stream) {
+    TLTHeader::LoadFromStream(stream);
+    if (!CanWriteColumns())
+        if (auto* tree = dynamic_cast<TCustomLazyExplorerTree*>(Treeview())) tree->BuildColumns();
 }
 
 // ---- per-node width toggles --------------------------------------------------------------
@@ -199,24 +213,27 @@ bool TCustomLazyExplorerTree::SortsByShellName(PLazyNode child) {
     return ColumnKind(column) == cdFileName;
 }
 
-// A file-system folder's first columns are name, size, type and modified
-// (as the size column's alignment assumes too): those keep folders first as
-// our own columns do, whatever type the shell gives them (this system's
-// shell calls every column text). Other columns and other folders sort by
-// the folder's own comparison for the column.
+// The folder's column state says what a column holds: a number sorts by
+// size, a date by time, text by the folder's own comparison for the column
+// (a file-system folder's type column by SortType with fsFileType). This system's shell calls every
+// column text, so a file-system folder's size and modified columns (1 and 3,
+// as the size column's alignment assumes too) keep that fixed mapping when
+// the shell gives them as text or gives no state.
 int TCustomLazyExplorerTree::CompareShellColumn(TColumnIndex column, PLazyNode node1, PLazyNode node2,
                                                 TNamespace* ns1, TNamespace* ns2) {
     TShellSortHelper& sort = *sortHelper_;
     if (column >= ns1->DetailsColumnCount()) return DoCustomColumnCompare(column, node1, node2);
+    auto byTime = [&] { return sort.SortFileTime(ns1->LastWriteTimeRaw(), ns2->LastWriteTimeRaw(), ns1, ns2); };
+    // The name column is the folder's own order whatever its state says.
+    switch (column > 0 ? ns1->DetailsColumnState(column) & 0x07 : 0) {   // the type below the 8 of "shown"
+    case SHCOLSTATE_TYPE_INT: return sort.SortFileSize(ns1, ns2);
+    case SHCOLSTATE_TYPE_DATE: return byTime();
+    default: break;
+    }
     if (ns1->FileSystem() && ns2->FileSystem()) {
-        switch (column) {
-        case 1: return sort.SortFileSize(ns1, ns2);
-        case 2:
-            if (sort.FileSort == fsFileType) return sort.SortType(ns1, ns2);
-            break;
-        case 3: return sort.SortFileTime(ns1->LastWriteTimeRaw(), ns2->LastWriteTimeRaw(), ns1, ns2);
-        default: break;
-        }
+        if (column == 2 && sort.FileSort == fsFileType) return sort.SortType(ns1, ns2);
+        if (column == 1) return sort.SortFileSize(ns1, ns2);
+        if (column == 3) return byTime();
     }
     return sort.CompareIDSort(column, ns1, ns2);
 }
@@ -266,6 +283,7 @@ TNamespace* TCustomLazyExplorerTree::ColumnFolder() const {
 void TCustomLazyExplorerTree::SetColumnDetails(TColumnDetails value) {
     if (value == columnDetails_) return;
     columnDetails_ = value;
+    shellColumnCount_ = 0;
     if (value == cdUser) {
         Header().Columns().Clear();
         Header().SetOptions(Header().Options() - hoVisible);
@@ -280,6 +298,7 @@ void TCustomLazyExplorerTree::BuildColumns() {
     BeginUpdate();
     try {
         Header().Columns().Clear();
+        shellColumnCount_ = 0;
         Header().SetOptions(Header().Options() + hoVisible);
         if (columnDetails_ == cdLETColumns) BuildLETColumns();
         else BuildShellColumns();
@@ -323,6 +342,7 @@ void TCustomLazyExplorerTree::BuildShellColumns() {
         if (i == 1 && rightAlign) column->SetAlignment(taRightJustify);
         if (!(offered[i].State & 8)) column->SetOptions(column->Options() - coVisible);
     }
+    shellColumnCount_ = columns.Count();
     DoAddCustomShellColumn(columns.Count());
     RestoreColumnState();
 }

@@ -26,12 +26,16 @@ public:
     void Assign(const TLazyTreeColumn& source) override;
 
 private:
-    TLETColumnDetails details_ = cdCustom;
+    TLETColumnDetails details_ = cdFileName;
 };
 
+// The shell's columns belong to the folder shown, not to the header: under
+// cdShellColumns a stream keeps none, and loading one builds the folder's.
 class TLETHeader : public TLTHeader {
 public:
     explicit TLETHeader(TBaseLazyTree* owner) : TLTHeader(owner) {}
+    bool CanWriteColumns() const override;
+    void LoadFromStream(TStream& stream) override;
 };
 
 // Per node: the widths a column had before a toggle, so the next toggle

@@ -420,7 +420,7 @@ void TCustomLazyExplorerCombobox::DoInvalidPath(const std::wstring& path) {
         OnInvalidPath(this, path);
         return;
     }
-    ::MessageBoxW(Application().MainForm ? Application().MainForm->Handle() : nullptr,
+    ::MessageBoxW(ApplicationWindow(),
                   (InvalidPathPrefix + path + InvalidPathSuffix).c_str(), InvalidPathCaption.c_str(),
                   MB_ICONEXCLAMATION);
 }

@@ -75,12 +75,12 @@ void TContextMenuManager::RightButtonDown(PLazyNode node) {
     for (PLazyNode selected : tree_->GetSortedSelection(false))
         if (PIDLPtr item = ItemOf(tree_, selected)) previousSelection_.push_back(std::move(item));
     previousFocus_ = ItemOf(tree_, tree_->FocusedNode());
-    selectionChanged_ = false;
-    if (!tree_->Selected(node)) {
+    // Set first: the selection's change notifications must see it.
+    selectionChanged_ = !tree_->Selected(node);
+    if (selectionChanged_) {
         tree_->ClearSelection();
         tree_->SetSelected(node, true);
         tree_->SetFocusedNode(node);
-        selectionChanged_ = true;
     }
 }
 
@@ -111,12 +111,14 @@ void TContextMenuManager::Restore() {
 }
 
 void TContextMenuManager::Reset() {
-    if (selectionChanged_ && !tree_->TreeOptions().LETMiscOptions().Contains(toRightButtonSelect)) Restore();
+    bool changed = selectionChanged_;
+    if (changed && !tree_->TreeOptions().LETMiscOptions().Contains(toRightButtonSelect)) Restore();
     rightClick_.reset();
     previousSelection_.clear();
     previousFocus_.reset();
     selectionChanged_ = false;
     menuShown_ = false;
+    if (changed) tree_->SyncLinkedControls();
 }
 
 // ---- the tree's side ---------------------------------------------------------------------
@@ -197,6 +199,16 @@ bool TCustomLazyExplorerTree::ContextMenuMessage(UINT msg, WPARAM wParam, LPARAM
         GetHitTestInfoAt(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam), true, hit);
         if (hit.Node && (hit.Positions & (hpOnItemLabel | hpOnNormalIcon))) ContextMenuManager().RightButtonDown(hit.Node);
         return false;
+    }
+    case WM_RBUTTONUP: {
+        // The default handling of the release raises WM_CONTEXTMENU, which ends
+        // the right-click; a release that raised none ends it here.
+        if (!TCustomLazyStringTree::HandleMessage(msg, wParam, lParam, result))
+            result = DefaultHandler(msg, wParam, lParam);
+        if (ContextMenuManager().RightClickNode() || ContextMenuManager().RightClickSelecting())
+            ContextMenuManager().Reset();
+        if (::GetCapture() == Handle()) ::ReleaseCapture();
+        return true;
     }
     default:
         return false;

@@ -24,6 +24,9 @@ public:
 
     bool Enabled() const;   // mirrors toContextMenus
     bool MenuShown() const { return menuShown_; }
+    // From a right press that changed the selection until Reset: the
+    // selection is the menu's, and linked controls do not follow it.
+    bool RightClickSelecting() const { return selectionChanged_; }
     PLazyNode RightClickNode() const;
 
     // A right press over a node's label or icon: the selection and focus are
@@ -36,7 +39,8 @@ public:
     // Where a menu opened from the keyboard goes, in screen coordinates.
     POINT KeyboardMenuPosition(PLazyNode node);
     // Ends a right-click: without toRightButtonSelect the remembered selection
-    // and focus come back. Forgets everything.
+    // and focus come back; the linked controls then follow the selection as
+    // it stays. Forgets everything.
     void Reset();
     void SetMenuShown(bool value) { menuShown_ = value; }
 

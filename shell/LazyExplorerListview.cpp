@@ -1,6 +1,7 @@
 // The list view, and the linking of the published views through change links.
 #include "shell/LazyExplorerListview.h"
 #include "shell/LazyChangeLinks.h"
+#include "shell/LazyExplorerContextMenu.h"
 #include "shell/ShellEntryPoints.h"
 #include "shell/WideFileUtils.h"
 #include "shell/WideStrUtils.h"
@@ -56,6 +57,9 @@ bool TLazyExplorerViews::BrowseToPIDL(LPCITEMIDLIST pidl, bool expand, bool sele
 
 void TLazyExplorerViews::DoChange(PLazyNode node) {
     TCustomLazyExplorerTree::DoChange(node);
+    // A right-click selects for its menu: the linked controls follow once it ends.
+    TContextMenuManager& menu = ContextMenuManager();
+    if (menu.MenuShown() || menu.RightClickSelecting()) return;
     SyncLinkedControls();
 }
 

@@ -1,7 +1,10 @@
 // The explorer tree as a client of the change notifier: registration with
 // the window's life, and what a batch of changes does to the nodes.
 #include "shell/LazyExplorerTree.h"
+#include "shell/LazyExplorerContextMenu.h"
+#include "shell/LazyExplorerViews.h"
 #include "shell/LazyShellNotifier.h"
+#include "shell/ShellUtils.h"
 #include <algorithm>
 
 namespace krv {
@@ -45,8 +48,13 @@ void TCustomLazyExplorerTree::HandleShellNotify(TLazyShellEventList* list) {
         case sekMediaRemoved:
             if (PLazyNode drive = e.PIDL1 ? FindNodeByPIDL(e.PIDL1.get()) : nullptr) RefreshNode(drive);
             break;
-        case sekUpdateImage:
         case sekAssociationChanged:
+            if (!LETMiscOption(toNoRebuildIconListOnAssocChange)) {
+                RebuildSystemIconList();
+                break;
+            }
+            [[fallthrough]];
+        case sekUpdateImage:
             // Any shown icon may have changed: ask again as the nodes are painted.
             DropPendingIcons();
             for (PLazyNode run = GetFirstNoInit(); run; run = GetNextNoInit(run))
@@ -59,8 +67,34 @@ void TCustomLazyExplorerTree::HandleShellNotify(TLazyShellEventList* list) {
 }
 
 bool TCustomLazyExplorerTree::ShellRefreshBusy() {
-    return UpdateCount() > 0 || IsEditing() || !HandleAllocated() || !::IsWindowVisible(Handle());
+    return UpdateCount() > 0 || IsEditing() || !HandleAllocated() || !::IsWindowVisible(Handle()) ||
+           ContextMenuManager().MenuShown();
 }
+
+void TCustomLazyExplorerTree::RebuildSystemIconList() {
+    if (ShellRefreshBusy()) {
+        iconListRebuildPending_ = true;
+        return;
+    }
+    iconListRebuildPending_ = false;
+    Persistent().SaveTree(*this, true, true);
+    {
+        // No icon is drawn from the list while the shell makes it anew; the
+        // tree is rebuilt once, afterwards.
+        struct TLock {
+            int& count;
+            ~TLock() { --count; }
+        } lock{++rebuildLock_};
+        // A tree shown without images stays so.
+        TLETImageOptions images = TreeOptions().LETImageOptions();
+        TreeOptions().SetLETImageOptions(images - toImages);
+        RebuildShellIconCache([this] { ReinitShellIconCache(); });
+        TreeOptions().SetLETImageOptions(images);
+    }
+    RebuildAndRestoreView(LETMiscOption(toRestoreTopNodeOnRefresh));
+}
+
+void TCustomLazyExplorerTree::ReinitShellIconCache() { BroadcastIconMetricsChange(); }
 
 void TCustomLazyExplorerTree::ShellFolderChanged(LPCITEMIDLIST folder) {
     if (!folder) return;
@@ -84,7 +118,9 @@ void TCustomLazyExplorerTree::ShellFolderChanged(LPCITEMIDLIST folder) {
 }
 
 void TCustomLazyExplorerTree::RunDeferredShellRefresh() {
-    if (deferredShellFolders_.empty() || ShellRefreshBusy()) return;
+    if (ShellRefreshBusy()) return;
+    if (iconListRebuildPending_) RebuildSystemIconList();
+    if (deferredShellFolders_.empty()) return;
     std::vector<PIDLPtr> folders = std::move(deferredShellFolders_);
     deferredShellFolders_.clear();
     for (auto& folder : folders) ShellFolderChanged(folder.get());

@@ -5,6 +5,7 @@
 #include "shell/LazyExplorerTree.h"
 #include "shell/LazyCheckStorage.h"
 #include "shell/LazyExplorerContextMenu.h"
+#include "shell/LazyExplorerViews.h"
 #include "shell/LazyIconThread.h"
 #include "shell/LazyOrderCheck.h"
 #include "shell/ShellUtils.h"
@@ -43,11 +44,15 @@ TCustomLazyExplorerTree::TCustomLazyExplorerTree(TComponent* owner) : TCustomLaz
     UseOwnClasses();
     // The internal area comes first, while the tree is empty, so every node has it.
     dataOffset_ = AllocateInternalDataArea(sizeof(TLETNodeData));
-    storage_ = MakeRootCheckStorage();
+    persistent_ = std::make_unique<TLETPersistent>();
+    viewManager_ = std::make_unique<TViewManager>();
+    storage_ = MakeRootCheckStorage(*persistent_->Storage);
     SetDefaultNodeHeight(17);
     DragOperations = doCopy | doMove | doLink;
     DragWidth = 150;
     DragHeight = 250;
+    // Nodes give their own hints (the shell's info tip with toShellHints).
+    HintMode = hmHint;
     ClipboardFormats().Add("Lazy Tree Data");
     ::SHGetMalloc(malloc_.put());
     unknownFolderIcon_ = ImageIndexByAttributes(L"C:\\", FILE_ATTRIBUTE_DIRECTORY);
@@ -606,19 +611,33 @@ void TCustomLazyExplorerTree::DoUpdating(TLTUpdateState state) {
 void TCustomLazyExplorerTree::RefreshNode(PLazyNode node) {
     TNamespace* ns;
     if (!ValidateNamespace(node, ns)) return;
+    // The view below the node, by items: its nodes are about to be made anew.
+    TLETPersistent& view = Persistent();
+    view.SaveTree(*this, true, true, node);
     BeginUpdate();
-    bool expanded = Expanded(node), selected = Selected(node);
-    DeleteChildren(node, true);
-    ns->Invalidate(true);
-    if (node != root_) SetHasChildren(node, HasChildrenTest(ns, node->Parent == root_ ? nullptr : node->Parent));
-    if (expanded && HasChildren(node)) {
+    try {
+        DeleteChildren(node, true);
+        ns->Invalidate(true);
+        if (node != root_)
+            SetHasChildren(node, HasChildrenTest(ns, node->Parent == root_ ? nullptr : node->Parent));
         bool wasBrowsing = std::exchange(browsing_, true);
-        SetExpanded(node, true);
+        view.RestoreTree(*this, true, true, false);
         browsing_ = wasBrowsing;
+    } catch (...) {
+        EndUpdate();
+        throw;
     }
-    if (selected) SetSelected(node, true);
     EndUpdate();
     if (node != root_) InvalidateNode(node);
+}
+
+void TCustomLazyExplorerTree::SaveToStream(TStream&, PLazyNode) {
+    throw EStreamError("The explorer tree is not saved as a tree stream: save its view (TLETPersistent, TViewManager)");
+}
+
+void TCustomLazyExplorerTree::LoadFromStream(TStream&) {
+    throw EStreamError("The explorer tree is not loaded from a tree stream: restore a saved view (TLETPersistent, "
+                       "TViewManager)");
 }
 
 void TCustomLazyExplorerTree::ReReadAndRefreshNode(PLazyNode node) {

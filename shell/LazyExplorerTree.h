@@ -26,6 +26,8 @@ class TLazySysImages;
 class TRootNodeStorage;
 class TLazyExplorerListview;
 class TChildOrderThread;
+class TLETPersistent;
+class TViewManager;
 struct TImageThreadRequest;
 
 // The icon thread's answers (the change notifier's WM_SHELLNOTIFY is in LazyShellEvents.h).
@@ -71,8 +73,10 @@ public:
     virtual void RemoveCheck(LPCITEMIDLIST absolutePIDL, bool force) = 0;
 };
 
-// The default storage: a TRootNodeStorage record tree (LazyExplorerWalk.cpp).
+// The default storage: a TRootNodeStorage record tree (LazyExplorerWalk.cpp),
+// its own or one owned elsewhere (the tree's persistent-state object).
 std::unique_ptr<ILETCheckStorage> MakeRootCheckStorage();
+std::unique_ptr<ILETCheckStorage> MakeRootCheckStorage(TRootNodeStorage& root);
 
 enum TNamespaceStructureChange { nscAdd, nscDelete, nscRename };
 
@@ -141,7 +145,8 @@ public:
     // Fills a node's children when it has none yet; answers its child count.
     virtual int ExpandNamespaceFolder(PLazyNode node);
     PLazyNode AddCustomNode(PLazyNode parent, TNamespace* ns, bool setCheckType, TCheckType checkType = ctNone);
-    // Reads the node's item afresh: children dropped, has-children asked again, view state kept.
+    // Reads the node's item afresh: children dropped, has-children asked
+    // again; the folders expanded below it and the selection come back.
     void RefreshNode(PLazyNode node);
     // Brings the node's children in line with its folder now (gone items
     // deleted, new ones added), then refreshes the node.
@@ -185,6 +190,17 @@ public:
     // The check storage the tree reads and writes; nil stores nothing.
     ILETCheckStorage* CheckStorage() const { return storage_.get(); }
     void SetCheckStorage(std::unique_ptr<ILETCheckStorage> storage) { storage_ = std::move(storage); }
+
+    // The tree's persistent-state object: the view kept across a refresh and
+    // the record tree of the default check storage.
+    TLETPersistent& Persistent() { return *persistent_; }
+    // Named views of this tree.
+    TViewManager& ViewManager() { return *viewManager_; }
+    // The explorer tree's nodes are made from shell items only: a tree
+    // stream would give nodes without one. Both raise EStreamError; saved
+    // views (Persistent, ViewManager) keep what a tree stream would.
+    void SaveToStream(TStream& stream, PLazyNode node = nullptr) override;
+    void LoadFromStream(TStream& stream) override;
 
     // ---- commands on the selected items ----------------------------------------
     enum TShellVerb { svDelete, svCut, svCopy, svPaste, svProperties };
@@ -237,6 +253,8 @@ public:
     virtual bool ShellExecuteNamespace(TNamespace* ns, const std::wstring& workingDir, const std::wstring& parameters);
     // Saves the view, rebuilds through the root folder and restores the view.
     void RefreshTree(bool restoreTopNode);
+    // The second half: rebuilds and restores the view Persistent() holds.
+    void RebuildAndRestoreView(bool restoreTopNode);
     // The cut or copy marks of the selected nodes; earlier marks go first.
     void MarkCutCopy(bool cut);
     void ClearCutCopyMarks();
@@ -402,8 +420,14 @@ protected:
     // Re-reads the node of an absolute folder list when the tree has one
     // (later, at the next mouse move, while the tree is busy).
     void ShellFolderChanged(LPCITEMIDLIST folder);
-    // True while a re-read must wait: inside an update, an edit or a hidden window.
+    // True while a re-read must wait: inside an update, an edit, a shown
+    // context menu or a hidden window.
     bool ShellRefreshBusy();
+    // After a file-association change: the shell builds its icon list anew
+    // and the tree is refreshed (at the next mouse move while busy).
+    void RebuildSystemIconList();
+    // Tells the system the icon size changed and re-initialises the shell's icon cache.
+    virtual void ReinitShellIconCache();
     void RunDeferredShellRefresh();
     // Reacts to option changes; the option sets call these.
     void ImagesChanged();
@@ -412,6 +436,12 @@ protected:
     bool IsDesigning() const { return (ComponentState() & csDesigning) != 0; }
     // The read-only option also forbids renaming.
     bool CanEdit(PLazyNode node, TColumnIndex column) override;
+    // A column of the application's own beside the names: any but the main
+    // one without detail columns, a cdCustom one among the tree's own, one
+    // past the shell's columns.
+    bool IsCustomColumn(TColumnIndex column);
+    // How long the end of an edit waits for the change notifier's report of a rename.
+    static constexpr DWORD ShellNotifyWaitMs = 100;
     // While held, option setters change values without rebuilding.
     int rebuildLock_ = 0;
 
@@ -470,6 +500,8 @@ private:
     TFileSort fileSort_ = fsFileType;
     TFileSizeFormat fileSizeFormat_ = fsfExplorer;
     TColumnDetails columnDetails_ = cdUser;
+    std::unique_ptr<TLETPersistent> persistent_;
+    std::unique_ptr<TViewManager> viewManager_;
     std::unique_ptr<ILETCheckStorage> storage_;
     ComPtr<IMalloc> malloc_;
     std::unique_ptr<TImageList> smallImages_, largeImages_;
@@ -510,6 +542,8 @@ private:
     std::unique_ptr<TShellSortHelper> sortHelper_ = std::make_unique<TShellSortHelper>();
     // While the columns are built their changes are not stored.
     bool buildingColumns_ = false;
+    // The columns the shell gave (the rest were added by OnAddCustomShellColumn).
+    TColumnIndex shellColumnCount_ = 0;
     int CompareShellColumn(TColumnIndex column, PLazyNode node1, PLazyNode node2, TNamespace* ns1, TNamespace* ns2);
     TLETColumnDetails ColumnKind(TColumnIndex column);
     void BuildLETColumns();
@@ -518,6 +552,7 @@ private:
     // ---- end of sorting and columns -------------------------------------------------
     // Folders whose change came while the tree was busy.
     std::vector<PIDLPtr> deferredShellFolders_;
+    bool iconListRebuildPending_ = false;
 };
 
 // The published folder tree and list view; each follows the other through

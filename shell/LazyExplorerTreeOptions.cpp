@@ -202,7 +202,7 @@ void TCustomLazyExplorerTree::SetNodeDataSize(int value) {
 }
 
 void TCustomLazyExplorerTree::Assign(const TCustomLazyExplorerTree& source) {
-    columnDetails_ = source.columnDetails_;
+    SetColumnDetails(source.columnDetails_);
     SetFileObjects(source.fileObjects_);
     SetFileSizeFormat(source.fileSizeFormat_);
     SetFileSort(source.fileSort_);
@@ -210,7 +210,14 @@ void TCustomLazyExplorerTree::Assign(const TCustomLazyExplorerTree& source) {
     else if (source.customPIDL_) SetRootFolderCustomPIDL(source.customPIDL_);
     else SetRootFolder(source.rootFolder_);
     SetTreeOptions(const_cast<TCustomLazyExplorerTree&>(source).TreeOptions());
+    TLETColors& colors = LETColors();
+    const TLETColors& from = source.letColors_;
+    colors.SetCompressedTextColor(from.CompressedTextColor());
+    colors.SetFolderTextColor(from.FolderTextColor());
+    colors.SetFileTextColor(from.FileTextColor());
     SetActive(source.active_);
+    // The columns are those of the new root and options.
+    BuildColumns();
 }
 
 // ---- root folder ---------------------------------------------------------------------------------
@@ -262,11 +269,13 @@ void TCustomLazyExplorerTree::SetRootFolderCustomPath(const std::wstring& path) 
 
 void TCustomLazyExplorerTree::SetRootFolderCustomPIDL(LPCITEMIDLIST pidl) {
     if (!pidl) return;
-    auto pending = std::make_unique<TNamespace>(PIDLManager()->CopyPIDL(pidl));
-    if (!DoRootChanging(rfCustomPIDL, pending.get())) return;
-    if (customPIDL_ && TPIDLManager::PIDLSize(customPIDL_) == TPIDLManager::PIDLSize(pidl) &&
+    // The root it already has: nothing changes, so nobody is asked.
+    if (rootFolder_ == rfCustomPIDL && customPIDL_ &&
+        TPIDLManager::PIDLSize(customPIDL_) == TPIDLManager::PIDLSize(pidl) &&
         std::memcmp(customPIDL_, pidl, TPIDLManager::PIDLSize(pidl)) == 0)
         return;
+    auto pending = std::make_unique<TNamespace>(PIDLManager()->CopyPIDL(pidl));
+    if (!DoRootChanging(rfCustomPIDL, pending.get())) return;
     FreePIDL(customPIDL_);
     customPIDL_ = PIDLManager()->CopyPIDL(pidl);
     ChangeRoot(rfCustomPIDL, pending);

@@ -250,8 +250,12 @@ void TCustomLazyExplorerTree::HandleKeyDown(WORD& key, TShiftState shift) {
 }
 
 void TCustomLazyExplorerTree::RefreshTree(bool restoreTopNode) {
-    TLETPersistent view;
-    view.SaveTree(*this, true, true);
+    Persistent().SaveTree(*this, true, true);
+    RebuildAndRestoreView(restoreTopNode);
+}
+
+void TCustomLazyExplorerTree::RebuildAndRestoreView(bool restoreTopNode) {
+    TLETPersistent& view = Persistent();
     BeginUpdate();
     try {
         RebuildTree();
@@ -336,10 +340,19 @@ bool IsNameColumn(TCustomLazyExplorerTree& tree, TColumnIndex column) {
 }
 } // namespace
 
+bool TCustomLazyExplorerTree::IsCustomColumn(TColumnIndex column) {
+    if (!Header().Columns().IsColumnIndexValid(column) || IsNameColumn(*this, column)) return false;
+    switch (columnDetails_) {
+    case cdUser: return true;
+    case cdLETColumns: return ColumnKind(column) == cdCustom;
+    case cdShellColumns: return column >= shellColumnCount_;
+    }
+    return false;
+}
+
 bool TCustomLazyExplorerTree::DoEditing(PLazyNode node, TColumnIndex column, bool allowed) {
-    // Only names are edited (custom columns are the application's own).
-    bool customColumn = columnDetails_ == cdUser && column > 0;
-    allowed = allowed && !LETMiscOption(toLETReadOnly) && (IsNameColumn(*this, column) || customColumn);
+    // Only names are edited, and the custom columns (the application's own).
+    allowed = allowed && !LETMiscOption(toLETReadOnly) && (IsNameColumn(*this, column) || IsCustomColumn(column));
     return TCustomLazyStringTree::DoEditing(node, column, allowed);
 }
 
@@ -382,10 +395,18 @@ bool TCustomLazyExplorerTree::EditNodeName(PLazyNode node) {
 
 bool TCustomLazyExplorerTree::DoEndEdit() {
     bool result = TCustomLazyStringTree::DoEndEdit();
-    // Changes of the renamed item already queued are applied before anything reads the tree again.
+    // The change notifier reports a rename a moment after the shell made it:
+    // its notifications are awaited (at most ShellNotifyWaitMs) and applied
+    // before anything reads the tree again.
+    const DWORD start = ::GetTickCount();
     MSG msg;
-    while (HandleAllocated() && ::PeekMessageW(&msg, Handle(), WM_SHELLNOTIFY, WM_SHELLNOTIFY, PM_REMOVE))
-        ::DispatchMessageW(&msg);
+    for (;;) {
+        while (HandleAllocated() && ::PeekMessageW(&msg, Handle(), WM_SHELLNOTIFY, WM_SHELLNOTIFY, PM_REMOVE))
+            ::DispatchMessageW(&msg);
+        DWORD elapsed = ::GetTickCount() - start;
+        if (!changeNotifierRegistered_ || !HandleAllocated() || elapsed >= ShellNotifyWaitMs) break;
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, ShellNotifyWaitMs - elapsed, QS_POSTMESSAGE);
+    }
     return result;
 }
 

@@ -112,11 +112,16 @@ void TLETPersistent::SwapContent(TLETPersistent& other) {
     std::swap(RootFolder, other.RootFolder);
     RootFolderCustomPath.swap(other.RootFolderCustomPath);
     std::swap(RootFolderCustomPIDL, other.RootFolderCustomPIDL);
-    std::swap(Storage, other.Storage);
+    // The storage objects stay (a tree's check storage points at its own
+    // object's): their records change places.
+    TRootNodeStorage held;
+    held.Assign(*Storage);
+    Storage->Assign(*other.Storage);
+    other.Storage->Assign(held);
     std::swap(StreamVersion, other.StreamVersion);
 }
 
-void TLETPersistent::SaveTree(TCustomLazyExplorerTree& tree, bool saveSelection, bool saveFocus) {
+void TLETPersistent::SaveTree(TCustomLazyExplorerTree& tree, bool saveSelection, bool saveFocus, PLazyNode start) {
     if (Busy()) return;
     TFlagScope saving(flags_, pfSaving);
     FocusPIDL.reset();
@@ -124,17 +129,17 @@ void TLETPersistent::SaveTree(TCustomLazyExplorerTree& tree, bool saveSelection,
     TNamespace* ns;
     if (tree.ValidateNamespace(tree.GetTopNode(), ns)) TopNodePIDL = CopyOf(ns->AbsolutePIDL());
     if (saveFocus && tree.ValidateNamespace(tree.FocusedNode(), ns)) FocusPIDL = CopyOf(ns->AbsolutePIDL());
-    CollectLeaves(tree);
+    CollectLeaves(tree, start);
     if (saveSelection) SaveSelection(tree);
     RootFolderCustomPIDL = CopyOf(tree.RootFolderCustomPIDL());
     RootFolder = tree.RootFolder();
     RootFolderCustomPath = tree.RootFolderCustomPath();
 }
 
-void TLETPersistent::CollectLeaves(TCustomLazyExplorerTree& tree) {
+void TLETPersistent::CollectLeaves(TCustomLazyExplorerTree& tree, PLazyNode start) {
     LeafNodes.clear();
     bool hiddenRoot = tree.TreeOptions().LETFolderOptions().Contains(toHideRootFolder);
-    PLazyNode start = hiddenRoot ? tree.RootNode() : tree.GetFirst();
+    if (!start) start = hiddenRoot ? tree.RootNode() : tree.GetFirst();
     if (!start) return;
     auto expanded = [](PLazyNode node) { return (node->States & vsExpanded) != 0; };
     auto addLeaf = [&](PLazyNode node, bool isExpanded) {

@@ -8,6 +8,7 @@
 #include "shell/LazyExplorerOptions.h"
 #include "shell/PIDLTools.h"
 #include "shell/Streamable.h"
+#include "tree/LazyTreeTypes.h"
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,8 +50,9 @@ public:
     std::unique_ptr<TRootNodeStorage> Storage;
 
     // Skipped while this object saves or restores (a handler run by the
-    // restore must not overwrite what is being restored).
-    void SaveTree(TCustomLazyExplorerTree& tree, bool saveSelection, bool saveFocus);
+    // restore must not overwrite what is being restored). With a start node
+    // only the expanded folders below it are kept (the refresh of one node).
+    void SaveTree(TCustomLazyExplorerTree& tree, bool saveSelection, bool saveFocus, PLazyNode start = nullptr);
     void RestoreTree(TCustomLazyExplorerTree& tree, bool restoreSelection, bool restoreFocus, bool restoreTopNode);
     bool Busy() const { return flags_ != 0; }
     virtual void Clear();
@@ -64,7 +66,7 @@ protected:
     void SwapContent(TLETPersistent& other);
 
 private:
-    void CollectLeaves(TCustomLazyExplorerTree& tree);
+    void CollectLeaves(TCustomLazyExplorerTree& tree, PLazyNode start);
     void SaveSelection(TCustomLazyExplorerTree& tree);
     void RestoreLeaves(TCustomLazyExplorerTree& tree);
     void RestoreSelection(TCustomLazyExplorerTree& tree);

@@ -12,23 +12,29 @@
 namespace krv {
 
 namespace {
-// The seam the tree stores its checks through, over the record tree.
+// The seam the tree stores its checks through, over a record tree: its own,
+// or the one in the tree's persistent-state object.
 class TLETRootStorage : public ILETCheckStorage {
 public:
-    TRootNodeStorage Root;
+    TLETRootStorage() : owned_(std::make_unique<TRootNodeStorage>()), root_(owned_.get()) {}
+    explicit TLETRootStorage(TRootNodeStorage& root) : root_(&root) {}
+    TRootNodeStorage& Root() { return *root_; }
     bool FindCheck(LPCITEMIDLIST absolutePIDL, TCheckState& state, TCheckType& type) override {
-        TNodeStorage* record = Root.FindWithKinds(absolutePIDL, skCheck);
+        TNodeStorage* record = root_->FindWithKinds(absolutePIDL, skCheck);
         if (!record) return false;
         state = record->Storage.Check.CheckState;
         type = record->Storage.Check.CheckType;
         return true;
     }
     void StoreCheck(LPCITEMIDLIST absolutePIDL, TCheckState state, TCheckType type) override {
-        if (TNodeStorage* record = Root.Store(absolutePIDL, skCheck)) record->Storage.Check = {state, type};
+        if (TNodeStorage* record = root_->Store(absolutePIDL, skCheck)) record->Storage.Check = {state, type};
     }
     void RemoveCheck(LPCITEMIDLIST absolutePIDL, bool force) override {
-        Root.Remove(absolutePIDL, skCheck, force, false);
+        root_->Remove(absolutePIDL, skCheck, force, false);
     }
+private:
+    std::unique_ptr<TRootNodeStorage> owned_;
+    TRootNodeStorage* root_;
 };
 
 // A list copied into a buffer the walk may cut after any identifier.
@@ -54,9 +60,13 @@ private:
 
 std::unique_ptr<ILETCheckStorage> MakeRootCheckStorage() { return std::make_unique<TLETRootStorage>(); }
 
+std::unique_ptr<ILETCheckStorage> MakeRootCheckStorage(TRootNodeStorage& root) {
+    return std::make_unique<TLETRootStorage>(root);
+}
+
 TRootNodeStorage* TCustomLazyExplorerTree::GetStorage() const {
     auto* storage = dynamic_cast<TLETRootStorage*>(CheckStorage());
-    return storage ? &storage->Root : nullptr;
+    return storage ? &storage->Root() : nullptr;
 }
 
 PLazyNode TCustomLazyExplorerTree::InternalWalkToPIDL(LPCITEMIDLIST pidl, bool select, bool walk, bool reinit,
@@ -182,9 +192,11 @@ void TCustomLazyExplorerTree::SyncToPIDL(LPCITEMIDLIST pidl) {
     };
     syncing_ = true;
     TGuard guard{syncing_};
+    // A list view shows a folder: it follows when its folder is another.
+    PLazyNode current = InheritsFrom("TLazyExplorerListview") ? RootNode() : GetFirstSelected();
     TNamespace* ns;
     bool same = false;
-    if (ValidateNamespace(GetFirstSelected(), ns)) {
+    if (ValidateNamespace(current, ns)) {
         ComPtr<IShellFolder> desktop;
         if (SUCCEEDED(::SHGetDesktopFolder(desktop.put())) && desktop) {
             HRESULT hr = desktop->CompareIDs(0, ns->AbsolutePIDL(), pidl);

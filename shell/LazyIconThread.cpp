@@ -196,13 +196,18 @@ void TLazyImageThreadManager::DropRequests(TWinControl* control, bool anyData, v
 }
 
 void TLazyImageThreadManager::ClearPendingItems(TWinControl* control, UINT messageID, IMalloc* malloc) {
-    ClearPendingItem(control, nullptr, malloc, messageID);
+    ClearPending(control, true, nullptr, malloc, messageID);
 }
 
+// A nil data names the requests made with nil data, not all of the control's.
 void TLazyImageThreadManager::ClearPendingItem(TWinControl* control, void* data, IMalloc* malloc, UINT messageID) {
+    ClearPending(control, false, data, malloc, messageID);
+}
+
+void TLazyImageThreadManager::ClearPending(TWinControl* control, bool anyData, void* data, IMalloc* malloc,
+                                           UINT messageID) {
     if (!thread_) return;
     Require(IsRegistered(control), "Trying to clear pending Image Thead Items from an unregistered control");
-    bool anyData = data == nullptr;
     std::lock_guard<std::recursive_mutex> lock(thread_->ListLock);
     // Answers already posted reach the control first.
     if (control->HandleAllocated()) {

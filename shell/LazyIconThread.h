@@ -124,6 +124,8 @@ private:
                TNamespace* ns, bool front);
     // Under the list's lock: drops the control's requests (with data, only those).
     void DropRequests(TWinControl* control, bool anyData, void* data, IMalloc* malloc);
+    // Delivers the answers already posted, then drops the requests as DropRequests.
+    void ClearPending(TWinControl* control, bool anyData, void* data, IMalloc* malloc, UINT messageID);
     void StopThread();
 
     mutable std::mutex controlLock_;

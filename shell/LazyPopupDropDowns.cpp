@@ -74,8 +74,11 @@ void TTreeDropDownWnd::UpdateScrollbar() {
     TOwnerDrawScrollbar& bar = ScrollBar();
     bar.SetVisible(shown);
     if (!shown) return;
-    bar.SetMax(range - page);
+    // The whole range first, so that the page set next is not cut to the
+    // range less a page: the thumb is page / range of the track.
+    bar.SetMax(range);
     bar.SetPageSize(page);
+    bar.SetMax(range - page);
     bar.SmallChange = tree->DefaultNodeHeight();
     bar.LargeChange = page;
     bar.SetPosition(-tree->OffsetY());

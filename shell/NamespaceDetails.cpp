@@ -95,17 +95,15 @@ std::wstring TNamespace::DetailsOf(int column) {
     // A parent folder's details describe its children; the desktop answers for itself.
     if (!IsDesktop()) ParentShellFolder();
     TNamespace* owner = parent_ ? parent_ : this;
+    // Each source in turn: a folder that refuses a column leaves it to the next.
     SHELLDETAILS details{};
-    if (IShellFolder2* folder2 = owner->ShellFolder2()) {
+    if (IShellFolder2* folder2 = owner->ShellFolder2())
         if (SUCCEEDED(folder2->GetDetailsOf(relativePIDL_, static_cast<UINT>(column), &details)))
             return DetailText(details, relativePIDL_);
-        return std::wstring();
-    }
-    if (IShellDetails* shellDetails = owner->ShellDetails()) {
+    details = SHELLDETAILS{};
+    if (IShellDetails* shellDetails = owner->ShellDetails())
         if (SUCCEEDED(shellDetails->GetDetailsOf(relativePIDL_, static_cast<UINT>(column), &details)))
             return DetailText(details, relativePIDL_);
-        return std::wstring();
-    }
     return DetailsDefaultOf(column);
 }
 

@@ -246,7 +246,7 @@ bool TNamespace::ShellExecuteNamespace(const std::wstring& workingDir, const std
         SHELLEXECUTEINFOW info{};
         info.cbSize = sizeof info;
         info.fMask = SEE_MASK_INVOKEIDLIST | SEE_MASK_NOCLOSEPROCESS;
-        info.hwnd = nullptr;
+        info.hwnd = ApplicationWindow();
         info.lpIDList = AbsolutePIDL();
         info.lpParameters = parameters.empty() ? nullptr : parameters.c_str();
         info.lpDirectory = directory.empty() ? nullptr : directory.c_str();
@@ -258,6 +258,7 @@ bool TNamespace::ShellExecuteNamespace(const std::wstring& workingDir, const std
         SHELLEXECUTEINFOA info{};
         info.cbSize = sizeof info;
         info.fMask = SEE_MASK_INVOKEIDLIST | SEE_MASK_NOCLOSEPROCESS;
+        info.hwnd = ApplicationWindow();
         info.lpIDList = AbsolutePIDL();
         info.lpParameters = parametersA.empty() ? nullptr : parametersA.c_str();
         info.lpDirectory = directoryA.empty() ? nullptr : directoryA.c_str();

@@ -139,9 +139,10 @@ void TCustomOwnerDrawScrollbar::SetFlat(bool flat) {
     Invalidate();
 }
 
+// The page is clamped when it is set, not here: a list shorter than two
+// pages has a page larger than the range it scrolls.
 void TCustomOwnerDrawScrollbar::SetMax(int max) {
     if (max <= min_) max = min_ + 1;
-    pageSize_ = std::clamp(pageSize_, 1, max - min_);
     storedMax_ = max + pageSize_;
     SetPosition(position_);
     Invalidate();

@@ -4,6 +4,7 @@
 #include "shell/ShellEntryPoints.h"
 #include "shell/SystemVersion.h"
 #include "shell/WideStrUtils.h"
+#include "framework/Forms.h"
 #include "framework/Handle.h"
 #include <cstring>
 #include <mutex>
@@ -160,11 +161,59 @@ int SystemIconIndex(int kind) {
     }
 }
 
+HWND ApplicationWindow() {
+    TForm* main = Application().MainForm;
+    return main && main->HandleAllocated() ? main->Handle() : nullptr;
+}
+
 BOOL FileIconInit() {
     if (!IsWinNT()) return 0;
     using TFileIconInit = BOOL(WINAPI*)(BOOL);
     auto fn = reinterpret_cast<TFileIconInit>(reinterpret_cast<void*>(ResolveProc("shell32.dll", MAKEINTRESOURCEA(660))));
     return fn ? fn(TRUE) : 0;
+}
+
+namespace {
+const wchar_t* const WindowMetricsKey = L"Control Panel\\Desktop\\WindowMetrics";
+const wchar_t* const ShellIconSizeValue = L"Shell Icon Size";
+
+void WriteIconSize(HKEY key, int size) {
+    std::wstring text = std::to_wstring(size);
+    ::RegSetValueExW(key, ShellIconSizeValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                     DWORD((text.size() + 1) * sizeof(wchar_t)));
+}
+} // namespace
+
+bool RebuildShellIconCache(const std::function<void()>& reinit) {
+    HKEY raw = nullptr;
+    if (::RegCreateKeyExW(HKEY_CURRENT_USER, WindowMetricsKey, 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr,
+                          &raw, nullptr) != ERROR_SUCCESS)
+        return false;
+    RegKeyHandle key(raw);
+    // The value as it is, to be put back byte for byte.
+    DWORD type = 0, bytes = 0;
+    bool present = ::RegQueryValueExW(key.get(), ShellIconSizeValue, nullptr, &type, nullptr, &bytes) == ERROR_SUCCESS;
+    std::vector<BYTE> saved(bytes + sizeof(wchar_t), 0);
+    if (present && ::RegQueryValueExW(key.get(), ShellIconSizeValue, nullptr, &type, saved.data(), &bytes) != ERROR_SUCCESS)
+        present = false;
+    int size = ::GetSystemMetrics(SM_CXICON);
+    if (present && type == REG_SZ) size = _wtoi(reinterpret_cast<const wchar_t*>(saved.data()));
+    else if (present && type == REG_DWORD && bytes >= 4) std::memcpy(&size, saved.data(), 4);
+    if (size <= 0) size = ::GetSystemMetrics(SM_CXICON);
+    WriteIconSize(key.get(), size + 1);
+    reinit();
+    if (present) ::RegSetValueExW(key.get(), ShellIconSizeValue, 0, type, saved.data(), bytes);
+    else ::RegDeleteValueW(key.get(), ShellIconSizeValue);
+    reinit();
+    return true;
+}
+
+void BroadcastIconMetricsChange() {
+    DWORD_PTR answer = 0;
+    // Bounded: a window that does not answer must not stop the tree.
+    ::SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, SPI_SETNONCLIENTMETRICS,
+                          reinterpret_cast<LPARAM>(L"WindowMetrics"), SMTO_ABORTIFHUNG, 2000, &answer);
+    FileIconInit();
 }
 
 bool GetDriveClusterInfo9x(const std::wstring& root, DWORD& sectorsPerCluster, DWORD& bytesPerSector,

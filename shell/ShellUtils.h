@@ -2,6 +2,7 @@
 // special folders, file times as text, standard icon indexes, Windows 9x
 // drive geometry, and the start-up of the shell components.
 #pragma once
+#include <functional>
 #include "framework/Handle.h"
 #include "shell/Namespace.h"
 #include "shell/PIDLTools.h"
@@ -36,6 +37,15 @@ std::wstring FileTimeToLocalText(const FILETIME& ft);
 int SystemIconIndex(int kind);
 // On the NT family: tells the shell to fill the full system image list. Its answer, or 0.
 BOOL FileIconInit();
+// The window that owns what the shell shows for the program: the main form's, else none.
+HWND ApplicationWindow();
+// Makes the shell build its system icon list anew: the user's shell icon size
+// (when unset, the system icon width) is written one pixel larger and then
+// back, reinit running after each write. The value is left as it was (also
+// when it was unset). False when the user's metrics key cannot be opened.
+bool RebuildShellIconCache(const std::function<void()>& reinit);
+// Tells the windows that the icon metrics changed, and re-initialises the icon cache.
+void BroadcastIconMetricsChange();
 
 // Windows 95 OSR2/98/Me drive geometry through the vwin32 device.
 bool GetDriveClusterInfo9x(const std::wstring& root, DWORD& sectorsPerCluster, DWORD& bytesPerSector,

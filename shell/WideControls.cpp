@@ -2,6 +2,7 @@
 #include "shell/SystemVersion.h"
 #include "shell/WideStrUtils.h"
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 namespace krv {
@@ -81,14 +82,44 @@ void PostSetSelection(HWND wnd, int start, int end) {
     else ::PostMessageA(wnd, EM_SETSEL, static_cast<WPARAM>(start), end);
 }
 
-TCustomWideEdit::TCustomWideEdit(TComponent* owner) : TEdit(owner) {}
+bool WideEditReadOnlyByMessage = false;
+
+std::string WideControlsFontName(const TOSVersion& version) {
+    return IsWinNT(version) && version.MajorVersion >= 5 ? "MS Shell Dlg 2" : "MS Shell Dlg";
+}
+
+void StartWideControls() {
+    static bool started = false;
+    if (std::exchange(started, true)) return;
+    TFont::SetDefaultName(WideControlsFontName(CurrentOSVersion()));
+}
+
+void SubClassUnicodeControl(TWinControl* control) {
+    HWND wnd = control && control->HandleAllocated() ? control->Handle() : nullptr;
+    if (!wnd || !::IsWindowUnicode(wnd) || !control->UnicodeWindow())
+        throw Exception("Wide Control Internal Error: SubClassUnicodeControl.Control is not Unicode.");
+    StartWideControls();
+    // Dialog-style code finds a child by its identifier: never leave it 0.
+    if ((::GetWindowLongPtrW(wnd, GWL_STYLE) & WS_CHILD) && ::GetWindowLongPtrW(wnd, GWLP_ID) == 0)
+        ::SetWindowLongPtrW(wnd, GWLP_ID, reinterpret_cast<LONG_PTR>(wnd));
+}
+
+TCustomWideEdit::TCustomWideEdit(TComponent* owner) : TEdit(owner) { StartWideControls(); }
 
 void TCustomWideEdit::CreateParams(TCreateParams& params) {
     TEdit::CreateParams(params);
     params.Unicode = IsWinNT();
+    readOnlyByMessage_ = !params.Unicode && WideEditReadOnlyByMessage && (params.Style & ES_READONLY);
+    if (readOnlyByMessage_) params.Style &= ~DWORD(ES_READONLY);
     params.WideCaption = text_;
     params.Caption = WideToAnsi(text_);
     if (!params.Unicode && !text_.empty()) TWideCaptionHolder::For(this)->Caption = text_;
+}
+
+void TCustomWideEdit::CreateHandleDone() {
+    TEdit::CreateHandleDone();
+    if (UnicodeWindow()) SubClassUnicodeControl(this);
+    if (readOnlyByMessage_) ::SendMessageA(Handle(), EM_SETREADONLY, 1, 0);
 }
 
 std::wstring TCustomWideEdit::Text() const {

@@ -6,9 +6,27 @@
 // an edit with a wide Text, and two small helpers.
 #pragma once
 #include "framework/StdCtrls.h"
+#include "shell/SystemVersion.h"
 #include <string>
 
 namespace krv {
+
+// The face the wide controls give the framework's new fonts: "MS Shell Dlg 2"
+// on the NT family from version 5 on, else "MS Shell Dlg".
+std::string WideControlsFontName(const TOSVersion& version);
+// Once per program, on the first wide control: the framework's default font
+// name becomes WideControlsFontName of the running system.
+void StartWideControls();
+// Program-wide switch (off by default): outside the NT family a read-only
+// wide edit is made without the read-only style and then made read-only by
+// message.
+extern bool WideEditReadOnlyByMessage;
+
+// Takes a control's window as a wide control: its messages must reach the
+// control in their wide form (the framework's Unicode windows do), and a
+// child window without an identifier gets its own handle as identifier.
+// Raises Exception when the window is not a Unicode window.
+void SubClassUnicodeControl(TWinControl* control);
 
 // The wide caption of a control whose window is not Unicode; owned by the
 // control, so it goes with it.
@@ -48,9 +66,11 @@ public:
     void SetText(const std::wstring& text);
 protected:
     void CreateParams(TCreateParams& params) override;
+    void CreateHandleDone() override;
     bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 private:
     std::wstring text_;   // kept while there is no window
+    bool readOnlyByMessage_ = false;
 };
 
 class TWideEdit : public TCustomWideEdit {

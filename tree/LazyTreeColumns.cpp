@@ -714,8 +714,10 @@ int FontPointsFromHeight(int height) {
 void TLTHeader::SaveToStream(TStream& s) const {
     s.WriteValue(int32_t(-1));
     s.WriteValue(kHeaderStreamVersion);
-    s.WriteValue(int32_t(columns_->Count()));
+    const bool writeColumns = CanWriteColumns();
+    s.WriteValue(int32_t(writeColumns ? columns_->Count() : 0));
     for (const auto& c : columns_->items_) {
+        if (!writeColumns) break;
         WriteWide(s, c->text_);
         WriteWide(s, c->hint_);
         for (int32_t v : {int32_t(c->width_), int32_t(c->minWidth_), int32_t(c->maxWidth_), int32_t(c->style_),

@@ -253,7 +253,8 @@ public:
     TLTDragImage* DragImage() const { return dragImage_.get(); }
 
     virtual void Assign(const TLTHeader& source);
-    virtual bool CanWriteColumns() const { return false; }
+    // False when the columns are not the header's to keep: a stream then holds none.
+    virtual bool CanWriteColumns() const { return true; }
     virtual void ChangeScale(int m, int d);
     // Whether p (client coordinates) lies on a splitter; the hit column becomes the one resized.
     virtual bool FindSplitterColumn(POINT p);

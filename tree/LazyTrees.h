@@ -295,8 +295,8 @@ public:
     PLazyNode PendingCheckNode() const { return checkNode_; }
     void Sort(PLazyNode node, TColumnIndex column, TSortDirection direction, bool doInit = true);
     void SortTree(TColumnIndex column, TSortDirection direction, bool doInit = true);
-    void SaveToStream(TStream& stream, PLazyNode node = nullptr);
-    void LoadFromStream(TStream& stream);
+    virtual void SaveToStream(TStream& stream, PLazyNode node = nullptr);
+    virtual void LoadFromStream(TStream& stream);
     void LoadFromFile(const std::string& fileName);
 
     // ---- the position cache (worker thread) -----------------------------

@@ -231,6 +231,26 @@ TEST_F(LinkedViews, BrowsingToAFileShowsItsFolderWithTheFileSelected) {
     EXPECT_TRUE(Same(PathOf(*list, list->GetFirstSelected()), tmp / L"sub\\file.txt"));
 }
 
+TEST_F(LinkedViews, AListAlreadyShowingTheFolderIsNotAskedToChangeItsRoot) {
+    SelectInTree(tmp / L"sub");
+    ASSERT_TRUE(Same(ListRoot(), tmp / L"sub"));
+    PLazyNode file = ListNode(tmp / L"sub\\file.txt");
+    ASSERT_NE(file, nullptr);
+    list->SetSelected(file, true);   // a row of its own selected: the list still shows "sub"
+    std::vector<std::wstring> asked;
+    list->OnRootChanging = [&](TCustomLazyExplorerTree*, TRootFolder, TNamespace*, TNamespace* ns, bool&) {
+        asked.push_back(ns ? ns->NameForParsing() : L"(none)");
+    };
+    PIDLPtr sub(PathToPIDL(tmp / L"sub")), other(PathToPIDL(tmp / L"other"));
+    list->SyncToPIDL(sub.get());
+    EXPECT_TRUE(asked.empty()) << "asked for the folder it shows";
+    EXPECT_TRUE(list->Selected(file)) << "its rows stay";
+    list->SyncToPIDL(other.get());
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_TRUE(Same(asked[0], tmp / L"other"));
+    EXPECT_TRUE(Same(ListRoot(), tmp / L"other"));
+}
+
 TEST_F(LinkedViews, LimitedToTheTreesRootTheListRefusesFoldersOutsideIt) {
     tree->SetRootFolderCustomPath(tmp / L"sub");
     list->TreeOptions().SetLETMiscOptions(list->TreeOptions().LETMiscOptions() + toListviewLimitBrowseToRoot);

@@ -242,6 +242,11 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetDefaultColumnState(UINT c, SHCOLSTATEF* s) override {
         Count("GetDefaultColumnState");
+        auto scripted = options_->ColumnStates.find(c);
+        if (scripted != options_->ColumnStates.end() && s) {
+            *s = scripted->second;
+            return S_OK;
+        }
         return inner2_->GetDefaultColumnState(c, s);
     }
     HRESULT STDMETHODCALLTYPE GetDetailsEx(PCUITEMID_CHILD p, const SHCOLUMNID* id, VARIANT* v) override {
@@ -249,6 +254,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetDetailsOf(PCUITEMID_CHILD p, UINT c, SHELLDETAILS* d) override {
         Count("Folder2.GetDetailsOf");
+        if (p && options_->Folder2DetailsFail) return E_FAIL;
         return inner2_->GetDetailsOf(p, c, d);
     }
     HRESULT STDMETHODCALLTYPE MapColumnToSCID(UINT c, SHCOLUMNID* id) override {

@@ -25,6 +25,8 @@ struct TFolderOptions {
     bool ShellDetails = false;   // IShellDetails with DetailColumns columns
     int DetailColumns = 3;
     bool HideFolder2 = false;    // no IShellFolder2
+    bool Folder2DetailsFail = false;   // IShellFolder2.GetDetailsOf of an item fails
+    std::map<UINT, SHCOLSTATEF> ColumnStates;   // GetDefaultColumnState answers these columns so
     bool DamagedFirstChild = false;
     bool ScriptedCompare = false;   // CompareIDs answers CompareResult instead of the real folder
     HRESULT CompareResult = S_OK;

@@ -11,6 +11,7 @@
 #include "shell/WideFileUtils.h"
 #include "shell/WideStrUtils.h"
 #include "framework/Forms.h"
+#include "framework/Stream.h"
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <random>
@@ -30,6 +31,8 @@ class TColumnsTree : public TLazyExplorerTree {
 public:
     using TLazyExplorerTree::TLazyExplorerTree;
     using TLazyExplorerTree::DoHeaderClick;
+    using TLazyExplorerTree::DoCompareNodes;
+    using TLazyExplorerTree::DoEditing;
     // When set, the columns are those of this folder instead of the root's.
     TNamespace* FolderOverride = nullptr;
     TNamespace* ColumnFolder() const override {
@@ -477,6 +480,123 @@ TEST_F(ExplorerColumns, SettingsDialogRowsAreReorderedByDraggingWithinTheList) {
     EXPECT_EQ(drag(data.get(), name, true).first, DWORD(DROPEFFECT_NONE));
     EXPECT_EQ(titles(), (std::vector<std::wstring>{L"Type", L"Size", L"Name"}));
     EXPECT_EQ(list.RootNodeCount(), 9u);
+}
+
+TEST_F(ExplorerColumns, ANewColumnIsANameColumnAndCustomColumnsPastTheOwnOnesAreEditable) {
+    auto* added = static_cast<TLETColumn*>(Columns().Add());
+    EXPECT_EQ(added->ColumnDetails(), cdFileName);
+    EXPECT_EQ(added->Width(), 200);
+    Columns().Clear();
+
+    tree->OnAddCustomShellColumn = [](TCustomLazyExplorerTree* t, TColumnIndex) {
+        static_cast<TLETColumn*>(t->Header().Columns().Add())->SetColumnDetails(cdCustom);
+    };
+    for (TColumnDetails kind : {cdLETColumns, cdShellColumns}) {
+        tree->SetColumnDetails(kind);
+        const TColumnIndex custom = Columns().Count() - 1;
+        ASSERT_GE(custom, 4) << kind;
+        PLazyNode row = tree->GetFirst();
+        EXPECT_TRUE(tree->DoEditing(row, 0, true)) << "the name, kind " << kind;
+        EXPECT_TRUE(tree->DoEditing(row, custom, true)) << "the custom column, kind " << kind;
+        EXPECT_FALSE(tree->DoEditing(row, 1, true)) << "a detail, kind " << kind;
+        EXPECT_FALSE(tree->DoEditing(row, custom, false)) << "a veto stays, kind " << kind;
+    }
+}
+
+TEST_F(ExplorerColumns, AHeaderStreamKeepsNoShellColumnsAndLoadingOneGivesTheFoldersColumns) {
+    auto streamedCount = [](TMemoryStream& s) {
+        s.SetPosition(8);   // after the marker and the version
+        return s.ReadValue<int32_t>();
+    };
+    tree->SetColumnDetails(cdLETColumns);
+    TMemoryStream own;
+    tree->Header().SaveToStream(own);
+    EXPECT_EQ(streamedCount(own), 9);
+
+    tree->SetColumnDetails(cdShellColumns);
+    std::vector<std::wstring> titles;
+    for (TColumnIndex c = 0; c < Columns().Count(); ++c) titles.push_back(Columns()[c].Text());
+    TMemoryStream shell;
+    tree->Header().SaveToStream(shell);
+    EXPECT_EQ(streamedCount(shell), 0);
+
+    own.SetPosition(0);
+    tree->Header().LoadFromStream(own);
+    std::vector<std::wstring> loaded;
+    for (TColumnIndex c = 0; c < Columns().Count(); ++c) loaded.push_back(Columns()[c].Text());
+    EXPECT_EQ(loaded, titles) << "the folder's columns, not the streamed ones";
+}
+
+TEST_F(ExplorerColumns, AssignTakesTheColoursAndBuildsTheColumns) {
+    tree->SetColumnDetails(cdLETColumns);
+    tree->LETColors().SetCompressedTextColor(clRed);
+    tree->LETColors().SetFolderTextColor(clGreen);
+    tree->LETColors().SetFileTextColor(clNavy);
+    TColumnsTree copy;
+    copy.SetParent(&shelltest::ShownForm());
+    copy.SetBounds(0, 0, 300, 200);
+    copy.HandleNeeded();
+    copy.Assign(*tree);
+    EXPECT_EQ(copy.LETColors().CompressedTextColor(), clRed);
+    EXPECT_EQ(copy.LETColors().FolderTextColor(), clGreen);
+    EXPECT_EQ(copy.LETColors().FileTextColor(), clNavy);
+    ASSERT_EQ(copy.Header().Columns().Count(), 9);
+    EXPECT_EQ(static_cast<TLETColumn&>(copy.Header().Columns()[1]).ColumnDetails(), cdSize);
+    EXPECT_TRUE(copy.Header().Options().Contains(hoVisible));
+}
+
+// The shell of these machines calls every column text: the folder's column
+// states are scripted here.
+TEST_F(ExplorerColumns, ShellColumnsSortByTheKindOfValueTheFolderGivesEachColumn) {
+    tree->SetColumnDetails(cdShellColumns);
+    tree->SetFileSort(fsFileExtension);
+    // a.txt: larger and older than z.dat, and first by name and by type.
+    auto stamp = [](const std::wstring& path, WORD year) {
+        SYSTEMTIME st{year, 1, 0, 1, 12, 0, 0, 0};
+        FILETIME ft;
+        ::SystemTimeToFileTime(&st, &ft);
+        FileHandle f(::CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(f);
+        ASSERT_TRUE(::SetFileTime(f.get(), &ft, &ft, &ft));
+    };
+    stamp(tmp / L"a.txt", 2001);
+    stamp(tmp / L"z.dat", 2011);
+    auto options = std::make_shared<shelltest::TFolderOptions>();
+    TSeamFolder folder(tmp.Path(), options);
+    auto child = [&](const wchar_t* name) {
+        PIDLPtr absolute(PathToPIDL(tmp / name));
+        auto* ns = new TNamespace(PIDLManager()->CopyPIDL(TPIDLManager::GetPointerToLastID(absolute.get())), &folder);
+        return tree->AddCustomNode(nullptr, ns, false);
+    };
+    PLazyNode a = child(L"a.txt"), z = child(L"z.dat");
+    ASSERT_GE(Ns(a)->DetailsColumnCount(), 4);
+    ASSERT_EQ(Ns(a)->SizeOfFileInt64(), 10);
+    ASSERT_EQ(Ns(z)->SizeOfFileInt64(), 5);
+    auto sign = [&](TColumnIndex column) {
+        int r = tree->DoCompareNodes(a, z, column);
+        return (r > 0) - (r < 0);
+    };
+    const struct {
+        SHCOLSTATEF State;
+        int Expected;
+    } table[] = {
+        {SHCOLSTATE_TYPE_INT | SHCOLSTATE_ONBYDEFAULT, 1},    // by size: 10 bytes after 5
+        {SHCOLSTATE_TYPE_DATE | SHCOLSTATE_ONBYDEFAULT, -1},  // by time: 2001 before 2011
+    };
+    for (const auto& row : table) {
+        options->ColumnStates = {{2, row.State}};
+        EXPECT_EQ(sign(2), row.Expected) << std::hex << row.State;
+    }
+    // Given as text, the column is the folder's own comparison for it.
+    options->ColumnStates = {{2, SHCOLSTATE_TYPE_STR | SHCOLSTATE_ONBYDEFAULT}};
+    ComPtr<IShellFolder> real = shelltest::BindFolder(tmp.Path());
+    HRESULT hr = real->CompareIDs(2, Ns(a)->RelativePIDL(), Ns(z)->RelativePIDL());
+    int shellSign = short(HRESULT_CODE(hr)) > 0 ? 1 : short(HRESULT_CODE(hr)) < 0 ? -1 : -1;   // a tie goes to the names
+    EXPECT_EQ(sign(2), shellSign);
+    // Wine's text-only states keep size and modified columns of file-system items numeric.
+    options->ColumnStates = {{1, SHCOLSTATE_TYPE_STR}, {3, SHCOLSTATE_TYPE_STR}};
+    EXPECT_EQ(sign(1), 1);
+    EXPECT_EQ(sign(3), -1);
 }
 
 } // namespace

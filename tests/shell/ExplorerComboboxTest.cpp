@@ -389,20 +389,39 @@ TEST_F(Combo, TheTreeStyleAndTheScrollBarFollowingTheTree) {
     dd.SetComboBoxStyle(TPopupExplorerDropDown::cbsClassic);
     EXPECT_FALSE(paint.PaintOptions().Contains(toShowButtons) || paint.PaintOptions().Contains(toShowTreeLines));
 
-    dd.SetDropDownCount(3);
+    dd.SetDropDownCount(6);   // the rows then fill more than one page but less than two
     Type(L"c");
     shelltest::PostedSteps steps([&] { dd.RollUp(false); });
     bool barShown = false, treeBeside = false;
     int maxBefore = 0, maxAfter = 0;
+    // The bar as it stands and what it should be: the page is the window's
+    // inside, the range the rows' height, so the thumb is page / range.
+    struct TBarState {
+        int Page, Max, Thumb;
+        int WantedPage, Range, WantedThumb;
+    };
+    std::vector<TBarState> bars;
+    auto record = [&] {
+        TOwnerDrawScrollbar& bar = dd.ScrollBar();
+        RECT r;
+        ::GetWindowRect(dd.Handle(), &r);
+        int page = r.bottom - r.top - 2, range = dd.Tree().VerticalRange();
+        RECT client = bar.ClientRect();
+        int track = client.bottom - client.top - 2 * ::GetSystemMetrics(SM_CYVSCROLL);
+        bars.push_back({bar.PageSize(), bar.Max(), bar.Metrics().ThumbLength, page, range,
+                        std::max(::MulDiv(track, page, range), ::GetSystemMetrics(SM_CYVTHUMB))});
+    };
     steps.Then([&] {
         TOwnerDrawScrollbar& bar = dd.ScrollBar();
         barShown = bar.Visible() && ::IsWindowVisible(bar.Handle());
         treeBeside = dd.Tree().Width() + bar.Width() == dd.ClientWidth();
         maxBefore = bar.Max();
+        record();
         // Expanding posts WM_APP+10: the bar takes in the new rows.
         dd.Tree().SetExpanded(dd.Tree().FocusedNode(), true);
         steps.Then([&] {
             maxAfter = dd.ScrollBar().Max();
+            record();
             PostKey(combo.Edit().Handle(), VK_ESCAPE);
         });
     });
@@ -412,6 +431,13 @@ TEST_F(Combo, TheTreeStyleAndTheScrollBarFollowingTheTree) {
     EXPECT_TRUE(barShown);
     EXPECT_TRUE(treeBeside);
     EXPECT_GT(maxAfter, maxBefore);
+    ASSERT_EQ(bars.size(), 2u);
+    EXPECT_LT(bars[0].Range, 2 * bars[0].WantedPage) << "a list shorter than two pages";
+    for (const TBarState& b : bars) {
+        EXPECT_EQ(b.Page, b.WantedPage) << b.Range;
+        EXPECT_EQ(b.Max, b.Range - b.WantedPage) << b.Range;
+        EXPECT_EQ(b.Thumb, b.WantedThumb) << b.Range;
+    }
 }
 
 TEST_F(Combo, AnUpdateListHandlerGivesTheRows) {

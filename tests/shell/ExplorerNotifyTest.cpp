@@ -28,6 +28,28 @@ public:
         ReRead.push_back(ValidateNamespace(node, ns) ? ns->NameForParsing() : L"<none>");
         TLazyExplorerTree::ReReadAndRefreshNode(node);
     }
+    // The shell's icon size as each re-initialisation of the icon cache saw it
+    // (none broadcast: the other windows of the machine are left alone).
+    std::vector<std::wstring> IconSizes;
+    std::vector<bool> ImagesShown;
+    void ReinitShellIconCache() override {
+        IconSizes.push_back(ShellIconSize());
+        ImagesShown.push_back(TreeOptions().LETImageOptions().Contains(toImages));
+    }
+    static std::wstring ShellIconSize() {
+        HKEY raw = nullptr;
+        if (::RegOpenKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop\\WindowMetrics", 0, KEY_QUERY_VALUE, &raw) !=
+            ERROR_SUCCESS)
+            return L"<none>";
+        RegKeyHandle key(raw);
+        wchar_t text[32] = {};
+        DWORD type = 0, bytes = sizeof text - sizeof(wchar_t);
+        if (::RegQueryValueExW(key.get(), L"Shell Icon Size", nullptr, &type, reinterpret_cast<BYTE*>(text), &bytes) !=
+                ERROR_SUCCESS ||
+            type != REG_SZ)
+            return L"<none>";
+        return text;
+    }
 };
 
 bool PumpUntil(const std::function<bool()>& done, DWORD boundMs = 20000) {
@@ -206,6 +228,72 @@ TEST_F(ExplorerNotify, BatchesInFlightAreReleasedWhenTheTreeOrItsWindowGoes) {
             EXPECT_TRUE(tree->ChangeNotifierRegistered());
         }
     }
+}
+
+TEST_F(ExplorerNotify, AnAssociationChangeHasTheShellBuildItsIconListAgainUnlessSwitchedOff) {
+    ASSERT_TRUE(tree->ChangeNotifierRegistered());
+    shelltest::MakeDir(folder / L"a\\inner");
+    tree->RefreshTree(false);
+    PLazyNode a = tree->GetFirstChild(tree->GetFirst());
+    tree->SetExpanded(a, true);
+    ASSERT_TRUE(tree->Expanded(a));
+    auto associationChanged = [&] {
+        TLazyShellEventListPtr list(new TLazyShellEventList);
+        auto event = std::make_unique<TLazyShellEvent>();
+        event->Kind = sekAssociationChanged;
+        event->Flags = SHCNE_ASSOCCHANGED;
+        list->Add(std::move(event));
+        TLazyShellEventListPtr sent = list;   // the reference the window takes over
+        ::SendMessageW(tree->Handle(), WM_SHELLNOTIFY, reinterpret_cast<WPARAM>(sent.get()), 0);
+        sent.detach();
+    };
+    HKEY raw = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop\\WindowMetrics", 0, nullptr,
+                                               0, KEY_SET_VALUE, nullptr, &raw, nullptr));
+    RegKeyHandle key(raw);
+    const std::wstring before = TReReadTree::ShellIconSize();
+    const wchar_t set[] = L"32";
+    ::RegSetValueExW(key.get(), L"Shell Icon Size", 0, REG_SZ, reinterpret_cast<const BYTE*>(set), sizeof set);
+
+    associationChanged();
+    EXPECT_EQ((std::vector<std::wstring>{L"33", L"32"}), tree->IconSizes) << "one pixel larger, then back";
+    EXPECT_EQ((std::vector<bool>{false, false}), tree->ImagesShown) << "no icon drawn from the list meanwhile";
+    EXPECT_TRUE(tree->TreeOptions().LETImageOptions().Contains(toImages));
+    EXPECT_EQ(L"32", TReReadTree::ShellIconSize());
+    a = tree->GetFirstChild(tree->GetFirst());
+    EXPECT_TRUE(tree->Expanded(a)) << "the tree is refreshed with its view kept";
+
+    // Unset, the system's icon width is the size, and it is unset again afterwards.
+    ::RegDeleteValueW(key.get(), L"Shell Icon Size");
+    tree->IconSizes.clear();
+    associationChanged();
+    EXPECT_EQ((std::vector<std::wstring>{std::to_wstring(::GetSystemMetrics(SM_CXICON) + 1), L"<none>"}),
+              tree->IconSizes);
+
+    // While the tree is busy the rebuild waits for the next mouse move.
+    tree->IconSizes.clear();
+    tree->SetVisible(false);
+    associationChanged();
+    EXPECT_TRUE(tree->IconSizes.empty());
+    tree->SetVisible(true);
+    ::SendMessageW(tree->Handle(), WM_MOUSEMOVE, 0, MAKELPARAM(5, 5));
+    EXPECT_EQ(2u, tree->IconSizes.size());
+
+    // A tree shown without images stays so.
+    auto& o = tree->TreeOptions();
+    o.SetLETImageOptions(o.LETImageOptions() - toImages);
+    tree->IconSizes.clear();
+    associationChanged();
+    EXPECT_EQ(2u, tree->IconSizes.size());
+    EXPECT_FALSE(o.LETImageOptions().Contains(toImages));
+
+    o.SetLETMiscOptions(o.LETMiscOptions() + toNoRebuildIconListOnAssocChange);
+    tree->IconSizes.clear();
+    associationChanged();
+    EXPECT_TRUE(tree->IconSizes.empty());
+    if (before != L"<none>")
+        ::RegSetValueExW(key.get(), L"Shell Icon Size", 0, REG_SZ, reinterpret_cast<const BYTE*>(before.c_str()),
+                         DWORD((before.size() + 1) * sizeof(wchar_t)));
 }
 
 } // namespace

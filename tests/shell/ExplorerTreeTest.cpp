@@ -11,6 +11,8 @@
 #include "shell/ShellUtils.h"
 #include "shell/WideStrUtils.h"
 #include "framework/Forms.h"
+#include "framework/Stream.h"
+#include "tree/LazyStringTree.h"
 #include <gtest/gtest.h>
 #include <commctrl.h>
 #include <algorithm>
@@ -578,6 +580,30 @@ TEST_F(ExplorerTree, ReReadingAFolderDeletesGoneItemsAndAddsNewOnes) {
     EXPECT_TRUE(storage->Records.empty()) << "the gone item's check went with it";
     ASSERT_NE(nullptr, tree.FocusedNode());
     EXPECT_EQ(folder / L"d", Ns(tree.FocusedNode())->NameForParsing()) << "the focus moves to the next sibling";
+}
+
+// A tree stream would make nodes without shell items: both ways are refused,
+// and the nodes shown stay as they were.
+TEST_F(ExplorerTree, TreeStreamsAreRefusedAndTheNodesStay) {
+    shelltest::TempFolder folder(L"krv_let_stream");
+    for (const wchar_t* name : {L"a", L"b"}) shelltest::MakeDir(folder / name);
+    tree.SetRootFolderCustomPath(folder.Path());
+    tree.SetActive(true);
+    const size_t before = Children(tree.GetFirst()).size();
+    ASSERT_EQ(2u, before);
+    TLazyStringTree plain;
+    plain.SetRootNodeCount(3);
+    TMemoryStream stream;
+    plain.SaveToStream(stream);
+    stream.SetPosition(0);
+    TBaseLazyTree& asBase = tree;
+    EXPECT_THROW(asBase.LoadFromStream(stream), EStreamError);
+    EXPECT_EQ(1u, tree.RootNodeCount());
+    EXPECT_EQ(before, Children(tree.GetFirst()).size());
+    for (PLazyNode node = tree.GetFirst(); node; node = tree.GetNext(node)) EXPECT_NE(nullptr, Ns(node));
+    TMemoryStream saved;
+    EXPECT_THROW(asBase.SaveToStream(saved), EStreamError);
+    EXPECT_EQ(0, saved.Size());
 }
 
 // A folder whose shell refuses every comparison: a refusal is no match, or

@@ -4,7 +4,9 @@
 // context menu's shortcut removal, the keyboard table, opening on a double
 // click and the text colours. Verbs that would open the shell's modal
 // windows or act on real folders are recorded instead of run.
+#include "CountingFolder.h"
 #include "ShellTestUtil.h"
+#include "shell/LazyExplorerListview.h"
 #include "shell/LazyExplorerContextMenu.h"
 #include "shell/LazyExplorerTree.h"
 #include "shell/LazyIconThread.h"
@@ -13,6 +15,7 @@
 #include "shell/WideFileUtils.h"
 #include "framework/Forms.h"
 #include "framework/Menus.h"
+#include "tree/LazyTreeHint.h"
 #include <gtest/gtest.h>
 #include <atomic>
 #include <functional>
@@ -637,6 +640,102 @@ TEST_F(ExplorerVerbs, FoldersAndFilesTakeTheirColoursExceptWhenSelectedOrSwitche
     auto folderOptions = tree.TreeOptions().LETFolderOptions();
     tree.TreeOptions().SetLETFolderOptions(folderOptions + toNoUseLETColorsProp);
     EXPECT_EQ(clGray, colour(L"note.txt"));
+}
+
+TEST_F(ExplorerVerbs, F3ReadsANodeAgainAndKeepsTheFoldersExpandedDeepBelowIt) {
+    shelltest::MakeDir(folder / L"alpha\\inner\\deep");
+    tree.RefreshTree(false);
+    PLazyNode alpha = Child(L"alpha");
+    tree.SetExpanded(alpha, true);
+    PLazyNode inner = tree.GetFirstChild(alpha);
+    ASSERT_EQ(L"inner", Name(inner));
+    tree.SetExpanded(inner, true);
+    ASSERT_EQ(1u, tree.ChildCount(inner));
+    shelltest::MakeDir(folder / L"gamma");   // what the refresh must show
+    tree.ClearSelection();
+    tree.SetSelected(tree.GetFirst(), true);
+    tree.SetFocusedNode(tree.GetFirst());
+    WORD key = VK_F3;
+    tree.HandleKeyDown(key, 0);
+    EXPECT_EQ(0, key);
+    ASSERT_NE(nullptr, Child(L"gamma")) << "the node was read again";
+    alpha = Child(L"alpha");
+    ASSERT_NE(nullptr, alpha);
+    EXPECT_TRUE(tree.Expanded(alpha));
+    inner = tree.GetFirstChild(alpha);
+    ASSERT_EQ(L"inner", Name(inner));
+    EXPECT_TRUE(tree.Expanded(inner)) << "a folder expanded two levels down stays expanded";
+    EXPECT_EQ(L"deep", Name(tree.GetFirstChild(inner)));
+    EXPECT_TRUE(tree.Selected(tree.GetFirst()));
+    EXPECT_EQ(tree.GetFirst(), tree.FocusedNode());
+}
+
+// The shell of these machines gives no info tips: the item's folder is a seam that does.
+TEST_F(ExplorerVerbs, AMouseRestingOnANodeShowsTheShellsInfoTip) {
+    auto options = std::make_shared<shelltest::TFolderOptions>();
+    options->QueryInfo = true;
+    options->InfoTip = L"a tip of the shell";
+    PLazyNode node = tree.AddCustomNode(tree.GetFirst(), new shelltest::TSeamFolder(folder / L"note.txt", options), false);
+    tree.TreeOptions().SetLETShellOptions(tree.TreeOptions().LETShellOptions() + toShellHints);
+    tree.ShowHint = true;
+    tree.HintAnimation = hatNone;
+    tree.ScrollIntoView(node, false, false);
+    ::UpdateWindow(tree.Handle());
+    RECT r = tree.GetDisplayRect(node, ColumnNone, true);
+    POINT p{r.left + 2, (r.top + r.bottom) / 2}, screen = p, before{};
+    ::ClientToScreen(tree.Handle(), &screen);
+    ::GetCursorPos(&before);
+    // Windows of other tests may lie above: the tree must be what the mouse is on.
+    for (HWND w : {shelltest::ShownForm().Handle(), tree.Handle()})
+        ::SetWindowPos(w, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    ::SetForegroundWindow(shelltest::ShownForm().Handle());
+    ASSERT_EQ(tree.Handle(), ::WindowFromPoint(screen));
+    ::SetCursorPos(screen.x, screen.y);
+    HintManager().HintPause = 10;
+    ::SendMessageW(tree.Handle(), WM_MOUSEMOVE, 0, MAKELPARAM(p.x, p.y));
+    PumpUntil([] { return HintManager().HintWindow() != nullptr; }, 100, 20);
+    auto* window = dynamic_cast<TLazyTreeHintWindow*>(HintManager().HintWindow());
+    PLazyNode hinted = window ? window->HintData().Node : nullptr;
+    std::wstring text = window ? window->HintData().HintText : L"(no hint came)";
+    HintManager().CancelHint();
+    HintManager().HintPause = 500;
+    ::SetCursorPos(before.x, before.y);
+    EXPECT_EQ(node, hinted);
+    EXPECT_EQ(L"a tip of the shell", text);
+}
+
+TEST_F(ExplorerVerbs, ARightClickLeavesALinkedListViewWhereItWasUnderTheMenu) {
+    TLazyExplorerListview list;
+    list.SetParent(&shelltest::ShownForm());
+    list.SetBounds(0, 300, 300, 200);
+    list.HandleNeeded();
+    list.TreeOptions().SetLETMiscOptions(list.TreeOptions().LETMiscOptions() - toChangeNotifierThread);
+    tree.SetLazyExplorerListview(&list);
+    auto listRoot = [&] {
+        return list.RootFolderNamespace() ? list.RootFolderNamespace()->NameInFolder() : std::wstring(L"(none)");
+    };
+    Select({L"alpha"});
+    ASSERT_EQ(L"alpha", listRoot());
+    std::vector<std::wstring> rootsUnderMenu;
+    tree.OnContextMenuShow = [&](TCustomLazyExplorerTree*, TNamespace*, HMENU, bool& allow) {
+        rootsUnderMenu.push_back(listRoot());
+        allow = false;
+    };
+    auto rightClick = [&](const wchar_t* name) {
+        RECT r = tree.GetDisplayRect(Child(name), ColumnNone, true);
+        POINT p{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+        ::SendMessageW(tree.Handle(), WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(p.x, p.y));
+        ::SendMessageW(tree.Handle(), WM_RBUTTONUP, 0, MAKELPARAM(p.x, p.y));
+    };
+    rightClick(L"beta");
+    EXPECT_EQ(std::vector<std::wstring>{L"alpha"}, rootsUnderMenu);
+    EXPECT_EQ(L"alpha", listRoot()) << "the selection came back";
+    // Kept by toRightButtonSelect, the new selection is followed once the menu is gone.
+    SetMisc(toRightButtonSelect, true);
+    rightClick(L"beta");
+    EXPECT_EQ((std::vector<std::wstring>{L"alpha", L"alpha"}), rootsUnderMenu);
+    EXPECT_EQ(L"beta", listRoot());
+    tree.SetLazyExplorerListview(nullptr);
 }
 
 } // namespace

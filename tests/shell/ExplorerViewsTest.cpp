@@ -48,13 +48,16 @@ protected:
     void SetUp() override {
         for (const wchar_t* dir : {L"a", L"a\\a1", L"a\\a1\\deep", L"a\\a2", L"a\\a3", L"b", L"b\\b1", L"c", L"c\\c1"})
             shelltest::MakeDir(folder / dir);
-        tree.SetParent(&shelltest::ShownForm());
-        // Few rows fit: the top node is a real choice.
-        tree.SetBounds(0, 0, 300, 70);
-        tree.HandleNeeded();
-        tree.TreeOptions().SetMiscOptions(tree.TreeOptions().MiscOptions() + toCheckSupport);
-        tree.SetRootFolderCustomPath(folder.Path());
-        tree.SetActive(true);
+        Show(tree);
+    }
+    // Few rows fit: the top node is a real choice.
+    void Show(TLazyExplorerTreeview& t) {
+        t.SetParent(&shelltest::ShownForm());
+        t.SetBounds(0, 0, 300, 70);
+        t.HandleNeeded();
+        t.TreeOptions().SetMiscOptions(t.TreeOptions().MiscOptions() + toCheckSupport);
+        t.SetRootFolderCustomPath(folder.Path());
+        t.SetActive(true);
     }
 
     // The node of a path below the fixture, made and expanded on the way.
@@ -174,6 +177,28 @@ TEST_F(ExplorerViews, AGlobalViewCarriesTheCheckStorageAndF5KeepsTheView) {
     EXPECT_EQ(expanded, ExpandedNames());
     EXPECT_EQ(selected, SelectedNames());
     EXPECT_EQ(L"a3", Name(tree.FocusedNode()));
+}
+
+// The tree's persistent-state object holds the record tree its check
+// storage uses: a view loaded into it brings its checks to the tree.
+TEST_F(ExplorerViews, AViewLoadedIntoTheTreesOwnStateBringsItsChecksToTheTree) {
+    tree.SetCheckState(Node(L"b\\b1"), csCheckedNormal);
+    ASSERT_EQ(tree.GetStorage(), tree.Persistent().Storage.get());
+    TMemoryStream saved;
+    tree.Persistent().SaveTree(tree, true, true);
+    tree.Persistent().SaveToStream(saved, ViewStreamVersion, true);
+
+    TLazyExplorerTreeview other;
+    Show(other);
+    saved.SetPosition(0);
+    other.Persistent().LoadFromStream(saved, ViewStreamVersion, true);
+    EXPECT_EQ(other.GetStorage(), other.Persistent().Storage.get()) << "the check storage kept its records' object";
+    PIDLPtr b1(PathToPIDL(folder / L"b\\b1"));
+    TCheckState state = csUncheckedNormal;
+    TCheckType type = ctNone;
+    ASSERT_TRUE(other.CheckStorage()->FindCheck(b1.get(), state, type));
+    EXPECT_EQ(csCheckedNormal, state);
+    EXPECT_EQ(csCheckedNormal, other.CheckState(other.WalkToPath(folder / L"b\\b1", false)));
 }
 
 TEST_F(ExplorerViews, PIDLSortGivesTheFolderOrderForAnyStartingOrder) {

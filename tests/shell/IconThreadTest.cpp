@@ -207,6 +207,17 @@ TEST_F(IconThreadTest, ClearingDeliversPostedAnswersFirstAndDroppedOnesCanBeAske
     ASSERT_TRUE(PumpUntil([&] { return one.Got.size() == 3; }));
     EXPECT_EQ(one.Got.back().Data, Item(3));
     EXPECT_FALSE(items[2]->ThreadIconLoading());
+
+    // Nil data names the requests made without data, not all of the control's.
+    ImageThreadManager().LockThread();
+    Add(one, 0);
+    ImageThreadManager().AddNewItem(&one, IconMessage, 0, nullptr, false, items[1]->AbsolutePIDL(), items[1].get());
+    ImageThreadManager().ClearPendingItem(&one, nullptr, nullptr, IconMessage);
+    EXPECT_EQ(ImageThreadManager().LockThread()->size(), 1u);
+    ImageThreadManager().UnlockThread();
+    ImageThreadManager().UnlockThread();
+    ASSERT_TRUE(PumpUntil([&] { return one.Got.size() == 4; }));
+    EXPECT_EQ(one.Got.back().Data, Item(0));
 }
 
 TEST(SystemImageLists, SmallLargeAndExtraLarge) {

@@ -145,7 +145,7 @@ TEST_F(NamespaceTest, CachedAnswersAskTheShellOnceUntilInvalidated) {
     for (int i = 0; i < 3; ++i) {
         EXPECT_TRUE(item.FileSystem());
         EXPECT_FALSE(item.Folder());
-        EXPECT_EQ(item.NameInFolder(), item.NameInFolder());
+        EXPECT_EQ(item.NameInFolder(), L"a.txt");
         EXPECT_EQ(item.NameParseAddress(), tmp / L"a.txt");
     }
     EXPECT_EQ(item.Calls("GetAttributesOf"), 2);    // one per cached attribute
@@ -533,6 +533,33 @@ TEST_F(NamespaceTest, InterfacesThisShellLacksAreUsedWhenAFolderOffersThem) {
     EXPECT_EQ(dchild.DetailsColumnTitle(2), L"title 2");
     EXPECT_EQ(dchild.DetailsColumnTitle(7), L"Path");   // beyond the shell's columns: the default title
     EXPECT_EQ(dchild.DetailsColumnState(0), 8);
+}
+
+// A folder that refuses a column leaves it to IShellDetails, and a column
+// neither answers to the default columns.
+TEST_F(NamespaceTest, DetailsAFolderRefusesComeFromIShellDetailsThenTheDefaultColumns) {
+    shelltest::TempFolder tmp(L"ns-details-fallback");
+    shelltest::WriteFileBytes(tmp / L"f.txt", "f");
+    const struct {
+        bool ShellDetails;
+        int Column;
+        std::function<std::wstring(TNamespace&)> Expected;
+    } table[] = {
+        {true, 1, [](TNamespace&) { return std::wstring(L"value 1"); }},
+        {true, 4, [](TNamespace& ns) { return ns.AttributesString(); }},   // past IShellDetails' three
+        {false, 0, [](TNamespace& ns) { return ns.NameInFolder(); }},
+        {false, 1, [](TNamespace&) { return std::wstring(L"1 KB"); }},
+    };
+    for (const auto& row : table) {
+        auto options = std::make_shared<TFolderOptions>();
+        options->Folder2DetailsFail = true;
+        options->ShellDetails = row.ShellDetails;
+        TSeamFolder folder(tmp.Path(), options);
+        LPITEMIDLIST childId = FirstChild(folder);
+        ASSERT_NE(childId, nullptr);
+        TNamespace child(childId, &folder);
+        EXPECT_EQ(child.DetailsOf(row.Column), row.Expected(child)) << row.ShellDetails << " " << row.Column;
+    }
 }
 
 TEST_F(NamespaceTest, FallbacksWhereTheShellOffersNoInterface) {

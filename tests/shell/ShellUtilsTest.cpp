@@ -3,6 +3,7 @@
 #include "shell/ShellUtils.h"
 #include "shell/WideFileUtils.h"
 #include "shell/WideStrUtils.h"
+#include "framework/Forms.h"
 #include <gtest/gtest.h>
 #include <cstdio>
 #include <cstdlib>
@@ -221,4 +222,17 @@ TEST(NamespaceArrays, LentListsAndAllOrNothingTests) {
     EXPECT_TRUE(AnyNamespace(both));
     two.deletable = false;
     EXPECT_FALSE(AllCanDelete(both));
+}
+
+// What the shell shows for the program (an item it opens) is owned by the main window once it has one.
+TEST(ApplicationWindow, TheMainFormsWindowOnceItHasOne) {
+    TForm* saved = Application().MainForm;
+    TForm main;
+    Application().MainForm = &main;
+    EXPECT_EQ(ApplicationWindow(), nullptr) << "no window is made for it";
+    main.HandleNeeded();
+    EXPECT_EQ(ApplicationWindow(), main.Handle());
+    Application().MainForm = nullptr;
+    EXPECT_EQ(ApplicationWindow(), nullptr);
+    Application().MainForm = saved;
 }

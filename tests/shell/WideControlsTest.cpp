@@ -6,6 +6,7 @@
 #include "framework/Window.h"
 #include "shell/SystemVersion.h"
 #include "shell/WideControls.h"
+#include "framework/Graphics.h"
 #include <gtest/gtest.h>
 
 using namespace krv;
@@ -20,6 +21,17 @@ std::wstring WindowText(HWND wnd) {
     ::GetWindowTextW(wnd, buf, 256);
     return buf;
 }
+
+// Shows the creation parameters a wide edit asks for.
+class TProbeWideEdit : public TWideEdit {
+public:
+    using TWideEdit::TWideEdit;
+    TCreateParams Params() {
+        TCreateParams params;
+        CreateParams(params);
+        return params;
+    }
+};
 
 } // namespace
 
@@ -107,4 +119,65 @@ TEST(WideText, ComparisonAndSelectionHelpers) {
     ::SendMessageW(edit.Handle(), EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
     EXPECT_EQ(start, 2u);
     EXPECT_EQ(end, 5u);
+}
+
+TEST(WideControls, SubclassingNeedsAUnicodeWindowAndGivesAChildItsHandleAsIdentifier) {
+    TWinControl host;
+    host.HandleNeeded();
+    TWideEdit edit(&host);
+    edit.SetParent(&host);
+    ASSERT_TRUE(::IsWindowUnicode(edit.Handle()));
+    EXPECT_EQ(::GetWindowLongPtrW(edit.Handle(), GWLP_ID), reinterpret_cast<LONG_PTR>(edit.Handle()));
+    EXPECT_NO_THROW(SubClassUnicodeControl(&edit));
+
+    TEdit ansi(&host);
+    ansi.SetParent(&host);
+    TWideEdit unmade;
+    for (TWinControl* control : {static_cast<TWinControl*>(&ansi), static_cast<TWinControl*>(&unmade)}) {
+        try {
+            SubClassUnicodeControl(control);
+            ADD_FAILURE() << "taken although not Unicode";
+        } catch (const Exception& e) {
+            EXPECT_STREQ(e.what(), "Wide Control Internal Error: SubClassUnicodeControl.Control is not Unicode.");
+        }
+    }
+    EXPECT_EQ(::GetWindowLongPtrW(ansi.Handle(), GWLP_ID), 0) << "an ANSI window is left as it is";
+}
+
+TEST(WideControls, NewFontsTakeTheDialogFaceOfTheSystemOnceWideControlsAreUsed) {
+    const struct {
+        DWORD Platform, Major;
+        const char* Face;
+    } table[] = {
+        {VER_PLATFORM_WIN32_NT, 4, "MS Shell Dlg"},
+        {VER_PLATFORM_WIN32_NT, 5, "MS Shell Dlg 2"},
+        {VER_PLATFORM_WIN32_NT, 10, "MS Shell Dlg 2"},
+        {VER_PLATFORM_WIN32_WINDOWS, 4, "MS Shell Dlg"},
+    };
+    for (const auto& row : table) {
+        TOSVersion v;
+        v.PlatformId = row.Platform;
+        v.MajorVersion = row.Major;
+        EXPECT_EQ(WideControlsFontName(v), row.Face) << row.Platform << "." << row.Major;
+    }
+    // Chosen once, by the system the first wide control of the program met.
+    TWideEdit edit;
+    const std::string face = TFont().Name();
+    EXPECT_TRUE(face == "MS Shell Dlg 2" || face == "MS Shell Dlg") << face;
+}
+
+TEST(WideEdit, OutsideTheNTFamilyAReadOnlyEditIsMadeReadOnlyByMessageWhileSwitchedOn) {
+    shelltest::TFakeWindows98 windows98;
+    TWinControl host;
+    host.HandleNeeded();
+    for (bool on : {false, true}) {
+        WideEditReadOnlyByMessage = on;
+        TProbeWideEdit edit(&host);
+        edit.SetReadOnly(true);
+        EXPECT_EQ((edit.Params().Style & ES_READONLY) != 0, !on) << on;
+        edit.SetParent(&host);
+        ASSERT_TRUE(edit.HandleAllocated());
+        EXPECT_NE(::GetWindowLongW(edit.Handle(), GWL_STYLE) & ES_READONLY, 0) << "read-only either way, " << on;
+    }
+    WideEditReadOnlyByMessage = false;
 }
