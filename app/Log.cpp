@@ -1,4 +1,5 @@
 #include "app/Log.h"
+#include "app/Messages.h"
 #include "framework/Strings.h"
 #include "framework/Stream.h"
 #include "framework/SysUtils.h"
@@ -53,31 +54,91 @@ std::string CleanFileName(const std::string& name) {
     return out;
 }
 
-ReportSaveResult SaveReportFile(const TStringList& lines, const std::string& tempDir, const std::string& sessionName) {
-    ReportSaveResult result;
+bool IsDeviceName(const std::string& name) {
+    // Windows takes the part before the first dot, less trailing blanks.
+    std::string base = AnsiUpperCase(TrimRight(name.substr(0, name.find('.'))));
+    for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
+        if (base == device) return true;
+    return base.size() == 4 && (base.rfind("COM", 0) == 0 || base.rfind("LPT", 0) == 0) && base[3] >= '0' &&
+           base[3] <= '9';
+}
+
+std::string ReportBaseName(const std::string& sessionName, const std::string& folder) {
     std::string name = CleanFileName(sessionName);
-    if (name != sessionName) result.Problems = "The session name holds characters not allowed in a file name; saved as \"" + name + ".log\". ";
-    std::string dir = ExcludeTrailingBackslash(tempDir);
-    if (dir.empty() || !DirectoryExists(dir)) {
-        if (dir.empty() || !ForceDirectories(dir)) {
-            result.FileName = dir + "/" + name + ".log";
-            result.Problems += "The temp folder \"" + tempDir + "\" does not exist and cannot be created.";
-            return result;
-        }
-        result.Problems += "The temp folder \"" + tempDir + "\" was missing and has been created again. ";
-    }
-    result.FileName = dir + "/" + name + ".log";
+    if (IsDeviceName(name)) name = "_" + name;
+    // MAX_PATH holds the terminating NUL; a file name holds at most 255 characters.
+    const size_t extra = folder.size() + 1 + 4;
+    if (extra >= MAX_PATH - 1) return {};
+    const size_t room = std::min<size_t>(MAX_PATH - 1 - extra, 255 - 4);
+    if (name.size() > room) name.resize(room);
+    // Cut in the middle of a name that was fine: the end must not become a device name or a bare dot.
+    if (IsDeviceName(name)) name = "_" + name.substr(0, room - 1);
+    return name;
+}
+
+std::string WriteReportLines(const TStringList& lines, const std::string& fileName) {
     try {
-        if (FileExists(result.FileName) && !::DeleteFileA(result.FileName.c_str()))
-            throw Exception("Cannot replace " + result.FileName + ": " + SysErrorMessage(::GetLastError()));
-        TFileStream out(result.FileName, fmCreate);
+        if (FileExists(fileName) && !::DeleteFileA(fileName.c_str()))
+            throw Exception("Cannot replace " + fileName + ": " + SysErrorMessage(::GetLastError()));
+        TFileStream out(fileName, fmCreate);
         for (int i = 0; i < lines.Count(); ++i) {
             std::string line = lines[i] + "\r\n";
             out.WriteBuffer(line.data(), line.size());
         }
-        result.Saved = true;
     } catch (const std::exception& e) {
-        result.Problems += e.what();
+        return e.what();
+    }
+    return {};
+}
+
+std::string UserTempFolder() {
+    char buffer[MAX_PATH + 1] = {};
+    DWORD n = ::GetTempPathA(sizeof buffer, buffer);
+    if (n == 0 || n > MAX_PATH) return {};
+    return ExcludeTrailingBackslash(buffer);
+}
+
+namespace {
+// The temp folder, made again when it went missing; false when it cannot be had.
+bool EnsureReportFolder(const std::string& dir, const std::string& tempDir, std::string& problems) {
+    if (!dir.empty() && DirectoryExists(dir)) return true;
+    if (dir.empty() || !ForceDirectories(dir)) {
+        problems += "The temp folder \"" + tempDir + "\" does not exist and cannot be created. ";
+        return false;
+    }
+    problems += "The temp folder \"" + tempDir + "\" was missing and has been created again. ";
+    return true;
+}
+}
+
+ReportSaveResult SaveReportFile(const TStringList& lines, const std::string& tempDir, const std::string& sessionName,
+                                const std::string& fallbackDir) {
+    ReportSaveResult result;
+    if (CleanFileName(sessionName) != sessionName)
+        result.Problems = "The session name holds characters not allowed in a file name. ";
+    const std::string dir = ExcludeTrailingBackslash(tempDir);
+    const std::string wanted = dir + "/" + sessionName + ".log";
+    std::string error;
+    if (EnsureReportFolder(dir, tempDir, result.Problems)) {
+        const std::string name = ReportBaseName(sessionName, dir);
+        result.FileName = dir + "/" + name + ".log";
+        error = name.empty() && !sessionName.empty() ? "The temp folder's path is too long" : WriteReportLines(lines, result.FileName);
+        result.Saved = error.empty();
+    } else {
+        result.FileName = wanted;
+    }
+    const std::string fallback = ExcludeTrailingBackslash(fallbackDir);
+    if (!result.Saved && !fallback.empty() && !SameText(fallback, dir)) {
+        const std::string name = ReportBaseName(sessionName, fallback);
+        const std::string file = fallback + "/" + name + ".log";
+        if ((!name.empty() || sessionName.empty()) && WriteReportLines(lines, file).empty()) {
+            result.FileName = file;
+            result.Saved = true;
+        }
+    }
+    if (result.FileName != wanted || !result.Saved) {
+        result.Problems += KV_Report_NotSaved + wanted + (error.empty() ? "" : ": " + TrimRight(error)) + ".";
+        if (result.Saved) result.Problems += " " + KV_Report_SavedAs + result.FileName;
     }
     result.Problems = TrimRight(result.Problems);
     return result;

@@ -34,6 +34,12 @@ std::string FormatSize(int64_t bytes);
 // A session name made fit for a file name: characters Windows refuses in file
 // names (and control characters) become "_".
 std::string CleanFileName(const std::string& name);
+// CON, NUL, COM1... (also with an extension): names Windows opens as a device.
+bool IsDeviceName(const std::string& name);
+// The report file's name (without ".log") for a session: cleaned, kept off the
+// device names, and cut so that folder + "/" + name + ".log" fits a path.
+// Empty when the folder leaves no room.
+std::string ReportBaseName(const std::string& sessionName, const std::string& folder);
 
 struct ReportSaveResult {
     bool Saved = false;
@@ -42,8 +48,15 @@ struct ReportSaveResult {
 };
 
 // Writes the report lines to tempDir + "/" + sessionName + ".log", replacing
-// an older file. A missing temp folder is created again; a name with
-// forbidden characters is cleaned. Never throws: failures come back in the result.
-ReportSaveResult SaveReportFile(const TStringList& lines, const std::string& tempDir, const std::string& sessionName);
+// an older file. A missing temp folder is created again; a name that is no
+// usable file name is mended; when the temp folder cannot take the file, it
+// goes to fallbackDir (the user's temp folder) and Problems says where.
+// Never throws: failures come back in the result.
+ReportSaveResult SaveReportFile(const TStringList& lines, const std::string& tempDir, const std::string& sessionName,
+                                const std::string& fallbackDir = {});
+// Writes the lines to fileName, replacing it; the error text, or empty.
+std::string WriteReportLines(const TStringList& lines, const std::string& fileName);
+// The user's temp folder, without a trailing separator (empty when unknown).
+std::string UserTempFolder();
 
 } // namespace krv

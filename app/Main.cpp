@@ -470,8 +470,11 @@ void TMainForm::AddLog(const std::string& msg, int colour, int level, int kind) 
 void TMainForm::ScrollLogToEnd(bool scroll) { LogEdit->ScrollToEnd(scroll); }
 
 void TMainForm::SaveReport() {
-    ReportSaveResult result = SaveReportFile(ReportLines, TempDir, Session.SessionName);
-    if (!result.Problems.empty()) AddLog(result.Problems, lcRed, 0, lkNormal);
+    ReportSaveResult result = SaveReportFile(ReportLines, TempDir, Session.SessionName, UserTempFolder());
+    if (result.Problems.empty()) return;
+    // Said once per run, and written into the report itself: where it is and why.
+    if (ReportLines.IndexOf(result.Problems) < 0) AddLog(result.Problems, lcRed, 0, lkNormal);
+    if (result.Saved) WriteReportLines(ReportLines, result.FileName);
 }
 
 void TMainForm::ButtonViewLogClick() {
@@ -555,6 +558,9 @@ void TMainForm::ApplyLanguageChange() {
     Lang->ApplyToForm(*this);
     Lang->ApplyToMenu(*this, *MainMenu);
     ShowSessionStatus();
+    // Texts made from the message table when they were shown: made again.
+    if (SelectedSize == 0) LabelSize->SetCaption(KV_0Byte);
+    if (!LabelDestFreeSpace->Caption().empty()) CheckDestination(HDFolderEdit->Text());
     if (Settings.Lang.empty()) ShowMessageBox(KrvRestartLangMessage, KV_Restart_Lang_Title, 64);
     ButtonViewLog->SetCaption(LogPanelShown ? KV_HideLog : KV_ShowLog);
     const int level = ComboLog->ItemIndex();

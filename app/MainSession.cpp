@@ -222,6 +222,7 @@ void TMainForm::AfterSessionLoad(bool loaded, const std::string& fileName) {
     SessionToForm();
     TreeEventsOn = true;
     AddLog(KV_Session_Loaded + " (" + Session.SessionName + ")", lcBlue, 3, lkNormal);
+    if (!Session.UnreadableDates.empty()) AddLog(KV_Date_Unreadable + Session.UnreadableDates, lcBlack, 1, lkNormal);
     Session.Modified = false;
     Session.NeverSaved = false;
     ShowSessionStatus();

@@ -164,6 +164,11 @@ constexpr const char* kProductWebPage = "https://korvane.example/";
     X(KV_ZipWait_Title, " :: File compression...") \
     X(KV_OpenDialogTitle, "Open session...") \
     X(KV_SaveDialogTitle, "Save session...") \
+    X(KV_Report_NotSaved, "The report could not be saved as ") \
+    X(KV_Report_SavedAs, "The report has been saved as ") \
+    X(KV_Mail_TimeLimit, "the mail was given up, as it did not end within ") \
+    X(KV_Date_Unreadable, "A date in the session file cannot be read in this computer's date format and counts as none: ") \
+    X(KV_LastBackup_NotSaved, "The last backup time was not saved in the session file ") \
 
 #define KRV_DECLARE_MESSAGE(key, text) extern std::string key;
 KRV_MESSAGE_TABLE(KRV_DECLARE_MESSAGE)

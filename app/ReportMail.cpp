@@ -2,6 +2,7 @@
 #include "app/Main.h"
 #include "app/Log.h"
 #include "app/Messages.h"
+#include "app/Unattended.h"
 #include "framework/Dialogs.h"
 #include "net/Base64.h"
 #include <algorithm>
@@ -76,7 +77,15 @@ void LoginCheckClick(TMainForm& form) {
         if (auto* c = form.Find<TControl>(label)) c->SetEnabled(on);
 }
 
+unsigned ReportMailDeadline() {
+    constexpr unsigned kDeadlineSeconds = 120;
+    const int64_t seconds = TestSeamNumber("KORVANE_TEST_MAIL_DEADLINE", kDeadlineSeconds);
+    return static_cast<unsigned>(seconds > 0 ? seconds : kDeadlineSeconds) * 1000;
+}
+
 TReportMail::TReportMail(IReportMailHost& host) : host_(host) {
+    deadline_.SetEnabled(false);
+    deadline_.OnTimer = [this](TObject*) { DeadlinePassed(); };
     smtpClient_.SetName("SmtpClient");
     smtpClient_.Port = "smtp";
     smtpClient_.AuthType = smtpAuthNone;
@@ -113,6 +122,9 @@ void TReportMail::SendMailReport() {
     }
     try {
         smtpClient_.Open();
+        sending_ = true;
+        deadline_.SetInterval(DeadlineMs);
+        deadline_.SetEnabled(true);
     } catch (const std::exception& e) {
         host_.AddLog(KV_Mail_Error + e.what(), lcRed, 1, lkNormal);
         // A mail still under way from an earlier run keeps the window waiting.
@@ -122,6 +134,8 @@ void TReportMail::SendMailReport() {
 }
 
 void TReportMail::MailEnded() {
+    sending_ = false;
+    deadline_.SetEnabled(false);
     MailBusy = false;
     host_.MailFinished();
     if (CloseWhenMailDone) host_.CloseMainWindow();
@@ -135,7 +149,18 @@ void TReportMail::SafeQuit() {
     }
 }
 
+void TReportMail::DeadlinePassed() {
+    deadline_.SetEnabled(false);
+    if (!sending_) return;
+    host_.AddLog(KV_Mail_Error + KV_Mail_TimeLimit + IntToStr(DeadlineMs / 1000) + " s.", lcRed, 1, lkNormal);
+    // Given up: the abort's own end of the request is not this mail's any more.
+    sending_ = false;
+    smtpClient_.Abort();
+    MailEnded();
+}
+
 void TReportMail::SmtpClientRequestDone(TObject*, TSmtpRequest rqType, WORD errorCode) {
+    if (!sending_) return;
     if (errorCode != 0) {
         host_.AddLog(KV_Mail_SocketError + IntToStr(errorCode) + " " + NetSocketErrorDesc(errorCode), lcRed, 1,
                      lkNormal);

@@ -4,6 +4,7 @@
 // loop; MailBusy holds while it runs and a close asked for meanwhile
 // (CloseWhenMailDone) happens when the mail ends, sent or failed.
 #pragma once
+#include "framework/Forms.h"
 #include "framework/Strings.h"
 #include "net/SmtpMail.h"
 #include <string>
@@ -75,9 +76,19 @@ std::string ReportMailSubject(const std::string& sessionName, bool cancelled);
 void BuildReportMailBody(TStringList& body, bool cancelled, int reportLevel, const TStringList& reportLines,
                          const std::string& dateText);
 
+// The whole mail's time limit in milliseconds: 120 s, or the seconds in
+// KORVANE_TEST_MAIL_DEADLINE (a test seam, so that end-to-end tests of a
+// stalling server need not wait two minutes).
+unsigned ReportMailDeadline();
+
 class TReportMail {
 public:
     explicit TReportMail(IReportMailHost& host);
+
+    // Time from the start of the connection after which the mail is given
+    // up, whatever the server still sends: a server that keeps answering
+    // slowly must not keep an unattended run alive.
+    unsigned DeadlineMs = ReportMailDeadline();
 
     // The window's mail client: port "smtp", no login, "iso-8859-1", plain text.
     TSmtpSender& SmtpClient() { return smtpClient_; }
@@ -92,9 +103,12 @@ public:
 private:
     void MailEnded();
     void SafeQuit();
+    void DeadlinePassed();
 
     IReportMailHost& host_;
     TSmtpSender smtpClient_;
+    TTimer deadline_;
+    bool sending_ = false;   // this mail has started and not yet ended
 };
 
 } // namespace krv

@@ -43,12 +43,8 @@ std::string TemporaryArchiveName(const std::string& target) {
 namespace {
 int64_t DiscVolumeSize() {
     constexpr int64_t kVolumeSize = 2000000000;
-    char text[32] = {};
-    DWORD n = ::GetEnvironmentVariableA("KORVANE_TEST_VOLUME_SIZE", text, sizeof text);
-    if (n == 0 || n >= sizeof text) return kVolumeSize;
-    char* end = nullptr;
-    long long v = std::strtoll(text, &end, 10);
-    return end && *end == 0 && v > 0 && v <= kVolumeSize ? v : kVolumeSize;
+    const int64_t size = TestSeamNumber("KORVANE_TEST_VOLUME_SIZE", kVolumeSize);
+    return size > 0 ? size : kVolumeSize;
 }
 }
 
@@ -88,6 +84,7 @@ void TMainForm::ButtonStartClick() {
         }
     }
     AddLog(KV_BackupStarted + DateTimeToStr(Now()), lcBlack, 1, lkNormal);
+    if (!Session.UnreadableDates.empty()) AddLog(KV_Date_Unreadable + std::exchange(Session.UnreadableDates, {}), lcBlack, 1, lkNormal);
 
     SetRunTitle(KV_CheckingDirs_AppTitle_1);
     // When the size is not known yet, one walk of the folders gives it and the lists.
@@ -167,13 +164,12 @@ void TMainForm::FinishRun() {
     MailReport();
     Application().SetTitle(kProductName);
     AddLog(KV_BackupDone, lcBlue, 1, lkNormal);
-    SaveReport();
     Session.LastBackup = Now();
-    if (!SessionFileArg.empty()) {
-        std::string error;
-        if (!UpdateLastBackupInFile(Session, SessionFileArg, &error))
-            AddLog(SessionFileArg + ": " + error, lcRed, 0, lkNormal);
-    }
+    std::string error;
+    // Before the report is saved, so that a failure is in it.
+    if (!SessionFileArg.empty() && !UpdateLastBackupInFile(Session, SessionFileArg, &error))
+        AddLog(KV_LastBackup_NotSaved + SessionFileArg + ": " + error, lcRed, 0, lkNormal);
+    SaveReport();
     ShowSessionStatus();
     if (!Batch && CloseKVCheck->Checked()) Close();
 }

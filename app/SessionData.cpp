@@ -212,6 +212,7 @@ bool TSessionData::ParseXml() {
     TXmlNode root = document_->Root();
     if (!root) return false;
     bool filtersMissing = false;
+    UnreadableDates.clear();
     for (const Field& f : kFields) {
         TXmlNode parent = root;
         if (f.container) {
@@ -229,7 +230,12 @@ bool TSessionData::ParseXml() {
             RebuildNeeded = true;
             continue;
         }
-        if (!ReadValue(*this, f.member, *text)) return false;
+        if (ReadValue(*this, f.member, *text)) continue;
+        // A date only informs: one written under another date format must
+        // not stop a backup.
+        if (!std::holds_alternative<TDateTime V::*>(f.member)) return false;
+        this->*std::get<TDateTime V::*>(f.member) = 0;
+        UnreadableDates += (UnreadableDates.empty() ? "" : ", ") + std::string(f.name) + " \"" + *text + "\"";
     }
     if (filtersMissing) RebuildNeeded = true;
 

@@ -41,6 +41,9 @@ struct TSessionValues {
     TDateTime LastSave = 0;
     TDateTime LastBackup = 0;
     bool RebuildNeeded = false;
+    // Dates of the loaded file that this computer's date format cannot read
+    // ("LastBackup \"31/12/2026\"", ...): they count as none, and the load goes on.
+    std::string UnreadableDates;
 };
 
 class TSessionData : public TSessionValues {

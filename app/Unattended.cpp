@@ -1,4 +1,5 @@
 #include "app/Unattended.h"
+#include <cstdlib>
 #include "app/Log.h"
 #include "framework/Dialogs.h"
 #include "framework/SysUtils.h"
@@ -41,6 +42,15 @@ std::vector<std::string> RunSummaryLines(const std::string& archive, int64_t fil
     return {"Archive: " + archive,
             "Files archived: " + IntToStr(files) + " (" + IntToStr(bytes) + " bytes)",
             "Left out: " + IntToStr(leftOut)};
+}
+
+int64_t TestSeamNumber(const char* name, int64_t max) {
+    char text[32] = {};
+    DWORD n = ::GetEnvironmentVariableA(name, text, sizeof text);
+    if (n == 0 || n >= sizeof text) return 0;
+    char* end = nullptr;
+    long long v = std::strtoll(text, &end, 10);
+    return end && *end == 0 && v > 0 && v <= max ? v : 0;
 }
 
 } // namespace krv

@@ -34,6 +34,10 @@ int AskUser(const std::string& text, const std::string& caption, UINT flags,
 // One line of a box text: its line breaks become spaces.
 std::string OneLine(const std::string& text);
 
+// A test seam: the positive number (at most max) in the environment variable
+// name, or 0 when it is unset or anything else.
+int64_t TestSeamNumber(const char* name, int64_t max);
+
 // The closing lines of a finished run's report.
 std::vector<std::string> RunSummaryLines(const std::string& archive, int64_t files, int64_t bytes, int leftOut);
 

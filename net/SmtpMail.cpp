@@ -438,7 +438,9 @@ void TCustomSmtpClient::SocketSessionConnected(WORD error) {
         lastResponse_ = WinsockErrorLine(error);
         statusCode_ = 500;
         connected_ = false;
-        requestResult_ = 500;
+        // The socket's own error (refused, unreachable...) says what went
+        // wrong; a bare 500 would hide it behind "Not a WinSock error".
+        requestResult_ = error;
         SetErrorMessage();
         DoRequestDone(error);
         socket_->Close();

@@ -1,5 +1,7 @@
 #include "TempFolder.h"
+#include "app/Lang.h"
 #include "app/Log.h"
+#include "app/Messages.h"
 #include "framework/Strings.h"
 #include "framework/SysUtils.h"
 #include <gtest/gtest.h>
@@ -113,6 +115,61 @@ TEST(ReportFile, BadNamesAndAMissingTempFolderAreMendedNotThrown) {
     r = SaveReportFile(lines, dir.path, "");
     EXPECT_TRUE(r.Saved);
     EXPECT_EQ(ExtractFileName(StringReplaceAll(r.FileName, "/", "\\")), ".log");
+}
+
+// Names Windows opens as devices, or too long for a path, still give a
+// report file, and the result says where it went.
+TEST(ReportFile, DeviceNamesAndLongNamesGiveAFileThatCanBeWritten) {
+    LoadLanguageStrings(TLang());
+    TempFolder dir;
+    TStringList lines;
+    lines.Add("line");
+    const std::string longName(300, 'n');
+    struct Case {
+        std::string session, file;
+    } cases[] = {{"CON", "_CON.log"},     {"nul", "_nul.log"},           {"Com1.weekly", "_Com1.weekly.log"},
+                 {"LPT9 ", "_LPT9 .log"}, {"aux.x.y", "_aux.x.y.log"},    {"CONSOLE", "CONSOLE.log"},
+                 {"COM10", "COM10.log"},  {"prn_backup", "prn_backup.log"}};
+    for (const Case& c : cases) {
+        ReportSaveResult r = SaveReportFile(lines, dir.path, c.session);
+        ASSERT_TRUE(r.Saved) << c.session << ": " << r.Problems;
+        EXPECT_EQ(r.FileName, dir.path + "/" + c.file) << c.session;
+        EXPECT_EQ(Slurp(r.FileName), "line\r\n") << c.session;
+        if (c.file != c.session + ".log")
+            EXPECT_NE(r.Problems.find("saved as " + r.FileName), std::string::npos) << r.Problems;
+        else
+            EXPECT_TRUE(r.Problems.empty()) << r.Problems;
+    }
+    ReportSaveResult r = SaveReportFile(lines, dir.path, longName);
+    ASSERT_TRUE(r.Saved) << r.Problems;
+    EXPECT_LE(r.FileName.size(), static_cast<size_t>(MAX_PATH - 1));
+    EXPECT_EQ(ExtractFileName(StringReplaceAll(r.FileName, "/", "\\")).rfind("nnnnnnnnnn", 0), 0u);
+    EXPECT_NE(r.Problems.find("could not be saved as " + dir.path + "/" + longName + ".log"), std::string::npos);
+}
+
+// A temp folder that cannot take the report (a file in its place, a drive
+// that is not there): the report goes to the fallback folder, and says so.
+TEST(ReportFile, AnUnwritableTempFolderFallsBackAndSaysWhere) {
+    LoadLanguageStrings(TLang());
+    TempFolder dir, fallback;
+    TStringList lines;
+    lines.Add("line");
+    {
+        std::ofstream blocker(dir.path + "/temp");
+        blocker << "a file where the folder should be";
+    }
+    for (const std::string& temp : {dir.path + "\\temp", std::string("Q:\\no\\such\\drive")}) {
+        ReportSaveResult r = SaveReportFile(lines, temp, "Weekly", fallback.path);
+        ASSERT_TRUE(r.Saved) << temp << ": " << r.Problems;
+        EXPECT_EQ(r.FileName, fallback.path + "/Weekly.log");
+        EXPECT_EQ(Slurp(r.FileName), "line\r\n");
+        EXPECT_NE(r.Problems.find("The report has been saved as " + r.FileName), std::string::npos) << r.Problems;
+        ::DeleteFileA(r.FileName.c_str());
+    }
+    // Nowhere to go at all: a clear failure, no exception.
+    ReportSaveResult r = SaveReportFile(lines, "Q:\\no", "Weekly", "Q:\\neither");
+    EXPECT_FALSE(r.Saved);
+    EXPECT_NE(r.Problems.find("The report could not be saved as Q:\\no/Weekly.log"), std::string::npos) << r.Problems;
 }
 
 TEST(ReportFile, CleanFileNameKeepsOrdinaryText) {

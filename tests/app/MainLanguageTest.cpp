@@ -10,6 +10,8 @@
 #include "tests/app/SoonCall.h"
 #include <gtest/gtest.h>
 #include <functional>
+#include <map>
+#include <set>
 #include <memory>
 
 using namespace krv;
@@ -192,4 +194,51 @@ TEST_F(MainLanguage, AboutOpensFromTheMenuTranslated) {
     form.AboutClick();
     EXPECT_EQ(caption, "Korvane :: \xDC" "ber");
     EXPECT_EQ(version, "Version 0.9.1 [0106]");
+}
+
+// Switched to German at run time, the main window keeps no English text:
+// every caption and hint of its controls and menu items, and the texts made
+// from the message table when they were shown (free space, size, status).
+TEST_F(MainLanguage, SwitchingToGermanLeavesNoEnglishTextOnTheMainWindow) {
+    StartWith("");
+    TMainForm form(appDir, {});
+    form.FormShow();
+    form.BtnHDBackupClick();
+    form.HDFolderEdit->SetText(appDir);
+    form.HDFolderEditExit();
+    ASSERT_EQ(form.LabelDestFreeSpace->Caption().rfind("Free space: ", 0), 0u) << form.LabelDestFreeSpace->Caption();
+    // Texts the user typed or that name things (recorders, the log) are not the window's own.
+    auto own = [](TComponent* c) {
+        return !dynamic_cast<TEdit*>(c) && !dynamic_cast<TComboBox*>(c) && !dynamic_cast<TRichLog*>(c);
+    };
+    auto texts = [&] {
+        std::map<std::string, std::string> all;
+        for (int i = 0; i < form.ComponentCount(); ++i) {
+            TComponent* c = form.Components(i);
+            if (!own(c) || c->Name().empty()) continue;
+            if (auto* item = dynamic_cast<TMenuItem*>(c)) {
+                all[c->Name() + " caption"] = item->Caption();
+                all[c->Name() + " hint"] = item->Hint;
+            } else if (auto* control = dynamic_cast<TControl*>(c)) {
+                all[c->Name() + " caption"] = control->Caption();
+                all[c->Name() + " hint"] = control->Hint;
+            }
+        }
+        all["status line"] = form.StatusBar->PanelText(0);
+        for (int i = 0; i < form.ComboLog->ItemCount(); ++i) all["report level " + std::to_string(i)] = form.ComboLog->Item(i);
+        return all;
+    };
+    const auto english = texts();
+    form.Settings.Lang = appDir + "lang\\Deutsch.lang";
+    form.ApplyLanguageChange();
+    const auto german = texts();
+    // Texts that are the same in both languages, or no words at all.
+    const std::set<std::string> same = {"Korvane 0.9.1", "...", "Mail", "Disc", "-"};
+    int checked = 0;
+    for (const auto& [what, text] : english) {
+        if (text.empty() || same.count(text)) continue;
+        ++checked;
+        EXPECT_NE(german.at(what), text) << what << " is still English";
+    }
+    EXPECT_GE(checked, 60);
 }

@@ -56,7 +56,7 @@ TEST(ReportMail, NoServerListeningIsLoggedAndAPendingCloseHappens) {
     EXPECT_EQ(run.host.log, std::vector<std::string>{"Sending mail... |210"});
     CloseWhenMailDone = true;   // the user closes meanwhile
     EXPECT_TRUE(PumpUntil([&] { return !MailBusy; }));
-    EXPECT_TRUE(run.host.Logged("SMTP Socket Error: 500 Not a WinSock error |110")) << ::testing::PrintToString(run.host.log);
+    EXPECT_TRUE(run.host.Logged("SMTP Socket Error: 10061 Connection refused |110")) << ::testing::PrintToString(run.host.log);
     EXPECT_GE(run.host.closes, 1);
     EXPECT_GE(run.host.finished, 1) << "the failed mail's lines must reach the report file";
     PumpFor(100);
@@ -119,7 +119,7 @@ TEST(ReportMail, TheMainWindowWaitsForTheMailBeforeItCloses) {
     for (int i = 0; i < form.LogEdit->LineCount(); ++i) panel.emplace_back(form.LogEdit->Line(i), form.LogEdit->LineColor(i));
     EXPECT_NE(std::find(panel.begin(), panel.end(), std::make_pair(std::string("Sending mail..."), clBlue)), panel.end());
     EXPECT_NE(std::find(panel.begin(), panel.end(),
-                        std::make_pair(std::string("SMTP Socket Error: 500 Not a WinSock error"), clRed)),
+                        std::make_pair(std::string("SMTP Socket Error: 10061 Connection refused"), clRed)),
               panel.end());
     EXPECT_GE(form.ReportLines.Count(), 2) << "the mail's lines reach the report at level 3";
     PumpFor(100);

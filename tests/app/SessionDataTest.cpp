@@ -284,8 +284,6 @@ TEST(SessionFile, RefusedFilesLeaveTheCurrentSessionUntouched) {
         {"no SelectedDirectories", FileWith("SelectedDirectories", "Dirs")},
         {"bad Boolean", FileWith("<SubFolders value=\"True\"/>", "<SubFolders value=\"often\"/>")},
         {"bad integer", FileWith("<Device value=\"0\"/>", "<Device value=\"zero\"/>")},
-        {"bad date", FileWith("<Creation value=\"" + creation, "<Creation value=\"yesterday")},
-        {"bad date late", FileWith("<LastBackup value=\"" + creation, "<LastBackup value=\"32/13/2026")},
         {"not XML", "this is not a session"},
         {"truncated", CompleteFile().substr(0, 300)},
         {"empty file", ""},
@@ -307,6 +305,25 @@ TEST(SessionFile, RefusedFilesLeaveTheCurrentSessionUntouched) {
     s.Reset();
     EXPECT_FALSE(s.LoadFromFile(dir.Path("no such file.xml")));
     EXPECT_TRUE(s.NeverSaved);
+}
+
+// Dates only inform: one this computer's date format cannot read (written
+// under another format) counts as none and is named, and the file loads.
+TEST(SessionFile, UnreadableDatesCountAsNoneAndAreNamed) {
+    FixedSessionClock clock;
+    SessionFolder dir;
+    const std::string creation = SessionDateToText(46000.5);
+    std::string text = FileWith("<LastBackup value=\"" + creation, "<LastBackup value=\"32.13.2026 23:00");
+    text = StringReplaceAll(text, "<Creation value=\"" + creation, "<Creation value=\"yesterday");
+    TSessionData s;
+    s.Reset();
+    s.LastBackup = 5.0;
+    ASSERT_TRUE(s.LoadFromFile(dir.Write("dates.xml", text)));
+    EXPECT_EQ(s.LastBackup, 0.0);
+    EXPECT_EQ(s.Creation, 0.0);
+    EXPECT_EQ(s.UnreadableDates, "Creation \"yesterday\", LastBackup \"32.13.2026 23:00\"");
+    ASSERT_TRUE(s.LoadFromFile(dir.Write("good.xml", CompleteFile())));
+    EXPECT_EQ(s.UnreadableDates, "") << "a later load that reads every date names none";
 }
 
 TEST(SessionFile, FailedSaveRaisesAndKeepsTheRecordModified) {

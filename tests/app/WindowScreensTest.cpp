@@ -14,6 +14,7 @@
 #include "tests/app/LangFixture.h"
 #include <gtest/gtest.h>
 #include <cstdlib>
+#include <set>
 
 using namespace krv;
 
@@ -87,6 +88,49 @@ void CheckLayout(TWinControl& container, const std::string& where) {
             EXPECT_FALSE(::IntersectRect(&both, &a, &b))
                 << where << ": " << shown[i]->Name() << " and " << shown[j]->Name() << " overlap";
         }
+}
+
+// The dark pixels of a caption button drawn the way the system draws the
+// buttons of every title bar (a glyph of its symbol font), inside the edge.
+struct Glyph {
+    std::set<std::pair<int, int>> ink;
+    int minX = 1 << 20, maxX = -1, minY = 1 << 20, maxY = -1;
+    std::string picture;
+};
+
+Glyph CaptionButtonGlyph(UINT button) {
+    constexpr int kSize = 32, kEdge = 3;
+    WindowDC screen(nullptr);
+    MemoryDC dc(screen.get());
+    BitmapHandle bitmap(::CreateCompatibleBitmap(screen.get(), kSize, kSize));
+    SelectObjectScope select(dc.get(), bitmap.get());
+    RECT r{0, 0, kSize, kSize};
+    ::DrawFrameControl(dc.get(), &r, DFC_CAPTION, button);
+    Glyph g;
+    for (int y = kEdge; y < kSize - kEdge; ++y) {
+        for (int x = kEdge; x < kSize - kEdge; ++x) {
+            COLORREF c = ::GetPixel(dc.get(), x, y);
+            const bool dark = GetRValue(c) + GetGValue(c) + GetBValue(c) < 3 * 64;
+            g.picture += dark ? '#' : '.';
+            if (!dark) continue;
+            g.ink.insert({x, y});
+            g.minX = std::min(g.minX, x), g.maxX = std::max(g.maxX, x);
+            g.minY = std::min(g.minY, y), g.maxY = std::max(g.maxY, y);
+        }
+        g.picture += '\n';
+    }
+    return g;
+}
+
+// The share of the ink whose mirror image (left-right, or top-bottom) is ink too.
+double MirrorMatch(const Glyph& g, bool leftRight) {
+    if (g.ink.empty()) return 0;
+    int matched = 0;
+    for (auto [x, y] : g.ink) {
+        std::pair<int, int> m = leftRight ? std::make_pair(g.minX + g.maxX - x, y) : std::make_pair(x, g.minY + g.maxY - y);
+        matched += g.ink.count(m) ? 1 : 0;
+    }
+    return static_cast<double>(matched) / static_cast<double>(g.ink.size());
 }
 
 class WindowScreens : public ::testing::TestWithParam<const char*> {
@@ -200,6 +244,20 @@ TEST_P(WindowScreens, MainOptionsAboutAndWaitWindowsShowTheirTextsWhole) {
         splash.Hide();
     }
     main.Session.Modified = false;
+}
+
+// Without the symbol font the title bars show the letters "0", "1" and "r"
+// where the minimise, maximise and close symbols belong.
+TEST(CaptionButtons, AreDrawnAsSymbolsNotLetters) {
+    const Glyph close = CaptionButtonGlyph(DFCS_CAPTIONCLOSE);
+    const Glyph max = CaptionButtonGlyph(DFCS_CAPTIONMAX);
+    const Glyph min = CaptionButtonGlyph(DFCS_CAPTIONMIN);
+    EXPECT_GE(MirrorMatch(close, true), 0.9) << "close is no cross:\n" << close.picture;
+    EXPECT_GE(MirrorMatch(close, false), 0.9) << "close is no cross:\n" << close.picture;
+    EXPECT_GE(MirrorMatch(max, true), 0.9) << "maximise is no window frame:\n" << max.picture;
+    ASSERT_FALSE(min.ink.empty()) << min.picture;
+    EXPECT_LE(min.maxY - min.minY, 4) << "minimise is no bar:\n" << min.picture;
+    EXPECT_GE(min.maxX - min.minX, 3 * (min.maxY - min.minY + 1)) << "minimise is no bar:\n" << min.picture;
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, WindowScreens, ::testing::Values("English", "Deutsch"),

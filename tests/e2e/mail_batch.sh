@@ -10,21 +10,12 @@
 set -uo pipefail
 e2e_name=mail_batch
 . "$(dirname "$0")/lib/common.sh"
-$PY -c "import aiosmtpd" 2>/dev/null || { echo "mail_batch: python3-aiosmtpd is not installed (run scripts/setup)"; exit 1; }
-[ -f build/dist/korvane.exe ] || { echo "mail_batch: build/dist/korvane.exe missing (run scripts/build)"; exit 1; }
+need_program_and_mail_peer
 
 name="krv-e2e-mail-$$"
 root="$WINEPREFIX/drive_c/$name"
 win="C:\\$name"
 server_pid=
-stop_server() {
-  if [ -n "$server_pid" ]; then
-    kill "$server_pid" 2>/dev/null
-    timeout 10 tail --pid="$server_pid" -f /dev/null 2>/dev/null || kill -9 "$server_pid" 2>/dev/null
-    wait "$server_pid" 2>/dev/null
-    server_pid=
-  fi
-}
 trap 'stop_server; rm -rf "$root"' EXIT
 fail() { echo "mail_batch: FAILED: $*"; [ -f "$root/server.log" ] && tail -n 20 "$root/server.log"; exit 1; }
 ok() { echo "$1: ok"; }
@@ -70,12 +61,7 @@ start_server() {
   : > "$root/server.log"
   $PY "$root/server.py" "$root/out" "$root/server.log" >>"$root/server.err" 2>&1 &
   server_pid=$!
-  for _ in $(seq 100); do
-    grep -q ready "$root/server.log" && return 0
-    kill -0 "$server_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  cat "$root/server.err"; fail "the mail server did not start on 127.0.0.1:25 (is port 25 taken?)"
+  wait_server_ready "$root/server.log" "$root/server.err" "the mail server on 127.0.0.1:25"
 }
 
 session() {   # file sessionName archive dest dirs(xml)

@@ -495,7 +495,7 @@ TEST(SmtpClient, NoServerListeningEndsOpenWithTheSocketError) {
     m.smtp.Open();
     ASSERT_TRUE(m.Wait(1));
     EXPECT_EQ(m.done[0].rq, smtpOpen);
-    EXPECT_EQ(m.done[0].code, 500) << "a failed connection ends Open with 500";
+    EXPECT_EQ(m.done[0].code, 10061) << "a refused connection ends Open with the socket's error, not a bare 500";
     EXPECT_NE(m.smtp.ErrorMessage().find("(Winsock error #10061)"), std::string::npos) << m.smtp.ErrorMessage();
     Mailer noHost("25");
     noHost.smtp.Host = "";

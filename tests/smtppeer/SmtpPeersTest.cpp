@@ -247,6 +247,30 @@ TEST(ReportMailPeer, ARefusedLoginIsLoggedAndEndsTheMail) {
     EXPECT_FALSE(run.mail.SmtpClient().Connected());
 }
 
+// A server that never finishes its answer, only sends more of it: the
+// client's wait restarts with every line, so only the mail's own deadline
+// ends it, with a red line; a close asked for meanwhile happens then.
+TEST(ReportMailPeer, AServerThatStallsWithContinuationLinesIsGivenUpAtTheDeadline) {
+    ReportRun run;
+    run.mail.SmtpClient().Port = Env("KRV_SMTP_STALL_PORT");
+    run.mail.DeadlineMs = 3000;
+    CloseWhenMailDone = true;
+    run.mail.SendMailReport();
+    ASSERT_TRUE(PumpUntil([&] { return !MailBusy; }, 60000)) << "the mail never ended";
+    EXPECT_TRUE(run.host.Logged("SMTP Error: the mail was given up, as it did not end within 3 s. |110"))
+        << ::testing::PrintToString(run.host.log);
+    EXPECT_EQ(run.host.closes, 1);
+    EXPECT_EQ(run.host.finished, 1) << "the red line must reach the report file";
+    EXPECT_GE(std::count(run.host.log.begin(), run.host.log.end(), "Mail: 250-still working on it |031"), 2)
+        << "the server did stall with continuation lines";
+    // The given-up request's own end is not reported as a second failure.
+    const size_t lines = run.host.log.size();
+    PumpFor(1500);
+    EXPECT_EQ(run.host.log.size(), lines) << ::testing::PrintToString(run.host.log);
+    EXPECT_EQ(run.mail.SmtpClient().State(), smtpReady);
+    EXPECT_FALSE(run.mail.SmtpClient().Connected());
+}
+
 TEST(ReportMailPeer, TheFixedMailPortReachesAServerOnPort25) {
     ReportRun run;
     run.mail.SmtpClient().Port = "smtp";
@@ -310,7 +334,7 @@ TEST(ReportMailPeer, ABatchRunClosesOnlyWhenItsMailIsDone) {
             EXPECT_NE(report.find("Sending mail..."), std::string::npos) << report;
             EXPECT_EQ(report.find("SMTP Socket Error"), std::string::npos) << report;
         } else {
-            EXPECT_NE(report.find("SMTP Socket Error: 500"), std::string::npos) << report;
+            EXPECT_NE(report.find("SMTP Socket Error: 10061 Connection refused"), std::string::npos) << report;
         }
         PumpFor(100);
     }

@@ -2,12 +2,34 @@
 # logins by PLAIN, LOGIN and CRAM-MD5 for one user. Every message is saved as
 # <out>/<n>.eml (the content as received, dot-stuffing undone) with
 # <out>/<n>.json (envelope sender, recipients, the login used).
-# Usage: smtp_server.py PORT[,PORT...] USER PASSWORD OUTDIR (one server per port)
-import hashlib, hmac, json, os, secrets, signal, sys, threading
+# With STALLPORT, one more server there greets and then never finishes its
+# answer to HELO or EHLO: a continuation line ("250-") every half second, as
+# a server that keeps a client waiting for ever.
+# Usage: smtp_server.py PORT[,PORT...] USER PASSWORD OUTDIR [STALLPORT] (one server per port)
+import asyncio, hashlib, hmac, json, os, secrets, signal, sys, threading
 from aiosmtpd.controller import Controller
-from aiosmtpd.smtp import AuthResult, LoginPassword, MISSING
+from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword, MISSING
 
 ports, user, password, outdir = [int(p) for p in sys.argv[1].split(",")], sys.argv[2], sys.argv[3], sys.argv[4]
+stall_port = int(sys.argv[5]) if len(sys.argv) > 5 else None
+
+
+class StallingSMTP(SMTP):
+    async def _stall(self):
+        while True:   # ends when the client goes away
+            await self.push("250-still working on it")
+            await asyncio.sleep(0.5)
+
+    async def smtp_HELO(self, hostname):
+        await self._stall()
+
+    async def smtp_EHLO(self, hostname):
+        await self._stall()
+
+
+class StallingController(Controller):
+    def factory(self):
+        return StallingSMTP(self.handler, **self.SMTP_kwargs)
 
 
 class Handler:
@@ -45,6 +67,8 @@ def authenticator(server, session, envelope, mechanism, auth_data):
 
 controllers = [Controller(Handler(), hostname="127.0.0.1", port=p, authenticator=authenticator,
                           auth_require_tls=False) for p in ports]
+if stall_port:
+    controllers.append(StallingController(Handler(), hostname="127.0.0.1", port=stall_port))
 for c in controllers:
     c.start()
 stop = threading.Event()

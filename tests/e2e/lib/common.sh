@@ -1,6 +1,7 @@
 # Sourced by the end-to-end scripts (and benchmarks) after setting `e2e_name`:
 # runs from the repository root with the Wine prefix ready, and gives them fail
 # (which also ends the program started as $pid, if any), ok, wait_window,
+# need_program_and_mail_peer, stop_server (ends a peer started as $server_pid),
 # session_file and dirs_xml (session files), and peers_ok (the zip peers'
 # verdict).
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)
@@ -9,6 +10,29 @@ cd "$here"
 PY=/usr/bin/python3
 fail() { echo "$e2e_name: FAILED: $*"; [ -n "${pid:-}" ] && kill "$pid" 2>/dev/null; exit 1; }
 ok() { echo "$1: ok"; }
+# Stops the script at once when the built program or the mail server is missing.
+need_program_and_mail_peer() {
+  $PY -c "import aiosmtpd" 2>/dev/null || { echo "$e2e_name: python3-aiosmtpd is not installed (run scripts/setup)"; exit 1; }
+  [ -f build/dist/korvane.exe ] || { echo "$e2e_name: build/dist/korvane.exe missing (run scripts/build)"; exit 1; }
+}
+# Waits (bounded, 10 s) until the peer started as $server_pid has written
+# "ready" to its log; fails with what it said otherwise.
+wait_server_ready() {   # log-file output-file what
+  for _ in $(seq 100); do
+    grep -q ready "$1" && return 0
+    kill -0 "$server_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  cat "$2"; fail "$3 did not start (is its port taken?)"
+}
+# Ends the peer server started as $server_pid (bounded), if any.
+stop_server() {
+  [ -n "${server_pid:-}" ] || return 0
+  kill "$server_pid" 2>/dev/null
+  timeout 10 tail --pid="$server_pid" -f /dev/null 2>/dev/null || kill -9 "$server_pid" 2>/dev/null
+  wait "$server_pid" 2>/dev/null
+  server_pid=
+}
 # Waits (bounded, in half seconds) until a window with this caption shows;
 # fails when the program started as $pid ends first or the time runs out.
 wait_window() {   # caption half-seconds
