@@ -411,9 +411,15 @@ void TRootNodeStorage::AcceptLoaded(const TNodeStorage& loaded) {
 }
 
 void TRootNodeStorage::SetCheckedPaths(const TStringList& paths) {
+    std::vector<PIDLPtr> pidls;
+    pidls.reserve(paths.Count());
+    for (int i = 0; i < paths.Count(); ++i) pidls.emplace_back(PathToPIDL(AnsiToWide(paths[i])));
+    SetCheckedPIDLs(pidls);
+}
+
+void TRootNodeStorage::SetCheckedPIDLs(const std::vector<PIDLPtr>& pidls) {
     Clear(false);
-    for (int i = 0; i < paths.Count(); ++i) {
-        PIDLPtr pidl(PathToPIDL(AnsiToWide(paths[i])));
+    for (const PIDLPtr& pidl : pidls) {
         if (!pidl) continue;
         if (TNodeStorage* record = Store(pidl.get(), skCheck))
             record->Storage.Check = {csCheckedNormal, ctTriStateCheckBox};

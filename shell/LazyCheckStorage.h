@@ -159,6 +159,8 @@ public:
     // Each path that the shell parses is stored checked (tri-state box);
     // the others are passed over. Empties the storage first.
     void SetCheckedPaths(const TStringList& paths);
+    // The same for lists parsed already (null entries are passed over).
+    void SetCheckedPIDLs(const std::vector<PIDLPtr>& pidls);
     // The existing file-system items stored as checked (csCheckedNormal), in
     // the storage's pre-order, as the program's ANSI text: exact where the
     // code page holds the name, else its short form. The same list each time,
