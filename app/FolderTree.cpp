@@ -12,6 +12,8 @@
 #include "shell/ShellUtils.h"
 #include "shell/WideStrUtils.h"
 #include <algorithm>
+#include <memory>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace krv {
@@ -38,6 +40,8 @@ template <class F> void ForEachExistingNode(TBaseLazyTree& tree, F&& visit) {
 // Paths as the scan compares them: without trailing separators, case
 // ignored. A set, so that a session of thousands of folders is not compared
 // pair by pair.
+std::string PathKey(const std::string& path) { return AnsiUpperCase(ScanPath(path)); }
+
 class TPathSet {
 public:
     TPathSet() = default;
@@ -45,11 +49,10 @@ public:
         for (int i = 0; i < list.Count(); ++i) Add(list[i]);
     }
     // False when the path was there already.
-    bool Add(const std::string& path) { return keys_.insert(Key(path)).second; }
-    bool Contains(const std::string& path) const { return keys_.count(Key(path)) > 0; }
+    bool Add(const std::string& path) { return keys_.insert(PathKey(path)).second; }
+    bool Contains(const std::string& path) const { return keys_.count(PathKey(path)) > 0; }
 
 private:
-    static std::string Key(const std::string& path) { return AnsiUpperCase(ScanPath(path)); }
     std::unordered_set<std::string> keys_;
 };
 
@@ -230,18 +233,20 @@ void TMainForm::RestoreTreeChecks() {
     TreeEventsOn = false;
     DirTree->BeginUpdate();
     // Each path is parsed once, for the storage and for the walk to its node.
-    auto parse = [](const TStringList& paths) {
+    TPathParser parser;
+    auto parse = [&parser](const TStringList& paths) {
         std::vector<PIDLPtr> pidls;
         pidls.reserve(paths.Count());
-        for (int i = 0; i < paths.Count(); ++i) pidls.emplace_back(PathToPIDL(AnsiToWide(paths[i])));
+        for (int i = 0; i < paths.Count(); ++i) pidls.emplace_back(parser.Parse(AnsiToWide(paths[i])));
         return pidls;
     };
     const std::vector<PIDLPtr> selected = parse(Session.SelectedFolders);
     DirTree->GetStorage()->SetCheckedPIDLs(selected);
     // Each path's node, made and opened on the way, with the state it is given;
     // a path without one is kept for the session in unfound.
-    auto restore = [this](const TStringList& paths, const std::vector<PIDLPtr>& pidls, TCheckState state,
-                          TStringList& unfound) {
+    std::vector<std::string> tickLines;
+    auto restore = [this, &tickLines](const TStringList& paths, const std::vector<PIDLPtr>& pidls, TCheckState state,
+                                      TStringList& unfound) {
         for (int i = 0; i < paths.Count(); ++i) {
             PLazyNode node = pidls[i] ? DirTree->WalkToPIDL(pidls[i].get(), true, true) : nullptr;
             TNamespace* ns = nullptr;
@@ -250,12 +255,12 @@ void TMainForm::RestoreTreeChecks() {
                 continue;
             }
             node->CheckState = state;
-            if (state == csCheckedNormal)
-                AddLog(KV_CheckFolder + WideToAnsi(ns->NameParseAddress()), lcBlack, 3, lkNormal);
+            if (state == csCheckedNormal) tickLines.push_back(KV_CheckFolder + WideToAnsi(ns->NameParseAddress()));
         }
     };
     restore(Session.SelectedFolders, selected, csCheckedNormal, UnfoundSelected);
     restore(Session.UnselectedFolders, parse(Session.UnselectedFolders), csUncheckedNormal, UnfoundUnselected);
+    AddLogLines(tickLines, lcBlack, 3, lkNormal);
     // A ticked folder that is not there is said in red: the backup will lack it.
     for (int i = 0; i < UnfoundSelected.Count(); ++i) FolderLeftOut(UnfoundSelected[i]);
     if (Session.SubFolders) {
@@ -316,9 +321,26 @@ TFolderTreeAccess TMainForm::FolderAccess() {
     TFolderTreeAccess access;
     access.Tree = DirTree;
     access.NodePath = [this](PLazyNode node) { return NodePath(node); };
-    access.WalkToPath = [this](const std::string& path) -> PLazyNode {
+    // The ticked folders' lists as the storage holds them, so that the walk
+    // to each needs no parse of its path; other paths are parsed, by one
+    // parser, as the folders of a selection often share parents.
+    struct TLookup {
+        std::unordered_map<std::string, PIDLPtr> stored;
+        TPathParser parser;
+    };
+    auto lookup = std::make_shared<TLookup>();
+    TRootNodeStorage* storage = DirTree->GetStorage();
+    const TStringList& paths = storage->GetCheckedPaths();
+    const std::vector<PIDLPtr>& pidls = storage->CheckedPIDLs();
+    for (int i = 0; i < paths.Count() && i < static_cast<int>(pidls.size()); ++i)
+        if (pidls[i]) lookup->stored.emplace(PathKey(paths[i]), PIDLManager()->CopyPIDL(pidls[i].get()));
+    access.WalkToPath = [this, lookup](const std::string& path) -> PLazyNode {
         TNamespace* ns = nullptr;
-        PLazyNode node = DirTree->WalkToPath(AnsiToWide(path), true);
+        PIDLPtr parsed;
+        auto known = lookup->stored.find(PathKey(path));
+        LPCITEMIDLIST pidl = known != lookup->stored.end() ? known->second.get()
+                                                           : (parsed.reset(lookup->parser.Parse(AnsiToWide(path))), parsed.get());
+        PLazyNode node = pidl ? DirTree->WalkToPIDL(pidl, true, true) : nullptr;
         return DirTree->ValidateNamespace(node, ns) ? node : nullptr;
     };
     return access;
