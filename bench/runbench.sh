@@ -3,8 +3,8 @@
 # 150 MB of this machine's own documentation and shared libraries copied into
 # folders of 200 files. Runs `korvane.exe session.xml` (hard disk, Overwrite)
 # and `zipbench.exe` (the same level the run uses) on that folder in turns,
-# prints each pair, the median ratio, and a table of the run's phases read
-# from the report's time stamps (report level Full). Run from the repository
+# prints each pair, the median ratio, and a table of the last run's phases
+# from its trace (KORVANE_TRACE, see app/RunTrace.h). Run from the repository
 # root after scripts/build, on a display:
 #   xvfb-run -a -s "-screen 0 1280x1024x24" bash bench/runbench.sh [pairs]
 # With "folders" as its argument it times instead sessions that name 1,000,
@@ -75,9 +75,14 @@ def files(top, keep):
             if os.path.islink(p) or not os.path.isfile(p) or not keep(p): continue
             yield p
 docs = files("/usr/share/doc", lambda p: os.path.getsize(p) > 0)
-libs = files("/usr/lib", lambda p: ".so" in os.path.basename(p) and os.path.getsize(p) > 4096)
+libs = files("/usr/lib", lambda p: ".so" in os.path.basename(p) and 4096 < os.path.getsize(p) < 1536 * 1024)
+def mixed():   # five documents to a library, as long as both last
+    while True:
+        for source in [next(docs, None) for _ in range(5)] + [next(libs, None)]:
+            if source is None: return
+            yield source
 total = count = 0
-for source in (x for pair in zip(docs, libs) for x in pair):
+for source in mixed():
     size = os.path.getsize(source)
     if total + size > limit: continue
     folder = os.path.join(dest, "f%02d" % (count // 200))
