@@ -12,6 +12,9 @@
 #include "shell/ShellUtils.h"
 #include "shell/WideStrUtils.h"
 #include <algorithm>
+#include <memory>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace krv {
 
@@ -34,12 +37,24 @@ template <class F> void ForEachExistingNode(TBaseLazyTree& tree, F&& visit) {
     }
 }
 
-bool InList(const TStringList& list, const std::string& path) {
-    const std::string p = ScanPath(path);
-    for (int i = 0; i < list.Count(); ++i)
-        if (SameText(ScanPath(list[i]), p)) return true;
-    return false;
-}
+// Paths as the scan compares them: without trailing separators, case
+// ignored. A set, so that a session of thousands of folders is not compared
+// pair by pair.
+std::string PathKey(const std::string& path) { return AnsiUpperCase(ScanPath(path)); }
+
+class TPathSet {
+public:
+    TPathSet() = default;
+    explicit TPathSet(const TStringList& list) {
+        for (int i = 0; i < list.Count(); ++i) Add(list[i]);
+    }
+    // False when the path was there already.
+    bool Add(const std::string& path) { return keys_.insert(PathKey(path)).second; }
+    bool Contains(const std::string& path) const { return keys_.count(PathKey(path)) > 0; }
+
+private:
+    std::unordered_set<std::string> keys_;
+};
 
 } // namespace
 
@@ -174,9 +189,11 @@ void TMainForm::DirTreeChecked() {
     if (!keptTicks_.Empty()) {
         // Put back the ticks below an unticked folder that the storage dropped with it.
         TStringList all;
-        for (const std::string& p : CheckedPaths()) all.Add(p);
+        TPathSet known;
+        for (const std::string& p : CheckedPaths())
+            if (known.Add(p)) all.Add(p);
         for (int i = 0; i < keptTicks_.Count(); ++i)
-            if (!InList(all, keptTicks_[i])) all.Add(keptTicks_[i]);
+            if (known.Add(keptTicks_[i])) all.Add(keptTicks_[i]);
         keptTicks_.Clear();
         DirTree->GetStorage()->SetCheckedPaths(all);
     }
@@ -215,34 +232,46 @@ void TMainForm::RestoreTreeChecks() {
     const bool eventsOn = TreeEventsOn;
     TreeEventsOn = false;
     DirTree->BeginUpdate();
-    DirTree->GetStorage()->SetCheckedPaths(Session.SelectedFolders);
+    // Each path is parsed once, for the storage and for the walk to its node.
+    TPathParser parser;
+    auto parse = [&parser](const TStringList& paths) {
+        std::vector<PIDLPtr> pidls;
+        pidls.reserve(paths.Count());
+        for (int i = 0; i < paths.Count(); ++i) pidls.emplace_back(parser.Parse(AnsiToWide(paths[i])));
+        return pidls;
+    };
+    const std::vector<PIDLPtr> selected = parse(Session.SelectedFolders);
+    DirTree->GetStorage()->SetCheckedPIDLs(selected);
     // Each path's node, made and opened on the way, with the state it is given;
     // a path without one is kept for the session in unfound.
-    auto restore = [this](const TStringList& paths, TCheckState state, TStringList& unfound) {
+    std::vector<std::string> tickLines;
+    auto restore = [this, &tickLines](const TStringList& paths, const std::vector<PIDLPtr>& pidls, TCheckState state,
+                                      TStringList& unfound) {
         for (int i = 0; i < paths.Count(); ++i) {
-            PLazyNode node = DirTree->WalkToPath(AnsiToWide(paths[i]), true);
+            PLazyNode node = pidls[i] ? DirTree->WalkToPIDL(pidls[i].get(), true, true) : nullptr;
             TNamespace* ns = nullptr;
             if (!node || !DirTree->ValidateNamespace(node, ns)) {
                 unfound.Add(paths[i]);
                 continue;
             }
             node->CheckState = state;
-            if (state == csCheckedNormal)
-                AddLog(KV_CheckFolder + WideToAnsi(ns->NameParseAddress()), lcBlack, 3, lkNormal);
+            if (state == csCheckedNormal) tickLines.push_back(KV_CheckFolder + WideToAnsi(ns->NameParseAddress()));
         }
     };
-    restore(Session.SelectedFolders, csCheckedNormal, UnfoundSelected);
-    restore(Session.UnselectedFolders, csUncheckedNormal, UnfoundUnselected);
+    restore(Session.SelectedFolders, selected, csCheckedNormal, UnfoundSelected);
+    restore(Session.UnselectedFolders, parse(Session.UnselectedFolders), csUncheckedNormal, UnfoundUnselected);
+    AddLogLines(tickLines, lcBlack, 3, lkNormal);
     // A ticked folder that is not there is said in red: the backup will lack it.
     for (int i = 0; i < UnfoundSelected.Count(); ++i) FolderLeftOut(UnfoundSelected[i]);
     if (Session.SubFolders) {
         // A ticked folder opened on the way hands its tick to the children
         // the session does not name: those made since the session was saved
         // are backed up with their parent, as the tick means.
-        ForEachExistingNode(*DirTree, [this](PLazyNode node) {
+        const TPathSet unselected(Session.UnselectedFolders);
+        ForEachExistingNode(*DirTree, [this, &unselected](PLazyNode node) {
             if (!IsTicked(node)) return;
             for (PLazyNode c = node->FirstChild; c; c = c->NextSibling)
-                if (c->CheckState == csUncheckedNormal && !InList(Session.UnselectedFolders, NodePath(c)))
+                if (c->CheckState == csUncheckedNormal && !unselected.Contains(NodePath(c)))
                     c->CheckState = csCheckedNormal;
         });
     }
@@ -263,23 +292,21 @@ void TMainForm::TreeChecksToSession() {
             Session.UnselectedFolders.Add(WideToAnsi(ns->NameParseAddress()));
         }
     });
+    TPathSet selected(Session.SelectedFolders), unselected(Session.UnselectedFolders);
     for (int i = 0; i < UnfoundSelected.Count(); ++i)
-        if (!InList(Session.SelectedFolders, UnfoundSelected[i])) Session.SelectedFolders.Add(UnfoundSelected[i]);
+        if (selected.Add(UnfoundSelected[i])) Session.SelectedFolders.Add(UnfoundSelected[i]);
     for (int i = 0; i < UnfoundUnselected.Count(); ++i)
-        if (!InList(Session.UnselectedFolders, UnfoundUnselected[i]))
-            Session.UnselectedFolders.Add(UnfoundUnselected[i]);
+        if (unselected.Add(UnfoundUnselected[i])) Session.UnselectedFolders.Add(UnfoundUnselected[i]);
 }
 
 // ------------------------------------------------------- the scan
 
 std::vector<std::string> TMainForm::ScanStartPaths() {
     std::vector<std::string> paths = CheckedPaths();
-    TStringList known;
+    TPathSet known;
     for (const std::string& p : paths) known.Add(p);
     auto add = [&](const std::string& p) {
-        if (p.empty() || InList(known, p)) return;
-        known.Add(p);
-        paths.push_back(p);
+        if (!p.empty() && known.Add(p)) paths.push_back(p);
     };
     // The storage lists only folders that exist: a ticked one that is gone
     // is still walked to, so that the scan names it.
@@ -294,9 +321,26 @@ TFolderTreeAccess TMainForm::FolderAccess() {
     TFolderTreeAccess access;
     access.Tree = DirTree;
     access.NodePath = [this](PLazyNode node) { return NodePath(node); };
-    access.WalkToPath = [this](const std::string& path) -> PLazyNode {
+    // The ticked folders' lists as the storage holds them, so that the walk
+    // to each needs no parse of its path; other paths are parsed, by one
+    // parser, as the folders of a selection often share parents.
+    struct TLookup {
+        std::unordered_map<std::string, PIDLPtr> stored;
+        TPathParser parser;
+    };
+    auto lookup = std::make_shared<TLookup>();
+    TRootNodeStorage* storage = DirTree->GetStorage();
+    const TStringList& paths = storage->GetCheckedPaths();
+    const std::vector<PIDLPtr>& pidls = storage->CheckedPIDLs();
+    for (int i = 0; i < paths.Count() && i < static_cast<int>(pidls.size()); ++i)
+        if (pidls[i]) lookup->stored.emplace(PathKey(paths[i]), PIDLManager()->CopyPIDL(pidls[i].get()));
+    access.WalkToPath = [this, lookup](const std::string& path) -> PLazyNode {
         TNamespace* ns = nullptr;
-        PLazyNode node = DirTree->WalkToPath(AnsiToWide(path), true);
+        PIDLPtr parsed;
+        auto known = lookup->stored.find(PathKey(path));
+        LPCITEMIDLIST pidl = known != lookup->stored.end() ? known->second.get()
+                                                           : (parsed.reset(lookup->parser.Parse(AnsiToWide(path))), parsed.get());
+        PLazyNode node = pidl ? DirTree->WalkToPIDL(pidl, true, true) : nullptr;
         return DirTree->ValidateNamespace(node, ns) ? node : nullptr;
     };
     return access;

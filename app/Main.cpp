@@ -467,6 +467,18 @@ void TMainForm::AddLog(const std::string& msg, int colour, int level, int kind) 
     ScrollLogToEnd(true);
 }
 
+void TMainForm::AddLogLines(const std::vector<std::string>& lines, int colour, int level, int kind) {
+    if (lines.empty()) return;
+    LogRoute route = RouteLogLine(Session.Log, Settings.Log, colour, level, kind);
+    if (route.ToReport)
+        for (const std::string& line : lines) ReportLines.Add(line);
+    if (!route.ToPanel) return;
+    std::string text;
+    for (const std::string& line : lines) text += (text.empty() ? "" : "\r\n") + line;
+    LogEdit->AddLine(text, route.Color);
+    ScrollLogToEnd(true);
+}
+
 void TMainForm::ScrollLogToEnd(bool scroll) { LogEdit->ScrollToEnd(scroll); }
 
 void TMainForm::SaveReport() {

@@ -41,6 +41,8 @@ public:
     // The log call: report list and coloured log panel (colour 0 black,
     // 1 red, 2 blue; level 0..3; kind 0 normal, 1 detail, 2 debug).
     void AddLog(const std::string& msg, int colour, int level, int kind);
+    // Many lines of one kind: each a line of the report, one insertion in the panel.
+    void AddLogLines(const std::vector<std::string>& lines, int colour, int level, int kind);
     void ScrollLogToEnd(bool scroll);
     // Writes the report file; problems are logged, never thrown.
     void SaveReport();

@@ -2,6 +2,7 @@
 // New, Load, Save, Save As and Reset with the Modified question, the archive
 // name rules, the mail options' enabling, the session shortcut command and
 // the unattended run of a session file given on the command line.
+#include "app/RunTrace.h"
 #include "app/ArchiveName.h"
 #include "app/LoadWait.h"
 #include "app/Log.h"
@@ -337,6 +338,7 @@ void TMainForm::RunBatch(const std::string& sessionFile, const std::string& arch
     Batch = true;
     // Until a run says otherwise, the program did not do what it was asked.
     ExitCode = ecUnusable;
+    TraceMark("session load");
     if (!Session.LoadFromFile(sessionFile)) {
         const bool exists = ::GetFileAttributesA(sessionFile.c_str()) != INVALID_FILE_ATTRIBUTES;
         AddLog(sessionFile + (exists ? KrvSessionFileError : std::string(kSessionFileMissing)), lcRed, 0, lkNormal);
@@ -353,7 +355,9 @@ void TMainForm::RunBatch(const std::string& sessionFile, const std::string& arch
     }
     // Told in red by SessionToForm (no box in batch mode); the session cannot run here.
     const bool needsBurner = NoBurner && Session.Type == 0;
+    TraceMark("session read");
     SessionToForm();
+    TraceMark("ticks restored");
     AddLog(KV_Session_Loaded + " (" + Session.SessionName + ")", lcBlue, 3, lkNormal);
     Session.Modified = false;
     Session.NeverSaved = false;

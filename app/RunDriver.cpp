@@ -1,6 +1,7 @@
 // The backup run: the fixed order of its steps, the abort path, the end of a
 // run, and the destination-folder helpers of the main window (free space,
 // free archive name, network folders).
+#include "app/RunTrace.h"
 #include "app/Log.h"
 #include "app/Main.h"
 #include "app/DiscSteps.h"
@@ -86,10 +87,12 @@ void TMainForm::ButtonStartClick() {
     AddLog(KV_BackupStarted + DateTimeToStr(Now()), lcBlack, 1, lkNormal);
     if (!Session.UnreadableDates.empty()) AddLog(KV_Date_Unreadable + std::exchange(Session.UnreadableDates, {}), lcBlack, 1, lkNormal);
 
+    TraceMark("run starts");
     SetRunTitle(KV_CheckingDirs_AppTitle_1);
     // When the size is not known yet, one walk of the folders gives it and the lists.
     if (ButtonUpdateSize->Enabled()) ScanFolders(cdmListsAndSize);
     else MakeDirLists();
+    TraceMark("folders checked");
     if (Cancel) return AbortRun();
     if (RecursiveDirs.Empty() && FlatDirs.Empty()) {
         AddLog(KV_Error + ": " + kNothingSelected, lcRed, 0, lkNormal);
@@ -115,6 +118,7 @@ void TMainForm::ButtonStartClick() {
         disc->RemoveStaleOutput();
     }
 
+    TraceMark("free space checked");
     SetRunTitle(KV_Zipping_AppTitle_1);
     TDateTime started = Now();
     ZipFiles();
@@ -170,6 +174,7 @@ void TMainForm::FinishRun() {
     if (!SessionFileArg.empty() && !UpdateLastBackupInFile(Session, SessionFileArg, &error))
         AddLog(KV_LastBackup_NotSaved + SessionFileArg + ": " + error, lcRed, 0, lkNormal);
     SaveReport();
+    TraceMark("report saved");
     ShowSessionStatus();
     if (!Batch && CloseKVCheck->Checked()) Close();
 }
@@ -369,8 +374,10 @@ void TMainForm::ZipFiles() {
     {
         TFormZipWait form(this, CheckFilters->Checked() ? EditExclusionMask->Text() : std::string());
         form.SetCaption(std::string(kProductName) + KV_ZipWait_Title);
+        TraceMark("compression window");
         form.ShowModal();
     }
+    TraceMark("compression ended");
     try {
         if (!Cancel) {
             CountArchive();
@@ -387,6 +394,7 @@ void TMainForm::ZipFiles() {
             AddLog(KV_Error + ": " + DescribeError(closing), lcRed, 0, lkNormal);
         }
     }
+    TraceMark("archive closed");
     if (!Cancel && writing != target && !ReplaceOldArchive(writing, target)) Cancel = true;
     if (!Cancel) {
         ArchiveWritten = target;

@@ -33,10 +33,6 @@ int Depth(const std::string& path) { return static_cast<int>(std::count(path.beg
 
 TDirWalk::TDirWalk(TFolderTreeAccess access, std::vector<std::string> checkedPaths, bool includeSubfolders)
     : access_(std::move(access)), includeSubfolders_(includeSubfolders) {
-    for (TStringList* list : {&visited_, &wholeFolders_}) {
-        list->SetCaseSensitive(false);
-        list->SetSorted(true);
-    }
     // Folders before the folders inside them, so that a ticked folder inside
     // one already taken whole is not taken twice.
     for (std::string& p : checkedPaths) p = ScanPath(p);
@@ -45,18 +41,20 @@ TDirWalk::TDirWalk(TFolderTreeAccess access, std::vector<std::string> checkedPat
     paths_ = std::move(checkedPaths);
 }
 
-bool TDirWalk::Taken(const std::string& path) const { return visited_.IndexOf(path) >= 0; }
+bool TDirWalk::Taken(const std::string& path) const { return visited_.count(AnsiUpperCase(path)) > 0; }
 
 bool TDirWalk::Covered(const std::string& path) const {
-    for (size_t at = path.find('\\'); at != std::string::npos; at = path.find('\\', at + 1))
-        if (wholeFolders_.IndexOf(path.substr(0, at)) >= 0) return true;
+    const std::string key = AnsiUpperCase(path);
+    for (size_t at = key.find('\\'); at != std::string::npos; at = key.find('\\', at + 1))
+        if (wholeFolders_.count(key.substr(0, at)) > 0) return true;
     return false;
 }
 
 void TDirWalk::Take(std::vector<std::string>& list, const std::string& path, bool whole) {
     list.push_back(path);
-    visited_.Add(path);
-    if (whole) wholeFolders_.Add(path);
+    std::string key = AnsiUpperCase(path);
+    if (whole) wholeFolders_.insert(key);
+    visited_.insert(std::move(key));
 }
 
 bool TDirWalk::Step(int budget) {

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace krv {
@@ -80,8 +81,9 @@ private:
     int pathNumber_ = 0;
     std::string currentPath_;
     std::vector<PLazyNode> stack_;
-    TStringList visited_;        // sorted, case-insensitive
-    TStringList wholeFolders_;   // taken with everything below them; likewise
+    // Upper-cased paths: the folders taken, and those taken with everything below them.
+    std::unordered_set<std::string> visited_;
+    std::unordered_set<std::string> wholeFolders_;
     int64_t nodesVisited_ = 0;
 };
 

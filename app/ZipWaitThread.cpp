@@ -1,4 +1,5 @@
 #include "app/ZipWaitThread.h"
+#include "app/RunTrace.h"
 #include "app/Log.h"
 #include "app/Messages.h"
 #include "app/SplitString.h"
@@ -213,6 +214,7 @@ void TZipperThread::StopAnimation() {
 }
 
 void TZipperThread::Execute() {
+    TraceMark("archiver starts");
     Post(false, kSearchStarts);
     ShowMessage(KV_PrepZip);
     ShowMessage(KV_ZipCheckingFiles);
@@ -252,6 +254,7 @@ void TZipperThread::Execute() {
         FlushLines();
         throw;
     }
+    TraceMark("archiver ended");
     // Everything posted is shown before the window learns that the work ended.
     HandOver(true);
     FlushLines();
@@ -280,6 +283,7 @@ void TZipperThread::OverallProgress(double progress, TZipProcessOperation operat
                                     bool& cancel) {
     if (phase == ppStart && operation == poAdd) {
         // The search is over.
+        TraceMark("files found");
         Post(false, kSearchEnds);
         ShowMessage(KV_ZipFilesChecked);
     }

@@ -157,11 +157,22 @@ int TNodeStorage::Search(LPCITEMIDLIST id, int& insertAt) {
     return -1;
 }
 
+int TNodeStorage::SearchFromEnd(LPCITEMIDLIST id, int& insertAt) {
+    // Items stored in their folder's order (a session's sorted paths) each
+    // go after the last one: one comparison instead of a search.
+    const int count = ChildNodeList->Count();
+    if (count > 0 && CompareStorageIDs(ShellFolder(), ChildNodeList->Items(count - 1)->RelativePIDL, id) < 0) {
+        insertAt = count;
+        return -1;
+    }
+    return Search(id, insertAt);
+}
+
 TNodeStorage* TNodeStorage::FindChild(LPCITEMIDLIST id, bool create, bool moreFollow, const TNodeStorage* start) {
     if (!ChildNodeList) ChildNodeList = std::make_unique<TNodeStorageList>(this);
     std::vector<uint8_t> one = SingleID(id);
     int at = 0;
-    int found = Search(AsPIDL(one), at);
+    int found = SearchFromEnd(AsPIDL(one), at);
     if (found >= 0) return ChildNodeList->Items(found);
     if (!create) return nullptr;
     LPITEMIDLIST pidl = PIDLManager()->AppendPIDL(AbsolutePIDL, AsPIDL(one));
@@ -398,6 +409,7 @@ void TRootNodeStorage::Forget(const TNodeStorage* record) {
 
 void TRootNodeStorage::Clear(bool freeUserData) {
     checkedFileNames_.Clear();
+    checkedPIDLs_.clear();
     unheld_.clear();
     cacheNode_ = nullptr;
     TNodeStorage::Clear(freeUserData);
@@ -411,9 +423,16 @@ void TRootNodeStorage::AcceptLoaded(const TNodeStorage& loaded) {
 }
 
 void TRootNodeStorage::SetCheckedPaths(const TStringList& paths) {
+    std::vector<PIDLPtr> pidls;
+    pidls.reserve(paths.Count());
+    TPathParser parser;
+    for (int i = 0; i < paths.Count(); ++i) pidls.emplace_back(parser.Parse(AnsiToWide(paths[i])));
+    SetCheckedPIDLs(pidls);
+}
+
+void TRootNodeStorage::SetCheckedPIDLs(const std::vector<PIDLPtr>& pidls) {
     Clear(false);
-    for (int i = 0; i < paths.Count(); ++i) {
-        PIDLPtr pidl(PathToPIDL(AnsiToWide(paths[i])));
+    for (const PIDLPtr& pidl : pidls) {
         if (!pidl) continue;
         if (TNodeStorage* record = Store(pidl.get(), skCheck))
             record->Storage.Check = {csCheckedNormal, ctTriStateCheckBox};
@@ -435,6 +454,7 @@ bool WidePathToProgramText(const std::wstring& path, std::string& text) {
 const TStringList& TRootNodeStorage::GetCheckedPaths() {
     TErrorModeScope quiet(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     checkedFileNames_.Clear();
+    checkedPIDLs_.clear();
     unheld_.clear();
     // Pre-order without recursion: the storage can be as deep as the shell.
     std::vector<TNodeStorage*> pending{this};
@@ -456,8 +476,12 @@ const TStringList& TRootNodeStorage::GetCheckedPaths() {
         std::wstring path = StrRetToStr(name, one);
         if (!IsDriveRootForm(path) && !DirExistsW(path) && !FileExistsW(path)) continue;
         std::string text;
-        if (WidePathToProgramText(path, text)) checkedFileNames_.Add(text);
-        else unheld_.push_back(path);
+        if (WidePathToProgramText(path, text)) {
+            checkedFileNames_.Add(text);
+            checkedPIDLs_.emplace_back(PIDLManager()->CopyPIDL(record->AbsolutePIDL));
+        } else {
+            unheld_.push_back(path);
+        }
     }
     return checkedFileNames_;
 }

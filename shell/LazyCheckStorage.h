@@ -141,6 +141,8 @@ private:
     TNodeStorage* FindChild(LPCITEMIDLIST id, bool create, bool moreFollow, const TNodeStorage* start);
     // Binary search of the children: the index of id, or -1 with where it would go.
     int Search(LPCITEMIDLIST id, int& insertAt);
+    // The same, trying after the last child first.
+    int SearchFromEnd(LPCITEMIDLIST id, int& insertAt);
     void SetAbsolutePIDL(LPITEMIDLIST pidl);
 
     ComPtr<IShellFolder> shellFolder_;
@@ -159,6 +161,8 @@ public:
     // Each path that the shell parses is stored checked (tri-state box);
     // the others are passed over. Empties the storage first.
     void SetCheckedPaths(const TStringList& paths);
+    // The same for lists parsed already (null entries are passed over).
+    void SetCheckedPIDLs(const std::vector<PIDLPtr>& pidls);
     // The existing file-system items stored as checked (csCheckedNormal), in
     // the storage's pre-order, as the program's ANSI text: exact where the
     // code page holds the name, else its short form. The same list each time,
@@ -167,6 +171,9 @@ public:
     // Checked items left out of the last GetCheckedPaths only because the
     // code page holds neither their name nor a short form of it.
     const std::vector<std::wstring>& UnheldCheckedPaths() const { return unheld_; }
+    // The absolute lists of the last GetCheckedPaths, entry for entry: a walk
+    // to those items need not parse their paths again.
+    const std::vector<PIDLPtr>& CheckedPIDLs() const { return checkedPIDLs_; }
 
     void Clear(bool freeUserData) override;
 
@@ -181,6 +188,7 @@ private:
     TNodeStorage* cacheNode_ = nullptr;
     TStringList checkedFileNames_;
     std::vector<std::wstring> unheld_;
+    std::vector<PIDLPtr> checkedPIDLs_;
 };
 
 // A path as the program's ANSI strings hold it: exact when the code page can

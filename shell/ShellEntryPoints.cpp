@@ -1,4 +1,5 @@
 #include "shell/ShellEntryPoints.h"
+#include <cstring>
 #include <cstdio>
 #include <mutex>
 
@@ -69,16 +70,50 @@ const TShellEntryPoints& ShellEntryPoints() {
     return g_points;
 }
 
+// Lists of the same bytes name the same items: the shell is asked only when
+// the bytes differ, as its comparison builds and compares each item's name.
+namespace {
+uint16_t ItemSize(LPCITEMIDLIST item) {
+    uint16_t cb;
+    std::memcpy(&cb, item, sizeof cb);
+    return cb;
+}
+
+// The number of items child has beyond parent when parent's items are, byte
+// for byte, child's first items; -1 otherwise.
+int ItemsBeyondSamePrefix(LPCITEMIDLIST parent, LPCITEMIDLIST child) {
+    auto p = reinterpret_cast<const uint8_t*>(parent);
+    auto c = reinterpret_cast<const uint8_t*>(child);
+    for (uint16_t cb; (cb = ItemSize(reinterpret_cast<LPCITEMIDLIST>(p))) != 0; p += cb, c += cb)
+        if (ItemSize(reinterpret_cast<LPCITEMIDLIST>(c)) != cb || std::memcmp(p, c, cb) != 0) return -1;
+    int beyond = 0;
+    for (uint16_t cb; (cb = ItemSize(reinterpret_cast<LPCITEMIDLIST>(c))) != 0; c += cb) ++beyond;
+    return beyond;
+}
+} // namespace
+
 bool ILIsEqual(LPCITEMIDLIST pidl1, LPCITEMIDLIST pidl2) {
     if (!pidl1 || !pidl2) return false;
     auto fn = ShellEntryPoints().ILIsEqual;
-    return fn && fn(pidl1, pidl2);
+    if (!fn) return false;
+    // The same bytes, or one list the other's with items below it: an item
+    // is never the same as one inside it.
+    const int beyond = ItemsBeyondSamePrefix(pidl1, pidl2);
+    if (beyond >= 0) return beyond == 0;
+    if (ItemsBeyondSamePrefix(pidl2, pidl1) > 0) return false;
+    return fn(pidl1, pidl2);
 }
 
 bool ILIsParent(LPCITEMIDLIST parent, LPCITEMIDLIST child, bool immediate) {
     if (!parent || !child) return false;
     auto fn = ShellEntryPoints().ILIsParent;
-    return fn && fn(parent, child, immediate);
+    if (!fn) return false;
+    // The desktop (the empty list) is left to the shell.
+    if (ItemSize(parent) != 0) {
+        const int beyond = ItemsBeyondSamePrefix(parent, child);
+        if (beyond == 1 || (beyond > 1 && !immediate)) return true;
+    }
+    return fn(parent, child, immediate);
 }
 
 TFatalReporter SetFatalReporter(TFatalReporter reporter) {

@@ -84,6 +84,31 @@ LPITEMIDLIST PathToPIDL(const std::wstring& path) {
     return pidl;
 }
 
+LPITEMIDLIST TPathParser::Parse(const std::wstring& path) {
+    const size_t cut = path.find_last_of(L'\\');
+    const bool drivePath = path.size() > 3 && path[1] == L':' && path[2] == L'\\';
+    if (!drivePath || cut < 3 || cut + 1 >= path.size()) return PathToPIDL(path);
+    std::wstring name = path.substr(cut + 1);
+    if (name == L"." || name == L".." || name.find(L'/') != std::wstring::npos) return PathToPIDL(path);
+    const std::wstring parentPath = path.substr(0, cut);
+    if (parentPath != parentPath_ || !parent_) {
+        parentPath_ = parentPath;
+        parent_.reset();
+        parentPIDL_.reset(PathToPIDL(parentPath));
+        if (parentPIDL_) parent_ = BindFolderOfPIDL(parentPIDL_.get());
+        if (!parent_) return PathToPIDL(path);
+    }
+    ULONG eaten = 0, attributes = 0;
+    LPITEMIDLIST relative = nullptr;
+    if (FAILED(parent_->ParseDisplayName(nullptr, nullptr, name.data(), &eaten, &relative, &attributes)) ||
+        !relative) {
+        PIDLPtr drop(relative);
+        return PathToPIDL(path);
+    }
+    PIDLPtr one(relative);
+    return PIDLManager()->AppendPIDL(parentPIDL_.get(), one.get());
+}
+
 ComPtr<IShellFolder> BindFolderOfPIDL(LPCITEMIDLIST folderPIDL) {
     ComPtr<IShellFolder> desktop;
     if (FAILED(::SHGetDesktopFolder(desktop.put())) || !desktop) return nullptr;

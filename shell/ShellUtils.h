@@ -16,6 +16,21 @@ namespace krv {
 // The absolute list of a path or parse name, or nil (an empty path gives nil:
 // the shell would answer My Computer). The caller owns the list.
 LPITEMIDLIST PathToPIDL(const std::wstring& path);
+// Parses many paths in a row, as PathToPIDL does: the folder of the last
+// path's parent is kept, so that each further path of that folder costs one
+// parse of its last name instead of a walk from the desktop. Drive paths
+// only; anything else, or a name the folder does not parse, goes the long
+// way. For one bulk operation: a parent renamed while the parser lives is
+// not noticed.
+class TPathParser {
+public:
+    LPITEMIDLIST Parse(const std::wstring& path);   // the caller owns the list
+
+private:
+    std::wstring parentPath_;
+    PIDLPtr parentPIDL_;
+    ComPtr<IShellFolder> parent_;
+};
 // The folder of an absolute list, bound from the desktop (the desktop itself
 // for nil or the empty list); nil when it cannot be bound.
 ComPtr<IShellFolder> BindFolderOfPIDL(LPCITEMIDLIST folderPIDL);

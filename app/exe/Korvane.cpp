@@ -1,5 +1,6 @@
 // The program's entry point: the framework, the application object and the
 // main window, then the message loop until the window closes.
+#include "app/RunTrace.h"
 #include "app/Log.h"
 #include "app/Main.h"
 #include "app/Recorders.h"
@@ -13,6 +14,7 @@
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     using namespace krv;
+    TraceMark("start");
     Application().Initialize();
     Application().SetTitle("Korvane");
     Application().HelpFile = "krv.chm";
@@ -46,7 +48,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         }
         return ::MessageBoxA(::GetActiveWindow(), text.c_str(), caption.c_str(), flags);
     });
+    TraceMark("window made");
     Application().Run();
+    TraceMark("message loop ended");
     SetMessageBoxHook(nullptr);
     Application().OnException = nullptr;
     // An unattended run tells its caller how it ended.

@@ -170,6 +170,10 @@ TEST_F(CheckStorage, CheckedPathsComeBackInShellOrderWithoutBadDeletedOrMixedOne
     ASSERT_EQ(got.Count(), static_cast<int>(expected.size())) << got.Text();
     for (int i = 0; i < got.Count(); ++i) EXPECT_TRUE(SameText(got[i], expected[i])) << got[i];
     EXPECT_TRUE(storage.UnheldCheckedPaths().empty());
+    // Each listed path comes with the list the storage holds for it.
+    ASSERT_EQ(storage.CheckedPIDLs().size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i)
+        EXPECT_TRUE(krv::ILIsEqual(storage.CheckedPIDLs()[i].get(), Parse(AnsiToWide(expected[i])).get())) << i;
 
     // A file stored checked is listed too.
     Check(storage, tmp / L"f.txt");

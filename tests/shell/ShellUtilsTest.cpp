@@ -78,6 +78,65 @@ TEST(PathToPIDL, EmptyAndUnknownPathsGiveNothing) {
     EXPECT_EQ(PathToPIDL(L"C:\\missing\\..\\also missing\\x.txt"), nullptr);
 }
 
+namespace {
+std::string Bytes(LPCITEMIDLIST pidl) {
+    return pidl ? std::string(reinterpret_cast<const char*>(pidl), TPIDLManager::PIDLSize(pidl)) : std::string();
+}
+} // namespace
+
+// The parser of many paths keeps the last parent's folder: whatever order the
+// paths come in, each list must be the very bytes a parse from the desktop gives.
+TEST(PathParser, GivesTheListsOfAWholeParseInAnyOrder) {
+    shelltest::TempFolder tmp(L"parser");
+    for (auto name : {L"a", L"a\\x", L"a\\y", L"b", L"Ünï ✓"}) shelltest::MakeDir(tmp / name);
+    shelltest::WriteFileBytes(tmp / L"a\\f.txt", "data");
+    const std::vector<std::wstring> paths{
+        tmp / L"a\\x", tmp / L"a\\y", tmp / L"a\\f.txt", tmp / L"a\\missing", tmp / L"A\\X",   // one parent, case aside
+        tmp / L"b", tmp / L"a\\x", tmp / L"Ünï ✓", tmp / L"a\\x\\",                           // parents change back and forth
+        tmp / L"a\\..\\b", tmp / L"a\\.", L"C:\\", L"C:\\windows", L"", L"C:", L"::{20D04FE0-3AEA-1069-A2D8-08002B30309D}",
+        tmp / L"gone\\x", tmp / L"a/x"};
+    TPathParser parser;
+    for (int round = 0; round < 2; ++round) {
+        for (const std::wstring& path : paths) {
+            PIDLPtr whole(PathToPIDL(path)), parsed(parser.Parse(path));
+            EXPECT_EQ(Bytes(parsed.get()), Bytes(whole.get())) << WideToAnsi(path);
+        }
+    }
+    // A parent removed while the parser lives: its items are no longer found.
+    ASSERT_TRUE(::RemoveDirectoryW((tmp / L"a\\y").c_str()));
+    PIDLPtr gone(parser.Parse(tmp / L"a\\y"));
+    EXPECT_FALSE(gone);
+}
+
+// The byte comparison in front of the shell's own must never give another
+// answer than the shell: every ordered pair of a set of lists, both ways of
+// asking for a parent.
+TEST(ShellEntryPoints, ItemComparisonsAgreeWithTheShellOnEveryPair) {
+    ASSERT_TRUE(LoadShellEntryPoints());
+    shelltest::TempFolder tmp(L"ilcmp");
+    for (auto name : {L"a", L"a\\b", L"a\\b\\c", L"d"}) shelltest::MakeDir(tmp / name);
+    std::vector<PIDLPtr> lists;
+    lists.emplace_back(SpecialFolderPIDL(CSIDL_DESKTOP));
+    lists.emplace_back(SpecialFolderPIDL(CSIDL_DRIVES));
+    for (const std::wstring& path : {std::wstring(L"C:\\"), tmp.Path(), tmp / L"a", tmp / L"a\\b", tmp / L"a\\b\\c",
+                                     tmp / L"d"})
+        lists.emplace_back(PathToPIDL(path));
+    // The same item twice, from another parse: equal by name, maybe not by bytes.
+    lists.emplace_back(TPathParser().Parse(tmp / L"a\\b"));
+    for (const PIDLPtr& l : lists) ASSERT_TRUE(l);
+    const auto shellEqual = ShellEntryPoints().ILIsEqual;
+    const auto shellParent = ShellEntryPoints().ILIsParent;
+    for (size_t i = 0; i < lists.size(); ++i) {
+        for (size_t j = 0; j < lists.size(); ++j) {
+            LPCITEMIDLIST a = lists[i].get(), b = lists[j].get();
+            EXPECT_EQ(krv::ILIsEqual(a, b), shellEqual(a, b) != FALSE) << i << " " << j;
+            for (bool immediate : {false, true})
+                EXPECT_EQ(krv::ILIsParent(a, b, immediate), shellParent(a, b, immediate) != FALSE)
+                    << i << " " << j << " " << immediate;
+        }
+    }
+}
+
 TEST(PIDLToPath, NilIsTheDesktopDirectoryAndDesktopHasAName) {
     wchar_t desktopDir[MAX_PATH];
     ASSERT_HRESULT_SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_DESKTOPDIRECTORY, nullptr, 0, desktopDir));

@@ -1,0 +1,10 @@
+// A trace of a run's phases for the benchmarks: with KORVANE_TRACE naming a
+// file, each mark appends "<milliseconds since the process started> <phase>"
+// to it. Without the variable a mark is one test of a flag.
+#pragma once
+
+namespace krv {
+
+void TraceMark(const char* phase);
+
+} // namespace krv
