@@ -1,5 +1,6 @@
-// Tree benchmark: bulk operations on 1,000,000 nodes. Prints one
-// "name: seconds" line per operation.
+// Tree benchmark: bulk operations on 1,000,000 nodes (or the count given:
+// treebench [paint] [NODES]). Prints one "name: seconds" line per operation,
+// and what a node costs in memory.
 #include "tree/LazyStringTree.h"
 #include "tree/LazyTreeDrawing.h"
 #include "tree/LazyTrees.h"
@@ -17,10 +18,10 @@ using namespace krv;
 namespace {
 using bench::Now;
 
-template <class F> void Time(const char* name, F&& f) {
+template <class F> void Time(const std::string& name, F&& f) {
     double start = Now();
     f();
-    std::printf("%s: %.6f\n", name, Now() - start);
+    std::printf("%s: %.6f\n", name.c_str(), Now() - start);
     std::fflush(stdout);
 }
 
@@ -33,7 +34,8 @@ void WaitForCache(TBaseLazyTree& tree) {
     }
 }
 
-void Lookups(TBaseLazyTree& tree, const char* name) {
+void Lookups(TBaseLazyTree& tree, const std::string& label) {
+    const char* name = label.c_str();
     WaitForCache(tree);
     std::mt19937 rng(1);
     uint32_t bottom = tree.RootNode()->TotalHeight - tree.RootNode()->NodeHeight;
@@ -51,6 +53,35 @@ void Lookups(TBaseLazyTree& tree, const char* name) {
     std::printf("%s (mean of %d): %.9f\n", name, count, mean);
     std::printf("%s (99th percentile): %.9f\n", name, times[size_t(count * 0.99)]);
     std::printf("%s (worst): %.9f\n", name, times.back());
+}
+
+// The process's address space in use (what a 32-bit process runs out of),
+// from a walk over its regions.
+uint64_t AddressSpaceUsed() {
+    uint64_t used = 0;
+    MEMORY_BASIC_INFORMATION info;
+    for (uintptr_t at = 0; ::VirtualQuery(reinterpret_cast<void*>(at), &info, sizeof info) == sizeof info;) {
+        if (info.State != MEM_FREE) used += info.RegionSize;
+        uintptr_t next = reinterpret_cast<uintptr_t>(info.BaseAddress) + info.RegionSize;
+        if (next <= at) break;
+        at = next;
+    }
+    return used;
+}
+
+// Bytes per node of the tree's own node memory, and of the process's
+// address space (everything the nodes brought with them: the position cache too).
+void PrintNodeMemory(const TBaseLazyTree& tree, const char* what, uint64_t usedBefore) {
+    double nodes = double(tree.NodeMemory().LiveCount());
+    MEMORYSTATUSEX status{};
+    status.dwLength = sizeof status;
+    ::GlobalMemoryStatusEx(&status);
+    double grown = double(AddressSpaceUsed() - usedBefore);
+    std::printf("memory per node, %s: %.1f bytes of node memory, %.1f bytes of address space "
+                "(%.0f nodes: %.0f MB of the process's %.0f MB)\n",
+                what, double(tree.NodeMemory().ReservedBytes()) / nodes, grown / nodes, nodes, grown / 1e6,
+                double(status.ullTotalVirtual) / 1e6);
+    std::fflush(stdout);
 }
 
 // One screen of rows painted into a bitmap at the top, the middle and the
@@ -97,56 +128,66 @@ void PaintScreens(unsigned count) {
 }
 
 int main(int argc, char** argv) {
-    constexpr unsigned N = 1000000;
-    if (argc > 1 && std::string(argv[1]) == "paint") {
+    bool paintOnly = argc > 1 && std::string(argv[1]) == "paint";
+    const unsigned N = argc > 1 + paintOnly ? unsigned(std::stoul(argv[1 + paintOnly])) : 1000000;
+    if (paintOnly) {
         PaintScreens(N);
         return 0;
     }
+    const std::string n = std::to_string(N), n1 = std::to_string(N - 1);
     TBaseLazyTree tree;
     tree.HandleNeeded();
 
-    Time("root count 1000000", [&] { tree.SetRootNodeCount(N); });
-    Lookups(tree, "position lookup, 1000000 top-level rows");
-    Time("clear 1000000", [&] { tree.Clear(); });
+    uint64_t usedBefore = AddressSpaceUsed();
+    Time("root count " + n, [&] { tree.SetRootNodeCount(N); });
+    PrintNodeMemory(tree, "top-level nodes", usedBefore);
+    Lookups(tree, "position lookup, " + n + " top-level rows");
+    Time("clear " + n, [&] { tree.Clear(); });
 
-    Time("AddChild 1000000 in one update", [&] {
+    Time("AddChild " + n + " in one update", [&] {
         tree.BeginUpdate();
         PLazyNode parent = tree.AddChild(nullptr);
         for (unsigned i = 1; i < N; ++i) tree.AddChild(parent);
         tree.EndUpdate();
     });
     PLazyNode parent = tree.GetFirstNoInit();
-    Time("expand a node with 999999 children", [&] { tree.SetExpanded(parent, true); });
+    Time("expand a node with " + n1 + " children", [&] { tree.SetExpanded(parent, true); });
     Lookups(tree, "position lookup, under one expanded node");
-    Time("collapse a node with 999999 children", [&] { tree.SetExpanded(parent, false); });
-    Time("clear 1000000", [&] { tree.Clear(); });
+    Time("collapse a node with " + n1 + " children", [&] { tree.SetExpanded(parent, false); });
+    Time("clear " + n, [&] { tree.Clear(); });
 
-    // 1000 x 999 two-level tree for the full expand and collapse.
+    // A two-level tree (1000 top-level nodes) for the full expand and collapse.
+    const unsigned perFolder = N / 1000 - 1;
+    const unsigned total = 1000 * (perFolder + 1);
+    const std::string t = std::to_string(total);
     tree.BeginUpdate();
     tree.SetRootNodeCount(1000);
-    for (PLazyNode n = tree.GetFirstNoInit(); n; n = n->NextSibling) tree.SetChildCount(n, 999);
+    for (PLazyNode node = tree.GetFirstNoInit(); node; node = node->NextSibling) tree.SetChildCount(node, perFolder);
     tree.EndUpdate();
-    Time("full expand 1000000", [&] { tree.FullExpand(); });
-    Lookups(tree, "position lookup, fully expanded 1000 x 999");
-    Time("iterate 1000000 (IterateSubtree)", [&] {
+    Time("full expand " + t, [&] { tree.FullExpand(); });
+    PrintNodeMemory(tree, "two levels, expanded", usedBefore);
+    Lookups(tree, "position lookup, fully expanded 1000 x " + std::to_string(perFolder));
+    Time("iterate " + t + " (IterateSubtree)", [&] {
         unsigned count = 0;
         tree.IterateSubtree(nullptr, [&](TBaseLazyTree*, PLazyNode, void*, bool&) { ++count; }, nullptr);
-        if (count != N) std::printf("iterate miscounted: %u\n", count);
+        if (count != total) std::printf("iterate miscounted: %u\n", count);
     });
-    Time("iterate visible 1000000 (GetNextVisible)", [&] {
+    Time("iterate visible " + t + " (GetNextVisible)", [&] {
         unsigned count = 0;
-        for (PLazyNode n = tree.GetFirstVisibleNoInit(); n; n = tree.GetNextVisibleNoInit(n)) ++count;
-        if (count != N) std::printf("visible walk miscounted: %u\n", count);
+        for (PLazyNode node = tree.GetFirstVisibleNoInit(); node; node = tree.GetNextVisibleNoInit(node)) ++count;
+        if (count != total) std::printf("visible walk miscounted: %u\n", count);
     });
-    TMemoryStream stream;
-    Time("save 1000000 to a stream", [&] { tree.SaveToStream(stream); });
-    std::printf("stream bytes: %lld\n", (long long)stream.Size());
-    Time("full collapse 1000000", [&] { tree.FullCollapse(); });
-    Time("clear 1000000", [&] { tree.Clear(); });
-    stream.SetPosition(0);
-    Time("load 1000000 from a stream", [&] { tree.LoadFromStream(stream); });
-    if (tree.TotalCount() != N || tree.VisibleCount() != N) std::printf("load miscounted\n");
-    Time("clear 1000000", [&] { tree.Clear(); });
+    {   // the stream's memory goes before the paint's tree is made
+        TMemoryStream stream;
+        Time("save " + t + " to a stream", [&] { tree.SaveToStream(stream); });
+        std::printf("stream bytes: %lld\n", (long long)stream.Size());
+        Time("full collapse " + t, [&] { tree.FullCollapse(); });
+        Time("clear " + t, [&] { tree.Clear(); });
+        stream.SetPosition(0);
+        Time("load " + t + " from a stream", [&] { tree.LoadFromStream(stream); });
+        if (tree.TotalCount() != total || tree.VisibleCount() != total) std::printf("load miscounted\n");
+        Time("clear " + t, [&] { tree.Clear(); });
+    }
     PaintScreens(N);
     return 0;
 }

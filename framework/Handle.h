@@ -111,6 +111,12 @@ struct BstrTraits {
     static Raw invalid() { return nullptr; }
     static void close(Raw b) { ::SysFreeString(b); }
 };
+// Address space taken with VirtualAlloc (whole allocation units).
+struct VirtualMemoryTraits {
+    using Raw = void*;
+    static Raw invalid() { return nullptr; }
+    static void close(Raw p) { ::VirtualFree(p, 0, MEM_RELEASE); }
+};
 template <class T> struct GdiTraits {
     using Raw = T;
     static Raw invalid() { return nullptr; }
@@ -129,6 +135,7 @@ using GlobalHandle = UniqueHandle<GlobalTraits>;
 using LocalMemory = UniqueHandle<LocalTraits>;
 using ChangeNotifyHandle = UniqueHandle<ChangeNotifyTraits>;
 using BstrHandle = UniqueHandle<BstrTraits>;
+using VirtualMemory = UniqueHandle<VirtualMemoryTraits>;
 template <class T> using GdiObject = UniqueHandle<GdiTraits<T>>;
 using FontHandle = GdiObject<HFONT>;
 using BrushHandle = GdiObject<HBRUSH>;

@@ -468,9 +468,19 @@ void TBaseLazyTree::SetOffsetX(int value) { DoSetOffsetXY(POINT{value, offsetY_}
 // ---- tree-view queries --------------------------------------------------------------------------------
 
 LRESULT TBaseLazyTree::AnswerTreeViewQuery(UINT msg, WPARAM wParam, LPARAM lParam) {
-    auto node = [this](HTREEITEM item) -> PLazyNode {
+    // Handles come from any caller (accessibility tools, other programs): one
+    // that names no live node of this tree is an unknown item, and what asks
+    // about it gets the system control's answer, nothing. Null and TVI_ROOT
+    // stand for the top level.
+    bool unknown = false;
+    auto node = [this, &unknown](HTREEITEM item) -> PLazyNode {
         auto n = reinterpret_cast<PLazyNode>(item);
-        return n == root_ ? nullptr : n;
+        if (!n || item == TVI_ROOT) return nullptr;
+        if (!IsLiveNode(n)) {
+            unknown = true;
+            return nullptr;
+        }
+        return n;
     };
     auto item = [](PLazyNode n) { return reinterpret_cast<LRESULT>(n); };
     if (msg == TVM_GETNEXTITEM) {
@@ -480,7 +490,7 @@ LRESULT TBaseLazyTree::AnswerTreeViewQuery(UINT msg, WPARAM wParam, LPARAM lPara
         case TVGN_NEXT: return n ? item(n->NextSibling) : 0;
         case TVGN_PREVIOUS: return n ? item(n->PrevSibling) : 0;
         case TVGN_PARENT: return n && n->Parent != root_ ? item(n->Parent) : 0;
-        case TVGN_CHILD: return n ? item(n->FirstChild) : item(GetFirstNoInit());
+        case TVGN_CHILD: return n ? item(n->FirstChild) : unknown ? 0 : item(GetFirstNoInit());
         case TVGN_FIRSTVISIBLE: return item(GetTopNode());
         case TVGN_NEXTVISIBLE: return n ? item(GetNextVisibleNoInit(n)) : 0;
         case TVGN_PREVIOUSVISIBLE: return n ? item(GetPreviousVisibleNoInit(n)) : 0;

@@ -44,8 +44,7 @@ PLazyNode TBaseLazyTree::MakeNewNode() {
         if (nodeDataSize_ < -1) nodeDataSize_ = -1;
     }
     size_t size = kFixedSize + totalInternalDataSize_ + (nodeDataSize_ > 0 ? size_t(nodeDataSize_) : 0);
-    auto* node = static_cast<PLazyNode>(std::calloc(1, size));
-    if (!node) throw std::bad_alloc();
+    auto* node = static_cast<PLazyNode>(nodePool_.Allocate(size));
     node->TotalCount = 1;
     node->TotalHeight = node->NodeHeight = static_cast<uint16_t>(defaultNodeHeight_);
     node->States = vsVisible;
@@ -53,7 +52,7 @@ PLazyNode TBaseLazyTree::MakeNewNode() {
     return node;
 }
 
-void TBaseLazyTree::FreeNodeMemory(PLazyNode node) { std::free(node); }
+void TBaseLazyTree::FreeNodeMemory(PLazyNode node) { nodePool_.Free(node); }
 
 void* TBaseLazyTree::GetNodeData(PLazyNode node) const {
     if (!node || node == root_ || nodeDataSize_ < 1) return nullptr;

@@ -14,6 +14,7 @@
 #include "tree/LazyTreeDataObject.h"
 #include "tree/LazyTreeDragManager.h"
 #include "tree/LazyTreeDrawing.h"
+#include "tree/LazyTreeNodePool.h"
 #include "framework/ComCtrls.h"
 #include "framework/HintWindow.h"
 #include <atomic>
@@ -204,6 +205,11 @@ public:
     unsigned ChangeDelay = 0;
     // The tree owning a node (through the root's parent link).
     static TBaseLazyTree* TreeFromNode(PLazyNode node);
+    // Whether node names a live node of this tree (not the root); reads
+    // nothing behind the pointer, so any value may be asked about.
+    bool IsLiveNode(PLazyNode node) const { return nodePool_.IsLive(node); }
+    // The memory of this tree's nodes (the root aside).
+    const TLazyNodePool& NodeMemory() const { return nodePool_; }
 
     // ---- update batching, iteration, navigation ------------------------
     void BeginUpdate();
@@ -803,6 +809,7 @@ protected:
     RECT lastHintRect_{};
     TLazyTreeHintData hintData_;
     PLazyNode root_ = nullptr;
+    TLazyNodePool nodePool_;
     PLazyNode hotNode_ = nullptr;
     PLazyNode dropTargetNode_ = nullptr;
     PLazyNode lastSearchNode_ = nullptr;
