@@ -72,7 +72,10 @@ std::string ReportBaseName(const std::string& sessionName, const std::string& fo
     const size_t room = std::min<size_t>(MAX_PATH - 1 - extra, 255 - 4);
     if (name.size() > room) name.resize(room);
     // Cut in the middle of a name that was fine: the end must not become a device name or a bare dot.
-    if (IsDeviceName(name)) name = "_" + name.substr(0, room - 1);
+    if (IsDeviceName(name)) {
+        name.resize(room - 1);
+        name.insert(name.begin(), '_');
+    }
     return name;
 }
 
