@@ -424,8 +424,9 @@ void TBaseLazyTree::PaintTree(TCanvas& target, RECT window, POINT targetPoint, u
                     DoPaintDropMark(canvas, node, rowRect);
                 PaintSelectionFrame(dc, window.left, top, width, h);
                 ::GdiFlush();
-                ::BitBlt(target.Handle(), targetPoint.x, targetPoint.y + (top - window.top), width, h, dc, 0, 0,
-                         SRCCOPY);
+                // The band's origin is the window's left edge: its first pixel is there, not at x 0.
+                ::BitBlt(target.Handle(), targetPoint.x, targetPoint.y + (top - window.top), width, h, dc,
+                         window.left, 0, SRCCOPY);
             }
             top += h;
             node = GetNextVisibleNoInit(node);
@@ -465,8 +466,8 @@ void TBaseLazyTree::PaintTree(TCanvas& target, RECT window, POINT targetPoint, u
             }
             PaintSelectionFrame(dc, window.left, from, width, h);
             ::GdiFlush();
-            ::BitBlt(target.Handle(), targetPoint.x, targetPoint.y + (from - window.top), width, h, dc, 0, 0,
-                     SRCCOPY);
+            ::BitBlt(target.Handle(), targetPoint.x, targetPoint.y + (from - window.top), width, h, dc,
+                     window.left, 0, SRCCOPY);
         }
     }
     DoAfterPaint(target);

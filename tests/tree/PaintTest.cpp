@@ -395,6 +395,46 @@ TEST(Paint, PrintClientDrawsWhatPaintTreeDraws) {
     EXPECT_FALSE(printed == RenderTree(t.tree, w, h));   // the first row is scrolled away
 }
 
+// Any part of the tree, wherever its window starts, paints as that part of a
+// paint of the whole: the drag image's saved screen and a horizontally
+// scrolled window are painted from parts that do not start at the left edge.
+TEST(Paint, APartOfTheTreePaintsAsThatPartOfTheWhole) {
+    TextTree t(200, 200);
+    t.Folders();
+    t.tree.AddToSelection(t.tree.GetFirst());
+    const int w = 200, h = 200;
+    auto paint = [&](RECT window) {
+        return Capture(window.right - window.left, window.bottom - window.top, [&](HDC dc) {
+            TCanvas canvas(dc);
+            t.tree.PaintTree(canvas, window, POINT{0, 0}, TBaseLazyTree::poAll);
+        });
+    };
+    TImage whole = paint(RECT{0, 0, w, h});
+    for (RECT part : {RECT{22, 3, 142, 40}, RECT{5, 20, 6, 90}, RECT{37, 150, 200, 200}, RECT{120, 0, 200, 17}}) {
+        SCOPED_TRACE(std::to_string(part.left) + "," + std::to_string(part.top));
+        TImage expected;
+        expected.Width = part.right - part.left;
+        expected.Height = part.bottom - part.top;
+        for (int y = part.top; y < part.bottom; ++y)
+            for (int x = part.left; x < part.right; ++x) expected.Pixels.push_back(whole.Pixels[size_t(y) * w + x]);
+        EXPECT_TRUE(paint(part) == expected);
+    }
+    // Scrolled to the right, the window shows the whole's columns from 20 on.
+    t.tree.SetBounds(0, 0, 90, h);
+    t.tree.SetHorizontalRange(300);   // a hidden tree does not measure its texts
+    t.tree.SetOffsetX(-20);
+    ASSERT_EQ(-20, t.tree.OffsetX());
+    const int cw = t.tree.ClientRect().right, ch = t.tree.ClientRect().bottom;
+    TImage printed = Capture(cw, ch, [&](HDC dc) {
+        ::SendMessageA(t.tree.Handle(), WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+    });
+    TImage wide = paint(RECT{0, 0, 20 + cw, ch});
+    TImage expected{cw, ch, {}};
+    for (int y = 0; y < ch; ++y)
+        for (int x = 20; x < 20 + cw; ++x) expected.Pixels.push_back(wide.Pixels[size_t(y) * size_t(20 + cw) + size_t(x)]);
+    EXPECT_TRUE(printed == expected);
+}
+
 using TwoColumnTree = FixedColumnsTree<0, 100, 260>;
 
 TEST(Paint, EmptyNeighbourCellsGiveTheirRoomWithAutoSpanColumns) {
