@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # How a run's archive ends up in the destination folder, one table row per
-# way a run can end: killed while compressing (with and without Overwrite),
-# Overwrite onto a read-only archive, a second run while another one writes
-# into the same folder, and paths too long for Windows. Each row runs
+# way a run can end: killed while compressing (with and without Overwrite,
+# and a disc run with its volumes), the next run's clean-up, Overwrite onto a
+# read-only archive, a second run while another one writes into the same
+# folder, and paths too long for Windows. Each row runs
 # `korvane.exe session.xml [name]` under Wine with a time limit and checks
 # the exit code, the last lines of the report, the exact files left in the
 # destination, that the earlier archives are byte-identical (sha256), and
@@ -28,8 +29,9 @@ cp build/dist/korvane.exe "$root/prog/"
 printf '[KRV]\r\nLogLevel=3\r\n' > "$root/prog/Korvane.ini"
 printf 'small one' > "$root/src/small/s.txt"
 printf 'small two\r\n' > "$root/src/small/t.txt"
-# Incompressible data: a few seconds of compression to kill or to overlap.
-head -c 120000000 /dev/urandom > "$root/src/big/noise.bin"
+# Incompressible data: a few seconds of compression to kill or to overlap, in
+# several files so that a disc run's volumes appear one after another.
+for i in $(seq 10 21); do head -c 10000000 /dev/urandom > "$root/src/big/noise$i.bin"; done
 
 session() {   # sessionName archive overwrite folder
   S_NAME=$1 S_ARCHIVE=$2 S_DEST="$win\\dest" S_OVERWRITE=$3 S_DIRS=$(dirs_xml "$win\\src\\$4") \
@@ -160,15 +162,17 @@ session Other "Other.zip" False small
 start Big
 wait_writing Big
 first=$pid
+# Held still (its handles open) so that it is sure to be writing throughout.
+kill -STOP "$first"
 run Other
-kill -0 "$first" 2>/dev/null || fail "the first run ended before the second had run: nothing was shown"
+kill -CONT "$first"
 [ -e "$root/dest/$writing" ] || fail "the second run removed the first run's archive $writing"
 grep -q "Removed an unfinished archive" "$(report Other)" && fail "the second run removed something"
 check "second run while one writes" Other 0 "$(summary Other.zip "2 (20 bytes)")" \
   "Backup.zip Other.zip ~kv????.tmp" "Backup.zip" "Other.zip"
 pid=$first
 finish
-check "the first run ends well" Big 0 "$(summary Backup_1.zip "1 (120000000 bytes)")" \
+check "the first run ends well" Big 0 "$(summary Backup_1.zip "12 (120000000 bytes)")" \
   "Backup.zip Backup_1.zip Other.zip" "Backup.zip" "Backup_1.zip"
 rm -f "$root/dest/Backup_1.zip" "$root/dest/Other.zip"
 before=$(sums)
@@ -188,5 +192,52 @@ longname=$(printf 'n%.0s' $(seq 1 296))
 run Small "$longname"
 check "300-character archive name" Small 2 \
   "The backup's path is too long for Windows: $win\\dest\\$longname.zip|Operation aborted" "Backup.zip" "Backup.zip" ""
+
+# Rows: a disc run killed while compressing leaves its volumes only under the
+# temporary name in the program's temp folder; the next disc run removes them,
+# makes its set under the archive's names and leaves the temp folder clean.
+tools=build/tests/tools
+mkdir -p "$root/disc/tools"
+cp build/dist/korvane.exe "$root/disc/"
+printf '[KRV]\r\nLogLevel=3\r\n' > "$root/disc/Korvane.ini"
+cp $tools/mkisofs.exe $tools/cdrecord.exe $tools/cygwin1.dll "$root/disc/tools/"
+printf '%s\n' '[cdrecord --scanbus]' 'out scsibus0:' \
+  "out \t0,0,0\t100) 'STANDIN ' 'DVD-RW ENDINGS  ' '1.00' Removable CD-ROM" '[cdrecord -checkdrive]' \
+  'out Device type    : Removable CD-ROM' '[mkisofs]' 'iso' '[cdrecord blank=]' '[cdrecord -dao]' 'burn' \
+  > "$root/disc/tools/standin.script"
+S_NAME=DiscBig S_ARCHIVE="Set.zip" S_TYPE=0 S_DEVICE=0 S_DIRS=$(dirs_xml "$win\\src\\big") session_file "$root/DiscBig.xml"
+S_NAME=DiscSmall S_ARCHIVE="Set.zip" S_TYPE=0 S_DEVICE=0 S_DIRS=$(dirs_xml "$win\\src\\small") \
+  session_file "$root/DiscSmall.xml"
+temp="$root/disc/temp"
+export KORVANE_TEST_VOLUME_SIZE=20000000 KRV_STANDIN_DISC="$win\\disc.iso"
+wine "$win\\disc\\korvane.exe" "$win\\DiscBig.xml" >/dev/null 2>&1 &
+pid=$!
+pids+=("$pid")
+for _ in $(seq 1 240); do
+  [ -n "$(cd "$temp" 2>/dev/null && ls -A | grep -E '^~kv[0-9A-Fa-f]{4}\.Z02$')" ] && break
+  kill -0 "$pid" 2>/dev/null || fail "the disc run ended before its second volume: $(tail -n 6 "$temp/DiscBig.log" 2>/dev/null)"
+  sleep 0.25
+done
+kill_run
+[ "$rc" -eq 137 ] || fail "disc run killed: exit code $rc"
+# The zip engine's scratch file of an entry ("FCxxxx.tmp") is no archive and
+# stays: a temp folder chosen in the options may hold other programs' files.
+scratch() { grep -vE '\.log$|^FC[0-9A-Fa-f]{1,4}\.tmp$'; }
+left=$(cd "$temp" && ls -A | scratch | LC_ALL=C sort)
+for want in '\.tmp' '\.Z01' '\.Z02'; do
+  grep -qE "^~kv[0-9A-Fa-f]{4}$want\$" <<<"$left" || fail "a killed disc run left no ${want#\\} volume: $left"
+done
+grep -qvE '^~kv[0-9A-Fa-f]{4}\.(tmp|Z[0-9]+)$' <<<"$left" && fail "a killed disc run left '$left' in the temp folder"
+ok "disc run killed: only temporary names left"
+timeout 120 wine "$win\\disc\\korvane.exe" "$win\\DiscSmall.xml" >/dev/null 2>&1
+rc=$?
+[ "$rc" -eq 0 ] || fail "the next disc run exited with $rc: $(tail -n 8 "$temp/DiscSmall.log")"
+for f in $left; do
+  grep -qxF "Removed an unfinished archive left by a stopped run: $win\\disc\\temp\\$f" <(tr -d '\r' < "$temp/DiscSmall.log") \
+    || fail "the next disc run does not say it removed $f"
+done
+grep -qx 'Backup done' <(tr -d '\r' < "$temp/DiscSmall.log") || fail "the next disc run did not end done"
+[ -z "$(cd "$temp" && ls -A | scratch)" ] || fail "left in the temp folder: $(ls -A "$temp")"
+ok "next disc run: the killed run's volumes removed and said, temp folder clean"
 
 echo "endings_archive: passed"
