@@ -7,7 +7,9 @@
 #include "framework/Handle.h"
 #include "framework/SysUtils.h"
 #include "zip/ZipVolumes.h"
+#include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <map>
 
 namespace krv {
@@ -82,9 +84,11 @@ bool ArchivePathFits(const std::string& path) {
 
 int RemoveStaleTemporaryArchives(const std::string& folder, const TLogCall& log) {
     const std::string dir = IncludeTrailingBackslash(folder);
-    // Every temporary archive with the volumes found beside it, by stem.
-    std::map<std::string, std::vector<std::string>, bool (*)(const std::string&, const std::string&)> stems(
-        [](const std::string& a, const std::string& b) { return CompareText(a, b) < 0; });
+    // Every temporary archive with the volumes found beside it, by stem; each
+    // file with its volume number (0 for the archive itself).
+    std::map<std::string, std::vector<std::pair<long, std::string>>,
+             bool (*)(const std::string&, const std::string&)>
+        stems([](const std::string& a, const std::string& b) { return CompareText(a, b) < 0; });
     WIN32_FIND_DATAA fd;
     FindHandle find(::FindFirstFileA((dir + kTemporaryPrefix + "*").c_str(), &fd));
     if (!find) return 0;
@@ -93,21 +97,22 @@ int RemoveStaleTemporaryArchives(const std::string& folder, const TLogCall& log)
         const std::string name = fd.cFileName;
         const std::string stem = TemporaryStem(name);
         if (stem.empty()) continue;
-        auto& files = stems[stem];
-        if (SameText(name.substr(7), ".tmp")) files.insert(files.begin(), dir + name);
-        else files.push_back(dir + name);
+        const long number = SameText(name.substr(7), ".tmp") ? 0 : std::strtol(name.c_str() + 9, nullptr, 10);
+        stems[stem].emplace_back(number, dir + name);
     } while (::FindNextFileA(find.get(), &fd));
 
     int removed = 0;
-    for (const auto& [stem, files] : stems) {
-        // The archive first: while its run holds it, its volumes are that run's too.
-        for (const std::string& path : files) {
+    for (auto& [stem, files] : stems) {
+        // The last volume first and the archive itself last: a run that is
+        // still writing holds its archive (a hard disk's) or its last volume
+        // (a disc's) open, and then nothing of it is touched.
+        std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+        for (const auto& [number, path] : files) {
             const Removal r = RemoveFile(path, log);
+            if (r == Removal::InUse || r == Removal::Failed) break;
             if (r == Removal::Removed) {
                 LogLine(log, KV_StaleArchiveRemoved + " " + path, lcBlack, 1);
                 ++removed;
-            } else if (r != Removal::Absent && SameText(ExtractFileExt(path), ".tmp")) {
-                break;
             }
         }
     }

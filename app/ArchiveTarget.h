@@ -29,9 +29,10 @@ std::vector<std::string> ArchiveVolumes(const std::string& archive);
 bool ArchivePathFits(const std::string& path);
 
 // Removes the temporary archives of this program's naming, and their volumes,
-// that a stopped or killed run left in folder, logging each file removed. A
-// file that a running program holds open is left alone; any other failure is
-// a red line. Returns the number of files removed.
+// that a stopped or killed run left in folder, logging each file removed.
+// An archive of which a running program holds a file open (a hard disk's
+// archive, a disc's last volume) is left alone; any other failure is a red
+// line. Returns the number of files removed.
 int RemoveStaleTemporaryArchives(const std::string& folder, const TLogCall& log);
 
 // Deletes an unfinished archive and its volumes; a failure is a red line.
