@@ -182,8 +182,9 @@ bool TMainForm::OpenArchiveTarget(std::string& target, std::string& writing) {
         AddLog(msg, colour, level, kind);
     };
     ArchiveToReplace.clear();
-    const std::string folder = ExcludeTrailingBackslash(Mode == 1 ? HDFolderEdit->Text() : TempDir);
-    target = folder + "\\" + EditArchiveName->Text();
+    // With its backslash: a drive's root without it ("D:") is that drive's current folder.
+    const std::string folder = IncludeTrailingBackslash(ExcludeTrailingBackslash(Mode == 1 ? HDFolderEdit->Text() : TempDir));
+    target = folder + EditArchiveName->Text();
     if (!ArchivePathUsable(target)) return false;
     RemoveStaleTemporaryArchives(folder, log);
     if (Mode == 1) {

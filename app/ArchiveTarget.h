@@ -10,7 +10,8 @@
 
 namespace krv {
 
-// A new, unused file in folder ("~kvXXXX.tmp", made empty by the system);
+// A new, unused file in folder ("~kvXXXX.tmp", made empty by the system;
+// give a drive's root with its backslash);
 // empty on failure, with the system error left in GetLastError.
 std::string TemporaryArchiveName(const std::string& folder);
 

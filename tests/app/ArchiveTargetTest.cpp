@@ -274,3 +274,22 @@ TEST_F(ArchiveFiles, APathTooLongForWindowsIsSaidAsSuch) {
     }
     Batch = true;
 }
+
+// A drive's root as the destination: the archive is written in that root,
+// not in the drive's current folder.
+TEST_F(ArchiveFiles, ADriveRootDestinationKeepsTheTemporaryArchiveInTheRoot) {
+    const std::string drive = dest.substr(0, 3);   // the test folder's drive, "C:\"
+    const std::string name = "krv_root_" + std::to_string(::GetCurrentProcessId()) + ".zip";
+    TMainForm& f = Form(name);
+    Folder("dest\\current");
+    char saved[MAX_PATH] = {};
+    ::GetCurrentDirectoryA(MAX_PATH, saved);
+    ASSERT_TRUE(::SetCurrentDirectoryA((dest + "\\current").c_str()));
+    f.HDFolderEdit->SetText(drive);
+    Run(f, [&] { EXPECT_EQ(FilesIn(dest + "\\current").size(), 0u); });
+    ::SetCurrentDirectoryA(saved);
+    ASSERT_FALSE(f.Cancel) << ::testing::PrintToString(Report());
+    EXPECT_EQ(Entries(drive + name), Wanted());
+    EXPECT_EQ(FilesIn(dest + "\\current").size(), 0u);
+    ::DeleteFileA((drive + name).c_str());
+}
