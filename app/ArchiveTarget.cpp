@@ -27,10 +27,11 @@ bool AllDigits(const std::string& s, size_t from) {
 // "~kvXXXX" when the name is a temporary archive or one of its volumes
 // ("~kvXXXX.Z01", ...); empty for any other name.
 std::string TemporaryStem(const std::string& fileName) {
-    if (fileName.size() < 11 || !IsTemporaryArchiveName(fileName.substr(0, 7) + ".tmp")) return {};
-    const std::string ext = fileName.substr(7);
-    if (SameText(ext, ".tmp") || ((ext[1] == 'Z' || ext[1] == 'z') && ext.size() >= 4 && AllDigits(ext, 2)))
-        return fileName.substr(0, 7);
+    const size_t dot = fileName.find('.');
+    if (dot == std::string::npos || !IsTemporaryArchiveName(fileName.substr(0, dot) + ".tmp")) return {};
+    const std::string ext = fileName.substr(dot);
+    if (SameText(ext, ".tmp") || (ext.size() >= 4 && (ext[1] == 'Z' || ext[1] == 'z') && AllDigits(ext, 2)))
+        return fileName.substr(0, dot);
     return {};
 }
 
@@ -58,10 +59,12 @@ std::string TemporaryArchiveName(const std::string& folder) {
 }
 
 bool IsTemporaryArchiveName(const std::string& fileName) {
-    if (fileName.size() != 11 || !SameText(fileName.substr(0, 3), kTemporaryPrefix) ||
-        !SameText(fileName.substr(7), ".tmp"))
+    // The system's number is four hex digits, or (under some systems) one to four.
+    const size_t dot = fileName.find('.');
+    if (dot == std::string::npos || dot < 4 || dot > 7 || !SameText(fileName.substr(0, 3), kTemporaryPrefix) ||
+        !SameText(fileName.substr(dot), ".tmp"))
         return false;
-    for (size_t i = 3; i < 7; ++i)
+    for (size_t i = 3; i < dot; ++i)
         if (!std::isxdigit(static_cast<unsigned char>(fileName[i]))) return false;
     return true;
 }
@@ -97,7 +100,8 @@ int RemoveStaleTemporaryArchives(const std::string& folder, const TLogCall& log)
         const std::string name = fd.cFileName;
         const std::string stem = TemporaryStem(name);
         if (stem.empty()) continue;
-        const long number = SameText(name.substr(7), ".tmp") ? 0 : std::strtol(name.c_str() + 9, nullptr, 10);
+        const size_t dot = stem.size();
+        const long number = SameText(name.substr(dot), ".tmp") ? 0 : std::strtol(name.c_str() + dot + 2, nullptr, 10);
         stems[stem].emplace_back(number, dir + name);
     } while (::FindNextFileA(find.get(), &fd));
 

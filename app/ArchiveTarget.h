@@ -15,8 +15,8 @@ namespace krv {
 // empty on failure, with the system error left in GetLastError.
 std::string TemporaryArchiveName(const std::string& folder);
 
-// True for a file name that TemporaryArchiveName gives ("~kv", four hex
-// digits, ".tmp"; any case).
+// True for a file name that TemporaryArchiveName gives ("~kv", one to four
+// hex digits, ".tmp"; any case).
 bool IsTemporaryArchiveName(const std::string& fileName);
 
 // Volume n (1 for ".Z01") of a split archive, named from the archive's name.

@@ -60,9 +60,10 @@ TEST(ArchiveNames, TemporaryNamesAndVolumeNames) {
     struct Case {
         const char* name;
         bool temporary;
-    } cases[] = {{"~kv1A2B.tmp", true}, {"~KV00ff.TMP", true}, {"~kv0000.tmp", true}, {"~kv12345.tmp", false},
-                 {"~kv123.tmp", false},  {"~kvXYZW.tmp", false}, {"~kv1234.txt", false}, {"a~kv1234.tmp", false},
-                 {"~kv1234.tmp.zip", false}, {"~fc1234.tmp", false}};
+    } cases[] = {{"~kv1A2B.tmp", true},      {"~KV00ff.TMP", true},  {"~kv0000.tmp", true},  {"~kv9a.tmp", true},
+                 {"~kvf.tmp", true},         {"~kv.tmp", false},     {"~kv12345.tmp", false}, {"~kvXYZW.tmp", false},
+                 {"~kv1234.txt", false},     {"a~kv1234.tmp", false}, {"~kv1234.tmp.zip", false},
+                 {"~fc1234.tmp", false}};
     for (const Case& c : cases) EXPECT_EQ(IsTemporaryArchiveName(c.name), c.temporary) << c.name;
 
     EXPECT_EQ(ArchiveVolume("C:\\t\\~kv1A2B.tmp", 1), "C:\\t\\~kv1A2B.Z01");
@@ -147,12 +148,12 @@ TEST_F(ArchiveFiles, ADiscSetTakesItsNamesWhenItIsWhole) {
 TEST_F(ArchiveFiles, WhatAStoppedRunLeftIsRemovedByTheNextRun) {
     TMainForm& f = Form();
     const std::vector<std::string> stale = {"~kv1A2B.tmp", "~KV00FF.TMP", "~kv5E6F.tmp", "~kv5E6F.Z01",
-                                            "~kv5E6F.Z02", "~kv7777.Z01"};
+                                            "~kv5E6F.Z02", "~kv7777.Z01", "~kv9a.tmp", "~kv9a.Z01"};
     // Held open: a hard disk's archive being written, a disc's last volume being
     // written (its earlier volumes and its reserved name are closed meanwhile).
     const std::vector<std::string> held = {"~kv3C4D.tmp", "~kv9E9E.Z03"};
     const std::vector<std::string> kept = {"~kv3C4D.tmp", "~kv9E9E.tmp", "~kv9E9E.Z01", "~kv9E9E.Z02",
-                                           "~kv9E9E.Z03", "~kvABCDE.tmp", "~kv12.tmp", "~kvXYZW.tmp",
+                                           "~kv9E9E.Z03", "~kvABCDE.tmp", "~kv.tmp", "~kvXYZW.tmp",
                                            "~kv1234.txt", "notes~kv1234.tmp"};
     for (const std::string& n : stale) Write("dest\\" + n, "cut off");
     for (const std::string& n : kept) Write("dest\\" + n, "someone's");

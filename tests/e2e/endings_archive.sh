@@ -38,7 +38,7 @@ session() {   # sessionName archive overwrite folder
     session_file "$root/$1.xml"
 }
 report() { echo "$root/prog/temp/$1.log"; }
-temporaries() { (cd "$root/dest" && ls -A | grep -E '^~kv[0-9A-Fa-f]{4}\.tmp$'); }
+temporaries() { (cd "$root/dest" && ls -A | grep -E '^~kv[0-9A-Fa-f]{1,4}\.tmp$'); }
 
 # Starts a run in the background; its process id is in $pid.
 start() {   # session [archive name]
@@ -78,7 +78,7 @@ kill_run() {
 }
 
 # The files of the destination, sorted, with any temporary name as ~kv????.tmp.
-dest_files() { (cd "$root/dest" && ls -A | sed -E 's/^~kv[0-9A-Fa-f]{4}\.tmp$/~kv????.tmp/' | LC_ALL=C sort | paste -sd' '); }
+dest_files() { (cd "$root/dest" && ls -A | sed -E 's/^~kv[0-9A-Fa-f]{1,4}\.tmp$/~kv????.tmp/' | LC_ALL=C sort | paste -sd' '); }
 sums() { (cd "$root/dest" && for f in *.zip; do [ -f "$f" ] && echo "$f $(sha256sum < "$f")"; done); }
 
 # One row: the exit code, the last lines of the report (| between lines; none
@@ -214,7 +214,7 @@ wine "$win\\disc\\korvane.exe" "$win\\DiscBig.xml" >/dev/null 2>&1 &
 pid=$!
 pids+=("$pid")
 for _ in $(seq 1 240); do
-  [ -n "$(cd "$temp" 2>/dev/null && ls -A | grep -E '^~kv[0-9A-Fa-f]{4}\.Z02$')" ] && break
+  [ -n "$(cd "$temp" 2>/dev/null && ls -A | grep -E '^~kv[0-9A-Fa-f]{1,4}\.Z02$')" ] && break
   kill -0 "$pid" 2>/dev/null || fail "the disc run ended before its second volume: $(tail -n 6 "$temp/DiscBig.log" 2>/dev/null)"
   sleep 0.25
 done
@@ -225,9 +225,9 @@ kill_run
 scratch() { grep -vE '\.log$|^FC[0-9A-Fa-f]{1,4}\.tmp$'; }
 left=$(cd "$temp" && ls -A | scratch | LC_ALL=C sort)
 for want in '\.tmp' '\.Z01' '\.Z02'; do
-  grep -qE "^~kv[0-9A-Fa-f]{4}$want\$" <<<"$left" || fail "a killed disc run left no ${want#\\} volume: $left"
+  grep -qE "^~kv[0-9A-Fa-f]{1,4}$want\$" <<<"$left" || fail "a killed disc run left no ${want#\\} volume: $left"
 done
-grep -qvE '^~kv[0-9A-Fa-f]{4}\.(tmp|Z[0-9]+)$' <<<"$left" && fail "a killed disc run left '$left' in the temp folder"
+grep -qvE '^~kv[0-9A-Fa-f]{1,4}\.(tmp|Z[0-9]+)$' <<<"$left" && fail "a killed disc run left '$left' in the temp folder"
 ok "disc run killed: only temporary names left"
 timeout 120 wine "$win\\disc\\korvane.exe" "$win\\DiscSmall.xml" >/dev/null 2>&1
 rc=$?
