@@ -169,7 +169,8 @@ public:
     bool GetDriveSpace(char driveLetter, int64_t& freeAvailable, int64_t& total);
     bool SpaceIsEnough(const std::string& path);
     // The first free name from name on ("X.zip", "X_1.zip", "X_1_2.zip"...);
-    // empty when every candidate is taken (the user has been told).
+    // empty when every candidate is taken or the path grows too long (the
+    // user has been told which).
     std::string FindFreeArchiveName(const std::string& name);
     void CheckDestination(const std::string& path);
     void HDFolderEditExit();
@@ -312,7 +313,20 @@ private:
     void StopBatch(int exitCode);
     void FinishRun();
     void CountArchive();
-    bool ReplaceOldArchive(const std::string& temporary, const std::string& target);
+    // The archive's name (target) and the temporary file it is written under
+    // (writing), opened in Archiver; false, with the reason logged, when the
+    // run cannot write an archive.
+    bool OpenArchiveTarget(std::string& target, std::string& writing);
+    // Gives the finished archive (and its volumes) its name; the name it got
+    // (another free one when target was taken or made read-only meanwhile),
+    // or empty, with the reason logged.
+    std::string CommitArchive(const std::string& writing, std::string target);
+    // False, with a box when a person is there and a red line always, for a
+    // path too long to write the archive under (ArchivePathFits).
+    bool ArchivePathUsable(const std::string& path);
+    // The free name taken instead of a read-only archive that "Overwrite"
+    // would replace, both said in the report; empty when there is none.
+    std::string NameBesideReadOnly(const std::string& archive);
     void SetRunTitle(const std::string& step);
     std::string FormatDuration(double days) const;
     void ConfigureArchiver();

@@ -1,6 +1,7 @@
 // The backup run: the fixed order of its steps, the abort path, the end of a
 // run, and the destination-folder helpers of the main window (free space,
-// free archive name, network folders).
+// network folders). The archive's name and files: ArchiveTarget.cpp.
+#include "app/ArchiveTarget.h"
 #include "app/RunTrace.h"
 #include "app/Log.h"
 #include "app/Main.h"
@@ -23,19 +24,7 @@ const char* const kNothingSelected = "no folder is selected for the backup";
 
 constexpr LCID kDurationLocale = 0x410;
 
-// Any file system entry of that name (a folder named like the archive counts).
-bool PathTaken(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
 bool IsNetworkPath(const std::string& path) { return path.size() >= 2 && path[0] == '\\' && path[1] == '\\'; }
-
-// A new, unused file beside target for an archive that is to replace it
-// ("~krvXXXX.tmp", made empty by the system); empty on failure.
-std::string TemporaryArchiveName(const std::string& target) {
-    char name[MAX_PATH + 1] = {};
-    std::string folder = ExtractFilePath(target);
-    if (!::GetTempFileNameA(folder.empty() ? "." : folder.c_str(), "~kv", 0, name)) return {};
-    return name;
-}
 }
 
 // The size of a disc backup's volumes. KORVANE_TEST_VOLUME_SIZE (bytes) is a
@@ -323,44 +312,10 @@ void ApplyMasks(TStringList& dirs, const TStringList& masks) {
 void TMainForm::ZipFiles() {
     AddLog(KV_Start_Zip + " [" + DateTimeToStr(Now()) + "]", lcBlack, 2, lkNormal);
     Archiver.TempDir = TempDir;
-    std::string target;        // the archive's name when the run succeeds
-    std::string writing;       // the file written meanwhile
-    bool created = false;
-    ArchiveToReplace.clear();
-    try {
-        if (Mode == 1) {
-            target = ExcludeTrailingBackslash(HDFolderEdit->Text()) + "\\" + EditArchiveName->Text();
-            if (CheckOverwriteFile->Checked() && FileExists(target)) {
-                // The old backup stays until the new one is whole: the new
-                // archive is written beside it and takes its name at the end.
-                writing = TemporaryArchiveName(target);
-                ArchiveToReplace = target;
-                if (writing.empty()) {
-                    AddLog(target + ": " + SysErrorMessage(::GetLastError()), lcRed, 0, lkNormal);
-                    Cancel = true;
-                    return;
-                }
-            } else {
-                target = FindFreeArchiveName(target);
-                if (target.empty()) {
-                    Cancel = true;
-                    return;
-                }
-                writing = target;
-            }
-            Archiver.FileName = writing;
-            created = true;
-            Archiver.OpenArchive(fmCreate);
-        } else {
-            target = ExcludeTrailingBackslash(TempDir) + "\\" + EditArchiveName->Text();
-            if (FileExists(target) && !::DeleteFileA(target.c_str()))
-                AddLog(target + ": " + SysErrorMessage(::GetLastError()), lcRed, 0, lkNormal);
-            Archiver.FileName = writing = target;
-        }
-    } catch (const std::exception& e) {
-        AddLog(KV_Error + ": " + DescribeError(e), lcRed, 0, lkNormal);
+    std::string target;   // the archive's name when the run succeeds
+    std::string writing;  // the temporary file written meanwhile
+    if (!OpenArchiveTarget(target, writing)) {
         Cancel = true;
-        if (created && writing != target) ::DeleteFileA(writing.c_str());
         return;
     }
 
@@ -395,15 +350,16 @@ void TMainForm::ZipFiles() {
         }
     }
     TraceMark("archive closed");
-    if (!Cancel && writing != target && !ReplaceOldArchive(writing, target)) Cancel = true;
     if (!Cancel) {
-        ArchiveWritten = target;
-        return;
+        ArchiveWritten = CommitArchive(writing, target);
+        if (!ArchiveWritten.empty()) return;
+        Cancel = true;
     }
     // A stopped run leaves no archive behind that could pass for a backup;
     // an archive it was to replace is left as it was.
-    if (created && FileExists(writing) && !::DeleteFileA(writing.c_str()))
-        AddLog(writing + ": " + SysErrorMessage(::GetLastError()), lcRed, 0, lkNormal);
+    DeleteArchiveFiles(writing, [this](const std::string& msg, int colour, int level, int kind) {
+        AddLog(msg, colour, level, kind);
+    });
 }
 
 void TMainForm::CountArchive() {
@@ -414,13 +370,6 @@ void TMainForm::CountArchive() {
         ++ArchivedFiles;
         ArchivedBytes += static_cast<int64_t>(item.uncompressedSize);
     }
-}
-
-bool TMainForm::ReplaceOldArchive(const std::string& temporary, const std::string& target) {
-    if (::MoveFileExA(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return true;
-    AddLog(KV_Error + ": " + target + ": " + SysErrorMessage(::GetLastError()), lcRed, 0, lkNormal);
-    return false;
 }
 
 // ------------------------------------------------- destination helpers
@@ -462,32 +411,6 @@ bool TMainForm::SpaceIsEnough(const std::string& path) {
     bool known = !path.empty() && GetDriveSpace(path[0], freeAvailable, total);
     if (static_cast<double>(freeAvailable) < static_cast<double>(SelectedSize) * 1.8) return false;
     return known;
-}
-
-std::string TMainForm::FindFreeArchiveName(const std::string& name) {
-    // A name the file system cannot hold counts as taken: the suffixes grow
-    // long before a hundred of them are reached.
-    auto usable = [](const std::string& path) {
-        return path.size() < MAX_PATH && ExtractFileName(path).size() <= 255;
-    };
-    std::string candidate = name;
-    int n = 1;
-    while (usable(candidate) && PathTaken(candidate) && n < 100) {
-        size_t at = candidate.size() >= 4 ? candidate.size() - 4 : 0;
-        std::string suffix(1, '_');
-        suffix += std::to_string(n);
-        candidate.insert(at, suffix);
-        ++n;
-    }
-    if (!usable(candidate) || PathTaken(candidate)) {
-        // Never hand out a name that exists: that would overwrite a backup.
-        if (!Batch)
-            ShowMessageBox(std::string(kProductName) + " " + KV_NoZipFileName_1 + "\r\n" + KV_NoZipFileName_2,
-                       KV_NoZipFileName_Title, 16);
-        AddLog(std::string(kProductName) + " " + KV_NoZipFileName_1 + " " + KV_NoZipFileName_2, lcRed, 0, lkNormal);
-        return {};
-    }
-    return candidate;
 }
 
 void TMainForm::CheckDestination(const std::string& path) {

@@ -500,20 +500,11 @@ protected:
         Batch = false;
         HardDiskRun::TearDown();
     }
-    std::string Bytes(const std::string& path) const {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
     // Files in the destination folder besides the ones named.
     std::vector<std::string> Strays(const std::set<std::string>& known) const {
         std::vector<std::string> strays;
-        WIN32_FIND_DATAA fd;
-        FindHandle h(::FindFirstFileA((dest + "\\*").c_str(), &fd));
-        if (!h) return strays;
-        do {
-            std::string n = fd.cFileName;
-            if (n != "." && n != ".." && !known.count(n)) strays.push_back(n);
-        } while (::FindNextFileA(h.get(), &fd));
+        for (const std::string& n : FilesIn(dest))
+            if (!known.count(n)) strays.push_back(n);
         return strays;
     }
 };

@@ -4,12 +4,15 @@
 #include "TempFolder.h"
 #include "app/Main.h"
 #include "framework/Dialogs.h"
+#include "framework/Handle.h"
 #include "framework/SysUtils.h"
 #include "zip/ZipArchiver.h"
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -86,6 +89,22 @@ protected:
         std::string name = full.substr(0, 1) + "/" + full.substr(3);
         std::replace(name.begin(), name.end(), '\\', '/');
         return name;
+    }
+    // The names of the files and folders in a folder.
+    static std::set<std::string> FilesIn(const std::string& folder) {
+        std::set<std::string> names;
+        WIN32_FIND_DATAA fd;
+        FindHandle h(::FindFirstFileA((folder + "\\*").c_str(), &fd));
+        if (!h) return names;
+        do {
+            std::string n = fd.cFileName;
+            if (n != "." && n != "..") names.insert(n);
+        } while (::FindNextFileA(h.get(), &fd));
+        return names;
+    }
+    static std::string Bytes(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
     }
     std::vector<std::string> Report() const { return form->ReportLines.ToVector(); }
     std::string ReportFile() const { return form->TempDir + "/RunTest.log"; }

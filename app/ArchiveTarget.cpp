@@ -1,0 +1,259 @@
+#include "app/ArchiveTarget.h"
+#include "app/Log.h"
+#include "app/Main.h"
+#include "app/Unattended.h"
+#include "app/Messages.h"
+#include "framework/Dialogs.h"
+#include "framework/Handle.h"
+#include "framework/SysUtils.h"
+#include "zip/ZipVolumes.h"
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <map>
+
+namespace krv {
+
+namespace {
+constexpr char kTemporaryPrefix[] = "~kv";
+
+bool AllDigits(const std::string& s, size_t from) {
+    if (s.size() <= from) return false;
+    for (size_t i = from; i < s.size(); ++i)
+        if (!std::isdigit(static_cast<unsigned char>(s[i]))) return false;
+    return true;
+}
+
+// "~kvXXXX" when the name is a temporary archive or one of its volumes
+// ("~kvXXXX.Z01", ...); empty for any other name.
+std::string TemporaryStem(const std::string& fileName) {
+    const size_t dot = fileName.find('.');
+    if (dot == std::string::npos || !IsTemporaryArchiveName(fileName.substr(0, dot) + ".tmp")) return {};
+    const std::string ext = fileName.substr(dot);
+    if (SameText(ext, ".tmp") || (ext.size() >= 4 && (ext[1] == 'Z' || ext[1] == 'z') && AllDigits(ext, 2)))
+        return fileName.substr(0, dot);
+    return {};
+}
+
+void LogLine(const TLogCall& log, const std::string& msg, int colour, int level) {
+    if (log) log(msg, colour, level, lkNormal);
+}
+
+enum class Removal { Removed, Absent, InUse, Failed };
+
+Removal RemoveFile(const std::string& path, const TLogCall& log) {
+    if (::DeleteFileA(path.c_str())) return Removal::Removed;
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND) return Removal::Absent;
+    // Held open by a run that is still writing it: not ours to remove.
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) return Removal::InUse;
+    LogLine(log, KV_Error + ": " + path + ": " + SysErrorMessage(error), lcRed, 0);
+    return Removal::Failed;
+}
+}
+
+std::string TemporaryArchiveName(const std::string& folder) {
+    char name[MAX_PATH + 1] = {};
+    if (!::GetTempFileNameA(folder.empty() ? "." : folder.c_str(), kTemporaryPrefix, 0, name)) return {};
+    return name;
+}
+
+bool IsTemporaryArchiveName(const std::string& fileName) {
+    // The system's number is four hex digits, or (under some systems) one to four.
+    const size_t dot = fileName.find('.');
+    if (dot == std::string::npos || dot < 4 || dot > 7 || !SameText(fileName.substr(0, 3), kTemporaryPrefix) ||
+        !SameText(fileName.substr(dot), ".tmp"))
+        return false;
+    for (size_t i = 3; i < dot; ++i)
+        if (!std::isxdigit(static_cast<unsigned char>(fileName[i]))) return false;
+    return true;
+}
+
+std::string ArchiveVolume(const std::string& archive, int n) {
+    return ZipVolumeFileName(archive, static_cast<uint32_t>(n - 1), smSplitting, false, false);
+}
+
+std::vector<std::string> ArchiveVolumes(const std::string& archive) {
+    std::vector<std::string> volumes;
+    for (int n = 1; FileExists(ArchiveVolume(archive, n)); ++n) volumes.push_back(ArchiveVolume(archive, n));
+    return volumes;
+}
+
+bool ArchivePathFits(const std::string& path) {
+    // GetTempFileNameA takes a folder of at most MAX_PATH - 14 characters.
+    const std::string folder = ExcludeTrailingBackslash(ExtractFilePath(path));
+    return path.size() < MAX_PATH && ExtractFileName(path).size() <= 255 && folder.size() <= MAX_PATH - 14;
+}
+
+int RemoveStaleTemporaryArchives(const std::string& folder, const TLogCall& log) {
+    const std::string dir = IncludeTrailingBackslash(folder);
+    // Every temporary archive with the volumes found beside it, by stem; each
+    // file with its volume number (0 for the archive itself).
+    std::map<std::string, std::vector<std::pair<long, std::string>>,
+             bool (*)(const std::string&, const std::string&)>
+        stems([](const std::string& a, const std::string& b) { return CompareText(a, b) < 0; });
+    WIN32_FIND_DATAA fd;
+    FindHandle find(::FindFirstFileA((dir + kTemporaryPrefix + "*").c_str(), &fd));
+    if (!find) return 0;
+    do {
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        const std::string name = fd.cFileName;
+        const std::string stem = TemporaryStem(name);
+        if (stem.empty()) continue;
+        const size_t dot = stem.size();
+        const long number = SameText(name.substr(dot), ".tmp") ? 0 : std::strtol(name.c_str() + dot + 2, nullptr, 10);
+        stems[stem].emplace_back(number, dir + name);
+    } while (::FindNextFileA(find.get(), &fd));
+
+    int removed = 0;
+    for (auto& [stem, files] : stems) {
+        // The last volume first and the archive itself last: a run that is
+        // still writing holds its archive (a hard disk's) or its last volume
+        // (a disc's) open, and then nothing of it is touched.
+        std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+        for (const auto& [number, path] : files) {
+            const Removal r = RemoveFile(path, log);
+            if (r == Removal::InUse || r == Removal::Failed) break;
+            if (r == Removal::Removed) {
+                LogLine(log, KV_StaleArchiveRemoved + " " + path, lcBlack, 1);
+                ++removed;
+            }
+        }
+    }
+    return removed;
+}
+
+void DeleteArchiveFiles(const std::string& archive, const TLogCall& log) {
+    std::vector<std::string> files = ArchiveVolumes(archive);
+    files.insert(files.begin(), archive);
+    for (const std::string& path : files) {
+        if (::DeleteFileA(path.c_str())) continue;
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND) LogLine(log, path + ": " + SysErrorMessage(error), lcRed, 0);
+    }
+}
+
+// ------------------------------------------- the main window's archive
+
+namespace {
+// Any file system entry of that name (a folder named like the archive counts).
+bool PathTaken(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool IsReadOnly(const std::string& path) {
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+}
+}
+
+bool TMainForm::ArchivePathUsable(const std::string& path) {
+    if (ArchivePathFits(path)) return true;
+    if (!Batch) ShowMessageBox(KV_ArchivePathTooLong + "\r\n" + path, KV_NoZipFileName_Title, 16);
+    AddLog(KV_ArchivePathTooLong + " " + path, lcRed, 0, lkNormal);
+    return false;
+}
+
+std::string TMainForm::FindFreeArchiveName(const std::string& name) {
+    if (!ArchivePathUsable(name)) return {};
+    // A suffixed name the file system cannot hold counts as taken: the
+    // suffixes grow too long well before a hundred of them are reached.
+    std::string candidate = name;
+    int n = 1;
+    while (ArchivePathFits(candidate) && PathTaken(candidate) && n < 100) {
+        size_t at = candidate.size() >= 4 ? candidate.size() - 4 : 0;
+        std::string suffix(1, '_');
+        suffix += std::to_string(n);
+        candidate.insert(at, suffix);
+        ++n;
+    }
+    // Never hand out a name that exists: that would overwrite a backup.
+    if (!ArchivePathFits(candidate) || PathTaken(candidate)) {
+        if (!Batch) ShowMessageBox(KrvNoFreeName, KV_NoZipFileName_Title, 16);
+        AddLog(std::string(kProductName) + " " + KV_NoZipFileName_1 + " " + KV_NoZipFileName_2, lcRed, 0, lkNormal);
+        return {};
+    }
+    return candidate;
+}
+
+std::string TMainForm::NameBesideReadOnly(const std::string& archive) {
+    AddLog(KV_ArchiveReadOnly + " " + archive, lcBlack, 0, lkNormal);
+    std::string name = FindFreeArchiveName(archive);
+    if (!name.empty()) AddLog(KV_ArchiveNameChanged + ExtractFileName(name), lcBlack, 0, lkNormal);
+    return name;
+}
+
+bool TMainForm::OpenArchiveTarget(std::string& target, std::string& writing) {
+    const TLogCall log = [this](const std::string& msg, int colour, int level, int kind) {
+        AddLog(msg, colour, level, kind);
+    };
+    ArchiveToReplace.clear();
+    // With its backslash: a drive's root without it ("D:") is that drive's current folder.
+    const std::string folder = IncludeTrailingBackslash(ExcludeTrailingBackslash(Mode == 1 ? HDFolderEdit->Text() : TempDir));
+    target = folder + EditArchiveName->Text();
+    if (!ArchivePathUsable(target)) return false;
+    RemoveStaleTemporaryArchives(folder, log);
+    if (Mode == 1) {
+        const bool replace = CheckOverwriteFile->Checked() && FileExists(target);
+        if (replace && !IsReadOnly(target)) {
+            // The old backup stays until the new one is whole.
+            ArchiveToReplace = target;
+        } else {
+            target = replace ? NameBesideReadOnly(target) : FindFreeArchiveName(target);
+            if (target.empty()) return false;
+        }
+    } else if (FileExists(target) && !::DeleteFileA(target.c_str())) {
+        AddLog(target + ": " + SysErrorMessage(::GetLastError()), lcRed, 0, lkNormal);
+    }
+    writing = TemporaryArchiveName(folder);
+    if (writing.empty()) {
+        AddLog(KV_Error + ": " + folder + ": " + SysErrorMessage(::GetLastError()), lcRed, 0, lkNormal);
+        return false;
+    }
+    // Created here for a disc as well: the system made the temporary name as
+    // an empty file, which is no archive to add to.
+    try {
+        Archiver.FileName = writing;
+        Archiver.OpenArchive(fmCreate);
+    } catch (const std::exception& e) {
+        AddLog(KV_Error + ": " + DescribeError(e), lcRed, 0, lkNormal);
+        DeleteArchiveFiles(writing, log);
+        return false;
+    }
+    return true;
+}
+
+std::string TMainForm::CommitArchive(const std::string& writing, std::string target) {
+    // A disc's archive in the temp folder is the run's own: an earlier one is replaced.
+    bool replace = Mode == 0 || !ArchiveToReplace.empty();
+    if (Mode == 1 && replace && IsReadOnly(target)) {
+        replace = false;
+        target = NameBesideReadOnly(target);
+        if (target.empty()) return {};
+    }
+    auto failed = [this](const std::string& path) {
+        AddLog(KV_Error + ": " + path + ": " + SysErrorMessage(::GetLastError()), lcRed, 0, lkNormal);
+        return std::string();
+    };
+    // The volumes first: the archive's own name appears only on a whole set.
+    const std::vector<std::string> volumes = ArchiveVolumes(writing);
+    for (size_t i = 0; i < volumes.size(); ++i) {
+        const std::string volume = ArchiveVolume(target, static_cast<int>(i) + 1);
+        if (::MoveFileExA(volumes[i].c_str(), volume.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            continue;
+        failed(volume);
+        for (size_t done = 0; done < i; ++done) ::DeleteFileA(ArchiveVolume(target, static_cast<int>(done) + 1).c_str());
+        return {};
+    }
+    // A name taken by someone else while the run wrote is never overwritten:
+    // the next free one is taken (each try takes a longer name, so this ends).
+    for (;;) {
+        const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+        if (::MoveFileExA(writing.c_str(), target.c_str(), flags)) return target;
+        const DWORD error = ::GetLastError();
+        if (replace || (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS)) return failed(target);
+        target = FindFreeArchiveName(target);
+        if (target.empty()) return {};
+        AddLog(KV_ArchiveNameChanged + ExtractFileName(target), lcBlack, 0, lkNormal);
+    }
+}
+
+} // namespace krv
