@@ -41,6 +41,9 @@ public:
     // (tests press Cancel from here at a known point).
     static std::function<void(TFormZipWait&)> OnHandOff;
 
+protected:
+    bool CloseQuery() override;
+
 private:
     TMainForm* main_;
     std::string exclusionText_;
