@@ -88,14 +88,23 @@ bool TMainForm::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& r
         // A backup is no reason to keep Windows from ending the session.
         result = TRUE;
         return true;
+    case WM_SYSCOMMAND:
+        // The window is disabled under the run's progress window, and the
+        // system ignores its Close then; the taskbar's Close still means
+        // Cancel.
+        if ((wParam & 0xFFF0) != SC_CLOSE || !runActive_) break;
+        Close();
+        result = 0;
+        return true;
     case WM_ENDSESSION:
         // The process may be ended as soon as this returns.
         if (wParam) SessionEnds();
         result = 0;
         return true;
     default:
-        return TForm::HandleMessage(msg, wParam, lParam, result);
+        break;
     }
+    return TForm::HandleMessage(msg, wParam, lParam, result);
 }
 
 void TMainForm::RunBackup() {

@@ -148,8 +148,9 @@ TEST_F(RunEnd, ACloseOfTheCompressionWindowIsCancel) {
 // The main window's close during a run cancels the run; the window closes
 // once the run has stopped (and not while it goes on).
 TEST_F(RunEnd, ACloseOfTheMainWindowDuringARunCancelsIt) {
+    for (WPARAM command : {WPARAM(0), WPARAM(SC_CLOSE)})
     for (bool batch : {true, false}) {
-        SCOPED_TRACE(batch ? "unattended" : "a person");
+        SCOPED_TRACE(std::string(command ? "system menu Close" : "WM_CLOSE") + (batch ? ", unattended" : ", a person"));
         boxes.clear();
         TMainForm& f = Form(batch);
         boxAnswer = IDYES;
@@ -164,7 +165,9 @@ TEST_F(RunEnd, ACloseOfTheMainWindowDuringARunCancelsIt) {
         };
         const HWND main = f.HandleNeeded();
         RunAndStop(f, [&](TFormZipWait&) {
-            ::PostMessageA(main, WM_CLOSE, 0, 0);
+            // The system menu's Close of a window disabled under a modal one
+            // (the taskbar's Close) is ignored by the system itself.
+            ::PostMessageA(main, command ? WM_SYSCOMMAND : WM_CLOSE, command, 0);
             ProcessMessages();
         });
         if (batch) {

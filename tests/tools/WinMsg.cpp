@@ -46,7 +46,9 @@ BOOL CALLBACK FindTop(HWND wnd, LPARAM param) {
 }
 
 BOOL CALLBACK FindCancel(HWND wnd, LPARAM param) {
-    if (TextOf(wnd) != "Cancel" || !IsWindowEnabled(wnd) || !IsWindowVisible(wnd)) return TRUE;
+    std::string text = TextOf(wnd);
+    while (!text.empty() && text.back() == ' ') text.pop_back();   // the language file may pad captions
+    if (text != "Cancel" || !IsWindowEnabled(wnd) || !IsWindowVisible(wnd)) return TRUE;
     *reinterpret_cast<HWND*>(param) = wnd;
     return FALSE;
 }
