@@ -80,6 +80,10 @@ void TFormZipWait::StartCompression() {
 
 void TFormZipWait::ButtonCancelClick() {
     if (UserCancelled || !ConfirmCancel()) return;
+    CancelCompression();
+}
+
+void TFormZipWait::CancelCompression() {
     if (!SessionEnding) main_->AddLog(KV_UserCancel, lcRed, 1, lkNormal);
     LabelWait->Font().SetColor(clRed);
     LabelWait->SetCaption(KV_UserCancelLabel);
@@ -94,10 +98,10 @@ void TFormZipWait::ButtonCancelClick() {
 void TFormZipWait::ButtonMinimizeClick() { MinimizeProgressWindow(*this); }
 
 bool TFormZipWait::CloseQuery() {
-    // A close (its system menu, Alt+F4, a close message) is Cancel: the
-    // window stays until the worker has stopped.
+    // A close (its system menu, Alt+F4, a close message) was the decision:
+    // Cancel without the question. The window stays until the worker has stopped.
     if (ModalResult() != mrNone) return TForm::CloseQuery();
-    ButtonCancelClick();
+    if (!UserCancelled) CancelCompression();
     return false;
 }
 

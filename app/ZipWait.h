@@ -25,6 +25,8 @@ public:
     // The compression starts from the message loop once the window is shown.
     void StartCompression();
     void ButtonCancelClick();
+    // What Cancel does once decided: the worker stops at its next event.
+    void CancelCompression();
     void ButtonMinimizeClick();
     void ZipperThreadTerminate();
 
