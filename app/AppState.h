@@ -13,6 +13,8 @@ extern bool MailBusy;
 extern bool CloseWhenMailDone;
 extern bool LogPanelShown;
 extern bool NetworkDestination;
+// Windows is ending the session: a run stops at once, nothing waits for a person.
+extern bool SessionEnding;
 extern TStringList DeviceIds;
 
 // Applies the language of the main window that owns form (directly or

@@ -2,6 +2,7 @@
 #include "app/Unattended.h"
 #include "app/FormWait.h"
 #include "app/Messages.h"
+#include "app/ProgressWindow.h"
 #include "framework/Dialogs.h"
 #include "framework/SysUtils.h"
 
@@ -82,6 +83,8 @@ TDiscSteps::StepOutcome TDiscSteps::RunStep(const std::string& commandLine, cons
     window.SetCaption(std::string(kProductName) + " :: " + task);
     window.TaskKind = kind;
     window.Animate->SetCommonAVI(kind == 1 ? aviDeleteFile : aviCopyFiles);
+    // Stopped from outside (the session ends), a half-made image goes at once.
+    TActiveStep step(window, [&window] { window.ButtonWaitCancelClick(); }, [this] { DeleteOne(IsoFile()); });
     if (RunWindow)
         RunWindow(window);
     else

@@ -2,6 +2,7 @@
 #include "app/FormBuilder.h"
 #include "app/AppState.h"
 #include "app/Messages.h"
+#include "app/ProgressWindow.h"
 #include "framework/Dialogs.h"
 
 namespace krv {
@@ -37,7 +38,7 @@ void TFormWait::FormShow() {
 }
 
 void TFormWait::ButtonWaitCancelClick() {
-    if (ShowMessageBox(KV_UserCancel_Confirm, KV_UserCancel_Conform_Title, MB_YESNO) != IDYES) return;
+    if (UserCancelled || !ConfirmCancel()) return;
     UserCancelled = true;
     LabelWait2->SetCaption("");
     LabelWaitTask->SetCaption(KV_UserCancelLabel);

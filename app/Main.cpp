@@ -3,6 +3,7 @@
 #include "app/OptionsForm.h"
 #include "app/Log.h"
 #include "app/Messages.h"
+#include "app/ProgressWindow.h"
 #include "app/ViewLog.h"
 #include "framework/Dialogs.h"
 #include "framework/IniFiles.h"
@@ -16,6 +17,7 @@ bool MailBusy = false;
 bool CloseWhenMailDone = false;
 bool LogPanelShown = false;
 bool NetworkDestination = false;
+bool SessionEnding = false;
 TStringList DeviceIds;
 
 namespace {
@@ -409,6 +411,14 @@ void TMainForm::FormActivate() {
 }
 
 void TMainForm::FormClose(TCloseAction& action) {
+    // A close during a run is the run's Cancel; the window closes when the
+    // run has stopped (an unattended run closes it anyway).
+    if (runActive_) {
+        action = caNone;
+        if (!TActiveStep::CancelCurrent()) return;
+        if (Cancel) closeAfterRun_ = true;
+        return;
+    }
     if (MailBusy) {
         CloseWhenMailDone = true;
         action = caNone;
@@ -426,6 +436,8 @@ void TMainForm::FormClose(TCloseAction& action) {
             return;
         }
     }
+    // Closed before the unattended run began: it never starts.
+    batchPending_ = false;
 }
 
 int TMainForm::Ask(const std::string& text, const std::string& caption, UINT flags) {

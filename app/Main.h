@@ -159,6 +159,10 @@ public:
 
     // The backup run (RunDriver.cpp) and its steps.
     void ButtonStartClick();
+    bool RunActive() const { return runActive_; }
+    // Windows ends the session: a run is stopped at once, what it was
+    // writing removed and its report saved before the handler returns.
+    void SessionEnds();
     void MakeDirLists();
     void ButtonUpdateSizeClick();
     // The folder scan with its window: the size, the lists, or both from one walk.
@@ -211,8 +215,9 @@ public:
     bool DevicesFound = false;
     int64_t SelectedSize = 0;
     TZipArchiver Archiver;
-    // What the program's exit code says after an unattended run (TRunExitCode).
-    int ExitCode = ecDone;
+    // What the program's exit code says after an unattended run (TRunExitCode):
+    // failed until a run concludes done, so that no other way out is a success.
+    int ExitCode = ecFailed;
     // Files and folders of the selection the current run left out, each
     // named in the report; and what the archive of a finished run holds.
     int LeftOut = 0;
@@ -295,6 +300,9 @@ public:
     // The page control's minimum width, kept free by the tree splitter.
     static constexpr int kPageControlMinWidth = 420;
 
+protected:
+    bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+
 private:
     void BuildControls();
     void BuildDirTree();
@@ -307,6 +315,7 @@ private:
     }
     TMenuItem* AddMenu(TMenuItem* parent, const char* name, const std::string& caption, const std::string& hint,
                        std::function<void()> onClick = {});
+    void RunBackup();
     void AbortRun();
     // Ends an unattended run that could not start: red line already logged,
     // "Operation aborted", report mail and file, then the window closes.
@@ -327,6 +336,8 @@ private:
     // The free name taken instead of a read-only archive that "Overwrite"
     // would replace, both said in the report; empty when there is none.
     std::string NameBesideReadOnly(const std::string& archive);
+    // Closes the archiver and deletes the unfinished archive and its volumes.
+    void DiscardArchive(const std::string& file);
     void SetRunTitle(const std::string& step);
     std::string FormatDuration(double days) const;
     void ConfigureArchiver();
@@ -338,6 +349,9 @@ private:
     std::string durationFormat_;
     LCID durationLocale_ = 0;
     void WireSessionControls();
+    bool runActive_ = false;
+    bool runEnded_ = false;        // the run has logged its end and saved its report
+    bool closeAfterRun_ = false;   // the window was closed during the run
     bool batchStarted_ = false;
     bool batchPending_ = false;
     std::unique_ptr<TMessageWindow> batchStarter_;   // starts the batch run from the message loop

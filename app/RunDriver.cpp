@@ -7,6 +7,7 @@
 #include "app/Main.h"
 #include "app/DiscSteps.h"
 #include "app/Messages.h"
+#include "app/ProgressWindow.h"
 #include "app/SplitString.h"
 #include "app/ZipCheckDirs.h"
 #include "app/ZipWait.h"
@@ -21,6 +22,7 @@ namespace krv {
 namespace {
 // Said when nothing would be backed up: an empty archive is not a backup.
 const char* const kNothingSelected = "no folder is selected for the backup";
+const char* const kSessionEnds = "Windows is ending the session: the backup is stopped";
 
 constexpr LCID kDurationLocale = 0x410;
 
@@ -41,6 +43,57 @@ int64_t DiscVolumeSize() {
 // -------------------------------------------------------------- the run
 
 void TMainForm::ButtonStartClick() {
+    if (runActive_) return;
+    runActive_ = true;
+    runEnded_ = false;
+    closeAfterRun_ = false;
+    try {
+        RunBackup();
+    } catch (...) {
+        runActive_ = false;
+        throw;
+    }
+    runActive_ = false;
+    // Closed while the run went on: the close waited for the run's end.
+    if (closeAfterRun_ && !Batch) Close();
+}
+
+void TMainForm::SessionEnds() {
+    SessionEnding = true;
+    batchPending_ = false;
+    if (!runActive_ || runEnded_) return;
+    AddLog(kSessionEnds, lcRed, 0, lkNormal);
+    Cancel = true;
+    TActiveStep::StopCurrent();
+    AbortRun();
+}
+
+bool TMainForm::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    switch (msg) {
+    case WM_QUERYENDSESSION:
+        // A backup is no reason to keep Windows from ending the session.
+        result = TRUE;
+        return true;
+    case WM_SYSCOMMAND:
+        // The window is disabled under the run's progress window, and the
+        // system ignores its Close then; the taskbar's Close still means
+        // Cancel.
+        if ((wParam & 0xFFF0) != SC_CLOSE || !runActive_) break;
+        Close();
+        result = 0;
+        return true;
+    case WM_ENDSESSION:
+        // The process may be ended as soon as this returns.
+        if (wParam) SessionEnds();
+        result = 0;
+        return true;
+    default:
+        break;
+    }
+    return TForm::HandleMessage(msg, wParam, lParam, result);
+}
+
+void TMainForm::RunBackup() {
     // A person is told and nothing starts; an unattended run has no one to
     // tell, so it reports the reason and ends in the abort path.
     const bool noFolder = Mode == 1 && !IsDirectory(HDFolderEdit->Text());
@@ -148,6 +201,7 @@ void TMainForm::ButtonStartClick() {
 }
 
 void TMainForm::FinishRun() {
+    runEnded_ = true;
     const std::vector<std::string> summary = RunSummaryLines(ArchiveWritten, ArchivedFiles, ArchivedBytes, LeftOut);
     for (size_t i = 0; i < summary.size(); ++i)
         AddLog(summary[i], i + 1 == summary.size() && LeftOut > 0 ? lcRed : lcBlue, 1, lkNormal);
@@ -171,9 +225,13 @@ void TMainForm::FinishRun() {
 void TMainForm::AbortRun() {
     Cancel = true;
     ExitCode = ecFailed;
+    // Stopped by the end of the session, the run has said so already.
+    if (runEnded_) return;
+    runEnded_ = true;
     Application().SetTitle(kProductName);
     AddLog(KV_Aborted, lcRed, 1, lkNormal);
-    MailReport();
+    // A mail would be cut off with the session.
+    if (!SessionEnding) MailReport();
     SaveReport();
 }
 
@@ -251,6 +309,7 @@ void TMainForm::MakeDirLists() {
     FlatDirs.Clear();
     TTreeEventsOff quiet(*this);
     TFormZipCheckDirs form(this, cdmLists, KV_CheckingDirs);
+    TActiveStep step(form, [&form] { form.ButtonWaitCancelClick(); });
     form.ShowModal();
 }
 
@@ -273,6 +332,7 @@ void TMainForm::ScanFolders(TCheckDirMode mode) {
         if (ScanGivesLists(mode)) form.StartMessages.push_back(KV_CheckingDirs);
         form.LabelWaitTask->SetCaption(KV_CheckingBackupSize);
         form.SetCaption(std::string(kProductName) + " :: " + KV_CheckingBackupSize);
+        TActiveStep step(form, [&form] { form.ButtonWaitCancelClick(); });
         form.ShowModal();
         cancelled = form.Cancelled;
     }
@@ -329,6 +389,7 @@ void TMainForm::ZipFiles() {
     {
         TFormZipWait form(this, CheckFilters->Checked() ? EditExclusionMask->Text() : std::string());
         form.SetCaption(std::string(kProductName) + KV_ZipWait_Title);
+        TActiveStep step(form, [&form] { form.ButtonCancelClick(); }, [this, &writing] { DiscardArchive(writing); });
         TraceMark("compression window");
         form.ShowModal();
     }
@@ -357,7 +418,17 @@ void TMainForm::ZipFiles() {
     }
     // A stopped run leaves no archive behind that could pass for a backup;
     // an archive it was to replace is left as it was.
-    DeleteArchiveFiles(writing, [this](const std::string& msg, int colour, int level, int kind) {
+    DiscardArchive(writing);
+}
+
+void TMainForm::DiscardArchive(const std::string& file) {
+    try {
+        Archiver.CloseArchive();
+    } catch (const std::exception& e) {
+        AddLog(KV_Error + ": " + DescribeError(e), lcRed, 0, lkNormal);
+    }
+    if (file.empty()) return;
+    DeleteArchiveFiles(file, [this](const std::string& msg, int colour, int level, int kind) {
         AddLog(msg, colour, level, kind);
     });
 }

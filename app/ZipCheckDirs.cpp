@@ -110,7 +110,8 @@ void TFormZipCheckDirs::ThreadTerminate() {
 }
 
 void TFormZipCheckDirs::ButtonWaitCancelClick() {
-    if (ScanGivesLists(Mode) && ShowMessageBox(KV_UserCancel_Confirm, KV_UserCancel_Conform_Title, 52) != IDYES) return;
+    if (Cancelled || (ScanGivesLists(Mode) && !ConfirmCancel())) return;
+    if (!SessionEnding) main_->AddLog(KV_UserCancel, lcRed, 1, lkNormal);
     LifeTimer->SetEnabled(false);
     Cancelled = true;
     LabelWait2->SetCaption("");

@@ -49,6 +49,12 @@ void TFormZipWait::FormShow() {
 }
 
 void TFormZipWait::StartCompression() {
+    // Cancelled before the worker began: it never starts.
+    if (UserCancelled) {
+        main_->Cancel = true;
+        SetModalResult(mrOk);
+        return;
+    }
     TZipperView view;
     view.ProgressBar = ProgressBar;
     view.ProgressBarFile = ProgressBarFile;
@@ -73,7 +79,12 @@ void TFormZipWait::StartCompression() {
 }
 
 void TFormZipWait::ButtonCancelClick() {
-    if (ShowMessageBox(KV_UserCancel_Confirm, KV_UserCancel_Conform_Title, 52) != IDYES) return;
+    if (UserCancelled || !ConfirmCancel()) return;
+    CancelCompression();
+}
+
+void TFormZipWait::CancelCompression() {
+    if (!SessionEnding) main_->AddLog(KV_UserCancel, lcRed, 1, lkNormal);
     LabelWait->Font().SetColor(clRed);
     LabelWait->SetCaption(KV_UserCancelLabel);
     ButtonCancel->SetEnabled(false);
@@ -85,6 +96,14 @@ void TFormZipWait::ButtonCancelClick() {
 }
 
 void TFormZipWait::ButtonMinimizeClick() { MinimizeProgressWindow(*this); }
+
+bool TFormZipWait::CloseQuery() {
+    // A close (its system menu, Alt+F4, a close message) was the decision:
+    // Cancel without the question. The window stays until the worker has stopped.
+    if (ModalResult() != mrNone) return TForm::CloseQuery();
+    if (!UserCancelled) CancelCompression();
+    return false;
+}
 
 void TFormZipWait::ZipperThreadTerminate() {
     main_->Cancel = thread_->Cancel;

@@ -4,6 +4,7 @@
 #include "framework/SysUtils.h"
 #include "framework/Thread.h"
 #include <commctrl.h>
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -84,20 +85,44 @@ void TForm::SetMenu(TMainMenu* menu) {
     }
 }
 
+POINT PlaceInWorkArea(const RECT* owner, SIZE size, const RECT& work) {
+    const RECT& around = owner ? *owner : work;
+    LONG l = around.left + ((around.right - around.left) - size.cx) / 2;
+    LONG t = around.top + ((around.bottom - around.top) - size.cy) / 2;
+    l = std::max(std::min(l, work.right - size.cx), work.left);
+    t = std::max(std::min(t, work.bottom - size.cy), work.top);
+    return {l, t};
+}
+
+namespace {
+// The work area of the monitor that shows most of rect, or of the primary one.
+RECT WorkAreaNear(const RECT* rect) {
+    HMONITOR monitor = rect ? ::MonitorFromRect(rect, MONITOR_DEFAULTTOPRIMARY)
+                            : ::MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    if (monitor && ::GetMonitorInfoA(monitor, &info)) return info.rcWork;
+    RECT area{};
+    ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+    return area;
+}
+}
+
 void TForm::PlaceWindow() {
     placed_ = true;
-    RECT area;
-    if (Position == poMainFormCenter && Application().MainForm && Application().MainForm != this &&
-        Application().MainForm->HandleAllocated()) {
-        ::GetWindowRect(Application().MainForm->Handle(), &area);
-    } else if (Position != poDesigned) {
-        ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
-    } else {
-        return;
-    }
-    int l = area.left + ((area.right - area.left) - width_) / 2;
-    int t = area.top + ((area.bottom - area.top) - height_) / 2;
-    SetBounds(l < 0 ? 0 : l, t < 0 ? 0 : t, width_, height_);
+    if (Position == poDesigned) return;
+    // A minimised or hidden owner, or one off every screen, has no centre
+    // worth sharing: the window would land where no one sees it (an
+    // unattended run's windows, owned by the minimised main window).
+    TForm* main = Application().MainForm;
+    RECT ownerRect{};
+    bool byOwner = Position == poMainFormCenter && main && main != this && main->HandleAllocated() &&
+                   ::IsWindowVisible(main->Handle()) && !::IsIconic(main->Handle()) &&
+                   ::GetWindowRect(main->Handle(), &ownerRect) &&
+                   ::MonitorFromRect(&ownerRect, MONITOR_DEFAULTTONULL) != nullptr;
+    const RECT work = WorkAreaNear(byOwner ? &ownerRect : nullptr);
+    POINT at = PlaceInWorkArea(byOwner ? &ownerRect : nullptr, SIZE{width_, height_}, work);
+    SetBounds(at.x, at.y, width_, height_);
 }
 
 void TForm::Show() {

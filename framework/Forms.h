@@ -91,6 +91,11 @@ private:
 // The form a control sits on, or null.
 TForm* GetParentForm(TControl* control);
 
+// Where a window of size goes: centred on owner when there is one (null: on
+// the work area), and moved into the work area when any of it would lie
+// outside (its top-left corner first when it is larger than the area).
+POINT PlaceInWorkArea(const RECT* owner, SIZE size, const RECT& work);
+
 class TApplication : public TComponent {
 public:
     TApplication();

@@ -53,8 +53,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     TraceMark("message loop ended");
     SetMessageBoxHook(nullptr);
     Application().OnException = nullptr;
-    // An unattended run tells its caller how it ended.
-    const int exitCode = Batch ? form->ExitCode : 0;
+    // An unattended run tells its caller how it ended, also when it was
+    // closed before it began.
+    const bool unattended = Batch || (!form->Params.empty() && !form->Params[0].empty());
+    const int exitCode = unattended ? form->ExitCode : 0;
     form.reset();
     return exitCode;
 }

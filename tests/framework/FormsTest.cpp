@@ -114,6 +114,65 @@ TEST(Forms, EscapeAndCloseGiveCancel) {
     EXPECT_EQ(pressed, 1);
 }
 
+// A window lands wholly on the work area: centred on its owner when the
+// owner is on screen, on the area otherwise, pushed inside at the edges.
+TEST(Forms, PlacementKeepsTheWindowInsideTheWorkArea) {
+    const RECT work{0, 0, 1280, 1000};
+    const SIZE dialog{480, 330};
+    struct Case {
+        const char* what;
+        bool hasOwner;
+        RECT owner;
+        SIZE size;
+        POINT want;
+    } cases[] = {
+        {"no owner: centre of the area", false, {}, dialog, {400, 335}},
+        {"owner in the middle", true, {240, 200, 1040, 800}, dialog, {400, 335}},
+        {"owner hanging off the bottom", true, {0, 847, 160, 1024}, dialog, {0, 670}},
+        {"owner hanging off the top left", true, {-600, -500, 100, 100}, dialog, {0, 0}},
+        {"owner hanging off the right", true, {1200, 100, 1600, 400}, dialog, {800, 85}},
+        {"larger than the area: top left inside", true, {0, 0, 400, 300}, {1400, 1100}, {0, 0}},
+    };
+    for (const Case& c : cases) {
+        POINT at = PlaceInWorkArea(c.hasOwner ? &c.owner : nullptr, c.size, work);
+        EXPECT_EQ(at.x, c.want.x) << c.what;
+        EXPECT_EQ(at.y, c.want.y) << c.what;
+    }
+    // A work area that does not start at the screen's corner (a taskbar on top).
+    const RECT shifted{0, 40, 1280, 1024};
+    POINT at = PlaceInWorkArea(nullptr, SIZE{1280, 2000}, shifted);
+    EXPECT_EQ(at.y, 40);
+}
+
+// An owner that is minimised (an unattended run) gives no centre: the
+// window goes to the middle of the work area, wholly visible.
+TEST(Forms, AWindowOfAMinimisedOwnerIsCentredOnTheWorkArea) {
+    TForm owner;
+    owner.SetCaption("Owner");
+    owner.SetBounds(100, 100, 700, 500);
+    TForm* savedMain = Application().MainForm;
+    Application().MainForm = &owner;
+    owner.Show();
+    owner.Minimize();
+    ASSERT_TRUE(::IsIconic(owner.Handle()));
+    TForm dialog;
+    dialog.SetCaption("Owned");
+    dialog.Position = poMainFormCenter;
+    dialog.SetBounds(0, 0, 480, 330);
+    dialog.Show();
+    RECT area;
+    ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+    RECT placed;
+    ::GetWindowRect(dialog.Handle(), &placed);
+    Application().MainForm = savedMain;
+    EXPECT_GE(placed.left, area.left);
+    EXPECT_GE(placed.top, area.top);
+    EXPECT_LE(placed.right, area.right);
+    EXPECT_LE(placed.bottom, area.bottom);
+    EXPECT_NEAR((placed.left + placed.right) / 2, (area.left + area.right) / 2, 2);
+    EXPECT_NEAR((placed.top + placed.bottom) / 2, (area.top + area.bottom) / 2, 2);
+}
+
 TEST(Forms, MinimumSizeConstraintHolds) {
     TForm form;
     form.Constraints.MinWidth = 300;
