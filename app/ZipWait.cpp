@@ -49,6 +49,10 @@ void TFormZipWait::FormShow() {
 }
 
 void TFormZipWait::StartCompression() {
+    if (UserCancelled) {   // closed before the worker started
+        SetModalResult(mrOk);
+        return;
+    }
     TZipperView view;
     view.ProgressBar = ProgressBar;
     view.ProgressBarFile = ProgressBarFile;
@@ -74,6 +78,10 @@ void TFormZipWait::StartCompression() {
 
 void TFormZipWait::ButtonCancelClick() {
     if (ShowMessageBox(KV_UserCancel_Confirm, KV_UserCancel_Conform_Title, 52) != IDYES) return;
+    CancelCompression();
+}
+
+void TFormZipWait::CancelCompression() {
     LabelWait->Font().SetColor(clRed);
     LabelWait->SetCaption(KV_UserCancelLabel);
     ButtonCancel->SetEnabled(false);
@@ -82,6 +90,17 @@ void TFormZipWait::ButtonCancelClick() {
     AnimateChecking->Stop();
     AnimateChecking->Hide();
     UserCancelled = true;
+}
+
+void TFormZipWait::CreateParams(TCreateParams& params) {
+    TForm::CreateParams(params);
+    NoBorderIcons(params);
+}
+
+bool TFormZipWait::CloseQuery() {
+    return CloseMeansCancel(*this, [this] {
+        if (!UserCancelled) CancelCompression();
+    });
 }
 
 void TFormZipWait::ButtonMinimizeClick() { MinimizeProgressWindow(*this); }

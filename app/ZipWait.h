@@ -25,6 +25,8 @@ public:
     // The compression starts from the message loop once the window is shown.
     void StartCompression();
     void ButtonCancelClick();
+    // What Cancel does once confirmed (also what a close of the window does).
+    void CancelCompression();
     void ButtonMinimizeClick();
     void ZipperThreadTerminate();
 
@@ -40,6 +42,10 @@ public:
     // Called on the user-interface thread after every hand-off of the worker
     // (tests press Cancel from here at a known point).
     static std::function<void(TFormZipWait&)> OnHandOff;
+
+protected:
+    void CreateParams(TCreateParams& params) override;
+    bool CloseQuery() override;
 
 private:
     TMainForm* main_;

@@ -2,6 +2,7 @@
 // space key, the session's folder lists written from them and restored into
 // them, and the run's folder scan over the real tree (lists, size, left-out
 // folders, cancel).
+#include "CloseWays.h"
 #include "FolderTreeFixture.h"
 #include "app/Log.h"
 #include "app/ZipCheckDirs.h"
@@ -9,6 +10,7 @@
 #include "shell/ShellUtils.h"
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 
 using namespace krvtest;
 
@@ -291,6 +293,54 @@ TEST_F(FolderTree, CancelDuringTheWalkStopsTheRunBeforeAnythingIsWritten) {
     EXPECT_TRUE(f.Cancel);
     EXPECT_EQ(Report().back(), "Operation aborted");
     EXPECT_FALSE(FileExists(dest + "\\X.zip"));
+}
+
+// A close that reaches the scan window half way is Cancel: the run ends
+// cancelled, asks nothing, writes nothing and leaves the earlier backup as
+// it was. The half-made lists never reach the compression.
+TEST_F(FolderTree, ClosingTheScanWindowHalfWayCancelsTheRun) {
+    for (int i = 0; i < 6; ++i)
+        for (int j = 0; j < 4; ++j) Write(Format("src\\big\\d%d\\e%d\\f.txt", i, j), "f");
+    TMainForm& f = MakeForm({S("big")});
+    for (int i = 0; i < 6; ++i) Open(S(Format("big\\d%d", i)));
+    f.SubFoldersCheck->SetChecked(true);
+    Write("dest\\X.zip", "the earlier backup");
+    const int slice = TCheckDirThread::Slice.exchange(2);
+    for (const CloseWay& way : CloseWays()) {
+        SCOPED_TRACE(way.name);
+        f.ButtonUpdateSize->SetEnabled(way.name != "SC_CLOSE");   // both kinds of walk
+        int slices = 0;
+        bool icons = true;
+        TFormZipCheckDirs::OnSlice = [&](TFormZipCheckDirs& window) {
+            if (++slices != 2) return;
+            icons = HasBorderIcons(window.Handle());
+            PostClose(window.Handle(), way);
+        };
+        f.ReportLines.Clear();
+        f.ButtonStartClick();
+        TFormZipCheckDirs::OnSlice = nullptr;
+        EXPECT_FALSE(icons);
+        EXPECT_LT(slices, 14) << "the walk stopped early";
+        EXPECT_TRUE(f.Cancel);
+        EXPECT_EQ(f.ExitCode, ecFailed);
+        EXPECT_TRUE(boxes.empty()) << "a close asks nothing";
+        EXPECT_EQ(Report().back(), "Operation aborted");
+        EXPECT_FALSE(Holds(Report(), "Backup done"));
+        EXPECT_TRUE(f.FlatDirs.Empty());
+        EXPECT_TRUE(f.RecursiveDirs.Empty());
+        EXPECT_FALSE(FileExists(dest + "\\X_1.zip"));
+        std::ifstream in(dest + "\\X.zip");
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "the earlier backup");
+    }
+    TCheckDirThread::Slice = slice;
+    // The size alone: a close stops the count and the stale size stays marked stale.
+    f.ButtonUpdateSize->SetEnabled(true);
+    TFormZipCheckDirs::OnSlice = [&](TFormZipCheckDirs& window) { PostClose(window.Handle(), CloseWays()[0]); };
+    TCheckDirThread::Slice = 2;
+    f.ButtonUpdateSizeClick();
+    TCheckDirThread::Slice = slice;
+    TFormZipCheckDirs::OnSlice = nullptr;
+    EXPECT_TRUE(f.ButtonUpdateSize->Enabled());
 }
 
 TEST(ScanPaths, TrailingSeparatorsAndInsideTests) {
