@@ -102,6 +102,26 @@ TEST_F(FolderTree, TicksByMouseAndSpaceGoIntoTheSessionComeBackAndAreWhatTheRunA
     }
 }
 
+// "Open on tick": the folder opens and its children take the tick, whether
+// the tick came by key or by mouse, and however long the opening takes.
+TEST_F(FolderTree, OpenOnTickKeepsATickGivenByKeyOrMouse) {
+    MakeTree();
+    Write("src\\more\\x\\y.txt", "y");
+    TMainForm& f = ShownForm();
+    f.SubFoldersCheck->SetChecked(true);
+    f.Settings.ExSubDir = true;
+    SpaceOn(S("docs"));
+    ClickBox(S("more"));
+    for (const char* ticked : {"docs", "docs\\sub", "docs\\skip", "more", "more\\x"}) {
+        PLazyNode node = Tree().FindNodeByPath(AnsiToWide(S(ticked)));
+        ASSERT_TRUE(node) << ticked;
+        EXPECT_EQ(node->CheckState, csCheckedNormal) << ticked;
+    }
+    EXPECT_TRUE(Tree().Expanded(Tree().FindNodeByPath(AnsiToWide(S("docs")))));
+    EXPECT_TRUE(Tree().Expanded(Tree().FindNodeByPath(AnsiToWide(S("more")))));
+    EXPECT_EQ(Lower(f.CheckedPaths()), Lower({S("docs"), S("more")}));
+}
+
 TEST_F(FolderTree, SpecialFoldersCannotBeTickedADriveCan) {
     TMainForm& f = ShownForm();
     PLazyNode computer = Tree().FindNodeByPIDL(DrivesFolder->AbsolutePIDL());
@@ -193,6 +213,26 @@ TEST_F(FolderTree, ScanListsAndSizeFollowTheTreeAndANestedTickIsTakenOnce) {
     EXPECT_EQ(Lower(f.FlatDirs.ToVector()), Lower({S("docs"), S("docs\\sub"), S("docs\\sub\\deep"), S("pics")}));
     f.ButtonUpdateSizeClick();
     EXPECT_EQ(f.SelectedSize, 100 + 20 + 1000 + 3);
+}
+
+// The scan reopens folders the user closed, with the tree's events off; the
+// next ticked folder the user opens must still hand its tick down.
+TEST_F(FolderTree, AFolderOpenedAfterAScanStillHandsItsTickDown) {
+    MakeTree();
+    Write("src\\pics\\raw\\r.jpg", "r");
+    Write("src\\pics\\raw\\old\\o.jpg", "o");
+    TMainForm& f = MakeForm({S("docs\\sub\\deep"), S("pics")});
+    f.SubFoldersCheck->SetChecked(true);
+    ASSERT_TRUE(Ticked(S("pics\\raw")));
+    Tree().SetExpanded(Tree().FindNodeByPath(AnsiToWide(S("docs"))), false);
+    f.MakeDirLists();
+    Open(S("pics\\raw"));
+    EXPECT_TRUE(Ticked(S("pics\\raw\\old")));
+    f.ButtonStartClick();
+    ASSERT_FALSE(f.Cancel) << ::testing::PrintToString(Report());
+    EXPECT_EQ(f.ExitCode, ecDone);
+    EXPECT_EQ(Archived(), StoredAll({"docs\\sub\\deep\\d.txt", "pics\\p.jpg", "pics\\raw\\old\\o.jpg",
+                                     "pics\\raw\\r.jpg"}));
 }
 
 TEST_F(FolderTree, AFolderThatIsGoneIsNamedInRedKeptInTheSessionAndTheRestIsBackedUp) {
