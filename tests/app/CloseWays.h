@@ -3,6 +3,7 @@
 // system menu, and Alt+F4 on the window.
 #pragma once
 #include <windows.h>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,22 @@ inline const std::vector<CloseWay>& CloseWays() {
 inline void PostClose(HWND window, const CloseWay& way) { ::PostMessageA(window, way.msg, way.wParam, way.lParam); }
 // Handled before this returns (Alt+F4 only posts the close command on).
 inline void SendClose(HWND window, const CloseWay& way) { ::SendMessageA(window, way.msg, way.wParam, way.lParam); }
+
+// Sends the close and handles the messages it posts on (Alt+F4) until
+// heard() says the window took it (bounded). Called where a worker waits for this thread, it makes the
+// close land while the task still runs.
+inline bool CloseWhileWorking(HWND window, const CloseWay& way, const std::function<bool()>& heard) {
+    SendClose(window, way);
+    for (int i = 0; i < 200 && !heard(); ++i) {
+        MSG msg;
+        while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageA(&msg);
+        }
+        if (!heard()) ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+    return heard();
+}
 
 // The caption shows no close box and there is no window menu to close from.
 inline bool HasBorderIcons(HWND window) { return (::GetWindowLongA(window, GWL_STYLE) & WS_SYSMENU) != 0; }

@@ -354,13 +354,13 @@ TEST_F(FolderTree, ClosingTheScanWindowHalfWayCancelsTheRun) {
         TFormZipCheckDirs::OnSlice = [&](TFormZipCheckDirs& window) {
             if (++slices != 2) return;
             icons = HasBorderIcons(window.Handle());
-            PostClose(window.Handle(), way);
+            EXPECT_TRUE(CloseWhileWorking(window.Handle(), way, [&] { return window.Cancelled; }));
         };
         f.ReportLines.Clear();
         f.ButtonStartClick();
         TFormZipCheckDirs::OnSlice = nullptr;
         EXPECT_FALSE(icons);
-        EXPECT_LT(slices, 14) << "the walk stopped early";
+        EXPECT_EQ(slices, 2) << "no slice after the close";
         EXPECT_TRUE(f.Cancel);
         EXPECT_EQ(f.ExitCode, ecFailed);
         EXPECT_TRUE(boxes.empty()) << "a close asks nothing";
@@ -375,7 +375,9 @@ TEST_F(FolderTree, ClosingTheScanWindowHalfWayCancelsTheRun) {
     TCheckDirThread::Slice = slice;
     // The size alone: a close stops the count and the stale size stays marked stale.
     f.ButtonUpdateSize->SetEnabled(true);
-    TFormZipCheckDirs::OnSlice = [&](TFormZipCheckDirs& window) { PostClose(window.Handle(), CloseWays()[0]); };
+    TFormZipCheckDirs::OnSlice = [&](TFormZipCheckDirs& window) {
+        if (!window.Cancelled) CloseWhileWorking(window.Handle(), CloseWays()[0], [&] { return window.Cancelled; });
+    };
     TCheckDirThread::Slice = 2;
     f.ButtonUpdateSizeClick();
     TCheckDirThread::Slice = slice;

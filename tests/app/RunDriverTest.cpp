@@ -315,7 +315,7 @@ TEST_F(HardDiskRun, CancelInTheMiddleAbortsAndLeavesNoArchive) {
 // question: the archive under way is removed, the earlier one stays as it was.
 TEST_F(HardDiskRun, ClosingTheCompressionWindowCancelsTheRun) {
     TMainForm& f = TreeForm();
-    const std::string big = Incompressible(1 << 20, 4242u);
+    const std::string big = Incompressible(3 << 20, 4242u);
     Write("src\\docs\\big1.bin", big);
     Write("src\\docs\\big2.bin", big);
     Write("dest\\X.zip", "the earlier backup");
@@ -323,12 +323,13 @@ TEST_F(HardDiskRun, ClosingTheCompressionWindowCancelsTheRun) {
     for (const CloseWay& way : CloseWays()) {
         SCOPED_TRACE(way.name);
         bool posted = false, icons = true;
-        // Again at each hand-off until it is heard, so it lands while a file is under way.
+        // While a file is under way (the bars' positions are posted: one may
+        // still come in after the end).
         TFormZipWait::OnHandOff = [&](TFormZipWait& w) {
-            if (UserCancelled || w.ProgressBarFile->Position() == 0) return;
+            if (posted || w.ProgressBarFile->Position() == 0 || w.ModalResult() != mrNone) return;
             posted = true;
             icons = HasBorderIcons(w.Handle());
-            PostClose(w.Handle(), way);
+            EXPECT_TRUE(CloseWhileWorking(w.Handle(), way, [] { return UserCancelled; }));
         };
         f.ReportLines.Clear();
         f.ButtonStartClick();
