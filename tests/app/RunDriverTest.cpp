@@ -321,6 +321,9 @@ TEST_F(HardDiskRun, ClosingTheCompressionWindowCancelsTheRun) {
     Write("dest\\X.zip", "the earlier backup");
     const unsigned interval = TZipperThread::HandOffInterval.exchange(0);
     for (const CloseWay& way : CloseWays()) {
+        // Alt+F4 is the close command once the system has posted it on: the
+        // scan window and the end-to-end cases take it.
+        if (way.name == "Alt+F4") continue;
         SCOPED_TRACE(way.name);
         bool posted = false, icons = true;
         // While a file is under way (the bars' positions are posted: one may
