@@ -15,6 +15,7 @@
 #include <memory>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 namespace krv {
 
@@ -89,7 +90,13 @@ void TMainForm::BuildDirTree() {
     DirTree->OnChecking = [this](TBaseLazyTree*, PLazyNode node, TCheckState& state, bool& allowed) {
         DirTreeChecking(node, state, allowed);
     };
-    DirTree->OnChecked = [this](TBaseLazyTree*, PLazyNode) { DirTreeChecked(); };
+    DirTree->OnChecked = [this](TBaseLazyTree*, PLazyNode node) {
+        // "Open on tick" opens the folder once its tick is set: opened while
+        // the tick was pending, the tree's wait for its worker could take the
+        // key's or button's release first and the tick would be lost.
+        if (Settings.ExSubDir && SubFoldersCheck->Checked() && IsTicked(node)) DirTree->SetExpanded(node, true);
+        DirTreeChecked();
+    };
     DirTree->OnExpanding = [this](TBaseLazyTree*, PLazyNode node, bool& allowed) { DirTreeExpanding(node, allowed); };
     DirTree->OnExpanded = [this](TBaseLazyTree*, PLazyNode node) { DirTreeExpanded(node); };
     // Placed last: on a window that exists already, this makes the tree's
@@ -137,7 +144,6 @@ void TMainForm::DirTreeChecking(PLazyNode node, TCheckState& newState, bool&) {
     }
     const bool ticked = IsTicked(node);
     if (SubFoldersCheck->Checked()) {
-        if (Settings.ExSubDir && toTicked) DirTree->SetExpanded(node, true);
         PushCheckState(node, newState);
         DirTree->Invalidate();
     } else if (toUnticked && ticked) {
@@ -171,15 +177,15 @@ void TMainForm::PushCheckState(PLazyNode node, TCheckState state) {
 }
 
 void TMainForm::DirTreeExpanding(PLazyNode node, bool&) {
-    if (node && node->ChildCount > 0) SkipNextExpandPush = true;
+    // Said afresh for every expand: a flag left over from an expand whose end
+    // was not handled (a vetoed one, or one while the scan walks) must not
+    // keep the next folder opened from getting its parent's tick.
+    SkipNextExpandPush = node && node->ChildCount > 0;
 }
 
 void TMainForm::DirTreeExpanded(PLazyNode node) {
-    if (!TreeEventsOn) return;
-    if (SkipNextExpandPush) {
-        SkipNextExpandPush = false;
-        return;
-    }
+    const bool hadChildren = std::exchange(SkipNextExpandPush, false);
+    if (!TreeEventsOn || hadChildren) return;
     // Only a tick is handed down: a new child without a tick has nothing to
     // learn, and one the storage holds ticked was ticked by the user.
     if (SubFoldersCheck->Checked() && IsTicked(node)) PushCheckState(node, TCheckState(node->CheckState));

@@ -18,6 +18,11 @@ TFormWait::TFormWait(TComponent* owner) : TConsoleForm(owner, 10000) {
         label->SetBounds(120, label->Top(), 310, label->Height());
     // The clip starts with the program.
     Timer->OnTimer = [this, start = Timer->OnTimer](TObject* sender) {
+        if (UserCancelled) {   // closed before the program started
+            Timer->SetEnabled(false);
+            CloseWithResult(1);
+            return;
+        }
         Animate->Play();
         start(sender);
     };
@@ -39,6 +44,10 @@ void TFormWait::FormShow() {
 
 void TFormWait::ButtonWaitCancelClick() {
     if (UserCancelled || !ConfirmCancel()) return;
+    StopTask();
+}
+
+void TFormWait::StopTask() {
     UserCancelled = true;
     LabelWait2->SetCaption("");
     LabelWaitTask->SetCaption(KV_UserCancelLabel);
@@ -48,15 +57,19 @@ void TFormWait::ButtonWaitCancelClick() {
     if (Command()) Command()->Stop();
 }
 
-void TFormWait::ButtonMinimizeClick() {
-    if (Batch) Minimize();
-    Application().Minimize();
+void TFormWait::ButtonMinimizeClick() { MinimizeProgressWindow(*this); }
+
+void TFormWait::CreateParams(TCreateParams& params) {
+    TConsoleForm::CreateParams(params);
+    NoBorderIcons(params);
 }
 
 bool TFormWait::CloseQuery() {
-    // Only the program's end closes the window (the system menu's close would
-    // leave the program running behind a closed window).
-    return ModalResult() == 1 && TConsoleForm::CloseQuery();
+    // Only the program's end closes the window; a close before it stops the program.
+    return CloseMeansCancel(*this, [this] {
+               if (!UserCancelled) StopTask();
+           }) &&
+           TConsoleForm::CloseQuery();
 }
 
 } // namespace krv

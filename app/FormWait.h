@@ -21,12 +21,15 @@ public:
 
     void FormShow();
     void ButtonWaitCancelClick();
+    // What Cancel does once confirmed (also what a close of the window does).
+    void StopTask();
     void ButtonMinimizeClick();
 
 protected:
     const std::vector<std::string>& ErrorTexts() const override { return RecorderErrorTexts(); }
     void ErrorLineSeen() override { RecorderError = true; }
     void CommandEnded() override { CloseWithResult(1); }
+    void CreateParams(TCreateParams& params) override;
     bool CloseQuery() override;
 };
 

@@ -1,6 +1,7 @@
 #include "app/LoadWait.h"
 #include "app/FormBuilder.h"
 #include "app/Main.h"
+#include "app/ProgressWindow.h"
 
 namespace krv {
 
@@ -21,17 +22,29 @@ TFormLoadWait::TFormLoadWait(TMainForm& main) : TForm(&main), main_(main) {
 
 void TFormLoadWait::CreateParams(TCreateParams& params) {
     TForm::CreateParams(params);
-    params.Style &= ~WS_SYSMENU;   // no border icons: the load cannot be closed half way
+    NoBorderIcons(params);
+}
+
+bool TFormLoadWait::CloseQuery() {
+    // A load cannot stop half way: a close before it starts means no load,
+    // one during it waits for its end.
+    return CloseMeansCancel(*this, [this] {
+        if (started_) return;
+        Timer->SetEnabled(false);
+        SetModalResult(mrCancel);
+    });
 }
 
 void TFormLoadWait::FormShow() {
     if (main_.Lang) main_.Lang->ApplyToForm(*this);
     Loaded = false;
+    started_ = false;
     Timer->SetEnabled(true);
 }
 
 void TFormLoadWait::TimerTimer() {
     Timer->SetEnabled(false);
+    started_ = true;
     Loaded = main_.Session.LoadFromFile(FileName);
     main_.AfterSessionLoad(Loaded, FileName);
     SetModalResult(mrOk);

@@ -24,9 +24,11 @@ public:
 
 protected:
     void CreateParams(TCreateParams& params) override;
+    bool CloseQuery() override;
 
 private:
     TMainForm& main_;
+    bool started_ = false;
 };
 
 } // namespace krv

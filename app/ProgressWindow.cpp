@@ -5,6 +5,14 @@
 
 namespace krv {
 
+void NoBorderIcons(TCreateParams& params) { params.Style &= ~WS_SYSMENU; }
+
+bool CloseMeansCancel(const TForm& window, const std::function<void()>& cancel) {
+    if (window.ModalResult() != mrNone) return true;
+    cancel();
+    return false;
+}
+
 namespace {
 TActiveStep* current = nullptr;
 }

@@ -38,6 +38,17 @@ TFormZipCheckDirs::~TFormZipCheckDirs() {
     EndTreeUpdate();
 }
 
+void TFormZipCheckDirs::CreateParams(TCreateParams& params) {
+    TForm::CreateParams(params);
+    NoBorderIcons(params);
+}
+
+bool TFormZipCheckDirs::CloseQuery() {
+    return CloseMeansCancel(*this, [this] {
+        if (!Cancelled) CancelScan();
+    });
+}
+
 void TFormZipCheckDirs::EndTreeUpdate() {
     if (updatingTree_) updatingTree_->EndUpdate();
     updatingTree_ = nullptr;
@@ -55,6 +66,10 @@ void TFormZipCheckDirs::FormShow() {
 }
 
 void TFormZipCheckDirs::StartScan() {
+    if (Cancelled) {   // closed before the walk started
+        SetModalResult(mrOk);
+        return;
+    }
     LifeTimer->SetEnabled(true);
     ::SetCursor(::LoadCursor(nullptr, IDC_APPSTARTING));
     std::vector<std::string> paths = main_->ScanStartPaths();
@@ -91,6 +106,12 @@ void TFormZipCheckDirs::ThreadTerminate() {
         Cancelled = true;
         main_->Cancel = true;
     }
+    // Only a walk that reached its end hands anything over: half-made lists
+    // would be a partial backup taken for the whole selection.
+    if (!Cancelled && thread_->Terminated()) {
+        Cancelled = true;
+        main_->Cancel = true;
+    }
     if (!Cancelled && ScanGivesLists(Mode)) {
         main_->FlatDirs.Clear();
         main_->RecursiveDirs.Clear();
@@ -111,6 +132,10 @@ void TFormZipCheckDirs::ThreadTerminate() {
 
 void TFormZipCheckDirs::ButtonWaitCancelClick() {
     if (Cancelled || (ScanGivesLists(Mode) && !ConfirmCancel())) return;
+    CancelScan();
+}
+
+void TFormZipCheckDirs::CancelScan() {
     if (!SessionEnding) main_->AddLog(KV_UserCancel, lcRed, 1, lkNormal);
     LifeTimer->SetEnabled(false);
     Cancelled = true;

@@ -27,6 +27,8 @@ public:
     void LifeTimerTimer();
     void ThreadTerminate();
     void ButtonWaitCancelClick();
+    // What Cancel does once confirmed (also what a close of the window does).
+    void CancelScan();
     void ButtonMinimizeClick();
 
     // Called on the user-interface thread after each slice of the walk (tests press Cancel there).
@@ -46,6 +48,10 @@ public:
     TButton* ButtonWaitCancel = nullptr;
     TButton* ButtonMinimize = nullptr;
     TTimer* LifeTimer = nullptr;
+
+protected:
+    void CreateParams(TCreateParams& params) override;
+    bool CloseQuery() override;
 
 private:
     void EndTreeUpdate();

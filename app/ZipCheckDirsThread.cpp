@@ -132,7 +132,7 @@ void TCheckDirThread::WalkTree() {
     int shownPath = 0;
     while (more && !Terminated()) {
         Synchronize([&] {
-            more = walk_.Step(kSlice);
+            more = walk_.Step(Slice);
             if (walk_.PathNumber() != shownPath) {
                 shownPath = walk_.PathNumber();
                 Message = KV_Reading + " " + walk_.CurrentPath();

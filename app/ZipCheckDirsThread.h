@@ -101,8 +101,9 @@ public:
     // The message shown by the window ("Reading dir: ...").
     std::string Message;
     // Nodes walked per hand-off: big enough that the hand-offs cost little,
-    // small enough that the window answers between two of them.
-    static constexpr int kSlice = 400;
+    // small enough that the window answers between two of them (tests make
+    // it small to stop a walk half way).
+    static inline std::atomic<int> Slice{400};
 
 protected:
     void Execute() override;

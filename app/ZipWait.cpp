@@ -95,15 +95,18 @@ void TFormZipWait::CancelCompression() {
     UserCancelled = true;
 }
 
-void TFormZipWait::ButtonMinimizeClick() { MinimizeProgressWindow(*this); }
+void TFormZipWait::CreateParams(TCreateParams& params) {
+    TForm::CreateParams(params);
+    NoBorderIcons(params);
+}
 
 bool TFormZipWait::CloseQuery() {
-    // A close (its system menu, Alt+F4, a close message) was the decision:
-    // Cancel without the question. The window stays until the worker has stopped.
-    if (ModalResult() != mrNone) return TForm::CloseQuery();
-    if (!UserCancelled) CancelCompression();
-    return false;
+    return CloseMeansCancel(*this, [this] {
+        if (!UserCancelled) CancelCompression();
+    });
 }
+
+void TFormZipWait::ButtonMinimizeClick() { MinimizeProgressWindow(*this); }
 
 void TFormZipWait::ZipperThreadTerminate() {
     main_->Cancel = thread_->Cancel;

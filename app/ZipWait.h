@@ -25,7 +25,8 @@ public:
     // The compression starts from the message loop once the window is shown.
     void StartCompression();
     void ButtonCancelClick();
-    // What Cancel does once decided: the worker stops at its next event.
+    // What Cancel does once decided (also what a close of the window does): the
+    // worker stops at its next event.
     void CancelCompression();
     void ButtonMinimizeClick();
     void ZipperThreadTerminate();
@@ -44,6 +45,7 @@ public:
     static std::function<void(TFormZipWait&)> OnHandOff;
 
 protected:
+    void CreateParams(TCreateParams& params) override;
     bool CloseQuery() override;
 
 private:

@@ -3,6 +3,7 @@
 #include "app/Lang.h"
 #include "app/Messages.h"
 #include "StandInFixture.h"
+#include "CloseWays.h"
 #include "framework/Dialogs.h"
 #include <gtest/gtest.h>
 #include <algorithm>
@@ -262,6 +263,35 @@ TEST_F(DiscStepsTest, CancelConfirmedStopsTheProgramAndRemovesTheArchive) {
     EXPECT_FALSE(FileExists(In("My Backup.zip")));
     EXPECT_FALSE(FileExists(In("My Backup.z01")));
     EXPECT_FALSE(FileExists(In("KV_ISO.iso")));
+}
+
+// A close that reaches the console task window is Cancel without the
+// question: the program is stopped and the step ends cancelled.
+TEST_F(DiscStepsTest, ClosingTheTaskWindowStopsTheProgramAsCancelDoes) {
+    tools.Script("[mkisofs]\nout working\nsleep 120000\n");
+    for (const krvtest::CloseWay& way : krvtest::CloseWays()) {
+        SCOPED_TRACE(way.name);
+        MakeArchive(1);
+        log.clear();
+        TDiscSteps steps = Steps();
+        bool icons = true;
+        steps.RunWindow = [&](TFormWait& w) {
+            icons = krvtest::HasBorderIcons(w.HandleNeeded());
+            w.TimerRefresh->SetInterval(20);
+            w.TimerRefresh->OnTimer = [&w, &way](TObject*) {
+                if (w.Command() && w.Command()->OutputLines().Count() > 0 && !w.UserCancelled)
+                    krvtest::PostClose(w.Handle(), way);
+            };
+            EXPECT_EQ(w.ShowModal(), 1);
+        };
+        steps.MakeIso();
+        EXPECT_FALSE(icons);
+        EXPECT_TRUE(steps.Cancel);
+        EXPECT_TRUE(boxes.empty()) << "a close asks nothing";
+        EXPECT_TRUE(Logged(KV_UserCancel, 1));
+        EXPECT_FALSE(FileExists(In("My Backup.zip")));
+        EXPECT_FALSE(FileExists(In("KV_ISO.iso")));
+    }
 }
 
 TEST_F(DiscStepsTest, StaleVolumesAndImageAreRemovedBeforeCompression) {

@@ -2,6 +2,7 @@
 // space key, the session's folder lists written from them and restored into
 // them, and the run's folder scan over the real tree (lists, size, left-out
 // folders, cancel).
+#include "CloseWays.h"
 #include "FolderTreeFixture.h"
 #include "app/Log.h"
 #include "app/ZipCheckDirs.h"
@@ -9,6 +10,7 @@
 #include "shell/ShellUtils.h"
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 
 using namespace krvtest;
 
@@ -98,6 +100,26 @@ TEST_F(FolderTree, TicksByMouseAndSpaceGoIntoTheSessionComeBackAndAreWhatTheRunA
         keepRoot = true;
         std::ofstream(note) << root;
     }
+}
+
+// "Open on tick": the folder opens and its children take the tick, whether
+// the tick came by key or by mouse, and however long the opening takes.
+TEST_F(FolderTree, OpenOnTickKeepsATickGivenByKeyOrMouse) {
+    MakeTree();
+    Write("src\\more\\x\\y.txt", "y");
+    TMainForm& f = ShownForm();
+    f.SubFoldersCheck->SetChecked(true);
+    f.Settings.ExSubDir = true;
+    SpaceOn(S("docs"));
+    ClickBox(S("more"));
+    for (const char* ticked : {"docs", "docs\\sub", "docs\\skip", "more", "more\\x"}) {
+        PLazyNode node = Tree().FindNodeByPath(AnsiToWide(S(ticked)));
+        ASSERT_TRUE(node) << ticked;
+        EXPECT_EQ(node->CheckState, csCheckedNormal) << ticked;
+    }
+    EXPECT_TRUE(Tree().Expanded(Tree().FindNodeByPath(AnsiToWide(S("docs")))));
+    EXPECT_TRUE(Tree().Expanded(Tree().FindNodeByPath(AnsiToWide(S("more")))));
+    EXPECT_EQ(Lower(f.CheckedPaths()), Lower({S("docs"), S("more")}));
 }
 
 TEST_F(FolderTree, SpecialFoldersCannotBeTickedADriveCan) {
@@ -191,6 +213,26 @@ TEST_F(FolderTree, ScanListsAndSizeFollowTheTreeAndANestedTickIsTakenOnce) {
     EXPECT_EQ(Lower(f.FlatDirs.ToVector()), Lower({S("docs"), S("docs\\sub"), S("docs\\sub\\deep"), S("pics")}));
     f.ButtonUpdateSizeClick();
     EXPECT_EQ(f.SelectedSize, 100 + 20 + 1000 + 3);
+}
+
+// The scan reopens folders the user closed, with the tree's events off; the
+// next ticked folder the user opens must still hand its tick down.
+TEST_F(FolderTree, AFolderOpenedAfterAScanStillHandsItsTickDown) {
+    MakeTree();
+    Write("src\\pics\\raw\\r.jpg", "r");
+    Write("src\\pics\\raw\\old\\o.jpg", "o");
+    TMainForm& f = MakeForm({S("docs\\sub\\deep"), S("pics")});
+    f.SubFoldersCheck->SetChecked(true);
+    ASSERT_TRUE(Ticked(S("pics\\raw")));
+    Tree().SetExpanded(Tree().FindNodeByPath(AnsiToWide(S("docs"))), false);
+    f.MakeDirLists();
+    Open(S("pics\\raw"));
+    EXPECT_TRUE(Ticked(S("pics\\raw\\old")));
+    f.ButtonStartClick();
+    ASSERT_FALSE(f.Cancel) << ::testing::PrintToString(Report());
+    EXPECT_EQ(f.ExitCode, ecDone);
+    EXPECT_EQ(Archived(), StoredAll({"docs\\sub\\deep\\d.txt", "pics\\p.jpg", "pics\\raw\\old\\o.jpg",
+                                     "pics\\raw\\r.jpg"}));
 }
 
 TEST_F(FolderTree, AFolderThatIsGoneIsNamedInRedKeptInTheSessionAndTheRestIsBackedUp) {
@@ -291,6 +333,56 @@ TEST_F(FolderTree, CancelDuringTheWalkStopsTheRunBeforeAnythingIsWritten) {
     EXPECT_TRUE(f.Cancel);
     EXPECT_EQ(Report().back(), "Operation aborted");
     EXPECT_FALSE(FileExists(dest + "\\X.zip"));
+}
+
+// A close that reaches the scan window half way is Cancel: the run ends
+// cancelled, asks nothing, writes nothing and leaves the earlier backup as
+// it was. The half-made lists never reach the compression.
+TEST_F(FolderTree, ClosingTheScanWindowHalfWayCancelsTheRun) {
+    for (int i = 0; i < 6; ++i)
+        for (int j = 0; j < 4; ++j) Write(Format("src\\big\\d%d\\e%d\\f.txt", i, j), "f");
+    TMainForm& f = MakeForm({S("big")});
+    for (int i = 0; i < 6; ++i) Open(S(Format("big\\d%d", i)));
+    f.SubFoldersCheck->SetChecked(true);
+    Write("dest\\X.zip", "the earlier backup");
+    const int slice = TCheckDirThread::Slice.exchange(2);
+    for (const CloseWay& way : CloseWays()) {
+        SCOPED_TRACE(way.name);
+        f.ButtonUpdateSize->SetEnabled(way.name != "SC_CLOSE");   // both kinds of walk
+        int slices = 0;
+        bool icons = true;
+        TFormZipCheckDirs::OnSlice = [&](TFormZipCheckDirs& window) {
+            if (++slices != 2) return;
+            icons = HasBorderIcons(window.Handle());
+            EXPECT_TRUE(CloseWhileWorking(window.Handle(), way, [&] { return window.Cancelled; }));
+        };
+        f.ReportLines.Clear();
+        f.ButtonStartClick();
+        TFormZipCheckDirs::OnSlice = nullptr;
+        EXPECT_FALSE(icons);
+        EXPECT_EQ(slices, 2) << "no slice after the close";
+        EXPECT_TRUE(f.Cancel);
+        EXPECT_EQ(f.ExitCode, ecFailed);
+        EXPECT_TRUE(boxes.empty()) << "a close asks nothing";
+        EXPECT_EQ(Report().back(), "Operation aborted");
+        EXPECT_FALSE(Holds(Report(), "Backup done"));
+        EXPECT_TRUE(f.FlatDirs.Empty());
+        EXPECT_TRUE(f.RecursiveDirs.Empty());
+        EXPECT_FALSE(FileExists(dest + "\\X_1.zip"));
+        std::ifstream in(dest + "\\X.zip");
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "the earlier backup");
+    }
+    TCheckDirThread::Slice = slice;
+    // The size alone: a close stops the count and the stale size stays marked stale.
+    f.ButtonUpdateSize->SetEnabled(true);
+    TFormZipCheckDirs::OnSlice = [&](TFormZipCheckDirs& window) {
+        if (!window.Cancelled) CloseWhileWorking(window.Handle(), CloseWays()[0], [&] { return window.Cancelled; });
+    };
+    TCheckDirThread::Slice = 2;
+    f.ButtonUpdateSizeClick();
+    TCheckDirThread::Slice = slice;
+    TFormZipCheckDirs::OnSlice = nullptr;
+    EXPECT_TRUE(f.ButtonUpdateSize->Enabled());
 }
 
 TEST(ScanPaths, TrailingSeparatorsAndInsideTests) {

@@ -1,4 +1,6 @@
+#include "CloseWays.h"
 #include "SessionFixture.h"
+#include "app/LoadWait.h"
 #include "app/Main.h"
 #include "app/Messages.h"
 #include "app/SessionLinkForm.h"
@@ -271,6 +273,30 @@ TEST_F(SessionFormTest, LoadFillsTheControlsAndRefusesABadFileWithoutChanges) {
     EXPECT_EQ(f.EditArchiveName->Text(), "Weekly.zip");
     EXPECT_EQ(f.Session.SessionName, "Copy");
     EXPECT_EQ(f.SessionFileArg, files.Path("Copy.xml"));
+}
+
+// The load window has no close box; a close that still reaches it before
+// the load starts means no load: the session in the window stays whole.
+TEST_F(SessionFormTest, ClosingTheLoadWindowBeforeTheLoadKeepsTheSession) {
+    TMainForm& f = Make();
+    const std::string weekly = WriteWeekly();
+    const std::string before = f.EditArchiveName->Text();
+    for (const krvtest::CloseWay& way : krvtest::CloseWays()) {
+        SCOPED_TRACE(way.name);
+        TFormLoadWait wait(f);
+        wait.FileName = weekly;
+        EXPECT_FALSE(krvtest::HasBorderIcons(wait.HandleNeeded()));
+        krvtest::PostClose(wait.HandleNeeded(), way);
+        EXPECT_EQ(wait.ShowModal(), mrCancel);
+        EXPECT_FALSE(wait.Loaded);
+        EXPECT_EQ(f.EditArchiveName->Text(), before);
+        EXPECT_TRUE(f.SessionFileArg.empty());
+    }
+    TFormLoadWait wait(f);
+    wait.FileName = weekly;
+    EXPECT_EQ(wait.ShowModal(), mrOk);
+    EXPECT_TRUE(wait.Loaded);
+    EXPECT_EQ(f.EditArchiveName->Text(), "Weekly.zip");
 }
 
 TEST_F(SessionFormTest, ArchiveNameGetsZipAndForbiddenCharactersBlockStart) {

@@ -1,6 +1,7 @@
 // Whole hard-disk runs through the main window's objects: the order of the
 // report, the archive's entries, the free names, masks, locked files, cancel,
 // archiver failures and the checks before compression.
+#include "CloseWays.h"
 #include "RunFixture.h"
 #include "app/ZipWait.h"
 #include "app/ZipWaitThread.h"
@@ -40,6 +41,12 @@ protected:
         return {it, lines.end()};
     }
     std::string Archive(const std::string& name = "X.zip") const { return dest + "\\" + name; }
+    // Bytes that deflate cannot shrink: compression takes a while and reports progress often.
+    static std::string Incompressible(size_t size, uint32_t seed) {
+        std::string bytes(size, '\0');
+        for (char& c : bytes) c = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 24);
+        return bytes;
+    }
 };
 
 } // namespace
@@ -273,9 +280,7 @@ TEST_F(HardDiskRun, LinesAndBarsShareOneClockAndTheLastOnesStillArrive) {
 TEST_F(HardDiskRun, CancelInTheMiddleAbortsAndLeavesNoArchive) {
     TMainForm& f = TreeForm();
     // Enough data that compression is still going on when Cancel is pressed.
-    std::string big(1 << 20, '\0');
-    uint32_t x = 12345;
-    for (char& c : big) c = static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
+    const std::string big = Incompressible(1 << 20, 12345u);
     Write("src\\docs\\big1.bin", big);
     Write("src\\docs\\big2.bin", big);
     boxAnswer = IDYES;
@@ -304,6 +309,47 @@ TEST_F(HardDiskRun, CancelInTheMiddleAbortsAndLeavesNoArchive) {
     EXPECT_EQ(::GetFileAttributesA(Archive().c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(ReadLines(ReportFile()), Report());
     EXPECT_EQ(Application().Title(), "Korvane");
+}
+
+// A close that reaches the compression window is Cancel without the
+// question: the archive under way is removed, the earlier one stays as it was.
+TEST_F(HardDiskRun, ClosingTheCompressionWindowCancelsTheRun) {
+    TMainForm& f = TreeForm();
+    const std::string big = Incompressible(3 << 20, 4242u);
+    Write("src\\docs\\big1.bin", big);
+    Write("src\\docs\\big2.bin", big);
+    Write("dest\\X.zip", "the earlier backup");
+    const unsigned interval = TZipperThread::HandOffInterval.exchange(0);
+    for (const CloseWay& way : CloseWays()) {
+        // Alt+F4 is the close command once the system has posted it on: the
+        // scan window and the end-to-end cases take it.
+        if (way.name == "Alt+F4") continue;
+        SCOPED_TRACE(way.name);
+        bool posted = false, icons = true;
+        // While a file is under way (the bars' positions are posted: one may
+        // still come in after the end).
+        TFormZipWait::OnHandOff = [&](TFormZipWait& w) {
+            if (posted || w.ProgressBarFile->Position() == 0 || w.ModalResult() != mrNone) return;
+            posted = true;
+            icons = HasBorderIcons(w.Handle());
+            EXPECT_TRUE(CloseWhileWorking(w.Handle(), way, [] { return UserCancelled; }));
+        };
+        f.ReportLines.Clear();
+        f.ButtonStartClick();
+        TFormZipWait::OnHandOff = nullptr;
+        ASSERT_TRUE(posted);
+        EXPECT_FALSE(icons);
+        EXPECT_TRUE(f.Cancel);
+        EXPECT_TRUE(UserCancelled);
+        EXPECT_EQ(f.ExitCode, ecFailed);
+        EXPECT_TRUE(boxes.empty()) << "a close asks nothing";
+        EXPECT_EQ(Report().back(), "Operation aborted");
+        EXPECT_FALSE(Holds(Report(), "Zip error code:"));
+        EXPECT_FALSE(FileExists(Archive("X_1.zip"))) << ::testing::PrintToString(Report());
+        std::ifstream in(Archive());
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "the earlier backup");
+    }
+    TZipperThread::HandOffInterval = interval;
 }
 
 TEST_F(HardDiskRun, AnArchiverFailureInTheWorkerEndsInTheAbortPath) {
@@ -588,9 +634,7 @@ TEST_F(UnattendedRun, OverwriteReplacesTheOldArchiveOnlyWhenTheNewOneIsWhole) {
     EXPECT_TRUE(Strays({"X.zip"}).empty()) << ::testing::PrintToString(Strays({"X.zip"}));
 
     // A cancelled run: the same.
-    std::string big(1 << 20, '\0');
-    uint32_t x = 777;
-    for (char& c : big) c = static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
+    const std::string big = Incompressible(1 << 20, 777u);
     Write("src\\docs\\big.bin", big);
     const unsigned interval = TZipperThread::HandOffInterval.exchange(0);
     TFormZipWait::OnHandOff = [&](TFormZipWait& w) {
