@@ -113,9 +113,6 @@ constexpr const char* kProductWebPage = "https://korvane.example/";
     X(KV_NoZipFileName_1, "has failed to find a free name for the backup.") \
     X(KV_NoZipFileName_2, "There are too many backups with similar names.") \
     X(KV_NoZipFileName_Title, "Error!") \
-    X(KV_ArchivePathTooLong, "The backup's path is too long for Windows:") \
-    X(KV_ArchiveReadOnly, "The archive is read-only and is not replaced:") \
-    X(KV_StaleArchiveRemoved, "Removed an unfinished archive left by a stopped run:") \
     X(KV_CheckingDirs, "Checking folders to be added...") \
     X(KV_CheckingSize, "Checking folders size...") \
     X(KV_Reading, "Reading dir:") \
@@ -172,6 +169,9 @@ constexpr const char* kProductWebPage = "https://korvane.example/";
     X(KV_Mail_TimeLimit, "the mail was given up, as it did not end within ") \
     X(KV_Date_Unreadable, "A date in the session file cannot be read in this computer's date format and counts as none: ") \
     X(KV_LastBackup_NotSaved, "The last backup time was not saved in the session file ") \
+    X(KV_ArchivePathTooLong, "The backup's path is too long for Windows:") \
+    X(KV_ArchiveReadOnly, "The archive is read-only and is not replaced:") \
+    X(KV_StaleArchiveRemoved, "Removed an unfinished archive left by a stopped run:") \
 
 #define KRV_DECLARE_MESSAGE(key, text) extern std::string key;
 KRV_MESSAGE_TABLE(KRV_DECLARE_MESSAGE)

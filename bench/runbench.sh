@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A whole unattended run against the archiver alone, on a real folder: about
-# 150 MB of this machine's own documentation and shared libraries copied into
-# folders of 200 files. Runs `korvane.exe session.xml` (hard disk, Overwrite)
+# 150 MB of this machine's own documentation and shared libraries
+# (bench/realset.sh). Runs `korvane.exe session.xml` (hard disk, Overwrite)
 # and `zipbench.exe` (the same level the run uses) on that folder in turns,
 # prints each pair, the median ratio, and a table of the last run's phases
 # from its trace (KORVANE_TRACE, see app/RunTrace.h). Run from the repository
@@ -62,37 +62,7 @@ PYEOF
   exit 0
 fi
 
-# Regular files only, readable, no links; text from /usr/share/doc, binaries
-# from the shared library folders; stop at about 150 MB.
-$PY - "$root/data" <<'PYEOF'
-import os, shutil, sys
-dest, limit = sys.argv[1], 150 * 1024 * 1024
-def files(top, keep):
-    for d, subs, names in os.walk(top):
-        subs.sort()
-        for n in sorted(names):
-            p = os.path.join(d, n)
-            if os.path.islink(p) or not os.path.isfile(p) or not keep(p): continue
-            yield p
-docs = files("/usr/share/doc", lambda p: os.path.getsize(p) > 0)
-libs = files("/usr/lib", lambda p: ".so" in os.path.basename(p) and 4096 < os.path.getsize(p) < 1536 * 1024)
-def mixed():   # five documents to a library, as long as both last
-    while True:
-        for source in [next(docs, None) for _ in range(5)] + [next(libs, None)]:
-            if source is None: return
-            yield source
-total = count = 0
-for source in mixed():
-    size = os.path.getsize(source)
-    if total + size > limit: continue
-    folder = os.path.join(dest, "f%02d" % (count // 200))
-    os.makedirs(folder, exist_ok=True)
-    base, ext = os.path.splitext(os.path.basename(source))
-    shutil.copyfile(source, os.path.join(folder, "%s_%04d%s" % (base[:40], count, ext)))
-    total += size; count += 1
-    if total > limit - 64 * 1024: break
-print("files: %d bytes: %d" % (count, total))
-PYEOF
+bash "$here/bench/realset.sh" "$root/data"
 
 S_NAME=Bench S_ARCHIVE=Bench.zip S_DEST="$win\\dest" S_OVERWRITE=True S_DIRS=$(dirs_xml "$win\\data") \
   session_file "$root/bench.xml"
