@@ -12,6 +12,7 @@
 //              then WM_ENDSESSION (logging off), then ends the process as
 //              Windows does once they have answered
 // Exit code: 0 done, 1 no such window in time, 2 bad arguments or failure.
+#include "framework/Handle.h"
 #include <windows.h>
 #include <cstdio>
 #include <cstdlib>
@@ -70,7 +71,8 @@ int LogOff(HWND target) {
     Process process{0, {}};
     GetWindowThreadProcessId(target, &process.pid);
     EnumWindows(CollectOfProcess, reinterpret_cast<LPARAM>(&process));
-    HANDLE handle = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, process.pid);
+    krv::KernelHandle owned(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, process.pid));
+    HANDLE handle = owned.get();
     if (!handle) {
         std::printf("winmsg: cannot open process %lu\n", process.pid);
         return 2;
@@ -87,7 +89,6 @@ int LogOff(HWND target) {
     // did not finish in its handlers may count.
     TerminateProcess(handle, 99);
     WaitForSingleObject(handle, 10000);
-    CloseHandle(handle);
     std::printf("winmsg: logged off %u windows\n", static_cast<unsigned>(process.windows.size()));
     return 0;
 }
