@@ -5,7 +5,7 @@
 // plain model of the ticks selects, and every other file must be under an
 // unticked folder, kept out by a mask, or named as left out in the report.
 //
-// Seeded: KRV_MODEL_SEED=<n> runs that one seed; a failure prints its seed
+// Numbered cases: KRV_MODEL_CASE=<n> runs that one case; a failure prints its number
 // and the steps that led to it.
 #include "CloseWays.h"
 #include "FolderTreeFixture.h"
@@ -254,21 +254,21 @@ protected:
     std::vector<std::string> steps;
 };
 
-// The seed decides everything: "Include subfolders" by its lowest bit, masks by the next.
-unsigned SeedOf(int index) {
-    if (const char* fixed = std::getenv("KRV_MODEL_SEED")) return static_cast<unsigned>(std::strtoul(fixed, nullptr, 10));
+// The case number decides everything: "Include subfolders" by its lowest bit, masks by the next.
+unsigned CaseNumber(int index) {
+    if (const char* fixed = std::getenv("KRV_MODEL_CASE")) return static_cast<unsigned>(std::strtoul(fixed, nullptr, 10));
     return 20261208u + static_cast<unsigned>(index);
 }
 
 } // namespace
 
 TEST_P(FolderModel, TheArchiveHoldsExactlyWhatTheTicksSelect) {
-    if (std::getenv("KRV_MODEL_SEED") && GetParam() != 0) GTEST_SKIP() << "one seed asked for";
-    const unsigned seed = SeedOf(GetParam());
-    SCOPED_TRACE("seed " + std::to_string(seed) + " (KRV_MODEL_SEED=" + std::to_string(seed) + " repeats it)");
-    std::mt19937 rng(seed);
-    model.subfolders = seed % 2 == 0;
-    if (seed / 2 % 2) {
+    if (std::getenv("KRV_MODEL_CASE") && GetParam() != 0) GTEST_SKIP() << "one case asked for";
+    const unsigned number = CaseNumber(GetParam());
+    SCOPED_TRACE("case " + std::to_string(number) + " (KRV_MODEL_CASE=" + std::to_string(number) + " repeats it)");
+    std::mt19937 rng(number);
+    model.subfolders = number % 2 == 0;
+    if (number / 2 % 2) {
         model.include = {"*.txt", "*.doc", "*.jpg"};
         model.include.erase(model.include.begin() + static_cast<long>(rng() % 3));
         model.exclude = {rng() % 2 ? "b.*" : "*.tmp"};
@@ -310,4 +310,4 @@ TEST_P(FolderModel, TheArchiveHoldsExactlyWhatTheTicksSelect) {
     if (!HasFailure()) Run(f);
 }
 
-INSTANTIATE_TEST_SUITE_P(Seeds, FolderModel, ::testing::Range(0, 8));
+INSTANTIATE_TEST_SUITE_P(Cases, FolderModel, ::testing::Range(0, 8));

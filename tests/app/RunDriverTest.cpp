@@ -42,9 +42,9 @@ protected:
     }
     std::string Archive(const std::string& name = "X.zip") const { return dest + "\\" + name; }
     // Bytes that deflate cannot shrink: compression takes a while and reports progress often.
-    static std::string Incompressible(size_t size, uint32_t seed) {
+    static std::string Incompressible(size_t size, uint32_t state) {
         std::string bytes(size, '\0');
-        for (char& c : bytes) c = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 24);
+        for (char& c : bytes) c = static_cast<char>((state = state * 1103515245u + 12345u) >> 24);
         return bytes;
     }
 };
