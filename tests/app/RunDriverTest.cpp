@@ -414,8 +414,7 @@ TEST_F(HardDiskRun, TheWorkersFailureRuleSkipsMissingAndLockedFilesAndAbortsOnOt
     EXPECT_EQ(thread.ErrorCode, 34);
 }
 
-TEST_F(HardDiskRun, ChecksBeforeCompression) {
-    // An invalid destination: a box and nothing else.
+TEST_F(HardDiskRun, AnInvalidDestinationIsABoxAndNothingElse) {
     TMainForm& f = TreeForm();
     f.ReportLines.Clear();
     f.HDFolderEdit->SetText(root + "nowhere");
@@ -424,15 +423,6 @@ TEST_F(HardDiskRun, ChecksBeforeCompression) {
     EXPECT_EQ(boxes[0].text, "The destination folder is not a valid directory!");
     EXPECT_EQ(boxes[0].flags, 16u);
     EXPECT_TRUE(Report().empty());
-
-    // Nothing ticked: an error, not an empty backup.
-    f.HDFolderEdit->SetText(dest);
-    f.ClearTreeChecks();
-    f.ButtonStartClick();
-    EXPECT_TRUE(f.RunStopped());
-    EXPECT_TRUE(Holds(Report(), "no folder is selected"));
-    EXPECT_EQ(Report().back(), "Operation aborted");
-    EXPECT_FALSE(FileExists(Archive()));
 }
 
 // A network folder has no free space to show and is not checked; a local one shows its free space.
@@ -533,50 +523,6 @@ TEST_F(UnattendedRun, QuestionsBecomeRedLinesAndTheRunStopsBeforeWriting) {
     EXPECT_FALSE(f.RunStopped());
     EXPECT_EQ(f.ExitCode, ecDone);
     EXPECT_TRUE(boxes.empty());
-}
-
-// "Overwrite" never destroys the old backup before the new one is whole.
-TEST_F(UnattendedRun, OverwriteReplacesTheOldArchiveOnlyWhenTheNewOneIsWhole) {
-    TMainForm& f = BatchForm();
-    f.CheckOverwriteFile->SetChecked(true);
-    Write("dest\\X.zip", "the old backup");
-
-    // A run that fails: the old archive is untouched, nothing else is left.
-    f.Archiver.OnConfirmProcessFile = [](TObject*, const std::string&, TZipProcessOperation, bool&) {
-        throw Exception("search failed on purpose");
-    };
-    f.ButtonStartClick();
-    f.Archiver.OnConfirmProcessFile = nullptr;
-    EXPECT_TRUE(f.RunStopped());
-    EXPECT_EQ(f.ExitCode, ecFailed);
-    EXPECT_EQ(Bytes(Archive()), "the old backup");
-    EXPECT_TRUE(Strays({"X.zip"}).empty()) << ::testing::PrintToString(Strays({"X.zip"}));
-
-    // A cancelled run: the same.
-    const std::string big = Incompressible(1 << 20, 777u);
-    Write("src\\docs\\big.bin", big);
-    const unsigned interval = TZipperThread::HandOffInterval.exchange(0);
-    TFormZipWait::OnHandOff = [&](TFormZipWait& w) {
-        if (!f.RunStopped() && w.ButtonCancel->Enabled() && w.ProgressBarFile->Position() > 0) {
-            Batch = false;   // a person pressed it
-            boxAnswer = IDYES;
-            w.ButtonCancel->Click();
-            Batch = true;
-        }
-    };
-    f.ButtonStartClick();
-    TFormZipWait::OnHandOff = nullptr;
-    TZipperThread::HandOffInterval = interval;
-    EXPECT_TRUE(f.RunStopped());
-    EXPECT_EQ(Bytes(Archive()), "the old backup");
-    EXPECT_TRUE(Strays({"X.zip"}).empty());
-
-    // A good run: the new archive under the old name, no second file.
-    f.ButtonStartClick();
-    ASSERT_FALSE(f.RunStopped()) << ::testing::PrintToString(Report());
-    EXPECT_EQ(Entries(Archive()).size(), 9u);
-    EXPECT_TRUE(Strays({"X.zip"}).empty());
-    EXPECT_TRUE(Holds(Report(), "Archive: " + Archive()));
 }
 
 // The old backup is not deleted before the run any more: when it lies inside
