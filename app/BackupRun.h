@@ -78,8 +78,8 @@ bool GetDriveSpace(char driveLetter, int64_t& freeAvailable, int64_t& total);
 class TBackupRun {
 public:
     // One step: its name, the application's title while it runs (null: the
-    // title stays), and what it does; a step that fails cancels the run.
-    // doneText: when set and shown, logged with the step's duration.
+    // title stays), what it does (a step that cannot go on stops the run),
+    // and the text logged with its duration when it went well (null: none).
     struct TStep {
         std::string Name;
         const std::string* Title = nullptr;
@@ -130,14 +130,13 @@ public:
     // A ticked folder whose files cannot be backed up: said in red and counted.
     void FolderLeftOut(const std::string& path);
 
-    // The steps (each sets the cancel request when the run must stop).
+    // The steps (each stops the run, by Fail or RequestCancel, when it cannot go on).
     void MakeLists();
     void CheckFreeSpace(const std::string& path);
     void PrepareDestination();
     void ZipFiles();
     void ReplaceArchive();
     void FinishRun();
-
 
 private:
     void BuildSteps();
