@@ -1,6 +1,7 @@
 #include "app/ArchiveTarget.h"
 #include "app/Log.h"
-#include "app/Main.h"
+#include "app/AppState.h"
+#include "app/BackupRun.h"
 #include "app/Unattended.h"
 #include "app/Messages.h"
 #include "framework/Dialogs.h"
@@ -145,15 +146,15 @@ bool IsReadOnly(const std::string& path) {
 }
 }
 
-bool TMainForm::ArchivePathUsable(const std::string& path) {
+bool ArchivePathUsable(const std::string& path, const TLogCall& log) {
     if (ArchivePathFits(path)) return true;
     if (!Batch) ShowMessageBox(KV_ArchivePathTooLong + "\r\n" + path, KV_NoZipFileName_Title, MB_ICONERROR);
-    AddLog(KV_ArchivePathTooLong + " " + path, lcRed, 0, lkNormal);
+    log(KV_ArchivePathTooLong + " " + path, lcRed, 0, lkNormal);
     return false;
 }
 
-std::string TMainForm::FindFreeArchiveName(const std::string& name) {
-    if (!ArchivePathUsable(name)) return {};
+std::string FindFreeArchiveName(const std::string& name, const TLogCall& log) {
+    if (!ArchivePathUsable(name, log)) return {};
     // A suffixed name the file system cannot hold counts as taken: the
     // suffixes grow too long well before a hundred of them are reached.
     std::string candidate = name;
@@ -168,36 +169,37 @@ std::string TMainForm::FindFreeArchiveName(const std::string& name) {
     // Never hand out a name that exists: that would overwrite a backup.
     if (!ArchivePathFits(candidate) || PathTaken(candidate)) {
         if (!Batch) ShowMessageBox(KrvNoFreeName, KV_NoZipFileName_Title, MB_ICONERROR);
-        AddLog(std::string(kProductName) + " " + KV_NoZipFileName_1 + " " + KV_NoZipFileName_2, lcRed, 0, lkNormal);
+        log(std::string(kProductName) + " " + KV_NoZipFileName_1 + " " + KV_NoZipFileName_2, lcRed, 0, lkNormal);
         return {};
     }
     return candidate;
 }
 
-std::string TMainForm::NameBesideReadOnly(const std::string& archive) {
-    AddLog(KV_ArchiveReadOnly + " " + archive, lcBlack, 0, lkNormal);
-    std::string name = FindFreeArchiveName(archive);
-    if (!name.empty()) AddLog(KV_ArchiveNameChanged + ExtractFileName(name), lcBlack, 0, lkNormal);
+std::string NameBesideReadOnly(const std::string& archive, const TLogCall& log) {
+    log(KV_ArchiveReadOnly + " " + archive, lcBlack, 0, lkNormal);
+    std::string name = FindFreeArchiveName(archive, log);
+    if (!name.empty()) log(KV_ArchiveNameChanged + ExtractFileName(name), lcBlack, 0, lkNormal);
     return name;
 }
 
-bool TMainForm::OpenArchiveTarget(std::string& target, std::string& writing) {
-    const TLogCall log = [this](const std::string& msg, int colour, int level, int kind) {
-        AddLog(msg, colour, level, kind);
-    };
+bool TBackupRun::OpenArchiveTarget() {
+    const TLogCall log = LogCall();
+    std::string& target = target_;
+    std::string& writing = writing_;
     ArchiveToReplace.clear();
     // With its backslash: a drive's root without it ("D:") is that drive's current folder.
-    const std::string folder = IncludeTrailingBackslash(ExcludeTrailingBackslash(Mode == bmHardDisk ? HDFolderEdit->Text() : TempDir));
-    target = folder + EditArchiveName->Text();
-    if (!ArchivePathUsable(target)) return false;
+    const std::string folder =
+        IncludeTrailingBackslash(ExcludeTrailingBackslash(job_.Mode == bmHardDisk ? job_.Destination : job_.TempDir));
+    target = folder + job_.ArchiveName;
+    if (!ArchivePathUsable(target, log)) return false;
     RemoveStaleTemporaryArchives(folder, log);
-    if (Mode == bmHardDisk) {
-        const bool replace = CheckOverwriteFile->Checked() && FileExists(target);
+    if (job_.Mode == bmHardDisk) {
+        const bool replace = job_.Overwrite && FileExists(target);
         if (replace && !IsReadOnly(target)) {
             // The old backup stays until the new one is whole.
             ArchiveToReplace = target;
         } else {
-            target = replace ? NameBesideReadOnly(target) : FindFreeArchiveName(target);
+            target = replace ? NameBesideReadOnly(target, log) : FindFreeArchiveName(target, log);
             if (target.empty()) return false;
         }
     } else if (FileExists(target) && !::DeleteFileA(target.c_str())) {
@@ -211,8 +213,8 @@ bool TMainForm::OpenArchiveTarget(std::string& target, std::string& writing) {
     // Created here for a disc as well: the system made the temporary name as
     // an empty file, which is no archive to add to.
     try {
-        Archiver.FileName = writing;
-        Archiver.OpenArchive(fmCreate);
+        archiver_.FileName = writing;
+        archiver_.OpenArchive(fmCreate);
     } catch (const std::exception& e) {
         AddLog(KV_Error + ": " + DescribeError(e), lcRed, 0, lkNormal);
         DeleteArchiveFiles(writing, log);
@@ -221,12 +223,13 @@ bool TMainForm::OpenArchiveTarget(std::string& target, std::string& writing) {
     return true;
 }
 
-std::string TMainForm::CommitArchive(const std::string& writing, std::string target) {
+std::string TBackupRun::CommitArchive(std::string target) {
+    const std::string& writing = writing_;
     // A disc's archive in the temp folder is the run's own: an earlier one is replaced.
-    bool replace = Mode == bmDisc || !ArchiveToReplace.empty();
-    if (Mode == bmHardDisk && replace && IsReadOnly(target)) {
+    bool replace = job_.Mode == bmDisc || !ArchiveToReplace.empty();
+    if (job_.Mode == bmHardDisk && replace && IsReadOnly(target)) {
         replace = false;
-        target = NameBesideReadOnly(target);
+        target = NameBesideReadOnly(target, LogCall());
         if (target.empty()) return {};
     }
     auto failed = [this](const std::string& path) {
@@ -250,7 +253,7 @@ std::string TMainForm::CommitArchive(const std::string& writing, std::string tar
         if (::MoveFileExA(writing.c_str(), target.c_str(), flags)) return target;
         const DWORD error = ::GetLastError();
         if (replace || (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS)) return failed(target);
-        target = FindFreeArchiveName(target);
+        target = FindFreeArchiveName(target, LogCall());
         if (target.empty()) return {};
         AddLog(KV_ArchiveNameChanged + ExtractFileName(target), lcBlack, 0, lkNormal);
     }

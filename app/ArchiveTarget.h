@@ -38,5 +38,15 @@ int RemoveStaleTemporaryArchives(const std::string& folder, const TLogCall& log)
 
 // Deletes an unfinished archive and its volumes; a failure is a red line.
 void DeleteArchiveFiles(const std::string& archive, const TLogCall& log);
+// False, with a box when a person is there and a red line always, for a
+// path too long to write the archive under (ArchivePathFits).
+bool ArchivePathUsable(const std::string& path, const TLogCall& log);
+// The first free name from name on ("X.zip", "X_1.zip", "X_1_2.zip"...);
+// empty when every candidate is taken or the path grows too long (the user
+// has been told which).
+std::string FindFreeArchiveName(const std::string& name, const TLogCall& log);
+// The free name taken instead of a read-only archive that "Overwrite" would
+// replace, both said in the report; empty when there is none.
+std::string NameBesideReadOnly(const std::string& archive, const TLogCall& log);
 
 } // namespace krv

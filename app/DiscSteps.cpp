@@ -143,7 +143,7 @@ void TDiscSteps::MakeIso() {
         DeleteArchiveAndVolumes();
         Log(KV_Zip_Deleted, lcBlack, 2, lkDetail);
         DeleteOne(IsoFile());
-        Cancel = true;
+        Cancel = UserCancelled = true;
         return;
     }
     // Judged by the image, except that a program that died leaves at best a torn one.
@@ -177,7 +177,7 @@ void TDiscSteps::RunRecorderStep(const RecorderStep& step) {
         StepOutcome out = RunStep(step.commandLine, step.task, step.kind);
         if (out.userCancelled) {
             Log(KV_UserCancel, lcRed, 1, lkNormal);
-            Cancel = true;
+            Cancel = UserCancelled = true;
             DeleteIso(1);
             return;
         }

@@ -30,6 +30,7 @@ public:
     TDiscSteps(TComponent* windowOwner, TDiscJob job, TLogCall log);
 
     bool Cancel = false;
+    bool UserCancelled = false;   // Cancel came from the user (or a closed window)
     // Shows the console task window; tests may replace it.
     std::function<void(TFormWait& window)> RunWindow;
 

@@ -354,7 +354,6 @@ TFolderTreeAccess TMainForm::FolderAccess() {
 
 void TMainForm::FolderLeftOut(const std::string& path) {
     AddLog(path + " " + KV_ZPFileNotFound, lcRed, 0, lkNormal);
-    ++LeftOut;   // a run counts from 0 again
 }
 
 } // namespace krv

@@ -7,7 +7,8 @@
 
 namespace krv {
 
-TFormWait::TFormWait(TComponent* owner) : TConsoleForm(owner, 10000) {
+TFormWait::TFormWait(TComponent* owner)
+    : TConsoleForm(owner, 10000), cancel_(*this, [this] { return UserCancelled; }, [this] { StopTask(); }) {
     SetName("FormWait");
     BorderStyle = bsDialog;
     Position = poMainFormCenter;
@@ -42,10 +43,7 @@ void TFormWait::FormShow() {
     Timer->SetEnabled(true);
 }
 
-void TFormWait::ButtonWaitCancelClick() {
-    if (UserCancelled || !ConfirmCancel()) return;
-    StopTask();
-}
+void TFormWait::ButtonWaitCancelClick() { cancel_.Press(); }
 
 void TFormWait::StopTask() {
     UserCancelled = true;
@@ -66,10 +64,7 @@ void TFormWait::CreateParams(TCreateParams& params) {
 
 bool TFormWait::CloseQuery() {
     // Only the program's end closes the window; a close before it stops the program.
-    return CloseMeansCancel(*this, [this] {
-               if (!UserCancelled) StopTask();
-           }) &&
-           TConsoleForm::CloseQuery();
+    return cancel_.CloseQuery() && TConsoleForm::CloseQuery();
 }
 
 } // namespace krv

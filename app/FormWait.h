@@ -3,6 +3,7 @@
 // user cancel (after a confirmation) or minimise the program.
 #pragma once
 #include "app/ConsoleForm.h"
+#include "app/ProgressWindow.h"
 #include "framework/ComCtrls.h"
 
 namespace krv {
@@ -31,6 +32,9 @@ protected:
     void CommandEnded() override { CloseWithResult(1); }
     void CreateParams(TCreateParams& params) override;
     bool CloseQuery() override;
+
+private:
+    TProgressCancel cancel_;
 };
 
 } // namespace krv

@@ -5,7 +5,11 @@
 
 namespace krv {
 
-TFormLoadWait::TFormLoadWait(TMainForm& main) : TForm(&main), main_(main) {
+TFormLoadWait::TFormLoadWait(TMainForm& main)
+    : TForm(&main), main_(main), cancel_(*this, [this] { return started_; }, [this] {
+          Timer->SetEnabled(false);
+          SetModalResult(mrCancel);
+      }) {
     SetName("FormLoadWait");
     Position = poMainFormCenter;
     BorderStyle = bsDialog;
@@ -25,15 +29,7 @@ void TFormLoadWait::CreateParams(TCreateParams& params) {
     NoBorderIcons(params);
 }
 
-bool TFormLoadWait::CloseQuery() {
-    // A load cannot stop half way: a close before it starts means no load,
-    // one during it waits for its end.
-    return CloseMeansCancel(*this, [this] {
-        if (started_) return;
-        Timer->SetEnabled(false);
-        SetModalResult(mrCancel);
-    });
-}
+bool TFormLoadWait::CloseQuery() { return cancel_.CloseQuery(); }
 
 void TFormLoadWait::FormShow() {
     if (main_.Lang) main_.Lang->ApplyToForm(*this);

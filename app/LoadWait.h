@@ -1,6 +1,7 @@
 // The small window shown while a session file loads: the load starts from a
 // one-shot timer once the window is up, then the main window takes the result.
 #pragma once
+#include "app/ProgressWindow.h"
 #include "framework/ComCtrls.h"
 #include "framework/Forms.h"
 #include "framework/StdCtrls.h"
@@ -29,6 +30,9 @@ protected:
 private:
     TMainForm& main_;
     bool started_ = false;
+    // A load cannot stop half way: a close before it starts means no load,
+    // one during it waits for its end.
+    TProgressCancel cancel_;
 };
 
 } // namespace krv

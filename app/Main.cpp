@@ -42,7 +42,7 @@ TMainForm::TMainForm(const std::string& appDir, std::vector<std::string> params)
     SetBounds(0, 0, 800, 620);
     Constraints.MinWidth = 700;
     Constraints.MinHeight = 480;
-    ConfigureArchiver();
+    ConfigureRunArchiver(Archiver);
     BuildImages();
     BuildControls();
     BuildMenu();
@@ -319,8 +319,6 @@ void TMainForm::FormCreate() {
 
     DeviceIds.Clear();
     ReportLines.Clear();
-    RecursiveDirs.Clear();
-    FlatDirs.Clear();
     NoBurner = false;
     Mode = bmDisc;
 
@@ -415,7 +413,7 @@ void TMainForm::FormClose(TCloseAction& action) {
     if (runActive_) {
         action = caNone;
         if (!TActiveStep::CancelCurrent()) return;
-        if (Cancel) closeAfterRun_ = true;
+        if (RunStopped()) closeAfterRun_ = true;
         return;
     }
     if (MailBusy) {

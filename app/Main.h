@@ -4,13 +4,14 @@
 // buttons and closing. Controls are owned by the window and found by name.
 #pragma once
 #include "app/AppState.h"
+#include "app/BackupRun.h"
 #include "app/FormBuilder.h"
 #include "app/Lang.h"
 #include "app/SessionData.h"
 #include "app/ReportMail.h"
 #include "app/Settings.h"
 #include "app/Unattended.h"
-#include "app/ZipCheckDirsThread.h"
+#include "app/ZipCheckDirs.h"
 #include "framework/ComCtrls.h"
 #include "framework/ExtCtrls.h"
 #include "framework/Forms.h"
@@ -31,7 +32,7 @@ namespace krv {
 
 class TFormSessionLink;
 
-class TMainForm : public TForm {
+class TMainForm : public TForm, public IRunHost, public IFolderScanHost {
 public:
     // appDir: the program's folder with a trailing "\"; params: the command
     // line arguments after the program (argument 1 is a session file).
@@ -40,12 +41,12 @@ public:
 
     // The log call: report list and coloured log panel (colour 0 black,
     // 1 red, 2 blue; level 0..3; kind 0 normal, 1 detail, 2 debug).
-    void AddLog(const std::string& msg, int colour, int level, int kind);
+    void AddLog(const std::string& msg, int colour, int level, int kind) override;
     // Many lines of one kind: each a line of the report, one insertion in the panel.
     void AddLogLines(const std::vector<std::string>& lines, int colour, int level, int kind);
     void ScrollLogToEnd(bool scroll);
     // Writes the report file; problems are logged, never thrown.
-    void SaveReport();
+    void SaveReport() override;
     void UpdateModeButtons();
     void ShowSessionStatus();
     void CheckTools();
@@ -67,16 +68,17 @@ public:
     // Where the folder scan starts: the ticked folders of the storage, and
     // those the tree shows or the session named that the storage no longer
     // lists because they are gone (the scan names them as left out).
-    std::vector<std::string> ScanStartPaths();
+    std::vector<std::string> ScanStartPaths() override;
     // The folder tree as the scan walks it.
-    TFolderTreeAccess FolderAccess();
+    TFolderTreeAccess FolderAccess() override;
+    bool IncludeSubfolders() override { return SubFoldersCheck->Checked(); }
     // The path of a node's folder as the session holds it; empty without one.
     std::string NodePath(PLazyNode node) const;
     // No ticks anywhere, the tree built again from its root.
     void ClearTreeChecks();
     // The tree's ticks into the session's folder lists.
     void TreeChecksToSession();
-    // A ticked folder whose files cannot be backed up: said in red and counted in LeftOut.
+    // A ticked folder whose files cannot be backed up: said in red.
     void FolderLeftOut(const std::string& path);
     // Ticked or unticked folders of the loaded session the tree has no node
     // for; kept for the session file so that a folder that is away (a drive
@@ -163,35 +165,27 @@ public:
     // Windows ends the session: a run is stopped at once, what it was
     // writing removed and its report saved before the handler returns.
     void SessionEnds();
+    // The run now going on or the last one (null before the first).
+    const TBackupRun* LastRun() const { return run_.get(); }
+    // The current or last run stopped (or is stopping) before its end.
+    bool RunStopped() const { return run_ && run_->Stopping(); }
+    // Tests change the steps of a run here before it starts.
+    std::function<void(TBackupRun& run)> OnRunBuilt;
+    // The folder lists of the last scan (what a run starts from).
+    TScanFindings LastScan;
     void MakeDirLists();
     void ButtonUpdateSizeClick();
     // The folder scan with its window: the size, the lists, or both from one walk.
     void ScanFolders(TCheckDirMode mode);
-    void ZipFiles();
-    // Sets Cancel when the run must stop.
-    void CheckFreeSpace(const std::string& path);
-    bool GetDriveSpace(char driveLetter, int64_t& freeAvailable, int64_t& total);
     bool SpaceIsEnough(const std::string& path);
-    // The free space a run asks for: a margin over the selected size.
-    double SpaceWanted() const;
-    // The first free name from name on ("X.zip", "X_1.zip", "X_1_2.zip"...);
-    // empty when every candidate is taken or the path grows too long (the
-    // user has been told which).
-    std::string FindFreeArchiveName(const std::string& name);
     void CheckDestination(const std::string& path);
     void HDFolderEditExit();
     // Starts the report mail when the session asks for one; returns at once.
-    void MailReport();
+    void MailReport() override;
     TReportMail& ReportMail();
 
     // The recorder scan at start-up (sets DevicesFound); tests leave it empty.
     std::function<void()> DiscoverRecorders;
-    // Replacements for the disc steps of a run (tests); empty: the disc
-    // layer's steps. Each returns when its window has closed and sets Cancel
-    // on failure.
-    std::function<void()> MakeIsoStep;
-    std::function<void()> BlankDiscStep;
-    std::function<void()> BurnDiscStep;
 
     // Fields of the window's life.
     TSessionData Session;
@@ -202,11 +196,8 @@ public:
     std::string TempDir;
     std::string SessionFileArg;
     TStringList ReportLines;
-    TStringList RecursiveDirs;
-    TStringList FlatDirs;
     TStringList LangFiles;       // language files listed by the Options dialog
     TBackupMode Mode = bmDisc;
-    bool Cancel = false;
     bool NoBurner = false;
     bool DevicesFound = false;
     int64_t SelectedSize = 0;
@@ -214,16 +205,6 @@ public:
     // What the program's exit code says after an unattended run (TRunExitCode):
     // failed until a run concludes done, so that no other way out is a success.
     int ExitCode = ecFailed;
-    // Files and folders of the selection the current run left out, each
-    // named in the report; and what the archive of a finished run holds.
-    int LeftOut = 0;
-    int64_t ArchivedFiles = 0;
-    int64_t ArchivedBytes = 0;
-    std::string ArchiveWritten;
-    // The old archive a run with "Overwrite" replaces at its end (empty: none).
-    std::string ArchiveToReplace;
-    // Durations of the last run's steps, in days (as date-time differences).
-    double ZipDuration = 0;
     std::vector<std::string> Params;
 
     std::string SettingsFile() const { return SettingsFileName(AppDir); }
@@ -315,41 +296,30 @@ private:
     // The run or the session save, through a test's stand-in when there is one.
     void StartRun();
     bool SaveSessionNow();
+    TRunJob MakeRunJob() const;
+    // The abort path of the current run (one is made when none has started).
     void AbortRun();
+    // IRunHost: what a run asks of the window.
+    void ShowRunStep(const std::string& title) override;
+    void ScanFolders(bool withSize, TScanFindings& found) override;
+    int64_t SelectedBytes() override { return SelectedSize; }
+    void ShowArchiveSize(int64_t bytes) override;
+    TComponent* WindowOwner() override { return this; }
+    void RunDone() override;
     // Ends an unattended run that could not start: red line already logged,
     // "Operation aborted", report mail and file, then the window closes.
     void StopBatch(int exitCode);
-    void FinishRun();
-    void CountArchive();
-    // The archive's name (target) and the temporary file it is written under
-    // (writing), opened in Archiver; false, with the reason logged, when the
-    // run cannot write an archive.
-    bool OpenArchiveTarget(std::string& target, std::string& writing);
-    // Gives the finished archive (and its volumes) its name; the name it got
-    // (another free one when target was taken or made read-only meanwhile),
-    // or empty, with the reason logged.
-    std::string CommitArchive(const std::string& writing, std::string target);
-    // False, with a box when a person is there and a red line always, for a
-    // path too long to write the archive under (ArchivePathFits).
-    bool ArchivePathUsable(const std::string& path);
-    // The free name taken instead of a read-only archive that "Overwrite"
-    // would replace, both said in the report; empty when there is none.
-    std::string NameBesideReadOnly(const std::string& archive);
-    // Closes the archiver and deletes the unfinished archive and its volumes.
-    void DiscardArchive(const std::string& file);
-    void SetRunTitle(const std::string& step);
-    std::string FormatDuration(double days) const;
-    void ConfigureArchiver();
     void WireRun();
-    std::unique_ptr<class TDiscSteps> MakeDiscSteps();
+    std::unique_ptr<TBackupRun> run_;
+    // The scan window's findings: the size shown, the lists kept for a run.
+    void TakeScan(TCheckDirMode mode, const TScanFindings& found);
+    // The scan window's Cancel pressed from outside (a close, the session's end).
+    void CancelScan(TFormZipCheckDirs& form);
     std::unique_ptr<TMainFormMailHost> mailHost_;
     std::unique_ptr<TReportMail> reportMail_;
     int logPanelHeight_ = 0;
-    std::string durationFormat_;
-    LCID durationLocale_ = 0;
     void WireSessionControls();
     bool runActive_ = false;
-    bool runEnded_ = false;        // the run has logged its end and saved its report
     bool closeAfterRun_ = false;   // the window was closed during the run
     bool batchStarted_ = false;
     bool batchPending_ = false;

@@ -145,8 +145,7 @@ void TMainForm::ResetForm() {
     CloseKVCheck->SetChecked(false);
     ButtonUpdateSize->SetEnabled(false);
     LabelSize->SetCaption(KV_0Byte);
-    RecursiveDirs.Clear();
-    FlatDirs.Clear();
+    LastScan = {};
     LabelDestFreeSpace->SetCaption("");
 }
 

@@ -7,9 +7,17 @@ namespace krv {
 
 void NoBorderIcons(TCreateParams& params) { params.Style &= ~WS_SYSMENU; }
 
-bool CloseMeansCancel(const TForm& window, const std::function<void()>& cancel) {
-    if (window.ModalResult() != mrNone) return true;
-    cancel();
+TProgressCancel::TProgressCancel(const TForm& window, std::function<bool()> stopped, std::function<void()> stop)
+    : window_(window), stopped_(std::move(stopped)), stop_(std::move(stop)) {}
+
+void TProgressCancel::Press(bool ask) const {
+    if (stopped_() || (ask && !ConfirmCancel())) return;
+    stop_();
+}
+
+bool TProgressCancel::CloseQuery() const {
+    if (window_.ModalResult() != mrNone) return true;
+    if (!stopped_()) stop_();
     return false;
 }
 

@@ -14,12 +14,26 @@ namespace krv {
 // box and the window menu offers no Close.
 void NoBorderIcons(TCreateParams& params);
 
-// The close query of a progress window. A close that still reaches it while
-// its task runs (Alt+F4, WM_CLOSE, the system menu's close, the system ending
-// the program) is the Cancel button without its question: the close was the
-// decision. The window itself stays until the task's end closes it, so the
-// run never goes on from half-done work. True only once the task has ended.
-bool CloseMeansCancel(const TForm& window, const std::function<void()>& cancel);
+// The Cancel of a progress window. The button stops the task after the
+// question (when the window asks one); a close that still reaches the window
+// while its task runs (Alt+F4, WM_CLOSE, the system menu's close, the system
+// ending the program) stops it without the question: the close was the
+// decision. Either stops the task once. The window itself stays until the
+// task's end closes it, so the run never goes on from half-done work.
+class TProgressCancel {
+public:
+    // stopped: whether the task has been told to stop; stop: tells it.
+    TProgressCancel(const TForm& window, std::function<bool()> stopped, std::function<void()> stop);
+    // The Cancel button; ask: whether this window asks before stopping.
+    void Press(bool ask = true) const;
+    // The window's close query: true only once the task has ended.
+    bool CloseQuery() const;
+
+private:
+    const TForm& window_;
+    std::function<bool()> stopped_;
+    std::function<void()> stop_;
+};
 
 // The Minimize button: in batch mode the window goes first, then the program.
 void MinimizeProgressWindow(TForm& window);

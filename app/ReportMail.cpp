@@ -55,7 +55,7 @@ TReportMailSettings TMainFormMailHost::MailSettings() {
     return s;
 }
 std::string TMainFormMailHost::SessionName() { return form_.Session.SessionName; }
-bool TMainFormMailHost::RunCancelled() { return form_.Cancel; }
+bool TMainFormMailHost::RunCancelled() { return form_.RunStopped(); }
 const TStringList& TMainFormMailHost::ReportLines() { return form_.ReportLines; }
 bool TMainFormMailHost::SessionClosesAfterBackup() { return form_.Session.CloseKRV; }
 bool TMainFormMailHost::CloseAfterBackupTicked() { return form_.CloseKVCheck->Checked(); }

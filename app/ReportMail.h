@@ -27,7 +27,7 @@ public:
     virtual ~IReportMailHost() = default;
     virtual TReportMailSettings MailSettings() = 0;
     virtual std::string SessionName() = 0;
-    virtual bool RunCancelled() = 0;                  // the run's Cancel flag
+    virtual bool RunCancelled() = 0;                  // the run stopped before its end
     virtual const TStringList& ReportLines() = 0;
     virtual bool SessionClosesAfterBackup() = 0;      // the session's CloseKRV
     virtual bool CloseAfterBackupTicked() = 0;        // CloseKVCheck
@@ -41,7 +41,7 @@ public:
 class TMainForm;
 
 // The main window as the report mail's host: its mail page, the session,
-// the run's Cancel flag, the report list, its log call and Close.
+// how the run ended, the report list, its log call and Close.
 class TMainFormMailHost : public IReportMailHost {
 public:
     explicit TMainFormMailHost(TMainForm& form) : form_(form) {}

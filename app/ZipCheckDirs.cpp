@@ -1,6 +1,7 @@
 #include "app/ZipCheckDirs.h"
 #include "app/Log.h"
-#include "app/Main.h"
+#include "app/AppState.h"
+#include "zip/ZipErrors.h"
 #include "app/Messages.h"
 #include "app/ProgressWindow.h"
 #include "framework/Dialogs.h"
@@ -9,8 +10,10 @@ namespace krv {
 
 std::function<void(TFormZipCheckDirs&)> TFormZipCheckDirs::OnSlice;
 
-TFormZipCheckDirs::TFormZipCheckDirs(TMainForm* main, TCheckDirMode mode, const std::string& startMessage)
-    : TForm(main), Mode(mode), StartMessages{startMessage}, main_(main) {
+TFormZipCheckDirs::TFormZipCheckDirs(TComponent* owner, IFolderScanHost& host, TCheckDirMode mode,
+                                     const std::string& startMessage)
+    : TForm(owner), Mode(mode), StartMessages{startMessage}, host_(host),
+      cancel_(*this, [this] { return Cancelled; }, [this] { CancelScan(); }) {
     SetName("FormZipCheckDirs");
     SetCaption(std::string(kProductName) + " :: Checking directories...");
     BorderStyle = bsDialog;
@@ -43,11 +46,7 @@ void TFormZipCheckDirs::CreateParams(TCreateParams& params) {
     NoBorderIcons(params);
 }
 
-bool TFormZipCheckDirs::CloseQuery() {
-    return CloseMeansCancel(*this, [this] {
-        if (!Cancelled) CancelScan();
-    });
-}
+bool TFormZipCheckDirs::CloseQuery() { return cancel_.CloseQuery(); }
 
 void TFormZipCheckDirs::EndTreeUpdate() {
     if (updatingTree_) updatingTree_->EndUpdate();
@@ -55,10 +54,10 @@ void TFormZipCheckDirs::EndTreeUpdate() {
 }
 
 void TFormZipCheckDirs::FormShow() {
-    if (main_->Lang) main_->Lang->ApplyToForm(*this);
+    ApplyOwnerLanguage(*this);
     Cancelled = false;
     if (Echo)
-        for (const std::string& message : StartMessages) main_->AddLog(message, lcBlack, 2, lkNormal);
+        for (const std::string& message : StartMessages) host_.AddLog(message, lcBlack, 2, lkNormal);
     ProgressChilds->SetRange(0, 100);
     // A person sees the window whole before the walk takes the thread; an
     // unattended run starts at once and the window paints meanwhile.
@@ -72,19 +71,19 @@ void TFormZipCheckDirs::StartScan() {
     }
     LifeTimer->SetEnabled(true);
     ::SetCursor(::LoadCursor(nullptr, IDC_APPSTARTING));
-    std::vector<std::string> paths = main_->ScanStartPaths();
+    std::vector<std::string> paths = host_.ScanStartPaths();
     if (paths.empty()) {
-        main_->SelectedSize = 0;
-        main_->LabelSize->SetCaption(FormatSize(0));
+        Found.SizeCounted = true;
+        Found.Size = 0;
         LifeTimer->SetEnabled(false);
         SetModalResult(mrOk);
         return;
     }
     ProgressDirs->SetRange(0, static_cast<int>(paths.size()));
-    TFolderTreeAccess access = main_->FolderAccess();
+    TFolderTreeAccess access = host_.FolderAccess();
     updatingTree_ = access.Tree;
     if (updatingTree_) updatingTree_->BeginUpdate();
-    const bool subfolders = main_->SubFoldersCheck->Checked();
+    const bool subfolders = host_.IncludeSubfolders();
     walk_ = std::make_unique<TDirWalk>(std::move(access), std::move(paths), subfolders);
     thread_ = std::make_unique<TCheckDirThread>(*walk_, ProgressDirs, ProgressChilds, LabelMsg, subfolders, Mode,
                                                 [this] {
@@ -102,41 +101,33 @@ void TFormZipCheckDirs::ThreadTerminate() {
     LifeTimer->SetEnabled(false);
     if (thread_->FatalException) {
         // A scan that failed must not look like an empty or small selection.
-        main_->AddLog(KV_Error + ": " + ExceptionText(thread_->FatalException, DescribeError), lcRed, 0, lkNormal);
+        host_.AddLog(KV_Error + ": " + ExceptionText(thread_->FatalException, DescribeError), lcRed, 0, lkNormal);
         Cancelled = true;
-        main_->Cancel = true;
     }
     // Only a walk that reached its end hands anything over: half-made lists
     // would be a partial backup taken for the whole selection.
-    if (!Cancelled && thread_->Terminated()) {
-        Cancelled = true;
-        main_->Cancel = true;
-    }
+    if (!Cancelled && thread_->Terminated()) Cancelled = true;
+    Found.Stopped = Cancelled;
     if (!Cancelled && ScanGivesLists(Mode)) {
-        main_->FlatDirs.Clear();
-        main_->RecursiveDirs.Clear();
-        for (const std::string& p : walk_->FlatDirs) main_->FlatDirs.Add(p);
-        for (const std::string& p : walk_->RecursiveDirs) main_->RecursiveDirs.Add(p);
-        // Ticked, but not there to back up: each one named, never skipped in silence.
-        for (const std::string& path : walk_->Missing) main_->FolderLeftOut(path);
-        for (const std::string& path : thread_->Vanished) main_->FolderLeftOut(path);
+        for (const std::string& p : walk_->FlatDirs) Found.FlatDirs.Add(p);
+        for (const std::string& p : walk_->RecursiveDirs) Found.RecursiveDirs.Add(p);
+        Found.Missing = walk_->Missing;
+        Found.Missing.insert(Found.Missing.end(), thread_->Vanished.begin(), thread_->Vanished.end());
     }
     if (!Cancelled && ScanGivesSize(Mode)) {
-        main_->SelectedSize = thread_->Size();
-        main_->LabelSize->SetCaption(FormatSize(thread_->Size()));
+        Found.SizeCounted = true;
+        Found.Size = thread_->Size();
     }
     SetModalResult(mrOk);
     EndTreeUpdate();
     ::SetCursor(::LoadCursor(nullptr, IDC_ARROW));
 }
 
-void TFormZipCheckDirs::ButtonWaitCancelClick() {
-    if (Cancelled || (ScanGivesLists(Mode) && !ConfirmCancel())) return;
-    CancelScan();
-}
+// Counting the size alone loses nothing: it stops without the question.
+void TFormZipCheckDirs::ButtonWaitCancelClick() { cancel_.Press(ScanGivesLists(Mode)); }
 
 void TFormZipCheckDirs::CancelScan() {
-    if (!SessionEnding) main_->AddLog(KV_UserCancel, lcRed, 1, lkNormal);
+    if (!SessionEnding) host_.AddLog(KV_UserCancel, lcRed, 1, lkNormal);
     LifeTimer->SetEnabled(false);
     Cancelled = true;
     LabelWait2->SetCaption("");
@@ -147,7 +138,7 @@ void TFormZipCheckDirs::CancelScan() {
     ProgressChilds->SetEnabled(false);
     Repaint();
     if (thread_) thread_->Terminate();
-    main_->Cancel = true;
+    Found.Stopped = true;
 }
 
 void TFormZipCheckDirs::ButtonMinimizeClick() { MinimizeProgressWindow(*this); }

@@ -2,10 +2,12 @@
 // its progress, and lets the user stop it. The folder tree stays in an update
 // while the window is shown.
 #pragma once
+#include "app/ProgressWindow.h"
 #include "app/ZipCheckDirsThread.h"
 #include "framework/ComCtrls.h"
 #include "framework/Forms.h"
 #include "framework/StdCtrls.h"
+#include "framework/Strings.h"
 #include <functional>
 #include <memory>
 #include <string>
@@ -13,12 +15,31 @@
 
 namespace krv {
 
-class TMainForm;
+// What the folder scan found.
+struct TScanFindings {
+    bool Stopped = false;   // cancelled, closed or failed: nothing else holds
+    TStringList RecursiveDirs, FlatDirs;
+    // Ticked folders that are not there to back up.
+    std::vector<std::string> Missing;
+    bool SizeCounted = false;
+    int64_t Size = 0;
+};
+
+// What the scan needs of the window whose folder tree it walks.
+class IFolderScanHost {
+public:
+    virtual ~IFolderScanHost() = default;
+    virtual void AddLog(const std::string& msg, int colour, int level, int kind) = 0;
+    // Where the walk starts: the ticked folders, and those gone since.
+    virtual std::vector<std::string> ScanStartPaths() = 0;
+    virtual TFolderTreeAccess FolderAccess() = 0;
+    virtual bool IncludeSubfolders() = 0;
+};
 
 class TFormZipCheckDirs : public TForm {
 public:
-    // The main window owns the window, the tree, the lists and the log.
-    TFormZipCheckDirs(TMainForm* main, TCheckDirMode mode, const std::string& startMessage);
+    // What the walk finds goes to Found once it has reached its end.
+    TFormZipCheckDirs(TComponent* owner, IFolderScanHost& host, TCheckDirMode mode, const std::string& startMessage);
     ~TFormZipCheckDirs() override;
 
     void FormShow();
@@ -36,6 +57,7 @@ public:
 
     bool Cancelled = false;
     bool Echo = true;
+    TScanFindings Found;
     TCheckDirMode Mode;
     // Logged when the window shows, in this order (the start message first).
     std::vector<std::string> StartMessages;
@@ -56,10 +78,11 @@ protected:
 private:
     void EndTreeUpdate();
 
-    TMainForm* main_;
+    IFolderScanHost& host_;
     std::unique_ptr<TDirWalk> walk_;
     std::unique_ptr<TCheckDirThread> thread_;
     TBaseLazyTree* updatingTree_ = nullptr;
+    TProgressCancel cancel_;
 };
 
 } // namespace krv

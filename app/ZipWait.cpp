@@ -1,6 +1,7 @@
 #include "app/ZipWait.h"
 #include "app/Log.h"
-#include "app/Main.h"
+#include "app/AppState.h"
+#include "app/BackupRun.h"
 #include "app/Messages.h"
 #include "app/ProgressWindow.h"
 #include "framework/Dialogs.h"
@@ -13,8 +14,9 @@ std::function<void(TFormZipWait&)> TFormZipWait::OnHandOff;
 
 // ------------------------------------------------------------ TFormZipWait
 
-TFormZipWait::TFormZipWait(TMainForm* main, const std::string& exclusionText)
-    : TForm(main), main_(main), exclusionText_(exclusionText) {
+TFormZipWait::TFormZipWait(TComponent* owner, TBackupRun& run, const std::string& exclusionText)
+    : TForm(owner), run_(run), exclusionText_(exclusionText),
+      cancel_(*this, [] { return UserCancelled; }, [this] { CancelCompression(); }) {
     SetName("FormZipWait");
     SetCaption(std::string(kProductName) + " :: File compression...");
     BorderStyle = bsDialog;
@@ -41,7 +43,7 @@ TFormZipWait::TFormZipWait(TMainForm* main, const std::string& exclusionText)
 TFormZipWait::~TFormZipWait() { thread_.reset(); }
 
 void TFormZipWait::FormShow() {
-    if (main_->Lang) main_->Lang->ApplyToForm(*this);
+    ApplyOwnerLanguage(*this);
     ProgressBar->SetRange(0, 100);
     ProgressBarFile->SetRange(0, 100);
     UserCancelled = false;
@@ -51,7 +53,7 @@ void TFormZipWait::FormShow() {
 void TFormZipWait::StartCompression() {
     // Cancelled before the worker began: it never starts.
     if (UserCancelled) {
-        main_->Cancel = true;
+        run_.RequestCancel();
         SetModalResult(mrOk);
         return;
     }
@@ -62,34 +64,31 @@ void TFormZipWait::StartCompression() {
     view.AnimateChecking = AnimateChecking;
     view.ButtonCancel = ButtonCancel;
     view.AddLog = [this](const std::string& msg, int colour, int level, int kind) {
-        main_->AddLog(msg, colour, level, kind);
+        run_.AddLog(msg, colour, level, kind);
     };
     view.AfterHandOff = [this] {
         if (OnHandOff) OnHandOff(*this);
     };
     try {
-        thread_ = std::make_unique<TZipperThread>(view, main_->RecursiveDirs, main_->FlatDirs, main_->Archiver,
-                                                  exclusionText_, main_->ArchiveToReplace);
+        thread_ = std::make_unique<TZipperThread>(view, run_.RecursiveDirs, run_.FlatDirs, run_.Archiver(),
+                                                  exclusionText_, run_.ArchiveToReplace);
         thread_->OnTerminate = [this](TThread*) { ZipperThreadTerminate(); };
     } catch (const std::exception& e) {
-        main_->AddLog(e.what(), lcRed, 0, lkNormal);
-        main_->Cancel = true;
+        run_.AddLog(e.what(), lcRed, 0, lkNormal);
+        run_.Fail();
         SetModalResult(mrOk);
     }
 }
 
-void TFormZipWait::ButtonCancelClick() {
-    if (UserCancelled || !ConfirmCancel()) return;
-    CancelCompression();
-}
+void TFormZipWait::ButtonCancelClick() { cancel_.Press(); }
 
 void TFormZipWait::CancelCompression() {
-    if (!SessionEnding) main_->AddLog(KV_UserCancel, lcRed, 1, lkNormal);
+    if (!SessionEnding) run_.AddLog(KV_UserCancel, lcRed, 1, lkNormal);
     LabelWait->Font().SetColor(clRed);
     LabelWait->SetCaption(KV_UserCancelLabel);
     ButtonCancel->SetEnabled(false);
     if (thread_) thread_->Cancel = true;
-    main_->Cancel = true;
+    run_.RequestCancel();
     AnimateChecking->Stop();
     AnimateChecking->Hide();
     UserCancelled = true;
@@ -100,23 +99,21 @@ void TFormZipWait::CreateParams(TCreateParams& params) {
     NoBorderIcons(params);
 }
 
-bool TFormZipWait::CloseQuery() {
-    return CloseMeansCancel(*this, [this] {
-        if (!UserCancelled) CancelCompression();
-    });
-}
+bool TFormZipWait::CloseQuery() { return cancel_.CloseQuery(); }
 
 void TFormZipWait::ButtonMinimizeClick() { MinimizeProgressWindow(*this); }
 
 void TFormZipWait::ZipperThreadTerminate() {
-    main_->Cancel = thread_->Cancel;
-    main_->LeftOut += thread_->Skipped;
+    run_.LeftOut += thread_->Skipped;
     if (thread_->FatalException) {
         // A failure of the archiver ends the run through its abort path.
-        main_->AddLog(KV_Error + ": " + ExceptionText(thread_->FatalException, DescribeError), lcRed, 0, lkNormal);
-        main_->Cancel = true;
+        run_.AddLog(KV_Error + ": " + ExceptionText(thread_->FatalException, DescribeError), lcRed, 0, lkNormal);
+        run_.Fail();
     } else if (thread_->Cancel && !UserCancelled) {
-        main_->AddLog(KV_ZPErrorCodeTXT + " " + std::to_string(thread_->ErrorCode), lcRed, 0, lkNormal);
+        run_.AddLog(KV_ZPErrorCodeTXT + " " + std::to_string(thread_->ErrorCode), lcRed, 0, lkNormal);
+        run_.Fail();
+    } else if (thread_->Cancel) {
+        run_.RequestCancel();
     }
     SetModalResult(mrOk);
 }

@@ -1,6 +1,7 @@
 // The compression window of a run: starts the compression worker, shows its
 // progress and messages, and lets the user stop it (after a confirmation).
 #pragma once
+#include "app/ProgressWindow.h"
 #include "app/ZipWaitThread.h"
 #include "framework/ComCtrls.h"
 #include "framework/Forms.h"
@@ -10,15 +11,17 @@
 
 namespace krv {
 
-class TMainForm;
+class TBackupRun;
 
 // The user stopped the compression (program-wide, as the run reads it).
 extern bool UserCancelled;
 
 class TFormZipWait : public TForm {
 public:
-    // exclusionText: the session's exclusion masks when its filters are on.
-    TFormZipWait(TMainForm* main, const std::string& exclusionText);
+    // The run gives the lists, the archiver and the archive to replace, and
+    // hears how the compression ended. exclusionText: the session's
+    // exclusion masks when its filters are on.
+    TFormZipWait(TComponent* owner, TBackupRun& run, const std::string& exclusionText);
     ~TFormZipWait() override;
 
     void FormShow();
@@ -49,9 +52,10 @@ protected:
     bool CloseQuery() override;
 
 private:
-    TMainForm* main_;
+    TBackupRun& run_;
     std::string exclusionText_;
     std::unique_ptr<TZipperThread> thread_;
+    TProgressCancel cancel_;
 };
 
 } // namespace krv

@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
     auto start = std::chrono::steady_clock::now();
     form.ButtonStartClick();
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (form.Cancel) {
+    if (!form.LastRun() || form.LastRun()->Stopping()) {
         for (int i = 0; i < form.ReportLines.Count(); ++i) std::fprintf(stderr, "%s\n", form.ReportLines[i].c_str());
         return 1;
     }

@@ -91,7 +91,7 @@ int main(int argc, char** argv) {
     };
     for (int r = 0; r < rounds; ++r) round(sizeClosed, listsClosed);
     const int64_t closedSize = form.SelectedSize;
-    const int closedLists = form.FlatDirs.Count() + form.RecursiveDirs.Count();
+    const int closedLists = form.LastScan.FlatDirs.Count() + form.LastScan.RecursiveDirs.Count();
 
     const double opening = Seconds([&] { OpenAll(*form.DirTree, form.DirTree->WalkToPath(AnsiToWide(folder), false)); });
     for (int r = 0; r < rounds; ++r) round(sizeOpen, listsOpen);
@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
                 static_cast<long long>(walked.folders), static_cast<long long>(walked.bytes));
     std::printf("size_closed_bytes %lld\nsize_open_bytes %lld\nlist_entries_closed %d\nlist_entries_open %d\n",
                 static_cast<long long>(closedSize), static_cast<long long>(form.SelectedSize), closedLists,
-                form.FlatDirs.Count() + form.RecursiveDirs.Count());
+                form.LastScan.FlatDirs.Count() + form.LastScan.RecursiveDirs.Count());
     std::printf("bare_walk %.3f\nsize_closed %.3f\nlists_closed %.3f\nsize_open %.3f\nlists_open %.3f\n"
                 "opening_all_folders %.3f\n",
                 b, Median(sizeClosed), Median(listsClosed), Median(sizeOpen), Median(listsOpen), opening);

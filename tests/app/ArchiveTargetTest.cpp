@@ -106,7 +106,7 @@ TEST_F(ArchiveFiles, TheArchiveTakesItsNameOnlyWhenTheRunSucceeded) {
                 EXPECT_EQ(Bytes(Dest("X.zip")), "the old backup");
             }
         });
-        ASSERT_FALSE(f.Cancel) << ::testing::PrintToString(Report());
+        ASSERT_FALSE(f.RunStopped()) << ::testing::PrintToString(Report());
         EXPECT_EQ(Entries(Dest(c.name)), Wanted());
         EXPECT_EQ(Temporaries(dest), 0);
         EXPECT_EQ(FilesIn(dest).size(), c.oldArchive && !c.overwrite ? 2u : 1u);
@@ -129,13 +129,15 @@ TEST_F(ArchiveFiles, ADiscSetTakesItsNamesWhenItIsWhole) {
     const std::string temp = ExcludeTrailingBackslash(f.TempDir);
     ::CreateDirectoryA(temp.c_str(), nullptr);
     std::set<std::string> atIso;
-    f.MakeIsoStep = [&] { atIso = FilesIn(temp); };
-    f.BlankDiscStep = f.BurnDiscStep = [] {};
+    f.OnRunBuilt = [&](TBackupRun& run) {
+        run.FindStep("iso")->Action = [&] { atIso = FilesIn(temp); };
+        run.FindStep("blank")->Action = run.FindStep("burn")->Action = [] {};
+    };
     Run(f, [&] {
         EXPECT_EQ(Temporaries(temp), 1);
         for (const std::string& n : FilesIn(temp)) EXPECT_NE(n.substr(0, 2), "D.") << n;
     });
-    ASSERT_FALSE(f.Cancel) << ::testing::PrintToString(Report());
+    ASSERT_FALSE(f.RunStopped()) << ::testing::PrintToString(Report());
     EXPECT_TRUE(atIso.count("D.zip"));
     EXPECT_TRUE(atIso.count("D.Z01"));
     EXPECT_TRUE(atIso.count("D.Z03"));
@@ -164,7 +166,7 @@ TEST_F(ArchiveFiles, WhatAStoppedRunLeftIsRemovedByTheNextRun) {
         ASSERT_TRUE(holds.back()) << n;
     }
     Run(f);
-    ASSERT_FALSE(f.Cancel) << ::testing::PrintToString(Report());
+    ASSERT_FALSE(f.RunStopped()) << ::testing::PrintToString(Report());
     std::set<std::string> want(kept.begin(), kept.end());
     want.insert("X.zip");
     EXPECT_EQ(FilesIn(dest), want);
@@ -200,7 +202,7 @@ TEST_F(ArchiveFiles, AReadOnlyArchiveIsNeverReplaced) {
         Run(f, [&] {
             if (duringRun) protect();
         });
-        ASSERT_FALSE(f.Cancel) << ::testing::PrintToString(Report());
+        ASSERT_FALSE(f.RunStopped()) << ::testing::PrintToString(Report());
         EXPECT_EQ(Bytes(Dest("X.zip")), "the old backup");
         EXPECT_TRUE(ReadOnly(Dest("X.zip")));
         EXPECT_EQ(Entries(Dest("X_1.zip")), Wanted());
@@ -218,7 +220,7 @@ TEST_F(ArchiveFiles, AReadOnlyArchiveIsNeverReplaced) {
 TEST_F(ArchiveFiles, ANameTakenWhileTheRunWroteIsNeverOverwritten) {
     TMainForm& f = Form();
     Run(f, [&] { Write("dest\\X.zip", "written meanwhile"); });
-    ASSERT_FALSE(f.Cancel) << ::testing::PrintToString(Report());
+    ASSERT_FALSE(f.RunStopped()) << ::testing::PrintToString(Report());
     EXPECT_EQ(Bytes(Dest("X.zip")), "written meanwhile");
     EXPECT_EQ(Entries(Dest("X_1.zip")), Wanted());
     EXPECT_TRUE(Holds(Report(), "The archive name has been changed to X_1.zip"));
@@ -255,11 +257,11 @@ TEST_F(ArchiveFiles, APathTooLongForWindowsIsSaidAsSuch) {
             boxes.clear();
             f.ButtonStartClick();
             if (c.fits) {
-                EXPECT_FALSE(f.Cancel) << ::testing::PrintToString(Report());
+                EXPECT_FALSE(f.RunStopped()) << ::testing::PrintToString(Report());
                 ::DeleteFileA(path.c_str());
                 continue;
             }
-            EXPECT_TRUE(f.Cancel);
+            EXPECT_TRUE(f.RunStopped());
             EXPECT_TRUE(Holds(Report(), "The backup's path is too long for Windows: " + path));
             EXPECT_FALSE(Holds(Report(), "There are too many backups"));
             EXPECT_EQ(Report().back(), "Operation aborted");
@@ -289,7 +291,7 @@ TEST_F(ArchiveFiles, ADriveRootDestinationKeepsTheTemporaryArchiveInTheRoot) {
     f.HDFolderEdit->SetText(drive);
     Run(f, [&] { EXPECT_EQ(FilesIn(dest + "\\current").size(), 0u); });
     ::SetCurrentDirectoryA(saved);
-    ASSERT_FALSE(f.Cancel) << ::testing::PrintToString(Report());
+    ASSERT_FALSE(f.RunStopped()) << ::testing::PrintToString(Report());
     EXPECT_EQ(Entries(drive + name), Wanted());
     EXPECT_EQ(FilesIn(dest + "\\current").size(), 0u);
     ::DeleteFileA((drive + name).c_str());

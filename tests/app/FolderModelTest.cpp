@@ -186,7 +186,7 @@ protected:
         TFormZipCheckDirs::OnSlice = nullptr;
         TCheckDirThread::Slice = 400;
         if (slices < at) return JudgeRun(f, before);
-        EXPECT_TRUE(f.Cancel) << Steps();
+        EXPECT_TRUE(f.RunStopped()) << Steps();
         EXPECT_EQ(f.ExitCode, ecFailed) << Steps();
         EXPECT_EQ(Report().back(), "Operation aborted") << Steps();
         EXPECT_EQ(DestFiles(), before) << Steps();
@@ -220,11 +220,11 @@ protected:
         for (const std::string& name : DestFiles())
             if (!before.count(name)) made.push_back(name);
         if (model.ticked.empty()) {
-            EXPECT_TRUE(f.Cancel) << "nothing ticked is no backup" << Steps();
+            EXPECT_TRUE(f.RunStopped()) << "nothing ticked is no backup" << Steps();
             EXPECT_TRUE(made.empty()) << Steps();
             return;
         }
-        ASSERT_FALSE(f.Cancel) << ::testing::PrintToString(report) << Steps();
+        ASSERT_FALSE(f.RunStopped()) << ::testing::PrintToString(report) << Steps();
         ASSERT_EQ(made.size(), 1u) << ::testing::PrintToString(made) << Steps();
         std::set<std::string> archived;
         for (const std::string& e : Entries(dest + "\\" + made[0]))

@@ -89,9 +89,9 @@ TEST_F(FolderTree, TicksByMouseAndSpaceGoIntoTheSessionComeBackAndAreWhatTheRunA
     f.HDFolderEdit->SetText(dest);
     f.EditArchiveName->SetText("X.zip");
     f.ButtonStartClick();
-    ASSERT_FALSE(f.Cancel) << ::testing::PrintToString(Report());
+    ASSERT_FALSE(f.RunStopped()) << ::testing::PrintToString(Report());
     // docs opened: its own files and its ticked children (their content); skip left out.
-    EXPECT_EQ(Lower(f.FlatDirs.ToVector()), Lower({S("docs\\*.*")}));
+    EXPECT_EQ(Lower(f.LastRun()->FlatDirs.ToVector()), Lower({S("docs\\*.*")}));
     EXPECT_EQ(Archived(), StoredAll({"docs\\a.txt", "docs\\sub\\s.txt", "docs\\sub\\deep/", "docs\\sub\\deep\\d.txt",
                                      "pics\\p.jpg"}));
     // tests/e2e/folder_select.sh runs korvane.exe on the saved session and
@@ -160,7 +160,7 @@ TEST_F(FolderTree, ALoadedTickHoldsForSubfoldersMadeSinceAndOnlyTheUnselectedSta
     EXPECT_TRUE(Ticked(S("docs\\sub")));
     EXPECT_FALSE(Ticked(S("docs\\skip")));
     f.ButtonStartClick();
-    ASSERT_FALSE(f.Cancel) << ::testing::PrintToString(Report());
+    ASSERT_FALSE(f.RunStopped()) << ::testing::PrintToString(Report());
     EXPECT_EQ(Archived(), StoredAll({"docs\\a.txt", "docs\\new\\n.txt", "docs\\sub\\s.txt", "docs\\sub\\deep/",
                                      "docs\\sub\\deep\\d.txt"}));
 }
@@ -178,7 +178,7 @@ TEST_F(FolderTree, WithoutSubfoldersTicksStayPutAndUntickingKeepsTheTicksBelow) 
     EXPECT_TRUE(Ticked(S("docs\\sub")));
     EXPECT_EQ(Lower(f.CheckedPaths()), Lower({S("docs\\sub")}));
     f.ButtonStartClick();
-    ASSERT_FALSE(f.Cancel) << ::testing::PrintToString(Report());
+    ASSERT_FALSE(f.RunStopped()) << ::testing::PrintToString(Report());
     ASSERT_TRUE(FileExists(dest + "\\X.zip")) << ::testing::PrintToString(Report());
     EXPECT_EQ(Archived(), StoredAll({"docs\\sub\\s.txt"}));
 }
@@ -188,11 +188,11 @@ TEST_F(FolderTree, ScanListsAndSizeFollowTheTreeAndANestedTickIsTakenOnce) {
     TMainForm& f = MakeForm({S("docs"), S("docs\\sub\\deep"), S("pics")});
     f.SubFoldersCheck->SetChecked(true);
     f.MakeDirLists();
-    EXPECT_FALSE(f.Cancel);
+    EXPECT_FALSE(f.LastScan.Stopped);
     // The load opened docs and sub to reach deep: they give their own files,
     // their ticked children go on; deep is taken once.
-    EXPECT_EQ(Lower(f.FlatDirs.ToVector()), Lower({S("docs"), S("docs\\sub")}));
-    EXPECT_EQ(Lower(f.RecursiveDirs.ToVector()), Lower({S("docs\\skip"), S("docs\\sub\\deep"), S("pics")}));
+    EXPECT_EQ(Lower(f.LastScan.FlatDirs.ToVector()), Lower({S("docs"), S("docs\\sub")}));
+    EXPECT_EQ(Lower(f.LastScan.RecursiveDirs.ToVector()), Lower({S("docs\\skip"), S("docs\\sub\\deep"), S("pics")}));
     f.ButtonUpdateSize->SetEnabled(true);
     f.ButtonUpdateSizeClick();
     EXPECT_EQ(f.SelectedSize, 100 + 20 + 1000 + 7 + 3);
@@ -202,15 +202,15 @@ TEST_F(FolderTree, ScanListsAndSizeFollowTheTreeAndANestedTickIsTakenOnce) {
     // An unticked child of an opened folder is neither listed nor counted.
     Tree().SetCheckState(Node(S("docs\\skip")), csUncheckedNormal);
     f.MakeDirLists();
-    EXPECT_EQ(Lower(f.RecursiveDirs.ToVector()), Lower({S("docs\\sub\\deep"), S("pics")}));
+    EXPECT_EQ(Lower(f.LastScan.RecursiveDirs.ToVector()), Lower({S("docs\\sub\\deep"), S("pics")}));
     f.ButtonUpdateSizeClick();
     EXPECT_EQ(f.SelectedSize, 100 + 20 + 1000 + 3);
 
     // Without subfolders: the ticked folders' own files, nothing below.
     f.SubFoldersCheck->SetChecked(false);
     f.MakeDirLists();
-    EXPECT_TRUE(f.RecursiveDirs.Empty());
-    EXPECT_EQ(Lower(f.FlatDirs.ToVector()), Lower({S("docs"), S("docs\\sub"), S("docs\\sub\\deep"), S("pics")}));
+    EXPECT_TRUE(f.LastScan.RecursiveDirs.Empty());
+    EXPECT_EQ(Lower(f.LastScan.FlatDirs.ToVector()), Lower({S("docs"), S("docs\\sub"), S("docs\\sub\\deep"), S("pics")}));
     f.ButtonUpdateSizeClick();
     EXPECT_EQ(f.SelectedSize, 100 + 20 + 1000 + 3);
 }
@@ -229,7 +229,7 @@ TEST_F(FolderTree, AFolderOpenedAfterAScanStillHandsItsTickDown) {
     Open(S("pics\\raw"));
     EXPECT_TRUE(Ticked(S("pics\\raw\\old")));
     f.ButtonStartClick();
-    ASSERT_FALSE(f.Cancel) << ::testing::PrintToString(Report());
+    ASSERT_FALSE(f.RunStopped()) << ::testing::PrintToString(Report());
     EXPECT_EQ(f.ExitCode, ecDone);
     EXPECT_EQ(Archived(), StoredAll({"docs\\sub\\deep\\d.txt", "pics\\p.jpg", "pics\\raw\\old\\o.jpg",
                                      "pics\\raw\\r.jpg"}));
@@ -242,7 +242,7 @@ TEST_F(FolderTree, AFolderThatIsGoneIsNamedInRedKeptInTheSessionAndTheRestIsBack
     EXPECT_TRUE(Holds(Report(), line)) << "said when the session is loaded";
     f.ReportLines.Clear();
     f.ButtonStartClick();
-    ASSERT_FALSE(f.Cancel) << ::testing::PrintToString(Report());
+    ASSERT_FALSE(f.RunStopped()) << ::testing::PrintToString(Report());
     EXPECT_TRUE(Holds(Report(), line)) << "said by the run";
     EXPECT_EQ(Archived(), StoredAll({"pics\\p.jpg"}));
     EXPECT_EQ(Lower(f.Session.SelectedFolders.ToVector()), Lower({S("pics"), S("gone")}));
@@ -251,8 +251,8 @@ TEST_F(FolderTree, AFolderThatIsGoneIsNamedInRedKeptInTheSessionAndTheRestIsBack
     RemoveFolderTree(S("pics"));
     f.ReportLines.Clear();
     f.MakeDirLists();
-    EXPECT_TRUE(Holds(Report(), S("pics") + " not found, skipped."));
-    EXPECT_TRUE(f.RecursiveDirs.Empty());
+    EXPECT_EQ(Lower(f.LastScan.Missing), Lower({S("gone"), S("pics")}));
+    EXPECT_TRUE(f.LastScan.RecursiveDirs.Empty());
 }
 
 // A run that has still to count the size walks the folders once: size and
@@ -270,7 +270,7 @@ TEST_F(FolderTree, ARunThatCountsTheSizeWalksTheFoldersOnce) {
     f.ReportLines.Clear();
     f.ButtonStartClick();
     TFormZipCheckDirs::OnSlice = nullptr;
-    ASSERT_FALSE(f.Cancel) << ::testing::PrintToString(Report());
+    ASSERT_FALSE(f.RunStopped()) << ::testing::PrintToString(Report());
     EXPECT_EQ(slices, std::vector<TCheckDirMode>{cdmListsAndSize}) << "one walk, not one per step";
     EXPECT_EQ(f.SelectedSize, 100 + 20 + 1000 + 7 + 3);
     EXPECT_FALSE(f.ButtonUpdateSize->Enabled());
@@ -290,26 +290,26 @@ TEST_F(FolderTree, NoTickGivesSizeZeroWithoutAWalkAndCancelAsksFirst) {
     f.SelectedSize = 555;
     f.LabelSize->SetCaption("stale");
     f.MakeDirLists();
-    EXPECT_TRUE(f.RecursiveDirs.Empty());
-    EXPECT_TRUE(f.FlatDirs.Empty());
+    EXPECT_TRUE(f.LastScan.RecursiveDirs.Empty());
+    EXPECT_TRUE(f.LastScan.FlatDirs.Empty());
     EXPECT_EQ(f.SelectedSize, 0);
     EXPECT_EQ(f.LabelSize->Caption(), "0 bytes");
 
-    TFormZipCheckDirs window(&f, cdmLists, "start");
+    TFormZipCheckDirs window(&f, f, cdmLists, "start");
     boxAnswer = IDNO;
     window.ButtonWaitCancelClick();
     EXPECT_FALSE(window.Cancelled);
-    EXPECT_FALSE(f.Cancel);
+    EXPECT_FALSE(window.Found.Stopped);
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].flags, 52u);
     EXPECT_EQ(boxes[0].text, "Do you really want to stop the task?");
     boxAnswer = IDYES;
     window.ButtonWaitCancelClick();
     EXPECT_TRUE(window.Cancelled);
-    EXPECT_TRUE(f.Cancel);
+    EXPECT_TRUE(window.Found.Stopped);
     EXPECT_EQ(window.LabelWaitTask->Caption(), "Aborting task...");
     EXPECT_FALSE(window.ButtonWaitCancel->Enabled());
-    TFormZipCheckDirs sizeWindow(&f, cdmSize, "start");
+    TFormZipCheckDirs sizeWindow(&f, f, cdmSize, "start");
     sizeWindow.ButtonWaitCancelClick();
     EXPECT_TRUE(sizeWindow.Cancelled);
     EXPECT_EQ(boxes.size(), 2u);
@@ -330,7 +330,7 @@ TEST_F(FolderTree, CancelDuringTheWalkStopsTheRunBeforeAnythingIsWritten) {
     f.ButtonStartClick();
     TFormZipCheckDirs::OnSlice = nullptr;
     EXPECT_EQ(slices, 1) << "no slice after Cancel";
-    EXPECT_TRUE(f.Cancel);
+    EXPECT_TRUE(f.RunStopped());
     EXPECT_EQ(Report().back(), "Operation aborted");
     EXPECT_FALSE(FileExists(dest + "\\X.zip"));
 }
@@ -361,13 +361,13 @@ TEST_F(FolderTree, ClosingTheScanWindowHalfWayCancelsTheRun) {
         TFormZipCheckDirs::OnSlice = nullptr;
         EXPECT_FALSE(icons);
         EXPECT_EQ(slices, 2) << "no slice after the close";
-        EXPECT_TRUE(f.Cancel);
+        EXPECT_TRUE(f.RunStopped());
         EXPECT_EQ(f.ExitCode, ecFailed);
         EXPECT_TRUE(boxes.empty()) << "a close asks nothing";
         EXPECT_EQ(Report().back(), "Operation aborted");
         EXPECT_FALSE(Holds(Report(), "Backup done"));
-        EXPECT_TRUE(f.FlatDirs.Empty());
-        EXPECT_TRUE(f.RecursiveDirs.Empty());
+        EXPECT_TRUE(f.LastRun()->FlatDirs.Empty());
+        EXPECT_TRUE(f.LastRun()->RecursiveDirs.Empty());
         EXPECT_FALSE(FileExists(dest + "\\X_1.zip"));
         std::ifstream in(dest + "\\X.zip");
         EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "the earlier backup");

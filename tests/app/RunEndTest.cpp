@@ -76,7 +76,7 @@ protected:
     }
     // A stopped run: failed, its report saved, no archive but the earlier one, untouched.
     void ExpectStopped(TMainForm& f) {
-        EXPECT_TRUE(f.Cancel);
+        EXPECT_TRUE(f.RunStopped());
         EXPECT_EQ(f.ExitCode, ecFailed);
         EXPECT_FALSE(Holds(Report(), "Backup done"));
         ASSERT_FALSE(Report().empty());
@@ -194,7 +194,7 @@ TEST_F(RunEnd, TheEndOfTheSessionStopsTheRunBeforeItsHandlerReturns) {
             unfinishedSeen = DestFiles().size() == 2;
             query = ::SendMessageA(main, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
             ::SendMessageA(main, WM_ENDSESSION, FALSE, ENDSESSION_LOGOFF);   // called off by another program
-            EXPECT_FALSE(f.Cancel);
+            EXPECT_FALSE(f.RunStopped());
             ::SendMessageA(main, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
             filesAtReturn = DestFiles();
             reportAtReturn = ReadLines(ReportFile());

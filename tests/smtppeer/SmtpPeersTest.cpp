@@ -313,13 +313,18 @@ TEST(ReportMailPeer, ABatchRunClosesOnlyWhenItsMailIsDone) {
         MailBusy = CloseWhenMailDone = false;
         TMainForm form(dir + "app\\", {});
         form.Show();
-        TMainFormMailHost host(form);
+        // The run's ending as the mail reads it.
+        struct Host : TMainFormMailHost {
+            using TMainFormMailHost::TMainFormMailHost;
+            bool cancelled = false;
+            bool RunCancelled() override { return cancelled; }
+        } host(form);
+        host.cancelled = c.cancelled;
         TReportMail mail(host);   // the application's own port: "smtp", 25
         if (!c.serverThere) mail.SmtpClient().Port = UnusedPort();
         bool ran = false;
         form.StartBackup = [&] {
             ran = true;
-            form.Cancel = c.cancelled;
             mail.SendMailReport();
         };
         form.RunBatch(sessionFile, "");
