@@ -117,6 +117,13 @@ struct VirtualMemoryTraits {
     static Raw invalid() { return nullptr; }
     static void close(Raw p) { ::VirtualFree(p, 0, MEM_RELEASE); }
 };
+// A window's theme data (OpenThemeData). The theme library is bound at run
+// time (framework/Themes.h), so closing goes through that binding.
+struct ThemeTraits {
+    using Raw = HANDLE;   // HTHEME without pulling in uxtheme.h here
+    static Raw invalid() { return nullptr; }
+    static void close(Raw h);
+};
 template <class T> struct GdiTraits {
     using Raw = T;
     static Raw invalid() { return nullptr; }
@@ -136,6 +143,7 @@ using LocalMemory = UniqueHandle<LocalTraits>;
 using ChangeNotifyHandle = UniqueHandle<ChangeNotifyTraits>;
 using BstrHandle = UniqueHandle<BstrTraits>;
 using VirtualMemory = UniqueHandle<VirtualMemoryTraits>;
+using ThemeHandle = UniqueHandle<ThemeTraits>;
 template <class T> using GdiObject = UniqueHandle<GdiTraits<T>>;
 using FontHandle = GdiObject<HFONT>;
 using BrushHandle = GdiObject<HBRUSH>;
