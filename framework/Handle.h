@@ -204,6 +204,38 @@ private:
     HGDIOBJ old_;
 };
 
+// Global memory locked for a scope (GlobalLock) and unlocked when the scope
+// ends, however it ends. The pointer is null when the lock failed.
+class GlobalLockScope {
+public:
+    explicit GlobalLockScope(HGLOBAL memory) : memory_(memory), p_(memory ? ::GlobalLock(memory) : nullptr) {}
+    GlobalLockScope(const GlobalLockScope&) = delete;
+    GlobalLockScope& operator=(const GlobalLockScope&) = delete;
+    ~GlobalLockScope() { if (p_) ::GlobalUnlock(memory_); }
+    void* get() const { return p_; }
+    template <class T> T* as() const { return static_cast<T*>(p_); }
+    explicit operator bool() const { return p_ != nullptr; }
+private:
+    HGLOBAL memory_;
+    void* p_;
+};
+
+// The painting of a window's invalid part: BeginPaint for the scope, EndPaint
+// when it ends, however it ends.
+class PaintScope {
+public:
+    explicit PaintScope(HWND wnd) : wnd_(wnd), dc_(::BeginPaint(wnd, &ps_)) {}
+    PaintScope(const PaintScope&) = delete;
+    PaintScope& operator=(const PaintScope&) = delete;
+    ~PaintScope() { ::EndPaint(wnd_, &ps_); }
+    HDC dc() const { return dc_; }
+    const RECT& rect() const { return ps_.rcPaint; }
+private:
+    HWND wnd_;
+    PAINTSTRUCT ps_{};
+    HDC dc_;
+};
+
 // Owning COM interface pointer.
 template <class T> class ComPtr {
 public:

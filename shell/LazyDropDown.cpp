@@ -420,11 +420,9 @@ bool TDropDownWnd::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT
         return true;
     case WM_PAINT: {
         // What the children leave uncovered: beside the grip's triangle, under a hidden bar.
-        PAINTSTRUCT ps;
-        HDC dc = ::BeginPaint(Handle(), &ps);
+        PaintScope paint(Handle());
         BrushHandle back(::CreateSolidBrush(ColorToRGB(color_)));
-        ::FillRect(dc, &ps.rcPaint, back.get());
-        ::EndPaint(Handle(), &ps);
+        ::FillRect(paint.dc(), &paint.rect(), back.get());
         result = 0;
         return true;
     }

@@ -3,6 +3,7 @@
 // table, renaming through the shell, New Folder, opening items, text
 // colours and hints.
 #include "shell/LazyExplorerTree.h"
+#include "framework/OleData.h"
 #include "shell/LazyExplorerViews.h"
 #include "shell/LazyIconThread.h"
 #include "shell/ShellClipFormats.h"
@@ -16,12 +17,8 @@ namespace krv {
 namespace {
 
 HGLOBAL MoveEffect() {
-    GlobalHandle memory(::GlobalAlloc(GMEM_MOVEABLE, sizeof(DWORD)));
-    auto* effect = memory ? static_cast<DWORD*>(::GlobalLock(memory.get())) : nullptr;
-    if (!effect) return nullptr;
-    *effect = DROPEFFECT_MOVE;
-    ::GlobalUnlock(memory.get());
-    return memory.release();
+    const DWORD effect = DROPEFFECT_MOVE;
+    return GlobalFromBytes(&effect, sizeof effect);
 }
 
 FORMATETC PreferredEffectFormat() {

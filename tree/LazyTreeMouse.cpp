@@ -555,15 +555,13 @@ HRGN RegionFromImage(HBITMAP bmp) {
 
 LRESULT CALLBACK PanningWindowProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (msg == WM_PAINT) {
-        PAINTSTRUCT ps;
-        HDC dc = ::BeginPaint(wnd, &ps);
+        PaintScope paint(wnd);
         auto bmp = reinterpret_cast<HBITMAP>(::GetWindowLongPtrA(wnd, GWLP_USERDATA));
         if (bmp) {
-            MemoryDC source(dc);
+            MemoryDC source(paint.dc());
             SelectObjectScope select(source.get(), bmp);
-            ::BitBlt(dc, 0, 0, 32, 32, source.get(), 0, 0, SRCCOPY);
+            ::BitBlt(paint.dc(), 0, 0, 32, 32, source.get(), 0, 0, SRCCOPY);
         }
-        ::EndPaint(wnd, &ps);
         return 0;
     }
     return ::DefWindowProcA(wnd, msg, wParam, lParam);

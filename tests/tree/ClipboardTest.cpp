@@ -20,9 +20,9 @@ FORMATETC Etc(CLIPFORMAT f, DWORD tymed = TYMED_HGLOBAL) { return FORMATETC{f, n
 std::vector<uint8_t> Bytes(const STGMEDIUM& m) {
     std::vector<uint8_t> out;
     if (m.tymed == TYMED_HGLOBAL) {
-        auto* p = static_cast<const uint8_t*>(::GlobalLock(m.hGlobal));
+        GlobalLockScope lock(m.hGlobal);
+        auto* p = lock.as<const uint8_t>();
         out.assign(p, p + ::GlobalSize(m.hGlobal));
-        ::GlobalUnlock(m.hGlobal);
     } else if (m.tymed == TYMED_ISTREAM) {
         uint8_t buffer[4096];
         ULONG n = 0;
