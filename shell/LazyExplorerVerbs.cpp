@@ -105,16 +105,6 @@ bool PutOnClipboard(TNamespace* target, const TNamespaceArray& items, bool cut) 
     return SUCCEEDED(::OleSetClipboard(data.get()));
 }
 
-class TWaitCursorScope {
-public:
-    explicit TWaitCursorScope(TCustomLazyExplorerTree& tree) : tree_(tree) { tree_.WaitCursor(true); }
-    ~TWaitCursorScope() { tree_.WaitCursor(false); }
-    TWaitCursorScope(const TWaitCursorScope&) = delete;
-    TWaitCursorScope& operator=(const TWaitCursorScope&) = delete;
-private:
-    TCustomLazyExplorerTree& tree_;
-};
-
 } // namespace
 
 void TLETColors::Set(TColor& field, TColor value) {
@@ -253,15 +243,10 @@ void TCustomLazyExplorerTree::RefreshTree(bool restoreTopNode) {
 
 void TCustomLazyExplorerTree::RebuildAndRestoreView(bool restoreTopNode) {
     TLETPersistent& view = Persistent();
-    BeginUpdate();
-    try {
+    InUpdate(*this, [&] {
         RebuildTree();
         view.RestoreTree(*this, true, true, false);
-    } catch (...) {
-        EndUpdate();
-        throw;
-    }
-    EndUpdate();
+    });
     if (restoreTopNode && view.TopNodePIDL)
         if (PLazyNode top = FindNodeByPIDL(view.TopNodePIDL.get())) SetTopNode(top);
 }

@@ -249,8 +249,7 @@ bool TBaseLazyTree::ProcessOLEData(TBaseLazyTree* source, IDataObject* dataObjec
 
     medium.reset();
     bool complete = true;
-    BeginUpdate();
-    try {
+    InUpdate(*this, [&] {
         TNodeWatch watchTarget(this, &targetNode);
         while (chunks.Position() < chunks.Size()) {
             if (!targetNode) break;   // a handler deleted the target
@@ -275,11 +274,7 @@ bool TBaseLazyTree::ProcessOLEData(TBaseLazyTree* source, IDataObject* dataObjec
             DoNodeCopied(node);
             NotifyStructureChange(node, crNodeCopied);
         }
-    } catch (...) {
-        EndUpdate();
-        throw;
-    }
-    EndUpdate();
+    });
     return complete;
 }
 

@@ -47,16 +47,11 @@ void TBaseLazyTree::SelectFocusedAfterKey(PLazyNode oldFocused, PLazyNode newFoc
         AddToSelectionRange(anchor, newFocused, false);
         if (anchor && (anchor->States & vsSelected)) rangeAnchor_ = anchor;
     } else if (!(shift & ssCtrl)) {
-        BeginUpdate();
-        try {
+        InUpdate(*this, [&] {
             if (selectionCount_ == 1 && oldFocused && (oldFocused->States & vsSelected)) RemoveFromSelection(oldFocused);
             else ClearSelection();
             AddToSelection(newFocused);
-        } catch (...) {
-            EndUpdate();
-            throw;
-        }
-        EndUpdate();
+        });
         rangeAnchor_ = newFocused;
     }
     InvalidateNode(newFocused);
@@ -387,14 +382,9 @@ void TBaseLazyTree::IncrementalSearchChar(WORD charCode) {
     }
     if (found) {
         TNodeWatch watchFound(this, &found);
-        BeginUpdate();
-        try {
+        InUpdate(*this, [&] {
             ClearSelection();
-        } catch (...) {
-            EndUpdate();
-            throw;
-        }
-        EndUpdate();
+        });
         if (found) SetFocusedNode(found);
         if (found) {
             AddToSelection(found);

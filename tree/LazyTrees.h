@@ -8,6 +8,7 @@
 #include "framework/Controls.h"
 #include "framework/Menus.h"
 #include "framework/Stream.h"
+#include "framework/UpdateScope.h"
 #include "tree/LazyTreeTypes.h"
 #include "tree/LazyTreeProperties.h"
 #include "tree/LazyTreeHeader.h"
