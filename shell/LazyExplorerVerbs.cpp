@@ -31,19 +31,13 @@ class TCutDataObject final : public IDataObject {
 public:
     explicit TCutDataObject(ComPtr<IDataObject> shell) : shell_(std::move(shell)) {}
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (iid == IID_IUnknown || iid == IID_IDataObject) {
-            *out = static_cast<IDataObject*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
+        return QuerySingleInterface(static_cast<IDataObject*>(this), IID_IDataObject, iid, out);
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(::InterlockedIncrement(&refs_)); }
+    ULONG STDMETHODCALLTYPE AddRef() override { return refs_.Add(); }
     ULONG STDMETHODCALLTYPE Release() override {
-        LONG left = ::InterlockedDecrement(&refs_);
+        ULONG left = refs_.Drop();
         if (left == 0) delete this;
-        return ULONG(left);
+        return left;
     }
     HRESULT STDMETHODCALLTYPE GetData(FORMATETC* format, STGMEDIUM* medium) override {
         if (!IsEffect(format)) return shell_->GetData(format, medium);
@@ -78,7 +72,7 @@ private:
     static bool IsEffect(const FORMATETC* format) {
         return format && format->cfFormat == PreferredEffectFormat().cfFormat && (format->tymed & TYMED_HGLOBAL);
     }
-    LONG refs_ = 1;
+    TComRefCount refs_;
     ComPtr<IDataObject> shell_;
 };
 
