@@ -540,34 +540,27 @@ void TCustomControl::Paint() {
 }
 
 bool TCustomControl::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
-    if (msg == WM_PRINTCLIENT) {
-        // Paints into a DC the caller owns (snapshots, animation).
-        canvas_.SetHandle(reinterpret_cast<HDC>(wParam));
-        canvas_.Font = font_;
-        try {
-            Paint();
-        } catch (...) {
-            canvas_.SetHandle(nullptr);
-            throw;
-        }
-        canvas_.SetHandle(nullptr);
-        result = 0;
-        return true;
-    }
-    if (msg == WM_PAINT) {
-        PAINTSTRUCT ps;
-        HDC dc = ::BeginPaint(handle_, &ps);
+    // The canvas draws into the DC for the one call and lets it go however Paint ends.
+    auto paintInto = [this](HDC dc) {
         canvas_.SetHandle(dc);
         canvas_.Font = font_;
         try {
             Paint();
         } catch (...) {
             canvas_.SetHandle(nullptr);
-            ::EndPaint(handle_, &ps);
             throw;
         }
         canvas_.SetHandle(nullptr);
-        ::EndPaint(handle_, &ps);
+    };
+    if (msg == WM_PRINTCLIENT) {
+        // Paints into a DC the caller owns (snapshots, animation).
+        paintInto(reinterpret_cast<HDC>(wParam));
+        result = 0;
+        return true;
+    }
+    if (msg == WM_PAINT) {
+        PaintScope paint(handle_);
+        paintInto(paint.dc());
         result = 0;
         return true;
     }

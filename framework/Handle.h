@@ -117,6 +117,13 @@ struct VirtualMemoryTraits {
     static Raw invalid() { return nullptr; }
     static void close(Raw p) { ::VirtualFree(p, 0, MEM_RELEASE); }
 };
+// A window's theme data (OpenThemeData). The theme library is bound at run
+// time (framework/Themes.h), so closing goes through that binding.
+struct ThemeTraits {
+    using Raw = HANDLE;   // HTHEME without pulling in uxtheme.h here
+    static Raw invalid() { return nullptr; }
+    static void close(Raw h);
+};
 template <class T> struct GdiTraits {
     using Raw = T;
     static Raw invalid() { return nullptr; }
@@ -136,6 +143,7 @@ using LocalMemory = UniqueHandle<LocalTraits>;
 using ChangeNotifyHandle = UniqueHandle<ChangeNotifyTraits>;
 using BstrHandle = UniqueHandle<BstrTraits>;
 using VirtualMemory = UniqueHandle<VirtualMemoryTraits>;
+using ThemeHandle = UniqueHandle<ThemeTraits>;
 template <class T> using GdiObject = UniqueHandle<GdiTraits<T>>;
 using FontHandle = GdiObject<HFONT>;
 using BrushHandle = GdiObject<HBRUSH>;
@@ -194,6 +202,38 @@ public:
 private:
     HDC dc_;
     HGDIOBJ old_;
+};
+
+// Global memory locked for a scope (GlobalLock) and unlocked when the scope
+// ends, however it ends. The pointer is null when the lock failed.
+class GlobalLockScope {
+public:
+    explicit GlobalLockScope(HGLOBAL memory) : memory_(memory), p_(memory ? ::GlobalLock(memory) : nullptr) {}
+    GlobalLockScope(const GlobalLockScope&) = delete;
+    GlobalLockScope& operator=(const GlobalLockScope&) = delete;
+    ~GlobalLockScope() { if (p_) ::GlobalUnlock(memory_); }
+    void* get() const { return p_; }
+    template <class T> T* as() const { return static_cast<T*>(p_); }
+    explicit operator bool() const { return p_ != nullptr; }
+private:
+    HGLOBAL memory_;
+    void* p_;
+};
+
+// The painting of a window's invalid part: BeginPaint for the scope, EndPaint
+// when it ends, however it ends.
+class PaintScope {
+public:
+    explicit PaintScope(HWND wnd) : wnd_(wnd), dc_(::BeginPaint(wnd, &ps_)) {}
+    PaintScope(const PaintScope&) = delete;
+    PaintScope& operator=(const PaintScope&) = delete;
+    ~PaintScope() { ::EndPaint(wnd_, &ps_); }
+    HDC dc() const { return dc_; }
+    const RECT& rect() const { return ps_.rcPaint; }
+private:
+    HWND wnd_;
+    PAINTSTRUCT ps_{};
+    HDC dc_;
 };
 
 // Owning COM interface pointer.

@@ -69,10 +69,8 @@ void THintWindow::Paint(HDC dc) {
 bool THintWindow::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
     switch (msg) {
     case WM_PAINT: {
-        PAINTSTRUCT ps;
-        HDC dc = ::BeginPaint(handle_, &ps);
-        Paint(dc);
-        ::EndPaint(handle_, &ps);
+        PaintScope paint(handle_);
+        Paint(paint.dc());
         result = 0;
         return true;
     }

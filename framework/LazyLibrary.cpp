@@ -5,6 +5,7 @@ namespace krv {
 HMODULE TLazyLibrary::Module() {
     std::lock_guard<std::mutex> guard(lock_);
     if (!module_) {
+        tried_ = true;
         module_ = ::LoadLibraryA(name_);
         if (!module_)
             throw Exception(Format("Unable to load %s: %s", name_, SysErrorMessage(::GetLastError()).c_str()));
@@ -20,6 +21,20 @@ FARPROC TLazyLibrary::Proc(const char* entry) {
     return p;
 }
 
+HMODULE TLazyLibrary::TryModule() {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (!module_ && !tried_) {
+        tried_ = true;
+        module_ = ::LoadLibraryA(name_);
+    }
+    return module_;
+}
+
+FARPROC TLazyLibrary::TryProc(const char* entry) {
+    HMODULE module = TryModule();
+    return module ? ::GetProcAddress(module, entry) : nullptr;
+}
+
 TLazyLibrary& CommonDialogsLibrary() {
     static TLazyLibrary library("comdlg32.dll");
     return library;
@@ -32,6 +47,11 @@ TLazyLibrary& VersionLibrary() {
 
 TLazyLibrary& MultimediaLibrary() {
     static TLazyLibrary library("winmm.dll");
+    return library;
+}
+
+TLazyLibrary& ThemeLibrary() {
+    static TLazyLibrary library("uxtheme.dll");
     return library;
 }
 

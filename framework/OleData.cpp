@@ -8,10 +8,9 @@ HGLOBAL GlobalFromBytes(const void* data, size_t size) {
     GlobalHandle memory(::GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT | GMEM_SHARE, size ? size : 1));
     if (!memory) return nullptr;
     if (size) {
-        void* p = ::GlobalLock(memory.get());
-        if (!p) return nullptr;
-        std::memcpy(p, data, size);
-        ::GlobalUnlock(memory.get());
+        GlobalLockScope lock(memory.get());
+        if (!lock) return nullptr;
+        std::memcpy(lock.get(), data, size);
     }
     return memory.release();
 }
@@ -21,10 +20,12 @@ HRESULT CopyStgMedium(const STGMEDIUM& source, STGMEDIUM& dest) {
     switch (source.tymed) {
     case TYMED_HGLOBAL: {
         SIZE_T size = ::GlobalSize(source.hGlobal);
-        const void* p = ::GlobalLock(source.hGlobal);
-        if (!p && size) return E_OUTOFMEMORY;
-        HGLOBAL copy = GlobalFromBytes(p, size);
-        if (p) ::GlobalUnlock(source.hGlobal);
+        HGLOBAL copy;
+        {
+            GlobalLockScope lock(source.hGlobal);
+            if (!lock && size) return E_OUTOFMEMORY;
+            copy = GlobalFromBytes(lock.get(), size);
+        }
         if (!copy) return E_OUTOFMEMORY;
         dest.tymed = TYMED_HGLOBAL;
         dest.hGlobal = copy;

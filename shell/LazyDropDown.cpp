@@ -64,65 +64,6 @@ void GripTriangle(const RECT& g, TGripCorner corner, POINT p[3]) {
     }
 }
 
-// ---------------------------------------------------------------- themes
-
-struct TUxTheme::Api {
-    ModuleHandle lib;
-    HANDLE(WINAPI* open)(HWND, LPCWSTR) = nullptr;
-    HRESULT(WINAPI* close)(HANDLE) = nullptr;
-    HRESULT(WINAPI* draw)(HANDLE, HDC, int, int, const RECT*, const RECT*) = nullptr;
-    HRESULT(WINAPI* content)(HANDLE, HDC, int, int, const RECT*, RECT*) = nullptr;
-    HRESULT(WINAPI* icon)(HANDLE, HDC, int, int, const RECT*, HIMAGELIST, int) = nullptr;
-    BOOL(WINAPI* active)() = nullptr;
-};
-
-const TUxTheme::Api& TUxTheme::Functions() {
-    static const Api api = [] {
-        Api a;
-        a.lib.reset(::LoadLibraryA("uxtheme.dll"));
-        if (!a.lib) return a;
-        auto get = [&](const char* name) { return reinterpret_cast<void*>(::GetProcAddress(a.lib.get(), name)); };
-        a.open = reinterpret_cast<decltype(a.open)>(get("OpenThemeData"));
-        a.close = reinterpret_cast<decltype(a.close)>(get("CloseThemeData"));
-        a.draw = reinterpret_cast<decltype(a.draw)>(get("DrawThemeBackground"));
-        a.content = reinterpret_cast<decltype(a.content)>(get("GetThemeBackgroundContentRect"));
-        a.icon = reinterpret_cast<decltype(a.icon)>(get("DrawThemeIcon"));
-        a.active = reinterpret_cast<decltype(a.active)>(get("IsThemeActive"));
-        return a;
-    }();
-    return api;
-}
-
-TUxTheme::TUxTheme() = default;
-TUxTheme::~TUxTheme() { Close(); }
-
-bool TUxTheme::Open(HWND wnd, const wchar_t* classList) {
-    Close();
-    const Api& a = Functions();
-    if (a.open && a.close && a.draw && a.content && a.active && a.active()) theme_ = a.open(wnd, classList);
-    return theme_ != nullptr;
-}
-
-void TUxTheme::Close() {
-    if (theme_) Functions().close(theme_);
-    theme_ = nullptr;
-}
-
-void TUxTheme::Draw(HDC dc, int part, int state, const RECT& r) const {
-    if (theme_) Functions().draw(theme_, dc, part, state, &r, nullptr);
-}
-
-RECT TUxTheme::ContentRect(HDC dc, int part, int state, const RECT& r) const {
-    RECT out = r;
-    if (theme_) Functions().content(theme_, dc, part, state, &r, &out);
-    return out;
-}
-
-void TUxTheme::DrawIcon(HDC dc, int part, int state, const RECT& r, HIMAGELIST images, int index) const {
-    if (theme_ && Functions().icon) Functions().icon(theme_, dc, part, state, &r, images, index);
-    else ::ImageList_Draw(images, index, dc, r.left, r.top, ILD_NORMAL);
-}
-
 // ---------------------------------------------------------------- the grip
 
 TSizeGrabber::TSizeGrabber(TDropDownWnd* dropDown) : TCustomControl(dropDown), dropDown_(dropDown) {
@@ -148,7 +89,7 @@ void TSizeGrabber::PaintGrip(HDC dc, const RECT& r) {
     SelectObjectScope select(mem.get(), bmp.get());
     RECT local{0, 0, w, h};
     ::FillRect(mem.get(), &local, ::GetSysColorBrush(COLOR_BTNFACE));
-    TUxTheme theme;
+    TTheme theme;
     if (dropDown_->Options().Contains(poThemeAware) && theme.Open(Handle(), L"status"))
         theme.Draw(mem.get(), SP_GRIPPER, 0, local);
     else
@@ -479,11 +420,9 @@ bool TDropDownWnd::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT
         return true;
     case WM_PAINT: {
         // What the children leave uncovered: beside the grip's triangle, under a hidden bar.
-        PAINTSTRUCT ps;
-        HDC dc = ::BeginPaint(Handle(), &ps);
+        PaintScope paint(Handle());
         BrushHandle back(::CreateSolidBrush(ColorToRGB(color_)));
-        ::FillRect(dc, &ps.rcPaint, back.get());
-        ::EndPaint(Handle(), &ps);
+        ::FillRect(paint.dc(), &paint.rect(), back.get());
         result = 0;
         return true;
     }

@@ -41,26 +41,6 @@ enum TGripCorner { gcBottomRight, gcTopRight, gcBottomLeft, gcTopLeft };
 TGripCorner GripCorner(bool openedBelow, bool rightToLeft);
 void GripTriangle(const RECT& grip, TGripCorner corner, POINT points[3]);
 
-// Visual-style drawing through uxtheme.dll when it is there and active.
-class TUxTheme {
-public:
-    TUxTheme();
-    ~TUxTheme();
-    TUxTheme(const TUxTheme&) = delete;
-    TUxTheme& operator=(const TUxTheme&) = delete;
-    // Opens (or reopens) the class's data for the window; false without styles.
-    bool Open(HWND wnd, const wchar_t* classList);
-    void Close();
-    bool Active() const { return theme_ != nullptr; }
-    void Draw(HDC dc, int part, int state, const RECT& r) const;
-    RECT ContentRect(HDC dc, int part, int state, const RECT& r) const;
-    void DrawIcon(HDC dc, int part, int state, const RECT& r, HIMAGELIST images, int index) const;
-private:
-    struct Api;
-    static const Api& Functions();
-    HANDLE theme_ = nullptr;
-};
-
 class TDropDownWnd;
 
 // The size grip in a corner of the drop-down; dragging it resizes the window.

@@ -47,15 +47,6 @@ int ShellColumnWidth(TNamespace* folder, int column) {
     return width < 0 ? 120 : width;
 }
 
-class TWaitCursorScope {
-public:
-    explicit TWaitCursorScope(TCustomLazyExplorerTree* tree) : tree_(tree) { tree_->WaitCursor(true); }
-    ~TWaitCursorScope() { tree_->WaitCursor(false); }
-    TWaitCursorScope(const TWaitCursorScope&) = delete;
-    TWaitCursorScope& operator=(const TWaitCursorScope&) = delete;
-private:
-    TCustomLazyExplorerTree* tree_;
-};
 } // namespace
 
 // ---- the column class ----------------------------------------------------------------
@@ -295,19 +286,18 @@ void TCustomLazyExplorerTree::SetColumnDetails(TColumnDetails value) {
 void TCustomLazyExplorerTree::BuildColumns() {
     if (!HandleAllocated() || columnDetails_ == cdUser) return;
     bool wasBuilding = std::exchange(buildingColumns_, true);
-    BeginUpdate();
     try {
-        Header().Columns().Clear();
-        shellColumnCount_ = 0;
-        Header().SetOptions(Header().Options() + hoVisible);
-        if (columnDetails_ == cdLETColumns) BuildLETColumns();
-        else BuildShellColumns();
+        InUpdate(*this, [&] {
+            Header().Columns().Clear();
+            shellColumnCount_ = 0;
+            Header().SetOptions(Header().Options() + hoVisible);
+            if (columnDetails_ == cdLETColumns) BuildLETColumns();
+            else BuildShellColumns();
+        });
     } catch (...) {
-        EndUpdate();
         buildingColumns_ = wasBuilding;
         throw;
     }
-    EndUpdate();
     buildingColumns_ = wasBuilding;
     // The header and the scroll bars are drawn in the frame, which a change of
     // both at once otherwise leaves unpainted.
@@ -418,7 +408,7 @@ void TCustomLazyExplorerTree::DoHeaderClick(TColumnIndex column, TMouseButton bu
                                             int y) {
     TCustomLazyStringTree::DoHeaderClick(column, button, shift, x, y);
     if (button == mbRight || !Header().Columns().IsColumnIndexValid(column)) return;
-    TWaitCursorScope wait(this);
+    TWaitCursorScope wait(*this);
     if (shift & (ssCtrl | ssShift)) {
         PLazyNode top = GetFirst();
         TColumnManager* manager = ColumnManagerOf(top);

@@ -7,6 +7,7 @@
 #include "shell/LazyChangeLinks.h"
 #include "shell/LazyPopupDropDowns.h"
 #include "shell/WideControls.h"
+#include "framework/Themes.h"
 #include <functional>
 #include <memory>
 #include <string>
@@ -131,7 +132,7 @@ private:
     bool themeAware_ = true;
     bool hot_ = false, pressed_ = false, pressedAway_ = false, tracking_ = false;
     bool notifierRegistered_ = false;
-    TUxTheme theme_, comboTheme_, buttonTheme_;
+    TTheme theme_, comboTheme_, buttonTheme_;
     TPopupExplorerOptions explorerOptions_;
     TPopupAutoCompleteOptions autoCompleteOptions_;
 };

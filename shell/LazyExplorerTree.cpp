@@ -245,9 +245,8 @@ bool TCustomLazyExplorerTree::CanExpandFolder(PLazyNode node) {
 int TCustomLazyExplorerTree::ExpandNamespaceFolder(PLazyNode node) {
     if (!node) return 0;
     if (!CanExpandFolder(node)) return int(node->ChildCount);
-    WaitCursor(true);
-    BeginUpdate();
-    try {
+    TWaitCursorScope wait(*this);
+    return InUpdate(*this, [&] {
         TNamespace* ns;
         std::vector<TNamespace*> accepted;
         TChildOrderVerdict order;
@@ -284,15 +283,8 @@ int TCustomLazyExplorerTree::ExpandNamespaceFolder(PLazyNode node) {
                                : ChildrenInOrder(node);
             if (!inOrder) Sort(node, Header().SortColumn(), Header().SortDirection(), false);
         }
-    } catch (...) {
-        EndUpdate();
-        WaitCursor(false);
-        throw;
-    }
-    int result = int(node->ChildCount);
-    EndUpdate();
-    WaitCursor(false);
-    return result;
+        return int(node->ChildCount);
+    });
 }
 
 std::unique_ptr<TChildOrderThread> TCustomLazyExplorerTree::StartChildOrderThread(TNamespace* folder) {
@@ -614,8 +606,7 @@ void TCustomLazyExplorerTree::RefreshNode(PLazyNode node) {
     // The view below the node, by items: its nodes are about to be made anew.
     TLETPersistent& view = Persistent();
     view.SaveTree(*this, true, true, node);
-    BeginUpdate();
-    try {
+    InUpdate(*this, [&] {
         DeleteChildren(node, true);
         ns->Invalidate(true);
         if (node != root_)
@@ -623,11 +614,7 @@ void TCustomLazyExplorerTree::RefreshNode(PLazyNode node) {
         bool wasBrowsing = std::exchange(browsing_, true);
         view.RestoreTree(*this, true, true, false);
         browsing_ = wasBrowsing;
-    } catch (...) {
-        EndUpdate();
-        throw;
-    }
-    EndUpdate();
+    });
     if (node != root_) InvalidateNode(node);
 }
 

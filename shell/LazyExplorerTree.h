@@ -557,6 +557,17 @@ private:
 
 // The published folder tree and list view; each follows the other through
 // change links (LazyExplorerListview.cpp).
+// The hourglass of a tree for a scope, however the scope ends.
+class TWaitCursorScope {
+public:
+    explicit TWaitCursorScope(TCustomLazyExplorerTree& tree) : tree_(tree) { tree_.WaitCursor(true); }
+    ~TWaitCursorScope() { tree_.WaitCursor(false); }
+    TWaitCursorScope(const TWaitCursorScope&) = delete;
+    TWaitCursorScope& operator=(const TWaitCursorScope&) = delete;
+private:
+    TCustomLazyExplorerTree& tree_;
+};
+
 class TLazyExplorerViews : public TCustomLazyExplorerTree {
 public:
     using TCustomLazyExplorerTree::TCustomLazyExplorerTree;

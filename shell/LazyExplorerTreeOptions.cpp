@@ -285,8 +285,7 @@ void TCustomLazyExplorerTree::SetRootFolderCustomPIDL(LPCITEMIDLIST pidl) {
 
 void TCustomLazyExplorerTree::RebuildTree() {
     if (rebuildLock_ > 0 || IsLoading() || !rootNamespace_ || !active_) return;
-    BeginUpdate();
-    try {
+    InUpdate(*this, [&] {
         ClearAll();
         FreeNodeData(root_);
         if (!FolderOption(toHideRootFolder)) {
@@ -301,11 +300,7 @@ void TCustomLazyExplorerTree::RebuildTree() {
             data->ColumnManager = new TColumnManager(this);
             ExpandNamespaceFolder(root_);
         }
-    } catch (...) {
-        EndUpdate();
-        throw;
-    }
-    EndUpdate();
+    });
     if (PLazyNode first = GetFirst()) SetFocusedNode(first);
     SyncLinkedControls();
     DoRootRebuild();

@@ -3,6 +3,7 @@
 // table, renaming through the shell, New Folder, opening items, text
 // colours and hints.
 #include "shell/LazyExplorerTree.h"
+#include "framework/OleData.h"
 #include "shell/LazyExplorerViews.h"
 #include "shell/LazyIconThread.h"
 #include "shell/ShellClipFormats.h"
@@ -16,12 +17,8 @@ namespace krv {
 namespace {
 
 HGLOBAL MoveEffect() {
-    GlobalHandle memory(::GlobalAlloc(GMEM_MOVEABLE, sizeof(DWORD)));
-    auto* effect = memory ? static_cast<DWORD*>(::GlobalLock(memory.get())) : nullptr;
-    if (!effect) return nullptr;
-    *effect = DROPEFFECT_MOVE;
-    ::GlobalUnlock(memory.get());
-    return memory.release();
+    const DWORD effect = DROPEFFECT_MOVE;
+    return GlobalFromBytes(&effect, sizeof effect);
 }
 
 FORMATETC PreferredEffectFormat() {
@@ -34,19 +31,13 @@ class TCutDataObject final : public IDataObject {
 public:
     explicit TCutDataObject(ComPtr<IDataObject> shell) : shell_(std::move(shell)) {}
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (iid == IID_IUnknown || iid == IID_IDataObject) {
-            *out = static_cast<IDataObject*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
+        return QuerySingleInterface(static_cast<IDataObject*>(this), IID_IDataObject, iid, out);
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(::InterlockedIncrement(&refs_)); }
+    ULONG STDMETHODCALLTYPE AddRef() override { return refs_.Add(); }
     ULONG STDMETHODCALLTYPE Release() override {
-        LONG left = ::InterlockedDecrement(&refs_);
+        ULONG left = refs_.Drop();
         if (left == 0) delete this;
-        return ULONG(left);
+        return left;
     }
     HRESULT STDMETHODCALLTYPE GetData(FORMATETC* format, STGMEDIUM* medium) override {
         if (!IsEffect(format)) return shell_->GetData(format, medium);
@@ -81,7 +72,7 @@ private:
     static bool IsEffect(const FORMATETC* format) {
         return format && format->cfFormat == PreferredEffectFormat().cfFormat && (format->tymed & TYMED_HGLOBAL);
     }
-    LONG refs_ = 1;
+    TComRefCount refs_;
     ComPtr<IDataObject> shell_;
 };
 
@@ -107,16 +98,6 @@ bool PutOnClipboard(TNamespace* target, const TNamespaceArray& items, bool cut) 
     if (cut) data = MarkForMove(std::move(data));
     return SUCCEEDED(::OleSetClipboard(data.get()));
 }
-
-class TWaitCursorScope {
-public:
-    explicit TWaitCursorScope(TCustomLazyExplorerTree& tree) : tree_(tree) { tree_.WaitCursor(true); }
-    ~TWaitCursorScope() { tree_.WaitCursor(false); }
-    TWaitCursorScope(const TWaitCursorScope&) = delete;
-    TWaitCursorScope& operator=(const TWaitCursorScope&) = delete;
-private:
-    TCustomLazyExplorerTree& tree_;
-};
 
 } // namespace
 
@@ -256,15 +237,10 @@ void TCustomLazyExplorerTree::RefreshTree(bool restoreTopNode) {
 
 void TCustomLazyExplorerTree::RebuildAndRestoreView(bool restoreTopNode) {
     TLETPersistent& view = Persistent();
-    BeginUpdate();
-    try {
+    InUpdate(*this, [&] {
         RebuildTree();
         view.RestoreTree(*this, true, true, false);
-    } catch (...) {
-        EndUpdate();
-        throw;
-    }
-    EndUpdate();
+    });
     if (restoreTopNode && view.TopNodePIDL)
         if (PLazyNode top = FindNodeByPIDL(view.TopNodePIDL.get())) SetTopNode(top);
 }

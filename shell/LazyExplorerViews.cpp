@@ -184,17 +184,12 @@ void TLETPersistent::RestoreTree(TCustomLazyExplorerTree& tree, bool restoreSele
                                  bool restoreTopNode) {
     if (Busy()) return;
     TFlagScope restoring(flags_, pfRestoring);
-    tree.BeginUpdate();
-    try {
+    InUpdate(tree, [&] {
         RestoreLeaves(tree);
         if (restoreSelection) RestoreSelection(tree);
         if (restoreFocus && FocusPIDL)
             if (PLazyNode focus = tree.FindNodeByPIDL(FocusPIDL.get())) tree.SetFocusedNode(focus);
-    } catch (...) {
-        tree.EndUpdate();
-        throw;
-    }
-    tree.EndUpdate();
+    });
     if (restoreTopNode && TopNodePIDL)
         if (PLazyNode top = tree.FindNodeByPIDL(TopNodePIDL.get())) tree.SetTopNode(top);
 }

@@ -4,7 +4,6 @@
 #include "shell/SystemVersion.h"
 #include <commctrl.h>
 #include <commoncontrols.h>
-#include <mutex>
 
 namespace krv {
 
@@ -15,14 +14,7 @@ const IID ImageListIID = {0x46EB5926, 0x582E, 0x4017, {0x9F, 0xDF, 0xE8, 0x99, 0
 
 HRESULT SHGetImageList(int imageListKind, REFIID iid, void** list) {
     if (!IsWinNT()) return E_NOTIMPL;
-    using TGetImageList = HRESULT(WINAPI*)(int, REFIID, void**);
-    static std::once_flag once;
-    static ModuleHandle shell32;
-    static TGetImageList fn = nullptr;
-    std::call_once(once, [] {
-        shell32.reset(::LoadLibraryA("shell32.dll"));
-        if (shell32) fn = reinterpret_cast<TGetImageList>(reinterpret_cast<void*>(::GetProcAddress(shell32.get(), MAKEINTRESOURCEA(727))));
-    });
+    auto fn = ShellEntryPoints().SHGetImageList;
     if (!fn) return E_NOTIMPL;
     return fn(imageListKind, iid, list);
 }

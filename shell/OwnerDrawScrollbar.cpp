@@ -86,34 +86,6 @@ void TScrollBarColors::Set(TColor& slot, TColor c) {
     bar_->ColorsChanged();
 }
 
-// ------------------------------------------------------------------- themes
-
-// The system's theme data of the "scrollbar" class, bound late: older
-// systems have no theme library.
-class TCustomOwnerDrawScrollbar::TTheme {
-public:
-    explicit TTheme(HWND wnd) : lib_(::LoadLibraryA("uxtheme.dll")) {
-        if (!lib_) return;
-        auto get = [&](const char* name) { return reinterpret_cast<void*>(::GetProcAddress(lib_.get(), name)); };
-        auto open = reinterpret_cast<HTHEME(WINAPI*)(HWND, LPCWSTR)>(get("OpenThemeData"));
-        close_ = reinterpret_cast<HRESULT(WINAPI*)(HTHEME)>(get("CloseThemeData"));
-        draw_ = reinterpret_cast<HRESULT(WINAPI*)(HTHEME, HDC, int, int, const RECT*, const RECT*)>(
-            get("DrawThemeBackground"));
-        auto active = reinterpret_cast<BOOL(WINAPI*)()>(get("IsThemeActive"));
-        if (open && close_ && draw_ && active && active()) theme_ = open(wnd, L"scrollbar");
-    }
-    ~TTheme() { if (theme_) close_(theme_); }
-    TTheme(const TTheme&) = delete;
-    TTheme& operator=(const TTheme&) = delete;
-    bool Active() const { return theme_ != nullptr; }
-    void Draw(HDC dc, int part, int state, const RECT& r) { draw_(theme_, dc, part, state, &r, nullptr); }
-private:
-    ModuleHandle lib_;
-    HTHEME theme_ = nullptr;
-    HRESULT(WINAPI* close_)(HTHEME) = nullptr;
-    HRESULT(WINAPI* draw_)(HTHEME, HDC, int, int, const RECT*, const RECT*) = nullptr;
-};
-
 // ---------------------------------------------------------------------- bar
 
 TCustomOwnerDrawScrollbar::TCustomOwnerDrawScrollbar(TComponent* owner)
@@ -172,8 +144,8 @@ void TCustomOwnerDrawScrollbar::SetPosition(int position) {
 
 void TCustomOwnerDrawScrollbar::SetOptions(TScrollOptions options) {
     options_ = options;
-    theme_.reset();
-    if ((options_ & soThemeAware) && HandleAllocated()) theme_ = std::make_unique<TTheme>(Handle());
+    theme_.Close();
+    if ((options_ & soThemeAware) && HandleAllocated()) theme_.Open(Handle(), L"scrollbar");
     Invalidate();
 }
 
@@ -287,7 +259,7 @@ void TCustomOwnerDrawScrollbar::EndPress() {
 bool TCustomOwnerDrawScrollbar::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
     switch (msg) {
     case WM_CREATE:
-        if (options_ & soThemeAware) theme_ = std::make_unique<TTheme>(Handle());
+        if (options_ & soThemeAware) theme_.Open(Handle(), L"scrollbar");
         break;
     case WM_THEMECHANGED:
         SetOptions(options_);
@@ -322,7 +294,7 @@ bool TCustomOwnerDrawScrollbar::HandleMessage(UINT msg, WPARAM wParam, LPARAM lP
         result = 0;
         return true;
     case WM_DESTROY:
-        theme_.reset();
+        theme_.Close();
         break;
     default:
         break;
@@ -349,10 +321,10 @@ void TCustomOwnerDrawScrollbar::PaintButton(TScrollPaintCycle cycle, const RECT&
     TScrollPaintState state = StateOf(up ? shUpButton : shDownButton);
     if (IsEmpty(r) || DoScrollCustomPaint(cycle, state, r)) return;
     HDC dc = canvas_.Handle();
-    if (theme_ && theme_->Active()) {
+    if (theme_.Active()) {
         int s = state == psDisabled ? ABS_UPDISABLED : state == psPressed ? ABS_UPPRESSED
                 : state == psHot ? ABS_UPHOT : ABS_UPNORMAL;
-        theme_->Draw(dc, SBP_ARROWBTN, up ? s : s + (ABS_DOWNNORMAL - ABS_UPNORMAL), r);
+        theme_.Draw(dc, SBP_ARROWBTN, up ? s : s + (ABS_DOWNNORMAL - ABS_UPNORMAL), r);
         return;
     }
     UINT flags = up ? DFCS_SCROLLUP : DFCS_SCROLLDOWN;
@@ -370,8 +342,8 @@ void TCustomOwnerDrawScrollbar::PaintTrack(const TScrollBarMetrics& m) {
     TScrollPaintState state = page != shNone ? psPressed : StateOf(shNone);
     if (DoScrollCustomPaint(pcBackground, state, track)) return;
     HDC dc = canvas_.Handle();
-    if (theme_ && theme_->Active()) {
-        theme_->Draw(dc, SBP_UPPERTRACKVERT, SCRBS_NORMAL, track);
+    if (theme_.Active()) {
+        theme_.Draw(dc, SBP_UPPERTRACKVERT, SCRBS_NORMAL, track);
     } else {
         ::FillRect(dc, &track, patternBrush_ ? patternBrush_.get() : BackgroundBrush());
     }
@@ -386,9 +358,9 @@ void TCustomOwnerDrawScrollbar::PaintThumb(const RECT& r) {
     TScrollPaintState state = StateOf(shThumb);
     if (IsEmpty(r) || state == psDisabled || DoScrollCustomPaint(pcThumb, state, r)) return;
     HDC dc = canvas_.Handle();
-    if (theme_ && theme_->Active()) {
+    if (theme_.Active()) {
         int s = state == psScrolling ? SCRBS_PRESSED : state == psHot ? SCRBS_HOT : SCRBS_NORMAL;
-        theme_->Draw(dc, SBP_THUMBBTNVERT, s, r);
+        theme_.Draw(dc, SBP_THUMBBTNVERT, s, r);
         return;
     }
     canvas_.Brush.SetColor(colors_.ThumbButton());

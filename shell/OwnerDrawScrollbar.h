@@ -4,6 +4,7 @@
 // Position; without one it scrolls itself.
 #pragma once
 #include "framework/Controls.h"
+#include "framework/Themes.h"
 #include <functional>
 #include <memory>
 
@@ -107,7 +108,6 @@ protected:
     virtual void DoScroll(int code, int trackPosition = 0);
 
 private:
-    class TTheme;
     void ScrollPart(TScrollHitPart part);
     void EndPress();
     void BuildPattern();
@@ -128,7 +128,7 @@ private:
     int dragOffset_ = 0, lastTrack_ = 0;
     BitmapHandle pattern_;
     BrushHandle patternBrush_;
-    std::unique_ptr<TTheme> theme_;
+    TTheme theme_;
 };
 
 class TOwnerDrawScrollbar : public TCustomOwnerDrawScrollbar {

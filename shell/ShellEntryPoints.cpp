@@ -34,6 +34,7 @@ template <class Fn> void Bind(Fn& slot, const char* module, LPCSTR name) {
 bool LoadLocked() {
     Bind(g_points.ILIsEqual, "shell32.dll", MAKEINTRESOURCEA(21));
     Bind(g_points.ILIsParent, "shell32.dll", MAKEINTRESOURCEA(23));
+    Bind(g_points.SHGetImageList, "shell32.dll", MAKEINTRESOURCEA(727));
     g_points.Ordinal747 = g_resolver("shell32.dll", MAKEINTRESOURCEA(747));
     Bind(g_points.AnimateWindow, "user32.dll", "AnimateWindow");
     g_loaded = true;

@@ -18,6 +18,7 @@ FARPROC ResolveProc(const char* module, LPCSTR name);
 struct TShellEntryPoints {
     BOOL(WINAPI* ILIsEqual)(LPCITEMIDLIST, LPCITEMIDLIST) = nullptr;               // shell32 #21
     BOOL(WINAPI* ILIsParent)(LPCITEMIDLIST, LPCITEMIDLIST, BOOL) = nullptr;        // shell32 #23
+    HRESULT(WINAPI* SHGetImageList)(int, REFIID, void**) = nullptr;                // shell32 #727
     FARPROC Ordinal747 = nullptr;                                                  // shell32 #747, never called
     BOOL(WINAPI* AnimateWindow)(HWND, DWORD, DWORD) = nullptr;                     // user32
 };

@@ -3,6 +3,7 @@
 #include "tree/LazyStringTree.h"
 #include "tree/LazyTreeDrawing.h"
 #include "tree/LazyTreeGlobals.h"
+#include "framework/OleData.h"
 #include "framework/SysUtils.h"
 #include <algorithm>
 #include <cmath>
@@ -243,17 +244,6 @@ int ScreenPixelsPerInch() {
     return ppi > 0 ? ppi : 96;
 }
 
-// Movable, zero-filled, shareable memory holding the bytes.
-HGLOBAL GlobalCopy(const void* data, size_t size) {
-    HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT | GMEM_SHARE, size);
-    if (!memory) return nullptr;
-    if (void* p = ::GlobalLock(memory)) {
-        std::memcpy(p, data, size);
-        ::GlobalUnlock(memory);
-    }
-    return memory;
-}
-
 } // namespace
 
 std::string ListSeparator() {
@@ -407,11 +397,11 @@ std::string TCustomLazyStringTree::ExportRtf(TLTExportSource source) {
 }
 
 HGLOBAL TCustomLazyStringTree::RenderClipboardFormat(CLIPFORMAT format, TLTExportSource source) {
-    auto bytes = [](const std::string& s) { return s.empty() ? nullptr : GlobalCopy(s.c_str(), s.size() + 1); };
+    auto bytes = [](const std::string& s) { return s.empty() ? nullptr : GlobalFromBytes(s.c_str(), s.size() + 1); };
     if (format == CF_TEXT) return bytes(ExportText(source, "\t"));
     if (format == CF_UNICODETEXT) {
         std::wstring s = ExportUnicode(source, L"\t");
-        return s.empty() ? nullptr : GlobalCopy(s.c_str(), (s.size() + 1) * sizeof(wchar_t));
+        return s.empty() ? nullptr : GlobalFromBytes(s.c_str(), (s.size() + 1) * sizeof(wchar_t));
     }
     InitializeGlobalStructures();
     std::string description, treeClass;

@@ -22,13 +22,16 @@ bool ReadTreeData(const STGMEDIUM& medium, TMemoryStream& out) {
     if (medium.tymed == TYMED_HGLOBAL) {
         SIZE_T blockSize = ::GlobalSize(medium.hGlobal);
         if (blockSize < 4) return false;
-        const auto* p = static_cast<const uint8_t*>(::GlobalLock(medium.hGlobal));
-        if (!p) return false;
-        uint32_t count;
-        std::memcpy(&count, p, 4);
-        bool fits = count <= blockSize - 4;
-        if (fits) out.WriteBuffer(p + 4, count);
-        ::GlobalUnlock(medium.hGlobal);
+        bool fits;
+        {
+            GlobalLockScope lock(medium.hGlobal);
+            const auto* p = lock.as<const uint8_t>();
+            if (!p) return false;
+            uint32_t count;
+            std::memcpy(&count, p, 4);
+            fits = count <= blockSize - 4;
+            if (fits) out.WriteBuffer(p + 4, count);
+        }
         out.SetPosition(0);
         return fits;
     }
@@ -172,10 +175,14 @@ TBaseLazyTree* TBaseLazyTree::GetTreeFromDataObject(IDataObject* dataObject) {
     StgMediumOwner medium;
     if (FAILED(dataObject->GetData(&format, medium.put())) || medium.get().tymed != TYMED_HGLOBAL) return nullptr;
     if (::GlobalSize(medium.get().hGlobal) < 8) return nullptr;
-    const auto* p = static_cast<const uint32_t*>(::GlobalLock(medium.get().hGlobal));
-    if (!p) return nullptr;
-    uint32_t process = p[0], tree = p[1];
-    ::GlobalUnlock(medium.get().hGlobal);
+    uint32_t process, tree;
+    {
+        GlobalLockScope lock(medium.get().hGlobal);
+        const auto* p = lock.as<const uint32_t>();
+        if (!p) return nullptr;
+        process = p[0];
+        tree = p[1];
+    }
     if (process != ::GetCurrentProcessId()) return nullptr;
     // Anything in this process can hand out such an object: only a live tree counts.
     auto* candidate = reinterpret_cast<TBaseLazyTree*>(uintptr_t(tree));
@@ -242,8 +249,7 @@ bool TBaseLazyTree::ProcessOLEData(TBaseLazyTree* source, IDataObject* dataObjec
 
     medium.reset();
     bool complete = true;
-    BeginUpdate();
-    try {
+    InUpdate(*this, [&] {
         TNodeWatch watchTarget(this, &targetNode);
         while (chunks.Position() < chunks.Size()) {
             if (!targetNode) break;   // a handler deleted the target
@@ -268,11 +274,7 @@ bool TBaseLazyTree::ProcessOLEData(TBaseLazyTree* source, IDataObject* dataObjec
             DoNodeCopied(node);
             NotifyStructureChange(node, crNodeCopied);
         }
-    } catch (...) {
-        EndUpdate();
-        throw;
-    }
-    EndUpdate();
+    });
     return complete;
 }
 

@@ -391,14 +391,6 @@ BITMAPINFO Dib32Info(int width, int height) {
     return bi;
 }
 
-bool ThemesActive() {
-    HMODULE ux = ::GetModuleHandleA("uxtheme.dll");
-    if (!ux) return false;
-    auto active = reinterpret_cast<BOOL(WINAPI*)()>(reinterpret_cast<void*>(::GetProcAddress(ux, "IsThemeActive")));
-    auto app = reinterpret_cast<BOOL(WINAPI*)()>(reinterpret_cast<void*>(::GetProcAddress(ux, "IsAppThemed")));
-    return active && app && active() && app();
-}
-
 BitmapHandle CreateDib32(int width, int height, void** bits) {
     BITMAPINFO bi = Dib32Info(width, height);
     void* p = nullptr;

@@ -3,6 +3,9 @@
 // output for systems without it, and shortening a text with an ellipsis.
 #pragma once
 #include "framework/ComCtrls.h"
+// ThemesActive: the tree draws its own look either way; tsUseThemes only
+// tells the parts that follow the system's style.
+#include "framework/Themes.h"
 #include "tree/LazyTreeTypes.h"
 #include <cstdint>
 #include <memory>
@@ -89,10 +92,6 @@ private:
     uint32_t* bits_ = nullptr;
     int width_ = 0, height_ = 0;
 };
-
-// Whether the system draws with a visual style now. The tree draws its own
-// look either way; tsUseThemes only tells the parts that follow the style.
-bool ThemesActive();
 
 RECT NormalizeRect(RECT r);
 // System colours resolved; clNoColor becomes CLR_NONE.

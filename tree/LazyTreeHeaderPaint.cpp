@@ -5,6 +5,7 @@
 #include "tree/LazyTreeDragImage.h"
 #include "tree/LazyTrees.h"
 #include "tree/LazyTreeDrawing.h"
+#include "framework/Themes.h"
 #include <algorithm>
 
 namespace krv {
@@ -13,31 +14,6 @@ namespace {
 
 constexpr int kSortGlyphWidth = 8;
 constexpr int kSortGlyphHeight = 4;
-
-// The header theme is reached through uxtheme.dll when it is there, so the
-// program runs where themes are not offered.
-class HeaderTheme {
-public:
-    explicit HeaderTheme(HWND wnd) {
-        ux_ = ::GetModuleHandleA("uxtheme.dll");
-        if (!ux_) return;
-        open_ = reinterpret_cast<HANDLE(WINAPI*)(HWND, LPCWSTR)>(reinterpret_cast<void*>(::GetProcAddress(ux_, "OpenThemeData")));
-        close_ = reinterpret_cast<HRESULT(WINAPI*)(HANDLE)>(reinterpret_cast<void*>(::GetProcAddress(ux_, "CloseThemeData")));
-        draw_ = reinterpret_cast<HRESULT(WINAPI*)(HANDLE, HDC, int, int, const RECT*, const RECT*)>(
-            reinterpret_cast<void*>(::GetProcAddress(ux_, "DrawThemeBackground")));
-        if (open_ && close_ && draw_) theme_ = open_(wnd, L"HEADER");
-    }
-    ~HeaderTheme() { if (theme_) close_(theme_); }
-    HeaderTheme(const HeaderTheme&) = delete;
-    HeaderTheme& operator=(const HeaderTheme&) = delete;
-    bool Draw(HDC dc, int part, int state, RECT r) { return theme_ && SUCCEEDED(draw_(theme_, dc, part, state, &r, nullptr)); }
-private:
-    HMODULE ux_ = nullptr;
-    HANDLE theme_ = nullptr;
-    HANDLE(WINAPI* open_)(HWND, LPCWSTR) = nullptr;
-    HRESULT(WINAPI* close_)(HANDLE) = nullptr;
-    HRESULT(WINAPI* draw_)(HANDLE, HDC, int, int, const RECT*, const RECT*) = nullptr;
-};
 
 void Fill(HDC dc, RECT r, TColor color) {
     BrushHandle brush(::CreateSolidBrush(ColorToRGB(color)));
@@ -68,7 +44,7 @@ bool PaintFace(HDC dc, TLTHeaderStyle style, RECT r, bool hover, bool pressed, b
     case hsXPStyle:
     default: {
         if (themed) {
-            HeaderTheme theme(wnd);
+            TTheme theme(wnd, L"HEADER");
             if (theme.Draw(dc, 1 /* HP_HEADERITEM */, pressed ? 3 : hover ? 2 : 1, r)) return false;
         }
         Fill(dc, r, pressed ? 0xD8DFDE : hover ? 0xDBEAEB : 0xF3F8FA);

@@ -47,16 +47,11 @@ void TBaseLazyTree::SelectFocusedAfterKey(PLazyNode oldFocused, PLazyNode newFoc
         AddToSelectionRange(anchor, newFocused, false);
         if (anchor && (anchor->States & vsSelected)) rangeAnchor_ = anchor;
     } else if (!(shift & ssCtrl)) {
-        BeginUpdate();
-        try {
+        InUpdate(*this, [&] {
             if (selectionCount_ == 1 && oldFocused && (oldFocused->States & vsSelected)) RemoveFromSelection(oldFocused);
             else ClearSelection();
             AddToSelection(newFocused);
-        } catch (...) {
-            EndUpdate();
-            throw;
-        }
-        EndUpdate();
+        });
         rangeAnchor_ = newFocused;
     }
     InvalidateNode(newFocused);
@@ -65,138 +60,157 @@ void TBaseLazyTree::SelectFocusedAfterKey(PLazyNode oldFocused, PLazyNode newFoc
 void TBaseLazyTree::HandleKeyDown(WORD& key, TShiftState shift) {
     if (!DoKeyAction(key, shift)) return;
     if (states_.Contains(tsKeyCheckPending) && key != VK_SPACE) EndPendingCheck(false);
-    bool ctrl = shift & ssCtrl, shiftKey = shift & ssShift, alt = shift & ssAlt;
-    bool searching = states_.Contains(tsIncrementalSearching);
+    if (IsNavigationKey(key)) HandleNavigationKey(key, shift);
+    else HandleCommandKey(key, shift);
+}
 
-    if (IsNavigationKey(key)) {
-        if (key == VK_BACK && searching) {
-            DoStateChange(tsIncrementalSearchPending);
-            return;
-        }
-        if (!rangeAnchor_) rangeAnchor_ = GetFirstSelected() ? GetFirstSelected() : GetFirstNoInit();
-        PLazyNode old = focusedNode_;
-        PLazyNode target = nullptr;
-        int clientHeight = ClientHeight();
-        switch (key) {
-        case VK_BACK:
-            if (old && old->Parent != root_) target = old->Parent;
-            break;
-        case VK_TAB: {
-            std::vector<TColumnIndex> order = header_->VisibleColumnsInOrder();
-            if (!SelectionOption(toExtendedFocus) || order.empty() || !old) break;
-            auto at = std::find(order.begin(), order.end(), focusedColumn_);
-            int pos = at == order.end() ? 0 : int(at - order.begin());
-            PLazyNode node = old;
-            for (int guard = 0; node && guard < int(order.size()) * 2 + 2; ++guard) {
-                pos += shiftKey ? -1 : 1;
-                if (pos < 0 || pos >= int(order.size())) {
-                    node = shiftKey ? GetPreviousVisible(node) : GetNextVisible(node);
-                    pos = shiftKey ? int(order.size()) - 1 : 0;
-                    if (!node) break;
-                }
-                if (DoFocusChanging(old, node, focusedColumn_, order[size_t(pos)])) {
-                    focusedColumn_ = order[size_t(pos)];
-                    if (node == old) {
-                        DoFocusChanged(focusedNode_, focusedColumn_);
-                        InvalidateNode(old);
-                    } else {
-                        target = node;
-                    }
-                    break;
-                }
-            }
-            break;
-        }
-        case VK_PRIOR:
-        case VK_NEXT: {
-            bool up = key == VK_PRIOR;
-            if (ctrl) {
-                DoSetOffsetXY(POINT{offsetX_, offsetY_ + (up ? clientHeight : -clientHeight)});
-                break;
-            }
-            PLazyNode run = old ? old : GetFirstVisible();
-            int covered = 0;
-            while (run) {
-                PLazyNode next = up ? GetPreviousVisible(run) : GetNextVisible(run);
-                if (!next) break;
-                covered += int(NodeHeight(next));
-                if (covered > clientHeight) break;
-                run = next;
-            }
-            target = run;
-            break;
-        }
-        case VK_HOME:
-        case VK_END: {
-            bool home = key == VK_HOME;
-            PLazyNode node = home ? GetFirstVisible() : GetLastVisible();
-            if (ctrl && !MiscOption(toGridExtensions)) {
-                if (node) ScrollIntoView(node, false);
-                DoSetOffsetXY(POINT{home ? 0 : ClientWidth() - rangeX_, offsetY_});
-                break;
-            }
-            std::vector<TColumnIndex> order = header_->VisibleColumnsInOrder();
-            if (!order.empty() && MiscOption(toGridExtensions) && !SelectionOption(toFullRowSelect) && node) {
-                TColumnIndex column = home ? order.front() : order.back();
-                if (DoFocusChanging(old, node, focusedColumn_, column)) focusedColumn_ = column;
-            }
-            target = node;
-            break;
-        }
-        case VK_LEFT:
-        case VK_RIGHT: {
-            bool left = key == VK_LEFT;
-            if (ctrl) {
-                DoSetOffsetXY(POINT{offsetX_ + (left ? int(indent_) : -int(indent_)), offsetY_});
-                break;
-            }
-            std::vector<TColumnIndex> order = header_->VisibleColumnsInOrder();
-            if (SelectionOption(toExtendedFocus) && MiscOption(toGridExtensions) && !order.empty()) {
-                auto at = std::find(order.begin(), order.end(), focusedColumn_);
-                int pos = at == order.end() ? 0 : int(at - order.begin()) + (left ? -1 : 1);
-                if (pos >= 0 && pos < int(order.size()) &&
-                    DoFocusChanging(old, old, focusedColumn_, order[size_t(pos)])) {
-                    focusedColumn_ = order[size_t(pos)];
-                    DoFocusChanged(focusedNode_, focusedColumn_);
-                    if (old) InvalidateNode(old);
-                }
-                break;
-            }
-            if (!old) {
-                target = GetFirstVisible();
-                break;
-            }
-            bool plain = !(shift & (ssShift | ssCtrl | ssAlt));
-            if (left) {
-                if (plain && (old->States & vsExpanded) && old->FirstChild) ToggleNode(old);
-                else if (old->Parent != root_) target = old->Parent;
-            } else {
-                if (plain && !(old->States & vsExpanded) && (old->States & vsHasChildren)) ToggleNode(old);
-                else target = GetFirstVisibleChild(old);
-            }
-            break;
-        }
-        case VK_UP:
-        case VK_DOWN: {
-            bool up = key == VK_UP;
-            if (ctrl) {
-                DoSetOffsetXY(POINT{offsetX_, offsetY_ + (up ? defaultNodeHeight_ : -defaultNodeHeight_)});
-                break;
-            }
-            if (states_.Contains(tsEditing) && !DoEndEdit()) break;
-            if (!old) target = up ? GetLastVisible() : GetFirstVisible();
-            else target = up ? GetPreviousVisible(old) : GetNextVisible(old);
-            if (focusedColumn_ <= ColumnNone && header_->ColumnCount() > 0) focusedColumn_ = header_->MainColumn();
-            if (!target && old) InvalidateNode(old);
-            break;
-        }
-        default:
-            break;
-        }
-        if (target && target != root_ && target != old) SelectFocusedAfterKey(old, target, shift);
+// ---- navigation keys: a new focused node, or a scroll with Ctrl --------------------------------
+
+void TBaseLazyTree::HandleNavigationKey(WORD key, TShiftState shift) {
+    if (key == VK_BACK && states_.Contains(tsIncrementalSearching)) {
+        DoStateChange(tsIncrementalSearchPending);
         return;
     }
+    if (!rangeAnchor_) rangeAnchor_ = GetFirstSelected() ? GetFirstSelected() : GetFirstNoInit();
+    PLazyNode old = focusedNode_;
+    PLazyNode target = nullptr;
+    switch (key) {
+    case VK_BACK:
+        if (old && old->Parent != root_) target = old->Parent;
+        break;
+    case VK_TAB:
+        target = TabKeyTarget(old, shift & ssShift);
+        break;
+    case VK_PRIOR:
+    case VK_NEXT:
+        target = PageKeyTarget(old, key == VK_PRIOR, shift & ssCtrl);
+        break;
+    case VK_HOME:
+    case VK_END:
+        target = HomeEndKeyTarget(old, key == VK_HOME, shift & ssCtrl);
+        break;
+    case VK_LEFT:
+    case VK_RIGHT:
+        target = LeftRightKeyTarget(old, key == VK_LEFT, shift);
+        break;
+    case VK_UP:
+    case VK_DOWN:
+        target = UpDownKeyTarget(old, key == VK_UP, shift & ssCtrl);
+        break;
+    default:
+        break;
+    }
+    if (target && target != root_ && target != old) SelectFocusedAfterKey(old, target, shift);
+}
 
+// With extended focus Tab walks the shown columns, then on to the next row.
+PLazyNode TBaseLazyTree::TabKeyTarget(PLazyNode old, bool backwards) {
+    std::vector<TColumnIndex> order = header_->VisibleColumnsInOrder();
+    if (!SelectionOption(toExtendedFocus) || order.empty() || !old) return nullptr;
+    auto at = std::find(order.begin(), order.end(), focusedColumn_);
+    int pos = at == order.end() ? 0 : int(at - order.begin());
+    PLazyNode node = old;
+    for (int guard = 0; node && guard < int(order.size()) * 2 + 2; ++guard) {
+        pos += backwards ? -1 : 1;
+        if (pos < 0 || pos >= int(order.size())) {
+            node = backwards ? GetPreviousVisible(node) : GetNextVisible(node);
+            pos = backwards ? int(order.size()) - 1 : 0;
+            if (!node) break;
+        }
+        if (DoFocusChanging(old, node, focusedColumn_, order[size_t(pos)])) {
+            focusedColumn_ = order[size_t(pos)];
+            if (node != old) return node;
+            DoFocusChanged(focusedNode_, focusedColumn_);
+            InvalidateNode(old);
+            return nullptr;
+        }
+    }
+    return nullptr;
+}
+
+PLazyNode TBaseLazyTree::PageKeyTarget(PLazyNode old, bool up, bool ctrl) {
+    int clientHeight = ClientHeight();
+    if (ctrl) {
+        DoSetOffsetXY(POINT{offsetX_, offsetY_ + (up ? clientHeight : -clientHeight)});
+        return nullptr;
+    }
+    PLazyNode run = old ? old : GetFirstVisible();
+    int covered = 0;
+    while (run) {
+        PLazyNode next = up ? GetPreviousVisible(run) : GetNextVisible(run);
+        if (!next) break;
+        covered += int(NodeHeight(next));
+        if (covered > clientHeight) break;
+        run = next;
+    }
+    return run;
+}
+
+PLazyNode TBaseLazyTree::HomeEndKeyTarget(PLazyNode old, bool home, bool ctrl) {
+    PLazyNode node = home ? GetFirstVisible() : GetLastVisible();
+    if (ctrl && !MiscOption(toGridExtensions)) {
+        if (node) ScrollIntoView(node, false);
+        DoSetOffsetXY(POINT{home ? 0 : ClientWidth() - rangeX_, offsetY_});
+        return nullptr;
+    }
+    std::vector<TColumnIndex> order = header_->VisibleColumnsInOrder();
+    if (!order.empty() && MiscOption(toGridExtensions) && !SelectionOption(toFullRowSelect) && node) {
+        TColumnIndex column = home ? order.front() : order.back();
+        if (DoFocusChanging(old, node, focusedColumn_, column)) focusedColumn_ = column;
+    }
+    return node;
+}
+
+// Left and Right move between columns in a grid, else collapse or expand
+// the focused node before they move to its parent or first child.
+PLazyNode TBaseLazyTree::LeftRightKeyTarget(PLazyNode old, bool left, TShiftState shift) {
+    if (shift & ssCtrl) {
+        DoSetOffsetXY(POINT{offsetX_ + (left ? int(indent_) : -int(indent_)), offsetY_});
+        return nullptr;
+    }
+    std::vector<TColumnIndex> order = header_->VisibleColumnsInOrder();
+    if (SelectionOption(toExtendedFocus) && MiscOption(toGridExtensions) && !order.empty()) {
+        auto at = std::find(order.begin(), order.end(), focusedColumn_);
+        int pos = at == order.end() ? 0 : int(at - order.begin()) + (left ? -1 : 1);
+        if (pos >= 0 && pos < int(order.size()) && DoFocusChanging(old, old, focusedColumn_, order[size_t(pos)])) {
+            focusedColumn_ = order[size_t(pos)];
+            DoFocusChanged(focusedNode_, focusedColumn_);
+            if (old) InvalidateNode(old);
+        }
+        return nullptr;
+    }
+    if (!old) return GetFirstVisible();
+    bool plain = !(shift & (ssShift | ssCtrl | ssAlt));
+    if (left) {
+        if (plain && (old->States & vsExpanded) && old->FirstChild) ToggleNode(old);
+        else if (old->Parent != root_) return old->Parent;
+        return nullptr;
+    }
+    if (plain && !(old->States & vsExpanded) && (old->States & vsHasChildren)) {
+        ToggleNode(old);
+        return nullptr;
+    }
+    return GetFirstVisibleChild(old);
+}
+
+PLazyNode TBaseLazyTree::UpDownKeyTarget(PLazyNode old, bool up, bool ctrl) {
+    if (ctrl) {
+        DoSetOffsetXY(POINT{offsetX_, offsetY_ + (up ? defaultNodeHeight_ : -defaultNodeHeight_)});
+        return nullptr;
+    }
+    if (states_.Contains(tsEditing) && !DoEndEdit()) return nullptr;
+    PLazyNode target;
+    if (!old) target = up ? GetLastVisible() : GetFirstVisible();
+    else target = up ? GetPreviousVisible(old) : GetNextVisible(old);
+    if (focusedColumn_ <= ColumnNone && header_->ColumnCount() > 0) focusedColumn_ = header_->MainColumn();
+    if (!target && old) InvalidateNode(old);
+    return target;
+}
+
+// ---- the other keys: expanding, editing, the check, menus, typing ------------------------------
+
+void TBaseLazyTree::HandleCommandKey(WORD key, TShiftState shift) {
+    bool ctrl = shift & ssCtrl, shiftKey = shift & ssShift, alt = shift & ssAlt;
     // The main keyboard and the numeric pad act alike for + - * /.
     wchar_t ch = CharacterOf(key);
     keyCharacter_ = ch;
@@ -205,7 +219,7 @@ void TBaseLazyTree::HandleKeyDown(WORD& key, TShiftState shift) {
     else if (ch == L'+') code = VK_ADD;
     else if (ch == L'-') code = VK_SUBTRACT;
     else if (ch == L'/') code = VK_DIVIDE;
-    if (searching && ch >= 32 && !ctrl && !alt) {
+    if (states_.Contains(tsIncrementalSearching) && ch >= 32 && !ctrl && !alt) {
         DoStateChange(tsIncrementalSearchPending);
         return;
     }
@@ -215,12 +229,12 @@ void TBaseLazyTree::HandleKeyDown(WORD& key, TShiftState shift) {
     case VK_ADD:
         if (ctrl && shiftKey) FullExpand();
         else if (ctrl) header_->FitColumnsToContent(true);
-        else if (!ctrl && focused && !(focused->States & vsExpanded)) ToggleNode(focused);
+        else if (focused && !(focused->States & vsExpanded)) ToggleNode(focused);
         break;
     case VK_SUBTRACT:
         if (ctrl && shiftKey) FullCollapse();
         else if (ctrl) header_->RestoreColumns();
-        else if (!ctrl && focused && (focused->States & vsExpanded)) ToggleNode(focused);
+        else if (focused && (focused->States & vsExpanded)) ToggleNode(focused);
         break;
     case VK_MULTIPLY:
         if (focused) FullExpand(focused);
@@ -387,14 +401,9 @@ void TBaseLazyTree::IncrementalSearchChar(WORD charCode) {
     }
     if (found) {
         TNodeWatch watchFound(this, &found);
-        BeginUpdate();
-        try {
+        InUpdate(*this, [&] {
             ClearSelection();
-        } catch (...) {
-            EndUpdate();
-            throw;
-        }
-        EndUpdate();
+        });
         if (found) SetFocusedNode(found);
         if (found) {
             AddToSelection(found);

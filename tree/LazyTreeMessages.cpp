@@ -39,122 +39,30 @@ bool TBaseLazyTree::HandleInputMessage(UINT msg, WPARAM wParam, LPARAM lParam, L
     case WM_MBUTTONUP:
     case WM_LBUTTONDBLCLK:
     case WM_RBUTTONDBLCLK:
-    case WM_MBUTTONDBLCLK: {
-        POINT p = PointOf(lParam);
-        THitTestResult hi;
-        GetHitTestInfoAt(p.x, p.y, true, hi);
-        TMouseButton button = (msg == WM_RBUTTONDOWN || msg == WM_RBUTTONUP || msg == WM_RBUTTONDBLCLK) ? mbRight
-                              : (msg == WM_MBUTTONDOWN || msg == WM_MBUTTONUP || msg == WM_MBUTTONDBLCLK) ? mbMiddle
-                                                                                                         : mbLeft;
-        TShiftState shift = MouseShiftState(wParam);
-        if (msg == WM_LBUTTONDOWN || msg == WM_RBUTTONDOWN || msg == WM_MBUTTONDOWN)
-            HandleMouseDown(button, shift, p, hi);
-        else if (msg == WM_LBUTTONUP || msg == WM_RBUTTONUP || msg == WM_MBUTTONUP)
-            HandleMouseUp(button, shift, p, hi);
-        else
-            HandleMouseDblClick(button, shift, p, hi);
-        return false;   // the framework's mouse events follow
-    }
-    case WM_MOUSEMOVE: {
-        if (HandleAllocated()) {
-            TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, handle_, 0};
-            ::TrackMouseEvent(&track);
-        }
-        HandleMouseMoveTree(MouseShiftState(wParam), PointOf(lParam));
-        HintMouseMoved(PointOf(lParam));
-        return false;
-    }
+    case WM_MBUTTONDBLCLK:
+    case WM_MOUSEMOVE:
     case WM_NCLBUTTONDOWN:
     case WM_NCRBUTTONDOWN:
     case WM_NCMBUTTONDOWN:
-        // A press on the border or a scroll bar focuses the tree too.
-        if (!Focused() && CanFocus()) SetFocus();
-        return false;
     case WM_MOUSELEAVE:
-        if (HintManager().HintControl() == this) HintManager().CancelHint();
-        if (!states_.Contains(tsOLEDragging) && !states_.Contains(tsLeftButtonDown) &&
-            !states_.Contains(tsRightButtonDown) && !states_.Contains(tsMiddleButtonDown) &&
-            !states_.Contains(tsWheelPanning) && !states_.Contains(tsWheelScrolling))
-            StopAutoScroll();
-        UpdateHotNode(nullptr);
-        return false;
-    case WM_MOUSEWHEEL: {
-        StopWheelPanning();
-        TShiftState shift = MouseShiftState(LOWORD(wParam));
-        // The general wheel handling (the owner's event) goes first.
-        if (!DoMouseWheel(shift, short(HIWORD(wParam)), PointOf(lParam))) HandleMouseWheel(short(HIWORD(wParam)), shift);
-        result = 0;
-        return true;
-    }
-    case WM_KEYDOWN: {
-        StopWheelPanning();
-        WORD key = WORD(wParam);
-        HandleKeyDown(key, KeyboardShiftState());
-        if (key == 0) {
-            result = 0;
-            return true;
-        }
-        return false;
-    }
+    case WM_MOUSEWHEEL:
+        return HandleMouseMessage(msg, wParam, lParam, result);
+    case WM_KEYDOWN:
     case WM_KEYUP:
-        HandleKeyUp(WORD(wParam), KeyboardShiftState());
-        if (wParam == VK_APPS && states_.Contains(tsPopupMenuShown)) {
-            DoStateChange({}, tsPopupMenuShown);
-            result = 0;
-            return true;
-        }
-        return false;
     case WM_CHAR:
-        if (states_.Contains(tsIncrementalSearchPending)) {
-            DoStateChange({}, tsIncrementalSearchPending);
-            IncrementalSearchChar(WORD(wParam));
-        }
-        return false;
+        return HandleKeyMessage(msg, wParam, result);
     case WM_TIMER:
-        switch (wParam) {
-        case kScrollTimer:
-            if (states_.Contains(tsWheelPanning) || states_.Contains(tsWheelScrolling)) {
-                autoScrollDirections_ = ScrollDirectionsAt(lastMouse_.x, lastMouse_.y);
-                ScrollTimerStep();
-            } else if (states_.Contains(tsScrollPending)) {
-                StopChangeTimer(kScrollTimer);
-                DoStateChange(tsScrolling, tsScrollPending);
-                StartTimer(kScrollTimer, AutoScrollInterval);
-                ScrollTimerStep();
-            } else if (states_.Contains(tsScrolling)) {
-                ScrollTimerStep();
-            } else {
-                StopChangeTimer(kScrollTimer);
-            }
-            break;
-        case kSearchTimer:
-            StopChangeTimer(kSearchTimer);
-            DoStateChange({}, tsIncrementalSearching);
-            searchBuffer_.clear();
-            lastSearchNode_ = nullptr;
-            break;
-        case kExpandTimer:
-            StopChangeTimer(kExpandTimer);
-            if (dropTargetNode_ && (dropTargetNode_->States & vsHasChildren) &&
-                !(dropTargetNode_->States & vsExpanded)) {
-                // The drag image of a tree of ours lies over the rows that move: off the screen meanwhile.
-                TLTDragImage* image = DropDragImage();
-                if (image) image->HideImage();
-                ToggleNode(dropTargetNode_);
-                Update();
-                if (image) image->ShowImage();
-            }
-            break;
-        default:
-            return false;
-        }
-        result = 0;
-        return true;
+        return HandleTimerMessage(wParam, result);
     case WM_HSCROLL:
     case WM_VSCROLL:
         HandleScrollMessage(msg == WM_HSCROLL ? SB_HORZ : SB_VERT, LOWORD(wParam));
         result = 0;
         return true;
+    case WM_CANCELMODE:
+    case WM_KILLFOCUS:
+    case WM_SETFOCUS:
+        HandleFocusMessage(msg);
+        return false;
     case WM_SIZE:
         TCustomControl::HandleMessage(msg, wParam, lParam, result);
         header_->ClientWidthChanged(ClientWidth());
@@ -195,63 +103,12 @@ bool TBaseLazyTree::HandleInputMessage(UINT msg, WPARAM wParam, LPARAM lParam, L
         PrintWindowTo(reinterpret_cast<HDC>(wParam), DWORD(lParam));
         result = 0;
         return true;
-    case WM_CANCELMODE:
-        KillInputTimers();
-        lastSearchNode_ = nullptr;
-        StopWheelPanning();
-        if (states_.Contains(tsMouseCheckPending)) EndPendingCheck(false);
-        DoStateChange({}, {tsLeftButtonDown, tsRightButtonDown, tsMiddleButtonDown, tsOLEDragPending,
-                           tsDrawSelPending, tsDrawSelecting, tsClearPending, tsToggleFocusedSelection,
-                           tsEditPending});
-        return false;
-    case WM_KILLFOCUS:
-        StopWheelPanning();
-        KillInputTimers();
-        lastSearchNode_ = nullptr;
-        if (states_.Contains(tsKeyCheckPending)) EndPendingCheck(false);
-        if (HandleAllocated()) Invalidate();
-        return false;
-    case WM_SETFOCUS:
-        if (HandleAllocated()) Invalidate();
-        return false;
     case WM_SETCURSOR:
-        if (LOWORD(lParam) == HTCLIENT && reinterpret_cast<HWND>(wParam) == handle_) {
-            if (panCursorName_) {
-                result = TRUE;
-                return true;
-            }
-            HCURSOR cursor = nullptr;
-            if (hotNode_ && options_->PaintOptions().Contains(toHotTrack)) cursor = ::LoadCursorA(nullptr, IDC_HAND);
-            DoGetCursor(cursor);
-            if (cursor) {
-                ::SetCursor(cursor);
-                result = TRUE;
-                return true;
-            }
-        }
-        return false;
-    case WM_CONTEXTMENU: {
-        DoStateChange({}, {tsClearPending, tsEditPending, tsOLEDragPending});
-        POINT p = PointOf(lParam);
-        if (p.x == -1 && p.y == -1) {
-            // From the keyboard: below the focused node's text.
-            p = POINT{0, 0};
-            if (focusedNode_) {
-                RECT r = GetDisplayRect(focusedNode_, focusedColumn_, true);
-                p = POINT{r.left, r.bottom};
-            }
-        } else {
-            ::ScreenToClient(handle_, &p);
-            // The header shows its own menu when the button comes up over it.
-            if (header_->InHeader(p)) {
-                result = 0;
-                return true;
-            }
-        }
-        DoPopupMenu(focusedNode_, focusedColumn_, p);
+        return HandleSetCursor(wParam, lParam, result);
+    case WM_CONTEXTMENU:
+        HandleContextMenu(PointOf(lParam));
         result = 0;
         return true;
-    }
     case WM_COMMAND:
         // The editor's own change notifications go back to it.
         if (editLink_ && lParam && HIWORD(wParam) == EN_UPDATE) {
@@ -272,6 +129,187 @@ bool TBaseLazyTree::HandleInputMessage(UINT msg, WPARAM wParam, LPARAM lParam, L
     default:
         return false;
     }
+}
+
+// Buttons go through the hit test; the framework's mouse events follow them.
+bool TBaseLazyTree::HandleMouseMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    switch (msg) {
+    case WM_MOUSEMOVE:
+        if (HandleAllocated()) {
+            TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, handle_, 0};
+            ::TrackMouseEvent(&track);
+        }
+        HandleMouseMoveTree(MouseShiftState(wParam), PointOf(lParam));
+        HintMouseMoved(PointOf(lParam));
+        return false;
+    case WM_NCLBUTTONDOWN:
+    case WM_NCRBUTTONDOWN:
+    case WM_NCMBUTTONDOWN:
+        // A press on the border or a scroll bar focuses the tree too.
+        if (!Focused() && CanFocus()) SetFocus();
+        return false;
+    case WM_MOUSELEAVE:
+        if (HintManager().HintControl() == this) HintManager().CancelHint();
+        if (!states_.Contains(tsOLEDragging) && !states_.Contains(tsLeftButtonDown) &&
+            !states_.Contains(tsRightButtonDown) && !states_.Contains(tsMiddleButtonDown) &&
+            !states_.Contains(tsWheelPanning) && !states_.Contains(tsWheelScrolling))
+            StopAutoScroll();
+        UpdateHotNode(nullptr);
+        return false;
+    case WM_MOUSEWHEEL: {
+        StopWheelPanning();
+        TShiftState shift = MouseShiftState(LOWORD(wParam));
+        // The general wheel handling (the owner's event) goes first.
+        if (!DoMouseWheel(shift, short(HIWORD(wParam)), PointOf(lParam))) HandleMouseWheel(short(HIWORD(wParam)), shift);
+        result = 0;
+        return true;
+    }
+    default:
+        break;
+    }
+    POINT p = PointOf(lParam);
+    THitTestResult hi;
+    GetHitTestInfoAt(p.x, p.y, true, hi);
+    TMouseButton button = (msg == WM_RBUTTONDOWN || msg == WM_RBUTTONUP || msg == WM_RBUTTONDBLCLK) ? mbRight
+                          : (msg == WM_MBUTTONDOWN || msg == WM_MBUTTONUP || msg == WM_MBUTTONDBLCLK) ? mbMiddle
+                                                                                                     : mbLeft;
+    TShiftState shift = MouseShiftState(wParam);
+    if (msg == WM_LBUTTONDOWN || msg == WM_RBUTTONDOWN || msg == WM_MBUTTONDOWN)
+        HandleMouseDown(button, shift, p, hi);
+    else if (msg == WM_LBUTTONUP || msg == WM_RBUTTONUP || msg == WM_MBUTTONUP)
+        HandleMouseUp(button, shift, p, hi);
+    else
+        HandleMouseDblClick(button, shift, p, hi);
+    return false;
+}
+
+bool TBaseLazyTree::HandleKeyMessage(UINT msg, WPARAM wParam, LRESULT& result) {
+    switch (msg) {
+    case WM_KEYDOWN: {
+        StopWheelPanning();
+        WORD key = WORD(wParam);
+        HandleKeyDown(key, KeyboardShiftState());
+        if (key == 0) {
+            result = 0;
+            return true;
+        }
+        return false;
+    }
+    case WM_KEYUP:
+        HandleKeyUp(WORD(wParam), KeyboardShiftState());
+        if (wParam == VK_APPS && states_.Contains(tsPopupMenuShown)) {
+            DoStateChange({}, tsPopupMenuShown);
+            result = 0;
+            return true;
+        }
+        return false;
+    default:   // WM_CHAR
+        if (states_.Contains(tsIncrementalSearchPending)) {
+            DoStateChange({}, tsIncrementalSearchPending);
+            IncrementalSearchChar(WORD(wParam));
+        }
+        return false;
+    }
+}
+
+// The auto-scroll (and wheel panning), search and auto-expand timers.
+bool TBaseLazyTree::HandleTimerMessage(WPARAM id, LRESULT& result) {
+    switch (id) {
+    case kScrollTimer:
+        if (states_.Contains(tsWheelPanning) || states_.Contains(tsWheelScrolling)) {
+            autoScrollDirections_ = ScrollDirectionsAt(lastMouse_.x, lastMouse_.y);
+            ScrollTimerStep();
+        } else if (states_.Contains(tsScrollPending)) {
+            StopChangeTimer(kScrollTimer);
+            DoStateChange(tsScrolling, tsScrollPending);
+            StartTimer(kScrollTimer, AutoScrollInterval);
+            ScrollTimerStep();
+        } else if (states_.Contains(tsScrolling)) {
+            ScrollTimerStep();
+        } else {
+            StopChangeTimer(kScrollTimer);
+        }
+        break;
+    case kSearchTimer:
+        StopChangeTimer(kSearchTimer);
+        DoStateChange({}, tsIncrementalSearching);
+        searchBuffer_.clear();
+        lastSearchNode_ = nullptr;
+        break;
+    case kExpandTimer:
+        StopChangeTimer(kExpandTimer);
+        if (dropTargetNode_ && (dropTargetNode_->States & vsHasChildren) && !(dropTargetNode_->States & vsExpanded)) {
+            // The drag image of a tree of ours lies over the rows that move: off the screen meanwhile.
+            TLTDragImage* image = DropDragImage();
+            if (image) image->HideImage();
+            ToggleNode(dropTargetNode_);
+            Update();
+            if (image) image->ShowImage();
+        }
+        break;
+    default:
+        return false;
+    }
+    result = 0;
+    return true;
+}
+
+// Losing the focus or the mouse ends what a press or a key had begun.
+void TBaseLazyTree::HandleFocusMessage(UINT msg) {
+    switch (msg) {
+    case WM_CANCELMODE:
+        KillInputTimers();
+        lastSearchNode_ = nullptr;
+        StopWheelPanning();
+        if (states_.Contains(tsMouseCheckPending)) EndPendingCheck(false);
+        DoStateChange({}, {tsLeftButtonDown, tsRightButtonDown, tsMiddleButtonDown, tsOLEDragPending,
+                           tsDrawSelPending, tsDrawSelecting, tsClearPending, tsToggleFocusedSelection,
+                           tsEditPending});
+        break;
+    case WM_KILLFOCUS:
+        StopWheelPanning();
+        KillInputTimers();
+        lastSearchNode_ = nullptr;
+        if (states_.Contains(tsKeyCheckPending)) EndPendingCheck(false);
+        if (HandleAllocated()) Invalidate();
+        break;
+    default:   // WM_SETFOCUS
+        if (HandleAllocated()) Invalidate();
+        break;
+    }
+}
+
+bool TBaseLazyTree::HandleSetCursor(WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    if (LOWORD(lParam) != HTCLIENT || reinterpret_cast<HWND>(wParam) != handle_) return false;
+    if (panCursorName_) {
+        result = TRUE;
+        return true;
+    }
+    HCURSOR cursor = nullptr;
+    if (hotNode_ && options_->PaintOptions().Contains(toHotTrack)) cursor = ::LoadCursorA(nullptr, IDC_HAND);
+    DoGetCursor(cursor);
+    if (!cursor) return false;
+    ::SetCursor(cursor);
+    result = TRUE;
+    return true;
+}
+
+// p in screen coordinates, or (-1, -1) from the keyboard.
+void TBaseLazyTree::HandleContextMenu(POINT p) {
+    DoStateChange({}, {tsClearPending, tsEditPending, tsOLEDragPending});
+    if (p.x == -1 && p.y == -1) {
+        // From the keyboard: below the focused node's text.
+        p = POINT{0, 0};
+        if (focusedNode_) {
+            RECT r = GetDisplayRect(focusedNode_, focusedColumn_, true);
+            p = POINT{r.left, r.bottom};
+        }
+    } else {
+        ::ScreenToClient(handle_, &p);
+        // The header shows its own menu when the button comes up over it.
+        if (header_->InHeader(p)) return;
+    }
+    DoPopupMenu(focusedNode_, focusedColumn_, p);
 }
 
 // The image of the drag over this tree that one of our trees draws itself (none

@@ -35,8 +35,7 @@ void TBaseLazyTree::AddToSelectionRange(PLazyNode anchor, PLazyNode target, bool
     if (CompareNodePositions(from, to) > 0) std::swap(from, to);
     PLazyNode keepAnchor = rangeAnchor_;
     bool anchorSelected = keepAnchor && (keepAnchor->States & vsSelected);
-    BeginUpdate();
-    try {
+    InUpdate(*this, [&] {
         if (!addOnly) ClearSelection();
         TNodeArray nodes;
         for (PLazyNode run = from; run; run = GetNextVisibleNoInit(run)) {
@@ -44,11 +43,7 @@ void TBaseLazyTree::AddToSelectionRange(PLazyNode anchor, PLazyNode target, bool
             if (run == to) break;
         }
         AddToSelection(nodes, false);
-    } catch (...) {
-        EndUpdate();
-        throw;
-    }
-    EndUpdate();
+    });
     // The anchor stays where it was while it is still part of the selection.
     if (keepAnchor && (anchorSelected || !addOnly) && (keepAnchor->States & vsSelected)) rangeAnchor_ = keepAnchor;
 }
@@ -203,15 +198,10 @@ void TBaseLazyTree::HandleMouseUp(TMouseButton button, TShiftState shift, POINT 
     if (states_.Contains(tsClearPending)) {
         PLazyNode keep = focusedNode_ && (focusedNode_->States & vsSelected) ? focusedNode_ : nullptr;
         TNodeWatch watchKeep(this, &keep);
-        BeginUpdate();
-        try {
+        InUpdate(*this, [&] {
             ClearSelection();
             if (keep) AddToSelection(keep);
-        } catch (...) {
-            EndUpdate();
-            throw;
-        }
-        EndUpdate();
+        });
         if (keep) rangeAnchor_ = keep;
     }
     if (states_.Contains(tsToggleFocusedSelection)) {
@@ -330,8 +320,7 @@ void TBaseLazyTree::HandleMouseMoveTree(TShiftState shift, POINT p) {
     }
     // A frame is pending: it starts once the mouse has left the threshold square.
     if (outsideThreshold(lastClickPos_)) {
-        BeginUpdate();
-        try {
+        InUpdate(*this, [&] {
             if (states_.Contains(tsClearPending)) ClearSelection();
             DoStateChange(tsDrawSelecting, {tsDrawSelPending, tsClearPending});
             focusedColumn_ = header_->MainColumn();
@@ -341,11 +330,7 @@ void TBaseLazyTree::HandleMouseMoveTree(TShiftState shift, POINT p) {
             // The first frame selects what it covers as well: it is compared with an empty one.
             oldSelRect_ = RECT{old.left, old.top, old.left, old.top};
             HandleDrawSelection(oldSelRect_, newSelRect_);
-        } catch (...) {
-            EndUpdate();
-            throw;
-        }
-        EndUpdate();
+        });
         if (HandleAllocated()) {
             Invalidate();
             Update();
@@ -362,17 +347,12 @@ bool TBaseLazyTree::HandleDrawSelection(RECT oldRect, RECT newRect) {
     bool changed = CollectNodesInFrame(Normalised(oldRect), Normalised(newRect));
     if (changed) {
         // One change notification for the whole frame step.
-        BeginUpdate();
-        try {
+        InUpdate(*this, [&] {
             PackSelection();
             if (!frameAdd_.empty()) AddToSelection(frameAdd_, false);
             frameAdd_.clear();
             NotifyChange(nullptr);
-        } catch (...) {
-            EndUpdate();
-            throw;
-        }
-        EndUpdate();
+        });
     }
     return changed;
 }
@@ -555,15 +535,13 @@ HRGN RegionFromImage(HBITMAP bmp) {
 
 LRESULT CALLBACK PanningWindowProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (msg == WM_PAINT) {
-        PAINTSTRUCT ps;
-        HDC dc = ::BeginPaint(wnd, &ps);
+        PaintScope paint(wnd);
         auto bmp = reinterpret_cast<HBITMAP>(::GetWindowLongPtrA(wnd, GWLP_USERDATA));
         if (bmp) {
-            MemoryDC source(dc);
+            MemoryDC source(paint.dc());
             SelectObjectScope select(source.get(), bmp);
-            ::BitBlt(dc, 0, 0, 32, 32, source.get(), 0, 0, SRCCOPY);
+            ::BitBlt(paint.dc(), 0, 0, 32, 32, source.get(), 0, 0, SRCCOPY);
         }
-        ::EndPaint(wnd, &ps);
         return 0;
     }
     return ::DefWindowProcA(wnd, msg, wParam, lParam);

@@ -480,8 +480,7 @@ void TBaseLazyTree::InvalidateToBottom(PLazyNode node) {
 
 void TBaseLazyTree::Clear() {
     if (MiscOption(toReadOnly) && !destroying_) return;
-    BeginUpdate();
-    try {
+    InUpdate(*this, [&] {
         InterruptValidation();
         if (states_.Contains(tsEditing) || states_.Contains(tsEditPending)) DoCancelEdit();
         if (states_.Contains(tsCutPending) || states_.Contains(tsCopyPending)) {
@@ -498,11 +497,7 @@ void TBaseLazyTree::Clear() {
         visibleCount_ = 0;
         offsetX_ = 0;
         offsetY_ = 0;
-    } catch (...) {
-        EndUpdate();
-        throw;
-    }
-    EndUpdate();
+    });
 }
 
 } // namespace krv

@@ -491,14 +491,9 @@ void TBaseLazyTree::DeleteChildren(PLazyNode node, bool resetHasChildren) {
 void TBaseLazyTree::DeleteSelectedNodes() {
     if (selectionCount_ == 0 || MiscOption(toReadOnly)) return;
     TNodeArray nodes = GetSortedSelection(true);
-    BeginUpdate();
-    try {
+    InUpdate(*this, [&] {
         for (size_t i = nodes.size(); i-- > 0;) DeleteNode(nodes[i]);
-    } catch (...) {
-        EndUpdate();
-        throw;
-    }
-    EndUpdate();
+    });
 }
 
 // ---- properties of a node ----------------------------------------------------------
@@ -781,19 +776,18 @@ void TBaseLazyTree::FullExpand(PLazyNode node) {
         run = GetFirstNoInit();
     }
     DoStateChange(tsExpanding);
-    BeginUpdate();
     try {
-        while (run && run != stop) {
-            InitIfNeeded(run);
-            if (!(run->States & vsExpanded)) ToggleNode(run);
-            run = GetNext(run);
-        }
+        InUpdate(*this, [&] {
+            while (run && run != stop) {
+                InitIfNeeded(run);
+                if (!(run->States & vsExpanded)) ToggleNode(run);
+                run = GetNext(run);
+            }
+        });
     } catch (...) {
-        EndUpdate();
         DoStateChange({}, tsExpanding);
         throw;
     }
-    EndUpdate();
     DoStateChange({}, tsExpanding);
 }
 
@@ -803,19 +797,18 @@ void TBaseLazyTree::FullCollapse(PLazyNode node) {
     PLazyNode run = whole ? GetLastNoInit(nullptr) : GetLastNoInit(node);
     if (!whole && !run) run = node;
     DoStateChange(tsCollapsing);
-    BeginUpdate();
     try {
-        while (run) {
-            PLazyNode prev = (!whole && run == node) ? nullptr : GetPreviousNoInit(run);
-            if ((run->States & (vsExpanded | vsHasChildren)) == (vsExpanded | vsHasChildren)) ToggleNode(run);
-            run = prev;
-        }
+        InUpdate(*this, [&] {
+            while (run) {
+                PLazyNode prev = (!whole && run == node) ? nullptr : GetPreviousNoInit(run);
+                if ((run->States & (vsExpanded | vsHasChildren)) == (vsExpanded | vsHasChildren)) ToggleNode(run);
+                run = prev;
+            }
+        });
     } catch (...) {
-        EndUpdate();
         DoStateChange({}, tsCollapsing);
         throw;
     }
-    EndUpdate();
     DoStateChange({}, tsCollapsing);
 }
 
@@ -846,19 +839,14 @@ void TBaseLazyTree::MoveTo(PLazyNode source, PLazyNode target, TLTNodeAttachMode
             WriteNode(stream, source);
         }
         stream.SetPosition(0);
-        targetTree->BeginUpdate();
-        try {
+        InUpdate(*targetTree, [&] {
             while (stream.Position() < stream.Size()) {
                 PLazyNode node = targetTree->MakeNewNode();
                 targetTree->InternalConnectNode(node, target, targetTree, mode);
                 targetTree->InternalAddFromStream(stream, 2, node);
                 DoNodeMoved(node);
             }
-        } catch (...) {
-            targetTree->EndUpdate();
-            throw;
-        }
-        targetTree->EndUpdate();
+        });
         BeginUpdate();
         if (childrenOnly) DeleteChildren(source);
         else DeleteNode(source);

@@ -218,8 +218,7 @@ void TBaseLazyTree::ColorsChanged() {
 
 void TBaseLazyTree::Assign(const TBaseLazyTree& source) {
     if (&source == this) return;
-    BeginUpdate();
-    try {
+    InUpdate(*this, [&] {
         SetTreeOptions(*source.options_);
         header_->Assign(*source.header_);
         SetColors(source.colors_);
@@ -271,11 +270,7 @@ void TBaseLazyTree::Assign(const TBaseLazyTree& source) {
         Hint = source.Hint;
         WantTabs = source.WantTabs;
         clipboardFormats_.Assign(source.clipboardFormats_);
-    } catch (...) {
-        EndUpdate();
-        throw;
-    }
-    EndUpdate();
+    });
 }
 
 void TBaseLazyTree::SetPopupMenu(TMenuItem* menu) {

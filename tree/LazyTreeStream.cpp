@@ -179,8 +179,7 @@ void TBaseLazyTree::LoadFromStream(TStream& stream) {
     if (MiscOption(toReadOnly)) return;
     Clear();
     int version = LoadHeader(stream);
-    BeginUpdate();
-    try {
+    InUpdate(*this, [&] {
         uint32_t count = 0x7FFFFFFF;
         if (version == 2) {
             if (stream.Size() - stream.Position() < 4)
@@ -194,11 +193,7 @@ void TBaseLazyTree::LoadFromStream(TStream& stream) {
             InternalAddFromStream(stream, version, node);
         }
         DoNodeCopied(nullptr);
-    } catch (...) {
-        EndUpdate();
-        throw;
-    }
-    EndUpdate();
+    });
 }
 
 void TBaseLazyTree::LoadFromFile(const std::string& fileName) {

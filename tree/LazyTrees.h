@@ -8,6 +8,7 @@
 #include "framework/Controls.h"
 #include "framework/Menus.h"
 #include "framework/Stream.h"
+#include "framework/UpdateScope.h"
 #include "tree/LazyTreeTypes.h"
 #include "tree/LazyTreeProperties.h"
 #include "tree/LazyTreeHeader.h"
@@ -761,6 +762,13 @@ protected:
     TColor ColumnColor(TColumnIndex column) const;
     DWORD CurrentTime() const { return TickSource ? TickSource() : ::GetTickCount(); }
     bool HandleInputMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
+    // The input messages by concern; each answers whether the message is done.
+    bool HandleMouseMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
+    bool HandleKeyMessage(UINT msg, WPARAM wParam, LRESULT& result);
+    bool HandleTimerMessage(WPARAM id, LRESULT& result);
+    void HandleFocusMessage(UINT msg);
+    bool HandleSetCursor(WPARAM wParam, LPARAM lParam, LRESULT& result);
+    void HandleContextMenu(POINT screenPoint);
     // The client y below a node's row (-1 when it is not shown).
     int RowBottom(PLazyNode node);
     void AnimateToggle(int rowBottom, int distance, bool down);
@@ -850,6 +858,16 @@ private:
         TBaseLazyTree* tree_;
     };
     void SelectFocusedAfterKey(PLazyNode oldFocused, PLazyNode newFocused, TShiftState shift);
+    // The keyboard by concern: keys that move the focus (each answers the node
+    // to focus, or nil when the key scrolled, toggled or changed the column
+    // only), and keys that act on the focused node.
+    void HandleNavigationKey(WORD key, TShiftState shift);
+    PLazyNode TabKeyTarget(PLazyNode old, bool backwards);
+    PLazyNode PageKeyTarget(PLazyNode old, bool up, bool ctrl);
+    PLazyNode HomeEndKeyTarget(PLazyNode old, bool home, bool ctrl);
+    PLazyNode LeftRightKeyTarget(PLazyNode old, bool left, TShiftState shift);
+    PLazyNode UpDownKeyTarget(PLazyNode old, bool up, bool ctrl);
+    void HandleCommandKey(WORD key, TShiftState shift);
     void HandleMouseWheel(int delta, TShiftState shift);
     void HandleScrollMessage(int bar, WORD code);
     void StopAutoScroll();

@@ -3,6 +3,7 @@
 #include "zip/ZipRecords.h"
 #include "zip/ZipStream.h"
 #include "framework/Dialogs.h"
+#include "framework/UpdateScope.h"
 #include <windows.h>
 
 namespace krv {
@@ -212,16 +213,11 @@ void TZipBaseArchiver::EndUpdate() {
 void TZipBaseArchiver::AddFiles() {
     if (!active_) throw EZipException(ZipNative::ArchiveNotOpen, this);
     if (MultiVolume() && dir_->UpdateList.Count() > 0 && updateLevel_ == 0) throw EZipException(ZipNative::MultiVolumeUpdate, this);
-    BeginUpdate();
-    TStringList exclusions = exclusionMasks_;
-    if (!FileName.empty()) exclusions.Add(ZipExpandPath(FileName, ""));
-    try {
+    InUpdate(*this, [&] {
+        TStringList exclusions = exclusionMasks_;
+        if (!FileName.empty()) exclusions.Add(ZipExpandPath(FileName, ""));
         SearchMasks(exclusions);
-    } catch (...) {
-        EndUpdate();
-        throw;
-    }
-    EndUpdate();
+    });
 }
 
 int64_t TZipBaseArchiver::GetArchiveSize() {

@@ -44,3 +44,20 @@ TEST(LazyLibrary, ConcurrentFirstCallsShareOneLoad) {
     EXPECT_EQ(reinterpret_cast<void*>(viaLoader),
               reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("winmm.dll"), "timeGetTime")));
 }
+
+// An optional library answers null for whatever is missing and never raises,
+// so a system without it takes the plain path; asked as required, it still
+// names what is missing.
+TEST(LazyLibrary, OptionalLookupsAnswerNullForWhatIsMissing) {
+    TLazyLibrary missing("krv-no-such-library.dll");
+    EXPECT_EQ(missing.TryModule(), nullptr);
+    EXPECT_EQ(missing.TryProc("Anything"), nullptr);
+    EXPECT_NE(FailureText(missing, "Anything").find("krv-no-such-library.dll"), std::string::npos);
+
+    TLazyLibrary theme("uxtheme.dll");
+    ASSERT_NE(theme.TryModule(), nullptr);
+    EXPECT_EQ(theme.TryModule(), theme.Module());
+    EXPECT_EQ(theme.TryProc("KrvNoSuchEntryPoint"), nullptr);
+    EXPECT_EQ(reinterpret_cast<void*>(theme.TryProc("OpenThemeData")),
+              reinterpret_cast<void*>(::GetProcAddress(theme.Module(), "OpenThemeData")));
+}

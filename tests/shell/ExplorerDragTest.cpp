@@ -177,10 +177,10 @@ std::vector<uint8_t> GlobalBytes(IDataObject* data, UINT format) {
     FORMATETC fe{CLIPFORMAT(format), nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
     StgMediumOwner medium;
     if (data->GetData(&fe, medium.put()) != S_OK || medium.get().tymed != TYMED_HGLOBAL) return {};
-    auto* p = static_cast<const uint8_t*>(::GlobalLock(medium.get().hGlobal));
+    GlobalLockScope lock(medium.get().hGlobal);
+    auto* p = lock.as<const uint8_t>();
     std::vector<uint8_t> bytes;
     if (p) bytes.assign(p, p + ::GlobalSize(medium.get().hGlobal));
-    ::GlobalUnlock(medium.get().hGlobal);
     return bytes;
 }
 

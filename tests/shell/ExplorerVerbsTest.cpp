@@ -65,9 +65,9 @@ std::vector<uint8_t> ClipboardData(UINT format) {
     if (clip->GetData(&fe, &medium) != S_OK) return {};
     std::vector<uint8_t> bytes;
     if (medium.tymed == TYMED_HGLOBAL && medium.hGlobal) {
-        auto* p = static_cast<uint8_t*>(::GlobalLock(medium.hGlobal));
+        GlobalLockScope lock(medium.hGlobal);
+        auto* p = lock.as<const uint8_t>();
         if (p) bytes.assign(p, p + ::GlobalSize(medium.hGlobal));
-        ::GlobalUnlock(medium.hGlobal);
     }
     ::ReleaseStgMedium(&medium);
     return bytes;

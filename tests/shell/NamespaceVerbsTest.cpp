@@ -116,14 +116,16 @@ protected:
         FORMATETC format{CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
         STGMEDIUM medium{};
         if (FAILED(data->GetData(&format, &medium))) return files;
-        HDROP drop = static_cast<HDROP>(::GlobalLock(medium.hGlobal));
-        UINT n = ::DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
-        for (UINT i = 0; i < n; ++i) {
-            wchar_t path[MAX_PATH];
-            ::DragQueryFileW(drop, i, path, MAX_PATH);
-            files.insert(path);
+        {
+            GlobalLockScope lock(medium.hGlobal);
+            auto drop = static_cast<HDROP>(lock.get());
+            UINT n = ::DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+            for (UINT i = 0; i < n; ++i) {
+                wchar_t path[MAX_PATH];
+                ::DragQueryFileW(drop, i, path, MAX_PATH);
+                files.insert(path);
+            }
         }
-        ::GlobalUnlock(medium.hGlobal);
         ::ReleaseStgMedium(&medium);
         return files;
     }

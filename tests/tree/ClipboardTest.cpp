@@ -20,9 +20,9 @@ FORMATETC Etc(CLIPFORMAT f, DWORD tymed = TYMED_HGLOBAL) { return FORMATETC{f, n
 std::vector<uint8_t> Bytes(const STGMEDIUM& m) {
     std::vector<uint8_t> out;
     if (m.tymed == TYMED_HGLOBAL) {
-        auto* p = static_cast<const uint8_t*>(::GlobalLock(m.hGlobal));
+        GlobalLockScope lock(m.hGlobal);
+        auto* p = lock.as<const uint8_t>();
         out.assign(p, p + ::GlobalSize(m.hGlobal));
-        ::GlobalUnlock(m.hGlobal);
     } else if (m.tymed == TYMED_ISTREAM) {
         uint8_t buffer[4096];
         ULONG n = 0;
@@ -231,21 +231,46 @@ TEST(TreeClipboard, ATreeDestroyedWithItsCopyOnTheClipboardLeavesTheDataAndCutsI
     EXPECT_EQ("Gamma[?](Eps)", b.Picture());
 }
 
-TEST(TreeDataObject, FormatsEnumerationQueriesAndStoredData) {
-    TTextTree a;
-    FillSample(a);
-    a.AddToSelection(a.Find(L"Alpha"));
-    ASSERT_TRUE(a.CopyToClipboard());
-    auto data = ComPtr<IDataObject>::Attach(new TLTDataObject(&a, true));
+// The data object of a copy from tree "Alpha": the formats it offers, its
+// answers to queries, and what it stores for others.
+class TreeDataObject : public ::testing::Test {
+protected:
+    void SetUp() override {
+        FillSample(a);
+        a.AddToSelection(a.Find(L"Alpha"));
+        ASSERT_TRUE(a.CopyToClipboard());
+        data = ComPtr<IDataObject>::Attach(new TLTDataObject(&a, true));
+    }
+    // Stores a note under format for the object to keep (the medium passes to it).
+    void StoreNote(FORMATETC& format, const char* text) {
+        STGMEDIUM m{};
+        m.tymed = TYMED_HGLOBAL;
+        m.hGlobal = GlobalFromBytes(text, std::strlen(text) + 1);
+        ASSERT_EQ(S_OK, data->SetData(&format, &m, TRUE));
+    }
+    ULONG FormatCount() {
+        ComPtr<IEnumFORMATETC> all;
+        EXPECT_EQ(S_OK, data->EnumFormatEtc(DATADIR_GET, all.put()));
+        FORMATETC got[16];
+        ULONG fetched = 0;
+        EXPECT_EQ(S_FALSE, all->Next(16, got, &fetched));
+        return fetched;
+    }
 
+    TTextTree a;
+    ComPtr<IDataObject> data;
     // Every listed format, in the registry's priority order.
-    std::vector<CLIPFORMAT> expected{TreeData(),
-                                     ClipFormat("HTML Format"),
-                                     ClipFormat("Rich Text Format Without Objects"),
-                                     ClipFormat("Rich Text Format"),
-                                     ClipFormat("CSV"),
-                                     CF_UNICODETEXT,
-                                     CF_TEXT};
+    const std::vector<CLIPFORMAT> expected{TreeData(),
+                                           ClipFormat("HTML Format"),
+                                           ClipFormat("Rich Text Format Without Objects"),
+                                           ClipFormat("Rich Text Format"),
+                                           ClipFormat("CSV"),
+                                           CF_UNICODETEXT,
+                                           CF_TEXT};
+    const CLIPFORMAT note = ClipFormat("Korvane test note");
+};
+
+TEST_F(TreeDataObject, EnumeratesItsFormatsInPriorityOrderAndSkipsAndClonesLikeAnyEnumerator) {
     ComPtr<IEnumFORMATETC> e;
     ASSERT_EQ(S_OK, data->EnumFormatEtc(DATADIR_GET, e.put()));
     FORMATETC got[10];
@@ -270,8 +295,9 @@ TEST(TreeDataObject, FormatsEnumerationQueriesAndStoredData) {
     ComPtr<IEnumFORMATETC> set;
     EXPECT_EQ(OLE_S_USEREG, data->EnumFormatEtc(DATADIR_SET, set.put()));
     EXPECT_FALSE(set);
+}
 
-    // Queries: the first mismatch in the order medium, aspect, index.
+TEST_F(TreeDataObject, QueriesNameTheFirstMismatchInTheOrderMediumAspectIndex) {
     for (CLIPFORMAT f : expected) {
         FORMATETC q = Etc(f);
         EXPECT_EQ(S_OK, data->QueryGetData(&q)) << f;
@@ -284,10 +310,11 @@ TEST(TreeDataObject, FormatsEnumerationQueriesAndStoredData) {
     q = Etc(TreeData());
     q.lindex = 0;
     EXPECT_EQ(DV_E_LINDEX, data->QueryGetData(&q));
-    q = Etc(ClipFormat("Korvane test note"));
+    q = Etc(note);
     EXPECT_EQ(DV_E_FORMATETC, data->QueryGetData(&q));
+}
 
-    // Every format renders; the texts hold the node's text.
+TEST_F(TreeDataObject, EveryFormatRendersTheCopiedNode) {
     for (CLIPFORMAT f : expected) {
         FORMATETC g = Etc(f);
         StgMediumOwner m;
@@ -306,6 +333,9 @@ TEST(TreeDataObject, FormatsEnumerationQueriesAndStoredData) {
             EXPECT_NE(std::string::npos, narrow.find("Alpha")) << f;
         }
     }
+}
+
+TEST_F(TreeDataObject, TheReferenceNamesProcessAndTreeAndIsRefusedWhileTheClipboardIsFlushed) {
     FORMATETC refEtc = Etc(InitializeGlobalStructures().ReferenceFormat);
     StgMediumOwner ref;
     ASSERT_EQ(S_OK, data->GetData(&refEtc, ref.put()));
@@ -319,17 +349,21 @@ TEST(TreeDataObject, FormatsEnumerationQueriesAndStoredData) {
     a.DoStateChange(tsClipboardFlushing);
     EXPECT_EQ(E_FAIL, data->GetData(&refEtc, ref.put()));   // never outlives the process
     a.DoStateChange({}, tsClipboardFlushing);
+}
 
+TEST_F(TreeDataObject, UnsupportedOperationsAnswerTheirOwnCodes) {
+    FORMATETC refEtc = Etc(InitializeGlobalStructures().ReferenceFormat);
     StgMediumOwner none;
     EXPECT_EQ(E_NOTIMPL, data->GetDataHere(&refEtc, none.put()));
+    FORMATETC q = Etc(note);
     FORMATETC canonical{};
     EXPECT_EQ(DATA_S_SAMEFORMATETC, data->GetCanonicalFormatEtc(&q, &canonical));
     EXPECT_EQ(E_NOTIMPL, data->DUnadvise(1));
     IEnumSTATDATA* advises = nullptr;
     EXPECT_EQ(OLE_E_ADVISENOTSUPPORTED, data->EnumDAdvise(&advises));
+}
 
-    // Set data: a copy is stored and returned; the caller keeps its own.
-    CLIPFORMAT note = ClipFormat("Korvane test note");
+TEST_F(TreeDataObject, SetDataStoresACopyWhenTheCallerKeepsTheMedium) {
     FORMATETC noteEtc = Etc(note);
     STGMEDIUM given{};
     given.tymed = TYMED_HGLOBAL;
@@ -342,8 +376,11 @@ TEST(TreeDataObject, FormatsEnumerationQueriesAndStoredData) {
     EXPECT_NE(given.hGlobal, back.get().hGlobal);
     std::vector<uint8_t> hello = Bytes(back.get());
     EXPECT_EQ(std::string("hello", 6), std::string(hello.begin(), hello.begin() + 6));
+    EXPECT_EQ(expected.size() + 1, FormatCount());
+}
 
-    // The same format again: one entry, the first medium released.
+TEST_F(TreeDataObject, SetDataOfAStoredFormatReplacesItsEntryAndReleasesTheFirstMedium) {
+    FORMATETC noteEtc = Etc(note);
     TReleaseCounter first, second;
     STGMEDIUM s1{};
     s1.tymed = TYMED_HGLOBAL;
@@ -365,12 +402,12 @@ TEST(TreeDataObject, FormatsEnumerationQueriesAndStoredData) {
     ASSERT_EQ(S_OK, data->GetData(&noteEtc, two.put()));
     std::vector<uint8_t> twoBytes = Bytes(two.get());
     EXPECT_EQ("two", std::string(reinterpret_cast<const char*>(twoBytes.data())));
-    ComPtr<IEnumFORMATETC> all;
-    ASSERT_EQ(S_OK, data->EnumFormatEtc(DATADIR_GET, all.put()));
-    EXPECT_EQ(S_FALSE, all->Next(10, got, &fetched));
-    EXPECT_EQ(expected.size() + 1, fetched);
+    EXPECT_EQ(expected.size() + 1, FormatCount());
+    data.reset();   // the object goes, and with it the medium it kept
+    EXPECT_EQ(0u, second.refs);
+}
 
-    // A target device is copied: the caller may free its own at once.
+TEST_F(TreeDataObject, ATargetDeviceIsCopiedSoTheCallerMayFreeItsOwn) {
     std::vector<uint8_t> device(sizeof(DVTARGETDEVICE) + 15, 0);
     reinterpret_cast<DVTARGETDEVICE*>(device.data())->tdSize = DWORD(device.size());
     for (size_t i = sizeof(DVTARGETDEVICE); i < device.size(); ++i) device[i] = uint8_t('a' + i % 26);
@@ -378,15 +415,12 @@ TEST(TreeDataObject, FormatsEnumerationQueriesAndStoredData) {
     std::memcpy(callerDevice.get(), device.data(), device.size());
     FORMATETC printed = Etc(ClipFormat("Korvane printed note"));
     printed.ptd = callerDevice.get();
-    STGMEDIUM s3{};
-    s3.tymed = TYMED_HGLOBAL;
-    s3.hGlobal = GlobalFromBytes("p", 2);
-    ASSERT_EQ(S_OK, data->SetData(&printed, &s3, TRUE));
+    StoreNote(printed, "p");
     std::memset(callerDevice.get(), 0xEE, device.size());
     callerDevice.reset();
     ComPtr<IEnumFORMATETC> withDevice;
     ASSERT_EQ(S_OK, data->EnumFormatEtc(DATADIR_GET, withDevice.put()));
-    withDevice->Skip(ULONG(expected.size() + 1));
+    withDevice->Skip(ULONG(expected.size()));
     FORMATETC last{};
     ASSERT_EQ(S_OK, withDevice->Next(1, &last, nullptr));
     CoTaskMem<DVTARGETDEVICE> lastDevice(last.ptd);

@@ -44,10 +44,8 @@ std::string Bytes(const std::wstring& s) { return std::string(reinterpret_cast<c
 std::string GlobalText(HGLOBAL memory, size_t& size) {
     krv::GlobalHandle owned(memory);
     size = ::GlobalSize(memory);
-    const char* p = static_cast<const char*>(::GlobalLock(memory));
-    std::string s(p, size);
-    ::GlobalUnlock(memory);
-    return s;
+    krv::GlobalLockScope lock(memory);
+    return std::string(lock.as<const char>(), size);
 }
 
 // Three columns (the middle one right-aligned, the last with its own colour),

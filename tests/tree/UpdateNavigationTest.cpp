@@ -3,6 +3,7 @@
 #include "TreeTestSupport.h"
 #include "tree/LazyTreeGlobals.h"
 #include <algorithm>
+#include <functional>
 #include <random>
 
 using namespace krv;
@@ -57,6 +58,71 @@ TEST(UpdateBatch, DeletedSelectedNodesStayCountedUntilTheEnd) {
     tree.DeleteSelectedNodes();
     EXPECT_EQ(tree.RootNodeCount(), 0u);
     EXPECT_EQ(tree.SelectedCount(), 0u);
+}
+
+// A handler that throws inside one of the tree's own brackets: the bracket
+// still closes, so the tree goes on painting and reporting its changes. A
+// move to another tree brackets the target tree.
+TEST(UpdateBatch, AHandlerThatThrowsLeavesNoBracketOpen) {
+    struct Thrown {};
+    using Step = std::function<void(TTestTree& tree, TTestTree& other)>;
+    TMemoryStream saved;
+    {
+        TTestTree source;
+        source.SetRootNodeCount(2);
+        source.SaveToStream(saved);
+    }
+    const struct {
+        const char* name;
+        Step act;
+    } cases[] = {
+        {"expand all", [](TTestTree& t, TTestTree&) {
+             t.OnExpanding = [](TBaseLazyTree*, PLazyNode, bool&) { throw Thrown{}; };
+             t.FullExpand();
+         }},
+        {"collapse all", [](TTestTree& t, TTestTree&) {
+             t.FullExpand();
+             t.OnCollapsing = [](TBaseLazyTree*, PLazyNode, bool&) { throw Thrown{}; };
+             t.FullCollapse();
+         }},
+        {"load", [&](TTestTree& t, TTestTree&) {
+             t.OnNodeCopied = [](TBaseLazyTree*, PLazyNode) { throw Thrown{}; };
+             saved.SetPosition(0);
+             t.LoadFromStream(saved);
+         }},
+        {"move to another tree", [](TTestTree& t, TTestTree& other) {
+             t.OnNodeMoved = [](TBaseLazyTree*, PLazyNode) { throw Thrown{}; };
+             t.MoveTo(t.GetFirst(), other.GetFirst(), amInsertAfter, false);
+         }},
+    };
+    for (const auto& c : cases) {
+        TTestTree tree, other;
+        std::vector<TLTUpdateState> log, otherLog;
+        for (TTestTree* t : {&tree, &other}) {
+            t->SetRootNodeCount(3);
+            for (PLazyNode n = t->GetFirst(); n; n = t->GetNextSibling(n)) t->SetChildCount(n, 2);
+            t->OnUpdating = [&log, &otherLog, t, &tree](TBaseLazyTree*, TLTUpdateState s) {
+                (t == &tree ? log : otherLog).push_back(s);
+            };
+        }
+        EXPECT_THROW(c.act(tree, other), Thrown) << c.name;
+        tree.OnExpanding = tree.OnCollapsing = nullptr;
+        tree.OnNodeCopied = tree.OnNodeMoved = nullptr;
+        EXPECT_FALSE(log.empty() && otherLog.empty()) << c.name << ": no bracket was opened";
+        for (TTestTree* t : {&tree, &other}) {
+            std::vector<TLTUpdateState>& seen = t == &tree ? log : otherLog;
+            EXPECT_EQ(t->UpdateCount(), 0u) << c.name;
+            EXPECT_FALSE(t->TreeStates().Contains(tsUpdating)) << c.name;
+            EXPECT_FALSE(t->TreeStates().Contains(tsExpanding) || t->TreeStates().Contains(tsCollapsing)) << c.name;
+            if (!seen.empty()) {
+                EXPECT_EQ(seen.back(), usEnd) << c.name;
+            }
+            seen.clear();
+            t->BeginUpdate();
+            t->EndUpdate();
+            EXPECT_EQ(seen, (std::vector<TLTUpdateState>{usBegin, usEnd})) << c.name;
+        }
+    }
 }
 
 TEST(Iterate, FilterAbortAndChildNodesOnly) {
