@@ -96,8 +96,12 @@ fi
 export KRV_ECHO_PORT=$echo_port KRV_SOCKS_PORT=$socks_port KRV_AUTH_SOCKS_PORT=$auth_port
 export KRV_AUTH_SOCKS_USER=$auth_user KRV_AUTH_SOCKS_PASS=$auth_pass
 export WINEDEBUG=-all
-timeout 600 wine "$exe" --gtest_color=no
-status=$?
+# A crashed program may exit with 0 under Wine: gtest's own verdict decides.
+timeout 600 wine "$exe" --gtest_color=no | tee "$work/gtest.out"
+status=${PIPESTATUS[0]}
+if [ $status -eq 0 ] && { ! grep -q '^\[  PASSED  \]' "$work/gtest.out" || grep -q '^\[  FAILED  \]' "$work/gtest.out"; }; then
+  status=1
+fi
 if [ $status -ne 0 ]; then
   echo "net_peers: failed ($status); proxy logs:"; tail -n 30 "$work"/danted.log "$work"/microsocks.log 2>/dev/null
 fi

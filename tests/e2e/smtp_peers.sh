@@ -37,8 +37,12 @@ fi
 export KRV_SMTP_PORT=$port KRV_SMTP_STALL_PORT=$stall_port KRV_SMTP_USER=$user KRV_SMTP_PASS=$pass
 export KRV_SMTP_OUT="Z:$(echo "$work/out" | tr / '\\')"
 export WINEDEBUG=-all
-timeout 600 wine "$exe" --gtest_color=no
-status=$?
+# A crashed program may exit with 0 under Wine: gtest's own verdict decides.
+timeout 600 wine "$exe" --gtest_color=no | tee "$work/gtest.out"
+status=${PIPESTATUS[0]}
+if [ $status -eq 0 ] && { ! grep -q '^\[  PASSED  \]' "$work/gtest.out" || grep -q '^\[  FAILED  \]' "$work/gtest.out"; }; then
+  status=1
+fi
 
 # The attachments, decoded by Python's own mail parser, against the files sent.
 if ! /usr/bin/python3 - "$work/out" <<'PY'
