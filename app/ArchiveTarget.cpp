@@ -147,7 +147,7 @@ bool IsReadOnly(const std::string& path) {
 
 bool TMainForm::ArchivePathUsable(const std::string& path) {
     if (ArchivePathFits(path)) return true;
-    if (!Batch) ShowMessageBox(KV_ArchivePathTooLong + "\r\n" + path, KV_NoZipFileName_Title, 16);
+    if (!Batch) ShowMessageBox(KV_ArchivePathTooLong + "\r\n" + path, KV_NoZipFileName_Title, MB_ICONERROR);
     AddLog(KV_ArchivePathTooLong + " " + path, lcRed, 0, lkNormal);
     return false;
 }
@@ -167,7 +167,7 @@ std::string TMainForm::FindFreeArchiveName(const std::string& name) {
     }
     // Never hand out a name that exists: that would overwrite a backup.
     if (!ArchivePathFits(candidate) || PathTaken(candidate)) {
-        if (!Batch) ShowMessageBox(KrvNoFreeName, KV_NoZipFileName_Title, 16);
+        if (!Batch) ShowMessageBox(KrvNoFreeName, KV_NoZipFileName_Title, MB_ICONERROR);
         AddLog(std::string(kProductName) + " " + KV_NoZipFileName_1 + " " + KV_NoZipFileName_2, lcRed, 0, lkNormal);
         return {};
     }
@@ -187,11 +187,11 @@ bool TMainForm::OpenArchiveTarget(std::string& target, std::string& writing) {
     };
     ArchiveToReplace.clear();
     // With its backslash: a drive's root without it ("D:") is that drive's current folder.
-    const std::string folder = IncludeTrailingBackslash(ExcludeTrailingBackslash(Mode == 1 ? HDFolderEdit->Text() : TempDir));
+    const std::string folder = IncludeTrailingBackslash(ExcludeTrailingBackslash(Mode == bmHardDisk ? HDFolderEdit->Text() : TempDir));
     target = folder + EditArchiveName->Text();
     if (!ArchivePathUsable(target)) return false;
     RemoveStaleTemporaryArchives(folder, log);
-    if (Mode == 1) {
+    if (Mode == bmHardDisk) {
         const bool replace = CheckOverwriteFile->Checked() && FileExists(target);
         if (replace && !IsReadOnly(target)) {
             // The old backup stays until the new one is whole.
@@ -223,8 +223,8 @@ bool TMainForm::OpenArchiveTarget(std::string& target, std::string& writing) {
 
 std::string TMainForm::CommitArchive(const std::string& writing, std::string target) {
     // A disc's archive in the temp folder is the run's own: an earlier one is replaced.
-    bool replace = Mode == 0 || !ArchiveToReplace.empty();
-    if (Mode == 1 && replace && IsReadOnly(target)) {
+    bool replace = Mode == bmDisc || !ArchiveToReplace.empty();
+    if (Mode == bmHardDisk && replace && IsReadOnly(target)) {
         replace = false;
         target = NameBesideReadOnly(target);
         if (target.empty()) return {};

@@ -1,6 +1,7 @@
 #include "app/ConsoleForm.h"
 #include "app/FormBuilder.h"
 #include "app/AppState.h"
+#include "app/Log.h"
 #include "app/Messages.h"
 
 namespace krv {
@@ -59,7 +60,7 @@ void TConsoleForm::AddLog(const std::string& msg, int colour, int level, int kin
 }
 
 void TConsoleForm::LogRuler() const {
-    if (Echo) AddLog(std::string(36, '='), 0, 3, 2);
+    if (Echo) AddLog(std::string(36, '='), lcBlack, 3, lkDebug);
 }
 
 void TConsoleForm::StartCommand() {
@@ -79,12 +80,12 @@ void TConsoleForm::NewLine(const std::string& line, TOutputType type) {
     // A partial line is only shown; it is judged and logged once complete.
     if (type == otEntireLine && ContainsAny(line, ErrorTexts())) {
         ErrorLineSeen();
-        if (Echo) AddLog(KV_Error + ": " + line, 1, 3, 0);
+        if (Echo) AddLog(KV_Error + ": " + line, lcRed, 3, lkNormal);
     }
     if (type == otEntireLine) OutputLine(line);
     std::string shown = ShownConsoleText(line);
     LabelWaitProgress->SetCaption(shown);
-    if (type == otEntireLine && Echo) AddLog("= " + shown, 0, 3, 2);
+    if (type == otEntireLine && Echo) AddLog("= " + shown, lcBlack, 3, lkDebug);
 }
 
 void TConsoleForm::Terminated() {
@@ -92,11 +93,11 @@ void TConsoleForm::Terminated() {
     LogRuler();
     if (!result_.Started) {
         programFailed_ = true;
-        AddLog(KV_Error + ": " + result_.StartError, 1, 1, 0);
+        AddLog(KV_Error + ": " + result_.StartError, lcRed, 1, lkNormal);
     } else if (result_.Crashed()) {
         programFailed_ = true;
         AddLog(KV_Error + ": " + CommandLine + Format(" ended abnormally (exit code 0x%08lX).", result_.ExitCode),
-               1, 1, 0);
+               lcRed, 1, lkNormal);
     }
     CommandEnded();
 }

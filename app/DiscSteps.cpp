@@ -1,6 +1,7 @@
 #include "app/DiscSteps.h"
 #include "app/Unattended.h"
 #include "app/FormWait.h"
+#include "app/Log.h"
 #include "app/Messages.h"
 #include "app/ProgressWindow.h"
 #include "framework/Dialogs.h"
@@ -100,7 +101,7 @@ TDiscSteps::StepOutcome TDiscSteps::RunStep(const std::string& commandLine, cons
 
 bool TDiscSteps::AskChangeDisc(const std::string& error, const std::string& title) {
     // Unattended, nobody can change the disc: the step is not repeated.
-    auto red = [this](const std::string& line) { Log(line, 1, 0, 0); };
+    auto red = [this](const std::string& line) { Log(line, lcRed, 0, lkNormal); };
     AskUser(error, title, MB_ICONERROR, red);
     return AskUser(KrvChangeDiscQuestion, KV_Retry_ChangeDisk_Title, MB_YESNO | MB_ICONEXCLAMATION, red) == IDYES;
 }
@@ -109,7 +110,7 @@ bool TDiscSteps::DeleteOne(const std::string& path) {
     if (!FileExists(path)) return false;
     if (!::DeleteFileA(path.c_str())) {
         DWORD err = ::GetLastError();
-        Log(KV_Error + ": " + path + ": " + SysErrorMessage(err), 1, 1, 0);
+        Log(KV_Error + ": " + path + ": " + SysErrorMessage(err), lcRed, 1, lkNormal);
         return false;
     }
     return true;
@@ -122,7 +123,7 @@ void TDiscSteps::DeleteArchiveAndVolumes() {
 
 void TDiscSteps::DeleteIso(int level) {
     DeleteOne(IsoFile());
-    Log(KV_ISO_Deleted, 0, level, 1);
+    Log(KV_ISO_Deleted, lcBlack, level, lkDetail);
 }
 
 void TDiscSteps::RemoveStaleOutput() {
@@ -134,13 +135,13 @@ void TDiscSteps::MakeIso() {
     // An image left by an earlier run must not pass for this run's.
     DeleteOne(IsoFile());
     const std::string command = IsoCommand();
-    Log(KV_ISO_Start + Stamp(), 0, 2, 0);
+    Log(KV_ISO_Start + Stamp(), lcBlack, 2, lkNormal);
     StepOutcome out = RunStep(command, KV_ISO_Start, 0);
     if (out.userCancelled) {
         DeleteArchiveAndVolumes();
-        Log(KV_UserCancel, 1, 1, 0);
+        Log(KV_UserCancel, lcRed, 1, lkNormal);
         DeleteArchiveAndVolumes();
-        Log(KV_Zip_Deleted, 0, 2, 1);
+        Log(KV_Zip_Deleted, lcBlack, 2, lkDetail);
         DeleteOne(IsoFile());
         Cancel = true;
         return;
@@ -148,64 +149,47 @@ void TDiscSteps::MakeIso() {
     // Judged by the image, except that a program that died leaves at best a torn one.
     if (out.programFailed) DeleteOne(IsoFile());
     if (!FileExists(IsoFile()) && !Cancel) {
-        Log(KV_ISO_Error + Stamp(), 1, 1, 0);
+        Log(KV_ISO_Error + Stamp(), lcRed, 1, lkNormal);
         if (!Batch) ShowMessageBox(KV_ISO_Error, KV_ISO_Error_Title, MB_ICONERROR);
         Cancel = true;
     } else {
-        Log(KV_ISO_OK + Stamp(), 2, 1, 0);
+        Log(KV_ISO_OK + Stamp(), lcBlue, 1, lkNormal);
     }
     DeleteArchiveAndVolumes();
-    Log(KV_Zip_Deleted, 0, 2, 1);
+    Log(KV_Zip_Deleted, lcBlack, 2, lkDetail);
 }
 
 void TDiscSteps::BlankDisc() {
     if (!job_.Rewritable) return;
-    for (;;) {
-        Log(KV_Format_Start + Stamp(), 0, 2, 0);
-        StepOutcome out = RunStep(BlankCommand(), KV_Format_Start, 1);
-        if (out.userCancelled) {
-            Log(KV_UserCancel, 1, 1, 0);
-            Cancel = true;
-            DeleteIso(1);
-            return;
-        }
-        if (out.programFailed) {   // no disc to change: the recorder program itself is at fault
-            Cancel = true;
-            DeleteIso(1);
-            return;
-        }
-        if (out.failed) {
-            Log(KV_Format_Error + Stamp(), 1, 1, 0);
-            if (AskChangeDisc(KV_Format_Error, KV_Format_Error_Title)) continue;
-            DeleteIso(1);
-            Cancel = true;
-            return;
-        }
-        Log(KV_Format_OK + Stamp(), 2, 1, 0);
-        return;
-    }
+    // The image is still to be burnt: only a failed blank deletes it.
+    RunRecorderStep({BlankCommand(), KV_Format_Start, KV_Format_Start, 1, KV_Format_OK, KV_Format_Error,
+                     KV_Format_Error_Title, 1, false});
 }
 
 void TDiscSteps::BurnIso() {
+    RunRecorderStep({BurnCommand(), KV_ISOBurn_Start, KV_WritingStart, 2, KV_ISOBurn_OK, KV_ISOBurn_Error,
+                     KV_ISOBurn_Error_Title, 2, true});
+}
+
+void TDiscSteps::RunRecorderStep(const RecorderStep& step) {
     for (;;) {
-        Log(KV_ISOBurn_Start + Stamp(), 0, 2, 0);
-        StepOutcome out = RunStep(BurnCommand(), KV_WritingStart, 2);
+        Log(step.startLine + Stamp(), lcBlack, 2, lkNormal);
+        StepOutcome out = RunStep(step.commandLine, step.task, step.kind);
         if (out.userCancelled) {
-            Log(KV_UserCancel, 1, 1, 0);
+            Log(KV_UserCancel, lcRed, 1, lkNormal);
             Cancel = true;
             DeleteIso(1);
             return;
         }
-        if (out.programFailed) {
-            Cancel = true;
-        } else if (out.failed) {
-            Log(KV_ISOBurn_Error + Stamp(), 1, 1, 0);
-            if (AskChangeDisc(KV_ISOBurn_Error, KV_ISOBurn_Error_Title)) continue;
-            Cancel = true;
-        } else {
-            Log(KV_ISOBurn_OK + Stamp(), 2, 1, 0);
+        // A program that could not start or died is at fault itself: no disc to change.
+        const bool failed = out.programFailed || out.failed;
+        if (!out.programFailed && out.failed) {
+            Log(step.errorText + Stamp(), lcRed, 1, lkNormal);
+            if (AskChangeDisc(step.errorText, step.errorTitle)) continue;
         }
-        DeleteIso(2);
+        if (failed) Cancel = true;
+        else Log(step.okText + Stamp(), lcBlue, 1, lkNormal);
+        if (failed || step.imageDoneWith) DeleteIso(step.deleteLevel);
         return;
     }
 }

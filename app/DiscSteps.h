@@ -58,6 +58,19 @@ private:
         bool programFailed = false;   // could not start or died
     };
     StepOutcome RunStep(const std::string& commandLine, const std::string& task, int kind);
+    // A step of the recorder program, repeated after a disc change the user agrees to.
+    struct RecorderStep {
+        std::string commandLine;
+        const std::string& startLine;   // logged at each try
+        const std::string& task;        // the console window's task text
+        int kind;
+        const std::string& okText;
+        const std::string& errorText;
+        const std::string& errorTitle;
+        int deleteLevel;                // report level of the image's deletion
+        bool imageDoneWith;             // the image is deleted after success too
+    };
+    void RunRecorderStep(const RecorderStep& step);
     bool AskChangeDisc(const std::string& error, const std::string& title);
     void DeleteArchiveAndVolumes();
     void DeleteIso(int level);

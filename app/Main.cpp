@@ -301,7 +301,6 @@ void TMainForm::FormCreate() {
     CloseWhenMailDone = false;
     Session.Reset();
     Lang = std::make_unique<TLang>();
-    KeptLines.Clear();
     Lang->Init();
     DevicesFound = false;
 
@@ -323,7 +322,7 @@ void TMainForm::FormCreate() {
     RecursiveDirs.Clear();
     FlatDirs.Clear();
     NoBurner = false;
-    Mode = 0;
+    Mode = bmDisc;
 
     Settings = ReadSettings(SettingsFile());
     TempDir = Settings.TempDir;
@@ -425,13 +424,13 @@ void TMainForm::FormClose(TCloseAction& action) {
         return;
     }
     if (Session.Modified) {
-        int answer = Ask(KV_Save_Session, KV_Save_Session_Title, 51);
+        int answer = Ask(KV_Save_Session, KV_Save_Session_Title, MB_YESNOCANCEL | MB_ICONWARNING);
         if (answer == IDCANCEL) {
             action = caNone;
             return;
         }
         // A session that cannot be saved keeps the window open: nothing is lost.
-        if (answer == IDYES && !(SaveSession && SaveSession())) {
+        if (answer == IDYES && !SaveSessionNow()) {
             action = caNone;
             return;
         }
@@ -457,7 +456,6 @@ void TMainForm::CheckTools() {
 }
 
 std::string TMainForm::DefaultArchiveName() const {
-    if (DefaultArchiveNameProvider) return DefaultArchiveNameProvider();
     return KV_Zip_BaseName + "_" + StringReplaceAll(DateToStr(Now()), "/", "_") + ".zip";
 }
 
@@ -585,7 +583,7 @@ void TMainForm::ApplyLanguageChange() {
     // Texts made from the message table when they were shown: made again.
     if (SelectedSize == 0) LabelSize->SetCaption(KV_0Byte);
     if (!LabelDestFreeSpace->Caption().empty()) CheckDestination(HDFolderEdit->Text());
-    if (Settings.Lang.empty()) ShowMessageBox(KrvRestartLangMessage, KV_Restart_Lang_Title, 64);
+    if (Settings.Lang.empty()) ShowMessageBox(KrvRestartLangMessage, KV_Restart_Lang_Title, MB_ICONINFORMATION);
     ButtonViewLog->SetCaption(LogPanelShown ? KV_HideLog : KV_ShowLog);
     const int level = ComboLog->ItemIndex();
     ComboLog->SetItems({LogLevel1, LogLevel2, LogLevel3, LogLevel4});
@@ -610,10 +608,10 @@ void TMainForm::HelpTopicsClick() {
 
 void TMainForm::UpdateModeButtons() {
     if (NoBurner) {
-        Mode = 1;
+        Mode = bmHardDisk;
         BtnDiscBackup->SetEnabled(false);
     }
-    bool disc = Mode == 0;
+    bool disc = Mode == bmDisc;
     PanelCD->SetVisible(disc);
     PanelHD->SetVisible(!disc);
     (disc ? BtnDiscBackup : BtnHDBackup)->SetDown(true);
@@ -622,14 +620,14 @@ void TMainForm::UpdateModeButtons() {
 }
 
 void TMainForm::BtnDiscBackupClick() {
-    Mode = 0;
+    Mode = bmDisc;
     UpdateModeButtons();
     UpdateStartButton();
     if (!NoBurner) Session.Modified = true;
 }
 
 void TMainForm::BtnHDBackupClick() {
-    Mode = 1;
+    Mode = bmHardDisk;
     UpdateModeButtons();
     // The folder typed earlier may have gone or filled up meanwhile.
     HDFolderEditExit();

@@ -144,12 +144,12 @@ public:
     // answer that loses nothing (see AskUser).
     int Ask(const std::string& text, const std::string& caption, UINT flags);
 
-    // The backup run (the Start button's handler, set by WireRun; tests put a stand-in here).
+    // Stand-ins of tests for the run and for saving the session; empty in
+    // the program, where ButtonStartClick and SaveSessionClick do the work.
     std::function<void()> StartBackup;
-    // The hard-disk folder check of the run layer (true: usable).
-    std::function<bool()> CheckDestinationFolder;
-    // Computes the selected size (the "UpdateSize" setting).
-    std::function<void()> UpdateSize;
+    std::function<bool()> SaveSession;
+    // Stand-in of tests for the unattended run; empty: RunBatch.
+    std::function<void(const std::string& sessionFile, const std::string& archiveName)> StartBatch;
     // Shows the shortcut dialog modally; tests answer it instead.
     std::function<int(TFormSessionLink& dialog)> RunLinkDialog;
     bool ArchiveNameValid = true;
@@ -172,6 +172,8 @@ public:
     void CheckFreeSpace(const std::string& path);
     bool GetDriveSpace(char driveLetter, int64_t& freeAvailable, int64_t& total);
     bool SpaceIsEnough(const std::string& path);
+    // The free space a run asks for: a margin over the selected size.
+    double SpaceWanted() const;
     // The first free name from name on ("X.zip", "X_1.zip", "X_1_2.zip"...);
     // empty when every candidate is taken or the path grows too long (the
     // user has been told which).
@@ -182,13 +184,8 @@ public:
     void MailReport();
     TReportMail& ReportMail();
 
-    // Seams for the layers that come later. Each starts empty: nothing is
-    // pretended. The recorder scan is started through them; batch mode and
-    // session saving answer "not done".
-    std::function<void()> DiscoverRecorders;              // sets DevicesFound
-    std::function<void(const std::string& sessionFile, const std::string& archiveName)> StartBatch;
-    std::function<bool()> SaveSession;                    // true when saved
-    std::function<std::string()> DefaultArchiveNameProvider;
+    // The recorder scan at start-up (sets DevicesFound); tests leave it empty.
+    std::function<void()> DiscoverRecorders;
     // Replacements for the disc steps of a run (tests); empty: the disc
     // layer's steps. Each returns when its window has closed and sets Cancel
     // on failure.
@@ -207,9 +204,8 @@ public:
     TStringList ReportLines;
     TStringList RecursiveDirs;
     TStringList FlatDirs;
-    TStringList KeptLines;       // the extra list the window keeps
     TStringList LangFiles;       // language files listed by the Options dialog
-    int Mode = 0;                // 0 disc, 1 hard disk
+    TBackupMode Mode = bmDisc;
     bool Cancel = false;
     bool NoBurner = false;
     bool DevicesFound = false;
@@ -316,6 +312,9 @@ private:
     TMenuItem* AddMenu(TMenuItem* parent, const char* name, const std::string& caption, const std::string& hint,
                        std::function<void()> onClick = {});
     void RunBackup();
+    // The run or the session save, through a test's stand-in when there is one.
+    void StartRun();
+    bool SaveSessionNow();
     void AbortRun();
     // Ends an unattended run that could not start: red line already logged,
     // "Operation aborted", report mail and file, then the window closes.

@@ -40,11 +40,10 @@ void TMainForm::WireSessionControls() {
     menu("SaveSession", [this] { SaveSessionClick(); });
     menu("SaveSessionAs", [this] { SaveSessionAsClick(); });
     GenerateSessionLink->OnClick = [this](TObject*) { GenerateSessionLinkClick(); };
-    SaveSession = [this] { return SaveSessionClick(); };
 
     ButtonReset->SetEnabled(true);
     ButtonReset->OnClick = [this](TObject*) { ButtonResetClick(); };
-    ButtonStart->OnClick = [this](TObject*) { StartBackup(); };
+    ButtonStart->OnClick = [this](TObject*) { StartRun(); };
     EditArchiveName->OnExit = [this](TObject*) { EditArchiveNameExit(); };
     for (TEdit* edit : {EditArchiveName, AddressEdit, SMTPEdit, MailUserEdit, MailPassEdit, EditInclusionMask,
                         EditExclusionMask})
@@ -85,9 +84,9 @@ void TMainForm::SessionToForm() {
     MailCheckClick();
     CheckFiltersClick();
 
-    if (NoBurner && Session.Type == 0) {
-        Ask(kNeedsBurner, kNeedsBurnerTitle, 16);
-        Session.Type = 1;
+    if (NoBurner && Session.Type == bmDisc) {
+        Ask(kNeedsBurner, kNeedsBurnerTitle, MB_ICONERROR);
+        Session.Type = bmHardDisk;
     }
     Mode = Session.Type;
     UpdateModeButtons();
@@ -126,7 +125,7 @@ void TMainForm::FormToSession() {
 
 void TMainForm::ResetForm() {
     ClearTreeChecks();
-    Mode = 0;
+    Mode = bmDisc;
     UpdateModeButtons();
     HDFolderEdit->SetText("");
     EditArchiveName->SetText(DefaultArchiveName());
@@ -166,7 +165,7 @@ namespace {
 // save that did not happen, so nothing the user changed is thrown away).
 bool SettleModified(TMainForm& form) {
     if (!form.Session.Modified) return true;
-    const int answer = ShowMessageBox(KV_Save_Session, KV_Save_Session_Title, 51);
+    const int answer = ShowMessageBox(KV_Save_Session, KV_Save_Session_Title, MB_YESNOCANCEL | MB_ICONWARNING);
     if (answer == IDCANCEL) return false;
     if (answer == IDYES) return form.SaveSessionClick();
     return true;
@@ -213,7 +212,7 @@ void TMainForm::LoadSessionClick() {
 void TMainForm::AfterSessionLoad(bool loaded, const std::string& fileName) {
     if (!loaded) {
         const std::string text = fileName + KrvSessionFileError;
-        ShowMessageBox(text, KQ_XmlError_Title, 16);
+        ShowMessageBox(text, KQ_XmlError_Title, MB_ICONERROR);
         AddLog(text, lcRed, 0, lkNormal);
         return;
     }
@@ -227,8 +226,8 @@ void TMainForm::AfterSessionLoad(bool loaded, const std::string& fileName) {
     Session.Modified = false;
     Session.NeverSaved = false;
     ShowSessionStatus();
-    if (Session.Type == 1 && CheckDestinationFolder) CheckDestinationFolder();
-    if (Settings.UpdateSize && UpdateSize) UpdateSize();
+    if (Session.Type == bmHardDisk) HDFolderEditExit();
+    if (Settings.UpdateSize) ButtonUpdateSizeClick();
 }
 
 namespace {
@@ -238,7 +237,7 @@ bool WriteSessionFile(TMainForm& form, const std::string& fileName) {
         form.Session.SaveToFile(fileName);
     } catch (const std::exception& e) {
         form.AddLog(e.what(), lcRed, 0, lkNormal);
-        ShowMessageBox(e.what(), KV_Error, 16);
+        ShowMessageBox(e.what(), KV_Error, MB_ICONERROR);
         return false;
     }
     form.SessionFileArg = fileName;
@@ -294,12 +293,12 @@ void TMainForm::EditArchiveNameExit() {
     const std::string withZip = WithZipExtension(text);
     if (withZip != text) EditArchiveName->SetText(withZip);
     ArchiveNameValid = IsValidArchiveName();
-    if (!ArchiveNameValid) ShowMessageBox(KrvArchiveNameError, KV_ArchiveFileName_Error_Title, 16);
+    if (!ArchiveNameValid) ShowMessageBox(KrvArchiveNameError, KV_ArchiveFileName_Error_Title, MB_ICONERROR);
     UpdateStartButton();
 }
 
 void TMainForm::UpdateStartButton() {
-    if (Mode == 1 && (HDFolderEdit->Text().empty() || !DirectoryExists(HDFolderEdit->Text()))) {
+    if (Mode == bmHardDisk && (HDFolderEdit->Text().empty() || !DirectoryExists(HDFolderEdit->Text()))) {
         ButtonStart->SetEnabled(false);
         return;
     }
@@ -312,7 +311,7 @@ void TMainForm::UpdateStartButton() {
 
 void TMainForm::GenerateSessionLinkClick() {
     if (Session.NeverSaved) {
-        ShowMessageBox(KV_NeedToSaveSession, KV_NeedToSaveSession_Title, 16);
+        ShowMessageBox(KV_NeedToSaveSession, KV_NeedToSaveSession_Title, MB_ICONERROR);
         return;
     }
     TFormSessionLink dialog(this);
@@ -354,7 +353,7 @@ void TMainForm::RunBatch(const std::string& sessionFile, const std::string& arch
         AddLog(KV_ArchiveNameChanged + Session.ArchiveName, lcRed, 0, lkNormal);
     }
     // Told in red by SessionToForm (no box in batch mode); the session cannot run here.
-    const bool needsBurner = NoBurner && Session.Type == 0;
+    const bool needsBurner = NoBurner && Session.Type == bmDisc;
     TraceMark("session read");
     SessionToForm();
     TraceMark("ticks restored");
@@ -368,7 +367,7 @@ void TMainForm::RunBatch(const std::string& sessionFile, const std::string& arch
     Session.CloseKRV = true;
     ExitCode = ecFailed;
     try {
-        StartBackup();
+        StartRun();
     } catch (const std::exception& e) {
         // Never a success: the run's own abort path did not finish.
         AddLog(KV_Error + ": " + e.what(), lcRed, 0, lkNormal);

@@ -101,7 +101,7 @@ void TFormOptions::DoShow() {
 void TFormOptions::DoClose(TCloseAction& action) {
     if (ModalResult() == mrOk && !DirectoryExists(TempFolderEdit->Text())) {
         action = caNone;
-        ShowMessageBox(KQ_NoTempDir, KQ_NoTempDir_Title, 16);
+        ShowMessageBox(KQ_NoTempDir, KQ_NoTempDir_Title, MB_ICONERROR);
         return;
     }
     TForm::DoClose(action);

@@ -24,7 +24,7 @@ void MinimizeProgressWindow(TForm& window) {
 
 bool ConfirmCancel() {
     if (Batch || SessionEnding) return true;
-    return ShowMessageBox(KV_UserCancel_Confirm, KV_UserCancel_Conform_Title, 52) == IDYES;
+    return ShowMessageBox(KV_UserCancel_Confirm, KV_UserCancel_Conform_Title, MB_YESNO | MB_ICONWARNING) == IDYES;
 }
 
 TActiveStep::TActiveStep(TForm& window, std::function<void()> cancel, std::function<void()> discard)

@@ -1,6 +1,7 @@
 #include "app/Recorders.h"
 #include "app/AboutPictures.h"
 #include "app/Main.h"
+#include "app/Log.h"
 #include "app/Messages.h"
 #include "framework/SysUtils.h"
 
@@ -81,7 +82,7 @@ void TFormSplashScreen::OutputLine(const std::string& line) {
 
 void TFormSplashScreen::CommandEnded() {
     if (Mode == 1) {
-        AddLog(KV_CDR_Checking, 0, 2, 1);
+        AddLog(KV_CDR_Checking, lcBlack, 2, lkDetail);
         candidates_ = ParseScanBus(Output);
         next_ = 0;
     } else {
@@ -115,12 +116,12 @@ void DisableDiscBackup(TMainForm& main) {
     for (TControl* c : {static_cast<TControl*>(main.CheckRW), static_cast<TControl*>(main.DeviceCombo),
                         static_cast<TControl*>(main.LabelDevice)})
         c->SetEnabled(false);
-    main.Mode = 1;
+    main.Mode = bmHardDisk;
     main.UpdateModeButtons();
 }
 
 void ScanBus(TMainForm& main) {
-    main.AddLog(KV_CDR_Scanbus, 0, 2, 1);
+    main.AddLog(KV_CDR_Scanbus, lcBlack, 2, lkDetail);
     std::vector<TRecorderCandidate> recorders;
     {
         TFormSplashScreen splash(&main, main.AppDir);
@@ -140,11 +141,11 @@ void ScanBus(TMainForm& main) {
     main.DeviceCombo->SetItemIndex(0);
     const std::string count = IntToStr(static_cast<int64_t>(recorders.size()));
     if (recorders.empty()) {
-        main.AddLog(count + KV_CDR_NumDevice + "!", 1, 2, 0);
-        main.AddLog(KrvNoRecorderMessage, 1, 1, 0);
+        main.AddLog(count + KV_CDR_NumDevice + "!", lcRed, 2, lkNormal);
+        main.AddLog(KrvNoRecorderMessage, lcRed, 1, lkNormal);
         DisableDiscBackup(main);
     } else {
-        main.AddLog(count + KV_CDR_NumDevice, 2, 2, 1);
+        main.AddLog(count + KV_CDR_NumDevice, lcBlue, 2, lkDetail);
         main.DevicesFound = true;
     }
 }

@@ -58,6 +58,13 @@ void TMainForm::ButtonStartClick() {
     if (closeAfterRun_ && !Batch) Close();
 }
 
+void TMainForm::StartRun() {
+    if (StartBackup) StartBackup();
+    else ButtonStartClick();
+}
+
+bool TMainForm::SaveSessionNow() { return SaveSession ? SaveSession() : SaveSessionClick(); }
+
 void TMainForm::SessionEnds() {
     SessionEnding = true;
     batchPending_ = false;
@@ -96,9 +103,9 @@ bool TMainForm::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& r
 void TMainForm::RunBackup() {
     // A person is told and nothing starts; an unattended run has no one to
     // tell, so it reports the reason and ends in the abort path.
-    const bool noFolder = Mode == 1 && !IsDirectory(HDFolderEdit->Text());
+    const bool noFolder = Mode == bmHardDisk && !IsDirectory(HDFolderEdit->Text());
     if (noFolder && !Batch) {
-        ShowMessageBox(KV_NoValidDir, KV_NoValidDir_Title, 16);
+        ShowMessageBox(KV_NoValidDir, KV_NoValidDir_Title, MB_ICONERROR);
         return;
     }
     ExitCode = ecFailed;
@@ -113,15 +120,15 @@ void TMainForm::RunBackup() {
         AddLog(KV_NoValidDir + " (" + HDFolderEdit->Text() + ")", lcRed, 0, lkNormal);
         return AbortRun();
     }
-    if (Mode == 1) CheckDestination(HDFolderEdit->Text());
+    if (Mode == bmHardDisk) CheckDestination(HDFolderEdit->Text());
 
     durationLocale_ = ::IsValidLocale(kDurationLocale, LCID_INSTALLED) ? kDurationLocale : ::GetThreadLocale();
     char format[128] = {};
     durationFormat_ = ::GetLocaleInfoA(durationLocale_, LOCALE_STIMEFORMAT, format, sizeof format) ? format : "";
 
     if (Session.Modified && CloseKVCheck->Checked() && !Batch) {
-        if (ShowMessageBox(KV_Save_Session, KV_Save_Session_Title, 52) == IDYES) {
-            if (SaveSession) SaveSession();
+        if (ShowMessageBox(KV_Save_Session, KV_Save_Session_Title, MB_YESNO | MB_ICONWARNING) == IDYES) {
+            SaveSessionNow();
         } else {
             Session.Modified = false;
         }
@@ -143,14 +150,14 @@ void TMainForm::RunBackup() {
 
     if (!NetworkDestination) {
         SetRunTitle(KV_CheckingFreeSpace_AppTitle_1);
-        CheckFreeSpace(Mode == 0 ? TempDir : HDFolderEdit->Text());
+        CheckFreeSpace(Mode == bmDisc ? TempDir : HDFolderEdit->Text());
         if (Cancel) return AbortRun();
     }
     std::unique_ptr<TDiscSteps> disc;
-    if (Mode == 1) {
+    if (Mode == bmHardDisk) {
         Archiver.SetSpanningMode(smNone);
         if (!DirectoryExists(HDFolderEdit->Text())) {
-            Ask(KQ_NoDirHD, KQ_NoDirHD_Title, 16);
+            Ask(KQ_NoDirHD, KQ_NoDirHD_Title, MB_ICONERROR);
             return AbortRun();
         }
     } else {
@@ -167,7 +174,7 @@ void TMainForm::RunBackup() {
     ZipDuration = Now() - started;
     if (Cancel) return AbortRun();
 
-    if (Mode == 1) {
+    if (Mode == bmHardDisk) {
         AddLog(KV_HDZipCreated + " " + HDFolderEdit->Text(), lcBlue, 1, lkNormal);
         AddLog(KV_HDZipCreatedTime + FormatDuration(ZipDuration), lcBlue, 1, lkNormal);
     } else {
@@ -206,7 +213,6 @@ void TMainForm::FinishRun() {
     for (size_t i = 0; i < summary.size(); ++i)
         AddLog(summary[i], i + 1 == summary.size() && LeftOut > 0 ? lcRed : lcBlue, 1, lkNormal);
     ExitCode = LeftOut > 0 ? ecLeftOut : ecDone;
-    Session.LastBackup = Now();
     SetRunTitle(KV_Mailing_AppTitle_1);
     MailReport();
     Application().SetTitle(kProductName);
@@ -245,12 +251,6 @@ std::unique_ptr<TDiscSteps> TMainForm::MakeDiscSteps() {
 }
 
 void TMainForm::WireRun() {
-    StartBackup = [this] { ButtonStartClick(); };
-    UpdateSize = [this] { ButtonUpdateSizeClick(); };
-    CheckDestinationFolder = [this] {
-        HDFolderEditExit();
-        return DirectoryExists(HDFolderEdit->Text());
-    };
     ButtonUpdateSize->OnClick = [this](TObject*) { ButtonUpdateSizeClick(); };
     HDFolderEdit->OnExit = [this](TObject*) { HDFolderEditExit(); };
 }
@@ -450,21 +450,28 @@ void TMainForm::CheckFreeSpace(const std::string& path) {
     bool known = !path.empty() && GetDriveSpace(path[0], freeAvailable, total);
     Cancel = !known;
     if (!known) return;
-    if (static_cast<double>(freeAvailable) >= static_cast<double>(SelectedSize) * 1.8) return;
+    if (static_cast<double>(freeAvailable) >= SpaceWanted()) return;
     std::string line = KV_Error + ": " + KV_NoFreeSpace_1 + " (" + IntToStr(freeAvailable) + " bytes free, " +
-                       IntToStr(static_cast<int64_t>(std::ceil(static_cast<double>(SelectedSize) * 1.8))) +
+                       IntToStr(static_cast<int64_t>(std::ceil(SpaceWanted()))) +
                        " bytes wanted)";
     if (Settings.IgnoreDiskSpace) {
         AddLog(line, lcRed, 1, lkNormal);
         return;
     }
     // Unattended, the answer that writes nothing is taken: stop.
-    if (!Batch && ShowMessageBox(KV_NoFreeSpace_1 + ".\r\n" + KV_NoFreeSpace_2, KV_NoFreeSpace_Title, 49) == IDOK) {
+    if (!Batch && ShowMessageBox(KV_NoFreeSpace_1 + ".\r\n" + KV_NoFreeSpace_2, KV_NoFreeSpace_Title, MB_OKCANCEL | MB_ICONWARNING) == IDOK) {
         Cancel = false;
     } else {
         AddLog(line, lcRed, 1, lkNormal);
         Cancel = true;
     }
+}
+
+double TMainForm::SpaceWanted() const {
+    // The archive is written beside the files it may replace, and a disc
+    // backup needs the image beside the volumes.
+    constexpr double kSpaceFactor = 1.8;
+    return static_cast<double>(SelectedSize) * kSpaceFactor;
 }
 
 bool TMainForm::GetDriveSpace(char driveLetter, int64_t& freeAvailable, int64_t& total) {
@@ -480,7 +487,7 @@ bool TMainForm::GetDriveSpace(char driveLetter, int64_t& freeAvailable, int64_t&
 bool TMainForm::SpaceIsEnough(const std::string& path) {
     int64_t freeAvailable = 0, total = 0;
     bool known = !path.empty() && GetDriveSpace(path[0], freeAvailable, total);
-    if (static_cast<double>(freeAvailable) < static_cast<double>(SelectedSize) * 1.8) return false;
+    if (static_cast<double>(freeAvailable) < SpaceWanted()) return false;
     return known;
 }
 

@@ -12,7 +12,7 @@ const char* const kDirsName = "SelectedDirectories";
 const char* const kValue = "value";
 
 using V = TSessionValues;
-using Member = std::variant<std::string V::*, bool V::*, int V::*, TDateTime V::*>;
+using Member = std::variant<std::string V::*, bool V::*, int V::*, TBackupMode V::*, TDateTime V::*>;
 
 // One value element of the file: its container (none: under the root), name,
 // the record field it holds and whether a file without it is refused.
@@ -61,6 +61,7 @@ std::string ValueText(const V& values, const Member& member) {
             if constexpr (std::is_same_v<T, std::string>) return field;
             else if constexpr (std::is_same_v<T, bool>) return SessionBoolToText(field);
             else if constexpr (std::is_same_v<T, int>) return IntToStr(field);
+            else if constexpr (std::is_enum_v<T>) return IntToStr(static_cast<int>(field));
             else return SessionDateToText(field);
         },
         member);
@@ -78,6 +79,11 @@ bool ReadValue(V& values, const Member& member, const std::string& text) {
                 return SessionTextToBool(text, field);
             } else if constexpr (std::is_same_v<T, int>) {
                 return SessionTextToInt(text, field);
+            } else if constexpr (std::is_enum_v<T>) {
+                int number = static_cast<int>(field);
+                const bool ok = SessionTextToInt(text, number);
+                field = static_cast<T>(number);
+                return ok;
             } else {
                 return SessionTextToDate(text, field);
             }
@@ -175,7 +181,7 @@ void TSessionData::Reset(const std::string& unsavedName) {
     OverwriteHD = false;
     NeverSaved = true;
     Log = 1;
-    Type = 0;
+    Type = bmDisc;
     Device = -1;
     Creation = Clock();
     LastSave = 0;

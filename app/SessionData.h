@@ -11,6 +11,10 @@
 
 namespace krv {
 
+// Where a backup goes: an ISO image burnt on a disc, or an archive in a
+// folder. The session file holds the number.
+enum TBackupMode : int { bmDisc = 0, bmHardDisk = 1 };
+
 // The plain values of a session: copied whole when a load is checked in a
 // scratch record before it replaces the current one.
 struct TSessionValues {
@@ -35,7 +39,7 @@ struct TSessionValues {
     bool OverwriteHD = false;
     bool NeverSaved = false;
     int Log = 0;
-    int Type = 0;
+    TBackupMode Type = bmDisc;
     int Device = 0;
     TDateTime Creation = 0;
     TDateTime LastSave = 0;

@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
     krvbench::TBenchWindow bench("hdbench");
     TMainForm& form = bench.Form;
     form.FormShow();
-    form.Mode = 1;
+    form.Mode = bmHardDisk;
     form.ComboLog->SetItemIndex(3);
     form.HDFolderEdit->SetText(argv[2]);
     form.EditArchiveName->SetText("hdbench.zip");

@@ -123,7 +123,7 @@ TEST_F(ArchiveFiles, ADiscSetTakesItsNamesWhenItIsWhole) {
     uint32_t x = 99;
     for (char& c : noise) c = static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
     Write("src\\docs\\noise.bin", noise);
-    f.Mode = 0;
+    f.Mode = bmDisc;
     f.CheckRW->SetChecked(false);
     f.Archiver.SpanningOptions.SetCustomVolumeSize(65536);
     const std::string temp = ExcludeTrailingBackslash(f.TempDir);

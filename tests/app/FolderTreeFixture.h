@@ -57,7 +57,7 @@ protected:
         TMainForm& f = MakeForm(ticked);
         f.SetBounds(0, 0, 900, 700);
         f.Show();   // shown again: the destination set up by MakeForm comes back
-        f.Mode = 1;
+        f.Mode = bmHardDisk;
         f.HDFolderEdit->SetText(dest);
         f.EditArchiveName->SetText("X.zip");
         f.ComboLog->SetItemIndex(3);

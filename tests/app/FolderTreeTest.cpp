@@ -87,7 +87,7 @@ TEST_F(FolderTree, TicksByMouseAndSpaceGoIntoTheSessionComeBackAndAreWhatTheRunA
     EXPECT_TRUE(Ticked(S("pics")));
     EXPECT_FALSE(Ticked(S("other")));
 
-    f.Mode = 1;
+    f.Mode = bmHardDisk;
     f.HDFolderEdit->SetText(dest);
     f.EditArchiveName->SetText("X.zip");
     f.ButtonStartClick();
@@ -154,7 +154,7 @@ TEST_F(FolderTree, ALoadedTickHoldsForSubfoldersMadeSinceAndOnlyTheUnselectedSta
     TMainForm& f = MakeForm({S("docs")});
     f.Session.UnselectedFolders.Add(S("docs\\skip"));
     Write("src\\docs\\new\\n.txt", "new");   // made after the session was saved
-    f.Session.Type = 1;
+    f.Session.Type = bmHardDisk;
     f.Session.DirHD = dest;
     f.Session.ArchiveName = "X.zip";
     f.SessionToForm();

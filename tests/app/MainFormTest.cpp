@@ -46,7 +46,7 @@ TEST_F(ProgramFolderFixture, FirstStartMakesTheFoldersAndTheSettingsFileAndLogsM
     form.FormShow();
     EXPECT_EQ(form.Caption(), "Korvane 0.9.1");
     EXPECT_TRUE(form.NoBurner);
-    EXPECT_EQ(form.Mode, 1);
+    EXPECT_EQ(form.Mode, bmHardDisk);
     EXPECT_FALSE(form.BtnDiscBackup->Enabled());
     EXPECT_TRUE(form.BtnHDBackup->Down());
     EXPECT_TRUE(form.PanelHD->Visible());
@@ -95,7 +95,7 @@ TEST_F(ProgramFolderFixture, AnExistingTempFolderKeepsItsAttributesAndAllToolsEn
     form.FormShow();
     EXPECT_FALSE(form.NoBurner);
     EXPECT_TRUE(discovered);
-    EXPECT_EQ(form.Mode, 0);
+    EXPECT_EQ(form.Mode, bmDisc);
     EXPECT_TRUE(form.BtnDiscBackup->Down());
     EXPECT_EQ(form.BtnDiscBackup->ImageIndex(), 0);
     EXPECT_EQ(form.BtnHDBackup->ImageIndex(), 1);
@@ -105,7 +105,7 @@ TEST_F(ProgramFolderFixture, AnExistingTempFolderKeepsItsAttributesAndAllToolsEn
     EXPECT_EQ(lines.back(), std::make_pair(std::string("Korvane 0.9.1 ready"), clBlue));
 
     form.BtnHDBackup->Click();
-    EXPECT_EQ(form.Mode, 1);
+    EXPECT_EQ(form.Mode, bmHardDisk);
     EXPECT_EQ(form.BtnDiscBackup->ImageIndex(), 1);
     EXPECT_EQ(form.BtnHDBackup->ImageIndex(), 0);
     EXPECT_TRUE(form.Session.Modified);

@@ -85,7 +85,7 @@ protected:
         s.SMTP = "127.0.0.1";
         s.UserName = "user";
         s.Password = "secret";
-        s.Type = 1;
+        s.Type = bmHardDisk;
         s.DirHD = files.Dir();
         s.FiltersActive = true;
         s.InclusionMask = "*.doc";
@@ -242,7 +242,7 @@ TEST_F(SessionFormTest, LoadFillsTheControlsAndRefusesABadFileWithoutChanges) {
     EXPECT_EQ(f.MailPassEdit->Text(), "secret");
     EXPECT_TRUE(f.CheckFilters->Checked());
     EXPECT_TRUE(f.EditInclusionMask->Enabled());
-    EXPECT_EQ(f.Mode, 1);
+    EXPECT_EQ(f.Mode, bmHardDisk);
     EXPECT_EQ(f.HDFolderEdit->Text(), files.Dir());
     EXPECT_TRUE(f.ButtonStart->Enabled());
     EXPECT_FALSE(f.Session.Modified);
@@ -301,7 +301,7 @@ TEST_F(SessionFormTest, ClosingTheLoadWindowBeforeTheLoadKeepsTheSession) {
 
 TEST_F(SessionFormTest, ArchiveNameGetsZipAndForbiddenCharactersBlockStart) {
     TMainForm& f = Make();
-    f.Mode = 0;
+    f.Mode = bmDisc;
     f.Session.SelectedFolders.Add(files.Dir());
     f.RestoreTreeChecks();
     struct Case {
@@ -413,7 +413,7 @@ TEST_F(SessionFormTest, BatchModeRefusesNamesThatLeaveTheDestination) {
     // The same for a name that comes from the session file itself.
     TSessionData s;
     s.Reset();
-    s.Type = 1;
+    s.Type = bmHardDisk;
     s.ArchiveName = "..\\escape.zip";
     s.SelectedFolders.Add("C:\\Data");
     s.SaveToFile(files.Path("Escape.xml"));

@@ -103,7 +103,7 @@ TEST_F(RecordersTest, NoRecorderDisablesDiscBackupWithTheHardDiskOnlyMessage) {
     EXPECT_EQ(form.DeviceCombo->ItemCount(), 0);
     EXPECT_EQ(DeviceIds.Count(), 0);
     EXPECT_TRUE(form.NoBurner);
-    EXPECT_EQ(form.Mode, 1);
+    EXPECT_EQ(form.Mode, bmHardDisk);
     EXPECT_FALSE(form.DevicesFound);
     EXPECT_FALSE(form.CheckRW->Enabled());
     EXPECT_FALSE(form.DeviceCombo->Enabled());

@@ -503,7 +503,7 @@ TEST(StoredNames, TheDriveLetterIsTheFirstFolder) {
 
 TEST_F(HardDiskRun, DiscRunCallsItsStepsInOrderAndStopsAtAFailingOne) {
     TMainForm& f = TreeForm("D.zip");
-    f.Mode = 0;
+    f.Mode = bmDisc;
     f.CheckRW->SetChecked(false);
     std::vector<std::string> calls;
     std::string temp = ExcludeTrailingBackslash(f.TempDir) + "\\D.zip";

@@ -60,7 +60,7 @@ protected:
     TMainForm& MakeForm(const std::vector<std::string>& ticked, const std::string& archiveName = "X.zip") {
         form = std::make_unique<TMainForm>(appDir, std::vector<std::string>{});
         form->FormShow();
-        form->Mode = 1;
+        form->Mode = bmHardDisk;
         form->Session.SessionName = "RunTest";
         form->Session.Log = 3;
         form->ComboLog->SetItemIndex(3);   // the run copies the window into the session

@@ -54,7 +54,7 @@ void FillEveryValue(TSessionData& s) {
     s.CloseKRV = true;
     s.OverwriteHD = true;
     s.Log = 3;
-    s.Type = 1;
+    s.Type = bmHardDisk;
     s.Device = 2;
     s.Creation = 46000.25;          // 6 Dec 2025, 06:00
     s.LastBackup = 46361.75;        // 6 Dec 2026, 18:00

@@ -188,7 +188,7 @@ TEST_P(WindowScreens, MainOptionsAboutAndWaitWindowsShowTheirTextsWhole) {
     main.SessionFileArg = appDir + "Weekly.xml";
     main.Session.LastSave = main.Session.LastBackup = Now();
     main.ShowSessionStatus();
-    ASSERT_EQ(main.Mode, 0);
+    ASSERT_EQ(main.Mode, bmDisc);
     CheckLayout(main, "main window");
     Hold(main, "main");
     main.ButtonStart->SetEnabled(false);   // greyed: its text must still fit

@@ -25,8 +25,7 @@ cleanup() {
 trap cleanup EXIT
 rm -rf "$root"
 mkdir -p "$root/prog" "$root/dest" "$root/src/small" "$root/src/big"
-cp build/dist/korvane.exe "$root/prog/"
-printf '[KRV]\r\nLogLevel=3\r\n' > "$root/prog/Korvane.ini"
+program_folder "$root/prog"
 printf 'small one' > "$root/src/small/s.txt"
 printf 'small two\r\n' > "$root/src/small/t.txt"
 # Incompressible data: a few seconds of compression to kill or to overlap, in
@@ -197,9 +196,8 @@ check "300-character archive name" Small 2 \
 # temporary name in the program's temp folder; the next disc run removes them,
 # makes its set under the archive's names and leaves the temp folder clean.
 tools=build/tests/tools
+program_folder "$root/disc"
 mkdir -p "$root/disc/tools"
-cp build/dist/korvane.exe "$root/disc/"
-printf '[KRV]\r\nLogLevel=3\r\n' > "$root/disc/Korvane.ini"
 cp $tools/mkisofs.exe $tools/cdrecord.exe $tools/cygwin1.dll "$root/disc/tools/"
 printf '%s\n' '[cdrecord --scanbus]' 'out scsibus0:' \
   "out \t0,0,0\t100) 'STANDIN ' 'DVD-RW ENDINGS  ' '1.00' Removable CD-ROM" '[cdrecord -checkdrive]' \

@@ -28,8 +28,7 @@ long="$name-$(printf 'L%.0s' $(seq 300))"   # a session name of over 300 charact
 # A program folder of its own per case: its temp folder, settings and reports.
 prepare() {   # case
   local prog="$root/$1"
-  rm -rf "$prog" && mkdir -p "$prog" && cp build/dist/korvane.exe "$prog/"
-  printf '[KRV]\r\nLogLevel=3\r\n' > "$prog/Korvane.ini"
+  rm -rf "$prog" && program_folder "$prog"
 }
 
 # Each case's own set-up, after prepare; it writes $root/<case>/job.xml.

@@ -22,8 +22,7 @@ trap cleanup EXIT
 [ -f "$closer" ] || fail "build/tests/tools/closewindow.exe is missing: build first"
 rm -rf "$root"
 mkdir -p "$root/prog" "$root/dest" "$root/src/big" "$root/src/huge"
-cp build/dist/korvane.exe "$root/prog/"
-printf '[KRV]\r\nLogLevel=3\r\n' > "$root/prog/Korvane.ini"
+program_folder "$root/prog"
 
 # Many ticked folders, so that the scan takes many slices; one big file that
 # deflate cannot shrink, so that the compression takes a while.

@@ -23,8 +23,7 @@ trap cleanup EXIT
 [ -f "$winmsg" ] || fail "$winmsg is not built"
 rm -rf "$root"
 mkdir -p "$root/prog" "$root/dest" "$root/src/small" "$root/src/big"
-cp "${KORVANE_EXE:-build/dist/korvane.exe}" "$root/prog/"
-printf '[KRV]\r\nLogLevel=3\r\nIgnoreDiskSpace=1\r\n' > "$root/prog/Korvane.ini"
+program_folder "$root/prog" IgnoreDiskSpace=1
 printf 'small' > "$root/src/small/s.txt"
 # Incompressible data: compressing it takes long enough to be stopped midway.
 for i in $(seq 1 12); do head -c 16000000 /dev/urandom > "$root/src/big/r$i.bin"; done

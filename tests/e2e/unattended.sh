@@ -25,11 +25,9 @@ cleanup() {
 trap cleanup EXIT
 rm -rf "$root"
 mkdir -p "$root/prog" "$root/ign" "$root/dest" "$root/src/one" "$root/src/more/sub" "$small"
-cp build/dist/korvane.exe "$root/prog/"
-cp build/dist/korvane.exe "$root/ign/"
-# Reports keep every line; the second program folder goes on when space is short.
-printf '[KRV]\r\nLogLevel=3\r\n' > "$root/prog/Korvane.ini"
-printf '[KRV]\r\nLogLevel=3\r\nIgnoreDiskSpace=1\r\n' > "$root/ign/Korvane.ini"
+# The second program folder goes on when space is short.
+program_folder "$root/prog"
+program_folder "$root/ign" IgnoreDiskSpace=1
 
 printf 'abc' > "$root/src/one/three.txt"
 printf 'more text\r\n' > "$root/src/more/m.txt"

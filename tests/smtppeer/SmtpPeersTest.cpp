@@ -296,7 +296,7 @@ TEST(ReportMailPeer, ABatchRunClosesOnlyWhenItsMailIsDone) {
         s.MailActive = true;
         s.Address = "admin@korvane.test";
         s.SMTP = "127.0.0.1";
-        s.Type = 1;
+        s.Type = bmHardDisk;
         s.DirHD = dir + "dest";
         s.ArchiveName = "backup.zip";
         s.Log = 2;

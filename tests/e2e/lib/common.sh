@@ -2,8 +2,8 @@
 # runs from the repository root with the Wine prefix ready, and gives them fail
 # (which also ends the program started as $pid, if any), ok, wait_window,
 # need_program_and_mail_peer, stop_server (ends a peer started as $server_pid),
-# session_file and dirs_xml (session files), and peers_ok (the zip peers'
-# verdict).
+# session_file and dirs_xml (session files), program_folder (a program folder
+# of a test's own), and peers_ok (the zip peers' verdict).
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)
 cd "$here"
 . scripts/wine-env >/dev/null 2>&1
@@ -43,6 +43,15 @@ wait_window() {   # caption half-seconds
     sleep 0.5
   done
   fail "no window titled \"$1\" within $(($2 / 2)) s"
+}
+
+# A program folder of a test's own: korvane.exe (or $KORVANE_EXE, an older
+# build to compare with), and settings that keep every
+# line in the report, plus any further settings lines given.
+program_folder() {   # folder [setting ...]
+  mkdir -p "$1" && cp "${KORVANE_EXE:-build/dist/korvane.exe}" "$1/" || fail "could not make the program folder $1"
+  local dir=$1; shift
+  { printf '[KRV]\r\nLogLevel=3\r\n'; local s; for s in "$@"; do printf '%s\r\n' "$s"; done; } > "$dir/Korvane.ini"
 }
 
 # A session file as the program writes them. The values come from variables,
