@@ -4,6 +4,8 @@
 #include "shell/WideFileUtils.h"
 #include "shell/WideStrUtils.h"
 #include <algorithm>
+#include <exception>
+#include <memory>
 #include <windows.h>
 
 namespace krv {
@@ -174,16 +176,72 @@ void TCheckDirThread::ShowFolder(const std::string& path) {
     });
 }
 
-void TCheckDirThread::AddSizes() {
-    auto add = [&](const std::vector<std::string>& list, bool recurse) {
-        for (const std::string& path : list) {
-            if (Terminated()) return;
-            ShowFolder(path);
-            size_ += static_cast<int64_t>(CalcFolderSize(AnsiToWide(FolderForSystem(path)), recurse));
+namespace {
+// The folders to size, taken in turn by the scan's thread and a few helpers:
+// each folder is a few calls to the file system that wait on it, and the
+// calls of several threads overlap. The sum does not depend on who took what.
+struct TSizeJobs {
+    std::vector<std::pair<const std::string*, bool>> Folders;   // path, with its subfolders
+    std::atomic<size_t> Next{0};
+    std::atomic<uint64_t> Total{0};
+    const TThread* Owner = nullptr;
+
+    // Sizes folders until none is left or the owner is told to stop; shown
+    // hears each folder taken (only the owner's own thread may show).
+    void Work(const std::function<void(const std::string&)>& shown) {
+        for (size_t i; !Owner->Terminated() && (i = Next++) < Folders.size();) {
+            const std::string& path = *Folders[i].first;
+            if (shown) shown(path);
+            Total += CalcFolderSize(AnsiToWide(FolderForSystem(path)), Folders[i].second);
         }
-    };
-    add(walk_.FlatDirs, false);
-    add(walk_.RecursiveDirs, includeSubfolders_);
+    }
+};
+
+class TSizeHelper : public TThread {
+public:
+    explicit TSizeHelper(TSizeJobs& jobs) : jobs_(jobs) {}
+protected:
+    void Execute() override { jobs_.Work(nullptr); }
+private:
+    TSizeJobs& jobs_;
+};
+
+unsigned SizeHelpers(size_t folders) {
+    SYSTEM_INFO info;
+    ::GetSystemInfo(&info);
+    // Beyond three, the file system's own lock is all they would wait on.
+    const unsigned n = info.dwNumberOfProcessors > 1 ? std::min<unsigned>(info.dwNumberOfProcessors - 1, 3) : 0;
+    return folders < 64 ? 0 : n;
+}
+} // namespace
+
+void TCheckDirThread::AddSizes() {
+    TSizeJobs jobs;
+    jobs.Owner = this;
+    for (const std::string& path : walk_.FlatDirs) jobs.Folders.emplace_back(&path, false);
+    for (const std::string& path : walk_.RecursiveDirs) jobs.Folders.emplace_back(&path, includeSubfolders_);
+    std::vector<std::unique_ptr<TSizeHelper>> helpers;
+    try {
+        for (unsigned i = SizeHelpers(jobs.Folders.size()); i > 0; --i) {
+            helpers.push_back(std::make_unique<TSizeHelper>(jobs));
+            helpers.back()->Start();
+        }
+    } catch (...) {
+        // Fewer helpers (or none) only means that this thread sizes more itself.
+    }
+    std::exception_ptr failed;
+    try {
+        jobs.Work([this](const std::string& path) { ShowFolder(path); });
+    } catch (...) {
+        failed = std::current_exception();
+        Terminate();   // the helpers stop at their next folder
+    }
+    for (auto& helper : helpers) {
+        helper->WaitFor();
+        if (helper->FatalException && !failed) failed = helper->FatalException;
+    }
+    if (failed) std::rethrow_exception(failed);
+    size_ += static_cast<int64_t>(jobs.Total.load());
 }
 
 } // namespace krv

@@ -14,15 +14,39 @@ namespace {
 // True at the terminating zero of a list.
 bool AtEnd(LPCITEMIDLIST id) { return TPIDLManager::IsDesktopFolder(id); }
 
+size_t IDBytes(LPCITEMIDLIST id) {
+    return static_cast<size_t>(reinterpret_cast<const uint8_t*>(TPIDLManager::NextID(id)) -
+                               reinterpret_cast<const uint8_t*>(id));
+}
+
 // One identifier as a terminated list of its own, in a local buffer.
 std::vector<uint8_t> SingleID(LPCITEMIDLIST id) {
-    auto size = static_cast<size_t>(reinterpret_cast<const uint8_t*>(TPIDLManager::NextID(id)) -
-                                    reinterpret_cast<const uint8_t*>(id));
+    const size_t size = IDBytes(id);
     std::vector<uint8_t> one(size + 2u, 0);
     std::memcpy(one.data(), id, size);
     return one;
 }
 LPCITEMIDLIST AsPIDL(const std::vector<uint8_t>& bytes) { return reinterpret_cast<LPCITEMIDLIST>(bytes.data()); }
+
+// Whether the identifiers of pidl before end name record's item. Level by
+// level: the same bytes, or, where they differ (the shell keeps a folder's
+// times in its identifier, and they move as the folder is read), the same
+// item by the comparison of the folder above, bound once per record. The
+// system's whole-list comparison would bind every level afresh, which costs
+// hundreds of times as much, and ran for every item stored or looked up.
+bool HeadIsRecord(LPCITEMIDLIST pidl, LPCITEMIDLIST end, TNodeStorage* record) {
+    std::vector<TNodeStorage*> chain;
+    for (TNodeStorage* r = record; r && r->ParentNode; r = r->ParentNode) chain.push_back(r);
+    LPCITEMIDLIST id = pidl;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it, id = TPIDLManager::NextID(id)) {
+        if (id == end || AtEnd(id)) return false;
+        TNodeStorage* r = *it;
+        const size_t size = IDBytes(id);
+        if (size == IDBytes(r->RelativePIDL) && std::memcmp(id, r->RelativePIDL, size) == 0) continue;
+        if (CompareStorageIDs(r->ParentNode->ShellFolder(), AsPIDL(SingleID(id)), r->RelativePIDL) != 0) return false;
+    }
+    return id == end;
+}
 
 LPITEMIDLIST NewEmptyPIDL() {
     auto* p = static_cast<LPITEMIDLIST>(PIDLManager()->Malloc()->Alloc(2));
@@ -196,15 +220,7 @@ TNodeStorage* TNodeStorage::Find(LPCITEMIDLIST pidl, bool create) {
     if (root && root->cacheNode_) {
         TNodeStorage* cache = root->cacheNode_;
         auto* last = TPIDLManager::GetPointerToLastID(pidl);
-        uint32_t headSize = static_cast<uint32_t>(reinterpret_cast<const uint8_t*>(last) -
-                                                  reinterpret_cast<const uint8_t*>(pidl));
-        std::vector<uint8_t> head(headSize + 2u, 0);
-        std::memcpy(head.data(), pidl, headSize);
-        uint32_t cacheSize = TPIDLManager::PIDLSize(cache->AbsolutePIDL);
-        bool same = cache->AbsolutePIDL &&
-                    ((cacheSize == head.size() && std::memcmp(head.data(), cache->AbsolutePIDL, cacheSize) == 0) ||
-                     krv::ILIsEqual(AsPIDL(head), cache->AbsolutePIDL));
-        if (same) return cache->FindChild(last, create, false, this);
+        if (HeadIsRecord(pidl, last, cache)) return cache->FindChild(last, create, false, this);
     }
 
     if (root) root->cacheNode_ = nullptr;

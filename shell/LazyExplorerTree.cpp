@@ -429,6 +429,7 @@ void TCustomLazyExplorerTree::DoChecked(PLazyNode node) {
 // ---- freeing ------------------------------------------------------------------------------
 
 void TCustomLazyExplorerTree::DoFreeNode(PLazyNode node) {
+    ++nodesFreed_;
     if (threadedImagesRegistered_ && iconPending_.erase(node)) {
         ++freeing_;
         ImageThreadManager().ClearPendingItem(this, node, malloc_.get(), WM_LETICONTHREAD);

@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -508,6 +509,14 @@ private:
     int unknownFolderIcon_ = 0, unknownFileIcon_ = 0;
     // Nodes with an icon request out; an answer for any other node is stale.
     std::unordered_set<PLazyNode> iconPending_;
+    // The child of parent whose item is id (one identifier), as a walk looks for it.
+    PLazyNode FindChildByID(PLazyNode parent, LPCITEMIDLIST id);
+    // The children of big folders by their identifier's bytes, made on a
+    // walk's first look into the folder, so that walks to thousands of items
+    // of one folder do not compare each with every sibling. Any freed node
+    // voids them all (a freed address may come back as another node).
+    std::unordered_map<PLazyNode, std::unordered_map<std::string, PLazyNode>> childIndex_;
+    uint64_t nodesFreed_ = 0, indexedAtFreed_ = 0;
     struct TDeferredIcon {
         PLazyNode Node;
         TNamespace* Namespace;

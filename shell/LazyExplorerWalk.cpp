@@ -6,6 +6,7 @@
 #include "shell/ShellUtils.h"
 #include "shell/WideFileUtils.h"
 #include <cstring>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -91,14 +92,7 @@ PLazyNode TCustomLazyExplorerTree::InternalWalkToPIDL(LPCITEMIDLIST pidl, bool s
             if (reinit) ReinitChildren(current, false);
             else if (expand) SetExpanded(current, true);
         }
-        PLazyNode match = nullptr;
-        // Only nodes already made: a find never makes children.
-        for (PLazyNode child = current->FirstChild; child && !match; child = child->NextSibling) {
-            TNamespace* ns;
-            if (ValidateNamespace(child, ns) &&
-                CompareStorageIDs(ns->ParentShellFolder(), level, ns->RelativePIDL()) == 0)
-                match = child;
-        }
+        PLazyNode match = FindChildByID(current, level);
         if (!match && NetworkFolder && krv::ILIsParent(NetworkFolder->AbsolutePIDL(), cut.Get(), false)) {
             // Computers and shares the network's enumeration did not list.
             auto ns = std::make_unique<TNamespace>(PIDLManager()->CopyPIDL(cut.Get()));
@@ -116,6 +110,49 @@ PLazyNode TCustomLazyExplorerTree::InternalWalkToPIDL(LPCITEMIDLIST pidl, bool s
         SetFocusedNode(current);
     }
     return current;
+}
+
+namespace {
+// Folders with fewer children are searched child by child.
+constexpr unsigned IndexedChildren = 32;
+
+std::string IDKey(LPCITEMIDLIST id) {
+    uint16_t cb;
+    std::memcpy(&cb, id, 2);
+    return std::string(reinterpret_cast<const char*>(id), cb);
+}
+} // namespace
+
+PLazyNode TCustomLazyExplorerTree::FindChildByID(PLazyNode parent, LPCITEMIDLIST id) {
+    std::unordered_map<std::string, PLazyNode>* index = nullptr;
+    if (parent->ChildCount >= IndexedChildren) {
+        if (indexedAtFreed_ != nodesFreed_) {
+            childIndex_.clear();
+            indexedAtFreed_ = nodesFreed_;
+        }
+        index = &childIndex_[parent];
+        TNamespace* ns;
+        if (index->empty())
+            for (PLazyNode child = parent->FirstChild; child; child = child->NextSibling)
+                if (ValidateNamespace(child, ns) && ns->RelativePIDL()) index->emplace(IDKey(ns->RelativePIDL()), child);
+        const std::string key = IDKey(id);
+        auto known = index->find(key);
+        // Checked again: the node may have moved or taken another item since.
+        if (known != index->end() && known->second->Parent == parent && ValidateNamespace(known->second, ns) &&
+            ns->RelativePIDL() && IDKey(ns->RelativePIDL()) == key)
+            return known->second;
+    }
+    // Only nodes already made: a find never makes children. The same item
+    // may come in another form (the shell keeps times in an identifier), so
+    // the folder's own comparison decides.
+    for (PLazyNode child = parent->FirstChild; child; child = child->NextSibling) {
+        TNamespace* ns;
+        if (ValidateNamespace(child, ns) && CompareStorageIDs(ns->ParentShellFolder(), id, ns->RelativePIDL()) == 0) {
+            if (index && ns->RelativePIDL()) index->emplace(IDKey(ns->RelativePIDL()), child);
+            return child;
+        }
+    }
+    return nullptr;
 }
 
 PLazyNode TCustomLazyExplorerTree::FindNodeByPIDL(LPCITEMIDLIST pidl) {

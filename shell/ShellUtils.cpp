@@ -94,10 +94,13 @@ LPITEMIDLIST TPathParser::Parse(const std::wstring& path) {
     if (parentPath != parentPath_ || !parent_) {
         parentPath_ = parentPath;
         parent_.reset();
+        namesInParent_ = 0;
+        listing_.clear();
         parentPIDL_.reset(PathToPIDL(parentPath));
         if (parentPIDL_) parent_ = BindFolderOfPIDL(parentPIDL_.get());
         if (!parent_) return PathToPIDL(path);
     }
+    if (LPCITEMIDLIST listed = Listed(name)) return PIDLManager()->AppendPIDL(parentPIDL_.get(), listed);
     ULONG eaten = 0, attributes = 0;
     LPITEMIDLIST relative = nullptr;
     if (FAILED(parent_->ParseDisplayName(nullptr, nullptr, name.data(), &eaten, &relative, &attributes)) ||
@@ -107,6 +110,24 @@ LPITEMIDLIST TPathParser::Parse(const std::wstring& path) {
     }
     PIDLPtr one(relative);
     return PIDLManager()->AppendPIDL(parentPIDL_.get(), one.get());
+}
+
+LPCITEMIDLIST TPathParser::Listed(const std::wstring& name) {
+    if (++namesInParent_ == 2) {
+        ComPtr<IEnumIDList> items;
+        if (parent_->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_INCLUDEHIDDEN, items.put()) == S_OK && items) {
+            for (;;) {
+                PIDLPtr child;
+                ULONG fetched = 0;
+                if (items->Next(1, child.put(), &fetched) != S_OK || fetched != 1) break;
+                STRRET text{};
+                if (FAILED(parent_->GetDisplayNameOf(child.get(), SHGDN_INFOLDER | SHGDN_FORPARSING, &text))) continue;
+                listing_.emplace(StrRetToStr(text, child.get()), std::move(child));
+            }
+        }
+    }
+    auto found = listing_.find(name);
+    return found != listing_.end() ? found->second.get() : nullptr;
 }
 
 ComPtr<IShellFolder> BindFolderOfPIDL(LPCITEMIDLIST folderPIDL) {

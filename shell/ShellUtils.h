@@ -9,6 +9,7 @@
 #include <windows.h>
 #include <shlobj.h>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace krv {
@@ -20,16 +21,23 @@ LPITEMIDLIST PathToPIDL(const std::wstring& path);
 // path's parent is kept, so that each further path of that folder costs one
 // parse of its last name instead of a walk from the desktop. Drive paths
 // only; anything else, or a name the folder does not parse, goes the long
-// way. For one bulk operation: a parent renamed while the parser lives is
-// not noticed.
+// way. From the second name of one folder on, the folder's subfolders are
+// listed once and a name found there costs no call at all (a parse asks the
+// file system each time; the walks that follow a parse enumerate the folder
+// anyway). For one bulk operation: a parent renamed, or a folder made, while
+// the parser lives is not noticed (a name not listed is still parsed).
 class TPathParser {
 public:
     LPITEMIDLIST Parse(const std::wstring& path);   // the caller owns the list
 
 private:
+    // The listed identifier of a subfolder of the parent by its exact name, or nil.
+    LPCITEMIDLIST Listed(const std::wstring& name);
     std::wstring parentPath_;
     PIDLPtr parentPIDL_;
     ComPtr<IShellFolder> parent_;
+    int namesInParent_ = 0;
+    std::unordered_map<std::wstring, PIDLPtr> listing_;
 };
 // The folder of an absolute list, bound from the desktop (the desktop itself
 // for nil or the empty list); nil when it cannot be bound.

@@ -486,12 +486,17 @@ bool TBaseLazyTree::DoSetOffsetXY(POINT value, bool scrollBars) {
     if (dx == 0 && dy == 0) return false;
     offsetX_ = x;
     offsetY_ = y;
+    // Inside an update the bars and the window are left to its end, which
+    // sets both from the offsets: a walk that scrolls to each of thousands
+    // of nodes would otherwise talk to the window system for every one.
     if (HandleAllocated()) {
-        if (scrollBars) {
-            if (dy) ::SetScrollPos(handle_, SB_VERT, -offsetY_, TRUE);
-            if (dx) ::SetScrollPos(handle_, SB_HORZ, -offsetX_, TRUE);
+        if (updateCount_ == 0) {
+            if (scrollBars) {
+                if (dy) ::SetScrollPos(handle_, SB_VERT, -offsetY_, TRUE);
+                if (dx) ::SetScrollPos(handle_, SB_HORZ, -offsetX_, TRUE);
+            }
+            Invalidate();
         }
-        Invalidate();
         if (dx) header_->Invalidate();
     }
     DoScroll(dx, dy);

@@ -5,12 +5,14 @@
 #include "CloseWays.h"
 #include "FolderTreeFixture.h"
 #include "app/Log.h"
+#include "app/Messages.h"
 #include "app/ZipCheckDirs.h"
 #include "framework/FileDialogs.h"
 #include "shell/ShellUtils.h"
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <set>
 
 using namespace krvtest;
 
@@ -213,6 +215,55 @@ TEST_F(FolderTree, ScanListsAndSizeFollowTheTreeAndANestedTickIsTakenOnce) {
     EXPECT_EQ(Lower(f.LastScan.FlatDirs.ToVector()), Lower({S("docs"), S("docs\\sub"), S("docs\\sub\\deep"), S("pics")}));
     f.ButtonUpdateSizeClick();
     EXPECT_EQ(f.SelectedSize, 100 + 20 + 1000 + 3);
+}
+
+// Many folders under few parents, as a large session names them: the walks
+// look children up by index, the paths are parsed from listings, and the
+// sizes are counted on several threads. The ticks must come back exactly,
+// compared as sets, each said once in the report, and the size is every
+// selected file's.
+TEST_F(FolderTree, AManyFolderSessionComesBackTickForTickAndIsSizedWhole) {
+    std::set<std::string> selected, unselected;
+    int64_t size = 0;
+    for (int i = 0; i < 150; ++i) {
+        std::string rel = "g";   // built in steps: one expression trips a false warning of the compiler
+        rel += std::to_string(i % 3) + "\\d" + std::to_string(i);
+        Write("src\\" + rel + "\\f.txt", std::string(static_cast<size_t>(i + 1), 'x'));
+        if (i % 25 == 0) continue;   // left unticked
+        selected.insert(AnsiLowerCase(S(rel)));
+        size += i + 1;
+        if (i % 10 == 3) {
+            Write("src\\" + rel + "\\out\\o.txt", "left out");
+            unselected.insert(AnsiLowerCase(S(rel + "\\out")));
+        }
+    }
+    form = std::make_unique<TMainForm>(appDir, std::vector<std::string>{});
+    TMainForm& f = *form;
+    f.FormShow();
+    f.Session.SubFolders = true;
+    f.Session.Log = 3;
+    for (const std::string& p : selected) f.Session.SelectedFolders.Add(p);
+    for (const std::string& p : unselected) f.Session.UnselectedFolders.Add(p);
+    f.RestoreTreeChecks();
+
+    auto lowered = [](const std::vector<std::string>& v) {
+        std::set<std::string> out;
+        for (const std::string& p : v) out.insert(AnsiLowerCase(p));
+        return out;
+    };
+    EXPECT_EQ(lowered(f.CheckedPaths()), selected);
+    std::multiset<std::string> said;
+    for (const std::string& line : Report())
+        if (line.rfind(krv::KV_CheckFolder, 0) == 0) said.insert(AnsiLowerCase(line.substr(krv::KV_CheckFolder.size())));
+    EXPECT_EQ(said, std::multiset<std::string>(selected.begin(), selected.end()));
+    f.TreeChecksToSession();
+    EXPECT_EQ(lowered(f.Session.SelectedFolders.ToVector()), selected);
+    EXPECT_EQ(lowered(f.Session.UnselectedFolders.ToVector()), unselected);
+
+    f.SubFoldersCheck->SetChecked(true);
+    f.ButtonUpdateSize->SetEnabled(true);
+    f.ButtonUpdateSizeClick();
+    EXPECT_EQ(f.SelectedSize, size);
 }
 
 // The scan reopens folders the user closed, with the tree's events off; the

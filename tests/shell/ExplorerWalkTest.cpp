@@ -8,8 +8,11 @@
 #include "shell/WideStrUtils.h"
 #include "framework/Forms.h"
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <memory>
+#include <set>
 #include <string>
+#include <vector>
 
 using namespace krv;
 using shelltest::MakeDir;
@@ -90,6 +93,26 @@ TEST_F(ExplorerWalk, WalkWithSelectExpandsSelectsFocusesAndScrolls) {
     EXPECT_GT(-tree->OffsetY(), 0);
     EXPECT_TRUE(tree->FullyVisible(y));
     EXPECT_EQ(tree->SelectedPath(), tmp / L"f49\\x\\y");
+}
+
+// The root folder holds 42 folders, enough for walks to look its children up
+// by index. Every walk, before and after the nodes were made anew (the old
+// ones freed), must end on a live node of the very folder, in both orders.
+TEST_F(ExplorerWalk, WalksIntoABigFolderFindEachChildAgainOnceItsNodesAreMadeAnew) {
+    std::vector<std::wstring> names{L"e", L"a"};
+    for (int i = 49; i >= 10; --i) names.push_back(L"f" + std::to_wstring(i));
+    for (int round = 0; round < 3; ++round) {
+        TPathParser parser;
+        std::set<PLazyNode> found;
+        for (const std::wstring& name : names) {
+            PLazyNode node = tree->WalkToPIDL(PIDLPtr(parser.Parse(tmp / name)).get(), true, true);
+            ASSERT_TRUE(Is(node, tmp / name)) << round << " " << WideToAnsi(name);
+            found.insert(node);
+        }
+        EXPECT_EQ(found.size(), tree->ChildCount(tree->GetFirst()));
+        std::reverse(names.begin(), names.end());
+        tree->ResetNode(tree->GetFirst());
+    }
 }
 
 TEST_F(ExplorerWalk, PathsThatDoNotParseOrLieOutsideTheRootGiveNothingAndChangeNothing) {

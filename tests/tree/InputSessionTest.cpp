@@ -321,6 +321,19 @@ struct LongList : Session {
     }
 };
 
+// Top nodes set inside an update leave the bar to the update's end, which
+// must set it from the last of them.
+TEST(ScrollSession, TopNodesSetInsideAnUpdateLeaveTheBarWhereTheLastPutTheView) {
+    LongList s;
+    s.tree.BeginUpdate();
+    for (const char* row : {"Row 28", "Row 5", "Row 25"}) s.tree.SetTopNode(s.Node(row));
+    EXPECT_EQ(::GetScrollPos(s.tree.Handle(), SB_VERT), 0);
+    s.tree.EndUpdate();
+    EXPECT_EQ(s.tree.OffsetY(), -25 * 18);
+    EXPECT_EQ(::GetScrollPos(s.tree.Handle(), SB_VERT), 25 * 18);
+    EXPECT_EQ(s.tree.GetTopNode(), s.Node("Row 25"));
+}
+
 TEST(ScrollSession, WheelAndScrollBarsMoveTheView) {
     LongList s;
     int range = s.tree.VerticalRange();
