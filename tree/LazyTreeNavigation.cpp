@@ -293,7 +293,8 @@ PLazyNode TBaseLazyTree::GetVisibleParent(PLazyNode node) const {
 }
 
 bool TBaseLazyTree::HasAsParent(PLazyNode node, PLazyNode potentialParent) const {
-    if (!node || !potentialParent || node == potentialParent) return false;
+    // The root has no parents: its Parent field points back at the tree.
+    if (!node || !potentialParent || node == potentialParent || node == root_) return false;
     for (PLazyNode run = node->Parent; run && run != root_; run = run->Parent)
         if (run == potentialParent) return true;
     return false;

@@ -179,6 +179,17 @@ TEST(NodeModel, FreeingANodeClearsEveryReferenceToIt) {
     tree.OnFreeNode = nullptr;   // the flags it sets die before the tree
 }
 
+// A paste into another tree's empty focus asks whether its root lies below a
+// moved node: the root's Parent field is the tree, never a node to follow.
+TEST(NodeModel, TheRootHasNoParentsAndNoLevel) {
+    TTestTree tree;
+    PLazyNode top = tree.AddChild(nullptr);
+    PLazyNode child = tree.AddChild(top);
+    for (PLazyNode n : {top, child}) EXPECT_FALSE(tree.HasAsParent(tree.RootNode(), n));
+    EXPECT_TRUE(tree.HasAsParent(child, top));
+    EXPECT_EQ(tree.GetNodeLevel(tree.RootNode()), 0u);
+}
+
 TEST(NodeModel, DeepChainNeedsNoRecursion) {
     TTestTree tree;
     constexpr int depth = 20000;
