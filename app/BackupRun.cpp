@@ -11,7 +11,7 @@
 #include "app/ZipWait.h"
 #include "framework/Dialogs.h"
 #include "framework/SysUtils.h"
-#include "shell/FolderBrowser.h"
+#include "shell/base/FolderBrowser.h"
 #include <cmath>
 
 namespace krv {

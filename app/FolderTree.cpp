@@ -7,10 +7,10 @@
 #include "app/Main.h"
 #include "app/Messages.h"
 #include "framework/SysUtils.h"
-#include "shell/LazyCheckStorage.h"
-#include "shell/ShellEntryPoints.h"
-#include "shell/ShellUtils.h"
-#include "shell/WideStrUtils.h"
+#include "shell/explorer/LazyCheckStorage.h"
+#include "shell/base/ShellEntryPoints.h"
+#include "shell/base/ShellUtils.h"
+#include "shell/base/WideStrUtils.h"
 #include <algorithm>
 #include <memory>
 #include <unordered_map>

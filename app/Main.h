@@ -20,8 +20,8 @@
 #include "framework/StdCtrls.h"
 #include "framework/Window.h"
 #include "framework/Strings.h"
-#include "shell/FolderBrowser.h"
-#include "shell/LazyExplorerTree.h"
+#include "shell/base/FolderBrowser.h"
+#include "shell/explorer/LazyExplorerTree.h"
 #include "zip/ZipArchiver.h"
 #include <functional>
 #include <memory>

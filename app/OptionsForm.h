@@ -5,7 +5,7 @@
 #include "framework/ComCtrls.h"
 #include "framework/Forms.h"
 #include "framework/StdCtrls.h"
-#include "shell/FolderBrowser.h"
+#include "shell/base/FolderBrowser.h"
 #include <functional>
 
 namespace krv {

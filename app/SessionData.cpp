@@ -1,5 +1,5 @@
 #include "app/SessionData.h"
-#include "shell/WideStrUtils.h"
+#include "shell/base/WideStrUtils.h"
 #include <oleauto.h>
 #include <variant>
 

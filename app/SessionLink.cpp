@@ -1,7 +1,7 @@
 #include "app/SessionLink.h"
 #include "framework/Handle.h"
 #include "framework/SysUtils.h"
-#include "shell/WideStrUtils.h"
+#include "shell/base/WideStrUtils.h"
 #include <shlobj.h>
 #include <shobjidl.h>
 

@@ -3,7 +3,7 @@
 #pragma once
 #include "framework/Forms.h"
 #include "framework/StdCtrls.h"
-#include "shell/FolderBrowser.h"
+#include "shell/base/FolderBrowser.h"
 
 namespace krv {
 

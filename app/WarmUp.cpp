@@ -1,7 +1,7 @@
 #include "app/WarmUp.h"
 #include "framework/Handle.h"
 #include "framework/XmlDoc.h"
-#include "shell/LazySysImages.h"
+#include "shell/item/LazySysImages.h"
 #include <shellapi.h>
 
 namespace krv {

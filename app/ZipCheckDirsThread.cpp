@@ -1,8 +1,8 @@
 #include "app/ZipCheckDirsThread.h"
 #include "app/Messages.h"
 #include "framework/SysUtils.h"
-#include "shell/WideFileUtils.h"
-#include "shell/WideStrUtils.h"
+#include "shell/base/WideFileUtils.h"
+#include "shell/base/WideStrUtils.h"
 #include <algorithm>
 #include <exception>
 #include <memory>

@@ -11,7 +11,7 @@
 #include "framework/StdCtrls.h"
 #include "framework/Strings.h"
 #include "framework/Thread.h"
-#include "tree/LazyTrees.h"
+#include "tree/core/LazyTrees.h"
 #include <atomic>
 #include <cstdint>
 #include <functional>

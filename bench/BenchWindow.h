@@ -6,7 +6,7 @@
 #include "app/Main.h"
 #include "framework/Dialogs.h"
 #include "framework/SysUtils.h"
-#include "shell/ShellUtils.h"
+#include "shell/base/ShellUtils.h"
 #include <cstdio>
 #include <string>
 

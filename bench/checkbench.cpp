@@ -2,9 +2,9 @@
 // with SetCheckedPaths and read back with GetCheckedPaths, each against the
 // bare conversion of the same paths to item identifier lists and back, run
 // interleaved in the same process. Prints the median seconds and the ratios.
-#include "shell/LazyCheckStorage.h"
-#include "shell/ShellUtils.h"
-#include "shell/WideStrUtils.h"
+#include "shell/explorer/LazyCheckStorage.h"
+#include "shell/base/ShellUtils.h"
+#include "shell/base/WideStrUtils.h"
 #include "BenchUtil.h"
 #include <algorithm>
 #include <cstdio>

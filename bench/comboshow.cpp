@@ -5,8 +5,8 @@
 // box, "bottom" puts the window at the foot of the screen (the tree opens
 // upward), "short" makes the tree six rows high (its scroll bar shows). The drop-down closes
 // after the seconds given last (default 20), then the program ends.
-#include "shell/LazyExplorerCombobox.h"
-#include "shell/ShellUtils.h"
+#include "shell/combo/LazyExplorerCombobox.h"
+#include "shell/base/ShellUtils.h"
 #include "framework/Forms.h"
 #include <cctype>
 #include <cstdlib>

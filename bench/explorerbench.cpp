@@ -3,8 +3,8 @@
 // the bare shell folder enumeration of the same folder in the same run.
 // Prints "name: seconds" per run, then the minimum and median of each and
 // their ratios (the machine may be shared: the minimum is the least disturbed).
-#include "shell/LazyExplorerTree.h"
-#include "shell/ShellUtils.h"
+#include "shell/explorer/LazyExplorerTree.h"
+#include "shell/base/ShellUtils.h"
 #include "framework/Forms.h"
 #include "BenchUtil.h"
 #include <algorithm>

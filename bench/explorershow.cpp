@@ -2,8 +2,8 @@
 // folders expanded and a tick set, for a person or a screenshot. Closes by
 // itself after the seconds given on the command line (default 20).
 #include "BenchUtil.h"
-#include "shell/LazyExplorerTree.h"
-#include "shell/ShellUtils.h"
+#include "shell/explorer/LazyExplorerTree.h"
+#include "shell/base/ShellUtils.h"
 #include "framework/Forms.h"
 #include <cstdlib>
 #include <string>

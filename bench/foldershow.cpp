@@ -5,7 +5,7 @@
 // then opened to show their ticks.
 #include "BenchWindow.h"
 #include "framework/Forms.h"
-#include "shell/WideStrUtils.h"
+#include "shell/base/WideStrUtils.h"
 #include <cstdio>
 #include <cstdlib>
 

@@ -11,7 +11,7 @@
 // and the files, folders and bytes the walk saw and what the scans gave.
 #include "BenchWindow.h"
 #include "framework/Handle.h"
-#include "shell/WideStrUtils.h"
+#include "shell/base/WideStrUtils.h"
 #include <algorithm>
 #include <chrono>
 #include <cstdio>

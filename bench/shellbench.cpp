@@ -2,9 +2,9 @@
 // (a TNamespace per child, its name and two attributes read) against the bare
 // shell folder enumeration reading the same name and attributes. Prints one
 // "name: seconds" line per run and the ratio of the best runs.
-#include "shell/LazyShellUtilities.h"
-#include "shell/ShellUtils.h"
-#include "shell/WideStrUtils.h"
+#include "shell/item/LazyShellUtilities.h"
+#include "shell/base/ShellUtils.h"
+#include "shell/base/WideStrUtils.h"
 #include <algorithm>
 #include "BenchUtil.h"
 #include <cstdio>

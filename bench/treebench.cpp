@@ -1,10 +1,10 @@
 // Tree benchmark: bulk operations on 1,000,000 nodes (or the count given:
 // treebench [paint] [NODES]). Prints one "name: seconds" line per operation,
 // and what a node costs in memory.
-#include "tree/LazyStringTree.h"
-#include "tree/LazyTreeDrawing.h"
-#include "tree/LazyTrees.h"
-#include "tree/LazyTreeWorker.h"
+#include "tree/string/LazyStringTree.h"
+#include "tree/paint/LazyTreeDrawing.h"
+#include "tree/core/LazyTrees.h"
+#include "tree/core/LazyTreeWorker.h"
 #include <algorithm>
 #include "BenchUtil.h"
 #include <cstdio>

@@ -3,7 +3,7 @@
 // caption being edited (F2, then typing); "frame" leaves the nodes that a
 // selection frame dragged over the labels selected.
 #include "framework/Forms.h"
-#include "tree/LazyStringTree.h"
+#include "tree/string/LazyStringTree.h"
 #include <cstdlib>
 #include <cstring>
 #include <map>

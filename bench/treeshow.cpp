@@ -1,7 +1,7 @@
 // Shows a live string tree in a window for a few seconds, so that a person can
 // look at it or take a screenshot: treeshow.exe [seconds].
 #include "framework/Forms.h"
-#include "tree/LazyStringTree.h"
+#include "tree/string/LazyStringTree.h"
 #include <cstdlib>
 #include <map>
 

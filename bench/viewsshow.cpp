@@ -4,8 +4,8 @@
 // folder selected in the tree and so shown in the list. Closes by itself
 // after the seconds given after the mode (default 20).
 #include "BenchUtil.h"
-#include "shell/LazyExplorerListview.h"
-#include "shell/ShellUtils.h"
+#include "shell/explorer/LazyExplorerListview.h"
+#include "shell/base/ShellUtils.h"
 #include "framework/Forms.h"
 #include <cstdlib>
 #include <cstring>

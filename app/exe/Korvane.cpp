@@ -8,7 +8,7 @@
 #include "framework/Dialogs.h"
 #include "framework/Forms.h"
 #include "framework/SysUtils.h"
-#include "shell/ShellUtils.h"
+#include "shell/base/ShellUtils.h"
 #include <cstdlib>
 #include <memory>
 

@@ -2,7 +2,7 @@
 // check boxes clicked, the space key on the focused folder.
 #pragma once
 #include "RunFixture.h"
-#include "shell/WideStrUtils.h"
+#include "shell/base/WideStrUtils.h"
 
 namespace krvtest {
 

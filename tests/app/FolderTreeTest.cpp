@@ -8,7 +8,7 @@
 #include "app/Messages.h"
 #include "app/ZipCheckDirs.h"
 #include "framework/FileDialogs.h"
-#include "shell/ShellUtils.h"
+#include "shell/base/ShellUtils.h"
 #include <cstdlib>
 #include <fstream>
 #include <iterator>

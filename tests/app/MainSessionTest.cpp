@@ -6,8 +6,8 @@
 #include "app/SessionLinkForm.h"
 #include "framework/Dialogs.h"
 #include "framework/FileDialogs.h"
-#include "shell/ShellLink.h"
-#include "shell/WideStrUtils.h"
+#include "shell/item/ShellLink.h"
+#include "shell/base/WideStrUtils.h"
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <deque>

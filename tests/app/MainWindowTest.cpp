@@ -7,7 +7,7 @@
 #include "app/Main.h"
 #include "app/Messages.h"
 #include "app/Recorders.h"
-#include "shell/LazyCheckStorage.h"
+#include "shell/explorer/LazyCheckStorage.h"
 #include "framework/Dialogs.h"
 #include "framework/SysUtils.h"
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 #include "SessionFixture.h"
 #include "app/SessionData.h"
 #include "app/SessionLink.h"
-#include "shell/ShellLink.h"
-#include "shell/WideStrUtils.h"
+#include "shell/item/ShellLink.h"
+#include "shell/base/WideStrUtils.h"
 #include <gtest/gtest.h>
 #include <cstdlib>
 

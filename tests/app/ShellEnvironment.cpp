@@ -1,7 +1,7 @@
 // The main window holds a shell folder tree: as in korvane.exe, COM and the
 // shell components' special-folder items live for the whole test run.
 #include "framework/Handle.h"
-#include "shell/ShellUtils.h"
+#include "shell/base/ShellUtils.h"
 #include <gtest/gtest.h>
 #include <memory>
 

@@ -2,10 +2,10 @@
 // collapsed) and the list view following a linked folder tree over a
 // scratch folder.
 #include "ShellTestUtil.h"
-#include "shell/LazyChangeLinks.h"
-#include "shell/LazyExplorerListview.h"
-#include "shell/ShellUtils.h"
-#include "shell/WideStrUtils.h"
+#include "shell/explorer/LazyChangeLinks.h"
+#include "shell/explorer/LazyExplorerListview.h"
+#include "shell/base/ShellUtils.h"
+#include "shell/base/WideStrUtils.h"
 #include "framework/Forms.h"
 #include <gtest/gtest.h>
 #include <memory>

@@ -1,7 +1,7 @@
 #include "ShellTestUtil.h"
-#include "shell/LazyCheckStorage.h"
-#include "shell/ShellUtils.h"
-#include "shell/WideStrUtils.h"
+#include "shell/explorer/LazyCheckStorage.h"
+#include "shell/base/ShellUtils.h"
+#include "shell/base/WideStrUtils.h"
 #include "framework/SysUtils.h"
 #include <gtest/gtest.h>
 #include <functional>

@@ -1,7 +1,7 @@
 #include "CountingFolder.h"
-#include "shell/ShellUtils.h"
-#include "shell/WideFileUtils.h"
-#include "shell/WideStrUtils.h"
+#include "shell/base/ShellUtils.h"
+#include "shell/base/WideFileUtils.h"
+#include "shell/base/WideStrUtils.h"
 #include <atomic>
 #include <cstring>
 

@@ -4,8 +4,8 @@
 // overlay, info tip, details) and hand out a damaged child list.
 #pragma once
 #include "framework/Handle.h"
-#include "shell/LazyShellUtilities.h"
-#include "shell/PIDLTools.h"
+#include "shell/item/LazyShellUtilities.h"
+#include "shell/base/PIDLTools.h"
 #include <shlobj.h>
 #include <functional>
 #include <map>

@@ -3,7 +3,7 @@
 // watchdog timer ends a loop that would otherwise wait for a person).
 #include "PostedSteps.h"
 #include "ShellTestUtil.h"
-#include "shell/LazyDropDown.h"
+#include "shell/combo/LazyDropDown.h"
 #include "framework/Forms.h"
 #include "framework/Window.h"
 #include <gtest/gtest.h>

@@ -4,12 +4,12 @@
 // the column-settings dialog.
 #include "CountingFolder.h"
 #include "ShellTestUtil.h"
-#include "shell/ColumnSettingsForm.h"
-#include "shell/LazyCheckStorage.h"
-#include "shell/LazyExplorerTree.h"
-#include "shell/ShellUtils.h"
-#include "shell/WideFileUtils.h"
-#include "shell/WideStrUtils.h"
+#include "shell/explorer/ColumnSettingsForm.h"
+#include "shell/explorer/LazyCheckStorage.h"
+#include "shell/explorer/LazyExplorerTree.h"
+#include "shell/base/ShellUtils.h"
+#include "shell/base/WideFileUtils.h"
+#include "shell/base/WideStrUtils.h"
 #include "framework/Forms.h"
 #include "framework/Stream.h"
 #include <gtest/gtest.h>

@@ -3,11 +3,11 @@
 // watchdog closes a drop-down that would otherwise wait for a person).
 #include "PostedSteps.h"
 #include "ShellTestUtil.h"
-#include "shell/LazyExplorerCombobox.h"
-#include "shell/ShellEntryPoints.h"
-#include "shell/ShellUtils.h"
-#include "shell/WideFileUtils.h"
-#include "shell/WideStrUtils.h"
+#include "shell/combo/LazyExplorerCombobox.h"
+#include "shell/base/ShellEntryPoints.h"
+#include "shell/base/ShellUtils.h"
+#include "shell/base/WideFileUtils.h"
+#include "shell/base/WideStrUtils.h"
 #include "framework/Forms.h"
 #include <gtest/gtest.h>
 #include <algorithm>

@@ -4,10 +4,10 @@
 // the system would. The items' drop targets are recorders in front of the
 // shell's own, so the order of the calls they get is compared whole.
 #include "ShellTestUtil.h"
-#include "shell/LazyExplorerDrag.h"
-#include "shell/LazyExplorerTree.h"
-#include "shell/ShellClipFormats.h"
-#include "shell/ShellUtils.h"
+#include "shell/explorer/LazyExplorerDrag.h"
+#include "shell/explorer/LazyExplorerTree.h"
+#include "shell/base/ShellClipFormats.h"
+#include "shell/base/ShellUtils.h"
 #include "framework/Forms.h"
 #include "framework/OleData.h"
 #include "framework/SysUtils.h"

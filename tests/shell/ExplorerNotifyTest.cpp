@@ -3,9 +3,9 @@
 // follows the option and the window, and batches still in flight when the
 // tree or its window goes.
 #include "ShellTestUtil.h"
-#include "shell/LazyExplorerTree.h"
-#include "shell/LazyShellNotifier.h"
-#include "shell/ShellUtils.h"
+#include "shell/explorer/LazyExplorerTree.h"
+#include "shell/notify/LazyShellNotifier.h"
+#include "shell/base/ShellUtils.h"
 #include "framework/Forms.h"
 #include <gtest/gtest.h>
 #include <functional>

@@ -4,15 +4,15 @@
 // guards of a read-only tree and of stale icon answers.
 #include "CountingFolder.h"
 #include "ShellTestUtil.h"
-#include "shell/LazyExplorerTree.h"
-#include "shell/LazyIconThread.h"
-#include "shell/LazyOrderCheck.h"
-#include "shell/LazySysImages.h"
-#include "shell/ShellUtils.h"
-#include "shell/WideStrUtils.h"
+#include "shell/explorer/LazyExplorerTree.h"
+#include "shell/item/LazyIconThread.h"
+#include "shell/explorer/LazyOrderCheck.h"
+#include "shell/item/LazySysImages.h"
+#include "shell/base/ShellUtils.h"
+#include "shell/base/WideStrUtils.h"
 #include "framework/Forms.h"
 #include "framework/Stream.h"
-#include "tree/LazyStringTree.h"
+#include "tree/string/LazyStringTree.h"
 #include <gtest/gtest.h>
 #include <commctrl.h>
 #include <algorithm>

@@ -6,16 +6,16 @@
 // windows or act on real folders are recorded instead of run.
 #include "CountingFolder.h"
 #include "ShellTestUtil.h"
-#include "shell/LazyExplorerListview.h"
-#include "shell/LazyExplorerContextMenu.h"
-#include "shell/LazyExplorerTree.h"
-#include "shell/LazyIconThread.h"
-#include "shell/ShellClipFormats.h"
-#include "shell/ShellUtils.h"
-#include "shell/WideFileUtils.h"
+#include "shell/explorer/LazyExplorerListview.h"
+#include "shell/explorer/LazyExplorerContextMenu.h"
+#include "shell/explorer/LazyExplorerTree.h"
+#include "shell/item/LazyIconThread.h"
+#include "shell/base/ShellClipFormats.h"
+#include "shell/base/ShellUtils.h"
+#include "shell/base/WideFileUtils.h"
 #include "framework/Forms.h"
 #include "framework/Menus.h"
-#include "tree/LazyTreeHint.h"
+#include "tree/paint/LazyTreeHint.h"
 #include <gtest/gtest.h>
 #include <atomic>
 #include <functional>

@@ -3,10 +3,10 @@
 // saving while restoring, the order of the PIDL sort, and the stream form
 // (byte-for-byte round trip, hostile counts and sizes, mutated streams).
 #include "ShellTestUtil.h"
-#include "shell/LazyCheckStorage.h"
-#include "shell/LazyExplorerTree.h"
-#include "shell/LazyExplorerViews.h"
-#include "shell/ShellUtils.h"
+#include "shell/explorer/LazyCheckStorage.h"
+#include "shell/explorer/LazyExplorerTree.h"
+#include "shell/explorer/LazyExplorerViews.h"
+#include "shell/base/ShellUtils.h"
 #include "framework/Forms.h"
 #include <gtest/gtest.h>
 #include <algorithm>

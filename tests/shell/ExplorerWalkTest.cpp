@@ -2,10 +2,10 @@
 // list, over a scratch folder as the tree's root, with the default check
 // storage behind the tree.
 #include "ShellTestUtil.h"
-#include "shell/LazyCheckStorage.h"
-#include "shell/LazyExplorerTree.h"
-#include "shell/ShellUtils.h"
-#include "shell/WideStrUtils.h"
+#include "shell/explorer/LazyCheckStorage.h"
+#include "shell/explorer/LazyExplorerTree.h"
+#include "shell/base/ShellUtils.h"
+#include "shell/base/WideStrUtils.h"
 #include "framework/Forms.h"
 #include <gtest/gtest.h>
 #include <algorithm>

@@ -1,7 +1,7 @@
 // The folder-browse dialog driven for real: the test presses OK or Cancel
 // from the dialog's own start-up callback, and a watchdog closes any dialog
 // left open so a failure can never hang the run.
-#include "shell/FolderBrowser.h"
+#include "shell/base/FolderBrowser.h"
 #include <gtest/gtest.h>
 #include <atomic>
 #include <chrono>

@@ -1,10 +1,10 @@
 // The icon thread through real controls: order of answers, controls that
 // leave or die, clearing, asking again, and the system image lists.
 #include "ShellTestUtil.h"
-#include "shell/LazyIconThread.h"
-#include "shell/LazyShellUtilities.h"
-#include "shell/LazySysImages.h"
-#include "shell/ShellUtils.h"
+#include "shell/item/LazyIconThread.h"
+#include "shell/item/LazyShellUtilities.h"
+#include "shell/item/LazySysImages.h"
+#include "shell/base/ShellUtils.h"
 #include <gtest/gtest.h>
 #include <commctrl.h>
 #include <functional>

@@ -4,9 +4,9 @@
 #include "ShellTestUtil.h"
 #include "framework/Controls.h"
 #include "framework/Thread.h"
-#include "shell/LazyShellNotifier.h"
-#include "shell/ShellUtils.h"
-#include "shell/SystemVersion.h"
+#include "shell/notify/LazyShellNotifier.h"
+#include "shell/base/ShellUtils.h"
+#include "shell/base/SystemVersion.h"
 #include <gtest/gtest.h>
 #include <functional>
 #include <memory>

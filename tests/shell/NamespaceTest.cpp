@@ -3,10 +3,10 @@
 // interfaces this system's shell lacks.
 #include "CountingFolder.h"
 #include "ShellTestUtil.h"
-#include "shell/LazyShellUtilities.h"
-#include "shell/ShellUtils.h"
-#include "shell/WideFileUtils.h"
-#include "shell/WideStrUtils.h"
+#include "shell/item/LazyShellUtilities.h"
+#include "shell/base/ShellUtils.h"
+#include "shell/base/WideFileUtils.h"
+#include "shell/base/WideStrUtils.h"
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <cstring>

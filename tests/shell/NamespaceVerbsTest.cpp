@@ -2,9 +2,9 @@
 // system's shell. Modal windows the shell opens are caught and answered by a
 // hook on the test thread.
 #include "ShellTestUtil.h"
-#include "shell/LazyShellUtilities.h"
-#include "shell/ShellUtils.h"
-#include "shell/WideStrUtils.h"
+#include "shell/item/LazyShellUtilities.h"
+#include "shell/base/ShellUtils.h"
+#include "shell/base/WideStrUtils.h"
 #include "framework/Menus.h"
 #include <gtest/gtest.h>
 #include <functional>

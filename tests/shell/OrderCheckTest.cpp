@@ -3,8 +3,8 @@
 // bytes, the fallback, order the same way; 0xFFFF is refused).
 #include "CountingFolder.h"
 #include "ShellTestUtil.h"
-#include "shell/LazyOrderCheck.h"
-#include "shell/ShellUtils.h"
+#include "shell/explorer/LazyOrderCheck.h"
+#include "shell/base/ShellUtils.h"
 #include <gtest/gtest.h>
 #include <atomic>
 

@@ -4,7 +4,7 @@
 #include "common/GoldenImage.h"
 #include "framework/Controls.h"
 #include "framework/Window.h"
-#include "shell/OwnerDrawScrollbar.h"
+#include "shell/combo/OwnerDrawScrollbar.h"
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <vector>

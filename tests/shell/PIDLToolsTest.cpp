@@ -1,7 +1,7 @@
 #include "ShellTestUtil.h"
-#include "shell/PIDLTools.h"
-#include "shell/ShellUtils.h"
-#include "shell/WideStrUtils.h"
+#include "shell/base/PIDLTools.h"
+#include "shell/base/ShellUtils.h"
+#include "shell/base/WideStrUtils.h"
 #include <gtest/gtest.h>
 #include <cstring>
 #include <random>

@@ -1,10 +1,10 @@
 // The autocomplete list against the shell's own enumeration of a fixture
 // folder under C:\ (hidden files, sub-folders, a refusing handler).
 #include "ShellTestUtil.h"
-#include "shell/LazyShellAutoComplete.h"
-#include "shell/ShellUtils.h"
-#include "shell/WideControls.h"
-#include "shell/WideStrUtils.h"
+#include "shell/combo/LazyShellAutoComplete.h"
+#include "shell/base/ShellUtils.h"
+#include "shell/base/WideControls.h"
+#include "shell/base/WideStrUtils.h"
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <string>

@@ -2,8 +2,8 @@
 // system temp folder (on C:, never Z:), hand-made identifier lists.
 #pragma once
 #include "framework/Handle.h"
-#include "shell/PIDLTools.h"
-#include "shell/SystemVersion.h"
+#include "shell/base/PIDLTools.h"
+#include "shell/base/SystemVersion.h"
 #include <windows.h>
 #include <cstdint>
 #include <functional>

@@ -1,8 +1,8 @@
 #include "ShellTestUtil.h"
-#include "shell/ShellEntryPoints.h"
-#include "shell/ShellUtils.h"
-#include "shell/WideFileUtils.h"
-#include "shell/WideStrUtils.h"
+#include "shell/base/ShellEntryPoints.h"
+#include "shell/base/ShellUtils.h"
+#include "shell/base/WideFileUtils.h"
+#include "shell/base/WideStrUtils.h"
 #include "framework/Forms.h"
 #include <gtest/gtest.h>
 #include <cstdio>

@@ -1,6 +1,6 @@
 // The rules of shown names against a scripted shell: every name they give
 // must be the one the shell itself would have given.
-#include "shell/ShownNameRules.h"
+#include "shell/item/ShownNameRules.h"
 #include <windows.h>
 #include <shlwapi.h>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
-#include "shell/CallbackThunk.h"
-#include "shell/ShellClipFormats.h"
-#include "shell/SystemVersion.h"
-#include "shell/WideStrUtils.h"
+#include "shell/base/CallbackThunk.h"
+#include "shell/base/ShellClipFormats.h"
+#include "shell/base/SystemVersion.h"
+#include "shell/base/WideStrUtils.h"
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <vector>

@@ -4,8 +4,8 @@
 #include "ShellTestUtil.h"
 #include "framework/Controls.h"
 #include "framework/Window.h"
-#include "shell/SystemVersion.h"
-#include "shell/WideControls.h"
+#include "shell/base/SystemVersion.h"
+#include "shell/base/WideControls.h"
 #include "framework/Graphics.h"
 #include <gtest/gtest.h>
 

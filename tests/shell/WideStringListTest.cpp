@@ -1,8 +1,8 @@
 #include "ShellTestUtil.h"
-#include "shell/SystemVersion.h"
-#include "shell/WideFileStream.h"
-#include "shell/WideStringList.h"
-#include "shell/WideStrUtils.h"
+#include "shell/base/SystemVersion.h"
+#include "shell/base/WideFileStream.h"
+#include "shell/base/WideStringList.h"
+#include "shell/base/WideStrUtils.h"
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <random>

@@ -5,7 +5,7 @@
 #include "TextTree.h"
 #include "TreeTestSupport.h"
 #include "framework/OleData.h"
-#include "tree/LazyTreeGlobals.h"
+#include "tree/core/LazyTreeGlobals.h"
 #include <cstring>
 #include <random>
 

@@ -4,9 +4,9 @@
 // drop delivers, and the tree's own drag image read back from the screen.
 #include "TextTree.h"
 #include "SessionSupport.h"
-#include "tree/LazyTreeDragImage.h"
+#include "tree/transfer/LazyTreeDragImage.h"
 #include <algorithm>
-#include "tree/LazyTreeDrawing.h"
+#include "tree/paint/LazyTreeDrawing.h"
 #include <functional>
 
 using namespace krv;

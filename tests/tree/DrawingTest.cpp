@@ -1,8 +1,8 @@
 // Drawing services: the check-image index table, the image strips, blending
 // (the packed-integer path against the plain one), text shortening and the
 // text buffers of the exports.
-#include "tree/LazyTreeDrawing.h"
-#include "tree/LazyTreeProperties.h"
+#include "tree/paint/LazyTreeDrawing.h"
+#include "tree/core/LazyTreeProperties.h"
 #include <gtest/gtest.h>
 #include <commctrl.h>
 #include <random>

@@ -2,7 +2,7 @@
 // delay after a click, Ctrl+Return for multi-line nodes, growth with the
 // text, acceptance on focus loss, UTF-16 text, and the deferred release.
 #include "SessionSupport.h"
-#include "tree/LazyStringEdit.h"
+#include "tree/string/LazyStringEdit.h"
 
 using namespace krv;
 using namespace krv::test;

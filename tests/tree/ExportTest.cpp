@@ -4,7 +4,7 @@
 // clipboard renderings and the "HTML Format" offsets. (tests/e2e/tree_export.sh
 // parses the golden HTML with a real HTML parser.)
 #include "TreeTestSupport.h"
-#include "tree/LazyStringTree.h"
+#include "tree/string/LazyStringTree.h"
 #include <richedit.h>
 #include <fstream>
 #include <map>

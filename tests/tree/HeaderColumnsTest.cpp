@@ -1,7 +1,7 @@
 // Columns and the header: width limits, display order, the auto-size and
 // spring rules, the splitter zone and the header stream in every version.
 #include "TreeTestSupport.h"
-#include "tree/LazyStringTree.h"
+#include "tree/string/LazyStringTree.h"
 #include <cstring>
 #include <random>
 

@@ -2,7 +2,7 @@
 // header event the tree fires is logged and compared with the expected
 // sequence, order included.
 #include "SessionSupport.h"
-#include "tree/LazyTreeDragImage.h"
+#include "tree/transfer/LazyTreeDragImage.h"
 
 namespace krv::test {
 namespace {

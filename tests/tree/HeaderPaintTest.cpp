@@ -1,7 +1,7 @@
 // What the header and a tree with columns look like, as golden images
 // (themes off), and the header's room in the non-client area.
 #include "TreeTestSupport.h"
-#include "tree/LazyStringTree.h"
+#include "tree/string/LazyStringTree.h"
 
 namespace krv::test {
 namespace {

@@ -3,8 +3,8 @@
 // window's size, its place at each desktop edge and the animation's steps
 // with the clock frozen.
 #include "TreeTestSupport.h"
-#include "tree/LazyStringTree.h"
-#include "tree/LazyTreeHint.h"
+#include "tree/string/LazyStringTree.h"
+#include "tree/paint/LazyTreeHint.h"
 #include "framework/Forms.h"
 #include <algorithm>
 

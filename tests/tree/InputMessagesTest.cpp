@@ -5,9 +5,9 @@
 // changes, and the selection frame over spanned columns.
 #include "SessionSupport.h"
 #include "framework/Menus.h"
-#include "tree/LazyTreeDrawing.h"
-#include "tree/LazyTreeGlobals.h"
-#include "tree/LazyTreeHint.h"
+#include "tree/paint/LazyTreeDrawing.h"
+#include "tree/core/LazyTreeGlobals.h"
+#include "tree/paint/LazyTreeHint.h"
 #include <algorithm>
 
 namespace krv::test {

@@ -1,7 +1,7 @@
 // The tree's node memory: the pool against a model of what is live, and the
 // tree-view queries given handles that name no live node of the tree.
 #include "SessionSupport.h"
-#include "tree/LazyTreeNodePool.h"
+#include "tree/core/LazyTreeNodePool.h"
 #include <commctrl.h>
 #include <cstring>
 #include <map>

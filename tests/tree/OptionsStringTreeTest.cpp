@@ -2,9 +2,9 @@
 // string tree: texts through events, the width cache, the caption chunk and
 // incremental-search matching.
 #include "TreeTestSupport.h"
-#include "tree/LazyStringTree.h"
-#include "tree/LazyTreeDrawing.h"
-#include "tree/LazyTreeGlobals.h"
+#include "tree/string/LazyStringTree.h"
+#include "tree/paint/LazyTreeDrawing.h"
+#include "tree/core/LazyTreeGlobals.h"
 #include "framework/Forms.h"
 #include <ole2.h>
 

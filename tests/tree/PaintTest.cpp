@@ -4,8 +4,8 @@
 #include "TreeTestSupport.h"
 #include "common/TempPath.h"
 #include <gtest/gtest-spi.h>
-#include "tree/LazyStringTree.h"
-#include "tree/LazyTreeDrawing.h"
+#include "tree/string/LazyStringTree.h"
+#include "tree/paint/LazyTreeDrawing.h"
 #include <map>
 
 using namespace krv;

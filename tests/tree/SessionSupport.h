@@ -5,7 +5,7 @@
 #include "TreeTestSupport.h"
 #include "framework/Forms.h"
 #include "framework/SysUtils.h"
-#include "tree/LazyStringTree.h"
+#include "tree/string/LazyStringTree.h"
 #include <map>
 #include <string>
 #include <vector>

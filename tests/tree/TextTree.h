@@ -4,7 +4,7 @@
 // Used by the clipboard tests and by the second-process peer (tests/tools).
 #pragma once
 #include "framework/SysUtils.h"
-#include "tree/LazyStringTree.h"
+#include "tree/string/LazyStringTree.h"
 #include <map>
 #include <string>
 

@@ -4,8 +4,8 @@
 // PaintTree draws as an image for the golden comparisons.
 #pragma once
 #include "common/GoldenImage.h"
-#include "tree/LazyTrees.h"
-#include "tree/LazyTreeWorker.h"
+#include "tree/core/LazyTrees.h"
+#include "tree/core/LazyTreeWorker.h"
 #include <gtest/gtest.h>
 #include <sstream>
 #include <string>

@@ -1,7 +1,7 @@
 // Update batching, iteration, navigation over shown rows, selection, focus,
 // delayed change notification and the in-place edit states.
 #include "TreeTestSupport.h"
-#include "tree/LazyTreeGlobals.h"
+#include "tree/core/LazyTreeGlobals.h"
 #include <algorithm>
 #include <functional>
 #include <random>

@@ -1,0 +1,504 @@
+// Walking the tree: the navigation family (initialising and not), the
+// subtree iterator, positions of rows (with the cache when it is valid),
+// scrolling a node into view and the repaint helpers. No walk recurses, so a
+// deep tree cannot overflow the stack.
+#include "tree/core/LazyTrees.h"
+#include <algorithm>
+
+namespace krv {
+
+// ---- whole-tree order ----------------------------------------------------------
+
+PLazyNode TBaseLazyTree::GetFirstNoInit() const { return root_->FirstChild; }
+
+PLazyNode TBaseLazyTree::GetFirst() {
+    PLazyNode result = root_->FirstChild;
+    InitIfNeeded(result);
+    return result;
+}
+
+// Initialises a node before the walk steps into it.
+PLazyNode TBaseLazyTree::StepInto(PLazyNode node) {
+    InitIfNeeded(node);
+    if (node != root_ && (node->States & vsHasChildren) && !node->FirstChild) InitChildren(node);
+    return node->FirstChild;
+}
+
+PLazyNode TBaseLazyTree::GetFirstChild(PLazyNode node) {
+    if (!node) node = root_;
+    PLazyNode result = StepInto(node);
+    InitIfNeeded(result);
+    return result;
+}
+
+PLazyNode TBaseLazyTree::GetNextNoInit(PLazyNode node) const {
+    if (!node || node == root_) return nullptr;
+    if (node->FirstChild) return node->FirstChild;
+    while (node != root_ && !node->NextSibling) node = node->Parent;
+    return node == root_ ? nullptr : node->NextSibling;
+}
+
+PLazyNode TBaseLazyTree::GetNext(PLazyNode node) {
+    if (!node || node == root_) return nullptr;
+    PLazyNode result = StepInto(node);
+    if (!result) {
+        while (node != root_ && !node->NextSibling) node = node->Parent;
+        result = node == root_ ? nullptr : node->NextSibling;
+    }
+    InitIfNeeded(result);
+    return result;
+}
+
+PLazyNode TBaseLazyTree::GetPreviousNoInit(PLazyNode node) const {
+    if (!node || node == root_) return nullptr;
+    if (PLazyNode run = node->PrevSibling) {
+        while (run->LastChild) run = run->LastChild;
+        return run;
+    }
+    return node->Parent == root_ ? nullptr : node->Parent;
+}
+
+PLazyNode TBaseLazyTree::GetPrevious(PLazyNode node) {
+    if (!node || node == root_) return nullptr;
+    PLazyNode result;
+    if (PLazyNode run = node->PrevSibling) {
+        InitIfNeeded(run);
+        for (PLazyNode child; (child = GetLastChild(run));) run = child;
+        result = run;
+    } else {
+        result = node->Parent == root_ ? nullptr : node->Parent;
+    }
+    InitIfNeeded(result);
+    return result;
+}
+
+PLazyNode TBaseLazyTree::GetFirstInitialized() {
+    PLazyNode first = root_->FirstChild;
+    if (!first || (first->States & vsInitialized)) return first;
+    return GetNextInitialized(first);
+}
+
+PLazyNode TBaseLazyTree::GetNextInitialized(PLazyNode node) {
+    do node = GetNextNoInit(node);
+    while (node && !(node->States & vsInitialized));
+    return node;
+}
+
+PLazyNode TBaseLazyTree::GetFirstCutCopy() {
+    if (!states_.Contains(tsCutPending) && !states_.Contains(tsCopyPending)) return nullptr;
+    PLazyNode first = root_->FirstChild;
+    if (!first || (first->States & vsCutOrCopy)) return first;
+    return GetNextCutCopy(first);
+}
+
+PLazyNode TBaseLazyTree::GetNextCutCopy(PLazyNode node) {
+    if (!states_.Contains(tsCutPending) && !states_.Contains(tsCopyPending)) return nullptr;
+    do node = GetNextNoInit(node);
+    while (node && !(node->States & vsCutOrCopy));
+    return node;
+}
+
+PLazyNode TBaseLazyTree::GetFirstSelected() { return GetNextSelected(nullptr); }
+
+PLazyNode TBaseLazyTree::GetNextSelected(PLazyNode node) {
+    if (selectionCount_ == 0) return nullptr;
+    node = node ? GetNextNoInit(node) : root_->FirstChild;
+    while (node && !(node->States & vsSelected)) node = GetNextNoInit(node);
+    return node;
+}
+
+// ---- siblings and children ------------------------------------------------------------
+
+PLazyNode TBaseLazyTree::GetNextSibling(PLazyNode node) {
+    PLazyNode result = node && node != root_ ? node->NextSibling : nullptr;
+    InitIfNeeded(result);
+    return result;
+}
+
+PLazyNode TBaseLazyTree::GetPreviousSibling(PLazyNode node) {
+    PLazyNode result = node && node != root_ ? node->PrevSibling : nullptr;
+    InitIfNeeded(result);
+    return result;
+}
+
+PLazyNode TBaseLazyTree::GetNextVisibleSibling(PLazyNode node) {
+    if (!node || node == root_) return nullptr;
+    do node = node->NextSibling;
+    while (node && !(node->States & vsVisible));
+    InitIfNeeded(node);
+    return node;
+}
+
+PLazyNode TBaseLazyTree::GetPreviousVisibleSiblingNoInit(PLazyNode node) const {
+    if (!node || node == root_) return nullptr;
+    do node = node->PrevSibling;
+    while (node && !(node->States & vsVisible));
+    return node;
+}
+
+PLazyNode TBaseLazyTree::GetPreviousVisibleSibling(PLazyNode node) {
+    PLazyNode result = GetPreviousVisibleSiblingNoInit(node);
+    InitIfNeeded(result);
+    return result;
+}
+
+PLazyNode TBaseLazyTree::GetLastChildNoInit(PLazyNode node) const {
+    if (!node) node = root_;
+    return (node->States & vsHasChildren) ? node->LastChild : nullptr;
+}
+
+PLazyNode TBaseLazyTree::GetLastChild(PLazyNode node) {
+    if (!node) node = root_;
+    StepInto(node);
+    PLazyNode result = node->LastChild;
+    InitIfNeeded(result);
+    return result;
+}
+
+PLazyNode TBaseLazyTree::GetLastNoInit(PLazyNode node) const {
+    if (!node) node = root_;
+    PLazyNode result = nullptr;
+    for (PLazyNode run = GetLastChildNoInit(node); run; run = GetLastChildNoInit(run)) result = run;
+    return result;
+}
+
+PLazyNode TBaseLazyTree::GetLast(PLazyNode node) {
+    if (!node) node = root_;
+    PLazyNode result = nullptr;
+    for (PLazyNode run = GetLastChild(node); run; run = GetLastChild(run)) result = run;
+    return result;
+}
+
+// ---- visible rows ------------------------------------------------------------------------
+
+PLazyNode TBaseLazyTree::GetFirstVisibleNoInit() const {
+    PLazyNode run = root_->FirstChild;
+    while (run && !(run->States & vsVisible)) run = run->NextSibling;
+    return run;
+}
+
+PLazyNode TBaseLazyTree::GetFirstVisible() {
+    PLazyNode result = GetFirstVisibleNoInit();
+    InitIfNeeded(result);
+    return result;
+}
+
+PLazyNode TBaseLazyTree::GetFirstVisibleChild(PLazyNode node) {
+    PLazyNode run = GetFirstChild(node);
+    while (run && !(run->States & vsVisible)) run = run->NextSibling;
+    InitIfNeeded(run);
+    return run;
+}
+
+// The outermost node on the way up from node whose row is not shown; its
+// parent chain is shown. Null when node is shown.
+static PLazyNode OutermostHidden(PLazyNode node, PLazyNode root) {
+    PLazyNode hidden = nullptr;
+    for (PLazyNode run = node; run && run != root; run = run->Parent) {
+        bool parentShowsChildren = run->Parent == root || (run->Parent->States & vsExpanded);
+        if (!(run->States & vsVisible) || !parentShowsChildren) hidden = run;
+    }
+    return hidden;
+}
+
+PLazyNode TBaseLazyTree::GetNextVisibleNoInit(PLazyNode node) const {
+    if (!node || node == root_) return nullptr;
+    PLazyNode run = node;
+    if (PLazyNode hidden = OutermostHidden(node, root_)) {
+        // Continue after the hidden part: after a collapsed parent's whole subtree.
+        run = (hidden->Parent != root_ && !(hidden->Parent->States & vsExpanded)) ? hidden->Parent : hidden;
+    } else if (node->States & vsExpanded) {
+        for (PLazyNode child = node->FirstChild; child; child = child->NextSibling)
+            if (child->States & vsVisible) return child;
+    }
+    for (;;) {
+        while (run != root_ && !run->NextSibling) run = run->Parent;
+        if (run == root_) return nullptr;
+        run = run->NextSibling;
+        if (run->States & vsVisible) return run;
+    }
+}
+
+PLazyNode TBaseLazyTree::GetNextVisible(PLazyNode node) {
+    if (node && node != root_ && (node->States & vsExpanded) && (node->States & vsHasChildren) &&
+        !node->FirstChild && IsEffectivelyVisible(node))
+        InitChildren(node);
+    PLazyNode result = GetNextVisibleNoInit(node);
+    InitIfNeeded(result);
+    return result;
+}
+
+PLazyNode TBaseLazyTree::GetLastVisibleChildNoInit(PLazyNode node) const {
+    if (!node) node = root_;
+    if (!(node->States & vsExpanded) || !IsEffectivelyVisible(node)) return nullptr;
+    PLazyNode run = node->LastChild;
+    while (run && !(run->States & vsVisible)) run = run->PrevSibling;
+    return run;
+}
+
+PLazyNode TBaseLazyTree::GetLastVisibleChild(PLazyNode node) {
+    PLazyNode result = GetLastVisibleChildNoInit(node);
+    InitIfNeeded(result);
+    return result;
+}
+
+PLazyNode TBaseLazyTree::GetLastVisibleNoInit(PLazyNode node) const {
+    PLazyNode result = nullptr;
+    for (PLazyNode run = GetLastVisibleChildNoInit(node); run;) {
+        result = run;
+        // Below a shown node only the expanded flag and visibility matter.
+        if (!(run->States & vsExpanded)) break;
+        PLazyNode child = run->LastChild;
+        while (child && !(child->States & vsVisible)) child = child->PrevSibling;
+        run = child;
+    }
+    return result;
+}
+
+PLazyNode TBaseLazyTree::GetLastVisible(PLazyNode node) {
+    PLazyNode result = GetLastVisibleNoInit(node);
+    InitIfNeeded(result);
+    return result;
+}
+
+PLazyNode TBaseLazyTree::GetPreviousVisibleNoInit(PLazyNode node) const {
+    if (!node || node == root_) return nullptr;
+    PLazyNode run = node;
+    if (PLazyNode hidden = OutermostHidden(node, root_)) {
+        if (hidden->Parent != root_ && !(hidden->Parent->States & vsExpanded)) return hidden->Parent;
+        run = hidden;
+    }
+    PLazyNode prev = GetPreviousVisibleSiblingNoInit(run);
+    if (!prev) return run->Parent == root_ ? nullptr : run->Parent;
+    while (prev->States & vsExpanded) {
+        PLazyNode child = prev->LastChild;
+        while (child && !(child->States & vsVisible)) child = child->PrevSibling;
+        if (!child) break;
+        prev = child;
+    }
+    return prev;
+}
+
+PLazyNode TBaseLazyTree::GetPreviousVisible(PLazyNode node) {
+    PLazyNode result = GetPreviousVisibleNoInit(node);
+    InitIfNeeded(result);
+    return result;
+}
+
+PLazyNode TBaseLazyTree::GetVisibleParent(PLazyNode node) const {
+    if (!node || node == root_) return nullptr;
+    PLazyNode run = node->Parent;
+    while (run != root_ && !IsEffectivelyVisible(run)) run = run->Parent;
+    return run == root_ ? nullptr : run;
+}
+
+bool TBaseLazyTree::HasAsParent(PLazyNode node, PLazyNode potentialParent) const {
+    // The root has no parents: its Parent field points back at the tree.
+    if (!node || !potentialParent || node == potentialParent || node == root_) return false;
+    for (PLazyNode run = node->Parent; run && run != root_; run = run->Parent)
+        if (run == potentialParent) return true;
+    return false;
+}
+
+unsigned TBaseLazyTree::GetNodeLevel(PLazyNode node) const {
+    unsigned level = 0;
+    if (!node || node == root_) return 0;
+    for (PLazyNode run = node->Parent; run && run != root_; run = run->Parent) ++level;
+    return level;
+}
+
+// ---- iteration ---------------------------------------------------------------------------
+
+PLazyNode TBaseLazyTree::IterateSubtree(PLazyNode node, const TLTGetNodeProc& callback, void* data,
+                                        TLazyNodeStates filter, bool doInit, bool childNodesOnly) {
+    bool wasIterating = states_.Contains(tsIterating);
+    DoStateChange(tsIterating);
+    auto step = [&](PLazyNode n) { return doInit ? GetNext(n) : GetNextNoInit(n); };
+    PLazyNode stop = nullptr;
+    PLazyNode run;
+    if (node && node != root_) {
+        if (doInit) InitIfNeeded(node);
+        for (PLazyNode up = node; up && up != root_; up = up->Parent)
+            if (up->NextSibling) {
+                stop = up->NextSibling;
+                break;
+            }
+        run = node;
+    } else {
+        run = doInit ? GetFirst() : GetFirstNoInit();
+    }
+    if (childNodesOnly && run) {
+        if (doInit) StepInto(run);
+        run = run->FirstChild ? step(run) : nullptr;
+    }
+    PLazyNode result = nullptr;
+    try {
+        while (run && run != stop) {
+            if (filter == 0 || (run->States & filter) == filter) {
+                bool abort = false;
+                callback(this, run, data, abort);
+                if (abort) {
+                    result = run;
+                    break;
+                }
+            }
+            run = step(run);
+        }
+    } catch (...) {
+        if (!wasIterating) DoStateChange({}, tsIterating);
+        throw;
+    }
+    if (!wasIterating) DoStateChange({}, tsIterating);
+    return result;
+}
+
+// ---- positions ------------------------------------------------------------------------------
+
+PLazyNode TBaseLazyTree::GetNodeAt(int x, int y, bool relative, int& nodeTop) {
+    (void)x;
+    if (y < 0) y = 0;
+    int64_t position = relative ? int64_t(y) - offsetY_ : y;
+    uint32_t cacheTop;
+    PLazyNode run = position <= 0xFFFFFFFF ? FindInPositionCache(uint32_t(position), cacheTop) : nullptr;
+    int64_t top = cacheTop;
+    if (!run) {
+        run = GetFirstVisibleNoInit();
+        top = 0;
+    }
+    while (run) {
+        if ((run->States & vsVisible) && top + run->TotalHeight > position) {
+            if (top + run->NodeHeight > position || !run->FirstChild || !(run->States & vsExpanded)) {
+                nodeTop = int(relative ? top + offsetY_ : top);
+                return run;
+            }
+            top += run->NodeHeight;
+            run = run->FirstChild;
+            continue;
+        }
+        if (run->States & vsVisible) top += run->TotalHeight;
+        while (run != root_ && !run->NextSibling) run = run->Parent;
+        run = run == root_ ? nullptr : run->NextSibling;
+    }
+    nodeTop = 0;
+    return nullptr;
+}
+
+PLazyNode TBaseLazyTree::GetNodeAtXY(int x, int y) {
+    int top;
+    return GetNodeAt(x, y, true, top);
+}
+
+PLazyNode TBaseLazyTree::GetTopNode() {
+    int top;
+    return GetNodeAt(0, 0, true, top);
+}
+
+int TBaseLazyTree::GetNodeTop(PLazyNode node) {
+    if (!IsEffectivelyVisible(node) || node == root_) return -1;
+    uint32_t cacheTop;
+    PLazyNode run = FindInPositionCache(node, cacheTop);
+    int64_t top = cacheTop;
+    if (!run) {
+        run = GetFirstVisibleNoInit();
+        top = 0;
+    }
+    // From the entry, whole subtrees that end before the node are skipped.
+    while (run && run != node) {
+        if (HasAsParent(node, run)) {
+            top += run->NodeHeight;
+            run = run->FirstChild;
+            while (run && !(run->States & vsVisible)) run = run->NextSibling;
+            continue;
+        }
+        top += run->TotalHeight;
+        while (run != root_ && !run->NextSibling) run = run->Parent;
+        if (run == root_) return -1;
+        run = run->NextSibling;
+        while (run && !(run->States & vsVisible)) {
+            while (run != root_ && !run->NextSibling) run = run->Parent;
+            run = run == root_ ? nullptr : run->NextSibling;
+        }
+    }
+    return run ? int(top) : -1;
+}
+
+bool TBaseLazyTree::ScrollIntoView(PLazyNode node, bool center, bool horizontally) {
+    if (!node || node == root_) return false;
+    for (PLazyNode run = node->Parent; run && run != root_; run = run->Parent)
+        if (!(run->States & vsExpanded)) ToggleNode(run);
+    int top = GetNodeTop(node);
+    if (top < 0) return false;
+    int oldY = offsetY_, oldX = offsetX_;
+    // Horizontally first: a horizontal bar that appears takes client height.
+    if (horizontally) {
+        TColumnIndex column = header_->ColumnCount() > 0 ? focusedColumn_ : ColumnNone;
+        // Unclipped: a text wider than the known range still comes into view.
+        RECT r = GetDisplayRect(node, column, !MiscOption(toGridExtensions), true);
+        int clientWidth = ClientWidth();
+        if (r.right > r.left && (r.left < 0 || r.right > clientWidth)) {
+            // The text may reach past the known range: the range grows to hold it.
+            int rightInTree = r.right - offsetX_;
+            if (rightInTree > rangeX_) rangeX_ = rightInTree;
+            SetOffsetX(offsetX_ + clientWidth / 2 - (r.left + r.right) / 2);
+        }
+    }
+    int clientHeight = ClientHeight();
+    int rowTop = top + offsetY_;
+    int rowBottom = rowTop + node->NodeHeight;
+    int newOffset = offsetY_;
+    if (center) {
+        newOffset = clientHeight / 2 - (top + node->NodeHeight / 2);
+    } else if (rowBottom > clientHeight) {
+        newOffset = clientHeight - (top + node->NodeHeight);
+    } else if (rowTop < 0) {
+        newOffset = -top;
+    }
+    if (newOffset != offsetY_) SetOffsetY(newOffset);
+    return offsetY_ != oldY || offsetX_ != oldX;
+}
+
+void TBaseLazyTree::InvalidateNode(PLazyNode node) {
+    if (updateCount_ != 0 || !HandleAllocated() || !node || node == root_) return;
+    int top = GetNodeTop(node);
+    if (top < 0) return;
+    RECT r{0, top + offsetY_, ClientWidth(), top + offsetY_ + node->NodeHeight};
+    ::InvalidateRect(handle_, &r, FALSE);
+}
+
+void TBaseLazyTree::InvalidateToBottom(PLazyNode node) {
+    if (updateCount_ != 0 || !HandleAllocated()) return;
+    if (!node || node == root_) {
+        Invalidate();
+        return;
+    }
+    int top = GetNodeTop(node);
+    if (top < 0 || top + offsetY_ >= ClientHeight()) return;
+    RECT r{0, top + offsetY_, ClientWidth(), ClientHeight()};
+    ::InvalidateRect(handle_, &r, FALSE);
+}
+
+// ---- Clear -------------------------------------------------------------------------------------
+
+void TBaseLazyTree::Clear() {
+    if (MiscOption(toReadOnly) && !destroying_) return;
+    InUpdate(*this, [&] {
+        InterruptValidation();
+        if (states_.Contains(tsEditing) || states_.Contains(tsEditPending)) DoCancelEdit();
+        if (states_.Contains(tsCutPending) || states_.Contains(tsCopyPending)) {
+            ::OleSetClipboard(nullptr);
+            DoStateChange({}, {tsCutPending, tsCopyPending});
+        }
+        ClearSelection();
+        focusedNode_ = nullptr;
+        dropTargetNode_ = nullptr;
+        lastClickedNode_ = nullptr;
+        lastSearchNode_ = nullptr;
+        hotNode_ = nullptr;
+        DeleteChildren(root_, true);
+        visibleCount_ = 0;
+        offsetX_ = 0;
+        offsetY_ = 0;
+    });
+}
+
+} // namespace krv

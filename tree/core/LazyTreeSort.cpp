@@ -1,0 +1,112 @@
+// Sorting children in place: a stable merge sort of the sibling list by the
+// comparison slot, then one pass that renumbers and relinks the list.
+#include "tree/core/LazyTreeTimers.h"
+#include "tree/core/LazyTrees.h"
+#include <algorithm>
+#include <functional>
+#include <vector>
+
+namespace krv {
+
+// Sorts the n nodes linked by NextSibling from head; answers the new head.
+// Recursion depth is log2(n).
+static PLazyNode MergeSortList(PLazyNode head, unsigned n, const std::function<bool(PLazyNode, PLazyNode)>& takeSecond) {
+    if (n <= 1) {
+        if (head) head->NextSibling = nullptr;
+        return head;
+    }
+    unsigned firstCount = n / 2;
+    PLazyNode second = head;
+    for (unsigned i = 0; i < firstCount; ++i) second = second->NextSibling;
+    PLazyNode a = MergeSortList(head, firstCount, takeSecond);
+    PLazyNode b = MergeSortList(second, n - firstCount, takeSecond);
+    PLazyNode result = nullptr;
+    PLazyNode* tail = &result;
+    while (a && b) {
+        if (takeSecond(a, b)) {
+            *tail = b;
+            b = b->NextSibling;
+        } else {
+            *tail = a;
+            a = a->NextSibling;
+        }
+        tail = &(*tail)->NextSibling;
+    }
+    *tail = a ? a : b;
+    return result;
+}
+
+void TBaseLazyTree::SortChildren(PLazyNode node, TColumnIndex column, TSortDirection direction) {
+    auto takeSecond = [this, column, direction](PLazyNode a, PLazyNode b) {
+        int result = DoCompareNodes(a, b, column);
+        return direction == sdAscending ? result > 0 : result < 0;
+    };
+    PLazyNode head = MergeSortList(node->FirstChild, node->ChildCount, takeSecond);
+    node->FirstChild = head;
+    PLazyNode prev = nullptr;
+    uint32_t index = 0;
+    for (PLazyNode run = head; run; run = run->NextSibling) {
+        run->Index = index++;
+        run->PrevSibling = prev;
+        prev = run;
+    }
+    node->LastChild = prev;
+}
+
+void TBaseLazyTree::Sort(PLazyNode node, TColumnIndex column, TSortDirection direction, bool doInit) {
+    InterruptValidation();
+    if (states_.Contains(tsEditPending)) {
+        StopChangeTimer(kEditTimer);
+        DoStateChange({}, tsEditPending);
+    }
+    if (!node) node = root_;
+    // Nothing sorted still resumes the validation the interrupt stopped.
+    bool refused = states_.Contains(tsEditing) && !DoEndEdit();
+    if (!refused && (node->States & vsHasChildren)) {
+        if (doInit) {
+            if (!node->FirstChild && node != root_) InitChildren(node);
+            for (PLazyNode run = node->FirstChild; run; run = run->NextSibling) InitIfNeeded(run);
+        }
+        if (node->ChildCount > 1) {
+            SortChildren(node, column, direction);
+            InvalidateCache();
+        }
+    }
+    if (updateCount_ == 0) {
+        ValidateCache();
+        Invalidate();
+    }
+}
+
+// Every level, parents before their children, without recursion.
+void TBaseLazyTree::SortTree(TColumnIndex column, TSortDirection direction, bool doInit) {
+    ++updateCount_;
+    try {
+        if (column > ColumnInvalid) {
+            std::vector<PLazyNode> pending{root_};
+            while (!pending.empty()) {
+                PLazyNode node = pending.back();
+                pending.pop_back();
+                if (node != root_) {
+                    if (doInit) InitIfNeeded(node);
+                    if (!(node->States & vsInitialized)) continue;
+                }
+                Sort(node, column, direction, doInit);
+                size_t mark = pending.size();
+                for (PLazyNode run = node->FirstChild; run; run = run->NextSibling) pending.push_back(run);
+                std::reverse(pending.begin() + ptrdiff_t(mark), pending.end());
+            }
+        }
+        InvalidateCache();
+    } catch (...) {
+        if (updateCount_ > 0) --updateCount_;
+        throw;
+    }
+    if (updateCount_ > 0) --updateCount_;
+    if (updateCount_ == 0) {
+        ValidateCache();
+        Invalidate();
+    }
+}
+
+} // namespace krv
