@@ -158,6 +158,9 @@ public:
     // False while a folder scan runs and while a session's ticks are restored.
     bool TreeEventsOn = true;
     bool SkipNextExpandPush = false;
+    bool LogPanelShown() const { return logPanelShown_; }
+    // The hard-disk folder is on the network: its free space is neither shown nor checked.
+    bool NetworkDestination() const { return networkDestination_; }
 
     // The backup run (RunDriver.cpp) and its steps.
     void ButtonStartClick();
@@ -201,6 +204,8 @@ public:
     bool NoBurner = false;
     bool DevicesFound = false;
     int64_t SelectedSize = 0;
+    // The recorders' addresses, parallel to the items of DeviceCombo.
+    TStringList DeviceIds;
     TZipArchiver Archiver;
     // What the program's exit code says after an unattended run (TRunExitCode):
     // failed until a run concludes done, so that no other way out is a success.
@@ -318,6 +323,8 @@ private:
     std::unique_ptr<TMainFormMailHost> mailHost_;
     std::unique_ptr<TReportMail> reportMail_;
     int logPanelHeight_ = 0;
+    bool logPanelShown_ = false;
+    bool networkDestination_ = false;
     void WireSessionControls();
     bool runActive_ = false;
     bool closeAfterRun_ = false;   // the window was closed during the run

@@ -100,7 +100,7 @@ TReportMail::TReportMail(IReportMailHost& host) : host_(host) {
 void TReportMail::SendMailReport() {
     TReportMailSettings settings = host_.MailSettings();
     if (!settings.Send) return;
-    MailBusy = true;
+    KorvaneState().MailBusy = true;
     smtpClient_.MailMessage().Clear();
     smtpClient_.RcptName().Clear();
     smtpClient_.Host = settings.Server;
@@ -128,7 +128,7 @@ void TReportMail::SendMailReport() {
     } catch (const std::exception& e) {
         host_.AddLog(KV_Mail_Error + e.what(), lcRed, 1, lkNormal);
         // A mail still under way from an earlier run keeps the window waiting.
-        MailBusy = smtpClient_.State() != smtpReady;
+        KorvaneState().MailBusy = smtpClient_.State() != smtpReady;
     }
     host_.AddLog(KV_Mail_Sending, lcBlue, 1, lkNormal);
 }
@@ -136,9 +136,9 @@ void TReportMail::SendMailReport() {
 void TReportMail::MailEnded() {
     sending_ = false;
     deadline_.SetEnabled(false);
-    MailBusy = false;
+    KorvaneState().MailBusy = false;
     host_.MailFinished();
-    if (CloseWhenMailDone) host_.CloseMainWindow();
+    if (KorvaneState().CloseWhenMailDone) host_.CloseMainWindow();
 }
 
 void TReportMail::SafeQuit() {

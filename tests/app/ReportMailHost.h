@@ -45,8 +45,8 @@ struct ReportMailRun {
     ReportMailRun() {
         static TLang english;
         LoadLanguageStrings(english);
-        MailBusy = false;
-        CloseWhenMailDone = false;
+        KorvaneState().MailBusy = false;
+        KorvaneState().CloseWhenMailDone = false;
         host.settings.Send = true;
         host.settings.Address = "admin@korvane.test";
         host.settings.Server = "127.0.0.1";
@@ -56,7 +56,7 @@ struct ReportMailRun {
     }
     void SendAndWait() {
         mail.SendMailReport();
-        PumpUntil([&] { return !MailBusy; }, 60000);
+        PumpUntil([&] { return !KorvaneState().MailBusy; }, 60000);
         PumpFor(100);
     }
 };

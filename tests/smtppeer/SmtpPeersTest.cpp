@@ -180,7 +180,7 @@ TEST(ReportMailPeer, ASavedRunMailsItsReport) {
     run.host.settings.Login = true;
     run.host.settings.User = Env("KRV_SMTP_USER");
     run.host.settings.Password = Env("KRV_SMTP_PASS");
-    CloseWhenMailDone = true;   // a close asked for while the mail runs
+    KorvaneState().CloseWhenMailDone = true;   // a close asked for while the mail runs
     run.SendAndWait();
     EXPECT_EQ(run.host.closes, 1) << "the window closes once the mail is done";
     EXPECT_EQ(run.host.finished, 1);
@@ -236,9 +236,9 @@ TEST(ReportMailPeer, ARefusedLoginIsLoggedAndEndsTheMail) {
     run.host.settings.User = Env("KRV_SMTP_USER");
     run.host.settings.Password = "wrong";
     run.host.closeTicked = true;
-    CloseWhenMailDone = true;
+    KorvaneState().CloseWhenMailDone = true;
     run.SendAndWait();
-    EXPECT_FALSE(MailBusy);
+    EXPECT_FALSE(KorvaneState().MailBusy);
     EXPECT_NE(std::find(run.host.log.begin(), run.host.log.end(), "SMTP Socket Error: 535 Not a WinSock error |110"),
               run.host.log.end());
     EXPECT_GE(run.host.closes, 1);
@@ -254,9 +254,9 @@ TEST(ReportMailPeer, AServerThatStallsWithContinuationLinesIsGivenUpAtTheDeadlin
     ReportRun run;
     run.mail.SmtpClient().Port = Env("KRV_SMTP_STALL_PORT");
     run.mail.DeadlineMs = 3000;
-    CloseWhenMailDone = true;
+    KorvaneState().CloseWhenMailDone = true;
     run.mail.SendMailReport();
-    ASSERT_TRUE(PumpUntil([&] { return !MailBusy; }, 60000)) << "the mail never ended";
+    ASSERT_TRUE(PumpUntil([&] { return !KorvaneState().MailBusy; }, 60000)) << "the mail never ended";
     EXPECT_TRUE(run.host.Logged("SMTP Error: the mail was given up, as it did not end within 3 s. |110"))
         << ::testing::PrintToString(run.host.log);
     EXPECT_EQ(run.host.closes, 1);
@@ -310,7 +310,7 @@ TEST(ReportMailPeer, ABatchRunClosesOnlyWhenItsMailIsDone) {
     for (const Case& c : {Case{false, true, "[Batch job] Korvane Mail Notification: Backup Saved."},
                           Case{true, true, "[Batch job] Korvane Mail Notification: Error!"},
                           Case{false, false, ""}}) {
-        MailBusy = CloseWhenMailDone = false;
+        KorvaneState().MailBusy = KorvaneState().CloseWhenMailDone = false;
         TMainForm form(dir + "app\\", {});
         form.Show();
         // The run's ending as the mail reads it.
@@ -329,9 +329,9 @@ TEST(ReportMailPeer, ABatchRunClosesOnlyWhenItsMailIsDone) {
         };
         form.RunBatch(sessionFile, "");
         ASSERT_TRUE(ran) << "the batch run did not start";
-        EXPECT_TRUE(MailBusy);
+        EXPECT_TRUE(KorvaneState().MailBusy);
         EXPECT_TRUE(form.Visible()) << "the close waits for the mail";
-        ASSERT_TRUE(PumpUntil([&] { return !MailBusy; }, 60000));
+        ASSERT_TRUE(PumpUntil([&] { return !KorvaneState().MailBusy; }, 60000));
         EXPECT_FALSE(form.Visible()) << "closed once the mail ended";
         std::string report = form.ReportLines.Text();
         if (c.serverThere) {
