@@ -17,7 +17,7 @@ using namespace krv;
 struct ReportMailHost : IReportMailHost {
     TReportMailSettings settings;
     std::string name = "Nightly";
-    bool cancelled = false;
+    TRunOutcome outcome = roDone;
     TStringList report;
     bool closeKRV = false, closeTicked = false;
     std::vector<std::string> log;   // "text |colour level kind"
@@ -25,7 +25,7 @@ struct ReportMailHost : IReportMailHost {
 
     TReportMailSettings MailSettings() override { return settings; }
     std::string SessionName() override { return name; }
-    bool RunCancelled() override { return cancelled; }
+    TRunOutcome RunOutcome() override { return outcome; }
     const TStringList& ReportLines() override { return report; }
     bool SessionClosesAfterBackup() override { return closeKRV; }
     bool CloseAfterBackupTicked() override { return closeTicked; }

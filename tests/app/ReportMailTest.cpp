@@ -12,6 +12,29 @@ TEST(ReportMail, SubjectNamesTheSessionAndTheOutcome) {
     EXPECT_EQ(ReportMailSubject("", false), "Korvane Mail Notification: Backup Saved.");
 }
 
+// The mail reads how the run ended: only a run that kept no backup says "Error!".
+TEST(ReportMail, TheRunsOutcomeDecidesSubjectAndVerdict) {
+    const struct {
+        TRunOutcome outcome;
+        const char* subject;
+        const char* verdict;
+    } cases[] = {
+        {roDone, "[Nightly] Korvane Mail Notification: Backup Saved.", "The backup has been correctly saved."},
+        {roLeftOut, "[Nightly] Korvane Mail Notification: Backup Saved.", "The backup has been correctly saved."},
+        {roFailed, "[Nightly] Korvane Mail Notification: Error!", "The backup has been stopped due to an error.\r\nView the log for further details."},
+        {roCancelled, "[Nightly] Korvane Mail Notification: Error!", "The backup has been stopped due to an error.\r\nView the log for further details."},
+    };
+    for (const auto& c : cases) {
+        ReportMailRun run;
+        run.host.outcome = c.outcome;
+        run.host.settings.Server = "";   // refused at once: the message is built, nothing is sent
+        run.mail.SendMailReport();
+        EXPECT_EQ(run.mail.SmtpClient().HdrSubject, c.subject) << c.outcome;
+        ASSERT_GT(run.mail.SmtpClient().MailMessage().Count(), 3) << c.outcome;
+        EXPECT_EQ(run.mail.SmtpClient().MailMessage()[3], c.verdict) << c.outcome;
+    }
+}
+
 // A session name outside ASCII must not go raw into the header: an encoded
 // word in the body's charset says what it is.
 TEST(ReportMail, HeaderTextOutsideAsciiIsAnEncodedWord) {

@@ -211,7 +211,7 @@ TEST(ReportMailPeer, ASavedRunMailsItsReport) {
 
 TEST(ReportMailPeer, AFailedRunSaysErrorAndLevelZeroLeavesTheReportOut) {
     ReportRun run;
-    run.host.cancelled = true;
+    run.host.outcome = roFailed;
     run.host.closeKRV = true;
     run.host.settings.ReportLevel = 0;
     run.host.name.clear();
@@ -303,23 +303,23 @@ TEST(ReportMailPeer, ABatchRunClosesOnlyWhenItsMailIsDone) {
         s.SaveToFile(sessionFile);
     }
     struct Case {
-        bool cancelled;
+        TRunOutcome outcome;
         bool serverThere;
         std::string subject;
     };
-    for (const Case& c : {Case{false, true, "[Batch job] Korvane Mail Notification: Backup Saved."},
-                          Case{true, true, "[Batch job] Korvane Mail Notification: Error!"},
-                          Case{false, false, ""}}) {
+    for (const Case& c : {Case{roDone, true, "[Batch job] Korvane Mail Notification: Backup Saved."},
+                          Case{roCancelled, true, "[Batch job] Korvane Mail Notification: Error!"},
+                          Case{roDone, false, ""}}) {
         KorvaneState().MailBusy = KorvaneState().CloseWhenMailDone = false;
         TMainForm form(dir + "app\\", {});
         form.Show();
         // The run's ending as the mail reads it.
         struct Host : TMainFormMailHost {
             using TMainFormMailHost::TMainFormMailHost;
-            bool cancelled = false;
-            bool RunCancelled() override { return cancelled; }
+            TRunOutcome outcome = roDone;
+            TRunOutcome RunOutcome() override { return outcome; }
         } host(form);
-        host.cancelled = c.cancelled;
+        host.outcome = c.outcome;
         TReportMail mail(host);   // the application's own port: "smtp", 25
         if (!c.serverThere) mail.SmtpClient().Port = UnusedPort();
         bool ran = false;
