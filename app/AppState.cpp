@@ -3,6 +3,11 @@
 
 namespace krv {
 
+TKorvaneState& KorvaneState() {
+    static TKorvaneState state;
+    return state;
+}
+
 void ApplyOwnerLanguage(TForm& form) {
     for (TComponent* o = form.Owner(); o; o = o->Owner())
         if (auto* main = dynamic_cast<TMainForm*>(o)) {

@@ -148,7 +148,7 @@ bool IsReadOnly(const std::string& path) {
 
 bool ArchivePathUsable(const std::string& path, const TLogCall& log) {
     if (ArchivePathFits(path)) return true;
-    if (!Batch) ShowMessageBox(KV_ArchivePathTooLong + "\r\n" + path, KV_NoZipFileName_Title, MB_ICONERROR);
+    if (!KorvaneState().Batch) ShowMessageBox(KV_ArchivePathTooLong + "\r\n" + path, KV_NoZipFileName_Title, MB_ICONERROR);
     log(KV_ArchivePathTooLong + " " + path, lcRed, 0, lkNormal);
     return false;
 }
@@ -168,7 +168,7 @@ std::string FindFreeArchiveName(const std::string& name, const TLogCall& log) {
     }
     // Never hand out a name that exists: that would overwrite a backup.
     if (!ArchivePathFits(candidate) || PathTaken(candidate)) {
-        if (!Batch) ShowMessageBox(KrvNoFreeName, KV_NoZipFileName_Title, MB_ICONERROR);
+        if (!KorvaneState().Batch) ShowMessageBox(KrvNoFreeName, KV_NoZipFileName_Title, MB_ICONERROR);
         log(std::string(kProductName) + " " + KV_NoZipFileName_1 + " " + KV_NoZipFileName_2, lcRed, 0, lkNormal);
         return {};
     }

@@ -162,7 +162,7 @@ void TBackupRun::AbortRun() {
     host_.ShowRunStep("");
     AddLog(KV_Aborted, lcRed, 1, lkNormal);
     // A mail would be cut off with the session.
-    if (!SessionEnding) host_.MailReport();
+    if (!KorvaneState().SessionEnding) host_.MailReport();
     host_.SaveReport();
 }
 
@@ -223,11 +223,11 @@ void TBackupRun::CheckFreeSpace(const std::string& path) {
         return;
     }
     // Unattended, the answer that writes nothing is taken: stop.
-    if (!Batch && ShowMessageBox(KV_NoFreeSpace_1 + ".\r\n" + KV_NoFreeSpace_2, KV_NoFreeSpace_Title,
+    if (!KorvaneState().Batch && ShowMessageBox(KV_NoFreeSpace_1 + ".\r\n" + KV_NoFreeSpace_2, KV_NoFreeSpace_Title,
                                  MB_OKCANCEL | MB_ICONWARNING) == IDOK)
         return;
     AddLog(line, lcRed, 1, lkNormal);
-    if (Batch) Fail();
+    if (KorvaneState().Batch) Fail();
     else RequestCancel();
 }
 

@@ -150,7 +150,7 @@ void TDiscSteps::MakeIso() {
     if (out.programFailed) DeleteOne(IsoFile());
     if (!FileExists(IsoFile()) && !Cancel) {
         Log(KV_ISO_Error + Stamp(), lcRed, 1, lkNormal);
-        if (!Batch) ShowMessageBox(KV_ISO_Error, KV_ISO_Error_Title, MB_ICONERROR);
+        if (!KorvaneState().Batch) ShowMessageBox(KV_ISO_Error, KV_ISO_Error_Title, MB_ICONERROR);
         Cancel = true;
     } else {
         Log(KV_ISO_OK + Stamp(), lcBlue, 1, lkNormal);

@@ -12,14 +12,6 @@
 
 namespace krv {
 
-bool Batch = false;
-bool MailBusy = false;
-bool CloseWhenMailDone = false;
-bool LogPanelShown = false;
-bool NetworkDestination = false;
-bool SessionEnding = false;
-TStringList DeviceIds;
-
 namespace {
 constexpr UINT kStartBatchMessage = WM_APP + 1;
 
@@ -296,9 +288,9 @@ void TMainForm::BuildMenu() {
 // --------------------------------------------------------------- lifecycle
 
 void TMainForm::FormCreate() {
-    Batch = false;
-    MailBusy = false;
-    CloseWhenMailDone = false;
+    KorvaneState().Batch = false;
+    KorvaneState().MailBusy = false;
+    KorvaneState().CloseWhenMailDone = false;
     Session.Reset();
     Lang = std::make_unique<TLang>();
     Lang->Init();
@@ -358,7 +350,7 @@ void TMainForm::FormShow() {
         DiscoverRecorders();
     }
 
-    LogPanelShown = true;
+    logPanelShown_ = true;
     ButtonViewLog->SetImageIndex(0);
     ButtonViewLog->SetCaption(KV_HideLog);
     if (!Settings.ViewLogPanel) ButtonViewLogClick();
@@ -373,13 +365,13 @@ void TMainForm::FormShow() {
     UpdateStartButton();
     Session.Modified = false;
     StatusBar->SetPanelText(0, KV_NewSessionName);
-    NetworkDestination = false;
+    networkDestination_ = false;
 }
 
 void TMainForm::FormActivate() {
     std::string sessionFile = Params.size() > 0 ? Params[0] : std::string();
     if (sessionFile.empty()) {
-        Batch = false;
+        KorvaneState().Batch = false;
         return;
     }
     // One unattended run per program start, however often the window is
@@ -416,8 +408,8 @@ void TMainForm::FormClose(TCloseAction& action) {
         if (RunStopped()) closeAfterRun_ = true;
         return;
     }
-    if (MailBusy) {
-        CloseWhenMailDone = true;
+    if (KorvaneState().MailBusy) {
+        KorvaneState().CloseWhenMailDone = true;
         action = caNone;
         return;
     }
@@ -498,7 +490,7 @@ void TMainForm::SaveReport() {
 }
 
 void TMainForm::ButtonViewLogClick() {
-    if (LogPanelShown) {
+    if (logPanelShown_) {
         ButtonClear->Hide();
         ButtonViewLog->SetImageIndex(1);
         ButtonViewLog->SetCaption(KV_ShowLog);
@@ -507,7 +499,7 @@ void TMainForm::ButtonViewLogClick() {
         Constraints.MinHeight = std::max(0, Constraints.MinHeight - logPanelHeight_);
         SetHeight(Height() - logPanelHeight_);
         PanelLog->Hide();
-        LogPanelShown = false;
+        logPanelShown_ = false;
     } else {
         ButtonClear->Show();
         ButtonViewLog->SetImageIndex(0);
@@ -519,7 +511,7 @@ void TMainForm::ButtonViewLogClick() {
             SetHeight(Height() + missing);
             PanelLog->SetHeight(logPanelHeight_);
         }
-        LogPanelShown = true;
+        logPanelShown_ = true;
     }
 }
 
@@ -582,7 +574,7 @@ void TMainForm::ApplyLanguageChange() {
     if (SelectedSize == 0) LabelSize->SetCaption(KV_0Byte);
     if (!LabelDestFreeSpace->Caption().empty()) CheckDestination(HDFolderEdit->Text());
     if (Settings.Lang.empty()) ShowMessageBox(KrvRestartLangMessage, KV_Restart_Lang_Title, MB_ICONINFORMATION);
-    ButtonViewLog->SetCaption(LogPanelShown ? KV_HideLog : KV_ShowLog);
+    ButtonViewLog->SetCaption(logPanelShown_ ? KV_HideLog : KV_ShowLog);
     const int level = ComboLog->ItemIndex();
     ComboLog->SetItems({LogLevel1, LogLevel2, LogLevel3, LogLevel4});
     ComboLog->SetItemIndex(level);

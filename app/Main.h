@@ -42,27 +42,14 @@ public:
     // The log call: report list and coloured log panel (colour 0 black,
     // 1 red, 2 blue; level 0..3; kind 0 normal, 1 detail, 2 debug).
     void AddLog(const std::string& msg, int colour, int level, int kind) override;
-    // Many lines of one kind: each a line of the report, one insertion in the panel.
-    void AddLogLines(const std::vector<std::string>& lines, int colour, int level, int kind);
-    void ScrollLogToEnd(bool scroll);
     // Writes the report file; problems are logged, never thrown.
     void SaveReport() override;
     void UpdateModeButtons();
     void ShowSessionStatus();
-    void CheckTools();
-    void InitDirTree();
 
-    // The folder tree's handlers and what the window does with its ticks (FolderTree.cpp).
-    void DirTreeInitNode(PLazyNode parent, PLazyNode node, TLazyNodeInitStates& initialStates);
-    void DirTreeEnumFolder(TNamespace* ns, bool& allowAsChild);
-    void DirTreeChecking(PLazyNode node, TCheckState& newState, bool& allowed);
-    void DirTreeExpanding(PLazyNode node, bool& allowed);
-    void DirTreeExpanded(PLazyNode node);
     // False for the special folders that cannot be backed up (desktop, My
     // Computer, network, printers, history, recycle bin).
     bool IsCheckable(TNamespace* ns) const;
-    // Sets state on every existing descendant of node.
-    void PushCheckState(PLazyNode node, TCheckState state);
     // The folders ticked in the tree's storage (ANSI paths).
     std::vector<std::string> CheckedPaths();
     // Where the folder scan starts: the ticked folders of the storage, and
@@ -74,39 +61,20 @@ public:
     bool IncludeSubfolders() override { return SubFoldersCheck->Checked(); }
     // The path of a node's folder as the session holds it; empty without one.
     std::string NodePath(PLazyNode node) const;
-    // No ticks anywhere, the tree built again from its root.
-    void ClearTreeChecks();
-    // The tree's ticks into the session's folder lists.
-    void TreeChecksToSession();
-    // A ticked folder whose files cannot be backed up: said in red.
-    void FolderLeftOut(const std::string& path);
-    // Ticked or unticked folders of the loaded session the tree has no node
-    // for; kept for the session file so that a folder that is away (a drive
-    // not plugged in) is not dropped from the session by saving it.
-    TStringList UnfoundSelected;
-    TStringList UnfoundUnselected;
 
     // Handlers of the window's controls and menu.
-    void FormCreate();
     void FormShow();
     void FormActivate();
     void FormClose(TCloseAction& action);
-    void ButtonExitClick();
     void ButtonClearClick();
     void ButtonViewLogClick();
-    void ViewSavedLogClick();
     void ComboLogChange();
-    void CloseKVCheckClick();
-    void SubFoldersCheckClick();
-    void CheckOverwriteFileClick();
-    void CheckFiltersClick();
     void ToolsMenuClick();
     void HelpTopicsClick();
     void BtnDiscBackupClick();
     void BtnHDBackupClick();
     // The hard-disk folder: browsed for with DirHD, or typed.
     void HDFolderButtonClick();
-    void HDFolderEditChange();
     void SplitterTreeCanResize(int& newSize, bool& accept);
     void OptionsMenuClick();
     void AboutClick();
@@ -117,10 +85,7 @@ public:
     // Session editing and batch mode (MainSession.cpp).
     void SessionToForm();
     void FormToSession();
-    void ResetForm();
     void RestoreTreeChecks();
-    // The archive name in EditArchiveName is a plain file name.
-    bool IsValidArchiveName() const;
     void ClearIncompleteMailOptions();
     void AfterSessionLoad(bool loaded, const std::string& fileName);
     void NewSessionClick();
@@ -129,12 +94,7 @@ public:
     bool SaveSessionClick();
     bool SaveSessionAsClick();
     void ButtonResetClick();
-    void MailCheckClick();
     void EditArchiveNameExit();
-    void EditArchiveNameChange();
-    void CheckRWClick();
-    void DeviceComboChange();
-    void DirTreeChecked();
     void UpdateStartButton();
     void GenerateSessionLinkClick();
     // The unattended run of a session file given on the command line. It is
@@ -157,14 +117,13 @@ public:
     bool ArchiveNameValid = true;
     // False while a folder scan runs and while a session's ticks are restored.
     bool TreeEventsOn = true;
-    bool SkipNextExpandPush = false;
+    bool LogPanelShown() const { return logPanelShown_; }
+    // The hard-disk folder is on the network: its free space is neither shown nor checked.
+    bool NetworkDestination() const { return networkDestination_; }
 
     // The backup run (RunDriver.cpp) and its steps.
     void ButtonStartClick();
     bool RunActive() const { return runActive_; }
-    // Windows ends the session: a run is stopped at once, what it was
-    // writing removed and its report saved before the handler returns.
-    void SessionEnds();
     // The run now going on or the last one (null before the first).
     const TBackupRun* LastRun() const { return run_.get(); }
     // The current or last run stopped (or is stopping) before its end.
@@ -177,12 +136,10 @@ public:
     void ButtonUpdateSizeClick();
     // The folder scan with its window: the size, the lists, or both from one walk.
     void ScanFolders(TCheckDirMode mode);
-    bool SpaceIsEnough(const std::string& path);
     void CheckDestination(const std::string& path);
     void HDFolderEditExit();
     // Starts the report mail when the session asks for one; returns at once.
     void MailReport() override;
-    TReportMail& ReportMail();
 
     // The recorder scan at start-up (sets DevicesFound); tests leave it empty.
     std::function<void()> DiscoverRecorders;
@@ -192,7 +149,6 @@ public:
     std::unique_ptr<TLang> Lang;
     TSettings Settings;
     std::string AppDir;
-    std::string DefaultTempDir;
     std::string TempDir;
     std::string SessionFileArg;
     TStringList ReportLines;
@@ -201,6 +157,8 @@ public:
     bool NoBurner = false;
     bool DevicesFound = false;
     int64_t SelectedSize = 0;
+    // The recorders' addresses, parallel to the items of DeviceCombo.
+    TStringList DeviceIds;
     TZipArchiver Archiver;
     // What the program's exit code says after an unattended run (TRunExitCode):
     // failed until a run concludes done, so that no other way out is a success.
@@ -208,9 +166,6 @@ public:
     std::vector<std::string> Params;
 
     std::string SettingsFile() const { return SettingsFileName(AppDir); }
-    std::string DefaultArchiveName() const;
-    // Writes the settings; a failure is logged.
-    void SaveSettings();
 
     // The controls, also reachable with Find<T>(name).
     TMainMenu* MainMenu = nullptr;
@@ -281,6 +236,61 @@ protected:
     bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
 private:
+    // What only the window itself calls: its handlers and helpers.
+    // Many lines of one kind: each a line of the report, one insertion in the panel.
+    void AddLogLines(const std::vector<std::string>& lines, int colour, int level, int kind);
+    void ScrollLogToEnd(bool scroll);
+    void CheckTools();
+    void InitDirTree();
+
+    // The folder tree's handlers and what the window does with its ticks (FolderTree.cpp).
+    void DirTreeInitNode(PLazyNode parent, PLazyNode node, TLazyNodeInitStates& initialStates);
+    void DirTreeEnumFolder(TNamespace* ns, bool& allowAsChild);
+    void DirTreeChecking(PLazyNode node, TCheckState& newState, bool& allowed);
+    void DirTreeExpanding(PLazyNode node, bool& allowed);
+    void DirTreeExpanded(PLazyNode node);
+    // Sets state on every existing descendant of node.
+    void PushCheckState(PLazyNode node, TCheckState state);
+    // No ticks anywhere, the tree built again from its root.
+    void ClearTreeChecks();
+    // The tree's ticks into the session's folder lists.
+    void TreeChecksToSession();
+    // A ticked folder whose files cannot be backed up: said in red.
+    void FolderLeftOut(const std::string& path);
+    // Ticked or unticked folders of the loaded session the tree has no node
+    // for; kept for the session file so that a folder that is away (a drive
+    // not plugged in) is not dropped from the session by saving it.
+    TStringList UnfoundSelected;
+    TStringList UnfoundUnselected;
+    bool SkipNextExpandPush = false;
+
+    // Handlers of the window's controls and menu.
+    void FormCreate();
+    void ButtonExitClick();
+    void ViewSavedLogClick();
+    void CloseKVCheckClick();
+    void SubFoldersCheckClick();
+    void CheckOverwriteFileClick();
+    void CheckFiltersClick();
+    void HDFolderEditChange();
+    void ResetForm();
+    // The archive name in EditArchiveName is a plain file name.
+    bool IsValidArchiveName() const;
+    void MailCheckClick();
+    void EditArchiveNameChange();
+    void CheckRWClick();
+    void DeviceComboChange();
+    void DirTreeChecked();
+
+    // Windows ends the session: a run is stopped at once, what it was
+    // writing removed and its report saved before the handler returns.
+    void SessionEnds();
+    bool SpaceIsEnough(const std::string& path);
+    TReportMail& ReportMail();
+    std::string DefaultTempDir;
+    std::string DefaultArchiveName() const;
+    // Writes the settings; a failure is logged.
+    void SaveSettings();
     void BuildControls();
     void BuildDirTree();
     void BuildMenu();
@@ -318,6 +328,8 @@ private:
     std::unique_ptr<TMainFormMailHost> mailHost_;
     std::unique_ptr<TReportMail> reportMail_;
     int logPanelHeight_ = 0;
+    bool logPanelShown_ = false;
+    bool networkDestination_ = false;
     void WireSessionControls();
     bool runActive_ = false;
     bool closeAfterRun_ = false;   // the window was closed during the run

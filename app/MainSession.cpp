@@ -333,7 +333,7 @@ void TMainForm::GenerateSessionLinkClick() {
 
 void TMainForm::RunBatch(const std::string& sessionFile, const std::string& archiveArg) {
     Application().Minimize();
-    Batch = true;
+    KorvaneState().Batch = true;
     // Until a run says otherwise, the program did not do what it was asked.
     ExitCode = ecUnusable;
     TraceMark("session load");

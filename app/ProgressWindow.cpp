@@ -26,12 +26,12 @@ TActiveStep* current = nullptr;
 }
 
 void MinimizeProgressWindow(TForm& window) {
-    if (Batch) window.Minimize();
+    if (KorvaneState().Batch) window.Minimize();
     Application().Minimize();
 }
 
 bool ConfirmCancel() {
-    if (Batch || SessionEnding) return true;
+    if (KorvaneState().Batch || KorvaneState().SessionEnding) return true;
     return ShowMessageBox(KV_UserCancel_Confirm, KV_UserCancel_Conform_Title, MB_YESNO | MB_ICONWARNING) == IDYES;
 }
 

@@ -133,10 +133,10 @@ void ScanBus(TMainForm& main) {
         recorders = splash.Recorders;
     }
     main.DeviceCombo->ClearItems();
-    DeviceIds.Clear();
+    main.DeviceIds.Clear();
     for (const TRecorderCandidate& r : recorders) {
         main.DeviceCombo->AddItem(r.Text);
-        DeviceIds.Add(r.Address);
+        main.DeviceIds.Add(r.Address);
     }
     main.DeviceCombo->SetItemIndex(0);
     const std::string count = IntToStr(static_cast<int64_t>(recorders.size()));

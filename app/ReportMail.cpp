@@ -24,6 +24,8 @@ std::string ReportMailSubject(const std::string& sessionName, bool cancelled) {
     return subject + KrvMailSubjectPrefix + (cancelled ? KV_Mail_Subject_Error : KV_Mail_Subject_Ok);
 }
 
+bool ReportMailSaysError(TRunOutcome outcome) { return outcome == roFailed || outcome == roCancelled; }
+
 void BuildReportMailBody(TStringList& body, bool cancelled, int reportLevel, const TStringList& reportLines,
                          const std::string& dateText) {
     body.Clear();
@@ -55,7 +57,10 @@ TReportMailSettings TMainFormMailHost::MailSettings() {
     return s;
 }
 std::string TMainFormMailHost::SessionName() { return form_.Session.SessionName; }
-bool TMainFormMailHost::RunCancelled() { return form_.RunStopped(); }
+TRunOutcome TMainFormMailHost::RunOutcome() {
+    const TBackupRun* run = form_.LastRun();
+    return run ? run->Outcome() : roRunning;
+}
 const TStringList& TMainFormMailHost::ReportLines() { return form_.ReportLines; }
 bool TMainFormMailHost::SessionClosesAfterBackup() { return form_.Session.CloseKRV; }
 bool TMainFormMailHost::CloseAfterBackupTicked() { return form_.CloseKVCheck->Checked(); }
@@ -100,7 +105,7 @@ TReportMail::TReportMail(IReportMailHost& host) : host_(host) {
 void TReportMail::SendMailReport() {
     TReportMailSettings settings = host_.MailSettings();
     if (!settings.Send) return;
-    MailBusy = true;
+    KorvaneState().MailBusy = true;
     smtpClient_.MailMessage().Clear();
     smtpClient_.RcptName().Clear();
     smtpClient_.Host = settings.Server;
@@ -109,7 +114,7 @@ void TReportMail::SendMailReport() {
     smtpClient_.FromName = std::string("<") + kReportMailSender + ">";
     // A display name alone is no address: servers refuse such a From line.
     smtpClient_.HdrFrom = std::string("\"") + kProductName + " " + kProductVersion + "\" <" + kReportMailSender + ">";
-    bool cancelled = host_.RunCancelled();
+    const bool cancelled = ReportMailSaysError(host_.RunOutcome());
     smtpClient_.HdrSubject = MailHeaderText(ReportMailSubject(host_.SessionName(), cancelled), smtpClient_.CharSet);
     BuildReportMailBody(smtpClient_.MailMessage(), cancelled, settings.ReportLevel, host_.ReportLines(),
                         DateToStr(Now()));
@@ -128,7 +133,7 @@ void TReportMail::SendMailReport() {
     } catch (const std::exception& e) {
         host_.AddLog(KV_Mail_Error + e.what(), lcRed, 1, lkNormal);
         // A mail still under way from an earlier run keeps the window waiting.
-        MailBusy = smtpClient_.State() != smtpReady;
+        KorvaneState().MailBusy = smtpClient_.State() != smtpReady;
     }
     host_.AddLog(KV_Mail_Sending, lcBlue, 1, lkNormal);
 }
@@ -136,9 +141,9 @@ void TReportMail::SendMailReport() {
 void TReportMail::MailEnded() {
     sending_ = false;
     deadline_.SetEnabled(false);
-    MailBusy = false;
+    KorvaneState().MailBusy = false;
     host_.MailFinished();
-    if (CloseWhenMailDone) host_.CloseMainWindow();
+    if (KorvaneState().CloseWhenMailDone) host_.CloseMainWindow();
 }
 
 void TReportMail::SafeQuit() {

@@ -4,6 +4,7 @@
 // loop; MailBusy holds while it runs and a close asked for meanwhile
 // (CloseWhenMailDone) happens when the mail ends, sent or failed.
 #pragma once
+#include "app/BackupRun.h"
 #include "framework/Forms.h"
 #include "framework/Strings.h"
 #include "net/SmtpMail.h"
@@ -27,7 +28,7 @@ public:
     virtual ~IReportMailHost() = default;
     virtual TReportMailSettings MailSettings() = 0;
     virtual std::string SessionName() = 0;
-    virtual bool RunCancelled() = 0;                  // the run stopped before its end
+    virtual TRunOutcome RunOutcome() = 0;             // how the run being reported ended
     virtual const TStringList& ReportLines() = 0;
     virtual bool SessionClosesAfterBackup() = 0;      // the session's CloseKRV
     virtual bool CloseAfterBackupTicked() = 0;        // CloseKVCheck
@@ -47,7 +48,7 @@ public:
     explicit TMainFormMailHost(TMainForm& form) : form_(form) {}
     TReportMailSettings MailSettings() override;
     std::string SessionName() override;
-    bool RunCancelled() override;
+    TRunOutcome RunOutcome() override;
     const TStringList& ReportLines() override;
     bool SessionClosesAfterBackup() override;
     bool CloseAfterBackupTicked() override;
@@ -72,6 +73,9 @@ constexpr const char* kReportMailSender = "noreply@korvane.example";
 // (base64) in the given charset.
 std::string MailHeaderText(const std::string& text, const std::string& charset);
 std::string ReportMailSubject(const std::string& sessionName, bool cancelled);
+// Whether the mail of a run that ended so says "Error!": it failed or was
+// cancelled. A run that left files out did save its backup.
+bool ReportMailSaysError(TRunOutcome outcome);
 // The body lines; dateText is today in the user's short date format.
 void BuildReportMailBody(TStringList& body, bool cancelled, int reportLevel, const TStringList& reportLines,
                          const std::string& dateText);

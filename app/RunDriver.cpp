@@ -40,7 +40,7 @@ void TMainForm::ButtonStartClick() {
     }
     runActive_ = false;
     // Closed while the run went on: the close waited for the run's end.
-    if (closeAfterRun_ && !Batch) Close();
+    if (closeAfterRun_ && !KorvaneState().Batch) Close();
 }
 
 void TMainForm::StartRun() {
@@ -51,7 +51,7 @@ void TMainForm::StartRun() {
 bool TMainForm::SaveSessionNow() { return SaveSession ? SaveSession() : SaveSessionClick(); }
 
 void TMainForm::SessionEnds() {
-    SessionEnding = true;
+    KorvaneState().SessionEnding = true;
     batchPending_ = false;
     if (!runActive_ || !run_ || run_->Ended()) return;
     AddLog(kSessionEnds, lcRed, 0, lkNormal);
@@ -89,7 +89,7 @@ void TMainForm::RunBackup() {
     // A person is told and nothing starts; an unattended run has no one to
     // tell, so it reports the reason and ends in the abort path.
     const bool noFolder = Mode == bmHardDisk && !IsDirectory(HDFolderEdit->Text());
-    if (noFolder && !Batch) {
+    if (noFolder && !KorvaneState().Batch) {
         ShowMessageBox(KV_NoValidDir, KV_NoValidDir_Title, MB_ICONERROR);
         return;
     }
@@ -105,7 +105,7 @@ void TMainForm::RunBackup() {
     if (Mode == bmHardDisk) CheckDestination(Session.DirHD);
     run_ = std::make_unique<TBackupRun>(*this, MakeRunJob(), Archiver);
 
-    if (Session.Modified && CloseKVCheck->Checked() && !Batch) {
+    if (Session.Modified && CloseKVCheck->Checked() && !KorvaneState().Batch) {
         if (ShowMessageBox(KV_Save_Session, KV_Save_Session_Title, MB_YESNO | MB_ICONWARNING) == IDYES) {
             SaveSessionNow();
         } else {
@@ -135,7 +135,7 @@ TRunJob TMainForm::MakeRunJob() const {
     job.AppDir = AppDir;
     job.TempDir = TempDir;
     job.IgnoreDiskSpace = Settings.IgnoreDiskSpace;
-    job.NetworkDestination = NetworkDestination;
+    job.NetworkDestination = networkDestination_;
     job.SizeStale = ButtonUpdateSize->Enabled();
     return job;
 }
@@ -156,7 +156,7 @@ void TMainForm::RunDone() {
     SaveReport();
     TraceMark("report saved");
     ShowSessionStatus();
-    if (!Batch && CloseKVCheck->Checked()) Close();
+    if (!KorvaneState().Batch && CloseKVCheck->Checked()) Close();
 }
 
 void TMainForm::ShowRunStep(const std::string& title) { Application().SetTitle(std::string(kProductName) + title); }
@@ -254,7 +254,7 @@ void TMainForm::ScanFolders(TCheckDirMode mode) {
     if (!selected.empty()) DirTree->BrowseToPath(selected, true, true, false, false);
     if (!cancelled) ButtonUpdateSize->SetEnabled(false);
     std::string dest = IsDirectory(HDFolderEdit->Text()) ? HDFolderEdit->Text() : TempDir;
-    LabelSizeWarning->SetVisible(!NetworkDestination && !SpaceIsEnough(dest));
+    LabelSizeWarning->SetVisible(!networkDestination_ && !SpaceIsEnough(dest));
 }
 
 // ------------------------------------------------- destination helpers
@@ -271,10 +271,10 @@ void TMainForm::CheckDestination(const std::string& path) {
         LabelDestFreeSpace->SetCaption("");
         LabelNetSpaceWarning->Show();
         LabelSizeWarning->Hide();
-        NetworkDestination = true;
+        networkDestination_ = true;
         return;
     }
-    NetworkDestination = false;
+    networkDestination_ = false;
     LabelNetSpaceWarning->Hide();
     int64_t freeAvailable = 0, total = 0;
     if (DirectoryExists(HDFolderEdit->Text())) {
@@ -290,7 +290,7 @@ void TMainForm::CheckDestination(const std::string& path) {
 void TMainForm::HDFolderEditExit() {
     std::string folder = HDFolderEdit->Text();
     CheckDestination(folder);
-    if (IsDirectory(folder)) LabelSizeWarning->SetVisible(!NetworkDestination && !SpaceIsEnough(folder));
+    if (IsDirectory(folder)) LabelSizeWarning->SetVisible(!networkDestination_ && !SpaceIsEnough(folder));
 }
 
 } // namespace krv

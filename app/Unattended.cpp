@@ -33,7 +33,7 @@ std::string OneLine(const std::string& text) {
 
 int AskUser(const std::string& text, const std::string& caption, UINT flags,
             const std::function<void(const std::string&)>& redLine) {
-    if (!Batch) return ShowMessageBox(text, caption, flags);
+    if (!KorvaneState().Batch) return ShowMessageBox(text, caption, flags);
     if (redLine) redLine(OneLine(text));
     return UnattendedAnswer(flags);
 }

@@ -2,6 +2,7 @@
 // ends with, the answer taken where a question would wait for a person, and
 // the closing lines of a report.
 #pragma once
+#include "app/AppState.h"
 #include <windows.h>
 #include <cstdint>
 #include <functional>
@@ -9,9 +10,6 @@
 #include <vector>
 
 namespace krv {
-
-// Set while the program runs a session file from the command line.
-extern bool Batch;
 
 // The program's exit code after an unattended run.
 enum TRunExitCode {

@@ -61,7 +61,7 @@ void TFormZipCheckDirs::FormShow() {
     ProgressChilds->SetRange(0, 100);
     // A person sees the window whole before the walk takes the thread; an
     // unattended run starts at once and the window paints meanwhile.
-    PostStep([this] { StartScan(); }, !Batch);
+    PostStep([this] { StartScan(); }, !KorvaneState().Batch);
 }
 
 void TFormZipCheckDirs::StartScan() {
@@ -127,7 +127,7 @@ void TFormZipCheckDirs::ThreadTerminate() {
 void TFormZipCheckDirs::ButtonWaitCancelClick() { cancel_.Press(ScanGivesLists(Mode)); }
 
 void TFormZipCheckDirs::CancelScan() {
-    if (!SessionEnding) host_.AddLog(KV_UserCancel, lcRed, 1, lkNormal);
+    if (!KorvaneState().SessionEnding) host_.AddLog(KV_UserCancel, lcRed, 1, lkNormal);
     LifeTimer->SetEnabled(false);
     Cancelled = true;
     LabelWait2->SetCaption("");

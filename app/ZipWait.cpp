@@ -47,7 +47,7 @@ void TFormZipWait::FormShow() {
     ProgressBar->SetRange(0, 100);
     ProgressBarFile->SetRange(0, 100);
     UserCancelled = false;
-    PostStep([this] { StartCompression(); }, !Batch);
+    PostStep([this] { StartCompression(); }, !KorvaneState().Batch);
 }
 
 void TFormZipWait::StartCompression() {
@@ -83,7 +83,7 @@ void TFormZipWait::StartCompression() {
 void TFormZipWait::ButtonCancelClick() { cancel_.Press(); }
 
 void TFormZipWait::CancelCompression() {
-    if (!SessionEnding) run_.AddLog(KV_UserCancel, lcRed, 1, lkNormal);
+    if (!KorvaneState().SessionEnding) run_.AddLog(KV_UserCancel, lcRed, 1, lkNormal);
     LabelWait->Font().SetColor(clRed);
     LabelWait->SetCaption(KV_UserCancelLabel);
     ButtonCancel->SetEnabled(false);

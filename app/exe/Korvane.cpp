@@ -42,7 +42,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     // No box may wait for a person during an unattended run: one asked for
     // anyway becomes a red line and takes the answer that loses nothing.
     SetMessageBoxHook([&form](const std::string& text, const std::string& caption, UINT flags) {
-        if (Batch && form) {
+        if (KorvaneState().Batch && form) {
             form->AddLog(OneLine(text), lcRed, 0, lkNormal);
             return UnattendedAnswer(flags);
         }
@@ -55,7 +55,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     Application().OnException = nullptr;
     // An unattended run tells its caller how it ended, also when it was
     // closed before it began.
-    const bool unattended = Batch || (!form->Params.empty() && !form->Params[0].empty());
+    const bool unattended = KorvaneState().Batch || (!form->Params.empty() && !form->Params[0].empty());
     const int exitCode = unattended ? form->ExitCode : 0;
     form.reset();
     return exitCode;

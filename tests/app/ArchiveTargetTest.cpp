@@ -20,12 +20,12 @@ protected:
         Write("src\\docs\\sub\\b.txt", std::string(3000, 'b'));
         TMainForm& f = MakeForm({src + "\\docs"}, archive);
         f.SubFoldersCheck->SetChecked(true);
-        Batch = true;
+        KorvaneState().Batch = true;
         return f;
     }
     void TearDown() override {
         TFormZipWait::OnHandOff = nullptr;
-        Batch = false;
+        KorvaneState().Batch = false;
         RunFixture::TearDown();
     }
     // Runs the backup; during() is called once while the archive is being written.
@@ -253,7 +253,7 @@ TEST_F(ArchiveFiles, APathTooLongForWindowsIsSaidAsSuch) {
         f.EditArchiveName->SetText(name);
         const std::string path = folder + "\\" + name;
         for (bool person : {false, true}) {
-            Batch = !person;
+            KorvaneState().Batch = !person;
             boxes.clear();
             f.ButtonStartClick();
             if (c.fits) {
@@ -275,7 +275,7 @@ TEST_F(ArchiveFiles, APathTooLongForWindowsIsSaidAsSuch) {
             }
         }
     }
-    Batch = true;
+    KorvaneState().Batch = true;
 }
 
 // A drive's root as the destination: the archive is written in that root,

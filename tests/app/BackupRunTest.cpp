@@ -61,8 +61,8 @@ protected:
         LoadLanguageStrings(english);
     }
     void TearDown() override {
-        Batch = false;
-        SessionEnding = false;
+        KorvaneState().Batch = false;
+        KorvaneState().SessionEnding = false;
         TFormZipWait::OnHandOff = nullptr;
         RunFixture::TearDown();
     }
@@ -129,7 +129,7 @@ TEST_F(BackupRunEndings, EachEndingHasItsOutcomeExitCodeReportAndArchive) {
          kNewArchive, 1, {}},
         {"the Windows session ends", [](TRunJob&, FakeHost& h) {
              h.found.Stopped = true;
-             SessionEnding = true;
+             KorvaneState().SessionEnding = true;
          },
          {}, true, IDOK, roCancelled, ecFailed, {"Operation aborted"}, kNothing, 0, {}},
         {"a disc's steps in order", [](TRunJob& job, FakeHost&) { job.Mode = bmDisc; }, DiscSteps(), true, IDOK,
@@ -158,7 +158,7 @@ TEST_F(BackupRunEndings, EachEndingHasItsOutcomeExitCodeReportAndArchive) {
         if (e.prepare) e.prepare(job, host);
         // Without Overwrite a run never touches the earlier archive: it takes the next free name.
         const std::string written = dest + (job.Overwrite ? "\\X.zip" : "\\X_1.zip");
-        Batch = e.unattended;
+        KorvaneState().Batch = e.unattended;
         boxAnswer = e.boxAnswer;
         boxes.clear();
         TZipArchiver archiver;
@@ -168,7 +168,7 @@ TEST_F(BackupRunEndings, EachEndingHasItsOutcomeExitCodeReportAndArchive) {
         if (e.adjust) e.adjust(run, calls);
         run.Execute();
         TFormZipWait::OnHandOff = nullptr;
-        SessionEnding = false;
+        KorvaneState().SessionEnding = false;
 
         EXPECT_EQ(run.Outcome(), e.outcome);
         EXPECT_EQ(run.ExitCode(), e.exitCode);
@@ -270,7 +270,7 @@ TEST_F(BackupRunEndings, TheFreeSpaceCheckAsksWarnsOrStops) {
         job.IgnoreDiskSpace = c.ignore;
         FakeHost host;
         host.selected = c.selected;
-        Batch = c.unattended;
+        KorvaneState().Batch = c.unattended;
         boxAnswer = c.answer;
         boxes.clear();
         TZipArchiver archiver;

@@ -149,7 +149,7 @@ TEST_F(ProgramFolderFixture, LogPanelToggleTwiceReturnsTheWindowToItsHeight) {
     int height = form.Height(), minHeight = form.Constraints.MinHeight, panel = form.PanelLog->Height();
     int pageHeight = form.PageControl->Height();
     form.ButtonViewLogClick();
-    EXPECT_FALSE(LogPanelShown);
+    EXPECT_FALSE(form.LogPanelShown());
     EXPECT_FALSE(form.PanelLog->Visible());
     EXPECT_FALSE(form.ButtonClear->Visible());
     EXPECT_EQ(form.ButtonViewLog->Caption(), "Show Log");
@@ -158,7 +158,7 @@ TEST_F(ProgramFolderFixture, LogPanelToggleTwiceReturnsTheWindowToItsHeight) {
     EXPECT_EQ(form.Constraints.MinHeight, minHeight - panel);
     EXPECT_EQ(form.PageControl->Height(), pageHeight);   // the pages keep their room
     form.ButtonViewLogClick();
-    EXPECT_TRUE(LogPanelShown);
+    EXPECT_TRUE(form.LogPanelShown());
     EXPECT_EQ(form.ButtonViewLog->Caption(), "Hide Log");
     EXPECT_EQ(form.Height(), height);
     EXPECT_EQ(form.Constraints.MinHeight, minHeight);
@@ -180,7 +180,7 @@ TEST_F(ProgramFolderFixture, StartsWithTheLogPanelHiddenWhenTheSettingSaysSo) {
     EXPECT_EQ(TIniFile(form.SettingsFile()).ReadString("KRV", "Lang", "?"), "");
     EXPECT_EQ(form.ReportLines[0], KV_LangFileError);
     form.FormShow();
-    EXPECT_FALSE(LogPanelShown);
+    EXPECT_FALSE(form.LogPanelShown());
     EXPECT_FALSE(form.PanelLog->Visible());
     EXPECT_EQ(form.ComboLog->ItemIndex(), 3);
 }
@@ -264,11 +264,11 @@ TEST_F(ProgramFolderFixture, ClosingAModifiedSessionAsksAndNeverLosesIt) {
     form.FormClose(action);
     EXPECT_EQ(action, caFree);
 
-    MailBusy = true;
+    KorvaneState().MailBusy = true;
     form.FormClose(action);
     EXPECT_EQ(action, caNone);
-    EXPECT_TRUE(CloseWhenMailDone);
-    MailBusy = CloseWhenMailDone = false;
+    EXPECT_TRUE(KorvaneState().CloseWhenMailDone);
+    KorvaneState().MailBusy = KorvaneState().CloseWhenMailDone = false;
 }
 
 TEST_F(ProgramFolderFixture, SaveReportMendsAMissingTempFolderAndABadSessionName) {

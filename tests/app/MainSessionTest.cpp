@@ -50,7 +50,7 @@ protected:
         form.reset();
         SetMessageBoxHook(nullptr);
         SetFileDialogHook(nullptr);
-        Batch = false;
+        KorvaneState().Batch = false;
     }
     TMainForm& Make(std::vector<std::string> params = {}) {
         form = std::make_unique<TMainForm>(app.Dir(), std::move(params));
@@ -373,7 +373,7 @@ TEST_F(SessionFormTest, BatchModeRunsOnceWithTheArchiveNameFromTheCommandLine) {
     while (f.BatchPending()) Application().HandleOneMessage(true);
     Activate(f);
     EXPECT_EQ(runs, 1);
-    EXPECT_TRUE(Batch);
+    EXPECT_TRUE(KorvaneState().Batch);
     EXPECT_TRUE(Logged("The archive name has been changed to Data.zip", clRed));
     EXPECT_EQ(f.SessionFileArg, weekly);
     EXPECT_FALSE(f.Session.Modified);

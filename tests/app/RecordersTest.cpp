@@ -86,7 +86,7 @@ TEST_F(RecordersTest, OnlyDrivesThatPassTheirCheckEnterTheCombo) {
     ASSERT_EQ(form.DeviceCombo->ItemCount(), 2);
     EXPECT_NE(form.DeviceCombo->Item(0).find("DVDRAM"), std::string::npos);
     EXPECT_EQ(form.DeviceCombo->ItemIndex(), 0);
-    EXPECT_EQ(DeviceIds.ToVector(), (std::vector<std::string>{"0,1,0", "0,2,0"}));
+    EXPECT_EQ(form.DeviceIds.ToVector(), (std::vector<std::string>{"0,1,0", "0,2,0"}));
     EXPECT_TRUE(form.DevicesFound);
     EXPECT_FALSE(form.NoBurner);
     // The scan, then one check per candidate, in listing order, exactly so.
@@ -101,7 +101,7 @@ TEST_F(RecordersTest, NoRecorderDisablesDiscBackupWithTheHardDiskOnlyMessage) {
     form.Session.Log = 3;
     ScanBus(form);
     EXPECT_EQ(form.DeviceCombo->ItemCount(), 0);
-    EXPECT_EQ(DeviceIds.Count(), 0);
+    EXPECT_EQ(form.DeviceIds.Count(), 0);
     EXPECT_TRUE(form.NoBurner);
     EXPECT_EQ(form.Mode, bmHardDisk);
     EXPECT_FALSE(form.DevicesFound);

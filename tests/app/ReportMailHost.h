@@ -17,7 +17,7 @@ using namespace krv;
 struct ReportMailHost : IReportMailHost {
     TReportMailSettings settings;
     std::string name = "Nightly";
-    bool cancelled = false;
+    TRunOutcome outcome = roDone;
     TStringList report;
     bool closeKRV = false, closeTicked = false;
     std::vector<std::string> log;   // "text |colour level kind"
@@ -25,7 +25,7 @@ struct ReportMailHost : IReportMailHost {
 
     TReportMailSettings MailSettings() override { return settings; }
     std::string SessionName() override { return name; }
-    bool RunCancelled() override { return cancelled; }
+    TRunOutcome RunOutcome() override { return outcome; }
     const TStringList& ReportLines() override { return report; }
     bool SessionClosesAfterBackup() override { return closeKRV; }
     bool CloseAfterBackupTicked() override { return closeTicked; }
@@ -45,8 +45,8 @@ struct ReportMailRun {
     ReportMailRun() {
         static TLang english;
         LoadLanguageStrings(english);
-        MailBusy = false;
-        CloseWhenMailDone = false;
+        KorvaneState().MailBusy = false;
+        KorvaneState().CloseWhenMailDone = false;
         host.settings.Send = true;
         host.settings.Address = "admin@korvane.test";
         host.settings.Server = "127.0.0.1";
@@ -56,7 +56,7 @@ struct ReportMailRun {
     }
     void SendAndWait() {
         mail.SendMailReport();
-        PumpUntil([&] { return !MailBusy; }, 60000);
+        PumpUntil([&] { return !KorvaneState().MailBusy; }, 60000);
         PumpFor(100);
     }
 };

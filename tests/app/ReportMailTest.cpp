@@ -12,6 +12,29 @@ TEST(ReportMail, SubjectNamesTheSessionAndTheOutcome) {
     EXPECT_EQ(ReportMailSubject("", false), "Korvane Mail Notification: Backup Saved.");
 }
 
+// The mail reads how the run ended: only a run that kept no backup says "Error!".
+TEST(ReportMail, TheRunsOutcomeDecidesSubjectAndVerdict) {
+    const struct {
+        TRunOutcome outcome;
+        const char* subject;
+        const char* verdict;
+    } cases[] = {
+        {roDone, "[Nightly] Korvane Mail Notification: Backup Saved.", "The backup has been correctly saved."},
+        {roLeftOut, "[Nightly] Korvane Mail Notification: Backup Saved.", "The backup has been correctly saved."},
+        {roFailed, "[Nightly] Korvane Mail Notification: Error!", "The backup has been stopped due to an error.\r\nView the log for further details."},
+        {roCancelled, "[Nightly] Korvane Mail Notification: Error!", "The backup has been stopped due to an error.\r\nView the log for further details."},
+    };
+    for (const auto& c : cases) {
+        ReportMailRun run;
+        run.host.outcome = c.outcome;
+        run.host.settings.Server = "";   // refused at once: the message is built, nothing is sent
+        run.mail.SendMailReport();
+        EXPECT_EQ(run.mail.SmtpClient().HdrSubject, c.subject) << c.outcome;
+        ASSERT_GT(run.mail.SmtpClient().MailMessage().Count(), 3) << c.outcome;
+        EXPECT_EQ(run.mail.SmtpClient().MailMessage()[3], c.verdict) << c.outcome;
+    }
+}
+
 // A session name outside ASCII must not go raw into the header: an encoded
 // word in the body's charset says what it is.
 TEST(ReportMail, HeaderTextOutsideAsciiIsAnEncodedWord) {
@@ -43,7 +66,7 @@ TEST(ReportMail, NothingHappensWhenTheSessionAsksForNoMail) {
     ReportMailRun run;
     run.host.settings.Send = false;
     run.mail.SendMailReport();
-    EXPECT_FALSE(MailBusy);
+    EXPECT_FALSE(KorvaneState().MailBusy);
     EXPECT_TRUE(run.host.log.empty());
     EXPECT_EQ(run.mail.SmtpClient().State(), smtpReady);
 }
@@ -52,10 +75,10 @@ TEST(ReportMail, NoServerListeningIsLoggedAndAPendingCloseHappens) {
     ReportMailRun run;
     run.mail.SmtpClient().Port = UnusedPort();
     run.mail.SendMailReport();
-    EXPECT_TRUE(MailBusy) << "the mail runs on from the message loop";
+    EXPECT_TRUE(KorvaneState().MailBusy) << "the mail runs on from the message loop";
     EXPECT_EQ(run.host.log, std::vector<std::string>{"Sending mail... |210"});
-    CloseWhenMailDone = true;   // the user closes meanwhile
-    EXPECT_TRUE(PumpUntil([&] { return !MailBusy; }));
+    KorvaneState().CloseWhenMailDone = true;   // the user closes meanwhile
+    EXPECT_TRUE(PumpUntil([&] { return !KorvaneState().MailBusy; }));
     EXPECT_TRUE(run.host.Logged("SMTP Socket Error: 10061 Connection refused |110")) << ::testing::PrintToString(run.host.log);
     EXPECT_GE(run.host.closes, 1);
     EXPECT_GE(run.host.finished, 1) << "the failed mail's lines must reach the report file";
@@ -67,7 +90,7 @@ TEST(ReportMail, AnOpenRefusedAtOnceIsLoggedInRed) {
     ReportMailRun run;
     run.host.settings.Server = "";   // nothing to look up
     run.mail.SendMailReport();
-    EXPECT_FALSE(MailBusy);
+    EXPECT_FALSE(KorvaneState().MailBusy);
     ASSERT_EQ(run.host.log.size(), 2u);
     EXPECT_EQ(run.host.log[0].rfind("SMTP Error: ", 0), 0u) << run.host.log[0];
     EXPECT_EQ(run.host.log[0].substr(run.host.log[0].size() - 4), "|110");
@@ -79,7 +102,7 @@ TEST(ReportMail, AnOpenRefusedAtOnceIsLoggedInRed) {
     run.mail.SendMailReport();
     run.mail.SendMailReport();
     EXPECT_TRUE(run.host.Logged("SMTP Error: SMTP component not ready |110"));
-    EXPECT_TRUE(MailBusy) << "the first mail still runs: a close must still wait for it";
+    EXPECT_TRUE(KorvaneState().MailBusy) << "the first mail still runs: a close must still wait for it";
     PumpUntil([&] { return run.mail.SmtpClient().State() == smtpReady; });
 }
 
@@ -88,7 +111,7 @@ TEST(ReportMail, TheMainWindowWaitsForTheMailBeforeItCloses) {
     static TLang english;
     LoadLanguageStrings(english);
     std::string appDir = NewTempFolder("krv_mail");
-    MailBusy = CloseWhenMailDone = false;
+    KorvaneState().MailBusy = KorvaneState().CloseWhenMailDone = false;
     TMainForm form(appDir, {});
     form.Show();
     form.MailCheck->SetChecked(true);
@@ -109,11 +132,11 @@ TEST(ReportMail, TheMainWindowWaitsForTheMailBeforeItCloses) {
     TReportMail mail(host);
     mail.SmtpClient().Port = UnusedPort();   // nobody answers
     mail.SendMailReport();
-    ASSERT_TRUE(MailBusy);
+    ASSERT_TRUE(KorvaneState().MailBusy);
     form.Close();
     EXPECT_TRUE(form.Visible()) << "closing is refused while the mail runs";
-    EXPECT_TRUE(CloseWhenMailDone);
-    ASSERT_TRUE(PumpUntil([&] { return !MailBusy; }));
+    EXPECT_TRUE(KorvaneState().CloseWhenMailDone);
+    ASSERT_TRUE(PumpUntil([&] { return !KorvaneState().MailBusy; }));
     EXPECT_FALSE(form.Visible()) << "the window closes when the mail ends";
     std::vector<std::pair<std::string, TColor>> panel;
     for (int i = 0; i < form.LogEdit->LineCount(); ++i) panel.emplace_back(form.LogEdit->Line(i), form.LogEdit->LineColor(i));

@@ -432,10 +432,10 @@ TEST_F(HardDiskRun, ANetworkDestinationShowsItsWarningInsteadOfTheFreeSpace) {
     f.Settings.IgnoreDiskSpace = false;
     f.SelectedSize = int64_t(1) << 62;
     f.CheckDestination("\\\\server\\share");
-    EXPECT_TRUE(NetworkDestination);
+    EXPECT_TRUE(f.NetworkDestination());
     EXPECT_TRUE(f.LabelNetSpaceWarning->Visible());
     f.CheckDestination(dest);
-    EXPECT_FALSE(NetworkDestination);
+    EXPECT_FALSE(f.NetworkDestination());
     EXPECT_EQ(f.LabelDestFreeSpace->Caption().rfind("Free space: ", 0), 0u);
 }
 
@@ -460,11 +460,11 @@ protected:
     // The window of a hard-disk run, made for an unattended run.
     TMainForm& BatchForm() {
         TMainForm& f = TreeForm();
-        Batch = true;
+        KorvaneState().Batch = true;
         return f;
     }
     void TearDown() override {
-        Batch = false;
+        KorvaneState().Batch = false;
         HardDiskRun::TearDown();
     }
     // Files in the destination folder besides the ones named.

@@ -30,8 +30,8 @@ protected:
     void TearDown() override {
         TFormZipWait::OnHandOff = nullptr;
         TZipperThread::HandOffInterval = interval_;
-        Batch = false;
-        SessionEnding = false;
+        KorvaneState().Batch = false;
+        KorvaneState().SessionEnding = false;
         RunFixture::TearDown();
     }
     TMainForm& Form(bool batch) {
@@ -39,7 +39,7 @@ protected:
         f.SubFoldersCheck->SetChecked(true);
         // Without a command line, each activation would clear the batch flag.
         f.OnActivate = nullptr;
-        Batch = batch;
+        KorvaneState().Batch = batch;
         return f;
     }
     // Runs the form's backup; stop is called once, on the user-interface
@@ -178,7 +178,7 @@ TEST_F(RunEnd, ACloseOfTheMainWindowDuringARunCancelsIt) {
 TEST_F(RunEnd, TheEndOfTheSessionStopsTheRunBeforeItsHandlerReturns) {
     for (bool batch : {true, false}) {
         SCOPED_TRACE(batch ? "unattended" : "a person");
-        SessionEnding = false;
+        KorvaneState().SessionEnding = false;
         boxes.clear();
         TMainForm& f = Form(batch);
         f.CheckOverwriteFile->SetChecked(true);

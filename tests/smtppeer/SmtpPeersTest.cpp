@@ -180,7 +180,7 @@ TEST(ReportMailPeer, ASavedRunMailsItsReport) {
     run.host.settings.Login = true;
     run.host.settings.User = Env("KRV_SMTP_USER");
     run.host.settings.Password = Env("KRV_SMTP_PASS");
-    CloseWhenMailDone = true;   // a close asked for while the mail runs
+    KorvaneState().CloseWhenMailDone = true;   // a close asked for while the mail runs
     run.SendAndWait();
     EXPECT_EQ(run.host.closes, 1) << "the window closes once the mail is done";
     EXPECT_EQ(run.host.finished, 1);
@@ -211,7 +211,7 @@ TEST(ReportMailPeer, ASavedRunMailsItsReport) {
 
 TEST(ReportMailPeer, AFailedRunSaysErrorAndLevelZeroLeavesTheReportOut) {
     ReportRun run;
-    run.host.cancelled = true;
+    run.host.outcome = roFailed;
     run.host.closeKRV = true;
     run.host.settings.ReportLevel = 0;
     run.host.name.clear();
@@ -236,9 +236,9 @@ TEST(ReportMailPeer, ARefusedLoginIsLoggedAndEndsTheMail) {
     run.host.settings.User = Env("KRV_SMTP_USER");
     run.host.settings.Password = "wrong";
     run.host.closeTicked = true;
-    CloseWhenMailDone = true;
+    KorvaneState().CloseWhenMailDone = true;
     run.SendAndWait();
-    EXPECT_FALSE(MailBusy);
+    EXPECT_FALSE(KorvaneState().MailBusy);
     EXPECT_NE(std::find(run.host.log.begin(), run.host.log.end(), "SMTP Socket Error: 535 Not a WinSock error |110"),
               run.host.log.end());
     EXPECT_GE(run.host.closes, 1);
@@ -254,9 +254,9 @@ TEST(ReportMailPeer, AServerThatStallsWithContinuationLinesIsGivenUpAtTheDeadlin
     ReportRun run;
     run.mail.SmtpClient().Port = Env("KRV_SMTP_STALL_PORT");
     run.mail.DeadlineMs = 3000;
-    CloseWhenMailDone = true;
+    KorvaneState().CloseWhenMailDone = true;
     run.mail.SendMailReport();
-    ASSERT_TRUE(PumpUntil([&] { return !MailBusy; }, 60000)) << "the mail never ended";
+    ASSERT_TRUE(PumpUntil([&] { return !KorvaneState().MailBusy; }, 60000)) << "the mail never ended";
     EXPECT_TRUE(run.host.Logged("SMTP Error: the mail was given up, as it did not end within 3 s. |110"))
         << ::testing::PrintToString(run.host.log);
     EXPECT_EQ(run.host.closes, 1);
@@ -303,23 +303,23 @@ TEST(ReportMailPeer, ABatchRunClosesOnlyWhenItsMailIsDone) {
         s.SaveToFile(sessionFile);
     }
     struct Case {
-        bool cancelled;
+        TRunOutcome outcome;
         bool serverThere;
         std::string subject;
     };
-    for (const Case& c : {Case{false, true, "[Batch job] Korvane Mail Notification: Backup Saved."},
-                          Case{true, true, "[Batch job] Korvane Mail Notification: Error!"},
-                          Case{false, false, ""}}) {
-        MailBusy = CloseWhenMailDone = false;
+    for (const Case& c : {Case{roDone, true, "[Batch job] Korvane Mail Notification: Backup Saved."},
+                          Case{roCancelled, true, "[Batch job] Korvane Mail Notification: Error!"},
+                          Case{roDone, false, ""}}) {
+        KorvaneState().MailBusy = KorvaneState().CloseWhenMailDone = false;
         TMainForm form(dir + "app\\", {});
         form.Show();
         // The run's ending as the mail reads it.
         struct Host : TMainFormMailHost {
             using TMainFormMailHost::TMainFormMailHost;
-            bool cancelled = false;
-            bool RunCancelled() override { return cancelled; }
+            TRunOutcome outcome = roDone;
+            TRunOutcome RunOutcome() override { return outcome; }
         } host(form);
-        host.cancelled = c.cancelled;
+        host.outcome = c.outcome;
         TReportMail mail(host);   // the application's own port: "smtp", 25
         if (!c.serverThere) mail.SmtpClient().Port = UnusedPort();
         bool ran = false;
@@ -329,9 +329,9 @@ TEST(ReportMailPeer, ABatchRunClosesOnlyWhenItsMailIsDone) {
         };
         form.RunBatch(sessionFile, "");
         ASSERT_TRUE(ran) << "the batch run did not start";
-        EXPECT_TRUE(MailBusy);
+        EXPECT_TRUE(KorvaneState().MailBusy);
         EXPECT_TRUE(form.Visible()) << "the close waits for the mail";
-        ASSERT_TRUE(PumpUntil([&] { return !MailBusy; }, 60000));
+        ASSERT_TRUE(PumpUntil([&] { return !KorvaneState().MailBusy; }, 60000));
         EXPECT_FALSE(form.Visible()) << "closed once the mail ended";
         std::string report = form.ReportLines.Text();
         if (c.serverThere) {
