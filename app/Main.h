@@ -232,6 +232,9 @@ public:
     // The page control's minimum width, kept free by the tree splitter.
     static constexpr int kPageControlMinWidth = 420;
 
+    // The tree's ticks into the session's folder lists.
+    void TreeChecksToSession();
+
 protected:
     bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
@@ -253,8 +256,6 @@ private:
     void PushCheckState(PLazyNode node, TCheckState state);
     // No ticks anywhere, the tree built again from its root.
     void ClearTreeChecks();
-    // The tree's ticks into the session's folder lists.
-    void TreeChecksToSession();
     // A ticked folder whose files cannot be backed up: said in red.
     void FolderLeftOut(const std::string& path);
     // Ticked or unticked folders of the loaded session the tree has no node
