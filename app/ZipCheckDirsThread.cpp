@@ -226,8 +226,9 @@ void TCheckDirThread::AddSizes() {
             helpers.push_back(std::make_unique<TSizeHelper>(jobs));
             helpers.back()->Start();
         }
-    } catch (...) {
-        // Fewer helpers (or none) only means that this thread sizes more itself.
+    } catch (const Exception&) {
+        // A helper the system would not start: this thread sizes its share,
+        // so the sum is the same.
     }
     std::exception_ptr failed;
     try {
