@@ -92,7 +92,7 @@ void PaintScreens(unsigned count) {
     tree.SetBounds(0, 0, width, height);
     tree.HandleNeeded();
     wchar_t buffer[32];
-    tree.OnGetText = [&](TBaseLazyTree*, PLazyNode node, TColumnIndex, TVSTTextType, std::wstring& text) {
+    tree.OnGetText = [&](TBaseLazyTree*, PLazyNode node, TColumnIndex, TLSTTextType, std::wstring& text) {
         std::swprintf(buffer, 32, L"Folder %u", node->Index);
         text = buffer;
     };

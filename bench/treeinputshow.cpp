@@ -20,7 +20,7 @@ int main(int argc, char** argv) {
     tree.SetParent(&form);
     tree.SetAlign(alClient);
     std::map<PLazyNode, std::wstring> texts;
-    tree.OnGetText = [&](TBaseLazyTree*, PLazyNode node, TColumnIndex, TVSTTextType type, std::wstring& text) {
+    tree.OnGetText = [&](TBaseLazyTree*, PLazyNode node, TColumnIndex, TLSTTextType type, std::wstring& text) {
         if (type == ttNormal && texts.count(node)) text = texts[node];
     };
     tree.OnNewText = [&](TBaseLazyTree*, PLazyNode node, TColumnIndex, const std::wstring& text) { texts[node] = text; };

@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
     tree.SetParent(&form);
     tree.SetAlign(alClient);
     std::map<PLazyNode, std::wstring> texts;
-    tree.OnGetText = [&](TBaseLazyTree*, PLazyNode node, TColumnIndex, TVSTTextType type, std::wstring& text) {
+    tree.OnGetText = [&](TBaseLazyTree*, PLazyNode node, TColumnIndex, TLSTTextType type, std::wstring& text) {
         if (type == ttStatic) text = node->ChildCount ? L"(" + std::to_wstring(node->ChildCount) + L")" : L"";
         else if (texts.count(node)) text = texts[node];
     };

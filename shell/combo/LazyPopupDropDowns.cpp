@@ -202,7 +202,7 @@ std::wstring TPopupAutoCompleteTree::RowText(PLazyNode node) {
     return node && int(node->Index) < strings_.GetCount() ? strings_.Get(int(node->Index)) : std::wstring();
 }
 
-void TPopupAutoCompleteTree::DoGetText(PLazyNode node, TColumnIndex column, TVSTTextType textType,
+void TPopupAutoCompleteTree::DoGetText(PLazyNode node, TColumnIndex column, TLSTTextType textType,
                                        std::wstring& text) {
     text = RowText(node);
     TLazyStringTree::DoGetText(node, column, textType, text);

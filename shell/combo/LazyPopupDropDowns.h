@@ -84,7 +84,7 @@ public:
     void RefreshRows();
     std::wstring RowText(PLazyNode node);
 protected:
-    void DoGetText(PLazyNode node, TColumnIndex column, TVSTTextType textType, std::wstring& text) override;
+    void DoGetText(PLazyNode node, TColumnIndex column, TLSTTextType textType, std::wstring& text) override;
     void HandleMouseUp(TMouseButton button, TShiftState shift, POINT p, THitTestResult& hitInfo) override;
     void HandleMouseMoveTree(TShiftState shift, POINT p) override;
 private:

@@ -16,7 +16,7 @@ TFormColumnSettings::TFormColumnSettings(TCustomLazyExplorerTree* tree) : TForm(
                                "Check the columns you would like to make visible in this Folder.  Drag and Drop to "
                                "reorder the columns. ");
     intro->WordWrap = true;
-    VSTColumnNames = PlaceControl(new TLazyStringTree(this), this, "VSTColumnNames", 10, 42, 304, 210);
+    LSTColumnNames = PlaceControl(new TLazyStringTree(this), this, "LSTColumnNames", 10, 42, 304, 210);
     PlaceControl(new TLabel(this), this, "LabelWidth", 10, 262, 170, 16, "The selected column should be ");
     EditPixelWidth = PlaceControl(new TEdit(this), this, "EditPixelWidth", 182, 259, 50, 21);
     PlaceControl(new TLabel(this), this, "LabelPixels", 238, 262, 80, 16, "pixels wide");
@@ -29,27 +29,27 @@ TFormColumnSettings::TFormColumnSettings(TCustomLazyExplorerTree* tree) : TForm(
     ButtonCancel->ModalResult = mrCancel;
     ButtonCancel->Cancel = true;
 
-    VSTColumnNames->SetNodeDataSize(sizeof(int));
-    auto& o = VSTColumnNames->TreeOptions();
+    LSTColumnNames->SetNodeDataSize(sizeof(int));
+    auto& o = LSTColumnNames->TreeOptions();
     o.SetMiscOptions(o.MiscOptions() + toCheckSupport);
     o.SetPaintOptions(o.PaintOptions() - toShowRoot - toShowTreeLines - toShowButtons);
-    VSTColumnNames->OnGetText = [this](TBaseLazyTree*, PLazyNode node, TColumnIndex, TVSTTextType,
+    LSTColumnNames->OnGetText = [this](TBaseLazyTree*, PLazyNode node, TColumnIndex, TLSTTextType,
                                        std::wstring& text) { text = EntryOf(node).Title; };
-    VSTColumnNames->OnChecked = [this](TBaseLazyTree*, PLazyNode node) {
-        EntryOf(node).Visible = VSTColumnNames->CheckState(node) == csCheckedNormal;
+    LSTColumnNames->OnChecked = [this](TBaseLazyTree*, PLazyNode node) {
+        EntryOf(node).Visible = LSTColumnNames->CheckState(node) == csCheckedNormal;
         Changed();
     };
-    VSTColumnNames->OnFocusChanged = [this](TBaseLazyTree*, PLazyNode node, TColumnIndex) { FocusChanged(node); };
+    LSTColumnNames->OnFocusChanged = [this](TBaseLazyTree*, PLazyNode node, TColumnIndex) { FocusChanged(node); };
     // Rows are reordered by dragging them within the list; nothing else is taken.
-    VSTColumnNames->OnDragAllowed = [](TBaseLazyTree*, PLazyNode, TColumnIndex, bool& allowed) { allowed = true; };
-    VSTColumnNames->OnDragOver = [this](TBaseLazyTree*, TObject* source, TShiftState, TDragState, POINT,
+    LSTColumnNames->OnDragAllowed = [](TBaseLazyTree*, PLazyNode, TColumnIndex, bool& allowed) { allowed = true; };
+    LSTColumnNames->OnDragOver = [this](TBaseLazyTree*, TObject* source, TShiftState, TDragState, POINT,
                                         TDropMode mode, DWORD& effect, bool& accept) {
-        accept = source == VSTColumnNames && mode != dmNowhere;
+        accept = source == LSTColumnNames && mode != dmNowhere;
         effect = accept ? DROPEFFECT_MOVE : DROPEFFECT_NONE;
     };
-    VSTColumnNames->OnDragDrop = [this](TBaseLazyTree*, TObject* source, IDataObject*, const TFormatArray&,
+    LSTColumnNames->OnDragDrop = [this](TBaseLazyTree*, TObject* source, IDataObject*, const TFormatArray&,
                                         TShiftState, POINT, DWORD& effect, TDropMode mode) {
-        if (source == VSTColumnNames) DropRows(mode);
+        if (source == LSTColumnNames) DropRows(mode);
         // Moved in place: the source must not delete the rows it sent.
         effect = DROPEFFECT_NONE;
     };
@@ -67,25 +67,25 @@ void TFormColumnSettings::Fill() {
         if (!columns.IsColumnIndexValid(c)) continue;
         entries_.push_back({columns[c].Text(), columns[c].Visible(), columns[c].Width(), c});
     }
-    VSTColumnNames->BeginUpdate();
-    VSTColumnNames->Clear();
+    LSTColumnNames->BeginUpdate();
+    LSTColumnNames->Clear();
     for (size_t i = 0; i < entries_.size(); ++i) {
-        PLazyNode node = VSTColumnNames->AddChild(nullptr);
-        *static_cast<int*>(VSTColumnNames->GetNodeData(node)) = int(i);
-        VSTColumnNames->SetCheckType(node, ctCheckBox);
+        PLazyNode node = LSTColumnNames->AddChild(nullptr);
+        *static_cast<int*>(LSTColumnNames->GetNodeData(node)) = int(i);
+        LSTColumnNames->SetCheckType(node, ctCheckBox);
         node->CheckState = entries_[i].Visible ? csCheckedNormal : csUncheckedNormal;
     }
-    VSTColumnNames->EndUpdate();
+    LSTColumnNames->EndUpdate();
 }
 
 TFormColumnSettings::TColumnEntry& TFormColumnSettings::EntryOf(PLazyNode node) {
-    return entries_.at(size_t(*static_cast<int*>(VSTColumnNames->GetNodeData(node))));
+    return entries_.at(size_t(*static_cast<int*>(LSTColumnNames->GetNodeData(node))));
 }
 
 std::vector<TFormColumnSettings::TColumnEntry> TFormColumnSettings::Entries() const {
     std::vector<TColumnEntry> result;
-    for (PLazyNode node = VSTColumnNames->GetFirst(); node; node = node->NextSibling)
-        result.push_back(entries_.at(size_t(*static_cast<int*>(VSTColumnNames->GetNodeData(node)))));
+    for (PLazyNode node = LSTColumnNames->GetFirst(); node; node = node->NextSibling)
+        result.push_back(entries_.at(size_t(*static_cast<int*>(LSTColumnNames->GetNodeData(node)))));
     return result;
 }
 
@@ -122,21 +122,21 @@ void TFormColumnSettings::FocusChanged(PLazyNode node) {
 
 void TFormColumnSettings::MoveNode(PLazyNode node, PLazyNode target, bool after) {
     if (!node || !target || node == target) return;
-    VSTColumnNames->MoveTo(node, target, after ? amInsertAfter : amInsertBefore, false);
+    LSTColumnNames->MoveTo(node, target, after ? amInsertAfter : amInsertBefore, false);
     Changed();
 }
 
 void TFormColumnSettings::DropRows(TDropMode mode) {
-    PLazyNode target = VSTColumnNames->DropTargetNode();
+    PLazyNode target = LSTColumnNames->DropTargetNode();
     if (!target) return;
-    TNodeArray rows = VSTColumnNames->GetSortedSelection(false);
+    TNodeArray rows = LSTColumnNames->GetSortedSelection(false);
     const bool after = mode != dmAbove;
     // Inserted one by one next to the target: after it last to first, so they keep their order.
     if (after) std::reverse(rows.begin(), rows.end());
     bool moved = false;
     for (PLazyNode row : rows) {
         if (row == target) continue;
-        VSTColumnNames->MoveTo(row, target, after ? amInsertAfter : amInsertBefore, false);
+        LSTColumnNames->MoveTo(row, target, after ? amInsertAfter : amInsertBefore, false);
         moved = true;
     }
     if (moved) Changed();

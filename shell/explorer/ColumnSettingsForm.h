@@ -31,7 +31,7 @@ public:
     // Fired for every change while "Live Update" is ticked (by default it applies to the tree).
     std::function<void(TFormColumnSettings*)> OnUpdate;
 
-    TLazyStringTree* VSTColumnNames = nullptr;
+    TLazyStringTree* LSTColumnNames = nullptr;
     TEdit* EditPixelWidth = nullptr;
     TCheckBox* CheckBoxLiveUpdate = nullptr;
     TButton* ButtonOk = nullptr;

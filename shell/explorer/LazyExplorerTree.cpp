@@ -554,7 +554,7 @@ void TCustomLazyExplorerTree::DropPendingIcons() {
     iconPending_.clear();
 }
 
-void TCustomLazyExplorerTree::DoGetText(PLazyNode node, TColumnIndex column, TVSTTextType textType,
+void TCustomLazyExplorerTree::DoGetText(PLazyNode node, TColumnIndex column, TLSTTextType textType,
                                         std::wstring& text) {
     if (textType != ttNormal) {
         TCustomLazyStringTree::DoGetText(node, column, textType, text);

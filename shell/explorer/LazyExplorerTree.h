@@ -348,7 +348,7 @@ protected:
     void DoNewText(PLazyNode node, TColumnIndex column, const std::wstring& text) override;
     bool DoEditing(PLazyNode node, TColumnIndex column, bool allowed) override;
     bool DoEndEdit() override;
-    void DoPaintText(TCanvas& canvas, PLazyNode node, TColumnIndex column, TVSTTextType textType) override;
+    void DoPaintText(TCanvas& canvas, PLazyNode node, TColumnIndex column, TLSTTextType textType) override;
     std::wstring DoGetNodeHint(PLazyNode node, TColumnIndex column) override;
     void HandleMouseDblClick(TMouseButton button, TShiftState shift, POINT p, THitTestResult& hitInfo) override;
     // Only items, never the desktop, with toDragDrop and toAcceptOLEDrop; never in a read-only tree.
@@ -384,7 +384,7 @@ protected:
     void DoChecked(PLazyNode node) override;
     void DoFreeNode(PLazyNode node) override;
     void DoGetImageIndex(PLazyNode node, TLTImageKind kind, TColumnIndex column, bool& ghosted, int& index) override;
-    void DoGetText(PLazyNode node, TColumnIndex column, TVSTTextType textType, std::wstring& text) override;
+    void DoGetText(PLazyNode node, TColumnIndex column, TLSTTextType textType, std::wstring& text) override;
     int DoCompareNodes(PLazyNode node1, PLazyNode node2, TColumnIndex column) override;
     void DoUpdating(TLTUpdateState state) override;
     void HandleKeyDown(WORD& charCode, TShiftState shift) override;

@@ -450,7 +450,7 @@ bool TCustomLazyExplorerTree::DoDragAllowed(PLazyNode node, TColumnIndex column)
 // ---- colours and hints -------------------------------------------------------------------------------
 
 void TCustomLazyExplorerTree::DoPaintText(TCanvas& canvas, PLazyNode node, TColumnIndex column,
-                                          TVSTTextType textType) {
+                                          TLSTTextType textType) {
     TNamespace* ns;
     bool hot = TreeOptions().PaintOptions().Contains(toHotTrack) && node == HotNode();
     bool keepColour = FolderOption(toNoUseLETColorsProp) || Selected(node) || node == DropTargetNode() || hot;

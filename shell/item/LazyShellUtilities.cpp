@@ -38,14 +38,14 @@ bool IsValidAllocatedPIDL(LPCITEMIDLIST pidl, IMalloc* m) {
 TNamespace::TNamespace(LPITEMIDLIST pidl, TNamespace* parent)
     : flags_(nfFreePIDLOnDestroy | nfTryShellDetails | nfTryShellFolder2 | nfTryIconOverlay) {
     TPIDLManager* pm = PIDLManager();
-    if (!pm) throw EVSTInvalidPIDL("The shell allocator is not available");
+    if (!pm) throw ELSTInvalidPIDL("The shell allocator is not available");
     if (pidl && !IsValidAllocatedPIDL(pidl)) {
         if (pm->Malloc()->DidAlloc(pidl) == 1) pm->FreePIDL(pidl);
-        throw EVSTInvalidPIDL("Trying to create a TNamespace on a damaged item identifier list");
+        throw ELSTInvalidPIDL("Trying to create a TNamespace on a damaged item identifier list");
     }
     if (!parent) {
         if (!pidl) pidl = SpecialFolderPIDL(CSIDL_DESKTOP);
-        if (!pidl) throw EVSTInvalidPIDL("The shell gives no desktop item");
+        if (!pidl) throw ELSTInvalidPIDL("The shell gives no desktop item");
         absolutePIDL_ = pidl;
         relativePIDL_ = TPIDLManager::IsDesktopFolder(pidl) ? pidl : TPIDLManager::GetPointerToLastID(pidl);
         return;
@@ -67,27 +67,27 @@ TNamespace::TNamespace(TEnumeratedChild child, TNamespace* parent)
 
 void TNamespace::AttachChild(LPITEMIDLIST pidl, TNamespace* parent) {
     PIDLPtr child(pidl);
-    if (!parent) throw EVSTInvalidPIDL("Trying to create a TNamespace child without a parent");
-    if (!pidl) throw EVSTInvalidPIDL("Trying to create a TNamespace child without an item identifier list");
+    if (!parent) throw ELSTInvalidPIDL("Trying to create a TNamespace child without a parent");
+    if (!pidl) throw ELSTInvalidPIDL("Trying to create a TNamespace child without an item identifier list");
     parent_ = parent;
     if (parent->IsDesktop()) {
         absolutePIDL_ = relativePIDL_ = child.release();
         return;
     }
     absolutePIDL_ = PIDLManager()->AppendPIDL(parent->AbsolutePIDL(), pidl);
-    if (!absolutePIDL_) throw EVSTInvalidPIDL("Out of memory joining item identifier lists");
+    if (!absolutePIDL_) throw ELSTInvalidPIDL("Out of memory joining item identifier lists");
     relativePIDL_ = TPIDLManager::GetPointerToLastID(absolutePIDL_);
 }
 
 LPITEMIDLIST TNamespace::JoinChildPIDL() const {
     absolutePIDL_ = PIDLManager()->AppendPIDL(parent_->AbsolutePIDL(), childPIDL_);
-    if (!absolutePIDL_) throw EVSTInvalidPIDL("Out of memory joining item identifier lists");
+    if (!absolutePIDL_) throw ELSTInvalidPIDL("Out of memory joining item identifier lists");
     return absolutePIDL_;
 }
 
 std::unique_ptr<TNamespace> TNamespace::CreateFromFileName(const std::wstring& path) {
     LPITEMIDLIST pidl = PathToPIDL(path);
-    if (!pidl) throw EVSTInvalidFileName("Trying to create a TNamespace on a non existant File object");
+    if (!pidl) throw ELSTInvalidFileName("Trying to create a TNamespace on a non existant File object");
     return std::make_unique<TNamespace>(pidl, nullptr);
 }
 

@@ -22,12 +22,12 @@ namespace krv {
 
 class TMenuItem;
 
-class EVSTInvalidFileName : public Exception {
+class ELSTInvalidFileName : public Exception {
 public:
     using Exception::Exception;
 };
 // A list handed to an item that is not one terminated list inside its block.
-class EVSTInvalidPIDL : public Exception {
+class ELSTInvalidPIDL : public Exception {
 public:
     using Exception::Exception;
 };
@@ -92,7 +92,7 @@ public:
 
     // Takes ownership of pidl. With no parent: nil makes the desktop, any
     // other list is absolute. With a parent: pidl is one identifier below it.
-    // A list that is not one terminated list in its block raises EVSTInvalidPIDL.
+    // A list that is not one terminated list in its block raises ELSTInvalidPIDL.
     explicit TNamespace(LPITEMIDLIST pidl, TNamespace* parent = nullptr);
     // A child as EnumerateFolder hands it on (checked there), taken over. Its
     // absolute list is joined only when first asked for: most children of a
@@ -102,7 +102,7 @@ public:
         LPITEMIDLIST PIDL;
     };
     TNamespace(TEnumeratedChild child, TNamespace* parent);
-    // Raises EVSTInvalidFileName when the shell cannot parse the path.
+    // Raises ELSTInvalidFileName when the shell cannot parse the path.
     static std::unique_ptr<TNamespace> CreateFromFileName(const std::wstring& path);
     virtual ~TNamespace();
     TNamespace(const TNamespace&) = delete;

@@ -9,7 +9,7 @@
 namespace krv {
 
 namespace {
-const char* const kNotifyWindowClass = "LazyNotifyWndClass";
+const char* const kNotifyWindowClass = "lstLazyNotifyWndClass";
 const char* const kSource = " (LazyShellNotifier)";
 
 [[noreturn]] void Assertion(const char* text) { throw Exception(std::string(text) + kSource); }

@@ -384,7 +384,7 @@ TEST_F(ExplorerColumns, SettingsDialogEditsWidthsVisibilityAndOrder) {
     tree->SetColumnDetails(cdLETColumns);
     TFormColumnSettings form(tree.get());
     EXPECT_EQ(form.Caption(), "Column Settings");
-    TLazyStringTree& list = *form.VSTColumnNames;
+    TLazyStringTree& list = *form.LSTColumnNames;
     ASSERT_EQ(list.RootNodeCount(), 9u);
     PLazyNode first = list.GetFirst();
     EXPECT_EQ(list.Text(first, ColumnNone), L"Name");
@@ -428,7 +428,7 @@ TEST_F(ExplorerColumns, SettingsDialogRowsAreReorderedByDraggingWithinTheList) {
     TFormColumnSettings form(tree.get());
     form.CheckBoxLiveUpdate->SetChecked(true);
     ::ShowWindow(form.Handle(), SW_SHOWNA);
-    TLazyStringTree& list = *form.VSTColumnNames;
+    TLazyStringTree& list = *form.LSTColumnNames;
     list.Update();
     auto titles = [&] {
         std::vector<std::wstring> t;

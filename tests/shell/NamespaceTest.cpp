@@ -274,7 +274,7 @@ TEST_F(NamespaceTest, DamagedListsAreRefusedAndNeverHandedOn) {
     auto* pastEnd = static_cast<uint8_t*>(::CoTaskMemAlloc(6));
     uint16_t cb = 40;
     std::memcpy(pastEnd, &cb, 2);
-    EXPECT_THROW(TNamespace(reinterpret_cast<LPITEMIDLIST>(pastEnd), nullptr), EVSTInvalidPIDL);
+    EXPECT_THROW(TNamespace(reinterpret_cast<LPITEMIDLIST>(pastEnd), nullptr), ELSTInvalidPIDL);
     CoTaskMem<uint8_t> unterminated(static_cast<uint8_t*>(::CoTaskMemAlloc(4)));
     cb = 4;
     std::memcpy(unterminated.get(), &cb, 2);
@@ -356,7 +356,7 @@ TEST_F(NamespaceTest, ParentChainAndLists) {
     // A desktop child: absolute and relative lists are one.
     ASSERT_NE(DrivesFolder, nullptr);
     EXPECT_EQ(DrivesFolder->RelativePIDL(), DrivesFolder->AbsolutePIDL());
-    EXPECT_THROW(TNamespace::CreateFromFileName(tmp / L"missing"), EVSTInvalidFileName);
+    EXPECT_THROW(TNamespace::CreateFromFileName(tmp / L"missing"), ELSTInvalidFileName);
 }
 
 // An enumerated child joins its list with its parent's only when asked: it
@@ -418,7 +418,7 @@ TEST_F(NamespaceTest, EnumeratedChildrenAnswerAsChildrenJoinedAtOnce) {
     EXPECT_EQ(computer.AbsolutePIDL(), computer.RelativePIDL());
     EXPECT_TRUE(computer.IsMyComputer());
     EXPECT_THROW(TNamespace(TNamespace::TEnumeratedChild{PIDLManager()->CopyPIDL(drives)}, nullptr),
-                 EVSTInvalidPIDL);
+                 ELSTInvalidPIDL);
 }
 
 TEST_F(NamespaceTest, SpecialItemsExistAfterStartUpAndAreRecognised) {

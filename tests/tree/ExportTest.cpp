@@ -73,13 +73,13 @@ struct TExportFixture {
         columns[2].SetOptions(columns[2].Options() - coParentColor);
         columns[2].SetColor(RGB(0xE0, 0xF0, 0xFF));
         tree.Header().SetOptions(tree.Header().Options() + hoVisible);
-        tree.OnGetText = [this](TBaseLazyTree*, PLazyNode node, TColumnIndex column, TVSTTextType, std::wstring& text) {
+        tree.OnGetText = [this](TBaseLazyTree*, PLazyNode node, TColumnIndex column, TLSTTextType, std::wstring& text) {
             auto it = cells.find(node);
             if (it != cells.end() && column >= 0 && size_t(column) < it->second.size()) text = it->second[column];
             else if (it != cells.end() && column < 0) text = it->second[0];
         };
         // The note of a1x is drawn bold red: the HTML cell takes its own style.
-        tree.OnPaintText = [this](TBaseLazyTree*, TCanvas& canvas, PLazyNode node, TColumnIndex column, TVSTTextType) {
+        tree.OnPaintText = [this](TBaseLazyTree*, TCanvas& canvas, PLazyNode node, TColumnIndex column, TLSTTextType) {
             if (node == a1x && column == 2) {
                 canvas.Font.SetStyle(fsBold);
                 canvas.Font.SetColor(clRed);

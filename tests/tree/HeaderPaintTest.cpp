@@ -23,7 +23,7 @@ struct ThreeColumnTree {
         }
         h.Columns()[1].SetAlignment(taRightJustify);
         h.SetOptions(h.Options() + hoVisible);
-        tree.OnGetText = [this](TBaseLazyTree*, PLazyNode node, TColumnIndex column, TVSTTextType, std::wstring& text) {
+        tree.OnGetText = [this](TBaseLazyTree*, PLazyNode node, TColumnIndex column, TLSTTextType, std::wstring& text) {
             text = Cell(node, column);
         };
     }

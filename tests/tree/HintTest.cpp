@@ -26,10 +26,10 @@ struct THintFixture {
         tree.SetRootNodeCount(2);
         tree.ShowHint = true;
         tree.Hint = "control hint|status text";
-        tree.OnGetText = [](TBaseLazyTree*, PLazyNode node, TColumnIndex column, TVSTTextType, std::wstring& text) {
+        tree.OnGetText = [](TBaseLazyTree*, PLazyNode node, TColumnIndex column, TLSTTextType, std::wstring& text) {
             text = node->Index == 0 && column == 0 ? L"a text much wider than its column" : L"ab";
         };
-        tree.OnGetHint = [](TBaseLazyTree*, PLazyNode node, TColumnIndex column, TVSTTextType, std::wstring& hint) {
+        tree.OnGetHint = [](TBaseLazyTree*, PLazyNode node, TColumnIndex column, TLSTTextType, std::wstring& hint) {
             hint = L"hint of node " + std::to_wstring(node->Index) + L" column " + std::to_wstring(column);
         };
         form.BorderStyle = bsNone;   // no caption: Wine waits for no window manager
@@ -191,7 +191,7 @@ TImage WindowPicture(HWND wnd) {
 TEST(HintWindow, ShadowBandsDarkenTheScreenAndTooltipsTakeTheCellsColour) {
     THintFixture f;
     f.tree.HintAnimation = hatNone;
-    f.tree.OnPaintText = [](TBaseLazyTree*, TCanvas& canvas, PLazyNode, TColumnIndex, TVSTTextType) {
+    f.tree.OnPaintText = [](TBaseLazyTree*, TCanvas& canvas, PLazyNode, TColumnIndex, TLSTTextType) {
         canvas.Font.SetColor(clRed);
     };
     auto ask = [&](THintInfo& info) { return f.tree.CMHintShow(info); };

@@ -126,10 +126,10 @@ std::unique_ptr<TLazyStringTree> HintedTree() {
     t->ShowHint = true;
     t->HintMode = hmHint;
     t->HintAnimation = hatNone;
-    t->OnGetText = [](TBaseLazyTree*, PLazyNode n, TColumnIndex, TVSTTextType, std::wstring& text) {
+    t->OnGetText = [](TBaseLazyTree*, PLazyNode n, TColumnIndex, TLSTTextType, std::wstring& text) {
         text = L"node " + std::to_wstring(n->Index);
     };
-    t->OnGetHint = [](TBaseLazyTree*, PLazyNode n, TColumnIndex, TVSTTextType, std::wstring& hint) {
+    t->OnGetHint = [](TBaseLazyTree*, PLazyNode n, TColumnIndex, TLSTTextType, std::wstring& hint) {
         hint = L"hint " + std::to_wstring(n->Index);
     };
     t->SetRootNodeCount(3);
@@ -388,7 +388,7 @@ TEST(TreeMessages, PrintDrawsTheHeaderAndTheClient) {
 TEST(TreeFrame, ASpanningTextIsCaughtBesideItsOwnColumn) {
     for (bool span : {false, true}) {
         Columns s;
-        s.tree.OnGetText = [&s](TBaseLazyTree*, PLazyNode node, TColumnIndex column, TVSTTextType, std::wstring& text) {
+        s.tree.OnGetText = [&s](TBaseLazyTree*, PLazyNode node, TColumnIndex column, TLSTTextType, std::wstring& text) {
             text = column == 0 && s.Name(node) == "Alpha" ? L"Alpha with a text far wider than its column" : L"";
             if (column == 0 && s.Name(node) != "Alpha") text = std::wstring(s.texts[node]);
         };

@@ -175,7 +175,7 @@ TEST(StringTree, TextsComeFromTheEventStartingFromNode) {
     OpenStringTree tree;
     tree.SetRootNodeCount(2);
     EXPECT_EQ(tree.Text(tree.GetFirst(), ColumnNone), L"Node");
-    tree.OnGetText = [](TBaseLazyTree*, PLazyNode node, TColumnIndex, TVSTTextType, std::wstring& text) {
+    tree.OnGetText = [](TBaseLazyTree*, PLazyNode node, TColumnIndex, TLSTTextType, std::wstring& text) {
         if (node->Index == 1) text = L"\u5907\u4efd \u0436";   // no ANSI code page holds it
     };
     EXPECT_EQ(tree.Text(tree.GetFirst(), ColumnNone), L"Node");
@@ -191,7 +191,7 @@ TEST(StringTree, WidthIsMeasuredOnceUntilTheNodeOrFontChanges) {
     tree.HandleNeeded();
     tree.SetRootNodeCount(3);
     int asked = 0;
-    tree.OnGetText = [&](TBaseLazyTree*, PLazyNode, TColumnIndex, TVSTTextType, std::wstring& text) {
+    tree.OnGetText = [&](TBaseLazyTree*, PLazyNode, TColumnIndex, TLSTTextType, std::wstring& text) {
         ++asked;
         text = L"Measured text";
     };
@@ -213,7 +213,7 @@ TEST(StringTree, WidthIsMeasuredOnceUntilTheNodeOrFontChanges) {
     EXPECT_GT(tree.DoGetNodeWidth(node, ColumnNone, nullptr), width);
     // A text that measures nothing is measured every time (0 means unmeasured).
     tree.SetTextMargin(0);
-    tree.OnGetText = [&](TBaseLazyTree*, PLazyNode, TColumnIndex, TVSTTextType, std::wstring& text) {
+    tree.OnGetText = [&](TBaseLazyTree*, PLazyNode, TColumnIndex, TLSTTextType, std::wstring& text) {
         ++asked;
         text.clear();
     };
@@ -228,7 +228,7 @@ TEST(StringTree, CaptionsGoIntoTheStreamAndComeBackThroughOnNewText) {
     TLazyStringTree source;
     source.SetRootNodeCount(3);
     const std::wstring texts[] = {L"first", L"", L"\u5907\u4efd\u0416"};
-    source.OnGetText = [&](TBaseLazyTree*, PLazyNode node, TColumnIndex, TVSTTextType, std::wstring& text) {
+    source.OnGetText = [&](TBaseLazyTree*, PLazyNode node, TColumnIndex, TLSTTextType, std::wstring& text) {
         text = texts[node->Index];
     };
     for (PLazyNode n = source.GetFirst(); n; n = source.GetNext(n)) {
@@ -256,7 +256,7 @@ TEST(StringTree, CaptionsGoIntoTheStreamAndComeBackThroughOnNewText) {
 TEST(StringTree, IncrementalSearchMatchesTheBeginningInTheSameCase) {
     OpenStringTree tree;
     tree.SetRootNodeCount(1);
-    tree.OnGetText = [](TBaseLazyTree*, PLazyNode, TColumnIndex, TVSTTextType, std::wstring& text) {
+    tree.OnGetText = [](TBaseLazyTree*, PLazyNode, TColumnIndex, TLSTTextType, std::wstring& text) {
         text = L"\u0416urnal 2026";
     };
     PLazyNode n = tree.GetFirst();
@@ -274,7 +274,7 @@ TEST(StringTree, ScrollIntoViewBringsAWideTextIntoViewHorizontally) {
     tree.SetBounds(0, 0, 120, 100);
     tree.HandleNeeded();
     tree.SetRootNodeCount(40);
-    tree.OnGetText = [](TBaseLazyTree*, PLazyNode node, TColumnIndex, TVSTTextType, std::wstring& text) {
+    tree.OnGetText = [](TBaseLazyTree*, PLazyNode node, TColumnIndex, TLSTTextType, std::wstring& text) {
         text = node->Index == 30 ? std::wstring(60, L'W') : L"x";
     };
     PLazyNode wide = tree.GetFirst();
@@ -301,7 +301,7 @@ TEST(StringTree, AHorizontalBarThatCoversTheWidestRowStaysAndTheBarsSettle) {
     const int bar = ::GetSystemMetrics(SM_CYHSCROLL);
     const int rowHeight = bar - 1, rows = 5;
     tree.SetDefaultNodeHeight(rowHeight);
-    tree.OnGetText = [](TBaseLazyTree*, PLazyNode node, TColumnIndex, TVSTTextType, std::wstring& text) {
+    tree.OnGetText = [](TBaseLazyTree*, PLazyNode node, TColumnIndex, TLSTTextType, std::wstring& text) {
         text = node->Index == 4 ? std::wstring(80, L'W') : L"x";
     };
     tree.SetRootNodeCount(rows);
@@ -405,7 +405,7 @@ TEST(StringTree, MaxColumnWidthCoversIndentMarginsAndTheWidestText) {
     tree.SetRootNodeCount(2);
     PLazyNode first = tree.GetFirst();
     tree.SetChildCount(first, 1);
-    tree.OnGetText = [](TBaseLazyTree*, PLazyNode node, TColumnIndex, TVSTTextType, std::wstring& text) {
+    tree.OnGetText = [](TBaseLazyTree*, PLazyNode node, TColumnIndex, TLSTTextType, std::wstring& text) {
         text = node->Parent->Parent ? L"a much longer child text" : L"top";
     };
     int collapsed = tree.GetMaxColumnWidth(ColumnNone);

@@ -21,7 +21,7 @@ struct TextTree {
     explicit TextTree(int width = 220, int height = 160) {
         tree.SetBounds(0, 0, width, height);
         tree.HandleNeeded();
-        tree.OnGetText = [this](TBaseLazyTree*, PLazyNode node, TColumnIndex, TVSTTextType type, std::wstring& text) {
+        tree.OnGetText = [this](TBaseLazyTree*, PLazyNode node, TColumnIndex, TLSTTextType type, std::wstring& text) {
             auto& table = type == ttNormal ? texts : statics;
             auto it = table.find(node);
             if (it != table.end()) text = it->second;
@@ -179,7 +179,7 @@ TEST(PaintGolden, OwnerPaintedRowsSkipEraseCellsAndContent) {
             action = eaColor;
         }
     };
-    t.tree.OnPaintText = [&](TBaseLazyTree*, TCanvas&, PLazyNode node, TColumnIndex, TVSTTextType) {
+    t.tree.OnPaintText = [&](TBaseLazyTree*, TCanvas&, PLazyNode node, TColumnIndex, TLSTTextType) {
         if (node == custom) log.push_back(L"text of the custom row");
     };
     t.tree.OnAfterItemPaint = [&](TBaseLazyTree*, TCanvas& canvas, PLazyNode node, RECT r) {
@@ -236,7 +236,7 @@ TEST(PaintGolden, StringTreeShortensTextToItsColumnAndShowsStaticText) {
                                   L"Документы и настройки пользователя",
                                   L"Fits exactly?"};
     std::vector<std::wstring> shortenAsked;
-    tree.OnGetText = [&](TBaseLazyTree*, PLazyNode node, TColumnIndex column, TVSTTextType type, std::wstring& text) {
+    tree.OnGetText = [&](TBaseLazyTree*, PLazyNode node, TColumnIndex column, TLSTTextType type, std::wstring& text) {
         EXPECT_EQ(column, 0);
         text = type == ttNormal ? texts[node->Index] : (node->Index == 0 ? L"(static)" : L"");
     };
@@ -325,7 +325,7 @@ TEST(PaintGolden, HotTrackedTextAndDropTarget) {
     tree.SetBounds(0, 0, 200, 80);
     tree.HandleNeeded();
     tree.SetRootNodeCount(4);
-    tree.OnGetText = [](TBaseLazyTree*, PLazyNode node, TColumnIndex, TVSTTextType, std::wstring& text) {
+    tree.OnGetText = [](TBaseLazyTree*, PLazyNode node, TColumnIndex, TLSTTextType, std::wstring& text) {
         text = L"Row " + std::to_wstring(node->Index);
     };
     tree.TreeOptions().SetPaintOptions(tree.TreeOptions().PaintOptions() + toHotTrack + toPopupMode);
@@ -354,7 +354,7 @@ TEST(PaintHooks, FireInTheirOrderPerRowAndOnceAroundThePaint) {
     tree.OnBeforeCellPaint = [&](TBaseLazyTree*, TCanvas&, PLazyNode n, TColumnIndex c, RECT) {
         log.push_back("before cell " + name(n) + " " + std::to_string(c));
     };
-    t.tree.OnPaintText = [&](TBaseLazyTree*, TCanvas&, PLazyNode n, TColumnIndex, TVSTTextType) { log.push_back("text " + name(n)); };
+    t.tree.OnPaintText = [&](TBaseLazyTree*, TCanvas&, PLazyNode n, TColumnIndex, TLSTTextType) { log.push_back("text " + name(n)); };
     tree.OnAfterCellPaint = [&](TBaseLazyTree*, TCanvas&, PLazyNode n, TColumnIndex, RECT) { log.push_back("after cell " + name(n)); };
     tree.OnAfterItemPaint = [&](TBaseLazyTree*, TCanvas&, PLazyNode n, RECT) { log.push_back("after item " + name(n)); };
     tree.OnPaintBackground = [&](TBaseLazyTree*, TCanvas&, RECT r, bool&) {
@@ -443,7 +443,7 @@ TEST(Paint, EmptyNeighbourCellsGiveTheirRoomWithAutoSpanColumns) {
     tree.HandleNeeded();
     tree.SetRootNodeCount(2);
     // Row 0 has nothing in column 1; row 1 has.
-    tree.OnGetText = [](TBaseLazyTree*, PLazyNode node, TColumnIndex column, TVSTTextType, std::wstring& text) {
+    tree.OnGetText = [](TBaseLazyTree*, PLazyNode node, TColumnIndex column, TLSTTextType, std::wstring& text) {
         text = column == 0 ? L"A text wider than one column" : node->Index == 0 ? L"" : L"second";
     };
     std::vector<std::pair<unsigned, TColumnIndex>> shortened;
@@ -481,7 +481,7 @@ struct AlignedColumns {
         columns[3].SetBiDiMode(bdRightToLeft);
         tree.SetBounds(0, 0, 300, 120);
         tree.HandleNeeded();
-        tree.OnGetText = [](TBaseLazyTree*, PLazyNode node, TColumnIndex column, TVSTTextType, std::wstring& text) {
+        tree.OnGetText = [](TBaseLazyTree*, PLazyNode node, TColumnIndex column, TLSTTextType, std::wstring& text) {
             text = node->Index == 0 ? L"size" : column == 0 ? L"one two three four five six seven eight nine" : L"";
         };
         tree.OnInitNode = [multiline](TBaseLazyTree*, PLazyNode, PLazyNode node, TLazyNodeInitStates&) {
@@ -564,7 +564,7 @@ TEST(Paint, OpaqueTextIsDrawnOnTheBrushColour) {
     TextTree t;
     t.Add(nullptr, L"Opaque");
     t.Add(nullptr, L"Clear");
-    t.tree.OnPaintText = [&](TBaseLazyTree*, TCanvas& canvas, PLazyNode node, TColumnIndex, TVSTTextType) {
+    t.tree.OnPaintText = [&](TBaseLazyTree*, TCanvas& canvas, PLazyNode node, TColumnIndex, TLSTTextType) {
         if (t.texts[node] != L"Opaque") return;
         canvas.TextFlags = ETO_OPAQUE;
         canvas.Brush.SetColor(0x00FFFF);   // yellow

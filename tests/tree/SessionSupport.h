@@ -55,7 +55,7 @@ struct Session {
         tree.SetParent(&form);
         tree.SetBorderStyle(TBorderStyle::bsNone);
         tree.SetBounds(0, 0, width, height);
-        tree.OnGetText = [this](TBaseLazyTree*, PLazyNode node, TColumnIndex, TVSTTextType type, std::wstring& text) {
+        tree.OnGetText = [this](TBaseLazyTree*, PLazyNode node, TColumnIndex, TLSTTextType type, std::wstring& text) {
             auto it = texts.find(node);
             text = type == ttNormal && it != texts.end() ? it->second : L"";
         };

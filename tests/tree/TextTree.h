@@ -13,7 +13,7 @@ namespace krv::test {
 class TTextTree : public TLazyStringTree {
 public:
     explicit TTextTree(TComponent* owner = nullptr) : TLazyStringTree(owner) {
-        OnGetText = [this](TBaseLazyTree*, PLazyNode node, TColumnIndex, TVSTTextType type, std::wstring& text) {
+        OnGetText = [this](TBaseLazyTree*, PLazyNode node, TColumnIndex, TLSTTextType type, std::wstring& text) {
             if (type != ttNormal) return;
             auto it = texts.find(node);
             if (it != texts.end()) text = it->second;

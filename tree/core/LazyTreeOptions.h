@@ -98,6 +98,6 @@ enum TAlignment { taLeftJustify, taRightJustify, taCenter };
 enum TBiDiMode { bdLeftToRight, bdRightToLeft, bdRightToLeftNoAlign, bdRightToLeftReadingOnly };
 // Scoped: the form border styles of the framework share the names.
 enum class TBorderStyle { bsNone, bsSingle };
-enum TVSTTextType { ttNormal, ttStatic };
+enum TLSTTextType { ttNormal, ttStatic };
 
 } // namespace krv

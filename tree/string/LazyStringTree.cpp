@@ -75,7 +75,7 @@ void TCustomLazyStringTree::SetDefaultText(const std::wstring& value) {
     RepaintTree();
 }
 
-void TCustomLazyStringTree::DoGetText(PLazyNode node, TColumnIndex column, TVSTTextType textType, std::wstring& text) {
+void TCustomLazyStringTree::DoGetText(PLazyNode node, TColumnIndex column, TLSTTextType textType, std::wstring& text) {
     if (OnGetText) OnGetText(this, node, column, textType, text);
 }
 
@@ -83,7 +83,7 @@ void TCustomLazyStringTree::DoNewText(PLazyNode node, TColumnIndex column, const
     if (OnNewText) OnNewText(this, node, column, text);
 }
 
-void TCustomLazyStringTree::DoPaintText(TCanvas& canvas, PLazyNode node, TColumnIndex column, TVSTTextType textType) {
+void TCustomLazyStringTree::DoPaintText(TCanvas& canvas, PLazyNode node, TColumnIndex column, TLSTTextType textType) {
     if (OnPaintText) OnPaintText(this, canvas, node, column, textType);
 }
 

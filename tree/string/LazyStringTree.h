@@ -69,11 +69,11 @@ public:
         return className == "TCustomLazyStringTree" || TBaseLazyTree::InheritsFrom(className);
     }
 
-    std::function<void(TBaseLazyTree*, PLazyNode node, TColumnIndex column, TVSTTextType textType,
-                       std::wstring& cellText)> OnGetText;
-    std::function<void(TBaseLazyTree*, PLazyNode node, TColumnIndex column, TVSTTextType textType,
-                       std::wstring& cellText)> OnGetHint;
-    std::function<void(TBaseLazyTree*, TCanvas& canvas, PLazyNode node, TColumnIndex column, TVSTTextType textType)>
+    using TLSTGetTextEvent = std::function<void(TBaseLazyTree*, PLazyNode node, TColumnIndex column,
+                                                TLSTTextType textType, std::wstring& cellText)>;
+    TLSTGetTextEvent OnGetText;
+    TLSTGetTextEvent OnGetHint;
+    std::function<void(TBaseLazyTree*, TCanvas& canvas, PLazyNode node, TColumnIndex column, TLSTTextType textType)>
         OnPaintText;
     std::function<void(TBaseLazyTree*, PLazyNode node, TColumnIndex column, const std::wstring& newText)> OnNewText;
     std::function<void(TBaseLazyTree*, TCanvas& canvas, PLazyNode node, TColumnIndex column, const std::wstring& s,
@@ -81,9 +81,9 @@ public:
 
 protected:
     friend class TLazyTreeHintWindow;
-    virtual void DoGetText(PLazyNode node, TColumnIndex column, TVSTTextType textType, std::wstring& text);
+    virtual void DoGetText(PLazyNode node, TColumnIndex column, TLSTTextType textType, std::wstring& text);
     virtual void DoNewText(PLazyNode node, TColumnIndex column, const std::wstring& text);
-    virtual void DoPaintText(TCanvas& canvas, PLazyNode node, TColumnIndex column, TVSTTextType textType);
+    virtual void DoPaintText(TCanvas& canvas, PLazyNode node, TColumnIndex column, TLSTTextType textType);
     virtual std::wstring DoShortenString(TCanvas& canvas, PLazyNode node, TColumnIndex column, const std::wstring& s,
                                          int width, bool rightToLeft, int ellipsisWidth);
     int CalculateTextWidth(TCanvas& canvas, PLazyNode node, TColumnIndex column, const std::wstring& text);
