@@ -216,17 +216,19 @@ void TBackupRun::CheckFreeSpace(const std::string& path) {
     if (path.empty() || !GetDriveSpace(path[0], freeAvailable, total)) return Fail();
     const double wanted = SpaceWanted(host_.SelectedBytes());
     if (static_cast<double>(freeAvailable) >= wanted) return;
-    std::string line = KV_Error + ": " + KV_NoFreeSpace_1 + " (" + IntToStr(freeAvailable) + " bytes free, " +
-                       IntToStr(static_cast<int64_t>(std::ceil(wanted))) + " bytes wanted)";
-    if (job_.IgnoreDiskSpace) {
-        AddLog(line, lcRed, 1, lkNormal);
-        return;
-    }
+    // The warning, and the figures behind it on a detail line of their own.
+    auto logShortage = [&] {
+        AddLog(KV_Error + ": " + KV_NoFreeSpace_1, lcRed, 1, lkNormal);
+        AddLog(KV_UnitFreeSpace + IntToStr(freeAvailable) + " bytes (" +
+                   IntToStr(static_cast<int64_t>(std::ceil(wanted))) + " bytes wanted)",
+               lcBlack, 2, lkDetail);
+    };
+    if (job_.IgnoreDiskSpace) return logShortage();
     // Unattended, the answer that writes nothing is taken: stop.
     if (!KorvaneState().Batch && ShowMessageBox(KV_NoFreeSpace_1 + ".\r\n" + KV_NoFreeSpace_2, KV_NoFreeSpace_Title,
                                  MB_OKCANCEL | MB_ICONWARNING) == IDOK)
         return;
-    AddLog(line, lcRed, 1, lkNormal);
+    logShortage();
     if (KorvaneState().Batch) Fail();
     else RequestCancel();
 }

@@ -123,7 +123,7 @@ void TDiscSteps::DeleteArchiveAndVolumes() {
 
 void TDiscSteps::DeleteIso(int level) {
     DeleteOne(IsoFile());
-    Log(KV_ISO_Deleted, lcBlack, level, lkDetail);
+    if (level != kNoLine) Log(KV_ISO_Deleted, lcBlack, level, lkDetail);
 }
 
 void TDiscSteps::RemoveStaleOutput() {
@@ -161,9 +161,9 @@ void TDiscSteps::MakeIso() {
 
 void TDiscSteps::BlankDisc() {
     if (!job_.Rewritable) return;
-    // The image is still to be burnt: only a failed blank deletes it.
+    // The image is still to be burnt: only a failed blank deletes it, silently.
     RunRecorderStep({BlankCommand(), KV_Format_Start, KV_Format_Start, 1, KV_Format_OK, KV_Format_Error,
-                     KV_Format_Error_Title, 1, false});
+                     KV_Format_Error_Title, kNoLine, false});
 }
 
 void TDiscSteps::BurnIso() {
@@ -178,7 +178,7 @@ void TDiscSteps::RunRecorderStep(const RecorderStep& step) {
         if (out.userCancelled) {
             Log(KV_UserCancel, lcRed, 1, lkNormal);
             Cancel = UserCancelled = true;
-            DeleteIso(1);
+            DeleteIso(step.deleteLevel == kNoLine ? kNoLine : 1);
             return;
         }
         // A program that could not start or died is at fault itself: no disc to change.

@@ -68,12 +68,13 @@ private:
         const std::string& okText;
         const std::string& errorText;
         const std::string& errorTitle;
-        int deleteLevel;                // report level of the image's deletion
+        int deleteLevel;                // report level of the image's deletion line (kNoLine: none)
         bool imageDoneWith;             // the image is deleted after success too
     };
     void RunRecorderStep(const RecorderStep& step);
     bool AskChangeDisc(const std::string& error, const std::string& title);
     void DeleteArchiveAndVolumes();
+    static constexpr int kNoLine = -1;
     void DeleteIso(int level);
     bool DeleteOne(const std::string& path);
     std::string Stamp() const;

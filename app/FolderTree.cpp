@@ -70,6 +70,8 @@ void TMainForm::BuildDirTree() {
     DirTree->SetFileSort(fsFileType);
     DirTree->SetCheckImageKind(ckDarkTick);
     DirTree->SetColumnDetails(cdUser);
+    DirTree->Header().SetAutoSizeIndex(0);
+    DirTree->Header().SetOptions({hoColumnResize, hoDrag});
     DirTree->SetDefaultNodeHeight(17);
     DirTree->SetFileSizeFormat(fsfExplorer);
     auto& options = DirTree->TreeOptions();

@@ -18,7 +18,9 @@ TFormLoadWait::TFormLoadWait(TMainForm& main)
     Animate->SetCommonAVI(aviFindFolder);
     Animate->Play();
     PlaceControl(Animate, this, "Animate", 10, 8, 294, 60);
-    LabelWait = MakeControl<TLabel>(this, this, "LabelWait", 10, 76, 294, 32, "Loading session, please wait...");
+    LabelWait = new TLabel(this);
+    LabelWait->Alignment = SS_CENTER;
+    PlaceControl(LabelWait, this, "LabelWait", 10, 76, 294, 32, "Loading session, please wait...");
     Timer = MakeWindowTimer(this, "Timer", 100, [this] { TimerTimer(); });
     OnShow = [this](TObject*) { FormShow(); };
     DoCreate();

@@ -183,10 +183,12 @@ void TMainForm::BuildControls() {
     BtnHDBackup->OnClick = [this](TObject*) { BtnHDBackupClick(); };
     PanelCD = Add<TPanel>(TabDestination, "PanelCD", 12, 56, 420, 110);
     PanelCD->BevelOuter = bvNone;
-    LabelDevice = Add<TLabel>(PanelCD, "LabelDevice", 0, 4, 200, 16, "Recorder:");
+    DeviceLabel = Add<TLabel>(PanelCD, "DeviceLabel", 0, 4, 200, 16, "Recorder:");
     DeviceCombo = Add<TComboBox>(PanelCD, "DeviceCombo", 0, 22, 300, 21);
     CheckRW = Add<TCheckBox>(PanelCD, "CheckRW", 0, 52, 300, 20, "Blank a rewritable disc first");
     CheckRW->SetChecked(true);   // a new session's disc is rewritable
+    LabelWarnDelCDR = Add<TLabel>(PanelCD, "LabelWarnDelCDR", 0, 76, 400, 16,
+                                  "Warning: blanking erases everything on the disc!");
     PanelHD = Add<TPanel>(TabDestination, "PanelHD", 12, 56, 420, 110);
     PanelHD->BevelOuter = bvNone;
     Add<TLabel>(PanelHD, "LabelHDFolder", 0, 4, 200, 16, "Destination folder:");
@@ -243,14 +245,14 @@ void TMainForm::BuildControls() {
 
     // Mail.
     MailCheck = Add<TCheckBox>(TabMail, "MailCheck", 12, 12, 300, 20, "Send the report by mail");
-    Add<TLabel>(TabMail, "LabelAddress", 12, 42, 200, 16, "Address:");
+    Add<TLabel>(TabMail, "AddressLabel", 12, 42, 200, 16, "Address:");
     AddressEdit = Add<TEdit>(TabMail, "AddressEdit", 12, 60, 300, 21);
-    Add<TLabel>(TabMail, "LabelSMTP", 12, 88, 200, 16, "SMTP server:");
+    Add<TLabel>(TabMail, "SMTPLabel", 12, 88, 200, 16, "SMTP server:");
     SMTPEdit = Add<TEdit>(TabMail, "SMTPEdit", 12, 106, 300, 21);
     LoginCheck = Add<TCheckBox>(TabMail, "LoginCheck", 12, 136, 300, 20, "The server needs a login");
-    Add<TLabel>(TabMail, "LabelMailUser", 12, 162, 200, 16, "User:");
+    Add<TLabel>(TabMail, "MailUserLabel", 12, 162, 200, 16, "User:");
     MailUserEdit = Add<TEdit>(TabMail, "MailUserEdit", 12, 180, 300, 21);
-    Add<TLabel>(TabMail, "LabelMailPass", 12, 206, 200, 16, "Password:");
+    Add<TLabel>(TabMail, "MailPassLabel", 12, 206, 200, 16, "Password:");
     MailPassEdit = Add<TEdit>(TabMail, "MailPassEdit", 12, 224, 300, 21);
     for (TControl* c : {static_cast<TControl*>(MailCheck), static_cast<TControl*>(AddressEdit), static_cast<TControl*>(SMTPEdit),
                         static_cast<TControl*>(LoginCheck), static_cast<TControl*>(MailUserEdit), static_cast<TControl*>(MailPassEdit)})

@@ -128,6 +128,11 @@ public:
     const TBackupRun* LastRun() const { return run_.get(); }
     // The current or last run stopped (or is stopping) before its end.
     bool RunStopped() const { return run_ && run_->Stopping(); }
+    // The window's report mail (made on first use; tests aim its client).
+    TReportMail& ReportMail();
+    // A report mail has ended: its lines go into the report file, unless a
+    // later run has begun a report of its own meanwhile.
+    void MailFinished();
     // Tests change the steps of a run here before it starts.
     std::function<void(TBackupRun& run)> OnRunBuilt;
     // The folder lists of the last scan (what a run starts from).
@@ -200,7 +205,8 @@ public:
     TSpeedButton* BtnHDBackup = nullptr;
     TPanel* PanelCD = nullptr;
     TPanel* PanelHD = nullptr;
-    TLabel* LabelDevice = nullptr;
+    TLabel* DeviceLabel = nullptr;
+    TLabel* LabelWarnDelCDR = nullptr;
     TComboBox* DeviceCombo = nullptr;
     TCheckBox* CheckRW = nullptr;
     TEdit* HDFolderEdit = nullptr;
@@ -287,7 +293,6 @@ private:
     // writing removed and its report saved before the handler returns.
     void SessionEnds();
     bool SpaceIsEnough(const std::string& path);
-    TReportMail& ReportMail();
     std::string DefaultTempDir;
     std::string DefaultArchiveName() const;
     // Writes the settings; a failure is logged.
@@ -333,7 +338,9 @@ private:
     bool networkDestination_ = false;
     void WireSessionControls();
     bool runActive_ = false;
-    bool closeAfterRun_ = false;   // the window was closed during the run
+    bool closeAfterRun_ = false;   // the window closes once the run has ended
+    int reportRun_ = 0;            // counts the runs that began a report
+    int mailedRun_ = 0;            // the run whose report the last mail sent
     bool batchStarted_ = false;
     bool batchPending_ = false;
     std::unique_ptr<TMessageWindow> batchStarter_;   // starts the batch run from the message loop

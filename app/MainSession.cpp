@@ -135,7 +135,6 @@ void TMainForm::ResetForm() {
     if (Settings.LogLevel >= 0 && Settings.LogLevel < ComboLog->ItemCount()) ComboLog->SetItemIndex(Settings.LogLevel);
     CheckRW->SetChecked(true);
     MailCheck->SetChecked(false);
-    LoginCheck->SetChecked(false);
     for (TEdit* edit : {AddressEdit, SMTPEdit, MailUserEdit, MailPassEdit, EditInclusionMask, EditExclusionMask})
         edit->SetText("");
     CheckFilters->SetChecked(false);
@@ -271,13 +270,13 @@ bool TMainForm::SaveSessionClick() {
 void TMainForm::MailCheckClick() {
     Session.Modified = true;
     const bool mail = MailCheck->Checked();
-    for (const char* name : {"LabelAddress", "LabelSMTP"})
+    for (const char* name : {"AddressLabel", "SMTPLabel"})
         if (auto* label = Find<TLabel>(name)) label->SetEnabled(mail);
     AddressEdit->SetEnabled(mail);
     SMTPEdit->SetEnabled(mail);
     LoginCheck->SetEnabled(mail);
     const bool login = LoginCheck->Checked() && LoginCheck->Enabled();
-    for (const char* name : {"LabelMailUser", "LabelMailPass"})
+    for (const char* name : {"MailUserLabel", "MailPassLabel"})
         if (auto* label = Find<TLabel>(name)) label->SetEnabled(login);
     MailUserEdit->SetEnabled(login);
     MailPassEdit->SetEnabled(login);
@@ -301,9 +300,16 @@ void TMainForm::UpdateStartButton() {
         ButtonStart->SetEnabled(false);
         return;
     }
-    const bool ready = ArchiveNameValid && !CheckedPaths().empty();
-    ButtonStart->SetEnabled(ready);
-    if (ready) ButtonUpdateSize->SetEnabled(true);
+    // A name with a forbidden character must not reach a run.
+    if (!ArchiveNameValid) {
+        ButtonStart->SetEnabled(false);
+        return;
+    }
+    // Unticking the last folder leaves Start as it is: such a run says in
+    // its report that nothing is selected.
+    if (CheckedPaths().empty()) return;
+    ButtonStart->SetEnabled(true);
+    ButtonUpdateSize->SetEnabled(true);
 }
 
 // ------------------------------------------------------ session shortcut

@@ -87,6 +87,9 @@ void TFormSplashScreen::CommandEnded() {
         next_ = 0;
     } else {
         const TDosResult& r = Result();
+        // Beyond the recorder's own error lines: a check that could not run,
+        // died or ended with an error has not vouched for the drive, and a
+        // run would learn so only after the whole compression.
         bool failed = DriveError || ProgramFailed() || r.ExitCode != 0;
         if (!failed) Recorders.push_back(candidates_[next_]);
         ++next_;
@@ -114,7 +117,7 @@ void TFormSplashScreen::CheckNext() {
 void DisableDiscBackup(TMainForm& main) {
     main.NoBurner = true;
     for (TControl* c : {static_cast<TControl*>(main.CheckRW), static_cast<TControl*>(main.DeviceCombo),
-                        static_cast<TControl*>(main.LabelDevice)})
+                        static_cast<TControl*>(main.DeviceLabel), static_cast<TControl*>(main.LabelWarnDelCDR)})
         c->SetEnabled(false);
     main.Mode = bmHardDisk;
     main.UpdateModeButtons();

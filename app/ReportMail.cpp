@@ -70,15 +70,14 @@ void TMainFormMailHost::AddLog(const std::string& msg, int colour, int level, in
 void TMainFormMailHost::ClearSessionModified() { form_.Session.Modified = false; }
 void TMainFormMailHost::CloseMainWindow() { form_.Close(); }
 
-// The run saved its report when the mail had only started: save it again.
-void TMainFormMailHost::MailFinished() { form_.SaveReport(); }
+void TMainFormMailHost::MailFinished() { form_.MailFinished(); }
 
 void LoginCheckClick(TMainForm& form) {
     form.Session.Modified = true;
     bool on = form.LoginCheck->Checked();
     form.MailUserEdit->SetEnabled(on);
     form.MailPassEdit->SetEnabled(on);
-    for (const char* label : {"LabelMailUser", "LabelMailPass"})
+    for (const char* label : {"MailUserLabel", "MailPassLabel"})
         if (auto* c = form.Find<TControl>(label)) c->SetEnabled(on);
 }
 

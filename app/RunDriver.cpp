@@ -39,7 +39,8 @@ void TMainForm::ButtonStartClick() {
         throw;
     }
     runActive_ = false;
-    // Closed while the run went on: the close waited for the run's end.
+    // Closed while the run went on, or to be closed after it: the close
+    // waited for the run's end (and waits on for a mail still under way).
     if (closeAfterRun_ && !KorvaneState().Batch) Close();
 }
 
@@ -97,6 +98,7 @@ void TMainForm::RunBackup() {
     run_.reset();
     FormToSession();
     ReportLines.Clear();
+    ++reportRun_;
     ClearIncompleteMailOptions();
     if (noFolder) {
         AddLog(KV_NoValidDir + " (" + Session.DirHD + ")", lcRed, 0, lkNormal);
@@ -156,7 +158,9 @@ void TMainForm::RunDone() {
     SaveReport();
     TraceMark("report saved");
     ShowSessionStatus();
-    if (!KorvaneState().Batch && CloseKVCheck->Checked()) Close();
+    // The run is still active here, and a close now would be taken for its
+    // Cancel and refused: ButtonStartClick closes once the run has ended.
+    if (!KorvaneState().Batch && CloseKVCheck->Checked()) closeAfterRun_ = true;
 }
 
 void TMainForm::ShowRunStep(const std::string& title) { Application().SetTitle(std::string(kProductName) + title); }
@@ -184,7 +188,16 @@ TReportMail& TMainForm::ReportMail() {
 }
 
 void TMainForm::MailReport() {
-    if (MailCheck->Checked()) ReportMail().SendMailReport();
+    if (!MailCheck->Checked()) return;
+    mailedRun_ = reportRun_;
+    ReportMail().SendMailReport();
+}
+
+void TMainForm::MailFinished() {
+    // The run saved its report when the mail had only started: save it again.
+    // A run begun since has cleared the list for its own report, which that
+    // run saves; saving it here would put its partial report in the file.
+    if (mailedRun_ == reportRun_) SaveReport();
 }
 
 

@@ -70,12 +70,13 @@ void TFormZipCheckDirs::StartScan() {
         return;
     }
     LifeTimer->SetEnabled(true);
-    ::SetCursor(::LoadCursor(nullptr, IDC_APPSTARTING));
+    ShowBusy(true);
     std::vector<std::string> paths = host_.ScanStartPaths();
     if (paths.empty()) {
         Found.SizeCounted = true;
         Found.Size = 0;
         LifeTimer->SetEnabled(false);
+        ShowBusy(false);
         SetModalResult(mrOk);
         return;
     }
@@ -120,7 +121,23 @@ void TFormZipCheckDirs::ThreadTerminate() {
     }
     SetModalResult(mrOk);
     EndTreeUpdate();
-    ::SetCursor(::LoadCursor(nullptr, IDC_ARROW));
+    ShowBusy(false);
+}
+
+void TFormZipCheckDirs::ShowBusy(bool busy) {
+    busy_ = busy;
+    ::SetCursor(::LoadCursor(nullptr, busy ? IDC_APPSTARTING : IDC_ARROW));
+}
+
+bool TFormZipCheckDirs::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    // Set once, the cursor would last only until the mouse next moves: the
+    // window and its controls (whose requests reach it first) keep it busy.
+    if (msg == WM_SETCURSOR && busy_ && LOWORD(lParam) == HTCLIENT) {
+        ::SetCursor(::LoadCursor(nullptr, IDC_APPSTARTING));
+        result = TRUE;
+        return true;
+    }
+    return TForm::HandleMessage(msg, wParam, lParam, result);
 }
 
 // Counting the size alone loses nothing: it stops without the question.

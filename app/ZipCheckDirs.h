@@ -74,14 +74,17 @@ public:
 protected:
     void CreateParams(TCreateParams& params) override;
     bool CloseQuery() override;
+    bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
 private:
     void EndTreeUpdate();
+    void ShowBusy(bool busy);
 
     IFolderScanHost& host_;
     std::unique_ptr<TDirWalk> walk_;
     std::unique_ptr<TCheckDirThread> thread_;
     TBaseLazyTree* updatingTree_ = nullptr;
+    bool busy_ = false;   // the walk runs: the busy cursor over the window
     TProgressCancel cancel_;
 };
 

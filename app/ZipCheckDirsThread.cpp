@@ -35,8 +35,9 @@ int Depth(const std::string& path) { return static_cast<int>(std::count(path.beg
 
 TDirWalk::TDirWalk(TFolderTreeAccess access, std::vector<std::string> checkedPaths, bool includeSubfolders)
     : access_(std::move(access)), includeSubfolders_(includeSubfolders) {
-    // Folders before the folders inside them, so that a ticked folder inside
-    // one already taken whole is not taken twice.
+    // Folders before the folders inside them (the tree's list is in no such
+    // order), so that a ticked folder inside one already taken whole is found
+    // covered and not taken twice.
     for (std::string& p : checkedPaths) p = ScanPath(p);
     std::stable_sort(checkedPaths.begin(), checkedPaths.end(),
                      [](const std::string& a, const std::string& b) { return Depth(a) < Depth(b); });
@@ -98,7 +99,10 @@ void TDirWalk::Visit(PLazyNode node) {
         }
         Take(FlatDirs, path, false);
     }
-    // Children in their order: pushed last to first.
+    // Children in their order: pushed last to first. A node is not reset
+    // once its children are walked: the walk goes on in slices between which
+    // the stack holds those children, and a reset would free them (and fold
+    // up folders the user has opened).
     std::vector<PLazyNode> children;
     for (PLazyNode child = node->FirstChild; child; child = child->NextSibling) children.push_back(child);
     for (auto it = children.rbegin(); it != children.rend(); ++it) stack_.push_back(*it);

@@ -83,6 +83,8 @@ void TFormZipWait::StartCompression() {
 void TFormZipWait::ButtonCancelClick() { cancel_.Press(); }
 
 void TFormZipWait::CancelCompression() {
+    // Said in red although no error: the report (and its mail, which says
+    // "Error!") must tell a person's stop from a failure, as the disc steps do.
     if (!KorvaneState().SessionEnding) run_.AddLog(KV_UserCancel, lcRed, 1, lkNormal);
     LabelWait->Font().SetColor(clRed);
     LabelWait->SetCaption(KV_UserCancelLabel);

@@ -86,7 +86,7 @@ protected:
 TEST_F(BackupRunEndings, EachEndingHasItsOutcomeExitCodeReportAndArchive) {
     const std::string earlier = "the earlier backup";
     const int64_t tooBig = int64_t(1) << 60;
-    const std::string diskFull = "Error: Warning: the disk free space may not be enough to backup all the selected folders (";
+    const std::string diskFull = "Error: Warning: the disk free space may not be enough to backup all the selected folders";
     auto overwrite = [](TRunJob& job, FakeHost&) { job.Overwrite = true; };
     auto pressCancel = [](TBackupRun&, std::vector<std::string>&) {
         TFormZipWait::OnHandOff = [](TFormZipWait& w) {
@@ -103,9 +103,9 @@ TEST_F(BackupRunEndings, EachEndingHasItsOutcomeExitCodeReportAndArchive) {
         {"nothing is ticked", [](TRunJob&, FakeHost& h) { h.found.RecursiveDirs.Clear(); }, {}, true, IDOK, roFailed,
          ecFailed, {"Error: no folder is selected for the backup", "Operation aborted"}, kNothing, 1, {}},
         {"disk full, unattended", [&](TRunJob&, FakeHost& h) { h.selected = tooBig; }, {}, true, IDOK, roFailed, ecFailed,
-         {diskFull, "Operation aborted"}, kNothing, 1, {}},
+         {diskFull, "Free space: ", "Operation aborted"}, kNothing, 1, {}},
         {"disk full, the person stops", [&](TRunJob&, FakeHost& h) { h.selected = tooBig; }, {}, false, IDCANCEL,
-         roCancelled, ecFailed, {diskFull, "Operation aborted"}, kNothing, 1, {}},
+         roCancelled, ecFailed, {diskFull, "Free space: ", "Operation aborted"}, kNothing, 1, {}},
         {"disk full, the person goes on", [&](TRunJob&, FakeHost& h) { h.selected = tooBig; }, {}, false, IDOK, roDone,
          ecDone, {"Left out: 0", "Backup done"}, kNewArchive, 1, {}},
         {"disk full, ignored by the settings",
@@ -283,14 +283,15 @@ TEST_F(BackupRunEndings, TheFreeSpaceCheckAsksWarnsOrStops) {
             EXPECT_EQ(boxes[0].text, "Warning: the disk free space may not be enough to backup all the selected "
                                      "folders.\r\nPress CANCEL to abort the operation or OK to go on.");
         }
-        ASSERT_EQ(host.lines.size(), c.redLines);
+        // The red line as it always reads, then how much there is and how
+        // much is wanted on a detail line (other programs change the first).
+        ASSERT_EQ(host.lines.size(), 2 * c.redLines);
         if (c.redLines) {
-            // How much there is and how much is wanted (other programs change the first).
-            EXPECT_EQ(host.lines[0].rfind("Error: Warning: the disk free space may not be enough to backup all the "
-                                          "selected folders (", 0), 0u);
+            EXPECT_EQ(host.lines[0], "Error: Warning: the disk free space may not be enough to backup all the "
+                                     "selected folders");
             const auto wanted = static_cast<int64_t>(std::ceil(static_cast<double>(tooMuch) * 1.8));
-            EXPECT_NE(host.lines[0].find(" bytes free, " + std::to_string(wanted) + " bytes wanted)"),
-                      std::string::npos);
+            EXPECT_EQ(host.lines[1].rfind("Free space: ", 0), 0u) << host.lines[1];
+            EXPECT_NE(host.lines[1].find(" bytes (" + std::to_string(wanted) + " bytes wanted)"), std::string::npos);
         }
     }
 }

@@ -6,6 +6,7 @@
 #include "TempFolder.h"
 #include "app/Main.h"
 #include "app/Messages.h"
+#include "app/LoadWait.h"
 #include "app/Recorders.h"
 #include "shell/explorer/LazyCheckStorage.h"
 #include "framework/Dialogs.h"
@@ -156,11 +157,13 @@ TEST_F(MainWindow, FolderButtonBrowsesFromTheEditAndTakesTheChoice) {
 
 TEST_F(MainWindow, NoRecorderDisablesTheDiscControlsByTheirNames) {
     auto form = ShownWithRecorder();
-    ASSERT_TRUE(form->LabelDevice->Enabled());
+    ASSERT_TRUE(form->DeviceLabel->Enabled());
     DisableDiscBackup(*form);
-    EXPECT_EQ(form->Find<TLabel>("LabelDevice"), form->LabelDevice);
-    for (TControl* c : {static_cast<TControl*>(form->LabelDevice), static_cast<TControl*>(form->DeviceCombo),
-                        static_cast<TControl*>(form->CheckRW), static_cast<TControl*>(form->BtnDiscBackup)})
+    EXPECT_EQ(form->Find<TLabel>("DeviceLabel"), form->DeviceLabel);
+    EXPECT_EQ(form->Find<TLabel>("LabelWarnDelCDR"), form->LabelWarnDelCDR);
+    for (TControl* c : {static_cast<TControl*>(form->DeviceLabel), static_cast<TControl*>(form->DeviceCombo),
+                        static_cast<TControl*>(form->CheckRW), static_cast<TControl*>(form->BtnDiscBackup),
+                        static_cast<TControl*>(form->LabelWarnDelCDR)})
         EXPECT_FALSE(c->Enabled()) << c->Name();
     EXPECT_TRUE(form->NoBurner);
     EXPECT_EQ(form->Mode, 1);
@@ -251,4 +254,61 @@ TEST_F(MainWindow, HelpTopicsOpensTheHelpFileBesideTheProgramInTheViewer) {
     EXPECT_EQ(std::string(title), "Korvane Help");
     EXPECT_EQ(form->LogEdit->LineCount(), 0);   // no "Cannot open the help file"
     ::PostMessageA(viewer, WM_CLOSE, 0, 0);
+}
+
+// Language files and the mail page's handlers reach the labels by these
+// names: each follows the box it belongs to.
+TEST_F(MainWindow, MailLabelsGoByTheirNamesWithTheirBoxes) {
+    auto form = ShownWithRecorder();
+    const struct {
+        const char* label;
+        TCheckBox* box;
+    } cases[] = {{"AddressLabel", form->MailCheck}, {"SMTPLabel", form->MailCheck},
+                 {"MailUserLabel", form->LoginCheck}, {"MailPassLabel", form->LoginCheck}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        TLabel* label = form->Find<TLabel>(c.label);
+        ASSERT_NE(label, nullptr);
+        form->MailCheck->SetChecked(true);
+        form->LoginCheck->SetChecked(true);
+        for (bool ticked : {false, true}) {
+            c.box->SetChecked(ticked);
+            EXPECT_EQ(label->Enabled(), ticked);
+        }
+    }
+}
+
+// How the window is left by what the user does, and how it is built.
+TEST_F(MainWindow, WindowStateAfterTheUsersActions) {
+    const struct {
+        const char* what;
+        std::function<bool(TMainForm&)> holds;
+    } cases[] = {
+        {"unticking the last folder leaves Start enabled",
+         [](TMainForm& f) {
+             f.DirTree->GetStorage()->SetCheckedPaths(TStringList());
+             f.UpdateStartButton();
+             return f.ButtonStart->Enabled();
+         }},
+        {"Reset leaves the login box as it was",
+         [](TMainForm& f) {
+             f.LoginCheck->SetChecked(true);
+             f.ButtonReset->Click();
+             return f.LoginCheck->Checked() && !f.MailCheck->Checked();
+         }},
+        {"the folder tree sizes column 0 and shows no sort glyphs",
+         [](TMainForm& f) {
+             return f.DirTree->Header().AutoSizeIndex() == 0 && !f.DirTree->Header().Options().Contains(hoShowSortGlyphs);
+         }},
+        {"the load window's text is centred",
+         [](TMainForm& f) {
+             TFormLoadWait wait(f);
+             return (::GetWindowLongA(wait.LabelWait->HandleNeeded(), GWL_STYLE) & SS_TYPEMASK) == SS_CENTER;
+         }},
+    };
+    for (const auto& c : cases) {
+        auto form = ShownWithRecorder();
+        ASSERT_TRUE(form->ButtonStart->Enabled());
+        EXPECT_TRUE(c.holds(*form)) << c.what;
+    }
 }

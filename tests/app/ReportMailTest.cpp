@@ -125,7 +125,7 @@ TEST(ReportMail, TheMainWindowWaitsForTheMailBeforeItCloses) {
         EXPECT_TRUE(form.Session.Modified);
         EXPECT_EQ(form.MailUserEdit->Enabled(), ticked);
         EXPECT_EQ(form.MailPassEdit->Enabled(), ticked);
-        EXPECT_EQ(form.Find<TControl>("LabelMailPass")->Enabled(), ticked);
+        EXPECT_EQ(form.Find<TControl>("MailPassLabel")->Enabled(), ticked);
     }
     form.Session.Modified = false;
     TMainFormMailHost host(form);
