@@ -283,8 +283,7 @@ TEST_F(BackupRunEndings, TheFreeSpaceCheckAsksWarnsOrStops) {
             EXPECT_EQ(boxes[0].text, "Warning: the disk free space may not be enough to backup all the selected "
                                      "folders.\r\nPress CANCEL to abort the operation or OK to go on.");
         }
-        // The red line as it always reads, then how much there is and how
-        // much is wanted on a detail line (other programs change the first).
+        // The red line as it always reads, then the figures (free space changes) on a detail line.
         ASSERT_EQ(host.lines.size(), 2 * c.redLines);
         if (c.redLines) {
             EXPECT_EQ(host.lines[0], "Error: Warning: the disk free space may not be enough to backup all the "

@@ -4,6 +4,8 @@
 #include "CloseWays.h"
 #include "RunFixture.h"
 #include "app/ArchiveTarget.h"
+#include "app/AppState.h"
+#include "net/NetTestUtil.h"
 #include "app/ZipWait.h"
 #include "app/ZipWaitThread.h"
 #include "framework/Handle.h"
@@ -42,6 +44,17 @@ protected:
         return {it, lines.end()};
     }
     std::string Archive(const std::string& name = "X.zip") const { return dest + "\\" + name; }
+    // Shown, with the report mailed to server:port when a server is given.
+    TMainForm& ShownForm(const char* server, const std::string& port = "25") {
+        TMainForm& f = TreeForm();
+        f.OnActivate = f.OnShow = nullptr;
+        f.Show();
+        f.MailCheck->SetChecked(server != nullptr);
+        f.AddressEdit->SetText("admin@korvane.test");
+        f.SMTPEdit->SetText(server ? server : "");
+        f.ReportMail().SmtpClient().Port = port;
+        return f;
+    }
     // Bytes that deflate cannot shrink: compression takes a while and reports progress often.
     static std::string Incompressible(size_t size, uint32_t state) {
         std::string bytes(size, '\0');
@@ -543,4 +556,35 @@ TEST_F(UnattendedRun, OverwriteNeverArchivesTheBackupItReplaces) {
     EXPECT_EQ(f.ExitCode, ecDone);
     // The handler the run borrowed is given back.
     EXPECT_FALSE(f.Archiver.OnConfirmProcessFile);
+}
+
+// "Close Korvane after the backup": a close asked for while the run is still
+// active is refused as a late Cancel; the window closes once the run is over.
+TEST_F(HardDiskRun, CloseAfterTheBackupClosesTheWindowOnceTheRunHasEnded) {
+    for (const char* server : {static_cast<const char*>(nullptr), ""}) {
+        SCOPED_TRACE(server ? "a mail that fails at once" : "no mail");
+        TMainForm& f = ShownForm(server);
+        f.CloseKVCheck->SetChecked(true);
+        f.ButtonStartClick();
+        ProcessMessages();
+        EXPECT_FALSE(f.Visible()) << ::testing::PrintToString(Report());
+    }
+}
+
+// A mail that ends while the next run goes on must not save that run's
+// unfinished report over the file.
+TEST_F(HardDiskRun, AMailEndingDuringTheNextRunLeavesTheReportFileAlone) {
+    TestServer server;   // takes the mail's connection and never answers
+    TMainForm& f = ShownForm("127.0.0.1", server.Port());
+    f.ButtonStartClick();
+    ASSERT_TRUE(PumpUntil([&] { return !server.peers.empty(); }));
+    const std::vector<std::string> first = ReadLines(ReportFile());
+    std::vector<std::string> duringNext;
+    f.OnRunBuilt = [&](TBackupRun&) {
+        server.peers[0]->socket->Close();
+        PumpUntil([] { return !KorvaneState().MailBusy; });
+        duringNext = ReadLines(ReportFile());
+    };
+    f.ButtonStartClick();
+    EXPECT_EQ(duringNext, first);
 }
