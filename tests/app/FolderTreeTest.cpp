@@ -461,6 +461,5 @@ TEST_F(FolderTree, TheScanKeepsTheBusyCursorWhileItWalks) {
     };
     f.ButtonUpdateSizeClick();
     TFormZipCheckDirs::OnSlice = nullptr;
-    ASSERT_FALSE(shown.empty());
-    for (HCURSOR c : shown) EXPECT_EQ(c, ::LoadCursor(nullptr, IDC_APPSTARTING));
+    EXPECT_EQ(shown, std::vector<HCURSOR>(std::max<size_t>(shown.size(), 2), ::LoadCursor(nullptr, IDC_APPSTARTING)));
 }

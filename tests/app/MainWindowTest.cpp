@@ -260,29 +260,23 @@ TEST_F(MainWindow, HelpTopicsOpensTheHelpFileBesideTheProgramInTheViewer) {
 // and handlers reach the mail labels by these names.
 TEST_F(MainWindow, WindowStateAfterTheUsersActions) {
     const std::pair<const char*, std::function<bool(TMainForm&)>> cases[] = {
-        {"unticking the last folder leaves Start enabled",
-         [](TMainForm& f) {
+        {"unticking the last folder leaves Start enabled", [](TMainForm& f) {
              f.DirTree->GetStorage()->SetCheckedPaths(TStringList());
              f.UpdateStartButton();
-             return f.ButtonStart->Enabled();
-         }},
+             return f.ButtonStart->Enabled(); }},
         {"Reset leaves the login box", [](TMainForm& f) {
              f.LoginCheck->SetChecked(true);
              f.ButtonReset->Click();
-             return f.LoginCheck->Checked();
-         }},
+             return f.LoginCheck->Checked(); }},
         {"the tree sizes column 0, no sort glyphs", [](TMainForm& f) {
-             return f.DirTree->Header().AutoSizeIndex() == 0 && !f.DirTree->Header().Options().Contains(hoShowSortGlyphs);
-         }},
+             return f.DirTree->Header().AutoSizeIndex() == 0 && !f.DirTree->Header().Options().Contains(hoShowSortGlyphs); }},
         {"the load window's text is centred", [](TMainForm& f) {
-             return (::GetWindowLongA(TFormLoadWait(f).LabelWait->HandleNeeded(), GWL_STYLE) & SS_TYPEMASK) == SS_CENTER;
-         }},
+             return (::GetWindowLongA(TFormLoadWait(f).LabelWait->HandleNeeded(), GWL_STYLE) & SS_TYPEMASK) == SS_CENTER; }},
         {"the mail labels follow their boxes", [](TMainForm& f) {
-             f.MailCheck->SetChecked(true);
              f.LoginCheck->SetChecked(false);
+             f.MailCheck->SetChecked(true);
              auto on = [&f](const char* name) { return f.Find<TLabel>(name) && f.Find<TLabel>(name)->Enabled(); };
-             return on("AddressLabel") && on("SMTPLabel") && !on("MailUserLabel") && !on("MailPassLabel");
-         }},
+             return on("AddressLabel") && on("SMTPLabel") && !on("MailUserLabel") && !on("MailPassLabel"); }},
     };
     for (const auto& [what, holds] : cases) EXPECT_TRUE(holds(*ShownWithRecorder())) << what;
 }
