@@ -1,7 +1,7 @@
 // zipdrive: drives the archiver the way the backup program does, for the
 // end-to-end tests.
 //   zipdrive ARCHIVE --flat MASKS --recursive MASKS [--exclude MASKS] [--append]
-//            [--temp DIR] [--cancel-at N] [--abort-locked] [--retry-locked PATH]
+//            [--temp DIR] [--cancel-at N] [--abort-locked] [--retry-locked PATH] [--split BYTES]
 //   zipdrive --hold PATH READYFILE     keep PATH open without sharing until READYFILE is deleted
 // MASKS are separated by ";". Prints one line per failure and the entry count.
 #include "BenchUtil.h"
@@ -39,6 +39,7 @@ int main(int argc, char** argv) {
     std::string archive = argv[1], flat, recursive, exclude, temp, retryPath;
     bool append = false, abortLocked = false;
     int cancelAt = -1;
+    int64_t split = 0;   // volume size of a new split archive
     for (int i = 2; i < argc; ++i) {
         std::string a = argv[i];
         auto value = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
@@ -50,6 +51,7 @@ int main(int argc, char** argv) {
         else if (a == "--cancel-at") cancelAt = StrToIntDef(value(), -1);
         else if (a == "--abort-locked") abortLocked = true;
         else if (a == "--retry-locked") retryPath = value();
+        else if (a == "--split") split = StrToInt64Def(value(), 0);
         else return 2;
     }
     FileHandle retryLock;
@@ -65,7 +67,10 @@ int main(int argc, char** argv) {
         zip.Options.OEMFileNames = true;
         zip.TempDir = temp;
         zip.FileName = archive;
-        zip.SetSpanningMode(smNone);
+        zip.SetSpanningMode(split > 0 ? smSplitting : smNone);
+        zip.SpanningOptions.AdvancedNaming = false;
+        zip.SpanningOptions.VolumeSize = vsCustom;
+        zip.SpanningOptions.SetCustomVolumeSize(split);
         zip.OnProcessFileFailure = [&](TObject*, const std::string& name, TZipProcessOperation, int native, int code,
                                        const std::string& message, TZipAction& action) {
             std::printf("failure: %s native=%d code=%d %s\n", name.c_str(), native, code, message.c_str());
@@ -106,6 +111,7 @@ int main(int argc, char** argv) {
         zip.AddFiles();
         zip.EndUpdate();
         std::printf("entries: %d written: %d\n", zip.Count(), zip.ItemsProcessed());
+        if (append) std::printf("mode: %d\n", static_cast<int>(zip.SpanningMode()));
         zip.CloseArchive();
     } catch (const std::exception& e) {
         std::printf("error: %s\n", e.what());

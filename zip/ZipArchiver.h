@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 namespace krv {
 
@@ -144,8 +145,15 @@ private:
     void OpenAuto();
     void OpenNew();
     void OpenExisting();
+    std::vector<uint8_t> ReadStub() const;
     void FreeArchive();
     bool MultiVolume() const { return spanningMode_ != smNone && !inMemory_; }
+    // Written as several volumes, or read as one of several (its other volumes may be missing).
+    bool MultiVolumeSet() const { return MultiVolume() || (dir_ && dir_->End.thisVolume > 0); }
+    bool OpenLastVolume(const std::string& name);
+    void RequestLastVolume();
+    void SettleSpanningMode();
+    std::vector<uint8_t> ReadAcrossVolumes(uint32_t volume, uint64_t offset, uint64_t size);
     std::string VolumeName(uint32_t number) const;
     void CommitUpdate();
     void WriteEmptyArchive();

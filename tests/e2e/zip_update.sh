@@ -83,6 +83,25 @@ assert len(b.namelist()) > len(a.namelist())
 PYEOF
 peers_ok "$work/append.zip"
 
+step "adding to a split archive is refused and leaves the set readable"
+splitsrc=$work/splitsrc; split=$work/split; mkdir -p "$splitsrc" "$split" "$work/newsrc"
+head -c 200000 /dev/urandom > "$splitsrc/rand.bin"; seq 1 3000 > "$splitsrc/seq.txt"; echo new > "$work/newsrc/new.txt"
+zipdrive "$(winpath "$split/set.zip")" --flat "$(winpath "$splitsrc")\\*.*" --recursive "" --split 65536 >/dev/null
+[ -f "$split/set.Z01" ] && [ -f "$split/set.Z02" ] || fail "three volumes expected: $(ls "$split")"
+before=$(cat "$split"/set.* | sha256sum)
+out=$(zipdrive "$(winpath "$split/set.zip")" --append --flat "$(winpath "$work/newsrc")\\new.txt" --recursive "")
+echo "$out" | has "Native error: 00052" || fail "the add was not refused: $out"
+[ "$(cat "$split"/set.* | sha256sum)" = "$before" ] || fail "the refused add changed the set"
+# The peers name the volumes in lower case.
+joined=$work/joined; mkdir -p "$joined"
+for f in "$split"/set.Z*; do b=$(basename "$f"); ln -s "$f" "$joined/set.z${b#set.Z}"; done
+ln -s "$split/set.zip" "$joined/set.zip"
+7z t "$joined/set.zip" >"$work/7zs.log" 2>&1 || { tail -20 "$work/7zs.log"; fail "7z t on the split set"; }
+grep -q "Files: 2" "$work/7zs.log" || fail "7z: two files in the set"
+zip -q -s 0 "$joined/set.zip" --out "$work/whole.zip" || fail "the set could not be joined"
+peers_ok "$work/whole.zip"
+unzip -Z1 "$work/whole.zip" | has 'new.txt' && fail "new.txt got into the set"
+
 step "100,000 small files"
 many=$work/many; mkdir -p "$many"
 $PY - "$many" <<'PYEOF'
