@@ -89,7 +89,7 @@ head -c 200000 /dev/urandom > "$splitsrc/rand.bin"; seq 1 3000 > "$splitsrc/seq.
 zipdrive "$(winpath "$split/set.zip")" --flat "$(winpath "$splitsrc")\\*.*" --recursive "" --split 65536 >/dev/null
 [ -f "$split/set.Z01" ] && [ -f "$split/set.Z02" ] || fail "three volumes expected: $(ls "$split")"
 before=$(cat "$split"/set.* | sha256sum)
-out=$(zipdrive "$(winpath "$split/set.zip")" --append --flat "$(winpath "$work/newsrc")\\new.txt" --recursive "")
+out=$(zipdrive "$(winpath "$split/set.zip")" --append --flat "$(winpath "$work/newsrc")\\new.txt" --recursive "") || true
 echo "$out" | has "Native error: 00052" || fail "the add was not refused: $out"
 [ "$(cat "$split"/set.* | sha256sum)" = "$before" ] || fail "the refused add changed the set"
 # The peers name the volumes in lower case.
@@ -98,9 +98,11 @@ for f in "$split"/set.Z*; do b=$(basename "$f"); ln -s "$f" "$joined/set.z${b#se
 ln -s "$split/set.zip" "$joined/set.zip"
 7z t "$joined/set.zip" >"$work/7zs.log" 2>&1 || { tail -20 "$work/7zs.log"; fail "7z t on the split set"; }
 grep -q "Files: 2" "$work/7zs.log" || fail "7z: two files in the set"
-zip -q -s 0 "$joined/set.zip" --out "$work/whole.zip" || fail "the set could not be joined"
-peers_ok "$work/whole.zip"
-unzip -Z1 "$work/whole.zip" | has 'new.txt' && fail "new.txt got into the set"
+# unzip and Python's zipfile read no split sets: 7z takes the set apart.
+7z x -o"$work/unsplit" "$joined/set.zip" >/dev/null || fail "7z x on the split set"
+cmp "$work/unsplit/Z$splitsrc/rand.bin" "$splitsrc/rand.bin" || fail "rand.bin out of the set"
+cmp "$work/unsplit/Z$splitsrc/seq.txt" "$splitsrc/seq.txt" || fail "seq.txt out of the set"
+[ -e "$work/unsplit/Z$work/newsrc/new.txt" ] && fail "new.txt got into the set"
 
 step "100,000 small files"
 many=$work/many; mkdir -p "$many"

@@ -74,7 +74,8 @@ TEST(ZipSplitOpen, ASplitSetIsRecognisedAndNotChanged) {
         TZipArchiver z;
         z.SpanningOptions.AdvancedNaming = !c.advanced;   // the other scheme is tried too
         z.FileName = t.Path(c.opened);
-        z.OpenArchive(fmOpenReadWrite | fmShareDenyWrite);
+        EXPECT_EQ(NativeErrorOf([&] { z.OpenArchive(fmOpenReadWrite | fmShareDenyWrite); }), -1) << c.opened;
+        if (!z.Active()) continue;
         EXPECT_EQ(z.SpanningMode(), c.mode) << c.opened;
         if (c.mode == smSplitting) {
             EXPECT_EQ(z.SpanningOptions.AdvancedNaming, c.advanced);
@@ -136,8 +137,9 @@ TEST(ZipReadSide, StubsMissingEndRecordsAndBrokenHeaders) {
         TZipArchiver z;
         z.FileName = t.Path("case.zip");
         EXPECT_EQ(NativeErrorOf([&] { z.OpenArchive(fmOpenReadWrite | fmShareDenyWrite); }), c.openError) << c.what;
-        if (c.openError >= 0) continue;
-        ASSERT_EQ(z.Count(), c.entries) << c.what;
+        if (c.openError >= 0 || !z.Active()) continue;
+        EXPECT_EQ(z.Count(), c.entries) << c.what;
+        if (z.Count() != c.entries) continue;
         EXPECT_EQ(z.Items(0).name, "a.txt") << c.what;
         // Replacing a.txt rewrites it and copies b.txt from where it really is.
         z.BaseDir = t.Path("src");
@@ -153,7 +155,8 @@ TEST(ZipReadSide, StubsMissingEndRecordsAndBrokenHeaders) {
         TZipArchiver again;
         again.FileName = t.Path("case.zip");
         again.OpenArchive(fmOpenRead | fmShareDenyNone);
-        ASSERT_EQ(again.Count(), 2) << c.what;
+        EXPECT_EQ(again.Count(), 2) << c.what;
+        if (again.Count() != 2) continue;
         auto bytes = ReadAll(t.Path("case.zip"));
         for (int i = 0; i < 2; ++i) {
             const TDirItem& it = again.Items(i);
@@ -284,7 +287,7 @@ TEST(ZipShortWrite, TheFailingEntryIsTheOneCutOff) {
 }
 
 // Messages and events that must read right.
-TEST(ZipReadSide, SizesProgressNamesAndTheFailureBox) {
+TEST(ZipReadSide, LargeSizesAndPerBlockNames) {
     EXPECT_STREQ(EZipException::Fmt(34, nullptr, 5000000000LL, 3000000000LL).what(),
                  "Invalid compressed size, rfs.size = 5000000000, count = 3000000000 - Native error: 00034");
 
@@ -300,7 +303,12 @@ TEST(ZipReadSide, SizesProgressNamesAndTheFailureBox) {
     Fill(z, t.Path("p.zip"), t.Path("src"));
     EXPECT_EQ(perBlock, std::vector<std::string>({"sub\\big.bin", "sub\\big.bin"}));
 
-    // Without a failure handler the user confirms what happens to the file.
+}
+
+// Without a failure handler the user confirms what happens to the file.
+TEST(ZipReadSide, FailureFallbackIsAConfirmation) {
+    TScratch t;
+    t.Write("src\\gone.bin", "soon gone");
     std::vector<std::string> captions;
     SetDialogShownHook([&](HWND dialog) {
         char text[256] = {};
@@ -313,9 +321,9 @@ TEST(ZipReadSide, SizesProgressNamesAndTheFailureBox) {
     asks.FileName = t.Path("asks.zip");
     asks.OpenArchive(fmCreate);
     asks.BeginUpdate();
-    asks.FileMasks().Add(t.Path("src\\sub\\big.bin"));
+    asks.FileMasks().Add(t.Path("src\\gone.bin"));
     asks.AddFiles();
-    t.Delete("src\\sub\\big.bin");
+    t.Delete("src\\gone.bin");
     asks.EndUpdate();
     SetDialogShownHook(nullptr);
     EXPECT_EQ(captions, std::vector<std::string>({"Confirm"}));
