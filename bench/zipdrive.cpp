@@ -2,6 +2,7 @@
 // end-to-end tests.
 //   zipdrive ARCHIVE --flat MASKS --recursive MASKS [--exclude MASKS] [--append]
 //            [--temp DIR] [--cancel-at N] [--abort-locked] [--retry-locked PATH] [--split BYTES]
+//            [--stub PATH]
 //   zipdrive --hold PATH READYFILE     keep PATH open without sharing until READYFILE is deleted
 // MASKS are separated by ";". Prints one line per failure and the entry count.
 #include "BenchUtil.h"
@@ -36,7 +37,7 @@ int Hold(const std::string& path, const std::string& ready) {
 int main(int argc, char** argv) {
     if (argc == 4 && std::string(argv[1]) == "--hold") return Hold(argv[2], argv[3]);
     if (argc < 2) return 2;
-    std::string archive = argv[1], flat, recursive, exclude, temp, retryPath;
+    std::string archive = argv[1], flat, recursive, exclude, temp, retryPath, stub;
     bool append = false, abortLocked = false;
     int cancelAt = -1;
     int64_t split = 0;   // volume size of a new split archive
@@ -52,6 +53,7 @@ int main(int argc, char** argv) {
         else if (a == "--abort-locked") abortLocked = true;
         else if (a == "--retry-locked") retryPath = value();
         else if (a == "--split") split = StrToInt64Def(value(), 0);
+        else if (a == "--stub") stub = value();
         else return 2;
     }
     FileHandle retryLock;
@@ -66,6 +68,7 @@ int main(int argc, char** argv) {
         zip.Options.StorePath = spFullPath;
         zip.Options.OEMFileNames = true;
         zip.TempDir = temp;
+        zip.SFXStub = stub;
         zip.FileName = archive;
         zip.SetSpanningMode(split > 0 ? smSplitting : smNone);
         zip.SpanningOptions.AdvancedNaming = false;

@@ -97,15 +97,32 @@ void TZipBaseArchiver::OpenNew() {
             throw EZipException::Fmt(ZipNative::CannotCreateFile, this, FileName.c_str()).WithSystemError(e.Error);
         }
     }
-    // Volumes are created as the commit fills them.
     volumeNumber_.SetFirst();
     dir_ = std::make_unique<TZipDirManager>(stream_.get(), true);
+    if (!inMemory_ && MultiVolume()) {
+        // The first volume is asked for and created now; the commit fills it.
+        auto volumes = std::make_unique<TZipVolumeWriter>(static_cast<TZipVolumeHost&>(*this));
+        volumes->Begin();
+        if (!SFXStub.empty()) PutStub(*volumes);
+        volumes_ = std::move(volumes);
+    }
     if (stream_ && !SFXStub.empty()) {
         // The stub starts the file; the archive's data begins after it.
         auto stub = ReadStub();
         stream_->WriteBuffer(stub.data(), stub.size());
         dir_->DataStart = static_cast<int64_t>(stub.size());
     }
+}
+
+// A split or spanned archive starts with the stub in its first volume, whole.
+void TZipBaseArchiver::PutStub(TZipVolumeWriter& volumes) {
+    auto stub = ReadStub();
+    const int64_t room = VolumeSizeOf(0);
+    if (room >= 0 && static_cast<int64_t>(stub.size()) > room) {
+        volumes.Discard();
+        throw EZipException(ZipNative::StubTooLarge, this);
+    }
+    if (!stub.empty()) volumes.Write(stub.data(), stub.size(), stub.size());
 }
 
 std::vector<uint8_t> TZipBaseArchiver::ReadStub() const {
@@ -283,7 +300,13 @@ void TZipBaseArchiver::CloseArchive() {
         try {
             if (updateLevel_ > 0) CommitUpdate();
             const int64_t start = dir_ ? dir_->DataStart : 0;
-            if (dir_ && dir_->IsNew && !inMemory_ && (!stream_ || stream_->Size() == start)) WriteEmptyArchive();
+            if (volumes_) {
+                // Nothing was committed: the first volume becomes a valid empty archive.
+                auto records = ZipClosingRecords(ZipEmptyClosing(static_cast<uint64_t>(volumes_->PositionInVolume())));
+                volumes_->Write(records.data(), records.size(), records.size());
+                volumes_->Finish(VolumeName(kLastVolume));
+                volumes_.reset();
+            } else if (dir_ && dir_->IsNew && !inMemory_ && (!stream_ || stream_->Size() == start)) WriteEmptyArchive();
             else if (inMemory_ && stream_ && stream_->Size() == start) WriteEmptyArchive();
         } catch (...) {
             failure = std::current_exception();
@@ -305,6 +328,8 @@ unsigned TZipBaseArchiver::ShareFlags() const {
 
 void TZipBaseArchiver::FreeArchive() {
     prefetch_.reset();
+    if (volumes_) volumes_->Discard();   // a volume no commit filled is not kept
+    volumes_.reset();
     stream_.reset();
     dir_.reset();
 }

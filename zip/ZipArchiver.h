@@ -157,6 +157,7 @@ private:
     std::string VolumeName(uint32_t number) const;
     void CommitUpdate();
     void WriteEmptyArchive();
+    void PutStub(TZipVolumeWriter& volumes);
     // File search.
     void SearchMasks(const TStrings& exclusions);
     void SearchOne(const std::string& folder, const std::string& namePart, const std::string& root,
@@ -196,6 +197,8 @@ private:
     bool progressWanted_ = false;
     std::unique_ptr<TStream> stream_;
     std::unique_ptr<TZipDirManager> dir_;
+    // A new split or spanned archive's volumes from its opening to its first commit.
+    std::unique_ptr<TZipVolumeWriter> volumes_;
     TZipVolumeNumberInfo volumeNumber_;
 };
 

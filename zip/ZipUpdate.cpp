@@ -419,19 +419,11 @@ struct TZipCommit {
         a.stream_->SetSize(out->Position());
     }
 
-    // A new split or spanned archive starts with the stub in its first volume, whole.
-    void PutStub() {
-        auto stub = a.ReadStub();
-        const int64_t room = a.VolumeSizeOf(0);
-        if (room >= 0 && static_cast<int64_t>(stub.size()) > room) throw EZipException(ZipNative::StubTooLarge, &a);
-        if (!stub.empty()) volumes->Write(stub.data(), stub.size(), stub.size());
-    }
-
     void Run(int firstChanged) {
         auto& list = dir.UpdateList;
         if (multi) {
-            volumes = std::make_unique<TZipVolumeWriter>(static_cast<TZipVolumeHost&>(a));
-            if (!a.SFXStub.empty() && dir.IsNew) PutStub();
+            volumes = std::move(a.volumes_);   // opened with the archive
+            if (!volumes) volumes = std::make_unique<TZipVolumeWriter>(static_cast<TZipVolumeHost&>(a));
         } else {
             SaveTail(firstChanged);
         }

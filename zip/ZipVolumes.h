@@ -57,6 +57,10 @@ public:
     explicit TZipVolumeWriter(TZipVolumeHost& host);
     ~TZipVolumeWriter();
 
+    // Opens the first volume unless one is open.
+    void Begin() {
+        if (!out_) OpenNext();
+    }
     // Writes count bytes; keepTogether > 0 keeps that many bytes (from here) in one volume.
     void Write(const void* data, size_t count, size_t keepTogether = 0);
     // Makes sure the next bytes (at most one volume's worth) start in a volume that holds them whole.

@@ -104,6 +104,21 @@ cmp "$work/unsplit/Z$splitsrc/rand.bin" "$splitsrc/rand.bin" || fail "rand.bin o
 cmp "$work/unsplit/Z$splitsrc/seq.txt" "$splitsrc/seq.txt" || fail "seq.txt out of the set"
 [ -e "$work/unsplit/Z$work/newsrc/new.txt" ] && fail "new.txt got into the set"
 
+step "a stub in front, and an archive whose directory was lost, added to"
+head -c 3000 /dev/urandom > "$work/stub.bin"
+zipdrive "$(winpath "$work/sfx.zip")" --flat "$W\\flat\\*.*" --recursive "" --stub "$(winpath "$work/stub.bin")" >/dev/null
+cmp -n 3000 "$work/stub.bin" "$work/sfx.zip" || fail "the stub does not start the archive"
+peers_ok "$work/sfx.zip"
+$PY - "$work/earlier.zip" "$work/lost.zip" <<'PYEOF'
+import sys, struct
+b = open(sys.argv[1], 'rb').read()
+open(sys.argv[2], 'wb').write(b[:struct.unpack('<I', b[-6:-2])[0]])
+PYEOF
+zipdrive "$(winpath "$work/lost.zip")" --append --flat "" --recursive "$W\\rec\\*.*" >/dev/null
+peers_ok "$work/lost.zip"
+unzip -Z1 "$work/lost.zip" | has 'flat/f1.txt$' || fail "the entries found again are missing"
+unzip -Z1 "$work/lost.zip" | has 'rec/a/b/r3.txt$' || fail "the added entries are missing"
+
 step "100,000 small files"
 many=$work/many; mkdir -p "$many"
 $PY - "$many" <<'PYEOF'

@@ -1,5 +1,6 @@
 // Archives opened again: split sets by their last volume, stubs in front,
-// archives without an end record; and writes that fail part-way.
+// archives without an end record; writes that fail part-way or find the
+// disk full.
 #include "ZipTestUtil.h"
 #include "framework/Dialogs.h"
 #include "zip/ZipArchiver.h"
@@ -192,11 +193,8 @@ TEST(ZipReadSide, StubIsWrittenInFrontOfANewArchive) {
         z.SpanningOptions.SetCustomVolumeSize(65536);
         if (c.error >= 0) {
             z.FileName = t.Path("sfx.zip");
-            z.BaseDir = t.Path("src");
-            z.BeginUpdate();
-            z.FileMasks().Add("*.*");
-            z.AddFiles();
-            EXPECT_EQ(NativeErrorOf([&] { z.EndUpdate(); }), c.error);
+            EXPECT_EQ(NativeErrorOf([&] { z.OpenArchive(fmCreate); }), c.error);
+            EXPECT_FALSE(FileExists(t.Path("sfx.exe")));
             continue;
         }
         Fill(z, t.Path("sfx.zip"), t.Path("src"));
@@ -328,4 +326,43 @@ TEST(ZipReadSide, FailureFallbackIsAConfirmation) {
     SetDialogShownHook(nullptr);
     EXPECT_EQ(captions, std::vector<std::string>({"Confirm"}));
     EXPECT_EQ(asks.Count(), 0);
+}
+
+// Another program may take the disk while a volume is written: the volume
+// ends where the disk does instead of at its size.
+TEST(ZipVolumes, FreeSpaceIsAskedBeforeEveryWrite) {
+    struct Case {
+        int64_t freeDuringData;   // what the disk has once the data starts
+        int64_t firstVolumeAtMost;
+        int error;
+    } cases[] = {{30000, 30000, 45}, {1000000000, 65536, -1}};
+    for (const Case& c : cases) {
+        TScratch t;
+        t.Write("src\\big.bin", Pattern(150000, 8));
+        TZipArchiver z;
+        z.SetCompressionMode(0);
+        z.SetSpanningMode(smSplitting);
+        z.SpanningOptions.AdvancedNaming = false;
+        z.SpanningOptions.VolumeSize = vsCustom;
+        z.SpanningOptions.SetCustomVolumeSize(65536);
+        int64_t free = 1000000000;
+        z.FreeSpace = [&](const std::string&) { return free; };
+        z.OnCopyTempFileProgress = [&](TObject*, double, TZipProgressPhase phase, bool&) {
+            if (phase == ppStart) free = c.freeDuringData;
+        };
+        int64_t firstVolume = -1;
+        z.OnDiskFull = [&](TObject*, int, const std::string&, bool& cancel) {
+            firstVolume = FileSizeOf(t.Path("set.Z01"));
+            cancel = true;
+        };
+        z.FileName = t.Path("set.zip");
+        z.BaseDir = t.Path("src");
+        z.BeginUpdate();
+        z.FileMasks().Add("*.*");
+        z.AddFiles();
+        EXPECT_EQ(NativeErrorOf([&] { z.EndUpdate(); }), c.error);
+        if (c.error < 0) firstVolume = FileSizeOf(t.Path("set.Z01"));
+        EXPECT_GT(firstVolume, 0);
+        EXPECT_LE(firstVolume, c.firstVolumeAtMost);
+    }
 }
