@@ -2,7 +2,9 @@
 // end-to-end tests.
 //   zipdrive ARCHIVE --flat MASKS --recursive MASKS [--exclude MASKS] [--append]
 //            [--temp DIR] [--cancel-at N] [--abort-locked] [--retry-locked PATH] [--split BYTES]
-//            [--stub PATH]
+//            [--stub PATH] [--span BYTES]
+// --span writes a spanned archive with numbered volume names and prints the
+// first volume's size on the disk after each chunk copied onto the volumes.
 //   zipdrive --hold PATH READYFILE     keep PATH open without sharing until READYFILE is deleted
 // MASKS are separated by ";". Prints one line per failure and the entry count.
 #include "BenchUtil.h"
@@ -41,6 +43,7 @@ int main(int argc, char** argv) {
     bool append = false, abortLocked = false;
     int cancelAt = -1;
     int64_t split = 0;   // volume size of a new split archive
+    int64_t span = 0;    // volume size of a new spanned archive
     for (int i = 2; i < argc; ++i) {
         std::string a = argv[i];
         auto value = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
@@ -54,6 +57,7 @@ int main(int argc, char** argv) {
         else if (a == "--retry-locked") retryPath = value();
         else if (a == "--split") split = StrToInt64Def(value(), 0);
         else if (a == "--stub") stub = value();
+        else if (a == "--span") span = StrToInt64Def(value(), 0);
         else return 2;
     }
     FileHandle retryLock;
@@ -70,10 +74,18 @@ int main(int argc, char** argv) {
         zip.TempDir = temp;
         zip.SFXStub = stub;
         zip.FileName = archive;
-        zip.SetSpanningMode(split > 0 ? smSplitting : smNone);
-        zip.SpanningOptions.AdvancedNaming = false;
+        zip.SetSpanningMode(span > 0 ? smSpanning : split > 0 ? smSplitting : smNone);
+        zip.SpanningOptions.AdvancedNaming = span > 0;
         zip.SpanningOptions.VolumeSize = vsCustom;
-        zip.SpanningOptions.SetCustomVolumeSize(split);
+        zip.SpanningOptions.SetCustomVolumeSize(span > 0 ? span : split);
+        std::string firstVolume;
+        zip.OnRequestBlankVolume = [&](TObject*, int number, std::string& name, bool&) {
+            if (number == 1) firstVolume = name;
+        };
+        zip.OnCopyTempFileProgress = [&](TObject*, double, TZipProgressPhase phase, bool&) {
+            if (span > 0 && phase == ppProcess)
+                std::printf("first volume on disk: %lld\n", static_cast<long long>(FileSizeOf(firstVolume)));
+        };
         zip.OnProcessFileFailure = [&](TObject*, const std::string& name, TZipProcessOperation, int native, int code,
                                        const std::string& message, TZipAction& action) {
             std::printf("failure: %s native=%d code=%d %s\n", name.c_str(), native, code, message.c_str());

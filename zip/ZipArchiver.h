@@ -140,6 +140,7 @@ private:
     int64_t VolumeSizeOf(uint32_t number) override { return ZipVolumeSize(SpanningOptions, number); }
     const TComponent* VolumeOwner() override { return this; }
     bool VolumeFlushEach() override { return spanningMode_ == smSpanning; }
+    bool VolumeBuffered(const std::string& name) override { return spanningMode_ == smSpanning && ZipIsFloppy(name); }
     void VolumeCreated(uint32_t number, const std::string& name) override;
 
     void OpenAuto();

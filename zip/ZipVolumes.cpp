@@ -97,7 +97,14 @@ void TZipVolumeWriter::OpenNext() {
     number_ = number;
     host_.VolumeCreated(number, name);
     limit_ = size;   // without a fixed size the volume takes what the disk holds
-    out_ = std::make_unique<TZipOutStream>(*file_, host_.VolumeOwner());
+    // A floppy disk is written once per volume: the volume is collected in
+    // memory and put on the disk when it is full or the archive ends.
+    size_t buffer = 1 << 20;
+    if (host_.VolumeBuffered(name)) {
+        int64_t whole = size >= 0 ? size : host_.VolumeFreeSpace(name);
+        buffer = static_cast<size_t>(std::max<int64_t>(whole, static_cast<int64_t>(buffer)));
+    }
+    out_ = std::make_unique<TZipOutStream>(*file_, host_.VolumeOwner(), buffer);
 }
 
 void TZipVolumeWriter::Reserve(size_t count) {

@@ -49,6 +49,7 @@ public:
     virtual int64_t VolumeSizeOf(uint32_t number) = 0;
     virtual const TComponent* VolumeOwner() = 0;
     virtual bool VolumeFlushEach() = 0;   // flush each full volume to the disk
+    virtual bool VolumeBuffered(const std::string& name) = 0;   // collect each volume in memory
     virtual void VolumeCreated(uint32_t number, const std::string& name) = 0;
 };
 

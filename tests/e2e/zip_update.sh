@@ -119,6 +119,21 @@ peers_ok "$work/lost.zip"
 unzip -Z1 "$work/lost.zip" | has 'flat/f1.txt$' || fail "the entries found again are missing"
 unzip -Z1 "$work/lost.zip" | has 'rec/a/b/r3.txt$' || fail "the added entries are missing"
 
+step "spanning onto drive A: collects each volume in memory"
+# The prefix's drive A: is a folder for this step.
+floppy=$work/floppy; mkdir -p "$floppy" "$work/spansrc"
+[ -e "$WINEPREFIX/dosdevices/a:" ] && fail "drive A: is already taken in the Wine prefix"
+ln -s "$floppy" "$WINEPREFIX/dosdevices/a:"
+trap 'rm -f "$WINEPREFIX/dosdevices/a:"; rm -rf "$work"' EXIT
+head -c 12000000 /dev/urandom > "$work/spansrc/r.bin"
+out=$(zipdrive 'A:\set.zip' --flat "$(winpath "$work/spansrc")\\*.*" --recursive "" --span 5000000)
+rm -f "$WINEPREFIX/dosdevices/a:"
+echo "$out" | has '^entries: 1 written: 1' || fail "spanned archive: $out"
+# The first volume is on the disk all at once: nothing of it before it is full.
+sizes=$(echo "$out" | sed -n 's/^first volume on disk: //p' | sort -u | tr '\n' ' ')
+[ "$sizes" = "0 5000000 " ] || fail "the first volume went to the disk piecemeal: $sizes"
+[ "$(stat -c %s "$floppy/set_001.zip")" = 5000000 ] && [ "$(stat -c %s "$floppy/set_002.zip")" = 5000000 ] || fail "volume sizes"
+
 step "100,000 small files"
 many=$work/many; mkdir -p "$many"
 $PY - "$many" <<'PYEOF'
