@@ -1,7 +1,10 @@
 // zipdrive: drives the archiver the way the backup program does, for the
 // end-to-end tests.
 //   zipdrive ARCHIVE --flat MASKS --recursive MASKS [--exclude MASKS] [--append]
-//            [--temp DIR] [--cancel-at N] [--abort-locked] [--retry-locked PATH]
+//            [--temp DIR] [--cancel-at N] [--abort-locked] [--retry-locked PATH] [--split BYTES]
+//            [--stub PATH] [--span BYTES]
+// --span writes a spanned archive with numbered volume names and prints the
+// first volume's size on the disk after each chunk copied onto the volumes.
 //   zipdrive --hold PATH READYFILE     keep PATH open without sharing until READYFILE is deleted
 // MASKS are separated by ";". Prints one line per failure and the entry count.
 #include "BenchUtil.h"
@@ -36,9 +39,11 @@ int Hold(const std::string& path, const std::string& ready) {
 int main(int argc, char** argv) {
     if (argc == 4 && std::string(argv[1]) == "--hold") return Hold(argv[2], argv[3]);
     if (argc < 2) return 2;
-    std::string archive = argv[1], flat, recursive, exclude, temp, retryPath;
+    std::string archive = argv[1], flat, recursive, exclude, temp, retryPath, stub;
     bool append = false, abortLocked = false;
     int cancelAt = -1;
+    int64_t split = 0;   // volume size of a new split archive
+    int64_t span = 0;    // volume size of a new spanned archive
     for (int i = 2; i < argc; ++i) {
         std::string a = argv[i];
         auto value = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
@@ -50,6 +55,9 @@ int main(int argc, char** argv) {
         else if (a == "--cancel-at") cancelAt = StrToIntDef(value(), -1);
         else if (a == "--abort-locked") abortLocked = true;
         else if (a == "--retry-locked") retryPath = value();
+        else if (a == "--split") split = StrToInt64Def(value(), 0);
+        else if (a == "--stub") stub = value();
+        else if (a == "--span") span = StrToInt64Def(value(), 0);
         else return 2;
     }
     FileHandle retryLock;
@@ -64,8 +72,20 @@ int main(int argc, char** argv) {
         zip.Options.StorePath = spFullPath;
         zip.Options.OEMFileNames = true;
         zip.TempDir = temp;
+        zip.SFXStub = stub;
         zip.FileName = archive;
-        zip.SetSpanningMode(smNone);
+        zip.SetSpanningMode(span > 0 ? smSpanning : split > 0 ? smSplitting : smNone);
+        zip.SpanningOptions.AdvancedNaming = span > 0;
+        zip.SpanningOptions.VolumeSize = vsCustom;
+        zip.SpanningOptions.SetCustomVolumeSize(span > 0 ? span : split);
+        std::string firstVolume;
+        zip.OnRequestBlankVolume = [&](TObject*, int number, std::string& name, bool&) {
+            if (number == 1) firstVolume = name;
+        };
+        zip.OnCopyTempFileProgress = [&](TObject*, double, TZipProgressPhase phase, bool&) {
+            if (span > 0 && phase == ppProcess)
+                std::printf("first volume on disk: %lld\n", static_cast<long long>(FileSizeOf(firstVolume)));
+        };
         zip.OnProcessFileFailure = [&](TObject*, const std::string& name, TZipProcessOperation, int native, int code,
                                        const std::string& message, TZipAction& action) {
             std::printf("failure: %s native=%d code=%d %s\n", name.c_str(), native, code, message.c_str());
@@ -106,6 +126,7 @@ int main(int argc, char** argv) {
         zip.AddFiles();
         zip.EndUpdate();
         std::printf("entries: %d written: %d\n", zip.Count(), zip.ItemsProcessed());
+        if (append) std::printf("mode: %d\n", static_cast<int>(zip.SpanningMode()));
         zip.CloseArchive();
     } catch (const std::exception& e) {
         std::printf("error: %s\n", e.what());

@@ -5,6 +5,7 @@
 #include "framework/Dialogs.h"
 #include "framework/UpdateScope.h"
 #include <windows.h>
+#include <algorithm>
 
 namespace krv {
 
@@ -96,30 +97,161 @@ void TZipBaseArchiver::OpenNew() {
             throw EZipException::Fmt(ZipNative::CannotCreateFile, this, FileName.c_str()).WithSystemError(e.Error);
         }
     }
-    // Volumes are created as the commit fills them.
     volumeNumber_.SetFirst();
     dir_ = std::make_unique<TZipDirManager>(stream_.get(), true);
+    if (!inMemory_ && MultiVolume()) {
+        // The first volume is asked for and created now; the commit fills it.
+        auto volumes = std::make_unique<TZipVolumeWriter>(static_cast<TZipVolumeHost&>(*this));
+        volumes->Begin();
+        if (!SFXStub.empty()) PutStub(*volumes);
+        volumes_ = std::move(volumes);
+    }
+    if (stream_ && !SFXStub.empty()) {
+        // The stub starts the file; the archive's data begins after it.
+        auto stub = ReadStub();
+        stream_->WriteBuffer(stub.data(), stub.size());
+        dir_->DataStart = static_cast<int64_t>(stub.size());
+    }
+}
+
+// A split or spanned archive starts with the stub in its first volume, whole.
+void TZipBaseArchiver::PutStub(TZipVolumeWriter& volumes) {
+    auto stub = ReadStub();
+    const int64_t room = VolumeSizeOf(0);
+    if (room >= 0 && static_cast<int64_t>(stub.size()) > room) {
+        volumes.Discard();
+        throw EZipException(ZipNative::StubTooLarge, this);
+    }
+    if (!stub.empty()) volumes.Write(stub.data(), stub.size(), stub.size());
+}
+
+std::vector<uint8_t> TZipBaseArchiver::ReadStub() const {
+    try {
+        TFileStream f(SFXStub, fmOpenRead | fmShareDenyWrite);
+        std::vector<uint8_t> stub(static_cast<size_t>(f.Size()));
+        if (!stub.empty()) f.ReadBuffer(stub.data(), stub.size());
+        return stub;
+    } catch (const EFOpenError& e) {
+        throw EZipException::Fmt(ZipNative::CannotOpenFile, this, SFXStub.c_str()).WithSystemError(e.Error);
+    }
+}
+
+bool TZipBaseArchiver::OpenLastVolume(const std::string& name) {
+    FreeArchive();
+    try {
+        stream_ = std::make_unique<TFileStream>(name, mode_);
+    } catch (const EFOpenError& e) {
+        throw EZipException::Fmt(ZipNative::CannotOpenFile, this, name.c_str()).WithSystemError(e.Error);
+    }
+    dir_ = std::make_unique<TZipDirManager>(stream_.get(), false);
+    int64_t closingStart = 0;
+    dir_->HasDirectory = ZipReadEnd(*stream_, dir_->End, closingStart, this);
+    return dir_->HasDirectory;
+}
+
+// Asks for the last volume until one holds an end record.
+void TZipBaseArchiver::RequestLastVolume() {
+    for (;;) {
+        std::string name;
+        bool cancel = false;
+        DoRequestLastVolume(name, cancel);
+        // A split archive has nowhere else to look; a spanned one can be given another disk.
+        if (cancel) throw EZipException(spanningMode_ == smSpanning ? ZipNative::OpenAborted : ZipNative::NoMultiVolumeEnd, this);
+        if (FileExists(name) && OpenLastVolume(name)) return;
+        if (spanningMode_ != smSpanning) throw EZipException(ZipNative::NoMultiVolumeEnd, this);
+    }
+}
+
+void TZipBaseArchiver::SettleSpanningMode() {
+    const uint32_t last = dir_->End.thisVolume;
+    spanningMode_ = smNone;
+    if (last == 0) return;
+    const bool sfx = !SFXStub.empty() || ZipIsSfxName(FileName);
+    auto present = [&](bool advanced) {
+        for (uint32_t v = 0; v < last; ++v)
+            if (!FileExists(ZipVolumeFileName(FileName, v, smSplitting, advanced, sfx))) return false;
+        return true;
+    };
+    if (present(SpanningOptions.AdvancedNaming)) {
+        spanningMode_ = smSplitting;
+    } else if (present(!SpanningOptions.AdvancedNaming)) {
+        SpanningOptions.AdvancedNaming = !SpanningOptions.AdvancedNaming;
+        spanningMode_ = smSplitting;
+    } else if (ZipIsRemovable(FileName)) {
+        spanningMode_ = smSpanning;
+    }
+    // Otherwise the other volumes are not at hand; the end record still says
+    // the archive is one of several, and MultiVolumeSet keeps it unchanged.
+}
+
+std::vector<uint8_t> TZipBaseArchiver::ReadAcrossVolumes(uint32_t volume, uint64_t offset, uint64_t size) {
+    const uint32_t last = dir_->End.thisVolume;
+    std::vector<uint8_t> out;
+    for (uint32_t v = volume; out.size() < size; ++v) {
+        if (v > last) throw EZipException(ZipNative::InvalidArchive, this);
+        std::unique_ptr<TFileStream> other;
+        TStream* s = stream_.get();
+        if (v != last) {
+            std::string name;
+            bool cancel = false;
+            DoRequestMiddleVolume(static_cast<int>(v + 1), name, cancel);
+            if (cancel) throw EZipException(ZipNative::OpenAborted, this);
+            try {
+                other = std::make_unique<TFileStream>(name, fmOpenRead | fmShareDenyNone);
+            } catch (const EFOpenError&) {
+                throw EZipException(ZipNative::OpenAborted, this);
+            }
+            s = other.get();
+        }
+        const int64_t from = v == volume ? static_cast<int64_t>(offset) : 0;
+        const int64_t n = std::min<int64_t>(static_cast<int64_t>(size - out.size()), s->Size() - from);
+        if (n <= 0) continue;
+        size_t at = out.size();
+        out.resize(at + static_cast<size_t>(n));
+        s->SetPosition(from);
+        s->ReadBuffer(out.data() + at, static_cast<size_t>(n));
+    }
+    return out;
 }
 
 void TZipBaseArchiver::OpenExisting() {
     spanningMode_ = smNone;
     volumeNumber_.Reset();
     try {
-        stream_ = std::make_unique<TFileStream>(FileName, mode_);
-    } catch (const EFOpenError& e) {
-        throw EZipException::Fmt(ZipNative::CannotOpenFile, this, FileName.c_str()).WithSystemError(e.Error);
-    }
-    dir_ = std::make_unique<TZipDirManager>(stream_.get(), false);
-    try {
-        ZipReadDirectory(*stream_, *dir_, Options.OEMFileNames, this);
+        if (ZipIsSfxName(FileName)) {
+            // A self-extracting archive holds its end record, unless it is the
+            // first volume of a split one: the end record is then in the last.
+            if (!OpenLastVolume(FileName)) {
+                spanningMode_ = smSplitting;
+                RequestLastVolume();
+            }
+        } else if (!FileExists(FileName) && ZipIsRemovable(FileName)) {
+            spanningMode_ = smSpanning;
+            RequestLastVolume();
+        } else if (!OpenLastVolume(FileName)) {
+            const bool sfx = !SFXStub.empty();
+            // The first volume of a set beside it: this is a volume of several
+            // whose end record is missing, not a single file to rebuild.
+            for (bool advanced : {false, true})
+                if (FileExists(ZipVolumeFileName(FileName, 0, smSplitting, advanced, sfx)))
+                    throw EZipException(ZipNative::NoMultiVolumeEnd, this);
+            ZipRebuildDirectory(*stream_, *dir_, Options.OEMFileNames, this);
+        }
+        volumeNumber_.lastNumber = dir_->End.thisVolume;
+        volumeNumber_.SetLast();
+        if (dir_->HasDirectory) {
+            SettleSpanningMode();
+            if (dir_->End.thisVolume == 0) {
+                ZipReadDirectory(*stream_, *dir_, Options.OEMFileNames, this);
+            } else {
+                const TZipEndInfo& e = dir_->End;
+                ZipParseDirectory(ReadAcrossVolumes(e.directoryVolume, e.directoryOffset, e.directorySize), e.totalEntries,
+                                  dir_->UpdateList, Options.OEMFileNames, this);
+            }
+        }
     } catch (...) {
         FreeArchive();
         throw;
-    }
-    if (!dir_->HasDirectory) {
-        // Rebuilding a damaged archive from its local headers is not offered.
-        FreeArchive();
-        throw EZipException(ZipNative::DamagedArchive, this);
     }
     dir_->Directory.Assign(dir_->UpdateList);
 }
@@ -154,10 +286,10 @@ void TZipBaseArchiver::WriteEmptyArchive() {
             throw EZipException::Fmt(ZipNative::CannotCreateFile, this, FileName.c_str()).WithSystemError(e.Error);
         }
     }
-    TZipClosing closing;
-    stream_->SetSize(0);
-    stream_->SetPosition(0);
-    auto records = ZipClosingRecords(closing);
+    const int64_t start = dir_ && stream_.get() == dir_->Stream ? dir_->DataStart : 0;
+    stream_->SetSize(start);
+    stream_->SetPosition(start);
+    auto records = ZipClosingRecords(ZipEmptyClosing(static_cast<uint64_t>(start)));
     stream_->WriteBuffer(records.data(), records.size());
     if (dir_) dir_->HasDirectory = true;
 }
@@ -167,8 +299,15 @@ void TZipBaseArchiver::CloseArchive() {
         std::exception_ptr failure;
         try {
             if (updateLevel_ > 0) CommitUpdate();
-            if (dir_ && dir_->IsNew && !inMemory_ && (!stream_ || stream_->Size() == 0)) WriteEmptyArchive();
-            else if (inMemory_ && stream_ && stream_->Size() == 0) WriteEmptyArchive();
+            const int64_t start = dir_ ? dir_->DataStart : 0;
+            if (volumes_) {
+                // Nothing was committed: the first volume becomes a valid empty archive.
+                auto records = ZipClosingRecords(ZipEmptyClosing(static_cast<uint64_t>(volumes_->PositionInVolume())));
+                volumes_->Write(records.data(), records.size(), records.size());
+                volumes_->Finish(VolumeName(kLastVolume));
+                volumes_.reset();
+            } else if (dir_ && dir_->IsNew && !inMemory_ && (!stream_ || stream_->Size() == start)) WriteEmptyArchive();
+            else if (inMemory_ && stream_ && stream_->Size() == start) WriteEmptyArchive();
         } catch (...) {
             failure = std::current_exception();
         }
@@ -189,6 +328,8 @@ unsigned TZipBaseArchiver::ShareFlags() const {
 
 void TZipBaseArchiver::FreeArchive() {
     prefetch_.reset();
+    if (volumes_) volumes_->Discard();   // a volume no commit filled is not kept
+    volumes_.reset();
     stream_.reset();
     dir_.reset();
 }
@@ -212,7 +353,7 @@ void TZipBaseArchiver::EndUpdate() {
 
 void TZipBaseArchiver::AddFiles() {
     if (!active_) throw EZipException(ZipNative::ArchiveNotOpen, this);
-    if (MultiVolume() && dir_->UpdateList.Count() > 0 && updateLevel_ == 0) throw EZipException(ZipNative::MultiVolumeUpdate, this);
+    if (MultiVolumeSet() && dir_->UpdateList.Count() > 0 && updateLevel_ == 0) throw EZipException(ZipNative::MultiVolumeUpdate, this);
     InUpdate(*this, [&] {
         TStringList exclusions = exclusionMasks_;
         if (!FileName.empty()) exclusions.Add(ZipExpandPath(FileName, ""));
@@ -299,7 +440,8 @@ void TZipBaseArchiver::DoProcessFileFailure(const std::string& fileName, TZipPro
         OnProcessFileFailure(this, fileName, operation, nativeError, errorCode, errorMessage, action);
         return;
     }
-    int r = Box(Format(ZipPrompt::FileFailure, errorMessage.c_str()), MB_ABORTRETRYIGNORE | MB_ICONERROR);
+    const int r = ShowButtonDialog(Format(ZipPrompt::FileFailure, errorMessage.c_str()), "Confirm",
+                                   {{IDABORT, "&Abort"}, {IDRETRY, "&Retry"}, {IDIGNORE, "&Ignore"}});
     action = r == IDRETRY ? fxaRetry : r == IDIGNORE ? fxaIgnore : fxaAbort;
 }
 

@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 namespace krv {
 
@@ -139,16 +140,25 @@ private:
     int64_t VolumeSizeOf(uint32_t number) override { return ZipVolumeSize(SpanningOptions, number); }
     const TComponent* VolumeOwner() override { return this; }
     bool VolumeFlushEach() override { return spanningMode_ == smSpanning; }
+    bool VolumeBuffered(const std::string& name) override { return spanningMode_ == smSpanning && ZipIsFloppy(name); }
     void VolumeCreated(uint32_t number, const std::string& name) override;
 
     void OpenAuto();
     void OpenNew();
     void OpenExisting();
+    std::vector<uint8_t> ReadStub() const;
     void FreeArchive();
     bool MultiVolume() const { return spanningMode_ != smNone && !inMemory_; }
+    // Written as several volumes, or read as one of several (its other volumes may be missing).
+    bool MultiVolumeSet() const { return MultiVolume() || (dir_ && dir_->End.thisVolume > 0); }
+    bool OpenLastVolume(const std::string& name);
+    void RequestLastVolume();
+    void SettleSpanningMode();
+    std::vector<uint8_t> ReadAcrossVolumes(uint32_t volume, uint64_t offset, uint64_t size);
     std::string VolumeName(uint32_t number) const;
     void CommitUpdate();
     void WriteEmptyArchive();
+    void PutStub(TZipVolumeWriter& volumes);
     // File search.
     void SearchMasks(const TStrings& exclusions);
     void SearchOne(const std::string& folder, const std::string& namePart, const std::string& root,
@@ -188,6 +198,8 @@ private:
     bool progressWanted_ = false;
     std::unique_ptr<TStream> stream_;
     std::unique_ptr<TZipDirManager> dir_;
+    // A new split or spanned archive's volumes from its opening to its first commit.
+    std::unique_ptr<TZipVolumeWriter> volumes_;
     TZipVolumeNumberInfo volumeNumber_;
 };
 

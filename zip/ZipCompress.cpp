@@ -98,36 +98,63 @@ class TEntryWriter {
 public:
     explicit TEntryWriter(TZipCompressJob& job) : job_(job) {}
     bool Encrypted() const { return !job_.item->password.empty(); }
-    void Header(uint32_t crc) {
+    bool Header(uint32_t crc) {
         cipher_ = std::make_unique<TZipCipher>(job_.item->password);
         uint8_t header[12];
         cipher_->MakeHeader(crc, job_.random, header);   // comes out enciphered
-        job_.out->Write(header, sizeof header);
-        written_ += sizeof header;
+        return Write(header, sizeof header);
     }
-    // Writes bytes the writer may scramble in place.
-    void PutOwned(uint8_t* data, size_t count) {
+    // Writes bytes the writer may scramble in place; false on a short write.
+    bool PutOwned(uint8_t* data, size_t count) {
         if (cipher_) cipher_->Encrypt(data, count);
-        Write(data, count);
+        return Write(data, count);
     }
     // Writes bytes that must stay as they are.
-    void Put(const std::vector<uint8_t>& piece) {
+    bool Put(const std::vector<uint8_t>& piece) {
         if (!cipher_) return Write(piece.data(), piece.size());
         scratch_ = piece;
-        PutOwned(scratch_.data(), scratch_.size());
+        return PutOwned(scratch_.data(), scratch_.size());
     }
+    // Puts what is still buffered on the target, so an entry counts as
+    // written only when its bytes are there: a failure found later would be
+    // blamed on the next file.
+    bool Flush() { return Guard([&] { job_.out->Flush(); }); }
     uint64_t Written() const { return written_; }
+    bool Failed() const { return failed_; }
+    unsigned long SystemError() const { return systemError_; }
 
 private:
-    void Write(const uint8_t* data, size_t count) {
-        job_.out->Write(data, count);
+    bool Write(const uint8_t* data, size_t count) {
+        if (!Guard([&] { job_.out->Write(data, count); })) return false;
         written_ += count;
+        return true;
+    }
+    template <class Fn> bool Guard(Fn&& fn) {
+        try {
+            fn();
+            return true;
+        } catch (const EZipException& e) {
+            if (e.NativeError != ZipNative::WriteFailed) throw;
+            failed_ = true;
+            systemError_ = e.SystemError;
+            return false;
+        }
     }
     TZipCompressJob& job_;
     std::unique_ptr<TZipCipher> cipher_;
     std::vector<uint8_t> scratch_;
     uint64_t written_ = 0;
+    bool failed_ = false;
+    unsigned long systemError_ = 0;
 };
+
+// A short write stops the entry: the block it was writing is taken back from
+// the bytes read, and the entry fails with the size check's error.
+void CheckSize(const TZipCompressJob& job, const TEntryWriter& writer, int64_t size, int64_t read) {
+    if (read == size && !writer.Failed()) return;
+    throw EZipException::Fmt(ZipNative::SizeChanged, job.owner, static_cast<long long>(size), static_cast<long long>(read))
+        .WithSystemError(writer.SystemError());
+}
 
 bool Cancelled(TZipCompressJob& job, int64_t read, int64_t size) {
     return job.progress && job.progress(static_cast<double>(read) / static_cast<double>(size));
@@ -144,13 +171,15 @@ void Finish(TZipCompressJob& job, uint32_t crc, uint64_t written, int64_t size) 
 bool WritePrepared(TZipCompressJob& job) {
     const TZipPrepared& data = *job.prepared;
     TEntryWriter writer(job);
-    if (writer.Encrypted()) writer.Header(data.crc);
+    bool ok = !writer.Encrypted() || writer.Header(data.crc);
     int64_t read = 0;
-    for (const auto& piece : data.blocks) {
+    for (size_t i = 0; ok && i < data.blocks.size(); ++i) {
         if (Cancelled(job, read, data.size)) return false;
-        writer.Put(piece);
-        read = std::min<int64_t>(data.size, read + static_cast<int64_t>(data.blockSize));
+        ok = writer.Put(data.blocks[i]) && (i + 1 < data.blocks.size() || writer.Flush());
+        if (ok) read = std::min<int64_t>(data.size, read + static_cast<int64_t>(data.blockSize));
     }
+    if (ok && data.blocks.empty()) writer.Flush();
+    CheckSize(job, writer, data.size, read);
     Finish(job, data.crc, writer.Written(), data.size);
     return true;
 }
@@ -202,7 +231,7 @@ bool ZipCompressItem(TZipCompressJob& job) {
         }
         firstPassCrc = ~reg;
         src.SetPosition(0);
-        writer.Header(firstPassCrc);
+        if (!writer.Header(firstPassCrc)) CheckSize(job, writer, size, 0);
     }
 
     uint32_t crc = 0xFFFFFFFFu;
@@ -211,16 +240,20 @@ bool ZipCompressItem(TZipCompressJob& job) {
         if (Cancelled(job, read, size)) return false;
         size_t count = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(blockSize), size - read));
         if (ReadFull(src, in.data(), count) != count) break;
+        const bool last = read + static_cast<int64_t>(count) == size;
         crc = CrcUpdate(crc, in.data(), count);
-        read += static_cast<int64_t>(count);
+        bool written;
         if (deflating) {
-            deflater->Block(in.data(), count, read == size, out);
-            writer.PutOwned(out.data(), out.size());
+            deflater->Block(in.data(), count, last, out);
+            written = writer.PutOwned(out.data(), out.size());
         } else {
-            writer.PutOwned(in.data(), count);
+            written = writer.PutOwned(in.data(), count);
         }
+        if (!written || (last && !writer.Flush())) break;
+        read += static_cast<int64_t>(count);
     }
-    if (read != size) throw EZipException::Fmt(ZipNative::SizeChanged, job.owner, static_cast<int>(size), static_cast<int>(read));
+    if (size == 0) writer.Flush();
+    CheckSize(job, writer, size, read);
     if (writer.Encrypted() && ~crc != firstPassCrc) throw EZipException(ZipNative::CheckSumMismatch, job.owner);
     Finish(job, ~crc, writer.Written(), size);
     return true;

@@ -25,7 +25,8 @@ const char* const kMessages[] = {
     "Cannot delete file \"%s\"",
     "In-memory archive can be created only",
     "File is open in read-only mode",
-    "Invalid compressed size, rfs.size = %d, count = %d",
+    // The sizes are 64-bit: files of 2 GiB and more are printed as they are.
+    "Invalid compressed size, rfs.size = %lld, count = %lld",
     "Invalid archive file.",
     "Cannot create output file. Probably file is locked by another process. FileName = '%s'.",
     "Archive is open. You should close it beore performing this operation.",

@@ -60,8 +60,10 @@ constexpr int InvalidArchive = 35;
 constexpr int NoZip64End = 40;
 constexpr int FileNeedsZip64 = 41;
 constexpr int OffsetNeedsZip64 = 43;
+constexpr int NoMultiVolumeEnd = 44;
 constexpr int OpenAborted = 45;
 constexpr int WriteFailed = 46;
+constexpr int StubTooLarge = 47;
 constexpr int DamagedArchive = 48;
 constexpr int MultiVolumeUpdate = 52;
 } // namespace ZipNative

@@ -4,6 +4,7 @@
 #include "framework/Stream.h"
 #include <windows.h>
 #include <algorithm>
+#include <cstring>
 
 namespace krv {
 
@@ -142,15 +143,14 @@ void ReadExtra(TDirItem& item, const std::string& extra, bool c32, bool u32, boo
 
 } // namespace
 
-void ZipReadDirectory(TStream& s, TZipDirManager& dir, bool oem, const TComponent* owner) {
+bool ZipReadEnd(TStream& s, TZipEndInfo& e, int64_t& closingStart, const TComponent* owner) {
     std::vector<uint8_t> tail;
     int64_t tailStart = 0;
     int64_t endPos = FindEndRecord(s, tail, tailStart);
-    dir.HasDirectory = endPos >= 0;
-    if (endPos < 0) return;
+    if (endPos < 0) return false;
+    closingStart = endPos;
     TLEReader er(tail.data() + (endPos - tailStart), tail.size() - static_cast<size_t>(endPos - tailStart));
     er.U32();
-    TZipEndInfo& e = dir.End;
     e.thisVolume = er.U16();
     e.directoryVolume = er.U16();
     e.entriesOnVolume = er.U16();
@@ -160,37 +160,41 @@ void ZipReadDirectory(TStream& s, TZipDirManager& dir, bool oem, const TComponen
     e.comment = er.Str(er.U16());
 
     int64_t locPos = endPos - static_cast<int64_t>(kZip64LocatorSize);
-    if (locPos >= tailStart) {
-        TLEReader lr(tail.data() + (locPos - tailStart), kZip64LocatorSize);
-        if (lr.U32() == kZip64LocatorSig) {
-            lr.U32();
-            int64_t z64Pos = static_cast<int64_t>(lr.U64());
-            uint8_t buf[kZip64EndSize];
-            s.SetPosition(z64Pos);
-            if (z64Pos < 0 || s.Read(buf, sizeof buf) != sizeof buf) throw EZipException(ZipNative::NoZip64End, owner);
-            TLEReader zr(buf, sizeof buf);
-            if (zr.U32() != kZip64EndSig) throw EZipException(ZipNative::NoZip64End, owner);
-            zr.U64();
-            zr.U16();
-            zr.U16();
-            uint32_t thisVol = zr.U32(), dirVol = zr.U32();
-            uint64_t onVol = zr.U64(), total = zr.U64(), size = zr.U64(), offset = zr.U64();
-            if (e.thisVolume == 0xFFFF) e.thisVolume = thisVol;
-            if (e.directoryVolume == 0xFFFF) e.directoryVolume = dirVol;
-            if (e.entriesOnVolume == 0xFFFF) e.entriesOnVolume = onVol;
-            if (e.totalEntries == 0xFFFF) e.totalEntries = total;
-            if (e.directorySize == 0xFFFFFFFF) e.directorySize = size;
-            if (e.directoryOffset == 0xFFFFFFFF) e.directoryOffset = offset;
-        }
-    }
+    if (locPos < tailStart) return true;
+    TLEReader lr(tail.data() + (locPos - tailStart), kZip64LocatorSize);
+    if (lr.U32() != kZip64LocatorSig) return true;
+    lr.U32();
+    int64_t z64Pos = static_cast<int64_t>(lr.U64());
+    uint8_t buf[kZip64EndSize];
+    auto readAt = [&](int64_t pos) {
+        if (pos < 0) return false;
+        s.SetPosition(pos);
+        return s.Read(buf, sizeof buf) == sizeof buf && TLEReader(buf, 4).U32() == kZip64EndSig;
+    };
+    // A stub put in front of a finished archive moves the record from where
+    // the locator says; it sits right before the locator all the same.
+    int64_t adjacent = locPos - static_cast<int64_t>(kZip64EndSize);
+    if (readAt(z64Pos)) closingStart = z64Pos;
+    else if (readAt(adjacent)) closingStart = adjacent;
+    else throw EZipException(ZipNative::NoZip64End, owner);
+    TLEReader zr(buf, sizeof buf);
+    zr.Skip(16);
+    uint32_t thisVol = zr.U32(), dirVol = zr.U32();
+    uint64_t onVol = zr.U64(), total = zr.U64(), size = zr.U64(), offset = zr.U64();
+    if (e.thisVolume == 0xFFFF) e.thisVolume = thisVol;
+    if (e.directoryVolume == 0xFFFF) e.directoryVolume = dirVol;
+    if (e.entriesOnVolume == 0xFFFF) e.entriesOnVolume = onVol;
+    if (e.totalEntries == 0xFFFF) e.totalEntries = total;
+    if (e.directorySize == 0xFFFFFFFF) e.directorySize = size;
+    if (e.directoryOffset == 0xFFFFFFFF) e.directoryOffset = offset;
+    return true;
+}
 
-    if (e.directoryOffset + e.directorySize > static_cast<uint64_t>(endPos)) throw EZipException(ZipNative::InvalidArchive, owner);
-    std::vector<uint8_t> cd(static_cast<size_t>(e.directorySize));
-    s.SetPosition(static_cast<int64_t>(e.directoryOffset));
-    if (!cd.empty()) s.ReadBuffer(cd.data(), cd.size());
+void ZipParseDirectory(const std::vector<uint8_t>& cd, uint64_t count, TZipDirArray& list, bool oem,
+                       const TComponent* owner) {
     TLEReader r(cd.data(), cd.size());
-    dir.UpdateList.Clear();
-    for (uint64_t n = 0; n < e.totalEntries; ++n) {
+    list.Clear();
+    for (uint64_t n = 0; n < count; ++n) {
         if (r.Left() < kCentralHeaderSize || r.U32() != kCentralHeaderSig) throw EZipException(ZipNative::InvalidArchive, owner);
         TDirItem item;
         item.versionMadeBy = static_cast<uint16_t>(r.U16());
@@ -215,8 +219,179 @@ void ZipReadDirectory(TStream& s, TZipDirManager& dir, bool oem, const TComponen
                   item.localHeaderOffset == 0xFFFFFFFF, item.diskNumberStart == 0xFFFF);
         // Entries whose sizes both live in the Zip64 extra keep that form when rewritten.
         item.zip64 = bothBig;
-        dir.UpdateList.Add(item);
+        list.Add(item);
     }
+}
+
+void ZipReadDirectory(TStream& s, TZipDirManager& dir, bool oem, const TComponent* owner) {
+    TZipEndInfo& e = dir.End;
+    int64_t closingStart = 0;
+    dir.HasDirectory = ZipReadEnd(s, e, closingStart, owner);
+    if (!dir.HasDirectory) return;
+    // The directory ends where the closing records begin. When it does not
+    // start where the end record says, a stub was put in front of the
+    // archive after it was written: every offset is that much further on.
+    int64_t cdStart = closingStart - static_cast<int64_t>(e.directorySize);
+    int64_t stub = cdStart - static_cast<int64_t>(e.directoryOffset);
+    if (stub != 0) {
+        uint8_t sig[4] = {};
+        s.SetPosition(cdStart);
+        bool central = cdStart >= 0 && s.Read(sig, 4) == 4 && TLEReader(sig, 4).U32() == kCentralHeaderSig;
+        if (stub < 0 || (!central && e.totalEntries > 0)) throw EZipException(ZipNative::InvalidArchive, owner);
+    }
+    std::vector<uint8_t> cd(static_cast<size_t>(e.directorySize));
+    s.SetPosition(cdStart);
+    if (!cd.empty()) s.ReadBuffer(cd.data(), cd.size());
+    ZipParseDirectory(cd, e.totalEntries, dir.UpdateList, oem, owner);
+    e.directoryOffset = static_cast<uint64_t>(cdStart);
+    auto& list = dir.UpdateList;
+    for (int i = 0; i < list.Count(); ++i) list.Item(i).localHeaderOffset += static_cast<uint64_t>(stub);
+    dir.DataStart = stub;
+    // The first entry's header is looked for forward when it is not where the
+    // directory says: the distance is a stub the offsets did not count.
+    int first = -1;
+    for (int i = 0; i < list.Count(); ++i)
+        if (first < 0 || list.Item(i).localHeaderOffset < list.Item(first).localHeaderOffset) first = i;
+    if (first < 0) return;
+    const TDirItem& head = list.Item(first);
+    s.SetPosition(static_cast<int64_t>(head.localHeaderOffset));
+    if (ZipLocalHeaderMatches(s, head)) return;
+    int64_t found = ZipFindSignature(s, static_cast<int64_t>(head.localHeaderOffset) + 1, cdStart, kLocalHeaderSig,
+                                     [&](int64_t pos) {
+                                         s.SetPosition(pos);
+                                         return ZipLocalHeaderMatches(s, head);
+                                     });
+    if (found < 0) throw EZipException(ZipNative::InvalidArchive, owner);
+    int64_t extra = found - static_cast<int64_t>(head.localHeaderOffset);
+    for (int i = 0; i < list.Count(); ++i) list.Item(i).localHeaderOffset += static_cast<uint64_t>(extra);
+    dir.DataStart += extra;
+}
+
+int64_t ZipFindSignature(TStream& s, int64_t from, int64_t to, uint32_t signature,
+                         const std::function<bool(int64_t)>& accept) {
+    // Windows of 64 KiB that overlap by three bytes, so no signature is cut in two.
+    constexpr size_t kWindow = 65536;
+    std::vector<uint8_t> buf(kWindow);
+    const uint8_t sig[4] = {static_cast<uint8_t>(signature), static_cast<uint8_t>(signature >> 8),
+                            static_cast<uint8_t>(signature >> 16), static_cast<uint8_t>(signature >> 24)};
+    for (int64_t pos = from; pos + 4 <= to;) {
+        size_t want = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(kWindow), to - pos));
+        s.SetPosition(pos);
+        size_t got = s.Read(buf.data(), want);
+        if (got < 4) break;
+        for (size_t i = 0; i + 4 <= got; ++i) {
+            if (std::memcmp(buf.data() + i, sig, 4) != 0) continue;
+            if (accept(pos + static_cast<int64_t>(i))) return pos + static_cast<int64_t>(i);
+        }
+        pos += static_cast<int64_t>(got) - 3;
+    }
+    return -1;
+}
+
+namespace {
+
+struct TLocalHeader {
+    uint32_t sig = 0;
+    uint16_t version = 0, flags = 0, method = 0, time = 0, date = 0;
+    uint32_t crc = 0;
+    uint64_t compressed = 0, uncompressed = 0;
+    std::string name, extra;
+};
+
+// Reads a local header with its name and extra at the stream's position.
+bool ReadLocalHeader(TStream& s, TLocalHeader& h) {
+    uint8_t raw[kLocalHeaderSize];
+    if (s.Read(raw, sizeof raw) != sizeof raw) return false;
+    TLEReader r(raw, sizeof raw);
+    h.sig = r.U32();
+    if (h.sig != kLocalHeaderSig) return false;
+    h.version = static_cast<uint16_t>(r.U16());
+    h.flags = static_cast<uint16_t>(r.U16());
+    h.method = static_cast<uint16_t>(r.U16());
+    h.time = static_cast<uint16_t>(r.U16());
+    h.date = static_cast<uint16_t>(r.U16());
+    h.crc = r.U32();
+    h.compressed = r.U32();
+    h.uncompressed = r.U32();
+    size_t nameLen = r.U16(), extraLen = r.U16();
+    h.name.resize(nameLen);
+    h.extra.resize(extraLen);
+    if (nameLen && s.Read(h.name.data(), nameLen) != nameLen) return false;
+    if (extraLen && s.Read(h.extra.data(), extraLen) != extraLen) return false;
+    TDirItem sizes;
+    sizes.compressedSize = h.compressed;
+    sizes.uncompressedSize = h.uncompressed;
+    ReadExtra(sizes, h.extra, h.compressed == 0xFFFFFFFF, h.uncompressed == 0xFFFFFFFF, false, false);
+    h.compressed = sizes.compressedSize;
+    h.uncompressed = sizes.uncompressedSize;
+    return true;
+}
+
+} // namespace
+
+bool ZipLocalHeaderMatches(TStream& s, const TDirItem& item) {
+    if (s.Size() - s.Position() < static_cast<int64_t>(kLocalHeaderSize)) return false;
+    TLocalHeader h;
+    if (!ReadLocalHeader(s, h)) return false;
+    if (h.method != item.method || h.time != item.time || h.date != item.date) return false;
+    // With a data descriptor the header may leave CRC and sizes at 0.
+    if ((h.flags & 8) && h.crc == 0 && h.compressed == 0 && h.uncompressed == 0) return true;
+    return h.crc == item.crc && h.compressed == item.compressedSize && h.uncompressed == item.uncompressedSize;
+}
+
+void ZipRebuildDirectory(TStream& s, TZipDirManager& dir, bool oem, const TComponent* owner) {
+    auto& list = dir.UpdateList;
+    list.Clear();
+    const int64_t size = s.Size();
+    int64_t dataEnd = 0;
+    for (int64_t from = 0;;) {
+        TLocalHeader h;
+        int64_t at = ZipFindSignature(s, from, size, kLocalHeaderSig, [&](int64_t pos) {
+            s.SetPosition(pos);
+            return ReadLocalHeader(s, h);
+        });
+        if (at < 0) break;
+        TDirItem item;
+        item.versionMadeBy = item.versionNeeded = h.version;
+        item.flags = h.flags;
+        item.method = h.method;
+        item.time = h.time;
+        item.date = h.date;
+        item.crc = h.crc;
+        item.compressedSize = h.compressed;
+        item.uncompressedSize = h.uncompressed;
+        item.name = ZipDecodeName(h.name, oem, h.flags);
+        item.externalAttr = !item.name.empty() && item.name.back() == '/' ? 16 : 32;
+        item.localHeaderOffset = static_cast<uint64_t>(at);
+        item.zip64 = h.compressed >= 0xFFFFFFFFull || h.uncompressed >= 0xFFFFFFFFull;
+        int64_t data = at + static_cast<int64_t>(kLocalHeaderSize + h.name.size() + h.extra.size());
+        int64_t end = data + static_cast<int64_t>(h.compressed);
+        if (h.flags & 8) {
+            // Sizes follow the data: the descriptor whose compressed size is
+            // the distance back to the data is this entry's.
+            uint8_t d[16];
+            int64_t desc = ZipFindSignature(s, data, size, 0x08074B50, [&](int64_t pos) {
+                s.SetPosition(pos);
+                return s.Read(d, sizeof d) == sizeof d && TLEReader(d + 8, 4).U32() == static_cast<uint32_t>(pos - data);
+            });
+            if (desc >= 0) {
+                TLEReader r(d + 4, 12);
+                item.crc = r.U32();
+                item.compressedSize = r.U32();
+                item.uncompressedSize = r.U32();
+                end = desc + 16;
+            }
+        }
+        if (end > size) end = size;
+        list.Add(item);
+        dataEnd = end;
+        from = std::max(end, at + 4);
+    }
+    if (list.Count() == 0) throw EZipException(ZipNative::InvalidArchive, owner);
+    // New entries go after the last one found; whatever followed it is not archive data.
+    dir.End = TZipEndInfo{};
+    dir.End.totalEntries = dir.End.entriesOnVolume = static_cast<uint64_t>(list.Count());
+    dir.End.directoryOffset = static_cast<uint64_t>(dataEnd);
 }
 
 size_t ZipLocalHeaderLength(TStream& s, const TComponent* owner) {

@@ -3,6 +3,7 @@
 #pragma once
 #include "zip/ZipDir.h"
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -56,10 +57,32 @@ bool ZipClosingNeeds64(const TZipClosing& c);
 // Zip64 end record and locator when needed, then the end record and comment.
 std::vector<uint8_t> ZipClosingRecords(const TZipClosing& c);
 size_t ZipClosingSize(const TZipClosing& c);
+// The closing records of an archive without entries whose data starts at start.
+inline TZipClosing ZipEmptyClosing(uint64_t start) {
+    TZipClosing c;
+    c.end.directoryOffset = start;
+    c.position = start;
+    return c;
+}
 
+// Finds the end record (and the Zip64 one) in the stream's last bytes; false
+// when there is none. closingStart: where the closing records begin.
+bool ZipReadEnd(TStream& stream, TZipEndInfo& end, int64_t& closingStart, const TComponent* owner);
+// The central headers of count entries from the directory's bytes.
+void ZipParseDirectory(const std::vector<uint8_t>& cd, uint64_t count, TZipDirArray& list, bool oem,
+                       const TComponent* owner);
 // Reads the end records and the central directory of a single-file archive
-// into dir.UpdateList. Without an end record HasDirectory stays false.
+// into dir.UpdateList, finding a stub put in front of it (dir.DataStart).
+// Without an end record HasDirectory stays false.
 void ZipReadDirectory(TStream& stream, TZipDirManager& dir, bool oem, const TComponent* owner);
+// Builds dir.UpdateList from the local headers of an archive without an end
+// record; native 35 when there is not one.
+void ZipRebuildDirectory(TStream& stream, TZipDirManager& dir, bool oem, const TComponent* owner);
+// Whether the local header at the stream's position is the one of item.
+bool ZipLocalHeaderMatches(TStream& stream, const TDirItem& item);
+// First position in [from, to) holding signature that accept takes; -1 when none.
+int64_t ZipFindSignature(TStream& stream, int64_t from, int64_t to, uint32_t signature,
+                         const std::function<bool(int64_t)>& accept);
 
 // Length of the local header with its name and extra field, read at the stream's position.
 size_t ZipLocalHeaderLength(TStream& stream, const TComponent* owner);

@@ -29,22 +29,32 @@ TZipOutStream::TZipOutStream(TStream& target, const TComponent* owner, size_t bu
 
 TZipOutStream::~TZipOutStream() = default;
 
-void TZipOutStream::WriteThrough(const void* data, size_t count) {
+size_t TZipOutStream::WriteThrough(const void* data, size_t count) {
     auto* p = static_cast<const uint8_t*>(data);
-    while (count > 0) {
-        size_t n = target_.Write(p, count);
-        if (n == 0) throw EZipException::System(ZipNative::WriteFailed, owner_, ::GetLastError());
-        p += n;
-        count -= n;
+    size_t done = 0;
+    while (done < count) {
+        size_t n = target_.Write(p + done, count - done);
+        if (n == 0) {
+            lastError_ = ::GetLastError();
+            break;
+        }
+        done += n;
         base_ += static_cast<int64_t>(n);
     }
+    return done;
 }
 
 void TZipOutStream::Write(const void* data, size_t count) {
     if (buffer_.size() + count > capacity_) {
         Flush();
         if (count >= capacity_) {
-            WriteThrough(data, count);
+            size_t done = WriteThrough(data, count);
+            if (done < count) {
+                // The rest stays buffered: a cut (Truncate) drops it, nothing else does.
+                auto* p = static_cast<const uint8_t*>(data);
+                buffer_.assign(p + done, p + count);
+                throw EZipException::System(ZipNative::WriteFailed, owner_, lastError_);
+            }
             return;
         }
     }
@@ -54,10 +64,11 @@ void TZipOutStream::Write(const void* data, size_t count) {
 
 void TZipOutStream::Flush() {
     if (buffer_.empty()) return;
-    std::vector<uint8_t> pending;
-    pending.swap(buffer_);
-    buffer_.reserve(capacity_);
-    WriteThrough(pending.data(), pending.size());
+    size_t done = WriteThrough(buffer_.data(), buffer_.size());
+    // Bytes the target did not take stay in the buffer: dropping them would
+    // leave a hole the next write or a cut past it fills with zeros.
+    buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(done));
+    if (!buffer_.empty()) throw EZipException::System(ZipNative::WriteFailed, owner_, lastError_);
 }
 
 void TZipOutStream::Patch(int64_t pos, const void* data, size_t count) {
@@ -79,6 +90,9 @@ void TZipOutStream::Patch(int64_t pos, const void* data, size_t count) {
 }
 
 void TZipOutStream::Truncate(int64_t pos) {
+    // What lies past the cut is never written, so a write that failed there does not matter.
+    if (pos < base_) buffer_.clear();
+    else if (pos - base_ < static_cast<int64_t>(buffer_.size())) buffer_.resize(static_cast<size_t>(pos - base_));
     Flush();
     target_.SetSize(pos);
     target_.Seek(pos, soBeginning);

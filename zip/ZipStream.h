@@ -51,7 +51,8 @@ private:
 };
 
 // Buffered writing onto a seekable stream that is positioned at its end. A
-// failed write raises EZipException 46 "Write to stream error".
+// failed write raises EZipException 46 "Write to stream error" and keeps the
+// bytes the target did not take until a Truncate cuts them off.
 class TZipOutStream {
 public:
     TZipOutStream(TStream& target, const TComponent* owner, size_t bufferSize = 1 << 20);
@@ -65,17 +66,20 @@ public:
     // Overwrites bytes already written at an absolute position.
     void Patch(int64_t pos, const void* data, size_t count);
     void Flush();
+    size_t Buffered() const { return buffer_.size(); }
     // Flushes and cuts the target at pos, leaving it positioned there.
     void Truncate(int64_t pos);
     TStream& Target() { return target_; }
 
 private:
-    void WriteThrough(const void* data, size_t count);
+    // Answers the bytes the target took (fewer when a write failed).
+    size_t WriteThrough(const void* data, size_t count);
     TStream& target_;
     const TComponent* owner_;
     std::vector<uint8_t> buffer_;
     size_t capacity_;
     int64_t base_;
+    unsigned long lastError_ = 0;
 };
 
 } // namespace krv

@@ -120,12 +120,17 @@ struct TZipCommit {
             item.name = name;
         }
         tail->SetPosition(static_cast<int64_t>(oldItem.localHeaderOffset) - startPos);
+        // An entry is copied only when its local header is the one the
+        // directory describes: anything else would carry a broken entry on.
+        if (!ZipLocalHeaderMatches(*tail, oldItem)) throw EZipException(ZipNative::InvalidArchive, &a);
+        tail->SetPosition(static_cast<int64_t>(oldItem.localHeaderOffset) - startPos);
         size_t headerLength = ZipLocalHeaderLength(*tail, &a);
         tail->SetPosition(static_cast<int64_t>(oldItem.localHeaderOffset) - startPos);
         item.localHeaderOffset = static_cast<uint64_t>(out->Position());
         item.diskNumberStart = 0;
         CopyBytes(*tail, static_cast<int64_t>(headerLength + oldItem.compressedSize),
                   [&](const uint8_t* p, size_t n) { out->Write(p, n); });
+        out->Flush();   // a failure to write it shows here, not at the next file
     }
 
     bool Progress(const std::string& name, TZipProcessOperation op, double fraction) {
@@ -166,8 +171,7 @@ struct TZipCommit {
     }
 
     // Header and data of one entry onto a buffered stream starting at its local header.
-    bool BuildEntry(TDirItem& item, TStream* source, const TZipPrepared* prepared, int64_t size, TZipOutStream& sink,
-                    const std::string& eventName) {
+    bool BuildEntry(TDirItem& item, TStream* source, const TZipPrepared* prepared, int64_t size, TZipOutStream& sink) {
         int64_t headerPos = sink.Position();
         std::string stored = Encoded(item.name);
         sink.Write(ZipLocalHeader(item, stored));
@@ -181,7 +185,8 @@ struct TZipCommit {
             job.out = &sink;
             job.random = a.RandomSource;
             job.owner = &a;
-            job.progress = [&](double f) { return Progress(eventName, item.operation, f); };
+            // The blocks are reported under the stored name (start and end under the source path).
+            job.progress = [&](double f) { return Progress(item.name, item.operation, f); };
             if (!ZipCompressItem(job)) return false;
         } else {
             item.crc = 0;
@@ -191,6 +196,7 @@ struct TZipCommit {
             throw EZipException::Fmt(ZipNative::FileNeedsZip64, &a, item.sourceName.c_str());
         auto header = ZipLocalHeader(item, stored);
         sink.Patch(headerPos, header.data(), header.size());
+        if (!source && !prepared) sink.Flush();   // the compressor flushes the others
         return true;
     }
 
@@ -279,7 +285,7 @@ struct TZipCommit {
                 if (ZipNeeds64(item.localHeaderOffset) && a.zip64Mode_ == zmDisabled) throw EZipException(ZipNative::OffsetNeedsZip64, &a);
                 if (a.zip64Mode_ == zmAlways && !item.IsFolder()) item.zip64 = true;
                 SetVersion(item);
-                if (!BuildEntry(item, source.get(), prepared.get(), size, *out, eventName)) {
+                if (!BuildEntry(item, source.get(), prepared.get(), size, *out)) {
                     out->Truncate(entryStart);
                     return false;
                 }
@@ -298,7 +304,7 @@ struct TZipCommit {
                 stage->SetPosition(0);
                 {
                     TZipOutStream sink(*stage, &a);
-                    if (!BuildEntry(item, source.get(), prepared.get(), size, sink, eventName)) return false;
+                    if (!BuildEntry(item, source.get(), prepared.get(), size, sink)) return false;
                     sink.Flush();
                 }
                 source.reset();
@@ -378,11 +384,13 @@ struct TZipCommit {
             closing.totalVolumes = volumes->Volume() + 1;
             auto records = ZipClosingRecords(closing);
             volumes->Write(records.data(), records.size(), records.size());
-            volumes->Finish(a.FileName);
+            // A split self-extracting archive's last volume is the ".ZIP" one; its first keeps the stub.
+            const std::string lastName = a.VolumeName(kLastVolume);
+            volumes->Finish(lastName);
             try {
-                a.stream_ = std::make_unique<TFileStream>(a.FileName, fmOpenReadWrite | fmShareDenyNone);
+                a.stream_ = std::make_unique<TFileStream>(lastName, fmOpenReadWrite | fmShareDenyNone);
             } catch (const EFOpenError& e) {
-                throw EZipException::Fmt(ZipNative::CannotOpenFile, &a, a.FileName.c_str()).WithSystemError(e.Error);
+                throw EZipException::Fmt(ZipNative::CannotOpenFile, &a, lastName.c_str()).WithSystemError(e.Error);
             }
             dir.Stream = a.stream_.get();
         }
@@ -403,8 +411,8 @@ struct TZipCommit {
         if (tail && tail->Size() > 0) {
             tail->SetPosition(0);
             CopyBytes(*tail, tail->Size(), [&](const uint8_t* p, size_t n) { out->Write(p, n); });
-        } else if (dir.IsNew && startPos == 0) {
-            out->Write(ZipClosingRecords(TZipClosing{}));
+        } else if (dir.IsNew && startPos == dir.DataStart) {
+            out->Write(ZipClosingRecords(ZipEmptyClosing(static_cast<uint64_t>(startPos))));
             dir.HasDirectory = true;
         }
         out->Flush();
@@ -414,7 +422,8 @@ struct TZipCommit {
     void Run(int firstChanged) {
         auto& list = dir.UpdateList;
         if (multi) {
-            volumes = std::make_unique<TZipVolumeWriter>(static_cast<TZipVolumeHost&>(a));
+            volumes = std::move(a.volumes_);   // opened with the archive
+            if (!volumes) volumes = std::make_unique<TZipVolumeWriter>(static_cast<TZipVolumeHost&>(a));
         } else {
             SaveTail(firstChanged);
         }
@@ -503,7 +512,7 @@ void TZipBaseArchiver::CommitUpdate() {
     while (firstChanged < common && !list.Item(firstChanged).marked &&
            CompareText(list.Item(firstChanged).name, old.Item(firstChanged).name) == 0)
         ++firstChanged;
-    if (MultiVolume() && old.Count() > 0) {
+    if (MultiVolumeSet() && old.Count() > 0) {
         prefetch_.reset();
         list.Assign(old);
         throw EZipException(ZipNative::MultiVolumeUpdate, this);

@@ -4,7 +4,6 @@
 #include "framework/SysUtils.h"
 #include <windows.h>
 #include <algorithm>
-#include <limits>
 
 namespace krv {
 
@@ -63,8 +62,10 @@ TZipVolumeWriter::~TZipVolumeWriter() = default;
 
 int64_t TZipVolumeWriter::Room() const {
     if (!out_) return 0;
-    if (limit_ < 0) return std::numeric_limits<int64_t>::max();
-    return limit_ - out_->Position();
+    // The disk's free space is asked before every write (less what is still
+    // buffered): another program may fill the disk while a volume is written.
+    int64_t free = host_.VolumeFreeSpace(names_.back()) - static_cast<int64_t>(out_->Buffered());
+    return limit_ < 0 ? free : std::min(limit_ - out_->Position(), free);
 }
 
 void TZipVolumeWriter::OpenNext() {
@@ -95,13 +96,15 @@ void TZipVolumeWriter::OpenNext() {
     names_.push_back(name);
     number_ = number;
     host_.VolumeCreated(number, name);
-    if (size < 0) {
-        // No fixed size: the volume takes what the disk holds.
-        int64_t free = host_.VolumeFreeSpace(name);
-        size = free > 0 ? free : -1;
+    limit_ = size;   // without a fixed size the volume takes what the disk holds
+    // A floppy disk is written once per volume: the volume is collected in
+    // memory and put on the disk when it is full or the archive ends.
+    size_t buffer = 1 << 20;
+    if (host_.VolumeBuffered(name)) {
+        int64_t whole = size >= 0 ? size : host_.VolumeFreeSpace(name);
+        buffer = static_cast<size_t>(std::max<int64_t>(whole, static_cast<int64_t>(buffer)));
     }
-    limit_ = size;
-    out_ = std::make_unique<TZipOutStream>(*file_, host_.VolumeOwner());
+    out_ = std::make_unique<TZipOutStream>(*file_, host_.VolumeOwner(), buffer);
 }
 
 void TZipVolumeWriter::Reserve(size_t count) {
@@ -113,8 +116,13 @@ void TZipVolumeWriter::Write(const void* data, size_t count, size_t keepTogether
     if (keepTogether > 0) Reserve(keepTogether);
     auto* p = static_cast<const uint8_t*>(data);
     while (count > 0) {
-        if (!out_ || Room() <= 0) OpenNext();
-        size_t n = static_cast<size_t>(std::min<int64_t>(Room(), static_cast<int64_t>(count)));
+        int64_t room = Room();
+        if (room <= 0) {
+            OpenNext();
+            room = Room();
+            if (room <= 0) throw EZipException(ZipNative::WriteFailed, host_.VolumeOwner());
+        }
+        size_t n = static_cast<size_t>(std::min<int64_t>(room, static_cast<int64_t>(count)));
         out_->Write(p, n);
         p += n;
         count -= n;

@@ -49,6 +49,7 @@ public:
     virtual int64_t VolumeSizeOf(uint32_t number) = 0;
     virtual const TComponent* VolumeOwner() = 0;
     virtual bool VolumeFlushEach() = 0;   // flush each full volume to the disk
+    virtual bool VolumeBuffered(const std::string& name) = 0;   // collect each volume in memory
     virtual void VolumeCreated(uint32_t number, const std::string& name) = 0;
 };
 
@@ -57,6 +58,10 @@ public:
     explicit TZipVolumeWriter(TZipVolumeHost& host);
     ~TZipVolumeWriter();
 
+    // Opens the first volume unless one is open.
+    void Begin() {
+        if (!out_) OpenNext();
+    }
     // Writes count bytes; keepTogether > 0 keeps that many bytes (from here) in one volume.
     void Write(const void* data, size_t count, size_t keepTogether = 0);
     // Makes sure the next bytes (at most one volume's worth) start in a volume that holds them whole.

@@ -83,6 +83,52 @@ assert len(b.namelist()) > len(a.namelist())
 PYEOF
 peers_ok "$work/append.zip"
 
+step "adding to a split archive is refused and leaves the set readable"
+splitsrc=$work/splitsrc; split=$work/split; mkdir -p "$splitsrc" "$split" "$work/newsrc"
+head -c 200000 /dev/urandom > "$splitsrc/rand.bin"; seq 1 3000 > "$splitsrc/seq.txt"; echo new > "$work/newsrc/new.txt"
+zipdrive "$(winpath "$split/set.zip")" --flat "$(winpath "$splitsrc")\\*.*" --recursive "" --split 65536 >/dev/null
+[ -f "$split/set.Z01" ] && [ -f "$split/set.Z02" ] || fail "three volumes expected: $(ls "$split")"
+before=$(cat "$split"/set.* | sha256sum)
+out=$(zipdrive "$(winpath "$split/set.zip")" --append --flat "$(winpath "$work/newsrc")\\new.txt" --recursive "") || true
+echo "$out" | has "Native error: 00052" || fail "the add was not refused: $out"
+[ "$(cat "$split"/set.* | sha256sum)" = "$before" ] || fail "the refused add changed the set"
+# unzip and Python's zipfile read no split sets; 7z does, naming the volumes in lower case.
+joined=$work/joined; mkdir -p "$joined"
+for f in "$split"/set.Z*; do b=$(basename "$f"); ln -s "$f" "$joined/set.z${b#set.Z}"; done
+ln -s "$split/set.zip" "$joined/set.zip"
+7z t "$joined/set.zip" >"$work/7zs.log" 2>&1 || { tail -20 "$work/7zs.log"; fail "7z t on the split set"; }
+grep -q "Everything is Ok" "$work/7zs.log" || fail "7z on the split set"
+
+step "a stub in front, and an archive whose directory was lost, added to"
+head -c 3000 /dev/urandom > "$work/stub.bin"
+zipdrive "$(winpath "$work/sfx.zip")" --flat "$W\\flat\\*.*" --recursive "" --stub "$(winpath "$work/stub.bin")" >/dev/null
+cmp -n 3000 "$work/stub.bin" "$work/sfx.zip" || fail "the stub does not start the archive"
+peers_ok "$work/sfx.zip"
+$PY - "$work/earlier.zip" "$work/lost.zip" <<'PYEOF'
+import sys, struct
+b = open(sys.argv[1], 'rb').read()
+open(sys.argv[2], 'wb').write(b[:struct.unpack('<I', b[-6:-2])[0]])
+PYEOF
+zipdrive "$(winpath "$work/lost.zip")" --append --flat "" --recursive "$W\\rec\\*.*" >/dev/null
+peers_ok "$work/lost.zip"
+unzip -Z1 "$work/lost.zip" | has 'flat/f1.txt$' || fail "the entries found again are missing"
+unzip -Z1 "$work/lost.zip" | has 'rec/a/b/r3.txt$' || fail "the added entries are missing"
+
+step "spanning onto drive A: collects each volume in memory"
+# The prefix's drive A: is a folder for this step.
+floppy=$work/floppy; mkdir -p "$floppy" "$work/spansrc"
+[ -e "$WINEPREFIX/dosdevices/a:" ] && fail "drive A: is already taken in the Wine prefix"
+ln -s "$floppy" "$WINEPREFIX/dosdevices/a:"
+trap 'rm -f "$WINEPREFIX/dosdevices/a:"; rm -rf "$work"' EXIT
+head -c 12000000 /dev/urandom > "$work/spansrc/r.bin"
+out=$(zipdrive 'A:\set.zip' --flat "$(winpath "$work/spansrc")\\*.*" --recursive "" --span 5000000)
+rm -f "$WINEPREFIX/dosdevices/a:"
+echo "$out" | has '^entries: 1 written: 1' || fail "spanned archive: $out"
+# The first volume is on the disk all at once: nothing of it before it is full.
+sizes=$(echo "$out" | sed -n 's/^first volume on disk: //p' | sort -u | tr '\n' ' ')
+[ "$sizes" = "0 5000000 " ] || fail "the first volume went to the disk piecemeal: $sizes"
+[ "$(stat -c %s "$floppy/set_001.zip")" = 5000000 ] && [ "$(stat -c %s "$floppy/set_002.zip")" = 5000000 ] || fail "volume sizes"
+
 step "100,000 small files"
 many=$work/many; mkdir -p "$many"
 $PY - "$many" <<'PYEOF'

@@ -41,7 +41,7 @@ TEST(ZipErrors, SharedMessagesAndFormattedNumbers) {
     struct { int native, code; } pairs[] = {{1, 1}, {4, 1}, {5, 2}, {11, 6}, {12, 6}, {13, 7}, {27, 14}, {34, 17},
                                             {41, 23}, {43, 23}, {45, 24}, {46, 25}, {48, 27}, {52, 31}, {56, 33}};
     for (auto p : pairs) EXPECT_EQ(ZipErrorCodeOf(p.native), p.code) << p.native;
-    EXPECT_STREQ(EZipException::Fmt(34, nullptr, 100, 42).what(),
+    EXPECT_STREQ(EZipException::Fmt(34, nullptr, 100LL, 42LL).what(),
                  "Invalid compressed size, rfs.size = 100, count = 42 - Native error: 00034");
     EXPECT_STREQ(ZipErrorText(20), "Archive is open. You should close it beore performing this operation.");
     EXPECT_STREQ(ZipErrorText(99), "Unknown error");

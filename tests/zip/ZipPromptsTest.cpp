@@ -95,6 +95,24 @@ TEST(ZipPrompts, PasswordIsAskedInAnInputBoxAndCancelSkipsTheFile) {
     EXPECT_EQ(password, "geheim");
 }
 
+// Without a failure handler the user confirms what happens to a file.
+TEST(ZipPrompts, FailingFileIsAskedInAConfirmation) {
+    TScratch s;
+    s.Write("gone.bin", "soon gone");
+    Prompts prompts(IDIGNORE);
+    TZipArchiver z;
+    z.PrefetchWorkers = 0;   // nothing reads the file before it is gone
+    z.FileName = s.Path("asks.zip");
+    z.BeginUpdate();
+    z.FileMasks().Add(s.Path("gone.bin"));
+    z.AddFiles();
+    s.Delete("gone.bin");
+    z.EndUpdate();
+    ASSERT_EQ(prompts.texts.size(), 1u);
+    EXPECT_EQ(prompts.texts[0].substr(0, 8), "Confirm|") << prompts.texts[0];
+    EXPECT_EQ(z.Count(), 0);
+}
+
 TEST(ZipErrors, AnErrorWithASystemCauseGivesTheSystemsWords) {
     TScratch s;
     TZipArchiver z;
