@@ -348,7 +348,6 @@ TEST_F(TreeDataObject, TheApplicationRendersATextFormatBeforeTheTree) {
         ASSERT_EQ(S_OK, data->GetData(&g, m.put())) << f;
         EXPECT_STREQ("own", reinterpret_cast<const char*>(Bytes(m.get()).data())) << f;
     }
-    a.OnRenderOLEData = nullptr;
 }
 
 TEST_F(TreeDataObject, TheReferenceNamesProcessAndTreeAndIsRefusedWhileTheClipboardIsFlushed) {
