@@ -51,10 +51,12 @@ public:
     void PutObject(int i, void* obj);
 
     // Adds in order, or at its sorted place; answers the index (-1 when ignored).
+    // Every addition goes through AddObject or Insert, so a list that filters
+    // what it takes overrides those two.
     int Add(const std::string& s) { return AddObject(s, nullptr); }
-    int AddObject(const std::string& s, void* obj);
+    virtual int AddObject(const std::string& s, void* obj);
     void AddStrings(const TStringList& other);
-    void Insert(int i, const std::string& s, void* obj = nullptr);
+    virtual void Insert(int i, const std::string& s, void* obj = nullptr);
     void Delete(int i);
     void Clear();
     void Exchange(int a, int b);

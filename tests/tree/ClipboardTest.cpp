@@ -335,6 +335,21 @@ TEST_F(TreeDataObject, EveryFormatRendersTheCopiedNode) {
     }
 }
 
+// The application has the first say on every text format; the tree renders what it declines.
+TEST_F(TreeDataObject, TheApplicationRendersATextFormatBeforeTheTree) {
+    a.OnRenderOLEData = [](TBaseLazyTree*, const FORMATETC&, STGMEDIUM& m, bool, HRESULT& result) {
+        m.tymed = TYMED_HGLOBAL;
+        m.hGlobal = GlobalFromBytes("own", 4);
+        result = S_OK;
+    };
+    for (CLIPFORMAT f : std::vector<CLIPFORMAT>(expected.begin() + 1, expected.end())) {   // all but the tree's nodes
+        FORMATETC g = Etc(f);
+        StgMediumOwner m;
+        ASSERT_EQ(S_OK, data->GetData(&g, m.put())) << f;
+        EXPECT_STREQ("own", reinterpret_cast<const char*>(Bytes(m.get()).data())) << f;
+    }
+}
+
 TEST_F(TreeDataObject, TheReferenceNamesProcessAndTreeAndIsRefusedWhileTheClipboardIsFlushed) {
     FORMATETC refEtc = Etc(InitializeGlobalStructures().ReferenceFormat);
     StgMediumOwner ref;

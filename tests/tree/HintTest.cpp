@@ -131,6 +131,13 @@ TEST(HintDecision, NodeHintControlHintAndHeaderHint) {
     ASSERT_EQ(f.Ask(header, info), 0);
     EXPECT_EQ(static_cast<TLazyTreeHintData*>(info.HintData)->DefaultHint, L"column hint");
     EXPECT_EQ(f.Ask(POINT{20, -5}, info), 1);
+    // Scrolled sideways: the column's rectangle is where the column shows.
+    f.tree.Header().Columns()[1].SetWidth(300);
+    f.tree.SetOffsetX(-100);
+    ASSERT_EQ(f.tree.OffsetX(), -100);
+    ASSERT_EQ(f.Ask(header, info), 0);
+    EXPECT_EQ(info.CursorRect.left, -40);
+    EXPECT_EQ(info.CursorRect.right, 260);
 
     f.tree.ShowHint = false;
     f.tree.HintMode = hmHint;
@@ -266,6 +273,17 @@ TEST(HintWindow, AMouseRestingOverTheTreeBringsItsHintAndAPressEndsIt) {
     EXPECT_EQ(HintManager().HintWindow(), nullptr);
     HintManager().HintPause = 500;
     ::SetCursorPos(before.x, before.y);
+}
+
+TEST(HintWindow, APressOnTheHeaderEndsTheHeaderHint) {
+    THintFixture f;
+    POINT p{100, -5}, screen = p;
+    ::ClientToScreen(f.tree.Handle(), &screen);
+    auto ask = [&](THintInfo& info) { return f.tree.CMHintShow(info); };
+    ASSERT_TRUE(HintManager().ShowHintAt(&f.tree, f.tree.Handle(), p, ask));
+    ::SendMessageW(f.tree.Handle(), WM_NCLBUTTONDOWN, HTBORDER, MAKELPARAM(screen.x, screen.y));
+    EXPECT_EQ(HintManager().HintWindow(), nullptr);
+    ::SendMessageW(f.tree.Handle(), WM_LBUTTONUP, 0, MAKELPARAM(p.x, p.y));
 }
 
 TEST(HintWindow, StaysOnTheDesktopAtEachEdge) {

@@ -15,6 +15,8 @@ TEST(NodeModel, NewTreeIsEmptyWithOnlyTheHiddenRoot) {
     EXPECT_EQ(tree.RootNode()->States, 225);
     EXPECT_EQ(TBaseLazyTree::TreeFromNode(tree.RootNode()), &tree);
     EXPECT_EQ(tree.GetNodeData(tree.RootNode()), nullptr);
+    EXPECT_EQ(tree.DragWidth, 200);   // the drag picture is taller than wide
+    EXPECT_EQ(tree.DragHeight, 350);
 }
 
 TEST(NodeModel, RootCountMakesUninitialisedNodesAndInitIsLazy) {
@@ -90,6 +92,27 @@ TEST(NodeModel, CollapseAndExpandMoveExactlyTheVisibleDescendantHeights) {
     tree.FullCollapse();
     EXPECT_EQ(tree.VisibleCount(), 1u);
     EXPECT_TREE_CONSISTENT(tree);
+}
+
+// A full expand or collapse whose handler deletes a node and adds one (in the freed memory) goes on over the rest.
+TEST(NodeModel, FullWalksGoOnWhenAHandlerDeletesANode) {
+    for (bool expand : {true, false}) {
+        TTestTree tree;
+        tree.SetRootNodeCount(4);
+        std::vector<PLazyNode> roots;
+        for (PLazyNode n = tree.GetFirst(); n; n = tree.GetNextSibling(n)) tree.SetChildCount(n, 2), roots.push_back(n);
+        if (!expand) tree.FullExpand();
+        // Expanding, the node in hand goes; collapsing, the one the walk visits next.
+        (expand ? tree.OnExpanded : tree.OnCollapsed) = [&](TBaseLazyTree*, PLazyNode node) {
+            if (node != (expand ? roots[1] : roots[3])) return;
+            tree.DeleteNode(expand ? node : tree.GetPreviousNoInit(node));
+            tree.AddChild(expand ? roots[3] : roots[0]);
+        };
+        expand ? tree.FullExpand() : tree.FullCollapse();
+        for (PLazyNode n = tree.GetFirstNoInit(); n; n = tree.GetNextNoInit(n))
+            EXPECT_EQ(tree.Expanded(n), expand && n->ChildCount > 0) << tree.GetNodeLevel(n) << " " << n->Index;
+        EXPECT_TREE_CONSISTENT(tree);
+    }
 }
 
 TEST(NodeModel, DeletingReindexesAndResetsTotals) {

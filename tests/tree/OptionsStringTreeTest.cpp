@@ -7,6 +7,7 @@
 #include "tree/core/LazyTreeGlobals.h"
 #include "framework/Forms.h"
 #include <ole2.h>
+#include <functional>
 
 using namespace krv;
 using namespace krv::test;
@@ -144,15 +145,22 @@ TEST(TreeOptions, AssigningOptionsCopiesAllSetsAndRunsTheirEffects) {
 
 TEST(TreeOptions, ClipboardFormatsTakeOnlyWhatTheTreeClassRenders) {
     TTestTree base;
-    TLazyStringTree strings;
     EXPECT_EQ(base.ClipboardFormats().Add("CSV"), -1);            // a string-tree format
     EXPECT_EQ(base.ClipboardFormats().Add("No such format"), -1);
     EXPECT_GE(base.ClipboardFormats().Add("Lazy Tree Data"), 0);
     EXPECT_EQ(base.ClipboardFormats().Count(), 1);
-    EXPECT_GE(strings.ClipboardFormats().Add("csv"), 0);          // names compare without case
-    EXPECT_GE(strings.ClipboardFormats().Add("Unicode text"), 0);
-    strings.ClipboardFormats().Insert(0, "Made up");
-    EXPECT_EQ(strings.ClipboardFormats().Count(), 2);
+    // Every way into the list passes the same filter; names compare without case.
+    const std::pair<std::function<void(TClipboardFormats&)>, std::string> cases[] = {
+        {[](TClipboardFormats& f) { f.Add("csv"), f.Add("Made up"); }, "csv"},
+        {[](TClipboardFormats& f) { f.Insert(0, "Made up"), f.Insert(0, "HTML Format"); }, "\"HTML Format\""},
+        {[](TClipboardFormats& f) { f.AddObject("Made up", nullptr); }, ""},
+        {[](TClipboardFormats& f) { f.SetCommaText("\"Made up\",CSV"); }, "CSV"},
+        {[](TClipboardFormats& f) { TStringList more; more.Add("Made up"); f.AddStrings(more); }, ""}};
+    for (const auto& [edit, listed] : cases) {
+        TLazyStringTree strings;
+        edit(strings.ClipboardFormats());
+        EXPECT_EQ(strings.ClipboardFormats().CommaText(), listed);
+    }
 }
 
 TEST(TreeOptions, IncrementalSearchNoneEndsASearch) {
@@ -426,6 +434,30 @@ class OpenTree : public TTestTree {
 public:
     using TTestTree::DoPopupMenu;
 };
+
+// Shortening the bottom of a tree scrolled to its end pulls every row down: the whole window is stale.
+TEST(TreeRepaint, ShorteningTheBottomOfAScrolledTreeRepaintsTheWholeWindow) {
+    const std::function<void(TTestTree&, PLazyNode)> shorten[] = {
+        [](TTestTree& t, PLazyNode last) { t.DeleteNode(t.GetLastNoInit(last)); },
+        [](TTestTree& t, PLazyNode last) { t.DeleteChildren(last); },
+        [](TTestTree& t, PLazyNode last) { t.SetNodeHeight(t.GetLastNoInit(last), 4); }};
+    for (const auto& change : shorten) {
+        TForm form;
+        form.BorderStyle = bsNone;   // no caption: no wait for a window manager
+        TTestTree tree;
+        ShowInForm(form, tree, 200, 100);
+        tree.SetRootNodeCount(20);
+        PLazyNode last = tree.GetLastNoInit();
+        tree.SetChildCount(last, 3);
+        tree.SetExpanded(last, true);
+        tree.SetOffsetY(-1000);
+        ::ValidateRect(tree.Handle(), nullptr);
+        change(tree, last);
+        RECT stale{}, client = tree.ClientRect();
+        ::GetUpdateRect(tree.Handle(), &stale, FALSE);
+        EXPECT_TRUE(::EqualRect(&stale, &client)) << "repainted from y " << stale.top;
+    }
+}
 
 TEST(TreeRepaint, RepaintNodeDrawsThatRowAtOnce) {
     TForm form;

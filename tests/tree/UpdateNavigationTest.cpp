@@ -94,6 +94,10 @@ TEST(UpdateBatch, AHandlerThatThrowsLeavesNoBracketOpen) {
              t.OnNodeMoved = [](TBaseLazyTree*, PLazyNode) { throw Thrown{}; };
              t.MoveTo(t.GetFirst(), other.GetFirst(), amInsertAfter, false);
          }},
+        {"add a child inside a bracket", [](TTestTree& t, TTestTree&) {
+             t.OnGetNodeDataSize = [](TBaseLazyTree*, int&) { throw Thrown{}; };
+             InUpdate(t, [&] { t.AddChild(nullptr); });
+         }},
     };
     for (const auto& c : cases) {
         TTestTree tree, other;
@@ -108,6 +112,7 @@ TEST(UpdateBatch, AHandlerThatThrowsLeavesNoBracketOpen) {
         EXPECT_THROW(c.act(tree, other), Thrown) << c.name;
         tree.OnExpanding = tree.OnCollapsing = nullptr;
         tree.OnNodeCopied = tree.OnNodeMoved = nullptr;
+        tree.OnGetNodeDataSize = nullptr;
         EXPECT_FALSE(log.empty() && otherLog.empty()) << c.name << ": no bracket was opened";
         for (TTestTree* t : {&tree, &other}) {
             std::vector<TLTUpdateState>& seen = t == &tree ? log : otherLog;
@@ -233,6 +238,18 @@ TEST(Selection, SingleSelectKeepsOneAndSortedSelectionResolves) {
     tree.SelectAll(false);
     EXPECT_EQ(tree.SelectedCount(), 2u);   // disabled nodes are not selected
     EXPECT_TREE_CONSISTENT(tree);
+}
+
+// A selection gives a missing focused column to the main column (the first shown one while it is hidden).
+TEST(Selection, SelectingANodeFocusesTheMainColumn) {
+    for (bool hidden : {false, true}) {
+        TTestTree tree;
+        for (int i = 0; i < 3; ++i) tree.Header().Columns().Add();
+        if (hidden) tree.Header().Columns()[1].SetOptions(DefaultColumnOptions - coVisible);
+        tree.Header().SetMainColumn(1);
+        tree.SetSelected(tree.AddChild(nullptr), true);
+        EXPECT_EQ(tree.FocusedColumn(), hidden ? 0 : 1) << hidden;
+    }
 }
 
 TEST(Focus, VetoKeepsTheOldFocusAndClearForgetsIt) {

@@ -79,6 +79,31 @@ TEST(PositionCache, UsedAbove2000VisibleRowsOnly) {
     EXPECT_FALSE(tree.TreeStates().Contains(tsValidationNeeded));
 }
 
+// Loaded and pasted rows are new rows like any other: the worker builds the cache for them.
+TEST(PositionCache, BuiltForLoadedAndPastedRows) {
+    TTestTree source;
+    source.SetRootNodeCount(2500);
+    TMemoryStream saved;
+    source.SaveToStream(saved);
+    source.ClipboardFormats().Add("Lazy Tree Data");
+    source.TreeOptions().SetSelectionOptions(source.TreeOptions().SelectionOptions() + toMultiSelect);
+    source.SelectAll(false);
+    const std::function<void(TTestTree&)> fills[] = {
+        [&](TTestTree& t) {
+            saved.SetPosition(0);
+            t.LoadFromStream(saved);
+        },
+        [&](TTestTree& t) { ASSERT_TRUE(source.CopyToClipboard() && t.PasteFromClipboard()); }};
+    for (const auto& fill : fills) {
+        TTestTree tree;
+        tree.HandleNeeded();
+        fill(tree);
+        ASSERT_EQ(tree.VisibleCount(), 2500u);
+        ASSERT_TRUE(WaitForValidation(tree));
+        ExpectCacheMatchesRows(tree);
+    }
+}
+
 TEST(PositionCache, LookupsByPositionAndByNodeAgreeWithAWalk) {
     TTestTree tree;
     tree.HandleNeeded();

@@ -255,8 +255,15 @@ PLazyNode TBaseLazyTree::AddChild(PLazyNode parent, void* userData) {
     if ((states_.Contains(tsEditing) || states_.Contains(tsEditPending)) && HandleAllocated()) DoCancelEdit();
     if (!parent) parent = root_;
     InitIfNeeded(parent);
+    // A count raised by hand (no update events for one node), lowered again
+    // however SetChildCount ends.
     ++updateCount_;
-    SetChildCount(parent, parent->ChildCount + 1);
+    try {
+        SetChildCount(parent, parent->ChildCount + 1);
+    } catch (...) {
+        --updateCount_;
+        throw;
+    }
     --updateCount_;
     parent->States &= ~vsAllChildrenHidden;
     PLazyNode result = parent->LastChild;
@@ -765,23 +772,28 @@ static PLazyNode NodeAfterSubtree(PLazyNode node, PLazyNode root) {
     return nullptr;
 }
 
+// Both walks hold nodes across handler calls (init, expand, collapse), and
+// a handler may delete any node: the nodes held are watched, and a walk that
+// loses its place starts again from its beginning, passing over what it has
+// already done.
 void TBaseLazyTree::FullExpand(PLazyNode node) {
     if (root_->ChildCount == 0) return;
-    PLazyNode stop = nullptr;
-    PLazyNode run;
-    if (node && node != root_) {
-        stop = NodeAfterSubtree(node, root_);
-        run = node;
-    } else {
-        run = GetFirstNoInit();
-    }
+    if (node == root_) node = nullptr;
+    PLazyNode run = node ? node : GetFirstNoInit();
+    TNodeWatch watchNode(this, &node), watchRun(this, &run);
+    const bool whole = !node;
     DoStateChange(tsExpanding);
     try {
         InUpdate(*this, [&] {
-            while (run && run != stop) {
+            while (run && (whole || node)) {
                 InitIfNeeded(run);
-                if (!(run->States & vsExpanded)) ToggleNode(run);
+                if (run && !(run->States & vsExpanded)) ToggleNode(run);
+                if (!run) {
+                    run = whole ? GetFirstNoInit() : node;
+                    continue;
+                }
                 run = GetNext(run);
+                if (!whole && run == NodeAfterSubtree(node, root_)) break;
             }
         });
     } catch (...) {
@@ -793,15 +805,25 @@ void TBaseLazyTree::FullExpand(PLazyNode node) {
 
 void TBaseLazyTree::FullCollapse(PLazyNode node) {
     if (root_->ChildCount == 0) return;
-    bool whole = !node || node == root_;
-    PLazyNode run = whole ? GetLastNoInit(nullptr) : GetLastNoInit(node);
-    if (!whole && !run) run = node;
+    if (node == root_) node = nullptr;
+    const bool whole = !node;
+    auto last = [&] {
+        PLazyNode n = GetLastNoInit(node);
+        return n || whole ? n : node;
+    };
+    PLazyNode run = last(), prev = nullptr;
+    TNodeWatch watchNode(this, &node), watchRun(this, &run), watchPrev(this, &prev);
     DoStateChange(tsCollapsing);
     try {
         InUpdate(*this, [&] {
-            while (run) {
-                PLazyNode prev = (!whole && run == node) ? nullptr : GetPreviousNoInit(run);
+            while (run && (whole || node)) {
+                const bool atNode = run == node;
+                prev = atNode ? nullptr : GetPreviousNoInit(run);
                 if ((run->States & (vsExpanded | vsHasChildren)) == (vsExpanded | vsHasChildren)) ToggleNode(run);
+                if (atNode) break;
+                // The node to visit next was deleted: take it again from the node in
+                // hand, or from the end when that went too.
+                if (!prev) prev = run ? GetPreviousNoInit(run) : last();
                 run = prev;
             }
         });

@@ -143,10 +143,13 @@ bool TClipboardFormats::Acceptable(const std::string& s) const {
     return false;
 }
 
-int TClipboardFormats::Add(const std::string& s) { return Acceptable(s) ? TStringList::Add(s) : -1; }
+int TClipboardFormats::AddObject(const std::string& s, void* obj) {
+    return Acceptable(s) ? TStringList::AddObject(s, obj) : -1;
+}
 
-void TClipboardFormats::Insert(int index, const std::string& s) {
-    if (Acceptable(s)) TStringList::Insert(index, s);
+void TClipboardFormats::Insert(int, const std::string& s, void* obj) {
+    // A sorted list refuses an insert at an index outright.
+    if (Acceptable(s)) TStringList::AddObject(s, obj);
 }
 
 void TClipboardFormats::Assign(const TStringList& other) {

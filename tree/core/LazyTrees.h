@@ -504,7 +504,7 @@ public:
     TLTNodeAttachMode DefaultPasteMode = amAddChildLast;
     TLTDragImageKind DragImageKind = diComplete;
     unsigned DragOperations = doCopy | doMove;
-    int DragWidth = 350, DragHeight = 200;
+    int DragWidth = 200, DragHeight = 350;
 
     // ---- events ---------------------------------------------------------
     std::function<void(TBaseLazyTree*, PLazyNode parent, PLazyNode node, TLazyNodeInitStates& initialStates)> OnInitNode;
@@ -762,6 +762,7 @@ protected:
     TColor ColumnColor(TColumnIndex column) const;
     DWORD CurrentTime() const { return TickSource ? TickSource() : ::GetTickCount(); }
     bool HandleInputMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
+    void CancelHintOnPress(UINT msg);
     // The input messages by concern; each answers whether the message is done.
     bool HandleMouseMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
     bool HandleKeyMessage(UINT msg, WPARAM wParam, LRESULT& result);
@@ -839,6 +840,7 @@ private:
     PLazyNode StepInto(PLazyNode node);
     bool FindSelected(PLazyNode node, size_t& index) const;
     void PackSelection();
+    void FocusMainColumnIfNone();
     void InternalAddToSelection(TNodeArray nodes, bool force);
     void SortChildren(PLazyNode node, TColumnIndex column, TSortDirection direction);
     void StopChangeTimer(UINT id);

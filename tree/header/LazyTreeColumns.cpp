@@ -756,8 +756,11 @@ void TLTHeader::LoadFromStream(TStream& s) {
             count = version;
             version = 0;
         }
-        // Every column takes at least its 13 numbers.
-        if (count < 0 || int64_t(count) * 52 > s.Remaining())
+        // Every column takes at least its two text lengths and the numbers
+        // of its version: 10, with Tag and alignment from version 1, with
+        // the colour from version 2.
+        const int64_t columnSize = 4 * (12 + (version > 0 ? 2 : 0) + (version > 1 ? 1 : 0));
+        if (count < 0 || int64_t(count) * columnSize > s.Remaining())
             throw ELazyTreeError(2004, "Unable to load the header, not enough data available.");
         columns_->Clear();
         for (int32_t i = 0; i < count; ++i) {

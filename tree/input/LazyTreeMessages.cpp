@@ -25,11 +25,21 @@ void TBaseLazyTree::KillInputTimers() {
     searchBuffer_.clear();
 }
 
+// A press (on the rows or on the header) or a key ends this tree's hint.
+// Asked before the header sees the message: it keeps the presses it takes.
+void TBaseLazyTree::CancelHintOnPress(UINT msg) {
+    switch (msg) {
+    case WM_LBUTTONDOWN: case WM_RBUTTONDOWN: case WM_MBUTTONDOWN:
+    case WM_NCLBUTTONDOWN: case WM_NCRBUTTONDOWN: case WM_NCMBUTTONDOWN:
+    case WM_KEYDOWN:
+        if (HintManager().HintControl() == this) HintManager().CancelHint();
+        break;
+    default:
+        break;
+    }
+}
+
 bool TBaseLazyTree::HandleInputMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
-    // A press or a key ends this tree's hint.
-    if ((msg == WM_LBUTTONDOWN || msg == WM_RBUTTONDOWN || msg == WM_MBUTTONDOWN || msg == WM_KEYDOWN) &&
-        HintManager().HintControl() == this)
-        HintManager().CancelHint();
     switch (msg) {
     case WM_LBUTTONDOWN:
     case WM_RBUTTONDOWN:
@@ -419,12 +429,19 @@ void TBaseLazyTree::UpdateScrollBars(bool doRepaint) {
     // what the other needs: settle in a few passes instead of re-entering
     // from each WM_SIZE the bars cause (which could swing back and forth).
     settingScrollBars_ = true;
+    const int oldX = offsetX_, oldY = offsetY_;
     for (int pass = 0; pass < 3; ++pass) {
         const int width = ClientWidth(), height = ClientHeight();
         UpdateScrollBarsOnce(doRepaint);
         if (width == ClientWidth() && height == ClientHeight()) break;
     }
     settingScrollBars_ = false;
+    // A clamped offset moved every row (a tree scrolled to its end that got
+    // shorter): what the caller repaints around its change is not enough.
+    if ((oldX != offsetX_ || oldY != offsetY_) && HandleAllocated()) {
+        Invalidate();
+        if (oldX != offsetX_) header_->Invalidate();
+    }
 }
 
 void TBaseLazyTree::UpdateScrollBarsOnce(bool doRepaint) {

@@ -50,8 +50,8 @@ int TBaseLazyTree::CMHintShow(THintInfo& info) {
         if (column >= 0 && !(::GetKeyState(VK_LBUTTON) & 0x8000)) {
             int left, right;
             header.Columns().GetColumnBounds(column, left, right);
-            r.left = left;
-            r.right = right;
+            r.left = left + offsetX_;   // where the scrolled column shows
+            r.right = right + offsetX_;
             POINT bottom{0, r.bottom};
             ::ClientToScreen(handle_, &bottom);
             info.HintPos.y = std::max(info.HintPos.y, bottom.y);

@@ -133,12 +133,15 @@ HRESULT TBaseLazyTree::RenderOLEData(const FORMATETC& formatEtcIn, STGMEDIUM& me
     return S_OK;
 }
 
+// The base (and with it the application's handler) has the first say on
+// every format; the text formats are the fallback.
 HRESULT TCustomLazyStringTree::RenderOLEData(const FORMATETC& formatEtcIn, STGMEDIUM& medium, bool forClipboard) {
-    if (formatEtcIn.cfFormat == TreeDataFormat() || !(formatEtcIn.tymed & TYMED_HGLOBAL))
-        return TBaseLazyTree::RenderOLEData(formatEtcIn, medium, forClipboard);
+    HRESULT result = TBaseLazyTree::RenderOLEData(formatEtcIn, medium, forClipboard);
+    if (SUCCEEDED(result) || formatEtcIn.cfFormat == TreeDataFormat() || !(formatEtcIn.tymed & TYMED_HGLOBAL))
+        return result;
     medium = STGMEDIUM{};
     HGLOBAL text = RenderClipboardFormat(formatEtcIn.cfFormat, forClipboard ? esCutCopySet : esSelected);
-    if (!text) return TBaseLazyTree::RenderOLEData(formatEtcIn, medium, forClipboard);
+    if (!text) return result;
     medium.tymed = TYMED_HGLOBAL;
     medium.hGlobal = text;
     return S_OK;
