@@ -16,12 +16,40 @@ TImageList::TImageList(TComponent* owner, HIMAGELIST shared) : TComponent(owner)
     ::ImageList_GetIconSize(shared, &width_, &height_);
 }
 
-TImageList::~TImageList() = default;
+TImageList::~TImageList() {
+    for (TChangeLink* link : links_) link->sender_ = nullptr;
+}
+
+TChangeLink::~TChangeLink() {
+    if (sender_) sender_->UnRegisterChanges(this);
+}
+
+void TImageList::RegisterChanges(TChangeLink* link) {
+    if (!link || link->sender_ == this) return;
+    if (link->sender_) link->sender_->UnRegisterChanges(link);
+    link->sender_ = this;
+    links_.push_back(link);
+}
+
+void TImageList::UnRegisterChanges(TChangeLink* link) {
+    if (!link || link->sender_ != this) return;
+    link->sender_ = nullptr;
+    links_.erase(std::find(links_.begin(), links_.end(), link));
+}
+
+void TImageList::Change() {
+    // A handler may unregister (or destroy) links: walk a copy, skipping those that left.
+    std::vector<TChangeLink*> links = links_;
+    for (TChangeLink* link : links)
+        if (std::find(links_.begin(), links_.end(), link) != links_.end() && link->OnChange) link->OnChange();
+}
 
 int TImageList::Count() const { return Handle() ? ::ImageList_GetImageCount(Handle()) : 0; }
 
 int TImageList::AddMasked(HBITMAP bitmap, TColor maskColor) {
-    return ::ImageList_AddMasked(Handle(), bitmap, ColorToRGB(maskColor));
+    int index = ::ImageList_AddMasked(Handle(), bitmap, ColorToRGB(maskColor));
+    if (index >= 0) Change();
+    return index;
 }
 
 int TImageList::AddPainted(const std::function<void(TCanvas& canvas)>& painter, TColor maskColor) {

@@ -2,12 +2,30 @@
 // page control with its tab sheets.
 #pragma once
 #include "framework/Controls.h"
+#include <functional>
 #include <string>
 #include <vector>
 
 typedef struct _IMAGELIST* HIMAGELIST;
 
 namespace krv {
+
+class TImageList;
+
+// A list's user registers one of these to hear of changes to the pictures;
+// it leaves the list when it goes, and the list lets go of it when the list goes.
+class TChangeLink {
+public:
+    TChangeLink() = default;
+    TChangeLink(const TChangeLink&) = delete;
+    TChangeLink& operator=(const TChangeLink&) = delete;
+    ~TChangeLink();
+    TImageList* Sender() const { return sender_; }
+    std::function<void()> OnChange;
+private:
+    friend class TImageList;
+    TImageList* sender_ = nullptr;
+};
 
 class TImageList : public TComponent {
 public:
@@ -26,7 +44,14 @@ public:
     int AddPainted(const std::function<void(TCanvas& canvas)>& painter, TColor maskColor = clFuchsia);
     void Draw(HDC dc, int x, int y, int index, bool enabled = true) const;
     static constexpr TColor clFuchsia = 0xFF00FF;
+    // A link registered with one list leaves it first.
+    void RegisterChanges(TChangeLink* link);
+    void UnRegisterChanges(TChangeLink* link);
+protected:
+    // Fired by every operation that changes the pictures.
+    virtual void Change();
 private:
+    std::vector<TChangeLink*> links_;
     UniqueHandle<ImageListTraits> list_;
     HIMAGELIST shared_ = nullptr;
     int width_, height_;

@@ -187,7 +187,7 @@ public:
     // the form's window exists.
     bool WindowHeldBack() const;
     bool Focused() const;
-    bool CanFocus() const;
+    virtual bool CanFocus() const;
     virtual void SetFocus();
 
     TKeyEvent OnKeyDown;

@@ -127,6 +127,8 @@ bool TBaseLazyTree::ChangeCheckState(PLazyNode node, TCheckState value) {
                 }
                 if (mixed > 0 || (checked > 0 && unchecked > 0)) f.value = csMixedNormal;
                 else if (checked > 0) f.value = csCheckedNormal;
+                // Box children that all stayed unchecked (their checks refused) leave the
+                // parent unchecked: shown checked, it would claim what none of them is.
                 else if (unchecked > 0) f.value = csUncheckedNormal;
                 f.phase = Store;
                 break;

@@ -450,6 +450,10 @@ bool TBaseLazyTree::ScrollIntoView(PLazyNode node, bool center, bool horizontall
         newOffset = clientHeight / 2 - (top + node->NodeHeight / 2);
     } else if (rowBottom > clientHeight) {
         newOffset = clientHeight - (top + node->NodeHeight);
+        // Content wider than the window without a bar of its own: leave a bar's height free below the row.
+        TScrollStyle bars = scrollBarOptions_.ScrollBars();
+        if (header_->ColumnCount() == 0 && bars != ssHorizontal && bars != ssBoth && rangeX_ > ClientWidth())
+            newOffset -= ::GetSystemMetrics(SM_CYHSCROLL);
     } else if (rowTop < 0) {
         newOffset = -top;
     }

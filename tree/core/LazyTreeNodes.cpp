@@ -852,7 +852,7 @@ void TBaseLazyTree::MoveTo(PLazyNode source, PLazyNode target, TLTNodeAttachMode
     }
     PLazyNode reportTarget = target == targetTree->root_ ? nullptr : target;
     if (!DoNodeMoving(source, reportTarget)) return;
-    PLazyNode moved = source;
+    PLazyNode moved = source, firstArrived = nullptr;
     if (targetTree != this) {
         TMemoryStream stream;
         if (childrenOnly) {
@@ -866,6 +866,7 @@ void TBaseLazyTree::MoveTo(PLazyNode source, PLazyNode target, TLTNodeAttachMode
                 PLazyNode node = targetTree->MakeNewNode();
                 targetTree->InternalConnectNode(node, target, targetTree, mode);
                 targetTree->InternalAddFromStream(stream, 2, node);
+                if (!firstArrived) firstArrived = node;
                 DoNodeMoved(node);
             }
         });
@@ -901,7 +902,10 @@ void TBaseLazyTree::MoveTo(PLazyNode source, PLazyNode target, TLTNodeAttachMode
         Invalidate();
         if (targetTree != this) targetTree->Invalidate();
     }
-    if (moved) NotifyStructureChange(moved, crNodeMoved);
+    // Across trees the source node is gone: this tree reports the move without it, and the
+    // target tree, which gained the nodes, reports it with the first of them.
+    NotifyStructureChange(moved, crNodeMoved);
+    if (targetTree != this) targetTree->NotifyStructureChange(firstArrived, crNodeMoved);
 }
 
 } // namespace krv

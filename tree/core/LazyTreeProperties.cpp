@@ -5,6 +5,7 @@
 #include "tree/core/LazyTreeGlobals.h"
 #include "tree/core/LazyTreeTimers.h"
 #include "tree/core/LazyTrees.h"
+#include "framework/Forms.h"
 #include <ole2.h>
 #include <algorithm>
 
@@ -304,6 +305,18 @@ void TBaseLazyTree::SetBorderStyle(TBorderStyle value) {
     RecreateTreeWindow();
 }
 
+bool TBaseLazyTree::CanFocus() const {
+    const TWinControl* top = this;
+    while (top->Parent()) top = top->Parent();
+    return top != this && dynamic_cast<const TForm*>(top) && TCustomControl::CanFocus();
+}
+
+void TBaseLazyTree::SetCtl3D(bool value) {
+    if (value == ctl3D_) return;
+    ctl3D_ = value;
+    RecreateTreeWindow();
+}
+
 void TBaseLazyTree::SetButtonFillMode(TLTButtonFillMode value) {
     if (value == buttonFillMode_) return;
     buttonFillMode_ = value;
@@ -326,15 +339,23 @@ void TBaseLazyTree::SetCheckImageKind(TCheckImageKind value) {
 }
 
 // Lists the tree refers to tell it when they go.
-void TBaseLazyTree::WatchList(TImageList*& field, TImageList* value) {
-    if (field) RemoveFreeNotification(field);
+void TBaseLazyTree::WatchList(TImageList*& field, TChangeLink& link, TImageList* value) {
+    if (field) {
+        RemoveFreeNotification(field);
+        field->UnRegisterChanges(&link);
+    }
     field = value;
-    if (value) FreeNotification(value);
+    if (value) {
+        FreeNotification(value);
+        // New pictures in a list the tree shows are new pictures on screen.
+        link.OnChange = [this] { RepaintTree(); };
+        value->RegisterChanges(&link);
+    }
 }
 
 void TBaseLazyTree::SetCustomCheckImages(TImageList* value) {
     if (value == customCheckImages_) return;
-    WatchList(customCheckImages_, value);
+    WatchList(customCheckImages_, customCheckImagesLink_, value);
     RepaintTree();
 }
 
@@ -345,13 +366,13 @@ TImageList* TBaseLazyTree::CheckImages() const {
 
 void TBaseLazyTree::SetImages(TImageList* value) {
     if (value == images_) return;
-    WatchList(images_, value);
+    WatchList(images_, imagesLink_, value);
     RepaintTree();
 }
 
 void TBaseLazyTree::SetStateImages(TImageList* value) {
     if (value == stateImages_) return;
-    WatchList(stateImages_, value);
+    WatchList(stateImages_, stateImagesLink_, value);
     RepaintTree();
 }
 

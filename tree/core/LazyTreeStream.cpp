@@ -181,11 +181,8 @@ void TBaseLazyTree::LoadFromStream(TStream& stream) {
     int version = LoadHeader(stream);
     InUpdate(*this, [&] {
         uint32_t count = 0x7FFFFFFF;
-        if (version == 2) {
-            if (stream.Size() - stream.Position() < 4)
-                ShowError("Unable to load tree structure, not enough data available.", 2004);
-            count = stream.ReadValue<uint32_t>();
-        }
+        // A short count raises the stream's own read error.
+        if (version == 2) count = stream.ReadValue<uint32_t>();
         while (stream.Position() < stream.Size() && count > 0) {
             --count;
             PLazyNode node = MakeNewNode();

@@ -91,7 +91,10 @@ void TBaseLazyTree::CreateParams(TCreateParams& params) {
     }
     params.Style &= ~DWORD(WS_BORDER);
     params.ExStyle &= ~DWORD(WS_EX_CLIENTEDGE);
-    if (borderStyle_ == TBorderStyle::bsSingle) params.ExStyle |= WS_EX_CLIENTEDGE;
+    if (borderStyle_ == TBorderStyle::bsSingle) {
+        if (ctl3D_) params.ExStyle |= WS_EX_CLIENTEDGE;
+        else params.Style |= WS_BORDER;
+    }
     if (bidiMode_ != bdLeftToRight) params.ExStyle |= WS_EX_LEFTSCROLLBAR;
 }
 
@@ -548,6 +551,10 @@ bool TBaseLazyTree::DoGetCellIsEmpty(PLazyNode node, TColumnIndex column) {
     bool isEmpty = true;
     if (OnGetCellIsEmpty) OnGetCellIsEmpty(this, node, column, isEmpty);
     return isEmpty;
+}
+
+void TBaseLazyTree::DoEndDrag(int x, int y) {
+    if (OnEndDrag) OnEndDrag(this, x, y);
 }
 
 bool TBaseLazyTree::DoDragAllowed(PLazyNode node, TColumnIndex column) {

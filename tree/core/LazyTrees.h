@@ -360,6 +360,11 @@ public:
     void SetBackgroundOffsetY(int value);
     TBorderStyle BorderStyle() const { return borderStyle_; }
     void SetBorderStyle(TBorderStyle value);
+    // With a single border: a sunken client edge (true) or a plain line.
+    bool Ctl3D() const { return ctl3D_; }
+    void SetCtl3D(bool value);
+    // Only inside a form: a tree without one has nowhere to keep the focus.
+    bool CanFocus() const override;
     TLTButtonFillMode ButtonFillMode() const { return buttonFillMode_; }
     void SetButtonFillMode(TLTButtonFillMode value);
     TLTButtonStyle ButtonStyle() const { return buttonStyle_; }
@@ -540,6 +545,8 @@ public:
     std::function<void(TBaseLazyTree*, PLazyNode node, TColumnIndex column, bool& isEmpty)> OnGetCellIsEmpty;
     std::function<void(TBaseLazyTree*, PLazyNode node, TColumnIndex column, bool& allowed)> OnDragAllowed;
     std::function<void(TBaseLazyTree*, int deltaX, int deltaY)> OnScroll;
+    // A drag from this tree ended; x, y: the cursor in client coordinates.
+    std::function<void(TBaseLazyTree*, int x, int y)> OnEndDrag;
     std::function<void(TBaseLazyTree*, WORD& charCode, unsigned& shift, bool& doDefault)> OnKeyAction;
     std::function<void(TBaseLazyTree*, PLazyNode node, const std::wstring& searchText, int& result)> OnIncrementalSearch;
     std::function<void(TBaseLazyTree*, TColumnIndex column, unsigned shift)> OnColumnClick;
@@ -647,6 +654,7 @@ protected:
     virtual bool DoGetCellIsEmpty(PLazyNode node, TColumnIndex column);
     virtual bool DoDragAllowed(PLazyNode node, TColumnIndex column);
     virtual void DoScroll(int deltaX, int deltaY);
+    virtual void DoEndDrag(int x, int y);
     virtual bool DoKeyAction(WORD& charCode, unsigned& shift);
     virtual int DoIncrementalSearch(PLazyNode node, const std::wstring& text);
     virtual void DoColumnClick(TColumnIndex column, unsigned shift);
@@ -904,7 +912,7 @@ private:
     void DetermineLineImage(PLazyNode node, std::vector<uint8_t>& lineImage);
     void DrawLine(TCanvas& canvas, int x1, int y1, int x2, int y2);
     int CheckImageWidth() const;
-    void WatchList(TImageList*& field, TImageList* value);
+    void WatchList(TImageList*& field, TChangeLink& link, TImageList* value);
     int ImagesWidth(PLazyNode node, TColumnIndex column);
 
     std::unique_ptr<TCustomLazyTreeOptions> options_;
@@ -920,12 +928,14 @@ private:
     BitmapHandle background_;
     int backgroundOffsetX_ = 0, backgroundOffsetY_ = 0;
     TBorderStyle borderStyle_ = TBorderStyle::bsSingle;
+    bool ctl3D_ = true;
     TLTButtonFillMode buttonFillMode_ = fmTreeColor;
     TLTButtonStyle buttonStyle_ = bsRectangle;
     TCheckImageKind checkImageKind_ = ckLightCheck;
     TImageList* customCheckImages_ = nullptr;
     TImageList* images_ = nullptr;
     TImageList* stateImages_ = nullptr;
+    TChangeLink customCheckImagesLink_, imagesLink_, stateImagesLink_;
     TLTIncrementalSearch incrementalSearch_ = isNone;
     std::wstring searchBuffer_;
     TLTLineMode lineMode_ = lmNormal;

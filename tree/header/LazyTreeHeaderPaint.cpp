@@ -145,9 +145,9 @@ void TLazyTreeColumns::PaintColumn(HDC dc, TLazyTreeColumn* column, RECT r, bool
 
     THeaderPaintElements owned;
     if (ownerDraw) {
-        if (tree->OnHeaderDrawQueryElements) {
-            tree->DoHeaderDrawQueryElements(info, owned);
-        } else {
+        // The owner names the parts it draws; naming none, it draws the whole column.
+        tree->DoHeaderDrawQueryElements(info, owned);
+        if (owned.Empty()) {
             tree->DoHeaderDraw(canvas, *column, r, hover, pressed, dropMark);
             return;
         }

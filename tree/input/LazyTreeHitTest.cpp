@@ -370,9 +370,10 @@ HCURSOR LoadTreeCursor(const char* name) {
 // ---- step animation --------------------------------------------------------------------------------
 
 void TBaseLazyTree::RunStepAnimation(int steps, int duration, const TLTAnimationCallback& callback, void* data) {
-    if (states_.Contains(tsInAnimation) || duration <= 0 || steps <= 0) return;
+    if (states_.Contains(tsInAnimation) || duration <= 0) return;
     NeedFineTimer();
     DoStateChange(tsInAnimation);
+    // No steps still ends with the final call: the caller's last picture is drawn there.
     int stepSize = std::max(1, int(std::lround(double(steps) / duration)));
     int remaining = steps / stepSize;
     int step = 0;

@@ -148,16 +148,21 @@ PLazyNode TBaseLazyTree::PageKeyTarget(PLazyNode old, bool up, bool ctrl) {
 
 PLazyNode TBaseLazyTree::HomeEndKeyTarget(PLazyNode old, bool home, bool ctrl) {
     PLazyNode node = home ? GetFirstVisible() : GetLastVisible();
+    // The first (last) column the focus may move to, from that edge inwards.
+    std::vector<TColumnIndex> order = header_->VisibleColumnsInOrder();
+    if (!home) std::reverse(order.begin(), order.end());
+    TColumnIndex column = ColumnNone;
+    for (TColumnIndex c : order)
+        if (node && DoFocusChanging(old, node, focusedColumn_, c)) {
+            column = c;
+            break;
+        }
     if (ctrl && !MiscOption(toGridExtensions)) {
         if (node) ScrollIntoView(node, false);
         DoSetOffsetXY(POINT{home ? 0 : ClientWidth() - rangeX_, offsetY_});
         return nullptr;
     }
-    std::vector<TColumnIndex> order = header_->VisibleColumnsInOrder();
-    if (!order.empty() && MiscOption(toGridExtensions) && !SelectionOption(toFullRowSelect) && node) {
-        TColumnIndex column = home ? order.front() : order.back();
-        if (DoFocusChanging(old, node, focusedColumn_, column)) focusedColumn_ = column;
-    }
+    if (column != ColumnNone && MiscOption(toGridExtensions) && !SelectionOption(toFullRowSelect)) focusedColumn_ = column;
     return node;
 }
 

@@ -5,6 +5,7 @@
 #include "tree/core/LazyTreeTimers.h"
 #include "tree/core/LazyTrees.h"
 #include "tree/transfer/LazyTreeDragImage.h"
+#include "framework/Forms.h"
 #include "tree/paint/LazyTreeDrawing.h"
 #include <commctrl.h>
 #include <algorithm>
@@ -232,6 +233,8 @@ bool TBaseLazyTree::HandleTimerMessage(WPARAM id, LRESULT& result) {
         } else if (states_.Contains(tsScrollPending)) {
             StopChangeTimer(kScrollTimer);
             DoStateChange(tsScrolling, tsScrollPending);
+            // What waits in the queue (the mouse's last moves) decides the first step.
+            Application().ProcessMessages();
             StartTimer(kScrollTimer, AutoScrollInterval);
             ScrollTimerStep();
         } else if (states_.Contains(tsScrolling)) {

@@ -626,8 +626,9 @@ void TBaseLazyTree::SimulateMouseUp() {
         ::ScreenToClient(handle_, &p);
         UINT msg = states_.Contains(tsRightButtonDown)    ? WM_RBUTTONUP
                    : states_.Contains(tsMiddleButtonDown) ? WM_MBUTTONUP
-                                                          : WM_LBUTTONUP;
-        ::SendMessageA(handle_, msg, 0, MAKELPARAM(p.x, p.y));
+                   : states_.Contains(tsLeftButtonDown)   ? WM_LBUTTONUP
+                                                          : 0;
+        if (msg) ::SendMessageA(handle_, msg, 0, MAKELPARAM(p.x, p.y));
     }
     DoStateChange({}, {tsUserDragObject, tsFrameworkDragging, tsFrameworkDragPending});
 }

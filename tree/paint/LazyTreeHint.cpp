@@ -1,6 +1,7 @@
 // When a tree shows a hint and what it shows (the decision), and the hint
 // window: its size, its place on the desktop, its painting and animation.
 #include "tree/paint/LazyTreeHint.h"
+#include "tree/string/LazyDrawTree.h"
 #include "tree/string/LazyStringTree.h"
 #include "tree/paint/LazyTreeDrawing.h"
 #include <algorithm>
@@ -44,6 +45,12 @@ int TBaseLazyTree::CMHintShow(THintInfo& info) {
     info.HintStr = L" ";
     hintData_ = TLazyTreeHintData{};
     TLTHeader& header = *header_;
+    // A draw tree sizes its node hints itself: no size, no hint.
+    auto drawTreeHintSized = [&] {
+        auto* draw = dynamic_cast<TCustomLazyDrawTree*>(this);
+        if (draw) draw->DoGetHintSize(hit.Node, hit.Column, hintData_.HintRect);
+        return !draw || !::IsRectEmpty(&hintData_.HintRect);
+    };
     if (header.ColumnCount() > 0 && header.Options().Contains(hoShowHint) && header.InHeader(info.CursorPos)) {
         RECT r = header.HeaderRect();
         TColumnIndex column = header.Columns().ColumnFromPoint(info.CursorPos, true);
@@ -65,6 +72,8 @@ int TBaseLazyTree::CMHintShow(THintInfo& info) {
     } else if (HintMode == hmDefault) {
         info.HintStr = ShortHint(Hint);
         result = info.HintStr.empty() ? 1 : 0;
+    } else if (hit.Node && hit.Column >= ColumnNone && !drawTreeHintSized()) {
+        result = 1;
     } else if (hit.Node && hit.Column >= ColumnNone) {
         ownHint = true;
         int left = 0, right = ClientWidth();
@@ -191,6 +200,7 @@ RECT TLazyTreeHintWindow::HintRect(int maxWidth, const std::wstring& hint, void*
     if (!tree) return RECT{};
     PLazyNode node = data_.Node;
     TColumnIndex column = data_.Column;
+    if (node && dynamic_cast<TCustomLazyDrawTree*>(tree)) return data_.HintRect;
     bool tooltip = tree->HintMode == hmTooltip && node;
 
     if (column >= 0) {
@@ -324,6 +334,7 @@ void TLazyTreeHintWindow::InternalPaint(int step, int stepSize) {
     ::FrameRect(buffer.get(), &r, static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH)));
     PaintShadow(buffer.get(), shadow);
 
+    auto* draw = dynamic_cast<TCustomLazyDrawTree*>(&tree);
     bool tooltip = tree.HintMode == hmTooltip && data_.Node;
     TCanvas canvas(buffer.get());
     HFONT font = THintWindow::HintFont();
@@ -333,7 +344,9 @@ void TLazyTreeHintWindow::InternalPaint(int step, int stepSize) {
             strings->DoPaintText(canvas, data_.Node, data_.Column, ttNormal);
         font = canvas.Font.Handle();
     }
-    {
+    if (draw && data_.Node) {
+        draw->DoDrawHint(canvas, data_.Node, r, data_.Column);
+    } else {
         SelectObjectScope select(buffer.get(), font);
         ::SetBkMode(buffer.get(), TRANSPARENT);
         // A tooltip shows the cell's text as the tree paints it, colour included.

@@ -662,6 +662,7 @@ void TBaseLazyTree::PaintSelection(TLTPaintInfo& info, int windowOrgX, int maxWi
     TLTPaintOptions paint = options_->PaintOptions();
     RECT inner = info.ContentRect;
     TColor columnColor = ColumnColor(info.Column);
+    // A cell in the tree's own colour lets the row erase (its colour or picture) show.
     if ((info.PaintOptions & poColumnColor) && columnColor != color_) {
         canvas.Brush.SetColor(columnColor);
         canvas.FillRect(info.CellRect);
@@ -821,7 +822,9 @@ RECT TBaseLazyTree::GetTreeRect() {
 
 void TBaseLazyTree::InvalidateColumn(TColumnIndex column) {
     if (updateCount_ != 0 || !HandleAllocated() || column < 0 || column >= header_->ColumnCount()) return;
-    RECT r = ClientRect();
+    int left = 0, right = 0;
+    header_->ColumnBounds(column, left, right);
+    RECT r{left + offsetX_, 0, right + offsetX_, ClientHeight()};
     ::InvalidateRect(handle_, &r, FALSE);
 }
 

@@ -196,6 +196,10 @@ bool TStringEditLink::PrepareEditing(TBaseLazyTree* tree, PLazyNode node, TColum
             throw;
         }
     }
+    // A column read right to left is edited so too (the editor may be reused from another column).
+    LONG_PTR exStyle = ::GetWindowLongPtrW(edit_->Handle(), GWL_EXSTYLE) & ~LONG_PTR(WS_EX_RTLREADING);
+    if (tree->ColumnBiDiMode(column) != bdLeftToRight) exStyle |= WS_EX_RTLREADING;
+    ::SetWindowLongPtrW(edit_->Handle(), GWL_EXSTYLE, exStyle);
     ::SendMessageW(edit_->Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(font_.Handle()), FALSE);
     // The formatting rectangle alone places the text (no font margins on top of it).
     ::SendMessageW(edit_->Handle(), EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, 0);

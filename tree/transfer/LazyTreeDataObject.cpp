@@ -55,11 +55,14 @@ HRESULT TEnumFormatEtc::Next(ULONG celt, FORMATETC* elements, ULONG* fetched) {
         ++index_;
     }
     if (fetched) *fetched = n;
+    // S_OK only when every element asked for came: callers asking for several
+    // stop at S_FALSE, and would take a short batch as "there is more".
     return n == celt ? S_OK : S_FALSE;
 }
 
 // Skipping exactly to the end is allowed; beyond it nothing moves.
 HRESULT TEnumFormatEtc::Skip(ULONG celt) {
+    // Skipping up to the very end is a full skip (S_OK); only past it fails, without moving.
     if (celt > formats_.size() - index_) return S_FALSE;
     index_ += celt;
     return S_OK;

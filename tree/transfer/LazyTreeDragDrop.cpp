@@ -270,6 +270,10 @@ void TBaseLazyTree::StartOleDrag(POINT p) {
     lastDropMode_ = dmOnNode;
     DWORD effect = DROPEFFECT_NONE;
     HRESULT hr = RunDragLoop(data.get(), manager->DropSource(), allowed, effect);
+    POINT end{};
+    ::GetCursorPos(&end);
+    if (HandleAllocated()) ::ScreenToClient(handle_, &end);
+    DoEndDrag(end.x, end.y);
     if (dragImage_) dragImage_->EndImageDrag();
     if (hr == DRAGDROP_S_DROP && effect == DROPEFFECT_MOVE && AutoOption(toAutoDeleteMovedNodes) &&
         !dragSelection_.empty()) {

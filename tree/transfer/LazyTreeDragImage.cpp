@@ -196,36 +196,68 @@ bool TLTDragImage::MoveImageTo(POINT p, bool forceRepaint) {
 
 void TLTDragImage::RefreshSavedBackground(TBaseLazyTree* tree, RECT r, HRGN visibleRegion, bool captureNCArea,
                                           bool reshowDragImage) {
-    (void)captureNCArea;
     if (!Visible() || !tree || !tree->HandleAllocated() || background_.empty()) return;
     // R and the picture, both in the tree's client coordinates.
     RECT image = RectAt(imagePos_, size_);
     ::MapWindowPoints(nullptr, tree->Handle(), reinterpret_cast<POINT*>(&image), 2);
-    RECT common;
-    if (!::IntersectRect(&common, &r, &image)) return;
-    int w = common.right - common.left, h = common.bottom - common.top;
-    void* bits = nullptr;
-    BitmapHandle dib = CreateDib32(w, h, &bits);
-    MemoryDC dc(WindowDC(nullptr).get());
-    {
-        SelectObjectScope select(dc.get(), dib.get());
-        TCanvas canvas(dc.get());
-        RECT window = common;
-        ::OffsetRect(&window, -tree->OffsetX(), -tree->OffsetY());
-        tree->PaintTree(canvas, window, POINT{0, 0}, TBaseLazyTree::poAll, TBaseLazyTree::pf32bit);
-        canvas.SetHandle(nullptr);
-        ::GdiFlush();
-    }
-    const auto* painted = static_cast<const uint32_t*>(bits);
     POINT client{0, 0};
     ::ClientToScreen(tree->Handle(), &client);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            POINT s{common.left + x + client.x, common.top + y + client.y};
-            if (visibleRegion && !::PtInRegion(visibleRegion, s.x, s.y)) continue;
-            size_t i = size_t(s.y - imagePos_.y) * size_t(size_.cx) + size_t(s.x - imagePos_.x);
-            background_[i] = painted[size_t(y) * size_t(w) + size_t(x)];
+    const RECT picture = RectAt(imagePos_, size_);
+    // Takes the pixels painted for the screen rectangle `area` that lie under the picture.
+    auto take = [&](const uint32_t* painted, RECT area) {
+        int w = area.right - area.left;
+        for (int y = area.top; y < area.bottom; ++y)
+            for (int x = area.left; x < area.right; ++x) {
+                if (!::PtInRect(&picture, POINT{x, y}) || (visibleRegion && !::PtInRegion(visibleRegion, x, y)))
+                    continue;
+                size_t i = size_t(y - imagePos_.y) * size_t(size_.cx) + size_t(x - imagePos_.x);
+                background_[i] = painted[size_t(y - area.top) * size_t(w) + size_t(x - area.left)];
+            }
+    };
+    RECT common;
+    if (::IntersectRect(&common, &r, &image)) {
+        int w = common.right - common.left, h = common.bottom - common.top;
+        void* bits = nullptr;
+        BitmapHandle dib = CreateDib32(w, h, &bits);
+        MemoryDC dc(WindowDC(nullptr).get());
+        {
+            SelectObjectScope select(dc.get(), dib.get());
+            TCanvas canvas(dc.get());
+            RECT window = common;
+            ::OffsetRect(&window, -tree->OffsetX(), -tree->OffsetY());
+            tree->PaintTree(canvas, window, POINT{0, 0}, TBaseLazyTree::poAll, TBaseLazyTree::pf32bit);
+            canvas.SetHandle(nullptr);
+            ::GdiFlush();
         }
+        ::OffsetRect(&common, client.x, client.y);
+        take(static_cast<const uint32_t*>(bits), common);
+    }
+    // The frame (the header) was painted anew too: it takes the window's own print of it.
+    RECT frame;
+    ::GetWindowRect(tree->Handle(), &frame);
+    if (captureNCArea && ::IntersectRect(&common, &frame, &picture)) {
+        int w = frame.right - frame.left, h = frame.bottom - frame.top;
+        void* bits = nullptr;
+        BitmapHandle dib = CreateDib32(w, h, &bits);
+        MemoryDC dc(WindowDC(nullptr).get());
+        {
+            SelectObjectScope select(dc.get(), dib.get());
+            ::SendMessageW(tree->Handle(), WM_PRINT, reinterpret_cast<WPARAM>(dc.get()), PRF_NONCLIENT);
+            ::GdiFlush();
+        }
+        // Only the header is the tree's to print; borders and bars keep what was saved.
+        int headerHeight = tree->Header().Options().Contains(hoVisible) ? int(tree->Header().Height()) : 0;
+        RECT header{client.x, client.y - headerHeight, client.x + tree->ClientWidth(), client.y};
+        const auto* painted = static_cast<const uint32_t*>(bits);
+        std::vector<uint32_t> strip;
+        RECT part;
+        if (::IntersectRect(&part, &header, &frame)) {
+            for (int y = part.top; y < part.bottom; ++y)
+                for (int x = part.left; x < part.right; ++x)
+                    strip.push_back(painted[size_t(y - frame.top) * size_t(w) + size_t(x - frame.left)]);
+            take(strip.data(), part);
+        }
+    }
     if (reshowDragImage) {
         std::vector<uint32_t> blended(image_.size());
         Blend(background_.data(), blended.data());
