@@ -1,9 +1,8 @@
-// Lifetimes around the change notifier and the folder-browse dialog: texts
-// and batches posted to a window, and a folder watch whose wait fails or
-// whose folder the shell cannot name. Each row a fault that once slipped through.
+// Texts and batches posted to a window that could be gone or changed when
+// they are read, and folder watches whose wait fails or whose folder the
+// shell cannot name.
 #include "FreedMemoryTrap.h"
 #include "ShellTestUtil.h"
-#include "framework/Controls.h"
 #include "framework/Forms.h"
 #include "framework/Thread.h"
 #include "shell/base/FolderBrowser.h"
@@ -12,13 +11,11 @@
 #include "shell/notify/LazyShellNotifier.h"
 #include <gtest/gtest.h>
 #include <functional>
-#include <string>
 
 using namespace krv;
 
 namespace {
-
-// A dialog of this thread still open when a broken run would hang is cancelled.
+// Cancels a dialog of this thread that a broken run left open.
 BOOL CALLBACK CancelDialog(HWND wnd, LPARAM) {
     char cls[16] = {};
     ::GetClassNameA(wnd, cls, sizeof cls);
@@ -36,10 +33,7 @@ public:
     KernelHandle WaitsAgain{::CreateEventA(nullptr, TRUE, FALSE, nullptr)};
 protected:
     DWORD WaitForChanges(DWORD count, const HANDLE* handles) override {
-        if (++waits_ == 1) {
-            ::SetLastError(ERROR_INVALID_HANDLE);
-            return WAIT_FAILED;
-        }
+        if (++waits_ == 1) return WAIT_FAILED;
         ::SetEvent(WaitsAgain.get());
         return TLazyKernelChangeThread::WaitForChanges(count, handles);
     }
@@ -47,30 +41,28 @@ private:
     int waits_ = 0;
 };
 
-// Waits for one of two handles while answering messages; -1 when the bound (for a broken run) passes.
-int WaitEither(HANDLE a, HANDLE b) {
+// Whether a is signalled before b, answering messages meanwhile (bounded for a broken run).
+bool SignalledFirst(HANDLE a, HANDLE b) {
     HANDLE both[] = {a, b};
-    for (DWORD start = ::GetTickCount(); ::GetTickCount() - start < 20000;) {
+    for (DWORD start = ::GetTickCount(); ::GetTickCount() - start < 20000; ProcessMessages()) {
         DWORD r = ::MsgWaitForMultipleObjects(2, both, FALSE, 20000, QS_ALLINPUT);
-        if (r < WAIT_OBJECT_0 + 2) return int(r - WAIT_OBJECT_0);
-        ProcessMessages();
+        if (r != WAIT_OBJECT_0 + 2) return r == WAIT_OBJECT_0;
     }
-    return -1;
+    return false;
 }
-
 } // namespace
 
 TEST(NotifierLifetime, PostedTextsAndBatchesAndFolderWatchesOutliveWhatCouldEndThem) {
     TShellUtilitiesScope shell;
     InitSynchronize();
     shelltest::TempFolder tmp(L"krv_lifetime");
-
-    struct Row {
-        const char* name;
-        std::function<std::string()> fault;   // empty when sound
-    } rows[] = {
+    TLazyChangeNotifier notifier;
+    TCustomControl odd, plain;
+    odd.HandleNeeded();
+    plain.HandleNeeded();
+    shelltest::TFaultRow rows[] = {
         {"a status text set twice before the dialog reads the first leaves the first readable",
-         [&]() -> std::string {
+         [&] {
              TFolderBrowser browser;
              std::string first(300, 'a'), seen;
              shelltest::TFreedMemoryTrap trap;
@@ -86,49 +78,37 @@ TEST(NotifierLifetime, PostedTextsAndBatchesAndFolderWatchesOutliveWhatCouldEndT
              UINT_PTR guard = ::SetTimer(nullptr, 0, 15000, &CancelOwnDialogs);
              browser.Execute();
              ::KillTimer(nullptr, guard);
-             return seen == first ? "" : "the first posted text reads otherwise";
+             return seen == first;
          }},
         {"a folder watch whose wait fails watches on",
-         [&]() -> std::string {
-             TLazyChangeNotifier notifier;
-             TCustomControl control;
-             control.HandleNeeded();
-             notifier.RegisterKernelChangeNotify(&control, knoFileName);
-             notifier.ChangeWatchFolder(&control, tmp.Path());
+         [&] {
+             notifier.RegisterKernelChangeNotify(&plain, knoFileName);
              TFailingWatch watch(&notifier, notifier.ChangeDispatchThread());
              watch.SetSuspended(false);
-             int woke = WaitEither(watch.WaitsAgain.get(), watch.Handle());
+             bool on = SignalledFirst(watch.WaitsAgain.get(), watch.Handle());
              watch.Terminate();
              watch.Wake();
              ::WaitForSingleObject(watch.Handle(), 20000);
-             notifier.UnRegisterKernelChangeNotify(&control);
-             return woke == 0 ? "" : "the watch ended at the failed wait";
+             notifier.UnRegisterKernelChangeNotify(&plain);
+             return on;
          }},
         {"a folder the shell cannot name is not watched",
-         [&]() -> std::string {
-             shelltest::MakeDir(tmp / L"named");
+         [&] {
              const std::wstring unnamed = L"\\\\?\\" + tmp.Path();
-             if (PIDLPtr(PathToPIDL(unnamed))) return "the shell names the folder";
-             TLazyChangeNotifier notifier;
-             TCustomControl odd, plain;
-             odd.HandleNeeded();
-             plain.HandleNeeded();
              notifier.RegisterKernelChangeNotify(&odd, knoFileName);
              notifier.RegisterKernelChangeNotify(&plain, knoFileName);
              notifier.ChangeWatchFolder(&odd, unnamed);
-             notifier.ChangeWatchFolder(&plain, tmp / L"named");
+             notifier.ChangeWatchFolder(&plain, tmp.Path());
              // The later folder armed means the list holding both was read.
              auto* kernel = notifier.KernelChangeThread();
-             std::string fault;
-             while (fault.empty() && kernel->WatchingCount() < 1)
-                 if (WaitEither(kernel->RebuiltEvent(), kernel->Handle()) != 0) fault = "no watch was armed";
-             if (fault.empty() && kernel->WatchingCount() != 1) fault = "the unnamed folder is watched";
+             while (kernel->WatchingCount() < 1 && SignalledFirst(kernel->RebuiltEvent(), kernel->Handle())) {}
+             bool sound = !PIDLPtr(PathToPIDL(unnamed)) && kernel->WatchingCount() == 1;
              notifier.UnRegisterKernelChangeNotify(&odd);
              notifier.UnRegisterKernelChangeNotify(&plain);
-             return fault;
+             return sound;
          }},
         {"a path combo box destroyed with a batch in its queue gives the batch back",
-         [&]() -> std::string {
+         [&] {
              TLazyShellEventListPtr list(new TLazyShellEventList);
              {
                  TLazyExplorerCombobox combo(nullptr);
@@ -138,8 +118,8 @@ TEST(NotifierLifetime, PostedTextsAndBatchesAndFolderWatchesOutliveWhatCouldEndT
                  if (::PostMessageA(combo.Handle(), WM_SHELLNOTIFY, reinterpret_cast<WPARAM>(posted.get()), 0))
                      posted.detach();
              }
-             return list->RefCount() == 1 ? "" : "the batch keeps " + std::to_string(list->RefCount()) + " references";
+             return list->RefCount() == 1;
          }},
     };
-    for (auto& row : rows) EXPECT_EQ("", row.fault()) << row.name;
+    for (auto& row : rows) EXPECT_TRUE(row.sound()) << row.name;
 }
