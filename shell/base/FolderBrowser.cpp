@@ -83,7 +83,9 @@ void TStCustomBrowser::SetSelectedFolder(const std::string& folder) {
 
 void TStCustomBrowser::SetStatusText(const std::string& text) {
     statusText_ = text;
-    if (dialog_) ::PostMessageA(dialog_, BFFM_SETSTATUSTEXTA, 0, reinterpret_cast<LPARAM>(statusText_.c_str()));
+    if (!dialog_) return;
+    postedStatus_.push_back(text);
+    ::PostMessageA(dialog_, BFFM_SETSTATUSTEXTA, 0, reinterpret_cast<LPARAM>(postedStatus_.back().c_str()));
 }
 
 void TStCustomBrowser::SetSpecialRootFolder(TStSpecialRootFolder folder) {
@@ -140,6 +142,7 @@ bool TStCustomBrowser::Execute() {
 
     selection_.reset(::SHBrowseForFolderA(&info));
     dialog_ = nullptr;
+    postedStatus_.clear();
     if (pendingError_) std::rethrow_exception(std::exchange(pendingError_, nullptr));
 
     if (!selection_) {

@@ -8,6 +8,7 @@
 #include <shlobj.h>
 #include <exception>
 #include <functional>
+#include <list>
 #include <string>
 
 namespace krv {
@@ -111,6 +112,9 @@ private:
 
     std::string selectedFolder_;
     std::string statusText_;
+    // Texts posted to the open dialog, kept until it has returned: the
+    // message carries only a pointer, read when the dialog gets to it.
+    std::list<std::string> postedStatus_;
     TStSpecialRootFolder specialRoot_ = sfNone;
     int specialRootId_ = 0;
     std::string folderPath_;

@@ -306,6 +306,10 @@ bool TCustomLazyExplorerCombobox::HandleMessage(UINT msg, WPARAM wParam, LPARAM 
         edit_->SetFocus();
         result = 0;
         return true;
+    case WM_DESTROY:
+        // Batches the notifier posted already would die with the window's queue unreleased.
+        ReleasePostedBatches(Handle());
+        break;
     case WM_SHELLNOTIFY: {
         TLazyShellEventListPtr list(reinterpret_cast<TLazyShellEventList*>(wParam));
         // Names and icons may have changed; the item is read again when painted.

@@ -116,10 +116,14 @@ void TNodeStorageList::LoadFromStream(TStream& s, int version, bool readVerFromS
     int32_t count = s.ReadValue<int32_t>();
     CheckFits(s, count, MinRecordBytes + (readVerFromStream ? 4 : 0), "child");
     TNodeStorage* previous = nullptr;
+    // A folder that cannot be bound now (a drive without its medium) cannot
+    // tell its order; the bytes cannot either, so then only equals are refused.
+    IShellFolder* folder = count > 1 ? owner_->ShellFolder() : nullptr;
     for (int32_t i = 0; i < count; ++i) {
         auto record = TNodeStorage::ReadRecord(s, version, readVerFromStream, owner_);
         // Lookups bisect the list: it must be in the folder's order, without equals.
-        if (previous && CompareStorageIDs(owner_->ShellFolder(), previous->RelativePIDL, record->RelativePIDL) >= 0)
+        int order = previous ? CompareStorageIDs(folder, previous->RelativePIDL, record->RelativePIDL) : -1;
+        if (folder ? order >= 0 : order == 0)
             throw EReadError("Node storage: children out of their folder's order");
         previous = record.get();
         Add(record.release());
@@ -155,16 +159,23 @@ TRootNodeStorage* TNodeStorage::Root() {
 }
 
 IShellFolder* TNodeStorage::ShellFolder() {
-    if (!shellFolder_ && !folderTried_) {
-        folderTried_ = true;
+    // Only a bound folder is kept: one that failed (a drive without its
+    // medium, a share away) is asked for again on the next call.
+    if (!shellFolder_) {
         if (!ParentNode) {
-            ::SHGetDesktopFolder(shellFolder_.put());
+            shellFolder_ = DesktopFolder();
         } else if (IShellFolder* parent = ParentNode->ShellFolder(); parent && RelativePIDL) {
             if (FAILED(parent->BindToObject(RelativePIDL, nullptr, IID_IShellFolder, shellFolder_.put_void())))
                 shellFolder_.reset();
         }
     }
     return shellFolder_.get();
+}
+
+ComPtr<IShellFolder> TNodeStorage::DesktopFolder() {
+    ComPtr<IShellFolder> desktop;
+    ::SHGetDesktopFolder(desktop.put());
+    return desktop;
 }
 
 int TNodeStorage::Search(LPCITEMIDLIST id, int& insertAt) {
@@ -274,7 +285,6 @@ void TNodeStorage::Clear(bool freeUserData) {
     PIDLManager()->FreePIDL(AbsolutePIDL);
     SetAbsolutePIDL(nullptr);
     shellFolder_.reset();
-    folderTried_ = false;
     ChildNodeList.reset();
     if (freeUserData) Storage.UserData.reset();
 }
@@ -284,7 +294,6 @@ void TNodeStorage::Assign(const TNodeStorage& source) {
     if (TRootNodeStorage* root = Root()) root->Forget(this);
     ChildNodeList.reset();
     shellFolder_.reset();
-    folderTried_ = false;
     PIDLManager()->FreePIDL(AbsolutePIDL);
     SetAbsolutePIDL(PIDLManager()->CopyPIDL(source.AbsolutePIDL));
     if (source.ChildNodeList) {
@@ -374,7 +383,6 @@ void TNodeStorage::TakeContent(TNodeStorage& loaded) {
     SetAbsolutePIDL(loaded.AbsolutePIDL);
     loaded.SetAbsolutePIDL(nullptr);
     shellFolder_.reset();
-    folderTried_ = false;
     StreamVersion = loaded.StreamVersion;
     Storage.Types = loaded.Storage.Types;
     Storage.Check = loaded.Storage.Check;

@@ -99,7 +99,7 @@ public:
     TStorage Storage;
 
     int ChildCount() const { return ChildNodeList ? ChildNodeList->Count() : 0; }
-    // The item's folder, bound on first use (nil when the shell refuses it).
+    // The item's folder, bound on first use and kept (nil while the shell refuses it).
     IShellFolder* ShellFolder();
 
     // The record of an absolute list; with create the missing records of the
@@ -118,7 +118,8 @@ public:
     void Assign(const TNodeStorage& source);
 
     // A stream that does not hold one sound record (a child that is not one
-    // identifier below its parent, siblings out of their folder's order,
+    // identifier below its parent, siblings out of their folder's order
+    // (where the folder can be bound now; else only equal siblings),
     // unknown states, versions or user-data classes, counts past the end)
     // raises EReadError and leaves the record as it was.
     void LoadFromStream(TStream& s, int version, bool readVerFromStream) override;
@@ -127,6 +128,8 @@ public:
     TRootNodeStorage* Root();
 
 protected:
+    // Where a record without a parent binds: the desktop's folder.
+    virtual ComPtr<IShellFolder> DesktopFolder();
     // Called with a completely read record before it replaces this one's content.
     virtual void AcceptLoaded(const TNodeStorage& loaded);
     // Moves loaded's content into this record.
@@ -146,7 +149,6 @@ private:
     void SetAbsolutePIDL(LPITEMIDLIST pidl);
 
     ComPtr<IShellFolder> shellFolder_;
-    bool folderTried_ = false;
 };
 
 // The desktop's record: the one each explorer tree owns.

@@ -167,12 +167,14 @@ bool TLazyExplorerListview::ExecuteNode(PLazyNode node) {
     }
     std::wstring workingDir, parameters;
     if (!DoShellExecute(ns, workingDir, parameters)) return false;
-    return ShellExecuteItem(ns, workingDir, parameters);
+    // Nothing was browsed into: the shell opens it, a folder or a folder's shortcut too.
+    return ShellExecuteItem(ns, workingDir, parameters, true, true);
 }
 
 bool TLazyExplorerListview::ShellExecuteItem(TNamespace* ns, const std::wstring& workingDir,
-                                             const std::wstring& parameters) {
-    return ns->ShellExecuteNamespace(workingDir, parameters, false, false);
+                                             const std::wstring& parameters, bool execFolder,
+                                             bool execFolderShortcut) {
+    return ns->ShellExecuteNamespace(workingDir, parameters, execFolder, execFolderShortcut);
 }
 
 void TLazyExplorerListview::HandleKeyDown(WORD& key, TShiftState shift) {

@@ -35,8 +35,10 @@ protected:
     void InitDefaultOptions() override;
     void HandleKeyDown(WORD& charCode, TShiftState shift) override;
     void HandleMouseDblClick(TMouseButton button, TShiftState shift, POINT p, THitTestResult& hitInfo) override;
-    // Opens the item with the shell; a seam for tests.
-    virtual bool ShellExecuteItem(TNamespace* ns, const std::wstring& workingDir, const std::wstring& parameters);
+    // Opens the item with the shell (folders and folder shortcuts only when
+    // told); a seam for tests.
+    virtual bool ShellExecuteItem(TNamespace* ns, const std::wstring& workingDir, const std::wstring& parameters,
+                                  bool execFolder, bool execFolderShortcut);
 
 private:
     // Browses to pidl as the user's own move: the linked controls follow the new folder.

@@ -8,6 +8,7 @@
 #include "shell/explorer/LazyExplorerViews.h"
 #include "shell/item/LazyIconThread.h"
 #include "shell/explorer/LazyOrderCheck.h"
+#include "shell/base/ShellEntryPoints.h"
 #include "shell/base/ShellUtils.h"
 #include "shell/base/WideFileUtils.h"
 #include <algorithm>
@@ -179,8 +180,12 @@ bool TCustomLazyExplorerTree::HasChildrenTest(TNamespace* ns, PLazyNode parent) 
 void TCustomLazyExplorerTree::DoInitNode(PLazyNode parent, PLazyNode node, TLazyNodeInitStates& initialStates) {
     PLETNodeData data = GetNodeData(node);
     if (!parent && RootNodeCount() < 2 && !FolderOption(toHideRootFolder)) {
+        std::unique_ptr<TNamespace> fresh =
+            rootNamespace_ ? rootNamespace_->Clone(true) : std::make_unique<TNamespace>(nullptr);
+        // The children's items point at the old item, which goes now.
+        MoveChildrenTo(node, fresh.get());
         FreeNodeData(node);
-        data->Namespace = rootNamespace_ ? rootNamespace_->Clone(true).release() : new TNamespace(nullptr);
+        data->Namespace = fresh.release();
         data->ColumnManager = new TColumnManager(this);
         initialStates += ivsExpanded;
     }
@@ -202,6 +207,20 @@ void TCustomLazyExplorerTree::DoInitNode(PLazyNode parent, PLazyNode node, TLazy
         node->CheckType = type;
         if (AutoOption(toAutoTristateTracking) && parent && CheckState(parent) == csUncheckedNormal)
             MarkAncestorsMixed(node);
+    }
+}
+
+void TCustomLazyExplorerTree::MoveChildrenTo(PLazyNode node, TNamespace* fresh) {
+    TNamespace* old = GetNodeData(node)->Namespace;
+    if (!old || !node->FirstChild) return;
+    if (!krv::ILIsEqual(old->AbsolutePIDL(), fresh->AbsolutePIDL())) {
+        // Another folder: its items are enumerated afresh when asked for.
+        DeleteChildren(node);
+        return;
+    }
+    for (PLazyNode run = node->FirstChild; run; run = run->NextSibling) {
+        TNamespace* child = GetNodeData(run)->Namespace;
+        if (child && child->Parent() == old) child->ReplaceParent(fresh);
     }
 }
 
@@ -312,11 +331,15 @@ bool TCustomLazyExplorerTree::ChildrenAreExactly(PLazyNode node, const std::vect
 bool TCustomLazyExplorerTree::EnumFolderCallback(LPITEMIDLIST childPIDL, TNamespace* parent,
                                                  std::vector<TNamespace*>& accepted) {
     auto ns = std::make_unique<TNamespace>(TNamespace::TEnumeratedChild{childPIDL}, parent);
-    // Dropped before anyone sees it.
-    if (FolderOption(toForceHideRecycleBin) && ns->IsRecycleBin()) return false;
-    if (!DoEnumFolder(ns.get())) return false;
+    if (!AcceptEnumerated(ns.get())) return false;
     accepted.push_back(ns.release());
     return true;
+}
+
+bool TCustomLazyExplorerTree::AcceptEnumerated(TNamespace* ns) {
+    // Dropped before anyone sees it.
+    if (FolderOption(toForceHideRecycleBin) && ns->IsRecycleBin()) return false;
+    return DoEnumFolder(ns);
 }
 
 // The children are linked at once, not one by one: a big folder costs one
@@ -672,7 +695,7 @@ void TCustomLazyExplorerTree::ReReadAndRefreshNode(PLazyNode node) {
             DeleteNode(gone);
         } else {
             std::unique_ptr<TNamespace> fresh = std::move(items[j++]);
-            if (DoEnumFolder(fresh.get()))
+            if (AcceptEnumerated(fresh.get()))
                 AddCustomNode(node, fresh.release(), MiscOption(toCheckSupport), ctTriStateCheckBox);
         }
     }

@@ -448,6 +448,10 @@ protected:
 
 private:
     bool EnumFolderCallback(LPITEMIDLIST childPIDL, TNamespace* parent, std::vector<TNamespace*>& accepted);
+    // The options' filter, then OnEnumFolder: whether an enumerated item gets a node.
+    bool AcceptEnumerated(TNamespace* ns);
+    // Re-points the children's items at the top node's new item before its old one goes.
+    void MoveChildrenTo(PLazyNode node, TNamespace* fresh);
     void AddEnumerated(PLazyNode node, const std::vector<TNamespace*>& items);
     bool ChildrenInOrder(PLazyNode node);
     // A started worker that checks the order of folder's children as they are enumerated; nil when none.

@@ -79,6 +79,11 @@ void TNamespace::AttachChild(LPITEMIDLIST pidl, TNamespace* parent) {
     relativePIDL_ = TPIDLManager::GetPointerToLastID(absolutePIDL_);
 }
 
+void TNamespace::ReplaceParent(TNamespace* parent) {
+    FreeOwnedParent();
+    parent_ = parent;
+}
+
 LPITEMIDLIST TNamespace::JoinChildPIDL() const {
     absolutePIDL_ = PIDLManager()->AppendPIDL(parent_->AbsolutePIDL(), childPIDL_);
     if (!absolutePIDL_) throw ELSTInvalidPIDL("Out of memory joining item identifier lists");

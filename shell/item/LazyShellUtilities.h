@@ -111,6 +111,8 @@ public:
     LPITEMIDLIST AbsolutePIDL() const { return absolutePIDL_ ? absolutePIDL_ : JoinChildPIDL(); }
     LPITEMIDLIST RelativePIDL() const { return relativePIDL_; }
     TNamespace* Parent() const { return parent_; }
+    // Moves the item under another item of the same list (its parent is about to go).
+    void ReplaceParent(TNamespace* parent);
     uint16_t Flags() const { return flags_; }
     uint32_t ValidMask() const { return validMask_; }
     bool FreePIDLOnDestroy() const { return flags_ & nfFreePIDLOnDestroy; }

@@ -59,6 +59,12 @@ void TLazyShellEventList::Add(std::unique_ptr<TLazyShellEvent> event) {
     items_.push_back(std::move(event));
 }
 
+void ReleasePostedBatches(HWND window) {
+    MSG msg;
+    while (window && ::PeekMessageW(&msg, window, WM_SHELLNOTIFY, WM_SHELLNOTIFY, PM_REMOVE))
+        TLazyShellEventListPtr(reinterpret_cast<TLazyShellEventList*>(msg.wParam)).reset();
+}
+
 bool SameShellPIDL(LPCITEMIDLIST a, LPCITEMIDLIST b) {
     if (!a || !b) return false;
     uint32_t size = TPIDLManager::PIDLSize(a);

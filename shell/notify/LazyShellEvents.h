@@ -72,6 +72,10 @@ public:
     explicit TLazyShellEventListPtr(TLazyShellEventList* list) : ComPtr(Attach(list)) {}
 };
 
+// Takes the batches still posted to a window out of its queue and gives
+// their references back (a window that goes would drop them unreleased).
+void ReleasePostedBatches(HWND window);
+
 // Equal lists by the shell's test (shell32 #21); false when either is nil.
 bool SameShellPIDL(LPCITEMIDLIST a, LPCITEMIDLIST b);
 

@@ -5,6 +5,7 @@
 #include "shell/base/SystemVersion.h"
 #include "shell/base/WideStrUtils.h"
 #include <algorithm>
+#include <utility>
 
 namespace krv {
 
@@ -31,6 +32,18 @@ template <class Fn> Fn ShellOrdinal(int ordinal) {
 constexpr DWORD kStopStep = 200;
 constexpr int kQuitPostTries = 20;
 
+// What ended a thread's body before its time is told, not dropped with the thread.
+void ReportFatal(TLazyThread& thread) {
+    if (!thread.FatalException) return;
+    try {
+        std::rethrow_exception(std::exchange(thread.FatalException, nullptr));
+    } catch (const std::exception& e) {
+        ::OutputDebugStringA((std::string("A notifier thread ended: ") + e.what() + kSource).c_str());
+    } catch (...) {
+        ::OutputDebugStringA((std::string("A notifier thread ended") + kSource).c_str());
+    }
+}
+
 // Ends a thread: normal priority, Terminate, wake, wait until it has finished.
 template <class T> void StopThread(std::unique_ptr<T>& thread) {
     if (!thread) return;
@@ -40,6 +53,7 @@ template <class T> void StopThread(std::unique_ptr<T>& thread) {
     thread->Wake();
     while (!thread->Finished()) ::WaitForSingleObject(thread->Handle(), kStopStep);
     ::WaitForSingleObject(thread->Handle(), INFINITE);   // past the body's last line
+    ReportFatal(*thread);
     thread.reset();
 }
 
@@ -151,9 +165,12 @@ void TLazyKernelChangeThread::RebuildWatches(std::vector<TWatch>& watches) {
         TWatch w;
         w.Folder = folder;
         w.Filter = f;
-        w.Handle.reset(OpenFolderWatch(folder, f));
-        if (!w.Handle) continue;   // a folder that is gone has nothing to report
+        // A folder that is gone has nothing to report; one the shell cannot
+        // name could only report a change of nothing.
         w.PIDL.reset(PathToPIDL(folder));
+        if (!w.PIDL) continue;
+        w.Handle.reset(OpenFolderWatch(folder, f));
+        if (!w.Handle) continue;
         watches.push_back(std::move(w));
     }
     watching_ = static_cast<int>(watches.size());
@@ -165,11 +182,23 @@ void TLazyKernelChangeThread::Execute() {
     std::vector<TWatch> watches;
     RebuildWatches(watches);
     std::vector<HANDLE> handles;
+    bool failedBefore = false;
     while (!Terminated()) {
         handles.assign(1, Event());
         for (auto& w : watches) handles.push_back(w.Handle.get());
-        DWORD r = ::WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, INFINITE);
+        DWORD r = WaitForChanges(static_cast<DWORD>(handles.size()), handles.data());
         if (Terminated()) break;
+        if (r == WAIT_FAILED) {
+            // Watching must not end unseen: told, every watch opened afresh;
+            // failing again at once, nothing is watched until the list changes.
+            ::OutputDebugStringA(("Folder watch failed: " + SysErrorMessage(::GetLastError()) + kSource).c_str());
+            watches.clear();
+            if (!failedBefore) RebuildWatches(watches);
+            watching_ = static_cast<int>(watches.size());
+            failedBefore = true;
+            continue;
+        }
+        failedBefore = false;
         if (r == WAIT_OBJECT_0) {
             ::ResetEvent(Event());
             RebuildWatches(watches);
@@ -182,10 +211,12 @@ void TLazyKernelChangeThread::Execute() {
                 watches.erase(watches.begin() + static_cast<ptrdiff_t>(i));
                 watching_ = static_cast<int>(watches.size());
             }
-        } else {
-            throw Exception("Folder watch failed: " + SysErrorMessage(::GetLastError()));
         }
     }
+}
+
+DWORD TLazyKernelChangeThread::WaitForChanges(DWORD count, const HANDLE* handles) {
+    return ::WaitForMultipleObjects(count, handles, FALSE, INFINITE);
 }
 
 // --------------------------------------------------------------- shell thread
@@ -283,9 +314,7 @@ TLazyChangeNotifier::~TLazyChangeNotifier() {
     if (dispatch_) ::OutputDebugStringA("ChangeDispatchThread is still registered");
     StopThread(dispatch_);
     // Batches still on their way to this window are freed with its queue's end.
-    MSG msg;
-    while (Handle() && ::PeekMessageA(&msg, Handle(), WM_SHELLNOTIFY, WM_SHELLNOTIFY, PM_REMOVE))
-        TLazyShellEventListPtr(reinterpret_cast<TLazyShellEventList*>(msg.wParam)).reset();
+    ReleasePostedBatches(Handle());
 }
 
 TLazyChangeControl* TLazyChangeNotifier::Find(TWinControl* control) {

@@ -75,6 +75,8 @@ public:
     HANDLE RebuiltEvent() const { return rebuilt_.get(); }
 protected:
     void Execute() override;
+    // Waits for the wake-up event (first) or a folder's change; a seam for tests.
+    virtual DWORD WaitForChanges(DWORD count, const HANDLE* handles);
 private:
     struct TWatch {
         std::wstring Folder;

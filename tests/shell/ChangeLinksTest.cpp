@@ -84,7 +84,7 @@ public:
     using TLazyExplorerListview::HandleKeyDown;
     std::vector<std::wstring> Executed;
 protected:
-    bool ShellExecuteItem(TNamespace* ns, const std::wstring&, const std::wstring&) override {
+    bool ShellExecuteItem(TNamespace* ns, const std::wstring&, const std::wstring&, bool, bool) override {
         Executed.push_back(ns->NameForParsing());
         return true;
     }

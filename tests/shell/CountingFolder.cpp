@@ -166,6 +166,7 @@ public:
     HRESULT STDMETHODCALLTYPE BindToObject(PCUIDLIST_RELATIVE pidl, IBindCtx* b, REFIID iid, void** out) override {
         Count("BindToObject");
         *out = nullptr;
+        if (options_->FailBinds) return E_FAIL;
         ComPtr<IShellFolder> bound;
         HRESULT hr = inner_->BindToObject(pidl, b, IID_IShellFolder, bound.put_void());
         if (FAILED(hr) || !bound) return FAILED(hr) ? hr : E_FAIL;

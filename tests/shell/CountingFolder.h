@@ -28,6 +28,7 @@ struct TFolderOptions {
     bool Folder2DetailsFail = false;   // IShellFolder2.GetDetailsOf of an item fails
     std::map<UINT, SHCOLSTATEF> ColumnStates;   // GetDefaultColumnState answers these columns so
     bool DamagedFirstChild = false;
+    bool FailBinds = false;         // BindToObject fails, as for a folder away for now
     bool ScriptedCompare = false;   // CompareIDs answers CompareResult instead of the real folder
     HRESULT CompareResult = S_OK;
     // When set, CompareIDs answers this, given the real folder. It is called

@@ -68,4 +68,10 @@ bool PumpUntil(const std::function<bool()>& done, int rounds = 400, unsigned wai
 
 void MutateBytes(std::vector<uint8_t>& bytes, std::mt19937& rng, int maxEdits);
 
+// A row of a table of faults: what it checks, and the check (true when sound).
+struct TFaultRow {
+    const char* name;
+    std::function<bool()> sound;
+};
+
 } // namespace shelltest
