@@ -427,6 +427,12 @@ TEST_F(ExplorerTree, CustomRootsPathAndPIDLAndTheVeto) {
     EXPECT_EQ(rfCustomPIDL, tree.RootFolder());
     EXPECT_TRUE(tree.RootFolderCustomPath().empty());
     EXPECT_EQ(folder / L"b", tree.RootFolderNamespace()->NameForParsing());
+    // The root it already has is offered again, and kept.
+    before = tree.RootFolderNamespace();
+    asked.clear();
+    tree.SetRootFolderCustomPIDL(pidl);
+    EXPECT_EQ((std::vector<TRootFolder>{rfCustomPIDL}), asked);
+    EXPECT_EQ(before, tree.RootFolderNamespace());
     FreePIDL(pidl);
 
     // With the root folder hidden its children are the top nodes.
@@ -580,6 +586,33 @@ TEST_F(ExplorerTree, ReReadingAFolderDeletesGoneItemsAndAddsNewOnes) {
     EXPECT_TRUE(storage->Records.empty()) << "the gone item's check went with it";
     ASSERT_NE(nullptr, tree.FocusedNode());
     EXPECT_EQ(folder / L"d", Ns(tree.FocusedNode())->NameForParsing()) << "the focus moves to the next sibling";
+}
+
+// The re-read folder's own item is asked afresh, not only repainted.
+TEST_F(ExplorerTree, ReReadingAFolderAsksItsOwnItemAfresh) {
+    const struct {
+        const char* what;
+        DWORD attribute;
+        bool (TNamespace::*read)();
+    } table[] = {
+        {"made hidden", FILE_ATTRIBUTE_HIDDEN, &TNamespace::Hidden},
+        {"made a system folder", FILE_ATTRIBUTE_SYSTEM, &TNamespace::SystemFile},
+    };
+    for (const auto& row : table) {
+        shelltest::TempFolder folder(L"krv_let_reread_self");
+        shelltest::MakeDir(folder / L"a");
+        shelltest::MakeDir(folder / L"a\\x");
+        tree.SetRootFolderCustomPath(folder.Path());
+        tree.SetActive(true);
+        PLazyNode a = ChildByParseName(tree.GetFirst(), folder / L"a");
+        ASSERT_NE(nullptr, a) << row.what;
+        ASSERT_FALSE((Ns(a)->*row.read)()) << row.what;
+        ::SetFileAttributesW((folder / L"a").c_str(), FILE_ATTRIBUTE_DIRECTORY | row.attribute);
+        tree.ReReadAndRefreshNode(a);
+        EXPECT_TRUE((Ns(a)->*row.read)()) << row.what;
+        ::SetFileAttributesW((folder / L"a").c_str(), FILE_ATTRIBUTE_DIRECTORY);
+        tree.SetActive(false);
+    }
 }
 
 // A tree stream would make nodes without shell items: both ways are refused,
