@@ -54,21 +54,23 @@ public:
     enum TComboBoxStyle { cbsClassic, cbsLETEnhanced };
 
     explicit TPopupExplorerDropDown(TComponent* owner = nullptr);
-    TPopupExplorerTree& Tree() { return *tree_; }
-    TBaseLazyTree* PopupTree() const override { return tree_; }
+    TPopupExplorerTree& Tree() { return *TreeNeeded(); }
+    TBaseLazyTree* PopupTree() const override { return TreeNeeded(); }
     TComboBoxStyle ComboBoxStyle() const { return style_; }
     void SetComboBoxStyle(TComboBoxStyle value);
     // The tree's enumeration filter (as the explorer tree's).
     std::function<void(TCustomLazyExplorerTree*, TNamespace* ns, bool& allowAsChild)>& OnEnumFolder() {
-        return tree_->OnEnumFolder;
+        return TreeNeeded()->OnEnumFolder;
     }
 protected:
+    // Makes the tree, on its first use (so a descendant's override is the one called).
     virtual TPopupExplorerTree* CreatePopupTree();
     // The tree is built once its window exists, before the event.
     void DoRollDownInit() override;
     void HandleKey(MSG& message, bool& handled) override;
 private:
-    TPopupExplorerTree* tree_;
+    TPopupExplorerTree* TreeNeeded() const;
+    mutable TPopupExplorerTree* tree_ = nullptr;
     TComboBoxStyle style_ = cbsClassic;
 };
 
@@ -97,10 +99,10 @@ private:
 class TPopupAutoCompleteDropDown : public TTreeDropDownWnd {
 public:
     explicit TPopupAutoCompleteDropDown(TComponent* owner = nullptr);
-    TPopupAutoCompleteTree& Tree() { return *tree_; }
-    TBaseLazyTree* PopupTree() const override { return tree_; }
-    TAutoCompleteContents Contents() const { return tree_->AutoComplete().Contents(); }
-    void SetContents(TAutoCompleteContents value) { tree_->AutoComplete().SetContents(value); }
+    TPopupAutoCompleteTree& Tree() { return *TreeNeeded(); }
+    TBaseLazyTree* PopupTree() const override { return TreeNeeded(); }
+    TAutoCompleteContents Contents() const { return TreeNeeded()->AutoComplete().Contents(); }
+    void SetContents(TAutoCompleteContents value) { TreeNeeded()->AutoComplete().SetContents(value); }
     // Fills the rows for the edit's text; answers how many there are.
     int UpdateList(const std::wstring& editText);
 
@@ -109,6 +111,7 @@ public:
     // A row's text for the edit (the focused row moved, or chosen).
     std::function<void(TObject* sender, const std::wstring& text)> OnRowText;
 protected:
+    // Makes the tree, on its first use (so a descendant's override is the one called).
     virtual TPopupAutoCompleteTree* CreatePopupTree();
     virtual bool DoAutoCompleteUpdateList(const std::wstring& text, TWideStringList& list);
     void DoRollDownInit() override;
@@ -116,7 +119,8 @@ protected:
     void HandleKey(MSG& message, bool& handled) override;
 private:
     void TellRow();
-    TPopupAutoCompleteTree* tree_;
+    TPopupAutoCompleteTree* TreeNeeded() const;
+    mutable TPopupAutoCompleteTree* tree_ = nullptr;
 };
 
 // The published options of a drop-down: each property forwards to the

@@ -129,3 +129,34 @@ TEST_F(AutoComplete, KindsRecursionSortingAndTheAddItemEvent) {
     EXPECT_EQ(expected, got);
     EXPECT_EQ(int(got.size()), ac.ItemCount());
 }
+
+// With recursion a folder's own items are offered before the folder itself,
+// and a refused folder's items stay offered.
+TEST_F(AutoComplete, RecursionOffersAFoldersItemsBeforeTheFolder) {
+    const struct {
+        const char* what;
+        bool refuseSub;
+        std::vector<std::wstring> offered, kept;
+    } table[] = {
+        {"all allowed", false, {L"inner.txt", L"sub"}, {L"inner.txt", L"sub"}},
+        {"the folder refused", true, {L"inner.txt", L"sub"}, {L"inner.txt"}},
+    };
+    for (const auto& row : table) {
+        TLazyShellAutoComplete ac;
+        ac.SetContents({accCurrentDir, accFileSysDirs, accFileSysFiles, accRecursive});
+        ac.SetCurrentDir(dir.Path() + L"\\");
+        std::vector<std::wstring> offered;
+        ac.OnAutoCompleteAddItem = [&](TCustomLazyShellAutoComplete*, TNamespace* ns, bool& allow, bool&) {
+            const std::wstring name = ns->NameInFolder();
+            if (name != L"inner.txt" && name != L"sub") return;
+            offered.push_back(name);
+            allow = !(row.refuseSub && name == L"sub");
+        };
+        std::vector<std::wstring> kept;
+        for (const std::wstring& s : ToVector(ac.Strings()))
+            for (const wchar_t* name : {L"sub\\inner.txt", L"sub"})
+                if (s == dir / name) kept.push_back(s.substr(s.rfind(L'\\') + 1));
+        EXPECT_EQ(row.offered, offered) << row.what;
+        EXPECT_EQ(row.kept, kept) << row.what;
+    }
+}
