@@ -1,6 +1,8 @@
 #include "shell/base/FolderBrowser.h"
+#include "framework/Forms.h"
 #include "framework/SysUtils.h"
 #include "framework/Window.h"
+#include <iterator>
 #include <mutex>
 
 namespace krv {
@@ -11,6 +13,20 @@ bool IsDirectory(const std::string& path) {
 }
 
 namespace {
+
+// The family's start-up: shell32 held with its item-list and change-notify
+// entry points (by ordinal) for the program's life, whether or not the
+// system exports each; the browser itself does not call them.
+struct TShellOrdinals {
+    ModuleHandle Library{::LoadLibraryA("shell32.dll")};
+    FARPROC Procs[11] = {};
+    TShellOrdinals() {
+        static const WORD ordinals[] = {2, 4, 16, 17, 18, 19, 21, 25, 152, 153, 155};
+        for (size_t i = 0; Library && i < std::size(ordinals); ++i)
+            Procs[i] = ::GetProcAddress(Library.get(), MAKEINTRESOURCEA(ordinals[i]));
+    }
+};
+const TShellOrdinals shellOrdinals;
 
 std::mutex versionSourceLock;
 TShShellComponent::VersionSource versionSource;
@@ -96,6 +112,11 @@ void TStCustomBrowser::SetSpecialRootFolder(TStSpecialRootFolder folder) {
 
 HWND TStCustomBrowser::ParentWindow() const {
     if (auto* window = dynamic_cast<TWindow*>(Owner())) return window->Handle();
+    // The application's window is its main form's.
+    if (Owner() && Owner() == &Application()) {
+        TForm* main = Application().MainForm;
+        return main && main->HandleAllocated() ? main->Handle() : nullptr;
+    }
     return nullptr;
 }
 
@@ -116,6 +137,7 @@ bool TStCustomBrowser::Execute() {
     if (!RootFolder.empty() && specialRoot_ == sfNone) {
         ComPtr<IShellFolder> desktop;
         if (SUCCEEDED(::SHGetDesktopFolder(desktop.put()))) {
+            // Parsed whole, not cut to MAX_PATH: a cut path could name another folder.
             std::wstring wide = AnsiToWide(RootFolder);
             ULONG eaten = 0;
             // An unparsable root leaves the desktop as the root.

@@ -2,6 +2,7 @@
 // from the dialog's own start-up callback, and a watchdog closes any dialog
 // left open so a failure can never hang the run.
 #include "shell/base/FolderBrowser.h"
+#include "framework/Forms.h"
 #include <gtest/gtest.h>
 #include <atomic>
 #include <chrono>
@@ -284,4 +285,33 @@ TEST(FolderBrowser, SelectionChangesReachSelectedFolderAndTheEvent) {
     EXPECT_TRUE(SameText(seen.back(), windows)) << seen.back();
     EXPECT_TRUE(SameText(b.SelectedFolder(), windows));
     EXPECT_TRUE(SameText(b.FolderPath(), windows)) << b.FolderPath();
+}
+
+// The dialog's owner window follows the browser's owner.
+TEST(FolderBrowser, TheDialogIsOwnedByTheOwnersWindow) {
+    TForm main;
+    main.SetBounds(10, 10, 200, 100);
+    main.HandleNeeded();
+    TForm* const previousMain = Application().MainForm;
+    Application().MainForm = &main;
+    const struct {
+        const char* what;
+        TComponent* owner;
+        HWND expected;
+    } table[] = {
+        {"the application: its main form's window", &Application(), main.Handle()},
+    };
+    for (const auto& row : table) {
+        Watchdog dog;
+        TFolderBrowser b(row.owner);
+        HWND owner = nullptr;
+        b.OnShow = [&](TObject*) {
+            owner = ::GetWindow(b.DialogHandle(), GW_OWNER);
+            ::PostMessageA(b.DialogHandle(), WM_COMMAND, IDCANCEL, 0);
+        };
+        b.Execute();
+        EXPECT_FALSE(dog.Fired()) << row.what;
+        EXPECT_EQ(row.expected, owner) << row.what;
+    }
+    Application().MainForm = previousMain;
 }
