@@ -3,11 +3,14 @@
 // exists, typed, or kept beside an ANSI window.
 #include "ShellTestUtil.h"
 #include "framework/Controls.h"
+#include "framework/Forms.h"
 #include "framework/Window.h"
 #include "shell/base/SystemVersion.h"
 #include "shell/base/WideControls.h"
 #include "framework/Graphics.h"
 #include <gtest/gtest.h>
+#include <functional>
+#include <memory>
 
 using namespace krv;
 
@@ -144,7 +147,7 @@ TEST(WideControls, SubclassingNeedsAUnicodeWindowAndGivesAChildItsHandleAsIdenti
     EXPECT_EQ(::GetWindowLongPtrW(ansi.Handle(), GWLP_ID), 0) << "an ANSI window is left as it is";
 }
 
-TEST(WideControls, NewFontsTakeTheDialogFaceOfTheSystemOnceWideControlsAreUsed) {
+TEST(WideControls, NewFontsTakeTheDialogFaceOfTheSystemFromTheStart) {
     const struct {
         DWORD Platform, Major;
         const char* Face;
@@ -160,8 +163,7 @@ TEST(WideControls, NewFontsTakeTheDialogFaceOfTheSystemOnceWideControlsAreUsed) 
         v.MajorVersion = row.Major;
         EXPECT_EQ(WideControlsFontName(v), row.Face) << row.Platform << "." << row.Major;
     }
-    // Chosen once, by the system the first wide control of the program met.
-    TWideEdit edit;
+    // Chosen at start-up: no wide control needed first.
     const std::string face = TFont().Name();
     EXPECT_TRUE(face == "MS Shell Dlg 2" || face == "MS Shell Dlg") << face;
 }
@@ -180,4 +182,50 @@ TEST(WideEdit, OutsideTheNTFamilyAReadOnlyEditIsMadeReadOnlyByMessageWhileSwitch
         EXPECT_NE(::GetWindowLongW(edit.Handle(), GWL_STYLE) & ES_READONLY, 0) << "read-only either way, " << on;
     }
     WideEditReadOnlyByMessage = false;
+}
+
+namespace {
+
+// A window of the framework's own class, asked for as a Unicode window.
+class TOwnUnicodeControl : public TWinControl {
+protected:
+    void CreateParams(TCreateParams& params) override {
+        TWinControl::CreateParams(params);
+        params.Unicode = true;
+        params.WideCaption = kMixed;
+    }
+};
+
+std::string ClassOf(HWND wnd) {
+    char name[128] = {};
+    ::GetClassNameA(wnd, name, sizeof name);
+    return name;
+}
+
+} // namespace
+
+// A Unicode window is made of the wide class named after its own class,
+// over a standard class's procedure or, without one, the default procedure.
+TEST(WideControls, UnicodeWindowsComeFromTheirOwnWideClass) {
+    if (!IsWinNT()) GTEST_SKIP() << "Unicode windows are made on the NT family only";
+    const struct {
+        const char* what;
+        std::function<std::unique_ptr<TWinControl>()> make;
+        std::string cls;
+    } table[] = {
+        {"wide edit", [] { return std::make_unique<TWideEdit>(); }, "EDIT.UnicodeClass"},
+        {"no standard class", [] { return std::make_unique<TOwnUnicodeControl>(); }, "KorvaneControl.UnicodeClass"},
+    };
+    for (const auto& row : table) {
+        std::unique_ptr<TWinControl> control = row.make();
+        control->SetParent(&shelltest::ShownForm());
+        control->SetBounds(0, 0, 200, 24);
+        ASSERT_NO_THROW(control->HandleNeeded()) << row.what;
+        HWND wnd = control->Handle();
+        EXPECT_EQ(row.cls, ClassOf(wnd)) << row.what;
+        EXPECT_TRUE(::IsWindowUnicode(wnd)) << row.what;
+        ::SetWindowTextW(wnd, kMixed.c_str());
+        EXPECT_EQ(kMixed, WindowText(wnd)) << row.what;
+        control->SetParent(nullptr);
+    }
 }
