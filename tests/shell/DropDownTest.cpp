@@ -304,77 +304,35 @@ TEST_F(DropDown, AnAnimatedRollDownEndsShownInPlace) {
 }
 
 namespace {
-
-// Logs the flags of every WM_PRINT it is sent.
-class TPrintLog : public TWinControl {
-public:
+struct TPrintLog : TWinControl {
     std::vector<LPARAM> Flags;
-protected:
     bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) override {
         if (msg == WM_PRINT) Flags.push_back(lParam);
         return TWinControl::HandleMessage(msg, wParam, lParam, result);
     }
 };
-
+template <class Tree> struct TOwnTree : Tree { using Tree::Tree; };
+template <class DropDown, class Tree> struct TOwnDropDown : DropDown {
+    TOwnTree<Tree>* CreatePopupTree() override { return new TOwnTree<Tree>(this); }
+};
 } // namespace
 
 // The drop-down prints nothing itself: its children get the flags it was given.
 TEST(DropDownPrint, ChildrenGetTheFlagsTheWindowWasGiven) {
-    const LPARAM table[] = {PRF_CHILDREN | PRF_CLIENT, PRF_CHILDREN | PRF_CLIENT | PRF_OWNED};
-    for (LPARAM flags : table) {
+    for (LPARAM flags : {PRF_CHILDREN | PRF_CLIENT, PRF_CHILDREN | PRF_CLIENT | PRF_OWNED}) {
         TDropDownWnd dd;
         auto* child = new TPrintLog;
         child->SetParent(&dd);
-        child->SetBounds(0, 0, 50, 50);
-        dd.HandleNeeded();
-        child->HandleNeeded();
-        ::ShowWindow(dd.Handle(), SW_SHOWNA);
-        ::ShowWindow(child->Handle(), SW_SHOWNA);
-        WindowDC screen(nullptr);
-        MemoryDC mem(screen.get());
-        ::SendMessageA(dd.Handle(), WM_PRINT, reinterpret_cast<WPARAM>(mem.get()), flags);
+        ::ShowWindow(dd.HandleNeeded(), SW_SHOWNA);
+        ::SendMessageA(dd.Handle(), WM_PRINT, WPARAM(MemoryDC(nullptr).get()), flags);
         EXPECT_EQ(std::vector<LPARAM>{flags}, child->Flags) << flags;
-        ::ShowWindow(dd.Handle(), SW_HIDE);
     }
 }
 
-namespace {
-
-class TOwnExplorerTree : public TPopupExplorerTree {
-public:
-    using TPopupExplorerTree::TPopupExplorerTree;
-};
-class TOwnExplorerDropDown : public TPopupExplorerDropDown {
-protected:
-    TPopupExplorerTree* CreatePopupTree() override { return new TOwnExplorerTree(this); }
-};
-class TOwnAutoCompleteTree : public TPopupAutoCompleteTree {
-public:
-    using TPopupAutoCompleteTree::TPopupAutoCompleteTree;
-};
-class TOwnAutoCompleteDropDown : public TPopupAutoCompleteDropDown {
-protected:
-    TPopupAutoCompleteTree* CreatePopupTree() override { return new TOwnAutoCompleteTree(this); }
-};
-
-} // namespace
-
 // A descendant's own tree is the one the drop-down shows.
 TEST(PopupDropDowns, ADescendantMakesTheTree) {
-    const struct {
-        const char* what;
-        std::function<bool()> ownTree;
-    } table[] = {
-        {"folder tree",
-         [] {
-             TOwnExplorerDropDown dd;
-             return dynamic_cast<TOwnExplorerTree*>(dd.PopupTree()) && &dd.Tree() == dd.PopupTree();
-         }},
-        {"autocomplete list",
-         [] {
-             TOwnAutoCompleteDropDown dd;
-             return dynamic_cast<TOwnAutoCompleteTree*>(dd.PopupTree()) && &dd.Tree() == dd.PopupTree();
-         }},
-    };
-    for (const auto& row : table) EXPECT_TRUE(row.ownTree()) << row.what;
+    TOwnDropDown<TPopupExplorerDropDown, TPopupExplorerTree> folders;
+    TOwnDropDown<TPopupAutoCompleteDropDown, TPopupAutoCompleteTree> rows;
+    EXPECT_TRUE(dynamic_cast<TOwnTree<TPopupExplorerTree>*>(folders.PopupTree()));
+    EXPECT_TRUE(dynamic_cast<TOwnTree<TPopupAutoCompleteTree>*>(rows.PopupTree()));
 }

@@ -590,28 +590,18 @@ TEST_F(ExplorerTree, ReReadingAFolderDeletesGoneItemsAndAddsNewOnes) {
 
 // The re-read folder's own item is asked afresh, not only repainted.
 TEST_F(ExplorerTree, ReReadingAFolderAsksItsOwnItemAfresh) {
-    const struct {
-        const char* what;
-        DWORD attribute;
-        bool (TNamespace::*read)();
-    } table[] = {
-        {"made hidden", FILE_ATTRIBUTE_HIDDEN, &TNamespace::Hidden},
-        {"made a system folder", FILE_ATTRIBUTE_SYSTEM, &TNamespace::SystemFile},
-    };
-    for (const auto& row : table) {
+    tree.SetActive(true);
+    for (auto [attribute, read] : {std::pair{DWORD(FILE_ATTRIBUTE_HIDDEN), &TNamespace::Hidden},
+                                   std::pair{DWORD(FILE_ATTRIBUTE_SYSTEM), &TNamespace::SystemFile}}) {
         shelltest::TempFolder folder(L"krv_let_reread_self");
         shelltest::MakeDir(folder / L"a");
-        shelltest::MakeDir(folder / L"a\\x");
         tree.SetRootFolderCustomPath(folder.Path());
-        tree.SetActive(true);
         PLazyNode a = ChildByParseName(tree.GetFirst(), folder / L"a");
-        ASSERT_NE(nullptr, a) << row.what;
-        ASSERT_FALSE((Ns(a)->*row.read)()) << row.what;
-        ::SetFileAttributesW((folder / L"a").c_str(), FILE_ATTRIBUTE_DIRECTORY | row.attribute);
+        ASSERT_TRUE(a && !(Ns(a)->*read)());
+        ::SetFileAttributesW((folder / L"a").c_str(), FILE_ATTRIBUTE_DIRECTORY | attribute);
         tree.ReReadAndRefreshNode(a);
-        EXPECT_TRUE((Ns(a)->*row.read)()) << row.what;
+        EXPECT_TRUE((Ns(a)->*read)()) << attribute;
         ::SetFileAttributesW((folder / L"a").c_str(), FILE_ATTRIBUTE_DIRECTORY);
-        tree.SetActive(false);
     }
 }
 

@@ -344,21 +344,9 @@ TEST(LazyShellNotifier, RecycleFoldersAreFoundOnFixedDrivesOnlyWhenTheyExist) {
 
 // The notifier is found by its interface and by nothing else.
 TEST(LazyChangeNotifierInterface, AnswersForItsOwnInterface) {
-    const IID other = {0x7F1E9F93, 0x87C2, 0x49E1, {0x8A, 0xD5, 0xF5, 0xA2, 0xE0, 0x57, 0x12, 0x2D}};
-    const struct {
-        const char* what;
-        const IID* iid;
-        HRESULT expected;
-    } table[] = {
-        {"its interface", &IID_ILazyChangeNotifier, S_OK},
-        {"IUnknown", &IID_IUnknown, S_OK},
-        {"another interface", &other, E_NOINTERFACE},
-    };
-    TLazyChangeNotifier* notifier = LazyChangeNotifier();
-    for (const auto& row : table) {
-        void* out = nullptr;
-        EXPECT_EQ(row.expected, notifier->QueryInterface(*row.iid, &out)) << row.what;
-        EXPECT_EQ(row.expected == S_OK ? static_cast<IUnknown*>(notifier) : nullptr, out) << row.what;
-        if (out) static_cast<IUnknown*>(out)->Release();
+    for (auto [iid, expected] : {std::pair{IID_ILazyChangeNotifier, S_OK}, {IID_IUnknown, S_OK}, {IID_IDispatch, E_NOINTERFACE}}) {
+        ComPtr<IUnknown> out;
+        EXPECT_EQ(expected, LazyChangeNotifier()->QueryInterface(iid, out.put_void()));
+        EXPECT_EQ(expected == S_OK, out.get() == static_cast<IUnknown*>(LazyChangeNotifier()));
     }
 }

@@ -3,14 +3,11 @@
 // exists, typed, or kept beside an ANSI window.
 #include "ShellTestUtil.h"
 #include "framework/Controls.h"
-#include "framework/Forms.h"
 #include "framework/Window.h"
 #include "shell/base/SystemVersion.h"
 #include "shell/base/WideControls.h"
 #include "framework/Graphics.h"
 #include <gtest/gtest.h>
-#include <functional>
-#include <memory>
 
 using namespace krv;
 
@@ -185,47 +182,24 @@ TEST(WideEdit, OutsideTheNTFamilyAReadOnlyEditIsMadeReadOnlyByMessageWhileSwitch
 }
 
 namespace {
-
 // A window of the framework's own class, asked for as a Unicode window.
-class TOwnUnicodeControl : public TWinControl {
-protected:
-    void CreateParams(TCreateParams& params) override {
-        TWinControl::CreateParams(params);
-        params.Unicode = true;
-        params.WideCaption = kMixed;
-    }
+struct TOwnUnicodeControl : TWinControl {
+    void CreateParams(TCreateParams& params) override { TWinControl::CreateParams(params), params.Unicode = true; }
 };
-
-std::string ClassOf(HWND wnd) {
-    char name[128] = {};
-    ::GetClassNameA(wnd, name, sizeof name);
-    return name;
-}
-
 } // namespace
 
 // A Unicode window is made of the wide class named after its own class,
 // over a standard class's procedure or, without one, the default procedure.
 TEST(WideControls, UnicodeWindowsComeFromTheirOwnWideClass) {
-    if (!IsWinNT()) GTEST_SKIP() << "Unicode windows are made on the NT family only";
-    const struct {
-        const char* what;
-        std::function<std::unique_ptr<TWinControl>()> make;
-        std::string cls;
-    } table[] = {
-        {"wide edit", [] { return std::make_unique<TWideEdit>(); }, "EDIT.UnicodeClass"},
-        {"no standard class", [] { return std::make_unique<TOwnUnicodeControl>(); }, "KorvaneControl.UnicodeClass"},
-    };
-    for (const auto& row : table) {
-        std::unique_ptr<TWinControl> control = row.make();
-        control->SetParent(&shelltest::ShownForm());
-        control->SetBounds(0, 0, 200, 24);
-        ASSERT_NO_THROW(control->HandleNeeded()) << row.what;
-        HWND wnd = control->Handle();
-        EXPECT_EQ(row.cls, ClassOf(wnd)) << row.what;
-        EXPECT_TRUE(::IsWindowUnicode(wnd)) << row.what;
+    TWideEdit edit;
+    TOwnUnicodeControl own;
+    for (auto [control, cls] : {std::pair<TWinControl*, std::string>{&edit, "EDIT.UnicodeClass"},
+                                {&own, "KorvaneControl.UnicodeClass"}}) {
+        HWND wnd = control->HandleNeeded();
+        char name[64] = {};
+        ::GetClassNameA(wnd, name, sizeof name);
+        EXPECT_EQ(cls, name);
         ::SetWindowTextW(wnd, kMixed.c_str());
-        EXPECT_EQ(kMixed, WindowText(wnd)) << row.what;
-        control->SetParent(nullptr);
+        EXPECT_EQ(kMixed, WindowText(wnd)) << cls;
     }
 }
