@@ -26,6 +26,14 @@ std::wstring AutoCompleteFolderOf(const std::wstring& text) {
 
 // ---------------------------------------------------------------- shared
 
+TBaseLazyTree* TTreeDropDownWnd::PopupTree() const {
+    if (!tree_) {
+        auto* self = const_cast<TTreeDropDownWnd*>(this);
+        self->PrepareTree(tree_ = self->MakePopupTree());
+    }
+    return tree_;
+}
+
 void TTreeDropDownWnd::PrepareTree(TBaseLazyTree* tree) {
     tree->SetParent(this);
     tree->TabStop = false;
@@ -156,14 +164,6 @@ void TPopupExplorerTree::HandleMouseMoveTree(TShiftState shift, POINT p) {
 
 TPopupExplorerDropDown::TPopupExplorerDropDown(TComponent* owner) : TTreeDropDownWnd(owner) {}
 
-TPopupExplorerTree* TPopupExplorerDropDown::TreeNeeded() const {
-    if (!tree_) {
-        auto* self = const_cast<TPopupExplorerDropDown*>(this);
-        self->PrepareTree(tree_ = self->CreatePopupTree());
-    }
-    return tree_;
-}
-
 TPopupExplorerTree* TPopupExplorerDropDown::CreatePopupTree() { return new TPopupExplorerTree(this); }
 
 void TPopupExplorerDropDown::SetComboBoxStyle(TComboBoxStyle value) {
@@ -240,14 +240,6 @@ void TPopupAutoCompleteTree::HandleMouseMoveTree(TShiftState shift, POINT p) {
 
 TPopupAutoCompleteDropDown::TPopupAutoCompleteDropDown(TComponent* owner) : TTreeDropDownWnd(owner) {}
 
-TPopupAutoCompleteTree* TPopupAutoCompleteDropDown::TreeNeeded() const {
-    if (!tree_) {
-        auto* self = const_cast<TPopupAutoCompleteDropDown*>(this);
-        self->PrepareTree(tree_ = self->CreatePopupTree());
-    }
-    return tree_;
-}
-
 TPopupAutoCompleteTree* TPopupAutoCompleteDropDown::CreatePopupTree() { return new TPopupAutoCompleteTree(this); }
 
 bool TPopupAutoCompleteDropDown::DoAutoCompleteUpdateList(const std::wstring& text, TWideStringList& list) {
@@ -280,12 +272,12 @@ int TPopupAutoCompleteDropDown::UpdateList(const std::wstring& editText) {
 
 void TPopupAutoCompleteDropDown::DoRollDownInit() {
     TTreeDropDownWnd::DoRollDownInit();
-    if (PLazyNode first = Tree().GetFirstSelected()) tree_->SetFocusedNode(first);
+    if (PLazyNode first = Tree().GetFirstSelected()) Tree().SetFocusedNode(first);
     UpdateScrollbar();
 }
 
 void TPopupAutoCompleteDropDown::TellRow() {
-    if (PLazyNode node = Tree().FocusedNode(); node && OnRowText) OnRowText(this, tree_->RowText(node));
+    if (PLazyNode node = Tree().FocusedNode(); node && OnRowText) OnRowText(this, Tree().RowText(node));
 }
 
 void TPopupAutoCompleteDropDown::DoRollUp(bool selected) {

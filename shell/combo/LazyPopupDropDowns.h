@@ -16,8 +16,11 @@ class TTreeDropDownWnd : public TDropDownWnd {
 public:
     using TDropDownWnd::TDropDownWnd;
     void UpdateScrollbar() override;
-    virtual TBaseLazyTree* PopupTree() const = 0;
+    // The tree, made by MakePopupTree at its first use (so a descendant's
+    // override is the one called, not the constructor's own).
+    TBaseLazyTree* PopupTree() const;
 protected:
+    virtual TBaseLazyTree* MakePopupTree() = 0;
     int RowHeight() override;
     void LayoutChildren(int width, int height) override;
     // A right-to-left tree puts the bar on the left.
@@ -29,6 +32,7 @@ protected:
     void PrepareTree(TBaseLazyTree* tree);
 private:
     void PlaceTree(bool barShown);
+    mutable TBaseLazyTree* tree_ = nullptr;
 };
 
 class TPopupExplorerDropDown;
@@ -55,7 +59,6 @@ public:
 
     explicit TPopupExplorerDropDown(TComponent* owner = nullptr);
     TPopupExplorerTree& Tree() { return *TreeNeeded(); }
-    TBaseLazyTree* PopupTree() const override { return TreeNeeded(); }
     TComboBoxStyle ComboBoxStyle() const { return style_; }
     void SetComboBoxStyle(TComboBoxStyle value);
     // The tree's enumeration filter (as the explorer tree's).
@@ -63,14 +66,13 @@ public:
         return TreeNeeded()->OnEnumFolder;
     }
 protected:
-    // Makes the tree, on its first use (so a descendant's override is the one called).
     virtual TPopupExplorerTree* CreatePopupTree();
+    TBaseLazyTree* MakePopupTree() override { return CreatePopupTree(); }
     // The tree is built once its window exists, before the event.
     void DoRollDownInit() override;
     void HandleKey(MSG& message, bool& handled) override;
 private:
-    TPopupExplorerTree* TreeNeeded() const;
-    mutable TPopupExplorerTree* tree_ = nullptr;
+    TPopupExplorerTree* TreeNeeded() const { return static_cast<TPopupExplorerTree*>(PopupTree()); }
     TComboBoxStyle style_ = cbsClassic;
 };
 
@@ -100,7 +102,6 @@ class TPopupAutoCompleteDropDown : public TTreeDropDownWnd {
 public:
     explicit TPopupAutoCompleteDropDown(TComponent* owner = nullptr);
     TPopupAutoCompleteTree& Tree() { return *TreeNeeded(); }
-    TBaseLazyTree* PopupTree() const override { return TreeNeeded(); }
     TAutoCompleteContents Contents() const { return TreeNeeded()->AutoComplete().Contents(); }
     void SetContents(TAutoCompleteContents value) { TreeNeeded()->AutoComplete().SetContents(value); }
     // Fills the rows for the edit's text; answers how many there are.
@@ -111,16 +112,15 @@ public:
     // A row's text for the edit (the focused row moved, or chosen).
     std::function<void(TObject* sender, const std::wstring& text)> OnRowText;
 protected:
-    // Makes the tree, on its first use (so a descendant's override is the one called).
     virtual TPopupAutoCompleteTree* CreatePopupTree();
+    TBaseLazyTree* MakePopupTree() override { return CreatePopupTree(); }
     virtual bool DoAutoCompleteUpdateList(const std::wstring& text, TWideStringList& list);
     void DoRollDownInit() override;
     void DoRollUp(bool selected) override;
     void HandleKey(MSG& message, bool& handled) override;
 private:
     void TellRow();
-    TPopupAutoCompleteTree* TreeNeeded() const;
-    mutable TPopupAutoCompleteTree* tree_ = nullptr;
+    TPopupAutoCompleteTree* TreeNeeded() const { return static_cast<TPopupAutoCompleteTree*>(PopupTree()); }
 };
 
 // The published options of a drop-down: each property forwards to the
