@@ -232,9 +232,10 @@ TEST(OwnerDrawScrollbar, GoldenImagesWithThemesOff) {
              ::SendMessageA(b.Handle(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(4, h - 30));
          }},
         {"too small for a thumb", 40, [](auto&) {}},
-        {"owner paints the thumb", h,
+        {"owner paints the thumb, disabled too", h,
          [](auto& b) {
              b.SetPosition(70);
+             b.SetEnabled(false);
              b.OnScrollCustomPaint = [](TCustomOwnerDrawScrollbar*, TScrollPaintCycle cycle, TScrollPaintState,
                                         const RECT& r, TCanvas& canvas, bool& handled) {
                  if (cycle != pcThumb) return;
@@ -321,16 +322,4 @@ TEST(OwnerDrawScrollbar, HoldingAButtonRepeatsOnlyWhileThePointerStaysOnIt) {
     timer(201);
     EXPECT_FALSE(bar->MouseInside());
     EXPECT_EQ(owner.Log.size(), 8u);   // hovering never scrolls
-}
-
-// A disabled bar still shows its thumb, and offers it to the owner's painting.
-TEST(OwnerDrawScrollbar, ADisabledBarOffersItsThumbToTheOwner) {
-    TScrollOwner host;
-    TOwnerDrawScrollbar* bar = host.MakeBar();
-    bar->SetEnabled(false);
-    std::vector<TScrollPaintCycle> disabled;
-    bar->OnScrollCustomPaint = [&](TCustomOwnerDrawScrollbar*, TScrollPaintCycle cycle, TScrollPaintState state,
-                                   const RECT&, TCanvas&, bool&) { if (state == psDisabled) disabled.push_back(cycle); };
-    Capture(16, 200, [&](HDC dc) { ::SendMessageA(bar->Handle(), WM_PRINTCLIENT, WPARAM(dc), PRF_CLIENT); }, 0);
-    EXPECT_NE(disabled.end(), std::find(disabled.begin(), disabled.end(), pcThumb));
 }

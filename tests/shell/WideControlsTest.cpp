@@ -181,12 +181,10 @@ TEST(WideEdit, OutsideTheNTFamilyAReadOnlyEditIsMadeReadOnlyByMessageWhileSwitch
     WideEditReadOnlyByMessage = false;
 }
 
-namespace {
 // A window of the framework's own class, asked for as a Unicode window.
 struct TOwnUnicodeControl : TWinControl {
     void CreateParams(TCreateParams& params) override { TWinControl::CreateParams(params), params.Unicode = true; }
 };
-} // namespace
 
 // A Unicode window is made of the wide class named after its own class,
 // over a standard class's procedure or, without one, the default procedure.
@@ -195,11 +193,10 @@ TEST(WideControls, UnicodeWindowsComeFromTheirOwnWideClass) {
     TOwnUnicodeControl own;
     for (auto [control, cls] : {std::pair<TWinControl*, std::string>{&edit, "EDIT.UnicodeClass"},
                                 {&own, "KorvaneControl.UnicodeClass"}}) {
-        HWND wnd = control->HandleNeeded();
         char name[64] = {};
-        ::GetClassNameA(wnd, name, sizeof name);
+        ::GetClassNameA(control->HandleNeeded(), name, sizeof name);
+        ::SetWindowTextW(control->Handle(), kMixed.c_str());
         EXPECT_EQ(cls, name);
-        ::SetWindowTextW(wnd, kMixed.c_str());
-        EXPECT_EQ(kMixed, WindowText(wnd)) << cls;
+        EXPECT_EQ(kMixed, WindowText(control->Handle())) << cls;
     }
 }
