@@ -2,7 +2,6 @@
 #include "framework/Forms.h"
 #include "framework/SysUtils.h"
 #include "framework/Window.h"
-#include <iterator>
 #include <mutex>
 
 namespace krv {
@@ -13,20 +12,6 @@ bool IsDirectory(const std::string& path) {
 }
 
 namespace {
-
-// The family's start-up: shell32 held with its item-list and change-notify
-// entry points (by ordinal) for the program's life, whether or not the
-// system exports each; the browser itself does not call them.
-struct TShellOrdinals {
-    ModuleHandle Library{::LoadLibraryA("shell32.dll")};
-    FARPROC Procs[11] = {};
-    TShellOrdinals() {
-        static const WORD ordinals[] = {2, 4, 16, 17, 18, 19, 21, 25, 152, 153, 155};
-        for (size_t i = 0; Library && i < std::size(ordinals); ++i)
-            Procs[i] = ::GetProcAddress(Library.get(), MAKEINTRESOURCEA(ordinals[i]));
-    }
-};
-const TShellOrdinals shellOrdinals;
 
 std::mutex versionSourceLock;
 TShShellComponent::VersionSource versionSource;
@@ -113,7 +98,7 @@ void TStCustomBrowser::SetSpecialRootFolder(TStSpecialRootFolder folder) {
 HWND TStCustomBrowser::ParentWindow() const {
     if (auto* window = dynamic_cast<TWindow*>(Owner())) return window->Handle();
     // The application's window is its main form's.
-    if (Owner() && Owner() == &Application()) {
+    if (Owner() == &Application()) {
         TForm* main = Application().MainForm;
         return main && main->HandleAllocated() ? main->Handle() : nullptr;
     }
