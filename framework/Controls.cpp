@@ -209,21 +209,55 @@ void TWinControl::CreateParams(TCreateParams& params) {
     params.WndParent = parent_ ? parent_->HandleNeeded() : ParkingWindow();
 }
 
+namespace {
+
+// The wide class a Unicode window is made of, registered on first use. One
+// left by another procedure is replaced while no window uses it.
+std::wstring UnicodeWindowClass(const TCreateParams& params) {
+    const std::wstring base = AnsiToWide(params.WinClassName);
+    const std::wstring name = base + L".UnicodeClass";
+    const HINSTANCE instance = ::GetModuleHandleW(nullptr);
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    if (params.OwnClass || base.empty() || !::GetClassInfoExW(nullptr, base.c_str(), &wc)) {
+        wc = WNDCLASSEXW{};
+        wc.cbSize = sizeof wc;
+        wc.style = params.ClassStyle;
+        wc.lpfnWndProc = &::DefWindowProcW;
+        wc.hCursor = ::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+        wc.hbrBackground = params.ClassBackground;
+    }
+    wc.hInstance = instance;
+    wc.lpszMenuName = nullptr;
+    wc.lpszClassName = name.c_str();
+    WNDCLASSEXW existing{};
+    existing.cbSize = sizeof existing;
+    if (::GetClassInfoExW(instance, name.c_str(), &existing) &&
+        (existing.lpfnWndProc == wc.lpfnWndProc || !::UnregisterClassW(name.c_str(), instance)))
+        return name;
+    if (!::RegisterClassExW(&wc) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+        throw Exception("Cannot register the window class " + params.WinClassName + ".UnicodeClass: " +
+                        SysErrorMessage(::GetLastError()));
+    return name;
+}
+
+} // namespace
+
 void TWinControl::CreateWnd() {
     TCreateParams params;
     CreateParams(params);
     creating_ = true;
     struct Reset { bool& flag; ~Reset() { flag = false; } } reset{creating_};
-    if (params.OwnClass) {
-        RegisterWindowClass(params.WinClassName.c_str(), params.ClassStyle, params.ClassBackground);
-        CreateWindowHandle(params.WinClassName.c_str(), params.Caption.c_str(), params.Style, params.ExStyle,
-                           params.X, params.Y, params.Width, params.Height, params.WndParent);
-    } else if (params.Unicode) {
-        std::wstring cls(params.WinClassName.begin(), params.WinClassName.end());
+    if (params.Unicode) {
+        const std::wstring cls = UnicodeWindowClass(params);
         HWND wnd = ::CreateWindowExW(params.ExStyle, cls.c_str(), params.WideCaption.c_str(), params.Style,
                                      params.X, params.Y, params.Width, params.Height, params.WndParent, nullptr,
                                      ::GetModuleHandleW(nullptr), nullptr);
         if (wnd && !SubclassWindow(wnd, true)) ::DestroyWindow(wnd);
+    } else if (params.OwnClass) {
+        RegisterWindowClass(params.WinClassName.c_str(), params.ClassStyle, params.ClassBackground);
+        CreateWindowHandle(params.WinClassName.c_str(), params.Caption.c_str(), params.Style, params.ExStyle,
+                           params.X, params.Y, params.Width, params.Height, params.WndParent);
     } else {
         HWND wnd = ::CreateWindowExA(params.ExStyle, params.WinClassName.c_str(), params.Caption.c_str(),
                                      params.Style, params.X, params.Y, params.Width, params.Height,

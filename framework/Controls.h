@@ -50,8 +50,9 @@ using TMouseWheelEvent =
 struct TCreateParams {
     std::string WinClassName;     // a standard class or one of ours
     bool OwnClass = true;         // true: registered by us, our procedure from the start
-    // A standard class made as a Unicode window (its text is UTF-16 inside);
-    // WideCaption is then its first text.
+    // A Unicode window (its text is UTF-16 inside), of the wide class
+    // "<WinClassName>.UnicodeClass" over the standard class's procedure, or
+    // over the default one for a class of ours; WideCaption is its first text.
     bool Unicode = false;
     std::wstring WideCaption;
     UINT ClassStyle = CS_DBLCLKS;

@@ -1,4 +1,5 @@
 #include "shell/base/FolderBrowser.h"
+#include "framework/Forms.h"
 #include "framework/SysUtils.h"
 #include "framework/Window.h"
 #include <mutex>
@@ -98,6 +99,11 @@ void TStCustomBrowser::SetSpecialRootFolder(TStSpecialRootFolder folder) {
 
 HWND TStCustomBrowser::ParentWindow() const {
     if (auto* window = dynamic_cast<TWindow*>(Owner())) return window->Handle();
+    // The application's window is its main form's.
+    if (Owner() == &Application()) {
+        TForm* main = Application().MainForm;
+        return main && main->HandleAllocated() ? main->Handle() : nullptr;
+    }
     return nullptr;
 }
 
@@ -118,6 +124,7 @@ bool TStCustomBrowser::Execute() {
     if (!RootFolder.empty() && specialRoot_ == sfNone) {
         ComPtr<IShellFolder> desktop;
         if (SUCCEEDED(::SHGetDesktopFolder(desktop.put()))) {
+            // Parsed whole, not cut to MAX_PATH: a cut path could name another folder.
             std::wstring wide = AnsiToWide(RootFolder);
             ULONG eaten = 0;
             // An unparsable root leaves the desktop as the root.

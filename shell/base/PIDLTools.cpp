@@ -219,7 +219,9 @@ LPITEMIDLIST FindMyDocumentsOnDesktop() {
     if (FAILED(::SHGetSpecialFolderLocation(nullptr, CSIDL_PERSONAL, documents.put())) || !documents)
         return nullptr;
 
-    // The name the documents folder shows inside its own parent.
+    // The name the documents folder shows inside its own parent: the last
+    // identifier is asked of the folder that holds it (the documents folder
+    // itself does not know it).
     std::wstring documentsName;
     {
         ComPtr<IShellFolder> parent;
@@ -240,6 +242,8 @@ LPITEMIDLIST FindMyDocumentsOnDesktop() {
         if (items->Next(1, child.put(), &fetched) != S_OK || fetched != 1) break;
         STRRET name{};
         if (FAILED(desktop->GetDisplayNameOf(child.get(), SHGDN_NORMAL, &name))) continue;
+        // Compared as UTF-16: as ANSI text, names outside the code page turn
+        // into "?" and two different ones could match.
         if (StrICompW(StrRetToStr(name, child.get()).c_str(), documentsName.c_str()) == 0) return child.release();
     }
     return nullptr;

@@ -94,6 +94,12 @@ void StartWideControls() {
     TFont::SetDefaultName(WideControlsFontName(CurrentOSVersion()));
 }
 
+namespace {
+// At program start: every font made, not only those after the first wide
+// control, takes the system's dialog face.
+[[maybe_unused]] const bool wideControlsStarted = (StartWideControls(), true);
+} // namespace
+
 void SubClassUnicodeControl(TWinControl* control) {
     HWND wnd = control && control->HandleAllocated() ? control->Handle() : nullptr;
     if (!wnd || !::IsWindowUnicode(wnd) || !control->UnicodeWindow())

@@ -14,8 +14,8 @@ namespace krv {
 // The face the wide controls give the framework's new fonts: "MS Shell Dlg 2"
 // on the NT family from version 5 on, else "MS Shell Dlg".
 std::string WideControlsFontName(const TOSVersion& version);
-// Once per program, on the first wide control: the framework's default font
-// name becomes WideControlsFontName of the running system.
+// Once per program, at its start: the framework's default font name becomes
+// WideControlsFontName of the running system.
 void StartWideControls();
 // Program-wide switch (off by default): outside the NT family a read-only
 // wide edit is made without the read-only style and then made read-only by

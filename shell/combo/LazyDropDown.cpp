@@ -235,14 +235,13 @@ void TDropDownWnd::PlaceAndInit(TControl* alignTo, const SIZE* size) {
     SetBounds(p.Left, p.Top, width, p.Height);
 }
 
-void TDropDownWnd::PrintChildren(HDC dc) {
+void TDropDownWnd::PrintChildren(HDC dc, LPARAM flags) {
     for (int i = 0; i < ControlCount(); ++i) {
         auto* child = dynamic_cast<TWinControl*>(Controls(i));
         if (!child || !child->HandleAllocated() || !::IsWindowVisible(child->Handle())) continue;
         POINT old;
         ::OffsetViewportOrgEx(dc, child->Left() + 1, child->Top() + 1, &old);
-        ::SendMessageA(child->Handle(), WM_PRINT, reinterpret_cast<WPARAM>(dc),
-                       PRF_NONCLIENT | PRF_CLIENT | PRF_ERASEBKGND | PRF_CHILDREN);
+        ::SendMessageA(child->Handle(), WM_PRINT, reinterpret_cast<WPARAM>(dc), flags);
         ::SetViewportOrgEx(dc, old.x, old.y, nullptr);
     }
 }
@@ -430,7 +429,7 @@ bool TDropDownWnd::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT
         result = MA_NOACTIVATE;
         return true;
     case WM_PRINT:
-        if (lParam & PRF_CHILDREN) PrintChildren(reinterpret_cast<HDC>(wParam));
+        if (lParam & PRF_CHILDREN) PrintChildren(reinterpret_cast<HDC>(wParam), lParam);
         result = 0;
         return true;
     case WM_DROPDOWNUPDATESCROLLBAR:

@@ -134,7 +134,7 @@ private:
     void Animate();
     void AnimateByBitmap(bool upward);
     void RunLoop();
-    void PrintChildren(HDC dc);
+    void PrintChildren(HDC dc, LPARAM flags);
 
     TWinControl* ownerControl_ = nullptr;
     TWinControl* focusControl_ = nullptr;

@@ -26,6 +26,14 @@ std::wstring AutoCompleteFolderOf(const std::wstring& text) {
 
 // ---------------------------------------------------------------- shared
 
+TBaseLazyTree* TTreeDropDownWnd::PopupTree() const {
+    if (!tree_) {
+        auto* self = const_cast<TTreeDropDownWnd*>(this);
+        self->PrepareTree(tree_ = self->MakePopupTree());
+    }
+    return tree_;
+}
+
 void TTreeDropDownWnd::PrepareTree(TBaseLazyTree* tree) {
     tree->SetParent(this);
     tree->TabStop = false;
@@ -39,6 +47,7 @@ void TTreeDropDownWnd::PrepareTree(TBaseLazyTree* tree) {
     tree->OnScroll = [this](TBaseLazyTree*, int, int) {
         if (HandleAllocated()) ::PostMessageW(Handle(), WM_DROPDOWNUPDATESCROLLBAR, 0, 0);
     };
+    SetFocusControl(tree);
 }
 
 bool TTreeDropDownWnd::ScrollBarOnLeft() const {
@@ -153,23 +162,19 @@ void TPopupExplorerTree::HandleMouseMoveTree(TShiftState shift, POINT p) {
     else dropDown_->StopAutoScroll();
 }
 
-TPopupExplorerDropDown::TPopupExplorerDropDown(TComponent* owner) : TTreeDropDownWnd(owner) {
-    tree_ = CreatePopupTree();
-    PrepareTree(tree_);
-    SetFocusControl(tree_);
-}
+TPopupExplorerDropDown::TPopupExplorerDropDown(TComponent* owner) : TTreeDropDownWnd(owner) {}
 
 TPopupExplorerTree* TPopupExplorerDropDown::CreatePopupTree() { return new TPopupExplorerTree(this); }
 
 void TPopupExplorerDropDown::SetComboBoxStyle(TComboBoxStyle value) {
     style_ = value;
-    auto& o = tree_->TreeOptions();
+    auto& o = Tree().TreeOptions();
     TLTPaintOptions lines{toShowButtons, toShowTreeLines};
     o.SetPaintOptions(value == cbsLETEnhanced ? o.PaintOptions() + lines : o.PaintOptions() - lines);
 }
 
 void TPopupExplorerDropDown::DoRollDownInit() {
-    tree_->SetActive(true);
+    Tree().SetActive(true);
     TTreeDropDownWnd::DoRollDownInit();
 }
 
@@ -233,11 +238,7 @@ void TPopupAutoCompleteTree::HandleMouseMoveTree(TShiftState shift, POINT p) {
     }
 }
 
-TPopupAutoCompleteDropDown::TPopupAutoCompleteDropDown(TComponent* owner) : TTreeDropDownWnd(owner) {
-    tree_ = CreatePopupTree();
-    PrepareTree(tree_);
-    SetFocusControl(tree_);
-}
+TPopupAutoCompleteDropDown::TPopupAutoCompleteDropDown(TComponent* owner) : TTreeDropDownWnd(owner) {}
 
 TPopupAutoCompleteTree* TPopupAutoCompleteDropDown::CreatePopupTree() { return new TPopupAutoCompleteTree(this); }
 
@@ -248,13 +249,13 @@ bool TPopupAutoCompleteDropDown::DoAutoCompleteUpdateList(const std::wstring& te
 }
 
 int TPopupAutoCompleteDropDown::UpdateList(const std::wstring& editText) {
-    TWideStringList& rows = tree_->Strings();
+    TWideStringList& rows = Tree().Strings();
     rows.Clear();
     TWideStringList own;
     if (DoAutoCompleteUpdateList(editText, own)) {
         rows.AddStrings(own);
     } else if (std::wstring folder = AutoCompleteFolderOf(editText); !folder.empty()) {
-        TLazyShellAutoComplete& ac = tree_->AutoComplete();
+        TLazyShellAutoComplete& ac = Tree().AutoComplete();
         ac.SetCurrentDir(folder);
         TWideStringList& names = ac.Strings();
         bool everything = !editText.empty() && editText.back() == L'\\';
@@ -264,19 +265,19 @@ int TPopupAutoCompleteDropDown::UpdateList(const std::wstring& editText) {
             if (everything || WideLowerCase(name).compare(0, typed.size(), typed) == 0) rows.Add(name);
         }
     }
-    tree_->RefreshRows();
+    Tree().RefreshRows();
     UpdateScrollbar();
     return rows.GetCount();
 }
 
 void TPopupAutoCompleteDropDown::DoRollDownInit() {
     TTreeDropDownWnd::DoRollDownInit();
-    if (PLazyNode first = tree_->GetFirstSelected()) tree_->SetFocusedNode(first);
+    if (PLazyNode first = Tree().GetFirstSelected()) Tree().SetFocusedNode(first);
     UpdateScrollbar();
 }
 
 void TPopupAutoCompleteDropDown::TellRow() {
-    if (PLazyNode node = tree_->FocusedNode(); node && OnRowText) OnRowText(this, tree_->RowText(node));
+    if (PLazyNode node = Tree().FocusedNode(); node && OnRowText) OnRowText(this, Tree().RowText(node));
 }
 
 void TPopupAutoCompleteDropDown::DoRollUp(bool selected) {

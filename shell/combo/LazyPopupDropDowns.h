@@ -16,8 +16,11 @@ class TTreeDropDownWnd : public TDropDownWnd {
 public:
     using TDropDownWnd::TDropDownWnd;
     void UpdateScrollbar() override;
-    virtual TBaseLazyTree* PopupTree() const = 0;
+    // The tree, made by MakePopupTree at its first use (so a descendant's
+    // override is the one called, not the constructor's own).
+    TBaseLazyTree* PopupTree() const;
 protected:
+    virtual TBaseLazyTree* MakePopupTree() = 0;
     int RowHeight() override;
     void LayoutChildren(int width, int height) override;
     // A right-to-left tree puts the bar on the left.
@@ -29,6 +32,7 @@ protected:
     void PrepareTree(TBaseLazyTree* tree);
 private:
     void PlaceTree(bool barShown);
+    mutable TBaseLazyTree* tree_ = nullptr;
 };
 
 class TPopupExplorerDropDown;
@@ -54,21 +58,21 @@ public:
     enum TComboBoxStyle { cbsClassic, cbsLETEnhanced };
 
     explicit TPopupExplorerDropDown(TComponent* owner = nullptr);
-    TPopupExplorerTree& Tree() { return *tree_; }
-    TBaseLazyTree* PopupTree() const override { return tree_; }
+    TPopupExplorerTree& Tree() { return *TreeNeeded(); }
     TComboBoxStyle ComboBoxStyle() const { return style_; }
     void SetComboBoxStyle(TComboBoxStyle value);
     // The tree's enumeration filter (as the explorer tree's).
     std::function<void(TCustomLazyExplorerTree*, TNamespace* ns, bool& allowAsChild)>& OnEnumFolder() {
-        return tree_->OnEnumFolder;
+        return TreeNeeded()->OnEnumFolder;
     }
 protected:
     virtual TPopupExplorerTree* CreatePopupTree();
+    TBaseLazyTree* MakePopupTree() override { return CreatePopupTree(); }
     // The tree is built once its window exists, before the event.
     void DoRollDownInit() override;
     void HandleKey(MSG& message, bool& handled) override;
 private:
-    TPopupExplorerTree* tree_;
+    TPopupExplorerTree* TreeNeeded() const { return static_cast<TPopupExplorerTree*>(PopupTree()); }
     TComboBoxStyle style_ = cbsClassic;
 };
 
@@ -97,10 +101,9 @@ private:
 class TPopupAutoCompleteDropDown : public TTreeDropDownWnd {
 public:
     explicit TPopupAutoCompleteDropDown(TComponent* owner = nullptr);
-    TPopupAutoCompleteTree& Tree() { return *tree_; }
-    TBaseLazyTree* PopupTree() const override { return tree_; }
-    TAutoCompleteContents Contents() const { return tree_->AutoComplete().Contents(); }
-    void SetContents(TAutoCompleteContents value) { tree_->AutoComplete().SetContents(value); }
+    TPopupAutoCompleteTree& Tree() { return *TreeNeeded(); }
+    TAutoCompleteContents Contents() const { return TreeNeeded()->AutoComplete().Contents(); }
+    void SetContents(TAutoCompleteContents value) { TreeNeeded()->AutoComplete().SetContents(value); }
     // Fills the rows for the edit's text; answers how many there are.
     int UpdateList(const std::wstring& editText);
 
@@ -110,13 +113,14 @@ public:
     std::function<void(TObject* sender, const std::wstring& text)> OnRowText;
 protected:
     virtual TPopupAutoCompleteTree* CreatePopupTree();
+    TBaseLazyTree* MakePopupTree() override { return CreatePopupTree(); }
     virtual bool DoAutoCompleteUpdateList(const std::wstring& text, TWideStringList& list);
     void DoRollDownInit() override;
     void DoRollUp(bool selected) override;
     void HandleKey(MSG& message, bool& handled) override;
 private:
     void TellRow();
-    TPopupAutoCompleteTree* tree_;
+    TPopupAutoCompleteTree* TreeNeeded() const { return static_cast<TPopupAutoCompleteTree*>(PopupTree()); }
 };
 
 // The published options of a drop-down: each property forwards to the

@@ -20,9 +20,13 @@ void TCustomLazyShellAutoComplete::SetCurrentDir(const std::wstring& value) {
     dirty_ = true;
 }
 
-// Children keep a pointer to the item they were read from: the newest go first.
+// Items keep a pointer to the folder they were read from, which follows them
+// in the list (or is kept aside, or is the current folder): oldest go first.
 void TCustomLazyShellAutoComplete::ClearItems() {
-    while (!items_.empty()) items_.pop_back();
+    for (auto* list : {&items_, &refusedFolders_}) {
+        for (auto& item : *list) item.reset();
+        list->clear();
+    }
     currentFolder_.reset();
 }
 
@@ -42,11 +46,13 @@ bool TCustomLazyShellAutoComplete::Collect(TNamespace* folder) {
                 (!ns->FileSystem() && contents_.Contains(accFileSysOnly)))
                 return false;
             TNamespace* item = ns.get();
-            bool allow = true;
-            DoAutoCompleteAddItem(item, allow, terminate);
+            // A folder's own items come before it is offered itself.
+            const bool descended = contents_.Contains(accRecursive) && item->Folder();
+            if (descended) terminate = !Collect(item);
+            bool allow = !terminate;
+            if (allow) DoAutoCompleteAddItem(item, allow, terminate);
             if (allow) items_.push_back(std::move(ns));
-            if (!terminate && contents_.Contains(accRecursive) && item->Folder() && allow)
-                terminate = !Collect(item);
+            else if (descended) refusedFolders_.push_back(std::move(ns));   // its items point at it
             stopped = stopped || terminate;
             return allow;
         },

@@ -60,8 +60,10 @@ private:
     bool dirty_ = true;
     // The current folder's item: the parent of what was collected from it.
     std::unique_ptr<TNamespace> currentFolder_;
-    // Collected items in enumeration order; a folder precedes what was read from it.
+    // Collected items in enumeration order; a folder follows what was read from it.
     std::vector<std::unique_ptr<TNamespace>> items_;
+    // Folders refused after their items were taken: those items read from them.
+    std::vector<std::unique_ptr<TNamespace>> refusedFolders_;
     TWideStringList strings_;
 };
 

@@ -356,10 +356,11 @@ void TCustomOwnerDrawScrollbar::PaintTrack(const TScrollBarMetrics& m) {
 
 void TCustomOwnerDrawScrollbar::PaintThumb(const RECT& r) {
     TScrollPaintState state = StateOf(shThumb);
-    if (IsEmpty(r) || state == psDisabled || DoScrollCustomPaint(pcThumb, state, r)) return;
+    if (IsEmpty(r) || DoScrollCustomPaint(pcThumb, state, r)) return;
     HDC dc = canvas_.Handle();
     if (theme_.Active()) {
-        int s = state == psScrolling ? SCRBS_PRESSED : state == psHot ? SCRBS_HOT : SCRBS_NORMAL;
+        int s = state == psDisabled ? SCRBS_DISABLED : state == psScrolling ? SCRBS_PRESSED
+                : state == psHot ? SCRBS_HOT : SCRBS_NORMAL;
         theme_.Draw(dc, SBP_THUMBBTNVERT, s, r);
         return;
     }

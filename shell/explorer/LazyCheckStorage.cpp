@@ -270,7 +270,9 @@ void TNodeStorage::Remove(LPCITEMIDLIST pidl, uint8_t kinds, bool force, bool fr
         TNodeStorageList& siblings = *record->ParentNode->ChildNodeList;
         for (int i = 0; i < siblings.Count(); ++i) {
             if (siblings.Items(i) == record) {
-                delete siblings.Extract(i);   // its user data and subtree go with it
+                // Its user data and subtree go with it whatever freeUserData says:
+                // the record owns its data, and nothing else could free it later.
+                delete siblings.Extract(i);
                 break;
             }
         }

@@ -702,6 +702,10 @@ void TCustomLazyExplorerTree::ReReadAndRefreshNode(PLazyNode node) {
     if (node != root_ && FolderOption(toFoldersExpandable) && node->ChildCount > 0) node->States |= vsHasChildren;
     if (node->ChildCount > 0) Sort(node, Header().SortColumn(), Header().SortDirection(), false);
     EndUpdate();
+    // The folder itself may have changed with its contents: its item is asked
+    // afresh. Its children were just merged and keep their nodes (a held or
+    // edited node stays valid), so they are not made anew as a refresh would.
+    ns->Invalidate(true);
     if (node != root_) InvalidateNode(node);
 }
 

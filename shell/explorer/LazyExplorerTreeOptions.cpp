@@ -48,6 +48,9 @@ void TCustomLazyExplorerTreeOptions::SetLETImageOptions(TLETImageOptions v) {
     image_ = v;
     TCustomLazyExplorerTree* tree = Tree();
     if (!tree) return;
+    // The list follows both bits as they now are, whichever changed first:
+    // large icons asked for before images are switched on are not lost, and
+    // no list is shown while images are off.
     if (Toggled(old, v, toImages) || Toggled(old, v, toLargeImages)) tree->ImagesChanged();
     if (!tree->IsLoading()) tree->RebuildTree();
     if (Toggled(old, v, toThreadedImages)) tree->ThreadedImagesOn(v.Contains(toThreadedImages));
@@ -269,13 +272,13 @@ void TCustomLazyExplorerTree::SetRootFolderCustomPath(const std::wstring& path) 
 
 void TCustomLazyExplorerTree::SetRootFolderCustomPIDL(LPCITEMIDLIST pidl) {
     if (!pidl) return;
-    // The root it already has: nothing changes, so nobody is asked.
+    auto pending = std::make_unique<TNamespace>(PIDLManager()->CopyPIDL(pidl));
+    if (!DoRootChanging(rfCustomPIDL, pending.get())) return;
+    // The root it already has: asked, but nothing changes.
     if (rootFolder_ == rfCustomPIDL && customPIDL_ &&
         TPIDLManager::PIDLSize(customPIDL_) == TPIDLManager::PIDLSize(pidl) &&
         std::memcmp(customPIDL_, pidl, TPIDLManager::PIDLSize(pidl)) == 0)
         return;
-    auto pending = std::make_unique<TNamespace>(PIDLManager()->CopyPIDL(pidl));
-    if (!DoRootChanging(rfCustomPIDL, pending.get())) return;
     FreePIDL(customPIDL_);
     customPIDL_ = PIDLManager()->CopyPIDL(pidl);
     ChangeRoot(rfCustomPIDL, pending);

@@ -373,7 +373,9 @@ bool TCustomLazyExplorerTree::DoEndEdit() {
     bool result = TCustomLazyStringTree::DoEndEdit();
     // The change notifier reports a rename a moment after the shell made it:
     // its notifications are awaited (at most ShellNotifyWaitMs) and applied
-    // before anything reads the tree again.
+    // before anything reads the tree again. Not before the base end-edit: the
+    // rename is made there, and a notification applied while the editor is
+    // still open may add a node, which cancels the edit and loses the name typed.
     const DWORD start = ::GetTickCount();
     MSG msg;
     for (;;) {

@@ -509,7 +509,9 @@ int TNamespace::GetIconIndex(bool openIcon, int iconSize, bool forceLoad) {
 }
 
 int TNamespace::OverlayIndex() {
-    if (!IsDesktop()) ParentShellFolder();   // makes the parent when the item has none
+    // Makes the parent when the item has none, so the answer does not depend
+    // on whether something asked for the parent first; the desktop has none (-1).
+    if (!IsDesktop()) ParentShellFolder();
     if (parent_ && overlayIndex_ < 0) {
         IShellIconOverlay* overlay = parent_->ShellIconOverlay();
         int index = -1;

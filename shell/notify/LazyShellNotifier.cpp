@@ -473,16 +473,32 @@ void TLazyChangeNotifier::PostToControls(TLazyShellEventList* list) {
     }
 }
 
+// {7F1E9F93-87C2-49E1-8AD5-F5A2E057122C}
+const IID IID_ILazyChangeNotifier = {0x7F1E9F93, 0x87C2, 0x49E1, {0x8A, 0xD5, 0xF5, 0xA2, 0xE0, 0x57, 0x12, 0x2C}};
+
+HRESULT STDMETHODCALLTYPE TLazyChangeNotifier::QueryInterface(REFIID iid, void** out) {
+    return QuerySingleInterface<ILazyChangeNotifier>(this, IID_ILazyChangeNotifier, iid, out);
+}
+
+ULONG STDMETHODCALLTYPE TLazyChangeNotifier::AddRef() { return refs_.Add(); }
+
+ULONG STDMETHODCALLTYPE TLazyChangeNotifier::Release() {
+    const ULONG left = refs_.Drop();
+    if (left == 0) delete this;
+    return left;
+}
+
 namespace {
-std::unique_ptr<TLazyChangeNotifier>& NotifierSlot() {
-    static std::unique_ptr<TLazyChangeNotifier> notifier;
+// Holds the program's reference.
+ComPtr<TLazyChangeNotifier>& NotifierSlot() {
+    static ComPtr<TLazyChangeNotifier> notifier;
     return notifier;
 }
 } // namespace
 
 TLazyChangeNotifier* LazyChangeNotifier() {
     auto& slot = NotifierSlot();
-    if (!slot) slot = std::make_unique<TLazyChangeNotifier>();
+    if (!slot) slot = ComPtr<TLazyChangeNotifier>::Attach(new TLazyChangeNotifier);
     return slot.get();
 }
 

@@ -11,6 +11,7 @@
 // unregisters itself before it is destroyed.
 #pragma once
 #include "framework/Controls.h"
+#include "framework/OleData.h"
 #include "shell/notify/LazyShellEvents.h"
 #include "shell/notify/LazyThread.h"
 #include <memory>
@@ -109,13 +110,23 @@ private:
     std::atomic<bool> registered_{false};
 };
 
-class TLazyChangeNotifier {
+// The notifier's interface, by which other components may ask for it.
+extern const IID IID_ILazyChangeNotifier;
+struct ILazyChangeNotifier : public IUnknown {};
+
+// A counted object: the program's reference is released by
+// FreeLazyChangeNotifier, and the last reference frees it.
+class TLazyChangeNotifier final : public ILazyChangeNotifier {
 public:
     TLazyChangeNotifier();
     // Stops whatever still runs (reporting each control left registered).
     ~TLazyChangeNotifier();
     TLazyChangeNotifier(const TLazyChangeNotifier&) = delete;
     TLazyChangeNotifier& operator=(const TLazyChangeNotifier&) = delete;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
 
     void RegisterKernelChangeNotify(TWinControl* control, TLazyKernelNotifyOptions options);
     void UnRegisterKernelChangeNotify(TWinControl* control);
@@ -142,6 +153,7 @@ private:
     bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
     void PostToControls(TLazyShellEventList* list);
 
+    TComRefCount refs_;
     std::mutex lock_;
     std::vector<std::unique_ptr<TLazyChangeControl>> controls_;
     std::unique_ptr<TLazyChangeDispatchThread> dispatch_;
@@ -152,7 +164,7 @@ private:
 
 // The program's notifier, made on first use (on the user-interface thread).
 TLazyChangeNotifier* LazyChangeNotifier();
-// Frees it (at the end of the program, after every control unregistered).
+// Releases the program's reference (at the end of the program, after every control unregistered).
 void FreeLazyChangeNotifier();
 
 } // namespace krv

@@ -4,6 +4,7 @@
 #include "PostedSteps.h"
 #include "ShellTestUtil.h"
 #include "shell/combo/LazyDropDown.h"
+#include "shell/combo/LazyPopupDropDowns.h"
 #include "framework/Forms.h"
 #include "framework/Window.h"
 #include <gtest/gtest.h>
@@ -300,4 +301,38 @@ TEST_F(DropDown, AnAnimatedRollDownEndsShownInPlace) {
     EXPECT_FALSE(steps.WatchdogFired());
     EXPECT_TRUE(shownBelow);
     EXPECT_TRUE(dd.LastSelected());
+}
+
+namespace {
+struct TPrintLog : TWinControl {
+    std::vector<LPARAM> Flags;
+    bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) override {
+        if (msg == WM_PRINT) Flags.push_back(lParam);
+        return TWinControl::HandleMessage(msg, wParam, lParam, result);
+    }
+};
+template <class Tree> struct TOwnTree : Tree { using Tree::Tree; };
+template <class DropDown, class Tree> struct TOwnDropDown : DropDown {
+    TOwnTree<Tree>* CreatePopupTree() override { return new TOwnTree<Tree>(this); }
+};
+} // namespace
+
+// The drop-down prints nothing itself: its children get the flags it was given.
+TEST(DropDownPrint, ChildrenGetTheFlagsTheWindowWasGiven) {
+    for (LPARAM flags : {PRF_CHILDREN | PRF_CLIENT, PRF_CHILDREN | PRF_CLIENT | PRF_OWNED}) {
+        TDropDownWnd dd;
+        auto* child = new TPrintLog;
+        child->SetParent(&dd);
+        ::ShowWindow(dd.HandleNeeded(), SW_SHOWNA);
+        ::SendMessageA(dd.Handle(), WM_PRINT, WPARAM(MemoryDC(nullptr).get()), flags);
+        EXPECT_EQ(std::vector<LPARAM>{flags}, child->Flags) << flags;
+    }
+}
+
+// A descendant's own tree is the one the drop-down shows.
+TEST(PopupDropDowns, ADescendantMakesTheTree) {
+    TOwnDropDown<TPopupExplorerDropDown, TPopupExplorerTree> folders;
+    TOwnDropDown<TPopupAutoCompleteDropDown, TPopupAutoCompleteTree> rows;
+    EXPECT_TRUE(dynamic_cast<TOwnTree<TPopupExplorerTree>*>(folders.PopupTree()));
+    EXPECT_TRUE(dynamic_cast<TOwnTree<TPopupAutoCompleteTree>*>(rows.PopupTree()));
 }

@@ -427,6 +427,12 @@ TEST_F(ExplorerTree, CustomRootsPathAndPIDLAndTheVeto) {
     EXPECT_EQ(rfCustomPIDL, tree.RootFolder());
     EXPECT_TRUE(tree.RootFolderCustomPath().empty());
     EXPECT_EQ(folder / L"b", tree.RootFolderNamespace()->NameForParsing());
+    // The root it already has is offered again, and kept.
+    before = tree.RootFolderNamespace();
+    asked.clear();
+    tree.SetRootFolderCustomPIDL(pidl);
+    EXPECT_EQ((std::vector<TRootFolder>{rfCustomPIDL}), asked);
+    EXPECT_EQ(before, tree.RootFolderNamespace());
     FreePIDL(pidl);
 
     // With the root folder hidden its children are the top nodes.
@@ -570,9 +576,12 @@ TEST_F(ExplorerTree, ReReadingAFolderDeletesGoneItemsAndAddsNewOnes) {
     ASSERT_EQ(1u, storage->Records.size());
     tree.SetFocusedNode(b);
 
+    ASSERT_FALSE(Ns(top)->SystemFile());
+    ::SetFileAttributesW(folder.Path().c_str(), FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_SYSTEM);
     ::RemoveDirectoryW((folder / L"b").c_str());
     for (const wchar_t* name : {L"c", L"e"}) shelltest::MakeDir(folder / name);
     tree.ReReadAndRefreshNode(top);
+    EXPECT_TRUE(Ns(top)->SystemFile()) << "the folder's own item is asked afresh";
     std::vector<std::wstring> names;
     for (PLazyNode n : Children(top)) names.push_back(Ns(n)->NameInFolder());
     EXPECT_EQ((std::vector<std::wstring>{L"a", L"c", L"d"}), names);

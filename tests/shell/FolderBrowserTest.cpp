@@ -2,6 +2,7 @@
 // from the dialog's own start-up callback, and a watchdog closes any dialog
 // left open so a failure can never hang the run.
 #include "shell/base/FolderBrowser.h"
+#include "framework/Forms.h"
 #include <gtest/gtest.h>
 #include <atomic>
 #include <chrono>
@@ -284,4 +285,17 @@ TEST(FolderBrowser, SelectionChangesReachSelectedFolderAndTheEvent) {
     EXPECT_TRUE(SameText(seen.back(), windows)) << seen.back();
     EXPECT_TRUE(SameText(b.SelectedFolder(), windows));
     EXPECT_TRUE(SameText(b.FolderPath(), windows)) << b.FolderPath();
+}
+
+// Owned by the application, the dialog's owner is the main form's window.
+TEST(FolderBrowser, TheApplicationsDialogIsOwnedByTheMainForm) {
+    struct TProbe : TFolderBrowser {
+        using TFolderBrowser::TFolderBrowser;
+        using TFolderBrowser::ParentWindow;
+    } b(&Application());
+    TForm main;
+    const HWND mainWindow = main.HandleNeeded();
+    TForm* const previousMain = std::exchange(Application().MainForm, &main);
+    EXPECT_EQ(mainWindow, b.ParentWindow());
+    Application().MainForm = previousMain;
 }

@@ -341,3 +341,11 @@ TEST(LazyShellNotifier, RecycleFoldersAreFoundOnFixedDrivesOnlyWhenTheyExist) {
     EXPECT_TRUE(listed());
     ::RemoveDirectoryW(folder.c_str());
 }
+
+// The notifier is found by its interface and by nothing else.
+TEST(LazyChangeNotifierInterface, AnswersForItsOwnInterface) {
+    for (auto [iid, found] : {std::pair{IID_ILazyChangeNotifier, true}, {IID_IUnknown, true}, {IID_IDispatch, false}}) {
+        ComPtr<IUnknown> out;
+        EXPECT_EQ(found, LazyChangeNotifier()->QueryInterface(iid, out.put_void()) == S_OK && out.get() == LazyChangeNotifier());
+    }
+}

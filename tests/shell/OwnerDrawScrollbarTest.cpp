@@ -232,9 +232,10 @@ TEST(OwnerDrawScrollbar, GoldenImagesWithThemesOff) {
              ::SendMessageA(b.Handle(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(4, h - 30));
          }},
         {"too small for a thumb", 40, [](auto&) {}},
-        {"owner paints the thumb", h,
+        {"owner paints the thumb, disabled too", h,
          [](auto& b) {
              b.SetPosition(70);
+             b.SetEnabled(false);
              b.OnScrollCustomPaint = [](TCustomOwnerDrawScrollbar*, TScrollPaintCycle cycle, TScrollPaintState,
                                         const RECT& r, TCanvas& canvas, bool& handled) {
                  if (cycle != pcThumb) return;

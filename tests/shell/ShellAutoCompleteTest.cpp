@@ -107,7 +107,14 @@ TEST_F(AutoComplete, KindsRecursionSortingAndTheAddItemEvent) {
     EXPECT_EQ(std::vector<std::wstring>{dir / L"sub"}, ToVector(ac.Strings()));
 
     ac.SetContents({accCurrentDir, accFileSysDirs, accFileSysFiles, accRecursive, accSortList});
+    std::vector<std::wstring> order;   // a folder's items first; refused, they stay
+    ac.OnAutoCompleteAddItem = [&](TCustomLazyShellAutoComplete*, TNamespace* ns, bool& allow, bool&) {
+        order.push_back(ns->NameInFolder());
+        allow = order.back() != L"sub";
+    };
     std::vector<std::wstring> got = ToVector(ac.Strings());
+    EXPECT_LT(std::find(order.begin(), order.end(), L"inner.txt"), std::find(order.begin(), order.end(), L"sub"));
+    EXPECT_EQ(got.end(), std::find(got.begin(), got.end(), dir / L"sub"));
     EXPECT_TRUE(std::is_sorted(got.begin(), got.end(), [](const std::wstring& a, const std::wstring& b) {
         return StrICompW(a.c_str(), b.c_str()) < 0;
     }));

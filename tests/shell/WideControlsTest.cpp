@@ -144,7 +144,7 @@ TEST(WideControls, SubclassingNeedsAUnicodeWindowAndGivesAChildItsHandleAsIdenti
     EXPECT_EQ(::GetWindowLongPtrW(ansi.Handle(), GWLP_ID), 0) << "an ANSI window is left as it is";
 }
 
-TEST(WideControls, NewFontsTakeTheDialogFaceOfTheSystemOnceWideControlsAreUsed) {
+TEST(WideControls, NewFontsTakeTheDialogFaceOfTheSystemFromTheStart) {
     const struct {
         DWORD Platform, Major;
         const char* Face;
@@ -160,8 +160,7 @@ TEST(WideControls, NewFontsTakeTheDialogFaceOfTheSystemOnceWideControlsAreUsed) 
         v.MajorVersion = row.Major;
         EXPECT_EQ(WideControlsFontName(v), row.Face) << row.Platform << "." << row.Major;
     }
-    // Chosen once, by the system the first wide control of the program met.
-    TWideEdit edit;
+    // Chosen at start-up: no wide control needed first.
     const std::string face = TFont().Name();
     EXPECT_TRUE(face == "MS Shell Dlg 2" || face == "MS Shell Dlg") << face;
 }
@@ -180,4 +179,24 @@ TEST(WideEdit, OutsideTheNTFamilyAReadOnlyEditIsMadeReadOnlyByMessageWhileSwitch
         EXPECT_NE(::GetWindowLongW(edit.Handle(), GWL_STYLE) & ES_READONLY, 0) << "read-only either way, " << on;
     }
     WideEditReadOnlyByMessage = false;
+}
+
+// A window of the framework's own class, asked for as a Unicode window.
+struct TOwnUnicodeControl : TWinControl {
+    void CreateParams(TCreateParams& params) override { TWinControl::CreateParams(params), params.Unicode = true; }
+};
+
+// A Unicode window is made of the wide class named after its own class,
+// over a standard class's procedure or, without one, the default procedure.
+TEST(WideControls, UnicodeWindowsComeFromTheirOwnWideClass) {
+    TWideEdit edit;
+    TOwnUnicodeControl own;
+    for (auto [control, cls] : {std::pair<TWinControl*, std::string>{&edit, "EDIT.UnicodeClass"},
+                                {&own, "KorvaneControl.UnicodeClass"}}) {
+        char name[64] = {};
+        ::GetClassNameA(control->HandleNeeded(), name, sizeof name);
+        ::SetWindowTextW(control->Handle(), kMixed.c_str());
+        EXPECT_EQ(cls, name);
+        EXPECT_EQ(kMixed, WindowText(control->Handle())) << cls;
+    }
 }
