@@ -86,7 +86,7 @@ protected:
 TEST_F(BackupRunEndings, EachEndingHasItsOutcomeExitCodeReportAndArchive) {
     const std::string earlier = "the earlier backup";
     const int64_t tooBig = int64_t(1) << 60;
-    const std::string diskFull = "Error: Warning: the disk free space may not be enough to backup all the selected folders (";
+    const std::string diskFull = "Warning: the disk free space may not be enough to backup all the selected folders (";
     auto overwrite = [](TRunJob& job, FakeHost&) { job.Overwrite = true; };
     auto pressCancel = [](TBackupRun&, std::vector<std::string>&) {
         TFormZipWait::OnHandOff = [](TFormZipWait& w) {
@@ -286,7 +286,7 @@ TEST_F(BackupRunEndings, TheFreeSpaceCheckAsksWarnsOrStops) {
         ASSERT_EQ(host.lines.size(), c.redLines);
         if (c.redLines) {
             // How much there is and how much is wanted (other programs change the first).
-            EXPECT_EQ(host.lines[0].rfind("Error: Warning: the disk free space may not be enough to backup all the "
+            EXPECT_EQ(host.lines[0].rfind("Warning: the disk free space may not be enough to backup all the "
                                           "selected folders (", 0), 0u);
             const auto wanted = static_cast<int64_t>(std::ceil(static_cast<double>(tooMuch) * 1.8));
             EXPECT_NE(host.lines[0].find(" bytes free, " + std::to_string(wanted) + " bytes wanted)"),

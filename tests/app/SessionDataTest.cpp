@@ -1,4 +1,6 @@
 #include "SessionFixture.h"
+#include "app/Lang.h"
+#include "app/Messages.h"
 #include "app/SessionData.h"
 #include <gtest/gtest.h>
 #include <random>
@@ -324,6 +326,45 @@ TEST(SessionFile, UnreadableDatesCountAsNoneAndAreNamed) {
     EXPECT_EQ(s.UnreadableDates, "Creation \"yesterday\", LastBackup \"32.13.2026 23:00\"");
     ASSERT_TRUE(s.LoadFromFile(dir.Write("good.xml", CompleteFile())));
     EXPECT_EQ(s.UnreadableDates, "") << "a later load that reads every date names none";
+}
+
+// Values longer than the program can use, a destination type it does not
+// know and a file too large to read are refused, and the reason names the
+// value and its limit; the longest usable values still load.
+TEST(SessionFile, ValuesTheProgramCannotUseAreRefusedAndNamed) {
+    LoadLanguageStrings(TLang());
+    FixedSessionClock clock;
+    SessionFolder dir;
+    const std::string deep = "C:\\" + std::string(32764, 'd');   // the system's longest path
+    struct Case {
+        const char* what;
+        std::string text;
+        std::string problem;   // empty: the file loads
+    } cases[] = {
+        {"SessionName 256", FileWith("\"Weekly\"", "\"" + std::string(256, 'n') + "\""),
+         "SessionName holds 256 characters, the limit is 255."},
+        {"SessionName 300 KB", FileWith("\"Weekly\"", "\"" + std::string(300000, 'n') + "\""),
+         "SessionName holds 300000 characters, the limit is 255."},
+        {"SessionName 255", FileWith("\"Weekly\"", "\"" + std::string(255, 'n') + "\""), ""},
+        {"ArchiveName", FileWith("Weekly.zip", std::string(300, 'a') + ".zip"), "ArchiveName holds 304 characters"},
+        {"SMTP", FileWith("<SMTP value=\"\"", "<SMTP value=\"" + std::string(256, 'h') + "\""), "SMTP holds 256"},
+        {"Device", FileWith("<Device value=\"0\"", "<Device value=\"" + std::string(65, '0') + "\""),
+         "Device holds 65 characters, the limit is 64."},
+        {"dir", FileWith("\"C:\\B\"", "\"" + deep + "x\""), "dir holds 32768 characters, the limit is 32767."},
+        {"dir at the limit", FileWith("\"C:\\B\"", "\"" + deep + "\""), ""},
+        {"Type 2", FileWith("<Type value=\"1\"", "<Type value=\"2\""), "destination type the program does not know (0 disc, 1 hard disk): Type \"2\""},
+        {"Type -1", FileWith("<Type value=\"1\"", "<Type value=\"-1\""), "Type \"-1\""},
+        {"too large", FileWith("<Extra note=\"not ours\"/>", "<!-- " + std::string(kMaxSessionFileBytes, 'c') + " -->"),
+         "The session file is too large to be read: "},
+    };
+    for (const Case& c : cases) {
+        TSessionData s;
+        s.Reset();
+        EXPECT_EQ(s.LoadFromFile(dir.Write("values.xml", c.text)), c.problem.empty()) << c.what;
+        EXPECT_EQ(c.problem.empty() ? s.LoadProblem.empty() : s.LoadProblem.find(c.problem) != std::string::npos, true)
+            << c.what << ": " << s.LoadProblem;
+        EXPECT_EQ(s.SessionName, c.problem.empty() ? s.SessionName : "Unsaved") << c.what;
+    }
 }
 
 TEST(SessionFile, FailedSaveRaisesAndKeepsTheRecordModified) {

@@ -433,6 +433,31 @@ TEST(RichLog, ATextOfThousandsOfLinesGoesInWholeAndInItsColour) {
     EXPECT_EQ(log->LineColor(count - 1), clRed);
 }
 
+// A log that keeps its last lines only: a text of more lines than it keeps,
+// and lines added one by one, leave exactly the last ones, in their colours.
+TEST(RichLog, ALogWithALimitKeepsOnlyItsLastLines) {
+    TForm form;
+    auto* log = Make<TRichLog>(form, &form, "LogEdit");
+    log->SetBounds(0, 0, 300, 200);
+    log->MaxLines = 3;
+    form.Show();
+    struct Row {
+        std::string text;
+        TColor color;
+        std::vector<std::string> lines;
+    } rows[] = {{"a", clBlack, {"a"}},
+                {"b\r\nc\r\nd\r\ne", clBlue, {"c", "d", "e"}},
+                {"f", clRed, {"d", "e", "f"}},
+                {"g\r\nh", clBlack, {"f", "g", "h"}}};
+    for (const Row& row : rows) {
+        log->AddLine(row.text, row.color);
+        ASSERT_EQ(log->LineCount(), static_cast<int>(row.lines.size())) << row.text;
+        for (int i = 0; i < log->LineCount(); ++i) EXPECT_EQ(log->Line(i), row.lines[static_cast<size_t>(i)]) << row.text;
+        EXPECT_EQ(log->LineColor(log->LineCount() - 1), row.color) << row.text;
+    }
+    EXPECT_EQ(log->LineColor(0), clRed);
+}
+
 TEST(Dialogs, MessageBoxHookAnswersAndDateTimeRoundTrips) {
     std::string seen;
     UINT flags = 0;

@@ -1,0 +1,131 @@
+#!/usr/bin/env bash
+# Inputs no ordinary session holds, one table: session values far longer than
+# the program can use, a file too large to read, an unknown destination type,
+# an archive name on the command line too long for a file name, the end of
+# the Windows session sent as Windows sends it (and the process left to end
+# itself), two runs of one session at once, and a run in German. Each row
+# runs `korvane.exe` under Wine with a time limit and checks the exit code,
+# a line of the report and its last line, and that the destination holds
+# only what the README promises. KORVANE_EXE names another korvane.exe to try
+# (an older build, to see the rows fail).
+set -uo pipefail
+e2e_name=hostile_inputs
+. "$(dirname "$0")/lib/common.sh"
+
+name="krv-e2e-hostile-$$"
+root="$WINEPREFIX/drive_c/$name"
+win="C:\\$name"
+winmsg="build/tests/tools/winmsg.exe"
+pid=""
+pid2=""
+cleanup() { [ -n "$pid" ] && kill -9 "$pid" 2>/dev/null; [ -n "$pid2" ] && kill -9 "$pid2" 2>/dev/null; rm -rf "$root"; }
+trap cleanup EXIT
+[ -f "$winmsg" ] || fail "$winmsg is not built"
+rm -rf "$root"
+mkdir -p "$root/src/small" "$root/src/big" "$root/lang"
+printf 'small' > "$root/src/small/s.txt"
+# Incompressible data: compressing it takes long enough to end the session midway.
+for i in $(seq 1 6); do head -c 16000000 /dev/urandom > "$root/src/big/r$i.bin"; done
+cp build/dist/lang/Deutsch.lang "$root/lang/"
+small=$(dirs_xml "$win\\src\\small")
+big=$(dirs_xml "$win\\src\\big")
+
+# A session file with one attribute value made $2 characters long.
+long_value() {   # file element length
+  S_NAME=$(basename "$1" .xml) S_DEST="$win\\$(basename "$1" .xml)\\dest" S_DIRS=$small session_file "$1"
+  $PY - "$1" "$2" "$3" <<'PYEOF'
+import re, sys
+path, element, n = sys.argv[1], sys.argv[2], int(sys.argv[3])
+text = open(path, encoding="latin-1").read()
+text = re.sub('<%s value="[^"]*"' % element, '<%s value="%s"' % (element, "v" * n), text, count=1)
+open(path, "w", encoding="latin-1").write(text)
+PYEOF
+}
+
+setup_name300k() { long_value "$1" SessionName 307200; }
+setup_name9m() { long_value "$1" SessionName 9437184; }
+setup_device7m() { long_value "$1" Device 7340032; }
+setup_type2() { S_NAME=type2 S_TYPE=2 S_DEST="$win\\type2\\dest" S_DIRS=$small session_file "$1"; }
+setup_archarg() { S_NAME=archarg S_DEST="$win\\archarg\\dest" S_DIRS=$small session_file "$1"; }
+setup_endsession() { S_NAME=endsession S_DEST="$win\\endsession\\dest" S_DIRS=$big session_file "$1"; }
+setup_twice() { S_NAME=twice S_DEST="$win\\twice\\dest" S_DIRS=$big session_file "$1"; }
+setup_german() { S_NAME=german S_DEST="$win\\german\\dest" S_DIRS=$small session_file "$1"; }
+
+# The file the run is writing (anything in the destination), once it holds 2 MB.
+wait_writing() {   # case
+  local _ f
+  for _ in $(seq 1 240); do
+    for f in "$root/$1/dest/"*; do
+      [ -f "$f" ] && [ "$(stat -c %s "$f")" -ge 2000000 ] && return 0
+    done
+    kill -0 "$pid" 2>/dev/null || fail "$1: the run ended before its archive reached 2 MB"
+    sleep 0.25
+  done
+  fail "$1: no archive being written within 60 s"
+}
+# Waits (at most 90 s) for a program started in the background; its exit code in $rc.
+wait_end() {   # pid
+  local _
+  for _ in $(seq 1 360); do kill -0 "$1" 2>/dev/null || break; sleep 0.25; done
+  kill -0 "$1" 2>/dev/null && fail "the program was still running 90 s on"
+  wait "$1"; rc=$?
+}
+
+# Runs the case its way; sets rc.
+run_case() {   # case
+  local exe="$win\\$1\\prog\\korvane.exe" job="$win\\$1\\$1.xml"
+  case $1 in
+    archarg) timeout 90 wine "$exe" "$job" "$(printf 'a%.0s' $(seq 300))" >/dev/null 2>&1; rc=$? ;;
+    endsession)
+      wine "$exe" "$job" >/dev/null 2>&1 & pid=$!
+      wait_writing "$1"
+      wine "$winmsg" endsession "Korvane 0.9.1" 10 >"$root/winmsg.out" 2>&1 || fail "$1: $(cat "$root/winmsg.out")"
+      wait_end "$pid"; pid="" ;;
+    twice)
+      wine "$exe" "$job" >/dev/null 2>&1 & pid=$!
+      wait_writing "$1"
+      wine "$exe" "$job" >/dev/null 2>&1 & pid2=$!
+      wait_end "$pid2"; [ "$rc" -eq 0 ] || fail "$1: the second run exited with $rc"; pid2=""
+      wait_end "$pid"; pid="" ;;
+    *) timeout 90 wine "$exe" "$job" >/dev/null 2>&1; rc=$? ;;
+  esac
+  [ "$rc" -eq 124 ] && fail "$1: the run did not end within 90 s"
+}
+
+# case | exit code | report file | a line the report holds | its last line | the destination's files
+table=(
+  "name300k|3|name300k|SessionName holds 307200 characters, the limit is 255.|Operation aborted|"
+  "name9m|3|name9m|The session file is too large to be read: |Operation aborted|"
+  "device7m|3|device7m|Device holds 7340032 characters, the limit is 64.|Operation aborted|"
+  "type2|3|type2|destination type the program does not know (0 disc, 1 hard disk): Type \"2\"|Operation aborted|"
+  "archarg|3|archarg|ArchiveName holds 300 characters, the limit is 255.|Operation aborted|"
+  "endsession|2|endsession|Windows is ending the session: the backup is stopped|Operation aborted|"
+  "twice|0|twice_1|Another run of this session is writing its report; this report is saved as $win\\twice\\prog\\temp\\twice_1.log|Backup done|X.zip X_1.zip"
+  "german|0|german|Archivierte Dateien: 1 (5 Bytes)|Sicherung fertig|X.zip"
+)
+
+for row in "${table[@]}"; do
+  IFS='|' read -r case want report line last files <<<"$row"
+  mkdir -p "$root/$case/dest"
+  if [ "$case" = german ]; then
+    program_folder "$root/$case/prog" "Lang=$win\\lang\\Deutsch.lang"
+  else
+    program_folder "$root/$case/prog"
+  fi
+  "setup_$case" "$root/$case/$case.xml"
+  start=$(date +%s)
+  run_case "$case"
+  log="$root/$case/prog/temp/$report.log"
+  [ -f "$log" ] || fail "$case: no report $report.log; temp holds: $(ls "$root/$case/prog/temp" 2>&1)"
+  [ "$rc" -eq "$want" ] || fail "$case: exit code $rc, want $want; report ends: $(tail -n 4 "$log")"
+  grep -qF -- "$line" "$log" || fail "$case: the report lacks \"$line\"; it ends: $(tail -n 4 "$log" | cut -c 1-300)"
+  [ "$(tail -n 1 "$log" | tr -d '\r')" = "$last" ] || fail "$case: the report ends \"$(tail -n 1 "$log" | cut -c 1-200)\", want \"$last\""
+  got=$(ls "$root/$case/dest" | tr '\n' ' ' | sed 's/ $//')
+  [ "$got" = "$files" ] || fail "$case: the destination holds \"$got\", want \"$files\""
+  for f in $files; do peers_ok "$root/$case/dest/$f"; done
+  echo "$case: exit $rc, $(( $(date +%s) - start )) s: ok"
+done
+# The first of the two runs kept its own report.
+grep -qx "Backup done" <(tr -d '\r' < "$root/twice/prog/temp/twice.log") || fail "twice: the first run's report is not its own"
+grep -qF "Another run" "$root/twice/prog/temp/twice.log" && fail "twice: the first run's report was overwritten"
+echo "$e2e_name: passed"
