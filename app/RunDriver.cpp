@@ -162,6 +162,7 @@ void TMainForm::RunDone() {
         AddLog(KV_LastBackup_NotSaved + SessionFileArg + ": " + error, lcRed, 0, lkNormal);
     SaveReport();
     TraceMark("report saved");
+    TracePeakMemory();
     ShowSessionStatus();
     if (!KorvaneState().Batch && CloseKVCheck->Checked()) Close();
 }
