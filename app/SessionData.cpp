@@ -51,12 +51,13 @@ const Field kFields[] = {
 };
 
 // The longest value the program can use, in characters. Every value is
-// bounded where it is read: a name longer than a file name could hang or
-// crash the controls and the report's file name, a path the system's
-// longest; a flag, number or date is short.
+// bounded where it is read: a session name of many kilobytes hangs or
+// crashes the controls that show it (its report's file name is cut to fit),
+// a file or host name is at most 255, a path the system's longest; a flag,
+// number or date is short.
 constexpr size_t kPathLimit = 32767;
 size_t FieldLimit(const Field& f) {
-    static const std::pair<const char*, size_t> named[] = {{"SessionName", 255}, {"ArchiveName", kMaxArchiveNameLength}, {"SMTP", 255},
+    static const std::pair<const char*, size_t> named[] = {{"SessionName", 1024}, {"ArchiveName", kMaxArchiveNameLength}, {"SMTP", 255},
                                                            {"UserName", 255},    {"Password", 255},    {"Address", 1024}};
     if (!std::holds_alternative<std::string V::*>(f.member)) return 64;
     for (const auto& [name, limit] : named)

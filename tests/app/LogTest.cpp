@@ -186,15 +186,13 @@ TEST(ReportFile, ARunningSessionsReportIsNeverOverwrittenByASecondRun) {
     FileHandle first, second, third;
     EXPECT_EQ(ClaimReportName(dir.path, "Daily", first), "Daily");
     EXPECT_EQ(ClaimReportName(dir.path, "Daily", second), "Daily_1");
-    TStringList one, two;
-    one.Add("first run");
-    two.Add("second run");
-    first.reset();
-    EXPECT_TRUE(SaveReportFile(one, dir.path, "Daily", {}, "Daily").Problems.empty());
-    second.reset();
-    EXPECT_TRUE(SaveReportFile(two, dir.path, "Daily", {}, "Daily_1").Problems.empty());
-    EXPECT_EQ(Slurp(dir.path + "\\Daily.log"), "first run\r\n");
-    EXPECT_EQ(Slurp(dir.path + "\\Daily_1.log"), "second run\r\n");
+    for (const char* name : {"Daily", "Daily_1"}) {
+        TStringList lines;
+        lines.Add(name);
+        (name[5] ? second : first).reset();
+        EXPECT_TRUE(SaveReportFile(lines, dir.path, "Daily", {}, name).Problems.empty());
+    }
+    EXPECT_EQ(Slurp(dir.path + "\\Daily.log") + Slurp(dir.path + "\\Daily_1.log"), "Daily\r\nDaily_1\r\n");
     // Once the first has saved, a later run takes the usual name again.
     EXPECT_EQ(ClaimReportName(dir.path, "Daily", third), "Daily");
 }

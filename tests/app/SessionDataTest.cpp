@@ -341,11 +341,11 @@ TEST(SessionFile, ValuesTheProgramCannotUseAreRefusedAndNamed) {
         std::string text;
         std::string problem;   // empty: the file loads
     } cases[] = {
-        {"SessionName 256", FileWith("\"Weekly\"", "\"" + std::string(256, 'n') + "\""),
-         "SessionName holds 256 characters, the limit is 255."},
+        {"SessionName 1025", FileWith("\"Weekly\"", "\"" + std::string(1025, 'n') + "\""),
+         "SessionName holds 1025 characters, the limit is 1024."},
         {"SessionName 300 KB", FileWith("\"Weekly\"", "\"" + std::string(300000, 'n') + "\""),
-         "SessionName holds 300000 characters, the limit is 255."},
-        {"SessionName 255", FileWith("\"Weekly\"", "\"" + std::string(255, 'n') + "\""), ""},
+         "SessionName holds 300000 characters, the limit is 1024."},
+        {"SessionName 1024", FileWith("\"Weekly\"", "\"" + std::string(1024, 'n') + "\""), ""},
         {"ArchiveName", FileWith("Weekly.zip", std::string(300, 'a') + ".zip"), "ArchiveName holds 304 characters"},
         {"SMTP", FileWith("<SMTP value=\"\"", "<SMTP value=\"" + std::string(256, 'h') + "\""), "SMTP holds 256"},
         {"Device", FileWith("<Device value=\"0\"", "<Device value=\"" + std::string(65, '0') + "\""),

@@ -16,9 +16,8 @@ name="krv-e2e-hostile-$$"
 root="$WINEPREFIX/drive_c/$name"
 win="C:\\$name"
 winmsg="build/tests/tools/winmsg.exe"
-pid=""
-pid2=""
-cleanup() { [ -n "$pid" ] && kill -9 "$pid" 2>/dev/null; [ -n "$pid2" ] && kill -9 "$pid2" 2>/dev/null; rm -rf "$root"; }
+pid="" pid2=""
+cleanup() { [ -n "$pid$pid2" ] && kill -9 $pid $pid2 2>/dev/null; rm -rf "$root"; }
 trap cleanup EXIT
 [ -f "$winmsg" ] || fail "$winmsg is not built"
 rm -rf "$root"
@@ -30,26 +29,16 @@ cp build/dist/lang/Deutsch.lang "$root/lang/"
 small=$(dirs_xml "$win\\src\\small")
 big=$(dirs_xml "$win\\src\\big")
 
-# A session file with one attribute value made $2 characters long.
-long_value() {   # file element length
-  S_NAME=$(basename "$1" .xml) S_DEST="$win\\$(basename "$1" .xml)\\dest" S_DIRS=$small session_file "$1"
-  $PY - "$1" "$2" "$3" <<'PYEOF'
-import re, sys
-path, element, n = sys.argv[1], sys.argv[2], int(sys.argv[3])
-text = open(path, encoding="latin-1").read()
-text = re.sub('<%s value="[^"]*"' % element, '<%s value="%s"' % (element, "v" * n), text, count=1)
-open(path, "w", encoding="latin-1").write(text)
-PYEOF
+# Each case's session file; in some, one value made that many characters long.
+setup() {   # case file
+  local dirs=$small type=1
+  case $1 in endsession | twice) dirs=$big ;; type2) type=2 ;; esac
+  S_NAME=$1 S_TYPE=$type S_DEST="$win\\$1\\dest" S_DIRS=$dirs session_file "$2"
+  case $1 in name300k) set -- "$2" SessionName 307200 ;; name9m) set -- "$2" SessionName 9437184 ;;
+    device7m) set -- "$2" Device 7340032 ;; *) return ;; esac
+  $PY -c 'import re, sys; p, e, n = sys.argv[1:]; t = open(p, encoding="latin-1").read()
+open(p, "w", encoding="latin-1").write(re.sub("<%s value=\"[^\"]*\"" % e, "<%s value=\"%s\"" % (e, "v" * int(n)), t, count=1))' "$@"
 }
-
-setup_name300k() { long_value "$1" SessionName 307200; }
-setup_name9m() { long_value "$1" SessionName 9437184; }
-setup_device7m() { long_value "$1" Device 7340032; }
-setup_type2() { S_NAME=type2 S_TYPE=2 S_DEST="$win\\type2\\dest" S_DIRS=$small session_file "$1"; }
-setup_archarg() { S_NAME=archarg S_DEST="$win\\archarg\\dest" S_DIRS=$small session_file "$1"; }
-setup_endsession() { S_NAME=endsession S_DEST="$win\\endsession\\dest" S_DIRS=$big session_file "$1"; }
-setup_twice() { S_NAME=twice S_DEST="$win\\twice\\dest" S_DIRS=$big session_file "$1"; }
-setup_german() { S_NAME=german S_DEST="$win\\german\\dest" S_DIRS=$small session_file "$1"; }
 
 # The file the run is writing (anything in the destination), once it holds 2 MB.
 wait_writing() {   # case
@@ -64,12 +53,7 @@ wait_writing() {   # case
   fail "$1: no archive being written within 60 s"
 }
 # Waits (at most 90 s) for a program started in the background; its exit code in $rc.
-wait_end() {   # pid
-  local _
-  for _ in $(seq 1 360); do kill -0 "$1" 2>/dev/null || break; sleep 0.25; done
-  kill -0 "$1" 2>/dev/null && fail "the program was still running 90 s on"
-  wait "$1"; rc=$?
-}
+wait_end() { timeout 90 tail --pid="$1" -f /dev/null || fail "the program was still running 90 s on"; wait "$1"; rc=$?; }
 
 # Runs the case its way; sets rc.
 run_case() {   # case
@@ -94,7 +78,7 @@ run_case() {   # case
 
 # case | exit code | report file | a line the report holds | its last line | the destination's files
 table=(
-  "name300k|3|name300k|SessionName holds 307200 characters, the limit is 255.|Operation aborted|"
+  "name300k|3|name300k|SessionName holds 307200 characters, the limit is 1024.|Operation aborted|"
   "name9m|3|name9m|The session file is too large to be read: |Operation aborted|"
   "device7m|3|device7m|Device holds 7340032 characters, the limit is 64.|Operation aborted|"
   "type2|3|type2|destination type the program does not know (0 disc, 1 hard disk): Type \"2\"|Operation aborted|"
@@ -107,12 +91,8 @@ table=(
 for row in "${table[@]}"; do
   IFS='|' read -r case want report line last files <<<"$row"
   mkdir -p "$root/$case/dest"
-  if [ "$case" = german ]; then
-    program_folder "$root/$case/prog" "Lang=$win\\lang\\Deutsch.lang"
-  else
-    program_folder "$root/$case/prog"
-  fi
-  "setup_$case" "$root/$case/$case.xml"
+  program_folder "$root/$case/prog" "$([ "$case" = german ] && echo "Lang=$win\\lang\\Deutsch.lang")"
+  setup "$case" "$root/$case/$case.xml"
   start=$(date +%s)
   run_case "$case"
   log="$root/$case/prog/temp/$report.log"
