@@ -66,10 +66,12 @@ run_case() {   # case
       wine "$winmsg" endsession "Korvane 0.9.1" 10 >"$root/winmsg.out" 2>&1 || fail "$1: $(cat "$root/winmsg.out")"
       wait_end "$pid"; pid="" ;;
     twice)
+      # The first run is held (stopped) while the second runs whole.
       wine "$exe" "$job" >/dev/null 2>&1 & pid=$!
       wait_writing "$1"
+      kill -STOP "$pid"
       wine "$exe" "$job" >/dev/null 2>&1 & pid2=$!
-      wait_end "$pid2"; [ "$rc" -eq 0 ] || fail "$1: the second run exited with $rc"; pid2=""
+      wait_end "$pid2"; kill -CONT "$pid"; [ "$rc" -eq 0 ] || fail "$1: the second run exited with $rc"; pid2=""
       wait_end "$pid"; pid="" ;;
     *) timeout 90 wine "$exe" "$job" >/dev/null 2>&1; rc=$? ;;
   esac
