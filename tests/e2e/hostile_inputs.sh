@@ -107,7 +107,8 @@ for row in "${table[@]}"; do
   for f in $files; do peers_ok "$root/$case/dest/$f"; done
   echo "$case: exit $rc, $(( $(date +%s) - start )) s: ok"
 done
-# The first of the two runs kept its own report.
+# The second run's report says so first; the first run kept its own report.
+head -n 1 "$root/twice/prog/temp/twice_1.log" | grep -qF "Another run" || fail "twice: the second report does not say so first"
 grep -qx "Backup done" <(tr -d '\r' < "$root/twice/prog/temp/twice.log") || fail "twice: the first run's report is not its own"
 grep -qF "Another run" "$root/twice/prog/temp/twice.log" && fail "twice: the first run's report was overwritten"
 echo "$e2e_name: passed"
