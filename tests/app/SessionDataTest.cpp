@@ -328,42 +328,36 @@ TEST(SessionFile, UnreadableDatesCountAsNoneAndAreNamed) {
     EXPECT_EQ(s.UnreadableDates, "") << "a later load that reads every date names none";
 }
 
-// Values longer than the program can use, a destination type it does not
-// know and a file too large to read are refused, and the reason names the
-// value and its limit; the longest usable values still load.
+// Values too long to use, an unknown destination type and a file too large
+// are refused with the value and its limit named; the longest usable load.
 TEST(SessionFile, ValuesTheProgramCannotUseAreRefusedAndNamed) {
     LoadLanguageStrings(TLang());
     FixedSessionClock clock;
     SessionFolder dir;
     const std::string deep = "C:\\" + std::string(32764, 'd');   // the system's longest path
+    // The value after `from` made n characters longer.
+    auto value = [](const std::string& from, size_t n, char c) { return FileWith(from, from + std::string(n, c)); };
     struct Case {
-        const char* what;
-        std::string text;
-        std::string problem;   // empty: the file loads
+        std::string text, problem;   // empty problem: the file loads
     } cases[] = {
-        {"SessionName 1025", FileWith("\"Weekly\"", "\"" + std::string(1025, 'n') + "\""),
-         "SessionName holds 1025 characters, the limit is 1024."},
-        {"SessionName 300 KB", FileWith("\"Weekly\"", "\"" + std::string(300000, 'n') + "\""),
-         "SessionName holds 300000 characters, the limit is 1024."},
-        {"SessionName 1024", FileWith("\"Weekly\"", "\"" + std::string(1024, 'n') + "\""), ""},
-        {"ArchiveName", FileWith("Weekly.zip", std::string(300, 'a') + ".zip"), "ArchiveName holds 304 characters"},
-        {"SMTP", FileWith("<SMTP value=\"\"", "<SMTP value=\"" + std::string(256, 'h') + "\""), "SMTP holds 256"},
-        {"Device", FileWith("<Device value=\"0\"", "<Device value=\"" + std::string(65, '0') + "\""),
-         "Device holds 65 characters, the limit is 64."},
-        {"dir", FileWith("\"C:\\B\"", "\"" + deep + "x\""), "dir holds 32768 characters, the limit is 32767."},
-        {"dir at the limit", FileWith("\"C:\\B\"", "\"" + deep + "\""), ""},
-        {"Type 2", FileWith("<Type value=\"1\"", "<Type value=\"2\""), "destination type the program does not know (0 disc, 1 hard disk): Type \"2\""},
-        {"Type -1", FileWith("<Type value=\"1\"", "<Type value=\"-1\""), "Type \"-1\""},
-        {"too large", FileWith("<Extra note=\"not ours\"/>", "<!-- " + std::string(kMaxSessionFileBytes, 'c') + " -->"),
-         "The session file is too large to be read: "},
+        {value("<SessionName value=\"", 1019, 'n'), "SessionName holds 1025 characters, the limit is 1024."},
+        {value("<SessionName value=\"", 1018, 'n'), ""},
+        {value("<ArchiveName value=\"", 256, 'a'), "ArchiveName holds 266 characters, the limit is 255."},
+        {value("<SMTP value=\"", 256, 'h'), "SMTP holds 256"},
+        {value("<Device value=\"", 65, '0'), "Device holds 66 characters, the limit is 64."},
+        {FileWith("\"C:\\B\"", "\"" + deep + "x\""), "dir holds 32768 characters, the limit is 32767."},
+        {FileWith("\"C:\\B\"", "\"" + deep + "\""), ""},
+        {FileWith("<Type value=\"1\"", "<Type value=\"2\""), "type the program does not know (0 disc, 1 hard disk): Type \"2\""},
+        {FileWith("<Type value=\"1\"", "<Type value=\"-1\""), "Type \"-1\""},
+        {FileWith("<Extra", "<!-- " + std::string(kMaxSessionFileBytes, 'c') + " --><Extra"), "The session file is too large"},
     };
     for (const Case& c : cases) {
         TSessionData s;
         s.Reset();
-        EXPECT_EQ(s.LoadFromFile(dir.Write("values.xml", c.text)), c.problem.empty()) << c.what;
+        EXPECT_EQ(s.LoadFromFile(dir.Write("values.xml", c.text)), c.problem.empty()) << c.problem;
         EXPECT_EQ(c.problem.empty() ? s.LoadProblem.empty() : s.LoadProblem.find(c.problem) != std::string::npos, true)
-            << c.what << ": " << s.LoadProblem;
-        EXPECT_EQ(s.SessionName, c.problem.empty() ? s.SessionName : "Unsaved") << c.what;
+            << c.problem << ": " << s.LoadProblem;
+        EXPECT_EQ(s.SessionName, c.problem.empty() ? s.SessionName : "Unsaved") << c.problem;
     }
 }
 

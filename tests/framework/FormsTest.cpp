@@ -434,8 +434,7 @@ TEST(RichLog, ATextOfThousandsOfLinesGoesInWholeAndInItsColour) {
     EXPECT_EQ(log->LineColor(count - 1), clRed);
 }
 
-// A log that keeps its last lines only: a text of more lines than it keeps,
-// and lines added one by one, leave exactly the last ones, in their colours.
+// A log with a limit keeps exactly its last lines, in their colours.
 TEST(RichLog, ALogWithALimitKeepsOnlyItsLastLines) {
     TForm form;
     auto* log = Make<TRichLog>(form, &form, "LogEdit");
