@@ -8,7 +8,6 @@ namespace krv {
 
 namespace {
 std::string IndexKey(const std::string& name) { return AnsiUpperCase(name); }
-size_t IndexHash(const std::string& key) { return std::hash<std::string>{}(key); }
 bool IsSep(char c) { return c == '\\' || c == '/'; }
 } // namespace
 
@@ -58,7 +57,7 @@ int TZipDirArray::Add(const TDirItem& item) {
     int i = count_;
     SetCount(count_ + 1);
     items_[static_cast<size_t>(i)] = item;
-    if (indexValid_) index_.emplace(IndexHash(IndexKey(item.name)), i);
+    if (indexValid_) index_.emplace(IndexKey(item.name), i);   // keeps the first of equal names
     return i;
 }
 
@@ -89,17 +88,11 @@ void TZipDirArray::Assign(const TZipDirArray& other) {
 int TZipDirArray::IndexOfName(const std::string& name) const {
     if (!indexValid_) {
         index_.clear();
-        for (int i = 0; i < count_; ++i) index_.emplace(IndexHash(IndexKey(items_[static_cast<size_t>(i)].name)), i);
+        for (int i = 0; i < count_; ++i) index_.emplace(IndexKey(items_[static_cast<size_t>(i)].name), i);
         indexValid_ = true;
     }
-    // The first of equal names; names of equal hash are told apart here.
-    const std::string key = IndexKey(name);
-    const auto [from, to] = index_.equal_range(IndexHash(key));
-    int first = -1;
-    for (auto it = from; it != to; ++it)
-        if ((first < 0 || it->second < first) && IndexKey(items_[static_cast<size_t>(it->second)].name) == key)
-            first = it->second;
-    return first;
+    auto it = index_.find(IndexKey(name));
+    return it == index_.end() ? -1 : it->second;
 }
 
 std::string ZipTrailingSeparator(const std::string& folder) {

@@ -3,7 +3,6 @@
 #pragma once
 #include "zip/ZipTypes.h"
 #include <cstdint>
-#include <deque>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -72,13 +71,10 @@ public:
 
 private:
     void CheckIndex(int i, int native) const;
-    // An archive of a million entries is held in memory whole: a deque grows
-    // without moving them (a vector keeps the old and the new array at once
-    // while it grows) and the index keeps a hash of each name, not a copy.
-    std::deque<TDirItem> items_;
+    std::vector<TDirItem> items_;
     int count_ = 0;
     int growStep_ = 500;
-    mutable std::unordered_multimap<size_t, int> index_;   // hash of the upper-case name -> record
+    mutable std::unordered_map<std::string, int> index_;
     mutable bool indexValid_ = true;
 };
 
