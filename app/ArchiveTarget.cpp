@@ -253,7 +253,9 @@ std::string TBackupRun::CommitArchive(std::string target) {
         if (::MoveFileExA(writing.c_str(), target.c_str(), flags)) return target;
         const DWORD error = ::GetLastError();
         if (replace || (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS)) return failed(target);
-        target = FindFreeArchiveName(target, LogCall());
+        // From the asked name, as every free name is found (X_1.zip, X_1_2.zip...):
+        // from the name just taken it would be X_1_1.zip.
+        target = FindFreeArchiveName(ExtractFilePath(target) + job_.ArchiveName, LogCall());
         if (target.empty()) return {};
         AddLog(KV_ArchiveNameChanged + ExtractFileName(target), lcBlack, 0, lkNormal);
     }

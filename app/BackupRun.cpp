@@ -17,9 +17,6 @@
 namespace krv {
 
 namespace {
-// Said when nothing would be backed up: an empty archive is not a backup.
-const char* const kNothingSelected = "no folder is selected for the backup";
-
 constexpr LCID kDurationLocale = 0x410;
 
 // The size of a disc backup's volumes. KORVANE_TEST_VOLUME_SIZE (bytes) is a
@@ -206,7 +203,8 @@ void TBackupRun::MakeLists() {
     // Ticked, but not there to back up: each one named, never skipped in silence.
     for (const std::string& path : found.Missing) FolderLeftOut(path);
     if (RecursiveDirs.Empty() && FlatDirs.Empty()) {
-        AddLog(KV_Error + ": " + kNothingSelected, lcRed, 0, lkNormal);
+        // Nothing would be backed up: an empty archive is not a backup.
+        AddLog(KV_Error + ": " + KV_NothingSelected, lcRed, 0, lkNormal);
         Fail();
     }
 }
@@ -216,11 +214,14 @@ void TBackupRun::CheckFreeSpace(const std::string& path) {
     if (path.empty() || !GetDriveSpace(path[0], freeAvailable, total)) return Fail();
     const double wanted = SpaceWanted(host_.SelectedBytes());
     if (static_cast<double>(freeAvailable) >= wanted) return;
-    // The warning, and the figures behind it on a detail line of their own.
+    // A warning, whether the run goes on (IgnoreDiskSpace, the user's OK) or
+    // stops ("Operation aborted" follows then): the text already says
+    // "Warning:", so no "Error: " goes in front of it. The figures behind it
+    // go on a detail line of their own.
     auto logShortage = [&] {
-        AddLog(KV_Error + ": " + KV_NoFreeSpace_1, lcRed, 1, lkNormal);
-        AddLog(KV_UnitFreeSpace + IntToStr(freeAvailable) + " bytes (" +
-                   IntToStr(static_cast<int64_t>(std::ceil(wanted))) + " bytes wanted)",
+        AddLog(KV_NoFreeSpace_1, lcRed, 1, lkNormal);
+        AddLog(KV_UnitFreeSpace + IntToStr(freeAvailable) + " " + KV_BytesFree + ", " +
+                   IntToStr(static_cast<int64_t>(std::ceil(wanted))) + " " + KV_BytesWanted,
                lcBlack, 2, lkDetail);
     };
     if (job_.IgnoreDiskSpace) return logShortage();

@@ -55,9 +55,11 @@ std::string CleanFileName(const std::string& name) {
 }
 
 bool IsDeviceName(const std::string& name) {
-    // Windows takes the part before the first dot, less trailing blanks.
+    // Windows takes the part before the first dot, less trailing blanks; the
+    // one rule for report and archive names (writing to a device "succeeds"
+    // and keeps nothing).
     std::string base = AnsiUpperCase(TrimRight(name.substr(0, name.find('.'))));
-    for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
+    for (const char* device : {"CON", "PRN", "AUX", "NUL", "CLOCK$", "CONIN$", "CONOUT$"})
         if (base == device) return true;
     return base.size() == 4 && (base.rfind("COM", 0) == 0 || base.rfind("LPT", 0) == 0) && base[3] >= '0' &&
            base[3] <= '9';
@@ -106,26 +108,54 @@ namespace {
 bool EnsureReportFolder(const std::string& dir, const std::string& tempDir, std::string& problems) {
     if (!dir.empty() && DirectoryExists(dir)) return true;
     if (dir.empty() || !ForceDirectories(dir)) {
-        problems += "The temp folder \"" + tempDir + "\" does not exist and cannot be created. ";
+        problems += KV_Report_TempFolder + " \"" + tempDir + "\" " + KV_Report_TempNotMade + " ";
         return false;
     }
-    problems += "The temp folder \"" + tempDir + "\" was missing and has been created again. ";
+    problems += KV_Report_TempFolder + " \"" + tempDir + "\" " + KV_Report_TempMadeAgain + " ";
     return true;
+}
+
+// The system's reasons end with a full stop; the line adds its own.
+std::string WithoutFullStop(std::string text) {
+    text = TrimRight(text);
+    while (!text.empty() && text.back() == '.') text.pop_back();
+    return text;
 }
 }
 
-ReportSaveResult SaveReportFile(const TStringList& lines, const std::string& tempDir, const std::string& sessionName,
-                                const std::string& fallbackDir) {
-    ReportSaveResult result;
-    if (CleanFileName(sessionName) != sessionName)
-        result.Problems = "The session name holds characters not allowed in a file name. ";
+std::string ClaimReportName(const std::string& tempDir, const std::string& sessionName, FileHandle& hold) {
+    hold.reset();
     const std::string dir = ExcludeTrailingBackslash(tempDir);
-    const std::string wanted = dir + "/" + sessionName + ".log";
+    const std::string name = ReportBaseName(sessionName, dir);
+    if (name.empty()) return {};
+    // Held open without write sharing until the run saves its report: a
+    // second run of the session at the same time cannot open it and takes
+    // the next name, so neither overwrites the other's report.
+    for (int n = 0; n < 100; ++n) {
+        const std::string candidate = n == 0 ? name : name + "_" + std::to_string(n);
+        if (dir.size() + 1 + candidate.size() + 4 >= MAX_PATH || candidate.size() + 4 > 255) break;
+        hold.reset(::CreateFileA((dir + "\\" + candidate + ".log").c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (hold) return candidate;
+        if (::GetLastError() != ERROR_SHARING_VIOLATION) break;
+    }
+    return {};
+}
+
+ReportSaveResult SaveReportFile(const TStringList& lines, const std::string& tempDir, const std::string& sessionName,
+                                const std::string& fallbackDir, const std::string& claimedName) {
+    ReportSaveResult result;
+    if (CleanFileName(sessionName) != sessionName) result.Problems = KV_Report_BadChars + " ";
+    const std::string dir = ExcludeTrailingBackslash(tempDir);
+    // A name taken while another run of the session held the usual one is
+    // what this run wanted: its report says so in its first line.
+    const bool otherName = !claimedName.empty() && claimedName != ReportBaseName(sessionName, dir);
+    const std::string wanted = dir + "\\" + (otherName ? claimedName : sessionName) + ".log";
     std::string error;
     if (EnsureReportFolder(dir, tempDir, result.Problems)) {
-        const std::string name = ReportBaseName(sessionName, dir);
-        result.FileName = dir + "/" + name + ".log";
-        error = name.empty() && !sessionName.empty() ? "The temp folder's path is too long" : WriteReportLines(lines, result.FileName);
+        const std::string name = claimedName.empty() ? ReportBaseName(sessionName, dir) : claimedName;
+        result.FileName = dir + "\\" + name + ".log";
+        error = name.empty() && !sessionName.empty() ? KV_Report_TempPathTooLong : WriteReportLines(lines, result.FileName);
         result.Saved = error.empty();
     } else {
         result.FileName = wanted;
@@ -133,14 +163,14 @@ ReportSaveResult SaveReportFile(const TStringList& lines, const std::string& tem
     const std::string fallback = ExcludeTrailingBackslash(fallbackDir);
     if (!result.Saved && !fallback.empty() && !SameText(fallback, dir)) {
         const std::string name = ReportBaseName(sessionName, fallback);
-        const std::string file = fallback + "/" + name + ".log";
+        const std::string file = fallback + "\\" + name + ".log";
         if ((!name.empty() || sessionName.empty()) && WriteReportLines(lines, file).empty()) {
             result.FileName = file;
             result.Saved = true;
         }
     }
     if (result.FileName != wanted || !result.Saved) {
-        result.Problems += KV_Report_NotSaved + wanted + (error.empty() ? "" : ": " + TrimRight(error)) + ".";
+        result.Problems += KV_Report_NotSaved + wanted + (error.empty() ? "" : ": " + WithoutFullStop(error)) + ".";
         if (result.Saved) result.Problems += " " + KV_Report_SavedAs + result.FileName;
     }
     result.Problems = TrimRight(result.Problems);

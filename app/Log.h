@@ -3,6 +3,7 @@
 // file, whose saving never throws out of a run.
 #pragma once
 #include "framework/Graphics.h"
+#include "framework/Handle.h"
 #include <cstdint>
 #include <string>
 
@@ -34,7 +35,8 @@ std::string FormatSize(int64_t bytes);
 // A session name made fit for a file name: characters Windows refuses in file
 // names (and control characters) become "_".
 std::string CleanFileName(const std::string& name);
-// CON, NUL, COM1... (also with an extension): names Windows opens as a device.
+// CON, NUL, COM1... (also with an extension): names Windows opens as a
+// device; the one rule for report and archive file names.
 bool IsDeviceName(const std::string& name);
 // The report file's name (without ".log") for a session: cleaned, kept off the
 // device names, and cut so that folder + "/" + name + ".log" fits a path.
@@ -52,8 +54,14 @@ struct ReportSaveResult {
 // usable file name is mended; when the temp folder cannot take the file, it
 // goes to fallbackDir (the user's temp folder) and Problems says where.
 // Never throws: failures come back in the result.
+// claimedName: the name ClaimReportName gave this run (empty: the usual one).
 ReportSaveResult SaveReportFile(const TStringList& lines, const std::string& tempDir, const std::string& sessionName,
-                                const std::string& fallbackDir = {});
+                                const std::string& fallbackDir = {}, const std::string& claimedName = {});
+// Takes the report's file name in the temp folder for a run and holds the
+// file open (in hold) until the report is saved: the usual name, or, while
+// another run of the session holds that, name_1, name_2... Empty when no
+// name could be had (the save then tries the usual way).
+std::string ClaimReportName(const std::string& tempDir, const std::string& sessionName, FileHandle& hold);
 // Writes the lines to fileName, replacing it; the error text, or empty.
 std::string WriteReportLines(const TStringList& lines, const std::string& fileName);
 // The user's temp folder, without a trailing separator (empty when unknown).

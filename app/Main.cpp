@@ -484,7 +484,8 @@ void TMainForm::AddLogLines(const std::vector<std::string>& lines, int colour, i
 void TMainForm::ScrollLogToEnd(bool scroll) { LogEdit->ScrollToEnd(scroll); }
 
 void TMainForm::SaveReport() {
-    ReportSaveResult result = SaveReportFile(ReportLines, TempDir, Session.SessionName, UserTempFolder());
+    reportHold_.reset();
+    ReportSaveResult result = SaveReportFile(ReportLines, TempDir, Session.SessionName, UserTempFolder(), reportName_);
     if (result.Problems.empty()) return;
     // Said once per run, and written into the report itself: where it is and why.
     if (ReportLines.IndexOf(result.Problems) < 0) AddLog(result.Problems, lcRed, 0, lkNormal);

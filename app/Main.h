@@ -112,6 +112,9 @@ public:
     std::function<bool()> SaveSession;
     // Stand-in of tests for the unattended run; empty: RunBatch.
     std::function<void(const std::string& sessionFile, const std::string& archiveName)> StartBatch;
+    // Ends the process once a run stopped by the session's end is saved
+    // (tests record the code instead); empty: the system's process exit.
+    std::function<void(int exitCode)> EndProcess;
     // Shows the shortcut dialog modally; tests answer it instead.
     std::function<int(TFormSessionLink& dialog)> RunLinkDialog;
     bool ArchiveNameValid = true;
@@ -290,8 +293,9 @@ private:
     void DirTreeChecked();
 
     // Windows ends the session: a run is stopped at once, what it was
-    // writing removed and its report saved before the handler returns.
-    void SessionEnds();
+    // writing removed and its report saved before the handler returns;
+    // true when a run was stopped.
+    bool SessionEnds();
     bool SpaceIsEnough(const std::string& path);
     std::string DefaultTempDir;
     std::string DefaultArchiveName() const;
@@ -341,6 +345,9 @@ private:
     bool closeAfterRun_ = false;   // the window closes once the run has ended
     int reportRun_ = 0;            // counts the runs that began a report
     int mailedRun_ = 0;            // the run whose report the last mail sent
+    // The report's file name this run took (empty: the usual one), held open until it is saved.
+    std::string reportName_;
+    FileHandle reportHold_;
     bool batchStarted_ = false;
     bool batchPending_ = false;
     std::unique_ptr<TMessageWindow> batchStarter_;   // starts the batch run from the message loop

@@ -25,7 +25,6 @@ const char* const kNeedsBurner =
     "This Session requires a burning device, but there are no working devices on this machine. "
     "You can only do an hard disk backup.";
 const char* const kNeedsBurnerTitle = "Burning device not available!";
-const char* const kSessionFileMissing = " does not exist.";
 
 } // namespace
 
@@ -209,7 +208,8 @@ void TMainForm::LoadSessionClick() {
 
 void TMainForm::AfterSessionLoad(bool loaded, const std::string& fileName) {
     if (!loaded) {
-        const std::string text = fileName + KrvSessionFileError;
+        const std::string text =
+            fileName + KrvSessionFileError + (Session.LoadProblem.empty() ? "" : " " + Session.LoadProblem);
         ShowMessageBox(text, KQ_XmlError_Title, MB_ICONERROR);
         AddLog(text, lcRed, 0, lkNormal);
         return;
@@ -345,7 +345,9 @@ void TMainForm::RunBatch(const std::string& sessionFile, const std::string& arch
     TraceMark("session load");
     if (!Session.LoadFromFile(sessionFile)) {
         const bool exists = ::GetFileAttributesA(sessionFile.c_str()) != INVALID_FILE_ATTRIBUTES;
-        AddLog(sessionFile + (exists ? KrvSessionFileError : std::string(kSessionFileMissing)), lcRed, 0, lkNormal);
+        AddLog(sessionFile + (exists ? KrvSessionFileError : KV_SessionFileMissing) +
+                   (Session.LoadProblem.empty() ? "" : " " + Session.LoadProblem),
+               lcRed, 0, lkNormal);
         // The report is named after the file the user gave: the session has no name.
         std::string name = ExtractFileName(sessionFile);
         if (name.size() > 4 && SameText(name.substr(name.size() - 4), ".xml")) name.resize(name.size() - 4);
@@ -353,6 +355,11 @@ void TMainForm::RunBatch(const std::string& sessionFile, const std::string& arch
         return StopBatch(ecUnusable);
     }
     SessionFileArg = sessionFile;
+    // Bounded where it is read, as the session's own archive name is.
+    if (archiveArg.size() > kMaxArchiveNameLength) {
+        AddLog(TooLongLine("ArchiveName", archiveArg.size(), kMaxArchiveNameLength), lcRed, 0, lkNormal);
+        return StopBatch(ecUnusable);
+    }
     if (!archiveArg.empty()) {
         Session.ArchiveName = WithZipExtension(archiveArg);
         AddLog(KV_ArchiveNameChanged + Session.ArchiveName, lcRed, 0, lkNormal);

@@ -172,6 +172,29 @@ constexpr const char* kProductWebPage = "https://korvane.example/";
     X(KV_ArchivePathTooLong, "The backup's path is too long for Windows:") \
     X(KV_ArchiveReadOnly, "The archive is read-only and is not replaced:") \
     X(KV_StaleArchiveRemoved, "Removed an unfinished archive left by a stopped run:") \
+    X(KV_Field_TooLong, "A value given is too long to be used:") \
+    X(KV_Field_Holds, "holds") \
+    X(KV_Field_Limit, "characters, the limit is") \
+    X(KV_Field_UnknownType, "The session names a destination type the program does not know (0 disc, 1 hard disk):") \
+    X(KV_Field_FileTooLarge, "The session file is too large to be read:") \
+    X(KV_Field_BytesLimit, "bytes, the limit is") \
+    X(KV_Summary_Archive, "Archive:") \
+    X(KV_Summary_Files, "Files archived:") \
+    X(KV_Summary_Bytes, "bytes") \
+    X(KV_Summary_LeftOut, "Left out:") \
+    X(KV_NothingSelected, "no folder is selected for the backup") \
+    X(KV_SessionEnds, "Windows is ending the session: the backup is stopped") \
+    X(KV_SessionFileMissing, " does not exist.") \
+    X(KV_BytesFree, "bytes free") \
+    X(KV_BytesWanted, "bytes wanted") \
+    X(KV_Report_InUse, "Another run of this session is writing its report; this report is saved as ") \
+    X(KV_Report_BadChars, "The session name holds characters not allowed in a file name.") \
+    X(KV_Report_TempFolder, "The temp folder") \
+    X(KV_Report_TempNotMade, "does not exist and cannot be created.") \
+    X(KV_Report_TempMadeAgain, "was missing and has been created again.") \
+    X(KV_Report_TempPathTooLong, "The temp folder's path is too long") \
+    X(KV_ZPFileUnread, "could not be read while it was being archived, skipped.") \
+    X(KV_ZPFileCannotRead, "cannot be read, skipped:") \
 
 #define KRV_DECLARE_MESSAGE(key, text) extern std::string key;
 KRV_MESSAGE_TABLE(KRV_DECLARE_MESSAGE)

@@ -21,8 +21,6 @@
 namespace krv {
 
 namespace {
-const char* const kSessionEnds = "Windows is ending the session: the backup is stopped";
-
 bool IsNetworkPath(const std::string& path) { return path.size() >= 2 && path[0] == '\\' && path[1] == '\\'; }
 }
 
@@ -51,14 +49,15 @@ void TMainForm::StartRun() {
 
 bool TMainForm::SaveSessionNow() { return SaveSession ? SaveSession() : SaveSessionClick(); }
 
-void TMainForm::SessionEnds() {
+bool TMainForm::SessionEnds() {
     KorvaneState().SessionEnding = true;
     batchPending_ = false;
-    if (!runActive_ || !run_ || run_->Ended()) return;
-    AddLog(kSessionEnds, lcRed, 0, lkNormal);
+    if (!runActive_ || !run_ || run_->Ended()) return false;
+    AddLog(KV_SessionEnds, lcRed, 0, lkNormal);
     run_->RequestCancel();
     TActiveStep::StopCurrent();
     AbortRun();
+    return true;
 }
 
 bool TMainForm::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
@@ -76,8 +75,13 @@ bool TMainForm::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& r
         result = 0;
         return true;
     case WM_ENDSESSION:
-        // The process may be ended as soon as this returns.
-        if (wParam) SessionEnds();
+        // The process may be ended as soon as this returns. A stopped run has
+        // nothing left to do: the program ends here with the run's code, not
+        // later as a success (or not at all, when the sender does not end it).
+        if (wParam && SessionEnds()) {
+            if (EndProcess) EndProcess(ExitCode);
+            else ::ExitProcess(static_cast<UINT>(ExitCode));
+        }
         result = 0;
         return true;
     default:
@@ -99,6 +103,9 @@ void TMainForm::RunBackup() {
     FormToSession();
     ReportLines.Clear();
     ++reportRun_;
+    reportName_ = ClaimReportName(TempDir, Session.SessionName, reportHold_);
+    if (!reportName_.empty() && reportName_ != ReportBaseName(Session.SessionName, ExcludeTrailingBackslash(TempDir)))
+        AddLog(KV_Report_InUse + IncludeTrailingBackslash(TempDir) + reportName_ + ".log", lcRed, 0, lkNormal);
     ClearIncompleteMailOptions();
     if (noFolder) {
         AddLog(KV_NoValidDir + " (" + Session.DirHD + ")", lcRed, 0, lkNormal);
@@ -157,6 +164,7 @@ void TMainForm::RunDone() {
         AddLog(KV_LastBackup_NotSaved + SessionFileArg + ": " + error, lcRed, 0, lkNormal);
     SaveReport();
     TraceMark("report saved");
+    TracePeakMemory();
     ShowSessionStatus();
     // The run is still active here, and a close now would be taken for its
     // Cancel and refused: ButtonStartClick closes once the run has ended.

@@ -40,4 +40,23 @@ void TraceMark(const char* phase) {
     if (n > 0) ::WriteFile(trace.file.get(), line, static_cast<DWORD>(n), &written, nullptr);
 }
 
+void TracePeakMemory() {
+    if (!Trace().file) return;
+    // Looked up only when tracing: older systems lack the function.
+    struct Counters {
+        DWORD cb;
+        DWORD PageFaultCount;
+        SIZE_T PeakWorkingSetSize, WorkingSetSize, QuotaPeakPagedPoolUsage, QuotaPagedPoolUsage,
+            QuotaPeakNonPagedPoolUsage, QuotaNonPagedPoolUsage, PagefileUsage, PeakPagefileUsage;
+    } counters{};
+    counters.cb = sizeof counters;
+    using Query = BOOL(WINAPI*)(HANDLE, Counters*, DWORD);
+    const auto query = reinterpret_cast<Query>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "K32GetProcessMemoryInfo")));
+    if (!query || !query(::GetCurrentProcess(), &counters, sizeof counters)) return;
+    char phase[64];
+    std::snprintf(phase, sizeof phase, "peak working set %lu", static_cast<unsigned long>(counters.PeakWorkingSetSize));
+    TraceMark(phase);
+}
+
 } // namespace krv

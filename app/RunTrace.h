@@ -6,5 +6,8 @@
 namespace krv {
 
 void TraceMark(const char* phase);
+// A mark with the process's peak working set so far, in bytes ("peak working
+// set <bytes>"), for the benchmarks of memory.
+void TracePeakMemory();
 
 } // namespace krv

@@ -1,4 +1,5 @@
 #include "app/SessionData.h"
+#include "app/Messages.h"
 #include "shell/base/WideStrUtils.h"
 #include <oleauto.h>
 #include <variant>
@@ -48,6 +49,21 @@ const Field kFields[] = {
     {"Filters", "InclusionMask", &V::InclusionMask, false},
     {"Filters", "ExclusionMask", &V::ExclusionMask, false},
 };
+
+// The longest value the program can use, in characters. Every value is
+// bounded where it is read: a session name of many kilobytes hangs or
+// crashes the controls that show it (its report's file name is cut to fit),
+// a file or host name is at most 255, a path the system's longest; a flag,
+// number or date is short.
+constexpr size_t kPathLimit = 32767;
+size_t FieldLimit(const Field& f) {
+    static const std::pair<const char*, size_t> named[] = {{"SessionName", 1024}, {"ArchiveName", kMaxArchiveNameLength}, {"SMTP", 255},
+                                                           {"UserName", 255},    {"Password", 255},    {"Address", 1024}};
+    if (!std::holds_alternative<std::string V::*>(f.member)) return 64;
+    for (const auto& [name, limit] : named)
+        if (std::string(name) == f.name) return limit;
+    return kPathLimit;
+}
 
 bool ContainerRequired(const char* container) {
     return std::string(container) != "Filters";
@@ -124,6 +140,11 @@ TDateTime SystemNow() {
 } // namespace
 
 std::function<TDateTime()> TSessionData::Clock = SystemNow;
+
+std::string TooLongLine(const std::string& name, size_t length, size_t limit) {
+    return KV_Field_TooLong + " " + name + " " + KV_Field_Holds + " " + std::to_string(length) + " " + KV_Field_Limit +
+           " " + std::to_string(limit) + ".";
+}
 
 std::string SessionBoolToText(bool value) { return value ? "True" : "False"; }
 
@@ -219,6 +240,7 @@ bool TSessionData::ParseXml() {
     if (!root) return false;
     bool filtersMissing = false;
     UnreadableDates.clear();
+    LoadProblem.clear();
     for (const Field& f : kFields) {
         TXmlNode parent = root;
         if (f.container) {
@@ -236,7 +258,18 @@ bool TSessionData::ParseXml() {
             RebuildNeeded = true;
             continue;
         }
-        if (ReadValue(*this, f.member, *text)) continue;
+        if (text->size() > FieldLimit(f)) {
+            LoadProblem = TooLongLine(f.name, text->size(), FieldLimit(f));
+            return false;
+        }
+        if (ReadValue(*this, f.member, *text)) {
+            // A type the program does not know would show one destination and run another.
+            if (f.member == Member(&V::Type) && Type != bmDisc && Type != bmHardDisk) {
+                LoadProblem = KV_Field_UnknownType + " Type \"" + *text + "\"";
+                return false;
+            }
+            continue;
+        }
         // A date only informs: one written under another date format must
         // not stop a backup.
         if (!std::holds_alternative<TDateTime V::*>(f.member)) return false;
@@ -253,6 +286,10 @@ bool TSessionData::ParseXml() {
         const std::string name = e.Name();
         std::optional<std::string> path = e.Attribute(kValue);
         if (!path) continue;   // an entry without a path names no folder
+        if (path->size() > kPathLimit) {
+            LoadProblem = TooLongLine(name, path->size(), kPathLimit);
+            return false;
+        }
         if (name == "dir") SelectedFolders.Add(*path);
         else if (name == "dir_unsel") UnselectedFolders.Add(*path);
     }
@@ -262,12 +299,26 @@ bool TSessionData::ParseXml() {
 bool TSessionData::LoadFromFile(const std::string& fileName) {
     // Checked in a scratch record first: a file that fails half way must not
     // leave the current session half overwritten.
+    LoadProblem.clear();
+    // Refused before the parser sees it: the parser takes many seconds over
+    // a file of many megabytes, and no session needs that much.
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (::GetFileAttributesExA(fileName.c_str(), GetFileExInfoStandard, &data) &&
+        (data.nFileSizeHigh != 0 || data.nFileSizeLow > kMaxSessionFileBytes)) {
+        const uint64_t size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        LoadProblem = KV_Field_FileTooLarge + " " + std::to_string(size) + " " + KV_Field_BytesLimit + " " +
+                      std::to_string(kMaxSessionFileBytes) + ".";
+        return false;
+    }
     TSessionData fresh;
     static_cast<TSessionValues&>(fresh) = *this;
     fresh.RebuildNeeded = false;   // describes the newly loaded document
     fresh.document_ = std::make_unique<TXmlDocument>();
     if (!fresh.document_->Load(fileName)) return false;
-    if (!fresh.ParseXml()) return false;
+    if (!fresh.ParseXml()) {
+        LoadProblem = fresh.LoadProblem;
+        return false;
+    }
     fresh.NeverSaved = false;
     static_cast<TSessionValues&>(*this) = std::move(static_cast<TSessionValues&>(fresh));
     document_ = std::move(fresh.document_);

@@ -80,10 +80,23 @@ public:
 
     TXmlDocument* Document() const { return document_.get(); }
 
+    // Why the last load or parse refused the file, when a value was the
+    // reason (too long, an unknown destination type, a file too large);
+    // empty otherwise.
+    std::string LoadProblem;
+
 private:
     void EnsureDocument();
     std::unique_ptr<TXmlDocument> document_;
 };
+
+// An archive's file name, from the session or the command line, is a file name.
+constexpr size_t kMaxArchiveNameLength = 255;
+// "A value given is too long to be used: SessionName holds 300000 characters, the limit is 255."
+std::string TooLongLine(const std::string& name, size_t length, size_t limit);
+
+// The largest session file read: far above what thousands of folders take.
+constexpr unsigned long kMaxSessionFileBytes = 8 * 1024 * 1024;
 
 // Rewrites GenericOptions/LastBackup of a session file on disk with the
 // session's LastBackup; every other byte of meaning stays. A file that cannot

@@ -1,6 +1,7 @@
 #include "app/Unattended.h"
 #include <cstdlib>
 #include "app/Log.h"
+#include "app/Messages.h"
 #include "framework/Dialogs.h"
 #include "framework/SysUtils.h"
 
@@ -39,9 +40,9 @@ int AskUser(const std::string& text, const std::string& caption, UINT flags,
 }
 
 std::vector<std::string> RunSummaryLines(const std::string& archive, int64_t files, int64_t bytes, int leftOut) {
-    return {"Archive: " + archive,
-            "Files archived: " + IntToStr(files) + " (" + IntToStr(bytes) + " bytes)",
-            "Left out: " + IntToStr(leftOut)};
+    return {KV_Summary_Archive + " " + archive,
+            KV_Summary_Files + " " + IntToStr(files) + " (" + IntToStr(bytes) + " " + KV_Summary_Bytes + ")",
+            KV_Summary_LeftOut + " " + IntToStr(leftOut)};
 }
 
 int64_t TestSeamNumber(const char* name, int64_t max) {

@@ -32,6 +32,9 @@ TFormZipWait::TFormZipWait(TComponent* owner, TBackupRun& run, const std::string
     ProgressBar = PlaceControl(new TProgressBar(this), this, "ProgressBar", 12, 66, 450, 16);
     ProgressBarFile = PlaceControl(new TProgressBar(this), this, "ProgressBarFile", 12, 88, 450, 16);
     EditZipMsg = PlaceControl(new TRichLog(this), this, "EditZipMsg", 12, 112, 450, 140);
+    // A line per file: the window keeps the last ones (memory must not grow
+    // with the files; a file left out is in the report as well).
+    EditZipMsg->MaxLines = kZipMessageLines;
     ButtonCancel = PlaceControl(new TButton(this), this, "ButtonCancel", 12, 262, 100, 26, "Cancel");
     ButtonCancel->OnClick = [this](TObject*) { ButtonCancelClick(); };
     ButtonMinimize = PlaceControl(new TButton(this), this, "ButtonMinimize", 362, 262, 100, 26, "Minimize");

@@ -13,6 +13,9 @@ namespace krv {
 
 class TBackupRun;
 
+// The lines the compression window keeps (the last ones).
+constexpr int kZipMessageLines = 1000;
+
 // The user stopped the compression (program-wide, as the run reads it).
 extern bool UserCancelled;
 

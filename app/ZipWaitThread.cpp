@@ -40,8 +40,8 @@ std::string SkipReason(const std::string& fileName, int errorCode, unsigned shar
     case ERROR_LOCK_VIOLATION: return KV_ZPFileLocked;
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND: return KV_ZPFileNotFound;
-    case ERROR_SUCCESS: return "could not be read while it was being archived, skipped.";
-    default: return "cannot be read (" + TrimRight(SysErrorMessage(error)) + "), skipped.";
+    case ERROR_SUCCESS: return KV_ZPFileUnread;
+    default: return KV_ZPFileCannotRead + " " + TrimRight(SysErrorMessage(error));
     }
 }
 

@@ -64,11 +64,24 @@ void TRichLog::SetSelectionColor(TColor color) {
     ::SendMessageA(handle_, EM_SETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
 }
 
+namespace {
+// The last `keep` lines of a text ("\r\n" between lines).
+std::string LastLines(const std::string& text, int keep) {
+    size_t at = text.size();
+    for (int n = 0; n < keep; ++n) {
+        if (at == 0) return text;
+        at = text.rfind("\r\n", at - 1);
+        if (at == std::string::npos) return text;
+    }
+    return text.substr(at + 2);
+}
+} // namespace
+
 void TRichLog::AddLine(const std::string& text, TColor color) {
     HWND wnd = HandleNeeded();
     int end = TextLength();
     // Every line but the first starts after a line break of its own.
-    std::string line = (end > 0 ? "\r\n" : "") + text;
+    std::string line = (end > 0 ? "\r\n" : "") + (MaxLines > 0 ? LastLines(text, MaxLines) : text);
     // A shown control redraws each new paragraph as it lays it out, a round
     // trip to the window system per line: a text of many lines is laid out
     // undrawn and drawn once. Only a shown control is frozen: thawing sets
@@ -87,11 +100,24 @@ void TRichLog::AddLine(const std::string& text, TColor color) {
         from = to;
     } while (from < line.size());
     SetSelectionColor(clBlack);
+    DropFirstLines();
     if (freeze) {
         ::SendMessageA(wnd, WM_SETREDRAW, TRUE, 0);
         ::InvalidateRect(wnd, nullptr, TRUE);
     }
     ScrollToEnd(true);
+}
+
+void TRichLog::DropFirstLines() {
+    if (MaxLines <= 0) return;
+    const int lines = static_cast<int>(::SendMessageA(handle_, EM_GETLINECOUNT, 0, 0));
+    if (lines <= MaxLines) return;
+    const LRESULT cut = ::SendMessageA(handle_, EM_LINEINDEX, static_cast<WPARAM>(lines - MaxLines), 0);
+    if (cut <= 0) return;
+    ::SendMessageA(handle_, EM_SETSEL, 0, cut);
+    ::SendMessageA(handle_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(""));
+    const int end = TextLength();
+    ::SendMessageA(handle_, EM_SETSEL, static_cast<WPARAM>(end), static_cast<LPARAM>(end));
 }
 
 void TRichLog::Clear() {

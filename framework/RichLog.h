@@ -18,11 +18,16 @@ public:
     TColor LineColor(int index);
     // Scrolls so the caret is visible (EM_SCROLLCARET), when scroll is true.
     void ScrollToEnd(bool scroll = true);
+    // When not 0, only the last this many lines are kept: a log of a line
+    // per file must not grow with the number of files (0: all are kept).
+    int MaxLines = 0;
 protected:
     void CreateParams(TCreateParams& params) override;
     void CreateHandleDone() override;
 private:
     void SetSelectionColor(TColor color);
+    // Removes the lines above the last MaxLines.
+    void DropFirstLines();
     int TextLength();
 };
 

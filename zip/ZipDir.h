@@ -95,7 +95,7 @@ public:
     TZipDirManager(TStream* stream, bool isNew) : Stream(stream), IsNew(isNew) {}
     TStream* Stream;
     bool IsNew;
-    TZipDirArray Directory;    // entries as they stand in the file
+    TZipDirArray Directory;    // entries as they stand in the file, while an update goes on
     TZipDirArray UpdateList;   // entries the archive has and is to have
     TZipEndInfo End;
     int64_t DataStart = 0;

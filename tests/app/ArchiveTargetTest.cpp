@@ -217,15 +217,26 @@ TEST_F(ArchiveFiles, AReadOnlyArchiveIsNeverReplaced) {
 
 // A name free when the run started but taken when it ends (another program
 // wrote it meanwhile) is never overwritten.
+// The next free name follows the one rule (X_1.zip, X_1_2.zip...) from the
+// name asked for, also when the name the run took is taken meanwhile.
 TEST_F(ArchiveFiles, ANameTakenWhileTheRunWroteIsNeverOverwritten) {
-    TMainForm& f = Form();
-    Run(f, [&] { Write("dest\\X.zip", "written meanwhile"); });
-    ASSERT_FALSE(f.RunStopped()) << ::testing::PrintToString(Report());
-    EXPECT_EQ(Bytes(Dest("X.zip")), "written meanwhile");
-    EXPECT_EQ(Entries(Dest("X_1.zip")), Wanted());
-    EXPECT_TRUE(Holds(Report(), "The archive name has been changed to X_1.zip"));
-    EXPECT_TRUE(Holds(Report(), "Archive: " + Dest("X_1.zip")));
-    EXPECT_EQ(Temporaries(dest), 0);
+    struct Case {
+        std::vector<std::string> before;   // in the destination when the run starts
+        std::string meanwhile, written;
+    } cases[] = {{{}, "X.zip", "X_1.zip"}, {{"X.zip"}, "X_1.zip", "X_1_2.zip"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.written);
+        for (const std::string& name : FilesIn(dest)) ::DeleteFileA(Dest(name).c_str());
+        for (const std::string& name : c.before) Write("dest\\" + name, "earlier");
+        TMainForm& f = Form();
+        Run(f, [&] { Write("dest\\" + c.meanwhile, "written meanwhile"); });
+        ASSERT_FALSE(f.RunStopped()) << ::testing::PrintToString(Report());
+        EXPECT_EQ(Bytes(Dest(c.meanwhile)), "written meanwhile");
+        EXPECT_EQ(Entries(Dest(c.written)), Wanted());
+        EXPECT_TRUE(Holds(Report(), "The archive name has been changed to " + c.written));
+        EXPECT_TRUE(Holds(Report(), "Archive: " + Dest(c.written)));
+        EXPECT_EQ(Temporaries(dest), 0);
+    }
 }
 
 // A destination or a name too long for Windows is its own error, not "too

@@ -86,7 +86,7 @@ protected:
 TEST_F(BackupRunEndings, EachEndingHasItsOutcomeExitCodeReportAndArchive) {
     const std::string earlier = "the earlier backup";
     const int64_t tooBig = int64_t(1) << 60;
-    const std::string diskFull = "Error: Warning: the disk free space may not be enough to backup all the selected folders";
+    const std::string diskFull = "Warning: the disk free space may not be enough to backup all the selected folders";
     auto overwrite = [](TRunJob& job, FakeHost&) { job.Overwrite = true; };
     auto pressCancel = [](TBackupRun&, std::vector<std::string>&) {
         TFormZipWait::OnHandOff = [](TFormZipWait& w) {
@@ -286,11 +286,11 @@ TEST_F(BackupRunEndings, TheFreeSpaceCheckAsksWarnsOrStops) {
         // The red line as it always reads, then the figures (free space changes) on a detail line.
         ASSERT_EQ(host.lines.size(), 2 * c.redLines);
         if (c.redLines) {
-            EXPECT_EQ(host.lines[0], "Error: Warning: the disk free space may not be enough to backup all the "
+            EXPECT_EQ(host.lines[0], "Warning: the disk free space may not be enough to backup all the "
                                      "selected folders");
             const auto wanted = static_cast<int64_t>(std::ceil(static_cast<double>(tooMuch) * 1.8));
             EXPECT_EQ(host.lines[1].rfind("Free space: ", 0), 0u) << host.lines[1];
-            EXPECT_NE(host.lines[1].find(" bytes (" + std::to_string(wanted) + " bytes wanted)"), std::string::npos);
+            EXPECT_NE(host.lines[1].find(" bytes free, " + std::to_string(wanted) + " bytes wanted"), std::string::npos);
         }
     }
 }

@@ -84,17 +84,18 @@ TEST(ReportFile, ReplacesTheOldFileWithTheLines) {
     ReportSaveResult r = SaveReportFile(lines, dir.path, "Daily");
     ASSERT_TRUE(r.Saved) << r.Problems;
     EXPECT_TRUE(r.Problems.empty());
-    EXPECT_EQ(r.FileName, dir.path + "/Daily.log");
+    EXPECT_EQ(r.FileName, dir.path + "\\Daily.log");
     EXPECT_EQ(Slurp(r.FileName), "Korvane 0.9.1 starting...\r\nBackup done\r\n");
 }
 
 TEST(ReportFile, BadNamesAndAMissingTempFolderAreMendedNotThrown) {
+    LoadLanguageStrings(TLang());
     TempFolder dir;
     TStringList lines;
     lines.Add("line");
     ReportSaveResult r = SaveReportFile(lines, dir.path, "a/b:c*?\"<>|d");
     ASSERT_TRUE(r.Saved) << r.Problems;
-    EXPECT_EQ(r.FileName, dir.path + "/a_b_c______d.log");
+    EXPECT_EQ(r.FileName, dir.path + "\\a_b_c______d.log");
     EXPECT_NE(r.Problems.find("not allowed"), std::string::npos);
 
     std::string gone = dir.path + "\\again";
@@ -129,11 +130,11 @@ TEST(ReportFile, DeviceNamesAndLongNamesGiveAFileThatCanBeWritten) {
         std::string session, file;
     } cases[] = {{"CON", "_CON.log"},     {"nul", "_nul.log"},           {"Com1.weekly", "_Com1.weekly.log"},
                  {"LPT9 ", "_LPT9 .log"}, {"aux.x.y", "_aux.x.y.log"},    {"CONSOLE", "CONSOLE.log"},
-                 {"COM10", "COM10.log"},  {"prn_backup", "prn_backup.log"}};
+                 {"COM10", "COM10.log"},  {"prn_backup", "prn_backup.log"}, {"clock$", "_clock$.log"}};
     for (const Case& c : cases) {
         ReportSaveResult r = SaveReportFile(lines, dir.path, c.session);
         ASSERT_TRUE(r.Saved) << c.session << ": " << r.Problems;
-        EXPECT_EQ(r.FileName, dir.path + "/" + c.file) << c.session;
+        EXPECT_EQ(r.FileName, dir.path + "\\" + c.file) << c.session;
         EXPECT_EQ(Slurp(r.FileName), "line\r\n") << c.session;
         if (c.file != c.session + ".log")
             EXPECT_NE(r.Problems.find("saved as " + r.FileName), std::string::npos) << r.Problems;
@@ -144,7 +145,7 @@ TEST(ReportFile, DeviceNamesAndLongNamesGiveAFileThatCanBeWritten) {
     ASSERT_TRUE(r.Saved) << r.Problems;
     EXPECT_LE(r.FileName.size(), static_cast<size_t>(MAX_PATH - 1));
     EXPECT_EQ(ExtractFileName(StringReplaceAll(r.FileName, "/", "\\")).rfind("nnnnnnnnnn", 0), 0u);
-    EXPECT_NE(r.Problems.find("could not be saved as " + dir.path + "/" + longName + ".log"), std::string::npos);
+    EXPECT_NE(r.Problems.find("could not be saved as " + dir.path + "\\" + longName + ".log"), std::string::npos);
 }
 
 // A temp folder that cannot take the report (a file in its place, a drive
@@ -161,15 +162,37 @@ TEST(ReportFile, AnUnwritableTempFolderFallsBackAndSaysWhere) {
     for (const std::string& temp : {dir.path + "\\temp", std::string("Q:\\no\\such\\drive")}) {
         ReportSaveResult r = SaveReportFile(lines, temp, "Weekly", fallback.path);
         ASSERT_TRUE(r.Saved) << temp << ": " << r.Problems;
-        EXPECT_EQ(r.FileName, fallback.path + "/Weekly.log");
+        EXPECT_EQ(r.FileName, fallback.path + "\\Weekly.log");
         EXPECT_EQ(Slurp(r.FileName), "line\r\n");
         EXPECT_NE(r.Problems.find("The report has been saved as " + r.FileName), std::string::npos) << r.Problems;
         ::DeleteFileA(r.FileName.c_str());
     }
+    // A folder in the report's place: the system's reason, one full stop.
+    ::CreateDirectoryA((dir.path + "\\Daily.log").c_str(), nullptr);
+    ReportSaveResult denied = SaveReportFile(lines, dir.path, "Daily", fallback.path);
+    EXPECT_EQ(denied.FileName, fallback.path + "\\Daily.log");
+    EXPECT_EQ(denied.Problems.find(".."), std::string::npos) << denied.Problems;
+    EXPECT_EQ(denied.Problems.find('/'), std::string::npos) << denied.Problems;
     // Nowhere to go at all: a clear failure, no exception.
     ReportSaveResult r = SaveReportFile(lines, "Q:\\no", "Weekly", "Q:\\neither");
     EXPECT_FALSE(r.Saved);
-    EXPECT_NE(r.Problems.find("The report could not be saved as Q:\\no/Weekly.log"), std::string::npos) << r.Problems;
+    EXPECT_NE(r.Problems.find("The report could not be saved as Q:\\no\\Weekly.log"), std::string::npos) << r.Problems;
+}
+
+// Two runs of one session at once: each keeps its own report.
+TEST(ReportFile, ARunningSessionsReportIsNeverOverwrittenByASecondRun) {
+    TempFolder dir;
+    FileHandle first, second;
+    EXPECT_EQ(ClaimReportName(dir.path, "Daily", first), "Daily");
+    EXPECT_EQ(ClaimReportName(dir.path, "Daily", second), "Daily_1");
+    for (const char* name : {"Daily", "Daily_1"}) {
+        TStringList lines;
+        lines.Add(name);
+        (name[5] ? second : first).reset();
+        EXPECT_TRUE(SaveReportFile(lines, dir.path, "Daily", {}, name).Problems.empty());
+    }
+    EXPECT_EQ(Slurp(dir.path + "\\Daily.log") + Slurp(dir.path + "\\Daily_1.log"), "Daily\r\nDaily_1\r\n");
+    EXPECT_EQ(ClaimReportName(dir.path, "Daily", first), "Daily");   // both saved: the usual name again
 }
 
 TEST(ReportFile, CleanFileNameKeepsOrdinaryText) {

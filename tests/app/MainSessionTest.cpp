@@ -312,7 +312,7 @@ TEST_F(SessionFormTest, ArchiveNameGetsZipAndForbiddenCharactersBlockStart) {
     for (const Case& c : {Case{"Data", "Data.zip", true}, Case{"Data.zip", "Data.zip", true},
                           Case{"Data.ZIP", "Data.ZIP.zip", true}, Case{"a.zip.zip", "a.zip.zip.zip", true},
                           Case{"back:up", "back:up.zip", false}, Case{"..\\up", "..\\up.zip", false},
-                          Case{"NUL", "NUL.zip", false}}) {
+                          Case{"NUL", "NUL.zip", false}, Case{"com0", "com0.zip", false}}) {
         boxes.clear();
         if (!c.valid) boxAnswers = {IDOK};
         f.EditArchiveName->SetText(c.typed);

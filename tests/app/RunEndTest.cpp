@@ -182,6 +182,8 @@ TEST_F(RunEnd, TheEndOfTheSessionStopsTheRunBeforeItsHandlerReturns) {
         boxes.clear();
         TMainForm& f = Form(batch);
         f.CheckOverwriteFile->SetChecked(true);
+        int endedWith = -1;
+        f.EndProcess = [&](int code) { endedWith = code; };
         const HWND main = f.HandleNeeded();
         LRESULT query = 0;
         std::vector<std::string> filesAtReturn, reportAtReturn;
@@ -195,7 +197,9 @@ TEST_F(RunEnd, TheEndOfTheSessionStopsTheRunBeforeItsHandlerReturns) {
             query = ::SendMessageA(main, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
             ::SendMessageA(main, WM_ENDSESSION, FALSE, ENDSESSION_LOGOFF);   // called off by another program
             EXPECT_FALSE(f.RunStopped());
+            EXPECT_EQ(endedWith, -1);
             ::SendMessageA(main, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+            EXPECT_EQ(endedWith, ecFailed);   // the process ends before the handler returns
             filesAtReturn = DestFiles();
             reportAtReturn = ReadLines(ReportFile());
             earlierAtReturn = Bytes(dest + "\\X.zip");

@@ -1,4 +1,6 @@
 #include "SessionFixture.h"
+#include "app/Lang.h"
+#include "app/Messages.h"
 #include "app/SessionData.h"
 #include <gtest/gtest.h>
 #include <random>
@@ -324,6 +326,39 @@ TEST(SessionFile, UnreadableDatesCountAsNoneAndAreNamed) {
     EXPECT_EQ(s.UnreadableDates, "Creation \"yesterday\", LastBackup \"32.13.2026 23:00\"");
     ASSERT_TRUE(s.LoadFromFile(dir.Write("good.xml", CompleteFile())));
     EXPECT_EQ(s.UnreadableDates, "") << "a later load that reads every date names none";
+}
+
+// Values too long to use, an unknown destination type and a file too large
+// are refused with the value and its limit named; the longest usable load.
+TEST(SessionFile, ValuesTheProgramCannotUseAreRefusedAndNamed) {
+    LoadLanguageStrings(TLang());
+    FixedSessionClock clock;
+    SessionFolder dir;
+    const std::string deep = "C:\\" + std::string(32764, 'd');   // the system's longest path
+    // The value after `from` made n characters longer.
+    auto value = [](const std::string& from, size_t n, char c) { return FileWith(from, from + std::string(n, c)); };
+    struct Case {
+        std::string text, problem;   // empty problem: the file loads
+    } cases[] = {
+        {value("<SessionName value=\"", 1019, 'n'), "SessionName holds 1025 characters, the limit is 1024."},
+        {value("<SessionName value=\"", 1018, 'n'), ""},
+        {value("<ArchiveName value=\"", 256, 'a'), "ArchiveName holds 266 characters, the limit is 255."},
+        {value("<SMTP value=\"", 256, 'h'), "SMTP holds 256"},
+        {value("<Device value=\"", 65, '0'), "Device holds 66 characters, the limit is 64."},
+        {FileWith("\"C:\\B\"", "\"" + deep + "x\""), "dir holds 32768 characters, the limit is 32767."},
+        {FileWith("\"C:\\B\"", "\"" + deep + "\""), ""},
+        {FileWith("<Type value=\"1\"", "<Type value=\"2\""), "type the program does not know (0 disc, 1 hard disk): Type \"2\""},
+        {FileWith("<Type value=\"1\"", "<Type value=\"-1\""), "Type \"-1\""},
+        {FileWith("<Extra", "<!-- " + std::string(kMaxSessionFileBytes, 'c') + " --><Extra"), "The session file is too large"},
+    };
+    for (const Case& c : cases) {
+        TSessionData s;
+        s.Reset();
+        EXPECT_EQ(s.LoadFromFile(dir.Write("values.xml", c.text)), c.problem.empty()) << c.problem;
+        EXPECT_EQ(c.problem.empty() ? s.LoadProblem.empty() : s.LoadProblem.find(c.problem) != std::string::npos, true)
+            << c.problem << ": " << s.LoadProblem;
+        EXPECT_EQ(s.SessionName, c.problem.empty() ? s.SessionName : "Unsaved") << c.problem;
+    }
 }
 
 TEST(SessionFile, FailedSaveRaisesAndKeepsTheRecordModified) {

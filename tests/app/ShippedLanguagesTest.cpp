@@ -6,6 +6,7 @@
 #include "app/FormWait.h"
 #include "app/Recorders.h"
 #include "app/Lang.h"
+#include "app/Messages.h"
 #include "app/OptionsForm.h"
 #include "app/ViewLog.h"
 #include "framework/Strings.h"
@@ -48,6 +49,8 @@ TEST(ShippedLanguages, BothLoadAndAreComplete) {
     const auto english = ConstantKeys(paths[1]);
     EXPECT_EQ(german, english);
     EXPECT_GE(english.size(), 146u);
+    // Every text the program shows or logs has its entry in both.
+    for (const MessageEntry& entry : MessageTable()) EXPECT_EQ(german.count(entry.Key), 1u) << entry.Key;
 
     TLang de, en;
     ASSERT_TRUE(de.LoadFromFile(paths[0]));

@@ -82,9 +82,9 @@ start_stall_server() {
 
 # case | exit code | where the report went | its file name | a line the report holds
 table=(
-  "con|0|temp|_CON.log|The report has been saved as C:\\$name\\con\\temp/_CON.log"
-  "nul|0|temp|_nul.daily.log|The report could not be saved as C:\\$name\\nul\\temp/nul.daily.log."
-  "long|0|temp|${long:0:100}*.log|The report could not be saved as C:\\$name\\long\\temp/$long.log."
+  "con|0|temp|_CON.log|The report has been saved as C:\\$name\\con\\temp\\_CON.log"
+  "nul|0|temp|_nul.daily.log|The report could not be saved as C:\\$name\\nul\\temp\\nul.daily.log."
+  "long|0|temp|${long:0:100}*.log|The report could not be saved as C:\\$name\\long\\temp\\$long.log."
   "notemp|0|user|$name-notemp.log|The report has been saved as "
   "readonly|0|temp|readonly.log|The last backup time was not saved in the session file C:\\$name\\readonly\\ro\\job.xml: "
   "date|0|temp|date.log|A date in the session file cannot be read in this computer's date format and counts as none: LastBackup \"32.13.2026 23:00\""

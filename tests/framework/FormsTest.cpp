@@ -8,6 +8,7 @@
 #include "framework/StdCtrls.h"
 #include <gtest/gtest.h>
 #include <commctrl.h>
+#include <tuple>
 
 using namespace krv;
 
@@ -431,6 +432,24 @@ TEST(RichLog, ATextOfThousandsOfLinesGoesInWholeAndInItsColour) {
     EXPECT_EQ(log->LineColor(count - 2), clBlue) << "the colour lost between two pieces";
     EXPECT_EQ(log->Line(count - 1), "last");
     EXPECT_EQ(log->LineColor(count - 1), clRed);
+}
+
+// A log with a limit keeps exactly its last lines, in their colours.
+TEST(RichLog, ALogWithALimitKeepsOnlyItsLastLines) {
+    TForm form;
+    auto* log = Make<TRichLog>(form, &form, "LogEdit");
+    log->MaxLines = 3;
+    form.Show();
+    const std::tuple<std::string, TColor, std::string> rows[] = {
+        {"a", clBlack, "a"}, {"b\r\nc\r\nd\r\ne", clBlue, "c d e"}, {"f", clRed, "d e f"}, {"g\r\nh", clBlack, "f g h"}};
+    for (const auto& [text, color, lines] : rows) {
+        log->AddLine(text, color);
+        std::string shown;
+        for (int i = 0; i < log->LineCount(); ++i) shown += log->Line(i) + " ";
+        EXPECT_EQ(shown, lines + " ");
+        EXPECT_EQ(log->LineColor(log->LineCount() - 1), color) << text;
+    }
+    EXPECT_EQ(log->LineColor(0), clRed);
 }
 
 TEST(Dialogs, MessageBoxHookAnswersAndDateTimeRoundTrips) {

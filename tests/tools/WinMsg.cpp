@@ -11,6 +11,7 @@
 //   logoff     sends every top-level window of its process WM_QUERYENDSESSION,
 //              then WM_ENDSESSION (logging off), then ends the process as
 //              Windows does once they have answered
+//   endsession the same messages, but the process is left to end itself
 // Exit code: 0 done, 1 no such window in time, 2 bad arguments or failure.
 #include "framework/Handle.h"
 #include <windows.h>
@@ -67,7 +68,7 @@ BOOL CALLBACK CollectOfProcess(HWND wnd, LPARAM param) {
     return TRUE;
 }
 
-int LogOff(HWND target) {
+int LogOff(HWND target, bool terminate) {
     Process process{0, {}};
     GetWindowThreadProcessId(target, &process.pid);
     EnumWindows(CollectOfProcess, reinterpret_cast<LPARAM>(&process));
@@ -87,7 +88,7 @@ int LogOff(HWND target) {
     }
     // Windows ends the process once its windows have answered: nothing it
     // did not finish in its handlers may count.
-    TerminateProcess(handle, 99);
+    if (terminate) TerminateProcess(handle, 99);
     WaitForSingleObject(handle, 10000);
     std::printf("winmsg: logged off %u windows\n", static_cast<unsigned>(process.windows.size()));
     return 0;
@@ -97,7 +98,7 @@ int LogOff(HWND target) {
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::printf("usage: winmsg close|sysclose|altf4|cancel|logoff CAPTION [SECONDS]\n");
+        std::printf("usage: winmsg close|sysclose|altf4|cancel|logoff|endsession CAPTION [SECONDS]\n");
         return 2;
     }
     const std::string action = argv[1];
@@ -132,7 +133,7 @@ int main(int argc, char** argv) {
         }
         return PostMessageA(button, BM_CLICK, 0, 0) ? 0 : 2;
     }
-    if (action == "logoff") return LogOff(wnd);
+    if (action == "logoff" || action == "endsession") return LogOff(wnd, action == "logoff");
     std::printf("winmsg: unknown action %s\n", action.c_str());
     return 2;
 }

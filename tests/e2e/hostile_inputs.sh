@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# Inputs no ordinary session holds, one table: values too long to use, a file
+# too large, an unknown destination type, a too long archive argument, the
+# end of the Windows session sent (the process left to end itself), two runs
+# of one session at once, a German run. Each row checks exit code, report
+# lines and the destination. KORVANE_EXE names an older korvane.exe to try.
+set -uo pipefail
+e2e_name=hostile_inputs
+. "$(dirname "$0")/lib/common.sh"
+
+name="krv-e2e-hostile-$$"
+root="$WINEPREFIX/drive_c/$name"
+win="C:\\$name"
+winmsg="build/tests/tools/winmsg.exe"
+pid="" pid2=""
+cleanup() { [ -n "$pid$pid2" ] && kill -9 $pid $pid2 2>/dev/null; rm -rf "$root"; }
+trap cleanup EXIT
+[ -f "$winmsg" ] || fail "$winmsg is not built"
+mkdir -p "$root/src/small" "$root/src/big" "$root/lang"
+printf 'small' > "$root/src/small/s.txt"
+# Incompressible data: compressing it takes long enough to end the session midway.
+for i in $(seq 1 6); do head -c 16000000 /dev/urandom > "$root/src/big/r$i.bin"; done
+cp build/dist/lang/Deutsch.lang "$root/lang/"
+small=$(dirs_xml "$win\\src\\small")
+big=$(dirs_xml "$win\\src\\big")
+
+# Each case's session file; in some, one value made that many characters long.
+setup() {   # case file
+  local dirs=$small type=1
+  case $1 in endsession | twice) dirs=$big ;; type2) type=2 ;; esac
+  S_NAME=$1 S_TYPE=$type S_DEST="$win\\$1\\dest" S_DIRS=$dirs session_file "$2"
+  case $1 in name300k) set -- "$2" SessionName 307200 ;; name9m) set -- "$2" SessionName 9437184 ;;
+    device7m) set -- "$2" Device 7340032 ;; *) return ;; esac
+  $PY -c 'import re, sys; p, e, n = sys.argv[1:]; t = open(p, encoding="latin-1").read()
+open(p, "w", encoding="latin-1").write(re.sub("<%s value=\"[^\"]*\"" % e, "<%s value=\"%s\"" % (e, "v" * int(n)), t, count=1))' "$@"
+}
+
+# Waits (at most 60 s) until the run has written 2 MB of its archive.
+wait_writing() {   # case
+  for _ in $(seq 1 240); do
+    [ -n "$(find "$root/$1/dest" -type f -size +2000k)" ] && return 0
+    kill -0 "$pid" 2>/dev/null || fail "$1: the run ended before its archive reached 2 MB"; sleep 0.25
+  done; fail "$1: no archive being written within 60 s"
+}
+# Waits (at most 90 s) for a program started in the background; its exit code in $rc.
+wait_end() { timeout 90 tail --pid="$1" -f /dev/null || fail "the program was still running 90 s on"; wait "$1"; rc=$?; }
+
+# Runs the case its way; sets rc.
+run_case() {   # case
+  local exe="$win\\$1\\prog\\korvane.exe" job="$win\\$1\\$1.xml"
+  case $1 in
+    archarg) timeout 90 wine "$exe" "$job" "$(printf 'a%.0s' $(seq 300))" >/dev/null 2>&1; rc=$? ;;
+    endsession)
+      wine "$exe" "$job" >/dev/null 2>&1 & pid=$!
+      wait_writing "$1"
+      wine "$winmsg" endsession "Korvane 0.9.1" 10 >"$root/winmsg.out" 2>&1 || fail "$1: $(cat "$root/winmsg.out")"
+      wait_end "$pid"; pid="" ;;
+    twice)
+      # The first run is held (stopped) while the second runs whole.
+      wine "$exe" "$job" >/dev/null 2>&1 & pid=$!
+      wait_writing "$1"
+      kill -STOP "$pid"
+      wine "$exe" "$job" >/dev/null 2>&1 & pid2=$!
+      wait_end "$pid2"; kill -CONT "$pid"; [ "$rc" -eq 0 ] || fail "$1: the second run exited with $rc"; pid2=""
+      wait_end "$pid"; pid="" ;;
+    *) timeout 90 wine "$exe" "$job" >/dev/null 2>&1; rc=$? ;;
+  esac
+  [ "$rc" -eq 124 ] && fail "$1: the run did not end within 90 s"
+}
+
+# case | exit code | report file | a line the report holds | its last line | the destination's files
+table=(
+  "name300k|3|name300k|SessionName holds 307200 characters, the limit is 1024.|Operation aborted|"
+  "name9m|3|name9m|The session file is too large to be read: |Operation aborted|"
+  "device7m|3|device7m|Device holds 7340032 characters, the limit is 64.|Operation aborted|"
+  "type2|3|type2|destination type the program does not know (0 disc, 1 hard disk): Type \"2\"|Operation aborted|"
+  "archarg|3|archarg|ArchiveName holds 300 characters, the limit is 255.|Operation aborted|"
+  "endsession|2|endsession|Windows is ending the session: the backup is stopped|Operation aborted|"
+  "twice|0|twice_1|Another run of this session is writing its report; this report is saved as $win\\twice\\prog\\temp\\twice_1.log|Backup done|X.zip X_1.zip"
+  "german|0|german|Archivierte Dateien: 1 (5 Bytes)|Sicherung fertig|X.zip"
+)
+
+for row in "${table[@]}"; do
+  IFS='|' read -r case want report line last files <<<"$row"
+  mkdir -p "$root/$case/dest"
+  program_folder "$root/$case/prog" "$([ "$case" = german ] && echo "Lang=$win\\lang\\Deutsch.lang")"
+  setup "$case" "$root/$case/$case.xml"
+  start=$(date +%s)
+  run_case "$case"
+  log="$root/$case/prog/temp/$report.log"
+  [ -f "$log" ] || fail "$case: no report $report.log; temp holds: $(ls "$root/$case/prog/temp" 2>&1)"
+  [ "$rc" -eq "$want" ] || fail "$case: exit code $rc, want $want; report ends: $(tail -n 4 "$log")"
+  grep -qF -- "$line" "$log" || fail "$case: the report lacks \"$line\"; it ends: $(tail -n 4 "$log" | cut -c 1-300)"
+  [ "$(tail -n 1 "$log" | tr -d '\r')" = "$last" ] || fail "$case: the report ends \"$(tail -n 1 "$log" | cut -c 1-200)\", want \"$last\""
+  got=$(ls "$root/$case/dest" | tr '\n' ' ' | sed 's/ $//')
+  [ "$got" = "$files" ] || fail "$case: the destination holds \"$got\", want \"$files\""
+  for f in $files; do peers_ok "$root/$case/dest/$f"; done
+  echo "$case: exit $rc, $(( $(date +%s) - start )) s: ok"
+done
+# The second run's report says so first; the first run kept its own report.
+head -n 1 "$root/twice/prog/temp/twice_1.log" | grep -qF "Another run" || fail "twice: the second report does not say so first"
+grep -qx "Backup done" <(tr -d '\r' < "$root/twice/prog/temp/twice.log") || fail "twice: the first run's report is not its own"
+grep -qF "Another run" "$root/twice/prog/temp/twice.log" && fail "twice: the first run's report was overwritten"
+echo "$e2e_name: passed"
