@@ -11,6 +11,7 @@ namespace krv {
 
 bool UserCancelled = false;
 std::function<void(TFormZipWait&)> TFormZipWait::OnHandOff;
+std::function<void(TFormZipWait&, const std::string&)> TFormZipWait::OnWorkerProgress;
 
 // ------------------------------------------------------------ TFormZipWait
 
@@ -68,6 +69,9 @@ void TFormZipWait::StartCompression() {
     };
     view.AfterHandOff = [this] {
         if (OnHandOff) OnHandOff(*this);
+    };
+    view.BeforeFileProgress = [this](const std::string& fileName) {
+        if (OnWorkerProgress) OnWorkerProgress(*this, fileName);
     };
     try {
         thread_ = std::make_unique<TZipperThread>(view, run_.RecursiveDirs, run_.FlatDirs, run_.Archiver(),

@@ -46,6 +46,9 @@ public:
     // Called on the user-interface thread after every hand-off of the worker
     // (tests press Cancel from here at a known point).
     static std::function<void(TFormZipWait&)> OnHandOff;
+    // Called on the worker at each file's progress, before it reads Cancel
+    // (tests hold the worker there until they have stopped the run).
+    static std::function<void(TFormZipWait&, const std::string& fileName)> OnWorkerProgress;
 
 protected:
     void CreateParams(TCreateParams& params) override;
