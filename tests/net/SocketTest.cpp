@@ -550,3 +550,56 @@ TEST(NetSocket, ANewConnectionCanBeStartedFromTheClosedEvent) {
     EXPECT_EQ(c.socket.State(), wsConnected);
     ASSERT_TRUE(PumpUntil([&] { return server.peers.size() == 2; }));
 }
+
+// The socket's error path and its hidden window: each row is a way the
+// component must behave after a failure or at the end of its life.
+TEST(NetSocket, ErrorPathAndHiddenWindow) {
+    auto bound = [](TNetSocket& s) {
+        s.SetAddr("127.0.0.1");
+        s.SetPort("0");
+        s.Listen();
+    };
+    struct Row {
+        const char* what;
+        std::function<bool()> holds;
+    } rows[] = {
+        {"the test message raises and the background handler aborts the socket",
+         [&] {
+             TNetSocket s;
+             bound(s);
+             std::string seen;
+             s.OnBgException = [&](TObject*, const std::exception& e, bool&) { seen = e.what(); };
+             ::SendMessageA(s.Handle(), WM_USER + 6, 0, 0);
+             return seen == "Test exception in NetSocket" && s.State() == wsClosed;
+         }},
+        {"a send on a socket that is not connected keeps Addr and Port",
+         [&] {
+             TNetSocket s;
+             bound(s);
+             int errors = 0;
+             s.OnError = [&](TObject*) { ++errors; };
+             s.SendStr("x");   // 10057: closed at once
+             if (errors != 1 || s.State() != wsClosed || s.LastError() != 10057) return false;
+             s.Listen();       // without Addr and Port given again
+             return errors == 1 && s.State() == wsListening;
+         }},
+        {"RcvdCount without a socket runs the error path",
+         [&] {
+             TNetSocket s;
+             int errors = 0;
+             s.OnError = [&](TObject*) { ++errors; };
+             return s.RcvdCount() == -1 && errors == 1;
+         }},
+        {"the window class goes with the last socket and comes back with the next",
+         [&] {
+             if (ws::InstanceCount() != 0) return false;
+             WNDCLASSEXA wc{};
+             wc.cbSize = sizeof wc;
+             { TNetSocket s; }
+             const bool gone = !::GetClassInfoExA(::GetModuleHandleA(nullptr), kSocketWindowClass, &wc);
+             TNetSocket again;
+             return gone && again.Handle() != nullptr;
+         }},
+    };
+    for (const Row& r : rows) EXPECT_TRUE(r.holds()) << r.what;
+}
