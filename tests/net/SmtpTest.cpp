@@ -497,10 +497,38 @@ TEST(SmtpClient, NoServerListeningEndsOpenWithTheSocketError) {
     EXPECT_EQ(m.done[0].rq, smtpOpen);
     EXPECT_EQ(m.done[0].code, 10061) << "a refused connection ends Open with the socket's error, not a bare 500";
     EXPECT_NE(m.smtp.ErrorMessage().find("(Winsock error #10061)"), std::string::npos) << m.smtp.ErrorMessage();
-    Mailer noHost("25");
-    noHost.smtp.Host = "";
-    EXPECT_THROW(noHost.smtp.Open(), SmtpException);
-    EXPECT_EQ(noHost.smtp.State(), smtpReady);
+}
+
+// How a connect that never reaches a server ends: each row starts one and
+// checks the error it ends with.
+TEST(SmtpClient, AConnectStoppedBeforeTheServerEndsWithItsOwnError) {
+    struct Row {
+        const char* what;
+        std::function<bool(Mailer&)> holds;
+    } rows[] = {
+        {"an abort during the name lookup ends the connect with 10004",
+         [](Mailer& m) {
+             m.smtp.Host = "localhost";   // a name: looked up later, never at once
+             m.smtp.Connect();
+             m.smtp.Abort();
+             return m.Wait(1) && m.done[0] == Done{smtpConnect, 10004} && m.smtp.State() == smtpReady;
+         }},
+        {"a lookup that cannot start lets the socket's exception through",
+         [](Mailer& m) {
+             m.smtp.Host = "";
+             try {
+                 m.smtp.Open();
+             } catch (const ESocketException&) {
+                 return m.smtp.State() == smtpReady;
+             } catch (...) {
+             }
+             return false;
+         }},
+    };
+    for (const Row& r : rows) {
+        Mailer m("25");
+        EXPECT_TRUE(r.holds(m)) << r.what;
+    }
 }
 
 TEST(SmtpSender, AttachmentsMakeAMultipartMessage) {
@@ -566,7 +594,14 @@ TEST(SmtpSender, AttachmentsMakeAMultipartMessage) {
     } catch (const SmtpException& e) {
         EXPECT_EQ(std::string(e.what()), "File not found '" + data + ".gone'");
     }
-    EXPECT_EQ(m.smtp.EmailFiles().Count(), 2) << "a refused list leaves the old one";
+    // The names before the missing one are kept, the old list is gone.
+    TStringList partly;
+    partly.Add(empty);
+    partly.Add(data + ".gone");
+    partly.Add(data);
+    EXPECT_THROW(m.smtp.SetEmailFiles(partly), SmtpException);
+    ASSERT_EQ(m.smtp.EmailFiles().Count(), 1);
+    EXPECT_EQ(m.smtp.EmailFiles()[0], empty);
     ::DeleteFileA(data.c_str());
     ::DeleteFileA(empty.c_str());
 }
