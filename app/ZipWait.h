@@ -4,9 +4,11 @@
 #include "app/ProgressWindow.h"
 #include "app/ZipWaitThread.h"
 #include "framework/ComCtrls.h"
+#include "framework/Handle.h"
 #include "framework/Forms.h"
 #include "framework/RichLog.h"
 #include "framework/StdCtrls.h"
+#include <atomic>
 #include <memory>
 
 namespace krv {
@@ -57,6 +59,8 @@ protected:
 private:
     TBackupRun& run_;
     std::string exclusionText_;
+    KernelHandle holdUntilStopped_;    // set by the run's stop (end-to-end test seam)
+    std::atomic<bool> held_{false};
     std::unique_ptr<TZipperThread> thread_;
     TProgressCancel cancel_;
 };
