@@ -4,6 +4,7 @@
 #include "zip/ZipErrors.h"
 #include "app/Messages.h"
 #include "app/ProgressWindow.h"
+#include "app/Unattended.h"
 #include "framework/Dialogs.h"
 
 namespace krv {
@@ -34,6 +35,7 @@ TFormZipCheckDirs::TFormZipCheckDirs(TComponent* owner, IFolderScanHost& host, T
 }
 
 TFormZipCheckDirs::~TFormZipCheckDirs() {
+    if (holdUntilStopped_) ::SetEvent(holdUntilStopped_.get());
     if (thread_) {
         thread_->Terminate();
         thread_->WaitFor();
@@ -91,6 +93,13 @@ void TFormZipCheckDirs::StartScan() {
                                                     if (OnSlice) OnSlice(*this);
                                                 });
     thread_->OnTerminate = [this](TThread*) { ThreadTerminate(); };
+    // KORVANE_TEST_HOLD_UNTIL_STOPPED=2 (a test seam for end-to-end runs):
+    // the walk waits after its first slice until the scan is stopped, so
+    // that a test closes the window while the scan runs on any machine.
+    if (TestSeamNumber("KORVANE_TEST_HOLD_UNTIL_STOPPED", 2) == 2) {
+        holdUntilStopped_.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+        thread_->HoldAfterFirstSlice = holdUntilStopped_.get();
+    }
 }
 
 void TFormZipCheckDirs::LifeTimerTimer() {
@@ -155,6 +164,7 @@ void TFormZipCheckDirs::CancelScan() {
     ProgressChilds->SetEnabled(false);
     Repaint();
     if (thread_) thread_->Terminate();
+    if (holdUntilStopped_) ::SetEvent(holdUntilStopped_.get());
     Found.Stopped = true;
 }
 

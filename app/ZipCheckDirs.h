@@ -6,6 +6,7 @@
 #include "app/ZipCheckDirsThread.h"
 #include "framework/ComCtrls.h"
 #include "framework/Forms.h"
+#include "framework/Handle.h"
 #include "framework/StdCtrls.h"
 #include "framework/Strings.h"
 #include <functional>
@@ -82,6 +83,7 @@ private:
 
     IFolderScanHost& host_;
     std::unique_ptr<TDirWalk> walk_;
+    KernelHandle holdUntilStopped_;   // set by the scan's stop (end-to-end test seam)
     std::unique_ptr<TCheckDirThread> thread_;
     TBaseLazyTree* updatingTree_ = nullptr;
     bool busy_ = false;   // the walk runs: the busy cursor over the window

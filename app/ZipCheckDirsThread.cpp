@@ -151,6 +151,7 @@ void TCheckDirThread::WalkTree() {
             }
             if (afterSlice_) afterSlice_();
         });
+        if (HANDLE hold = HoldAfterFirstSlice.exchange(nullptr)) ::WaitForSingleObject(hold, INFINITE);
     }
 }
 

@@ -104,6 +104,9 @@ public:
     // small enough that the window answers between two of them (tests make
     // it small to stop a walk half way).
     static inline std::atomic<int> Slice{400};
+    // When set (an end-to-end test seam), the walk waits on this event after
+    // its first slice; the window sets it when the scan is stopped.
+    std::atomic<HANDLE> HoldAfterFirstSlice{nullptr};
 
 protected:
     void Execute() override;

@@ -4,6 +4,7 @@
 #include "app/BackupRun.h"
 #include "app/Messages.h"
 #include "app/ProgressWindow.h"
+#include "app/Unattended.h"
 #include "framework/Dialogs.h"
 #include <commctrl.h>
 
@@ -11,6 +12,7 @@ namespace krv {
 
 bool UserCancelled = false;
 std::function<void(TFormZipWait&)> TFormZipWait::OnHandOff;
+std::function<void(TFormZipWait&, const std::string&)> TFormZipWait::OnWorkerProgress;
 
 // ------------------------------------------------------------ TFormZipWait
 
@@ -43,7 +45,10 @@ TFormZipWait::TFormZipWait(TComponent* owner, TBackupRun& run, const std::string
     DoCreate();
 }
 
-TFormZipWait::~TFormZipWait() { thread_.reset(); }
+TFormZipWait::~TFormZipWait() {
+    if (holdUntilStopped_) ::SetEvent(holdUntilStopped_.get());
+    thread_.reset();
+}
 
 void TFormZipWait::FormShow() {
     ApplyOwnerLanguage(*this);
@@ -72,6 +77,15 @@ void TFormZipWait::StartCompression() {
     view.AfterHandOff = [this] {
         if (OnHandOff) OnHandOff(*this);
     };
+    view.BeforeFileProgress = [this](const std::string& fileName) {
+        if (OnWorkerProgress) OnWorkerProgress(*this, fileName);
+        if (holdUntilStopped_ && !held_.exchange(true)) ::WaitForSingleObject(holdUntilStopped_.get(), INFINITE);
+    };
+    // KORVANE_TEST_HOLD_UNTIL_STOPPED=1 (a test seam for end-to-end runs):
+    // the worker waits at its first file until the run is stopped, so that a
+    // test stops it in the middle however fast or busy the machine is.
+    if (TestSeamNumber("KORVANE_TEST_HOLD_UNTIL_STOPPED", 2) == 1)
+        holdUntilStopped_.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
     try {
         thread_ = std::make_unique<TZipperThread>(view, run_.RecursiveDirs, run_.FlatDirs, run_.Archiver(),
                                                   exclusionText_, run_.ArchiveToReplace);
@@ -93,6 +107,7 @@ void TFormZipWait::CancelCompression() {
     LabelWait->SetCaption(KV_UserCancelLabel);
     ButtonCancel->SetEnabled(false);
     if (thread_) thread_->Cancel = true;
+    if (holdUntilStopped_) ::SetEvent(holdUntilStopped_.get());
     run_.RequestCancel();
     AnimateChecking->Stop();
     AnimateChecking->Hide();

@@ -4,9 +4,11 @@
 #include "app/ProgressWindow.h"
 #include "app/ZipWaitThread.h"
 #include "framework/ComCtrls.h"
+#include "framework/Handle.h"
 #include "framework/Forms.h"
 #include "framework/RichLog.h"
 #include "framework/StdCtrls.h"
+#include <atomic>
 #include <memory>
 
 namespace krv {
@@ -49,6 +51,9 @@ public:
     // Called on the user-interface thread after every hand-off of the worker
     // (tests press Cancel from here at a known point).
     static std::function<void(TFormZipWait&)> OnHandOff;
+    // Called on the worker at each file's progress, before it reads Cancel
+    // (tests hold the worker there until they have stopped the run).
+    static std::function<void(TFormZipWait&, const std::string& fileName)> OnWorkerProgress;
 
 protected:
     void CreateParams(TCreateParams& params) override;
@@ -57,6 +62,8 @@ protected:
 private:
     TBackupRun& run_;
     std::string exclusionText_;
+    KernelHandle holdUntilStopped_;    // set by the run's stop (end-to-end test seam)
+    std::atomic<bool> held_{false};
     std::unique_ptr<TZipperThread> thread_;
     TProgressCancel cancel_;
 };

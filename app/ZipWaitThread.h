@@ -31,6 +31,9 @@ struct TZipperView {
     std::function<void(const std::string& msg, int colour, int level, int kind)> AddLog;
     // Called on the user-interface thread after every hand-off (tests).
     std::function<void()> AfterHandOff;
+    // Called on the worker at each file's progress, before it reads Cancel
+    // (tests hold the worker here).
+    std::function<void(const std::string& fileName)> BeforeFileProgress;
 };
 
 class TZipperThread : public TThread {

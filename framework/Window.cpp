@@ -1,4 +1,5 @@
 #include "framework/Window.h"
+#include "framework/WindowClass.h"
 #include "framework/SysUtils.h"
 #include <mutex>
 #include <set>
@@ -27,6 +28,11 @@ void RegisterWindowClass(const char* className, UINT style, HBRUSH background, H
     wc.lpszClassName = className;
     if (::RegisterClassExA(&wc) || ::GetLastError() == ERROR_CLASS_ALREADY_EXISTS)
         registeredClasses.insert(className);
+}
+
+void UnregisterWindowClass(const char* className) {
+    std::lock_guard<std::mutex> lock(classMutex);
+    if (registeredClasses.erase(className)) ::UnregisterClassA(className, ::GetModuleHandleA(nullptr));
 }
 
 TWindow::~TWindow() { DestroyHandle(); }

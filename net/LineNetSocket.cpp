@@ -13,7 +13,9 @@ void TCustomLineNetSocket::SetLineMode(bool value) {
 
 int TCustomLineNetSocket::RcvdCount() {
     if (lineMode_) return lineLength_;
-    // Bytes left from line mode are read first, so they count too.
+    // Bytes left from line mode are read first, so they count too (and
+    // are still there to read once the connection has closed).
+    if (rcvdCnt_ > 0 && HSocket() == INVALID_SOCKET) return rcvdCnt_;
     int waiting = TCustomSocksNetSocket::RcvdCount();
     return rcvdCnt_ > 0 ? rcvdCnt_ + std::max(waiting, 0) : waiting;
 }

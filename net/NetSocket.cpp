@@ -1,4 +1,5 @@
 #include "net/NetSocket.h"
+#include "framework/WindowClass.h"
 #include <algorithm>
 #include <cstring>
 
@@ -45,6 +46,8 @@ TCustomNetSocket::~TCustomNetSocket() {
     hSocket_.reset();
     bufList_.clear();
     window_.reset();
+    // The last socket takes the class of the hidden windows with it.
+    if (ws::InstanceCount() == 1) UnregisterWindowClass(kSocketWindowClass);
     ws::InstanceDestroyed();
 }
 
@@ -63,6 +66,9 @@ void TCustomNetSocket::AssignDefaultValue() {
     localPortStr_ = std::string("0");
     localAddr_ = std::string("0.0.0.0");
     localPortNum_ = 0;
+    // Linger on with a time of 0 resets the connection at every close and
+    // throws away what is still on its way (the end of a mail, QUIT): the
+    // close lets the system deliver it.
     LingerOnOff = wsLingerOff;
     LingerTimeout = 0;
     hSocket_.release();
@@ -166,7 +172,6 @@ void TCustomNetSocket::SocketError(const std::string& function) {
             DoSessionClosed(static_cast<WORD>(error));
         }
         if (state_ != wsClosed) ChangeState(wsClosed);
-        if (wasOpen) AssignDefaultValue();
     }
     lastError_ = error;
     RaiseException(line);
@@ -201,6 +206,7 @@ bool TCustomNetSocket::DispatchSocketMessage(UINT msg, WPARAM wParam, LPARAM lPa
     case WM_ASYNCGETHOSTBYADDR: HandleLookupDone(msg, wParam, lParam); return true;
     case WM_CLOSE_DELAYED: Close(); return true;
     case WM_NETSOCKET_RELEASE: delete this; return true;
+    case WM_NETSOCKET_TEST_EXCEPTION: throw ESocketException("Test exception in NetSocket");
     default: return false;
     }
 }
@@ -478,7 +484,14 @@ int TCustomNetSocket::WaitingCount() {
     return static_cast<int>(n);
 }
 
-int TCustomNetSocket::RcvdCount() { return WaitingCount(); }
+int TCustomNetSocket::RcvdCount() {
+    if (!hSocket_) {
+        ws::WSASetLastError(WSAENOTSOCK);
+        SocketError("ioctlSocket");
+        return -1;
+    }
+    return WaitingCount();
+}
 
 // ---- connect and close -------------------------------------------------------------
 

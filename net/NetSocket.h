@@ -33,6 +33,7 @@ constexpr UINT WM_ASYNCGETHOSTBYNAME = WM_USER + 2;
 constexpr UINT WM_ASYNCGETHOSTBYADDR = WM_USER + 3;
 constexpr UINT WM_CLOSE_DELAYED = WM_USER + 4;
 constexpr UINT WM_NETSOCKET_RELEASE = WM_USER + 5;
+constexpr UINT WM_NETSOCKET_TEST_EXCEPTION = WM_USER + 6;   // raises, to try the background handler
 constexpr UINT WM_TRIGGER_DATA_AVAILABLE = WM_USER + 20;
 
 // The hidden window's class.

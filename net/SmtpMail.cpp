@@ -395,16 +395,17 @@ void TCustomSmtpClient::Connect() {
     ArmTimer();
     try {
         socket_->DnsLookup(Host);
-    } catch (const std::exception& e) {
+    } catch (...) {
         StopTimer();
         requestDone_ = true;
         SetState(smtpReady);
-        throw SmtpException(e.what());
+        throw;
     }
 }
 
 void TCustomSmtpClient::SocketDnsLookupDone(WORD error) {
-    if (state_ != smtpDnsLookup) return;
+    // An abort cancels the lookup, which ends the request with 10004.
+    if (state_ != smtpDnsLookup && !(state_ == smtpAbort && error == WSAEINTR)) return;
     if (error) {
         lastResponse_ = WinsockErrorLine(error);
         statusCode_ = 500;
@@ -428,6 +429,7 @@ void TCustomSmtpClient::SocketDnsLookupDone(WORD error) {
         statusCode_ = 500;
         requestResult_ = 500;
         SetErrorMessage();
+        // A failure whose last error is 0 must not end the request as a success.
         int last = socket_->LastError();
         DoRequestDone(static_cast<WORD>(last ? last : 500));
     }

@@ -33,15 +33,13 @@ TSmtpSender::TSmtpSender(TComponent* owner) : TCustomSmtpClient(owner) {}
 TSmtpSender::~TSmtpSender() = default;
 
 void TSmtpSender::SetEmailFiles(const TStringList& value) {
-    TStringList checked;
+    emailFiles_->Clear();
     for (int i = 0; i < value.Count(); ++i) {
         std::string name = Trim(value[i]);
         if (name.empty()) continue;
         if (!FileExists(name)) throw SmtpException("File not found '" + name + "'");
-        checked.Add(name);
+        emailFiles_->Add(name);
     }
-    emailFiles_->Clear();
-    emailFiles_->AddStrings(checked);
 }
 
 void TSmtpSender::DoAttachContentType(int fileNumber, const std::string& fileName, std::string& contentType) {

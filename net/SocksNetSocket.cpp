@@ -194,7 +194,9 @@ bool TCustomSocksNetSocket::DoDataAvailable(WORD error) {
     switch (reply.Kind) {
     case srNeedMore: break;
     case srError:
-        if (reply.Error == 20015) DoSocksAuthState(socksAuthFailure);
+        // A refused login is a failed authentication as much as a dropped
+        // one; level 4's refusal (code 93) follows no login of ours.
+        if (reply.Error == 20015 && socksState_ == snAuthenticating) DoSocksAuthState(socksAuthFailure);
         SocksEndWithError(reply.Error, reply.Text);
         break;
     case srMethodNoAuth:

@@ -244,7 +244,7 @@ TEST_F(MainWindow, HelpTopicsOpensTheHelpFileBesideTheProgramInTheViewer) {
     // The viewer is another program: wait (bounded) for its window.
     HWND viewer = nullptr;
     const DWORD start = ::GetTickCount();
-    while (!viewer && ::GetTickCount() - start < 30000) {
+    while (!viewer && ::GetTickCount() - start < 120000) {   // bounded against a hang only
         viewer = ::FindWindowA("HH Parent", nullptr);
         if (!viewer) Application().HandleOneMessage(false), ::Sleep(50);
     }

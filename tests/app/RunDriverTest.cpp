@@ -3,6 +3,7 @@
 // archiver failures and the checks before compression.
 #include "CloseWays.h"
 #include "RunFixture.h"
+#include "WorkerGate.h"
 #include "app/ArchiveTarget.h"
 #include "app/AppState.h"
 #include "net/NetTestUtil.h"
@@ -294,24 +295,18 @@ TEST_F(HardDiskRun, LinesAndBarsShareOneClockAndTheLastOnesStillArrive) {
 
 TEST_F(HardDiskRun, CancelInTheMiddleAbortsAndLeavesNoArchive) {
     TMainForm& f = TreeForm();
-    // Enough data that compression is still going on when Cancel is pressed.
-    const std::string big = Incompressible(1 << 20, 12345u);
-    Write("src\\docs\\big1.bin", big);
-    Write("src\\docs\\big2.bin", big);
+    Write("src\\docs\\big1.bin", Incompressible(64 << 10, 12345u));
+    Write("src\\docs\\big2.bin", Incompressible(64 << 10, 54321u));
     boxAnswer = IDYES;
     int presses = 0;
-    // Every bar position handed over, so the press lands while a file is under way.
-    const unsigned interval = TZipperThread::HandOffInterval.exchange(0);
-    TFormZipWait::OnHandOff = [&](TFormZipWait& w) {
-        // Pressed once, while a file is being compressed.
-        if (presses == 0 && w.ButtonCancel->Enabled() && w.ProgressBarFile->Position() > 0) {
+    {
+        // Pressed once, while the worker is held at the first big file.
+        WorkerGate gate(".bin", [&](TFormZipWait& w) {
             ++presses;
             w.ButtonCancel->Click();
-        }
-    };
-    f.ButtonStartClick();
-    TFormZipWait::OnHandOff = nullptr;
-    TZipperThread::HandOffInterval = interval;
+        });
+        f.ButtonStartClick();
+    }
     ASSERT_EQ(presses, 1);
     EXPECT_TRUE(f.RunStopped());
     EXPECT_TRUE(UserCancelled);
@@ -330,28 +325,25 @@ TEST_F(HardDiskRun, CancelInTheMiddleAbortsAndLeavesNoArchive) {
 // question: the archive under way is removed, the earlier one stays as it was.
 TEST_F(HardDiskRun, ClosingTheCompressionWindowCancelsTheRun) {
     TMainForm& f = TreeForm();
-    const std::string big = Incompressible(3 << 20, 4242u);
-    Write("src\\docs\\big1.bin", big);
-    Write("src\\docs\\big2.bin", big);
+    Write("src\\docs\\big1.bin", Incompressible(64 << 10, 4242u));
+    Write("src\\docs\\big2.bin", Incompressible(64 << 10, 2424u));
     Write("dest\\X.zip", "the earlier backup");
-    const unsigned interval = TZipperThread::HandOffInterval.exchange(0);
     for (const CloseWay& way : CloseWays()) {
         // Alt+F4 is the close command once the system has posted it on: the
         // scan window and the end-to-end cases take it.
         if (way.name == "Alt+F4") continue;
         SCOPED_TRACE(way.name);
         bool posted = false, icons = true;
-        // While a file is under way (the bars' positions are posted: one may
-        // still come in after the end).
-        TFormZipWait::OnHandOff = [&](TFormZipWait& w) {
-            if (posted || w.ProgressBarFile->Position() == 0 || w.ModalResult() != mrNone) return;
-            posted = true;
-            icons = HasBorderIcons(w.Handle());
-            EXPECT_TRUE(CloseWhileWorking(w.Handle(), way, [] { return UserCancelled; }));
-        };
         f.ReportLines.Clear();
-        f.ButtonStartClick();
-        TFormZipWait::OnHandOff = nullptr;
+        {
+            // While the worker is held at the first big file.
+            WorkerGate gate(".bin", [&](TFormZipWait& w) {
+                posted = true;
+                icons = HasBorderIcons(w.Handle());
+                EXPECT_TRUE(CloseWhileWorking(w.Handle(), way, [] { return UserCancelled; }));
+            });
+            f.ButtonStartClick();
+        }
         ASSERT_TRUE(posted);
         EXPECT_FALSE(icons);
         EXPECT_TRUE(f.RunStopped());
@@ -364,7 +356,6 @@ TEST_F(HardDiskRun, ClosingTheCompressionWindowCancelsTheRun) {
         std::ifstream in(Archive());
         EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "the earlier backup");
     }
-    TZipperThread::HandOffInterval = interval;
 }
 
 TEST_F(HardDiskRun, AnArchiverFailureInTheWorkerEndsInTheAbortPath) {

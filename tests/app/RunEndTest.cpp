@@ -3,6 +3,7 @@
 // the end of the Windows session, a close before an unattended run began.
 // Each way ends failed, keeps no archive and leaves an earlier one as it was.
 #include "RunFixture.h"
+#include "WorkerGate.h"
 #include "app/AppState.h"
 #include "app/ZipWait.h"
 #include "app/ZipWaitThread.h"
@@ -17,19 +18,12 @@ class RunEnd : public RunFixture {
 protected:
     void SetUp() override {
         RunFixture::SetUp();
-        interval_ = TZipperThread::HandOffInterval.exchange(0);   // every bar position handed over
-        // Enough data that compression is still going on when the run is stopped.
-        std::string big(12 << 20, '\0');
-        uint32_t x = 4242;
-        for (char& c : big) c = static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
         Write("src\\docs\\a.txt", "alpha");
-        Write("src\\docs\\big1.bin", big);
-        Write("src\\docs\\big2.bin", big);
+        Write("src\\docs\\big1.bin", std::string(64 << 10, 'b'));
+        Write("src\\docs\\big2.bin", std::string(64 << 10, 'c'));
         Write("dest\\X.zip", "the earlier backup");
     }
     void TearDown() override {
-        TFormZipWait::OnHandOff = nullptr;
-        TZipperThread::HandOffInterval = interval_;
         KorvaneState().Batch = false;
         KorvaneState().SessionEnding = false;
         RunFixture::TearDown();
@@ -43,20 +37,11 @@ protected:
         return f;
     }
     // Runs the form's backup; stop is called once, on the user-interface
-    // thread, while the big files are being compressed.
+    // thread, while the worker is held at the first big file.
     void RunAndStop(TMainForm& f, const std::function<void(TFormZipWait&)>& stop) {
-        int stops = 0;
-        TFormZipWait::OnHandOff = [&](TFormZipWait& w) {
-            // The overall bar counts files: past the small one, before the last.
-            if (stops == 0 && w.ButtonCancel->Enabled() && w.ProgressBar->Position() > 0 &&
-                w.ProgressBar->Position() < 67) {
-                ++stops;
-                stop(w);
-            }
-        };
+        WorkerGate gate(".bin", stop);
         f.ButtonStartClick();
-        TFormZipWait::OnHandOff = nullptr;
-        ASSERT_EQ(stops, 1) << ::testing::PrintToString(Report());
+        ASSERT_EQ(gate.Stops, 1) << ::testing::PrintToString(Report());
     }
     std::string Bytes(const std::string& path) const {
         std::ifstream in(path, std::ios::binary);
@@ -87,9 +72,6 @@ protected:
         EXPECT_EQ(DestFiles(), std::vector<std::string>{"X.zip"});
         EXPECT_TRUE(Bytes(dest + "\\X.zip") == "the earlier backup") << "the earlier archive changed";
     }
-
-private:
-    unsigned interval_ = 0;
 };
 
 } // namespace
@@ -189,8 +171,8 @@ TEST_F(RunEnd, TheEndOfTheSessionStopsTheRunBeforeItsHandlerReturns) {
         std::vector<std::string> filesAtReturn, reportAtReturn;
         std::string earlierAtReturn;
         bool unfinishedSeen = false;
-        // Sent from the message loop as Windows sends it (not from inside a
-        // worker's hand-off, which holds the worker).
+        // Sent from the message loop as Windows sends it (the gate's stop
+        // only posts it).
         TMessageWindow system([&](UINT msg, WPARAM, LPARAM, LRESULT& result) {
             if (msg != WM_APP + 7) return false;
             unfinishedSeen = DestFiles().size() == 2;

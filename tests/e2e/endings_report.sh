@@ -5,13 +5,16 @@
 # this computer cannot read, and a mail server that refuses or stalls. Each
 # case runs `korvane.exe session.xml` under Wine with a time limit and checks
 # the exit code, a line of the report and where the report went. The stalling
-# server is Debian's aiosmtpd on 127.0.0.1:25 (the mail's fixed port), which
-# answers HELO with continuation lines for ever; the mail's deadline is cut
-# to 3 s for the test (KORVANE_TEST_MAIL_DEADLINE).
+# server is Debian's aiosmtpd on port 25 (the mail's fixed port) of a
+# loopback address of this run's own, which answers HELO with continuation
+# lines for ever; nothing listens there for the refused case. The mail's
+# deadline is cut to 3 s for the test (KORVANE_TEST_MAIL_DEADLINE).
 set -uo pipefail
 e2e_name=endings_report
 . "$(dirname "$0")/lib/common.sh"
 need_program_and_mail_peer
+. "$(dirname "$0")/lib/loopback.sh"
+mail_host=$(own_loopback) || fail "no loopback address of its own"
 
 name="krv-e2e-endings-$$"
 root="$WINEPREFIX/drive_c/$name"
@@ -55,7 +58,7 @@ setup_date() {
   sed -i 's|<LastBackup value="[^"]*"/>|<LastBackup value="32.13.2026 23:00"/>|' "$root/date/job.xml"
 }
 mail_session() {   # case dirs
-  S_NAME=$1 S_DEST="$win\\dest" S_ARCHIVE=$1.zip S_DIRS=$2 S_MAIL=True S_ADDRESS=admin@korvane.test S_SMTP=127.0.0.1 \
+  S_NAME=$1 S_DEST="$win\\dest" S_ARCHIVE=$1.zip S_DIRS=$2 S_MAIL=True S_ADDRESS=admin@korvane.test S_SMTP=$mail_host \
     session_file "$root/$1/job.xml"
 }
 setup_refused() { mail_session refused "$dirs"; }
@@ -74,10 +77,10 @@ start_stall_server() {
   local out="$root/mailout"
   mkdir -p "$out"
   local port
-  port=$($PY -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-  $PY tests/smtppeer/smtp_server.py "$port" u p "$out" 25 > "$root/server.log" 2>&1 &
+  port=$($PY -c 'import socket,sys; s=socket.socket(); s.bind((sys.argv[1],0)); print(s.getsockname()[1])' "$mail_host")
+  $PY tests/smtppeer/smtp_server.py "$mail_host" "$port" u p "$out" 25 > "$root/server.log" 2>&1 &
   server_pid=$!
-  wait_server_ready "$root/server.log" "$root/server.log" "the stalling mail server on 127.0.0.1:25"
+  wait_server_ready "$root/server.log" "$root/server.log" "the stalling mail server on $mail_host:25"
 }
 
 # case | exit code | where the report went | its file name | a line the report holds

@@ -24,15 +24,17 @@ rm -rf "$root"
 mkdir -p "$root/prog" "$root/dest" "$root/src/big" "$root/src/huge"
 program_folder "$root/prog"
 
-# Many ticked folders, so that the scan takes many slices; one big file that
-# deflate cannot shrink, so that the compression takes a while.
+# Many ticked folders, so that the scan takes many slices; one file for the
+# compression. The scan (after its first slice) or the compression (at its
+# file) is held until the run is stopped (KORVANE_TEST_HOLD_UNTIL_STOPPED 2
+# or 1), so the close always lands while the task runs.
 dirs=""
 for i in $(seq -w 1 900); do
   mkdir -p "$root/src/big/d$i"
   printf 'file %s\r\n' "$i" > "$root/src/big/d$i/f.txt"
   dirs+=$(dirs_xml "$win\\src\\big\\d$i")
 done
-head -c $((48 * 1024 * 1024)) /dev/urandom > "$root/src/huge/h.bin"
+head -c $((1024 * 1024)) /dev/urandom > "$root/src/huge/h.bin"
 
 printf 'the earlier backup' > "$root/dest/X.zip"
 earlier=$(sha256sum < "$root/dest/X.zip")
@@ -50,7 +52,8 @@ cases=(
 for c in "${cases[@]}"; do
   IFS='|' read -r session caption way <<<"$c"
   rm -f "$root/prog/temp/"*.log
-  wine "$win\\prog\\korvane.exe" "$win\\$session.xml" >/dev/null 2>&1 &
+  hold=2; [ "$session" = zip ] && hold=1
+  KORVANE_TEST_HOLD_UNTIL_STOPPED=$hold wine "$win\\prog\\korvane.exe" "$win\\$session.xml" >/dev/null 2>&1 &
   pid=$!
   timeout 60 wine "$closer" "$caption" "$way" 45000 >/dev/null 2>&1 || fail "$c: no window \"$caption\" to close"
   for _ in $(seq 1 180); do kill -0 "$pid" 2>/dev/null || break; sleep 0.5; done

@@ -160,7 +160,7 @@ ok "without subfolders"
 rm -f "$root/ready"
 wine build/dist/zipdrive.exe --hold "$win\\src\\docs\\locked.bin" "$win\\ready" >/dev/null 2>&1 &
 holder=$!
-for _ in $(seq 1 120); do [ -f "$root/ready" ] && break; sleep 0.25; done
+for _ in $(seq 1 480); do [ -f "$root/ready" ] && break; sleep 0.25; done   # bounded against a hang
 [ -f "$root/ready" ] || { kill $holder; fail "the locker did not start"; }
 session "$root/locked.xml" "L.zip" "$win\\dest2" True False "" ""
 run "$win\\locked.xml" 1   # done, a file left out

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Unattended runs that mail their report, end to end: `korvane.exe <session>`
-# under Wine with a real mail server (Debian's aiosmtpd) on 127.0.0.1:25, the
-# report mail's fixed port. A good run's mail arrives with its subject, banner,
+# under Wine with a real mail server (Debian's aiosmtpd) on port 25, the
+# report mail's fixed port, of a loopback address of this run's own. A good run's mail arrives with its subject, banner,
 # report lines and footer, and the program exits 0 only after the server has
 # answered QUIT (the server holds that answer back a moment, so a client that
 # did not wait would have exited first); a failed run mails "Error!"; with no
@@ -11,6 +11,8 @@ set -uo pipefail
 e2e_name=mail_batch
 . "$(dirname "$0")/lib/common.sh"
 need_program_and_mail_peer
+. "$(dirname "$0")/lib/loopback.sh"
+mail_host=$(own_loopback) || { echo "mail_batch: no loopback address of its own"; exit 1; }
 
 name="krv-e2e-mail-$$"
 root="$WINEPREFIX/drive_c/$name"
@@ -31,7 +33,7 @@ printf 'second file' > "$root/src/docs/sub/b.txt"
 cat > "$root/server.py" <<'PYEOF'
 import asyncio, os, signal, sys, threading, time
 from aiosmtpd.controller import Controller
-out, log = sys.argv[1], open(sys.argv[2], "a", buffering=1)
+out, log, host = sys.argv[1], open(sys.argv[2], "a", buffering=1), sys.argv[3]
 
 class Handler:
     count = 0
@@ -47,7 +49,7 @@ class Handler:
         log.write("QUIT answered %.3f\n" % time.time())
         return "221 Bye"
 
-c = Controller(Handler(), hostname="127.0.0.1", port=25)
+c = Controller(Handler(), hostname=host, port=25)
 c.start()
 stop = threading.Event()
 signal.signal(signal.SIGTERM, lambda *a: stop.set())
@@ -59,13 +61,13 @@ PYEOF
 
 start_server() {
   : > "$root/server.log"
-  $PY "$root/server.py" "$root/out" "$root/server.log" >>"$root/server.err" 2>&1 &
+  $PY "$root/server.py" "$root/out" "$root/server.log" "$mail_host" >>"$root/server.err" 2>&1 &
   server_pid=$!
-  wait_server_ready "$root/server.log" "$root/server.err" "the mail server on 127.0.0.1:25"
+  wait_server_ready "$root/server.log" "$root/server.err" "the mail server on $mail_host:25"
 }
 
 session() {   # file sessionName archive dest dirs(xml)
-  S_NAME=$2 S_ARCHIVE=$3 S_DEST=$4 S_DIRS=$5 S_MAIL=True S_ADDRESS=admin@korvane.test S_SMTP=127.0.0.1 session_file "$1"
+  S_NAME=$2 S_ARCHIVE=$3 S_DEST=$4 S_DIRS=$5 S_MAIL=True S_ADDRESS=admin@korvane.test S_SMTP=$mail_host session_file "$1"
 }
 
 run() {   # session file (Windows path) [exit code [archive name]]; must end by itself with that code (0)

@@ -21,22 +21,17 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Free ports: the echo port + 1 must stay free as well (the refusal case).
+# Free ports; for the refusal case, a loopback address of this run's own on
+# which nothing listens (another run's server cannot answer there).
 read -r echo_port socks_port auth_port < <(/usr/bin/python3 - <<'PY'
 import socket
-ports = []
-while len(ports) < 3:
-    s = socket.socket(); s.bind(("127.0.0.1", 0)); p = s.getsockname()[1]; s.close()
-    if p < 65000 and all(abs(p - q) > 1 for q in ports):
-        probe = socket.socket()
-        try:
-            probe.bind(("127.0.0.1", p + 1)); ports.append(p)
-        except OSError:
-            pass
-        probe.close()
-print(*ports)
+socks = [socket.socket() for _ in range(3)]
+for s in socks: s.bind(("127.0.0.1", 0))
+print(*[s.getsockname()[1] for s in socks])
 PY
 )
+. tests/e2e/lib/loopback.sh
+closed_host=$(own_loopback) || { echo "net_peers: no loopback address of its own"; exit 1; }
 
 # Echo server: echoes everything; hangs up after a line "QUIT".
 /usr/bin/python3 - "$echo_port" >"$work/echo.log" 2>&1 <<'PY' &
@@ -93,7 +88,7 @@ then
   echo "net_peers: peers did not start"; cat "$work"/*.log "$work"/*.out 2>/dev/null; exit 1
 fi
 
-export KRV_ECHO_PORT=$echo_port KRV_SOCKS_PORT=$socks_port KRV_AUTH_SOCKS_PORT=$auth_port
+export KRV_CLOSED_HOST=$closed_host KRV_ECHO_PORT=$echo_port KRV_SOCKS_PORT=$socks_port KRV_AUTH_SOCKS_PORT=$auth_port
 export KRV_AUTH_SOCKS_USER=$auth_user KRV_AUTH_SOCKS_PASS=$auth_pass
 export WINEDEBUG=-all
 # A crashed program may exit with 0 under Wine: gtest's own verdict decides.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Runs the mail tests against a real mail server (Debian's aiosmtpd) on
-# 127.0.0.1: one on a free port for the library tests, one on port 25, the
-# report mail's fixed port, and one that stalls with continuation lines. Then
+# Runs the mail tests against a real mail server (Debian's aiosmtpd) on a
+# loopback address of this run's own: one on a free port for the library
+# tests, one on port 25, the report mail's fixed port, and one that stalls
+# with continuation lines. Then
 # checks with Python's email parser that every attachment arrived byte for byte. Servers are stopped on exit.
 set -uo pipefail
 here=$(cd "$(dirname "$0")/../.." && pwd)
@@ -16,12 +17,14 @@ mkdir -p "$work/out"
 server_pid=
 trap '[ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
 
-free_port() { /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+. tests/e2e/lib/loopback.sh
+host=$(own_loopback) || exit 1
+free_port() { /usr/bin/python3 -c 'import socket,sys; s=socket.socket(); s.bind((sys.argv[1],0)); print(s.getsockname()[1])' "$host"; }
 port=$(free_port)
 stall_port=$(free_port)
 user=korvane
 pass=$(head -c 12 /dev/urandom | od -An -tx1 | tr -d ' \n')
-/usr/bin/python3 tests/smtppeer/smtp_server.py "$port,25" "$user" "$pass" "$work/out" "$stall_port" >"$work/server.log" 2>&1 &
+/usr/bin/python3 tests/smtppeer/smtp_server.py "$host" "$port,25" "$user" "$pass" "$work/out" "$stall_port" >"$work/server.log" 2>&1 &
 server_pid=$!
 
 # The server prints "ready" once both ports listen (bounded wait).
@@ -31,10 +34,10 @@ for i in $(seq 200); do
   sleep 0.1
 done
 if ! grep -q ready "$work/server.log"; then
-  echo "smtp_peers: mail servers did not start (is port 25 taken?)"; cat "$work/server.log"; exit 1
+  echo "smtp_peers: mail servers on $host did not start (is port 25 taken?)"; cat "$work/server.log"; exit 1
 fi
 
-export KRV_SMTP_PORT=$port KRV_SMTP_STALL_PORT=$stall_port KRV_SMTP_USER=$user KRV_SMTP_PASS=$pass
+export KRV_SMTP_HOST=$host KRV_SMTP_PORT=$port KRV_SMTP_STALL_PORT=$stall_port KRV_SMTP_USER=$user KRV_SMTP_PASS=$pass
 export KRV_SMTP_OUT="Z:$(echo "$work/out" | tr / '\\')"
 export WINEDEBUG=-all
 # A crashed program may exit with 0 under Wine: gtest's own verdict decides.

@@ -497,10 +497,32 @@ TEST(SmtpClient, NoServerListeningEndsOpenWithTheSocketError) {
     EXPECT_EQ(m.done[0].rq, smtpOpen);
     EXPECT_EQ(m.done[0].code, 10061) << "a refused connection ends Open with the socket's error, not a bare 500";
     EXPECT_NE(m.smtp.ErrorMessage().find("(Winsock error #10061)"), std::string::npos) << m.smtp.ErrorMessage();
-    Mailer noHost("25");
-    noHost.smtp.Host = "";
-    EXPECT_THROW(noHost.smtp.Open(), SmtpException);
-    EXPECT_EQ(noHost.smtp.State(), smtpReady);
+}
+
+// A connect stopped before the server: each row ends one its way.
+TEST(SmtpClient, AConnectStoppedBeforeTheServerEndsWithItsOwnError) {
+    const std::pair<const char*, std::function<bool(Mailer&)>> rows[] = {
+        {"an abort during the name lookup ends it with 10004", [](Mailer& m) {
+             m.smtp.Host = "localhost";   // a name: always looked up later
+             m.smtp.Connect();
+             m.smtp.Abort();
+             return m.Wait(1) && m.done[0] == Done{smtpConnect, 10004};
+         }},
+        {"a lookup that cannot start lets the socket's exception through", [](Mailer& m) {
+             m.smtp.Host = "";
+             try {
+                 m.smtp.Open();
+             } catch (const ESocketException&) {
+                 return m.smtp.State() == smtpReady;
+             } catch (...) {
+             }
+             return false;
+         }},
+    };
+    for (const auto& [what, holds] : rows) {
+        Mailer m("25");
+        EXPECT_TRUE(holds(m)) << what;
+    }
 }
 
 TEST(SmtpSender, AttachmentsMakeAMultipartMessage) {
@@ -566,7 +588,14 @@ TEST(SmtpSender, AttachmentsMakeAMultipartMessage) {
     } catch (const SmtpException& e) {
         EXPECT_EQ(std::string(e.what()), "File not found '" + data + ".gone'");
     }
-    EXPECT_EQ(m.smtp.EmailFiles().Count(), 2) << "a refused list leaves the old one";
+    // The names before the missing one are kept, the old list is gone.
+    TStringList partly;
+    partly.Add(empty);
+    partly.Add(data + ".gone");
+    partly.Add(data);
+    EXPECT_THROW(m.smtp.SetEmailFiles(partly), SmtpException);
+    ASSERT_EQ(m.smtp.EmailFiles().Count(), 1);
+    EXPECT_EQ(m.smtp.EmailFiles()[0], empty);
     ::DeleteFileA(data.c_str());
     ::DeleteFileA(empty.c_str());
 }

@@ -550,3 +550,48 @@ TEST(NetSocket, ANewConnectionCanBeStartedFromTheClosedEvent) {
     EXPECT_EQ(c.socket.State(), wsConnected);
     ASSERT_TRUE(PumpUntil([&] { return server.peers.size() == 2; }));
 }
+
+// The socket's error path and its hidden window, a row per way to get them wrong.
+TEST(NetSocket, ErrorPathAndHiddenWindow) {
+    auto listening = [](TNetSocket& s, int& errors) {
+        s.OnError = [&errors](TObject*) { ++errors; };
+        s.SetAddr("127.0.0.1");
+        s.SetPort("0");
+        s.Listen();
+    };
+    const std::pair<const char*, std::function<bool()>> rows[] = {
+        {"the test message reaches the background handler, which aborts", [&] {
+             TNetSocket s;
+             int errors = 0;
+             listening(s, errors);
+             std::string seen;
+             s.OnBgException = [&](TObject*, const std::exception& e, bool&) { seen = e.what(); };
+             ::SendMessageA(s.Handle(), WM_USER + 6, 0, 0);
+             return seen == "Test exception in NetSocket" && s.State() == wsClosed;
+         }},
+        {"a send while not connected (10057) keeps Addr and Port", [&] {
+             TNetSocket s;
+             int errors = 0;
+             listening(s, errors);
+             s.SendStr("x");
+             const bool closed = errors == 1 && s.LastError() == 10057 && s.State() == wsClosed;
+             s.Listen();
+             return closed && errors == 1 && s.State() == wsListening;
+         }},
+        {"RcvdCount without a socket runs the error path", [&] {
+             TNetSocket s;
+             int errors = 0;
+             s.OnError = [&](TObject*) { ++errors; };
+             return s.RcvdCount() == -1 && errors == 1;
+         }},
+        {"the window class goes with the last socket and comes back", [&] {
+             WNDCLASSEXA wc{};
+             wc.cbSize = sizeof wc;
+             { TNetSocket s; }
+             const bool gone = !::GetClassInfoExA(::GetModuleHandleA(nullptr), kSocketWindowClass, &wc);
+             TNetSocket again;
+             return ws::InstanceCount() == 1 && gone && again.Handle() != nullptr;
+         }},
+    };
+    for (const auto& [what, holds] : rows) EXPECT_TRUE(holds()) << what;
+}

@@ -229,6 +229,7 @@ TEST(Socks, Level4SendsTheResolvedAddressAndMapsItsCodes) {
         EXPECT_EQ(c.connectError, expected.first) << code;
         ASSERT_EQ(c.errors.size(), 1u);
         EXPECT_EQ(c.errors[0].second, expected.second);
+        EXPECT_TRUE(c.auth.empty()) << code << ": no login took place";
     }
 }
 

@@ -1,6 +1,7 @@
-// The mail client and the report mail against a real mail server on
-// 127.0.0.1, started by tests/e2e/smtp_peers.sh, which passes its port, the
-// one login it accepts and the folder where it saves what it received.
+// The mail client and the report mail against a real mail server on a
+// loopback address of the run's own, started by tests/e2e/smtp_peers.sh,
+// which passes its address and port, the one login it accepts and the folder
+// where it saves what it received.
 #include "app/ReportMailHost.h"
 #include "app/TempFolder.h"
 #include "framework/Stream.h"
@@ -43,7 +44,7 @@ struct Session {
     std::vector<std::pair<TSmtpRequest, WORD>> done;
 
     explicit Session(const std::string& subject) {
-        smtp.Host = "127.0.0.1";
+        smtp.Host = Env("KRV_SMTP_HOST");
         smtp.Port = Env("KRV_SMTP_PORT");
         smtp.SignOn = "korvane-test";
         smtp.FromName = "backup@korvane.test";
@@ -170,7 +171,10 @@ namespace {
 
 // A report run against the server on its free port.
 struct ReportRun : ReportMailRun {
-    ReportRun() { mail.SmtpClient().Port = Env("KRV_SMTP_PORT"); }
+    ReportRun() {
+        host.settings.Server = Env("KRV_SMTP_HOST");
+        mail.SmtpClient().Port = Env("KRV_SMTP_PORT");
+    }
 };
 
 } // namespace
@@ -295,7 +299,7 @@ TEST(ReportMailPeer, ABatchRunClosesOnlyWhenItsMailIsDone) {
         s.SessionName = "Batch job";
         s.MailActive = true;
         s.Address = "admin@korvane.test";
-        s.SMTP = "127.0.0.1";
+        s.SMTP = Env("KRV_SMTP_HOST");
         s.Type = bmHardDisk;
         s.DirHD = dir + "dest";
         s.ArchiveName = "backup.zip";

@@ -1,17 +1,19 @@
-# A real mail server for the mail tests: Debian's aiosmtpd on 127.0.0.1 with
+# A real mail server for the mail tests: Debian's aiosmtpd on a loopback
+# address (the run's own, so that the fixed port 25 is free there) with
 # logins by PLAIN, LOGIN and CRAM-MD5 for one user. Every message is saved as
 # <out>/<n>.eml (the content as received, dot-stuffing undone) with
 # <out>/<n>.json (envelope sender, recipients, the login used).
 # With STALLPORT, one more server there greets and then never finishes its
 # answer to HELO or EHLO: a continuation line ("250-") every half second, as
 # a server that keeps a client waiting for ever.
-# Usage: smtp_server.py PORT[,PORT...] USER PASSWORD OUTDIR [STALLPORT] (one server per port)
+# Usage: smtp_server.py HOST PORT[,PORT...] USER PASSWORD OUTDIR [STALLPORT] (one server per port)
 import asyncio, hashlib, hmac, json, os, secrets, signal, sys, threading
 from aiosmtpd.controller import Controller
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword, MISSING
 
-ports, user, password, outdir = [int(p) for p in sys.argv[1].split(",")], sys.argv[2], sys.argv[3], sys.argv[4]
-stall_port = int(sys.argv[5]) if len(sys.argv) > 5 else None
+host = sys.argv[1]
+ports, user, password, outdir = [int(p) for p in sys.argv[2].split(",")], sys.argv[3], sys.argv[4], sys.argv[5]
+stall_port = int(sys.argv[6]) if len(sys.argv) > 6 else None
 
 
 class StallingSMTP(SMTP):
@@ -65,10 +67,10 @@ def authenticator(server, session, envelope, mechanism, auth_data):
     return AuthResult(success=ok, handled=False, auth_data=auth_data if ok else None)
 
 
-controllers = [Controller(Handler(), hostname="127.0.0.1", port=p, authenticator=authenticator,
+controllers = [Controller(Handler(), hostname=host, port=p, authenticator=authenticator,
                           auth_require_tls=False) for p in ports]
 if stall_port:
-    controllers.append(StallingController(Handler(), hostname="127.0.0.1", port=stall_port))
+    controllers.append(StallingController(Handler(), hostname=host, port=stall_port))
 for c in controllers:
     c.start()
 stop = threading.Event()
