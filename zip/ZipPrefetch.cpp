@@ -194,9 +194,11 @@ std::unique_ptr<TZipPrepared> TZipPrefetcher::Take(const std::string& path, int 
         if (data) held_ -= data->Bytes();
         cursor_ = index + 1;
         if (idleWorkers_ > 0 && MayStart()) workerWake_.notify_all();
-        if (!data || slot.job.level != level || slot.job.method != method) return nullptr;
+        const bool usable = data && slot.job.level == level && slot.job.method == method;
         early = slot.early;
         written = slot.written;
+        DropPassed();
+        if (!usable) return nullptr;
     }
     // What was read during the search may be old by now: a file changed or
     // gone since is read again (or missed) by the writer, as without workers.
