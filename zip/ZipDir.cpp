@@ -18,64 +18,60 @@ void TZipDirArray::CheckIndex(int i, int native) const {
 
 void TZipDirArray::SetCount(int n) {
     if (n == 0) {
-        blocks_.clear();
-        blocks_.shrink_to_fit();
-        capacity_ = 0;
+        items_.clear();
+        items_.shrink_to_fit();
         count_ = 0;
         index_.clear();
         indexValid_ = true;
         return;
     }
-    if (n > capacity_) {
+    if (n > static_cast<int>(items_.size())) {
         growStep_ = std::min(growStep_ * 2, 10000);
-        Reserve(std::max(capacity_ + growStep_, n));
+        int capacity = static_cast<int>(items_.size()) + growStep_;
+        if (capacity < n) capacity = n;
+        items_.resize(static_cast<size_t>(capacity));
     }
-    for (int i = count_; i < n; ++i) At(i) = TDirItem{};
+    for (int i = count_; i < n; ++i) items_[static_cast<size_t>(i)] = TDirItem{};
     if (n < count_) indexValid_ = false;
     count_ = n;
 }
 
-void TZipDirArray::Reserve(int capacity) {
-    while (static_cast<int>(blocks_.size()) * kBlock < capacity) blocks_.push_back(std::make_unique<TDirItem[]>(kBlock));
-    capacity_ = capacity;
-}
-
 TDirItem TZipDirArray::Get(int i) const {
     CheckIndex(i, 2);
-    return At(i);
+    return items_[static_cast<size_t>(i)];
 }
 TDirItem& TZipDirArray::Item(int i) {
     CheckIndex(i, 3);
-    return At(i);
+    return items_[static_cast<size_t>(i)];
 }
 const TDirItem& TZipDirArray::Item(int i) const {
     CheckIndex(i, 3);
-    return At(i);
+    return items_[static_cast<size_t>(i)];
 }
 void TZipDirArray::Put(int i, const TDirItem& item) {
     CheckIndex(i, 1);
-    At(i) = item;
+    items_[static_cast<size_t>(i)] = item;
     indexValid_ = false;
 }
 
 int TZipDirArray::Add(const TDirItem& item) {
     int i = count_;
     SetCount(count_ + 1);
-    At(i) = item;
+    items_[static_cast<size_t>(i)] = item;
     if (indexValid_) IndexRecord(i);
     return i;
 }
 
 void TZipDirArray::Delete(int i) {
     CheckIndex(i, 4);
-    for (int j = i; j + 1 < count_; ++j) At(j) = std::move(At(j + 1));
-    At(count_ - 1) = TDirItem{};
+    items_.erase(items_.begin() + i);
+    items_.emplace_back();
     --count_;
     indexValid_ = false;
 }
 
 void TZipDirArray::Clear() {
-    for (int i = 0; i < count_; ++i) At(i) = TDirItem{};
+    for (int i = 0; i < count_; ++i) items_[static_cast<size_t>(i)] = TDirItem{};
     count_ = 0;
     index_.clear();
     indexValid_ = true;
@@ -83,24 +79,23 @@ void TZipDirArray::Clear() {
 
 void TZipDirArray::Assign(const TZipDirArray& other) {
     Clear();
-    Reserve(other.capacity_);
-    for (int i = 0; i < other.count_; ++i) At(i) = other.At(i);
+    items_ = other.items_;
     count_ = other.count_;
     growStep_ = other.growStep_;
     indexValid_ = false;   // built again for these records when asked
 }
 
 bool TZipDirArray::TNameEqual::operator()(const TNameKey& a, const TNameKey& b) const {
-    return a.hash == b.hash && IndexKey(owner->At(a.index).name) ==
-                                   IndexKey(owner->At(b.index).name);
+    return a.hash == b.hash && IndexKey(owner->items_[static_cast<size_t>(a.index)].name) ==
+                                   IndexKey(owner->items_[static_cast<size_t>(b.index)].name);
 }
 bool TZipDirArray::TNameEqual::operator()(const TNameKey& a, const TNameProbe& p) const {
-    return a.hash == p.hash && IndexKey(owner->At(a.index).name) == p.upper;
+    return a.hash == p.hash && IndexKey(owner->items_[static_cast<size_t>(a.index)].name) == p.upper;
 }
 
 void TZipDirArray::IndexRecord(int i) const {
     // An equal name already there stays: the index answers the first.
-    index_.insert({i, HashOfKey(IndexKey(At(i).name))});
+    index_.insert({i, HashOfKey(IndexKey(items_[static_cast<size_t>(i)].name))});
 }
 
 int TZipDirArray::IndexOfName(const std::string& name) const {

@@ -3,7 +3,6 @@
 #pragma once
 #include "zip/ZipTypes.h"
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -59,7 +58,7 @@ public:
     TZipDirArray(const TZipDirArray&) = delete;
     TZipDirArray& operator=(const TZipDirArray&) = delete;
     int Count() const { return count_; }
-    int Capacity() const { return capacity_; }
+    int Capacity() const { return static_cast<int>(items_.size()); }
     void SetCount(int n);
     TDirItem Get(int i) const;            // a copy (native 2 outside)
     TDirItem& Item(int i);                // in place (native 3 outside)
@@ -76,14 +75,7 @@ public:
 
 private:
     void CheckIndex(int i, int native) const;
-    // Records in fixed blocks: growing never moves them, so a million
-    // entries never stand twice in memory while the array grows.
-    static constexpr int kBlock = 4096;
-    TDirItem& At(int i) { return blocks_[static_cast<size_t>(i / kBlock)][static_cast<size_t>(i % kBlock)]; }
-    const TDirItem& At(int i) const { return blocks_[static_cast<size_t>(i / kBlock)][static_cast<size_t>(i % kBlock)]; }
-    void Reserve(int capacity);
-    std::vector<std::unique_ptr<TDirItem[]>> blocks_;
-    int capacity_ = 0;
+    std::vector<TDirItem> items_;
     int count_ = 0;
     int growStep_ = 500;
     // The index holds record numbers and their names' hashes, not copies of
