@@ -177,9 +177,13 @@ private:
     };
     TSearchPaths searchPaths_;
     // Workers that read and compress the files found so far while the search
-    // goes on; the commit takes them over.
+    // goes on; the commit takes them over, with the files from prefetchFrom_
+    // on (-1: none) that waited for room.
     std::unique_ptr<TZipPrefetcher> prefetch_;
-    void QueueAhead(const TDirItem& item);
+    int prefetchFrom_ = -1;
+    std::unique_ptr<TZipPrefetcher> NewPrefetcher() const;
+    void QueueAhead(const TDirItem& item, int index);
+    void QueueAheadInto(TZipPrefetcher& prefetch, const TDirItem& item) const;
     void FillItem(TDirItem& item, const std::string& path, bool isFolder, uint32_t attr, uint32_t dosTime);
     uint32_t Now() const;
 

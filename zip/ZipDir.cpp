@@ -8,6 +8,7 @@ namespace krv {
 
 namespace {
 std::string IndexKey(const std::string& name) { return AnsiUpperCase(name); }
+size_t HashOfKey(const std::string& key) { return std::hash<std::string>{}(key); }
 bool IsSep(char c) { return c == '\\' || c == '/'; }
 } // namespace
 
@@ -57,7 +58,7 @@ int TZipDirArray::Add(const TDirItem& item) {
     int i = count_;
     SetCount(count_ + 1);
     items_[static_cast<size_t>(i)] = item;
-    if (indexValid_) index_.emplace(IndexKey(item.name), i);   // keeps the first of equal names
+    if (indexValid_) IndexRecord(i);
     return i;
 }
 
@@ -81,18 +82,31 @@ void TZipDirArray::Assign(const TZipDirArray& other) {
     items_ = other.items_;
     count_ = other.count_;
     growStep_ = other.growStep_;
-    index_ = other.index_;
-    indexValid_ = other.indexValid_;
+    indexValid_ = false;   // built again for these records when asked
+}
+
+bool TZipDirArray::TNameEqual::operator()(const TNameKey& a, const TNameKey& b) const {
+    return a.hash == b.hash && IndexKey(owner->items_[static_cast<size_t>(a.index)].name) ==
+                                   IndexKey(owner->items_[static_cast<size_t>(b.index)].name);
+}
+bool TZipDirArray::TNameEqual::operator()(const TNameKey& a, const TNameProbe& p) const {
+    return a.hash == p.hash && IndexKey(owner->items_[static_cast<size_t>(a.index)].name) == p.upper;
+}
+
+void TZipDirArray::IndexRecord(int i) const {
+    // An equal name already there stays: the index answers the first.
+    index_.insert({i, HashOfKey(IndexKey(items_[static_cast<size_t>(i)].name))});
 }
 
 int TZipDirArray::IndexOfName(const std::string& name) const {
     if (!indexValid_) {
         index_.clear();
-        for (int i = 0; i < count_; ++i) index_.emplace(IndexKey(items_[static_cast<size_t>(i)].name), i);
+        for (int i = 0; i < count_; ++i) IndexRecord(i);
         indexValid_ = true;
     }
-    auto it = index_.find(IndexKey(name));
-    return it == index_.end() ? -1 : it->second;
+    const std::string key = IndexKey(name);
+    auto it = index_.find(TNameProbe{key, HashOfKey(key)});
+    return it == index_.end() ? -1 : it->index;
 }
 
 std::string ZipTrailingSeparator(const std::string& folder) {

@@ -4,7 +4,7 @@
 #include "zip/ZipTypes.h"
 #include <cstdint>
 #include <string>
-#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace krv {
@@ -53,6 +53,10 @@ struct TDirItem {
 
 class TZipDirArray {
 public:
+    TZipDirArray() = default;
+    // The name index refers to this array's own records.
+    TZipDirArray(const TZipDirArray&) = delete;
+    TZipDirArray& operator=(const TZipDirArray&) = delete;
     int Count() const { return count_; }
     int Capacity() const { return static_cast<int>(items_.size()); }
     void SetCount(int n);
@@ -74,7 +78,30 @@ private:
     std::vector<TDirItem> items_;
     int count_ = 0;
     int growStep_ = 500;
-    mutable std::unordered_map<std::string, int> index_;
+    // The index holds record numbers and their names' hashes, not copies of
+    // the names: a million entries would otherwise keep a million more strings.
+    struct TNameKey {
+        int index;
+        size_t hash;
+    };
+    struct TNameProbe {
+        const std::string& upper;   // the name sought, upper case
+        size_t hash;
+    };
+    struct TNameHash {
+        using is_transparent = void;
+        size_t operator()(const TNameKey& k) const { return k.hash; }
+        size_t operator()(const TNameProbe& p) const { return p.hash; }
+    };
+    struct TNameEqual {
+        using is_transparent = void;
+        const TZipDirArray* owner;
+        bool operator()(const TNameKey& a, const TNameKey& b) const;
+        bool operator()(const TNameKey& a, const TNameProbe& p) const;
+        bool operator()(const TNameProbe& p, const TNameKey& a) const { return (*this)(a, p); }
+    };
+    void IndexRecord(int i) const;
+    mutable std::unordered_set<TNameKey, TNameHash, TNameEqual> index_{0, TNameHash{}, TNameEqual{this}};
     mutable bool indexValid_ = true;
 };
 

@@ -30,7 +30,7 @@ void TZipPrefetcher::Add(TJob job) {
     {
         std::lock_guard<std::mutex> guard(lock_);
         // A file found twice is read once, at its first place.
-        if (complete_ || !byPath_.emplace(job.path, slots_.size()).second) return;
+        if (complete_ || !byPath_.emplace(job.path, first_ + slots_.size()).second) return;
         slots_.emplace_back();
         slots_.back().job = std::move(job);
         wake = idleWorkers_ > 0;
@@ -38,10 +38,20 @@ void TZipPrefetcher::Add(TJob job) {
     if (wake) workerWake_.notify_one();
 }
 
+bool TZipPrefetcher::HasRoom() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return first_ + slots_.size() < cursor_ + kAheadLimit;
+}
+
+void TZipPrefetcher::SearchOver() {
+    std::lock_guard<std::mutex> guard(lock_);
+    searchOver_ = true;
+}
+
 void TZipPrefetcher::NoMoreJobs() {
     {
         std::lock_guard<std::mutex> guard(lock_);
-        complete_ = true;
+        complete_ = searchOver_ = true;
     }
     workerWake_.notify_all();
 }
@@ -73,9 +83,19 @@ bool TZipPrefetcher::MayStart() const {
 }
 
 void TZipPrefetcher::Release(size_t index) {
-    TSlot& slot = slots_[index];
+    TSlot& slot = SlotAt(index);
     if (slot.data) held_ -= slot.data->Bytes();
     slot.data.reset();
+}
+
+// Slots the writer has passed go, unless a worker still has one in hand.
+void TZipPrefetcher::DropPassed() {
+    while (!slots_.empty() && first_ < cursor_ && slots_.front().state != stRunning) {
+        Release(first_);
+        byPath_.erase(slots_.front().job.path);
+        slots_.pop_front();
+        ++first_;
+    }
 }
 
 bool TZipPrefetcher::ReadWhole(const TJob& job, std::vector<uint8_t>& bytes, FILETIME& written) {
@@ -122,20 +142,20 @@ void TZipPrefetcher::Work() {
     std::unique_lock<std::mutex> lock(lock_);
     for (;;) {
         next_ = std::max(next_, cursor_);
-        auto startable = [&] { return next_ < slots_.size() && MayStart(); };
-        if (!stop_ && !startable() && !(complete_ && next_ >= slots_.size())) {
+        auto startable = [&] { return next_ < first_ + slots_.size() && MayStart(); };
+        if (!stop_ && !startable() && !(complete_ && next_ >= first_ + slots_.size())) {
             ++idleWorkers_;
             workerWake_.wait(lock, [&] {
                 next_ = std::max(next_, cursor_);
-                return stop_ || startable() || (complete_ && next_ >= slots_.size());
+                return stop_ || startable() || (complete_ && next_ >= first_ + slots_.size());
             });
             --idleWorkers_;
         }
-        if (stop_ || next_ >= slots_.size()) break;
+        if (stop_ || next_ >= first_ + slots_.size()) break;
         size_t index = next_++;
-        TSlot& slot = slots_[index];
+        TSlot& slot = SlotAt(index);
         slot.state = stRunning;
-        slot.early = !complete_;
+        slot.early = !searchOver_;
         lock.unlock();
         FILETIME written{};
         auto data = Prepare(slot.job, deflaters, written);
@@ -159,12 +179,13 @@ std::unique_ptr<TZipPrepared> TZipPrefetcher::Take(const std::string& path, int 
     FILETIME written{};
     {
         std::unique_lock<std::mutex> guard(lock_);
+        DropPassed();
         auto it = byPath_.find(path);
         if (it == byPath_.end() || it->second < cursor_) return nullptr;
         const size_t index = it->second;
         for (size_t i = cursor_; i < index; ++i) Release(i);
         cursor_ = index;
-        TSlot& slot = slots_[index];
+        TSlot& slot = SlotAt(index);
         if (slot.state == stWaiting && idleWorkers_ > 0) workerWake_.notify_all();
         writerWaits_ = index;
         writerWake_.wait(guard, [&] { return slot.state == stDone || slot.state == stFailed; });
@@ -173,9 +194,11 @@ std::unique_ptr<TZipPrepared> TZipPrefetcher::Take(const std::string& path, int 
         if (data) held_ -= data->Bytes();
         cursor_ = index + 1;
         if (idleWorkers_ > 0 && MayStart()) workerWake_.notify_all();
-        if (!data || slot.job.level != level || slot.job.method != method) return nullptr;
+        const bool usable = data && slot.job.level == level && slot.job.method == method;
         early = slot.early;
         written = slot.written;
+        DropPassed();
+        if (!usable) return nullptr;
     }
     // What was read during the search may be old by now: a file changed or
     // gone since is read again (or missed) by the writer, as without workers.

@@ -36,6 +36,12 @@ public:
     // Add, while the workers already work, until NoMoreJobs.
     explicit TZipPrefetcher(unsigned workers);
     void Add(TJob job);
+    // Whether fewer than kAheadLimit jobs wait beyond the writer: the caller
+    // holds the rest back and adds them as the writer goes on, so a run of a
+    // million files never holds a million paths here.
+    bool HasRoom();
+    // Files read from now on are not read during the search (see Take).
+    void SearchOver();
     void NoMoreJobs();
     // Stops the workers and waits for them.
     ~TZipPrefetcher();
@@ -68,7 +74,11 @@ private:
     bool ReadWhole(const TJob& job, std::vector<uint8_t>& bytes, FILETIME& written);
     static bool Unchanged(const std::string& path, int64_t size, const FILETIME& written);
 
-    std::deque<TSlot> slots_;        // grows at the back; slots stay where they are
+    TSlot& SlotAt(size_t index) { return slots_[index - first_]; }
+    void DropPassed();
+
+    std::deque<TSlot> slots_;        // grows at the back, passed ones leave at the front
+    size_t first_ = 0;               // the number of the front slot
     std::unordered_map<std::string, size_t> byPath_;
     std::mutex lock_;
     std::condition_variable workerWake_;   // a worker may start, or must stop
@@ -76,6 +86,7 @@ private:
     unsigned idleWorkers_ = 0;
     size_t writerWaits_ = SIZE_MAX;  // the slot the writer waits for
     bool complete_ = false;          // no more jobs come
+    bool searchOver_ = false;
     size_t next_ = 0;                // the next slot a worker starts
     size_t cursor_ = 0;              // the first slot the writer has not passed
     uint64_t held_ = 0;              // bytes of finished data not yet taken

@@ -211,17 +211,27 @@ bool TZipBaseArchiver::AddFoundPath(const std::string& path, bool isFolder, cons
         item.level = 0;
         item.method = 0;
     }
-    if (!isFolder) QueueAhead(item);
+    if (!isFolder) QueueAhead(item, index);
     return true;
 }
 
-void TZipBaseArchiver::QueueAhead(const TDirItem& item) {
+std::unique_ptr<TZipPrefetcher> TZipBaseArchiver::NewPrefetcher() const {
+    unsigned workers = PrefetchWorkers >= 0 ? static_cast<unsigned>(PrefetchWorkers) : TZipPrefetcher::DefaultWorkers();
+    return workers == 0 ? nullptr : std::make_unique<TZipPrefetcher>(workers);
+}
+
+void TZipBaseArchiver::QueueAheadInto(TZipPrefetcher& prefetch, const TDirItem& item) const {
+    prefetch.Add({item.sourceName, ShareFlags(), item.level, item.method});
+}
+
+void TZipBaseArchiver::QueueAhead(const TDirItem& item, int index) {
     if (!prefetch_) {
-        unsigned workers = PrefetchWorkers >= 0 ? static_cast<unsigned>(PrefetchWorkers) : TZipPrefetcher::DefaultWorkers();
-        if (workers == 0) return;
-        prefetch_ = std::make_unique<TZipPrefetcher>(workers);
+        prefetch_ = NewPrefetcher();
+        prefetchFrom_ = -1;
+        if (!prefetch_) return;
     }
-    prefetch_->Add({item.sourceName, ShareFlags(), item.level, item.method});
+    if (prefetchFrom_ < 0 && prefetch_->HasRoom()) QueueAheadInto(*prefetch_, item);
+    else if (prefetchFrom_ < 0) prefetchFrom_ = index;
 }
 
 void TZipBaseArchiver::FillItem(TDirItem& item, const std::string& path, bool isFolder, uint32_t attr,

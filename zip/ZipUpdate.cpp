@@ -81,6 +81,7 @@ struct TZipCommit {
     TZipAction action = fxaIgnore;
     TZipDeflaterCache deflaters;
     std::unique_ptr<TZipPrefetcher> prefetch;
+    int queueFrom = -1;                        // the next list entry to queue ahead, -1 when done
 
     explicit TZipCommit(TZipBaseArchiver& archiver) : a(archiver), dir(*archiver.dir_), multi(archiver.MultiVolume()) {}
 
@@ -226,19 +227,35 @@ struct TZipCommit {
     }
 
     // The workers the search started read on; without them (the marks came
-    // some other way) the commit queues its files itself.
+    // some other way) the commit starts its own. Files are queued a window
+    // ahead of the writer (TopUp), not all at once.
     void StartPrefetch(int firstChanged) {
-        if (!a.prefetch_) {
-            auto& list = dir.UpdateList;
-            for (int i = firstChanged; i < list.Count(); ++i) {
-                const TDirItem& item = list.Item(i);
-                if (item.marked && !item.IsFolder() && !item.sourceName.empty() && item.operation != poRename &&
-                    item.operation != poChangeAttr && item.operation != poChangeComment)
-                    a.QueueAhead(item);
-            }
+        if (a.prefetch_) {
+            queueFrom = a.prefetchFrom_;
+        } else {
+            a.prefetch_ = a.NewPrefetcher();
+            queueFrom = firstChanged;
         }
         prefetch = std::move(a.prefetch_);
-        if (prefetch) prefetch->NoMoreJobs();
+        if (!prefetch) return;
+        prefetch->SearchOver();
+        if (queueFrom < 0) prefetch->NoMoreJobs();   // the search queued them all
+        else TopUp();
+    }
+
+    void TopUp() {
+        if (!prefetch || queueFrom < 0) return;
+        auto& list = dir.UpdateList;
+        for (; queueFrom < list.Count() && prefetch->HasRoom(); ++queueFrom) {
+            const TDirItem& item = list.Item(queueFrom);
+            if (item.marked && !item.IsFolder() && !item.sourceName.empty() && item.operation != poRename &&
+                item.operation != poChangeAttr && item.operation != poChangeComment)
+                a.QueueAheadInto(*prefetch, item);
+        }
+        if (queueFrom >= list.Count()) {
+            prefetch->NoMoreJobs();
+            queueFrom = -1;
+        }
     }
 
     // Writes one marked file; answers true when it was written.
@@ -262,6 +279,7 @@ struct TZipCommit {
             item.zip64 = false;
             int64_t size = 0;
             if (!item.IsFolder()) {
+                TopUp();
                 if (prefetch) prepared = prefetch->Take(item.sourceName, item.level, item.method);
                 if (prepared) {
                     size = prepared->size;

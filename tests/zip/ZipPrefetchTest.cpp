@@ -237,3 +237,26 @@ TEST(ZipPrefetch, FilesChangedAfterTheSearchReadThemAreTakenAsTheyAreNow) {
     EXPECT_EQ(content("f04.txt"), same);
     EXPECT_EQ(content("f06.txt"), Pattern(3000, 6));
 }
+
+TEST(ZipPrefetch, QueueHoldsAWindowAheadOfTheWriterAndForgetsPassedJobs) {
+    TScratch s;
+    s.Write("a.txt", "first");
+    s.Write("b.txt", "last");
+    TZipPrefetcher p(2);
+    p.Add({s.Path("a.txt"), fmShareDenyWrite, 6, 8});
+    for (size_t i = 2; i < TZipPrefetcher::kAheadLimit; ++i) p.Add({s.Path(Format("gone%u.txt", static_cast<unsigned>(i))), fmShareDenyWrite, 6, 8});
+    EXPECT_TRUE(p.HasRoom());
+    p.Add({s.Path("b.txt"), fmShareDenyWrite, 6, 8});
+    EXPECT_FALSE(p.HasRoom());
+    ASSERT_TRUE(p.Take(s.Path("a.txt"), 6, 8));
+    EXPECT_TRUE(p.HasRoom());
+    // Once passed, a path is no longer held: queued again, it is read again.
+    p.Add({s.Path("a.txt"), fmShareDenyWrite, 6, 8});
+    p.NoMoreJobs();
+    auto last = p.Take(s.Path("b.txt"), 6, 8);
+    ASSERT_TRUE(last);
+    EXPECT_EQ(Unpacked(*last), "last");
+    auto again = p.Take(s.Path("a.txt"), 6, 8);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(Unpacked(*again), "first");
+}
