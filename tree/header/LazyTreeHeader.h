@@ -254,6 +254,8 @@ public:
 
     virtual void Assign(const TLTHeader& source);
     // False when the columns are not the header's to keep: a stream then holds none.
+    // True by default: the tree's own stream carries its header, and a tree
+    // saved without its columns would load back without them.
     virtual bool CanWriteColumns() const { return true; }
     virtual void ChangeScale(int m, int d);
     // Whether p (client coordinates) lies on a splitter; the hit column becomes the one resized.

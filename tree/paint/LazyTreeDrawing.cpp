@@ -13,6 +13,8 @@ namespace krv {
 
 namespace {
 
+// The check image kinds a tree can choose. No kind draws from a "utilities"
+// strip, so none is made: a list that nothing reads would only cost start-up.
 const wchar_t* ResourceName(TCheckImageKind kind) {
     switch (kind) {
     case ckLightCheck: return L"LT_CHECK_LIGHT";
@@ -294,6 +296,9 @@ void BlendRect(HDC source, HDC destination, RECT r, POINT target, TBlendMode mod
         b.alpha = std::clamp(bias, 0, 256);
         b.color = DibColor(COLORREF(constantAlpha));
     } else if (mode == bmConstantAlphaAndColor) {
+        // Constant alpha and a tint, without the source's own alpha: the rows
+        // this blends are drawn by GDI, whose alpha bytes are 0, so weighting
+        // by them would blend nothing and the selection would not show.
         b.alpha = std::clamp(constantAlpha, 0, 256);
         b.color = DibColor(COLORREF(bias));
     } else {
