@@ -572,6 +572,10 @@ void TCustomNetSocket::Connect() {
         return;
     }
     DeleteBufferedData();
+    // A connection lost through the error path keeps its target, and with it
+    // the flag that its close was reported: each new session reports its own
+    // (Listen and Dup start one too).
+    closeInvoked_ = false;
 
     hSocket_.reset(ws::socket(PF_INET, type_, proto_));
     if (!hSocket_) {

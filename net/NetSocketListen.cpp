@@ -27,6 +27,7 @@ void TCustomNetSocket::Listen() {
         return;
     }
     DeleteBufferedData();
+    closeInvoked_ = false;   // a new session, as in Connect
     hSocket_.reset(ws::socket(PF_INET, type_, proto_));
     if (!hSocket_) {
         SocketError("socket");
@@ -105,6 +106,7 @@ void TCustomNetSocket::Dup(SOCKET newHSocket) {
         ChangeState(wsClosed);
     }
     hSocket_.reset(newHSocket);
+    closeInvoked_ = false;   // a new session, as in Connect
     SetLingerOption();
     selectEvent_ = FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE;
     if (ws::WSAAsyncSelect(hSocket_.get(), Handle(), WM_ASYNCSELECT, selectEvent_) != 0) {

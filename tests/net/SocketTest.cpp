@@ -578,6 +578,30 @@ TEST(NetSocket, ErrorPathAndHiddenWindow) {
              s.Listen();
              return closed && errors == 1 && s.State() == wsListening;
          }},
+        {"after a 10057 the next session reports its close, however it starts", [&] {
+             TestServer server;
+             TNetSocket l, s;
+             int errors = 0, closes = 0;
+             listening(l, errors);   // no accept handler: Accept hands the connection to s.Dup
+             Client peer;
+             peer.Connect("127.0.0.1", l.GetXPort());
+             s.OnSessionClosed = [&](TObject*, WORD) { ++closes; };
+             const std::function<void()> starts[] = {
+                 [&] { s.Listen(); },
+                 [&] { s.SetPort(server.Port()); s.Connect(); },
+                 [&] { PumpUntil([&] { return peer.connected > 0; }); s.Dup(l.Accept()); },
+             };
+             bool each = true;
+             for (const auto& start : starts) {
+                 listening(s, errors);
+                 s.SendStr("x");   // closed by the error path, its target kept
+                 const int before = closes;
+                 start();
+                 s.Close();
+                 each = each && closes == before + 1;
+             }
+             return each && errors == 3;
+         }},
         {"RcvdCount without a socket runs the error path", [&] {
              TNetSocket s;
              int errors = 0;
