@@ -145,9 +145,9 @@ void TReportMail::MailEnded() {
     if (KorvaneState().CloseWhenMailDone) host_.CloseMainWindow();
 }
 
-void TReportMail::SafeQuit() {
+void TReportMail::Safely(void (TCustomSmtpClient::*request)()) {
     try {
-        smtpClient_.Quit();
+        (smtpClient_.*request)();
     } catch (const std::exception& e) {
         host_.AddLog(KV_Mail_Error + e.what(), lcRed, 1, lkNormal);
     }
@@ -159,7 +159,7 @@ void TReportMail::DeadlinePassed() {
     host_.AddLog(KV_Mail_Error + KV_Mail_TimeLimit + IntToStr(DeadlineMs / 1000) + " s.", lcRed, 1, lkNormal);
     // Given up: the abort's own end of the request is not this mail's any more.
     sending_ = false;
-    smtpClient_.Abort();
+    Safely(&TCustomSmtpClient::Abort);
     MailEnded();
 }
 
@@ -168,7 +168,7 @@ void TReportMail::SmtpClientRequestDone(TObject*, TSmtpRequest rqType, WORD erro
     if (errorCode != 0) {
         host_.AddLog(KV_Mail_SocketError + IntToStr(errorCode) + " " + NetSocketErrorDesc(errorCode), lcRed, 1,
                      lkNormal);
-        SafeQuit();
+        Safely(&TCustomSmtpClient::Quit);
         MailEnded();
         return;
     }
@@ -179,13 +179,13 @@ void TReportMail::SmtpClientRequestDone(TObject*, TSmtpRequest rqType, WORD erro
             smtpClient_.Mail();
         } catch (const std::exception& e) {
             host_.AddLog(KV_Mail_Error + e.what(), lcRed, 1, lkNormal);
-            SafeQuit();
+            Safely(&TCustomSmtpClient::Quit);
             MailEnded();
         }
         return;
     case smtpMail:
         host_.AddLog(KV_Mail_Sent, lcBlue, 3, lkNormal);
-        SafeQuit();
+        Safely(&TCustomSmtpClient::Quit);
         return;
     case smtpQuit:
         if (!host_.SessionClosesAfterBackup()) host_.AddLog(KV_Mail_Disconnected, lcBlack, 3, lkNormal);
@@ -193,7 +193,7 @@ void TReportMail::SmtpClientRequestDone(TObject*, TSmtpRequest rqType, WORD erro
         return;
     default:
         host_.AddLog(KV_Mail_Aborting, lcRed, 1, lkNormal);
-        smtpClient_.Abort();
+        Safely(&TCustomSmtpClient::Abort);
         MailEnded();
         return;
     }

@@ -106,7 +106,8 @@ public:
 
 private:
     void MailEnded();
-    void SafeQuit();
+    // A request the client refuses is logged; the mail still comes to its end.
+    void Safely(void (TCustomSmtpClient::*request)());
     void DeadlinePassed();
 
     IReportMailHost& host_;

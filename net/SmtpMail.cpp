@@ -4,6 +4,7 @@
 #include "net/Md5.h"
 #include <algorithm>
 #include <cstring>
+#include <exception>
 
 namespace krv {
 
@@ -289,7 +290,10 @@ void TCustomSmtpClient::TimedOut() {
     SetErrorMessage();
     DoDisplay("< " + lastResponse_);
     // The close ends the request; before a connection there is nothing to close.
+    // A lookup still running is cancelled quietly: the request ends with the
+    // time limit's code, not the cancel's.
     socket_->OnDataSent = nullptr;
+    socket_->OnDnsLookupDone = nullptr;
     socket_->Abort();
     connected_ = false;
     if (!requestDone_) DoRequestDone(kSmtpTimeoutError);
@@ -784,7 +788,15 @@ void TCustomSmtpClient::CloseAttachmentFile() { attachment_.reset(); }
 
 void TCustomSmtpClient::Abort() {
     SetState(smtpAbort);
-    socket_->CancelDnsLookup();
+    // A cancel the system refuses (the answer is already on its way) drops
+    // the lookup all the same: the abort goes on and the client ends ready;
+    // the caller hears of the failure afterwards.
+    std::exception_ptr cancelFailed;
+    try {
+        socket_->CancelDnsLookup();
+    } catch (...) {
+        cancelFailed = std::current_exception();
+    }
     socket_->OnDataSent = nullptr;
     socket_->Abort();
     connected_ = false;
@@ -795,6 +807,7 @@ void TCustomSmtpClient::Abort() {
     }
     StopTimer();
     SetState(smtpReady);
+    if (cancelFailed) std::rethrow_exception(cancelFailed);
 }
 
 } // namespace krv

@@ -1,4 +1,5 @@
 #include "net/WinsockApi.h"
+#include <cstring>
 
 namespace krv::ws {
 
@@ -81,6 +82,14 @@ void Unload() {
 }
 
 bool Loaded() { return static_cast<bool>(library); }
+
+void ReplaceEntry(const char* name, FARPROC proc) {
+    GetProc("");   // loaded and started first, as for the call replaced
+#define KRV_WS_REPLACE(entry) \
+    if (std::strcmp(name, #entry) == 0) entries.entry = reinterpret_cast<decltype(entries.entry)>(reinterpret_cast<void*>(proc));
+    KRV_WS_ENTRIES(KRV_WS_REPLACE)
+#undef KRV_WS_REPLACE
+}
 
 void InstanceCreated() { ::InterlockedIncrement(&instances); }
 

@@ -26,6 +26,10 @@ FARPROC GetProc(const char* name);
 // sets the instance counter to 0.
 void Unload();
 bool Loaded();
+// Puts proc in the place of one entry point until the library is unloaded
+// (null puts the system's back): how a test makes Winsock fail in ways the
+// system cannot be brought to on purpose, such as a refused cancel.
+void ReplaceEntry(const char* name, FARPROC proc);
 
 // Socket components count themselves; the last one to go unloads the library.
 void InstanceCreated();

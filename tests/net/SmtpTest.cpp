@@ -110,9 +110,23 @@ struct Done {
 };
 std::ostream& operator<<(std::ostream& os, const Done& d) { return os << "{" << d.rq << "," << d.code << "}"; }
 
+// A sender whose time limit can be reached at once, by the message its timer sends.
+struct TestSender : TSmtpSender {
+    void ReachTimeLimit() {
+        LRESULT r;
+        WndProc(WM_TIMER, 1, 0, r);
+    }
+};
+
+// Stands in for a cancel the system refuses: the answer is already on its way.
+int WINAPI RefuseCancel(HANDLE) {
+    ws::WSASetLastError(WSAEALREADY);
+    return SOCKET_ERROR;
+}
+
 // A sender that records its request-done events and runs a whole session.
 struct Mailer {
-    TSmtpSender smtp;
+    TestSender smtp;
     std::vector<Done> done;
     std::vector<std::string> responses;
     int closed = 0;
@@ -507,6 +521,29 @@ TEST(SmtpClient, AConnectStoppedBeforeTheServerEndsWithItsOwnError) {
              m.smtp.Connect();
              m.smtp.Abort();
              return m.Wait(1) && m.done[0] == Done{smtpConnect, 10004};
+         }},
+        {"a lookup that reaches the time limit ends with 10060, not the cancel's code", [](Mailer& m) {
+             m.smtp.Host = "localhost";
+             m.smtp.Open();
+             m.smtp.ReachTimeLimit();
+             return m.Wait(1) && m.done[0] == Done{smtpOpen, kSmtpTimeoutError} &&
+                    m.smtp.LastResponse() == "500 Connection timed out (Winsock error #10060)";
+         }},
+        {"a cancel refused inside Abort still leaves the client ready", [](Mailer& m) {
+             m.smtp.Host = "localhost";
+             m.smtp.Connect();
+             ws::ReplaceEntry("WSACancelAsyncRequest", reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&RefuseCancel)));
+             bool raised = false;
+             try {
+                 m.smtp.Abort();
+             } catch (const ESocketException&) {
+                 raised = true;
+             }
+             ws::ReplaceEntry("WSACancelAsyncRequest", nullptr);
+             if (!raised || m.smtp.State() != smtpReady || !m.Wait(1) || !(m.done[0] == Done{smtpConnect, 426}))
+                 return false;
+             m.smtp.Quit();   // refused while the client is still aborting
+             return m.Wait(2) && m.done[1] == Done{smtpQuit, 0};
          }},
         {"a lookup that cannot start lets the socket's exception through", [](Mailer& m) {
              m.smtp.Host = "";
