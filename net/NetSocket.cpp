@@ -7,6 +7,10 @@ namespace krv {
 
 const char* const kSocketWindowClass = "XSocketWindowClass";
 
+namespace {
+constexpr int kLookupBufferSize = MAXGETHOSTSTRUCT + 1;
+}
+
 // The hidden window: every message goes to the component behind it.
 class TCustomNetSocket::TSocketWindow : public TWindow {
 public:
@@ -37,6 +41,10 @@ TCustomNetSocket::~TCustomNetSocket() {
         CancelDnsLookup();
     } catch (...) {
     }
+    // The system may write a cancelled lookup's answer into its buffer at any
+    // time, even while the process ends: with no window left to hear that
+    // answer, the buffers are left to it for good (about 1 KB each).
+    for (auto& cancelled : cancelledLookups_) static_cast<void>(cancelled.second.release());
     try {
         if (state_ != wsClosed) Close();
     } catch (...) {
@@ -747,8 +755,9 @@ void TCustomNetSocket::DnsLookup(const std::string& hostName) {
         return;
     }
     dnsLookupCheckMsg_ = false;
+    dnsLookupBuffer_ = std::make_unique<char[]>(kLookupBufferSize);
     dnsLookupHandle_ = ws::WSAAsyncGetHostByName(Handle(), WM_ASYNCGETHOSTBYNAME, hostName.c_str(),
-                                                 dnsLookupBuffer_, sizeof dnsLookupBuffer_);
+                                                 dnsLookupBuffer_.get(), kLookupBufferSize);
     if (!dnsLookupHandle_) {
         RaiseException(Format("%s: can't start DNS lookup, error #%d", hostName.c_str(), ws::WSAGetLastError()));
         return;
@@ -774,8 +783,9 @@ void TCustomNetSocket::ReverseDnsLookup(const std::string& hostAddr) {
         return;
     }
     dnsLookupCheckMsg_ = false;
+    dnsLookupBuffer_ = std::make_unique<char[]>(kLookupBufferSize);
     dnsLookupHandle_ = ws::WSAAsyncGetHostByAddr(Handle(), WM_ASYNCGETHOSTBYADDR, reinterpret_cast<const char*>(&addr),
-                                                 4, AF_INET, dnsLookupBuffer_, sizeof dnsLookupBuffer_);
+                                                 4, AF_INET, dnsLookupBuffer_.get(), kLookupBufferSize);
     if (!dnsLookupHandle_) {
         RaiseException(Format("%s: can't start DNS lookup, error #%d", hostAddr.c_str(), ws::WSAGetLastError()));
         return;
@@ -787,6 +797,14 @@ void TCustomNetSocket::ReverseDnsLookup(const std::string& hostAddr) {
 }
 
 void TCustomNetSocket::HandleLookupDone(UINT msg, WPARAM wParam, LPARAM lParam) {
+    const HANDLE answered = reinterpret_cast<HANDLE>(wParam);
+    auto cancelled = std::find_if(cancelledLookups_.begin(), cancelledLookups_.end(),
+                                  [answered](const auto& c) { return c.first == answered; });
+    if (cancelled != cancelledLookups_.end()) {
+        // A cancelled lookup has answered after all: it is done with its buffer.
+        cancelledLookups_.erase(cancelled);
+        return;
+    }
     if (!dnsLookupHandle_) {
         // The answer came before the request call returned its handle.
         dnsLookupEarlyMsg_.message = msg;
@@ -795,11 +813,12 @@ void TCustomNetSocket::HandleLookupDone(UINT msg, WPARAM wParam, LPARAM lParam) 
         dnsLookupCheckMsg_ = true;
         return;
     }
-    if (reinterpret_cast<HANDLE>(wParam) != dnsLookupHandle_) return;
+    if (answered != dnsLookupHandle_) return;
     dnsLookupHandle_ = nullptr;
+    const std::unique_ptr<char[]> buffer = std::move(dnsLookupBuffer_);
     WORD error = WSAGETASYNCERROR(lParam);
     if (error == 0) {
-        const hostent* he = reinterpret_cast<const hostent*>(dnsLookupBuffer_);
+        const hostent* he = reinterpret_cast<const hostent*>(buffer.get());
         if (msg == WM_ASYNCGETHOSTBYNAME) {
             for (int i = 0; he->h_addr_list && he->h_addr_list[i]; ++i) {
                 in_addr a;
@@ -817,6 +836,9 @@ void TCustomNetSocket::HandleLookupDone(UINT msg, WPARAM wParam, LPARAM lParam) 
 
 void TCustomNetSocket::CancelDnsLookup() {
     if (!dnsLookupHandle_) return;
+    // Some systems go on with a lookup they report cancelled, and a refused
+    // cancel has its answer on the way: the buffer waits for that answer.
+    cancelledLookups_.emplace_back(dnsLookupHandle_, std::move(dnsLookupBuffer_));
     if (ws::WSACancelAsyncRequest(dnsLookupHandle_) != 0) {
         dnsLookupHandle_ = nullptr;
         SocketError("WSACancelAsyncRequest");

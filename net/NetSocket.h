@@ -18,6 +18,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace krv {
 
@@ -209,7 +211,11 @@ private:
     bool terminated_ = false;
     int sendFlags_ = 0;
     HANDLE dnsLookupHandle_ = nullptr;
-    char dnsLookupBuffer_[MAXGETHOSTSTRUCT + 1] = {};
+    // The running lookup's answer buffer, one for each lookup: the system can
+    // still write into the buffer of a lookup it reported cancelled.
+    std::unique_ptr<char[]> dnsLookupBuffer_;
+    // Cancelled lookups whose answer has not come back, with their buffers.
+    std::vector<std::pair<HANDLE, std::unique_ptr<char[]>>> cancelledLookups_;
     bool dnsLookupCheckMsg_ = false;
     MSG dnsLookupEarlyMsg_{};
     std::string dnsResult_;

@@ -551,6 +551,30 @@ TEST(NetSocket, ANewConnectionCanBeStartedFromTheClosedEvent) {
     ASSERT_TRUE(PumpUntil([&] { return server.peers.size() == 2; }));
 }
 
+// Lookups that answer only when a test says so, into the buffer they were given.
+struct HeldLookup {
+    HWND window;
+    HANDLE handle;
+    char* buffer;
+};
+std::vector<HeldLookup> heldLookups;
+HANDLE WINAPI HoldLookup(HWND window, u_int, const char*, char* buffer, int) {
+    heldLookups.push_back({window, reinterpret_cast<HANDLE>(heldLookups.size() + 1), buffer});
+    return heldLookups.back().handle;
+}
+int WINAPI CancelButGoOn(HANDLE) { return 0; }
+// Writes a host entry with one address into the lookup's buffer and posts its answer.
+void AnswerHeld(const HeldLookup& l, const char* address) {
+    auto* he = reinterpret_cast<hostent*>(l.buffer);
+    auto** list = reinterpret_cast<char**>(he + 1);
+    auto* addr = reinterpret_cast<u_long*>(list + 2);
+    *addr = ws::inet_addr(address);
+    list[0] = reinterpret_cast<char*>(addr);
+    list[1] = nullptr;
+    *he = hostent{nullptr, nullptr, AF_INET, 4, list};
+    ::PostMessageA(l.window, WM_ASYNCGETHOSTBYNAME, reinterpret_cast<WPARAM>(l.handle), 0);
+}
+
 // The socket's error path and its hidden window, a row per way to get them wrong.
 TEST(NetSocket, ErrorPathAndHiddenWindow) {
     auto listening = [](TNetSocket& s, int& errors) {
@@ -601,6 +625,21 @@ TEST(NetSocket, ErrorPathAndHiddenWindow) {
                  each = each && closes == before + 1;
              }
              return each && errors == 3;
+         }},
+        {"a cancelled lookup that answers anyway writes into a buffer of its own", [&] {
+             Client c;
+             heldLookups.clear();
+             ws::ReplaceEntry("WSAAsyncGetHostByName", reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&HoldLookup)));
+             ws::ReplaceEntry("WSACancelAsyncRequest", reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&CancelButGoOn)));
+             c.socket.DnsLookup("first.test");
+             c.socket.DnsLookup("second.test");   // cancels the first, which goes on
+             AnswerHeld(heldLookups[1], "10.0.0.2");
+             AnswerHeld(heldLookups[0], "10.0.0.1");
+             ProcessMessages();   // both answers are waiting
+             ws::ReplaceEntry("WSAAsyncGetHostByName", nullptr);
+             ws::ReplaceEntry("WSACancelAsyncRequest", nullptr);
+             return heldLookups[0].buffer != heldLookups[1].buffer &&
+                    c.lookupErrors == std::vector<WORD>{WSAEINTR, 0} && c.socket.DnsResult() == "10.0.0.2";
          }},
         {"RcvdCount without a socket runs the error path", [&] {
              TNetSocket s;
