@@ -160,36 +160,21 @@ report="$root/temp/Mail e2e none.log"
 grep -q "SMTP Socket Error: " "$report" || fail "no socket error in the report: $(cat "$report")"
 ok "no server: socket error in the report, exit 0"
 
-# 4. A server name whose lookup never answers: a name server of this run's own
-#    on its loopback address hears the question and stays silent (the program
-#    alone is pointed at it, in a mount namespace of its own). The mail's time
-#    limit (cut to 2 s) gives the lookup up, and the program still ends.
-command -v unshare >/dev/null || fail "unshare (util-linux) is needed to point the program at a silent name server"
-cat > "$root/silent_dns.py" <<'PYEOF'
-import socket, sys
-s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-s.bind((sys.argv[1], 53))
-log = open(sys.argv[2], "a", buffering=1)
-log.write("ready\n")
-while True:
-    s.recvfrom(4096)
-    log.write("question\n")
-PYEOF
-printf 'nameserver %s\noptions timeout:30 attempts:1\n' "$mail_host" > "$root/resolv.conf"
+# 4. A name server of the run's own that never answers (the program alone is
+#    pointed at it, through a mount namespace): the mail's time limit gives the lookup up.
 : > "$root/dns.log"
-$PY "$root/silent_dns.py" "$mail_host" "$root/dns.log" >"$root/dns.err" 2>&1 &
+$PY -c "import socket, sys; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind((sys.argv[1], 53)); log = open(sys.argv[2], 'a', buffering=1); log.write('ready\n'); [log.write('question\n') for _ in iter(lambda: s.recvfrom(4096), None)]" \
+  "$mail_host" "$root/dns.log" >"$root/dns.err" 2>&1 &
 server_pid=$!
 wait_server_ready "$root/dns.log" "$root/dns.err" "the name server on $mail_host:53"
-S_SMTP=mail.korvane.test S_NAME="Mail e2e silent" S_ARCHIVE=L.zip S_DEST="$win\\dest" S_DIRS="$dirs" S_MAIL=True \
-  S_ADDRESS=admin@korvane.test session_file "$root/silent.xml"
+printf 'nameserver %s\noptions timeout:30 attempts:1\n' "$mail_host" > "$root/resolv.conf"
+S_SMTP=mail.korvane.test S_ADDRESS=admin@korvane.test S_NAME="Mail e2e silent" S_DEST="$win\\dest" S_DIRS="$dirs" S_MAIL=True \
+  session_file "$root/silent.xml"
 KORVANE_TEST_MAIL_DEADLINE=2 timeout 60 unshare -m sh -c 'mount --bind "$0" /etc/resolv.conf && exec "$@"' \
   "$root/resolv.conf" wine "$win\\korvane.exe" "$win\\silent.xml" >/dev/null 2>&1
-rc=$?
-[ $rc -eq 124 ] && fail "the run whose mail lookup was given up did not end within 60 s"
-[ $rc -eq 0 ] || fail "the run whose mail lookup was given up exited with $rc"
+[ $? -eq 0 ] || fail "the run whose mail lookup was given up did not end with 0 within 60 s"
 grep -q question "$root/dns.log" || fail "the program's lookup never reached the silent name server"
-report="$root/temp/Mail e2e silent.log"
-grep -q "SMTP Error: .* 2 s" "$report" || fail "the given-up mail is not in the report: $(cat "$report" 2>/dev/null)"
+grep -q "SMTP Error: .* 2 s" "$root/temp/Mail e2e silent.log" || fail "the given-up mail is not in the report"
 stop_server
 ok "lookup never answered: the mail is given up after its time limit and the program ends"
 

@@ -123,6 +123,9 @@ template <class Socket = TNetSocket> struct ClientOf {
 };
 using Client = ClientOf<>;
 
+// A test's stand-in for a Winsock function, as ws::ReplaceEntry takes it.
+template <class F> FARPROC StandIn(F* f) { return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(f)); }
+
 // A port where nobody listens: bound once, then let go.
 inline std::string UnusedPort() {
     TestServer s;
