@@ -162,6 +162,7 @@ ok "no server: socket error in the report, exit 0"
 
 # 4. A name server of the run's own that never answers (the program alone is
 #    pointed at it, through a mount namespace): the mail's time limit gives the lookup up.
+unshare -m true || fail "a mount namespace of its own (unshare -m, as root) is needed for this case"
 : > "$root/dns.log"
 $PY -c "import socket, sys; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind((sys.argv[1], 53)); log = open(sys.argv[2], 'a', buffering=1); log.write('ready\n'); [log.write('question\n') for _ in iter(lambda: s.recvfrom(4096), None)]" \
   "$mail_host" "$root/dns.log" >"$root/dns.err" 2>&1 &
