@@ -197,10 +197,10 @@ TPopupAutoCompleteTree::TPopupAutoCompleteTree(TPopupAutoCompleteDropDown* dropD
 }
 
 void TPopupAutoCompleteTree::RefreshRows() {
-    BeginUpdate();
-    Clear();
-    SetRootNodeCount(unsigned(strings_.GetCount()));
-    EndUpdate();
+    InUpdate(*this, [&] {
+        Clear();
+        SetRootNodeCount(unsigned(strings_.GetCount()));
+    });
 }
 
 std::wstring TPopupAutoCompleteTree::RowText(PLazyNode node) {

@@ -67,15 +67,15 @@ void TFormColumnSettings::Fill() {
         if (!columns.IsColumnIndexValid(c)) continue;
         entries_.push_back({columns[c].Text(), columns[c].Visible(), columns[c].Width(), c});
     }
-    LSTColumnNames->BeginUpdate();
-    LSTColumnNames->Clear();
-    for (size_t i = 0; i < entries_.size(); ++i) {
-        PLazyNode node = LSTColumnNames->AddChild(nullptr);
-        *static_cast<int*>(LSTColumnNames->GetNodeData(node)) = int(i);
-        LSTColumnNames->SetCheckType(node, ctCheckBox);
-        node->CheckState = entries_[i].Visible ? csCheckedNormal : csUncheckedNormal;
-    }
-    LSTColumnNames->EndUpdate();
+    InUpdate(*LSTColumnNames, [&] {
+        LSTColumnNames->Clear();
+        for (size_t i = 0; i < entries_.size(); ++i) {
+            PLazyNode node = LSTColumnNames->AddChild(nullptr);
+            *static_cast<int*>(LSTColumnNames->GetNodeData(node)) = int(i);
+            LSTColumnNames->SetCheckType(node, ctCheckBox);
+            node->CheckState = entries_[i].Visible ? csCheckedNormal : csUncheckedNormal;
+        }
+    });
 }
 
 TFormColumnSettings::TColumnEntry& TFormColumnSettings::EntryOf(PLazyNode node) {
@@ -145,19 +145,19 @@ void TFormColumnSettings::DropRows(TDropMode mode) {
 void TFormColumnSettings::ApplyToTree() {
     TLazyTreeColumns& columns = tree_->Header().Columns();
     std::vector<TColumnEntry> ordered = Entries();
-    columns.BeginUpdate();
-    for (size_t p = 0; p < ordered.size(); ++p) {
-        const TColumnEntry& entry = ordered[p];
-        if (!columns.IsColumnIndexValid(entry.ColumnIndex)) continue;
-        TLazyTreeColumn& column = columns[entry.ColumnIndex];
-        column.SetWidth(entry.Width);
-        TLTColumnOptions options = column.Options();
-        if (entry.Visible) options += coVisible;
-        else options -= coVisible;
-        column.SetOptions(options);
-        column.SetPosition(TColumnPosition(p));
-    }
-    columns.EndUpdate();
+    InUpdate(columns, [&] {
+        for (size_t p = 0; p < ordered.size(); ++p) {
+            const TColumnEntry& entry = ordered[p];
+            if (!columns.IsColumnIndexValid(entry.ColumnIndex)) continue;
+            TLazyTreeColumn& column = columns[entry.ColumnIndex];
+            column.SetWidth(entry.Width);
+            TLTColumnOptions options = column.Options();
+            if (entry.Visible) options += coVisible;
+            else options -= coVisible;
+            column.SetOptions(options);
+            column.SetPosition(TColumnPosition(p));
+        }
+    });
     tree_->StoreColumnState();
 }
 

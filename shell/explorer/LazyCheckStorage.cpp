@@ -282,6 +282,42 @@ void TNodeStorage::Remove(LPCITEMIDLIST pidl, uint8_t kinds, bool force, bool fr
     if (record == this && !ParentNode) record->Storage.Check.CheckState = csUncheckedNormal;
 }
 
+bool TNodeStorage::Move(LPCITEMIDLIST from, LPCITEMIDLIST to) {
+    if (!to || TPIDLManager::IsDesktopFolder(to)) return false;
+    TNodeStorage* record = Find(from, false);
+    if (!record || record == this || !record->ParentNode) return false;
+    if (TRootNodeStorage* root = Root()) root->Forget(record);
+    std::unique_ptr<TNodeStorage> held;
+    TNodeStorageList& siblings = *record->ParentNode->ChildNodeList;
+    for (int i = 0; i < siblings.Count() && !held; ++i)
+        if (siblings.Items(i) == record) held.reset(siblings.Extract(i));
+    // What is stored for the new list belonged to an item of that name that went.
+    Remove(to, 0xFF, true, true);
+    PIDLPtr folder(PIDLManager()->CopyPIDL(to));
+    TPIDLManager::StripLastID(folder.get());
+    TNodeStorage* parent = Find(folder.get(), true);
+    if (!parent) return false;
+    // Parents first: a child's new list is its parent's new one and its own identifier.
+    std::vector<TNodeStorage*> pending{held.get()};
+    while (!pending.empty()) {
+        TNodeStorage* r = pending.back();
+        pending.pop_back();
+        LPITEMIDLIST pidl = r == held.get() ? PIDLManager()->CopyPIDL(to)
+                                            : PIDLManager()->AppendPIDL(r->ParentNode->AbsolutePIDL, r->RelativePIDL);
+        if (!pidl) throw Exception("Out of memory making an item identifier list");
+        PIDLManager()->FreePIDL(r->AbsolutePIDL);
+        r->SetAbsolutePIDL(pidl);
+        r->shellFolder_.reset();
+        for (int i = 0; i < r->ChildCount(); ++i) pending.push_back(r->ChildNodeList->Items(i));
+    }
+    if (!parent->ChildNodeList) parent->ChildNodeList = std::make_unique<TNodeStorageList>(parent);
+    int at = 0;
+    parent->Search(held->RelativePIDL, at);
+    held->ParentNode = parent;
+    parent->ChildNodeList->Insert(at, held.release());
+    return true;
+}
+
 void TNodeStorage::Clear(bool freeUserData) {
     if (TRootNodeStorage* root = Root()) root->Forget(this);
     PIDLManager()->FreePIDL(AbsolutePIDL);

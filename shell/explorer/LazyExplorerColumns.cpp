@@ -385,20 +385,25 @@ void TCustomLazyExplorerTree::RestoreColumnState() {
         return;
     }
     bool wasBuilding = std::exchange(buildingColumns_, true);
-    columns.BeginUpdate();
-    for (size_t i = 0; i < count; ++i) {
-        TLazyTreeColumn& c = columns[TColumnIndex(i)];
-        c.SetWidth(stored.Width[i]);
-        TLTColumnOptions options = c.Options();
-        if (stored.Visible[i]) options += coVisible;
-        else options -= coVisible;
-        c.SetOptions(options);
+    try {
+        InUpdate(columns, [&] {
+            for (size_t i = 0; i < count; ++i) {
+                TLazyTreeColumn& c = columns[TColumnIndex(i)];
+                c.SetWidth(stored.Width[i]);
+                TLTColumnOptions options = c.Options();
+                if (stored.Visible[i]) options += coVisible;
+                else options -= coVisible;
+                c.SetOptions(options);
+            }
+            // Lowest position first, so each placement leaves the earlier ones alone.
+            for (TColumnPosition p = 0; p < count; ++p)
+                for (size_t i = 0; i < count; ++i)
+                    if (stored.Position[i] == p) columns[TColumnIndex(i)].SetPosition(p);
+        });
+    } catch (...) {
+        buildingColumns_ = wasBuilding;
+        throw;
     }
-    // Lowest position first, so each placement leaves the earlier ones alone.
-    for (TColumnPosition p = 0; p < count; ++p)
-        for (size_t i = 0; i < count; ++i)
-            if (stored.Position[i] == p) columns[TColumnIndex(i)].SetPosition(p);
-    columns.EndUpdate();
     buildingColumns_ = wasBuilding;
 }
 

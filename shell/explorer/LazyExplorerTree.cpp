@@ -18,6 +18,13 @@ namespace krv {
 
 namespace {
 
+// A file-system item is asked on disk; any other the shell no longer lists is gone.
+bool ItemStillExists(TNamespace* ns) {
+    if (!ns->FileSystem()) return false;
+    TErrorModeScope quiet(SEM_FAILCRITICALERRORS);
+    return ::GetFileAttributesW(ns->NameForParsing().c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 bool SamePIDL(LPCITEMIDLIST a, LPCITEMIDLIST b) {
     if (!a || !b) return false;
     uint32_t size = TPIDLManager::PIDLSize(a);
@@ -191,8 +198,11 @@ void TCustomLazyExplorerTree::DoInitNode(PLazyNode parent, PLazyNode node, TLazy
     }
     if (data->Namespace && HasChildrenTest(data->Namespace, parent)) initialStates += ivsHasChildren;
     TCustomLazyStringTree::DoInitNode(parent, node, initialStates);
-    if (!MiscOption(toCheckSupport)) return;
-    TNamespace* ns = data->Namespace;
+    if (MiscOption(toCheckSupport)) LoadCheck(parent, node, false);
+}
+
+void TCustomLazyExplorerTree::LoadCheck(PLazyNode parent, PLazyNode node, bool reset) {
+    TNamespace* ns = GetNodeData(node)->Namespace;
     ILETCheckStorage* storage = CheckStorage();
     if (AutoOption(toAutoTristateTracking) && parent && CheckState(parent) == csCheckedNormal) {
         node->CheckState = csCheckedNormal;
@@ -207,7 +217,17 @@ void TCustomLazyExplorerTree::DoInitNode(PLazyNode parent, PLazyNode node, TLazy
         node->CheckType = type;
         if (AutoOption(toAutoTristateTracking) && parent && CheckState(parent) == csUncheckedNormal)
             MarkAncestorsMixed(node);
+    } else if (reset) {
+        node->CheckState = csUncheckedNormal;
     }
+}
+
+void TCustomLazyExplorerTree::ReloadCheckStates() {
+    if (!MiscOption(toCheckSupport) || !CheckStorage()) return;
+    // Parents before their children, which the tri-state rule reads.
+    for (PLazyNode run = GetFirstNoInit(); run; run = GetNextNoInit(run))
+        if (run->States & vsInitialized) LoadCheck(run->Parent == root_ ? nullptr : run->Parent, run, true);
+    Invalidate();
 }
 
 void TCustomLazyExplorerTree::MoveChildrenTo(PLazyNode node, TNamespace* fresh) {
@@ -254,9 +274,7 @@ bool TCustomLazyExplorerTree::CanExpandFolder(PLazyNode node) {
     std::wstring address = ns->NameParseAddressInFolder();
     if (address.size() != 3 || address[1] != L':' || address[2] != L'\\' || DriveHasMedium(address[0])) return true;
     // No medium: no children and no button, without a message.
-    BeginUpdate();
-    node->States &= ~vsHasChildren;
-    EndUpdate();
+    InUpdate(*this, [node] { node->States &= ~vsHasChildren; });
     if (node != root_) InvalidateNode(node);
     return false;
 }
@@ -386,6 +404,13 @@ void TCustomLazyExplorerTree::AddMyDocuments(PLazyNode node) {
 
 PLazyNode TCustomLazyExplorerTree::AddCustomNode(PLazyNode parent, TNamespace* ns, bool setCheckType,
                                                  TCheckType checkType) {
+    PLazyNode node = AddItemNode(parent, ns, setCheckType, checkType);
+    if (node) customNodes_.insert(node);
+    return node;
+}
+
+PLazyNode TCustomLazyExplorerTree::AddItemNode(PLazyNode parent, TNamespace* ns, bool setCheckType,
+                                               TCheckType checkType) {
     PLazyNode node = AddChild(parent);
     if (!node) {
         delete ns;
@@ -453,6 +478,7 @@ void TCustomLazyExplorerTree::DoChecked(PLazyNode node) {
 
 void TCustomLazyExplorerTree::DoFreeNode(PLazyNode node) {
     ++nodesFreed_;
+    customNodes_.erase(node);
     if (threadedImagesRegistered_ && iconPending_.erase(node)) {
         ++freeing_;
         ImageThreadManager().ClearPendingItem(this, node, malloc_.get(), WM_LETICONTHREAD);
@@ -676,32 +702,39 @@ void TCustomLazyExplorerTree::ReReadAndRefreshNode(PLazyNode node) {
         TNamespace *na = GetNodeData(a)->Namespace, *nb = GetNodeData(b)->Namespace;
         return na && nb && order(na, nb) < 0;
     });
-    BeginUpdate();
-    size_t i = 0, j = 0;
-    while (i < children.size() || j < items.size()) {
-        TNamespace* existing = i < children.size() ? GetNodeData(children[i])->Namespace : nullptr;
-        int c = i >= children.size() ? 1 : j >= items.size() || !existing ? -1 : order(existing, items[j].get());
-        if (c == 0) {
-            ++i, ++j;
-        } else if (c < 0) {
-            PLazyNode gone = children[i++];
-            if (FocusedNode() == gone) {
-                PLazyNode next = gone->NextSibling ? gone->NextSibling : (node == root_ ? nullptr : node);
-                SetFocusedNode(next);
-                if (next) SetSelected(next, true);
+    InUpdate(*this, [&] {
+        size_t i = 0, j = 0;
+        while (i < children.size() || j < items.size()) {
+            TNamespace* existing = i < children.size() ? GetNodeData(children[i])->Namespace : nullptr;
+            int c = i >= children.size() ? 1 : j >= items.size() || !existing ? -1 : order(existing, items[j].get());
+            if (c == 0) {
+                ++i, ++j;
+            } else if (c < 0) {
+                PLazyNode gone = children[i++];
+                // A node added for an item the folder does not list (a custom
+                // item, My Documents, a computer the network walk found) is
+                // not gone for being unlisted: it stays, with its ticks.
+                if (customNodes_.count(gone)) continue;
+                if (FocusedNode() == gone) {
+                    PLazyNode next = gone->NextSibling ? gone->NextSibling : (node == root_ ? nullptr : node);
+                    SetFocusedNode(next);
+                    if (next) SetSelected(next, true);
+                }
+                // Only an item that is really gone loses its records: one the
+                // listing merely missed (now hidden, a folder briefly
+                // unreadable) keeps the user's ticks.
+                if (MiscOption(toCheckSupport) && existing && CheckStorage() && !ItemStillExists(existing))
+                    CheckStorage()->RemoveCheck(existing->AbsolutePIDL(), true);
+                DeleteNode(gone);
+            } else {
+                std::unique_ptr<TNamespace> fresh = std::move(items[j++]);
+                if (AcceptEnumerated(fresh.get()))
+                    AddItemNode(node, fresh.release(), MiscOption(toCheckSupport), ctTriStateCheckBox);
             }
-            if (MiscOption(toCheckSupport) && existing && CheckStorage())
-                CheckStorage()->RemoveCheck(existing->AbsolutePIDL(), true);
-            DeleteNode(gone);
-        } else {
-            std::unique_ptr<TNamespace> fresh = std::move(items[j++]);
-            if (AcceptEnumerated(fresh.get()))
-                AddCustomNode(node, fresh.release(), MiscOption(toCheckSupport), ctTriStateCheckBox);
         }
-    }
-    if (node != root_ && FolderOption(toFoldersExpandable) && node->ChildCount > 0) node->States |= vsHasChildren;
-    if (node->ChildCount > 0) Sort(node, Header().SortColumn(), Header().SortDirection(), false);
-    EndUpdate();
+        if (node != root_ && FolderOption(toFoldersExpandable) && node->ChildCount > 0) node->States |= vsHasChildren;
+        if (node->ChildCount > 0) Sort(node, Header().SortColumn(), Header().SortDirection(), false);
+    });
     // The folder itself may have changed with its contents: its item is asked
     // afresh. Its children were just merged and keep their nodes (a held or
     // edited node stays valid), so they are not made anew as a refresh would.

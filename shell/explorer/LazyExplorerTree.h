@@ -152,6 +152,9 @@ public:
     // Brings the node's children in line with its folder now (gone items
     // deleted, new ones added), then refreshes the node.
     virtual void ReReadAndRefreshNode(PLazyNode node);
+    // Gives the nodes already made their check states from the storage again
+    // (a node without a record is unchecked); makes no node.
+    void ReloadCheckStates();
     virtual void RebuildTree();
     // After the application cleared the stored checks.
     void RebuildTreeAfterClearingChecks() { RebuildTree(); }
@@ -479,6 +482,13 @@ private:
     bool ImageOption(TLETImageOption o) { return TreeOptions().LETImageOptions().Contains(o); }
     bool LETMiscOption(TLETMiscOption o) { return TreeOptions().LETMiscOptions().Contains(o); }
     void MarkAncestorsMixed(PLazyNode node);
+    // The node's check from the storage, as its initialisation takes it;
+    // with reset a node without a record is unchecked, else it keeps its state.
+    void LoadCheck(PLazyNode parent, PLazyNode node, bool reset);
+    PLazyNode AddItemNode(PLazyNode parent, TNamespace* ns, bool setCheckType, TCheckType checkType);
+    // After node's item was renamed from before: the stored records and the
+    // items of the nodes below follow it to its new list.
+    void ItemRenamed(PLazyNode node, LPCITEMIDLIST before);
     // Offers ns as the new root for value; answers whether it was taken.
     bool ChangeRoot(TRootFolder value, std::unique_ptr<TNamespace>& pending);
     // Browses with the mapping of LETSyncOptions.
@@ -513,6 +523,8 @@ private:
     int unknownFolderIcon_ = 0, unknownFileIcon_ = 0;
     // Nodes with an icon request out; an answer for any other node is stale.
     std::unordered_set<PLazyNode> iconPending_;
+    // Nodes added by AddCustomNode: their items need not be their folder's own.
+    std::unordered_set<PLazyNode> customNodes_;
     // The child of parent whose item is id (one identifier), as a walk looks for it.
     PLazyNode FindChildByID(PLazyNode parent, LPCITEMIDLIST id);
     // The children of big folders by their identifier's bytes, made on a

@@ -239,18 +239,18 @@ void TCustomLazyExplorerTree::SetRootFolder(TRootFolder value) {
 }
 
 bool TCustomLazyExplorerTree::ChangeRoot(TRootFolder value, std::unique_ptr<TNamespace>& pending) {
-    BeginUpdate();
-    ClearAll();
-    rootFolder_ = value;
-    if (value != rfCustom) customPath_.clear();
-    if (value != rfCustomPIDL) {
-        FreePIDL(customPIDL_);
-        customPIDL_ = nullptr;
-    }
-    // The hidden root's item is a clone of the old root: it goes with it.
-    FreeNodeData(root_);
-    rootNamespace_ = std::move(pending);
-    EndUpdate();
+    InUpdate(*this, [&] {
+        ClearAll();
+        rootFolder_ = value;
+        if (value != rfCustom) customPath_.clear();
+        if (value != rfCustomPIDL) {
+            FreePIDL(customPIDL_);
+            customPIDL_ = nullptr;
+        }
+        // The hidden root's item is a clone of the old root: it goes with it.
+        FreeNodeData(root_);
+        rootNamespace_ = std::move(pending);
+    });
     if (rootNamespace_) RebuildTree();
     DoRootChange();
     return true;

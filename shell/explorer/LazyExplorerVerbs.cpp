@@ -3,6 +3,7 @@
 // table, renaming through the shell, New Folder, opening items, text
 // colours and hints.
 #include "shell/explorer/LazyExplorerTree.h"
+#include "shell/explorer/LazyCheckStorage.h"
 #include "framework/OleData.h"
 #include "shell/explorer/LazyExplorerViews.h"
 #include "shell/item/LazyIconThread.h"
@@ -339,19 +340,53 @@ void TCustomLazyExplorerTree::DoNewText(PLazyNode node, TColumnIndex column, con
         return;
     }
     if (LETMiscOption(toLETReadOnly)) return;
+    PIDLPtr item(PIDLManager()->CopyPIDL(ns->AbsolutePIDL()));
     if (ns->SetNameOf(text)) {
         ns->Invalidate(true);
+        if (item) ItemRenamed(node, item.get());
         DoNamespaceStructureChange(node, ns, nscRename);
         InvalidateNode(node);
         return;
     }
     // Handled once the editor has closed; the message names the item, not
     // the node, which a rebuild meanwhile may free.
-    PIDLPtr item(PIDLManager()->CopyPIDL(ns->AbsolutePIDL()));
     if (!item || !HandleAllocated()) return;
     LPITEMIDLIST posted = item.get();
     failedRenames_.push_back(std::move(item));
     if (!::PostMessageW(Handle(), WM_LETRENAMEFAILED, reinterpret_cast<WPARAM>(posted), 0)) failedRenames_.pop_back();
+}
+
+void TCustomLazyExplorerTree::ItemRenamed(PLazyNode node, LPCITEMIDLIST before) {
+    LPCITEMIDLIST after = GetNodeData(node)->Namespace->AbsolutePIDL();
+    if (krv::ILIsEqual(before, after)) return;
+    if (TRootNodeStorage* storage = GetStorage()) storage->Move(before, after);
+    // The items of the nodes below still name the old list: each gets a new
+    // one, made under its parent's new item (parents come first).
+    std::unordered_map<TNamespace*, TNamespace*> renewed{{GetNodeData(node)->Namespace, GetNodeData(node)->Namespace}};
+    std::vector<std::unique_ptr<TNamespace>> old;
+    const int depth = TPIDLManager::IDCount(before);
+    for (PLazyNode run = GetNextNoInit(node); run && HasAsParent(run, node); run = GetNextNoInit(run)) {
+        TNamespace*& item = GetNodeData(run)->Namespace;
+        if (!item) continue;
+        TNamespace* fresh = nullptr;
+        if (auto parent = renewed.find(item->Parent()); item->Parent() && parent != renewed.end()) {
+            fresh = new TNamespace(PIDLManager()->CopyPIDL(item->RelativePIDL()), parent->second);
+        } else if (krv::ILIsParent(before, item->AbsolutePIDL(), false)) {
+            // A custom node's item of its own below the old list.
+            LPCITEMIDLIST tail = item->AbsolutePIDL();
+            for (int k = 0; k < depth; ++k) tail = TPIDLManager::NextID(tail);
+            fresh = new TNamespace(PIDLManager()->AppendPIDL(after, tail));
+        } else {
+            continue;
+        }
+        // The old item's icon answer would be stale: the new one asks again.
+        iconPending_.erase(run);
+        std::erase_if(deferredIcons_, [item](const TDeferredIcon& icon) { return icon.Namespace == item; });
+        renewed[item] = fresh;
+        old.emplace_back(std::exchange(item, fresh));
+    }
+    // Children before their parents, whose items they point at.
+    while (!old.empty()) old.pop_back();
 }
 
 void TCustomLazyExplorerTree::RenameFailed(LPITEMIDLIST pidl) {

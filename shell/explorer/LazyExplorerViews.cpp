@@ -386,9 +386,10 @@ bool TGlobalViewManager::ShowView(const std::wstring& name, TCustomLazyExplorerT
     TView* view = FindView(name);
     if (!view) return false;
     if (TRootNodeStorage* storage = tree.GetStorage()) storage->Assign(*view->Storage);
+    // The nodes already made take their checks from the new storage before
+    // the restore makes more below them; no folder is read for it.
+    tree.ReloadCheckStates();
     TViewManager::ShowView(name, tree);
-    // The checks of the nodes already made come from the new storage.
-    tree.ReinitNode(tree.RootNode(), true);
     return true;
 }
 

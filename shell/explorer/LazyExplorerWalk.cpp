@@ -183,21 +183,28 @@ bool TCustomLazyExplorerTree::BrowseToPIDL(LPCITEMIDLIST pidl, bool expand, bool
                                            bool collapseFirst, bool walkExpand) {
     if (!CanBrowseTo(pidl)) return false;
     const bool wasBrowsing = std::exchange(browsing_, true);
-    BeginUpdate();
-    PLazyNode node = InternalWalkToPIDL(pidl, false, true, false, walkExpand);
-    if (node) {
-        if (collapseFirst) FullCollapse(nullptr);
-        SetExpanded(node, expand);
-        if (setFocus && CanFocus()) SetFocus();
-        if (select) {
-            ClearSelection();
-            SetFocusedNode(nullptr);
-            SetSelected(node, true);
-            SetFocusedNode(node);
-        }
+    PLazyNode node = nullptr;
+    try {
+        node = InUpdate(*this, [&] {
+            PLazyNode found = InternalWalkToPIDL(pidl, false, true, false, walkExpand);
+            if (found) {
+                if (collapseFirst) FullCollapse(nullptr);
+                SetExpanded(found, expand);
+                if (setFocus && CanFocus()) SetFocus();
+                if (select) {
+                    ClearSelection();
+                    SetFocusedNode(nullptr);
+                    SetSelected(found, true);
+                    SetFocusedNode(found);
+                }
+            }
+            return found;
+        });
+        if (node) ScrollIntoView(node, false, LETMiscOption(toAutoScrollHorz));
+    } catch (...) {
+        browsing_ = wasBrowsing;
+        throw;
     }
-    EndUpdate();
-    if (node) ScrollIntoView(node, false, LETMiscOption(toAutoScrollHorz));
     browsing_ = wasBrowsing;
     return node != nullptr;
 }

@@ -136,6 +136,9 @@ void TLazyImageThread::Execute() {
             FreePIDL(copy);   // one failed request never stops the thread
         }
     }
+    // Leaves without a pause: every shell object the thread took is released
+    // by its owner before COM closes here, so nothing is left to settle, and
+    // whoever stops the thread waits for it on the user-interface thread.
 }
 
 // --- the manager ---

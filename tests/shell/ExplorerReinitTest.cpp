@@ -1,14 +1,17 @@
 // Re-initialised and re-read explorer tree nodes, and what the list view
 // hands to the shell when it browses nowhere.
+#include "CountingFolder.h"
 #include "FreedMemoryTrap.h"
 #include "ShellTestUtil.h"
 #include "shell/explorer/LazyExplorerListview.h"
 #include "shell/explorer/LazyExplorerViews.h"
+#include "shell/explorer/LazyCheckStorage.h"
 #include "shell/base/ShellUtils.h"
 #include "shell/base/WideStrUtils.h"
 #include "framework/Forms.h"
 #include <gtest/gtest.h>
 #include <functional>
+#include <stdexcept>
 
 using namespace krv;
 
@@ -31,8 +34,9 @@ protected:
     }
 };
 
-template <class Tree> void Start(Tree& t, const std::function<void()>& root) {
+template <class Tree> void Start(Tree& t, const std::function<void()>& root, bool checks = false) {
     t.TreeOptions().SetLETImageOptions({});
+    if (checks) t.TreeOptions().SetMiscOptions(t.TreeOptions().MiscOptions() + toCheckSupport);
     t.SetParent(&shelltest::ShownForm());
     t.SetBounds(0, 0, 300, 200);
     t.HandleNeeded();
@@ -44,7 +48,9 @@ template <class Tree> void Start(Tree& t, const std::function<void()>& root) {
 TEST(ExplorerReinit, NodesReinitialisedOrReReadAndItemsOpenedAsTheOptionsSay) {
     TShellUtilitiesScope shell;
     shelltest::TempFolder dir{L"krv_reinit"};
-    for (const wchar_t* d : {L"a", L"a\\a1", L"b", L"arch.zip"}) shelltest::MakeDir(dir / d);
+    for (const wchar_t* d : {L"a", L"a\\a1", L"b", L"arch.zip", L"deep", L"deep\\d2", L"deep\\d2\\d3", L"x", L"x\\c",
+                             L"x\\c2"})
+        shelltest::MakeDir(dir / d);
     shelltest::LinkFields link;
     link.target = dir / L"b";
     shelltest::WriteLink(dir / L"to b.lnk", link);
@@ -58,6 +64,17 @@ TEST(ExplorerReinit, NodesReinitialisedOrReReadAndItemsOpenedAsTheOptionsSay) {
         for (PLazyNode run = list.GetFirstChild(nullptr); run; run = list.GetNextSibling(run))
             if (StrICompW(Ns(list, run)->NameForParsing().c_str(), (dir / name).c_str()) == 0) list.ExecuteNode(run);
         return StrICompW(list.Opened.c_str(), (dir / name).c_str()) == 0 && list.*allowed;
+    };
+    // A tree over dir with check boxes, its nodes made as far as the top node's children.
+    auto checked = [&](TLazyExplorerTreeview& tree) {
+        Start(tree, [&] { tree.SetRootFolderCustomPath(dir.Path()); }, true);
+        return tree.GetFirst();
+    };
+    auto listed = [](TLazyExplorerTreeview& tree) {
+        std::string all;
+        for (int i = 0; i < tree.GetStorage()->GetCheckedPaths().Count(); ++i)
+            all += tree.GetStorage()->GetCheckedPaths()[i] + "|";
+        return all;
     };
     shelltest::TFaultRow rows[] = {
         {"a shown global view leaves no child of the top node at its freed item",
@@ -74,6 +91,66 @@ TEST(ExplorerReinit, NodesReinitialisedOrReReadAndItemsOpenedAsTheOptionsSay) {
              for (PLazyNode run = top->FirstChild; run; run = run->NextSibling)
                  sound = sound && Ns(tree, run)->Parent() == Ns(tree, top);
              return sound;
+         }},
+        {"a shown global view reads no folder it did not expand",
+         [&] {
+             TLazyExplorerTreeview tree;
+             PLazyNode top = checked(tree);
+             auto* deep = new shelltest::TSeamFolder(dir / L"deep");
+             PLazyNode node = tree.AddCustomNode(top, deep, false);
+             TGlobalViewManager views;
+             views.Snapshot(L"saved", tree);
+             int read = deep->Calls("EnumObjects");
+             views.ShowView(L"saved", tree);
+             return deep->Calls("EnumObjects") == read && node->ChildCount == 0;
+         }},
+        {"a shown global view unticks a made node its storage holds no tick for",
+         [&] {
+             TLazyExplorerTreeview tree;
+             checked(tree);
+             TGlobalViewManager views;
+             views.Snapshot(L"saved", tree);
+             PLazyNode a = tree.WalkToPath(dir / L"a", false);
+             tree.SetCheckState(a, csCheckedNormal);
+             views.ShowView(L"saved", tree);
+             return tree.CheckState(a) == csUncheckedNormal && listed(tree).empty();
+         }},
+        {"a re-read keeps a node added for an item of another folder, and its tick",
+         [&] {
+             TLazyExplorerTreeview tree;
+             PLazyNode top = checked(tree);
+             PLazyNode custom = tree.AddCustomNode(top, TNamespace::CreateFromFileName(dir / L"a\\a1").release(), true,
+                                                   ctTriStateCheckBox);
+             tree.SetCheckState(custom, csCheckedNormal);
+             tree.ReReadAndRefreshNode(top);
+             bool kept = false;
+             for (PLazyNode run = top->FirstChild; run; run = run->NextSibling)
+                 kept = kept || StrICompW(Ns(tree, run)->NameForParsing().c_str(), (dir / L"a\\a1").c_str()) == 0;
+             return kept && !listed(tree).empty();
+         }},
+        {"a re-read keeps the tick of an item the listing no longer shows but that exists",
+         [&] {
+             TLazyExplorerTreeview tree;
+             tree.SetFileObjects({foFolders});
+             PLazyNode top = checked(tree);
+             tree.SetCheckState(tree.WalkToPath(dir / L"b", false), csCheckedNormal);
+             ::SetFileAttributesW((dir / L"b").c_str(), FILE_ATTRIBUTE_HIDDEN);
+             tree.ReReadAndRefreshNode(top);
+             ::SetFileAttributesW((dir / L"b").c_str(), FILE_ATTRIBUTE_NORMAL);
+             return !tree.FindNodeByPath(dir / L"b") && !listed(tree).empty();
+         }},
+        {"the children of a folder renamed in the tree are ticked and listed under its new name",
+         [&] {
+             TLazyExplorerTreeview tree;
+             checked(tree);
+             PLazyNode c = tree.WalkToPath(dir / L"x\\c", false), c2 = tree.WalkToPath(dir / L"x\\c2", false);
+             tree.SetCheckState(c2, csCheckedNormal);
+             tree.SetText(c->Parent, ColumnNone, L"y");
+             tree.SetCheckState(c, csCheckedNormal);
+             std::string y = WideToAnsi(dir / L"y");
+             std::string paths = listed(tree);
+             tree.SetText(c->Parent, ColumnNone, L"x");
+             return paths == y + "\\c|" + y + "\\c2|";
          }},
         {"a re-read of the desktop keeps the Recycle Bin hidden",
          [&] {
@@ -92,6 +169,26 @@ TEST(ExplorerReinit, NodesReinitialisedOrReReadAndItemsOpenedAsTheOptionsSay) {
          [&] { return opens(L"arch.zip", toBrowseExecuteZipFolder, &TOpeningList::Folders); }},
         {"a folder shortcut not followed goes to the shell as a folder shortcut",
          [&] { return opens(L"to b.lnk", toBrowseExecuteFolderShortcut, &TOpeningList::FolderLinks); }},
+        {"a handler that throws in a re-read or a browse leaves no update open",
+         [&] {
+             TLazyExplorerTreeview tree;
+             PLazyNode top = checked(tree);
+             tree.OnEnumFolder = [](TCustomLazyExplorerTree*, TNamespace*, bool&) { throw std::runtime_error("stop"); };
+             shelltest::MakeDir(dir / L"new");
+             bool sound = true;
+             for (const std::function<void()>& step : std::initializer_list<std::function<void()>>{
+                      [&] { tree.ReReadAndRefreshNode(top); },
+                      [&] { tree.BrowseToPath(dir / L"a\\a1", true, true, false, false); }}) {
+                 try {
+                     step();
+                     sound = false;
+                 } catch (const std::runtime_error&) {
+                 }
+                 sound = sound && tree.UpdateCount() == 0;
+             }
+             ::RemoveDirectoryW((dir / L"new").c_str());
+             return sound;
+         }},
     };
     for (auto& row : rows) EXPECT_TRUE(row.sound()) << row.name;
 }
