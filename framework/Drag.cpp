@@ -37,17 +37,19 @@ public:
             started_ = true;
         }
         TControl* target = FindTarget(p);
-        if (target != target_) {
+        // A handler may end the drag: nothing more is told after that.
+        if (target != target_ && !finished_) {
             if (target_) Send(target_, dmDragLeave, p);
             target_ = target;
-            accepted_ = target && Send(target, dmDragEnter, p) != 0;
+            accepted_ = target && !finished_ && Send(target, dmDragEnter, p) != 0;
         }
-        if (target_) accepted_ = Send(target_, dmDragMove, p) != 0;
-        ::SetCursor(::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(accepted_ ? IDC_ARROW : IDC_NO)));
+        if (target_ && !finished_) accepted_ = Send(target_, dmDragMove, p) != 0;
+        if (!finished_) ::SetCursor(::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(accepted_ ? IDC_ARROW : IDC_NO)));
     }
 
     // Drops on the control under the mouse when it takes it, else leaves it; then the source learns the end.
     void Finish(bool drop) {
+        finished_ = true;
         TControl* dropped = nullptr;
         if (target_) {
             if (drop && accepted_) {
@@ -71,21 +73,19 @@ private:
         TDragRec rec{p, object_, target};
         return wnd ? ::SendMessageA(wnd, CM_DRAG, kind, reinterpret_cast<LPARAM>(&rec)) : 0;
     }
-    // The control of ours under the point asks its own children (its answer).
+    // The first control of ours at or above the window under the point names
+    // the target (itself, or a child it hands the drag to).
     TControl* FindTarget(POINT p) {
-        for (HWND wnd = ::WindowFromPoint(p); wnd; wnd = ::GetParent(wnd)) {
-            auto* control = dynamic_cast<TWinControl*>(TWindow::FromHandle(wnd));
-            if (!control) continue;
-            TDragRec rec{p, object_, control};
-            return reinterpret_cast<TControl*>(::SendMessageA(wnd, CM_DRAG, dmFindTarget, reinterpret_cast<LPARAM>(&rec)));
-        }
+        for (HWND wnd = ::WindowFromPoint(p); wnd; wnd = ::GetParent(wnd))
+            if (auto* control = dynamic_cast<TWinControl*>(TWindow::FromHandle(wnd)))
+                return reinterpret_cast<TControl*>(Send(control, dmFindTarget, p));
         return nullptr;
     }
 
     TWinControl* control_;
     int threshold_;
     POINT start_{}, last_{};
-    bool started_ = false;
+    bool started_ = false, finished_ = false;
     std::unique_ptr<TDragControlObject> own_;
     TDragObject* object_ = nullptr;
     TControl* target_ = nullptr;
@@ -93,7 +93,7 @@ private:
 };
 
 namespace {
-std::unique_ptr<TControlDrag> running;
+std::shared_ptr<TControlDrag> running;
 
 // Takes the mouse while a drag runs: moves drive it, a release drops, a lost capture cancels.
 class TDragCaptureWindow : public TWindow {
@@ -103,23 +103,20 @@ public:
         CreateWindowHandle(kDragClass, "", WS_POPUP, WS_EX_TOOLWINDOW, 0, 0, 0, 0, nullptr);
     }
 protected:
-    bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) override {
+    bool HandleMessage(UINT msg, WPARAM, LPARAM lParam, LRESULT& result) override {
         if (!running) return false;
         switch (msg) {
         case WM_MOUSEMOVE: {
             POINT p{short(LOWORD(lParam)), short(HIWORD(lParam))};
             ::ClientToScreen(handle_, &p);
-            running->MoveTo(p);
+            std::shared_ptr<TControlDrag> drag = running;   // kept while a handler ends it
+            drag->MoveTo(p);
             break;
         }
         case WM_LBUTTONUP:
         case WM_RBUTTONUP:
         case WM_MBUTTONUP:
             EndControlDrag(true);
-            break;
-        case WM_KEYDOWN:
-            if (wParam != VK_ESCAPE) return false;
-            EndControlDrag(false);
             break;
         case WM_CANCELMODE:
             EndControlDrag(false);
@@ -144,20 +141,21 @@ HWND CaptureWindow() {
 
 void BeginControlDrag(TWinControl* control, bool immediate, int threshold) {
     if (running || !control) return;
-    running = std::make_unique<TControlDrag>(control, threshold >= 0 ? threshold : ::GetSystemMetrics(SM_CXDRAG));
+    running = std::make_shared<TControlDrag>(control, threshold >= 0 ? threshold : ::GetSystemMetrics(SM_CXDRAG));
     ::SetCapture(CaptureWindow());
-    if (immediate && running) {
-        running->Begin();
+    if (immediate) {
+        std::shared_ptr<TControlDrag> drag = running;
+        drag->Begin();
         POINT p;
         ::GetCursorPos(&p);
-        running->MoveTo(p);
+        drag->MoveTo(p);
     }
 }
 
 void EndControlDrag(bool drop) {
     if (!running) return;
     // Taken out first: the hooks may start the next drag.
-    std::unique_ptr<TControlDrag> drag = std::move(running);
+    std::shared_ptr<TControlDrag> drag = std::move(running);
     if (::GetCapture() == CaptureWindow()) ::ReleaseCapture();
     drag->Finish(drop);
 }

@@ -304,7 +304,8 @@ TEST(TreeDrop, FrameworkDragEventsInOrder) {
         ASSERT_TRUE(capture && capture != v.a.Handle());
         EXPECT_TRUE(v.a.Dragging());
         for (POINT m : c.moves) {
-            POINT at = m.y == kAway.y ? POINT{hostScreen.x, hostScreen.y} : POINT{pressScreen.x + m.x, pressScreen.y + m.y};
+            POINT at = m.y == kAway.y ? POINT{hostScreen.x, hostScreen.y}
+                                      : POINT{pressScreen.x + m.x, pressScreen.y + m.y};
             ::ScreenToClient(capture, &at);
             ::SendMessageA(capture, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(at.x, at.y));
         }
