@@ -131,7 +131,7 @@ protected:
     virtual void DoStartDrag(TDragObject*& dragObject);
     // This control's framework drag ended at a screen point: dropped on
     // target, or cancelled or taken by no control (target null).
-    virtual void DragEnded(TObject* target, POINT screen) { (void)target, (void)screen; }
+    virtual void DragEnded(TObject* /*target*/, POINT /*screen*/) {}
     virtual void DoClick();
     virtual void DoDblClick();
     virtual void DoResize();
