@@ -118,7 +118,6 @@ TEST(TreeContextMenu, TheChosenItemOfTheTreeOrHeaderMenuFires) {
     } rows[] = {
         {byMouse, {VK_DOWN, VK_DOWN, VK_RETURN}, {"shown", "Save"}},
         {byKey, {VK_DOWN, VK_RETURN}, {"shown", "Open"}},
-        {byMouse, {VK_DOWN, VK_ESCAPE}, {"shown"}},
         {onHeader, {VK_DOWN, VK_DOWN, VK_RETURN}, {"shown", "Save"}},
     };
     for (Row& row : rows) {
