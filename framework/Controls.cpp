@@ -1,4 +1,5 @@
 #include "framework/Controls.h"
+#include "framework/Drag.h"
 #include "framework/SysUtils.h"
 #include <algorithm>
 
@@ -73,6 +74,7 @@ TControl::TControl(TComponent* owner) : TComponent(owner) {
 }
 
 TControl::~TControl() {
+    ControlDragGone(this);
     if (parent_) parent_->RemoveControl(this);
 }
 
@@ -113,6 +115,7 @@ void TControl::SetColor(TColor color) { color_ = color; }
 
 void TControl::Click() { DoClick(); }
 void TControl::DoClick() { if (OnClick) OnClick(this); }
+void TControl::DoStartDrag(TDragObject*& dragObject) { if (OnStartDrag) OnStartDrag(this, dragObject); }
 void TControl::DoDblClick() { if (OnDblClick) OnDblClick(this); }
 void TControl::DoResize() { if (OnResize) OnResize(this); }
 
@@ -559,6 +562,10 @@ bool TWinControl::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT&
     case WM_KILLFOCUS:
         if (OnExit) OnExit(this);
         break;
+    case CM_DRAG:
+        // A control takes no drop unless it says otherwise; it is its own target.
+        result = wParam == dmFindTarget && enabled_ ? reinterpret_cast<LRESULT>(static_cast<TControl*>(this)) : 0;
+        return true;
     default:
         break;
     }

@@ -65,6 +65,7 @@ struct TCreateParams {
 };
 
 class TWinControl;
+class TDragObject;
 
 class TControl : public TComponent {
 public:
@@ -122,7 +123,15 @@ public:
     // What a user's click does (buttons press, check boxes toggle first).
     virtual void Click();
 
+    // The start of this control's framework drag (Drag.h): a handler may
+    // supply a drag object of its own (it stays the handler's).
+    std::function<void(TObject* sender, TDragObject*& dragObject)> OnStartDrag;
+
 protected:
+    virtual void DoStartDrag(TDragObject*& dragObject);
+    // This control's framework drag ended at a screen point: dropped on
+    // target, or cancelled or taken by no control (target null).
+    virtual void DragEnded(TObject* /*target*/, POINT /*screen*/) {}
     virtual void DoClick();
     virtual void DoDblClick();
     virtual void DoResize();
@@ -143,6 +152,7 @@ protected:
     TColor color_ = clBtnFace;
 
     friend class TWinControl;
+    friend class TControlDrag;
 };
 
 class TWinControl : public TControl, public TWindow {

@@ -152,4 +152,25 @@ TMenuItem* TMainMenu::FindSelected(UINT item, UINT flags, HMENU menu) {
     return found == &root_ ? nullptr : found;
 }
 
+TPopupMenu::TPopupMenu(TComponent* owner) : TComponent(owner), root_(nullptr) {}
+
+TPopupMenu::~TPopupMenu() { root_.Unbuild(); }
+
+TMenuItem* TPopupMenu::Popup(int x, int y, HWND owner) {
+    root_.Click();
+    if (root_.Count() == 0) return nullptr;   // nothing to show
+    MenuHandle menu(::CreatePopupMenu());
+    if (!menu) return nullptr;
+    for (int i = 0; i < root_.Count(); ++i) root_.Items(i)->Build(menu.get(), i);
+    root_.subMenu_ = menu.get();
+    UINT chosen = static_cast<UINT>(::TrackPopupMenu(menu.get(), TPM_LEFTALIGN | TPM_RIGHTBUTTON | TPM_RETURNCMD,
+                                                     x, y, 0, owner ? owner : ParkingWindow(), nullptr));
+    root_.Unbuild();
+    menu.reset();
+    TMenuItem* item = chosen ? root_.FindCommand(chosen) : nullptr;
+    if (!item || item == &root_ || !item->Enabled()) return nullptr;
+    item->Click();
+    return item;
+}
+
 } // namespace krv

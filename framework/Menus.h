@@ -1,7 +1,7 @@
-// Main menu with nested items. Items are components (found by name through
-// their owner); each leaf gets a command id, each item with children a popup.
-// Opening a popup fires its item's OnClick first, so a handler can enable the
-// entries below it just in time.
+// Main and context menus with nested items. Items are components (found by
+// name through their owner); each leaf gets a command id, each item with
+// children a popup. Opening a popup fires its item's OnClick first, so a
+// handler can enable the entries below it just in time.
 #pragma once
 #include "framework/Controls.h"
 #include <string>
@@ -44,6 +44,7 @@ protected:
 
 private:
     friend class TMainMenu;
+    friend class TPopupMenu;
     void Build(HMENU into, int position);
     void Unbuild();
     void UpdateMenuItem();
@@ -80,6 +81,25 @@ public:
 private:
     TMenuItem root_;
     MenuHandle menu_;
+};
+
+// A context menu. Its system menu is built from the items each time it shows
+// and gone after, so the items may change between showings; the menu answers
+// the chosen command itself, so no command reaches the window it shows over.
+class TPopupMenu : public TComponent {
+public:
+    explicit TPopupMenu(TComponent* owner = nullptr);
+    ~TPopupMenu() override;
+    // The invisible root: its OnClick fires as the menu opens.
+    TMenuItem& Items() { return root_; }
+    // The component the menu shows for (set by whoever shows it).
+    TComponent* PopupComponent = nullptr;
+    // Shows the menu at a screen point, over owner (a hidden window when
+    // null), until the user chooses or leaves; fires the chosen item's
+    // OnClick and answers that item (null when none was chosen).
+    TMenuItem* Popup(int x, int y, HWND owner = nullptr);
+private:
+    TMenuItem root_;
 };
 
 } // namespace krv

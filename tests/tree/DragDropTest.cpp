@@ -257,6 +257,67 @@ TEST(TreeDrop, DraggedNodesArriveAsCopyOrMove) {
     }
 }
 
+// The framework's own drag, from a press on a to the release: what each tree
+// hears, in order. The mouse goes to the drag's capture window meanwhile.
+TEST(TreeDrop, FrameworkDragEventsInOrder) {
+    TDragObject own;
+    const POINT kStay{2, 1}, kAway{0, 40};
+    struct Case {
+        std::vector<POINT> moves;   // from the press on a; kAway lands on b's Host
+        UINT end;
+        bool accept, ownObject;
+        std::vector<std::string> log;
+    } cases[] = {
+        {{kStay}, WM_LBUTTONUP, true, false, {"a end"}},   // no drag: a click
+        {{kStay, {0, 20}, kAway}, WM_LBUTTONUP, true, false,
+         {"a over 0", "a over 2", "a over 1", "b over 0 mode 2", "b over 2 mode 2", "b drop a 3 mode 2", "a end"}},
+        {{kAway}, WM_LBUTTONUP, true, true, {"b over 0 mode 2", "b over 2 mode 2", "b drop own 3 mode 2", "a end"}},
+        {{kAway}, WM_LBUTTONUP, false, false, {"b over 0 mode 2", "b over 2 mode 2", "b over 1 mode 2", "a end"}},
+        {{kAway}, WM_CANCELMODE, true, false, {"b over 0 mode 2", "b over 2 mode 2", "b over 1 mode 2", "a end"}},
+    };
+    for (const Case& c : cases) {
+        TwoTrees v;
+        PLazyNode alpha = v.a.Add(nullptr, L"Alpha");
+        PLazyNode host = v.b.Add(nullptr, L"Host");
+        v.a.DragType = TBaseLazyTree::dtFramework;
+        v.a.DragMode = TBaseLazyTree::dmAutomatic;
+        v.a.OnStartDrag = [&](TObject*, TDragObject*& object) { object = c.ownObject ? &own : nullptr; };
+        v.a.OnDragOver = [&](TBaseLazyTree*, TObject*, TShiftState, TDragState state, POINT, TDropMode, DWORD&, bool&) {
+            v.log.push_back("a over " + std::to_string(int(state)));
+        };
+        v.b.OnDragOver = [&](TBaseLazyTree*, TObject*, TShiftState, TDragState state, POINT, TDropMode mode, DWORD&,
+                             bool& accept) {
+            v.log.push_back("b over " + std::to_string(int(state)) + " mode " + std::to_string(int(mode)));
+            accept = c.accept;
+        };
+        v.b.OnDragDrop = [&](TBaseLazyTree*, TObject* source, IDataObject*, const TFormatArray&, TShiftState, POINT,
+                             DWORD& effect, TDropMode mode) {
+            std::string from = source == &v.a ? "a" : source == &own ? "own" : "?";
+            v.log.push_back("b drop " + from + " " + std::to_string(effect) + " mode " + std::to_string(int(mode)));
+        };
+        v.a.OnEndDrag = [&](TBaseLazyTree*, int, int) { v.log.push_back("a end"); };
+        POINT press = TwoTrees::LabelCentre(v.a, alpha), hostAt = TwoTrees::LabelCentre(v.b, host);
+        POINTL pressScreen = TwoTrees::Screen(v.a, press), hostScreen = TwoTrees::Screen(v.b, hostAt);
+        ::SetCursorPos(pressScreen.x, pressScreen.y);
+        ::SendMessageA(v.a.Handle(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(press.x, press.y));
+        HWND capture = ::GetCapture();
+        ASSERT_TRUE(capture && capture != v.a.Handle());
+        EXPECT_TRUE(v.a.Dragging());
+        for (POINT m : c.moves) {
+            POINT at = m.y == kAway.y ? POINT{hostScreen.x, hostScreen.y}
+                                      : POINT{pressScreen.x + m.x, pressScreen.y + m.y};
+            ::ScreenToClient(capture, &at);
+            ::SendMessageA(capture, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(at.x, at.y));
+        }
+        ::SendMessageA(capture, c.end, 0, 0);
+        EXPECT_EQ(c.log, v.log);
+        EXPECT_FALSE(v.a.Dragging());
+        for (TLazyTreeState state : {tsLeftButtonDown, tsFrameworkDragPending, tsFrameworkDragging, tsUserDragObject})
+            EXPECT_FALSE(v.a.TreeStates().Contains(state) || v.b.TreeStates().Contains(state)) << int(state);
+        EXPECT_EQ(nullptr, v.b.DropTargetNode());
+    }
+}
+
 TEST(TreeDragImage, TheImageIsBlendedOverTheScreenAndTheScreenComesBack) {
     TwoTrees v;
     v.b.Update();

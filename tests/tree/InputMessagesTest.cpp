@@ -51,12 +51,12 @@ TEST(TreeContextMenu, TheNodeMenuGetsClientPointsAndTheTreesOwnMenuComesOtherwis
     PLazyNode beta = s.Node("Beta");
     s.tree.SetFocusedNode(beta);
     std::vector<POINT> asked;
-    TMenuItem nodeMenu, ownMenu;
+    TPopupMenu nodeMenu, ownMenu;
     int nodeShown = 0, ownShown = 0;
-    nodeMenu.OnClick = [&](TObject*) { ++nodeShown; };
-    ownMenu.OnClick = [&](TObject*) { ++ownShown; };
+    nodeMenu.Items().OnClick = [&](TObject*) { ++nodeShown; };
+    ownMenu.Items().OnClick = [&](TObject*) { ++ownShown; };
     bool give = true;
-    s.tree.OnGetPopupMenu = [&](TBaseLazyTree*, PLazyNode node, TColumnIndex, POINT p, bool&, TMenuItem*& menu) {
+    s.tree.OnGetPopupMenu = [&](TBaseLazyTree*, PLazyNode node, TColumnIndex, POINT p, bool&, TPopupMenu*& menu) {
         if (node == beta) asked.push_back(p);
         if (give) menu = &nodeMenu;
     };
@@ -88,6 +88,47 @@ TEST(TreeContextMenu, TheNodeMenuGetsClientPointsAndTheTreesOwnMenuComesOtherwis
     EXPECT_EQ(ownShown, 1);
     EXPECT_EQ(nodeShown, before);
     s.tree.SetPopupMenu(nullptr);
+}
+
+// Keys queued before a menu opens are read by its loop; the chosen item fires
+// once the menu has closed, whoever showed it.
+TEST(TreeContextMenu, TheChosenItemOfTheTreeOrHeaderMenuFires) {
+    Columns s;
+    TPopupMenu menu;
+    std::vector<std::string> fired;
+    for (const char* name : {"Open", "Save"}) {
+        auto* item = new TMenuItem(&menu);
+        item->SetCaption(name);
+        item->OnClick = [&fired, name](TObject*) { fired.push_back(name); };
+        menu.Items().Add(item);
+    }
+    s.tree.SetPopupMenu(&menu);
+    s.tree.Header().SetPopupMenu(&menu);
+    s.tree.SetFocusedNode(s.Node("Beta"));
+    menu.Items().OnClick = [&](TObject*) { fired.push_back("shown"); };
+    POINT header{50, -8};
+    ::ClientToScreen(s.tree.Handle(), &header);
+    std::function<void()> byMouse = [&] { s.Send(WM_CONTEXTMENU, WPARAM(s.tree.Handle()), s.ScreenAt({30, 25})); },
+                          byKey = [&] { s.Key(VK_APPS); },
+                          onHeader = [&] { s.Send(WM_NCRBUTTONUP, HTBORDER, MAKELPARAM(header.x, header.y)); };
+    struct Row {
+        std::function<void()>& show;
+        std::vector<WPARAM> keys;
+        std::vector<std::string> fired;
+    } rows[] = {
+        {byMouse, {VK_DOWN, VK_DOWN, VK_RETURN}, {"shown", "Save"}},
+        {byKey, {VK_DOWN, VK_RETURN}, {"shown", "Open"}},
+        {onHeader, {VK_DOWN, VK_DOWN, VK_RETURN}, {"shown", "Save"}},
+    };
+    for (Row& row : rows) {
+        for (WPARAM key : row.keys) ::PostThreadMessageA(::GetCurrentThreadId(), WM_KEYDOWN, key, 0);
+        fired.clear();
+        row.show();
+        EXPECT_EQ(fired, row.fired) << row.keys.size();
+        EXPECT_EQ(menu.PopupComponent, &s.tree);
+    }
+    s.tree.SetPopupMenu(nullptr);
+    s.tree.Header().SetPopupMenu(nullptr);
 }
 
 // ---- columns clicked in the body -----------------------------------------------------------------------
@@ -409,8 +450,8 @@ TEST(TreeFrame, ASpanningTextIsCaughtBesideItsOwnColumn) {
 
 TEST(TreeProperties, RemovedMenusAndImagesAreForgotten) {
     TTestTree tree;
-    auto* treeMenu = new TMenuItem;
-    auto* headerMenu = new TMenuItem;
+    auto* treeMenu = new TPopupMenu;
+    auto* headerMenu = new TPopupMenu;
     auto* headerImages = new TImageList;
     tree.SetPopupMenu(treeMenu);
     tree.Header().SetPopupMenu(headerMenu);
@@ -425,7 +466,7 @@ TEST(TreeProperties, RemovedMenusAndImagesAreForgotten) {
 
 TEST(TreeProperties, AssignCopiesThePublishedProperties) {
     TTestTree source, target;
-    TMenuItem menu;
+    TPopupMenu menu;
     source.SetIndent(31);
     source.SetMargin(7);
     source.SetDefaultNodeHeight(22);

@@ -479,10 +479,10 @@ TEST(TreeRepaint, RepaintNodeDrawsThatRowAtOnce) {
     EXPECT_EQ(r.right, tree.ClientWidth());
 
     // A popup menu: asked for the node, its click fired, a pending edit ended.
-    TMenuItem menu;
+    TPopupMenu menu;
     int clicks = 0;
-    menu.OnClick = [&](TObject*) { ++clicks; };
-    tree.OnGetPopupMenu = [&](TBaseLazyTree*, PLazyNode node, TColumnIndex, POINT, bool&, TMenuItem*& popup) {
+    menu.Items().OnClick = [&](TObject*) { ++clicks; };
+    tree.OnGetPopupMenu = [&](TBaseLazyTree*, PLazyNode node, TColumnIndex, POINT, bool&, TPopupMenu*& popup) {
         if (node == third) popup = &menu;
     };
     tree.DoPopupMenu(third, ColumnNone, POINT{5, 40});

@@ -352,10 +352,10 @@ TEST(Popup, AskedForTheNodeThenItsParentsUntilOneAnswersOrStops) {
     PLazyNode a = tree.AddChild(nullptr);
     PLazyNode a1 = tree.AddChild(a);
     PLazyNode a11 = tree.AddChild(a1);
-    TMenuItem menu;
+    TPopupMenu menu;
     std::vector<PLazyNode> asked;
     bool stopAtA1 = false;
-    tree.OnGetPopupMenu = [&](TBaseLazyTree*, PLazyNode n, TColumnIndex, POINT, bool& askParent, TMenuItem*& m) {
+    tree.OnGetPopupMenu = [&](TBaseLazyTree*, PLazyNode n, TColumnIndex, POINT, bool& askParent, TPopupMenu*& m) {
         asked.push_back(n);
         if (n == a) m = &menu;
         if (stopAtA1 && n == a1) askParent = false;

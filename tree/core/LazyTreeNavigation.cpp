@@ -494,7 +494,7 @@ void TBaseLazyTree::Clear() {
         }
         ClearSelection();
         focusedNode_ = nullptr;
-        dropTargetNode_ = nullptr;
+        dropTargetNode_ = lastFrameworkDragTarget_ = nullptr;
         lastClickedNode_ = nullptr;
         lastSearchNode_ = nullptr;
         hotNode_ = nullptr;

@@ -82,6 +82,7 @@ void TBaseLazyTree::ForgetNode(PLazyNode node, PLazyNode parent) {
     if (hotNode_ == node) hotNode_ = nullptr;
     CancelHintOf(node);
     if (dropTargetNode_ == node) dropTargetNode_ = nullptr;
+    if (lastFrameworkDragTarget_ == node) lastFrameworkDragTarget_ = nullptr;
     if (lastSearchNode_ == node) lastSearchNode_ = nullptr;
     if (lastClickedNode_ == node) lastClickedNode_ = nullptr;
     if (rangeAnchor_ == node) rangeAnchor_ = nullptr;

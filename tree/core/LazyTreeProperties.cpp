@@ -264,6 +264,7 @@ void TBaseLazyTree::Assign(const TBaseLazyTree& source) {
         IncrementalSearchStart = source.IncrementalSearchStart;
         DefaultPasteMode = source.DefaultPasteMode;
         DragMode = source.DragMode;
+        DragType = source.DragType;
         DragImageKind = source.DragImageKind;
         DragOperations = source.DragOperations;
         DragWidth = source.DragWidth;
@@ -277,7 +278,7 @@ void TBaseLazyTree::Assign(const TBaseLazyTree& source) {
     });
 }
 
-void TBaseLazyTree::SetPopupMenu(TMenuItem* menu) {
+void TBaseLazyTree::SetPopupMenu(TPopupMenu* menu) {
     popupMenu_ = menu;
     if (menu) FreeNotification(menu);
 }

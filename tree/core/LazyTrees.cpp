@@ -150,6 +150,9 @@ bool TBaseLazyTree::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESUL
         result = DefaultHandler(msg, wParam, lParam);
         PaintNonClientHeader();
         return true;
+    case CM_DRAG:
+        result = CMDrag(TDragMessage(wParam), *reinterpret_cast<const TDragRec*>(lParam));
+        return true;
     case WM_CHANGESTATE:
         HandleChangeState(unsigned(wParam), unsigned(lParam));
         result = 0;
@@ -602,8 +605,8 @@ std::wstring TBaseLazyTree::DoGetNodeTooltip(PLazyNode, TColumnIndex) { return A
 int TBaseLazyTree::DoGetNodeWidth(PLazyNode, TColumnIndex, TCanvas*) { return 0; }
 
 // Asks for the node, then each parent in turn while the handler lets it.
-TMenuItem* TBaseLazyTree::DoGetPopupMenu(PLazyNode node, TColumnIndex column, POINT p) {
-    TMenuItem* menu = nullptr;
+TPopupMenu* TBaseLazyTree::DoGetPopupMenu(PLazyNode node, TColumnIndex column, POINT p) {
+    TPopupMenu* menu = nullptr;
     if (!OnGetPopupMenu) return nullptr;
     if (!node || node == root_) {
         bool askParent = true;

@@ -6,6 +6,7 @@
 // cache for trees with many visible rows.
 #pragma once
 #include "framework/Controls.h"
+#include "framework/Drag.h"
 #include "framework/Menus.h"
 #include "framework/Stream.h"
 #include "framework/UpdateScope.h"
@@ -448,15 +449,20 @@ public:
     void RunStepAnimation(int steps, int duration, const TLTAnimationCallback& callback, void* data);
     // The selection frame in tree coordinates (from the press point to the mouse).
     RECT SelectionRect() const { return newSelRect_; }
-    // The framework's dragging test: an OLE drag pending or running.
-    bool Dragging() const { return states_.Contains(tsOLEDragPending) || states_.Contains(tsOLEDragging); }
+    // The framework's dragging test: an OLE drag pending or running, or the framework's drag of this tree.
+    bool Dragging() const {
+        return states_.Contains(tsOLEDragPending) || states_.Contains(tsOLEDragging) || ControlDragSource() == this;
+    }
     int DragThreshold = 5;
     // Automatic: every press on a node may start a drag.
     enum TDragMode { dmManual, dmAutomatic };
     TDragMode DragMode = dmManual;
+    // OLE drags reach other programs; the framework's own stays within this one.
+    enum TDragType { dtOLE, dtFramework };
+    TDragType DragType = dtOLE;
     // The tree's own context menu, shown when DoGetPopupMenu has none for the node.
-    TMenuItem* PopupMenu() const { return popupMenu_; }
-    void SetPopupMenu(TMenuItem* menu);
+    TPopupMenu* PopupMenu() const { return popupMenu_; }
+    void SetPopupMenu(TPopupMenu* menu);
     // The dialog's Tab key moves the focused column instead of the focus.
     bool WantTabs = false;
     // Sends the tree the release of the button held (left when none), at the
@@ -573,7 +579,7 @@ public:
                        int& imageIndex)> OnGetImageIndex;
     std::function<void(TBaseLazyTree*, HCURSOR& cursor)> OnGetCursor;
     std::function<void(TBaseLazyTree*, PLazyNode node, TColumnIndex column, POINT p, bool& askParent,
-                       TMenuItem*& popupMenu)> OnGetPopupMenu;
+                       TPopupMenu*& popupMenu)> OnGetPopupMenu;
     std::function<void(TBaseLazyTree*, TCanvas& canvas, PLazyNode node, int& nodeHeight)> OnMeasureItem;
     std::function<void(TBaseLazyTree*, PLazyNode node, TColumnIndex column, int& helpContext)> OnGetHelpContext;
     std::function<void(TBaseLazyTree*, TCanvas& canvas)> OnBeforePaint;
@@ -669,6 +675,10 @@ protected:
     virtual HRESULT DoRenderOLEData(const FORMATETC& formatEtcIn, STGMEDIUM& medium, bool forClipboard);
     virtual void DoGetUserClipboardFormats(TFormatEtcArray& formats);
     virtual bool CanShowDragImage() const { return DragImageKind != diNoImage; }
+    // The framework's drag: its start, its end, and this tree as a target (CM_DRAG).
+    void DoStartDrag(TDragObject*& dragObject) override;
+    void DragEnded(TObject* target, POINT screen) override;
+    LRESULT CMDrag(TDragMessage kind, const TDragRec& rec);
     // The system's modal drag loop (tests drive the drop target instead).
     virtual HRESULT RunDragLoop(IDataObject* dataObject, IDropSource* dropSource, DWORD allowedEffects, DWORD& effect);
     // Puts this tree's formats on the clipboard for good when it holds them;
@@ -694,7 +704,7 @@ protected:
     virtual std::wstring DoGetNodeHint(PLazyNode node, TColumnIndex column);
     virtual std::wstring DoGetNodeTooltip(PLazyNode node, TColumnIndex column);
     virtual int DoGetNodeWidth(PLazyNode node, TColumnIndex column, TCanvas* canvas);
-    virtual TMenuItem* DoGetPopupMenu(PLazyNode node, TColumnIndex column, POINT p);
+    virtual TPopupMenu* DoGetPopupMenu(PLazyNode node, TColumnIndex column, POINT p);
     virtual int DoGetHelpContext(PLazyNode node, TColumnIndex column);
     virtual void DoMeasureItem(TCanvas& canvas, PLazyNode node, int& nodeHeight);
     virtual void DoBeforePaint(TCanvas& canvas);
@@ -829,6 +839,9 @@ protected:
     TLazyNodePool nodePool_;
     PLazyNode hotNode_ = nullptr;
     PLazyNode dropTargetNode_ = nullptr;
+    // Where and how the last framework drag over this tree would drop.
+    PLazyNode lastFrameworkDragTarget_ = nullptr;
+    DWORD frameworkDragEffect_ = DROPEFFECT_NONE;
     PLazyNode lastSearchNode_ = nullptr;
     PLazyNode lastClickedNode_ = nullptr;
 
@@ -917,7 +930,7 @@ private:
 
     std::unique_ptr<TCustomLazyTreeOptions> options_;
     std::unique_ptr<TLTHeader> header_;
-    TMenuItem* popupMenu_ = nullptr;
+    TPopupMenu* popupMenu_ = nullptr;
     TLTColors colors_{this};
     TScrollBarOptions scrollBarOptions_{this};
     TClipboardFormats clipboardFormats_{this};

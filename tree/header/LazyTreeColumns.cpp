@@ -551,7 +551,7 @@ void TLTHeader::SetImages(TImageList* v) {
     Invalidate();
 }
 
-void TLTHeader::SetPopupMenu(TMenuItem* menu) {
+void TLTHeader::SetPopupMenu(TPopupMenu* menu) {
     popupMenu_ = menu;
     if (owner_ && menu) owner_->FreeNotification(menu);
 }

@@ -18,7 +18,7 @@ namespace krv {
 class TBaseLazyTree;
 class TLTDragImage;
 class TImageList;
-class TMenuItem;
+class TPopupMenu;
 class TLTHeader;
 class TLazyTreeColumns;
 
@@ -238,8 +238,8 @@ public:
     void SetOptions(TLTHeaderOptions v);
     bool ParentFont() const { return parentFont_; }
     void SetParentFont(bool v);
-    TMenuItem* PopupMenu() const { return popupMenu_; }
-    void SetPopupMenu(TMenuItem* menu);
+    TPopupMenu* PopupMenu() const { return popupMenu_; }
+    void SetPopupMenu(TPopupMenu* menu);
     // The end of the tree's loading: positions recomputed, the auto-size column fitted.
     void Loaded();
     TColumnIndex SortColumn() const { return sortColumn_; }
@@ -298,7 +298,7 @@ protected:
     TFont font_;
     int height_ = 17;
     TImageList* images_ = nullptr;
-    TMenuItem* popupMenu_ = nullptr;
+    TPopupMenu* popupMenu_ = nullptr;
     TColumnIndex mainColumn_ = 0;
     TLTHeaderOptions options_ = DefaultHeaderOptions;
     bool parentFont_ = false;

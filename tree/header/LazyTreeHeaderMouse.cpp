@@ -302,12 +302,11 @@ void TLTHeader::MouseUp(TMouseButton button, POINT p, TShiftState shift) {
             }
         }
         SetDownIndex(ColumnNone);
-    } else if (button == mbRight && popupMenu_ && popupMenu_->SubMenu()) {
+    } else if (button == mbRight && popupMenu_) {
         POINT screen = p;
         ::ClientToScreen(owner_->Handle(), &screen);
-        popupMenu_->Click();
-        ::TrackPopupMenu(popupMenu_->SubMenu(), TPM_LEFTALIGN | TPM_RIGHTBUTTON, screen.x, screen.y, 0,
-                         owner_->Handle(), nullptr);
+        popupMenu_->PopupComponent = owner_;
+        popupMenu_->Popup(screen.x, screen.y, owner_->Handle());
     }
     owner_->DoHeaderMouseUp(button, shift, p.x, y);
 }

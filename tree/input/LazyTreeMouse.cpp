@@ -596,6 +596,12 @@ void TBaseLazyTree::StopWheelPanning() {
 // ---- drag start and editing ---------------------------------------------------------------------------------
 
 void TBaseLazyTree::BeginDrag(bool immediate, int threshold) {
+    if (DragType == dtFramework) {
+        if (ControlDragSource()) return;
+        DoStateChange(tsFrameworkDragPending);
+        BeginControlDrag(this, immediate, threshold);
+        return;
+    }
     if (states_.Contains(tsOLEDragPending) || states_.Contains(tsOLEDragging)) return;
     DragThreshold = threshold >= 0 ? threshold : ::GetSystemMetrics(SM_CXDRAG);
     if (immediate) StartOleDrag(lastClickPos_);

@@ -325,16 +325,15 @@ void TBaseLazyTree::AdjustPaintCellRect(TLTPaintInfo& info, TColumnIndex& nextNo
 }
 
 void TBaseLazyTree::DoPopupMenu(PLazyNode node, TColumnIndex column, POINT position) {
-    TMenuItem* menu = DoGetPopupMenu(node, column, position);
+    TPopupMenu* menu = DoGetPopupMenu(node, column, position);
     if (!menu) menu = popupMenu_;   // no menu for the node: the tree's own
     if (!menu) return;
     StopChangeTimer(kEditTimer);
     DoStateChange({}, tsEditPending);
-    menu->Click();
-    if (!menu->SubMenu() || !HandleAllocated()) return;
+    menu->PopupComponent = this;
     POINT screen = position;
-    ::ClientToScreen(handle_, &screen);
-    ::TrackPopupMenu(menu->SubMenu(), TPM_LEFTALIGN | TPM_RIGHTBUTTON, screen.x, screen.y, 0, handle_, nullptr);
+    if (HandleAllocated()) ::ClientToScreen(handle_, &screen);
+    menu->Popup(screen.x, screen.y, handle_);
 }
 
 // ---- line images ---------------------------------------------------------------------------

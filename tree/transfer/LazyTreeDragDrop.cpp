@@ -250,6 +250,77 @@ void TBaseLazyTree::DoDragDrop(TObject* source, IDataObject* dataObject, const T
     if (OnDragDrop) OnDragDrop(this, source, dataObject, formats, shift, pt, effect, mode);
 }
 
+// ---- the framework's own drag -------------------------------------------------------------
+
+namespace {
+// The keys of a framework drag, as an OLE drag would report them.
+DWORD HeldKeys() {
+    TShiftState shift = KeyboardShiftState();
+    return ((shift & ssShift) ? MK_SHIFT : 0u) | ((shift & ssCtrl) ? MK_CONTROL : 0u) | ((shift & ssAlt) ? MK_ALT : 0u);
+}
+}
+
+void TBaseLazyTree::DoStartDrag(TDragObject*& dragObject) {
+    TCustomControl::DoStartDrag(dragObject);
+    if (dragObject) DoStateChange(tsUserDragObject);
+}
+
+void TBaseLazyTree::DragEnded(TObject* target, POINT screen) {
+    TCustomControl::DragEnded(target, screen);
+    POINT p = screen;
+    if (HandleAllocated()) ::ScreenToClient(handle_, &p);
+    DoEndDrag(p.x, p.y);
+    // Released before the drag began: the release is the click it was.
+    DoStateChange({}, tsFrameworkDragPending);
+    SimulateMouseUp();
+}
+
+LRESULT TBaseLazyTree::CMDrag(TDragMessage kind, const TDragRec& rec) {
+    TObject* source = rec.Source;
+    if (auto* control = dynamic_cast<TDragControlObject*>(rec.Source); control && !states_.Contains(tsUserDragObject))
+        source = control->Control();
+    POINT client = rec.Pos;
+    if (HandleAllocated()) ::ScreenToClient(handle_, &client);
+    DWORD keys = HeldKeys();
+    switch (kind) {
+    case dmDragEnter:
+    case dmDragLeave:
+    case dmDragMove: {
+        if (kind == dmDragEnter) DoStateChange(tsFrameworkDragging);
+        else if (kind == dmDragLeave) DoStateChange({}, tsFrameworkDragging);
+        else DoAutoScroll(client.x, client.y);
+        DWORD effect = DROPEFFECT_COPY | DROPEFFECT_MOVE;
+        TDragState state = kind == dmDragEnter ? dsDragEnter : kind == dmDragLeave ? dsDragLeave : dsDragMove;
+        DragOver(source, keys & ~DWORD(MK_ALT), state, rec.Pos, effect);
+        lastFrameworkDragTarget_ = dropTargetNode_;
+        frameworkDragEffect_ = effect;
+        if (kind == dmDragLeave && dropTargetNode_) {
+            InvalidateNode(dropTargetNode_);
+            dropTargetNode_ = nullptr;
+        }
+        return LRESULT(effect);
+    }
+    case dmDragDrop:
+        if (dropTargetNode_) InvalidateNode(dropTargetNode_);
+        dropTargetNode_ = lastFrameworkDragTarget_;
+        DoDragDrop(source, nullptr, {}, KeysToShift(keys), client, frameworkDragEffect_, lastDropMode_);
+        if (dropTargetNode_) {
+            InvalidateNode(dropTargetNode_);
+            dropTargetNode_ = nullptr;
+        }
+        // No leave follows a drop: the drag is over here too.
+        DoStateChange({}, tsFrameworkDragging);
+        return 0;
+    case dmFindTarget:
+        // Now the drag has really begun; every child of ours has a window of
+        // its own and answers for itself, so the tree is the target.
+        if (states_.Contains(tsFrameworkDragPending))
+            DoStateChange(tsFrameworkDragging, {tsFrameworkDragPending, tsEditPending, tsClearPending});
+        return reinterpret_cast<LRESULT>(static_cast<TControl*>(this));
+    }
+    return 0;
+}
+
 // ---- the drag source ---------------------------------------------------------------------
 
 void TBaseLazyTree::StartOleDrag(POINT p) {
