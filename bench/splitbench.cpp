@@ -105,7 +105,8 @@ int main(int argc, char** argv) {
     ::RemoveDirectoryA(root.c_str());
     if (plain.empty() || split.size() != plain.size()) return 1;
     const double p = Median(plain), s = Median(split);
-    std::printf("files: %d rounds: %d\nunsplit: %.3f s\nsplit: %.3f s\nratio: %.2f\nqueries per file: %.4f\n", files,
-                rounds, p, s, p > 0 ? s / p : 0.0, static_cast<double>(queries) / files);
+    std::printf("files: %d rounds: %d\nunsplit: %.3f s\nsplit: %.3f s\nratio: %.2f\nfree-space queries: %lld (%.4f per file)\n",
+                files, rounds, p, s, p > 0 ? s / p : 0.0, static_cast<long long>(queries),
+                static_cast<double>(queries) / files);
     return whole ? 0 : 1;
 }
