@@ -434,13 +434,12 @@ uint64_t ZipLocalEntryLength(TStream& s, const TDirItem& item, const TComponent*
     const uint64_t length = kLocalHeaderSize + h.name.size() + h.extra.size() + item.compressedSize;
     if (!(h.flags & kFlagDescriptor)) return length;
     // Flag bit 3 promises the descriptor after the data: it goes with the
-    // entry, or readers that follow the local headers lose their way.
+    // entry, or readers that follow the local headers lose their way. An
+    // entry whose writer left it out is copied as the archive holds it.
     uint8_t d[kZip64DescriptorSize];
     s.SetPosition(at + static_cast<int64_t>(length));
     const size_t got = s.Read(d, sizeof d);
-    const size_t descriptor = DescriptorLength(d, got, item, HasZip64Extra(h.extra));
-    if (descriptor == 0) throw EZipException(ZipNative::InvalidArchive, owner);
-    return length + descriptor;
+    return length + DescriptorLength(d, got, item, HasZip64Extra(h.extra));
 }
 
 } // namespace krv
