@@ -88,6 +88,9 @@ void TZipBaseArchiver::OpenArchive(unsigned mode) {
 }
 
 void TZipBaseArchiver::OpenNew() {
+    // The stub is read before anything is created: a stub that cannot be read
+    // leaves neither a first volume nor an emptied archive behind.
+    const std::vector<uint8_t> stub = SFXStub.empty() ? std::vector<uint8_t>() : ReadStub();
     if (inMemory_) {
         stream_ = std::make_unique<TMemoryStream>();
     } else if (!MultiVolume()) {
@@ -102,26 +105,26 @@ void TZipBaseArchiver::OpenNew() {
     if (!inMemory_ && MultiVolume()) {
         // The first volume is asked for and created now; the commit fills it.
         auto volumes = std::make_unique<TZipVolumeWriter>(static_cast<TZipVolumeHost&>(*this));
-        volumes->Begin();
-        if (!SFXStub.empty()) PutStub(*volumes);
+        try {
+            volumes->Begin();
+            if (!SFXStub.empty()) PutStub(*volumes, stub);
+        } catch (...) {
+            volumes->Discard();   // the open failed: the set it began is not kept
+            throw;
+        }
         volumes_ = std::move(volumes);
     }
     if (stream_ && !SFXStub.empty()) {
         // The stub starts the file; the archive's data begins after it.
-        auto stub = ReadStub();
         stream_->WriteBuffer(stub.data(), stub.size());
         dir_->DataStart = static_cast<int64_t>(stub.size());
     }
 }
 
 // A split or spanned archive starts with the stub in its first volume, whole.
-void TZipBaseArchiver::PutStub(TZipVolumeWriter& volumes) {
-    auto stub = ReadStub();
+void TZipBaseArchiver::PutStub(TZipVolumeWriter& volumes, const std::vector<uint8_t>& stub) {
     const int64_t room = VolumeSizeOf(0);
-    if (room >= 0 && static_cast<int64_t>(stub.size()) > room) {
-        volumes.Discard();
-        throw EZipException(ZipNative::StubTooLarge, this);
-    }
+    if (room >= 0 && static_cast<int64_t>(stub.size()) > room) throw EZipException(ZipNative::StubTooLarge, this);
     if (!stub.empty()) volumes.Write(stub.data(), stub.size(), stub.size());
 }
 

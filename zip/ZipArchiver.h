@@ -158,7 +158,7 @@ private:
     std::string VolumeName(uint32_t number) const;
     void CommitUpdate();
     void WriteEmptyArchive();
-    void PutStub(TZipVolumeWriter& volumes);
+    void PutStub(TZipVolumeWriter& volumes, const std::vector<uint8_t>& stub);
     // File search.
     void SearchMasks(const TStrings& exclusions);
     void SearchOne(const std::string& folder, const std::string& namePart, const std::string& root,

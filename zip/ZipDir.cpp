@@ -50,8 +50,10 @@ const TDirItem& TZipDirArray::Item(int i) const {
 }
 void TZipDirArray::Put(int i, const TDirItem& item) {
     CheckIndex(i, 1);
+    // A record replaced under the same name keeps its place in the index (a
+    // file found by several masks is replaced once per mask).
+    if (indexValid_ && IndexKey(items_[static_cast<size_t>(i)].name) != IndexKey(item.name)) indexValid_ = false;
     items_[static_cast<size_t>(i)] = item;
-    indexValid_ = false;
 }
 
 int TZipDirArray::Add(const TDirItem& item) {
@@ -100,6 +102,7 @@ void TZipDirArray::IndexRecord(int i) const {
 
 int TZipDirArray::IndexOfName(const std::string& name) const {
     if (!indexValid_) {
+        ++indexBuilds_;
         index_.clear();
         for (int i = 0; i < count_; ++i) IndexRecord(i);
         indexValid_ = true;

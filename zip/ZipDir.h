@@ -72,6 +72,8 @@ public:
     int IndexOfName(const std::string& name) const;
     // Tell the index that record i has a new name.
     void Renamed(int i) { indexValid_ = false; (void)i; }
+    // How often the name index was built from all records.
+    int IndexBuilds() const { return indexBuilds_; }
 
 private:
     void CheckIndex(int i, int native) const;
@@ -103,6 +105,7 @@ private:
     void IndexRecord(int i) const;
     mutable std::unordered_set<TNameKey, TNameHash, TNameEqual> index_{0, TNameHash{}, TNameEqual{this}};
     mutable bool indexValid_ = true;
+    mutable int indexBuilds_ = 0;
 };
 
 // The open archive's two lists (the update list and the directory as it stands

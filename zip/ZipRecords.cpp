@@ -327,6 +327,34 @@ bool ReadLocalHeader(TStream& s, TLocalHeader& h) {
     return true;
 }
 
+bool HasZip64Extra(const std::string& extra) {
+    TLEReader r(reinterpret_cast<const uint8_t*>(extra.data()), extra.size());
+    while (r.Left() >= 4) {
+        const uint32_t tag = r.U16(), len = r.U16();
+        if (tag == kZip64Tag) return true;
+        if (len > r.Left()) break;
+        r.Skip(len);
+    }
+    return false;
+}
+
+// Length of the descriptor in d (n bytes) that holds item's CRC and sizes:
+// its signature is optional and its sizes take 8 bytes each after a Zip64
+// local header (some writers use them for large entries without one). 0 when none does.
+size_t DescriptorLength(const uint8_t* d, size_t n, const TDirItem& item, bool zip64) {
+    for (size_t width : {zip64 ? 8u : 4u, zip64 ? 4u : 8u})
+        for (size_t sig : {4u, 0u}) {
+            const size_t length = sig + 4 + 2 * width;
+            if (length > n || (sig && TLEReader(d, 4).U32() != kDescriptorSig)) continue;
+            TLEReader r(d + sig, length - sig);
+            const uint32_t crc = r.U32();
+            const uint64_t compressed = width == 8 ? r.U64() : r.U32();
+            const uint64_t uncompressed = width == 8 ? r.U64() : r.U32();
+            if (crc == item.crc && compressed == item.compressedSize && uncompressed == item.uncompressedSize) return length;
+        }
+    return 0;
+}
+
 } // namespace
 
 bool ZipLocalHeaderMatches(TStream& s, const TDirItem& item) {
@@ -335,7 +363,7 @@ bool ZipLocalHeaderMatches(TStream& s, const TDirItem& item) {
     if (!ReadLocalHeader(s, h)) return false;
     if (h.method != item.method || h.time != item.time || h.date != item.date) return false;
     // With a data descriptor the header may leave CRC and sizes at 0.
-    if ((h.flags & 8) && h.crc == 0 && h.compressed == 0 && h.uncompressed == 0) return true;
+    if ((h.flags & kFlagDescriptor) && h.crc == 0 && h.compressed == 0 && h.uncompressed == 0) return true;
     return h.crc == item.crc && h.compressed == item.compressedSize && h.uncompressed == item.uncompressedSize;
 }
 
@@ -366,20 +394,25 @@ void ZipRebuildDirectory(TStream& s, TZipDirManager& dir, bool oem, const TCompo
         item.zip64 = h.compressed >= 0xFFFFFFFFull || h.uncompressed >= 0xFFFFFFFFull;
         int64_t data = at + static_cast<int64_t>(kLocalHeaderSize + h.name.size() + h.extra.size());
         int64_t end = data + static_cast<int64_t>(h.compressed);
-        if (h.flags & 8) {
+        if (h.flags & kFlagDescriptor) {
             // Sizes follow the data: the descriptor whose compressed size is
-            // the distance back to the data is this entry's.
-            uint8_t d[16];
-            int64_t desc = ZipFindSignature(s, data, size, 0x08074B50, [&](int64_t pos) {
+            // the distance back to the data is this entry's. After a Zip64
+            // local header its sizes take 8 bytes each.
+            const bool wide = HasZip64Extra(h.extra);
+            const size_t length = wide ? kZip64DescriptorSize : kDescriptorSize;
+            uint8_t d[kZip64DescriptorSize];
+            int64_t desc = ZipFindSignature(s, data, size, kDescriptorSig, [&](int64_t pos) {
                 s.SetPosition(pos);
-                return s.Read(d, sizeof d) == sizeof d && TLEReader(d + 8, 4).U32() == static_cast<uint32_t>(pos - data);
+                if (s.Read(d, length) != length) return false;
+                TLEReader r(d + 8, length - 8);
+                return (wide ? r.U64() : r.U32()) == static_cast<uint64_t>(pos - data);
             });
             if (desc >= 0) {
-                TLEReader r(d + 4, 12);
+                TLEReader r(d + 4, length - 4);
                 item.crc = r.U32();
-                item.compressedSize = r.U32();
-                item.uncompressedSize = r.U32();
-                end = desc + 16;
+                item.compressedSize = wide ? r.U64() : r.U32();
+                item.uncompressedSize = wide ? r.U64() : r.U32();
+                end = desc + static_cast<int64_t>(length);
             }
         }
         if (end > size) end = size;
@@ -394,14 +427,19 @@ void ZipRebuildDirectory(TStream& s, TZipDirManager& dir, bool oem, const TCompo
     dir.End.directoryOffset = static_cast<uint64_t>(dataEnd);
 }
 
-size_t ZipLocalHeaderLength(TStream& s, const TComponent* owner) {
-    uint8_t h[kLocalHeaderSize];
-    if (s.Read(h, sizeof h) != sizeof h) throw EZipException(ZipNative::InvalidArchive, owner);
-    TLEReader r(h, sizeof h);
-    if (r.U32() != kLocalHeaderSig) throw EZipException(ZipNative::InvalidArchive, owner);
-    r.Skip(22);
-    size_t nameLen = r.U16(), extraLen = r.U16();
-    return kLocalHeaderSize + nameLen + extraLen;
+uint64_t ZipLocalEntryLength(TStream& s, const TDirItem& item, const TComponent* owner) {
+    const int64_t at = s.Position();
+    TLocalHeader h;
+    if (!ReadLocalHeader(s, h)) throw EZipException(ZipNative::InvalidArchive, owner);
+    const uint64_t length = kLocalHeaderSize + h.name.size() + h.extra.size() + item.compressedSize;
+    if (!(h.flags & kFlagDescriptor)) return length;
+    // Flag bit 3 promises the descriptor after the data: it goes with the
+    // entry, or readers that follow the local headers lose their way. An
+    // entry whose writer left it out is copied as the archive holds it.
+    uint8_t d[kZip64DescriptorSize];
+    s.SetPosition(at + static_cast<int64_t>(length));
+    const size_t got = s.Read(d, sizeof d);
+    return length + DescriptorLength(d, got, item, HasZip64Extra(h.extra));
 }
 
 } // namespace krv

@@ -17,6 +17,7 @@ constexpr uint32_t kCentralHeaderSig = 0x02014B50;
 constexpr uint32_t kZip64EndSig = 0x06064B50;
 constexpr uint32_t kZip64LocatorSig = 0x07064B50;
 constexpr uint32_t kEndSig = 0x06054B50;
+constexpr uint32_t kDescriptorSig = 0x08074B50;
 constexpr uint16_t kZip64Tag = 1;
 constexpr size_t kLocalHeaderSize = 30;
 constexpr size_t kLocalZip64ExtraSize = 20;
@@ -24,11 +25,15 @@ constexpr size_t kCentralHeaderSize = 46;
 constexpr size_t kEndSize = 22;
 constexpr size_t kZip64EndSize = 56;
 constexpr size_t kZip64LocatorSize = 20;
+constexpr size_t kDescriptorSize = 16;        // with its signature
+constexpr size_t kZip64DescriptorSize = 24;
 constexpr uint16_t kVersionZip64 = 45;
 constexpr uint16_t kVersionOem = 20;
 constexpr uint16_t kVersionAnsi = 0x0B14;
 constexpr uint16_t kHostNtfs = 0x0B00;   // "version made by": host 11, DOS attributes
 
+// General purpose bit 3: CRC and sizes follow the data in a descriptor.
+constexpr uint16_t kFlagDescriptor = 0x0008;
 // General purpose bit 11: the name is UTF-8.
 constexpr uint16_t kFlagUtf8Name = 0x0800;
 
@@ -84,7 +89,8 @@ bool ZipLocalHeaderMatches(TStream& stream, const TDirItem& item);
 int64_t ZipFindSignature(TStream& stream, int64_t from, int64_t to, uint32_t signature,
                          const std::function<bool(int64_t)>& accept);
 
-// Length of the local header with its name and extra field, read at the stream's position.
-size_t ZipLocalHeaderLength(TStream& stream, const TComponent* owner);
+// Length of item's entry as it stands at the stream's position: local header
+// with name and extra field, data, and the data descriptor when flag bit 3 is set.
+uint64_t ZipLocalEntryLength(TStream& stream, const TDirItem& item, const TComponent* owner);
 
 } // namespace krv

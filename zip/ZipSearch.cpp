@@ -191,13 +191,14 @@ bool TZipBaseArchiver::AddFoundPath(const std::string& path, bool isFolder, cons
         }
         }
         if (!replace) return false;
-        FillItem(old, path, isFolder, attr, dosTime);
+        TDirItem item;
+        FillItem(item, path, isFolder, attr, dosTime);
         // Only an entry the archive already holds is an update; a file found
         // twice in this update stays an addition.
-        old.operation = dir_->Directory.IndexOfName(name) >= 0 ? poUpdate : poAdd;
-        old.name = name;
-        old.comment = comment;
-        list.Renamed(index);
+        item.operation = dir_->Directory.IndexOfName(name) >= 0 ? poUpdate : poAdd;
+        item.name = name;
+        item.comment = comment;
+        list.Put(index, item);
     } else {
         TDirItem item;
         FillItem(item, path, isFolder, attr, dosTime);

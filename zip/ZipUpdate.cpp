@@ -125,12 +125,11 @@ struct TZipCommit {
         // directory describes: anything else would carry a broken entry on.
         if (!ZipLocalHeaderMatches(*tail, oldItem)) throw EZipException(ZipNative::InvalidArchive, &a);
         tail->SetPosition(static_cast<int64_t>(oldItem.localHeaderOffset) - startPos);
-        size_t headerLength = ZipLocalHeaderLength(*tail, &a);
+        const uint64_t length = ZipLocalEntryLength(*tail, oldItem, &a);
         tail->SetPosition(static_cast<int64_t>(oldItem.localHeaderOffset) - startPos);
         item.localHeaderOffset = static_cast<uint64_t>(out->Position());
         item.diskNumberStart = 0;
-        CopyBytes(*tail, static_cast<int64_t>(headerLength + oldItem.compressedSize),
-                  [&](const uint8_t* p, size_t n) { out->Write(p, n); });
+        CopyBytes(*tail, static_cast<int64_t>(length), [&](const uint8_t* p, size_t n) { out->Write(p, n); });
         out->Flush();   // a failure to write it shows here, not at the next file
     }
 
@@ -321,7 +320,9 @@ struct TZipCommit {
                 }
                 stage->SetPosition(0);
                 {
-                    TZipOutStream sink(*stage, &a);
+                    // A small entry gets a buffer its size, not the usual megabyte.
+                    const int64_t worst = static_cast<int64_t>(WorstCaseData(static_cast<uint64_t>(size))) + 1024;
+                    TZipOutStream sink(*stage, &a, static_cast<size_t>(std::min<int64_t>(worst, 1 << 20)));
                     if (!BuildEntry(item, source.get(), prepared.get(), size, sink)) return false;
                     sink.Flush();
                 }

@@ -4,6 +4,7 @@
 #include "framework/SysUtils.h"
 #include <windows.h>
 #include <algorithm>
+#include <new>
 
 namespace krv {
 
@@ -60,12 +61,22 @@ std::string ZipVolumeFileName(const std::string& fileName, uint32_t number, TZip
 TZipVolumeWriter::TZipVolumeWriter(TZipVolumeHost& host) : host_(host) {}
 TZipVolumeWriter::~TZipVolumeWriter() = default;
 
-int64_t TZipVolumeWriter::Room() const {
+int64_t TZipVolumeWriter::Room(size_t want) {
     if (!out_) return 0;
-    // The disk's free space is asked before every write (less what is still
-    // buffered): another program may fill the disk while a volume is written.
-    int64_t free = host_.VolumeFreeSpace(names_.back()) - static_cast<int64_t>(out_->Buffered());
+    // Another program may fill the disk while a volume is written, but asking
+    // the disk costs more than writing a small file: its answer, less what was
+    // written since, holds while that stays within half the room it gave and
+    // a few MB. A write that could fill the volume always asks again.
+    if (askedAt_ < 0 || out_->Position() - askedAt_ + static_cast<int64_t>(want) > std::min(known_ / 2, kTrustedBytes))
+        Ask(host_.VolumeFreeSpace(names_.back()));
+    const int64_t free = known_ - (out_->Position() - askedAt_);
     return limit_ < 0 ? free : std::min(limit_ - out_->Position(), free);
+}
+
+// What is buffered is not on the disk yet: the room is the free space less that.
+void TZipVolumeWriter::Ask(int64_t free) {
+    known_ = free - static_cast<int64_t>(out_->Buffered());
+    askedAt_ = out_->Position();
 }
 
 void TZipVolumeWriter::OpenNext() {
@@ -79,10 +90,11 @@ void TZipVolumeWriter::OpenNext() {
     int64_t size = host_.VolumeSizeOf(number);
     std::string name;
     bool cancel = false;
+    int64_t free = 0;
     for (;;) {
         cancel = host_.VolumeRequestBlank(number, name);
         if (cancel) break;
-        int64_t free = host_.VolumeFreeSpace(name);
+        free = host_.VolumeFreeSpace(name);
         if (free >= 65537 && (size < 0 || free >= size)) break;
         cancel = host_.VolumeDiskFull(number, name);
         if (cancel) break;
@@ -98,28 +110,31 @@ void TZipVolumeWriter::OpenNext() {
     host_.VolumeCreated(number, name);
     limit_ = size;   // without a fixed size the volume takes what the disk holds
     // A floppy disk is written once per volume: the volume is collected in
-    // memory and put on the disk when it is full or the archive ends.
-    size_t buffer = 1 << 20;
-    if (host_.VolumeBuffered(name)) {
-        int64_t whole = size >= 0 ? size : host_.VolumeFreeSpace(name);
-        buffer = static_cast<size_t>(std::max<int64_t>(whole, static_cast<int64_t>(buffer)));
+    // memory and put on the disk when it is full or the archive ends. A larger
+    // disk gets a buffer of a few MB, whatever room it has.
+    int64_t buffer = 1 << 20;
+    if (host_.VolumeBuffered(name)) buffer = std::clamp<int64_t>(size >= 0 ? size : free, buffer, kMaxVolumeBuffer);
+    try {
+        out_ = std::make_unique<TZipOutStream>(*file_, host_.VolumeOwner(), static_cast<size_t>(buffer));
+    } catch (const std::bad_alloc&) {
+        throw EZipException(ZipNative::OpenAborted, host_.VolumeOwner());
     }
-    out_ = std::make_unique<TZipOutStream>(*file_, host_.VolumeOwner(), buffer);
+    Ask(free);
 }
 
 void TZipVolumeWriter::Reserve(size_t count) {
     if (!out_) OpenNext();
-    if (static_cast<int64_t>(count) > Room() && out_->Position() > 0) OpenNext();
+    if (static_cast<int64_t>(count) > Room(count) && out_->Position() > 0) OpenNext();
 }
 
 void TZipVolumeWriter::Write(const void* data, size_t count, size_t keepTogether) {
     if (keepTogether > 0) Reserve(keepTogether);
     auto* p = static_cast<const uint8_t*>(data);
     while (count > 0) {
-        int64_t room = Room();
+        int64_t room = Room(count);
         if (room <= 0) {
             OpenNext();
-            room = Room();
+            room = Room(count);
             if (room <= 0) throw EZipException(ZipNative::WriteFailed, host_.VolumeOwner());
         }
         size_t n = static_cast<size_t>(std::min<int64_t>(room, static_cast<int64_t>(count)));

@@ -77,7 +77,11 @@ public:
 
 private:
     void OpenNext();
-    int64_t Room() const;
+    // Bytes the volume can still take before a write of want bytes; asks the disk when its last answer may not hold.
+    int64_t Room(size_t want);
+    void Ask(int64_t free);
+    static constexpr int64_t kTrustedBytes = 8 << 20;
+    static constexpr int64_t kMaxVolumeBuffer = 8 << 20;
     TZipVolumeHost& host_;
     std::unique_ptr<TFileStream> file_;
     std::unique_ptr<TZipOutStream> out_;
@@ -85,6 +89,8 @@ private:
     uint32_t number_ = 0;
     int64_t limit_ = -1;
     int64_t total_ = 0;
+    int64_t known_ = 0;        // room when the disk was last asked
+    int64_t askedAt_ = -1;     // volume position then; -1: not asked for this volume
 };
 
 } // namespace krv

@@ -116,6 +116,53 @@ peers_ok "$work/lost.zip"
 unzip -Z1 "$work/lost.zip" | has 'flat/f1.txt$' || fail "the entries found again are missing"
 unzip -Z1 "$work/lost.zip" | has 'rec/a/b/r3.txt$' || fail "the added entries are missing"
 
+step "an archive a streaming writer made (data descriptors), its first entry replaced"
+stream=$work/stream; mkdir -p "$stream"
+echo one > "$stream/s1.txt"; seq 1 3000 > "$stream/s2.txt"; head -c 30000 /dev/urandom > "$stream/s3.bin"
+# Python's zipfile writing to a pipe cannot seek back: every entry gets flag
+# bit 3 and a descriptor; the last one's has 8-byte sizes (a Zip64 entry).
+$PY - "$stream" "Z$stream" <<'PYEOF' | cat > "$work/streamed.zip"
+import os, sys, zipfile
+with zipfile.ZipFile(sys.stdout.buffer, 'w', zipfile.ZIP_DEFLATED) as z:
+    for n in ('s1.txt', 's2.txt', 's3.bin'):
+        with z.open(sys.argv[2] + '/' + n, 'w', force_zip64=n.endswith('.bin')) as w:
+            w.write(open(os.path.join(sys.argv[1], n), 'rb').read())
+PYEOF
+$PY - "$work/streamed.zip" "$work/streamed-lost.zip" <<'PYEOF' || fail "the streaming writer's archive"
+import sys, struct, zipfile
+assert all(i.flag_bits & 8 for i in zipfile.ZipFile(sys.argv[1]).infolist()), "no data descriptors"
+b = open(sys.argv[1], 'rb').read()
+open(sys.argv[2], 'wb').write(b[:struct.unpack('<I', b[-6:-2])[0]])   # and one whose directory was lost
+PYEOF
+echo "one, changed" > "$stream/s1.txt"
+for z in streamed streamed-lost; do
+  zipdrive "$(winpath "$work/$z.zip")" --append --flat "$(winpath "$stream")\\s1.txt" --recursive "" | has '^entries: 3 written: 1' \
+    || fail "$z: the first entry was not replaced"
+  peers_ok "$work/$z.zip"
+  # A reader of the stream: local headers in order, each entry's data inflated, its descriptor checked.
+  $PY - "$work/$z.zip" <<'PYEOF' || fail "$z: reading the stream"
+import sys, struct, zlib
+b, pos, names = open(sys.argv[1], 'rb').read(), 0, []
+while b[pos:pos + 4] == b'PK\x03\x04':
+    _, _, flags, method, _, _, crc, csize, usize, nlen, xlen = struct.unpack('<IHHHHHIIIHH', b[pos:pos + 30])
+    names.append(b[pos + 30:pos + 30 + nlen].decode())
+    wide = b[pos + 30 + nlen:pos + 32 + nlen] == b'\x01\x00' if xlen else False   # Zip64 extra: 8-byte sizes
+    pos += 30 + nlen + xlen
+    assert method == 8 or not flags & 8, names[-1]
+    z = zlib.decompressobj(-15) if method == 8 else None
+    data = z.decompress(b[pos:]) if z else b[pos:pos + csize]
+    used = len(b) - pos - len(z.unused_data) if z else csize
+    pos += used
+    if flags & 8:
+        pos += 4 if b[pos:pos + 4] == b'PK\x07\x08' else 0
+        crc, csize, usize = struct.unpack('<IQQ' if wide else '<III', b[pos:pos + (20 if wide else 12)])
+        pos += 20 if wide else 12
+    assert (used, len(data), zlib.crc32(data)) == (csize, usize, crc), names[-1]
+assert b[pos:pos + 4] == b'PK\x01\x02' and len(names) == 3, names
+assert zlib.decompress(b[b.index(b's1.txt') + 6:], -15) == b'one, changed\n'
+PYEOF
+done
+
 step "spanning onto drive A: collects each volume in memory"
 # The prefix's drive A: is a folder for this step.
 floppy=$work/floppy; mkdir -p "$floppy" "$work/spansrc"

@@ -146,6 +146,12 @@ TEST(ZipDirArray, NameIndexIsCaseInsensitiveFirstMatchAndFollowsDeletes) {
     EXPECT_EQ(a.IndexOfName("missing"), -1);
     a.Delete(0);
     EXPECT_EQ(a.IndexOfName("a/one.txt"), 1);   // the other spelling is now first
+    const int builds = a.IndexBuilds();
+    TDirItem again;
+    again.name = "b/TWO.txt";   // found again: replaced where the index has it
+    a.Put(0, again);
+    EXPECT_EQ(a.IndexOfName("B/Two.txt"), 0);
+    EXPECT_EQ(a.IndexBuilds(), builds);
     a.Item(1).name = "renamed";
     a.Renamed(1);
     EXPECT_EQ(a.IndexOfName("a/one.txt"), -1);
