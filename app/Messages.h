@@ -195,6 +195,10 @@ constexpr const char* kProductWebPage = "https://korvane.example/";
     X(KV_Report_TempPathTooLong, "The temp folder's path is too long") \
     X(KV_ZPFileUnread, "could not be read while it was being archived, skipped.") \
     X(KV_ZPFileCannotRead, "cannot be read, skipped:") \
+    X(KV_FolderDenied, "cannot be read: access denied") \
+    X(KV_FolderTooLong, "the path is too long to be read") \
+    X(KV_FolderLink, "a link to a folder, not followed") \
+    X(KV_FolderCannotRead, "cannot be read:") \
 
 #define KRV_DECLARE_MESSAGE(key, text) extern std::string key;
 KRV_MESSAGE_TABLE(KRV_DECLARE_MESSAGE)

@@ -127,6 +127,10 @@ void TFormZipCheckDirs::ThreadTerminate() {
     if (!Cancelled && ScanGivesSize(Mode)) {
         Found.SizeCounted = true;
         Found.Size = thread_->Size();
+        // A size that leaves folders out names them. In a run the archive's
+        // search names the same folders and counts them left out.
+        if (!ScanGivesLists(Mode))
+            for (const std::string& line : thread_->NotCounted) host_.AddLog(line, lcRed, 0, lkNormal);
     }
     SetModalResult(mrOk);
     EndTreeUpdate();
@@ -153,7 +157,8 @@ bool TFormZipCheckDirs::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LR
 void TFormZipCheckDirs::ButtonWaitCancelClick() { cancel_.Press(ScanGivesLists(Mode)); }
 
 void TFormZipCheckDirs::CancelScan() {
-    if (!KorvaneState().SessionEnding) host_.AddLog(KV_UserCancel, lcRed, 1, lkNormal);
+    // A stopped run says why it ended; a stopped size count loses nothing and says nothing.
+    if (ScanGivesLists(Mode) && !KorvaneState().SessionEnding) host_.AddLog(KV_UserCancel, lcRed, 1, lkNormal);
     LifeTimer->SetEnabled(false);
     Cancelled = true;
     LabelWait2->SetCaption("");

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <exception>
 #include <memory>
+#include <mutex>
 #include <windows.h>
 
 namespace krv {
@@ -20,6 +21,27 @@ bool PathIsInside(const std::string& path, const std::string& folder) {
     std::string f = ScanPath(folder);
     if (f.empty() || path.size() <= f.size() + 1) return false;
     return SameText(path.substr(0, f.size()), f) && (path[f.size()] == '\\' || path[f.size()] == '/');
+}
+
+std::string FolderLeftOutLine(const std::string& folder, unsigned long error, bool link) {
+    std::string reason;
+    if (link) reason = KV_FolderLink;
+    else if (error == ERROR_ACCESS_DENIED) reason = KV_FolderDenied;
+    // Wine refuses a path past its host's limit (about 4,096 bytes) as a
+    // general failure; for a long path that is the length.
+    else if (error == ERROR_FILENAME_EXCED_RANGE || (error == ERROR_GEN_FAILURE && IsLongPath(folder)))
+        reason = KV_FolderTooLong;
+    else if (error == ERROR_PATH_NOT_FOUND || error == ERROR_FILE_NOT_FOUND) reason = KV_ZPFileNotFound;
+    else if (error == ERROR_SUCCESS) reason = KV_ZPFileUnread;   // it failed only while it was searched
+    else reason = KV_FolderCannotRead + " " + SysErrorMessage(error);
+    return folder + ": " + reason;
+}
+
+unsigned long FolderListingError(const std::string& folder) {
+    WIN32_FIND_DATAA fd;
+    bool wide = false;
+    FindHandle find(FindFirstFileAny(IncludeTrailingBackslash(folder) + "*.*", fd, wide));
+    return find ? ERROR_SUCCESS : ::GetLastError();
 }
 
 namespace {
@@ -190,6 +212,8 @@ struct TSizeJobs {
     std::atomic<size_t> Next{0};
     std::atomic<uint64_t> Total{0};
     const TThread* Owner = nullptr;
+    std::mutex LeftOutLock;
+    std::vector<std::string> LeftOut;
 
     // Sizes folders until none is left or the owner is told to stop; shown
     // hears each folder taken (only the owner's own thread may show).
@@ -197,7 +221,12 @@ struct TSizeJobs {
         for (size_t i; !Owner->Terminated() && (i = Next++) < Folders.size();) {
             const std::string& path = *Folders[i].first;
             if (shown) shown(path);
-            Total += CalcFolderSize(AnsiToWide(FolderForSystem(path)), Folders[i].second);
+            Total += CalcFolderSize(AnsiToWide(FolderForSystem(path)), Folders[i].second,
+                                    [this](const std::wstring& folder, unsigned long error, bool link) {
+                                        std::string line = FolderLeftOutLine(WideToAnsi(folder), error, link);
+                                        std::lock_guard<std::mutex> guard(LeftOutLock);
+                                        LeftOut.push_back(std::move(line));
+                                    });
         }
     }
 };
@@ -248,6 +277,7 @@ void TCheckDirThread::AddSizes() {
     }
     if (failed) std::rethrow_exception(failed);
     size_ += static_cast<int64_t>(jobs.Total.load());
+    NotCounted = std::move(jobs.LeftOut);
 }
 
 } // namespace krv

@@ -23,6 +23,11 @@ namespace krv {
 
 // A folder path as the lists hold it: no trailing "\" (a drive stays "C:").
 std::string ScanPath(const std::string& path);
+// The log line of a folder left out: its path and why (error: the system's
+// error of listing it; link: a link to a folder, which is not followed).
+std::string FolderLeftOutLine(const std::string& folder, unsigned long error, bool link);
+// The system's error of listing a folder now (0 when it can be listed).
+unsigned long FolderListingError(const std::string& folder);
 // True when path lies inside folder (not equal to it); case-insensitive.
 bool PathIsInside(const std::string& path, const std::string& folder);
 // True for the ticked states of a node.
@@ -98,6 +103,8 @@ public:
     int64_t Size() const { return size_; }
     // Folders of the walk that are gone from the disk by now: left out.
     std::vector<std::string> Vanished;
+    // Lines for the folders the size count could not take (see FolderLeftOutLine).
+    std::vector<std::string> NotCounted;
     // The message shown by the window ("Reading dir: ...").
     std::string Message;
     // Nodes walked per hand-off: big enough that the hand-offs cost little,

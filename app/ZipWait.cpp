@@ -124,7 +124,7 @@ bool TFormZipWait::CloseQuery() { return cancel_.CloseQuery(); }
 void TFormZipWait::ButtonMinimizeClick() { MinimizeProgressWindow(*this); }
 
 void TFormZipWait::ZipperThreadTerminate() {
-    run_.LeftOut += thread_->Skipped;
+    run_.LeftOut += thread_->Skipped + thread_->FoldersLeftOut;
     if (thread_->FatalException) {
         // A failure of the archiver ends the run through its abort path.
         run_.AddLog(KV_Error + ": " + ExceptionText(thread_->FatalException, DescribeError), lcRed, 0, lkNormal);

@@ -4,6 +4,7 @@
 #include "app/Messages.h"
 #include "app/SplitString.h"
 #include "app/ZipWait.h"
+#include "app/ZipCheckDirsThread.h"
 #include "framework/SysUtils.h"
 #include "framework/Stream.h"
 #include <cmath>
@@ -262,21 +263,28 @@ void TZipperThread::Execute() {
 
 void TZipperThread::ProcessFileFailure(const std::string& fileName, int errorCode, TZipAction& action) {
     FlushLines();
-    if (errorCode == ZipErrorCode::FileNotFound || errorCode == ZipErrorCode::CannotOpenFile) {
+    const bool link = errorCode == ZipErrorCode::FolderLinkNotFollowed;
+    if (link || errorCode == ZipErrorCode::CannotListFolder) {
+        // The search says only that it could not list the folder: ask the system why.
+        ++FoldersLeftOut;
+        message_ = FolderLeftOutLine(fileName, link ? 0 : FolderListingError(fileName), link);
+    } else if (errorCode == ZipErrorCode::FileNotFound || errorCode == ZipErrorCode::CannotOpenFile) {
         ++Skipped;
         message_ = fileName + " " + SkipReason(fileName, errorCode, archiver_.ShareFlags());
-        HandOff([this] {
-            if (view_.EditZipMsg) {
-                view_.EditZipMsg->AddLine(message_, LogColourValue(lcRed));
-                view_.EditZipMsg->ScrollToEnd(true);
-            }
-            view_.AddLog(message_, lcRed, 0, lkNormal);
-        }, true);
-        return;   // the preset action skips the file
+    } else {
+        ErrorCode = errorCode;
+        Cancel = true;
+        action = fxaAbort;
+        return;
     }
-    ErrorCode = errorCode;
-    Cancel = true;
-    action = fxaAbort;
+    HandOff([this] {
+        if (view_.EditZipMsg) {
+            view_.EditZipMsg->AddLine(message_, LogColourValue(lcRed));
+            view_.EditZipMsg->ScrollToEnd(true);
+        }
+        view_.AddLog(message_, lcRed, 0, lkNormal);
+    }, true);
+    // The preset action skips the file or folder.
 }
 
 void TZipperThread::OverallProgress(double progress, TZipProcessOperation operation, TZipProgressPhase phase,

@@ -50,6 +50,8 @@ public:
     int ErrorCode = 0;
     // Files left out of the archive, each with its red line.
     int Skipped = 0;
+    // Folders the search left out (not listed, or links), each named in the log.
+    int FoldersLeftOut = 0;
     // Stops the archiver at its next progress event; set by the user's Cancel
     // and by a failure that aborts.
     std::atomic<bool> Cancel{false};

@@ -72,9 +72,10 @@ void THandleStream::SetSize(int64_t size) {
 }
 
 namespace {
-// The ANSI call, or the wide one for a path the ANSI calls refuse as too long.
+// The ANSI call, or the wide one for a path the ANSI calls refuse as too
+// long or would change (a name ending in a dot or a space).
 HANDLE CreateFileAny(const std::string& name, DWORD access, DWORD share, DWORD disposition) {
-    if (!IsLongPath(name))
+    if (!NeedsWidePath(name))
         return ::CreateFileA(name.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     return ::CreateFileW(LongPathW(name).c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
 }

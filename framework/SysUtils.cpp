@@ -181,6 +181,25 @@ void ConvertFindData(const WIN32_FIND_DATAA& a, WIN32_FIND_DATAW& w) {
 // Folders are refused by the ANSI calls 12 characters before files are.
 bool IsLongPath(const std::string& path) { return path.size() >= MAX_PATH - 12; }
 
+bool NeedsWidePath(const std::string& path) {
+    if (IsLongPath(path)) return true;
+    const bool drive = path.size() > 2 && path[1] == ':' && IsSep(path[2]);
+    const bool network = path.size() > 2 && IsSep(path[0]) && IsSep(path[1]);
+    if (!drive && !network) return false;
+    size_t start = 0;
+    while (start < path.size()) {
+        size_t end = path.find_first_of("\\/", start);
+        if (end == std::string::npos) end = path.size();
+        const std::string name = path.substr(start, end - start);
+        // A pattern's own dots are the pattern's ("*." matches names without an extension).
+        if (!name.empty() && name != "." && name != ".." && name.find_first_of("*?") == std::string::npos &&
+            (name.back() == '.' || name.back() == ' '))
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
 std::wstring AnsiToWide(const std::string& s, UINT codePage) {
     if (s.empty()) return {};
     int n = ::MultiByteToWideChar(codePage, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
@@ -211,12 +230,12 @@ std::wstring LongPathW(const std::string& path) {
 std::string WideToAcp(const wchar_t* text) { return text ? WideToAnsi(text) : std::string(); }
 
 bool GetFileAttributesAny(const std::string& path, WIN32_FILE_ATTRIBUTE_DATA& data) {
-    if (!IsLongPath(path)) return ::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) != 0;
+    if (!NeedsWidePath(path)) return ::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) != 0;
     return ::GetFileAttributesExW(LongPathW(path).c_str(), GetFileExInfoStandard, &data) != 0;
 }
 
 HANDLE FindFirstFileAny(const std::string& pattern, WIN32_FIND_DATAA& data, bool& wide) {
-    wide = IsLongPath(pattern);
+    wide = NeedsWidePath(pattern);
     if (!wide) return ::FindFirstFileA(pattern.c_str(), &data);
     WIN32_FIND_DATAW w;
     HANDLE h = ::FindFirstFileW(LongPathW(pattern).c_str(), &w);
@@ -246,7 +265,9 @@ bool ForceDirectories(const std::string& path) {
     if (DirectoryExists(dir) || (dir.size() == 2 && dir[1] == ':')) return true;
     std::string parent = ExtractFileDir(dir);
     if (!parent.empty() && parent != dir && !ForceDirectories(parent)) return false;
-    return ::CreateDirectoryA(dir.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS;
+    const BOOL made = NeedsWidePath(dir) ? ::CreateDirectoryW(LongPathW(dir).c_str(), nullptr)
+                                         : ::CreateDirectoryA(dir.c_str(), nullptr);
+    return made || ::GetLastError() == ERROR_ALREADY_EXISTS;
 }
 int64_t FileSizeOf(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA d;

@@ -53,6 +53,10 @@ int64_t FileSizeOf(const std::string& path);   // -1 when it cannot be read
 // helpers below take the wide calls with the "\\?\" form for such paths
 // (and the ANSI calls for every other path).
 bool IsLongPath(const std::string& path);
+// True for a long path and for an absolute path with a name that ends in a
+// dot or a space: the ANSI calls drop those ends and reach another name (or
+// none), the "\\?\" form takes the name as it is.
+bool NeedsWidePath(const std::string& path);
 // The "\\?\" (or "\\?\UNC\") form of an absolute ANSI path, in UTF-16.
 std::wstring LongPathW(const std::string& path);
 std::string WideToAcp(const wchar_t* text);

@@ -340,6 +340,7 @@ void TZipBaseArchiver::FreeArchive() {
 void TZipBaseArchiver::BeginUpdate() {
     if (updateLevel_ == 0) {
         prefetch_.reset();
+        searchPaths_.leftOut.clear();   // each folder left out is told once per update
         SetActive(true);
         if ((mode_ & 3) == 0 && mode_ != fmCreate && !inMemory_) throw EZipException(ZipNative::ReadOnly, this);
         auto& list = dir_->UpdateList;

@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace krv {
@@ -161,8 +162,16 @@ private:
     void PutStub(TZipVolumeWriter& volumes, const std::vector<uint8_t>& stub);
     // File search.
     void SearchMasks(const TStrings& exclusions);
-    void SearchOne(const std::string& folder, const std::string& namePart, const std::string& root,
+    // False when the folder could not be listed (it is reported, never taken as empty).
+    bool SearchOne(const std::string& folder, const std::string& namePart, const std::string& root,
                    const TStrings& exclusions, int searchAttr);
+    // Calls found for each entry of folder + pattern; false when the folder
+    // could not be listed and the owner did not have it tried again.
+    bool ListFolder(const std::string& folder, const std::string& pattern,
+                    const std::function<void(const WIN32_FIND_DATAA&)>& found);
+    // A folder the search leaves out, told to OnProcessFileFailure; true when
+    // the owner wants it tried again. Abort raises the failure.
+    bool SearchFailure(const std::string& path, int nativeError, unsigned long systemError);
     // found: what the folder listing said of the path, when it came from one.
     bool AddFoundPath(const std::string& path, bool isFolder, const std::string& root, const TStrings& exclusions,
                       const WIN32_FIND_DATAA* found = nullptr);
@@ -174,6 +183,7 @@ private:
         std::string base;
         std::string archive;
         mutable std::unordered_map<std::string, std::string> masks;
+        std::unordered_set<std::string> leftOut;   // folders already reported, upper-cased
     };
     TSearchPaths searchPaths_;
     // Workers that read and compress the files found so far while the search

@@ -138,6 +138,12 @@ std::string ZipExpandPath(const std::string& path, const std::string& base) {
     else if (IsSep(path[0])) p = ExtractFileDrive(b) + path;                             // on the base's drive
     else if (path.find(':') != std::string::npos) p = path;
     else p = b + path;
+    // A full path with a name that ends in a dot or a space is taken as it is:
+    // the expansion would drop those ends and name another file.
+    const std::string probe = p + "\\";
+    if (NeedsWidePath(p) && p.find('/') == std::string::npos && probe.find("\\.\\") == std::string::npos &&
+        probe.find("\\..\\") == std::string::npos)
+        return p;
     DWORD need = ::GetFullPathNameA(p.c_str(), 0, nullptr, nullptr);
     if (need == 0) return p;
     std::string out(need, '\0');
@@ -153,7 +159,8 @@ std::string ZipStoredName(const std::string& path, const std::string& baseDir, T
 std::string ZipStoredNameBelow(const std::string& path, const std::string& base, TZipStorePathMode mode) {
     std::string full = ZipExpandPath(path, base);
     if (!full.empty() && IsSep(full.back())) full.pop_back();
-    if (!full.empty() && full.back() == '.') full.pop_back();
+    // "dir\." names the folder; a name's own final dot stays, or "g." would be stored as "g".
+    if (full.size() >= 2 && full.back() == '.' && IsSep(full[full.size() - 2])) full.resize(full.size() - 2);
 
     std::string name;
     switch (mode) {

@@ -43,6 +43,9 @@ const char* const kMessages[] = {
     "Multi-spanned archive is not allowed for modification. Use BeginUpdate/EndUpdate methods to add files several times",
     "Deflate64 compression method is not supported",
     "MakeSFX error",
+    // A folder the search could not take: never an empty folder in silence.
+    "Cannot list folder \"%s\"",
+    "Link to a folder \"%s\" is not followed",
 };
 
 // Native code -> message number, indexed by native code.
@@ -52,7 +55,7 @@ const int kNativeToCode[] = {
     10, 1, 11, 9, 1, 11, 13, 14, 15, 5,  // 20-29
     6, 6, 16, 12, 17, 18, 19, 20, 6, 21, // 30-39
     22, 23, 6, 23, 24, 24, 25, 26, 27, 28, // 40-49
-    29, 30, 31, 6, 6, 32, 33,            // 50-56
+    29, 30, 31, 6, 6, 32, 33, 34, 35,    // 50-58
 };
 
 std::string Decorate(const std::string& text, const TComponent* archiver, int nativeError) {
@@ -67,7 +70,7 @@ std::string Decorate(const std::string& text, const TComponent* archiver, int na
 } // namespace
 
 int ZipErrorCodeOf(int nativeError) {
-    // 57 to 60 carry no message number; like codes outside the table they read "Unknown error".
+    // 59 and 60 carry no message number; like codes outside the table they read "Unknown error".
     if (nativeError < 0 || nativeError >= static_cast<int>(std::size(kNativeToCode))) return 0;
     return kNativeToCode[nativeError];
 }

@@ -66,6 +66,8 @@ constexpr int WriteFailed = 46;
 constexpr int StubTooLarge = 47;
 constexpr int DamagedArchive = 48;
 constexpr int MultiVolumeUpdate = 52;
+constexpr int CannotListFolder = 57;
+constexpr int FolderLinkNotFollowed = 58;
 } // namespace ZipNative
 
 // Message numbers an owner decides by (EZipException::ErrorCode, the error
@@ -73,6 +75,9 @@ constexpr int MultiVolumeUpdate = 52;
 namespace ZipErrorCode {
 constexpr int FileNotFound = 6;
 constexpr int CannotOpenFile = 12;
+// A folder the search left out: it could not be listed, or it is a link.
+constexpr int CannotListFolder = 34;
+constexpr int FolderLinkNotFollowed = 35;
 } // namespace ZipErrorCode
 
 // Message number for a native code (0 for codes without one).

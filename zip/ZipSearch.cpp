@@ -50,42 +50,74 @@ void TZipBaseArchiver::SearchMasks(const TStrings& exclusions) {
     }
 }
 
-void TZipBaseArchiver::SearchOne(const std::string& folder, const std::string& namePart, const std::string& root,
+bool TZipBaseArchiver::SearchOne(const std::string& folder, const std::string& namePart, const std::string& root,
                                  const TStrings& exclusions, int searchAttr) {
     const DWORD fileAttr = static_cast<DWORD>(searchAttr) & ~FILE_ATTRIBUTE_DIRECTORY;
     const DWORD allOld = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-    WIN32_FIND_DATAA fd;
-    bool wide = false;   // folders past MAX_PATH are read through the wide calls
-    {
-        FindHandle find(FindFirstFileAny(folder + namePart, fd, wide));
-        if (find) {
-            do {
-                if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-                DWORD a = fd.dwFileAttributes;
-                bool accepted = (a & fileAttr) != 0 || (a == 0 && (static_cast<DWORD>(searchAttr) & allOld) == allOld);
-                if (accepted) AddFoundPath(folder + fd.cFileName, false, root, exclusions, &fd);
-            } while (FindNextFileAny(find.get(), fd, wide));
-        }
-    }
+    bool listed = ListFolder(folder, namePart, [&](const WIN32_FIND_DATAA& fd) {
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return;
+        DWORD a = fd.dwFileAttributes;
+        bool accepted = (a & fileAttr) != 0 || (a == 0 && (static_cast<DWORD>(searchAttr) & allOld) == allOld);
+        if (accepted) AddFoundPath(folder + fd.cFileName, false, root, exclusions, &fd);
+    });
     const bool folders = (searchAttr & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (!folders && !Options.Recurse) return;
-    FindHandle find(FindFirstFileAny(folder + "*.*", fd, wide));
-    if (!find) return;
-    do {
-        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+    if (!listed || (!folders && !Options.Recurse)) return listed;
+    auto& list = dir_->UpdateList;
+    return ListFolder(folder, "*.*", [&](const WIN32_FIND_DATAA& fd) {
+        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return;
         std::string name = fd.cFileName;
-        if (name == "." || name == "..") continue;
-        // Links to folders are not followed: they can loop or leave the tree.
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
+        if (name == "." || name == "..") return;
         std::string sub = folder + name;
-        if (Excluded(sub, true, root, exclusions)) continue;
-        if (folders && (MatchesMask(name, namePart) || MatchesMask(name + ".", namePart))) {
-            if (AddFoundPath(sub, true, root, exclusions, &fd) && Options.Recurse)
-                SearchOne(sub + "\\", namePart, root, exclusions, searchAttr);
+        if (Excluded(sub, true, root, exclusions)) return;
+        const bool named = folders && (MatchesMask(name, namePart) || MatchesMask(name + ".", namePart));
+        // Links to folders are not followed (they can loop or leave the tree), and say so.
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+            if (named || Options.Recurse) SearchFailure(sub, ZipNative::FolderLinkNotFollowed, ERROR_SUCCESS);
+            return;
+        }
+        if (named) {
+            const int before = list.Count();
+            // A folder that could not be listed must not stand in the archive as an empty one.
+            if (AddFoundPath(sub, true, root, exclusions, &fd) && Options.Recurse &&
+                !SearchOne(sub + "\\", namePart, root, exclusions, searchAttr) && list.Count() == before + 1)
+                list.Delete(before);
         } else if (Options.Recurse) {
             SearchOne(sub + "\\", namePart, root, exclusions, searchAttr);
         }
-    } while (FindNextFileAny(find.get(), fd, wide));
+    });
+}
+
+bool TZipBaseArchiver::ListFolder(const std::string& folder, const std::string& pattern,
+                                  const std::function<void(const WIN32_FIND_DATAA&)>& found) {
+    for (;;) {
+        WIN32_FIND_DATAA fd;
+        bool wide = false;
+        DWORD error;
+        {
+            FindHandle find(FindFirstFileAny(folder + pattern, fd, wide));
+            if (find) {
+                do found(fd);
+                while (FindNextFileAny(find.get(), fd, wide));
+            }
+            error = ::GetLastError();
+        }
+        // Nothing that matches is an empty listing; any other end is a failure.
+        if (error == ERROR_NO_MORE_FILES || error == ERROR_FILE_NOT_FOUND) return true;
+        std::string path = folder.size() > 3 ? ExcludeTrailingBackslash(folder) : folder;
+        if (!SearchFailure(path, ZipNative::CannotListFolder, error)) return false;
+    }
+}
+
+bool TZipBaseArchiver::SearchFailure(const std::string& path, int nativeError, unsigned long systemError) {
+    // Each folder once, though several masks and searches of the update reach it.
+    if (!searchPaths_.leftOut.insert(AnsiUpperCase(path)).second) return false;
+    EZipException failure = EZipException::Fmt(nativeError, this, path.c_str()).WithSystemError(systemError);
+    TZipAction action = fxaIgnore;
+    DoProcessFileFailure(path, poAdd, failure.NativeError, failure.ErrorCode, DescribeError(failure), action);
+    if (action == fxaAbort) throw failure;
+    if (action != fxaRetry || nativeError != ZipNative::CannotListFolder) return false;
+    searchPaths_.leftOut.erase(AnsiUpperCase(path));
+    return true;
 }
 
 bool TZipBaseArchiver::Excluded(const std::string& path, bool isFolder, const std::string& root,

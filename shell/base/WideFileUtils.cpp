@@ -25,25 +25,50 @@ struct TFoundEntry {
     uint64_t size;
 };
 
-// Calls fn for every entry of a folder; false when the folder cannot be listed.
-bool ForEachEntry(const std::wstring& folder, const std::function<void(const TFoundEntry&)>& fn) {
+// Calls fn for every entry of a folder; false when the folder cannot be
+// listed (error then says why). No entry at all is an empty folder.
+bool ListEntries(const std::wstring& folder, const std::function<void(const TFoundEntry&)>& fn, DWORD& error) {
     std::wstring pattern = folder + L"\\*.*";
     if (auto findFirst = WideFunctions().FindFirstFileW) {
         WIN32_FIND_DATAW fd;
         FindHandle find(findFirst(pattern.c_str(), &fd));
-        if (!find) return false;
-        do {
-            fn({fd.cFileName, fd.dwFileAttributes, (uint64_t(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow});
-        } while (::FindNextFileW(find.get(), &fd));
+        if (find) {
+            do {
+                fn({fd.cFileName, fd.dwFileAttributes, (uint64_t(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow});
+            } while (::FindNextFileW(find.get(), &fd));
+        }
+        error = ::GetLastError();
     } else {
         WIN32_FIND_DATAA fd;
         FindHandle find(::FindFirstFileA(WideToAnsi(pattern).c_str(), &fd));
-        if (!find) return false;
-        do {
-            fn({AnsiToWide(fd.cFileName), fd.dwFileAttributes, (uint64_t(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow});
-        } while (::FindNextFileA(find.get(), &fd));
+        if (find) {
+            do {
+                fn({AnsiToWide(fd.cFileName), fd.dwFileAttributes, (uint64_t(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow});
+            } while (::FindNextFileA(find.get(), &fd));
+        }
+        error = ::GetLastError();
     }
-    return true;
+    return error == ERROR_NO_MORE_FILES || error == ERROR_FILE_NOT_FOUND;
+}
+
+// The same, and for a folder the plain form cannot list (a long path, a name
+// ending in a dot or a space), through the "\\?\" form of its path.
+bool ForEachEntry(const std::wstring& folder, const std::function<void(const TFoundEntry&)>& fn, DWORD& error) {
+    bool any = false;
+    auto counted = [&](const TFoundEntry& e) {
+        any = true;
+        fn(e);
+    };
+    if (ListEntries(folder, counted, error)) return true;
+    const bool absolute = folder.size() > 2 && ((folder[1] == L':' && folder[2] == L'\\') || folder.rfind(L"\\\\", 0) == 0);
+    // A listing cut short is not listed again: its entries would count twice.
+    if (any || !absolute || folder.rfind(L"\\\\?\\", 0) == 0 || !IsWinNT()) return false;
+    const std::wstring literal = folder[1] == L':' ? L"\\\\?\\" + folder : L"\\\\?\\UNC\\" + folder.substr(2);
+    const DWORD plainError = error;
+    if (ListEntries(literal, fn, error)) return true;
+    // The plain form's word on the length is the clearer one.
+    if (plainError == ERROR_FILENAME_EXCED_RANGE) error = plainError;
+    return false;
 }
 
 // Volume and file index of a folder: the same folder reached twice (through a
@@ -66,22 +91,28 @@ bool FolderIdentity(const std::wstring& folder, TFolderId& id) {
 // Wine; from this depth on a loop is still caught after a few levels.
 constexpr int IdentityDepth = 16;
 
-void SumFolderSizes(const std::wstring& folder, bool recurse, uint64_t& total, std::set<TFolderId>& seen, int depth) {
+void SumFolderSizes(const std::wstring& folder, bool recurse, uint64_t& total, std::set<TFolderId>& seen, int depth,
+                    const TFolderLeftOut& leftOut) {
     if (recurse && depth >= IdentityDepth) {
         TFolderId id;
         if (FolderIdentity(folder, id) && !seen.insert(id).second) return;
     }
-    ForEachEntry(folder, [&](const TFoundEntry& e) {
+    DWORD error = ERROR_SUCCESS;
+    const bool listed = ForEachEntry(folder, [&](const TFoundEntry& e) {
         bool isDir = (e.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         if (recurse && isDir) {
             if (e.name == L"." || e.name == L"..") return;
             // A symbolic link or junction points elsewhere (maybe back up the tree).
-            if (e.attributes & FILE_ATTRIBUTE_REPARSE_POINT) return;
-            SumFolderSizes(folder + L"\\" + e.name, recurse, total, seen, depth + 1);
+            if (e.attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                if (leftOut) leftOut(folder + L"\\" + e.name, ERROR_SUCCESS, true);
+                return;
+            }
+            SumFolderSizes(folder + L"\\" + e.name, recurse, total, seen, depth + 1, leftOut);
         } else {
             total += e.size;
         }
-    });
+    }, error);
+    if (!listed && leftOut) leftOut(folder, error, false);
 }
 
 uint64_t DriveUsedBytes(const std::wstring& root) {
@@ -188,11 +219,11 @@ std::wstring UniqueDirName(const std::wstring& path, const std::wstring& name) {
     return candidate;
 }
 
-uint64_t CalcFolderSize(const std::wstring& path, bool recurse) {
+uint64_t CalcFolderSize(const std::wstring& path, bool recurse, const TFolderLeftOut& leftOut) {
     if (recurse && IsDriveRoot(path)) return DriveUsedBytes(path);
     uint64_t total = 0;
     std::set<TFolderId> seen;
-    SumFolderSizes(ExcludeTrailingBackslashW(path, true), recurse, total, seen, 0);
+    SumFolderSizes(ExcludeTrailingBackslashW(path, true), recurse, total, seen, 0, leftOut);
     return total;
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 #include <windows.h>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace krv {
@@ -38,7 +39,10 @@ constexpr int UniqueDirNameLimit = 20;
 
 // Bytes in a folder (with Recurse, in its subfolders too; a drive root then
 // gives the drive's used space). Links to folders (symbolic links, junctions)
-// are not followed, and no folder is counted twice.
-uint64_t CalcFolderSize(const std::wstring& path, bool recurse);
+// are not followed, and no folder is counted twice. Each folder left out of
+// the count (it cannot be listed, or it is such a link) is told to leftOut
+// with the system's error (0 for a link).
+using TFolderLeftOut = std::function<void(const std::wstring& folder, unsigned long error, bool link)>;
+uint64_t CalcFolderSize(const std::wstring& path, bool recurse, const TFolderLeftOut& leftOut = nullptr);
 
 } // namespace krv

@@ -407,15 +407,23 @@ TEST_F(HardDiskRun, TheWorkersFailureRuleSkipsMissingAndLockedFilesAndAbortsOnOt
                                        "Cannot open file", action);
         EXPECT_EQ(action, fxaIgnore);
     }
+    // A folder the search could not list and a link to a folder are left out too, each with its reason.
+    f.Archiver.OnProcessFileFailure(nullptr, root + "nowhere", poAdd, ZipNative::CannotListFolder,
+                                   ZipErrorCode::CannotListFolder, "Cannot list folder", action);
+    f.Archiver.OnProcessFileFailure(nullptr, root + "link", poAdd, ZipNative::FolderLinkNotFollowed,
+                                   ZipErrorCode::FolderLinkNotFollowed, "Link to a folder", action);
+    EXPECT_EQ(action, fxaIgnore);
     EXPECT_EQ(logged, (std::vector<std::string>{gone + " not found, skipped.",
                                                 held + " is locked by another process, skipped.",
                                                 vanished + " not found, skipped.",
-                                                reopened + " could not be read while it was being archived, skipped."}));
-    EXPECT_EQ(thread.Skipped, 4);
+                                                reopened + " could not be read while it was being archived, skipped.",
+                                                root + "nowhere: not found, skipped.",
+                                                root + "link: a link to a folder, not followed"}));
+    EXPECT_EQ(thread.Skipped + thread.FoldersLeftOut, 6);
     EXPECT_EQ(thread.ErrorCode, 0);
-    f.Archiver.OnProcessFileFailure(nullptr, "C:\\f.bin", poAdd, 34, 34, "size changed", action);
+    f.Archiver.OnProcessFileFailure(nullptr, "C:\\f.bin", poAdd, 34, 17, "size changed", action);
     EXPECT_EQ(action, fxaAbort);
-    EXPECT_EQ(thread.ErrorCode, 34);
+    EXPECT_EQ(thread.ErrorCode, 17);
 }
 
 TEST_F(HardDiskRun, AnInvalidDestinationIsABoxAndNothingElse) {

@@ -2,8 +2,9 @@
 # Inputs no ordinary session holds, one table: values too long to use, a file
 # too large, an unknown destination type, a too long archive argument, the
 # end of the Windows session sent (the process left to end itself), two runs
-# of one session at once, a German run. Each row checks exit code, report
-# lines and the destination. KORVANE_EXE names an older korvane.exe to try.
+# of one session at once, a German run, folders and files the search cannot
+# take as they are. Each row checks exit code, report lines and the
+# destination. KORVANE_EXE names an older korvane.exe to try.
 set -uo pipefail
 e2e_name=hostile_inputs
 . "$(dirname "$0")/lib/common.sh"
@@ -27,7 +28,7 @@ big=$(dirs_xml "$win\\src\\big")
 # Each case's session file; in some, one value made that many characters long.
 setup() {   # case file
   local dirs=$small type=1
-  case $1 in endsession | twice) dirs=$big ;; type2) type=2 ;; esac
+  case $1 in endsession | twice) dirs=$big ;; type2) type=2 ;; *) [ -d "$root/$1/src" ] && dirs=$(dirs_xml "$win\\$1\\src") ;; esac
   S_NAME=$1 S_TYPE=$type S_DEST="$win\\$1\\dest" S_DIRS=$dirs session_file "$2"
   case $1 in name300k) set -- "$2" SessionName 307200 ;; name9m) set -- "$2" SessionName 9437184 ;;
     device7m) set -- "$2" Device 7340032 ;; *) return ;; esac
@@ -50,6 +51,7 @@ run_case() {   # case
   local exe="$win\\$1\\prog\\korvane.exe" job="$win\\$1\\$1.xml"
   case $1 in
     archarg) timeout 90 wine "$exe" "$job" "$(printf 'a%.0s' $(seq 300))" >/dev/null 2>&1; rc=$? ;;
+    noperm) timeout 90 $without_bypass wine "$exe" "$job" >/dev/null 2>&1; rc=$? ;;
     endsession)
       wine "$exe" "$job" >/dev/null 2>&1 & pid=$!
       wait_writing "$1"
@@ -80,6 +82,58 @@ table=(
   "german|0|german|Archivierte Dateien: 1 (5 Bytes)|Sicherung fertig|X.zip"
 )
 
+# Folders and files the search cannot take as they are: a folder whose
+# permissions are removed (the run without the capability to bypass them), a
+# tree nested past the host's path limit (under Wine a path past about 4,096
+# bytes cannot be listed), a link to a folder, names ending in a space or a
+# dot. Every fixture folder holds a file, so a folder entry without one is a
+# failed listing stored as an empty folder; entries_ok checks that and the
+# row's own entries (+ held, - not held, below src/; %20 a space).
+trap 'chmod 700 "$root/noperm/src/shut" 2>/dev/null; cleanup' EXIT
+without_bypass=""
+[ "$(id -u)" -eq 0 ] && without_bypass="setpriv --bounding-set=-dac_override,-dac_read_search"
+mkdir -p "$root/noperm/src/shut" "$root/folderlink/src/real" "$root/namedots/src/dir." "$root/deeppath/src"
+printf 'o' > "$root/noperm/src/open.txt"; printf 's' > "$root/noperm/src/shut/s.txt"; chmod 000 "$root/noperm/src/shut"
+printf 'r' > "$root/folderlink/src/real/r.txt"; ln -s "$root/folderlink/src/real" "$root/folderlink/src/link"
+for f in "g." "h " "dir./in.txt"; do printf 'n' > "$root/namedots/src/$f"; done
+# 40 levels of 199-character names below a folder whose name puts the host's
+# limit mid-way between two levels, a file "f" at each level.
+$PY - "$root/deeppath/src" <<'DEEP' || fail "deeppath: the fixture could not be made"
+import os, sys
+pad = "p" * (1 + (4096 - len(sys.argv[1]) - 102) % 200)
+fd = os.open(sys.argv[1], os.O_RDONLY)
+for name in [pad] + ["d%02d" % i + "x" * 196 for i in range(40)]:
+    os.mkdir(name, dir_fd=fd)
+    fd = os.open(name, os.O_RDONLY, dir_fd=fd)
+    os.close(os.open("f", os.O_WRONLY | os.O_CREAT, dir_fd=fd))
+DEEP
+declare -A entries=([noperm]="+open.txt -shut/" [folderlink]="+real/r.txt -link/"
+  [namedots]="+g. +h%20 +dir./in.txt" [deeppath]="")
+entries_ok() {   # case
+  $PY - "$root/$1/dest/X.zip" "$root/$1/prog/temp/$1.log" ${entries[$1]} <<'ENTRIES' || fail "$1: the archive's entries"
+import sys, zipfile
+archive, report, *want = sys.argv[1:]
+names = {n.split("/src/", 1)[1] for n in zipfile.ZipFile(archive).namelist() if "/src/" in n} - {""}
+files = {n for n in names if not n.endswith("/")}
+empty = [d for d in names if d.endswith("/") and not any(f.startswith(d) for f in files)]
+if empty: sys.exit("folders stored as empty: %s" % empty)
+for w in (w.replace("%20", " ") for w in want):
+    if (w[1:] in names) != (w[0] == "+"): sys.exit("%s %s: %s" % ("lacks" if w[0] == "+" else "holds", w[1:], sorted(names)))
+if not want:   # the deep tree: every level above the one named too long, and nothing of it
+    lines = [l for l in open(report, encoding="utf-8", errors="replace") if "the path is too long" in l]
+    if len(lines) != 1: sys.exit("%d lines name a path too long" % len(lines))
+    levels = lines[0].split("\\src\\", 1)[1].split(":")[0].split("\\")
+    above = {"/".join(levels[:i]) + "/f" for i in range(1, len(levels))}
+    if files != above or len(levels) < 5: sys.exit("files %d, want the %d above level %d" % (len(files), len(above), len(levels)))
+ENTRIES
+}
+table+=(
+  "noperm|1|noperm|$win\\noperm\\src\\shut: cannot be read: access denied|Backup done|X.zip"
+  "deeppath|1|deeppath|: the path is too long to be read|Backup done|X.zip"
+  "folderlink|1|folderlink|$win\\folderlink\\src\\link: a link to a folder, not followed|Backup done|X.zip"
+  "namedots|0|namedots|Left out: 0|Backup done|X.zip"
+)
+
 for row in "${table[@]}"; do
   IFS='|' read -r case want report line last files <<<"$row"
   mkdir -p "$root/$case/dest"
@@ -95,6 +149,7 @@ for row in "${table[@]}"; do
   got=$(ls "$root/$case/dest" | tr '\n' ' ' | sed 's/ $//')
   [ "$got" = "$files" ] || fail "$case: the destination holds \"$got\", want \"$files\""
   for f in $files; do peers_ok "$root/$case/dest/$f"; done
+  [ -n "${entries[$case]+set}" ] && entries_ok "$case"
   echo "$case: exit $rc, $(( $(date +%s) - start )) s: ok"
 done
 # The second run's report says so first; the first run kept its own report.

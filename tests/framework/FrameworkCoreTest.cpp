@@ -202,6 +202,9 @@ TEST(LongPaths, FilesPastMaxPathAreCreatedFoundOpenedAndListed) {
     EXPECT_EQ(LongPathW("C:\\a/b"), L"\\\\?\\C:\\a\\b");
     EXPECT_EQ(LongPathW("\\\\server\\share\\x"), L"\\\\?\\UNC\\server\\share\\x");
     EXPECT_EQ(LongPathW("\\\\?\\C:\\x"), L"\\\\?\\C:\\x");
+    // Names ending in a dot or a space are reached only in the "\\?\" form; a pattern's dot is its own.
+    for (const char* path : {"C:\\a.\\b.txt", "C:\\a\\b ", "\\\\s\\share\\b."}) EXPECT_TRUE(NeedsWidePath(path)) << path;
+    for (const char* path : {"C:\\a\\*.", "C:\\a\\..\\b", "b."}) EXPECT_FALSE(NeedsWidePath(path)) << path;
 
     const std::string base = TempPath("krv_long_") + std::to_string(::GetCurrentProcessId());
     std::vector<std::string> folders{base};

@@ -195,7 +195,11 @@ TEST(UniqueDirName, CountsUpToTwentyAndThenGivesUp) {
 TEST(CalcFolderSize, CountsFilesHiddenOnesAndSubfolders) {
     shelltest::TempFolder tmp(L"size");
     EXPECT_EQ(CalcFolderSize(tmp.Path(), true), 0u);
-    EXPECT_EQ(CalcFolderSize(tmp / L"missing", true), 0u);
+    std::vector<std::wstring> leftOut;   // a folder not listed is never an empty one
+    EXPECT_EQ(CalcFolderSize(tmp / L"missing", true, [&](const std::wstring& f, unsigned long, bool) {
+                  leftOut.push_back(f);
+              }), 0u);
+    EXPECT_EQ(leftOut, std::vector<std::wstring>{tmp / L"missing"});
     shelltest::WriteFileBytes(tmp / L"a.bin", std::string(1000, 'a'));
     shelltest::WriteFileBytes(tmp / L"hidden.bin", std::string(24, 'h'));
     ::SetFileAttributesW((tmp / L"hidden.bin").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
@@ -206,6 +210,12 @@ TEST(CalcFolderSize, CountsFilesHiddenOnesAndSubfolders) {
     EXPECT_EQ(CalcFolderSize(tmp.Path(), false), 1024u);
     EXPECT_EQ(CalcFolderSize(tmp.Path(), true), 1329u);
     EXPECT_EQ(CalcFolderSize(tmp.Path() + L"\\", true), 1329u);
+    // A folder whose name ends in a dot is listed through the "\\?\" form of its path.
+    const std::wstring dotted = L"\\\\?\\" + (tmp / L"sub\\dot.");
+    ASSERT_TRUE(::CreateDirectoryW(dotted.c_str(), nullptr));
+    shelltest::WriteFileBytes(dotted + L"\\d.bin", std::string(2000, 'd'));
+    EXPECT_EQ(CalcFolderSize(tmp.Path(), true), 3329u);
+    EXPECT_TRUE(::DeleteFileW((dotted + L"\\d.bin").c_str()) && ::RemoveDirectoryW(dotted.c_str()));
     ::SetFileAttributesW((tmp / L"hidden.bin").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 

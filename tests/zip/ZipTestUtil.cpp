@@ -9,18 +9,19 @@ namespace ziptest {
 namespace {
 void RemoveTree(const std::string& dir) {
     WIN32_FIND_DATAA fd;
-    // The search ends before the folder goes.
-    if (krv::FindHandle h(::FindFirstFileA((dir + "*").c_str(), &fd)); h) {
+    bool wide = false;
+    // The search ends before the folder goes. Wide calls: names may end in a dot or a space.
+    if (krv::FindHandle h(krv::FindFirstFileAny(dir + "*", fd, wide)); h) {
         do {
             std::string n = fd.cFileName;
             if (n == "." || n == "..") continue;
             std::string p = dir + n;
-            ::SetFileAttributesA(p.c_str(), FILE_ATTRIBUTE_NORMAL);
+            ::SetFileAttributesW(krv::LongPathW(p).c_str(), FILE_ATTRIBUTE_NORMAL);
             if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(p + "\\");
-            else ::DeleteFileA(p.c_str());
-        } while (::FindNextFileA(h.get(), &fd));
+            else ::DeleteFileW(krv::LongPathW(p).c_str());
+        } while (krv::FindNextFileAny(h.get(), fd, wide));
     }
-    ::RemoveDirectoryA(dir.c_str());
+    ::RemoveDirectoryW(krv::LongPathW(dir).c_str());
 }
 } // namespace
 

@@ -51,7 +51,8 @@ struct AppArchiver {
         z.OnProcessFileFailure = [this](TObject*, const std::string& name, TZipProcessOperation, int native, int code,
                                         const std::string&, TZipAction& action) {
             failures.push_back({native, code});
-            action = decide ? decide(name, code) : (code == 6 || code == 12) ? fxaIgnore : fxaAbort;
+            const bool skipped = code == 6 || code == 12 || code == 34 || code == 35;
+            action = decide ? decide(name, code) : skipped ? fxaIgnore : fxaAbort;
         };
         z.OnStoreFile = [](TObject*, std::string& name, uint32_t&, std::string&, const std::string& full) {
             name = ExtractFileDrive(full).substr(0, 1) + "\\" + name;
@@ -160,6 +161,28 @@ TEST(ZipSearch, ArchiveAndItsVolumesUnderTheSearchedFolderAreNeverTaken) {
     z.EndUpdate();
     EXPECT_EQ(Names(z), (std::set<std::string>{"a.txt", "settle.txt"}));
     z.CloseArchive();
+}
+
+// Names the ANSI calls would change are taken as they are; a folder the
+// search cannot list is told to the owner once per update, never taken as empty.
+TEST(ZipSearch, NamesEndingInADotOrSpaceAndFoldersThatCannotBeListed) {
+    Tree t;
+    for (const char* name : {"data\\g.", "data\\h ", "data\\dir.\\in.txt"}) t.s.Write(name, "n");
+    const std::string gone = t.s.Path("data\\gone\\");
+    struct Row { std::string flat, recursive; std::set<std::string> entries; std::vector<std::pair<int, int>> failures; };
+    const Row rows[] = {
+        {t.s.Path("data\\*.*"), "", {"data/a.txt", "data/b.tmp", "data/g.", "data/h "}, {}},
+        {"", t.s.Path("data\\dir.\\*.*"), {"data/dir./in.txt"}, {}},
+        {gone + "*.txt", gone + "*.*", {}, {{57, 34}}},   // a ticked folder gone before the search
+    };
+    for (const Row& row : rows) {
+        AppArchiver app(t.s.Path("out.zip"));
+        app.z.OpenArchive(fmCreate);
+        app.Run(row.flat, row.recursive);
+        EXPECT_EQ(app.Relative(t.s), row.entries) << row.flat << row.recursive;
+        EXPECT_EQ(app.failures, row.failures) << row.flat << row.recursive;
+        app.z.CloseArchive();
+    }
 }
 
 TEST(ZipCommit, LockedFileGetsFailureEventAndNoEntry) {
