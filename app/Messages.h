@@ -92,13 +92,11 @@ constexpr const char* kProductWebPage = "https://korvane.example/";
     X(KV_ArchiveFileName_Error_1, "There is a wrong character in the backup's file name.") \
     X(KV_ArchiveFileName_Error_2, "The characters \\ | \" / * ? > < : are not allowed.") \
     X(KV_ArchiveFileName_Error_Title, "Warning!") \
-    X(KV_ArchiveFileName_Device, "The backup's file name is a device name (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9, also with an extension), not allowed for a file.") \
     X(KV_WritingStart, "Writing Disc...") \
     X(KV_ScanningStart, "Scanning Devices...") \
     X(KV_Reset, "Interface cleared") \
     X(KV_Session_New, "Session never saved") \
     X(KV_Session_Saved, "Session saved") \
-    X(KV_Session_NotSaved, "The session is not saved, as it could not be loaded again:") \
     X(KV_Session_Loaded, "Session loaded") \
     X(KV_Save_Session, "The Session has been modified, do you want to save it?") \
     X(KV_Save_Session_Title, "Session modified") \
@@ -197,6 +195,8 @@ constexpr const char* kProductWebPage = "https://korvane.example/";
     X(KV_Report_TempPathTooLong, "The temp folder's path is too long") \
     X(KV_ZPFileUnread, "could not be read while it was being archived, skipped.") \
     X(KV_ZPFileCannotRead, "cannot be read, skipped:") \
+    X(KV_ArchiveFileName_Device, "The backup's file name is a device name (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9, also with an extension), not allowed for a file.") \
+    X(KV_Session_NotSaved, "The session is not saved, as it could not be loaded again:") \
 
 #define KRV_DECLARE_MESSAGE(key, text) extern std::string key;
 KRV_MESSAGE_TABLE(KRV_DECLARE_MESSAGE)
