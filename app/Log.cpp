@@ -90,18 +90,18 @@ std::string ReportBaseName(const std::string& sessionName, const std::string& fo
     // characters. Counted in bytes: a UTF-8 text never holds more UTF-16
     // units than bytes, and a host that keeps names as UTF-8 counts bytes.
     const size_t extra = folder.size() + 1 + 4;
-    const std::string suffix = NameHashSuffix(name);
-    if (extra + suffix.size() >= MAX_PATH - 1) return {};
+    if (extra >= MAX_PATH - 1) return {};
     const size_t room = std::min<size_t>(MAX_PATH - 1 - extra, 255 - 4);
     if (name.size() <= room) return name;
-    const std::string whole = name;
+    // A folder that leaves hardly any room gets the bare cut.
+    const std::string suffix = room >= 18 ? NameHashSuffix(name) : std::string();
     name.resize(CharacterCut(name, room - suffix.size()));
     // The cut must not leave a device name or a bare dot before the suffix.
     if (IsDeviceName(name + suffix) || name.find_first_not_of(". ") == std::string::npos) {
         name.resize(CharacterCut(name, name.size() - 1));
         name.insert(name.begin(), '_');
     }
-    return name + NameHashSuffix(whole);
+    return name + suffix;
 }
 
 std::string WriteReportLines(const TStringList& lines, const std::string& fileName) {

@@ -155,10 +155,9 @@ TEST_F(SessionFormTest, SaveAsNamesTheSessionAndALaterSaveNeedsNoDialog) {
     f.MailPassEdit->SetText(std::string(256, 'p'));
     boxAnswers = {IDOK};
     EXPECT_FALSE(f.SaveSessionClick());
-    const std::string refusal = "The session is not saved, as it could not be loaded again: A value given is too long to "
-                                "be used: Password holds 256 characters, the limit is 255.";
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, refusal);
+    EXPECT_EQ(boxes[0].text, "The session is not saved, as it could not be loaded again: A value given is too long to "
+                             "be used: Password holds 256 characters, the limit is 255.");
     ASSERT_TRUE(back.LoadFromFile(daily));
     EXPECT_EQ(back.Password, "");
 

@@ -385,17 +385,10 @@ TEST(SessionFile, FailedSaveRaisesAndKeepsTheRecordModified) {
     ::RemoveDirectoryA(folder.c_str());
 
     // What a load would refuse is not written: a saved session always loads.
-    LoadLanguageStrings(TLang());
     for (auto [field, limit] : {std::pair{&TSessionValues::Password, 255}, {&TSessionValues::Address, 1024}}) {
         const std::string file = dir.Path(std::to_string(limit) + ".xml");
         s.*field = std::string(limit + 1, 'v');
-        try {
-            s.SaveToFile(file);
-            ADD_FAILURE() << "saved a value of " << limit + 1;
-        } catch (const Exception& e) {
-            EXPECT_NE(std::string(e.what()).find("not saved, as it could not be loaded again: A value given is too long"),
-                      std::string::npos) << e.what();
-        }
+        EXPECT_THROW(s.SaveToFile(file), Exception) << limit;
         EXPECT_FALSE(FileExists(file));
         s.*field = std::string(limit, 'v');
         s.SaveToFile(file);

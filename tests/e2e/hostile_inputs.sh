@@ -82,26 +82,17 @@ table=(
   "german|0|german|Archivierte Dateien: 1 (5 Bytes)|Sicherung fertig|X.zip"
 )
 
-# Values and names the program writes itself: limits count characters, not
-# bytes; long session names that share their first 100 characters keep a
-# report each ("~" and a hash of the whole name); a refused login gives the
-# server's reply. The host keeps a file name as at most 255 bytes of UTF-8,
-# so the 134-character name (264 bytes) passes every limit of the program
-# and is then refused by the host: no archive, no partial file.
+# Values and names the program writes itself: limits count characters; long
+# session names sharing their first 100 characters keep a report each; a
+# refused login gives the server's reply. The host keeps at most 255 bytes of
+# UTF-8 in a name: the 134-character one (264 bytes) passes the program's limit, not the host's.
 xml_text() { $PY -c 'import sys; print(sys.argv[1].encode("ascii", "xmlcharrefreplace").decode())' "$1"; }
-name_hash() { $PY -c 'import sys
-h = 2166136261
-for c in sys.argv[1].encode(): h = (h ^ c) * 16777619 % 2 ** 32
-print("%08x" % h)' "$1"; }
+name_hash() { $PY -c 'import sys, functools; print("%08x" % functools.reduce(lambda h, c: (h ^ c) * 16777619 % 2 ** 32, sys.argv[1].encode(), 2166136261))' "$1"; }
 cjk=$($PY -c 'print("".join(chr(0x4E00 + i) for i in range(100)))')
 setup_accent134() { S_NAME=accent134 S_ARCHIVE="$(printf '&#233;%.0s' $(seq 130)).zip" S_DEST="$win\\accent134\\dest" S_DIRS=$small session_file "$1"; }
 cjk_name() { echo "$cjk$(printf "$1%.0s" $(seq 20))"; }   # the 100 characters shared, then 20 of its own
-setup_cjk() {
-  local n
-  for n in A:甲 B:乙; do
-    S_NAME=$(xml_text "$(cjk_name "${n#*:}")") S_DEST="$win\\cjk\\dest" S_DIRS=$small session_file "${1%.xml}${n%:*}.xml"
-  done
-}
+setup_cjk() { local n; for n in A:甲 B:乙; do
+  S_NAME=$(xml_text "$(cjk_name "${n#*:}")") S_DEST="$win\\cjk\\dest" S_DIRS=$small session_file "${1%.xml}${n%:*}.xml"; done; }
 run_cjk() {   # exe job: the two sessions, one after the other, each with a report of its own
   timeout 90 wine "$1" "${2%.xml}A.xml" >/dev/null 2>&1 || fail "cjk: the first session exited with $?"
   timeout 90 wine "$1" "${2%.xml}B.xml" >/dev/null 2>&1; rc=$?
