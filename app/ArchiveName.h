@@ -14,5 +14,9 @@ std::string WithZipExtension(const std::string& name);
 // drive, absolute path or "..\"), not a device name such as "NUL.zip", not
 // made of dots only.
 bool IsValidArchiveFileName(const std::string& name);
+// Why such a name is refused, for a name IsValidArchiveFileName refuses: a
+// device name is told as one; otherwise the wrong-character text, its two
+// sentences joined by separator.
+std::string ArchiveNameRefusal(const std::string& name, const std::string& separator);
 
 } // namespace krv

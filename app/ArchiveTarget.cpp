@@ -81,9 +81,13 @@ std::vector<std::string> ArchiveVolumes(const std::string& archive) {
 }
 
 bool ArchivePathFits(const std::string& path) {
+    // The system counts UTF-16 units, not the bytes of the program's UTF-8 text.
+    auto units = [](const std::string& s) {
+        return static_cast<size_t>(::MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0));
+    };
     // GetTempFileNameA takes a folder of at most MAX_PATH - 14 characters.
     const std::string folder = ExcludeTrailingBackslash(ExtractFilePath(path));
-    return path.size() < MAX_PATH && ExtractFileName(path).size() <= 255 && folder.size() <= MAX_PATH - 14;
+    return units(path) < MAX_PATH && units(ExtractFileName(path)) <= 255 && units(folder) <= MAX_PATH - 14;
 }
 
 int RemoveStaleTemporaryArchives(const std::string& folder, const TLogCall& log) {

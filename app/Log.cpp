@@ -65,32 +65,58 @@ bool IsDeviceName(const std::string& name) {
            base[3] <= '9';
 }
 
+namespace {
+// Where a cut of the text to at most `room` bytes ends: never inside a
+// character (the program's text is UTF-8).
+size_t CharacterCut(const std::string& text, size_t room) {
+    if (text.size() <= room) return text.size();
+    while (room > 0 && (static_cast<unsigned char>(text[room]) & 0xC0) == 0x80) --room;
+    return room;
+}
+
+// "~" and 8 hex digits of a hash of the whole name (FNV-1a): names that
+// share the part kept still give two files.
+std::string NameHashSuffix(const std::string& name) {
+    uint32_t hash = 2166136261u;
+    for (unsigned char c : name) hash = (hash ^ c) * 16777619u;
+    return Format("~%08x", hash);
+}
+}
+
 std::string ReportBaseName(const std::string& sessionName, const std::string& folder) {
     std::string name = CleanFileName(sessionName);
     if (IsDeviceName(name)) name = "_" + name;
-    // MAX_PATH holds the terminating NUL; a file name holds at most 255 characters.
+    // MAX_PATH holds the terminating NUL; a file name holds at most 255
+    // characters. Counted in bytes: a UTF-8 text never holds more UTF-16
+    // units than bytes, and a host that keeps names as UTF-8 counts bytes.
     const size_t extra = folder.size() + 1 + 4;
     if (extra >= MAX_PATH - 1) return {};
     const size_t room = std::min<size_t>(MAX_PATH - 1 - extra, 255 - 4);
-    if (name.size() > room) name.resize(room);
-    // Cut in the middle of a name that was fine: the end must not become a device name or a bare dot.
-    if (IsDeviceName(name)) {
-        name.resize(room - 1);
+    if (name.size() <= room) return name;
+    // A folder that leaves hardly any room gets the bare cut.
+    const std::string suffix = room >= 18 ? NameHashSuffix(name) : std::string();
+    name.resize(CharacterCut(name, room - suffix.size()));
+    // The cut must not leave a device name or a bare dot before the suffix.
+    if (IsDeviceName(name + suffix) || name.find_first_not_of(". ") == std::string::npos) {
+        name.resize(CharacterCut(name, name.size() - 1));
         name.insert(name.begin(), '_');
     }
-    return name;
+    return name + suffix;
 }
 
 std::string WriteReportLines(const TStringList& lines, const std::string& fileName) {
+    if (FileExists(fileName) && !::DeleteFileA(fileName.c_str()))
+        return "Cannot replace " + fileName + ": " + SysErrorMessage(::GetLastError());
     try {
-        if (FileExists(fileName) && !::DeleteFileA(fileName.c_str()))
-            throw Exception("Cannot replace " + fileName + ": " + SysErrorMessage(::GetLastError()));
         TFileStream out(fileName, fmCreate);
         for (int i = 0; i < lines.Count(); ++i) {
             std::string line = lines[i] + "\r\n";
             out.WriteBuffer(line.data(), line.size());
         }
     } catch (const std::exception& e) {
+        // A report cut short (a full drive) is not left looking like one:
+        // the report goes elsewhere, and the report says where.
+        ::DeleteFileA(fileName.c_str());
         return e.what();
     }
     return {};

@@ -52,6 +52,13 @@ void TMainForm::WireSessionControls() {
     MailCheck->OnClick = [this](TObject*) { MailCheckClick(); };
     LoginCheck->OnClick = [this](TObject*) { LoginCheckClick(*this); };
     MailPassEdit->SetPasswordChar('*');
+    // The fields take no more than a load of the session file does (an edit
+    // counts UTF-16 units, so never more characters than that).
+    const std::pair<TEdit*, const char*> limited[] = {
+        {EditArchiveName, "ArchiveName"}, {AddressEdit, "Address"},   {SMTPEdit, "SMTP"},
+        {MailUserEdit, "UserName"},       {MailPassEdit, "Password"}, {EditInclusionMask, "InclusionMask"},
+        {EditExclusionMask, "ExclusionMask"}, {HDFolderEdit, "DirHD"}};
+    for (const auto& [edit, name] : limited) edit->SetMaxLength(static_cast<int>(SessionValueLimit(name)));
     MailCheck->SetEnabled(true);
     MailCheckClick();
     Session.Modified = false;
@@ -92,9 +99,7 @@ void TMainForm::SessionToForm() {
 
     // A name that would leave the destination folder never reaches a run.
     ArchiveNameValid = IsValidArchiveName();
-    if (!ArchiveNameValid)
-        AddLog(KV_ArchiveFileName_Error_1 + " " + KV_ArchiveFileName_Error_2 + " (" + Session.ArchiveName + ")", lcRed, 0,
-               lkNormal);
+    if (!ArchiveNameValid) AddLog(ArchiveNameRefusal(Session.ArchiveName, " ") + " (" + Session.ArchiveName + ")", lcRed, 0, lkNormal);
     const bool any = Session.SelectedFolders.Count() > 0;
     ButtonStart->SetEnabled(any && ArchiveNameValid);
     ButtonUpdateSize->SetEnabled(any);
@@ -291,7 +296,8 @@ void TMainForm::EditArchiveNameExit() {
     const std::string withZip = WithZipExtension(text);
     if (withZip != text) EditArchiveName->SetText(withZip);
     ArchiveNameValid = IsValidArchiveName();
-    if (!ArchiveNameValid) ShowMessageBox(KrvArchiveNameError, KV_ArchiveFileName_Error_Title, MB_ICONERROR);
+    if (!ArchiveNameValid)
+        ShowMessageBox(ArchiveNameRefusal(EditArchiveName->Text(), "\r\n"), KV_ArchiveFileName_Error_Title, MB_ICONERROR);
     UpdateStartButton();
 }
 
@@ -356,8 +362,8 @@ void TMainForm::RunBatch(const std::string& sessionFile, const std::string& arch
     }
     SessionFileArg = sessionFile;
     // Bounded where it is read, as the session's own archive name is.
-    if (archiveArg.size() > kMaxArchiveNameLength) {
-        AddLog(TooLongLine("ArchiveName", archiveArg.size(), kMaxArchiveNameLength), lcRed, 0, lkNormal);
+    if (CharacterCount(archiveArg) > kMaxArchiveNameLength) {
+        AddLog(TooLongLine("ArchiveName", CharacterCount(archiveArg), kMaxArchiveNameLength), lcRed, 0, lkNormal);
         return StopBatch(ecUnusable);
     }
     if (!archiveArg.empty()) {

@@ -166,8 +166,14 @@ void TReportMail::DeadlinePassed() {
 void TReportMail::SmtpClientRequestDone(TObject*, TSmtpRequest rqType, WORD errorCode) {
     if (!sending_) return;
     if (errorCode != 0) {
-        host_.AddLog(KV_Mail_SocketError + IntToStr(errorCode) + " " + NetSocketErrorDesc(errorCode), lcRed, 1,
-                     lkNormal);
+        // Below the Winsock range the code is the server's reply (535 for a
+        // refused login): its own line is the reason.
+        const std::string& reply = smtpClient_.ErrorMessage();
+        if (errorCode < WSABASEERR && !reply.empty())
+            host_.AddLog(KV_Mail_Error + reply, lcRed, 1, lkNormal);
+        else
+            host_.AddLog(KV_Mail_SocketError + IntToStr(errorCode) + " " + NetSocketErrorDesc(errorCode), lcRed, 1,
+                         lkNormal);
         Safely(&TCustomSmtpClient::Quit);
         MailEnded();
         return;

@@ -2,6 +2,7 @@
 #include "app/Messages.h"
 #include "shell/base/WideStrUtils.h"
 #include <oleauto.h>
+#include <algorithm>
 #include <variant>
 
 namespace krv {
@@ -57,12 +58,8 @@ const Field kFields[] = {
 // number or date is short.
 constexpr size_t kPathLimit = 32767;
 size_t FieldLimit(const Field& f) {
-    static const std::pair<const char*, size_t> named[] = {{"SessionName", 1024}, {"ArchiveName", kMaxArchiveNameLength}, {"SMTP", 255},
-                                                           {"UserName", 255},    {"Password", 255},    {"Address", 1024}};
     if (!std::holds_alternative<std::string V::*>(f.member)) return 64;
-    for (const auto& [name, limit] : named)
-        if (std::string(name) == f.name) return limit;
-    return kPathLimit;
+    return SessionValueLimit(f.name);
 }
 
 bool ContainerRequired(const char* container) {
@@ -140,6 +137,23 @@ TDateTime SystemNow() {
 } // namespace
 
 std::function<TDateTime()> TSessionData::Clock = SystemNow;
+
+size_t CharacterCount(const std::string& text, unsigned codePage) {
+    if (text.empty()) return 0;
+    const int units = ::MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(units), L'\0');
+    ::MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), wide.data(), units);
+    // A character outside the basic plane takes two UTF-16 units.
+    return static_cast<size_t>(std::count_if(wide.begin(), wide.end(), [](wchar_t c) { return c < 0xDC00 || c > 0xDFFF; }));
+}
+
+size_t SessionValueLimit(const std::string& name) {
+    static const std::pair<const char*, size_t> named[] = {{"SessionName", 1024}, {"ArchiveName", kMaxArchiveNameLength}, {"SMTP", 255},
+                                                           {"UserName", 255},    {"Password", 255},    {"Address", 1024}};
+    for (const auto& [field, limit] : named)
+        if (name == field) return limit;
+    return kPathLimit;
+}
 
 std::string TooLongLine(const std::string& name, size_t length, size_t limit) {
     return KV_Field_TooLong + " " + name + " " + KV_Field_Holds + " " + std::to_string(length) + " " + KV_Field_Limit +
@@ -258,8 +272,8 @@ bool TSessionData::ParseXml() {
             RebuildNeeded = true;
             continue;
         }
-        if (text->size() > FieldLimit(f)) {
-            LoadProblem = TooLongLine(f.name, text->size(), FieldLimit(f));
+        if (CharacterCount(*text) > FieldLimit(f)) {
+            LoadProblem = TooLongLine(f.name, CharacterCount(*text), FieldLimit(f));
             return false;
         }
         if (ReadValue(*this, f.member, *text)) {
@@ -286,8 +300,8 @@ bool TSessionData::ParseXml() {
         const std::string name = e.Name();
         std::optional<std::string> path = e.Attribute(kValue);
         if (!path) continue;   // an entry without a path names no folder
-        if (path->size() > kPathLimit) {
-            LoadProblem = TooLongLine(name, path->size(), kPathLimit);
+        if (CharacterCount(*path) > kPathLimit) {
+            LoadProblem = TooLongLine(name, CharacterCount(*path), kPathLimit);
             return false;
         }
         if (name == "dir") SelectedFolders.Add(*path);
@@ -325,7 +339,19 @@ bool TSessionData::LoadFromFile(const std::string& fileName) {
     return true;
 }
 
+std::string TSessionData::SaveProblem() const {
+    for (const Field& f : kFields) {
+        const size_t length = CharacterCount(ValueText(*this, f.member));
+        if (length > FieldLimit(f)) return TooLongLine(f.name, length, FieldLimit(f));
+    }
+    for (const auto& [name, list] : {std::pair{"dir", &SelectedFolders}, std::pair{"dir_unsel", &UnselectedFolders}})
+        for (int i = 0; i < list->Count(); ++i)
+            if (CharacterCount((*list)[i]) > kPathLimit) return TooLongLine(name, CharacterCount((*list)[i]), kPathLimit);
+    return {};
+}
+
 void TSessionData::SaveToFile(const std::string& fileName) {
+    if (const std::string problem = SaveProblem(); !problem.empty()) throw Exception(KV_Session_NotSaved + " " + problem);
     const TDateTime previousSave = LastSave;
     LastSave = Clock();
     try {

@@ -75,8 +75,13 @@ public:
     // exactly as they were; success replaces both and clears NeverSaved.
     bool LoadFromFile(const std::string& fileName);
     // Sets LastSave and writes the file (replaced whole, through a temporary
-    // file). A write failure raises EXmlError and leaves Modified set.
+    // file). A write failure raises EXmlError and leaves Modified set; a
+    // value that a load would refuse (SaveProblem) raises Exception and
+    // writes nothing.
     void SaveToFile(const std::string& fileName);
+    // The first value longer than a load of the file takes (TooLongLine),
+    // or empty: what the program saves, it loads again.
+    std::string SaveProblem() const;
 
     TXmlDocument* Document() const { return document_.get(); }
 
@@ -92,6 +97,12 @@ private:
 
 // An archive's file name, from the session or the command line, is a file name.
 constexpr size_t kMaxArchiveNameLength = 255;
+// The characters (code points, not bytes) of a text in that code page: what
+// every limit on a value counts.
+size_t CharacterCount(const std::string& text, unsigned codePage = 0 /* CP_ACP */);
+// The most characters the session value of that element name takes (the
+// window's fields take no more).
+size_t SessionValueLimit(const std::string& name);
 // "A value given is too long to be used: SessionName holds 300000 characters, the limit is 255."
 std::string TooLongLine(const std::string& name, size_t length, size_t limit);
 

@@ -140,6 +140,12 @@ void TEdit::CreateParams(TCreateParams& params) {
 void TEdit::CreateHandleDone() {
     TWinControl::CreateHandleDone();
     if (passwordChar_) ::SendMessageA(Handle(), EM_SETPASSWORDCHAR, static_cast<unsigned char>(passwordChar_), 0);
+    if (maxLength_) ::SendMessageA(Handle(), EM_LIMITTEXT, static_cast<WPARAM>(maxLength_), 0);
+}
+
+void TEdit::SetMaxLength(int length) {
+    maxLength_ = length;
+    if (HandleAllocated()) ::SendMessageA(Handle(), EM_LIMITTEXT, static_cast<WPARAM>(length), 0);
 }
 
 void TEdit::SetCaption(const std::string& text) {

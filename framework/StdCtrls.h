@@ -72,7 +72,9 @@ public:
     explicit TEdit(TComponent* owner = nullptr);
     bool ReadOnly() const { return readOnly_; }
     void SetReadOnly(bool readOnly);
-    int MaxLength = 0;
+    // The most characters the user can type or paste (0: the system's default).
+    int MaxLength() const { return maxLength_; }
+    void SetMaxLength(int length);
     // Shown instead of each typed character (0: the text itself).
     char PasswordChar() const { return passwordChar_; }
     void SetPasswordChar(char c);
@@ -86,6 +88,7 @@ protected:
     virtual void DoChange();
     bool readOnly_ = false;
     char passwordChar_ = 0;
+    int maxLength_ = 0;
 };
 
 // A multi-line edit with a vertical scroll bar; Lines are CR LF separated.

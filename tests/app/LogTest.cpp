@@ -6,6 +6,7 @@
 #include "framework/SysUtils.h"
 #include <gtest/gtest.h>
 #include <fstream>
+#include <set>
 #include <iterator>
 
 using namespace krv;
@@ -146,6 +147,19 @@ TEST(ReportFile, DeviceNamesAndLongNamesGiveAFileThatCanBeWritten) {
     EXPECT_LE(r.FileName.size(), static_cast<size_t>(MAX_PATH - 1));
     EXPECT_EQ(ExtractFileName(StringReplaceAll(r.FileName, "/", "\\")).rfind("nnnnnnnnnn", 0), 0u);
     EXPECT_NE(r.Problems.find("could not be saved as " + dir.path + "\\" + longName + ".log"), std::string::npos);
+    // Long names that share the part kept: cut between characters, and two files.
+    std::string cjk;
+    for (int i = 0; i < 300; ++i) cjk += "\xE4\xB8\x80";   // one character, three bytes
+    const std::string folder = "C:\\" + std::string(40, 'f');
+    std::set<std::string> names;
+    for (const std::string& session : {cjk.substr(0, 270), cjk, cjk + "a", cjk + "b", "CON" + std::string(300, ' ')}) {
+        const std::string name = ReportBaseName(session, folder), kept = name.substr(0, name.rfind('~'));
+        EXPECT_LE(folder.size() + name.size() + 5, static_cast<size_t>(MAX_PATH - 1)) << name;
+        EXPECT_EQ(session.rfind(kept.substr(kept[0] == '_'), 0), 0u) << name;
+        EXPECT_NE(static_cast<unsigned char>(session[kept.size()]) & 0xC0, 0x80) << "cut inside a character: " << name;
+        EXPECT_TRUE(names.insert(name).second) << name;
+    }
+    EXPECT_EQ(ReportBaseName(cjk.substr(0, 180), folder), cjk.substr(0, 180)) << "a name that fits is kept as it is";
 }
 
 // A temp folder that cannot take the report (a file in its place, a drive

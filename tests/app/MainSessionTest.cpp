@@ -143,6 +143,24 @@ TEST_F(SessionFormTest, SaveAsNamesTheSessionAndALaterSaveNeedsNoDialog) {
     ASSERT_TRUE(back.LoadFromFile(daily));
     EXPECT_EQ(back.ArchiveName, "Other.zip");
 
+    // The fields take no more than a load takes, and what Save writes loads again.
+    f.EditArchiveName->SetText("");
+    const std::string pasted(300, 'a');
+    ::SendMessageA(f.EditArchiveName->HandleNeeded(), EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(pasted.c_str()));
+    EXPECT_EQ(f.EditArchiveName->Text(), std::string(255, 'a'));
+    ASSERT_TRUE(f.SaveSessionClick());
+    ASSERT_TRUE(back.LoadFromFile(daily)) << back.LoadProblem;
+    EXPECT_EQ(back.ArchiveName, std::string(255, 'a'));
+    // A value put in past the field's limit: Save refuses, says why, writes nothing.
+    f.MailPassEdit->SetText(std::string(256, 'p'));
+    boxAnswers = {IDOK};
+    EXPECT_FALSE(f.SaveSessionClick());
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "The session is not saved, as it could not be loaded again: A value given is too long to "
+                             "be used: Password holds 256 characters, the limit is 255.");
+    ASSERT_TRUE(back.LoadFromFile(daily));
+    EXPECT_EQ(back.Password, "");
+
     // The shortcut command is offered once the session has a file.
     f.ToolsMenuClick();
     EXPECT_TRUE(f.GenerateSessionLink->Enabled());
@@ -307,23 +325,27 @@ TEST_F(SessionFormTest, ArchiveNameGetsZipAndForbiddenCharactersBlockStart) {
     struct Case {
         const char* typed;
         const char* shown;
-        bool valid;
+        const char* refusal;   // the box's text begins so; none: valid
     };
-    for (const Case& c : {Case{"Data", "Data.zip", true}, Case{"Data.zip", "Data.zip", true},
-                          Case{"Data.ZIP", "Data.ZIP.zip", true}, Case{"a.zip.zip", "a.zip.zip.zip", true},
-                          Case{"back:up", "back:up.zip", false}, Case{"..\\up", "..\\up.zip", false},
-                          Case{"NUL", "NUL.zip", false}, Case{"com0", "com0.zip", false}}) {
+    const char* const device = "The backup's file name is a device name";
+    const char* const character = "There is a wrong character in the backup's file name.\r\n";
+    for (const Case& c : {Case{"Data", "Data.zip", nullptr}, Case{"Data.zip", "Data.zip", nullptr},
+                          Case{"Data.ZIP", "Data.ZIP.zip", nullptr}, Case{"a.zip.zip", "a.zip.zip.zip", nullptr},
+                          Case{"back:up", "back:up.zip", character}, Case{"..\\up", "..\\up.zip", character},
+                          Case{"NUL", "NUL.zip", device}, Case{"com0", "com0.zip", device},
+                          Case{"Lpt9.x", "Lpt9.x.zip", device}}) {
+        const bool valid = !c.refusal;
         boxes.clear();
-        if (!c.valid) boxAnswers = {IDOK};
+        if (!valid) boxAnswers = {IDOK};
         f.EditArchiveName->SetText(c.typed);
         f.EditArchiveNameExit();
         EXPECT_EQ(f.EditArchiveName->Text(), c.shown);
-        EXPECT_EQ(f.ArchiveNameValid, c.valid) << c.typed;
-        EXPECT_EQ(f.ButtonStart->Enabled(), c.valid) << c.typed;
-        if (!c.valid) {
+        EXPECT_EQ(f.ArchiveNameValid, valid) << c.typed;
+        EXPECT_EQ(f.ButtonStart->Enabled(), valid) << c.typed;
+        if (!valid) {
             ASSERT_EQ(boxes.size(), 1u) << c.typed;
             EXPECT_EQ(boxes[0].caption, "Warning!");
-            EXPECT_EQ(boxes[0].text.find("There is a wrong character in the backup's file name.\r\n"), 0u);
+            EXPECT_EQ(boxes[0].text.find(c.refusal), 0u) << boxes[0].text;
         }
     }
 }
@@ -394,6 +416,8 @@ TEST_F(SessionFormTest, BatchModeAppendsZipByTheCaseSensitiveRule) {
 // code says the session could not be used.
 TEST_F(SessionFormTest, BatchModeRefusesNamesThatLeaveTheDestination) {
     for (const char* arg : {"..\\..\\Windows\\evil", "C:\\elsewhere", "\\\\server\\share\\x", "a/b", "CON"}) {
+        const std::string reason = std::string(arg) == "CON" ? "The backup's file name is a device name"
+                                                             : "There is a wrong character in the backup's file name.";
         TMainForm& f = Make({WriteWeekly(false), arg});
         int runs = 0;
         f.StartBackup = [&] { ++runs; };
@@ -403,7 +427,7 @@ TEST_F(SessionFormTest, BatchModeRefusesNamesThatLeaveTheDestination) {
         bool red = false;
         for (int i = 0; i < f.LogEdit->LineCount(); ++i)
             red |= f.LogEdit->LineColor(i) == clRed &&
-                   f.LogEdit->Line(i).find("There is a wrong character in the backup's file name.") == 0;
+                   f.LogEdit->Line(i).find(reason) == 0;
         EXPECT_TRUE(red) << arg;
         EXPECT_EQ(f.ExitCode, ecUnusable) << arg;
         const auto report = ReportFile("Weekly");

@@ -120,6 +120,11 @@ TEST(SessionValues, TextConversionsReadBackWhatTheyWrite) {
     EXPECT_FALSE(SessionTextToInt("", n));
     TDateTime d = 0;
     EXPECT_FALSE(SessionTextToDate("not a date", d));
+    // Limits count characters, not the bytes of the UTF-8 text.
+    for (const auto& [text, count] : {std::pair<std::string, size_t>{"Caf\xC3\xA9", 4}, {"\xE4\xB8\x80\xE4\xBA\x8C", 2},
+                                      {"\xF0\x9F\x98\x80!", 2}, {"", 0}})
+        EXPECT_EQ(CharacterCount(text, CP_UTF8), count) << text;
+    EXPECT_EQ(CharacterCount("Caf\xE9", 1252), 4u);
 }
 
 TEST(SessionFile, FreshRecordIsWrittenInOrderWithItsResetValues) {
@@ -378,6 +383,17 @@ TEST(SessionFile, FailedSaveRaisesAndKeepsTheRecordModified) {
     EXPECT_EQ(::GetFileAttributesA(folder.c_str()) & FILE_ATTRIBUTE_DIRECTORY, static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
     EXPECT_TRUE(s.Modified);
     ::RemoveDirectoryA(folder.c_str());
+
+    // What a load would refuse is not written: a saved session always loads.
+    for (auto [field, limit] : {std::pair{&TSessionValues::Password, 255}, {&TSessionValues::Address, 1024}}) {
+        const std::string file = dir.Path(std::to_string(limit) + ".xml");
+        s.*field = std::string(limit + 1, 'v');
+        EXPECT_THROW(s.SaveToFile(file), Exception) << limit;
+        EXPECT_FALSE(FileExists(file));
+        s.*field = std::string(limit, 'v');
+        s.SaveToFile(file);
+        EXPECT_TRUE(TSessionData().LoadFromFile(file)) << limit;
+    }
 }
 
 TEST(SessionFile, ClearThenResetStartsAFreshDocument) {

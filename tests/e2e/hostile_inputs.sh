@@ -3,8 +3,8 @@
 # too large, an unknown destination type, a too long archive argument, the
 # end of the Windows session sent (the process left to end itself), two runs
 # of one session at once, a German run, folders and files the search cannot
-# take as they are. Each row checks exit code, report lines and the
-# destination. KORVANE_EXE names an older korvane.exe to try.
+# take as they are, values and names the program writes itself. Each row
+# checks exit code, report lines and the destination. KORVANE_EXE names an older korvane.exe to try.
 set -uo pipefail
 e2e_name=hostile_inputs
 . "$(dirname "$0")/lib/common.sh"
@@ -27,6 +27,7 @@ big=$(dirs_xml "$win\\src\\big")
 
 # Each case's session file; in some, one value made that many characters long.
 setup() {   # case file
+  declare -F "setup_$1" >/dev/null && { "setup_$1" "$2"; return; }
   local dirs=$small type=1
   case $1 in endsession | twice) dirs=$big ;; type2) type=2 ;; *) [ -d "$root/$1/src" ] && dirs=$(dirs_xml "$win\\$1\\src") ;; esac
   S_NAME=$1 S_TYPE=$type S_DEST="$win\\$1\\dest" S_DIRS=$dirs session_file "$2"
@@ -65,7 +66,8 @@ run_case() {   # case
       wine "$exe" "$job" >/dev/null 2>&1 & pid2=$!
       wait_end "$pid2"; kill -CONT "$pid"; [ "$rc" -eq 0 ] || fail "$1: the second run exited with $rc"; pid2=""
       wait_end "$pid"; pid="" ;;
-    *) timeout 90 wine "$exe" "$job" >/dev/null 2>&1; rc=$? ;;
+    *) if declare -F "run_$1" >/dev/null; then "run_$1" "$exe" "$job"
+       else timeout 90 wine "$exe" "$job" >/dev/null 2>&1; rc=$?; fi ;;
   esac
   [ "$rc" -eq 124 ] && fail "$1: the run did not end within 90 s"
 }
@@ -89,7 +91,6 @@ table=(
 # dot. Every fixture folder holds a file, so a folder entry without one is a
 # failed listing stored as an empty folder; entries_ok checks that and the
 # row's own entries (+ held, - not held, below src/; %20 a space).
-trap 'chmod 700 "$root/noperm/src/shut" 2>/dev/null; cleanup' EXIT
 without_bypass=""
 [ "$(id -u)" -eq 0 ] && without_bypass="setpriv --bounding-set=-dac_override,-dac_read_search"
 mkdir -p "$root/noperm/src/shut" "$root/folderlink/src/real" "$root/namedots/src/dir." "$root/deeppath/src"
@@ -134,6 +135,43 @@ table+=(
   "namedots|0|namedots|Left out: 0|Backup done|X.zip"
 )
 
+# Values and names the program writes itself: limits count characters; long
+# session names sharing their first 100 characters keep a report each; a
+# refused login gives the server's reply. The host keeps at most 255 bytes of
+# UTF-8 in a name: the 134-character one (264 bytes) passes the program's limit, not the host's.
+xml_text() { $PY -c 'import sys; print(sys.argv[1].encode("ascii", "xmlcharrefreplace").decode())' "$1"; }
+name_hash() { $PY -c 'import sys, functools; print("%08x" % functools.reduce(lambda h, c: (h ^ c) * 16777619 % 2 ** 32, sys.argv[1].encode(), 2166136261))' "$1"; }
+cjk=$($PY -c 'print("".join(chr(0x4E00 + i) for i in range(100)))')
+setup_accent134() { S_NAME=accent134 S_ARCHIVE="$(printf '&#233;%.0s' $(seq 130)).zip" S_DEST="$win\\accent134\\dest" S_DIRS=$small session_file "$1"; }
+cjk_name() { echo "$cjk$(printf "$1%.0s" $(seq 20))"; }   # the 100 characters shared, then 20 of its own
+setup_cjk() { local n; for n in A:甲 B:乙; do
+  S_NAME=$(xml_text "$(cjk_name "${n#*:}")") S_DEST="$win\\cjk\\dest" S_DIRS=$small session_file "${1%.xml}${n%:*}.xml"; done; }
+run_cjk() {   # exe job: the two sessions, one after the other, each with a report of its own
+  timeout 90 wine "$1" "${2%.xml}A.xml" >/dev/null 2>&1 || fail "cjk: the first session exited with $?"
+  timeout 90 wine "$1" "${2%.xml}B.xml" >/dev/null 2>&1; rc=$?
+  [ "$(ls "$root/cjk/prog/temp" | grep -c '\.log$')" -eq 2 ] || fail "cjk: not two reports: $(ls "$root/cjk/prog/temp")"
+  grep -qxF "Archive: $win\\cjk\\dest\\X.zip" <(tr -d '\r' < "$root/cjk/prog/temp/"*"~$(name_hash "$(cjk_name 甲)").log") \
+    || fail "cjk: the first session's report is not its own"
+}
+setup_login() {
+  S_NAME=login S_DEST="$win\\login\\dest" S_DIRS=$small S_MAIL=True S_ADDRESS=admin@korvane.test S_SMTP=$mail_host session_file "$1"
+  sed -i 's|<DoLogin value="False"/><UserName value=""/><Password value=""/>|<DoLogin value="True"/><UserName value="korvane"/><Password value="wrong"/>|' "$1"
+}
+run_login() {
+  $PY tests/smtppeer/smtp_server.py "$mail_host" 25 korvane right "$root/login" > "$root/server.log" 2>&1 & server_pid=$!
+  wait_server_ready "$root/server.log" "$root/server.log" "the mail server on $mail_host:25"
+  timeout 90 wine "$1" "$2" >/dev/null 2>&1; rc=$?
+  stop_server
+}
+. "$(dirname "$0")/lib/loopback.sh"
+mail_host=$(own_loopback) || fail "no loopback address of its own"
+trap 'chmod 700 "$root/noperm/src/shut" 2>/dev/null; stop_server; cleanup' EXIT
+table+=(
+  "accent134|2|accent134|Zip file created|Operation aborted|"
+  "cjk|0|*~$(name_hash "$(cjk_name 乙)")|Archive: $win\\cjk\\dest\\X_1.zip|The report could not be saved as *$(cjk_name 乙).log. The report has been saved as *~$(name_hash "$(cjk_name 乙)").log|X.zip X_1.zip"
+  "login|0|login|Backup done|SMTP Error: 535 5.7.8 Authentication credentials invalid|X.zip"
+)
+
 for row in "${table[@]}"; do
   IFS='|' read -r case want report line last files <<<"$row"
   mkdir -p "$root/$case/dest"
@@ -141,11 +179,11 @@ for row in "${table[@]}"; do
   setup "$case" "$root/$case/$case.xml"
   start=$(date +%s)
   run_case "$case"
-  log="$root/$case/prog/temp/$report.log"
+  log=$(compgen -G "$root/$case/prog/temp/$report.log" | head -n 1)
   [ -f "$log" ] || fail "$case: no report $report.log; temp holds: $(ls "$root/$case/prog/temp" 2>&1)"
   [ "$rc" -eq "$want" ] || fail "$case: exit code $rc, want $want; report ends: $(tail -n 4 "$log")"
   grep -qF -- "$line" "$log" || fail "$case: the report lacks \"$line\"; it ends: $(tail -n 4 "$log" | cut -c 1-300)"
-  [ "$(tail -n 1 "$log" | tr -d '\r')" = "$last" ] || fail "$case: the report ends \"$(tail -n 1 "$log" | cut -c 1-200)\", want \"$last\""
+  [[ "$(tail -n 1 "$log" | tr -d '\r')" == $last ]] || fail "$case: the report ends \"$(tail -n 1 "$log" | cut -c 1-200)\", want \"$last\""
   got=$(ls "$root/$case/dest" | tr '\n' ' ' | sed 's/ $//')
   [ "$got" = "$files" ] || fail "$case: the destination holds \"$got\", want \"$files\""
   for f in $files; do peers_ok "$root/$case/dest/$f"; done

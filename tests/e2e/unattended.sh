@@ -161,6 +161,18 @@ grep -qi "not enough space\|disk is full\|disk full" "$root/ign/temp/Small.log" 
 peers_ok "$small/S.zip"
 ok "disk full under Overwrite: exit 2, old archive byte-identical, nothing left behind"
 
+# 9b. The temp folder on the full drive: the report goes to the user's temp
+#     folder, its last line says where, and no empty report is left on T:.
+program_folder "$root/full" "TempDir=T:\\"
+head -c 2000000 /dev/zero > "$small/filler" 2>/dev/null
+session "$root/fulltemp.xml" "$name-fulltemp" "F.zip" "$win\\dest" False "$(dir "$win\\src\\one")"
+run full 0 "$win\\fulltemp.xml"
+report=$(find "$WINEPREFIX/drive_c/users" -path '*Temp*' -name "$name-fulltemp.log" | head -n 1)
+tail -n 1 "$report" | grep -qF "The report has been saved as " || fail "no report in the user's temp folder saying so"
+[ -z "$(strays "$small" S.zip filler)" ] || fail "left behind on T: $(strays "$small" S.zip filler)"
+rm -f "$small/filler" "$report"
+ok "full temp drive: the report saved elsewhere and named, nothing left on T:"
+
 # 10. Names outside the ANSI code page and a path past 260 characters: backed
 #     up, read back exactly by unzip -l, 7z l and Python's zipfile (UTF-8 name
 #     flag), the report and the session file still say what they declare.

@@ -243,7 +243,7 @@ TEST(ReportMailPeer, ARefusedLoginIsLoggedAndEndsTheMail) {
     KorvaneState().CloseWhenMailDone = true;
     run.SendAndWait();
     EXPECT_FALSE(KorvaneState().MailBusy);
-    EXPECT_NE(std::find(run.host.log.begin(), run.host.log.end(), "SMTP Socket Error: 535 Not a WinSock error |110"),
+    EXPECT_NE(std::find(run.host.log.begin(), run.host.log.end(), "SMTP Error: 535 5.7.8 Authentication credentials invalid |110"),
               run.host.log.end());
     EXPECT_GE(run.host.closes, 1);
     // The QUIT that follows the error still goes out and gets its answer.
