@@ -90,9 +90,21 @@ void TBaseLazyTree::ForgetNode(PLazyNode node, PLazyNode parent) {
         // The editor works on the focused node.
         if (editLink_ && states_.Contains(tsEditing)) DoCancelEdit();
     }
-    for (PLazyNode* slot : watched_)
-        if (*slot == node) *slot = nullptr;
+    for (TWatched& w : watched_)
+        if (*w.Slot == node) *w.Slot = nullptr;
     if (!dragSelection_.empty()) std::erase(dragSelection_, node);
+}
+
+void TBaseLazyTree::MoveWatchedPlaces(PLazyNode node, bool childrenOnly) {
+    for (TWatched& w : watched_) {
+        PLazyNode held = *w.Slot;
+        if (w.Kind == TWatchKind::Clear || !held || held == root_ || (childrenOnly && held == node) ||
+            (held != node && node != root_ && !HasAsParent(held, node)))
+            continue;
+        // The whole of what goes is node's subtree (or all below it): its bounds survive.
+        if (childrenOnly) *w.Slot = w.Kind == TWatchKind::Ahead ? NodeAfterSubtree(node) : (node == root_ ? nullptr : node);
+        else *w.Slot = w.Kind == TWatchKind::Ahead ? NodeAfterSubtree(node) : GetPreviousNoInit(node);
+    }
 }
 
 // ---- subtree bookkeeping ---------------------------------------------------------
@@ -383,6 +395,7 @@ void TBaseLazyTree::InternalDisconnectNode(PLazyNode node, bool keepFocus, bool 
 
 void TBaseLazyTree::DeleteNode(PLazyNode node, bool reindex) {
     if (!node || node == root_ || MiscOption(toReadOnly)) return;
+    MoveWatchedPlaces(node, false);
     PLazyNode parent = node->Parent;
     bool parentClearing = (parent->States & vsClearing) != 0;
     if (!parentClearing) NotifyStructureChange(parent == root_ ? nullptr : parent, crChildDeleted);
@@ -462,6 +475,7 @@ void TBaseLazyTree::TearDownChildren(PLazyNode parent) {
 void TBaseLazyTree::DeleteChildren(PLazyNode node, bool resetHasChildren) {
     if (!node) node = root_;
     if (!node->FirstChild || MiscOption(toReadOnly)) return;
+    MoveWatchedPlaces(node, true);
     ++updateCount_;
     InterruptValidation();
     bool wasShown = node == root_ || ((node->States & vsExpanded) && IsEffectivelyVisible(node));
@@ -765,35 +779,23 @@ void TBaseLazyTree::ToggleNode(PLazyNode node) {
     else Invalidate();
 }
 
-// Node and everything below it; stops before the node after its subtree.
-static PLazyNode NodeAfterSubtree(PLazyNode node, PLazyNode root) {
-    for (PLazyNode run = node; run && run != root; run = run->Parent)
-        if (run->NextSibling) return run->NextSibling;
-    return nullptr;
-}
-
-// Both walks hold nodes across handler calls (init, expand, collapse), and
-// a handler may delete any node: the nodes held are watched, and a walk that
-// loses its place starts again from its beginning, passing over what it has
-// already done.
+// Both walks call out (init, expand, collapse handlers), and a handler may
+// delete any node: each holds the node it stands on and its place.
 void TBaseLazyTree::FullExpand(PLazyNode node) {
     if (root_->ChildCount == 0) return;
     if (node == root_) node = nullptr;
-    PLazyNode run = node ? node : GetFirstNoInit();
-    TNodeWatch watchNode(this, &node), watchRun(this, &run);
-    const bool whole = !node;
+    PLazyNode run = node ? node : GetFirstNoInit(), next = nullptr, stop = node ? NodeAfterSubtree(node) : nullptr;
+    TNodeWatch watchRun(this, &run), watchNext(this, &next, TWatchKind::Ahead),
+        watchStop(this, &stop, TWatchKind::Ahead);
     DoStateChange(tsExpanding);
     try {
         InUpdate(*this, [&] {
-            while (run && (whole || node)) {
+            while (run && run != stop) {
+                next = NodeAfterSubtree(run);
                 InitIfNeeded(run);
                 if (run && !(run->States & vsExpanded)) ToggleNode(run);
-                if (!run) {
-                    run = whole ? GetFirstNoInit() : node;
-                    continue;
-                }
-                run = GetNext(run);
-                if (!whole && run == NodeAfterSubtree(node, root_)) break;
+                // Its children came with the expand; each is initialised when reached.
+                run = run ? GetNextNoInit(run) : next;
             }
         });
     } catch (...) {
@@ -807,12 +809,9 @@ void TBaseLazyTree::FullCollapse(PLazyNode node) {
     if (root_->ChildCount == 0) return;
     if (node == root_) node = nullptr;
     const bool whole = !node;
-    auto last = [&] {
-        PLazyNode n = GetLastNoInit(node);
-        return n || whole ? n : node;
-    };
-    PLazyNode run = last(), prev = nullptr;
-    TNodeWatch watchNode(this, &node), watchRun(this, &run), watchPrev(this, &prev);
+    PLazyNode run = GetLastNoInit(node), prev = nullptr;
+    if (!run) run = node;
+    TNodeWatch watchNode(this, &node), watchRun(this, &run), watchPrev(this, &prev, TWatchKind::Behind);
     DoStateChange(tsCollapsing);
     try {
         InUpdate(*this, [&] {
@@ -821,9 +820,6 @@ void TBaseLazyTree::FullCollapse(PLazyNode node) {
                 prev = atNode ? nullptr : GetPreviousNoInit(run);
                 if ((run->States & (vsExpanded | vsHasChildren)) == (vsExpanded | vsHasChildren)) ToggleNode(run);
                 if (atNode) break;
-                // The node to visit next was deleted: take it again from the node in
-                // hand, or from the end when that went too.
-                if (!prev) prev = run ? GetPreviousNoInit(run) : last();
                 run = prev;
             }
         });
