@@ -804,6 +804,7 @@ protected:
     bool ChangeCheckState(PLazyNode node, TCheckState value);
     bool CheckParentCheckState(PLazyNode node, TCheckState newCheckState);
     void WriteNode(TStream& stream, PLazyNode node);
+    void CheckStreamDepth(PLazyNode node);
     virtual void WriteChunks(TStream& stream, PLazyNode node);
     void ReadNode(TStream& stream, int version, PLazyNode node);
     virtual bool ReadChunk(TStream& stream, int version, PLazyNode node, uint32_t chunkType, uint32_t chunkSize);
