@@ -526,6 +526,14 @@ TEST(TreeAnimation, DISABLED_EndingApplicationChild) {
     EXPECT_FALSE(tree.TreeStates().Contains(tsInAnimation));
 }
 
+TEST(TreeAnimation, AThrowingStepLeavesNoAnimationRunning) {
+    TTestTree tree;
+    tree.TickSource = [] { return DWORD(5000); };
+    EXPECT_THROW(tree.RunStepAnimation(10, 100, [](int, int, void*) -> bool { throw std::runtime_error("step"); }, nullptr),
+                 std::runtime_error);
+    EXPECT_FALSE(tree.TreeStates().Contains(tsInAnimation));
+}
+
 TEST(TreeAnimation, StopsWhenTheApplicationEnds) {
     char path[MAX_PATH];
     DWORD n = ::GetModuleFileNameA(nullptr, path, MAX_PATH);

@@ -4,6 +4,8 @@
 #include "TreeTestSupport.h"
 #include "common/TempPath.h"
 #include <gtest/gtest-spi.h>
+#include "framework/Forms.h"
+#include "tree/string/LazyDrawTree.h"
 #include "tree/string/LazyStringTree.h"
 #include "tree/paint/LazyTreeDrawing.h"
 #include <map>
@@ -664,3 +666,94 @@ TEST(GoldenImages, AMissingGoldenFailsOnceAndIsWrittenForTheNextRun) {
 }
 
 } // namespace
+
+namespace {
+struct TOpenDrawTree : TLazyDrawTree {
+    using TCustomLazyDrawTree::DoGetNodeWidth;
+};
+}
+
+// Text is measured in the font it is painted in, and the header follows what
+// it links to. Each row makes one change and answers what came of it against
+// what should have.
+TEST(PaintFonts, MeasuredInThePaintFontAndTheHeaderFollowsItsLinks) {
+    TFont big;
+    big.SetName("Arial");
+    big.SetSize(24);
+    MemoryDC dc(nullptr);
+    TCanvas reference(dc.get());
+    reference.Font = big;
+    const SIZE label = reference.TextExtent("Wide label");
+    auto measureLabel = [](TBaseLazyTree*, TCanvas& c, PLazyNode, int& h) { h = c.TextHeight("Wide label"); };
+    // A shown tree with an owner-drawn three-column header, counting the columns drawn.
+    struct Shown {
+        TForm form;
+        TextTree t;
+        int drawn = 0;
+        Shown() {
+            t.tree.SetParent(&form);
+            form.Show();
+            TLTHeader& h = t.tree.Header();
+            for (int i = 0; i < 3; ++i) h.Columns().Add()->SetWidth(60);
+            h.SetOptions(h.Options() + hoVisible + hoOwnerDraw);
+            t.tree.OnHeaderDraw = [this](TLTHeader*, TCanvas&, TLazyTreeColumn&, RECT, bool, bool, TLTDropMarkMode) { ++drawn; };
+            ::ShowWindow(t.tree.Handle(), SW_SHOWNA);
+            drawn = 0;
+        }
+    };
+    struct Row { const char* what; std::function<std::pair<long, long>()> run; };
+    const Row rows[] = {
+        {"draw tree, no canvas", [&] {
+             TOpenDrawTree d;
+             d.Font() = big;
+             d.OnGetNodeWidth = [](TBaseLazyTree*, TCanvas& c, PLazyNode, TColumnIndex, int& w) { w = c.TextWidth("Wide label"); };
+             return std::pair<long, long>(d.DoGetNodeWidth(d.AddChild(nullptr), ColumnNone, nullptr), label.cx);
+         }},
+        {"first row of a paint", [&] {
+             TextTree t;
+             t.tree.Font() = big;
+             t.tree.TreeOptions().SetMiscOptions(t.tree.TreeOptions().MiscOptions() + toVariableNodeHeight);
+             t.tree.OnMeasureItem = measureLabel;
+             PLazyNode node = t.tree.AddChild(nullptr);
+             RenderTree(t.tree, 220, 160);
+             return std::pair<long, long>(node->NodeHeight, label.cy);
+         }},
+        {"rubber band", [&] {
+             TTestTree tree;
+             tree.SetBounds(0, 0, 220, 160);
+             tree.HandleNeeded();
+             tree.Font() = big;
+             tree.TreeOptions().SetMiscOptions(tree.TreeOptions().MiscOptions() + toVariableNodeHeight);
+             tree.OnMeasureItem = measureLabel;
+             PLazyNode node = tree.AddChild(nullptr);
+             tree.DoStateChange(tsDrawSelecting);
+             tree.HandleDrawSelection(RECT{0, 0, 1, 1}, RECT{0, 0, 100, 100});
+             return std::pair<long, long>(node->NodeHeight, label.cy);
+         }},
+        {"header list gets a picture", [&] {
+             Shown s;
+             TImageList list;
+             s.t.tree.Header().SetImages(&list);
+             s.drawn = 0;
+             list.AddPainted([](TCanvas&) {});
+             return std::pair<long, long>(s.drawn, 3);
+         }},
+        {"header font changed in place", [&] {
+             Shown s;
+             s.t.tree.Header().Font().SetSize(14);
+             return std::pair<long, long>(s.drawn, 3);
+         }},
+        {"assigned header's list destroyed", [&] {
+             TextTree a, b;
+             auto list = std::make_unique<TImageList>();
+             a.tree.Header().SetImages(list.get());
+             b.tree.Header().Assign(a.tree.Header());
+             list.reset();
+             return std::pair<long, long>(b.tree.Header().Images() != nullptr, false);
+         }},
+    };
+    for (const Row& row : rows) {
+        auto [got, want] = row.run();
+        EXPECT_EQ(got, want) << row.what;
+    }
+}
