@@ -101,7 +101,7 @@ TEST(NodeModel, CollapseAndExpandMoveExactlyTheVisibleDescendantHeights) {
 // node (in the freed memory). Row: walk, the node whose event deletes, what
 // goes, and the events seen (node names; "+" an OnChecked).
 TEST(NodeModel, WalksGoOnWhenAHandlerDeletesNodes) {
-    enum Walk { Iterate, IterateA, CheckDown, CheckUp, Expand, Collapse };
+    enum Walk { Iterate, IterateA, CheckDown, CheckUp, Expand, Collapse, Reinit, Reveal, MoveChildren };
     struct Row { Walk walk; const char* at; const char* victim; const char* log; };
     const Row rows[] = {
         {Iterate, "a1", "a1", "a a0 a1 a2 b b0 b1 b2 c c0 c1 c2 n "},
@@ -112,6 +112,9 @@ TEST(NodeModel, WalksGoOnWhenAHandlerDeletesNodes) {
         {CheckUp, "b", "b", "b1 b "},                              // the parent, and the node with it
         {Expand, "b", "b", "a b c "},
         {Collapse, "b", "a2", "c b a "},
+        {Reinit, "a1", "a1", "a a0 a1 a2 b b0 b1 b2 c c0 c1 c2 n "},
+        {Reveal, "a", "a", "a "},                                  // the node to show goes with it
+        {MoveChildren, "b2", "b1", "b2 b0 "},                      // the child to move next
     };
     for (const Row& row : rows) {
         TTestTree tree;
@@ -137,7 +140,9 @@ TEST(NodeModel, WalksGoOnWhenAHandlerDeletesNodes) {
         };
         tree.OnChecking = [&](TBaseLazyTree*, PLazyNode n, TCheckState&, bool&) { seen(n); };
         tree.OnChecked = [&](TBaseLazyTree*, PLazyNode n) { log += "+" + name[n] + " "; };
-        tree.OnExpanded = tree.OnCollapsed = [&](TBaseLazyTree*, PLazyNode n) { seen(n); };
+        tree.OnExpanded = tree.OnCollapsed = tree.OnNodeMoved = [&](TBaseLazyTree*, PLazyNode n) { seen(n); };
+        if (row.walk == Reinit)
+            tree.OnInitNode = [&](TBaseLazyTree*, PLazyNode, PLazyNode n, TLazyNodeInitStates&) { seen(n); };
         auto visit = [&](TBaseLazyTree*, PLazyNode n, void*, bool&) { seen(n); };
         auto byName = [&](const char* text) { return std::find_if(name.begin(), name.end(), [&](auto& e) { return e.second == text; })->first; };
         switch (row.walk) {
@@ -147,6 +152,9 @@ TEST(NodeModel, WalksGoOnWhenAHandlerDeletesNodes) {
         case CheckUp: tree.SetCheckState(byName("b1"), csCheckedNormal); break;
         case Expand: tree.FullExpand(); break;
         case Collapse: tree.FullCollapse(); break;
+        case Reinit: tree.ReinitNode(nullptr, true); break;
+        case Reveal: EXPECT_FALSE(tree.ScrollIntoView(byName("a1"), false)); break;
+        case MoveChildren: tree.MoveTo(byName("b"), byName("c"), amAddChildLast, true); break;
         }
         EXPECT_EQ(log, row.log) << row.walk << " " << row.at;
         EXPECT_TREE_CONSISTENT(tree);

@@ -446,10 +446,17 @@ int TBaseLazyTree::GetNodeTop(PLazyNode node) {
     return run ? int(top) : -1;
 }
 
-bool TBaseLazyTree::ScrollIntoView(PLazyNode node, bool center, bool horizontally) {
-    if (!node || node == root_) return false;
-    for (PLazyNode run = node->Parent; run && run != root_; run = run->Parent)
+// Expands the node's ancestors; an expand handler may delete the node (and
+// with it the ancestors above it): false then.
+bool TBaseLazyTree::ExpandParents(PLazyNode node) {
+    TNodeWatch watch(this, &node);
+    for (PLazyNode run = node->Parent; node && run && run != root_; run = node ? run->Parent : nullptr)
         if (!(run->States & vsExpanded)) ToggleNode(run);
+    return node != nullptr;
+}
+
+bool TBaseLazyTree::ScrollIntoView(PLazyNode node, bool center, bool horizontally) {
+    if (!node || node == root_ || !ExpandParents(node)) return false;
     int top = GetNodeTop(node);
     if (top < 0) return false;
     int oldY = offsetY_, oldX = offsetX_;

@@ -635,7 +635,9 @@ void TBaseLazyTree::SetNodeDataSize(int value) {
 void TBaseLazyTree::InitNode(PLazyNode node) {
     node->States |= vsInitialized;
     TLazyNodeInitStates initStates;
+    TNodeWatch watch(this, &node);
     DoInitNode(node->Parent == root_ ? nullptr : node->Parent, node, initStates);
+    if (!node) return;
     if (initStates.Contains(ivsDisabled)) node->States |= vsDisabled;
     if (initStates.Contains(ivsHasChildren)) node->States |= vsHasChildren;
     if (initStates.Contains(ivsSelected)) {
@@ -652,7 +654,9 @@ void TBaseLazyTree::InitNode(PLazyNode node) {
 void TBaseLazyTree::InitChildren(PLazyNode node) {
     if (!node || node == root_ || !(node->States & vsHasChildren)) return;
     unsigned count = node->ChildCount;
+    TNodeWatch watch(this, &node);
     DoInitChildren(node, count);
+    if (!node) return;
     if (count == 0) {
         DeleteChildren(node);
         node->States &= ~vsHasChildren;
@@ -663,8 +667,10 @@ void TBaseLazyTree::InitChildren(PLazyNode node) {
 
 void TBaseLazyTree::ReinitNode(PLazyNode node, bool recursive) {
     if (node && node != root_) {
+        TNodeWatch watch(this, &node);
         node->States &= ~(vsChecking | vsCutOrCopy | vsDeleting | vsHeightMeasured);
         InitNode(node);
+        if (!node) return;
     }
     if (recursive) ReinitChildren(node, true);
 }
@@ -672,23 +678,19 @@ void TBaseLazyTree::ReinitNode(PLazyNode node, bool recursive) {
 // Without recursion: a depth-first walk over the initialised subtree.
 void TBaseLazyTree::ReinitChildren(PLazyNode node, bool recursive) {
     if (!node) node = root_;
+    // The init handlers may delete what the walk holds.
+    TNodeWatch watchNode(this, &node);
     InitChildren(node);
-    if (!recursive) {
-        for (PLazyNode run = node->FirstChild; run; run = run->NextSibling) ReinitNode(run, false);
-        return;
-    }
-    PLazyNode run = node->FirstChild;
-    while (run) {
+    if (!node) return;
+    PLazyNode run = node->FirstChild, next = nullptr, stop = NodeAfterSubtree(node);
+    TNodeWatch watchRun(this, &run), watchNext(this, &next, TWatchKind::Ahead),
+        watchStop(this, &stop, TWatchKind::Ahead);
+    while (run && run != stop) {
+        next = NodeAfterSubtree(run);
         run->States &= ~(vsChecking | vsCutOrCopy | vsDeleting | vsHeightMeasured);
         InitNode(run);
-        InitChildren(run);
-        if (run->FirstChild) {
-            run = run->FirstChild;
-            continue;
-        }
-        while (run != node && !run->NextSibling) run = run->Parent;
-        if (run == node) break;
-        run = run->NextSibling;
+        if (run && recursive) InitChildren(run);
+        run = !run ? next : recursive && run->FirstChild ? run->FirstChild : NodeAfterSubtree(run);
     }
 }
 
@@ -875,16 +877,25 @@ void TBaseLazyTree::MoveTo(PLazyNode source, PLazyNode target, TLTNodeAttachMode
         if (target != root_ && HasAsParent(target, source))
             ShowError("Target node cannot be a child node of the node to be moved.", 2001);
         if (childrenOnly) {
+            // The moved handler may delete the source, the target or the child to move next.
+            PLazyNode prev = nullptr;
+            TNodeWatch watchSource(this, &source), watchTarget(this, &target),
+                watchPrev(this, &prev, TWatchKind::Behind);
             for (PLazyNode run = source->LastChild; run;) {
-                PLazyNode prev = run->PrevSibling;
+                prev = run->PrevSibling;
                 InternalDisconnectNode(run, true, false);
                 InternalConnectNode(run, target, this, mode);
                 DoNodeMoved(run);
-                run = prev;
+                if (!source || !target) break;
+                // Past a deleted child the place is the previous node in tree order: its child of source.
+                while (prev && prev != source && prev->Parent != source) prev = prev->Parent;
+                run = prev == source ? nullptr : prev;
             }
             // Siblings left behind keep dense indexes only after a renumbering.
             uint32_t index = 0;
-            for (PLazyNode run = source->FirstChild; run; run = run->NextSibling) run->Index = index++;
+            if (source)
+                for (PLazyNode run = source->FirstChild; run; run = run->NextSibling) run->Index = index++;
+            moved = source;
         } else {
             InternalDisconnectNode(source, true, true);
             InternalConnectNode(source, target, this, mode);

@@ -886,6 +886,7 @@ private:
     void MoveWatchedPlaces(PLazyNode node, bool childrenOnly);
     // The first node after node's subtree in tree order, or nil.
     PLazyNode NodeAfterSubtree(PLazyNode node) const;
+    bool ExpandParents(PLazyNode node);
     void SelectFocusedAfterKey(PLazyNode oldFocused, PLazyNode newFocused, TShiftState shift);
     // The keyboard by concern: keys that move the focus (each answers the node
     // to focus, or nil when the key scrolled, toggled or changed the column
