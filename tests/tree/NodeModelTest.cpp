@@ -126,16 +126,15 @@ TEST(NodeModel, WalksGoOnWhenAHandlerDeletesNodes) {
             for (char i : std::string("012")) name[tree.AddChild(top)] = std::string(1, r) + i;
         }
         if (row.walk == Collapse) tree.FullExpand();
-        PLazyNode victim = nullptr;
-        for (auto& [n, text] : name) {
-            n->CheckType = ctTriStateCheckBox;
-            if (text == row.victim) victim = n;
-        }
-        auto seen = [&](PLazyNode n, const std::string& mark = "") {
-            log += mark + name[n] + " ";
-            if (name[n] != row.at || !victim) return;
+        for (auto& e : name) e.first->CheckType = ctTriStateCheckBox;
+        auto byName = [&](const char* text) { return std::find_if(name.begin(), name.end(), [&](auto& e) { return e.second == text; })->first; };
+        bool deleted = false;
+        auto seen = [&](PLazyNode n) {
+            log += name[n] + " ";
+            if (name[n] != row.at || std::exchange(deleted, true)) return;
+            PLazyNode victim = byName(row.victim);
             std::erase_if(name, [&](auto& e) { return e.first == victim || tree.HasAsParent(e.first, victim); });
-            tree.DeleteNode(std::exchange(victim, nullptr));
+            tree.DeleteNode(victim);
             name[tree.AddChild(tree.GetLastChild(nullptr))] = "n";
         };
         tree.OnChecking = [&](TBaseLazyTree*, PLazyNode n, TCheckState&, bool&) { seen(n); };
@@ -144,7 +143,6 @@ TEST(NodeModel, WalksGoOnWhenAHandlerDeletesNodes) {
         if (row.walk == Reinit)
             tree.OnInitNode = [&](TBaseLazyTree*, PLazyNode, PLazyNode n, TLazyNodeInitStates&) { seen(n); };
         auto visit = [&](TBaseLazyTree*, PLazyNode n, void*, bool&) { seen(n); };
-        auto byName = [&](const char* text) { return std::find_if(name.begin(), name.end(), [&](auto& e) { return e.second == text; })->first; };
         switch (row.walk) {
         case Iterate: tree.IterateSubtree(nullptr, visit, nullptr); break;
         case IterateA: tree.IterateSubtree(byName("a"), visit, nullptr); break;

@@ -667,15 +667,8 @@ TEST(GoldenImages, AMissingGoldenFailsOnceAndIsWrittenForTheNextRun) {
 
 } // namespace
 
-namespace {
-struct TOpenDrawTree : TLazyDrawTree {
-    using TCustomLazyDrawTree::DoGetNodeWidth;
-};
-}
-
 // Text is measured in the font it is painted in, and the header follows what
-// it links to. Each row makes one change and answers what came of it against
-// what should have.
+// it links to. Each row makes one change and answers what came of it and what should have.
 TEST(PaintFonts, MeasuredInThePaintFontAndTheHeaderFollowsItsLinks) {
     TFont big;
     big.SetName("Arial");
@@ -684,65 +677,48 @@ TEST(PaintFonts, MeasuredInThePaintFontAndTheHeaderFollowsItsLinks) {
     TCanvas reference(dc.get());
     reference.Font = big;
     const SIZE label = reference.TextExtent("Wide label");
-    auto measureLabel = [](TBaseLazyTree*, TCanvas& c, PLazyNode, int& h) { h = c.TextHeight("Wide label"); };
-    // A shown tree with an owner-drawn three-column header, counting the columns drawn.
-    struct Shown {
+    // The height a variable-height row of a tree in the big font has after act.
+    auto rowHeight = [&](const std::function<void(TTestTree&)>& act) {
+        TTestTree t;
+        t.Font() = big;
+        t.TreeOptions().SetMiscOptions(t.TreeOptions().MiscOptions() + toVariableNodeHeight);
+        t.OnMeasureItem = [](TBaseLazyTree*, TCanvas& c, PLazyNode, int& h) { h = c.TextHeight("Wide label"); };
+        PLazyNode node = t.AddChild(nullptr);
+        act(t);
+        return std::pair<long, long>(node->NodeHeight, label.cy);
+    };
+    // The columns a shown owner-drawn header with an image list draws after change.
+    auto headerDraws = [](const std::function<void(TLTHeader&)>& change) {
         TForm form;
         TextTree t;
+        TImageList list;
+        TLTHeader& h = t.tree.Header();
+        for (int i = 0; i < 3; ++i) h.Columns().Add()->SetWidth(60);
+        h.SetOptions(h.Options() + hoVisible + hoOwnerDraw);
+        h.SetImages(&list);
+        t.tree.SetParent(&form);
+        form.Show();
+        ::ShowWindow(t.tree.Handle(), SW_SHOWNA);
         int drawn = 0;
-        Shown() {
-            t.tree.SetParent(&form);
-            form.Show();
-            TLTHeader& h = t.tree.Header();
-            for (int i = 0; i < 3; ++i) h.Columns().Add()->SetWidth(60);
-            h.SetOptions(h.Options() + hoVisible + hoOwnerDraw);
-            t.tree.OnHeaderDraw = [this](TLTHeader*, TCanvas&, TLazyTreeColumn&, RECT, bool, bool, TLTDropMarkMode) { ++drawn; };
-            ::ShowWindow(t.tree.Handle(), SW_SHOWNA);
-            drawn = 0;
-        }
+        t.tree.OnHeaderDraw = [&](TLTHeader*, TCanvas&, TLazyTreeColumn&, RECT, bool, bool, TLTDropMarkMode) { ++drawn; };
+        change(h);
+        return std::pair<long, long>(drawn, h.Columns().Count());
     };
-    struct Row { const char* what; std::function<std::pair<long, long>()> run; };
-    const Row rows[] = {
+    const std::pair<const char*, std::function<std::pair<long, long>()>> rows[] = {
         {"draw tree, no canvas", [&] {
-             TOpenDrawTree d;
+             TLazyDrawTree d;
              d.Font() = big;
              d.OnGetNodeWidth = [](TBaseLazyTree*, TCanvas& c, PLazyNode, TColumnIndex, int& w) { w = c.TextWidth("Wide label"); };
-             return std::pair<long, long>(d.DoGetNodeWidth(d.AddChild(nullptr), ColumnNone, nullptr), label.cx);
+             RECT r = d.GetDisplayRect(d.AddChild(nullptr), ColumnNone, true, true);   // its text is as wide as measured
+             return std::pair<long, long>(r.right - r.left, label.cx);
          }},
-        {"first row of a paint", [&] {
-             TextTree t;
-             t.tree.Font() = big;
-             t.tree.TreeOptions().SetMiscOptions(t.tree.TreeOptions().MiscOptions() + toVariableNodeHeight);
-             t.tree.OnMeasureItem = measureLabel;
-             PLazyNode node = t.tree.AddChild(nullptr);
-             RenderTree(t.tree, 220, 160);
-             return std::pair<long, long>(node->NodeHeight, label.cy);
-         }},
-        {"rubber band", [&] {
-             TTestTree tree;
-             tree.SetBounds(0, 0, 220, 160);
-             tree.HandleNeeded();
-             tree.Font() = big;
-             tree.TreeOptions().SetMiscOptions(tree.TreeOptions().MiscOptions() + toVariableNodeHeight);
-             tree.OnMeasureItem = measureLabel;
-             PLazyNode node = tree.AddChild(nullptr);
-             tree.DoStateChange(tsDrawSelecting);
-             tree.HandleDrawSelection(RECT{0, 0, 1, 1}, RECT{0, 0, 100, 100});
-             return std::pair<long, long>(node->NodeHeight, label.cy);
-         }},
-        {"header list gets a picture", [&] {
-             Shown s;
-             TImageList list;
-             s.t.tree.Header().SetImages(&list);
-             s.drawn = 0;
-             list.AddPainted([](TCanvas&) {});
-             return std::pair<long, long>(s.drawn, 3);
-         }},
-        {"header font changed in place", [&] {
-             Shown s;
-             s.t.tree.Header().Font().SetSize(14);
-             return std::pair<long, long>(s.drawn, 3);
-         }},
+        {"first row of a paint", [&] { return rowHeight([](TTestTree& t) { RenderTree(t, 220, 160); }); }},
+        {"rubber band", [&] { return rowHeight([](TTestTree& t) {
+             t.DoStateChange(tsDrawSelecting);
+             t.HandleDrawSelection(RECT{0, 0, 1, 1}, RECT{0, 0, 100, 100});
+         }); }},
+        {"header list gets a picture", [&] { return headerDraws([](TLTHeader& h) { h.Images()->AddPainted([](TCanvas&) {}); }); }},
+        {"header font changed in place", [&] { return headerDraws([](TLTHeader& h) { h.Font().SetSize(14); }); }},
         {"assigned header's list destroyed", [&] {
              TextTree a, b;
              auto list = std::make_unique<TImageList>();
@@ -752,8 +728,8 @@ TEST(PaintFonts, MeasuredInThePaintFontAndTheHeaderFollowsItsLinks) {
              return std::pair<long, long>(b.tree.Header().Images() != nullptr, false);
          }},
     };
-    for (const Row& row : rows) {
-        auto [got, want] = row.run();
-        EXPECT_EQ(got, want) << row.what;
+    for (const auto& [what, run] : rows) {
+        auto [got, want] = run();
+        EXPECT_EQ(got, want) << what;
     }
 }
