@@ -796,8 +796,9 @@ void TBaseLazyTree::FullExpand(PLazyNode node) {
                 next = NodeAfterSubtree(run);
                 InitIfNeeded(run);
                 if (run && !(run->States & vsExpanded)) ToggleNode(run);
-                // Its children came with the expand; each is initialised when reached.
-                run = run ? GetNextNoInit(run) : next;
+                // Children are made (an expand refused makes them too) and each initialised when reached.
+                if (run) StepInto(run);
+                run = !run ? next : run->FirstChild ? run->FirstChild : NodeAfterSubtree(run);
             }
         });
     } catch (...) {
