@@ -560,6 +560,9 @@ TEST(TreeAnimation, DISABLED_EndingApplicationChild) {
     };
     tree.RunStepAnimation(10, 100, count, nullptr);
     EXPECT_EQ(calls, 11);   // ten steps and the final picture
+    // A step that throws leaves no animation running.
+    EXPECT_THROW(tree.RunStepAnimation(10, 100, [](int, int, void*) -> bool { throw 1; }, nullptr), int);
+    EXPECT_FALSE(tree.TreeStates().Contains(tsInAnimation));
     calls = 0;
     Application().Terminate();
     tree.RunStepAnimation(10, 100, count, nullptr);

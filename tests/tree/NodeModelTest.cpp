@@ -1,7 +1,9 @@
 // The node model: counts and heights, lazy initialisation, deleting, expanding
 // and collapsing, and that freeing a node leaves no reference behind.
 #include "TreeTestSupport.h"
+#include <algorithm>
 #include <cstring>
+#include <map>
 
 using namespace krv;
 using namespace krv::test;
@@ -94,23 +96,65 @@ TEST(NodeModel, CollapseAndExpandMoveExactlyTheVisibleDescendantHeights) {
     EXPECT_TREE_CONSISTENT(tree);
 }
 
-// A full expand or collapse whose handler deletes a node and adds one (in the freed memory) goes on over the rest.
-TEST(NodeModel, FullWalksGoOnWhenAHandlerDeletesANode) {
-    for (bool expand : {true, false}) {
+// Walks that call out go on over what is left when a handler deletes the node
+// in hand, the one the walk goes to next or the subtree it walks, then adds a
+// node (in the freed memory). Row: walk, the node whose event deletes, what
+// goes, and the events seen (node names; "+" an OnChecked).
+TEST(NodeModel, WalksGoOnWhenAHandlerDeletesNodes) {
+    enum Walk { Iterate, IterateA, CheckDown, CheckUp, Expand, Collapse, Reinit, Reveal, MoveChildren };
+    struct Row { Walk walk; const char* at; const char* victim; const char* log; };
+    const Row rows[] = {
+        {Iterate, "a1", "a1", "a a0 a1 a2 b b0 b1 b2 c c0 c1 c2 n "},
+        {Iterate, "b", "b", "a a0 a1 a2 b c c0 c1 c2 n "},
+        {IterateA, "a1", "b", "a a0 a1 a2 "},                      // its stop node
+        {CheckDown, "b0", "b1", "b b0 +b0 b2 +b2 +b "},            // the sibling visited next
+        {CheckDown, "b1", "b1", "b b0 +b0 b1 b2 +b2 +b "},
+        {CheckUp, "b", "b", "b1 b "},                              // the parent, and the node with it
+        {Expand, "b", "b", "a b c "},
+        {Collapse, "b", "a2", "c b a "},
+        {Reinit, "a1", "a1", "a a0 a1 a2 b b0 b1 b2 c c0 c1 c2 n "},
+        {Reveal, "a", "a", "a "},                                  // the node to show goes with it
+        {MoveChildren, "b2", "b1", "b2 b0 "},                      // the child to move next
+    };
+    for (const Row& row : rows) {
         TTestTree tree;
-        tree.SetRootNodeCount(4);
-        std::vector<PLazyNode> roots;
-        for (PLazyNode n = tree.GetFirst(); n; n = tree.GetNextSibling(n)) tree.SetChildCount(n, 2), roots.push_back(n);
-        if (!expand) tree.FullExpand();
-        // Expanding, the node in hand goes; collapsing, the one the walk visits next.
-        (expand ? tree.OnExpanded : tree.OnCollapsed) = [&](TBaseLazyTree*, PLazyNode node) {
-            if (node != (expand ? roots[1] : roots[3])) return;
-            tree.DeleteNode(expand ? node : tree.GetPreviousNoInit(node));
-            tree.AddChild(expand ? roots[3] : roots[0]);
+        std::map<PLazyNode, std::string> name;
+        std::string log;
+        for (char r : std::string("abc")) {
+            PLazyNode top = tree.AddChild(nullptr);
+            name[top] = std::string(1, r);
+            for (char i : std::string("012")) name[tree.AddChild(top)] = std::string(1, r) + i;
+        }
+        if (row.walk == Collapse) tree.FullExpand();
+        for (auto& e : name) e.first->CheckType = ctTriStateCheckBox;
+        auto byName = [&](const char* text) { return std::find_if(name.begin(), name.end(), [&](auto& e) { return e.second == text; })->first; };
+        bool deleted = false;
+        auto seen = [&](PLazyNode n) {
+            log += name[n] + " ";
+            if (name[n] != row.at || std::exchange(deleted, true)) return;
+            PLazyNode victim = byName(row.victim);
+            std::erase_if(name, [&](auto& e) { return e.first == victim || tree.HasAsParent(e.first, victim); });
+            tree.DeleteNode(victim);
+            name[tree.AddChild(tree.GetLastChild(nullptr))] = "n";
         };
-        expand ? tree.FullExpand() : tree.FullCollapse();
-        for (PLazyNode n = tree.GetFirstNoInit(); n; n = tree.GetNextNoInit(n))
-            EXPECT_EQ(tree.Expanded(n), expand && n->ChildCount > 0) << tree.GetNodeLevel(n) << " " << n->Index;
+        tree.OnChecking = [&](TBaseLazyTree*, PLazyNode n, TCheckState&, bool&) { seen(n); };
+        tree.OnChecked = [&](TBaseLazyTree*, PLazyNode n) { log += "+" + name[n] + " "; };
+        tree.OnExpanded = tree.OnCollapsed = tree.OnNodeMoved = [&](TBaseLazyTree*, PLazyNode n) { seen(n); };
+        if (row.walk == Reinit)
+            tree.OnInitNode = [&](TBaseLazyTree*, PLazyNode, PLazyNode n, TLazyNodeInitStates&) { seen(n); };
+        auto visit = [&](TBaseLazyTree*, PLazyNode n, void*, bool&) { seen(n); };
+        switch (row.walk) {
+        case Iterate: tree.IterateSubtree(nullptr, visit, nullptr); break;
+        case IterateA: tree.IterateSubtree(byName("a"), visit, nullptr); break;
+        case CheckDown: tree.SetCheckState(byName("b"), csCheckedNormal); break;
+        case CheckUp: tree.SetCheckState(byName("b1"), csCheckedNormal); break;
+        case Expand: tree.FullExpand(); break;
+        case Collapse: tree.FullCollapse(); break;
+        case Reinit: tree.ReinitNode(nullptr, true); break;
+        case Reveal: EXPECT_FALSE(tree.ScrollIntoView(byName("a1"), false)); break;
+        case MoveChildren: tree.MoveTo(byName("b"), byName("c"), amAddChildLast, true); break;
+        }
+        EXPECT_EQ(log, row.log) << row.walk << " " << row.at;
         EXPECT_TREE_CONSISTENT(tree);
     }
 }

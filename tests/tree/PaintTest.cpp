@@ -4,6 +4,8 @@
 #include "TreeTestSupport.h"
 #include "common/TempPath.h"
 #include <gtest/gtest-spi.h>
+#include "framework/Forms.h"
+#include "tree/string/LazyDrawTree.h"
 #include "tree/string/LazyStringTree.h"
 #include "tree/paint/LazyTreeDrawing.h"
 #include <map>
@@ -664,3 +666,70 @@ TEST(GoldenImages, AMissingGoldenFailsOnceAndIsWrittenForTheNextRun) {
 }
 
 } // namespace
+
+// Text is measured in the font it is painted in, and the header follows what
+// it links to. Each row makes one change and answers what came of it and what should have.
+TEST(PaintFonts, MeasuredInThePaintFontAndTheHeaderFollowsItsLinks) {
+    TFont big;
+    big.SetName("Arial");
+    big.SetSize(24);
+    MemoryDC dc(nullptr);
+    TCanvas reference(dc.get());
+    reference.Font = big;
+    const SIZE label = reference.TextExtent("Wide label");
+    // The height a variable-height row of a tree in the big font has after act.
+    auto rowHeight = [&](const std::function<void(TTestTree&)>& act) {
+        TTestTree t;
+        t.Font() = big;
+        t.TreeOptions().SetMiscOptions(t.TreeOptions().MiscOptions() + toVariableNodeHeight);
+        t.OnMeasureItem = [](TBaseLazyTree*, TCanvas& c, PLazyNode, int& h) { h = c.TextHeight("Wide label"); };
+        PLazyNode node = t.AddChild(nullptr);
+        act(t);
+        return std::pair<long, long>(node->NodeHeight, label.cy);
+    };
+    // The columns a shown owner-drawn header with an image list draws after change.
+    auto headerDraws = [](const std::function<void(TLTHeader&)>& change) {
+        TForm form;
+        TextTree t;
+        TImageList list;
+        TLTHeader& h = t.tree.Header();
+        for (int i = 0; i < 3; ++i) h.Columns().Add()->SetWidth(60);
+        h.SetOptions(h.Options() + hoVisible + hoOwnerDraw);
+        h.SetImages(&list);
+        t.tree.SetParent(&form);
+        form.Show();
+        ::ShowWindow(t.tree.Handle(), SW_SHOWNA);
+        int drawn = 0;
+        t.tree.OnHeaderDraw = [&](TLTHeader*, TCanvas&, TLazyTreeColumn&, RECT, bool, bool, TLTDropMarkMode) { ++drawn; };
+        change(h);
+        return std::pair<long, long>(drawn, h.Columns().Count());
+    };
+    const std::pair<const char*, std::function<std::pair<long, long>()>> rows[] = {
+        {"draw tree, no canvas", [&] {
+             TLazyDrawTree d;
+             d.Font() = big;
+             d.OnGetNodeWidth = [](TBaseLazyTree*, TCanvas& c, PLazyNode, TColumnIndex, int& w) { w = c.TextWidth("Wide label"); };
+             RECT r = d.GetDisplayRect(d.AddChild(nullptr), ColumnNone, true, true);   // its text is as wide as measured
+             return std::pair<long, long>(r.right - r.left, label.cx);
+         }},
+        {"first row of a paint", [&] { return rowHeight([](TTestTree& t) { RenderTree(t, 220, 160); }); }},
+        {"rubber band", [&] { return rowHeight([](TTestTree& t) {
+             t.DoStateChange(tsDrawSelecting);
+             t.HandleDrawSelection(RECT{0, 0, 1, 1}, RECT{0, 0, 100, 100});
+         }); }},
+        {"header list gets a picture", [&] { return headerDraws([](TLTHeader& h) { h.Images()->AddPainted([](TCanvas&) {}); }); }},
+        {"header font changed in place", [&] { return headerDraws([](TLTHeader& h) { h.Font().SetSize(14); }); }},
+        {"assigned header's list destroyed", [&] {
+             TextTree a, b;
+             auto list = std::make_unique<TImageList>();
+             a.tree.Header().SetImages(list.get());
+             b.tree.Header().Assign(a.tree.Header());
+             list.reset();
+             return std::pair<long, long>(b.tree.Header().Images() != nullptr, false);
+         }},
+    };
+    for (const auto& [what, run] : rows) {
+        auto [got, want] = run();
+        EXPECT_EQ(got, want) << what;
+    }
+}

@@ -135,6 +135,16 @@ TEST(PointerSession, AutoScrollWaitsForTheDelayOnTheInjectedClock) {
     s.Move(POINT{32, 100});
     EXPECT_FALSE(s.tree.TreeStates().Contains(tsScrolling));
     s.Up(POINT{32, 100});
+    // A release already queued when the first step is due ends it without a step.
+    s.Down(s.RowAt("Row 20", 200));
+    s.Move(edge);
+    now += 1000;
+    s.Move(POINT{31, 195});
+    int offset = s.tree.OffsetY();
+    ::PostMessageW(s.tree.Handle(), WM_LBUTTONUP, 0, MAKELPARAM(31, 195));
+    s.Timer(4);
+    EXPECT_EQ(s.tree.OffsetY(), offset);
+    EXPECT_FALSE(s.tree.TreeStates().Contains(tsScrolling));
     // Without toAutoScroll nothing scrolls.
     o.SetAutoOptions(o.AutoOptions() - toAutoScroll);
     s.Down(s.RowAt("Row 20", 200));

@@ -263,6 +263,12 @@ TEST(TreeStream, NestingIsLimitedAndDeepTreesNeedNoRecursion) {
     EXPECT_EQ(Save(tree), deep);
     EXPECT_EQ(Load(tree, chain(TBaseLazyTree::MaxStreamDepth + 1)), 2006);
     EXPECT_TREE_CONSISTENT(tree);
+    // What could not load is not saved: one level more is refused before a byte is written.
+    ASSERT_EQ(Load(tree, deep), 0);
+    tree.AddChild(tree.GetLastNoInit());
+    TMemoryStream out;
+    EXPECT_THROW(tree.SaveToStream(out), ELazyTreeError);
+    EXPECT_EQ(out.Size(), 0);
 }
 
 // A handler that asks for more than its chunk loses that read only: the load goes on from the chunk's end.

@@ -31,6 +31,8 @@ public:
     using TBaseLazyTree::SkipNode;
     using TBaseLazyTree::InitNode;
     using TBaseLazyTree::DoGetPopupMenu;
+    using TBaseLazyTree::DoStateChange;
+    using TBaseLazyTree::HandleDrawSelection;
 };
 
 // Recomputes everything the tree keeps incrementally. Empty when consistent.

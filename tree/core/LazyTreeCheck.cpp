@@ -7,7 +7,7 @@
 // tree cannot overflow the thread's stack, while the events come in exactly
 // the order of the plain recursion.
 #include "tree/core/LazyTrees.h"
-#include <vector>
+#include <deque>
 
 namespace krv {
 
@@ -53,7 +53,8 @@ TCheckState TBaseLazyTree::DetermineNextCheckState(TCheckType checkType, TCheckS
 void TBaseLazyTree::SetCheckState(PLazyNode node, TCheckState value) {
     if (!node || node == root_ || node->CheckState == value || (node->States & vsDisabled)) return;
     TCheckState newState = value;
-    if (DoChecking(node, newState)) DoSetCheckState(node, newState);
+    TNodeWatch watch(this, &node);
+    if (DoChecking(node, newState) && node) DoSetCheckState(node, newState);
 }
 
 void TBaseLazyTree::SetCheckType(PLazyNode node, TCheckType value) {
@@ -73,7 +74,8 @@ void TBaseLazyTree::SetCheckType(PLazyNode node, TCheckType value) {
 bool TBaseLazyTree::CheckParentCheckState(PLazyNode node, TCheckState newCheckState) {
     PLazyNode parent = node->Parent;
     TCheckState parentState = ParentStateFor(node, newCheckState);
-    if (!DoChecking(parent, parentState)) return false;
+    TNodeWatch watch(this, &parent);
+    if (!DoChecking(parent, parentState) || !parent) return false;
     bool result = ChangeCheckState(parent, parentState);
     if (result) DoChecked(parent);
     return result;
@@ -81,21 +83,33 @@ bool TBaseLazyTree::CheckParentCheckState(PLazyNode node, TCheckState newCheckSt
 
 bool TBaseLazyTree::ChangeCheckState(PLazyNode node, TCheckState value) {
     enum Phase { Enter, Down, Store, AfterParent, Finish, Return };
+    // Handlers may delete the frame's node, the child in hand or the next one:
+    // each is watched, and a frame whose node went ends without a change.
     struct Frame {
+        Frame(TBaseLazyTree* tree, PLazyNode n, TCheckState v, bool fire)
+            : node(n), value(v), fireChecked(fire), watchNode(tree, &node), watchChild(tree, &child),
+              watchNext(tree, &next, TWatchKind::Ahead) {}
         PLazyNode node;
         TCheckState value;
-        Phase phase;
-        PLazyNode child;      // next child to visit going down
         bool fireChecked;     // a nested change fires OnChecked itself on success
-        bool result;
+        Phase phase = Enter;
+        PLazyNode child = nullptr;   // the child in hand going down
+        PLazyNode next = nullptr;    // the child to visit after it
+        bool result = false;
+        TNodeWatch watchNode, watchChild, watchNext;
     };
     bool tracking = AutoOption(toAutoTristateTracking);
-    std::vector<Frame> stack;
-    stack.push_back(Frame{node, value, Enter, nullptr, false, false});
+    std::deque<Frame> stack;   // frames stay where they are: the watches point into them
+    stack.emplace_back(this, node, value, false);
     bool returned = false;
     while (!stack.empty()) {
         Frame& f = stack.back();
         PLazyNode n = f.node;
+        if (!n && f.phase < Finish) {
+            f.result = false;
+            f.phase = Finish;
+            continue;
+        }
         switch (f.phase) {
         case Enter:
             if (n->States & vsChecking) {
@@ -104,18 +118,21 @@ bool TBaseLazyTree::ChangeCheckState(PLazyNode node, TCheckState value) {
                 break;
             }
             n->States |= vsChecking;
-            InitIfNeeded(n);
             DoStateChange(tsCheckPropagation);
+            InitIfNeeded(f.node);
+            if (!f.node) break;
             if (n->CheckType == ctTriStateCheckBox && tracking &&
                 (f.value == csCheckedNormal || f.value == csUncheckedNormal) && n->FirstChild) {
-                f.child = n->FirstChild;
+                f.next = n->FirstChild;
                 f.phase = Down;
             } else {
                 f.phase = Store;
             }
             break;
         case Down: {
-            PLazyNode c = f.child;
+            PLazyNode c = f.next;
+            // The held next child left the node: its children are done.
+            if (c && c->Parent != n) c = nullptr;
             if (!c) {
                 // The node's own state follows what its box children ended with.
                 unsigned unchecked = 0, checked = 0, mixed = 0;
@@ -133,10 +150,11 @@ bool TBaseLazyTree::ChangeCheckState(PLazyNode node, TCheckState value) {
                 f.phase = Store;
                 break;
             }
-            f.child = c->NextSibling;
+            f.child = c;
+            f.next = c->NextSibling;
             if (IsBox(c->CheckType) && c->CheckState != f.value && !(c->States & vsDisabled)) {
                 TCheckState childState = f.value;
-                if (DoChecking(c, childState)) stack.push_back(Frame{c, childState, Enter, nullptr, true, false});
+                if (DoChecking(c, childState) && f.child && f.node) stack.emplace_back(this, f.child, childState, true);
             }
             break;
         }
@@ -147,18 +165,19 @@ bool TBaseLazyTree::ChangeCheckState(PLazyNode node, TCheckState value) {
                 Invalidate();
             }
             n->CheckState = f.value;
+            if (n->Parent != root_) InitIfNeeded(n->Parent);
+            if (!f.node) break;
             PLazyNode parent = n->Parent;
-            if (parent != root_) InitIfNeeded(parent);
             if (tracking && parent != root_ && !(parent->States & (vsChecking | vsDisabled)) && IsBox(n->CheckType) &&
                 parent->CheckType == ctTriStateCheckBox) {
                 TCheckState parentState = ParentStateFor(n, f.value);
-                if (!DoChecking(parent, parentState)) {
+                if (!DoChecking(parent, parentState) || !f.node) {
                     f.result = false;
                     f.phase = Finish;
                     break;
                 }
                 f.phase = AfterParent;
-                stack.push_back(Frame{parent, parentState, Enter, nullptr, true, false});
+                stack.emplace_back(this, n->Parent, parentState, true);
             } else {
                 f.result = true;
                 f.phase = Finish;
@@ -170,13 +189,15 @@ bool TBaseLazyTree::ChangeCheckState(PLazyNode node, TCheckState value) {
             f.phase = Finish;
             break;
         case Finish:
-            InvalidateNode(n);
-            n->States &= ~vsChecking;
+            if (n) {
+                InvalidateNode(n);
+                n->States &= ~vsChecking;
+            }
             DoStateChange({}, tsCheckPropagation);
             f.phase = Return;
             break;
         case Return: {
-            bool result = f.result;
+            bool result = f.result && n;
             bool fire = f.fireChecked;
             stack.pop_back();
             if (fire && result) DoChecked(n);

@@ -292,6 +292,12 @@ PLazyNode TBaseLazyTree::GetVisibleParent(PLazyNode node) const {
     return run == root_ ? nullptr : run;
 }
 
+PLazyNode TBaseLazyTree::NodeAfterSubtree(PLazyNode node) const {
+    for (PLazyNode run = node; run && run != root_; run = run->Parent)
+        if (run->NextSibling) return run->NextSibling;
+    return nullptr;
+}
+
 bool TBaseLazyTree::HasAsParent(PLazyNode node, PLazyNode potentialParent) const {
     // The root has no parents: its Parent field points back at the tree.
     if (!node || !potentialParent || node == potentialParent || node == root_) return false;
@@ -309,40 +315,58 @@ unsigned TBaseLazyTree::GetNodeLevel(PLazyNode node) const {
 
 // ---- iteration ---------------------------------------------------------------------------
 
+// The callback may delete the node in hand, its siblings or its subtree: the
+// walk holds the node it stands on, the node after that one's subtree to go
+// on from, and its stop node.
 PLazyNode TBaseLazyTree::IterateSubtree(PLazyNode node, const TLTGetNodeProc& callback, void* data,
                                         TLazyNodeStates filter, bool doInit, bool childNodesOnly) {
     bool wasIterating = states_.Contains(tsIterating);
     DoStateChange(tsIterating);
-    auto step = [&](PLazyNode n) { return doInit ? GetNext(n) : GetNextNoInit(n); };
-    PLazyNode stop = nullptr;
-    PLazyNode run;
-    if (node && node != root_) {
-        if (doInit) InitIfNeeded(node);
-        for (PLazyNode up = node; up && up != root_; up = up->Parent)
-            if (up->NextSibling) {
-                stop = up->NextSibling;
-                break;
-            }
-        run = node;
-    } else {
-        run = doInit ? GetFirst() : GetFirstNoInit();
-    }
-    if (childNodesOnly && run) {
+    PLazyNode stop = nullptr, run = nullptr, next = nullptr;
+    TNodeWatch watchRun(this, &run), watchNext(this, &next, TWatchKind::Ahead),
+        watchStop(this, &stop, TWatchKind::Ahead);
+    // Every node reached is initialised when asked; an init handler that
+    // deletes it leaves the walk at the node after it.
+    auto arrive = [&](PLazyNode target) {
+        for (run = target; doInit && run && run != stop; run = next) {
+            next = NodeAfterSubtree(run);
+            InitIfNeeded(run);
+            if (run) break;
+        }
+    };
+    auto step = [&] {
+        next = NodeAfterSubtree(run);
         if (doInit) StepInto(run);
-        run = run->FirstChild ? step(run) : nullptr;
-    }
+        arrive(!run ? next : run->FirstChild ? run->FirstChild : NodeAfterSubtree(run));
+    };
     PLazyNode result = nullptr;
     try {
+        if (node && node != root_) {
+            stop = NodeAfterSubtree(node);
+            arrive(node);
+        } else {
+            arrive(GetFirstNoInit());
+        }
+        if (childNodesOnly && run) {
+            if (doInit) StepInto(run);
+            if (run && run->FirstChild) step();
+            else run = nullptr;
+        }
         while (run && run != stop) {
             if (filter == 0 || (run->States & filter) == filter) {
                 bool abort = false;
+                next = NodeAfterSubtree(run);
                 callback(this, run, data, abort);
                 if (abort) {
                     result = run;
                     break;
                 }
+                if (!run) {
+                    arrive(next);
+                    continue;
+                }
             }
-            run = step(run);
+            step();
         }
     } catch (...) {
         if (!wasIterating) DoStateChange({}, tsIterating);
@@ -422,10 +446,17 @@ int TBaseLazyTree::GetNodeTop(PLazyNode node) {
     return run ? int(top) : -1;
 }
 
-bool TBaseLazyTree::ScrollIntoView(PLazyNode node, bool center, bool horizontally) {
-    if (!node || node == root_) return false;
-    for (PLazyNode run = node->Parent; run && run != root_; run = run->Parent)
+// Expands the node's ancestors; an expand handler may delete the node (and
+// with it the ancestors above it): false then.
+bool TBaseLazyTree::ExpandParents(PLazyNode node) {
+    TNodeWatch watch(this, &node);
+    for (PLazyNode run = node->Parent; node && run && run != root_; run = node ? run->Parent : nullptr)
         if (!(run->States & vsExpanded)) ToggleNode(run);
+    return node != nullptr;
+}
+
+bool TBaseLazyTree::ScrollIntoView(PLazyNode node, bool center, bool horizontally) {
+    if (!node || node == root_ || !ExpandParents(node)) return false;
     int top = GetNodeTop(node);
     if (top < 0) return false;
     int oldY = offsetY_, oldX = offsetX_;

@@ -91,9 +91,21 @@ void TBaseLazyTree::ForgetNode(PLazyNode node, PLazyNode parent) {
         // The editor works on the focused node.
         if (editLink_ && states_.Contains(tsEditing)) DoCancelEdit();
     }
-    for (PLazyNode* slot : watched_)
-        if (*slot == node) *slot = nullptr;
+    for (TWatched& w : watched_)
+        if (*w.Slot == node) *w.Slot = nullptr;
     if (!dragSelection_.empty()) std::erase(dragSelection_, node);
+}
+
+void TBaseLazyTree::MoveWatchedPlaces(PLazyNode node, bool childrenOnly) {
+    for (TWatched& w : watched_) {
+        PLazyNode held = *w.Slot;
+        if (w.Kind == TWatchKind::Clear || !held || held == root_ || (childrenOnly && held == node) ||
+            (held != node && node != root_ && !HasAsParent(held, node)))
+            continue;
+        // The whole of what goes is node's subtree (or all below it): its bounds survive.
+        if (childrenOnly) *w.Slot = w.Kind == TWatchKind::Ahead ? NodeAfterSubtree(node) : (node == root_ ? nullptr : node);
+        else *w.Slot = w.Kind == TWatchKind::Ahead ? NodeAfterSubtree(node) : GetPreviousNoInit(node);
+    }
 }
 
 // ---- subtree bookkeeping ---------------------------------------------------------
@@ -384,6 +396,7 @@ void TBaseLazyTree::InternalDisconnectNode(PLazyNode node, bool keepFocus, bool 
 
 void TBaseLazyTree::DeleteNode(PLazyNode node, bool reindex) {
     if (!node || node == root_ || MiscOption(toReadOnly)) return;
+    MoveWatchedPlaces(node, false);
     PLazyNode parent = node->Parent;
     bool parentClearing = (parent->States & vsClearing) != 0;
     if (!parentClearing) NotifyStructureChange(parent == root_ ? nullptr : parent, crChildDeleted);
@@ -463,6 +476,7 @@ void TBaseLazyTree::TearDownChildren(PLazyNode parent) {
 void TBaseLazyTree::DeleteChildren(PLazyNode node, bool resetHasChildren) {
     if (!node) node = root_;
     if (!node->FirstChild || MiscOption(toReadOnly)) return;
+    MoveWatchedPlaces(node, true);
     ++updateCount_;
     InterruptValidation();
     bool wasShown = node == root_ || ((node->States & vsExpanded) && IsEffectivelyVisible(node));
@@ -622,7 +636,9 @@ void TBaseLazyTree::SetNodeDataSize(int value) {
 void TBaseLazyTree::InitNode(PLazyNode node) {
     node->States |= vsInitialized;
     TLazyNodeInitStates initStates;
+    TNodeWatch watch(this, &node);
     DoInitNode(node->Parent == root_ ? nullptr : node->Parent, node, initStates);
+    if (!node) return;
     if (initStates.Contains(ivsDisabled)) node->States |= vsDisabled;
     if (initStates.Contains(ivsHasChildren)) node->States |= vsHasChildren;
     if (initStates.Contains(ivsSelected)) {
@@ -639,7 +655,9 @@ void TBaseLazyTree::InitNode(PLazyNode node) {
 void TBaseLazyTree::InitChildren(PLazyNode node) {
     if (!node || node == root_ || !(node->States & vsHasChildren)) return;
     unsigned count = node->ChildCount;
+    TNodeWatch watch(this, &node);
     DoInitChildren(node, count);
+    if (!node) return;
     if (count == 0) {
         DeleteChildren(node);
         node->States &= ~vsHasChildren;
@@ -650,8 +668,10 @@ void TBaseLazyTree::InitChildren(PLazyNode node) {
 
 void TBaseLazyTree::ReinitNode(PLazyNode node, bool recursive) {
     if (node && node != root_) {
+        TNodeWatch watch(this, &node);
         node->States &= ~(vsChecking | vsCutOrCopy | vsDeleting | vsHeightMeasured);
         InitNode(node);
+        if (!node) return;
     }
     if (recursive) ReinitChildren(node, true);
 }
@@ -659,23 +679,19 @@ void TBaseLazyTree::ReinitNode(PLazyNode node, bool recursive) {
 // Without recursion: a depth-first walk over the initialised subtree.
 void TBaseLazyTree::ReinitChildren(PLazyNode node, bool recursive) {
     if (!node) node = root_;
+    // The init handlers may delete what the walk holds.
+    TNodeWatch watchNode(this, &node);
     InitChildren(node);
-    if (!recursive) {
-        for (PLazyNode run = node->FirstChild; run; run = run->NextSibling) ReinitNode(run, false);
-        return;
-    }
-    PLazyNode run = node->FirstChild;
-    while (run) {
+    if (!node) return;
+    PLazyNode run = node->FirstChild, next = nullptr, stop = NodeAfterSubtree(node);
+    TNodeWatch watchRun(this, &run), watchNext(this, &next, TWatchKind::Ahead),
+        watchStop(this, &stop, TWatchKind::Ahead);
+    while (run && run != stop) {
+        next = NodeAfterSubtree(run);
         run->States &= ~(vsChecking | vsCutOrCopy | vsDeleting | vsHeightMeasured);
         InitNode(run);
-        InitChildren(run);
-        if (run->FirstChild) {
-            run = run->FirstChild;
-            continue;
-        }
-        while (run != node && !run->NextSibling) run = run->Parent;
-        if (run == node) break;
-        run = run->NextSibling;
+        if (run && recursive) InitChildren(run);
+        run = !run ? next : recursive && run->FirstChild ? run->FirstChild : NodeAfterSubtree(run);
     }
 }
 
@@ -766,35 +782,24 @@ void TBaseLazyTree::ToggleNode(PLazyNode node) {
     else Invalidate();
 }
 
-// Node and everything below it; stops before the node after its subtree.
-static PLazyNode NodeAfterSubtree(PLazyNode node, PLazyNode root) {
-    for (PLazyNode run = node; run && run != root; run = run->Parent)
-        if (run->NextSibling) return run->NextSibling;
-    return nullptr;
-}
-
-// Both walks hold nodes across handler calls (init, expand, collapse), and
-// a handler may delete any node: the nodes held are watched, and a walk that
-// loses its place starts again from its beginning, passing over what it has
-// already done.
+// Both walks call out (init, expand, collapse handlers), and a handler may
+// delete any node: each holds the node it stands on and its place.
 void TBaseLazyTree::FullExpand(PLazyNode node) {
     if (root_->ChildCount == 0) return;
     if (node == root_) node = nullptr;
-    PLazyNode run = node ? node : GetFirstNoInit();
-    TNodeWatch watchNode(this, &node), watchRun(this, &run);
-    const bool whole = !node;
+    PLazyNode run = node ? node : GetFirstNoInit(), next = nullptr, stop = node ? NodeAfterSubtree(node) : nullptr;
+    TNodeWatch watchRun(this, &run), watchNext(this, &next, TWatchKind::Ahead),
+        watchStop(this, &stop, TWatchKind::Ahead);
     DoStateChange(tsExpanding);
     try {
         InUpdate(*this, [&] {
-            while (run && (whole || node)) {
+            while (run && run != stop) {
+                next = NodeAfterSubtree(run);
                 InitIfNeeded(run);
                 if (run && !(run->States & vsExpanded)) ToggleNode(run);
-                if (!run) {
-                    run = whole ? GetFirstNoInit() : node;
-                    continue;
-                }
-                run = GetNext(run);
-                if (!whole && run == NodeAfterSubtree(node, root_)) break;
+                // Children are made (an expand refused makes them too) and each initialised when reached.
+                if (run) StepInto(run);
+                run = !run ? next : run->FirstChild ? run->FirstChild : NodeAfterSubtree(run);
             }
         });
     } catch (...) {
@@ -808,12 +813,9 @@ void TBaseLazyTree::FullCollapse(PLazyNode node) {
     if (root_->ChildCount == 0) return;
     if (node == root_) node = nullptr;
     const bool whole = !node;
-    auto last = [&] {
-        PLazyNode n = GetLastNoInit(node);
-        return n || whole ? n : node;
-    };
-    PLazyNode run = last(), prev = nullptr;
-    TNodeWatch watchNode(this, &node), watchRun(this, &run), watchPrev(this, &prev);
+    PLazyNode run = GetLastNoInit(node), prev = nullptr;
+    if (!run) run = node;
+    TNodeWatch watchNode(this, &node), watchRun(this, &run), watchPrev(this, &prev, TWatchKind::Behind);
     DoStateChange(tsCollapsing);
     try {
         InUpdate(*this, [&] {
@@ -822,9 +824,6 @@ void TBaseLazyTree::FullCollapse(PLazyNode node) {
                 prev = atNode ? nullptr : GetPreviousNoInit(run);
                 if ((run->States & (vsExpanded | vsHasChildren)) == (vsExpanded | vsHasChildren)) ToggleNode(run);
                 if (atNode) break;
-                // The node to visit next was deleted: take it again from the node in
-                // hand, or from the end when that went too.
-                if (!prev) prev = run ? GetPreviousNoInit(run) : last();
                 run = prev;
             }
         });
@@ -880,16 +879,25 @@ void TBaseLazyTree::MoveTo(PLazyNode source, PLazyNode target, TLTNodeAttachMode
         if (target != root_ && HasAsParent(target, source))
             ShowError("Target node cannot be a child node of the node to be moved.", 2001);
         if (childrenOnly) {
+            // The moved handler may delete the source, the target or the child to move next.
+            PLazyNode prev = nullptr;
+            TNodeWatch watchSource(this, &source), watchTarget(this, &target),
+                watchPrev(this, &prev, TWatchKind::Behind);
             for (PLazyNode run = source->LastChild; run;) {
-                PLazyNode prev = run->PrevSibling;
+                prev = run->PrevSibling;
                 InternalDisconnectNode(run, true, false);
                 InternalConnectNode(run, target, this, mode);
                 DoNodeMoved(run);
-                run = prev;
+                if (!source || !target) break;
+                // Past a deleted child the place is the previous node in tree order: its child of source.
+                while (prev && prev != source && prev->Parent != source) prev = prev->Parent;
+                run = prev == source ? nullptr : prev;
             }
             // Siblings left behind keep dense indexes only after a renumbering.
             uint32_t index = 0;
-            for (PLazyNode run = source->FirstChild; run; run = run->NextSibling) run->Index = index++;
+            if (source)
+                for (PLazyNode run = source->FirstChild; run; run = run->NextSibling) run->Index = index++;
+            moved = source;
         } else {
             InternalDisconnectNode(source, true, true);
             InternalConnectNode(source, target, this, mode);

@@ -495,9 +495,7 @@ void TBaseLazyTree::SetFocusedColumn(TColumnIndex column) {
 }
 
 void TBaseLazyTree::SetTopNode(PLazyNode node) {
-    if (!node || node == root_) return;
-    for (PLazyNode run = node->Parent; run && run != root_; run = run->Parent)
-        if (!(run->States & vsExpanded)) ToggleNode(run);
+    if (!node || node == root_ || !ExpandParents(node)) return;
     int top = GetNodeTop(node);
     if (top >= 0) SetOffsetY(-top);
 }

@@ -70,7 +70,34 @@ static void PatchChunkSize(TStream& stream, int64_t chunkStart, TBaseLazyTree* t
     stream.SetPosition(end);
 }
 
+// What is saved must load again: a subtree nested deeper than a stream may
+// be is refused before anything is written (code of the loader's refusal).
+void TBaseLazyTree::CheckStreamDepth(PLazyNode node) {
+    auto tooDeep = [this] {
+        ShowError("Unable to save tree structure, it is nested deeper than " + std::to_string(MaxStreamDepth) +
+                      " levels.", 2006);
+    };
+    int depth = 1;
+    for (PLazyNode run = node;;) {
+        if (run->FirstChild && (run->States & vsInitialized)) {
+            run = run->FirstChild;
+            if (++depth > MaxStreamDepth) tooDeep();
+            continue;
+        }
+        while (run != node && !run->NextSibling) {
+            run = run->Parent;
+            --depth;
+        }
+        if (run == node) return;
+        run = run->NextSibling;
+    }
+}
+
 void TBaseLazyTree::SaveToStream(TStream& stream, PLazyNode node) {
+    for (PLazyNode run = node && node != root_ ? node : root_->FirstChild; run; run = run->NextSibling) {
+        CheckStreamDepth(run);
+        if (node && node != root_) break;
+    }
     uint16_t header[6] = {kHeader0, kHeaderV, kHeaderT, kStreamVersion, kHeader4, kHeader5};
     stream.WriteBuffer(header, sizeof header);
     if (node && node != root_) {
@@ -124,11 +151,14 @@ void TBaseLazyTree::WriteNode(TStream& stream, PLazyNode node) {
         f.next = (n->States & vsInitialized) ? n->FirstChild : nullptr;
         return f;
     };
+    CheckStreamDepth(node);
     std::vector<Frame> stack;
     stack.push_back(begin(node));
     while (!stack.empty()) {
         Frame& f = stack.back();
         if (PLazyNode child = f.next) {
+            // Children made by init on save can still go past the depth checked.
+            if (stack.size() >= size_t(MaxStreamDepth)) CheckStreamDepth(node);
             f.next = child->NextSibling;
             ++f.written;
             Frame childFrame = begin(child);

@@ -814,6 +814,7 @@ protected:
     bool ChangeCheckState(PLazyNode node, TCheckState value);
     bool CheckParentCheckState(PLazyNode node, TCheckState newCheckState);
     void WriteNode(TStream& stream, PLazyNode node);
+    void CheckStreamDepth(PLazyNode node);
     virtual void WriteChunks(TStream& stream, PLazyNode node);
     void ReadNode(TStream& stream, int version, PLazyNode node);
     virtual bool ReadChunk(TStream& stream, int version, PLazyNode node, uint32_t chunkType, uint32_t chunkSize);
@@ -869,17 +870,36 @@ private:
     void WaitForWorker();
     void HandleChangeState(unsigned enter, unsigned leave);
     int LoadHeader(TStream& stream);
-    // A node kept in a local across calls into application code: a handler
-    // that deletes the node clears the local (see ForgetNode).
+    // A node kept in a local across calls into application code. A handler
+    // that deletes the node clears the local; a walk's place (the node it goes
+    // to next) instead moves on past what was deleted, to the node after the
+    // deleted subtree (Ahead) or before it (Behind), so the walk goes on from
+    // there. Every walk that calls out holds its node and its place this way.
+    enum class TWatchKind : uint8_t { Clear, Ahead, Behind };
     class TNodeWatch {
     public:
-        TNodeWatch(TBaseLazyTree* tree, PLazyNode* slot) : tree_(tree) { tree_->watched_.push_back(slot); }
-        ~TNodeWatch() { tree_->watched_.pop_back(); }
+        TNodeWatch(TBaseLazyTree* tree, PLazyNode* slot, TWatchKind kind = TWatchKind::Clear) : tree_(tree), slot_(slot) {
+            tree_->watched_.push_back({slot, kind});
+        }
+        ~TNodeWatch() {
+            for (size_t i = tree_->watched_.size(); i-- > 0;)
+                if (tree_->watched_[i].Slot == slot_) {
+                    tree_->watched_.erase(tree_->watched_.begin() + ptrdiff_t(i));
+                    break;
+                }
+        }
         TNodeWatch(const TNodeWatch&) = delete;
         TNodeWatch& operator=(const TNodeWatch&) = delete;
     private:
         TBaseLazyTree* tree_;
+        PLazyNode* slot_;
     };
+    // Moves the walks' places out of what is about to be deleted: node's
+    // subtree, node itself too unless childrenOnly.
+    void MoveWatchedPlaces(PLazyNode node, bool childrenOnly);
+    // The first node after node's subtree in tree order, or nil.
+    PLazyNode NodeAfterSubtree(PLazyNode node) const;
+    bool ExpandParents(PLazyNode node);
     void SelectFocusedAfterKey(PLazyNode oldFocused, PLazyNode newFocused, TShiftState shift);
     // The keyboard by concern: keys that move the focus (each answers the node
     // to focus, or nil when the key scrolled, toggled or changed the column
@@ -1015,7 +1035,11 @@ private:
     unsigned startIndex_ = 0;
 
     // input
-    std::vector<PLazyNode*> watched_;
+    struct TWatched {
+        PLazyNode* Slot;
+        TWatchKind Kind;
+    };
+    std::vector<TWatched> watched_;
     uint8_t autoScrollDirections_ = 0;
     DWORD scrollStartTime_ = 0;
     POINT panAnchor_{};

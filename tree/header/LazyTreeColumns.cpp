@@ -425,6 +425,9 @@ void TLazyTreeColumns::AnimatedResize(TColumnIndex c, int newWidth) {
 
 TLTHeader::TLTHeader(TBaseLazyTree* owner) : owner_(owner) {
     columns_ = GetColumnsClass()(this);
+    // Changed in place (Font().SetSize) as much as through SetFont.
+    font_.OnChange = [this] { Invalidate(); };
+    imagesLink_.OnChange = [this] { Invalidate(); };
 }
 
 TLTHeader::~TLTHeader() = default;
@@ -546,7 +549,10 @@ void TLTHeader::SetHeight(int v) {
 // The tree is told when the list or the menu goes (its Notification clears them here).
 void TLTHeader::SetImages(TImageList* v) {
     if (v == images_) return;
+    // A list already destroyed has cut the link itself.
+    if (TImageList* old = imagesLink_.Sender()) old->UnRegisterChanges(&imagesLink_);
     images_ = v;
+    if (v) v->RegisterChanges(&imagesLink_);
     if (owner_ && v) owner_->FreeNotification(v);
     Invalidate();
 }
@@ -630,7 +636,7 @@ void TLTHeader::Assign(const TLTHeader& s) {
     background_ = s.background_;
     columns_->Assign(*s.columns_);
     font_ = s.font_;
-    images_ = s.images_;
+    SetImages(s.images_);
     mainColumn_ = s.mainColumn_;
     options_ = s.options_;
     parentFont_ = s.parentFont_;

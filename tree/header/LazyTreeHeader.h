@@ -4,6 +4,7 @@
 // handling (resizing at a splitter, dragging a column to a new position)
 // and its stream.
 #pragma once
+#include "framework/ComCtrls.h"
 #include "framework/Controls.h"
 #include "framework/Graphics.h"
 #include "framework/Stream.h"
@@ -298,6 +299,7 @@ protected:
     TFont font_;
     int height_ = 17;
     TImageList* images_ = nullptr;
+    TChangeLink imagesLink_;   // new pictures in the list repaint the header
     TPopupMenu* popupMenu_ = nullptr;
     TColumnIndex mainColumn_ = 0;
     TLTHeaderOptions options_ = DefaultHeaderOptions;

@@ -373,6 +373,11 @@ void TBaseLazyTree::RunStepAnimation(int steps, int duration, const TLTAnimation
     if (states_.Contains(tsInAnimation) || duration <= 0) return;
     NeedFineTimer();
     DoStateChange(tsInAnimation);
+    // Left however the animation ends, a throwing callback too.
+    struct TAnimating {
+        TBaseLazyTree* tree;
+        ~TAnimating() { tree->DoStateChange({}, {tsCancelHintAnimation, tsInAnimation}); }
+    } animating{this};
     // No steps still ends with the final call: the caller's last picture is drawn there.
     int stepSize = std::max(1, int(std::lround(double(steps) / duration)));
     int remaining = steps / stepSize;
@@ -400,7 +405,6 @@ void TBaseLazyTree::RunStepAnimation(int steps, int duration, const TLTAnimation
         step = steps - remaining;
     }
     if (!ending()) callback(0, 0, data);
-    DoStateChange({}, {tsCancelHintAnimation, tsInAnimation});
 }
 
 // ---- animated toggle -------------------------------------------------------------------------------

@@ -233,8 +233,10 @@ bool TBaseLazyTree::HandleTimerMessage(WPARAM id, LRESULT& result) {
         } else if (states_.Contains(tsScrollPending)) {
             StopChangeTimer(kScrollTimer);
             DoStateChange(tsScrolling, tsScrollPending);
-            // What waits in the queue (the mouse's last moves) decides the first step.
+            // What waits in the queue (the mouse's last moves) decides the first step;
+            // a button released there has ended the scroll before it began.
             Application().ProcessMessages();
+            if (!states_.Contains(tsScrolling)) break;
             StartTimer(kScrollTimer, AutoScrollInterval);
             ScrollTimerStep();
         } else if (states_.Contains(tsScrolling)) {

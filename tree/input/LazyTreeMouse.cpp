@@ -402,6 +402,7 @@ bool TBaseLazyTree::CollectNodesInFrame(RECT oldR, RECT newR) {
     int indentSpace = (level + showRoot) * int(indent_) + margin_;
     bool changed = false;
     TCanvas canvas(MeasureDC());
+    canvas.Font = font_;
     while (run) {
         int textLeft, textRight;
         int lead = indentSpace;

@@ -400,6 +400,8 @@ void TBaseLazyTree::PaintTree(TCanvas& target, RECT window, POINT targetPoint, u
         bool waitForSelected = (paintOptions & poSelectedOnly) != 0;
         while (node && top < window.bottom) {
             InitIfNeeded(node);
+            // Measured in the font it is painted in (the row before may have changed it).
+            canvas.Font = font_;
             MeasureItemHeight(canvas, node);
             int h = node->NodeHeight;
             if (waitForSelected && (node->States & vsSelected)) waitForSelected = false;

@@ -21,6 +21,7 @@ int TCustomLazyDrawTree::DoGetNodeWidth(PLazyNode node, TColumnIndex column, TCa
         OnGetNodeWidth(this, *canvas, node, column, width);
     } else {
         TCanvas own(MeasureDC());
+        own.Font = Font();
         OnGetNodeWidth(this, own, node, column, width);
     }
     return width;
