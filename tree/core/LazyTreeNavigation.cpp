@@ -150,11 +150,11 @@ PLazyNode TBaseLazyTree::GetLastChildNoInit(PLazyNode node) const {
 }
 
 PLazyNode TBaseLazyTree::GetLastChild(PLazyNode node) {
-    if (!node) node = root_;
-    StepInto(node);
-    PLazyNode result = node->LastChild;
-    InitIfNeeded(result);
-    return result;
+    return InitStep(node, [this](PLazyNode from) {
+        if (!from) from = root_;
+        StepInto(from);
+        return from->LastChild;
+    });
 }
 
 PLazyNode TBaseLazyTree::GetLastNoInit(PLazyNode node) const {
@@ -180,16 +180,15 @@ PLazyNode TBaseLazyTree::GetFirstVisibleNoInit() const {
 }
 
 PLazyNode TBaseLazyTree::GetFirstVisible() {
-    PLazyNode result = GetFirstVisibleNoInit();
-    InitIfNeeded(result);
-    return result;
+    return InitStep(nullptr, [this](PLazyNode) { return GetFirstVisibleNoInit(); });
 }
 
 PLazyNode TBaseLazyTree::GetFirstVisibleChild(PLazyNode node) {
-    PLazyNode run = GetFirstChild(node);
-    while (run && !(run->States & vsVisible)) run = run->NextSibling;
-    InitIfNeeded(run);
-    return run;
+    return InitStep(node, [this](PLazyNode from) {
+        PLazyNode run = GetFirstChild(from);
+        while (run && !(run->States & vsVisible)) run = run->NextSibling;
+        return run;
+    });
 }
 
 // The outermost node on the way up from node whose row is not shown; its
@@ -238,9 +237,7 @@ PLazyNode TBaseLazyTree::GetLastVisibleChildNoInit(PLazyNode node) const {
 }
 
 PLazyNode TBaseLazyTree::GetLastVisibleChild(PLazyNode node) {
-    PLazyNode result = GetLastVisibleChildNoInit(node);
-    InitIfNeeded(result);
-    return result;
+    return InitStep(node, [this](PLazyNode from) { return GetLastVisibleChildNoInit(from); });
 }
 
 PLazyNode TBaseLazyTree::GetLastVisibleNoInit(PLazyNode node) const {
@@ -257,9 +254,7 @@ PLazyNode TBaseLazyTree::GetLastVisibleNoInit(PLazyNode node) const {
 }
 
 PLazyNode TBaseLazyTree::GetLastVisible(PLazyNode node) {
-    PLazyNode result = GetLastVisibleNoInit(node);
-    InitIfNeeded(result);
-    return result;
+    return InitStep(node, [this](PLazyNode from) { return GetLastVisibleNoInit(from); });
 }
 
 PLazyNode TBaseLazyTree::GetPreviousVisibleNoInit(PLazyNode node) const {
