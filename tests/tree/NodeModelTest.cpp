@@ -1,6 +1,7 @@
 // The node model: counts and heights, lazy initialisation, deleting, expanding
 // and collapsing, and that freeing a node leaves no reference behind.
 #include "TreeTestSupport.h"
+#include "tree/string/LazyStringTree.h"
 #include <algorithm>
 #include <cstring>
 #include <map>
@@ -101,7 +102,8 @@ TEST(NodeModel, CollapseAndExpandMoveExactlyTheVisibleDescendantHeights) {
 // node (in the freed memory). Row: walk, the node whose event deletes, what
 // goes, and the events seen (node names; "+" an OnChecked).
 TEST(NodeModel, WalksGoOnWhenAHandlerDeletesNodes) {
-    enum Walk { Iterate, IterateA, CheckDown, CheckUp, Expand, Collapse, Reinit, Reveal, MoveChildren };
+    enum Walk { Iterate, IterateA, CheckDown, CheckUp, Expand, Collapse, Reinit, Reveal, MoveChildren, DeleteSelected,
+                NextInit, SortB, Export };
     struct Row { Walk walk; const char* at; const char* victim; const char* log; };
     const Row rows[] = {
         {Iterate, "a1", "a1", "a a0 a1 a2 b b0 b1 b2 c c0 c1 c2 n "},
@@ -115,9 +117,13 @@ TEST(NodeModel, WalksGoOnWhenAHandlerDeletesNodes) {
         {Reinit, "a1", "a1", "a a0 a1 a2 b b0 b1 b2 c c0 c1 c2 n "},
         {Reveal, "a", "a", "a "},                                  // the node to show goes with it
         {MoveChildren, "b2", "b1", "b2 b0 "},                      // the child to move next
+        {DeleteSelected, "b", "a", "c b ? n "},                   // a selected node still to go
+        {NextInit, "b1", "b1", "a0 a1 a2 b0 b1 b2 c0 c1 c2 n "},   // the node it would answer
+        {SortB, "b1", "b1", "b1 "},                                // refused: the list is half relinked
+        {Export, "a1", "b", "a a0 a1 a2 c c0 c1 c2 "},             // rows still to write
     };
     for (const Row& row : rows) {
-        TTestTree tree;
+        TLazyStringTree tree;
         std::map<PLazyNode, std::string> name;
         std::string log;
         for (char r : std::string("abc")) {
@@ -130,7 +136,7 @@ TEST(NodeModel, WalksGoOnWhenAHandlerDeletesNodes) {
         auto byName = [&](const char* text) { return std::find_if(name.begin(), name.end(), [&](auto& e) { return e.second == text; })->first; };
         bool deleted = false;
         auto seen = [&](PLazyNode n) {
-            log += name[n] + " ";
+            log += (name.count(n) ? name[n] : "?") + " ";
             if (name[n] != row.at || std::exchange(deleted, true)) return;
             PLazyNode victim = byName(row.victim);
             std::erase_if(name, [&](auto& e) { return e.first == victim || tree.HasAsParent(e.first, victim); });
@@ -140,7 +146,11 @@ TEST(NodeModel, WalksGoOnWhenAHandlerDeletesNodes) {
         tree.OnChecking = [&](TBaseLazyTree*, PLazyNode n, TCheckState&, bool&) { seen(n); };
         tree.OnChecked = [&](TBaseLazyTree*, PLazyNode n) { log += "+" + name[n] + " "; };
         tree.OnExpanded = tree.OnCollapsed = tree.OnNodeMoved = [&](TBaseLazyTree*, PLazyNode n) { seen(n); };
-        if (row.walk == Reinit)
+        tree.OnCompareNodes = [&](TBaseLazyTree*, PLazyNode n, PLazyNode, TColumnIndex, int&) { seen(n); };
+        tree.OnGetText = [&](TBaseLazyTree*, PLazyNode n, TColumnIndex, TLSTTextType, std::wstring&) { seen(n); };
+        if (row.walk == DeleteSelected)
+            tree.OnFreeNode = [&](TBaseLazyTree*, PLazyNode n) { seen(n); };
+        if (row.walk == Reinit || row.walk == NextInit)
             tree.OnInitNode = [&](TBaseLazyTree*, PLazyNode, PLazyNode n, TLazyNodeInitStates&) { seen(n); };
         auto visit = [&](TBaseLazyTree*, PLazyNode n, void*, bool&) { seen(n); };
         switch (row.walk) {
@@ -153,6 +163,15 @@ TEST(NodeModel, WalksGoOnWhenAHandlerDeletesNodes) {
         case Reinit: tree.ReinitNode(nullptr, true); break;
         case Reveal: EXPECT_FALSE(tree.ScrollIntoView(byName("a1"), false)); break;
         case MoveChildren: tree.MoveTo(byName("b"), byName("c"), amAddChildLast, true); break;
+        case DeleteSelected:
+            tree.TreeOptions().SetSelectionOptions(tree.TreeOptions().SelectionOptions() + toMultiSelect);
+            for (const char* n : {"a", "b", "c"}) tree.SetSelected(byName(n), true);
+            tree.DeleteSelectedNodes();
+            for (PLazyNode n = tree.GetFirstNoInit(); n; n = tree.GetNextNoInit(n)) log += name[n] + " ";
+            break;
+        case NextInit: for (PLazyNode n = tree.GetFirst(); n; n = tree.GetNext(n)) {} break;
+        case SortB: EXPECT_THROW(tree.Sort(byName("b"), ColumnNone, sdAscending, false), ELazyTreeError); break;
+        case Export: tree.ExportUnicode(esAll, L","); break;
         }
         EXPECT_EQ(log, row.log) << row.walk << " " << row.at;
         EXPECT_TREE_CONSISTENT(tree);

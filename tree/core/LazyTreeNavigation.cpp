@@ -11,10 +11,20 @@ namespace krv {
 
 PLazyNode TBaseLazyTree::GetFirstNoInit() const { return root_->FirstChild; }
 
+template <class Step> PLazyNode TBaseLazyTree::InitStep(PLazyNode from, Step step) {
+    if (!from) from = root_;
+    TNodeWatch watchFrom(this, &from);
+    for (;;) {
+        PLazyNode result = step(from == root_ ? nullptr : from);
+        if (!result || result == root_ || (result->States & vsInitialized)) return result;
+        TNodeWatch watch(this, &result);
+        InitNode(result);
+        if (result || !from) return result;
+    }
+}
+
 PLazyNode TBaseLazyTree::GetFirst() {
-    PLazyNode result = root_->FirstChild;
-    InitIfNeeded(result);
-    return result;
+    return InitStep(nullptr, [this](PLazyNode) { return root_->FirstChild; });
 }
 
 // Initialises a node before the walk steps into it.
@@ -25,10 +35,7 @@ PLazyNode TBaseLazyTree::StepInto(PLazyNode node) {
 }
 
 PLazyNode TBaseLazyTree::GetFirstChild(PLazyNode node) {
-    if (!node) node = root_;
-    PLazyNode result = StepInto(node);
-    InitIfNeeded(result);
-    return result;
+    return InitStep(node, [this](PLazyNode from) { return StepInto(from ? from : root_); });
 }
 
 PLazyNode TBaseLazyTree::GetNextNoInit(PLazyNode node) const {
@@ -40,13 +47,10 @@ PLazyNode TBaseLazyTree::GetNextNoInit(PLazyNode node) const {
 
 PLazyNode TBaseLazyTree::GetNext(PLazyNode node) {
     if (!node || node == root_) return nullptr;
-    PLazyNode result = StepInto(node);
-    if (!result) {
-        while (node != root_ && !node->NextSibling) node = node->Parent;
-        result = node == root_ ? nullptr : node->NextSibling;
-    }
-    InitIfNeeded(result);
-    return result;
+    return InitStep(node, [this](PLazyNode from) {
+        PLazyNode child = StepInto(from);
+        return child ? child : NodeAfterSubtree(from);
+    });
 }
 
 PLazyNode TBaseLazyTree::GetPreviousNoInit(PLazyNode node) const {
@@ -110,23 +114,22 @@ PLazyNode TBaseLazyTree::GetNextSelected(PLazyNode node) {
 // ---- siblings and children ------------------------------------------------------------
 
 PLazyNode TBaseLazyTree::GetNextSibling(PLazyNode node) {
-    PLazyNode result = node && node != root_ ? node->NextSibling : nullptr;
-    InitIfNeeded(result);
-    return result;
+    if (!node || node == root_) return nullptr;
+    return InitStep(node, [](PLazyNode from) { return from->NextSibling; });
 }
 
 PLazyNode TBaseLazyTree::GetPreviousSibling(PLazyNode node) {
-    PLazyNode result = node && node != root_ ? node->PrevSibling : nullptr;
-    InitIfNeeded(result);
-    return result;
+    if (!node || node == root_) return nullptr;
+    return InitStep(node, [](PLazyNode from) { return from->PrevSibling; });
 }
 
 PLazyNode TBaseLazyTree::GetNextVisibleSibling(PLazyNode node) {
     if (!node || node == root_) return nullptr;
-    do node = node->NextSibling;
-    while (node && !(node->States & vsVisible));
-    InitIfNeeded(node);
-    return node;
+    return InitStep(node, [](PLazyNode from) {
+        do from = from->NextSibling;
+        while (from && !(from->States & vsVisible));
+        return from;
+    });
 }
 
 PLazyNode TBaseLazyTree::GetPreviousVisibleSiblingNoInit(PLazyNode node) const {
@@ -137,9 +140,8 @@ PLazyNode TBaseLazyTree::GetPreviousVisibleSiblingNoInit(PLazyNode node) const {
 }
 
 PLazyNode TBaseLazyTree::GetPreviousVisibleSibling(PLazyNode node) {
-    PLazyNode result = GetPreviousVisibleSiblingNoInit(node);
-    InitIfNeeded(result);
-    return result;
+    if (!node || node == root_) return nullptr;
+    return InitStep(node, [this](PLazyNode from) { return GetPreviousVisibleSiblingNoInit(from); });
 }
 
 PLazyNode TBaseLazyTree::GetLastChildNoInit(PLazyNode node) const {
@@ -148,11 +150,11 @@ PLazyNode TBaseLazyTree::GetLastChildNoInit(PLazyNode node) const {
 }
 
 PLazyNode TBaseLazyTree::GetLastChild(PLazyNode node) {
-    if (!node) node = root_;
-    StepInto(node);
-    PLazyNode result = node->LastChild;
-    InitIfNeeded(result);
-    return result;
+    return InitStep(node, [this](PLazyNode from) {
+        if (!from) from = root_;
+        StepInto(from);
+        return from->LastChild;
+    });
 }
 
 PLazyNode TBaseLazyTree::GetLastNoInit(PLazyNode node) const {
@@ -178,16 +180,15 @@ PLazyNode TBaseLazyTree::GetFirstVisibleNoInit() const {
 }
 
 PLazyNode TBaseLazyTree::GetFirstVisible() {
-    PLazyNode result = GetFirstVisibleNoInit();
-    InitIfNeeded(result);
-    return result;
+    return InitStep(nullptr, [this](PLazyNode) { return GetFirstVisibleNoInit(); });
 }
 
 PLazyNode TBaseLazyTree::GetFirstVisibleChild(PLazyNode node) {
-    PLazyNode run = GetFirstChild(node);
-    while (run && !(run->States & vsVisible)) run = run->NextSibling;
-    InitIfNeeded(run);
-    return run;
+    return InitStep(node, [this](PLazyNode from) {
+        PLazyNode run = GetFirstChild(from);
+        while (run && !(run->States & vsVisible)) run = run->NextSibling;
+        return run;
+    });
 }
 
 // The outermost node on the way up from node whose row is not shown; its
@@ -223,9 +224,8 @@ PLazyNode TBaseLazyTree::GetNextVisible(PLazyNode node) {
     if (node && node != root_ && (node->States & vsExpanded) && (node->States & vsHasChildren) &&
         !node->FirstChild && IsEffectivelyVisible(node))
         InitChildren(node);
-    PLazyNode result = GetNextVisibleNoInit(node);
-    InitIfNeeded(result);
-    return result;
+    if (!node || node == root_) return nullptr;
+    return InitStep(node, [this](PLazyNode from) { return GetNextVisibleNoInit(from); });
 }
 
 PLazyNode TBaseLazyTree::GetLastVisibleChildNoInit(PLazyNode node) const {
@@ -237,9 +237,7 @@ PLazyNode TBaseLazyTree::GetLastVisibleChildNoInit(PLazyNode node) const {
 }
 
 PLazyNode TBaseLazyTree::GetLastVisibleChild(PLazyNode node) {
-    PLazyNode result = GetLastVisibleChildNoInit(node);
-    InitIfNeeded(result);
-    return result;
+    return InitStep(node, [this](PLazyNode from) { return GetLastVisibleChildNoInit(from); });
 }
 
 PLazyNode TBaseLazyTree::GetLastVisibleNoInit(PLazyNode node) const {
@@ -256,9 +254,7 @@ PLazyNode TBaseLazyTree::GetLastVisibleNoInit(PLazyNode node) const {
 }
 
 PLazyNode TBaseLazyTree::GetLastVisible(PLazyNode node) {
-    PLazyNode result = GetLastVisibleNoInit(node);
-    InitIfNeeded(result);
-    return result;
+    return InitStep(node, [this](PLazyNode from) { return GetLastVisibleNoInit(from); });
 }
 
 PLazyNode TBaseLazyTree::GetPreviousVisibleNoInit(PLazyNode node) const {
@@ -280,9 +276,8 @@ PLazyNode TBaseLazyTree::GetPreviousVisibleNoInit(PLazyNode node) const {
 }
 
 PLazyNode TBaseLazyTree::GetPreviousVisible(PLazyNode node) {
-    PLazyNode result = GetPreviousVisibleNoInit(node);
-    InitIfNeeded(result);
-    return result;
+    if (!node || node == root_) return nullptr;
+    return InitStep(node, [this](PLazyNode from) { return GetPreviousVisibleNoInit(from); });
 }
 
 PLazyNode TBaseLazyTree::GetVisibleParent(PLazyNode node) const {

@@ -3,6 +3,7 @@
 // Everything that changes links, heights or the expanded and visible flags
 // first stops the worker (InterruptValidation), which reads those fields.
 #include "tree/core/LazyTrees.h"
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -91,9 +92,27 @@ void TBaseLazyTree::ForgetNode(PLazyNode node, PLazyNode parent) {
         // The editor works on the focused node.
         if (editLink_ && states_.Contains(tsEditing)) DoCancelEdit();
     }
-    for (TWatched& w : watched_)
-        if (*w.Slot == node) *w.Slot = nullptr;
+    for (TWatched& w : watched_) {
+        if (!w.Nodes) {
+            if (*w.Slot == node) *w.Slot = nullptr;
+            continue;
+        }
+        auto it = std::lower_bound(w.ByAddress.begin(), w.ByAddress.end(), std::pair(node, size_t(0)));
+        if (it != w.ByAddress.end() && it->first == node) (*w.Nodes)[it->second] = nullptr;
+    }
     if (!dragSelection_.empty()) std::erase(dragSelection_, node);
+}
+
+TBaseLazyTree::TNodeWatch::TNodeWatch(TBaseLazyTree* tree, TNodeArray& nodes) : tree_(tree), slot_(nodes.data()) {
+    TWatched w{slot_, TWatchKind::Clear, &nodes, {}};
+    w.ByAddress.reserve(nodes.size());
+    for (size_t i = 0; i < nodes.size(); ++i) w.ByAddress.emplace_back(nodes[i], i);
+    std::sort(w.ByAddress.begin(), w.ByAddress.end());
+    tree_->watched_.push_back(std::move(w));
+}
+
+void TBaseLazyTree::RefuseWhileSorting() {
+    if (sorting_) ShowError("Cannot delete nodes while sorting.", 2009);
 }
 
 void TBaseLazyTree::MoveWatchedPlaces(PLazyNode node, bool childrenOnly) {
@@ -396,6 +415,7 @@ void TBaseLazyTree::InternalDisconnectNode(PLazyNode node, bool keepFocus, bool 
 
 void TBaseLazyTree::DeleteNode(PLazyNode node, bool reindex) {
     if (!node || node == root_ || MiscOption(toReadOnly)) return;
+    RefuseWhileSorting();
     MoveWatchedPlaces(node, false);
     PLazyNode parent = node->Parent;
     bool parentClearing = (parent->States & vsClearing) != 0;
@@ -476,6 +496,7 @@ void TBaseLazyTree::TearDownChildren(PLazyNode parent) {
 void TBaseLazyTree::DeleteChildren(PLazyNode node, bool resetHasChildren) {
     if (!node) node = root_;
     if (!node->FirstChild || MiscOption(toReadOnly)) return;
+    RefuseWhileSorting();
     MoveWatchedPlaces(node, true);
     ++updateCount_;
     InterruptValidation();
@@ -513,6 +534,8 @@ void TBaseLazyTree::DeleteChildren(PLazyNode node, bool resetHasChildren) {
 void TBaseLazyTree::DeleteSelectedNodes() {
     if (selectionCount_ == 0 || MiscOption(toReadOnly)) return;
     TNodeArray nodes = GetSortedSelection(true);
+    // A free handler may delete nodes still in the list.
+    TNodeWatch watch(this, nodes);
     InUpdate(*this, [&] {
         for (size_t i = nodes.size(); i-- > 0;) DeleteNode(nodes[i]);
     });

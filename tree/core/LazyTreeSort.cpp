@@ -4,6 +4,7 @@
 #include "tree/core/LazyTrees.h"
 #include <algorithm>
 #include <functional>
+#include <utility>
 #include <vector>
 
 namespace krv {
@@ -36,12 +37,8 @@ static PLazyNode MergeSortList(PLazyNode head, unsigned n, const std::function<b
     return result;
 }
 
-void TBaseLazyTree::SortChildren(PLazyNode node, TColumnIndex column, TSortDirection direction) {
-    auto takeSecond = [this, column, direction](PLazyNode a, PLazyNode b) {
-        int result = DoCompareNodes(a, b, column);
-        return direction == sdAscending ? result > 0 : result < 0;
-    };
-    PLazyNode head = MergeSortList(node->FirstChild, node->ChildCount, takeSecond);
+// Links node's children in the order of the NextSibling chain from head.
+static void RelinkChildren(PLazyNode node, PLazyNode head) {
     node->FirstChild = head;
     PLazyNode prev = nullptr;
     uint32_t index = 0;
@@ -51,6 +48,30 @@ void TBaseLazyTree::SortChildren(PLazyNode node, TColumnIndex column, TSortDirec
         prev = run;
     }
     node->LastChild = prev;
+}
+
+// While the merge runs the sibling list is half relinked, so there is no
+// consistent list to take a node out of: a comparison handler that deletes is
+// refused (DeleteNode throws), and on any throw the old order is put back.
+void TBaseLazyTree::SortChildren(PLazyNode node, TColumnIndex column, TSortDirection direction) {
+    auto takeSecond = [this, column, direction](PLazyNode a, PLazyNode b) {
+        int result = DoCompareNodes(a, b, column);
+        return direction == sdAscending ? result > 0 : result < 0;
+    };
+    TNodeArray old;
+    for (PLazyNode run = node->FirstChild; run; run = run->NextSibling) old.push_back(run);
+    PLazyNode head;
+    bool outer = std::exchange(sorting_, true);
+    try {
+        head = MergeSortList(node->FirstChild, node->ChildCount, takeSecond);
+    } catch (...) {
+        sorting_ = outer;
+        for (size_t i = 0; i < old.size(); ++i) old[i]->NextSibling = i + 1 < old.size() ? old[i + 1] : nullptr;
+        RelinkChildren(node, node->FirstChild);
+        throw;
+    }
+    sorting_ = outer;
+    RelinkChildren(node, head);
 }
 
 void TBaseLazyTree::Sort(PLazyNode node, TColumnIndex column, TSortDirection direction, bool doInit) {

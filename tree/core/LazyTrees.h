@@ -623,6 +623,33 @@ public:
     void Loaded() override;
 
 protected:
+    // A node kept in a local across calls into application code. A handler
+    // that deletes the node clears the local; a walk's place (the node it goes
+    // to next) instead moves on past what was deleted, to the node after the
+    // deleted subtree (Ahead) or before it (Behind), so the walk goes on from
+    // there. Every walk that calls out holds its node and its place this way;
+    // a walk over a list of nodes holds the whole list, whose deleted entries
+    // are cleared.
+    enum class TWatchKind : uint8_t { Clear, Ahead, Behind };
+    class TNodeWatch {
+    public:
+        TNodeWatch(TBaseLazyTree* tree, PLazyNode* slot, TWatchKind kind = TWatchKind::Clear) : tree_(tree), slot_(slot) {
+            tree_->watched_.push_back({slot, kind, nullptr, {}});
+        }
+        TNodeWatch(TBaseLazyTree* tree, TNodeArray& nodes);
+        ~TNodeWatch() {
+            for (size_t i = tree_->watched_.size(); i-- > 0;)
+                if (tree_->watched_[i].Slot == slot_) {
+                    tree_->watched_.erase(tree_->watched_.begin() + ptrdiff_t(i));
+                    break;
+                }
+        }
+        TNodeWatch(const TNodeWatch&) = delete;
+        TNodeWatch& operator=(const TNodeWatch&) = delete;
+    private:
+        TBaseLazyTree* tree_;
+        PLazyNode* slot_;
+    };
     // ---- Do... slots: each presets the permissive default and fires the event.
     virtual void DoInitNode(PLazyNode parent, PLazyNode node, TLazyNodeInitStates& initialStates);
     virtual void DoInitChildren(PLazyNode node, unsigned& childCount);
@@ -860,6 +887,10 @@ private:
     void AppendChildren(PLazyNode parent, unsigned count);
     void ChangeVisibleCount(int64_t delta);
     PLazyNode StepInto(PLazyNode node);
+    // Takes step from from and initialises the node it answers; when an init
+    // handler deletes that node the step is taken again, so the caller never
+    // gets a freed node (nil when from went too).
+    template <class Step> PLazyNode InitStep(PLazyNode from, Step step);
     bool FindSelected(PLazyNode node, size_t& index) const;
     void PackSelection();
     void FocusMainColumnIfNone();
@@ -870,33 +901,10 @@ private:
     void WaitForWorker();
     void HandleChangeState(unsigned enter, unsigned leave);
     int LoadHeader(TStream& stream);
-    // A node kept in a local across calls into application code. A handler
-    // that deletes the node clears the local; a walk's place (the node it goes
-    // to next) instead moves on past what was deleted, to the node after the
-    // deleted subtree (Ahead) or before it (Behind), so the walk goes on from
-    // there. Every walk that calls out holds its node and its place this way.
-    enum class TWatchKind : uint8_t { Clear, Ahead, Behind };
-    class TNodeWatch {
-    public:
-        TNodeWatch(TBaseLazyTree* tree, PLazyNode* slot, TWatchKind kind = TWatchKind::Clear) : tree_(tree), slot_(slot) {
-            tree_->watched_.push_back({slot, kind});
-        }
-        ~TNodeWatch() {
-            for (size_t i = tree_->watched_.size(); i-- > 0;)
-                if (tree_->watched_[i].Slot == slot_) {
-                    tree_->watched_.erase(tree_->watched_.begin() + ptrdiff_t(i));
-                    break;
-                }
-        }
-        TNodeWatch(const TNodeWatch&) = delete;
-        TNodeWatch& operator=(const TNodeWatch&) = delete;
-    private:
-        TBaseLazyTree* tree_;
-        PLazyNode* slot_;
-    };
     // Moves the walks' places out of what is about to be deleted: node's
     // subtree, node itself too unless childrenOnly.
     void MoveWatchedPlaces(PLazyNode node, bool childrenOnly);
+    void RefuseWhileSorting();
     // The first node after node's subtree in tree order, or nil.
     PLazyNode NodeAfterSubtree(PLazyNode node) const;
     bool ExpandParents(PLazyNode node);
@@ -1038,8 +1046,14 @@ private:
     struct TWatched {
         PLazyNode* Slot;
         TWatchKind Kind;
+        // A watched list, and its entries by address (with their index) so a
+        // freed node is found without a scan of the list.
+        TNodeArray* Nodes;
+        std::vector<std::pair<PLazyNode, size_t>> ByAddress;
     };
     std::vector<TWatched> watched_;
+    // Set while a sort relinks a sibling list (see SortChildren).
+    bool sorting_ = false;
     uint8_t autoScrollDirections_ = 0;
     DWORD scrollStartTime_ = 0;
     POINT panAnchor_{};

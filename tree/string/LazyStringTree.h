@@ -105,6 +105,7 @@ private:
     uint32_t* WidthCache(PLazyNode node) const;
     // The cell's font and colour as the painting would set them.
     void ExportCellFont(TCanvas& canvas, PLazyNode node, TColumnIndex column);
+    std::wstring CellText(PLazyNode node, TColumnIndex column);
     void ResetWidthCaches();
     void MeasureFont();
     // Sets the canvas font to the tree's, with hot-tracking and selection colours.

@@ -71,11 +71,12 @@ template <class Char> std::basic_string<Char> Quoted(const std::basic_string<Cha
 }
 
 template <class Char>
-std::basic_string<Char> Separated(TCustomLazyStringTree& tree, TLTExportSource source,
+std::basic_string<Char> Separated(TCustomLazyStringTree& tree, const std::vector<PLazyNode>& nodes,
                                   const std::basic_string<Char>& separator,
                                   std::basic_string<Char> (*convert)(const std::wstring&)) {
-    std::vector<PLazyNode> nodes = NodesOf(tree, source);
     if (nodes.empty()) return {};
+    // A node its text handlers deleted mid-row has empty cells.
+    auto cell = [&tree](PLazyNode node, TColumnIndex column) { return node ? tree.Text(node, column) : std::wstring(); };
     std::vector<TColumnIndex> columns = ColumnsOf(tree);
     unsigned maxLevel = MaxLevelOf(tree, nodes);
     std::basic_string<Char> padding;
@@ -91,14 +92,15 @@ std::basic_string<Char> Separated(TCustomLazyStringTree& tree, TLTExportSource s
         }
         buffer.AddNewLine();
     }
-    for (PLazyNode node : nodes) {
+    for (const PLazyNode& node : nodes) {
+        if (!node) continue;
         unsigned level = tree.GetNodeLevel(node);
         if (columns.empty()) {
             for (unsigned l = 0; l < level; ++l) buffer.Add(separator);
-            buffer.Add(Quoted(convert(tree.Text(node, ColumnNone)), separator));
+            buffer.Add(Quoted(convert(cell(node, ColumnNone)), separator));
         }
         for (size_t i = 0; i < columns.size(); ++i) {
-            std::basic_string<Char> text = Quoted(convert(tree.Text(node, columns[i])), separator);
+            std::basic_string<Char> text = Quoted(convert(cell(node, columns[i])), separator);
             if (columns[i] == mainColumn) {
                 for (unsigned l = 0; l < level; ++l) buffer.Add(separator);
                 buffer.Add(text);
@@ -267,20 +269,31 @@ std::string WrapHtmlFormat(const std::string& fragment) {
 }
 
 std::string TCustomLazyStringTree::ExportText(TLTExportSource source, const std::string& separator) {
-    return Separated<char>(*this, source, separator, [](const std::wstring& s) { return WideToAnsi(s); });
+    std::vector<PLazyNode> nodes = NodesOf(*this, source);
+    TNodeWatch watch(this, nodes);
+    return Separated<char>(*this, nodes, separator, [](const std::wstring& s) { return WideToAnsi(s); });
 }
 
 std::wstring TCustomLazyStringTree::ExportUnicode(TLTExportSource source, const std::wstring& separator) {
-    return Separated<wchar_t>(*this, source, separator, &Same);
+    std::vector<PLazyNode> nodes = NodesOf(*this, source);
+    TNodeWatch watch(this, nodes);
+    return Separated<wchar_t>(*this, nodes, separator, &Same);
 }
 
 void TCustomLazyStringTree::ExportCellFont(TCanvas& canvas, PLazyNode node, TColumnIndex column) {
     canvas.Font = Font();
-    DoPaintText(canvas, node, column, ttNormal);
+    if (node) DoPaintText(canvas, node, column, ttNormal);
+}
+
+// The text handlers may delete nodes: the export holds its list of nodes, skips
+// the rows of those gone and leaves empty the cells of a node that goes mid-row.
+std::wstring TCustomLazyStringTree::CellText(PLazyNode node, TColumnIndex column) {
+    return node ? Text(node, column) : std::wstring();
 }
 
 std::string TCustomLazyStringTree::ExportHtml(TLTExportSource source, const std::wstring& caption) {
     std::vector<PLazyNode> nodes = NodesOf(*this, source);
+    TNodeWatch watch(this, nodes);
     std::vector<TColumnIndex> columns = ColumnsOf(*this);
     TLTHeader& header = Header();
     const std::string pad = Format("padding-left:%dpx;padding-right:%dpx;", Margin(), Margin());
@@ -324,7 +337,8 @@ std::string TCustomLazyStringTree::ExportHtml(TLTExportSource source, const std:
 
     TCanvas canvas;
     std::vector<TColumnIndex> cells = columns.empty() ? std::vector<TColumnIndex>{ColumnNone} : columns;
-    for (PLazyNode node : nodes) {
+    for (const PLazyNode& node : nodes) {
+        if (!node) continue;
         unsigned level = GetNodeLevel(node), height = NodeHeight(node);
         line(" <tr class=\"default\">");
         for (TColumnIndex c : cells) {
@@ -349,7 +363,7 @@ std::string TCustomLazyStringTree::ExportHtml(TLTExportSource source, const std:
             td += column ? HtmlAlignment(column->Alignment(), column->BiDiMode()) : HtmlAlignment(Alignment(), BiDiMode());
             if (isMain && level < maxLevel) td += Format(" colspan=\"%u\"", maxLevel - level + 1);
             if (!parentColor) td += " bgcolor=" + HtmlColor(column->Color());
-            buffer.Add(td + ">" + HtmlText(Text(node, c)) + "</td>");
+            buffer.Add(td + ">" + HtmlText(CellText(node, c)) + "</td>");
         }
         line(" </tr>");
     }
@@ -359,6 +373,7 @@ std::string TCustomLazyStringTree::ExportHtml(TLTExportSource source, const std:
 
 std::string TCustomLazyStringTree::ExportRtf(TLTExportSource source) {
     std::vector<PLazyNode> nodes = NodesOf(*this, source);
+    TNodeWatch watch(this, nodes);
     std::vector<TColumnIndex> columns = ColumnsOf(*this);
     TLTHeader& header = Header();
     TColumnIndex mainColumn = header.MainColumn();
@@ -381,14 +396,15 @@ std::string TCustomLazyStringTree::ExportRtf(TLTExportSource source) {
     }
     TCanvas canvas;
     std::vector<TColumnIndex> cells = columns.empty() ? std::vector<TColumnIndex>{ColumnNone} : columns;
-    for (PLazyNode node : nodes) {
+    for (const PLazyNode& node : nodes) {
+        if (!node) continue;
         for (TColumnIndex c : cells) {
             body += "\\pard\\intbl" + RtfAlignment(c >= 0 ? header.Columns()[c].Alignment() : Alignment());
             // The run's own blank ends the last control word: one more would be text.
             if (c < 0 || c == mainColumn)
                 for (unsigned l = GetNodeLevel(node); l > 0; --l) body += "\\tab";
             ExportCellFont(canvas, node, c);
-            body += tables.Run(canvas.Font, Text(node, c)) + "\\cell";
+            body += tables.Run(canvas.Font, CellText(node, c)) + "\\cell";
         }
         body += "\\row";
     }
