@@ -277,8 +277,9 @@ TEST(TreeDrop, FrameworkDragEventsInOrder) {
     };
     for (const Case& c : cases) {
         TwoTrees v;
-        PLazyNode alpha = v.a.Add(nullptr, L"Alpha");
-        PLazyNode host = v.b.Add(nullptr, L"Host");
+        POINT press = TwoTrees::LabelCentre(v.a, v.a.Add(nullptr, L"Alpha"));
+        POINTL start = TwoTrees::Screen(v.a, press);
+        POINTL host = TwoTrees::Screen(v.b, TwoTrees::LabelCentre(v.b, v.b.Add(nullptr, L"Host")));
         v.a.DragType = TBaseLazyTree::dtFramework;
         v.a.DragMode = TBaseLazyTree::dmAutomatic;
         v.a.OnStartDrag = [&](TObject*, TDragObject*& object) { object = c.ownObject ? &own : nullptr; };
@@ -296,16 +297,13 @@ TEST(TreeDrop, FrameworkDragEventsInOrder) {
             v.log.push_back("b drop " + from + " " + std::to_string(effect) + " mode " + std::to_string(int(mode)));
         };
         v.a.OnEndDrag = [&](TBaseLazyTree*, int, int) { v.log.push_back("a end"); };
-        POINT press = TwoTrees::LabelCentre(v.a, alpha), hostAt = TwoTrees::LabelCentre(v.b, host);
-        POINTL pressScreen = TwoTrees::Screen(v.a, press), hostScreen = TwoTrees::Screen(v.b, hostAt);
-        ::SetCursorPos(pressScreen.x, pressScreen.y);
+        ::SetCursorPos(start.x, start.y);
         ::SendMessageA(v.a.Handle(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(press.x, press.y));
         HWND capture = ::GetCapture();
         ASSERT_TRUE(capture && capture != v.a.Handle());
         EXPECT_TRUE(v.a.Dragging());
         for (POINT m : c.moves) {
-            POINT at = m.y == kAway.y ? POINT{hostScreen.x, hostScreen.y}
-                                      : POINT{pressScreen.x + m.x, pressScreen.y + m.y};
+            POINT at = m.y == kAway.y ? POINT{host.x, host.y} : POINT{start.x + m.x, start.y + m.y};
             ::ScreenToClient(capture, &at);
             ::SendMessageA(capture, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(at.x, at.y));
         }

@@ -106,29 +106,20 @@ TEST(TreeContextMenu, TheChosenItemOfTheTreeOrHeaderMenuFires) {
     s.tree.Header().SetPopupMenu(&menu);
     s.tree.SetFocusedNode(s.Node("Beta"));
     menu.Items().OnClick = [&](TObject*) { fired.push_back("shown"); };
-    POINT header{50, -8};
-    ::ClientToScreen(s.tree.Handle(), &header);
-    std::function<void()> byMouse = [&] { s.Send(WM_CONTEXTMENU, WPARAM(s.tree.Handle()), s.ScreenAt({30, 25})); },
-                          byKey = [&] { s.Key(VK_APPS); },
-                          onHeader = [&] { s.Send(WM_NCRBUTTONUP, HTBORDER, MAKELPARAM(header.x, header.y)); };
-    struct Row {
-        std::function<void()>& show;
-        std::vector<WPARAM> keys;
-        std::vector<std::string> fired;
-    } rows[] = {
-        {byMouse, {VK_DOWN, VK_DOWN, VK_RETURN}, {"shown", "Save"}},
-        {byKey, {VK_DOWN, VK_RETURN}, {"shown", "Open"}},
-        {onHeader, {VK_DOWN, VK_DOWN, VK_RETURN}, {"shown", "Save"}},
+    const std::tuple<std::function<void()>, std::vector<WPARAM>, std::vector<std::string>> rows[] = {
+        {[&] { s.Send(WM_CONTEXTMENU, WPARAM(s.tree.Handle()), s.ScreenAt({30, 25})); },
+         {VK_DOWN, VK_DOWN, VK_RETURN}, {"shown", "Save"}},
+        {[&] { s.Key(VK_APPS); }, {VK_DOWN, VK_RETURN}, {"shown", "Open"}},
+        {[&] { s.Send(WM_NCRBUTTONUP, HTBORDER, s.ScreenAt({50, -8})); },
+         {VK_DOWN, VK_DOWN, VK_RETURN}, {"shown", "Save"}},
     };
-    for (Row& row : rows) {
-        for (WPARAM key : row.keys) ::PostThreadMessageA(::GetCurrentThreadId(), WM_KEYDOWN, key, 0);
+    for (const auto& [show, keys, want] : rows) {
+        for (WPARAM key : keys) ::PostThreadMessageA(::GetCurrentThreadId(), WM_KEYDOWN, key, 0);
         fired.clear();
-        row.show();
-        EXPECT_EQ(fired, row.fired) << row.keys.size();
+        show();
+        EXPECT_EQ(fired, want) << keys.size();
         EXPECT_EQ(menu.PopupComponent, &s.tree);
     }
-    s.tree.SetPopupMenu(nullptr);
-    s.tree.Header().SetPopupMenu(nullptr);
 }
 
 // ---- columns clicked in the body -----------------------------------------------------------------------

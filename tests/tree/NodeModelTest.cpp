@@ -126,11 +126,9 @@ TEST(NodeModel, WalksGoOnWhenAHandlerDeletesNodes) {
         TLazyStringTree tree;
         std::map<PLazyNode, std::string> name;
         std::string log;
-        for (char r : std::string("abc")) {
-            PLazyNode top = tree.AddChild(nullptr);
-            name[top] = std::string(1, r);
-            for (char i : std::string("012")) name[tree.AddChild(top)] = std::string(1, r) + i;
-        }
+        for (std::string r : {"a", "b", "c"})
+            for (std::string i : {"", "0", "1", "2"})
+                name[tree.AddChild(i.empty() ? nullptr : tree.GetLastChild(nullptr))] = r + i;
         if (row.walk == Collapse) tree.FullExpand();
         for (auto& e : name) e.first->CheckType = ctTriStateCheckBox;
         auto byName = [&](const char* text) { return std::find_if(name.begin(), name.end(), [&](auto& e) { return e.second == text; })->first; };
@@ -148,8 +146,7 @@ TEST(NodeModel, WalksGoOnWhenAHandlerDeletesNodes) {
         tree.OnExpanded = tree.OnCollapsed = tree.OnNodeMoved = [&](TBaseLazyTree*, PLazyNode n) { seen(n); };
         tree.OnCompareNodes = [&](TBaseLazyTree*, PLazyNode n, PLazyNode, TColumnIndex, int&) { seen(n); };
         tree.OnGetText = [&](TBaseLazyTree*, PLazyNode n, TColumnIndex, TLSTTextType, std::wstring&) { seen(n); };
-        if (row.walk == DeleteSelected)
-            tree.OnFreeNode = [&](TBaseLazyTree*, PLazyNode n) { seen(n); };
+        if (row.walk == DeleteSelected) tree.OnFreeNode = [&](TBaseLazyTree*, PLazyNode n) { seen(n); };
         if (row.walk == Reinit || row.walk == NextInit)
             tree.OnInitNode = [&](TBaseLazyTree*, PLazyNode, PLazyNode n, TLazyNodeInitStates&) { seen(n); };
         auto visit = [&](TBaseLazyTree*, PLazyNode n, void*, bool&) { seen(n); };

@@ -670,17 +670,15 @@ TEST(GoldenImages, AMissingGoldenFailsOnceAndIsWrittenForTheNextRun) {
 // Text is measured in the font it is painted in, and the header follows what
 // it links to. Each row makes one change and answers what came of it and what should have.
 TEST(PaintFonts, MeasuredInThePaintFontAndTheHeaderFollowsItsLinks) {
-    TFont big;
-    big.SetName("Arial");
-    big.SetSize(24);
     MemoryDC dc(nullptr);
     TCanvas reference(dc.get());
-    reference.Font = big;
+    reference.Font.SetName("Arial");
+    reference.Font.SetSize(24);
     const SIZE label = reference.TextExtent("Wide label");
-    // The height a variable-height row of a tree in the big font has after act.
+    // The height a variable-height row of a tree in that font has after act.
     auto rowHeight = [&](const std::function<void(TTestTree&)>& act) {
         TTestTree t;
-        t.Font() = big;
+        t.Font() = reference.Font;
         t.TreeOptions().SetMiscOptions(t.TreeOptions().MiscOptions() + toVariableNodeHeight);
         t.OnMeasureItem = [](TBaseLazyTree*, TCanvas& c, PLazyNode, int& h) { h = c.TextHeight("Wide label"); };
         PLazyNode node = t.AddChild(nullptr);
@@ -698,38 +696,34 @@ TEST(PaintFonts, MeasuredInThePaintFontAndTheHeaderFollowsItsLinks) {
         h.SetImages(&list);
         t.tree.SetParent(&form);
         form.Show();
-        ::ShowWindow(t.tree.Handle(), SW_SHOWNA);
         int drawn = 0;
         t.tree.OnHeaderDraw = [&](TLTHeader*, TCanvas&, TLazyTreeColumn&, RECT, bool, bool, TLTDropMarkMode) { ++drawn; };
         change(h);
         return std::pair<long, long>(drawn, h.Columns().Count());
     };
-    const std::pair<const char*, std::function<std::pair<long, long>()>> rows[] = {
+    const std::pair<const char*, std::pair<long, long>> rows[] = {
         {"draw tree, no canvas", [&] {
              TLazyDrawTree d;
-             d.Font() = big;
+             d.Font() = reference.Font;
              d.OnGetNodeWidth = [](TBaseLazyTree*, TCanvas& c, PLazyNode, TColumnIndex, int& w) { w = c.TextWidth("Wide label"); };
              RECT r = d.GetDisplayRect(d.AddChild(nullptr), ColumnNone, true, true);   // its text is as wide as measured
              return std::pair<long, long>(r.right - r.left, label.cx);
-         }},
-        {"first row of a paint", [&] { return rowHeight([](TTestTree& t) { RenderTree(t, 220, 160); }); }},
-        {"rubber band", [&] { return rowHeight([](TTestTree& t) {
+         }()},
+        {"first row of a paint", rowHeight([](TTestTree& t) { RenderTree(t, 220, 160); })},
+        {"rubber band", rowHeight([](TTestTree& t) {
              t.DoStateChange(tsDrawSelecting);
              t.HandleDrawSelection(RECT{0, 0, 1, 1}, RECT{0, 0, 100, 100});
-         }); }},
-        {"header list gets a picture", [&] { return headerDraws([](TLTHeader& h) { h.Images()->AddPainted([](TCanvas&) {}); }); }},
-        {"header font changed in place", [&] { return headerDraws([](TLTHeader& h) { h.Font().SetSize(14); }); }},
-        {"assigned header's list destroyed", [&] {
+         })},
+        {"header list gets a picture", headerDraws([](TLTHeader& h) { h.Images()->AddPainted([](TCanvas&) {}); })},
+        {"header font changed in place", headerDraws([](TLTHeader& h) { h.Font().SetSize(14); })},
+        {"assigned header's list destroyed", [] {
              TextTree a, b;
              auto list = std::make_unique<TImageList>();
              a.tree.Header().SetImages(list.get());
              b.tree.Header().Assign(a.tree.Header());
              list.reset();
              return std::pair<long, long>(b.tree.Header().Images() != nullptr, false);
-         }},
+         }()},
     };
-    for (const auto& [what, run] : rows) {
-        auto [got, want] = run();
-        EXPECT_EQ(got, want) << what;
-    }
+    for (const auto& [what, result] : rows) EXPECT_EQ(result.first, result.second) << what;
 }
