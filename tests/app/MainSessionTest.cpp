@@ -334,15 +334,14 @@ TEST_F(SessionFormTest, ArchiveNameGetsZipAndForbiddenCharactersBlockStart) {
                           Case{"back:up", "back:up.zip", character}, Case{"..\\up", "..\\up.zip", character},
                           Case{"NUL", "NUL.zip", device}, Case{"com0", "com0.zip", device},
                           Case{"Lpt9.x", "Lpt9.x.zip", device}}) {
-        const bool valid = !c.refusal;
         boxes.clear();
-        if (!valid) boxAnswers = {IDOK};
+        if (c.refusal) boxAnswers = {IDOK};
         f.EditArchiveName->SetText(c.typed);
         f.EditArchiveNameExit();
         EXPECT_EQ(f.EditArchiveName->Text(), c.shown);
-        EXPECT_EQ(f.ArchiveNameValid, valid) << c.typed;
-        EXPECT_EQ(f.ButtonStart->Enabled(), valid) << c.typed;
-        if (!valid) {
+        EXPECT_EQ(f.ArchiveNameValid, !c.refusal) << c.typed;
+        EXPECT_EQ(f.ButtonStart->Enabled(), !c.refusal) << c.typed;
+        if (c.refusal) {
             ASSERT_EQ(boxes.size(), 1u) << c.typed;
             EXPECT_EQ(boxes[0].caption, "Warning!");
             EXPECT_EQ(boxes[0].text.find(c.refusal), 0u) << boxes[0].text;
@@ -426,8 +425,7 @@ TEST_F(SessionFormTest, BatchModeRefusesNamesThatLeaveTheDestination) {
         EXPECT_FALSE(f.ButtonStart->Enabled()) << arg;
         bool red = false;
         for (int i = 0; i < f.LogEdit->LineCount(); ++i)
-            red |= f.LogEdit->LineColor(i) == clRed &&
-                   f.LogEdit->Line(i).find(reason) == 0;
+            red |= f.LogEdit->LineColor(i) == clRed && f.LogEdit->Line(i).find(reason) == 0;
         EXPECT_TRUE(red) << arg;
         EXPECT_EQ(f.ExitCode, ecUnusable) << arg;
         const auto report = ReportFile("Weekly");

@@ -65,16 +65,14 @@ TEST(ExplorerReinit, NodesReinitialisedOrReReadAndItemsOpenedAsTheOptionsSay) {
             if (StrICompW(Ns(list, run)->NameForParsing().c_str(), (dir / name).c_str()) == 0) list.ExecuteNode(run);
         return StrICompW(list.Opened.c_str(), (dir / name).c_str()) == 0 && list.*allowed;
     };
-    // A tree over dir with check boxes, its nodes made as far as the top node's children.
-    auto checked = [&](TLazyExplorerTreeview& tree) {
-        Start(tree, [&] { tree.SetRootFolderCustomPath(dir.Path()); }, true);
-        return tree.GetFirst();
-    };
-    auto listed = [](TLazyExplorerTreeview& tree) {
-        std::string all;
-        for (int i = 0; i < tree.GetStorage()->GetCheckedPaths().Count(); ++i)
-            all += tree.GetStorage()->GetCheckedPaths()[i] + "|";
-        return all;
+    // A row on a fresh tree over dir with check boxes, listing objects, made as far as the top node's children.
+    auto checked = [&](TFileObjects objects, std::function<bool(TLazyExplorerTreeview&, PLazyNode top)> row) {
+        return [&dir, objects, row] {
+            TLazyExplorerTreeview tree;
+            tree.SetFileObjects(objects);
+            Start(tree, [&] { tree.SetRootFolderCustomPath(dir.Path()); }, true);
+            return row(tree, tree.GetFirst());
+        };
     };
     shelltest::TFaultRow rows[] = {
         {"a shown global view leaves no child of the top node at its freed item",
@@ -93,9 +91,7 @@ TEST(ExplorerReinit, NodesReinitialisedOrReReadAndItemsOpenedAsTheOptionsSay) {
              return sound;
          }},
         {"a shown global view reads no folder it did not expand",
-         [&] {
-             TLazyExplorerTreeview tree;
-             PLazyNode top = checked(tree);
+         checked({foFolders, foHidden}, [&](TLazyExplorerTreeview& tree, PLazyNode top) {
              auto* deep = new shelltest::TSeamFolder(dir / L"deep");
              PLazyNode node = tree.AddCustomNode(top, deep, false);
              TGlobalViewManager views;
@@ -103,22 +99,18 @@ TEST(ExplorerReinit, NodesReinitialisedOrReReadAndItemsOpenedAsTheOptionsSay) {
              int read = deep->Calls("EnumObjects");
              views.ShowView(L"saved", tree);
              return deep->Calls("EnumObjects") == read && node->ChildCount == 0;
-         }},
+         })},
         {"a shown global view unticks a made node its storage holds no tick for",
-         [&] {
-             TLazyExplorerTreeview tree;
-             checked(tree);
+         checked({foFolders, foHidden}, [&](TLazyExplorerTreeview& tree, PLazyNode) {
              TGlobalViewManager views;
              views.Snapshot(L"saved", tree);
              PLazyNode a = tree.WalkToPath(dir / L"a", false);
              tree.SetCheckState(a, csCheckedNormal);
              views.ShowView(L"saved", tree);
-             return tree.CheckState(a) == csUncheckedNormal && listed(tree).empty();
-         }},
+             return tree.CheckState(a) == csUncheckedNormal && tree.GetStorage()->GetCheckedPaths().Count() == 0;
+         })},
         {"a re-read keeps a node added for an item of another folder, and its tick",
-         [&] {
-             TLazyExplorerTreeview tree;
-             PLazyNode top = checked(tree);
+         checked({foFolders, foHidden}, [&](TLazyExplorerTreeview& tree, PLazyNode top) {
              PLazyNode custom = tree.AddCustomNode(top, TNamespace::CreateFromFileName(dir / L"a\\a1").release(), true,
                                                    ctTriStateCheckBox);
              tree.SetCheckState(custom, csCheckedNormal);
@@ -126,32 +118,26 @@ TEST(ExplorerReinit, NodesReinitialisedOrReReadAndItemsOpenedAsTheOptionsSay) {
              bool kept = false;
              for (PLazyNode run = top->FirstChild; run; run = run->NextSibling)
                  kept = kept || StrICompW(Ns(tree, run)->NameForParsing().c_str(), (dir / L"a\\a1").c_str()) == 0;
-             return kept && !listed(tree).empty();
-         }},
+             return kept && tree.GetStorage()->GetCheckedPaths().Count() > 0;
+         })},
         {"a re-read keeps the tick of an item the listing no longer shows but that exists",
-         [&] {
-             TLazyExplorerTreeview tree;
-             tree.SetFileObjects({foFolders});
-             PLazyNode top = checked(tree);
+         checked({foFolders}, [&](TLazyExplorerTreeview& tree, PLazyNode top) {
              tree.SetCheckState(tree.WalkToPath(dir / L"b", false), csCheckedNormal);
              ::SetFileAttributesW((dir / L"b").c_str(), FILE_ATTRIBUTE_HIDDEN);
              tree.ReReadAndRefreshNode(top);
              ::SetFileAttributesW((dir / L"b").c_str(), FILE_ATTRIBUTE_NORMAL);
-             return !tree.FindNodeByPath(dir / L"b") && !listed(tree).empty();
-         }},
+             return !tree.FindNodeByPath(dir / L"b") && tree.GetStorage()->GetCheckedPaths().Count() > 0;
+         })},
         {"the children of a folder renamed in the tree are ticked and listed under its new name",
-         [&] {
-             TLazyExplorerTreeview tree;
-             checked(tree);
+         checked({foFolders, foHidden}, [&](TLazyExplorerTreeview& tree, PLazyNode) {
              PLazyNode c = tree.WalkToPath(dir / L"x\\c", false), c2 = tree.WalkToPath(dir / L"x\\c2", false);
              tree.SetCheckState(c2, csCheckedNormal);
              tree.SetText(c->Parent, ColumnNone, L"y");
              tree.SetCheckState(c, csCheckedNormal);
-             std::string y = WideToAnsi(dir / L"y");
-             std::string paths = listed(tree);
+             const std::string paths = tree.GetStorage()->GetCheckedPaths().Text(), y = WideToAnsi(dir / L"y");
              tree.SetText(c->Parent, ColumnNone, L"x");
-             return paths == y + "\\c|" + y + "\\c2|";
-         }},
+             return paths == y + "\\c\r\n" + y + "\\c2\r\n";
+         })},
         {"a re-read of the desktop keeps the Recycle Bin hidden",
          [&] {
              TLazyExplorerTreeview tree;
@@ -170,25 +156,22 @@ TEST(ExplorerReinit, NodesReinitialisedOrReReadAndItemsOpenedAsTheOptionsSay) {
         {"a folder shortcut not followed goes to the shell as a folder shortcut",
          [&] { return opens(L"to b.lnk", toBrowseExecuteFolderShortcut, &TOpeningList::FolderLinks); }},
         {"a handler that throws in a re-read or a browse leaves no update open",
-         [&] {
-             TLazyExplorerTreeview tree;
-             PLazyNode top = checked(tree);
+         checked({foFolders, foHidden}, [&](TLazyExplorerTreeview& tree, PLazyNode top) {
              tree.OnEnumFolder = [](TCustomLazyExplorerTree*, TNamespace*, bool&) { throw std::runtime_error("stop"); };
              shelltest::MakeDir(dir / L"new");
-             bool sound = true;
-             for (const std::function<void()>& step : std::initializer_list<std::function<void()>>{
-                      [&] { tree.ReReadAndRefreshNode(top); },
-                      [&] { tree.BrowseToPath(dir / L"a\\a1", true, true, false, false); }}) {
+             auto throwsAndCloses = [&](const std::function<void()>& step) {
                  try {
                      step();
-                     sound = false;
                  } catch (const std::runtime_error&) {
+                     return tree.UpdateCount() == 0;
                  }
-                 sound = sound && tree.UpdateCount() == 0;
-             }
+                 return false;
+             };
+             const bool sound = throwsAndCloses([&] { tree.ReReadAndRefreshNode(top); }) &&
+                                throwsAndCloses([&] { tree.BrowseToPath(dir / L"a\\a1", true, true, false, false); });
              ::RemoveDirectoryW((dir / L"new").c_str());
              return sound;
-         }},
+         })},
     };
     for (auto& row : rows) EXPECT_TRUE(row.sound()) << row.name;
 }

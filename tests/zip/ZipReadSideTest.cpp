@@ -290,7 +290,8 @@ TEST(ZipVolumes, FreeSpaceIsAskedBeforeWritesThatCouldFillTheVolume) {
 TEST(ZipVolumes, BufferedVolumeIsBoundedWhateverTheDiskHolds) {
     struct Host : TZipVolumeHost {
         std::string name;
-        int64_t free = 0;
+        int64_t free;
+        Host(std::string n, int64_t f) : name(std::move(n)), free(f) {}
         bool VolumeRequestBlank(uint32_t, std::string& n) override { return n = name, false; }
         bool VolumeDiskFull(uint32_t, const std::string&) override { return true; }
         int64_t VolumeFreeSpace(const std::string&) override { return free; }
@@ -303,9 +304,7 @@ TEST(ZipVolumes, BufferedVolumeIsBoundedWhateverTheDiskHolds) {
     const std::string data = Pattern(9 << 20, 5);
     for (int64_t free : {int64_t(5000000000), int64_t(0x17FFFFFFF)}) {
         TScratch t;
-        Host host;
-        host.name = t.Path("set.zip");
-        host.free = free;
+        Host host(t.Path("set.zip"), free);
         TZipVolumeWriter w(host);
         EXPECT_EQ(NativeErrorOf([&] { w.Begin(), w.Write(data.data(), data.size()); }), -1) << free;
         EXPECT_GT(FileSizeOf(host.name), 0) << "a full buffer goes to the disk";
