@@ -362,8 +362,8 @@ void TMainForm::RunBatch(const std::string& sessionFile, const std::string& arch
     }
     SessionFileArg = sessionFile;
     // Bounded where it is read, as the session's own archive name is.
-    if (CharacterCount(archiveArg) > kMaxArchiveNameLength) {
-        AddLog(TooLongLine("ArchiveName", CharacterCount(archiveArg), kMaxArchiveNameLength), lcRed, 0, lkNormal);
+    if (const std::string problem = TooLongProblem("ArchiveName", archiveArg, kMaxArchiveNameLength); !problem.empty()) {
+        AddLog(problem, lcRed, 0, lkNormal);
         return StopBatch(ecUnusable);
     }
     if (!archiveArg.empty()) {

@@ -160,6 +160,11 @@ std::string TooLongLine(const std::string& name, size_t length, size_t limit) {
            " " + std::to_string(limit) + ".";
 }
 
+std::string TooLongProblem(const std::string& name, const std::string& text, size_t limit) {
+    const size_t length = CharacterCount(text);
+    return length > limit ? TooLongLine(name, length, limit) : std::string();
+}
+
 std::string SessionBoolToText(bool value) { return value ? "True" : "False"; }
 
 std::string SessionDateToText(TDateTime value) {
@@ -272,10 +277,8 @@ bool TSessionData::ParseXml() {
             RebuildNeeded = true;
             continue;
         }
-        if (CharacterCount(*text) > FieldLimit(f)) {
-            LoadProblem = TooLongLine(f.name, CharacterCount(*text), FieldLimit(f));
-            return false;
-        }
+        LoadProblem = TooLongProblem(f.name, *text, FieldLimit(f));
+        if (!LoadProblem.empty()) return false;
         if (ReadValue(*this, f.member, *text)) {
             // A type the program does not know would show one destination and run another.
             if (f.member == Member(&V::Type) && Type != bmDisc && Type != bmHardDisk) {
@@ -300,10 +303,8 @@ bool TSessionData::ParseXml() {
         const std::string name = e.Name();
         std::optional<std::string> path = e.Attribute(kValue);
         if (!path) continue;   // an entry without a path names no folder
-        if (CharacterCount(*path) > kPathLimit) {
-            LoadProblem = TooLongLine(name, CharacterCount(*path), kPathLimit);
-            return false;
-        }
+        LoadProblem = TooLongProblem(name, *path, kPathLimit);
+        if (!LoadProblem.empty()) return false;
         if (name == "dir") SelectedFolders.Add(*path);
         else if (name == "dir_unsel") UnselectedFolders.Add(*path);
     }
@@ -340,13 +341,12 @@ bool TSessionData::LoadFromFile(const std::string& fileName) {
 }
 
 std::string TSessionData::SaveProblem() const {
-    for (const Field& f : kFields) {
-        const size_t length = CharacterCount(ValueText(*this, f.member));
-        if (length > FieldLimit(f)) return TooLongLine(f.name, length, FieldLimit(f));
-    }
+    for (const Field& f : kFields)
+        if (std::string problem = TooLongProblem(f.name, ValueText(*this, f.member), FieldLimit(f)); !problem.empty())
+            return problem;
     for (const auto& [name, list] : {std::pair{"dir", &SelectedFolders}, std::pair{"dir_unsel", &UnselectedFolders}})
         for (int i = 0; i < list->Count(); ++i)
-            if (CharacterCount((*list)[i]) > kPathLimit) return TooLongLine(name, CharacterCount((*list)[i]), kPathLimit);
+            if (std::string problem = TooLongProblem(name, (*list)[i], kPathLimit); !problem.empty()) return problem;
     return {};
 }
 

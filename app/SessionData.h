@@ -105,6 +105,8 @@ size_t CharacterCount(const std::string& text, unsigned codePage = 0 /* CP_ACP *
 size_t SessionValueLimit(const std::string& name);
 // "A value given is too long to be used: SessionName holds 300000 characters, the limit is 255."
 std::string TooLongLine(const std::string& name, size_t length, size_t limit);
+// That line when the text holds more characters than the limit, else empty.
+std::string TooLongProblem(const std::string& name, const std::string& text, size_t limit);
 
 // The largest session file read: far above what thousands of folders take.
 constexpr unsigned long kMaxSessionFileBytes = 8 * 1024 * 1024;
