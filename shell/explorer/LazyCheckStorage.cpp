@@ -99,6 +99,11 @@ void TNodeStorageList::Insert(int index, TNodeStorage* record) {
     items_.insert(items_.begin() + index, record);
 }
 
+int TNodeStorageList::IndexOf(const TNodeStorage* record) const {
+    auto it = std::find(items_.begin(), items_.end(), record);
+    return it == items_.end() ? -1 : static_cast<int>(it - items_.begin());
+}
+
 TNodeStorage* TNodeStorageList::Extract(int index) {
     auto* record = Items(index);
     items_.erase(items_.begin() + index);
@@ -268,14 +273,9 @@ void TNodeStorage::Remove(LPCITEMIDLIST pidl, uint8_t kinds, bool force, bool fr
     if ((record->Storage.Types == 0 || force) && record != this && record->ParentNode) {
         if (TRootNodeStorage* root = Root()) root->Forget(record);
         TNodeStorageList& siblings = *record->ParentNode->ChildNodeList;
-        for (int i = 0; i < siblings.Count(); ++i) {
-            if (siblings.Items(i) == record) {
-                // Its user data and subtree go with it whatever freeUserData says:
-                // the record owns its data, and nothing else could free it later.
-                delete siblings.Extract(i);
-                break;
-            }
-        }
+        // Its user data and subtree go with it whatever freeUserData says:
+        // the record owns its data, and nothing else could free it later.
+        if (int i = siblings.IndexOf(record); i >= 0) delete siblings.Extract(i);
         return;
     }
     if ((kinds & skUserData) && freeUserData) record->Storage.UserData.reset();
@@ -286,35 +286,53 @@ bool TNodeStorage::Move(LPCITEMIDLIST from, LPCITEMIDLIST to) {
     if (!to || TPIDLManager::IsDesktopFolder(to)) return false;
     TNodeStorage* record = Find(from, false);
     if (!record || record == this || !record->ParentNode) return false;
-    if (TRootNodeStorage* root = Root()) root->Forget(record);
-    std::unique_ptr<TNodeStorage> held;
-    TNodeStorageList& siblings = *record->ParentNode->ChildNodeList;
-    for (int i = 0; i < siblings.Count() && !held; ++i)
-        if (siblings.Items(i) == record) held.reset(siblings.Extract(i));
-    // What is stored for the new list belonged to an item of that name that went.
-    Remove(to, 0xFF, true, true);
+    // Whatever can fail (the lookups, the shell's comparisons, the new lists)
+    // runs while the records still sit where they were: a move that cannot be
+    // made loses nothing stored.
     PIDLPtr folder(PIDLManager()->CopyPIDL(to));
+    if (!folder) throw Exception("Out of memory making an item identifier list");
     TPIDLManager::StripLastID(folder.get());
     TNodeStorage* parent = Find(folder.get(), true);
     if (!parent) return false;
-    // Parents first: a child's new list is its parent's new one and its own identifier.
-    std::vector<TNodeStorage*> pending{held.get()};
-    while (!pending.empty()) {
-        TNodeStorage* r = pending.back();
-        pending.pop_back();
-        LPITEMIDLIST pidl = r == held.get() ? PIDLManager()->CopyPIDL(to)
-                                            : PIDLManager()->AppendPIDL(r->ParentNode->AbsolutePIDL, r->RelativePIDL);
-        if (!pidl) throw Exception("Out of memory making an item identifier list");
-        PIDLManager()->FreePIDL(r->AbsolutePIDL);
-        r->SetAbsolutePIDL(pidl);
-        r->shellFolder_.reset();
-        for (int i = 0; i < r->ChildCount(); ++i) pending.push_back(r->ChildNodeList->Items(i));
+    for (TNodeStorage* r = parent; r; r = r->ParentNode)
+        if (r == record) return false;   // an item never goes inside itself
+    // The new lists, parents first: a record's is its parent's new one and its own identifier.
+    std::vector<std::pair<TNodeStorage*, PIDLPtr>> renamed;
+    renamed.emplace_back(record, PIDLPtr(PIDLManager()->CopyPIDL(to)));
+    for (size_t i = 0; i < renamed.size(); ++i) {
+        if (!renamed[i].second) throw Exception("Out of memory making an item identifier list");
+        TNodeStorage* r = renamed[i].first;
+        for (int k = 0; k < r->ChildCount(); ++k) {
+            TNodeStorage* child = r->ChildNodeList->Items(k);
+            LPITEMIDLIST pidl = PIDLManager()->AppendPIDL(renamed[i].second.get(), child->RelativePIDL);
+            renamed.emplace_back(child, PIDLPtr(pidl));
+        }
     }
     if (!parent->ChildNodeList) parent->ChildNodeList = std::make_unique<TNodeStorageList>(parent);
     int at = 0;
-    parent->Search(held->RelativePIDL, at);
-    held->ParentNode = parent;
-    parent->ChildNodeList->Insert(at, held.release());
+    const int found = parent->Search(TPIDLManager::GetPointerToLastID(to), at);
+    // What is stored for the new list belonged to an item of that name that
+    // went; the record itself is found there when only the letter case changed.
+    TNodeStorage* stale = found >= 0 ? parent->ChildNodeList->Items(found) : nullptr;
+    if (found >= 0) at = found;
+    if (stale == record) stale = nullptr;
+
+    if (TRootNodeStorage* root = Root()) {
+        root->Forget(record);
+        if (stale) root->Forget(stale);
+    }
+    TNodeStorageList& siblings = *record->ParentNode->ChildNodeList;
+    const int index = siblings.IndexOf(record);
+    if (&siblings == parent->ChildNodeList.get() && index < at) --at;
+    siblings.Extract(index);
+    if (stale) delete parent->ChildNodeList->Extract(parent->ChildNodeList->IndexOf(stale));
+    for (auto& [r, pidl] : renamed) {
+        PIDLManager()->FreePIDL(r->AbsolutePIDL);
+        r->SetAbsolutePIDL(pidl.release());
+        r->shellFolder_.reset();
+    }
+    record->ParentNode = parent;
+    parent->ChildNodeList->Insert(at, record);
     return true;
 }
 

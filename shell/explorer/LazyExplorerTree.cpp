@@ -476,14 +476,18 @@ void TCustomLazyExplorerTree::DoChecked(PLazyNode node) {
 
 // ---- freeing ------------------------------------------------------------------------------
 
+void TCustomLazyExplorerTree::DropIconRequest(PLazyNode node) {
+    std::erase_if(deferredIcons_, [node](const TDeferredIcon& icon) { return icon.Node == node; });
+    if (!iconPending_.erase(node) || !threadedImagesRegistered_) return;
+    ++freeing_;
+    ImageThreadManager().ClearPendingItem(this, node, malloc_.get(), WM_LETICONTHREAD);
+    --freeing_;
+}
+
 void TCustomLazyExplorerTree::DoFreeNode(PLazyNode node) {
     ++nodesFreed_;
     customNodes_.erase(node);
-    if (threadedImagesRegistered_ && iconPending_.erase(node)) {
-        ++freeing_;
-        ImageThreadManager().ClearPendingItem(this, node, malloc_.get(), WM_LETICONTHREAD);
-        --freeing_;
-    }
+    DropIconRequest(node);
     // The base frees the node's memory: the item is taken out first, so that
     // OnFreeNode still sees it and it is freed after the event.
     std::unique_ptr<TNamespace> ns(GetNodeData(node)->Namespace);

@@ -468,6 +468,9 @@ private:
     void FreeNodeData(PLazyNode node);
     void ClearAll();
     void DropPendingIcons();
+    // Drops the node's icon request, queued or waiting for a paint, before
+    // its item goes: the request names the item.
+    void DropIconRequest(PLazyNode node);
     void IconAnswer(TImageThreadRequest* request);
     // Icon requests made while the rows are painted, or while a paint is
     // due, go to the icon thread when that paint is done: its shell calls
@@ -504,7 +507,7 @@ private:
     bool threadedImagesRegistered_ = false;
     bool changeNotifierRegistered_ = false;
     bool showWaitCursor_ = true;
-    // Inside a node's freeing: icon answers only store their index.
+    // Inside a node's freeing or an item's replacement: icon answers only store their index.
     int freeing_ = 0;
     int waitCursorCount_ = 0;
     TRootFolder rootFolder_ = rfDesktop;

@@ -12,6 +12,7 @@
 #include "shell/base/WideStrUtils.h"
 #include <windowsx.h>
 #include <algorithm>
+#include <cstring>
 
 namespace krv {
 
@@ -358,7 +359,12 @@ void TCustomLazyExplorerTree::DoNewText(PLazyNode node, TColumnIndex column, con
 
 void TCustomLazyExplorerTree::ItemRenamed(PLazyNode node, LPCITEMIDLIST before) {
     LPCITEMIDLIST after = GetNodeData(node)->Namespace->AbsolutePIDL();
-    if (krv::ILIsEqual(before, after)) return;
+    // Bytes, not the shell's comparison: a change of letter case only is the
+    // same item to the shell, and its new spelling must still reach the
+    // stored records and the items below.
+    if (TPIDLManager::PIDLSize(before) == TPIDLManager::PIDLSize(after) &&
+        std::memcmp(before, after, TPIDLManager::PIDLSize(before)) == 0)
+        return;
     if (TRootNodeStorage* storage = GetStorage()) storage->Move(before, after);
     // The items of the nodes below still name the old list: each gets a new
     // one, made under its parent's new item (parents come first).
@@ -380,8 +386,7 @@ void TCustomLazyExplorerTree::ItemRenamed(PLazyNode node, LPCITEMIDLIST before) 
             continue;
         }
         // The old item's icon answer would be stale: the new one asks again.
-        iconPending_.erase(run);
-        std::erase_if(deferredIcons_, [item](const TDeferredIcon& icon) { return icon.Namespace == item; });
+        DropIconRequest(run);
         renewed[item] = fresh;
         old.emplace_back(std::exchange(item, fresh));
     }

@@ -232,7 +232,10 @@ public:
     HRESULT STDMETHODCALLTYPE SetNameOf(HWND w, PCUITEMID_CHILD pidl, LPCWSTR name, SHGDNF flags,
                                         PITEMID_CHILD* out) override {
         Count("SetNameOf");
-        return inner_->SetNameOf(w, pidl, name, flags, out);
+        if (!options_->TwoStepRenames) return inner_->SetNameOf(w, pidl, name, flags, out);
+        krv::PIDLPtr passing;
+        HRESULT hr = inner_->SetNameOf(w, pidl, (std::wstring(name) + L"~").c_str(), flags, passing.put());
+        return FAILED(hr) ? hr : inner_->SetNameOf(w, passing.get(), name, flags, out);
     }
 
     // IShellFolder2: passed on.

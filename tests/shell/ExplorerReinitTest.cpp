@@ -6,6 +6,7 @@
 #include "shell/explorer/LazyExplorerListview.h"
 #include "shell/explorer/LazyExplorerViews.h"
 #include "shell/explorer/LazyCheckStorage.h"
+#include "shell/item/LazyIconThread.h"
 #include "shell/base/ShellUtils.h"
 #include "shell/base/WideStrUtils.h"
 #include "framework/Forms.h"
@@ -137,6 +138,39 @@ TEST(ExplorerReinit, NodesReinitialisedOrReReadAndItemsOpenedAsTheOptionsSay) {
              const std::string paths = tree.GetStorage()->GetCheckedPaths().Text(), y = WideToAnsi(dir / L"y");
              tree.SetText(c->Parent, ColumnNone, L"x");
              return paths == y + "\\c\r\n" + y + "\\c2\r\n";
+         })},
+        {"a folder renamed only in letter case gives its ticked children the new spelling",
+         checked({foFolders, foHidden}, [&](TLazyExplorerTreeview& tree, PLazyNode top) {
+             auto options = std::make_shared<shelltest::TFolderOptions>();
+             options->TwoStepRenames = true;
+             PLazyNode x = tree.AddCustomNode(top, new shelltest::TSeamFolder(dir / L"x", options), false);
+             tree.ReinitNode(x, false);
+             PLazyNode c = tree.GetFirstChild(x);
+             if (!c) return false;
+             tree.SetCheckState(c, csCheckedNormal);
+             tree.SetText(x, ColumnNone, L"X");
+             const std::string paths = tree.GetStorage()->GetCheckedPaths().Text();
+             const std::wstring item = Ns(tree, c)->NameForParsing();
+             tree.SetText(x, ColumnNone, L"x");
+             return paths == WideToAnsi(dir / L"X\\c") + "\r\n" && item == dir / L"X\\c";
+         })},
+        {"a folder renamed while its children's icons are asked for leaves no request at their freed items",
+         checked({foFolders, foHidden}, [&](TLazyExplorerTreeview& tree, PLazyNode) {
+             tree.TreeOptions().SetLETImageOptions({toImages, toThreadedImages});
+             PLazyNode x = tree.WalkToPath(dir / L"x\\c", false)->Parent;
+             tree.SetExpanded(x, true);
+             ImageThreadManager().LockThread();   // the thread answers nothing meanwhile
+             for (PLazyNode run = x->FirstChild; run; run = run->NextSibling) Ns(tree, run)->Invalidate(true);
+             tree.Repaint();   // asks for the children's icons again
+             const bool asked = Ns(tree, x->FirstChild)->ThreadIconLoading();
+             auto trap = std::make_unique<shelltest::TFreedMemoryTrap>();
+             tree.SetText(x, ColumnNone, L"y");
+             tree.SetExpanded(x, false);   // drops the requests the tree still has queued
+             const bool untouched = trap->Untouched();
+             trap.reset();
+             ImageThreadManager().UnlockThread();
+             tree.SetText(x, ColumnNone, L"x");
+             return asked && untouched;
          })},
         {"a re-read of the desktop keeps the Recycle Bin hidden",
          [&] {

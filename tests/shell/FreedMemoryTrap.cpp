@@ -1,9 +1,11 @@
 #include "FreedMemoryTrap.h"
 #include <malloc.h>
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <utility>
 
 namespace {
 void* g_kept[1 << 16];
@@ -29,7 +31,15 @@ void operator delete(void* p) noexcept {
 }
 
 shelltest::TFreedMemoryTrap::TFreedMemoryTrap() { g_open = true; }
+bool shelltest::TFreedMemoryTrap::Untouched() const {
+    for (size_t i = 0, n = g_count; i < n && i < std::size(g_kept); ++i) {
+        auto* p = static_cast<const unsigned char*>(g_kept[i]);   // nil: another thread's, not filed yet
+        if (p && std::any_of(p, p + _msize(g_kept[i]), [](unsigned char b) { return b != 0xDD; })) return false;
+    }
+    return true;
+}
 shelltest::TFreedMemoryTrap::~TFreedMemoryTrap() {
     g_open = false;
-    for (size_t i = 0, n = g_count.exchange(0); i < n && i < std::size(g_kept); ++i) std::free(g_kept[i]);
+    for (size_t i = 0, n = g_count.exchange(0); i < n && i < std::size(g_kept); ++i)
+        std::free(std::exchange(g_kept[i], nullptr));
 }

@@ -7,5 +7,7 @@ namespace shelltest {
 struct TFreedMemoryTrap {
     TFreedMemoryTrap();
     ~TFreedMemoryTrap();   // frees what was kept
+    // False once anything wrote into a block kept since the trap opened.
+    bool Untouched() const;
 };
 } // namespace shelltest

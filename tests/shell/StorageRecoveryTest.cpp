@@ -67,6 +67,26 @@ TEST(StorageRecovery, AFolderThatCannotBeBoundNowNeitherRefusesAStreamNorHidesIt
              storage.Options->FailBinds = false;
              return hidden && storage.GetCheckedPaths().Count() == 1;
          }},
+        {"a move whose new folder's record cannot be made keeps the moved records where they were",
+         [&] {
+             for (const wchar_t* d : {L"from", L"from\\kept", L"to", L"to\\kept"}) shelltest::MakeDir(tmp / d);
+             TAwayStorage storage;
+             PIDLPtr kept(PathToPIDL(tmp / L"from\\kept")), to(PathToPIDL(tmp / L"to"));
+             PIDLPtr moved(PathToPIDL(tmp / L"to\\kept"));
+             storage.Store(kept.get(), skCheck);
+             // The record of "to" cannot be made, as when memory runs out.
+             storage.Options->Compare = [id = TPIDLManager::GetPointerToLastID(to.get())](
+                                            IShellFolder* f, LPARAM column, LPCITEMIDLIST a, LPCITEMIDLIST b) {
+                 if (CompareIDBytes(a, id) == 0 || CompareIDBytes(b, id) == 0) throw std::bad_alloc();
+                 return f->CompareIDs(column, a, b);
+             };
+             try {
+                 storage.Move(kept.get(), moved.get());
+             } catch (const std::bad_alloc&) {
+             }
+             storage.Options->Compare = nullptr;
+             return storage.FindWithKinds(kept.get(), skCheck) != nullptr;
+         }},
     };
     for (auto& row : rows) EXPECT_TRUE(row.sound()) << row.name;
 }
