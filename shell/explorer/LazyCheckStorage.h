@@ -115,9 +115,9 @@ public:
     // Clears kinds; a record left with none (or with force) goes with its whole subtree.
     void Remove(LPCITEMIDLIST pidl, uint8_t kinds, bool force, bool freeUserData);
     // The record of from, with all below it, becomes the record of to (the
-    // item was renamed or moved); a record already at to goes. False, with
-    // nothing changed, when from has no record or to lies inside it; a
-    // failure on the way leaves every record where it was.
+    // item was renamed or moved); a record already at to goes. False when
+    // from has no record or to lies inside it; a failure on the way leaves
+    // every record where it was.
     bool Move(LPCITEMIDLIST from, LPCITEMIDLIST to);
     // Frees the list, the folder and every descendant (and the user data with freeUserData).
     virtual void Clear(bool freeUserData);

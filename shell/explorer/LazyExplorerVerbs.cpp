@@ -385,7 +385,8 @@ void TCustomLazyExplorerTree::ItemRenamed(PLazyNode node, LPCITEMIDLIST before) 
         } else {
             continue;
         }
-        // The old item's icon answer would be stale: the new one asks again.
+        // A request still queued names the old item, which goes below (and
+        // its answer would be stale): the new item asks again.
         DropIconRequest(run);
         renewed[item] = fresh;
         old.emplace_back(std::exchange(item, fresh));
