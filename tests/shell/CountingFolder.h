@@ -29,9 +29,7 @@ struct TFolderOptions {
     std::map<UINT, SHCOLSTATEF> ColumnStates;   // GetDefaultColumnState answers these columns so
     bool DamagedFirstChild = false;
     bool FailBinds = false;         // BindToObject fails, as for a folder away for now
-    // SetNameOf renames by way of a passing name: this system's disk keeps a
-    // name whose letter case alone changes.
-    bool TwoStepRenames = false;
+    bool TwoStepRenames = false;    // SetNameOf by way of a passing name: this disk ignores a case-only one
     bool ScriptedCompare = false;   // CompareIDs answers CompareResult instead of the real folder
     HRESULT CompareResult = S_OK;
     // When set, CompareIDs answers this, given the real folder. It is called
