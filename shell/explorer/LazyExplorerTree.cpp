@@ -191,6 +191,7 @@ void TCustomLazyExplorerTree::DoInitNode(PLazyNode parent, PLazyNode node, TLazy
             rootNamespace_ ? rootNamespace_->Clone(true) : std::make_unique<TNamespace>(nullptr);
         // The children's items point at the old item, which goes now.
         MoveChildrenTo(node, fresh.get());
+        DropIconRequest(node);
         FreeNodeData(node);
         data->Namespace = fresh.release();
         data->ColumnManager = new TColumnManager(this);
