@@ -195,6 +195,8 @@ constexpr const char* kProductWebPage = "https://korvane.example/";
     X(KV_Report_TempPathTooLong, "The temp folder's path is too long") \
     X(KV_ZPFileUnread, "could not be read while it was being archived, skipped.") \
     X(KV_ZPFileCannotRead, "cannot be read, skipped:") \
+    X(KV_ZPFileChanged, "changed while it was read, skipped.") \
+    X(KV_ZPFileReadFailed, "could not be read:") \
     X(KV_FolderDenied, "cannot be read: access denied") \
     X(KV_FolderTooLong, "the path is too long to be read") \
     X(KV_FolderLink, "a link to a folder, not followed") \

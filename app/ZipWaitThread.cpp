@@ -271,6 +271,13 @@ void TZipperThread::ProcessFileFailure(const std::string& fileName, int errorCod
     } else if (errorCode == ZipErrorCode::FileNotFound || errorCode == ZipErrorCode::CannotOpenFile) {
         ++Skipped;
         message_ = fileName + " " + SkipReason(fileName, errorCode, archiver_.ShareFlags());
+    } else if (errorCode == ZipErrorCode::SourceShrank || errorCode == ZipErrorCode::CannotReadFile) {
+        // Its partial entry is already cut off the archive; the run goes on.
+        ++Skipped;
+        message_ = fileName + " " +
+                   (errorCode == ZipErrorCode::SourceShrank
+                        ? KV_ZPFileChanged
+                        : KV_ZPFileReadFailed + " " + TrimRight(SysErrorMessage(archiver_.FailureSystemError())));
     } else {
         ErrorCode = errorCode;
         Cancel = true;

@@ -51,7 +51,7 @@ struct AppArchiver {
         z.OnProcessFileFailure = [this](TObject*, const std::string& name, TZipProcessOperation, int native, int code,
                                         const std::string&, TZipAction& action) {
             failures.push_back({native, code});
-            const bool skipped = code == 6 || code == 12 || code == 34 || code == 35;
+            const bool skipped = code == 6 || code == 12 || (code >= 34 && code <= 37);
             action = decide ? decide(name, code) : skipped ? fxaIgnore : fxaAbort;
         };
         z.OnStoreFile = [](TObject*, std::string& name, uint32_t&, std::string&, const std::string& full) {
@@ -70,7 +70,12 @@ struct AppArchiver {
         z.Options.Recurse = true;
         z.Options.SearchAttr = 63;
         z.FileMasks().Clear();
-        if (!recursive.empty()) z.FileMasks().Add(recursive);
+        // Several recursive masks are separated by '|'.
+        for (size_t at = 0; at < recursive.size();) {
+            size_t end = std::min(recursive.find('|', at), recursive.size());
+            z.FileMasks().Add(recursive.substr(at, end - at));
+            at = end + 1;
+        }
         z.AddFiles();
         z.EndUpdate();
     }
@@ -168,16 +173,34 @@ TEST(ZipSearch, ArchiveAndItsVolumesUnderTheSearchedFolderAreNeverTaken) {
 TEST(ZipSearch, NamesEndingInADotOrSpaceAndFoldersThatCannotBeListed) {
     Tree t;
     for (const char* name : {"data\\g.", "data\\h ", "data\\dir.\\in.txt"}) t.s.Write(name, "n");
-    struct Row { std::string flat, recursive; std::set<std::string> entries; std::vector<std::pair<int, int>> failures; };
+    struct Row {
+        std::string flat, recursive;
+        std::set<std::string> entries;
+        std::vector<std::pair<int, int>> failures;
+        std::string gone = {};   // when this file is found, its folder is moved out of the tree
+    };
+    const std::string sub = t.s.Path("data\\sub\\");
     const Row rows[] = {
         {t.s.Path("data\\*.*"), "", {"data/a.txt", "data/b.tmp", "data/g.", "data/h "}, {}},
         {"", t.s.Path("data\\dir.\\*.*"), {"data/dir./in.txt"}, {}},
         {t.s.Path("data\\gone\\*.txt"), t.s.Path("data\\gone\\*.*"), {}, {{57, 34}}},   // gone before the search
+        // The tree gone while "deep" was listed: no entry for that folder (the
+        // files found before fail at the commit), also where an earlier mask found it.
+        {"", sub + "*.*", {}, {{57, 34}, {33, 12}, {33, 12}}, "data\\sub\\deep\\d.txt"},
+        {"", sub + "de*|" + sub + "*.*", {}, {{57, 34}, {33, 12}, {33, 12}}, "data\\sub\\deep\\d.txt"},
     };
     for (const Row& row : rows) {
         AppArchiver app(t.s.Path("out.zip"));
+        // (The folders being listed are held open; the one above them is not.)
+        const std::string folder = t.s.Path("data"), away = t.s.Path("away");
+        app.z.OnConfirmProcessFile = [&](TObject*, const std::string& name, TZipProcessOperation, bool&) {
+            if (!row.gone.empty() && name == t.s.Path(row.gone)) {
+                EXPECT_TRUE(::MoveFileA(ExcludeTrailingBackslash(folder).c_str(), away.c_str()));
+            }
+        };
         app.z.OpenArchive(fmCreate);
         app.Run(row.flat, row.recursive);
+        if (!row.gone.empty()) ::MoveFileA(away.c_str(), ExcludeTrailingBackslash(folder).c_str());
         EXPECT_EQ(app.Relative(t.s), row.entries) << row.flat << row.recursive;
         EXPECT_EQ(app.failures, row.failures) << row.flat << row.recursive;
         app.z.CloseArchive();
@@ -199,6 +222,36 @@ TEST(ZipCommit, LockedFileGetsFailureEventAndNoEntry) {
     app.z.CloseArchive();
     holder.reset();
     EXPECT_EQ(NamesIn(t.s.Path("out.zip")).size(), 1u);
+}
+
+// A file cut short while the writer reads it (its second block) is left out
+// alone, its partial entry cut off; an entry an earlier archive holds stays.
+TEST(ZipCommit, FileCutShortWhileReadIsLeftOutAndTheRunGoesOn) {
+    for (bool earlier : {false, true}) {
+        Tree t;
+        const std::string big = t.s.Write("data\\big.bin", Pattern(2 << 20, 7));
+        if (earlier) MakeEarlierArchive(t);
+        AppArchiver app(t.s.Path("out.zip"));
+        app.z.PrefetchWorkers = 0;
+        app.z.OnFileProgress = [&](TObject*, const std::string& name, double progress, TZipProcessOperation,
+                                   TZipProgressPhase phase, bool&) {
+            if (phase == ppProcess && progress > 0 && name.find("big.bin") != std::string::npos)
+                TFileStream(big, fmOpenWrite | fmShareDenyNone).SetSize(1000);
+        };
+        if (!earlier) app.z.OpenArchive(fmCreate);
+        app.Run(t.s.Path("data\\*.*"), "");
+        EXPECT_EQ(app.failures, (std::vector<std::pair<int, int>>{{59, 36}})) << earlier;
+        auto want = std::set<std::string>{"data/a.txt", "data/b.tmp"};
+        if (earlier) want.insert("data/big.bin");
+        EXPECT_EQ(app.Relative(t.s), want) << earlier;
+        for (int i = 0; i < app.z.Count(); ++i) {
+            if (app.z.Items(i).name.find("big.bin") != std::string::npos) {
+                EXPECT_EQ(app.z.Items(i).uncompressedSize, 2u << 20);
+            }
+        }
+        app.z.CloseArchive();
+        EXPECT_EQ(NamesIn(t.s.Path("out.zip")).size(), want.size()) << earlier;
+    }
 }
 
 TEST(ZipCommit, RetryRepeatsTheFile) {
