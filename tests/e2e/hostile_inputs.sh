@@ -87,12 +87,11 @@ table=(
 # Folders and files the search cannot take as they are: a folder whose
 # permissions are removed (the run without the capability to bypass them), a
 # tree nested past the host's path limit (under Wine a path past about 4,096
-# bytes cannot be listed), a link to a folder outside the backed-up folder
-# (a sibling whose name begins with the folder's) and one to a folder inside
-# it (named on a plain line, not counted), names ending in a space or a dot, a
-# file that reads short of the size it gave when opened (a link to a kernel
-# attribute file: the system gives 4096 bytes, a read far fewer, as a file
-# cut while it is read). Every fixture folder holds a file, so a folder entry without one is a
+# bytes cannot be listed), links to a folder outside (a sibling whose name
+# begins with src) and inside the backed-up folder (a plain line, not counted),
+# names ending in a space or a dot, a file read short of its size as one cut
+# while read (a link to a kernel file: 4096 bytes said, fewer read). Every
+# fixture folder holds a file, so a folder entry without one is a
 # failed listing stored as an empty folder; entries_ok checks that and the
 # row's own entries (+ held, - not held, below src/; %20 a space).
 without_bypass=""
@@ -103,9 +102,8 @@ printf 'o' > "$root/noperm/src/open.txt"; printf 's' > "$root/noperm/src/shut/s.
 printf 'r' > "$root/folderlink/src/real/r.txt"; printf 'x' > "$root/folderlink/srcX/x.txt"
 ln -s "$root/folderlink/srcX" "$root/folderlink/src/link"
 printf 'r' > "$root/linkinside/src/real/r.txt"; ln -s "$root/linkinside/src/real" "$root/linkinside/src/link"
-short=$(for f in /sys/kernel/mm/transparent_hugepage/enabled /sys/kernel/profiling /sys/power/state \
-  $(find /sys/kernel /sys/module -maxdepth 3 -type f -perm -u=r 2>/dev/null | head -n 200); do
-  [ -r "$f" ] && [ "$(stat -L -c %s "$f")" -gt "$(head -c 8192 "$f" 2>/dev/null | wc -c)" ] && { echo "$f"; break; }; done)
+short=$(for f in $(find /sys/kernel -maxdepth 3 -type f -perm -u=r 2>/dev/null | head -n 200); do
+  [ "$(stat -L -c %s "$f")" -gt "$(head -c 8192 "$f" 2>/dev/null | wc -c)" ] && { echo "$f"; break; }; done)
 [ -n "$short" ] || fail "shrinks: no kernel attribute file that reads short of its size"
 printf 'k' > "$root/shrinks/src/keep.txt"; ln -s "$short" "$root/shrinks/src/cut.txt"
 for f in "g." "h " "dir./in.txt"; do printf 'n' > "$root/namedots/src/$f"; done
