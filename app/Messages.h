@@ -195,9 +195,12 @@ constexpr const char* kProductWebPage = "https://korvane.example/";
     X(KV_Report_TempPathTooLong, "The temp folder's path is too long") \
     X(KV_ZPFileUnread, "could not be read while it was being archived, skipped.") \
     X(KV_ZPFileCannotRead, "cannot be read, skipped:") \
+    X(KV_ZPFileChanged, "changed while it was read, skipped.") \
+    X(KV_ZPFileReadFailed, "could not be read:") \
     X(KV_FolderDenied, "cannot be read: access denied") \
     X(KV_FolderTooLong, "the path is too long to be read") \
     X(KV_FolderLink, "a link to a folder, not followed") \
+    X(KV_FolderLinkCovered, "a link to a folder, not followed: its target is backed up") \
     X(KV_FolderCannotRead, "cannot be read:") \
     X(KV_ArchiveFileName_Device, "The backup's file name is a device name (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9, also with an extension), not allowed for a file.") \
     X(KV_Session_NotSaved, "The session is not saved, as it could not be loaded again:") \

@@ -23,6 +23,45 @@ bool PathIsInside(const std::string& path, const std::string& folder) {
     return SameText(path.substr(0, f.size()), f) && (path[f.size()] == '\\' || path[f.size()] == '/');
 }
 
+namespace {
+// The folder a link leads to, as the system resolves it ("" when it cannot).
+// Bound at run time: systems before Vista lack the call, and such a link
+// stays left out there.
+std::string LinkTarget(const std::string& link) {
+    using TFinalPath = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
+    static const auto finalPath = reinterpret_cast<TFinalPath>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleW")));
+    if (!finalPath) return {};
+    FileHandle target(::CreateFileW(LongPathW(link).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!target) return {};
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        DWORD n = finalPath(target.get(), path.data(), static_cast<DWORD>(path.size()), 0);
+        if (n == 0) return {};
+        if (n < path.size()) {
+            path.resize(n);
+            break;
+        }
+        path.resize(n);
+    }
+    if (path.rfind(L"\\\\?\\UNC\\", 0) == 0) path = L"\\" + path.substr(7);
+    else if (path.rfind(L"\\\\?\\", 0) == 0) path = path.substr(4);
+    return WideToAnsi(path);
+}
+} // namespace
+
+bool LinkTargetBackedUp(const std::string& link, const std::vector<std::string>& folders) {
+    const std::string target = ScanPath(LinkTarget(link));
+    if (target.empty()) return false;
+    // By whole names: "C:\dataX" is not inside "C:\data".
+    return std::any_of(folders.begin(), folders.end(), [&](const std::string& folder) {
+        return SameText(target, ScanPath(folder)) || PathIsInside(target, folder);
+    });
+}
+
+std::string CoveredLinkLine(const std::string& link) { return link + ": " + KV_FolderLinkCovered; }
+
 std::string FolderLeftOutLine(const std::string& folder, unsigned long error, bool link) {
     std::string reason;
     if (link) reason = KV_FolderLink;
@@ -212,6 +251,7 @@ struct TSizeJobs {
     std::atomic<size_t> Next{0};
     std::atomic<uint64_t> Total{0};
     const TThread* Owner = nullptr;
+    const std::vector<std::string>* Whole = nullptr;   // folders taken with their subfolders
     std::mutex LeftOutLock;
     std::vector<std::string> LeftOut;
 
@@ -223,7 +263,10 @@ struct TSizeJobs {
             if (shown) shown(path);
             Total += CalcFolderSize(AnsiToWide(FolderForSystem(path)), Folders[i].second,
                                     [this](const std::wstring& folder, unsigned long error, bool link) {
-                                        std::string line = FolderLeftOutLine(WideToAnsi(folder), error, link);
+                                        const std::string path = WideToAnsi(folder);
+                                        // Nothing is missing from the count: the target is counted where it lies.
+                                        if (link && Whole && LinkTargetBackedUp(path, *Whole)) return;
+                                        std::string line = FolderLeftOutLine(path, error, link);
                                         std::lock_guard<std::mutex> guard(LeftOutLock);
                                         LeftOut.push_back(std::move(line));
                                     });
@@ -252,6 +295,7 @@ unsigned SizeHelpers(size_t folders) {
 void TCheckDirThread::AddSizes() {
     TSizeJobs jobs;
     jobs.Owner = this;
+    if (includeSubfolders_) jobs.Whole = &walk_.RecursiveDirs;
     for (const std::string& path : walk_.FlatDirs) jobs.Folders.emplace_back(&path, false);
     for (const std::string& path : walk_.RecursiveDirs) jobs.Folders.emplace_back(&path, includeSubfolders_);
     std::vector<std::unique_ptr<TSizeHelper>> helpers;

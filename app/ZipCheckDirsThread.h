@@ -30,6 +30,12 @@ std::string FolderLeftOutLine(const std::string& folder, unsigned long error, bo
 unsigned long FolderListingError(const std::string& folder);
 // True when path lies inside folder (not equal to it); case-insensitive.
 bool PathIsInside(const std::string& path, const std::string& folder);
+// True when the link to a folder at path leads to one of folders (taken with
+// their subfolders) or into one: following it would add nothing. False when
+// its target lies elsewhere or cannot be read.
+bool LinkTargetBackedUp(const std::string& link, const std::vector<std::string>& folders);
+// The plain log line of such a link.
+std::string CoveredLinkLine(const std::string& link);
 // True for the ticked states of a node.
 inline bool IsTicked(PLazyNode node) {
     return node && (node->CheckState == csCheckedNormal || node->CheckState == csCheckedPressed);

@@ -264,6 +264,15 @@ void TZipperThread::Execute() {
 void TZipperThread::ProcessFileFailure(const std::string& fileName, int errorCode, TZipAction& action) {
     FlushLines();
     const bool link = errorCode == ZipErrorCode::FolderLinkNotFollowed;
+    if (link && LinkTargetBackedUp(fileName, WholeFolders())) {
+        // Nothing is lost: named on a plain line, not counted.
+        message_ = CoveredLinkLine(fileName);
+        HandOff([this] {
+            if (view_.EditZipMsg) view_.EditZipMsg->AddLine(message_, LogColourValue(lcBlack));
+            view_.AddLog(message_, lcBlack, 0, lkNormal);
+        }, true);
+        return;
+    }
     if (link || errorCode == ZipErrorCode::CannotListFolder) {
         // The search says only that it could not list the folder: ask the system why.
         ++FoldersLeftOut;
@@ -271,6 +280,13 @@ void TZipperThread::ProcessFileFailure(const std::string& fileName, int errorCod
     } else if (errorCode == ZipErrorCode::FileNotFound || errorCode == ZipErrorCode::CannotOpenFile) {
         ++Skipped;
         message_ = fileName + " " + SkipReason(fileName, errorCode, archiver_.ShareFlags());
+    } else if (errorCode == ZipErrorCode::SourceShrank || errorCode == ZipErrorCode::CannotReadFile) {
+        // Its partial entry is already cut off the archive; the run goes on.
+        ++Skipped;
+        message_ = fileName + " " +
+                   (errorCode == ZipErrorCode::SourceShrank
+                        ? KV_ZPFileChanged
+                        : KV_ZPFileReadFailed + " " + TrimRight(SysErrorMessage(archiver_.FailureSystemError())));
     } else {
         ErrorCode = errorCode;
         Cancel = true;
@@ -285,6 +301,15 @@ void TZipperThread::ProcessFileFailure(const std::string& fileName, int errorCod
         view_.AddLog(message_, lcRed, 0, lkNormal);
     }, true);
     // The preset action skips the file or folder.
+}
+
+const std::vector<std::string>& TZipperThread::WholeFolders() {
+    if (!wholeFolders_) {
+        // The folders of the masks searched with their subfolders.
+        wholeFolders_.emplace();
+        for (int i = 0; i < recursiveMasks_.Count(); ++i) wholeFolders_->push_back(ExtractFilePath(recursiveMasks_[i]));
+    }
+    return *wholeFolders_;
 }
 
 void TZipperThread::OverallProgress(double progress, TZipProcessOperation operation, TZipProgressPhase phase,

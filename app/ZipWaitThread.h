@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -86,6 +87,7 @@ private:
     bool AtLastFile() const;
     bool Due(unsigned long& last) const;
     void ProcessFileFailure(const std::string& fileName, int errorCode, TZipAction& action);
+    const std::vector<std::string>& WholeFolders();
     void OverallProgress(double progress, TZipProcessOperation operation, TZipProgressPhase phase, bool& cancel);
     void FileProgress(const std::string& fileName, double progress, TZipProgressPhase phase, bool& cancel);
     void StopAnimation();
@@ -93,6 +95,7 @@ private:
 
     TZipperView view_;
     const TStringList& recursiveMasks_;
+    std::optional<std::vector<std::string>> wholeFolders_;
     const TStringList& flatMasks_;
     TStringList exclusionList_;
     TZipArchiver& archiver_;

@@ -104,6 +104,9 @@ public:
     const TDirItem& Items(int i) const;
     // The share flags (fmShare...) source files are opened with (Options.ShareMode).
     unsigned ShareFlags() const;
+    // The system's error code behind the failure OnProcessFileFailure is
+    // telling of (0: none, or none known); read it inside the handler.
+    unsigned long FailureSystemError() const { return failureSystemError_; }
     // Counters of the last commit.
     int ItemsProcessed() const { return itemsProcessed_; }
     int ItemsToProcess() const { return itemsToProcess_; }
@@ -173,8 +176,11 @@ private:
     // the owner wants it tried again. Abort raises the failure.
     bool SearchFailure(const std::string& path, int nativeError, unsigned long systemError);
     // found: what the folder listing said of the path, when it came from one.
-    bool AddFoundPath(const std::string& path, bool isFolder, const std::string& root, const TStrings& exclusions,
+    // The entry's index in the update list, -1 when the path was not taken.
+    int AddFoundPath(const std::string& path, bool isFolder, const std::string& root, const TStrings& exclusions,
                       const WIN32_FIND_DATAA* found = nullptr);
+    // Takes the entry of that stored name out of the update again.
+    void TakeBack(const std::string& name);
     bool Excluded(const std::string& path, bool isFolder, const std::string& root, const TStrings& masks) const;
     bool IsOwnFile(const std::string& path) const;
     // What a search works from, worked out once for all its files: the base
@@ -210,6 +216,7 @@ private:
     int itemsToProcess_ = 0;
     bool cancel_ = false;
     bool progressWanted_ = false;
+    unsigned long failureSystemError_ = 0;
     std::unique_ptr<TStream> stream_;
     std::unique_ptr<TZipDirManager> dir_;
     // A new split or spanned archive's volumes from its opening to its first commit.

@@ -2,6 +2,7 @@
 #include "zip/ZipErrors.h"
 #include "zip/ZipStream.h"
 #include "framework/Stream.h"
+#include <windows.h>
 #include <zlib.h>
 #include <algorithm>
 
@@ -82,11 +83,17 @@ uint64_t TZipPrepared::Bytes() const {
 
 namespace {
 
-size_t ReadFull(TStream& s, uint8_t* buf, size_t count) {
+// Reads count bytes unless the source ends or fails first; a failed read
+// leaves the system's error in readError (an end of file leaves it 0).
+size_t ReadFull(TStream& s, uint8_t* buf, size_t count, unsigned long* readError = nullptr) {
     size_t got = 0;
     while (got < count) {
+        ::SetLastError(ERROR_SUCCESS);
         size_t n = s.Read(buf + got, count - got);
-        if (n == 0) break;
+        if (n == 0) {
+            if (readError) *readError = ::GetLastError();
+            break;
+        }
         got += n;
     }
     return got;
@@ -149,9 +156,18 @@ private:
 };
 
 // A short write stops the entry: the block it was writing is taken back from
-// the bytes read, and the entry fails with the size check's error.
-void CheckSize(const TZipCompressJob& job, const TEntryWriter& writer, int64_t size, int64_t read) {
+// the bytes read, and the entry fails with the size check's error. A source
+// that ends early or fails to read fails with a code of its own: the owner
+// leaves that one file out, where a failed write of the archive ends the run.
+void CheckSize(const TZipCompressJob& job, const TEntryWriter& writer, int64_t size, int64_t read,
+               unsigned long readError = ERROR_SUCCESS) {
     if (read == size && !writer.Failed()) return;
+    if (!writer.Failed()) {
+        const char* path = job.item->sourceName.c_str();
+        if (readError != ERROR_SUCCESS && readError != ERROR_HANDLE_EOF)
+            throw EZipException::Fmt(ZipNative::CannotReadFile, job.owner, path).WithSystemError(readError);
+        throw EZipException::Fmt(ZipNative::SourceShrank, job.owner, path);
+    }
     throw EZipException::Fmt(ZipNative::SizeChanged, job.owner, static_cast<long long>(size), static_cast<long long>(read))
         .WithSystemError(writer.SystemError());
 }
@@ -236,10 +252,11 @@ bool ZipCompressItem(TZipCompressJob& job) {
 
     uint32_t crc = 0xFFFFFFFFu;
     int64_t read = 0;
+    unsigned long readError = ERROR_SUCCESS;
     while (size > read) {
         if (Cancelled(job, read, size)) return false;
         size_t count = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(blockSize), size - read));
-        if (ReadFull(src, in.data(), count) != count) break;
+        if (ReadFull(src, in.data(), count, &readError) != count) break;
         const bool last = read + static_cast<int64_t>(count) == size;
         crc = CrcUpdate(crc, in.data(), count);
         bool written;
@@ -253,7 +270,7 @@ bool ZipCompressItem(TZipCompressJob& job) {
         read += static_cast<int64_t>(count);
     }
     if (size == 0) writer.Flush();
-    CheckSize(job, writer, size, read);
+    CheckSize(job, writer, size, read, readError);
     if (writer.Encrypted() && ~crc != firstPassCrc) throw EZipException(ZipNative::CheckSumMismatch, job.owner);
     Finish(job, ~crc, writer.Written(), size);
     return true;

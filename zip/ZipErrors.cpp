@@ -46,6 +46,10 @@ const char* const kMessages[] = {
     // A folder the search could not take: never an empty folder in silence.
     "Cannot list folder \"%s\"",
     "Link to a folder \"%s\" is not followed",
+    // A file read short of the size it had when it was opened, or whose read
+    // failed: that file is left out, unlike a failed write of the archive.
+    "File \"%s\" became shorter while it was read",
+    "Cannot read file \"%s\"",
 };
 
 // Native code -> message number, indexed by native code.
@@ -55,7 +59,8 @@ const int kNativeToCode[] = {
     10, 1, 11, 9, 1, 11, 13, 14, 15, 5,  // 20-29
     6, 6, 16, 12, 17, 18, 19, 20, 6, 21, // 30-39
     22, 23, 6, 23, 24, 24, 25, 26, 27, 28, // 40-49
-    29, 30, 31, 6, 6, 32, 33, 34, 35,    // 50-58
+    29, 30, 31, 6, 6, 32, 33, 34, 35, 36, // 50-59
+    37,                                  // 60
 };
 
 std::string Decorate(const std::string& text, const TComponent* archiver, int nativeError) {
@@ -70,7 +75,6 @@ std::string Decorate(const std::string& text, const TComponent* archiver, int na
 } // namespace
 
 int ZipErrorCodeOf(int nativeError) {
-    // 59 and 60 carry no message number; like codes outside the table they read "Unknown error".
     if (nativeError < 0 || nativeError >= static_cast<int>(std::size(kNativeToCode))) return 0;
     return kNativeToCode[nativeError];
 }

@@ -68,6 +68,8 @@ constexpr int DamagedArchive = 48;
 constexpr int MultiVolumeUpdate = 52;
 constexpr int CannotListFolder = 57;
 constexpr int FolderLinkNotFollowed = 58;
+constexpr int SourceShrank = 59;
+constexpr int CannotReadFile = 60;
 } // namespace ZipNative
 
 // Message numbers an owner decides by (EZipException::ErrorCode, the error
@@ -78,6 +80,9 @@ constexpr int CannotOpenFile = 12;
 // A folder the search left out: it could not be listed, or it is a link.
 constexpr int CannotListFolder = 34;
 constexpr int FolderLinkNotFollowed = 35;
+// A file left out while it was compressed: it became shorter, or a read failed.
+constexpr int SourceShrank = 36;
+constexpr int CannotReadFile = 37;
 } // namespace ZipErrorCode
 
 // Message number for a native code (0 for codes without one).

@@ -62,7 +62,7 @@ bool TZipBaseArchiver::SearchOne(const std::string& folder, const std::string& n
     });
     const bool folders = (searchAttr & FILE_ATTRIBUTE_DIRECTORY) != 0;
     if (!listed || (!folders && !Options.Recurse)) return listed;
-    auto& list = dir_->UpdateList;
+    const auto& list = dir_->UpdateList;
     return ListFolder(folder, "*.*", [&](const WIN32_FIND_DATAA& fd) {
         if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return;
         std::string name = fd.cFileName;
@@ -76,11 +76,15 @@ bool TZipBaseArchiver::SearchOne(const std::string& folder, const std::string& n
             return;
         }
         if (named) {
-            const int before = list.Count();
-            // A folder that could not be listed must not stand in the archive as an empty one.
-            if (AddFoundPath(sub, true, root, exclusions, &fd) && Options.Recurse &&
-                !SearchOne(sub + "\\", namePart, root, exclusions, searchAttr) && list.Count() == before + 1)
-                list.Delete(before);
+            const int at = AddFoundPath(sub, true, root, exclusions, &fd);
+            // A folder that could not be listed (or was gone when it was) must
+            // not stand in the archive as an empty one: its own entry goes,
+            // wherever it stands (an earlier mask may have found it), and the
+            // files listed in it before the failure stay.
+            if (at >= 0 && Options.Recurse) {
+                const std::string name = list.Item(at).name;
+                if (!SearchOne(sub + "\\", namePart, root, exclusions, searchAttr)) TakeBack(name);
+            }
         } else if (Options.Recurse) {
             SearchOne(sub + "\\", namePart, root, exclusions, searchAttr);
         }
@@ -113,6 +117,7 @@ bool TZipBaseArchiver::SearchFailure(const std::string& path, int nativeError, u
     if (!searchPaths_.leftOut.insert(AnsiUpperCase(path)).second) return false;
     EZipException failure = EZipException::Fmt(nativeError, this, path.c_str()).WithSystemError(systemError);
     TZipAction action = fxaIgnore;
+    failureSystemError_ = systemError;
     DoProcessFileFailure(path, poAdd, failure.NativeError, failure.ErrorCode, DescribeError(failure), action);
     if (action == fxaAbort) throw failure;
     if (action != fxaRetry || nativeError != ZipNative::CannotListFolder) return false;
@@ -179,12 +184,25 @@ bool TZipBaseArchiver::IsOwnFile(const std::string& path) const {
     return false;
 }
 
-bool TZipBaseArchiver::AddFoundPath(const std::string& path, bool isFolder, const std::string& root,
-                                    const TStrings& exclusions, const WIN32_FIND_DATAA* found) {
-    if (Excluded(path, isFolder, root, exclusions) || IsOwnFile(path)) return false;
+void TZipBaseArchiver::TakeBack(const std::string& name) {
+    auto& list = dir_->UpdateList;
+    const int index = list.IndexOfName(name);
+    if (index < 0) return;
+    // An entry the archive already holds keeps it; only this update's mark goes.
+    if (const int old = dir_->Directory.IndexOfName(name); old >= 0) {
+        list.Put(index, dir_->Directory.Item(old));
+        return;
+    }
+    list.Delete(index);
+    if (prefetchFrom_ > index) --prefetchFrom_;
+}
+
+int TZipBaseArchiver::AddFoundPath(const std::string& path, bool isFolder, const std::string& root,
+                                   const TStrings& exclusions, const WIN32_FIND_DATAA* found) {
+    if (Excluded(path, isFolder, root, exclusions) || IsOwnFile(path)) return -1;
     bool confirm = true;
     DoConfirmProcessFile(path, poAdd, confirm);
-    if (!confirm) return false;
+    if (!confirm) return -1;
 
     std::string name = ZipStoredNameBelow(path, searchPaths_.base, Options.StorePath);
     if (isFolder) name += '/';
@@ -222,7 +240,7 @@ bool TZipBaseArchiver::AddFoundPath(const std::string& path, bool isFolder, cons
             break;
         }
         }
-        if (!replace) return false;
+        if (!replace) return -1;
         TDirItem item;
         FillItem(item, path, isFolder, attr, dosTime);
         // Only an entry the archive already holds is an update; a file found
@@ -245,7 +263,7 @@ bool TZipBaseArchiver::AddFoundPath(const std::string& path, bool isFolder, cons
         item.method = 0;
     }
     if (!isFolder) QueueAhead(item, index);
-    return true;
+    return index;
 }
 
 std::unique_ptr<TZipPrefetcher> TZipBaseArchiver::NewPrefetcher() const {

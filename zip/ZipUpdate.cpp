@@ -340,6 +340,7 @@ struct TZipCommit {
             if (out) out->Truncate(entryStart);
             action = fxaIgnore;
             const std::string failName = item.operation == poUpdate ? item.name : item.sourceName;
+            a.failureSystemError_ = e.SystemError;
             a.DoProcessFileFailure(StringReplaceAll(failName, "/", "\\"), item.operation, e.NativeError, e.ErrorCode,
                                    DescribeError(e), action);
             return false;

@@ -87,15 +87,25 @@ table=(
 # Folders and files the search cannot take as they are: a folder whose
 # permissions are removed (the run without the capability to bypass them), a
 # tree nested past the host's path limit (under Wine a path past about 4,096
-# bytes cannot be listed), a link to a folder, names ending in a space or a
-# dot. Every fixture folder holds a file, so a folder entry without one is a
+# bytes cannot be listed), links to a folder outside (a sibling whose name
+# begins with src) and inside the backed-up folder (a plain line, not counted),
+# names ending in a space or a dot, a file read short of its size as one cut
+# while read (a link to a kernel file: 4096 bytes said, fewer read). Every
+# fixture folder holds a file, so a folder entry without one is a
 # failed listing stored as an empty folder; entries_ok checks that and the
 # row's own entries (+ held, - not held, below src/; %20 a space).
 without_bypass=""
 [ "$(id -u)" -eq 0 ] && without_bypass="setpriv --bounding-set=-dac_override,-dac_read_search"
-mkdir -p "$root/noperm/src/shut" "$root/folderlink/src/real" "$root/namedots/src/dir." "$root/deeppath/src"
+mkdir -p "$root/noperm/src/shut" "$root/folderlink/src/real" "$root/folderlink/srcX" "$root/linkinside/src/real" \
+  "$root/namedots/src/dir." "$root/deeppath/src" "$root/shrinks/src"
 printf 'o' > "$root/noperm/src/open.txt"; printf 's' > "$root/noperm/src/shut/s.txt"; chmod 000 "$root/noperm/src/shut"
-printf 'r' > "$root/folderlink/src/real/r.txt"; ln -s "$root/folderlink/src/real" "$root/folderlink/src/link"
+printf 'r' > "$root/folderlink/src/real/r.txt"; printf 'x' > "$root/folderlink/srcX/x.txt"
+ln -s "$root/folderlink/srcX" "$root/folderlink/src/link"
+printf 'r' > "$root/linkinside/src/real/r.txt"; ln -s "$root/linkinside/src/real" "$root/linkinside/src/link"
+short=$(for f in $(find /sys/kernel -maxdepth 3 -type f -perm -u=r 2>/dev/null | head -n 200); do
+  [ "$(stat -L -c %s "$f")" -gt "$(head -c 8192 "$f" 2>/dev/null | wc -c)" ] && { echo "$f"; break; }; done)
+[ -n "$short" ] || fail "shrinks: no kernel attribute file that reads short of its size"
+printf 'k' > "$root/shrinks/src/keep.txt"; ln -s "$short" "$root/shrinks/src/cut.txt"
 for f in "g." "h " "dir./in.txt"; do printf 'n' > "$root/namedots/src/$f"; done
 # 40 levels of 199-character names below a folder whose name puts the host's
 # limit mid-way between two levels, a file "f" at each level.
@@ -108,7 +118,8 @@ for name in [pad] + ["d%02d" % i + "x" * 196 for i in range(40)]:
     fd = os.open(name, os.O_RDONLY, dir_fd=fd)
     os.close(os.open("f", os.O_WRONLY | os.O_CREAT, dir_fd=fd))
 DEEP
-declare -A entries=([noperm]="+open.txt -shut/" [folderlink]="+real/r.txt -link/"
+declare -A entries=([noperm]="+open.txt -shut/" [folderlink]="+real/r.txt -link/ -link/x.txt"
+  [linkinside]="+real/r.txt -link/ -link/r.txt" [shrinks]="+keep.txt -cut.txt"
   [namedots]="+g. +h%20 +dir./in.txt" [deeppath]="")
 entries_ok() {   # case
   $PY - "$root/$1/dest/X.zip" "$root/$1/prog/temp/$1.log" ${entries[$1]} <<'ENTRIES' || fail "$1: the archive's entries"
@@ -132,6 +143,8 @@ table+=(
   "noperm|1|noperm|$win\\noperm\\src\\shut: cannot be read: access denied|Backup done|X.zip"
   "deeppath|1|deeppath|: the path is too long to be read|Backup done|X.zip"
   "folderlink|1|folderlink|$win\\folderlink\\src\\link: a link to a folder, not followed|Backup done|X.zip"
+  "linkinside|0|linkinside|$win\\linkinside\\src\\link: a link to a folder, not followed: its target is backed up|Backup done|X.zip"
+  "shrinks|1|shrinks|$win\\shrinks\\src\\cut.txt changed while it was read, skipped.|Backup done|X.zip"
   "namedots|0|namedots|Left out: 0|Backup done|X.zip"
 )
 

@@ -189,46 +189,54 @@ TEST(ZipReadSide, StubIsWrittenInFrontOfANewArchive) {
 
 namespace {
 
-// Takes writes until limit bytes are in it, then fails as a full disk does.
+// Takes writes until limit bytes are in it, then fails as a full disk does;
+// as a source, gives reads until limit bytes are read, then fails as a locked range does.
 class TFullStream : public TMemoryStream {
 public:
-    explicit TFullStream(int64_t limit) : limit_(limit) {}
+    explicit TFullStream(int64_t limit) : Limit(limit) {}
     size_t Write(const void* buffer, size_t count) override {
-        size_t n = static_cast<size_t>(std::clamp<int64_t>(limit_ - Position(), 0, static_cast<int64_t>(count)));
+        size_t n = static_cast<size_t>(std::clamp<int64_t>(Limit - Position(), 0, static_cast<int64_t>(count)));
         if (n < count) ::SetLastError(ERROR_DISK_FULL);
         return n == 0 ? 0 : TMemoryStream::Write(buffer, n);
     }
-
-private:
-    int64_t limit_;
+    size_t Read(void* buffer, size_t count) override {
+        size_t n = static_cast<size_t>(std::clamp<int64_t>(Limit - Position(), 0, static_cast<int64_t>(count)));
+        if (n == 0) ::SetLastError(ERROR_LOCK_VIOLATION);
+        return n == 0 ? 0 : TMemoryStream::Read(buffer, n);
+    }
+    int64_t Limit;
 };
 
 } // namespace
 
 // A write that fails part-way fails the entry being written with the size
 // error, and cutting back to that entry's start leaves the entries before it.
+// A source whose read fails part-way fails its entry with an error of its own.
 TEST(ZipShortWrite, TheFailingEntryIsTheOneCutOff) {
     const size_t block = ZipBlockSize(0);
     struct Case {
         std::vector<size_t> sizes;   // stored entries written one after the other
-        int64_t limit;               // bytes the target takes
+        int64_t limit;               // bytes the target takes (or the failing source gives)
         size_t failing;
+        bool source = false;         // the read of the failing entry fails, not the write
     } cases[] = {
         {{100, 200}, 50, 0},   // buffered, it never reached the target
         {{100, 200}, 250, 1},
         {{block + 10, 5}, static_cast<int64_t>(block / 2), 0},
         {{block + 10, 5}, static_cast<int64_t>(block + 5), 0},
         {{block + 10, 5}, static_cast<int64_t>(block + 12), 1},
+        {{100, block + 10, 5}, static_cast<int64_t>(block + 5), 1, true},
     };
     for (const Case& c : cases) {
-        TFullStream target(c.limit);
+        TFullStream target(c.source ? INT64_MAX : c.limit);
         TZipOutStream out(target, nullptr);
         int64_t lastGood = 0;
         for (size_t i = 0; i < c.sizes.size(); ++i) {
             std::string data = Pattern(c.sizes[i], static_cast<unsigned>(i));
-            TMemoryStream src;
+            TFullStream src(INT64_MAX);
             src.WriteBuffer(data.data(), data.size());
             src.SetPosition(0);
+            if (c.source && i == c.failing) src.Limit = c.limit;
             TDirItem item;
             TZipCompressJob job;
             job.item = &item;
@@ -241,8 +249,8 @@ TEST(ZipShortWrite, TheFailingEntryIsTheOneCutOff) {
                 lastGood = out.Position();
             } catch (const EZipException& e) {
                 EXPECT_EQ(i, c.failing);
-                EXPECT_EQ(e.ErrorCode, 17);   // native 34
-                EXPECT_EQ(e.SystemError, static_cast<unsigned long>(ERROR_DISK_FULL));
+                EXPECT_EQ(e.ErrorCode, c.source ? 37 : 17);   // native 60 or 34
+                EXPECT_EQ(e.SystemError, static_cast<unsigned long>(c.source ? ERROR_LOCK_VIOLATION : ERROR_DISK_FULL));
                 out.Truncate(lastGood);
                 break;
             }

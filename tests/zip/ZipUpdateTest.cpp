@@ -51,13 +51,14 @@ struct AppArchiver {
         z.OnProcessFileFailure = [this](TObject*, const std::string& name, TZipProcessOperation, int native, int code,
                                         const std::string&, TZipAction& action) {
             failures.push_back({native, code});
-            const bool skipped = code == 6 || code == 12 || code == 34 || code == 35;
+            const bool skipped = code == 6 || code == 12 || (code >= 34 && code <= 37);
             action = decide ? decide(name, code) : skipped ? fxaIgnore : fxaAbort;
         };
         z.OnStoreFile = [](TObject*, std::string& name, uint32_t&, std::string&, const std::string& full) {
             name = ExtractFileDrive(full).substr(0, 1) + "\\" + name;
         };
     }
+    // Several recursive masks are separated by '|'.
     void Run(const std::string& flat, const std::string& recursive, const std::string& exclude = "") {
         z.BeginUpdate();
         z.FileMasks().Clear();
@@ -70,7 +71,11 @@ struct AppArchiver {
         z.Options.Recurse = true;
         z.Options.SearchAttr = 63;
         z.FileMasks().Clear();
-        if (!recursive.empty()) z.FileMasks().Add(recursive);
+        for (size_t at = 0; at < recursive.size();) {
+            size_t end = std::min(recursive.find('|', at), recursive.size());
+            z.FileMasks().Add(recursive.substr(at, end - at));
+            at = end + 1;
+        }
         z.AddFiles();
         z.EndUpdate();
     }
@@ -168,16 +173,29 @@ TEST(ZipSearch, ArchiveAndItsVolumesUnderTheSearchedFolderAreNeverTaken) {
 TEST(ZipSearch, NamesEndingInADotOrSpaceAndFoldersThatCannotBeListed) {
     Tree t;
     for (const char* name : {"data\\g.", "data\\h ", "data\\dir.\\in.txt"}) t.s.Write(name, "n");
-    struct Row { std::string flat, recursive; std::set<std::string> entries; std::vector<std::pair<int, int>> failures; };
+    struct Row { std::string flat, recursive; std::set<std::string> entries; std::vector<std::pair<int, int>> failures;
+                 std::string gone = {}; };   // when the file gone is found, the tree is moved away
+    const std::string sub = t.s.Path("data\\sub\\");
     const Row rows[] = {
         {t.s.Path("data\\*.*"), "", {"data/a.txt", "data/b.tmp", "data/g.", "data/h "}, {}},
         {"", t.s.Path("data\\dir.\\*.*"), {"data/dir./in.txt"}, {}},
         {t.s.Path("data\\gone\\*.txt"), t.s.Path("data\\gone\\*.*"), {}, {{57, 34}}},   // gone before the search
+        // The tree gone while "deep" was listed: no entry for that folder (the
+        // files found before fail at the commit), also where an earlier mask found it.
+        {"", sub + "*.*", {}, {{57, 34}, {33, 12}, {33, 12}}, "data\\sub\\deep\\d.txt"},
+        {"", sub + "de*|" + sub + "*.*", {}, {{57, 34}, {33, 12}, {33, 12}}, "data\\sub\\deep\\d.txt"},
     };
     for (const Row& row : rows) {
         AppArchiver app(t.s.Path("out.zip"));
+        // (The folders being listed are held open; the one above them is not.)
+        const std::string data = t.s.Path("data"), away = t.s.Path("away");
+        bool moved = false;
+        app.z.OnConfirmProcessFile = [&](TObject*, const std::string& name, TZipProcessOperation, bool&) {
+            if (!moved && !row.gone.empty() && name == t.s.Path(row.gone)) moved = ::MoveFileA(data.c_str(), away.c_str());
+        };
         app.z.OpenArchive(fmCreate);
         app.Run(row.flat, row.recursive);
+        EXPECT_EQ(moved, !row.gone.empty() && ::MoveFileA(away.c_str(), data.c_str()));
         EXPECT_EQ(app.Relative(t.s), row.entries) << row.flat << row.recursive;
         EXPECT_EQ(app.failures, row.failures) << row.flat << row.recursive;
         app.z.CloseArchive();
@@ -199,6 +217,38 @@ TEST(ZipCommit, LockedFileGetsFailureEventAndNoEntry) {
     app.z.CloseArchive();
     holder.reset();
     EXPECT_EQ(NamesIn(t.s.Path("out.zip")).size(), 1u);
+}
+
+// A file cut short while the writer reads it (its second block) is left out
+// alone, its partial entry cut off (also when staged for volumes); an entry
+// an earlier archive holds stays.
+TEST(ZipCommit, FileCutShortWhileReadIsLeftOutAndTheRunGoesOn) {
+    for (int variant : {0, 1, 2}) {   // a new archive, an earlier one, a new split one
+        const bool earlier = variant == 1;
+        Tree t;
+        const std::string big = t.s.Write("data\\big.bin", Pattern(2 << 20, 7));
+        if (earlier) MakeEarlierArchive(t);
+        AppArchiver app(t.s.Path("out.zip"));
+        app.z.PrefetchWorkers = 0;
+        if (variant == 2) app.z.SetSpanningMode(smSplitting);
+        app.z.OnFileProgress = [&](TObject*, const std::string& name, double progress, TZipProcessOperation,
+                                   TZipProgressPhase phase, bool&) {
+            if (phase == ppProcess && progress > 0 && name.find("big.bin") != std::string::npos)
+                TFileStream(big, fmOpenWrite | fmShareDenyNone).SetSize(1000);
+        };
+        if (!earlier) app.z.OpenArchive(fmCreate);
+        app.Run(t.s.Path("data\\*.*"), "");
+        EXPECT_EQ(app.failures, (std::vector<std::pair<int, int>>{{59, 36}})) << variant;
+        std::set<std::string> want{"data/a.txt", "data/b.tmp"};
+        if (earlier) want.insert("data/big.bin");
+        EXPECT_EQ(app.Relative(t.s), want) << variant;
+        uint64_t kept = 0;   // the earlier entry, whole
+        for (int i = 0; i < app.z.Count(); ++i)
+            if (app.z.Items(i).name.find("big") != std::string::npos) kept = app.z.Items(i).uncompressedSize;
+        EXPECT_EQ(kept, earlier ? 2u << 20 : 0u) << variant;
+        app.z.CloseArchive();
+        EXPECT_EQ(NamesIn(t.s.Path("out.zip")).size(), want.size()) << variant;
+    }
 }
 
 TEST(ZipCommit, RetryRepeatsTheFile) {
