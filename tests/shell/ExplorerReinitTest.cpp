@@ -1,7 +1,7 @@
 // Re-initialised and re-read explorer tree nodes, and what the list view
 // hands to the shell when it browses nowhere.
 #include "CountingFolder.h"
-#include "FreedMemoryTrap.h"
+#include "common/FreedMemoryTrap.h"
 #include "ShellTestUtil.h"
 #include "shell/explorer/LazyExplorerListview.h"
 #include "shell/explorer/LazyExplorerViews.h"
@@ -82,7 +82,7 @@ TEST(ExplorerReinit, NodesReinitialisedOrReReadAndItemsOpenedAsTheOptionsSay) {
              Start(tree, [&] { tree.SetRootFolderCustomPath(dir.Path()); });
              TGlobalViewManager views;
              views.Snapshot(L"saved", tree);
-             shelltest::TFreedMemoryTrap trap;
+             krv::test::TFreedMemoryTrap trap;
              views.ShowView(L"saved", tree);
              PLazyNode top = tree.GetFirst();
              bool sound = top->FirstChild != nullptr;

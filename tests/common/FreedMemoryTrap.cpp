@@ -1,4 +1,4 @@
-#include "FreedMemoryTrap.h"
+#include "common/FreedMemoryTrap.h"
 #include <malloc.h>
 #include <atomic>
 #include <cstdlib>
@@ -28,8 +28,8 @@ void operator delete(void* p) noexcept {
     std::free(p);
 }
 
-shelltest::TFreedMemoryTrap::TFreedMemoryTrap() { g_open = true; }
-shelltest::TFreedMemoryTrap::~TFreedMemoryTrap() {
+krv::test::TFreedMemoryTrap::TFreedMemoryTrap() { g_open = true; }
+krv::test::TFreedMemoryTrap::~TFreedMemoryTrap() {
     g_open = false;
     for (size_t i = 0, n = g_count.exchange(0); i < n && i < std::size(g_kept); ++i) std::free(g_kept[i]);
 }

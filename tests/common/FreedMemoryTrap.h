@@ -3,9 +3,9 @@
 // at its address, and what it reads shows it was freed.
 #pragma once
 
-namespace shelltest {
+namespace krv::test {
 struct TFreedMemoryTrap {
     TFreedMemoryTrap();
     ~TFreedMemoryTrap();   // frees what was kept
 };
-} // namespace shelltest
+} // namespace krv::test
