@@ -8,7 +8,17 @@ TComponent::TComponent(TComponent* owner) {
     if (owner) owner->InsertComponent(this);
 }
 
+TLifeWatch::TLifeWatch(const TLifetime& lifetime) {
+    if (!lifetime.alive_) lifetime.alive_ = std::make_shared<bool>(!lifetime.ended_);
+    alive_ = lifetime.alive_;
+}
+
+TLifeWatch::TLifeWatch(const TComponent* component) {
+    if (component) *this = TLifeWatch(component->lifetime_);
+}
+
 TComponent::~TComponent() {
+    lifetime_.End();
     state_ |= csDestroying;
     // Tell whoever asked, then free what we own (last made, first freed).
     auto notifies = freeNotifies_;

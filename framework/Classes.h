@@ -3,6 +3,7 @@
 // goes away. Events are std::function members named On..., fired from one
 // virtual Do... operation of the component.
 #pragma once
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,40 @@ namespace krv {
 class TObject {
 public:
     virtual ~TObject() = default;
+};
+
+// A handler may destroy the object that fired it. The object holds a
+// TLifetime (every component does); code that touches it again after firing
+// takes a TLifeWatch before and asks Gone() after. This is the framework's
+// one way of learning that.
+class TLifetime {
+public:
+    TLifetime() = default;
+    ~TLifetime() { End(); }
+    TLifetime(const TLifetime&) = delete;
+    TLifetime& operator=(const TLifetime&) = delete;
+    // A destructor that still runs code (window messages) ends it first.
+    void End() {
+        ended_ = true;
+        if (alive_) *alive_ = false;
+    }
+private:
+    friend class TLifeWatch;
+    mutable std::shared_ptr<bool> alive_;   // made by the first watch
+    bool ended_ = false;
+};
+
+class TComponent;
+
+class TLifeWatch {
+public:
+    TLifeWatch() = default;   // watches nothing: gone
+    explicit TLifeWatch(const TLifetime& lifetime);
+    // A null component counts as gone.
+    explicit TLifeWatch(const TComponent* component);
+    bool Gone() const { return !alive_ || !*alive_; }
+private:
+    std::shared_ptr<const bool> alive_;
 };
 
 enum TOperation { opInsert, opRemove };
@@ -52,6 +87,9 @@ public:
 protected:
     virtual void Notification(TComponent* component, TOperation operation);
     void SetLoading() { state_ |= csLoading; }
+    // Watches see the component gone from here on (the base's destructor
+    // calls it in any case).
+    void EndLifetime() { lifetime_.End(); }
 
 private:
     void InsertComponent(TComponent* c);
@@ -62,6 +100,8 @@ private:
     std::vector<TComponent*> components_;
     std::vector<TComponent*> freeNotifies_;
     unsigned state_ = 0;
+    friend class TLifeWatch;
+    TLifetime lifetime_;
 };
 
 } // namespace krv

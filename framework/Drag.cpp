@@ -1,6 +1,7 @@
 #include "framework/Drag.h"
 #include <cstdlib>
 #include <memory>
+#include <utility>
 
 namespace krv {
 
@@ -47,19 +48,30 @@ public:
         if (!finished_) ::SetCursor(::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(accepted_ ? IDC_ARROW : IDC_NO)));
     }
 
-    // Drops on the control under the mouse when it takes it, else leaves it; then the source learns the end.
+    // Drops on the control under the mouse when it takes it, else leaves it;
+    // then the source learns the end, unless the target's handler freed it.
     void Finish(bool drop) {
         finished_ = true;
+        TLifeWatch source(control_), target(target_);
         TControl* dropped = nullptr;
         if (target_) {
             if (drop && accepted_) {
                 Send(target_, dmDragDrop, last_);
-                dropped = target_;
+                if (!target.Gone()) dropped = target_;
             } else {
                 Send(target_, dmDragLeave, last_);
             }
         }
-        control_->DragEnded(dropped, last_);
+        if (!source.Gone()) control_->DragEnded(dropped, last_);
+    }
+
+    // The source went mid-drag: the control under the mouse is left (told
+    // of no source: what the drag carried may have gone with it), and
+    // nothing more is sent.
+    void Abandon() {
+        finished_ = true;
+        object_ = nullptr;
+        if (TControl* target = std::exchange(target_, nullptr)) Send(target, dmDragLeave, last_);
     }
 
 private:
@@ -165,8 +177,9 @@ TWinControl* ControlDragSource() { return running ? running->Control() : nullptr
 void ControlDragGone(TControl* control) {
     if (!running) return;
     if (running->Control() != control) return running->Forget(control);
-    running.reset();
+    std::shared_ptr<TControlDrag> drag = std::move(running);
     if (::GetCapture() == CaptureWindow()) ::ReleaseCapture();
+    drag->Abandon();
 }
 
 } // namespace krv

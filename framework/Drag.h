@@ -36,7 +36,8 @@ void BeginControlDrag(TWinControl* control, bool immediate, int threshold = -1);
 void EndControlDrag(bool drop);
 // The control whose drag runs or waits for its threshold, or null.
 TWinControl* ControlDragSource();
-// A control going away: a drag from it ends unheard, a drag over it forgets it.
+// A control going away: a drag from it ends (the control under the mouse is
+// left, the source hears nothing), a drag over it forgets it.
 void ControlDragGone(TControl* control);
 
 } // namespace krv

@@ -1,11 +1,52 @@
 #include "framework/Menus.h"
 #include <algorithm>
+#include <utility>
 
 namespace krv {
 
 namespace {
 // Menu command ids start above the dialog ids (IDOK, IDCANCEL...).
 UINT nextCommand = 1000;
+const char* const kPopupHostClass = "KorvanePopupMenuHost";
+
+// The window a context menu runs over. Only forms hand WM_INITMENUPOPUP to
+// their menu, so this one does it for the showing context menu: a submenu
+// about to open fires its item first. The other menu messages go on to the
+// window the menu was shown for.
+class TPopupHost : public TWindow {
+public:
+    TPopupHost() {
+        RegisterWindowClass(kPopupHostClass, 0);
+        CreateWindowHandle(kPopupHostClass, "", WS_POPUP, WS_EX_TOOLWINDOW, 0, 0, 0, 0, nullptr);
+    }
+    TMenuItem* Root = nullptr;
+    TLifeWatch Menu;
+    HWND Owner = nullptr;
+protected:
+    bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) override {
+        switch (msg) {
+        case WM_INITMENUPOPUP: {
+            // A submenu's handler may free the menu: later ones then fire nothing.
+            TMenuItem* item = Root && !Menu.Gone() ? Root->FindPopup(reinterpret_cast<HMENU>(wParam)) : nullptr;
+            if (item && item != Root) item->Click();
+            result = 0;
+            return true;
+        }
+        case WM_INITMENU: case WM_MENUSELECT: case WM_MENUCHAR: case WM_ENTERIDLE: case WM_UNINITMENUPOPUP:
+        case WM_ENTERMENULOOP: case WM_EXITMENULOOP: case WM_MEASUREITEM: case WM_DRAWITEM:
+            if (!Owner || !::IsWindow(Owner)) return false;
+            result = ::SendMessageA(Owner, msg, wParam, lParam);
+            return true;
+        default:
+            return false;
+        }
+    }
+};
+
+TPopupHost& PopupHost() {
+    static TPopupHost* host = new TPopupHost;
+    return *host;
+}
 }
 
 TMenuItem::TMenuItem(TComponent* owner) : TComponent(owner), command_(nextCommand++) {}
@@ -163,8 +204,16 @@ TMenuItem* TPopupMenu::Popup(int x, int y, HWND owner) {
     if (!menu) return nullptr;
     for (int i = 0; i < root_.Count(); ++i) root_.Items(i)->Build(menu.get(), i);
     root_.subMenu_ = menu.get();
+    TPopupHost& host = PopupHost();
+    TMenuItem* outerRoot = std::exchange(host.Root, &root_);
+    TLifeWatch self(this), outerMenu = std::exchange(host.Menu, self);
+    HWND outerOwner = std::exchange(host.Owner, owner);
     UINT chosen = static_cast<UINT>(::TrackPopupMenu(menu.get(), TPM_LEFTALIGN | TPM_RIGHTBUTTON | TPM_RETURNCMD,
-                                                     x, y, 0, owner ? owner : ParkingWindow(), nullptr));
+                                                     x, y, 0, host.Handle(), nullptr));
+    host.Root = outerRoot;
+    host.Menu = outerMenu;
+    host.Owner = outerOwner;
+    if (self.Gone()) return nullptr;
     root_.Unbuild();
     menu.reset();
     TMenuItem* item = chosen ? root_.FindCommand(chosen) : nullptr;

@@ -94,9 +94,10 @@ public:
     TMenuItem& Items() { return root_; }
     // The component the menu shows for (set by whoever shows it).
     TComponent* PopupComponent = nullptr;
-    // Shows the menu at a screen point, over owner (a hidden window when
-    // null), until the user chooses or leaves; fires the chosen item's
-    // OnClick and answers that item (null when none was chosen).
+    // Shows the menu at a screen point for owner (which gets the menu's
+    // messages; may be null) until the user chooses or leaves; fires the
+    // chosen item's OnClick and answers that item (null when none was chosen
+    // or a handler freed the menu).
     TMenuItem* Popup(int x, int y, HWND owner = nullptr);
 private:
     TMenuItem root_;

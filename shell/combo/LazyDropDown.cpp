@@ -154,7 +154,7 @@ TDropDownWnd::TDropDownWnd(TComponent* owner) : TWinControl(owner) {
 }
 
 TDropDownWnd::~TDropDownWnd() {
-    *alive_ = false;
+    EndLifetime();   // the loop may still run while the window goes
     StopAutoScroll();
     DestroyHandle();
 }
@@ -303,7 +303,7 @@ void TDropDownWnd::RollDown(TWinControl* control, TControl* alignTo, const SIZE*
 }
 
 void TDropDownWnd::RunLoop() {
-    std::shared_ptr<const bool> alive = alive_;
+    TLifeWatch self(this);
     MSG msg;
     while (droppedDown_) {
         BOOL got = ::GetMessageW(&msg, nullptr, 0, 0);
@@ -352,9 +352,9 @@ void TDropDownWnd::RunLoop() {
         if (!handled) {
             ::TranslateMessage(&msg);
             ::DispatchMessageW(&msg);
-            if (!*alive) return;
+            if (self.Gone()) return;
         }
-        if (!*alive) return;
+        if (self.Gone()) return;
         if (wheel) UpdateScrollbar();
         if (end) RollUp(selected);
     }
@@ -370,9 +370,9 @@ void TDropDownWnd::RollUp(bool selected) {
     TForm* form = ownerControl_ ? GetParentForm(ownerControl_) : nullptr;
     if (form && form->HandleAllocated()) form->Repaint();
     if (ownerControl_ && ownerControl_->HandleAllocated()) ownerControl_->SetFocus();
-    std::shared_ptr<const bool> alive = alive_;
+    TLifeWatch self(this);
     DoRollUp(selected);
-    if (!*alive) return;
+    if (self.Gone()) return;
     if (form && form->HandleAllocated() && CurrentOSVersion().PlatformId == VER_PLATFORM_WIN32_WINDOWS) {
         ::SetWindowPos(form->Handle(), HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE);
         ::RedrawWindow(form->Handle(), nullptr, nullptr, 0x4A1);

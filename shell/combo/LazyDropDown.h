@@ -85,9 +85,6 @@ public:
     bool OpenedAbove() const { return above_; }
     bool OpenedBelow() const { return below_; }
     bool Sized() const { return sized_; }
-    // False once the window is destroyed: a handler run by the loop may free
-    // it (or its owner), and whoever waits on RollDown must then touch nothing.
-    std::shared_ptr<const bool> Alive() const { return alive_; }
     // Whether the last roll-up chose an entry.
     bool LastSelected() const { return lastSelected_; }
     bool RightToLeftScrollbar() const { return rtlScrollbar_; }
@@ -144,7 +141,6 @@ private:
     bool scrollingUp_ = false, scrollingDown_ = false, fastTimer_ = false, slowTimer_ = false;
     bool rtlScrollbar_ = false;
     bool lastSelected_ = false;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     TOwnerDrawScrollbar* scrollBar_;
     TSizeGrabber* grabber_;
 };

@@ -368,9 +368,9 @@ void TCustomLazyExplorerCombobox::ButtonClick() {
 
 void TCustomLazyExplorerCombobox::DropExplorer() {
     TPopupExplorerTree& tree = explorerDropDown_->Tree();
-    std::shared_ptr<const bool> alive = explorerDropDown_->Alive();
+    TLifeWatch dropDown(explorerDropDown_);
     explorerDropDown_->RollDown(edit_, this);
-    if (!*alive) return;   // the box went with its drop-down while it was open
+    if (dropDown.Gone()) return;   // the box went with its drop-down while it was open
     SetButtonState(false, false, false);
     if (!explorerDropDown_->LastSelected()) return;
     TNamespace* chosen = nullptr;

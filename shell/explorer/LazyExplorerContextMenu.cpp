@@ -28,17 +28,19 @@ public:
     TSubMenuCaption(TMenuItem* item, const std::wstring& caption) {
         if (!item || caption.empty() || item->ParentItem()) return;
         item_ = item;
+        watch_ = TLifeWatch(item);
         old_ = item->Caption();
         item->SetCaption(WideToAnsi(caption));
     }
     ~TSubMenuCaption() {
-        if (item_) item_->SetCaption(old_);
+        if (item_ && !watch_.Gone()) item_->SetCaption(old_);   // a handler may have freed it
     }
     TSubMenuCaption(const TSubMenuCaption&) = delete;
     TSubMenuCaption& operator=(const TSubMenuCaption&) = delete;
     bool Applied() const { return item_ != nullptr; }
 private:
     TMenuItem* item_ = nullptr;
+    TLifeWatch watch_;
     std::string old_;
 };
 } // namespace
@@ -137,19 +139,22 @@ bool TCustomLazyExplorerTree::ShowShellContextMenu(PLazyNode node, POINT screenP
     // the change notifications): the menu works on a copy of the item.
     std::unique_ptr<TNamespace> target = ns->Clone(true);
     TNamespace* shown = target.get();
+    // Any hook, or one of the tree's own items, may close the tree: after that
+    // the hooks are not passed on and nothing of the tree is touched.
+    TLifeWatch self(this);
     TNamespace::TContextMenuHooks hooks;
-    hooks.OnShow = [this, shown](HMENU menu, const std::function<std::wstring(UINT)>& verbOf) {
+    hooks.OnShow = [this, shown, self](HMENU menu, const std::function<std::wstring(UINT)>& verbOf) {
         if (LETMiscOption(toRemoveContextMenuShortCut)) RemoveContextMenuShortCut(menu, verbOf);
-        return DoContextMenuShow(shown, menu);
+        return DoContextMenuShow(shown, menu) && !self.Gone();
     };
-    hooks.OnCommand = [this](TNamespace* item, const std::wstring& verb, int id, bool& handled) {
-        handled = ContextMenuCommand(item, verb, id);
+    hooks.OnCommand = [this, self](TNamespace* item, const std::wstring& verb, int id, bool& handled) {
+        handled = self.Gone() || ContextMenuCommand(item, verb, id);
     };
-    hooks.OnAfterCommand = [this](TNamespace* item, const std::wstring& verb, int id, bool successful) {
-        DoContextMenuAfterCmd(item, verb, id, successful);
+    hooks.OnAfterCommand = [this, self](TNamespace* item, const std::wstring& verb, int id, bool successful) {
+        if (!self.Gone()) DoContextMenuAfterCmd(item, verb, id, successful);
     };
-    hooks.OnMenuSelect = [this, shown](UINT id, HMENU sub, UINT flags) {
-        DoContextMenuItemChange(shown, int(id), sub, (flags & MF_MOUSESELECT) != 0);
+    hooks.OnMenuSelect = [this, shown, self](UINT id, HMENU sub, UINT flags) {
+        if (!self.Gone()) DoContextMenuItemChange(shown, int(id), sub, (flags & MF_MOUSESELECT) != 0);
     };
     // The tree's own items go into the shell's menu as one submenu under the caption.
     TMenuItem holder;
@@ -161,6 +166,7 @@ bool TCustomLazyExplorerTree::ShowShellContextMenu(PLazyNode node, POINT screenP
     }
     ContextMenuManager().SetMenuShown(true);
     bool result = target->ShowContextMenu(Handle(), screenPoint, items, merge, hooks);
+    if (self.Gone()) return result;
     ContextMenuManager().SetMenuShown(false);
     return result;
 }
@@ -171,6 +177,7 @@ bool TCustomLazyExplorerTree::ContextMenuMessage(UINT msg, WPARAM wParam, LPARAM
         if (LETMiscOption(toLETReadOnly) || !ContextMenuManager().Enabled()) return false;
         POINT p{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
         bool shown = false;
+        TLifeWatch self(this);
         if (p.x == -1 && p.y == -1) {
             shown = ContextMenuManager().ShowMenuFromKeyboard();
             if (!shown && GetFirstSelected()) {
@@ -189,7 +196,9 @@ bool TCustomLazyExplorerTree::ContextMenuMessage(UINT msg, WPARAM wParam, LPARAM
                 shown = ContextMenuManager().ShowMenuForRightClick(p);
             }
         }
+        if (self.Gone()) return true;
         if (!shown) TCustomLazyStringTree::HandleMessage(msg, wParam, lParam, result);
+        if (self.Gone()) return true;
         ContextMenuManager().Reset();
         result = 0;
         return true;
@@ -203,8 +212,10 @@ bool TCustomLazyExplorerTree::ContextMenuMessage(UINT msg, WPARAM wParam, LPARAM
     case WM_RBUTTONUP: {
         // The default handling of the release raises WM_CONTEXTMENU, which ends
         // the right-click; a release that raised none ends it here.
+        TLifeWatch self(this);
         if (!TCustomLazyStringTree::HandleMessage(msg, wParam, lParam, result))
             result = DefaultHandler(msg, wParam, lParam);
+        if (self.Gone()) return true;
         if (ContextMenuManager().RightClickNode() || ContextMenuManager().RightClickSelecting())
             ContextMenuManager().Reset();
         if (::GetCapture() == Handle()) ::ReleaseCapture();

@@ -613,14 +613,14 @@ TEST_F(Combo, TheBoxFreedWhileItsFolderTreeIsOpen) {
     doomed->SetParent(&shelltest::ShownForm());
     doomed->SetBounds(10, 80, 300, 23);
     doomed->HandleNeeded();
-    std::shared_ptr<const bool> alive = doomed->PopupExplorerDropDown().Alive();
+    TLifeWatch dropDown(&doomed->PopupExplorerDropDown());
     shelltest::PostedSteps steps([&] {
-        if (*alive) doomed->PopupExplorerDropDown().RollUp(false);
+        if (!dropDown.Gone()) doomed->PopupExplorerDropDown().RollUp(false);
     });
     steps.Then([&] { delete doomed; });
     doomed->ButtonClick();
     EXPECT_FALSE(steps.WatchdogFired());
-    EXPECT_FALSE(*alive);
+    EXPECT_TRUE(dropDown.Gone());
     // The loop of this thread still works.
     bool ran = false;
     shelltest::PostedSteps after([] {});

@@ -1,7 +1,7 @@
 // Re-initialised and re-read explorer tree nodes, and what the list view
 // hands to the shell when it browses nowhere.
 #include "CountingFolder.h"
-#include "FreedMemoryTrap.h"
+#include "common/FreedMemoryTrap.h"
 #include "ShellTestUtil.h"
 #include "shell/explorer/LazyExplorerListview.h"
 #include "shell/explorer/LazyExplorerViews.h"
@@ -83,7 +83,7 @@ TEST(ExplorerReinit, NodesReinitialisedOrReReadAndItemsOpenedAsTheOptionsSay) {
              Start(tree, [&] { tree.SetRootFolderCustomPath(dir.Path()); });
              TGlobalViewManager views;
              views.Snapshot(L"saved", tree);
-             shelltest::TFreedMemoryTrap trap;
+             krv::test::TFreedMemoryTrap trap;
              views.ShowView(L"saved", tree);
              PLazyNode top = tree.GetFirst();
              bool sound = top->FirstChild != nullptr;
@@ -163,7 +163,7 @@ TEST(ExplorerReinit, NodesReinitialisedOrReReadAndItemsOpenedAsTheOptionsSay) {
              for (PLazyNode run = x->FirstChild; run; run = run->NextSibling) Ns(tree, run)->Invalidate(true);
              tree.Repaint();   // asks for the children's icons again
              const bool asked = Ns(tree, x->FirstChild)->ThreadIconLoading();
-             auto trap = std::make_unique<shelltest::TFreedMemoryTrap>();
+             auto trap = std::make_unique<krv::test::TFreedMemoryTrap>();
              tree.SetText(x, ColumnNone, L"y");
              tree.SetExpanded(x, false);   // drops the requests the tree still has queued
              const bool untouched = trap->Untouched();

@@ -5,6 +5,7 @@
 // click and the text colours. Verbs that would open the shell's modal
 // windows or act on real folders are recorded instead of run.
 #include "CountingFolder.h"
+#include "common/FreedMemoryTrap.h"
 #include "ShellTestUtil.h"
 #include "shell/explorer/LazyExplorerListview.h"
 #include "shell/explorer/LazyExplorerContextMenu.h"
@@ -117,7 +118,9 @@ class ExplorerVerbs : public ::testing::Test {
 protected:
     TShellUtilitiesScope shell;
     shelltest::TempFolder folder{L"krv_verbs"};
-    TVerbTree tree;
+    // On the heap, so that a handler can close it (held.reset()).
+    std::unique_ptr<TVerbTree> held = std::make_unique<TVerbTree>();
+    TVerbTree& tree = *held;
 
     void SetUp() override {
         ::OleInitialize(nullptr);
@@ -133,7 +136,7 @@ protected:
         tree.SetActive(true);
     }
     void TearDown() override {
-        tree.CancelEditNode();
+        if (held) tree.CancelEditNode();
         ::OleSetClipboard(nullptr);
     }
 
@@ -273,6 +276,17 @@ TEST_F(ExplorerVerbs, ARightClickSelectsForTheMenuAndGivesTheSelectionBackUnless
     EXPECT_TRUE(tree.Selected(Child(L"beta")));
     EXPECT_EQ(Child(L"beta"), tree.FocusedNode());
     EXPECT_FALSE(tree.ContextMenuManager().MenuShown());
+
+    // A handler that closes the tree: nothing touches it after (under the freed-memory trap).
+    krv::test::TFreedMemoryTrap trap;
+    tree.OnContextMenuShow = [&](TCustomLazyExplorerTree*, TNamespace* ns, HMENU, bool& allow) {
+        menus.push_back(ns->NameInFolder());
+        allow = false;
+        held.reset();
+    };
+    rightClick(L"alpha");
+    EXPECT_EQ(3u, menus.size());
+    EXPECT_FALSE(held);
 }
 
 TEST_F(ExplorerVerbs, TheShownMenuReportsEachHighlightedItemAndClosesWithoutACommand) {

@@ -1,7 +1,7 @@
 // Texts and batches posted to a window that could be gone or changed when
 // they are read, and folder watches whose wait fails or whose folder the
 // shell cannot name.
-#include "FreedMemoryTrap.h"
+#include "common/FreedMemoryTrap.h"
 #include "ShellTestUtil.h"
 #include "framework/Forms.h"
 #include "framework/Thread.h"
@@ -65,7 +65,7 @@ TEST(NotifierLifetime, PostedTextsAndBatchesAndFolderWatchesOutliveWhatCouldEndT
          [&] {
              TFolderBrowser browser;
              std::string first(300, 'a'), seen;
-             shelltest::TFreedMemoryTrap trap;
+             krv::test::TFreedMemoryTrap trap;
              browser.OnShow = [&](TObject*) {
                  HWND dlg = browser.DialogHandle();
                  browser.SetStatusText(first);

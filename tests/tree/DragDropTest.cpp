@@ -4,6 +4,7 @@
 // drop delivers, and the tree's own drag image read back from the screen.
 #include "TextTree.h"
 #include "SessionSupport.h"
+#include "common/FreedMemoryTrap.h"
 #include "tree/transfer/LazyTreeDragImage.h"
 #include <algorithm>
 #include "tree/paint/LazyTreeDrawing.h"
@@ -26,8 +27,10 @@ protected:
 };
 
 // Two trees side by side in a shown form: a is the source, b the target.
+// Held on the heap, so that a handler can free either.
 struct TwoTrees {
-    TDragTree a, b;
+    std::unique_ptr<TDragTree> heldA = std::make_unique<TDragTree>(), heldB = std::make_unique<TDragTree>();
+    TDragTree &a = *heldA, &b = *heldB;
     std::vector<std::string> log;
     TwoTrees() {
         TForm& form = SessionForm();
@@ -259,14 +262,18 @@ TEST(TreeDrop, DraggedNodesArriveAsCopyOrMove) {
 
 // The framework's own drag, from a press on a to the release: what each tree
 // hears, in order. The mouse goes to the drag's capture window meanwhile.
+// A handler that frees a tree (under the freed-memory trap) is followed by
+// nothing on it, and a source freed mid-drag leaves the target.
 TEST(TreeDrop, FrameworkDragEventsInOrder) {
     TDragObject own;
     const POINT kStay{2, 1}, kAway{0, 40};
+    enum TFree { fNone, fSourceOnDrop, fSourceOnEnd, fTargetOnDrop, fSourceOnMove };
     struct Case {
         std::vector<POINT> moves;   // from the press on a; kAway lands on b's Host
         UINT end;
         bool accept, ownObject;
         std::vector<std::string> log;
+        TFree free = fNone;
     } cases[] = {
         {{kStay}, WM_LBUTTONUP, true, false, {"a end"}},   // no drag: a click
         {{kStay, {0, 20}, kAway}, WM_LBUTTONUP, true, false,
@@ -274,8 +281,15 @@ TEST(TreeDrop, FrameworkDragEventsInOrder) {
         {{kAway}, WM_LBUTTONUP, true, true, {"b over 0 mode 2", "b over 2 mode 2", "b drop own 3 mode 2", "a end"}},
         {{kAway}, WM_LBUTTONUP, false, false, {"b over 0 mode 2", "b over 2 mode 2", "b over 1 mode 2", "a end"}},
         {{kAway}, WM_CANCELMODE, true, false, {"b over 0 mode 2", "b over 2 mode 2", "b over 1 mode 2", "a end"}},
+        {{kAway}, WM_LBUTTONUP, true, false, {"b over 0 mode 2", "b over 2 mode 2", "b drop a 3 mode 2"}, fSourceOnDrop},
+        {{kAway}, WM_LBUTTONUP, true, false,
+         {"b over 0 mode 2", "b over 2 mode 2", "b drop a 3 mode 2", "a end"}, fSourceOnEnd},
+        {{kAway}, WM_LBUTTONUP, true, true,
+         {"b over 0 mode 2", "b over 2 mode 2", "b drop own 3 mode 2", "a end"}, fTargetOnDrop},
+        {{kAway}, WM_LBUTTONUP, true, false, {"b over 0 mode 2", "b over 2 mode 2", "b over 1 mode 2"}, fSourceOnMove},
     };
     for (const Case& c : cases) {
+        TFreedMemoryTrap trap;
         TwoTrees v;
         POINT press = TwoTrees::LabelCentre(v.a, v.a.Add(nullptr, L"Alpha"));
         POINTL start = TwoTrees::Screen(v.a, press);
@@ -290,13 +304,18 @@ TEST(TreeDrop, FrameworkDragEventsInOrder) {
                              bool& accept) {
             v.log.push_back("b over " + std::to_string(int(state)) + " mode " + std::to_string(int(mode)));
             accept = c.accept;
+            if (c.free == fSourceOnMove && state == dsDragMove) v.heldA.reset();
         };
         v.b.OnDragDrop = [&](TBaseLazyTree*, TObject* source, IDataObject*, const TFormatArray&, TShiftState, POINT,
                              DWORD& effect, TDropMode mode) {
             std::string from = source == &v.a ? "a" : source == &own ? "own" : "?";
             v.log.push_back("b drop " + from + " " + std::to_string(effect) + " mode " + std::to_string(int(mode)));
+            if (c.free == fSourceOnDrop || c.free == fTargetOnDrop) (c.free == fSourceOnDrop ? v.heldA : v.heldB).reset();
         };
-        v.a.OnEndDrag = [&](TBaseLazyTree*, int, int) { v.log.push_back("a end"); };
+        v.a.OnEndDrag = [&](TBaseLazyTree*, int, int) {
+            v.log.push_back("a end");
+            if (c.free == fSourceOnEnd) v.heldA.reset();
+        };
         ::SetCursorPos(start.x, start.y);
         ::SendMessageA(v.a.Handle(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(press.x, press.y));
         HWND capture = ::GetCapture();
@@ -309,10 +328,11 @@ TEST(TreeDrop, FrameworkDragEventsInOrder) {
         }
         ::SendMessageA(capture, c.end, 0, 0);
         EXPECT_EQ(c.log, v.log);
-        EXPECT_FALSE(v.a.Dragging());
-        for (TLazyTreeState state : {tsLeftButtonDown, tsFrameworkDragPending, tsFrameworkDragging, tsUserDragObject})
-            EXPECT_FALSE(v.a.TreeStates().Contains(state) || v.b.TreeStates().Contains(state)) << int(state);
-        EXPECT_EQ(nullptr, v.b.DropTargetNode());
+        EXPECT_EQ(c.free == fNone || c.free == fTargetOnDrop, v.heldA != nullptr);
+        for (TDragTree* t : {v.heldA.get(), v.heldB.get()})
+            for (TLazyTreeState state : {tsLeftButtonDown, tsFrameworkDragPending, tsFrameworkDragging, tsUserDragObject})
+                EXPECT_FALSE(t && (t->Dragging() || t->TreeStates().Contains(state))) << int(state);
+        EXPECT_FALSE(v.heldB && v.b.DropTargetNode());
     }
 }
 

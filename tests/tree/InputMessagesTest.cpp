@@ -4,6 +4,7 @@
 // tree references, the clipboard and print messages, the wheel, F1, colour
 // changes, and the selection frame over spanned columns.
 #include "SessionSupport.h"
+#include "common/FreedMemoryTrap.h"
 #include "framework/Menus.h"
 #include "tree/paint/LazyTreeDrawing.h"
 #include "tree/core/LazyTreeGlobals.h"
@@ -91,34 +92,46 @@ TEST(TreeContextMenu, TheNodeMenuGetsClientPointsAndTheTreesOwnMenuComesOtherwis
 }
 
 // Keys queued before a menu opens are read by its loop; the chosen item fires
-// once the menu has closed, whoever showed it.
+// once the menu has closed, whoever showed it; a submenu's item fires as it
+// opens. An item that frees the tree (under the freed-memory trap) is
+// followed by nothing on it.
 TEST(TreeContextMenu, TheChosenItemOfTheTreeOrHeaderMenuFires) {
-    Columns s;
-    TPopupMenu menu;
-    std::vector<std::string> fired;
-    for (const char* name : {"Open", "Save"}) {
-        auto* item = new TMenuItem(&menu);
-        item->SetCaption(name);
-        item->OnClick = [&fired, name](TObject*) { fired.push_back(name); };
-        menu.Items().Add(item);
-    }
-    s.tree.SetPopupMenu(&menu);
-    s.tree.Header().SetPopupMenu(&menu);
-    s.tree.SetFocusedNode(s.Node("Beta"));
-    menu.Items().OnClick = [&](TObject*) { fired.push_back("shown"); };
-    const std::tuple<std::function<void()>, std::vector<WPARAM>, std::vector<std::string>> rows[] = {
-        {[&] { s.Send(WM_CONTEXTMENU, WPARAM(s.tree.Handle()), s.ScreenAt({30, 25})); },
-         {VK_DOWN, VK_DOWN, VK_RETURN}, {"shown", "Save"}},
-        {[&] { s.Key(VK_APPS); }, {VK_DOWN, VK_RETURN}, {"shown", "Open"}},
-        {[&] { s.Send(WM_NCRBUTTONUP, HTBORDER, s.ScreenAt({50, -8})); },
-         {VK_DOWN, VK_DOWN, VK_RETURN}, {"shown", "Save"}},
+    enum TShow { byClick, byAppsKey, byHeader };
+    const std::tuple<TShow, std::vector<WPARAM>, std::vector<std::string>, bool> rows[] = {
+        {byClick, {VK_DOWN, VK_DOWN, VK_RETURN}, {"shown", "Save"}, false},
+        {byAppsKey, {VK_DOWN, VK_RETURN}, {"shown", "Open"}, false},
+        {byHeader, {VK_DOWN, VK_DOWN, VK_RETURN}, {"shown", "Save"}, false},
+        {byClick, {VK_UP, VK_RIGHT, VK_RETURN}, {"shown", "More", "Deep"}, false},
+        {byAppsKey, {VK_DOWN, VK_DOWN, VK_RETURN}, {"shown", "Save"}, true},
+        {byHeader, {VK_DOWN, VK_RETURN}, {"shown", "Open"}, true},
     };
-    for (const auto& [show, keys, want] : rows) {
+    for (const auto& [show, keys, want, frees] : rows) {
+        TFreedMemoryTrap trap;
+        Columns s;
+        TPopupMenu menu;
+        std::vector<std::string> fired;
+        TMenuItem* parent = &menu.Items();
+        for (const char* name : {"Open", "Save", "More", "Deep"}) {
+            auto* item = new TMenuItem(&menu);
+            item->SetCaption(name);
+            item->OnClick = [&, name](TObject*) {
+                fired.push_back(name);
+                if (frees) s.held.reset();
+            };
+            parent->Add(item);
+            if (item->Caption() == "More") parent = item;
+        }
+        s.tree.SetPopupMenu(&menu);
+        s.tree.Header().SetPopupMenu(&menu);
+        s.tree.SetFocusedNode(s.Node("Beta"));
+        menu.Items().OnClick = [&](TObject*) { fired.push_back("shown"); };
         for (WPARAM key : keys) ::PostThreadMessageA(::GetCurrentThreadId(), WM_KEYDOWN, key, 0);
-        fired.clear();
-        show();
+        if (show == byClick) s.Send(WM_CONTEXTMENU, WPARAM(s.tree.Handle()), s.ScreenAt({30, 25}));
+        if (show == byAppsKey) s.Key(VK_APPS);
+        if (show == byHeader) s.Send(WM_NCRBUTTONUP, HTBORDER, s.ScreenAt({50, -8}));
         EXPECT_EQ(fired, want) << keys.size();
-        EXPECT_EQ(menu.PopupComponent, &s.tree);
+        if (frees) EXPECT_FALSE(s.held);
+        else EXPECT_EQ(menu.PopupComponent, &s.tree);
     }
 }
 

@@ -7,6 +7,7 @@
 #include "framework/SysUtils.h"
 #include "tree/string/LazyStringTree.h"
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -45,7 +46,9 @@ inline TForm& SessionForm() {
 
 struct Session {
     TForm& form = SessionForm();
-    TSessionTree tree;
+    // On the heap, so that a handler can free it (held.reset()) as a program's would.
+    std::unique_ptr<TSessionTree> held = std::make_unique<TSessionTree>();
+    TSessionTree& tree = *held;
     std::map<PLazyNode, std::wstring> texts;
     std::vector<std::string> log;
     bool logFocusChanging = false;
@@ -116,7 +119,7 @@ struct Session {
     }
 
     // ---- messages ----
-    LRESULT Send(UINT msg, WPARAM w = 0, LPARAM l = 0) { return ::SendMessageA(tree.Handle(), msg, w, l); }
+    LRESULT Send(UINT msg, WPARAM w = 0, LPARAM l = 0) { return held ? ::SendMessageA(tree.Handle(), msg, w, l) : 0; }
     static LPARAM At(POINT p) { return MAKELPARAM(p.x, p.y); }
     // The first client point of the node's row whose hit parts include part.
     POINT PointOn(PLazyNode node, uint16_t part) {

@@ -267,6 +267,8 @@ void TLTHeader::TrackDrop(POINT p) {
 
 void TLTHeader::MouseUp(TMouseButton button, POINT p, TShiftState shift) {
     int y = p.y + height_;
+    // A click's handler or a menu item may close the tree, and this header with it.
+    TLifeWatch tree(owner_);
     if (button == mbLeft) {
         uint8_t was = states_;
         states_ &= uint8_t(~kMouseStates);
@@ -291,6 +293,7 @@ void TLTHeader::MouseUp(TMouseButton button, POINT p, TShiftState shift) {
                 column.SetPosition(to);
                 owner_->DoHeaderDragged(dragged, old);
             }
+            if (tree.Gone()) return;
             Invalidate();
         } else if (was & (hsTracking | hsTrackPending)) {
             columns_->trackIndex_ = ColumnNone;
@@ -298,7 +301,8 @@ void TLTHeader::MouseUp(TMouseButton button, POINT p, TShiftState shift) {
             TColumnIndex c = columns_->downIndex_;
             if (c >= 0 && columns_->ColumnFromPoint(p, true) == c) {
                 owner_->DoHeaderClick(c, button, shift, p.x, y);
-                if ((*columns_)[c].options_.Contains(coAllowClick)) owner_->DoColumnClick(c, shift);
+                if (!tree.Gone() && (*columns_)[c].options_.Contains(coAllowClick)) owner_->DoColumnClick(c, shift);
+                if (tree.Gone()) return;
             }
         }
         SetDownIndex(ColumnNone);
@@ -307,6 +311,7 @@ void TLTHeader::MouseUp(TMouseButton button, POINT p, TShiftState shift) {
         ::ClientToScreen(owner_->Handle(), &screen);
         popupMenu_->PopupComponent = owner_;
         popupMenu_->Popup(screen.x, screen.y, owner_->Handle());
+        if (tree.Gone()) return;
     }
     owner_->DoHeaderMouseUp(button, shift, p.x, y);
 }

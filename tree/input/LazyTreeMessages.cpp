@@ -199,8 +199,9 @@ bool TBaseLazyTree::HandleKeyMessage(UINT msg, WPARAM wParam, LRESULT& result) {
     case WM_KEYDOWN: {
         StopWheelPanning();
         WORD key = WORD(wParam);
+        TLifeWatch self(this);   // the Apps key's menu may close the tree
         HandleKeyDown(key, KeyboardShiftState());
-        if (key == 0) {
+        if (key == 0 || self.Gone()) {
             result = 0;
             return true;
         }

@@ -165,7 +165,7 @@ TLazyTreeHintWindow::TLazyTreeHintWindow() {
 }
 
 TLazyTreeHintWindow::~TLazyTreeHintWindow() {
-    *destroyed_ = true;
+    lifetime_.End();
     DestroyHandle();
 }
 
@@ -301,8 +301,7 @@ void TLazyTreeHintWindow::ActivateHint(RECT rect, const std::wstring& hint) {
     }
     ::SetWindowPos(handle_, HWND_TOPMOST, 0, 0, 0, 0, SWP_SHOWWINDOW | SWP_NOACTIVATE | SWP_NOMOVE | SWP_NOSIZE);
     animation_ = tree.GetHintAnimationType();
-    std::shared_ptr<bool> destroyed = destroyed_;
-    auto step = [this, destroyed](int s, int size, void*) { return !*destroyed && Animate(s, size); };
+    auto step = [this, self = TLifeWatch(lifetime_)](int s, int size, void*) { return !self.Gone() && Animate(s, size); };
     switch (animation_) {
     case hatFade: tree.RunStepAnimation(255, 2 * int(tree.AnimationDuration()), step, nullptr); break;
     case hatSlide: tree.RunStepAnimation(height_, int(tree.AnimationDuration()), step, nullptr); break;

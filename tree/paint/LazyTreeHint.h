@@ -37,8 +37,8 @@ private:
     // set when CalcHintRect sized the hint).
     int shadow_ = 0;
     BitmapHandle background_, buffer_, target_;
-    // Set when the window goes while its animation still runs.
-    std::shared_ptr<bool> destroyed_ = std::make_shared<bool>(false);
+    // Ended first when the window goes: a running animation then stops.
+    TLifetime lifetime_;
 };
 
 } // namespace krv

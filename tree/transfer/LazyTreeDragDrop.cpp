@@ -269,7 +269,9 @@ void TBaseLazyTree::DragEnded(TObject* target, POINT screen) {
     TCustomControl::DragEnded(target, screen);
     POINT p = screen;
     if (HandleAllocated()) ::ScreenToClient(handle_, &p);
+    TLifeWatch self(this);
     DoEndDrag(p.x, p.y);
+    if (self.Gone()) return;   // the handler closed the tree
     // Released before the drag began: the release is the click it was.
     DoStateChange({}, tsFrameworkDragPending);
     SimulateMouseUp();
@@ -282,6 +284,8 @@ LRESULT TBaseLazyTree::CMDrag(TDragMessage kind, const TDragRec& rec) {
     POINT client = rec.Pos;
     if (HandleAllocated()) ::ScreenToClient(handle_, &client);
     DWORD keys = HeldKeys();
+    // The handlers may free the tree: then nothing of it is touched.
+    TLifeWatch self(this);
     switch (kind) {
     case dmDragEnter:
     case dmDragLeave:
@@ -292,6 +296,7 @@ LRESULT TBaseLazyTree::CMDrag(TDragMessage kind, const TDragRec& rec) {
         DWORD effect = DROPEFFECT_COPY | DROPEFFECT_MOVE;
         TDragState state = kind == dmDragEnter ? dsDragEnter : kind == dmDragLeave ? dsDragLeave : dsDragMove;
         DragOver(source, keys & ~DWORD(MK_ALT), state, rec.Pos, effect);
+        if (self.Gone()) return 0;
         lastFrameworkDragTarget_ = dropTargetNode_;
         frameworkDragEffect_ = effect;
         if (kind == dmDragLeave && dropTargetNode_) {
@@ -304,6 +309,7 @@ LRESULT TBaseLazyTree::CMDrag(TDragMessage kind, const TDragRec& rec) {
         if (dropTargetNode_) InvalidateNode(dropTargetNode_);
         dropTargetNode_ = lastFrameworkDragTarget_;
         DoDragDrop(source, nullptr, {}, KeysToShift(keys), client, frameworkDragEffect_, lastDropMode_);
+        if (self.Gone()) return 0;
         if (dropTargetNode_) {
             InvalidateNode(dropTargetNode_);
             dropTargetNode_ = nullptr;

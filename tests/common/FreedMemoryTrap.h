@@ -3,11 +3,11 @@
 // at its address, and what it reads shows it was freed.
 #pragma once
 
-namespace shelltest {
+namespace krv::test {
 struct TFreedMemoryTrap {
     TFreedMemoryTrap();
     ~TFreedMemoryTrap();   // frees what was kept
     // False once anything wrote into a block kept since the trap opened.
     bool Untouched() const;
 };
-} // namespace shelltest
+} // namespace krv::test

@@ -1,4 +1,4 @@
-#include "FreedMemoryTrap.h"
+#include "common/FreedMemoryTrap.h"
 #include <malloc.h>
 #include <algorithm>
 #include <atomic>
@@ -30,15 +30,15 @@ void operator delete(void* p) noexcept {
     std::free(p);
 }
 
-shelltest::TFreedMemoryTrap::TFreedMemoryTrap() { g_open = true; }
-bool shelltest::TFreedMemoryTrap::Untouched() const {
+krv::test::TFreedMemoryTrap::TFreedMemoryTrap() { g_open = true; }
+bool krv::test::TFreedMemoryTrap::Untouched() const {
     for (size_t i = 0, n = g_count; i < n && i < std::size(g_kept); ++i) {
         auto* p = static_cast<const unsigned char*>(g_kept[i]);   // nil: another thread's, not filed yet
         if (p && std::any_of(p, p + _msize(g_kept[i]), [](unsigned char b) { return b != 0xDD; })) return false;
     }
     return true;
 }
-shelltest::TFreedMemoryTrap::~TFreedMemoryTrap() {
+krv::test::TFreedMemoryTrap::~TFreedMemoryTrap() {
     g_open = false;
     for (size_t i = 0, n = g_count.exchange(0); i < n && i < std::size(g_kept); ++i)
         std::free(std::exchange(g_kept[i], nullptr));
