@@ -144,22 +144,15 @@ TEST_F(CheckStorage, ShellAnswersAreSigned16BitCodesAndFailuresNeverMatch) {
         EXPECT_EQ(CompareStorageIDs(&folder, a.get(), a.get()), 0);
     }
     EXPECT_NE(CompareStorageIDs(nullptr, a.get(), b.get()), 0);
-    // Names that differ only in Unicode normalisation are two folders on
-    // disk, though the shell may call them equal: their names decide.
+    // Names that differ only in Unicode normalisation are two folders, though the shell may call them equal.
     TempFolder tmp(L"chk-nfd");
-    const std::wstring nfc = tmp / L"Caf\x00E9", nfd = tmp / L"Cafe\x0301";
-    MakeDir(nfc);
-    MakeDir(nfd);
     auto equal = std::make_shared<shelltest::TFolderOptions>();
     equal->ScriptedCompare = true;   // S_OK: "the same item"
-    ComPtr<IShellFolder> folder = shelltest::MakeCountingFolder(shelltest::BindFolder(tmp.Path()),
-                                                                std::make_shared<shelltest::TCallCounts>(), equal);
-    PIDLPtr c = Parse(nfc), d = Parse(nfd);
-    const int cd = CompareStorageIDs(folder.get(), TPIDLManager::GetPointerToLastID(c.get()),
-                                     TPIDLManager::GetPointerToLastID(d.get()));
-    EXPECT_NE(cd, 0);
-    EXPECT_EQ(CompareStorageIDs(folder.get(), TPIDLManager::GetPointerToLastID(d.get()),
-                                TPIDLManager::GetPointerToLastID(c.get())), -cd);
+    MakeDir(tmp / L"Caf\x00E9"), MakeDir(tmp / L"Cafe\x0301");
+    shelltest::TSeamFolder nfc(tmp / L"Caf\x00E9", equal), nfd(tmp / L"Cafe\x0301", equal);
+    const int order = CompareStorageIDs(nfc.ParentShellFolder(), nfc.RelativePIDL(), nfd.RelativePIDL());
+    EXPECT_NE(order, 0);
+    EXPECT_EQ(CompareStorageIDs(nfc.ParentShellFolder(), nfd.RelativePIDL(), nfc.RelativePIDL()), -order);
 }
 
 TEST_F(CheckStorage, CheckedPathsComeBackInShellOrderWithoutBadDeletedOrMixedOnes) {
