@@ -135,12 +135,24 @@ void TEdit::CreateParams(TCreateParams& params) {
     params.Style &= ~WS_CLIPCHILDREN;
     params.Style |= ES_AUTOHSCROLL | (readOnly_ ? ES_READONLY : 0) | (passwordChar_ ? ES_PASSWORD : 0);
     params.ExStyle |= WS_EX_CLIENTEDGE;
+    // The window is made empty and takes its text once its limit is set: an
+    // edit refuses to be made with more text than its default limit, though
+    // the limit set for it allows that much.
+    params.Caption.clear();
 }
 
 void TEdit::CreateHandleDone() {
     TWinControl::CreateHandleDone();
     if (passwordChar_) ::SendMessageA(Handle(), EM_SETPASSWORDCHAR, static_cast<unsigned char>(passwordChar_), 0);
     if (maxLength_) ::SendMessageA(Handle(), EM_LIMITTEXT, static_cast<WPARAM>(maxLength_), 0);
+    // Making the window is no change of its text.
+    settingInitialText_ = true;
+    struct Reset { bool& flag; ~Reset() { flag = false; } } reset{settingInitialText_};
+    SetInitialText();
+}
+
+void TEdit::SetInitialText() {
+    if (!caption_.empty()) ::SetWindowTextA(Handle(), caption_.c_str());
 }
 
 void TEdit::SetMaxLength(int length) {
@@ -174,7 +186,7 @@ void TEdit::SelectAll() {
 
 bool TEdit::CNCommand(WORD code, LRESULT& result) {
     if (code != EN_CHANGE) return false;
-    DoChange();
+    if (!settingInitialText_) DoChange();
     result = 0;
     return true;
 }

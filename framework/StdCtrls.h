@@ -86,9 +86,13 @@ protected:
     void CreateHandleDone() override;
     bool CNCommand(WORD code, LRESULT& result) override;
     virtual void DoChange();
+    // Puts the text kept for the control into its new window (its limit is set by then).
+    virtual void SetInitialText();
     bool readOnly_ = false;
     char passwordChar_ = 0;
     int maxLength_ = 0;
+private:
+    bool settingInitialText_ = false;
 };
 
 // A multi-line edit with a vertical scroll bar; Lines are CR LF separated.

@@ -117,9 +117,10 @@ void TCustomWideEdit::CreateParams(TCreateParams& params) {
     params.Unicode = IsWinNT();
     readOnlyByMessage_ = !params.Unicode && WideEditReadOnlyByMessage && (params.Style & ES_READONLY);
     if (readOnlyByMessage_) params.Style &= ~DWORD(ES_READONLY);
-    params.WideCaption = text_;
-    params.Caption = WideToAnsi(text_);
-    if (!params.Unicode && !text_.empty()) TWideCaptionHolder::For(this)->Caption = text_;
+}
+
+void TCustomWideEdit::SetInitialText() {
+    if (!text_.empty()) WideSetText(this, text_);
 }
 
 void TCustomWideEdit::CreateHandleDone() {

@@ -67,6 +67,7 @@ public:
 protected:
     void CreateParams(TCreateParams& params) override;
     void CreateHandleDone() override;
+    void SetInitialText() override;
     bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 private:
     std::wstring text_;   // kept while there is no window

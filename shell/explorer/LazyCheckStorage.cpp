@@ -90,7 +90,21 @@ void RegisterNodeUserDataClass(const std::string& className, TNodeUserDataFactor
 }
 
 int CompareStorageIDs(IShellFolder* folder, LPCITEMIDLIST id1, LPCITEMIDLIST id2) {
-    return folder ? CompareFolderIDs(folder, 0, id1, id2) : CompareIDBytes(id1, id2);
+    if (!folder) return CompareIDBytes(id1, id2);
+    const int order = CompareFolderIDs(folder, 0, id1, id2);
+    if (order != 0 || CompareIDBytes(id1, id2) == 0) return order;
+    // The shell takes names that differ only in Unicode normalisation (an
+    // accent as one character or as a letter and a combining mark) for one
+    // item; the file system keeps them apart, and so must a ticked path.
+    // Their names decide, case ignored as the file system does, nothing folded.
+    auto name = [folder](LPCITEMIDLIST id) {
+        STRRET text{};
+        return SUCCEEDED(folder->GetDisplayNameOf(id, SHGDN_FORPARSING, &text)) ? WideLowerCase(StrRetToStr(text, id))
+                                                                               : std::wstring();
+    };
+    const std::wstring name1 = name(id1), name2 = name(id2);
+    if (name1.empty() || name2.empty()) return 0;
+    return (name1 > name2) - (name1 < name2);
 }
 
 // ---- TNodeStorageList -------------------------------------------------------

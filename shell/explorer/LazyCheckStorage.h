@@ -55,7 +55,8 @@ struct TStorage {
 // Sign of the shell's order of two identifiers of one folder. The answer is
 // the signed 16-bit code of CompareIDs; where the shell gives no answer (no
 // folder, a failed call) the identifiers' bytes decide, so two different
-// identifiers never count as the same item.
+// identifiers never count as the same item. Items the shell calls equal whose
+// names differ other than in case (NFC and NFD forms) are ordered by name.
 int CompareStorageIDs(IShellFolder* folder, LPCITEMIDLIST id1, LPCITEMIDLIST id2);
 
 class TNodeStorage;

@@ -74,7 +74,7 @@ protected:
         return false;
     }
     // A saved session file with mail, login and two folders.
-    std::string WriteWeekly(bool mail = true) {
+    std::string WriteWeekly(bool mail = true, const std::string& exclusionMask = "") {
         TSessionData s;
         s.Reset();
         s.SessionName = "Weekly";
@@ -89,6 +89,7 @@ protected:
         s.DirHD = files.Dir();
         s.FiltersActive = true;
         s.InclusionMask = "*.doc";
+        s.ExclusionMask = exclusionMask;
         s.SelectedFolders.Add("C:\\Data");
         s.UnselectedFolders.Add("C:\\Data\\Cache");
         const std::string path = files.Path("Weekly.xml");
@@ -557,7 +558,8 @@ TEST_F(SessionFormTest, PagesNotYetOpenedShowTheLoadedSessionWhenOpened) {
     for (TWinControl* c : {static_cast<TWinControl*>(f.TabSession), static_cast<TWinControl*>(f.TabMail),
                            static_cast<TWinControl*>(f.AddressEdit), static_cast<TWinControl*>(f.PanelCD)})
         EXPECT_FALSE(c->HandleAllocated()) << c->Name();
-    ASSERT_TRUE(f.Session.LoadFromFile(WriteWeekly()));
+    const std::string longMask(32767, 'm');   // as long as a session may hold
+    ASSERT_TRUE(f.Session.LoadFromFile(WriteWeekly(true, longMask)));
     f.SessionToForm();
     f.Session.Modified = false;
 
@@ -577,8 +579,14 @@ TEST_F(SessionFormTest, PagesNotYetOpenedShowTheLoadedSessionWhenOpened) {
     EXPECT_EQ(windowText(f.EditInclusionMask), "*.doc");
     EXPECT_TRUE(::IsWindowEnabled(f.EditInclusionMask->Handle()));
     EXPECT_EQ(windowText(f.EditArchiveName), "Weekly.zip");
+    EXPECT_EQ(f.EditExclusionMask->Text(), longMask);
     // Making the windows is no change of the session.
     EXPECT_FALSE(f.Session.Modified);
+    // Typed at the end: a character taken away, another in its place, none past the limit.
+    ::SendMessageA(f.EditExclusionMask->Handle(), EM_SETSEL, 32767, 32767);
+    for (char key : {'\b', 'y', 'z'}) ::SendMessageA(f.EditExclusionMask->Handle(), WM_CHAR, key, 0);
+    EXPECT_EQ(f.EditExclusionMask->Text(), longMask.substr(0, 32766) + "y");
+    f.Session.Modified = false;
     f.SMTPEdit->SetText("mail.example.org");
     EXPECT_TRUE(f.Session.Modified);
 

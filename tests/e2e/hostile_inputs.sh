@@ -139,6 +139,14 @@ if not want:   # the deep tree: every level above the one named too long, and no
     if files != above or len(levels) < 5: sys.exit("files %d, want the %d above level %d" % (len(files), len(above), len(levels)))
 ENTRIES
 }
+# Two folders whose names differ only in Unicode normalisation (é as one
+# character, as e and a combining accent): each ticked path is its own folder.
+nfc=$'Caf\303\251' nfd=$'Cafe\314\201'
+for c in nfboth nfcone; do mkdir -p "$root/$c/src/$nfc" "$root/$c/src/$nfd"; printf 'c' > "$root/$c/src/$nfc/c.txt"; printf 'd' > "$root/$c/src/$nfd/d.txt"; done
+setup_nfboth() { S_NAME=nfboth S_DEST="$win\\nfboth\\dest" S_DIRS=$(dirs_xml "$win\\nfboth\\src\\Caf&#233;" "$win\\nfboth\\src\\Cafe&#769;") session_file "$1"; }
+setup_nfcone() { S_NAME=nfcone S_DEST="$win\\nfcone\\dest" S_DIRS=$(dirs_xml "$win\\nfcone\\src\\Caf&#233;") session_file "$1"; }
+entries+=([nfboth]="+$nfc/c.txt +$nfd/d.txt" [nfcone]="+$nfc/c.txt -$nfd/d.txt")
+table+=("nfboth|0|nfboth|Left out: 0|Backup done|X.zip" "nfcone|0|nfcone|Left out: 0|Backup done|X.zip")
 table+=(
   "noperm|1|noperm|$win\\noperm\\src\\shut: cannot be read: access denied|Backup done|X.zip"
   "deeppath|1|deeppath|: the path is too long to be read|Backup done|X.zip"

@@ -1,3 +1,4 @@
+#include "CountingFolder.h"
 #include "ShellTestUtil.h"
 #include "shell/explorer/LazyCheckStorage.h"
 #include "shell/base/ShellUtils.h"
@@ -143,6 +144,15 @@ TEST_F(CheckStorage, ShellAnswersAreSigned16BitCodesAndFailuresNeverMatch) {
         EXPECT_EQ(CompareStorageIDs(&folder, a.get(), a.get()), 0);
     }
     EXPECT_NE(CompareStorageIDs(nullptr, a.get(), b.get()), 0);
+    // Names that differ only in Unicode normalisation are two folders, though the shell may call them equal.
+    TempFolder tmp(L"chk-nfd");
+    auto equal = std::make_shared<shelltest::TFolderOptions>();
+    equal->ScriptedCompare = true;   // S_OK: "the same item"
+    MakeDir(tmp / L"Caf\x00E9"), MakeDir(tmp / L"Cafe\x0301");
+    shelltest::TSeamFolder nfc(tmp / L"Caf\x00E9", equal), nfd(tmp / L"Cafe\x0301", equal);
+    const int order = CompareStorageIDs(nfc.ParentShellFolder(), nfc.RelativePIDL(), nfd.RelativePIDL());
+    EXPECT_NE(order, 0);
+    EXPECT_EQ(CompareStorageIDs(nfc.ParentShellFolder(), nfd.RelativePIDL(), nfc.RelativePIDL()), -order);
 }
 
 TEST_F(CheckStorage, CheckedPathsComeBackInShellOrderWithoutBadDeletedOrMixedOnes) {
