@@ -43,7 +43,7 @@ void LogLine(const TLogCall& log, const std::string& msg, int colour, int level)
 enum class Removal { Removed, Absent, InUse, Failed };
 
 Removal RemoveFile(const std::string& path, const TLogCall& log) {
-    if (::DeleteFileA(path.c_str())) return Removal::Removed;
+    if (DeleteFileAny(path)) return Removal::Removed;
     const DWORD error = ::GetLastError();
     if (error == ERROR_FILE_NOT_FOUND) return Removal::Absent;
     // Held open by a run that is still writing it: not ours to remove.
@@ -54,9 +54,20 @@ Removal RemoveFile(const std::string& path, const TLogCall& log) {
 }
 
 std::string TemporaryArchiveName(const std::string& folder) {
-    char name[MAX_PATH + 1] = {};
-    if (!::GetTempFileNameA(folder.empty() ? "." : folder.c_str(), kTemporaryPrefix, 0, name)) return {};
-    return name;
+    // Made here, not by GetTempFileNameA: its answer is cut at MAX_PATH bytes,
+    // and a folder of multi-byte characters that Windows takes (it counts
+    // UTF-16 units) would give the name of another file.
+    const std::string dir = IncludeTrailingBackslash(folder.empty() ? "." : folder);
+    const DWORD start = ::GetTickCount() ^ ::GetCurrentProcessId();
+    for (DWORD i = 0; i <= 0xFFFF; ++i) {
+        const std::string name = dir + kTemporaryPrefix + Format("%04lX", (start + i) & 0xFFFF) + ".tmp";
+        FileHandle made(CreateFileAny(name, GENERIC_WRITE, 0, CREATE_NEW));
+        if (made) return name;
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return {};
+    }
+    ::SetLastError(ERROR_FILE_EXISTS);
+    return {};
 }
 
 bool IsTemporaryArchiveName(const std::string& fileName) {
@@ -85,7 +96,7 @@ bool ArchivePathFits(const std::string& path) {
     auto units = [](const std::string& s) {
         return static_cast<size_t>(::MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0));
     };
-    // GetTempFileNameA takes a folder of at most MAX_PATH - 14 characters.
+    // The temporary name it is written under first (a backslash and "~kvXXXX.tmp") must fit too.
     const std::string folder = ExcludeTrailingBackslash(ExtractFilePath(path));
     return units(path) < MAX_PATH && units(ExtractFileName(path)) <= 255 && units(folder) <= MAX_PATH - 14;
 }
@@ -98,7 +109,8 @@ int RemoveStaleTemporaryArchives(const std::string& folder, const TLogCall& log)
              bool (*)(const std::string&, const std::string&)>
         stems([](const std::string& a, const std::string& b) { return CompareText(a, b) < 0; });
     WIN32_FIND_DATAA fd;
-    FindHandle find(::FindFirstFileA((dir + kTemporaryPrefix + "*").c_str(), &fd));
+    bool wide = false;
+    FindHandle find(FindFirstFileAny(dir + kTemporaryPrefix + "*", fd, wide));
     if (!find) return 0;
     do {
         if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
@@ -108,7 +120,7 @@ int RemoveStaleTemporaryArchives(const std::string& folder, const TLogCall& log)
         const size_t dot = stem.size();
         const long number = SameText(name.substr(dot), ".tmp") ? 0 : std::strtol(name.c_str() + dot + 2, nullptr, 10);
         stems[stem].emplace_back(number, dir + name);
-    } while (::FindNextFileA(find.get(), &fd));
+    } while (FindNextFileAny(find.get(), fd, wide));
 
     int removed = 0;
     for (auto& [stem, files] : stems) {
@@ -132,7 +144,7 @@ void DeleteArchiveFiles(const std::string& archive, const TLogCall& log) {
     std::vector<std::string> files = ArchiveVolumes(archive);
     files.insert(files.begin(), archive);
     for (const std::string& path : files) {
-        if (::DeleteFileA(path.c_str())) continue;
+        if (DeleteFileAny(path)) continue;
         const DWORD error = ::GetLastError();
         if (error != ERROR_FILE_NOT_FOUND) LogLine(log, path + ": " + SysErrorMessage(error), lcRed, 0);
     }
@@ -142,11 +154,14 @@ void DeleteArchiveFiles(const std::string& archive, const TLogCall& log) {
 
 namespace {
 // Any file system entry of that name (a folder named like the archive counts).
-bool PathTaken(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool PathTaken(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    return GetFileAttributesAny(path, data);
+}
 
 bool IsReadOnly(const std::string& path) {
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    return GetFileAttributesAny(path, data) && (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY);
 }
 }
 
@@ -206,7 +221,7 @@ bool TBackupRun::OpenArchiveTarget() {
             target = replace ? NameBesideReadOnly(target, log) : FindFreeArchiveName(target, log);
             if (target.empty()) return false;
         }
-    } else if (FileExists(target) && !::DeleteFileA(target.c_str())) {
+    } else if (FileExists(target) && !DeleteFileAny(target)) {
         AddLog(target + ": " + SysErrorMessage(::GetLastError()), lcRed, 0, lkNormal);
     }
     writing = TemporaryArchiveName(folder);
@@ -244,17 +259,16 @@ std::string TBackupRun::CommitArchive(std::string target) {
     const std::vector<std::string> volumes = ArchiveVolumes(writing);
     for (size_t i = 0; i < volumes.size(); ++i) {
         const std::string volume = ArchiveVolume(target, static_cast<int>(i) + 1);
-        if (::MoveFileExA(volumes[i].c_str(), volume.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-            continue;
+        if (MoveFileAny(volumes[i], volume, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) continue;
         failed(volume);
-        for (size_t done = 0; done < i; ++done) ::DeleteFileA(ArchiveVolume(target, static_cast<int>(done) + 1).c_str());
+        for (size_t done = 0; done < i; ++done) DeleteFileAny(ArchiveVolume(target, static_cast<int>(done) + 1));
         return {};
     }
     // A name taken by someone else while the run wrote is never overwritten:
     // the next free one is taken (each try takes a longer name, so this ends).
     for (;;) {
         const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
-        if (::MoveFileExA(writing.c_str(), target.c_str(), flags)) return target;
+        if (MoveFileAny(writing, target, flags)) return target;
         const DWORD error = ::GetLastError();
         if (replace || (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS)) return failed(target);
         // From the asked name, as every free name is found (X_1.zip, X_1_2.zip...):

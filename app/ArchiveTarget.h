@@ -10,8 +10,9 @@
 
 namespace krv {
 
-// A new, unused file in folder ("~kvXXXX.tmp", made empty by the system;
-// give a drive's root with its backslash);
+// A new, unused file in folder ("~kvXXXX.tmp", made empty here, reached
+// through the wide calls where its path needs them; give a drive's root
+// with its backslash);
 // empty on failure, with the system error left in GetLastError.
 std::string TemporaryArchiveName(const std::string& folder);
 

@@ -261,7 +261,7 @@ void TBackupRun::ZipFiles() {
     if (!OpenArchiveTarget()) return Fail();
 
     TStringList masks;
-    if (job_.Filters && !job_.InclusionMask.empty()) SplitString(job_.InclusionMask, ';', masks);
+    if (job_.Filters && !job_.InclusionMask.empty()) SplitMasks(job_.InclusionMask, masks);
     else masks.Add("*.*");
     ApplyMasks(RecursiveDirs, masks);
     ApplyMasks(FlatDirs, masks);

@@ -108,7 +108,7 @@ bool TDiscSteps::AskChangeDisc(const std::string& error, const std::string& titl
 
 bool TDiscSteps::DeleteOne(const std::string& path) {
     if (!FileExists(path)) return false;
-    if (!::DeleteFileA(path.c_str())) {
+    if (!DeleteFileAny(path)) {
         DWORD err = ::GetLastError();
         Log(KV_Error + ": " + path + ": " + SysErrorMessage(err), lcRed, 1, lkNormal);
         return false;

@@ -145,6 +145,9 @@ public:
     // The folder scan with its window: the size, the lists, or both from one walk.
     void ScanFolders(TCheckDirMode mode);
     void CheckDestination(const std::string& path);
+    // The hard-disk folder as the system reads what was typed (SystemPath):
+    // what every check and every file call of a run is given.
+    std::string DestinationFolder() const;
     void HDFolderEditExit();
     // Starts the report mail when the session asks for one; returns at once.
     void MailReport() override;

@@ -302,7 +302,7 @@ void TMainForm::EditArchiveNameExit() {
 }
 
 void TMainForm::UpdateStartButton() {
-    if (Mode == bmHardDisk && (HDFolderEdit->Text().empty() || !DirectoryExists(HDFolderEdit->Text()))) {
+    if (Mode == bmHardDisk && (HDFolderEdit->Text().empty() || !DirectoryExists(DestinationFolder()))) {
         ButtonStart->SetEnabled(false);
         return;
     }

@@ -93,7 +93,7 @@ bool TMainForm::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& r
 void TMainForm::RunBackup() {
     // A person is told and nothing starts; an unattended run has no one to
     // tell, so it reports the reason and ends in the abort path.
-    const bool noFolder = Mode == bmHardDisk && !IsDirectory(HDFolderEdit->Text());
+    const bool noFolder = Mode == bmHardDisk && !IsDirectory(DestinationFolder());
     if (noFolder && !KorvaneState().Batch) {
         ShowMessageBox(KV_NoValidDir, KV_NoValidDir_Title, MB_ICONERROR);
         return;
@@ -132,8 +132,8 @@ void TMainForm::RunBackup() {
 TRunJob TMainForm::MakeRunJob() const {
     TRunJob job;
     job.Mode = Session.Type;
-    job.Destination = Session.DirHD;
-    job.ArchiveName = Session.ArchiveName;
+    job.Destination = SystemPath(Session.DirHD);
+    job.ArchiveName = SystemPath(Session.ArchiveName);
     job.Overwrite = Session.OverwriteHD;
     job.Filters = Session.FiltersActive;
     job.InclusionMask = Session.InclusionMask;
@@ -274,11 +274,13 @@ void TMainForm::ScanFolders(TCheckDirMode mode) {
     }
     if (!selected.empty()) DirTree->BrowseToPath(selected, true, true, false, false);
     if (!cancelled) ButtonUpdateSize->SetEnabled(false);
-    std::string dest = IsDirectory(HDFolderEdit->Text()) ? HDFolderEdit->Text() : TempDir;
+    std::string dest = IsDirectory(DestinationFolder()) ? DestinationFolder() : TempDir;
     LabelSizeWarning->SetVisible(!networkDestination_ && !SpaceIsEnough(dest));
 }
 
 // ------------------------------------------------- destination helpers
+
+std::string TMainForm::DestinationFolder() const { return SystemPath(HDFolderEdit->Text()); }
 
 bool TMainForm::SpaceIsEnough(const std::string& path) {
     int64_t freeAvailable = 0, total = 0;
@@ -298,7 +300,7 @@ void TMainForm::CheckDestination(const std::string& path) {
     networkDestination_ = false;
     LabelNetSpaceWarning->Hide();
     int64_t freeAvailable = 0, total = 0;
-    if (DirectoryExists(HDFolderEdit->Text())) {
+    if (DirectoryExists(DestinationFolder())) {
         if (!path.empty() && GetDriveSpace(path[0], freeAvailable, total))
             LabelDestFreeSpace->SetCaption(KV_UnitFreeSpace + FormatSize(freeAvailable));
     } else {
@@ -309,7 +311,7 @@ void TMainForm::CheckDestination(const std::string& path) {
 }
 
 void TMainForm::HDFolderEditExit() {
-    std::string folder = HDFolderEdit->Text();
+    std::string folder = DestinationFolder();
     CheckDestination(folder);
     if (IsDirectory(folder)) LabelSizeWarning->SetVisible(!networkDestination_ && !SpaceIsEnough(folder));
 }

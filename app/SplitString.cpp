@@ -1,4 +1,5 @@
 #include "app/SplitString.h"
+#include "framework/SysUtils.h"
 
 namespace krv {
 
@@ -20,6 +21,12 @@ void SplitString(const std::string& s, char sep, TStringList& list) {
         NextToken(s, sep, pos, token);
         list.Add(token);
     }
+}
+
+void SplitMasks(const std::string& text, TStringList& list) {
+    TStringList masks;
+    SplitString(text, ';', masks);
+    for (int i = 0; i < masks.Count(); ++i) list.Add(SystemPath(masks[i]));
 }
 
 } // namespace krv

@@ -57,7 +57,7 @@ TZipperThread::TZipperThread(const TZipperView& view, const TStringList& recursi
         if (view_.AfterHandOff) view_.AfterHandOff();
         return true;
     });
-    SplitString(exclusionText, ';', exclusionList_);
+    SplitMasks(exclusionText, exclusionList_);
     if (!keepOut_.empty()) {
         // By its exact name: a mask could match other files too.
         archiver_.OnConfirmProcessFile = [this](TObject* sender, const std::string& fileName,

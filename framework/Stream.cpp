@@ -71,16 +71,6 @@ void THandleStream::SetSize(int64_t size) {
     if (pos < size) Seek(pos, soBeginning);
 }
 
-namespace {
-// The ANSI call, or the wide one for a path the ANSI calls refuse as too
-// long or would change (a name ending in a dot or a space).
-HANDLE CreateFileAny(const std::string& name, DWORD access, DWORD share, DWORD disposition) {
-    if (!NeedsWidePath(name))
-        return ::CreateFileA(name.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-    return ::CreateFileW(LongPathW(name).c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-} // namespace
-
 TFileStream::TFileStream(const std::string& fileName, unsigned mode)
     : THandleStream(INVALID_HANDLE_VALUE), fileName_(fileName) {
     if (mode == fmCreate) {

@@ -181,6 +181,49 @@ void ConvertFindData(const WIN32_FIND_DATAA& a, WIN32_FIND_DATAW& w) {
 // Folders are refused by the ANSI calls 12 characters before files are.
 bool IsLongPath(const std::string& path) { return path.size() >= MAX_PATH - 12; }
 
+std::string SystemPath(const std::string& path) {
+    if (path.size() >= 4 && IsSep(path[0]) && IsSep(path[1]) && path[2] == '?' && IsSep(path[3])) return path;
+    // The root the names stand on: "\\server\share", "C:", "\" or none.
+    size_t rootEnd = 0;
+    if (path.size() > 2 && IsSep(path[0]) && IsSep(path[1])) {
+        rootEnd = path.find_first_of("\\/", 2);
+        rootEnd = rootEnd == std::string::npos ? path.size() : path.find_first_of("\\/", rootEnd + 1);
+        if (rootEnd == std::string::npos) rootEnd = path.size();
+    } else if (path.size() >= 2 && path[1] == ':') {
+        rootEnd = 2;
+    }
+    std::string out = path.substr(0, rootEnd);
+    const bool rooted = rootEnd < path.size() && IsSep(path[rootEnd]);
+    const bool folderEnd = !path.empty() && IsSep(path.back()) && path.size() > rootEnd + 1;
+    std::vector<std::string> names;
+    for (size_t start = rootEnd; start < path.size();) {
+        size_t end = path.find_first_of("\\/", start);
+        if (end == std::string::npos) end = path.size();
+        std::string name = path.substr(start, end - start);
+        start = end + 1;
+        if (name.empty() || name == ".") continue;
+        if (name == "..") {
+            if (!names.empty() && names.back() != "..") names.pop_back();
+            else if (!rooted) names.push_back(name);
+            continue;
+        }
+        if (name.find_first_of("*?") == std::string::npos) {
+            if (end < path.size()) {
+                if (name.back() == '.') name.pop_back();
+            } else {
+                while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.pop_back();
+            }
+        }
+        if (!name.empty()) names.push_back(name);
+    }
+    for (size_t i = 0; i < path.size() && i < rootEnd; ++i)
+        if (out[i] == '/') out[i] = '\\';
+    if (rooted) out += '\\';
+    for (size_t i = 0; i < names.size(); ++i) out += (i ? "\\" : "") + names[i];
+    if (folderEnd && !names.empty()) out += '\\';
+    return out;
+}
+
 bool NeedsWidePath(const std::string& path) {
     if (IsLongPath(path)) return true;
     const bool drive = path.size() > 2 && path[1] == ':' && IsSep(path[2]);
@@ -232,6 +275,22 @@ std::string WideToAcp(const wchar_t* text) { return text ? WideToAnsi(text) : st
 bool GetFileAttributesAny(const std::string& path, WIN32_FILE_ATTRIBUTE_DATA& data) {
     if (!NeedsWidePath(path)) return ::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) != 0;
     return ::GetFileAttributesExW(LongPathW(path).c_str(), GetFileExInfoStandard, &data) != 0;
+}
+
+HANDLE CreateFileAny(const std::string& name, DWORD access, DWORD share, DWORD disposition) {
+    if (!NeedsWidePath(name))
+        return ::CreateFileA(name.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return ::CreateFileW(LongPathW(name).c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+bool DeleteFileAny(const std::string& path) {
+    if (!NeedsWidePath(path)) return ::DeleteFileA(path.c_str()) != 0;
+    return ::DeleteFileW(LongPathW(path).c_str()) != 0;
+}
+
+bool MoveFileAny(const std::string& from, const std::string& to, DWORD flags) {
+    if (!NeedsWidePath(from) && !NeedsWidePath(to)) return ::MoveFileExA(from.c_str(), to.c_str(), flags) != 0;
+    return ::MoveFileExW(LongPathW(from).c_str(), LongPathW(to).c_str(), flags) != 0;
 }
 
 HANDLE FindFirstFileAny(const std::string& pattern, WIN32_FIND_DATAA& data, bool& wide) {

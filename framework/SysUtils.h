@@ -49,13 +49,23 @@ bool DirectoryExists(const std::string& path);
 bool ForceDirectories(const std::string& path);
 int64_t FileSizeOf(const std::string& path);   // -1 when it cannot be read
 
+// The path the system means by a path a person gives (typed, from a session
+// file, the settings or the command line), as every Windows call reads it:
+// "." and ".." taken out, a folder's name loses one final dot, the last name
+// its final dots and blanks. A name holding a wildcard is a pattern and stays
+// as given (the find call has its own rules for it); a "\\?\" path stays too.
+// Made once, where such a value is handed on: from then on every name in the
+// path is meant as it stands, and the calls below reach that file.
+std::string SystemPath(const std::string& path);
+
 // Paths of MAX_PATH characters and more: the ANSI calls refuse them, so the
 // helpers below take the wide calls with the "\\?\" form for such paths
 // (and the ANSI calls for every other path).
 bool IsLongPath(const std::string& path);
 // True for a long path and for an absolute path with a name that ends in a
 // dot or a space: the ANSI calls drop those ends and reach another name (or
-// none), the "\\?\" form takes the name as it is.
+// none), the "\\?\" form takes the name as it is. For a path whose names
+// are all meant as they stand: a listing's names, or SystemPath's result.
 bool NeedsWidePath(const std::string& path);
 // The "\\?\" (or "\\?\UNC\") form of an absolute ANSI path, in UTF-16.
 std::wstring LongPathW(const std::string& path);
@@ -64,6 +74,11 @@ std::string WideToAcp(const wchar_t* text);
 std::wstring AnsiToWide(const std::string& s, UINT codePage = CP_ACP);
 std::string WideToAnsi(const std::wstring& s, UINT codePage = CP_ACP);
 bool GetFileAttributesAny(const std::string& path, WIN32_FILE_ATTRIBUTE_DATA& data);
+// CreateFileA, DeleteFileA and MoveFileExA (both paths) through the wide
+// calls where NeedsWidePath says so.
+HANDLE CreateFileAny(const std::string& name, DWORD access, DWORD share, DWORD disposition);
+bool DeleteFileAny(const std::string& path);
+bool MoveFileAny(const std::string& from, const std::string& to, DWORD flags);
 // FindFirstFileA/FindNextFileA for any pattern length; wide tells which twin
 // the handle belongs to (set by the first call, passed to the next).
 HANDLE FindFirstFileAny(const std::string& pattern, WIN32_FIND_DATAA& data, bool& wide);

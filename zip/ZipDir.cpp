@@ -139,7 +139,9 @@ std::string ZipExpandPath(const std::string& path, const std::string& base) {
     else if (path.find(':') != std::string::npos) p = path;
     else p = b + path;
     // A full path with a name that ends in a dot or a space is taken as it is:
-    // the expansion would drop those ends and name another file.
+    // the expansion would drop those ends and name another file. Callers hand
+    // what a person typed over in the system's form (SystemPath), so such a
+    // name is a real one, found by a listing.
     const std::string probe = p + "\\";
     if (NeedsWidePath(p) && p.find('/') == std::string::npos && probe.find("\\.\\") == std::string::npos &&
         probe.find("\\..\\") == std::string::npos)

@@ -6,10 +6,7 @@
 
 namespace krv {
 
-bool IsDirectory(const std::string& path) {
-    const DWORD attr = ::GetFileAttributesA(path.c_str());
-    return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
+bool IsDirectory(const std::string& path) { return DirectoryExists(path); }
 
 namespace {
 

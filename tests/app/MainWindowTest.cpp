@@ -99,6 +99,8 @@ TEST_F(MainWindow, TypingAFolderMarksTheSessionHidesTheWarningsAndReEvaluatesSta
     EXPECT_FALSE(form->LabelNetSpaceWarning->Visible());
     EXPECT_TRUE(form->ButtonStart->Enabled());
 
+    form->HDFolderEdit->SetText(ExcludeTrailingBackslash(appDir) + ".");   // read as Windows reads it
+    EXPECT_TRUE(form->ButtonStart->Enabled());
     form->HDFolderEdit->SetText(missing);
     EXPECT_FALSE(form->ButtonStart->Enabled());
     // Back to disc: the hard-disk folder no longer matters.

@@ -156,6 +156,22 @@ table+=(
   "namedots|0|namedots|Left out: 0|Backup done|X.zip"
 )
 
+# Paths a person gives read as Windows reads them: a destination typed with
+# a final dot, an inclusion mask and an absolute exclusion mask ending in a
+# blank. A destination that fits Windows' 260 characters but not 260 bytes of
+# UTF-8 (its folder reached through dest, a link) leaves only its archive.
+mkdir -p "$root/typed/src"; for f in s.txt a.doc skip.doc; do printf 't' > "$root/typed/src/$f"; done
+entries[typed]="+s.txt +a.doc -skip.doc"
+setup_typed() { S_NAME=typed S_DEST="$win\\typed\\dest." S_DIRS=$(dirs_xml "$win\\typed\\src") S_FILTERS=True \
+  S_INCLUDE="*.doc;s.txt " S_EXCLUDE="$win\\typed\\src\\skip.doc. " session_file "$1"; }
+deep=$($PY -c 'print("".join(chr(0x4E00 + i) for i in range(45)) + "/" + "".join(chr(0x4E80 + i) for i in range(45)))')
+setup_cjkdest() { mkdir -p "$root/cjkdest/$deep" && rmdir "$root/cjkdest/dest" && ln -s "$deep" "$root/cjkdest/dest"
+  S_NAME=cjkdest S_DEST="$win\\cjkdest\\$(xml_text "${deep/\//\\}")" S_DIRS=$small session_file "$1"; }
+table+=(
+  "typed|0|typed|Archive: $win\\typed\\dest\\X.zip|Backup done|X.zip"
+  "cjkdest|0|cjkdest|Left out: 0|Backup done|X.zip"
+)
+
 # Values and names the program writes itself: limits count characters; long
 # session names sharing their first 100 characters keep a report each; a
 # refused login gives the server's reply. The host keeps at most 255 bytes of

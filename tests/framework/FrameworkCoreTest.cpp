@@ -202,9 +202,31 @@ TEST(LongPaths, FilesPastMaxPathAreCreatedFoundOpenedAndListed) {
     EXPECT_EQ(LongPathW("C:\\a/b"), L"\\\\?\\C:\\a\\b");
     EXPECT_EQ(LongPathW("\\\\server\\share\\x"), L"\\\\?\\UNC\\server\\share\\x");
     EXPECT_EQ(LongPathW("\\\\?\\C:\\x"), L"\\\\?\\C:\\x");
-    // Names ending in a dot or a space are reached only in the "\\?\" form; a pattern's dot is its own.
+    // A listing's names ending in a dot or a space are reached only in the "\\?\" form; a pattern's dot is its own.
     for (const char* path : {"C:\\a.\\b.txt", "C:\\a\\b ", "\\\\s\\share\\b."}) EXPECT_TRUE(NeedsWidePath(path)) << path;
     for (const char* path : {"C:\\a\\*.", "C:\\a\\..\\b", "b."}) EXPECT_FALSE(NeedsWidePath(path)) << path;
+    // A path a person gives means what the system makes of it (its own
+    // expansion agrees); a name then left ending in a dot or a space is real.
+    struct Given {
+        const char* typed;
+        const char* system;
+        bool wide;
+    } given[] = {{"C:\\d\\Backup.", "C:\\d\\Backup", false}, {"C:\\d\\s.txt ", "C:\\d\\s.txt", false},
+                 {"C:\\a.\\b. .", "C:\\a\\b", false},       {"C:\\a..\\b", "C:\\a.\\b", true},
+                 {"C:\\a \\b", "C:\\a \\b", true},           {"C:\\a\\..\\b\\.\\c.", "C:\\b\\c", false},
+                 {"\\\\s\\sh\\b .", "\\\\s\\sh\\b", false},  {"C:\\a.\\", "C:\\a\\", false},
+                 {"C:\\a\\*.", "C:\\a\\*.", false},         {"s.txt ", "s.txt", false},
+                 {"sub.\\*.doc", "sub\\*.doc", false},       {"..\\x.", "..\\x", false}};
+    for (const Given& g : given) {
+        const std::string typed = g.typed;
+        EXPECT_EQ(SystemPath(typed), g.system) << typed;
+        EXPECT_EQ(NeedsWidePath(SystemPath(typed)), g.wide) << typed;
+        wchar_t full[MAX_PATH];
+        if (typed.find_first_of("*?") == std::string::npos && (typed[1] == ':' || typed[0] == '\\')) {
+            EXPECT_EQ(std::wstring(full, ::GetFullPathNameW(AnsiToWide(typed).c_str(), MAX_PATH, full, nullptr)),
+                      AnsiToWide(g.system)) << typed;
+        }
+    }
 
     const std::string base = TempPath("krv_long_") + std::to_string(::GetCurrentProcessId());
     std::vector<std::string> folders{base};
