@@ -179,10 +179,10 @@ std::string FindFreeArchiveName(const std::string& name, const TLogCall& log) {
     std::string candidate = name;
     int n = 1;
     while (ArchivePathFits(candidate) && PathTaken(candidate) && n < 100) {
-        size_t at = candidate.size() >= 4 ? candidate.size() - 4 : 0;
-        std::string suffix(1, '_');
-        suffix += std::to_string(n);
-        candidate.insert(at, suffix);
+        // Before the file name's own extension ("backup_1", "data_1.7z"), not
+        // four characters from the end: a name without ".zip" (a session's)
+        // got the number inside it, or inside its folder's name.
+        candidate.insert(candidate.size() - ExtractFileExt(candidate).size(), Format("_%d", n));
         ++n;
     }
     // Never hand out a name that exists: that would overwrite a backup.

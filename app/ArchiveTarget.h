@@ -42,7 +42,8 @@ void DeleteArchiveFiles(const std::string& archive, const TLogCall& log);
 // False, with a box when a person is there and a red line always, for a
 // path too long to write the archive under (ArchivePathFits).
 bool ArchivePathUsable(const std::string& path, const TLogCall& log);
-// The first free name from name on ("X.zip", "X_1.zip", "X_1_2.zip"...);
+// The first free name from name on ("X.zip", "X_1.zip", "X_1_2.zip"...,
+// the number before the file name's own extension: "backup_1", "data_1.7z");
 // empty when every candidate is taken or the path grows too long (the user
 // has been told which).
 std::string FindFreeArchiveName(const std::string& name, const TLogCall& log);

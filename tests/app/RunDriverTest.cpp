@@ -126,6 +126,12 @@ TEST_F(HardDiskRun, FreeNameSearchNeverAnswersATakenName) {
     EXPECT_EQ(FindFreeArchiveName(name, log), Archive("X_1.zip"));
     Write("dest\\X_1.zip", "old");
     EXPECT_EQ(FindFreeArchiveName(name, log), Archive("X_1_2.zip"));
+    // The number goes before the file name's own extension, whatever it is.
+    for (auto [taken, next] : {std::pair{"backup", "backup_1"}, {"data.7z", "data_1.7z"}, {"set.zip", "set_1.zip"},
+                               {"a", "a_1"}, {"d.e\\ab", "d.e\\ab_1"}}) {
+        Write("dest\\" + std::string(taken), "old");
+        EXPECT_EQ(FindFreeArchiveName(Archive(taken), log), Archive(next));
+    }
     EXPECT_TRUE(boxes.empty());
 
     // Every candidate taken up to what a path can hold: no name and a clear error.
