@@ -213,8 +213,7 @@ void TMainForm::LoadSessionClick() {
 
 void TMainForm::AfterSessionLoad(bool loaded, const std::string& fileName) {
     if (!loaded) {
-        const std::string text =
-            fileName + KrvSessionFileError + (Session.LoadProblem.empty() ? "" : " " + Session.LoadProblem);
+        const std::string text = Session.LoadFailureLine(fileName);
         ShowMessageBox(text, KQ_XmlError_Title, MB_ICONERROR);
         AddLog(text, lcRed, 0, lkNormal);
         return;
@@ -350,10 +349,7 @@ void TMainForm::RunBatch(const std::string& sessionFile, const std::string& arch
     ExitCode = ecUnusable;
     TraceMark("session load");
     if (!Session.LoadFromFile(sessionFile)) {
-        const bool exists = ::GetFileAttributesA(sessionFile.c_str()) != INVALID_FILE_ATTRIBUTES;
-        AddLog(sessionFile + (exists ? KrvSessionFileError : KV_SessionFileMissing) +
-                   (Session.LoadProblem.empty() ? "" : " " + Session.LoadProblem),
-               lcRed, 0, lkNormal);
+        AddLog(Session.LoadFailureLine(sessionFile), lcRed, 0, lkNormal);
         // The report is named after the file the user gave: the session has no name.
         std::string name = ExtractFileName(sessionFile);
         if (name.size() > 4 && SameText(name.substr(name.size() - 4), ".xml")) name.resize(name.size() - 4);

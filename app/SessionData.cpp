@@ -1,5 +1,6 @@
 #include "app/SessionData.h"
 #include "app/Messages.h"
+#include "framework/Handle.h"
 #include "shell/base/WideStrUtils.h"
 #include <oleauto.h>
 #include <algorithm>
@@ -315,6 +316,15 @@ bool TSessionData::LoadFromFile(const std::string& fileName) {
     // Checked in a scratch record first: a file that fails half way must not
     // leave the current session half overwritten.
     LoadProblem.clear();
+    OpenError = 0;
+    // A file that cannot be opened is said as such, with the system's reason:
+    // held without sharing by another program, or not to be read by this
+    // user, it is no broken session file.
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    if (!FileHandle(CreateFileAny(SystemPath(fileName), GENERIC_READ, share, OPEN_EXISTING))) {
+        OpenError = ::GetLastError();
+        return false;
+    }
     // Refused before the parser sees it: the parser takes many seconds over
     // a file of many megabytes, and no session needs that much.
     WIN32_FILE_ATTRIBUTE_DATA data{};
@@ -338,6 +348,12 @@ bool TSessionData::LoadFromFile(const std::string& fileName) {
     static_cast<TSessionValues&>(*this) = std::move(static_cast<TSessionValues&>(fresh));
     document_ = std::move(fresh.document_);
     return true;
+}
+
+std::string TSessionData::LoadFailureLine(const std::string& fileName) const {
+    if (OpenError == ERROR_FILE_NOT_FOUND || OpenError == ERROR_PATH_NOT_FOUND) return fileName + KV_SessionFileMissing;
+    if (OpenError != 0) return fileName + KV_SessionFileCannotOpen + " " + SysErrorMessage(OpenError);
+    return fileName + KrvSessionFileError + (LoadProblem.empty() ? "" : " " + LoadProblem);
 }
 
 std::string TSessionData::SaveProblem() const {

@@ -89,6 +89,11 @@ public:
     // reason (too long, an unknown destination type, a file too large);
     // empty otherwise.
     std::string LoadProblem;
+    // The system's error when the last load could not open the file at all
+    // (missing, held by another program, access denied); 0 when it could.
+    unsigned long OpenError = 0;
+    // The line that says why fileName did not load, by the last load's failure.
+    std::string LoadFailureLine(const std::string& fileName) const;
 
 private:
     void EnsureDocument();

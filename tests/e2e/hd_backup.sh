@@ -157,15 +157,10 @@ same_entries "$root/dest2/F.zip" "docs/a.txt" "docs/report one.doc" "docs/empty.
 ok "without subfolders"
 
 # 5. A file held open without sharing by another process is skipped with its line.
-rm -f "$root/ready"
-wine build/dist/zipdrive.exe --hold "$win\\src\\docs\\locked.bin" "$win\\ready" >/dev/null 2>&1 &
-holder=$!
-for _ in $(seq 1 480); do [ -f "$root/ready" ] && break; sleep 0.25; done   # bounded against a hang
-[ -f "$root/ready" ] || { kill $holder; fail "the locker did not start"; }
+hold_open "$win\\src\\docs\\locked.bin"
 session "$root/locked.xml" "L.zip" "$win\\dest2" True False "" ""
 run "$win\\locked.xml" 1   # done, a file left out
-rm -f "$root/ready"
-wait $holder
+release_held
 peers_ok "$root/dest2/L.zip"
 rest=()
 for e in "${everything[@]}"; do [ "$e" = "docs/locked.bin" ] || rest+=("$e"); done

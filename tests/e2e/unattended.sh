@@ -103,7 +103,10 @@ run prog 3 "$win\\cut.xml"
 report_has prog cut "$win\\cut.xml is not a valid Korvane Session file."
 run prog 3 "$win\\absent.xml"
 report_has prog absent "$win\\absent.xml does not exist."
-ok "bad, truncated and missing session files: exit 3, said as such"
+cp "$root/one.xml" "$root/held.xml"; hold_open "$win\\held.xml"
+run prog 3 "$win\\held.xml"; release_held
+report_has prog held "$win\\held.xml cannot be opened: Sharing violation." "Operation aborted"
+ok "bad, truncated, missing and held session files: exit 3, said as such"
 
 # 4. Refused archive names, from the command line and from the session: exit 3.
 run prog 3 "$win\\one.xml" "..\\..\\escape"

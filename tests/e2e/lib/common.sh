@@ -3,12 +3,13 @@
 # (which also ends the program started as $pid, if any), ok, wait_window,
 # need_program_and_mail_peer, stop_server (ends a peer started as $server_pid),
 # session_file and dirs_xml (session files), program_folder (a program folder
-# of a test's own), and peers_ok (the zip peers' verdict).
+# of a test's own), hold_open/release_held (a file another program holds),
+# and peers_ok (the zip peers' verdict).
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)
 cd "$here"
 . scripts/wine-env >/dev/null 2>&1
 PY=/usr/bin/python3
-fail() { echo "$e2e_name: FAILED: $*"; [ -n "${pid:-}" ] && kill "$pid" 2>/dev/null; exit 1; }
+fail() { echo "$e2e_name: FAILED: $*"; [ -n "${pid:-}" ] && kill "$pid" 2>/dev/null; rm -f "${held_marker:-}"; exit 1; }
 ok() { echo "$1: ok"; }
 # Stops the script at once when the built program or the mail server is missing.
 need_program_and_mail_peer() {
@@ -70,6 +71,15 @@ session_file() {   # file
 </Korvane>
 XEOF
 }
+# Holds a file open without sharing, from another Win32 process, until
+# release_held or fail.
+hold_open() {   # windows-path
+  held_marker="$WINEPREFIX/drive_c/krv-held-$$"; rm -f "$held_marker"
+  wine build/dist/zipdrive.exe --hold "$1" "C:\\krv-held-$$" >/dev/null 2>&1 & holder=$!
+  for _ in $(seq 1 480); do [ -f "$held_marker" ] && return 0; sleep 0.25; done   # bounded against a hang
+  kill $holder; fail "the file holder did not start"
+}
+release_held() { rm -f "$held_marker"; wait "$holder"; }
 # The <dir> elements of a session for these folders.
 dirs_xml() { local d; for d in "$@"; do printf '<dir value="%s"/>' "$d"; done; }
 
