@@ -53,22 +53,7 @@ Removal RemoveFile(const std::string& path, const TLogCall& log) {
 }
 }
 
-std::string TemporaryArchiveName(const std::string& folder) {
-    // Made here, not by GetTempFileNameA: its answer is cut at MAX_PATH bytes,
-    // and a folder of multi-byte characters that Windows takes (it counts
-    // UTF-16 units) would give the name of another file.
-    const std::string dir = IncludeTrailingBackslash(folder.empty() ? "." : folder);
-    const DWORD start = ::GetTickCount() ^ ::GetCurrentProcessId();
-    for (DWORD i = 0; i <= 0xFFFF; ++i) {
-        const std::string name = dir + kTemporaryPrefix + Format("%04lX", (start + i) & 0xFFFF) + ".tmp";
-        FileHandle made(CreateFileAny(name, GENERIC_WRITE, 0, CREATE_NEW));
-        if (made) return name;
-        const DWORD error = ::GetLastError();
-        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return {};
-    }
-    ::SetLastError(ERROR_FILE_EXISTS);
-    return {};
-}
+std::string TemporaryArchiveName(const std::string& folder) { return CreateUniqueFile(folder, kTemporaryPrefix); }
 
 bool IsTemporaryArchiveName(const std::string& fileName) {
     // The system's number is four hex digits, or (under some systems) one to four.

@@ -283,6 +283,20 @@ HANDLE CreateFileAny(const std::string& name, DWORD access, DWORD share, DWORD d
     return ::CreateFileW(LongPathW(name).c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+std::string CreateUniqueFile(const std::string& dir, const char* prefix) {
+    const std::string folder = IncludeTrailingBackslash(dir.empty() ? "." : dir);
+    const DWORD start = ::GetTickCount() ^ ::GetCurrentProcessId();
+    for (DWORD i = 0; i <= 0xFFFF; ++i) {
+        const std::string name = folder + prefix + Format("%04lX", (start + i) & 0xFFFF) + ".tmp";
+        FileHandle made(CreateFileAny(name, GENERIC_WRITE, 0, CREATE_NEW));
+        if (made) return name;
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return {};
+    }
+    ::SetLastError(ERROR_FILE_EXISTS);
+    return {};
+}
+
 bool DeleteFileAny(const std::string& path) {
     if (!NeedsWidePath(path)) return ::DeleteFileA(path.c_str()) != 0;
     return ::DeleteFileW(LongPathW(path).c_str()) != 0;

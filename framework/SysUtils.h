@@ -79,6 +79,11 @@ bool GetFileAttributesAny(const std::string& path, WIN32_FILE_ATTRIBUTE_DATA& da
 HANDLE CreateFileAny(const std::string& name, DWORD access, DWORD share, DWORD disposition);
 bool DeleteFileAny(const std::string& path);
 bool MoveFileAny(const std::string& from, const std::string& to, DWORD flags);
+// Makes a new empty file "<dir><prefix>XXXX.tmp" (four hex digits) and
+// returns its name, or "" with the system's error. GetTempFileNameA would cut
+// its answer at MAX_PATH bytes, which a folder of multi-byte characters that
+// the wide calls still take can pass: the name of another file.
+std::string CreateUniqueFile(const std::string& dir, const char* prefix);
 // FindFirstFileA/FindNextFileA for any pattern length; wide tells which twin
 // the handle belongs to (set by the first call, passed to the next).
 HANDLE FindFirstFileAny(const std::string& pattern, WIN32_FIND_DATAA& data, bool& wide);

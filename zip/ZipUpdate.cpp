@@ -18,7 +18,7 @@ namespace {
 constexpr int64_t kMemoryStageLimit = 16 << 20;
 constexpr size_t kCopyChunk = 1000000;
 
-// A temp file made by the system's unique-name service, deleted with its owner.
+// A temp file of a unique name, deleted with its owner.
 class TZipTempFile {
 public:
     TZipTempFile(const std::string& tempDir, const TComponent* owner) {
@@ -28,20 +28,19 @@ public:
             DWORD n = ::GetTempPathA(sizeof buf, buf);
             dir.assign(buf, n < sizeof buf ? n : 0);
         }
-        char name[MAX_PATH];
-        if (!::GetTempFileNameA(dir.c_str(), "FC", 0, name))
+        name_ = CreateUniqueFile(dir, "FC");
+        if (name_.empty())
             throw EZipException::Fmt(ZipNative::CannotCreateFile, owner, dir.c_str()).WithSystemError(::GetLastError());
-        name_ = name;
         try {
             stream_ = std::make_unique<TFileStream>(name_, fmCreate);
         } catch (const EFOpenError& e) {
-            ::DeleteFileA(name_.c_str());
+            DeleteFileAny(name_);
             throw EZipException::Fmt(ZipNative::CannotCreateFile, owner, name_.c_str()).WithSystemError(e.Error);
         }
     }
     ~TZipTempFile() {
         stream_.reset();
-        ::DeleteFileA(name_.c_str());
+        DeleteFileAny(name_);
     }
     TStream& Stream() { return *stream_; }
 
