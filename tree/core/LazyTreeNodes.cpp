@@ -706,15 +706,12 @@ void TBaseLazyTree::ReinitChildren(PLazyNode node, bool recursive) {
     TNodeWatch watchNode(this, &node);
     InitChildren(node);
     if (!node) return;
-    PLazyNode run = node->FirstChild, next = nullptr, stop = NodeAfterSubtree(node);
-    TNodeWatch watchRun(this, &run), watchNext(this, &next, TWatchKind::Ahead),
-        watchStop(this, &stop, TWatchKind::Ahead);
-    while (run && run != stop) {
-        next = NodeAfterSubtree(run);
+    TTreeWalk walk(this, node, node->FirstChild);
+    while (PLazyNode run = walk.Node()) {
         run->States &= ~(vsChecking | vsCutOrCopy | vsDeleting | vsHeightMeasured);
         InitNode(run);
-        if (run && recursive) InitChildren(run);
-        run = !run ? next : recursive && run->FirstChild ? run->FirstChild : NodeAfterSubtree(run);
+        if (recursive && walk.Node()) InitChildren(walk.Node());
+        walk.Advance(recursive);
     }
 }
 
@@ -810,19 +807,16 @@ void TBaseLazyTree::ToggleNode(PLazyNode node) {
 void TBaseLazyTree::FullExpand(PLazyNode node) {
     if (root_->ChildCount == 0) return;
     if (node == root_) node = nullptr;
-    PLazyNode run = node ? node : GetFirstNoInit(), next = nullptr, stop = node ? NodeAfterSubtree(node) : nullptr;
-    TNodeWatch watchRun(this, &run), watchNext(this, &next, TWatchKind::Ahead),
-        watchStop(this, &stop, TWatchKind::Ahead);
+    TTreeWalk walk(this, node ? node : root_, node ? node : GetFirstNoInit());
     DoStateChange(tsExpanding);
     try {
         InUpdate(*this, [&] {
-            while (run && run != stop) {
-                next = NodeAfterSubtree(run);
+            while (PLazyNode run = walk.Node()) {
                 InitIfNeeded(run);
-                if (run && !(run->States & vsExpanded)) ToggleNode(run);
+                if (walk.Node() && !(run->States & vsExpanded)) ToggleNode(run);
                 // Children are made (an expand refused makes them too) and each initialised when reached.
-                if (run) StepInto(run);
-                run = !run ? next : run->FirstChild ? run->FirstChild : NodeAfterSubtree(run);
+                if (walk.Node()) StepInto(run);
+                walk.Advance(true);
             }
         });
     } catch (...) {

@@ -650,6 +650,26 @@ protected:
         TBaseLazyTree* tree_;
         PLazyNode* slot_;
     };
+    // A walk in tree order over top's subtree that calls out at each node it
+    // holds (top = the root: the whole tree). The node in hand is also its
+    // place: a handler that deletes it, or a subtree holding it, moves the
+    // place past what went, and Advance goes on from there. Each step starts
+    // from the node in hand and climbs no higher than top, so a walk costs
+    // what it visits, whatever the tree's shape; only after a deletion is the
+    // place checked to be still inside top's subtree.
+    class TTreeWalk {
+    public:
+        TTreeWalk(TBaseLazyTree* tree, PLazyNode top, PLazyNode first);
+        // The node in hand; nil when a handler deleted it, or at the end.
+        PLazyNode Node() const { return run_; }
+        // To the node's first child (when descend) or the node after its subtree.
+        void Advance(bool descend);
+        void Stop() { run_ = place_ = nullptr; }
+    private:
+        TBaseLazyTree* tree_;
+        PLazyNode top_, run_, place_;
+        TNodeWatch watchTop_, watchRun_, watchPlace_;
+    };
     // ---- Do... slots: each presets the permissive default and fires the event.
     virtual void DoInitNode(PLazyNode parent, PLazyNode node, TLazyNodeInitStates& initialStates);
     virtual void DoInitChildren(PLazyNode node, unsigned& childCount);
@@ -840,8 +860,11 @@ protected:
     void NotifyStructureChange(PLazyNode node, TChangeReason reason);
     bool ChangeCheckState(PLazyNode node, TCheckState value);
     bool CheckParentCheckState(PLazyNode node, TCheckState newCheckState);
+    // A node with its subtree, refused before anything is written when nested too deep.
     void WriteNode(TStream& stream, PLazyNode node);
+    void WriteSubtree(TStream& stream, PLazyNode node);
     void CheckStreamDepth(PLazyNode node);
+    [[noreturn]] void RefuseStreamDepth();
     virtual void WriteChunks(TStream& stream, PLazyNode node);
     void ReadNode(TStream& stream, int version, PLazyNode node);
     virtual bool ReadChunk(TStream& stream, int version, PLazyNode node, uint32_t chunkType, uint32_t chunkSize);
@@ -887,6 +910,8 @@ private:
     void AppendChildren(PLazyNode parent, unsigned count);
     void ChangeVisibleCount(int64_t delta);
     PLazyNode StepInto(PLazyNode node);
+    // The steps of RunStepAnimation, which enters and leaves the animating state around them.
+    void StepAnimation(int steps, int duration, const TLTAnimationCallback& callback, void* data);
     // Takes step from from and initialises the node it answers; when an init
     // handler deletes that node the step is taken again, so the caller never
     // gets a freed node (nil when from went too).
@@ -907,6 +932,9 @@ private:
     void RefuseWhileSorting();
     // The first node after node's subtree in tree order, or nil.
     PLazyNode NodeAfterSubtree(PLazyNode node) const;
+    // The node after node in tree order inside top's subtree (its first
+    // child when descend), or nil.
+    PLazyNode NextInSubtree(PLazyNode node, PLazyNode top, bool descend) const;
     bool ExpandParents(PLazyNode node);
     void SelectFocusedAfterKey(PLazyNode oldFocused, PLazyNode newFocused, TShiftState shift);
     // The keyboard by concern: keys that move the focus (each answers the node
