@@ -29,6 +29,9 @@ PLazyNode TBaseLazyTree::GetFirst() {
 
 // Initialises a node before the walk steps into it.
 PLazyNode TBaseLazyTree::StepInto(PLazyNode node) {
+    // Only a node still to initialise, or whose children are still to make, calls out.
+    if ((node->States & vsInitialized) && (node == root_ || !(node->States & vsHasChildren) || node->FirstChild))
+        return node->FirstChild;
     TNodeWatch watch(this, &node);
     InitIfNeeded(node);
     if (node && node != root_ && (node->States & vsHasChildren) && !node->FirstChild) InitChildren(node);
@@ -294,24 +297,15 @@ PLazyNode TBaseLazyTree::NodeAfterSubtree(PLazyNode node) const {
     return nullptr;
 }
 
-PLazyNode TBaseLazyTree::NextInSubtree(PLazyNode node, PLazyNode top, bool descend) const {
-    if (descend && node->FirstChild) return node->FirstChild;
-    for (; node != top && node != root_; node = node->Parent)
-        if (node->NextSibling) return node->NextSibling;
-    return nullptr;
-}
-
 TBaseLazyTree::TTreeWalk::TTreeWalk(TBaseLazyTree* tree, PLazyNode top, PLazyNode first)
     : tree_(tree), top_(top), run_(first), place_(first), watchTop_(tree, &top_), watchRun_(tree, &run_),
       watchPlace_(tree, &place_, TWatchKind::Ahead) {}
 
-void TBaseLazyTree::TTreeWalk::Advance(bool descend) {
-    if (!top_) run_ = nullptr;   // the subtree went
-    else if (run_) run_ = tree_->NextInSubtree(run_, top_, descend);
-    // The place moved on past a deleted subtree, possibly out of top's.
-    else if (place_ && top_ != tree_->root_ && !tree_->HasAsParent(place_, top_)) run_ = nullptr;
-    else run_ = place_;
-    place_ = run_;
+// The node in hand went: on from its place, which moved on past the deleted
+// subtree, possibly out of top's.
+void TBaseLazyTree::TTreeWalk::AdvanceFromPlace() {
+    if (!top_ || (place_ && top_ != tree_->root_ && !tree_->HasAsParent(place_, top_))) place_ = nullptr;
+    run_ = place_;
 }
 
 bool TBaseLazyTree::HasAsParent(PLazyNode node, PLazyNode potentialParent) const {
@@ -343,7 +337,7 @@ PLazyNode TBaseLazyTree::IterateSubtree(PLazyNode node, const TLTGetNodeProc& ca
     // deletes it leaves the walk at the node after it.
     auto arrive = [&] {
         while (doInit && walk.Node()) {
-            InitIfNeeded(walk.Node());
+            walk.InitNode();
             if (walk.Node()) return;
             walk.Advance(false);
         }

@@ -92,24 +92,24 @@ void TBaseLazyTree::ForgetNode(PLazyNode node, PLazyNode parent) {
         // The editor works on the focused node.
         if (editLink_ && states_.Contains(tsEditing)) DoCancelEdit();
     }
-    for (TWatched& w : watched_) {
-        if (!w.Nodes) {
-            if (*w.Slot == node) *w.Slot = nullptr;
-            continue;
-        }
+    for (TWatched& w : watched_)
+        if (*w.Slot == node) *w.Slot = nullptr;
+    for (TWatchedList& w : watchedLists_) {
         auto it = std::lower_bound(w.ByAddress.begin(), w.ByAddress.end(), std::pair(node, size_t(0)));
         if (it != w.ByAddress.end() && it->first == node) (*w.Nodes)[it->second] = nullptr;
     }
     if (!dragSelection_.empty()) std::erase(dragSelection_, node);
 }
 
-TBaseLazyTree::TNodeWatch::TNodeWatch(TBaseLazyTree* tree, TNodeArray& nodes) : tree_(tree), slot_(nodes.data()) {
-    TWatched w{slot_, TWatchKind::Clear, &nodes, {}};
+TBaseLazyTree::TNodeWatch::TNodeWatch(TBaseLazyTree* tree, TNodeArray& nodes) : tree_(tree) {
+    TWatchedList w{&nodes, {}};
     w.ByAddress.reserve(nodes.size());
     for (size_t i = 0; i < nodes.size(); ++i) w.ByAddress.emplace_back(nodes[i], i);
     std::sort(w.ByAddress.begin(), w.ByAddress.end());
-    tree_->watched_.push_back(std::move(w));
+    tree_->watchedLists_.push_back(std::move(w));
 }
+
+void TBaseLazyTree::TNodeWatch::EndListWatch() { tree_->watchedLists_.pop_back(); }
 
 void TBaseLazyTree::RefuseWhileSorting() {
     if (sorting_) ShowError("Cannot delete nodes while sorting.", 2009);
@@ -657,9 +657,13 @@ void TBaseLazyTree::SetNodeDataSize(int value) {
 // ---- initialising on demand -----------------------------------------------------------
 
 void TBaseLazyTree::InitNode(PLazyNode node) {
+    TNodeWatch watch(this, &node);
+    InitHeldNode(node);
+}
+
+void TBaseLazyTree::InitHeldNode(PLazyNode& node) {
     node->States |= vsInitialized;
     TLazyNodeInitStates initStates;
-    TNodeWatch watch(this, &node);
     DoInitNode(node->Parent == root_ ? nullptr : node->Parent, node, initStates);
     if (!node) return;
     if (initStates.Contains(ivsDisabled)) node->States |= vsDisabled;
@@ -709,7 +713,7 @@ void TBaseLazyTree::ReinitChildren(PLazyNode node, bool recursive) {
     TTreeWalk walk(this, node, node->FirstChild);
     while (PLazyNode run = walk.Node()) {
         run->States &= ~(vsChecking | vsCutOrCopy | vsDeleting | vsHeightMeasured);
-        InitNode(run);
+        walk.ReinitNode();
         if (recursive && walk.Node()) InitChildren(walk.Node());
         walk.Advance(recursive);
     }
@@ -812,7 +816,7 @@ void TBaseLazyTree::FullExpand(PLazyNode node) {
     try {
         InUpdate(*this, [&] {
             while (PLazyNode run = walk.Node()) {
-                InitIfNeeded(run);
+                walk.InitNode();
                 if (walk.Node() && !(run->States & vsExpanded)) ToggleNode(run);
                 // Children are made (an expand refused makes them too) and each initialised when reached.
                 if (walk.Node()) StepInto(run);

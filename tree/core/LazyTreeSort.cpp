@@ -89,7 +89,7 @@ void TBaseLazyTree::Sort(PLazyNode node, TColumnIndex column, TSortDirection dir
         if (doInit) {
             if (!node->FirstChild && node != root_) InitChildren(node);
             for (TTreeWalk walk(this, node, node ? node->FirstChild : nullptr); walk.Node(); walk.Advance(false))
-                InitIfNeeded(walk.Node());
+                walk.InitNode();
         }
         if (node && node->ChildCount > 1) {
             SortChildren(node, column, direction);
@@ -111,7 +111,7 @@ void TBaseLazyTree::SortTree(TColumnIndex column, TSortDirection direction, bool
             TTreeWalk walk(this, root_, root_);
             while (PLazyNode node = walk.Node()) {
                 if (node != root_) {
-                    if (doInit) InitIfNeeded(node);
+                    if (doInit) walk.InitNode();
                     if (!walk.Node() || !(node->States & vsInitialized)) {
                         walk.Advance(false);
                         continue;

@@ -634,21 +634,32 @@ protected:
     class TNodeWatch {
     public:
         TNodeWatch(TBaseLazyTree* tree, PLazyNode* slot, TWatchKind kind = TWatchKind::Clear) : tree_(tree), slot_(slot) {
-            tree_->watched_.push_back({slot, kind, nullptr, {}});
+            tree_->watched_.push_back({slot, kind});
         }
         TNodeWatch(TBaseLazyTree* tree, TNodeArray& nodes);
         ~TNodeWatch() {
-            for (size_t i = tree_->watched_.size(); i-- > 0;)
-                if (tree_->watched_[i].Slot == slot_) {
-                    tree_->watched_.erase(tree_->watched_.begin() + ptrdiff_t(i));
+            // Watches nearly always end in the reverse order they began.
+            std::vector<TWatched>& w = tree_->watched_;
+            if (!slot_) {
+                EndListWatch();
+                return;
+            }
+            if (w.back().Slot == slot_) {
+                w.pop_back();
+                return;
+            }
+            for (size_t i = w.size(); i-- > 0;)
+                if (w[i].Slot == slot_) {
+                    w.erase(w.begin() + ptrdiff_t(i));
                     break;
                 }
         }
         TNodeWatch(const TNodeWatch&) = delete;
         TNodeWatch& operator=(const TNodeWatch&) = delete;
     private:
+        void EndListWatch();
         TBaseLazyTree* tree_;
-        PLazyNode* slot_;
+        PLazyNode* slot_ = nullptr;   // nil for a list
     };
     // A walk in tree order over top's subtree that calls out at each node it
     // holds (top = the root: the whole tree). The node in hand is also its
@@ -662,10 +673,27 @@ protected:
         TTreeWalk(TBaseLazyTree* tree, PLazyNode top, PLazyNode first);
         // The node in hand; nil when a handler deleted it, or at the end.
         PLazyNode Node() const { return run_; }
+        // Initialises the node in hand when it is not yet.
+        void InitNode() {
+            if (run_ && run_ != tree_->root_ && !(run_->States & vsInitialized)) tree_->InitHeldNode(run_);
+        }
+        // Initialises it again.
+        void ReinitNode() { tree_->InitHeldNode(run_); }
         // To the node's first child (when descend) or the node after its subtree.
-        void Advance(bool descend);
+        void Advance(bool descend) {
+            if (!run_ || !top_) return AdvanceFromPlace();
+            PLazyNode n = run_;
+            if (descend && n->FirstChild) {
+                n = n->FirstChild;
+            } else {
+                while (n != top_ && !n->NextSibling) n = n->Parent;
+                n = n == top_ ? nullptr : n->NextSibling;
+            }
+            run_ = place_ = n;
+        }
         void Stop() { run_ = place_ = nullptr; }
     private:
+        void AdvanceFromPlace();
         TBaseLazyTree* tree_;
         PLazyNode top_, run_, place_;
         TNodeWatch watchTop_, watchRun_, watchPlace_;
@@ -854,6 +882,9 @@ protected:
     void DetermineHiddenChildrenFlag(PLazyNode node);
     void DetermineHiddenChildrenFlagAllNodes();
     void InitNode(PLazyNode node);
+    // InitNode on a node the caller holds in a watched slot (nil after, when
+    // a handler deleted it); a walk's node needs no second watch.
+    void InitHeldNode(PLazyNode& node);
     void InitChildren(PLazyNode node);
     void InitIfNeeded(PLazyNode node) { if (node && node != root_ && !(node->States & vsInitialized)) InitNode(node); }
     void NotifyChange(PLazyNode node);
@@ -932,9 +963,6 @@ private:
     void RefuseWhileSorting();
     // The first node after node's subtree in tree order, or nil.
     PLazyNode NodeAfterSubtree(PLazyNode node) const;
-    // The node after node in tree order inside top's subtree (its first
-    // child when descend), or nil.
-    PLazyNode NextInSubtree(PLazyNode node, PLazyNode top, bool descend) const;
     bool ExpandParents(PLazyNode node);
     void SelectFocusedAfterKey(PLazyNode oldFocused, PLazyNode newFocused, TShiftState shift);
     // The keyboard by concern: keys that move the focus (each answers the node
@@ -1074,12 +1102,15 @@ private:
     struct TWatched {
         PLazyNode* Slot;
         TWatchKind Kind;
-        // A watched list, and its entries by address (with their index) so a
-        // freed node is found without a scan of the list.
+    };
+    std::vector<TWatched> watched_;
+    // A watched list, and its entries by address (with their index) so a
+    // freed node is found without a scan of the list.
+    struct TWatchedList {
         TNodeArray* Nodes;
         std::vector<std::pair<PLazyNode, size_t>> ByAddress;
     };
-    std::vector<TWatched> watched_;
+    std::vector<TWatchedList> watchedLists_;
     // Set while a sort relinks a sibling list (see SortChildren).
     bool sorting_ = false;
     uint8_t autoScrollDirections_ = 0;
