@@ -28,10 +28,7 @@ PLazyNode TBaseLazyTree::GetFirst() {
 }
 
 // Initialises a node before the walk steps into it.
-PLazyNode TBaseLazyTree::StepInto(PLazyNode node) {
-    // Only a node still to initialise, or whose children are still to make, calls out.
-    if ((node->States & vsInitialized) && (node == root_ || !(node->States & vsHasChildren) || node->FirstChild))
-        return node->FirstChild;
+PLazyNode TBaseLazyTree::InitAndStepInto(PLazyNode node) {
     TNodeWatch watch(this, &node);
     InitIfNeeded(node);
     if (node && node != root_ && (node->States & vsHasChildren) && !node->FirstChild) InitChildren(node);

@@ -679,8 +679,7 @@ void TBaseLazyTree::InitHeldNode(PLazyNode& node) {
     else if (node->States & vsHasChildren) InitChildren(node);
 }
 
-void TBaseLazyTree::InitChildren(PLazyNode node) {
-    if (!node || node == root_ || !(node->States & vsHasChildren)) return;
+void TBaseLazyTree::AskForChildren(PLazyNode node) {
     unsigned count = node->ChildCount;
     TNodeWatch watch(this, &node);
     DoInitChildren(node, count);

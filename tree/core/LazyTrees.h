@@ -885,7 +885,12 @@ protected:
     // InitNode on a node the caller holds in a watched slot (nil after, when
     // a handler deleted it); a walk's node needs no second watch.
     void InitHeldNode(PLazyNode& node);
-    void InitChildren(PLazyNode node);
+    // Only a node with vsHasChildren asks for its children: the test is inline
+    // because walks make it at every node.
+    void InitChildren(PLazyNode node) {
+        if (node && node != root_ && (node->States & vsHasChildren)) AskForChildren(node);
+    }
+    void AskForChildren(PLazyNode node);
     void InitIfNeeded(PLazyNode node) { if (node && node != root_ && !(node->States & vsInitialized)) InitNode(node); }
     void NotifyChange(PLazyNode node);
     void NotifyStructureChange(PLazyNode node, TChangeReason reason);
@@ -940,7 +945,13 @@ private:
     void TearDownChildren(PLazyNode node);
     void AppendChildren(PLazyNode parent, unsigned count);
     void ChangeVisibleCount(int64_t delta);
-    PLazyNode StepInto(PLazyNode node);
+    PLazyNode StepInto(PLazyNode node) {
+        // Only a node still to initialise, or whose children are still to make, calls out.
+        if ((node->States & vsInitialized) && (node == root_ || !(node->States & vsHasChildren) || node->FirstChild))
+            return node->FirstChild;
+        return InitAndStepInto(node);
+    }
+    PLazyNode InitAndStepInto(PLazyNode node);
     // The steps of RunStepAnimation, which enters and leaves the animating state around them.
     void StepAnimation(int steps, int duration, const TLTAnimationCallback& callback, void* data);
     // Takes step from from and initialises the node it answers; when an init
