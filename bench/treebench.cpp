@@ -1,6 +1,8 @@
 // Tree benchmark: bulk operations on 1,000,000 nodes (or the count given:
-// treebench [paint] [NODES]). Prints one "name: seconds" line per operation,
-// and what a node costs in memory.
+// treebench [paint|chain|bulk] [NODES]), the walks over a chain of 100,000
+// levels, painting. Prints one "name: seconds" line per operation, and what a
+// node costs in memory. "paint" prints only the paint lines, "chain" only the
+// chain's (NODES its depth), "bulk" only the bulk operations'.
 #include "tree/string/LazyStringTree.h"
 #include "tree/paint/LazyTreeDrawing.h"
 #include "tree/core/LazyTrees.h"
@@ -125,13 +127,49 @@ void PaintScreens(unsigned count) {
                     int(times[p].size()), medians[p], medians[p] / medians[0]);
     std::fflush(stdout);
 }
+
+// The walks over a chain of depth levels (each node the only child of the
+// one above): what costs the same per node on any shape must not grow with
+// the depth. Save refuses a tree this deep, so it is not among them.
+void Chain(unsigned depth) {
+    const std::string d = std::to_string(depth);
+    TBaseLazyTree tree;
+    tree.HandleNeeded();
+    Time("chain of " + d + " levels, AddChild in one update", [&] {
+        tree.BeginUpdate();
+        for (PLazyNode run = nullptr; tree.TotalCount() < depth;) run = tree.AddChild(run);
+        tree.EndUpdate();
+    });
+    Time("chain of " + d + ", iterate (IterateSubtree)", [&] {
+        unsigned count = 0;
+        tree.IterateSubtree(nullptr, [&](TBaseLazyTree*, PLazyNode, void*, bool&) { ++count; }, nullptr);
+        if (count != depth) std::printf("chain iterate miscounted: %u\n", count);
+    });
+    Time("chain of " + d + ", iterate initialising (IterateSubtree)", [&] {
+        tree.IterateSubtree(nullptr, [](TBaseLazyTree*, PLazyNode, void*, bool&) {}, nullptr, 0, true);
+    });
+    Time("chain of " + d + ", re-init (ReinitNode, in an update)", [&] {
+        tree.BeginUpdate();
+        tree.ReinitNode(nullptr, true);
+        tree.EndUpdate();
+    });
+    Time("chain of " + d + ", full expand", [&] { tree.FullExpand(); });
+    Time("chain of " + d + ", full collapse", [&] { tree.FullCollapse(); });
+    Time("chain of " + d + ", clear", [&] { tree.Clear(); });
+}
 }
 
 int main(int argc, char** argv) {
-    bool paintOnly = argc > 1 && std::string(argv[1]) == "paint";
-    const unsigned N = argc > 1 + paintOnly ? unsigned(std::stoul(argv[1 + paintOnly])) : 1000000;
+    const std::string mode = argc > 1 ? argv[1] : "";
+    bool paintOnly = mode == "paint", chainOnly = mode == "chain", bulkOnly = mode == "bulk";
+    const int modeArgs = paintOnly || chainOnly || bulkOnly;
+    const unsigned N = argc > 1 + modeArgs ? unsigned(std::stoul(argv[1 + modeArgs])) : chainOnly ? 100000 : 1000000;
     if (paintOnly) {
         PaintScreens(N);
+        return 0;
+    }
+    if (chainOnly) {
+        Chain(N);
         return 0;
     }
     const std::string n = std::to_string(N), n1 = std::to_string(N - 1);
@@ -172,6 +210,11 @@ int main(int argc, char** argv) {
         tree.IterateSubtree(nullptr, [&](TBaseLazyTree*, PLazyNode, void*, bool&) { ++count; }, nullptr);
         if (count != total) std::printf("iterate miscounted: %u\n", count);
     });
+    Time("re-init " + t + " (ReinitNode, in an update)", [&] {
+        tree.BeginUpdate();
+        tree.ReinitNode(nullptr, true);
+        tree.EndUpdate();
+    });
     Time("iterate visible " + t + " (GetNextVisible)", [&] {
         unsigned count = 0;
         for (PLazyNode node = tree.GetFirstVisibleNoInit(); node; node = tree.GetNextVisibleNoInit(node)) ++count;
@@ -188,6 +231,8 @@ int main(int argc, char** argv) {
         if (tree.TotalCount() != total || tree.VisibleCount() != total) std::printf("load miscounted\n");
         Time("clear " + t, [&] { tree.Clear(); });
     }
+    if (bulkOnly) return 0;
+    Chain(100000);
     PaintScreens(N);
     return 0;
 }

@@ -567,6 +567,13 @@ TEST(TreeAnimation, DISABLED_EndingApplicationChild) {
     // A step that throws leaves no animation running.
     EXPECT_THROW(tree.RunStepAnimation(10, 100, [](int, int, void*) -> bool { throw 1; }, nullptr), int);
     EXPECT_FALSE(tree.TreeStates().Contains(tsInAnimation));
+    // So does a state handler that throws as the animation ends: its exception reaches the caller.
+    tree.OnStateChange = [](TBaseLazyTree*, TLazyTreeStates, TLazyTreeStates leave) {
+        if (leave.Contains(tsInAnimation)) throw 2;
+    };
+    EXPECT_THROW(tree.RunStepAnimation(10, 100, count, nullptr), int);
+    EXPECT_FALSE(tree.TreeStates().Contains(tsInAnimation));
+    tree.OnStateChange = nullptr;
     calls = 0;
     Application().Terminate();
     tree.RunStepAnimation(10, 100, count, nullptr);

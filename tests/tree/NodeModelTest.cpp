@@ -100,10 +100,11 @@ TEST(NodeModel, CollapseAndExpandMoveExactlyTheVisibleDescendantHeights) {
 // Walks that call out go on over what is left when a handler deletes the node
 // in hand, the one the walk goes to next or the subtree it walks, then adds a
 // node (in the freed memory). Row: walk, the node whose event deletes, what
-// goes, and the events seen (node names; "+" an OnChecked).
+// goes (nothing: the node is added at the top level's end), and the events
+// seen (node names; "+" an OnChecked).
 TEST(NodeModel, WalksGoOnWhenAHandlerDeletesNodes) {
     enum Walk { Iterate, IterateA, CheckDown, CheckUp, Expand, Collapse, Reinit, Reveal, MoveChildren, DeleteSelected,
-                NextInit, SortB, Export };
+                NextInit, SortB, Export, ExpandC, SortInit, SortTreeInit };
     struct Row { Walk walk; const char* at; const char* victim; const char* log; };
     const Row rows[] = {
         {Iterate, "a1", "a1", "a a0 a1 a2 b b0 b1 b2 c c0 c1 c2 n "},
@@ -121,6 +122,9 @@ TEST(NodeModel, WalksGoOnWhenAHandlerDeletesNodes) {
         {NextInit, "b1", "b1", "a0 a1 a2 b0 b1 b2 c0 c1 c2 n "},   // the node it would answer
         {SortB, "b1", "b1", "b1 "},                                // refused: the list is half relinked
         {Export, "a1", "b", "a a0 a1 a2 c c0 c1 c2 "},             // rows still to write
+        {ExpandC, "c", "", "c c0 c1 c2 "},                         // only its subtree
+        {SortInit, "b1", "b1", "b0 b1 b2 b0 "},                    // the child initialised next
+        {SortTreeInit, "a1", "b", "b a a0 a1 a2 a1 a0 c0 c1 c2 n c0 c2 c0 c1 "},  // a level still to sort
     };
     for (const Row& row : rows) {
         TLazyStringTree tree;
@@ -136,10 +140,14 @@ TEST(NodeModel, WalksGoOnWhenAHandlerDeletesNodes) {
         auto seen = [&](PLazyNode n) {
             log += (name.count(n) ? name[n] : "?") + " ";
             if (name[n] != row.at || std::exchange(deleted, true)) return;
-            PLazyNode victim = byName(row.victim);
-            std::erase_if(name, [&](auto& e) { return e.first == victim || tree.HasAsParent(e.first, victim); });
-            tree.DeleteNode(victim);
-            name[tree.AddChild(tree.GetLastChild(nullptr))] = "n";
+            PLazyNode parent = nullptr;
+            if (*row.victim) {
+                PLazyNode victim = byName(row.victim);
+                std::erase_if(name, [&](auto& e) { return e.first == victim || tree.HasAsParent(e.first, victim); });
+                tree.DeleteNode(victim);
+                parent = tree.GetLastChild(nullptr);
+            }
+            name[tree.AddChild(parent)] = "n";
         };
         tree.OnChecking = [&](TBaseLazyTree*, PLazyNode n, TCheckState&, bool&) { seen(n); };
         tree.OnChecked = [&](TBaseLazyTree*, PLazyNode n) { log += "+" + name[n] + " "; };
@@ -147,7 +155,7 @@ TEST(NodeModel, WalksGoOnWhenAHandlerDeletesNodes) {
         tree.OnCompareNodes = [&](TBaseLazyTree*, PLazyNode n, PLazyNode, TColumnIndex, int&) { seen(n); };
         tree.OnGetText = [&](TBaseLazyTree*, PLazyNode n, TColumnIndex, TLSTTextType, std::wstring&) { seen(n); };
         if (row.walk == DeleteSelected) tree.OnFreeNode = [&](TBaseLazyTree*, PLazyNode n) { seen(n); };
-        if (row.walk == Reinit || row.walk == NextInit)
+        if (row.walk == Reinit || row.walk == NextInit || row.walk >= ExpandC)
             tree.OnInitNode = [&](TBaseLazyTree*, PLazyNode, PLazyNode n, TLazyNodeInitStates&) { seen(n); };
         auto visit = [&](TBaseLazyTree*, PLazyNode n, void*, bool&) { seen(n); };
         switch (row.walk) {
@@ -169,6 +177,9 @@ TEST(NodeModel, WalksGoOnWhenAHandlerDeletesNodes) {
         case NextInit: for (PLazyNode n = tree.GetFirst(); n; n = tree.GetNext(n)) {} break;
         case SortB: EXPECT_THROW(tree.Sort(byName("b"), ColumnNone, sdAscending, false), ELazyTreeError); break;
         case Export: tree.ExportUnicode(esAll, L","); break;
+        case ExpandC: tree.FullExpand(byName("c")); break;
+        case SortInit: tree.Sort(byName("b"), ColumnNone, sdAscending, true); break;
+        case SortTreeInit: tree.SortTree(ColumnNone, sdAscending, true); break;
         }
         EXPECT_EQ(log, row.log) << row.walk << " " << row.at;
         EXPECT_TREE_CONSISTENT(tree);
@@ -284,6 +295,10 @@ TEST(NodeModel, DeepChainNeedsNoRecursion) {
     unsigned count = 0;
     tree.IterateSubtree(nullptr, [&](TBaseLazyTree*, PLazyNode, void*, bool&) { ++count; }, nullptr);
     EXPECT_EQ(count, unsigned(depth));
+    tree.FullExpand();
+    tree.FullCollapse();
+    tree.ReinitNode(nullptr, true);
+    tree.SortTree(ColumnNone, sdAscending);
     PLazyNode top = tree.GetFirstNoInit();
     EXPECT_EQ(tree.GetLastNoInit(top), run);
     tree.Clear();

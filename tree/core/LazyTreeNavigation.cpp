@@ -28,10 +28,11 @@ PLazyNode TBaseLazyTree::GetFirst() {
 }
 
 // Initialises a node before the walk steps into it.
-PLazyNode TBaseLazyTree::StepInto(PLazyNode node) {
+PLazyNode TBaseLazyTree::InitAndStepInto(PLazyNode node) {
+    TNodeWatch watch(this, &node);
     InitIfNeeded(node);
-    if (node != root_ && (node->States & vsHasChildren) && !node->FirstChild) InitChildren(node);
-    return node->FirstChild;
+    if (node && node != root_ && (node->States & vsHasChildren) && !node->FirstChild) InitChildren(node);
+    return node ? node->FirstChild : nullptr;
 }
 
 PLazyNode TBaseLazyTree::GetFirstChild(PLazyNode node) {
@@ -293,6 +294,17 @@ PLazyNode TBaseLazyTree::NodeAfterSubtree(PLazyNode node) const {
     return nullptr;
 }
 
+TBaseLazyTree::TTreeWalk::TTreeWalk(TBaseLazyTree* tree, PLazyNode top, PLazyNode first)
+    : tree_(tree), top_(top), run_(first), place_(first), watchTop_(tree, &top_), watchRun_(tree, &run_),
+      watchPlace_(tree, &place_, TWatchKind::Ahead) {}
+
+// The node in hand went: on from its place, which moved on past the deleted
+// subtree, possibly out of top's.
+void TBaseLazyTree::TTreeWalk::AdvanceFromPlace() {
+    if (!top_ || (place_ && top_ != tree_->root_ && !tree_->HasAsParent(place_, top_))) place_ = nullptr;
+    run_ = place_;
+}
+
 bool TBaseLazyTree::HasAsParent(PLazyNode node, PLazyNode potentialParent) const {
     // The root has no parents: its Parent field points back at the tree.
     if (!node || !potentialParent || node == potentialParent || node == root_) return false;
@@ -311,54 +323,42 @@ unsigned TBaseLazyTree::GetNodeLevel(PLazyNode node) const {
 // ---- iteration ---------------------------------------------------------------------------
 
 // The callback may delete the node in hand, its siblings or its subtree: the
-// walk holds the node it stands on, the node after that one's subtree to go
-// on from, and its stop node.
+// walk goes on from what is left of node's subtree.
 PLazyNode TBaseLazyTree::IterateSubtree(PLazyNode node, const TLTGetNodeProc& callback, void* data,
                                         TLazyNodeStates filter, bool doInit, bool childNodesOnly) {
     bool wasIterating = states_.Contains(tsIterating);
     DoStateChange(tsIterating);
-    PLazyNode stop = nullptr, run = nullptr, next = nullptr;
-    TNodeWatch watchRun(this, &run), watchNext(this, &next, TWatchKind::Ahead),
-        watchStop(this, &stop, TWatchKind::Ahead);
+    if (node == root_) node = nullptr;
+    TTreeWalk walk(this, node ? node : root_, node ? node : GetFirstNoInit());
     // Every node reached is initialised when asked; an init handler that
     // deletes it leaves the walk at the node after it.
-    auto arrive = [&](PLazyNode target) {
-        for (run = target; doInit && run && run != stop; run = next) {
-            next = NodeAfterSubtree(run);
-            InitIfNeeded(run);
-            if (run) break;
+    auto arrive = [&] {
+        while (doInit && walk.Node()) {
+            walk.InitNode();
+            if (walk.Node()) return;
+            walk.Advance(false);
         }
     };
     auto step = [&] {
-        next = NodeAfterSubtree(run);
-        if (doInit) StepInto(run);
-        arrive(!run ? next : run->FirstChild ? run->FirstChild : NodeAfterSubtree(run));
+        if (doInit && walk.Node()) StepInto(walk.Node());
+        walk.Advance(true);
+        arrive();
     };
     PLazyNode result = nullptr;
     try {
-        if (node && node != root_) {
-            stop = NodeAfterSubtree(node);
-            arrive(node);
-        } else {
-            arrive(GetFirstNoInit());
+        arrive();
+        if (childNodesOnly && walk.Node()) {
+            if (doInit) StepInto(walk.Node());
+            if (walk.Node() && walk.Node()->FirstChild) step();
+            else walk.Stop();
         }
-        if (childNodesOnly && run) {
-            if (doInit) StepInto(run);
-            if (run && run->FirstChild) step();
-            else run = nullptr;
-        }
-        while (run && run != stop) {
+        while (PLazyNode run = walk.Node()) {
             if (filter == 0 || (run->States & filter) == filter) {
                 bool abort = false;
-                next = NodeAfterSubtree(run);
                 callback(this, run, data, abort);
                 if (abort) {
-                    result = run;
+                    result = walk.Node();
                     break;
-                }
-                if (!run) {
-                    arrive(next);
-                    continue;
                 }
             }
             step();

@@ -92,24 +92,24 @@ void TBaseLazyTree::ForgetNode(PLazyNode node, PLazyNode parent) {
         // The editor works on the focused node.
         if (editLink_ && states_.Contains(tsEditing)) DoCancelEdit();
     }
-    for (TWatched& w : watched_) {
-        if (!w.Nodes) {
-            if (*w.Slot == node) *w.Slot = nullptr;
-            continue;
-        }
+    for (TWatched& w : watched_)
+        if (*w.Slot == node) *w.Slot = nullptr;
+    for (TWatchedList& w : watchedLists_) {
         auto it = std::lower_bound(w.ByAddress.begin(), w.ByAddress.end(), std::pair(node, size_t(0)));
         if (it != w.ByAddress.end() && it->first == node) (*w.Nodes)[it->second] = nullptr;
     }
     if (!dragSelection_.empty()) std::erase(dragSelection_, node);
 }
 
-TBaseLazyTree::TNodeWatch::TNodeWatch(TBaseLazyTree* tree, TNodeArray& nodes) : tree_(tree), slot_(nodes.data()) {
-    TWatched w{slot_, TWatchKind::Clear, &nodes, {}};
+TBaseLazyTree::TNodeWatch::TNodeWatch(TBaseLazyTree* tree, TNodeArray& nodes) : tree_(tree) {
+    TWatchedList w{&nodes, {}};
     w.ByAddress.reserve(nodes.size());
     for (size_t i = 0; i < nodes.size(); ++i) w.ByAddress.emplace_back(nodes[i], i);
     std::sort(w.ByAddress.begin(), w.ByAddress.end());
-    tree_->watched_.push_back(std::move(w));
+    tree_->watchedLists_.push_back(std::move(w));
 }
+
+void TBaseLazyTree::TNodeWatch::EndListWatch() { tree_->watchedLists_.pop_back(); }
 
 void TBaseLazyTree::RefuseWhileSorting() {
     if (sorting_) ShowError("Cannot delete nodes while sorting.", 2009);
@@ -657,9 +657,13 @@ void TBaseLazyTree::SetNodeDataSize(int value) {
 // ---- initialising on demand -----------------------------------------------------------
 
 void TBaseLazyTree::InitNode(PLazyNode node) {
+    TNodeWatch watch(this, &node);
+    InitHeldNode(node);
+}
+
+void TBaseLazyTree::InitHeldNode(PLazyNode& node) {
     node->States |= vsInitialized;
     TLazyNodeInitStates initStates;
-    TNodeWatch watch(this, &node);
     DoInitNode(node->Parent == root_ ? nullptr : node->Parent, node, initStates);
     if (!node) return;
     if (initStates.Contains(ivsDisabled)) node->States |= vsDisabled;
@@ -675,8 +679,7 @@ void TBaseLazyTree::InitNode(PLazyNode node) {
     else if (node->States & vsHasChildren) InitChildren(node);
 }
 
-void TBaseLazyTree::InitChildren(PLazyNode node) {
-    if (!node || node == root_ || !(node->States & vsHasChildren)) return;
+void TBaseLazyTree::AskForChildren(PLazyNode node) {
     unsigned count = node->ChildCount;
     TNodeWatch watch(this, &node);
     DoInitChildren(node, count);
@@ -706,15 +709,12 @@ void TBaseLazyTree::ReinitChildren(PLazyNode node, bool recursive) {
     TNodeWatch watchNode(this, &node);
     InitChildren(node);
     if (!node) return;
-    PLazyNode run = node->FirstChild, next = nullptr, stop = NodeAfterSubtree(node);
-    TNodeWatch watchRun(this, &run), watchNext(this, &next, TWatchKind::Ahead),
-        watchStop(this, &stop, TWatchKind::Ahead);
-    while (run && run != stop) {
-        next = NodeAfterSubtree(run);
+    TTreeWalk walk(this, node, node->FirstChild);
+    while (PLazyNode run = walk.Node()) {
         run->States &= ~(vsChecking | vsCutOrCopy | vsDeleting | vsHeightMeasured);
-        InitNode(run);
-        if (run && recursive) InitChildren(run);
-        run = !run ? next : recursive && run->FirstChild ? run->FirstChild : NodeAfterSubtree(run);
+        walk.ReinitNode();
+        if (recursive && walk.Node()) InitChildren(walk.Node());
+        walk.Advance(recursive);
     }
 }
 
@@ -810,19 +810,16 @@ void TBaseLazyTree::ToggleNode(PLazyNode node) {
 void TBaseLazyTree::FullExpand(PLazyNode node) {
     if (root_->ChildCount == 0) return;
     if (node == root_) node = nullptr;
-    PLazyNode run = node ? node : GetFirstNoInit(), next = nullptr, stop = node ? NodeAfterSubtree(node) : nullptr;
-    TNodeWatch watchRun(this, &run), watchNext(this, &next, TWatchKind::Ahead),
-        watchStop(this, &stop, TWatchKind::Ahead);
+    TTreeWalk walk(this, node ? node : root_, node ? node : GetFirstNoInit());
     DoStateChange(tsExpanding);
     try {
         InUpdate(*this, [&] {
-            while (run && run != stop) {
-                next = NodeAfterSubtree(run);
-                InitIfNeeded(run);
-                if (run && !(run->States & vsExpanded)) ToggleNode(run);
+            while (PLazyNode run = walk.Node()) {
+                walk.InitNode();
+                if (walk.Node() && !(run->States & vsExpanded)) ToggleNode(run);
                 // Children are made (an expand refused makes them too) and each initialised when reached.
-                if (run) StepInto(run);
-                run = !run ? next : run->FirstChild ? run->FirstChild : NodeAfterSubtree(run);
+                if (walk.Node()) StepInto(run);
+                walk.Advance(true);
             }
         });
     } catch (...) {

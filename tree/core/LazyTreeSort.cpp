@@ -83,12 +83,15 @@ void TBaseLazyTree::Sort(PLazyNode node, TColumnIndex column, TSortDirection dir
     if (!node) node = root_;
     // Nothing sorted still resumes the validation the interrupt stopped.
     bool refused = states_.Contains(tsEditing) && !DoEndEdit();
+    // The init handlers may delete the node or any of its children.
+    TNodeWatch watchNode(this, &node);
     if (!refused && (node->States & vsHasChildren)) {
         if (doInit) {
             if (!node->FirstChild && node != root_) InitChildren(node);
-            for (PLazyNode run = node->FirstChild; run; run = run->NextSibling) InitIfNeeded(run);
+            for (TTreeWalk walk(this, node, node ? node->FirstChild : nullptr); walk.Node(); walk.Advance(false))
+                walk.InitNode();
         }
-        if (node->ChildCount > 1) {
+        if (node && node->ChildCount > 1) {
             SortChildren(node, column, direction);
             InvalidateCache();
         }
@@ -104,18 +107,18 @@ void TBaseLazyTree::SortTree(TColumnIndex column, TSortDirection direction, bool
     ++updateCount_;
     try {
         if (column > ColumnInvalid) {
-            std::vector<PLazyNode> pending{root_};
-            while (!pending.empty()) {
-                PLazyNode node = pending.back();
-                pending.pop_back();
+            // An init handler may delete any node: the walk goes on from what is left.
+            TTreeWalk walk(this, root_, root_);
+            while (PLazyNode node = walk.Node()) {
                 if (node != root_) {
-                    if (doInit) InitIfNeeded(node);
-                    if (!(node->States & vsInitialized)) continue;
+                    if (doInit) walk.InitNode();
+                    if (!walk.Node() || !(node->States & vsInitialized)) {
+                        walk.Advance(false);
+                        continue;
+                    }
                 }
                 Sort(node, column, direction, doInit);
-                size_t mark = pending.size();
-                for (PLazyNode run = node->FirstChild; run; run = run->NextSibling) pending.push_back(run);
-                std::reverse(pending.begin() + ptrdiff_t(mark), pending.end());
+                walk.Advance(true);
             }
         }
         InvalidateCache();

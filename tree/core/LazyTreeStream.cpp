@@ -72,16 +72,17 @@ static void PatchChunkSize(TStream& stream, int64_t chunkStart, TBaseLazyTree* t
 
 // What is saved must load again: a subtree nested deeper than a stream may
 // be is refused before anything is written (code of the loader's refusal).
+void TBaseLazyTree::RefuseStreamDepth() {
+    ShowError("Unable to save tree structure, it is nested deeper than " + std::to_string(MaxStreamDepth) + " levels.",
+              2006);
+}
+
 void TBaseLazyTree::CheckStreamDepth(PLazyNode node) {
-    auto tooDeep = [this] {
-        ShowError("Unable to save tree structure, it is nested deeper than " + std::to_string(MaxStreamDepth) +
-                      " levels.", 2006);
-    };
     int depth = 1;
     for (PLazyNode run = node;;) {
         if (run->FirstChild && (run->States & vsInitialized)) {
             run = run->FirstChild;
-            if (++depth > MaxStreamDepth) tooDeep();
+            if (++depth > MaxStreamDepth) RefuseStreamDepth();
             continue;
         }
         while (run != node && !run->NextSibling) {
@@ -102,14 +103,14 @@ void TBaseLazyTree::SaveToStream(TStream& stream, PLazyNode node) {
     stream.WriteBuffer(header, sizeof header);
     if (node && node != root_) {
         stream.WriteValue<uint32_t>(1);
-        WriteNode(stream, node);
+        WriteSubtree(stream, node);
         return;
     }
     int64_t countPos = stream.Position();
     stream.WriteValue<uint32_t>(root_->ChildCount);
     uint32_t written = 0;
     for (PLazyNode run = root_->FirstChild; run; run = run->NextSibling) {
-        WriteNode(stream, run);
+        WriteSubtree(stream, run);
         ++written;
     }
     if (written != root_->ChildCount) {
@@ -120,9 +121,15 @@ void TBaseLazyTree::SaveToStream(TStream& stream, PLazyNode node) {
     }
 }
 
-// One node chunk with its whole subtree, depth first on an explicit stack.
-// The base chunk's child count is the number of child chunks really written.
 void TBaseLazyTree::WriteNode(TStream& stream, PLazyNode node) {
+    CheckStreamDepth(node);
+    WriteSubtree(stream, node);
+}
+
+// One node chunk with its whole subtree, depth first on an explicit stack,
+// its depth checked before. The base chunk's child count is the number of
+// child chunks really written.
+void TBaseLazyTree::WriteSubtree(TStream& stream, PLazyNode node) {
     struct Frame {
         PLazyNode node;
         int64_t nodeStart, baseStart;
@@ -151,14 +158,13 @@ void TBaseLazyTree::WriteNode(TStream& stream, PLazyNode node) {
         f.next = (n->States & vsInitialized) ? n->FirstChild : nullptr;
         return f;
     };
-    CheckStreamDepth(node);
     std::vector<Frame> stack;
     stack.push_back(begin(node));
     while (!stack.empty()) {
         Frame& f = stack.back();
         if (PLazyNode child = f.next) {
             // Children made by init on save can still go past the depth checked.
-            if (stack.size() >= size_t(MaxStreamDepth)) CheckStreamDepth(node);
+            if (stack.size() >= size_t(MaxStreamDepth)) RefuseStreamDepth();
             f.next = child->NextSibling;
             ++f.written;
             Frame childFrame = begin(child);

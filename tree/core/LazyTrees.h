@@ -634,21 +634,69 @@ protected:
     class TNodeWatch {
     public:
         TNodeWatch(TBaseLazyTree* tree, PLazyNode* slot, TWatchKind kind = TWatchKind::Clear) : tree_(tree), slot_(slot) {
-            tree_->watched_.push_back({slot, kind, nullptr, {}});
+            tree_->watched_.push_back({slot, kind});
         }
         TNodeWatch(TBaseLazyTree* tree, TNodeArray& nodes);
         ~TNodeWatch() {
-            for (size_t i = tree_->watched_.size(); i-- > 0;)
-                if (tree_->watched_[i].Slot == slot_) {
-                    tree_->watched_.erase(tree_->watched_.begin() + ptrdiff_t(i));
+            // Watches nearly always end in the reverse order they began.
+            std::vector<TWatched>& w = tree_->watched_;
+            if (!slot_) {
+                EndListWatch();
+                return;
+            }
+            if (w.back().Slot == slot_) {
+                w.pop_back();
+                return;
+            }
+            for (size_t i = w.size(); i-- > 0;)
+                if (w[i].Slot == slot_) {
+                    w.erase(w.begin() + ptrdiff_t(i));
                     break;
                 }
         }
         TNodeWatch(const TNodeWatch&) = delete;
         TNodeWatch& operator=(const TNodeWatch&) = delete;
     private:
+        void EndListWatch();
         TBaseLazyTree* tree_;
-        PLazyNode* slot_;
+        PLazyNode* slot_ = nullptr;   // nil for a list
+    };
+    // A walk in tree order over top's subtree that calls out at each node it
+    // holds (top = the root: the whole tree). The node in hand is also its
+    // place: a handler that deletes it, or a subtree holding it, moves the
+    // place past what went, and Advance goes on from there. Each step starts
+    // from the node in hand and climbs no higher than top, so a walk costs
+    // what it visits, whatever the tree's shape; only after a deletion is the
+    // place checked to be still inside top's subtree.
+    class TTreeWalk {
+    public:
+        TTreeWalk(TBaseLazyTree* tree, PLazyNode top, PLazyNode first);
+        // The node in hand; nil when a handler deleted it, or at the end.
+        PLazyNode Node() const { return run_; }
+        // Initialises the node in hand when it is not yet.
+        void InitNode() {
+            if (run_ && run_ != tree_->root_ && !(run_->States & vsInitialized)) tree_->InitHeldNode(run_);
+        }
+        // Initialises it again.
+        void ReinitNode() { tree_->InitHeldNode(run_); }
+        // To the node's first child (when descend) or the node after its subtree.
+        void Advance(bool descend) {
+            if (!run_ || !top_) return AdvanceFromPlace();
+            PLazyNode n = run_;
+            if (descend && n->FirstChild) {
+                n = n->FirstChild;
+            } else {
+                while (n != top_ && !n->NextSibling) n = n->Parent;
+                n = n == top_ ? nullptr : n->NextSibling;
+            }
+            run_ = place_ = n;
+        }
+        void Stop() { run_ = place_ = nullptr; }
+    private:
+        void AdvanceFromPlace();
+        TBaseLazyTree* tree_;
+        PLazyNode top_, run_, place_;
+        TNodeWatch watchTop_, watchRun_, watchPlace_;
     };
     // ---- Do... slots: each presets the permissive default and fires the event.
     virtual void DoInitNode(PLazyNode parent, PLazyNode node, TLazyNodeInitStates& initialStates);
@@ -834,14 +882,25 @@ protected:
     void DetermineHiddenChildrenFlag(PLazyNode node);
     void DetermineHiddenChildrenFlagAllNodes();
     void InitNode(PLazyNode node);
-    void InitChildren(PLazyNode node);
+    // InitNode on a node the caller holds in a watched slot (nil after, when
+    // a handler deleted it); a walk's node needs no second watch.
+    void InitHeldNode(PLazyNode& node);
+    // Only a node with vsHasChildren asks for its children: the test is inline
+    // because walks make it at every node.
+    void InitChildren(PLazyNode node) {
+        if (node && node != root_ && (node->States & vsHasChildren)) AskForChildren(node);
+    }
+    void AskForChildren(PLazyNode node);
     void InitIfNeeded(PLazyNode node) { if (node && node != root_ && !(node->States & vsInitialized)) InitNode(node); }
     void NotifyChange(PLazyNode node);
     void NotifyStructureChange(PLazyNode node, TChangeReason reason);
     bool ChangeCheckState(PLazyNode node, TCheckState value);
     bool CheckParentCheckState(PLazyNode node, TCheckState newCheckState);
+    // A node with its subtree, refused before anything is written when nested too deep.
     void WriteNode(TStream& stream, PLazyNode node);
+    void WriteSubtree(TStream& stream, PLazyNode node);
     void CheckStreamDepth(PLazyNode node);
+    [[noreturn]] void RefuseStreamDepth();
     virtual void WriteChunks(TStream& stream, PLazyNode node);
     void ReadNode(TStream& stream, int version, PLazyNode node);
     virtual bool ReadChunk(TStream& stream, int version, PLazyNode node, uint32_t chunkType, uint32_t chunkSize);
@@ -886,7 +945,15 @@ private:
     void TearDownChildren(PLazyNode node);
     void AppendChildren(PLazyNode parent, unsigned count);
     void ChangeVisibleCount(int64_t delta);
-    PLazyNode StepInto(PLazyNode node);
+    PLazyNode StepInto(PLazyNode node) {
+        // Only a node still to initialise, or whose children are still to make, calls out.
+        if ((node->States & vsInitialized) && (node == root_ || !(node->States & vsHasChildren) || node->FirstChild))
+            return node->FirstChild;
+        return InitAndStepInto(node);
+    }
+    PLazyNode InitAndStepInto(PLazyNode node);
+    // The steps of RunStepAnimation, which enters and leaves the animating state around them.
+    void StepAnimation(int steps, int duration, const TLTAnimationCallback& callback, void* data);
     // Takes step from from and initialises the node it answers; when an init
     // handler deletes that node the step is taken again, so the caller never
     // gets a freed node (nil when from went too).
@@ -1046,12 +1113,15 @@ private:
     struct TWatched {
         PLazyNode* Slot;
         TWatchKind Kind;
-        // A watched list, and its entries by address (with their index) so a
-        // freed node is found without a scan of the list.
+    };
+    std::vector<TWatched> watched_;
+    // A watched list, and its entries by address (with their index) so a
+    // freed node is found without a scan of the list.
+    struct TWatchedList {
         TNodeArray* Nodes;
         std::vector<std::pair<PLazyNode, size_t>> ByAddress;
     };
-    std::vector<TWatched> watched_;
+    std::vector<TWatchedList> watchedLists_;
     // Set while a sort relinks a sibling list (see SortChildren).
     bool sorting_ = false;
     uint8_t autoScrollDirections_ = 0;

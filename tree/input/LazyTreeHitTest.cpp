@@ -373,11 +373,27 @@ void TBaseLazyTree::RunStepAnimation(int steps, int duration, const TLTAnimation
     if (states_.Contains(tsInAnimation) || duration <= 0) return;
     NeedFineTimer();
     DoStateChange(tsInAnimation);
-    // Left however the animation ends, a throwing callback too.
-    struct TAnimating {
-        TBaseLazyTree* tree;
-        ~TAnimating() { tree->DoStateChange({}, {tsCancelHintAnimation, tsInAnimation}); }
-    } animating{this};
+    // Left however the animation ends, a throwing callback too; a handler
+    // that throws on the way out still leaves the tree out of the animation,
+    // and its exception reaches the caller (so it is not fired from a destructor).
+    auto leave = [this] {
+        try {
+            DoStateChange({}, {tsCancelHintAnimation, tsInAnimation});
+        } catch (...) {
+            states_ -= {tsCancelHintAnimation, tsInAnimation};
+            throw;
+        }
+    };
+    try {
+        StepAnimation(steps, duration, callback, data);
+    } catch (...) {
+        leave();
+        throw;
+    }
+    leave();
+}
+
+void TBaseLazyTree::StepAnimation(int steps, int duration, const TLTAnimationCallback& callback, void* data) {
     // No steps still ends with the final call: the caller's last picture is drawn there.
     int stepSize = std::max(1, int(std::lround(double(steps) / duration)));
     int remaining = steps / stepSize;
