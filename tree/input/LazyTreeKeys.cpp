@@ -228,6 +228,17 @@ void TBaseLazyTree::HandleCommandKey(WORD key, TShiftState shift) {
         DoStateChange(tsIncrementalSearchPending);
         return;
     }
+    if (code == VK_APPS) {
+        // Shown before any watch is taken: an item of the menu may close the
+        // tree, and nothing of it is touched once the menu returns.
+        if (PLazyNode focused = focusedNode_) {
+            RECT r = GetDisplayRect(focused, focusedColumn_, true);
+            // The key's release would ask the system for the menu a second time.
+            DoStateChange(tsPopupMenuShown);
+            DoPopupMenu(focused, focusedColumn_, POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2});
+        }
+        return;
+    }
     PLazyNode focused = focusedNode_;
     TNodeWatch watch(this, &focused);
     switch (code) {
@@ -270,14 +281,6 @@ void TBaseLazyTree::HandleCommandKey(WORD key, TShiftState shift) {
             BeginPendingCheck(focused, false);
         } else if (!ctrl && !alt) {
             DoStateChange(tsIncrementalSearchPending);
-        }
-        break;
-    case VK_APPS:
-        if (focused) {
-            RECT r = GetDisplayRect(focused, focusedColumn_, true);
-            // The key's release would ask the system for the menu a second time.
-            DoStateChange(tsPopupMenuShown);
-            DoPopupMenu(focused, focusedColumn_, POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2});
         }
         break;
     default:
