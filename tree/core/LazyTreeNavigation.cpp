@@ -352,7 +352,7 @@ PLazyNode TBaseLazyTree::IterateSubtree(PLazyNode node, const TLTGetNodeProc& ca
             if (walk.Node() && walk.Node()->FirstChild) step();
             else walk.Stop();
         }
-        while (PLazyNode run = walk.Node()) {
+        for (PLazyNode run = walk.Node(); run;) {
             if (filter == 0 || (run->States & filter) == filter) {
                 bool abort = false;
                 callback(this, run, data, abort);
@@ -361,7 +361,12 @@ PLazyNode TBaseLazyTree::IterateSubtree(PLazyNode node, const TLTGetNodeProc& ca
                     break;
                 }
             }
-            step();
+            if (doInit) {
+                step();
+                run = walk.Node();
+            } else {
+                run = walk.Next(run, true);
+            }
         }
     } catch (...) {
         if (!wasIterating) DoStateChange({}, tsIterating);

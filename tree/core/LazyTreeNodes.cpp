@@ -658,19 +658,20 @@ void TBaseLazyTree::SetNodeDataSize(int value) {
 
 void TBaseLazyTree::InitNode(PLazyNode node) {
     TNodeWatch watch(this, &node);
-    InitHeldNode(node);
+    InitHeldNode(node, node);
 }
 
-void TBaseLazyTree::InitHeldNode(PLazyNode& node) {
+void TBaseLazyTree::InitHeldNode(PLazyNode node, PLazyNode& held) {
     node->States |= vsInitialized;
     TLazyNodeInitStates initStates;
     DoInitNode(node->Parent == root_ ? nullptr : node->Parent, node, initStates);
-    if (!node) return;
+    if (!held) return;
     if (initStates.Contains(ivsDisabled)) node->States |= vsDisabled;
     if (initStates.Contains(ivsHasChildren)) node->States |= vsHasChildren;
     if (initStates.Contains(ivsSelected)) {
         TNodeArray one{node};
         InternalAddToSelection(one, false);
+        node = held;
     }
     if (initStates.Contains(ivsMultiline)) node->States |= vsMultiline;
     bool expanded = (node->States & vsExpanded) != 0;
@@ -710,11 +711,10 @@ void TBaseLazyTree::ReinitChildren(PLazyNode node, bool recursive) {
     InitChildren(node);
     if (!node) return;
     TTreeWalk walk(this, node, node->FirstChild);
-    while (PLazyNode run = walk.Node()) {
+    for (PLazyNode run = walk.Node(); run; run = walk.Next(run, recursive)) {
         run->States &= ~(vsChecking | vsCutOrCopy | vsDeleting | vsHeightMeasured);
-        walk.ReinitNode();
-        if (recursive && walk.Node()) InitChildren(walk.Node());
-        walk.Advance(recursive);
+        walk.ReinitNode(run);
+        if (recursive && walk.Node() == run) InitChildren(run);
     }
 }
 

@@ -675,24 +675,41 @@ protected:
         PLazyNode Node() const { return run_; }
         // Initialises the node in hand when it is not yet.
         void InitNode() {
-            if (run_ && run_ != tree_->root_ && !(run_->States & vsInitialized)) tree_->InitHeldNode(run_);
+            if (run_ && run_ != tree_->root_ && !(run_->States & vsInitialized)) tree_->InitHeldNode(run_, run_);
         }
-        // Initialises it again.
-        void ReinitNode() { tree_->InitHeldNode(run_); }
+        // Initialises it again; held is the node in hand, kept in the caller's local.
+        void ReinitNode(PLazyNode held) { tree_->InitHeldNode(held, run_); }
         // To the node's first child (when descend) or the node after its subtree.
         void Advance(bool descend) {
             if (!run_ || !top_) return AdvanceFromPlace();
-            PLazyNode n = run_;
+            StepFrom(run_, descend);
+        }
+        // Advance, for a caller that kept the node in hand in a local across
+        // its calls out: while that node is still in hand the step starts
+        // from the local, so going from node to node never waits on a
+        // reload of the watched slots. Answers the new node in hand.
+        PLazyNode Next(PLazyNode held, bool descend) {
+            // Only a deletion changes the slot, and top_ went only with held.
+            if (run_ != held) {
+                AdvanceFromPlace();
+                return run_;
+            }
+            // Equal as they are, the compiler would step from the reloaded
+            // slot instead: this keeps it to the local.
+            __asm__("" : "+r"(held));
+            return StepFrom(held, descend);
+        }
+        void Stop() { run_ = place_ = nullptr; }
+    private:
+        PLazyNode StepFrom(PLazyNode n, bool descend) {
             if (descend && n->FirstChild) {
                 n = n->FirstChild;
             } else {
                 while (n != top_ && !n->NextSibling) n = n->Parent;
                 n = n == top_ ? nullptr : n->NextSibling;
             }
-            run_ = place_ = n;
+            return run_ = place_ = n;
         }
-        void Stop() { run_ = place_ = nullptr; }
-    private:
         void AdvanceFromPlace();
         TBaseLazyTree* tree_;
         PLazyNode top_, run_, place_;
@@ -882,9 +899,11 @@ protected:
     void DetermineHiddenChildrenFlag(PLazyNode node);
     void DetermineHiddenChildrenFlagAllNodes();
     void InitNode(PLazyNode node);
-    // InitNode on a node the caller holds in a watched slot (nil after, when
-    // a handler deleted it); a walk's node needs no second watch.
-    void InitHeldNode(PLazyNode& node);
+    // InitNode on node, which the caller holds in the watched slot held (nil
+    // after, when a handler deleted it); a walk's node needs no second watch.
+    // The node comes by value too, so a walk's step to the next node does not
+    // wait on the slot.
+    void InitHeldNode(PLazyNode node, PLazyNode& held);
     // Only a node with vsHasChildren asks for its children: the test is inline
     // because walks make it at every node.
     void InitChildren(PLazyNode node) {
