@@ -1,5 +1,6 @@
 #include "app/RunTrace.h"
 #include "framework/Handle.h"
+#include "framework/LazyLibrary.h"
 #include <windows.h>
 #include <cstdio>
 #include <string>
@@ -51,8 +52,7 @@ void TracePeakMemory() {
     } counters{};
     counters.cb = sizeof counters;
     using Query = BOOL(WINAPI*)(HANDLE, Counters*, DWORD);
-    const auto query = reinterpret_cast<Query>(
-        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "K32GetProcessMemoryInfo")));
+    const auto query = KernelLibrary().TryGet<Query>("K32GetProcessMemoryInfo");
     if (!query || !query(::GetCurrentProcess(), &counters, sizeof counters)) return;
     char phase[64];
     std::snprintf(phase, sizeof phase, "peak working set %lu", static_cast<unsigned long>(counters.PeakWorkingSetSize));

@@ -320,15 +320,16 @@ bool TSessionData::LoadFromFile(const std::string& fileName) {
     // A file that cannot be opened is said as such, with the system's reason:
     // held without sharing by another program, or not to be read by this
     // user, it is no broken session file.
+    const std::string path = SystemPath(fileName);
     const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
-    if (!FileHandle(CreateFileAny(SystemPath(fileName), GENERIC_READ, share, OPEN_EXISTING))) {
+    if (!FileHandle(CreateFileAny(path, GENERIC_READ, share, OPEN_EXISTING))) {
         OpenError = ::GetLastError();
         return false;
     }
     // Refused before the parser sees it: the parser takes many seconds over
     // a file of many megabytes, and no session needs that much.
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (::GetFileAttributesExA(fileName.c_str(), GetFileExInfoStandard, &data) &&
+    if (GetFileAttributesAny(path, data) &&
         (data.nFileSizeHigh != 0 || data.nFileSizeLow > kMaxSessionFileBytes)) {
         const uint64_t size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
         LoadProblem = KV_Field_FileTooLarge + " " + std::to_string(size) + " " + KV_Field_BytesLimit + " " +
@@ -339,7 +340,7 @@ bool TSessionData::LoadFromFile(const std::string& fileName) {
     static_cast<TSessionValues&>(fresh) = *this;
     fresh.RebuildNeeded = false;   // describes the newly loaded document
     fresh.document_ = std::make_unique<TXmlDocument>();
-    if (!fresh.document_->Load(fileName)) return false;
+    if (!fresh.document_->Load(path)) return false;
     if (!fresh.ParseXml()) {
         LoadProblem = fresh.LoadProblem;
         return false;

@@ -1,5 +1,6 @@
 #include "app/ZipCheckDirsThread.h"
 #include "app/Messages.h"
+#include "framework/LazyLibrary.h"
 #include "framework/SysUtils.h"
 #include "shell/base/WideFileUtils.h"
 #include "shell/base/WideStrUtils.h"
@@ -29,8 +30,7 @@ namespace {
 // stays left out there.
 std::string LinkTarget(const std::string& link) {
     using TFinalPath = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
-    static const auto finalPath = reinterpret_cast<TFinalPath>(
-        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleW")));
+    static const auto finalPath = KernelLibrary().TryGet<TFinalPath>("GetFinalPathNameByHandleW");
     if (!finalPath) return {};
     FileHandle target(::CreateFileW(LongPathW(link).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));

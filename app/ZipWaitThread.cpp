@@ -264,16 +264,12 @@ void TZipperThread::Execute() {
 void TZipperThread::ProcessFileFailure(const std::string& fileName, int errorCode, TZipAction& action) {
     FlushLines();
     const bool link = errorCode == ZipErrorCode::FolderLinkNotFollowed;
+    int colour = lcRed;
     if (link && LinkTargetBackedUp(fileName, WholeFolders())) {
         // Nothing is lost: named on a plain line, not counted.
+        colour = lcBlack;
         message_ = CoveredLinkLine(fileName);
-        HandOff([this] {
-            if (view_.EditZipMsg) view_.EditZipMsg->AddLine(message_, LogColourValue(lcBlack));
-            view_.AddLog(message_, lcBlack, 0, lkNormal);
-        }, true);
-        return;
-    }
-    if (link || errorCode == ZipErrorCode::CannotListFolder) {
+    } else if (link || errorCode == ZipErrorCode::CannotListFolder) {
         // The search says only that it could not list the folder: ask the system why.
         ++FoldersLeftOut;
         message_ = FolderLeftOutLine(fileName, link ? 0 : FolderListingError(fileName), link);
@@ -293,12 +289,12 @@ void TZipperThread::ProcessFileFailure(const std::string& fileName, int errorCod
         action = fxaAbort;
         return;
     }
-    HandOff([this] {
+    HandOff([this, colour] {
         if (view_.EditZipMsg) {
-            view_.EditZipMsg->AddLine(message_, LogColourValue(lcRed));
+            view_.EditZipMsg->AddLine(message_, LogColourValue(colour));
             view_.EditZipMsg->ScrollToEnd(true);
         }
-        view_.AddLog(message_, lcRed, 0, lkNormal);
+        view_.AddLog(message_, colour, 0, lkNormal);
     }, true);
     // The preset action skips the file or folder.
 }

@@ -50,6 +50,11 @@ TLazyLibrary& MultimediaLibrary() {
     return library;
 }
 
+TLazyLibrary& KernelLibrary() {
+    static TLazyLibrary library("kernel32.dll");
+    return library;
+}
+
 TLazyLibrary& ThemeLibrary() {
     static TLazyLibrary library("uxtheme.dll");
     return library;

@@ -46,6 +46,8 @@ TLazyLibrary& CommonDialogsLibrary();   // comdlg32.dll
 TLazyLibrary& VersionLibrary();         // version.dll
 TLazyLibrary& MultimediaLibrary();      // winmm.dll
 TLazyLibrary& ThemeLibrary();           // uxtheme.dll, optional: see framework/Themes.h
+// kernel32.dll, for entries only newer systems have (through TryGet).
+TLazyLibrary& KernelLibrary();
 
 // Entry points of those libraries by their own names.
 #define KRV_LAZY_CALL(library, function) (library().Get<decltype(&::function)>(#function))

@@ -26,9 +26,7 @@ bool ItemStillExists(TNamespace* ns) {
 }
 
 bool SamePIDL(LPCITEMIDLIST a, LPCITEMIDLIST b) {
-    if (!a || !b) return false;
-    uint32_t size = TPIDLManager::PIDLSize(a);
-    return size == TPIDLManager::PIDLSize(b) && std::memcmp(a, b, size) == 0;
+    return a && b && CompareIDBytes(a, b) == 0;
 }
 
 // The system image index of an imagined item (no disk access).

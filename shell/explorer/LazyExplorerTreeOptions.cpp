@@ -275,10 +275,7 @@ void TCustomLazyExplorerTree::SetRootFolderCustomPIDL(LPCITEMIDLIST pidl) {
     auto pending = std::make_unique<TNamespace>(PIDLManager()->CopyPIDL(pidl));
     if (!DoRootChanging(rfCustomPIDL, pending.get())) return;
     // The root it already has: asked, but nothing changes.
-    if (rootFolder_ == rfCustomPIDL && customPIDL_ &&
-        TPIDLManager::PIDLSize(customPIDL_) == TPIDLManager::PIDLSize(pidl) &&
-        std::memcmp(customPIDL_, pidl, TPIDLManager::PIDLSize(pidl)) == 0)
-        return;
+    if (rootFolder_ == rfCustomPIDL && customPIDL_ && CompareIDBytes(customPIDL_, pidl) == 0) return;
     FreePIDL(customPIDL_);
     customPIDL_ = PIDLManager()->CopyPIDL(pidl);
     ChangeRoot(rfCustomPIDL, pending);

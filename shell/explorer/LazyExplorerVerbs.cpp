@@ -12,7 +12,6 @@
 #include "shell/base/WideStrUtils.h"
 #include <windowsx.h>
 #include <algorithm>
-#include <cstring>
 
 namespace krv {
 
@@ -362,9 +361,7 @@ void TCustomLazyExplorerTree::ItemRenamed(PLazyNode node, LPCITEMIDLIST before) 
     // Bytes, not the shell's comparison: a change of letter case only is the
     // same item to the shell, and its new spelling must still reach the
     // stored records and the items below.
-    if (TPIDLManager::PIDLSize(before) == TPIDLManager::PIDLSize(after) &&
-        std::memcmp(before, after, TPIDLManager::PIDLSize(before)) == 0)
-        return;
+    if (CompareIDBytes(before, after) == 0) return;
     if (TRootNodeStorage* storage = GetStorage()) storage->Move(before, after);
     // The items of the nodes below still name the old list: each gets a new
     // one, made under its parent's new item (parents come first).
