@@ -72,6 +72,23 @@ void TZipDirArray::Delete(int i) {
     indexValid_ = false;
 }
 
+void TZipDirArray::Delete(const std::vector<int>& indices) {
+    if (indices.empty()) return;
+    for (int i : indices) CheckIndex(i, 4);
+    int to = indices.front();
+    size_t next = 0;
+    for (int from = to; from < count_; ++from) {
+        if (next < indices.size() && indices[next] == from) {
+            ++next;
+            continue;
+        }
+        items_[static_cast<size_t>(to++)] = std::move(items_[static_cast<size_t>(from)]);
+    }
+    for (int i = to; i < count_; ++i) items_[static_cast<size_t>(i)] = TDirItem{};
+    count_ = to;
+    indexValid_ = false;
+}
+
 void TZipDirArray::Clear() {
     for (int i = 0; i < count_; ++i) items_[static_cast<size_t>(i)] = TDirItem{};
     count_ = 0;

@@ -66,6 +66,10 @@ public:
     void Put(int i, const TDirItem& item); // store a copy (native 1 outside)
     int Add(const TDirItem& item);
     void Delete(int i);                   // native 4 outside
+    // Deletes the records at these ascending indices in one pass (one
+    // Delete each moves every record behind it: a commit that leaves
+    // thousands of files out would move the list thousands of times).
+    void Delete(const std::vector<int>& indices);
     void Clear();
     void Assign(const TZipDirArray& other);
     // Index of the first record whose name equals name without regard to case, or -1.

@@ -336,7 +336,9 @@ struct TZipCommit {
         } catch (const EZipException& e) {
             if (onVolumes) throw;
             source.reset();
-            if (out) out->Truncate(entryStart);
+            // A file that could not be opened wrote nothing: a cut would
+            // flush the buffer and ask the system to cut the file, per file.
+            if (out && out->Position() != entryStart) out->Truncate(entryStart);
             action = fxaIgnore;
             const std::string failName = item.operation == poUpdate ? item.name : item.sourceName;
             a.failureSystemError_ = e.SystemError;
@@ -449,6 +451,7 @@ struct TZipCommit {
         a.volumeNumber_.SetFirst();
         StartPrefetch(firstChanged);
         TZipProcessOperation lastOp = poAdd;
+        std::vector<int> leftOut;   // new items whose file failed
         for (int i = firstChanged; i < list.Count() && !a.cancel_;) {
             bool ok = false;
             do {
@@ -468,7 +471,8 @@ struct TZipCommit {
                 if (list.Item(i).marked) ++a.itemsProcessed_;
                 ++i;
             } else if (list.Item(i).operation == poAdd) {
-                list.Delete(i);
+                // Dropped from the list once the loop is over, all in one pass.
+                leftOut.push_back(i++);
             } else {
                 CopyOldEntry(i);
                 ++i;
@@ -479,6 +483,7 @@ struct TZipCommit {
             Rollback();
             return;
         }
+        list.Delete(leftOut);
         WriteDirectory();
         for (int i = 0; i < list.Count(); ++i) {
             TDirItem& item = list.Item(i);
