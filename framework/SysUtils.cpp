@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <unordered_map>
 #include <vector>
 
 namespace krv {
@@ -359,12 +361,22 @@ std::string ProgramFolder() {
 }
 
 std::string SysErrorMessage(DWORD code) {
+    // The system's text for a code stays the same while the program runs,
+    // and a run that leaves thousands of files out asks for the same few.
+    static std::mutex lock;
+    static std::unordered_map<DWORD, std::string> known;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        if (auto it = known.find(code); it != known.end()) return it->second;
+    }
     char* text = nullptr;
     DWORD n = ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                                nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
     LocalMemory owned(text);
-    std::string s = n && text ? std::string(text, n) : Format("System error %lu", static_cast<unsigned long>(code));
-    return TrimRight(s);
+    const std::string s =
+        TrimRight(n && text ? std::string(text, n) : Format("System error %lu", static_cast<unsigned long>(code)));
+    std::lock_guard<std::mutex> guard(lock);
+    return known.emplace(code, s).first->second;
 }
 
 std::string ExceptionText(const std::exception_ptr& e, std::string (*describe)(const std::exception&)) {

@@ -434,22 +434,30 @@ TEST(RichLog, ATextOfThousandsOfLinesGoesInWholeAndInItsColour) {
     EXPECT_EQ(log->LineColor(count - 1), clRed);
 }
 
-// A log with a limit keeps exactly its last lines, in their colours.
+// A log with a limit keeps exactly its last lines, in their colours: lines
+// as added, however many rows a long one wraps into.
 TEST(RichLog, ALogWithALimitKeepsOnlyItsLastLines) {
     TForm form;
     auto* log = Make<TRichLog>(form, &form, "LogEdit");
     log->MaxLines = 3;
     form.Show();
-    const std::tuple<std::string, TColor, std::string> rows[] = {
-        {"a", clBlack, "a"}, {"b\r\nc\r\nd\r\ne", clBlue, "c d e"}, {"f", clRed, "d e f"}, {"g\r\nh", clBlack, "f g h"}};
-    for (const auto& [text, color, lines] : rows) {
-        log->AddLine(text, color);
-        std::string shown;
-        for (int i = 0; i < log->LineCount(); ++i) shown += log->Line(i) + " ";
-        EXPECT_EQ(shown, lines + " ");
-        EXPECT_EQ(log->LineColor(log->LineCount() - 1), color) << text;
+    std::string wraps;
+    for (int i = 0; i < 40; ++i) wraps += Format("word%02d ", i);
+    const std::tuple<std::vector<TLogLine>, std::string, std::vector<TColor>> rows[] = {
+        {{{"a", clBlack}}, "a", {clBlack}},
+        {{{"b\r\nc\r\nd\r\ne", clBlue}}, "c\r\nd\r\ne", {clBlue, clBlue, clBlue}},
+        {{{"f", clRed}}, "d\r\ne\r\nf", {clBlue, clBlue, clRed}},
+        {{{"g\r\nh", clBlack}}, "f\r\ng\r\nh", {clRed, clBlack, clBlack}},
+        {{{"\xC3\xA9 1", clRed}, {"\xC3\xBC 2", clBlack}}, "h\r\n\xC3\xA9 1\r\n\xC3\xBC 2", {clBlack, clRed, clBlack}},
+        {{{wraps, clBlue}}, "\xC3\xA9 1\r\n\xC3\xBC 2\r\n" + wraps, {clRed, clBlack, clBlue}},
+        {{{"x", clRed}, {"y\r\nz", clBlack}, {"last", clBlue}}, "y\r\nz\r\nlast", {clBlack, clBlack, clBlue}}};
+    for (const auto& [lines, text, colours] : rows) {
+        log->AddLines(lines);
+        std::string whole(static_cast<size_t>(::GetWindowTextLengthA(log->Handle())) + 1, '\0');
+        whole.resize(static_cast<size_t>(::GetWindowTextA(log->Handle(), whole.data(), static_cast<int>(whole.size()))));
+        EXPECT_EQ(whole, text);
+        for (size_t i = 0; i < colours.size(); ++i) EXPECT_EQ(log->LineColor(static_cast<int>(i)), colours[i]) << text;
     }
-    EXPECT_EQ(log->LineColor(0), clRed);
 }
 
 TEST(Dialogs, MessageBoxHookAnswersAndDateTimeRoundTrips) {
