@@ -53,6 +53,10 @@ class IRunHost {
 public:
     virtual ~IRunHost() = default;
     virtual void AddLog(const std::string& msg, int colour, int level, int kind) = 0;
+    // Lines of one colour, level and kind: one change of the log panel for all.
+    virtual void AddLogLines(const std::vector<std::string>& lines, int colour, int level, int kind) {
+        for (const std::string& line : lines) AddLog(line, colour, level, kind);
+    }
     // The application's title during a step; empty: the product's name alone.
     virtual void ShowRunStep(const std::string& title) = 0;
     // The folder scan with its window: the lists, and the size when withSize.
@@ -127,6 +131,9 @@ public:
     const TRunJob& Job() const { return job_; }
     TZipArchiver& Archiver() { return archiver_; }
     void AddLog(const std::string& msg, int colour, int level, int kind) { host_.AddLog(msg, colour, level, kind); }
+    void AddLogLines(const std::vector<std::string>& lines, int colour, int level, int kind) {
+        host_.AddLogLines(lines, colour, level, kind);
+    }
     // A ticked folder whose files cannot be backed up: said in red and counted.
     void FolderLeftOut(const std::string& path);
 

@@ -11,6 +11,9 @@ namespace krv {
 
 class TStringList;
 
+// The lines the log panel keeps (the last ones; the report keeps them all).
+constexpr int kLogPanelLines = 1000;
+
 // Colour codes of the log call.
 enum LogColour { lcBlack = 0, lcRed = 1, lcBlue = 2 };
 // Kinds: normal lines, detail lines (hidden when black), debug lines.

@@ -139,6 +139,9 @@ void TMainForm::BuildControls() {
     PanelLog->SetAlign(alBottom);
     LogEdit = Add<TRichLog>(PanelLog, "LogEdit", 0, 0, 100, 100);
     LogEdit->SetAlign(alClient);
+    // A run that leaves thousands of files out names each here: the panel
+    // must not grow with them.
+    LogEdit->MaxLines = kLogPanelLines;
 
     // Laid out for the window's first client width; the anchors keep it right from there.
     const int clientWidth = 784;
@@ -464,9 +467,7 @@ void TMainForm::SaveSettings() {
 void TMainForm::AddLog(const std::string& msg, int colour, int level, int kind) {
     LogRoute route = RouteLogLine(Session.Log, Settings.Log, colour, level, kind);
     if (route.ToReport) ReportLines.Add(msg);
-    if (!route.ToPanel) return;
-    LogEdit->AddLine(msg, route.Color);
-    ScrollLogToEnd(true);
+    if (route.ToPanel) ShowInPanel({{msg, route.Color}});
 }
 
 void TMainForm::AddLogLines(const std::vector<std::string>& lines, int colour, int level, int kind) {
@@ -475,9 +476,34 @@ void TMainForm::AddLogLines(const std::vector<std::string>& lines, int colour, i
     if (route.ToReport)
         for (const std::string& line : lines) ReportLines.Add(line);
     if (!route.ToPanel) return;
-    std::string text;
-    for (const std::string& line : lines) text += (text.empty() ? "" : "\r\n") + line;
-    LogEdit->AddLine(text, route.Color);
+    std::vector<TLogLine> shown;
+    shown.reserve(lines.size());
+    for (const std::string& line : lines) shown.push_back({line, route.Color});
+    ShowInPanel(std::move(shown));
+}
+
+void TMainForm::ShowInPanel(std::vector<TLogLine> lines) {
+    // A minimized window's panel takes its lines when the window comes back:
+    // an unattended run stays minimized to its end, and laying out a line
+    // per file left out that nobody can see made it slower than storing them.
+    if (HandleAllocated() && ::IsIconic(Handle())) {
+        panelPending_.insert(panelPending_.end(), std::make_move_iterator(lines.begin()),
+                             std::make_move_iterator(lines.end()));
+        // The panel keeps only its last lines: so does what waits for it.
+        if (panelPending_.size() > 2 * static_cast<size_t>(kLogPanelLines))
+            panelPending_.erase(panelPending_.begin(), panelPending_.end() - kLogPanelLines);
+        return;
+    }
+    ShowPendingPanelLines();
+    LogEdit->AddLines(lines);
+    ScrollLogToEnd(true);
+}
+
+void TMainForm::ShowPendingPanelLines() {
+    if (panelPending_.empty()) return;
+    std::vector<TLogLine> lines;
+    lines.swap(panelPending_);
+    LogEdit->AddLines(lines);
     ScrollLogToEnd(true);
 }
 
@@ -524,7 +550,10 @@ void TMainForm::ViewSavedLogClick() {
     viewer.ShowModal();
 }
 
-void TMainForm::ButtonClearClick() { LogEdit->Clear(); }
+void TMainForm::ButtonClearClick() {
+    panelPending_.clear();
+    LogEdit->Clear();
+}
 
 // ------------------------------------------------------------ the controls
 

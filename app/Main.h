@@ -42,6 +42,8 @@ public:
     // The log call: report list and coloured log panel (colour 0 black,
     // 1 red, 2 blue; level 0..3; kind 0 normal, 1 detail, 2 debug).
     void AddLog(const std::string& msg, int colour, int level, int kind) override;
+    // Many lines of one kind: each a line of the report, one insertion in the panel.
+    void AddLogLines(const std::vector<std::string>& lines, int colour, int level, int kind) override;
     // Writes the report file; problems are logged, never thrown.
     void SaveReport() override;
     void UpdateModeButtons();
@@ -252,9 +254,10 @@ protected:
 
 private:
     // What only the window itself calls: its handlers and helpers.
-    // Many lines of one kind: each a line of the report, one insertion in the panel.
-    void AddLogLines(const std::vector<std::string>& lines, int colour, int level, int kind);
     void ScrollLogToEnd(bool scroll);
+    // Lines for the log panel: shown now, or kept while the window is minimized.
+    void ShowInPanel(std::vector<TLogLine> lines);
+    void ShowPendingPanelLines();
     void CheckTools();
     void InitDirTree();
 
@@ -351,6 +354,7 @@ private:
     // The report's file name this run took (empty: the usual one), held open until it is saved.
     std::string reportName_;
     FileHandle reportHold_;
+    std::vector<TLogLine> panelPending_;   // the panel's lines while minimized
     bool batchStarted_ = false;
     bool batchPending_ = false;
     std::unique_ptr<TMessageWindow> batchStarter_;   // starts the batch run from the message loop

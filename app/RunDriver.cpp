@@ -62,6 +62,10 @@ bool TMainForm::SessionEnds() {
 
 bool TMainForm::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
     switch (msg) {
+    case WM_SIZE:
+        // Back from minimized: the panel takes the lines kept meanwhile.
+        if (wParam != SIZE_MINIMIZED) ShowPendingPanelLines();
+        break;
     case WM_QUERYENDSESSION:
         // A backup is no reason to keep Windows from ending the session.
         result = TRUE;

@@ -74,6 +74,9 @@ void TFormZipWait::StartCompression() {
     view.AddLog = [this](const std::string& msg, int colour, int level, int kind) {
         run_.AddLog(msg, colour, level, kind);
     };
+    view.AddLogLines = [this](const std::vector<std::string>& lines, int colour, int level, int kind) {
+        run_.AddLogLines(lines, colour, level, kind);
+    };
     view.AfterHandOff = [this] {
         if (OnHandOff) OnHandOff(*this);
     };

@@ -27,11 +27,12 @@ void StoreWithDriveFolder(std::string& storedName, const std::string& fullPath) 
     storedName = drive.substr(0, drive.size() - 1) + "\\" + storedName;
 }
 
-std::string SkipReason(const std::string& fileName, int errorCode, unsigned shareFlags) {
+std::string SkipReason(const std::string& fileName, int errorCode, unsigned long systemError, unsigned shareFlags) {
     if (errorCode == ZipErrorCode::FileNotFound) return KV_ZPFileNotFound;
-    // The archiver says only that it could not open the file: ask the system why.
-    DWORD error = ERROR_SUCCESS;
-    try {
+    // The system's answer to the archiver's own open; when the archiver
+    // knows none, ask the system again.
+    DWORD error = systemError;
+    if (error == ERROR_SUCCESS) try {
         TFileStream probe(fileName, fmOpenRead | shareFlags);
     } catch (const EFOpenError& e) {
         error = e.Error;
@@ -164,17 +165,33 @@ void TZipperThread::ShowPosted() {
     }
     if (posted.overall >= 0 && view_.ProgressBar) view_.ProgressBar->SetPosition(posted.overall);
     if (posted.file >= 0 && view_.ProgressBarFile) view_.ProgressBarFile->SetPosition(posted.file);
-    if (posted.lines.empty() || !view_.EditZipMsg) return;
-    size_t length = posted.lines.size() * 2;
-    for (const std::string& line : posted.lines) length += line.size();
-    std::string text;
-    text.reserve(length);
-    for (const std::string& line : posted.lines) {
-        if (!text.empty()) text += "\r\n";
-        text += line;
+    if (posted.lines.empty()) return;
+    if (view_.EditZipMsg) {
+        // One insertion for the batch, whatever its colours; it scrolls to its end.
+        std::vector<TLogLine> box;
+        box.reserve(posted.lines.size());
+        for (TBoxLine& line : posted.lines)
+            box.push_back({line.logged ? line.text : std::move(line.text), LogColourValue(line.colour)});
+        view_.EditZipMsg->AddLines(box);
     }
-    // One insertion for the batch; it scrolls to its end.
-    view_.EditZipMsg->AddLine(text, LogColourValue(lcBlack));
+    // The log takes the lines of files left out, each run of one colour at once.
+    std::vector<std::string> run;
+    int runColour = lcBlack;
+    auto logRun = [&] {
+        if (run.empty()) return;
+        if (view_.AddLogLines)
+            view_.AddLogLines(run, runColour, 0, lkNormal);
+        else
+            for (const std::string& line : run) view_.AddLog(line, runColour, 0, lkNormal);
+        run.clear();
+    };
+    for (TBoxLine& line : posted.lines) {
+        if (!line.logged) continue;
+        if (line.colour != runColour) logRun();
+        runColour = line.colour;
+        run.push_back(std::move(line.text));
+    }
+    logRun();
 }
 
 void TZipperThread::FlushLines() {
@@ -203,7 +220,7 @@ bool TZipperThread::AtLastFile() const {
 
 void TZipperThread::ShowMessage(const std::string& message) {
     if (Terminated()) return;
-    pending_.push_back(message);
+    pending_.push_back({message});
     Post(false);
 }
 
@@ -262,41 +279,44 @@ void TZipperThread::Execute() {
 }
 
 void TZipperThread::ProcessFileFailure(const std::string& fileName, int errorCode, TZipAction& action) {
-    FlushLines();
     const bool link = errorCode == ZipErrorCode::FolderLinkNotFollowed;
-    int colour = lcRed;
     if (link && LinkTargetBackedUp(fileName, WholeFolders())) {
         // Nothing is lost: named on a plain line, not counted.
-        colour = lcBlack;
-        message_ = CoveredLinkLine(fileName);
+        LeaveOut(CoveredLinkLine(fileName), lcBlack);
     } else if (link || errorCode == ZipErrorCode::CannotListFolder) {
         // The search says only that it could not list the folder: ask the system why.
         ++FoldersLeftOut;
-        message_ = FolderLeftOutLine(fileName, link ? 0 : FolderListingError(fileName), link);
+        LeaveOut(FolderLeftOutLine(fileName, link ? 0 : FolderListingError(fileName), link), lcRed);
     } else if (errorCode == ZipErrorCode::FileNotFound || errorCode == ZipErrorCode::CannotOpenFile) {
         ++Skipped;
-        message_ = fileName + " " + SkipReason(fileName, errorCode, archiver_.ShareFlags());
+        LeaveOut(fileName + " " +
+                     SkipReason(fileName, errorCode, archiver_.FailureSystemError(), archiver_.ShareFlags()),
+                 lcRed);
     } else if (errorCode == ZipErrorCode::SourceShrank || errorCode == ZipErrorCode::CannotReadFile) {
         // Its partial entry is already cut off the archive; the run goes on.
         ++Skipped;
-        message_ = fileName + " " +
-                   (errorCode == ZipErrorCode::SourceShrank
-                        ? KV_ZPFileChanged
-                        : KV_ZPFileReadFailed + " " + TrimRight(SysErrorMessage(archiver_.FailureSystemError())));
+        LeaveOut(fileName + " " +
+                     (errorCode == ZipErrorCode::SourceShrank
+                          ? KV_ZPFileChanged
+                          : KV_ZPFileReadFailed + " " + TrimRight(SysErrorMessage(archiver_.FailureSystemError()))),
+                 lcRed);
     } else {
+        // The run ends: what was posted is shown before the line that says why.
+        FlushLines();
         ErrorCode = errorCode;
         Cancel = true;
         action = fxaAbort;
         return;
     }
-    HandOff([this, colour] {
-        if (view_.EditZipMsg) {
-            view_.EditZipMsg->AddLine(message_, LogColourValue(colour));
-            view_.EditZipMsg->ScrollToEnd(true);
-        }
-        view_.AddLog(message_, colour, 0, lkNormal);
-    }, true);
     // The preset action skips the file or folder.
+}
+
+void TZipperThread::LeaveOut(const std::string& line, int colour) {
+    if (Terminated()) return;
+    // With the "Adding" lines, in their order and on their clock: a hand-off
+    // of its own per file made a run with thousands left out take an hour.
+    pending_.push_back({line, colour, true});
+    HandOver(false);
 }
 
 const std::vector<std::string>& TZipperThread::WholeFolders() {
@@ -325,7 +345,7 @@ void TZipperThread::FileProgress(const std::string& fileName, double progress, T
     filePos_ = static_cast<int>(std::lround(progress));
     if (view_.BeforeFileProgress) view_.BeforeFileProgress(fileName);
     cancel = Cancel;
-    if (phase == ppStart) pending_.push_back(KV_Adding + fileName);
+    if (phase == ppStart) pending_.push_back({KV_Adding + fileName});
     // The window falls behind when many small files come at once, and the
     // run ends only when it has shown every line: the last lines go as soon
     // as the last file is written, and the window works them off while the

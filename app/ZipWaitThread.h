@@ -2,6 +2,7 @@
 // the main window's archiver and commits the archive. Every change of a
 // window control or of the log is handed to the user-interface thread.
 #pragma once
+#include "app/Log.h"
 #include "framework/ComCtrls.h"
 #include "framework/RichLog.h"
 #include "framework/Strings.h"
@@ -28,8 +29,9 @@ struct TZipperView {
     TRichLog* EditZipMsg = nullptr;
     TAnimate* AnimateChecking = nullptr;
     TButton* ButtonCancel = nullptr;
-    // The main window's log call.
+    // The main window's log call, for one line and for lines of one colour.
     std::function<void(const std::string& msg, int colour, int level, int kind)> AddLog;
+    std::function<void(const std::vector<std::string>& lines, int colour, int level, int kind)> AddLogLines;
     // Called on the user-interface thread after every hand-off (tests).
     std::function<void()> AfterHandOff;
     // Called on the worker at each file's progress, before it reads Cancel
@@ -59,11 +61,11 @@ public:
     bool Animating = true;
     // Hand-offs cost the worker a round trip to the window thread each, and
     // the message window pays for every line it lays out and for every batch
-    // it takes (its scroll bar and a repaint): "Adding" lines and bar
-    // positions are gathered and handed over together at most once per this
-    // many milliseconds (0: each at once). They, the other lines of the
-    // message box and the animation's start and stop are posted: the worker
-    // never waits while the window shows them.
+    // it takes (its scroll bar and a repaint): "Adding" lines, the lines of
+    // files left out and bar positions are gathered and handed over together
+    // at most once per this many milliseconds (0: each at once). They, the
+    // other lines of the message box and the animation's start and stop are
+    // posted: the worker never waits while the window shows them.
     static inline std::atomic<unsigned> HandOffInterval{100};
 
 protected:
@@ -87,6 +89,8 @@ private:
     bool AtLastFile() const;
     bool Due(unsigned long& last) const;
     void ProcessFileFailure(const std::string& fileName, int errorCode, TZipAction& action);
+    // A line of the message box that also goes to the log (a file or folder left out).
+    void LeaveOut(const std::string& line, int colour);
     const std::vector<std::string>& WholeFolders();
     void OverallProgress(double progress, TZipProcessOperation operation, TZipProgressPhase phase, bool& cancel);
     void FileProgress(const std::string& fileName, double progress, TZipProgressPhase phase, bool& cancel);
@@ -104,9 +108,14 @@ private:
     std::string message_;
     int overallPos_ = 0;
     int filePos_ = 0;
-    std::vector<std::string> pending_;   // "Adding" lines not yet posted
+    struct TBoxLine {
+        std::string text;
+        int colour = lcBlack;
+        bool logged = false;             // also a line of the log and report
+    };
+    std::vector<TBoxLine> pending_;      // lines not yet posted
     struct TPosted {
-        std::vector<std::string> lines;
+        std::vector<TBoxLine> lines;
         int overall = -1, file = -1;     // bar positions (-1: unchanged)
         unsigned steps = 0;              // kSearchStarts, kSearchEnds
         bool onItsWay = false;           // a message to show them is posted
@@ -119,8 +128,9 @@ private:
 };
 
 // Why a file the archiver could not open was left out: not found, locked by
-// another process, or the system's own reason ("... skipped.").
-std::string SkipReason(const std::string& fileName, int errorCode, unsigned shareFlags);
+// another process, or the system's own reason ("... skipped."), from the
+// system's error behind the archiver's open (0: the file is tried again).
+std::string SkipReason(const std::string& fileName, int errorCode, unsigned long systemError, unsigned shareFlags);
 
 // The stored name of a file: the drive letter as the first folder
 // (C:\data\a.txt, stored as data\a.txt, becomes C\data\a.txt).

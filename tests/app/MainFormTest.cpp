@@ -1,4 +1,5 @@
 #include "TempFolder.h"
+#include "app/Log.h"
 #include "app/Main.h"
 #include "app/Messages.h"
 #include "app/ViewLog.h"
@@ -141,6 +142,28 @@ TEST_F(ProgramFolderFixture, ReportLevelAndDebugSettingFilterTheTwoSinks) {
     form.ButtonClearClick();                        // the panel only
     EXPECT_EQ(form.LogEdit->LineCount(), 0);
     EXPECT_EQ(form.ReportLines.Count(), 6);
+
+    // The panel keeps its last lines, the report all; a minimized window
+    // lays out none until it is back, then all it kept, in order.
+    std::vector<std::string> many;
+    for (int i = 0; i < kLogPanelLines + 200; ++i) many.push_back(Format("left out %d", i));
+    form.AddLogLines(many, 1, 0, 0);
+    EXPECT_EQ(form.LogEdit->LineCount(), kLogPanelLines);
+    EXPECT_EQ(form.ReportLines.Count(), 6 + kLogPanelLines + 200);
+    form.Show();   // its first showing logs lines of its own
+    ::ShowWindow(form.Handle(), SW_MINIMIZE);
+    TRichLog& panel = *form.LogEdit;
+    const std::string lastShown = panel.Line(panel.LineCount() - 1);
+    form.AddLog("while minimized", 2, 0, 0);
+    form.AddLogLines({"red one", "red two"}, 1, 0, 0);
+    EXPECT_EQ(panel.Line(panel.LineCount() - 1), lastShown) << "laid out while nobody can see it";
+    ::ShowWindow(form.Handle(), SW_RESTORE);
+    const int shown = panel.LineCount();
+    EXPECT_EQ(shown, kLogPanelLines);
+    EXPECT_EQ(panel.Line(shown - 3), "while minimized");
+    EXPECT_EQ(panel.LineColor(shown - 3), clBlue);
+    EXPECT_EQ(panel.Line(shown - 1), "red two");
+    EXPECT_EQ(panel.LineColor(shown - 1), clRed);
 }
 
 TEST_F(ProgramFolderFixture, LogPanelToggleTwiceReturnsTheWindowToItsHeight) {
