@@ -7,6 +7,7 @@
 #include "app/ZipCheckDirsThread.h"
 #include "framework/SysUtils.h"
 #include "framework/Stream.h"
+#include <algorithm>
 #include <cmath>
 
 namespace krv {
@@ -115,7 +116,12 @@ void TZipperThread::HandOff(const std::function<void()>& fn, bool skipWhenTermin
 
 bool TZipperThread::Due(unsigned long& last) const {
     unsigned long now = ::GetTickCount();
-    if (HandOffInterval != 0 && last != 0 && now - last < HandOffInterval) return false;
+    // The window gets as long to itself as its last batch took it: lines
+    // that come faster than it lays them out would keep it busy to the end
+    // (each batch laying out what the next one pushes out), and slow to
+    // answer Cancel.
+    const unsigned long wait = HandOffInterval == 0 ? 0 : std::max<unsigned long>(HandOffInterval, 2 * showCost_);
+    if (wait != 0 && last != 0 && now - last < wait) return false;
     last = now;
     return true;
 }
@@ -146,6 +152,11 @@ void TZipperThread::Post(bool bars, unsigned steps) {
 }
 
 void TZipperThread::ShowPosted() {
+    struct TCost {
+        std::atomic<unsigned long>& cost;
+        unsigned long started;
+        ~TCost() { cost = ::GetTickCount() - started; }
+    } measure{showCost_, ::GetTickCount()};
     TPosted posted;
     {
         std::lock_guard<std::mutex> guard(postedLock_);

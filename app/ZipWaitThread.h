@@ -63,7 +63,8 @@ public:
     // the message window pays for every line it lays out and for every batch
     // it takes (its scroll bar and a repaint): "Adding" lines, the lines of
     // files left out and bar positions are gathered and handed over together
-    // at most once per this many milliseconds (0: each at once). They, the
+    // at most once per this many milliseconds (0: each at once), and no
+    // sooner than twice the time the window's last batch took. They, the
     // other lines of the message box and the animation's start and stop are
     // posted: the worker never waits while the window shows them.
     static inline std::atomic<unsigned> HandOffInterval{100};
@@ -124,6 +125,7 @@ private:
     TPosted posted_;                     // posted, not yet shown (guarded)
     std::unique_ptr<TMessageWindow> postWindow_;   // on the user-interface thread
     unsigned long handedOver_ = 0;       // tick of the last hand-off of lines and bars
+    std::atomic<unsigned long> showCost_{0};   // milliseconds the window's last batch took
     int shownOverall_ = -1, shownFile_ = -1;
 };
 

@@ -6,11 +6,13 @@
 // --span writes a spanned archive with numbered volume names and prints the
 // first volume's size on the disk after each chunk copied onto the volumes.
 //   zipdrive --hold PATH READYFILE     keep PATH open without sharing until READYFILE is deleted
+//                                      (a folder: every file directly in it)
 // MASKS are separated by ";". Prints one line per failure and the entry count.
 #include "BenchUtil.h"
 #include "zip/ZipArchiver.h"
 #include <windows.h>
 #include <cstdio>
+#include <vector>
 
 using namespace krv;
 using bench::SplitInto;
@@ -23,10 +25,24 @@ HANDLE OpenExclusive(const std::string& path) {
 }
 
 int Hold(const std::string& path, const std::string& ready) {
-    FileHandle h(OpenExclusive(path));
-    if (!h) {
-        std::fprintf(stderr, "cannot hold %s\n", path.c_str());
-        return 1;
+    std::vector<std::string> paths;
+    if (DirectoryExists(path)) {
+        WIN32_FIND_DATAA found;
+        FindHandle find(::FindFirstFileA((path + "\\*").c_str(), &found));
+        if (find)
+            do {
+                if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) paths.push_back(path + "\\" + found.cFileName);
+            } while (::FindNextFileA(find.get(), &found));
+    } else {
+        paths.push_back(path);
+    }
+    std::vector<FileHandle> held;
+    for (const std::string& p : paths) {
+        held.emplace_back(OpenExclusive(p));
+        if (!held.back()) {
+            std::fprintf(stderr, "cannot hold %s\n", p.c_str());
+            return 1;
+        }
     }
     { FileHandle marker(::CreateFileA(ready.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr)); }
     // The test deletes the marker when it is done with the file.
