@@ -6,6 +6,7 @@
 #include "framework/Forms.h"
 #include "framework/SysUtils.h"
 #include "tree/string/LazyStringTree.h"
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -22,7 +23,13 @@ public:
     using TBaseLazyTree::lastClickedNode_;
     // Drags started, with the selection they carried (the drag manager is not part of these tests).
     std::vector<std::vector<PLazyNode>> drags;
+    // Each menu that a context menu shown over the tree announces to it as it opens.
+    std::function<void(HMENU)> menuOpens;
 protected:
+    bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) override {
+        if (msg == WM_INITMENUPOPUP && menuOpens) menuOpens(reinterpret_cast<HMENU>(wParam));
+        return TLazyStringTree::HandleMessage(msg, wParam, lParam, result);
+    }
     void StartOleDrag(POINT p) override {
         drags.push_back(GetSortedSelection(true));
         TLazyStringTree::StartOleDrag(p);
