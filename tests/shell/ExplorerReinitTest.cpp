@@ -35,6 +35,18 @@ protected:
     }
 };
 
+// Waits, reading no message, until the icon thread has posted every answer.
+bool AnswersPosted() {
+    for (int rounds = 0; rounds < 600; ++rounds) {
+        const auto* list = ImageThreadManager().LockThread();
+        const bool empty = !list || list->empty();
+        ImageThreadManager().UnlockThread();
+        if (empty) return true;
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_POSTMESSAGE);
+    }
+    return false;
+}
+
 template <class Tree> void Start(Tree& t, const std::function<void()>& root, bool checks = false) {
     t.TreeOptions().SetLETImageOptions({});
     if (checks) t.TreeOptions().SetMiscOptions(t.TreeOptions().MiscOptions() + toCheckSupport);
@@ -171,6 +183,22 @@ TEST(ExplorerReinit, NodesReinitialisedOrReReadAndItemsOpenedAsTheOptionsSay) {
              ImageThreadManager().UnlockThread();
              tree.SetText(x, ColumnNone, L"x");
              return asked && untouched;
+         })},
+        {"an icon answered while the re-initialised top node drops its request gets its row repainted",
+         checked({foFolders, foHidden}, [&](TLazyExplorerTreeview& tree, PLazyNode top) {
+             tree.TreeOptions().SetLETImageOptions({toImages, toThreadedImages});
+             PLazyNode a = tree.GetFirstChild(top);
+             tree.Repaint();
+             if (!a || !shelltest::PumpUntil([] { return LiveImageRequests() == 0; })) return false;
+             for (PLazyNode n : {top, a}) Ns(tree, n)->Invalidate(true);
+             tree.Repaint();   // asks for both icons again
+             if (!AnswersPosted()) return false;
+             ::ValidateRect(tree.Handle(), nullptr);
+             tree.ReinitNode(top, false);   // reads the answers waiting, then drops the top node's request
+             RECT row = tree.GetDisplayRect(a, ColumnNone, false);
+             RegionHandle due(::CreateRectRgn(0, 0, 0, 0));
+             ::GetUpdateRgn(tree.Handle(), due.get(), FALSE);
+             return Ns(tree, a)->ThreadedIconLoaded() && ::RectInRegion(due.get(), &row);
          })},
         {"a re-read of the desktop keeps the Recycle Bin hidden",
          [&] {
