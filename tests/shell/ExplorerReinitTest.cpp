@@ -35,18 +35,6 @@ protected:
     }
 };
 
-// Waits, reading no message, until the icon thread has posted every answer.
-bool AnswersPosted() {
-    for (int rounds = 0; rounds < 600; ++rounds) {
-        const auto* list = ImageThreadManager().LockThread();
-        const bool empty = !list || list->empty();
-        ImageThreadManager().UnlockThread();
-        if (empty) return true;
-        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_POSTMESSAGE);
-    }
-    return false;
-}
-
 template <class Tree> void Start(Tree& t, const std::function<void()>& root, bool checks = false) {
     t.TreeOptions().SetLETImageOptions({});
     if (checks) t.TreeOptions().SetMiscOptions(t.TreeOptions().MiscOptions() + toCheckSupport);
@@ -188,11 +176,14 @@ TEST(ExplorerReinit, NodesReinitialisedOrReReadAndItemsOpenedAsTheOptionsSay) {
          checked({foFolders, foHidden}, [&](TLazyExplorerTreeview& tree, PLazyNode top) {
              tree.TreeOptions().SetLETImageOptions({toImages, toThreadedImages});
              PLazyNode a = tree.GetFirstChild(top);
-             tree.Repaint();
-             if (!a || !shelltest::PumpUntil([] { return LiveImageRequests() == 0; })) return false;
              for (PLazyNode n : {top, a}) Ns(tree, n)->Invalidate(true);
-             tree.Repaint();   // asks for both icons again
-             if (!AnswersPosted()) return false;
+             tree.Repaint();   // asks for both icons; their answers are posted, and not read, below
+             auto posted = [] {
+                 bool empty = ImageThreadManager().LockThread()->empty();
+                 ImageThreadManager().UnlockThread();
+                 return empty;
+             };
+             for (int i = 0; i < 600 && !posted(); ++i) ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_POSTMESSAGE);
              ::ValidateRect(tree.Handle(), nullptr);
              tree.ReinitNode(top, false);   // reads the answers waiting, then drops the top node's request
              RECT row = tree.GetDisplayRect(a, ColumnNone, false);

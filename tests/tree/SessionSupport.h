@@ -6,7 +6,6 @@
 #include "framework/Forms.h"
 #include "framework/SysUtils.h"
 #include "tree/string/LazyStringTree.h"
-#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -23,8 +22,7 @@ public:
     using TBaseLazyTree::lastClickedNode_;
     // Drags started, with the selection they carried (the drag manager is not part of these tests).
     std::vector<std::vector<PLazyNode>> drags;
-    // Each menu that a context menu shown over the tree announces to it as it opens.
-    std::function<void(HMENU)> menuOpens;
+    std::function<void(HMENU)> menuOpens;   // each menu a context menu over the tree opens
 protected:
     bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) override {
         if (msg == WM_INITMENUPOPUP && menuOpens) menuOpens(reinterpret_cast<HMENU>(wParam));
