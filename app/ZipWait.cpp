@@ -125,6 +125,7 @@ void TFormZipWait::ButtonMinimizeClick() { MinimizeProgressWindow(*this); }
 
 void TFormZipWait::ZipperThreadTerminate() {
     run_.LeftOut += thread_->Skipped + thread_->FoldersLeftOut;
+    run_.ChangedWhileRead += thread_->ChangedWhileRead;
     if (thread_->FatalException) {
         // A failure of the archiver ends the run through its abort path.
         run_.AddLog(KV_Error + ": " + ExceptionText(thread_->FatalException, DescribeError), lcRed, 0, lkNormal);

@@ -283,6 +283,10 @@ void TZipperThread::ProcessFileFailure(const std::string& fileName, int errorCod
                    (errorCode == ZipErrorCode::SourceShrank
                         ? KV_ZPFileChanged
                         : KV_ZPFileReadFailed + " " + TrimRight(SysErrorMessage(archiver_.FailureSystemError())));
+    } else if (errorCode == ZipErrorCode::SourceChanged) {
+        // The preset action keeps the copy read last in the archive.
+        ++ChangedWhileRead;
+        message_ = fileName + " " + KV_ZPFileChangedStored;
     } else {
         ErrorCode = errorCode;
         Cancel = true;
