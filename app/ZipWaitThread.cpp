@@ -327,7 +327,7 @@ void TZipperThread::OverallProgress(double progress, TZipProcessOperation operat
 
 void TZipperThread::FileProgress(const std::string& fileName, double progress, TZipProgressPhase phase, bool& cancel) {
     filePos_ = static_cast<int>(std::lround(progress));
-    if (view_.BeforeFileProgress) view_.BeforeFileProgress(fileName);
+    if (view_.BeforeFileProgress) view_.BeforeFileProgress(fileName, progress, phase);
     cancel = Cancel;
     if (phase == ppStart) pending_.push_back(KV_Adding + fileName);
     // The window falls behind when many small files come at once, and the

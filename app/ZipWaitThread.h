@@ -34,7 +34,7 @@ struct TZipperView {
     std::function<void()> AfterHandOff;
     // Called on the worker at each file's progress, before it reads Cancel
     // (tests hold the worker here).
-    std::function<void(const std::string& fileName)> BeforeFileProgress;
+    std::function<void(const std::string& fileName, double progress, TZipProgressPhase phase)> BeforeFileProgress;
 };
 
 class TZipperThread : public TThread {
