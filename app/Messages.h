@@ -197,6 +197,8 @@ constexpr const char* kProductWebPage = "https://korvane.example/";
     X(KV_ZPFileCannotRead, "cannot be read, skipped:") \
     X(KV_ZPFileChanged, "changed while it was read, skipped.") \
     X(KV_ZPFileReadFailed, "could not be read:") \
+    X(KV_ZPFileChangedStored, "changed while it was read; the stored copy may not be whole.") \
+    X(KV_Summary_Changed, "Of these, changed while read:") \
     X(KV_FolderDenied, "cannot be read: access denied") \
     X(KV_FolderTooLong, "the path is too long to be read") \
     X(KV_FolderLink, "a link to a folder, not followed") \

@@ -283,6 +283,10 @@ void TZipperThread::ProcessFileFailure(const std::string& fileName, int errorCod
                    (errorCode == ZipErrorCode::SourceShrank
                         ? KV_ZPFileChanged
                         : KV_ZPFileReadFailed + " " + TrimRight(SysErrorMessage(archiver_.FailureSystemError())));
+    } else if (errorCode == ZipErrorCode::SourceChanged) {
+        // The preset action keeps the copy read last in the archive.
+        ++ChangedWhileRead;
+        message_ = fileName + " " + KV_ZPFileChangedStored;
     } else {
         ErrorCode = errorCode;
         Cancel = true;
@@ -323,7 +327,7 @@ void TZipperThread::OverallProgress(double progress, TZipProcessOperation operat
 
 void TZipperThread::FileProgress(const std::string& fileName, double progress, TZipProgressPhase phase, bool& cancel) {
     filePos_ = static_cast<int>(std::lround(progress));
-    if (view_.BeforeFileProgress) view_.BeforeFileProgress(fileName);
+    if (view_.BeforeFileProgress) view_.BeforeFileProgress(fileName, progress, phase);
     cancel = Cancel;
     if (phase == ppStart) pending_.push_back(KV_Adding + fileName);
     // The window falls behind when many small files come at once, and the

@@ -34,7 +34,7 @@ struct TZipperView {
     std::function<void()> AfterHandOff;
     // Called on the worker at each file's progress, before it reads Cancel
     // (tests hold the worker here).
-    std::function<void(const std::string& fileName)> BeforeFileProgress;
+    std::function<void(const std::string& fileName, double progress, TZipProgressPhase phase)> BeforeFileProgress;
 };
 
 class TZipperThread : public TThread {
@@ -53,6 +53,9 @@ public:
     int Skipped = 0;
     // Folders the search left out (not listed, or links), each named in the log.
     int FoldersLeftOut = 0;
+    // Files stored as last read although they changed during each read,
+    // each with its red line: archived, so not left out.
+    int ChangedWhileRead = 0;
     // Stops the archiver at its next progress event; set by the user's Cancel
     // and by a failure that aborts.
     std::atomic<bool> Cancel{false};

@@ -82,11 +82,14 @@ public:
     // --- seams: the random bytes of encryption headers, the clock for entries
     // without a file date (DOS date in the high word, time in the low word),
     // the free space of a drive, and how many threads read and compress files
-    // ahead of the writer (-1: one per processor up to eight; 0: none).
+    // ahead of the writer (-1: one per processor up to eight; 0: none), and a
+    // call on such a thread between its read of a file and its check that the
+    // file did not change meanwhile (tests change the file there).
     TZipRandomSource RandomSource;
     std::function<uint32_t()> Clock;
     std::function<int64_t(const std::string& path)> FreeSpace;
     int PrefetchWorkers = -1;
+    std::function<void(const std::string& path)> PrefetchRead;
 
     // --- operations
     void OpenArchive(unsigned mode);

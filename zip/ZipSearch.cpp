@@ -268,7 +268,7 @@ int TZipBaseArchiver::AddFoundPath(const std::string& path, bool isFolder, const
 
 std::unique_ptr<TZipPrefetcher> TZipBaseArchiver::NewPrefetcher() const {
     unsigned workers = PrefetchWorkers >= 0 ? static_cast<unsigned>(PrefetchWorkers) : TZipPrefetcher::DefaultWorkers();
-    return workers == 0 ? nullptr : std::make_unique<TZipPrefetcher>(workers);
+    return workers == 0 ? nullptr : std::make_unique<TZipPrefetcher>(workers, PrefetchRead);
 }
 
 void TZipBaseArchiver::QueueAheadInto(TZipPrefetcher& prefetch, const TDirItem& item) const {

@@ -156,6 +156,50 @@ table+=(
   "namedots|0|namedots|Left out: 0|Backup done|X.zip"
 )
 
+# A file rewritten in place (the same size, a time of its own) while the run
+# reads it: the worker waits at the first block boundary of each read
+# (KORVANE_TEST_READ_GATE) while the row's action for that read is done.
+# Rewritten whole amid its first read, it is read again and stored as it then
+# is, with no line; rewritten again amid the second read (only the head that
+# read has passed), the copy read last is kept, named and counted. Either way
+# the stored file is its state 1, byte for byte; it is never read a third time.
+state_py='import os, sys
+def state(n): return b"".join(b"state %d line %08d\n" % (n, i) for i in range(900000))'
+for c in rewritten rewrittentwice; do mkdir -p "$root/$c/src" "$root/$c/gate"
+  $PY -c "$state_py"'
+open(sys.argv[1], "wb").write(state(0))' "$root/$c/src/db.bin"; done
+rewrite_run() {   # exe job case action-per-read... (whole, head or keep)
+  local exe=$1 job=$2 c=$3 gate="$root/$3/gate" n=0 a; shift 3
+  KORVANE_TEST_READ_GATE="$win\\$c\\gate" wine "$exe" "$job" >/dev/null 2>&1 & pid=$!
+  for a in "$@"; do
+    n=$((n + 1))
+    for _ in $(seq 1 360); do [ -f "$gate/read$n.at" ] && break; kill -0 "$pid" 2>/dev/null || break; sleep 0.25; done
+    [ -f "$gate/read$n.at" ] || fail "$c: read $n of db.bin did not come"
+    [ "$a" = keep ] || $PY -c "$state_py"'
+data = state(int(sys.argv[2]))[:None if sys.argv[3] == "whole" else 1 << 20]
+with open(sys.argv[1], "r+b") as f: f.write(data)
+os.utime(sys.argv[1], (1e9, 1e9 + 10 * int(sys.argv[2])))' "$root/$c/src/db.bin" "$n" "$a"
+    touch "$gate/read$n.go"
+  done
+  wait_end "$pid"; pid=""
+  [ -f "$gate/read$((n + 1)).at" ] && fail "$c: db.bin was read more than $n times"
+  $PY -c "$state_py"'
+import zipfile
+z = zipfile.ZipFile(sys.argv[1]); name = [n for n in z.namelist() if n.endswith("/src/db.bin")][0]
+if z.read(name) != state(1): sys.exit("the stored db.bin is not the state the file had after its first rewrite")' \
+    "$root/$c/dest/X.zip" || fail "$c: the stored copy"
+}
+run_rewritten() { rewrite_run "$1" "$2" rewritten whole keep
+  grep -q "changed while" "$root/rewritten/prog/temp/rewritten.log" && fail "rewritten: a line names the file read again"; }
+run_rewrittentwice() { rewrite_run "$1" "$2" rewrittentwice whole head
+  grep -qx "Of these, changed while read: 1" <(tr -d '\r' < "$root/rewrittentwice/prog/temp/rewrittentwice.log") \
+    || fail "rewrittentwice: the summary does not count it"; }
+entries+=([rewritten]="+db.bin" [rewrittentwice]="+db.bin")
+table+=(
+  "rewritten|0|rewritten|Left out: 0|Backup done|X.zip"
+  "rewrittentwice|1|rewrittentwice|$win\\rewrittentwice\\src\\db.bin changed while it was read; the stored copy may not be whole.|Backup done|X.zip"
+)
+
 # Paths a person gives read as Windows reads them: a destination typed with
 # a final dot, an inclusion mask and an absolute exclusion mask ending in a
 # blank. A destination that fits Windows' 260 characters but not 260 bytes of

@@ -2,8 +2,10 @@
 // the commit with failures, retry, abort, cancel, rollback and appending.
 #include "ZipTestUtil.h"
 #include "zip/ZipArchiver.h"
+#include "zip/ZipCompress.h"
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <atomic>
 #include <set>
 
 using namespace krv;
@@ -51,7 +53,7 @@ struct AppArchiver {
         z.OnProcessFileFailure = [this](TObject*, const std::string& name, TZipProcessOperation, int native, int code,
                                         const std::string&, TZipAction& action) {
             failures.push_back({native, code});
-            const bool skipped = code == 6 || code == 12 || (code >= 34 && code <= 37);
+            const bool skipped = code == 6 || code == 12 || (code >= 34 && code <= 38);
             action = decide ? decide(name, code) : skipped ? fxaIgnore : fxaAbort;
         };
         z.OnStoreFile = [](TObject*, std::string& name, uint32_t&, std::string&, const std::string& full) {
@@ -248,6 +250,58 @@ TEST(ZipCommit, FileCutShortWhileReadIsLeftOutAndTheRunGoesOn) {
         EXPECT_EQ(kept, earlier ? 2u << 20 : 0u) << variant;
         app.z.CloseArchive();
         EXPECT_EQ(NamesIn(t.s.Path("out.zip")).size(), want.size()) << variant;
+    }
+}
+
+// A file rewritten in place while it is read (by the writer, or by a
+// read-ahead worker) is read once more and stored as it is then, with no
+// failure; one rewritten at every read keeps its last copy and is named.
+TEST(ZipCommit, FileRewrittenWhileReadIsReadAgainOrKeptAndNamed) {
+    struct Row { int variant; int workers; bool every; };   // variants as above
+    const Row rows[] = {{0, 0, false}, {0, 0, true}, {1, 0, false}, {1, 0, true},
+                        {2, 0, false}, {2, 0, true}, {0, 2, false}, {0, 2, true}};
+    const size_t size = 2 << 20, block = ZipBlockSize(9);
+    auto state = [&](int n) { return Pattern(size, n == 0 ? 7 : 100 + n); };
+    for (const Row& row : rows) {
+        Tree t;
+        const std::string big = t.s.Write("data\\big.bin", state(0));
+        if (row.variant == 1) MakeEarlierArchive(t);
+        std::atomic<int> rewrites{0};
+        // The same size, its n-th content and a time of its own, as a program rewriting its data does.
+        auto rewrite = [&](const std::string& name) {
+            if (name.find("big.bin") == std::string::npos || (!row.every && rewrites > 0)) return;
+            const std::string data = state(++rewrites);
+            FileHandle f(::CreateFileA(big.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                       OPEN_EXISTING, 0, nullptr));
+            DWORD done = 0;
+            ::WriteFile(f.get(), data.data(), static_cast<DWORD>(size), &done, nullptr);
+            const uint64_t when = 126227808000000000ull + rewrites * 10000000ull;   // 2001, plus seconds
+            FILETIME time{static_cast<DWORD>(when), static_cast<DWORD>(when >> 32)};
+            ASSERT_TRUE(done == size && ::SetFileTime(f.get(), nullptr, nullptr, &time));
+        };
+        AppArchiver app(t.s.Path("out.zip"));
+        app.z.PrefetchWorkers = row.workers;
+        app.z.PrefetchRead = rewrite;
+        if (row.variant == 2) app.z.SetSpanningMode(smSplitting);
+        app.z.OnFileProgress = [&](TObject*, const std::string& name, double progress, TZipProcessOperation,
+                                   TZipProgressPhase phase, bool&) {
+            if (phase == ppProcess && progress > 0) rewrite(name);   // between the first two blocks
+        };
+        if (row.variant != 1) app.z.OpenArchive(fmCreate);
+        app.Run(t.s.Path("data\\*.*"), "");
+        const std::string at = Format("variant %d workers %d every %d", row.variant, row.workers, row.every);
+        EXPECT_EQ(rewrites, row.every ? 2 : 1) << at;
+        const std::vector<std::pair<int, int>> named{{61, 38}};
+        EXPECT_EQ(app.failures, row.every ? named : decltype(named){}) << at;
+        const std::string want = row.every ? state(rewrites - 1).substr(0, block) + state(rewrites).substr(block)
+                                           : state(rewrites);
+        EXPECT_EQ(app.Relative(t.s), (std::set<std::string>{"data/a.txt", "data/b.tmp", "data/big.bin"})) << at;
+        TDirItem stored;
+        for (int i = 0; i < app.z.Count(); ++i)
+            if (app.z.Items(i).name.find("big.bin") != std::string::npos) stored = app.z.Items(i);
+        app.z.CloseArchive();
+        EXPECT_TRUE(EntryData(ReadAll(t.s.Path("out.zip")), stored) == want) << at;
+        EXPECT_EQ(stored.crc, ~CrcUpdate(0xFFFFFFFFu, reinterpret_cast<const uint8_t*>(want.data()), want.size())) << at;
     }
 }
 
