@@ -207,7 +207,10 @@ void TBackupRun::MakeLists() {
     FlatDirs = found.FlatDirs;
     // Ticked, but not there to back up: each one named, never skipped in silence.
     for (const std::string& path : found.Missing) FolderLeftOut(path);
+    FolderLinks = found.Links;
     if (RecursiveDirs.Empty() && FlatDirs.Empty()) {
+        // No target is backed up: each link is left out.
+        for (const std::string& link : FolderLinks) AddLog(LinkLine(link, ltLeftOut), lcRed, 0, lkNormal);
         // Nothing would be backed up: an empty archive is not a backup.
         AddLog(KV_Error + ": " + KV_NothingSelected, lcRed, 0, lkNormal);
         Fail();

@@ -118,6 +118,8 @@ public:
     // What the run has gathered: the folder lists, what was left out, and the
     // archive it wrote.
     TStringList RecursiveDirs, FlatDirs;
+    // Ticked links to folders the scan met: never followed, the archive step names them.
+    std::vector<std::string> FolderLinks;
     int LeftOut = 0;
     // Files in the archive that changed while they were read (each named).
     int ChangedWhileRead = 0;

@@ -203,6 +203,7 @@ constexpr const char* kProductWebPage = "https://korvane.example/";
     X(KV_FolderTooLong, "the path is too long to be read") \
     X(KV_FolderLink, "a link to a folder, not followed") \
     X(KV_FolderLinkCovered, "a link to a folder, not followed: its target is backed up") \
+    X(KV_FolderLinkExcluded, "a link to a folder, not followed: its target is excluded") \
     X(KV_FolderCannotRead, "cannot be read:") \
     X(KV_ArchiveFileName_Device, "The backup's file name is a device name (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9, also with an extension), not allowed for a file.") \
     X(KV_Session_NotSaved, "The session is not saved, as it could not be loaded again:") \

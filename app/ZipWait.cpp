@@ -120,7 +120,7 @@ void TFormZipWait::StartCompression() {
         holdUntilStopped_.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
     try {
         thread_ = std::make_unique<TZipperThread>(view, run_.RecursiveDirs, run_.FlatDirs, run_.Archiver(),
-                                                  exclusionText_, run_.ArchiveToReplace);
+                                                  exclusionText_, run_.ArchiveToReplace, run_.FolderLinks);
         thread_->OnTerminate = [this](TThread*) { ZipperThreadTerminate(); };
     } catch (const std::exception& e) {
         run_.AddLog(e.what(), lcRed, 0, lkNormal);

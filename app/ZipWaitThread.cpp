@@ -47,9 +47,10 @@ std::string SkipReason(const std::string& fileName, int errorCode, unsigned shar
 }
 
 TZipperThread::TZipperThread(const TZipperView& view, const TStringList& recursiveMasks, const TStringList& flatMasks,
-                             TZipArchiver& archiver, const std::string& exclusionText, const std::string& keepOut)
+                             TZipArchiver& archiver, const std::string& exclusionText, const std::string& keepOut,
+                             std::vector<std::string> folderLinks)
     : view_(view), recursiveMasks_(recursiveMasks), flatMasks_(flatMasks), archiver_(archiver),
-      keepOut_(keepOut), previousConfirm_(archiver.OnConfirmProcessFile) {
+      keepOut_(keepOut), folderLinks_(std::move(folderLinks)), previousConfirm_(archiver.OnConfirmProcessFile) {
     postWindow_ = std::make_unique<TMessageWindow>([this](UINT msg, WPARAM, LPARAM, LRESULT& result) {
         if (msg != kShowPostedMessage) return false;
         result = 0;
@@ -236,6 +237,8 @@ void TZipperThread::Execute() {
         archiver_.Options.SearchAttr = 63;   // the same and folders
         archiver_.SetFileMasks(recursiveMasks_);
         archiver_.AddFiles();
+        TZipAction skip = fxaIgnore;
+        for (const std::string& link : folderLinks_) ProcessFileFailure(link, ZipErrorCode::FolderLinkNotFollowed, skip);
     } catch (...) {
         FlushLines();
         // The update must not be committed later by the archive's close: a
@@ -263,16 +266,17 @@ void TZipperThread::Execute() {
 
 void TZipperThread::ProcessFileFailure(const std::string& fileName, int errorCode, TZipAction& action) {
     FlushLines();
-    const bool link = errorCode == ZipErrorCode::FolderLinkNotFollowed;
     int colour = lcRed;
-    if (link && LinkTargetBackedUp(fileName, WholeFolders())) {
-        // Nothing is lost: named on a plain line, not counted.
-        colour = lcBlack;
-        message_ = CoveredLinkLine(fileName);
-    } else if (link || errorCode == ZipErrorCode::CannotListFolder) {
+    if (errorCode == ZipErrorCode::FolderLinkNotFollowed) {
+        const TLinkTarget target = LinkTargetOf(fileName, BackedUpFolders());
+        // Nothing asked for is missing unless the target is left out: a plain line, not counted.
+        if (target == ltLeftOut) ++FoldersLeftOut;
+        else colour = lcBlack;
+        message_ = LinkLine(fileName, target);
+    } else if (errorCode == ZipErrorCode::CannotListFolder) {
         // The search says only that it could not list the folder: ask the system why.
         ++FoldersLeftOut;
-        message_ = FolderLeftOutLine(fileName, link ? 0 : FolderListingError(fileName), link);
+        message_ = FolderLeftOutLine(fileName, FolderListingError(fileName), false);
     } else if (errorCode == ZipErrorCode::FileNotFound || errorCode == ZipErrorCode::CannotOpenFile) {
         ++Skipped;
         message_ = fileName + " " + SkipReason(fileName, errorCode, archiver_.ShareFlags());
@@ -303,13 +307,17 @@ void TZipperThread::ProcessFileFailure(const std::string& fileName, int errorCod
     // The preset action skips the file or folder.
 }
 
-const std::vector<std::string>& TZipperThread::WholeFolders() {
-    if (!wholeFolders_) {
-        // The folders of the masks searched with their subfolders.
-        wholeFolders_.emplace();
-        for (int i = 0; i < recursiveMasks_.Count(); ++i) wholeFolders_->push_back(ExtractFilePath(recursiveMasks_[i]));
+const TBackedUpFolders& TZipperThread::BackedUpFolders() {
+    if (!backedUp_) {
+        // The folders of the masks, searched with their subfolders or alone.
+        backedUp_.emplace();
+        for (int i = 0; i < recursiveMasks_.Count(); ++i) backedUp_->Whole.push_back(ExtractFilePath(recursiveMasks_[i]));
+        for (int i = 0; i < flatMasks_.Count(); ++i) backedUp_->Own.push_back(ExtractFilePath(flatMasks_[i]));
+        backedUp_->Excluded = [this](const std::string& folder, const std::string& searched) {
+            return archiver_.ExclusionKeepsOut(folder, searched);
+        };
     }
-    return *wholeFolders_;
+    return *backedUp_;
 }
 
 void TZipperThread::OverallProgress(double progress, TZipProcessOperation operation, TZipProgressPhase phase,

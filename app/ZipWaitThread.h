@@ -2,6 +2,7 @@
 // the main window's archiver and commits the archive. Every change of a
 // window control or of the log is handed to the user-interface thread.
 #pragma once
+#include "app/ZipCheckDirsThread.h"
 #include "framework/ComCtrls.h"
 #include "framework/RichLog.h"
 #include "framework/Strings.h"
@@ -42,9 +43,11 @@ public:
     // Starts at once. The masks and the archiver belong to the main window,
     // which leaves them alone until the thread has ended.
     // keepOut: a file never archived (the old backup this run replaces, when
-    // the destination lies inside a ticked folder).
+    // the destination lies inside a ticked folder). folderLinks: ticked links
+    // to folders, named as the search names those it meets.
     TZipperThread(const TZipperView& view, const TStringList& recursiveMasks, const TStringList& flatMasks,
-                  TZipArchiver& archiver, const std::string& exclusionText, const std::string& keepOut = {});
+                  TZipArchiver& archiver, const std::string& exclusionText, const std::string& keepOut = {},
+                  std::vector<std::string> folderLinks = {});
     ~TZipperThread() override;
 
     // The archiver's failure code that stopped the run (0: none).
@@ -90,7 +93,7 @@ private:
     bool AtLastFile() const;
     bool Due(unsigned long& last) const;
     void ProcessFileFailure(const std::string& fileName, int errorCode, TZipAction& action);
-    const std::vector<std::string>& WholeFolders();
+    const TBackedUpFolders& BackedUpFolders();
     void OverallProgress(double progress, TZipProcessOperation operation, TZipProgressPhase phase, bool& cancel);
     void FileProgress(const std::string& fileName, double progress, TZipProgressPhase phase, bool& cancel);
     void StopAnimation();
@@ -98,11 +101,12 @@ private:
 
     TZipperView view_;
     const TStringList& recursiveMasks_;
-    std::optional<std::vector<std::string>> wholeFolders_;
+    std::optional<TBackedUpFolders> backedUp_;
     const TStringList& flatMasks_;
     TStringList exclusionList_;
     TZipArchiver& archiver_;
     std::string keepOut_;
+    std::vector<std::string> folderLinks_;
     decltype(TZipArchiver::OnConfirmProcessFile) previousConfirm_;
     std::string message_;
     int overallPos_ = 0;

@@ -99,6 +99,10 @@ public:
     void BeginUpdate();
     void EndUpdate();
     void AddFiles();
+    // True when a search of searched with its subfolders would not reach
+    // folder (which lies inside it) because the exclusion masks drop that
+    // folder or one on the way to it.
+    bool ExclusionKeepsOut(const std::string& folder, const std::string& searched) const;
     int64_t GetArchiveSize();
     int UpdateLevel() const { return updateLevel_; }
 

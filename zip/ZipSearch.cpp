@@ -162,6 +162,19 @@ bool TZipBaseArchiver::Excluded(const std::string& path, bool isFolder, const st
     return false;
 }
 
+bool TZipBaseArchiver::ExclusionKeepsOut(const std::string& folder, const std::string& searched) const {
+    const std::string top = ZipTrailingSeparator(searched);
+    // The searched folder itself is never tested, only what the search meets below it.
+    if (folder.size() <= top.size()) return false;
+    const std::string root = BaseDir.empty() ? top : ZipTrailingSeparator(ZipExpandPath(BaseDir, ""));
+    size_t at = top.size();
+    do {
+        at = folder.find_first_of("\\/", at + 1);
+        if (Excluded(folder.substr(0, at), true, root, exclusionMasks_)) return true;
+    } while (at != std::string::npos);
+    return false;
+}
+
 bool TZipBaseArchiver::IsOwnFile(const std::string& path) const {
     if (FileName.empty() || inMemory_) return false;
     const std::string& archive = searchPaths_.archive;
