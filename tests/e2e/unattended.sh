@@ -106,7 +106,11 @@ report_has prog absent "$win\\absent.xml does not exist."
 cp "$root/one.xml" "$root/held.xml"; hold_open "$win\\held.xml"
 run prog 3 "$win\\held.xml"; release_held
 report_has prog held "$win\\held.xml cannot be opened: Sharing violation." "Operation aborted"
-ok "bad, truncated, missing and held session files: exit 3, said as such"
+# Held open for writing by a program that shares it (an editor): it loads and runs.
+cp "$root/one.xml" "$root/shared.xml"; hold_open "$win\\shared.xml" shared
+run prog 0 "$win\\shared.xml"; release_held
+peers_ok "$root/dest/One_1.zip"; rm "$root/dest/One_1.zip"
+ok "bad, truncated, missing and held session files: exit 3, said as such; one held with sharing runs"
 
 # 4. Refused archive names, from the command line and from the session: exit 3.
 run prog 3 "$win\\one.xml" "..\\..\\escape"
