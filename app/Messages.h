@@ -208,6 +208,7 @@ constexpr const char* kProductWebPage = "https://korvane.example/";
     X(KV_ArchiveFileName_Device, "The backup's file name is a device name (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9, also with an extension), not allowed for a file.") \
     X(KV_Session_NotSaved, "The session is not saved, as it could not be loaded again:") \
     X(KV_SessionFileCannotOpen, " cannot be opened:") \
+    X(KV_NoZipFileName_TooLong, "The next free name would be longer than a file name or a path may be:") \
 
 #define KRV_DECLARE_MESSAGE(key, text) extern std::string key;
 KRV_MESSAGE_TABLE(KRV_DECLARE_MESSAGE)

@@ -321,7 +321,8 @@ bool TSessionData::LoadFromFile(const std::string& fileName) {
     // held without sharing by another program, or not to be read by this
     // user, it is no broken session file.
     const std::string path = SystemPath(fileName);
-    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    // Shared as the document's own read shares it.
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     if (!FileHandle(CreateFileAny(path, GENERIC_READ, share, OPEN_EXISTING))) {
         OpenError = ::GetLastError();
         return false;

@@ -250,7 +250,7 @@ table+=(
 # Values and names the program writes itself: limits count characters; long
 # session names sharing their first 100 characters keep a report each; a
 # refused login gives the server's reply. The host keeps at most 255 bytes of
-# UTF-8 in a name: the 134-character one (264 bytes) passes the program's limit, not the host's.
+# UTF-8 in a name: the 134-character one (264 bytes) is refused before anything is written.
 xml_text() { $PY -c 'import sys; print(sys.argv[1].encode("ascii", "xmlcharrefreplace").decode())' "$1"; }
 name_hash() { $PY -c 'import sys, functools; print("%08x" % functools.reduce(lambda h, c: (h ^ c) * 16777619 % 2 ** 32, sys.argv[1].encode(), 2166136261))' "$1"; }
 cjk=$($PY -c 'print("".join(chr(0x4E00 + i) for i in range(100)))')
@@ -279,7 +279,7 @@ run_login() {
 mail_host=$(own_loopback) || fail "no loopback address of its own"
 trap 'chmod 700 "$root/noperm/src/shut" 2>/dev/null; stop_server; cleanup' EXIT
 table+=(
-  "accent134|2|accent134|Zip file created|Operation aborted|"
+  "accent134|2|accent134|The backup's path is too long for Windows: $win\\accent134\\dest\\é|Operation aborted|"
   "cjk|0|*~$(name_hash "$(cjk_name 乙)")|Archive: $win\\cjk\\dest\\X_1.zip|The report could not be saved as *$(cjk_name 乙).log. The report has been saved as *~$(name_hash "$(cjk_name 乙)").log|X.zip X_1.zip"
   "login|0|login|Backup done|SMTP Error: 535 5.7.8 Authentication credentials invalid|X.zip"
 )

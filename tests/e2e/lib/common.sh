@@ -71,11 +71,12 @@ session_file() {   # file
 </Korvane>
 XEOF
 }
-# Holds a file open without sharing, from another Win32 process, until
-# release_held or fail.
-hold_open() {   # windows-path
+# Holds a file open without sharing (or, with "shared", open for writing and
+# sharing read and write, as an editor may), from another Win32 process,
+# until release_held or fail.
+hold_open() {   # windows-path [shared]
   held_marker="$WINEPREFIX/drive_c/krv-held-$$"; rm -f "$held_marker"
-  wine build/dist/zipdrive.exe --hold "$1" "C:\\krv-held-$$" >/dev/null 2>&1 & holder=$!
+  wine build/dist/zipdrive.exe "--hold${2:+-$2}" "$1" "C:\\krv-held-$$" >/dev/null 2>&1 & holder=$!
   for _ in $(seq 1 480); do [ -f "$held_marker" ] && return 0; sleep 0.25; done   # bounded against a hang
   kill $holder; fail "the file holder did not start"
 }
