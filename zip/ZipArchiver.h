@@ -189,7 +189,7 @@ private:
         std::string base;
         std::string archive;
         mutable std::unordered_map<std::string, std::string> masks;
-        std::unordered_set<std::string> leftOut;   // folders already reported, upper-cased
+        std::unordered_set<std::string> leftOut;   // folders already reported, by exact path
     };
     TSearchPaths searchPaths_;
     // Workers that read and compress the files found so far while the search

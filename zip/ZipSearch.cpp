@@ -32,7 +32,9 @@ uint32_t DosTimeOf(const FILETIME& ft) {
 void TZipBaseArchiver::SearchMasks(const TStrings& exclusions) {
     std::string base = ZipTrailingSeparator(ZipExpandPath(BaseDir, ""));
     searchPaths_.base = base;
-    searchPaths_.archive = FileName.empty() ? std::string() : ZipExpandPath(FileName, "");
+    // The archive as the file it is, so that the search's names (a listing's)
+    // are compared with it exactly: "x.zip" beside "X.zip" is another file.
+    searchPaths_.archive = FileName.empty() ? std::string() : EntryPath(ZipExpandPath(FileName, ""));
     searchPaths_.masks.clear();
     for (int i = 0; i < fileMasks_.Count(); ++i) {
         const std::string& mask = fileMasks_[i];
@@ -113,15 +115,16 @@ bool TZipBaseArchiver::ListFolder(const std::string& folder, const std::string& 
 }
 
 bool TZipBaseArchiver::SearchFailure(const std::string& path, int nativeError, unsigned long systemError) {
-    // Each folder once, though several masks and searches of the update reach it.
-    if (!searchPaths_.leftOut.insert(AnsiUpperCase(path)).second) return false;
+    // Each folder once, though several masks and searches of the update reach
+    // it; by its exact name: "DATA" beside "data" is another folder.
+    if (!searchPaths_.leftOut.insert(path).second) return false;
     EZipException failure = EZipException::Fmt(nativeError, this, path.c_str()).WithSystemError(systemError);
     TZipAction action = fxaIgnore;
     failureSystemError_ = systemError;
     DoProcessFileFailure(path, poAdd, failure.NativeError, failure.ErrorCode, DescribeError(failure), action);
     if (action == fxaAbort) throw failure;
     if (action != fxaRetry || nativeError != ZipNative::CannotListFolder) return false;
-    searchPaths_.leftOut.erase(AnsiUpperCase(path));
+    searchPaths_.leftOut.erase(path);
     return true;
 }
 
@@ -147,15 +150,15 @@ bool TZipBaseArchiver::Excluded(const std::string& path, bool isFolder, const st
         } else {
             auto known = searchPaths_.masks.find(mask);
             if (known == searchPaths_.masks.end())
-                known = searchPaths_.masks.emplace(mask, ZipExpandPath(mask, ZipExpandPath(BaseDir, ""))).first;
+                known = searchPaths_.masks.emplace(mask, EntryPath(ZipExpandPath(mask, ZipExpandPath(BaseDir, "")))).first;
             std::string full = known->second;
             std::string p = path;
             if (isFolder) {
                 p += '\\';
                 if (full.back() != '*' && !IsSep(full.back())) full += '\\';
             }
-            if (CompareText(ExtractFilePath(p), ExtractFilePath(full)) == 0 &&
-                MatchesMask(ExtractFileName(p), ExtractFileName(full)))
+            // The folders by their exact names (both real ones); the name by the mask.
+            if (ExtractFilePath(p) == ExtractFilePath(full) && MatchesMask(ExtractFileName(p), ExtractFileName(full)))
                 return true;
         }
     }
@@ -165,15 +168,15 @@ bool TZipBaseArchiver::Excluded(const std::string& path, bool isFolder, const st
 bool TZipBaseArchiver::IsOwnFile(const std::string& path) const {
     if (FileName.empty() || inMemory_) return false;
     const std::string& archive = searchPaths_.archive;
-    if (CompareText(path, archive) == 0) return true;
-    // Volumes of this archive: name.Z01 ... and name_001.ext, in any folder case.
+    if (path == archive) return true;
+    // Volumes of this archive beside it: name.Z01 ... and name_001.ext.
     std::string folder = ExtractFilePath(archive);
-    if (CompareText(ExtractFilePath(path), folder) != 0) return false;
+    if (ExtractFilePath(path) != folder) return false;
     std::string ext = ExtractFileExt(archive);
     std::string base = ExtractFileName(archive);
     base.resize(base.size() - ext.size());
     std::string name = ExtractFileName(path);
-    if (name.size() <= base.size() || CompareText(name.substr(0, base.size()), base) != 0) return false;
+    if (name.size() <= base.size() || name.compare(0, base.size(), base) != 0) return false;
     std::string rest = name.substr(base.size());
     auto digits = [](const std::string& s) {
         return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
@@ -189,7 +192,8 @@ void TZipBaseArchiver::TakeBack(const std::string& name) {
     const int index = list.IndexOfName(name);
     if (index < 0) return;
     // An entry the archive already holds keeps it; only this update's mark goes.
-    if (const int old = dir_->Directory.IndexOfName(name); old >= 0) {
+    const std::string& oldName = list.Item(index).oldName;
+    if (const int old = dir_->Directory.IndexOfName(oldName.empty() ? name : oldName); old >= 0) {
         list.Put(index, dir_->Directory.Item(old));
         return;
     }
@@ -220,7 +224,13 @@ int TZipBaseArchiver::AddFoundPath(const std::string& path, bool isFolder, const
     DoStoreFile(name, attr, comment, path);
 
     auto& list = dir_->UpdateList;
+    // The entry of exactly this name; only where there is none, an entry the
+    // archive held under another spelling that no found name has claimed
+    // (the same file, where its folder does not tell case apart).
     int index = list.IndexOfName(name);
+    std::string replaces;
+    if (index < 0 && dir_->Directory.Count() > 0 && (index = list.IndexOfUnclaimed(name)) >= 0)
+        replaces = list.Item(index).name;
     if (index >= 0) {
         TDirItem& old = list.Item(index);
         bool replace = true;
@@ -245,7 +255,8 @@ int TZipBaseArchiver::AddFoundPath(const std::string& path, bool isFolder, const
         FillItem(item, path, isFolder, attr, dosTime);
         // Only an entry the archive already holds is an update; a file found
         // twice in this update stays an addition.
-        item.operation = dir_->Directory.IndexOfName(name) >= 0 ? poUpdate : poAdd;
+        item.oldName = !replaces.empty() ? replaces : old.marked ? old.oldName : std::string();
+        item.operation = !item.oldName.empty() || dir_->Directory.IndexOfName(name) >= 0 ? poUpdate : poAdd;
         item.name = name;
         item.comment = comment;
         list.Put(index, item);
