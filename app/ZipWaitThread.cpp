@@ -49,7 +49,7 @@ std::string SkipReason(const std::string& fileName, int errorCode, unsigned shar
 TZipperThread::TZipperThread(const TZipperView& view, const TStringList& recursiveMasks, const TStringList& flatMasks,
                              TZipArchiver& archiver, const std::string& exclusionText, const std::string& keepOut)
     : view_(view), recursiveMasks_(recursiveMasks), flatMasks_(flatMasks), archiver_(archiver),
-      keepOut_(keepOut), previousConfirm_(archiver.OnConfirmProcessFile) {
+      keepOut_(EntryPath(keepOut)), previousConfirm_(archiver.OnConfirmProcessFile) {
     postWindow_ = std::make_unique<TMessageWindow>([this](UINT msg, WPARAM, LPARAM, LRESULT& result) {
         if (msg != kShowPostedMessage) return false;
         result = 0;
@@ -59,10 +59,12 @@ TZipperThread::TZipperThread(const TZipperView& view, const TStringList& recursi
     });
     SplitMasks(exclusionText, exclusionList_);
     if (!keepOut_.empty()) {
-        // By its exact name: a mask could match other files too.
+        // By its exact name (the real one: the search's names are a
+        // listing's): a mask could match other files too, and "x.zip" beside
+        // "X.zip" is another file.
         archiver_.OnConfirmProcessFile = [this](TObject* sender, const std::string& fileName,
                                                 TZipProcessOperation operation, bool& confirm) {
-            if (SameText(fileName, keepOut_)) {
+            if (fileName == keepOut_) {
                 confirm = false;
                 return;
             }

@@ -4,7 +4,8 @@
 # end of the Windows session sent (the process left to end itself), two runs
 # of one session at once, a German run, folders and files the search cannot
 # take as they are, values and names the program writes itself. Each row
-# checks exit code, report lines and the destination. KORVANE_EXE names an older korvane.exe to try.
+# checks exit code, report lines and the destination. KORVANE_EXE names an older korvane.exe to try;
+# a pattern as argument runs only the rows it matches.
 set -uo pipefail
 e2e_name=hostile_inputs
 . "$(dirname "$0")/lib/common.sh"
@@ -122,11 +123,15 @@ declare -A entries=([noperm]="+open.txt -shut/" [folderlink]="+real/r.txt -link/
   [linkinside]="+real/r.txt -link/ -link/r.txt" [shrinks]="+keep.txt -cut.txt"
   [namedots]="+g. +h%20 +dir./in.txt" [deeppath]="")
 entries_ok() {   # case
-  $PY - "$root/$1/dest/X.zip" "$root/$1/prog/temp/$1.log" ${entries[$1]} <<'ENTRIES' || fail "$1: the archive's entries"
-import sys, zipfile
-archive, report, *want = sys.argv[1:]
-names = {n.split("/src/", 1)[1] for n in zipfile.ZipFile(archive).namelist() if "/src/" in n} - {""}
+  $PY - "$root/$1/dest/X.zip" "$root/$1/prog/temp/$1.log" "$root/$1/src" ${entries[$1]} <<'ENTRIES' || fail "$1: the archive's entries"
+import os, sys, zipfile
+archive, report, src, *want = sys.argv[1:]
+stored = {n.split("/src/", 1)[1]: n for n in zipfile.ZipFile(archive).namelist() if "/src/" in n}
+names = set(stored) - {""}
 files = {n for n in names if not n.endswith("/")}
+for f in files:   # each file with its own source's bytes
+    if zipfile.ZipFile(archive).read(stored[f]) != open(os.path.join(src, *f.split("/")), "rb").read():
+        sys.exit("%s differs from its source" % f)
 empty = [d for d in names if d.endswith("/") and not any(f.startswith(d) for f in files)]
 if empty: sys.exit("folders stored as empty: %s" % empty)
 for w in (w.replace("%20", " ") for w in want):
@@ -143,10 +148,32 @@ ENTRIES
 # character, as e and a combining accent): each ticked path is its own folder.
 nfc=$'Caf\303\251' nfd=$'Cafe\314\201'
 for c in nfboth nfcone; do mkdir -p "$root/$c/src/$nfc" "$root/$c/src/$nfd"; printf 'c' > "$root/$c/src/$nfc/c.txt"; printf 'd' > "$root/$c/src/$nfd/d.txt"; done
-setup_nfboth() { S_NAME=nfboth S_DEST="$win\\nfboth\\dest" S_DIRS=$(dirs_xml "$win\\nfboth\\src\\Caf&#233;" "$win\\nfboth\\src\\Cafe&#769;") session_file "$1"; }
-setup_nfcone() { S_NAME=nfcone S_DEST="$win\\nfcone\\dest" S_DIRS=$(dirs_xml "$win\\nfcone\\src\\Caf&#233;") session_file "$1"; }
 entries+=([nfboth]="+$nfc/c.txt +$nfd/d.txt" [nfcone]="+$nfc/c.txt -$nfd/d.txt")
 table+=("nfboth|0|nfboth|Left out: 0|Backup done|X.zip" "nfcone|0|nfcone|Left out: 0|Backup done|X.zip")
+# Names that differ only in letter case (Wine lists a folder of the Linux
+# side as it is), each with a content of its own: each ticked path, and each
+# found name, is that entry. Where only "data" is there, a session's "DATA"
+# reaches it, as on a folder that does not tell case apart. Folders whose
+# real names end in a dot or a blank, beside "dir": each ticked one is itself.
+for c in caseone caseall caseparent casefold; do mkdir -p "$root/$c/src/data"; printf 'lower %s' $c > "$root/$c/src/data/x.txt"; done
+for c in caseone caseall caseparent; do mkdir -p "$root/$c/src/Data" "$root/$c/src/DATA"
+  printf 'First upper' > "$root/$c/src/Data/x.txt"; printf 'ALL UPPER %s' $c > "$root/$c/src/DATA/x.txt"; done
+printf 'small x' > "$root/caseparent/src/x.txt"; printf 'BIG X' > "$root/caseparent/src/X.txt"
+mkdir -p "$root/dotnames/src/dir." "$root/dotnames/src/dir" "$root/dotnames/src/sp "
+printf 'dot' > "$root/dotnames/src/dir./in.txt"; printf 'plain' > "$root/dotnames/src/dir/in.txt"; printf 'blank' > "$root/dotnames/src/sp /s.txt"
+setup_ticked() {   # file case names below src
+  local c=$2 d=() n; for n in "${@:3}"; do d+=("$win\\$c\\src\\$n"); done
+  S_NAME=$c S_DEST="$win\\$c\\dest" S_DIRS=$(dirs_xml "${d[@]}") session_file "$1"; }
+setup_nfboth() { setup_ticked "$1" nfboth "Caf&#233;" "Cafe&#769;"; }
+setup_nfcone() { setup_ticked "$1" nfcone "Caf&#233;"; }
+setup_caseone() { setup_ticked "$1" caseone data; }
+setup_caseall() { setup_ticked "$1" caseall Data data DATA; }
+setup_casefold() { setup_ticked "$1" casefold DATA; }
+setup_dotnames() { setup_ticked "$1" dotnames dir. "sp "; }
+entries+=([caseone]="+data/x.txt -Data/x.txt -DATA/x.txt" [caseall]="+data/x.txt +Data/x.txt +DATA/x.txt"
+  [caseparent]="+data/x.txt +Data/x.txt +DATA/x.txt +x.txt +X.txt" [casefold]="+data/x.txt"
+  [dotnames]="+dir./in.txt -dir/in.txt +sp%20/s.txt")
+for c in caseone caseall caseparent casefold dotnames; do table+=("$c|0|$c|Left out: 0|Backup done|X.zip"); done
 table+=(
   "noperm|1|noperm|$win\\noperm\\src\\shut: cannot be read: access denied|Backup done|X.zip"
   "deeppath|1|deeppath|: the path is too long to be read|Backup done|X.zip"
@@ -211,6 +238,7 @@ table+=(
 
 for row in "${table[@]}"; do
   IFS='|' read -r case want report line last files <<<"$row"
+  [[ $case == ${1:-*} ]] || continue
   mkdir -p "$root/$case/dest"
   program_folder "$root/$case/prog" "$([ "$case" = german ] && echo "Lang=$win\\lang\\Deutsch.lang")"
   setup "$case" "$root/$case/$case.xml"
@@ -228,6 +256,7 @@ for row in "${table[@]}"; do
   echo "$case: exit $rc, $(( $(date +%s) - start )) s: ok"
 done
 # The second run's report says so first; the first run kept its own report.
+[[ twice == ${1:-*} ]] || { echo "$e2e_name: passed (rows $1)"; exit 0; }
 head -n 1 "$root/twice/prog/temp/twice_1.log" | grep -qF "Another run" || fail "twice: the second report does not say so first"
 grep -qx "Backup done" <(tr -d '\r' < "$root/twice/prog/temp/twice.log") || fail "twice: the first run's report is not its own"
 grep -qF "Another run" "$root/twice/prog/temp/twice.log" && fail "twice: the first run's report was overwritten"
