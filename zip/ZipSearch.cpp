@@ -27,6 +27,45 @@ uint32_t DosTimeOf(const FILETIME& ft) {
     return (static_cast<uint32_t>(date) << 16) | time;
 }
 
+// Whether path is the archive or one of its volumes beside it (name.Z01 ...
+// and name_001.ext), by exact names.
+bool IsArchiveOrVolume(const std::string& path, const std::string& archive) {
+    if (path == archive) return true;
+    if (ExtractFilePath(path) != ExtractFilePath(archive)) return false;
+    std::string ext = ExtractFileExt(archive);
+    std::string base = ExtractFileName(archive);
+    base.resize(base.size() - ext.size());
+    std::string name = ExtractFileName(path);
+    if (name.size() <= base.size() || name.compare(0, base.size(), base) != 0) return false;
+    std::string rest = name.substr(base.size());
+    auto digits = [](const std::string& s) {
+        return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
+    };
+    if (rest.size() > 2 && (rest.substr(0, 2) == ".Z" || rest.substr(0, 2) == ".z") && digits(rest.substr(2))) return true;
+    if (rest.size() > 1 && rest[0] == '_' && CompareText(ExtractFileExt(rest), ext) == 0)
+        return digits(rest.substr(1, rest.size() - 1 - ext.size()));
+    return false;
+}
+
+// The path of the file an old entry stands for whose name differs from a
+// found one's only in letter case: the found path with those letters as the
+// entry has them. Empty where the names do not map onto the path's end.
+std::string PathSpelledAs(const std::string& path, const std::string& name, const std::string& oldName) {
+    if (name.size() != oldName.size()) return {};
+    size_t first = 0;
+    while (first < name.size() && name[first] == oldName[first]) ++first;
+    const size_t tail = name.size() - first;
+    if (tail == 0 || tail > path.size()) return {};
+    std::string spelled = path;
+    for (size_t k = 1; k <= tail; ++k) {
+        const char found = name[name.size() - k], old = oldName[oldName.size() - k];
+        char& at = spelled[path.size() - k];
+        if ((found == '/' ? '\\' : found) != at) return {};
+        if (found != old) at = old;
+    }
+    return spelled;
+}
+
 } // namespace
 
 void TZipBaseArchiver::SearchMasks(const TStrings& exclusions) {
@@ -34,7 +73,8 @@ void TZipBaseArchiver::SearchMasks(const TStrings& exclusions) {
     searchPaths_.base = base;
     // The archive as the file it is, so that the search's names (a listing's)
     // are compared with it exactly: "x.zip" beside "X.zip" is another file.
-    searchPaths_.archive = FileName.empty() ? std::string() : EntryPath(ZipExpandPath(FileName, ""));
+    searchPaths_.archiveNamed = FileName.empty() ? std::string() : ZipExpandPath(FileName, "");
+    searchPaths_.archive = EntryPath(searchPaths_.archiveNamed);
     searchPaths_.masks.clear();
     for (int i = 0; i < fileMasks_.Count(); ++i) {
         const std::string& mask = fileMasks_[i];
@@ -148,17 +188,22 @@ bool TZipBaseArchiver::Excluded(const std::string& path, bool isFolder, const st
             }
             if (MatchesMask(rel, m)) return true;
         } else {
+            // The entries the mask names (EntryPath), compared with the found
+            // (real) names exactly; a name holding a wildcard is a pattern.
             auto known = searchPaths_.masks.find(mask);
-            if (known == searchPaths_.masks.end())
-                known = searchPaths_.masks.emplace(mask, EntryPath(ZipExpandPath(mask, ZipExpandPath(BaseDir, "")))).first;
+            if (known == searchPaths_.masks.end()) {
+                const std::string full = EntryPath(ZipExpandPath(mask, ZipExpandPath(BaseDir, "")));
+                known = searchPaths_.masks.emplace(mask, full).first;
+            }
             std::string full = known->second;
             std::string p = path;
             if (isFolder) {
                 p += '\\';
                 if (full.back() != '*' && !IsSep(full.back())) full += '\\';
             }
-            // The folders by their exact names (both real ones); the name by the mask.
-            if (ExtractFilePath(p) == ExtractFilePath(full) && MatchesMask(ExtractFileName(p), ExtractFileName(full)))
+            const std::string name = ExtractFileName(full);
+            if (ExtractFilePath(p) == ExtractFilePath(full) &&
+                (HasWildcards(name) ? MatchesMask(ExtractFileName(p), name) : ExtractFileName(p) == name))
                 return true;
         }
     }
@@ -167,24 +212,8 @@ bool TZipBaseArchiver::Excluded(const std::string& path, bool isFolder, const st
 
 bool TZipBaseArchiver::IsOwnFile(const std::string& path) const {
     if (FileName.empty() || inMemory_) return false;
-    const std::string& archive = searchPaths_.archive;
-    if (path == archive) return true;
-    // Volumes of this archive beside it: name.Z01 ... and name_001.ext.
-    std::string folder = ExtractFilePath(archive);
-    if (ExtractFilePath(path) != folder) return false;
-    std::string ext = ExtractFileExt(archive);
-    std::string base = ExtractFileName(archive);
-    base.resize(base.size() - ext.size());
-    std::string name = ExtractFileName(path);
-    if (name.size() <= base.size() || name.compare(0, base.size(), base) != 0) return false;
-    std::string rest = name.substr(base.size());
-    auto digits = [](const std::string& s) {
-        return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
-    };
-    if (rest.size() > 2 && (rest.substr(0, 2) == ".Z" || rest.substr(0, 2) == ".z") && digits(rest.substr(2))) return true;
-    if (rest.size() > 1 && rest[0] == '_' && CompareText(ExtractFileExt(rest), ext) == 0)
-        return digits(rest.substr(1, rest.size() - 1 - ext.size()));
-    return false;
+    // The archive as the file it is, and as the name its volumes are made from.
+    return IsArchiveOrVolume(path, searchPaths_.archive) || IsArchiveOrVolume(path, searchPaths_.archiveNamed);
 }
 
 void TZipBaseArchiver::TakeBack(const std::string& name) {
@@ -225,12 +254,16 @@ int TZipBaseArchiver::AddFoundPath(const std::string& path, bool isFolder, const
 
     auto& list = dir_->UpdateList;
     // The entry of exactly this name; only where there is none, an entry the
-    // archive held under another spelling that no found name has claimed
-    // (the same file, where its folder does not tell case apart).
+    // archive held under another spelling that no found name has claimed and
+    // whose own file has no entry of its exact name (the same file, where its
+    // folder does not tell case apart).
     int index = list.IndexOfName(name);
     std::string replaces;
-    if (index < 0 && dir_->Directory.Count() > 0 && (index = list.IndexOfUnclaimed(name)) >= 0)
-        replaces = list.Item(index).name;
+    if (index < 0 && dir_->Directory.Count() > 0 && (index = list.IndexOfUnclaimed(name)) >= 0) {
+        const std::string own = PathSpelledAs(path, name, list.Item(index).name);
+        if (!own.empty() && EntryPath(own) == own) index = -1;
+        else replaces = list.Item(index).name;
+    }
     if (index >= 0) {
         TDirItem& old = list.Item(index);
         bool replace = true;

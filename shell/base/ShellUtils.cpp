@@ -73,7 +73,9 @@ void FreeSpecialFolders() {
 
 namespace {
 bool IsDrivePath(const std::wstring& path) { return path.size() >= 3 && path[1] == L':' && path[2] == L'\\'; }
-bool IsSharePath(const std::wstring& path) { return path.size() > 2 && path[0] == L'\\' && path[1] == L'\\' && path[2] != L'?'; }
+bool IsSharePath(const std::wstring& path) {
+    return path.size() > 2 && path[0] == L'\\' && path[1] == L'\\' && path[2] != L'?';
+}
 
 // A name the shell's parse would read otherwise than it stands: it drops a
 // final dot or blank, as the system does with a typed path.

@@ -112,7 +112,8 @@ TEST_F(FolderTree, ATickIsOnTheFolderOfExactlyItsName) {
     Write("src\\Data\\x.txt", "first upper");
     Write("src\\dir\\in.txt", "plain");
     const std::wstring folder = AnsiToWide(src);
-    for (auto [name, content] : {std::pair{L"data", "lower"}, std::pair{L"DATA", "ALL UPPER"}, std::pair{L"dir.", "dot"}}) {
+    const std::pair<const wchar_t*, const char*> made[] = {{L"data", "lower"}, {L"DATA", "ALL UPPER"}, {L"dir.", "dot"}};
+    for (auto [name, content] : made) {
         ASSERT_TRUE(krv::test::MakeExactDir(folder, name));
         ASSERT_TRUE(krv::test::WriteExactFile(folder + L"\\" + name, name[3] == L'.' ? L"in.txt" : L"x.txt", content));
     }

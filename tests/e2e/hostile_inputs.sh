@@ -153,7 +153,8 @@ table+=("nfboth|0|nfboth|Left out: 0|Backup done|X.zip" "nfcone|0|nfcone|Left ou
 # Names that differ only in letter case (Wine lists a folder of the Linux
 # side as it is), each with a content of its own: each ticked path, and each
 # found name, is that entry. Where only "data" is there, a session's "DATA"
-# reaches it, as on a folder that does not tell case apart. Folders whose
+# reaches it, as on a folder that does not tell case apart (so does its
+# destination typed "DEST"). Folders whose
 # real names end in a dot or a blank, beside "dir": each ticked one is itself.
 for c in caseone caseall caseparent casefold; do mkdir -p "$root/$c/src/data"; printf 'lower %s' $c > "$root/$c/src/data/x.txt"; done
 for c in caseone caseall caseparent; do mkdir -p "$root/$c/src/Data" "$root/$c/src/DATA"
@@ -163,17 +164,18 @@ mkdir -p "$root/dotnames/src/dir." "$root/dotnames/src/dir" "$root/dotnames/src/
 printf 'dot' > "$root/dotnames/src/dir./in.txt"; printf 'plain' > "$root/dotnames/src/dir/in.txt"; printf 'blank' > "$root/dotnames/src/sp /s.txt"
 setup_ticked() {   # file case names below src
   local c=$2 d=() n; for n in "${@:3}"; do d+=("$win\\$c\\src\\$n"); done
-  S_NAME=$c S_DEST="$win\\$c\\dest" S_DIRS=$(dirs_xml "${d[@]}") session_file "$1"; }
+  S_NAME=$c S_DEST="$win\\$c\\${dest:-dest}" S_DIRS=$(dirs_xml "${d[@]}") session_file "$1"; }
 setup_nfboth() { setup_ticked "$1" nfboth "Caf&#233;" "Cafe&#769;"; }
 setup_nfcone() { setup_ticked "$1" nfcone "Caf&#233;"; }
 setup_caseone() { setup_ticked "$1" caseone data; }
 setup_caseall() { setup_ticked "$1" caseall Data data DATA; }
-setup_casefold() { setup_ticked "$1" casefold DATA; }
+setup_casefold() { dest=DEST setup_ticked "$1" casefold DATA; }
 setup_dotnames() { setup_ticked "$1" dotnames dir. "sp "; }
 entries+=([caseone]="+data/x.txt -Data/x.txt -DATA/x.txt" [caseall]="+data/x.txt +Data/x.txt +DATA/x.txt"
   [caseparent]="+data/x.txt +Data/x.txt +DATA/x.txt +x.txt +X.txt" [casefold]="+data/x.txt"
   [dotnames]="+dir./in.txt -dir/in.txt +sp%20/s.txt")
-for c in caseone caseall caseparent casefold dotnames; do table+=("$c|0|$c|Left out: 0|Backup done|X.zip"); done
+for c in caseone caseall caseparent dotnames; do table+=("$c|0|$c|Left out: 0|Backup done|X.zip"); done
+table+=("casefold|0|casefold|Archive: $win\\casefold\\dest\\X.zip|Backup done|X.zip")
 table+=(
   "noperm|1|noperm|$win\\noperm\\src\\shut: cannot be read: access denied|Backup done|X.zip"
   "deeppath|1|deeppath|: the path is too long to be read|Backup done|X.zip"

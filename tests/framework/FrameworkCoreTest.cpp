@@ -238,7 +238,8 @@ TEST(LongPaths, FilesPastMaxPathAreCreatedFoundOpenedAndListed) {
     const std::pair<const wchar_t*, const wchar_t*> named[] = {
         {L"\\data", L"\\data"}, {L"\\Data\\", L"\\Data\\"}, {L"\\dir.", L"\\dir."}, {L"\\sp ", L"\\sp "},
         {L"\\DIR", L"\\dir"}, {L"\\dir. .", L"\\dir"}, {L"\\DIR.\\new.", L"\\dir\\new"}, {L"\\Data\\..\\sp", L"\\sp"}};
-    for (auto [given, real] : named) EXPECT_EQ(EntryPath(lookAlike + given), EntryPath(lookAlike) + real) << WideToAnsi(given);
+    for (auto [given, real] : named)
+        EXPECT_EQ(EntryPath(lookAlike + given), EntryPath(lookAlike) + real) << WideToAnsi(given);
     EXPECT_EQ(EntryPath(WideToAnsi(lookAlike) + "\\sp "), WideToAnsi(EntryPath(lookAlike)) + "\\sp ");
     for (const wchar_t* name : made) EXPECT_TRUE(::RemoveDirectoryW(krv::test::ExactNamePath(lookAlike, name).c_str()));
     EXPECT_TRUE(::RemoveDirectoryW(lookAlike.c_str()));

@@ -123,11 +123,13 @@ TEST(ZipSearch, ExclusionsByNameAndByFolderPart) {
     app.z.ExclusionMasks().Add("*.xps");      // a file mask: keeps the folder dir.xps
     app.z.ExclusionMasks().Add("cache\\*");   // a folder part, relative to the searched folder
     app.z.ExclusionMasks().Add("sub\\deep\\");
+    app.z.ExclusionMasks().Add(t.s.Path("data\\a.txt"));   // a full name: that file, not "A.txt" beside it
+    ASSERT_TRUE(krv::test::WriteExactFile(AnsiToWide(t.s.Path("data")), L"A.txt", "A"));
     app.z.Options.SearchAttr = 63;
     app.z.FileMasks().Add(t.s.Path("data\\*.*"));
     app.z.AddFiles();
     app.z.EndUpdate();
-    std::set<std::string> expected = {"data/a.txt", "data/sub/", "data/sub/c.txt", "data/dir.xps/",
+    std::set<std::string> expected = {"data/A.txt", "data/sub/", "data/sub/c.txt", "data/dir.xps/",
                                       "data/dir.xps/e.txt", "data/empty/"};
     EXPECT_EQ(app.Relative(t.s), expected);
     app.z.CloseArchive();
@@ -363,11 +365,13 @@ TEST(ZipCommit, AnUpdateTakesTheEntryOfTheExactNameFirst) {
     ASSERT_TRUE(krv::test::MakeExactDir(AnsiToWide(s.Path("tell")), L"data"));
     ASSERT_TRUE(krv::test::WriteExactFile(AnsiToWide(s.Path("tell\\data")), L"x.txt", "lower"));
     s.Write("fold\\data\\x.txt", "one");
-    struct Row { std::string before, after; bool locked; std::set<std::string> entries; };
+    struct Row { std::string before, after; bool locked; std::set<std::string> entries; TZipOverwriteMode mode = omAlways; };
     const std::string upper = s.Path("tell\\Data\\*.*"), lower = s.Path("tell\\data\\*.*");
     const std::string was = s.Path("fold\\Data\\*.*"), is = s.Path("fold\\data\\*.*");
     const Row rows[] = {
         {upper, upper + "|" + lower, false, {"tell/Data/x.txt", "tell/data/x.txt"}},
+        // In either order: "data" is new, though old entries are kept.
+        {upper, lower + "|" + upper, false, {"tell/Data/x.txt", "tell/data/x.txt"}, omNever},
         {was, is, false, {"fold/data/x.txt"}},
         {was, is, true, {"fold/Data/x.txt"}},   // its file fails: the old entry stays as it was
     };
@@ -381,6 +385,7 @@ TEST(ZipCommit, AnUpdateTakesTheEntryOfTheExactNameFirst) {
                                                      OPEN_EXISTING, 0, nullptr)
                                      : INVALID_HANDLE_VALUE);
         AppArchiver app(s.Path("out.zip"));
+        app.z.Options.OverwriteMode = row.mode;
         app.Run("", row.after);
         EXPECT_EQ(app.Relative(s), row.entries) << row.after;
         EXPECT_EQ(app.failures.size(), row.locked ? 1u : 0u);
