@@ -21,7 +21,8 @@ std::string ScanPath(const std::string& path) {
 bool PathIsInside(const std::string& path, const std::string& folder) {
     std::string f = ScanPath(folder);
     if (f.empty() || path.size() <= f.size() + 1) return false;
-    return SameText(path.substr(0, f.size()), f) && (path[f.size()] == '\\' || path[f.size()] == '/');
+    // By exact names, as the tree and the file system give them.
+    return path.compare(0, f.size(), f) == 0 && (path[f.size()] == '\\' || path[f.size()] == '/');
 }
 
 namespace {
@@ -119,20 +120,20 @@ TDirWalk::TDirWalk(TFolderTreeAccess access, std::vector<std::string> checkedPat
     paths_ = std::move(checkedPaths);
 }
 
-bool TDirWalk::Taken(const std::string& path) const { return visited_.count(AnsiUpperCase(path)) > 0; }
+// Folders by their exact names: the tree's paths are real names, and "data"
+// beside "DATA" is another folder.
+bool TDirWalk::Taken(const std::string& path) const { return visited_.count(path) > 0; }
 
 bool TDirWalk::Covered(const std::string& path) const {
-    const std::string key = AnsiUpperCase(path);
-    for (size_t at = key.find('\\'); at != std::string::npos; at = key.find('\\', at + 1))
-        if (wholeFolders_.count(key.substr(0, at)) > 0) return true;
+    for (size_t at = path.find('\\'); at != std::string::npos; at = path.find('\\', at + 1))
+        if (wholeFolders_.count(path.substr(0, at)) > 0) return true;
     return false;
 }
 
 void TDirWalk::Take(std::vector<std::string>& list, const std::string& path, bool whole) {
     list.push_back(path);
-    std::string key = AnsiUpperCase(path);
-    if (whole) wholeFolders_.insert(key);
-    visited_.insert(std::move(key));
+    if (whole) wholeFolders_.insert(path);
+    visited_.insert(path);
 }
 
 bool TDirWalk::Step(int budget) {

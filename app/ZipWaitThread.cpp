@@ -50,7 +50,7 @@ TZipperThread::TZipperThread(const TZipperView& view, const TStringList& recursi
                              TZipArchiver& archiver, const std::string& exclusionText, const std::string& keepOut,
                              std::vector<std::string> folderLinks)
     : view_(view), recursiveMasks_(recursiveMasks), flatMasks_(flatMasks), archiver_(archiver),
-      keepOut_(keepOut), folderLinks_(std::move(folderLinks)), previousConfirm_(archiver.OnConfirmProcessFile) {
+      keepOut_(EntryPath(keepOut)), folderLinks_(std::move(folderLinks)), previousConfirm_(archiver.OnConfirmProcessFile) {
     postWindow_ = std::make_unique<TMessageWindow>([this](UINT msg, WPARAM, LPARAM, LRESULT& result) {
         if (msg != kShowPostedMessage) return false;
         result = 0;
@@ -60,10 +60,12 @@ TZipperThread::TZipperThread(const TZipperView& view, const TStringList& recursi
     });
     SplitMasks(exclusionText, exclusionList_);
     if (!keepOut_.empty()) {
-        // By its exact name: a mask could match other files too.
+        // By its exact name (the real one: the search's names are a
+        // listing's): a mask could match other files too, and "x.zip" beside
+        // "X.zip" is another file.
         archiver_.OnConfirmProcessFile = [this](TObject* sender, const std::string& fileName,
                                                 TZipProcessOperation operation, bool& confirm) {
-            if (SameText(fileName, keepOut_)) {
+            if (fileName == keepOut_) {
                 confirm = false;
                 return;
             }

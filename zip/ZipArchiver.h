@@ -194,9 +194,10 @@ private:
     // folder and the archive's own path expanded, and absolute masks expanded.
     struct TSearchPaths {
         std::string base;
-        std::string archive;
+        std::string archive;        // the file it is (EntryPath)
+        std::string archiveNamed;   // as named, which its volumes follow
         mutable std::unordered_map<std::string, std::string> masks;
-        std::unordered_set<std::string> leftOut;   // folders already reported, upper-cased
+        std::unordered_set<std::string> leftOut;   // folders already reported, by exact path
     };
     TSearchPaths searchPaths_;
     // Workers that read and compress the files found so far while the search

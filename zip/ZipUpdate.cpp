@@ -111,14 +111,11 @@ struct TZipCommit {
 
     void CopyOldEntry(int index) {
         TDirItem& item = dir.UpdateList.Item(index);
-        int old = dir.Directory.IndexOfName(item.operation == poRename && !item.oldName.empty() ? item.oldName : item.name);
+        // A marked item names the entry it renames or replaces (under another spelling) in oldName.
+        int old = dir.Directory.IndexOfName(item.marked && !item.oldName.empty() ? item.oldName : item.name);
         if (old < 0 || !out) throw EZipException(ZipNative::OldEntryMissing, &a);
         const TDirItem& oldItem = dir.Directory.Item(old);
-        if (!item.marked || item.operation == poUpdate) {
-            std::string name = item.name;
-            item = oldItem;
-            item.name = name;
-        }
+        if (!item.marked || item.operation == poUpdate) item = oldItem;
         tail->SetPosition(static_cast<int64_t>(oldItem.localHeaderOffset) - startPos);
         // An entry is copied only when its local header is the one the
         // directory describes: anything else would carry a broken entry on.
@@ -575,7 +572,7 @@ void TZipBaseArchiver::CommitUpdate() {
     int firstChanged = 0;
     int common = std::min(list.Count(), old.Count());
     while (firstChanged < common && !list.Item(firstChanged).marked &&
-           CompareText(list.Item(firstChanged).name, old.Item(firstChanged).name) == 0)
+           list.Item(firstChanged).name == old.Item(firstChanged).name)
         ++firstChanged;
     if (MultiVolumeSet() && old.Count() > 0) {
         prefetch_.reset();

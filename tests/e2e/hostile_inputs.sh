@@ -129,14 +129,17 @@ archive, report, *want = sys.argv[1:]
 stored = {n.split("/src/", 1)[1]: n for n in zipfile.ZipFile(archive).namelist() if "/src/" in n}
 names = set(stored) - {""}
 files = {n for n in names if not n.endswith("/")}
+for f in files:   # each file with its own source's bytes
+    if zipfile.ZipFile(archive).read(stored[f]) != open(os.path.join(src, *f.split("/")), "rb").read():
+        sys.exit("%s differs from its source" % f)
 empty = [d for d in names if d.endswith("/") and not any(f.startswith(d) for f in files)]
 if empty: sys.exit("folders stored as empty: %s" % empty)
 for w in (w.replace("%20", " ") for w in want):
     # -folder/: nothing at or below it
     held = any(n.startswith(w[1:]) for n in names) if w.endswith("/") and w[0] == "-" else w[1:] in names
-    if held != (w[0] == "+"): sys.exit("%s %s: %s" % ("lacks" if w[0] == "+" else "holds", w[1:], sorted(names)))
+    if held != (w[0] in "+~"): sys.exit("%s %s: %s" % ("lacks" if w[0] in "+~" else "holds", w[1:], sorted(names)))
 src = archive.rsplit("/dest/", 1)[0] + "/src/"
-for f in files if want else ():   # every stored file as its source holds it
+for f in files - {w[1:] for w in want if w[0] == "~"} if want else ():   # every stored file as its source holds it (~: its row checks it)
     if zipfile.ZipFile(archive).read(stored[f]) != open(src + f, "rb").read(): sys.exit("%s differs from its source" % f)
 if not want:   # the deep tree: every level above the one named too long, and nothing of it
     lines = [l for l in open(report, encoding="utf-8", errors="replace") if "the path is too long" in l]
@@ -150,10 +153,34 @@ ENTRIES
 # character, as e and a combining accent): each ticked path is its own folder.
 nfc=$'Caf\303\251' nfd=$'Cafe\314\201'
 for c in nfboth nfcone; do mkdir -p "$root/$c/src/$nfc" "$root/$c/src/$nfd"; printf 'c' > "$root/$c/src/$nfc/c.txt"; printf 'd' > "$root/$c/src/$nfd/d.txt"; done
-setup_nfboth() { S_NAME=nfboth S_DEST="$win\\nfboth\\dest" S_DIRS=$(dirs_xml "$win\\nfboth\\src\\Caf&#233;" "$win\\nfboth\\src\\Cafe&#769;") session_file "$1"; }
-setup_nfcone() { S_NAME=nfcone S_DEST="$win\\nfcone\\dest" S_DIRS=$(dirs_xml "$win\\nfcone\\src\\Caf&#233;") session_file "$1"; }
 entries+=([nfboth]="+$nfc/c.txt +$nfd/d.txt" [nfcone]="+$nfc/c.txt -$nfd/d.txt")
 table+=("nfboth|0|nfboth|Left out: 0|Backup done|X.zip" "nfcone|0|nfcone|Left out: 0|Backup done|X.zip")
+# Names that differ only in letter case (Wine lists a folder of the Linux
+# side as it is), each with a content of its own: each ticked path, and each
+# found name, is that entry. Where only "data" is there, a session's "DATA"
+# reaches it, as on a folder that does not tell case apart (so does its
+# destination typed "DEST"). Folders whose
+# real names end in a dot or a blank, beside "dir": each ticked one is itself.
+for c in caseone caseall caseparent casefold; do mkdir -p "$root/$c/src/data"; printf 'lower %s' $c > "$root/$c/src/data/x.txt"; done
+for c in caseone caseall caseparent; do mkdir -p "$root/$c/src/Data" "$root/$c/src/DATA"
+  printf 'First upper' > "$root/$c/src/Data/x.txt"; printf 'ALL UPPER %s' $c > "$root/$c/src/DATA/x.txt"; done
+printf 'small x' > "$root/caseparent/src/x.txt"; printf 'BIG X' > "$root/caseparent/src/X.txt"
+mkdir -p "$root/dotnames/src/dir." "$root/dotnames/src/dir" "$root/dotnames/src/sp "
+printf 'dot' > "$root/dotnames/src/dir./in.txt"; printf 'plain' > "$root/dotnames/src/dir/in.txt"; printf 'blank' > "$root/dotnames/src/sp /s.txt"
+setup_ticked() {   # file case names below src
+  local c=$2 d=() n; for n in "${@:3}"; do d+=("$win\\$c\\src\\$n"); done
+  S_NAME=$c S_DEST="$win\\$c\\${dest:-dest}" S_DIRS=$(dirs_xml "${d[@]}") session_file "$1"; }
+setup_nfboth() { setup_ticked "$1" nfboth "Caf&#233;" "Cafe&#769;"; }
+setup_nfcone() { setup_ticked "$1" nfcone "Caf&#233;"; }
+setup_caseone() { setup_ticked "$1" caseone data; }
+setup_caseall() { setup_ticked "$1" caseall Data data DATA; }
+setup_casefold() { dest=DEST setup_ticked "$1" casefold DATA; }
+setup_dotnames() { setup_ticked "$1" dotnames dir. "sp "; }
+entries+=([caseone]="+data/x.txt -Data/x.txt -DATA/x.txt" [caseall]="+data/x.txt +Data/x.txt +DATA/x.txt"
+  [caseparent]="+data/x.txt +Data/x.txt +DATA/x.txt +x.txt +X.txt" [casefold]="+data/x.txt"
+  [dotnames]="+dir./in.txt -dir/in.txt +sp%20/s.txt")
+for c in caseone caseall caseparent dotnames; do table+=("$c|0|$c|Left out: 0|Backup done|X.zip"); done
+table+=("casefold|0|casefold|Archive: $win\\casefold\\dest\\X.zip|Backup done|X.zip")
 table+=(
   "noperm|1|noperm|$win\\noperm\\src\\shut: cannot be read: access denied|Backup done|X.zip"
   "deeppath|1|deeppath|: the path is too long to be read|Backup done|X.zip"
@@ -201,7 +228,7 @@ run_rewritten() { rewrite_run "$1" "$2" rewritten whole keep
 run_rewrittentwice() { rewrite_run "$1" "$2" rewrittentwice whole head
   grep -qx "Of these, changed while read: 1" <(tr -d '\r' < "$root/rewrittentwice/prog/temp/rewrittentwice.log") \
     || fail "rewrittentwice: the summary does not count it"; }
-entries+=([rewritten]="+db.bin" [rewrittentwice]="+db.bin")
+entries+=([rewritten]="~db.bin" [rewrittentwice]="~db.bin")
 table+=(
   "rewritten|0|rewritten|Left out: 0|Backup done|X.zip"
   "rewrittentwice|1|rewrittentwice|$win\\rewrittentwice\\src\\db.bin changed while it was read; the stored copy may not be whole.|Backup done|X.zip"

@@ -135,28 +135,33 @@ TEST(ZipDirArray, GrowsInDoublingStepsUpToTenThousand) {
     EXPECT_EQ(a.Capacity(), 0);
 }
 
-TEST(ZipDirArray, NameIndexIsCaseInsensitiveFirstMatchAndFollowsDeletes) {
+TEST(ZipDirArray, NameIndexIsExactFirstMatchAndFollowsDeletes) {
     TZipDirArray a;
     for (const char* n : {"a/one.txt", "B/Two.txt", "a/ONE.TXT", "c/"}) {
         TDirItem item;
         item.name = n;
         a.Add(item);
     }
-    EXPECT_EQ(a.IndexOfName("A/One.Txt"), 0);
-    EXPECT_EQ(a.IndexOfName("b/two.TXT"), 1);
+    EXPECT_EQ(a.IndexOfName("a/ONE.TXT"), 2);   // another spelling is another entry
+    EXPECT_EQ(a.IndexOfName("b/two.TXT"), -1);
     EXPECT_EQ(a.IndexOfName("missing"), -1);
+    // Folded only to an entry no found name has claimed.
+    EXPECT_EQ(a.IndexOfUnclaimed("A/One.Txt"), 0);
+    a.Item(0).marked = true;
+    EXPECT_EQ(a.IndexOfUnclaimed("A/One.Txt"), 2);
     a.Delete(0);
-    EXPECT_EQ(a.IndexOfName("a/one.txt"), 1);   // the other spelling is now first
+    EXPECT_EQ(a.IndexOfName("a/ONE.TXT"), 1);
     const int builds = a.IndexBuilds();
     TDirItem again;
-    again.name = "b/TWO.txt";   // found again: replaced where the index has it
+    again.name = "B/Two.txt";   // found again: replaced where the index has it
     a.Put(0, again);
     EXPECT_EQ(a.IndexOfName("B/Two.txt"), 0);
     EXPECT_EQ(a.IndexBuilds(), builds);
     a.Item(1).name = "renamed";
     a.Renamed(1);
-    EXPECT_EQ(a.IndexOfName("a/one.txt"), -1);
-    EXPECT_EQ(a.IndexOfName("RENAMED"), 1);
+    EXPECT_EQ(a.IndexOfName("a/ONE.TXT"), -1);
+    EXPECT_EQ(a.IndexOfName("renamed"), 1);
+    EXPECT_EQ(a.IndexOfUnclaimed("RENAMED"), 1);
 
     TZipDirArray copy;
     copy.Assign(a);

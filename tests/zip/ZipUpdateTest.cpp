@@ -1,6 +1,7 @@
 // The update engine: the search with attributes, masks and exclusions, and
 // the commit with failures, retry, abort, cancel, rollback and appending.
 #include "ZipTestUtil.h"
+#include "common/ExactNames.h"
 #include "zip/ZipArchiver.h"
 #include "zip/ZipCompress.h"
 #include <gtest/gtest.h>
@@ -124,11 +125,13 @@ TEST(ZipSearch, ExclusionsByNameAndByFolderPart) {
     app.z.ExclusionMasks().Add("*.xps");      // a file mask: keeps the folder dir.xps
     app.z.ExclusionMasks().Add("cache\\*");   // a folder part, relative to the searched folder
     app.z.ExclusionMasks().Add("sub\\deep\\");
+    app.z.ExclusionMasks().Add(t.s.Path("data\\a.txt"));   // a full name: that file, not "A.txt" beside it
+    ASSERT_TRUE(krv::test::WriteExactFile(AnsiToWide(t.s.Path("data")), L"A.txt", "A"));
     app.z.Options.SearchAttr = 63;
     app.z.FileMasks().Add(t.s.Path("data\\*.*"));
     app.z.AddFiles();
     app.z.EndUpdate();
-    std::set<std::string> expected = {"data/a.txt", "data/sub/", "data/sub/c.txt", "data/dir.xps/",
+    std::set<std::string> expected = {"data/A.txt", "data/sub/", "data/sub/c.txt", "data/dir.xps/",
                                       "data/dir.xps/e.txt", "data/empty/"};
     EXPECT_EQ(app.Relative(t.s), expected);
     app.z.CloseArchive();
@@ -170,16 +173,18 @@ TEST(ZipSearch, ArchiveAndItsVolumesUnderTheSearchedFolderAreNeverTaken) {
     z.CloseArchive();
 }
 
-// Names the ANSI calls would change are taken as they are; a folder the
-// search cannot list is told to the owner once per update, never taken as empty.
+// Names the ANSI calls would change, and names that differ only in case,
+// are taken as they are; a folder the search cannot list is told to the
+// owner once per update, never taken as empty.
 TEST(ZipSearch, NamesEndingInADotOrSpaceAndFoldersThatCannotBeListed) {
     Tree t;
     for (const char* name : {"data\\g.", "data\\h ", "data\\dir.\\in.txt"}) t.s.Write(name, "n");
+    for (const wchar_t* name : {L"x.txt", L"X.txt"}) ASSERT_TRUE(krv::test::WriteExactFile(AnsiToWide(t.s.Path("data")), name, "x"));
     struct Row { std::string flat, recursive; std::set<std::string> entries; std::vector<std::pair<int, int>> failures;
                  std::string gone = {}; };   // when the file gone is found, the tree is moved away
     const std::string sub = t.s.Path("data\\sub\\");
     const Row rows[] = {
-        {t.s.Path("data\\*.*"), "", {"data/a.txt", "data/b.tmp", "data/g.", "data/h "}, {}},
+        {t.s.Path("data\\*.*"), "", {"data/a.txt", "data/b.tmp", "data/g.", "data/h ", "data/x.txt", "data/X.txt"}, {}},
         {"", t.s.Path("data\\dir.\\*.*"), {"data/dir./in.txt"}, {}},
         {t.s.Path("data\\gone\\*.txt"), t.s.Path("data\\gone\\*.*"), {}, {{57, 34}}},   // gone before the search
         // The tree gone while "deep" was listed: no entry for that folder (the
@@ -403,6 +408,43 @@ TEST(ZipCommit, UpdatingAnEntryThatFailsKeepsTheOldOne) {
     EXPECT_EQ(app.failures.size(), 1u);
     EXPECT_EQ(app.Relative(t.s), (std::set<std::string>{"data/a.txt", "data/b.tmp"}));
     app.z.CloseArchive();
+}
+
+// An update takes the entry of exactly a found name first; an old entry of
+// another spelling only where no found name has it (its folder does not
+// tell case apart: here only "data" is there, searched as "Data" before).
+TEST(ZipCommit, AnUpdateTakesTheEntryOfTheExactNameFirst) {
+    TScratch s;
+    s.Write("tell\\Data\\x.txt", "upper");
+    ASSERT_TRUE(krv::test::MakeExactDir(AnsiToWide(s.Path("tell")), L"data"));
+    ASSERT_TRUE(krv::test::WriteExactFile(AnsiToWide(s.Path("tell\\data")), L"x.txt", "lower"));
+    s.Write("fold\\data\\x.txt", "one");
+    struct Row { std::string before, after; bool locked; std::set<std::string> entries; TZipOverwriteMode mode = omAlways; };
+    const std::string upper = s.Path("tell\\Data\\*.*"), lower = s.Path("tell\\data\\*.*");
+    const std::string was = s.Path("fold\\Data\\*.*"), is = s.Path("fold\\data\\*.*");
+    const Row rows[] = {
+        {upper, upper + "|" + lower, false, {"tell/Data/x.txt", "tell/data/x.txt"}},
+        // In either order: "data" is new, though old entries are kept.
+        {upper, lower + "|" + upper, false, {"tell/Data/x.txt", "tell/data/x.txt"}, omNever},
+        {was, is, false, {"fold/data/x.txt"}},
+        {was, is, true, {"fold/Data/x.txt"}},   // its file fails: the old entry stays as it was
+    };
+    for (const Row& row : rows) {
+        ::DeleteFileA(s.Path("out.zip").c_str());
+        AppArchiver first(s.Path("out.zip"));
+        first.z.OpenArchive(fmCreate);
+        first.Run("", row.before);
+        first.z.CloseArchive();
+        FileHandle holder(row.locked ? ::CreateFileA(s.Path("fold\\data\\x.txt").c_str(), GENERIC_READ, 0, nullptr,
+                                                     OPEN_EXISTING, 0, nullptr)
+                                     : INVALID_HANDLE_VALUE);
+        AppArchiver app(s.Path("out.zip"));
+        app.z.Options.OverwriteMode = row.mode;
+        app.Run("", row.after);
+        EXPECT_EQ(app.Relative(s), row.entries) << row.after;
+        EXPECT_EQ(app.failures.size(), row.locked ? 1u : 0u);
+        app.z.CloseArchive();
+    }
 }
 
 TEST(ZipCommit, ConfirmAndStoreEventsShapeTheEntries) {
