@@ -46,9 +46,9 @@ dir() { dirs_xml "$1"; }
 # Runs the program (folder prog or ign) on a session and wants that exit code.
 run() {   # program-folder want args...
   local prog=$1 want=$2; shift 2
-  timeout 90 wine "$win\\$prog\\korvane.exe" "$@" >/dev/null 2>&1
+  timeout "$wait_bound" wine "$win\\$prog\\korvane.exe" "$@" >/dev/null 2>&1
   local rc=$?
-  [ $rc -eq 124 ] && fail "korvane.exe $* did not end within 90 s (waiting for a person?)"
+  [ $rc -eq 124 ] && fail "korvane.exe $* did not end within $wait_bound s (waiting for a person?)"
   [ $rc -eq "$want" ] || fail "korvane.exe $* exited with $rc, want $want: $(cat "$root/$prog/temp/"*.log 2>/dev/null | tail -n 8)"
 }
 

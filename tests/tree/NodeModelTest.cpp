@@ -267,7 +267,8 @@ TEST(NodeModel, FreeingANodeClearsEveryReferenceToIt) {
     for (PLazyNode n : changedAfterFree) EXPECT_NE(n, node);
     ASSERT_FALSE(structure.empty());
     EXPECT_EQ(structure.back(), parent);   // the pending structure change moved to the parent
-    PumpUntil([] { return false; }, 120);
+    // The pending change comes out (without the node) before the look.
+    ASSERT_TRUE(PumpUntil([&] { return !tree.TreeStates().Contains(tsChangePending); }));
     for (PLazyNode n : changedAfterFree) EXPECT_NE(n, node);
     EXPECT_TREE_CONSISTENT(tree);
     tree.OnFreeNode = nullptr;   // the flags it sets die before the tree
