@@ -148,6 +148,7 @@ TEST(NodeModel, WalksGoOnWhenAHandlerDeletesNodes) {
         {SortTreeInit, "a0", "", "b a a0 a2 a1 a0 b0 b1 b2 b1 b0 c0 c1 c2 c1 c0 ", "a"},
         {SortTreeInit, "a0", "", "b a a0 a2 a1 a10 a11 a10 b0 b1 b2 b1 b0 c0 c1 c2 c1 c0 ", "a0", "a2"},
         {SortB, "b1", "", "b1 ", "b1"},                            // refused too
+        {MoveChildren, "b2", "", "b2 b1 b0 ", "b1"},               // the child to move next
         {Iterate, "b0", "", "a a0 a1 a10 a11 a2 b b0 b a a b1 b2 ", "*"},  // passed nodes sorted ahead
     };
     for (const Row& row : rows) {

@@ -917,7 +917,9 @@ void TBaseLazyTree::MoveTo(PLazyNode source, PLazyNode target, TLTNodeAttachMode
                 DoNodeMoved(run);
                 if (!source || !target) break;
                 // Past a deleted child the place is the previous node in tree order: its child of source.
-                while (prev && prev != source && prev->Parent != source) prev = prev->Parent;
+                while (prev && prev != source && prev != root_ && prev->Parent != source) prev = prev->Parent;
+                // A child to move next that a handler moved away leaves the ones still to move last.
+                if (prev == root_) prev = source->LastChild;
                 run = prev == source ? nullptr : prev;
             }
             // Siblings left behind keep dense indexes only after a renumbering.
