@@ -76,6 +76,17 @@ std::vector<std::string> ArchiveVolumes(const std::string& archive) {
     return volumes;
 }
 
+namespace {
+// A file name's length as the file system counts its 255: UTF-16 units on
+// Windows; the bytes of its UTF-8 form where names are kept by a Linux host
+// (Wine), which has no other way to say a name is too long than "not found".
+size_t FileNameLength(const std::string& name) {
+    static const bool linuxNames = ::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+    const std::wstring wide = AnsiToWide(name);
+    return linuxNames ? WideToAnsi(wide, CP_UTF8).size() : wide.size();
+}
+}
+
 bool ArchivePathFits(const std::string& path) {
     // The system counts UTF-16 units, not the bytes of the program's UTF-8 text.
     auto units = [](const std::string& s) {
@@ -83,7 +94,7 @@ bool ArchivePathFits(const std::string& path) {
     };
     // The temporary name it is written under first (a backslash and "~kvXXXX.tmp") must fit too.
     const std::string folder = ExcludeTrailingBackslash(ExtractFilePath(path));
-    return units(path) < MAX_PATH && units(ExtractFileName(path)) <= 255 && units(folder) <= MAX_PATH - 14;
+    return units(path) < MAX_PATH && FileNameLength(ExtractFileName(path)) <= 255 && units(folder) <= MAX_PATH - 14;
 }
 
 int RemoveStaleTemporaryArchives(const std::string& folder, const TLogCall& log) {
@@ -159,7 +170,7 @@ bool ArchivePathUsable(const std::string& path, const TLogCall& log) {
 
 std::string FindFreeArchiveName(const std::string& name, const TLogCall& log) {
     if (!ArchivePathUsable(name, log)) return {};
-    // A suffixed name the file system cannot hold counts as taken: the
+    // The search ends at a suffixed name the file system cannot hold: the
     // suffixes grow too long well before a hundred of them are reached.
     std::string candidate = name;
     int n = 1;
@@ -170,10 +181,18 @@ std::string FindFreeArchiveName(const std::string& name, const TLogCall& log) {
         candidate.insert(candidate.size() - ExtractFileExt(candidate).size(), Format("_%d", n));
         ++n;
     }
-    // Never hand out a name that exists: that would overwrite a backup.
-    if (!ArchivePathFits(candidate) || PathTaken(candidate)) {
-        if (!KorvaneState().Batch) ShowMessageBox(KrvNoFreeName, KV_NoZipFileName_Title, MB_ICONERROR);
-        log(std::string(kProductName) + " " + KV_NoZipFileName_1 + " " + KV_NoZipFileName_2, lcRed, 0, lkNormal);
+    // Never hand out a name that exists: that would overwrite a backup. A
+    // name grown too long is said as such, not as too many backups.
+    const bool tooLong = !ArchivePathFits(candidate);
+    if (tooLong || PathTaken(candidate)) {
+        const std::string head = std::string(kProductName) + " " + KV_NoZipFileName_1;
+        std::string box = KrvNoFreeName, line = head + " " + KV_NoZipFileName_2;
+        if (tooLong) {
+            box = head + "\r\n" + KV_NoZipFileName_TooLong + "\r\n" + candidate;
+            line = head + " " + KV_NoZipFileName_TooLong + " " + candidate;
+        }
+        if (!KorvaneState().Batch) ShowMessageBox(box, KV_NoZipFileName_Title, MB_ICONERROR);
+        log(line, lcRed, 0, lkNormal);
         return {};
     }
     return candidate;

@@ -26,8 +26,9 @@ std::string ArchiveVolume(const std::string& archive, int n);
 std::vector<std::string> ArchiveVolumes(const std::string& archive);
 
 // True when an archive can be written beside a temporary name and renamed to
-// path: the whole path shorter than MAX_PATH, the file name at most 255
-// characters, and the folder short enough for a temporary name in it.
+// path: the whole path shorter than MAX_PATH, the file name at most 255 as
+// the file system counts (UTF-16 units; under Wine, bytes of UTF-8), and the
+// folder short enough for a temporary name in it.
 bool ArchivePathFits(const std::string& path);
 
 // Removes the temporary archives of this program's naming, and their volumes,
@@ -44,8 +45,8 @@ void DeleteArchiveFiles(const std::string& archive, const TLogCall& log);
 bool ArchivePathUsable(const std::string& path, const TLogCall& log);
 // The first free name from name on ("X.zip", "X_1.zip", "X_1_2.zip"...,
 // the number before the file name's own extension: "backup_1", "data_1.7z");
-// empty when every candidate is taken or the path grows too long (the user
-// has been told which).
+// empty when every candidate is taken or the next one would be too long for
+// a file name or a path (the user has been told which, and the name).
 std::string FindFreeArchiveName(const std::string& name, const TLogCall& log);
 // The free name taken instead of a read-only archive that "Overwrite" would
 // replace, both said in the report; empty when there is none.

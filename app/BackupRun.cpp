@@ -140,10 +140,15 @@ void TBackupRun::RequestCancel() {
 void TBackupRun::Fail() { stop_ = true; }
 
 void TBackupRun::FinishRun() {
-    outcome_ = LeftOut > 0 ? roLeftOut : roDone;
-    const std::vector<std::string> summary = RunSummaryLines(ArchiveWritten, ArchivedFiles, ArchivedBytes, LeftOut);
-    for (size_t i = 0; i < summary.size(); ++i)
-        AddLog(summary[i], i + 1 == summary.size() && LeftOut > 0 ? lcRed : lcBlue, 1, lkNormal);
+    outcome_ = LeftOut > 0 || ChangedWhileRead > 0 ? roLeftOut : roDone;
+    const std::vector<std::string> summary =
+        RunSummaryLines(ArchiveWritten, ArchivedFiles, ArchivedBytes, ChangedWhileRead, LeftOut);
+    const size_t last = summary.size() - 1;
+    for (size_t i = 0; i <= last; ++i) {
+        // The counts of files not stored, or not surely whole, are red.
+        const bool red = i == last ? LeftOut > 0 : i + 1 == last && ChangedWhileRead > 0;
+        AddLog(summary[i], red ? lcRed : lcBlue, 1, lkNormal);
+    }
     host_.ShowRunStep(KV_Mailing_AppTitle_1);
     host_.MailReport();
     host_.ShowRunStep("");
@@ -202,7 +207,10 @@ void TBackupRun::MakeLists() {
     FlatDirs = found.FlatDirs;
     // Ticked, but not there to back up: each one named, never skipped in silence.
     for (const std::string& path : found.Missing) FolderLeftOut(path);
+    FolderLinks = found.Links;
     if (RecursiveDirs.Empty() && FlatDirs.Empty()) {
+        // No target is backed up: each link is left out.
+        for (const std::string& link : FolderLinks) AddLog(LinkLine(link, ltLeftOut), lcRed, 0, lkNormal);
         // Nothing would be backed up: an empty archive is not a backup.
         AddLog(KV_Error + ": " + KV_NothingSelected, lcRed, 0, lkNormal);
         Fail();

@@ -24,7 +24,8 @@ class TDiscSteps;
 enum TRunOutcome {
     roRunning,     // not ended yet
     roDone,        // the archive holds every selected file
-    roLeftOut,     // done, but files or folders were left out (each named in the report)
+    roLeftOut,     // done, but files or folders were left out, or files stored as
+                   // they changed (each named in the report)
     roFailed,      // a step could not go on; nothing kept
     roCancelled,   // stopped by the user, a closed window or the end of the Windows session
 };
@@ -121,7 +122,11 @@ public:
     // What the run has gathered: the folder lists, what was left out, and the
     // archive it wrote.
     TStringList RecursiveDirs, FlatDirs;
+    // Ticked links to folders the scan met: never followed, the archive step names them.
+    std::vector<std::string> FolderLinks;
     int LeftOut = 0;
+    // Files in the archive that changed while they were read (each named).
+    int ChangedWhileRead = 0;
     int64_t ArchivedFiles = 0;
     int64_t ArchivedBytes = 0;
     std::string ArchiveWritten;

@@ -38,10 +38,11 @@ template <class F> void ForEachExistingNode(TBaseLazyTree& tree, F&& visit) {
     }
 }
 
-// Paths as the scan compares them: without trailing separators, case
-// ignored. A set, so that a session of thousands of folders is not compared
-// pair by pair.
-std::string PathKey(const std::string& path) { return AnsiUpperCase(ScanPath(path)); }
+// Paths as the scan compares them: without trailing separators, by their
+// exact names ("data" and "DATA" are two folders where a folder holds both;
+// the paths here are the tree's, real names). A set, so that a session of
+// thousands of folders is not compared pair by pair.
+std::string PathKey(const std::string& path) { return ScanPath(path); }
 
 class TPathSet {
 public:
@@ -253,8 +254,11 @@ void TMainForm::RestoreTreeChecks() {
     // Each path's node, made and opened on the way, with the state it is given;
     // a path without one is kept for the session in unfound.
     std::vector<std::string> tickLines;
-    auto restore = [this, &tickLines](const TStringList& paths, const std::vector<PIDLPtr>& pidls, TCheckState state,
-                                      TStringList& unfound) {
+    // The unticked folders by their real names, as the nodes have them (a
+    // session may spell one otherwise where the folder ignores case).
+    TPathSet unselected;
+    auto restore = [this, &tickLines, &unselected](const TStringList& paths, const std::vector<PIDLPtr>& pidls,
+                                                   TCheckState state, TStringList& unfound) {
         for (int i = 0; i < paths.Count(); ++i) {
             PLazyNode node = pidls[i] ? DirTree->WalkToPIDL(pidls[i].get(), true, true) : nullptr;
             TNamespace* ns = nullptr;
@@ -264,6 +268,7 @@ void TMainForm::RestoreTreeChecks() {
             }
             node->CheckState = state;
             if (state == csCheckedNormal) tickLines.push_back(KV_CheckFolder + WideToAnsi(ns->NameParseAddress()));
+            else unselected.Add(NodePath(node));
         }
     };
     restore(Session.SelectedFolders, selected, csCheckedNormal, UnfoundSelected);
@@ -275,7 +280,6 @@ void TMainForm::RestoreTreeChecks() {
         // A ticked folder opened on the way hands its tick to the children
         // the session does not name: those made since the session was saved
         // are backed up with their parent, as the tick means.
-        const TPathSet unselected(Session.UnselectedFolders);
         ForEachExistingNode(*DirTree, [this, &unselected](PLazyNode node) {
             if (!IsTicked(node)) return;
             for (PLazyNode c = node->FirstChild; c; c = c->NextSibling)

@@ -320,7 +320,7 @@ void TMainForm::FormCreate() {
     Mode = bmDisc;
 
     Settings = ReadSettings(SettingsFile());
-    TempDir = SystemPath(Settings.TempDir);
+    TempDir = EntryPath(Settings.TempDir);
     Session.Log = Settings.LogLevel;
     if (!Settings.Lang.empty() && !Lang->LoadFromFile(Settings.Lang)) {
         Settings.Lang.clear();
@@ -586,7 +586,7 @@ void TMainForm::OptionsMenuClick() {
     TFormOptions dialog(nullptr, Lang.get(), AppDir + "lang", &LangFiles);
     const TOptionsOutcome outcome = ExecuteOptions(dialog, Settings, [this](const TSettings&) { SaveSettings(); });
     if (outcome == TOptionsOutcome::Cancelled) return;
-    TempDir = SystemPath(Settings.TempDir);
+    TempDir = EntryPath(Settings.TempDir);
     if (outcome == TOptionsOutcome::LanguageChanged) ApplyLanguageChange();
     ComboLog->SetItemIndex(Settings.LogLevel);
 }

@@ -147,7 +147,7 @@ public:
     // The folder scan with its window: the size, the lists, or both from one walk.
     void ScanFolders(TCheckDirMode mode);
     void CheckDestination(const std::string& path);
-    // The hard-disk folder as the system reads what was typed (SystemPath):
+    // The hard-disk folder that what was typed names (EntryPath):
     // what every check and every file call of a run is given.
     std::string DestinationFolder() const;
     void HDFolderEditExit();

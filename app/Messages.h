@@ -197,14 +197,18 @@ constexpr const char* kProductWebPage = "https://korvane.example/";
     X(KV_ZPFileCannotRead, "cannot be read, skipped:") \
     X(KV_ZPFileChanged, "changed while it was read, skipped.") \
     X(KV_ZPFileReadFailed, "could not be read:") \
+    X(KV_ZPFileChangedStored, "changed while it was read; the stored copy may not be whole.") \
+    X(KV_Summary_Changed, "Of these, changed while read:") \
     X(KV_FolderDenied, "cannot be read: access denied") \
     X(KV_FolderTooLong, "the path is too long to be read") \
     X(KV_FolderLink, "a link to a folder, not followed") \
     X(KV_FolderLinkCovered, "a link to a folder, not followed: its target is backed up") \
+    X(KV_FolderLinkExcluded, "a link to a folder, not followed: its target is excluded") \
     X(KV_FolderCannotRead, "cannot be read:") \
     X(KV_ArchiveFileName_Device, "The backup's file name is a device name (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9, also with an extension), not allowed for a file.") \
     X(KV_Session_NotSaved, "The session is not saved, as it could not be loaded again:") \
     X(KV_SessionFileCannotOpen, " cannot be opened:") \
+    X(KV_NoZipFileName_TooLong, "The next free name would be longer than a file name or a path may be:") \
 
 #define KRV_DECLARE_MESSAGE(key, text) extern std::string key;
 KRV_MESSAGE_TABLE(KRV_DECLARE_MESSAGE)

@@ -99,7 +99,7 @@ void TFormOptions::DoShow() {
 }
 
 void TFormOptions::DoClose(TCloseAction& action) {
-    if (ModalResult() == mrOk && !DirectoryExists(SystemPath(TempFolderEdit->Text()))) {
+    if (ModalResult() == mrOk && !DirectoryExists(EntryPath(TempFolderEdit->Text()))) {
         action = caNone;
         ShowMessageBox(KQ_NoTempDir, KQ_NoTempDir_Title, MB_ICONERROR);
         return;

@@ -136,7 +136,7 @@ void TMainForm::RunBackup() {
 TRunJob TMainForm::MakeRunJob() const {
     TRunJob job;
     job.Mode = Session.Type;
-    job.Destination = SystemPath(Session.DirHD);
+    job.Destination = EntryPath(Session.DirHD);
     job.ArchiveName = SystemPath(Session.ArchiveName);
     job.Overwrite = Session.OverwriteHD;
     job.Filters = Session.FiltersActive;
@@ -284,7 +284,7 @@ void TMainForm::ScanFolders(TCheckDirMode mode) {
 
 // ------------------------------------------------- destination helpers
 
-std::string TMainForm::DestinationFolder() const { return SystemPath(HDFolderEdit->Text()); }
+std::string TMainForm::DestinationFolder() const { return EntryPath(HDFolderEdit->Text()); }
 
 bool TMainForm::SpaceIsEnough(const std::string& path) {
     int64_t freeAvailable = 0, total = 0;

@@ -320,8 +320,9 @@ bool TSessionData::LoadFromFile(const std::string& fileName) {
     // A file that cannot be opened is said as such, with the system's reason:
     // held without sharing by another program, or not to be read by this
     // user, it is no broken session file.
-    const std::string path = SystemPath(fileName);
-    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    const std::string path = EntryPath(fileName);
+    // Shared as the document's own read shares it.
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     if (!FileHandle(CreateFileAny(path, GENERIC_READ, share, OPEN_EXISTING))) {
         OpenError = ::GetLastError();
         return false;

@@ -26,7 +26,7 @@ void SplitString(const std::string& s, char sep, TStringList& list) {
 void SplitMasks(const std::string& text, TStringList& list) {
     TStringList masks;
     SplitString(text, ';', masks);
-    for (int i = 0; i < masks.Count(); ++i) list.Add(SystemPath(masks[i]));
+    for (int i = 0; i < masks.Count(); ++i) list.Add(EntryPath(masks[i]));
 }
 
 } // namespace krv

@@ -13,8 +13,9 @@ void NextToken(const std::string& s, char sep, int& pos, std::string& token);
 
 // Appends every field of s to list (the list is not cleared first).
 void SplitString(const std::string& s, char sep, TStringList& list);
-// Appends the masks of a ";"-separated mask text a person gave, each as the
-// system reads a path (SystemPath: "s.txt " names s.txt).
+// Appends the masks of a ";"-separated mask text a person gave, each naming
+// what its path names (EntryPath; a bare name has no folder to ask and is
+// read as the system reads it: "s.txt " is s.txt).
 void SplitMasks(const std::string& text, TStringList& list);
 
 } // namespace krv

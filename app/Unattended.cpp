@@ -39,10 +39,14 @@ int AskUser(const std::string& text, const std::string& caption, UINT flags,
     return UnattendedAnswer(flags);
 }
 
-std::vector<std::string> RunSummaryLines(const std::string& archive, int64_t files, int64_t bytes, int leftOut) {
-    return {KV_Summary_Archive + " " + archive,
-            KV_Summary_Files + " " + IntToStr(files) + " (" + IntToStr(bytes) + " " + KV_Summary_Bytes + ")",
-            KV_Summary_LeftOut + " " + IntToStr(leftOut)};
+std::vector<std::string> RunSummaryLines(const std::string& archive, int64_t files, int64_t bytes, int changed,
+                                         int leftOut) {
+    std::vector<std::string> lines = {
+        KV_Summary_Archive + " " + archive,
+        KV_Summary_Files + " " + IntToStr(files) + " (" + IntToStr(bytes) + " " + KV_Summary_Bytes + ")"};
+    if (changed > 0) lines.push_back(KV_Summary_Changed + " " + IntToStr(changed));
+    lines.push_back(KV_Summary_LeftOut + " " + IntToStr(leftOut));
+    return lines;
 }
 
 int64_t TestSeamNumber(const char* name, int64_t max) {

@@ -14,7 +14,8 @@ namespace krv {
 // The program's exit code after an unattended run.
 enum TRunExitCode {
     ecDone = 0,       // the backup holds every selected file
-    ecLeftOut = 1,    // done, but files or folders were left out (each named in the report)
+    ecLeftOut = 1,    // done, but files or folders were left out, or files stored as
+                      // they changed (each named in the report)
     ecFailed = 2,     // the run failed, was stopped or cancelled; no archive kept
     ecUnusable = 3,   // the session file or the command line could not be used
 };
@@ -36,7 +37,9 @@ std::string OneLine(const std::string& text);
 // name, or 0 when it is unset or anything else.
 int64_t TestSeamNumber(const char* name, int64_t max);
 
-// The closing lines of a finished run's report.
-std::vector<std::string> RunSummaryLines(const std::string& archive, int64_t files, int64_t bytes, int leftOut);
+// The closing lines of a finished run's report; the files that changed while
+// they were read are among those archived, on a line of their own when any.
+std::vector<std::string> RunSummaryLines(const std::string& archive, int64_t files, int64_t bytes, int changed,
+                                         int leftOut);
 
 } // namespace krv

@@ -123,6 +123,7 @@ void TFormZipCheckDirs::ThreadTerminate() {
         for (const std::string& p : walk_->RecursiveDirs) Found.RecursiveDirs.Add(p);
         Found.Missing = walk_->Missing;
         Found.Missing.insert(Found.Missing.end(), thread_->Vanished.begin(), thread_->Vanished.end());
+        Found.Links = walk_->Links;
     }
     if (!Cancelled && ScanGivesSize(Mode)) {
         Found.SizeCounted = true;

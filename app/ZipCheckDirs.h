@@ -22,6 +22,8 @@ struct TScanFindings {
     TStringList RecursiveDirs, FlatDirs;
     // Ticked folders that are not there to back up.
     std::vector<std::string> Missing;
+    // Ticked links to folders (and folders reached through one): not followed.
+    std::vector<std::string> Links;
     bool SizeCounted = false;
     int64_t Size = 0;
 };

@@ -21,7 +21,8 @@ std::string ScanPath(const std::string& path) {
 bool PathIsInside(const std::string& path, const std::string& folder) {
     std::string f = ScanPath(folder);
     if (f.empty() || path.size() <= f.size() + 1) return false;
-    return SameText(path.substr(0, f.size()), f) && (path[f.size()] == '\\' || path[f.size()] == '/');
+    // By exact names, as the tree and the file system give them.
+    return path.compare(0, f.size(), f) == 0 && (path[f.size()] == '\\' || path[f.size()] == '/');
 }
 
 namespace {
@@ -51,16 +52,24 @@ std::string LinkTarget(const std::string& link) {
 }
 } // namespace
 
-bool LinkTargetBackedUp(const std::string& link, const std::vector<std::string>& folders) {
+TLinkTarget LinkTargetOf(const std::string& link, const TBackedUpFolders& folders) {
     const std::string target = ScanPath(LinkTarget(link));
-    if (target.empty()) return false;
+    if (target.empty()) return ltLeftOut;
     // By whole names: "C:\dataX" is not inside "C:\data".
-    return std::any_of(folders.begin(), folders.end(), [&](const std::string& folder) {
-        return SameText(target, ScanPath(folder)) || PathIsInside(target, folder);
-    });
+    for (const std::string& folder : folders.Whole) {
+        const std::string whole = ScanPath(folder);
+        if (!SameText(target, whole) && !PathIsInside(target, whole)) continue;
+        return folders.Excluded && folders.Excluded(target, whole) ? ltExcluded : ltBackedUp;
+    }
+    const bool own = std::any_of(folders.Own.begin(), folders.Own.end(),
+                                 [&](const std::string& folder) { return SameText(target, ScanPath(folder)); });
+    return own ? ltBackedUp : ltLeftOut;
 }
 
-std::string CoveredLinkLine(const std::string& link) { return link + ": " + KV_FolderLinkCovered; }
+std::string LinkLine(const std::string& link, TLinkTarget target) {
+    if (target == ltLeftOut) return FolderLeftOutLine(link, ERROR_SUCCESS, true);
+    return link + ": " + (target == ltExcluded ? KV_FolderLinkExcluded : KV_FolderLinkCovered);
+}
 
 std::string FolderLeftOutLine(const std::string& folder, unsigned long error, bool link) {
     std::string reason;
@@ -92,6 +101,12 @@ std::string FolderForSystem(const std::string& path) {
 int Depth(const std::string& path) { return static_cast<int>(std::count(path.begin(), path.end(), '\\')); }
 }
 
+bool IsFolderLink(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    const DWORD link = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    return GetFileAttributesAny(FolderForSystem(path), data) && (data.dwFileAttributes & link) == link;
+}
+
 // --------------------------------------------------------------- the walk
 
 TDirWalk::TDirWalk(TFolderTreeAccess access, std::vector<std::string> checkedPaths, bool includeSubfolders)
@@ -105,20 +120,20 @@ TDirWalk::TDirWalk(TFolderTreeAccess access, std::vector<std::string> checkedPat
     paths_ = std::move(checkedPaths);
 }
 
-bool TDirWalk::Taken(const std::string& path) const { return visited_.count(AnsiUpperCase(path)) > 0; }
+// Folders by their exact names: the tree's paths are real names, and "data"
+// beside "DATA" is another folder.
+bool TDirWalk::Taken(const std::string& path) const { return visited_.count(path) > 0; }
 
 bool TDirWalk::Covered(const std::string& path) const {
-    const std::string key = AnsiUpperCase(path);
-    for (size_t at = key.find('\\'); at != std::string::npos; at = key.find('\\', at + 1))
-        if (wholeFolders_.count(key.substr(0, at)) > 0) return true;
+    for (size_t at = path.find('\\'); at != std::string::npos; at = path.find('\\', at + 1))
+        if (wholeFolders_.count(path.substr(0, at)) > 0) return true;
     return false;
 }
 
 void TDirWalk::Take(std::vector<std::string>& list, const std::string& path, bool whole) {
     list.push_back(path);
-    std::string key = AnsiUpperCase(path);
-    if (whole) wholeFolders_.insert(key);
-    visited_.insert(std::move(key));
+    if (whole) wholeFolders_.insert(path);
+    visited_.insert(path);
 }
 
 bool TDirWalk::Step(int budget) {
@@ -128,6 +143,10 @@ bool TDirWalk::Step(int budget) {
             currentPath_ = paths_[next_++];
             pathNumber_ = static_cast<int>(next_);
             if (currentPath_.empty() || Taken(currentPath_) || Covered(currentPath_)) continue;
+            if (BelowFolderLink(currentPath_)) {
+                Take(Links, currentPath_, false);
+                continue;
+            }
             PLazyNode node = access_.WalkToPath(currentPath_);
             if (!node) {
                 Missing.push_back(currentPath_);
@@ -145,12 +164,28 @@ bool TDirWalk::Step(int budget) {
     return true;
 }
 
+bool TDirWalk::BelowFolderLink(const std::string& path) {
+    for (size_t at = path.find('\\'); at != std::string::npos; at = path.find('\\', at + 1)) {
+        const std::string folder = path.substr(0, at);
+        if (folder.size() <= 2) continue;   // a drive
+        auto known = linkFolders_.find(folder);
+        if (known == linkFolders_.end()) known = linkFolders_.emplace(folder, IsFolderLink(folder)).first;
+        if (known->second) return true;
+    }
+    return false;
+}
+
 void TDirWalk::Visit(PLazyNode node) {
     ++nodesVisited_;
     const std::string path = ScanPath(access_.NodePath(node));
     if (path.empty()) return;
     const bool ticked = IsTicked(node);
     const bool hasChildren = node->ChildCount > 0 && node->FirstChild;
+    // The tree shows a link to a folder as a folder; what lies below it is its target's.
+    if ((ticked || hasChildren) && IsFolderLink(path)) {
+        if (ticked && !Taken(path)) Take(Links, path, false);
+        return;
+    }
     if (ticked && !Taken(path)) {
         // Below a checked path nothing lies inside a folder taken whole:
         // such a folder has no children here, and shallower paths come first.
@@ -251,7 +286,7 @@ struct TSizeJobs {
     std::atomic<size_t> Next{0};
     std::atomic<uint64_t> Total{0};
     const TThread* Owner = nullptr;
-    const std::vector<std::string>* Whole = nullptr;   // folders taken with their subfolders
+    const TBackedUpFolders* BackedUp = nullptr;
     std::mutex LeftOutLock;
     std::vector<std::string> LeftOut;
 
@@ -265,7 +300,7 @@ struct TSizeJobs {
                                     [this](const std::wstring& folder, unsigned long error, bool link) {
                                         const std::string path = WideToAnsi(folder);
                                         // Nothing is missing from the count: the target is counted where it lies.
-                                        if (link && Whole && LinkTargetBackedUp(path, *Whole)) return;
+                                        if (link && LinkTargetOf(path, *BackedUp) != ltLeftOut) return;
                                         std::string line = FolderLeftOutLine(path, error, link);
                                         std::lock_guard<std::mutex> guard(LeftOutLock);
                                         LeftOut.push_back(std::move(line));
@@ -295,7 +330,8 @@ unsigned SizeHelpers(size_t folders) {
 void TCheckDirThread::AddSizes() {
     TSizeJobs jobs;
     jobs.Owner = this;
-    if (includeSubfolders_) jobs.Whole = &walk_.RecursiveDirs;
+    const TBackedUpFolders backedUp{walk_.RecursiveDirs, walk_.FlatDirs, {}};
+    jobs.BackedUp = &backedUp;
     for (const std::string& path : walk_.FlatDirs) jobs.Folders.emplace_back(&path, false);
     for (const std::string& path : walk_.RecursiveDirs) jobs.Folders.emplace_back(&path, includeSubfolders_);
     std::vector<std::unique_ptr<TSizeHelper>> helpers;
@@ -322,6 +358,8 @@ void TCheckDirThread::AddSizes() {
     if (failed) std::rethrow_exception(failed);
     size_ += static_cast<int64_t>(jobs.Total.load());
     NotCounted = std::move(jobs.LeftOut);
+    for (const std::string& link : walk_.Links)
+        if (LinkTargetOf(link, backedUp) == ltLeftOut) NotCounted.push_back(LinkLine(link, ltLeftOut));
 }
 
 } // namespace krv

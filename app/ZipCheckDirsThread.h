@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -30,12 +31,24 @@ std::string FolderLeftOutLine(const std::string& folder, unsigned long error, bo
 unsigned long FolderListingError(const std::string& folder);
 // True when path lies inside folder (not equal to it); case-insensitive.
 bool PathIsInside(const std::string& path, const std::string& folder);
-// True when the link to a folder at path leads to one of folders (taken with
-// their subfolders) or into one: following it would add nothing. False when
-// its target lies elsewhere or cannot be read.
-bool LinkTargetBackedUp(const std::string& link, const std::vector<std::string>& folders);
-// The plain log line of such a link.
-std::string CoveredLinkLine(const std::string& link);
+// True for a link to a folder (a symbolic link, junction or mount point): never followed.
+bool IsFolderLink(const std::string& path);
+// The folders a run backs up, as a link's line weighs its target.
+struct TBackedUpFolders {
+    std::vector<std::string> Whole;   // taken with their subfolders
+    std::vector<std::string> Own;     // taken with their own files (their ticked subfolders are listed apart)
+    // True when the exclusion masks keep folder, inside the folder searched
+    // with its subfolders, out of the backup (none: no masks known).
+    std::function<bool(const std::string& folder, const std::string& searched)> Excluded;
+};
+// What is true of the target of a link to a folder: it is backed up
+// (following the link would add nothing; a target ticked in part is backed up
+// as ticked), an exclusion mask keeps it out (nothing asked for is missing),
+// or it is left out (it lies elsewhere, is unticked, or cannot be read).
+enum TLinkTarget { ltLeftOut, ltBackedUp, ltExcluded };
+TLinkTarget LinkTargetOf(const std::string& link, const TBackedUpFolders& folders);
+// The log line of such a link: red and counted only for ltLeftOut.
+std::string LinkLine(const std::string& link, TLinkTarget target);
 // True for the ticked states of a node.
 inline bool IsTicked(PLazyNode node) {
     return node && (node->CheckState == csCheckedNormal || node->CheckState == csCheckedPressed);
@@ -78,12 +91,16 @@ public:
     std::vector<std::string> RecursiveDirs;
     // Ticked folders the tree has no node for (gone, renamed, not a folder).
     std::vector<std::string> Missing;
+    // Ticked links to folders, and ticked folders reached through one: never
+    // in the lists nor walked into, each named by the run.
+    std::vector<std::string> Links;
 
 private:
     bool Taken(const std::string& path) const;
     bool Covered(const std::string& path) const;
     void Take(std::vector<std::string>& list, const std::string& path, bool whole);
     void Visit(PLazyNode node);
+    bool BelowFolderLink(const std::string& path);
 
     TFolderTreeAccess access_;
     std::vector<std::string> paths_;
@@ -96,6 +113,7 @@ private:
     std::unordered_set<std::string> visited_;
     std::unordered_set<std::string> wholeFolders_;
     int64_t nodesVisited_ = 0;
+    std::unordered_map<std::string, bool> linkFolders_;   // folders above checked paths, asked once
 };
 
 class TCheckDirThread : public TThread {

@@ -10,6 +10,34 @@
 
 namespace krv {
 
+namespace {
+
+// KORVANE_TEST_READ_GATE names a folder (a test seam for end-to-end runs): at
+// the first block boundary of each read of a file the worker leaves
+// "read<N>.at" there and waits, at most a minute, until "read<N>.go" is there
+// too, so that a test changes a file in the middle of its read on any machine.
+std::string ReadGateFolder() {
+    char folder[MAX_PATH] = {};
+    const DWORD n = ::GetEnvironmentVariableA("KORVANE_TEST_READ_GATE", folder, sizeof folder);
+    return n < sizeof folder ? std::string(folder, n) : std::string();
+}
+
+void PassReadGate(const std::string& folder, int n) {
+    const std::string go = folder + Format("\\read%d.go", n);
+    ChangeNotifyHandle change(::FindFirstChangeNotificationA(folder.c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME));
+    {
+        FileHandle marker(::CreateFileA((folder + Format("\\read%d.at", n)).c_str(), GENERIC_WRITE, 0, nullptr,
+                                        CREATE_ALWAYS, 0, nullptr));
+    }
+    const DWORD until = ::GetTickCount() + 60000;
+    while (change && !FileExists(go) && static_cast<int>(until - ::GetTickCount()) > 0) {
+        ::WaitForSingleObject(change.get(), until - ::GetTickCount());
+        ::FindNextChangeNotification(change.get());
+    }
+}
+
+} // namespace
+
 bool UserCancelled = false;
 std::function<void(TFormZipWait&)> TFormZipWait::OnHandOff;
 std::function<void(TFormZipWait&, const std::string&)> TFormZipWait::OnWorkerProgress;
@@ -80,9 +108,13 @@ void TFormZipWait::StartCompression() {
     view.AfterHandOff = [this] {
         if (OnHandOff) OnHandOff(*this);
     };
-    view.BeforeFileProgress = [this](const std::string& fileName) {
+    view.BeforeFileProgress = [this, gate = ReadGateFolder(), reads = 0, atStart = false](
+                                  const std::string& fileName, double progress, TZipProgressPhase phase) mutable {
         if (OnWorkerProgress) OnWorkerProgress(*this, fileName);
         if (holdUntilStopped_ && !held_.exchange(true)) ::WaitForSingleObject(holdUntilStopped_.get(), INFINITE);
+        if (gate.empty() || phase != ppProcess) return;
+        if (atStart && progress > 0) PassReadGate(gate, ++reads);
+        atStart = progress == 0;
     };
     // KORVANE_TEST_HOLD_UNTIL_STOPPED=1 (a test seam for end-to-end runs):
     // the worker waits at its first file until the run is stopped, so that a
@@ -91,7 +123,7 @@ void TFormZipWait::StartCompression() {
         holdUntilStopped_.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
     try {
         thread_ = std::make_unique<TZipperThread>(view, run_.RecursiveDirs, run_.FlatDirs, run_.Archiver(),
-                                                  exclusionText_, run_.ArchiveToReplace);
+                                                  exclusionText_, run_.ArchiveToReplace, run_.FolderLinks);
         thread_->OnTerminate = [this](TThread*) { ZipperThreadTerminate(); };
     } catch (const std::exception& e) {
         run_.AddLog(e.what(), lcRed, 0, lkNormal);
@@ -128,6 +160,7 @@ void TFormZipWait::ButtonMinimizeClick() { MinimizeProgressWindow(*this); }
 
 void TFormZipWait::ZipperThreadTerminate() {
     run_.LeftOut += thread_->Skipped + thread_->FoldersLeftOut;
+    run_.ChangedWhileRead += thread_->ChangedWhileRead;
     if (thread_->FatalException) {
         // A failure of the archiver ends the run through its abort path.
         run_.AddLog(KV_Error + ": " + ExceptionText(thread_->FatalException, DescribeError), lcRed, 0, lkNormal);

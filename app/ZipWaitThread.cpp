@@ -49,9 +49,10 @@ std::string SkipReason(const std::string& fileName, int errorCode, unsigned long
 }
 
 TZipperThread::TZipperThread(const TZipperView& view, const TStringList& recursiveMasks, const TStringList& flatMasks,
-                             TZipArchiver& archiver, const std::string& exclusionText, const std::string& keepOut)
+                             TZipArchiver& archiver, const std::string& exclusionText, const std::string& keepOut,
+                             std::vector<std::string> folderLinks)
     : view_(view), recursiveMasks_(recursiveMasks), flatMasks_(flatMasks), archiver_(archiver),
-      keepOut_(keepOut), previousConfirm_(archiver.OnConfirmProcessFile) {
+      keepOut_(EntryPath(keepOut)), folderLinks_(std::move(folderLinks)), previousConfirm_(archiver.OnConfirmProcessFile) {
     postWindow_ = std::make_unique<TMessageWindow>([this](UINT msg, WPARAM, LPARAM, LRESULT& result) {
         if (msg != kShowPostedMessage) return false;
         result = 0;
@@ -61,10 +62,12 @@ TZipperThread::TZipperThread(const TZipperView& view, const TStringList& recursi
     });
     SplitMasks(exclusionText, exclusionList_);
     if (!keepOut_.empty()) {
-        // By its exact name: a mask could match other files too.
+        // By its exact name (the real one: the search's names are a
+        // listing's): a mask could match other files too, and "x.zip" beside
+        // "X.zip" is another file.
         archiver_.OnConfirmProcessFile = [this](TObject* sender, const std::string& fileName,
                                                 TZipProcessOperation operation, bool& confirm) {
-            if (SameText(fileName, keepOut_)) {
+            if (fileName == keepOut_) {
                 confirm = false;
                 return;
             }
@@ -264,6 +267,8 @@ void TZipperThread::Execute() {
         archiver_.Options.SearchAttr = 63;   // the same and folders
         archiver_.SetFileMasks(recursiveMasks_);
         archiver_.AddFiles();
+        TZipAction skip = fxaIgnore;
+        for (const std::string& link : folderLinks_) ProcessFileFailure(link, ZipErrorCode::FolderLinkNotFollowed, skip);
     } catch (...) {
         FlushLines();
         // The update must not be committed later by the archive's close: a
@@ -290,14 +295,15 @@ void TZipperThread::Execute() {
 }
 
 void TZipperThread::ProcessFileFailure(const std::string& fileName, int errorCode, TZipAction& action) {
-    const bool link = errorCode == ZipErrorCode::FolderLinkNotFollowed;
-    if (link && LinkTargetBackedUp(fileName, WholeFolders())) {
-        // Nothing is lost: named on a plain line, not counted.
-        LeaveOut(CoveredLinkLine(fileName), lcBlack);
-    } else if (link || errorCode == ZipErrorCode::CannotListFolder) {
+    if (errorCode == ZipErrorCode::FolderLinkNotFollowed) {
+        const TLinkTarget target = LinkTargetOf(fileName, BackedUpFolders());
+        // Nothing asked for is missing unless the target is left out: a plain line, not counted.
+        if (target == ltLeftOut) ++FoldersLeftOut;
+        LeaveOut(LinkLine(fileName, target), target == ltLeftOut ? lcRed : lcBlack);
+    } else if (errorCode == ZipErrorCode::CannotListFolder) {
         // The search says only that it could not list the folder: ask the system why.
         ++FoldersLeftOut;
-        LeaveOut(FolderLeftOutLine(fileName, link ? 0 : FolderListingError(fileName), link), lcRed);
+        LeaveOut(FolderLeftOutLine(fileName, FolderListingError(fileName), false), lcRed);
     } else if (errorCode == ZipErrorCode::FileNotFound || errorCode == ZipErrorCode::CannotOpenFile) {
         ++Skipped;
         LeaveOut(fileName + " " +
@@ -311,6 +317,10 @@ void TZipperThread::ProcessFileFailure(const std::string& fileName, int errorCod
                           ? KV_ZPFileChanged
                           : KV_ZPFileReadFailed + " " + TrimRight(SysErrorMessage(archiver_.FailureSystemError()))),
                  lcRed);
+    } else if (errorCode == ZipErrorCode::SourceChanged) {
+        // The preset action keeps the copy read last in the archive.
+        ++ChangedWhileRead;
+        LeaveOut(fileName + " " + KV_ZPFileChangedStored, lcRed);
     } else {
         // The run ends: what was posted is shown before the line that says why.
         FlushLines();
@@ -330,13 +340,17 @@ void TZipperThread::LeaveOut(const std::string& line, int colour) {
     HandOver(false);
 }
 
-const std::vector<std::string>& TZipperThread::WholeFolders() {
-    if (!wholeFolders_) {
-        // The folders of the masks searched with their subfolders.
-        wholeFolders_.emplace();
-        for (int i = 0; i < recursiveMasks_.Count(); ++i) wholeFolders_->push_back(ExtractFilePath(recursiveMasks_[i]));
+const TBackedUpFolders& TZipperThread::BackedUpFolders() {
+    if (!backedUp_) {
+        // The folders of the masks, searched with their subfolders or alone.
+        backedUp_.emplace();
+        for (int i = 0; i < recursiveMasks_.Count(); ++i) backedUp_->Whole.push_back(ExtractFilePath(recursiveMasks_[i]));
+        for (int i = 0; i < flatMasks_.Count(); ++i) backedUp_->Own.push_back(ExtractFilePath(flatMasks_[i]));
+        backedUp_->Excluded = [this](const std::string& folder, const std::string& searched) {
+            return archiver_.ExclusionKeepsOut(folder, searched);
+        };
     }
-    return *wholeFolders_;
+    return *backedUp_;
 }
 
 void TZipperThread::OverallProgress(double progress, TZipProcessOperation operation, TZipProgressPhase phase,
@@ -354,7 +368,7 @@ void TZipperThread::OverallProgress(double progress, TZipProcessOperation operat
 
 void TZipperThread::FileProgress(const std::string& fileName, double progress, TZipProgressPhase phase, bool& cancel) {
     filePos_ = static_cast<int>(std::lround(progress));
-    if (view_.BeforeFileProgress) view_.BeforeFileProgress(fileName);
+    if (view_.BeforeFileProgress) view_.BeforeFileProgress(fileName, progress, phase);
     cancel = Cancel;
     if (phase == ppStart) pending_.push_back({KV_Adding + fileName});
     // The window falls behind when many small files come at once, and the

@@ -3,6 +3,7 @@
 // window control or of the log is handed to the user-interface thread.
 #pragma once
 #include "app/Log.h"
+#include "app/ZipCheckDirsThread.h"
 #include "framework/ComCtrls.h"
 #include "framework/RichLog.h"
 #include "framework/Strings.h"
@@ -36,7 +37,7 @@ struct TZipperView {
     std::function<void()> AfterHandOff;
     // Called on the worker at each file's progress, before it reads Cancel
     // (tests hold the worker here).
-    std::function<void(const std::string& fileName)> BeforeFileProgress;
+    std::function<void(const std::string& fileName, double progress, TZipProgressPhase phase)> BeforeFileProgress;
 };
 
 class TZipperThread : public TThread {
@@ -44,9 +45,11 @@ public:
     // Starts at once. The masks and the archiver belong to the main window,
     // which leaves them alone until the thread has ended.
     // keepOut: a file never archived (the old backup this run replaces, when
-    // the destination lies inside a ticked folder).
+    // the destination lies inside a ticked folder). folderLinks: ticked links
+    // to folders, named as the search names those it meets.
     TZipperThread(const TZipperView& view, const TStringList& recursiveMasks, const TStringList& flatMasks,
-                  TZipArchiver& archiver, const std::string& exclusionText, const std::string& keepOut = {});
+                  TZipArchiver& archiver, const std::string& exclusionText, const std::string& keepOut = {},
+                  std::vector<std::string> folderLinks = {});
     ~TZipperThread() override;
 
     // The archiver's failure code that stopped the run (0: none).
@@ -55,6 +58,9 @@ public:
     int Skipped = 0;
     // Folders the search left out (not listed, or links), each named in the log.
     int FoldersLeftOut = 0;
+    // Files stored as last read although they changed during each read,
+    // each with its red line: archived, so not left out.
+    int ChangedWhileRead = 0;
     // Stops the archiver at its next progress event; set by the user's Cancel
     // and by a failure that aborts.
     std::atomic<bool> Cancel{false};
@@ -92,7 +98,7 @@ private:
     void ProcessFileFailure(const std::string& fileName, int errorCode, TZipAction& action);
     // A line of the message box that also goes to the log (a file or folder left out).
     void LeaveOut(const std::string& line, int colour);
-    const std::vector<std::string>& WholeFolders();
+    const TBackedUpFolders& BackedUpFolders();
     void OverallProgress(double progress, TZipProcessOperation operation, TZipProgressPhase phase, bool& cancel);
     void FileProgress(const std::string& fileName, double progress, TZipProgressPhase phase, bool& cancel);
     void StopAnimation();
@@ -100,11 +106,12 @@ private:
 
     TZipperView view_;
     const TStringList& recursiveMasks_;
-    std::optional<std::vector<std::string>> wholeFolders_;
+    std::optional<TBackedUpFolders> backedUp_;
     const TStringList& flatMasks_;
     TStringList exclusionList_;
     TZipArchiver& archiver_;
     std::string keepOut_;
+    std::vector<std::string> folderLinks_;
     decltype(TZipArchiver::OnConfirmProcessFile) previousConfirm_;
     std::string message_;
     int overallPos_ = 0;

@@ -7,6 +7,7 @@
 // first volume's size on the disk after each chunk copied onto the volumes.
 //   zipdrive --hold PATH READYFILE     keep PATH open without sharing until READYFILE is deleted
 //                                      (a folder: every file directly in it)
+//   zipdrive --hold-shared PATH READYFILE   the same, open for writing and sharing read and write
 // MASKS are separated by ";". Prints one line per failure and the entry count.
 #include "BenchUtil.h"
 #include "zip/ZipArchiver.h"
@@ -19,12 +20,12 @@ using bench::SplitInto;
 
 namespace {
 
-HANDLE OpenExclusive(const std::string& path) {
-    return ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                         nullptr);
+HANDLE OpenForWriting(const std::string& path, DWORD share = 0) {
+    return ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-int Hold(const std::string& path, const std::string& ready) {
+int Hold(const std::string& path, const std::string& ready, DWORD share) {
     std::vector<std::string> paths;
     if (DirectoryExists(path)) {
         WIN32_FIND_DATAA found;
@@ -38,7 +39,7 @@ int Hold(const std::string& path, const std::string& ready) {
     }
     std::vector<FileHandle> held;
     for (const std::string& p : paths) {
-        held.emplace_back(OpenExclusive(p));
+        held.emplace_back(OpenForWriting(p, share));
         if (!held.back()) {
             std::fprintf(stderr, "cannot hold %s\n", p.c_str());
             return 1;
@@ -53,7 +54,9 @@ int Hold(const std::string& path, const std::string& ready) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 4 && std::string(argv[1]) == "--hold") return Hold(argv[2], argv[3]);
+    if (argc == 4 && std::string(argv[1]) == "--hold") return Hold(argv[2], argv[3], 0);
+    if (argc == 4 && std::string(argv[1]) == "--hold-shared")
+        return Hold(argv[2], argv[3], FILE_SHARE_READ | FILE_SHARE_WRITE);
     if (argc < 2) return 2;
     std::string archive = argv[1], flat, recursive, exclude, temp, retryPath, stub;
     bool append = false, abortLocked = false;
@@ -77,7 +80,7 @@ int main(int argc, char** argv) {
         else return 2;
     }
     FileHandle retryLock;
-    if (!retryPath.empty()) retryLock.reset(OpenExclusive(retryPath));
+    if (!retryPath.empty()) retryLock.reset(OpenForWriting(retryPath));
 
     TZipArchiver zip;
     zip.SetName("Archiver");

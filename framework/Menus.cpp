@@ -11,35 +11,46 @@ const char* const kPopupHostClass = "KorvanePopupMenuHost";
 
 // The window a context menu runs over. Only forms hand WM_INITMENUPOPUP to
 // their menu, so this one does it for the showing context menu: a submenu
-// about to open fires its item first. The other menu messages go on to the
-// window the menu was shown for.
+// about to open fires its item first. Every menu message, that one included,
+// then goes on to the window the menu was shown for.
 class TPopupHost : public TWindow {
 public:
     TPopupHost() {
         RegisterWindowClass(kPopupHostClass, 0);
         CreateWindowHandle(kPopupHostClass, "", WS_POPUP, WS_EX_TOOLWINDOW, 0, 0, 0, 0, nullptr);
     }
-    TMenuItem* Root = nullptr;
-    TLifeWatch Menu;
-    HWND Owner = nullptr;
+    // What the host works for while a menu shows (saved and restored around a nested one).
+    struct TShowing {
+        TMenuItem* Root = nullptr;
+        TLifeWatch Menu;
+        TWinControl* Owner = nullptr;
+        TLifeWatch OwnerLife;
+    } Showing;
 protected:
     bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) override {
         switch (msg) {
         case WM_INITMENUPOPUP: {
             // A submenu's handler may free the menu: later ones then fire nothing.
-            TMenuItem* item = Root && !Menu.Gone() ? Root->FindPopup(reinterpret_cast<HMENU>(wParam)) : nullptr;
-            if (item && item != Root) item->Click();
+            TMenuItem* root = Showing.Root;
+            TMenuItem* item = root && !Showing.Menu.Gone() ? root->FindPopup(reinterpret_cast<HMENU>(wParam)) : nullptr;
+            if (item && item != root) item->Click();
+            // The owner hears of it after the item, whose handler may have freed it.
+            PassToOwner(msg, wParam, lParam, result);
             result = 0;
             return true;
         }
         case WM_INITMENU: case WM_MENUSELECT: case WM_MENUCHAR: case WM_ENTERIDLE: case WM_UNINITMENUPOPUP:
         case WM_ENTERMENULOOP: case WM_EXITMENULOOP: case WM_MEASUREITEM: case WM_DRAWITEM:
-            if (!Owner || !::IsWindow(Owner)) return false;
-            result = ::SendMessageA(Owner, msg, wParam, lParam);
-            return true;
+            return PassToOwner(msg, wParam, lParam, result);
         default:
             return false;
         }
+    }
+private:
+    bool PassToOwner(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+        if (Showing.OwnerLife.Gone() || !Showing.Owner->HandleAllocated()) return false;
+        result = ::SendMessageA(Showing.Owner->Handle(), msg, wParam, lParam);
+        return true;
     }
 };
 
@@ -197,22 +208,19 @@ TPopupMenu::TPopupMenu(TComponent* owner) : TComponent(owner), root_(nullptr) {}
 
 TPopupMenu::~TPopupMenu() { root_.Unbuild(); }
 
-TMenuItem* TPopupMenu::Popup(int x, int y, HWND owner) {
+TMenuItem* TPopupMenu::Popup(int x, int y, TWinControl* owner) {
+    TLifeWatch self(this), ownerLife(owner);   // the opening handler may free either
     root_.Click();
-    if (root_.Count() == 0) return nullptr;   // nothing to show
+    if (self.Gone() || root_.Count() == 0) return nullptr;   // nothing to show
     MenuHandle menu(::CreatePopupMenu());
     if (!menu) return nullptr;
     for (int i = 0; i < root_.Count(); ++i) root_.Items(i)->Build(menu.get(), i);
     root_.subMenu_ = menu.get();
     TPopupHost& host = PopupHost();
-    TMenuItem* outerRoot = std::exchange(host.Root, &root_);
-    TLifeWatch self(this), outerMenu = std::exchange(host.Menu, self);
-    HWND outerOwner = std::exchange(host.Owner, owner);
+    TPopupHost::TShowing outer = std::exchange(host.Showing, {&root_, self, owner, ownerLife});
     UINT chosen = static_cast<UINT>(::TrackPopupMenu(menu.get(), TPM_LEFTALIGN | TPM_RIGHTBUTTON | TPM_RETURNCMD,
                                                      x, y, 0, host.Handle(), nullptr));
-    host.Root = outerRoot;
-    host.Menu = outerMenu;
-    host.Owner = outerOwner;
+    host.Showing = outer;
     if (self.Gone()) return nullptr;
     root_.Unbuild();
     menu.reset();

@@ -95,10 +95,11 @@ public:
     // The component the menu shows for (set by whoever shows it).
     TComponent* PopupComponent = nullptr;
     // Shows the menu at a screen point for owner (which gets the menu's
-    // messages; may be null) until the user chooses or leaves; fires the
+    // messages, WM_INITMENUPOPUP after the opening submenu's item fired, while
+    // it lives; may be null) until the user chooses or leaves; fires the
     // chosen item's OnClick and answers that item (null when none was chosen
     // or a handler freed the menu).
-    TMenuItem* Popup(int x, int y, HWND owner = nullptr);
+    TMenuItem* Popup(int x, int y, TWinControl* owner = nullptr);
 private:
     TMenuItem root_;
 };

@@ -183,67 +183,184 @@ void ConvertFindData(const WIN32_FIND_DATAA& a, WIN32_FIND_DATAW& w) {
 // Folders are refused by the ANSI calls 12 characters before files are.
 bool IsLongPath(const std::string& path) { return path.size() >= MAX_PATH - 12; }
 
-std::string SystemPath(const std::string& path) {
-    if (path.size() >= 4 && IsSep(path[0]) && IsSep(path[1]) && path[2] == '?' && IsSep(path[3])) return path;
-    // The root the names stand on: "\\server\share", "C:", "\" or none.
+namespace {
+template <class C> bool IsSepChar(C c) { return c == '\\' || c == '/'; }
+
+template <class S> size_t NextSep(const S& s, size_t from) {
+    for (size_t i = from; i < s.size(); ++i)
+        if (IsSepChar(s[i])) return i;
+    return S::npos;
+}
+
+template <class S> bool IsPattern(const S& name) {
+    for (auto c : name)
+        if (c == '*' || c == '?') return true;
+    return false;
+}
+
+template <class S> bool IsDots(const S& name, size_t n) {
+    if (name.size() != n) return false;
+    for (auto c : name)
+        if (c != '.') return false;
+    return true;
+}
+
+template <class S> bool IsVerbatim(const S& p) {
+    return p.size() >= 4 && IsSepChar(p[0]) && IsSepChar(p[1]) && p[2] == '?' && IsSepChar(p[3]);
+}
+
+// A path cut as the system cuts it before it reads a name: its root
+// ("\\server\share", "C:" or none), whether the names stand on the root's
+// top folder, whether it ends in a separator, and its names with "." and
+// ".." taken out, each with whether a separator followed it.
+template <class S> struct TPathParts {
+    S root;
+    bool rooted = false;
+    bool folderEnd = false;
+    std::vector<std::pair<S, bool>> names;
+    bool Absolute() const { return rooted && !root.empty() && (root.size() > 2 || root[1] == ':'); }
+};
+
+template <class S> TPathParts<S> SplitPath(const S& path) {
+    TPathParts<S> parts;
     size_t rootEnd = 0;
-    if (path.size() > 2 && IsSep(path[0]) && IsSep(path[1])) {
-        rootEnd = path.find_first_of("\\/", 2);
-        rootEnd = rootEnd == std::string::npos ? path.size() : path.find_first_of("\\/", rootEnd + 1);
-        if (rootEnd == std::string::npos) rootEnd = path.size();
+    if (path.size() > 2 && IsSepChar(path[0]) && IsSepChar(path[1])) {
+        rootEnd = NextSep(path, 2);
+        rootEnd = rootEnd == S::npos ? path.size() : NextSep(path, rootEnd + 1);
+        if (rootEnd == S::npos) rootEnd = path.size();
     } else if (path.size() >= 2 && path[1] == ':') {
         rootEnd = 2;
     }
-    std::string out = path.substr(0, rootEnd);
-    const bool rooted = rootEnd < path.size() && IsSep(path[rootEnd]);
-    const bool folderEnd = !path.empty() && IsSep(path.back()) && path.size() > rootEnd + 1;
-    std::vector<std::string> names;
+    parts.root = path.substr(0, rootEnd);
+    for (auto& c : parts.root)
+        if (c == '/') c = '\\';
+    parts.rooted = rootEnd < path.size() && IsSepChar(path[rootEnd]);
+    parts.folderEnd = !path.empty() && IsSepChar(path.back()) && path.size() > rootEnd + 1;
     for (size_t start = rootEnd; start < path.size();) {
-        size_t end = path.find_first_of("\\/", start);
-        if (end == std::string::npos) end = path.size();
-        std::string name = path.substr(start, end - start);
+        size_t end = NextSep(path, start);
+        if (end == S::npos) end = path.size();
+        S name = path.substr(start, end - start);
         start = end + 1;
-        if (name.empty() || name == ".") continue;
-        if (name == "..") {
-            if (!names.empty() && names.back() != "..") names.pop_back();
-            else if (!rooted) names.push_back(name);
-            continue;
-        }
-        if (name.find_first_of("*?") == std::string::npos) {
-            if (end < path.size()) {
-                if (name.back() == '.') name.pop_back();
-            } else {
-                while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.pop_back();
-            }
-        }
-        if (!name.empty()) names.push_back(name);
+        if (name.empty() || IsDots(name, 1)) continue;
+        if (IsDots(name, 2) && !parts.names.empty() && !IsDots(parts.names.back().first, 2)) parts.names.pop_back();
+        else if (!IsDots(name, 2) || !parts.rooted) parts.names.push_back({name, end < path.size()});
     }
-    for (size_t i = 0; i < path.size() && i < rootEnd; ++i)
-        if (out[i] == '/') out[i] = '\\';
-    if (rooted) out += '\\';
-    for (size_t i = 0; i < names.size(); ++i) out += (i ? "\\" : "") + names[i];
-    if (folderEnd && !names.empty()) out += '\\';
+    return parts;
+}
+
+// A name as the system reads it: a folder's name loses one final dot, the
+// last name its final dots and blanks; a pattern and ".." stay.
+template <class S> S FoldName(S name, bool last) {
+    if (IsPattern(name) || IsDots(name, 2)) return name;
+    if (!last) {
+        if (!name.empty() && name.back() == '.') name.pop_back();
+    } else {
+        while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.pop_back();
+    }
+    return name;
+}
+
+template <class S> S JoinPath(const TPathParts<S>& parts, const std::vector<S>& names) {
+    S out = parts.root;
+    if (parts.rooted) out += '\\';
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (i) out += '\\';
+        out += names[i];
+    }
+    if (parts.folderEnd && !names.empty()) out += '\\';
     return out;
 }
 
-bool NeedsWidePath(const std::string& path) {
-    if (IsLongPath(path)) return true;
-    const bool drive = path.size() > 2 && path[1] == ':' && IsSep(path[2]);
-    const bool network = path.size() > 2 && IsSep(path[0]) && IsSep(path[1]);
+template <class S> S SystemPathOf(const S& path) {
+    if (IsVerbatim(path)) return path;
+    const TPathParts<S> parts = SplitPath(path);
+    std::vector<S> names;
+    for (const auto& [name, followed] : parts.names)
+        if (S folded = FoldName(name, !followed); !folded.empty()) names.push_back(folded);
+    return JoinPath(parts, names);
+}
+
+// The entry the system's listing gives for a name in a folder: the one of
+// exactly that name when there is one, else the first the system matches
+// its own way (letter case), else none.
+std::wstring MatchEntry(const std::wstring& folder, const std::wstring& name) {
+    WIN32_FIND_DATAW fd;
+    FindHandle find(::FindFirstFileW(LongPathW(folder + name).c_str(), &fd));
+    if (!find) return {};
+    const std::wstring first = fd.cFileName;
+    do
+        if (name == fd.cFileName) return name;
+    while (::FindNextFileW(find.get(), &fd));
+    return first;
+}
+} // namespace
+
+std::string SystemPath(const std::string& path) { return SystemPathOf(path); }
+std::wstring SystemPath(const std::wstring& path) { return SystemPathOf(path); }
+
+std::wstring EntryName(const std::wstring& folder, const std::wstring& name, bool last) {
+    const std::wstring dir = folder.empty() || IsSepChar(folder.back()) ? folder : folder + L"\\";
+    const std::wstring found = MatchEntry(dir, name);
+    if (found == name) return name;
+    // Only where no entry has exactly this name does the system's reading
+    // (SystemPath's final dots and blanks, its case-blind match) choose one:
+    // so a folder "dir." beside "dir", or "data" beside "DATA", is itself.
+    const std::wstring folded = FoldName(name, last);
+    if (folded.empty() || folded == name) return found;
+    return MatchEntry(dir, folded);
+}
+
+std::wstring EntryPath(const std::wstring& path) {
+    if (IsVerbatim(path)) return path;
+    const TPathParts<std::wstring> parts = SplitPath(path);
+    if (!parts.Absolute()) return SystemPathOf(path);
+    std::wstring folder = parts.root + L"\\";
+    bool probing = true;
+    std::vector<std::wstring> names;
+    for (const auto& [name, followed] : parts.names) {
+        std::wstring real = probing && !IsPattern(name) && !IsDots(name, 2) ? EntryName(folder, name, !followed)
+                                                                            : std::wstring();
+        if (!real.empty()) {
+            folder += real + L"\\";
+        } else {
+            // Past the first name nothing answers to, the names are what the system would make of them.
+            probing = false;
+            real = FoldName(name, !followed);
+            if (real.empty()) continue;
+        }
+        names.push_back(real);
+    }
+    return JoinPath(parts, names);
+}
+
+std::string EntryPath(const std::string& path) {
+    if (IsVerbatim(path) || !SplitPath(path).Absolute()) return SystemPathOf(path);
+    return WideToAnsi(EntryPath(AnsiToWide(path)));
+}
+
+namespace {
+template <class S> bool NeedsWidePathOf(const S& path) {
+    if (path.size() >= MAX_PATH - 12) return true;
+    const bool drive = path.size() > 2 && path[1] == ':' && IsSepChar(path[2]);
+    const bool network = path.size() > 2 && IsSepChar(path[0]) && IsSepChar(path[1]);
     if (!drive && !network) return false;
     size_t start = 0;
     while (start < path.size()) {
-        size_t end = path.find_first_of("\\/", start);
-        if (end == std::string::npos) end = path.size();
-        const std::string name = path.substr(start, end - start);
+        size_t end = NextSep(path, start);
+        if (end == S::npos) end = path.size();
+        const S name = path.substr(start, end - start);
         // A pattern's own dots are the pattern's ("*." matches names without an extension).
-        if (!name.empty() && name != "." && name != ".." && name.find_first_of("*?") == std::string::npos &&
+        if (!name.empty() && !IsDots(name, 1) && !IsDots(name, 2) && !IsPattern(name) &&
             (name.back() == '.' || name.back() == ' '))
             return true;
         start = end + 1;
     }
     return false;
 }
+} // namespace
+
+bool NeedsWidePath(const std::string& path) { return NeedsWidePathOf(path); }
+bool NeedsWidePath(const std::wstring& path) { return NeedsWidePathOf(path); }
 
 std::wstring AnsiToWide(const std::string& s, UINT codePage) {
     if (s.empty()) return {};
@@ -263,8 +380,9 @@ std::string WideToAnsi(const std::wstring& s, UINT codePage) {
     return out;
 }
 
-std::wstring LongPathW(const std::string& path) {
-    std::wstring wide = AnsiToWide(path);
+std::wstring LongPathW(const std::string& path) { return LongPathW(AnsiToWide(path)); }
+
+std::wstring LongPathW(std::wstring wide) {
     for (wchar_t& c : wide)
         if (c == L'/') c = L'\\';
     if (wide.rfind(L"\\\\?\\", 0) == 0) return wide;

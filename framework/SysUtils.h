@@ -49,14 +49,29 @@ bool DirectoryExists(const std::string& path);
 bool ForceDirectories(const std::string& path);
 int64_t FileSizeOf(const std::string& path);   // -1 when it cannot be read
 
-// The path the system means by a path a person gives (typed, from a session
+// What the system makes of a path a person gives (typed, from a session
 // file, the settings or the command line), as every Windows call reads it:
 // "." and ".." taken out, a folder's name loses one final dot, the last name
 // its final dots and blanks. A name holding a wildcard is a pattern and stays
 // as given (the find call has its own rules for it); a "\\?\" path stays too.
-// Made once, where such a value is handed on: from then on every name in the
-// path is meant as it stands, and the calls below reach that file.
 std::string SystemPath(const std::string& path);
+std::wstring SystemPath(const std::wstring& path);
+
+// The one rule for finding what a path names: each name is the entry of
+// exactly that name (its bytes, letter case included) where one exists; only
+// where none does, the system's reading (SystemPath's fold, then its own
+// matching of letter case and whatever else its file system takes as equal)
+// finds one, under that entry's real name. From the first name nothing
+// answers to, the rest is in SystemPath's form (a folder still to be made).
+// Made once where a path is handed on (the destination, temp folder, masks,
+// session file, a session's folders): from then on every name in the path
+// is meant as it stands, and the calls below reach that file. A path with no
+// drive or share is only folded (there is no folder to ask).
+std::string EntryPath(const std::string& path);
+std::wstring EntryPath(const std::wstring& path);
+// The real name of one name in a folder by the same rule; last tells a
+// path's last name (folded, it loses final blanks too). "" when none answers.
+std::wstring EntryName(const std::wstring& folder, const std::wstring& name, bool last);
 
 // Paths of MAX_PATH characters and more: the ANSI calls refuse them, so the
 // helpers below take the wide calls with the "\\?\" form for such paths
@@ -65,10 +80,12 @@ bool IsLongPath(const std::string& path);
 // True for a long path and for an absolute path with a name that ends in a
 // dot or a space: the ANSI calls drop those ends and reach another name (or
 // none), the "\\?\" form takes the name as it is. For a path whose names
-// are all meant as they stand: a listing's names, or SystemPath's result.
+// are all meant as they stand: a listing's names, or EntryPath's result.
 bool NeedsWidePath(const std::string& path);
+bool NeedsWidePath(const std::wstring& path);   // the same for a UTF-16 path (units, not bytes)
 // The "\\?\" (or "\\?\UNC\") form of an absolute ANSI path, in UTF-16.
 std::wstring LongPathW(const std::string& path);
+std::wstring LongPathW(std::wstring path);
 std::string WideToAcp(const wchar_t* text);
 // Text between a code page (the ANSI one unless told) and UTF-16.
 std::wstring AnsiToWide(const std::string& s, UINT codePage = CP_ACP);

@@ -1,6 +1,8 @@
 #include "framework/XmlDoc.h"
 #include <msxml2.h>
 #include <oleauto.h>
+#include <cstring>
+#include <vector>
 
 namespace krv {
 
@@ -8,21 +10,54 @@ std::string BstrToAnsi(BSTR s) { return s ? WideToAnsi(std::wstring(s, ::SysStri
 
 namespace {
 
-// A VARIANT holding a string, cleared at the end of the scope.
-class VariantString {
+// A VARIANT holding a string, or an array of bytes, cleared at the end of the scope.
+class OwnedVariant {
 public:
-    explicit VariantString(const std::string& s) {
+    explicit OwnedVariant(const std::string& s) {
         ::VariantInit(&v_);
         v_.vt = VT_BSTR;
         v_.bstrVal = ::SysAllocString(AnsiToWide(s).c_str());
     }
-    VariantString(const VariantString&) = delete;
-    VariantString& operator=(const VariantString&) = delete;
-    ~VariantString() { ::VariantClear(&v_); }
+    explicit OwnedVariant(const std::vector<char>& bytes) {
+        ::VariantInit(&v_);
+        SAFEARRAY* array = ::SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
+        void* data = nullptr;
+        if (!array || FAILED(::SafeArrayAccessData(array, &data))) {
+            if (array) ::SafeArrayDestroy(array);
+            throw EXmlError("XML: no memory for the file's bytes");
+        }
+        if (!bytes.empty()) std::memcpy(data, bytes.data(), bytes.size());
+        ::SafeArrayUnaccessData(array);
+        v_.vt = VT_ARRAY | VT_UI1;
+        v_.parray = array;
+    }
+    OwnedVariant(const OwnedVariant&) = delete;
+    OwnedVariant& operator=(const OwnedVariant&) = delete;
+    ~OwnedVariant() { ::VariantClear(&v_); }
     const VARIANT& get() const { return v_; }
 private:
     VARIANT v_;
 };
+
+// The whole file, opened sharing read, write and delete: a file that another
+// program (an editor, a sync tool) holds open for writing is still read, where
+// the engine's own open by path would be refused. 0, or the system's error.
+DWORD ReadWholeFile(const std::string& fileName, std::vector<char>& bytes) {
+    FileHandle f(CreateFileAny(fileName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               OPEN_EXISTING));
+    if (!f) return ::GetLastError();
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(f.get(), &size)) return ::GetLastError();
+    if (size.QuadPart > 0x7FFFFFFF) return ERROR_FILE_TOO_LARGE;
+    bytes.resize(static_cast<size_t>(size.QuadPart));
+    // Another program may be cutting or growing it meanwhile: what is read is what counts.
+    size_t done = 0;
+    for (DWORD got = 1; done < bytes.size() && got != 0; done += got)
+        if (!::ReadFile(f.get(), bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &got, nullptr))
+            return ::GetLastError();
+    bytes.resize(done);
+    return 0;
+}
 
 } // namespace
 
@@ -114,7 +149,7 @@ void TXmlNode::SetAttribute(const std::string& name, const std::string& value) {
     ComPtr<IXMLDOMElement> element = node_.As<IXMLDOMElement>(IID_IXMLDOMElement);
     if (!element) throw EXmlError("XML: attribute set on a node that is not an element");
     BstrHandle attrName = AnsiToBstr(name);
-    VariantString v(value);
+    OwnedVariant v(value);
     Check(element->setAttribute(attrName.get(), v.get()), "setAttribute");
 }
 
@@ -173,10 +208,18 @@ TXmlDocument::~TXmlDocument() {
 }
 
 bool TXmlDocument::Load(const std::string& fileName) {
-    VariantString source(fileName);
+    parseError_.clear();
+    std::vector<char> bytes;
+    if (const DWORD error = ReadWholeFile(fileName, bytes)) {
+        parseError_ = SysErrorMessage(error);
+        LoadXml("");   // empty, as after a failed parse
+        return false;
+    }
+    // Handed over as bytes, not text: the engine reads the encoding from the
+    // declaration (or a byte-order mark) exactly as from the file itself.
+    OwnedVariant source(bytes);
     VARIANT_BOOL ok = VARIANT_FALSE;
     const HRESULT hr = dom_->load(source.get(), &ok);
-    parseError_.clear();
     if (SUCCEEDED(hr) && ok == VARIANT_TRUE) return true;
     ComPtr<IXMLDOMParseError> err;
     if (SUCCEEDED(dom_->get_parseError(err.put())) && err) {

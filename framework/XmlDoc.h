@@ -1,8 +1,9 @@
 // The XML document wrapper over the platform's DOM engine (MSXML through COM):
-// load and save files (the encoding named in the declaration is honoured, so
-// "ISO-8859-1" files keep their bytes), walk elements, read attributes that may
-// be absent (absent and empty differ), and build or change elements,
-// attributes and comments. Comments in a loaded file survive a save.
+// load files (their bytes read by us, handed to the engine) and save them (the
+// encoding named in the declaration is honoured, so "ISO-8859-1" files keep
+// their bytes), walk elements, read attributes that may be absent (absent and
+// empty differ), and build or change elements, attributes and comments.
+// Comments in a loaded file survive a save.
 #pragma once
 #include "framework/Handle.h"
 #include "framework/SysUtils.h"
@@ -67,6 +68,8 @@ public:
     TXmlDocument& operator=(const TXmlDocument&) = delete;
 
     // False when the file cannot be read or parsed; the document is then empty.
+    // The file is read by us, sharing read, write and delete, and its bytes
+    // parsed: one that another program holds open for writing still loads.
     bool Load(const std::string& fileName);
     bool LoadXml(const std::string& text);
     // The last parse error's reason and line, after a failed load.

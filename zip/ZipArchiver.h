@@ -82,11 +82,14 @@ public:
     // --- seams: the random bytes of encryption headers, the clock for entries
     // without a file date (DOS date in the high word, time in the low word),
     // the free space of a drive, and how many threads read and compress files
-    // ahead of the writer (-1: one per processor up to eight; 0: none).
+    // ahead of the writer (-1: one per processor up to eight; 0: none), and a
+    // call on such a thread between its read of a file and its check that the
+    // file did not change meanwhile (tests change the file there).
     TZipRandomSource RandomSource;
     std::function<uint32_t()> Clock;
     std::function<int64_t(const std::string& path)> FreeSpace;
     int PrefetchWorkers = -1;
+    std::function<void(const std::string& path)> PrefetchRead;
 
     // --- operations
     void OpenArchive(unsigned mode);
@@ -96,6 +99,10 @@ public:
     void BeginUpdate();
     void EndUpdate();
     void AddFiles();
+    // True when a search of searched with its subfolders would not reach
+    // folder (which lies inside it) because the exclusion masks drop that
+    // folder or one on the way to it.
+    bool ExclusionKeepsOut(const std::string& folder, const std::string& searched) const;
     int64_t GetArchiveSize();
     int UpdateLevel() const { return updateLevel_; }
 
@@ -187,9 +194,10 @@ private:
     // folder and the archive's own path expanded, and absolute masks expanded.
     struct TSearchPaths {
         std::string base;
-        std::string archive;
+        std::string archive;        // the file it is (EntryPath)
+        std::string archiveNamed;   // as named, which its volumes follow
         mutable std::unordered_map<std::string, std::string> masks;
-        std::unordered_set<std::string> leftOut;   // folders already reported, upper-cased
+        std::unordered_set<std::string> leftOut;   // folders already reported, by exact path
     };
     TSearchPaths searchPaths_;
     // Workers that read and compress the files found so far while the search

@@ -75,6 +75,17 @@ TZipDeflater& TZipDeflaterCache::Acquire(int level) {
     return *deflater_;
 }
 
+bool ZipSourceStateOf(void* handle, TZipSourceState& state) {
+    // (Size and time asked for alone: a query for everything at once costs
+    // the system more than a small file's data.)
+    LARGE_INTEGER size;
+    FILETIME written;
+    if (!::GetFileSizeEx(handle, &size) || !::GetFileTime(handle, nullptr, nullptr, &written)) return false;
+    state.size = size.QuadPart;
+    state.written = (static_cast<uint64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime;
+    return true;
+}
+
 uint64_t TZipPrepared::Bytes() const {
     uint64_t n = 0;
     for (const auto& b : blocks) n += b.size();

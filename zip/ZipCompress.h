@@ -38,6 +38,16 @@ private:
     std::unique_ptr<TZipDeflater> deflater_;
 };
 
+// What a source file's open handle says of it: its size and last write time.
+// The same before and after a read means the read saw one state of the file.
+struct TZipSourceState {
+    int64_t size = 0;
+    uint64_t written = 0;   // FILETIME
+    bool operator==(const TZipSourceState&) const = default;
+};
+// False (the system's error left) when the handle cannot be asked.
+bool ZipSourceStateOf(void* handle, TZipSourceState& state);
+
 // A file read and compressed ahead of its entry: the CRC of what was read and
 // one piece of entry data (deflated, or stored as read) per read block.
 struct TZipPrepared {
@@ -45,6 +55,9 @@ struct TZipPrepared {
     uint32_t crc = 0;
     size_t blockSize = 0;
     std::vector<std::vector<uint8_t>> blocks;
+    // The file changed while it was read ahead: no data, the writer reads it
+    // again, and that read is the file's second.
+    bool changed = false;
     uint64_t Bytes() const;
 };
 

@@ -7,7 +7,6 @@
 namespace krv {
 
 namespace {
-std::string IndexKey(const std::string& name) { return AnsiUpperCase(name); }
 size_t HashOfKey(const std::string& key) { return std::hash<std::string>{}(key); }
 bool IsSep(char c) { return c == '\\' || c == '/'; }
 } // namespace
@@ -23,6 +22,8 @@ void TZipDirArray::SetCount(int n) {
         count_ = 0;
         index_.clear();
         indexValid_ = true;
+        folded_.clear();
+        foldedValid_ = false;
         return;
     }
     if (n > static_cast<int>(items_.size())) {
@@ -32,7 +33,7 @@ void TZipDirArray::SetCount(int n) {
         items_.resize(static_cast<size_t>(capacity));
     }
     for (int i = count_; i < n; ++i) items_[static_cast<size_t>(i)] = TDirItem{};
-    if (n < count_) indexValid_ = false;
+    if (n < count_) Invalidate();
     count_ = n;
 }
 
@@ -52,7 +53,7 @@ void TZipDirArray::Put(int i, const TDirItem& item) {
     CheckIndex(i, 1);
     // A record replaced under the same name keeps its place in the index (a
     // file found by several masks is replaced once per mask).
-    if (indexValid_ && IndexKey(items_[static_cast<size_t>(i)].name) != IndexKey(item.name)) indexValid_ = false;
+    if (items_[static_cast<size_t>(i)].name != item.name) Invalidate();
     items_[static_cast<size_t>(i)] = item;
 }
 
@@ -61,6 +62,7 @@ int TZipDirArray::Add(const TDirItem& item) {
     SetCount(count_ + 1);
     items_[static_cast<size_t>(i)] = item;
     if (indexValid_) IndexRecord(i);
+    if (foldedValid_) folded_.emplace(HashOfKey(AnsiUpperCase(item.name)), i);
     return i;
 }
 
@@ -69,7 +71,7 @@ void TZipDirArray::Delete(int i) {
     items_.erase(items_.begin() + i);
     items_.emplace_back();
     --count_;
-    indexValid_ = false;
+    Invalidate();
 }
 
 void TZipDirArray::Delete(const std::vector<int>& indices) {
@@ -94,6 +96,8 @@ void TZipDirArray::Clear() {
     count_ = 0;
     index_.clear();
     indexValid_ = true;
+    folded_.clear();
+    foldedValid_ = false;
 }
 
 void TZipDirArray::Assign(const TZipDirArray& other) {
@@ -101,20 +105,20 @@ void TZipDirArray::Assign(const TZipDirArray& other) {
     items_ = other.items_;
     count_ = other.count_;
     growStep_ = other.growStep_;
-    indexValid_ = false;   // built again for these records when asked
+    Invalidate();   // built again for these records when asked
 }
 
 bool TZipDirArray::TNameEqual::operator()(const TNameKey& a, const TNameKey& b) const {
-    return a.hash == b.hash && IndexKey(owner->items_[static_cast<size_t>(a.index)].name) ==
-                                   IndexKey(owner->items_[static_cast<size_t>(b.index)].name);
+    return a.hash == b.hash &&
+           owner->items_[static_cast<size_t>(a.index)].name == owner->items_[static_cast<size_t>(b.index)].name;
 }
 bool TZipDirArray::TNameEqual::operator()(const TNameKey& a, const TNameProbe& p) const {
-    return a.hash == p.hash && IndexKey(owner->items_[static_cast<size_t>(a.index)].name) == p.upper;
+    return a.hash == p.hash && owner->items_[static_cast<size_t>(a.index)].name == p.name;
 }
 
 void TZipDirArray::IndexRecord(int i) const {
     // An equal name already there stays: the index answers the first.
-    index_.insert({i, HashOfKey(IndexKey(items_[static_cast<size_t>(i)].name))});
+    index_.insert({i, HashOfKey(items_[static_cast<size_t>(i)].name)});
 }
 
 int TZipDirArray::IndexOfName(const std::string& name) const {
@@ -124,9 +128,23 @@ int TZipDirArray::IndexOfName(const std::string& name) const {
         for (int i = 0; i < count_; ++i) IndexRecord(i);
         indexValid_ = true;
     }
-    const std::string key = IndexKey(name);
-    auto it = index_.find(TNameProbe{key, HashOfKey(key)});
+    auto it = index_.find(TNameProbe{name, HashOfKey(name)});
     return it == index_.end() ? -1 : it->index;
+}
+
+int TZipDirArray::IndexOfUnclaimed(const std::string& name) const {
+    if (!foldedValid_) {
+        folded_.clear();
+        for (int i = 0; i < count_; ++i) folded_.emplace(HashOfKey(AnsiUpperCase(items_[static_cast<size_t>(i)].name)), i);
+        foldedValid_ = true;
+    }
+    const std::string key = AnsiUpperCase(name);
+    int first = -1;
+    for (auto [at, end] = folded_.equal_range(HashOfKey(key)); at != end; ++at) {
+        const TDirItem& item = items_[static_cast<size_t>(at->second)];
+        if (!item.marked && (first < 0 || at->second < first) && AnsiUpperCase(item.name) == key) first = at->second;
+    }
+    return first;
 }
 
 std::string ZipTrailingSeparator(const std::string& folder) {
@@ -157,7 +175,7 @@ std::string ZipExpandPath(const std::string& path, const std::string& base) {
     else p = b + path;
     // A full path with a name that ends in a dot or a space is taken as it is:
     // the expansion would drop those ends and name another file. Callers hand
-    // what a person typed over in the system's form (SystemPath), so such a
+    // what a person typed over as the entries it names (EntryPath), so such a
     // name is a real one, found by a listing.
     const std::string probe = p + "\\";
     if (NeedsWidePath(p) && p.find('/') == std::string::npos && probe.find("\\.\\") == std::string::npos &&

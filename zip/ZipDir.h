@@ -1,9 +1,11 @@
 // The directory in memory: one TDirItem per entry in growable arrays with a
-// case-insensitive name index, the stored-name rule, and path helpers.
+// name index (exact names; letter case folded only for entries an update has
+// not claimed), the stored-name rule, and path helpers.
 #pragma once
 #include "zip/ZipTypes.h"
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -46,7 +48,7 @@ struct TDirItem {
     std::string sourceName;        // full disk path of the file to compress
     uint8_t level = 0;
     TZipProcessOperation operation = poAdd;
-    std::string oldName;           // former name of a renamed entry
+    std::string oldName;           // former name of a renamed entry, or of the entry an update replaces under another spelling
 
     bool IsFolder() const { return !name.empty() && name.back() == '/'; }
 };
@@ -72,10 +74,16 @@ public:
     void Delete(const std::vector<int>& indices);
     void Clear();
     void Assign(const TZipDirArray& other);
-    // Index of the first record whose name equals name without regard to case, or -1.
+    // Index of the first record named exactly name (its bytes, letter case
+    // included), or -1: "Data/x.txt" and "data/x.txt" are two entries.
     int IndexOfName(const std::string& name) const;
+    // Index of the first record not marked for the next commit (an entry the
+    // archive held that no found name has claimed) whose name equals name
+    // without regard to case, or -1. For a found name no record has exactly:
+    // on a folder that does not tell case apart it is that entry's file.
+    int IndexOfUnclaimed(const std::string& name) const;
     // Tell the index that record i has a new name.
-    void Renamed(int i) { indexValid_ = false; (void)i; }
+    void Renamed(int i) { Invalidate(); (void)i; }
     // How often the name index was built from all records.
     int IndexBuilds() const { return indexBuilds_; }
 
@@ -91,7 +99,7 @@ private:
         size_t hash;
     };
     struct TNameProbe {
-        const std::string& upper;   // the name sought, upper case
+        const std::string& name;    // the name sought
         size_t hash;
     };
     struct TNameHash {
@@ -107,8 +115,13 @@ private:
         bool operator()(const TNameProbe& p, const TNameKey& a) const { return (*this)(a, p); }
     };
     void IndexRecord(int i) const;
+    void Invalidate() { indexValid_ = foldedValid_ = false; }
     mutable std::unordered_set<TNameKey, TNameHash, TNameEqual> index_{0, TNameHash{}, TNameEqual{this}};
     mutable bool indexValid_ = true;
+    // Hashes of the names in upper case to record numbers, made at the first
+    // question (an update of an archive that holds entries), kept up since.
+    mutable std::unordered_multimap<size_t, int> folded_;
+    mutable bool foldedValid_ = false;
     mutable int indexBuilds_ = 0;
 };
 

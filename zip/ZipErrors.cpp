@@ -50,6 +50,8 @@ const char* const kMessages[] = {
     // failed: that file is left out, unlike a failed write of the archive.
     "File \"%s\" became shorter while it was read",
     "Cannot read file \"%s\"",
+    // Stored all the same: the copy read last may mix two states of the file.
+    "File \"%s\" changed while it was read; the stored copy may not be whole",
 };
 
 // Native code -> message number, indexed by native code.
@@ -60,7 +62,7 @@ const int kNativeToCode[] = {
     6, 6, 16, 12, 17, 18, 19, 20, 6, 21, // 30-39
     22, 23, 6, 23, 24, 24, 25, 26, 27, 28, // 40-49
     29, 30, 31, 6, 6, 32, 33, 34, 35, 36, // 50-59
-    37,                                  // 60
+    37, 38,                              // 60-61
 };
 
 std::string Decorate(const std::string& text, const TComponent* archiver, int nativeError) {

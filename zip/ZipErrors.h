@@ -70,6 +70,7 @@ constexpr int CannotListFolder = 57;
 constexpr int FolderLinkNotFollowed = 58;
 constexpr int SourceShrank = 59;
 constexpr int CannotReadFile = 60;
+constexpr int SourceChanged = 61;
 } // namespace ZipNative
 
 // Message numbers an owner decides by (EZipException::ErrorCode, the error
@@ -83,6 +84,9 @@ constexpr int FolderLinkNotFollowed = 35;
 // A file left out while it was compressed: it became shorter, or a read failed.
 constexpr int SourceShrank = 36;
 constexpr int CannotReadFile = 37;
+// A file that changed during each of its reads: its last copy is stored all
+// the same (Ignore keeps it, Retry reads the file again, Abort stops).
+constexpr int SourceChanged = 38;
 } // namespace ZipErrorCode
 
 // Message number for a native code (0 for codes without one).

@@ -13,7 +13,8 @@ private:
     TZipPrefetcher& owner_;
 };
 
-TZipPrefetcher::TZipPrefetcher(unsigned workers) {
+TZipPrefetcher::TZipPrefetcher(unsigned workers, std::function<void(const std::string& path)> afterRead)
+    : afterRead_(std::move(afterRead)) {
     try {
         for (unsigned i = 0; i < workers; ++i) {
             auto worker = std::make_unique<TWorker>(*this);
@@ -98,16 +99,16 @@ void TZipPrefetcher::DropPassed() {
     }
 }
 
-bool TZipPrefetcher::ReadWhole(const TJob& job, std::vector<uint8_t>& bytes, FILETIME& written) {
+bool TZipPrefetcher::ReadWhole(const TJob& job, std::vector<uint8_t>& bytes, TZipSourceState& read, bool& changed) {
     try {
         TFileStream source(job.path, fmOpenRead | job.mode);
-        // (Size and time asked for alone: a query for everything at once
-        // costs the system more than the file's data.)
-        LARGE_INTEGER size;
-        if (!::GetFileSizeEx(source.Handle(), &size) || size.QuadPart > kFileLimit) return false;
-        if (!::GetFileTime(source.Handle(), nullptr, nullptr, &written)) return false;
-        bytes.resize(static_cast<size_t>(size.QuadPart));
+        if (!ZipSourceStateOf(source.Handle(), read) || read.size > kFileLimit) return false;
+        bytes.resize(static_cast<size_t>(read.size));
         if (!bytes.empty()) source.ReadBuffer(bytes.data(), bytes.size());   // a short read raises
+        if (afterRead_) afterRead_(job.path);
+        TZipSourceState after;
+        if (!ZipSourceStateOf(source.Handle(), after)) return false;
+        changed = after != read;
         return true;
     } catch (...) {
         // The writer meets the same failure when it reads the file itself.
@@ -115,19 +116,27 @@ bool TZipPrefetcher::ReadWhole(const TJob& job, std::vector<uint8_t>& bytes, FIL
     }
 }
 
-bool TZipPrefetcher::Unchanged(const std::string& path, int64_t size, const FILETIME& written) {
+bool TZipPrefetcher::Unchanged(const std::string& path, const TZipSourceState& read) {
     WIN32_FILE_ATTRIBUTE_DATA now;
     if (!GetFileAttributesAny(path, now)) return false;
-    int64_t length = (static_cast<int64_t>(now.nFileSizeHigh) << 32) | now.nFileSizeLow;
-    return length == size && ::CompareFileTime(&now.ftLastWriteTime, &written) == 0;
+    const TZipSourceState state{(static_cast<int64_t>(now.nFileSizeHigh) << 32) | now.nFileSizeLow,
+                                (static_cast<uint64_t>(now.ftLastWriteTime.dwHighDateTime) << 32) |
+                                    now.ftLastWriteTime.dwLowDateTime};
+    return state == read;
 }
 
 std::unique_ptr<TZipPrepared> TZipPrefetcher::Prepare(const TJob& job, TZipDeflaterCache& deflaters,
-                                                      FILETIME& written) {
+                                                      TZipSourceState& read) {
     try {
         std::vector<uint8_t> bytes;
-        if (!ReadWhole(job, bytes, written)) return nullptr;
+        bool changed = false;
+        if (!ReadWhole(job, bytes, read, changed)) return nullptr;
         auto data = std::make_unique<TZipPrepared>();
+        // What was read may mix two states of the file: not worth compressing.
+        if (changed) {
+            data->changed = true;
+            return data;
+        }
         if (!ZipPrepareData(bytes.data(), bytes.size(), job.level, job.method, deflaters, *data, &stop_))
             return nullptr;
         return data;
@@ -157,10 +166,10 @@ void TZipPrefetcher::Work() {
         slot.state = stRunning;
         slot.early = !searchOver_;
         lock.unlock();
-        FILETIME written{};
-        auto data = Prepare(slot.job, deflaters, written);
+        TZipSourceState read;
+        auto data = Prepare(slot.job, deflaters, read);
         lock.lock();
-        slot.written = written;
+        slot.read = read;
         if (data && index >= cursor_) {
             held_ += data->Bytes();
             slot.data = std::move(data);
@@ -176,7 +185,7 @@ std::unique_ptr<TZipPrepared> TZipPrefetcher::Take(const std::string& path, int 
     if (threads_.empty()) return nullptr;
     std::unique_ptr<TZipPrepared> data;
     bool early = false;
-    FILETIME written{};
+    TZipSourceState read;
     {
         std::unique_lock<std::mutex> guard(lock_);
         DropPassed();
@@ -194,15 +203,15 @@ std::unique_ptr<TZipPrepared> TZipPrefetcher::Take(const std::string& path, int 
         if (data) held_ -= data->Bytes();
         cursor_ = index + 1;
         if (idleWorkers_ > 0 && MayStart()) workerWake_.notify_all();
-        const bool usable = data && slot.job.level == level && slot.job.method == method;
+        const bool usable = data && (data->changed || (slot.job.level == level && slot.job.method == method));
         early = slot.early;
-        written = slot.written;
+        read = slot.read;
         DropPassed();
         if (!usable) return nullptr;
     }
     // What was read during the search may be old by now: a file changed or
     // gone since is read again (or missed) by the writer, as without workers.
-    if (early && !Unchanged(path, data->size, written)) return nullptr;
+    if (early && !data->changed && !Unchanged(path, read)) return nullptr;
     return data;
 }
 

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -33,8 +34,10 @@ public:
     static constexpr size_t kAheadLimit = 16384;
 
     // Starts the workers; with none, every Take answers null. Jobs come with
-    // Add, while the workers already work, until NoMoreJobs.
-    explicit TZipPrefetcher(unsigned workers);
+    // Add, while the workers already work, until NoMoreJobs. afterRead is
+    // called on a worker between reading a file and asking whether it changed
+    // meanwhile (tests change it there).
+    explicit TZipPrefetcher(unsigned workers, std::function<void(const std::string& path)> afterRead = {});
     void Add(TJob job);
     // Whether fewer than kAheadLimit jobs wait beyond the writer: the caller
     // holds the rest back and adds them as the writer goes on, so a run of a
@@ -51,8 +54,9 @@ public:
     // The data of the file at path, waiting for it if a worker has it in hand.
     // Null when the caller must read the file itself: not a job, already
     // passed, too large, unreadable, compressed at another level or method,
-    // or read before NoMoreJobs and changed or gone since. Jobs before the
-    // one taken are given up.
+    // or read before NoMoreJobs and changed or gone since. Data without
+    // blocks, marked changed, when the file changed while it was read. Jobs
+    // before the one taken are given up.
     std::unique_ptr<TZipPrepared> Take(const std::string& path, int level, uint16_t method);
 
     // The default worker count for this machine.
@@ -65,14 +69,16 @@ private:
         TState state = stWaiting;
         bool early = false;        // read while the search still went on
         std::unique_ptr<TZipPrepared> data;
-        FILETIME written{};        // the file's last write time when read
+        TZipSourceState read;      // the file's size and time when read
     };
     void Work();
     bool MayStart() const;
     void Release(size_t index);
-    std::unique_ptr<TZipPrepared> Prepare(const TJob& job, TZipDeflaterCache& deflaters, FILETIME& written);
-    bool ReadWhole(const TJob& job, std::vector<uint8_t>& bytes, FILETIME& written);
-    static bool Unchanged(const std::string& path, int64_t size, const FILETIME& written);
+    std::unique_ptr<TZipPrepared> Prepare(const TJob& job, TZipDeflaterCache& deflaters, TZipSourceState& read);
+    // False when the writer must read the file itself; changed: the file's
+    // size or time after the read differ from before it.
+    bool ReadWhole(const TJob& job, std::vector<uint8_t>& bytes, TZipSourceState& read, bool& changed);
+    static bool Unchanged(const std::string& path, const TZipSourceState& read);
 
     TSlot& SlotAt(size_t index) { return slots_[index - first_]; }
     void DropPassed();
@@ -91,6 +97,7 @@ private:
     size_t cursor_ = 0;              // the first slot the writer has not passed
     uint64_t held_ = 0;              // bytes of finished data not yet taken
     std::atomic<bool> stop_{false};
+    std::function<void(const std::string& path)> afterRead_;
     class TWorker;
     std::vector<std::unique_ptr<TWorker>> threads_;
 };

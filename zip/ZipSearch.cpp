@@ -27,12 +27,54 @@ uint32_t DosTimeOf(const FILETIME& ft) {
     return (static_cast<uint32_t>(date) << 16) | time;
 }
 
+// Whether path is the archive or one of its volumes beside it (name.Z01 ...
+// and name_001.ext), by exact names.
+bool IsArchiveOrVolume(const std::string& path, const std::string& archive) {
+    if (path == archive) return true;
+    if (ExtractFilePath(path) != ExtractFilePath(archive)) return false;
+    std::string ext = ExtractFileExt(archive);
+    std::string base = ExtractFileName(archive);
+    base.resize(base.size() - ext.size());
+    std::string name = ExtractFileName(path);
+    if (name.size() <= base.size() || name.compare(0, base.size(), base) != 0) return false;
+    std::string rest = name.substr(base.size());
+    auto digits = [](const std::string& s) {
+        return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
+    };
+    if (rest.size() > 2 && (rest.substr(0, 2) == ".Z" || rest.substr(0, 2) == ".z") && digits(rest.substr(2))) return true;
+    if (rest.size() > 1 && rest[0] == '_' && CompareText(ExtractFileExt(rest), ext) == 0)
+        return digits(rest.substr(1, rest.size() - 1 - ext.size()));
+    return false;
+}
+
+// The path of the file an old entry stands for whose name differs from a
+// found one's only in letter case: the found path with those letters as the
+// entry has them. Empty where the names do not map onto the path's end.
+std::string PathSpelledAs(const std::string& path, const std::string& name, const std::string& oldName) {
+    if (name.size() != oldName.size()) return {};
+    size_t first = 0;
+    while (first < name.size() && name[first] == oldName[first]) ++first;
+    const size_t tail = name.size() - first;
+    if (tail == 0 || tail > path.size()) return {};
+    std::string spelled = path;
+    for (size_t k = 1; k <= tail; ++k) {
+        const char found = name[name.size() - k], old = oldName[oldName.size() - k];
+        char& at = spelled[path.size() - k];
+        if ((found == '/' ? '\\' : found) != at) return {};
+        if (found != old) at = old;
+    }
+    return spelled;
+}
+
 } // namespace
 
 void TZipBaseArchiver::SearchMasks(const TStrings& exclusions) {
     std::string base = ZipTrailingSeparator(ZipExpandPath(BaseDir, ""));
     searchPaths_.base = base;
-    searchPaths_.archive = FileName.empty() ? std::string() : ZipExpandPath(FileName, "");
+    // The archive as the file it is, so that the search's names (a listing's)
+    // are compared with it exactly: "x.zip" beside "X.zip" is another file.
+    searchPaths_.archiveNamed = FileName.empty() ? std::string() : ZipExpandPath(FileName, "");
+    searchPaths_.archive = EntryPath(searchPaths_.archiveNamed);
     searchPaths_.masks.clear();
     for (int i = 0; i < fileMasks_.Count(); ++i) {
         const std::string& mask = fileMasks_[i];
@@ -113,15 +155,16 @@ bool TZipBaseArchiver::ListFolder(const std::string& folder, const std::string& 
 }
 
 bool TZipBaseArchiver::SearchFailure(const std::string& path, int nativeError, unsigned long systemError) {
-    // Each folder once, though several masks and searches of the update reach it.
-    if (!searchPaths_.leftOut.insert(AnsiUpperCase(path)).second) return false;
+    // Each folder once, though several masks and searches of the update reach
+    // it; by its exact name: "DATA" beside "data" is another folder.
+    if (!searchPaths_.leftOut.insert(path).second) return false;
     EZipException failure = EZipException::Fmt(nativeError, this, path.c_str()).WithSystemError(systemError);
     TZipAction action = fxaIgnore;
     failureSystemError_ = systemError;
     DoProcessFileFailure(path, poAdd, failure.NativeError, failure.ErrorCode, DescribeError(failure), action);
     if (action == fxaAbort) throw failure;
     if (action != fxaRetry || nativeError != ZipNative::CannotListFolder) return false;
-    searchPaths_.leftOut.erase(AnsiUpperCase(path));
+    searchPaths_.leftOut.erase(path);
     return true;
 }
 
@@ -145,43 +188,45 @@ bool TZipBaseArchiver::Excluded(const std::string& path, bool isFolder, const st
             }
             if (MatchesMask(rel, m)) return true;
         } else {
+            // The entries the mask names (EntryPath), compared with the found
+            // (real) names exactly; a name holding a wildcard is a pattern.
             auto known = searchPaths_.masks.find(mask);
-            if (known == searchPaths_.masks.end())
-                known = searchPaths_.masks.emplace(mask, ZipExpandPath(mask, ZipExpandPath(BaseDir, ""))).first;
+            if (known == searchPaths_.masks.end()) {
+                const std::string full = EntryPath(ZipExpandPath(mask, ZipExpandPath(BaseDir, "")));
+                known = searchPaths_.masks.emplace(mask, full).first;
+            }
             std::string full = known->second;
             std::string p = path;
             if (isFolder) {
                 p += '\\';
                 if (full.back() != '*' && !IsSep(full.back())) full += '\\';
             }
-            if (CompareText(ExtractFilePath(p), ExtractFilePath(full)) == 0 &&
-                MatchesMask(ExtractFileName(p), ExtractFileName(full)))
+            const std::string name = ExtractFileName(full);
+            if (ExtractFilePath(p) == ExtractFilePath(full) &&
+                (HasWildcards(name) ? MatchesMask(ExtractFileName(p), name) : ExtractFileName(p) == name))
                 return true;
         }
     }
     return false;
 }
 
+bool TZipBaseArchiver::ExclusionKeepsOut(const std::string& folder, const std::string& searched) const {
+    const std::string top = ZipTrailingSeparator(searched);
+    // The searched folder itself is never tested, only what the search meets below it.
+    if (folder.size() <= top.size()) return false;
+    const std::string root = BaseDir.empty() ? top : ZipTrailingSeparator(ZipExpandPath(BaseDir, ""));
+    size_t at = top.size();
+    do {
+        at = folder.find_first_of("\\/", at + 1);
+        if (Excluded(folder.substr(0, at), true, root, exclusionMasks_)) return true;
+    } while (at != std::string::npos);
+    return false;
+}
+
 bool TZipBaseArchiver::IsOwnFile(const std::string& path) const {
     if (FileName.empty() || inMemory_) return false;
-    const std::string& archive = searchPaths_.archive;
-    if (CompareText(path, archive) == 0) return true;
-    // Volumes of this archive: name.Z01 ... and name_001.ext, in any folder case.
-    std::string folder = ExtractFilePath(archive);
-    if (CompareText(ExtractFilePath(path), folder) != 0) return false;
-    std::string ext = ExtractFileExt(archive);
-    std::string base = ExtractFileName(archive);
-    base.resize(base.size() - ext.size());
-    std::string name = ExtractFileName(path);
-    if (name.size() <= base.size() || CompareText(name.substr(0, base.size()), base) != 0) return false;
-    std::string rest = name.substr(base.size());
-    auto digits = [](const std::string& s) {
-        return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
-    };
-    if (rest.size() > 2 && (rest.substr(0, 2) == ".Z" || rest.substr(0, 2) == ".z") && digits(rest.substr(2))) return true;
-    if (rest.size() > 1 && rest[0] == '_' && CompareText(ExtractFileExt(rest), ext) == 0)
-        return digits(rest.substr(1, rest.size() - 1 - ext.size()));
-    return false;
+    // The archive as the file it is, and as the name its volumes are made from.
+    return IsArchiveOrVolume(path, searchPaths_.archive) || IsArchiveOrVolume(path, searchPaths_.archiveNamed);
 }
 
 void TZipBaseArchiver::TakeBack(const std::string& name) {
@@ -189,7 +234,8 @@ void TZipBaseArchiver::TakeBack(const std::string& name) {
     const int index = list.IndexOfName(name);
     if (index < 0) return;
     // An entry the archive already holds keeps it; only this update's mark goes.
-    if (const int old = dir_->Directory.IndexOfName(name); old >= 0) {
+    const std::string& oldName = list.Item(index).oldName;
+    if (const int old = dir_->Directory.IndexOfName(oldName.empty() ? name : oldName); old >= 0) {
         list.Put(index, dir_->Directory.Item(old));
         return;
     }
@@ -220,7 +266,17 @@ int TZipBaseArchiver::AddFoundPath(const std::string& path, bool isFolder, const
     DoStoreFile(name, attr, comment, path);
 
     auto& list = dir_->UpdateList;
+    // The entry of exactly this name; only where there is none, an entry the
+    // archive held under another spelling that no found name has claimed and
+    // whose own file has no entry of its exact name (the same file, where its
+    // folder does not tell case apart).
     int index = list.IndexOfName(name);
+    std::string replaces;
+    if (index < 0 && dir_->Directory.Count() > 0 && (index = list.IndexOfUnclaimed(name)) >= 0) {
+        const std::string own = PathSpelledAs(path, name, list.Item(index).name);
+        if (!own.empty() && EntryPath(own) == own) index = -1;
+        else replaces = list.Item(index).name;
+    }
     if (index >= 0) {
         TDirItem& old = list.Item(index);
         bool replace = true;
@@ -245,7 +301,8 @@ int TZipBaseArchiver::AddFoundPath(const std::string& path, bool isFolder, const
         FillItem(item, path, isFolder, attr, dosTime);
         // Only an entry the archive already holds is an update; a file found
         // twice in this update stays an addition.
-        item.operation = dir_->Directory.IndexOfName(name) >= 0 ? poUpdate : poAdd;
+        item.oldName = !replaces.empty() ? replaces : old.marked ? old.oldName : std::string();
+        item.operation = !item.oldName.empty() || dir_->Directory.IndexOfName(name) >= 0 ? poUpdate : poAdd;
         item.name = name;
         item.comment = comment;
         list.Put(index, item);
@@ -268,7 +325,7 @@ int TZipBaseArchiver::AddFoundPath(const std::string& path, bool isFolder, const
 
 std::unique_ptr<TZipPrefetcher> TZipBaseArchiver::NewPrefetcher() const {
     unsigned workers = PrefetchWorkers >= 0 ? static_cast<unsigned>(PrefetchWorkers) : TZipPrefetcher::DefaultWorkers();
-    return workers == 0 ? nullptr : std::make_unique<TZipPrefetcher>(workers);
+    return workers == 0 ? nullptr : std::make_unique<TZipPrefetcher>(workers, PrefetchRead);
 }
 
 void TZipBaseArchiver::QueueAheadInto(TZipPrefetcher& prefetch, const TDirItem& item) const {

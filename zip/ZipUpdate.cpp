@@ -111,14 +111,11 @@ struct TZipCommit {
 
     void CopyOldEntry(int index) {
         TDirItem& item = dir.UpdateList.Item(index);
-        int old = dir.Directory.IndexOfName(item.operation == poRename && !item.oldName.empty() ? item.oldName : item.name);
+        // A marked item names the entry it renames or replaces (under another spelling) in oldName.
+        int old = dir.Directory.IndexOfName(item.marked && !item.oldName.empty() ? item.oldName : item.name);
         if (old < 0 || !out) throw EZipException(ZipNative::OldEntryMissing, &a);
         const TDirItem& oldItem = dir.Directory.Item(old);
-        if (!item.marked || item.operation == poUpdate) {
-            std::string name = item.name;
-            item = oldItem;
-            item.name = name;
-        }
+        if (!item.marked || item.operation == poUpdate) item = oldItem;
         tail->SetPosition(static_cast<int64_t>(oldItem.localHeaderOffset) - startPos);
         // An entry is copied only when its local header is the one the
         // directory describes: anything else would carry a broken entry on.
@@ -256,6 +253,66 @@ struct TZipCommit {
         }
     }
 
+    // Tells the owner of a file that failed, or that changed during each of
+    // its reads; the owner's answer is left in action.
+    void ReportFile(const TDirItem& item, const EZipException& e) {
+        action = fxaIgnore;
+        const std::string failName = item.operation == poUpdate ? item.name : item.sourceName;
+        a.failureSystemError_ = e.SystemError;
+        a.DoProcessFileFailure(StringReplaceAll(failName, "/", "\\"), item.operation, e.NativeError, e.ErrorCode,
+                               DescribeError(e), action);
+    }
+
+    std::unique_ptr<TFileStream> OpenSource(const TDirItem& item) {
+        try {
+            return std::make_unique<TFileStream>(item.sourceName, fmOpenRead | a.ShareFlags());
+        } catch (const EFOpenError& e) {
+            throw EZipException::Fmt(ZipNative::CannotOpenFile, &a, item.sourceName.c_str()).WithSystemError(e.Error);
+        }
+    }
+
+    TZipSourceState SourceState(TFileStream& source, const TDirItem& item) {
+        TZipSourceState state;
+        if (!ZipSourceStateOf(source.Handle(), state))
+            throw EZipException::Fmt(ZipNative::CannotOpenFile, &a, item.sourceName.c_str()).WithSystemError(::GetLastError());
+        return state;
+    }
+
+    // The entry's header and data at entryStart; for volumes onto a stage
+    // instead, copied onto them once the data is known to be kept. Answers
+    // false when cancelled.
+    bool PutEntry(TDirItem& item, TStream* source, const TZipPrepared* prepared, int64_t size, int64_t entryStart,
+                  std::unique_ptr<TStream>& memory, TStream*& stage) {
+        DecideZip64(item, size);
+        if (!multi) {
+            item.localHeaderOffset = static_cast<uint64_t>(entryStart);
+            item.diskNumberStart = 0;
+            if (ZipNeeds64(item.localHeaderOffset) && a.zip64Mode_ == zmDisabled) throw EZipException(ZipNative::OffsetNeedsZip64, &a);
+            if (a.zip64Mode_ == zmAlways && !item.IsFolder()) item.zip64 = true;
+            SetVersion(item);
+            if (BuildEntry(item, source, prepared, size, *out)) return true;
+            out->Truncate(entryStart);
+            return false;
+        }
+        SetVersion(item);
+        memory.reset();
+        if (size > kMemoryStageLimit) {
+            if (!stageTemp) stageTemp = std::make_unique<TZipTempFile>(a.TempDir, &a);
+            stageTemp->Stream().SetSize(0);
+            stage = &stageTemp->Stream();
+        } else {
+            memory = std::make_unique<TMemoryStream>();
+            stage = memory.get();
+        }
+        stage->SetPosition(0);
+        // A small entry gets a buffer its size, not the usual megabyte.
+        const int64_t worst = static_cast<int64_t>(WorstCaseData(static_cast<uint64_t>(size))) + 1024;
+        TZipOutStream sink(*stage, &a, static_cast<size_t>(std::min<int64_t>(worst, 1 << 20)));
+        if (!BuildEntry(item, source, prepared, size, sink)) return false;
+        sink.Flush();
+        return true;
+    }
+
     // Writes one marked file; answers true when it was written.
     bool WriteMarkedFile(int index) {
         a.UpdateCompressionMethod();
@@ -276,55 +333,42 @@ struct TZipCommit {
         try {
             item.zip64 = false;
             int64_t size = 0;
+            int changedReads = 0;
             if (!item.IsFolder()) {
                 TopUp();
                 if (prefetch) prepared = prefetch->Take(item.sourceName, item.level, item.method);
-                if (prepared) {
-                    size = prepared->size;
-                } else {
-                    try {
-                        source = std::make_unique<TFileStream>(item.sourceName, fmOpenRead | a.ShareFlags());
-                    } catch (const EFOpenError& e) {
-                        throw EZipException::Fmt(ZipNative::CannotOpenFile, &a, item.sourceName.c_str()).WithSystemError(e.Error);
-                    }
-                    LARGE_INTEGER length;
-                    if (!::GetFileSizeEx(source->Handle(), &length))
-                        throw EZipException::Fmt(ZipNative::CannotOpenFile, &a, item.sourceName.c_str()).WithSystemError(::GetLastError());
-                    size = length.QuadPart;
+                if (prepared && prepared->changed) {
+                    prepared.reset();
+                    changedReads = 1;
                 }
-                item.crc = 0xFFFFFFFFu;
+                if (prepared) size = prepared->size;
+                else source = OpenSource(item);
             }
-            DecideZip64(item, size);
-            if (!multi) {
-                item.localHeaderOffset = static_cast<uint64_t>(entryStart);
-                item.diskNumberStart = 0;
-                if (ZipNeeds64(item.localHeaderOffset) && a.zip64Mode_ == zmDisabled) throw EZipException(ZipNative::OffsetNeedsZip64, &a);
-                if (a.zip64Mode_ == zmAlways && !item.IsFolder()) item.zip64 = true;
-                SetVersion(item);
-                if (!BuildEntry(item, source.get(), prepared.get(), size, *out)) {
-                    out->Truncate(entryStart);
-                    return false;
+            std::unique_ptr<TStream> memory;
+            TStream* stage = nullptr;
+            // A file whose size or time moved while it was read may be stored
+            // torn: it is read once more. A copy that changed again is kept
+            // (a later read would not be surer) and its owner told.
+            for (;;) {
+                TZipSourceState before;
+                if (source) {
+                    before = SourceState(*source, item);
+                    size = before.size;
+                    source->SetPosition(0);
                 }
-            } else {
-                SetVersion(item);
-                std::unique_ptr<TStream> memory;
-                TStream* stage;
-                if (size > kMemoryStageLimit) {
-                    if (!stageTemp) stageTemp = std::make_unique<TZipTempFile>(a.TempDir, &a);
-                    stageTemp->Stream().SetSize(0);
-                    stage = &stageTemp->Stream();
-                } else {
-                    memory = std::make_unique<TMemoryStream>();
-                    stage = memory.get();
+                if (!item.IsFolder()) item.crc = 0xFFFFFFFFu;
+                if (!PutEntry(item, source.get(), prepared.get(), size, entryStart, memory, stage)) return false;
+                if (!source || SourceState(*source, item) == before) break;
+                if (++changedReads < 2) {
+                    if (out) out->Truncate(entryStart);
+                    continue;
                 }
-                stage->SetPosition(0);
-                {
-                    // A small entry gets a buffer its size, not the usual megabyte.
-                    const int64_t worst = static_cast<int64_t>(WorstCaseData(static_cast<uint64_t>(size))) + 1024;
-                    TZipOutStream sink(*stage, &a, static_cast<size_t>(std::min<int64_t>(worst, 1 << 20)));
-                    if (!BuildEntry(item, source.get(), prepared.get(), size, sink)) return false;
-                    sink.Flush();
-                }
+                ReportFile(item, EZipException::Fmt(ZipNative::SourceChanged, &a, item.sourceName.c_str()));
+                if (action == fxaIgnore) break;
+                if (out) out->Truncate(entryStart);
+                return false;
+            }
+            if (multi) {
                 source.reset();
                 prepared.reset();
                 size_t headerLength = kLocalHeaderSize + Encoded(item.name).size() + (item.zip64 ? kLocalZip64ExtraSize : 0);
@@ -339,11 +383,7 @@ struct TZipCommit {
             // A file that could not be opened wrote nothing: a cut would
             // flush the buffer and ask the system to cut the file, per file.
             if (out && out->Position() != entryStart) out->Truncate(entryStart);
-            action = fxaIgnore;
-            const std::string failName = item.operation == poUpdate ? item.name : item.sourceName;
-            a.failureSystemError_ = e.SystemError;
-            a.DoProcessFileFailure(StringReplaceAll(failName, "/", "\\"), item.operation, e.NativeError, e.ErrorCode,
-                                   DescribeError(e), action);
+            ReportFile(item, e);
             return false;
         }
         a.DoFileProgress(eventName, 100.0, item.operation, ppEnd, cancel);
@@ -537,7 +577,7 @@ void TZipBaseArchiver::CommitUpdate() {
     int firstChanged = 0;
     int common = std::min(list.Count(), old.Count());
     while (firstChanged < common && !list.Item(firstChanged).marked &&
-           CompareText(list.Item(firstChanged).name, old.Item(firstChanged).name) == 0)
+           list.Item(firstChanged).name == old.Item(firstChanged).name)
         ++firstChanged;
     if (MultiVolumeSet() && old.Count() > 0) {
         prefetch_.reset();

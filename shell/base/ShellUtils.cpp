@@ -6,6 +6,7 @@
 #include "shell/base/WideStrUtils.h"
 #include "framework/Forms.h"
 #include "framework/Handle.h"
+#include "framework/SysUtils.h"
 #include <cstring>
 #include <mutex>
 
@@ -70,8 +71,19 @@ void FreeSpecialFolders() {
 }
 } // namespace
 
-LPITEMIDLIST PathToPIDL(const std::wstring& path) {
-    if (path.empty()) return nullptr;
+namespace {
+bool IsDrivePath(const std::wstring& path) { return path.size() >= 3 && path[1] == L':' && path[2] == L'\\'; }
+bool IsSharePath(const std::wstring& path) {
+    return path.size() > 2 && path[0] == L'\\' && path[1] == L'\\' && path[2] != L'?';
+}
+
+// A name the shell's parse would read otherwise than it stands: it drops a
+// final dot or blank, as the system does with a typed path.
+bool ParseFolds(const std::wstring& name) {
+    return !name.empty() && name != L"." && name != L".." && (name.back() == L'.' || name.back() == L' ');
+}
+
+LPITEMIDLIST ParseFromDesktop(const std::wstring& path) {
     ComPtr<IShellFolder> desktop;
     if (FAILED(::SHGetDesktopFolder(desktop.put())) || !desktop) return nullptr;
     std::wstring name = path;   // the call takes a writable buffer
@@ -84,23 +96,94 @@ LPITEMIDLIST PathToPIDL(const std::wstring& path) {
     return pidl;
 }
 
+// Each item of a folder (its subfolders only with foldersOnly) with its name
+// in the folder; fn answers false to stop.
+template <class F> void ForEachItem(IShellFolder* folder, bool foldersOnly, F&& fn) {
+    ComPtr<IEnumIDList> items;
+    const SHCONTF flags = SHCONTF_FOLDERS | SHCONTF_INCLUDEHIDDEN | (foldersOnly ? 0 : SHCONTF_NONFOLDERS);
+    if (folder->EnumObjects(nullptr, flags, items.put()) != S_OK || !items) return;
+    for (;;) {
+        PIDLPtr child;
+        ULONG fetched = 0;
+        if (items->Next(1, child.put(), &fetched) != S_OK || fetched != 1) return;
+        STRRET text{};
+        if (FAILED(folder->GetDisplayNameOf(child.get(), SHGDN_INFOLDER | SHGDN_FORPARSING, &text))) continue;
+        if (!fn(StrRetToStr(text, child.get()), child)) return;
+    }
+}
+
+// The list of a path of real names (EntryPath's): the shell parses it, except
+// from the first name it would read otherwise on, where each name is the item
+// of exactly that name in its folder's listing.
+LPITEMIDLIST EntryPathToPIDL(const std::wstring& path) {
+    if (!IsDrivePath(path) && !IsSharePath(path)) return ParseFromDesktop(path);
+    size_t start = IsDrivePath(path) ? 3 : path.find(L'\\', path.find(L'\\', 2) + 1) + 1;
+    if (start == 0) return ParseFromDesktop(path);
+    std::vector<std::wstring> names;
+    size_t folded = std::wstring::npos;
+    for (size_t at = start; at < path.size();) {
+        size_t end = path.find(L'\\', at);
+        if (end == std::wstring::npos) end = path.size();
+        if (end > at) {
+            if (folded == std::wstring::npos && ParseFolds(path.substr(at, end - at))) folded = at;
+            if (folded != std::wstring::npos) names.push_back(path.substr(at, end - at));
+        }
+        at = end + 1;
+    }
+    if (folded == std::wstring::npos) return ParseFromDesktop(path);
+    PIDLPtr pidl(ParseFromDesktop(path.substr(0, folded)));
+    for (const std::wstring& name : names) {
+        ComPtr<IShellFolder> folder = pidl ? BindFolderOfPIDL(pidl.get()) : nullptr;
+        if (!folder) return nullptr;
+        PIDLPtr found;
+        ForEachItem(folder.get(), false, [&](const std::wstring& itemName, PIDLPtr& child) {
+            if (itemName != name) return true;
+            found = std::move(child);
+            return false;
+        });
+        if (!found) return nullptr;
+        pidl.reset(PIDLManager()->AppendPIDL(pidl.get(), found.get()));
+    }
+    return pidl.release();
+}
+} // namespace
+
+LPITEMIDLIST PathToPIDL(const std::wstring& path) {
+    if (path.empty()) return nullptr;
+    if (!IsDrivePath(path) && !IsSharePath(path)) return ParseFromDesktop(path);
+    return EntryPathToPIDL(EntryPath(path));
+}
+
 LPITEMIDLIST TPathParser::Parse(const std::wstring& path) {
     const size_t cut = path.find_last_of(L'\\');
-    const bool drivePath = path.size() > 3 && path[1] == L':' && path[2] == L'\\';
-    if (!drivePath || cut < 3 || cut + 1 >= path.size()) return PathToPIDL(path);
-    std::wstring name = path.substr(cut + 1);
-    if (name == L"." || name == L".." || name.find(L'/') != std::wstring::npos) return PathToPIDL(path);
+    if (!IsDrivePath(path) || path.size() <= 3 || cut < 3 || cut + 1 >= path.size()) return PathToPIDL(path);
+    const std::wstring given = path.substr(cut + 1);
+    if (given == L"." || given == L".." || given.find(L'/') != std::wstring::npos) return PathToPIDL(path);
     const std::wstring parentPath = path.substr(0, cut);
     if (parentPath != parentPath_ || !parent_) {
         parentPath_ = parentPath;
         parent_.reset();
         namesInParent_ = 0;
+        listed_ = false;
         listing_.clear();
-        parentPIDL_.reset(PathToPIDL(parentPath));
+        parentEntry_ = EntryPath(parentPath);
+        parentPIDL_.reset(EntryPathToPIDL(parentEntry_));
         if (parentPIDL_) parent_ = BindFolderOfPIDL(parentPIDL_.get());
         if (!parent_) return PathToPIDL(path);
     }
-    if (LPCITEMIDLIST listed = Listed(name)) return PIDLManager()->AppendPIDL(parentPIDL_.get(), listed);
+    // The entry the name stands for, by the one rule: a listed subfolder of
+    // exactly that name, else what EntryName finds (folded only where no
+    // entry has the name). One the shell's parse would read otherwise is
+    // taken from the listing only.
+    if (++namesInParent_ >= 2 || ParseFolds(given)) ListParent();
+    if (LPCITEMIDLIST listed = Listed(given)) return PIDLManager()->AppendPIDL(parentPIDL_.get(), listed);
+    std::wstring name = EntryName(parentEntry_, given, true);
+    if (name.empty()) return PathToPIDL(path);
+    if (name != given) {
+        if (ParseFolds(name)) ListParent();
+        if (LPCITEMIDLIST listed = Listed(name)) return PIDLManager()->AppendPIDL(parentPIDL_.get(), listed);
+    }
+    if (ParseFolds(name)) return PathToPIDL(path);
     ULONG eaten = 0, attributes = 0;
     LPITEMIDLIST relative = nullptr;
     if (FAILED(parent_->ParseDisplayName(nullptr, nullptr, name.data(), &eaten, &relative, &attributes)) ||
@@ -112,20 +195,16 @@ LPITEMIDLIST TPathParser::Parse(const std::wstring& path) {
     return PIDLManager()->AppendPIDL(parentPIDL_.get(), one.get());
 }
 
-LPCITEMIDLIST TPathParser::Listed(const std::wstring& name) {
-    if (++namesInParent_ == 2) {
-        ComPtr<IEnumIDList> items;
-        if (parent_->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_INCLUDEHIDDEN, items.put()) == S_OK && items) {
-            for (;;) {
-                PIDLPtr child;
-                ULONG fetched = 0;
-                if (items->Next(1, child.put(), &fetched) != S_OK || fetched != 1) break;
-                STRRET text{};
-                if (FAILED(parent_->GetDisplayNameOf(child.get(), SHGDN_INFOLDER | SHGDN_FORPARSING, &text))) continue;
-                listing_.emplace(StrRetToStr(text, child.get()), std::move(child));
-            }
-        }
-    }
+void TPathParser::ListParent() {
+    if (listed_) return;
+    listed_ = true;
+    ForEachItem(parent_.get(), true, [this](const std::wstring& itemName, PIDLPtr& child) {
+        listing_.emplace(itemName, std::move(child));
+        return true;
+    });
+}
+
+LPCITEMIDLIST TPathParser::Listed(const std::wstring& name) const {
     auto found = listing_.find(name);
     return found != listing_.end() ? found->second.get() : nullptr;
 }

@@ -15,7 +15,10 @@
 namespace krv {
 
 // The absolute list of a path or parse name, or nil (an empty path gives nil:
-// the shell would answer My Computer). The caller owns the list.
+// the shell would answer My Computer). A drive or share path is the item of
+// the entries it names by EntryPath's rule (exact names first), not what the
+// shell's own parse makes of it (which drops final dots and blanks). The
+// caller owns the list.
 LPITEMIDLIST PathToPIDL(const std::wstring& path);
 // Parses many paths in a row, as PathToPIDL does: the folder of the last
 // path's parent is kept, so that each further path of that folder costs one
@@ -31,9 +34,13 @@ public:
     LPITEMIDLIST Parse(const std::wstring& path);   // the caller owns the list
 
 private:
+    // The parent's subfolders, listed once.
+    void ListParent();
     // The listed identifier of a subfolder of the parent by its exact name, or nil.
-    LPCITEMIDLIST Listed(const std::wstring& name);
+    LPCITEMIDLIST Listed(const std::wstring& name) const;
     std::wstring parentPath_;
+    std::wstring parentEntry_;   // the parent's path by EntryPath
+    bool listed_ = false;
     PIDLPtr parentPIDL_;
     ComPtr<IShellFolder> parent_;
     int namesInParent_ = 0;

@@ -14,8 +14,12 @@ namespace krv {
 namespace {
 bool IsLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
 
+// The form in which the wide calls reach the entry a path of real names
+// names: "\\?\" where a name ends in a dot or a blank (or the path is long).
+std::wstring EntryCallPath(const std::wstring& path) { return NeedsWidePath(path) ? LongPathW(path) : path; }
+
 DWORD FileAttributes(const std::wstring& path) {
-    if (auto get = WideFunctions().GetFileAttributesW) return get(path.c_str());
+    if (auto get = WideFunctions().GetFileAttributesW) return get(EntryCallPath(path).c_str());
     return ::GetFileAttributesA(WideToAnsi(path).c_str());
 }
 
@@ -178,7 +182,7 @@ bool FileExistsW(const std::wstring& path) {
     if (path.empty() || path.find_first_of(L"*?") != std::wstring::npos) return false;
     if (auto findFirst = WideFunctions().FindFirstFileW) {
         WIN32_FIND_DATAW fd;
-        return static_cast<bool>(FindHandle(findFirst(path.c_str(), &fd)));
+        return static_cast<bool>(FindHandle(findFirst(EntryCallPath(path).c_str(), &fd)));
     }
     WIN32_FIND_DATAA fd;
     return static_cast<bool>(FindHandle(::FindFirstFileA(WideToAnsi(path).c_str(), &fd)));

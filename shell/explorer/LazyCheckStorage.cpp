@@ -93,13 +93,15 @@ int CompareStorageIDs(IShellFolder* folder, LPCITEMIDLIST id1, LPCITEMIDLIST id2
     if (!folder) return CompareIDBytes(id1, id2);
     const int order = CompareFolderIDs(folder, 0, id1, id2);
     if (order != 0 || CompareIDBytes(id1, id2) == 0) return order;
-    // The shell takes names that differ only in Unicode normalisation (an
-    // accent as one character or as a letter and a combining mark) for one
-    // item; the file system keeps them apart, and so must a ticked path.
-    // Their names decide, case ignored as the file system does, nothing folded.
+    // The shell takes names that differ only in letter case or in Unicode
+    // normalisation (an accent as one character or as a letter and a
+    // combining mark) for one item; a folder that tells them apart holds
+    // them as two, and so must a ticked path. Their exact names decide: case
+    // is not folded here either (a path is folded to an entry only when no
+    // entry has its exact name, which EntryPath settles before any parse).
     auto name = [folder](LPCITEMIDLIST id) {
         STRRET text{};
-        return SUCCEEDED(folder->GetDisplayNameOf(id, SHGDN_FORPARSING, &text)) ? WideLowerCase(StrRetToStr(text, id))
+        return SUCCEEDED(folder->GetDisplayNameOf(id, SHGDN_FORPARSING, &text)) ? StrRetToStr(text, id)
                                                                                : std::wstring();
     };
     const std::wstring name1 = name(id1), name2 = name(id2);

@@ -56,7 +56,7 @@ struct TStorage {
 // the signed 16-bit code of CompareIDs; where the shell gives no answer (no
 // folder, a failed call) the identifiers' bytes decide, so two different
 // identifiers never count as the same item. Items the shell calls equal whose
-// names differ other than in case (NFC and NFD forms) are ordered by name.
+// names differ (in letter case, or as NFC and NFD forms) are ordered by name.
 int CompareStorageIDs(IShellFolder* folder, LPCITEMIDLIST id1, LPCITEMIDLIST id2);
 
 class TNodeStorage;

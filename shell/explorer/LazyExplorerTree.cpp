@@ -480,7 +480,10 @@ void TCustomLazyExplorerTree::DropIconRequest(PLazyNode node) {
     if (!iconPending_.erase(node) || !threadedImagesRegistered_) return;
     ++freeing_;
     ImageThreadManager().ClearPendingItem(this, node, malloc_.get(), WM_LETICONTHREAD);
-    --freeing_;
+    if (--freeing_ != 0) return;
+    // No paint in the middle of a freeing: the rows wait for the next one.
+    for (PLazyNode answered : std::exchange(answeredWhileFreeing_, {}))
+        if (!(answered->States & vsDeleting)) InvalidateNode(answered);
 }
 
 void TCustomLazyExplorerTree::DoFreeNode(PLazyNode node) {
@@ -588,7 +591,9 @@ void TCustomLazyExplorerTree::IconAnswer(TImageThreadRequest* request) {
     if (pending != iconPending_.end() && ValidateNamespace(node, ns) && SamePIDL(ns->AbsolutePIDL(), request->PIDL)) {
         iconPending_.erase(pending);
         ns->SetIconIndex(request->ImageIndex, true);
-        if (!freeing_ && !(node->States & vsDeleting)) {
+        if (freeing_) {
+            answeredWhileFreeing_.push_back(node);
+        } else if (!(node->States & vsDeleting)) {
             if (UpdateCount() == 0) RepaintNode(node);
             else InvalidateNode(node);
         }

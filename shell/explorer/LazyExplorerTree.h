@@ -507,8 +507,10 @@ private:
     bool threadedImagesRegistered_ = false;
     bool changeNotifierRegistered_ = false;
     bool showWaitCursor_ = true;
-    // Inside a node's freeing or an item's replacement: icon answers only store their index.
+    // Inside a node's freeing or an item's replacement: icon answers store
+    // their index, and their rows are invalidated once the request is dropped.
     int freeing_ = 0;
+    std::vector<PLazyNode> answeredWhileFreeing_;
     int waitCursorCount_ = 0;
     TRootFolder rootFolder_ = rfDesktop;
     std::unique_ptr<TNamespace> rootNamespace_;

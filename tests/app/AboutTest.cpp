@@ -34,7 +34,7 @@ void HoldForScreenshot() {
     if (!ready || !done) return;
     if (FILE* f = std::fopen(ready, "wb")) std::fclose(f);
     const DWORD start = ::GetTickCount();
-    while (!FileExists(done) && ::GetTickCount() - start < 60000) {
+    while (!FileExists(done) && ::GetTickCount() - start < 300000) {
         ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
         while (Application().HandleOneMessage(false)) {
             MSG msg;

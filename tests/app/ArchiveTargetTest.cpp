@@ -3,6 +3,7 @@
 // next run, a read-only archive never replaced, a name taken meanwhile never
 // overwritten, and a path too long for Windows said as such.
 #include "RunFixture.h"
+#include "WorkerGate.h"
 #include "app/ArchiveTarget.h"
 #include "app/Unattended.h"
 #include "app/ZipWait.h"
@@ -24,22 +25,17 @@ protected:
         return f;
     }
     void TearDown() override {
-        TFormZipWait::OnHandOff = nullptr;
         KorvaneState().Batch = false;
         RunFixture::TearDown();
     }
-    // Runs the backup; during() is called once while the archive is being written.
-    void Run(TMainForm& f, const std::function<void()>& during = {}) {
-        bool called = false;
-        TFormZipWait::OnHandOff = [&](TFormZipWait& w) {
-            if (!called && w.ButtonCancel->Enabled()) {
-                called = true;
-                if (during) during();
-            }
-        };
+    // Runs the backup; during() is called once, on the user-interface thread,
+    // while the worker is held at the first file whose name holds `at`.
+    void Run(TMainForm& f, const std::function<void()>& during = {}, const std::string& at = "") {
+        WorkerGate gate(at, [&](TFormZipWait&) {
+            if (during) during();
+        });
         f.ButtonStartClick();
-        TFormZipWait::OnHandOff = nullptr;
-        EXPECT_TRUE(called);
+        EXPECT_EQ(gate.Stops, 1);
     }
     static int Temporaries(const std::string& folder) {
         int n = 0;
@@ -133,10 +129,11 @@ TEST_F(ArchiveFiles, ADiscSetTakesItsNamesWhenItIsWhole) {
         run.FindStep("iso")->Action = [&] { atIso = FilesIn(temp); };
         run.FindStep("blank")->Action = run.FindStep("burn")->Action = [] {};
     };
+    // Held at the last file, with the earlier volumes written.
     Run(f, [&] {
         EXPECT_EQ(Temporaries(temp), 1);
         for (const std::string& n : FilesIn(temp)) EXPECT_NE(n.substr(0, 2), "D.") << n;
-    });
+    }, "b.txt");
     ASSERT_FALSE(f.RunStopped()) << ::testing::PrintToString(Report());
     EXPECT_TRUE(atIso.count("D.zip"));
     EXPECT_TRUE(atIso.count("D.Z01"));

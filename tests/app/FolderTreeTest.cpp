@@ -3,6 +3,7 @@
 // them, and the run's folder scan over the real tree (lists, size, left-out
 // folders, cancel).
 #include "CloseWays.h"
+#include "common/ExactNames.h"
 #include "FolderTreeFixture.h"
 #include "app/Log.h"
 #include "app/Messages.h"
@@ -102,6 +103,37 @@ TEST_F(FolderTree, TicksByMouseAndSpaceGoIntoTheSessionComeBackAndAreWhatTheRunA
         keepRoot = true;
         std::ofstream(note) << root;
     }
+}
+
+// Folders whose names differ only in case, and "dir." beside "dir": the tick
+// is on the folder clicked alone, the session names it alone, and the run
+// archives its own files.
+TEST_F(FolderTree, ATickIsOnTheFolderOfExactlyItsName) {
+    Write("src\\Data\\x.txt", "first upper");
+    Write("src\\dir\\in.txt", "plain");
+    const std::wstring folder = AnsiToWide(src);
+    const std::pair<const wchar_t*, const char*> made[] = {{L"data", "lower"}, {L"DATA", "ALL UPPER"}, {L"dir.", "dot"}};
+    for (auto [name, content] : made) {
+        ASSERT_TRUE(krv::test::MakeExactDir(folder, name));
+        ASSERT_TRUE(krv::test::WriteExactFile(folder + L"\\" + name, name[3] == L'.' ? L"in.txt" : L"x.txt", content));
+    }
+    TMainForm& f = ShownForm();
+    f.SubFoldersCheck->SetChecked(true);
+    ClickBox(S("data"));
+    ClickBox(S("dir."));
+    EXPECT_TRUE(Ticked(S("data")));
+    EXPECT_FALSE(Ticked(S("DATA")));
+    EXPECT_FALSE(Ticked(S("Data")));
+    EXPECT_TRUE(Ticked(S("dir.")));
+    EXPECT_FALSE(Ticked(S("dir")));
+    f.FormToSession();
+    std::set<std::string> saved;
+    for (const std::string& p : f.Session.SelectedFolders.ToVector()) saved.insert(ExtractFileName(p));
+    EXPECT_EQ(saved, (std::set<std::string>{"data", "dir."}));
+    EXPECT_EQ(f.Session.SelectedFolders.Count(), 2);
+    f.ButtonStartClick();
+    ASSERT_FALSE(f.RunStopped()) << ::testing::PrintToString(Report());
+    EXPECT_EQ(Archived(), StoredAll({"data\\x.txt", "dir.\\in.txt"})) << ::testing::PrintToString(Report());
 }
 
 // "Open on tick": the folder opens and its children take the tick, whether
@@ -441,7 +473,7 @@ TEST_F(FolderTree, ClosingTheScanWindowHalfWayCancelsTheRun) {
 TEST(ScanPaths, TrailingSeparatorsAndInsideTests) {
     EXPECT_EQ(ScanPath("C:\\a\\"), "C:\\a");
     EXPECT_EQ(ScanPath("C:\\"), "C:");
-    EXPECT_TRUE(PathIsInside("C:\\a\\b", "C:\\A"));
+    EXPECT_FALSE(PathIsInside("C:\\a\\b", "C:\\A"));   // "A" beside "a" is another folder
     EXPECT_TRUE(PathIsInside("C:\\a\\b", "C:\\a\\"));
     EXPECT_FALSE(PathIsInside("C:\\ab", "C:\\a"));
     EXPECT_FALSE(PathIsInside("C:\\a", "C:\\a"));

@@ -147,9 +147,17 @@ TEST_F(HardDiskRun, FreeNameSearchNeverAnswersATakenName) {
         taken.insert(taken.size() - 4, Format("_%d", n));
     }
     EXPECT_EQ(FindFreeArchiveName(name, log), "");
+    const std::string failed = "Korvane has failed to find a free name for the backup.";
+    const std::string tooLong = "The next free name would be longer than a file name or a path may be:";
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].flags, 16u);
-    EXPECT_EQ(boxes[0].text, "Korvane has failed to find a free name for the backup.\r\nThere are too many backups with similar names.");
+    EXPECT_EQ(boxes[0].text, failed + "\r\n" + tooLong + "\r\n" + taken);
+    // The file name's limit as the host counts it: 125 accented letters are
+    // 254 bytes of UTF-8, and the host's 255 bytes take no "_1" after them.
+    const std::string accented = Archive(WideToAnsi(std::wstring(125, L'\xE9')) + ".zip");
+    Write("dest\\" + ExtractFileName(accented), "old");
+    EXPECT_EQ(FindFreeArchiveName(accented, log), "");
+    EXPECT_EQ(Report().back(), failed + " " + tooLong + " " + ChangeFileExt(accented, "_1.zip"));
 }
 
 TEST_F(HardDiskRun, NoFreeNameAbortsTheRunWithoutTouchingTheOldBackups) {

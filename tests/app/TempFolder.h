@@ -11,22 +11,24 @@
 
 namespace krvtest {
 
-// Removes a folder and all it holds; with or without a trailing "\".
+// Removes a folder and all it holds; with or without a trailing "\". Wide
+// calls: names may end in a dot or a blank.
 inline void RemoveFolderTree(const std::string& folder) {
     const std::string dir = krv::IncludeTrailingBackslash(folder);
     WIN32_FIND_DATAA fd;
-    krv::FindHandle h(::FindFirstFileA((dir + "*").c_str(), &fd));
+    bool wide = false;
+    krv::FindHandle h(krv::FindFirstFileAny(dir + "*", fd, wide));
     if (h) {
         do {
             const std::string n = fd.cFileName;
             if (n == "." || n == "..") continue;
-            ::SetFileAttributesA((dir + n).c_str(), FILE_ATTRIBUTE_NORMAL);
+            ::SetFileAttributesW(krv::LongPathW(dir + n).c_str(), FILE_ATTRIBUTE_NORMAL);
             if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveFolderTree(dir + n);
-            else ::DeleteFileA((dir + n).c_str());
-        } while (::FindNextFileA(h.get(), &fd));
+            else ::DeleteFileW(krv::LongPathW(dir + n).c_str());
+        } while (krv::FindNextFileAny(h.get(), fd, wide));
     }
     h.reset();
-    ::RemoveDirectoryA(dir.c_str());
+    ::RemoveDirectoryW(krv::LongPathW(dir).c_str());
 }
 
 // Makes "%TEMP%\<prefix>_<process>_<n>\" anew (emptied if a run before left

@@ -160,7 +160,7 @@ protected:
         const std::string base = std::string(folder) + "\\" + Target() + "_" + name;
         if (FILE* f = std::fopen((base + ".ready").c_str(), "wb")) std::fclose(f);
         const DWORD start = ::GetTickCount();
-        while (!FileExists(base + ".done") && ::GetTickCount() - start < 60000) {
+        while (!FileExists(base + ".done") && ::GetTickCount() - start < 300000) {
             ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
             Pump();
         }

@@ -3,6 +3,8 @@
 // on the user-interface thread meanwhile, and the worker goes on only once
 // the stop has been dealt with (its release is posted after whatever the
 // stop posted itself). The worker then reads Cancel at that very file.
+// A `stop` that only looks (at the run's files, say) sees them as they are
+// at that file.
 #pragma once
 #include "app/ZipWait.h"
 #include "framework/Handle.h"

@@ -17,7 +17,7 @@ cp build/dist/korvane.exe "$work/"
 wine "C:\\$name\\korvane.exe" >/dev/null 2>&1 &
 pid=$!
 
-wait_window "Korvane 0.9.1" 120
+wait_window "Korvane 0.9.1"
 echo "window: ok"
 
 for d in temp tools lang; do [ -d "$work/$d" ] || fail "folder $d was not created"; done
@@ -32,7 +32,7 @@ echo "settings: ok"
 # again until the picture is complete (bounded), then judge the last one.
 # With an empty tools folder the log shows its "not found" lines in pure red.
 shot="$shots/app_start.png"
-for _ in $(seq 1 60); do
+for _ in $(seq 1 $((wait_bound * 2))); do
   import -window root "$shot" || fail "screenshot failed"
   colours=$(convert "$shot" -format %k info:)
   red=$(convert "$shot" -format %c histogram:info:- | awk '/#FF0000/ {print $1+0}')
@@ -46,7 +46,7 @@ echo "red pixels: ${red:-0}"
 
 # A clean close: taskkill without /f sends WM_CLOSE to the window.
 wine taskkill /im korvane.exe >/dev/null 2>&1
-for _ in $(seq 1 60); do
+for _ in $(seq 1 $((wait_bound * 2))); do
   kill -0 "$pid" 2>/dev/null || break
   sleep 0.5
 done

@@ -45,31 +45,31 @@ start() {   # session [archive name]
   pid=$!
   pids+=("$pid")
 }
-# Waits (at most 60 s) until that run's temporary archive holds some data.
+# Waits (bounded) until that run's temporary archive holds some data.
 wait_writing() {
   local _ t
-  for _ in $(seq 1 240); do
+  for _ in $(seq 1 $((wait_bound * 4))); do
     for t in $(temporaries); do
       [ "$(stat -c %s "$root/dest/$t")" -gt 4000000 ] && { writing=$t; return 0; }
     done
     kill -0 "$pid" 2>/dev/null || fail "the run ended before it was writing: $(tail -n 5 "$(report "$1")")"
     sleep 0.25
   done
-  fail "no temporary archive grew within 60 s"
+  fail "no temporary archive grew within $wait_bound s"
 }
-# Waits (at most 120 s) for a background run; its exit code is in $rc.
+# Waits (bounded) for a background run; its exit code is in $rc.
 finish() {
   local _
-  for _ in $(seq 1 480); do
+  for _ in $(seq 1 $((wait_bound * 4))); do
     kill -0 "$pid" 2>/dev/null || { wait "$pid" 2>/dev/null; rc=$?; return 0; }
     sleep 0.25
   done
-  fail "the run did not end within 120 s"
+  fail "the run did not end within $wait_bound s"
 }
 run() {   # session [archive name]; exit code in $rc
-  timeout 120 wine "$win\\prog\\korvane.exe" "$win\\$1.xml" "${@:2}" >/dev/null 2>&1
+  timeout "$wait_bound" wine "$win\\prog\\korvane.exe" "$win\\$1.xml" "${@:2}" >/dev/null 2>&1
   rc=$?
-  [ $rc -eq 124 ] && fail "korvane.exe $1 did not end within 120 s (waiting for a person?)"
+  [ $rc -eq 124 ] && fail "korvane.exe $1 did not end within $wait_bound s (waiting for a person?)"
 }
 kill_run() {
   kill -9 "$pid"
@@ -211,7 +211,7 @@ export KORVANE_TEST_VOLUME_SIZE=20000000 KRV_STANDIN_DISC="$win\\disc.iso"
 wine "$win\\disc\\korvane.exe" "$win\\DiscBig.xml" >/dev/null 2>&1 &
 pid=$!
 pids+=("$pid")
-for _ in $(seq 1 240); do
+for _ in $(seq 1 $((wait_bound * 4))); do
   [ -n "$(cd "$temp" 2>/dev/null && ls -A | grep -E '^~kv[0-9A-Fa-f]{1,4}\.Z02$')" ] && break
   kill -0 "$pid" 2>/dev/null || fail "the disc run ended before its second volume: $(tail -n 6 "$temp/DiscBig.log" 2>/dev/null)"
   sleep 0.25
@@ -227,7 +227,7 @@ for want in '\.tmp' '\.Z01' '\.Z02'; do
 done
 grep -qvE '^~kv[0-9A-Fa-f]{1,4}\.(tmp|Z[0-9]+)$' <<<"$left" && fail "a killed disc run left '$left' in the temp folder"
 ok "disc run killed: only temporary names left"
-timeout 120 wine "$win\\disc\\korvane.exe" "$win\\DiscSmall.xml" >/dev/null 2>&1
+timeout "$wait_bound" wine "$win\\disc\\korvane.exe" "$win\\DiscSmall.xml" >/dev/null 2>&1
 rc=$?
 [ "$rc" -eq 0 ] || fail "the next disc run exited with $rc: $(tail -n 8 "$temp/DiscSmall.log")"
 for f in $left; do

@@ -104,9 +104,9 @@ for row in "${table[@]}"; do
   start=$(date +%s)
   job="$win\\$case\\job.xml"
   [ "$case" = readonly ] && job="$win\\readonly\\ro\\job.xml"
-  KORVANE_TEST_MAIL_DEADLINE=3 timeout 90 wine "$win\\$case\\korvane.exe" "$job" >/dev/null 2>&1
+  KORVANE_TEST_MAIL_DEADLINE=3 timeout "$wait_bound" wine "$win\\$case\\korvane.exe" "$job" >/dev/null 2>&1
   rc=$?
-  [ $rc -eq 124 ] && fail "$case: the run did not end within 90 s"
+  [ $rc -eq 124 ] && fail "$case: the run did not end within $wait_bound s"
   report=$(report_of "$case" "$place" "$file")
   [ -n "$report" ] && [ -f "$report" ] || fail "$case: no report $place/$file; temp holds: $(ls "$root/$case/temp" 2>&1)"
   [ $rc -eq "$want" ] || fail "$case: exit code $rc, want $want; report ends: $(tail -n 5 "$report")"

@@ -55,9 +55,10 @@ for c in "${cases[@]}"; do
   hold=2; [ "$session" = zip ] && hold=1
   KORVANE_TEST_HOLD_UNTIL_STOPPED=$hold wine "$win\\prog\\korvane.exe" "$win\\$session.xml" >/dev/null 2>&1 &
   pid=$!
-  timeout 60 wine "$closer" "$caption" "$way" 45000 >/dev/null 2>&1 || fail "$c: no window \"$caption\" to close"
-  for _ in $(seq 1 180); do kill -0 "$pid" 2>/dev/null || break; sleep 0.5; done
-  kill -0 "$pid" 2>/dev/null && fail "$c: the run did not end within 90 s after the close"
+  timeout $((wait_bound + 60)) wine "$closer" "$caption" "$way" $((wait_bound * 1000)) >/dev/null 2>&1 \
+    || fail "$c: no window \"$caption\" to close"
+  for _ in $(seq 1 $((wait_bound * 2))); do kill -0 "$pid" 2>/dev/null || break; sleep 0.5; done
+  kill -0 "$pid" 2>/dev/null && fail "$c: the run did not end within $wait_bound s after the close"
   wait "$pid"
   rc=$?
   pid=

@@ -98,19 +98,22 @@ ok "a gone folder is named and counted (exit code 1), the rest archived"
 
 # 3. The main window with the ticks of the saved session.
 shot=build/e2e/folder_select.png
-timeout 120 wine build/dist/foldershow.exe "$root_win\\ticks.xml" 12 >/dev/null 2>&1 &
+# It stays open (bounded) until it is closed once the picture is taken.
+wine build/dist/foldershow.exe "$root_win\\ticks.xml" "$wait_bound" >/dev/null 2>&1 &
 pid=$!
-shown=0
-for _ in $(seq 1 40); do
+wait_window "Korvane 0.9.1"
+# The icons of the opened folders come a moment later, later on a busy
+# machine: look again until the picture has them (bounded), judge the last.
+for _ in $(seq 1 $((wait_bound * 2))); do
+  import -window root "$shot" || fail "screenshot failed"
+  colours=$(identify -format '%k' "$shot")
+  [ "$colours" -gt 50 ] && break
   sleep 0.5
-  if xwininfo -root -tree 2>/dev/null | grep -q '"Korvane 0.9.1"'; then shown=1; break; fi
 done
-[ $shown -eq 1 ] || fail "the main window did not appear"
-sleep 3   # the icons of the opened folders
-import -window root "$shot" || fail "screenshot failed"
+wine build/tests/tools/winmsg.exe close "Korvane 0.9.1" "$wait_bound" >/dev/null 2>&1 || fail "the main window could not be closed"
+timeout "$wait_bound" tail --pid="$pid" -f /dev/null || fail "foldershow.exe did not end after its window was closed"
 wait $pid || fail "foldershow.exe ended with $?"
 pid=""
-colours=$(identify -format '%k' "$shot")
 [ "$colours" -gt 50 ] || fail "the screenshot looks blank ($colours colours)"
 ok "screenshot $shot ($colours colours); the window closed cleanly"
 

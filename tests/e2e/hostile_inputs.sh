@@ -4,7 +4,8 @@
 # end of the Windows session sent (the process left to end itself), two runs
 # of one session at once, a German run, folders and files the search cannot
 # take as they are, values and names the program writes itself. Each row
-# checks exit code, report lines and the destination. KORVANE_EXE names an older korvane.exe to try.
+# checks exit code, report lines and the destination. KORVANE_EXE names an older korvane.exe to try;
+# a pattern as the first argument runs only the rows it matches ('link*').
 set -uo pipefail
 e2e_name=hostile_inputs
 . "$(dirname "$0")/lib/common.sh"
@@ -19,7 +20,7 @@ trap cleanup EXIT
 [ -f "$winmsg" ] || fail "$winmsg is not built"
 mkdir -p "$root/src/small" "$root/src/big" "$root/lang"
 printf 'small' > "$root/src/small/s.txt"
-# Incompressible data: compressing it takes long enough to end the session midway.
+# Incompressible data: compressing it takes long enough to stop one of two runs midway.
 for i in $(seq 1 6); do head -c 16000000 /dev/urandom > "$root/src/big/r$i.bin"; done
 cp build/dist/lang/Deutsch.lang "$root/lang/"
 small=$(dirs_xml "$win\\src\\small")
@@ -37,26 +38,28 @@ setup() {   # case file
 open(p, "w", encoding="latin-1").write(re.sub("<%s value=\"[^\"]*\"" % e, "<%s value=\"%s\"" % (e, "v" * int(n)), t, count=1))' "$@"
 }
 
-# Waits (at most 60 s) until the run has written 2 MB of its archive.
+# Waits (bounded) until the run has written 2 MB of its archive.
 wait_writing() {   # case
-  for _ in $(seq 1 240); do
+  for _ in $(seq 1 $((wait_bound * 4))); do
     [ -n "$(find "$root/$1/dest" -type f -size +2000k)" ] && return 0
     kill -0 "$pid" 2>/dev/null || fail "$1: the run ended before its archive reached 2 MB"; sleep 0.25
-  done; fail "$1: no archive being written within 60 s"
+  done; fail "$1: no archive being written within $wait_bound s"
 }
-# Waits (at most 90 s) for a program started in the background; its exit code in $rc.
-wait_end() { timeout 90 tail --pid="$1" -f /dev/null || fail "the program was still running 90 s on"; wait "$1"; rc=$?; }
+# Waits (bounded) for a program started in the background; its exit code in $rc.
+wait_end() { timeout "$wait_bound" tail --pid="$1" -f /dev/null || fail "the program was still running $wait_bound s on"; wait "$1"; rc=$?; }
 
 # Runs the case its way; sets rc.
 run_case() {   # case
   local exe="$win\\$1\\prog\\korvane.exe" job="$win\\$1\\$1.xml"
   case $1 in
-    archarg) timeout 90 wine "$exe" "$job" "$(printf 'a%.0s' $(seq 300))" >/dev/null 2>&1; rc=$? ;;
-    noperm) timeout 90 $without_bypass wine "$exe" "$job" >/dev/null 2>&1; rc=$? ;;
+    archarg) timeout "$wait_bound" wine "$exe" "$job" "$(printf 'a%.0s' $(seq 300))" >/dev/null 2>&1; rc=$? ;;
+    noperm) timeout "$wait_bound" $without_bypass wine "$exe" "$job" >/dev/null 2>&1; rc=$? ;;
     endsession)
-      wine "$exe" "$job" >/dev/null 2>&1 & pid=$!
-      wait_writing "$1"
-      wine "$winmsg" endsession "Korvane 0.9.1" 10 >"$root/winmsg.out" 2>&1 || fail "$1: $(cat "$root/winmsg.out")"
+      # Held at its first file until it is stopped: the end of the session
+      # lands while the archive is being written, however busy the machine.
+      KORVANE_TEST_HOLD_UNTIL_STOPPED=1 wine "$exe" "$job" >/dev/null 2>&1 & pid=$!
+      wait_window "Korvane :: File compression..."
+      wine "$winmsg" endsession "Korvane 0.9.1" "$wait_bound" >"$root/winmsg.out" 2>&1 || fail "$1: $(cat "$root/winmsg.out")"
       wait_end "$pid"; pid="" ;;
     twice)
       # The first run is held (stopped) while the second runs whole.
@@ -67,9 +70,9 @@ run_case() {   # case
       wait_end "$pid2"; kill -CONT "$pid"; [ "$rc" -eq 0 ] || fail "$1: the second run exited with $rc"; pid2=""
       wait_end "$pid"; pid="" ;;
     *) if declare -F "run_$1" >/dev/null; then "run_$1" "$exe" "$job"
-       else timeout 90 wine "$exe" "$job" >/dev/null 2>&1; rc=$?; fi ;;
+       else timeout "$wait_bound" wine "$exe" "$job" >/dev/null 2>&1; rc=$?; fi ;;
   esac
-  [ "$rc" -eq 124 ] && fail "$1: the run did not end within 90 s"
+  [ "$rc" -eq 124 ] && fail "$1: the run did not end within $wait_bound s"
 }
 
 # case | exit code | report file | a line the report holds | its last line | the destination's files
@@ -125,12 +128,18 @@ entries_ok() {   # case
   $PY - "$root/$1/dest/X.zip" "$root/$1/prog/temp/$1.log" ${entries[$1]} <<'ENTRIES' || fail "$1: the archive's entries"
 import sys, zipfile
 archive, report, *want = sys.argv[1:]
-names = {n.split("/src/", 1)[1] for n in zipfile.ZipFile(archive).namelist() if "/src/" in n} - {""}
+stored = {n.split("/src/", 1)[1]: n for n in zipfile.ZipFile(archive).namelist() if "/src/" in n}
+names = set(stored) - {""}
 files = {n for n in names if not n.endswith("/")}
 empty = [d for d in names if d.endswith("/") and not any(f.startswith(d) for f in files)]
 if empty: sys.exit("folders stored as empty: %s" % empty)
 for w in (w.replace("%20", " ") for w in want):
-    if (w[1:] in names) != (w[0] == "+"): sys.exit("%s %s: %s" % ("lacks" if w[0] == "+" else "holds", w[1:], sorted(names)))
+    # -folder/: nothing at or below it
+    held = any(n.startswith(w[1:]) for n in names) if w.endswith("/") and w[0] == "-" else w[1:] in names
+    if held != (w[0] in "+~"): sys.exit("%s %s: %s" % ("lacks" if w[0] in "+~" else "holds", w[1:], sorted(names)))
+src = archive.rsplit("/dest/", 1)[0] + "/src/"
+for f in files - {w[1:] for w in want if w[0] == "~"} if want else ():   # every stored file as its source holds it (~: its row checks it)
+    if zipfile.ZipFile(archive).read(stored[f]) != open(src + f, "rb").read(): sys.exit("%s differs from its source" % f)
 if not want:   # the deep tree: every level above the one named too long, and nothing of it
     lines = [l for l in open(report, encoding="utf-8", errors="replace") if "the path is too long" in l]
     if len(lines) != 1: sys.exit("%d lines name a path too long" % len(lines))
@@ -143,10 +152,34 @@ ENTRIES
 # character, as e and a combining accent): each ticked path is its own folder.
 nfc=$'Caf\303\251' nfd=$'Cafe\314\201'
 for c in nfboth nfcone; do mkdir -p "$root/$c/src/$nfc" "$root/$c/src/$nfd"; printf 'c' > "$root/$c/src/$nfc/c.txt"; printf 'd' > "$root/$c/src/$nfd/d.txt"; done
-setup_nfboth() { S_NAME=nfboth S_DEST="$win\\nfboth\\dest" S_DIRS=$(dirs_xml "$win\\nfboth\\src\\Caf&#233;" "$win\\nfboth\\src\\Cafe&#769;") session_file "$1"; }
-setup_nfcone() { S_NAME=nfcone S_DEST="$win\\nfcone\\dest" S_DIRS=$(dirs_xml "$win\\nfcone\\src\\Caf&#233;") session_file "$1"; }
 entries+=([nfboth]="+$nfc/c.txt +$nfd/d.txt" [nfcone]="+$nfc/c.txt -$nfd/d.txt")
 table+=("nfboth|0|nfboth|Left out: 0|Backup done|X.zip" "nfcone|0|nfcone|Left out: 0|Backup done|X.zip")
+# Names that differ only in letter case (Wine lists a folder of the Linux
+# side as it is), each with a content of its own: each ticked path, and each
+# found name, is that entry. Where only "data" is there, a session's "DATA"
+# reaches it, as on a folder that does not tell case apart (so does its
+# destination typed "DEST"). Folders whose
+# real names end in a dot or a blank, beside "dir": each ticked one is itself.
+for c in caseone caseall caseparent casefold; do mkdir -p "$root/$c/src/data"; printf 'lower %s' $c > "$root/$c/src/data/x.txt"; done
+for c in caseone caseall caseparent; do mkdir -p "$root/$c/src/Data" "$root/$c/src/DATA"
+  printf 'First upper' > "$root/$c/src/Data/x.txt"; printf 'ALL UPPER %s' $c > "$root/$c/src/DATA/x.txt"; done
+printf 'small x' > "$root/caseparent/src/x.txt"; printf 'BIG X' > "$root/caseparent/src/X.txt"
+mkdir -p "$root/dotnames/src/dir." "$root/dotnames/src/dir" "$root/dotnames/src/sp "
+printf 'dot' > "$root/dotnames/src/dir./in.txt"; printf 'plain' > "$root/dotnames/src/dir/in.txt"; printf 'blank' > "$root/dotnames/src/sp /s.txt"
+setup_ticked() {   # file case names below src
+  local c=$2 d=() n; for n in "${@:3}"; do d+=("$win\\$c\\src\\$n"); done
+  S_NAME=$c S_DEST="$win\\$c\\${dest:-dest}" S_DIRS=$(dirs_xml "${d[@]}") session_file "$1"; }
+setup_nfboth() { setup_ticked "$1" nfboth "Caf&#233;" "Cafe&#769;"; }
+setup_nfcone() { setup_ticked "$1" nfcone "Caf&#233;"; }
+setup_caseone() { setup_ticked "$1" caseone data; }
+setup_caseall() { setup_ticked "$1" caseall Data data DATA; }
+setup_casefold() { dest=DEST setup_ticked "$1" casefold DATA; }
+setup_dotnames() { setup_ticked "$1" dotnames dir. "sp "; }
+entries+=([caseone]="+data/x.txt -Data/x.txt -DATA/x.txt" [caseall]="+data/x.txt +Data/x.txt +DATA/x.txt"
+  [caseparent]="+data/x.txt +Data/x.txt +DATA/x.txt +x.txt +X.txt" [casefold]="+data/x.txt"
+  [dotnames]="+dir./in.txt -dir/in.txt +sp%20/s.txt")
+for c in caseone caseall caseparent dotnames; do table+=("$c|0|$c|Left out: 0|Backup done|X.zip"); done
+table+=("casefold|0|casefold|Archive: $win\\casefold\\dest\\X.zip|Backup done|X.zip")
 table+=(
   "noperm|1|noperm|$win\\noperm\\src\\shut: cannot be read: access denied|Backup done|X.zip"
   "deeppath|1|deeppath|: the path is too long to be read|Backup done|X.zip"
@@ -154,6 +187,74 @@ table+=(
   "linkinside|0|linkinside|$win\\linkinside\\src\\link: a link to a folder, not followed: its target is backed up|Backup done|X.zip"
   "shrinks|1|shrinks|$win\\shrinks\\src\\cut.txt changed while it was read, skipped.|Backup done|X.zip"
   "namedots|0|namedots|Left out: 0|Backup done|X.zip"
+)
+
+# A file rewritten in place (the same size, a time of its own) while the run
+# reads it: the worker waits at the first block boundary of each read
+# (KORVANE_TEST_READ_GATE) while the row's action for that read is done.
+# Rewritten whole amid its first read, it is read again and stored as it then
+# is, with no line; rewritten again amid the second read (only the head that
+# read has passed), the copy read last is kept, named and counted. Either way
+# the stored file is its state 1, byte for byte; it is never read a third time.
+state_py='import os, sys
+def state(n): return b"".join(b"state %d line %08d\n" % (n, i) for i in range(900000))'
+for c in rewritten rewrittentwice; do mkdir -p "$root/$c/src" "$root/$c/gate"
+  $PY -c "$state_py"'
+open(sys.argv[1], "wb").write(state(0))' "$root/$c/src/db.bin"; done
+rewrite_run() {   # exe job case action-per-read... (whole, head or keep)
+  local exe=$1 job=$2 c=$3 gate="$root/$3/gate" n=0 a; shift 3
+  KORVANE_TEST_READ_GATE="$win\\$c\\gate" wine "$exe" "$job" >/dev/null 2>&1 & pid=$!
+  for a in "$@"; do
+    n=$((n + 1))
+    for _ in $(seq 1 360); do [ -f "$gate/read$n.at" ] && break; kill -0 "$pid" 2>/dev/null || break; sleep 0.25; done
+    [ -f "$gate/read$n.at" ] || fail "$c: read $n of db.bin did not come"
+    [ "$a" = keep ] || $PY -c "$state_py"'
+data = state(int(sys.argv[2]))[:None if sys.argv[3] == "whole" else 1 << 20]
+with open(sys.argv[1], "r+b") as f: f.write(data)
+os.utime(sys.argv[1], (1e9, 1e9 + 10 * int(sys.argv[2])))' "$root/$c/src/db.bin" "$n" "$a"
+    touch "$gate/read$n.go"
+  done
+  wait_end "$pid"; pid=""
+  [ -f "$gate/read$((n + 1)).at" ] && fail "$c: db.bin was read more than $n times"
+  $PY -c "$state_py"'
+import zipfile
+z = zipfile.ZipFile(sys.argv[1]); name = [n for n in z.namelist() if n.endswith("/src/db.bin")][0]
+if z.read(name) != state(1): sys.exit("the stored db.bin is not the state the file had after its first rewrite")' \
+    "$root/$c/dest/X.zip" || fail "$c: the stored copy"
+}
+run_rewritten() { rewrite_run "$1" "$2" rewritten whole keep
+  grep -q "changed while" "$root/rewritten/prog/temp/rewritten.log" && fail "rewritten: a line names the file read again"; }
+run_rewrittentwice() { rewrite_run "$1" "$2" rewrittentwice whole head
+  grep -qx "Of these, changed while read: 1" <(tr -d '\r' < "$root/rewrittentwice/prog/temp/rewrittentwice.log") \
+    || fail "rewrittentwice: the summary does not count it"; }
+entries+=([rewritten]="~db.bin" [rewrittentwice]="~db.bin")
+table+=(
+  "rewritten|0|rewritten|Left out: 0|Backup done|X.zip"
+  "rewrittentwice|1|rewrittentwice|$win\\rewrittentwice\\src\\db.bin changed while it was read; the stored copy may not be whole.|Backup done|X.zip"
+)
+
+# Links to a folder below a folder ticked in part (skip unticked): none is
+# followed. To the unticked folder or outside: red, counted; to the folder
+# itself: plain, its target is backed up as ticked. In a folder ticked whole,
+# a link whose target a mask excludes: plain, and says so. A link ticked itself: red.
+setup_link() {   # file, named after its case
+  local c dirs filters=False mask=""; c=$(basename "$1" .xml); dirs="$(dirs_xml "$win\\$c\\src")<dir_unsel value=\"$win\\$c\\src\\skip\"/>"
+  case $c in linkexcl) dirs=$(dirs_xml "$win\\$c\\src") filters=True mask="$win\\$c\\src\\skip" ;;
+    linktick) dirs=$(dirs_xml "$win\\$c\\src\\keep" "$win\\$c\\src\\link") ;; esac
+  S_NAME=$c S_DEST="$win\\$c\\dest" S_DIRS=$dirs S_FILTERS=$filters S_EXCLUDE=$mask session_file "$1"
+}
+for c in linkskip:src/skip linkparent:src linkout:srcX linkexcl:src/skip linktick:srcX; do
+  d=$root/${c%:*}; mkdir -p "$d/src/keep" "$d/src/skip" "$d/srcX"; ln -s "$d/${c#*:}" "$d/src/link"
+  printf 't' > "$d/src/top.txt"; printf 'k' > "$d/src/keep/k.txt"; printf 's' > "$d/src/skip/s.txt"; printf 'x' > "$d/srcX/x.txt"
+  entries[${c%:*}]="+top.txt +keep/k.txt -skip/ -link/"
+done
+setup_linkskip() { setup_link "$1"; }; setup_linkparent() { setup_link "$1"; }; setup_linkout() { setup_link "$1"; }
+setup_linkexcl() { setup_link "$1"; }; setup_linktick() { setup_link "$1"; }
+entries[linktick]="-top.txt +keep/k.txt -skip/ -link/"
+for c in linkskip linkout linktick; do table+=("$c|1|$c|=$win\\$c\\src\\link: a link to a folder, not followed|Backup done|X.zip"); done
+table+=(
+  "linkparent|0|linkparent|=$win\\linkparent\\src\\link: a link to a folder, not followed: its target is backed up|Backup done|X.zip"
+  "linkexcl|0|linkexcl|=$win\\linkexcl\\src\\link: a link to a folder, not followed: its target is excluded|Backup done|X.zip"
 )
 
 # Paths a person gives read as Windows reads them: a destination typed with
@@ -175,7 +276,7 @@ table+=(
 # Values and names the program writes itself: limits count characters; long
 # session names sharing their first 100 characters keep a report each; a
 # refused login gives the server's reply. The host keeps at most 255 bytes of
-# UTF-8 in a name: the 134-character one (264 bytes) passes the program's limit, not the host's.
+# UTF-8 in a name: the 134-character one (264 bytes) is refused before anything is written.
 xml_text() { $PY -c 'import sys; print(sys.argv[1].encode("ascii", "xmlcharrefreplace").decode())' "$1"; }
 name_hash() { $PY -c 'import sys, functools; print("%08x" % functools.reduce(lambda h, c: (h ^ c) * 16777619 % 2 ** 32, sys.argv[1].encode(), 2166136261))' "$1"; }
 cjk=$($PY -c 'print("".join(chr(0x4E00 + i) for i in range(100)))')
@@ -184,8 +285,8 @@ cjk_name() { echo "$cjk$(printf "$1%.0s" $(seq 20))"; }   # the 100 characters s
 setup_cjk() { local n; for n in A:甲 B:乙; do
   S_NAME=$(xml_text "$(cjk_name "${n#*:}")") S_DEST="$win\\cjk\\dest" S_DIRS=$small session_file "${1%.xml}${n%:*}.xml"; done; }
 run_cjk() {   # exe job: the two sessions, one after the other, each with a report of its own
-  timeout 90 wine "$1" "${2%.xml}A.xml" >/dev/null 2>&1 || fail "cjk: the first session exited with $?"
-  timeout 90 wine "$1" "${2%.xml}B.xml" >/dev/null 2>&1; rc=$?
+  timeout "$wait_bound" wine "$1" "${2%.xml}A.xml" >/dev/null 2>&1 || fail "cjk: the first session exited with $?"
+  timeout "$wait_bound" wine "$1" "${2%.xml}B.xml" >/dev/null 2>&1; rc=$?
   [ "$(ls "$root/cjk/prog/temp" | grep -c '\.log$')" -eq 2 ] || fail "cjk: not two reports: $(ls "$root/cjk/prog/temp")"
   grep -qxF "Archive: $win\\cjk\\dest\\X.zip" <(tr -d '\r' < "$root/cjk/prog/temp/"*"~$(name_hash "$(cjk_name 甲)").log") \
     || fail "cjk: the first session's report is not its own"
@@ -197,20 +298,21 @@ setup_login() {
 run_login() {
   $PY tests/smtppeer/smtp_server.py "$mail_host" 25 korvane right "$root/login" > "$root/server.log" 2>&1 & server_pid=$!
   wait_server_ready "$root/server.log" "$root/server.log" "the mail server on $mail_host:25"
-  timeout 90 wine "$1" "$2" >/dev/null 2>&1; rc=$?
+  timeout "$wait_bound" wine "$1" "$2" >/dev/null 2>&1; rc=$?
   stop_server
 }
 . "$(dirname "$0")/lib/loopback.sh"
 mail_host=$(own_loopback) || fail "no loopback address of its own"
 trap 'chmod 700 "$root/noperm/src/shut" 2>/dev/null; stop_server; cleanup' EXIT
 table+=(
-  "accent134|2|accent134|Zip file created|Operation aborted|"
+  "accent134|2|accent134|The backup's path is too long for Windows: $win\\accent134\\dest\\é|Operation aborted|"
   "cjk|0|*~$(name_hash "$(cjk_name 乙)")|Archive: $win\\cjk\\dest\\X_1.zip|The report could not be saved as *$(cjk_name 乙).log. The report has been saved as *~$(name_hash "$(cjk_name 乙)").log|X.zip X_1.zip"
   "login|0|login|Backup done|SMTP Error: 535 5.7.8 Authentication credentials invalid|X.zip"
 )
 
 for row in "${table[@]}"; do
   IFS='|' read -r case want report line last files <<<"$row"
+  [[ $case == ${1:-*} ]] || continue
   mkdir -p "$root/$case/dest"
   program_folder "$root/$case/prog" "$([ "$case" = german ] && echo "Lang=$win\\lang\\Deutsch.lang")"
   setup "$case" "$root/$case/$case.xml"
@@ -219,7 +321,8 @@ for row in "${table[@]}"; do
   log=$(compgen -G "$root/$case/prog/temp/$report.log" | head -n 1)
   [ -f "$log" ] || fail "$case: no report $report.log; temp holds: $(ls "$root/$case/prog/temp" 2>&1)"
   [ "$rc" -eq "$want" ] || fail "$case: exit code $rc, want $want; report ends: $(tail -n 4 "$log")"
-  grep -qF -- "$line" "$log" || fail "$case: the report lacks \"$line\"; it ends: $(tail -n 4 "$log" | cut -c 1-300)"
+  # A line given as =text is a whole line of the report.
+  if [[ $line == =* ]]; then tr -d '\r' < "$log" | grep -qxF -- "${line#=}"; else grep -qF -- "$line" "$log"; fi || fail "$case: the report lacks \"$line\"; it ends: $(tail -n 4 "$log" | cut -c 1-300)"
   [[ "$(tail -n 1 "$log" | tr -d '\r')" == $last ]] || fail "$case: the report ends \"$(tail -n 1 "$log" | cut -c 1-200)\", want \"$last\""
   got=$(ls "$root/$case/dest" | tr '\n' ' ' | sed 's/ $//')
   [ "$got" = "$files" ] || fail "$case: the destination holds \"$got\", want \"$files\""
@@ -228,6 +331,7 @@ for row in "${table[@]}"; do
   echo "$case: exit $rc, $(( $(date +%s) - start )) s: ok"
 done
 # The second run's report says so first; the first run kept its own report.
+[[ twice == ${1:-*} ]] || { echo "$e2e_name: passed (rows $1)"; exit 0; }
 head -n 1 "$root/twice/prog/temp/twice_1.log" | grep -qF "Another run" || fail "twice: the second report does not say so first"
 grep -qx "Backup done" <(tr -d '\r' < "$root/twice/prog/temp/twice.log") || fail "twice: the first run's report is not its own"
 grep -qF "Another run" "$root/twice/prog/temp/twice.log" && fail "twice: the first run's report was overwritten"

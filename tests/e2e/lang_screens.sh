@@ -24,11 +24,11 @@ ini_value() { tr -d '\r' < "$work/Korvane.ini" | sed -n "s/^$1=//p" | head -n 1;
 start_program() {
   wine "C:\\$name\\korvane.exe" >/dev/null 2>&1 &
   pid=$!
-  wait_window "Korvane 0.9.1" 120
+  wait_window "Korvane 0.9.1"
 }
 stop_program() {
   wine taskkill /im korvane.exe >/dev/null 2>&1
-  for _ in $(seq 1 60); do kill -0 "$pid" 2>/dev/null || break; sleep 0.5; done
+  for _ in $(seq 1 $((wait_bound * 2))); do kill -0 "$pid" 2>/dev/null || break; sleep 0.5; done
   kill -0 "$pid" 2>/dev/null && fail "the program did not close"
   wait "$pid"
   pid=""
@@ -37,8 +37,15 @@ stop_program() {
 # 1. German.
 printf '[KRV]\r\nLang=C:\\%s\\lang\\Deutsch.lang\r\n' "$name" > "$work/Korvane.ini"
 start_program
-sleep 2   # let the window finish painting before the picture is taken
-import -window root "$shots/main_deutsch.png" || fail "screenshot failed"
+# The window paints a moment after it appears, later on a busy machine: look
+# again until the picture is drawn (bounded), then judge the last one.
+for _ in $(seq 1 $((wait_bound * 2))); do
+  import -window root "$shots/main_deutsch.png" || fail "screenshot failed"
+  colours=$(convert "$shots/main_deutsch.png" -format %k info:)
+  [ "$colours" -ge 16 ] && break
+  sleep 0.5
+done
+[ "$colours" -ge 16 ] || fail "the german main window looks blank ($colours colours)"
 stop_program
 [ "$(ini_value Lang)" = "C:\\$name\\lang\\Deutsch.lang" ] || fail "a valid language was not kept: $(ini_value Lang)"
 echo "german main window: ok ($shots/main_deutsch.png)"
@@ -56,7 +63,7 @@ ready="$work/about.ready"; done_file="$work/about.done"
 KRV_SCREEN_READY="C:\\$name\\about.ready" KRV_SCREEN_DONE="C:\\$name\\about.done" \
   timeout 300 wine build/tests/test_app.exe --gtest_filter='AboutWindow.ShowsBothPicturesAndTheVersion' > "$work/about.log" 2>&1 &
 pid=$!
-for _ in $(seq 1 120); do [ -f "$ready" ] && break; kill -0 "$pid" 2>/dev/null || break; sleep 0.5; done
+for _ in $(seq 1 $((wait_bound * 2))); do [ -f "$ready" ] && break; kill -0 "$pid" 2>/dev/null || break; sleep 0.5; done
 [ -f "$ready" ] || { cat "$work/about.log"; fail "the about window did not come up"; }
 import -window root "$shots/about.png" || fail "screenshot failed"
 touch "$done_file"

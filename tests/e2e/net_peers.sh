@@ -72,10 +72,10 @@ auth_pass=$(head -c 12 /dev/urandom | od -An -tx1 | tr -d ' \n')
 microsocks -i 127.0.0.1 -p "$auth_port" -u "$auth_user" -P "$auth_pass" >"$work/microsocks.log" 2>&1 &
 pids+=($!)
 
-# Wait (bounded) until all three listen.
+# Wait (bounded only against a hang) until all three listen.
 if ! /usr/bin/python3 - "$echo_port" "$socks_port" "$auth_port" <<'PY'
 import socket, sys, time
-end = time.time() + 15
+end = time.time() + 300
 for p in map(int, sys.argv[1:]):
     while True:
         try:

@@ -32,7 +32,7 @@ for i in 1 2; do head -c 1000000 /dev/urandom > "$root/src/big/r$i.bin"; done
 
 # The earlier backup, made by a run of the small folder.
 S_NAME=Earlier S_ARCHIVE=X.zip S_DEST="$win\\dest" S_DIRS="$(dirs_xml "$win\\src\\small")" session_file "$root/earlier.xml"
-timeout 90 wine "$win\\prog\\korvane.exe" "$win\\earlier.xml" >/dev/null 2>&1 || fail "the earlier backup was not made"
+timeout "$wait_bound" wine "$win\\prog\\korvane.exe" "$win\\earlier.xml" >/dev/null 2>&1 || fail "the earlier backup was not made"
 peers_ok "$root/dest/X.zip"
 earlier=$(sha256sum < "$root/dest/X.zip")
 
@@ -42,7 +42,7 @@ zip_caption="Korvane :: File compression*"
 # The file the run is writing (anything in the destination but X.zip).
 wait_writing() {
   local _ f
-  for _ in $(seq 1 480); do
+  for _ in $(seq 1 $((wait_bound * 4))); do
     for f in "$root/dest/"*; do
       [ "$(basename "$f")" = X.zip ] && continue
       [ -f "$f" ] && return 0
@@ -50,19 +50,19 @@ wait_writing() {
     kill -0 "$pid" 2>/dev/null || fail "$case: the run ended before it was writing its archive: $(tail -n 5 "$root/prog/temp/$session.log" 2>/dev/null)"
     sleep 0.25
   done
-  fail "no archive being written within 120 s"
+  fail "no archive being written within $wait_bound s"
 }
 
-# Waits (at most 60 s) for the program to end; its exit code in $rc.
+# Waits (bounded) for the program to end; its exit code in $rc.
 wait_end() {
   local _
-  for _ in $(seq 1 240); do
+  for _ in $(seq 1 $((wait_bound * 4))); do
     kill -0 "$pid" 2>/dev/null || break
     sleep 0.25
   done
   if kill -0 "$pid" 2>/dev/null; then
     kill -9 "$pid"; wait "$pid" 2>/dev/null; pid=""
-    fail "$case: the program was still running 60 s after it was stopped"
+    fail "$case: the program was still running $wait_bound s after it was stopped"
   fi
   wait "$pid"; rc=$?; pid=""
 }
@@ -70,13 +70,13 @@ wait_end() {
 # How each case stops the run (after the archive is being written).
 stop_run() {   # how
   case "$1" in
-    cancel)        wine "$winmsg" cancel "$zip_caption" 10 ;;
-    zip-close)     wine "$winmsg" close "$zip_caption" 10 ;;
-    zip-sysclose)  wine "$winmsg" sysclose "$zip_caption" 10 ;;
-    zip-altf4)     wine "$winmsg" altf4 "$zip_caption" 10 ;;
-    main-close)    wine "$winmsg" close "$main_caption" 10 ;;
-    main-sysclose) wine "$winmsg" sysclose "$main_caption" 10 ;;
-    logoff)        wine "$winmsg" logoff "$main_caption" 10 ;;
+    cancel)        wine "$winmsg" cancel "$zip_caption" "$wait_bound" ;;
+    zip-close)     wine "$winmsg" close "$zip_caption" "$wait_bound" ;;
+    zip-sysclose)  wine "$winmsg" sysclose "$zip_caption" "$wait_bound" ;;
+    zip-altf4)     wine "$winmsg" altf4 "$zip_caption" "$wait_bound" ;;
+    main-close)    wine "$winmsg" close "$main_caption" "$wait_bound" ;;
+    main-sysclose) wine "$winmsg" sysclose "$main_caption" "$wait_bound" ;;
+    logoff)        wine "$winmsg" logoff "$main_caption" "$wait_bound" ;;
     kill)          kill -9 "$pid" ;;
   esac >"$root/winmsg.out" 2>&1 || fail "$1: could not reach the program's window: $(cat "$root/winmsg.out")"
 }

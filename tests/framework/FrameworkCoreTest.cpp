@@ -1,3 +1,4 @@
+#include "common/ExactNames.h"
 #include "common/TempPath.h"
 #include "framework/Classes.h"
 #include "framework/Stream.h"
@@ -227,6 +228,21 @@ TEST(LongPaths, FilesPastMaxPathAreCreatedFoundOpenedAndListed) {
                       AnsiToWide(g.system)) << typed;
         }
     }
+
+    // What a path names: the entry of exactly that name first; the system's
+    // reading only where no entry has it, then under the real name found.
+    const std::wstring lookAlike = AnsiToWide(TempPath("krv_names_") + std::to_string(::GetCurrentProcessId()));
+    ASSERT_TRUE(::CreateDirectoryW(lookAlike.c_str(), nullptr));
+    const wchar_t* made[] = {L"Data", L"data", L"dir", L"dir.", L"sp "};
+    for (const wchar_t* name : made) ASSERT_TRUE(krv::test::MakeExactDir(lookAlike, name));
+    const std::pair<const wchar_t*, const wchar_t*> named[] = {
+        {L"\\data", L"\\data"}, {L"\\Data\\", L"\\Data\\"}, {L"\\dir.", L"\\dir."}, {L"\\sp ", L"\\sp "},
+        {L"\\DIR", L"\\dir"}, {L"\\dir. .", L"\\dir"}, {L"\\DIR.\\new.", L"\\dir\\new"}, {L"\\Data\\..\\sp", L"\\sp"}};
+    for (auto [given, real] : named)
+        EXPECT_EQ(EntryPath(lookAlike + given), EntryPath(lookAlike) + real) << WideToAnsi(given);
+    EXPECT_EQ(EntryPath(WideToAnsi(lookAlike) + "\\sp "), WideToAnsi(EntryPath(lookAlike)) + "\\sp ");
+    for (const wchar_t* name : made) EXPECT_TRUE(::RemoveDirectoryW(krv::test::ExactNamePath(lookAlike, name).c_str()));
+    EXPECT_TRUE(::RemoveDirectoryW(lookAlike.c_str()));
 
     const std::string base = TempPath("krv_long_") + std::to_string(::GetCurrentProcessId());
     std::vector<std::string> folders{base};

@@ -50,6 +50,11 @@ TEST(XmlDocument, Latin1TextAndCommentsSurviveASaveAndLoad) {
     ASSERT_TRUE(back.Load(path));
     EXPECT_EQ(back.Root().Child("Added").AttributeOr("value", ""), "\xE9t\xE9");
     EXPECT_TRUE(back.Root().FirstChild().IsComment());
+    // Held open for writing by another program that shares it (an editor): still read.
+    FileHandle held(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_TRUE(back.Load(path)) << back.ParseError();
+    held.reset();
     ::DeleteFileA(path.c_str());
 }
 

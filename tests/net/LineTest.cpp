@@ -27,7 +27,7 @@ struct LinePair {
     // Sends one piece and lets it arrive before the next.
     void Piece(const std::string& s, size_t expectLines) {
         peer->socket->SendStr(s);
-        PumpUntil([&] { return lines.size() >= expectLines; }, 5000);
+        PumpUntil([&] { return lines.size() >= expectLines; });
         PumpFor(50);
     }
 };

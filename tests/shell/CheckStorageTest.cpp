@@ -1,4 +1,5 @@
 #include "CountingFolder.h"
+#include "common/ExactNames.h"
 #include "ShellTestUtil.h"
 #include "shell/explorer/LazyCheckStorage.h"
 #include "shell/base/ShellUtils.h"
@@ -144,15 +145,18 @@ TEST_F(CheckStorage, ShellAnswersAreSigned16BitCodesAndFailuresNeverMatch) {
         EXPECT_EQ(CompareStorageIDs(&folder, a.get(), a.get()), 0);
     }
     EXPECT_NE(CompareStorageIDs(nullptr, a.get(), b.get()), 0);
-    // Names that differ only in Unicode normalisation are two folders, though the shell may call them equal.
+    // Names that differ only in Unicode normalisation or in letter case are
+    // two folders, though the shell may call them equal.
     TempFolder tmp(L"chk-nfd");
     auto equal = std::make_shared<shelltest::TFolderOptions>();
     equal->ScriptedCompare = true;   // S_OK: "the same item"
-    MakeDir(tmp / L"Caf\x00E9"), MakeDir(tmp / L"Cafe\x0301");
-    shelltest::TSeamFolder nfc(tmp / L"Caf\x00E9", equal), nfd(tmp / L"Cafe\x0301", equal);
-    const int order = CompareStorageIDs(nfc.ParentShellFolder(), nfc.RelativePIDL(), nfd.RelativePIDL());
-    EXPECT_NE(order, 0);
-    EXPECT_EQ(CompareStorageIDs(nfc.ParentShellFolder(), nfd.RelativePIDL(), nfc.RelativePIDL()), -order);
+    for (auto [one, two] : {std::pair{L"Caf\x00E9", L"Cafe\x0301"}, std::pair{L"Data", L"data"}}) {
+        ASSERT_TRUE(krv::test::MakeExactDir(tmp.Path(), one) && krv::test::MakeExactDir(tmp.Path(), two));
+        shelltest::TSeamFolder a(tmp / one, equal), b(tmp / two, equal);
+        const int order = CompareStorageIDs(a.ParentShellFolder(), a.RelativePIDL(), b.RelativePIDL());
+        EXPECT_NE(order, 0) << WideToAnsi(two);
+        EXPECT_EQ(CompareStorageIDs(a.ParentShellFolder(), b.RelativePIDL(), a.RelativePIDL()), -order);
+    }
 }
 
 TEST_F(CheckStorage, CheckedPathsComeBackInShellOrderWithoutBadDeletedOrMixedOnes) {
@@ -189,6 +193,14 @@ TEST_F(CheckStorage, CheckedPathsComeBackInShellOrderWithoutBadDeletedOrMixedOne
     Check(storage, tmp / L"f.txt");
     EXPECT_EQ(&storage.GetCheckedPaths(), &got);   // the same list, refilled
     EXPECT_EQ(got.Count(), 5);
+
+    // Each path is the folder of exactly its name: "data" beside "Data" and
+    // "DATA", "dir." beside "dir", and "sp ".
+    for (auto name : {L"Data", L"data", L"DATA", L"dir", L"dir.", L"sp "}) ASSERT_TRUE(krv::test::MakeExactDir(tmp.Path(), name));
+    TStringList exact;
+    for (auto name : {"\\data", "\\dir.", "\\sp "}) exact.Add(root + name);
+    storage.SetCheckedPaths(exact);
+    EXPECT_EQ(storage.GetCheckedPaths().ToVector(), (std::vector<std::string>{root + "\\data", root + "\\dir.", root + "\\sp "}));
 
     storage.SetCheckedPaths(TStringList());
     EXPECT_EQ(storage.ChildCount(), 0);

@@ -172,6 +172,25 @@ TEST(ExplorerReinit, NodesReinitialisedOrReReadAndItemsOpenedAsTheOptionsSay) {
              tree.SetText(x, ColumnNone, L"x");
              return asked && untouched;
          })},
+        {"an icon answered while the re-initialised top node drops its request gets its row repainted",
+         checked({foFolders, foHidden}, [&](TLazyExplorerTreeview& tree, PLazyNode top) {
+             tree.TreeOptions().SetLETImageOptions({toImages, toThreadedImages});
+             PLazyNode a = tree.GetFirstChild(top);
+             for (PLazyNode n : {top, a}) Ns(tree, n)->Invalidate(true);
+             tree.Repaint();   // asks for both icons; their answers are posted, and not read, below
+             auto posted = [] {
+                 bool empty = ImageThreadManager().LockThread()->empty();
+                 ImageThreadManager().UnlockThread();
+                 return empty;
+             };
+             for (int i = 0; i < 600 && !posted(); ++i) ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_POSTMESSAGE);
+             ::ValidateRect(tree.Handle(), nullptr);
+             tree.ReinitNode(top, false);   // reads the answers waiting, then drops the top node's request
+             RECT row = tree.GetDisplayRect(a, ColumnNone, false);
+             RegionHandle due(::CreateRectRgn(0, 0, 0, 0));
+             ::GetUpdateRgn(tree.Handle(), due.get(), FALSE);
+             return Ns(tree, a)->ThreadedIconLoaded() && ::RectInRegion(due.get(), &row);
+         })},
         {"a re-read of the desktop keeps the Recycle Bin hidden",
          [&] {
              TLazyExplorerTreeview tree;

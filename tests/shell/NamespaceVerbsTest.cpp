@@ -270,7 +270,7 @@ TEST_F(VerbsTest, OpeningRunsTheItemInTheRightFolderAndRefusesFolders) {
     shelltest::WriteFileBytes(tmp / L"run.bat", "@cd > out.txt\r\n@echo %1>> out.txt\r\n@echo done>> out.txt\r\n");
     auto bat = TNamespace::CreateFromFileName(tmp / L"run.bat");
     auto waitFor = [](const std::wstring& file) {
-        for (int i = 0; i < 300; ++i) {
+        for (int i = 0; i < 3000; ++i) {   // bounded against a hang only
             std::string text = shelltest::ReadFileBytes(file);
             if (text.find("done") != std::string::npos) return text;
             ::Sleep(100);

@@ -26,7 +26,7 @@ TempFolder::TempFolder(const std::wstring& name) {
     MakeDir(path_);
 }
 
-TempFolder::~TempFolder() { RemoveTree(path_); }
+TempFolder::~TempFolder() { RemoveTree(krv::LongPathW(path_)); }   // names may end in a dot or a blank
 
 void MakeDir(const std::wstring& path) {
     if (!::CreateDirectoryW(path.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS)

@@ -3,7 +3,8 @@
 //   winmsg ACTION CAPTION [SECONDS]
 // waits up to SECONDS (default 30) for a top-level window of the class
 // "KorvaneForm" whose caption is CAPTION (a trailing "*" matches any rest),
-// then does ACTION to it:
+// then does ACTION to it (each answer it waits for is bounded by SECONDS too:
+// a busy machine answers late):
 //   close      posts WM_CLOSE
 //   sysclose   posts WM_SYSCOMMAND SC_CLOSE (the system menu's Close)
 //   altf4      posts Alt+F4 as a system key
@@ -68,7 +69,7 @@ BOOL CALLBACK CollectOfProcess(HWND wnd, LPARAM param) {
     return TRUE;
 }
 
-int LogOff(HWND target, bool terminate) {
+int LogOff(HWND target, bool terminate, DWORD boundMs) {
     Process process{0, {}};
     GetWindowThreadProcessId(target, &process.pid);
     EnumWindows(CollectOfProcess, reinterpret_cast<LPARAM>(&process));
@@ -80,16 +81,16 @@ int LogOff(HWND target, bool terminate) {
     }
     for (HWND w : process.windows) {
         DWORD_PTR answer = 0;
-        SendMessageTimeoutA(w, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 20000, &answer);
+        SendMessageTimeoutA(w, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, boundMs, &answer);
     }
     for (HWND w : process.windows) {
         DWORD_PTR answer = 0;
-        SendMessageTimeoutA(w, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 20000, &answer);
+        SendMessageTimeoutA(w, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, boundMs, &answer);
     }
     // Windows ends the process once its windows have answered: nothing it
     // did not finish in its handlers may count.
     if (terminate) TerminateProcess(handle, 99);
-    WaitForSingleObject(handle, 10000);
+    WaitForSingleObject(handle, boundMs);
     std::printf("winmsg: logged off %u windows\n", static_cast<unsigned>(process.windows.size()));
     return 0;
 }
@@ -133,7 +134,7 @@ int main(int argc, char** argv) {
         }
         return PostMessageA(button, BM_CLICK, 0, 0) ? 0 : 2;
     }
-    if (action == "logoff" || action == "endsession") return LogOff(wnd, action == "logoff");
+    if (action == "logoff" || action == "endsession") return LogOff(wnd, action == "logoff", seconds * 1000u);
     std::printf("winmsg: unknown action %s\n", action.c_str());
     return 2;
 }

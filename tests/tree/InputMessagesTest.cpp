@@ -93,17 +93,18 @@ TEST(TreeContextMenu, TheNodeMenuGetsClientPointsAndTheTreesOwnMenuComesOtherwis
 
 // Keys queued before a menu opens are read by its loop; the chosen item fires
 // once the menu has closed, whoever showed it; a submenu's item fires as it
-// opens. An item that frees the tree (under the freed-memory trap) is
-// followed by nothing on it.
+// opens, and the tree hears of each opening menu after that. An item that
+// frees the tree (under the freed-memory trap) is followed by nothing on it.
 TEST(TreeContextMenu, TheChosenItemOfTheTreeOrHeaderMenuFires) {
     enum TShow { byClick, byAppsKey, byHeader };
     const std::tuple<TShow, std::vector<WPARAM>, std::vector<std::string>, bool> rows[] = {
-        {byClick, {VK_DOWN, VK_DOWN, VK_RETURN}, {"shown", "Save"}, false},
-        {byAppsKey, {VK_DOWN, VK_RETURN}, {"shown", "Open"}, false},
-        {byHeader, {VK_DOWN, VK_DOWN, VK_RETURN}, {"shown", "Save"}, false},
-        {byClick, {VK_UP, VK_RIGHT, VK_RETURN}, {"shown", "More", "Deep"}, false},
-        {byAppsKey, {VK_DOWN, VK_DOWN, VK_RETURN}, {"shown", "Save"}, true},
-        {byHeader, {VK_DOWN, VK_RETURN}, {"shown", "Open"}, true},
+        {byClick, {VK_DOWN, VK_DOWN, VK_RETURN}, {"shown", "menu opens", "Save"}, false},
+        {byAppsKey, {VK_DOWN, VK_RETURN}, {"shown", "menu opens", "Open"}, false},
+        {byHeader, {VK_DOWN, VK_DOWN, VK_RETURN}, {"shown", "menu opens", "Save"}, false},
+        {byClick, {VK_UP, VK_RIGHT, VK_RETURN}, {"shown", "menu opens", "More", "More opens", "Deep"}, false},
+        {byAppsKey, {VK_DOWN, VK_DOWN, VK_RETURN}, {"shown", "menu opens", "Save"}, true},
+        {byHeader, {VK_DOWN, VK_RETURN}, {"shown", "menu opens", "Open"}, true},
+        {byHeader, {VK_UP, VK_RIGHT, VK_RETURN}, {"shown", "menu opens", "More", "Deep"}, true},
     };
     for (const auto& [show, keys, want, frees] : rows) {
         TFreedMemoryTrap trap;
@@ -125,6 +126,8 @@ TEST(TreeContextMenu, TheChosenItemOfTheTreeOrHeaderMenuFires) {
         s.tree.Header().SetPopupMenu(&menu);
         s.tree.SetFocusedNode(s.Node("Beta"));
         menu.Items().OnClick = [&](TObject*) { fired.push_back("shown"); };
+        menu.Items().SetCaption("menu");
+        s.tree.menuOpens = [&](HMENU m) { fired.push_back(menu.Items().FindPopup(m)->Caption() + " opens"); };
         for (WPARAM key : keys) ::PostThreadMessageA(::GetCurrentThreadId(), WM_KEYDOWN, key, 0);
         if (show == byClick) s.Send(WM_CONTEXTMENU, WPARAM(s.tree.Handle()), s.ScreenAt({30, 25}));
         if (show == byAppsKey) s.Key(VK_APPS);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <stdexcept>
 
 using namespace krv;
 using namespace krv::test;
@@ -99,13 +100,16 @@ TEST(NodeModel, CollapseAndExpandMoveExactlyTheVisibleDescendantHeights) {
 
 // Walks that call out go on over what is left when a handler deletes the node
 // in hand, the one the walk goes to next or the subtree it walks, then adds a
-// node (in the freed memory). Row: walk, the node whose event deletes, what
-// goes (nothing: the node is added at the top level's end), and the events
-// seen (node names; "+" an OnChecked).
+// node (in the freed memory) or moves one. Row: walk, the node whose event
+// deletes, what goes (nothing: the node is added at the top level's end), the
+// events seen (node names; "+" an OnChecked), and what then moves instead of
+// the add (to the top level's end, or into the node named last; "*" sorts
+// the top level in reverse; these rows' a1 has children a10 and a11). A walk
+// leaves nothing of its subtree for what moved there and reaches no node twice.
 TEST(NodeModel, WalksGoOnWhenAHandlerDeletesNodes) {
     enum Walk { Iterate, IterateA, CheckDown, CheckUp, Expand, Collapse, Reinit, Reveal, MoveChildren, DeleteSelected,
-                NextInit, SortB, Export, ExpandC, SortInit, SortTreeInit };
-    struct Row { Walk walk; const char* at; const char* victim; const char* log; };
+                NextInit, SortB, Export, ExpandC, SortInit, SortTreeInit, ReinitA, ExpandA, SortA };
+    struct Row { Walk walk; const char* at; const char* victim; const char* log; const char* moved = ""; const char* into = ""; };
     const Row rows[] = {
         {Iterate, "a1", "a1", "a a0 a1 a2 b b0 b1 b2 c c0 c1 c2 n "},
         {Iterate, "b", "b", "a a0 a1 a2 b c c0 c1 c2 n "},
@@ -125,19 +129,46 @@ TEST(NodeModel, WalksGoOnWhenAHandlerDeletesNodes) {
         {ExpandC, "c", "", "c c0 c1 c2 "},                         // only its subtree
         {SortInit, "b1", "b1", "b0 b1 b2 b0 "},                    // the child initialised next
         {SortTreeInit, "a1", "b", "b a a0 a1 a2 a1 a0 c0 c1 c2 n c0 c2 c0 c1 "},  // a level still to sort
+        {IterateA, "a1", "", "a a0 a1 a2 ", "a1"},                 // the node in hand, with what it holds
+        {IterateA, "a10", "", "a a0 a1 a10 a2 ", "a1"},            // its parent
+        {IterateA, "a0", "a0", "a a0 a2 ", "a1"},                  // the node after a deleted one
+        {IterateA, "a0", "", "a a0 a1 a10 a11 a2 ", "a0", "a2"},   // on ahead: not met again
+        {ReinitA, "a1", "", "a a0 a1 a2 ", "a1"},
+        {ReinitA, "a10", "", "a a0 a1 a10 a2 ", "a1"},
+        {ReinitA, "a0", "a0", "a a0 a2 ", "a1"},
+        {ReinitA, "a0", "", "a a0 a1 a10 a11 a2 ", "a0", "a2"},
+        {ExpandA, "a1", "", "a a0 a1 a2 ", "a1"},
+        {ExpandA, "a10", "", "a a0 a1 a10 a2 ", "a1"},
+        {ExpandA, "a0", "a0", "a a0 a2 ", "a1"},
+        {ExpandA, "a0", "", "a a0 a1 a10 a11 a2 a2 ", "a0", "a2"},
+        {SortA, "a0", "", "a0 a2 a1 ", "a0"},
+        {SortA, "a0", "a0", "a0 a2 ", "a1"},
+        {SortA, "a0", "", "a0 a2 a1 ", "a0", "a2"},
+        {SortTreeInit, "b0", "", "b a a0 a2 a1 a0 a10 a11 a10 b0 b1 b2 b1 c0 c1 c2 c1 c0 ", "b0"},
+        {SortTreeInit, "a0", "", "b a a0 a2 a1 a0 b0 b1 b2 b1 b0 c0 c1 c2 c1 c0 ", "a"},
+        {SortTreeInit, "a0", "", "b a a0 a2 a1 a10 a11 a10 b0 b1 b2 b1 b0 c0 c1 c2 c1 c0 ", "a0", "a2"},
+        {SortB, "b1", "", "b1 ", "b1"},                            // refused too
+        {MoveChildren, "b2", "", "b2 b1 b0 ", "b1"},               // the child to move next
+        {Iterate, "b0", "", "a a0 a1 a10 a11 a2 b b0 b a a b1 b2 ", "*"},  // passed nodes sorted ahead
     };
     for (const Row& row : rows) {
+        TReturnBound bound("walk row " + std::to_string(&row - rows));
         TLazyStringTree tree;
         std::map<PLazyNode, std::string> name;
         std::string log;
         for (std::string r : {"a", "b", "c"})
             for (std::string i : {"", "0", "1", "2"})
                 name[tree.AddChild(i.empty() ? nullptr : tree.GetLastChild(nullptr))] = r + i;
+        auto byName = [&](const char* text) { return std::find_if(name.begin(), name.end(), [&](auto& e) { return e.second == text; })->first; };
+        if (*row.moved)
+            for (const char* grandchild : {"a10", "a11"}) name[tree.AddChild(byName("a1"))] = grandchild;
         if (row.walk == Collapse) tree.FullExpand();
         for (auto& e : name) e.first->CheckType = ctTriStateCheckBox;
-        auto byName = [&](const char* text) { return std::find_if(name.begin(), name.end(), [&](auto& e) { return e.second == text; })->first; };
         bool deleted = false;
+        unsigned events = 0;
         auto seen = [&](PLazyNode n) {
+            // A walk that came round again would not end.
+            if (++events > 100) throw std::runtime_error("the walk runs on: " + log);
             log += (name.count(n) ? name[n] : "?") + " ";
             if (name[n] != row.at || std::exchange(deleted, true)) return;
             PLazyNode parent = nullptr;
@@ -147,12 +178,18 @@ TEST(NodeModel, WalksGoOnWhenAHandlerDeletesNodes) {
                 tree.DeleteNode(victim);
                 parent = tree.GetLastChild(nullptr);
             }
-            name[tree.AddChild(parent)] = "n";
+            if (!std::strcmp(row.moved, "*")) tree.Sort(nullptr, ColumnNone, sdDescending, false);
+            else if (*row.moved) tree.MoveTo(byName(row.moved), *row.into ? byName(row.into) : nullptr, amAddChildLast, false);
+            else name[tree.AddChild(parent)] = "n";
         };
         tree.OnChecking = [&](TBaseLazyTree*, PLazyNode n, TCheckState&, bool&) { seen(n); };
         tree.OnChecked = [&](TBaseLazyTree*, PLazyNode n) { log += "+" + name[n] + " "; };
-        tree.OnExpanded = tree.OnCollapsed = tree.OnNodeMoved = [&](TBaseLazyTree*, PLazyNode n) { seen(n); };
-        tree.OnCompareNodes = [&](TBaseLazyTree*, PLazyNode n, PLazyNode, TColumnIndex, int&) { seen(n); };
+        tree.OnExpanded = tree.OnCollapsed = [&](TBaseLazyTree*, PLazyNode n) { seen(n); };
+        if (row.walk == MoveChildren) tree.OnNodeMoved = tree.OnExpanded;
+        tree.OnCompareNodes = [&](TBaseLazyTree*, PLazyNode n, PLazyNode m, TColumnIndex, int& result) {
+            seen(n);
+            result = name[n].compare(name[m]);
+        };
         tree.OnGetText = [&](TBaseLazyTree*, PLazyNode n, TColumnIndex, TLSTTextType, std::wstring&) { seen(n); };
         if (row.walk == DeleteSelected) tree.OnFreeNode = [&](TBaseLazyTree*, PLazyNode n) { seen(n); };
         if (row.walk == Reinit || row.walk == NextInit || row.walk >= ExpandC)
@@ -180,6 +217,9 @@ TEST(NodeModel, WalksGoOnWhenAHandlerDeletesNodes) {
         case ExpandC: tree.FullExpand(byName("c")); break;
         case SortInit: tree.Sort(byName("b"), ColumnNone, sdAscending, true); break;
         case SortTreeInit: tree.SortTree(ColumnNone, sdAscending, true); break;
+        case ReinitA: tree.ReinitNode(byName("a"), true); break;
+        case ExpandA: tree.FullExpand(byName("a")); break;
+        case SortA: tree.Sort(byName("a"), ColumnNone, sdAscending, true); break;
         }
         EXPECT_EQ(log, row.log) << row.walk << " " << row.at;
         EXPECT_TREE_CONSISTENT(tree);
@@ -267,7 +307,8 @@ TEST(NodeModel, FreeingANodeClearsEveryReferenceToIt) {
     for (PLazyNode n : changedAfterFree) EXPECT_NE(n, node);
     ASSERT_FALSE(structure.empty());
     EXPECT_EQ(structure.back(), parent);   // the pending structure change moved to the parent
-    PumpUntil([] { return false; }, 120);
+    // The pending change comes out (without the node) before the look.
+    ASSERT_TRUE(PumpUntil([&] { return !tree.TreeStates().Contains(tsChangePending); }));
     for (PLazyNode n : changedAfterFree) EXPECT_NE(n, node);
     EXPECT_TREE_CONSISTENT(tree);
     tree.OnFreeNode = nullptr;   // the flags it sets die before the tree

@@ -22,7 +22,12 @@ public:
     using TBaseLazyTree::lastClickedNode_;
     // Drags started, with the selection they carried (the drag manager is not part of these tests).
     std::vector<std::vector<PLazyNode>> drags;
+    std::function<void(HMENU)> menuOpens;   // each menu a context menu over the tree opens
 protected:
+    bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) override {
+        if (msg == WM_INITMENUPOPUP && menuOpens) menuOpens(reinterpret_cast<HMENU>(wParam));
+        return TLazyStringTree::HandleMessage(msg, wParam, lParam, result);
+    }
     void StartOleDrag(POINT p) override {
         drags.push_back(GetSortedSelection(true));
         TLazyStringTree::StartOleDrag(p);

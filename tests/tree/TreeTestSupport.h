@@ -7,8 +7,14 @@
 #include "tree/core/LazyTrees.h"
 #include "tree/core/LazyTreeWorker.h"
 #include <gtest/gtest.h>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -21,6 +27,32 @@ inline TImage RenderTree(TBaseLazyTree& tree, int width, int height, unsigned op
         tree.PaintTree(canvas, RECT{0, 0, width, height}, POINT{0, 0}, options);
     });
 }
+
+// Ends the run with a failure naming what ran when it has not returned within
+// a generous bound: a loop that never calls out cannot be stopped from inside.
+class TReturnBound {
+public:
+    explicit TReturnBound(std::string what) : watcher_([this, what] {
+        std::unique_lock lock(mutex_);
+        if (returned_.wait_for(lock, std::chrono::minutes(2), [this] { return done_; })) return;
+        std::fprintf(stderr, "%s never returned\n", what.c_str());
+        std::fflush(stderr);
+        std::_Exit(3);
+    }) {}
+    ~TReturnBound() {
+        {
+            std::lock_guard lock(mutex_);
+            done_ = true;
+        }
+        returned_.notify_one();
+        watcher_.join();
+    }
+private:
+    std::mutex mutex_;
+    std::condition_variable returned_;
+    bool done_ = false;
+    std::thread watcher_;
+};
 
 class TTestTree : public TBaseLazyTree {
 public:

@@ -29,18 +29,18 @@ TEST(ZipErrors, MessageCarriesComponentNameAndZeroPaddedNativeCode) {
 }
 
 TEST(ZipErrors, NativeCodesOutsideTheTableReadUnknown) {
-    for (int native : {61, 1000, -1}) {
+    for (int native : {62, 1000, -1}) {
         EZipException e(native, nullptr);
         EXPECT_EQ(e.ErrorCode, 0) << native;
         EXPECT_EQ(std::string(e.what()).rfind("Unknown error - Native error: ", 0), 0u) << native;
     }
-    EXPECT_STREQ(EZipException(61, nullptr).what(), "Unknown error - Native error: 00061");
+    EXPECT_STREQ(EZipException(62, nullptr).what(), "Unknown error - Native error: 00062");
 }
 
 TEST(ZipErrors, SharedMessagesAndFormattedNumbers) {
     struct { int native, code; } pairs[] = {{1, 1}, {4, 1}, {5, 2}, {11, 6}, {12, 6}, {13, 7}, {27, 14}, {34, 17},
                                             {41, 23}, {43, 23}, {45, 24}, {46, 25}, {48, 27}, {52, 31}, {56, 33},
-                                            {57, 34}, {58, 35}, {59, 36}, {60, 37}};
+                                            {57, 34}, {58, 35}, {59, 36}, {60, 37}, {61, 38}};
     for (auto p : pairs) EXPECT_EQ(ZipErrorCodeOf(p.native), p.code) << p.native;
     EXPECT_STREQ(EZipException::Fmt(34, nullptr, 100LL, 42LL).what(),
                  "Invalid compressed size, rfs.size = 100, count = 42 - Native error: 00034");
@@ -135,28 +135,33 @@ TEST(ZipDirArray, GrowsInDoublingStepsUpToTenThousand) {
     EXPECT_EQ(a.Capacity(), 0);
 }
 
-TEST(ZipDirArray, NameIndexIsCaseInsensitiveFirstMatchAndFollowsDeletes) {
+TEST(ZipDirArray, NameIndexIsExactFirstMatchAndFollowsDeletes) {
     TZipDirArray a;
     for (const char* n : {"a/one.txt", "B/Two.txt", "a/ONE.TXT", "c/"}) {
         TDirItem item;
         item.name = n;
         a.Add(item);
     }
-    EXPECT_EQ(a.IndexOfName("A/One.Txt"), 0);
-    EXPECT_EQ(a.IndexOfName("b/two.TXT"), 1);
+    EXPECT_EQ(a.IndexOfName("a/ONE.TXT"), 2);   // another spelling is another entry
+    EXPECT_EQ(a.IndexOfName("b/two.TXT"), -1);
     EXPECT_EQ(a.IndexOfName("missing"), -1);
+    // Folded only to an entry no found name has claimed.
+    EXPECT_EQ(a.IndexOfUnclaimed("A/One.Txt"), 0);
+    a.Item(0).marked = true;
+    EXPECT_EQ(a.IndexOfUnclaimed("A/One.Txt"), 2);
     a.Delete(0);
-    EXPECT_EQ(a.IndexOfName("a/one.txt"), 1);   // the other spelling is now first
+    EXPECT_EQ(a.IndexOfName("a/ONE.TXT"), 1);
     const int builds = a.IndexBuilds();
     TDirItem again;
-    again.name = "b/TWO.txt";   // found again: replaced where the index has it
+    again.name = "B/Two.txt";   // found again: replaced where the index has it
     a.Put(0, again);
     EXPECT_EQ(a.IndexOfName("B/Two.txt"), 0);
     EXPECT_EQ(a.IndexBuilds(), builds);
     a.Item(1).name = "renamed";
     a.Renamed(1);
-    EXPECT_EQ(a.IndexOfName("a/one.txt"), -1);
-    EXPECT_EQ(a.IndexOfName("RENAMED"), 1);
+    EXPECT_EQ(a.IndexOfName("a/ONE.TXT"), -1);
+    EXPECT_EQ(a.IndexOfName("renamed"), 1);
+    EXPECT_EQ(a.IndexOfUnclaimed("RENAMED"), 1);
 
     TZipDirArray copy;
     copy.Assign(a);

@@ -121,4 +121,11 @@ std::string Inflate(const uint8_t* data, size_t size) {
     return out;
 }
 
+std::string EntryData(const std::vector<uint8_t>& archive, const krv::TDirItem& item) {
+    const size_t at = static_cast<size_t>(item.localHeaderOffset);
+    const size_t start = at + 30 + U16At(archive, at + 26) + U16At(archive, at + 28);
+    if (item.method == 0) return Bytes(archive, start, static_cast<size_t>(item.compressedSize));
+    return Inflate(archive.data() + start, static_cast<size_t>(item.compressedSize));
+}
+
 } // namespace ziptest

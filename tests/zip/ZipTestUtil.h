@@ -3,6 +3,7 @@
 #pragma once
 #include "framework/Stream.h"
 #include "framework/SysUtils.h"
+#include "zip/ZipDir.h"
 #include "zip/ZipErrors.h"
 #include <windows.h>
 #include <cstdint>
@@ -46,5 +47,7 @@ uint32_t U32At(const std::vector<uint8_t>& v, size_t pos);
 uint16_t U16At(const std::vector<uint8_t>& v, size_t pos);
 // Raw inflate of a deflate stream.
 std::string Inflate(const uint8_t* data, size_t size);
+// The data of an entry (deflated or stored, no password) in an archive's bytes.
+std::string EntryData(const std::vector<uint8_t>& archive, const krv::TDirItem& item);
 
 } // namespace ziptest

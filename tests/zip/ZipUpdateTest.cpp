@@ -1,9 +1,12 @@
 // The update engine: the search with attributes, masks and exclusions, and
 // the commit with failures, retry, abort, cancel, rollback and appending.
 #include "ZipTestUtil.h"
+#include "common/ExactNames.h"
 #include "zip/ZipArchiver.h"
+#include "zip/ZipCompress.h"
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <atomic>
 #include <set>
 
 using namespace krv;
@@ -51,7 +54,7 @@ struct AppArchiver {
         z.OnProcessFileFailure = [this](TObject*, const std::string& name, TZipProcessOperation, int native, int code,
                                         const std::string&, TZipAction& action) {
             failures.push_back({native, code});
-            const bool skipped = code == 6 || code == 12 || (code >= 34 && code <= 37);
+            const bool skipped = code == 6 || code == 12 || (code >= 34 && code <= 38);
             action = decide ? decide(name, code) : skipped ? fxaIgnore : fxaAbort;
         };
         z.OnStoreFile = [](TObject*, std::string& name, uint32_t&, std::string&, const std::string& full) {
@@ -122,11 +125,13 @@ TEST(ZipSearch, ExclusionsByNameAndByFolderPart) {
     app.z.ExclusionMasks().Add("*.xps");      // a file mask: keeps the folder dir.xps
     app.z.ExclusionMasks().Add("cache\\*");   // a folder part, relative to the searched folder
     app.z.ExclusionMasks().Add("sub\\deep\\");
+    app.z.ExclusionMasks().Add(t.s.Path("data\\a.txt"));   // a full name: that file, not "A.txt" beside it
+    ASSERT_TRUE(krv::test::WriteExactFile(AnsiToWide(t.s.Path("data")), L"A.txt", "A"));
     app.z.Options.SearchAttr = 63;
     app.z.FileMasks().Add(t.s.Path("data\\*.*"));
     app.z.AddFiles();
     app.z.EndUpdate();
-    std::set<std::string> expected = {"data/a.txt", "data/sub/", "data/sub/c.txt", "data/dir.xps/",
+    std::set<std::string> expected = {"data/A.txt", "data/sub/", "data/sub/c.txt", "data/dir.xps/",
                                       "data/dir.xps/e.txt", "data/empty/"};
     EXPECT_EQ(app.Relative(t.s), expected);
     app.z.CloseArchive();
@@ -168,16 +173,18 @@ TEST(ZipSearch, ArchiveAndItsVolumesUnderTheSearchedFolderAreNeverTaken) {
     z.CloseArchive();
 }
 
-// Names the ANSI calls would change are taken as they are; a folder the
-// search cannot list is told to the owner once per update, never taken as empty.
+// Names the ANSI calls would change, and names that differ only in case,
+// are taken as they are; a folder the search cannot list is told to the
+// owner once per update, never taken as empty.
 TEST(ZipSearch, NamesEndingInADotOrSpaceAndFoldersThatCannotBeListed) {
     Tree t;
     for (const char* name : {"data\\g.", "data\\h ", "data\\dir.\\in.txt"}) t.s.Write(name, "n");
+    for (const wchar_t* name : {L"x.txt", L"X.txt"}) ASSERT_TRUE(krv::test::WriteExactFile(AnsiToWide(t.s.Path("data")), name, "x"));
     struct Row { std::string flat, recursive; std::set<std::string> entries; std::vector<std::pair<int, int>> failures;
                  std::string gone = {}; };   // when the file gone is found, the tree is moved away
     const std::string sub = t.s.Path("data\\sub\\");
     const Row rows[] = {
-        {t.s.Path("data\\*.*"), "", {"data/a.txt", "data/b.tmp", "data/g.", "data/h "}, {}},
+        {t.s.Path("data\\*.*"), "", {"data/a.txt", "data/b.tmp", "data/g.", "data/h ", "data/x.txt", "data/X.txt"}, {}},
         {"", t.s.Path("data\\dir.\\*.*"), {"data/dir./in.txt"}, {}},
         {t.s.Path("data\\gone\\*.txt"), t.s.Path("data\\gone\\*.*"), {}, {{57, 34}}},   // gone before the search
         // The tree gone while "deep" was listed: no entry for that folder (the
@@ -248,6 +255,58 @@ TEST(ZipCommit, FileCutShortWhileReadIsLeftOutAndTheRunGoesOn) {
         EXPECT_EQ(kept, earlier ? 2u << 20 : 0u) << variant;
         app.z.CloseArchive();
         EXPECT_EQ(NamesIn(t.s.Path("out.zip")).size(), want.size()) << variant;
+    }
+}
+
+// A file rewritten in place while it is read (by the writer, or by a
+// read-ahead worker) is read once more and stored as it is then, with no
+// failure; one rewritten at every read keeps its last copy and is named.
+TEST(ZipCommit, FileRewrittenWhileReadIsReadAgainOrKeptAndNamed) {
+    struct Row { int variant; int workers; bool every; };   // variants as above
+    const Row rows[] = {{0, 0, false}, {0, 0, true}, {1, 0, false}, {1, 0, true},
+                        {2, 0, false}, {2, 0, true}, {0, 2, false}, {0, 2, true}};
+    const size_t size = 2 << 20, block = ZipBlockSize(9);
+    auto state = [&](int n) { return Pattern(size, n == 0 ? 7 : 100 + n); };
+    for (const Row& row : rows) {
+        Tree t;
+        const std::string big = t.s.Write("data\\big.bin", state(0));
+        if (row.variant == 1) MakeEarlierArchive(t);
+        std::atomic<int> rewrites{0};
+        // The same size, its n-th content and a time of its own, as a program rewriting its data does.
+        auto rewrite = [&](const std::string& name) {
+            if (name.find("big.bin") == std::string::npos || (!row.every && rewrites > 0)) return;
+            const std::string data = state(++rewrites);
+            FileHandle f(::CreateFileA(big.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                       OPEN_EXISTING, 0, nullptr));
+            DWORD done = 0;
+            ::WriteFile(f.get(), data.data(), static_cast<DWORD>(size), &done, nullptr);
+            const uint64_t when = 126227808000000000ull + rewrites * 10000000ull;   // 2001, plus seconds
+            FILETIME time{static_cast<DWORD>(when), static_cast<DWORD>(when >> 32)};
+            ASSERT_TRUE(done == size && ::SetFileTime(f.get(), nullptr, nullptr, &time));
+        };
+        AppArchiver app(t.s.Path("out.zip"));
+        app.z.PrefetchWorkers = row.workers;
+        app.z.PrefetchRead = rewrite;
+        if (row.variant == 2) app.z.SetSpanningMode(smSplitting);
+        app.z.OnFileProgress = [&](TObject*, const std::string& name, double progress, TZipProcessOperation,
+                                   TZipProgressPhase phase, bool&) {
+            if (phase == ppProcess && progress > 0) rewrite(name);   // between the first two blocks
+        };
+        if (row.variant != 1) app.z.OpenArchive(fmCreate);
+        app.Run(t.s.Path("data\\*.*"), "");
+        const std::string at = Format("variant %d workers %d every %d", row.variant, row.workers, row.every);
+        EXPECT_EQ(rewrites, row.every ? 2 : 1) << at;
+        const std::vector<std::pair<int, int>> named{{61, 38}};
+        EXPECT_EQ(app.failures, row.every ? named : decltype(named){}) << at;
+        const std::string want = row.every ? state(rewrites - 1).substr(0, block) + state(rewrites).substr(block)
+                                           : state(rewrites);
+        EXPECT_EQ(app.Relative(t.s), (std::set<std::string>{"data/a.txt", "data/b.tmp", "data/big.bin"})) << at;
+        TDirItem stored;
+        for (int i = 0; i < app.z.Count(); ++i)
+            if (app.z.Items(i).name.find("big.bin") != std::string::npos) stored = app.z.Items(i);
+        app.z.CloseArchive();
+        EXPECT_TRUE(EntryData(ReadAll(t.s.Path("out.zip")), stored) == want) << at;
+        EXPECT_EQ(stored.crc, ~CrcUpdate(0xFFFFFFFFu, reinterpret_cast<const uint8_t*>(want.data()), want.size())) << at;
     }
 }
 
@@ -349,6 +408,43 @@ TEST(ZipCommit, UpdatingAnEntryThatFailsKeepsTheOldOne) {
     EXPECT_EQ(app.failures.size(), 1u);
     EXPECT_EQ(app.Relative(t.s), (std::set<std::string>{"data/a.txt", "data/b.tmp"}));
     app.z.CloseArchive();
+}
+
+// An update takes the entry of exactly a found name first; an old entry of
+// another spelling only where no found name has it (its folder does not
+// tell case apart: here only "data" is there, searched as "Data" before).
+TEST(ZipCommit, AnUpdateTakesTheEntryOfTheExactNameFirst) {
+    TScratch s;
+    s.Write("tell\\Data\\x.txt", "upper");
+    ASSERT_TRUE(krv::test::MakeExactDir(AnsiToWide(s.Path("tell")), L"data"));
+    ASSERT_TRUE(krv::test::WriteExactFile(AnsiToWide(s.Path("tell\\data")), L"x.txt", "lower"));
+    s.Write("fold\\data\\x.txt", "one");
+    struct Row { std::string before, after; bool locked; std::set<std::string> entries; TZipOverwriteMode mode = omAlways; };
+    const std::string upper = s.Path("tell\\Data\\*.*"), lower = s.Path("tell\\data\\*.*");
+    const std::string was = s.Path("fold\\Data\\*.*"), is = s.Path("fold\\data\\*.*");
+    const Row rows[] = {
+        {upper, upper + "|" + lower, false, {"tell/Data/x.txt", "tell/data/x.txt"}},
+        // In either order: "data" is new, though old entries are kept.
+        {upper, lower + "|" + upper, false, {"tell/Data/x.txt", "tell/data/x.txt"}, omNever},
+        {was, is, false, {"fold/data/x.txt"}},
+        {was, is, true, {"fold/Data/x.txt"}},   // its file fails: the old entry stays as it was
+    };
+    for (const Row& row : rows) {
+        ::DeleteFileA(s.Path("out.zip").c_str());
+        AppArchiver first(s.Path("out.zip"));
+        first.z.OpenArchive(fmCreate);
+        first.Run("", row.before);
+        first.z.CloseArchive();
+        FileHandle holder(row.locked ? ::CreateFileA(s.Path("fold\\data\\x.txt").c_str(), GENERIC_READ, 0, nullptr,
+                                                     OPEN_EXISTING, 0, nullptr)
+                                     : INVALID_HANDLE_VALUE);
+        AppArchiver app(s.Path("out.zip"));
+        app.z.Options.OverwriteMode = row.mode;
+        app.Run("", row.after);
+        EXPECT_EQ(app.Relative(s), row.entries) << row.after;
+        EXPECT_EQ(app.failures.size(), row.locked ? 1u : 0u);
+        app.z.CloseArchive();
+    }
 }
 
 TEST(ZipCommit, ConfirmAndStoreEventsShapeTheEntries) {

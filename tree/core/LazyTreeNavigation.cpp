@@ -294,15 +294,100 @@ PLazyNode TBaseLazyTree::NodeAfterSubtree(PLazyNode node) const {
     return nullptr;
 }
 
-TBaseLazyTree::TTreeWalk::TTreeWalk(TBaseLazyTree* tree, PLazyNode top, PLazyNode first)
-    : tree_(tree), top_(top), run_(first), place_(first), watchTop_(tree, &top_), watchRun_(tree, &run_),
-      watchPlace_(tree, &place_, TWatchKind::Ahead) {}
+// The node in hand went, or moved: on from its place, which the tree moved on
+// past what went, inside top's subtree. Else from the node in hand, with the
+// passed nodes passed over.
+void TBaseLazyTree::TTreeWalk::AdvanceSlowly(bool descend) {
+    PLazyNode n = nullptr;
+    if (run_) n = descend && run_->FirstChild ? run_->FirstChild : After(run_);
+    else if (top_) n = place_;
+    if (n && !passed_.empty()) n = Pass(n);
+    run_ = n;
+    fast_ = passed_.empty() ? n : nullptr;
+}
 
-// The node in hand went: on from its place, which moved on past the deleted
-// subtree, possibly out of top's.
-void TBaseLazyTree::TTreeWalk::AdvanceFromPlace() {
-    if (!top_ || (place_ && top_ != tree_->root_ && !tree_->HasAsParent(place_, top_))) place_ = nullptr;
-    run_ = place_;
+PLazyNode TBaseLazyTree::TTreeWalk::Pass(PLazyNode n) {
+    for (;;) {
+        auto at = std::lower_bound(passed_.begin(), passed_.end(), n);
+        if (at == passed_.end() || *at != n) return n;
+        // Reached once: should it move ahead again it is noted again.
+        passed_.erase(at);
+        if (!(n = After(n))) return n;
+    }
+}
+
+void TBaseLazyTree::TTreeWalk::Passed(PLazyNode node) {
+    auto at = std::lower_bound(passed_.begin(), passed_.end(), node);
+    if (at == passed_.end() || *at != node) passed_.insert(at, node);
+    fast_ = nullptr;
+}
+
+void TBaseLazyTree::TTreeWalk::Deleting(PLazyNode node, bool childrenOnly) {
+    auto goes = [&](PLazyNode held) { return tree_->Goes(held, node, childrenOnly); };
+    if (goes(top_)) {
+        top_ = run_ = place_ = fast_ = nullptr;
+        passed_.clear();
+        return;
+    }
+    // What goes lies inside top's subtree, or is top's children.
+    if (goes(Place())) {
+        place_ = node == top_ ? nullptr : After(node);
+        run_ = fast_ = nullptr;
+    }
+    if (!passed_.empty()) std::erase_if(passed_, goes);
+}
+
+// Only the walk's own view of the node changes: the node lives on, and an
+// init running on it finishes.
+void TBaseLazyTree::TTreeWalk::Moving(PLazyNode node) {
+    // Top's whole subtree moving along changes nothing for the walk.
+    PLazyNode place = Place();
+    if (!place || node == top_ || tree_->HasAsParent(top_, node)) return;
+    bool passed;
+    if (place == node || tree_->HasAsParent(place, node)) {
+        // Reached already, unless it is the place a deletion left.
+        passed = run_ || place != node;
+        place_ = After(node);
+        // An init running on it goes on: the node lives.
+        if (run_) tree_->movedFromHand_ = run_;
+        run_ = fast_ = nullptr;
+    } else {
+        // A node from outside has not been reached: where it lands ahead the walk goes.
+        passed = place != tree_->root_ && (top_ == tree_->root_ || tree_->HasAsParent(node, top_)) &&
+                 tree_->Precedes(node, place);
+    }
+    if (passed) Passed(node);
+}
+
+// The children of node that came before the one holding the place were
+// passed; those the sort put after it are passed over when reached.
+void TBaseLazyTree::TTreeWalk::Sorted(PLazyNode node, const TNodeArray& old) {
+    PLazyNode held = Place();
+    if (!held || held == node) return;
+    while (held != top_ && held != tree_->root_ && held->Parent != node) held = held->Parent;
+    if (held == top_ || held == tree_->root_) return;
+    for (PLazyNode child : old) {
+        if (child == held) break;
+        if (child->Index > held->Index) Passed(child);
+    }
+}
+
+bool TBaseLazyTree::Goes(PLazyNode held, PLazyNode node, bool childrenOnly) const {
+    return held && held != root_ && !(childrenOnly && held == node) &&
+           (held == node || node == root_ || HasAsParent(held, node));
+}
+
+bool TBaseLazyTree::Precedes(PLazyNode a, PLazyNode b) const {
+    unsigned levelA = GetNodeLevel(a), levelB = GetNodeLevel(b);
+    for (; levelA > levelB; --levelA) a = a->Parent;
+    if (a == b) return false;   // b holds a
+    for (; levelB > levelA; --levelB) b = b->Parent;
+    if (a == b) return true;    // a holds b
+    while (a->Parent != b->Parent) {
+        a = a->Parent;
+        b = b->Parent;
+    }
+    return a->Index < b->Index;
 }
 
 bool TBaseLazyTree::HasAsParent(PLazyNode node, PLazyNode potentialParent) const {
@@ -321,6 +406,19 @@ unsigned TBaseLazyTree::GetNodeLevel(PLazyNode node) const {
 }
 
 // ---- iteration ---------------------------------------------------------------------------
+
+// The iteration that initialises nothing, in a loop of its own: it keeps
+// what it needs in registers and the step between callbacks short.
+PLazyNode TBaseLazyTree::IteratePlain(TTreeWalk& walk, const TLTGetNodeProc& callback, void* data,
+                                      TLazyNodeStates filter) {
+    for (PLazyNode run = walk.Node(); run; run = walk.Next(run, true)) {
+        if (filter != 0 && (run->States & filter) != filter) continue;
+        bool abort = false;
+        callback(this, run, data, abort);
+        if (abort) return walk.Node();
+    }
+    return nullptr;
+}
 
 // The callback may delete the node in hand, its siblings or its subtree: the
 // walk goes on from what is left of node's subtree.
@@ -352,20 +450,20 @@ PLazyNode TBaseLazyTree::IterateSubtree(PLazyNode node, const TLTGetNodeProc& ca
             if (walk.Node() && walk.Node()->FirstChild) step();
             else walk.Stop();
         }
-        for (PLazyNode run = walk.Node(); run;) {
-            if (filter == 0 || (run->States & filter) == filter) {
-                bool abort = false;
-                callback(this, run, data, abort);
-                if (abort) {
-                    result = walk.Node();
-                    break;
+        if (!doInit) {
+            result = IteratePlain(walk, callback, data, filter);
+        } else {
+            for (PLazyNode run = walk.Node(); run;) {
+                if (filter == 0 || (run->States & filter) == filter) {
+                    bool abort = false;
+                    callback(this, run, data, abort);
+                    if (abort) {
+                        result = walk.Node();
+                        break;
+                    }
                 }
-            }
-            if (doInit) {
                 step();
                 run = walk.Node();
-            } else {
-                run = walk.Next(run, true);
             }
         }
     } catch (...) {

@@ -86,6 +86,7 @@ void TBaseLazyTree::ForgetNode(PLazyNode node, PLazyNode parent) {
     if (lastFrameworkDragTarget_ == node) lastFrameworkDragTarget_ = nullptr;
     if (lastSearchNode_ == node) lastSearchNode_ = nullptr;
     if (lastClickedNode_ == node) lastClickedNode_ = nullptr;
+    if (movedFromHand_ == node) movedFromHand_ = nullptr;
     if (rangeAnchor_ == node) rangeAnchor_ = nullptr;
     if (focusedNode_ == node) {
         focusedNode_ = nullptr;
@@ -111,16 +112,14 @@ TBaseLazyTree::TNodeWatch::TNodeWatch(TBaseLazyTree* tree, TNodeArray& nodes) : 
 
 void TBaseLazyTree::TNodeWatch::EndListWatch() { tree_->watchedLists_.pop_back(); }
 
-void TBaseLazyTree::RefuseWhileSorting() {
-    if (sorting_) ShowError("Cannot delete nodes while sorting.", 2009);
+void TBaseLazyTree::RefuseWhileSorting(const char* what) {
+    if (sorting_) ShowError(std::string("Cannot ") + what + " nodes while sorting.", 2009);
 }
 
 void TBaseLazyTree::MoveWatchedPlaces(PLazyNode node, bool childrenOnly) {
+    for (TTreeWalk* w = walks_; w; w = w->outer_) w->Deleting(node, childrenOnly);
     for (TWatched& w : watched_) {
-        PLazyNode held = *w.Slot;
-        if (w.Kind == TWatchKind::Clear || !held || held == root_ || (childrenOnly && held == node) ||
-            (held != node && node != root_ && !HasAsParent(held, node)))
-            continue;
+        if (w.Kind == TWatchKind::Clear || !Goes(*w.Slot, node, childrenOnly)) continue;
         // The whole of what goes is node's subtree (or all below it): its bounds survive.
         if (childrenOnly) *w.Slot = w.Kind == TWatchKind::Ahead ? NodeAfterSubtree(node) : (node == root_ ? nullptr : node);
         else *w.Slot = w.Kind == TWatchKind::Ahead ? NodeAfterSubtree(node) : GetPreviousNoInit(node);
@@ -665,13 +664,14 @@ void TBaseLazyTree::InitHeldNode(PLazyNode node, PLazyNode& held) {
     node->States |= vsInitialized;
     TLazyNodeInitStates initStates;
     DoInitNode(node->Parent == root_ ? nullptr : node->Parent, node, initStates);
-    if (!held) return;
+    if (!held && node != movedFromHand_) return;
     if (initStates.Contains(ivsDisabled)) node->States |= vsDisabled;
     if (initStates.Contains(ivsHasChildren)) node->States |= vsHasChildren;
     if (initStates.Contains(ivsSelected)) {
         TNodeArray one{node};
         InternalAddToSelection(one, false);
-        node = held;
+        // The change handler may delete the node.
+        if (!held && node != movedFromHand_) return;
     }
     if (initStates.Contains(ivsMultiline)) node->States |= vsMultiline;
     bool expanded = (node->States & vsExpanded) != 0;
@@ -714,7 +714,7 @@ void TBaseLazyTree::ReinitChildren(PLazyNode node, bool recursive) {
     for (PLazyNode run = walk.Node(); run; run = walk.Next(run, recursive)) {
         run->States &= ~(vsChecking | vsCutOrCopy | vsDeleting | vsHeightMeasured);
         walk.ReinitNode(run);
-        if (recursive && walk.Node() == run) InitChildren(run);
+        if (recursive && walk.Holds(run)) InitChildren(run);
     }
 }
 
@@ -856,6 +856,12 @@ void TBaseLazyTree::FullCollapse(PLazyNode node) {
 
 // ---- moving -----------------------------------------------------------------------------
 
+void TBaseLazyTree::Relink(PLazyNode node, PLazyNode target, TLTNodeAttachMode mode, bool reindex) {
+    for (TTreeWalk* w = walks_; w; w = w->outer_) w->Moving(node);
+    InternalDisconnectNode(node, true, reindex);
+    InternalConnectNode(node, target, this, mode);
+}
+
 void TBaseLazyTree::MoveTo(PLazyNode source, PLazyNode target, TLTNodeAttachMode mode, bool childrenOnly) {
     if (mode == amNoWhere || !source || source == root_ || MiscOption(toReadOnly)) return;
     if (target == source && !(childrenOnly && (mode == amInsertBefore || mode == amInsertAfter))) return;
@@ -870,6 +876,8 @@ void TBaseLazyTree::MoveTo(PLazyNode source, PLazyNode target, TLTNodeAttachMode
         if (mode == amInsertBefore) mode = amAddChildFirst;
         else if (mode == amInsertAfter) mode = amAddChildLast;
     }
+    // A sibling list half relinked by a sort has no place to take a node out of.
+    RefuseWhileSorting("move");
     PLazyNode reportTarget = target == targetTree->root_ ? nullptr : target;
     if (!DoNodeMoving(source, reportTarget)) return;
     PLazyNode moved = source, firstArrived = nullptr;
@@ -905,12 +913,13 @@ void TBaseLazyTree::MoveTo(PLazyNode source, PLazyNode target, TLTNodeAttachMode
                 watchPrev(this, &prev, TWatchKind::Behind);
             for (PLazyNode run = source->LastChild; run;) {
                 prev = run->PrevSibling;
-                InternalDisconnectNode(run, true, false);
-                InternalConnectNode(run, target, this, mode);
+                Relink(run, target, mode, false);
                 DoNodeMoved(run);
                 if (!source || !target) break;
                 // Past a deleted child the place is the previous node in tree order: its child of source.
-                while (prev && prev != source && prev->Parent != source) prev = prev->Parent;
+                while (prev && prev != source && prev != root_ && prev->Parent != source) prev = prev->Parent;
+                // A child to move next that a handler moved away leaves the ones still to move last.
+                if (prev == root_) prev = source->LastChild;
                 run = prev == source ? nullptr : prev;
             }
             // Siblings left behind keep dense indexes only after a renumbering.
@@ -919,8 +928,7 @@ void TBaseLazyTree::MoveTo(PLazyNode source, PLazyNode target, TLTNodeAttachMode
                 for (PLazyNode run = source->FirstChild; run; run = run->NextSibling) run->Index = index++;
             moved = source;
         } else {
-            InternalDisconnectNode(source, true, true);
-            InternalConnectNode(source, target, this, mode);
+            Relink(source, target, mode, true);
             DoNodeMoved(source);
         }
     }

@@ -72,6 +72,7 @@ void TBaseLazyTree::SortChildren(PLazyNode node, TColumnIndex column, TSortDirec
     }
     sorting_ = outer;
     RelinkChildren(node, head);
+    for (TTreeWalk* w = walks_; w; w = w->outer_) w->Sorted(node, old);
 }
 
 void TBaseLazyTree::Sort(PLazyNode node, TColumnIndex column, TSortDirection direction, bool doInit) {

@@ -627,7 +627,8 @@ protected:
     // that deletes the node clears the local; a walk's place (the node it goes
     // to next) instead moves on past what was deleted, to the node after the
     // deleted subtree (Ahead) or before it (Behind), so the walk goes on from
-    // there. Every walk that calls out holds its node and its place this way;
+    // there. Every other loop that calls out holds its node and its place this
+    // way (a walk in tree order is a TTreeWalk, which the tree tells itself);
     // a walk over a list of nodes holds the whole list, whose deleted entries
     // are cleared.
     enum class TWatchKind : uint8_t { Clear, Ahead, Behind };
@@ -664,15 +665,29 @@ protected:
     // A walk in tree order over top's subtree that calls out at each node it
     // holds (top = the root: the whole tree). The node in hand is also its
     // place: a handler that deletes it, or a subtree holding it, moves the
-    // place past what went, and Advance goes on from there. Each step starts
-    // from the node in hand and climbs no higher than top, so a walk costs
-    // what it visits, whatever the tree's shape; only after a deletion is the
-    // place checked to be still inside top's subtree.
+    // place past what went, and Advance goes on from there. A handler that
+    // moves it (or a subtree holding it, below top) ends its part of the walk
+    // the same way, and a node the walk has passed that moves, or is sorted,
+    // to where the walk still goes is passed over there: the walk never
+    // leaves top's subtree and reaches each node at most once. Each step
+    // starts from the node in hand and climbs no higher than top, so a walk
+    // costs what it visits, whatever the tree's shape; the tree tells its
+    // walks of each deletion, move and sort, and only then is a walk's
+    // position looked at again.
     class TTreeWalk {
     public:
-        TTreeWalk(TBaseLazyTree* tree, PLazyNode top, PLazyNode first);
-        // The node in hand; nil when a handler deleted it, or at the end.
+        TTreeWalk(TBaseLazyTree* tree, PLazyNode top, PLazyNode first)
+            : tree_(tree), top_(top), run_(first), place_(first), fast_(first), outer_(tree->walks_) {
+            tree->walks_ = this;
+        }
+        // Walks are locals: they end in the reverse order they began.
+        ~TTreeWalk() { tree_->walks_ = outer_; }
+        TTreeWalk(const TTreeWalk&) = delete;
+        TTreeWalk& operator=(const TTreeWalk&) = delete;
+        // The node in hand; nil when a handler deleted or moved it, or at the end.
         PLazyNode Node() const { return run_; }
+        // Whether held, the node the caller had in hand, still is.
+        bool Holds(PLazyNode held) const { return fast_ == held || run_ == held; }
         // Initialises the node in hand when it is not yet.
         void InitNode() {
             if (run_ && run_ != tree_->root_ && !(run_->States & vsInitialized)) tree_->InitHeldNode(run_, run_);
@@ -681,39 +696,58 @@ protected:
         void ReinitNode(PLazyNode held) { tree_->InitHeldNode(held, run_); }
         // To the node's first child (when descend) or the node after its subtree.
         void Advance(bool descend) {
-            if (!run_ || !top_) return AdvanceFromPlace();
-            StepFrom(run_, descend);
+            if (PLazyNode n = fast_) [[likely]] StepFrom(n, descend);
+            else AdvanceSlowly(descend);
         }
         // Advance, for a caller that kept the node in hand in a local across
         // its calls out: while that node is still in hand the step starts
         // from the local, so going from node to node never waits on a
-        // reload of the watched slots. Answers the new node in hand.
+        // reload of the walk's fields. Answers the new node in hand.
         PLazyNode Next(PLazyNode held, bool descend) {
-            // Only a deletion changes the slot, and top_ went only with held.
-            if (run_ != held) {
-                AdvanceFromPlace();
+            // Only a deletion, a move or a sort that the tree told of clears fast_.
+            if (fast_ != held) [[unlikely]] {
+                AdvanceSlowly(descend);
                 return run_;
             }
             // Equal as they are, the compiler would step from the reloaded
-            // slot instead: this keeps it to the local.
+            // field instead: this keeps it to the local.
             __asm__("" : "+r"(held));
             return StepFrom(held, descend);
         }
-        void Stop() { run_ = place_ = nullptr; }
+        void Stop() { run_ = place_ = fast_ = nullptr; }
     private:
+        friend class TBaseLazyTree;
         PLazyNode StepFrom(PLazyNode n, bool descend) {
-            if (descend && n->FirstChild) {
-                n = n->FirstChild;
-            } else {
-                while (n != top_ && !n->NextSibling) n = n->Parent;
-                n = n == top_ ? nullptr : n->NextSibling;
-            }
-            return run_ = place_ = n;
+            n = descend && n->FirstChild ? n->FirstChild : After(n);
+            return run_ = fast_ = n;
         }
-        void AdvanceFromPlace();
+        PLazyNode Place() const { return run_ ? run_ : place_; }
+        // The node after n's subtree inside top's (n inside top's subtree).
+        PLazyNode After(PLazyNode n) const {
+            while (n != top_ && !n->NextSibling) n = n->Parent;
+            return n == top_ ? nullptr : n->NextSibling;
+        }
+        // The step when the node in hand went, or nodes are to be passed over.
+        void AdvanceSlowly(bool descend);
+        // From n on, past the subtrees of the passed nodes met there.
+        PLazyNode Pass(PLazyNode n);
+        void Passed(PLazyNode node);
+        // What the tree tells its walks: node (or only its children) is about
+        // to be deleted; node is about to move; node's children were sorted
+        // from the order in old.
+        void Deleting(PLazyNode node, bool childrenOnly);
+        void Moving(PLazyNode node);
+        void Sorted(PLazyNode node, const TNodeArray& old);
         TBaseLazyTree* tree_;
+        // Without a node in hand, place_ is where the walk goes on (the
+        // node in hand is its own place).
         PLazyNode top_, run_, place_;
-        TNodeWatch watchTop_, watchRun_, watchPlace_;
+        // run_ while the next step may start from it without a look at what
+        // the tree told; nil once the node went or a node is to be passed over.
+        PLazyNode fast_;
+        TTreeWalk* outer_;
+        // Nodes the walk has passed that moved or were sorted ahead of it, by address.
+        std::vector<PLazyNode> passed_;
     };
     // ---- Do... slots: each presets the permissive default and fires the event.
     virtual void DoInitNode(PLazyNode parent, PLazyNode node, TLazyNodeInitStates& initialStates);
@@ -900,9 +934,10 @@ protected:
     void DetermineHiddenChildrenFlagAllNodes();
     void InitNode(PLazyNode node);
     // InitNode on node, which the caller holds in the watched slot held (nil
-    // after, when a handler deleted it); a walk's node needs no second watch.
-    // The node comes by value too, so a walk's step to the next node does not
-    // wait on the slot.
+    // after, when a handler deleted it); a walk's node needs no second watch:
+    // its slot is also cleared when a handler moves the node out of the
+    // walk's hand, which movedFromHand_ then names. The node comes by value
+    // too, so a walk's step to the next node does not wait on the slot.
     void InitHeldNode(PLazyNode node, PLazyNode& held);
     // Only a node with vsHasChildren asks for its children: the test is inline
     // because walks make it at every node.
@@ -990,9 +1025,16 @@ private:
     // Moves the walks' places out of what is about to be deleted: node's
     // subtree, node itself too unless childrenOnly.
     void MoveWatchedPlaces(PLazyNode node, bool childrenOnly);
-    void RefuseWhileSorting();
+    void RefuseWhileSorting(const char* what = "delete");
+    PLazyNode IteratePlain(TTreeWalk& walk, const TLTGetNodeProc& callback, void* data, TLazyNodeStates filter);
     // The first node after node's subtree in tree order, or nil.
     PLazyNode NodeAfterSubtree(PLazyNode node) const;
+    // Whether a deletion of node (or only of its children) takes held with it.
+    bool Goes(PLazyNode held, PLazyNode node, bool childrenOnly) const;
+    // Whether a comes before b in tree order (two nodes of this tree, not the root).
+    bool Precedes(PLazyNode a, PLazyNode b) const;
+    // Takes node out of its place and links it relative to target, telling the walks first.
+    void Relink(PLazyNode node, PLazyNode target, TLTNodeAttachMode mode, bool reindex);
     bool ExpandParents(PLazyNode node);
     void SelectFocusedAfterKey(PLazyNode oldFocused, PLazyNode newFocused, TShiftState shift);
     // The keyboard by concern: keys that move the focus (each answers the node
@@ -1134,6 +1176,10 @@ private:
         TWatchKind Kind;
     };
     std::vector<TWatched> watched_;
+    // The walks running now, the innermost first (linked through their outer_).
+    TTreeWalk* walks_ = nullptr;
+    // The last node a move took out of a walk's hand, while it lives.
+    PLazyNode movedFromHand_ = nullptr;
     // A watched list, and its entries by address (with their index) so a
     // freed node is found without a scan of the list.
     struct TWatchedList {

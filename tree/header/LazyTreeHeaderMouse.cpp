@@ -310,7 +310,7 @@ void TLTHeader::MouseUp(TMouseButton button, POINT p, TShiftState shift) {
         POINT screen = p;
         ::ClientToScreen(owner_->Handle(), &screen);
         popupMenu_->PopupComponent = owner_;
-        popupMenu_->Popup(screen.x, screen.y, owner_->Handle());
+        popupMenu_->Popup(screen.x, screen.y, owner_);
         if (tree.Gone()) return;
     }
     owner_->DoHeaderMouseUp(button, shift, p.x, y);

@@ -333,7 +333,7 @@ void TBaseLazyTree::DoPopupMenu(PLazyNode node, TColumnIndex column, POINT posit
     menu->PopupComponent = this;
     POINT screen = position;
     if (HandleAllocated()) ::ClientToScreen(handle_, &screen);
-    menu->Popup(screen.x, screen.y, handle_);
+    menu->Popup(screen.x, screen.y, this);
 }
 
 // ---- line images ---------------------------------------------------------------------------

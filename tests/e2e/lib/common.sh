@@ -1,14 +1,19 @@
 # Sourced by the end-to-end scripts (and benchmarks) after setting `e2e_name`:
 # runs from the repository root with the Wine prefix ready, and gives them fail
-# (which also ends the program started as $pid, if any), ok, wait_window,
-# need_program_and_mail_peer, stop_server (ends a peer started as $server_pid),
-# session_file and dirs_xml (session files), program_folder (a program folder
-# of a test's own), hold_open/release_held (a file another program holds),
-# and peers_ok (the zip peers' verdict).
+# (which also ends the program started as $pid, if any), ok, wait_bound (the
+# bound of every wait), wait_window, need_program_and_mail_peer, stop_server
+# (ends a peer started as $server_pid), session_file and dirs_xml (session
+# files), program_folder (a program folder of a test's own),
+# hold_open/release_held (a file another program holds), and peers_ok (the
+# zip peers' verdict).
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)
 cd "$here"
 . scripts/wine-env >/dev/null 2>&1
 PY=/usr/bin/python3
+# How long (in seconds) the scripts wait at most for a window, a peer or a
+# program's state: only against a hang, long enough for a machine that runs
+# several suites at once.
+wait_bound=300
 fail() { echo "$e2e_name: FAILED: $*"; [ -n "${pid:-}" ] && kill "$pid" 2>/dev/null; rm -f "${held_marker:-}"; exit 1; }
 ok() { echo "$1: ok"; }
 # Stops the script at once when the built program or the mail server is missing.
@@ -16,10 +21,10 @@ need_program_and_mail_peer() {
   $PY -c "import aiosmtpd" 2>/dev/null || { echo "$e2e_name: python3-aiosmtpd is not installed (run scripts/setup)"; exit 1; }
   [ -f build/dist/korvane.exe ] || { echo "$e2e_name: build/dist/korvane.exe missing (run scripts/build)"; exit 1; }
 }
-# Waits (bounded, 10 s) until the peer started as $server_pid has written
-# "ready" to its log; fails with what it said otherwise.
+# Waits (bounded) until the peer started as $server_pid has written "ready"
+# to its log; fails with what it said otherwise.
 wait_server_ready() {   # log-file output-file what
-  for _ in $(seq 100); do
+  for _ in $(seq $((wait_bound * 10))); do
     grep -q ready "$1" && return 0
     kill -0 "$server_pid" 2>/dev/null || break
     sleep 0.1
@@ -34,16 +39,16 @@ stop_server() {
   wait "$server_pid" 2>/dev/null
   server_pid=
 }
-# Waits (bounded, in half seconds) until a window with this caption shows;
-# fails when the program started as $pid ends first or the time runs out.
-wait_window() {   # caption half-seconds
+# Waits (bounded) until a window with this caption shows; fails when the
+# program started as $pid ends first.
+wait_window() {   # caption
   local _
-  for _ in $(seq 1 "$2"); do
+  for _ in $(seq 1 $((wait_bound * 2))); do
     xwininfo -root -tree 2>/dev/null | grep -q "\"$1\"" && return 0
     kill -0 "$pid" 2>/dev/null || fail "the program exited before showing \"$1\""
     sleep 0.5
   done
-  fail "no window titled \"$1\" within $(($2 / 2)) s"
+  fail "no window titled \"$1\" within $wait_bound s"
 }
 
 # A program folder of a test's own: korvane.exe (or $KORVANE_EXE, an older
@@ -71,11 +76,12 @@ session_file() {   # file
 </Korvane>
 XEOF
 }
-# Holds a file open without sharing, from another Win32 process, until
-# release_held or fail.
-hold_open() {   # windows-path
+# Holds a file open without sharing (or, with "shared", open for writing and
+# sharing read and write, as an editor may), from another Win32 process,
+# until release_held or fail.
+hold_open() {   # windows-path [shared]
   held_marker="$WINEPREFIX/drive_c/krv-held-$$"; rm -f "$held_marker"
-  wine build/dist/zipdrive.exe --hold "$1" "C:\\krv-held-$$" >/dev/null 2>&1 & holder=$!
+  wine build/dist/zipdrive.exe "--hold${2:+-$2}" "$1" "C:\\krv-held-$$" >/dev/null 2>&1 & holder=$!
   for _ in $(seq 1 480); do [ -f "$held_marker" ] && return 0; sleep 0.25; done   # bounded against a hang
   kill $holder; fail "the file holder did not start"
 }
