@@ -102,6 +102,7 @@ PYEOF
   ok "$row"
 }
 has_line() {   # row session line
+  [ -f "$(report "$2")" ] || fail "$1: no report $(report "$2") (exit code $rc; the folder holds: $(ls -A "$root/prog/temp" | paste -sd' '))"
   grep -qxF "$3" <(tr -d '\r' < "$(report "$2")") || fail "$1: no line '$3' in $(report "$2")"
 }
 summary() { echo "Archive: $win\\dest\\$1|Files archived: $2|Left out: 0|Backup done"; }
