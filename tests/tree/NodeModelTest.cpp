@@ -132,14 +132,17 @@ TEST(NodeModel, WalksGoOnWhenAHandlerDeletesNodes) {
         {IterateA, "a1", "", "a a0 a1 a2 ", "a1"},                 // the node in hand, with what it holds
         {IterateA, "a10", "", "a a0 a1 a10 a2 ", "a1"},            // its parent
         {IterateA, "a0", "a0", "a a0 a2 ", "a1"},                  // the node after a deleted one
+        {IterateA, "a0", "", "a a0 a2 ", "a1"},                    // its next sibling
         {IterateA, "a0", "", "a a0 a1 a10 a11 a2 ", "a0", "a2"},   // on ahead: not met again
         {ReinitA, "a1", "", "a a0 a1 a2 ", "a1"},
         {ReinitA, "a10", "", "a a0 a1 a10 a2 ", "a1"},
         {ReinitA, "a0", "a0", "a a0 a2 ", "a1"},
+        {ReinitA, "a0", "", "a a0 a2 ", "a1"},
         {ReinitA, "a0", "", "a a0 a1 a10 a11 a2 ", "a0", "a2"},
         {ExpandA, "a1", "", "a a0 a1 a2 ", "a1"},
         {ExpandA, "a10", "", "a a0 a1 a10 a2 ", "a1"},
         {ExpandA, "a0", "a0", "a a0 a2 ", "a1"},
+        {ExpandA, "a0", "", "a a0 a2 ", "a1"},
         {ExpandA, "a0", "", "a a0 a1 a10 a11 a2 a2 ", "a0", "a2"},
         {SortA, "a0", "", "a0 a2 a1 ", "a0"},
         {SortA, "a0", "a0", "a0 a2 ", "a1"},
