@@ -88,7 +88,7 @@ void TZipDirArray::Delete(const std::vector<int>& indices) {
     }
     for (int i = to; i < count_; ++i) items_[static_cast<size_t>(i)] = TDirItem{};
     count_ = to;
-    indexValid_ = false;
+    Invalidate();
 }
 
 void TZipDirArray::Clear() {

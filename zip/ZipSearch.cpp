@@ -52,13 +52,15 @@ bool IsArchiveOrVolume(const std::string& path, const std::string& archive) {
 // entry has them. Empty where the names do not map onto the path's end.
 std::string PathSpelledAs(const std::string& path, const std::string& name, const std::string& oldName) {
     if (name.size() != oldName.size()) return {};
+    // A folder's entry ends in "/" where its path ends in its name.
+    const size_t end = name.size() - (!name.empty() && name.back() == '/' && oldName.back() == '/' ? 1 : 0);
     size_t first = 0;
-    while (first < name.size() && name[first] == oldName[first]) ++first;
-    const size_t tail = name.size() - first;
+    while (first < end && name[first] == oldName[first]) ++first;
+    const size_t tail = end - first;
     if (tail == 0 || tail > path.size()) return {};
     std::string spelled = path;
     for (size_t k = 1; k <= tail; ++k) {
-        const char found = name[name.size() - k], old = oldName[oldName.size() - k];
+        const char found = name[end - k], old = oldName[end - k];
         char& at = spelled[path.size() - k];
         if ((found == '/' ? '\\' : found) != at) return {};
         if (found != old) at = old;

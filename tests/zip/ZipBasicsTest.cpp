@@ -167,6 +167,12 @@ TEST(ZipDirArray, NameIndexIsExactFirstMatchAndFollowsDeletes) {
     copy.Assign(a);
     EXPECT_EQ(copy.Count(), 3);
     EXPECT_EQ(copy.IndexOfName("c/"), 2);
+
+    // Many deleted in one pass: both indexes follow the records that move up.
+    a.Delete(std::vector<int>{0});
+    EXPECT_EQ(a.IndexOfName("renamed"), 0);
+    EXPECT_EQ(a.IndexOfUnclaimed("RENAMED"), 0);
+    EXPECT_EQ(a.IndexOfUnclaimed("C/"), 1);
 }
 
 TEST(ZipDirArray, IndexGuardsRaiseTheirNativeCodes) {

@@ -419,7 +419,8 @@ TEST(ZipCommit, AnUpdateTakesTheEntryOfTheExactNameFirst) {
     ASSERT_TRUE(krv::test::MakeExactDir(AnsiToWide(s.Path("tell")), L"data"));
     ASSERT_TRUE(krv::test::WriteExactFile(AnsiToWide(s.Path("tell\\data")), L"x.txt", "lower"));
     s.Write("fold\\data\\x.txt", "one");
-    struct Row { std::string before, after; bool locked; std::set<std::string> entries; TZipOverwriteMode mode = omAlways; };
+    struct Row { std::string before, after; bool locked; std::set<std::string> entries; TZipOverwriteMode mode = omAlways;
+                 std::string keptOutBefore = ""; };
     const std::string upper = s.Path("tell\\Data\\*.*"), lower = s.Path("tell\\data\\*.*");
     const std::string was = s.Path("fold\\Data\\*.*"), is = s.Path("fold\\data\\*.*");
     const Row rows[] = {
@@ -428,12 +429,15 @@ TEST(ZipCommit, AnUpdateTakesTheEntryOfTheExactNameFirst) {
         {upper, lower + "|" + upper, false, {"tell/Data/x.txt", "tell/data/x.txt"}, omNever},
         {was, is, false, {"fold/data/x.txt"}},
         {was, is, true, {"fold/Data/x.txt"}},   // its file fails: the old entry stays as it was
+        // The folders' own entries alike.
+        {s.Path("tell\\*.*"), s.Path("tell\\*.*"), false,
+         {"tell/Data/", "tell/Data/x.txt", "tell/data/", "tell/data/x.txt"}, omNever, s.Path("tell\\data")},
     };
     for (const Row& row : rows) {
         ::DeleteFileA(s.Path("out.zip").c_str());
         AppArchiver first(s.Path("out.zip"));
         first.z.OpenArchive(fmCreate);
-        first.Run("", row.before);
+        first.Run("", row.before, row.keptOutBefore);
         first.z.CloseArchive();
         FileHandle holder(row.locked ? ::CreateFileA(s.Path("fold\\data\\x.txt").c_str(), GENERIC_READ, 0, nullptr,
                                                      OPEN_EXISTING, 0, nullptr)
