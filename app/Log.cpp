@@ -108,17 +108,9 @@ std::string WriteReportLines(const TStringList& lines, const std::string& fileNa
     if (FileExists(fileName) && !::DeleteFileA(fileName.c_str()))
         return "Cannot replace " + fileName + ": " + SysErrorMessage(::GetLastError());
     try {
-        TFileStream out(fileName, fmCreate);
-        // In pieces of about 64 KB: a report with a line per file left out
-        // would otherwise cost a call to the system per line.
-        std::string piece;
-        for (int i = 0; i < lines.Count(); ++i) {
-            piece += lines[i];
-            piece += "\r\n";
-            if (piece.size() < 64 * 1024 && i + 1 < lines.Count()) continue;
-            out.WriteBuffer(piece.data(), piece.size());
-            piece.clear();
-        }
+        // In one write: a report with a line per file left out cost a call
+        // to the system per line.
+        lines.SaveToFile(fileName);
     } catch (const std::exception& e) {
         // A report cut short (a full drive) is not left looking like one:
         // the report goes elsewhere, and the report says where.

@@ -486,17 +486,15 @@ void TMainForm::ShowInPanel(std::vector<TLogLine> lines) {
     // A minimized window's panel takes its lines when the window comes back:
     // an unattended run stays minimized to its end, and laying out a line
     // per file left out that nobody can see made it slower than storing them.
+    if (panelPending_.empty()) panelPending_ = std::move(lines);
+    else panelPending_.insert(panelPending_.end(), std::make_move_iterator(lines.begin()), std::make_move_iterator(lines.end()));
     if (HandleAllocated() && ::IsIconic(Handle())) {
-        panelPending_.insert(panelPending_.end(), std::make_move_iterator(lines.begin()),
-                             std::make_move_iterator(lines.end()));
         // The panel keeps only its last lines: so does what waits for it.
         if (panelPending_.size() > 2 * static_cast<size_t>(kLogPanelLines))
             panelPending_.erase(panelPending_.begin(), panelPending_.end() - kLogPanelLines);
         return;
     }
     ShowPendingPanelLines();
-    LogEdit->AddLines(lines);
-    ScrollLogToEnd(true);
 }
 
 void TMainForm::ShowPendingPanelLines() {

@@ -193,10 +193,7 @@ void TZipperThread::ShowPosted() {
     int runColour = lcBlack;
     auto logRun = [&] {
         if (run.empty()) return;
-        if (view_.AddLogLines)
-            view_.AddLogLines(run, runColour, 0, lkNormal);
-        else
-            for (const std::string& line : run) view_.AddLog(line, runColour, 0, lkNormal);
+        if (view_.AddLogLines) view_.AddLogLines(run, runColour, 0, lkNormal);
         run.clear();
     };
     for (TBoxLine& line : posted.lines) {

@@ -71,18 +71,10 @@ namespace {
 // they go in steps of at most this many.
 constexpr size_t kDropStep = 100;
 
-int CountLines(const std::string& text) {
-    int lines = 1;
-    for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2)) ++lines;
-    return lines;
-}
-
-// The characters a text takes in the control: UTF-16 units of the ANSI
-// text, a line break one.
-int ControlLength(const std::string& text) {
-    if (text.empty()) return 0;
-    const int units = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    return units - (CountLines(text) - 1);
+// The characters a line of text takes in the control: UTF-16 units of the ANSI text.
+int ControlLength(const std::string& line) {
+    if (line.empty()) return 0;
+    return ::MultiByteToWideChar(CP_ACP, 0, line.data(), static_cast<int>(line.size()), nullptr, 0);
 }
 
 // The last `keep` lines of the texts, one line of text each.
