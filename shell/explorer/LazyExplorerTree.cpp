@@ -480,10 +480,7 @@ void TCustomLazyExplorerTree::DropIconRequest(PLazyNode node) {
     if (!iconPending_.erase(node) || !threadedImagesRegistered_) return;
     ++freeing_;
     ImageThreadManager().ClearPendingItem(this, node, malloc_.get(), WM_LETICONTHREAD);
-    if (--freeing_ != 0) return;
-    // No paint in the middle of a freeing: the rows wait for the next one.
-    for (PLazyNode answered : std::exchange(answeredWhileFreeing_, {}))
-        if (!(answered->States & vsDeleting)) InvalidateNode(answered);
+    --freeing_;
 }
 
 void TCustomLazyExplorerTree::DoFreeNode(PLazyNode node) {
@@ -591,10 +588,9 @@ void TCustomLazyExplorerTree::IconAnswer(TImageThreadRequest* request) {
     if (pending != iconPending_.end() && ValidateNamespace(node, ns) && SamePIDL(ns->AbsolutePIDL(), request->PIDL)) {
         iconPending_.erase(pending);
         ns->SetIconIndex(request->ImageIndex, true);
-        if (freeing_) {
-            answeredWhileFreeing_.push_back(node);
-        } else if (!(node->States & vsDeleting)) {
-            if (UpdateCount() == 0) RepaintNode(node);
+        if (!(node->States & vsDeleting)) {
+            // No paint in the middle of a freeing: the row waits for the next one.
+            if (UpdateCount() == 0 && !freeing_) RepaintNode(node);
             else InvalidateNode(node);
         }
     }

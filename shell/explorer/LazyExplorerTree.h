@@ -508,9 +508,8 @@ private:
     bool changeNotifierRegistered_ = false;
     bool showWaitCursor_ = true;
     // Inside a node's freeing or an item's replacement: icon answers store
-    // their index, and their rows are invalidated once the request is dropped.
+    // their index and invalidate their rows, painting none.
     int freeing_ = 0;
-    std::vector<PLazyNode> answeredWhileFreeing_;
     int waitCursorCount_ = 0;
     TRootFolder rootFolder_ = rfDesktop;
     std::unique_ptr<TNamespace> rootNamespace_;

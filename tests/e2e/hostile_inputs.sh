@@ -206,7 +206,7 @@ rewrite_run() {   # exe job case action-per-read... (whole, head or keep)
   KORVANE_TEST_READ_GATE="$win\\$c\\gate" wine "$exe" "$job" >/dev/null 2>&1 & pid=$!
   for a in "$@"; do
     n=$((n + 1))
-    for _ in $(seq 1 360); do [ -f "$gate/read$n.at" ] && break; kill -0 "$pid" 2>/dev/null || break; sleep 0.25; done
+    for _ in $(seq 1 $((wait_bound * 4))); do [ -f "$gate/read$n.at" ] && break; kill -0 "$pid" 2>/dev/null || break; sleep 0.25; done
     [ -f "$gate/read$n.at" ] || fail "$c: read $n of db.bin did not come"
     [ "$a" = keep ] || $PY -c "$state_py"'
 data = state(int(sys.argv[2]))[:None if sys.argv[3] == "whole" else 1 << 20]

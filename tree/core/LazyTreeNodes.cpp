@@ -714,7 +714,7 @@ void TBaseLazyTree::ReinitChildren(PLazyNode node, bool recursive) {
     for (PLazyNode run = walk.Node(); run; run = walk.Next(run, recursive)) {
         run->States &= ~(vsChecking | vsCutOrCopy | vsDeleting | vsHeightMeasured);
         walk.ReinitNode(run);
-        if (recursive && walk.Holds(run)) InitChildren(run);
+        if (recursive && walk.Node() == run) InitChildren(run);
     }
 }
 

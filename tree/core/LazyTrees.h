@@ -686,8 +686,6 @@ protected:
         TTreeWalk& operator=(const TTreeWalk&) = delete;
         // The node in hand; nil when a handler deleted or moved it, or at the end.
         PLazyNode Node() const { return run_; }
-        // Whether held, the node the caller had in hand, still is.
-        bool Holds(PLazyNode held) const { return fast_ == held || run_ == held; }
         // Initialises the node in hand when it is not yet.
         void InitNode() {
             if (run_ && run_ != tree_->root_ && !(run_->States & vsInitialized)) tree_->InitHeldNode(run_, run_);

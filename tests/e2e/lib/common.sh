@@ -82,7 +82,7 @@ XEOF
 hold_open() {   # windows-path [shared]
   held_marker="$WINEPREFIX/drive_c/krv-held-$$"; rm -f "$held_marker"
   wine build/dist/zipdrive.exe "--hold${2:+-$2}" "$1" "C:\\krv-held-$$" >/dev/null 2>&1 & holder=$!
-  for _ in $(seq 1 480); do [ -f "$held_marker" ] && return 0; sleep 0.25; done   # bounded against a hang
+  for _ in $(seq 1 $((wait_bound * 4))); do [ -f "$held_marker" ] && return 0; sleep 0.25; done
   kill $holder; fail "the file holder did not start"
 }
 release_held() { rm -f "$held_marker"; wait "$holder"; }
