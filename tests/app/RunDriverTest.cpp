@@ -416,9 +416,7 @@ TEST_F(HardDiskRun, TheWorkersFailureRuleSkipsMissingAndLockedFilesAndAbortsOnOt
     TZipperView view;
     std::vector<std::string> logged;
     view.AddLog = [&](const std::string& msg, int, int, int) { logged.push_back(msg); };
-    view.AddLogLines = [&](const std::vector<std::string>& lines, int, int, int) {
-        logged.insert(logged.end(), lines.begin(), lines.end());
-    };
+    view.AddLogLines = [&](const auto& lines, int, int, int) { logged.insert(logged.end(), lines.begin(), lines.end()); };
     TStringList none;
     // No archive is open: the worker's first archiver call fails and the
     // failure comes back with the thread instead of being lost.
