@@ -51,10 +51,51 @@ const TDirItem& TZipDirArray::Item(int i) const {
 }
 void TZipDirArray::Put(int i, const TDirItem& item) {
     CheckIndex(i, 1);
+    TDirItem& at = items_[static_cast<size_t>(i)];
     // A record replaced under the same name keeps its place in the index (a
     // file found by several masks is replaced once per mask).
-    if (items_[static_cast<size_t>(i)].name != item.name) Invalidate();
-    items_[static_cast<size_t>(i)] = item;
+    if (at.name == item.name) {
+        at = item;
+        return;
+    }
+    const std::string oldName = std::move(at.name);
+    at = item;
+    Renamed(i, oldName);
+}
+
+void TZipDirArray::Renamed(int i, const std::string& oldName) {
+    CheckIndex(i, 3);
+    const std::string& name = items_[static_cast<size_t>(i)].name;
+    if (name == oldName) return;
+    // An update claims thousands of old entries under other spellings, one
+    // lookup after another: the indexes follow each rename, never built again.
+    const std::string oldKey = AnsiUpperCase(oldName), key = AnsiUpperCase(name);
+    if (indexValid_) {
+        const size_t oldHash = HashOfKey(oldName);
+        if (auto it = index_.find(TRecordProbe{i, oldHash}); it != index_.end()) {
+            index_.erase(it);
+            // The next record of the old name answers for it now; only the
+            // folded index tells where that is without a walk of all records.
+            if (!foldedValid_) indexValid_ = false;
+            else if (int next = FirstFolded(oldKey, [&](const TDirItem& item) { return item.name == oldName; }); next >= 0)
+                IndexRecord(next);
+        }
+    }
+    if (indexValid_) {
+        const TNameKey own{i, HashOfKey(name)};
+        if (auto [it, added] = index_.insert(own); !added && it->index > i) {
+            index_.erase(it);
+            index_.insert(own);
+        }
+    }
+    if (foldedValid_ && key != oldKey) {
+        for (auto [at, end] = folded_.equal_range(HashOfKey(oldKey)); at != end; ++at)
+            if (at->second == i) {
+                folded_.erase(at);
+                break;
+            }
+        folded_.emplace(HashOfKey(key), i);
+    }
 }
 
 int TZipDirArray::Add(const TDirItem& item) {
@@ -132,19 +173,25 @@ int TZipDirArray::IndexOfName(const std::string& name) const {
     return it == index_.end() ? -1 : it->index;
 }
 
-int TZipDirArray::IndexOfUnclaimed(const std::string& name) const {
-    if (!foldedValid_) {
-        folded_.clear();
-        for (int i = 0; i < count_; ++i) folded_.emplace(HashOfKey(AnsiUpperCase(items_[static_cast<size_t>(i)].name)), i);
-        foldedValid_ = true;
-    }
-    const std::string key = AnsiUpperCase(name);
+void TZipDirArray::BuildFolded() const {
+    ++indexBuilds_;
+    folded_.clear();
+    for (int i = 0; i < count_; ++i) folded_.emplace(HashOfKey(AnsiUpperCase(items_[static_cast<size_t>(i)].name)), i);
+    foldedValid_ = true;
+}
+
+template <class Test> int TZipDirArray::FirstFolded(const std::string& key, Test test) const {
     int first = -1;
     for (auto [at, end] = folded_.equal_range(HashOfKey(key)); at != end; ++at) {
         const TDirItem& item = items_[static_cast<size_t>(at->second)];
-        if (!item.marked && (first < 0 || at->second < first) && AnsiUpperCase(item.name) == key) first = at->second;
+        if ((first < 0 || at->second < first) && test(item) && AnsiUpperCase(item.name) == key) first = at->second;
     }
     return first;
+}
+
+int TZipDirArray::IndexOfUnclaimed(const std::string& name) const {
+    if (!foldedValid_) BuildFolded();
+    return FirstFolded(AnsiUpperCase(name), [](const TDirItem& item) { return !item.marked; });
 }
 
 std::string ZipTrailingSeparator(const std::string& folder) {

@@ -82,9 +82,9 @@ public:
     // without regard to case, or -1. For a found name no record has exactly:
     // on a folder that does not tell case apart it is that entry's file.
     int IndexOfUnclaimed(const std::string& name) const;
-    // Tell the index that record i has a new name.
-    void Renamed(int i) { Invalidate(); (void)i; }
-    // How often the name index was built from all records.
+    // Tell the indexes that record i, named oldName until now, has a new name.
+    void Renamed(int i, const std::string& oldName);
+    // How often a name index (exact or folded) was built from all records.
     int IndexBuilds() const { return indexBuilds_; }
 
 private:
@@ -102,10 +102,17 @@ private:
         const std::string& name;    // the name sought
         size_t hash;
     };
+    // A record's own key, found by its number: a renamed record's old key
+    // no longer compares equal to its old name.
+    struct TRecordProbe {
+        int index;
+        size_t hash;
+    };
     struct TNameHash {
         using is_transparent = void;
         size_t operator()(const TNameKey& k) const { return k.hash; }
         size_t operator()(const TNameProbe& p) const { return p.hash; }
+        size_t operator()(const TRecordProbe& p) const { return p.hash; }
     };
     struct TNameEqual {
         using is_transparent = void;
@@ -113,8 +120,13 @@ private:
         bool operator()(const TNameKey& a, const TNameKey& b) const;
         bool operator()(const TNameKey& a, const TNameProbe& p) const;
         bool operator()(const TNameProbe& p, const TNameKey& a) const { return (*this)(a, p); }
+        bool operator()(const TNameKey& a, const TRecordProbe& p) const { return a.index == p.index && a.hash == p.hash; }
+        bool operator()(const TRecordProbe& p, const TNameKey& a) const { return (*this)(a, p); }
     };
     void IndexRecord(int i) const;
+    void BuildFolded() const;
+    // The first record among those whose names fold to key that pass test, or -1.
+    template <class Test> int FirstFolded(const std::string& key, Test test) const;
     void Invalidate() { indexValid_ = foldedValid_ = false; }
     mutable std::unordered_set<TNameKey, TNameHash, TNameEqual> index_{0, TNameHash{}, TNameEqual{this}};
     mutable bool indexValid_ = true;

@@ -9,6 +9,7 @@
 #include "zip/ZipRecords.h"
 #include "zip/ZipVolumes.h"
 #include <gtest/gtest.h>
+#include <map>
 
 using namespace krv;
 
@@ -136,12 +137,14 @@ TEST(ZipDirArray, GrowsInDoublingStepsUpToTenThousand) {
 }
 
 TEST(ZipDirArray, NameIndexIsExactFirstMatchAndFollowsDeletes) {
-    TZipDirArray a;
-    for (const char* n : {"a/one.txt", "B/Two.txt", "a/ONE.TXT", "c/"}) {
+    auto named = [](const std::string& name, bool marked = false) {
         TDirItem item;
-        item.name = n;
-        a.Add(item);
-    }
+        item.name = name;
+        item.marked = marked;
+        return item;
+    };
+    TZipDirArray a;
+    for (const char* n : {"a/one.txt", "B/Two.txt", "a/ONE.TXT", "c/"}) a.Add(named(n));
     EXPECT_EQ(a.IndexOfName("a/ONE.TXT"), 2);   // another spelling is another entry
     EXPECT_EQ(a.IndexOfName("b/two.TXT"), -1);
     EXPECT_EQ(a.IndexOfName("missing"), -1);
@@ -158,7 +161,7 @@ TEST(ZipDirArray, NameIndexIsExactFirstMatchAndFollowsDeletes) {
     EXPECT_EQ(a.IndexOfName("B/Two.txt"), 0);
     EXPECT_EQ(a.IndexBuilds(), builds);
     a.Item(1).name = "renamed";
-    a.Renamed(1);
+    a.Renamed(1, "a/ONE.TXT");
     EXPECT_EQ(a.IndexOfName("a/ONE.TXT"), -1);
     EXPECT_EQ(a.IndexOfName("renamed"), 1);
     EXPECT_EQ(a.IndexOfUnclaimed("RENAMED"), 1);
@@ -173,6 +176,44 @@ TEST(ZipDirArray, NameIndexIsExactFirstMatchAndFollowsDeletes) {
     EXPECT_EQ(a.IndexOfName("renamed"), 0);
     EXPECT_EQ(a.IndexOfUnclaimed("RENAMED"), 0);
     EXPECT_EQ(a.IndexOfUnclaimed("C/"), 1);
+
+    // Renames between lookups (an update claiming entries of another
+    // spelling) keep both indexes, the first record of a name answering.
+    TZipDirArray b;
+    for (const char* n : {"d/x", "D/x", "d/x", "D/y"}) b.Add(named(n));
+    for (int k = 0; k < 200; ++k) b.Add(named("Data/" + std::to_string(k)));
+    ASSERT_EQ(b.IndexOfName("d/x"), 0);
+    ASSERT_EQ(b.IndexOfUnclaimed("D/X"), 0);
+    const int built = b.IndexBuilds();
+    const struct { int at; const char* to; bool inPlace; std::map<std::string, int> first; } renames[] = {
+        {0, "D/y", false, {{"d/x", 2}, {"D/y", 0}, {"D/x", 1}}},   // the old name's next record; ahead of a later one
+        {1, "d/x", false, {{"D/x", -1}, {"d/x", 1}}},
+        {3, "D/x", true, {{"D/y", 0}, {"D/x", 3}}},                // a later record's old name stays with the first
+    };
+    for (const auto& r : renames) {
+        const std::string was = b.Item(r.at).name;
+        if (r.inPlace) {
+            b.Item(r.at).name = r.to;
+            b.Renamed(r.at, was);
+        } else {
+            b.Put(r.at, named(r.to));
+        }
+        for (const auto& [name, first] : r.first) EXPECT_EQ(b.IndexOfName(name), first) << r.to << " " << name;
+    }
+    EXPECT_EQ(b.IndexOfUnclaimed("D/X"), 1);
+    b.Item(1).marked = true;
+    EXPECT_EQ(b.IndexOfUnclaimed("D/X"), 2);
+    EXPECT_EQ(b.IndexOfUnclaimed("d/Y"), 0);
+    for (int k = 0; k < 200; ++k) {
+        const std::string name = "data/" + std::to_string(k);
+        ASSERT_EQ(b.IndexOfName(name), -1);
+        const int old = b.IndexOfUnclaimed(name);
+        ASSERT_EQ(old, 4 + k);
+        b.Put(old, named(name, true));
+        EXPECT_EQ(b.IndexOfName(name), old);
+        EXPECT_EQ(b.IndexOfUnclaimed(name), -1);
+    }
+    EXPECT_EQ(b.IndexBuilds(), built);
 }
 
 TEST(ZipDirArray, IndexGuardsRaiseTheirNativeCodes) {
