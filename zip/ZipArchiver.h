@@ -190,6 +190,8 @@ private:
     void TakeBack(const std::string& name);
     bool Excluded(const std::string& path, bool isFolder, const std::string& root, const TStrings& masks) const;
     bool IsOwnFile(const std::string& path) const;
+    // Whether an entry of exactly path's spelling (its root aside) is on the disk.
+    bool SpelledSoOnDisk(const std::string& path);
     // What a search works from, worked out once for all its files: the base
     // folder and the archive's own path expanded, and absolute masks expanded.
     struct TSearchPaths {
@@ -198,6 +200,15 @@ private:
         std::string archiveNamed;   // as named, which its volumes follow
         mutable std::unordered_map<std::string, std::string> masks;
         std::unordered_set<std::string> leftOut;   // folders already reported, by exact path
+        // Folders an old entry of another spelling lies in, asked of the disk
+        // once each: whether the folder is spelled so there, and the names it
+        // holds, as they are and folded (empty when it could not be listed).
+        struct TSpelledFolder {
+            bool exact = false;
+            bool listed = false;
+            std::unordered_set<std::string> names, folded;
+        };
+        std::unordered_map<std::string, TSpelledFolder> spelled;
     };
     TSearchPaths searchPaths_;
     // Workers that read and compress the files found so far while the search

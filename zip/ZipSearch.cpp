@@ -68,6 +68,28 @@ std::string PathSpelledAs(const std::string& path, const std::string& name, cons
     return spelled;
 }
 
+// Whether EntryPath leaves path as it is. The root compares as the system
+// compares it: "c:" is the drive "C:".
+bool EntryPathKeeps(const std::string& path) {
+    const std::string entry = EntryPath(path);
+    const size_t root = ExtractFileDrive(path).size();
+    return entry.size() == path.size() && CompareText(entry.substr(0, root), path.substr(0, root)) == 0 &&
+           entry.compare(root, std::string::npos, path, root, std::string::npos) == 0;
+}
+
+// Every name the folder holds; false when it could not be listed.
+bool ListNames(const std::string& folder, std::unordered_set<std::string>& names) {
+    WIN32_FIND_DATAA fd;
+    bool wide = false;
+    FindHandle find(FindFirstFileAny(folder + "*", fd, wide));
+    if (find) {
+        do names.insert(fd.cFileName);
+        while (FindNextFileAny(find.get(), fd, wide));
+    }
+    const DWORD error = ::GetLastError();
+    return error == ERROR_NO_MORE_FILES || error == ERROR_FILE_NOT_FOUND;
+}
+
 } // namespace
 
 void TZipBaseArchiver::SearchMasks(const TStrings& exclusions) {
@@ -78,6 +100,7 @@ void TZipBaseArchiver::SearchMasks(const TStrings& exclusions) {
     searchPaths_.archiveNamed = FileName.empty() ? std::string() : ZipExpandPath(FileName, "");
     searchPaths_.archive = EntryPath(searchPaths_.archiveNamed);
     searchPaths_.masks.clear();
+    searchPaths_.spelled.clear();
     for (int i = 0; i < fileMasks_.Count(); ++i) {
         const std::string& mask = fileMasks_[i];
         if (Trim(mask).empty()) continue;
@@ -231,6 +254,28 @@ bool TZipBaseArchiver::IsOwnFile(const std::string& path) const {
     return IsArchiveOrVolume(path, searchPaths_.archive) || IsArchiveOrVolume(path, searchPaths_.archiveNamed);
 }
 
+bool TZipBaseArchiver::SpelledSoOnDisk(const std::string& path) {
+    // Asked for each old entry an update claims: a path's walk name by name
+    // costs a find per name, and the system scans the whole folder for a name
+    // it lacks, so each folder is asked once and its names are looked up here.
+    const std::string folder = ExtractFilePath(path);
+    auto [at, added] = searchPaths_.spelled.try_emplace(folder);
+    auto& known = at->second;
+    if (added) {
+        known.exact = EntryPathKeeps(folder);
+        known.listed = known.exact && ListNames(folder, known.names);
+        if (!known.listed) known.names.clear();
+        for (const std::string& name : known.names) known.folded.insert(AnsiUpperCase(name));
+    }
+    if (!known.exact) return false;
+    const std::string name = ExtractFileName(path);
+    if (known.listed && known.names.count(name)) return true;
+    // Where the folder holds the name in another case, the system finds that
+    // one; only where it holds none does the path stand as spelled.
+    if (known.listed && known.folded.count(AnsiUpperCase(name))) return false;
+    return EntryPathKeeps(path);
+}
+
 void TZipBaseArchiver::TakeBack(const std::string& name) {
     auto& list = dir_->UpdateList;
     const int index = list.IndexOfName(name);
@@ -276,7 +321,7 @@ int TZipBaseArchiver::AddFoundPath(const std::string& path, bool isFolder, const
     std::string replaces;
     if (index < 0 && dir_->Directory.Count() > 0 && (index = list.IndexOfUnclaimed(name)) >= 0) {
         const std::string own = PathSpelledAs(path, name, list.Item(index).name);
-        if (!own.empty() && EntryPath(own) == own) index = -1;
+        if (!own.empty() && SpelledSoOnDisk(own)) index = -1;
         else replaces = list.Item(index).name;
     }
     if (index >= 0) {
