@@ -315,6 +315,7 @@ void TMainForm::TreeChecksToSession() {
 
 std::vector<std::string> TMainForm::ScanStartPaths() {
     std::vector<std::string> paths = CheckedPaths();
+    for (std::string& p : paths) p = SystemRoot(p);
     TPathSet known;
     for (const std::string& p : paths) known.Add(p);
     auto add = [&](const std::string& p) {
@@ -324,7 +325,7 @@ std::vector<std::string> TMainForm::ScanStartPaths() {
     // is still walked to, so that the scan names it.
     for (int i = 0; i < UnfoundSelected.Count(); ++i) add(UnfoundSelected[i]);
     ForEachExistingNode(*DirTree, [&](PLazyNode node) {
-        if (IsTicked(node) && (node->Parent == DirTree->RootNode() || !IsTicked(node->Parent))) add(NodePath(node));
+        if (IsTicked(node) && (node->Parent == DirTree->RootNode() || !IsTicked(node->Parent))) add(SystemRoot(NodePath(node)));
     });
     return paths;
 }
@@ -332,7 +333,8 @@ std::vector<std::string> TMainForm::ScanStartPaths() {
 TFolderTreeAccess TMainForm::FolderAccess() {
     TFolderTreeAccess access;
     access.Tree = DirTree;
-    access.NodePath = [this](PLazyNode node) { return NodePath(node); };
+    // Compared by their bytes with the paths a person gave (EntryPath's): the root spelled alike.
+    access.NodePath = [this](PLazyNode node) { return SystemRoot(NodePath(node)); };
     // The ticked folders' lists as the storage holds them, so that the walk
     // to each needs no parse of its path; other paths are parsed, by one
     // parser, as the folders of a selection often share parents.

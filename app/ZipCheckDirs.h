@@ -22,7 +22,7 @@ struct TScanFindings {
     TStringList RecursiveDirs, FlatDirs;
     // Ticked folders that are not there to back up.
     std::vector<std::string> Missing;
-    // Ticked links to folders (and folders reached through one): not followed.
+    // Links to folders met inside a folder ticked with its subfolders: not followed.
     std::vector<std::string> Links;
     bool SizeCounted = false;
     int64_t Size = 0;

@@ -26,14 +26,14 @@ bool PathIsInside(const std::string& path, const std::string& folder) {
 }
 
 namespace {
-// The folder a link leads to, as the system resolves it ("" when it cannot).
-// Bound at run time: systems before Vista lack the call, and such a link
-// stays left out there.
-std::string LinkTarget(const std::string& link) {
+// Where the system finds a folder, every link on its way resolved ("" when
+// it cannot). Bound at run time: systems before Vista lack the call, and a
+// link's target stays unknown there.
+std::string FinalPath(const std::string& folder) {
     using TFinalPath = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
     static const auto finalPath = KernelLibrary().TryGet<TFinalPath>("GetFinalPathNameByHandleW");
     if (!finalPath) return {};
-    FileHandle target(::CreateFileW(LongPathW(link).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    FileHandle target(::CreateFileW(LongPathW(folder).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!target) return {};
     std::wstring path(MAX_PATH, L'\0');
@@ -48,22 +48,46 @@ std::string LinkTarget(const std::string& link) {
     }
     if (path.rfind(L"\\\\?\\UNC\\", 0) == 0) path = L"\\" + path.substr(7);
     else if (path.rfind(L"\\\\?\\", 0) == 0) path = path.substr(4);
-    return WideToAnsi(path);
+    return ScanPath(WideToAnsi(SystemRoot(path)));
 }
-} // namespace
 
-TLinkTarget LinkTargetOf(const std::string& link, const TBackedUpFolders& folders) {
-    const std::string target = ScanPath(LinkTarget(link));
-    if (target.empty()) return ltLeftOut;
-    // By whole names: "C:\dataX" is not inside "C:\data".
+// Where a target spelled so lies among the backed-up folders, by exact names
+// ("SRC" beside a backed-up "src" is another folder; "C:\dataX" is not inside "C:\data").
+TLinkTarget TargetAmong(const std::string& target, const TBackedUpFolders& folders) {
     for (const std::string& folder : folders.Whole) {
         const std::string whole = ScanPath(folder);
-        if (!SameText(target, whole) && !PathIsInside(target, whole)) continue;
+        if (target != whole && !PathIsInside(target, whole)) continue;
         return folders.Excluded && folders.Excluded(target, whole) ? ltExcluded : ltBackedUp;
     }
     const bool own = std::any_of(folders.Own.begin(), folders.Own.end(),
-                                 [&](const std::string& folder) { return SameText(target, ScanPath(folder)); });
+                                 [&](const std::string& folder) { return target == ScanPath(folder); });
     return own ? ltBackedUp : ltLeftOut;
+}
+} // namespace
+
+const std::vector<std::pair<std::string, std::string>>& TBackedUpFolders::Reached() const {
+    std::call_once(reachedOnce_, [this] {
+        for (const auto* list : {&Whole, &Own})
+            for (const std::string& folder : *list) {
+                const std::string listed = ScanPath(folder), final = FinalPath(listed);
+                if (!final.empty() && final != listed) reached_.emplace_back(final, listed);
+            }
+    });
+    return reached_;
+}
+
+TLinkTarget LinkTargetOf(const std::string& link, const TBackedUpFolders& folders) {
+    const std::string target = FinalPath(link);
+    if (target.empty()) return ltLeftOut;
+    if (const TLinkTarget found = TargetAmong(target, folders); found != ltLeftOut) return found;
+    // A folder backed up through a link (a ticked link, or a folder below
+    // one) holds what its target holds, under the link's path.
+    for (const auto& [final, listed] : folders.Reached()) {
+        if (target != final && !PathIsInside(target, final)) continue;
+        if (const TLinkTarget found = TargetAmong(listed + target.substr(final.size()), folders); found != ltLeftOut)
+            return found;
+    }
+    return ltLeftOut;
 }
 
 std::string LinkLine(const std::string& link, TLinkTarget target) {
@@ -143,10 +167,7 @@ bool TDirWalk::Step(int budget) {
             currentPath_ = paths_[next_++];
             pathNumber_ = static_cast<int>(next_);
             if (currentPath_.empty() || Taken(currentPath_) || Covered(currentPath_)) continue;
-            if (BelowFolderLink(currentPath_)) {
-                Take(Links, currentPath_, false);
-                continue;
-            }
+            // A ticked folder is reached whatever path leads to it, a link on the way included.
             PLazyNode node = access_.WalkToPath(currentPath_);
             if (!node) {
                 Missing.push_back(currentPath_);
@@ -154,36 +175,28 @@ bool TDirWalk::Step(int budget) {
             }
             // The walk may have made the node just now: it shows the tick it stands for.
             if (!IsTicked(node)) node->CheckState = csCheckedNormal;
-            stack_.push_back(node);
+            stack_.push_back({node, false});
             continue;
         }
-        PLazyNode node = stack_.back();
+        const TStep step = stack_.back();
         stack_.pop_back();
-        Visit(node);
+        Visit(step.node, step.insideWhole);
     }
     return true;
 }
 
-bool TDirWalk::BelowFolderLink(const std::string& path) {
-    for (size_t at = path.find('\\'); at != std::string::npos; at = path.find('\\', at + 1)) {
-        const std::string folder = path.substr(0, at);
-        if (folder.size() <= 2) continue;   // a drive
-        auto known = linkFolders_.find(folder);
-        if (known == linkFolders_.end()) known = linkFolders_.emplace(folder, IsFolderLink(folder)).first;
-        if (known->second) return true;
-    }
-    return false;
-}
-
-void TDirWalk::Visit(PLazyNode node) {
+void TDirWalk::Visit(PLazyNode node, bool insideWhole) {
     ++nodesVisited_;
     const std::string path = ScanPath(access_.NodePath(node));
     if (path.empty()) return;
     const bool ticked = IsTicked(node);
     const bool hasChildren = node->ChildCount > 0 && node->FirstChild;
-    // The tree shows a link to a folder as a folder; what lies below it is its target's.
-    if ((ticked || hasChildren) && IsFolderLink(path)) {
-        if (ticked && !Taken(path)) Take(Links, path, false);
+    // A link to a folder met inside a folder taken with its subfolders is
+    // never followed (it can loop or leave the tree); the run names it, and
+    // nothing ticked below it is taken apart. One ticked on its own is
+    // followed like any folder, and so is one on the way to a tick.
+    if (ticked && insideWhole && IsFolderLink(path)) {
+        if (!Taken(path)) Take(Links, path, true);
         return;
     }
     if (ticked && !Taken(path)) {
@@ -201,7 +214,7 @@ void TDirWalk::Visit(PLazyNode node) {
     // up folders the user has opened).
     std::vector<PLazyNode> children;
     for (PLazyNode child = node->FirstChild; child; child = child->NextSibling) children.push_back(child);
-    for (auto it = children.rbegin(); it != children.rend(); ++it) stack_.push_back(*it);
+    for (auto it = children.rbegin(); it != children.rend(); ++it) stack_.push_back({*it, ticked && includeSubfolders_});
 }
 
 // ------------------------------------------------------------- the thread
@@ -330,7 +343,9 @@ unsigned SizeHelpers(size_t folders) {
 void TCheckDirThread::AddSizes() {
     TSizeJobs jobs;
     jobs.Owner = this;
-    const TBackedUpFolders backedUp{walk_.RecursiveDirs, walk_.FlatDirs, {}};
+    TBackedUpFolders backedUp;
+    backedUp.Whole = walk_.RecursiveDirs;
+    backedUp.Own = walk_.FlatDirs;
     jobs.BackedUp = &backedUp;
     for (const std::string& path : walk_.FlatDirs) jobs.Folders.emplace_back(&path, false);
     for (const std::string& path : walk_.RecursiveDirs) jobs.Folders.emplace_back(&path, includeSubfolders_);

@@ -16,7 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <unordered_map>
+#include <mutex>
 #include <unordered_set>
 #include <vector>
 
@@ -29,7 +29,7 @@ std::string ScanPath(const std::string& path);
 std::string FolderLeftOutLine(const std::string& folder, unsigned long error, bool link);
 // The system's error of listing a folder now (0 when it can be listed).
 unsigned long FolderListingError(const std::string& folder);
-// True when path lies inside folder (not equal to it); case-insensitive.
+// True when path lies inside folder (not equal to it), by exact names.
 bool PathIsInside(const std::string& path, const std::string& folder);
 // True for a link to a folder (a symbolic link, junction or mount point): never followed.
 bool IsFolderLink(const std::string& path);
@@ -40,6 +40,14 @@ struct TBackedUpFolders {
     // True when the exclusion masks keep folder, inside the folder searched
     // with its subfolders, out of the backup (none: no masks known).
     std::function<bool(const std::string& folder, const std::string& searched)> Excluded;
+    // The folders above that the system finds elsewhere (a link on their
+    // way): their final paths, each with the folder's own. Asked of the
+    // system once, at the first link that needs it, whichever thread asks.
+    const std::vector<std::pair<std::string, std::string>>& Reached() const;
+
+private:
+    mutable std::once_flag reachedOnce_;
+    mutable std::vector<std::pair<std::string, std::string>> reached_;
 };
 // What is true of the target of a link to a folder: it is backed up
 // (following the link would add nothing; a target ticked in part is backed up
@@ -91,16 +99,19 @@ public:
     std::vector<std::string> RecursiveDirs;
     // Ticked folders the tree has no node for (gone, renamed, not a folder).
     std::vector<std::string> Missing;
-    // Ticked links to folders, and ticked folders reached through one: never
+    // Links to folders met inside a folder taken with its subfolders: never
     // in the lists nor walked into, each named by the run.
     std::vector<std::string> Links;
 
 private:
+    struct TStep {
+        PLazyNode node;
+        bool insideWhole;   // its parent is ticked and taken with its subfolders
+    };
     bool Taken(const std::string& path) const;
     bool Covered(const std::string& path) const;
     void Take(std::vector<std::string>& list, const std::string& path, bool whole);
-    void Visit(PLazyNode node);
-    bool BelowFolderLink(const std::string& path);
+    void Visit(PLazyNode node, bool insideWhole);
 
     TFolderTreeAccess access_;
     std::vector<std::string> paths_;
@@ -108,12 +119,11 @@ private:
     size_t next_ = 0;
     int pathNumber_ = 0;
     std::string currentPath_;
-    std::vector<PLazyNode> stack_;
-    // Upper-cased paths: the folders taken, and those taken with everything below them.
+    std::vector<TStep> stack_;
+    // By exact names: the folders taken, and those taken with everything below them.
     std::unordered_set<std::string> visited_;
     std::unordered_set<std::string> wholeFolders_;
     int64_t nodesVisited_ = 0;
-    std::unordered_map<std::string, bool> linkFolders_;   // folders above checked paths, asked once
 };
 
 class TCheckDirThread : public TThread {

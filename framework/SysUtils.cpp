@@ -221,16 +221,19 @@ template <class S> struct TPathParts {
     bool Absolute() const { return rooted && !root.empty() && (root.size() > 2 || root[1] == ':'); }
 };
 
+// Where a path's root ends: after "\\server\share", after "C:", or at 0.
+template <class S> size_t RootEnd(const S& path) {
+    if (path.size() > 2 && IsSepChar(path[0]) && IsSepChar(path[1])) {
+        size_t end = NextSep(path, 2);
+        end = end == S::npos ? path.size() : NextSep(path, end + 1);
+        return end == S::npos ? path.size() : end;
+    }
+    return path.size() >= 2 && path[1] == ':' ? 2 : 0;
+}
+
 template <class S> TPathParts<S> SplitPath(const S& path) {
     TPathParts<S> parts;
-    size_t rootEnd = 0;
-    if (path.size() > 2 && IsSepChar(path[0]) && IsSepChar(path[1])) {
-        rootEnd = NextSep(path, 2);
-        rootEnd = rootEnd == S::npos ? path.size() : NextSep(path, rootEnd + 1);
-        if (rootEnd == S::npos) rootEnd = path.size();
-    } else if (path.size() >= 2 && path[1] == ':') {
-        rootEnd = 2;
-    }
+    const size_t rootEnd = RootEnd(path);
     parts.root = path.substr(0, rootEnd);
     for (auto& c : parts.root)
         if (c == '/') c = '\\';
@@ -295,6 +298,24 @@ std::wstring MatchEntry(const std::wstring& folder, const std::wstring& name) {
 }
 } // namespace
 
+std::wstring SystemRoot(const std::wstring& path) {
+    const size_t end = IsVerbatim(path) ? 0 : RootEnd(path);
+    std::wstring out = path;
+    if (end > 0) ::CharUpperBuffW(out.data(), static_cast<DWORD>(end));
+    return out;
+}
+
+std::string SystemRoot(const std::string& path) {
+    const size_t end = IsVerbatim(path) ? 0 : RootEnd(path);
+    if (end == 2) {
+        std::string out = path;
+        if (out[0] >= 'a' && out[0] <= 'z') out[0] = static_cast<char>(out[0] - 'a' + 'A');
+        return out;
+    }
+    if (end == 0) return path;
+    return WideToAnsi(SystemRoot(AnsiToWide(path.substr(0, end)))) + path.substr(end);
+}
+
 std::string SystemPath(const std::string& path) { return SystemPathOf(path); }
 std::wstring SystemPath(const std::wstring& path) { return SystemPathOf(path); }
 
@@ -312,8 +333,9 @@ std::wstring EntryName(const std::wstring& folder, const std::wstring& name, boo
 
 std::wstring EntryPath(const std::wstring& path) {
     if (IsVerbatim(path)) return path;
-    const TPathParts<std::wstring> parts = SplitPath(path);
+    TPathParts<std::wstring> parts = SplitPath(path);
     if (!parts.Absolute()) return SystemPathOf(path);
+    parts.root = SystemRoot(parts.root);
     std::wstring folder = parts.root + L"\\";
     bool probing = true;
     std::vector<std::wstring> names;

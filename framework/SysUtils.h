@@ -56,6 +56,13 @@ int64_t FileSizeOf(const std::string& path);   // -1 when it cannot be read
 // as given (the find call has its own rules for it); a "\\?\" path stays too.
 std::string SystemPath(const std::string& path);
 std::wstring SystemPath(const std::wstring& path);
+// The path with its root spelled as the system compares it, one way for all
+// spellings: "c:" and "C:" are one drive, and a server's and a share's names
+// ignore case, so a root is kept in upper case. Only the root changes, and no
+// disk is asked. EntryPath's results have it; so must any other path that is
+// compared with them by its bytes (the folder tree's, a link's target).
+std::string SystemRoot(const std::string& path);
+std::wstring SystemRoot(const std::wstring& path);
 
 // The one rule for finding what a path names: each name is the entry of
 // exactly that name (its bytes, letter case included) where one exists; only

@@ -68,14 +68,8 @@ std::string PathSpelledAs(const std::string& path, const std::string& name, cons
     return spelled;
 }
 
-// Whether EntryPath leaves path as it is. The root compares as the system
-// compares it: "c:" is the drive "C:".
-bool EntryPathKeeps(const std::string& path) {
-    const std::string entry = EntryPath(path);
-    const size_t root = ExtractFileDrive(path).size();
-    return entry.size() == path.size() && CompareText(entry.substr(0, root), path.substr(0, root)) == 0 &&
-           entry.compare(root, std::string::npos, path, root, std::string::npos) == 0;
-}
+// Whether EntryPath leaves path as it is (its root aside: "c:" is the drive "C:").
+bool EntryPathKeeps(const std::string& path) { return EntryPath(path) == SystemRoot(path); }
 
 // Every name the folder holds; false when it could not be listed.
 bool ListNames(const std::string& folder, std::unordered_set<std::string>& names) {
@@ -104,7 +98,9 @@ void TZipBaseArchiver::SearchMasks(const TStrings& exclusions) {
     for (int i = 0; i < fileMasks_.Count(); ++i) {
         const std::string& mask = fileMasks_[i];
         if (Trim(mask).empty()) continue;
-        std::string full = ZipExpandPath(mask, base);
+        // Found paths are compared by their bytes with the exclusions and the
+        // archive (EntryPath's): their root is spelled as those spell it.
+        std::string full = SystemRoot(ZipExpandPath(mask, base));
         if (!HasWildcards(full) && FileExists(full)) {
             AddFoundPath(full, false, ExtractFilePath(full), exclusions);
             continue;

@@ -10,6 +10,7 @@
 #include "app/ZipCheckDirs.h"
 #include "framework/FileDialogs.h"
 #include "shell/base/ShellUtils.h"
+#include <shlobj.h>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -31,6 +32,15 @@ protected:
         Write("src\\other\\o.txt", "o");
     }
     std::string S(const std::string& rel) const { return src + "\\" + rel; }
+    // A session file loaded as the Load command does it, its file dialog answered.
+    static void LoadAsTheCommandDoes(TMainForm& f, const std::string& file) {
+        SetFileDialogHook([&](TFileDialog& d) {
+            d.FileName = file;
+            return true;
+        });
+        f.LoadSessionClick();
+        SetFileDialogHook(nullptr);
+    }
     std::vector<std::string> Archived() { return Entries(dest + "\\X.zip"); }
     std::vector<std::string> StoredAll(std::initializer_list<const char*> rels) {
         std::vector<std::string> v;
@@ -71,12 +81,7 @@ TEST_F(FolderTree, TicksByMouseAndSpaceGoIntoTheSessionComeBackAndAreWhatTheRunA
     EXPECT_TRUE(f.CheckedPaths().empty());
     EXPECT_FALSE(Ticked(S("docs")));
     f.Session.Modified = false;
-    SetFileDialogHook([&](TFileDialog& d) {
-        d.FileName = file;
-        return true;
-    });
-    f.LoadSessionClick();
-    SetFileDialogHook(nullptr);
+    LoadAsTheCommandDoes(f, file);
     EXPECT_EQ(f.SessionFileArg, file);
     // The walks of the load went deep; the tree is back at its root.
     TNamespace* selected = nullptr;
@@ -134,6 +139,38 @@ TEST_F(FolderTree, ATickIsOnTheFolderOfExactlyItsName) {
     f.ButtonStartClick();
     ASSERT_FALSE(f.RunStopped()) << ::testing::PrintToString(Report());
     EXPECT_EQ(Archived(), StoredAll({"data\\x.txt", "dir.\\in.txt"})) << ::testing::PrintToString(Report());
+}
+
+// What is ticked is reached whatever path leads to it: a folder in the
+// user's Documents (under Wine a link to the home folder), ticked, saved with
+// the session, read back and run, the destination typed with its drive in
+// lower case.
+TEST_F(FolderTree, AFolderTickedBelowALinkIsSavedReadBackAndBackedUp) {
+    char documents[MAX_PATH] = {};
+    ASSERT_EQ(::SHGetFolderPathA(nullptr, CSIDL_PERSONAL, nullptr, 0, documents), S_OK);
+    const std::string mine = std::string(documents) + Format("\\krv_tick_%lu", ::GetCurrentProcessId());
+    struct Made {
+        std::string path;
+        ~Made() { RemoveFolderTree(path); }
+    } made{mine};
+    ASSERT_TRUE(::CreateDirectoryA(mine.c_str(), nullptr));
+    std::ofstream(mine + "\\m.txt", std::ios::binary) << "mine";
+    TMainForm& f = ShownForm();
+    f.SubFoldersCheck->SetChecked(true);
+    ClickBox(mine);
+    f.FormToSession();
+    const std::string file = root + "docs.xml";
+    f.Session.SaveToFile(file);
+    f.ButtonResetClick();
+    f.Session.Modified = false;
+    LoadAsTheCommandDoes(f, file);
+    EXPECT_TRUE(Ticked(mine));
+    f.HDFolderEdit->SetText(AnsiLowerCase(dest.substr(0, 1)) + dest.substr(1));
+    f.ButtonStartClick();
+    ASSERT_FALSE(f.RunStopped()) << ::testing::PrintToString(Report());
+    std::string stored = mine.substr(0, 1) + "/" + mine.substr(3) + "/m.txt";
+    std::replace(stored.begin(), stored.end(), '\\', '/');
+    EXPECT_EQ(Archived(), std::vector<std::string>{stored}) << ::testing::PrintToString(Report());
 }
 
 // "Open on tick": the folder opens and its children take the tick, whether

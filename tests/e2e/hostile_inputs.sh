@@ -15,7 +15,7 @@ root="$WINEPREFIX/drive_c/$name"
 win="C:\\$name"
 winmsg="build/tests/tools/winmsg.exe"
 pid="" pid2=""
-cleanup() { [ -n "$pid$pid2" ] && kill -9 $pid $pid2 2>/dev/null; rm -rf "$root"; }
+cleanup() { [ -n "$pid$pid2" ] && kill -9 $pid $pid2 2>/dev/null; rm -rf "$root" "${docs:-$root}/$name"; }
 trap cleanup EXIT
 [ -f "$winmsg" ] || fail "$winmsg is not built"
 mkdir -p "$root/src/small" "$root/src/big" "$root/lang"
@@ -234,28 +234,59 @@ table+=(
 )
 
 # Links to a folder below a folder ticked in part (skip unticked): none is
-# followed. To the unticked folder or outside: red, counted; to the folder
-# itself: plain, its target is backed up as ticked. In a folder ticked whole,
-# a link whose target a mask excludes: plain, and says so. A link ticked itself: red.
+# followed. To the unticked folder, outside, or to "SRC" beside the
+# backed-up "src": red, counted; to the folder itself: plain, its target is
+# backed up as ticked. In a folder ticked whole, a link whose target a mask
+# excludes (the drive typed in lower case, as the folder and the masks of
+# that session are): plain, and says so. What the user ticks is reached
+# through a link: a ticked link (its target's own link to a folder inside it
+# is not followed, and is backed up there), a folder ticked below one, a
+# folder in the prefix's own Documents (a link to the home folder).
+lower="c${win:1}"
 setup_link() {   # file, named after its case
   local c dirs filters=False mask=""; c=$(basename "$1" .xml); dirs="$(dirs_xml "$win\\$c\\src")<dir_unsel value=\"$win\\$c\\src\\skip\"/>"
-  case $c in linkexcl) dirs=$(dirs_xml "$win\\$c\\src") filters=True mask="$win\\$c\\src\\skip" ;;
-    linktick) dirs=$(dirs_xml "$win\\$c\\src\\keep" "$win\\$c\\src\\link") ;; esac
+  case $c in linkexcl) dirs=$(dirs_xml "$lower\\$c\\src") filters=True mask="$lower\\$c\\src\\skip;$lower\\$c\\src\\*.tmp" ;;
+    linktick) dirs=$(dirs_xml "$win\\$c\\src\\keep" "$win\\$c\\src\\link") ;;
+    linkbelow) dirs=$(dirs_xml "$win\\$c\\src\\link\\work") ;;
+    linkdocs) dirs=$(dirs_xml "C:\\users\\$(whoami)\\Documents\\$name\\src") ;; esac
   S_NAME=$c S_DEST="$win\\$c\\dest" S_DIRS=$dirs S_FILTERS=$filters S_EXCLUDE=$mask session_file "$1"
 }
-for c in linkskip:src/skip linkparent:src linkout:srcX linkexcl:src/skip linktick:srcX; do
-  d=$root/${c%:*}; mkdir -p "$d/src/keep" "$d/src/skip" "$d/srcX"; ln -s "$d/${c#*:}" "$d/src/link"
+for c in linkskip:src/skip linkparent:src linkout:srcX linkexcl:src/skip linktick:srcX linklook:SRC linkbelow:srcX; do
+  d=$root/${c%:*}; mkdir -p "$d/src/keep" "$d/src/skip" "$d/srcX/work" "$d/SRC"; ln -s "$d/${c#*:}" "$d/src/link"
   printf 't' > "$d/src/top.txt"; printf 'k' > "$d/src/keep/k.txt"; printf 's' > "$d/src/skip/s.txt"; printf 'x' > "$d/srcX/x.txt"
+  printf 'w' > "$d/srcX/work/w.txt"; printf 'u' > "$d/SRC/u.txt"; printf 'm' > "$d/src/t.tmp"
   entries[${c%:*}]="+top.txt +keep/k.txt -skip/ -link/"
+  eval "setup_${c%:*}() { setup_link \"\$1\"; }"
 done
-setup_linkskip() { setup_link "$1"; }; setup_linkparent() { setup_link "$1"; }; setup_linkout() { setup_link "$1"; }
-setup_linkexcl() { setup_link "$1"; }; setup_linktick() { setup_link "$1"; }
-entries[linktick]="-top.txt +keep/k.txt -skip/ -link/"
-for c in linkskip linkout linktick; do table+=("$c|1|$c|=$win\\$c\\src\\link: a link to a folder, not followed|Backup done|X.zip"); done
+ln -s "$root/linktick/srcX/work" "$root/linktick/srcX/inner"
+docs=$(readlink "$WINEPREFIX/drive_c/users/$(whoami)/Documents") || fail "linkdocs: the prefix's Documents is not a link"
+mkdir -p "$docs/$name/src/keep" "$root/linkdocs/dest"; ln -s "$docs/$name/src" "$root/linkdocs/src"
+printf 'd' > "$docs/$name/src/d.txt"; printf 'k' > "$docs/$name/src/keep/k.txt"
+setup_linkdocs() { setup_link "$1"; }
+entries+=([linkexcl]="+top.txt +keep/k.txt -skip/ -link/ -t.tmp" [linktick]="-top.txt +keep/k.txt -skip/ +link/x.txt +link/work/w.txt -link/inner/"
+  [linkbelow]="-top.txt +link/work/w.txt -link/x.txt" [linkdocs]="+d.txt +keep/k.txt")
+for c in linkskip linkout linklook; do table+=("$c|1|$c|=$win\\$c\\src\\link: a link to a folder, not followed|Backup done|X.zip"); done
 table+=(
   "linkparent|0|linkparent|=$win\\linkparent\\src\\link: a link to a folder, not followed: its target is backed up|Backup done|X.zip"
   "linkexcl|0|linkexcl|=$win\\linkexcl\\src\\link: a link to a folder, not followed: its target is excluded|Backup done|X.zip"
+  "linktick|0|linktick|=$win\\linktick\\src\\link\\inner: a link to a folder, not followed: its target is backed up|Backup done|X.zip"
+  "linkbelow|0|linkbelow|Left out: 0|Backup done|X.zip"
+  "linkdocs|0|linkdocs|Left out: 0|Backup done|X.zip"
 )
+# A destination inside the ticked folder, typed with the drive in lower case,
+# Overwrite on: neither the run's own temporary archive nor, on the second
+# run, the archive it replaces is taken into the backup.
+mkdir -p "$root/lowerdest/src/dest"; printf 'l' > "$root/lowerdest/src/l.txt"; printf 'o' > "$root/lowerdest/src/dest/o.txt"
+setup_lowerdest() { S_NAME=lowerdest S_DEST="$lower\\lowerdest\\src\\dest" S_OVERWRITE=True S_DIRS=$(dirs_xml "$lower\\lowerdest\\src") session_file "$1"; }
+run_lowerdest() {
+  timeout "$wait_bound" wine "$1" "$2" >/dev/null 2>&1; rc=$?
+  [ "$rc" -eq 0 ] || fail "lowerdest: the first run exited with $rc: $(grep -a -m 2 skipped "$root/lowerdest/prog/temp/lowerdest.log")"
+  timeout "$wait_bound" wine "$1" "$2" >/dev/null 2>&1; rc=$?
+  [ "$(ls "$root/lowerdest/src/dest" | tr '\n' ' ')" = "X.zip o.txt " ] || fail "lowerdest: dest holds $(ls "$root/lowerdest/src/dest")"
+  cp "$root/lowerdest/src/dest/X.zip" "$root/lowerdest/dest/"
+}
+entries[lowerdest]="+l.txt +dest/o.txt -dest/X.zip"
+table+=("lowerdest|0|lowerdest|Left out: 0|Backup done|X.zip")
 
 # Paths a person gives read as Windows reads them: a destination typed with
 # a final dot, an inclusion mask and an absolute exclusion mask ending in a

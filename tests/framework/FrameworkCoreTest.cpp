@@ -238,8 +238,17 @@ TEST(LongPaths, FilesPastMaxPathAreCreatedFoundOpenedAndListed) {
     const std::pair<const wchar_t*, const wchar_t*> named[] = {
         {L"\\data", L"\\data"}, {L"\\Data\\", L"\\Data\\"}, {L"\\dir.", L"\\dir."}, {L"\\sp ", L"\\sp "},
         {L"\\DIR", L"\\dir"}, {L"\\dir. .", L"\\dir"}, {L"\\DIR.\\new.", L"\\dir\\new"}, {L"\\Data\\..\\sp", L"\\sp"}};
+    // The root as the system compares it: a drive letter typed in lower case
+    // names the same entries, spelled alike, as do a server and share.
+    std::wstring lower = lookAlike;
+    lower[0] = static_cast<wchar_t>(::towlower(lower[0]));
+    ASSERT_EQ(EntryPath(lower).substr(0, 2), std::wstring(1, static_cast<wchar_t>(::towupper(lower[0]))) + L":");
     for (auto [given, real] : named)
-        EXPECT_EQ(EntryPath(lookAlike + given), EntryPath(lookAlike) + real) << WideToAnsi(given);
+        for (const std::wstring& at : {lookAlike, lower})
+            EXPECT_EQ(EntryPath(at + given), EntryPath(lookAlike) + real) << WideToAnsi(at + given);
+    for (auto [path, root] : {std::pair{"c:\\x\\y", "C:\\x\\y"}, {"\\\\srv\\Share\\x", "\\\\SRV\\SHARE\\x"},
+                              {"\\\\?\\c:\\x", "\\\\?\\c:\\x"}, {"dir\\c:", "dir\\c:"}})
+        EXPECT_EQ(SystemRoot(std::string(path)), root) << path;
     EXPECT_EQ(EntryPath(WideToAnsi(lookAlike) + "\\sp "), WideToAnsi(EntryPath(lookAlike)) + "\\sp ");
     for (const wchar_t* name : made) EXPECT_TRUE(::RemoveDirectoryW(krv::test::ExactNamePath(lookAlike, name).c_str()));
     EXPECT_TRUE(::RemoveDirectoryW(lookAlike.c_str()));
