@@ -96,10 +96,7 @@ struct AppArchiver {
 };
 
 // The path as a person may type it: its drive letter in lower case.
-std::string LowerDrive(std::string path) {
-    path[0] = static_cast<char>(::tolower(static_cast<unsigned char>(path[0])));
-    return path;
-}
+std::string LowerDrive(const std::string& path) { return AnsiLowerCase(path.substr(0, 1)) + path.substr(1); }
 
 // An archive of the top folder's files, made before the update under test.
 void MakeEarlierArchive(Tree& t) {
