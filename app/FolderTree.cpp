@@ -42,7 +42,7 @@ template <class F> void ForEachExistingNode(TBaseLazyTree& tree, F&& visit) {
 // exact names ("data" and "DATA" are two folders where a folder holds both;
 // the paths here are the tree's, real names). A set, so that a session of
 // thousands of folders is not compared pair by pair.
-std::string PathKey(const std::string& path) { return ScanPath(path); }
+std::string PathKey(const std::string& path) { return SystemRoot(ScanPath(path)); }
 
 class TPathSet {
 public:
@@ -216,12 +216,14 @@ void TMainForm::DirTreeChecked() {
 std::string TMainForm::NodePath(PLazyNode node) const {
     TNamespace* ns = nullptr;
     if (!DirTree->ValidateNamespace(node, ns) || !ns->FileSystem()) return {};
-    return WideToAnsi(ns->NameParseAddress());
+    // Compared by their bytes with the paths a person gave (EntryPath's): the root spelled alike.
+    return WideToAnsi(SystemRoot(ns->NameParseAddress()));
 }
 
 std::vector<std::string> TMainForm::CheckedPaths() {
-    const TStringList& paths = DirTree->GetStorage()->GetCheckedPaths();
-    return paths.ToVector();
+    std::vector<std::string> paths = DirTree->GetStorage()->GetCheckedPaths().ToVector();
+    for (std::string& p : paths) p = SystemRoot(p);
+    return paths;
 }
 
 void TMainForm::ClearTreeChecks() {
@@ -315,7 +317,6 @@ void TMainForm::TreeChecksToSession() {
 
 std::vector<std::string> TMainForm::ScanStartPaths() {
     std::vector<std::string> paths = CheckedPaths();
-    for (std::string& p : paths) p = SystemRoot(p);
     TPathSet known;
     for (const std::string& p : paths) known.Add(p);
     auto add = [&](const std::string& p) {
@@ -325,7 +326,7 @@ std::vector<std::string> TMainForm::ScanStartPaths() {
     // is still walked to, so that the scan names it.
     for (int i = 0; i < UnfoundSelected.Count(); ++i) add(UnfoundSelected[i]);
     ForEachExistingNode(*DirTree, [&](PLazyNode node) {
-        if (IsTicked(node) && (node->Parent == DirTree->RootNode() || !IsTicked(node->Parent))) add(SystemRoot(NodePath(node)));
+        if (IsTicked(node) && (node->Parent == DirTree->RootNode() || !IsTicked(node->Parent))) add(NodePath(node));
     });
     return paths;
 }
@@ -333,8 +334,7 @@ std::vector<std::string> TMainForm::ScanStartPaths() {
 TFolderTreeAccess TMainForm::FolderAccess() {
     TFolderTreeAccess access;
     access.Tree = DirTree;
-    // Compared by their bytes with the paths a person gave (EntryPath's): the root spelled alike.
-    access.NodePath = [this](PLazyNode node) { return SystemRoot(NodePath(node)); };
+    access.NodePath = [this](PLazyNode node) { return NodePath(node); };
     // The ticked folders' lists as the storage holds them, so that the walk
     // to each needs no parse of its path; other paths are parsed, by one
     // parser, as the folders of a selection often share parents.

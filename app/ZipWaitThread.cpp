@@ -193,7 +193,7 @@ void TZipperThread::ShowPosted() {
     int runColour = lcBlack;
     auto logRun = [&] {
         if (run.empty()) return;
-        if (view_.AddLogLines) view_.AddLogLines(run, runColour, 0, lkNormal);
+        view_.AddLogLines(run, runColour, 0, lkNormal);
         run.clear();
     };
     for (TBoxLine& line : posted.lines) {

@@ -5,7 +5,7 @@
 // prints the update's time. Removes what it made. Exit code 0 only when the
 // update took every old entry: N files and their folder, each spelled as the disk.
 #include "BenchUtil.h"
-#include "zip/ZipArchiver.h"
+#include "BenchZip.h"
 #include <cstdio>
 
 using namespace krv;
@@ -15,19 +15,12 @@ namespace {
 // One update of archive with every file of folder; entries spelled as given.
 int Update(const std::string& archive, const std::string& folder, unsigned mode, const std::string& spelled) {
     TZipArchiver zip;
-    zip.SetCompressionMode(1);
-    zip.FileName = archive;
-    zip.BaseDir = folder;
-    zip.Options.StorePath = spRelativePath;
-    zip.Options.Recurse = true;
+    bench::ArchiveFolder(zip, archive, folder, 1);
     zip.OnStoreFile = [&](TObject*, std::string& name, uint32_t&, std::string&, const std::string&) {
         name = spelled + name.substr(spelled.size());
     };
     zip.OpenArchive(mode);
-    zip.BeginUpdate();
-    zip.FileMasks().Add("*.*");
-    zip.AddFiles();
-    zip.EndUpdate();
+    bench::AddEverything(zip);
     int taken = 0;
     for (int i = 0; i < zip.Count(); ++i) taken += zip.Items(i).name.rfind("data/", 0) == 0 ? 1 : 0;
     if (taken != zip.Count()) taken = -1;

@@ -6,7 +6,7 @@
 // per file. Removes what it made. Exit code 0 only when every commit wrote
 // every file.
 #include "BenchUtil.h"
-#include "zip/ZipArchiver.h"
+#include "BenchZip.h"
 #include <algorithm>
 #include <cstdio>
 #include <vector>
@@ -24,11 +24,7 @@ struct Result {
 Result Commit(const std::string& archive, const std::string& folder, bool split) {
     TZipArchiver zip;
     Result r;
-    zip.SetCompressionMode(9);
-    zip.FileName = archive;
-    zip.BaseDir = folder;
-    zip.Options.StorePath = spRelativePath;
-    zip.Options.Recurse = true;
+    bench::ArchiveFolder(zip, archive, folder, 9);
     zip.FreeSpace = [&](const std::string& path) {
         ++r.queries;
         return ZipFreeSpace(path);
@@ -39,10 +35,7 @@ Result Commit(const std::string& archive, const std::string& folder, bool split)
     }
     double t0 = bench::Now();
     zip.OpenArchive(fmCreate);
-    zip.BeginUpdate();
-    zip.FileMasks().Add("*.*");
-    zip.AddFiles();
-    zip.EndUpdate();
+    bench::AddEverything(zip);
     r.entries = zip.Count();
     zip.CloseArchive();
     r.seconds = bench::Now() - t0;

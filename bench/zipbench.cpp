@@ -3,7 +3,7 @@
 // Archives FOLDER recursively (names relative to it) and prints the time,
 // throughput and archive size. Exit code 0 only when the archive was written whole.
 #include "BenchUtil.h"
-#include "zip/ZipArchiver.h"
+#include "BenchZip.h"
 #include <windows.h>
 #include <cstdio>
 #include <cstring>
@@ -44,12 +44,8 @@ int main(int argc, char** argv) {
     uint64_t bytes = 0;
     try {
         zip.SetZip64Mode(zmAuto);
-        zip.SetCompressionMode(level);
+        bench::ArchiveFolder(zip, ZipExpandPath(archive, ""), ZipExpandPath(folder, ""), level);
         zip.Password = password;
-        zip.FileName = ZipExpandPath(archive, "");
-        zip.BaseDir = ZipExpandPath(folder, "");
-        zip.Options.StorePath = spRelativePath;
-        zip.Options.Recurse = true;
         if (volumeSize > 0) {
             zip.SetSpanningMode(smSplitting);
             zip.SpanningOptions.AdvancedNaming = false;

@@ -307,13 +307,7 @@ std::wstring SystemRoot(const std::wstring& path) {
 
 std::string SystemRoot(const std::string& path) {
     const size_t end = IsVerbatim(path) ? 0 : RootEnd(path);
-    if (end == 2) {
-        std::string out = path;
-        if (out[0] >= 'a' && out[0] <= 'z') out[0] = static_cast<char>(out[0] - 'a' + 'A');
-        return out;
-    }
-    if (end == 0) return path;
-    return WideToAnsi(SystemRoot(AnsiToWide(path.substr(0, end)))) + path.substr(end);
+    return end == 0 ? path : WideToAnsi(SystemRoot(AnsiToWide(path.substr(0, end)))) + path.substr(end);
 }
 
 std::string SystemPath(const std::string& path) { return SystemPathOf(path); }
