@@ -148,9 +148,9 @@ TEST_F(FolderTree, ATickIsOnTheFolderOfExactlyItsName) {
 TEST_F(FolderTree, AFolderTickedBelowALinkIsSavedReadBackAndBackedUp) {
     char documents[MAX_PATH] = {};
     ASSERT_EQ(::SHGetFolderPathA(nullptr, CSIDL_PERSONAL, nullptr, 0, documents), S_OK);
-    const std::string mine = std::string(documents) + Format("\\krv_tick_%lu", ::GetCurrentProcessId());
-    struct Made { std::string path; ~Made() { RemoveFolderTree(path); } } made{mine};
-    ASSERT_TRUE(::CreateDirectoryA(mine.c_str(), nullptr));
+    const ScratchFolder made(documents, "krv_tick");
+    const std::string mine = ExcludeTrailingBackslash(made.Dir());
+    ASSERT_TRUE(DirectoryExists(mine));
     std::ofstream(mine + "\\m.txt", std::ios::binary) << "mine";
     TMainForm& f = ShownForm();
     f.SubFoldersCheck->SetChecked(true);

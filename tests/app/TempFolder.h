@@ -5,6 +5,7 @@
 #include "framework/Handle.h"
 #include "framework/SysUtils.h"
 #include <windows.h>
+#include <objbase.h>
 #include <atomic>
 #include <cstdio>
 #include <string>
@@ -31,22 +32,39 @@ inline void RemoveFolderTree(const std::string& folder) {
     ::RemoveDirectoryW(krv::LongPathW(dir).c_str());
 }
 
-// Makes "%TEMP%\<prefix>_<process>_<n>\" anew (emptied if a run before left
-// it) and answers it, with the trailing "\".
-inline std::string NewTempFolder(const std::string& prefix) {
-    static std::atomic<int> counter{0};
-    char tmp[MAX_PATH] = {};
-    ::GetTempPathA(MAX_PATH, tmp);
-    std::string dir = krv::Format("%s%s_%lu_%d\\", tmp, prefix.c_str(), ::GetCurrentProcessId(), counter++);
+// Makes "<parent>\<name>\" anew (emptied if a run before left it) and
+// answers it, with the trailing "\".
+inline std::string NewFolderIn(const std::string& parent, const std::string& name) {
+    const std::string dir = krv::IncludeTrailingBackslash(parent) + name + "\\";
     RemoveFolderTree(dir);
     ::CreateDirectoryA(dir.c_str(), nullptr);
     return dir;
 }
 
-// A NewTempFolder removed with everything in it when the test ends.
+// Makes "%TEMP%\<prefix>_<process>_<n>\" anew: the prefix's temp folder
+// is this run's alone, and no two of its live processes share an id.
+inline std::string NewTempFolder(const std::string& prefix) {
+    static std::atomic<int> counter{0};
+    char tmp[MAX_PATH] = {};
+    ::GetTempPathA(MAX_PATH, tmp);
+    return NewFolderIn(tmp, krv::Format("%s_%lu_%d", prefix.c_str(), ::GetCurrentProcessId(), counter++));
+}
+
+// "<prefix>_" and 16 random hex digits, for a folder made where other runs
+// may look too (a user's Documents): a Windows process id is no unique name
+// there, every prefix gives them out in the same order.
+inline std::string UniqueName(const std::string& prefix) {
+    GUID g{};
+    ::CoCreateGuid(&g);
+    return krv::Format("%s_%08lx%04x%04x", prefix.c_str(), g.Data1, g.Data2, g.Data3);
+}
+
+// A NewTempFolder, or a folder of a UniqueName in another folder, removed
+// with everything in it when the test ends.
 class ScratchFolder {
 public:
     explicit ScratchFolder(const std::string& prefix) : path_(NewTempFolder(prefix)) {}
+    ScratchFolder(const std::string& parent, const std::string& prefix) : path_(NewFolderIn(parent, UniqueName(prefix))) {}
     ~ScratchFolder() { RemoveFolderTree(path_); }
     ScratchFolder(const ScratchFolder&) = delete;
     ScratchFolder& operator=(const ScratchFolder&) = delete;

@@ -260,7 +260,8 @@ for c in linkskip:src/skip linkparent:src linkout:srcX linkexcl:src/skip linktic
 done
 ln -s "$root/linktick/srcX/work" "$root/linktick/srcX/inner"
 docs=$(readlink "$WINEPREFIX/drive_c/users/$(whoami)/Documents") || fail "linkdocs: the prefix's Documents is not a link"
-mkdir -p "$docs/$name/src/keep" "$root/linkdocs"; ln -s "$docs/$name/src" "$root/linkdocs/src"; setup_linkdocs() { setup_link "$1"; }
+case $docs in "$here/build/"*) ;; *) out=$docs docs=; fail "linkdocs: the prefix's Documents leads out of the build tree, to $out" ;; esac
+rm -rf "${docs:?}/$name"; mkdir -p "$docs/$name/src/keep" "$root/linkdocs"; ln -s "$docs/$name/src" "$root/linkdocs/src"; setup_linkdocs() { setup_link "$1"; }
 printf 'd' > "$docs/$name/src/d.txt"; printf 'k' > "$docs/$name/src/keep/k.txt"
 entries+=([linkexcl]="+top.txt +keep/k.txt -skip/ -link/ -t.tmp" [linktick]="-top.txt +keep/k.txt -skip/ +link/x.txt +link/work/w.txt -link/inner/"
   [linkbelow]="-top.txt +link/work/w.txt -link/x.txt" [linkdocs]="+d.txt +keep/k.txt")
