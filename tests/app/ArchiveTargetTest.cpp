@@ -290,7 +290,7 @@ TEST_F(ArchiveFiles, APathTooLongForWindowsIsSaidAsSuch) {
 // not in the drive's current folder.
 TEST_F(ArchiveFiles, ADriveRootDestinationKeepsTheTemporaryArchiveInTheRoot) {
     const std::string drive = dest.substr(0, 3);   // the test folder's drive, "C:\"
-    const std::string name = "krv_root_" + std::to_string(::GetCurrentProcessId()) + ".zip";
+    const std::string name = krv::test::UniqueName("krv_root") + ".zip";
     TMainForm& f = Form(name);
     Folder("dest\\current");
     char saved[MAX_PATH] = {};

@@ -4,8 +4,8 @@
 #pragma once
 #include "framework/Handle.h"
 #include "framework/SysUtils.h"
+#include "common/TempPath.h"
 #include <windows.h>
-#include <objbase.h>
 #include <atomic>
 #include <cstdio>
 #include <string>
@@ -50,21 +50,13 @@ inline std::string NewTempFolder(const std::string& prefix) {
     return NewFolderIn(tmp, krv::Format("%s_%lu_%d", prefix.c_str(), ::GetCurrentProcessId(), counter++));
 }
 
-// "<prefix>_" and 16 random hex digits, for a folder made where other runs
-// may look too (a user's Documents): a Windows process id is no unique name
-// there, every prefix gives them out in the same order.
-inline std::string UniqueName(const std::string& prefix) {
-    GUID g{};
-    ::CoCreateGuid(&g);
-    return krv::Format("%s_%08lx%04x%04x", prefix.c_str(), g.Data1, g.Data2, g.Data3);
-}
-
 // A NewTempFolder, or a folder of a UniqueName in another folder, removed
 // with everything in it when the test ends.
 class ScratchFolder {
 public:
     explicit ScratchFolder(const std::string& prefix) : path_(NewTempFolder(prefix)) {}
-    ScratchFolder(const std::string& parent, const std::string& prefix) : path_(NewFolderIn(parent, UniqueName(prefix))) {}
+    ScratchFolder(const std::string& parent, const std::string& prefix)
+        : path_(NewFolderIn(parent, krv::test::UniqueName(prefix))) {}
     ~ScratchFolder() { RemoveFolderTree(path_); }
     ScratchFolder(const ScratchFolder&) = delete;
     ScratchFolder& operator=(const ScratchFolder&) = delete;

@@ -13,6 +13,7 @@
 
 using namespace krv;
 using krv::test::TempPath;
+using krv::test::UniqueName;
 
 TEST(StringList, SortedListKeepsOrderAndAppliesDuplicateRule) {
     TStringList l;
@@ -231,7 +232,7 @@ TEST(LongPaths, FilesPastMaxPathAreCreatedFoundOpenedAndListed) {
 
     // What a path names: the entry of exactly that name first; the system's
     // reading only where no entry has it, then under the real name found.
-    const std::wstring lookAlike = AnsiToWide(TempPath("krv_names_") + std::to_string(::GetCurrentProcessId()));
+    const std::wstring lookAlike = AnsiToWide(TempPath(UniqueName("krv_names")));
     ASSERT_TRUE(::CreateDirectoryW(lookAlike.c_str(), nullptr));
     const wchar_t* made[] = {L"Data", L"data", L"dir", L"dir.", L"sp "};
     for (const wchar_t* name : made) ASSERT_TRUE(krv::test::MakeExactDir(lookAlike, name));
@@ -253,7 +254,7 @@ TEST(LongPaths, FilesPastMaxPathAreCreatedFoundOpenedAndListed) {
     for (const wchar_t* name : made) EXPECT_TRUE(::RemoveDirectoryW(krv::test::ExactNamePath(lookAlike, name).c_str()));
     EXPECT_TRUE(::RemoveDirectoryW(lookAlike.c_str()));
 
-    const std::string base = TempPath("krv_long_") + std::to_string(::GetCurrentProcessId());
+    const std::string base = TempPath(UniqueName("krv_long"));
     std::vector<std::string> folders{base};
     while (folders.back().size() < 320) folders.push_back(folders.back() + "\\" + std::string(50, 'd'));
     for (const std::string& f : folders) ASSERT_TRUE(::CreateDirectoryW(LongPathW(f).c_str(), nullptr)) << f.size();
