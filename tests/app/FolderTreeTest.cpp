@@ -142,7 +142,7 @@ TEST_F(FolderTree, ATickIsOnTheFolderOfExactlyItsName) {
 }
 
 // What is ticked is reached whatever path leads to it: a folder in the
-// user's Documents (under Wine a link to the home folder), ticked, saved with
+// user's Documents (under Wine a link to another folder), ticked, saved with
 // the session, read back and run, the destination typed with its drive in
 // lower case.
 TEST_F(FolderTree, AFolderTickedBelowALinkIsSavedReadBackAndBackedUp) {

@@ -241,7 +241,7 @@ table+=(
 # that session are): plain, and says so. What the user ticks is reached
 # through a link: a ticked link (its target's own link to a folder inside it
 # is not followed, and is backed up there), a folder ticked below one, a
-# folder in the prefix's own Documents (a link to the home folder).
+# folder in the prefix's own Documents (a link, into the build tree).
 lower="c${win:1}"
 setup_link() {   # file, named after its case
   local c dirs filters=False mask=""; c=$(basename "$1" .xml); dirs="$(dirs_xml "$win\\$c\\src")<dir_unsel value=\"$win\\$c\\src\\skip\"/>"
