@@ -20,7 +20,7 @@ trap cleanup EXIT
 [ -f "$winmsg" ] || fail "$winmsg is not built"
 mkdir -p "$root/src/small" "$root/src/big" "$root/lang"
 printf 'small' > "$root/src/small/s.txt"
-# Incompressible data: compressing it takes long enough to stop one of two runs midway.
+# Files of incompressible data, for the runs held in the middle (endsession, twice).
 for i in $(seq 1 6); do head -c 16000000 /dev/urandom > "$root/src/big/r$i.bin"; done
 cp build/dist/lang/Deutsch.lang "$root/lang/"
 small=$(dirs_xml "$win\\src\\small")
@@ -38,12 +38,11 @@ setup() {   # case file
 open(p, "w", encoding="latin-1").write(re.sub("<%s value=\"[^\"]*\"" % e, "<%s value=\"%s\"" % (e, "v" * int(n)), t, count=1))' "$@"
 }
 
-# Waits (bounded) until the run has written 2 MB of its archive.
-wait_writing() {   # case
-  for _ in $(seq 1 $((wait_bound * 4))); do
-    [ -n "$(find "$root/$1/dest" -type f -size +2000k)" ] && return 0
-    kill -0 "$pid" 2>/dev/null || fail "$1: the run ended before its archive reached 2 MB"; sleep 0.25
-  done; fail "$1: no archive being written within $wait_bound s"
+# Waits (bounded) until the run started as $pid stands at read N of its
+# read gate (KORVANE_TEST_READ_GATE), where it waits for read<N>.go.
+wait_read() {   # gate-folder N what
+  for _ in $(seq 1 $((wait_bound * 4))); do [ -f "$1/read$2.at" ] && return 0; kill -0 "$pid" 2>/dev/null || break; sleep 0.25; done
+  fail "$3 did not come"
 }
 # Waits (bounded) for a program started in the background; its exit code in $rc.
 wait_end() { timeout "$wait_bound" tail --pid="$1" -f /dev/null || fail "the program was still running $wait_bound s on"; wait "$1"; rc=$?; }
@@ -62,12 +61,14 @@ run_case() {   # case
       wine "$winmsg" endsession "Korvane 0.9.1" "$wait_bound" >"$root/winmsg.out" 2>&1 || fail "$1: $(cat "$root/winmsg.out")"
       wait_end "$pid"; pid="" ;;
     twice)
-      # The first run is held (stopped) while the second runs whole.
-      wine "$exe" "$job" >/dev/null 2>&1 & pid=$!
-      wait_writing "$1"
-      kill -STOP "$pid"
+      # The first run is held at its first read, whatever the machine's load,
+      # while the second runs whole; then its reads go on.
+      mkdir -p "$root/$1/gate"
+      KORVANE_TEST_READ_GATE="$win\\$1\\gate" wine "$exe" "$job" >/dev/null 2>&1 & pid=$!
+      wait_read "$root/$1/gate" 1 "$1: the first run's first read"
       wine "$exe" "$job" >/dev/null 2>&1 & pid2=$!
-      wait_end "$pid2"; kill -CONT "$pid"; [ "$rc" -eq 0 ] || fail "$1: the second run exited with $rc"; pid2=""
+      wait_end "$pid2"; [ "$rc" -eq 0 ] || fail "$1: the second run exited with $rc"; pid2=""
+      for n in $(seq 1 6); do touch "$root/$1/gate/read$n.go"; done
       wait_end "$pid"; pid="" ;;
     *) if declare -F "run_$1" >/dev/null; then "run_$1" "$exe" "$job"
        else timeout "$wait_bound" wine "$exe" "$job" >/dev/null 2>&1; rc=$?; fi ;;
@@ -206,8 +207,7 @@ rewrite_run() {   # exe job case action-per-read... (whole, head or keep)
   KORVANE_TEST_READ_GATE="$win\\$c\\gate" wine "$exe" "$job" >/dev/null 2>&1 & pid=$!
   for a in "$@"; do
     n=$((n + 1))
-    for _ in $(seq 1 $((wait_bound * 4))); do [ -f "$gate/read$n.at" ] && break; kill -0 "$pid" 2>/dev/null || break; sleep 0.25; done
-    [ -f "$gate/read$n.at" ] || fail "$c: read $n of db.bin did not come"
+    wait_read "$gate" "$n" "$c: read $n of db.bin"
     [ "$a" = keep ] || $PY -c "$state_py"'
 data = state(int(sys.argv[2]))[:None if sys.argv[3] == "whole" else 1 << 20]
 with open(sys.argv[1], "r+b") as f: f.write(data)
